@@ -1,0 +1,188 @@
+#include "foundation/SecureDirectory.hpp"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/Digest.hpp"
+#include "foundation/ProductBrand.hpp"
+#include "foundation/UUID.hpp"
+#include "foundation/Unicode.hpp"
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t maxLeafBytes = 240;
+constexpr std::size_t maxStemBytes = 160;
+constexpr std::size_t stampChunk = 1048576;
+
+std::vector<std::string> pieces(const std::string& path) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) out.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool forbiddenInStem(char32_t c) {
+    switch (c) {
+    case U'/': case U'\\': case U':': case U'<': case U'>': case U'|': case U'?': case U'*':
+        return true;
+    default:
+        return Unicode::isControlOrFormat(c);
+    }
+}
+
+}  // namespace
+
+SecureDirectory::SecureDirectory(const std::filesystem::path& url, bool create) : url_(url) {
+    const std::string path = url.string();
+    if (path.empty() || path.front() != '/') fail(ErrorCase::unsafePath);
+    const auto parts = pieces(path);
+    for (const auto& p : parts) {
+        if (p == "." || p == "..") fail(ErrorCase::unsafePath);
+    }
+    UniqueFD current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current) fail(ErrorCase::unsafePath);
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    for (const auto& p : parts) {
+        int next = ::openat(current.get(), p.c_str(), flags);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.get(), p.c_str(), 0700) != 0 && errno != EEXIST) fail(ErrorCase::saveFailed);
+            next = ::openat(current.get(), p.c_str(), flags);
+        }
+        if (next < 0) fail(ErrorCase::unsafePath);
+        current.reset(next);
+    }
+    fd_ = std::move(current);
+}
+
+bool SecureDirectory::validLeaf(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    if (name.find('/') != std::string_view::npos) return false;
+    if (name.find('\0') != std::string_view::npos) return false;
+    return name.size() <= maxLeafBytes;
+}
+
+std::string SecureDirectory::safeStem(std::string_view text) {
+    const std::string normalized = Unicode::nfc(text);
+    std::string replaced;
+    replaced.reserve(normalized.size());
+    for (char32_t c : Unicode::scalars(normalized)) {
+        if (forbiddenInStem(c)) replaced += '_';
+        else Unicode::appendScalar(replaced, c);
+    }
+    std::size_t begin = 0, end = replaced.size();
+    while (begin < end && (replaced[begin] == '.' || replaced[begin] == ' ')) ++begin;
+    while (end > begin && (replaced[end - 1] == '.' || replaced[end - 1] == ' ')) --end;
+    std::string stem(Unicode::truncateGraphemes(std::string_view(replaced).substr(begin, end - begin), maxStemBytes));
+    if (stem.empty()) stem = ProductBrand::current().englishIdentifier;
+    return stem;
+}
+
+std::vector<uint8_t> SecureDirectory::read(std::string_view name) const {
+    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) fail(ErrorCase::damagedCheckpoint);
+    return FileIO::readAll(fd.get());
+}
+
+void SecureDirectory::replaceState(std::string_view name, const std::vector<uint8_t>& data) const {
+    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    const std::string stage = ".stage-" + UUID::random().text();
+    {
+        UniqueFD fd(::openat(descriptor(), stage.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) fail(ErrorCase::saveFailed);
+        try {
+            FileIO::writeAll(fd.get(), data.data(), data.size());
+            if (::fsync(fd.get()) != 0) fail(ErrorCase::saveFailed);
+        } catch (...) {
+            fd.reset();
+            ::unlinkat(descriptor(), stage.c_str(), 0);
+            throw;
+        }
+    }
+    const std::string target(name);
+    struct stat st {};
+    if (::fstatat(descriptor(), target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+        ::unlinkat(descriptor(), stage.c_str(), 0);
+        fail(ErrorCase::unsafePath);
+    }
+    if (::renameat(descriptor(), stage.c_str(), descriptor(), target.c_str()) != 0) {
+        ::unlinkat(descriptor(), stage.c_str(), 0);
+        fail(ErrorCase::saveFailed);
+    }
+    if (::fsync(descriptor()) != 0) {
+        // The rename has happened: the stage name no longer exists, and the new
+        // content is in place but may not be durable yet.
+        fail(ErrorCase::saveFailed);
+    }
+}
+
+void SecureDirectory::removeOwnedFile(std::string_view name) const {
+    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    const std::string leaf(name);
+    struct stat st {};
+    if (::fstatat(descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        fail(ErrorCase::unsafePath);
+    }
+    if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) fail(ErrorCase::saveFailed);
+    if (::fsync(descriptor()) != 0) fail(ErrorCase::saveFailed);
+}
+
+FileStamp SecureDirectory::stamp(std::string_view name) const {
+    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) fail(ErrorCase::sourceMissing);
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) fail(ErrorCase::unsafePath);
+    Digest::Hasher hasher;
+    std::vector<uint8_t> buf(stampChunk);
+    int64_t hashed = 0;
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "read");
+        }
+        if (n == 0) break;
+        hasher.update(buf.data(), static_cast<std::size_t>(n));
+        hashed += n;
+    }
+    struct stat after {};
+    if (::fstat(fd.get(), &after) != 0 || hashed != before.st_size || after.st_size != before.st_size ||
+        after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+        after.st_ctim.tv_sec != before.st_ctim.tv_sec || after.st_ctim.tv_nsec != before.st_ctim.tv_nsec) {
+        fail(ErrorCase::confirmationChanged);
+    }
+    FileStamp s;
+    s.device = static_cast<uint64_t>(before.st_dev);
+    s.inode = static_cast<uint64_t>(before.st_ino);
+    s.size = hashed;
+    s.sha256 = hasher.finishHex();
+    s.links = static_cast<uint64_t>(before.st_nlink);
+    return s;
+}
+
+void SecureDirectory::exclusiveMove(std::string_view name, const SecureDirectory& destination,
+                                    std::string_view newName) const {
+    if (!validLeaf(name) || !validLeaf(newName)) fail(ErrorCase::saveFailed);
+    if (::renameat2(descriptor(), std::string(name).c_str(), destination.descriptor(), std::string(newName).c_str(),
+                    RENAME_NOREPLACE) != 0) {
+        fail(ErrorCase::saveFailed);
+    }
+    if (::fsync(descriptor()) != 0 || ::fsync(destination.descriptor()) != 0) fail(ErrorCase::saveFailed);
+}
+
+std::vector<std::string> SecureDirectory::list() const { return FileIO::list(descriptor()); }
+
+}  // namespace velmora

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/FileIO.hpp"
+#include "foundation/FileStamp.hpp"
+
+namespace velmora {
+
+// A directory held open by descriptor, reached from "/" by a walk in which no
+// component may be a symbolic link. Every later operation names one leaf
+// relative to the descriptor, so a path swapped for a link is refused rather
+// than followed, a state file is never seen half-written, and nothing
+// published ever overwrites a file.
+class SecureDirectory {
+public:
+    // With create, missing components are made with mode 0700.
+    SecureDirectory(const std::filesystem::path& url, bool create);
+    SecureDirectory(SecureDirectory&&) noexcept = default;
+    SecureDirectory& operator=(SecureDirectory&&) noexcept = default;
+    SecureDirectory(const SecureDirectory&) = delete;
+    SecureDirectory& operator=(const SecureDirectory&) = delete;
+
+    const std::filesystem::path& url() const noexcept { return url_; }
+    int descriptor() const noexcept { return fd_.get(); }
+
+    static bool validLeaf(std::string_view name);
+    // Any text (a page title, a file name) as a file-name stem.
+    static std::string safeStem(std::string_view text);
+
+    std::vector<uint8_t> read(std::string_view name) const;
+    // Atomically replaces or creates the state file: staged beside it, synced,
+    // renamed over it, and the directory synced.
+    void replaceState(std::string_view name, const std::vector<uint8_t>& data) const;
+    void removeOwnedFile(std::string_view name) const;
+
+    FileStamp stamp(std::string_view name) const;
+    // Moves a file to another folder, never replacing an existing entry.
+    void exclusiveMove(std::string_view name, const SecureDirectory& destination, std::string_view newName) const;
+
+    // The names in this directory, hidden ones included; errors pass on as
+    // std::system_error.
+    std::vector<std::string> list() const;
+
+private:
+    std::filesystem::path url_;
+    UniqueFD fd_;
+};
+
+}  // namespace velmora

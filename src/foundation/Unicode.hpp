@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// Text in this system is UTF-8; counts the user sees are grapheme clusters and
+// ranges into result text are UTF-16 code units. ICU answers all three.
+namespace Unicode {
+
+std::string nfc(std::string_view utf8);
+
+// Byte offsets of every grapheme-cluster boundary, 0 and size() included.
+std::vector<std::size_t> graphemeBoundaries(std::string_view utf8);
+std::size_t graphemeCount(std::string_view utf8);
+// The longest prefix of whole grapheme clusters of at most maxBytes bytes.
+std::string_view truncateGraphemes(std::string_view utf8, std::size_t maxBytes);
+// The first n grapheme clusters.
+std::string_view prefixGraphemes(std::string_view utf8, std::size_t n);
+
+std::u16string toUTF16(std::string_view utf8);
+std::string fromUTF16(std::u16string_view utf16);
+std::size_t utf16Length(std::string_view utf8);
+
+// Decodes the scalars of valid UTF-8; invalid sequences come back as U+FFFD.
+std::vector<char32_t> scalars(std::string_view utf8);
+void appendScalar(std::string& out, char32_t scalar);
+
+// General categories Cc and Cf.
+bool isControlOrFormat(char32_t scalar);
+
+}  // namespace Unicode
+}  // namespace velmora

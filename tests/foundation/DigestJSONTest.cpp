@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "foundation/Digest.hpp"
+#include "foundation/JSON.hpp"
+#include "foundation/UUID.hpp"
+#include "support/TempDir.hpp"
+
+using namespace velmora;
+
+TEST(Digest, StandardVectors) {
+    EXPECT_EQ(Digest::data(std::string_view("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Digest::data(std::vector<uint8_t>{'a', 'b', 'c'}),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(Digest, FileEqualsDataAcrossChunkBoundaries) {
+    test::TempDir dir;
+    std::string content(3 * 1048576 + 17, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 131) % 251);
+    test::writeFile(dir / "big.bin", content);
+    EXPECT_EQ(Digest::file(dir / "big.bin"), Digest::data(std::string_view(content)));
+    EXPECT_THROW(Digest::file(dir / "missing"), std::system_error);
+}
+
+TEST(JSON, PrinterSortsKeysAndUsesSpacedColons) {
+    Json j = Json::object();
+    j["b"] = 1;
+    j["a"] = Json::array({true, nullptr, "x"});
+    j["c"] = Json::object();
+    j["d"] = Json::array();
+    j["é"] = "日本語";
+    const std::string expected =
+        "{\n  \"a\" : [\n    true,\n    null,\n    \"x\"\n  ],\n  \"b\" : 1,\n  \"c\" : {},\n  \"d\" : [],\n"
+        "  \"é\" : \"日本語\"\n}";
+    EXPECT_EQ(JSON::print(j), expected);
+    EXPECT_EQ(JSON::bytes(j), JSON::bytes(JSON::parse(JSON::print(j))));
+}
+
+TEST(JSON, DatesAreWholeSecondsUTC) {
+    using namespace std::chrono;
+    Date d = sys_days(year(2026) / 5 / 1) + hours(9) + minutes(30) + milliseconds(750);
+    EXPECT_EQ(JSON::print(Json(d)), "\"2026-05-01T09:30:00Z\"");
+    Date back = JSON::decode<Date>(Json("2026-05-01T09:30:00Z"));
+    EXPECT_EQ(back, floor<seconds>(d));
+    EXPECT_THROW(JSON::decode<Date>(Json("2026-05-01T09:30:00.5Z")), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<Date>(Json("2026-05-01T09:30:00+09:00")), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<Date>(Json(1777627800)), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<Date>(Json("2026-02-30T09:30:00Z")), JSON::DecodeError);
+}
+
+TEST(JSON, MalformedInputIsADecodeError) {
+    EXPECT_THROW(JSON::parse(std::string_view("{\"a\" : ")), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<int>(Json("text")), JSON::DecodeError);
+    Json o = {{"n", -1}};
+    EXPECT_THROW(JSON::requireUInt(o, "n"), JSON::DecodeError);
+    EXPECT_THROW(JSON::requireString(o, "missing"), JSON::DecodeError);
+}
+
+TEST(UUID, TextIsUpperCaseAndParsesEitherCase) {
+    UUID a = UUID::random(), b = UUID::random();
+    EXPECT_NE(a, b);
+    std::string t = a.text();
+    EXPECT_EQ(t.size(), 36u);
+    EXPECT_EQ(t[14], '4');
+    for (char c : t) EXPECT_FALSE(c >= 'a' && c <= 'z');
+    EXPECT_EQ(UUID::parse(t), a);
+    std::string lower = t;
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    EXPECT_EQ(UUID::parse(lower), a);
+    EXPECT_FALSE(UUID::parse("5B47E84B1A2F-4C32-9861-4E71DD77A9C3-"));
+    EXPECT_FALSE(UUID::parse("5B47E84B-1A2F-4C32-9861-4E71DD77A9CZ"));
+    EXPECT_FALSE(UUID::parse(""));
+}
