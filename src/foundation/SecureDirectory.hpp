@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,19 @@ public:
     FileStamp stamp(std::string_view name) const;
     // Moves a file to another folder, never replacing an existing entry.
     void exclusiveMove(std::string_view name, const SecureDirectory& destination, std::string_view newName) const;
+
+    // Called with the target and the staged file's stamp before each link
+    // attempt; throwing aborts the publication with nothing linked.
+    using WillPublish = std::function<void(const std::filesystem::path& target, const FileStamp& stamp)>;
+
+    // Publishes data as a new file "<safe stem><suffix>.<ext>" without ever
+    // overwriting: written and stamped in an owned work folder, then
+    // hard-linked under the first free name. The suffix is "_001", "_002" ...
+    // with productNaming, "-1", "-2" ... without. failAfterBytes exists only
+    // to exercise failure paths. Returns the published file's URL.
+    std::filesystem::path exportData(const std::vector<uint8_t>& data, std::string_view stem, std::string_view ext,
+                                     std::optional<std::size_t> failAfterBytes = std::nullopt,
+                                     const WillPublish& willPublish = nullptr, bool productNaming = true) const;
 
     // The names in this directory, hidden ones included; errors pass on as
     // std::system_error.
