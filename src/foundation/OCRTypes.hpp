@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/JSON.hpp"
@@ -59,6 +60,17 @@ struct TextRegion {
     std::optional<AnnotationEvidence> annotationEvidence;
     std::optional<bool> proofreadingInstruction;
 
+    TextRegion() = default;
+    TextRegion(std::string text, float confidence, double x, double y, double width, double height,
+               RegionKind kind = RegionKind::unknown,
+               std::optional<std::vector<OCRSourceBox>> sourceBoxes = std::nullopt,
+               std::optional<std::vector<VerticalResearch::Candidate>> verticalCandidates = std::nullopt,
+               std::optional<AnnotationEvidence> annotationEvidence = std::nullopt,
+               std::optional<bool> proofreadingInstruction = std::nullopt)
+        : text(std::move(text)), confidence(confidence), x(x), y(y), width(width), height(height), kind(kind),
+          sourceBoxes(std::move(sourceBoxes)), verticalCandidates(std::move(verticalCandidates)),
+          annotationEvidence(std::move(annotationEvidence)), proofreadingInstruction(proofreadingInstruction) {}
+
     static constexpr float lowConfidenceThreshold = 0.8f;
 
     bool lowConfidence() const { return confidence < lowConfidenceThreshold; }
@@ -88,6 +100,19 @@ struct PageResult {
     std::optional<int64_t> sourcePixelHeight;
     std::optional<double> processingScale;
     std::optional<AutoPresentation> autoPresentation;
+
+    PageResult() = default;
+    PageResult(int64_t page, std::vector<TextRegion> regions, double elapsedSeconds, int64_t pixelWidth,
+               int64_t pixelHeight, std::string route = std::string(defaultRoute),
+               std::optional<uint32_t> sourceOrientation = std::nullopt,
+               std::optional<int64_t> sourcePixelWidth = std::nullopt,
+               std::optional<int64_t> sourcePixelHeight = std::nullopt,
+               std::optional<double> processingScale = std::nullopt,
+               std::optional<AutoPresentation> autoPresentation = std::nullopt)
+        : page(page), regions(std::move(regions)), elapsedSeconds(elapsedSeconds), pixelWidth(pixelWidth),
+          pixelHeight(pixelHeight), route(std::move(route)), sourceOrientation(sourceOrientation),
+          sourcePixelWidth(sourcePixelWidth), sourcePixelHeight(sourcePixelHeight), processingScale(processingScale),
+          autoPresentation(std::move(autoPresentation)) {}
 
     // The page's result text everywhere: region texts joined by "\n".
     std::string text() const;

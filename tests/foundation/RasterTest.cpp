@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +193,18 @@ TEST(Raster, OversizeImageIsRefusedBeforeDecoding) {
     EXPECT_CASE(Raster::preview(huge), budgetExceeded);
 }
 
+TEST(Raster, HeaderSizesPastTheArithmeticAreDimensionOverflow) {
+    test::TempDir dir;
+    // A PNM header may declare any size; the pixels need not be there for
+    // the size to be judged.
+    test::writeFile(dir / "vast.ppm", "P6\n2000000000 2000000000\n255\n" + std::string(1000, '\0'));
+    test::writeFile(dir / "wide.ppm", "P6\n60000 60000\n255\n" + std::string(1000, '\0'));
+    EXPECT_CASE(Raster::image(dir / "vast.ppm"), dimensionOverflow);
+    EXPECT_CASE(Raster::preview(dir / "vast.ppm"), dimensionOverflow);
+    EXPECT_CASE(Raster::image(dir / "wide.ppm"), budgetExceeded);
+    EXPECT_CASE(Raster::preview(dir / "wide.ppm"), budgetExceeded);
+}
+
 TEST(Raster, LoadLimitFollowsPhysicalMemoryWithAFloor) {
     test::TempDir dir;
     // Under a 384 MiB limit: estimate 3000 × 3000 ≈ 383 MiB, 3400 × 3400 ≈ 409 MiB.
@@ -352,13 +365,39 @@ TEST(Raster, PNGEncodingRoundTripsPixelExact) {
     EXPECT_CASE(Raster::png(RasterImage()), renderFailed);
 }
 
-TEST(RasterImage, FromPixelsChecksItsShape) {
-    EXPECT_CASE(RasterImage::fromPixels(2, 2, 3, std::vector<uint8_t>(11)), invalidInput);
-    EXPECT_CASE(RasterImage::fromPixels(2, 2, 2, std::vector<uint8_t>(8)), invalidInput);
-    EXPECT_CASE(RasterImage::fromPixels(0, 2, 3, {}), invalidInput);
-    const RasterImage image = RasterImage::fromPixels(2, 1, 3, {1, 2, 3, 4, 5, 6});
-    const RasterImage copy = image;
-    EXPECT_EQ(copy.pixbuf(), image.pixbuf());
-    EXPECT_EQ(test::pixelAt(copy, 1, 0), (std::vector<uint8_t>{4, 5, 6}));
-    EXPECT_FALSE(RasterImage());
+TEST(Raster, PagesLoadConcurrently) {
+    test::TempDir dir;
+    const fs::path pdf = dir / "pages.pdf";
+    test::writePDF(pdf, {{612, 792}, {612, 792}, {612, 792}, {612, 792}}, [](cairo_t* cr, int page, test::PageSize) {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, 72 + page * 100, 72, 72, 72);
+        cairo_fill(cr);
+    });
+    const auto photo = test::makeImage(300, 200, 3, [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x);
+        p[1] = static_cast<uint8_t>(y);
+        p[2] = static_cast<uint8_t>(x + y);
+    });
+    test::writeJPEG(dir / "photo.jpg", photo, 6);
+
+    std::vector<std::vector<uint8_t>> expected;
+    for (int page = 0; page < 4; ++page) expected.push_back(Raster::png(Raster::pdf(pdf, page, 100)));
+    const auto expectedPreview = Raster::png(Raster::preview(dir / "photo.jpg"));
+
+    std::vector<std::vector<uint8_t>> pages(4), previews(4);
+    std::vector<std::thread> workers;
+    for (int page = 0; page < 4; ++page) {
+        workers.emplace_back([&, page] {
+            for (int round = 0; round < 3; ++round) {
+                pages[page] = Raster::png(Raster::pdf(pdf, page, 100));
+                previews[page] = Raster::png(Raster::preview(dir / "photo.jpg"));
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    for (int page = 0; page < 4; ++page) {
+        EXPECT_EQ(pages[page], expected[page]) << page;
+        EXPECT_EQ(previews[page], expectedPreview) << page;
+    }
+    EXPECT_NE(expected[0], expected[1]);
 }

@@ -19,16 +19,10 @@ std::vector<std::string> keysOf(const Json& j) {
 }  // namespace
 
 TEST(AutoPresentation, LabelFollowsTheOutcomeAlone) {
-    const std::vector<std::pair<AutoResolved, std::string>> expected{
-        {AutoResolved::standard, "自動判定：標準"},
-        {AutoResolved::vertical, "自動判定：縦書き"},
-        {AutoResolved::mixed, "自動判定：混在"},
-        {AutoResolved::uncertainStandardFallback, "自動判定：標準（判定不確実）"},
-    };
-    for (const auto& [resolved, label] : expected) {
-        for (const char* handwriting : {"none", "uncertain", "detected"}) {
-            EXPECT_EQ((AutoPresentation{resolved, handwriting}.label()), label);
-        }
+    for (const char* handwriting : {"none", "uncertain", "detected"}) {
+        EXPECT_EQ((AutoPresentation{AutoResolved::uncertainStandardFallback, handwriting}.label()),
+                  "自動判定：標準（判定不確実）");
+        EXPECT_EQ((AutoPresentation{AutoResolved::vertical, handwriting}.label()), "自動判定：縦書き");
     }
 }
 
@@ -119,14 +113,6 @@ TEST(VerticalResearch, CandidateRoundTripsWithItsKeys) {
     Json fractionalID = j;
     fractionalID["id"] = 1.5;
     EXPECT_THROW(JSON::decode<VerticalResearch::Candidate>(fractionalID), JSON::DecodeError);
-}
-
-TEST(VerticalResearch, MethodRawValues) {
-    EXPECT_EQ(rawValue(VerticalResearch::Method::reflow), "reflow");
-    EXPECT_EQ(rawValue(VerticalResearch::Method::column), "column");
-    EXPECT_EQ(JSON::decode<VerticalResearch::Method>(Json("column")), VerticalResearch::Method::column);
-    EXPECT_THROW(JSON::decode<VerticalResearch::Method>(Json("Reflow")), JSON::DecodeError);
-    EXPECT_FALSE(fromRaw<VerticalResearch::Method>("reflow "));
 }
 
 TEST(OCRSourceBox, AllFourKeysRequiredOthersIgnored) {
