@@ -1,6 +1,7 @@
 #include "foundation/Raster.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,6 +94,19 @@ namespace {
 
 constexpr std::size_t readChunk = 65536;
 
+// Opens a source file for reading. Only a regular file is a source: opening
+// without blocking means a FIFO or device named like an image cannot hang the
+// caller before it is refused.
+UniqueFD openSource(const std::filesystem::path& url) {
+    UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) fail(ErrorCase::invalidInput);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) fail(ErrorCase::invalidInput);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(ErrorCase::invalidInput);
+    return fd;
+}
+
 struct LoadState {
     std::optional<BrindlexError> refusal;
 };
@@ -113,8 +127,7 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
 // Decodes the first image of a file through one descriptor, so the size that
 // was checked is the size of the bytes that are decoded.
 GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
-    UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd) fail(ErrorCase::invalidInput);
+    UniqueFD fd = openSource(url);
 
     GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
     LoadState state;
@@ -174,11 +187,14 @@ uint32_t orientationOf(GdkPixbuf* pixbuf) {
 
 // Opens a PDF; a locked document needs its password.
 GObjectPtr<PopplerDocument> openPDF(const std::filesystem::path& url, const std::optional<std::string>& password) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(url, ec);
-    if (ec) fail(ErrorCase::invalidInput);
+    UniqueFD fd = openSource(url);
+    // Poppler opens the file by name; the descriptor's own name in /proc
+    // reopens the very file that was checked. (Poppler's descriptor entry
+    // point cannot retry a password in its second encoding, so it is not
+    // used.)
+    const std::string checked = "/proc/self/fd/" + std::to_string(fd.get());
     GError* error = nullptr;
-    char* uri = g_filename_to_uri(absolute.c_str(), nullptr, &error);
+    char* uri = g_filename_to_uri(checked.c_str(), nullptr, &error);
     ErrorPtr uriError(error);
     if (!uri) fail(ErrorCase::invalidInput);
     error = nullptr;

@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <limits>
@@ -230,7 +231,8 @@ TEST(Raster, UnreadableImagesAreInvalidInput) {
     solidPNG(dir / "whole.png", 64, 64);
     test::writeFile(dir / "cut.png", test::readFile(dir / "whole.png").substr(0, 40));
     fs::create_directory(dir / "folder.png");
-    for (const char* name : {"text.png", "empty.png", "cut.png", "folder.png", "missing.png"}) {
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    for (const char* name : {"text.png", "empty.png", "cut.png", "folder.png", "pipe.png", "missing.png"}) {
         EXPECT_CASE(Raster::image(dir / name), invalidInput);
         EXPECT_CASE(Raster::preview(dir / name), invalidInput);
     }
@@ -331,7 +333,9 @@ TEST(Raster, NonPDFFilesAreInvalidInput) {
     test::TempDir dir;
     test::writeFile(dir / "text.pdf", "%PDF-1.4 but nothing else");
     solidPNG(dir / "image.pdf", 8, 8);
-    for (const char* name : {"text.pdf", "image.pdf", "missing.pdf"}) {
+    fs::create_directory(dir / "folder.pdf");
+    ASSERT_EQ(::mkfifo((dir / "pipe.pdf").c_str(), 0600), 0);
+    for (const char* name : {"text.pdf", "image.pdf", "folder.pdf", "pipe.pdf", "missing.pdf"}) {
         EXPECT_CASE(Raster::pdf(dir / name, 0, 150), invalidInput);
     }
 }
