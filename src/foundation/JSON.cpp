@@ -1,7 +1,10 @@
 #include "foundation/JSON.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace velmora::JSON {
 
@@ -168,6 +171,31 @@ double requireDouble(const Json& object, std::string_view key) {
     const Json& v = member(object, key);
     if (!v.is_number()) throw DecodeError("key \"" + std::string(key) + "\": expected a number");
     return v.get<double>();
+}
+
+Json float32(float value) {
+    if (!std::isfinite(value)) return Json(static_cast<double>(value));
+    // to_chars and from_chars ignore the process locale, unlike strtod.
+    char buf[64];
+    auto written = std::to_chars(buf, buf + sizeof buf, value);
+    double shortest = 0;
+    if (written.ec != std::errc() || std::from_chars(buf, written.ptr, shortest).ec != std::errc()) {
+        return Json(static_cast<double>(value));
+    }
+    return Json(shortest);
+}
+
+float toFloat32(const Json& v, std::string_view what) {
+    if (!v.is_number()) throw DecodeError(std::string(what) + ": expected a number");
+    const double d = v.get<double>();
+    if (!std::isfinite(d) || std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max())) {
+        throw DecodeError(std::string(what) + ": number does not fit a 32-bit float");
+    }
+    return static_cast<float>(d);
+}
+
+float requireFloat(const Json& object, std::string_view key) {
+    return toFloat32(member(object, key), "key \"" + std::string(key) + "\"");
 }
 
 }  // namespace velmora::JSON

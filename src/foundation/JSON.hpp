@@ -69,6 +69,14 @@ int64_t requireInt(const Json& object, std::string_view key);
 uint64_t requireUInt(const Json& object, std::string_view key);
 double requireDouble(const Json& object, std::string_view key);
 
+// 32-bit floats (confidences) are written as their shortest decimal form, so
+// 0.79f is stored as 0.79 rather than as the nearest double's 17 digits, and
+// read back to the identical float. A number outside the float range is a
+// DecodeError rather than an infinity.
+Json float32(float value);
+float toFloat32(const Json& value, std::string_view what);
+float requireFloat(const Json& object, std::string_view key);
+
 template <typename T>
 T require(const Json& object, std::string_view key) {
     return decode<T>(member(object, key));

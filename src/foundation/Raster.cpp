@@ -1,0 +1,356 @@
+#include "foundation/Raster.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <new>
+
+#include <cairo.h>
+#include <png.h>
+#include <poppler.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/CaptureBudget.hpp"
+#include "foundation/FileIO.hpp"
+
+namespace velmora {
+
+namespace {
+
+template <typename T>
+struct GObjectUnref {
+    void operator()(T* p) const {
+        if (p) g_object_unref(p);
+    }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref<T>>;
+
+struct GErrorFree {
+    void operator()(GError* e) const {
+        if (e) g_error_free(e);
+    }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+std::shared_ptr<GdkPixbuf> share(GdkPixbuf* pixbuf) {
+    return std::shared_ptr<GdkPixbuf>(pixbuf, [](GdkPixbuf* p) { g_object_unref(p); });
+}
+
+bool isPlainRGB(GdkPixbuf* p) {
+    const int channels = gdk_pixbuf_get_n_channels(p);
+    return gdk_pixbuf_get_colorspace(p) == GDK_COLORSPACE_RGB && gdk_pixbuf_get_bits_per_sample(p) == 8 &&
+           (channels == 3 || channels == 4) && gdk_pixbuf_get_has_alpha(p) == (channels == 4);
+}
+
+}  // namespace
+
+RasterImage RasterImage::adopt(GdkPixbuf* pixbuf) {
+    if (!pixbuf) fail(ErrorCase::invalidInput);
+    auto shared = share(pixbuf);
+    if (!isPlainRGB(pixbuf)) fail(ErrorCase::invalidInput);
+    RasterImage r;
+    r.pixbuf_ = std::move(shared);
+    return r;
+}
+
+RasterImage RasterImage::fromPixels(int width, int height, int channels, const std::vector<uint8_t>& pixels) {
+    if (width < 1 || height < 1 || (channels != 3 && channels != 4)) fail(ErrorCase::invalidInput);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
+    if (pixels.size() / rowBytes != static_cast<std::size_t>(height) || pixels.size() % rowBytes != 0) {
+        fail(ErrorCase::invalidInput);
+    }
+    GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, channels == 4, 8, width, height);
+    if (!p) fail(ErrorCase::budgetExceeded);
+    auto shared = share(p);
+    uint8_t* dst = gdk_pixbuf_get_pixels(p);
+    const std::size_t stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(p));
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(dst + stride * static_cast<std::size_t>(y), pixels.data() + rowBytes * static_cast<std::size_t>(y),
+                    rowBytes);
+    }
+    RasterImage r;
+    r.pixbuf_ = std::move(shared);
+    return r;
+}
+
+int RasterImage::width() const { return pixbuf_ ? gdk_pixbuf_get_width(pixbuf_.get()) : 0; }
+int RasterImage::height() const { return pixbuf_ ? gdk_pixbuf_get_height(pixbuf_.get()) : 0; }
+int RasterImage::channels() const { return pixbuf_ ? gdk_pixbuf_get_n_channels(pixbuf_.get()) : 0; }
+int RasterImage::rowStride() const { return pixbuf_ ? gdk_pixbuf_get_rowstride(pixbuf_.get()) : 0; }
+const uint8_t* RasterImage::pixels() const {
+    return pixbuf_ ? gdk_pixbuf_read_pixels(pixbuf_.get()) : nullptr;
+}
+
+namespace Raster {
+
+namespace {
+
+constexpr std::size_t readChunk = 65536;
+
+// Opens a source file for reading. Only a regular file is a source: opening
+// without blocking means a FIFO or device named like an image cannot hang the
+// caller before it is refused.
+UniqueFD openSource(const std::filesystem::path& url) {
+    UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) fail(ErrorCase::invalidInput);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) fail(ErrorCase::invalidInput);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(ErrorCase::invalidInput);
+    return fd;
+}
+
+struct LoadState {
+    std::optional<BrindlexError> refusal;
+};
+
+// Runs once the decoder knows the size and before it allocates the bitmap.
+// A size of 0 × 0 makes every loader stop with an error instead of
+// allocating, which is how the refusal keeps memory untouched.
+void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    auto* state = static_cast<LoadState*>(data);
+    try {
+        CaptureBudget::checkLoad(width, height);
+    } catch (const BrindlexError& e) {
+        state->refusal = e;
+        gdk_pixbuf_loader_set_size(loader, 0, 0);
+    }
+}
+
+// Decodes the first image of a file through one descriptor, so the size that
+// was checked is the size of the bytes that are decoded.
+GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
+    UniqueFD fd = openSource(url);
+
+    GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
+    LoadState state;
+    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSizePrepared), &state);
+
+    auto abandon = [&](ErrorCase fallback) {
+        // The loader reports the abandoned decode as an error of its own;
+        // the reason that matters is the refusal or the fallback case.
+        GError* ignored = nullptr;
+        gdk_pixbuf_loader_close(loader.get(), &ignored);
+        ErrorPtr drop(ignored);
+        if (state.refusal) throw *state.refusal;
+        fail(fallback);
+    };
+
+    std::vector<uint8_t> buffer(readChunk);
+    bool any = false;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            abandon(ErrorCase::invalidInput);
+        }
+        if (n == 0) break;
+        any = true;
+        GError* error = nullptr;
+        const bool ok = gdk_pixbuf_loader_write(loader.get(), buffer.data(), static_cast<gsize>(n), &error);
+        ErrorPtr held(error);
+        if (!ok || state.refusal) abandon(ErrorCase::invalidInput);
+    }
+    if (!any) abandon(ErrorCase::invalidInput);
+
+    GError* error = nullptr;
+    const bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
+    ErrorPtr held(error);
+    if (state.refusal) throw *state.refusal;
+    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
+    if (!closed || !pixbuf) fail(ErrorCase::invalidInput);
+    GObjectPtr<GdkPixbuf> result(GDK_PIXBUF(g_object_ref(pixbuf)));
+    // A decoder that cannot load incrementally only reports its size after
+    // decoding; the estimate still decides whether the page may go on.
+    CaptureBudget::checkLoad(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
+    if (!isPlainRGB(pixbuf)) fail(ErrorCase::invalidInput);
+    return result;
+}
+
+uint32_t orientationOf(GdkPixbuf* pixbuf) {
+    const char* option = gdk_pixbuf_get_option(pixbuf, "orientation");
+    if (!option) return 1;
+    uint32_t value = 0;
+    const char* end = option + std::strlen(option);
+    auto [ptr, ec] = std::from_chars(option, end, value);
+    // Only the eight defined codes can be applied; anything else is upright.
+    if (ec != std::errc() || ptr != end || value < 1 || value > 8) return 1;
+    return value;
+}
+
+// Opens a PDF; a locked document needs its password.
+GObjectPtr<PopplerDocument> openPDF(const std::filesystem::path& url, const std::optional<std::string>& password) {
+    UniqueFD fd = openSource(url);
+    // Poppler opens the file by name; the descriptor's own name in /proc
+    // reopens the very file that was checked. (Poppler's descriptor entry
+    // point cannot retry a password in its second encoding, so it is not
+    // used.)
+    const std::string checked = "/proc/self/fd/" + std::to_string(fd.get());
+    GError* error = nullptr;
+    char* uri = g_filename_to_uri(checked.c_str(), nullptr, &error);
+    ErrorPtr uriError(error);
+    if (!uri) fail(ErrorCase::invalidInput);
+    error = nullptr;
+    PopplerDocument* doc = poppler_document_new_from_file(uri, password ? password->c_str() : nullptr, &error);
+    g_free(uri);
+    ErrorPtr openError(error);
+    if (!doc) {
+        if (error && error->domain == POPPLER_ERROR && error->code == POPPLER_ERROR_ENCRYPTED) {
+            fail(ErrorCase::lockedPDF);
+        }
+        fail(ErrorCase::invalidInput);
+    }
+    return GObjectPtr<PopplerDocument>(doc);
+}
+
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextDestroy {
+    void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+
+// libpng reports errors by longjmp; this function holds only trivially
+// destructible locals across setjmp, so no destructor is skipped.
+bool encodePNG(GdkPixbuf* pixbuf, std::vector<uint8_t>* out) {
+    struct Callbacks {
+        static void write(png_structp png, png_bytep data, png_size_t length) {
+            auto* sink = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+            bool grown = true;
+            try {
+                sink->insert(sink->end(), data, data + length);
+            } catch (const std::bad_alloc&) {
+                grown = false;
+            }
+            // Outside the handler: png_error leaves by longjmp.
+            if (!grown) png_error(png, "out of memory");
+        }
+        static void flush(png_structp) {}
+        static void error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+        static void warning(png_structp, png_const_charp) {}
+    };
+
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, Callbacks::error, Callbacks::warning);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
+    const guint8* pixels = gdk_pixbuf_read_pixels(pixbuf);
+    png_set_write_fn(png, out, Callbacks::write, Callbacks::flush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, pixels + static_cast<std::ptrdiff_t>(stride) * y);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+SourceImage image(const std::filesystem::path& url) {
+    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url);
+    SourceImage result;
+    result.orientation = orientationOf(pixbuf.get());
+    result.image = RasterImage::adopt(pixbuf.release());
+    return result;
+}
+
+RasterImage preview(const std::filesystem::path& url) {
+    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url);
+    GdkPixbuf* upright = gdk_pixbuf_apply_embedded_orientation(pixbuf.get());
+    if (!upright) fail(ErrorCase::invalidInput);
+    return RasterImage::adopt(upright);
+}
+
+int pdfPageCount(const std::filesystem::path& url, const std::optional<std::string>& password) {
+    auto doc = openPDF(url, password);
+    return poppler_document_get_n_pages(doc.get());
+}
+
+RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const std::optional<std::string>& password) {
+    if (!(dpi >= minimumDPI && dpi <= maximumDPI)) fail(ErrorCase::invalidInput);
+    auto doc = openPDF(url, password);
+    if (page < 0 || page >= poppler_document_get_n_pages(doc.get())) fail(ErrorCase::invalidInput);
+    GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(doc.get(), page));
+    if (!pdfPage) fail(ErrorCase::invalidInput);
+
+    // Poppler gives the crop box with the page's rotation already applied
+    // (90 and 270 swap the sides) and draws the page in that orientation.
+    double orientedWidth = 0, orientedHeight = 0;
+    poppler_page_get_size(pdfPage.get(), &orientedWidth, &orientedHeight);
+
+    // dpi × points ÷ 72 rather than (dpi ÷ 72) × points: the quotient is
+    // inexact, and a product a hair above a whole number would add a column.
+    const double w = dpi * orientedWidth / pointsPerInch;
+    const double h = dpi * orientedHeight / pointsPerInch;
+    auto fits = [](double v) { return std::isfinite(v) && v > 0 && v <= maximumPDFSide; };
+    if (!fits(w) || !fits(h)) fail(ErrorCase::budgetExceeded);
+    const int width = static_cast<int>(std::ceil(w));
+    const int height = static_cast<int>(std::ceil(h));
+    CaptureBudget::checkLoad(width, height);
+
+    std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) fail(ErrorCase::budgetExceeded);
+    {
+        std::unique_ptr<cairo_t, ContextDestroy> cr(cairo_create(surface.get()));
+        cairo_set_source_rgb(cr.get(), 1, 1, 1);
+        cairo_paint(cr.get());
+        const double scale = dpi / pointsPerInch;
+        cairo_scale(cr.get(), scale, scale);
+        poppler_page_render(pdfPage.get(), cr.get());
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) fail(ErrorCase::renderFailed);
+    }
+    cairo_surface_flush(surface.get());
+
+    GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    if (!out) fail(ErrorCase::renderFailed);
+    RasterImage result = RasterImage::adopt(out);
+    const unsigned char* src = cairo_image_surface_get_data(surface.get());
+    const int srcStride = cairo_image_surface_get_stride(surface.get());
+    uint8_t* dst = gdk_pixbuf_get_pixels(out);
+    const int dstStride = gdk_pixbuf_get_rowstride(out);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(src + static_cast<std::ptrdiff_t>(srcStride) * y);
+        uint8_t* d = dst + static_cast<std::ptrdiff_t>(dstStride) * y;
+        for (int x = 0; x < width; ++x) {
+            const uint32_t px = row[x];  // 0xXXRRGGBB in native byte order
+            d[0] = static_cast<uint8_t>(px >> 16);
+            d[1] = static_cast<uint8_t>(px >> 8);
+            d[2] = static_cast<uint8_t>(px);
+            d += 3;
+        }
+    }
+    return result;
+}
+
+std::vector<uint8_t> png(const RasterImage& image) {
+    if (!image) fail(ErrorCase::renderFailed);
+    std::vector<uint8_t> out;
+    if (!encodePNG(image.pixbuf(), &out)) fail(ErrorCase::renderFailed);
+    return out;
+}
+
+}  // namespace Raster
+}  // namespace velmora

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+namespace velmora {
+
+// A decoded page image: 8 bits per channel, RGB or RGBA with straight
+// (not premultiplied) alpha, rows top to bottom. Immutable; copies share the
+// pixels, so an image is cheap to pass between threads.
+class RasterImage {
+public:
+    RasterImage() = default;
+    // Takes over the caller's reference. The pixbuf must be 8-bit RGB(A) and
+    // must not be changed afterwards.
+    static RasterImage adopt(GdkPixbuf* pixbuf);
+    // Copies tightly packed rows of width × channels bytes (3 = RGB, 4 = RGBA).
+    static RasterImage fromPixels(int width, int height, int channels, const std::vector<uint8_t>& pixels);
+
+    explicit operator bool() const { return pixbuf_ != nullptr; }
+    int width() const;
+    int height() const;
+    int channels() const;
+    bool hasAlpha() const { return channels() == 4; }
+    // Bytes from one row to the next; may exceed width × channels.
+    int rowStride() const;
+    const uint8_t* pixels() const;
+    // Borrowed; valid while any copy of this image lives.
+    GdkPixbuf* pixbuf() const { return pixbuf_.get(); }
+
+private:
+    std::shared_ptr<GdkPixbuf> pixbuf_;
+};
+
+// The one place where page images enter the system. Stateless, synchronous,
+// callable from any thread. Every failure is a BrindlexError: invalidInput
+// (unreadable, malformed, bad page or resolution), lockedPDF,
+// dimensionOverflow, budgetExceeded (over the load limit, 20000 pixels per
+// PDF side, no bitmap) and renderFailed.
+namespace Raster {
+
+inline constexpr double minimumDPI = 36;
+inline constexpr double maximumDPI = 600;
+inline constexpr double maximumPDFSide = 20000;
+inline constexpr double pointsPerInch = 72;
+
+// The first image of a file, as stored, with its orientation code
+// (1 = up; 2 to 8 the mirrored and rotated variants) for recognition to apply.
+struct SourceImage {
+    RasterImage image;
+    uint32_t orientation = 1;
+};
+
+// The size is read from the file's header and checked against the load limit
+// before any pixel is decoded.
+SourceImage image(const std::filesystem::path& url);
+
+// The whole image upright (its orientation applied), under the same load
+// limit as image(), so a huge file cannot exhaust memory in a preview either.
+RasterImage preview(const std::filesystem::path& url);
+
+// One page (zero-based) rendered at dpi on white, with the page's rotation
+// applied. A locked document needs its password; a password given for an
+// unlocked one is ignored.
+RasterImage pdf(const std::filesystem::path& url, int page, double dpi,
+                const std::optional<std::string>& password = std::nullopt);
+
+// The number of pages, opening the document as pdf() does.
+int pdfPageCount(const std::filesystem::path& url, const std::optional<std::string>& password = std::nullopt);
+
+// The image as a PNG file's bytes.
+std::vector<uint8_t> png(const RasterImage& image);
+
+}  // namespace Raster
+}  // namespace velmora

@@ -1,0 +1,407 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/CaptureBudget.hpp"
+#include "foundation/Raster.hpp"
+#include "support/RasterFiles.hpp"
+#include "support/TempDir.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t GiB = uint64_t{1} << 30;
+constexpr int64_t MiB = int64_t{1} << 20;
+
+#define EXPECT_CASE(expr, expected)                                           \
+    do {                                                                      \
+        try {                                                                 \
+            (void)(expr);                                                     \
+            ADD_FAILURE() << #expr " did not throw";                          \
+        } catch (const BrindlexError& e) {                                    \
+            EXPECT_EQ(e.errorCase(), ErrorCase::expected)                     \
+                << #expr " threw " << BrindlexError::rawValue(e.errorCase()); \
+        }                                                                     \
+    } while (0)
+
+bool near(const std::vector<uint8_t>& px, int r, int g, int b, int tolerance = 40) {
+    return std::abs(px[0] - r) <= tolerance && std::abs(px[1] - g) <= tolerance && std::abs(px[2] - b) <= tolerance;
+}
+
+// A solid PNG of the given size, written one row at a time.
+void solidPNG(const fs::path& path, int width, int height) {
+    test::writePNG(path, width, height, 3, [width](int, uint8_t* row) {
+        std::fill(row, row + static_cast<std::ptrdiff_t>(width) * 3, 200);
+    });
+}
+
+// A Letter page with a black square in its top-left corner: an inch in from
+// the top and the left edge, an inch wide.
+fs::path letterPDF(const test::TempDir& dir, const std::string& name = "letter.pdf") {
+    const fs::path path = dir / name;
+    test::writePDF(path, {{612, 792}}, [](cairo_t* cr, int, test::PageSize) {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, 72, 72, 72, 72);
+        cairo_fill(cr);
+    });
+    return path;
+}
+
+bool dark(const RasterImage& image, int x, int y) {
+    const auto px = test::pixelAt(image, x, y);
+    return px[0] < 64 && px[1] < 64 && px[2] < 64;
+}
+
+bool white(const RasterImage& image, int x, int y) {
+    const auto px = test::pixelAt(image, x, y);
+    return px[0] > 240 && px[1] > 240 && px[2] > 240;
+}
+
+}  // namespace
+
+TEST(CaptureBudget, EstimateArithmetic) {
+    EXPECT_EQ(CaptureBudget::estimate(1000, 1000), 268435456 + 12000000 + 6400000);
+    EXPECT_EQ(CaptureBudget::estimate(1, 1, 1), 268435456 + 12 + 8);
+    EXPECT_EQ(CaptureBudget::estimate(10, 10, 10), CaptureBudget::estimate(10, 10) - 10 * 790 * 8);
+    EXPECT_CASE(CaptureBudget::estimate(0, 5), dimensionOverflow);
+    EXPECT_CASE(CaptureBudget::estimate(5, -1), dimensionOverflow);
+    EXPECT_CASE(CaptureBudget::estimate(5, 5, 0), dimensionOverflow);
+    EXPECT_CASE(CaptureBudget::estimate(int64_t{1} << 31, int64_t{1} << 31), dimensionOverflow);
+    EXPECT_CASE(CaptureBudget::estimate(std::numeric_limits<int64_t>::max(), 1), dimensionOverflow);
+    // Each product fits but the sum does not.
+    EXPECT_CASE(CaptureBudget::estimate(1, (std::numeric_limits<int64_t>::max() - 268435456) / 12 + 1, 1),
+                dimensionOverflow);
+}
+
+TEST(CaptureBudget, ConservativeBytesAndLoadLimit) {
+    EXPECT_EQ(CaptureBudget::conservativeBytes(8 * GiB), 768 * MiB);
+    EXPECT_EQ(CaptureBudget::conservativeBytes(64 * GiB), 768 * MiB);
+    EXPECT_EQ(CaptureBudget::conservativeBytes(2 * GiB), 256 * MiB);
+    EXPECT_EQ(CaptureBudget::loadLimit(2 * GiB), 384 * MiB);
+    EXPECT_EQ(CaptureBudget::loadLimit(4 * GiB), 512 * MiB);
+    EXPECT_EQ(CaptureBudget::loadLimit(8 * GiB), 768 * MiB);
+
+    const uint64_t real = CaptureBudget::physicalMemory();
+    EXPECT_GT(real, 0u);
+    EXPECT_EQ(CaptureBudget::conservativeBytes(), CaptureBudget::conservativeBytes(real));
+    {
+        CaptureBudget::ScopedPhysicalMemory small(2 * GiB);
+        EXPECT_EQ(CaptureBudget::conservativeBytes(), 256 * MiB);
+        {
+            CaptureBudget::ScopedPhysicalMemory big(8 * GiB);
+            EXPECT_EQ(CaptureBudget::conservativeBytes(), 768 * MiB);
+        }
+        EXPECT_EQ(CaptureBudget::loadLimit(), 384 * MiB);
+    }
+    EXPECT_EQ(CaptureBudget::physicalMemory(), real);
+}
+
+TEST(Raster, PNGAndJPEGFilesDecode) {
+    test::TempDir dir;
+    const auto rgba = test::makeImage(30, 17, 4, [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x * 8);
+        p[1] = static_cast<uint8_t>(y * 15);
+        p[2] = static_cast<uint8_t>(x * y);
+        p[3] = static_cast<uint8_t>(255 - x);
+    });
+    test::writeFile(dir / "a.png", std::string(reinterpret_cast<const char*>(Raster::png(rgba).data()),
+                                               Raster::png(rgba).size()));
+    const auto png = Raster::image(dir / "a.png");
+    EXPECT_EQ(png.orientation, 1u);
+    ASSERT_EQ(png.image.width(), 30);
+    ASSERT_EQ(png.image.height(), 17);
+    EXPECT_TRUE(png.image.hasAlpha());
+    EXPECT_EQ(test::pixelAt(png.image, 29, 16), (std::vector<uint8_t>{232, 240, 208, 226}));
+
+    // Left half red, right half blue; JPEG is lossy, so colours are compared
+    // away from the seam.
+    const auto halves = test::makeImage(40, 20, 3, [](int x, int, uint8_t* p) {
+        p[0] = x < 20 ? 255 : 0;
+        p[1] = 0;
+        p[2] = x < 20 ? 0 : 255;
+    });
+    test::writeJPEG(dir / "plain.jpg", halves);
+    const auto jpeg = Raster::image(dir / "plain.jpg");
+    EXPECT_EQ(jpeg.orientation, 1u);
+    ASSERT_EQ(jpeg.image.width(), 40);
+    ASSERT_EQ(jpeg.image.height(), 20);
+    EXPECT_TRUE(near(test::pixelAt(jpeg.image, 5, 10), 255, 0, 0));
+    EXPECT_TRUE(near(test::pixelAt(jpeg.image, 35, 10), 0, 0, 255));
+}
+
+TEST(Raster, ExifOrientationIsReportedByImageAndAppliedByPreview) {
+    test::TempDir dir;
+    const auto halves = test::makeImage(40, 20, 3, [](int x, int, uint8_t* p) {
+        p[0] = x < 20 ? 255 : 0;
+        p[1] = 0;
+        p[2] = x < 20 ? 0 : 255;
+    });
+    test::writeJPEG(dir / "rotated.jpg", halves, 6);
+
+    const auto stored = Raster::image(dir / "rotated.jpg");
+    EXPECT_EQ(stored.orientation, 6u);
+    ASSERT_EQ(stored.image.width(), 40);
+    ASSERT_EQ(stored.image.height(), 20);
+    EXPECT_TRUE(near(test::pixelAt(stored.image, 5, 10), 255, 0, 0));
+
+    // Orientation 6: the stored left edge is the visual top.
+    const auto upright = Raster::preview(dir / "rotated.jpg");
+    ASSERT_EQ(upright.width(), 20);
+    ASSERT_EQ(upright.height(), 40);
+    EXPECT_TRUE(near(test::pixelAt(upright, 10, 5), 255, 0, 0));
+    EXPECT_TRUE(near(test::pixelAt(upright, 10, 35), 0, 0, 255));
+
+    // A code outside 1 to 8 cannot be applied and counts as upright.
+    test::writeJPEG(dir / "odd.jpg", halves, 9);
+    EXPECT_EQ(Raster::image(dir / "odd.jpg").orientation, 1u);
+    EXPECT_EQ(Raster::preview(dir / "odd.jpg").width(), 40);
+}
+
+TEST(Raster, OversizeImageIsRefusedBeforeDecoding) {
+    test::TempDir dir;
+    const fs::path huge = dir / "huge.png";
+    solidPNG(huge, 10000, 10000);
+    ASSERT_LT(fs::file_size(huge), 2u << 20);
+    // Decoding would need 300 MB for the pixels alone; each refusal runs in a
+    // fresh child so its peak resident memory is its own.
+    for (bool preview : {false, true}) {
+        const int status = test::runInChild([&] {
+            try {
+                if (preview) {
+                    (void)Raster::preview(huge);
+                } else {
+                    (void)Raster::image(huge);
+                }
+                _exit(10);
+            } catch (const BrindlexError& e) {
+                if (e.errorCase() != ErrorCase::budgetExceeded) _exit(11);
+            }
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            if (usage.ru_maxrss > 120 * 1024) _exit(12);
+        });
+        EXPECT_EQ(status, 0) << (preview ? "preview" : "image");
+    }
+    EXPECT_CASE(Raster::image(huge), budgetExceeded);
+    EXPECT_CASE(Raster::preview(huge), budgetExceeded);
+}
+
+TEST(Raster, HeaderSizesPastTheArithmeticAreDimensionOverflow) {
+    test::TempDir dir;
+    // A PNM header may declare any size; the pixels need not be there for
+    // the size to be judged.
+    test::writeFile(dir / "vast.ppm", "P6\n2000000000 2000000000\n255\n" + std::string(1000, '\0'));
+    test::writeFile(dir / "wide.ppm", "P6\n60000 60000\n255\n" + std::string(1000, '\0'));
+    EXPECT_CASE(Raster::image(dir / "vast.ppm"), dimensionOverflow);
+    EXPECT_CASE(Raster::preview(dir / "vast.ppm"), dimensionOverflow);
+    EXPECT_CASE(Raster::image(dir / "wide.ppm"), budgetExceeded);
+    EXPECT_CASE(Raster::preview(dir / "wide.ppm"), budgetExceeded);
+}
+
+TEST(Raster, LoadLimitFollowsPhysicalMemoryWithAFloor) {
+    test::TempDir dir;
+    // Under a 384 MiB limit: estimate 3000 × 3000 ≈ 383 MiB, 3400 × 3400 ≈ 409 MiB.
+    solidPNG(dir / "fits.png", 3000, 3000);
+    solidPNG(dir / "over.png", 3400, 3400);
+    {
+        CaptureBudget::ScopedPhysicalMemory twoGiB(2 * GiB);
+        EXPECT_EQ(Raster::image(dir / "fits.png").image.width(), 3000);
+        EXPECT_EQ(Raster::preview(dir / "fits.png").height(), 3000);
+        EXPECT_CASE(Raster::image(dir / "over.png"), budgetExceeded);
+        EXPECT_CASE(Raster::preview(dir / "over.png"), budgetExceeded);
+    }
+    {
+        CaptureBudget::ScopedPhysicalMemory eightGiB(8 * GiB);
+        EXPECT_EQ(Raster::image(dir / "over.png").image.width(), 3400);
+    }
+}
+
+TEST(Raster, UnreadableImagesAreInvalidInput) {
+    test::TempDir dir;
+    test::writeFile(dir / "text.png", "this is not an image");
+    test::writeFile(dir / "empty.png", "");
+    solidPNG(dir / "whole.png", 64, 64);
+    test::writeFile(dir / "cut.png", test::readFile(dir / "whole.png").substr(0, 40));
+    fs::create_directory(dir / "folder.png");
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    for (const char* name : {"text.png", "empty.png", "cut.png", "folder.png", "pipe.png", "missing.png"}) {
+        EXPECT_CASE(Raster::image(dir / name), invalidInput);
+        EXPECT_CASE(Raster::preview(dir / name), invalidInput);
+    }
+}
+
+TEST(Raster, LetterPageRendersAtTheAskedResolution) {
+    test::TempDir dir;
+    const fs::path pdf = letterPDF(dir);
+    const RasterImage page = Raster::pdf(pdf, 0, 150);
+    ASSERT_EQ(page.width(), 1275);
+    ASSERT_EQ(page.height(), 1650);
+    EXPECT_FALSE(page.hasAlpha());
+    // The square covers 150..300 pixels from the top-left corner.
+    EXPECT_TRUE(dark(page, 225, 225));
+    EXPECT_TRUE(white(page, 225, 1500));
+    EXPECT_TRUE(white(page, 1100, 225));
+    EXPECT_TRUE(white(page, 0, 0));
+
+    EXPECT_EQ(Raster::pdf(pdf, 0, 72).width(), 612);
+    EXPECT_CASE(Raster::pdf(pdf, 0, 30), invalidInput);
+    EXPECT_CASE(Raster::pdf(pdf, 0, 601), invalidInput);
+    EXPECT_CASE(Raster::pdf(pdf, 0, std::nan("")), invalidInput);
+    EXPECT_CASE(Raster::pdf(pdf, 1, 150), invalidInput);
+    EXPECT_CASE(Raster::pdf(pdf, -1, 150), invalidInput);
+    EXPECT_EQ(Raster::pdfPageCount(pdf), 1);
+}
+
+TEST(Raster, ResolutionBoundsAreInclusive) {
+    test::TempDir dir;
+    const fs::path pdf = dir / "inch.pdf";
+    test::writePDF(pdf, {{72, 72}, {595, 842}}, [](cairo_t*, int, test::PageSize) {});
+    EXPECT_EQ(Raster::pdf(pdf, 0, 36).width(), 36);
+    EXPECT_EQ(Raster::pdf(pdf, 0, 600).height(), 600);
+    // Each page has its own size; a fractional size is rounded up.
+    const RasterImage a4 = Raster::pdf(pdf, 1, 100);
+    EXPECT_EQ(a4.width(), 827);   // 826.39
+    EXPECT_EQ(a4.height(), 1170);  // 1169.44
+}
+
+TEST(Raster, RotatedPagesSwapTheirSides) {
+    test::TempDir dir;
+    const fs::path upright = letterPDF(dir);
+    const fs::path turned = dir / "turned.pdf";
+    ASSERT_EQ(test::runProgram({"qpdf", upright.string(), "--rotate=+90:1", turned.string()}), 0);
+    const RasterImage page = Raster::pdf(turned, 0, 150);
+    ASSERT_EQ(page.width(), 1650);
+    ASSERT_EQ(page.height(), 1275);
+    // Turned clockwise, the top-left square is now at the top right.
+    EXPECT_TRUE(dark(page, 1650 - 225, 225));
+    EXPECT_TRUE(white(page, 225, 225));
+
+    // -90 is 270: a quarter turn anticlockwise puts the square bottom-left.
+    const fs::path back = dir / "minus.pdf";
+    test::writeHandmadePDF(back, 612, 792, -90, "0 g 72 648 72 72 re f");
+    const RasterImage anticlockwise = Raster::pdf(back, 0, 150);
+    ASSERT_EQ(anticlockwise.width(), 1650);
+    ASSERT_EQ(anticlockwise.height(), 1275);
+    EXPECT_TRUE(dark(anticlockwise, 225, 1275 - 225));
+    EXPECT_TRUE(white(anticlockwise, 1650 - 225, 225));
+    EXPECT_TRUE(white(anticlockwise, 225, 225));
+}
+
+TEST(Raster, LockedPDFNeedsItsPassword) {
+    test::TempDir dir;
+    const fs::path plain = letterPDF(dir);
+    const fs::path locked = dir / "locked.pdf";
+    ASSERT_EQ(test::runProgram({"qpdf", "--encrypt", "ひらけ-1234", "owner-secret", "256", "--", plain.string(),
+                                locked.string()}),
+              0);
+    EXPECT_CASE(Raster::pdf(locked, 0, 150), lockedPDF);
+    EXPECT_CASE(Raster::pdf(locked, 0, 150, std::string("wrong")), lockedPDF);
+    EXPECT_CASE(Raster::pdf(locked, 0, 150, std::string("")), lockedPDF);
+    EXPECT_CASE(Raster::pdfPageCount(locked), lockedPDF);
+    const RasterImage page = Raster::pdf(locked, 0, 150, std::string("ひらけ-1234"));
+    EXPECT_EQ(page.width(), 1275);
+    EXPECT_EQ(page.height(), 1650);
+    EXPECT_TRUE(dark(page, 225, 225));
+    // A password given for an unlocked document is ignored.
+    EXPECT_EQ(Raster::pdf(plain, 0, 150, std::string("anything")).width(), 1275);
+}
+
+TEST(Raster, OversizePagesAreRefused) {
+    test::TempDir dir;
+    const fs::path poster = dir / "poster.pdf";
+    test::writePDF(poster, {{14400, 14400}}, [](cairo_t*, int, test::PageSize) {});
+    // 200 inches at 150 dpi is 30000 pixels a side.
+    EXPECT_CASE(Raster::pdf(poster, 0, 150), budgetExceeded);
+    // 20000 pixels a side passes the side limit but not the memory estimate.
+    EXPECT_CASE(Raster::pdf(poster, 0, 100), budgetExceeded);
+
+    const fs::path letter = letterPDF(dir);
+    CaptureBudget::ScopedPhysicalMemory twoGiB(2 * GiB);
+    EXPECT_CASE(Raster::pdf(letter, 0, 600), budgetExceeded);
+    EXPECT_EQ(Raster::pdf(letter, 0, 300).width(), 2550);
+}
+
+TEST(Raster, NonPDFFilesAreInvalidInput) {
+    test::TempDir dir;
+    test::writeFile(dir / "text.pdf", "%PDF-1.4 but nothing else");
+    solidPNG(dir / "image.pdf", 8, 8);
+    fs::create_directory(dir / "folder.pdf");
+    ASSERT_EQ(::mkfifo((dir / "pipe.pdf").c_str(), 0600), 0);
+    for (const char* name : {"text.pdf", "image.pdf", "folder.pdf", "pipe.pdf", "missing.pdf"}) {
+        EXPECT_CASE(Raster::pdf(dir / name, 0, 150), invalidInput);
+    }
+}
+
+TEST(Raster, PNGEncodingRoundTripsPixelExact) {
+    test::TempDir dir;
+    for (int channels : {3, 4}) {
+        const auto original = test::makeImage(257, 61, channels, [channels](int x, int y, uint8_t* p) {
+            for (int c = 0; c < channels; ++c) p[c] = static_cast<uint8_t>((x * 7 + y * 13 + c * 101) % 256);
+        });
+        const std::vector<uint8_t> bytes = Raster::png(original);
+        ASSERT_GT(bytes.size(), 8u);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "\x89PNG\r\n\x1a\n");
+        const fs::path file = dir / ("round" + std::to_string(channels) + ".png");
+        test::writeFile(file, std::string(bytes.begin(), bytes.end()));
+        const RasterImage back = Raster::image(file).image;
+        ASSERT_EQ(back.width(), original.width());
+        ASSERT_EQ(back.height(), original.height());
+        ASSERT_EQ(back.channels(), channels);
+        for (int y = 0; y < back.height(); ++y) {
+            for (int x = 0; x < back.width(); ++x) {
+                ASSERT_EQ(test::pixelAt(back, x, y), test::pixelAt(original, x, y)) << x << "," << y;
+            }
+        }
+    }
+    // A rendered page encodes too.
+    const RasterImage page = Raster::pdf(letterPDF(dir), 0, 36);
+    const auto encoded = Raster::png(page);
+    test::writeFile(dir / "page.png", std::string(encoded.begin(), encoded.end()));
+    EXPECT_EQ(Raster::image(dir / "page.png").image.width(), 306);
+    EXPECT_CASE(Raster::png(RasterImage()), renderFailed);
+}
+
+TEST(Raster, PagesLoadConcurrently) {
+    test::TempDir dir;
+    const fs::path pdf = dir / "pages.pdf";
+    test::writePDF(pdf, {{612, 792}, {612, 792}, {612, 792}, {612, 792}}, [](cairo_t* cr, int page, test::PageSize) {
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_rectangle(cr, 72 + page * 100, 72, 72, 72);
+        cairo_fill(cr);
+    });
+    const auto photo = test::makeImage(300, 200, 3, [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x);
+        p[1] = static_cast<uint8_t>(y);
+        p[2] = static_cast<uint8_t>(x + y);
+    });
+    test::writeJPEG(dir / "photo.jpg", photo, 6);
+
+    std::vector<std::vector<uint8_t>> expected;
+    for (int page = 0; page < 4; ++page) expected.push_back(Raster::png(Raster::pdf(pdf, page, 100)));
+    const auto expectedPreview = Raster::png(Raster::preview(dir / "photo.jpg"));
+
+    std::vector<std::vector<uint8_t>> pages(4), previews(4);
+    std::vector<std::thread> workers;
+    for (int page = 0; page < 4; ++page) {
+        workers.emplace_back([&, page] {
+            for (int round = 0; round < 3; ++round) {
+                pages[page] = Raster::png(Raster::pdf(pdf, page, 100));
+                previews[page] = Raster::png(Raster::preview(dir / "photo.jpg"));
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    for (int page = 0; page < 4; ++page) {
+        EXPECT_EQ(pages[page], expected[page]) << page;
+        EXPECT_EQ(previews[page], expectedPreview) << page;
+    }
+    EXPECT_NE(expected[0], expected[1]);
+}
