@@ -157,6 +157,13 @@ int64_t requireInt(const Json& object, std::string_view key) {
         }
         return v.get<int64_t>();
     }
+    // 430.0 is the integer 430, as every JSON reader of ours has always taken it.
+    if (v.is_number_float()) {
+        const double d = v.get<double>();
+        if (d >= -9.2e18 && d <= 9.2e18 && d == static_cast<double>(static_cast<int64_t>(d))) {
+            return static_cast<int64_t>(d);
+        }
+    }
     throw DecodeError("key \"" + std::string(key) + "\": expected an integer");
 }
 

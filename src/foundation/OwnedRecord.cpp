@@ -14,7 +14,8 @@ OwnedRecord OwnedRecord::make(UUID runID, UUID jobID, UUID attemptID, Purpose pu
     return r;
 }
 
-std::string_view OwnedRecord::rawValue(Purpose p) {
+std::string_view rawValue(OwnedRecord::Purpose p) {
+    using Purpose = OwnedRecord::Purpose;
     switch (p) {
     case Purpose::capture: return "capture";
     case Purpose::printScratch: return "printScratch";
@@ -23,7 +24,8 @@ std::string_view OwnedRecord::rawValue(Purpose p) {
     return "";
 }
 
-std::string_view OwnedRecord::rawValue(State s) {
+std::string_view rawValue(OwnedRecord::State s) {
+    using State = OwnedRecord::State;
     switch (s) {
     case State::active: return "active";
     case State::abandoned: return "abandoned";
@@ -32,14 +34,18 @@ std::string_view OwnedRecord::rawValue(State s) {
     return "";
 }
 
-std::optional<OwnedRecord::Purpose> OwnedRecord::purposeFromRaw(std::string_view raw) {
+template <>
+std::optional<OwnedRecord::Purpose> fromRaw<OwnedRecord::Purpose>(std::string_view raw) {
+    using Purpose = OwnedRecord::Purpose;
     for (auto p : {Purpose::capture, Purpose::printScratch, Purpose::exportStage}) {
         if (rawValue(p) == raw) return p;
     }
     return std::nullopt;
 }
 
-std::optional<OwnedRecord::State> OwnedRecord::stateFromRaw(std::string_view raw) {
+template <>
+std::optional<OwnedRecord::State> fromRaw<OwnedRecord::State>(std::string_view raw) {
+    using State = OwnedRecord::State;
     for (auto s : {State::active, State::abandoned, State::finished}) {
         if (rawValue(s) == raw) return s;
     }
@@ -67,8 +73,8 @@ void to_json(Json& j, const OwnedRecord& r) {
     j["runID"] = r.runID;
     j["jobID"] = r.jobID;
     j["attemptID"] = r.attemptID;
-    j["purpose"] = std::string(OwnedRecord::rawValue(r.purpose));
-    j["state"] = std::string(OwnedRecord::rawValue(r.state));
+    j["purpose"] = std::string(rawValue(r.purpose));
+    j["state"] = std::string(rawValue(r.state));
     Json files = Json::object();
     for (const auto& [name, stamp] : r.files) files[name] = stamp;
     j["files"] = files;
@@ -87,10 +93,10 @@ void from_json(const Json& j, OwnedRecord& r) {
     r.runID = JSON::require<UUID>(j, "runID");
     r.jobID = JSON::require<UUID>(j, "jobID");
     r.attemptID = JSON::require<UUID>(j, "attemptID");
-    auto purpose = OwnedRecord::purposeFromRaw(JSON::requireString(j, "purpose"));
+    auto purpose = fromRaw<OwnedRecord::Purpose>(JSON::requireString(j, "purpose"));
     if (!purpose) throw JSON::DecodeError("owner record: unknown purpose");
     r.purpose = *purpose;
-    auto state = OwnedRecord::stateFromRaw(JSON::requireString(j, "state"));
+    auto state = fromRaw<OwnedRecord::State>(JSON::requireString(j, "state"));
     if (!state) throw JSON::DecodeError("owner record: unknown state");
     r.state = *state;
     const Json& files = JSON::member(j, "files");

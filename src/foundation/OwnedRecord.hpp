@@ -9,6 +9,7 @@
 
 #include "foundation/FileStamp.hpp"
 #include "foundation/JSON.hpp"
+#include "foundation/RawValue.hpp"
 #include "foundation/UUID.hpp"
 
 namespace velmora {
@@ -34,13 +35,15 @@ struct OwnedRecord {
     // A record of this application for a new folder.
     static OwnedRecord make(UUID runID, UUID jobID, UUID attemptID, Purpose purpose);
 
-    static std::string_view rawValue(Purpose p);
-    static std::string_view rawValue(State s);
-    static std::optional<Purpose> purposeFromRaw(std::string_view raw);
-    static std::optional<State> stateFromRaw(std::string_view raw);
-
     bool operator==(const OwnedRecord&) const = default;
 };
+
+std::string_view rawValue(OwnedRecord::Purpose p);
+std::string_view rawValue(OwnedRecord::State s);
+template <>
+std::optional<OwnedRecord::Purpose> fromRaw<OwnedRecord::Purpose>(std::string_view raw);
+template <>
+std::optional<OwnedRecord::State> fromRaw<OwnedRecord::State>(std::string_view raw);
 
 void to_json(Json& j, const OwnedRecord& r);
 void from_json(const Json& j, OwnedRecord& r);

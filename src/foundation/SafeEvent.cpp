@@ -8,7 +8,8 @@
 
 namespace velmora {
 
-std::string_view SafeEvent::rawValue(Stage s) {
+std::string_view rawValue(SafeEvent::Stage s) {
+    using Stage = SafeEvent::Stage;
     switch (s) {
     case Stage::started: return "started";
     case Stage::pageCommitted: return "pageCommitted";
@@ -20,7 +21,9 @@ std::string_view SafeEvent::rawValue(Stage s) {
     return "";
 }
 
-std::optional<SafeEvent::Stage> SafeEvent::stageFromRaw(std::string_view raw) {
+template <>
+std::optional<SafeEvent::Stage> fromRaw<SafeEvent::Stage>(std::string_view raw) {
+    using Stage = SafeEvent::Stage;
     for (auto s : {Stage::started, Stage::pageCommitted, Stage::paused, Stage::cancelled, Stage::completed,
                    Stage::failed}) {
         if (rawValue(s) == raw) return s;
@@ -31,7 +34,7 @@ std::optional<SafeEvent::Stage> SafeEvent::stageFromRaw(std::string_view raw) {
 void to_json(Json& j, const SafeEvent& e) {
     j = Json::object();
     j["jobID"] = e.jobID;
-    j["stage"] = std::string(SafeEvent::rawValue(e.stage));
+    j["stage"] = std::string(rawValue(e.stage));
     j["date"] = e.date;
     JSON::putOptional(j, "page", e.page);
     JSON::putOptional(j, "error", e.error);
@@ -40,7 +43,7 @@ void to_json(Json& j, const SafeEvent& e) {
 void from_json(const Json& j, SafeEvent& e) {
     JSON::requireObject(j, "event");
     e.jobID = JSON::require<UUID>(j, "jobID");
-    auto stage = SafeEvent::stageFromRaw(JSON::requireString(j, "stage"));
+    auto stage = fromRaw<SafeEvent::Stage>(JSON::requireString(j, "stage"));
     if (!stage) throw JSON::DecodeError("event: unknown stage");
     e.stage = *stage;
     e.date = JSON::require<Date>(j, "date");

@@ -6,6 +6,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/JSON.hpp"
+#include "foundation/RawValue.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
 
@@ -21,11 +22,12 @@ struct SafeEvent {
     std::optional<int64_t> page;
     std::optional<ErrorCase> error;
 
-    static std::string_view rawValue(Stage s);
-    static std::optional<Stage> stageFromRaw(std::string_view raw);
-
     bool operator==(const SafeEvent&) const = default;
 };
+
+std::string_view rawValue(SafeEvent::Stage s);
+template <>
+std::optional<SafeEvent::Stage> fromRaw<SafeEvent::Stage>(std::string_view raw);
 
 void to_json(Json& j, const SafeEvent& e);
 void from_json(const Json& j, SafeEvent& e);

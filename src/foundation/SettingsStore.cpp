@@ -1,0 +1,114 @@
+#include "foundation/SettingsStore.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cmath>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/ProductBrand.hpp"
+#include "foundation/SecureDirectory.hpp"
+#include "foundation/StateLease.hpp"
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* fileName = "preferences.json";
+constexpr const char* leaseName = "preferences-lock";
+
+AppPreferences::Read readFile(const SecureDirectory& dir) {
+    struct stat st {};
+    if (::fstatat(dir.descriptor(), fileName, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        return AppPreferences::Read{};
+    }
+    return AppPreferences::decode(dir.read(fileName));
+}
+
+// Whether damaged bytes still declare a newer format: such a file is never
+// reset, whatever else is wrong with it.
+bool declaresNewerSchema(const std::vector<uint8_t>& bytes) {
+    try {
+        const Json j = JSON::parse(bytes);
+        if (!j.is_object()) return false;
+        auto it = j.find("schemaVersion");
+        if (it == j.end() || !it->is_number()) return false;
+        const double v = it->get<double>();
+        return std::isfinite(v) && v >= 2;
+    } catch (const JSON::DecodeError&) {
+        return false;  // not JSON at all: an ordinary damaged file
+    }
+}
+
+}  // namespace
+
+std::filesystem::path SettingsStore::defaultRoot() { return AppRuntime::current().storage / "settings"; }
+
+SettingsStore::SettingsStore(std::filesystem::path root) : root_(std::move(root)) { reload(); }
+
+void SettingsStore::reload() {
+    std::error_code ec;
+    if (!std::filesystem::exists(root_, ec)) return;
+    try {
+        SecureDirectory dir(root_, false);
+        AppPreferences::Read r = readFile(dir);
+        value_.set(r.value);
+        readOnly_.set(false);
+        notice_.set(r.partial ? Notices::partial : Notices::ready);
+    } catch (const BrindlexError&) {
+        readOnly_.set(true);
+        notice_.set(Notices::unreadable);
+    } catch (const JSON::DecodeError&) {
+        readOnly_.set(true);
+        notice_.set(Notices::unreadable);
+    } catch (const std::system_error&) {
+        readOnly_.set(true);
+        notice_.set(Notices::unreadable);
+    }
+}
+
+void SettingsStore::writeChecked(const SecureDirectory& dir, const AppPreferences& record) {
+    const std::vector<uint8_t> bytes = JSON::encode(record);
+    // Only a record that reads back whole and equal is written, which keeps
+    // out-of-range values out of the file.
+    const AppPreferences::Read back = AppPreferences::decode(bytes);
+    if (back.partial || !(back.value == record)) fail(ErrorCase::invalidInput);
+    dir.replaceState(fileName, bytes);
+    value_.set(record);
+    notice_.set(Notices::saved);
+}
+
+void SettingsStore::change(const std::function<void(AppPreferences&)>& mutation) {
+    if (readOnly()) fail(ErrorCase::settingsChanged);
+    SecureDirectory dir(root_, true);
+    StateLease lease(dir, leaseName, true);
+    // Keys the reader replaced by defaults are written back as defaults,
+    // which heals the file.
+    AppPreferences record = readFile(dir).value;
+    mutation(record);
+    writeChecked(dir, record);
+}
+
+void SettingsStore::resetConfirmed() {
+    if (!readOnly()) {
+        SecureDirectory dir(root_, true);
+        StateLease lease(dir, leaseName, true);
+        const AppPreferences stored = readFile(dir).value;
+        AppPreferences record;
+        // The browser's tab-restoration choice survives a reset.
+        record.restoreTabs = stored.restoreTabs;
+        record.restoreEpoch = stored.restoreEpoch;
+        writeChecked(dir, record);
+        return;
+    }
+    SecureDirectory dir(root_, false);
+    StateLease lease(dir, leaseName, true);
+    const std::vector<uint8_t> old = dir.read(fileName);
+    if (declaresNewerSchema(old)) fail(ErrorCase::settingsChanged);
+    dir.exportData(old, "preserved-settings", "json", std::nullopt, nullptr, false);
+    dir.replaceState(fileName, JSON::encode(AppPreferences{}));
+    readOnly_.set(false);
+    reload();
+}
+
+}  // namespace velmora
