@@ -46,6 +46,19 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view utf8) {
     return out;
 }
 
+std::vector<std::size_t> graphemeBoundaries16(std::u16string_view utf16) {
+    std::vector<std::size_t> out{0};
+    if (utf16.empty()) return out;
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* bi = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(utf16.data()),
+                                   static_cast<int32_t>(utf16.size()), &status);
+    if (U_FAILURE(status)) throw std::runtime_error("ICU break iterator failed");
+    for (int32_t p = ubrk_next(bi); p != UBRK_DONE; p = ubrk_next(bi)) out.push_back(static_cast<std::size_t>(p));
+    ubrk_close(bi);
+    if (out.back() != utf16.size()) out.push_back(utf16.size());
+    return out;
+}
+
 std::size_t graphemeCount(std::string_view utf8) { return graphemeBoundaries(utf8).size() - 1; }
 
 std::string_view truncateGraphemes(std::string_view utf8, std::size_t maxBytes) {

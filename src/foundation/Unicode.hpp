@@ -22,6 +22,10 @@ std::string_view truncateGraphemes(std::string_view utf8, std::size_t maxBytes);
 // The first n grapheme clusters.
 std::string_view prefixGraphemes(std::string_view utf8, std::size_t n);
 
+// Grapheme-cluster boundaries of UTF-16 text, as UTF-16 offsets, 0 and
+// size() included.
+std::vector<std::size_t> graphemeBoundaries16(std::u16string_view utf16);
+
 std::u16string toUTF16(std::string_view utf8);
 std::string fromUTF16(std::u16string_view utf16);
 std::size_t utf16Length(std::string_view utf8);
