@@ -8,22 +8,14 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/Unicode.hpp"
+#include "support/Errors.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;
+using test::caseOf;
 namespace fs = std::filesystem;
 
 namespace {
-
-ErrorCase caseOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const BrindlexError& e) {
-        return e.errorCase();
-    }
-    ADD_FAILURE() << "expected a BrindlexError";
-    return ErrorCase::invalidInput;
-}
 
 std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 

@@ -11,24 +11,12 @@
 #include "foundation/Digest.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/StateLease.hpp"
+#include "support/Errors.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;
+using test::caseOf;
 namespace fs = std::filesystem;
-
-namespace {
-
-ErrorCase caseOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const BrindlexError& e) {
-        return e.errorCase();
-    }
-    ADD_FAILURE() << "expected a BrindlexError";
-    return ErrorCase::invalidInput;
-}
-
-}  // namespace
 
 TEST(StateLease, ExclusiveWithinTheProcessUntilDropped) {
     test::TempDir tmp;
