@@ -54,4 +54,34 @@ private:
     T* object_ = nullptr;
 };
 
+// One signal handler on one instance, disconnected exactly once (by
+// disconnect() or when the holder goes away). The instance is referenced
+// while the handler is connected.
+class SignalConnection {
+public:
+    SignalConnection() = default;
+    SignalConnection(gpointer instance, gulong id) : instance_(GObjectRef<GObject>::ref(G_OBJECT(instance))), id_(id) {}
+    SignalConnection(SignalConnection&& o) noexcept : instance_(std::move(o.instance_)), id_(std::exchange(o.id_, 0)) {}
+    SignalConnection& operator=(SignalConnection&& o) noexcept {
+        if (this != &o) {
+            disconnect();
+            instance_ = std::move(o.instance_);
+            id_ = std::exchange(o.id_, 0);
+        }
+        return *this;
+    }
+    ~SignalConnection() { disconnect(); }
+
+    void disconnect() noexcept {
+        if (id_ && instance_) g_signal_handler_disconnect(instance_.get(), id_);
+        id_ = 0;
+        instance_.reset();
+    }
+    bool connected() const noexcept { return id_ != 0; }
+
+private:
+    GObjectRef<GObject> instance_;
+    gulong id_ = 0;
+};
+
 }  // namespace velmora

@@ -1,0 +1,43 @@
+#include "support/web/WebTestWindow.hpp"
+
+#include "foundation/GLibError.hpp"
+#include "support/MainLoop.hpp"
+
+namespace velmora::test {
+
+WebTestWindow::WebTestWindow(Gtk::Widget& content, int width, int height) : content_(content) {
+    window_.set_default_size(width, height);
+    window_.set_child(content_);
+    window_.present();
+}
+
+WebTestWindow::~WebTestWindow() {
+    window_.unset_child();
+    window_.destroy();
+}
+
+bool WebTestWindow::waitUntilShown(std::chrono::milliseconds bound) {
+    return spinUntil([&] { return window_.get_mapped() && content_.get_width() > 0; }, bound);
+}
+
+Task<std::string> evaluate(WebKitWebView* view, std::string script) {
+    auto keep = GObjectRef<WebKitWebView>::ref(view);
+    auto result = co_await awaitAsync([&keep, &script](GAsyncReadyCallback callback, gpointer data) {
+        webkit_web_view_evaluate_javascript(keep.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                            nullptr, nullptr, callback, data);
+    });
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(keep.get(), result.get(), &error);
+    GLibError::check(error);
+    char* text = jsc_value_to_string(value);
+    std::string out = text ? text : "";
+    g_free(text);
+    g_object_unref(value);
+    co_return out;
+}
+
+bool waitForLoad(WebKitWebView* view, std::chrono::milliseconds bound) {
+    return spinUntil([&] { return !webkit_web_view_is_loading(view); }, bound);
+}
+
+}  // namespace velmora::test
