@@ -1,5 +1,7 @@
 #include "support/web/WebTestServer.hpp"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
 #include <stdexcept>
 
 namespace velmora::test {
@@ -58,6 +60,28 @@ void WebTestServer::bytes(const std::string& path, const std::string& contentTyp
     routes_[path].respond = [contentType, data = std::move(data), headers](SoupServerMessage* m) {
         respond(m, 200, contentType, data, headers);
     };
+}
+
+void WebTestServer::image(const std::string& path, int width, int height, uint32_t rgb) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    gdk_pixbuf_fill(pixbuf, (rgb << 8) | 0xff);
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    GError* error = nullptr;
+    bool saved = gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr);
+    g_object_unref(pixbuf);
+    if (!saved) {
+        std::string why = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("cannot encode the test image: " + why);
+    }
+    std::string png(buffer, size);
+    g_free(buffer);
+    bytes(path, "image/png", std::move(png));
+}
+
+void WebTestServer::brokenImage(const std::string& path) {
+    bytes(path, "image/png", std::string("\x89PNG\r\n\x1a\nthis is no image", 24));
 }
 
 void WebTestServer::status(const std::string& path, int code, const std::string& body) {

@@ -2,6 +2,7 @@
 
 #include <libsoup/soup.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +30,10 @@ public:
 
     void html(const std::string& path, const std::string& body, Headers headers = {});
     void bytes(const std::string& path, const std::string& contentType, std::string data, Headers headers = {});
+    // A PNG of one colour (0xRRGGBB), made when registered.
+    void image(const std::string& path, int width, int height, uint32_t rgb = 0x3366cc);
+    // Bytes served as a PNG that no decoder accepts.
+    void brokenImage(const std::string& path);
     void status(const std::string& path, int code, const std::string& body = "");
     void redirect(const std::string& path, const std::string& to, int code = 302);
     // A response that waits until release(path) is called (or never): the
