@@ -12,7 +12,42 @@ WebFrame::WebFrame() : Glib::ObjectBase("VelmoraWebFrame") {
     set_vexpand(true);
 }
 
-WebFrame::~WebFrame() { setChild(nullptr); }
+namespace {
+
+// Takes the frame out of whatever placed it. Containers keep their children
+// in slots and lists of their own besides the widget tree, so each is asked
+// through its own API; a parent of another kind gets a plain unparent.
+void leaveParent(GtkWidget* self) {
+    GtkWidget* parent = gtk_widget_get_parent(self);
+    if (!parent) return;
+    if (GTK_IS_WINDOW(parent)) {
+        if (gtk_window_get_child(GTK_WINDOW(parent)) == self) gtk_window_set_child(GTK_WINDOW(parent), nullptr);
+    } else if (GTK_IS_BOX(parent)) {
+        gtk_box_remove(GTK_BOX(parent), self);
+    } else if (GTK_IS_STACK(parent)) {
+        gtk_stack_remove(GTK_STACK(parent), self);
+    } else if (GTK_IS_GRID(parent)) {
+        gtk_grid_remove(GTK_GRID(parent), self);
+    } else if (GTK_IS_FIXED(parent)) {
+        gtk_fixed_remove(GTK_FIXED(parent), self);
+    } else if (GTK_IS_FRAME(parent)) {
+        if (gtk_frame_get_child(GTK_FRAME(parent)) == self) gtk_frame_set_child(GTK_FRAME(parent), nullptr);
+    } else if (GTK_IS_OVERLAY(parent)) {
+        if (gtk_overlay_get_child(GTK_OVERLAY(parent)) == self) gtk_overlay_set_child(GTK_OVERLAY(parent), nullptr);
+        else gtk_overlay_remove_overlay(GTK_OVERLAY(parent), self);
+    } else if (GTK_IS_PANED(parent)) {
+        if (gtk_paned_get_start_child(GTK_PANED(parent)) == self) gtk_paned_set_start_child(GTK_PANED(parent), nullptr);
+        if (gtk_paned_get_end_child(GTK_PANED(parent)) == self) gtk_paned_set_end_child(GTK_PANED(parent), nullptr);
+    }
+    if (gtk_widget_get_parent(self)) gtk_widget_unparent(self);
+}
+
+}  // namespace
+
+WebFrame::~WebFrame() {
+    setChild(nullptr);
+    leaveParent(GTK_WIDGET(gobj()));
+}
 
 void WebFrame::setChild(GtkWidget* child) {
     if (child == child_) return;
