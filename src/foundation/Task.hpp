@@ -210,8 +210,9 @@ class TaskHandle {
 public:
     TaskHandle() = default;
 
-    // Asks the task and its children to stop. Sleeps end at once with a
-    // CancellationError; everything else sees it at its next check.
+    // Asks the task and its children to stop (main thread). Sleeps end at
+    // once with a CancellationError; everything else sees it at its next
+    // check. A platform call the task starts afterwards still starts.
     void cancel() const;
     bool isCancelled() const;
     // The task has ended (returned, thrown or been discarded).

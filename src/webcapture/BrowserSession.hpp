@@ -97,7 +97,8 @@ public:
     // Closes the session for good; ignored while a save is pending.
     void shutdown();
     // Removes the website data of one host (all hosts when absent) from the
-    // network session of the current view; nothing while busy.
+    // network session of the current view; nothing while busy. Errors of the
+    // data manager pass through as GLibError.
     Task<void> clearData(std::optional<std::string> host);
 
     // How long a load started by navigate may go without progress before it
