@@ -28,3 +28,38 @@ function(velmora_test_program sub)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${sub};${ARG_LABELS}" TIMEOUT 600)
 endfunction()
+
+# A test program built with AddressSanitizer from the given sources (the code
+# under test is compiled into it, not linked from the uninstrumented
+# libraries), run as one CTest entry.
+function(velmora_asan_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(${name} PRIVATE -fsanitize=address -fno-omit-frame-pointer)
+  target_link_options(${name} PRIVATE -fsanitize=address)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    LABELS "asan;${ARG_LABELS}" TIMEOUT 600
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1")
+endfunction()
+
+# A test program that needs a display: one CTest entry for the whole program,
+# run under its own Xvfb. The lock keeps two Xvfb starts from racing for the
+# same display number.
+function(velmora_display_test_program sub)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*.cpp)
+  if(NOT files)
+    return()
+  endif()
+  add_executable(${sub}_tests ${files})
+  target_link_libraries(${sub}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+  add_test(NAME ${sub}_tests
+    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" $<TARGET_FILE:${sub}_tests>)
+  set_tests_properties(${sub}_tests PROPERTIES
+    LABELS "${sub};display;${ARG_LABELS}" TIMEOUT 300
+    RESOURCE_LOCK xvfb
+    ENVIRONMENT "${ARG_ENVIRONMENT}")
+endfunction()

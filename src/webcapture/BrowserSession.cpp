@@ -1,0 +1,292 @@
+#include "webcapture/BrowserSession.hpp"
+
+#include <stdexcept>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/GLibError.hpp"
+#include "foundation/ProductBrand.hpp"
+#include "webcapture/WebHooks.hpp"
+
+namespace velmora {
+
+namespace {
+
+// Swift's notion of whitespace and newlines: the Unicode separators (the
+// ideographic space of Japanese input among them), tab to carriage return,
+// and NEL.
+bool isTrimmed(gunichar c) {
+    if ((c >= 0x09 && c <= 0x0D) || c == 0x85) return true;
+    switch (g_unichar_type(c)) {
+    case G_UNICODE_SPACE_SEPARATOR:
+    case G_UNICODE_LINE_SEPARATOR:
+    case G_UNICODE_PARAGRAPH_SEPARATOR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string trimmed(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    while (begin < end && isTrimmed(g_utf8_get_char(begin))) begin = g_utf8_next_char(begin);
+    while (end > begin) {
+        const char* last = g_utf8_find_prev_char(begin, end);
+        if (!last || !isTrimmed(g_utf8_get_char(last))) break;
+        end = last;
+    }
+    return std::string(begin, end);
+}
+
+GObjectRef<WebKitWebView> makeView(GObjectRef<WebKitNetworkSession> session) {
+    auto settings = GObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+    webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
+    gpointer view = g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(), "settings", settings.get(),
+                                 nullptr);
+    return GObjectRef<WebKitWebView>::sink(WEBKIT_WEB_VIEW(view));
+}
+
+struct WebsiteDataList {
+    GList* list = nullptr;
+    ~WebsiteDataList() { g_list_free_full(list, reinterpret_cast<GDestroyNotify>(webkit_website_data_unref)); }
+};
+
+}  // namespace
+
+BrowserSession::BrowserSession(bool privateMode, WebKitNetworkSession* store,
+                               std::optional<WebViewConfiguration> configuration)
+    : isPrivate(changed, privateMode),
+      operation(changed, std::make_shared<OperationTrace>()),
+      frame_(std::make_unique<WebFrame>()) {
+    if (configuration && configuration->relatedView) {
+        // Used as it is: the new view shares the opener's network session,
+        // settings and content manager.
+        gpointer view = g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", configuration->relatedView.get(), nullptr);
+        webView_ = GObjectRef<WebKitWebView>::sink(WEBKIT_WEB_VIEW(view));
+    } else {
+        GObjectRef<WebKitNetworkSession> session;
+        if (store) {
+            session = GObjectRef<WebKitNetworkSession>::ref(store);
+        } else if (privateMode) {
+            session = GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+        } else {
+            const auto& normal = WebHooks::shared().normalStore;
+            WebKitNetworkSession* shared = normal ? normal() : nullptr;
+            // A normal tab quietly falling back to a throwaway store would
+            // lose the user's sign-ins; a missing store is a wiring fault.
+            if (!shared) throw std::logic_error("the normal web store is not set up");
+            session = GObjectRef<WebKitNetworkSession>::ref(shared);
+        }
+        webView_ = makeView(std::move(session));
+    }
+    frame_->setChild(GTK_WIDGET(webView_.get()));
+    observe(webView_.get());
+}
+
+BrowserSession::~BrowserSession() {
+    // A save still suspended would resume into a session that is gone:
+    // end it here, while everything it may touch on its way out still exists.
+    if (captureTask) {
+        captureTask->cancel();
+        captureTask->discard();
+    }
+    navigationObservers_.clear();
+    delegateHandlers_.clear();
+    if (refreshSource_) g_source_remove(std::exchange(refreshSource_, 0));
+    disarmWatchdog();
+    frame_->setChild(nullptr);
+}
+
+void BrowserSession::observe(WebKitWebView* view) {
+    for (const char* property : {"notify::uri", "notify::title", "notify::is-loading"})
+        navigationObservers_.emplace_back(
+            view, g_signal_connect(view, property, G_CALLBACK(onNavigationProperty), this));
+    WebKitBackForwardList* list = webkit_web_view_get_back_forward_list(view);
+    navigationObservers_.emplace_back(list,
+                                      g_signal_connect(list, "changed", G_CALLBACK(onBackForwardChanged), this));
+
+    delegateHandlers_.emplace_back(
+        view, g_signal_connect(view, "notify::estimated-load-progress", G_CALLBACK(onProgress), this));
+    delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this));
+    delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-failed", G_CALLBACK(onLoadFailed), this));
+}
+
+void BrowserSession::onNavigationProperty(GObject*, GParamSpec*, gpointer self) {
+    static_cast<BrowserSession*>(self)->scheduleRefresh();
+}
+
+void BrowserSession::onBackForwardChanged(WebKitBackForwardList*, WebKitBackForwardListItem*, gpointer,
+                                          gpointer self) {
+    static_cast<BrowserSession*>(self)->scheduleRefresh();
+}
+
+// A change notification only schedules the refresh: it runs on the next turn
+// of the main loop, outside the web engine's signal emission, and a burst of
+// changes refreshes once.
+void BrowserSession::scheduleRefresh() {
+    if (refreshSource_ || closingWeb_) return;
+    refreshSource_ = g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer self) -> gboolean {
+            auto* session = static_cast<BrowserSession*>(self);
+            session->refreshSource_ = 0;
+            session->refreshNavigation();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+}
+
+void BrowserSession::refreshNavigation() {
+    if (closingWeb_) return;
+    WebKitWebView* view = webView_.get();
+    const char* uri = webkit_web_view_get_uri(view);
+    currentURL = uri && *uri ? std::optional<std::string>(uri) : std::nullopt;
+    const char* title = webkit_web_view_get_title(view);
+    pageTitle = std::string(title ? title : "");
+    loading = static_cast<bool>(webkit_web_view_is_loading(view));
+    canGoBack = static_cast<bool>(webkit_web_view_can_go_back(view));
+    canGoForward = static_cast<bool>(webkit_web_view_can_go_forward(view));
+    if (navigationChanged) navigationChanged();
+}
+
+std::string BrowserSession::validatedURL(std::string_view text) {
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) fail(ErrorCase::invalidInput);
+    std::string candidate = trimmed(text);
+    // Encoded: the address keeps its escapes as typed; characters that need
+    // one (spaces, Japanese text) are escaped when it is written back.
+    GUri* uri = g_uri_parse(candidate.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+    if (!uri) fail(ErrorCase::invalidInput);
+    std::unique_ptr<GUri, decltype(&g_uri_unref)> holder(uri, g_uri_unref);
+    // GUri lower-cases the scheme, so "HTTPS" is accepted here.
+    std::string_view scheme = g_uri_get_scheme(uri);
+    if (scheme != "http" && scheme != "https") fail(ErrorCase::invalidInput);
+    const char* host = g_uri_get_host(uri);
+    if (!host || !*host) fail(ErrorCase::invalidInput);
+    // Any user information, even an empty one before "@", is refused.
+    if (g_uri_get_userinfo(uri) || g_uri_get_user(uri) || g_uri_get_password(uri)) fail(ErrorCase::invalidInput);
+    char* text_ = g_uri_to_string(uri);
+    if (!text_) fail(ErrorCase::invalidInput);
+    std::string out(text_);
+    g_free(text_);
+    return out;
+}
+
+UUID BrowserSession::normalStoreID() { return ProductBrand::current().normalWebStoreID; }
+
+void BrowserSession::navigate(std::string_view text) {
+    if (operationPending || busy || closingWeb_ || (navigationPermitted && !navigationPermitted()))
+        fail(ErrorCase::navigationBusy);
+    navigationNotice = std::string();
+    std::string address = validatedURL(text);
+    auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(address.c_str()));
+    webkit_web_view_load_request(webView_.get(), request.get());
+    armWatchdog();
+}
+
+void BrowserSession::stopNavigation() {
+    if (hasPendingOperation()) return;
+    disarmWatchdog();
+    webkit_web_view_stop_loading(webView_.get());
+    navigationNotice = std::string(stoppedNotice);
+    refreshNavigation();
+}
+
+void BrowserSession::shutdown() {
+    if (hasPendingOperation()) return;
+    closingWeb_ = true;
+    if (dialogCancel) {
+        // The dismissal may clear the callback itself; take it out first.
+        auto dismiss = std::move(dialogCancel);
+        dialogCancel = nullptr;
+        dismiss();
+    }
+    dialogCancel = nullptr;
+    disarmWatchdog();
+    webkit_web_view_stop_loading(webView_.get());
+    delegateHandlers_.clear();
+    navigationObservers_.clear();
+    if (refreshSource_) g_source_remove(std::exchange(refreshSource_, 0));
+    frame_->setChild(nullptr);
+    webView_ = makeView(GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral()));
+    changed.emit();
+    childRequested = nullptr;
+    closeRequested = nullptr;
+    navigationChanged = nullptr;
+    downloadStarted = nullptr;
+    navigationPermitted = nullptr;
+}
+
+Task<void> BrowserSession::clearData(std::optional<std::string> host) {
+    if (busy) co_return;
+    // Held here: a shutdown while this waits replaces the view, not the
+    // manager whose data is being removed.
+    WebKitNetworkSession* network = webkit_web_view_get_network_session(webView_.get());
+    auto manager = GObjectRef<WebKitWebsiteDataManager>::ref(webkit_network_session_get_website_data_manager(network));
+
+    auto fetched = co_await awaitAsync([&manager](GAsyncReadyCallback callback, gpointer data) {
+        webkit_website_data_manager_fetch(manager.get(), WEBKIT_WEBSITE_DATA_ALL, nullptr, callback, data);
+    });
+    GError* error = nullptr;
+    WebsiteDataList records{webkit_website_data_manager_fetch_finish(manager.get(), fetched.get(), &error)};
+    GLibError::check(error);
+
+    WebsiteDataList selected;
+    for (GList* l = records.list; l; l = l->next) {
+        auto* record = static_cast<WebKitWebsiteData*>(l->data);
+        const char* name = webkit_website_data_get_name(record);
+        if (!host || (name && *host == name))
+            selected.list = g_list_prepend(selected.list, webkit_website_data_ref(record));
+    }
+    if (!selected.list) co_return;
+
+    auto removed = co_await awaitAsync([&manager, &selected](GAsyncReadyCallback callback, gpointer data) {
+        webkit_website_data_manager_remove(manager.get(), WEBKIT_WEBSITE_DATA_ALL, selected.list, nullptr, callback,
+                                           data);
+    });
+    webkit_website_data_manager_remove_finish(manager.get(), removed.get(), &error);
+    GLibError::check(error);
+}
+
+// WebKitGTK has no timeout for a request: a load that makes no progress for
+// the watchdog's duration is stopped and counts as a failed load, not as a
+// stop by the user.
+void BrowserSession::armWatchdog() {
+    disarmWatchdog();
+    auto ms = watchdogDuration_.count();
+    watchdogSource_ = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, ms < 0 ? 0u : static_cast<guint>(ms),
+        [](gpointer self) -> gboolean {
+            auto* session = static_cast<BrowserSession*>(self);
+            session->watchdogSource_ = 0;
+            session->watchdogFired();
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
+}
+
+void BrowserSession::disarmWatchdog() {
+    if (watchdogSource_) g_source_remove(std::exchange(watchdogSource_, 0));
+}
+
+void BrowserSession::watchdogFired() {
+    if (closingWeb_) return;
+    webkit_web_view_stop_loading(webView_.get());
+    navigationNotice = std::string(loadFailedNotice);
+    refreshNavigation();
+}
+
+void BrowserSession::onProgress(GObject*, GParamSpec*, gpointer self) {
+    auto* session = static_cast<BrowserSession*>(self);
+    if (session->watchdogSource_) session->armWatchdog();
+}
+
+void BrowserSession::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    if (event == WEBKIT_LOAD_FINISHED) static_cast<BrowserSession*>(self)->disarmWatchdog();
+}
+
+gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) {
+    static_cast<BrowserSession*>(self)->disarmWatchdog();
+    return FALSE;  // the engine's own handling (its error page) goes on
+}
+
+}  // namespace velmora

@@ -1,0 +1,139 @@
+#include "support/web/WebTestServer.hpp"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <stdexcept>
+
+namespace velmora::test {
+
+namespace {
+
+void respond(SoupServerMessage* message, int code, const std::string& type, const std::string& body,
+             const WebTestServer::Headers& headers) {
+    soup_server_message_set_status(message, code, nullptr);
+    SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
+    for (const auto& [name, value] : headers) soup_message_headers_append(out, name.c_str(), value.c_str());
+    soup_server_message_set_response(message, type.empty() ? nullptr : type.c_str(), SOUP_MEMORY_COPY,
+                                     body.data(), body.size());
+}
+
+}  // namespace
+
+WebTestServer::WebTestServer() {
+    server_ = soup_server_new("server-header", "velmora-test", nullptr);
+    soup_server_add_handler(server_, nullptr, handle, this, nullptr);
+    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+    GError* error = nullptr;
+    bool listening = soup_server_listen(server_, address, static_cast<SoupServerListenOptions>(0), &error);
+    g_object_unref(address);
+    g_object_unref(loopback);
+    if (!listening) {
+        std::string why = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        g_object_unref(server_);
+        throw std::runtime_error("the test server cannot listen: " + why);
+    }
+    GSList* uris = soup_server_get_uris(server_);
+    port_ = uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : 0;
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+}
+
+WebTestServer::~WebTestServer() {
+    soup_server_disconnect(server_);
+    for (auto& [path, message] : waiting_) g_object_unref(message);
+    g_object_unref(server_);
+}
+
+std::string WebTestServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void WebTestServer::html(const std::string& path, const std::string& body, Headers headers) {
+    routes_[path].respond = [body, headers](SoupServerMessage* m) {
+        respond(m, 200, "text/html; charset=utf-8", body, headers);
+    };
+}
+
+void WebTestServer::bytes(const std::string& path, const std::string& contentType, std::string data,
+                          Headers headers) {
+    routes_[path].respond = [contentType, data = std::move(data), headers](SoupServerMessage* m) {
+        respond(m, 200, contentType, data, headers);
+    };
+}
+
+void WebTestServer::image(const std::string& path, int width, int height, uint32_t rgb) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    gdk_pixbuf_fill(pixbuf, (rgb << 8) | 0xff);
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    GError* error = nullptr;
+    bool saved = gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr);
+    g_object_unref(pixbuf);
+    if (!saved) {
+        std::string why = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("cannot encode the test image: " + why);
+    }
+    std::string png(buffer, size);
+    g_free(buffer);
+    bytes(path, "image/png", std::move(png));
+}
+
+void WebTestServer::brokenImage(const std::string& path) {
+    bytes(path, "image/png", std::string("\x89PNG\r\n\x1a\nthis is no image", 24));
+}
+
+void WebTestServer::status(const std::string& path, int code, const std::string& body) {
+    routes_[path].respond = [code, body](SoupServerMessage* m) { respond(m, code, "text/html; charset=utf-8", body, {}); };
+}
+
+void WebTestServer::redirect(const std::string& path, const std::string& to, int code) {
+    routes_[path].respond = [code, to](SoupServerMessage* m) { soup_server_message_set_redirect(m, code, to.c_str()); };
+}
+
+void WebTestServer::held(const std::string& path, std::string html) {
+    Route& route = routes_[path];
+    route.held = true;
+    route.heldBody = std::move(html);
+}
+
+void WebTestServer::release(const std::string& path) {
+    auto route = routes_.find(path);
+    if (route == routes_.end()) return;
+    route->second.held = false;
+    auto [begin, end] = waiting_.equal_range(path);
+    for (auto it = begin; it != end; ++it) {
+        respond(it->second, 200, "text/html; charset=utf-8", route->second.heldBody, {});
+        soup_server_message_unpause(it->second);
+        g_object_unref(it->second);
+    }
+    waiting_.erase(begin, end);
+    const std::string body = route->second.heldBody;
+    route->second.respond = [body](SoupServerMessage* m) { respond(m, 200, "text/html; charset=utf-8", body, {}); };
+}
+
+int WebTestServer::requests(const std::string& path) const {
+    auto it = counts_.find(path);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self) {
+    auto* server = static_cast<WebTestServer*>(self);
+    std::string key = path ? path : "";
+    ++server->counts_[key];
+    auto route = server->routes_.find(key);
+    if (route == server->routes_.end()) {
+        respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+        return;
+    }
+    if (route->second.held) {
+        server->waiting_.emplace(key, static_cast<SoupServerMessage*>(g_object_ref(message)));
+        soup_server_message_pause(message);
+        return;
+    }
+    if (route->second.respond) route->second.respond(message);
+    else respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+}
+
+}  // namespace velmora::test

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <libsoup/soup.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora::test {
+
+// An HTTP server on 127.0.0.1 (a free port) serving the routes a test
+// registers, on the test's own main context: tests wait for it by turning
+// the context, never by blocking. Unknown paths get a 404.
+class WebTestServer {
+public:
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+
+    WebTestServer();
+    ~WebTestServer();
+    WebTestServer(const WebTestServer&) = delete;
+    WebTestServer& operator=(const WebTestServer&) = delete;
+
+    int port() const noexcept { return port_; }
+    // "http://127.0.0.1:<port>" followed by path.
+    std::string url(const std::string& path) const;
+
+    void html(const std::string& path, const std::string& body, Headers headers = {});
+    void bytes(const std::string& path, const std::string& contentType, std::string data, Headers headers = {});
+    // A PNG of one colour (0xRRGGBB), made when registered.
+    void image(const std::string& path, int width, int height, uint32_t rgb = 0x3366cc);
+    // Bytes served as a PNG that no decoder accepts.
+    void brokenImage(const std::string& path);
+    void status(const std::string& path, int code, const std::string& body = "");
+    void redirect(const std::string& path, const std::string& to, int code = 302);
+    // A response that waits until release(path) is called (or never): the
+    // request is accepted and then nothing is sent.
+    void held(const std::string& path, std::string html);
+    void release(const std::string& path);
+    // Requests seen for a path so far (held ones included).
+    int requests(const std::string& path) const;
+
+private:
+    struct Route {
+        std::function<void(SoupServerMessage*)> respond;
+        bool held = false;
+        std::string heldBody;
+    };
+    static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
+
+    SoupServer* server_ = nullptr;
+    int port_ = 0;
+    std::map<std::string, Route> routes_;
+    std::map<std::string, int> counts_;
+    std::multimap<std::string, SoupServerMessage*> waiting_;
+};
+
+}  // namespace velmora::test
