@@ -1,32 +1,35 @@
 #pragma once
 
-#include <utility>
-
 #include <sigc++/sigc++.h>
+
+#include <utility>
 
 namespace velmora {
 
-// An observable field: every assignment through set() notifies once, after
-// the value is in place.
+// A field that views observe: every assignment, changed or not, stores the
+// value and then emits the owner's one `changed` signal.
 template <typename T>
 class Published {
 public:
-    Published() = default;
-    explicit Published(T initial) : value_(std::move(initial)) {}
+    Published(sigc::signal<void()>& changed, T initial) : changed_(changed), value_(std::move(initial)) {}
+    Published(const Published&) = delete;
+    Published& operator=(const Published&) = delete;
+
+    Published& operator=(T value) {
+        value_ = std::move(value);
+        changed_.emit();
+        return *this;
+    }
 
     const T& get() const noexcept { return value_; }
     operator const T&() const noexcept { return value_; }
+    const T* operator->() const noexcept { return &value_; }
 
-    void set(T v) {
-        value_ = std::move(v);
-        changed_.emit(value_);
-    }
-
-    sigc::signal<void(const T&)>& changed() noexcept { return changed_; }
+    friend bool operator==(const Published& a, const T& b) { return a.value_ == b; }
 
 private:
-    T value_{};
-    sigc::signal<void(const T&)> changed_;
+    sigc::signal<void()>& changed_;
+    T value_;
 };
 
 }  // namespace velmora

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "foundation/AppPreferences.hpp"
-#include "foundation/Published.hpp"
+#include "foundation/ObservableValue.hpp"
 
 namespace velmora {
 
@@ -70,9 +70,9 @@ private:
     void writeChecked(const SecureDirectory& dir, const AppPreferences& record);
 
     std::filesystem::path root_;
-    Published<AppPreferences> value_;
-    Published<std::string> notice_{Notices::ready};
-    Published<bool> readOnly_{false};
+    ObservableValue<AppPreferences> value_;
+    ObservableValue<std::string> notice_{Notices::ready};
+    ObservableValue<bool> readOnly_{false};
 };
 
 }  // namespace velmora

@@ -15,7 +15,7 @@
 #include "foundation/Task.hpp"
 #include "foundation/UUID.hpp"
 #include "webcapture/OperationTrace.hpp"
-#include "webcapture/Published.hpp"
+#include "foundation/Published.hpp"
 #include "webcapture/WebFrame.hpp"
 
 namespace velmora {
