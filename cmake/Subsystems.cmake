@@ -11,22 +11,25 @@ function(velmora_core_sources out)
 endfunction()
 
 # One test program per subsystem folder under tests/, linked with the given
-# libraries; each test case becomes one CTest entry.
+# libraries; each test case becomes one CTest entry. A nested folder
+# ("webcapture/core") makes a program named after its path
+# ("webcapture_core_tests").
 function(velmora_test_program sub)
   cmake_parse_arguments(ARG "OWN_MAIN" "" "LIBS;LABELS" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*.cpp)
   if(NOT files)
     return()
   endif()
-  add_executable(${sub}_tests ${files})
-  target_link_libraries(${sub}_tests PRIVATE velmora_test_support ${ARG_LIBS} GTest::gtest GTest::gmock)
+  string(REPLACE "/" "_" name ${sub})
+  add_executable(${name}_tests ${files})
+  target_link_libraries(${name}_tests PRIVATE velmora_test_support ${ARG_LIBS} GTest::gtest GTest::gmock)
   # A program that needs its own main (a display, a toolkit) sets OWN_MAIN.
   if(NOT ARG_OWN_MAIN)
-    target_link_libraries(${sub}_tests PRIVATE GTest::gtest_main)
+    target_link_libraries(${name}_tests PRIVATE GTest::gtest_main)
   endif()
-  gtest_discover_tests(${sub}_tests
+  gtest_discover_tests(${name}_tests
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${sub};${ARG_LABELS}" TIMEOUT 600)
+    PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 600)
 endfunction()
 
 # A test program built with AddressSanitizer from the given sources (the code
