@@ -141,7 +141,9 @@ void SecureDirectory::removeOwnedFile(std::string_view name) const {
 
 FileStamp SecureDirectory::stamp(std::string_view name) const {
     if (!validLeaf(name)) fail(ErrorCase::unsafePath);
-    UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Opened without blocking: a FIFO put in the place of a file is refused
+    // below as not regular instead of hanging the caller on its open.
+    UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) fail(ErrorCase::sourceMissing);
     struct stat before {};
     if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) fail(ErrorCase::unsafePath);
