@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "foundation/JSON.hpp"
 
@@ -18,6 +19,12 @@ struct CaptureMetadata {
     // "PNG", "PDF" or "PDF + PNG".
     std::string format;
     std::optional<int64_t> pageCount;
+
+    // The metadata of a tall PNG of a page: the address without user,
+    // password, query and fragment (none unless it is http or https, any
+    // case), the title cut to its first 300 characters (grapheme clusters),
+    // format "PNG" and no page count. Never fails.
+    static CaptureMetadata normal(const std::optional<std::string>& url, std::string_view title);
 
     bool operator==(const CaptureMetadata&) const = default;
 };
