@@ -46,6 +46,28 @@ void checkCompletedPage(const SecureDirectory& folder, const PageRecord& r) {
     if (storedPage != r.page) velmora::fail(ErrorCase::damagedCheckpoint);
 }
 
+// A process killed while it wrote a page file or the checkpoint leaves its
+// staging file behind. Nothing else writes into a job folder while its job is
+// resumed for work, so every such file is dead and would otherwise stay for
+// good. Failing to remove one costs only its space, so it does not stop the
+// resume.
+void removeStagingLeftovers(const SecureDirectory& folder) {
+    std::vector<std::string> names;
+    try {
+        names = folder.list();
+    } catch (const std::system_error&) {
+        return;  // see above: litter, not a fault of the job
+    }
+    for (const auto& name : names) {
+        if (!name.starts_with(".stage-")) continue;
+        try {
+            folder.removeOwnedFile(name);
+        } catch (const BrindlexError&) {
+            // see above: litter, not a fault of the job
+        }
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<JobStore> JobStore::create(const SourceIdentity& source, const OCRSettings& settings,
@@ -116,6 +138,7 @@ std::unique_ptr<JobStore> JobStore::resume(const std::filesystem::path& folder, 
     }
     c.source = source;
 
+    if (!validateOnly) removeStagingLeftovers(directory);
     store->directory_.emplace(std::move(directory));
     store->storedCheckpoint_ = std::move(c);
     if (!validateOnly) store->save();

@@ -193,6 +193,8 @@ TEST(JobStore, ResumeTakesUpWhereTheJobStoodAndFollowsAMovedFile) {
     job.store->commit(test::sampleResult(1, "一"));
     job.store->begin(2);
     job.store->skipPending();
+    // What a writer killed before its rename leaves behind.
+    test::writeFile(job.folder() / (".stage-" + UUID::random().text()), "{\"payload\" : \"e3");
     const auto before = test::folderBytes(job.folder());
 
     // Only inspecting leaves every byte as it was.
@@ -206,6 +208,7 @@ TEST(JobStore, ResumeTakesUpWhereTheJobStoodAndFollowsAMovedFile) {
     const SourceIdentity moved = SourceIdentity::read(job.tmp / "elsewhere" / "renamed.pdf");
     auto resumed = JobStore::resume(job.folder().string() + "/", moved, test::currentSettings());
     EXPECT_EQ(resumed->checkpoint().source, moved);
+    EXPECT_EQ(test::listNames(job.folder()), (std::vector<std::string>{"checkpoint.json", "page-1.json"}));
     EXPECT_EQ(CheckpointFile::read(*resumed->directory()), resumed->checkpoint());
     EXPECT_EQ(states(*resumed), states(*inspected));
     EXPECT_EQ(resumed->result(1), test::sampleResult(1, "一"));
