@@ -141,7 +141,8 @@ namespace AppHistory {
 struct Environment {
     // The storage root; the history lies in its "history" folder.
     std::filesystem::path storage;
-    // Not owned; must outlive the configuration.
+    // Not owned; must outlive the configuration. The settings are read on
+    // the thread that asks for the store, which is the main thread.
     const SettingsStore* settings = nullptr;
     const OutputRootsSource* roots = nullptr;
 };

@@ -56,15 +56,24 @@ std::string relativeTo(const std::filesystem::path& top, const std::filesystem::
     return o;
 }
 
+// The device the home Trash is on, or would be on once made.
+std::optional<dev_t> homeDevice(std::filesystem::path home) {
+    for (;;) {
+        if (auto d = deviceOf(home)) return d;
+        if (!home.has_relative_path()) return std::nullopt;
+        home = home.parent_path();
+    }
+}
+
 Location locate(dev_t dev, const std::filesystem::path& heldFolder, const std::filesystem::path& original) {
     const auto home = homeTrash();
-    try {
+    if (homeDevice(home) == dev) {
+        // A file on the home Trash's device goes there or nowhere: a Trash at
+        // the top of that volume is not where the user looks for it.
         SecureDirectory homeDir(home, true);
         struct stat st {};
-        if (::fstat(homeDir.descriptor(), &st) == 0 && st.st_dev == dev) return {home, original.string()};
-    } catch (const BrindlexError&) {
-        // No usable home Trash: a file on another volume can still go to that
-        // volume's Trash.
+        if (::fstat(homeDir.descriptor(), &st) != 0 || st.st_dev != dev) fail(ErrorCase::saveFailed);
+        return {home, original.string()};
     }
     const auto top = volumeTop(heldFolder, dev);
     const std::string uid = std::to_string(::getuid());

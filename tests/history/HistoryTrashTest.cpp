@@ -154,6 +154,23 @@ TEST_F(HistoryTrashTest, OutputsGoToTheHomeTrashWithTheirOriginalPlace) {
     EXPECT_EQ(inodeOf(historyDir / "history.json"), before);
 }
 
+TEST_F(HistoryTrashTest, AnUnusableTrashLeavesTheFileInPlace) {
+    ScopedEnv data("XDG_DATA_HOME", (tmp / "data").string());
+    fs::create_directories(tmp / "data");
+    test::writeFile(tmp / "data" / "Trash", "not a folder");
+    auto h = history();
+    const auto a = output("a.png", "kept");
+    const auto e = stored(*h, {a});
+    const auto receipts = h->execute(h->proposal(e.id));
+    ASSERT_EQ(receipts.size(), 1u);
+    EXPECT_EQ(receipts[0].state, OState::failed);
+    EXPECT_EQ(receipts[0].errorCode, static_cast<int64_t>(ErrorCase::unsafePath));
+    EXPECT_FALSE(receipts[0].destination);
+    EXPECT_EQ(test::readFile(a), "kept");
+    EXPECT_EQ(storedOutput(*h, e.id, 0).state, OState::failed);
+    for (const auto& folder : holdingFolders(out)) EXPECT_TRUE(test::listNames(out / folder).empty());
+}
+
 TEST_F(HistoryTrashTest, AnotherVolumeUsesThatVolumesTrash) {
     struct stat shm {}, here {};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(tmp.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
