@@ -252,8 +252,8 @@ std::unique_ptr<CaptureHistory> store() {
     }
 }
 
-Published<std::string>& startupNotice() {
-    static Published<std::string> notice{initialNotice};
+ObservableValue<std::string>& startupNotice() {
+    static ObservableValue<std::string> notice{initialNotice};
     return notice;
 }
 

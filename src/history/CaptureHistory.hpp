@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
-#include "foundation/Published.hpp"
+#include "foundation/ObservableValue.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
 #include "history/HistoryRecords.hpp"
@@ -162,7 +162,7 @@ std::unique_ptr<CaptureHistory> required();
 
 // The start-up notice: one text slot shared by the launch recovery and the
 // OCR queue controller. Main thread only.
-Published<std::string>& startupNotice();
+ObservableValue<std::string>& startupNotice();
 
 // Configures AppHistory for one test and restores the previous configuration.
 class ScopedEnvironment {
