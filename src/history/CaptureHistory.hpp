@@ -84,6 +84,30 @@ public:
     // Drops every entry without a file held half-way to the Trash.
     void removeAllReferences();
 
+    // Moving files to the Trash is a two-step handshake: a proposal checks
+    // that the entry's files are still the ones written, and executing it
+    // re-checks that nothing changed since, holds each file in a private
+    // folder beside it while it is verified, and only then hands it to the
+    // Trash. A file caught in between stays recorded as pending.
+
+    // Receives the held file and the output's own path (where the desktop's
+    // Restore should put it back); returns where the file now lies, or
+    // nothing when it is in the Trash at a place that cannot be known.
+    using TrashFunction = std::function<std::optional<std::filesystem::path>(
+        const std::filesystem::path& held, const std::filesystem::path& original)>;
+
+    // invalidInput when no entry has the id; confirmationChanged when an
+    // available output is outside the approved folders, changed, or is one of
+    // the entry's sources.
+    DeleteProposal proposal(UUID entryID);
+    // One receipt per output that was available, in order. A proposal is used
+    // once; an entry that changed since its proposal is confirmationChanged.
+    // Without a trash function the desktop's Trash is used.
+    std::vector<TrashReceipt> execute(const DeleteProposal& proposal, const TrashFunction& trash = nullptr);
+    // Moves files a trash run left held back to their own names, and settles
+    // pending records whose held file is gone. Returns how many files moved.
+    int64_t restorePending();
+
     // Whether a path lies strictly inside one of the folders (lexically, after
     // normalisation; a folder is not inside itself).
     static bool contains(const std::vector<std::filesystem::path>& roots, const std::filesystem::path& path);
@@ -95,6 +119,9 @@ private:
     // The current stamp of a file inside an approved folder; outsideError is
     // thrown for any other path.
     FileStamp stampInside(const std::filesystem::path& path, ErrorCase outsideError) const;
+    TrashReceipt trashOne(std::vector<CaptureHistoryEntry>& entries, std::size_t entryIndex, std::size_t outputIndex,
+                          const TrashFunction& trash) const;
+    bool settlePending(SavedOutput& output, int64_t& restored) const;
 
     SecureDirectory directory_;
     std::vector<std::filesystem::path> outputRoots_;
@@ -114,7 +141,8 @@ namespace AppHistory {
 struct Environment {
     // The storage root; the history lies in its "history" folder.
     std::filesystem::path storage;
-    // Not owned; must outlive the configuration.
+    // Not owned; must outlive the configuration. The settings are read on
+    // the thread that asks for the store, which is the main thread.
     const SettingsStore* settings = nullptr;
     const OutputRootsSource* roots = nullptr;
 };

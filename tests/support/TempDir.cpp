@@ -11,8 +11,11 @@
 
 namespace velmora::test {
 
-TempDir::TempDir() {
-    auto base = std::filesystem::canonical(std::filesystem::temp_directory_path());
+TempDir::TempDir(bool inMemory) {
+    std::error_code ec;
+    auto base = inMemory && std::filesystem::is_directory("/dev/shm", ec)
+                    ? std::filesystem::canonical("/dev/shm")
+                    : std::filesystem::canonical(std::filesystem::temp_directory_path());
     std::string templ = (base / "velmora-test-XXXXXX").string();
     if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
     path_ = templ;

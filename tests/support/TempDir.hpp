@@ -11,7 +11,9 @@ namespace velmora::test {
 // component is a symbolic link, removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir();
+    // inMemory puts the folder on /dev/shm where it exists: trees of tens of
+    // thousands of entries are made and removed there in a second.
+    explicit TempDir(bool inMemory = false);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

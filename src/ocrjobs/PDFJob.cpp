@@ -1,0 +1,224 @@
+#include "ocrjobs/PDFJob.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "foundation/CancellationError.hpp"
+#include "ocrjobs/JobStore.hpp"
+#include "ocrjobs/OCRAdmission.hpp"
+
+namespace velmora::PDFJob {
+
+namespace {
+
+std::mutex defaultLock;
+Recognizer defaultRecognizer;
+
+Recognizer recognizerFor(const Options& options) {
+    if (options.recognize) return options.recognize;
+    std::lock_guard guard(defaultLock);
+    return defaultRecognizer;
+}
+
+bool isPDF(const std::filesystem::path& p) {
+    std::string ext = p.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".pdf";
+}
+
+bool blocksDocument(ErrorCase e) {
+    return e == ErrorCase::accessDenied || e == ErrorCase::sourceMissing || e == ErrorCase::sourceChanged;
+}
+
+int clampLimit(int wanted) { return wanted >= 2 ? 2 : 1; }
+
+PageRecord recordOf(const JobStore& store, int64_t page) {
+    const Checkpoint cp = store.checkpoint();
+    return cp.pages.at(static_cast<std::size_t>(page - 1));
+}
+
+// Finished pages travel from the workers to the run's own thread.
+struct Inbox {
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<PageOutcome> done;
+
+    void post(PageOutcome o) {
+        {
+            std::lock_guard guard(lock);
+            done.push_back(std::move(o));
+        }
+        ready.notify_one();
+    }
+
+    PageOutcome take() {
+        std::unique_lock guard(lock);
+        ready.wait(guard, [&] { return !done.empty(); });
+        PageOutcome o = std::move(done.front());
+        done.pop_front();
+        return o;
+    }
+};
+
+PageOutcome pageWorker(const std::filesystem::path& source, int64_t page, const OCRSettings& settings,
+                       const JobControl& control, const Options& options, std::stop_token stop) {
+    PageOutcome cancelledOutcome{page, ErrorCase::cancelled, false};
+    OCRAdmission& gate = OCRAdmission::shared();
+    for (;;) {
+        if (control.stopRequested() || stop.stop_requested()) return cancelledOutcome;
+        if (gate.tryAcquire()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    AdmissionSlot slot(gate);
+    if (options.failPages.count(page)) return PageOutcome{page, ErrorCase::injectedFailure, false};
+    return recognizePage(source, page, settings, options.password, control, options, stop);
+}
+
+}  // namespace
+
+void setDefaultRecognizer(Recognizer recognizer) {
+    std::lock_guard guard(defaultLock);
+    defaultRecognizer = std::move(recognizer);
+}
+
+PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, const OCRSettings& settings,
+                          const std::optional<std::string>& password, const JobControl& control,
+                          const Options& options, std::stop_token stop) {
+    RasterImage image;
+    uint32_t orientation = 1;
+    try {
+        if (options.accessCheck) options.accessCheck(source, page);
+        if (isPDF(source)) {
+            image = Raster::pdf(source, static_cast<int>(page - 1), settings.dpi, password);
+        } else {
+            Raster::SourceImage loaded = Raster::image(source);
+            image = std::move(loaded.image);
+            orientation = loaded.orientation;
+        }
+        if (options.accessCheck) options.accessCheck(source, page);
+    } catch (const BrindlexError& e) {
+        return PageOutcome{page, e.errorCase(), false};
+    } catch (...) {
+        return PageOutcome{page, ErrorCase::invalidInput, false};
+    }
+    const Recognizer recognize = recognizerFor(options);
+    if (!recognize) return PageOutcome{page, ErrorCase::unsupportedMode, false};
+    const std::function<bool()> cancelled = [&control, &stop] {
+        return control.stopRequested() || stop.stop_requested();
+    };
+    try {
+        PageResult result = recognize(image, orientation, page, settings, cancelled);
+        return PageOutcome{page, std::move(result), true};
+    } catch (const CancellationError&) {
+        return PageOutcome{page, ErrorCase::cancelled, true};
+    } catch (const BrindlexError& e) {
+        return PageOutcome{page, e.errorCase(), true};
+    } catch (...) {
+        return PageOutcome{page, ErrorCase::renderFailed, true};
+    }
+}
+
+JobSummary run(JobStore& store, JobControl& control, const Options& options) {
+    const auto started = std::chrono::steady_clock::now();
+    const Checkpoint initial = store.checkpoint();
+    const std::filesystem::path source = initial.source.path;
+    const OCRSettings settings = initial.settings;
+    std::vector<int64_t> pendingList;
+    for (const auto& r : initial.pages) {
+        if (r.state == PageState::pending) pendingList.push_back(r.page);
+    }
+
+    // Declared before the workers, so they are joined (in the destructor of
+    // `workers`) while everything they use still exists.
+    std::stop_source group;
+    std::optional<std::stop_callback<std::function<void()>>> forward;
+    if (options.stop.stop_possible()) {
+        forward.emplace(options.stop, std::function<void()>([&group] { group.request_stop(); }));
+    }
+    Inbox inbox;
+    std::map<int64_t, std::jthread> workers;
+
+    std::size_t next = 0;
+    int inFlight = 0;
+    int64_t submitted = 0;
+    std::optional<ErrorCase> blocked;
+    auto limit = [&] { return clampLimit(options.workerLimit ? options.workerLimit() : options.concurrency); };
+    auto notify = [&](int64_t page) {
+        if (options.onPage) options.onPage(recordOf(store, page));
+    };
+    auto startPages = [&] {
+        while (inFlight < limit()) {
+            if (next >= pendingList.size() || control.stopRequested()) return;
+            const int64_t page = pendingList[next++];
+            store.begin(page);
+            notify(page);
+            inFlight += 1;
+            const std::stop_token token = group.get_token();
+            workers.emplace(page, std::jthread([&, page, token] {
+                inbox.post(pageWorker(source, page, settings, control, options, token));
+            }));
+        }
+    };
+
+    try {
+        startPages();
+        while (inFlight > 0) {
+            PageOutcome o = inbox.take();
+            inFlight -= 1;
+            workers.erase(o.page);  // the worker has posted; joining is immediate
+            if (o.submittedToVision) submitted += 1;
+            const int64_t page = o.page;
+            if (auto* result = std::get_if<PageResult>(&o.outcome)) {
+                if (options.commitBoundary) options.commitBoundary(page, false);
+                try {
+                    store.commit(*result);
+                } catch (...) {
+                    control.request(JobControl::Stop::pause);
+                    try {
+                        store.deferPage(page);
+                    } catch (...) {
+                        // The commit's error is the one to report; the page
+                        // is pending again on the next resume either way.
+                    }
+                    throw;
+                }
+                if (options.commitBoundary) options.commitBoundary(page, true);
+            } else {
+                const ErrorCase error = std::get<ErrorCase>(o.outcome);
+                if (error == ErrorCase::cancelled) {
+                    store.deferPage(page);
+                } else if (blocksDocument(error)) {
+                    store.deferPage(page);
+                    blocked = error;
+                    control.request(JobControl::Stop::pause);
+                } else {
+                    store.fail(page, error);
+                }
+            }
+            notify(page);
+            startPages();
+        }
+    } catch (...) {
+        group.request_stop();
+        workers.clear();  // joins every worker; their outcomes are discarded
+        throw;
+    }
+
+    JobSummary summary;
+    const Checkpoint final = store.checkpoint();
+    for (const auto& r : final.pages) {
+        if (r.state == PageState::completed) summary.completed += 1;
+        if (r.state == PageState::failed) summary.failed.push_back(r.page);
+        if (r.state == PageState::pending || r.state == PageState::inProgress) summary.pending += 1;
+    }
+    summary.submittedToVision = submitted;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    summary.blockedError = blocked;
+    return summary;
+}
+
+}  // namespace velmora::PDFJob
