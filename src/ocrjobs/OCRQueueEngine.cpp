@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <set>
 #include <utility>
 
 #include "foundation/Digest.hpp"
+#include "foundation/FileIO.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/StateLease.hpp"
 
@@ -30,6 +32,28 @@ bool isFingerprint(const std::string& text) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
     return true;
+}
+
+// The digest of a chosen file that could not be read as a document. Only a
+// regular file is hashed, opened without blocking: a FIFO or a device given
+// a document's name would otherwise hold the queue's creation forever.
+std::optional<std::string> regularFileDigest(const std::filesystem::path& url) {
+    UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    Digest::Hasher hasher;
+    std::vector<uint8_t> buf(1048576);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        hasher.update(buf.data(), static_cast<std::size_t>(n));
+    }
+    return hasher.finishHex();
 }
 
 struct Inspected {
@@ -74,12 +98,9 @@ QueueInput OCRQueueEngine::makeInput(const std::filesystem::path& url, InputOrig
     } catch (const std::exception&) {
         // Not a failure of the queue: a locked PDF needs its password, and a
         // file that cannot be read now is reported when the queue runs. The
-        // bare digest still pins the bytes that were chosen.
-        try {
-            input.expectedSHA256 = Digest::file(url);
-        } catch (const std::exception&) {
-            // Nothing known about the file; the run reports why.
-        }
+        // bare digest still pins the bytes that were chosen; without it
+        // nothing is known about the file, and the run reports why.
+        input.expectedSHA256 = regularFileDigest(url);
     }
     input.settings = settings;
     input.presentation = presentation;
@@ -178,9 +199,7 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
 void OCRQueueEngine::defaultAccessCheck(const std::filesystem::path& url) {
     // Checked here as well: the access check is what a hand-edited path
     // reaches first.
-    QueueInput probe;
-    probe.path = url.native();
-    const std::filesystem::path file = probe.fileURL();
+    const std::filesystem::path file = QueueInput::fileURL(url.native());
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) fail(ErrorCase::sourceMissing);
     if (::access(file.c_str(), R_OK) != 0) fail(ErrorCase::accessDenied);

@@ -139,8 +139,8 @@ void from_json(const Json& j, QueuePresentation& p) {
     p.automaticSave = JSON::requireBool(j, "automaticSave");
 }
 
-std::filesystem::path QueueInput::fileURL() const {
-    if (path.find('\0') != std::string::npos) fail(ErrorCase::sourceMissing);
+std::filesystem::path QueueInput::fileURL(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) fail(ErrorCase::sourceMissing);
     std::filesystem::path url(path);
     if (!url.is_absolute()) fail(ErrorCase::sourceMissing);
     return url;

@@ -102,7 +102,8 @@ struct QueueInput {
     // could have been given: sourceMissing, rather than a file found relative
     // to whatever the working folder happens to be, or a shorter path than
     // the one stored.
-    std::filesystem::path fileURL() const;
+    std::filesystem::path fileURL() const { return fileURL(path); }
+    static std::filesystem::path fileURL(std::string_view path);
 
     bool operator==(const QueueInput&) const = default;
 };

@@ -129,6 +129,23 @@ TEST(OCRQueueEngine, ANewQueueIsWrittenInItsOwnFolder) {
     EXPECT_EQ(OCRQueueEngine::inspect(folder), s);
 }
 
+TEST(OCRQueueEngine, AFileThatIsNoDocumentBecomesAnInputOfNoKnownIdentity) {
+    test::TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe.pdf").c_str(), 0600), 0);
+    fs::create_directory(tmp / "folder.png");
+    // In a child with an alarm: a creation that waited for a writer on the
+    // FIFO would otherwise hang the whole test program.
+    EXPECT_EQ(test::runInChild([&] {
+                  ::alarm(30);
+                  auto engine = OCRQueueEngine::create({{tmp / "pipe.pdf"}, {tmp / "folder.png"}},
+                                                       test::currentSettings(), tmp / "queues");
+                  for (const auto& in : engine->snapshot().inputs) {
+                      if (in.source || in.expectedSHA256) throw std::runtime_error("identity of a non-document");
+                  }
+              }),
+              0);
+}
+
 TEST(OCRQueueEngine, PrivateAndParentlessQueuesNeverTouchTheDisk) {
     test::TempDir tmp;
     const fs::path png = test::writeSamplePNG(tmp / "a.png");
