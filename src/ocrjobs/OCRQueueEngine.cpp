@@ -1,0 +1,251 @@
+#include "ocrjobs/OCRQueueEngine.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <utility>
+
+#include "foundation/Digest.hpp"
+#include "foundation/FileIO.hpp"
+#include "foundation/ProductBrand.hpp"
+#include "foundation/StateLease.hpp"
+
+namespace velmora {
+
+namespace {
+
+std::string lastComponent(const std::filesystem::path& folder) {
+    std::filesystem::path p = folder;
+    if (p.filename().empty()) p = p.parent_path();  // a trailing slash
+    return p.filename().string();
+}
+
+// An engine fingerprint that is not a SHA-256 ("unavailable", or a damaged
+// value) identifies no build, so nothing made under it can be trusted to
+// match.
+bool isFingerprint(const std::string& text) {
+    if (text.size() != 64) return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+// The digest of a chosen file that could not be read as a document. Only a
+// regular file is hashed, opened without blocking: a FIFO or a device given
+// a document's name would otherwise hold the queue's creation forever.
+std::optional<std::string> regularFileDigest(const std::filesystem::path& url) {
+    UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    Digest::Hasher hasher;
+    std::vector<uint8_t> buf(1048576);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        hasher.update(buf.data(), static_cast<std::size_t>(n));
+    }
+    return hasher.finishHex();
+}
+
+struct Inspected {
+    QueueSnapshot snapshot;
+    std::string fileSHA256;  // of the exact bytes of "queue.json" that were read
+};
+
+Inspected inspectOpened(const SecureDirectory& folder, const std::filesystem::path& url) {
+    const std::vector<uint8_t> bytes = folder.read(OCRQueueEngine::queueFileName);
+    const auto envelope = JSON::decode<QueueEnvelope>(bytes);
+    if (!envelope.intact()) fail(ErrorCase::damagedCheckpoint);
+    Inspected out{JSON::decode<QueueSnapshot>(envelope.payload), Digest::data(bytes)};
+    const QueueSnapshot& s = out.snapshot;
+
+    if (s.schemaVersion != QueueSnapshot::currentSchemaVersion) fail(ErrorCase::damagedCheckpoint);
+    // A copy under another name would be a second queue with the same id,
+    // whose jobs and journal both would claim.
+    if (s.id.text() != lastComponent(url)) fail(ErrorCase::damagedCheckpoint);
+    std::set<UUID> ids, jobIDs;
+    for (const auto& input : s.inputs) {
+        if (input.origin == InputOrigin::privateSession) fail(ErrorCase::damagedCheckpoint);
+    }
+    for (const auto& input : s.inputs) {
+        if (!ids.insert(input.id).second) fail(ErrorCase::damagedCheckpoint);
+    }
+    for (const auto& input : s.inputs) {
+        if (!jobIDs.insert(input.jobID).second) fail(ErrorCase::damagedCheckpoint);
+    }
+    return out;
+}
+
+}  // namespace
+
+OCRQueueEngine::OCRQueueEngine(QueueSnapshot state) : state_(std::move(state)) {}
+
+QueueInput OCRQueueEngine::makeInput(const std::filesystem::path& url, InputOrigin origin, const OCRSettings& settings,
+                                     const std::optional<QueuePresentation>& presentation) {
+    QueueInput input(url.string(), origin);
+    try {
+        input.source = SourceIdentity::read(url);
+        input.expectedSHA256 = input.source->sha256;
+    } catch (const std::exception&) {
+        // Not a failure of the queue: a locked PDF needs its password, and a
+        // file that cannot be read now is reported when the queue runs. The
+        // bare digest still pins the bytes that were chosen; without it
+        // nothing is known about the file, and the run reports why.
+        input.expectedSHA256 = regularFileDigest(url);
+    }
+    input.settings = settings;
+    input.presentation = presentation;
+    return input;
+}
+
+std::unique_ptr<OCRQueueEngine> OCRQueueEngine::create(const std::vector<InputFile>& inputs,
+                                                       const OCRSettings& settings,
+                                                       const std::optional<std::filesystem::path>& parent,
+                                                       const std::optional<QueuePresentation>& presentation) {
+    if (inputs.empty()) fail(ErrorCase::invalidInput);
+    for (const auto& file : inputs) {
+        if (!file.url.is_absolute() || file.url.native().find('\0') != std::string::npos) {
+            fail(ErrorCase::invalidInput);
+        }
+    }
+
+    std::vector<QueueInput> made;
+    made.reserve(inputs.size());
+    for (const auto& file : inputs) made.push_back(makeInput(file.url, file.origin, settings, presentation));
+
+    std::unique_ptr<OCRQueueEngine> engine(new OCRQueueEngine(QueueSnapshot(settings, std::move(made))));
+    const std::string name = engine->state_.id.text();
+
+    std::optional<SecureDirectory> parentFolder;
+    if (engine->state_.persistent() && parent) {
+        parentFolder.emplace(*parent, true);
+        engine->directory_.emplace(parentFolder->url() / name, true);
+    }
+    try {
+        engine->persist();
+    } catch (...) {
+        if (parentFolder) {
+            // The folder is new and, with its first write failed, empty; left
+            // behind it would look like a damaged saved queue. If it cannot
+            // be removed it is only an empty folder, so the write's error is
+            // the one reported.
+            engine->directory_.reset();
+            (void)::unlinkat(parentFolder->descriptor(), name.c_str(), AT_REMOVEDIR);
+        }
+        throw;
+    }
+    return engine;
+}
+
+QueueSnapshot OCRQueueEngine::inspect(const std::filesystem::path& folder) {
+    const SecureDirectory directory(folder, AppRuntime::isIsolated);
+    return inspectOpened(directory, folder).snapshot;
+}
+
+std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::path& folder,
+                                                       const OCRSettings& settings) {
+    SecureDirectory directory(folder, AppRuntime::isIsolated);
+    const StateLease lease(directory, leaseName, true);
+    // Checked through the descriptor holding the lease, so the file read is
+    // the one in the folder this engine owns.
+    Inspected inspected = inspectOpened(directory, folder);
+    QueueSnapshot& snapshot = inspected.snapshot;
+
+    if (!isFingerprint(settings.implementationSHA256) || !isFingerprint(settings.bundledCodeSHA256)) {
+        fail(ErrorCase::settingsChanged);
+    }
+    if (snapshot.settings != settings) fail(ErrorCase::settingsChanged);
+
+    for (auto& input : snapshot.inputs) {
+        // An input's own settings may choose another mode, but must come
+        // from this build.
+        if (input.settings && (input.settings->implementationSHA256 != settings.implementationSHA256 ||
+                               input.settings->bundledCodeSHA256 != settings.bundledCodeSHA256)) {
+            fail(ErrorCase::settingsChanged);
+        }
+        if (!input.attemptID || !input.source) continue;
+        const auto store = JobStore::resume(jobFolder(directory.url(), *input.attemptID), *input.source,
+                                            input.settings.value_or(settings), true);
+        input.pages = store->checkpoint().pages;
+        if (input.status == InputStatus::cancelled) {
+            for (auto& r : input.pages) {
+                if (r.state == PageState::pending) r.state = PageState::cancelled;
+            }
+        }
+    }
+
+    // The application ended during a run; nothing runs now. The file keeps
+    // saying "running" until the next write.
+    if (snapshot.status == QueueStatus::running) snapshot.status = QueueStatus::paused;
+
+    std::unique_ptr<OCRQueueEngine> engine(new OCRQueueEngine(std::move(snapshot)));
+    engine->directory_.emplace(std::move(directory));
+    // The digest of the very bytes the snapshot was decoded from: a second
+    // read could see a newer file, which this engine would then overwrite
+    // without ever having read it.
+    engine->persistedChecksum_ = std::move(inspected.fileSHA256);
+    return engine;
+}
+
+void OCRQueueEngine::defaultAccessCheck(const std::filesystem::path& url) {
+    // Checked here as well: the access check is what a hand-edited path
+    // reaches first.
+    const std::filesystem::path file = QueueInput::fileURL(url.native());
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) fail(ErrorCase::sourceMissing);
+    if (::access(file.c_str(), R_OK) != 0) fail(ErrorCase::accessDenied);
+}
+
+std::filesystem::path OCRQueueEngine::jobFolder(const std::filesystem::path& queueFolder, const UUID& attemptID) {
+    return queueFolder / std::string(jobsFolderName) / attemptID.text();
+}
+
+QueueSnapshot OCRQueueEngine::snapshot() const {
+    std::lock_guard lock(stateLock_);
+    return state_;
+}
+
+OCRQueueEngine::AccessCheck OCRQueueEngine::accessCheck() const {
+    std::lock_guard lock(stateLock_);
+    return accessCheck_;
+}
+
+void OCRQueueEngine::setAccessCheck(AccessCheck check) {
+    std::lock_guard lock(stateLock_);
+    accessCheck_ = check ? std::move(check) : AccessCheck(&OCRQueueEngine::defaultAccessCheck);
+}
+
+int64_t OCRQueueEngine::memoryFootprint() const {
+    int64_t total = 0;
+    for (const auto& [id, store] : stores_) total += store->memoryBytes();
+    return total + static_cast<int64_t>(JSON::encode(state_).size());
+}
+
+void OCRQueueEngine::persist() {
+    std::lock_guard lock(stateLock_);
+    if (!state_.persistent() || !directory_) {
+        if (memoryFootprint() > JobStore::privateTextLimit) fail(ErrorCase::budgetExceeded);
+        return;
+    }
+    verifyPersisted();
+    const std::vector<uint8_t> bytes = JSON::encode(QueueEnvelope::seal(state_));
+    directory_->replaceState(queueFileName, bytes);
+    persistedChecksum_ = Digest::data(bytes);
+}
+
+void OCRQueueEngine::verifyPersisted() const {
+    std::lock_guard lock(stateLock_);
+    if (!directory_ || !persistedChecksum_) return;
+    if (Digest::data(directory_->read(queueFileName)) != *persistedChecksum_) fail(ErrorCase::confirmationChanged);
+}
+
+}  // namespace velmora

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/OCRSettings.hpp"
+#include "foundation/SecureDirectory.hpp"
+#include "foundation/UUID.hpp"
+#include "ocrjobs/JobStore.hpp"
+#include "ocrjobs/QueueInput.hpp"
+#include "ocrjobs/QueueSnapshot.hpp"
+
+namespace velmora {
+
+// One open OCR queue: its snapshot in memory, and, for a queue that may be
+// written, its folder "<parent>/<queue id>" holding "queue.json", the lease
+// "queue-lease" and "jobs/<attempt id>" per started job.
+//
+// A queue holding a private input, or made without a parent, has no folder
+// and lives in memory under the private text limit. A queue with a folder is
+// written after every change; the digest of the bytes it last wrote or read
+// lets it notice a write by anyone else, and it then refuses instead of
+// overwriting theirs. It holds no lease while idle.
+//
+// Every read and write of the snapshot, the open job stores and the written
+// digest happens under one recursive lock, so an operation holding it may
+// persist or call another locked operation.
+class OCRQueueEngine {
+public:
+    // Called before a source file is used; replaceable so that the owner can
+    // add its own checks (access grants) to the default one.
+    using AccessCheck = std::function<void(const std::filesystem::path& url)>;
+
+    struct InputFile {
+        std::filesystem::path url;
+        InputOrigin origin = InputOrigin::normal;
+    };
+
+    static constexpr std::string_view queueFileName = "queue.json";
+    static constexpr std::string_view leaseName = "queue-lease";
+    static constexpr std::string_view jobsFolderName = "jobs";
+
+    // A new ready queue of the files in the given order, written at once when
+    // it has a folder (no lease: the folder is new). No files, or a file that
+    // is not an absolute path, is invalidInput. A file that cannot be read is
+    // no error: it becomes an input of no known identity.
+    static std::unique_ptr<OCRQueueEngine> create(const std::vector<InputFile>& inputs, const OCRSettings& settings,
+                                                  const std::optional<std::filesystem::path>& parent,
+                                                  const std::optional<QueuePresentation>& presentation = std::nullopt);
+
+    // Reopens a saved queue folder (the folder itself) for the current
+    // settings, under its lease (navigationBusy while another process holds
+    // it). Every started input's job is checked without writing anything;
+    // its page records come from the checkpoint. A queue saved while running
+    // comes back paused, in memory only. settingsChanged for an engine
+    // identity that is not a hash, other queue settings, or an input made by
+    // another engine; the errors of inspect and of the job check pass on.
+    static std::unique_ptr<OCRQueueEngine> resume(const std::filesystem::path& folder, const OCRSettings& settings);
+
+    // Reads and checks a queue folder without taking its lease or writing:
+    // damagedCheckpoint for a digest that does not match, a schema version
+    // other than 3, an id that does not name the folder, a private input, or
+    // repeated input or job ids. Read and decoding errors pass on.
+    static QueueSnapshot inspect(const std::filesystem::path& folder);
+
+    // One new pending input from a file: its identity when it can be read,
+    // otherwise only the digest of its bytes, otherwise nothing known.
+    static QueueInput makeInput(const std::filesystem::path& url, InputOrigin origin, const OCRSettings& settings,
+                                const std::optional<QueuePresentation>& presentation);
+
+    // sourceMissing when nothing is at the path (or the path is not one this
+    // queue could hold, see QueueInput::fileURL), accessDenied when it
+    // cannot be read.
+    static void defaultAccessCheck(const std::filesystem::path& url);
+
+    // "<queue folder>/jobs/<attempt id>".
+    static std::filesystem::path jobFolder(const std::filesystem::path& queueFolder, const UUID& attemptID);
+
+    OCRQueueEngine(const OCRQueueEngine&) = delete;
+    OCRQueueEngine& operator=(const OCRQueueEngine&) = delete;
+
+    QueueSnapshot snapshot() const;
+    // Fixed for the engine's life; absent for a queue kept in memory.
+    const std::optional<SecureDirectory>& directory() const { return directory_; }
+
+    AccessCheck accessCheck() const;
+    void setAccessCheck(AccessCheck check);
+
+    // Writes the snapshot as it is now, every call, after checking that the
+    // file is still the one this engine last wrote or read. A queue kept in
+    // memory is checked against the private text limit instead
+    // (budgetExceeded over it) and nothing is written.
+    void persist();
+    // confirmationChanged when "queue.json" is no longer the bytes this
+    // engine last wrote or read; the read error when it cannot be read.
+    void verifyPersisted() const;
+
+private:
+    explicit OCRQueueEngine(QueueSnapshot state);
+
+    // The memory a queue without a folder takes: its stores' results and its
+    // snapshot's encoding.
+    int64_t memoryFootprint() const;
+
+    mutable std::recursive_mutex stateLock_;
+    QueueSnapshot state_;
+    bool active_ = false;  // a run is under way
+    std::optional<SecureDirectory> directory_;
+    std::map<UUID, std::shared_ptr<JobStore>> stores_;
+    std::optional<std::string> persistedChecksum_;
+    AccessCheck accessCheck_ = &OCRQueueEngine::defaultAccessCheck;
+};
+
+}  // namespace velmora
