@@ -106,26 +106,78 @@ GreyPage GreyPage::scaled(double factor) const {
     out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
     const double sx = static_cast<double>(width) / out.width;
     const double sy = static_cast<double>(height) / out.height;
-    // Each target pixel averages the source area it covers, partial source
-    // pixels weighted by the part covered.
-    for (int y = 0; y < out.height; ++y) {
-        const double y0 = y * sy, y1 = std::min((y + 1) * sy, static_cast<double>(height));
+
+    if (factor > 1) {
+        // Enlarging: bilinear between the four nearest source pixel centres,
+        // with the column positions worked out once.
+        struct Tap {
+            int x0, x1;
+            float t;
+        };
+        std::vector<Tap> columns(static_cast<std::size_t>(out.width));
         for (int x = 0; x < out.width; ++x) {
-            const double x0 = x * sx, x1 = std::min((x + 1) * sx, static_cast<double>(width));
-            double sum = 0, area = 0;
-            for (int yy = static_cast<int>(y0); yy < static_cast<int>(std::ceil(y1)); ++yy) {
-                const double wy = std::min<double>(yy + 1, y1) - std::max<double>(yy, y0);
-                if (wy <= 0) continue;
-                const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * yy;
-                for (int xx = static_cast<int>(x0); xx < static_cast<int>(std::ceil(x1)); ++xx) {
-                    const double wx = std::min<double>(xx + 1, x1) - std::max<double>(xx, x0);
-                    if (wx <= 0) continue;
-                    sum += wx * wy * row[xx];
-                    area += wx * wy;
-                }
+            const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, static_cast<double>(width - 1));
+            const int x0 = static_cast<int>(fx);
+            columns[static_cast<std::size_t>(x)] = {x0, std::min(x0 + 1, width - 1), static_cast<float>(fx - x0)};
+        }
+        for (int y = 0; y < out.height; ++y) {
+            const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, static_cast<double>(height - 1));
+            const int y0 = static_cast<int>(fy);
+            const int y1 = std::min(y0 + 1, height - 1);
+            const auto ty = static_cast<float>(fy - y0);
+            const uint8_t* r0 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y0;
+            const uint8_t* r1 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y1;
+            uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+            for (const Tap& c : columns) {
+                const float top = r0[c.x0] + (r0[c.x1] - r0[c.x0]) * c.t;
+                const float bottom = r1[c.x0] + (r1[c.x1] - r1[c.x0]) * c.t;
+                *dst++ = static_cast<uint8_t>(top + (bottom - top) * ty + 0.5f);
             }
-            out.pixels[static_cast<std::size_t>(y) * out.width + x] =
-                static_cast<uint8_t>(area > 0 ? std::lround(sum / area) : 255);
+        }
+        return out;
+    }
+
+    // Shrinking: every target pixel averages the source area it covers, a
+    // partly covered source pixel weighted by the part covered. The average
+    // is separable: rows are shrunk first, then columns.
+    struct Span {
+        int first = 0;
+        std::vector<float> weights;
+    };
+    auto spans = [](int source, int target, double step) {
+        std::vector<Span> out(static_cast<std::size_t>(target));
+        for (int i = 0; i < target; ++i) {
+            const double a = i * step, b = std::min((i + 1) * step, static_cast<double>(source));
+            Span& span = out[static_cast<std::size_t>(i)];
+            span.first = static_cast<int>(a);
+            for (int k = span.first; k < static_cast<int>(std::ceil(b)); ++k) {
+                const double w = std::min<double>(k + 1, b) - std::max<double>(k, a);
+                span.weights.push_back(static_cast<float>(std::max(w, 0.0) / (b - a)));
+            }
+        }
+        return out;
+    };
+    const std::vector<Span> across = spans(width, out.width, sx);
+    const std::vector<Span> down = spans(height, out.height, sy);
+    std::vector<float> narrow(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        float* dst = narrow.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (const Span& span : across) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) sum += span.weights[k] * row[span.first + k];
+            *dst++ = sum;
+        }
+    }
+    for (int y = 0; y < out.height; ++y) {
+        const Span& span = down[static_cast<std::size_t>(y)];
+        uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (int x = 0; x < out.width; ++x) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) {
+                sum += span.weights[k] * narrow[static_cast<std::size_t>(span.first + static_cast<int>(k)) * out.width + x];
+            }
+            dst[x] = static_cast<uint8_t>(std::clamp(sum + 0.5f, 0.0f, 255.0f));
         }
     }
     return out;
@@ -133,8 +185,18 @@ GreyPage GreyPage::scaled(double factor) const {
 
 GreyPage GreyPage::forRecognition() const {
     const int ink = medianInkHeight();
-    if (ink <= largestInkHeight) return *this;
-    return scaled(static_cast<double>(largestInkHeight) / ink);
+    if (ink == 0) return *this;
+    double factor = std::min(static_cast<double>(readingInkHeight) / ink, largestEnlargement);
+    const double area = static_cast<double>(width) * height;
+    if (factor > 1 && area * factor * factor > largestReadingPixels) {
+        factor = std::max(1.0, std::sqrt(largestReadingPixels / area));
+    }
+    // Ink within a third of the size reads as well as at the size itself and
+    // is not worth a resampling.
+    GreyPage out = factor >= 0.75 && factor <= 4.0 / 3.0 ? *this : scaled(factor);
+    const double readInk = ink * static_cast<double>(out.height) / height;
+    out.resolution = std::clamp(static_cast<int>(std::lround(readInk * resolutionPerInkPixel)), 70, 2400);
+    return out;
 }
 
 }  // namespace velmora

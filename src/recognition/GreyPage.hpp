@@ -27,17 +27,26 @@ struct GreyPage {
     // fewer than 3 pieces remain.
     int medianInkHeight() const;
 
-    // Shrunk by the factor (0 < factor ≤ 1) by area averaging.
+    // Resized by the factor: shrunk by area averaging, enlarged bilinearly.
     GreyPage scaled(double factor) const;
 
-    // Tesseract reads text best at a modest size: its layout analysis takes
-    // the long straight strokes of large kanji for ruled lines, erases them
-    // and splits the line. A page whose ink pieces are taller than this is
-    // shrunk until they are this tall; the network scales every line to its
-    // own height anyway, so nothing it reads is lost.
-    static constexpr int largestInkHeight = 16;
+    // Tesseract reads text well only in a narrow band of sizes. Small type
+    // loses its strokes in thresholding, and the layout analysis takes the
+    // long straight strokes of large kanji (or the aligned strokes of
+    // neighbouring small ones) for ruled lines, erases them and splits the
+    // line. The page is therefore resized so that its typical piece of ink
+    // is this tall, and Tesseract is told the resolution at which such ink
+    // is ordinary body text.
+    static constexpr int readingInkHeight = 16;
+    static constexpr double largestEnlargement = 3;
+    static constexpr double largestReadingPixels = 36e6;
+    static constexpr int resolutionPerInkPixel = 10;
 
-    // The page to recognise: this one, or a shrunk copy.
+    // The resolution to give Tesseract with this page; 0 lets it estimate.
+    int resolution = 0;
+
+    // The page to recognise: this one (a blank page, or ink of about the
+    // right size), or a resized copy, with its resolution.
     GreyPage forRecognition() const;
 };
 

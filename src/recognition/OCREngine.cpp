@@ -83,7 +83,6 @@ std::string takeText(char* text) {
 struct PendingLine {
     float confidence = 0;
     PixelBox lineBox;
-    PixelBox inkBox;  // the words that gave text
     bool hasBaseline = false;
     int baseline[4] = {0, 0, 0, 0};
     std::vector<LineText::Word> words;
@@ -99,7 +98,12 @@ void finish(PendingLine& line, const Normaliser& n, std::vector<RecognizedTextOb
     RecognizedTextObservation o;
     o.text = assembled.text;
     o.confidence = line.confidence;
-    const PixelBox& box = line.lineBox.empty() ? line.inkBox : line.lineBox;
+    PixelBox box = line.lineBox;
+    if (box.empty()) {
+        for (std::size_t i = 0; i < assembled.symbolRanges.size(); ++i) {
+            if (assembled.symbolRanges[i].length > 0) box.unite(line.symbolBoxes[i]);
+        }
+    }
     o.boundingBox = n.box(box);
 
     double x1 = box.left, y1 = box.bottom, x2 = box.right, y2 = box.bottom;
@@ -160,12 +164,6 @@ std::vector<RecognizedTextObservation> read(tesseract::TessBaseAPI& api, int wid
             LineText::Word w;
             w.blanksBefore = it->BlanksBeforeWord();
             pending.words.push_back(std::move(w));
-            const std::string wordText = takeText(it->GetUTF8Text(word));
-            if (wordText.find_first_not_of(" \t\r\n") != std::string::npos) {
-                PixelBox b;
-                it->BoundingBox(word, &b.left, &b.top, &b.right, &b.bottom);
-                pending.inkBox.unite(b);
-            }
         }
         if (it->Empty(symbol)) continue;
         PixelBox b;
@@ -253,7 +251,7 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     if (!image) throw RecognizerError("no image to recognise");
     tesseract::TessBaseAPI& api = TesseractEngines::engine(configurationFor(request));
     // Boxes are fractions of the page, so they need no mapping back when
-    // the page is read shrunk.
+    // the page is read resized.
     const GreyPage page = GreyPage::from(OCRGeometry::oriented(image, orientation)).forRecognition();
 
     // The engine is reused for the next page: whatever happens here, it
@@ -263,6 +261,7 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
         ~ClearAfter() { api.Clear(); }
     } clear{api};
     api.SetImage(page.pixels.data(), page.width, page.height, 1, page.width);
+    if (page.resolution > 0) api.SetSourceResolution(page.resolution);
     if (api.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise the page");
     return read(api, page.width, page.height);
 }
