@@ -1,7 +1,5 @@
 #include <sys/stat.h>
 
-#include <cmath>
-#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
