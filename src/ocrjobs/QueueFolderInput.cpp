@@ -15,17 +15,11 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/FileIO.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora::QueueFolderInput {
 
 namespace {
-
-// TODO-merge: the recognition subsystem's OCRProduct::accepts.
-bool accepts(const std::filesystem::path& url) {
-    std::string ext = url.extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".pdf";
-}
 
 struct Walk {
     const JobControl& control;
@@ -54,7 +48,7 @@ struct Walk {
             }
             if (!S_ISREG(st.st_mode) || name.starts_with("._")) continue;
             const auto url = path / name;
-            if (!accepts(url)) continue;
+            if (!OCRProduct::accepts(url)) continue;
             if (result.size() >= limit) fail(ErrorCase::budgetExceeded);
             result.push_back(url);
         }
