@@ -43,7 +43,7 @@ public:
     using AccessCheck = std::function<void(const std::filesystem::path& url)>;
 
     // Receives a copy of the whole queue, on the run's thread, with no lock
-    // held.
+    // held. Required. An error it throws ends the run (paused, idle).
     using Progress = std::function<void(const QueueSnapshot& snapshot)>;
     // Around every page commit of every input: just before the recognised
     // page is committed (false) and just after (true). An error it throws is

@@ -57,6 +57,9 @@ struct OCRQueueEngine::InputRun {
     std::shared_ptr<JobStore> store;
     // The last failed queue write during its pages.
     std::exception_ptr persistFailure;
+    // An error of the caller's progress callback during its pages: it ends
+    // the run, and is no failure of the input.
+    std::exception_ptr progressFailure;
 };
 
 void OCRQueueEngine::setRecognizer(PDFJob::Recognizer recognizer) {
@@ -101,7 +104,6 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
             // by one that died.
             removeStagingLeftovers();
         }
-        verifyPersisted();
         const QueueStatus previous = state_.status;
         active_ = true;
         state_.status = QueueStatus::running;
@@ -262,12 +264,25 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
             }
             pageCopy = state_;
         }
-        progress(pageCopy);
+        if (in.progressFailure) return;
+        try {
+            progress(pageCopy);
+        } catch (...) {
+            in.progressFailure = std::current_exception();
+            documentControl.request(JobControl::Stop::pause);
+        }
     };
 
     JobSummary summary;
     try {
         summary = PDFJob::run(*in.store, documentControl, options);
+    } catch (...) {
+        if (in.progressFailure) std::rethrow_exception(in.progressFailure);
+        recordInputError(in.id, caseOf(std::current_exception()), false, control, progress);
+        return;
+    }
+    if (in.progressFailure) std::rethrow_exception(in.progressFailure);
+    try {
         if (in.persistFailure) std::rethrow_exception(in.persistFailure);
         if (summary.blockedError) fail(*summary.blockedError);
         if (InputRevision::read(in.url) != in.revision) fail(ErrorCase::sourceChanged);

@@ -347,6 +347,23 @@ TEST_F(QueueRun, AQueueWriteThatFailsIsRecordedOrEndsTheRunPausedAndIdle) {
         EXPECT_EQ(engine->exportTo(tmp / "out").size(), 1u);
         EXPECT_EQ(caseOf([&] { run(*engine); }), ErrorCase::confirmationChanged);
     }
+    // The caller's own callback failing ends the run the same way; it is no
+    // failure of the input in hand.
+    {
+        auto engine = make({pdf, png});
+        onReport = [&](const QueueSnapshot& s) {
+            if (s.inputs[0].pages.size() == 3 && s.inputs[0].pages[0].state == PageState::inProgress) {
+                throw std::runtime_error("the window went away");
+            }
+        };
+        EXPECT_THROW(run(*engine), std::runtime_error);
+        const QueueSnapshot s = engine->snapshot();
+        EXPECT_EQ(s.status, QueueStatus::paused);
+        EXPECT_EQ(s.inputs[0].status, InputStatus::running);
+        EXPECT_FALSE(s.inputs[0].error);
+        EXPECT_FALSE(engine->active());
+        onReport = nullptr;
+    }
 }
 
 TEST_F(QueueRun, AMemoryQueueOverItsLimitPausesWithTheInputWaiting) {
