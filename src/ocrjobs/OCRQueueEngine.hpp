@@ -166,7 +166,6 @@ private:
     // snapshot's encoding.
     int64_t memoryFootprint() const;
 
-    struct InputRun;
     // Takes up one input; records its outcome on it. Throws only when that
     // record cannot be written.
     void runInput(const QueueInput& input, JobControl& control, bool automatic,

@@ -46,10 +46,8 @@ OCRSettings settingsFor(const QueueInput& input, const QueueSnapshot& state) {
     return input.settings.value_or(state.settings);
 }
 
-}  // namespace
-
 // What the run knows about the input in hand.
-struct OCRQueueEngine::InputRun {
+struct InputRun {
     UUID id;
     std::filesystem::path url;
     SourceIdentity identity;
@@ -61,6 +59,8 @@ struct OCRQueueEngine::InputRun {
     // the run, and is no failure of the input.
     std::exception_ptr progressFailure;
 };
+
+}  // namespace
 
 void OCRQueueEngine::setRecognizer(PDFJob::Recognizer recognizer) {
     std::lock_guard lock(stateLock_);
