@@ -1,0 +1,202 @@
+#include "recognition/GreyPage.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+
+#include <leptonica/allheaders.h>
+
+#include "foundation/BrindlexError.hpp"
+
+namespace velmora {
+
+namespace {
+
+struct PixDestroy {
+    void operator()(PIX* p) const { pixDestroy(&p); }
+};
+struct BoxaDestroy {
+    void operator()(BOXA* b) const { boxaDestroy(&b); }
+};
+
+}  // namespace
+
+GreyPage GreyPage::from(const RasterImage& image) {
+    GreyPage page;
+    page.width = image.width();
+    page.height = image.height();
+    const int channels = image.channels();
+    const uint8_t* pixels = image.pixels();
+    const std::ptrdiff_t stride = image.rowStride();
+    page.pixels.resize(static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+    uint8_t* dst = page.pixels.data();
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* p = pixels + stride * y;
+        for (int x = 0; x < page.width; ++x, p += channels) {
+            uint32_t luma = (299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u;
+            if (channels == 4) {
+                const uint32_t a = p[3];
+                luma = (luma * a + 255u * (255u - a) + 127u) / 255u;
+            }
+            *dst++ = static_cast<uint8_t>(luma);
+        }
+    }
+    return page;
+}
+
+uint8_t GreyPage::inkThreshold() const {
+    std::array<double, 256> histogram{};
+    for (uint8_t v : pixels) histogram[v] += 1;
+    const double total = static_cast<double>(pixels.size());
+    double sum = 0;
+    for (int i = 0; i < 256; ++i) sum += i * histogram[i];
+    double below = 0, sumBelow = 0, best = -1;
+    int threshold = 127;
+    for (int t = 0; t < 256; ++t) {
+        below += histogram[t];
+        if (below == 0) continue;
+        const double above = total - below;
+        if (above == 0) break;
+        sumBelow += t * histogram[t];
+        const double meanBelow = sumBelow / below;
+        const double meanAbove = (sum - sumBelow) / above;
+        const double between = below * above * (meanBelow - meanAbove) * (meanBelow - meanAbove);
+        if (between > best) {
+            best = between;
+            threshold = t;
+        }
+    }
+    return static_cast<uint8_t>(threshold);
+}
+
+int GreyPage::medianInkHeight() const {
+    if (width < 1 || height < 1) return 0;
+    const uint8_t threshold = inkThreshold();
+    std::unique_ptr<PIX, PixDestroy> ink(pixCreate(width, height, 1));
+    if (!ink) fail(ErrorCase::budgetExceeded);
+    l_uint32* data = pixGetData(ink.get());
+    const int wordsPerLine = pixGetWpl(ink.get());
+    for (int y = 0; y < height; ++y) {
+        l_uint32* line = data + static_cast<std::ptrdiff_t>(wordsPerLine) * y;
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        for (int x = 0; x < width; ++x) {
+            if (row[x] <= threshold) SET_DATA_BIT(line, x);
+        }
+    }
+    std::unique_ptr<BOXA, BoxaDestroy> boxes(pixConnCompBB(ink.get(), 8));
+    if (!boxes) return 0;
+    std::vector<int> heights;
+    const int count = boxaGetCount(boxes.get());
+    for (int i = 0; i < count; ++i) {
+        l_int32 bx = 0, by = 0, bw = 0, bh = 0;
+        if (boxaGetBoxGeometry(boxes.get(), i, &bx, &by, &bw, &bh) != 0) continue;
+        if (bh >= 3 && bh * 2 < height && bw * 2 < width) heights.push_back(bh);
+    }
+    if (heights.size() < 3) return 0;
+    auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    return *middle;
+}
+
+GreyPage GreyPage::scaled(double factor) const {
+    GreyPage out;
+    out.width = std::max(1, static_cast<int>(std::lround(width * factor)));
+    out.height = std::max(1, static_cast<int>(std::lround(height * factor)));
+    out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    const double sx = static_cast<double>(width) / out.width;
+    const double sy = static_cast<double>(height) / out.height;
+
+    if (factor > 1) {
+        // Enlarging: bilinear between the four nearest source pixel centres,
+        // with the column positions worked out once.
+        struct Tap {
+            int x0, x1;
+            float t;
+        };
+        std::vector<Tap> columns(static_cast<std::size_t>(out.width));
+        for (int x = 0; x < out.width; ++x) {
+            const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, static_cast<double>(width - 1));
+            const int x0 = static_cast<int>(fx);
+            columns[static_cast<std::size_t>(x)] = {x0, std::min(x0 + 1, width - 1), static_cast<float>(fx - x0)};
+        }
+        for (int y = 0; y < out.height; ++y) {
+            const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, static_cast<double>(height - 1));
+            const int y0 = static_cast<int>(fy);
+            const int y1 = std::min(y0 + 1, height - 1);
+            const auto ty = static_cast<float>(fy - y0);
+            const uint8_t* r0 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y0;
+            const uint8_t* r1 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y1;
+            uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+            for (const Tap& c : columns) {
+                const float top = r0[c.x0] + (r0[c.x1] - r0[c.x0]) * c.t;
+                const float bottom = r1[c.x0] + (r1[c.x1] - r1[c.x0]) * c.t;
+                *dst++ = static_cast<uint8_t>(top + (bottom - top) * ty + 0.5f);
+            }
+        }
+        return out;
+    }
+
+    // Shrinking: every target pixel averages the source area it covers, a
+    // partly covered source pixel weighted by the part covered. The average
+    // is separable: rows are shrunk first, then columns.
+    struct Span {
+        int first = 0;
+        std::vector<float> weights;
+    };
+    auto spans = [](int source, int target, double step) {
+        std::vector<Span> out(static_cast<std::size_t>(target));
+        for (int i = 0; i < target; ++i) {
+            const double a = i * step, b = std::min((i + 1) * step, static_cast<double>(source));
+            Span& span = out[static_cast<std::size_t>(i)];
+            span.first = static_cast<int>(a);
+            for (int k = span.first; k < static_cast<int>(std::ceil(b)); ++k) {
+                const double w = std::min<double>(k + 1, b) - std::max<double>(k, a);
+                span.weights.push_back(static_cast<float>(std::max(w, 0.0) / (b - a)));
+            }
+        }
+        return out;
+    };
+    const std::vector<Span> across = spans(width, out.width, sx);
+    const std::vector<Span> down = spans(height, out.height, sy);
+    std::vector<float> narrow(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        float* dst = narrow.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (const Span& span : across) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) sum += span.weights[k] * row[span.first + k];
+            *dst++ = sum;
+        }
+    }
+    for (int y = 0; y < out.height; ++y) {
+        const Span& span = down[static_cast<std::size_t>(y)];
+        uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (int x = 0; x < out.width; ++x) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) {
+                sum += span.weights[k] * narrow[static_cast<std::size_t>(span.first + static_cast<int>(k)) * out.width + x];
+            }
+            dst[x] = static_cast<uint8_t>(std::clamp(sum + 0.5f, 0.0f, 255.0f));
+        }
+    }
+    return out;
+}
+
+GreyPage GreyPage::forRecognition() const {
+    const int ink = medianInkHeight();
+    if (ink == 0) return *this;
+    double factor = std::min(static_cast<double>(readingInkHeight) / ink, largestEnlargement);
+    const double area = static_cast<double>(width) * height;
+    if (factor > 1 && area * factor * factor > largestReadingPixels) {
+        factor = std::max(1.0, std::sqrt(largestReadingPixels / area));
+    }
+    // Ink within a third of the size reads as well as at the size itself and
+    // is not worth a resampling.
+    GreyPage out = factor >= 0.75 && factor <= 4.0 / 3.0 ? *this : scaled(factor);
+    const double readInk = ink * static_cast<double>(out.height) / height;
+    out.resolution = std::clamp(static_cast<int>(std::lround(readInk * resolutionPerInkPixel)), 70, 2400);
+    return out;
+}
+
+}  // namespace velmora

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "foundation/Raster.hpp"
+
+namespace velmora {
+
+// A page as the recogniser reads it: 8-bit grey, rows top to bottom, no
+// padding.
+struct GreyPage {
+    std::vector<uint8_t> pixels;
+    int width = 0;
+    int height = 0;
+
+    // Luma of the image composited onto white: straight alpha over paper,
+    // so a transparent background is not read as black ink.
+    static GreyPage from(const RasterImage& image);
+
+    // The grey level that best separates ink from paper (Otsu's method).
+    uint8_t inkThreshold() const;
+
+    // The median height in pixels of the connected pieces of ink (8-connected,
+    // at the ink threshold), leaving out specks under 3 pixels and anything
+    // as tall or wide as half the page (frames, rules, pictures); 0 when
+    // fewer than 3 pieces remain.
+    int medianInkHeight() const;
+
+    // Resized by the factor: shrunk by area averaging, enlarged bilinearly.
+    GreyPage scaled(double factor) const;
+
+    // Tesseract reads text well only in a narrow band of sizes. Small type
+    // loses its strokes in thresholding, and the layout analysis takes the
+    // long straight strokes of large kanji (or the aligned strokes of
+    // neighbouring small ones) for ruled lines, erases them and splits the
+    // line. The page is therefore resized so that its typical piece of ink
+    // is this tall, and Tesseract is told the resolution at which such ink
+    // is ordinary body text.
+    static constexpr int readingInkHeight = 16;
+    static constexpr double largestEnlargement = 3;
+    static constexpr double largestReadingPixels = 36e6;
+    static constexpr int resolutionPerInkPixel = 10;
+
+    // The resolution to give Tesseract with this page; 0 lets it estimate.
+    int resolution = 0;
+
+    // The page to recognise: this one (a blank page, or ink of about the
+    // right size), or a resized copy, with its resolution.
+    GreyPage forRecognition() const;
+};
+
+}  // namespace velmora

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "recognition/GreyPage.hpp"
+#include "support/RasterFiles.hpp"
+
+using namespace velmora;
+
+namespace {
+
+// A white page with black squares of the given side on a regular grid.
+GreyPage squares(int width, int height, int side, int pitch) {
+    GreyPage page;
+    page.width = width;
+    page.height = height;
+    page.pixels.assign(static_cast<std::size_t>(width) * height, 255);
+    for (int top = pitch / 2; top + side < height; top += pitch) {
+        for (int left = pitch / 2; left + side < width; left += pitch) {
+            for (int y = top; y < top + side; ++y) {
+                for (int x = left; x < left + side; ++x) page.pixels[static_cast<std::size_t>(y) * width + x] = 0;
+            }
+        }
+    }
+    return page;
+}
+
+double mean(const GreyPage& page) {
+    double sum = 0;
+    for (uint8_t v : page.pixels) sum += v;
+    return sum / static_cast<double>(page.pixels.size());
+}
+
+}  // namespace
+
+TEST(GreyPage, TransparencyIsPaperAndColourIsLuma) {
+    const RasterImage image = test::makeImage(4, 1, 4, [](int x, int, uint8_t* p) {
+        const uint8_t pixels[4][4] = {{0, 0, 0, 0}, {0, 0, 0, 255}, {255, 0, 0, 255}, {0, 0, 0, 128}};
+        for (int c = 0; c < 4; ++c) p[c] = pixels[x][c];
+    });
+    const GreyPage page = GreyPage::from(image);
+    ASSERT_EQ(page.width, 4);
+    EXPECT_EQ(page.pixels, (std::vector<uint8_t>{255, 0, 76, 127}));
+}
+
+TEST(GreyPage, MedianInkHeightIgnoresSpecksAndFrames) {
+    GreyPage page = squares(400, 300, 12, 40);
+    EXPECT_EQ(page.medianInkHeight(), 12);
+    // A frame around the page and a few specks change nothing.
+    for (int x = 0; x < 400; ++x) page.pixels[x] = page.pixels[299 * 400 + x] = 0;
+    for (int y = 0; y < 300; ++y) page.pixels[y * 400] = page.pixels[y * 400 + 399] = 0;
+    page.pixels[5 * 400 + 200] = 0;
+    EXPECT_EQ(page.medianInkHeight(), 12);
+    EXPECT_EQ(squares(400, 300, 12, 400).medianInkHeight(), 0);  // too few pieces
+    EXPECT_EQ(squares(400, 300, 0, 40).medianInkHeight(), 0);    // blank
+}
+
+TEST(GreyPage, ScalingKeepsTheInk) {
+    const GreyPage page = squares(400, 300, 20, 40);
+    const GreyPage half = page.scaled(0.5);
+    EXPECT_EQ(half.width, 200);
+    EXPECT_EQ(half.height, 150);
+    EXPECT_NEAR(mean(half), mean(page), 0.5);
+    EXPECT_EQ(half.medianInkHeight(), 10);
+    const GreyPage twice = page.scaled(2);
+    EXPECT_EQ(twice.width, 800);
+    EXPECT_EQ(twice.height, 600);
+    EXPECT_NEAR(mean(twice), mean(page), 1.0);
+    EXPECT_NEAR(twice.medianInkHeight(), 40, 1);
+}
+
+TEST(GreyPage, ReadsInkAtOneSize) {
+    // Large ink is shrunk and small ink enlarged to the reading size; ink
+    // near it, and a blank page, are read as they are.
+    const GreyPage large = squares(1200, 900, 64, 120).forRecognition();
+    EXPECT_EQ(large.width, 300);
+    EXPECT_NEAR(large.medianInkHeight(), GreyPage::readingInkHeight, 1);
+    EXPECT_EQ(large.resolution, 160);
+
+    const GreyPage small = squares(600, 400, 4, 12).forRecognition();
+    EXPECT_EQ(small.width, 1800);  // at most three times
+    EXPECT_EQ(small.resolution, 120);
+
+    const GreyPage near = squares(600, 400, 14, 40).forRecognition();
+    EXPECT_EQ(near.width, 600);
+    EXPECT_EQ(near.resolution, 140);
+
+    const GreyPage blank = squares(600, 400, 0, 40).forRecognition();
+    EXPECT_EQ(blank.width, 600);
+    EXPECT_EQ(blank.resolution, 0);
+
+    // Enlarging stops at the pixel budget.
+    const GreyPage huge = squares(5000, 3000, 6, 30).forRecognition();
+    EXPECT_LE(static_cast<double>(huge.width) * huge.height, GreyPage::largestReadingPixels * 1.001);
+    EXPECT_GT(huge.width, 7500);
+}

@@ -1,0 +1,143 @@
+#include "support/TextPages.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include "foundation/Unicode.hpp"
+
+namespace velmora::test {
+
+namespace {
+
+struct Canvas {
+    cairo_surface_t* surface = nullptr;
+    cairo_t* cr = nullptr;
+    PangoLayout* layout = nullptr;
+    PangoFontDescription* font = nullptr;
+
+    explicit Canvas(const TextLayout& spec) {
+        surface = cairo_image_surface_create(spec.transparent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, spec.width,
+                                             spec.height);
+        cr = cairo_create(surface);
+        if (spec.transparent) {
+            cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+            cairo_paint(cr);
+            cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+        } else {
+            cairo_set_source_rgb(cr, 1, 1, 1);
+            cairo_paint(cr);
+        }
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        layout = pango_cairo_create_layout(cr);
+        font = pango_font_description_from_string(spec.family.c_str());
+        pango_font_description_set_absolute_size(font, spec.pixelSize * PANGO_SCALE);
+        pango_layout_set_font_description(layout, font);
+    }
+    ~Canvas() {
+        pango_font_description_free(font);
+        g_object_unref(layout);
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    // Straight-alpha RGB(A) rows from cairo's premultiplied native pixels.
+    RasterImage image(bool alpha) {
+        cairo_surface_flush(surface);
+        const int width = cairo_image_surface_get_width(surface);
+        const int height = cairo_image_surface_get_height(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const int channels = alpha ? 4 : 3;
+        std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height * channels);
+        for (int y = 0; y < height; ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<std::ptrdiff_t>(stride) * y);
+            for (int x = 0; x < width; ++x) {
+                const uint32_t argb = row[x];
+                const uint32_t a = alpha ? (argb >> 24) : 255;
+                auto unpremultiply = [a](uint32_t c) -> uint8_t {
+                    return static_cast<uint8_t>(a == 0 ? 0 : std::min<uint32_t>(255, (c * 255 + a / 2) / a));
+                };
+                uint8_t* p = pixels.data() + (static_cast<std::size_t>(y) * width + x) * channels;
+                p[0] = unpremultiply((argb >> 16) & 0xFF);
+                p[1] = unpremultiply((argb >> 8) & 0xFF);
+                p[2] = unpremultiply(argb & 0xFF);
+                if (alpha) p[3] = static_cast<uint8_t>(a);
+            }
+        }
+        return RasterImage::fromPixels(width, height, channels, pixels);
+    }
+};
+
+}  // namespace
+
+TextPage renderLines(const TextLayout& spec, const std::vector<std::string>& lines) {
+    Canvas canvas(spec);
+    TextPage page;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const double y = spec.top + static_cast<double>(i) * spec.pixelSize * spec.lineAdvance;
+        pango_layout_set_text(canvas.layout, lines[i].c_str(), -1);
+        cairo_move_to(canvas.cr, spec.left, y);
+        pango_cairo_show_layout(canvas.cr, canvas.layout);
+        PangoRectangle ink{}, logical{};
+        pango_layout_get_pixel_extents(canvas.layout, &ink, &logical);
+        page.lines.push_back({lines[i], {spec.left + ink.x, y + ink.y, double(ink.width), double(ink.height)}});
+    }
+    page.image = canvas.image(spec.transparent);
+    return page;
+}
+
+TextPage renderParagraphs(const TextLayout& spec, const std::vector<std::string>& paragraphs) {
+    Canvas canvas(spec);
+    TextPage page;
+    const double usable = spec.width - 2 * spec.left;
+    pango_layout_set_width(canvas.layout, static_cast<int>(usable * PANGO_SCALE));
+    pango_layout_set_wrap(canvas.layout, PANGO_WRAP_CHAR);
+    double y = spec.top;
+    const double pitch = spec.pixelSize * spec.lineAdvance;
+    for (const std::string& paragraph : paragraphs) {
+        pango_layout_set_text(canvas.layout, paragraph.c_str(), -1);
+        PangoLayoutIter* iter = pango_layout_get_iter(canvas.layout);
+        do {
+            PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+            if (y + pitch > spec.height - spec.top) break;
+            PangoRectangle ink{}, logical{};
+            pango_layout_line_get_pixel_extents(line, &ink, &logical);
+            const double lineBaseline = y + spec.pixelSize;
+            cairo_move_to(canvas.cr, spec.left, lineBaseline);
+            pango_cairo_show_layout_line(canvas.cr, line);
+            const std::string text(paragraph.substr(static_cast<std::size_t>(line->start_index),
+                                                    static_cast<std::size_t>(line->length)));
+            page.lines.push_back({text, {spec.left + ink.x, lineBaseline + ink.y, double(ink.width), double(ink.height)}});
+            y += pitch;
+        } while (pango_layout_iter_next_line(iter));
+        pango_layout_iter_free(iter);
+    }
+    page.image = canvas.image(spec.transparent);
+    return page;
+}
+
+double characterErrorRate(std::string_view expected, std::string_view actual) {
+    const std::vector<char32_t> a = Unicode::scalars(expected);
+    const std::vector<char32_t> b = Unicode::scalars(actual);
+    if (a.empty()) return b.empty() ? 0.0 : 1.0;
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return static_cast<double>(row[b.size()]) / static_cast<double>(a.size());
+}
+
+}  // namespace velmora::test
