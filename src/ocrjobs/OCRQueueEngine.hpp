@@ -105,8 +105,8 @@ public:
     AccessCheck accessCheck() const;
     void setAccessCheck(AccessCheck check);
 
-    // The recogniser the run hands its pages to; empty (the default) for the
-    // standard one.
+    // The recogniser the run hands its pages to; empty (the default) for
+    // OCREngine::recognize.
     void setRecognizer(PDFJob::Recognizer recognizer);
 
     // Runs the queue on the calling thread: the inputs one at a time in

@@ -10,18 +10,15 @@
 #include "foundation/CancellationError.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/OCRAdmission.hpp"
+#include "recognition/OCREngine.hpp"
 
 namespace velmora::PDFJob {
 
 namespace {
 
-std::mutex defaultLock;
-Recognizer defaultRecognizer;
-
 Recognizer recognizerFor(const Options& options) {
     if (options.recognize) return options.recognize;
-    std::lock_guard guard(defaultLock);
-    return defaultRecognizer;
+    return &OCREngine::recognize;
 }
 
 bool isPDF(const std::filesystem::path& p) {
@@ -80,11 +77,6 @@ PageOutcome pageWorker(const std::filesystem::path& source, int64_t page, const 
 
 }  // namespace
 
-void setDefaultRecognizer(Recognizer recognizer) {
-    std::lock_guard guard(defaultLock);
-    defaultRecognizer = std::move(recognizer);
-}
-
 PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, const OCRSettings& settings,
                           const std::optional<std::string>& password, const JobControl& control,
                           const Options& options, std::stop_token stop) {
@@ -106,7 +98,6 @@ PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, con
         return PageOutcome{page, ErrorCase::invalidInput, false};
     }
     const Recognizer recognize = recognizerFor(options);
-    if (!recognize) return PageOutcome{page, ErrorCase::unsupportedMode, false};
     const std::function<bool()> cancelled = [&control, &stop] {
         return control.stopRequested() || stop.stop_requested();
     };

@@ -69,7 +69,7 @@ struct Options {
     // In the page's worker, before and after rasterising; an error becomes the
     // page's outcome.
     std::function<void(const std::filesystem::path& source, int64_t page)> accessCheck;
-    // The recogniser; the standard one when empty.
+    // The recogniser; OCREngine::recognize when empty.
     Recognizer recognize;
     // The caller's cancellation: workers still waiting for admission end as
     // cancelled.
@@ -85,9 +85,6 @@ JobSummary run(JobStore& store, JobControl& control, const Options& options);
 PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, const OCRSettings& settings,
                           const std::optional<std::string>& password, const JobControl& control,
                           const Options& options, std::stop_token stop);
-
-// The recogniser used when Options::recognize is empty.
-void setDefaultRecognizer(Recognizer recognizer);
 
 }  // namespace PDFJob
 }  // namespace velmora
