@@ -113,10 +113,11 @@ public:
     // queue order, each taken up at most once, its identity checked, its job
     // opened or resumed and its pending pages recognised, the queue written
     // after every page. A failure of one input becomes its status and error
-    // (waitingPassword for a locked PDF, waitingInput for a file missing,
-    // unreadable or changed, and for a failed write of the queue or of its
-    // results, which also pauses the queue; failed otherwise) and the run
-    // goes on with the next input. The queue ends paused, cancelled,
+    // (waitingPassword for a locked PDF; waitingInput for a file missing,
+    // unreadable or changed, also when a page finds it so, and for a failed
+    // write of the queue or of its results, which also pauses the queue;
+    // failed otherwise, a source image too large to load included) and the
+    // run goes on with the next input. The queue ends paused, cancelled,
     // waitingInput or completed.
     //
     // With automatic, pages run as the worker budget allows; otherwise one at
