@@ -61,18 +61,6 @@ ErrorCase caseOfError(const std::exception_ptr& error) {
     return caseOf([&] { std::rethrow_exception(error); });
 }
 
-template <typename T>
-struct Running {
-    std::shared_ptr<test::Outcome<T>> out = std::make_shared<test::Outcome<T>>();
-    TaskHandle handle;
-
-    explicit Running(Task<T> task) { handle = spawn(test::collect(std::move(task), out)); }
-    // A task a failed test leaves behind must not outlive the session.
-    ~Running() {
-        if (!out->finished) handle.discard();
-    }
-    bool finish() { return spinUntil([&] { return out->finished; }, 20s); }
-};
 
 // The uptime clock moved ahead by hand: long limits pass at once while the
 // short page waits keep their real length (a page that draws no frame still
@@ -336,7 +324,7 @@ TEST_F(CapturePreparation, LazyContentIsPulledInAndThePageEndsAtItsTop) {
     end(std::move(run));
 }
 
-TEST_F(CapturePreparation, AnEndlessPageEndsAtTheFirstLimitItReachesOrWhenCancelled) {
+TEST_F(CapturePreparation, AnEndlessPageEndsAtTheFirstLimitItReachesOrWhenItsTaskEnds) {
     server_.html("/", endless);
 
     // No scroll at all.
@@ -370,9 +358,9 @@ TEST_F(CapturePreparation, AnEndlessPageEndsAtTheFirstLimitItReachesOrWhenCancel
     slow.maximumHeight = 1 << 30;
     slow.maximumScrolls = 1000;
     slow.maximumSeconds = 60;
-    Running<std::unique_ptr<CaptureRun>> running(session_->prepareCapture(slow));
+    test::Spawned<std::unique_ptr<CaptureRun>> running(session_->prepareCapture(slow));
     spinFor(600ms);
-    EXPECT_FALSE(running.out->finished);
+    EXPECT_FALSE(running.finished());
     EXPECT_EQ(session_->stage.get(), "下部の画像を読み込み中");
     clock_.jump(60);
     ASSERT_TRUE(running.finish());
@@ -382,13 +370,24 @@ TEST_F(CapturePreparation, AnEndlessPageEndsAtTheFirstLimitItReachesOrWhenCancel
     // A cancelled capture still puts the page back.
     load("/", "無限");
     eval("scrollTo(0,200);true");
-    Running<std::unique_ptr<CaptureRun>> cancelled(session_->prepareCapture(slow));
+    test::Spawned<std::unique_ptr<CaptureRun>> cancelled(session_->prepareCapture(slow));
     ASSERT_TRUE(spinUntil([&] { return eval("scrolls.length").number >= 3; }));
     cancelled.handle.cancel();
     ASSERT_TRUE(cancelled.finish());
     EXPECT_THROW(std::rethrow_exception(cancelled.out->error), CancellationError);
     EXPECT_EQ(eval("scrollY").number, 200);
     EXPECT_EQ(eval("Object.keys(window).some(k=>/^__brindlex_[0-9A-F]{32}$/.test(k))").booleanValue(), false);
+
+    // A capture whose task is dropped (its tab went) gives back what it took.
+    load("/", "無限");
+    {
+        test::Spawned<std::unique_ptr<CaptureRun>> dropped(session_->prepareCapture(slow));
+        ASSERT_TRUE(spinUntil([&] { return eval("scrolls.length").number >= 2; }));
+        EXPECT_TRUE(session_->busy.get());
+    }
+    EXPECT_FALSE(session_->busy.get());
+    EXPECT_FALSE(CaptureAdmission::owner());
+    EXPECT_EQ(WorkerBudget::shared().captures(), countBefore_);
 }
 
 TEST_F(CapturePreparation, WaitsForFontsTheLoadAndImagesWithinTheirLimits) {
@@ -414,10 +413,10 @@ TEST_F(CapturePreparation, WaitsForFontsTheLoadAndImagesWithinTheirLimits) {
         co_return;
     };
     load("/font", "書体", false);
-    Running<std::unique_ptr<CaptureRun>> font(session_->prepareCapture(o));
+    test::Spawned<std::unique_ptr<CaptureRun>> font(session_->prepareCapture(o));
     ASSERT_TRUE(spinUntil([&] { return waiting; }));
     spinFor(300ms);
-    EXPECT_FALSE(font.out->finished);
+    EXPECT_FALSE(font.finished());
     EXPECT_EQ(eval("document.fonts.status").stringValue(), "loading");
     clock_.jump(60);
     ASSERT_TRUE(font.finish());
@@ -427,10 +426,10 @@ TEST_F(CapturePreparation, WaitsForFontsTheLoadAndImagesWithinTheirLimits) {
     waiting = false;
     load("/held", "保留", false);
     EXPECT_EQ(eval("document.fonts.status").stringValue(), "loaded");
-    Running<std::unique_ptr<CaptureRun>> held(session_->prepareCapture(o));
+    test::Spawned<std::unique_ptr<CaptureRun>> held(session_->prepareCapture(o));
     ASSERT_TRUE(spinUntil([&] { return waiting; }));
     spinFor(300ms);
-    EXPECT_FALSE(held.out->finished);
+    EXPECT_FALSE(held.finished());
     server_.release("/held.png");
     ASSERT_TRUE(held.finish());
     ASSERT_FALSE(held.out->error);

@@ -41,20 +41,6 @@ bool pageHas(BrowserSession& session, const std::string& prefix) {
            true;
 }
 
-// A task started by hand, so a test can cancel it or move a clock while it
-// runs.
-template <typename T>
-struct Running {
-    std::shared_ptr<test::Outcome<T>> out = std::make_shared<test::Outcome<T>>();
-    TaskHandle handle;
-
-    explicit Running(Task<T> task) { handle = spawn(test::collect(std::move(task), out)); }
-    // A task a failed test leaves behind must not outlive the session.
-    ~Running() {
-        if (!out->finished) handle.discard();
-    }
-    bool finish() { return spinUntil([&] { return out->finished; }); }
-};
 
 ErrorCase caseOfError(const std::exception_ptr& error) {
     return caseOf([&] { std::rethrow_exception(error); });
@@ -144,7 +130,7 @@ TEST_F(PageScriptBridge, TheReadyMarkerWaitsForTwoFramesAndNeverStaysBehind) {
     EXPECT_FALSE(pageHas(session_, "__brindlex_ready_"));
 
     // A cancel ends the wait with the cancellation error.
-    Running<bool> cancelled(session_.waitForAnimationFrames());
+    test::Spawned<bool> cancelled(session_.waitForAnimationFrames());
     spinFor(60ms);
     cancelled.handle.cancel();
     ASSERT_TRUE(cancelled.finish());
@@ -215,9 +201,9 @@ TEST_F(PageScriptBridge, TheWidthProbeMeasuresThePageAtTheRequestedWidthAndScale
     // A view that never takes the width fails once its clock passes 2 s.
     ManualUptimeClock clock;
     session_.setClock(clock);
-    Running<CaptureGeometry> never(session_.measureGeometry(390, 1, nullptr));
+    test::Spawned<CaptureGeometry> never(session_.measureGeometry(390, 1, nullptr));
     spinFor(300ms);
-    EXPECT_FALSE(never.out->finished);
+    EXPECT_FALSE(never.finished());
     clock.advance(2.01);
     ASSERT_TRUE(never.finish());
     EXPECT_EQ(caseOfError(never.out->error), ErrorCase::renderFailed);
