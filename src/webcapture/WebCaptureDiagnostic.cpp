@@ -11,6 +11,7 @@
 #include "foundation/BuildInfo.hpp"
 #include "foundation/GLibError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "foundation/SecureDirectory.hpp"
 #include "foundation/Unicode.hpp"
 
 namespace velmora {
@@ -381,6 +382,17 @@ void WebCaptureDiagnostic::deliver() {
     } catch (...) {
         // The report only describes the capture; failing to store it must
         // never change how the capture ends.
+    }
+}
+
+void WebCaptureDiagnostic::storeLatest(const std::filesystem::path& storage,
+                                       const WebCaptureDiagnosticReport& report) noexcept {
+    try {
+        SecureDirectory logs(storage / logFolder, true);
+        logs.replaceState(latestFileName, JSON::encode(report));
+    } catch (...) {
+        // Dropped on purpose (see the declaration): the previous report, if
+        // any, stays whole, as replaceState never leaves half a file.
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -201,6 +202,16 @@ public:
     // This system's version text: os-release's PRETTY_NAME and the kernel
     // release.
     static std::string systemVersion();
+
+    // Where the latest capture's report is kept: this file in the folder
+    // "logs" of the storage root, beside the event log.
+    static constexpr const char* logFolder = "logs";
+    static constexpr const char* latestFileName = "web-capture-latest.json";
+    // The application's sink: opens (creating it when needed) the log folder
+    // under storage and replaces the latest report there with the shared
+    // encoder's bytes. Every error is dropped: the report describes a
+    // capture, and failing to keep it must not change the capture.
+    static void storeLatest(const std::filesystem::path& storage, const WebCaptureDiagnosticReport& report) noexcept;
 
 private:
     void deliver();
