@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "foundation/UUID.hpp"
 #include "foundation/UptimeClock.hpp"
 #include "webcapture/CaptureGeometry.hpp"
+#include "webcapture/CaptureReceipt.hpp"
 #include "webcapture/OperationTrace.hpp"
 #include "webcapture/PageValue.hpp"
 #include "webcapture/WebFrame.hpp"
@@ -189,6 +191,24 @@ public:
 
     // --- The tall-PNG capture.
 
+    // Saves the page as one tall PNG, or as numbered parts when it does not
+    // fit the memory budget, into the folder output ("縦長PNGを保存").
+    // Returns at once: the capture runs as the session's task, with its own
+    // trace in `operation`, a diagnostic report and a publication journal
+    // (normal sessions only), and ends in one status sentence in `stage`.
+    // Ignored while the session is busy or already runs a save.
+    void capture(CaptureOptions options, std::filesystem::path output);
+    // Stops the running save; it ends as cancelled once it reaches its next
+    // cancellation point, keeping what it already published. With no save
+    // running (or one that has already ended) it is only recorded.
+    void cancel();
+
+    // The whole capture pipeline, from the admission to the release: the
+    // preparation, the freeze, the plan, each part taken and published, the
+    // receipt. Every failure puts back what was changed and gives back what
+    // was taken before it is thrown.
+    Task<CaptureReceipt> captureNow(CaptureOptions options, std::filesystem::path output);
+
     // The first half of a capture: admits it, takes its work folder and the
     // worker budget, saves the page state, lays the page out at the
     // requested width and waits for it to load, lazily loaded content
@@ -197,6 +217,9 @@ public:
     Task<std::unique_ptr<CaptureRun>> prepareCapture(CaptureOptions options);
 
 private:
+    Task<void> runCapture(CaptureOptions options, std::filesystem::path output, std::shared_ptr<OperationTrace> trace,
+                          std::shared_ptr<WebCaptureDiagnostic> diagnostic, bool privateSession);
+
     void observe(WebKitWebView* view);
     void scheduleRefresh();
     void armWatchdog();

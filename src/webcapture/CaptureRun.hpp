@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/Task.hpp"
@@ -12,6 +13,7 @@
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureGeometry.hpp"
 #include "webcapture/CaptureOptions.hpp"
+#include "webcapture/CaptureReceipt.hpp"
 #include "webcapture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
@@ -67,6 +69,9 @@ public:
     double startTime = 0;
     // CSS pixels.
     double viewportHeight = 0;
+
+    // --- Published, in page order.
+    std::vector<CapturePart> parts;
 
     // The scripts the capture runs on the page state.
     std::string saveScript() const;
