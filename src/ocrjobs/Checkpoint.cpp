@@ -17,6 +17,17 @@ std::string_view rawValue(PageState s) {
     return "";
 }
 
+std::string_view displayName(PageState s) {
+    switch (s) {
+    case PageState::pending: return "未処理";
+    case PageState::inProgress: return "処理中";
+    case PageState::completed: return "成功";
+    case PageState::failed: return "失敗";
+    case PageState::cancelled: return "スキップ";
+    }
+    return "";
+}
+
 template <>
 std::optional<PageState> fromRaw<PageState>(std::string_view raw) {
     for (auto s : {PageState::pending, PageState::inProgress, PageState::completed, PageState::failed,

@@ -22,6 +22,8 @@ class SecureDirectory;
 enum class PageState { pending, inProgress, completed, failed, cancelled };
 
 std::string_view rawValue(PageState s);
+// The label the queue's text and views show for a page in this state.
+std::string_view displayName(PageState s);
 template <>
 std::optional<PageState> fromRaw<PageState>(std::string_view raw);
 void to_json(Json& j, PageState s);

@@ -13,8 +13,15 @@ void JobControl::request(Stop s) {
 }
 
 JobControl::Stop JobControl::stop() const {
-    std::lock_guard guard(lock_);
-    return value_;
+    Stop own;
+    {
+        std::lock_guard guard(lock_);
+        own = value_;
+    }
+    // Read after this control's lock is released: no lock is held while
+    // another is taken.
+    if (!outer_) return own;
+    return std::max(own, outer_->stop());
 }
 
 std::string_view rawValue(JobControl::Stop s) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "foundation/OCRSettings.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
+#include "ocrjobs/JobControl.hpp"
 #include "ocrjobs/JobStore.hpp"
+#include "ocrjobs/PDFJob.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
 
@@ -38,6 +41,14 @@ public:
     // Called before a source file is used; replaceable so that the owner can
     // add its own checks (access grants) to the default one.
     using AccessCheck = std::function<void(const std::filesystem::path& url)>;
+
+    // Receives a copy of the whole queue, on the run's thread, with no lock
+    // held. Required. An error it throws ends the run (paused, idle).
+    using Progress = std::function<void(const QueueSnapshot& snapshot)>;
+    // Around every page commit of every input: just before the recognised
+    // page is committed (false) and just after (true). An error it throws is
+    // recorded on the input like any other.
+    using Boundary = std::function<void(const UUID& inputID, int64_t page, bool committed)>;
 
     struct InputFile {
         std::filesystem::path url;
@@ -94,6 +105,52 @@ public:
     AccessCheck accessCheck() const;
     void setAccessCheck(AccessCheck check);
 
+    // The recogniser the run hands its pages to; empty (the default) for
+    // OCREngine::recognize.
+    void setRecognizer(PDFJob::Recognizer recognizer);
+
+    // Runs the queue on the calling thread: the inputs one at a time in
+    // queue order, each taken up at most once, its identity checked, its job
+    // opened or resumed and its pending pages recognised, the queue written
+    // after every page. A failure of one input becomes its status and error
+    // (waitingPassword for a locked PDF; waitingInput for a file missing,
+    // unreadable or changed, also when a page finds it so, and for a failed
+    // write of the queue or of its results, which also pauses the queue;
+    // failed otherwise, a source image too large to load included) and the
+    // run goes on with the next input. The queue ends paused, cancelled,
+    // waitingInput or completed.
+    //
+    // With automatic, pages run as the worker budget allows; otherwise one at
+    // a time. The run holds the queue's lease throughout. It throws only when
+    // it cannot start (navigationBusy while a run is under way, the lease's
+    // error, the file changed behind the engine) or cannot write the queue to
+    // record an outcome; the queue is then paused in memory, or keeps its
+    // previous status when even the first write failed.
+    void run(JobControl& control, bool automatic, const std::map<UUID, std::string>& passwords,
+             const std::map<UUID, std::set<int64_t>>& failPages, const Progress& progress,
+             const Boundary& boundary = nullptr);
+    // Whether a run is under way.
+    bool active() const;
+
+    // The recognised result of a page of an input; nothing for an input not
+    // in the queue, one never run, or a page without a result. A job left by
+    // an earlier process is reopened for reading (checked, never written) and
+    // kept for later calls; its errors pass on, and a failed reopening is
+    // tried again on the next call.
+    std::optional<PageResult> result(const UUID& inputID, int64_t page);
+    // The TXT text of one input: its pages under their headers, each page
+    // without a result standing as a bracketed status line, or only the
+    // input's own status line while its file has not been read. The user's
+    // edit replaces the recognised text of a completed page. invalidInput for
+    // an input not in the queue.
+    std::string text(const UUID& inputID, const TXTOptions& options = TXTOptions());
+    // Publishes the queue's text into the folder (made when missing), never
+    // replacing a file: one "OCR-combined.txt" with a header per document, or
+    // one "OCR-<position>-<file stem>.txt" per input. Returns the published
+    // files in queue order. navigationBusy while a run is under way.
+    std::vector<std::filesystem::path> exportTo(const std::filesystem::path& destination,
+                                                const TXTOptions& options = TXTOptions());
+
     // Writes the snapshot as it is now, every call, after checking that the
     // file is still the one this engine last wrote or read. A queue kept in
     // memory is checked against the private text limit instead
@@ -110,6 +167,18 @@ private:
     // snapshot's encoding.
     int64_t memoryFootprint() const;
 
+    // Takes up one input; records its outcome on it. Throws only when that
+    // record cannot be written.
+    void runInput(const QueueInput& input, JobControl& control, bool automatic,
+                  const std::optional<std::string>& password, const std::set<int64_t>& failPages,
+                  const Progress& progress, const Boundary& boundary);
+    // Records the error on the input, pausing the queue for a failed write of
+    // its own state; then reports progress.
+    void recordInputError(const UUID& inputID, ErrorCase error, bool readingSource, JobControl& control,
+                          const Progress& progress);
+    // Removes what a writer killed while it wrote "queue.json" left behind.
+    void removeStagingLeftovers() const;
+
     mutable std::recursive_mutex stateLock_;
     QueueSnapshot state_;
     bool active_ = false;  // a run is under way
@@ -117,6 +186,7 @@ private:
     std::map<UUID, std::shared_ptr<JobStore>> stores_;
     std::optional<std::string> persistedChecksum_;
     AccessCheck accessCheck_ = &OCRQueueEngine::defaultAccessCheck;
+    PDFJob::Recognizer recognizer_;
 };
 
 }  // namespace velmora

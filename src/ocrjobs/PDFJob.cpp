@@ -3,9 +3,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <map>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "foundation/CancellationError.hpp"
 #include "ocrjobs/JobStore.hpp"
@@ -44,11 +45,12 @@ struct Inbox {
     std::condition_variable ready;
     std::deque<PageOutcome> done;
 
+    // Notified under the lock: once the run has taken the last outcome it
+    // may return and destroy the inbox, which a notification made after the
+    // unlock could still be touching.
     void post(PageOutcome o) {
-        {
-            std::lock_guard guard(lock);
-            done.push_back(std::move(o));
-        }
+        std::lock_guard guard(lock);
+        done.push_back(std::move(o));
         ready.notify_one();
     }
 
@@ -59,6 +61,73 @@ struct Inbox {
         done.pop_front();
         return o;
     }
+};
+
+// The threads that work one run's pages: at most two, living as long as the
+// run. The recogniser keeps its loaded engine per thread, so a thread per
+// page would load an engine for every page; a lane loads one and keeps it
+// for the pages after.
+class Lanes {
+public:
+    Lanes(Inbox& inbox, std::function<PageOutcome(int64_t page)> work) : inbox_(inbox), work_(std::move(work)) {}
+    ~Lanes() { close(); }
+    Lanes(const Lanes&) = delete;
+    Lanes& operator=(const Lanes&) = delete;
+
+    // A new lane only when every lane is busy: a lane that has finished
+    // its page counts as free before its outcome reaches the run.
+    void submit(int64_t page) {
+        std::lock_guard guard(lock_);
+        queue_.push_back(page);
+        if (threads_.size() < maxLanes && threads_.size() < working_ + queue_.size()) {
+            threads_.emplace_back([this] { loop(); });
+        } else {
+            ready_.notify_one();
+        }
+    }
+
+    // Works off what was submitted, then joins every lane.
+    void close() {
+        {
+            std::lock_guard guard(lock_);
+            closed_ = true;
+            ready_.notify_all();
+        }
+        for (auto& t : threads_) {
+            if (t.joinable()) t.join();
+        }
+        threads_.clear();
+    }
+
+private:
+    static constexpr std::size_t maxLanes = 2;
+
+    void loop() {
+        std::unique_lock guard(lock_);
+        for (;;) {
+            ready_.wait(guard, [&] { return closed_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            const int64_t page = queue_.front();
+            queue_.pop_front();
+            working_ += 1;
+            guard.unlock();
+            PageOutcome outcome = work_(page);
+            guard.lock();
+            working_ -= 1;
+            guard.unlock();
+            inbox_.post(std::move(outcome));
+            guard.lock();
+        }
+    }
+
+    Inbox& inbox_;
+    std::function<PageOutcome(int64_t page)> work_;
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<int64_t> queue_;
+    std::size_t working_ = 0;
+    bool closed_ = false;
+    std::vector<std::jthread> threads_;
 };
 
 PageOutcome pageWorker(const std::filesystem::path& source, int64_t page, const OCRSettings& settings,
@@ -123,15 +192,16 @@ JobSummary run(JobStore& store, JobControl& control, const Options& options) {
         if (r.state == PageState::pending) pendingList.push_back(r.page);
     }
 
-    // Declared before the workers, so they are joined (in the destructor of
-    // `workers`) while everything they use still exists.
+    // Declared before the lanes, so they are joined (in the destructor of
+    // `lanes`) while everything they use still exists.
     std::stop_source group;
     std::optional<std::stop_callback<std::function<void()>>> forward;
     if (options.stop.stop_possible()) {
         forward.emplace(options.stop, std::function<void()>([&group] { group.request_stop(); }));
     }
     Inbox inbox;
-    std::map<int64_t, std::jthread> workers;
+    const std::stop_token token = group.get_token();
+    Lanes lanes(inbox, [&](int64_t page) { return pageWorker(source, page, settings, control, options, token); });
 
     std::size_t next = 0;
     int inFlight = 0;
@@ -148,10 +218,7 @@ JobSummary run(JobStore& store, JobControl& control, const Options& options) {
             store.begin(page);
             notify(page);
             inFlight += 1;
-            const std::stop_token token = group.get_token();
-            workers.emplace(page, std::jthread([&, page, token] {
-                inbox.post(pageWorker(source, page, settings, control, options, token));
-            }));
+            lanes.submit(page);
         }
     };
 
@@ -160,7 +227,6 @@ JobSummary run(JobStore& store, JobControl& control, const Options& options) {
         while (inFlight > 0) {
             PageOutcome o = inbox.take();
             inFlight -= 1;
-            workers.erase(o.page);  // the worker has posted; joining is immediate
             if (o.submittedToVision) submitted += 1;
             const int64_t page = o.page;
             if (auto* result = std::get_if<PageResult>(&o.outcome)) {
@@ -195,7 +261,7 @@ JobSummary run(JobStore& store, JobControl& control, const Options& options) {
         }
     } catch (...) {
         group.request_stop();
-        workers.clear();  // joins every worker; their outcomes are discarded
+        lanes.close();  // pages not yet admitted end at once; outcomes are discarded
         throw;
     }
 

@@ -12,19 +12,57 @@
 #include <webkit/webkit.h>
 
 #include "foundation/GObjectRef.hpp"
+#include "foundation/Published.hpp"
+#include "foundation/Raster.hpp"
 #include "foundation/Task.hpp"
 #include "foundation/UUID.hpp"
+#include "foundation/UptimeClock.hpp"
+#include "webcapture/CaptureGeometry.hpp"
 #include "webcapture/OperationTrace.hpp"
-#include "foundation/Published.hpp"
+#include "webcapture/PageValue.hpp"
 #include "webcapture/WebFrame.hpp"
 
 namespace velmora {
+
+class CaptureRun;
+struct CaptureOptions;
+class WebCaptureDiagnostic;
 
 // What a page's request for a new window hands to the tab that will hold
 // it: the view that asked. A view made from it shares that view's network
 // session, settings and content manager.
 struct WebViewConfiguration {
     GObjectRef<WebKitWebView> relatedView;
+};
+
+// The view as a capture sees it. Sizes are CSS pixels: the view's logical
+// pixels divided by its zoom level.
+struct ViewMetrics {
+    double zoomLevel = 1;
+    double boundsWidth = 0;
+    double boundsHeight = 0;
+    // The part of the view its window shows; empty while the view is not
+    // shown.
+    double visibleWidth = 0;
+    double visibleHeight = 0;
+    // The width of the window's content; the bounds width outside a window.
+    double windowContentWidth = 0;
+    // The view is in a window that is mapped.
+    bool attached = false;
+    // Device pixels per logical pixel; 0 unless attached.
+    double backingScale = 0;
+};
+
+// What a capture changes about the view and its window, read before it
+// changes anything, so that the end of the capture can put it back.
+struct SavedLayout {
+    // The view's window; absent outside one.
+    GObjectRef<GtkWindow> window;
+    int windowWidth = 0;
+    int windowHeight = 0;
+    // The frame's forced width.
+    std::optional<int> allocatedWidth;
+    double zoomLevel = 1;
 };
 
 // The web session of one browser tab: its web view (inside a frame widget
@@ -105,6 +143,59 @@ public:
     // is stopped and reported as failed.
     void setNavigationWatchdog(std::chrono::milliseconds duration) { watchdogDuration_ = duration; }
 
+    // The clock of every deadline of the page waits; tests move their own.
+    void setClock(const UptimeClock& clock) { clock_ = &clock; }
+    const UptimeClock& clock() const noexcept { return *clock_; }
+
+    // --- The page script bridge. Each call reads the current web view.
+
+    // Runs a script in the page's own world. A script error is the web
+    // engine's GError, unchanged (a GLibError).
+    Task<PageValue> evaluate(std::string script);
+    // The script's value as a length (PageValue::integer): dimensionOverflow
+    // for anything that is not a number from 0 to 2147483647.
+    Task<int64_t> evaluateInteger(std::string script);
+    // The same as a finite, non-negative number.
+    Task<double> evaluateDouble(std::string script);
+    // Whether the page drew two animation frames within 0.35 s. A page that
+    // loses the marker meanwhile is dimensionOverflow; a cancel ends the wait
+    // with CancellationError.
+    Task<bool> waitForAnimationFrames();
+    // Waits until the page has laid out at the requested CSS width on two
+    // passes in a row and measures it. A width outside 280...4096 is
+    // invalidInput before the view is touched; a page that is not at the
+    // width within 2 s is renderFailed. The diagnostic, when given, records
+    // every pass.
+    Task<CaptureGeometry> measureGeometry(int64_t width, int64_t scale, WebCaptureDiagnostic* diagnostic);
+    // The view's sizes as a capture measures them.
+    ViewMetrics viewMetrics() const;
+    SavedLayout saveLayout() const;
+    // Lays the view out at width CSS pixels for an output of scale pixels
+    // per CSS pixel: the page zoom becomes scale over the screen's scale and
+    // the frame gives the view exactly the width times the zoom (its window
+    // grows when it is too narrow). The page-side waits follow in
+    // measureGeometry.
+    void layOutWidth(int64_t width, int64_t scale);
+    // Removes the forced width, puts the zoom back and then (unless
+    // keepWindow) the window's default size, waits for the page to draw and
+    // runs the page-state restore script. Never throws, also not when the
+    // task is cancelled: the script still runs.
+    Task<void> restoreLayout(SavedLayout saved, bool keepWindow, std::string script);
+    // A snapshot of the view. A completion with neither a texture nor an
+    // error is renderFailed.
+    Task<GObjectRef<GdkTexture>> snapshot(WebKitSnapshotRegion region, WebKitSnapshotOptions options);
+    // PNG encoding of a composed image on a worker thread.
+    static Task<std::vector<uint8_t>> encodePNG(RasterImage image);
+
+    // --- The tall-PNG capture.
+
+    // The first half of a capture: admits it, takes its work folder and the
+    // worker budget, saves the page state, lays the page out at the
+    // requested width and waits for it to load, lazily loaded content
+    // included, until the page stands at its top. Every failure gives back
+    // what was taken, and puts the page back once its state was saved.
+    Task<std::unique_ptr<CaptureRun>> prepareCapture(CaptureOptions options);
+
 private:
     void observe(WebKitWebView* view);
     void scheduleRefresh();
@@ -129,6 +220,7 @@ private:
     guint refreshSource_ = 0;
     guint watchdogSource_ = 0;
     std::chrono::milliseconds watchdogDuration_ = defaultWatchdog;
+    const UptimeClock* clock_ = &UptimeClock::system();
 };
 
 }  // namespace velmora

@@ -60,7 +60,8 @@ void WebFrame::setChild(GtkWidget* child) {
 void WebFrame::setAllocatedWidth(std::optional<int> width) {
     if (width) width = std::max(*width, 0);
     width_ = width;
-    queue_allocate();
+    // The minimum width changes with it.
+    queue_resize();
 }
 
 Gtk::SizeRequestMode WebFrame::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
@@ -74,9 +75,14 @@ void WebFrame::measure_vfunc(Gtk::Orientation orientation, int for_size, int& mi
     gtk_widget_measure(child_, static_cast<GtkOrientation>(orientation), for_size, &childMin, &childNat, nullptr,
                        nullptr);
     // The frame follows the window, not the page: it asks only for what the
-    // view cannot do without.
+    // view cannot do without, and for a forced width, so that a window too
+    // narrow for it grows.
     minimum = childMin;
     natural = childNat;
+    if (width_ && orientation == Gtk::Orientation::HORIZONTAL) {
+        minimum = std::max(minimum, *width_);
+        natural = std::max(natural, minimum);
+    }
 }
 
 void WebFrame::size_allocate_vfunc(int width, int height, int) {

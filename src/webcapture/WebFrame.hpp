@@ -8,8 +8,8 @@ namespace velmora {
 
 // The widget a session's web view sits in; the window places this frame,
 // never the bare view. It gives its one child its whole area, or, while a
-// capture lays the page out, exactly the width asked for (wider than the
-// frame too: the rest is clipped, the child still renders whole). When it
+// capture lays the page out, exactly the width asked for; that width is
+// also the frame's minimum, so a window too narrow for it grows. When it
 // goes while still placed, it takes itself out of its parent.
 class WebFrame : public Gtk::Widget {
 public:

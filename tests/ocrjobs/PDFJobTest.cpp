@@ -23,6 +23,7 @@ namespace {
 struct FakeRecognizer {
     std::mutex lock;
     std::vector<int64_t> order;
+    std::atomic<int> threads{0};  // threads it has been called on
     std::atomic<int> inside{0};
     std::atomic<int> worst{0};
     std::chrono::milliseconds delay{15};
@@ -35,6 +36,12 @@ struct FakeRecognizer {
             {
                 std::lock_guard g(lock);
                 order.push_back(page);
+            }
+            // Fresh in every new thread, even one that reuses an old id.
+            thread_local bool counted = false;
+            if (!counted) {
+                counted = true;
+                ++threads;
             }
             const int now = ++inside;
             int seen = worst.load();
@@ -100,6 +107,8 @@ TEST_F(Runner, BeginsInOrderWithAtMostTwoInFlight) {
     EXPECT_EQ(events.size(), 12u);
     EXPECT_LE(fake.worst.load(), 2);
     EXPECT_EQ(store->result(4)->text(), "page 4");
+    // The recogniser keeps its engine per thread: six pages run on two.
+    EXPECT_LE(fake.threads.load(), 2);
 }
 
 TEST_F(Runner, OneAtATimeInPageOrderWithALimitOfOne) {
@@ -115,6 +124,7 @@ TEST_F(Runner, OneAtATimeInPageOrderWithALimitOfOne) {
         JobControl control;
         EXPECT_EQ(PDFJob::run(*job, control, o).completed, 4);
         EXPECT_EQ(f.worst.load(), 1);
+        EXPECT_EQ(f.threads.load(), 1);
         EXPECT_EQ(f.order, (std::vector<int64_t>{1, 2, 3, 4}));
     }
 }

@@ -34,6 +34,22 @@ TEST(JobControl, CancelIsFinalAndNothingClearsAStop) {
     EXPECT_FALSE(fromRaw<Stop>("Pause"));
 }
 
+TEST(JobControl, APartStopsWithTheWholeButKeepsItsOwnStopToItself) {
+    JobControl whole;
+    JobControl part(&whole);
+    part.request(Stop::pause);
+    EXPECT_EQ(part.stop(), Stop::pause);
+    EXPECT_EQ(whole.stop(), Stop::none);
+
+    JobControl other(&whole);
+    whole.request(Stop::pause);
+    EXPECT_EQ(other.stop(), Stop::pause);
+    whole.request(Stop::cancel);
+    // The stronger request wins, whichever control holds it.
+    EXPECT_EQ(part.stop(), Stop::cancel);
+    EXPECT_EQ(other.stop(), Stop::cancel);
+}
+
 TEST(WorkerBudget, TwoWorkersOnlyWithoutCapturesAndWithEnoughMemory) {
     WorkerBudget b;
     b.setBytes(WorkerBudget::twoWorkerBytes);

@@ -63,4 +63,25 @@ T runTask(Task<T> task, std::chrono::milliseconds bound = 10s) {
     if constexpr (!std::is_void_v<T>) return std::move(*out->value);
 }
 
+// A task spawned by hand, so a test can cancel it, discard it or move a clock
+// while it runs. One still running when this goes is discarded, so it cannot
+// outlive what it works on.
+template <typename T>
+struct Spawned {
+    std::shared_ptr<Outcome<T>> out = std::make_shared<Outcome<T>>();
+    TaskHandle handle;
+
+    explicit Spawned(Task<T> task) { handle = spawn(collect(std::move(task), out)); }
+    ~Spawned() {
+        if (!out->finished) handle.discard();
+    }
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
+
+    bool finished() const { return out->finished; }
+    bool finish(std::chrono::milliseconds bound = 20s) {
+        return spinUntil([this] { return out->finished; }, bound);
+    }
+};
+
 }  // namespace velmora::test

@@ -45,13 +45,19 @@ WebKitNetworkSession* networkOf(BrowserSession& s) { return webkit_web_view_get_
 class WebSession : public testing::Test {
 protected:
     void SetUp() override {
-        normal_ = GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new(
-            (dir_ / "data").c_str(), (dir_ / "cache").c_str()));
-        WebHooks::shared().normalStore = [this] { return normal_.get(); };
+        WebHooks::shared().normalStore = [] { return normal(); };
     }
     void TearDown() override { WebHooks::shared().normalStore = nullptr; }
 
-    WebKitNetworkSession* normal() const { return normal_.get(); }
+    // One store, on folders that stay until the program ends: the network
+    // process writes into them after a session is dropped, and a process
+    // that finds them gone fails the loads of whatever test runs then.
+    static WebKitNetworkSession* normal() {
+        static test::TempDir dir;
+        static WebKitNetworkSession* store =
+            webkit_network_session_new((dir / "data").c_str(), (dir / "cache").c_str());
+        return store;
+    }
 
     // Every cookie the session's store holds for an address.
     static Task<int> cookieCount(WebKitNetworkSession* network, std::string url) {
@@ -67,9 +73,7 @@ protected:
         co_return n;
     }
 
-    test::TempDir dir_;
     test::WebTestServer server_;
-    GObjectRef<WebKitNetworkSession> normal_;
 };
 
 }  // namespace
@@ -129,14 +133,20 @@ TEST_F(WebSession, NavigationStateFollowsLoadsAndGoingBack) {
     EXPECT_FALSE(session.canGoBack);
     EXPECT_GT(navigationChanges, before);
 
-    // The capture preparation makes the frame give its view an exact width,
-    // wider than the window too; without one the view takes the frame's.
+    // The capture preparation makes the frame give its view an exact width:
+    // a narrower one inside the frame, a wider one by widening the window;
+    // without one the view takes the frame's width.
     int frameWidth = session.frame().get_width();
+    session.frame().setAllocatedWidth(600);
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(GTK_WIDGET(session.webView())) == 600; }));
+    EXPECT_EQ(session.frame().get_width(), frameWidth);
+    EXPECT_EQ(runTask(test::evaluate(session.webView(), "window.innerWidth")), "600");
     session.frame().setAllocatedWidth(1500);
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(GTK_WIDGET(session.webView())) == 1500; }));
-    EXPECT_EQ(session.frame().get_width(), frameWidth);
-    EXPECT_EQ(runTask(test::evaluate(session.webView(), "window.innerWidth")), "1500");
+    EXPECT_EQ(session.frame().get_width(), 1500);
+    EXPECT_EQ(window.window().get_width(), 1500);
     session.frame().setAllocatedWidth(std::nullopt);
+    window.window().set_default_size(frameWidth, 768);
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(GTK_WIDGET(session.webView())) == frameWidth; }));
 }
 

@@ -40,6 +40,10 @@ WebTestServer::WebTestServer() {
 }
 
 WebTestServer::~WebTestServer() {
+    for (auto& d : delayed_) {
+        g_source_remove(d->source);
+        g_object_unref(d->message);
+    }
     soup_server_disconnect(server_);
     for (auto& [path, message] : waiting_) g_object_unref(message);
     g_object_unref(server_);
@@ -113,6 +117,8 @@ void WebTestServer::release(const std::string& path) {
     route->second.respond = [body](SoupServerMessage* m) { respond(m, 200, "text/html; charset=utf-8", body, {}); };
 }
 
+void WebTestServer::delay(const std::string& path, std::chrono::milliseconds by) { routes_[path].delay = by; }
+
 int WebTestServer::requests(const std::string& path) const {
     auto it = counts_.find(path);
     return it == counts_.end() ? 0 : it->second;
@@ -132,8 +138,25 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
         soup_server_message_pause(message);
         return;
     }
+    if (route->second.delay.count() > 0 && route->second.respond) {
+        soup_server_message_pause(message);
+        auto d = std::make_unique<Delayed>(Delayed{server, static_cast<SoupServerMessage*>(g_object_ref(message)), key});
+        d->source = g_timeout_add(static_cast<guint>(route->second.delay.count()), answerDelayed, d.get());
+        server->delayed_.push_back(std::move(d));
+        return;
+    }
     if (route->second.respond) route->second.respond(message);
     else respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+}
+
+gboolean WebTestServer::answerDelayed(gpointer data) {
+    auto* d = static_cast<Delayed*>(data);
+    WebTestServer* server = d->server;
+    server->routes_[d->path].respond(d->message);
+    soup_server_message_unpause(d->message);
+    g_object_unref(d->message);
+    std::erase_if(server->delayed_, [d](const auto& p) { return p.get() == d; });
+    return G_SOURCE_REMOVE;
 }
 
 }  // namespace velmora::test

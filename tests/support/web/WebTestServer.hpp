@@ -2,6 +2,7 @@
 
 #include <libsoup/soup.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,6 +41,8 @@ public:
     // request is accepted and then nothing is sent.
     void held(const std::string& path, std::string html);
     void release(const std::string& path);
+    // Answers a registered path only after a delay, as a slow server would.
+    void delay(const std::string& path, std::chrono::milliseconds by);
     // Requests seen for a path so far (held ones included).
     int requests(const std::string& path) const;
 
@@ -48,7 +51,15 @@ private:
         std::function<void(SoupServerMessage*)> respond;
         bool held = false;
         std::string heldBody;
+        std::chrono::milliseconds delay{0};
     };
+    struct Delayed {
+        WebTestServer* server;
+        SoupServerMessage* message;
+        std::string path;
+        guint source = 0;
+    };
+    static gboolean answerDelayed(gpointer data);
     static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
 
     SoupServer* server_ = nullptr;
@@ -56,6 +67,7 @@ private:
     std::map<std::string, Route> routes_;
     std::map<std::string, int> counts_;
     std::multimap<std::string, SoupServerMessage*> waiting_;
+    std::vector<std::unique_ptr<Delayed>> delayed_;
 };
 
 }  // namespace velmora::test

@@ -1,0 +1,211 @@
+// The first half of a tall-PNG capture: from the request until the page
+// stands at its top, laid out at the requested width, loaded, with its lazily
+// loaded content pulled in.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/UptimeClock.hpp"
+#include "history/CaptureLifecycle.hpp"
+#include "ocrjobs/JobControl.hpp"
+#include "webcapture/CaptureAdmission.hpp"
+#include "webcapture/CaptureRun.hpp"
+
+namespace velmora {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Stage = WebCaptureDiagnosticStage;
+using Metric = WebCaptureDiagnosticMetric;
+
+constexpr auto waitPoll = 100ms;
+// How far each pre-scroll step stops short of a whole viewport, so that
+// content at a viewport's edge is seen twice rather than skipped.
+constexpr int64_t scrollOverlap = 80;
+
+const char* const heightProbe = "Math.max(document.body.scrollHeight,document.documentElement.scrollHeight)";
+const char* const fontProbe = "document.fonts.status";
+const char* const loadingImagesProbe = "Array.from(document.images).some(i=>!i.complete)";
+const char* const brokenImagesProbe = "Array.from(document.images).some(i=>i.complete&&i.naturalWidth===0)";
+
+std::string restoreScriptFor(const std::string& key) {
+    return "(()=>{const s=window['" + key +
+           "'];if(s){for(const [e,v] of s.items){e.setAttribute('style',v?\?'');void e.getAttribute('style');"
+           "if(v===null)e.removeAttribute('style')}if(s.focus&&s.focus.isConnected)s.focus.focus({preventScroll:"
+           "true});scrollTo(s.x,s.y);delete window['" +
+           key + "']}return true})()";
+}
+
+std::string hex32() {
+    std::string text = UUID::random().text();
+    std::erase(text, '-');
+    return text;
+}
+
+// A fixed wait in whole milliseconds; a wait too long to count is as long as
+// a timer can wait.
+std::chrono::milliseconds fixedWait(double seconds) {
+    double ms = std::ceil(seconds * 1000.0);
+    return std::chrono::milliseconds(static_cast<int64_t>(std::min(ms, 4294967295.0)));
+}
+
+Task<void> checkpoint(CaptureRun& run, CaptureOptions::Stage stage) {
+    if (run.options.checkpoint) co_await run.options.checkpoint(stage);
+}
+
+// Steps after the page state is saved; every error here goes through the
+// capture's failure path.
+Task<void> layOutAndWait(CaptureRun& run) {
+    BrowserSession& session = run.session;
+    const CaptureOptions& options = run.options;
+    const UptimeClock& clock = session.clock();
+    const int64_t width = run.requestedWidth;
+
+    session.layOutWidth(width, options.scale);
+    run.geometry = co_await session.measureGeometry(width, options.scale, run.diagnostic.get());
+    run.record(Stage::pageMetrics, {{Metric::requestedWidth, static_cast<double>(width)},
+                                    {Metric::innerWidth, static_cast<double>(run.geometry.innerWidth)},
+                                    {Metric::clientWidth, static_cast<double>(run.geometry.clientWidth)},
+                                    {Metric::scrollWidth, static_cast<double>(run.geometry.scrollWidth)},
+                                    {Metric::devicePixelRatio, run.geometry.devicePixelRatio}});
+    if (options.geometryObserved) options.geometryObserved(run.geometry);
+
+    run.startTime = clock.seconds();
+    auto elapsed = [&] { return clock.seconds() - run.startTime; };
+    session.stage = std::string("読み込み待機");
+    run.record(Stage::waiting);
+    co_await checkpoint(run, CaptureOptions::Stage::waiting);
+
+    if (options.waitSeconds > 0) co_await sleepFor(fixedWait(options.waitSeconds));
+
+    if (options.automaticWait) {
+        while (true) {
+            PageValue fonts = co_await session.evaluate(fontProbe);
+            bool loading = webkit_web_view_is_loading(session.webView());
+            if (!loading && fonts.stringValue() == "loaded") break;
+            if (elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            co_await sleepFor(waitPoll);
+        }
+    }
+
+    run.viewportHeight = session.viewMetrics().boundsHeight;
+
+    if (options.lazyLoad) {
+        run.record(Stage::lazyLoad);
+        session.stage = std::string("下部の画像を読み込み中");
+        co_await checkpoint(run, CaptureOptions::Stage::scrolling);
+
+        const int64_t viewport = static_cast<int64_t>(run.viewportHeight);
+        const int64_t step = std::max<int64_t>(viewport - scrollOverlap, 1);
+        if (options.maximumScrolls <= 0) fail(ErrorCase::loadTimeout);
+        checkCancellation();
+        int64_t before = co_await session.evaluateInteger(heightProbe);
+        int64_t y = 0;
+        int64_t scrolls = 0;
+        while (true) {
+            if (options.maximumHeight < before || elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            co_await session.evaluate(run.scrollScript(y));
+            co_await sleepFor(waitPoll);
+            int64_t after = co_await session.evaluateInteger(heightProbe);
+            if (y + viewport >= after && after == before) break;
+            y += step;
+            if (++scrolls >= options.maximumScrolls) fail(ErrorCase::loadTimeout);
+            checkCancellation();
+            before = co_await session.evaluateInteger(heightProbe);
+        }
+
+        // A probe answer that is not a Boolean counts as false.
+        while ((co_await session.evaluate(loadingImagesProbe)).booleanValue() == true) {
+            if (elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            co_await sleepFor(waitPoll);
+        }
+        if ((co_await session.evaluate(brokenImagesProbe)).booleanValue() == true) fail(ErrorCase::incompleteImages);
+    }
+
+    run.record(Stage::sticky);
+    co_await session.evaluate(run.topScript());
+    co_await session.waitForAnimationFrames();
+}
+
+}  // namespace
+
+Task<std::unique_ptr<CaptureRun>> BrowserSession::prepareCapture(CaptureOptions options) {
+    auto run = std::make_unique<CaptureRun>(*this, std::move(options));
+    run->diagnostic = isPrivate ? nullptr : run->options.diagnostic;
+
+    const ViewMetrics view = viewMetrics();
+    run->record(Stage::prepare, {{Metric::boundsWidth, view.boundsWidth},
+                                 {Metric::boundsHeight, view.boundsHeight},
+                                 {Metric::attached, view.attached ? 1.0 : 0.0},
+                                 {Metric::visibleWidth, view.visibleWidth},
+                                 {Metric::visibleHeight, view.visibleHeight},
+                                 {Metric::backingScale, view.backingScale},
+                                 {Metric::mainThread, isMainThread() ? 1.0 : 0.0}});
+
+    if (busy) fail(ErrorCase::navigationBusy);
+    const UUID owner = UUID::random();
+    CaptureAdmission::acquire(owner);
+    run->admission = owner;
+
+    // Until the page state is saved, a failure only gives back what was
+    // taken (the run's release, also when it goes away with the error).
+    const CaptureOptions& o = run->options;
+    if (o.scale != 1 && o.scale != 2) fail(ErrorCase::invalidInput);
+    if (!(view.boundsWidth > 0) || !(view.boundsHeight > 0)) fail(ErrorCase::invalidInput);
+    run->requestedWidth = o.viewportWidth ? *o.viewportWidth : static_cast<int64_t>(std::round(view.boundsWidth));
+    if (run->requestedWidth < 280 || run->requestedWidth > 4096) fail(ErrorCase::invalidInput);
+
+    UUID runID = UUID::random(), jobID = UUID::random(), attemptID = UUID::random();
+    if (o.lifecycle) {
+        const auto& journal = o.lifecycle->journal();
+        runID = journal.launchID;
+        jobID = journal.jobID;
+        attemptID = journal.attemptID;
+    }
+    run->workFolder =
+        std::make_unique<OwnedWorkspace>(Phase0Work::captures(), OwnedRecord::Purpose::capture, runID, jobID, attemptID);
+    try {
+        const std::string marker = CaptureRun::markerText;
+        run->workFolder->write(std::vector<uint8_t>(marker.begin(), marker.end()));
+    } catch (...) {
+        // Left unfinished: the lease goes with the object, and the launch
+        // clean-up removes whatever the failed write left behind.
+        run->workFolder.reset();
+        throw;
+    }
+
+    busy = true;
+    WorkerBudget::shared().capture(1);
+    run->counted = true;
+
+    run->pageStateKey = "__brindlex_" + hex32();
+    SavedLayout saved = saveLayout();
+    run->record(Stage::javascript);
+    std::exception_ptr error;
+    try {
+        co_await evaluate(run->saveScript());
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        run->release();
+        std::rethrow_exception(error);
+    }
+    run->restoreScript = restoreScriptFor(run->pageStateKey);
+    run->layout = std::move(saved);
+
+    try {
+        co_await layOutAndWait(*run);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        co_await run->fail(error);
+        std::rethrow_exception(error);
+    }
+    co_return run;
+}
+
+}  // namespace velmora

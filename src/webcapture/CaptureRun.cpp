@@ -1,0 +1,68 @@
+#include "webcapture/CaptureRun.hpp"
+
+#include "ocrjobs/JobControl.hpp"
+#include "webcapture/CaptureAdmission.hpp"
+
+namespace velmora {
+
+CaptureRun::CaptureRun(BrowserSession& session, CaptureOptions options)
+    : session(session), options(std::move(options)) {}
+
+CaptureRun::~CaptureRun() { release(); }
+
+std::string CaptureRun::saveScript() const {
+    return "window['" + pageStateKey + "']={x:scrollX,y:scrollY,focus:document.activeElement,items:[]}; true";
+}
+
+std::string CaptureRun::scrollScript(int64_t y) const {
+    return "scrollTo(window['" + pageStateKey + "'].x," + std::to_string(y) + ");true";
+}
+
+std::string CaptureRun::topScript() const { return "scrollTo(window['" + pageStateKey + "'].x,0);true"; }
+
+void CaptureRun::record(WebCaptureDiagnosticStage stage, const WebCaptureDiagnostic::Metrics& values) const {
+    if (diagnostic) diagnostic->record(stage, values);
+}
+
+Task<void> CaptureRun::restore() {
+    if (!layout) co_return;
+    SavedLayout saved = std::move(*layout);
+    layout.reset();
+    // Without a window there is no window to put back.
+    bool keepWindow = !saved.window;
+    co_await session.restoreLayout(std::move(saved), keepWindow, restoreScript);
+}
+
+void CaptureRun::release() {
+    if (counted) {
+        counted = false;
+        session.busy = false;
+        WorkerBudget::shared().capture(-1);
+    }
+    if (workFolder) {
+        try {
+            workFolder->finish();
+        } catch (...) {
+            // What finish could not remove stays recorded in the folder; the
+            // next launch's clean-up removes it. The capture's outcome is
+            // what gets reported.
+        }
+        workFolder.reset();
+    }
+    if (admission) {
+        CaptureAdmission::release(*admission);
+        admission.reset();
+    }
+}
+
+Task<void> CaptureRun::fail(std::exception_ptr error) {
+    // Before the page state is saved nothing on the page has changed and
+    // there is nothing to report from it.
+    if (layout) {
+        if (diagnostic) diagnostic->fail(error);
+        co_await restore();
+    }
+    release();
+}
+
+}  // namespace velmora
