@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -246,7 +247,34 @@ TEST_F(CaptureComposition, TilesJoinIntoTheWholeDocumentPixelForPixel) {
         }
         EXPECT_EQ(differ, 0) << "rows differ";
 
-        const auto plan = r.run->planned->plan.memoryPlan(r.run->observed);
+        // The last tile is taken where the page could scroll to; the report
+        // says where in the snapshot its rows were and what came back.
+        const auto& events = diagnostic_->report().events;
+        auto last = [&](Stage stage) {
+            for (auto e = events.rbegin(); e != events.rend(); ++e) {
+                if (e->stage == stage) return e->values;
+            }
+            return std::map<std::string, double>{};
+        };
+        const CapturePlan& planned = r.run->planned->plan;
+        const CaptureTile tail = planned.tiles(r.parts[0].span).back();
+        const int64_t device = gtk_widget_get_scale_factor(GTK_WIDGET(session_->webView()));
+        EXPECT_EQ(last(Stage::scroll), (std::map<std::string, double>{{"tileY", tail.top},
+                                                                       {"scrollY", tail.scrollTarget},
+                                                                       {"tileRows", tail.rows}}));
+        const auto start = last(Stage::snapshotStart);
+        EXPECT_EQ(start.at("rectY"), tail.top - tail.scrollTarget);
+        EXPECT_EQ(start.at("rectHeight"), tail.rows);
+        EXPECT_EQ(start.at("snapshotWidth"), static_cast<double>(pageWidth * s) / device);
+        EXPECT_EQ(start.at("backingScale"), device);
+        const auto tile = last(Stage::snapshotTile);
+        EXPECT_EQ(tile.at("actualPixelWidth"), pageWidth * s);
+        EXPECT_EQ(tile.at("actualPixelHeight"), tail.rows * s);
+        EXPECT_EQ(tile.at("imageLogicalHeight"), static_cast<double>(tail.rows * s) / device);
+        EXPECT_EQ(last(Stage::pngEncode),
+                  (std::map<std::string, double>{{"pixelWidth", pageWidth * s}, {"pixelHeight", 3000 * s}}));
+
+        const auto plan = planned.memoryPlan(r.run->observed);
         EXPECT_EQ(plan.at("observedCanvasBytesPerRow"), pageWidth * s * 4);
         EXPECT_EQ(plan.at("observedTileBytesPerRow"), pageWidth * s * 4);
         EXPECT_EQ(plan.at("observedTileBitsPerPixel"), 32);
@@ -264,8 +292,10 @@ TEST_F(CaptureComposition, SplitPartsAreAnnouncedTakenAndJoinedOneByOne) {
     std::vector<std::optional<int64_t>> expectedAtTile;
     CaptureOptions o = options(1);
     o.lifecycle = journal;
+    std::vector<std::string> status;
     o.checkpoint = [&](CaptureOptions::Stage stage) -> Task<void> {
         seen.push_back(stage);
+        status.push_back(session_->stage.get());
         if (stage == CaptureOptions::Stage::tile) expectedAtTile.push_back(journal->journal().expectedCount);
         co_return;
     };
@@ -289,6 +319,10 @@ TEST_F(CaptureComposition, SplitPartsAreAnnouncedTakenAndJoinedOneByOne) {
         expected.push_back(CaptureOptions::Stage::joining);
     }
     EXPECT_EQ(seen, expected);
+    ASSERT_EQ(status.size(), expected.size());
+    EXPECT_EQ(status[1], "撮影中 0/3000");
+    EXPECT_EQ(status[2], "結合・保存中");
+    EXPECT_EQ(status[3], "撮影中 " + std::to_string(viewport) + "/3000");
     for (int64_t k = 0; k < parts; ++k) {
         const PixelBuffer& image = *r.parts[k].image;
         EXPECT_EQ(r.parts[k].span.top, k * viewport);
