@@ -9,6 +9,8 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include "foundation/PixelBuffer.hpp"
+
 namespace velmora {
 
 // A decoded page image: 8 bits per channel, RGB or RGBA with straight
@@ -74,8 +76,14 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi,
 // The number of pages, opening the document as pdf() does.
 int pdfPageCount(const std::filesystem::path& url, const std::optional<std::string>& password = std::nullopt);
 
-// The image as a PNG file's bytes.
+// The image as a PNG file's bytes, encoded for speed: zlib's fastest level
+// and one fixed filter. An image that cannot be encoded is renderFailed.
 std::vector<uint8_t> png(const RasterImage& image);
+
+// The same for a premultiplied buffer, read in place: each row is turned into
+// straight alpha on its way to the encoder, so the only extra memory is one
+// row. An opaque buffer is written as RGB, any other as RGBA.
+std::vector<uint8_t> png(const PixelBuffer& buffer);
 
 }  // namespace Raster
 }  // namespace velmora

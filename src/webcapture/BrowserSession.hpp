@@ -12,12 +12,14 @@
 #include <sigc++/sigc++.h>
 #include <webkit/webkit.h>
 
+#include "foundation/FreeSpace.hpp"
 #include "foundation/GObjectRef.hpp"
 #include "foundation/Published.hpp"
 #include "foundation/Raster.hpp"
 #include "foundation/Task.hpp"
 #include "foundation/UUID.hpp"
 #include "foundation/UptimeClock.hpp"
+#include "webcapture/CaptureComposition.hpp"
 #include "webcapture/CaptureGeometry.hpp"
 #include "webcapture/CaptureReceipt.hpp"
 #include "webcapture/OperationTrace.hpp"
@@ -188,6 +190,8 @@ public:
     Task<GObjectRef<GdkTexture>> snapshot(WebKitSnapshotRegion region, WebKitSnapshotOptions options);
     // PNG encoding of a composed image on a worker thread.
     static Task<std::vector<uint8_t>> encodePNG(RasterImage image);
+    // The same for a composed part, read in place on the worker.
+    static Task<std::vector<uint8_t>> encodePNG(std::shared_ptr<const PixelBuffer> image);
 
     // --- The tall-PNG capture.
 
@@ -215,6 +219,15 @@ public:
     // included, until the page stands at its top. Every failure gives back
     // what was taken, and puts the page back once its state was saved.
     Task<std::unique_ptr<CaptureRun>> prepareCapture(CaptureOptions options);
+    // The middle of a capture, on a prepared run: freezes the page's fixed
+    // and sticky elements, plans the parts within the memory budget (telling
+    // the journal their number and opening the output folder), takes each
+    // part viewport by viewport into one bitmap, encodes it and hands it on.
+    // Every failure goes through the run's failure path (diagnostic, page
+    // and layout put back, everything given back) and is then thrown. On
+    // success the page stays frozen for the publication.
+    Task<void> captureParts(CaptureRun& run, std::filesystem::path output, PartHandOver handOver,
+                            const FreeSpace& freeSpace = FreeSpace::system());
 
 private:
     Task<void> runCapture(CaptureOptions options, std::filesystem::path output, std::shared_ptr<OperationTrace> trace,

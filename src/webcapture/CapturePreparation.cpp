@@ -25,7 +25,7 @@ constexpr auto waitPoll = 100ms;
 // content at a viewport's edge is seen twice rather than skipped.
 constexpr int64_t scrollOverlap = 80;
 
-const char* const heightProbe = "Math.max(document.body.scrollHeight,document.documentElement.scrollHeight)";
+const char* const heightProbe = CaptureRun::heightProbe;
 const char* const fontProbe = "document.fonts.status";
 const char* const loadingImagesProbe = "Array.from(document.images).some(i=>!i.complete)";
 const char* const brokenImagesProbe = "Array.from(document.images).some(i=>i.complete&&i.naturalWidth===0)";

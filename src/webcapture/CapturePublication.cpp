@@ -6,7 +6,9 @@
 #include "webcapture/CaptureNaming.hpp"
 #include "webcapture/CaptureRun.hpp"
 
-namespace velmora::CapturePublication {
+namespace velmora {
+
+namespace CapturePublication {
 
 namespace {
 
@@ -24,8 +26,7 @@ std::string partName(const std::optional<std::string>& stem, int64_t index, int6
     return "capture-" + std::to_string(yCSS);
 }
 
-Task<void> publishPart(CaptureRun& run, const SecureDirectory& output, int64_t count, CapturePart part,
-                       std::vector<uint8_t> png) {
+Task<void> publishPart(CaptureRun& run, ComposedPart part) {
     const CaptureOptions& options = run.options;
     checkCancellation();
     if (options.checkpoint) {
@@ -33,34 +34,48 @@ Task<void> publishPart(CaptureRun& run, const SecureDirectory& output, int64_t c
         checkCancellation();
     }
 
-    const std::string name =
-        partName(options.filenameStem, static_cast<int64_t>(run.parts.size()), count, part.yCSS);
-    const double bytes = d(static_cast<int64_t>(png.size()));
+    const PlannedCapture& planned = *run.planned;
+    const std::string name = partName(options.filenameStem, static_cast<int64_t>(run.parts.size()),
+                                      planned.plan.partCount, part.span.top);
+    const double bytes = d(static_cast<int64_t>(part.png.size()));
     run.record(Stage::write, {{Metric::outputBytes, bytes}});
 
     SecureDirectory::WillPublish announce;
     if (options.lifecycle) {
         // The journal learns of each name before the file can appear under
-        // it, so a crash in between still finds the file on the next launch.
+        // it, so a crash in between still finds the file at the next launch.
         CaptureLifecycle* journal = options.lifecycle.get();
         announce = [journal](const std::filesystem::path& url, const FileStamp& stamp) { journal->prepare(url, stamp); };
     }
     const std::filesystem::path url =
-        output.exportData(png, name, "png", std::nullopt, announce, options.filenameStem.has_value());
+        planned.output.exportData(part.png, name, "png", std::nullopt, announce, options.filenameStem.has_value());
     if (options.onPublished) options.onPublished(url);
-    run.record(Stage::written, {{Metric::outputBytes, bytes},
-                                {Metric::pixelWidth, d(part.widthPixels)},
-                                {Metric::pixelHeight, d(part.heightPixels)}});
 
-    part.file = url.filename().string();
-    part.sha256 = Digest::data(png);
-    run.parts.push_back(std::move(part));
+    CapturePart published;
+    published.file = url.filename().string();
+    published.yCSS = part.span.top;
+    published.heightCSS = part.span.height;
+    published.widthPixels = part.image->width();
+    published.heightPixels = part.image->height();
+    published.sha256 = Digest::data(part.png);
+    run.record(Stage::written, {{Metric::outputBytes, bytes},
+                                {Metric::pixelWidth, d(published.widthPixels)},
+                                {Metric::pixelHeight, d(published.heightPixels)}});
+    run.parts.push_back(std::move(published));
+    // The part's bitmap and bytes go with `part` here, before the next part
+    // is taken.
 }
 
-Task<CaptureReceipt> completeCapture(CaptureRun& run, const SecureDirectory& output, CaptureReceipt outline) {
-    CaptureReceipt receipt = std::move(outline);
+Task<CaptureReceipt> completeCapture(CaptureRun& run) {
+    CaptureReceipt receipt;
     std::exception_ptr error;
     try {
+        const CapturePlan& plan = run.planned->plan;
+        receipt.widthCSS = plan.width;
+        receipt.heightCSS = plan.documentHeight;
+        receipt.scale = plan.scale;
+        receipt.splitReason = plan.splitReason();
+        receipt.memoryPlan = plan.memoryPlan(run.observed);
         receipt.xCSS = co_await run.session.evaluateInteger("window['" + run.pageStateKey + "'].x");
         receipt.parts = run.parts;
         checkCancellation();
@@ -68,7 +83,7 @@ Task<CaptureReceipt> completeCapture(CaptureRun& run, const SecureDirectory& out
         if (run.options.writeReceipt) {
             // Beside the images but not one of them: neither the journal nor
             // the caller's onPublished hears of it.
-            output.exportData(JSON::encode(receipt), receiptStem, "json", std::nullopt, nullptr, false);
+            run.planned->output.exportData(JSON::encode(receipt), receiptStem, "json", std::nullopt, nullptr, false);
         }
         run.record(Stage::cleanup);
     } catch (...) {
@@ -82,7 +97,7 @@ Task<CaptureReceipt> completeCapture(CaptureRun& run, const SecureDirectory& out
     co_await run.restore();
     if (run.options.afterCommit) {
         // Still busy and still admitted while it runs: the caller's last word
-        // on a committed capture comes before anyone else may capture.
+        // on a committed capture comes before another capture may start.
         try {
             co_await run.options.afterCommit();
         } catch (...) {
@@ -94,4 +109,21 @@ Task<CaptureReceipt> completeCapture(CaptureRun& run, const SecureDirectory& out
     co_return receipt;
 }
 
-}  // namespace velmora::CapturePublication
+}  // namespace CapturePublication
+
+Task<CaptureReceipt> BrowserSession::captureNow(CaptureOptions options, std::filesystem::path output) {
+    // Each step's arguments are built in statements of their own: g++ 12
+    // destroys twice a temporary with non-trivial members that is made
+    // inside a co_await expression.
+    Task<std::unique_ptr<CaptureRun>> preparing = prepareCapture(std::move(options));
+    std::unique_ptr<CaptureRun> run = co_await std::move(preparing);
+    CaptureRun* current = run.get();
+    PartHandOver publish = [current](ComposedPart part) {
+        return CapturePublication::publishPart(*current, std::move(part));
+    };
+    Task<void> parts = captureParts(*run, std::move(output), std::move(publish));
+    co_await std::move(parts);
+    co_return co_await CapturePublication::completeCapture(*run);
+}
+
+}  // namespace velmora

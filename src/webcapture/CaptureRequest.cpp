@@ -101,7 +101,10 @@ Task<void> BrowserSession::runCapture(CaptureOptions options, std::filesystem::p
             lifecycle = std::make_shared<CaptureLifecycle>(Phase0Work::lifecycle(), "capture", options.metadata);
             options.lifecycle = lifecycle;
         }
-        CaptureReceipt receipt = co_await captureNow(options, output);
+        // The pipeline's and the hook's arguments are copied in statements of
+        // their own: g++ 12 mishandles an aggregate built inside a co_await.
+        Task<CaptureReceipt> pipeline = captureNow(options, output);
+        CaptureReceipt receipt = co_await std::move(pipeline);
 
         if (diagnostic) diagnostic->record(Stage::history);
         if (lifecycle) {
@@ -115,7 +118,8 @@ Task<void> BrowserSession::runCapture(CaptureOptions options, std::filesystem::p
         if (options.completed) {
             trace->stage("ocr");
             stage = std::string(CaptureOutcome::ocrRunning);
-            std::optional<std::string> note = co_await options.completed(receipt);
+            Task<std::optional<std::string>> handing = options.completed(receipt);
+            std::optional<std::string> note = co_await std::move(handing);
             stage = note ? saved + " " + *note : saved;
         }
         trace->end(Event::completed);

@@ -56,6 +56,10 @@ void CaptureRun::release() {
 }
 
 Task<void> CaptureRun::fail(std::exception_ptr error) {
+    // What the failing step was building goes first: nothing is published
+    // from here on, so the output folder and the parts list are done with.
+    planned.reset();
+    parts.clear();
     // Before the page state is saved nothing on the page has changed and
     // there is nothing to report from it.
     if (layout) {

@@ -13,6 +13,7 @@
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureGeometry.hpp"
 #include "webcapture/CaptureOptions.hpp"
+#include "webcapture/CapturePlan.hpp"
 #include "webcapture/CaptureReceipt.hpp"
 #include "webcapture/WebCaptureDiagnostic.hpp"
 
@@ -30,6 +31,9 @@ namespace velmora {
 class CaptureRun {
 public:
     static constexpr const char* markerText = "capture-active";
+    // The document's height, CSS pixels.
+    static constexpr const char* heightProbe =
+        "Math.max(document.body.scrollHeight,document.documentElement.scrollHeight)";
 
     CaptureRun(BrowserSession& session, CaptureOptions options);
     // Gives back whatever is still held (a capture whose task was dropped);
@@ -69,6 +73,12 @@ public:
     double startTime = 0;
     // CSS pixels.
     double viewportHeight = 0;
+
+    // --- Planned and observed by the tile capture.
+    // The parts and the output folder, once the plan passed its checks.
+    std::optional<PlannedCapture> planned;
+    // The bitmaps' row sizes, for the receipt's memory figures.
+    CaptureObservation observed;
 
     // --- Published, in page order.
     std::vector<CapturePart> parts;

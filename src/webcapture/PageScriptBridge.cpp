@@ -272,4 +272,9 @@ Task<std::vector<uint8_t>> BrowserSession::encodePNG(RasterImage image) {
     co_return co_await runOnWorker([](const RasterImage& i) { return Raster::png(i); }, std::move(image));
 }
 
+Task<std::vector<uint8_t>> BrowserSession::encodePNG(std::shared_ptr<const PixelBuffer> image) {
+    co_return co_await runOnWorker([](const std::shared_ptr<const PixelBuffer>& i) { return Raster::png(*i); },
+                                   std::move(image));
+}
+
 }  // namespace velmora

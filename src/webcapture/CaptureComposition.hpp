@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/PixelBuffer.hpp"
+#include "foundation/Task.hpp"
+#include "webcapture/CapturePlan.hpp"
+
+namespace velmora {
+
+// One part of a capture, composed and encoded: its rows of the page, its
+// bitmap (premultiplied, PW × height·s pixels) and the PNG file's bytes.
+struct ComposedPart {
+    CapturePartSpan span;
+    std::shared_ptr<const PixelBuffer> image;
+    std::vector<uint8_t> png;
+};
+
+// Receives each part as soon as it is encoded, in page order, and is awaited
+// before the next part is taken (the publication waits on its own hooks);
+// the part's bitmap is released when the receiver lets go of it. A throw
+// ends the capture with that error.
+using PartHandOver = std::function<Task<void>(ComposedPart)>;
+
+// The scripts of the freeze step, around the page-state object under key.
+namespace CaptureScripts {
+
+// Collects the fixed and sticky elements in document order, reads their
+// boxes before changing anything, saves each style attribute into the
+// page-state object's items, turns fixed into absolute and sticky into
+// relative, defines freezeSticky and runs it once.
+std::string freeze(const std::string& key);
+// Pins every sticky element back to where it stood at freeze time.
+std::string repin(const std::string& key);
+
+}  // namespace CaptureScripts
+}  // namespace velmora
