@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/GLibError.hpp"
@@ -97,27 +98,32 @@ Task<bool> BrowserSession::waitForAnimationFrames() {
     const std::string erase = "delete " + property + ";true";
     co_await evaluate(property + "=0;requestAnimationFrame(()=>requestAnimationFrame(()=>" + property + "=1));true");
     const double start = clock_->seconds();
-    while (true) {
-        // A page that lost the property answers undefined: dimensionOverflow.
-        int64_t state = co_await evaluateInteger(property);
-        if (state == 1) break;
-        checkCancellation();
-        if (start + markerDeadline <= clock_->seconds()) {
-            try {
-                co_await evaluate(erase);
-            } catch (...) {
-                // Only tidying up: the wait's answer stands either way.
+    bool drawn = false;
+    std::exception_ptr error;
+    try {
+        while (true) {
+            // A page that lost the property answers undefined: dimensionOverflow.
+            int64_t state = co_await evaluateInteger(property);
+            if (state == 1) {
+                drawn = true;
+                break;
             }
-            co_return false;
+            checkCancellation();
+            if (start + markerDeadline <= clock_->seconds()) break;
+            co_await sleepFor(pollInterval);
         }
-        co_await sleepFor(pollInterval);
+    } catch (...) {
+        error = std::current_exception();
     }
+    // The marker goes however the wait ended, a cancelled one included: the
+    // page keeps nothing of a capture.
     try {
         co_await evaluate(erase);
     } catch (...) {
-        // Only tidying up: the frames were drawn either way.
+        // Only tidying up: the wait's answer stands either way.
     }
-    co_return true;
+    if (error) std::rethrow_exception(error);
+    co_return drawn;
 }
 
 // ---------------------------------------------------------------------------
