@@ -96,7 +96,11 @@ Task<bool> BrowserSession::waitForAnimationFrames() {
     const std::string key = "__brindlex_ready_" + hex32();
     const std::string property = "window['" + key + "']";
     const std::string erase = "delete " + property + ";true";
-    co_await evaluate(property + "=0;requestAnimationFrame(()=>requestAnimationFrame(()=>" + property + "=1));true");
+    // The frame callback only marks a property that is still there: a wait
+    // that ended first (cancelled, or past its deadline) has erased it, and
+    // a late frame must not put it back into the page.
+    co_await evaluate(property + "=0;requestAnimationFrame(()=>requestAnimationFrame(()=>{if('" + key + "' in window)" +
+                      property + "=1}));true");
     const double start = clock_->seconds();
     bool drawn = false;
     std::exception_ptr error;
