@@ -1,16 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <stdexcept>
 
-#include "foundation/CancellationError.hpp"
-#include "foundation/GLibError.hpp"
 #include "foundation/JSON.hpp"
 #include "support/TempDir.hpp"
-#include "webcapture/CaptureOutcome.hpp"
 #include "webcapture/WebCaptureDiagnostic.hpp"
 
 using namespace velmora;
@@ -72,32 +67,4 @@ TEST(CaptureLog, AReportThatCannotBeStoredIsDroppedAndLeavesWhatWasThere) {
     WebCaptureDiagnostic::storeLatest(storage, diagnostic.report());
     EXPECT_TRUE(std::filesystem::is_directory(latest(storage)));
     EXPECT_EQ(test::listNames(storage / "logs"), std::vector<std::string>{"web-capture-latest.json"});
-}
-
-TEST(CaptureOutcome, ErrorsMapToTheCaseTheStatusLineShows) {
-    using CaptureOutcome::errorCode;
-    EXPECT_EQ(errorCode(std::make_exception_ptr(BrindlexError(ErrorCase::loadTimeout))), ErrorCase::loadTimeout);
-    EXPECT_EQ(errorCode(std::make_exception_ptr(BrindlexError(ErrorCase::cancelled))), ErrorCase::cancelled);
-    EXPECT_EQ(errorCode(std::make_exception_ptr(CancellationError())), ErrorCase::cancelled);
-    EXPECT_EQ(errorCode(std::make_exception_ptr(std::runtime_error("x"))), ErrorCase::renderFailed);
-    EXPECT_EQ(errorCode(std::make_exception_ptr(GLibError(g_quark_from_static_string("WebKitJavascriptError"), 0, "x"))),
-              ErrorCase::renderFailed);
-    EXPECT_EQ(errorCode(std::make_exception_ptr(42)), ErrorCase::renderFailed);
-}
-
-TEST(CaptureOutcome, StatusSentences) {
-    CaptureReceipt one;
-    one.parts.resize(1);
-    EXPECT_EQ(CaptureOutcome::savedMessage(one), "画像を保存しました（1枚）");
-    CaptureReceipt split;
-    split.parts.resize(3);
-    split.splitReason = "memoryBudget";
-    EXPECT_EQ(CaptureOutcome::savedMessage(split), "ページが非常に長いため、安全のため3枚に分けて保存しました。");
-
-    EXPECT_EQ(CaptureOutcome::failureMessage(2, ErrorCase::cancelled, Stage::snapshotTile),
-              "保存済み出力2件は保持しています。 処理を中止しました。確定済みの結果は保持しています。 診断コード: WC-041");
-    EXPECT_EQ(CaptureOutcome::failureMessage(0, ErrorCase::cancelled, std::nullopt),
-              "処理を中止しました。確定済みの結果は保持しています。");
-    EXPECT_EQ(CaptureOutcome::failureMessage(12, ErrorCase::renderFailed, std::nullopt),
-              std::string("保存済み出力12件は保持しています。 ") + BrindlexError::message(ErrorCase::renderFailed));
 }
