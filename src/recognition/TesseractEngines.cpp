@@ -22,6 +22,7 @@ namespace velmora::TesseractEngines {
 namespace {
 
 std::atomic<uint64_t> loads{0};
+thread_local uint64_t threadLoads = 0;
 
 // Tesseract writes its progress and warnings to the standard error stream
 // through one process-wide setting. It is set once, before the first engine
@@ -108,6 +109,7 @@ std::unique_ptr<tesseract::TessBaseAPI> load(const Configuration& configuration)
     }
     api->SetPageSegMode(tesseract::PSM_AUTO);
     loads.fetch_add(1, std::memory_order_relaxed);
+    threadLoads += 1;
     return api;
 }
 
@@ -139,6 +141,8 @@ tesseract::TessBaseAPI& engine(const Configuration& configuration) {
 }
 
 uint64_t loadCount() { return loads.load(std::memory_order_relaxed); }
+
+uint64_t threadLoadCount() { return threadLoads; }
 
 void releaseThreadEngines() { threadEngines().engines.clear(); }
 

@@ -39,6 +39,8 @@ tesseract::TessBaseAPI& engine(const Configuration& configuration);
 
 // Engines loaded so far by the whole process.
 uint64_t loadCount();
+// Engines loaded so far by the calling thread.
+uint64_t threadLoadCount();
 
 // Drops the calling thread's engines.
 void releaseThreadEngines();

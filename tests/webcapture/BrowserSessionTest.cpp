@@ -11,6 +11,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/WebHooks.hpp"
@@ -49,15 +50,7 @@ protected:
     }
     void TearDown() override { WebHooks::shared().normalStore = nullptr; }
 
-    // One store, on folders that stay until the program ends: the network
-    // process writes into them after a session is dropped, and a process
-    // that finds them gone fails the loads of whatever test runs then.
-    static WebKitNetworkSession* normal() {
-        static test::TempDir dir;
-        static WebKitNetworkSession* store =
-            webkit_network_session_new((dir / "data").c_str(), (dir / "cache").c_str());
-        return store;
-    }
+    static WebKitNetworkSession* normal() { return test::sharedPersistentStore(); }
 
     // Every cookie the session's store holds for an address.
     static Task<int> cookieCount(WebKitNetworkSession* network, std::string url) {

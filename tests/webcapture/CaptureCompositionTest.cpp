@@ -18,6 +18,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureComposition.hpp"
@@ -122,9 +123,7 @@ class CaptureComposition : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(dir_ / "storage");
-        store_ = GObjectRef<WebKitNetworkSession>::adopt(
-            webkit_network_session_new((dir_ / "data").c_str(), (dir_ / "cache").c_str()));
-        session_ = std::make_unique<BrowserSession>(false, store_.get());
+        session_ = std::make_unique<BrowserSession>(false, test::sharedPersistentStore());
         window_ = std::make_unique<test::WebTestWindow>(session_->frame());
         ASSERT_TRUE(window_->waitUntilShown());
     }
@@ -194,7 +193,6 @@ protected:
     test::TempDir dir_;
     AppRuntime::ScopedOverride runtime_{AppRuntime{dir_ / "storage", dir_ / "out"}};
     test::WebTestServer server_;
-    GObjectRef<WebKitNetworkSession> store_;
     std::unique_ptr<BrowserSession> session_;
     std::unique_ptr<test::WebTestWindow> window_;
     std::shared_ptr<WebCaptureDiagnostic> diagnostic_ = std::make_shared<WebCaptureDiagnostic>(nullptr);

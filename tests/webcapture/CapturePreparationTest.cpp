@@ -22,6 +22,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureAdmission.hpp"
@@ -154,9 +155,7 @@ protected:
     test::TempDir dir_;
     AppRuntime::ScopedOverride runtime_{AppRuntime{dir_ / "storage", dir_ / "out"}};
     test::WebTestServer server_;
-    WebKitNetworkSession* store() const { return store_.get(); }
-    GObjectRef<WebKitNetworkSession> store_ =
-        GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+    WebKitNetworkSession* store() const { return test::sharedEphemeralStore(); }
     std::unique_ptr<BrowserSession> session_;
     std::unique_ptr<test::WebTestWindow> window_;
     std::shared_ptr<WebCaptureDiagnostic> diagnostic_ =
