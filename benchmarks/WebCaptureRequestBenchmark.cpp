@@ -30,6 +30,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureOptions.hpp"
@@ -156,9 +157,7 @@ int main() {
 
     test::WebTestServer server;
     server.html("/long", longPage());
-    auto store = GObjectRef<WebKitNetworkSession>::adopt(
-        webkit_network_session_new((dir / "data").c_str(), (dir / "cache").c_str()));
-    BrowserSession session(false, store.get());
+    BrowserSession session(false, test::sharedPersistentStore());
     test::WebTestWindow window(session.frame(), pageWidth, viewHeight);
     if (!window.waitUntilShown()) return 1;
     session.navigate(server.url("/long"));

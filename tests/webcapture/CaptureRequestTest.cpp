@@ -22,6 +22,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureAdmission.hpp"
@@ -114,7 +115,7 @@ protected:
     void open(bool privateMode) {
         window_.reset();
         session_.reset();
-        session_ = std::make_unique<BrowserSession>(privateMode, store_.get());
+        session_ = std::make_unique<BrowserSession>(privateMode, test::sharedEphemeralStore());
         window_ = std::make_unique<test::WebTestWindow>(session_->frame(), 1024, 800);
         ASSERT_TRUE(window_->waitUntilShown());
     }
@@ -202,8 +203,6 @@ protected:
     FixedOutputRoots roots_{{outputRoot_}};
     AppHistory::ScopedEnvironment historyEnvironment_{{storage_, &settings_, &roots_}};
     test::WebTestServer server_;
-    GObjectRef<WebKitNetworkSession> store_ =
-        GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
     std::unique_ptr<BrowserSession> session_;
     std::unique_ptr<test::WebTestWindow> window_;
     int64_t countBefore_ = 0;
