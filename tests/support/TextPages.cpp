@@ -19,11 +19,11 @@ struct Canvas {
     PangoLayout* layout = nullptr;
     PangoFontDescription* font = nullptr;
 
-    explicit Canvas(const TextLayout& spec) {
-        surface = cairo_image_surface_create(spec.transparent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, spec.width,
-                                             spec.height);
+    explicit Canvas(const TextLayout& setup) {
+        surface = cairo_image_surface_create(setup.transparent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, setup.width,
+                                             setup.height);
         cr = cairo_create(surface);
-        if (spec.transparent) {
+        if (setup.transparent) {
             cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
             cairo_paint(cr);
             cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
@@ -33,8 +33,8 @@ struct Canvas {
         }
         cairo_set_source_rgb(cr, 0, 0, 0);
         layout = pango_cairo_create_layout(cr);
-        font = pango_font_description_from_string(spec.family.c_str());
-        pango_font_description_set_absolute_size(font, spec.pixelSize * PANGO_SCALE);
+        font = pango_font_description_from_string(setup.family.c_str());
+        pango_font_description_set_absolute_size(font, setup.pixelSize * PANGO_SCALE);
         pango_layout_set_font_description(layout, font);
     }
     ~Canvas() {
@@ -76,49 +76,49 @@ struct Canvas {
 
 }  // namespace
 
-TextPage renderLines(const TextLayout& spec, const std::vector<std::string>& lines) {
-    Canvas canvas(spec);
+TextPage renderLines(const TextLayout& setup, const std::vector<std::string>& lines) {
+    Canvas canvas(setup);
     TextPage page;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const double y = spec.top + static_cast<double>(i) * spec.pixelSize * spec.lineAdvance;
+        const double y = setup.top + static_cast<double>(i) * setup.pixelSize * setup.lineAdvance;
         pango_layout_set_text(canvas.layout, lines[i].c_str(), -1);
-        cairo_move_to(canvas.cr, spec.left, y);
+        cairo_move_to(canvas.cr, setup.left, y);
         pango_cairo_show_layout(canvas.cr, canvas.layout);
         PangoRectangle ink{}, logical{};
         pango_layout_get_pixel_extents(canvas.layout, &ink, &logical);
-        page.lines.push_back({lines[i], {spec.left + ink.x, y + ink.y, double(ink.width), double(ink.height)}});
+        page.lines.push_back({lines[i], {setup.left + ink.x, y + ink.y, double(ink.width), double(ink.height)}});
     }
-    page.image = canvas.image(spec.transparent);
+    page.image = canvas.image(setup.transparent);
     return page;
 }
 
-TextPage renderParagraphs(const TextLayout& spec, const std::vector<std::string>& paragraphs) {
-    Canvas canvas(spec);
+TextPage renderParagraphs(const TextLayout& setup, const std::vector<std::string>& paragraphs) {
+    Canvas canvas(setup);
     TextPage page;
-    const double usable = spec.width - 2 * spec.left;
+    const double usable = setup.width - 2 * setup.left;
     pango_layout_set_width(canvas.layout, static_cast<int>(usable * PANGO_SCALE));
     pango_layout_set_wrap(canvas.layout, PANGO_WRAP_CHAR);
-    double y = spec.top;
-    const double pitch = spec.pixelSize * spec.lineAdvance;
+    double y = setup.top;
+    const double pitch = setup.pixelSize * setup.lineAdvance;
     for (const std::string& paragraph : paragraphs) {
         pango_layout_set_text(canvas.layout, paragraph.c_str(), -1);
         PangoLayoutIter* iter = pango_layout_get_iter(canvas.layout);
         do {
             PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
-            if (y + pitch > spec.height - spec.top) break;
+            if (y + pitch > setup.height - setup.top) break;
             PangoRectangle ink{}, logical{};
             pango_layout_line_get_pixel_extents(line, &ink, &logical);
-            const double lineBaseline = y + spec.pixelSize;
-            cairo_move_to(canvas.cr, spec.left, lineBaseline);
+            const double lineBaseline = y + setup.pixelSize;
+            cairo_move_to(canvas.cr, setup.left, lineBaseline);
             pango_cairo_show_layout_line(canvas.cr, line);
             const std::string text(paragraph.substr(static_cast<std::size_t>(line->start_index),
                                                     static_cast<std::size_t>(line->length)));
-            page.lines.push_back({text, {spec.left + ink.x, lineBaseline + ink.y, double(ink.width), double(ink.height)}});
+            page.lines.push_back({text, {setup.left + ink.x, lineBaseline + ink.y, double(ink.width), double(ink.height)}});
             y += pitch;
         } while (pango_layout_iter_next_line(iter));
         pango_layout_iter_free(iter);
     }
-    page.image = canvas.image(spec.transparent);
+    page.image = canvas.image(setup.transparent);
     return page;
 }
 
