@@ -17,6 +17,7 @@
 
 #include <gtkmm/init.h>
 
+#include "PixelCompare.hpp"
 #include "foundation/PixelBuffer.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Raster.hpp"
@@ -101,27 +102,6 @@ std::vector<uint8_t> libpngDefaults(const PixelBuffer& image) {
     return out;
 }
 
-// Pixels that differ between the decoded PNG and the (opaque) source.
-int64_t mismatches(const std::vector<uint8_t>& encoded, const PixelBuffer& source) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, encoded.data(), encoded.size())) return -1;
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return -1;
-    if (image.width != source.width() || image.height != source.height()) return -1;
-    int64_t differ = 0;
-    for (int64_t y = 0; y < source.height(); ++y) {
-        const uint8_t* s = source.row(y);
-        const uint8_t* d = rgba.data() + y * source.width() * 4;
-        for (int64_t x = 0; x < source.width(); ++x) {
-            differ += d[x * 4] != s[x * 4 + 2] || d[x * 4 + 1] != s[x * 4 + 1] || d[x * 4 + 2] != s[x * 4] ||
-                      d[x * 4 + 3] != s[x * 4 + 3];
-        }
-    }
-    return differ;
-}
-
 // Prepares and takes the capture, keeping its one part.
 Task<void> capture(BrowserSession& session, CaptureOptions options, std::filesystem::path output,
                    std::vector<ComposedPart>* parts, int* tiles) {
@@ -183,7 +163,7 @@ int main() {
     std::printf("libpng defaults: %.3f s, %.1f Mpixel/s, %zu bytes\n", tDefault, megapixels / tDefault,
                 reference.size());
 
-    const int64_t differ = mismatches(ours, image);
+    const int64_t differ = bench::mismatches(ours, image);
     std::printf("Raster::png output decodes %s (%lld pixels differ)\n", differ == 0 ? "pixel-exact" : "WRONG",
                 static_cast<long long>(differ));
     return differ == 0 ? 0 : 1;

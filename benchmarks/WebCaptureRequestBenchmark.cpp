@@ -22,6 +22,7 @@
 #include <gtkmm/init.h>
 
 #include "foundation/CaptureBudget.hpp"
+#include "PixelCompare.hpp"
 #include "foundation/PixelBuffer.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Raster.hpp"
@@ -74,25 +75,9 @@ std::string longPage() {
     return html;
 }
 
-// Pixels of a PNG that differ from an opaque bitmap in the engine's layout.
-int64_t mismatches(const fs::path& file, const PixelBuffer& source) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, file.c_str())) return -1;
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return -1;
-    if (image.width != source.width() || image.height != source.height()) return -1;
-    int64_t differ = 0;
-    for (int64_t y = 0; y < source.height(); ++y) {
-        const uint8_t* s = source.row(y);
-        const uint8_t* d = rgba.data() + y * source.width() * 4;
-        for (int64_t x = 0; x < source.width(); ++x) {
-            differ += d[x * 4] != s[x * 4 + 2] || d[x * 4 + 1] != s[x * 4 + 1] || d[x * 4 + 2] != s[x * 4] ||
-                      d[x * 4 + 3] != s[x * 4 + 3];
-        }
-    }
-    return differ;
+std::vector<uint8_t> fileBytes(const fs::path& file) {
+    const std::string text = test::readFile(file);
+    return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 double peakResidentMiB() {
@@ -206,7 +191,7 @@ int main() {
         PixelBuffer whole(1, 1);
         double base = 0;
         test::runTask(baseline(session, scale, &whole, &base), 300s);
-        const int64_t differ = mismatches(output / part.file, whole);
+        const int64_t differ = bench::mismatches(fileBytes(output / part.file), whole);
 
         const double settles = f.tiles * settle;
         const double ratio = f.total / base;

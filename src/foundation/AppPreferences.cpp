@@ -30,22 +30,6 @@ std::optional<AppPreferences::SaveMode> fromRaw<AppPreferences::SaveMode>(std::s
 
 namespace {
 
-// A number (never a Boolean) whose value is a whole number: 430 and 430.0,
-// not 430.5, true or "430". Out-of-range values are bad rather than
-// converted.
-std::optional<int64_t> integerValue(const Json& v) {
-    if (v.is_number_integer()) {
-        if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
-        return v.get<int64_t>();
-    }
-    if (v.is_number_float()) {
-        const double d = v.get<double>();
-        if (!std::isfinite(d) || d < -9.2e18 || d > 9.2e18 || d != std::trunc(d)) return std::nullopt;
-        return static_cast<int64_t>(d);
-    }
-    return std::nullopt;
-}
-
 const Json* find(const Json& object, const char* key) {
     auto it = object.find(key);
     return it == object.end() ? nullptr : &*it;
@@ -66,7 +50,7 @@ void readEnum(const Json& object, const char* key, E& field, bool& partial) {
 void readIntIn(const Json& object, const char* key, std::initializer_list<int64_t> allowed, int64_t& field,
                bool& partial) {
     if (const Json* v = find(object, key)) {
-        if (auto i = integerValue(*v); i && std::find(allowed.begin(), allowed.end(), *i) != allowed.end()) {
+        if (auto i = JSON::integerValue(*v); i && std::find(allowed.begin(), allowed.end(), *i) != allowed.end()) {
             field = *i;
             return;
         }
@@ -110,7 +94,7 @@ AppPreferences::Read AppPreferences::decode(const std::vector<uint8_t>& bytes) {
     const Json j = JSON::parse(bytes);
     if (!j.is_object()) fail(ErrorCase::invalidInput);
     const Json* schema = find(j, "schemaVersion");
-    if (!schema || integerValue(*schema) != std::optional<int64_t>(1)) fail(ErrorCase::settingsChanged);
+    if (!schema || JSON::integerValue(*schema) != std::optional<int64_t>(1)) fail(ErrorCase::settingsChanged);
 
     Read r;
     AppPreferences& p = r.value;

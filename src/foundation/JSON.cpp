@@ -149,21 +149,22 @@ bool requireBool(const Json& object, std::string_view key) {
     return v.get<bool>();
 }
 
-int64_t requireInt(const Json& object, std::string_view key) {
-    const Json& v = member(object, key);
+std::optional<int64_t> integerValue(const Json& v) {
     if (v.is_number_integer()) {
-        if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) {
-            throw DecodeError("key \"" + std::string(key) + "\": integer out of range");
-        }
+        if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
         return v.get<int64_t>();
     }
-    // 430.0 is the integer 430, as every JSON reader of ours has always taken it.
+    // 430.0 is the integer 430, as every JSON reader of ours has always taken
+    // it; a value out of range is refused, never converted.
     if (v.is_number_float()) {
         const double d = v.get<double>();
-        if (d >= -9.2e18 && d <= 9.2e18 && d == static_cast<double>(static_cast<int64_t>(d))) {
-            return static_cast<int64_t>(d);
-        }
+        if (std::isfinite(d) && d >= -9.2e18 && d <= 9.2e18 && d == std::trunc(d)) return static_cast<int64_t>(d);
     }
+    return std::nullopt;
+}
+
+int64_t requireInt(const Json& object, std::string_view key) {
+    if (auto i = integerValue(member(object, key))) return *i;
     throw DecodeError("key \"" + std::string(key) + "\": expected an integer");
 }
 

@@ -65,6 +65,9 @@ const Json& member(const Json& object, std::string_view key);
 void requireObject(const Json& j, std::string_view what);
 std::string requireString(const Json& object, std::string_view key);
 bool requireBool(const Json& object, std::string_view key);
+// A number (never a Boolean) holding a whole value in range: 430 and 430.0,
+// not 430.5, true or "430".
+std::optional<int64_t> integerValue(const Json& value);
 int64_t requireInt(const Json& object, std::string_view key);
 uint64_t requireUInt(const Json& object, std::string_view key);
 double requireDouble(const Json& object, std::string_view key);

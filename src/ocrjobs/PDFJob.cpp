@@ -12,6 +12,7 @@
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/OCRAdmission.hpp"
 #include "recognition/OCREngine.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora::PDFJob {
 
@@ -20,12 +21,6 @@ namespace {
 Recognizer recognizerFor(const Options& options) {
     if (options.recognize) return options.recognize;
     return &OCREngine::recognize;
-}
-
-bool isPDF(const std::filesystem::path& p) {
-    std::string ext = p.extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".pdf";
 }
 
 bool blocksDocument(ErrorCase e) {
@@ -153,7 +148,7 @@ PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, con
     uint32_t orientation = 1;
     try {
         if (options.accessCheck) options.accessCheck(source, page);
-        if (isPDF(source)) {
+        if (OCRProduct::isPDF(source)) {
             image = Raster::pdf(source, static_cast<int>(page - 1), settings.dpi, password);
         } else {
             Raster::SourceImage loaded = Raster::image(source);

@@ -11,23 +11,13 @@
 #include "foundation/Digest.hpp"
 #include "foundation/FileIO.hpp"
 #include "foundation/Raster.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora {
 
 namespace {
 
 constexpr std::size_t hashChunk = 1048576;
-
-bool isPDFName(const std::filesystem::path& url) {
-    std::string ext = url.extension().string();
-    if (ext.empty()) return false;
-    ext.erase(0, 1);
-    // ASCII folding is exact here: no other character lower-cases to p, d or f.
-    for (char& c : ext) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return ext == "pdf";
-}
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -51,7 +41,7 @@ SourceIdentity SourceIdentity::read(const std::filesystem::path& url, const std:
     const bool haveInitial = ::stat(url.c_str(), &initial) == 0;
 
     int64_t pageCount = 1;
-    if (isPDFName(url)) {
+    if (OCRProduct::isPDF(url)) {
         pageCount = Raster::pdfPageCount(url, password);
     } else {
         (void)Raster::image(url);

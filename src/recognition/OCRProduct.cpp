@@ -155,16 +155,24 @@ double previewWidth(double preferred, double available) {
     return std::min(std::max(wanted, lower), upper);
 }
 
-bool accepts(const std::filesystem::path& url) {
-    if (!url.is_absolute() || !url.has_filename()) return false;
+std::string lowercaseExtension(const std::filesystem::path& url) {
     const std::string name = url.filename().string();
     const std::size_t dot = name.rfind('.');
-    // A leading dot starts a hidden name, not an extension.
-    if (dot == std::string::npos || dot == 0) return false;
+    if (dot == std::string::npos || dot == 0) return "";
     std::string ext = name.substr(dot + 1);
+    // ASCII folding is exact here: no other character lower-cases to a letter
+    // of an accepted extension.
     for (char& c : ext) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+    return ext;
+}
+
+bool isPDF(const std::filesystem::path& url) { return lowercaseExtension(url) == "pdf"; }
+
+bool accepts(const std::filesystem::path& url) {
+    if (!url.is_absolute() || !url.has_filename()) return false;
+    const std::string ext = lowercaseExtension(url);
     return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "pdf";
 }
 

@@ -60,6 +60,12 @@ double previewWidth(double preferred, double available);
 // .png, .jpg, .jpeg or .pdf, in any letter case.
 bool accepts(const std::filesystem::path& url);
 
+// The file name's extension without its dot, in ASCII lower case; empty when
+// there is none (a leading dot starts a hidden name, not an extension).
+std::string lowercaseExtension(const std::filesystem::path& url);
+// Whether a source is read as a PDF (by its extension, in any letter case).
+bool isPDF(const std::filesystem::path& url);
+
 // The stem of a per-page output: the safe stem and "_%04d".
 std::string pageStem(std::string_view stem, int64_t page);
 

@@ -29,21 +29,7 @@ std::filesystem::path writeSamplePDF(const std::filesystem::path& path, int page
 std::filesystem::path writeEmptyPDF(const std::filesystem::path& path) {
     const std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>",
                                            "<< /Type /Pages /Kids [] /Count 0 >>"};
-    std::string out = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = out.size();
-    out += "xref\n0 3\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        out += line;
-    }
-    out += "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    writeFile(path, out);
+    writeRawPDF(path, objects);
     return path;
 }
 

@@ -109,6 +109,10 @@ void writeHandmadePDF(const std::filesystem::path& path, double width, double he
             "] /Rotate " + std::to_string(rotate) + " /Contents 4 0 R /Resources << >> >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
+    writeRawPDF(path, objects);
+}
+
+void writeRawPDF(const std::filesystem::path& path, const std::vector<std::string>& objects) {
     std::string out = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {

@@ -36,6 +36,9 @@ void writePDF(const std::filesystem::path& path, const std::vector<PageSize>& pa
 // (an arbitrary /Rotate). The content stream is raw PDF operators.
 void writeHandmadePDF(const std::filesystem::path& path, double width, double height, int rotate,
                       const std::string& content);
+// A PDF of the given objects, numbered from 1 (object 1 is the catalogue),
+// with its cross-reference table.
+void writeRawPDF(const std::filesystem::path& path, const std::vector<std::string>& objects);
 
 // Runs a program without a shell and returns its exit status.
 int runProgram(const std::vector<std::string>& argv);

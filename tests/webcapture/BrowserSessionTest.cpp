@@ -11,6 +11,7 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/Errors.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
@@ -18,20 +19,11 @@
 
 using namespace velmora;
 using namespace std::chrono_literals;
+using test::caseOf;
 using test::runTask;
 using test::spinUntil;
 
 namespace {
-
-ErrorCase caseOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const BrindlexError& e) {
-        return e.errorCase();
-    }
-    ADD_FAILURE() << "expected a BrindlexError";
-    return ErrorCase::interruptedSave;
-}
 
 std::string page(const std::string& title, const std::string& body = "") {
     return "<!doctype html><html><head><meta charset=utf-8><title>" + title + "</title></head><body>" + body +
