@@ -17,8 +17,10 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Until the application window exists there is nothing to start.
 run: build
-	./$(BUILD)/src/app/velmora
+	@if [ -x ./$(BUILD)/src/app/velmora ]; then ./$(BUILD)/src/app/velmora; \
+	else echo "The application window is not built yet: run 'make test' to exercise the libraries."; exit 1; fi
 
 clean:
 	rm -rf $(BUILD)

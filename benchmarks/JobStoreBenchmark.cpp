@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "foundation/OCRSettings.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "support/TempDir.hpp"
 

@@ -17,8 +17,8 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 
-#include "foundation/EngineIdentity.hpp"
-#include "foundation/OCRSettings.hpp"
+#include "recognition/EngineIdentity.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "foundation/Raster.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/OCREngine.hpp"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "foundation/OCRSettings.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "support/TempDir.hpp"
 

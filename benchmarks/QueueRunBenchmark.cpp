@@ -15,8 +15,8 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 
-#include "foundation/EngineIdentity.hpp"
-#include "foundation/OCRSettings.hpp"
+#include "recognition/EngineIdentity.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Raster.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"

@@ -34,7 +34,7 @@
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/CaptureOptions.hpp"
+#include "capture/CaptureOptions.hpp"
 #include "webcapture/WebHooks.hpp"
 
 using namespace velmora;

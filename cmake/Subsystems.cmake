@@ -1,22 +1,20 @@
-# Every subsystem is one folder of sources; new files are picked up without
-# editing the build, so parallel work on separate subsystems never collides here.
-function(velmora_core_sources out)
-  set(all)
-  foreach(sub IN LISTS ARGN)
-    file(GLOB_RECURSE files CONFIGURE_DEPENDS
-      ${CMAKE_SOURCE_DIR}/src/${sub}/*.cpp)
-    list(APPEND all ${files})
-  endforeach()
-  set(${out} ${all} PARENT_SCOPE)
+# Every folder under src/ is one static library built from a glob of that
+# folder: new files are picked up without editing the build, so parallel work
+# on separate folders never collides here. A library links only the libraries
+# of the folders below it (ARCHITECTURE.md lists the order).
+function(velmora_layer folder)
+  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE;EXTRA_SOURCES" ${ARGN})
+  file(GLOB_RECURSE files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp)
+  add_library(velmora_${folder} STATIC ${files} ${ARG_EXTRA_SOURCES})
+  target_include_directories(velmora_${folder} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(velmora_${folder} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
-# One test program per subsystem folder under tests/, linked with the given
-# libraries; each test case becomes one CTest entry. A nested folder
-# ("webcapture/core") makes a program named after its path
-# ("webcapture_core_tests").
+# One test program per folder under tests/, linked with the given libraries;
+# each test case becomes one CTest entry.
 function(velmora_test_program sub)
   cmake_parse_arguments(ARG "OWN_MAIN" "" "LIBS;LABELS" ${ARGN})
-  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*.cpp)
+  file(GLOB files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
   if(NOT files)
     return()
   endif()
@@ -38,7 +36,7 @@ endfunction()
 function(velmora_asan_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_compile_options(${name} PRIVATE -fsanitize=address -fno-omit-frame-pointer)
   target_link_options(${name} PRIVATE -fsanitize=address)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
@@ -53,7 +51,7 @@ endfunction()
 # same display number.
 function(velmora_display_test_program sub)
   cmake_parse_arguments(ARG "" "" "LIBS;LABELS;ENVIRONMENT" ${ARGN})
-  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*.cpp)
+  file(GLOB files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
   if(NOT files)
     return()
   endif()

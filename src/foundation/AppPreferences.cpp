@@ -92,9 +92,9 @@ void readSize(const Json& object, const char* key, double& field, bool& partial)
 
 AppPreferences::Read AppPreferences::decode(const std::vector<uint8_t>& bytes) {
     const Json j = JSON::parse(bytes);
-    if (!j.is_object()) fail(ErrorCase::invalidInput);
+    if (!j.is_object()) raise(ErrorCase::invalidInput);
     const Json* schema = find(j, "schemaVersion");
-    if (!schema || JSON::integerValue(*schema) != std::optional<int64_t>(1)) fail(ErrorCase::settingsChanged);
+    if (!schema || JSON::integerValue(*schema) != std::optional<int64_t>(1)) raise(ErrorCase::settingsChanged);
 
     Read r;
     AppPreferences& p = r.value;

@@ -63,7 +63,8 @@ private:
 
 using ErrorCase = BrindlexError::Case;
 
-[[noreturn]] inline void fail(ErrorCase c) { throw BrindlexError(c); }
+// Throws the error of case c: the one way code of ours raises a BrindlexError.
+[[noreturn]] inline void raise(ErrorCase c) { throw BrindlexError(c); }
 
 // Stored as the raw value; a name that is no case is a decoding error that the
 // enclosing record's reader handles as its own format requires.

@@ -15,20 +15,20 @@ std::atomic<uint64_t> physicalOverride{0};
 
 int64_t multiply(int64_t a, int64_t b) {
     int64_t r = 0;
-    if (__builtin_mul_overflow(a, b, &r)) fail(ErrorCase::dimensionOverflow);
+    if (__builtin_mul_overflow(a, b, &r)) raise(ErrorCase::dimensionOverflow);
     return r;
 }
 
 int64_t add(int64_t a, int64_t b) {
     int64_t r = 0;
-    if (__builtin_add_overflow(a, b, &r)) fail(ErrorCase::dimensionOverflow);
+    if (__builtin_add_overflow(a, b, &r)) raise(ErrorCase::dimensionOverflow);
     return r;
 }
 
 }  // namespace
 
 int64_t estimate(int64_t width, int64_t height, int64_t tileHeight) {
-    if (width < 1 || height < 1 || tileHeight < 1) fail(ErrorCase::dimensionOverflow);
+    if (width < 1 || height < 1 || tileHeight < 1) raise(ErrorCase::dimensionOverflow);
     const int64_t image = multiply(multiply(width, height), bytesPerPixel);
     const int64_t tile = multiply(multiply(width, tileHeight), bytesPerTilePixel);
     return add(add(image, tile), fixedOverhead);
@@ -58,7 +58,7 @@ int64_t loadLimit(uint64_t physical) {
 int64_t loadLimit() { return loadLimit(physicalMemory()); }
 
 void checkLoad(int64_t width, int64_t height) {
-    if (estimate(width, height) > loadLimit()) fail(ErrorCase::budgetExceeded);
+    if (estimate(width, height) > loadLimit()) raise(ErrorCase::budgetExceeded);
 }
 
 ScopedPhysicalMemory::ScopedPhysicalMemory(uint64_t bytes) {

@@ -28,15 +28,15 @@ void writeAll(int fd, const uint8_t* data, std::size_t size, std::optional<std::
     while (written < size) {
         std::size_t ask = size - written;
         if (failAfterBytes) {
-            if (written >= *failAfterBytes) fail(ErrorCase::saveFailed);
+            if (written >= *failAfterBytes) raise(ErrorCase::saveFailed);
             ask = std::min(ask, *failAfterBytes - written);
         }
         ssize_t n = ::write(fd, data + written, ask);
         if (n < 0) {
             if (errno == EINTR) continue;
-            fail(ErrorCase::saveFailed);
+            raise(ErrorCase::saveFailed);
         }
-        if (n == 0) fail(ErrorCase::saveFailed);
+        if (n == 0) raise(ErrorCase::saveFailed);
         written += static_cast<std::size_t>(n);
     }
 }

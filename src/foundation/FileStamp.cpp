@@ -6,7 +6,7 @@
 namespace velmora {
 
 FileStamp FileStamp::read(const std::filesystem::path& url) {
-    if (!url.is_absolute() || !url.has_filename()) fail(ErrorCase::unsafePath);
+    if (!url.is_absolute() || !url.has_filename()) raise(ErrorCase::unsafePath);
     SecureDirectory parent(url.parent_path(), false);
     return parent.stamp(url.filename().string());
 }

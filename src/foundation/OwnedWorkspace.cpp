@@ -73,14 +73,14 @@ SecureDirectory OwnedWorkspace::create(const std::filesystem::path& root, OwnedR
     const std::string name = attemptID.text();
     const std::string building = creatingPrefix + name;
     struct stat st {};
-    if (::fstatat(rootDir.descriptor(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) fail(ErrorCase::cleanupBlocked);
+    if (::fstatat(rootDir.descriptor(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) raise(ErrorCase::cleanupBlocked);
     if (::mkdirat(rootDir.descriptor(), building.c_str(), 0700) != 0) {
-        fail(errno == EEXIST ? ErrorCase::cleanupBlocked : ErrorCase::saveFailed);
+        raise(errno == EEXIST ? ErrorCase::cleanupBlocked : ErrorCase::saveFailed);
     }
     SecureDirectory staging(root / building, false);
     UniqueFD fd(::openat(staging.descriptor(), leaseName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) fail(ErrorCase::cleanupBlocked);
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) fail(ErrorCase::cleanupBlocked);
+    if (!fd) raise(ErrorCase::cleanupBlocked);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) raise(ErrorCase::cleanupBlocked);
     record = OwnedRecord::make(runID, jobID, attemptID, purpose);
     try {
         staging.replaceState(recordName, JSON::encode(record));
@@ -91,11 +91,11 @@ SecureDirectory OwnedWorkspace::create(const std::filesystem::path& root, OwnedR
     if (::renameat2(rootDir.descriptor(), building.c_str(), rootDir.descriptor(), name.c_str(), RENAME_NOREPLACE) != 0) {
         const int err = errno;
         removeBookkeepingFolder(rootDir, building, staging);
-        fail(err == EEXIST ? ErrorCase::cleanupBlocked : ErrorCase::saveFailed);
+        raise(err == EEXIST ? ErrorCase::cleanupBlocked : ErrorCase::saveFailed);
     }
-    if (::fsync(rootDir.descriptor()) != 0) fail(ErrorCase::saveFailed);
+    if (::fsync(rootDir.descriptor()) != 0) raise(ErrorCase::saveFailed);
     SecureDirectory folder(root / name, false);
-    if (!sameFile(folder, staging)) fail(ErrorCase::cleanupBlocked);
+    if (!sameFile(folder, staging)) raise(ErrorCase::cleanupBlocked);
     lockFD = std::move(fd);
     return folder;
 }
@@ -123,19 +123,19 @@ bool OwnedWorkspace::ownershipHolds(const OwnedRecord& record, const std::string
 
 std::filesystem::path OwnedWorkspace::write(const std::vector<uint8_t>& data, std::string_view ext,
                                             std::optional<std::size_t> failAfterBytes) {
-    if (!SecureDirectory::validLeaf(ext)) fail(ErrorCase::unsafePath);
+    if (!SecureDirectory::validLeaf(ext)) raise(ErrorCase::unsafePath);
     const std::string leaf = "work-" + UUID::random().text() + "." + std::string(ext);
-    if (!SecureDirectory::validLeaf(leaf)) fail(ErrorCase::unsafePath);
+    if (!SecureDirectory::validLeaf(leaf)) raise(ErrorCase::unsafePath);
     UniqueFD fd(::openat(directory_.descriptor(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          0600));
-    if (!fd) fail(ErrorCase::saveFailed);
+    if (!fd) raise(ErrorCase::saveFailed);
     // From here a crash leaves a file recorded as mutable with the stamp of the
     // empty file, which clean-up may delete.
     record_.files[leaf] = directory_.stamp(leaf);
     record_.mutableFiles.insert(leaf);
     writeRecord();
     FileIO::writeAll(fd.get(), data.data(), data.size(), failAfterBytes);
-    if (::fsync(fd.get()) != 0) fail(ErrorCase::saveFailed);
+    if (::fsync(fd.get()) != 0) raise(ErrorCase::saveFailed);
     record_.files[leaf] = directory_.stamp(leaf);
     record_.mutableFiles.erase(leaf);
     writeRecord();
@@ -143,7 +143,7 @@ std::filesystem::path OwnedWorkspace::write(const std::vector<uint8_t>& data, st
 }
 
 std::filesystem::path OwnedWorkspace::reserveMutablePDF() {
-    if (record_.purpose != OwnedRecord::Purpose::printScratch) fail(ErrorCase::unsafePath);
+    if (record_.purpose != OwnedRecord::Purpose::printScratch) raise(ErrorCase::unsafePath);
     auto url = write({}, "pdf");
     record_.mutableFiles.insert(url.filename().string());
     writeRecord();
@@ -154,7 +154,7 @@ void OwnedWorkspace::preparePublication(std::string_view name) {
     const std::string leaf(name);
     if (record_.purpose != OwnedRecord::Purpose::exportStage || !record_.files.count(leaf) ||
         record_.mutableFiles.count(leaf)) {
-        fail(ErrorCase::unsafePath);
+        raise(ErrorCase::unsafePath);
     }
     if (!record_.publicationPrepared) record_.publicationPrepared.emplace();
     record_.publicationPrepared->insert(leaf);
@@ -168,9 +168,9 @@ void OwnedWorkspace::registerFile(const std::filesystem::path& url) {
         if (!n.has_filename() && n.has_parent_path()) n = n.parent_path();
         return n;
     };
-    if (normal(url.parent_path()) != normal(directory_.url())) fail(ErrorCase::unsafePath);
+    if (normal(url.parent_path()) != normal(directory_.url())) raise(ErrorCase::unsafePath);
     const std::string leaf = url.filename().string();
-    if (!leaf.starts_with("work-")) fail(ErrorCase::unsafePath);
+    if (!leaf.starts_with("work-")) raise(ErrorCase::unsafePath);
     record_.files[leaf] = directory_.stamp(leaf);
     writeRecord();
 }
@@ -185,7 +185,7 @@ void OwnedWorkspace::forgetPublished(std::string_view name) {
 void OwnedWorkspace::finish() {
     for (const auto& [name, recorded] : record_.files) {
         FileStamp current = directory_.stamp(name);
-        if (!ownershipHolds(record_, name, recorded, current)) fail(ErrorCase::cleanupBlocked);
+        if (!ownershipHolds(record_, name, recorded, current)) raise(ErrorCase::cleanupBlocked);
         directory_.removeOwnedFile(name);
     }
     record_.files.clear();

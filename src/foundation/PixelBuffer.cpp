@@ -16,17 +16,17 @@ static_assert(std::endian::native == std::endian::little);
 void PixelBuffer::Free::operator()(uint8_t* p) const noexcept { std::free(p); }
 
 PixelBuffer::PixelBuffer(int64_t width, int64_t height) {
-    if (width < 1 || height < 1 || width > maximumSide || height > maximumSide) fail(ErrorCase::dimensionOverflow);
+    if (width < 1 || height < 1 || width > maximumSide || height > maximumSide) raise(ErrorCase::dimensionOverflow);
     int64_t rowBytes = 0;
     int64_t total = 0;
     if (__builtin_mul_overflow(width, bytesPerPixel, &rowBytes) || __builtin_mul_overflow(rowBytes, height, &total) ||
         static_cast<uint64_t>(total) > std::numeric_limits<std::size_t>::max() / 2) {
-        fail(ErrorCase::dimensionOverflow);
+        raise(ErrorCase::dimensionOverflow);
     }
     // calloc, not new[]: a large zeroed block is mapped lazily instead of
     // being written once here and again by the capture.
     auto* bytes = static_cast<uint8_t*>(std::calloc(static_cast<std::size_t>(total), 1));
-    if (!bytes) fail(ErrorCase::budgetExceeded);
+    if (!bytes) raise(ErrorCase::budgetExceeded);
     bytes_.reset(bytes);
     width_ = width;
     height_ = height;
@@ -34,7 +34,7 @@ PixelBuffer::PixelBuffer(int64_t width, int64_t height) {
 
 void PixelBuffer::copyRows(int64_t y, const uint8_t* source, std::size_t sourceStride, int64_t rows) {
     const auto rowBytes = static_cast<std::size_t>(bytesPerRow());
-    if (!source || y < 0 || rows < 0 || rows > height_ - y || sourceStride < rowBytes) fail(ErrorCase::renderFailed);
+    if (!source || y < 0 || rows < 0 || rows > height_ - y || sourceStride < rowBytes) raise(ErrorCase::renderFailed);
     if (sourceStride == rowBytes) {
         std::memcpy(row(y), source, rowBytes * static_cast<std::size_t>(rows));
         return;

@@ -8,7 +8,6 @@
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/Unicode.hpp"
-#include "webcapture/CaptureNaming.hpp"
 
 namespace velmora {
 
@@ -20,7 +19,7 @@ bool oneOf(const T& v, std::initializer_list<T> allowed) {
 }
 
 void require(bool ok) {
-    if (!ok) fail(ErrorCase::invalidInput);
+    if (!ok) raise(ErrorCase::invalidInput);
 }
 
 }  // namespace
@@ -99,17 +98,4 @@ void from_json(const Json& j, ProductDefaults& d) {
     d = std::move(r);
 }
 
-namespace ProductNaming {
-
-std::string stem(const std::optional<std::string>& url, std::string_view title, std::string_view pattern,
-                 Date date) {
-    if (pattern == "site-title-date") return CaptureNaming::stem(url, title, date);
-    const std::string when = DateFormat::format(date, "yyyyMMdd_HHmmss", DateFormat::tokyo);
-    if (pattern == "title-date") {
-        return std::string(Unicode::prefixGraphemes(SecureDirectory::safeStem(title), 60)) + "_" + when;
-    }
-    return ProductBrand::current().englishIdentifier + "_" + when;
-}
-
-}  // namespace ProductNaming
 }  // namespace velmora

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "foundation/JSON.hpp"
-#include "foundation/OCRTypes.hpp"
+#include "foundation/OCRMode.hpp"
 
 namespace velmora {
 
@@ -49,10 +49,5 @@ struct ProductDefaults {
 // applied (readers call validate()).
 void to_json(Json& j, const ProductDefaults& d);
 void from_json(const Json& j, ProductDefaults& d);
-
-// Stems of output files from the chosen naming pattern.
-namespace ProductNaming {
-std::string stem(const std::optional<std::string>& url, std::string_view title, std::string_view pattern, Date date);
-}  // namespace ProductNaming
 
 }  // namespace velmora

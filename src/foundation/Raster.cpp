@@ -54,22 +54,22 @@ bool isPlainRGB(GdkPixbuf* p) {
 }  // namespace
 
 RasterImage RasterImage::adopt(GdkPixbuf* pixbuf) {
-    if (!pixbuf) fail(ErrorCase::invalidInput);
+    if (!pixbuf) raise(ErrorCase::invalidInput);
     auto shared = share(pixbuf);
-    if (!isPlainRGB(pixbuf)) fail(ErrorCase::invalidInput);
+    if (!isPlainRGB(pixbuf)) raise(ErrorCase::invalidInput);
     RasterImage r;
     r.pixbuf_ = std::move(shared);
     return r;
 }
 
 RasterImage RasterImage::fromPixels(int width, int height, int channels, const std::vector<uint8_t>& pixels) {
-    if (width < 1 || height < 1 || (channels != 3 && channels != 4)) fail(ErrorCase::invalidInput);
+    if (width < 1 || height < 1 || (channels != 3 && channels != 4)) raise(ErrorCase::invalidInput);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
     if (pixels.size() / rowBytes != static_cast<std::size_t>(height) || pixels.size() % rowBytes != 0) {
-        fail(ErrorCase::invalidInput);
+        raise(ErrorCase::invalidInput);
     }
     GdkPixbuf* p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, channels == 4, 8, width, height);
-    if (!p) fail(ErrorCase::budgetExceeded);
+    if (!p) raise(ErrorCase::budgetExceeded);
     auto shared = share(p);
     uint8_t* dst = gdk_pixbuf_get_pixels(p);
     const std::size_t stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(p));
@@ -101,11 +101,11 @@ constexpr std::size_t readChunk = 65536;
 // caller before it is refused.
 UniqueFD openSource(const std::filesystem::path& url) {
     UniqueFD fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd) fail(ErrorCase::invalidInput);
+    if (!fd) raise(ErrorCase::invalidInput);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) fail(ErrorCase::invalidInput);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) raise(ErrorCase::invalidInput);
     const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(ErrorCase::invalidInput);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) raise(ErrorCase::invalidInput);
     return fd;
 }
 
@@ -142,7 +142,7 @@ GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
         gdk_pixbuf_loader_close(loader.get(), &ignored);
         ErrorPtr drop(ignored);
         if (state.refusal) throw *state.refusal;
-        fail(fallback);
+        raise(fallback);
     };
 
     std::vector<uint8_t> buffer(readChunk);
@@ -167,12 +167,12 @@ GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
     ErrorPtr held(error);
     if (state.refusal) throw *state.refusal;
     GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
-    if (!closed || !pixbuf) fail(ErrorCase::invalidInput);
+    if (!closed || !pixbuf) raise(ErrorCase::invalidInput);
     GObjectPtr<GdkPixbuf> result(GDK_PIXBUF(g_object_ref(pixbuf)));
     // A decoder that cannot load incrementally only reports its size after
     // decoding; the estimate still decides whether the page may go on.
     CaptureBudget::checkLoad(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
-    if (!isPlainRGB(pixbuf)) fail(ErrorCase::invalidInput);
+    if (!isPlainRGB(pixbuf)) raise(ErrorCase::invalidInput);
     return result;
 }
 
@@ -198,16 +198,16 @@ GObjectPtr<PopplerDocument> openPDF(const std::filesystem::path& url, const std:
     GError* error = nullptr;
     char* uri = g_filename_to_uri(checked.c_str(), nullptr, &error);
     ErrorPtr uriError(error);
-    if (!uri) fail(ErrorCase::invalidInput);
+    if (!uri) raise(ErrorCase::invalidInput);
     error = nullptr;
     PopplerDocument* doc = poppler_document_new_from_file(uri, password ? password->c_str() : nullptr, &error);
     g_free(uri);
     ErrorPtr openError(error);
     if (!doc) {
         if (error && error->domain == POPPLER_ERROR && error->code == POPPLER_ERROR_ENCRYPTED) {
-            fail(ErrorCase::lockedPDF);
+            raise(ErrorCase::lockedPDF);
         }
-        fail(ErrorCase::invalidInput);
+        raise(ErrorCase::invalidInput);
     }
     return GObjectPtr<PopplerDocument>(doc);
 }
@@ -336,7 +336,7 @@ SourceImage image(const std::filesystem::path& url) {
 RasterImage preview(const std::filesystem::path& url) {
     GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url);
     GdkPixbuf* upright = gdk_pixbuf_apply_embedded_orientation(pixbuf.get());
-    if (!upright) fail(ErrorCase::invalidInput);
+    if (!upright) raise(ErrorCase::invalidInput);
     return RasterImage::adopt(upright);
 }
 
@@ -346,11 +346,11 @@ int pdfPageCount(const std::filesystem::path& url, const std::optional<std::stri
 }
 
 RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const std::optional<std::string>& password) {
-    if (!(dpi >= minimumDPI && dpi <= maximumDPI)) fail(ErrorCase::invalidInput);
+    if (!(dpi >= minimumDPI && dpi <= maximumDPI)) raise(ErrorCase::invalidInput);
     auto doc = openPDF(url, password);
-    if (page < 0 || page >= poppler_document_get_n_pages(doc.get())) fail(ErrorCase::invalidInput);
+    if (page < 0 || page >= poppler_document_get_n_pages(doc.get())) raise(ErrorCase::invalidInput);
     GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(doc.get(), page));
-    if (!pdfPage) fail(ErrorCase::invalidInput);
+    if (!pdfPage) raise(ErrorCase::invalidInput);
 
     // Poppler gives the crop box with the page's rotation already applied
     // (90 and 270 swap the sides) and draws the page in that orientation.
@@ -362,14 +362,14 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
     const double w = dpi * orientedWidth / pointsPerInch;
     const double h = dpi * orientedHeight / pointsPerInch;
     auto fits = [](double v) { return std::isfinite(v) && v > 0 && v <= maximumPDFSide; };
-    if (!fits(w) || !fits(h)) fail(ErrorCase::budgetExceeded);
+    if (!fits(w) || !fits(h)) raise(ErrorCase::budgetExceeded);
     const int width = static_cast<int>(std::ceil(w));
     const int height = static_cast<int>(std::ceil(h));
     CaptureBudget::checkLoad(width, height);
 
     std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) fail(ErrorCase::budgetExceeded);
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);
     {
         std::unique_ptr<cairo_t, ContextDestroy> cr(cairo_create(surface.get()));
         cairo_set_source_rgb(cr.get(), 1, 1, 1);
@@ -377,12 +377,12 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
         const double scale = dpi / pointsPerInch;
         cairo_scale(cr.get(), scale, scale);
         poppler_page_render(pdfPage.get(), cr.get());
-        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) fail(ErrorCase::renderFailed);
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::renderFailed);
     }
     cairo_surface_flush(surface.get());
 
     GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
-    if (!out) fail(ErrorCase::renderFailed);
+    if (!out) raise(ErrorCase::renderFailed);
     RasterImage result = RasterImage::adopt(out);
     const unsigned char* src = cairo_image_surface_get_data(surface.get());
     const int srcStride = cairo_image_surface_get_stride(surface.get());
@@ -403,7 +403,7 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
 }
 
 std::vector<uint8_t> png(const RasterImage& image) {
-    if (!image) fail(ErrorCase::renderFailed);
+    if (!image) raise(ErrorCase::renderFailed);
     GdkPixbuf* pixbuf = image.pixbuf();
     const guint8* pixels = gdk_pixbuf_read_pixels(pixbuf);
     const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
@@ -413,7 +413,7 @@ std::vector<uint8_t> png(const RasterImage& image) {
     source.alpha = gdk_pixbuf_get_has_alpha(pixbuf);
     source.row = [pixels, stride](uint32_t y) { return pixels + stride * y; };
     std::vector<uint8_t> out;
-    if (!encodePNG(source, &out)) fail(ErrorCase::renderFailed);
+    if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
     return out;
 }
 
@@ -428,14 +428,14 @@ std::vector<uint8_t> png(const PixelBuffer& buffer) {
     try {
         scratch.resize(static_cast<std::size_t>(buffer.width()) * (source.alpha ? 4 : 3));
     } catch (const std::bad_alloc&) {
-        fail(ErrorCase::budgetExceeded);
+        raise(ErrorCase::budgetExceeded);
     }
     source.row = [&buffer, &scratch, alpha = source.alpha](uint32_t y) {
         unpremultiplyRow(buffer.row(y), scratch.data(), buffer.width(), alpha);
         return scratch.data();
     };
     std::vector<uint8_t> out;
-    if (!encodePNG(source, &out)) fail(ErrorCase::renderFailed);
+    if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
     return out;
 }
 

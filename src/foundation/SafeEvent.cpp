@@ -88,7 +88,7 @@ std::optional<SafeEvent> readEvent(const SecureDirectory& directory, const std::
 }  // namespace
 
 int prune(const SecureDirectory& directory, Date now, int days) {
-    if (!supportedDays(days)) fail(ErrorCase::invalidInput);
+    if (!supportedDays(days)) raise(ErrorCase::invalidInput);
     int count = 0;
     for (const auto& name : directory.list()) {
         auto event = readEvent(directory, name);

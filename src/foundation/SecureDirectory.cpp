@@ -46,21 +46,21 @@ bool forbiddenInStem(char32_t c) {
 
 SecureDirectory::SecureDirectory(const std::filesystem::path& url, bool create) : url_(url) {
     const std::string path = url.string();
-    if (path.empty() || path.front() != '/') fail(ErrorCase::unsafePath);
+    if (path.empty() || path.front() != '/') raise(ErrorCase::unsafePath);
     const auto parts = pieces(path);
     for (const auto& p : parts) {
-        if (p == "." || p == "..") fail(ErrorCase::unsafePath);
+        if (p == "." || p == "..") raise(ErrorCase::unsafePath);
     }
     UniqueFD current(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!current) fail(ErrorCase::unsafePath);
+    if (!current) raise(ErrorCase::unsafePath);
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     for (const auto& p : parts) {
         int next = ::openat(current.get(), p.c_str(), flags);
         if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(current.get(), p.c_str(), 0700) != 0 && errno != EEXIST) fail(ErrorCase::saveFailed);
+            if (::mkdirat(current.get(), p.c_str(), 0700) != 0 && errno != EEXIST) raise(ErrorCase::saveFailed);
             next = ::openat(current.get(), p.c_str(), flags);
         }
-        if (next < 0) fail(ErrorCase::unsafePath);
+        if (next < 0) raise(ErrorCase::unsafePath);
         current.reset(next);
     }
     fd_ = std::move(current);
@@ -90,21 +90,21 @@ std::string SecureDirectory::safeStem(std::string_view text) {
 }
 
 std::vector<uint8_t> SecureDirectory::read(std::string_view name) const {
-    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) fail(ErrorCase::damagedCheckpoint);
+    if (!fd) raise(ErrorCase::damagedCheckpoint);
     return FileIO::readAll(fd.get());
 }
 
 void SecureDirectory::replaceState(std::string_view name, const std::vector<uint8_t>& data) const {
-    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     const std::string stage = ".stage-" + UUID::random().text();
     {
         UniqueFD fd(::openat(descriptor(), stage.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd) fail(ErrorCase::saveFailed);
+        if (!fd) raise(ErrorCase::saveFailed);
         try {
             FileIO::writeAll(fd.get(), data.data(), data.size());
-            if (::fsync(fd.get()) != 0) fail(ErrorCase::saveFailed);
+            if (::fsync(fd.get()) != 0) raise(ErrorCase::saveFailed);
         } catch (...) {
             fd.reset();
             ::unlinkat(descriptor(), stage.c_str(), 0);
@@ -115,38 +115,38 @@ void SecureDirectory::replaceState(std::string_view name, const std::vector<uint
     struct stat st {};
     if (::fstatat(descriptor(), target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
         ::unlinkat(descriptor(), stage.c_str(), 0);
-        fail(ErrorCase::unsafePath);
+        raise(ErrorCase::unsafePath);
     }
     if (::renameat(descriptor(), stage.c_str(), descriptor(), target.c_str()) != 0) {
         ::unlinkat(descriptor(), stage.c_str(), 0);
-        fail(ErrorCase::saveFailed);
+        raise(ErrorCase::saveFailed);
     }
     if (::fsync(descriptor()) != 0) {
         // The rename has happened: the stage name no longer exists, and the new
         // content is in place but may not be durable yet.
-        fail(ErrorCase::saveFailed);
+        raise(ErrorCase::saveFailed);
     }
 }
 
 void SecureDirectory::removeOwnedFile(std::string_view name) const {
-    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     const std::string leaf(name);
     struct stat st {};
     if (::fstatat(descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-        fail(ErrorCase::unsafePath);
+        raise(ErrorCase::unsafePath);
     }
-    if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) fail(ErrorCase::saveFailed);
-    if (::fsync(descriptor()) != 0) fail(ErrorCase::saveFailed);
+    if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) raise(ErrorCase::saveFailed);
+    if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 
 FileStamp SecureDirectory::stamp(std::string_view name) const {
-    if (!validLeaf(name)) fail(ErrorCase::unsafePath);
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     // Opened without blocking: a FIFO put in the place of a file is refused
     // below as not regular instead of hanging the caller on its open.
     UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) fail(ErrorCase::sourceMissing);
+    if (!fd) raise(ErrorCase::sourceMissing);
     struct stat before {};
-    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) fail(ErrorCase::unsafePath);
+    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) raise(ErrorCase::unsafePath);
     Digest::Hasher hasher;
     std::vector<uint8_t> buf(stampChunk);
     int64_t hashed = 0;
@@ -164,7 +164,7 @@ FileStamp SecureDirectory::stamp(std::string_view name) const {
     if (::fstat(fd.get(), &after) != 0 || hashed != before.st_size || after.st_size != before.st_size ||
         after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
         after.st_ctim.tv_sec != before.st_ctim.tv_sec || after.st_ctim.tv_nsec != before.st_ctim.tv_nsec) {
-        fail(ErrorCase::confirmationChanged);
+        raise(ErrorCase::confirmationChanged);
     }
     FileStamp s;
     s.device = static_cast<uint64_t>(before.st_dev);
@@ -177,12 +177,12 @@ FileStamp SecureDirectory::stamp(std::string_view name) const {
 
 void SecureDirectory::exclusiveMove(std::string_view name, const SecureDirectory& destination,
                                     std::string_view newName) const {
-    if (!validLeaf(name) || !validLeaf(newName)) fail(ErrorCase::saveFailed);
+    if (!validLeaf(name) || !validLeaf(newName)) raise(ErrorCase::saveFailed);
     if (::renameat2(descriptor(), std::string(name).c_str(), destination.descriptor(), std::string(newName).c_str(),
                     RENAME_NOREPLACE) != 0) {
-        fail(ErrorCase::saveFailed);
+        raise(ErrorCase::saveFailed);
     }
-    if (::fsync(descriptor()) != 0 || ::fsync(destination.descriptor()) != 0) fail(ErrorCase::saveFailed);
+    if (::fsync(descriptor()) != 0 || ::fsync(destination.descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 
 std::vector<std::string> SecureDirectory::list() const { return FileIO::list(descriptor()); }

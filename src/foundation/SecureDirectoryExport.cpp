@@ -32,12 +32,12 @@ void checkSameFolder(const SecureDirectory& held) {
     try {
         fresh.emplace(held.url(), false);
     } catch (const BrindlexError&) {
-        fail(ErrorCase::unsafePath);
+        raise(ErrorCase::unsafePath);
     }
     struct stat a {}, b {};
     if (::fstat(held.descriptor(), &a) != 0 || ::fstat(fresh->descriptor(), &b) != 0 || a.st_dev != b.st_dev ||
         a.st_ino != b.st_ino) {
-        fail(ErrorCase::confirmationChanged);
+        raise(ErrorCase::confirmationChanged);
     }
 }
 
@@ -46,7 +46,7 @@ void checkSameFolder(const SecureDirectory& held) {
 std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& data, std::string_view stem,
                                                   std::string_view ext, std::optional<std::size_t> failAfterBytes,
                                                   const WillPublish& willPublish, bool productNaming) const {
-    if (!validLeaf(ext) || ext.find('.') != std::string_view::npos) fail(ErrorCase::unsafePath);
+    if (!validLeaf(ext) || ext.find('.') != std::string_view::npos) raise(ErrorCase::unsafePath);
     OwnedWorkspace work(Phase0Work::exports(), OwnedRecord::Purpose::exportStage, UUID::random(), UUID::random(),
                         UUID::random());
     auto finishQuietly = [&] {
@@ -62,19 +62,19 @@ std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& da
         work.preparePublication(staged);
         const std::string base = safeStem(stem);
         for (int n = 0;; ++n) {
-            if (n >= maxCandidates) fail(ErrorCase::fileExists);
+            if (n >= maxCandidates) raise(ErrorCase::fileExists);
             const std::string candidate = base + suffix(n, productNaming) + "." + std::string(ext);
-            if (!validLeaf(candidate)) fail(ErrorCase::unsafePath);
+            if (!validLeaf(candidate)) raise(ErrorCase::unsafePath);
             if (productNaming) checkSameFolder(*this);
             if (willPublish) willPublish(url() / candidate, work.directory().stamp(staged));
             if (::linkat(work.directory().descriptor(), staged.c_str(), descriptor(), candidate.c_str(), 0) == 0) {
-                if (::fsync(descriptor()) != 0) fail(ErrorCase::saveFailed);
+                if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
                 work.directory().removeOwnedFile(staged);
                 work.forgetPublished(staged);
                 finishQuietly();
                 return url() / candidate;
             }
-            if (errno != EEXIST) fail(ErrorCase::saveFailed);
+            if (errno != EEXIST) raise(ErrorCase::saveFailed);
         }
     } catch (...) {
         finishQuietly();

@@ -72,14 +72,14 @@ void SettingsStore::writeChecked(const SecureDirectory& dir, const AppPreference
     // Only a record that reads back whole and equal is written, which keeps
     // out-of-range values out of the file.
     const AppPreferences::Read back = AppPreferences::decode(bytes);
-    if (back.partial || !(back.value == record)) fail(ErrorCase::invalidInput);
+    if (back.partial || !(back.value == record)) raise(ErrorCase::invalidInput);
     dir.replaceState(fileName, bytes);
     value_.set(record);
     notice_.set(Notices::saved);
 }
 
 void SettingsStore::change(const std::function<void(AppPreferences&)>& mutation) {
-    if (readOnly()) fail(ErrorCase::settingsChanged);
+    if (readOnly()) raise(ErrorCase::settingsChanged);
     SecureDirectory dir(root_, true);
     StateLease lease(dir, leaseName, true);
     // Keys the reader replaced by defaults are written back as defaults,
@@ -104,7 +104,7 @@ void SettingsStore::resetConfirmed() {
     SecureDirectory dir(root_, false);
     StateLease lease(dir, leaseName, true);
     const std::vector<uint8_t> old = dir.read(fileName);
-    if (declaresNewerSchema(old)) fail(ErrorCase::settingsChanged);
+    if (declaresNewerSchema(old)) raise(ErrorCase::settingsChanged);
     dir.exportData(old, "preserved-settings", "json", std::nullopt, nullptr, false);
     dir.replaceState(fileName, JSON::encode(AppPreferences{}));
     readOnly_.set(false);

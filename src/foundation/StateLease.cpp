@@ -11,12 +11,12 @@
 namespace velmora {
 
 StateLease::StateLease(const SecureDirectory& directory, std::string_view name, bool create) {
-    if (!SecureDirectory::validLeaf(name)) fail(ErrorCase::unsafePath);
+    if (!SecureDirectory::validLeaf(name)) raise(ErrorCase::unsafePath);
     int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC;
     if (create) flags |= O_CREAT;
     UniqueFD fd(::openat(directory.descriptor(), std::string(name).c_str(), flags, 0600));
-    if (!fd) fail(ErrorCase::cleanupBlocked);
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) fail(ErrorCase::navigationBusy);
+    if (!fd) raise(ErrorCase::cleanupBlocked);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) raise(ErrorCase::navigationBusy);
     fd_ = std::move(fd);
 }
 

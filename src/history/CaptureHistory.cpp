@@ -64,10 +64,10 @@ bool CaptureHistory::contains(const std::vector<std::filesystem::path>& roots, c
 
 void CaptureHistory::locked(const std::function<void()>& body) const {
     UniqueFD fd(::openat(directory_.descriptor(), lockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) fail(ErrorCase::saveFailed);
+    if (!fd) raise(ErrorCase::saveFailed);
     // Blocks for as long as another operation, in any process, holds it.
     while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) fail(ErrorCase::saveFailed);
+        if (errno != EINTR) raise(ErrorCase::saveFailed);
     }
     struct Unlock {
         int fd;
@@ -90,7 +90,7 @@ std::vector<CaptureHistoryEntry> CaptureHistory::load() const {
         return entries;
     }
     JSON::requireObject(j, "history");
-    if (JSON::requireInt(j, "schemaVersion") != 1) fail(ErrorCase::damagedCheckpoint);
+    if (JSON::requireInt(j, "schemaVersion") != 1) raise(ErrorCase::damagedCheckpoint);
     const Json& list = JSON::member(j, "entries");
     if (!list.is_array()) throw JSON::DecodeError("key \"entries\": expected an array");
     return decodeEntries(list);
@@ -101,7 +101,7 @@ void CaptureHistory::save(const std::vector<CaptureHistoryEntry>& entries) const
 }
 
 FileStamp CaptureHistory::stampInside(const std::filesystem::path& path, ErrorCase outsideError) const {
-    if (!contains(outputRoots_, path)) fail(outsideError);
+    if (!contains(outputRoots_, path)) raise(outsideError);
     SecureDirectory parent(path.parent_path(), AppRuntime::isIsolated);
     return parent.stamp(path.filename().string());
 }
@@ -113,11 +113,11 @@ std::vector<CaptureHistoryEntry> CaptureHistory::entries() {
 }
 
 void CaptureHistory::reconcile(const CaptureHistoryEntry& entry) {
-    if (!isKnownKind(entry.kind)) fail(ErrorCase::invalidInput);
+    if (!isKnownKind(entry.kind)) raise(ErrorCase::invalidInput);
     // Hashing happens before the lock, so large outputs do not hold it.
     for (const auto& output : entry.outputs) {
         if (stampInside(output.path, ErrorCase::confirmationChanged) != output.stamp) {
-            fail(ErrorCase::confirmationChanged);
+            raise(ErrorCase::confirmationChanged);
         }
     }
     locked([&] {
@@ -125,7 +125,7 @@ void CaptureHistory::reconcile(const CaptureHistoryEntry& entry) {
         for (const auto& stored : entries) {
             if (stored.id != entry.id) continue;
             if (stored.kind == entry.kind) return;
-            fail(ErrorCase::damagedCheckpoint);
+            raise(ErrorCase::damagedCheckpoint);
         }
         entries.push_back(entry);
         save(entries);
@@ -136,19 +136,19 @@ void CaptureHistory::registerOutputs(const std::vector<std::filesystem::path>& o
                                      bool privateSession, std::optional<ErrorCase> error,
                                      const std::vector<std::filesystem::path>& sourceURLs) {
     if (privateSession) return;
-    if (!isKnownKind(kind)) fail(ErrorCase::invalidInput);
+    if (!isKnownKind(kind)) raise(ErrorCase::invalidInput);
     std::vector<FileStamp> sources;
     for (const auto& url : sourceURLs) {
-        if (!url.is_absolute() || !url.has_filename()) fail(ErrorCase::unsafePath);
+        if (!url.is_absolute() || !url.has_filename()) raise(ErrorCase::unsafePath);
         SecureDirectory parent(url.parent_path(), AppRuntime::isIsolated);
         sources.push_back(parent.stamp(url.filename().string()));
     }
     std::vector<SavedOutput> saved;
     for (const auto& url : outputs) {
         FileStamp stamp = stampInside(url, ErrorCase::unsafePath);
-        if (stamp.links != 1) fail(ErrorCase::unsafePath);
+        if (stamp.links != 1) raise(ErrorCase::unsafePath);
         for (const auto& s : sources) {
-            if (sameFile(s, stamp)) fail(ErrorCase::unsafePath);
+            if (sameFile(s, stamp)) raise(ErrorCase::unsafePath);
         }
         SavedOutput o;
         o.path = url.string();
@@ -226,7 +226,7 @@ void setEnvironment(std::optional<Environment> env) {
 
 void configure(Environment environment) {
     if (!environment.storage.is_absolute() || !environment.settings || !environment.roots) {
-        fail(ErrorCase::invalidInput);
+        raise(ErrorCase::invalidInput);
     }
     setEnvironment(std::move(environment));
 }
@@ -235,7 +235,7 @@ void clearConfiguration() { setEnvironment(std::nullopt); }
 
 std::unique_ptr<CaptureHistory> required() {
     const auto env = currentEnvironment();
-    if (!env) fail(ErrorCase::accessDenied);
+    if (!env) raise(ErrorCase::accessDenied);
     auto history = std::make_unique<CaptureHistory>(env->storage / "history", env->roots->authorizedRoots());
     const int64_t days = env->settings->value().historyDays;
     if (days > 0) history->pruneReferences(std::chrono::system_clock::now() - std::chrono::seconds(days * 86400));

@@ -110,7 +110,7 @@ void from_json(const Json& j, CaptureLifecycle::Recovery& r) {
 namespace {
 
 CaptureLifecycle::Journal newJournal(std::string kind, std::optional<CaptureMetadata> metadata) {
-    if (kind != "capture" && kind != "print") fail(ErrorCase::invalidInput);
+    if (kind != "capture" && kind != "print") raise(ErrorCase::invalidInput);
     CaptureLifecycle::Journal j;
     j.creator = Phase0::bundleID();
     j.jobID = UUID::random();
@@ -145,13 +145,13 @@ void CaptureLifecycle::metadata(std::optional<CaptureMetadata> metadata) {
 }
 
 void CaptureLifecycle::expect(int64_t count) {
-    if (count < 1) fail(ErrorCase::invalidInput);
+    if (count < 1) raise(ErrorCase::invalidInput);
     journal_.expectedCount = count;
     write();
 }
 
 void CaptureLifecycle::prepare(const std::filesystem::path& url, const FileStamp& stamp) {
-    if (journal_.state != State::started && journal_.state != State::publishing) fail(ErrorCase::damagedCheckpoint);
+    if (journal_.state != State::started && journal_.state != State::publishing) raise(ErrorCase::damagedCheckpoint);
     // A publication that found its name taken tries the next name with the
     // same file: only the last name counts.
     std::erase_if(journal_.outputs, [&](const SavedOutput& o) {
@@ -190,7 +190,7 @@ CaptureHistoryEntry CaptureLifecycle::historyEntry(const Journal& journal) {
         // Publication leaves one link, or two while the staged copy is not yet
         // removed; any other count means someone else linked the file.
         if (!sameContent(current, output.stamp) || (current.links != 1 && current.links != 2)) {
-            fail(ErrorCase::confirmationChanged);
+            raise(ErrorCase::confirmationChanged);
         }
         SavedOutput o = output;
         o.stamp = current;
@@ -231,14 +231,14 @@ CaptureLifecycle::Recovery CaptureLifecycle::recover(const std::filesystem::path
             Journal journal = JSON::decode<Journal>(first);
             if (journal.schema != 1 || journal.creator != Phase0::bundleID() || journal.attemptID != *attempt ||
                 (journal.kind != "capture" && journal.kind != "print")) {
-                fail(ErrorCase::damagedCheckpoint);
+                raise(ErrorCase::damagedCheckpoint);
             }
             if (journal.state == State::reconciled) {
                 ++counts.alreadyReconciled;
                 continue;
             }
             const CaptureHistoryEntry entry = historyEntry(journal);
-            if (folder.read(journalName) != first) fail(ErrorCase::confirmationChanged);
+            if (folder.read(journalName) != first) raise(ErrorCase::confirmationChanged);
             history.reconcile(entry);
             journal.state = State::reconciled;
             folder.replaceState(journalName, JSON::encode(journal));

@@ -14,7 +14,8 @@
 #include "foundation/StateLease.hpp"
 #include "foundation/UUID.hpp"
 #include "history/HistoryRecords.hpp"
-#include "webcapture/CaptureMetadata.hpp"
+#include "capture/CaptureMetadata.hpp"
+#include "capture/CapturePlan.hpp"
 
 namespace velmora {
 
@@ -25,7 +26,7 @@ class CaptureHistory;
 // lease "lifecycle-lease". Every output is recorded with its stamp before it
 // is published, so after a crash the next launch can put exactly what was
 // published into the history.
-class CaptureLifecycle {
+class CaptureLifecycle : public ExpectedOutputs {
 public:
     static constexpr const char* journalName = "lifecycle.json";
     static constexpr const char* leaseName = "lifecycle-lease";
@@ -72,7 +73,7 @@ public:
     // and leaves the previous journal on disk.
     void metadata(std::optional<CaptureMetadata> metadata);
     // How many outputs the attempt will publish; below 1 is invalidInput.
-    void expect(int64_t count);
+    void expect(int64_t count) override;
     // Records one output just before it appears at url. A file recorded
     // earlier under another name (same device and inode) is recorded once,
     // under the latest name. After the attempt ended: damagedCheckpoint.

@@ -72,7 +72,7 @@ Location locate(dev_t dev, const std::filesystem::path& heldFolder, const std::f
         // the top of that volume is not where the user looks for it.
         SecureDirectory homeDir(home, true);
         struct stat st {};
-        if (::fstat(homeDir.descriptor(), &st) != 0 || st.st_dev != dev) fail(ErrorCase::saveFailed);
+        if (::fstat(homeDir.descriptor(), &st) != 0 || st.st_dev != dev) raise(ErrorCase::saveFailed);
         return {home, original.string()};
     }
     const auto top = volumeTop(heldFolder, dev);
@@ -95,7 +95,7 @@ Location locate(dev_t dev, const std::filesystem::path& heldFolder, const std::f
     SecureDirectory dir(own, true);
     struct stat st {};
     if (::fstat(dir.descriptor(), &st) != 0 || st.st_uid != ::getuid() || st.st_dev != dev) {
-        fail(ErrorCase::accessDenied);
+        raise(ErrorCase::accessDenied);
     }
     return {own, relativeTo(top, original)};
 }
@@ -128,19 +128,19 @@ std::filesystem::path homeTrash() {
         const passwd* pw = ::getpwuid(::getuid());
         home = pw ? pw->pw_dir : nullptr;
     }
-    if (!home || home[0] != '/') fail(ErrorCase::accessDenied);
+    if (!home || home[0] != '/') raise(ErrorCase::accessDenied);
     return std::filesystem::path(home) / ".local" / "share" / "Trash";
 }
 
 std::filesystem::path move(const std::filesystem::path& file, const std::filesystem::path& original) {
     if (!file.is_absolute() || !file.has_filename() || !original.is_absolute() || !original.has_filename()) {
-        fail(ErrorCase::unsafePath);
+        raise(ErrorCase::unsafePath);
     }
     SecureDirectory source(file.parent_path(), false);
     const std::string leaf = file.filename().string();
     struct stat st {};
-    if (::fstatat(source.descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) fail(ErrorCase::sourceMissing);
-    if (!S_ISREG(st.st_mode)) fail(ErrorCase::unsafePath);
+    if (::fstatat(source.descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) raise(ErrorCase::sourceMissing);
+    if (!S_ISREG(st.st_mode)) raise(ErrorCase::unsafePath);
 
     const Location where = locate(st.st_dev, file.parent_path(), original);
     SecureDirectory files(where.trash / "files", true);
@@ -158,7 +158,7 @@ std::filesystem::path move(const std::filesystem::path& file, const std::filesys
                              0600));
         if (!fd) {
             if (errno == EEXIST) continue;
-            fail(ErrorCase::saveFailed);
+            raise(ErrorCase::saveFailed);
         }
         auto dropDescription = [&] {
             fd.reset();
@@ -167,7 +167,7 @@ std::filesystem::path move(const std::filesystem::path& file, const std::filesys
         };
         try {
             FileIO::writeAll(fd.get(), reinterpret_cast<const uint8_t*>(description.data()), description.size());
-            if (::fsync(fd.get()) != 0 || ::fsync(info.descriptor()) != 0) fail(ErrorCase::saveFailed);
+            if (::fsync(fd.get()) != 0 || ::fsync(info.descriptor()) != 0) raise(ErrorCase::saveFailed);
         } catch (...) {
             dropDescription();
             throw;
@@ -178,7 +178,7 @@ std::filesystem::path move(const std::filesystem::path& file, const std::filesys
             dropDescription();
             // A file left in "files" without its description keeps its name.
             if (err == EEXIST) continue;
-            fail(ErrorCase::saveFailed);
+            raise(ErrorCase::saveFailed);
         }
         // The file is in the Trash now; a failed flush cannot undo that, so
         // the destination is reported either way.
@@ -186,7 +186,7 @@ std::filesystem::path move(const std::filesystem::path& file, const std::filesys
         ::fsync(source.descriptor());
         return files.url() / name;
     }
-    fail(ErrorCase::fileExists);
+    raise(ErrorCase::fileExists);
 }
 
 }  // namespace velmora::DesktopTrash

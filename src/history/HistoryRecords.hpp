@@ -10,7 +10,7 @@
 #include "foundation/JSON.hpp"
 #include "foundation/RawValue.hpp"
 #include "foundation/UUID.hpp"
-#include "webcapture/CaptureMetadata.hpp"
+#include "capture/CaptureMetadata.hpp"
 
 namespace velmora {
 

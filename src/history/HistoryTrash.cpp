@@ -51,16 +51,16 @@ DeleteProposal CaptureHistory::proposal(UUID entryID) {
         const auto entries = load();
         const auto it = std::find_if(entries.begin(), entries.end(),
                                      [&](const CaptureHistoryEntry& e) { return e.id == entryID; });
-        if (it == entries.end()) fail(ErrorCase::invalidInput);
+        if (it == entries.end()) raise(ErrorCase::invalidInput);
         for (const auto& output : it->outputs) {
             if (output.state != SavedOutput::State::available) continue;
             const FileStamp current = stampInside(output.path, ErrorCase::confirmationChanged);
-            if (current != output.stamp) fail(ErrorCase::confirmationChanged);
+            if (current != output.stamp) raise(ErrorCase::confirmationChanged);
             // An OCR text written over its own source is the source: never
             // offered for the Trash.
             for (const auto& source : it->sourceStamps) {
                 if (source.device == current.device && source.inode == current.inode) {
-                    fail(ErrorCase::confirmationChanged);
+                    raise(ErrorCase::confirmationChanged);
                 }
             }
         }
@@ -72,14 +72,14 @@ DeleteProposal CaptureHistory::proposal(UUID entryID) {
 std::vector<TrashReceipt> CaptureHistory::execute(const DeleteProposal& proposal, const TrashFunction& trash) {
     std::vector<TrashReceipt> receipts;
     locked([&] {
-        if (consumed_.count(proposal.id)) fail(ErrorCase::confirmationChanged);
+        if (consumed_.count(proposal.id)) raise(ErrorCase::confirmationChanged);
         // Used up from here on, whatever follows: a confirmation is given once.
         consumed_.insert(proposal.id);
         auto entries = load();
         const auto it = std::find_if(entries.begin(), entries.end(),
                                      [&](const CaptureHistoryEntry& e) { return e.id == proposal.entry.id; });
-        if (it == entries.end()) fail(ErrorCase::confirmationChanged);
-        if (encodedEntry(*it) != encodedEntry(proposal.entry)) fail(ErrorCase::confirmationChanged);
+        if (it == entries.end()) raise(ErrorCase::confirmationChanged);
+        if (encodedEntry(*it) != encodedEntry(proposal.entry)) raise(ErrorCase::confirmationChanged);
         const std::size_t entryIndex = static_cast<std::size_t>(it - entries.begin());
         for (std::size_t i = 0; i < entries[entryIndex].outputs.size(); ++i) {
             if (entries[entryIndex].outputs[i].state != SavedOutput::State::available) continue;
@@ -100,7 +100,7 @@ TrashReceipt CaptureHistory::trashOne(std::vector<CaptureHistoryEntry>& entries,
     std::optional<std::filesystem::path> destination;
     std::exception_ptr error;
     try {
-        if (stampInside(home, ErrorCase::confirmationChanged) != output.stamp) fail(ErrorCase::confirmationChanged);
+        if (stampInside(home, ErrorCase::confirmationChanged) != output.stamp) raise(ErrorCase::confirmationChanged);
         parent.emplace(home.parent_path(), AppRuntime::isIsolated);
         const auto holdingURL = home.parent_path() / (holdingPrefix + UUID::random().text());
         holding.emplace(holdingURL, true);
@@ -112,7 +112,7 @@ TrashReceipt CaptureHistory::trashOne(std::vector<CaptureHistoryEntry>& entries,
         parent->exclusiveMove(leaf, *holding, heldName);
         held = true;
         if (SecureDirectory(holdingURL, AppRuntime::isIsolated).stamp(heldName) != output.stamp) {
-            fail(ErrorCase::confirmationChanged);
+            raise(ErrorCase::confirmationChanged);
         }
         destination = trash ? trash(holdingURL / heldName, home) : DesktopTrash::move(holdingURL / heldName, home);
     } catch (...) {

@@ -100,7 +100,7 @@ CheckpointEnvelope CheckpointEnvelope::seal(const Checkpoint& checkpoint) {
 }
 
 const std::vector<uint8_t>& CheckpointEnvelope::verifiedPayload() const {
-    if (Digest::data(payload) != sha256) fail(ErrorCase::damagedCheckpoint);
+    if (Digest::data(payload) != sha256) raise(ErrorCase::damagedCheckpoint);
     return payload;
 }
 
@@ -111,7 +111,7 @@ Checkpoint CheckpointEnvelope::open() const {
     } catch (const JSON::DecodeError&) {
         // What is wrong inside does not matter to the caller: the job cannot
         // be trusted, whatever the detail.
-        fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
 }
 
@@ -143,7 +143,7 @@ Checkpoint read(const SecureDirectory& folder) {
     try {
         envelope = JSON::decode<CheckpointEnvelope>(bytes);
     } catch (const JSON::DecodeError&) {
-        fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
     return envelope.open();
 }

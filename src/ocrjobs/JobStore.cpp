@@ -26,24 +26,24 @@ std::string lastComponent(const std::filesystem::path& folder) {
 // Step by step, the first failure deciding the case.
 void checkCompletedPage(const SecureDirectory& folder, const PageRecord& r) {
     if (!r.resultFile || *r.resultFile != CheckpointFile::pageFileName(r.page) || !r.checksum) {
-        velmora::fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
     std::vector<uint8_t> bytes;
     try {
         bytes = folder.read(*r.resultFile);
     } catch (const BrindlexError&) {
-        velmora::fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     } catch (const std::system_error&) {
-        velmora::fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
-    if (Digest::data(bytes) != *r.checksum) velmora::fail(ErrorCase::damagedCheckpoint);
+    if (Digest::data(bytes) != *r.checksum) raise(ErrorCase::damagedCheckpoint);
     int64_t storedPage = 0;
     try {
         storedPage = JSON::decode<PageResult>(bytes).page;
     } catch (const JSON::DecodeError&) {
-        velmora::fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
-    if (storedPage != r.page) velmora::fail(ErrorCase::damagedCheckpoint);
+    if (storedPage != r.page) raise(ErrorCase::damagedCheckpoint);
 }
 
 // A process killed while it wrote a page file or the checkpoint leaves its
@@ -87,7 +87,7 @@ std::unique_ptr<JobStore> JobStore::create(const SourceIdentity& source, const O
     c.dictionaryHash = settings.dictionaryHash();
     for (int64_t page = 1; page <= source.pageCount; ++page) c.pages.emplace_back(page);
 
-    if (source.pageCount <= 0) velmora::fail(ErrorCase::invalidInput);
+    if (source.pageCount <= 0) raise(ErrorCase::invalidInput);
     store->save();
     return store;
 }
@@ -99,26 +99,26 @@ std::unique_ptr<JobStore> JobStore::resume(const std::filesystem::path& folder, 
     Checkpoint c = CheckpointFile::read(directory);
 
     // The checkpoint must fit its folder and itself.
-    if (c.schemaVersion != Checkpoint::currentSchemaVersion) velmora::fail(ErrorCase::damagedCheckpoint);
-    if (c.attemptID.text() != lastComponent(folder)) velmora::fail(ErrorCase::damagedCheckpoint);
+    if (c.schemaVersion != Checkpoint::currentSchemaVersion) raise(ErrorCase::damagedCheckpoint);
+    if (c.attemptID.text() != lastComponent(folder)) raise(ErrorCase::damagedCheckpoint);
     if (c.source.pageCount < 0 || c.pages.size() != static_cast<uint64_t>(c.source.pageCount)) {
-        velmora::fail(ErrorCase::damagedCheckpoint);
+        raise(ErrorCase::damagedCheckpoint);
     }
     const std::size_t expected = std::max<std::size_t>(c.pages.size(), 1);
     for (std::size_t i = 0; i < expected; ++i) {
-        if (i >= c.pages.size() || c.pages[i].page != static_cast<int64_t>(i + 1)) velmora::fail(ErrorCase::damagedCheckpoint);
+        if (i >= c.pages.size() || c.pages[i].page != static_cast<int64_t>(i + 1)) raise(ErrorCase::damagedCheckpoint);
     }
 
     // The paths are not compared: a moved file is the same document.
     if (c.source.byteCount != source.byteCount || c.source.pageCount != source.pageCount ||
         c.source.sha256 != source.sha256) {
-        velmora::fail(ErrorCase::sourceChanged);
+        raise(ErrorCase::sourceChanged);
     }
 
-    if (!isFingerprint(settings.implementationSHA256)) velmora::fail(ErrorCase::settingsChanged);
-    if (!isFingerprint(settings.bundledCodeSHA256)) velmora::fail(ErrorCase::settingsChanged);
-    if (c.settings != settings) velmora::fail(ErrorCase::settingsChanged);
-    if (c.dictionaryHash != settings.dictionaryHash()) velmora::fail(ErrorCase::settingsChanged);
+    if (!isFingerprint(settings.implementationSHA256)) raise(ErrorCase::settingsChanged);
+    if (!isFingerprint(settings.bundledCodeSHA256)) raise(ErrorCase::settingsChanged);
+    if (c.settings != settings) raise(ErrorCase::settingsChanged);
+    if (c.dictionaryHash != settings.dictionaryHash()) raise(ErrorCase::settingsChanged);
 
     for (auto& r : c.pages) {
         switch (r.state) {
@@ -147,7 +147,7 @@ std::unique_ptr<JobStore> JobStore::resume(const std::filesystem::path& folder, 
 
 PageRecord& JobStore::record(int64_t page, ErrorCase outside) {
     auto& pages = storedCheckpoint_.pages;
-    if (page < 1 || static_cast<uint64_t>(page) > pages.size()) velmora::fail(outside);
+    if (page < 1 || static_cast<uint64_t>(page) > pages.size()) raise(outside);
     return pages[static_cast<std::size_t>(page - 1)];
 }
 
@@ -165,7 +165,7 @@ void JobStore::save() {
 void JobStore::begin(int64_t page) {
     std::lock_guard lock(stateLock_);
     PageRecord& r = record(page, ErrorCase::damagedCheckpoint);
-    if (r.state != PageState::pending) velmora::fail(ErrorCase::damagedCheckpoint);
+    if (r.state != PageState::pending) raise(ErrorCase::damagedCheckpoint);
     r.state = PageState::inProgress;
     save();
 }
@@ -174,7 +174,7 @@ void JobStore::commit(const PageResult& result) {
     std::lock_guard lock(stateLock_);
     const int64_t n = result.page;
     PageRecord& r = record(n, ErrorCase::damagedCheckpoint);
-    if (r.state != PageState::inProgress) velmora::fail(ErrorCase::damagedCheckpoint);
+    if (r.state != PageState::inProgress) raise(ErrorCase::damagedCheckpoint);
     const std::vector<uint8_t> bytes = JSON::encode(result);
     const std::string name = CheckpointFile::pageFileName(n);
     if (directory_) {
@@ -183,7 +183,7 @@ void JobStore::commit(const PageResult& result) {
         directory_->replaceState(name, bytes);
     } else {
         const int64_t total = transientBytes_ + static_cast<int64_t>(bytes.size());
-        if (total > privateTextLimit) velmora::fail(ErrorCase::budgetExceeded);
+        if (total > privateTextLimit) raise(ErrorCase::budgetExceeded);
         transient_[n] = result;
         transientBytes_ = total;
     }
@@ -219,7 +219,7 @@ void JobStore::skipPending() {
 void JobStore::retryFailed(const std::set<int64_t>& pages) {
     std::lock_guard lock(stateLock_);
     for (int64_t page : pages) {
-        if (record(page, ErrorCase::invalidInput).state != PageState::failed) velmora::fail(ErrorCase::invalidInput);
+        if (record(page, ErrorCase::invalidInput).state != PageState::failed) raise(ErrorCase::invalidInput);
     }
     for (int64_t page : pages) {
         PageRecord& r = record(page, ErrorCase::invalidInput);
@@ -236,7 +236,7 @@ void JobStore::retryFailed(const std::set<int64_t>& pages) {
 std::optional<PageResult> JobStore::storedResult(const PageRecord& r) const {
     if (directory_ && r.resultFile && r.checksum) {
         const std::vector<uint8_t> bytes = directory_->read(*r.resultFile);
-        if (Digest::data(bytes) != *r.checksum) velmora::fail(ErrorCase::damagedCheckpoint);
+        if (Digest::data(bytes) != *r.checksum) raise(ErrorCase::damagedCheckpoint);
         return JSON::decode<PageResult>(bytes);
     }
     auto it = transient_.find(r.page);
@@ -247,7 +247,7 @@ std::optional<PageResult> JobStore::storedResult(const PageRecord& r) const {
 std::optional<PageResult> JobStore::result(int64_t page) const {
     std::lock_guard lock(stateLock_);
     const PageRecord* r = recordIfInside(page);
-    if (!r) velmora::fail(ErrorCase::invalidInput);
+    if (!r) raise(ErrorCase::invalidInput);
     if (r->state != PageState::completed) return std::nullopt;
     return storedResult(*r);
 }

@@ -64,23 +64,23 @@ struct Inspected {
 Inspected inspectOpened(const SecureDirectory& folder, const std::filesystem::path& url) {
     const std::vector<uint8_t> bytes = folder.read(OCRQueueEngine::queueFileName);
     const auto envelope = JSON::decode<QueueEnvelope>(bytes);
-    if (!envelope.intact()) fail(ErrorCase::damagedCheckpoint);
+    if (!envelope.intact()) raise(ErrorCase::damagedCheckpoint);
     Inspected out{JSON::decode<QueueSnapshot>(envelope.payload), Digest::data(bytes)};
     const QueueSnapshot& s = out.snapshot;
 
-    if (s.schemaVersion != QueueSnapshot::currentSchemaVersion) fail(ErrorCase::damagedCheckpoint);
+    if (s.schemaVersion != QueueSnapshot::currentSchemaVersion) raise(ErrorCase::damagedCheckpoint);
     // A copy under another name would be a second queue with the same id,
     // whose jobs and journal both would claim.
-    if (s.id.text() != lastComponent(url)) fail(ErrorCase::damagedCheckpoint);
+    if (s.id.text() != lastComponent(url)) raise(ErrorCase::damagedCheckpoint);
     std::set<UUID> ids, jobIDs;
     for (const auto& input : s.inputs) {
-        if (input.origin == InputOrigin::privateSession) fail(ErrorCase::damagedCheckpoint);
+        if (input.origin == InputOrigin::privateSession) raise(ErrorCase::damagedCheckpoint);
     }
     for (const auto& input : s.inputs) {
-        if (!ids.insert(input.id).second) fail(ErrorCase::damagedCheckpoint);
+        if (!ids.insert(input.id).second) raise(ErrorCase::damagedCheckpoint);
     }
     for (const auto& input : s.inputs) {
-        if (!jobIDs.insert(input.jobID).second) fail(ErrorCase::damagedCheckpoint);
+        if (!jobIDs.insert(input.jobID).second) raise(ErrorCase::damagedCheckpoint);
     }
     return out;
 }
@@ -111,10 +111,10 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::create(const std::vector<InputFi
                                                        const OCRSettings& settings,
                                                        const std::optional<std::filesystem::path>& parent,
                                                        const std::optional<QueuePresentation>& presentation) {
-    if (inputs.empty()) fail(ErrorCase::invalidInput);
+    if (inputs.empty()) raise(ErrorCase::invalidInput);
     for (const auto& file : inputs) {
         if (!file.url.is_absolute() || file.url.native().find('\0') != std::string::npos) {
-            fail(ErrorCase::invalidInput);
+            raise(ErrorCase::invalidInput);
         }
     }
 
@@ -161,16 +161,16 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
     QueueSnapshot& snapshot = inspected.snapshot;
 
     if (!isFingerprint(settings.implementationSHA256) || !isFingerprint(settings.bundledCodeSHA256)) {
-        fail(ErrorCase::settingsChanged);
+        raise(ErrorCase::settingsChanged);
     }
-    if (snapshot.settings != settings) fail(ErrorCase::settingsChanged);
+    if (snapshot.settings != settings) raise(ErrorCase::settingsChanged);
 
     for (auto& input : snapshot.inputs) {
         // An input's own settings may choose another mode, but must come
         // from this build.
         if (input.settings && (input.settings->implementationSHA256 != settings.implementationSHA256 ||
                                input.settings->bundledCodeSHA256 != settings.bundledCodeSHA256)) {
-            fail(ErrorCase::settingsChanged);
+            raise(ErrorCase::settingsChanged);
         }
         if (!input.attemptID || !input.source) continue;
         const auto store = JobStore::resume(jobFolder(directory.url(), *input.attemptID), *input.source,
@@ -201,8 +201,8 @@ void OCRQueueEngine::defaultAccessCheck(const std::filesystem::path& url) {
     // reaches first.
     const std::filesystem::path file = QueueInput::fileURL(url.native());
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) fail(ErrorCase::sourceMissing);
-    if (::access(file.c_str(), R_OK) != 0) fail(ErrorCase::accessDenied);
+    if (::stat(file.c_str(), &st) != 0) raise(ErrorCase::sourceMissing);
+    if (::access(file.c_str(), R_OK) != 0) raise(ErrorCase::accessDenied);
 }
 
 std::filesystem::path OCRQueueEngine::jobFolder(const std::filesystem::path& queueFolder, const UUID& attemptID) {
@@ -233,7 +233,7 @@ int64_t OCRQueueEngine::memoryFootprint() const {
 void OCRQueueEngine::persist() {
     std::lock_guard lock(stateLock_);
     if (!state_.persistent() || !directory_) {
-        if (memoryFootprint() > JobStore::privateTextLimit) fail(ErrorCase::budgetExceeded);
+        if (memoryFootprint() > JobStore::privateTextLimit) raise(ErrorCase::budgetExceeded);
         return;
     }
     verifyPersisted();
@@ -245,7 +245,7 @@ void OCRQueueEngine::persist() {
 void OCRQueueEngine::verifyPersisted() const {
     std::lock_guard lock(stateLock_);
     if (!directory_ || !persistedChecksum_) return;
-    if (Digest::data(directory_->read(queueFileName)) != *persistedChecksum_) fail(ErrorCase::confirmationChanged);
+    if (Digest::data(directory_->read(queueFileName)) != *persistedChecksum_) raise(ErrorCase::confirmationChanged);
 }
 
 }  // namespace velmora

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/OCRSettings.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/JobControl.hpp"

@@ -96,7 +96,7 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
     QueueSnapshot copy;
     {
         std::lock_guard lock(stateLock_);
-        if (active_) fail(ErrorCase::navigationBusy);
+        if (active_) raise(ErrorCase::navigationBusy);
         if (directory_) {
             lease.emplace(*directory_, leaseName, true);
             // Only a writer of "queue.json" makes staging files beside it,
@@ -191,8 +191,8 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
         readingSource = true;
         in.identity = SourceIdentity::read(in.url, password);
         readingSource = false;
-        if (input.expectedSHA256 && *input.expectedSHA256 != in.identity.sha256) fail(ErrorCase::sourceChanged);
-        if (input.source && !in.identity.sameContent(*input.source)) fail(ErrorCase::sourceChanged);
+        if (input.expectedSHA256 && *input.expectedSHA256 != in.identity.sha256) raise(ErrorCase::sourceChanged);
+        if (input.source && !in.identity.sameContent(*input.source)) raise(ErrorCase::sourceChanged);
         in.revision = InputRevision::read(in.url);
     } catch (...) {
         recordInputError(in.id, caseOf(std::current_exception()), readingSource, control, progress);
@@ -247,7 +247,7 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
     const InputRevision started = in.revision;
     options.accessCheck = [check, started](const std::filesystem::path& url, int64_t) {
         check(url);
-        if (InputRevision::read(url) != started) fail(ErrorCase::sourceChanged);
+        if (InputRevision::read(url) != started) raise(ErrorCase::sourceChanged);
     };
     options.onPage = [&](const PageRecord&) {
         QueueSnapshot pageCopy;
@@ -284,9 +284,9 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
     if (in.progressFailure) std::rethrow_exception(in.progressFailure);
     try {
         if (in.persistFailure) std::rethrow_exception(in.persistFailure);
-        if (summary.blockedError) fail(*summary.blockedError);
-        if (InputRevision::read(in.url) != in.revision) fail(ErrorCase::sourceChanged);
-        if (Digest::file(in.url) != in.identity.sha256) fail(ErrorCase::sourceChanged);
+        if (summary.blockedError) raise(*summary.blockedError);
+        if (InputRevision::read(in.url) != in.revision) raise(ErrorCase::sourceChanged);
+        if (Digest::file(in.url) != in.identity.sha256) raise(ErrorCase::sourceChanged);
     } catch (...) {
         recordInputError(in.id, caseOf(std::current_exception()), false, control, progress);
         return;

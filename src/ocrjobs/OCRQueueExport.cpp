@@ -44,7 +44,7 @@ std::optional<PageResult> OCRQueueEngine::result(const UUID& inputID, int64_t pa
 std::string OCRQueueEngine::text(const UUID& inputID, const TXTOptions& options) {
     std::lock_guard lock(stateLock_);
     const QueueInput* found = state_.input(inputID);
-    if (!found) fail(ErrorCase::invalidInput);
+    if (!found) raise(ErrorCase::invalidInput);
     // A copy: reading results may reopen jobs, which never touches the
     // snapshot, but the text must not depend on that.
     const QueueInput input = *found;
@@ -74,7 +74,7 @@ std::vector<std::filesystem::path> OCRQueueEngine::exportTo(const std::filesyste
                                                             const TXTOptions& options) {
     std::lock_guard lock(stateLock_);
     // A run writes the pages this text is made of.
-    if (active_ || state_.status == QueueStatus::running) fail(ErrorCase::navigationBusy);
+    if (active_ || state_.status == QueueStatus::running) raise(ErrorCase::navigationBusy);
     const SecureDirectory folder(destination, true);
     const std::vector<QueueInput> inputs = state_.inputs;
 

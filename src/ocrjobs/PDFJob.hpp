@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
-#include "foundation/OCRSettings.hpp"
-#include "foundation/OCRTypes.hpp"
+#include "recognition/OCRSettings.hpp"
+#include "recognition/OCRTypes.hpp"
 #include "foundation/Raster.hpp"
 #include "ocrjobs/Checkpoint.hpp"
 #include "ocrjobs/JobControl.hpp"

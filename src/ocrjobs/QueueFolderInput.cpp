@@ -32,8 +32,8 @@ struct Walk {
         for (const auto& name : FileIO::list(fd)) {
             // Hidden entries are never visited and never counted.
             if (name.starts_with(".")) continue;
-            if (control.stopRequested()) fail(ErrorCase::cancelled);
-            if (++visited > maximumEntries) fail(ErrorCase::budgetExceeded);
+            if (control.stopRequested()) raise(ErrorCase::cancelled);
+            if (++visited > maximumEntries) raise(ErrorCase::budgetExceeded);
             struct stat st {};
             if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 throw std::system_error(errno, std::generic_category(), "stat " + (path / name).string());
@@ -49,7 +49,7 @@ struct Walk {
             if (!S_ISREG(st.st_mode) || name.starts_with("._")) continue;
             const auto url = path / name;
             if (!OCRProduct::accepts(url)) continue;
-            if (result.size() >= limit) fail(ErrorCase::budgetExceeded);
+            if (result.size() >= limit) raise(ErrorCase::budgetExceeded);
             result.push_back(url);
         }
     }
@@ -86,9 +86,9 @@ std::vector<std::filesystem::path> enumerate(const std::filesystem::path& folder
     if (::lstat(folder.c_str(), &st) != 0) {
         throw std::system_error(errno, std::generic_category(), "stat " + folder.string());
     }
-    if (!S_ISDIR(st.st_mode)) fail(ErrorCase::unsafePath);
+    if (!S_ISDIR(st.st_mode)) raise(ErrorCase::unsafePath);
     UniqueFD fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) fail(ErrorCase::accessDenied);
+    if (!fd) raise(ErrorCase::accessDenied);
     Walk walk{control, recursive, limit, 0, {}};
     walk.folder(fd.get(), folder);
     std::sort(walk.result.begin(), walk.result.end(), naturalLess);

@@ -140,9 +140,9 @@ void from_json(const Json& j, QueuePresentation& p) {
 }
 
 std::filesystem::path QueueInput::fileURL(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) fail(ErrorCase::sourceMissing);
+    if (path.find('\0') != std::string_view::npos) raise(ErrorCase::sourceMissing);
     std::filesystem::path url(path);
-    if (!url.is_absolute()) fail(ErrorCase::sourceMissing);
+    if (!url.is_absolute()) raise(ErrorCase::sourceMissing);
     return url;
 }
 

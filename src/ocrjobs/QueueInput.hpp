@@ -10,7 +10,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/JSON.hpp"
-#include "foundation/OCRSettings.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "foundation/RawValue.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/Checkpoint.hpp"

@@ -8,7 +8,7 @@
 
 #include "foundation/FileStamp.hpp"
 #include "foundation/JSON.hpp"
-#include "foundation/OCRSettings.hpp"
+#include "recognition/OCRSettings.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "recognition/OCRDecorationState.hpp"

@@ -52,7 +52,7 @@ SourceIdentity SourceIdentity::read(const std::filesystem::path& url, const std:
     struct stat before {};
     if (::fstat(fd.get(), &before) != 0) systemError("stat", url);
     // The loaders accepted a regular file; anything else now is a swapped path.
-    if (!S_ISREG(before.st_mode) || !haveInitial || !sameFile(initial, before)) fail(ErrorCase::sourceChanged);
+    if (!S_ISREG(before.st_mode) || !haveInitial || !sameFile(initial, before)) raise(ErrorCase::sourceChanged);
 
     Digest::Hasher hasher;
     std::vector<uint8_t> buf(hashChunk);
@@ -67,7 +67,7 @@ SourceIdentity SourceIdentity::read(const std::filesystem::path& url, const std:
     }
     struct stat after {};
     if (::fstat(fd.get(), &after) != 0) systemError("stat", url);
-    if (!sameFile(before, after)) fail(ErrorCase::sourceChanged);
+    if (!sameFile(before, after)) raise(ErrorCase::sourceChanged);
 
     return SourceIdentity(url.string(), static_cast<uint64_t>(before.st_size), pageCount, hasher.finishHex());
 }

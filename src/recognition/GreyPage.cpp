@@ -74,7 +74,7 @@ int GreyPage::medianInkHeight() const {
     if (width < 1 || height < 1) return 0;
     const uint8_t threshold = inkThreshold();
     std::unique_ptr<PIX, PixDestroy> ink(pixCreate(width, height, 1));
-    if (!ink) fail(ErrorCase::budgetExceeded);
+    if (!ink) raise(ErrorCase::budgetExceeded);
     l_uint32* data = pixGetData(ink.get());
     const int wordsPerLine = pixGetWpl(ink.get());
     for (int y = 0; y < height; ++y) {

@@ -201,14 +201,14 @@ void from_json(const Json& j, OCRDecorationState& s) {
     std::u16string text = Unicode::toUTF16(JSON::requireString(j, "text"));
     std::vector<uint8_t> marks = markArray(j, "marks");
     std::vector<uint8_t> baselineMarks = markArray(j, "baselineMarks");
-    if (marks.size() != text.size() || baselineMarks.size() != baseline.size()) fail(ErrorCase::damagedCheckpoint);
+    if (marks.size() != text.size() || baselineMarks.size() != baseline.size()) raise(ErrorCase::damagedCheckpoint);
     for (uint8_t m : marks) {
-        if (m > OCRDecorationState::edited) fail(ErrorCase::damagedCheckpoint);
+        if (m > OCRDecorationState::edited) raise(ErrorCase::damagedCheckpoint);
     }
     for (uint8_t m : baselineMarks) {
-        if (m > OCRDecorationState::lowConfidence) fail(ErrorCase::damagedCheckpoint);
+        if (m > OCRDecorationState::lowConfidence) raise(ErrorCase::damagedCheckpoint);
     }
-    if (marks.size() > OCRDecorationState::maxMarks) fail(ErrorCase::damagedCheckpoint);
+    if (marks.size() > OCRDecorationState::maxMarks) raise(ErrorCase::damagedCheckpoint);
     s = OCRDecorationState::fromStored(std::move(baseline), std::move(text), std::move(marks), std::move(baselineMarks));
 }
 

@@ -10,7 +10,7 @@
 #include <tesseract/resultiterator.h>
 
 #include "foundation/BrindlexError.hpp"
-#include "foundation/EngineIdentity.hpp"
+#include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/OCRGeometry.hpp"
@@ -223,10 +223,10 @@ std::vector<std::string> supportedRecognitionLanguages(int64_t revision) {
 }
 
 TextRequest request(const OCRSettings& settings) {
-    if (settings.mode != OCRMode::standard || settings.preprocessing != "none") fail(ErrorCase::unsupportedMode);
+    if (settings.mode != OCRMode::standard || settings.preprocessing != "none") raise(ErrorCase::unsupportedMode);
     if (std::find(supportedRevisions.begin(), supportedRevisions.end(), settings.revision) ==
         supportedRevisions.end()) {
-        fail(ErrorCase::unsupportedLanguage);
+        raise(ErrorCase::unsupportedLanguage);
     }
     TextRequest r;
     r.recognitionLevel = TextRequest::RecognitionLevel::accurate;
@@ -235,7 +235,7 @@ TextRequest request(const OCRSettings& settings) {
         const std::vector<std::string> supported = supportedRecognitionLanguages(settings.revision);
         for (const std::string& language : settings.languages) {
             if (std::find(supported.begin(), supported.end(), language) == supported.end()) {
-                fail(ErrorCase::unsupportedLanguage);
+                raise(ErrorCase::unsupportedLanguage);
             }
         }
     }
@@ -278,7 +278,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
             // These modes have recognisers of their own and never fall back
             // to the standard pass; while one is not part of the build its
             // mode is refused.
-            fail(ErrorCase::unsupportedMode);
+            raise(ErrorCase::unsupportedMode);
     }
 
     const auto start = std::chrono::steady_clock::now();

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/OCRSettings.hpp"
-#include "foundation/OCRTypes.hpp"
+#include "recognition/OCRSettings.hpp"
+#include "recognition/OCRTypes.hpp"
 #include "foundation/Raster.hpp"
 #include "foundation/TextRange.hpp"
 #include "recognition/RecognitionRecords.hpp"

@@ -31,7 +31,7 @@ AffineTransform orientationTransform(Size size, uint32_t orientation) {
 
 RasterImage oriented(const RasterImage& image, uint32_t orientation) {
     if (orientation < 2 || orientation > 8) return image;
-    if (!image) fail(ErrorCase::renderFailed);
+    if (!image) raise(ErrorCase::renderFailed);
 
     const int width = image.width();
     const int height = image.height();
@@ -51,7 +51,7 @@ RasterImage oriented(const RasterImage& image, uint32_t orientation) {
     const int outWidth = static_cast<int>(upright.width);
     const int outHeight = static_cast<int>(upright.height);
     GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, channels == 4, 8, outWidth, outHeight);
-    if (!out) fail(ErrorCase::renderFailed);
+    if (!out) raise(ErrorCase::renderFailed);
     RasterImage result = RasterImage::adopt(out);
 
     uint8_t* dst = gdk_pixbuf_get_pixels(out);

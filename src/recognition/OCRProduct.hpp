@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/OCRTypes.hpp"
+#include "recognition/OCRTypes.hpp"
 #include "foundation/TextRange.hpp"
 #include "foundation/UUID.hpp"
 

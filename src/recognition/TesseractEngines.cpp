@@ -12,7 +12,7 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 
-#include "foundation/EngineIdentity.hpp"
+#include "recognition/EngineIdentity.hpp"
 #include "foundation/FileIO.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"

@@ -150,22 +150,22 @@ void BrowserSession::refreshNavigation() {
 }
 
 std::string BrowserSession::validatedURL(std::string_view text) {
-    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) fail(ErrorCase::invalidInput);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) raise(ErrorCase::invalidInput);
     std::string candidate = trimmed(text);
     // Encoded: the address keeps its escapes as typed; characters that need
     // one (spaces, Japanese text) are escaped when it is written back.
     GUri* uri = g_uri_parse(candidate.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-    if (!uri) fail(ErrorCase::invalidInput);
+    if (!uri) raise(ErrorCase::invalidInput);
     std::unique_ptr<GUri, decltype(&g_uri_unref)> holder(uri, g_uri_unref);
     // GUri lower-cases the scheme, so "HTTPS" is accepted here.
     std::string_view scheme = g_uri_get_scheme(uri);
-    if (scheme != "http" && scheme != "https") fail(ErrorCase::invalidInput);
+    if (scheme != "http" && scheme != "https") raise(ErrorCase::invalidInput);
     const char* host = g_uri_get_host(uri);
-    if (!host || !*host) fail(ErrorCase::invalidInput);
+    if (!host || !*host) raise(ErrorCase::invalidInput);
     // Any user information, even an empty one before "@", is refused.
-    if (g_uri_get_userinfo(uri) || g_uri_get_user(uri) || g_uri_get_password(uri)) fail(ErrorCase::invalidInput);
+    if (g_uri_get_userinfo(uri) || g_uri_get_user(uri) || g_uri_get_password(uri)) raise(ErrorCase::invalidInput);
     char* text_ = g_uri_to_string(uri);
-    if (!text_) fail(ErrorCase::invalidInput);
+    if (!text_) raise(ErrorCase::invalidInput);
     std::string out(text_);
     g_free(text_);
     return out;
@@ -175,7 +175,7 @@ UUID BrowserSession::normalStoreID() { return ProductBrand::current().normalWebS
 
 void BrowserSession::navigate(std::string_view text) {
     if (operationPending || busy || closingWeb_ || (navigationPermitted && !navigationPermitted()))
-        fail(ErrorCase::navigationBusy);
+        raise(ErrorCase::navigationBusy);
     navigationNotice = std::string();
     std::string address = validatedURL(text);
     auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(address.c_str()));

@@ -139,7 +139,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             try {
                 scratch.resize(static_cast<std::size_t>(stride * textureHeight));
             } catch (const std::bad_alloc&) {
-                fail(ErrorCase::budgetExceeded);
+                raise(ErrorCase::budgetExceeded);
             }
             gdk_texture_download(texture.get(), scratch.data(), static_cast<gsize>(stride));
             image->copyRows(at.partRow, scratch.data() + at.sourceRow * stride, static_cast<std::size_t>(stride),

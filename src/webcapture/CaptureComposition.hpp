@@ -8,7 +8,7 @@
 
 #include "foundation/PixelBuffer.hpp"
 #include "foundation/Task.hpp"
-#include "webcapture/CapturePlan.hpp"
+#include "capture/CapturePlan.hpp"
 
 namespace velmora {
 

@@ -8,8 +8,8 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/UptimeClock.hpp"
 #include "history/CaptureLifecycle.hpp"
-#include "ocrjobs/JobControl.hpp"
-#include "webcapture/CaptureAdmission.hpp"
+#include "foundation/WorkerBudget.hpp"
+#include "capture/CaptureAdmission.hpp"
 #include "webcapture/CaptureRun.hpp"
 
 namespace velmora {
@@ -85,7 +85,7 @@ Task<void> layOutAndWait(CaptureRun& run) {
             PageValue fonts = co_await session.evaluate(fontProbe);
             bool loading = webkit_web_view_is_loading(session.webView());
             if (!loading && fonts.stringValue() == "loaded") break;
-            if (elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            if (elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
             co_await sleepFor(waitPoll);
         }
     }
@@ -99,29 +99,29 @@ Task<void> layOutAndWait(CaptureRun& run) {
 
         const int64_t viewport = static_cast<int64_t>(run.viewportHeight);
         const int64_t step = std::max<int64_t>(viewport - scrollOverlap, 1);
-        if (options.maximumScrolls <= 0) fail(ErrorCase::loadTimeout);
+        if (options.maximumScrolls <= 0) raise(ErrorCase::loadTimeout);
         checkCancellation();
         int64_t before = co_await session.evaluateInteger(heightProbe);
         int64_t y = 0;
         int64_t scrolls = 0;
         while (true) {
-            if (options.maximumHeight < before || elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            if (options.maximumHeight < before || elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
             co_await session.evaluate(run.scrollScript(y));
             co_await sleepFor(waitPoll);
             int64_t after = co_await session.evaluateInteger(heightProbe);
             if (y + viewport >= after && after == before) break;
             y += step;
-            if (++scrolls >= options.maximumScrolls) fail(ErrorCase::loadTimeout);
+            if (++scrolls >= options.maximumScrolls) raise(ErrorCase::loadTimeout);
             checkCancellation();
             before = co_await session.evaluateInteger(heightProbe);
         }
 
         // A probe answer that is not a Boolean counts as false.
         while ((co_await session.evaluate(loadingImagesProbe)).booleanValue() == true) {
-            if (elapsed() >= options.maximumSeconds) fail(ErrorCase::loadTimeout);
+            if (elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
             co_await sleepFor(waitPoll);
         }
-        if ((co_await session.evaluate(brokenImagesProbe)).booleanValue() == true) fail(ErrorCase::incompleteImages);
+        if ((co_await session.evaluate(brokenImagesProbe)).booleanValue() == true) raise(ErrorCase::incompleteImages);
     }
 
     run.record(Stage::sticky);
@@ -144,7 +144,7 @@ Task<std::unique_ptr<CaptureRun>> BrowserSession::prepareCapture(CaptureOptions 
                                  {Metric::backingScale, view.backingScale},
                                  {Metric::mainThread, isMainThread() ? 1.0 : 0.0}});
 
-    if (busy) fail(ErrorCase::navigationBusy);
+    if (busy) raise(ErrorCase::navigationBusy);
     const UUID owner = UUID::random();
     CaptureAdmission::acquire(owner);
     run->admission = owner;
@@ -152,10 +152,10 @@ Task<std::unique_ptr<CaptureRun>> BrowserSession::prepareCapture(CaptureOptions 
     // Until the page state is saved, a failure only gives back what was
     // taken (the run's release, also when it goes away with the error).
     const CaptureOptions& o = run->options;
-    if (o.scale != 1 && o.scale != 2) fail(ErrorCase::invalidInput);
-    if (!(view.boundsWidth > 0) || !(view.boundsHeight > 0)) fail(ErrorCase::invalidInput);
+    if (o.scale != 1 && o.scale != 2) raise(ErrorCase::invalidInput);
+    if (!(view.boundsWidth > 0) || !(view.boundsHeight > 0)) raise(ErrorCase::invalidInput);
     run->requestedWidth = o.viewportWidth ? *o.viewportWidth : static_cast<int64_t>(std::round(view.boundsWidth));
-    if (run->requestedWidth < 280 || run->requestedWidth > 4096) fail(ErrorCase::invalidInput);
+    if (run->requestedWidth < 280 || run->requestedWidth > 4096) raise(ErrorCase::invalidInput);
 
     UUID runID = UUID::random(), jobID = UUID::random(), attemptID = UUID::random();
     if (o.lifecycle) {

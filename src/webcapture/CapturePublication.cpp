@@ -3,7 +3,7 @@
 #include "foundation/Digest.hpp"
 #include "foundation/JSON.hpp"
 #include "history/CaptureLifecycle.hpp"
-#include "webcapture/CaptureNaming.hpp"
+#include "capture/CaptureNaming.hpp"
 #include "webcapture/CaptureRun.hpp"
 
 namespace velmora {

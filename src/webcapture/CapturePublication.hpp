@@ -6,7 +6,7 @@
 
 #include "foundation/Task.hpp"
 #include "webcapture/CaptureComposition.hpp"
-#include "webcapture/CaptureReceipt.hpp"
+#include "capture/CaptureReceipt.hpp"
 
 namespace velmora {
 

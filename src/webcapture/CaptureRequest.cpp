@@ -10,9 +10,9 @@
 #include "history/CaptureHistory.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/CaptureOptions.hpp"
-#include "webcapture/CaptureOutcome.hpp"
-#include "webcapture/WebCaptureDiagnostic.hpp"
+#include "capture/CaptureOptions.hpp"
+#include "capture/CaptureOutcome.hpp"
+#include "capture/WebCaptureDiagnostic.hpp"
 #include "webcapture/WebHooks.hpp"
 
 namespace velmora {

@@ -1,7 +1,7 @@
 #include "webcapture/CaptureRun.hpp"
 
-#include "ocrjobs/JobControl.hpp"
-#include "webcapture/CaptureAdmission.hpp"
+#include "foundation/WorkerBudget.hpp"
+#include "capture/CaptureAdmission.hpp"
 
 namespace velmora {
 

@@ -11,11 +11,11 @@
 #include "foundation/Task.hpp"
 #include "foundation/UUID.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/CaptureGeometry.hpp"
-#include "webcapture/CaptureOptions.hpp"
-#include "webcapture/CapturePlan.hpp"
-#include "webcapture/CaptureReceipt.hpp"
-#include "webcapture/WebCaptureDiagnostic.hpp"
+#include "capture/CaptureGeometry.hpp"
+#include "capture/CaptureOptions.hpp"
+#include "capture/CapturePlan.hpp"
+#include "capture/CaptureReceipt.hpp"
+#include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
 

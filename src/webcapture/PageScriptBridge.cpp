@@ -10,7 +10,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/GLibError.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/WebCaptureDiagnostic.hpp"
+#include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
 
@@ -185,7 +185,7 @@ void BrowserSession::layOutWidth(int64_t width, int64_t scale) {
 }
 
 Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t scale, WebCaptureDiagnostic* diagnostic) {
-    if (width < 280 || width > 4096) fail(ErrorCase::invalidInput);
+    if (width < 280 || width > 4096) raise(ErrorCase::invalidInput);
     const double start = clock_->seconds();
     bool firstPass = true;
     while (true) {
@@ -205,7 +205,7 @@ Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t sca
                                 {Metric::boundsHeight, m.boundsHeight}});
         }
         if (!CaptureGeometry::isReady(width, inner, client, static_cast<double>(visible))) {
-            if (clock_->seconds() >= start + widthDeadline) fail(ErrorCase::renderFailed);
+            if (clock_->seconds() >= start + widthDeadline) raise(ErrorCase::renderFailed);
             firstPass = true;
             continue;
         }
@@ -274,7 +274,7 @@ Task<GObjectRef<GdkTexture>> BrowserSession::snapshot(WebKitSnapshotRegion regio
     GError* error = nullptr;
     auto texture = GObjectRef<GdkTexture>::adopt(webkit_web_view_get_snapshot_finish(view.get(), result.get(), &error));
     GLibError::check(error);
-    if (!texture) fail(ErrorCase::renderFailed);
+    if (!texture) raise(ErrorCase::renderFailed);
     co_return texture;
 }
 

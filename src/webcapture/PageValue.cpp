@@ -38,14 +38,14 @@ std::optional<bool> PageValue::booleanValue() const {
 }
 
 double PageValue::nonNegative() const {
-    if (kind != Kind::number && kind != Kind::boolean) fail(ErrorCase::dimensionOverflow);
-    if (!std::isfinite(number) || number < 0) fail(ErrorCase::dimensionOverflow);
+    if (kind != Kind::number && kind != Kind::boolean) raise(ErrorCase::dimensionOverflow);
+    if (!std::isfinite(number) || number < 0) raise(ErrorCase::dimensionOverflow);
     return number;
 }
 
 int64_t PageValue::integer() const {
     double v = nonNegative();
-    if (v > largestInteger) fail(ErrorCase::dimensionOverflow);
+    if (v > largestInteger) raise(ErrorCase::dimensionOverflow);
     return static_cast<int64_t>(v);
 }
 

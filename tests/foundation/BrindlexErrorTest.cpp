@@ -57,7 +57,7 @@ TEST(BrindlexError, EqualityIsByCase) {
         }
     }
     try {
-        fail(ErrorCase::saveFailed);
+        raise(ErrorCase::saveFailed);
     } catch (const BrindlexError& e) {
         EXPECT_EQ(e.errorCase(), ErrorCase::saveFailed);
     }

@@ -116,7 +116,7 @@ TEST_F(Export, WillPublishSeesEachCandidateAndCanAbort) {
 
     EXPECT_EQ(caseOf([&] {
                   dir.exportData(bytes("data"), "s", "txt", std::nullopt,
-                                 [](const fs::path&, const FileStamp&) { fail(ErrorCase::interruptedSave); });
+                                 [](const fs::path&, const FileStamp&) { raise(ErrorCase::interruptedSave); });
               }),
               ErrorCase::interruptedSave);
     EXPECT_FALSE(fs::exists(out() / "s.txt"));

@@ -268,7 +268,7 @@ TEST_F(HistoryTrashTest, EachOutputEndsTrashedOrBackInPlaceWithItsReason) {
     const auto e2 = stored(*h, {refused, output("refused-too.png")});
     int calls = 0;
     const auto r2 = h->execute(h->proposal(e2.id), [&](const fs::path&, const fs::path&) -> std::optional<fs::path> {
-        if (calls++ == 0) fail(ErrorCase::saveFailed);
+        if (calls++ == 0) raise(ErrorCase::saveFailed);
         throw std::system_error(EXDEV, std::generic_category(), "rename");
     });
     ASSERT_EQ(r2.size(), 2u);

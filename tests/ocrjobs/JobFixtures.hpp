@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "foundation/OCRSettings.hpp"
-#include "foundation/OCRTypes.hpp"
+#include "recognition/OCRSettings.hpp"
+#include "recognition/OCRTypes.hpp"
 #include "ocrjobs/SourceIdentity.hpp"
 
 namespace velmora::test {

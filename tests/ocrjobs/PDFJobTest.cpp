@@ -172,7 +172,7 @@ TEST_F(Runner, PageFailuresAreRecordedNotThrown) {
     o.recognize = [&](const RasterImage& i, uint32_t orientation, int64_t page, const OCRSettings& s,
                       const std::function<bool()>& c) -> PageResult {
         if (page == 3) throw std::runtime_error("not one of ours");
-        if (page == 4) fail(ErrorCase::emptyResult);
+        if (page == 4) raise(ErrorCase::emptyResult);
         if (page == 5) throw CancellationError();
         return base(i, orientation, page, s, c);
     };
@@ -196,7 +196,7 @@ TEST_F(Runner, ABlockedDocumentPausesAndReportsTheLastBlockingError) {
     o.accessCheck = [&](const std::filesystem::path& source, int64_t page) {
         EXPECT_EQ(source, tmp / "doc.pdf");
         ++checks;
-        if (page == 2) fail(ErrorCase::sourceMissing);
+        if (page == 2) raise(ErrorCase::sourceMissing);
     };
     JobControl control;
     JobSummary s = PDFJob::run(*store, control, o);

@@ -25,7 +25,7 @@
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/CaptureAdmission.hpp"
+#include "capture/CaptureAdmission.hpp"
 #include "webcapture/CaptureRun.hpp"
 
 using namespace velmora;

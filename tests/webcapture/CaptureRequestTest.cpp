@@ -25,10 +25,10 @@
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/CaptureAdmission.hpp"
-#include "webcapture/CaptureNaming.hpp"
-#include "webcapture/CaptureOptions.hpp"
-#include "webcapture/CaptureSelection.hpp"
+#include "capture/CaptureAdmission.hpp"
+#include "capture/CaptureNaming.hpp"
+#include "capture/CaptureOptions.hpp"
+#include "capture/CaptureSelection.hpp"
 #include "webcapture/WebHooks.hpp"
 
 using namespace velmora;

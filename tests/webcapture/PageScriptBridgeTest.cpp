@@ -14,7 +14,7 @@
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
-#include "webcapture/WebCaptureDiagnostic.hpp"
+#include "capture/WebCaptureDiagnostic.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;

@@ -4,7 +4,7 @@
 #include <webkit/webkit.h>
 
 #include "foundation/GLibError.hpp"
-#include "webcapture/WebCaptureDiagnostic.hpp"
+#include "capture/WebCaptureDiagnostic.hpp"
 
 using namespace velmora;
 using Code = WebCaptureDiagnosticFailure::Code;

@@ -1,0 +1,35 @@
+#include "capture/CaptureOutcome.hpp"
+
+#include "foundation/CancellationError.hpp"
+
+namespace velmora::CaptureOutcome {
+
+ErrorCase errorCode(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BrindlexError& e) {
+        return e.errorCase();
+    } catch (const CancellationError&) {
+        return ErrorCase::cancelled;
+    } catch (...) {
+        return ErrorCase::renderFailed;
+    }
+}
+
+std::string savedMessage(const CaptureReceipt& receipt) {
+    if (receipt.splitReason) {
+        return "ページが非常に長いため、安全のため" + std::to_string(receipt.parts.size()) + "枚に分けて保存しました。";
+    }
+    return "画像を保存しました（1枚）";
+}
+
+std::string failureMessage(std::size_t published, ErrorCase code,
+                           std::optional<WebCaptureDiagnosticStage> diagnosticStage) {
+    std::string text;
+    if (published >= 1) text = "保存済み出力" + std::to_string(published) + "件は保持しています。 ";
+    text += BrindlexError::message(code);
+    if (diagnosticStage) text += " 診断コード: " + std::string(rawValue(*diagnosticStage));
+    return text;
+}
+
+}  // namespace velmora::CaptureOutcome
