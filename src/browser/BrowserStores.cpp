@@ -9,6 +9,8 @@ namespace velmora {
 
 namespace {
 
+constexpr const char* cookieFile = "cookies.sqlite";
+
 std::filesystem::path storeFolder(const std::filesystem::path& storage) {
     return storage / "web" / BrowserSession::normalStoreID().text();
 }
@@ -18,8 +20,14 @@ GObjectRef<WebKitNetworkSession> openNormal(const AppRuntime& runtime) {
     // paths of folders known to be ours.
     const SecureDirectory data(BrowserStores::normalDataFolder(runtime.storage), true);
     const SecureDirectory cache(BrowserStores::normalCacheFolder(runtime.storage), true);
-    return GObjectRef<WebKitNetworkSession>::adopt(
+    auto session = GObjectRef<WebKitNetworkSession>::adopt(
         webkit_network_session_new(data.url().c_str(), cache.url().c_str()));
+    // The engine keeps cookies in memory only unless told where to store
+    // them: without this, every sign-in would end with the launch.
+    const std::string cookies = (data.url() / cookieFile).string();
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
+                                                 cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return session;
 }
 
 struct DataList {

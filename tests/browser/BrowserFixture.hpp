@@ -65,13 +65,15 @@ protected:
         show(*tab);
         return tab;
     }
-    // Navigates through the session and waits until the page has loaded.
-    void load(BrowserTab& tab, const std::string& path) {
+    // Navigates through the session and waits until the page has loaded
+    // (and, when given, the session shows its title).
+    void load(BrowserTab& tab, const std::string& path, const std::string& title = "") {
         const std::string url = server_.url(path);
         tab.browser->navigate(url);
         ASSERT_TRUE(spinUntil([&] {
             return tab.browser->currentURL.get() == url && !tab.browser->loading &&
-                   !webkit_web_view_is_loading(tab.browser->webView());
+                   !webkit_web_view_is_loading(tab.browser->webView()) &&
+                   (title.empty() || tab.browser->pageTitle.get() == title);
         }));
     }
     std::string run(BrowserTab& tab, const std::string& script) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -155,11 +156,18 @@ TEST(StoreFolders, TheNormalStoreIsMadePrivateAndNeverThroughALink) {
               ErrorCase::unsafePath);
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
 
-    // A storage root the user may not write into.
-    std::filesystem::create_directories(dir.path() / "locked");
-    ::chmod((dir.path() / "locked").c_str(), 0500);
-    if (::access((dir.path() / "locked").c_str(), W_OK) == 0) GTEST_SKIP() << "running as a user no mode stops";
-    EXPECT_EQ(test::caseOf([&] { BrowserStores stores(AppRuntime{dir.path() / "locked", dir.path() / "out"}); }),
-              ErrorCase::saveFailed);
-    ::chmod((dir.path() / "locked").c_str(), 0700);
+    // A file where a folder of the store belongs.
+    std::filesystem::create_directories(dir.path() / "filed");
+    test::writeFile(dir.path() / "filed" / "web", "not a folder");
+    EXPECT_EQ(test::caseOf([&] { BrowserStores stores(AppRuntime{dir.path() / "filed", dir.path() / "out"}); }),
+              ErrorCase::unsafePath);
+
+    // A storage root the user may not write into (no mode stops root).
+    if (::geteuid() != 0) {
+        std::filesystem::create_directories(dir.path() / "locked");
+        ::chmod((dir.path() / "locked").c_str(), 0500);
+        EXPECT_EQ(test::caseOf([&] { BrowserStores stores(AppRuntime{dir.path() / "locked", dir.path() / "out"}); }),
+                  ErrorCase::saveFailed);
+        ::chmod((dir.path() / "locked").c_str(), 0700);
+    }
 }

@@ -36,16 +36,15 @@ TEST_F(Tabs, TheTitleFollowsRestorationThenThePageThenItsHost) {
     EXPECT_EQ(tab->title(), "再度開いてください");
     tab->restorationUnavailable = false;
 
-    server_.html("/a", test::page("ページA  の題"));
-    load(*tab, "/a");
-    EXPECT_EQ(tab->title(), tab->browser->pageTitle.get());
-    EXPECT_EQ(tab->title(), "ページA  の題");
+    server_.html("/a", test::page("ページA の題"));
+    load(*tab, "/a", "ページA の題");
+    EXPECT_EQ(tab->title(), "ページA の題");
 
+    // WebKitGTK reports at most the first 1000 characters of a document's
+    // title; whatever the session holds, however long, is the tab's title.
     std::string longTitle;
     for (int i = 0; i < 100000; ++i) longTitle += static_cast<char>('a' + i % 26);
-    server_.html("/long", test::page(longTitle));
-    load(*tab, "/long");
-    ASSERT_TRUE(spinUntil([&] { return tab->browser->pageTitle->size() == longTitle.size(); }));
+    tab->browser->pageTitle = longTitle;
     EXPECT_EQ(tab->title(), longTitle);
 
     server_.html("/untitled", "<!doctype html><body>no title");
@@ -121,10 +120,11 @@ TEST_F(Tabs, CancelStopsTheSaveAndEachRunningDownloadOnce) {
     tab->downloads = {std::make_shared<FakeDownload>("done1", false, cancelled),
                       std::make_shared<FakeDownload>("done2", false, cancelled)};
     const auto traceBefore = tab->browser->operation.get();
+    const std::size_t itemsBefore = traceBefore->items().size();
     tab->cancel();
     EXPECT_TRUE(cancelled.empty());
     EXPECT_EQ(tab->browser->operation.get(), traceBefore);
-    EXPECT_TRUE(traceBefore->items().empty()) << "not even a late cancel was recorded";
+    EXPECT_EQ(traceBefore->items().size(), itemsBefore) << "not even a late cancel was recorded";
 
     // Busy: the capture and the running downloads, in list order, each once,
     // also when a cancelled download leaves the list at once (as the window
@@ -172,7 +172,11 @@ TEST_F(Tabs, ADeletionStopsOnlyTheTabsOfItsModeAndAGoneStoreStopsAll) {
     std::shared_ptr<BrowserSession> kept = normal->browser;
     std::weak_ptr<BrowserStores> gone = stores_;
     normal.reset();
+    // A private tab dropped without a shutdown owns the private store no
+    // longer either.
     privateTab.reset();
+    EXPECT_TRUE(stores_->privateOwners->empty());
+    EXPECT_EQ(stores_->privateStore(), nullptr);
     stores_.reset();
     ASSERT_TRUE(gone.expired());
     EXPECT_EQ(caseOf([&] { kept->navigate(server_.url("/a")); }), ErrorCase::navigationBusy);

@@ -73,7 +73,7 @@ TEST_F(Context, ATabThatCannotBeCapturedIsRefusedByItsFirstFailingCheck) {
 TEST_F(Context, TheContextIsTheTabAsItStandsAndTheSettingsAsTheyAreNow) {
     server_.html("/", test::page("保存するページ"));
     auto tab = newTab(true);
-    load(*tab, "/");
+    load(*tab, "/", "保存するページ");
     tab->browser->frame().setAllocatedWidth(279);
     ASSERT_TRUE(spinUntil([&] { return tab->browser->viewMetrics().boundsWidth == 279; }));
 
