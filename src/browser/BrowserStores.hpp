@@ -20,6 +20,7 @@
 // process (the engine's network process keeps writing into them); the
 // service container makes the one instance. Main thread only.
 
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
