@@ -1,5 +1,6 @@
 #include "gui/GtkFolderChooser.hpp"
 
+#include <gtkmm/dialog.h>
 #include <gtkmm/filechoosernative.h>
 #include <gtkmm/window.h>
 

@@ -31,13 +31,27 @@ GtkWidget* responseButton(Gtk::Window* window, int response) {
     G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
+fs::path currentFolder(Gtk::Window* window) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GFile* file = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(window->gobj()));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (!file) return {};
+    char* path = g_file_get_path(file);
+    g_object_unref(file);
+    fs::path out = path ? fs::path(path) : fs::path();
+    g_free(path);
+    return out;
+}
+
+// Goes to a folder as the user would by typing it, and waits until the
+// chooser shows it.
 bool switchTo(Gtk::Window* window, const fs::path& folder) {
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     GFile* file = g_file_new_for_path(folder.c_str());
     const bool ok = gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window->gobj()), file, nullptr);
     g_object_unref(file);
     G_GNUC_END_IGNORE_DEPRECATIONS
-    return ok;
+    return ok && test::spinUntil([&] { return currentFolder(window) == folder; });
 }
 
 }  // namespace
@@ -46,7 +60,12 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
     test::TempDir tmp;
     const fs::path chosen = tmp / "captures";
     fs::create_directory(chosen);
-    GtkFolderChooser chooser;
+    // The default output folder exists here, so the chooser can open in it.
+    fs::create_directories(AppRuntime::defaultOutput());
+    Gtk::Window owner;
+    owner.set_title("ベルモラ");
+    owner.present();
+    GtkFolderChooser chooser(&owner);
     OutputAccess access(AppRuntime{tmp / "storage", tmp / "outputs"}, &chooser);
     SettingsStore settings(tmp / "storage" / "settings");
 
@@ -54,7 +73,10 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
         test::Spawned<std::optional<fs::path>> asked(access.destination(settings, true, false));
         Gtk::Window* window = nullptr;
         ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
-        EXPECT_TRUE(GTK_IS_FILE_CHOOSER(window->gobj()));
+        ASSERT_TRUE(GTK_IS_FILE_CHOOSER(window->gobj()));
+        EXPECT_EQ(window->get_transient_for(), &owner);
+        EXPECT_TRUE(window->get_modal());
+        EXPECT_TRUE(test::spinUntil([&] { return currentFolder(window) == AppRuntime::defaultOutput(); }));
         GtkWidget* accept = responseButton(window, GTK_RESPONSE_ACCEPT);
         ASSERT_NE(accept, nullptr);
         EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(accept)), "このフォルダに保存");
@@ -77,6 +99,8 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
         test::Spawned<std::optional<fs::path>> asked(access.destination(settings, true, false));
         Gtk::Window* window = nullptr;
         ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
+        // Asked again, it opens in the folder chosen before.
+        EXPECT_TRUE(test::spinUntil([&] { return currentFolder(window) == chosen; }));
         GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
         ASSERT_NE(cancel, nullptr);
         gtk_widget_activate(cancel);
@@ -86,4 +110,5 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
     }
     EXPECT_EQ(test::readFile(tmp / "storage" / "access" / "folders.json"), foldersBefore);
     EXPECT_EQ(test::readFile(tmp / "storage" / "settings" / "preferences.json"), prefsBefore);
+    owner.destroy();
 }
