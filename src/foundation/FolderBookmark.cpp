@@ -15,8 +15,8 @@ constexpr int64_t version = 1;
 
 std::vector<uint8_t> create(const std::filesystem::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) throw std::system_error(errno, std::generic_category(), "bookmark " + path.string());
-    if (!S_ISDIR(st.st_mode)) throw std::system_error(ENOTDIR, std::generic_category(), "bookmark " + path.string());
+    const int err = ::lstat(path.c_str(), &st) != 0 ? errno : (S_ISDIR(st.st_mode) ? 0 : ENOTDIR);
+    if (err != 0) throw std::system_error(err, std::generic_category(), "bookmark " + path.string());
     Json j = Json::object();
     j["version"] = version;
     j["path"] = path.string();

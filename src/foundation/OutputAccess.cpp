@@ -33,7 +33,8 @@ namespace {
 // Starts the (no-op) scoped access for the length of one operation.
 class ScopedAccess {
 public:
-    explicit ScopedAccess(std::filesystem::path url) : url_(std::move(url)), started_(FolderBookmark::startAccess(url_)) {}
+    explicit ScopedAccess(std::filesystem::path url)
+        : url_(std::move(url)), started_(FolderBookmark::startAccess(url_)) {}
     ~ScopedAccess() {
         if (started_) FolderBookmark::stopAccess(url_);
     }

@@ -91,6 +91,9 @@ SettingsTransfer::Parsed SettingsTransfer::read(const std::filesystem::path& url
     // the check can never be read whole into memory.
     FileIO::OpenedFile file = FileIO::openRegular(folder.descriptor(), leaf.c_str());
     if (file.notRegular) raise(ErrorCase::invalidInput);
+    // A link at the name is what reading through the folder refuses: the
+    // state-file read's own case. Any other failure is the file's own error.
+    if (file.error == ELOOP) raise(ErrorCase::damagedCheckpoint);
     if (!file) throw std::system_error(file.error, std::generic_category(), "open " + url.string());
     if (file.status.st_size < 0 || static_cast<uint64_t>(file.status.st_size) > maximumBytes) {
         raise(ErrorCase::invalidInput);

@@ -108,7 +108,8 @@ TEST_F(OutputAccessTest, ReadOnlyFoldersAreRefusedForAnUnprivilegedUser) {
                                     fs::perms::others_read | fs::perms::others_exec);
     ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
     EXPECT_EQ(test::runBounded(20, [&] {
-                  require(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0, "drop to nobody");
+                  const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+                  require(dropped, "drop to nobody");
                   OutputAccess unprivileged(AppRuntime{home / "storage", home / "outputs"});
                   const fs::path readOnly = home / "read-only";
                   const fs::path later = home / "later";
@@ -116,7 +117,8 @@ TEST_F(OutputAccessTest, ReadOnlyFoldersAreRefusedForAnUnprivilegedUser) {
                   fs::create_directory(later);
                   fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
                   const ErrorCase refused = caseOf([&] { unprivileged.approve(readOnly); });
-                  require(refused == ErrorCase::accessDenied, "approve: " + std::string(BrindlexError::rawValue(refused)));
+                  require(refused == ErrorCase::accessDenied,
+                          "approve: " + std::string(BrindlexError::rawValue(refused)));
                   const OutputGrant g = unprivileged.approve(later);
                   require(unprivileged.resolve(g.id) == later, "writable resolves");
                   fs::permissions(later, fs::perms::owner_read | fs::perms::owner_exec);

@@ -31,7 +31,8 @@ TEST(PublicSettings, TheDefaultsAreAllowedAndComeBackEqual) {
     EXPECT_EQ(PublicSettings::importAllowed(JSON::encode(defaults)), defaults);
     // Returned as given: duplicates and spaces stay.
     const Json odd = withWords({" 赤字 ", " 赤字 ", ""});
-    EXPECT_EQ(PublicSettings::importAllowed(bytes(odd)).dictionary, (std::vector<std::string>{" 赤字 ", " 赤字 ", ""}));
+    EXPECT_EQ(PublicSettings::importAllowed(bytes(odd)).dictionary,
+              (std::vector<std::string>{" 赤字 ", " 赤字 ", ""}));
 }
 
 TEST(PublicSettings, TheDictionaryIsBoundedInWordsAndBytes) {
@@ -49,7 +50,8 @@ TEST(PublicSettings, TheDictionaryIsBoundedInWordsAndBytes) {
 }
 
 TEST(PublicSettings, ValuesOutsideTheirSetsAreInvalidButShapeErrorsAreTheDecoders) {
-    for (auto [key, value] : {std::pair{"mobileWidth", 400}, std::pair{"logRetentionDays", 60}, std::pair{"schemaVersion", 2}}) {
+    using Bad = std::pair<const char*, int>;
+    for (auto [key, value] : {Bad{"mobileWidth", 400}, Bad{"logRetentionDays", 60}, Bad{"schemaVersion", 2}}) {
         Json j = Json(PublicSettings{});
         j[key] = value;
         EXPECT_EQ(caseOf([&] { PublicSettings::importAllowed(bytes(j)); }), ErrorCase::invalidInput) << key;
