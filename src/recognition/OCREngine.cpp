@@ -15,6 +15,7 @@
 #include "recognition/LineText.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
+#include "recognition/VerticalProduct.hpp"
 
 namespace velmora::OCREngine {
 
@@ -268,18 +269,20 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
 
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled) {
-    (void)cancelled;  // the standard pass is one uninterruptible run
     switch (settings.mode) {
         case OCRMode::standard:
             break;
+        case OCRMode::vertical:
+            return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
         case OCRMode::automatic:
         case OCRMode::handwriting:
-        case OCRMode::vertical:
             // These modes have recognisers of their own and never fall back
             // to the standard pass; while one is not part of the build its
             // mode is refused.
             raise(ErrorCase::unsupportedMode);
     }
+    // The standard pass is one uninterruptible run and does not poll
+    // cancelled.
 
     const auto start = std::chrono::steady_clock::now();
     const TextRequest textRequest = request(settings);

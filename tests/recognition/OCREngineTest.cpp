@@ -109,6 +109,10 @@ TEST(OCREngineRequest, RefusesWhatCannotBeHonouredBeforeAnyEngineWork) {
         OCRSettings other = standardSettings();
         other.mode = mode;
         EXPECT_EQ(test::caseOf([&] { OCREngine::request(other); }), ErrorCase::unsupportedMode);
+    }
+    for (OCRMode mode : {OCRMode::handwriting, OCRMode::automatic}) {
+        OCRSettings other = standardSettings();
+        other.mode = mode;
         // Never recognised as standard text.
         EXPECT_ANY_THROW(recognise(page.image, 1, other));
     }
