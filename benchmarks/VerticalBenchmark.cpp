@@ -328,31 +328,38 @@ int main(int argc, char** argv) {
     std::printf("\n");
 
     // Pages: every text at 150 and 300 dpi; the 300-dpi pages of the texts
-    // again in one degradation each, in turn.
-    std::vector<Page> pages;
+    // again in one degradation each, in turn. Drawn one at a time, so the
+    // memory figures are those of reading one page.
+    struct PagePlan {
+        std::size_t text;
+        int dpi;
+        Degradation degradation;
+    };
+    std::vector<PagePlan> plans;
     const std::vector<Degradation> degradations{Degradation::rotatePlus, Degradation::rotateMinus, Degradation::blur,
                                                 Degradation::noise, Degradation::jpeg};
     for (std::size_t i = 0; i < textCount; ++i) {
-        for (int dpi : {150, 300}) {
-            pages.push_back(makePage(i, dpi));
-            if (dpi == 300) {
-                Page degraded = pages.back();
-                degraded.degradation = degradations[i % degradations.size()];
-                degraded.vertical = degrade(degraded.vertical, degraded.degradation, 17 + unsigned(i));
-                degraded.horizontal = degrade(degraded.horizontal, degraded.degradation, 91 + unsigned(i));
-                degraded.label += std::string(", ") + nameOf(degraded.degradation);
-                pages.push_back(std::move(degraded));
-            }
-        }
+        plans.push_back({i, 150, Degradation::none});
+        plans.push_back({i, 300, Degradation::none});
+        plans.push_back({i, 300, degradations[i % degradations.size()]});
     }
-    std::printf("Pages: %zu vertical and %zu horizontal; page rendering done, peak %.0f MiB\n", pages.size(),
-                pages.size(), peakMiB());
+    auto pageFor = [&](const PagePlan& plan) {
+        Page page = makePage(plan.text, plan.dpi);
+        if (plan.degradation != Degradation::none) {
+            page.degradation = plan.degradation;
+            page.vertical = degrade(page.vertical, plan.degradation, 17 + unsigned(plan.text));
+            page.horizontal = degrade(page.horizontal, plan.degradation, 91 + unsigned(plan.text));
+            page.label += std::string(", ") + nameOf(plan.degradation);
+        }
+        return page;
+    };
+    std::printf("Pages: %zu vertical and %zu horizontal\n", plans.size(), plans.size());
 
     // Warm every engine first, so the times are per page with warm engines.
     const OCRSettings settings;
     auto never = [] { return false; };
     {
-        const Page& warm = pages.front();
+        const Page warm = pageFor(plans.front());
         OCREngine::recognize(warm.horizontal, 1, 1, settings, never);
         VerticalResearch::recognizeWith(warm.vertical, VerticalResearch::Method::reflow, ColumnReader::verticalModel,
                                         never, settings);
@@ -367,13 +374,20 @@ int main(int argc, char** argv) {
     std::map<std::string, std::map<std::string, double>> peak;
     std::size_t columnsCompared = 0, columnsExact = 0, cellDifference = 0, columnsCounted = 0;
 
-    for (const Page& page : pages) {
+    std::printf("Per page: character error rate of the standard pass (horizontal), (a), (b) and (c)\n");
+    for (const PagePlan& plan : plans) {
+        const Page page = pageFor(plan);
         const std::string g = group(page);
-        std::printf("%s\n", page.label.c_str());
+        std::printf("%-58s", page.label.c_str());
+        auto rate = [&](const std::string& read, const std::string& truth) {
+            return 100.0 * static_cast<double>(edits(truth, withoutSpace(read))) /
+                   static_cast<double>(Unicode::scalars(truth).size());
+        };
 
         auto t = Clock::now();
         const PageResult s = OCREngine::recognize(page.horizontal, 1, 1, settings, never);
         standard[g].add(page.horizontalTruth, s.text(), since(t));
+        std::printf(" %6.2f %%", rate(s.text(), page.horizontalTruth));
         peak[g]["standard"] = std::max(peak[g]["standard"], peakMiB());
 
         for (auto [reader, tally, name] : {std::tuple{ColumnReader::reflowStrip, &reflow, "reflow"},
@@ -383,11 +397,10 @@ int main(int argc, char** argv) {
                 const VerticalResearch::Result r = VerticalResearch::recognizeWith(
                     page.vertical, VerticalResearch::Method::reflow, reader, never, settings);
                 (*tally)[g].add(page.verticalTruth, r.text(), since(t));
-                std::printf("  %-6s %5.2f s  %s\n", name, since(t),
-                            withoutSpace(r.text()).substr(0, 90).c_str());
+                std::printf(" %6.2f %%", rate(r.text(), page.verticalTruth));
             } catch (const BrindlexError& e) {
                 (*tally)[g].refuse(std::string(BrindlexError::rawValue(e.errorCase())));
-                std::printf("  %-6s refused: %s\n", name, std::string(BrindlexError::rawValue(e.errorCase())).c_str());
+                std::printf(" refused (%s)", std::string(BrindlexError::rawValue(e.errorCase())).c_str());
             }
             peak[g][name] = std::max(peak[g][name], peakMiB());
         }
@@ -395,6 +408,7 @@ int main(int argc, char** argv) {
         t = Clock::now();
         const std::string wholeText = wholePageVertical(page.vertical);
         whole[g].add(page.verticalTruth, wholeText, since(t));
+        std::printf(" %6.2f %%\n", rate(wholeText, page.verticalTruth));
         peak[g]["whole page"] = std::max(peak[g]["whole page"], peakMiB());
 
         // Glyph cells against characters, column by column, where the

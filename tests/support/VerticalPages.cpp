@@ -21,6 +21,17 @@ struct VerticalCanvas {
         cr = cairo_create(surface);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
+        prepare();
+    }
+    // Draws on someone else's context (a PDF page), in its units.
+    VerticalCanvas(const VerticalLayout& s, cairo_t* target) : setup(s) {
+        cr = cairo_reference(target);
+        cairo_save(cr);
+        prepare();
+    }
+
+    void prepare() {
+        const VerticalLayout& s = setup;
         cairo_set_source_rgb(cr, 0, 0, 0);
         // Lines of the layout run down the page: the layout's x axis is the
         // page's y axis, its y axis the page's x axis from right to left.
@@ -38,8 +49,9 @@ struct VerticalCanvas {
     ~VerticalCanvas() {
         pango_font_description_free(font);
         g_object_unref(layout);
+        if (!surface) cairo_restore(cr);
         cairo_destroy(cr);
-        cairo_surface_destroy(surface);
+        if (surface) cairo_surface_destroy(surface);
     }
     VerticalCanvas(const VerticalCanvas&) = delete;
     VerticalCanvas& operator=(const VerticalCanvas&) = delete;
@@ -82,6 +94,14 @@ struct VerticalCanvas {
 };
 
 }  // namespace
+
+void drawColumns(cairo_t* cr, const VerticalLayout& setup, const std::vector<std::string>& columns) {
+    VerticalCanvas canvas(setup, cr);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        pango_layout_set_text(canvas.layout, columns[i].c_str(), -1);
+        canvas.draw(pango_layout_get_line_readonly(canvas.layout, 0), i);
+    }
+}
 
 VerticalPage renderColumns(const VerticalLayout& setup, const std::vector<std::string>& columns) {
     VerticalCanvas canvas(setup);

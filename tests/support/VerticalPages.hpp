@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <cairo.h>
+
 #include "foundation/Geometry.hpp"
 #include "foundation/Raster.hpp"
 
@@ -34,6 +36,10 @@ struct VerticalPage {
 
 // One column per entry, black on white.
 VerticalPage renderColumns(const VerticalLayout& layout, const std::vector<std::string>& columns);
+
+// The same columns drawn on a cairo context (a PDF page), with the layout's
+// sizes in the context's units.
+void drawColumns(cairo_t* cr, const VerticalLayout& layout, const std::vector<std::string>& columns);
 
 // Paragraphs wrapped into columns of the page's height between the margins;
 // a paragraph starts a new column. Stops at the left margin (`right` from the
