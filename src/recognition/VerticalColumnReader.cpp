@@ -49,10 +49,18 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     const GreyPage readable = cut.forRecognition();
     const double back = static_cast<double>(cut.height) / readable.height;
 
+    // The settings pass the same checks as for a strip read by the standard
+    // pass (revision, languages); the column itself is read with the
+    // vertical Japanese data whatever the languages, since vertical text is
+    // Japanese.
+    OCRSettings standard = settings;
+    standard.mode = OCRMode::standard;
+    standard.preprocessing = "none";
+    const TextRequest request = OCREngine::request(standard);
     TesseractEngines::Configuration configuration;
     configuration.languages = "jpn_vert";
-    configuration.dictionaries = settings.languageCorrection;
-    if (configuration.dictionaries) configuration.userWords = settings.customWords;
+    configuration.dictionaries = request.usesLanguageCorrection;
+    if (configuration.dictionaries) configuration.userWords = request.customWords;
     poll();
     tesseract::TessBaseAPI& api = TesseractEngines::engine(configuration);
     // The engine is shared with later calls on this thread: whatever happens

@@ -274,6 +274,18 @@ TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
               }),
               ErrorCase::unsupportedMode);
     EXPECT_EQ(polls, 0);
+
+    // A column is read only with settings the standard pass accepts.
+    test::InkPage one(40, 40);
+    column(one, 10, 4, 3);
+    OCRSettings revision = verticalSettings();
+    revision.revision = 99;
+    EXPECT_EQ(test::caseOf([&] { OCREngine::recognize(one.image(), 1, 1, revision, never); }),
+              ErrorCase::unsupportedLanguage);
+    OCRSettings language = verticalSettings();
+    language.languages = {"fr-FR"};
+    EXPECT_EQ(test::caseOf([&] { recognize(one.image(), Method::reflow, never, language); }),
+              ErrorCase::unsupportedLanguage);
 }
 
 TEST(VerticalResearchLimits, GlyphsPerPageAndStripWidth) {
