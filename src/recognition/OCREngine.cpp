@@ -10,6 +10,7 @@
 #include <tesseract/resultiterator.h>
 
 #include "foundation/BrindlexError.hpp"
+#include "recognition/AnnotationOCR.hpp"
 #include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
@@ -272,13 +273,15 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     switch (settings.mode) {
         case OCRMode::standard:
             break;
+        case OCRMode::handwriting:
+            return AnnotationOCR::recognize(image, orientation, page, settings, cancelled, true,
+                                            AnnotationOCR::productStrategy, AnnotationOCR::productStage2Strategy);
         case OCRMode::vertical:
             return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
         case OCRMode::automatic:
-        case OCRMode::handwriting:
-            // These modes have recognisers of their own and never fall back
-            // to the standard pass; while one is not part of the build its
-            // mode is refused.
+            // This mode has a recogniser of its own and never falls back to
+            // the standard pass; while it is not part of the build the mode
+            // is refused.
             raise(ErrorCase::unsupportedMode);
     }
     // The standard pass is one uninterruptible run and does not poll

@@ -115,8 +115,9 @@ std::string engineLanguages(const TextRequest& request);
 std::vector<RecognizedTextObservation> perform(const TextRequest& request, const RasterImage& image,
                                                uint32_t orientation);
 
-// Recognises one page. The vertical mode goes to its own recogniser
-// (VerticalProduct), whose result and errors come back unchanged. The
+// Recognises one page. The handwriting and vertical modes go to their own
+// recognisers (AnnotationOCR, VerticalProduct), whose results and errors come
+// back unchanged. The
 // standard pass runs the request once over the whole upright page and makes
 // one region per observation; it does not poll cancelled, which callers
 // check between pages.
