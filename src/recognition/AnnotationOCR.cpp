@@ -201,8 +201,24 @@ bool nearbyStroke(const FeatureRaster& raster, const OCRSourceBox& line, const s
     return false;
 }
 
-std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters) {
+std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters,
+                               const std::vector<OCRSourceBox>& others) {
     const PixelRect rect = whole(raster, inRaster(raster, line));
+    // The box of a slanted line reaches over its neighbours' ink, which
+    // belongs to their lines.
+    std::vector<PixelRect> elsewhere;
+    for (const OCRSourceBox& b : others) {
+        if (b == line) continue;
+        const PixelRect p = whole(raster, inRaster(raster, b));
+        if (p.left < rect.right && rect.left < p.right && p.top < rect.bottom && rect.top < p.bottom) {
+            elsewhere.push_back(p);
+        }
+    }
+    auto theirs = [&](int x, int y) {
+        return std::any_of(elsewhere.begin(), elsewhere.end(), [&](const PixelRect& p) {
+            return x >= p.left && x < p.right && y >= p.top && y < p.bottom;
+        });
+    };
     if (rect.empty()) return std::nullopt;
     // One slice per character, at least 5 pixels wide.
     const std::size_t n =
@@ -219,7 +235,7 @@ std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& 
         int count = 0;
         for (int y = rect.top; y < rect.bottom; ++y) {
             for (int x = x0; x < x1; ++x) {
-                if (ink(raster.at(x, y), 150)) sum += y, ++count;
+                if (ink(raster.at(x, y), 150) && !theirs(x, y)) sum += y, ++count;
             }
         }
         if (count >= 8) points.push_back({(x0 + x1) * 0.5, sum / count});
@@ -289,7 +305,7 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
     // slices across the line. The reported edge serves when the ink cannot
     // tell.
     double slope = 0;
-    if (const auto inked = inkAngle(raster, line.boundingBox, static_cast<std::size_t>(bounds.size() - 1))) {
+    if (const auto inked = inkAngle(raster, line.boundingBox, static_cast<std::size_t>(bounds.size() - 1), lines)) {
         f.angle = *inked;
         // Degrees on the page to a slope in page fractions.
         slope = std::tan(*inked * M_PI / 180) * W / H;

@@ -57,9 +57,10 @@ struct Angle {
 // 25 degrees.
 std::optional<Angle> refinedAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters);
 // The angle of a line (degrees, rising to the right) from the middles of its
-// ink in one slice per character; nothing when fewer than two slices hold
-// ink.
-std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters);
+// ink in one slice per character, leaving out ink inside the other lines'
+// boxes; nothing when fewer than two slices hold ink.
+std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters,
+                               const std::vector<OCRSourceBox>& others = {});
 // The red share of the line's ink.
 double redFraction(const FeatureRaster& raster, const OCRSourceBox& line);
 // Whether a dark run that belongs to no text line lies near the line.

@@ -156,6 +156,12 @@ TEST(AnnotationMeasures, TheLineAngleFollowsItsInk) {
     const auto angle = AnnotationOCR::inkAngle(r, {0, 0, 1, 1}, 10);
     ASSERT_TRUE(angle);
     EXPECT_NEAR(*angle, std::atan(0.25) * 180 / M_PI, 0.5);
+    // A level neighbour reaching into the line's box does not pull it flat.
+    FeatureRaster crowded = r;
+    paint(crowded, 0, 80, 200, 10);
+    const OCRSourceBox neighbour{0, 0.1, 1, 0.1};
+    EXPECT_LT(*AnnotationOCR::inkAngle(crowded, {0, 0, 1, 1}, 10), 10);
+    EXPECT_NEAR(*AnnotationOCR::inkAngle(crowded, {0, 0, 1, 1}, 10, {neighbour}), std::atan(0.25) * 180 / M_PI, 0.5);
     // No ink, or too narrow a line for two slices: nothing.
     EXPECT_FALSE(AnnotationOCR::inkAngle(white(200, 100), {0, 0, 1, 1}, 10));
     EXPECT_FALSE(AnnotationOCR::inkAngle(r, {0, 0, 0.04, 1}, 10));
