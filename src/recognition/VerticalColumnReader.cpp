@@ -64,14 +64,15 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     poll();
     tesseract::TessBaseAPI& api = TesseractEngines::engine(configuration);
     // The engine is shared with later calls on this thread: whatever happens
-    // here, it lets go of the page and goes back to its own layout analysis.
+    // here, it lets go of the page and gets its own page segmentation back.
     struct Restore {
         tesseract::TessBaseAPI& api;
+        tesseract::PageSegMode mode;
         ~Restore() {
             api.Clear();
-            api.SetPageSegMode(tesseract::PSM_AUTO);
+            api.SetPageSegMode(mode);
         }
-    } restore{api};
+    } restore{api, api.GetPageSegMode()};
     api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK_VERT_TEXT);
     api.SetImage(readable.pixels.data(), readable.width, readable.height, 1, readable.width);
     if (readable.resolution > 0) api.SetSourceResolution(readable.resolution);
