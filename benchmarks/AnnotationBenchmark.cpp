@@ -381,6 +381,10 @@ int main(int argc, char** argv) {
                 } else {
                     noteEdits += e, noteChars += Unicode::scalars(expected).size();
                     const double error = std::fabs(region.annotationEvidence->angleDegrees - truth.angle);
+                    std::printf("  %-16s drawn %5.1f°, measured %5.1f° ± %.1f, %-11s read \"%s\"\n", truth.text.c_str(),
+                                truth.angle, region.annotationEvidence->angleDegrees,
+                                region.annotationEvidence->angleUncertainty.value_or(0),
+                                std::string(rawValue(region.kind)).c_str(), region.text.c_str());
                     angleErrors.push_back(error);
                     if (std::fabs(std::fabs(truth.angle) - 6) < 1) sixErrors.push_back(error);
                     const bool flagged = region.proofreadingInstruction.value_or(false);
