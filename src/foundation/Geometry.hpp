@@ -21,4 +21,12 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// A width and a height in the units of whoever holds it.
+struct Size {
+    double width = 0;
+    double height = 0;
+
+    bool operator==(const Size&) const = default;
+};
+
 }  // namespace velmora

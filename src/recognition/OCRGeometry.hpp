@@ -13,12 +13,7 @@ namespace velmora {
 // thread.
 namespace OCRGeometry {
 
-struct Size {
-    double width = 0;
-    double height = 0;
-
-    bool operator==(const Size&) const = default;
-};
+using Size = velmora::Size;
 
 struct Point {
     double x = 0;
