@@ -302,7 +302,7 @@ TEST_F(PrintRequest, AThreePageArticleIsPrintedStampedPublishedJournalledAndRepo
     ASSERT_EQ(folders.size(), 1u);
     const auto journal = journalAt(folders[0]);
     EXPECT_EQ(journal.kind, "print");
-    EXPECT_EQ(journal.state, CaptureLifecycle::Journal::State::completed);
+    EXPECT_EQ(journal.state, CaptureLifecycle::Journal::State::reconciled);
     EXPECT_EQ(journal.expectedCount, 4);
     ASSERT_TRUE(journal.metadata);
     EXPECT_EQ(journal.metadata->pageCount, 3);
@@ -550,24 +550,44 @@ TEST_F(PrintRequest, ASaveAlwaysEnds) {
     // A cancel ends a run that never answers.
     PrintEngine::shared() = test.engine();
     PrintOptions o = options();
-    o.checkpoint = [&](Stage s) -> Task<void> {
-        if (s == Stage::printing) detail::onMainContext([this] { session_->cancel(); });
-        co_return;
+    o.nativeObservation = [&](const NativePrintObservation& n) {
+        if (n.kind == Kind::runCallReturned) detail::onMainContext([this] { session_->cancel(); });
     };
     print(o);
     EXPECT_EQ(session_->stage.get(), BrindlexError(ErrorCase::cancelled).what());
+    expectPutBack(backgrounds());
 
     // The web process going away mid-run fails the save at once.
     PrintOptions killed = options();
-    killed.checkpoint = [&](Stage s) -> Task<void> {
-        if (s == Stage::printing) {
+    killed.nativeObservation = [&](const NativePrintObservation& n) {
+        if (n.kind == Kind::runCallReturned) {
             detail::onMainContext([this] { webkit_web_view_terminate_web_process(session_->webView()); });
         }
-        co_return;
     };
     const auto start = std::chrono::steady_clock::now();
     print(killed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     EXPECT_EQ(session_->stage.get(), BrindlexError(ErrorCase::renderFailed).what());
     EXPECT_FALSE(session_->busy.get());
+}
+
+// A page busy in a script loop answers no script: the save still ends when
+// the user cancels, and the tab can then close.
+TEST_F(PrintRequest, APageStuckInAScriptIsCancelledAndClosed) {
+    load();
+    eval("setTimeout(() => { for (;;) {} }, 100); true");
+    test::spinFor(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    session_->print(options(), folder_);
+    test::spinFor(500ms);
+    EXPECT_TRUE(session_->busy.get());
+    session_->cancel();
+    ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 20s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(session_->stage.get(), BrindlexError(ErrorCase::cancelled).what());
+    EXPECT_FALSE(session_->hasPendingOperation());
+    EXPECT_TRUE(outputs().empty());
+    session_->shutdown();
+    EXPECT_TRUE(session_->closingWeb());
+    webkit_web_view_terminate_web_process(session_->webView());
 }
