@@ -19,7 +19,9 @@
 #include "foundation/SettingsStore.hpp"
 #include "history/CaptureHistory.hpp"
 #include "history/CaptureLifecycle.hpp"
+#include "foundation/BrindlexError.hpp"
 #include "support/MainLoop.hpp"
+#include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
@@ -55,9 +57,13 @@ std::string article() {
 
 // Runs this program again as the child of one round, under the same display;
 // returns its wait status, or -1 when it had to be stopped after the bound.
-int runChild(const std::string& mode, const fs::path& root) {
+// With a wrapper, the wrapper is run with the program's path after its own
+// arguments.
+int runChild(const std::string& mode, const fs::path& root, std::vector<std::string> wrapper = {}) {
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::vector<std::string> args = {self, "--gtest_filter=PrintChild.Save"};
+    std::vector<std::string> args = wrapper;
+    args.push_back(self);
+    args.push_back("--gtest_filter=PrintChild.Save");
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
     env.push_back(std::string(modeVariable) + "=" + mode);
@@ -68,7 +74,7 @@ int runChild(const std::string& mode, const fs::path& root) {
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + 90s;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -91,6 +97,68 @@ std::vector<std::string> filesUnder(const fs::path& root) {
     return out;
 }
 
+// Random pixels, which no encoder can make smaller.
+std::string noisePNG(const fs::path& path, int side) {
+    uint32_t state = 12345;
+    test::writePNG(path, side, side, 3, [&](int, uint8_t* row) {
+        for (int i = 0; i < side * 3; ++i) {
+            state = state * 1664525u + 1013904223u;
+            row[i] = static_cast<uint8_t>(state >> 24);
+        }
+    });
+    return test::readFile(path);
+}
+
+// On a 1 MiB file system holding the storage root and the output folder: a
+// page of text, then a page of noise whose PNG cannot fit, then text.
+void saveOntoAFullDisk(const fs::path& root) {
+    AppRuntime::ScopedOverride runtime{AppRuntime{root / "storage", root / "out"}};
+    SettingsStore settings{root / "storage" / "settings"};
+    FixedOutputRoots roots{{root / "out"}};
+    AppHistory::ScopedEnvironment history({root / "storage", &settings, &roots});
+    test::TempDir scratch;
+    test::WebTestServer server;
+    server.bytes("/noise.png", "image/png", noisePNG(scratch / "noise.png", 256));
+    server.html("/article", "<!doctype html><meta charset=utf-8><title>" + std::string(title) +
+                                "</title><section style='break-after:page'><h1>Text</h1><p>Words.</p></section>"
+                                "<section style='break-after:page'><img src=/noise.png width=700 height=700>"
+                                "</section><section><h1>More text</h1></section>");
+    BrowserSession session(false, test::sharedEphemeralStore());
+    test::WebTestWindow window(session.frame(), 1024, 800);
+    ASSERT_TRUE(window.waitUntilShown());
+    session.navigate(server.url("/article"));
+    ASSERT_TRUE(test::spinUntil([&] { return session.pageTitle.get() == title && !session.loading; }));
+    ASSERT_TRUE(test::spinUntil([&] {
+        return test::runTask(session.evaluate("document.images[0].complete && document.images[0].naturalWidth"))
+                   .number == 256;
+    }));
+
+    PrintSelection selection;
+    selection.output = PrintOptions::Output::png;
+    PrintOptions o = selection.options(session.currentURL.get(), session.pageTitle.get(), Date());
+    o.filenameStem.reset();
+    const fs::path folder = root / "out" / "Print";
+    session.print(o, folder);
+    ASSERT_TRUE(test::spinUntil([&] { return !session.operationPending.get(); }, 60s));
+
+    // It ended writing the second page, not earlier.
+    EXPECT_EQ(session.operation.get()->current(), "writing");
+    EXPECT_EQ(session.stage.get(),
+              std::string("保存済み出力1件は保持しています。 ") + BrindlexError(ErrorCase::saveFailed).what());
+    EXPECT_EQ(test::listNames(folder), std::vector<std::string>{"print-page-0001.png"});
+    EXPECT_GT(fs::file_size(folder / "print-page-0001.png"), 1000u);
+    for (const auto& name : filesUnder(Phase0Work::printing())) {
+        EXPECT_EQ(name.find("work-"), std::string::npos) << name;
+    }
+    for (const auto& name : filesUnder(Phase0Work::exports())) {
+        EXPECT_EQ(name.find("work-"), std::string::npos) << name;
+    }
+    const auto entries = AppHistory::required()->entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].error, ErrorCase::saveFailed);
+    EXPECT_EQ(entries[0].outputs.size(), 1u);
+}
+
 }  // namespace
 
 // The child of the rounds below: a normal session that saves a three-page
@@ -100,6 +168,10 @@ TEST(PrintChild, Save) {
     const char* rootText = std::getenv(rootVariable);
     if (!mode || !rootText) GTEST_SKIP() << "runs only as the child process of the print kill test";
     const fs::path root = rootText;
+    if (std::string(mode) == "disk") {
+        saveOntoAFullDisk(root);
+        return;
+    }
     const int killAt = std::atoi(mode);
     AppRuntime::ScopedOverride runtime{AppRuntime{root / "storage", root / "out"}};
     SettingsStore settings{root / "storage" / "settings"};
@@ -204,4 +276,23 @@ TEST(PrintKill, ALaunchAfterAKillAnywhereAccountsForEveryPublishedFile) {
         for (std::size_t i = 0; i < entriesAfter.size(); ++i)
             EXPECT_EQ(encodedEntry(entriesAfter[i]), encodedEntry(entriesBefore[i]));
     }
+}
+
+// The output folder on a full disk: the first export that does not fit is
+// saveFailed, the pages published before it stay and are counted, nothing
+// partial is left and the work folder is finished. The small file system is
+// a tmpfs mounted by the child in a mount namespace of its own.
+TEST(PrintDisk, TheFirstExportThatDoesNotFitFailsAndEarlierPagesStay) {
+    test::TempDir dir;
+    const fs::path small = dir / "small";
+    fs::create_directories(small);
+    const std::string mount = "mount -t tmpfs -o size=1m tmpfs \"$0\"";
+    if (test::runProgram({"unshare", "--mount", "--propagation", "private", "sh", "-c", mount, small.string()}) != 0) {
+        GTEST_SKIP() << "this machine refuses a private mount namespace with a tmpfs (needs CAP_SYS_ADMIN)";
+    }
+    const int status = runChild("disk", small,
+                                {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                 mount + " && exec \"$@\"", small.string()});
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's own checks failed (its output is above)";
 }
