@@ -13,6 +13,7 @@ namespace velmora {
 // thread.
 namespace OCRGeometry {
 
+// The foundation's size, named here too for the callers of this namespace.
 using Size = velmora::Size;
 
 struct Point {
