@@ -436,7 +436,15 @@ TEST_F(PrintRequest, RefusedRequestsChangeNothing) {
     print(blocked);
     EXPECT_EQ(checkpoints, 0);
     EXPECT_FALSE(fs::exists(folder_));
-    EXPECT_NE(session_->stage.get().find("。"), std::string::npos);
+    // The journal's own error, unchanged.
+    std::string journalError;
+    try {
+        CaptureLifecycle(Phase0Work::lifecycle(), "print");
+    } catch (const BrindlexError& e) {
+        journalError = e.what();
+    }
+    EXPECT_FALSE(journalError.empty());
+    EXPECT_EQ(session_->stage.get(), journalError);
     EXPECT_EQ(session_->operation.get()->items().back().event, Event::failed);
 }
 
