@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "foundation/BrindlexError.hpp"
 #include "capture/PrintHeaderFooter.hpp"
@@ -52,19 +53,18 @@ std::optional<std::string>& knownPrinter() {
 }
 
 // What the operation's signals report: "failed" comes first, "finished"
-// always ends the run.
-struct RunState {
-    std::optional<Resumer<void>> resumer;
+// always ends the run. Kept as the operation's data, so it goes with it.
+struct SystemRun {
+    std::function<void(bool)> done;
     bool failed = false;
 };
 
-void onFailed(WebKitPrintOperation*, GError*, gpointer data) { static_cast<RunState*>(data)->failed = true; }
+void onRunFailed(WebKitPrintOperation*, GError*, gpointer data) { static_cast<SystemRun*>(data)->failed = true; }
 
-void onFinished(WebKitPrintOperation*, gpointer data) {
-    auto* state = static_cast<RunState*>(data);
-    if (!state->resumer) return;
-    if (state->failed) state->resumer->fail(std::make_exception_ptr(BrindlexError(ErrorCase::renderFailed)));
-    else state->resumer->resume();
+void onRunFinished(WebKitPrintOperation*, gpointer data) {
+    auto* run = static_cast<SystemRun*>(data);
+    auto done = std::exchange(run->done, nullptr);
+    if (done) done(!run->failed);
 }
 
 }  // namespace
@@ -110,20 +110,27 @@ GObjectRef<GtkPrintSettings> printSettings(const std::string& printer, const std
     return settings;
 }
 
+GObjectRef<GObject> prepareOperation(WebKitWebView* view, GtkPageSetup* setup, GtkPrintSettings* settings) {
+    auto operation = GObjectRef<GObject>::adopt(G_OBJECT(webkit_print_operation_new(view)));
+    webkit_print_operation_set_page_setup(WEBKIT_PRINT_OPERATION(operation.get()), setup);
+    webkit_print_operation_set_print_settings(WEBKIT_PRINT_OPERATION(operation.get()), settings);
+    return operation;
+}
+
+void startOperation(GObject* operation, std::function<void(bool)> done) {
+    auto* run = new SystemRun{std::move(done)};
+    g_object_set_data_full(operation, "velmora-run", run, [](gpointer p) { delete static_cast<SystemRun*>(p); });
+    g_signal_connect(operation, "failed", G_CALLBACK(onRunFailed), run);
+    g_signal_connect(operation, "finished", G_CALLBACK(onRunFinished), run);
+    webkit_print_operation_print(WEBKIT_PRINT_OPERATION(operation));
+}
+
 Task<void> print(WebKitWebView* view, GtkPageSetup* setup, GtkPrintSettings* settings) {
-    auto operation = GObjectRef<WebKitPrintOperation>::adopt(webkit_print_operation_new(view));
-    webkit_print_operation_set_page_setup(operation.get(), setup);
-    webkit_print_operation_set_print_settings(operation.get(), settings);
-    // The handlers point into this frame; the connections go with it.
-    RunState state;
-    SignalConnection failed(operation.get(),
-                            g_signal_connect(operation.get(), "failed", G_CALLBACK(onFailed), &state));
-    SignalConnection finished(operation.get(),
-                              g_signal_connect(operation.get(), "finished", G_CALLBACK(onFinished), &state));
-    co_await awaitCallback<void>([&state, &operation](Resumer<void> resumer) {
-        state.resumer.emplace(std::move(resumer));
-        webkit_print_operation_print(operation.get());
+    GObjectRef<GObject> operation = prepareOperation(view, setup, settings);
+    const bool ok = co_await awaitCallback<bool>([&operation](Resumer<bool> resumer) {
+        startOperation(operation.get(), [resumer](bool success) { resumer.resume(success); });
     });
+    if (!ok) raise(ErrorCase::renderFailed);
 }
 
 }  // namespace velmora::PrintRun

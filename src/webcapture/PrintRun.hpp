@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,8 +37,15 @@ GObjectRef<GtkPageSetup> pageSetup(const PrintOptions& options);
 // Print settings that send the job to printer as a PDF file at output.
 GObjectRef<GtkPrintSettings> printSettings(const std::string& printer, const std::filesystem::path& output);
 
-// Prints the view's page with that setup and returns once the operation has
-// finished; a reported failure is renderFailed.
+// The web engine's print operation of the view, set up.
+GObjectRef<GObject> prepareOperation(WebKitWebView* view, GtkPageSetup* setup, GtkPrintSettings* settings);
+// Runs it without a dialog and returns at once; done is called once on the
+// main thread when it has finished, with whether it succeeded. An operation
+// dropped before that never calls done.
+void startOperation(GObject* operation, std::function<void(bool)> done);
+
+// Both, awaited: returns once the operation has finished; a reported
+// failure is renderFailed.
 Task<void> print(WebKitWebView* view, GtkPageSetup* setup, GtkPrintSettings* settings);
 
 }  // namespace velmora::PrintRun

@@ -46,41 +46,11 @@ void PrintCompletion::fail(std::exception_ptr error) {
     taken.fail(std::move(error));
 }
 
-namespace {
-
-// What the operation's signals report: "failed" comes first, "finished"
-// always ends the run. Kept as the operation's data, so it goes with it.
-struct SystemRun {
-    std::function<void(bool)> done;
-    bool failed = false;
-};
-
-void onRunFailed(WebKitPrintOperation*, GError*, gpointer data) { static_cast<SystemRun*>(data)->failed = true; }
-
-void onRunFinished(WebKitPrintOperation*, gpointer data) {
-    auto* run = static_cast<SystemRun*>(data);
-    auto done = std::exchange(run->done, nullptr);
-    if (done) done(!run->failed);
-}
-
-}  // namespace
-
 PrintEngine PrintEngine::system() {
     PrintEngine engine;
     engine.findPrinter = [] { return PrintRun::pdfPrinterName(); };
-    engine.prepare = [](WebKitWebView* view, GtkPageSetup* setup, GtkPrintSettings* settings) {
-        auto operation = GObjectRef<GObject>::adopt(G_OBJECT(webkit_print_operation_new(view)));
-        webkit_print_operation_set_page_setup(WEBKIT_PRINT_OPERATION(operation.get()), setup);
-        webkit_print_operation_set_print_settings(WEBKIT_PRINT_OPERATION(operation.get()), settings);
-        return operation;
-    };
-    engine.run = [](GObject* operation, std::function<void(bool)> done) {
-        auto* run = new SystemRun{std::move(done)};
-        g_object_set_data_full(operation, "velmora-run", run, [](gpointer p) { delete static_cast<SystemRun*>(p); });
-        g_signal_connect(operation, "failed", G_CALLBACK(onRunFailed), run);
-        g_signal_connect(operation, "finished", G_CALLBACK(onRunFinished), run);
-        webkit_print_operation_print(WEBKIT_PRINT_OPERATION(operation));
-    };
+    engine.prepare = PrintRun::prepareOperation;
+    engine.run = PrintRun::startOperation;
     return engine;
 }
 
