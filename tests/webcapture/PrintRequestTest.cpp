@@ -320,6 +320,13 @@ TEST_F(PrintRequest, AThreePageArticleIsPrintedStampedPublishedJournalledAndRepo
     EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()),
               (std::vector<std::string>{"stopped", "completed"}));
     EXPECT_EQ(std::count(names.begin(), names.end(), "published"), 4);
+    std::vector<std::string> stageItems;
+    for (const auto& item : trace.items()) {
+        if (item.event == Event::stage) stageItems.push_back(item.stage);
+    }
+    const std::vector<std::string> aroundTheRun = {"printing", "nativePrinting", "nativeReturned", "afterPrint"};
+    EXPECT_NE(std::search(stageItems.begin(), stageItems.end(), aroundTheRun.begin(), aroundTheRun.end()),
+              stageItems.end());
     std::vector<Kind> kinds;
     for (const auto& n : observed) kinds.push_back(n.kind);
     EXPECT_EQ(kinds, (std::vector<Kind>{Kind::factoryBegin, Kind::factoryReady, Kind::runCallBegin,
@@ -598,4 +605,45 @@ TEST_F(PrintRequest, APageStuckInAScriptIsCancelledAndClosed) {
     session_->shutdown();
     EXPECT_TRUE(session_->closingWeb());
     webkit_web_view_terminate_web_process(session_->webView());
+}
+
+// A view and the window it opened share one settings object: two saves on
+// them take turns with the background preference, each printing with its own
+// choice, and the preference ends as it began.
+TEST_F(PrintRequest, TwoSavesOnRelatedViewsDoNotMixTheirBackgrounds) {
+    load();
+    BrowserSession child(false, test::sharedEphemeralStore(),
+                         WebViewConfiguration{GObjectRef<WebKitWebView>::ref(session_->webView())});
+    test::WebTestWindow childWindow(child.frame(), 800, 600);
+    ASSERT_TRUE(childWindow.waitUntilShown());
+    child.navigate(server_.url("/article"));
+    ASSERT_TRUE(spinUntil([&] { return child.pageTitle.get() == title && !child.loading; }));
+    // As a page's own new window does, the second view uses the first one's
+    // settings object.
+    webkit_web_view_set_settings(child.webView(), webkit_web_view_get_settings(session_->webView()));
+
+    const bool before = backgrounds();
+    std::vector<std::pair<std::string, bool>> seen;
+    auto observing = [&](const std::string& who, BrowserSession& s, bool choice) {
+        PrintSelection selection;
+        selection.backgrounds = choice;
+        selection.output = Output::pdf;
+        PrintOptions o = selection.options(s.currentURL.get(), s.pageTitle.get(), fixedDate);
+        o.filenameStem = who;
+        WebKitSettings* settings = webkit_web_view_get_settings(s.webView());
+        o.checkpoint = [&seen, who, settings](Stage stage) -> Task<void> {
+            if (stage == Stage::printing || stage == Stage::afterPrint)
+                seen.emplace_back(who, webkit_settings_get_print_backgrounds(settings));
+            co_return;
+        };
+        return o;
+    };
+    session_->print(observing("first", *session_, !before), folder_);
+    child.print(observing("second", child, before), folder_);
+    ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get() && !child.operationPending.get(); }, 60s));
+    EXPECT_EQ(session_->stage.get(), "印刷出力1件。内容を確認してください");
+    EXPECT_EQ(child.stage.get(), "印刷出力1件。内容を確認してください");
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
+                        {"first", !before}, {"first", !before}, {"second", before}, {"second", before}}));
+    EXPECT_EQ(backgrounds(), before);
 }
