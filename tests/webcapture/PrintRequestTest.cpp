@@ -607,6 +607,36 @@ TEST_F(PrintRequest, APageStuckInAScriptIsCancelledAndClosed) {
     webkit_web_view_terminate_web_process(session_->webView());
 }
 
+// A page that gets stuck after its print style went in: the clean-up's
+// removal script goes unanswered and is given up after its bound.
+TEST_F(PrintRequest, AnUnansweredCleanUpScriptIsGivenUp) {
+    load();
+    TestEngine test;
+    test.mode = TestEngine::Mode::silent;
+    PrintEngine::shared() = test.engine();
+    PrintOptions o = options();
+    o.checkpoint = [&](Stage s) -> Task<void> {
+        if (s == Stage::printing) {
+            Task<PageValue> loop = session_->evaluate("setTimeout(() => { for (;;) {} }, 0); true");
+            co_await std::move(loop);
+        }
+    };
+    o.nativeObservation = [&](const NativePrintObservation& n) {
+        if (n.kind == Kind::runCallReturned) detail::onMainContext([this] { session_->cancel(); });
+    };
+    const auto start = std::chrono::steady_clock::now();
+    print(o);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 2.0);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_EQ(session_->stage.get(), BrindlexError(ErrorCase::cancelled).what());
+    EXPECT_FALSE(session_->busy.get());
+    for (const auto& work : workFolders()) {
+        for (const auto& name : test::listNames(work)) EXPECT_TRUE(name == "lease" || name == "owner.json") << name;
+    }
+    webkit_web_view_terminate_web_process(session_->webView());
+}
+
 // A view and the window it opened share one settings object: two saves on
 // them take turns with the background preference, each printing with its own
 // choice, and the preference ends as it began.
