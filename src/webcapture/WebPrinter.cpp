@@ -132,6 +132,48 @@ std::string pointText(double points) {
     return text;
 }
 
+// One page rendered and encoded on a worker from the moment it is made;
+// take() waits for it. A render nobody takes is dropped when it ends.
+class PageRender {
+public:
+    PageRender(fs::path pdf, int index, double dpi) : s_(std::make_shared<State>()) {
+        detail::runOnWorkerThread([s = s_, pdf = std::move(pdf), index, dpi] {
+            std::optional<std::vector<uint8_t>> png;
+            std::exception_ptr error;
+            try {
+                png = Raster::png(Raster::pdf(pdf, index, dpi));
+            } catch (...) {
+                error = std::current_exception();
+            }
+            detail::onMainContext([s, png = std::move(png), error]() mutable {
+                s->png = std::move(png);
+                s->error = error;
+                s->done = true;
+                if (s->waiter) s->waiter->resume();
+            });
+        });
+    }
+
+    Task<std::vector<uint8_t>> take() {
+        std::shared_ptr<State> s = s_;
+        if (!s->done) {
+            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
+        }
+        if (s->error) std::rethrow_exception(s->error);
+        co_return std::move(*s->png);
+    }
+
+private:
+    // Touched on the main thread only, once the worker has handed over.
+    struct State {
+        std::optional<std::vector<uint8_t>> png;
+        std::exception_ptr error;
+        bool done = false;
+        std::optional<Resumer<void>> waiter;
+    };
+    std::shared_ptr<State> s_;
+};
+
 struct DocumentUnref {
     void operator()(PopplerDocument* d) const noexcept { g_object_unref(d); }
 };
@@ -401,12 +443,18 @@ Task<std::vector<fs::path>> PrintJob::run() {
         pdf.clear();
         pdf.shrink_to_fit();
         if (options_.output != PrintOptions::Output::pdf) {
+            // The next page renders on a worker while this one is published
+            // on the main thread: at most one page image and two encoded
+            // pages are held at a time.
+            std::optional<PageRender> next;
+            next.emplace(current, 0, options_.dpi);
             for (int i = 0; i < pages; ++i) {
                 checkCancellation();
                 co_await checkpoint(Stage::rasterizing);
-                std::vector<uint8_t> png = co_await runOnWorker(
-                    [](const fs::path& path, int index, double dpi) { return Raster::png(Raster::pdf(path, index, dpi)); },
-                    current, i, options_.dpi);
+                PageRender render = std::move(*next);
+                next.reset();
+                std::vector<uint8_t> png = co_await render.take();
+                if (i + 1 < pages) next.emplace(current, i + 1, options_.dpi);
                 checkCancellation();
                 co_await checkpoint(Stage::writing);
                 char stem[48];
