@@ -190,7 +190,10 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
         fillList();
         showDetail();
     });
-    model_->selectionChanged().connect([this] { showDetail(); });
+    model_->selectionChanged().connect([this] {
+        followSelection();
+        showDetail();
+    });
     model_->statusChanged().connect([this] { showStatus(); });
     model_->noticeChanged().connect([this] { showStatus(); });
     // Shown again, read again: captures and other windows change the
@@ -207,15 +210,23 @@ HistoryView::~HistoryView() = default;
 void HistoryView::fillList() {
     filling_ = true;
     std::vector<Glib::RefPtr<Item>> items;
-    guint selectedPosition = GTK_INVALID_LIST_POSITION;
-    for (const CaptureHistoryEntry& entry : model_->entries()) {
-        if (model_->selected() == entry.id) selectedPosition = static_cast<guint>(items.size());
-        items.push_back(Item::create(entry));
-    }
+    for (const CaptureHistoryEntry& entry : model_->entries()) items.push_back(Item::create(entry));
     store_->splice(0, store_->get_n_items(), items);
-    selection_->set_selected(selectedPosition);
     filling_ = false;
+    followSelection();
     empty_.set_visible(model_->entries().empty());
+}
+
+void HistoryView::followSelection() {
+    guint position = GTK_INVALID_LIST_POSITION;
+    const auto& entries = model_->entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (model_->selected() == entries[i].id) position = static_cast<guint>(i);
+    }
+    if (selection_->get_selected() == position) return;
+    filling_ = true;
+    selection_->set_selected(position);
+    filling_ = false;
 }
 
 void HistoryView::selectFromList() {

@@ -67,6 +67,8 @@ private:
     class Item;
 
     void fillList();
+    // The list's highlight follows the model's selection.
+    void followSelection();
     void showStatus();
     void showDetail();
     void selectFromList();
@@ -85,7 +87,8 @@ private:
     Gtk::ListView list_;
     Gtk::ScrolledWindow listScroller_;
     Gtk::ScrolledWindow detailScroller_;
-    // Filling the list moves the list's own selection; that is not the user's.
+    // Filling the list and following the model move the list's own
+    // selection; that is not the user's.
     bool filling_ = false;
 };
 
