@@ -191,6 +191,7 @@ void BrowserSession::navigate(std::string_view text) {
 void BrowserSession::stopNavigation() {
     if (hasPendingOperation()) return;
     disarmWatchdog();
+    policy_->stopping();
     webkit_web_view_stop_loading(webView_.get());
     navigationNotice = std::string(stoppedNotice);
     refreshNavigation();
@@ -278,6 +279,7 @@ void BrowserSession::disarmWatchdog() {
 
 void BrowserSession::watchdogFired() {
     if (closingWeb_) return;
+    policy_->stopping();
     webkit_web_view_stop_loading(webView_.get());
     navigationNotice = std::string(loadFailedNotice);
     refreshNavigation();

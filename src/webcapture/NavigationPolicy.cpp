@@ -205,10 +205,11 @@ void NavigationPolicy::loadChanged(WebKitLoadEvent event) {
     case WEBKIT_LOAD_STARTED:
         loadFailed_ = false;
         session_.displayedPDF = false;
-        session_.navigationNotice = std::string(NavigationNotice::loading);
+        if (!stopPending_) session_.navigationNotice = std::string(NavigationNotice::loading);
         session_.refreshNavigation();
         break;
     case WEBKIT_LOAD_FINISHED: {
+        stopPending_ = false;
         // The engine reports a finish right after every failure: that is no
         // page, and its notice stays.
         if (loadFailed_) break;
@@ -224,9 +225,15 @@ void NavigationPolicy::loadChanged(WebKitLoadEvent event) {
     }
 }
 
+void NavigationPolicy::stopping() {
+    // Only a load in progress reports anything after the stop.
+    if (webkit_web_view_is_loading(session_.webView())) stopPending_ = true;
+}
+
 void NavigationPolicy::loadFailed(const GError* error) {
     if (session_.closingWeb()) return;
     loadFailed_ = true;
+    stopPending_ = false;
     if (BrowserSession::isNavigationInterruption(error)) {
         if (session_.navigationNotice == NavigationNotice::loading) session_.navigationNotice = std::string();
     } else {
@@ -304,16 +311,31 @@ gboolean NavigationPolicy::onScriptDialog(WebKitWebView*, WebKitScriptDialog* di
         const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
         request.defaultText = text ? text : "";
     }
-    // Answered later: the page waits until the dialog is closed.
-    webkit_script_dialog_ref(dialog);
+    // An answer that comes at once is left on the dialog for the engine,
+    // which closes it when the handler returns (closing it from inside the
+    // handler crashes the engine). A later one closes the dialog we kept.
+    struct Pending {
+        WebKitScriptDialog* dialog;
+        bool kept = false;
+        bool answered = false;
+    };
+    auto pending = std::make_shared<Pending>(Pending{dialog});
     static_cast<NavigationPolicy*>(self)->session_.runPageDialog(
-        std::move(request), [dialog, type](PageDialogResult result) {
-            if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, result.accepted);
+        std::move(request), [pending, type](PageDialogResult result) {
+            WebKitScriptDialog* d = pending->dialog;
+            pending->answered = true;
+            if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(d, result.accepted);
             if (type == WEBKIT_SCRIPT_DIALOG_PROMPT && result.text)
-                webkit_script_dialog_prompt_set_text(dialog, result.text->c_str());
-            webkit_script_dialog_close(dialog);
-            webkit_script_dialog_unref(dialog);
+                webkit_script_dialog_prompt_set_text(d, result.text->c_str());
+            if (!pending->kept) return;
+            webkit_script_dialog_close(d);
+            webkit_script_dialog_unref(d);
         });
+    if (!pending->answered) {
+        // The page waits until the dialog is closed.
+        webkit_script_dialog_ref(dialog);
+        pending->kept = true;
+    }
     return TRUE;
 }
 

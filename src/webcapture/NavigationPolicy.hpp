@@ -68,6 +68,9 @@ public:
     void decide(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     // Load events of the main frame, from the session's load handlers.
     void loadChanged(WebKitLoadEvent event);
+    // The session is about to stop the view's load (the user's stop or the
+    // watchdog), whose notice the events of that load must not replace.
+    void stopping();
     void loadFailed(const GError* error);
     // Passes a download of the session's view to the owner, or cancels it.
     void handOff(WebKitDownload* download);
@@ -89,6 +92,9 @@ private:
     BrowserSession& session_;
     // The current main-frame load reported a failure; its finish is no page.
     bool loadFailed_ = false;
+    // A load was stopped and has not reported its end yet: the engine may
+    // still report its start after the stop, and that start shows nothing.
+    bool stopPending_ = false;
 };
 
 }  // namespace velmora

@@ -6,6 +6,8 @@
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
+#include <gtkmm/label.h>
+#include <gtkmm/scrolledwindow.h>
 #include <gtkmm/messagedialog.h>
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
@@ -33,6 +35,30 @@ void disposeLater(std::unique_ptr<Gtk::MessageDialog> dialog) {
     if (!dialog) return;
     dialog->hide();
     Glib::signal_idle().connect_once([d = dialog.release()] { delete d; });
+}
+
+// The page's message, as plain text, under the heading. Not the dialog's
+// secondary text: GTK 4.8 lays out a long wrapped label in a message box in
+// time that grows with the square of its length (seconds for a few thousand
+// Japanese characters); a label of a fixed width in a scrolled area is laid
+// out once, and a long message scrolls instead of growing the dialog.
+Gtk::Widget& messageView(const std::string& text) {
+    auto* label = Gtk::make_managed<Gtk::Label>();
+    label->set_name(PageDialogs::messageName);
+    label->set_use_markup(false);
+    label->set_text(text);
+    label->set_wrap(true);
+    label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    label->set_width_chars(60);
+    label->set_max_width_chars(60);
+    label->set_xalign(0);
+    label->set_yalign(0);
+    auto* scrolled = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scrolled->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scrolled->set_max_content_height(400);
+    scrolled->set_propagate_natural_height(true);
+    scrolled->set_child(*label);
+    return *scrolled;
 }
 
 }  // namespace
@@ -66,7 +92,7 @@ void PageDialogs::run(PageDialogRequest request, PageDialogCompletion completion
     dialog.set_name(dialogName);
     dialog.set_hide_on_close(true);
     gtk_window_set_transient_for(GTK_WINDOW(dialog.gobj()), GTK_WINDOW(root));
-    dialog.set_secondary_text(shownMessage(request.message), false);
+    dialog.get_message_area()->append(messageView(shownMessage(request.message)));
     if (request.kind == PageDialogKind::prompt) {
         auto* entry = Gtk::make_managed<Gtk::Entry>();
         entry->set_name(entryName);

@@ -58,6 +58,7 @@ public:
     static constexpr const char* okName = "page-dialog-ok";
     static constexpr const char* cancelName = "page-dialog-cancel";
     static constexpr const char* entryName = "page-dialog-text";
+    static constexpr const char* messageName = "page-dialog-message";
 
     explicit PageDialogs(BrowserSession& session);
     // A dialog still shown is answered "otherwise" and hidden.
