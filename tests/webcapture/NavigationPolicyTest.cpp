@@ -28,8 +28,14 @@ namespace {
 // A download the engine saved by itself would land in the user's download
 // folder, or the home folder without one: for this program both are a
 // temporary folder, set before anything asks GLib or starts a web process.
+// The caches stay where they were: cold shader and font caches would slow
+// every page of the program's other tests.
 const std::filesystem::path& testHome() {
     static const std::filesystem::path home = [] {
+        if (!getenv("XDG_CACHE_HOME")) {
+            const char* old = getenv("HOME");
+            if (old) setenv("XDG_CACHE_HOME", (std::filesystem::path(old) / ".cache").c_str(), 1);
+        }
         static test::TempDir dir;
         std::filesystem::create_directories(dir.path() / ".config");
         std::filesystem::create_directories(dir.path() / "Downloads");
