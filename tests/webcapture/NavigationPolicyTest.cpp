@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/GLibError.hpp"
+#include "foundation/UUID.hpp"
 #include "support/MainLoop.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
@@ -25,28 +25,12 @@ using test::spinUntil;
 
 namespace {
 
-// A download the engine saved by itself would land in the user's download
-// folder, or the home folder without one: for this program both are a
-// temporary folder, set before anything asks GLib or starts a web process.
-// The caches stay where they were: cold shader and font caches would slow
-// every page of the program's other tests.
-const std::filesystem::path& testHome() {
-    static const std::filesystem::path home = [] {
-        if (!getenv("XDG_CACHE_HOME")) {
-            const char* old = getenv("HOME");
-            if (old) setenv("XDG_CACHE_HOME", (std::filesystem::path(old) / ".cache").c_str(), 1);
-        }
-        static test::TempDir dir;
-        std::filesystem::create_directories(dir.path() / ".config");
-        std::filesystem::create_directories(dir.path() / "Downloads");
-        test::writeFile(dir.path() / ".config" / "user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
-        setenv("HOME", dir.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir.path() / ".config").c_str(), 1);
-        return dir.path();
-    }();
-    return home;
+// Where the engine itself would save a download nobody answered: the
+// user's download folder, or the home folder without one.
+std::filesystem::path engineDownloadFolder() {
+    const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    return downloads ? downloads : g_get_home_dir();
 }
-[[maybe_unused]] const bool homeIsSet = !testHome().empty();
 
 std::string page(const std::string& title, const std::string& body = "", const std::string& head = "") {
     return "<!doctype html><html><head><meta charset=utf-8><title>" + title + "</title>" + head + "</head><body>" +
@@ -136,11 +120,12 @@ int closedPort() {
     return port;
 }
 
-// Files anywhere under the test home whose name contains part.
-int filesNamed(const std::string& part) {
+// Files in the engine's download folder whose name begins with prefix.
+int filesNamed(const std::string& prefix) {
     int n = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(testHome()))
-        if (entry.path().filename().string().find(part) != std::string::npos) ++n;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(engineDownloadFolder(), error))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) ++n;
     return n;
 }
 
@@ -324,9 +309,12 @@ TEST_F(Navigation, ResponsesAreShownDownloadedOrRefused) {
 }
 
 TEST_F(Navigation, EachDownloadReachesItsOwnTabOrIsCancelled) {
+    // Names of this run only, so a file the engine saved by itself could not
+    // be an older one.
+    const std::string prefix = "velmora-" + UUID::random().text() + "-";
     for (const char* name : {"/file-a.bin", "/file-b.bin", "/file-c.bin", "/file-d.bin"})
         server_.bytes(name, "application/octet-stream", std::string(2048, 'x'),
-                      {{"Content-Disposition", std::string("attachment; filename=velmora-") + (name + 1)}});
+                      {{"Content-Disposition", "attachment; filename=" + prefix + (name + 1)}});
     WebKitNetworkSession* network = test::sharedEphemeralStore();
     BrowserSession a(true, network), b(true, network), c(true, network);
     test::WebTestWindow windowA(a.frame()), windowB(b.frame()), windowC(c.frame());
@@ -376,7 +364,7 @@ TEST_F(Navigation, EachDownloadReachesItsOwnTabOrIsCancelled) {
     EXPECT_EQ(toA.size(), 1u);
 
     spinFor(200ms);
-    EXPECT_EQ(filesNamed("velmora-file"), 0) << "nothing was saved where nobody chose";
+    EXPECT_EQ(filesNamed(prefix), 0) << "nothing was saved where nobody chose: " << engineDownloadFolder();
 }
 
 TEST_F(Navigation, FailedStoppedAndInterruptedLoadsKeepTheRightNotice) {
