@@ -9,6 +9,11 @@
 #include "foundation/SettingsStore.hpp"
 
 using namespace velmora;
+
+namespace velmora {
+// Readable failures: a tab as its JSON.
+inline void PrintTo(const RestoredTab& tab, std::ostream* out) { *out << JSON::print(Json(tab)); }
+}  // namespace velmora
 using test::spinUntil;
 
 namespace {

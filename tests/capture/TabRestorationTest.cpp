@@ -8,6 +8,11 @@
 #include "support/Errors.hpp"
 
 using namespace velmora;
+
+namespace velmora {
+// Readable failures: a tab as its JSON.
+inline void PrintTo(const RestoredTab& tab, std::ostream* out) { *out << JSON::print(Json(tab)); }
+}  // namespace velmora
 using test::caseOf;
 
 namespace {
