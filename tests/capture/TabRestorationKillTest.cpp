@@ -95,7 +95,7 @@ bool holdsStages(const fs::path& folder) {
 // new process finds a whole snapshot that the killed one wrote, with no
 // notice, tidies the stage it may have left, and saves the next one.
 TEST(TabRestorationKill, AKilledSaveLeavesAWholeSnapshotOfItsOwn) {
-    test::TempDir tmp(true);
+    test::TempDir tmp;
     const fs::path storage = tmp / "storage";
     SettingsStore settings(storage / "settings");
     TabRestoration(storage / "tabs", settings).setEnabled(true);

@@ -170,7 +170,7 @@ TEST_F(Restoration, ALoadThatCannotTrustTheFileOpensEmptyAndBlocks) {
         oversized,
         variant([](Json& j) { j["schema"] = 2; }),
         variant([&](Json& j) {
-            for (int i = 0; i < 100; ++i) j["windows"].push_back(Json(windowOf(1)));
+            for (int i = 0; i < 99; ++i) j["windows"].push_back(Json(windowOf(1)));  // 101 in all
         }),
         variant([](Json& j) { j["windows"][1]["id"] = j["windows"][0]["id"]; }),
         variant([](Json& j) { j["windows"][1]["tabs"] = Json::array(); }),
