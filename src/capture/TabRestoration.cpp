@@ -104,14 +104,14 @@ std::string upperASCII(std::string_view text) {
     return out;
 }
 
-// Whether the folder holds an entry of that name, of any kind; a link is
-// an entry too (and the read then refuses it).
-bool hasEntry(const SecureDirectory& folder, const char* name) {
+// The entry of that name, of any kind (a link is an entry too, and the
+// read then refuses it); none only when there is plainly no such entry,
+// any other failure is left to the read, which then reports it.
+std::optional<struct stat> entry(const SecureDirectory& folder, const char* name) {
     struct stat st {};
-    if (::fstatat(folder.descriptor(), name, &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
-    // Only a plain absence means there is no snapshot; any other failure
-    // leaves the decision to the read, which then reports it.
-    return errno != ENOENT;
+    if (::fstatat(folder.descriptor(), name, &st, AT_SYMLINK_NOFOLLOW) == 0) return st;
+    if (errno == ENOENT) return std::nullopt;
+    return st;
 }
 
 // A save killed between staging and renaming leaves its stage behind.
@@ -212,7 +212,13 @@ TabSnapshot TabRestoration::decode(const std::vector<uint8_t>& data) {
 }
 
 std::optional<TabSnapshot> TabRestoration::readSnapshot(const SecureDirectory& folder) {
-    if (!hasEntry(folder, snapshotName)) return std::nullopt;
+    const auto found = entry(folder, snapshotName);
+    if (!found) return std::nullopt;
+    // decode() refuses such a file anyway; this keeps a huge one from being
+    // read into memory first.
+    if (S_ISREG(found->st_mode) && static_cast<uint64_t>(found->st_size) > maxFileBytes) {
+        raise(ErrorCase::invalidInput);
+    }
     return decode(folder.read(snapshotName));
 }
 
