@@ -26,6 +26,7 @@
 #include "recognition/OCRProduct.hpp"
 #include "recognition/OCRSettings.hpp"
 #include "recognition/OCRTypes.hpp"
+#include "recognition/RecognitionRecords.hpp"
 
 namespace velmora {
 
@@ -189,6 +190,18 @@ public:
     bool hasEditedText() const;
     bool hasUnsavedEdits() const;
 
+    // Loads the selected page of the open queue into the published fields:
+    // regions, texts, highlight state, page count and image. Never throws;
+    // a failure is the status sentence.
+    void showPage();
+    // The automatic mode's decision for the shown page, when it has one.
+    std::optional<AutoPresentation> autoPresentation() const;
+
+    // The two confirmations that guard edited text: true only when the
+    // user chose "続ける".
+    Task<bool> confirmDiscard(std::string message) const;
+    Task<bool> confirmReplaceEditedText(std::string message) const;
+
     // The saved queues under `parent`.
     void refreshSaved();
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
@@ -206,6 +219,8 @@ private:
     // Whether `edited` is what the page display shows for the untouched
     // shown page.
     bool shownPageUntouched() const;
+    // The sentence that reports a failure to the user.
+    static std::string failureSentence(const std::exception& error);
     // The key under which an export records the shown page's text.
     std::optional<std::string> shownExportKey() const;
 

@@ -45,8 +45,9 @@ inline QueuePorts fakeRecognition(QueuePorts ports = {}) {
     return ports;
 }
 
+// Pages of 2 × 3 inches: 200 × 300 pixels at 100 dpi.
 inline std::filesystem::path writeDocument(const std::filesystem::path& path, int pages) {
-    std::vector<PageSize> sizes(static_cast<std::size_t>(pages), PageSize{120, 160});
+    std::vector<PageSize> sizes(static_cast<std::size_t>(pages), PageSize{144, 216});
     writePDF(path, sizes, [](cairo_t* cr, int page, PageSize) {
         cairo_rectangle(cr, 10 + page * 5, 10, 30, 30);
         cairo_fill(cr);
@@ -74,12 +75,21 @@ public:
         for (std::size_t i = 0; i < pageCounts.size(); ++i) {
             files.push_back({writeDocument(tmp / ("doc" + std::to_string(++made_) + ".pdf"), pageCounts[i])});
         }
+        return openQueue(c, files, settings, true, fail);
+    }
+
+    // The queue of the files, run or not, opened in the controller.
+    std::shared_ptr<OCRQueueEngine> openQueue(QueueController& c, const std::vector<OCRQueueEngine::InputFile>& files,
+                                              const OCRSettings& settings, bool run,
+                                              const std::map<std::size_t, std::set<int64_t>>& fail = {}) {
         std::shared_ptr<OCRQueueEngine> engine = OCRQueueEngine::create(files, settings, c.parent);
         c.ports().configure(*engine);
-        std::map<UUID, std::set<int64_t>> failPages;
-        for (const auto& [index, pages] : fail) failPages[engine->snapshot().inputs[index].id] = pages;
-        JobControl control;
-        engine->run(control, false, {}, failPages, [](const QueueSnapshot&) {});
+        if (run) {
+            std::map<UUID, std::set<int64_t>> failPages;
+            for (const auto& [index, pages] : fail) failPages[engine->snapshot().inputs[index].id] = pages;
+            JobControl control;
+            engine->run(control, false, {}, failPages, [](const QueueSnapshot&) {});
+        }
         c.engine = engine;
         c.snapshot = engine->snapshot();
         c.selectedID = c.snapshot->value().inputs.front().id;
