@@ -1,0 +1,230 @@
+#pragma once
+
+#include <sigc++/sigc++.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/OCRMode.hpp"
+#include "foundation/ProductDefaults.hpp"
+#include "foundation/Published.hpp"
+#include "foundation/Raster.hpp"
+#include "foundation/TextRange.hpp"
+#include "foundation/UUID.hpp"
+#include "ocrjobs/JobControl.hpp"
+#include "ocrjobs/OCRQueueEngine.hpp"
+#include "ocrjobs/QueueSnapshot.hpp"
+#include "ocrqueue/QueuePorts.hpp"
+#include "recognition/AnnotationFilter.hpp"
+#include "recognition/OCRDecorationState.hpp"
+#include "recognition/OCRProduct.hpp"
+#include "recognition/OCRSettings.hpp"
+#include "recognition/OCRTypes.hpp"
+#include "recognition/RecognitionRecords.hpp"
+
+namespace velmora {
+
+// A published field that only its owner assigns, because an assignment has
+// consequences the owner runs (a hook, a second signal).
+template <typename T>
+class OwnedPublished {
+public:
+    OwnedPublished(sigc::signal<void()>& changed, T initial) : value_(changed, std::move(initial)) {}
+
+    const T& get() const noexcept { return value_.get(); }
+    operator const T&() const noexcept { return value_.get(); }
+    const T* operator->() const noexcept { return &value_.get(); }
+    friend bool operator==(const OwnedPublished& a, const T& b) { return a.get() == b; }
+
+private:
+    friend class QueueController;
+    void set(T value) { value_ = std::move(value); }
+
+    Published<T> value_;
+};
+
+// The OCR section of one workspace window, without a display: the mirror of
+// the open queue, the shown page with its texts and highlight states, the
+// options of the next queue, and the bookkeeping of the actions between the
+// user's steps. Views observe `changed` and read the published fields.
+//
+// Every member runs on the main thread. Background work holds the controller
+// only weakly and locks it on the main thread, so the last reference, and the
+// destructor, are always there too.
+class QueueController : public std::enable_shared_from_this<QueueController> {
+    struct Passkey {};
+
+public:
+    // Why a queue cannot be resumed as it is.
+    struct ResumeRejection {
+        std::optional<QueueSnapshot> candidate;
+        std::filesystem::path url;
+        ErrorCase reason = ErrorCase::damagedCheckpoint;
+        bool canRestoreSettings = false;
+        std::optional<std::vector<OCRQueueEngine::InputFile>> replacementInputs;
+    };
+
+    static constexpr const char* initialStatus = "PNG・JPEG・PDFを開いて、OCRを開始してください。";
+    static constexpr const char* incompatibleLabel = "以前の処理（互換性の確認が必要）";
+
+    // parent: the folder of saved queues (the storage root's "queues");
+    // output: the default root of TXT files (the output root).
+    static std::shared_ptr<QueueController> create(std::optional<std::filesystem::path> parent = std::nullopt,
+                                                   std::optional<std::filesystem::path> output = std::nullopt,
+                                                   QueuePorts ports = {});
+
+    QueueController(Passkey, std::filesystem::path parent, std::filesystem::path output, QueuePorts ports);
+    QueueController(const QueueController&) = delete;
+    QueueController& operator=(const QueueController&) = delete;
+    ~QueueController();
+
+    // Emitted after every assignment of a published field.
+    sigc::signal<void()> changed;
+    // Emitted after every assignment of `busy`, after `changed`.
+    sigc::signal<void()> busyChanged;
+
+    // The fields, in the order of the controller's model.
+    Published<std::optional<QueueSnapshot>> snapshot{changed, std::nullopt};
+    OwnedPublished<bool> busy{changed, false};
+    Published<std::string> status{changed, initialStatus};
+    Published<std::optional<UUID>> selectedID{changed, std::nullopt};
+    Published<int64_t> page{changed, 1};
+    Published<std::string> original{changed, ""};
+    OwnedPublished<std::string> edited{changed, ""};
+    bool loadingDecoration = false;
+
+private:
+    std::map<std::string, OCRDecorationState> decorations;
+
+public:
+    std::optional<std::string> decorationKey;
+    Published<std::vector<TextRegion>> regions{changed, {}};
+    Published<std::optional<RasterImage>> preview{changed, std::nullopt};
+    Published<std::string> password{changed, ""};
+    OwnedPublished<std::string> search{changed, ""};
+    Published<std::optional<OCRProduct::Match>> searchSelection{changed, std::nullopt};
+    Published<int64_t> previewPageCount{changed, 1};
+    Published<double> zoom{changed, 1.0};
+    Published<bool> focusSearch{changed, false};
+    Published<std::vector<std::filesystem::path>> lastExports{changed, {}};
+    Published<bool> productPresentation{changed, true};
+    Published<bool> processingList{changed, false};
+    Published<bool> managedQueue{changed, false};
+    Published<bool> exportWholeQueue{changed, false};
+    Published<bool> exportOneFile{changed, true};
+    Published<bool> folderRecursive{changed, false};
+    Published<bool> folderListing{changed, false};
+    Published<std::vector<std::filesystem::path>> folderCandidates{changed, {}};
+    Published<bool> recoveryDeferred{changed, false};
+    std::shared_ptr<JobControl> folderControl = std::make_shared<JobControl>();
+    Published<bool> importing{changed, false};
+    Published<bool> automatic{changed, true};
+    Published<bool> privateInput{changed, false};
+    Published<bool> autoSave{changed, false};
+    Published<bool> preserveLines{changed, true};
+    Published<bool> pageSeparators{changed, true};
+    Published<bool> combined{changed, true};
+    Published<std::vector<std::filesystem::path>> savedQueues{changed, {}};
+    Published<std::optional<std::filesystem::path>> selectedSaved{changed, std::nullopt};
+    Published<bool> languageCorrection{changed, true};
+    Published<OCRMode> recognitionMode{changed, OCRMode::standard};
+    Published<AnnotationFilter> annotationFilter{changed, AnnotationFilter{}};
+    Published<bool> showAnnotationCandidates{changed, true};
+    // Product defaults changed in the preferences while a queue was open;
+    // the next opening applies them.
+    std::optional<ProductDefaults> nextProductDefaults;
+    std::optional<bool> nextAutomaticDefault;
+    Published<std::optional<ResumeRejection>> rejection{changed, std::nullopt};
+    std::shared_ptr<OCRQueueEngine> engine;
+    std::shared_ptr<JobControl> control = std::make_shared<JobControl>();
+    UUID generation = UUID::random();
+    bool passwordsWereSupplied = false;
+
+private:
+    std::map<UUID, std::string> unlockedPasswords;
+
+public:
+    std::shared_ptr<OCRQueueEngine> previousEngine;
+    std::optional<std::filesystem::path> automaticDestination;
+
+private:
+    std::map<std::string, std::string> exportedEdits;
+
+public:
+    const std::filesystem::path parent;
+    const std::filesystem::path output;
+
+    // The hooked assignments. `edited` runs the edit hook unless the page
+    // display is filling it; `search` clears the hit when the text changes.
+    void setEdited(std::string text);
+    void setSearch(std::string text);
+    void setBusy(bool value);
+
+    // Whether the open queue holds a private input (it lives in memory only).
+    bool isPrivateQueue() const;
+
+    // Recognition settings and view options.
+    OCRSettings currentSettings() const;
+    QueuePresentation currentPresentation() const;
+    QueuePresentation presentation(const UUID& inputID) const;
+    void loadPresentation(const std::optional<UUID>& inputID);
+    void applyProductDefaults(const ProductDefaults& defaults);
+    bool annotationMode(const std::optional<UUID>& inputID) const;
+    bool hasAnnotationResult() const;
+
+    // Page keys, highlight states and the edit state.
+    static std::string pageKey(const UUID& inputID, int64_t page);
+    std::string pageDecorationKey(const UUID& inputID, int64_t page) const;
+    std::string editorDocumentKey() const;
+    OCRDecorationState currentDecoration() const;
+    void editText(std::string text, std::optional<TextRange> range, std::optional<std::string> replacement,
+                  bool undoOrRedo);
+    std::vector<TextRegion> previewRegions() const;
+    bool selectedComplete() const;
+    bool hasEditedText() const;
+    bool hasUnsavedEdits() const;
+
+    // Loads the selected page of the open queue into the published fields:
+    // regions, texts, highlight state, page count and image. Never throws;
+    // a failure is the status sentence.
+    void showPage();
+    // The automatic mode's decision for the shown page, when it has one.
+    std::optional<AutoPresentation> autoPresentation() const;
+
+    // The two confirmations that guard edited text: true only when the
+    // user chose "続ける".
+    Task<bool> confirmDiscard(std::string message) const;
+    Task<bool> confirmReplaceEditedText(std::string message) const;
+
+    // The saved queues under `parent`.
+    void refreshSaved();
+    std::string savedQueueLabel(const std::filesystem::path& folder) const;
+
+    const QueuePorts& ports() const { return ports_; }
+
+private:
+    friend class QueueControllerProbe;  // tests build page states by hand
+
+    // Runs after every assignment of `edited` outside the page display.
+    void editHook();
+    // The recognised text of a stored page; "" when there is none or it
+    // cannot be read.
+    std::string recognisedText(const UUID& inputID, int64_t page) const;
+    // Whether `edited` is what the page display shows for the untouched
+    // shown page.
+    bool shownPageUntouched() const;
+    // The sentence that reports a failure to the user.
+    static std::string failureSentence(const std::exception& error);
+    // The key under which an export records the shown page's text.
+    std::optional<std::string> shownExportKey() const;
+
+    QueuePorts ports_;
+};
+
+}  // namespace velmora
