@@ -84,11 +84,7 @@ TEST_F(Restoring, APostedPageIsKeptWithoutItsAddress) {
     ASSERT_TRUE(spinUntil([&] {
         return posted->browser->currentURL.get() == server_.url("/posted") && !posted->browser->loading;
     }));
-    // The session learns the method from its navigation policy; until that
-    // policy records it, a POST cannot be told from a GET here.
-    if (posted->browser->lastMainMethod != "POST") {
-        GTEST_SKIP() << "the navigation policy does not record the main frame's method yet";
-    }
+    ASSERT_EQ(posted->browser->lastMainMethod, "POST");
     const auto window = snapshotWindow(UUID::random(), {posted}, posted->id);
     ASSERT_TRUE(window.has_value());
     EXPECT_EQ(window->tabs, (std::vector<RestoredTab>{{posted->id, std::nullopt, true}}));
