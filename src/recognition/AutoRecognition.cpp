@@ -78,9 +78,12 @@ RasterImage cut(const RasterImage& image, int left, int top, int width, int heig
 Rect blockPixels(const Rect& block, int64_t width, int64_t height) {
     const double wo = double(width), ho = double(height);
     const double x = block.minX() * wo - blockMargin, y = (1 - block.maxY()) * ho - blockMargin;
-    const double left = std::max(std::floor(x), 0.0), top = std::max(std::floor(y), 0.0);
-    const double right = std::min(std::ceil(x + std::abs(block.width) * wo + 2 * blockMargin), wo);
-    const double bottom = std::min(std::ceil(y + std::abs(block.height) * ho + 2 * blockMargin), ho);
+    // Fractions of the page seldom give whole pixels back exactly; an edge
+    // a rounding error away from a whole pixel is that pixel.
+    constexpr double slack = 1e-6;
+    const double left = std::max(std::floor(x + slack), 0.0), top = std::max(std::floor(y + slack), 0.0);
+    const double right = std::min(std::ceil(x + std::abs(block.width) * wo + 2 * blockMargin - slack), wo);
+    const double bottom = std::min(std::ceil(y + std::abs(block.height) * ho + 2 * blockMargin - slack), ho);
     return Rect{left, top, std::max(right - left, 0.0), std::max(bottom - top, 0.0)};
 }
 
