@@ -23,6 +23,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include "foundation/BrindlexError.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/AnnotationOCR.hpp"
 #include "recognition/AutoRecognition.hpp"
@@ -125,6 +126,7 @@ struct Tally {
     double autoTime = 0, handTime = 0, standardTime = 0, handwritingTime = 0, verticalTime = 0;
     int pages = 0;
     int kept = 0, keptWithout = 0;
+    int verticalRefused = 0;
 };
 
 }  // namespace
@@ -183,7 +185,14 @@ int main(int argc, char** argv) {
             OCRSettings vertical;
             vertical.mode = OCRMode::vertical;
             PageResult v;
-            t.verticalTime += seconds([&] { v = OCREngine::recognize(page.image, 1, 1, vertical, never); });
+            // The vertical mode refuses pages it cannot read as columns.
+            t.verticalTime += seconds([&] {
+                try {
+                    v = OCREngine::recognize(page.image, 1, 1, vertical, never);
+                } catch (const BrindlexError&) {
+                    ++t.verticalRefused;
+                }
+            });
 
             const std::string truth = squeezed(page.truth);
             const double n = double(Unicode::scalars(truth).size());
@@ -214,6 +223,7 @@ int main(int argc, char** argv) {
                     outcomes.c_str(), t.autoEdits / t.characters, t.handEdits / t.characters, t.autoTime / p,
                     t.standardTime / p, t.handTime / p, t.handwritingTime / p, t.verticalTime / p);
         if (kind == "vertical") std::printf("  %d (%d)", t.kept, t.keptWithout);
+        if (t.verticalRefused > 0) std::printf("  [vertical mode refused %d]", t.verticalRefused);
         std::printf("\n");
         std::fflush(stdout);
     }
