@@ -340,7 +340,7 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
 
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled, bool useContext, AnnotationClassificationStrategy strategy,
-                     AnnotationStage2Strategy stage2Strategy) {
+                     AnnotationStage2Strategy stage2Strategy, bool horizontalLinesOnly) {
     const UptimeClock& clock = RecognitionClock::current();
     const double start = clock.seconds();
     auto check = [&] {
@@ -357,7 +357,8 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     const RasterImage upright = OCRGeometry::oriented(image, orientation);
     OCRSettings standard = settings;
     standard.mode = OCRMode::standard;
-    const TextRequest request = OCREngine::request(standard);
+    TextRequest request = OCREngine::request(standard);
+    request.horizontalLinesOnly = horizontalLinesOnly;
     const std::vector<RecognizedTextObservation> observations = OCREngine::perform(request, upright, 1);
     check();
     if (observations.size() > mostObservations) raise(ErrorCase::budgetExceeded);

@@ -76,11 +76,14 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
 // Refuses preprocessing other than "none", a side over 16384 pixels or more
 // than 16,777,216 pixels, more than 512 lines and more than 60 seconds on the
 // recognition clock (budgetExceeded); polls `cancelled` and the current task
-// (cancelled).
+// (cancelled). With horizontalLinesOnly the run keeps only the lines laid
+// out as upright, left-to-right text (the automatic mode reads the rest
+// vertically).
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled, bool useContext = true,
                      AnnotationClassificationStrategy strategy = productStrategy,
-                     AnnotationStage2Strategy stage2Strategy = productStage2Strategy);
+                     AnnotationStage2Strategy stage2Strategy = productStage2Strategy,
+                     bool horizontalLinesOnly = false);
 
 }  // namespace AnnotationOCR
 }  // namespace velmora

@@ -11,6 +11,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "recognition/AnnotationOCR.hpp"
+#include "recognition/AutoRecognition.hpp"
 #include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
@@ -139,7 +140,17 @@ void finish(PendingLine& line, const Normaliser& n, std::vector<RecognizedTextOb
     out.push_back(std::move(o));
 }
 
-std::vector<RecognizedTextObservation> read(tesseract::TessBaseAPI& api, int width, int height) {
+bool horizontalLine(const tesseract::ResultIterator& it) {
+    tesseract::Orientation orientation{};
+    tesseract::WritingDirection direction{};
+    tesseract::TextlineOrder order{};
+    float deskew = 0;
+    it.Orientation(&orientation, &direction, &order, &deskew);
+    return orientation == tesseract::ORIENTATION_PAGE_UP && direction == tesseract::WRITING_DIRECTION_LEFT_TO_RIGHT;
+}
+
+std::vector<RecognizedTextObservation> read(tesseract::TessBaseAPI& api, int width, int height,
+                                            bool horizontalLinesOnly) {
     std::vector<RecognizedTextObservation> out;
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it) return out;
@@ -151,11 +162,13 @@ std::vector<RecognizedTextObservation> read(tesseract::TessBaseAPI& api, int wid
     it->Begin();
     PendingLine pending;
     bool open = false;
+    bool kept = true;
     do {
         if (!open || it->IsAtBeginningOf(line)) {
-            if (open) finish(pending, n, out);
+            if (open && kept) finish(pending, n, out);
             pending = PendingLine{};
             open = true;
+            kept = !horizontalLinesOnly || horizontalLine(*it);
             pending.confidence = fraction(it->Confidence(line));
             it->BoundingBox(line, &pending.lineBox.left, &pending.lineBox.top, &pending.lineBox.right,
                             &pending.lineBox.bottom);
@@ -176,7 +189,7 @@ std::vector<RecognizedTextObservation> read(tesseract::TessBaseAPI& api, int wid
         pending.symbolBoxes.push_back(b);
         pending.symbolConfidences.push_back(fraction(it->Confidence(symbol)));
     } while (it->Next(symbol));
-    if (open) finish(pending, n, out);
+    if (open && kept) finish(pending, n, out);
     return out;
 }
 
@@ -265,7 +278,7 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     api.SetImage(page.pixels.data(), page.width, page.height, 1, page.width);
     if (page.resolution > 0) api.SetSourceResolution(page.resolution);
     if (api.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise the page");
-    return read(api, page.width, page.height);
+    return read(api, page.width, page.height, request.horizontalLinesOnly);
 }
 
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
@@ -279,10 +292,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         case OCRMode::vertical:
             return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
         case OCRMode::automatic:
-            // This mode has a recogniser of its own and never falls back to
-            // the standard pass; while it is not part of the build the mode
-            // is refused.
-            raise(ErrorCase::unsupportedMode);
+            return AutoOCR::recognize(image, orientation, page, settings, cancelled);
     }
     // The standard pass is one uninterruptible run and does not poll
     // cancelled.

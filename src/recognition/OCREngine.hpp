@@ -37,6 +37,11 @@ struct TextRequest {
     bool automaticallyDetectsLanguage = false;
     bool usesLanguageCorrection = true;
     std::vector<std::string> customWords;
+    // Only lines the recogniser laid out as upright text written left to
+    // right. On a vertical page Tesseract finds the columns itself and reads
+    // them with the horizontal model, giving tall lines of garbage; a pass
+    // that is combined with a vertical one leaves them out.
+    bool horizontalLinesOnly = false;
 
     bool operator==(const TextRequest&) const = default;
 };
@@ -115,10 +120,9 @@ std::string engineLanguages(const TextRequest& request);
 std::vector<RecognizedTextObservation> perform(const TextRequest& request, const RasterImage& image,
                                                uint32_t orientation);
 
-// Recognises one page. The handwriting and vertical modes go to their own
-// recognisers (AnnotationOCR, VerticalProduct), whose results and errors come
-// back unchanged. The
-// standard pass runs the request once over the whole upright page and makes
+// Recognises one page. The automatic, handwriting and vertical modes go to
+// their own recognisers (AutoOCR, AnnotationOCR, VerticalProduct), whose
+// results and errors come back unchanged. The standard pass runs the request once over the whole upright page and makes
 // one region per observation; it does not poll cancelled, which callers
 // check between pages.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,

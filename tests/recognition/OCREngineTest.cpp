@@ -110,10 +110,6 @@ TEST(OCREngineRequest, RefusesWhatCannotBeHonouredBeforeAnyEngineWork) {
         other.mode = mode;
         EXPECT_EQ(test::caseOf([&] { OCREngine::request(other); }), ErrorCase::unsupportedMode);
     }
-    OCRSettings automatic = standardSettings();
-    automatic.mode = OCRMode::automatic;
-    // Never recognised as standard text.
-    EXPECT_ANY_THROW(recognise(page.image, 1, automatic));
     EXPECT_EQ(TesseractEngines::loadCount(), loadsBefore);
 }
 

@@ -1,0 +1,233 @@
+#include "recognition/AutoRecognition.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <unicode/uchar.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/Task.hpp"
+#include "foundation/Unicode.hpp"
+#include "recognition/AnnotationOCR.hpp"
+#include "recognition/OCRGeometry.hpp"
+#include "recognition/RecognitionClock.hpp"
+#include "recognition/VerticalProduct.hpp"
+
+namespace velmora::AutoOCR {
+
+namespace {
+
+template <typename B>
+B placed(const B& b, const Rect& crop) {
+    B out = b;
+    out.x = crop.x + b.x * crop.width;
+    out.y = crop.y + b.y * crop.height;
+    out.width = b.width * crop.width;
+    out.height = b.height * crop.height;
+    return out;
+}
+
+std::string withoutWhiteSpace(std::string_view text) {
+    std::string out;
+    for (char32_t c : Unicode::scalars(Unicode::nfc(text))) {
+        if (!u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE)) Unicode::appendScalar(out, c);
+    }
+    return out;
+}
+
+// Whether the page text of the regions, trimmed of white space at both
+// ends (the ideographic space included), is empty: exactly when it holds
+// nothing but white space.
+bool blank(const std::vector<TextRegion>& regions) {
+    PageResult r;
+    r.regions = regions;
+    return withoutWhiteSpace(r.text()).empty();
+}
+
+Rect unionBox(const std::vector<TextRegion>& group) {
+    double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+    for (const TextRegion& region : group) {
+        const Rect b = box(region);
+        minX = std::min(minX, b.minX());
+        minY = std::min(minY, b.minY());
+        maxX = std::max(maxX, b.maxX());
+        maxY = std::max(maxY, b.maxY());
+    }
+    return Rect{minX, minY, maxX - minX, maxY - minY};
+}
+
+bool before(const Rect& a, const Rect& b) {
+    if (std::abs(a.maxY() - b.maxY()) <= sameRow) return a.minX() < b.minX();
+    return a.maxY() > b.maxY();
+}
+
+// Cuts a pixel rectangle (rows from the top) out of an image as an image of
+// its own.
+RasterImage cut(const RasterImage& image, int left, int top, int width, int height) {
+    if (!image || width <= 0 || height <= 0) raise(ErrorCase::renderFailed);
+    GdkPixbuf* sub = gdk_pixbuf_new_subpixbuf(image.pixbuf(), left, top, width, height);
+    if (!sub) raise(ErrorCase::renderFailed);
+    GdkPixbuf* copy = gdk_pixbuf_copy(sub);
+    g_object_unref(sub);
+    if (!copy) raise(ErrorCase::renderFailed);
+    return RasterImage::adopt(copy);
+}
+
+}  // namespace
+
+Rect blockPixels(const Rect& block, int64_t width, int64_t height) {
+    const double wo = double(width), ho = double(height);
+    const double x = block.minX() * wo - blockMargin, y = (1 - block.maxY()) * ho - blockMargin;
+    // Fractions of the page seldom give whole pixels back exactly; an edge
+    // a rounding error away from a whole pixel is that pixel.
+    constexpr double slack = 1e-6;
+    const double left = std::max(std::floor(x + slack), 0.0), top = std::max(std::floor(y + slack), 0.0);
+    const double right = std::min(std::ceil(x + std::abs(block.width) * wo + 2 * blockMargin - slack), wo);
+    const double bottom = std::min(std::ceil(y + std::abs(block.height) * ho + 2 * blockMargin - slack), ho);
+    return Rect{left, top, std::max(right - left, 0.0), std::max(bottom - top, 0.0)};
+}
+
+TextRegion map(const TextRegion& region, const Rect& crop) {
+    TextRegion out = region;
+    out.x = crop.x + region.x * crop.width;
+    out.y = crop.y + region.y * crop.height;
+    out.width = region.width * crop.width;
+    out.height = region.height * crop.height;
+    std::vector<OCRSourceBox> boxes;
+    for (const OCRSourceBox& b : region.displayBoxes()) boxes.push_back(placed(b, crop));
+    out.sourceBoxes = std::move(boxes);
+    if (out.verticalCandidates) {
+        for (VerticalResearch::Candidate& candidate : *out.verticalCandidates) {
+            for (VerticalResearch::Box& b : candidate.source) b = placed(b, crop);
+        }
+    }
+    return out;
+}
+
+bool equivalent(std::string_view a, std::string_view b) {
+    const std::string x = withoutWhiteSpace(a), y = withoutWhiteSpace(b);
+    if (x.empty() || y.empty()) return false;
+    if (x == y) return true;
+    const std::string& shorter = x.size() <= y.size() ? x : y;
+    const std::string& longer = x.size() <= y.size() ? y : x;
+    if (Unicode::graphemeCount(shorter) < 2) return false;
+    return longer.find(shorter) != std::string::npos;
+}
+
+std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
+                              const std::vector<std::vector<TextRegion>>& vertical) {
+    std::vector<const TextRegion*> references;
+    for (const auto& group : vertical) {
+        for (const TextRegion& region : group) {
+            if (!region.text.empty()) references.push_back(&region);
+        }
+    }
+    std::vector<std::vector<TextRegion>> groups;
+    for (const TextRegion& h : horizontal) {
+        const bool duplicate = std::any_of(references.begin(), references.end(), [&](const TextRegion* v) {
+            return overlap(box(*v), box(h)) >= duplicateOverlap && equivalent(h.text, v->text);
+        });
+        if (!duplicate) groups.push_back({h});
+    }
+    for (const auto& group : vertical) {
+        if (!group.empty()) groups.push_back(group);
+    }
+
+    // The comparison treats tops within 0.035 as one row, which is not
+    // transitive; the standard sorts are undefined for such an order, so an
+    // insertion sort keeps the result the same on every run.
+    std::vector<std::pair<Rect, std::size_t>> order;
+    for (std::size_t i = 0; i < groups.size(); ++i) order.emplace_back(unionBox(groups[i]), i);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        auto item = order[i];
+        std::size_t j = i;
+        while (j > 0 && before(item.first, order[j - 1].first)) {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = item;
+    }
+    std::vector<TextRegion> out;
+    for (const auto& [rect, index] : order) {
+        for (TextRegion& region : groups[index]) out.push_back(std::move(region));
+    }
+    return out;
+}
+
+std::string handwritingStatus(const std::vector<TextRegion>& horizontal) {
+    const auto any = [&](RegionKind kind) {
+        return std::any_of(horizontal.begin(), horizontal.end(), [&](const TextRegion& r) { return r.kind == kind; });
+    };
+    if (any(RegionKind::handwrittenCandidate)) return "detected";
+    if (any(RegionKind::unknown)) return "uncertain";
+    return "none";
+}
+
+PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
+                     const std::function<bool()>& cancelled) {
+    const UptimeClock& clock = RecognitionClock::current();
+    const double start = clock.seconds();
+    const auto check = [&] {
+        if (cancelled()) raise(ErrorCase::cancelled);
+        if (isCurrentTaskCancelled()) raise(ErrorCase::cancelled);
+        if (clock.seconds() - start > timeLimitSeconds) raise(ErrorCase::budgetExceeded);
+    };
+    check();
+    if (!image) raise(ErrorCase::invalidInput);
+    const RasterImage upright = OCRGeometry::oriented(image, orientation);
+
+    OCRSettings handwriting = settings;
+    handwriting.mode = OCRMode::handwriting;
+    const PageResult horizontal =
+        AnnotationOCR::recognize(upright, 1, page, handwriting, cancelled, true, AnnotationOCR::productStrategy,
+                                 AnnotationOCR::productStage2Strategy, true);
+    check();
+
+    const Probe found = probe(upright, horizontal.regions, cancelled);
+    AutoResolved resolved = found.resolved;
+    std::vector<TextRegion> regions;
+    std::optional<double> scale = horizontal.processingScale;
+    OCRSettings vertical = settings;
+    vertical.mode = OCRMode::vertical;
+    switch (resolved) {
+        case AutoResolved::vertical: {
+            PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
+            regions = merge(horizontal.regions, {std::move(v.regions)});
+            scale = v.processingScale;
+            break;
+        }
+        case AutoResolved::mixed: {
+            const double wo = upright.width(), ho = upright.height();
+            std::vector<std::vector<TextRegion>> groups;
+            for (const Rect& block : found.vertical) {
+                check();
+                const Rect pixels = blockPixels(block, upright.width(), upright.height());
+                const double left = pixels.x, top = pixels.y, right = pixels.maxX(), bottom = pixels.maxY();
+                const RasterImage piece = cut(upright, int(left), int(top), int(right - left), int(bottom - top));
+                PageResult v = VerticalProduct::recognize(piece, 1, page, vertical, cancelled);
+                const Rect crop{left / wo, 1 - bottom / ho, (right - left) / wo, (bottom - top) / ho};
+                std::vector<TextRegion> group;
+                for (const TextRegion& region : v.regions) group.push_back(map(region, crop));
+                groups.push_back(std::move(group));
+            }
+            regions = merge(horizontal.regions, groups);
+            break;
+        }
+        case AutoResolved::standard:
+        case AutoResolved::uncertainStandardFallback:
+            regions = horizontal.regions;
+            break;
+    }
+    check();
+    const double elapsed = clock.seconds() - start;
+
+    if (blank(regions) && !blank(horizontal.regions)) {
+        regions = horizontal.regions;
+        resolved = AutoResolved::uncertainStandardFallback;
+    }
+    return PageResult(page, std::move(regions), elapsed, upright.width(), upright.height(), std::string(version),
+                      orientation, image.width(), image.height(), scale,
+                      AutoPresentation{resolved, handwritingStatus(horizontal.regions)});
+}
+
+}  // namespace velmora::AutoOCR

@@ -1,0 +1,298 @@
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/CancellationError.hpp"
+#include "foundation/Task.hpp"
+#include "recognition/AnnotationOCR.hpp"
+#include "recognition/AutoRecognition.hpp"
+#include "recognition/OCREngine.hpp"
+#include "recognition/OCRGeometry.hpp"
+#include "recognition/RecognitionClock.hpp"
+#include "support/Errors.hpp"
+#include "support/InkPages.hpp"
+#include "support/MainLoop.hpp"
+#include "support/MixedPages.hpp"
+#include "support/TextPages.hpp"
+#include "support/VerticalPages.hpp"
+
+using namespace velmora;
+
+namespace {
+
+auto never = [] { return false; };
+
+OCRSettings automatic() {
+    OCRSettings s;
+    s.mode = OCRMode::automatic;
+    return s;
+}
+
+TextRegion region(std::string text, double x, double y, double w, double h,
+                  RegionKind kind = RegionKind::printedCandidate) {
+    return TextRegion(std::move(text), 0.9f, x, y, w, h, kind);
+}
+
+std::vector<std::string> texts(const std::vector<TextRegion>& regions) {
+    std::vector<std::string> out;
+    for (const TextRegion& r : regions) out.push_back(r.text);
+    return out;
+}
+
+std::string squeezed(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c != ' ' && c != '\n') out += c;
+    }
+    return out;
+}
+
+const std::vector<std::string> paragraphs{
+    "吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗いじめじめした所で泣いていた事だけは記憶している。"};
+const std::vector<std::string> columns{"春はあけぼの。やうやう白くなりゆく", "山ぎは、少しあかりて、紫だちたる",
+                                       "雲の細くたなびきたる。夏は夜。"};
+
+}  // namespace
+
+TEST(AutoMerge, EquivalentTexts) {
+    EXPECT_TRUE(AutoOCR::equivalent("猫", "猫"));
+    EXPECT_FALSE(AutoOCR::equivalent("猫", "吾輩は猫である"));
+    EXPECT_TRUE(AutoOCR::equivalent("猫で", "吾輩は猫である"));
+    EXPECT_TRUE(AutoOCR::equivalent("吾輩は 猫\nである", "吾輩は\u3000猫である"));
+    EXPECT_FALSE(AutoOCR::equivalent("  ", "  "));
+    EXPECT_FALSE(AutoOCR::equivalent("", "猫"));
+    // Composed and decomposed forms are one text.
+    EXPECT_TRUE(AutoOCR::equivalent("が", "か\u3099"));
+}
+
+TEST(AutoMerge, DuplicatesAndReadingOrder) {
+    // Same size, shifted by 0.08 of a 0.2 width: 0.6 of the smaller area;
+    // by 0.1: 0.5.
+    const TextRegion h = region("春は あけぼの", 0.1, 0.5, 0.2, 0.1);
+    const TextRegion near = region("春はあけぼの", 0.18, 0.5, 0.2, 0.1);
+    const TextRegion far = region("春はあけぼの", 0.2, 0.5, 0.2, 0.1);
+    EXPECT_EQ(texts(AutoOCR::merge({h}, {{near}})), std::vector<std::string>{"春はあけぼの"});
+    EXPECT_EQ(texts(AutoOCR::merge({h}, {{far}})), (std::vector<std::string>{"春は あけぼの", "春はあけぼの"}));
+    // A vertical region never goes for a horizontal one; an empty vertical
+    // text is no reference but stays in its group.
+    const TextRegion empty = region("", 0.1, 0.5, 0.2, 0.1);
+    EXPECT_EQ(texts(AutoOCR::merge({h}, {{empty}})), (std::vector<std::string>{"春は あけぼの", ""}));
+
+    // Tops 0.03 apart read left to right, 0.04 apart top to bottom.
+    const TextRegion highRight = region("右", 0.5, 0.8, 0.1, 0.1);
+    EXPECT_EQ(texts(AutoOCR::merge({highRight, region("左", 0.1, 0.77, 0.1, 0.1)}, {})),
+              (std::vector<std::string>{"左", "右"}));
+    EXPECT_EQ(texts(AutoOCR::merge({region("左", 0.1, 0.76, 0.1, 0.1), highRight}, {})),
+              (std::vector<std::string>{"右", "左"}));
+    // A vertical group is ordered by the union of its boxes and keeps its
+    // own order.
+    const std::vector<TextRegion> group{region("二", 0.7, 0.2, 0.05, 0.5), region("一", 0.8, 0.3, 0.05, 0.6)};
+    EXPECT_EQ(texts(AutoOCR::merge({region("見出し", 0.1, 0.95, 0.5, 0.04), region("本文", 0.1, 0.6, 0.5, 0.04)},
+                                   {group})),
+              (std::vector<std::string>{"見出し", "二", "一", "本文"}));
+
+    // Nearly equal tops make an order that is not transitive; the result is
+    // the insertion sort's, every time.
+    const std::vector<TextRegion> chain{region("A", 0.5, 0.8, 0.1, 0.1), region("B", 0.3, 0.77, 0.1, 0.1),
+                                        region("C", 0.1, 0.74, 0.1, 0.1)};
+    const std::vector<std::string> first = texts(AutoOCR::merge(chain, {}));
+    EXPECT_EQ(first, (std::vector<std::string>{"B", "A", "C"}));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(texts(AutoOCR::merge(chain, {})), first);
+}
+
+TEST(AutoMerge, BlocksAreClippedAndRegionsMappedOntoThem) {
+    // A block at the right edge of a 100 × 50 page: its margin is clipped.
+    const Rect pixels = AutoOCR::blockPixels({0.9, 0.2, 0.1, 0.6}, 100, 50);
+    EXPECT_EQ(pixels, (Rect{86, 6, 14, 38}));
+    EXPECT_EQ(AutoOCR::blockPixels({0.0, 0.0, 1.0, 1.0}, 100, 50), (Rect{0, 0, 100, 50}));
+    // Fractions of pixels round outwards.
+    EXPECT_EQ(AutoOCR::blockPixels({0.515625, 0.5, 0.125, 0.25}, 100, 64), (Rect{47, 12, 22, 24}));
+
+    const Rect crop{86.0 / 100, 1 - 44.0 / 50, 14.0 / 100, 38.0 / 50};
+    TextRegion found = region("縦", 0.5, 0.25, 0.5, 0.5);
+    found.verticalCandidates = std::vector<VerticalResearch::Candidate>{{3, "縦", 0.8f, {{0, 0, 1, 1}}, 2}};
+    const TextRegion placed = AutoOCR::map(found, crop);
+    EXPECT_DOUBLE_EQ(placed.x, 0.86 + 0.5 * 0.14);
+    EXPECT_DOUBLE_EQ(placed.y, 0.12 + 0.25 * 0.76);
+    EXPECT_DOUBLE_EQ(placed.width, 0.07);
+    EXPECT_DOUBLE_EQ(placed.height, 0.38);
+    ASSERT_TRUE(placed.sourceBoxes);
+    ASSERT_EQ(placed.sourceBoxes->size(), 1u);
+    EXPECT_DOUBLE_EQ((*placed.sourceBoxes)[0].x, placed.x);
+    const VerticalResearch::Box& source = (*placed.verticalCandidates)[0].source[0];
+    EXPECT_DOUBLE_EQ(source.x, 0.86);
+    EXPECT_DOUBLE_EQ(source.y, 0.12);
+    EXPECT_DOUBLE_EQ(source.width, 0.14);
+    EXPECT_DOUBLE_EQ(source.height, 0.76);
+    EXPECT_EQ((*placed.verticalCandidates)[0].column, 2);
+    EXPECT_EQ(placed.text, "縦");
+    // An empty list of source boxes stays empty.
+    TextRegion none = found;
+    none.sourceBoxes = std::vector<OCRSourceBox>{};
+    EXPECT_TRUE(AutoOCR::map(none, crop).sourceBoxes->empty());
+}
+
+TEST(AutoMerge, HandwritingStatus) {
+    const TextRegion printed = region("印刷", 0, 0, 0.1, 0.1);
+    EXPECT_EQ(AutoOCR::handwritingStatus({printed, printed}), "none");
+    EXPECT_EQ(AutoOCR::handwritingStatus({printed, region("?", 0, 0, 0.1, 0.1, RegionKind::unknown)}), "uncertain");
+    EXPECT_EQ(AutoOCR::handwritingStatus({region("?", 0, 0, 0.1, 0.1, RegionKind::unknown),
+                                          region("手", 0, 0, 0.1, 0.1, RegionKind::handwrittenCandidate), printed}),
+              "detected");
+    EXPECT_EQ(AutoOCR::handwritingStatus({}), "none");
+}
+
+TEST(AutoControl, CancellationTimeAndBlocks) {
+    int calls = 0;
+    EXPECT_EQ(test::caseOf([&] {
+                  AutoOCR::recognize(test::InkPage(200, 100).image(), 1, 1, automatic(), [&] { return ++calls, true; });
+              }),
+              ErrorCase::cancelled);
+    EXPECT_EQ(calls, 1);
+
+    ManualUptimeClock clock;
+    RecognitionClock::Scope scope(clock);
+    // A blank page: the time moves by the jump at the page's last check,
+    // after the horizontal pass and its own limit.
+    const RasterImage blank = test::InkPage(200, 100).image();
+    int total = 0;
+    AutoOCR::recognize(blank, 1, 1, automatic(), [&] { return ++total, false; });
+    auto run = [&](double jump) {
+        int polls = 0;
+        return AutoOCR::recognize(blank, 1, 1, automatic(), [&] {
+            if (++polls == total) clock.advance(jump);
+            return false;
+        });
+    };
+    const PageResult done = run(120);
+    EXPECT_DOUBLE_EQ(done.elapsedSeconds, 120);
+    EXPECT_EQ(done.autoPresentation->resolved, AutoResolved::uncertainStandardFallback);
+    EXPECT_EQ(test::caseOf([&] { run(120.5); }), ErrorCase::budgetExceeded);
+
+    // Nine columns at alternating heights: nine blocks.
+    test::InkPage nine(1000, 1000);
+    for (int i = 0; i < 9; ++i) nine.fill(50 + 100 * i, i % 2 ? 100 : 600, 6, 300);
+    EXPECT_EQ(test::caseOf([&] { AutoOCR::recognize(nine.image(), 1, 1, automatic(), never); }),
+              ErrorCase::budgetExceeded);
+}
+
+namespace {
+
+// Counts the predicate's calls before the vertical pass (the page's first
+// check, the horizontal pass's, the check after it and the probe's), then
+// recognises the page again and, at the first call after those, waits
+// (bounded) for the task to be cancelled and carries on into the vertical
+// pass. Both runs are on the worker, whose engines are its own.
+Task<void> automaticOnWorker(const RasterImage* image, std::atomic<bool>* asked) {
+    co_await runOnWorker([image, asked] {
+        int before = 2;
+        OCRSettings handwriting;
+        handwriting.mode = OCRMode::handwriting;
+        const auto count = [&] { return ++before, false; };
+        const PageResult h = AnnotationOCR::recognize(*image, 1, 1, handwriting, count, true,
+                                                      AnnotationOCR::productStrategy,
+                                                      AnnotationOCR::productStage2Strategy, true);
+        AutoOCR::probe(*image, h.regions, count);
+        int calls = 0;
+        AutoOCR::recognize(*image, 1, 1, automatic(), [&] {
+            if (++calls > before && !asked->exchange(true)) {
+                for (int i = 0; i < 6000 && !isCurrentTaskCancelled(); ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+            return false;
+        });
+    });
+}
+
+}  // namespace
+
+TEST(AutoControl, ATaskCancelledDuringTheVerticalPassEndsWithCancellationError) {
+    const test::VerticalPage page = test::renderColumns({.width = 500, .height = 900, .pixelSize = 40}, columns);
+    std::atomic<bool> asked{false};
+    test::Spawned<void> task(automaticOnWorker(&page.image, &asked));
+    ASSERT_TRUE(test::spinUntil([&] { return asked.load(); }, std::chrono::seconds(60)));
+    task.handle.cancel();
+    ASSERT_TRUE(task.finish(std::chrono::seconds(60)));
+    ASSERT_TRUE(task.out->error);
+    EXPECT_THROW(std::rethrow_exception(task.out->error), CancellationError);
+}
+
+// Real pages drawn with Pango and read by Tesseract.
+TEST(AutoRecognition, HorizontalVerticalAndMixedPages) {
+    const test::TextPage horizontal = test::renderParagraphs({.width = 900, .height = 500}, paragraphs);
+    const PageResult hs = OCREngine::recognize(horizontal.image, 1, 3, automatic(), never);
+    EXPECT_EQ(hs.route, "auto-router-c1");
+    EXPECT_EQ(hs.page, 3);
+    ASSERT_TRUE(hs.autoPresentation);
+    EXPECT_EQ(hs.autoPresentation->resolved, AutoResolved::standard);
+    EXPECT_EQ(hs.autoPresentation->label(), "自動判定：標準");
+    OCRSettings handwriting;
+    handwriting.mode = OCRMode::handwriting;
+    const PageResult alone = AnnotationOCR::recognize(horizontal.image, 1, 3, handwriting, never, true,
+                                                      AnnotationOCR::productStrategy,
+                                                      AnnotationOCR::productStage2Strategy, true);
+    EXPECT_EQ(hs.regions, alone.regions);
+    EXPECT_LT(test::characterErrorRate(squeezed(paragraphs[0]), squeezed(hs.text())), 0.1) << hs.text();
+    EXPECT_EQ(hs.autoPresentation->handwriting, "none");
+
+    // The page as stored turned (orientation 6: upright after a quarter turn).
+    const PageResult turned =
+        OCREngine::recognize(OCRGeometry::oriented(horizontal.image, 8), 6, 1, automatic(), never);
+    EXPECT_EQ(turned.sourceOrientation, 6u);
+    EXPECT_EQ(turned.sourcePixelWidth, 500);
+    EXPECT_EQ(turned.sourcePixelHeight, 900);
+    EXPECT_EQ(turned.pixelWidth, 900);
+    EXPECT_EQ(turned.pixelHeight, 500);
+    EXPECT_EQ(turned.autoPresentation->resolved, AutoResolved::standard);
+
+    const test::VerticalPage vertical = test::renderColumns({.width = 500, .height = 900, .pixelSize = 40}, columns);
+    const PageResult vs = OCREngine::recognize(vertical.image, 1, 1, automatic(), never);
+    EXPECT_EQ(vs.autoPresentation->resolved, AutoResolved::vertical);
+    EXPECT_EQ(vs.autoPresentation->label(), "自動判定：縦書き");
+    std::string truth;
+    for (const std::string& c : columns) truth += c;
+    EXPECT_LT(test::characterErrorRate(truth, squeezed(vs.text())), 0.15) << vs.text();
+    // Tesseract's own columns read sideways are not part of the horizontal
+    // pass: none of its lines stands taller than wide.
+    const PageResult vh = AnnotationOCR::recognize(vertical.image, 1, 1, handwriting, never, true,
+                                                   AnnotationOCR::productStrategy,
+                                                   AnnotationOCR::productStage2Strategy, true);
+    for (const TextRegion& r : vh.regions) EXPECT_LT(r.height, r.width * 2) << r.text;
+
+    // A heading and a paragraph on the left, three columns on the right.
+    const test::MixedPage mixed = test::renderMixed({.width = 560, .height = 900, .pixelSize = 28},
+                                                    {"見出しの行", paragraphs[0]},
+                                                    {.width = 440, .height = 900, .pixelSize = 40, .right = 60},
+                                                    columns);
+    const PageResult ms = OCREngine::recognize(mixed.image, 1, 1, automatic(), never);
+    EXPECT_EQ(ms.autoPresentation->resolved, AutoResolved::mixed);
+    EXPECT_EQ(ms.autoPresentation->label(), "自動判定：混在");
+    const std::string text = squeezed(ms.text());
+    // Each text once, the heading before its paragraph and the block's
+    // columns together, right to left.
+    const auto spring = text.find("春はあけ"), heading = text.find("見出し"), cat = text.find("吾輩");
+    ASSERT_NE(spring, std::string::npos) << ms.text();
+    ASSERT_NE(heading, std::string::npos) << ms.text();
+    ASSERT_NE(cat, std::string::npos) << ms.text();
+    EXPECT_EQ(text.find("春はあけ", spring + 1), std::string::npos) << ms.text();
+    EXPECT_NE(text.find("白くなりゆく山ぎは"), std::string::npos) << ms.text();
+    EXPECT_EQ(text.find("吾輩", cat + 1), std::string::npos) << ms.text();
+    EXPECT_LT(heading, cat);
+}
+
+TEST(AutoRecognition, EveryModeThroughTheOneEntry) {
+    const test::TextPage page = test::renderLines({.width = 600, .height = 200}, {"吾輩は猫である。名前はまだ無い。"});
+    const std::vector<std::pair<OCRMode, std::string>> routes{
+        {OCRMode::standard, "Vision.VNRecognizeTextRequest.accurate.r3"},
+        {OCRMode::vertical, "Vision.vertical.reflow-r1"},
+        {OCRMode::handwriting, "Vision.annotation.geometry-r4.0"},
+        {OCRMode::automatic, "auto-router-c1"}};
+    for (const auto& [mode, route] : routes) {
+        OCRSettings s;
+        s.mode = mode;
+        EXPECT_EQ(OCREngine::recognize(page.image, 1, 1, s, never).route, route);
+    }
+}
