@@ -11,6 +11,7 @@
 #include "foundation/UptimeClock.hpp"
 #include "support/Errors.hpp"
 #include "support/MainLoop.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
@@ -31,8 +32,7 @@ std::string page(const std::string& title, const std::string& body, const std::s
 }
 
 void load(BrowserSession& session, const std::string& url, const std::string& title) {
-    session.navigate(url);
-    ASSERT_TRUE(spinUntil([&] { return session.pageTitle == title && !session.loading; }));
+    ASSERT_TRUE(test::loadPage(session, url, title));
 }
 
 // Whether the page still holds a property whose name starts with prefix.
