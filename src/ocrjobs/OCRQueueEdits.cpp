@@ -96,9 +96,10 @@ void OCRQueueEngine::cancelInput(const UUID& inputID) {
         // must stay in the text, the export and the job's own checkpoint.
         try {
             store = reopenJob(input, AppRuntime::isIsolated);
-        } catch (const BrindlexError&) {
-            // A job that cannot be reopened keeps its folder as it is; the
-            // queue gives the whole input up, as for one never started.
+        } catch (const std::exception&) {
+            // Whatever keeps the job from being reopened (damaged, changed,
+            // unreadable), its folder stays as it is and the queue gives the
+            // whole input up, as for one never started.
         }
     }
     if (store) {

@@ -195,6 +195,16 @@ TEST_F(QueueEdit, ACancelledInputKeepsItsFinishedPagesAndItsJobAgrees) {
     in = other->snapshot().inputs[0];
     EXPECT_EQ(pageStates(in), (std::vector<PageState>{completed, cancelled}));
     EXPECT_EQ(checkpointOf(*other, in).pages, in.pages);
+
+    // A job that can no longer be reopened is left as it is; the input is
+    // given up whole.
+    auto broken = reopen(*other);
+    const fs::path checkpoint =
+        OCRQueueEngine::jobFolder(broken->directory()->url(), *in.attemptID) / "checkpoint.json";
+    test::writeFile(checkpoint, "{}");
+    broken->cancelInput(in.id);
+    EXPECT_EQ(pageStates(broken->snapshot().inputs[0]), (std::vector<PageState>{cancelled, cancelled}));
+    EXPECT_EQ(test::readFile(checkpoint), "{}");
 }
 
 TEST_F(QueueEdit, AppendKeepsToItsLimitAndNeverMixesAPrivateFileIntoASavedQueue) {
