@@ -37,6 +37,32 @@ std::string trimmed(std::string_view text) {
     return std::string(begin, end);
 }
 
+// An address that passed every check: http or https, a host, no user
+// information.
+struct Parsed {
+    std::unique_ptr<GUri, decltype(&g_uri_unref)> uri{nullptr, g_uri_unref};
+    std::string scheme;
+    std::string host;
+    int port = -1;
+
+    static Parsed of(const std::string& text) {
+        Parsed a;
+        a.uri.reset(g_uri_parse(text.c_str(), G_URI_FLAGS_ENCODED, nullptr));
+        if (!a.uri) raise(ErrorCase::invalidInput);
+        // GUri lower-cases the scheme, so "HTTPS" is accepted here.
+        a.scheme = g_uri_get_scheme(a.uri.get());
+        if (a.scheme != "http" && a.scheme != "https") raise(ErrorCase::invalidInput);
+        const char* host = g_uri_get_host(a.uri.get());
+        if (!host || !*host) raise(ErrorCase::invalidInput);
+        a.host = host;
+        // Any user information, even an empty one before "@", is refused.
+        GUri* u = a.uri.get();
+        if (g_uri_get_userinfo(u) || g_uri_get_user(u) || g_uri_get_password(u)) raise(ErrorCase::invalidInput);
+        a.port = g_uri_get_port(u);
+        return a;
+    }
+};
+
 }  // namespace
 
 std::string validatedURL(std::string_view text) {
@@ -44,20 +70,18 @@ std::string validatedURL(std::string_view text) {
     std::string candidate = trimmed(text);
     // Encoded: the address keeps its escapes as typed; characters that need
     // one (spaces, Japanese text) are escaped when it is written back.
-    GUri* uri = g_uri_parse(candidate.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-    if (!uri) raise(ErrorCase::invalidInput);
-    std::unique_ptr<GUri, decltype(&g_uri_unref)> holder(uri, g_uri_unref);
-    // GUri lower-cases the scheme, so "HTTPS" is accepted here.
-    std::string_view scheme = g_uri_get_scheme(uri);
-    if (scheme != "http" && scheme != "https") raise(ErrorCase::invalidInput);
-    const char* host = g_uri_get_host(uri);
-    if (!host || !*host) raise(ErrorCase::invalidInput);
-    // Any user information, even an empty one before "@", is refused.
-    if (g_uri_get_userinfo(uri) || g_uri_get_user(uri) || g_uri_get_password(uri)) raise(ErrorCase::invalidInput);
-    char* text_ = g_uri_to_string(uri);
-    if (!text_) raise(ErrorCase::invalidInput);
-    std::string out(text_);
-    g_free(text_);
+    const Parsed checked = Parsed::of(candidate);
+    char* joined = g_uri_to_string(checked.uri.get());
+    if (!joined) raise(ErrorCase::invalidInput);
+    std::string out(joined);
+    g_free(joined);
+    // GUri decodes escapes in the host but writes the host back as it is, so
+    // "ex%40ample.com" would come back as "ex@ample.com" (a user name and
+    // another host) and "ex%3Aample.com" as text that no longer parses. The
+    // text handed on must name what was checked.
+    const Parsed returned = Parsed::of(out);
+    if (returned.scheme != checked.scheme || returned.host != checked.host || returned.port != checked.port)
+        raise(ErrorCase::invalidInput);
     return out;
 }
 
