@@ -109,11 +109,16 @@ TextRequest request(const OCRSettings& settings);
 // "eng+jpn").
 std::string engineLanguages(const TextRequest& request);
 
+// How much of the standard pass runs: the automatic page layout alone, or
+// with the re-reads that recover what the layout misses. Only measurements
+// of the pass itself ask for the layout alone.
+enum class Reading { layoutOnly, complete };
+
 // Runs a request over a page as stored, turned upright by its orientation
-// code first. Observations come in the recogniser's reading order. Throws
-// RecognizerError when the recogniser fails.
+// code first. Observations come in reading order. Throws RecognizerError
+// when the recogniser fails.
 std::vector<RecognizedTextObservation> perform(const TextRequest& request, const RasterImage& image,
-                                               uint32_t orientation);
+                                               uint32_t orientation, Reading reading = Reading::complete);
 
 // Recognises one page. The standard pass runs the request once over the whole
 // upright page and makes one region per observation; it does not poll
