@@ -199,6 +199,7 @@ public:
         std::vector<Line> ls = first_.page(tesseract::PSM_AUTO);
         if (reading == OCREngine::Reading::layoutOnly) return ls;
         mask_ = page_.inkMask();
+        pieces_ = page_.inkPieces();
         ls = rescueEmpty(std::move(ls));
         readUnreadInk(ls);
         ls = readTables(std::move(ls));
@@ -230,7 +231,7 @@ private:
     // ink says otherwise the page is read as one block.
     std::vector<Line> rescueEmpty(std::vector<Line> ls) {
         int pieces = 0;
-        for (const GreyPage::InkPiece& p : page_.inkPieces()) {
+        for (const GreyPage::InkPiece& p : pieces_) {
             if (p.height >= 3 || p.width >= 3) pieces += 1;
         }
         // A Japanese character is one to a few pieces of ink, a Latin letter
@@ -263,7 +264,7 @@ private:
         const int h = medianHeight(ls);
         if (h < 6) return;
         std::vector<PixelBox> pieces;
-        for (const GreyPage::InkPiece& p : page_.inkPieces()) {
+        for (const GreyPage::InkPiece& p : pieces_) {
             if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
             const PixelBox b{p.x, p.y, p.x + p.width, p.y + p.height};
             const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
@@ -562,6 +563,7 @@ private:
     const Models& models_;
     Reader first_;
     std::vector<uint8_t> mask_;
+    std::vector<GreyPage::InkPiece> pieces_;
 };
 
 struct Normaliser {

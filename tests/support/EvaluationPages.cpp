@@ -12,26 +12,6 @@ namespace velmora::test {
 
 namespace {
 
-std::string encode(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
 const std::vector<std::string> japaneseProse{
     "吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗いじめじめした所でニャーニャー泣いていた事だけは記憶している。吾輩はここで始めて人間というものを見た。",
     "会議は午後3時から第2会議室で行います。資料は前日までに共有フォルダへ保存してください。出席者は営業部5名、開発部3名、管理部2名です。",
@@ -89,7 +69,8 @@ EvaluationPage prose(const std::string& kind, int dpi, const std::vector<std::st
                                   .lineAdvance = 1.7,
                                   .columns = columns,
                                   .columnGap = 8 / 25.4 * dpi,
-                                  .family = family},
+                                  .family = family,
+                                  .wrapWords = family == latinFamily},
                              paragraphs));
 }
 
@@ -128,6 +109,8 @@ EvaluationPage rows(const std::string& kind, int dpi, const std::vector<std::str
     return out;
 }
 
+}  // namespace
+
 EvaluationPage formPage(int dpi) {
     const std::vector<std::vector<std::string>> table{
         {"氏名", "山田太郎", "受付番号 1024"}, {"住所", "東京都港区芝公園4丁目", "区分 新規"},
@@ -137,6 +120,8 @@ EvaluationPage formPage(int dpi) {
     };
     return rows("form", dpi, {"申込内容の確認"}, table, {0, 1.3, 4.3}, {false, false, false}, 8.27);
 }
+
+namespace {
 
 EvaluationPage receiptPage(int dpi) {
     const std::vector<std::vector<std::string>> table{
@@ -168,6 +153,14 @@ EvaluationPage twoLinePage(int dpi) {
                                             .top = d.margin(),
                                             .lineAdvance = 1.7},
                                            {"請求書の合計金額を確認してください。", "支払期限は来月末日までとします。"}));
+    return page;
+}
+
+EvaluationPage lineEndPage() {
+    EvaluationPage page = make("two-line", 0,
+                               renderLines({.pixelSize = 32},
+                                           {"資料を添付しましたので、ご確認ください。", "よろしくお願いいたします。"}));
+    page.name = "two-line-end";
     return page;
 }
 
@@ -238,6 +231,7 @@ std::vector<EvaluationPage> evaluationSet(const EvaluationFilter& filter) {
         }
         if (dpi == 200 && wanted(filter.kinds, std::string("two-line"))) clean.push_back(twoLinePage(200));
     }
+    if (wanted(filter.kinds, std::string("two-line"))) clean.push_back(lineEndPage());
     if (wanted(filter.kinds, std::string("short"))) {
         for (EvaluationPage& p : shortLines()) clean.push_back(std::move(p));
     }
@@ -267,7 +261,7 @@ std::string withoutWhiteSpace(const std::string& text) {
     std::string out;
     for (char32_t c : Unicode::scalars(text)) {
         if (c == ' ' || c == '\n' || c == '\t' || c == 0x3000) continue;
-        out += encode(c);
+        Unicode::appendScalar(out, c);
     }
     return out;
 }
@@ -307,7 +301,7 @@ bool isKanaOrHan(char32_t c) {
 std::string japanesePart(const std::string& text) {
     std::string out;
     for (char32_t c : Unicode::scalars(text)) {
-        if (isKanaOrHan(c)) out += encode(c);
+        if (isKanaOrHan(c)) Unicode::appendScalar(out, c);
     }
     return out;
 }

@@ -37,10 +37,16 @@ std::vector<EvaluationPage> evaluationSet(const EvaluationFilter& filter = {});
 // "請求書の合計金額を確認してください。" / "支払期限は来月末日までとします。" on an
 // A4 page at the resolution.
 EvaluationPage twoLinePage(int dpi);
+// "資料を添付しましたので、ご確認ください。" / "よろしくお願いいたします。" in
+// 32-pixel type on a 1000 × 400 image: the automatic layout ends the first
+// line before "い。".
+EvaluationPage lineEndPage();
 // The fifteen single short lines (1 to 5 characters) in small images.
 std::vector<EvaluationPage> shortLines();
 // A notice with a two-column table: row numbers 1 to 17 and item texts.
 EvaluationPage tablePage(int dpi);
+// A form of three columns: labels, values, and notes of a label and a value.
+EvaluationPage formPage(int dpi);
 // Two columns of Japanese prose, the left one read first.
 EvaluationPage twoColumnPage(int dpi);
 // Paragraphs of English technical prose.

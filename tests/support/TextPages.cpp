@@ -37,6 +37,12 @@ struct Canvas {
         font = pango_font_description_from_string(setup.family.c_str());
         pango_font_description_set_absolute_size(font, setup.pixelSize * PANGO_SCALE);
         pango_layout_set_font_description(layout, font);
+        // A word broken across lines is drawn as it is written, so each
+        // drawn line is exactly a slice of the text.
+        PangoAttrList* attributes = pango_attr_list_new();
+        pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+        pango_layout_set_attributes(layout, attributes);
+        pango_attr_list_unref(attributes);
     }
     ~Canvas() {
         pango_font_description_free(font);
@@ -99,7 +105,7 @@ TextPage renderParagraphs(const TextLayout& setup, const std::vector<std::string
     const int columns = std::max(1, setup.columns);
     const double usable = (setup.width - 2 * setup.left - (columns - 1) * setup.columnGap) / columns;
     pango_layout_set_width(canvas.layout, static_cast<int>(usable * PANGO_SCALE));
-    pango_layout_set_wrap(canvas.layout, PANGO_WRAP_CHAR);
+    pango_layout_set_wrap(canvas.layout, setup.wrapWords ? PANGO_WRAP_WORD_CHAR : PANGO_WRAP_CHAR);
     double y = setup.top;
     int column = 0;
     const double pitch = setup.pixelSize * setup.lineAdvance;

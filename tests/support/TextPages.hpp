@@ -24,6 +24,9 @@ struct TextLayout {
     int columns = 1;
     double columnGap = 0;
     std::string family = "Noto Sans CJK JP";  // Pango families, comma-separated
+    // Paragraphs break between words where they can (English), not
+    // anywhere.
+    bool wrapWords = false;
 };
 
 struct DrawnLine {
