@@ -120,7 +120,9 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> kinds;
     std::map<std::string, Tally> before, after;
-    std::map<std::string, PartTally> englishDefault, englishEnglishFirst, japaneseDefault, japaneseAlone;
+    std::map<std::string, PartTally> englishDefault, englishEnglishFirst, japaneseDefault, japaneseAlone,
+        japaneseEnglishFirst, englishEnglishFirstBefore, japaneseEnglishFirstBefore, englishDefaultBefore,
+        japaneseDefaultBefore;
     std::map<std::string, double> englishFirstSeconds, japaneseAloneSeconds;
     for (const test::EvaluationPage& page : pages) {
         if (std::find(kinds.begin(), kinds.end(), page.kind) == kinds.end()) kinds.push_back(page.kind);
@@ -139,6 +141,7 @@ int main(int argc, char** argv) {
         if (page.kind == "english" || page.kind == "mixed" || page.kind == "prose") {
             const Reading englishFirst = read(page, {"en-US", "ja-JP"}, OCREngine::Reading::complete);
             const Reading japaneseOnly = read(page, {"ja-JP"}, OCREngine::Reading::complete);
+            const Reading englishFirstBefore = read(page, {"en-US", "ja-JP"}, OCREngine::Reading::layoutOnly);
             // An English page is English throughout, punctuation too.
             auto english = [&](const std::string& text) {
                 return page.kind == "english" ? test::withoutWhiteSpace(text) : test::latinPart(text);
@@ -147,6 +150,12 @@ int main(int argc, char** argv) {
             englishEnglishFirst[page.kind].add(english(truth), english(englishFirst.text));
             japaneseDefault[page.kind].add(test::japanesePart(truth), test::japanesePart(a.text));
             japaneseAlone[page.kind].add(test::japanesePart(truth), test::japanesePart(japaneseOnly.text));
+            japaneseEnglishFirst[page.kind].add(test::japanesePart(truth), test::japanesePart(englishFirst.text));
+            englishEnglishFirstBefore[page.kind].add(english(truth), english(englishFirstBefore.text));
+            englishDefaultBefore[page.kind].add(english(truth), english(b.text));
+            japaneseDefaultBefore[page.kind].add(test::japanesePart(truth), test::japanesePart(b.text));
+            japaneseEnglishFirstBefore[page.kind].add(test::japanesePart(truth),
+                                                      test::japanesePart(englishFirstBefore.text));
             englishFirstSeconds[page.kind] += englishFirst.seconds;
             japaneseAloneSeconds[page.kind] += japaneseOnly.seconds;
         }
@@ -162,13 +171,32 @@ int main(int argc, char** argv) {
                     100 * b.rate(), 100 * b.orderFreeRate(), b.seconds / b.pages, 100 * a.rate(),
                     100 * a.orderFreeRate(), a.seconds / a.pages, b.empty, a.empty, b.exact, a.exact);
     }
+    Tally tables;
+    for (const std::string& kind : {"table", "form", "receipt"}) {
+        if (!after.contains(kind)) continue;
+        const Tally& a = after[kind];
+        tables.length += a.length;
+        tables.errors += a.errors;
+        tables.orderFreeErrors += a.orderFreeErrors;
+    }
+    if (tables.length > 0) {
+        std::printf("tables, forms and receipts after: %.2f%%, ignoring order %.2f%%\n", 100 * tables.rate(),
+                    100 * tables.orderFreeRate());
+    }
     if (!englishDefault.empty()) {
-        std::printf("\nlanguages (after)   English CER (letters and digits of mixed pages): default / en-US,ja-JP   "
-                    "Japanese CER: default / ja-JP   s/pg: default / en-US,ja-JP / ja-JP\n");
+        std::printf("\nlanguages          English CER (letters and digits on mixed pages)  Japanese CER (kana and kanji)"
+                    "        seconds per page\n");
+        std::printf("%-18s %-18s %-12s   %-10s %-12s %-10s   %-7s %-12s %s\n", "kind", "default", "en-US,ja-JP",
+                    "default", "en-US,ja-JP", "ja-JP", "default", "en-US,ja-JP", "ja-JP");
         for (const auto& [kind, tally] : englishDefault) {
             const int n = after[kind].pages;
-            std::printf("%-19s %6.2f%% / %6.2f%%   %6.2f%% / %6.2f%%   %.2f / %.2f / %.2f\n", kind.c_str(),
-                        100 * tally.rate(), 100 * englishEnglishFirst[kind].rate(), 100 * japaneseDefault[kind].rate(),
+            std::printf("%-18s %6.2f%%            %6.2f%%        %6.2f%%    %6.2f%%\n", (kind + " before").c_str(),
+                        100 * englishDefaultBefore[kind].rate(), 100 * englishEnglishFirstBefore[kind].rate(),
+                        100 * japaneseDefaultBefore[kind].rate(), 100 * japaneseEnglishFirstBefore[kind].rate());
+            std::printf("%-18s %6.2f%%            %6.2f%%        %6.2f%%    %6.2f%%      %6.2f%%     %5.2f   %5.2f        "
+                        "%5.2f\n",
+                        (kind + " after").c_str(), 100 * tally.rate(), 100 * englishEnglishFirst[kind].rate(),
+                        100 * japaneseDefault[kind].rate(), 100 * japaneseEnglishFirst[kind].rate(),
                         100 * japaneseAlone[kind].rate(), after[kind].seconds / n, englishFirstSeconds[kind] / n,
                         japaneseAloneSeconds[kind] / n);
         }

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <memory>
 #include <numeric>
-#include <cstdio>
-#include <cstdlib>
 
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -16,8 +14,6 @@
 namespace velmora::StandardPass {
 
 namespace {
-
-const bool debugPass = std::getenv("VELMORA_PASS_DEBUG") != nullptr;
 
 struct PixelBox {
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -238,9 +234,13 @@ private:
         // one: a reading with fewer characters than a quarter of the pieces
         // has missed most of the page.
         if (pieces == 0 || characters(ls) * 4 >= pieces) return ls;
-        if (debugPass) std::fprintf(stderr, "rescue: %d pieces, %d characters\n", pieces, characters(ls));
         std::vector<Line> block = first_.page(tesseract::PSM_SINGLE_BLOCK);
-        if (characters(block) > characters(ls) && confidence(block) >= confidence(ls)) return block;
+        if (characters(block) > characters(ls) && confidence(block) >= confidence(ls)) ls = std::move(block);
+        if (characters(ls) * 4 >= pieces) return ls;
+        // A few pieces of blurred ink may not even make a block: the last
+        // try is one line.
+        std::vector<Line> line = first_.page(tesseract::PSM_SINGLE_LINE);
+        if (characters(line) > characters(ls) && confidence(line) >= confidence(ls)) ls = std::move(line);
         return ls;
     }
 
@@ -297,8 +297,12 @@ private:
         std::sort(rows.begin(), rows.end(), [](const PixelBox& a, const PixelBox& b) {
             return a.top != b.top ? a.top < b.top : a.left < b.left;
         });
+        int reads = 0;
         for (const PixelBox& row : rows) {
             if (row.height() * 2 < h) continue;
+            // A picture breaks into many pieces of text size; a page holds
+            // only so many lines the layout could have missed.
+            if (reads >= mostUnreadRows) break;
             // Ink that runs on from a line on its row is that line's end.
             const bool lineEnd = std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
                 const int overlap = std::min(l.box.bottom, row.bottom) - std::max(l.box.top, row.top);
@@ -311,10 +315,7 @@ private:
                                                    return a.block < b.block;
                                                })->block + 1;
             std::vector<Line> found = first_.area(strip, tesseract::PSM_SINGLE_LINE, block);
-            if (debugPass)
-                std::fprintf(stderr, "unread: %d,%d %dx%d -> %s (%.2f)\n", row.left, row.top, row.width(), row.height(),
-                             found.empty() ? "" : found.front().assembled.text.c_str(),
-                             found.empty() ? 0.0 : found.front().confidence);
+            reads += 1;
             if (found.size() != 1 || found.front().confidence < legible) continue;
             // In reading order before the first line below it that shares
             // its columns, else before the first line below it.
@@ -464,12 +465,6 @@ private:
             }
             const bool holds = characters(rows) * 20 >= across * 19 &&
                                confidence(rows) + 0.05f >= confidence(before);
-            if (debugPass)
-                std::fprintf(stderr, "table: %zu lines %d chars %.2f -> %zu lines %d chars %.2f %s\n", before.size(),
-                             characters(before), confidence(before), rows.size(), characters(rows), confidence(rows),
-                             holds ? "taken" : "kept");
-            if (debugPass)
-                for (const Line& l : rows) std::fprintf(stderr, "  | %s (%.2f)\n", l.assembled.text.c_str(), l.confidence);
             for (Line& l : holds ? rows : before) out.push_back(std::move(l));
         }
         return out;
@@ -511,10 +506,6 @@ private:
             const PixelBox strip =
                 clipped({left - h / 2, line.box.top - h / 8, right + 1 + h / 2, line.box.bottom + h / 8});
             std::vector<Line> again = first_.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
-            if (debugPass)
-                std::fprintf(stderr, "line end: %s (%.2f) -> %s (%.2f)\n", line.assembled.text.c_str(), line.confidence,
-                             again.empty() ? "" : again.front().assembled.text.c_str(),
-                             again.empty() ? 0.0 : again.front().confidence);
             if (again.size() != 1) continue;
             if (again.front().characters > line.characters && again.front().confidence + 0.05f >= line.confidence) {
                 line = std::move(again.front());
@@ -546,10 +537,6 @@ private:
                 clipped({line.box.left - h / 2, line.box.top - h / 8, line.box.right + h / 2, line.box.bottom + h / 8});
             if (!second) second = std::make_unique<Reader>(page_, *models_.second);
             std::vector<Line> again = second->area(strip, tesseract::PSM_SINGLE_LINE, line.block);
-            if (debugPass)
-                std::fprintf(stderr, "language: %s (%.2f) -> %s (%.2f)\n", line.assembled.text.c_str(), line.confidence,
-                             again.empty() ? "" : again.front().assembled.text.c_str(),
-                             again.empty() ? 0.0 : again.front().confidence);
             if (again.size() != 1) continue;
             if (again.front().confidence > line.confidence) line = std::move(again.front());
         }
@@ -558,6 +545,7 @@ private:
     static constexpr float uncertain = 0.75f;
     // Below this a line read from ink nobody read is taken for noise.
     static constexpr float legible = 0.6f;
+    static constexpr int mostUnreadRows = 48;
 
     const GreyPage& page_;
     const Models& models_;
