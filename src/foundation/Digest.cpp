@@ -1,6 +1,7 @@
 #include "foundation/Digest.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <system_error>
 
 #include <openssl/evp.h>
+
+#include "foundation/FileIO.hpp"
 
 namespace velmora::Digest {
 
@@ -64,23 +67,27 @@ std::string data(std::string_view bytes) {
 }
 
 std::string file(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + path.string());
+    // Opened without blocking: the document the user picked may be a FIFO or
+    // a device, which would otherwise hang the queue run or be read forever.
+    FileIO::OpenedFile opened = FileIO::openRegular(AT_FDCWD, path.c_str(), true);
+    if (opened.notRegular) {
+        const int err = S_ISDIR(opened.status.st_mode) ? EISDIR : EINVAL;
+        throw std::system_error(err, std::generic_category(), "not a regular file: " + path.string());
+    }
+    if (!opened) throw std::system_error(opened.error, std::generic_category(), "open " + path.string());
     Hasher h;
     std::vector<uint8_t> buf(chunkSize);
     for (;;) {
-        ssize_t n = ::read(fd, buf.data(), buf.size());
+        ssize_t n = ::read(opened.fd.get(), buf.data(), buf.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            throw std::system_error(err, std::generic_category(), "read " + path.string());
+            throw std::system_error(errno, std::generic_category(), "read " + path.string());
         }
         if (n == 0) break;
         h.update(buf.data(), static_cast<std::size_t>(n));
     }
-    // An error from closing a read-only descriptor cannot lose data.
-    ::close(fd);
+    // The descriptor closes with `opened`; an error from closing a read-only
+    // descriptor cannot lose data.
     return h.finishHex();
 }
 

@@ -16,7 +16,8 @@ std::string data(const std::vector<uint8_t>& bytes);
 std::string data(std::string_view bytes);
 // Follows symbolic links: this serves source documents and the executable,
 // never owned files (those are stamped through SecureDirectory). Open and read
-// errors pass on as std::system_error.
+// errors pass on as std::system_error, and so does anything that is not a
+// regular file (refused at once, without waiting on a FIFO).
 std::string file(const std::filesystem::path& path);
 
 // Incremental hashing for callers that stream.

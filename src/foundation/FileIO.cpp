@@ -23,6 +23,33 @@ void UniqueFD::reset(int fd) noexcept {
 
 namespace FileIO {
 
+OpenedFile openRegular(int directoryFD, const char* name, bool followLinks) {
+    OpenedFile out;
+    int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (!followLinks) flags |= O_NOFOLLOW;
+    out.fd.reset(::openat(directoryFD, name, flags));
+    if (!out.fd) {
+        out.error = errno;
+        return out;
+    }
+    if (::fstat(out.fd.get(), &out.status) != 0) {
+        out.error = errno;
+        out.fd.reset();
+        return out;
+    }
+    if (!S_ISREG(out.status.st_mode)) {
+        out.notRegular = true;
+        out.fd.reset();
+        return out;
+    }
+    const int current = ::fcntl(out.fd.get(), F_GETFL);
+    if (current < 0 || ::fcntl(out.fd.get(), F_SETFL, current & ~O_NONBLOCK) != 0) {
+        out.error = errno;
+        out.fd.reset();
+    }
+    return out;
+}
+
 void writeAll(int fd, const uint8_t* data, std::size_t size, std::optional<std::size_t> failAfterBytes) {
     std::size_t written = 0;
     while (written < size) {

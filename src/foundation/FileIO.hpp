@@ -39,6 +39,28 @@ private:
 
 namespace FileIO {
 
+// A file opened for reading, or why it was not.
+struct OpenedFile {
+    UniqueFD fd;
+    // The errno of a failed open; 0 when the open succeeded.
+    int error = 0;
+    // Something other than a regular file is at the name (a FIFO, a device, a
+    // folder); fd is closed then.
+    bool notRegular = false;
+    // What fstat reported for the opened descriptor.
+    struct stat status {};
+
+    explicit operator bool() const noexcept { return static_cast<bool>(fd); }
+};
+
+// Opens name relative to directoryFD (or AT_FDCWD) for reading, and only if
+// it is a regular file. The open itself never blocks: a FIFO without a writer
+// or a device put where a file should be would otherwise hold the caller
+// before anything could refuse it. O_NONBLOCK is cleared again once the
+// descriptor is known to be a regular file. Without followLinks a symbolic
+// link at the last component fails the open (ELOOP).
+OpenedFile openRegular(int directoryFD, const char* name, bool followLinks = false);
+
 // Writes every byte with write(2), retrying EINTR. A failed call, or one that
 // writes nothing while bytes remain, throws saveFailed. With failAfterBytes
 // set, no call asks for more than the remaining allowance, and once that many

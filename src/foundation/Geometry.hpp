@@ -21,4 +21,13 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// A width and a height in the units of its user (a view's points, a page's
+// CSS pixels).
+struct Size {
+    double width = 0;
+    double height = 0;
+
+    bool operator==(const Size&) const = default;
+};
+
 }  // namespace velmora

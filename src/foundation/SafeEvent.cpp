@@ -69,10 +69,12 @@ std::optional<SafeEvent> readEvent(const SecureDirectory& directory, const std::
         return std::nullopt;
     }
     if (!SecureDirectory::validLeaf(name)) return std::nullopt;
-    UniqueFD fd(::openat(directory.descriptor(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return std::nullopt;
+    // A FIFO or device named like an event is not an event: it is skipped
+    // (and so kept) without waiting on it.
+    FileIO::OpenedFile file = FileIO::openRegular(directory.descriptor(), name.c_str());
+    if (!file) return std::nullopt;
     try {
-        Json j = JSON::parse(FileIO::readAll(fd.get()));
+        Json j = JSON::parse(FileIO::readAll(file.fd.get()));
         if (!j.is_object()) return std::nullopt;
         for (auto it = j.begin(); it != j.end(); ++it) {
             if (!allowedKeys.count(it.key())) return std::nullopt;

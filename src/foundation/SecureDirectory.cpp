@@ -91,9 +91,13 @@ std::string SecureDirectory::safeStem(std::string_view text) {
 
 std::vector<uint8_t> SecureDirectory::read(std::string_view name) const {
     if (!validLeaf(name)) raise(ErrorCase::unsafePath);
-    UniqueFD fd(::openat(descriptor(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) raise(ErrorCase::damagedCheckpoint);
-    return FileIO::readAll(fd.get());
+    // A FIFO, device or folder at a state file's name is refused at once: a
+    // blocking open would hold the caller (the settings store on the main
+    // thread, the launch's recovery) for as long as nobody writes to it.
+    FileIO::OpenedFile file = FileIO::openRegular(descriptor(), std::string(name).c_str());
+    if (file.notRegular) raise(ErrorCase::unsafePath);
+    if (!file) raise(ErrorCase::damagedCheckpoint);
+    return FileIO::readAll(file.fd.get());
 }
 
 void SecureDirectory::replaceState(std::string_view name, const std::vector<uint8_t>& data) const {

@@ -34,6 +34,9 @@ public:
     // Any text (a page title, a file name) as a file-name stem.
     static std::string safeStem(std::string_view text);
 
+    // The whole content of a state file. Missing, a symbolic link or not
+    // openable: damagedCheckpoint; anything but a regular file: unsafePath,
+    // without waiting on it; a read error passes on as std::system_error.
     std::vector<uint8_t> read(std::string_view name) const;
     // Atomically replaces or creates the state file: staged beside it, synced,
     // renamed over it, and the directory synced.

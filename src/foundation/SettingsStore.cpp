@@ -6,8 +6,10 @@
 #include <cmath>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/PortableSettings.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SecureDirectory.hpp"
+#include "foundation/SettingsTransfer.hpp"
 #include "foundation/StateLease.hpp"
 
 namespace velmora {
@@ -87,6 +89,28 @@ void SettingsStore::change(const std::function<void(AppPreferences&)>& mutation)
     AppPreferences record = readFile(dir).value;
     mutation(record);
     writeChecked(dir, record);
+}
+
+std::filesystem::path SettingsStore::exportSettings(const std::filesystem::path& folder,
+                                                   const std::string& stem) const {
+    value().product.validate();
+    const SecureDirectory target(folder, true);
+    SettingsTransfer transfer;
+    transfer.exportedAt = std::chrono::system_clock::now();
+    transfer.appVersion = Phase0::version();
+    transfer.settings = PortableSettings(value());
+    return target.exportData(JSON::encode(transfer), stem, ProductBrand::current().settingsExtension, std::nullopt,
+                             nullptr, true);
+}
+
+void SettingsStore::apply(const PortableSettings& settings, const AppPreferences& expected) {
+    settings.validate();
+    change([&](AppPreferences& stored) {
+        // Another window changed the preferences since the user confirmed:
+        // nothing is written, and the user decides again.
+        if (!(stored == expected)) raise(ErrorCase::settingsChanged);
+        stored = settings.applying(stored);
+    });
 }
 
 void SettingsStore::resetConfirmed() {

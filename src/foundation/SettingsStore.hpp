@@ -10,6 +10,7 @@
 namespace velmora {
 
 class SecureDirectory;
+struct PortableSettings;
 
 // Owns "preferences.json" and publishes the current preferences with one
 // status sentence and a read-only switch. A file it cannot understand is never
@@ -61,6 +62,14 @@ public:
             notice_.set(Notices::cannotSave);
         }
     }
+    // Publishes the portable part of the current preferences as a settings
+    // export file "<stem>.<extension>" in folder (created when missing),
+    // numbered "_001", "_002" ... rather than overwriting. Returns its URL.
+    std::filesystem::path exportSettings(const std::filesystem::path& folder, const std::string& stem) const;
+    // Applies imported settings, but only while the preferences on disk are
+    // still `expected`, the ones the user confirmed against; otherwise
+    // settingsChanged and the file is left byte for byte as it was.
+    void apply(const PortableSettings& settings, const AppPreferences& expected);
     // Writes the defaults after the user confirmed a reset. A file that cannot
     // be read is first kept as "preserved-settings.json" beside it; a file
     // from a newer version is never reset.

@@ -11,6 +11,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ObservableValue.hpp"
+#include "foundation/OutputRoots.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
 #include "history/HistoryRecords.hpp"
@@ -18,24 +19,6 @@
 namespace velmora {
 
 class SettingsStore;
-
-// Where the folders the user approved for outputs come from. Only files inside
-// them are recorded, checked or moved to the Trash.
-class OutputRootsSource {
-public:
-    virtual ~OutputRootsSource() = default;
-    virtual std::vector<std::filesystem::path> authorizedRoots() const = 0;
-};
-
-// A fixed list of approved folders.
-class FixedOutputRoots final : public OutputRootsSource {
-public:
-    explicit FixedOutputRoots(std::vector<std::filesystem::path> roots) : roots_(std::move(roots)) {}
-    std::vector<std::filesystem::path> authorizedRoots() const override { return roots_; }
-
-private:
-    std::vector<std::filesystem::path> roots_;
-};
 
 // The persistent list of everything the application saved, with the stamp of
 // each output as written: "history.json" in the history folder. The file is

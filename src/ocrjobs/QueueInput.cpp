@@ -27,7 +27,6 @@ std::optional<E> findRaw(const E (&all)[N], std::string_view raw) {
     return std::nullopt;
 }
 
-constexpr InputOrigin allOrigins[] = {InputOrigin::normal, InputOrigin::privateSession};
 constexpr QueueStatus allQueueStatuses[] = {QueueStatus::ready,     QueueStatus::running,   QueueStatus::paused,
                                             QueueStatus::cancelled, QueueStatus::completed, QueueStatus::waitingInput};
 constexpr InputStatus allInputStatuses[] = {InputStatus::pending,         InputStatus::running,
@@ -52,14 +51,6 @@ int64_t addSaturating(int64_t a, int64_t b) {
 }
 
 }  // namespace
-
-std::string_view rawValue(InputOrigin o) {
-    switch (o) {
-    case InputOrigin::normal: return "normal";
-    case InputOrigin::privateSession: return "privateSession";
-    }
-    return "";
-}
 
 std::string_view rawValue(QueueStatus s) {
     switch (s) {
@@ -87,11 +78,6 @@ std::string_view rawValue(InputStatus s) {
 }
 
 template <>
-std::optional<InputOrigin> fromRaw<InputOrigin>(std::string_view raw) {
-    return findRaw(allOrigins, raw);
-}
-
-template <>
 std::optional<QueueStatus> fromRaw<QueueStatus>(std::string_view raw) {
     return findRaw(allQueueStatuses, raw);
 }
@@ -114,8 +100,6 @@ std::string_view displayName(InputStatus s) {
     return "";
 }
 
-void to_json(Json& j, InputOrigin o) { j = std::string(rawValue(o)); }
-void from_json(const Json& j, InputOrigin& o) { decodeRaw(j, o, "input origin"); }
 void to_json(Json& j, QueueStatus s) { j = std::string(rawValue(s)); }
 void from_json(const Json& j, QueueStatus& s) { decodeRaw(j, s, "queue status"); }
 void to_json(Json& j, InputStatus s) { j = std::string(rawValue(s)); }

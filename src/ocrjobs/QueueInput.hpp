@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/InputOrigin.hpp"
 #include "foundation/JSON.hpp"
 #include "recognition/OCRSettings.hpp"
 #include "foundation/RawValue.hpp"
@@ -18,21 +19,14 @@
 
 namespace velmora {
 
-// Where a queued file came from. A private file's results never reach the
-// disk, and neither does any queue that holds one.
-enum class InputOrigin { normal, privateSession };
-
 // Where the whole queue stands.
 enum class QueueStatus { ready, running, paused, cancelled, completed, waitingInput };
 
 // Where one queued file stands.
 enum class InputStatus { pending, running, completed, failed, waitingPassword, waitingInput, cancelled };
 
-std::string_view rawValue(InputOrigin o);
 std::string_view rawValue(QueueStatus s);
 std::string_view rawValue(InputStatus s);
-template <>
-std::optional<InputOrigin> fromRaw<InputOrigin>(std::string_view raw);
 template <>
 std::optional<QueueStatus> fromRaw<QueueStatus>(std::string_view raw);
 template <>
@@ -43,8 +37,6 @@ std::string_view displayName(InputStatus s);
 
 // Each is stored as its raw value; any other string makes the enclosing
 // record, and so the whole queue file, unreadable.
-void to_json(Json& j, InputOrigin o);
-void from_json(const Json& j, InputOrigin& o);
 void to_json(Json& j, QueueStatus s);
 void from_json(const Json& j, QueueStatus& s);
 void to_json(Json& j, InputStatus s);

@@ -13,12 +13,8 @@ namespace velmora {
 // thread.
 namespace OCRGeometry {
 
-struct Size {
-    double width = 0;
-    double height = 0;
-
-    bool operator==(const Size&) const = default;
-};
+// The foundation's size, named here too for the callers of this namespace.
+using Size = velmora::Size;
 
 struct Point {
     double x = 0;

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/window.h>
+
+#include "foundation/OutputAccess.hpp"
+#include "foundation/SettingsStore.hpp"
+#include "gui/GtkFolderChooser.hpp"
+#include "support/MainLoop.hpp"
+#include "support/TempDir.hpp"
+
+// The real chooser, reached through the grants as the shell reaches it: the
+// window is found by its title and answered through its own buttons.
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+Gtk::Window* chooserWindow() {
+    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+        if (w->get_visible() && w->get_title() == "保存先を選んでください") return w;
+    }
+    return nullptr;
+}
+
+// The dialog's button for a response, as the user would press it.
+GtkWidget* responseButton(Gtk::Window* window, int response) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    if (!GTK_IS_DIALOG(window->gobj())) return nullptr;
+    return gtk_dialog_get_widget_for_response(GTK_DIALOG(window->gobj()), response);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+fs::path currentFolder(Gtk::Window* window) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GFile* file = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(window->gobj()));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (!file) return {};
+    char* path = g_file_get_path(file);
+    g_object_unref(file);
+    fs::path out = path ? fs::path(path) : fs::path();
+    g_free(path);
+    return out;
+}
+
+// Goes to a folder as the user would by typing it, and waits until the
+// chooser shows it.
+bool switchTo(Gtk::Window* window, const fs::path& folder) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GFile* file = g_file_new_for_path(folder.c_str());
+    const bool ok = gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window->gobj()), file, nullptr);
+    g_object_unref(file);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    return ok && test::spinUntil([&] { return currentFolder(window) == folder; });
+}
+
+}  // namespace
+
+TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelled) {
+    test::TempDir tmp;
+    const fs::path chosen = tmp / "captures";
+    fs::create_directory(chosen);
+    // The default output folder exists here, so the chooser can open in it.
+    fs::create_directories(AppRuntime::defaultOutput());
+    Gtk::Window owner;
+    owner.set_title("ベルモラ");
+    owner.present();
+    GtkFolderChooser chooser(&owner);
+    OutputAccess access(AppRuntime{tmp / "storage", tmp / "outputs"}, &chooser);
+    SettingsStore settings(tmp / "storage" / "settings");
+
+    {
+        test::Spawned<std::optional<fs::path>> asked(access.destination(settings, true, false));
+        Gtk::Window* window = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
+        ASSERT_TRUE(GTK_IS_FILE_CHOOSER(window->gobj()));
+        EXPECT_EQ(window->get_transient_for(), &owner);
+        EXPECT_TRUE(window->get_modal());
+        EXPECT_TRUE(test::spinUntil([&] { return currentFolder(window) == AppRuntime::defaultOutput(); }));
+        GtkWidget* accept = responseButton(window, GTK_RESPONSE_ACCEPT);
+        ASSERT_NE(accept, nullptr);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(accept)), "このフォルダに保存");
+        ASSERT_TRUE(switchTo(window, chosen));
+        gtk_widget_activate(accept);
+        ASSERT_TRUE(asked.finish());
+        ASSERT_FALSE(asked.out->error);
+        EXPECT_EQ(*asked.out->value, std::optional<fs::path>(chosen));
+        EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    }
+    const Json folders = JSON::parse(test::readFile(tmp / "storage" / "access" / "folders.json"));
+    ASSERT_EQ(folders["folders"].size(), 1u);
+    EXPECT_EQ(folders["folders"][0]["path"], chosen.string());
+    const Json prefs = JSON::parse(test::readFile(tmp / "storage" / "settings" / "preferences.json"));
+    EXPECT_EQ(prefs["destinationID"], folders["folders"][0]["id"]);
+
+    const std::string foldersBefore = test::readFile(tmp / "storage" / "access" / "folders.json");
+    const std::string prefsBefore = test::readFile(tmp / "storage" / "settings" / "preferences.json");
+    {
+        test::Spawned<std::optional<fs::path>> asked(access.destination(settings, true, false));
+        Gtk::Window* window = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
+        // Asked again, it opens in the folder chosen before.
+        EXPECT_TRUE(test::spinUntil([&] { return currentFolder(window) == chosen; }));
+        GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
+        ASSERT_NE(cancel, nullptr);
+        gtk_widget_activate(cancel);
+        ASSERT_TRUE(asked.finish());
+        ASSERT_FALSE(asked.out->error);
+        EXPECT_EQ(*asked.out->value, std::nullopt);
+    }
+    EXPECT_EQ(test::readFile(tmp / "storage" / "access" / "folders.json"), foldersBefore);
+    EXPECT_EQ(test::readFile(tmp / "storage" / "settings" / "preferences.json"), prefsBefore);
+    owner.destroy();
+}

@@ -1,0 +1,35 @@
+// The entry of every GUI test program: GTK (and gtkmm's wrappers) once per
+// process, on the display that xvfb-run provides, with a home folder of its
+// own so that the toolkit's settings, recent files and the user's folders of
+// the test never touch the real ones.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    std::string home = (std::filesystem::temp_directory_path() / "velmora-gui-home-XXXXXX").string();
+    if (!::mkdtemp(home.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        ::unsetenv(name);
+    }
+    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "no display: run this program under xvfb-run\n");
+        return 1;
+    }
+    Gtk::init_gtkmm_internals();
+    const int status = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    return status;
+}
