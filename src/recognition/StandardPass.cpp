@@ -534,7 +534,7 @@ private:
             if (!foreign(line)) continue;
             const int h = line.height();
             const PixelBox strip =
-                clipped({line.box.left - h / 2, line.box.top - h / 8, line.box.right + h / 2, line.box.bottom + h / 8});
+                clipped({line.box.left - h / 2, line.box.top - h / 4, line.box.right + h / 2, line.box.bottom + h / 4});
             if (!second) second = std::make_unique<Reader>(page_, *models_.second);
             std::vector<Line> again = second->area(strip, tesseract::PSM_SINGLE_LINE, line.block);
             if (again.size() != 1) continue;
