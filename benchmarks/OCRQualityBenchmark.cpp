@@ -163,7 +163,6 @@ int main(int argc, char** argv) {
 
     std::printf("\n%-11s %5s | %-27s | %-27s | %s\n", "kind", "pages", "before: CER  no-order  s/pg",
                 "after: CER  no-order  s/pg", "empty before/after, exact before/after");
-    Tally allBefore, allAfter;
     for (const std::string& kind : kinds) {
         const Tally& b = before[kind];
         const Tally& a = after[kind];
@@ -171,8 +170,17 @@ int main(int argc, char** argv) {
                     100 * b.rate(), 100 * b.orderFreeRate(), b.seconds / b.pages, 100 * a.rate(),
                     100 * a.orderFreeRate(), a.seconds / a.pages, b.empty, a.empty, b.exact, a.exact);
     }
+    Tally allBefore, allAfter;
+    for (const std::string& kind : kinds) {
+        allBefore.seconds += before[kind].seconds;
+        allBefore.pages += before[kind].pages;
+        allAfter.seconds += after[kind].seconds;
+        allAfter.pages += after[kind].pages;
+    }
+    std::printf("all pages: %.2f pages/s before, %.2f pages/s after\n", allBefore.pages / allBefore.seconds,
+                allAfter.pages / allAfter.seconds);
     Tally tables;
-    for (const std::string& kind : {"table", "form", "receipt"}) {
+    for (const char* kind : {"table", "form", "receipt"}) {
         if (!after.contains(kind)) continue;
         const Tally& a = after[kind];
         tables.length += a.length;

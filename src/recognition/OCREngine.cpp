@@ -50,8 +50,13 @@ StandardPass::Models modelsFor(const TextRequest& request) {
     const auto english = std::find(codes.begin(), codes.end(), "en-US");
     if (japanese != codes.end() && english != codes.end()) {
         models.firstIsJapanese = japanese < english;
-        models.second = models.first;
-        models.second->languages = models.firstIsJapanese ? "eng" : "jpn";
+        const std::string other = models.firstIsJapanese ? "eng" : "jpn";
+        // An empty language list names the defaults without checking them;
+        // without the other model's data its lines keep the first reading.
+        if (installed(other)) {
+            models.second = models.first;
+            models.second->languages = other;
+        }
     }
     return models;
 }
