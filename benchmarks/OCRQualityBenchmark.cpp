@@ -179,17 +179,22 @@ int main(int argc, char** argv) {
     }
     std::printf("all pages: %.2f pages/s before, %.2f pages/s after\n", allBefore.pages / allBefore.seconds,
                 allAfter.pages / allAfter.seconds);
-    Tally tables;
-    for (const char* kind : {"table", "form", "receipt"}) {
-        if (!after.contains(kind)) continue;
-        const Tally& a = after[kind];
-        tables.length += a.length;
-        tables.errors += a.errors;
-        tables.orderFreeErrors += a.orderFreeErrors;
-    }
-    if (tables.length > 0) {
-        std::printf("tables, forms and receipts after: %.2f%%, ignoring order %.2f%%\n", 100 * tables.rate(),
-                    100 * tables.orderFreeRate());
+    // Tables, forms and receipts together, weighted by their length.
+    auto tablesOf = [&](std::map<std::string, Tally>& tallies) {
+        Tally sum;
+        for (const char* kind : {"table", "form", "receipt"}) {
+            if (!tallies.contains(kind)) continue;
+            sum.length += tallies[kind].length;
+            sum.errors += tallies[kind].errors;
+            sum.orderFreeErrors += tallies[kind].orderFreeErrors;
+        }
+        return sum;
+    };
+    const Tally tablesBefore = tablesOf(before), tablesAfter = tablesOf(after);
+    if (tablesAfter.length > 0) {
+        std::printf("tables, forms and receipts: before %.2f%% (ignoring order %.2f%%), after %.2f%% (%.2f%%)\n",
+                    100 * tablesBefore.rate(), 100 * tablesBefore.orderFreeRate(), 100 * tablesAfter.rate(),
+                    100 * tablesAfter.orderFreeRate());
     }
     if (!englishDefault.empty()) {
         std::printf("\nlanguages          English CER (letters and digits on mixed pages)  Japanese CER (kana and kanji)"

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 
 #include "foundation/BrindlexError.hpp"
 #include "recognition/EngineIdentity.hpp"
@@ -65,8 +64,9 @@ StandardPass::Models modelsFor(const TextRequest& request) {
 
 const std::vector<LanguageData>& languageTable() {
     // The Japanese model is trained on Japanese text with Latin words,
-    // digits and punctuation in it, and reads English as well as the English
-    // model does.
+    // digits and punctuation in it, so it reads the Latin inside Japanese
+    // lines; whole English lines it reads worse than the English model,
+    // which the standard pass then uses for those lines alone.
     static const std::vector<LanguageData> table{
         {"ja-JP", "jpn", {"en-US"}},
         {"en-US", "eng", {}},

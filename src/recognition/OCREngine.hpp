@@ -84,10 +84,10 @@ inline constexpr std::array<int64_t, 1> supportedRevisions{3};
 struct LanguageData {
     std::string_view code;  // as stored in the settings ("ja-JP")
     std::string_view data;  // the recogniser's language data ("jpn")
-    // Languages whose text this data's model reads as well as their own
-    // data does. Listed after this one, such a language is not loaded a
-    // second time: Tesseract then weighs both models line by line and
-    // replaces whole Japanese lines by Latin guesses.
+    // Languages not loaded into the same engine after this one: Tesseract
+    // would weigh both models line by line and replace whole Japanese lines
+    // by Latin guesses. The standard pass reads such a language's lines
+    // with its own model instead.
     std::vector<std::string_view> alsoReads;
 };
 

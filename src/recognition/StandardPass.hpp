@@ -14,6 +14,8 @@ namespace velmora {
 // ink and mended where the layout is known to fail:
 // - a page with ink but (nearly) no text is read again as one block of text,
 //   which is how a small image of one short line reads;
+// - ink of the size of the page's text that no line covers (a heading, a
+//   column of labels) is read as lines of its own;
 // - blocks standing side by side whose lines share baselines are a table or
 //   a form: their region is read again as one block, so that each visual row
 //   becomes one line, cells left to right, and short cells are kept;
