@@ -226,21 +226,27 @@ private:
     // sometimes all of a sparse page, as if they held no text. Where the
     // ink says otherwise the page is read as one block.
     std::vector<Line> rescueEmpty(std::vector<Line> ls) {
+        // Specks a few pixels across are dust, not text, however alone
+        // they stand on the page.
         int pieces = 0;
         for (const GreyPage::InkPiece& p : pieces_) {
-            if (p.height >= 3 || p.width >= 3) pieces += 1;
+            if (std::max(p.height, p.width) >= 5) pieces += 1;
         }
         // A Japanese character is one to a few pieces of ink, a Latin letter
         // one: a reading with fewer characters than a quarter of the pieces
         // has missed most of the page.
         if (pieces == 0 || characters(ls) * 4 >= pieces) return ls;
+        auto better = [&](const std::vector<Line>& again) {
+            const float floor = std::max(confidence(ls), faint);
+            return characters(again) > characters(ls) && confidence(again) >= floor;
+        };
         std::vector<Line> block = first_.page(tesseract::PSM_SINGLE_BLOCK);
-        if (characters(block) > characters(ls) && confidence(block) >= confidence(ls)) ls = std::move(block);
+        if (better(block)) ls = std::move(block);
         if (characters(ls) * 4 >= pieces) return ls;
         // A few pieces of blurred ink may not even make a block: the last
         // try is one line.
         std::vector<Line> line = first_.page(tesseract::PSM_SINGLE_LINE);
-        if (characters(line) > characters(ls) && confidence(line) >= confidence(ls)) ls = std::move(line);
+        if (better(line)) ls = std::move(line);
         return ls;
     }
 
@@ -543,9 +549,13 @@ private:
     }
 
     static constexpr float uncertain = 0.75f;
-    // Below this a line read from ink nobody read is taken for noise.
+    // Below this a reading of ink the layout did not read is taken for
+    // noise.
     static constexpr float legible = 0.6f;
     static constexpr int mostUnreadRows = 48;
+    // A page read as nearly empty takes a reading only this sure; a short
+    // line alone in a small image is often read with little confidence.
+    static constexpr float faint = 0.3f;
 
     const GreyPage& page_;
     const Models& models_;
