@@ -70,28 +70,58 @@ uint8_t GreyPage::inkThreshold() const {
     return static_cast<uint8_t>(threshold);
 }
 
-int GreyPage::medianInkHeight() const {
-    if (width < 1 || height < 1) return 0;
+namespace {
+
+// Paper that is nowhere darker than this holds no ink, only noise or tint;
+// Otsu's method would still split it in two.
+constexpr uint8_t lightestInk = 160;
+
+}  // namespace
+
+std::vector<uint8_t> GreyPage::inkMask() const {
+    std::vector<uint8_t> mask(pixels.size(), 0);
+    if (pixels.empty() || *std::min_element(pixels.begin(), pixels.end()) > lightestInk) return mask;
     const uint8_t threshold = inkThreshold();
+    for (std::size_t i = 0; i < pixels.size(); ++i) mask[i] = pixels[i] <= threshold ? 1 : 0;
+    return mask;
+}
+
+std::vector<GreyPage::InkPiece> GreyPage::inkPieces() const {
+    std::vector<InkPiece> out;
+    if (width < 1 || height < 1) return out;
+    const std::vector<uint8_t> mask = inkMask();
     std::unique_ptr<PIX, PixDestroy> ink(pixCreate(width, height, 1));
     if (!ink) raise(ErrorCase::budgetExceeded);
     l_uint32* data = pixGetData(ink.get());
     const int wordsPerLine = pixGetWpl(ink.get());
+    bool any = false;
     for (int y = 0; y < height; ++y) {
         l_uint32* line = data + static_cast<std::ptrdiff_t>(wordsPerLine) * y;
-        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        const uint8_t* row = mask.data() + static_cast<std::ptrdiff_t>(width) * y;
         for (int x = 0; x < width; ++x) {
-            if (row[x] <= threshold) SET_DATA_BIT(line, x);
+            if (row[x]) {
+                SET_DATA_BIT(line, x);
+                any = true;
+            }
         }
     }
+    if (!any) return out;
     std::unique_ptr<BOXA, BoxaDestroy> boxes(pixConnCompBB(ink.get(), 8));
-    if (!boxes) return 0;
-    std::vector<int> heights;
+    if (!boxes) return out;
     const int count = boxaGetCount(boxes.get());
+    out.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         l_int32 bx = 0, by = 0, bw = 0, bh = 0;
         if (boxaGetBoxGeometry(boxes.get(), i, &bx, &by, &bw, &bh) != 0) continue;
-        if (bh >= 3 && bh * 2 < height && bw * 2 < width) heights.push_back(bh);
+        out.push_back({bx, by, bw, bh});
+    }
+    return out;
+}
+
+int GreyPage::medianInkHeight() const {
+    std::vector<int> heights;
+    for (const InkPiece& piece : inkPieces()) {
+        if (piece.height >= 3 && piece.height * 2 < height && piece.width * 2 < width) heights.push_back(piece.height);
     }
     if (heights.size() < 3) return 0;
     auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);

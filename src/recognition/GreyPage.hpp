@@ -21,6 +21,18 @@ struct GreyPage {
     // The grey level that best separates ink from paper (Otsu's method).
     uint8_t inkThreshold() const;
 
+    // A connected piece of ink (8-connected, at the ink threshold), in
+    // pixels from the top-left corner.
+    struct InkPiece {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    // Every piece of ink; none on a page without contrast (nothing darker
+    // than light grey), however its pixels spread.
+    std::vector<InkPiece> inkPieces() const;
+    // One byte per pixel, 1 where there is ink; all 0 where inkPieces finds
+    // none.
+    std::vector<uint8_t> inkMask() const;
+
     // The median height in pixels of the connected pieces of ink (8-connected,
     // at the ink threshold), leaving out specks under 3 pixels and anything
     // as tall or wide as half the page (frames, rules, pictures); 0 when

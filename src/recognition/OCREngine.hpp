@@ -89,10 +89,10 @@ inline constexpr std::array<int64_t, 1> supportedRevisions{3};
 struct LanguageData {
     std::string_view code;  // as stored in the settings ("ja-JP")
     std::string_view data;  // the recogniser's language data ("jpn")
-    // Languages whose text this data's model reads as well as their own
-    // data does. Listed after this one, such a language is not loaded a
-    // second time: Tesseract then weighs both models line by line and
-    // replaces whole Japanese lines by Latin guesses.
+    // Languages not loaded into the same engine after this one: Tesseract
+    // would weigh both models line by line and replace whole Japanese lines
+    // by Latin guesses. The standard pass reads such a language's lines
+    // with its own model instead.
     std::vector<std::string_view> alsoReads;
 };
 
@@ -114,15 +114,21 @@ TextRequest request(const OCRSettings& settings);
 // "eng+jpn").
 std::string engineLanguages(const TextRequest& request);
 
+// How much of the standard pass runs: the automatic page layout alone, or
+// with the re-reads that recover what the layout misses. Only measurements
+// of the pass itself ask for the layout alone.
+enum class Reading { layoutOnly, complete };
+
 // Runs a request over a page as stored, turned upright by its orientation
-// code first. Observations come in the recogniser's reading order. Throws
-// RecognizerError when the recogniser fails.
+// code first. Observations come in reading order. Throws RecognizerError
+// when the recogniser fails.
 std::vector<RecognizedTextObservation> perform(const TextRequest& request, const RasterImage& image,
-                                               uint32_t orientation);
+                                               uint32_t orientation, Reading reading = Reading::complete);
 
 // Recognises one page. The automatic, handwriting and vertical modes go to
-// their own recognisers (AutoOCR, AnnotationOCR, VerticalProduct), whose
-// results and errors come back unchanged. The standard pass runs the request once over the whole upright page and makes
+// their own recognisers (AutoOCR, AnnotationOCR, VerticalProduct), whose results and errors come
+// back unchanged. The standard pass runs the request over the whole upright
+// page, re-reads what the page layout missed (see StandardPass) and makes
 // one region per observation; it does not poll cancelled, which callers
 // check between pages.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "recognition/GreyPage.hpp"
@@ -51,6 +53,29 @@ TEST(GreyPage, MedianInkHeightIgnoresSpecksAndFrames) {
     EXPECT_EQ(page.medianInkHeight(), 12);
     EXPECT_EQ(squares(400, 300, 12, 400).medianInkHeight(), 0);  // too few pieces
     EXPECT_EQ(squares(400, 300, 0, 40).medianInkHeight(), 0);    // blank
+}
+
+TEST(GreyPage, InkPiecesAreWhereTheInkIsAndTintIsNoInk) {
+    GreyPage page = squares(400, 300, 12, 400);
+    const std::vector<GreyPage::InkPiece> one = page.inkPieces();
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].x, 200);
+    EXPECT_EQ(one[0].y, 200);
+    EXPECT_EQ(one[0].width, 12);
+    EXPECT_EQ(one[0].height, 12);
+    const std::vector<uint8_t> mask = page.inkMask();
+    EXPECT_EQ(std::count(mask.begin(), mask.end(), 1), 144);
+    EXPECT_EQ(mask[205 * 400 + 205], 1);
+
+    // Paper with a light tint and faint blotches has no ink at all, though
+    // a threshold would still split it in two.
+    GreyPage tinted = squares(400, 300, 12, 40);
+    for (uint8_t& v : tinted.pixels) v = v == 0 ? 200 : 240;
+    EXPECT_TRUE(tinted.inkPieces().empty());
+    const std::vector<uint8_t> none = tinted.inkMask();
+    EXPECT_EQ(std::count(none.begin(), none.end(), 1), 0);
+    EXPECT_EQ(tinted.medianInkHeight(), 0);
+    EXPECT_TRUE(squares(400, 300, 0, 40).inkPieces().empty());
 }
 
 TEST(GreyPage, ScalingKeepsTheInk) {

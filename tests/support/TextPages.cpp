@@ -1,6 +1,7 @@
 #include "support/TextPages.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 
@@ -36,6 +37,12 @@ struct Canvas {
         font = pango_font_description_from_string(setup.family.c_str());
         pango_font_description_set_absolute_size(font, setup.pixelSize * PANGO_SCALE);
         pango_layout_set_font_description(layout, font);
+        // A word broken across lines is drawn as it is written, so each
+        // drawn line is exactly a slice of the text.
+        PangoAttrList* attributes = pango_attr_list_new();
+        pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+        pango_layout_set_attributes(layout, attributes);
+        pango_attr_list_unref(attributes);
     }
     ~Canvas() {
         pango_font_description_free(font);
@@ -95,31 +102,138 @@ TextPage renderLines(const TextLayout& setup, const std::vector<std::string>& li
 TextPage renderParagraphs(const TextLayout& setup, const std::vector<std::string>& paragraphs) {
     Canvas canvas(setup);
     TextPage page;
-    const double usable = setup.width - 2 * setup.left;
+    const int columns = std::max(1, setup.columns);
+    const double usable = (setup.width - 2 * setup.left - (columns - 1) * setup.columnGap) / columns;
     pango_layout_set_width(canvas.layout, static_cast<int>(usable * PANGO_SCALE));
-    pango_layout_set_wrap(canvas.layout, PANGO_WRAP_CHAR);
+    pango_layout_set_wrap(canvas.layout, setup.wrapWords ? PANGO_WRAP_WORD_CHAR : PANGO_WRAP_CHAR);
     double y = setup.top;
+    int column = 0;
     const double pitch = setup.pixelSize * setup.lineAdvance;
     for (const std::string& paragraph : paragraphs) {
         pango_layout_set_text(canvas.layout, paragraph.c_str(), -1);
         PangoLayoutIter* iter = pango_layout_get_iter(canvas.layout);
+        bool full = false;
         do {
             PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
-            if (y + pitch > setup.height - setup.top) break;
+            if (y + pitch > setup.height - setup.top) {
+                if (column + 1 >= columns) {
+                    full = true;
+                    break;
+                }
+                column += 1;
+                y = setup.top;
+            }
+            const double left = setup.left + column * (usable + setup.columnGap);
             PangoRectangle ink{}, logical{};
             pango_layout_line_get_pixel_extents(line, &ink, &logical);
             const double lineBaseline = y + setup.pixelSize;
-            cairo_move_to(canvas.cr, setup.left, lineBaseline);
+            cairo_move_to(canvas.cr, left, lineBaseline);
             pango_cairo_show_layout_line(canvas.cr, line);
             const std::string text(paragraph.substr(static_cast<std::size_t>(line->start_index),
                                                     static_cast<std::size_t>(line->length)));
-            page.lines.push_back({text, {setup.left + ink.x, lineBaseline + ink.y, double(ink.width), double(ink.height)}});
+            page.lines.push_back({text, {left + ink.x, lineBaseline + ink.y, double(ink.width), double(ink.height)}});
             y += pitch;
         } while (pango_layout_iter_next_line(iter));
         pango_layout_iter_free(iter);
+        if (full) break;
     }
     page.image = canvas.image(setup.transparent);
     return page;
+}
+
+TextPage renderPlaced(const TextLayout& setup, const std::vector<PlacedText>& items) {
+    Canvas canvas(setup);
+    TextPage page;
+    for (const PlacedText& item : items) {
+        pango_layout_set_text(canvas.layout, item.text.c_str(), -1);
+        PangoRectangle ink{}, logical{};
+        pango_layout_get_pixel_extents(canvas.layout, &ink, &logical);
+        const double x = item.alignRight ? item.x - logical.width : item.x;
+        cairo_move_to(canvas.cr, x, item.y);
+        pango_cairo_show_layout(canvas.cr, canvas.layout);
+        page.lines.push_back({item.text, {x + ink.x, item.y + ink.y, double(ink.width), double(ink.height)}});
+    }
+    page.image = canvas.image(setup.transparent);
+    return page;
+}
+
+namespace {
+
+std::vector<uint8_t> packed(const RasterImage& image) {
+    const int rowBytes = image.width() * image.channels();
+    std::vector<uint8_t> out(static_cast<std::size_t>(rowBytes) * image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        std::copy_n(image.pixels() + static_cast<std::ptrdiff_t>(image.rowStride()) * y, rowBytes,
+                    out.begin() + static_cast<std::ptrdiff_t>(rowBytes) * y);
+    }
+    return out;
+}
+
+}  // namespace
+
+RasterImage blurred(const RasterImage& image, int radius) {
+    const int w = image.width(), h = image.height(), c = image.channels();
+    std::vector<uint8_t> source = packed(image);
+    std::vector<uint8_t> across(source.size());
+    // Separable: along rows, then along columns.
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int k = 0; k < c; ++k) {
+                int sum = 0, n = 0;
+                for (int d = -radius; d <= radius; ++d) {
+                    const int xx = std::clamp(x + d, 0, w - 1);
+                    sum += source[(static_cast<std::size_t>(y) * w + xx) * c + k];
+                    n += 1;
+                }
+                across[(static_cast<std::size_t>(y) * w + x) * c + k] = static_cast<uint8_t>((sum + n / 2) / n);
+            }
+        }
+    }
+    std::vector<uint8_t> out(source.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int k = 0; k < c; ++k) {
+                int sum = 0, n = 0;
+                for (int d = -radius; d <= radius; ++d) {
+                    const int yy = std::clamp(y + d, 0, h - 1);
+                    sum += across[(static_cast<std::size_t>(yy) * w + x) * c + k];
+                    n += 1;
+                }
+                out[(static_cast<std::size_t>(y) * w + x) * c + k] = static_cast<uint8_t>((sum + n / 2) / n);
+            }
+        }
+    }
+    return RasterImage::fromPixels(w, h, c, out);
+}
+
+RasterImage rotated(const RasterImage& image, double degrees) {
+    const int w = image.width(), h = image.height(), c = image.channels();
+    const std::vector<uint8_t> source = packed(image);
+    std::vector<uint8_t> out(source.size(), 255);
+    const double a = degrees * 3.14159265358979323846 / 180;
+    const double cs = std::cos(a), sn = std::sin(a);
+    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            // The source point that lands here, read bilinearly.
+            const double dx = x - cx, dy = y - cy;
+            const double sx = cs * dx + sn * dy + cx;
+            const double sy = -sn * dx + cs * dy + cy;
+            const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
+            const double tx = sx - x0, ty = sy - y0;
+            for (int k = 0; k < c; ++k) {
+                auto at = [&](int xx, int yy) -> double {
+                    if (xx < 0 || yy < 0 || xx >= w || yy >= h) return 255;
+                    return source[(static_cast<std::size_t>(yy) * w + xx) * c + k];
+                };
+                const double top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * tx;
+                const double bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * tx;
+                out[(static_cast<std::size_t>(y) * w + x) * c + k] =
+                    static_cast<uint8_t>(std::clamp(top + (bottom - top) * ty + 0.5, 0.0, 255.0));
+            }
+        }
+    }
+    return RasterImage::fromPixels(w, h, c, out);
 }
 
 double characterErrorRate(std::string_view expected, std::string_view actual) {

@@ -19,7 +19,14 @@ struct TextLayout {
     double top = 40;
     double lineAdvance = 2.0;  // line pitch in font sizes
     bool transparent = false;  // RGBA on a transparent background instead of RGB on white
-    std::string family = "Noto Sans CJK JP";
+    // Paragraphs flow down the first column, then the next; columns share
+    // the width between the margins, columnGap pixels apart.
+    int columns = 1;
+    double columnGap = 0;
+    std::string family = "Noto Sans CJK JP";  // Pango families, comma-separated
+    // Paragraphs break between words where they can (English), not
+    // anywhere.
+    bool wrapWords = false;
 };
 
 struct DrawnLine {
@@ -39,6 +46,22 @@ TextPage renderLines(const TextLayout& layout, const std::vector<std::string>& l
 // as on a printed page; returns the page and the text as drawn, one line per
 // wrapped line.
 TextPage renderParagraphs(const TextLayout& layout, const std::vector<std::string>& paragraphs);
+
+// Text at given places, one line each: x is the left edge, or the right
+// edge when alignRight; y is the top of the line.
+struct PlacedText {
+    std::string text;
+    double x = 0;
+    double y = 0;
+    bool alignRight = false;
+};
+TextPage renderPlaced(const TextLayout& layout, const std::vector<PlacedText>& items);
+
+// The image softened by a box blur of the radius (pixels), as a scan is.
+RasterImage blurred(const RasterImage& image, int radius);
+// The image turned about its centre by the angle (degrees, clockwise),
+// corners filled with white, as a page laid slightly askew on a scanner.
+RasterImage rotated(const RasterImage& image, double degrees);
 
 // Character error rate: the edit distance between the two texts in Unicode
 // scalars, over the length of the expected text.

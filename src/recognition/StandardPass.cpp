@@ -1,0 +1,642 @@
+#include "recognition/StandardPass.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numeric>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include "foundation/Unicode.hpp"
+#include "recognition/LineText.hpp"
+
+namespace velmora::StandardPass {
+
+namespace {
+
+struct PixelBox {
+    int left = 0, top = 0, right = 0, bottom = 0;
+
+    bool empty() const { return right <= left || bottom <= top; }
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+    void unite(const PixelBox& o) {
+        if (o.empty()) return;
+        if (empty()) {
+            *this = o;
+            return;
+        }
+        left = std::min(left, o.left);
+        top = std::min(top, o.top);
+        right = std::max(right, o.right);
+        bottom = std::max(bottom, o.bottom);
+    }
+    bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+};
+
+// One line as Tesseract reports it, in pixels of the prepared page.
+struct Line {
+    int block = 0;
+    // Laid out upright and left to right by the recogniser.
+    bool horizontal = true;
+    float confidence = 0;
+    PixelBox box;
+    bool hasBaseline = false;
+    int baseline[4] = {0, 0, 0, 0};
+    std::vector<LineText::Word> words;
+    // Per symbol of all words, in order.
+    std::vector<std::string> symbolTexts;
+    std::vector<PixelBox> symbolBoxes;
+    std::vector<float> symbolConfidences;
+    LineText::Assembled assembled;
+    int characters = 0;  // not counting spaces
+
+    int height() const { return box.height(); }
+    // Where the baseline crosses the middle of the line.
+    double baselineY() const {
+        if (!hasBaseline || baseline[2] == baseline[0]) return box.bottom;
+        const double middle = (box.left + box.right) / 2.0;
+        const double t = (middle - baseline[0]) / static_cast<double>(baseline[2] - baseline[0]);
+        return baseline[1] + t * (baseline[3] - baseline[1]);
+    }
+};
+
+float fraction(float percent) { return std::clamp(percent / 100.0f, 0.0f, 1.0f); }
+
+std::string takeText(char* text) {
+    std::unique_ptr<char[]> owned(text);
+    return owned ? std::string(owned.get()) : std::string();
+}
+
+bool assemble(Line& line) {
+    line.assembled = LineText::join(line.words);
+    if (line.assembled.text.empty()) return false;
+    line.characters = 0;
+    for (char32_t c : Unicode::scalars(line.assembled.text)) {
+        if (c != ' ') line.characters += 1;
+    }
+    if (line.box.empty()) {
+        for (std::size_t i = 0; i < line.assembled.symbolRanges.size(); ++i) {
+            if (line.assembled.symbolRanges[i].length > 0) line.box.unite(line.symbolBoxes[i]);
+        }
+    }
+    return true;
+}
+
+bool horizontalLine(const tesseract::ResultIterator& it) {
+    tesseract::Orientation orientation{};
+    tesseract::WritingDirection direction{};
+    tesseract::TextlineOrder order{};
+    float deskew = 0;
+    it.Orientation(&orientation, &direction, &order, &deskew);
+    return orientation == tesseract::ORIENTATION_PAGE_UP && direction == tesseract::WRITING_DIRECTION_LEFT_TO_RIGHT;
+}
+
+// The lines of the engine's last run, in its reading order. Block numbers
+// count from firstBlock.
+std::vector<Line> lines(tesseract::TessBaseAPI& api, int firstBlock = 0) {
+    std::vector<Line> out;
+    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it) return out;
+    constexpr auto block = tesseract::RIL_BLOCK;
+    constexpr auto line = tesseract::RIL_TEXTLINE;
+    constexpr auto word = tesseract::RIL_WORD;
+    constexpr auto symbol = tesseract::RIL_SYMBOL;
+
+    it->Begin();
+    Line pending;
+    bool open = false;
+    int blockNumber = firstBlock - 1;
+    auto close = [&] {
+        if (open && assemble(pending)) out.push_back(std::move(pending));
+    };
+    do {
+        if (!open || it->IsAtBeginningOf(block)) blockNumber += 1;
+        if (!open || it->IsAtBeginningOf(line)) {
+            close();
+            pending = Line{};
+            open = true;
+            pending.block = blockNumber;
+            pending.horizontal = horizontalLine(*it);
+            pending.confidence = fraction(it->Confidence(line));
+            it->BoundingBox(line, &pending.box.left, &pending.box.top, &pending.box.right, &pending.box.bottom);
+            pending.hasBaseline = it->Baseline(line, &pending.baseline[0], &pending.baseline[1],
+                                               &pending.baseline[2], &pending.baseline[3]);
+        }
+        if (pending.words.empty() || it->IsAtBeginningOf(word)) {
+            LineText::Word w;
+            w.blanksBefore = it->BlanksBeforeWord();
+            pending.words.push_back(std::move(w));
+        }
+        if (it->Empty(symbol)) continue;
+        PixelBox b;
+        it->BoundingBox(symbol, &b.left, &b.top, &b.right, &b.bottom);
+        std::string text = takeText(it->GetUTF8Text(symbol));
+        pending.words.back().symbols.push_back(text);
+        pending.symbolTexts.push_back(std::move(text));
+        pending.symbolBoxes.push_back(b);
+        pending.symbolConfidences.push_back(fraction(it->Confidence(symbol)));
+    } while (it->Next(symbol));
+    close();
+    return out;
+}
+
+int characters(const std::vector<Line>& ls) {
+    int n = 0;
+    for (const Line& l : ls) n += l.characters;
+    return n;
+}
+
+// Mean confidence per character; 0 for no text.
+float confidence(const std::vector<Line>& ls) {
+    double sum = 0;
+    int n = 0;
+    for (const Line& l : ls) {
+        sum += static_cast<double>(l.confidence) * l.characters;
+        n += l.characters;
+    }
+    return n > 0 ? static_cast<float>(sum / n) : 0.0f;
+}
+
+// An engine holding the page, set back to automatic layout and emptied
+// whatever happens, since it reads the next page too.
+class Reader {
+public:
+    Reader(const GreyPage& page, const TesseractEngines::Configuration& configuration)
+        : api_(TesseractEngines::engine(configuration)), width_(page.width), height_(page.height) {
+        api_.SetPageSegMode(tesseract::PSM_AUTO);
+        api_.SetImage(page.pixels.data(), page.width, page.height, 1, page.width);
+        if (page.resolution > 0) api_.SetSourceResolution(page.resolution);
+    }
+    ~Reader() {
+        api_.SetPageSegMode(tesseract::PSM_AUTO);
+        api_.Clear();
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    std::vector<Line> page(tesseract::PageSegMode mode) {
+        api_.SetPageSegMode(mode);
+        api_.SetRectangle(0, 0, width_, height_);
+        run();
+        return lines(api_);
+    }
+
+    std::vector<Line> area(const PixelBox& box, tesseract::PageSegMode mode, int block) {
+        api_.SetPageSegMode(mode);
+        api_.SetRectangle(box.left, box.top, box.width(), box.height());
+        run();
+        return lines(api_, block);
+    }
+
+private:
+    void run() {
+        if (api_.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise the page");
+    }
+    tesseract::TessBaseAPI& api_;
+    int width_;
+    int height_;
+};
+
+class Pass {
+public:
+    Pass(const GreyPage& page, const Models& models) : page_(page), models_(models), first_(page, models.first) {}
+
+    std::vector<Line> run(OCREngine::Reading reading) {
+        std::vector<Line> ls = first_.page(tesseract::PSM_AUTO);
+        if (reading == OCREngine::Reading::layoutOnly) return ls;
+        mask_ = page_.inkMask();
+        pieces_ = page_.inkPieces();
+        ls = rescueEmpty(std::move(ls));
+        readUnreadInk(ls);
+        ls = readTables(std::move(ls));
+        readLineEnds(ls);
+        if (models_.second) readOtherLanguage(ls);
+        return ls;
+    }
+
+private:
+    PixelBox clipped(PixelBox b) const {
+        b.left = std::clamp(b.left, 0, page_.width);
+        b.right = std::clamp(b.right, 0, page_.width);
+        b.top = std::clamp(b.top, 0, page_.height);
+        b.bottom = std::clamp(b.bottom, 0, page_.height);
+        return b;
+    }
+
+    bool inkAt(int x, int y) const { return mask_[static_cast<std::size_t>(y) * page_.width + x] != 0; }
+
+    bool columnHasInk(int x, int top, int bottom) const {
+        for (int y = top; y < bottom; ++y) {
+            if (inkAt(x, y)) return true;
+        }
+        return false;
+    }
+
+    // Automatic layout drops whole small images of a short line, and
+    // sometimes all of a sparse page, as if they held no text. Where the
+    // ink says otherwise the page is read as one block.
+    std::vector<Line> rescueEmpty(std::vector<Line> ls) {
+        // Specks a few pixels across are dust, not text, however alone
+        // they stand on the page.
+        int pieces = 0;
+        for (const GreyPage::InkPiece& p : pieces_) {
+            if (std::max(p.height, p.width) >= 5) pieces += 1;
+        }
+        // A Japanese character is one to a few pieces of ink, a Latin letter
+        // one: a reading with fewer characters than a quarter of the pieces
+        // has missed most of the page.
+        if (pieces == 0 || characters(ls) * 4 >= pieces) return ls;
+        auto better = [&](const std::vector<Line>& again) {
+            const float floor = std::max(confidence(ls), faint);
+            return characters(again) > characters(ls) && confidence(again) >= floor;
+        };
+        std::vector<Line> block = first_.page(tesseract::PSM_SINGLE_BLOCK);
+        if (better(block)) ls = std::move(block);
+        if (characters(ls) * 4 >= pieces) return ls;
+        // A few pieces of blurred ink may not even make a block: the last
+        // try is one line.
+        std::vector<Line> line = first_.page(tesseract::PSM_SINGLE_LINE);
+        if (better(line)) ls = std::move(line);
+        return ls;
+    }
+
+    static int medianHeight(const std::vector<Line>& ls) {
+        std::vector<int> heights;
+        for (const Line& l : ls) {
+            if (l.height() <= 2 * l.box.width()) heights.push_back(l.height());
+        }
+        if (heights.empty()) return 0;
+        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                         heights.end());
+        return heights[heights.size() / 2];
+    }
+
+    // Automatic layout also leaves out parts of a page that it reads: a
+    // heading, a column of short labels. Ink of the size of the page's text
+    // that no line covers, and that does not just run on from a line (line
+    // ends are mended below), is gathered into rows and each row is read
+    // as one line.
+    void readUnreadInk(std::vector<Line>& ls) {
+        const int h = medianHeight(ls);
+        if (h < 6) return;
+        std::vector<PixelBox> pieces;
+        for (const GreyPage::InkPiece& p : pieces_) {
+            if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
+            const PixelBox b{p.x, p.y, p.x + p.width, p.y + p.height};
+            const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
+            const bool covered = std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
+                const PixelBox grown{l.box.left - h / 4, l.box.top - h / 4, l.box.right + h / 4, l.box.bottom + h / 4};
+                return grown.contains(x, y);
+            });
+            if (!covered) pieces.push_back(b);
+        }
+        if (pieces.empty()) return;
+        // Rows: pieces beside one another on a shared band, at most a
+        // character's height apart.
+        std::sort(pieces.begin(), pieces.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+        std::vector<PixelBox> rows;
+        for (const PixelBox& p : pieces) {
+            bool joined = false;
+            for (PixelBox& r : rows) {
+                const int overlap = std::min(r.bottom, p.bottom) - std::max(r.top, p.top);
+                const int gap = p.left - r.right;
+                if (overlap * 2 >= std::min(r.height(), p.height()) && gap <= h) {
+                    r.unite(p);
+                    joined = true;
+                    break;
+                }
+            }
+            if (!joined) rows.push_back(p);
+        }
+        // Top to bottom, so that each row finds the rows read before it
+        // above it.
+        std::sort(rows.begin(), rows.end(), [](const PixelBox& a, const PixelBox& b) {
+            return a.top != b.top ? a.top < b.top : a.left < b.left;
+        });
+        int reads = 0;
+        for (const PixelBox& row : rows) {
+            if (row.height() * 2 < h) continue;
+            // A picture breaks into many pieces of text size; a page holds
+            // only so many lines the layout could have missed.
+            if (reads >= mostUnreadRows) break;
+            // Ink that runs on from a line on its row is that line's end.
+            const bool lineEnd = std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
+                const int overlap = std::min(l.box.bottom, row.bottom) - std::max(l.box.top, row.top);
+                const int gap = std::max(row.left - l.box.right, l.box.left - row.right);
+                return overlap * 2 >= row.height() && gap <= h;
+            });
+            if (lineEnd) continue;
+            const PixelBox strip = clipped({row.left - h / 2, row.top - h / 4, row.right + h / 2, row.bottom + h / 4});
+            const int block = ls.empty() ? 0 : std::max_element(ls.begin(), ls.end(), [](const Line& a, const Line& b) {
+                                                   return a.block < b.block;
+                                               })->block + 1;
+            std::vector<Line> found = first_.area(strip, tesseract::PSM_SINGLE_LINE, block);
+            reads += 1;
+            if (found.size() != 1 || found.front().confidence < legible) continue;
+            // In reading order before the first line below it that shares
+            // its columns, else before the first line below it.
+            auto below = [&](const Line& l, bool sameColumns) {
+                const bool columns = l.box.left < row.right && l.box.right > row.left;
+                return l.box.top >= row.top && (columns || !sameColumns);
+            };
+            auto at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) { return below(l, true); });
+            if (at == ls.end()) at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) { return below(l, false); });
+            ls.insert(at, std::move(found.front()));
+        }
+    }
+
+    // A column of prose: most of its lines hold many characters, or most
+    // of its lines run to its right edge. Columns of prose stand side by side
+    // with their lines on shared baselines as often as the columns of a
+    // table do, and are read column by column.
+    static bool proseLike(const std::vector<const Line*>& block, const PixelBox& box) {
+        std::vector<int> heights;
+        for (const Line* l : block) heights.push_back(l->height());
+        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                         heights.end());
+        const int h = std::max(1, heights[heights.size() / 2]);
+        std::size_t long_ = 0;
+        for (const Line* l : block) {
+            if (l->box.width() >= 12 * h) long_ += 1;
+        }
+        if (long_ * 2 >= block.size()) return true;
+        if (block.size() < 3 || box.width() < 6 * h) return false;
+        std::size_t full = 0;
+        for (const Line* l : block) {
+            if (l->box.right >= box.right - h) full += 1;
+        }
+        return full * 10 >= block.size() * 7;
+    }
+
+    // A narrow column of short cells (row numbers) is sometimes taken for a
+    // line of vertical text running down the column.
+    static bool standsUpright(const Line& line, const Line& beside) {
+        return line.height() > 2 * line.box.width() && line.height() > 2 * beside.height();
+    }
+
+    static bool sameRow(const Line& a, const Line& b) {
+        if (standsUpright(a, b) || standsUpright(b, a)) {
+            const Line& column = standsUpright(a, b) ? a : b;
+            const Line& row = standsUpright(a, b) ? b : a;
+            const int middle = (row.box.top + row.box.bottom) / 2;
+            const bool apart = column.box.right <= row.box.left || row.box.right <= column.box.left;
+            return apart && middle > column.box.top && middle < column.box.bottom;
+        }
+        const int h = std::max(a.height(), b.height());
+        const bool apart = a.box.right <= b.box.left + h / 4 || b.box.right <= a.box.left + h / 4;
+        return apart && std::abs(a.baselineY() - b.baselineY()) <= 0.35 * h &&
+               std::min(a.height(), b.height()) * 2 >= h;
+    }
+
+    // Automatic layout reads the columns of a table one after another, and
+    // drops short cells (row numbers, amounts) as noise. Blocks that stand
+    // side by side with lines on shared baselines are read again together
+    // as one block, which gives one line per visual row, cells left to
+    // right.
+    std::vector<Line> readTables(std::vector<Line> ls) {
+        if (ls.size() < 4) return ls;
+        int blockCount = 0;
+        for (const Line& l : ls) blockCount = std::max(blockCount, l.block + 1);
+        std::vector<std::vector<const Line*>> blocks(static_cast<std::size_t>(blockCount));
+        std::vector<PixelBox> boxes(static_cast<std::size_t>(blockCount));
+        for (const Line& l : ls) {
+            blocks[static_cast<std::size_t>(l.block)].push_back(&l);
+            boxes[static_cast<std::size_t>(l.block)].unite(l.box);
+        }
+        std::vector<bool> cells(static_cast<std::size_t>(blockCount), false);
+        for (int b = 0; b < blockCount; ++b) {
+            const auto i = static_cast<std::size_t>(b);
+            cells[i] = !blocks[i].empty() && !proseLike(blocks[i], boxes[i]);
+        }
+        // Blocks joined by shared rows, and how many rows they share.
+        std::vector<int> group(static_cast<std::size_t>(blockCount));
+        std::iota(group.begin(), group.end(), 0);
+        auto root = [&](int b) {
+            while (group[static_cast<std::size_t>(b)] != b) b = group[static_cast<std::size_t>(b)];
+            return b;
+        };
+        std::vector<int> shared(static_cast<std::size_t>(blockCount), 0);
+        std::vector<std::pair<std::size_t, std::size_t>> rows;
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            if (!cells[static_cast<std::size_t>(ls[i].block)]) continue;
+            for (std::size_t j = i + 1; j < ls.size(); ++j) {
+                if (ls[j].block == ls[i].block || !cells[static_cast<std::size_t>(ls[j].block)]) continue;
+                if (!sameRow(ls[i], ls[j])) continue;
+                const int a = root(ls[i].block), b = root(ls[j].block);
+                group[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+                rows.emplace_back(i, j);
+            }
+        }
+        for (const auto& [i, j] : rows) shared[static_cast<std::size_t>(root(ls[i].block))] += 1;
+        // Each table's region, and the lines it takes in: those of its
+        // blocks and any other line standing inside it.
+        std::vector<PixelBox> regions(static_cast<std::size_t>(blockCount));
+        for (const Line& l : ls) {
+            const int g = root(l.block);
+            if (shared[static_cast<std::size_t>(g)] >= 2) regions[static_cast<std::size_t>(g)].unite(l.box);
+        }
+        std::vector<int> member(ls.size(), -1);
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            const int g = root(ls[i].block);
+            if (shared[static_cast<std::size_t>(g)] >= 2) {
+                member[i] = g;
+                continue;
+            }
+            const int x = (ls[i].box.left + ls[i].box.right) / 2, y = (ls[i].box.top + ls[i].box.bottom) / 2;
+            for (int r = 0; r < blockCount; ++r) {
+                if (shared[static_cast<std::size_t>(r)] >= 2 && regions[static_cast<std::size_t>(r)].contains(x, y)) {
+                    member[i] = r;
+                    break;
+                }
+            }
+        }
+        std::vector<Line> out;
+        std::vector<bool> done(static_cast<std::size_t>(blockCount), false);
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            const int g = member[i];
+            if (g < 0) {
+                out.push_back(std::move(ls[i]));
+                continue;
+            }
+            if (done[static_cast<std::size_t>(g)]) continue;
+            done[static_cast<std::size_t>(g)] = true;
+            // The region grows to hold every line it takes in.
+            PixelBox region;
+            std::vector<Line> before;
+            int h = 0;
+            for (std::size_t j = 0; j < ls.size(); ++j) {
+                if (member[j] != g) continue;
+                region.unite(ls[j].box);
+                h = std::max(h, std::min(ls[j].height(), ls[j].box.width()));
+                before.push_back(ls[j]);
+            }
+            const PixelBox padded =
+                clipped({region.left - h, region.top - h / 2, region.right + h, region.bottom + h / 2});
+            std::vector<Line> rows = first_.area(padded, tesseract::PSM_SINGLE_BLOCK, ls[i].block);
+            // Upright "lines" are a column misread as vertical text: what
+            // they hold is no reading to keep.
+            int across = 0;
+            for (const Line& l : before) {
+                if (l.height() <= 2 * l.box.width()) across += l.characters;
+            }
+            const bool holds = characters(rows) * 20 >= across * 19 &&
+                               confidence(rows) + 0.05f >= confidence(before);
+            for (Line& l : holds ? rows : before) out.push_back(std::move(l));
+        }
+        return out;
+    }
+
+    // Automatic layout sometimes ends a line before its last characters,
+    // line-final punctuation most of all. Where the ink of the line's row
+    // runs on past its box, the line is read again as one line over all of
+    // it.
+    void readLineEnds(std::vector<Line>& ls) {
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            Line& line = ls[i];
+            const int h = line.height();
+            if (h < 6) continue;
+            const int bandTop = line.box.top + h / 4;
+            const int bandBottom = line.box.bottom - h / 4;
+            // Ink of other lines on this row is theirs.
+            std::vector<PixelBox> others;
+            for (std::size_t j = 0; j < ls.size(); ++j) {
+                if (j != i && ls[j].box.top < bandBottom && ls[j].box.bottom > bandTop) others.push_back(ls[j].box);
+            }
+            auto taken = [&](int x) {
+                return std::any_of(others.begin(), others.end(),
+                                   [x](const PixelBox& b) { return x >= b.left && x < b.right; });
+            };
+            const int gap = h;
+            int right = line.box.right - 1;
+            for (int x = line.box.right; x < page_.width && x - right <= gap; ++x) {
+                if (taken(x)) break;
+                if (columnHasInk(x, bandTop, bandBottom)) right = x;
+            }
+            int left = line.box.left;
+            for (int x = line.box.left - 1; x >= 0 && left - x <= gap; --x) {
+                if (taken(x)) break;
+                if (columnHasInk(x, bandTop, bandBottom)) left = x;
+            }
+            const int missing = (right + 1 - line.box.right) + (line.box.left - left);
+            if (missing * 2 < h) continue;
+            const PixelBox strip =
+                clipped({left - h / 2, line.box.top - h / 8, right + 1 + h / 2, line.box.bottom + h / 8});
+            std::vector<Line> again = first_.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
+            if (again.size() != 1) continue;
+            if (again.front().characters > line.characters && again.front().confidence + 0.05f >= line.confidence) {
+                line = std::move(again.front());
+            }
+        }
+    }
+
+    // Whether the line came out in the script the first model does not
+    // read as its own, or uncertain with some of that script in it.
+    bool foreign(const Line& line) const {
+        int latin = 0, cjk = 0, all = 0;
+        for (char32_t c : Unicode::scalars(line.assembled.text)) {
+            if (c == ' ') continue;
+            all += 1;
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) latin += 1;
+            if (LineText::isCJK(c)) cjk += 1;
+        }
+        const int other = models_.firstIsJapanese ? latin : cjk;
+        if (other * 2 > all) return true;
+        return line.confidence < uncertain && (other > 0 || !models_.firstIsJapanese);
+    }
+
+    void readOtherLanguage(std::vector<Line>& ls) {
+        std::unique_ptr<Reader> second;
+        for (Line& line : ls) {
+            if (!foreign(line)) continue;
+            const int h = line.height();
+            const PixelBox strip =
+                clipped({line.box.left - h / 2, line.box.top - h / 4, line.box.right + h / 2, line.box.bottom + h / 4});
+            if (!second) second = std::make_unique<Reader>(page_, *models_.second);
+            std::vector<Line> again = second->area(strip, tesseract::PSM_SINGLE_LINE, line.block);
+            if (again.size() != 1) continue;
+            if (again.front().confidence > line.confidence) line = std::move(again.front());
+        }
+    }
+
+    static constexpr float uncertain = 0.75f;
+    // Below this a reading of ink the layout did not read is taken for
+    // noise.
+    static constexpr float legible = 0.6f;
+    static constexpr int mostUnreadRows = 48;
+    // A page read as nearly empty takes a reading only this sure; a short
+    // line alone in a small image is often read with little confidence.
+    static constexpr float faint = 0.3f;
+
+    const GreyPage& page_;
+    const Models& models_;
+    Reader first_;
+    std::vector<uint8_t> mask_;
+    std::vector<GreyPage::InkPiece> pieces_;
+};
+
+struct Normaliser {
+    double width;
+    double height;
+
+    OCRSourceBox box(const PixelBox& b) const {
+        return {b.left / width, 1 - b.bottom / height, (b.right - b.left) / width, (b.bottom - b.top) / height};
+    }
+    RecognizedTextObservation::Point point(double x, double y) const { return {x / width, 1 - y / height}; }
+};
+
+RecognizedTextObservation observation(const Line& line, const Normaliser& n) {
+    RecognizedTextObservation o;
+    o.text = line.assembled.text;
+    o.confidence = line.confidence;
+    const PixelBox box = line.box;
+    o.boundingBox = n.box(box);
+
+    double x1 = box.left, y1 = box.bottom, x2 = box.right, y2 = box.bottom;
+    if (line.hasBaseline && line.baseline[2] != line.baseline[0]) {
+        x1 = line.baseline[0];
+        y1 = line.baseline[1];
+        x2 = line.baseline[2];
+        y2 = line.baseline[3];
+    }
+    o.baselineStart = n.point(x1, y1);
+    o.baselineEnd = n.point(x2, y2);
+    // The top edge has the baseline's slope and touches the box's top.
+    const double slope = (o.baselineEnd.y - o.baselineStart.y) / (o.baselineEnd.x - o.baselineStart.x);
+    const double left = o.boundingBox.x;
+    const double right = o.boundingBox.x + o.boundingBox.width;
+    const double top = o.boundingBox.y + o.boundingBox.height;
+    const double rise = slope * (right - left);
+    o.topLeft = {left, rise > 0 ? top - rise : top};
+    o.topRight = {right, rise > 0 ? top : top + rise};
+
+    for (std::size_t i = 0; i < line.assembled.symbolRanges.size(); ++i) {
+        const TextRange range = line.assembled.symbolRanges[i];
+        if (range.length == 0) continue;
+        RecognizedCharacter c;
+        c.range = range;
+        c.text = line.symbolTexts[i];
+        c.box = n.box(line.symbolBoxes[i]);
+        c.confidence = line.symbolConfidences[i];
+        o.characters.push_back(std::move(c));
+    }
+    return o;
+}
+
+}  // namespace
+
+std::vector<RecognizedTextObservation> read(const GreyPage& page, const Models& models, OCREngine::Reading reading) {
+    Pass pass(page, models);
+    const std::vector<Line> ls = pass.run(reading);
+    const Normaliser n{double(page.width), double(page.height)};
+    std::vector<RecognizedTextObservation> out;
+    out.reserve(ls.size());
+    for (const Line& line : ls) {
+        if (models.horizontalLinesOnly && !line.horizontal) continue;
+        out.push_back(observation(line, n));
+    }
+    return out;
+}
+
+}  // namespace velmora::StandardPass
