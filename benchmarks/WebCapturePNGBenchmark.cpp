@@ -23,6 +23,7 @@
 #include "foundation/Raster.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
@@ -135,8 +136,7 @@ int main() {
     BrowserSession session(false, store.get());
     test::WebTestWindow window(session.frame(), pageWidth, 800);
     if (!window.waitUntilShown()) return 1;
-    session.navigate(server.url("/long"));
-    test::spinUntil([&] { return session.currentURL.get() && !session.loading; }, 30s);
+    if (!test::loadPage(session, server.url("/long"), "", 30s)) return 1;
 
     CaptureOptions options;
     options.viewportWidth = pageWidth;

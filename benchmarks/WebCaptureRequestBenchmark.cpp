@@ -30,6 +30,7 @@
 #include "history/CaptureHistory.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
@@ -145,8 +146,7 @@ int main() {
     BrowserSession session(false, test::sharedPersistentStore());
     test::WebTestWindow window(session.frame(), pageWidth, viewHeight);
     if (!window.waitUntilShown()) return 1;
-    session.navigate(server.url("/long"));
-    if (!test::spinUntil([&] { return session.currentURL.get() && !session.loading; }, 30s)) return 1;
+    if (!test::loadPage(session, server.url("/long"), "長いページ", 30s)) return 1;
 
     bool ok = true;
     for (int64_t scale : {1, 2}) {

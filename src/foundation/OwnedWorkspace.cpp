@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ProductBrand.hpp"
@@ -205,6 +206,12 @@ namespace {
 
 enum class FolderOutcome { cleaned, protectedFolder, blocked };
 
+// Whether nothing at all, not even a dangling link, has the name.
+bool absent(const SecureDirectory& folder, const std::string& leaf) {
+    struct stat st {};
+    return ::fstatat(folder.descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
 FolderOutcome cleanFolder(const SecureDirectory& root, const std::string& name, const UUID& id,
                           std::optional<int64_t> failAfter, CleanupResult& result) {
     std::optional<SecureDirectory> folder;
@@ -253,7 +260,10 @@ FolderOutcome cleanFolder(const SecureDirectory& root, const std::string& name, 
 
     // Check every listed file before deleting any. A listed file that is
     // already gone (a crash between its unlink and the record's rewrite) counts
-    // as removed: blocking on it would keep the folder for ever.
+    // as removed: blocking on it would keep the folder for ever. Only a name
+    // that is truly absent is gone: one that merely cannot be opened (a
+    // symbolic link in its place, no permission, no descriptor left) is still
+    // there, and forgetting it would lose track of a file we may own.
     std::vector<std::string> gone;
     for (const auto& [leaf, recorded] : record.files) {
         if (!leaf.starts_with("work-") || !SecureDirectory::validLeaf(leaf)) return FolderOutcome::blocked;
@@ -261,7 +271,7 @@ FolderOutcome cleanFolder(const SecureDirectory& root, const std::string& name, 
             FileStamp current = folder->stamp(leaf);
             if (!OwnedWorkspace::ownershipHolds(record, leaf, recorded, current)) return FolderOutcome::blocked;
         } catch (const BrindlexError& e) {
-            if (e.errorCase() == ErrorCase::sourceMissing) {
+            if (e.errorCase() == ErrorCase::sourceMissing && absent(*folder, leaf)) {
                 gone.push_back(leaf);
                 continue;
             }

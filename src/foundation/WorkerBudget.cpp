@@ -14,13 +14,36 @@ WorkerBudget& WorkerBudget::shared() {
 WorkerBudget::WorkerBudget() : bytes_(CaptureBudget::conservativeBytes()) {}
 
 void WorkerBudget::capture(int64_t change) {
-    std::lock_guard guard(lock_);
-    captures_ = std::max<int64_t>(captures_ + change, 0);
+    {
+        std::lock_guard guard(lock_);
+        captures_ = std::max<int64_t>(captures_ + change, 0);
+    }
+    notify();
 }
 
 void WorkerBudget::setBytes(int64_t bytes) {
-    std::lock_guard guard(lock_);
-    bytes_ = bytes;
+    {
+        std::lock_guard guard(lock_);
+        bytes_ = bytes;
+    }
+    notify();
+}
+
+int WorkerBudget::subscribe(std::function<void()> changed) {
+    std::lock_guard guard(subscribersLock_);
+    const int id = nextID_++;
+    subscribers_.emplace(id, std::move(changed));
+    return id;
+}
+
+void WorkerBudget::unsubscribe(int id) {
+    std::lock_guard guard(subscribersLock_);
+    subscribers_.erase(id);
+}
+
+void WorkerBudget::notify() {
+    std::lock_guard guard(subscribersLock_);
+    for (const auto& [id, changed] : subscribers_) changed();
 }
 
 int WorkerBudget::limit() const {

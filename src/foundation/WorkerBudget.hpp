@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 
 namespace velmora {
@@ -21,10 +23,22 @@ public:
     int limit() const;
     int64_t captures() const;
 
+    // Calls back after every change that may move the limit (outside the
+    // budget's lock), until the returned id is unsubscribed; a callback
+    // never runs after unsubscribe returns.
+    int subscribe(std::function<void()> changed);
+    void unsubscribe(int id);
+
 private:
+    void notify();
+
     mutable std::mutex lock_;
     int64_t captures_ = 0;
     int64_t bytes_;
+    // Its own lock, held while callbacks run: a callback may read the limit.
+    std::mutex subscribersLock_;
+    std::map<int, std::function<void()>> subscribers_;
+    int nextID_ = 0;
 };
 
 }  // namespace velmora

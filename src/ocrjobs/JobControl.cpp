@@ -4,10 +4,19 @@
 
 namespace velmora {
 
+JobControl::JobControl(const JobControl* outer) : outer_(outer) {
+    if (outer_) forward_.emplace(outer_->token(), std::function<void()>([this] { stopped_.request_stop(); }));
+}
+
 void JobControl::request(Stop s) {
-    std::lock_guard guard(lock_);
-    if (value_ == Stop::cancel || s == Stop::none) return;
-    value_ = s;
+    {
+        std::lock_guard guard(lock_);
+        if (value_ == Stop::cancel || s == Stop::none) return;
+        value_ = s;
+    }
+    // Outside the lock: the token's callbacks take the waiters' locks, and
+    // those may read this control under their own.
+    stopped_.request_stop();
 }
 
 JobControl::Stop JobControl::stop() const {

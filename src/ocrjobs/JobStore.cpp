@@ -216,6 +216,19 @@ void JobStore::skipPending() {
     save();
 }
 
+void JobStore::relocate(const std::filesystem::path& path) {
+    std::lock_guard lock(stateLock_);
+    const std::string previous = storedCheckpoint_.source.path;
+    storedCheckpoint_.source.path = path.string();
+    try {
+        save();
+    } catch (...) {
+        // The checkpoint on disk still names the old path; so does the store.
+        storedCheckpoint_.source.path = previous;
+        throw;
+    }
+}
+
 void JobStore::retryFailed(const std::set<int64_t>& pages) {
     std::lock_guard lock(stateLock_);
     for (int64_t page : pages) {

@@ -68,6 +68,10 @@ public:
     void deferPage(int64_t page);
     // Every pending page becomes cancelled.
     void skipPending();
+    // The source document now lies at another path (the same bytes, checked
+    // by the caller): only the source's path changes, saved when the job has
+    // a folder.
+    void relocate(const std::filesystem::path& path);
     // The given failed pages become pending, each latest error moving to the
     // end of its prior failures. A page outside the job or not failed is
     // invalidInput, and nothing changes.

@@ -1,7 +1,7 @@
 #include "ocrjobs/OCRAdmission.hpp"
 
 #include <algorithm>
-#include <thread>
+#include <functional>
 
 namespace velmora {
 
@@ -10,8 +10,11 @@ OCRAdmission& OCRAdmission::shared() {
     return gate;
 }
 
-bool OCRAdmission::tryAcquire() {
-    std::lock_guard guard(lock_);
+OCRAdmission::OCRAdmission() : budgetSubscription_(WorkerBudget::shared().subscribe([this] { wake(); })) {}
+
+OCRAdmission::~OCRAdmission() { WorkerBudget::shared().unsubscribe(budgetSubscription_); }
+
+bool OCRAdmission::admit() {
     // Admission lock first, budget lock second, never the other way round.
     if (active_ >= WorkerBudget::shared().limit()) return false;
     active_ += 1;
@@ -19,17 +22,38 @@ bool OCRAdmission::tryAcquire() {
     return true;
 }
 
+// Notifies under the lock: a waiter between its last check and its wait
+// holds the lock, so the notification cannot fall in that gap.
+void OCRAdmission::wake() {
+    std::lock_guard guard(lock_);
+    freed_.notify_all();
+}
+
+bool OCRAdmission::tryAcquire() {
+    std::lock_guard guard(lock_);
+    return admit();
+}
+
 bool OCRAdmission::acquire(const JobControl& control, std::stop_token stop) {
+    // Registered before the lock is taken: a callback whose stop has already
+    // happened runs at once, and it takes the lock itself.
+    std::stop_callback onStop(stop, std::function<void()>([this] { wake(); }));
+    std::stop_callback onControl(control.token(), std::function<void()>([this] { wake(); }));
+    std::unique_lock guard(lock_);
     for (;;) {
-        if (control.stopRequested() || stop.stop_requested()) return false;
-        if (tryAcquire()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (stop.stop_requested() || control.token().stop_requested()) return false;
+        if (admit()) return true;
+        freed_.wait(guard);
     }
 }
 
 void OCRAdmission::release() {
-    std::lock_guard guard(lock_);
-    if (active_ > 0) active_ -= 1;
+    {
+        std::lock_guard guard(lock_);
+        if (active_ == 0) return;
+        active_ -= 1;
+    }
+    freed_.notify_all();
 }
 
 int OCRAdmission::maximumObserved() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <stop_token>
 
@@ -13,8 +14,14 @@ class OCRAdmission {
 public:
     static OCRAdmission& shared();
 
-    // Polls every 10 ms for a free slot; false once the control asks to stop
-    // or the caller's stop token is triggered.
+    OCRAdmission();
+    ~OCRAdmission();
+    OCRAdmission(const OCRAdmission&) = delete;
+    OCRAdmission& operator=(const OCRAdmission&) = delete;
+
+    // Waits for a free slot, woken by a release, by a change of the worker
+    // budget, and by the stop of the control or of the caller's token; false
+    // once either asks to stop.
     bool acquire(const JobControl& control, std::stop_token stop = {});
     bool tryAcquire();
     // Gives one slot back. A release without a held slot is ignored: counting
@@ -25,9 +32,15 @@ public:
     int active() const;
 
 private:
+    // With lock_ held.
+    bool admit();
+    void wake();
+
     mutable std::mutex lock_;
+    std::condition_variable freed_;
     int active_ = 0;
     int maximum_ = 0;
+    int budgetSubscription_ = 0;
 };
 
 // Holds one admission slot for its lifetime.

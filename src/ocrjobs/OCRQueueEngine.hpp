@@ -14,12 +14,14 @@
 
 #include "recognition/OCRSettings.hpp"
 #include "foundation/SecureDirectory.hpp"
+#include "foundation/StateLease.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/JobControl.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/PDFJob.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
+#include "recognition/OCRDecorationState.hpp"
 
 namespace velmora {
 
@@ -151,6 +153,90 @@ public:
     std::vector<std::filesystem::path> exportTo(const std::filesystem::path& destination,
                                                 const TXTOptions& options = TXTOptions());
 
+    // --- Changes between runs (and, for some, during one). Every operation
+    // holds the engine's lock from start to end, hashing and exporting
+    // included. Outside a run a queue with a folder is changed under its
+    // lease (navigationBusy while another process holds it) and only while
+    // "queue.json" is still the file this engine last wrote or read
+    // (confirmationChanged); during a run the run's lease covers it and the
+    // change is written by the same persist the run uses.
+
+    // The most inputs a queue holds.
+    static constexpr std::size_t maximumInputs = 5000;
+
+    // Points an input at a re-chosen file with exactly the bytes first chosen
+    // (sourceChanged otherwise, or for an unknown input or one whose bytes
+    // were never known); the access check's error passes on. The input is
+    // pending again with its job kept; its source names the new path too. A
+    // queue with a folder drops the input's open job (it is reopened from
+    // the new path); one without keeps it, pointed at the new file. Nothing
+    // happens during a run or without a file. A failed write keeps the change
+    // in memory.
+    void reselect(const UUID& inputID, const std::optional<std::filesystem::path>& url);
+    // Gives one input up: its pending pages become cancelled and its finished
+    // pages stay (its job is reopened when this process has not opened it);
+    // an input never started gets a cancelled record per page; one never read
+    // keeps its records. navigationBusy during a run or for an unknown input.
+    // A failed write keeps the change in memory.
+    void cancelInput(const UUID& inputID);
+    // A new queue of the same files in the same order, with the queue's
+    // settings, new ids and no presentation, beside the old one under parent
+    // (in memory without one, or with a private input). This queue is not
+    // touched.
+    std::unique_ptr<OCRQueueEngine> restart(const std::optional<std::filesystem::path>& parent);
+    // The user's text for a completed page (invalidInput otherwise), the last
+    // one winning. Allowed during a run. A failed write keeps the change in
+    // memory.
+    void edit(const UUID& inputID, int64_t page, const std::string& text);
+    // Adds files at the end, made into inputs before the lock is taken, with
+    // their own settings and presentation. budgetExceeded for no files or
+    // more than maximumInputs in all; invalidInput for a private file into a
+    // queue without private inputs, or a path that is not absolute. Outside
+    // a run the queue is ready again.
+    void append(const std::vector<InputFile>& files, const OCRSettings& settings,
+                const std::optional<QueuePresentation>& presentation);
+    // Swaps a pending input never started with the one delta places away when
+    // that one is pending and never started too; otherwise nothing moves, but
+    // the queue is written all the same. navigationBusy for an unknown input
+    // or one that was started or is not pending.
+    void move(const UUID& inputID, int64_t delta);
+    // Makes failed pages pending again for the next run. Every entry is
+    // checked before any job changes: the input exists and has a source
+    // (invalidInput), its job is open or can be reopened from the queue's
+    // folder (damagedCheckpoint without an attempt or a folder; the reopening's
+    // error passes on), and every named page exists and has failed
+    // (invalidInput). The queue is ready afterwards, also for an empty set.
+    // navigationBusy during a run. A job whose write fails part-way leaves the
+    // inputs already changed pending, with their new pages.
+    void prepareRetry(const std::map<UUID, std::set<int64_t>>& pages);
+
+    // --- What the editor shows, and publications made once.
+
+    // The input and page shown last; no input clears the input only.
+    void saveSelection(const std::optional<UUID>& inputID, int64_t page);
+    // The highlights of a completed page with a checksum (invalidInput
+    // otherwise) under the caller's key, valid while that checksum holds; the
+    // view options, when given, under the input's id.
+    void saveEditor(const std::string& key, const UUID& inputID, int64_t page, const OCRDecorationState& decoration,
+                    const std::optional<QueuePresentation>& presentation);
+    // Every saved highlight state by its key; damagedCheckpoint as soon as
+    // one no longer matches its page. Reads only.
+    std::map<std::string, OCRDecorationState> restoreEditors() const;
+    // Appends the key to the automatic exports, also when it is there.
+    void markAutomaticExport(const std::string& key);
+    // Publishes data as "<stem>.txt" in destination (numbered "_001" ... on a
+    // clash, never replacing a file) at most once per key, even when the
+    // process dies half-way: the name about to be linked is journalled (and
+    // written) before every link attempt, and completed after afterPublish.
+    // A later call with the key returns the published file when it is still
+    // ours with the same data (confirmationChanged when it or the data
+    // differs, sourceMissing when a completed one was removed) and publishes
+    // anew when an unfinished attempt linked nothing. navigationBusy during a
+    // run.
+    std::filesystem::path exportOnce(const std::string& key, const std::vector<uint8_t>& data,
+                                     const std::filesystem::path& destination, const std::string& stem,
+                                     const std::function<void()>& afterPublish = nullptr);
+
     // Writes the snapshot as it is now, every call, after checking that the
     // file is still the one this engine last wrote or read. A queue kept in
     // memory is checked against the private text limit instead
@@ -178,6 +264,17 @@ private:
                           const Progress& progress);
     // Removes what a writer killed while it wrote "queue.json" left behind.
     void removeStagingLeftovers() const;
+
+    // The queue's lease, taken unless a run holds it or the queue has no
+    // folder. With the lock held.
+    std::optional<StateLease> leaseUnlessRunning() const;
+    // The guarded change: with the lock held throughout, the lease (unless a
+    // run holds it), the check that the file is still ours, the change and
+    // the write; the snapshot as it was when either fails.
+    void mutate(const std::function<void()>& change);
+    // An input's job reopened from the queue's folder, written back unless
+    // validateOnly. With the lock held.
+    std::unique_ptr<JobStore> reopenJob(const QueueInput& input, bool validateOnly) const;
 
     mutable std::recursive_mutex stateLock_;
     QueueSnapshot state_;

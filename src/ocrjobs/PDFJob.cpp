@@ -129,11 +129,7 @@ PageOutcome pageWorker(const std::filesystem::path& source, int64_t page, const 
                        const JobControl& control, const Options& options, std::stop_token stop) {
     PageOutcome cancelledOutcome{page, ErrorCase::cancelled, false};
     OCRAdmission& gate = OCRAdmission::shared();
-    for (;;) {
-        if (control.stopRequested() || stop.stop_requested()) return cancelledOutcome;
-        if (gate.tryAcquire()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!gate.acquire(control, stop)) return cancelledOutcome;
     AdmissionSlot slot(gate);
     if (options.failPages.count(page)) return PageOutcome{page, ErrorCase::injectedFailure, false};
     return recognizePage(source, page, settings, options.password, control, options, stop);

@@ -46,6 +46,32 @@ GObjectRef<WebKitWebView> makeView(GObjectRef<WebKitNetworkSession> session) {
     return GObjectRef<WebKitWebView>::sink(WEBKIT_WEB_VIEW(view));
 }
 
+// An http or https address with a non-empty host and no user information;
+// anything else is invalidInput.
+struct WebAddress {
+    std::unique_ptr<GUri, decltype(&g_uri_unref)> uri{nullptr, g_uri_unref};
+    std::string scheme;
+    std::string host;
+    int port = -1;
+
+    static WebAddress parse(const std::string& text) {
+        WebAddress a;
+        a.uri.reset(g_uri_parse(text.c_str(), G_URI_FLAGS_ENCODED, nullptr));
+        if (!a.uri) raise(ErrorCase::invalidInput);
+        // GUri lower-cases the scheme, so "HTTPS" is accepted here.
+        a.scheme = g_uri_get_scheme(a.uri.get());
+        if (a.scheme != "http" && a.scheme != "https") raise(ErrorCase::invalidInput);
+        const char* host = g_uri_get_host(a.uri.get());
+        if (!host || !*host) raise(ErrorCase::invalidInput);
+        a.host = host;
+        // Any user information, even an empty one before "@", is refused.
+        GUri* u = a.uri.get();
+        if (g_uri_get_userinfo(u) || g_uri_get_user(u) || g_uri_get_password(u)) raise(ErrorCase::invalidInput);
+        a.port = g_uri_get_port(u);
+        return a;
+    }
+};
+
 struct WebsiteDataList {
     GList* list = nullptr;
     ~WebsiteDataList() { g_list_free_full(list, reinterpret_cast<GDestroyNotify>(webkit_website_data_unref)); }
@@ -154,20 +180,18 @@ std::string BrowserSession::validatedURL(std::string_view text) {
     std::string candidate = trimmed(text);
     // Encoded: the address keeps its escapes as typed; characters that need
     // one (spaces, Japanese text) are escaped when it is written back.
-    GUri* uri = g_uri_parse(candidate.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-    if (!uri) raise(ErrorCase::invalidInput);
-    std::unique_ptr<GUri, decltype(&g_uri_unref)> holder(uri, g_uri_unref);
-    // GUri lower-cases the scheme, so "HTTPS" is accepted here.
-    std::string_view scheme = g_uri_get_scheme(uri);
-    if (scheme != "http" && scheme != "https") raise(ErrorCase::invalidInput);
-    const char* host = g_uri_get_host(uri);
-    if (!host || !*host) raise(ErrorCase::invalidInput);
-    // Any user information, even an empty one before "@", is refused.
-    if (g_uri_get_userinfo(uri) || g_uri_get_user(uri) || g_uri_get_password(uri)) raise(ErrorCase::invalidInput);
-    char* text_ = g_uri_to_string(uri);
-    if (!text_) raise(ErrorCase::invalidInput);
-    std::string out(text_);
-    g_free(text_);
+    const WebAddress checked = WebAddress::parse(candidate);
+    char* joined = g_uri_to_string(checked.uri.get());
+    if (!joined) raise(ErrorCase::invalidInput);
+    std::string out(joined);
+    g_free(joined);
+    // GUri decodes escapes in the host but writes the host back as it is, so
+    // "ex%40ample.com" would come back as "ex@ample.com" (a user name and
+    // another host) and "ex%3Aample.com" as text that no longer parses. The
+    // text handed on must name what was checked.
+    const WebAddress returned = WebAddress::parse(out);
+    if (returned.scheme != checked.scheme || returned.host != checked.host || returned.port != checked.port)
+        raise(ErrorCase::invalidInput);
     return out;
 }
 

@@ -338,6 +338,34 @@ TEST_F(Cleanup, AListedFileThatIsAlreadyGoneDoesNotBlock) {
     EXPECT_TRUE(readRecord(dir).files.empty());
 }
 
+// Only a name that is truly absent counts as gone: a file that is there but
+// cannot be opened as ours blocks its folder, and nothing in it is deleted.
+TEST_F(Cleanup, AListedFileReplacedByALinkBlocksTheFolderAndStaysListed) {
+    fs::create_directories(root());
+    const fs::path outside = tmp / "outside.txt";
+    test::writeFile(outside, "the user's");
+    auto w = make(root());
+    auto a = w->write(bytes("a"));
+    auto b = w->write(bytes("b"));
+    const fs::path dir = w->directory().url();
+    w.reset();
+    fs::remove(a);
+    fs::create_symlink(outside, a);
+    const std::string recordBefore = test::readFile(dir / "owner.json");
+
+    EXPECT_EQ(OwnedWorkspace::cleanup(root()), (CleanupResult{1, 0, 0, 1}));
+    EXPECT_TRUE(fs::is_symlink(a));
+    EXPECT_EQ(fs::read_symlink(a), outside);
+    EXPECT_EQ(test::readFile(outside), "the user's");
+    EXPECT_EQ(test::readFile(b), "b");
+    EXPECT_EQ(test::readFile(dir / "owner.json"), recordBefore);
+
+    // With the link gone as well, the name is absent and the folder is cleaned.
+    fs::remove(a);
+    EXPECT_EQ(OwnedWorkspace::cleanup(root()), (CleanupResult{1, 1, 0, 0}));
+    EXPECT_EQ(test::readFile(outside), "the user's");
+}
+
 TEST_F(Cleanup, MissingRootIsCreatedEmpty) {
     EXPECT_EQ(OwnedWorkspace::cleanup(root() / "deeper"), (CleanupResult{0, 0, 0, 0}));
     EXPECT_TRUE(fs::is_directory(root() / "deeper"));

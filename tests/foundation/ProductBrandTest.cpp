@@ -5,6 +5,8 @@
 #include <regex>
 
 #include "foundation/ProductBrand.hpp"
+#include "support/ScopedEnvironment.hpp"
+#include "support/TempDir.hpp"
 
 using namespace velmora;
 
@@ -55,19 +57,21 @@ TEST(ProductBrand, BuildInformationComesFromTheProject) {
 }
 
 TEST(AppRuntime, RootsFollowTheXDGLookups) {
-    const char* oldData = std::getenv("XDG_DATA_HOME");
-    std::string saved = oldData ? oldData : "";
-    setenv("XDG_DATA_HOME", "/tmp/velmora-xdg-data", 1);
-    AppRuntime r = AppRuntime::resolve();
-    EXPECT_EQ(r.storage, std::filesystem::path("/tmp/velmora-xdg-data/Velmora"));
-    EXPECT_EQ(r.output.filename(), "ベルモラ");
-    unsetenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    ASSERT_NE(home, nullptr);
-    EXPECT_EQ(AppRuntime::resolve().storage, std::filesystem::path(home) / ".local/share/Velmora");
-    if (oldData) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    test::TempDir dir;
+    const std::filesystem::path data = dir / "xdg-data";
+    {
+        test::ScopedEnvironment xdg("XDG_DATA_HOME", data.string());
+        AppRuntime r = AppRuntime::resolve();
+        EXPECT_EQ(r.storage, data / "Velmora");
+        EXPECT_EQ(r.output.filename(), "ベルモラ");
+    }
+    {
+        test::ScopedEnvironment noXDG("XDG_DATA_HOME", std::nullopt);
+        test::ScopedEnvironment home("HOME", (dir / "home").string());
+        EXPECT_EQ(AppRuntime::resolve().storage, dir / "home/.local/share/Velmora");
+    }
     // Nothing is created on disk by resolving.
-    EXPECT_FALSE(std::filesystem::exists("/tmp/velmora-xdg-data"));
+    EXPECT_TRUE(test::listNames(dir.path()).empty());
     EXPECT_FALSE(AppRuntime::isIsolated);
 }
 

@@ -10,6 +10,7 @@
 #include "history/DesktopTrash.hpp"
 #include "history/HistoryFixture.hpp"
 #include "support/Errors.hpp"
+#include "support/ScopedEnvironment.hpp"
 
 using namespace velmora;
 using test::caseOf;
@@ -17,22 +18,6 @@ namespace fs = std::filesystem;
 using OState = SavedOutput::State;
 
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* v = std::getenv(name)) old_ = v;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Percent-encoding as the Trash format writes paths: unreserved characters
 // and "/" stay, every other byte becomes %XX.
@@ -100,7 +85,7 @@ protected:
 }  // namespace
 
 TEST_F(HistoryTrashTest, OutputsGoToTheHomeTrashWithTheirOriginalPlace) {
-    ScopedEnv data("XDG_DATA_HOME", (tmp / "data").string());
+    test::ScopedEnvironment data("XDG_DATA_HOME", (tmp / "data").string());
     const fs::path trash = tmp / "data" / "Trash";
     auto h = history();
     const auto png = output("Screenshots/ページ 1.png", "png bytes");
@@ -155,7 +140,7 @@ TEST_F(HistoryTrashTest, OutputsGoToTheHomeTrashWithTheirOriginalPlace) {
 }
 
 TEST_F(HistoryTrashTest, AnUnusableTrashLeavesTheFileInPlace) {
-    ScopedEnv data("XDG_DATA_HOME", (tmp / "data").string());
+    test::ScopedEnvironment data("XDG_DATA_HOME", (tmp / "data").string());
     fs::create_directories(tmp / "data");
     test::writeFile(tmp / "data" / "Trash", "not a folder");
     auto h = history();
@@ -176,7 +161,7 @@ TEST_F(HistoryTrashTest, AnotherVolumeUsesThatVolumesTrash) {
     if (::stat("/dev/shm", &shm) != 0 || ::stat(tmp.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
         GTEST_SKIP() << "needs /dev/shm on a device of its own";
     }
-    ScopedEnv data("XDG_DATA_HOME", (tmp / "data").string());
+    test::ScopedEnvironment data("XDG_DATA_HOME", (tmp / "data").string());
     char templ[] = "/dev/shm/velmora-test-XXXXXX";
     ASSERT_TRUE(::mkdtemp(templ));
     const fs::path volumeDir = templ;

@@ -1,16 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <set>
 
 #include "JobFixtures.hpp"
 #include "ocrjobs/JobStore.hpp"
+#include "support/KilledWorker.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;
@@ -22,46 +23,36 @@ constexpr int64_t pageCount = 24;
 
 PageResult expectedResult(int64_t page) { return test::sampleResult(page, "ページ" + std::to_string(page)); }
 
-// The worker of one run: resumes the job, retries what failed and works
-// through the pending pages, failing some, and reports each page on the pipe
-// once its commit has returned. Having nothing left to do it reports page 0
-// and waits to be killed, so every run ends with a kill.
-[[noreturn]] void runWorker(const fs::path& folder, const SourceIdentity& source, unsigned seed, int reportFD) {
-    try {
-        std::mt19937 rng(seed);
-        auto store = JobStore::resume(folder, source, test::currentSettings());
-        std::set<int64_t> failed;
-        for (const auto& r : store->checkpoint().pages) {
-            if (r.state == PageState::failed) failed.insert(r.page);
-        }
-        store->retryFailed(failed);
-        for (const auto& r : store->checkpoint().pages) {
-            if (r.state != PageState::pending) continue;
-            store->begin(r.page);
-            if (rng() % 6 == 0) {
-                store->fail(r.page, ErrorCase::emptyResult);
-                continue;
-            }
-            store->commit(expectedResult(r.page));
-            if (::write(reportFD, &r.page, sizeof r.page) != sizeof r.page) ::_exit(3);
-        }
-    } catch (...) {
-        ::_exit(2);
+// Retries what failed and works through the pending pages, failing one in
+// six when a generator is given, and tells `committed` each page whose
+// commit has returned.
+void finishPending(JobStore& store, std::mt19937* rng, const std::function<void(int64_t)>& committed) {
+    std::set<int64_t> failed;
+    for (const auto& r : store.checkpoint().pages) {
+        if (r.state == PageState::failed) failed.insert(r.page);
     }
-    const int64_t done = 0;
-    if (::write(reportFD, &done, sizeof done) != sizeof done) ::_exit(3);
-    for (;;) ::pause();
+    store.retryFailed(failed);
+    for (const auto& r : store.checkpoint().pages) {
+        if (r.state != PageState::pending) continue;
+        store.begin(r.page);
+        if (rng && (*rng)() % 6 == 0) {
+            store.fail(r.page, ErrorCase::emptyResult);
+            continue;
+        }
+        store.commit(expectedResult(r.page));
+        committed(r.page);
+    }
 }
 
-// Reads one report; false at the end of the stream or of the work. A worker that neither
-// reports nor ends within the time limit fails the test rather than hanging.
-bool readReport(int fd, int64_t* page) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 20000) != 1) throw std::runtime_error("the worker stopped answering");
-    const ssize_t n = ::read(fd, page, sizeof *page);
-    if (n == 0) return false;
-    if (n != sizeof *page) throw std::runtime_error("a torn report");
-    return *page != 0;
+// The worker of one run: resumes the job and finishes what it can,
+// reporting each committed page. Having nothing left to do it reports page 0
+// and waits to be killed, so every run ends with a kill.
+[[noreturn]] void runWorker(const fs::path& folder, const SourceIdentity& source, unsigned seed, int reportFD) {
+    std::mt19937 rng(seed);
+    auto store = JobStore::resume(folder, source, test::currentSettings());
+    finishPending(*store, &rng, [reportFD](int64_t page) { test::report(reportFD, page); });
+    test::report(reportFD, int64_t{0});
+    for (;;) ::pause();
 }
 
 }  // namespace
@@ -84,15 +75,7 @@ TEST(JobStoreCrash, AKilledWorkerNeverDamagesTheJobNorLosesACommittedPage) {
     std::set<int64_t> committed;
     int jobs = 1;
     for (int run = 0; run < 80; ++run) {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(fds[0]);
-            runWorker(folder, source, rng(), fds[1]);
-        }
-        ::close(fds[1]);
+        test::KilledWorker worker([&, seed = rng()](int reportFD) { runWorker(folder, source, seed, reportFD); });
 
         // Let it commit a few pages, then kill it somewhere within the next
         // few milliseconds.
@@ -100,15 +83,13 @@ TEST(JobStoreCrash, AKilledWorkerNeverDamagesTheJobNorLosesACommittedPage) {
         int64_t page = 0;
         bool working = true;
         for (int i = 0; i < wanted && working; ++i) {
-            working = readReport(fds[0], &page);
+            working = worker.read(page) && page != 0;
             if (working) committed.insert(page);
         }
         ::usleep(static_cast<useconds_t>(rng() % 3000));
-        ::kill(pid, SIGKILL);
-        while (working && (working = readReport(fds[0], &page))) committed.insert(page);
-        ::close(fds[0]);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const int status = worker.kill<int64_t>([&](int64_t p) {
+            if (p != 0) committed.insert(p);
+        });
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "the worker failed on its own in run " << run << " with " << WEXITSTATUS(status);
 
@@ -131,16 +112,7 @@ TEST(JobStoreCrash, AKilledWorkerNeverDamagesTheJobNorLosesACommittedPage) {
 
     // Whatever is left is finished normally, and the text has every page.
     auto store = JobStore::resume(folder, source, test::currentSettings());
-    std::set<int64_t> failed;
-    for (const auto& r : store->checkpoint().pages) {
-        if (r.state == PageState::failed) failed.insert(r.page);
-    }
-    store->retryFailed(failed);
-    for (const auto& r : store->checkpoint().pages) {
-        if (r.state != PageState::pending) continue;
-        store->begin(r.page);
-        store->commit(expectedResult(r.page));
-    }
+    finishPending(*store, nullptr, [](int64_t) {});
     std::string expected;
     for (int64_t p = 1; p <= pageCount; ++p) {
         if (p > 1) expected += "\n\n";

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 
 #include "QueueFixtures.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
+#include "support/KilledWorker.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;
@@ -26,33 +25,16 @@ using PageKey = std::pair<std::size_t, int64_t>;  // (input position, page)
 constexpr int fullRunReports = 1 + (1 + 2 * 5 + 1) + (1 + 2 + 1) + (1 + 2 * 6 + 1) + 1;
 
 // The worker process: reopens the queue and runs it, reporting after every
-// progress call how many pages the queue had completed then. Never returns.
-[[noreturn]] void runWorker(const fs::path& folder, int reportFD) {
-    try {
-        test::FakeRecognizer fake;
-        fake.delay = std::chrono::milliseconds(4);
-        auto engine = OCRQueueEngine::resume(folder, test::currentSettings());
-        engine->setRecognizer(fake.bind());
-        JobControl control;
-        engine->run(control, false, {}, {}, [reportFD](const QueueSnapshot& s) {
-            const int32_t completed = static_cast<int32_t>(s.completedPages());
-            if (::write(reportFD, &completed, sizeof completed) != sizeof completed) ::_exit(3);
-        });
-    } catch (...) {
-        ::_exit(2);
-    }
-    ::_exit(0);
-}
-
-// One report; false once the worker has gone. A worker that stops answering
-// fails the test instead of hanging it.
-bool readReport(int fd, int32_t* completed) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 20000) != 1) throw std::runtime_error("the worker stopped answering");
-    const ssize_t n = ::read(fd, completed, sizeof *completed);
-    if (n == 0) return false;
-    if (n != sizeof *completed) throw std::runtime_error("a torn report");
-    return true;
+// progress call how many pages the queue had completed then.
+void runWorker(const fs::path& folder, int reportFD) {
+    test::FakeRecognizer fake;
+    fake.delay = std::chrono::milliseconds(4);
+    auto engine = OCRQueueEngine::resume(folder, test::currentSettings());
+    engine->setRecognizer(fake.bind());
+    JobControl control;
+    engine->run(control, false, {}, {}, [reportFD](const QueueSnapshot& s) {
+        test::report(reportFD, static_cast<int32_t>(s.completedPages()));
+    });
 }
 
 std::set<PageKey> completedPages(const QueueSnapshot& s) {
@@ -99,15 +81,7 @@ TEST(QueueKill, AQueueKilledAnywhereResumesWithEveryPageExactlyOnce) {
         const fs::path folder =
             OCRQueueEngine::create(inputs, test::currentSettings(), tmp / "queues")->directory()->url();
 
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(fds[0]);
-            runWorker(folder, fds[1]);
-        }
-        ::close(fds[1]);
+        test::KilledWorker worker([&](int reportFD) { runWorker(folder, reportFD); });
 
         // Some reports in, before the last page has ended, and then a little
         // later still: within a page's recognition at most.
@@ -115,15 +89,11 @@ TEST(QueueKill, AQueueKilledAnywhereResumesWithEveryPageExactlyOnce) {
         int32_t completed = 0, reported = 0;
         bool working = true;
         for (int i = 0; i < wanted && working; ++i) {
-            working = readReport(fds[0], &completed);
+            working = worker.read(completed);
             if (working) reported = completed;
         }
         ::usleep(static_cast<useconds_t>(rng() % 2000));
-        ::kill(pid, SIGKILL);
-        while (working && (working = readReport(fds[0], &completed))) reported = completed;
-        ::close(fds[0]);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const int status = worker.kill<int32_t>([&](int32_t c) { reported = c; });
         ASSERT_TRUE(WIFSIGNALED(status) || WEXITSTATUS(status) == 0)
             << "after " << wanted << " reports the worker failed with " << WEXITSTATUS(status);
         // A worker that outran its kill on a busy machine made no kill point.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "foundation/BrindlexError.hpp"
@@ -48,6 +49,17 @@ TEST(JobControl, APartStopsWithTheWholeButKeepsItsOwnStopToItself) {
     // The stronger request wins, whichever control holds it.
     EXPECT_EQ(part.stop(), Stop::cancel);
     EXPECT_EQ(other.stop(), Stop::cancel);
+
+    // The tokens a waiter is woken by: a part's fires with the whole, and a
+    // part made after the whole stopped starts stopped.
+    JobControl outer;
+    JobControl inner(&outer);
+    EXPECT_FALSE(inner.token().stop_requested());
+    outer.request(Stop::none);
+    EXPECT_FALSE(inner.token().stop_requested());
+    outer.request(Stop::pause);
+    EXPECT_TRUE(inner.token().stop_requested());
+    EXPECT_TRUE(JobControl(&outer).token().stop_requested());
 }
 
 TEST(WorkerBudget, TwoWorkersOnlyWithoutCapturesAndWithEnoughMemory) {
@@ -140,7 +152,41 @@ TEST_F(Admission, WaitingEndsOnAStopOrAStopToken) {
     });
     EXPECT_FALSE(gate.acquire(running, source.get_token()));
     canceller.join();
+    // A document's control, stopped through the queue's.
+    JobControl queue;
+    JobControl document(&queue);
+    std::thread pauser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        queue.request(Stop::pause);
+    });
+    EXPECT_FALSE(gate.acquire(document));
+    pauser.join();
     EXPECT_EQ(gate.active(), 2);
+}
+
+// A waiter sleeps until something can change its answer: a slot given back,
+// or a capture ending, which raises the limit without any release.
+TEST_F(Admission, AWaiterIsAdmittedWhenASlotIsFreedOrTheBudgetGrows) {
+    OCRAdmission gate;
+    JobControl control;
+    WorkerBudget::shared().capture(1);
+    ASSERT_TRUE(gate.tryAcquire());
+    auto waiter = std::async(std::launch::async, [&] { return gate.acquire(control); });
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    WorkerBudget::shared().capture(-1);
+    const bool woken = waiter.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!woken) gate.release();  // lets the waiter end, so the test can report
+    EXPECT_TRUE(woken);
+    EXPECT_TRUE(waiter.get());
+    EXPECT_EQ(gate.active(), woken ? 2 : 1);
+
+    auto third = std::async(std::launch::async, [&] { return gate.acquire(control); });
+    EXPECT_EQ(third.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    gate.release();
+    EXPECT_EQ(third.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(third.get());
+    gate.release();
+    gate.release();
 }
 
 namespace {

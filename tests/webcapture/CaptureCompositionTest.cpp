@@ -17,6 +17,7 @@
 #include "support/Errors.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
@@ -135,8 +136,8 @@ protected:
     void load(const std::string& html) {
         const std::string path = "/p" + std::to_string(++pages_);
         server_.html(path, html);
-        session_->navigate(server_.url(path));
-        ASSERT_TRUE(spinUntil([&] { return session_->currentURL.get() == server_.url(path) && !session_->loading; }));
+        ASSERT_TRUE(test::loadPage(*session_, server_.url(path), "帯"));
+        ASSERT_EQ(session_->currentURL.get(), server_.url(path));
     }
 
     CaptureOptions options(int64_t scale) {
@@ -443,8 +444,10 @@ TEST_F(CaptureComposition, CancelBetweenTilesStopsBeforeTheNextScroll) {
     EXPECT_THROW(std::rethrow_exception(r.error), CancellationError);
     EXPECT_EQ(tiles, 3);
     EXPECT_TRUE(r.parts.empty());
-    test::spinFor(200ms);
     const auto viewport = static_cast<int64_t>(r.run ? r.run->viewportHeight : 0);
-    // The second tile's scroll, then the way back to the top; never the third.
+    // The page hears of a scroll at its next frame, so the way back to the
+    // top is waited for; every scroll before it has been heard by then. The
+    // second tile's scroll, then the way back; never the third.
+    EXPECT_TRUE(spinUntil([&] { return evaluate("seen[seen.length-1]===0") == "true"; }));
     EXPECT_EQ(evaluate("JSON.stringify(seen)"), "[" + std::to_string(viewport) + ",0]");
 }

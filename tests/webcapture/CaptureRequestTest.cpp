@@ -21,6 +21,7 @@
 #include "ocrjobs/JobControl.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
@@ -120,10 +121,12 @@ protected:
         ASSERT_TRUE(window_->waitUntilShown());
     }
 
+    // Every page here carries the same title, which options() and the stem
+    // read: the wait is for this load's end and for the title.
     void load(const std::string& path, const std::string& html) {
         server_.html(path, html);
-        session_->navigate(server_.url(path));
-        ASSERT_TRUE(spinUntil([&] { return session_->currentURL.get() == server_.url(path) && !session_->loading; }));
+        ASSERT_TRUE(test::loadPage(*session_, server_.url(path), title));
+        ASSERT_EQ(session_->currentURL.get(), server_.url(path));
     }
 
     // The window's options for a tall PNG of the current page: mobile 390,

@@ -56,8 +56,4 @@ Task<std::string> callAsync(WebKitWebView* view, std::string body) {
     co_return text(value);
 }
 
-bool waitForLoad(WebKitWebView* view, std::chrono::milliseconds bound) {
-    return spinUntil([&] { return !webkit_web_view_is_loading(view); }, bound);
-}
-
 }  // namespace velmora::test

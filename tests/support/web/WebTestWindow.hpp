@@ -34,7 +34,4 @@ Task<std::string> evaluate(WebKitWebView* view, std::string script);
 // Runs a function body (with `return`, may await promises) in the main frame.
 Task<std::string> callAsync(WebKitWebView* view, std::string body);
 
-// Waits until the view has finished loading (title and address settled).
-bool waitForLoad(WebKitWebView* view, std::chrono::milliseconds bound = std::chrono::seconds(10));
-
 }  // namespace velmora::test

@@ -1,0 +1,130 @@
+// What the editor showed and how its pages were highlighted, kept across
+// quits, and the journal that publishes a TXT at most once per purpose.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "foundation/Digest.hpp"
+#include "ocrjobs/OCRQueueEngine.hpp"
+
+namespace velmora {
+
+void OCRQueueEngine::saveSelection(const std::optional<UUID>& inputID, int64_t page) {
+    mutate([&] {
+        state_.selectedInput = inputID;
+        state_.selectedPage = page;
+    });
+}
+
+void OCRQueueEngine::saveEditor(const std::string& key, const UUID& inputID, int64_t page,
+                                const OCRDecorationState& decoration,
+                                const std::optional<QueuePresentation>& presentation) {
+    mutate([&] {
+        const QueueInput* input = state_.input(inputID);
+        if (!input) raise(ErrorCase::invalidInput);
+        const PageRecord* record = nullptr;
+        for (const auto& r : input->pages) {
+            if (r.page == page) {
+                record = &r;
+                break;
+            }
+        }
+        if (!record || record->state != PageState::completed || !record->checksum) raise(ErrorCase::invalidInput);
+        if (!state_.editorStates) state_.editorStates.emplace();
+        (*state_.editorStates)[key] = QueueEditorState(inputID, page, *record->checksum, decoration);
+        if (presentation) {
+            if (!state_.viewStates) state_.viewStates.emplace();
+            (*state_.viewStates)[inputID.text()] = *presentation;
+        }
+    });
+}
+
+std::map<std::string, OCRDecorationState> OCRQueueEngine::restoreEditors() const {
+    std::lock_guard lock(stateLock_);
+    std::map<std::string, OCRDecorationState> out;
+    if (!state_.editorStates) return out;
+    for (const auto& [key, saved] : *state_.editorStates) {
+        const QueueInput* input = state_.input(saved.inputID);
+        if (!input) raise(ErrorCase::damagedCheckpoint);
+        const PageRecord* record = nullptr;
+        for (const auto& r : input->pages) {
+            if (r.page == saved.page) {
+                record = &r;
+                break;
+            }
+        }
+        // Highlights of a page recognised again would mark the wrong text.
+        if (!record || !record->checksum || *record->checksum != saved.resultChecksum) {
+            raise(ErrorCase::damagedCheckpoint);
+        }
+        out[key] = saved.decoration;
+    }
+    return out;
+}
+
+void OCRQueueEngine::markAutomaticExport(const std::string& key) {
+    mutate([&] {
+        if (!state_.automaticExports) state_.automaticExports.emplace();
+        state_.automaticExports->push_back(key);
+    });
+}
+
+std::filesystem::path OCRQueueEngine::exportOnce(const std::string& key, const std::vector<uint8_t>& data,
+                                                 const std::filesystem::path& destination, const std::string& stem,
+                                                 const std::function<void()>& afterPublish) {
+    std::lock_guard lock(stateLock_);
+    if (active_) raise(ErrorCase::navigationBusy);
+    const std::optional<StateLease> lease = leaseUnlessRunning();
+    verifyPersisted();
+
+    if (state_.exportJournal) {
+        if (auto found = state_.exportJournal->find(key); found != state_.exportJournal->end()) {
+            QueueExportRecord& record = found->second;
+            const std::filesystem::path url(record.path);
+            struct stat st {};
+            const bool present = ::lstat(url.c_str(), &st) == 0;
+            if (!present && errno != ENOENT) throw std::system_error(errno, std::generic_category(), "lstat");
+            // The journal names the file before each link attempt, a clash
+            // with someone else's file included: an unfinished record whose
+            // name holds another file than the one staged was never linked
+            // by us. That file is left alone and the data published anew.
+            const bool stranger = present && !record.complete &&
+                                  (static_cast<uint64_t>(st.st_dev) != record.stamp.device ||
+                                   static_cast<uint64_t>(st.st_ino) != record.stamp.inode);
+            if (present && !stranger) {
+                const FileStamp current = FileStamp::read(url);
+                if (current.device != record.stamp.device || current.inode != record.stamp.inode ||
+                    current.size != record.stamp.size || current.sha256 != record.stamp.sha256 ||
+                    current.sha256 != Digest::data(data)) {
+                    raise(ErrorCase::confirmationChanged);
+                }
+                record.complete = true;
+                persist();
+                return url;
+            }
+            // Published and since removed by the user: not published twice.
+            if (!present && record.complete) raise(ErrorCase::sourceMissing);
+        }
+    }
+
+    const SecureDirectory folder(destination, true);
+    const std::filesystem::path published = folder.exportData(
+        data, stem, "txt", std::nullopt,
+        [&](const std::filesystem::path& target, const FileStamp& stamp) {
+            if (!state_.exportJournal) state_.exportJournal.emplace();
+            (*state_.exportJournal)[key] = QueueExportRecord(target.string(), stamp, false);
+            persist();
+        },
+        true);
+    if (afterPublish) afterPublish();
+    if (state_.exportJournal) {
+        if (auto found = state_.exportJournal->find(key); found != state_.exportJournal->end()) {
+            found->second.complete = true;
+        }
+    }
+    persist();
+    return published;
+}
+
+}  // namespace velmora
