@@ -58,6 +58,10 @@ inline std::filesystem::path writeDocument(const std::filesystem::path& path, in
 // A controller on temporary roots whose queues are made through its ports.
 class ControllerRoots {
 public:
+    ControllerRoots() = default;
+    // On disk rather than in memory, for figures that include fsync.
+    explicit ControllerRoots(bool inMemory) : tmp(inMemory) {}
+
     TempDir tmp{true};
     AppRuntime::ScopedOverride roots{AppRuntime{tmp / "storage", tmp / "output"}};
 
