@@ -50,8 +50,17 @@ void QueueController::setEdited(std::string text) {
 }
 
 void QueueController::editHook() {
-    // Storing the edit in the queue belongs to the edit road that comes with
-    // the page display; until then the text lives in `edited` only.
+    if (!decorationKey) return;
+    auto it = decorations.find(*decorationKey);
+    if (it == decorations.end()) return;
+    it->second.update(edited.get());
+    try {
+        applyEdit();
+    } catch (const std::exception&) {
+        // The text stays in `edited` and in its state; the next store tries
+        // again.
+        status = "編集を保存できません。本文は保持しています。保存先を確認してください。";
+    }
 }
 
 void QueueController::setSearch(std::string text) {

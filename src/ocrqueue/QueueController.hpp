@@ -123,6 +123,21 @@ public:
     Published<std::vector<std::filesystem::path>> folderCandidates{changed, {}};
     Published<bool> recoveryDeferred{changed, false};
     std::shared_ptr<JobControl> folderControl = std::make_shared<JobControl>();
+
+    // The end of one engine preparation, awaited by the next so queues open
+    // in the order they were asked for.
+    class Completion {
+    public:
+        void finish();
+        bool done() const { return done_; }
+        // Resumes at once when already finished.
+        CallbackAwaiter<void> wait();
+
+    private:
+        bool done_ = false;
+        std::vector<Resumer<void>> waiters_;
+    };
+    std::shared_ptr<Completion> importTask;
     Published<bool> importing{changed, false};
     Published<bool> automatic{changed, true};
     Published<bool> privateInput{changed, false};
@@ -202,6 +217,20 @@ public:
     Task<bool> confirmDiscard(std::string message) const;
     Task<bool> confirmReplaceEditedText(std::string message) const;
 
+    // Stores the shown page's highlight state, its edited text (outside
+    // annotation mode, when it differs) and the selection in the engine,
+    // then mirrors the engine's snapshot. The engine's error passes on.
+    void applyEdit();
+
+    // Opening originals: the open panel, the checks before opening (with
+    // the unsaved-edit confirmation), and the installing of a queue. A
+    // caller may spawn the tasks and drop them; each ends without effect
+    // when the controller is gone or a run or another opening began while
+    // it waited.
+    Task<void> choose();
+    Task<void> requestSelection(std::vector<std::filesystem::path> urls);
+    void select(const std::vector<std::filesystem::path>& urls, std::shared_ptr<OCRQueueEngine> prepared);
+
     // The saved queues under `parent`.
     void refreshSaved();
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
@@ -210,6 +239,18 @@ public:
 
 private:
     friend class QueueControllerProbe;  // tests build page states by hand
+
+    static Task<void> chooseTask(std::weak_ptr<QueueController> weak);
+    static Task<void> requestSelectionTask(std::weak_ptr<QueueController> weak,
+                                           std::vector<std::filesystem::path> urls);
+    static Task<void> preparation(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,
+                                  OCRSettings settings, InputOrigin origin, QueuePresentation presentation,
+                                  std::filesystem::path parent, std::shared_ptr<Completion> previous,
+                                  std::shared_ptr<Completion> mine);
+    // Starts building an engine of the originals off the main thread, after
+    // the preparation before it.
+    void prepareEngine(const std::vector<std::filesystem::path>& urls);
+    std::vector<OCRQueueEngine::InputFile> inputFiles(const std::vector<std::filesystem::path>& urls) const;
 
     // Runs after every assignment of `edited` outside the page display.
     void editHook();

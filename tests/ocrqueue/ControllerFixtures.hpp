@@ -27,11 +27,11 @@ namespace test {
 
 // Two regions per page, the second below the low-confidence threshold.
 inline std::vector<TextRegion> fixedRegions(int64_t page) {
-    return {TextRegion("第" + std::to_string(page) + "頁の本文", 0.95f, 0.1, 0.6, 0.8, 0.1),
+    return {TextRegion("第" + std::to_string(page) + "頁の本文が", 0.95f, 0.1, 0.6, 0.8, 0.1),
             TextRegion("読みにくい行", 0.5f, 0.1, 0.3, 0.8, 0.1)};
 }
 
-inline std::string fixedText(int64_t page) { return "第" + std::to_string(page) + "頁の本文\n読みにくい行"; }
+inline std::string fixedText(int64_t page) { return "第" + std::to_string(page) + "頁の本文が\n読みにくい行"; }
 
 // What the application leaves empty: every engine reads its pages with the
 // fixed regions instead of the recogniser.
@@ -58,6 +58,10 @@ inline std::filesystem::path writeDocument(const std::filesystem::path& path, in
 // A controller on temporary roots whose queues are made through its ports.
 class ControllerRoots {
 public:
+    ControllerRoots() = default;
+    // On disk rather than in memory, for figures that include fsync.
+    explicit ControllerRoots(bool inMemory) : tmp(inMemory) {}
+
     TempDir tmp{true};
     AppRuntime::ScopedOverride roots{AppRuntime{tmp / "storage", tmp / "output"}};
 

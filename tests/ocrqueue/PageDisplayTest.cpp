@@ -26,7 +26,7 @@ protected:
 };
 
 // UTF-16 length of the first region's line and its line break.
-constexpr int64_t secondLineStart = 7;
+constexpr int64_t secondLineStart = 8;
 constexpr int64_t secondLineLength = 6;
 
 }  // namespace

@@ -1,0 +1,231 @@
+#include <cassert>
+
+#include "foundation/UptimeClock.hpp"
+#include "ocrqueue/QueueController.hpp"
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
+
+bool allAccepted(const std::vector<std::filesystem::path>& urls) {
+    for (const auto& url : urls) {
+        if (!OCRProduct::accepts(url)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- the edit road
+
+void QueueController::applyEdit() {
+    assert(isMainThread());
+    if (!engine || !selectedID->has_value()) return;
+    if (!selectedComplete()) return;
+    const UUID id = selectedID->value();
+    if (decorationKey) {
+        if (auto it = decorations.find(*decorationKey); it != decorations.end()) {
+            engine->saveEditor(*decorationKey, id, page, it->second, currentPresentation());
+        }
+    }
+    if (!annotationMode(id)) {
+        std::string stored = original;
+        const QueueSnapshot current = engine->snapshot();
+        if (const QueueInput* input = current.input(id)) {
+            if (auto it = input->editedPages.find(page); it != input->editedPages.end()) stored = it->second;
+        }
+        if (!OCRProduct::sameUTF16(edited.get(), stored)) engine->edit(id, page, edited.get());
+    }
+    engine->saveSelection(id, page);
+    snapshot = engine->snapshot();
+}
+
+// ---- preparations in order
+
+void QueueController::Completion::finish() {
+    done_ = true;
+    for (const Resumer<void>& waiter : std::exchange(waiters_, {})) waiter.resume();
+}
+
+CallbackAwaiter<void> QueueController::Completion::wait() {
+    return awaitCallback<void>([this](Resumer<void> resumer) {
+        if (done_) {
+            resumer.resume();
+        } else {
+            waiters_.push_back(std::move(resumer));
+        }
+    });
+}
+
+// ---- opening originals
+
+Task<void> QueueController::choose() { return chooseTask(weak_from_this()); }
+
+Task<void> QueueController::requestSelection(std::vector<std::filesystem::path> urls) {
+    return requestSelectionTask(weak_from_this(), std::move(urls));
+}
+
+Task<void> QueueController::chooseTask(std::weak_ptr<QueueController> weak) {
+    auto self = weak.lock();
+    if (!self) co_return;
+    if (self->busy || self->importing) {
+        self->status = "原稿の確認が終わるまでお待ちください。";
+        co_return;
+    }
+    auto panel = self->ports_.openFiles(true, {FileKind::png, FileKind::jpeg, FileKind::pdf});
+    self.reset();
+    std::vector<std::filesystem::path> chosen = co_await panel;
+    if (chosen.empty()) co_return;
+    auto next = requestSelectionTask(weak, std::move(chosen));
+    co_await next;
+}
+
+Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> weak,
+                                                 std::vector<std::filesystem::path> urls) {
+    auto self = weak.lock();
+    if (!self) co_return;
+    if (self->busy || self->importing) {
+        self->status = "OCRまたは原稿確認の完了後に原稿を開いてください。";
+        co_return;
+    }
+    if (!allAccepted(urls)) {
+        self->status = refusedKinds;
+        co_return;
+    }
+    if (self->hasUnsavedEdits()) {
+        // What held when the question was asked must still hold when it is
+        // answered: no run, no other opening begun or finished meanwhile.
+        const std::shared_ptr<OCRQueueEngine> asked = self->engine;
+        const UUID generation = self->generation;
+        auto question = self->confirmDiscard("別の原稿を開きますか？");
+        self.reset();
+        const bool proceed = co_await question;
+        self = weak.lock();
+        if (!self || !proceed) co_return;
+        if (self->busy || self->importing || self->engine != asked || self->generation != generation) co_return;
+    }
+    if (urls.size() >= 2) {
+        self->managedQueue = true;
+        self->processingList = true;
+    }
+    self->prepareEngine(urls);
+}
+
+std::vector<OCRQueueEngine::InputFile> QueueController::inputFiles(
+    const std::vector<std::filesystem::path>& urls) const {
+    const InputOrigin origin = privateInput ? InputOrigin::privateSession : InputOrigin::normal;
+    std::vector<OCRQueueEngine::InputFile> files;
+    files.reserve(urls.size());
+    for (const auto& url : urls) files.push_back({url, origin});
+    return files;
+}
+
+void QueueController::prepareEngine(const std::vector<std::filesystem::path>& urls) {
+    assert(isMainThread());
+    if (nextProductDefaults) {
+        applyProductDefaults(*nextProductDefaults);
+        nextProductDefaults.reset();
+    }
+    if (nextAutomaticDefault) {
+        automatic = *nextAutomaticDefault;
+        nextAutomaticDefault.reset();
+    }
+    const InputOrigin origin = privateInput ? InputOrigin::privateSession : InputOrigin::normal;
+    std::shared_ptr<Completion> previous = importTask;
+    auto mine = std::make_shared<Completion>();
+    importing = true;
+    importTask = mine;
+    spawn(preparation(weak_from_this(), urls, currentSettings(), origin, currentPresentation(), parent,
+                      std::move(previous), std::move(mine)));
+}
+
+Task<void> QueueController::preparation(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,
+                                        OCRSettings settings, InputOrigin origin, QueuePresentation presentation,
+                                        std::filesystem::path parent, std::shared_ptr<Completion> previous,
+                                        std::shared_ptr<Completion> mine) {
+    if (previous) {
+        auto before = previous->wait();
+        co_await before;
+    }
+    std::shared_ptr<OCRQueueEngine> made;
+    std::exception_ptr failure;
+    try {
+        auto build = runOnWorker(
+            [](const std::vector<std::filesystem::path>& files, const OCRSettings& s, InputOrigin o,
+               const QueuePresentation& p, const std::filesystem::path& folder) {
+                std::vector<OCRQueueEngine::InputFile> inputs;
+                for (const auto& url : files) inputs.push_back({url, o});
+                return std::shared_ptr<OCRQueueEngine>(OCRQueueEngine::create(inputs, s, folder, p));
+            },
+            urls, settings, origin, presentation, parent);
+        made = co_await build;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (auto self = weak.lock()) {
+        if (made) {
+            self->ports_.configure(*made);
+            self->select(urls, made);
+        } else {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& e) {
+                self->status = failureSentence(e);
+            } catch (...) {
+                self->status = BrindlexError::message(ErrorCase::invalidInput);
+            }
+        }
+        // A later preparation already under way keeps the flag up.
+        if (self->importTask == mine) self->importing = false;
+    }
+    mine->finish();
+}
+
+void QueueController::select(const std::vector<std::filesystem::path>& urls,
+                             std::shared_ptr<OCRQueueEngine> prepared) {
+    assert(isMainThread());
+    if (busy || urls.empty()) return;
+    if (!allAccepted(urls)) {
+        status = refusedKinds;
+        return;
+    }
+    try {
+        applyEdit();
+    } catch (const std::exception& e) {
+        status = failureSentence(e);
+        return;
+    }
+    unlockedPasswords.clear();
+    if (!prepared) {
+        try {
+            prepared = OCRQueueEngine::create(inputFiles(urls), currentSettings(), parent, currentPresentation());
+            ports_.configure(*prepared);
+        } catch (const std::exception& e) {
+            status = failureSentence(e);
+            return;
+        }
+    }
+    engine = std::move(prepared);
+    decorations.clear();
+    decorationKey.reset();
+    generation = UUID::random();
+    rejection = std::nullopt;
+    setSearch("");
+    searchSelection = std::nullopt;
+    previewPageCount = 1;
+    snapshot = engine->snapshot();
+    const QueueSnapshot& opened = *snapshot.get();
+    selectedID = opened.inputs.empty() ? std::nullopt : std::optional<UUID>(opened.inputs.front().id);
+    page = 1;
+    original = "";
+    setEdited("");
+    regions = std::vector<TextRegion>{};
+    preview = std::nullopt;
+    status = "原稿を開きました。「OCRを開始」を押してください。";
+    refreshSaved();
+    showPage();
+}
+
+}  // namespace velmora

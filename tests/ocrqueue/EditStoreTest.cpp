@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ControllerFixtures.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* unsavedSentence = "編集を保存できません。本文は保持しています。保存先を確認してください。";
+
+class EditStore : public ::testing::Test, protected test::ControllerRoots {
+protected:
+    fs::path queueFile(const QueueController& c) const {
+        return c.parent / c.snapshot->value().id.text() / "queue.json";
+    }
+    QueueSnapshot stored(const QueueController& c) const {
+        return OCRQueueEngine::inspect(c.parent / c.snapshot->value().id.text());
+    }
+};
+
+// "が" as one code point and as "か" with the combining voiced mark.
+const std::string composedGa = "\u304C";
+const std::string decomposedGa = "\u304B\u3099";
+
+}  // namespace
+
+TEST_F(EditStore, TypingOnARecognisedPageStoresTheTextTheStateAndTheSelection) {
+    auto c = controller();
+    openRunQueue(*c, {2}, c->currentSettings());
+    const UUID id = c->selectedID->value();
+    c->page = 2;
+    c->showPage();
+    const std::string key = c->editorDocumentKey();
+
+    c->editText("直" + test::fixedText(2), TextRange{0, 0}, std::string("直"), false);
+    QueueSnapshot s = stored(*c);
+    EXPECT_EQ(s.inputs[0].editedPages.at(2), "直" + test::fixedText(2));
+    ASSERT_TRUE(s.editorStates.has_value());
+    EXPECT_EQ(s.editorStates->at(key).decoration.text(), "直" + test::fixedText(2));
+    EXPECT_EQ(s.selectedInput, id);
+    EXPECT_EQ(s.selectedPage, 2);
+    EXPECT_EQ(c->snapshot->value().inputs[0].editedPages.at(2), "直" + test::fixedText(2));
+
+    // Typed and taken back: the stored edit follows the text shown.
+    c->page = 1;
+    c->showPage();
+    c->editText(test::fixedText(1) + "x", std::nullopt, std::nullopt, false);
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "x");
+    c->editText(test::fixedText(1), std::nullopt, std::nullopt, false);
+    s = stored(*c);
+    EXPECT_EQ(s.inputs[0].editedPages.at(1), test::fixedText(1));
+    EXPECT_EQ(s.selectedPage, 1);
+}
+
+TEST_F(EditStore, ARestoredRecognisedTextWritesNoPageEditButADecomposedOneDoes) {
+    auto c = controller();
+    openRunQueue(*c, {1}, c->currentSettings());
+    c->showPage();
+    c->setEdited(test::fixedText(1));
+    QueueSnapshot s = stored(*c);
+    EXPECT_TRUE(s.inputs[0].editedPages.empty());
+    ASSERT_TRUE(s.editorStates.has_value());
+    EXPECT_EQ(s.editorStates->size(), 1u);
+
+    std::string nfd = test::fixedText(1);
+    nfd.replace(nfd.find(composedGa), composedGa.size(), decomposedGa);
+    c->setEdited(nfd);
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), nfd);
+}
+
+TEST_F(EditStore, NothingIsWrittenForAPageWithoutResultOrWhileThePageIsLoading) {
+    auto c = controller();
+    openQueue(*c, {{test::writeDocument(tmp / "a.pdf", 1)}}, c->currentSettings(), false);
+    c->showPage();
+    const std::string before = test::readFile(queueFile(*c));
+    c->editText("入力", std::nullopt, std::nullopt, false);
+    EXPECT_EQ(test::readFile(queueFile(*c)), before);
+
+    openRunQueue(*c, {1}, c->currentSettings());
+    c->showPage();
+    const std::string shown = test::readFile(queueFile(*c));
+    const OCRDecorationState state = c->currentDecoration();
+    c->loadingDecoration = true;
+    c->setEdited("読み込み中");
+    c->loadingDecoration = false;
+    EXPECT_EQ(test::readFile(queueFile(*c)), shown);
+    EXPECT_EQ(c->currentDecoration(), state);
+}
+
+TEST_F(EditStore, AnAnnotationPageKeepsItsTextInTheEditorStateOnly) {
+    auto c = controller();
+    openRunQueue(*c, {1}, test::settingsIn(OCRMode::handwriting));
+    c->showPage();
+    c->setEdited(test::fixedText(1) + "追記");
+    const QueueSnapshot s = stored(*c);
+    EXPECT_TRUE(s.inputs[0].editedPages.empty());
+    ASSERT_TRUE(s.editorStates.has_value());
+    EXPECT_EQ(s.editorStates->at(c->editorDocumentKey()).decoration.text(), test::fixedText(1) + "追記");
+    EXPECT_EQ(s.selectedInput, c->selectedID.get());
+}
+
+TEST_F(EditStore, AFailedStoreKeepsTheTextAndTheNextStoreWritesIt) {
+    auto c = controller();
+    openRunQueue(*c, {1}, c->currentSettings());
+    c->showPage();
+    const fs::path file = queueFile(*c);
+    const std::string good = test::readFile(file);
+    // Someone else's write: the engine refuses to overwrite it.
+    test::writeFile(file, good + " ");
+    c->setEdited(test::fixedText(1) + "。");
+    EXPECT_EQ(c->status.get(), unsavedSentence);
+    EXPECT_EQ(c->edited.get(), test::fixedText(1) + "。");
+    EXPECT_EQ(c->currentDecoration().text(), test::fixedText(1) + "。");
+
+    test::writeFile(file, good);
+    c->applyEdit();
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "。");
+}

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "ControllerFixtures.hpp"
+#include "PortFakes.hpp"
+#include "support/MainLoop.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* openedSentence = "原稿を開きました。「OCRを開始」を押してください。";
+
+class Opening : public ::testing::Test, protected test::ControllerRoots {
+protected:
+    std::shared_ptr<test::FakeConfirmer> confirmer = std::make_shared<test::FakeConfirmer>();
+    std::shared_ptr<test::FakeFilePicker> picker = std::make_shared<test::FakeFilePicker>();
+
+    std::shared_ptr<QueueController> portedController() {
+        QueuePorts ports = test::fakeRecognition();
+        ports.confirmer = confirmer;
+        ports.filePicker = picker;
+        return controller(ports);
+    }
+
+    // Asks for the files and waits until the opening has settled.
+    void open(QueueController& c, std::vector<fs::path> urls) {
+        test::runTask(c.requestSelection(std::move(urls)));
+        ASSERT_TRUE(test::spinUntil([&] { return !c.importing.get(); }));
+    }
+};
+
+}  // namespace
+
+TEST_F(Opening, OriginalsOpenAsANewQueueWithTheirFirstPageShown) {
+    auto c = portedController();
+    const fs::path scan = test::writeDocument(tmp / "SCAN.PDF", 2);
+    open(*c, {scan});
+    ASSERT_TRUE(c->engine);
+    EXPECT_EQ(c->status.get(), openedSentence);
+    EXPECT_FALSE(c->managedQueue.get());
+    EXPECT_FALSE(c->processingList.get());
+    const QueueSnapshot& s = *c->snapshot.get();
+    ASSERT_EQ(s.inputs.size(), 1u);
+    EXPECT_EQ(c->selectedID.get(), s.inputs[0].id);
+    EXPECT_EQ(c->page.get(), 1);
+    EXPECT_EQ(c->previewPageCount.get(), 2);
+    EXPECT_TRUE(c->preview->has_value());
+    EXPECT_EQ(c->savedQueues->front(), c->parent / s.id.text());
+
+    // Two files, one a JPEG in upper case: a managed queue with its list.
+    c->setSearch("前");
+    const fs::path photo = tmp / "photo.JPG";
+    test::writeJPEG(photo, test::makeImage(30, 20, 3, [](int, int, uint8_t* px) { px[0] = px[1] = px[2] = 200; }));
+    open(*c, {photo, scan});
+    EXPECT_TRUE(c->managedQueue.get());
+    EXPECT_TRUE(c->processingList.get());
+    EXPECT_EQ(c->snapshot->value().inputs.size(), 2u);
+    EXPECT_EQ(c->search.get(), "");
+    EXPECT_FALSE(c->rejection->has_value());
+    EXPECT_EQ(c->savedQueues->size(), 2u);
+}
+
+TEST_F(Opening, RefusalsOpenNothing) {
+    auto c = portedController();
+    const fs::path a = test::writeDocument(tmp / "a.pdf", 1);
+    test::writeFile(tmp / "notes.txt", "memo");
+    test::runTask(c->requestSelection({a, tmp / "notes.txt"}));
+    EXPECT_EQ(c->status.get(), "PNG・JPEG・PDFを選んでください。");
+    EXPECT_FALSE(c->importing.get());
+    EXPECT_FALSE(fs::exists(c->parent));
+
+    c->setBusy(true);
+    test::runTask(c->choose());
+    EXPECT_EQ(c->status.get(), "原稿の確認が終わるまでお待ちください。");
+    test::runTask(c->requestSelection({a}));
+    EXPECT_EQ(c->status.get(), "OCRまたは原稿確認の完了後に原稿を開いてください。");
+    c->setBusy(false);
+    c->importing = true;
+    test::runTask(c->choose());
+    EXPECT_EQ(c->status.get(), "原稿の確認が終わるまでお待ちください。");
+    EXPECT_TRUE(picker->openRequests.empty());
+    c->importing = false;
+
+    // The panel offers the three kinds, several at once; cancelling it
+    // opens nothing.
+    test::runTask(c->choose());
+    ASSERT_EQ(picker->openRequests.size(), 1u);
+    EXPECT_TRUE(picker->openRequests[0].first);
+    EXPECT_EQ(picker->openRequests[0].second, (std::vector<FileKind>{FileKind::png, FileKind::jpeg, FileKind::pdf}));
+    EXPECT_FALSE(c->engine);
+}
+
+TEST_F(Opening, UnsavedEditsAreConfirmedAndStoredInTheOldQueueFirst) {
+    auto c = portedController();
+    confirmer->afterTurn = true;
+    open(*c, {test::writeDocument(tmp / "old.pdf", 1)});
+    auto old = c->engine;
+    JobControl control;
+    old->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+    c->snapshot = old->snapshot();
+    c->showPage();
+    c->loadingDecoration = true;  // typed, not yet stored
+    c->setEdited(test::fixedText(1) + "。");
+    c->loadingDecoration = false;
+    ASSERT_TRUE(c->hasUnsavedEdits());
+
+    const fs::path next = test::writeDocument(tmp / "next.pdf", 1);
+    confirmer->answers = {false};
+    open(*c, {next});
+    EXPECT_EQ(c->engine, old);
+    EXPECT_EQ(c->edited.get(), test::fixedText(1) + "。");
+    ASSERT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(confirmer->asked[0].message, "別の原稿を開きますか？");
+
+    confirmer->answers = {true};
+    open(*c, {next});
+    ASSERT_NE(c->engine, old);
+    const QueueSnapshot oldStored = OCRQueueEngine::inspect(old->directory()->url());
+    EXPECT_EQ(oldStored.inputs[0].editedPages.at(1), test::fixedText(1) + "。");
+}
+
+TEST_F(Opening, AnAnswerThatComesAfterARunOrAnotherOpeningBeganChangesNothing) {
+    auto c = portedController();
+    confirmer->afterTurn = true;
+    open(*c, {test::writeDocument(tmp / "old.pdf", 1)});
+    auto old = c->engine;
+    c->original = "認識";
+    c->setEdited("編集");
+    ASSERT_TRUE(c->hasUnsavedEdits());
+
+    confirmer->answers = {true};
+    test::Spawned<void> asking(c->requestSelection({test::writeDocument(tmp / "b.pdf", 1)}));
+    c->setBusy(true);  // a run starts while the question is open
+    ASSERT_TRUE(test::spinUntil([&] { return asking.out->finished; }));
+    c->setBusy(false);
+    EXPECT_EQ(c->engine, old);
+    EXPECT_FALSE(c->importing.get());
+
+    // Two questions open at once: the first answer opens, the second none.
+    confirmer->answers = {true, true};
+    test::Spawned<void> first(c->requestSelection({test::writeDocument(tmp / "c.pdf", 1)}));
+    test::Spawned<void> second(c->requestSelection({test::writeDocument(tmp / "d.pdf", 1)}));
+    ASSERT_TRUE(test::spinUntil([&] { return first.out->finished && second.out->finished && !c->importing.get(); }));
+    ASSERT_NE(c->engine, old);
+    EXPECT_EQ(fs::path(c->snapshot->value().inputs[0].path).filename(), "c.pdf");
+    test::spinFor(50ms);
+    EXPECT_EQ(fs::path(c->snapshot->value().inputs[0].path).filename(), "c.pdf");
+}
+
+TEST_F(Opening, PendingProductDefaultsApplyToTheFirstOpeningOnly) {
+    auto c = portedController();
+    ProductDefaults d;
+    d.ocrMode = OCRMode::vertical;
+    d.preserveLines = false;
+    c->nextProductDefaults = d;
+    c->nextAutomaticDefault = false;
+    open(*c, {test::writeDocument(tmp / "a.pdf", 1)});
+    EXPECT_EQ(c->snapshot->value().settings.mode, OCRMode::vertical);
+    EXPECT_FALSE(c->preserveLines.get());
+    EXPECT_FALSE(c->automatic.get());
+    EXPECT_FALSE(c->nextProductDefaults.has_value());
+    EXPECT_FALSE(c->nextAutomaticDefault.has_value());
+
+    c->recognitionMode = OCRMode::standard;
+    c->automatic = true;
+    open(*c, {test::writeDocument(tmp / "b.pdf", 1)});
+    EXPECT_EQ(c->snapshot->value().settings.mode, OCRMode::standard);
+    EXPECT_TRUE(c->automatic.get());
+}
+
+TEST_F(Opening, SelectWithoutAPreparedEngineBuildsItAtOnce) {
+    auto c = portedController();
+    c->privateInput = true;
+    c->select({test::writeDocument(tmp / "capture.pdf", 1)}, nullptr);
+    ASSERT_TRUE(c->engine);
+    EXPECT_TRUE(c->isPrivateQueue());
+    EXPECT_EQ(c->status.get(), openedSentence);
+    auto kept = c->engine;
+    c->setBusy(true);
+    c->select({test::writeDocument(tmp / "other.pdf", 1)}, nullptr);
+    EXPECT_EQ(c->engine, kept);
+}
+
+TEST_F(Opening, AFIFONamedLikeAPDFOpensAndTheLoopStaysResponsive) {
+    auto c = portedController();
+    const fs::path fifo = tmp / "x.pdf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    bool turned = false;
+    detail::onMainContext([&] { turned = true; });
+    test::runTask(c->requestSelection({fifo}), 10s);
+    ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get(); }, 10s));
+    EXPECT_TRUE(turned);
+    ASSERT_TRUE(c->engine);
+    EXPECT_EQ(c->status.get(), openedSentence);
+    EXPECT_FALSE(c->preview->has_value());
+}
