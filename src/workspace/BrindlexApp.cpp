@@ -1,6 +1,7 @@
 #include "workspace/BrindlexApp.hpp"
 
 #include <gtkmm/aboutdialog.h>
+#include <gtkmm/headerbar.h>
 #include <gtkmm/messagedialog.h>
 #include <glibmm/main.h>
 
@@ -49,6 +50,9 @@ Gtk::ApplicationWindow& BrindlexApp::openWindow() {
     window->set_title(ProductPresentation::windowTitle());
     window->set_default_size(defaultWidth, defaultHeight);
     window->set_size_request(minimumWidth, minimumHeight);
+    // The title bar of the desktop's own applications, drawn by the window
+    // itself, so the window looks the same with or without a compositor.
+    window->set_titlebar(*Gtk::make_managed<Gtk::HeaderBar>());
     app_->add_window(*window);
     auto& shown = *window;
     windows_.push_back(std::move(window));
