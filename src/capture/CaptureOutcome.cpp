@@ -17,10 +17,12 @@ ErrorCase errorCode(const std::exception_ptr& error) {
 }
 
 std::string savedMessage(const CaptureReceipt& receipt) {
+    std::string text = "画像を保存しました（1枚）";
     if (receipt.splitReason) {
-        return "ページが非常に長いため、安全のため" + std::to_string(receipt.parts.size()) + "枚に分けて保存しました。";
+        text = "ページが非常に長いため、安全のため" + std::to_string(receipt.parts.size()) + "枚に分けて保存しました。";
     }
-    return "画像を保存しました（1枚）";
+    if (receipt.plannedHeightCSS) text += " " + std::string(heightChanged);
+    return text;
 }
 
 std::string failureMessage(std::size_t published, ErrorCase code,

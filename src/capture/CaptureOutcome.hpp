@@ -18,13 +18,15 @@ namespace CaptureOutcome {
 
 constexpr const char* cancelAccepted = "中止を受付済み。処理の終了と画面復元を待っています";
 constexpr const char* ocrRunning = "画像保存は完了しました。標準OCRを処理中です。";
+constexpr const char* heightChanged = "ページの高さが変わったため、末尾を現在の高さで保存しました。";
 
 // The case a save reports for the error that ended it: a BrindlexError keeps
 // its own, a cancelled task is `cancelled`, anything else `renderFailed`.
 ErrorCase errorCode(const std::exception_ptr& error);
 
 // "画像を保存しました（1枚）", or for a page split to fit the memory budget the
-// sentence that says into how many images.
+// sentence that says into how many images; followed by the sentence that
+// says the end was cropped when the page became shorter during the capture.
 std::string savedMessage(const CaptureReceipt& receipt);
 
 // The code's message, after "保存済み出力<n>件は保持しています。 " when n ≥ 1

@@ -40,6 +40,7 @@ CapturePlan CapturePlan::make(const Inputs& in) {
     p.scale = in.scale;
     p.viewportHeight = wholeViewport(in.viewportHeight);
     p.documentHeight = in.documentHeight;
+    p.plannedHeight = in.documentHeight;
     p.budget = in.budget;
     p.pixelWidth = times(in.width, in.scale);
     const int64_t tileRows = times(p.viewportHeight, in.scale);
@@ -76,11 +77,21 @@ std::vector<CapturePartSpan> CapturePlan::parts() const {
 
 std::vector<CaptureTile> CapturePlan::tiles(const CapturePartSpan& part) const {
     std::vector<CaptureTile> all;
-    const int64_t lastTarget = std::max<int64_t>(0, documentHeight - viewportHeight);
-    for (int64_t y = part.top; y < part.end(); y += viewportHeight) {
-        all.push_back(CaptureTile{y, std::min(part.end() - y, viewportHeight), std::min(lastTarget, y)});
-    }
+    for (int64_t y = part.top; y < part.end(); y += viewportHeight) all.push_back(tile(part, y));
     return all;
+}
+
+CaptureTile CapturePlan::tile(const CapturePartSpan& part, int64_t top) const {
+    const int64_t lastTarget = std::max<int64_t>(0, documentHeight - viewportHeight);
+    return CaptureTile{top, std::min(part.end() - top, viewportHeight), std::min(lastTarget, top)};
+}
+
+CapturePlan CapturePlan::shortened(int64_t tileTop, int64_t height) const {
+    if (height >= documentHeight || height <= tileTop) raise(ErrorCase::renderFailed);
+    CapturePlan p = *this;
+    p.documentHeight = height;
+    p.partCount = (height + partHeight - 1) / partHeight;
+    return p;
 }
 
 TilePlacement CapturePlan::place(const CapturePartSpan& part, const CaptureTile& tile, int64_t actual,
@@ -95,7 +106,7 @@ TilePlacement CapturePlan::place(const CapturePartSpan& part, const CaptureTile&
 
 std::map<std::string, int64_t> CapturePlan::memoryPlan(const CaptureObservation& observed) const {
     // Each figure is a factor of the estimate, which did not overflow.
-    const int64_t surface = pixelWidth * documentHeight * scale * surfaceBytesPerPixel;
+    const int64_t surface = pixelWidth * plannedHeight * scale * surfaceBytesPerPixel;
     const int64_t tileReserve = pixelWidth * viewportHeight * scale * CaptureBudget::bytesPerTilePixel;
     return {
         {"budgetBytes", budget},

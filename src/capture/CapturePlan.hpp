@@ -94,7 +94,8 @@ public:
     int64_t width = 0;           // W
     int64_t scale = 1;           // s
     int64_t viewportHeight = 0;  // Vi
-    int64_t documentHeight = 0;  // H
+    int64_t documentHeight = 0;  // H, shortened when the page shrank under the capture
+    int64_t plannedHeight = 0;   // H as first measured, for the memory figures
     int64_t budget = 0;          // B
     int64_t pixelWidth = 0;      // PW = W × s
     int64_t estimatedBytes = 0;  // E, the whole page's estimate
@@ -109,6 +110,17 @@ public:
     // The tiles of a part, top to bottom; they abut and only the last is
     // shorter than the viewport.
     std::vector<CaptureTile> tiles(const CapturePartSpan& part) const;
+    // The tile of a part that starts at row top (part.top ≤ top < part.end()).
+    CaptureTile tile(const CapturePartSpan& part, int64_t top) const;
+    // The plan once the document turned out `height` rows high while the tile
+    // at row tileTop was about to be taken. A page that grew, or that no
+    // longer holds every row above the tile (rows already taken), cannot be
+    // finished from what was taken: renderFailed. A page that got shorter
+    // below those rows keeps its parts and tiles, and its last part ends at
+    // the document's real end; the part count may drop. Whether the rows
+    // taken are still where they were is the caller's to check.
+    CapturePlan shortened(int64_t tileTop, int64_t height) const;
+    bool heightChanged() const noexcept { return documentHeight != plannedHeight; }
     // Where the tile's rows are once the page stands at scroll position
     // `actual`, in a snapshot of textureWidth × textureHeight pixels. The
     // snapshot must be the output's width and must hold all of the tile's

@@ -66,6 +66,7 @@ void to_json(Json& j, const CaptureReceipt& r) {
     j["parts"] = r.parts;
     JSON::putOptional(j, "memoryPlan", r.memoryPlan);
     JSON::putOptional(j, "xCSS", r.xCSS);
+    JSON::putOptional(j, "plannedHeightCSS", r.plannedHeightCSS);
 }
 
 void from_json(const Json& j, CaptureReceipt& r) {
@@ -85,6 +86,10 @@ void from_json(const Json& j, CaptureReceipt& r) {
     }
     r.xCSS.reset();
     if (auto it = j.find("xCSS"); it != j.end() && !it->is_null()) r.xCSS = JSON::requireInt(j, "xCSS");
+    r.plannedHeightCSS.reset();
+    if (auto it = j.find("plannedHeightCSS"); it != j.end() && !it->is_null()) {
+        r.plannedHeightCSS = JSON::requireInt(j, "plannedHeightCSS");
+    }
 }
 
 }  // namespace velmora

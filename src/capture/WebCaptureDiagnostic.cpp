@@ -77,6 +77,8 @@ constexpr std::array<std::pair<Metric, std::string_view>, webCaptureDiagnosticMe
     {Metric::actualPixelWidth, "actualPixelWidth"},
     {Metric::actualPixelHeight, "actualPixelHeight"},
     {Metric::outputBytes, "outputBytes"},
+    {Metric::observedHeight, "observedHeight"},
+    {Metric::innerScrollHeight, "innerScrollHeight"},
 }};
 
 // Text that reaches the report must be valid UTF-8, or the whole report

@@ -87,8 +87,14 @@ enum class WebCaptureDiagnosticMetric {
     actualPixelWidth,
     actualPixelHeight,
     outputBytes,
+    // The document's height as a tile found it after its scroll, recorded
+    // when it differs from the planned documentHeight.
+    observedHeight,
+    // The content height of an inner element that scrolls in place of a
+    // root that does not.
+    innerScrollHeight,
 };
-inline constexpr std::size_t webCaptureDiagnosticMetricCount = 33;
+inline constexpr std::size_t webCaptureDiagnosticMetricCount = 35;
 
 std::string_view rawValue(WebCaptureDiagnosticMetric metric);
 template <>

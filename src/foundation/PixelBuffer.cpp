@@ -44,6 +44,11 @@ void PixelBuffer::copyRows(int64_t y, const uint8_t* source, std::size_t sourceS
     }
 }
 
+void PixelBuffer::keepRows(int64_t rows) {
+    if (rows < 1 || rows > height_) raise(ErrorCase::renderFailed);
+    height_ = rows;
+}
+
 bool PixelBuffer::opaque() const noexcept {
     const uint8_t* p = data();
     const uint8_t* end = p + byteCount();

@@ -48,6 +48,11 @@ public:
     // copied.
     void copyRows(int64_t y, const uint8_t* source, std::size_t sourceStride, int64_t rows);
 
+    // Keeps only the first `rows` rows (a capture part cropped to a page that
+    // got shorter); the memory stays with the buffer until it goes. A count
+    // below 1 or past the height is renderFailed.
+    void keepRows(int64_t rows);
+
     // Whether every alpha byte is 255.
     bool opaque() const noexcept;
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <unicode/brkiter.h>
+#include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/ubrk.h>
@@ -125,6 +126,20 @@ void appendScalar(std::string& out, char32_t c) {
 bool isControlOrFormat(char32_t c) {
     const int8_t t = u_charType(static_cast<UChar32>(c));
     return t == U_CONTROL_CHAR || t == U_FORMAT_CHAR;
+}
+
+std::string uppercased(std::string_view utf8) {
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    text.toUpper(icu::Locale::getRoot());
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+bool isLetter(char32_t c) { return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_L_MASK) != 0; }
+
+bool isPunctuationOrWhiteSpace(char32_t c) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_P_MASK) != 0 || u_isUWhiteSpace(static_cast<UChar32>(c));
 }
 
 }  // namespace velmora::Unicode

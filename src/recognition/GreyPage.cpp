@@ -100,14 +100,18 @@ int GreyPage::medianInkHeight() const {
 }
 
 GreyPage GreyPage::scaled(double factor) const {
+    return resized(static_cast<int>(std::lround(width * factor)), static_cast<int>(std::lround(height * factor)));
+}
+
+GreyPage GreyPage::resized(int toWidth, int toHeight) const {
     GreyPage out;
-    out.width = std::max(1, static_cast<int>(std::lround(width * factor)));
-    out.height = std::max(1, static_cast<int>(std::lround(height * factor)));
+    out.width = std::max(1, toWidth);
+    out.height = std::max(1, toHeight);
     out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
     const double sx = static_cast<double>(width) / out.width;
     const double sy = static_cast<double>(height) / out.height;
 
-    if (factor > 1) {
+    if (out.width > width || out.height > height) {
         // Enlarging: bilinear between the four nearest source pixel centres,
         // with the column positions worked out once.
         struct Tap {

@@ -29,6 +29,8 @@ struct GreyPage {
 
     // Resized by the factor: shrunk by area averaging, enlarged bilinearly.
     GreyPage scaled(double factor) const;
+    // Resized to exactly this size (each at least 1), the same way.
+    GreyPage resized(int toWidth, int toHeight) const;
 
     // Tesseract reads text well only in a narrow band of sizes. Small type
     // loses its strokes in thresholding, and the layout analysis takes the

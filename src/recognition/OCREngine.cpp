@@ -10,11 +10,13 @@
 #include <tesseract/resultiterator.h>
 
 #include "foundation/BrindlexError.hpp"
+#include "recognition/AnnotationOCR.hpp"
 #include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
+#include "recognition/VerticalProduct.hpp"
 
 namespace velmora::OCREngine {
 
@@ -268,18 +270,22 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
 
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled) {
-    (void)cancelled;  // the standard pass is one uninterruptible run
     switch (settings.mode) {
         case OCRMode::standard:
             break;
-        case OCRMode::automatic:
         case OCRMode::handwriting:
+            return AnnotationOCR::recognize(image, orientation, page, settings, cancelled, true,
+                                            AnnotationOCR::productStrategy, AnnotationOCR::productStage2Strategy);
         case OCRMode::vertical:
-            // These modes have recognisers of their own and never fall back
-            // to the standard pass; while one is not part of the build its
-            // mode is refused.
+            return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
+        case OCRMode::automatic:
+            // This mode has a recogniser of its own and never falls back to
+            // the standard pass; while it is not part of the build the mode
+            // is refused.
             raise(ErrorCase::unsupportedMode);
     }
+    // The standard pass is one uninterruptible run and does not poll
+    // cancelled.
 
     const auto start = std::chrono::steady_clock::now();
     const TextRequest textRequest = request(settings);

@@ -115,9 +115,12 @@ std::string engineLanguages(const TextRequest& request);
 std::vector<RecognizedTextObservation> perform(const TextRequest& request, const RasterImage& image,
                                                uint32_t orientation);
 
-// Recognises one page. The standard pass runs the request once over the whole
-// upright page and makes one region per observation; it does not poll
-// cancelled, which callers check between pages.
+// Recognises one page. The handwriting and vertical modes go to their own
+// recognisers (AnnotationOCR, VerticalProduct), whose results and errors come
+// back unchanged. The
+// standard pass runs the request once over the whole upright page and makes
+// one region per observation; it does not poll cancelled, which callers
+// check between pages.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled);
 

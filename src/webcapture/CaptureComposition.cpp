@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "foundation/BrindlexError.hpp"
 #include "history/CaptureLifecycle.hpp"
@@ -20,6 +21,17 @@ std::string freeze(const std::string& key) {
     // none or contents) reads as all zeros, cannot be moved, and would make
     // every re-pin after the first scroll fail. Such elements are not drawn,
     // so leaving them is exact.
+    //
+    // While frozen, the page's own scripts cannot restyle it: a scroll
+    // listener that moves a menu bar, makes a header fixed or toggles a
+    // border class would shift or resize rows between tiles. Every attribute
+    // change the page makes is taken back by a mutation observer before the
+    // page is drawn again, so the page keeps the look it had at freeze time;
+    // only the attributes that load an image or frame are let through.
+    // Content added or removed is not taken back: the tile loop measures the
+    // page and crops or fails. The observer lets go once the restore script
+    // has removed the page-state object, and it gives up against a page that
+    // answers each undo with another change in the same turn.
     return "(()=>{const s=window['" + key +
            "'];const imp='important';const found=[];"
            "for(const e of document.querySelectorAll('*')){const p=getComputedStyle(e).position;"
@@ -29,7 +41,16 @@ std::string freeze(const std::string& key) {
            "const sticky=read.filter(i=>i.p==='sticky'&&i.boxed);"
            "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);"
            "i.e.style.setProperty('position',i.p==='fixed'?'absolute':'relative',imp)}"
-           "s.freezeSticky=()=>{for(const {e,r} of sticky){"
+           "const loads=new Set(['src','srcset','sizes']);"
+           "const undo=list=>{for(let i=list.length-1;i>=0;i--){const m=list[i];"
+           "if(m.type!=='attributes'||loads.has(m.attributeName))continue;"
+           "if(m.oldValue===null)m.target.removeAttribute(m.attributeName);"
+           "else m.target.setAttribute(m.attributeName,m.oldValue)}};"
+           "let turns=0,counting=false;"
+           "const pin=new MutationObserver(list=>{if(window['" + key + "']!==s||++turns>100){pin.disconnect();return}"
+           "if(!counting){counting=true;setTimeout(()=>{counting=false;turns=0})}"
+           "undo(list);pin.takeRecords()});"
+           "s.freezeSticky=()=>{undo(pin.takeRecords());for(const {e,r} of sticky){"
            "if(!e.isConnected||e.getClientRects().length===0)continue;const st=e.style;"
            "st.setProperty('right','auto',imp);st.setProperty('bottom','auto',imp);"
            "st.setProperty('left','0px',imp);st.setProperty('top','0px',imp);"
@@ -38,10 +59,21 @@ std::string freeze(const std::string& key) {
            "st.setProperty('top','1px',imp);const b=e.getBoundingClientRect();st.setProperty('top','0px',imp);"
            "const ax=a.x-base.x,ay=a.y-base.y,bx=b.x-base.x,by=b.y-base.y;"
            "const dx=r.x+anchorX-scrollX-base.x,dy=r.y+anchorY-scrollY-base.y;const det=ax*by-ay*bx;"
-           "if(Math.abs(det)<0.000001){if(Math.abs(dx)+Math.abs(dy)>1)throw new Error('capture-position');continue}"
+           "if(Math.abs(det)<0.000001){if(Math.abs(dx)+Math.abs(dy)>1){pin.takeRecords();"
+           "throw new Error('capture-position')}continue}"
            "st.setProperty('left',((dx*by-dy*bx)/det)+'px',imp);"
-           "st.setProperty('top',((dy*ax-dx*ay)/det)+'px',imp)}};"
-           "s.freezeSticky();return true})()";
+           "st.setProperty('top',((dy*ax-dx*ay)/det)+'px',imp)}pin.takeRecords()};"
+           "s.freezeSticky();"
+           "pin.observe(document.documentElement,{attributes:true,attributeOldValue:true,subtree:true});"
+           "return true})()";
+}
+
+std::string innerScroller() {
+    // The tallest content of an element that scrolls in place of the root:
+    // at least half the view high, its overflow scrollable and cut off.
+    return "(()=>{let m=0;for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
+           "if((o==='auto'||o==='scroll'||o==='overlay')&&e.clientHeight>=innerHeight/2&&"
+           "e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
 }
 
 std::string repin(const std::string& key) { return "window['" + key + "'].freezeSticky();true"; }
@@ -71,26 +103,96 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
     // Measured after the freeze: a fixed element turned absolute can make
     // the document taller.
     const int64_t height = co_await run.session.evaluateInteger(CaptureRun::heightProbe);
+    const int64_t viewport = CapturePlan::wholeViewport(run.viewportHeight);
+    if (height <= viewport) {
+        // A root that does not scroll while an inner element does: the
+        // document is one view high and the rest of the page lies inside
+        // that element, out of reach of the tiles. Saving the view would
+        // pass off part of the page as all of it.
+        const int64_t inner = co_await run.session.evaluateInteger(CaptureScripts::innerScroller());
+        if (inner > 0) {
+            run.record(Stage::plan, {{Metric::documentHeight, d(height)},
+                                     {Metric::viewportHeight, d(viewport)},
+                                     {Metric::innerScrollHeight, d(inner)}});
+            raise(ErrorCase::renderFailed);
+        }
+    }
     const CapturePlan::Inputs inputs{run.geometry.innerWidth, run.options.scale, run.viewportHeight,
                                      height,                  run.options.maximumHeight, run.options.budget};
     run.planned.emplace(planCapture(inputs, run.diagnostic.get(), run.options.lifecycle.get(), output, freeSpace));
 }
 
-Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
-    BrowserSession& session = run.session;
+// The page's viewport as a bitmap at its current scroll position.
+struct Viewport {
+    GObjectRef<GdkTexture> texture;
+    int64_t width = 0;
+    int64_t height = 0;
+};
+
+Task<Viewport> snapshotViewport(BrowserSession& session) {
+    Viewport v;
+    v.texture = co_await session.snapshot(WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE);
+    v.width = gdk_texture_get_width(v.texture.get());
+    v.height = gdk_texture_get_height(v.texture.get());
+    co_return v;
+}
+
+void download(const Viewport& v, std::vector<uint8_t>& into) {
+    try {
+        into.resize(static_cast<std::size_t>(v.width * PixelBuffer::bytesPerPixel * v.height));
+    } catch (const std::bad_alloc&) {
+        raise(ErrorCase::budgetExceeded);
+    }
+    gdk_texture_download(v.texture.get(), into.data(), static_cast<gsize>(v.width * PixelBuffer::bytesPerPixel));
+}
+
+// After the page got shorter under the tile at row top: whether the rows of
+// this part already taken just above it (up to half a view of them) are
+// still on the same rows of the page, pixel for pixel. Rows taken that moved
+// mean something above them was removed: the part so far no longer joins the
+// page below, so the capture cannot go on. A part with no rows taken yet has
+// nothing that could have moved, unless earlier parts were published; those
+// are not kept and so cannot be checked.
+Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const CapturePartSpan& span, int64_t top,
+                          int64_t height, std::vector<uint8_t>& scratch) {
+    if (top == 0) co_return;
     const CapturePlan& plan = run.planned->plan;
     const int64_t s = plan.scale;
+    if (top == span.top) raise(ErrorCase::renderFailed);
+    const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
+    const int64_t target = std::max<int64_t>(0, std::min(from, height - plan.viewportHeight));
+    co_await run.session.evaluate(run.scrollScript(target));
+    co_await sleepFor(settle);
+    co_await run.session.evaluate(CaptureScripts::repin(run.pageStateKey));
+    const int64_t actual = co_await run.session.evaluateInteger("scrollY");
+    const Viewport view = co_await snapshotViewport(run.session);
+    const int64_t first = (from - actual) * s;
+    const int64_t rows = (top - from) * s;
+    if (view.width != plan.pixelWidth || first < 0 || first + rows > view.height) raise(ErrorCase::renderFailed);
+    download(view, scratch);
+    const auto stride = static_cast<std::size_t>(image.bytesPerRow());
+    for (int64_t i = 0; i < rows; ++i) {
+        const uint8_t* now = scratch.data() + static_cast<std::size_t>(first + i) * stride;
+        if (std::memcmp(now, image.row((from - span.top) * s + i), stride) != 0) raise(ErrorCase::renderFailed);
+    }
+}
 
-    run.record(Stage::compose, {{Metric::pixelWidth, d(plan.pixelWidth)}, {Metric::pixelHeight, d(span.height * s)}});
-    auto image = std::make_shared<PixelBuffer>(plan.pixelWidth, span.height * s);
+Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
+    BrowserSession& session = run.session;
+    const int64_t s = run.planned->plan.scale;
+    const int64_t pixelWidth = run.planned->plan.pixelWidth;
+
+    run.record(Stage::compose, {{Metric::pixelWidth, d(pixelWidth)}, {Metric::pixelHeight, d(span.height * s)}});
+    auto image = std::make_shared<PixelBuffer>(pixelWidth, span.height * s);
     run.observed.canvasBytesPerRow = image->bytesPerRow();
 
     // A tile that is not the whole snapshot goes through this one buffer.
     std::vector<uint8_t> scratch;
-    // Named rather than iterated as a temporary: a temporary's lifetime
-    // across suspensions is where coroutine compilers have gone wrong.
-    const std::vector<CaptureTile> tiles = plan.tiles(span);
-    for (const CaptureTile& tile : tiles) {
+    // Tiles are taken one by one rather than from a list made up front: a
+    // page that gets shorter under the capture ends its last part earlier.
+    for (int64_t top = span.top; top < span.end();) {
+        const CapturePlan& plan = run.planned->plan;
+        const CaptureTile tile = plan.tile(span, top);
         checkCancellation();
         session.stage = "撮影中 " + std::to_string(tile.top) + "/" + std::to_string(plan.documentHeight);
         co_await checkpoint(run, CaptureOptions::Stage::tile);
@@ -100,6 +202,24 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
         co_await sleepFor(settle);
         co_await session.evaluate(CaptureScripts::repin(run.pageStateKey));
+        // The plan holds only while the page keeps its height: rows that
+        // moved would join into an image of no page at all.
+        const int64_t height = co_await session.evaluateInteger(CaptureRun::heightProbe);
+        if (height != plan.documentHeight) {
+            run.record(Stage::scroll, {{Metric::tileY, d(tile.top)},
+                                       {Metric::tileRows, d(tile.rows)},
+                                       {Metric::documentHeight, d(plan.documentHeight)},
+                                       {Metric::observedHeight, d(height)}});
+            CapturePlan shorter = plan.shortened(tile.top, height);
+            co_await checkTakenRows(run, *image, span, tile.top, height, scratch);
+            const int64_t parts = shorter.partCount;
+            const bool fewer = parts != plan.partCount;
+            run.planned->plan = shorter;
+            if (fewer && run.options.lifecycle) run.options.lifecycle->expect(parts);
+            span = run.planned->plan.part(span.index);
+            // The same tile again, on the page as it is now.
+            continue;
+        }
         const int64_t actual = co_await session.evaluateInteger("scrollY");
 
         // The snapshot is the visible area at the page's zoom (the output
@@ -113,10 +233,9 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                           {Metric::backingScale, d(backing)},
                                           {Metric::pixelWidth, d(plan.pixelWidth)},
                                           {Metric::pixelHeight, d(tile.rows * s)}});
-        GObjectRef<GdkTexture> texture =
-            co_await session.snapshot(WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE);
-        const int64_t textureWidth = gdk_texture_get_width(texture.get());
-        const int64_t textureHeight = gdk_texture_get_height(texture.get());
+        Viewport view = co_await snapshotViewport(session);
+        const int64_t textureWidth = view.width;
+        const int64_t textureHeight = view.height;
         // The rows of the tile that the snapshot actually holds.
         const int64_t first = std::clamp<int64_t>((tile.top - actual) * s, 0, textureHeight);
         const int64_t last = std::clamp<int64_t>((tile.top - actual + tile.rows) * s, 0, textureHeight);
@@ -134,22 +253,20 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
         // part bitmap's own layout; a tile that is the whole snapshot goes
         // straight into place.
         if (at.sourceRow == 0 && at.rows == textureHeight) {
-            gdk_texture_download(texture.get(), image->row(at.partRow), static_cast<gsize>(stride));
+            gdk_texture_download(view.texture.get(), image->row(at.partRow), static_cast<gsize>(stride));
         } else {
-            try {
-                scratch.resize(static_cast<std::size_t>(stride * textureHeight));
-            } catch (const std::bad_alloc&) {
-                raise(ErrorCase::budgetExceeded);
-            }
-            gdk_texture_download(texture.get(), scratch.data(), static_cast<gsize>(stride));
+            download(view, scratch);
             image->copyRows(at.partRow, scratch.data() + at.sourceRow * stride, static_cast<std::size_t>(stride),
                             at.rows);
         }
+        top += plan.viewportHeight;
     }
 
     checkCancellation();
     session.stage = std::string("結合・保存中");
     co_await checkpoint(run, CaptureOptions::Stage::joining);
+    // A page that got shorter ends this part before the bitmap's end.
+    if (image->height() != span.height * s) image->keepRows(span.height * s);
     run.record(Stage::compose);
     run.record(Stage::pngEncode, {{Metric::pixelWidth, d(image->width())}, {Metric::pixelHeight, d(image->height())}});
     std::shared_ptr<const PixelBuffer> composed = std::move(image);
@@ -166,8 +283,10 @@ Task<void> BrowserSession::captureParts(CaptureRun& run, std::filesystem::path o
     try {
         co_await evaluate(CaptureScripts::freeze(run.pageStateKey));
         co_await planParts(run, output, freeSpace);
-        const std::vector<CapturePartSpan> spans = run.planned->plan.parts();
-        for (const CapturePartSpan& span : spans) {
+        // Counted again after each part: a page that got shorter may have
+        // lost parts at its end.
+        for (int64_t index = 0; index < run.planned->plan.partCount; ++index) {
+            const CapturePartSpan span = run.planned->plan.part(index);
             ComposedPart part = co_await capturePart(run, span);
             // Called in a statement of its own: the part is an aggregate, and
             // g++ 12 mishandles one built inside a co_await expression.

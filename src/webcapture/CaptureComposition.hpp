@@ -36,6 +36,9 @@ namespace CaptureScripts {
 std::string freeze(const std::string& key);
 // Pins every sticky element back to where it stood at freeze time.
 std::string repin(const std::string& key);
+// The content height of the tallest element that scrolls in place of a root
+// that does not (at least half the view high); 0 when there is none.
+std::string innerScroller();
 
 }  // namespace CaptureScripts
 }  // namespace velmora

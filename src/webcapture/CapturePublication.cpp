@@ -73,6 +73,7 @@ Task<CaptureReceipt> completeCapture(CaptureRun& run) {
         const CapturePlan& plan = run.planned->plan;
         receipt.widthCSS = plan.width;
         receipt.heightCSS = plan.documentHeight;
+        if (plan.heightChanged()) receipt.plannedHeightCSS = plan.plannedHeight;
         receipt.scale = plan.scale;
         receipt.splitReason = plan.splitReason();
         receipt.memoryPlan = plan.memoryPlan(run.observed);

@@ -186,6 +186,38 @@ TEST(CapturePlan, TilesOutsideTheSnapshotAreRefused) {
     EXPECT_EQ(p.place(p.part(0), last, 1200, 780, 1600), (TilePlacement{800, 3200, 800}));
 }
 
+// A page that got shorter below the rows taken keeps its tiles and ends
+// its last part at the real end; one that grew, or that lost rows already
+// taken, cannot be finished.
+TEST(CapturePlan, AShorterPageEndsItsLastPartAtItsRealEnd) {
+    const CapturePlan one = CapturePlan::make({390, 1, 800, 2000, 30000, conservative});
+    const CapturePlan cut = one.shortened(800, 1970);
+    EXPECT_EQ(cut.documentHeight, 1970);
+    EXPECT_EQ(cut.plannedHeight, 2000);
+    EXPECT_TRUE(cut.heightChanged());
+    EXPECT_FALSE(one.heightChanged());
+    EXPECT_EQ(cut.partCount, 1);
+    EXPECT_EQ(cut.part(0), (CapturePartSpan{0, 0, 1970}));
+    EXPECT_EQ(cut.tiles(cut.part(0)), (std::vector<CaptureTile>{{0, 800, 0}, {800, 800, 800}, {1600, 370, 1170}}));
+    EXPECT_EQ(cut.tile(cut.part(0), 1600), (CaptureTile{1600, 370, 1170}));
+    // The memory figures stay those of the plan that was checked.
+    EXPECT_EQ(cut.memoryPlan({}).at("singleRGBASurfaceBytes"), 390 * 2000 * 4);
+    EXPECT_EQ(cut.memoryPlan({}).at("estimatedBytes"), one.estimatedBytes);
+
+    EXPECT_EQ(caseOf([&] { one.shortened(800, 2001); }), ErrorCase::renderFailed);
+    EXPECT_EQ(caseOf([&] { one.shortened(800, 2000); }), ErrorCase::renderFailed);
+    EXPECT_EQ(caseOf([&] { one.shortened(800, 800); }), ErrorCase::renderFailed);
+    EXPECT_EQ(one.shortened(0, 1).documentHeight, 1);
+
+    // Split into 800-row parts: a part at the end may go away.
+    const CapturePlan split = CapturePlan::make({390, 1, 800, 3000, 30000, 280000000});
+    ASSERT_EQ(split.partCount, 4);
+    const CapturePlan fewer = split.shortened(1600, 2390);
+    EXPECT_EQ(fewer.partCount, 3);
+    EXPECT_EQ(fewer.part(2), (CapturePartSpan{2, 1600, 790}));
+    EXPECT_EQ(fewer.splitReason(), std::optional<std::string>("memoryBudget"));
+}
+
 TEST_F(PlanStep, RecordsAnnouncesAndOpensTheOutputFolder) {
     FixedFreeSpace space(uint64_t{1} << 40);
     const PlannedCapture planned = planCapture(page(3000, 300000000), &diagnostic, &journal, output, space);

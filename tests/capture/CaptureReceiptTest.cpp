@@ -186,7 +186,9 @@ TEST(CaptureReceipt, EncodesOnlyThePresentKeysAndDecodesWithoutValidating) {
     full.splitReason = "memoryBudget";
     full.memoryPlan = std::map<std::string, int64_t>{{"budgetBytes", 805306368}, {"estimatedBytes", 9}};
     full.xCSS = 12;
+    full.plannedHeightCSS = 1230;
     EXPECT_EQ(JSON::decode<CaptureReceipt>(JSON::parse(JSON::print(Json(full)))), full);
+    EXPECT_EQ(Json(full)["plannedHeightCSS"], 1230);
 
     // Nonsense that holds the right types reads back as it is; the check is
     // orderedFiles' job.

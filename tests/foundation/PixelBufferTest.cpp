@@ -98,6 +98,15 @@ TEST(PixelBuffer, CopyRowsPlacesRowsAndRefusesOutsideTheBuffer) {
     EXPECT_EQ(caseOf([&] { b.copyRows(0, source.data(), 7, 1); }), ErrorCase::renderFailed);
     EXPECT_EQ(caseOf([&] { b.copyRows(0, nullptr, 8, 1); }), ErrorCase::renderFailed);
     EXPECT_EQ(std::vector<uint8_t>(b.data(), b.data() + b.byteCount()), before);
+
+    // Cropped to its first rows, which keep their bytes.
+    b.keepRows(3);
+    EXPECT_EQ(b.height(), 3);
+    EXPECT_EQ(b.byteCount(), 24u);
+    EXPECT_EQ(b.row(2)[0], 13);
+    EXPECT_EQ(caseOf([&] { b.keepRows(4); }), ErrorCase::renderFailed);
+    EXPECT_EQ(caseOf([&] { b.keepRows(0); }), ErrorCase::renderFailed);
+    EXPECT_EQ(b.height(), 3);
 }
 
 // Every premultiplied value with every alpha comes back as its straight

@@ -1,0 +1,147 @@
+#include "recognition/AutoOCR.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/Unicode.hpp"
+#include "recognition/GreyPage.hpp"
+
+namespace velmora::AutoOCR {
+
+namespace {
+
+struct ColumnRun {
+    int start = 0;
+    int end = 0;
+};
+
+bool strong(const TextRegion& r) {
+    return Unicode::graphemeCount(r.text) >= strongCharacters && r.height * strongAspect < r.width &&
+           r.confidence >= strongConfidence;
+}
+
+// Paper white over the region's box and a margin, widened to whole pixels.
+void paintOut(GreyPage& raster, const TextRegion& r) {
+    const double w = raster.width, h = raster.height;
+    const double left = r.x * w - paintMargin;
+    const double top = (1 - r.y - r.height) * h - paintMargin;
+    const double right = left + r.width * w + 2 * paintMargin;
+    const double bottom = top + r.height * h + 2 * paintMargin;
+    const int x0 = static_cast<int>(std::max(std::floor(left), 0.0));
+    const int y0 = static_cast<int>(std::max(std::floor(top), 0.0));
+    const int x1 = static_cast<int>(std::min(std::ceil(right), w));
+    const int y1 = static_cast<int>(std::min(std::ceil(bottom), h));
+    for (int y = y0; y < y1; ++y) {
+        std::fill_n(raster.pixels.data() + static_cast<std::size_t>(y) * raster.width + x0, std::max(x1 - x0, 0), 255);
+    }
+}
+
+}  // namespace
+
+Rect box(const TextRegion& region) { return {region.x, region.y, region.width, region.height}; }
+
+double overlap(const Rect& a, const Rect& b) {
+    const double left = std::max(a.minX(), b.minX());
+    const double right = std::min(a.maxX(), b.maxX());
+    const double bottom = std::max(a.minY(), b.minY());
+    const double top = std::min(a.maxY(), b.maxY());
+    if (right < left || top < bottom) return 0;
+    const double shared = (right - left) * (top - bottom);
+    const double smaller = std::min((a.maxX() - a.minX()) * (a.maxY() - a.minY()),
+                                    (b.maxX() - b.minX()) * (b.maxY() - b.minY()));
+    return shared / std::max(1e-7, smaller);
+}
+
+AutoResolved decision(std::size_t horizontalCharacters, std::size_t columns) {
+    if (columns >= decisionColumns) {
+        return horizontalCharacters < decisionCharacters ? AutoResolved::vertical : AutoResolved::mixed;
+    }
+    if (columns == 0 && horizontalCharacters >= decisionCharacters) return AutoResolved::standard;
+    return AutoResolved::uncertainStandardFallback;
+}
+
+Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
+            const std::function<bool()>& cancelled) {
+    if (!image) raise(ErrorCase::renderFailed);
+    const double W = image.width(), H = image.height();
+    const double s = std::min(probeLongSide / std::max(W, H), 1.0);
+    const int w = std::max(static_cast<int>(s * W), 1);
+    const int h = std::max(static_cast<int>(s * H), 1);
+    GreyPage raster = GreyPage::from(image);
+    if (w != raster.width || h != raster.height) raster = raster.resized(w, h);
+
+    std::vector<const TextRegion*> strongRegions;
+    for (const TextRegion& r : horizontal) {
+        if (strong(r)) strongRegions.push_back(&r);
+    }
+    for (const TextRegion* r : strongRegions) paintOut(raster, *r);
+
+    std::vector<int> counts(static_cast<std::size_t>(w), 0);
+    for (int y = 0; y < h; ++y) {
+        if (y % pollEveryRows == 0 && cancelled()) raise(ErrorCase::cancelled);
+        const uint8_t* row = raster.pixels.data() + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) counts[static_cast<std::size_t>(x)] += row[x] <= inkAtMost;
+    }
+
+    std::vector<ColumnRun> runs;
+    int last = -1;
+    for (int x = 0; x < w; ++x) {
+        if (counts[static_cast<std::size_t>(x)] < inkColumnCount) continue;
+        if (last >= 0 && x - last < runJoinBelow) {
+            runs.back().end = x + 1;
+        } else {
+            runs.push_back({x, x + 1});
+        }
+        last = x;
+    }
+
+    std::vector<Rect> columns;
+    for (const ColumnRun& run : runs) {
+        const int width = run.end - run.start;
+        if (width < narrowestColumn || width > widestColumn * w) continue;
+        int first = -1, lastRow = -1;
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = raster.pixels.data() + static_cast<std::size_t>(y) * w;
+            const auto ink = std::count_if(row + run.start, row + run.end, [](uint8_t v) { return v <= inkAtMost; });
+            if (ink >= rowInk) {
+                if (first < 0) first = y;
+                lastRow = y;
+            }
+        }
+        if (first < 0) continue;
+        const int span = lastRow - first + 1;
+        if (span < spanInWidths * width || span < shortestSpan * h) continue;
+        columns.push_back({static_cast<double>(run.start) / w, 1 - static_cast<double>(lastRow + 1) / h,
+                           static_cast<double>(width) / w, static_cast<double>(span) / h});
+    }
+    std::stable_sort(columns.begin(), columns.end(), [](const Rect& a, const Rect& b) { return a.minX() < b.minX(); });
+
+    std::vector<Rect> blocks;
+    for (const Rect& c : columns) {
+        if (!blocks.empty()) {
+            Rect& b = blocks.back();
+            const double gap = c.minX() - b.maxX();
+            const double shared = std::min(b.maxY(), c.maxY()) - std::max(b.minY(), c.minY());
+            const double smaller = std::min(b.maxY() - b.minY(), c.maxY() - c.minY());
+            if (gap < blockGap && shared > blockOverlap * smaller) {
+                const double minX = std::min(b.minX(), c.minX()), minY = std::min(b.minY(), c.minY());
+                const double maxX = std::max(b.maxX(), c.maxX()), maxY = std::max(b.maxY(), c.maxY());
+                b = {minX, minY, maxX - minX, maxY - minY};
+                continue;
+            }
+        }
+        blocks.push_back(c);
+    }
+    if (blocks.size() > maximumBlocks) raise(ErrorCase::budgetExceeded);
+
+    std::size_t characters = 0;
+    for (const TextRegion* r : strongRegions) {
+        const Rect rb = box(*r);
+        const bool inBlock = std::any_of(blocks.begin(), blocks.end(), [&](const Rect& b) { return overlap(rb, b) > 0.5; });
+        if (!inBlock) characters += Unicode::graphemeCount(r->text);
+    }
+    return {decision(characters, columns.size()), blocks};
+}
+
+}  // namespace velmora::AutoOCR

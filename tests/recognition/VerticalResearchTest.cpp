@@ -1,0 +1,408 @@
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/CancellationError.hpp"
+#include "foundation/Task.hpp"
+#include "foundation/Unicode.hpp"
+#include "recognition/OCREngine.hpp"
+#include "recognition/RecognitionClock.hpp"
+#include "recognition/VerticalProduct.hpp"
+#include "recognition/VerticalResearch.hpp"
+#include "support/Errors.hpp"
+#include "support/InkPages.hpp"
+#include "support/MainLoop.hpp"
+#include "support/TextPages.hpp"
+#include "support/VerticalPages.hpp"
+
+using namespace velmora;
+using namespace velmora::VerticalResearch;
+using Cells = std::vector<VerticalResearch::Run>;
+
+namespace {
+
+const std::vector<std::string> threeColumns{
+    "どこで生れたかとんと見当がつかぬ。",
+    "何でも薄暗いじめじめした所で泣いていた。",
+    "春はあけぼの。やうやう白くなりゆく山ぎは、",
+};
+
+OCRSettings verticalSettings() {
+    OCRSettings s;
+    s.mode = OCRMode::vertical;
+    return s;
+}
+
+auto never = [] { return false; };
+
+std::vector<bool> flags(std::initializer_list<int> pattern) {
+    // Alternating lengths of true and false, starting with true.
+    std::vector<bool> out;
+    bool value = true;
+    for (int n : pattern) {
+        out.insert(out.end(), static_cast<std::size_t>(n), value);
+        value = !value;
+    }
+    return out;
+}
+
+GreyPage grey(int width, int height) {
+    GreyPage page;
+    page.width = width;
+    page.height = height;
+    page.pixels.assign(std::size_t(width) * height, 255);
+    return page;
+}
+
+// A column of `glyphs` marks, each `mark` rows tall, one below the other
+// with `space` blank rows between, `width` pixels wide at x.
+void column(test::InkPage& page, int x, int width, int glyphs, int mark = 2, int space = 9, int top = 4) {
+    for (int k = 0; k < glyphs; ++k) page.fill(x, top + k * (mark + space), width, mark);
+}
+
+bool inside(const Box& inner, const Box& outer, double slack) {
+    return inner.x >= outer.x - slack && inner.y >= outer.y - slack &&
+           inner.x + inner.width <= outer.x + outer.width + slack &&
+           inner.y + inner.height <= outer.y + outer.height + slack;
+}
+
+}  // namespace
+
+TEST(VerticalResearchAnalysis, RunsBridgeGapsUpToTheirLimit) {
+    EXPECT_TRUE(runs({}, columnGap).empty());
+    EXPECT_TRUE(runs(std::vector<bool>(20, false), columnGap).empty());
+    EXPECT_EQ(runs(flags({3, 12, 2}), columnGap), (Cells{{0, 17}}));
+    EXPECT_EQ(runs(flags({3, 13, 2}), columnGap), (Cells{{0, 3}, {16, 18}}));
+    EXPECT_EQ(runs(flags({1, 8, 1}), glyphGap), (Cells{{0, 10}}));
+    EXPECT_EQ(runs(flags({1, 9, 1, 2, 4}), glyphGap), (Cells{{0, 1}, {10, 17}}));
+    std::vector<bool> late(30, false);
+    late[29] = true;
+    EXPECT_EQ(runs(late, columnGap), (Cells{{29, 30}}));
+}
+
+TEST(VerticalResearchAnalysis, InkIsDarkerThan150InMoreThanTwoPixelsOfAColumn) {
+    GreyPage page = grey(4, 10);
+    auto set = [&](int x, int y, uint8_t v) { page.pixels[std::size_t(y) * 4 + x] = v; };
+    set(0, 1, 0), set(0, 5, 0);                               // exactly 2 dark pixels
+    set(1, 1, 0), set(1, 5, 0), set(1, 9, 0);                 // 3
+    for (int y = 0; y < 10; ++y) set(2, y, 150);              // 150 is not dark
+    set(3, 0, 149), set(3, 1, 149), set(3, 2, 149);           // 149 is
+    EXPECT_EQ(inkColumns(page), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(rowFlags(page, {2, 3}), std::vector<bool>(10, false));
+    EXPECT_EQ(glyphRuns(page, {0, 2}), (Cells{{1, 10}}));
+}
+
+TEST(VerticalResearchAnalysis, TallRunsInColumnsOf16OrMoreAreRecut) {
+    EXPECT_TRUE(needsRecut({0, 16}, {{0, 10}, {20, 53}}));
+    EXPECT_FALSE(needsRecut({0, 15}, {{0, 33}}));
+    EXPECT_FALSE(needsRecut({0, 16}, {{0, 32}, {40, 72}}));
+
+    // Ten bands of ink 20 rows tall, 4 blank rows apart (bridged into one
+    // run): pitch 24, cut in the blank rows.
+    GreyPage page = grey(20, 260);
+    for (int k = 0; k < 10; ++k) {
+        for (int y = 10 + 24 * k; y < 30 + 24 * k; ++y) {
+            for (int x = 0; x < 20; ++x) page.pixels[std::size_t(y) * 20 + x] = 0;
+        }
+    }
+    const Cells merged = glyphRuns(page, {0, 20});
+    ASSERT_EQ(merged, (Cells{{10, 246}}));
+    const std::vector<double> profile = rowProfile(page, {0, 20}, 10, 246);
+    EXPECT_EQ(estimatePitch(profile, 20), 24);
+    EXPECT_EQ(estimatePhase(profile, 24), 20);
+    const Cells cells = splitGlyphs(page, {0, 20}, merged);
+    ASSERT_EQ(cells.size(), 10u);
+    EXPECT_EQ(cells.front(), (VerticalResearch::Run{10, 30}));
+    EXPECT_EQ(cells[1], (VerticalResearch::Run{30, 54}));
+    EXPECT_EQ(cells.back(), (VerticalResearch::Run{222, 246}));
+
+    // A profile shorter than every pitch scores -1 everywhere: the shortest
+    // pitch wins.
+    EXPECT_EQ(estimatePitch(std::vector<double>(5, 1.0), 20), 17);
+}
+
+// Touching glyphs drawn in vertical gravity merge into long runs; the re-cut
+// finds one cell per character.
+TEST(VerticalResearchAnalysis, ACColumnOfTouchingGlyphsIsRecutByPitch) {
+    const std::string text = "国立国会図書館東京本館議事録";
+    const test::VerticalPage page = test::renderColumns({.width = 200, .height = 800}, {text});
+    const GreyPage g = GreyPage::from(page.image);
+    const Cells columns = runs(inkColumns(g), columnGap);
+    ASSERT_EQ(columns.size(), 1u);
+    const Cells merged = glyphRuns(g, columns[0]);
+    const auto characters = static_cast<long>(Unicode::graphemeCount(text));
+    EXPECT_LT(static_cast<long>(merged.size()), characters);
+    ASSERT_TRUE(needsRecut(columns[0], merged));
+    const Cells cells = splitGlyphs(g, columns[0], merged);
+    EXPECT_NEAR(static_cast<long>(cells.size()), characters, 1);
+    for (std::size_t i = 1; i < cells.size(); ++i) EXPECT_EQ(cells[i].start, cells[i - 1].end);
+}
+
+// Real vertical text: three columns read right to left, each candidate tied
+// to glyph boxes inside its column, top to bottom.
+TEST(VerticalResearchReading, ThreeColumnsAreReadRightToLeft) {
+    const test::VerticalPage page = test::renderColumns({.width = 420, .height = 1100}, threeColumns);
+    const Result r = recognize(page.image, Method::reflow);
+    ASSERT_EQ(r.columns.size(), 3u);
+    EXPECT_EQ(r.requests, 3);
+    EXPECT_GT(r.columns[0].x, r.columns[1].x);
+    EXPECT_GT(r.columns[1].x, r.columns[2].x);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Rect ink = page.columns[i].ink;
+        const Box drawn({ink.x, ink.y, ink.width, ink.height}, page.image);
+        EXPECT_NEAR(r.columns[i].x, drawn.x, 0.01);
+        EXPECT_NEAR(r.columns[i].y + r.columns[i].height, drawn.y + drawn.height, 0.01);
+    }
+    int64_t glyphs = 0;
+    for (const Candidate& c : r.candidates) {
+        ASSERT_LT(c.column, 3);
+        EXPECT_FALSE(c.source.empty()) << c.text;
+        for (std::size_t k = 0; k < c.source.size(); ++k) {
+            EXPECT_TRUE(inside(c.source[k], r.columns[std::size_t(c.column)], 1e-9));
+            if (k > 0) {
+                EXPECT_LT(c.source[k].y, c.source[k - 1].y) << "top to bottom";
+            }
+        }
+        glyphs += static_cast<int64_t>(c.source.size());
+    }
+    EXPECT_LE(glyphs, r.glyphs);
+
+    const std::vector<TextRegion> regions = VerticalProduct::columnRegions(r);
+    ASSERT_EQ(regions.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_LE(test::characterErrorRate(threeColumns[i], regions[i].text), 0.05) << regions[i].text;
+        EXPECT_EQ(regions[i].kind, RegionKind::unknown);
+        ASSERT_TRUE(regions[i].verticalCandidates && regions[i].sourceBoxes);
+        EXPECT_FALSE(regions[i].annotationEvidence.has_value());
+        float lowest = 1;
+        for (const Candidate& c : *regions[i].verticalCandidates) lowest = std::min(lowest, c.confidence);
+        EXPECT_EQ(regions[i].confidence, lowest);
+        // The region is the union of its glyph boxes.
+        double top = 0;
+        for (const OCRSourceBox& b : *regions[i].sourceBoxes) top = std::max(top, b.y + b.height);
+        EXPECT_DOUBLE_EQ(regions[i].y + regions[i].height, top);
+    }
+    EXPECT_EQ(r.text(), regions[0].text + "\n" + regions[1].text + "\n" + regions[2].text);
+    EXPECT_EQ(JSON::decode<Result>(Json(r)), r);
+}
+
+// The mode through the one entry: the vertical route, the upright size and
+// the source geometry.
+TEST(VerticalResearchReading, TheVerticalModeGoesThroughTheEngine) {
+    const test::VerticalPage page = test::renderColumns({.width = 420, .height = 1100}, threeColumns);
+    const PageResult result = OCREngine::recognize(page.image, 1, 7, verticalSettings(), never);
+    EXPECT_EQ(result.route, "Vision.vertical.reflow-r1");
+    EXPECT_EQ(result.page, 7);
+    ASSERT_EQ(result.regions.size(), 3u);
+    EXPECT_LE(test::characterErrorRate(threeColumns[0] + "\n" + threeColumns[1] + "\n" + threeColumns[2],
+                                       result.text()),
+              0.05)
+        << result.text();
+    EXPECT_EQ(result.processingScale, 1.0);
+    EXPECT_EQ(result.sourceOrientation, 1u);
+    EXPECT_FALSE(result.autoPresentation.has_value());
+
+    // A blank page stored a quarter turned: no region, no request, the
+    // upright size.
+    const RasterImage blank = test::InkPage(300, 200).image();
+    const PageResult empty = OCREngine::recognize(blank, 6, 2, verticalSettings(), never);
+    EXPECT_TRUE(empty.regions.empty());
+    EXPECT_EQ(empty.route, "Vision.vertical.reflow-r1");
+    EXPECT_EQ(empty.pixelWidth, 200);
+    EXPECT_EQ(empty.pixelHeight, 300);
+    EXPECT_EQ(empty.sourcePixelWidth, 300);
+    EXPECT_EQ(empty.sourcePixelHeight, 200);
+    EXPECT_EQ(empty.sourceOrientation, 6u);
+    const Result research = recognize(blank, Method::reflow);
+    EXPECT_TRUE(research.columns.empty());
+    EXPECT_TRUE(research.candidates.empty());
+    EXPECT_EQ(research.requests, 0);
+    EXPECT_EQ(research.glyphs, 0);
+}
+
+TEST(VerticalResearchReading, EveryColumnGivesARegionEvenWithoutText) {
+    Result r;
+    r.columns = {Box(0.6, 0.1, 0.1, 0.8), Box(0.3, 0.1, 0.1, 0.8), Box(0.1, 0.1, 0.1, 0.8)};
+    r.candidates = {{0, "右", 0.9f, {Box(0.6, 0.8, 0.1, 0.1)}, 0},
+                    {1, "の", 0.7f, {Box(0.6, 0.6, 0.1, 0.1), Box(0.6, 0.5, 0.1, 0.1)}, 0},
+                    {2, "左", 0.8f, {}, 2}};
+    const std::vector<TextRegion> regions = VerticalProduct::columnRegions(r);
+    ASSERT_EQ(regions.size(), 3u);
+    EXPECT_EQ(regions[0].text, "右の");
+    EXPECT_EQ(regions[0].confidence, 0.7f);
+    EXPECT_DOUBLE_EQ(regions[0].y, 0.5);
+    EXPECT_DOUBLE_EQ(regions[0].height, 0.4);
+    EXPECT_EQ(regions[0].sourceBoxes->size(), 3u);
+    // A column without candidates, and one whose candidate touches no glyph.
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_EQ(regions[i].x, 0);
+        EXPECT_EQ(regions[i].width, 0);
+        EXPECT_TRUE(regions[i].sourceBoxes->empty());
+    }
+    EXPECT_EQ(regions[1].text, "");
+    EXPECT_EQ(regions[1].confidence, 0);
+    EXPECT_TRUE(regions[1].verticalCandidates->empty());
+    EXPECT_EQ(regions[2].text, "左");
+    EXPECT_EQ(regions[2].confidence, 0.8f);
+}
+
+TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
+    EXPECT_EQ(recognize(test::InkPage(8192, 2048).image(), Method::reflow).requests, 0);
+    for (auto [w, h] : {std::pair{8192, 2049}, {8193, 1}, {1, 16385}}) {
+        EXPECT_EQ(test::caseOf([&] { recognize(test::InkPage(w, h).image(), Method::reflow); }),
+                  ErrorCase::invalidInput)
+            << w << " × " << h;
+    }
+    // The method is refused before the image is looked at.
+    EXPECT_EQ(test::caseOf([] { recognize(RasterImage(), Method::column); }), ErrorCase::unsupportedMode);
+
+    // 65 columns of one mark each.
+    test::InkPage many(65 * 16, 20);
+    for (int i = 0; i < 65; ++i) many.fill(i * 16, 4, 3, 6);
+    int polls = 0;
+    EXPECT_EQ(test::caseOf([&] { recognize(many.image(), Method::reflow, [&] { return ++polls, false; }); }),
+              ErrorCase::invalidInput);
+    EXPECT_EQ(polls, 1) << "refused before any column is read";
+
+    // Preprocessing is refused before the predicate is polled.
+    OCRSettings preprocessing = verticalSettings();
+    preprocessing.preprocessing = "binarize";
+    polls = 0;
+    EXPECT_EQ(test::caseOf([&] {
+                  OCREngine::recognize(many.image(), 1, 1, preprocessing, [&] { return ++polls, false; });
+              }),
+              ErrorCase::unsupportedMode);
+    EXPECT_EQ(polls, 0);
+
+    // A column is read only with settings the standard pass accepts.
+    test::InkPage one(40, 40);
+    column(one, 10, 4, 3);
+    OCRSettings revision = verticalSettings();
+    revision.revision = 99;
+    EXPECT_EQ(test::caseOf([&] { OCREngine::recognize(one.image(), 1, 1, revision, never); }),
+              ErrorCase::unsupportedLanguage);
+    OCRSettings language = verticalSettings();
+    language.languages = {"fr-FR"};
+    EXPECT_EQ(test::caseOf([&] { recognize(one.image(), Method::reflow, never, language); }),
+              ErrorCase::unsupportedLanguage);
+}
+
+TEST(VerticalResearchLimits, GlyphsPerPageAndStripWidth) {
+    // 512 glyphs on a page are read; the column that brings the count to
+    // 513 fails the page.
+    test::InkPage page(60, 300 * 11 + 10);
+    column(page, 40, 3, 300);
+    column(page, 10, 3, 212);
+    const Result fits = recognize(page.image(), Method::reflow);
+    EXPECT_EQ(fits.glyphs, 512);
+    EXPECT_EQ(fits.requests, 2);
+    column(page, 10, 3, 213);
+    EXPECT_EQ(test::caseOf([&] { recognize(page.image(), Method::reflow); }), ErrorCase::invalidInput);
+
+    // Cells of 24 pixels: 454 glyphs make a strip 16376 pixels wide, 455
+    // would need 16412.
+    test::InkPage strip(20, 455 * 11 + 10);
+    column(strip, 5, 3, 454);
+    const Result widest = recognize(strip.image(), Method::reflow);
+    EXPECT_EQ(widest.glyphs, 454);
+    EXPECT_EQ(widest.requests, 1);
+    column(strip, 5, 3, 455);
+    EXPECT_EQ(test::caseOf([&] { recognize(strip.image(), Method::reflow); }), ErrorCase::invalidInput);
+}
+
+TEST(VerticalResearchControl, PollsAtEveryNamedPointAndStopsThere) {
+    // Two columns: three marks on the right, two on the left.
+    test::InkPage page(80, 60);
+    column(page, 50, 4, 3);
+    column(page, 10, 4, 2);
+    const RasterImage image = page.image();
+
+    // Before the raster, before each column and glyph, before and after each
+    // request: 1 + (1 + 3 + 2) + (1 + 2 + 2). The requests themselves never
+    // poll the caller's predicate.
+    int polls = 0;
+    const Result r = recognize(image, Method::reflow, [&] { return ++polls, false; });
+    EXPECT_EQ(r.requests, 2);
+    EXPECT_EQ(polls, 12);
+
+    // True when the second column begins (the 8th poll): the research stops
+    // there with the task-cancellation error.
+    polls = 0;
+    EXPECT_THROW(recognize(image, Method::reflow, [&] { return ++polls == 8; }), CancellationError);
+    EXPECT_EQ(polls, 8);
+
+    // Already true: the product stops before the research with `cancelled`.
+    polls = 0;
+    EXPECT_EQ(test::caseOf([&] {
+                  VerticalProduct::recognize(image, 1, 1, verticalSettings(), [&] { return ++polls, true; });
+              }),
+              ErrorCase::cancelled);
+    EXPECT_EQ(polls, 1);
+    // Turning true during the research: the research's error passes through.
+    polls = 0;
+    EXPECT_THROW(VerticalProduct::recognize(image, 1, 1, verticalSettings(), [&] { return ++polls >= 3; }),
+                 CancellationError);
+    // Turning true after it: the product's last poll gives `cancelled`.
+    polls = 0;
+    EXPECT_EQ(test::caseOf([&] {
+                  VerticalProduct::recognize(image, 1, 1, verticalSettings(), [&] { return ++polls == 14; });
+              }),
+              ErrorCase::cancelled);
+}
+
+TEST(VerticalResearchControl, SixtySecondsOnTheRecognitionClockIsALoadTimeout) {
+    test::InkPage page(80, 60);
+    column(page, 50, 4, 3);
+    const RasterImage image = page.image();
+    ManualUptimeClock clock;
+    RecognitionClock::Scope scope(clock);
+    // 30 seconds pass at every poll: exactly 60 at the second poll still
+    // passes, 90 at the third does not.
+    int polls = 0;
+    EXPECT_EQ(test::caseOf([&] {
+                  recognize(image, Method::reflow, [&] {
+                      clock.advance(30);
+                      return ++polls, false;
+                  });
+              }),
+              ErrorCase::loadTimeout);
+    EXPECT_EQ(polls, 3);
+
+    // The seconds of a result are read on the same clock.
+    const Result r = recognize(image, Method::reflow, [&] {
+        clock.advance(1);
+        return false;
+    });
+    EXPECT_DOUBLE_EQ(r.seconds, 7);
+}
+
+namespace {
+
+Task<void> recogniseOnWorker(const RasterImage* image, std::atomic<bool>* started) {
+    co_await runOnWorker([image, started] {
+        started->store(true);
+        // Waits (bounded) for the cancellation to arrive, then recognises.
+        for (int i = 0; i < 2000 && !isCurrentTaskCancelled(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        OCRSettings s;
+        s.mode = OCRMode::vertical;
+        OCREngine::recognize(*image, 1, 1, s, [] { return false; });
+    });
+}
+
+}  // namespace
+
+TEST(VerticalResearchControl, ACancelledTaskStopsTheRecognitionOnItsWorker) {
+    test::InkPage page(80, 60);
+    column(page, 50, 4, 3);
+    const RasterImage image = page.image();
+    std::atomic<bool> started{false};
+    test::Spawned<void> task(recogniseOnWorker(&image, &started));
+    ASSERT_TRUE(test::spinUntil([&] { return started.load(); }));
+    task.handle.cancel();
+    ASSERT_TRUE(task.finish());
+    ASSERT_TRUE(task.out->error);
+    EXPECT_THROW(std::rethrow_exception(task.out->error), CancellationError);
+}
