@@ -114,6 +114,12 @@ bool OwnedWorkspace::ownershipHolds(const OwnedRecord& record, const std::string
         return sameFile(current, recorded) && current.size == recorded.size && current.sha256 == recorded.sha256 &&
                (current.links == 1 || current.links == 2);
     }
+    if (record.mutableFiles.count(name) && record.purpose == OwnedRecord::Purpose::printScratch) {
+        // The print engine saves its PDF by replacing the reserved file with a
+        // new one: the identity changes too. The name is ours, random, in a
+        // private folder whose only other writer is that engine.
+        return current.links == 1;
+    }
     if (record.mutableFiles.count(name)) {
         // Content may still change after the recorded stamp; identity may not.
         return sameFile(current, recorded) && current.links == 1;

@@ -30,6 +30,7 @@ namespace velmora {
 
 class CaptureRun;
 struct CaptureOptions;
+struct PrintOptions;
 class WebCaptureDiagnostic;
 
 // What a page's request for a new window hands to the tab that will hold
@@ -229,7 +230,19 @@ public:
     Task<void> captureParts(CaptureRun& run, std::filesystem::path output, PartHandOver handOver,
                             const FreeSpace& freeSpace = FreeSpace::system());
 
+    // --- The print-style save.
+
+    // Saves the page print-style ("印刷用に保存") into the folder output:
+    // printed to a PDF, checked, stamped when asked, and published as a PDF,
+    // page PNGs or both. Returns at once, like capture(): the save runs as
+    // the session's task with its own trace, a journal and a history entry
+    // (normal sessions only), and ends in one status sentence in `stage`.
+    // Ignored while the session is busy or already runs a save.
+    void print(PrintOptions options, std::filesystem::path output);
+
 private:
+    Task<void> runPrint(PrintOptions options, std::filesystem::path output, std::shared_ptr<OperationTrace> trace,
+                        bool privateSession);
     Task<void> runCapture(CaptureOptions options, std::filesystem::path output, std::shared_ptr<OperationTrace> trace,
                           std::shared_ptr<WebCaptureDiagnostic> diagnostic, bool privateSession);
 

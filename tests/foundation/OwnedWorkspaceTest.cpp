@@ -188,6 +188,40 @@ TEST(OwnedWorkspace, ReservedPrintFileFilledByAnotherWriterIsFinished) {
     w2->registerFile(fs::path(w2->directory().url().string() + "/") / pdf2.filename());
 }
 
+// The print engine saves by putting a new file in place of the reserved one;
+// a launch after a crash still removes it, yet a second link (someone's hard
+// link to it) keeps it, and a replaced file of another purpose stays.
+TEST(OwnedWorkspace, AReservedPrintFileReplacedByTheEngineIsStillCleaned) {
+    test::TempDir tmp;
+    const fs::path root = tmp / "printing";
+    fs::path replaced, linked;
+    const int status = test::runInChild([&] {
+        auto a = make(root, Purpose::printScratch);
+        replaced = a->reserveMutablePDF();
+        test::writeFile(a->directory().url() / "next.pdf", "%PDF-1.4 printed");
+        fs::rename(a->directory().url() / "next.pdf", replaced);
+        auto b = make(root, Purpose::printScratch);
+        linked = b->reserveMutablePDF();
+        test::writeFile(b->directory().url() / "next.pdf", "%PDF-1.4 printed");
+        fs::rename(b->directory().url() / "next.pdf", linked);
+        fs::create_hard_link(linked, root / "elsewhere.pdf");
+        std::_Exit(0);  // no destructor: as a killed process leaves it
+    });
+    ASSERT_EQ(status, 0);
+    const CleanupResult r = OwnedWorkspace::cleanup(root);
+    EXPECT_EQ(r.removed, 1);
+    EXPECT_EQ(r.blocked, 1);
+    int pdfs = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) pdfs += entry.path().extension() == ".pdf";
+    EXPECT_EQ(pdfs, 2) << "the linked scratch and its other name; nothing of the replaced one";
+
+    auto capture = make(tmp / "captures", Purpose::capture);
+    const fs::path written = capture->write(bytes("tile"));
+    test::writeFile(capture->directory().url() / "next.bin", "tile");
+    fs::rename(capture->directory().url() / "next.bin", written);
+    EXPECT_EQ(caseOf([&] { capture->finish(); }), ErrorCase::cleanupBlocked);
+}
+
 TEST(OwnedWorkspace, AbandonReleasesTheLease) {
     test::TempDir tmp;
     auto w = make(tmp.path());
