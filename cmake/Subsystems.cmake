@@ -61,7 +61,7 @@ function(velmora_display_test_program sub)
   add_test(NAME ${sub}_tests
     COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $<TARGET_FILE:${sub}_tests>)
   set_tests_properties(${sub}_tests PROPERTIES
-    LABELS "${sub};display;${ARG_LABELS}" TIMEOUT 300
+    LABELS "${sub};display;${ARG_LABELS}" TIMEOUT 900
     RESOURCE_LOCK xvfb
     ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()

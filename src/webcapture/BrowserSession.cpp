@@ -5,6 +5,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/GLibError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "webcapture/NavigationPolicy.hpp"
 #include "webcapture/WebHooks.hpp"
 
 namespace velmora {
@@ -57,7 +58,9 @@ BrowserSession::BrowserSession(bool privateMode, WebKitNetworkSession* store,
                                std::optional<WebViewConfiguration> configuration)
     : isPrivate(changed, privateMode),
       operation(changed, std::make_shared<OperationTrace>()),
-      frame_(std::make_unique<WebFrame>()) {
+      frame_(std::make_unique<WebFrame>()),
+      policy_(std::make_unique<NavigationPolicy>(*this)),
+      dialogs_(std::make_unique<PageDialogs>(*this)) {
     if (configuration && configuration->relatedView) {
         // Used as it is: the new view shares the opener's network session,
         // settings and content manager.
@@ -92,6 +95,7 @@ BrowserSession::~BrowserSession() {
     }
     navigationObservers_.clear();
     delegateHandlers_.clear();
+    NavigationPolicy::answerAsClosed(webView_.get());
     if (refreshSource_) g_source_remove(std::exchange(refreshSource_, 0));
     disarmWatchdog();
     frame_->setChild(nullptr);
@@ -109,6 +113,7 @@ void BrowserSession::observe(WebKitWebView* view) {
         view, g_signal_connect(view, "notify::estimated-load-progress", G_CALLBACK(onProgress), this));
     delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this));
     delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-failed", G_CALLBACK(onLoadFailed), this));
+    policy_->attach(view, delegateHandlers_);
 }
 
 void BrowserSession::onNavigationProperty(GObject*, GParamSpec*, gpointer self) {
@@ -186,6 +191,7 @@ void BrowserSession::navigate(std::string_view text) {
 void BrowserSession::stopNavigation() {
     if (hasPendingOperation()) return;
     disarmWatchdog();
+    policy_->stopping();
     webkit_web_view_stop_loading(webView_.get());
     navigationNotice = std::string(stoppedNotice);
     refreshNavigation();
@@ -204,10 +210,13 @@ void BrowserSession::shutdown() {
     disarmWatchdog();
     webkit_web_view_stop_loading(webView_.get());
     delegateHandlers_.clear();
+    // The old view may live on a moment (a pending script holds it).
+    NavigationPolicy::answerAsClosed(webView_.get());
     navigationObservers_.clear();
     if (refreshSource_) g_source_remove(std::exchange(refreshSource_, 0));
     frame_->setChild(nullptr);
     webView_ = makeView(GObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral()));
+    NavigationPolicy::answerAsClosed(webView_.get());
     changed.emit();
     childRequested = nullptr;
     closeRequested = nullptr;
@@ -270,6 +279,7 @@ void BrowserSession::disarmWatchdog() {
 
 void BrowserSession::watchdogFired() {
     if (closingWeb_) return;
+    policy_->stopping();
     webkit_web_view_stop_loading(webView_.get());
     navigationNotice = std::string(loadFailedNotice);
     refreshNavigation();
@@ -281,12 +291,16 @@ void BrowserSession::onProgress(GObject*, GParamSpec*, gpointer self) {
 }
 
 void BrowserSession::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    if (event == WEBKIT_LOAD_FINISHED) static_cast<BrowserSession*>(self)->disarmWatchdog();
+    auto* session = static_cast<BrowserSession*>(self);
+    if (event == WEBKIT_LOAD_FINISHED) session->disarmWatchdog();
+    session->policy_->loadChanged(event);
 }
 
-gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self) {
-    static_cast<BrowserSession*>(self)->disarmWatchdog();
-    return FALSE;  // the engine's own handling (its error page) goes on
+gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char*, GError* error, gpointer self) {
+    auto* session = static_cast<BrowserSession*>(self);
+    session->disarmWatchdog();
+    session->policy_->loadFailed(error);
+    return TRUE;  // the failure is our notice: no engine error page
 }
 
 }  // namespace velmora

@@ -23,6 +23,7 @@
 #include "capture/CaptureGeometry.hpp"
 #include "capture/CaptureReceipt.hpp"
 #include "webcapture/OperationTrace.hpp"
+#include "webcapture/PageDialogs.hpp"
 #include "webcapture/PageValue.hpp"
 #include "webcapture/WebFrame.hpp"
 
@@ -30,6 +31,7 @@ namespace velmora {
 
 class CaptureRun;
 struct CaptureOptions;
+class NavigationPolicy;
 struct PrintOptions;
 class WebCaptureDiagnostic;
 
@@ -112,9 +114,18 @@ public:
     std::optional<std::string> documentOrigin;
     std::function<void()> navigationChanged;
     std::function<bool()> navigationPermitted;
+    // Returns the view of the tab opened for a page's new window, made from
+    // the configuration (so related to this view), or null; the engine does
+    // not take the returned reference.
     std::function<WebKitWebView*(const WebViewConfiguration&)> childRequested;
     std::function<void()> closeRequested;
+    // Receives each download of this session's view, during the network
+    // session's "download-started": the receiver takes its own reference and
+    // must answer "decide-destination" (or cancel), or the engine saves it
+    // into the user's download folder by itself.
     std::function<void(WebKitDownload*)> downloadStarted;
+    // Present exactly while a page dialog of this session is shown; calling
+    // it hides the dialog and answers the page "otherwise".
     std::function<void()> dialogCancel;
     std::optional<TaskHandle> captureTask;
 
@@ -143,6 +154,25 @@ public:
     // network session of the current view; nothing while busy. Errors of the
     // data manager pass through as GLibError.
     Task<void> clearData(std::optional<std::string> host);
+
+    // --- The navigation policy and the page dialogs (NavigationPolicy.cpp,
+    // PageDialogs.cpp).
+
+    // http or https with a host and no user; exactly "about:blank"; a blob
+    // address whose inner scheme, host and port are documentOrigin's.
+    bool allowedNavigation(std::string_view address) const;
+    // A cancelled load or one a policy decision interrupted (a download).
+    static bool isNavigationInterruption(const GError* error);
+    // The answer to the view's decide-policy: actions, new-window actions and
+    // responses.
+    void navigationPolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    // "表示中のPDFをダウンロード": a download of the displayed PDF, handed to
+    // downloadStarted. Refused with a notice unless a PDF reached by GET is
+    // displayed and no save is pending.
+    void saveDisplayedPDF();
+    // Shows a page dialog, or answers at once "otherwise" when the session
+    // is closed, a dialog is already shown or the view is in no window.
+    void runPageDialog(PageDialogRequest request, PageDialogCompletion completion);
 
     // How long a load started by navigate may go without progress before it
     // is stopped and reported as failed.
@@ -270,6 +300,10 @@ private:
     guint watchdogSource_ = 0;
     std::chrono::milliseconds watchdogDuration_ = defaultWatchdog;
     const UptimeClock* clock_ = &UptimeClock::system();
+    // Last, so they go first: a dialog still shown is answered while the
+    // session is whole.
+    std::unique_ptr<NavigationPolicy> policy_;
+    std::unique_ptr<PageDialogs> dialogs_;
 };
 
 }  // namespace velmora

@@ -195,7 +195,7 @@ TEST_F(WebSession, StopAndTheWatchdogEndLoadsThatNeverAnswer) {
     session.navigate(server_.url("/never"));
     ASSERT_TRUE(spinUntil([&] { return server_.requests("/never") == 1; }));
     EXPECT_TRUE(session.loading);
-    EXPECT_EQ(session.navigationNotice.get(), "");
+    EXPECT_TRUE(spinUntil([&] { return session.navigationNotice == "読み込み中"; }));
     ASSERT_TRUE(spinUntil([&] { return session.navigationNotice == BrowserSession::loadFailedNotice; }, 10s));
     ASSERT_TRUE(spinUntil([&] { return !session.loading; }));
 

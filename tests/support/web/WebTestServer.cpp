@@ -124,10 +124,23 @@ int WebTestServer::requests(const std::string& path) const {
     return it == counts_.end() ? 0 : it->second;
 }
 
+std::vector<std::string> WebTestServer::methods(const std::string& path) const {
+    auto it = methods_.find(path);
+    return it == methods_.end() ? std::vector<std::string>{} : it->second;
+}
+
+void WebTestServer::challenge(const std::string& path, const std::string& body) {
+    routes_[path].respond = [body](SoupServerMessage* m) {
+        respond(m, 401, "text/html; charset=utf-8", body, {{"WWW-Authenticate", "Basic realm=\"velmora-test\""}});
+    };
+}
+
 void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self) {
     auto* server = static_cast<WebTestServer*>(self);
     std::string key = path ? path : "";
     ++server->counts_[key];
+    const char* method = soup_server_message_get_method(message);
+    server->methods_[key].emplace_back(method ? method : "");
     auto route = server->routes_.find(key);
     if (route == server->routes_.end()) {
         respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});

@@ -45,6 +45,10 @@ public:
     void delay(const std::string& path, std::chrono::milliseconds by);
     // Requests seen for a path so far (held ones included).
     int requests(const std::string& path) const;
+    // Their HTTP methods, in the order they came.
+    std::vector<std::string> methods(const std::string& path) const;
+    // Answers 401 with a Basic challenge, body as the page.
+    void challenge(const std::string& path, const std::string& body);
 
 private:
     struct Route {
@@ -66,6 +70,7 @@ private:
     int port_ = 0;
     std::map<std::string, Route> routes_;
     std::map<std::string, int> counts_;
+    std::map<std::string, std::vector<std::string>> methods_;
     std::multimap<std::string, SoupServerMessage*> waiting_;
     std::vector<std::unique_ptr<Delayed>> delayed_;
 };

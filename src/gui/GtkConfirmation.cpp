@@ -1,0 +1,55 @@
+#include "gui/GtkConfirmation.hpp"
+
+#include <glibmm/main.h>
+#include <gtkmm/button.h>
+#include <gtkmm/messagedialog.h>
+#include <gtkmm/window.h>
+
+#include <memory>
+
+namespace velmora {
+
+namespace {
+
+Gtk::Window* activeWindow() {
+    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+        if (w->is_active()) return w;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Task<bool> GtkConfirmation::confirm(const Request& request) {
+    // Owned by this frame: a task discarded while the user thinks takes the
+    // dialog with it.
+    auto dialog = std::make_unique<Gtk::MessageDialog>(request.message, /*use_markup=*/false,
+                                                       Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE,
+                                                       /*modal=*/true);
+    dialog->set_name(dialogName);
+    // Closing hides the dialog and answers; the frame destroys it.
+    dialog->set_hide_on_close(true);
+    if (Gtk::Window* parent = parent_ ? parent_ : activeWindow()) dialog->set_transient_for(*parent);
+    if (!request.informativeText.empty()) dialog->set_secondary_text(request.informativeText);
+    Gtk::Button* cancel = dialog->add_button(request.cancelLabel, Gtk::ResponseType::CANCEL);
+    Gtk::Button* confirmButton = dialog->add_button(request.confirmLabel, Gtk::ResponseType::ACCEPT);
+    cancel->set_name(cancelName);
+    confirmButton->set_name(confirmName);
+    dialog->set_default_response(Gtk::ResponseType::CANCEL);
+
+    Gtk::MessageDialog* shown = dialog.get();
+    std::function<void(Resumer<int>)> start = [shown, cancel](Resumer<int> resumer) {
+        shown->signal_response().connect([resumer](int response) { resumer.resume(response); });
+        shown->show();
+        cancel->grab_focus();
+    };
+    auto answered = awaitCallback<int>(std::move(start));
+    const int response = co_await answered;
+    dialog->hide();
+    // Destroyed on a later turn: a dialog closed by its window's close
+    // button is still being unmapped by GTK at this point.
+    Glib::signal_idle().connect_once([d = dialog.release()] { delete d; });
+    co_return response == static_cast<int>(Gtk::ResponseType::ACCEPT);
+}
+
+}  // namespace velmora

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "foundation/Confirmation.hpp"
+
+namespace Gtk {
+class Window;
+}
+
+namespace velmora {
+
+// The confirmation of the desktop: a modal message dialog with the safe
+// answer as its default button, so Return never confirms by accident. GTK
+// runs no dialog modally on its own loop, so the task resumes when the user
+// answers; closing the dialog (Escape, the window's close button) is the
+// safe answer. A task discarded while the dialog is open takes it away.
+class GtkConfirmation final : public Confirmation {
+public:
+    // Widget names, for tests and the accessibility tree.
+    static constexpr const char* dialogName = "confirmation";
+    static constexpr const char* cancelName = "confirmation-cancel";
+    static constexpr const char* confirmName = "confirmation-confirm";
+
+    // The dialog belongs to parent, or, without one, to whichever window is
+    // active when it opens.
+    explicit GtkConfirmation(Gtk::Window* parent = nullptr) : parent_(parent) {}
+
+    Task<bool> confirm(const Request& request) override;
+
+private:
+    Gtk::Window* parent_;
+};
+
+}  // namespace velmora

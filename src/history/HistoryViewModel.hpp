@@ -1,0 +1,149 @@
+#pragma once
+
+// The history section without its widgets: the entries newest first, the
+// selection, the one status line and every action of the section. The GTK
+// view observes it through its signals and forwards the user's actions.
+//
+// Every action ends in one status text (or, where the user is not told,
+// none); the model never shows an error's own message and never throws. The
+// store is called synchronously on the main thread, where each operation
+// takes the blocking "history-lock": the window waits while another process
+// holds it. The selection lives here and survives reloads and deletions; the
+// detail shows only while a listed entry has the selected id.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sigc++/sigc++.h>
+
+#include "foundation/Confirmation.hpp"
+#include "foundation/DesktopActions.hpp"
+#include "foundation/Task.hpp"
+#include "foundation/UUID.hpp"
+#include "history/HistoryRecords.hpp"
+#include "history/HistoryThumbnailCache.hpp"
+#include "history/RecaptureHost.hpp"
+
+namespace velmora {
+
+class HistoryViewModel : public sigc::trackable {
+public:
+    static constexpr const char* introduction =
+        "通常の明示保存結果だけを表示します。閲覧履歴・プライベートは登録しません。";
+    static constexpr const char* loadFailed = "履歴を読み込めません。元の情報は保持しています。";
+    static constexpr const char* historyOnlyDeleted = "履歴だけ削除しました。成果物は残っています。";
+    static constexpr const char* historyOnlyFailed = "履歴を削除できませんでした。";
+    static constexpr const char* trashFailed = "原稿や変更されたファイルは削除しません。履歴を更新して確認してください。";
+    static constexpr const char* reopened = "通常タブに開きました。表示を確認して保存してください。";
+    static constexpr const char* openFailed = "ファイルを開けませんでした。";
+
+    static constexpr const char* confirmMessage = "この履歴の成果物をゴミ箱へ移しますか？";
+    static constexpr const char* cancelLabel = "取消";
+    static constexpr const char* trashLabel = "ゴミ箱へ移す";
+
+    // The seams are not owned and must outlive the model; without a
+    // recapture host the reopen action does nothing.
+    HistoryViewModel(Confirmation& confirmation, DesktopActions& desktop, RecaptureHost* host,
+                     HistoryThumbnailCache& cache = HistoryThumbnailCache::shared(), bool active = true);
+    // A deletion still waiting for its confirmation is dropped.
+    ~HistoryViewModel();
+    HistoryViewModel(const HistoryViewModel&) = delete;
+    HistoryViewModel& operator=(const HistoryViewModel&) = delete;
+
+    // ---- State ------------------------------------------------------------
+
+    bool active() const noexcept { return active_; }
+    // Reloads when it turns true (not when it turns false, nor when set to
+    // the value it has).
+    void setActive(bool active);
+
+    const std::vector<CaptureHistoryEntry>& entries() const noexcept { return entries_; }
+    const std::optional<UUID>& selected() const noexcept { return selected_; }
+    void select(std::optional<UUID> id);
+    // The listed entry with the selected id: the one the detail shows.
+    const CaptureHistoryEntry* selectedEntry() const;
+
+    const std::string& status() const noexcept { return status_; }
+
+    // The start-up notice (the launch recovery's, the OCR export's), or
+    // empty while it still has its initial text.
+    std::string notice() const;
+
+    sigc::signal<void()>& entriesChanged() noexcept { return entriesChanged_; }
+    sigc::signal<void()>& selectionChanged() noexcept { return selectionChanged_; }
+    sigc::signal<void()>& statusChanged() noexcept { return statusChanged_; }
+    sigc::signal<void()>& noticeChanged() noexcept { return noticeChanged_; }
+
+    // ---- What a row and the detail show -----------------------------------
+
+    // The metadata's title when there is metadata (even an empty one), else
+    // the first output's file name, else "保存結果".
+    static std::string title(const CaptureHistoryEntry& entry);
+    // "OCR TXT", "印刷" or "Webキャプチャ".
+    static std::string kind(const CaptureHistoryEntry& entry);
+    // The metadata's format, else the outputs' extensions upper-cased,
+    // sorted and joined with " / " (duplicates kept).
+    static std::string formats(const CaptureHistoryEntry& entry);
+    // An output missing, or recorded available with no file at its path.
+    static bool missing(const CaptureHistoryEntry& entry);
+    // "ファイルが見つかりません", "保存完了" or "一部保存・中断".
+    static std::string stateText(const CaptureHistoryEntry& entry);
+    // The creation date as a short date and short time in the default
+    // locale and time zone.
+    static std::string dateText(const CaptureHistoryEntry& entry);
+    // date · kind · formats.
+    static std::string captionText(const CaptureHistoryEntry& entry);
+    // A file is at the output's path and its state is available.
+    static bool available(const SavedOutput& output);
+    static std::string fileName(const SavedOutput& output);
+    // The stored page address when it begins with "http:" or "https:"
+    // exactly as written and parses as a URI; only then can it be copied or
+    // reopened.
+    static std::optional<std::string> pageAddress(const CaptureHistoryEntry& entry);
+
+    // ---- Actions ----------------------------------------------------------
+
+    void reload();
+    // Drops the selected entry from the history; its files stay.
+    void deleteHistoryOnly();
+    // Asks, then moves the selected entry's files to the Trash. Runs as a
+    // task owned by the model; a second request while one waits is ignored.
+    void startTrashOutputs();
+    bool trashing() const;
+    Task<void> trashOutputs();
+    void copyURL(const std::string& url);
+    void reopenForRecapture(const std::string& url);
+    void openOutput(const std::filesystem::path& file);
+    void revealOutput(const std::filesystem::path& file);
+
+    // The PNG data of a row's thumbnail: the entry's first output through the
+    // cache. Nothing for an entry without outputs, a first output with no
+    // file, or a task cancelled by the time the cache answers.
+    Task<std::optional<std::vector<uint8_t>>> thumbnail(CaptureHistoryEntry entry);
+
+private:
+    void setStatus(std::string text);
+    void onNotice(const std::string&);
+    bool removeReference(UUID id);
+
+    Confirmation& confirmation_;
+    DesktopActions& desktop_;
+    RecaptureHost* host_;
+    HistoryThumbnailCache& cache_;
+
+    bool active_;
+    std::vector<CaptureHistoryEntry> entries_;
+    std::optional<UUID> selected_;
+    std::string status_ = introduction;
+    TaskHandle trashTask_;
+
+    sigc::signal<void()> entriesChanged_;
+    sigc::signal<void()> selectionChanged_;
+    sigc::signal<void()> statusChanged_;
+    sigc::signal<void()> noticeChanged_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <gdkmm/clipboard.h>
+#include <gdkmm/display.h>
+#include <glib.h>
+#include <gtkmm/button.h>
+#include <gtkmm/label.h>
+#include <gtkmm/messagedialog.h>
+#include <gtkmm/window.h>
+#include <sys/stat.h>
+
+#include "gui/GtkConfirmation.hpp"
+#include "gui/GtkDesktopActions.hpp"
+#include "support/MainLoop.hpp"
+#include "support/TempDir.hpp"
+
+// The confirmation dialog answered through its own buttons and keys, and the
+// desktop's actions against a desktop of the test's own: a default handler
+// that records what it was given, so no real application starts.
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+Gtk::MessageDialog* openConfirmation() {
+    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+        if (w->get_visible() && w->get_name() == GtkConfirmation::dialogName) {
+            return dynamic_cast<Gtk::MessageDialog*>(w);
+        }
+    }
+    return nullptr;
+}
+
+Gtk::Widget* findNamed(Gtk::Widget& root, const std::string& name) {
+    if (std::string(root.get_name()) == name) return &root;
+    for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+        if (Gtk::Widget* found = findNamed(*child, name)) return found;
+    }
+    return nullptr;
+}
+
+// Every label text under root, in tree order.
+void labelTexts(Gtk::Widget& root, std::vector<std::string>& out) {
+    if (auto* label = dynamic_cast<Gtk::Label*>(&root); label && label->get_visible()) {
+        out.push_back(label->get_text());
+    }
+    for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+        labelTexts(*child, out);
+    }
+}
+
+Confirmation::Request question() {
+    return {"この履歴の成果物をゴミ箱へ移しますか？", "a.png\nb.pdf", "取消", "ゴミ箱へ移す"};
+}
+
+}  // namespace
+
+TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) {
+    Gtk::Window owner;
+    owner.present();
+    GtkConfirmation confirmation(&owner);
+    const Confirmation::Request request = question();
+
+    // How each answer is given, and what it means.
+    const std::vector<std::pair<std::string, bool>> answers{
+        {"cancel", false}, {"confirm", true}, {"return", false}, {"close", false}};
+    for (const auto& [how, expected] : answers) {
+        test::Spawned<bool> asked(confirmation.confirm(request));
+        Gtk::MessageDialog* dialog = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (dialog = openConfirmation()) != nullptr; })) << how;
+        EXPECT_EQ(dialog->get_transient_for(), &owner);
+        EXPECT_TRUE(dialog->get_modal());
+        std::vector<std::string> texts;
+        labelTexts(*dialog, texts);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), request.message), texts.end());
+        EXPECT_NE(std::find(texts.begin(), texts.end(), request.informativeText), texts.end());
+        auto* cancel = dynamic_cast<Gtk::Button*>(findNamed(*dialog, GtkConfirmation::cancelName));
+        auto* confirm = dynamic_cast<Gtk::Button*>(findNamed(*dialog, GtkConfirmation::confirmName));
+        ASSERT_TRUE(cancel && confirm);
+        EXPECT_EQ(cancel->get_label(), "取消");
+        EXPECT_EQ(confirm->get_label(), "ゴミ箱へ移す");
+        EXPECT_TRUE(test::spinUntil([&] { return cancel->has_focus(); })) << "the safe answer has the focus";
+
+        if (how == "cancel") cancel->activate();
+        if (how == "confirm") confirm->activate();
+        // Return activates the dialog's default widget.
+        if (how == "return") gtk_widget_activate_default(GTK_WIDGET(dialog->gobj()));
+        if (how == "close") dialog->close();
+        ASSERT_TRUE(asked.finish()) << how;
+        EXPECT_EQ(*asked.out->value, expected) << how;
+        EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; })) << how;
+    }
+
+    // A question whose task goes away takes its dialog with it.
+    {
+        test::Spawned<bool> abandoned(confirmation.confirm(request));
+        ASSERT_TRUE(test::spinUntil([] { return openConfirmation() != nullptr; }));
+    }
+    EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; }));
+}
+
+TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
+    // A desktop of the test's own: one entry that handles files and folders
+    // by recording its argument.
+    test::TempDir tmp;
+    const fs::path record = tmp / "record.txt";
+    const fs::path script = tmp / "record.sh";
+    test::writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n");
+    fs::permissions(script, fs::perms::owner_all);
+    const fs::path applications = fs::path(g_get_user_data_dir()) / "applications";
+    fs::create_directories(applications);
+    test::writeFile(applications / "velmora-recorder.desktop",
+                    "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + script.string() +
+                        " %u\nMimeType=text/plain;image/png;inode/directory;application/octet-stream;\n"
+                        "NoDisplay=true\n");
+    fs::create_directories(g_get_user_config_dir());
+    test::writeFile(fs::path(g_get_user_config_dir()) / "mimeapps.list",
+                    "[Default Applications]\ntext/plain=velmora-recorder.desktop\n"
+                    "image/png=velmora-recorder.desktop\ninode/directory=velmora-recorder.desktop\n"
+                    "application/octet-stream=velmora-recorder.desktop\n");
+    const fs::path folder = tmp / "outputs";
+    fs::create_directory(folder);
+    const fs::path file = folder / "page.txt";
+    test::writeFile(file, "saved");
+
+    GtkDesktopActions desktop;
+    auto recorded = [&] {
+        std::vector<std::string> lines;
+        if (!fs::exists(record)) return lines;
+        std::string text = test::readFile(record);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            lines.push_back(text.substr(at, end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return lines;
+    };
+    auto uri = [](const fs::path& p) {
+        char* u = g_filename_to_uri(p.c_str(), nullptr, nullptr);
+        std::string s = u;
+        g_free(u);
+        return s;
+    };
+    auto named = [&](const std::string& line, const fs::path& p) { return line == uri(p) || line == p.string(); };
+
+    EXPECT_TRUE(desktop.open(file));
+    ASSERT_TRUE(test::spinUntil([&] { return recorded().size() == 1; }));
+    EXPECT_TRUE(named(recorded()[0], file)) << recorded()[0];
+
+    // No file manager on this bus: the folder is opened instead.
+    desktop.reveal(file);
+    ASSERT_TRUE(test::spinUntil([&] { return recorded().size() == 2; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(named(recorded()[1], folder)) << recorded()[1];
+
+    desktop.copyText("https://example.com/ページ");
+    auto clipboard = Gdk::Display::get_default()->get_clipboard();
+    std::optional<std::string> pasted;
+    clipboard->read_text_async([&](const Glib::RefPtr<Gio::AsyncResult>& result) {
+        pasted = clipboard->read_text_finish(result);
+    });
+    ASSERT_TRUE(test::spinUntil([&] { return pasted.has_value(); }));
+    EXPECT_EQ(*pasted, "https://example.com/ページ");
+}
