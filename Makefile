@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test run screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -17,10 +17,15 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Until the application window exists there is nothing to start.
+# Starts ベルモラ from the build tree; it needs a graphical session with a
+# session bus (a desktop login has both).
 run: build
-	@if [ -x ./$(BUILD)/src/app/velmora ]; then ./$(BUILD)/src/app/velmora; \
-	else echo "The application window is not built yet: run 'make test' to exercise the libraries."; exit 1; fi
+	./$(BUILD)/src/app/velmora
+
+# One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb.
+screenshots: configure
+	cmake --build $(BUILD) -j $(JOBS) --target velmora_screenshots
+	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- ./$(BUILD)/screenshots/velmora_screenshots ./$(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD)

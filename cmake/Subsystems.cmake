@@ -47,8 +47,9 @@ function(velmora_asan_test name)
 endfunction()
 
 # A test program that needs a display: one CTest entry for the whole program,
-# run under its own Xvfb. The lock keeps two Xvfb starts from racing for the
-# same display number.
+# run under its own Xvfb with a session bus of its own (applications register
+# their name there). The lock keeps two Xvfb starts from racing for the same
+# display number.
 function(velmora_display_test_program sub)
   cmake_parse_arguments(ARG "" "" "LIBS;LABELS;ENVIRONMENT" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
@@ -58,7 +59,7 @@ function(velmora_display_test_program sub)
   add_executable(${sub}_tests ${files})
   target_link_libraries(${sub}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
   add_test(NAME ${sub}_tests
-    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" $<TARGET_FILE:${sub}_tests>)
+    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $<TARGET_FILE:${sub}_tests>)
   set_tests_properties(${sub}_tests PROPERTIES
     LABELS "${sub};display;${ARG_LABELS}" TIMEOUT 900
     RESOURCE_LOCK xvfb

@@ -1,0 +1,52 @@
+#include "support/gui/GuiHelpers.hpp"
+
+namespace velmora::test {
+
+Gtk::Widget* findByName(Gtk::Widget& root, const std::string& name) {
+    if (root.get_name().raw() == name) return &root;
+    for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+        if (auto* found = findByName(*child, name)) return found;
+    }
+    return nullptr;
+}
+
+Gtk::Widget* findByName(const std::string& name) {
+    for (auto* window : Gtk::Window::list_toplevels()) {
+        if (auto* found = findByName(*window, name)) return found;
+    }
+    return nullptr;
+}
+
+std::vector<Gtk::Window*> visibleWindows() {
+    std::vector<Gtk::Window*> found;
+    for (auto* window : Gtk::Window::list_toplevels()) {
+        if (window->get_visible()) found.push_back(window);
+    }
+    return found;
+}
+
+bool activateAction(Gtk::Application& app, const std::string& name, const Glib::VariantBase& parameter) {
+    if (!app.has_action(name) || !app.get_action_enabled(name)) return false;
+    app.activate_action(name, parameter);
+    return true;
+}
+
+bool answerMessageDialog(const std::string& text, int response, std::chrono::milliseconds bound) {
+    Gtk::MessageDialog* dialog = nullptr;
+    const bool came = spinUntil(
+        [&] {
+            for (auto* candidate : visibleWindowsOf<Gtk::MessageDialog>()) {
+                if (candidate->property_text().get_value().raw() == text) {
+                    dialog = candidate;
+                    return true;
+                }
+            }
+            return false;
+        },
+        bound);
+    if (!came) return false;
+    dialog->response(response);
+    return true;
+}
+
+}  // namespace velmora::test
