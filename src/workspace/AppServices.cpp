@@ -27,7 +27,8 @@ AppServices::AppServices(AppRuntime runtimeRoots)
     : runtime(std::move(runtimeRoots)),
       settings(runtime.storage / "settings"),
       access(runtime, &chooser_),
-      webStores(std::make_shared<BrowserStores>(runtime)) {}
+      webStores(std::make_shared<BrowserStores>(runtime)),
+      restoration(runtime.storage / "tabs", settings) {}
 
 AppServices::~AppServices() = default;
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "capture/TabRestoration.hpp"
 #include "foundation/BrindlexError.hpp"
 #include "foundation/JSON.hpp"
 #include "foundation/OutputAccess.hpp"
@@ -32,7 +33,8 @@ public:
     static AppServices& shared();
 
     // Builds the services in this order: the runtime, the settings, the
-    // output folders, the website data stores. Wires nothing.
+    // output folders, the website data stores, the tab restoration. Wires
+    // nothing.
     explicit AppServices(AppRuntime runtime);
     AppServices(const AppServices&) = delete;
     AppServices& operator=(const AppServices&) = delete;
@@ -63,6 +65,8 @@ public:
     OutputAccess access;
     // Shared with every tab, which keeps the stores alive while it runs.
     const std::shared_ptr<BrowserStores> webStores;
+    // The normal tabs' addresses, kept per window for the next launch.
+    TabRestoration restoration;
 };
 
 }  // namespace velmora

@@ -48,6 +48,11 @@ TEST_F(AppServicesTest, BuildsItsServicesOnTheStorageRoot) {
     ASSERT_TRUE(services->webStores);
     EXPECT_NE(services->webStores->normal(), nullptr);
     EXPECT_TRUE(fs::is_directory(BrowserStores::normalDataFolder(storage)));
+    // The tab snapshot lives beside the settings it is switched by.
+    EXPECT_EQ(services->restoration.root(), storage / "tabs");
+    services->restoration.setEnabled(true);
+    EXPECT_TRUE(services->settings.value().restoreTabs);
+    EXPECT_TRUE(fs::is_regular_file(storage / "tabs" / "snapshot.json"));
 
     // A test instance wires nothing until asked; wired, the history and the
     // web sessions reach this one instance.
