@@ -106,19 +106,7 @@ std::string withoutSpace(const std::string& s) {
 }
 
 std::size_t edits(const std::string& expected, const std::string& actual) {
-    const auto a = Unicode::scalars(expected), b = Unicode::scalars(actual);
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
+    return test::editDistance(expected, actual);
 }
 
 double peakMiB() {

@@ -236,10 +236,9 @@ RasterImage rotated(const RasterImage& image, double degrees) {
     return RasterImage::fromPixels(w, h, c, out);
 }
 
-double characterErrorRate(std::string_view expected, std::string_view actual) {
+std::size_t editDistance(std::string_view expected, std::string_view actual) {
     const std::vector<char32_t> a = Unicode::scalars(expected);
     const std::vector<char32_t> b = Unicode::scalars(actual);
-    if (a.empty()) return b.empty() ? 0.0 : 1.0;
     std::vector<std::size_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
@@ -251,7 +250,13 @@ double characterErrorRate(std::string_view expected, std::string_view actual) {
             diagonal = above;
         }
     }
-    return static_cast<double>(row[b.size()]) / static_cast<double>(a.size());
+    return row[b.size()];
+}
+
+double characterErrorRate(std::string_view expected, std::string_view actual) {
+    const std::size_t length = Unicode::scalars(expected).size();
+    if (length == 0) return actual.empty() ? 0.0 : 1.0;
+    return static_cast<double>(editDistance(expected, actual)) / static_cast<double>(length);
 }
 
 }  // namespace velmora::test

@@ -63,6 +63,9 @@ RasterImage blurred(const RasterImage& image, int radius);
 // corners filled with white, as a page laid slightly askew on a scanner.
 RasterImage rotated(const RasterImage& image, double degrees);
 
+// The edit distance between the two texts in Unicode scalars.
+std::size_t editDistance(std::string_view expected, std::string_view actual);
+
 // Character error rate: the edit distance between the two texts in Unicode
 // scalars, over the length of the expected text.
 double characterErrorRate(std::string_view expected, std::string_view actual);
