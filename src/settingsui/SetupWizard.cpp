@@ -1,5 +1,7 @@
 #include "settingsui/SetupWizard.hpp"
 
+#include <functional>
+
 #include <gtkmm/adjustment.h>
 #include <gtkmm/shortcutcontroller.h>
 #include <pangomm/attrlist.h>
@@ -96,14 +98,30 @@ SetupWizard::SetupWizard(SettingsStore& store, SettingsFlow& flow)
     next_.signal_clicked().connect([this] { model_.next(); });
     apply_.signal_clicked().connect([this] { applyDraft(); });
 
-    // Escape is "取消"; Return activates the default button ("次へ" or
-    // "適用"), which refresh() keeps current.
+    // Escape is "取消"; Return is the default button ("次へ", or "適用" at
+    // the summary) wherever the focus is, as a sheet's default button is.
+    // Caught before the focused widget sees it: a focused button would
+    // otherwise take Return as a press of its own. A dropdown's open list is
+    // a surface of its own and keeps its keys.
     auto keys = Gtk::ShortcutController::create();
-    keys->add_shortcut(Gtk::Shortcut::create(Gtk::KeyvalTrigger::create(GDK_KEY_Escape),
-                                             Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
-                                                 dismiss();
-                                                 return true;
-                                             })));
+    keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    auto onKey = [&](guint keyval, std::function<void()> act) {
+        keys->add_shortcut(Gtk::Shortcut::create(
+            Gtk::KeyvalTrigger::create(keyval),
+            Gtk::CallbackAction::create([act](Gtk::Widget&, const Glib::VariantBase&) {
+                act();
+                return true;
+            })));
+    };
+    auto pressDefault = [this] {
+        if (model_.step() == WizardModel::summaryStep) {
+            applyDraft();
+        } else {
+            model_.next();
+        }
+    };
+    for (guint key : {GDK_KEY_Return, GDK_KEY_KP_Enter, GDK_KEY_ISO_Enter}) onKey(key, pressDefault);
+    onKey(GDK_KEY_Escape, [this] { dismiss(); });
     add_controller(keys);
 
     // However it was closed, the request to show it is over.

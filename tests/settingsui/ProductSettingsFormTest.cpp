@@ -148,7 +148,7 @@ TEST(ProductSettingsForm, SectionsFollowTheStepAndTheCaptionNamesTheDocumentsFol
     // platform's own lookup gives ~/Documents.
     auto* caption = shown.control<Gtk::Label>("caption.destination");
     ASSERT_NE(caption, nullptr);
-    EXPECT_EQ(caption->get_text(), "標準保存先：~/Documents/ベルモラ。カスタム保存先の権限は書き出しません。");
-    EXPECT_EQ(shown.control<Gtk::Label>("caption.history")->get_text(),
+    EXPECT_EQ(caption->get_text().raw(), "標準保存先：~/Documents/ベルモラ。カスタム保存先の権限は書き出しません。");
+    EXPECT_EQ(shown.control<Gtk::Label>("caption.history")->get_text().raw(),
               "期限整理は履歴の参照だけです。成果物は削除しません。");
 }

@@ -104,7 +104,8 @@ TEST(FormModel, SectionsAndRowsFollowTheStepAndTheCourse) {
 
     int layouts = 0;
     form.layoutChanged().connect([&] { ++layouts; });
-    form.setStep(5);  // unchanged: nothing to rebuild
+    form.setStep(99);  // unchanged: nothing to rebuild
+    form.setDetailed(true);
     form.setStep(std::nullopt);
     form.setDetailed(false);
     EXPECT_EQ(layouts, 2);

@@ -70,7 +70,7 @@ TEST_F(SettingsFlowTest, AValidFileIsHeldWithTheStoredPreferencesAsItsBaseline) 
     });
     flow.read(file);
     ASSERT_TRUE(flow.incoming.get());
-    EXPECT_EQ(flow.incoming->settings.product.paper, "A3");
+    EXPECT_EQ(flow.incoming.get()->settings.product.paper, "A3");
     EXPECT_TRUE(flow.unknownKeys.get());
     EXPECT_EQ(flow.expected, store.value());
     EXPECT_EQ(flow.expected.mobileWidth, 390);
@@ -82,7 +82,7 @@ TEST_F(SettingsFlowTest, AValidFileIsHeldWithTheStoredPreferencesAsItsBaseline) 
     // A second file replaces the pending one and takes the new baseline.
     store.update(&AppPreferences::logDays, int64_t{180});
     flow.read(exported("b", "Letter"));
-    EXPECT_EQ(flow.incoming->settings.product.paper, "Letter");
+    EXPECT_EQ(flow.incoming.get()->settings.product.paper, "Letter");
     EXPECT_FALSE(flow.unknownKeys.get());
     EXPECT_EQ(flow.expected.logDays, 180);
     EXPECT_EQ(shown, 2);
@@ -128,14 +128,14 @@ TEST_F(SettingsFlowTest, EveryFailureHasOneSentenceAndKeepsThePendingImport) {
         EXPECT_EQ(flow.message.get(), SettingsFlow::readFailure) << bad;
         EXPECT_EQ(shown, ++expectedShown) << bad;
         ASSERT_TRUE(flow.incoming.get()) << bad;
-        EXPECT_EQ(flow.incoming->settings.product.paper, "JIS B5") << bad;
+        EXPECT_EQ(flow.incoming.get()->settings.product.paper, "JIS B5") << bad;
         EXPECT_EQ(flow.expected, baseline) << bad;
     }
 
     // A valid file after a failure leaves the sentence where it was.
     flow.read(exported("later", "A4"));
     EXPECT_EQ(flow.message.get(), SettingsFlow::readFailure);
-    EXPECT_EQ(flow.incoming->settings.product.paper, "A4");
+    EXPECT_EQ(flow.incoming.get()->settings.product.paper, "A4");
     EXPECT_EQ(flow.expected.historyDays, 90);
 }
 
@@ -147,7 +147,7 @@ TEST_F(SettingsFlowTest, TheBrandsExtensionsAreReadInAnyCase) {
         fs::copy_file(good, file);
         flow.read(file);
         ASSERT_TRUE(flow.incoming.get()) << name;
-        EXPECT_EQ(flow.incoming->settings.product.paper, "A3");
+        EXPECT_EQ(flow.incoming.get()->settings.product.paper, "A3");
     }
     EXPECT_EQ(flow.message.get(), "");
 }

@@ -45,7 +45,7 @@ TEST_F(SettingsImportTest, AnOpenedSettingsFileIsHeldForConfirmation) {
     const fs::path second = store.exportSettings(tmp / "files", "second");
     open({first, second});
     ASSERT_TRUE(flow.incoming.get());
-    EXPECT_EQ(flow.incoming->settings.historyDays, 30);
+    EXPECT_EQ(flow.incoming.get()->settings.historyDays, 30);
     EXPECT_EQ(flow.expected, store.value());
     EXPECT_EQ(flow.message.get(), "");
     ASSERT_EQ(workspaceWindows().size(), 1u);
@@ -56,7 +56,7 @@ TEST_F(SettingsImportTest, AnOpenedSettingsFileIsHeldForConfirmation) {
     ASSERT_TRUE(workspaceWindows().empty());
     store.update(&AppPreferences::logDays, int64_t{90});
     open({second});
-    EXPECT_EQ(flow.incoming->settings.historyDays, 90);
+    EXPECT_EQ(flow.incoming.get()->settings.historyDays, 90);
     EXPECT_EQ(flow.expected.logDays, 90);
     EXPECT_EQ(workspaceWindows().size(), 1u);
 
@@ -66,6 +66,6 @@ TEST_F(SettingsImportTest, AnOpenedSettingsFileIsHeldForConfirmation) {
     fs::copy_file(first, wrong);
     open({wrong});
     EXPECT_EQ(flow.message.get(), SettingsFlow::readFailure);
-    EXPECT_EQ(flow.incoming->settings.historyDays, 90);
+    EXPECT_EQ(flow.incoming.get()->settings.historyDays, 90);
     EXPECT_EQ(workspaceWindows().size(), 1u);
 }
