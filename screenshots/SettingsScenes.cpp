@@ -1,6 +1,7 @@
 // The settings form, whole and in the short course, and the setup wizard at
 // its first step, at Print in the short course and at the summary, all over
 // the stored defaults.
+#include <gtkmm/adjustment.h>
 #include <gtkmm/scrolledwindow.h>
 
 #include "Scene.hpp"
@@ -26,7 +27,12 @@ Settings& settingsOf(Stage& stage) {
     return shared;
 }
 
-Gtk::Window* formWindow(Stage& stage, bool detailed) {
+constexpr int formWidth = 620;
+constexpr int formHeight = 1180;
+
+// The whole form is taller than the screen: the detailed one is drawn twice,
+// from its top and scrolled to its end.
+Gtk::Window* formWindow(Stage& stage, bool detailed, bool atEnd = false) {
     auto* model = new FormModel(settingsOf(stage).store.value(), std::nullopt, detailed);
     auto* window = new Gtk::Window();
     window->set_title("設定");
@@ -36,6 +42,14 @@ Gtk::Window* formWindow(Stage& stage, bool detailed) {
     form.set_margin(20);
     scroller.set_child(form);
     window->set_child(scroller);
+    if (atEnd) {
+        // Laid out at the scene's size first, then scrolled to the end.
+        window->set_default_size(formWidth, formHeight);
+        window->present();
+        auto adjustment = scroller.get_vadjustment();
+        test::spinUntil([&] { return adjustment->get_page_size() > 0 && adjustment->get_upper() > formHeight; });
+        adjustment->set_value(adjustment->get_upper() - adjustment->get_page_size());
+    }
     return window;
 }
 
@@ -52,8 +66,9 @@ Gtk::Window* wizardAt(Stage& stage, int step, bool detailed) {
 }
 
 const bool registered =
-    registerScene("settings-form", 620, 1180, [](Stage& s) { return formWindow(s, true); }) &&
-    registerScene("settings-form-short", 620, 760, [](Stage& s) { return formWindow(s, false); }) &&
+    registerScene("settings-form", formWidth, formHeight, [](Stage& s) { return formWindow(s, true); }) &&
+    registerScene("settings-form-end", formWidth, formHeight, [](Stage& s) { return formWindow(s, true, true); }) &&
+    registerScene("settings-form-short", formWidth, 900, [](Stage& s) { return formWindow(s, false); }) &&
     registerScene("wizard-first-step", SetupWizard::width, SetupWizard::height,
                   [](Stage& s) { return wizardAt(s, 0, false); }) &&
     registerScene("wizard-print-short", SetupWizard::width, SetupWizard::height,
