@@ -6,7 +6,7 @@
 #include <gtkmm/singleselection.h>
 #include <gtkmm/window.h>
 
-#include <cstdlib>
+#include <algorithm>
 
 #include "foundation/JSON.hpp"
 #include "foundation/ProductBrand.hpp"
@@ -14,6 +14,8 @@
 #include "gui/GtkConfirmation.hpp"
 #include "history/CaptureHistory.hpp"
 #include "support/MainLoop.hpp"
+#include "support/ScopedEnvironment.hpp"
+#include "support/gui/GuiHelpers.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 #include "workspace/HistoryView.hpp"
@@ -28,32 +30,10 @@ using Names = HistoryView::Names;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* v = std::getenv(name)) old_ = v;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-Gtk::Widget* find(Gtk::Widget& root, const std::string& name) {
-    if (std::string(root.get_name()) == name) return &root;
-    for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
-        if (Gtk::Widget* found = find(*child, name)) return found;
-    }
-    return nullptr;
-}
+Gtk::Widget* find(Gtk::Widget& root, const std::string& name) { return test::findByName(root, name); }
 
 void findAll(Gtk::Widget& root, const std::string& name, std::vector<Gtk::Widget*>& out) {
-    if (std::string(root.get_name()) == name) out.push_back(&root);
+    if (root.get_name().raw() == name) out.push_back(&root);
     for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
         findAll(*child, name, out);
     }
@@ -67,9 +47,9 @@ T* named(Gtk::Widget& root, const std::string& name) {
     return dynamic_cast<T*>(find(root, name));
 }
 
-Gtk::Window* toplevelNamed(const char* name) {
-    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
-        if (w->get_visible() && w->get_name() == name) return w;
+Gtk::Window* toplevelNamed(const std::string& name) {
+    for (Gtk::Window* w : test::visibleWindows()) {
+        if (w->get_name().raw() == name) return w;
     }
     return nullptr;
 }
@@ -83,7 +63,7 @@ protected:
     SettingsStore settings{storage / "settings"};
     FixedOutputRoots roots{{out}};
     AppHistory::ScopedEnvironment env{{storage, &settings, &roots}};
-    ScopedEnv data{"XDG_DATA_HOME", (tmp / "data").string()};
+    test::ScopedEnvironment data{"XDG_DATA_HOME", (tmp / "data").string()};
 
     HistoryViewTest() { fs::create_directories(out); }
 
@@ -146,7 +126,7 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     std::vector<Gtk::Widget*> titles;
     findAll(*view, Names::rowTitle, titles);
     ASSERT_EQ(titles.size(), 2u);
-    EXPECT_EQ(dynamic_cast<Gtk::Label*>(titles[0])->get_text(), "ページ 2");
+    EXPECT_EQ(dynamic_cast<Gtk::Label*>(titles[0])->get_text().raw(), "ページ 2");
     EXPECT_FALSE(shown(find(*view, Names::empty)));
     EXPECT_FALSE(shown(find(*view, Names::detail))) << "nothing selected, no detail";
 
@@ -164,14 +144,14 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
 
     selection->set_selected(0);
     ASSERT_TRUE(test::spinUntil([&] { return find(*view, Names::copyURL) != nullptr; }));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::address)->get_text(), "https://example.com/page");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::address)->get_text().raw(), "https://example.com/page");
     EXPECT_TRUE(shown(find(*view, Names::reopen)));
 
     // History only: the row goes, the file stays, the detail hides.
     named<Gtk::Button>(*view, Names::deleteOnly)->activate();
     ASSERT_TRUE(test::spinUntil([&] { return selection->get_n_items() == 1; }));
     EXPECT_TRUE(fs::exists(page.outputs[0].path));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text(), "履歴だけ削除しました。成果物は残っています。");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "履歴だけ削除しました。成果物は残っています。");
     EXPECT_FALSE(shown(find(*view, Names::detail)));
 
     // With the files: "取消" on the real dialog changes nothing.
@@ -181,7 +161,7 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     ASSERT_TRUE(test::spinUntil([&] { return selection->get_n_items() == 2; }));
     selection->set_selected(0);
     ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::trash)); }));
-    const std::string statusBefore = named<Gtk::Label>(*view, Names::status)->get_text();
+    const std::string statusBefore = named<Gtk::Label>(*view, Names::status)->get_text().raw();
 
     auto answer = [&](const char* buttonName) {
         named<Gtk::Button>(*view, Names::trash)->activate();
@@ -194,12 +174,12 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
         return test::spinUntil([&] { return !view->model().trashing(); });
     };
     ASSERT_TRUE(answer(GtkConfirmation::cancelName));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text(), statusBefore);
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), statusBefore);
     EXPECT_TRUE(fs::exists(reprint.outputs[0].path) && fs::exists(reprint.outputs[1].path));
     EXPECT_EQ(selection->get_n_items(), 2u);
 
     ASSERT_TRUE(answer(GtkConfirmation::confirmName));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text(), "移動2件。移動できない成果物は保持します。");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "移動2件。移動できない成果物は保持します。");
     EXPECT_FALSE(fs::exists(reprint.outputs[0].path) || fs::exists(reprint.outputs[1].path));
     auto trashed = test::listNames(tmp / "data" / "Trash" / "files");
     std::sort(trashed.begin(), trashed.end());
@@ -216,12 +196,12 @@ TEST_F(HistoryViewTest, AnEmptyHistorySaysSoAndTheStartUpNoticeShowsUnderTheStat
     window.set_child(*view);
     window.present();
     ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::empty)); }));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::empty)->get_text(), "保存した成果物はまだありません。");
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text(),
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::empty)->get_text().raw(), "保存した成果物はまだありません。");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(),
               "通常の明示保存結果だけを表示します。閲覧履歴・プライベートは登録しません。");
     EXPECT_FALSE(shown(find(*view, Names::notice)));
     notice.set(AppHistory::recoveredNotice);
     EXPECT_TRUE(shown(find(*view, Names::notice)));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::notice)->get_text(), AppHistory::recoveredNotice);
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::notice)->get_text().raw(), AppHistory::recoveredNotice);
     notice.set(previous);
 }
