@@ -1,7 +1,8 @@
 // The history section: empty, a list of real outputs with their thumbnails
 // (a tall capture, a print with its page PNGs, an OCR text, an interrupted
-// capture with a file on its way to the Trash), and a row whose file was
-// deleted outside the application, selected so its detail shows.
+// capture with a file on its way to the Trash), a row whose file was
+// deleted outside the application, selected so its detail shows, and a
+// history file that can no longer be read.
 #include <unicode/locid.h>
 
 #include <cmath>
@@ -125,7 +126,7 @@ Samples makeSamples(Stage& stage) {
     const fs::path partial = dir / "WEB_20261206_181020_旅行ガイド.png";
     capturePNG(partial, 6000, 30, 120, 90);
     s.interrupted = record("capture", {saved(partial)}, 60 * 15,
-                           page("https://travel.example.org/guide/kyoto", "京都旅行ガイド 冬の庭園めぐり", "PNG"));
+                           page("https://travel.example.org/guide/kyoto", "京都旅行ガイド 冬の庭園めぐり：嵐山・嵯峨野から東山まで、雪化粧の名園を一日で巡るモデルコースと拝観時間・アクセス・混雑を避けるコツ、周辺の甘味処とおすすめの宿をまとめて紹介します。冬季限定の特別公開と夜間ライトアップの情報も掲載", "PNG"));
     s.interrupted.state = "interrupted";
     s.interrupted.outputs[0].state = SavedOutput::State::pending;
     s.interrupted.outputs[0].pendingPath = (dir / ".trash-confirmed-0B9D/confirmed-output").string();
@@ -192,9 +193,23 @@ Gtk::Window* errorRow(Stage& stage) {
     });
 }
 
+// The history file turned unreadable behind a listed view: "履歴を更新"
+// keeps the list and says so.
+Gtk::Window* loadError(Stage& stage) {
+    Samples& s = samples(stage);
+    writeHistory(stage, {s.gone, s.interrupted, s.ocr, s.invoice, s.news});
+    return historyWindow(3, [&](HistoryView& view) {
+        SecureDirectory(stage.storage / "history", true)
+            .replaceState(CaptureHistory::fileName, std::vector<uint8_t>{'{', '"', 'e'});
+        view.model().reload();
+        test::spinFor(std::chrono::milliseconds(100));
+    });
+}
+
 const bool registered = registerScene("history-empty", 900, 760, empty) &&
                         registerScene("history-list", 900, 760, list) &&
-                        registerScene("history-error-row", 900, 760, errorRow);
+                        registerScene("history-error-row", 900, 760, errorRow) &&
+                        registerScene("history-load-error", 900, 760, loadError);
 
 }  // namespace
 

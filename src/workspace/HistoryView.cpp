@@ -2,6 +2,7 @@
 
 #include <gdkmm/texture.h>
 #include <glibmm/bytes.h>
+#include <glibmm/main.h>
 #include <gtkmm/image.h>
 #include <gtkmm/picture.h>
 #include <gtkmm/signallistitemfactory.h>
@@ -49,6 +50,11 @@ class HistoryView::Row : public Gtk::Box {
 public:
     Row() : Gtk::Box(Gtk::Orientation::HORIZONTAL, inset), text_(Gtk::Orientation::VERTICAL, 2) {
         set_valign(Gtk::Align::CENTER);
+        // Without it the thumbnails of neighbouring rows touch.
+        set_margin_top(4);
+        set_margin_bottom(4);
+        set_margin_start(6);
+        set_margin_end(6);
         frame_.set_size_request(60, 60);
         frame_.set_valign(Gtk::Align::CENTER);
         gtk_accessible_update_property(GTK_ACCESSIBLE(frame_.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
@@ -184,6 +190,9 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
     detailScroller_.set_max_content_height(250);
     detailScroller_.set_propagate_natural_height(true);
     detailScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    // An entry with several outputs is taller than the area; a scrollbar
+    // that stays in sight says that the deletions are further down.
+    detailScroller_.set_overlay_scrolling(false);
     append(detailScroller_);
 
     model_->entriesChanged().connect([this] {
@@ -245,10 +254,15 @@ void HistoryView::showStatus() {
 void HistoryView::showDetail() {
     const CaptureHistoryEntry* selected = model_->selectedEntry();
     detailScroller_.set_visible(selected != nullptr);
-    if (!selected) {
+    // The detail is rebuilt while one of its own buttons delivers its click
+    // ("履歴のみ削除" reloads the list): the old box must outlive that
+    // delivery, so it goes on the next idle turn instead of here.
+    if (Gtk::Widget* old = detailScroller_.get_child()) {
+        GtkWidget* held = GTK_WIDGET(g_object_ref(old->gobj()));
+        Glib::signal_idle().connect_once([held] { g_object_unref(held); });
         detailScroller_.unset_child();
-        return;
     }
+    if (!selected) return;
     const CaptureHistoryEntry& entry = *selected;
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
     box->set_hexpand(true);

@@ -54,6 +54,15 @@ Gtk::Window* toplevelNamed(const std::string& name) {
     return nullptr;
 }
 
+// A window that takes every page it is asked to reopen.
+struct RecordingHost : RecaptureHost {
+    std::vector<std::string> urls;
+    bool reopenForRecapture(const std::string& url) override {
+        urls.push_back(url);
+        return true;
+    }
+};
+
 class HistoryViewTest : public ::testing::Test {
 protected:
     test::TempDir tmp;
@@ -106,7 +115,8 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
 
     Gtk::Window window;
     window.set_default_size(700, 800);
-    auto* view = Gtk::make_managed<HistoryView>();
+    RecordingHost host;
+    auto* view = Gtk::make_managed<HistoryView>(&host);
     window.set_child(*view);
     window.present();
 
@@ -145,7 +155,12 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     selection->set_selected(0);
     ASSERT_TRUE(test::spinUntil([&] { return find(*view, Names::copyURL) != nullptr; }));
     EXPECT_EQ(named<Gtk::Label>(*view, Names::address)->get_text().raw(), "https://example.com/page");
-    EXPECT_TRUE(shown(find(*view, Names::reopen)));
+    // A realized button's activation clicks after its pressed look has shown.
+    named<Gtk::Button>(*view, Names::reopen)->activate();
+    ASSERT_TRUE(test::spinUntil([&] { return !host.urls.empty(); }));
+    EXPECT_EQ(host.urls, std::vector<std::string>{"https://example.com/page"});
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(),
+              "通常タブに開きました。表示を確認して保存してください。");
 
     // History only: the row goes, the file stays, the detail hides.
     named<Gtk::Button>(*view, Names::deleteOnly)->activate();
