@@ -236,6 +236,24 @@ void HistoryView::followSelection() {
     filling_ = true;
     selection_->set_selected(position);
     filling_ = false;
+    if (position != GTK_INVALID_LIST_POSITION) bringIntoSight(position);
+}
+
+// Selected from elsewhere (a reload refills the list): the row is brought
+// into sight, since the detail below now speaks of it. The detail that
+// appears with a selection shrinks the list only at the next layout, so the
+// list scrolls again two frames later, when it has its new height.
+void HistoryView::bringIntoSight(guint position) {
+    const auto scroll = [this, position] {
+        if (selection_->get_selected() != position) return;
+        list_.activate_action("list.scroll-to-item", Glib::Variant<guint32>::create(position));
+    };
+    scroll();
+    list_.add_tick_callback([scroll, frames = 0](const Glib::RefPtr<Gdk::FrameClock>&) mutable {
+        if (++frames < 2) return true;
+        scroll();
+        return false;
+    });
 }
 
 void HistoryView::selectFromList() {

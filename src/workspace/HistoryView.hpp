@@ -69,6 +69,7 @@ private:
     void fillList();
     // The list's highlight follows the model's selection.
     void followSelection();
+    void bringIntoSight(guint position);
     void showStatus();
     void showDetail();
     void selectFromList();
