@@ -2,6 +2,7 @@
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
 #include <gtkmm/listview.h>
+#include <gtkmm/messagedialog.h>
 #include <gtkmm/picture.h>
 #include <gtkmm/singleselection.h>
 #include <gtkmm/window.h>
@@ -185,6 +186,12 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
             return false;
         }
         EXPECT_EQ(dialog->get_transient_for(), &window);
+        if (auto* message = dynamic_cast<Gtk::MessageDialog*>(dialog)) {
+            EXPECT_EQ(message->property_text().get_value().raw(), "この履歴の成果物をゴミ箱へ移しますか？");
+            EXPECT_EQ(message->property_secondary_text().get_value().raw(), "reprint-1.png\nreprint-2.png");
+        } else {
+            ADD_FAILURE() << "the confirmation is not a message dialog";
+        }
         named<Gtk::Button>(*dialog, buttonName)->activate();
         return test::spinUntil([&] { return !view->model().trashing(); });
     };
