@@ -39,6 +39,17 @@ bool addressesAllowed(WebKitDownload* download) {
     return true;
 }
 
+// Asks the engine to stop a download, once: a download stopped already may
+// have nothing left behind it, and asking again reaches freed state in the
+// engine. The mark lives on the download itself, so every holder (the
+// object, a decision still waiting for the user) sees it.
+void cancelOnce(WebKitDownload* download) {
+    static const GQuark mark = g_quark_from_static_string("velmora-download-cancelled");
+    if (!download || g_object_get_qdata(G_OBJECT(download), mark)) return;
+    g_object_set_qdata(G_OBJECT(download), mark, GINT_TO_POINTER(1));
+    webkit_download_cancel(download);
+}
+
 }  // namespace
 
 std::string_view rawValue(BrowserDownload::State s) {
@@ -91,7 +102,7 @@ BrowserDownload::~BrowserDownload() {
     if (!active()) return;
     // Nobody shows this download any more: the engine stops, and the stage
     // it wrote into is emptied now or by the next launch's sweep.
-    if (download_) webkit_download_cancel(download_.get());
+    cancelOnce(download_.get());
     if (stage_) {
         try {
             stage_->discard();
@@ -148,14 +159,14 @@ void BrowserDownload::onFailed(WebKitDownload*, GError* error, gpointer self) {
 void BrowserDownload::decideDestination(const std::string& suggested) {
     GObjectRef<WebKitDownload> download = download_;
     if (!active() || state_ == State::cancelling) {
-        if (download) webkit_download_cancel(download.get());
+        cancelOnce(download.get());
         return;
     }
     // The engine has no hook for a download's own redirects: the address the
     // bytes finally come from is checked here, before anything is made.
     if (!addressesAllowed(download.get())) {
         terminal(State::failed);
-        webkit_download_cancel(download.get());
+        cancelOnce(download.get());
         return;
     }
     name_ = DownloadStage::filename(suggested);
@@ -183,7 +194,7 @@ Task<void> BrowserDownload::askForFolder(std::weak_ptr<BrowserDownload> weak, GO
     {
         auto self = weak.lock();
         if (!self) {
-            webkit_download_cancel(download.get());
+            cancelOnce(download.get());
             co_return;
         }
         SettingsStore* settings = self->services_.settings;
@@ -199,7 +210,7 @@ Task<void> BrowserDownload::askForFolder(std::weak_ptr<BrowserDownload> weak, GO
     // The chooser does not block the application: while it was open the user
     // may have cancelled, or the owner let go. Nothing is made then.
     if (!self || !self->active() || self->state_ == State::cancelling) {
-        webkit_download_cancel(download.get());
+        cancelOnce(download.get());
         if (self) self->terminal(State::cancelled);
         co_return;
     }
@@ -208,7 +219,7 @@ Task<void> BrowserDownload::askForFolder(std::weak_ptr<BrowserDownload> weak, GO
     } else if (!folder) {
         // The user gave no folder: cancelled, without a notice.
         self->terminal(State::cancelled);
-        webkit_download_cancel(download.get());
+        cancelOnce(download.get());
     } else {
         self->accept(*folder, download.get());
     }
@@ -216,7 +227,7 @@ Task<void> BrowserDownload::askForFolder(std::weak_ptr<BrowserDownload> weak, GO
 
 void BrowserDownload::accept(const std::filesystem::path& folder, WebKitDownload* download) {
     if (!active() || state_ == State::cancelling) {
-        webkit_download_cancel(download);
+        cancelOnce(download);
         return;
     }
     try {
@@ -236,7 +247,7 @@ void BrowserDownload::refuse() {
     GObjectRef<WebKitDownload> download = download_;
     notice_ = destinationNotice;
     terminal(State::failed);
-    if (download) webkit_download_cancel(download.get());
+    cancelOnce(download.get());
 }
 
 // --- Progress.
@@ -313,7 +324,7 @@ void BrowserDownload::cancel() {
     // The engine reports the stop as a failure (and then a finish), which
     // ends the download as cancelled.
     GObjectRef<WebKitDownload> download = download_;
-    webkit_download_cancel(download.get());
+    cancelOnce(download.get());
 }
 
 void BrowserDownload::terminal(State final) {
