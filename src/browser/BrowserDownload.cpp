@@ -50,6 +50,15 @@ void cancelOnce(WebKitDownload* download) {
     webkit_download_cancel(download);
 }
 
+// The engine's own answer to a destination nobody decided is the user's
+// download folder. A download whose object has ended or gone must never get
+// it: this handler, connected after the object's own and never removed,
+// answers for it by stopping the download.
+gboolean refuseLateDestination(WebKitDownload* download, gchar*, gpointer) {
+    cancelOnce(download);
+    return TRUE;
+}
+
 }  // namespace
 
 std::string_view rawValue(BrowserDownload::State s) {
@@ -118,6 +127,7 @@ void BrowserDownload::connect() {
     signals_.emplace_back(d, g_signal_connect(d, "received-data", G_CALLBACK(onReceivedData), this));
     signals_.emplace_back(d, g_signal_connect(d, "finished", G_CALLBACK(onFinished), this));
     signals_.emplace_back(d, g_signal_connect(d, "failed", G_CALLBACK(onFailed), this));
+    g_signal_connect(d, "decide-destination", G_CALLBACK(refuseLateDestination), nullptr);
 }
 
 bool BrowserDownload::active() const noexcept {
