@@ -303,3 +303,15 @@ TEST_F(Downloads, AQuarterGigabytePublishesByteExact) {
     EXPECT_EQ(fs::file_size(granted_ / "big.bin"), static_cast<uintmax_t>(length));
     EXPECT_EQ(Digest::file(granted_ / "big.bin"), WebTestServer::generatedDigest(length));
 }
+
+TEST(DownloadStates, TheLabelsAreTheRawValuesAndOnlyTheyDecode) {
+    const std::vector<std::pair<State, std::string>> labels{
+        {State::destination, "保存先の確認中"}, {State::receiving, "受信中"},       {State::cancelling, "中止しています"},
+        {State::committing, "保存中"},           {State::completed, "保存完了"},     {State::cancelled, "中止済み"},
+        {State::failed, "保存できませんでした"}};
+    for (const auto& [state, label] : labels) {
+        EXPECT_EQ(rawValue(state), label);
+        EXPECT_EQ(fromRaw<State>(label), state);
+    }
+    for (const char* other : {"", "completed", "保存完了 ", "受信"}) EXPECT_EQ(fromRaw<State>(other), std::nullopt) << other;
+}
