@@ -22,6 +22,8 @@ bool allAccepted(const std::vector<std::filesystem::path>& urls) {
 
 void QueueController::applyEdit() {
     assert(isMainThread());
+    // This write takes whatever the interval held back.
+    cancelEditWrite();
     if (!engine || !selectedID->has_value()) return;
     if (!selectedComplete()) return;
     const UUID id = selectedID->value();
