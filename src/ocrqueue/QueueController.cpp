@@ -45,6 +45,9 @@ QueueController::~QueueController() {
     // Closing the window writes what the interval still held back; a
     // failure has nobody left to tell, and the queue keeps its last write.
     if (editWriteSource_ != 0) {
+        // Nobody observes a controller on its way out.
+        changed.clear();
+        busyChanged.clear();
         try {
             applyEdit();
         } catch (const std::exception&) {

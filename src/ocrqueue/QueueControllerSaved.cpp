@@ -47,6 +47,15 @@ void checkOriginals(const QueueSnapshot& candidate) {
 
 void QueueController::detachQueue() {
     assert(isMainThread());
+    // Typing the interval still held back goes to the queue it was typed
+    // in; the steps that let go of a queue have stored it already and
+    // report their own failure, so this one has nothing left to say.
+    if (editWritePending()) {
+        try {
+            applyEdit();
+        } catch (const std::exception&) {
+        }
+    }
     if (engine) previousEngine = std::move(engine);
     engine.reset();
     decorations.clear();

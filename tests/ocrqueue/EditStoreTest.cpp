@@ -165,9 +165,21 @@ TEST_F(EditStore, TypingIsWrittenOncePerIntervalAndAtOnceByEveryStepThatStores) 
     EXPECT_FALSE(c->editWritePending());
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text + "え");
 
+    // Letting go of the queue writes it into the queue it was typed in.
+    const fs::path folder = file.parent_path();
+    const auto engine = c->engine;
+    const UUID id = c->selectedID->value();
+    c->editText(text + "か", std::nullopt, std::nullopt, false);
+    c->detachQueue();
+    EXPECT_FALSE(c->editWritePending());
+    EXPECT_EQ(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(1), text + "か");
+    c->engine = engine;
+    c->snapshot = engine->snapshot();
+    c->selectedID = id;
+    c->showPage();
+
     // The window closing writes what the interval held back.
     c->editText(text + "お", std::nullopt, std::nullopt, false);
-    const fs::path folder = file.parent_path();
     c.reset();
     EXPECT_EQ(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(1), text + "お");
 }
