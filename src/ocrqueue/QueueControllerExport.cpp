@@ -225,6 +225,7 @@ void QueueController::exportText(const std::filesystem::path& to) {
     } catch (...) {
         // The files written before the failure stay and are listed.
         partialExport_ = !lastExports->empty();
+        if (partialExport_) status = partialSentence;
         throw;
     }
     lastExports = written;
