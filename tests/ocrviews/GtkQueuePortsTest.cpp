@@ -79,7 +79,7 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
     const std::string informative = "未保存の編集があります。<b>太字ではない</b>";
 
     const std::vector<std::pair<std::string, bool>> answers{
-        {"default", false}, {"confirm", true}, {"cancel", false}, {"close", false}, {"destroy", false}};
+        {"default", false}, {"confirm", true}, {"cancel", false}, {"escape", false}, {"close", false}, {"destroy", false}};
     for (const auto& [how, expected] : answers) {
         int resumed = 0;
         test::Spawned<bool> asked(counted(confirmer.confirm(message, informative, "続ける"), resumed));
@@ -103,6 +103,8 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
         if (how == "default") gtk_widget_activate_default(GTK_WIDGET(dialog->gobj()));
         if (how == "confirm") all[1]->activate();
         if (how == "cancel") all[0]->activate();
+        // Escape is bound to the dialog's keybinding signal "close".
+        if (how == "escape") g_signal_emit_by_name(dialog->gobj(), "close");
         if (how == "close") dialog->close();
         if (how == "destroy") dialog->destroy();
         ASSERT_TRUE(asked.finish()) << how;
@@ -111,7 +113,7 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
         EXPECT_EQ(resumed, 1) << how;
         EXPECT_TRUE(test::spinUntil([] { return openQuestion() == nullptr; })) << how;
     }
-    EXPECT_EQ(looked, 5);
+    EXPECT_EQ(looked, 6);
 
     // A question whose task goes away takes its dialog with it.
     {
