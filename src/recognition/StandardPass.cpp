@@ -273,6 +273,28 @@ private:
         return heights[heights.size() / 2];
     }
 
+    // A line laid out as vertical text often starts or ends a few
+    // characters into its column, the rest of which no line covers: those
+    // characters, one below the other, run on from it up or down the
+    // column. Its box grown over them, piece by piece. The column's width
+    // is its characters' size; a punctuation mark is too small to count as
+    // a piece, so the gap it leaves may reach one and a half characters.
+    static PixelBox columnOf(PixelBox column, const std::vector<PixelBox>& pieces, int h) {
+        const int reach = std::max(h, column.width() * 3 / 2);
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (const PixelBox& p : pieces) {
+                const int across = std::min(column.right, p.right) - std::max(column.left, p.left);
+                const int gap = std::max(p.top - column.bottom, column.top - p.bottom);
+                if (across * 2 < std::min(column.width(), p.width()) || gap > reach) continue;
+                if (p.top >= column.top && p.bottom <= column.bottom) continue;
+                column.unite(p);
+                grew = true;
+            }
+        }
+        return column;
+    }
+
     // Automatic layout also leaves out parts of a page that it reads: a
     // heading, a column of short labels. Ink of the size of the page's text
     // that no line covers, and that does not just run on from a line (line
@@ -281,13 +303,23 @@ private:
     void readUnreadInk(std::vector<Line>& ls) {
         const int h = medianHeight(ls);
         if (h < 6) return;
-        std::vector<PixelBox> pieces;
+        std::vector<PixelBox> sized;
         for (const GreyPage::InkPiece& p : pieces_) {
             if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
-            const PixelBox b{p.x, p.y, p.x + p.width, p.y + p.height};
+            sized.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
+        }
+        std::vector<PixelBox> covering;
+        for (const Line& l : ls) covering.push_back(l.box);
+        if (models_.horizontalLinesOnly) {
+            for (std::size_t i = 0; i < ls.size(); ++i) {
+                if (!ls[i].horizontal) covering[i] = columnOf(ls[i].box, sized, h);
+            }
+        }
+        std::vector<PixelBox> pieces;
+        for (const PixelBox& b : sized) {
             const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
-            const bool covered = std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
-                const PixelBox grown{l.box.left - h / 4, l.box.top - h / 4, l.box.right + h / 4, l.box.bottom + h / 4};
+            const bool covered = std::any_of(covering.begin(), covering.end(), [&](const PixelBox& c) {
+                const PixelBox grown{c.left - h / 4, c.top - h / 4, c.right + h / 4, c.bottom + h / 4};
                 return grown.contains(x, y);
             });
             if (!covered) pieces.push_back(b);
@@ -472,6 +504,16 @@ private:
                 h = std::max(h, std::min(ls[j].height(), ls[j].box.width()));
                 before.push_back(ls[j]);
             }
+            // Columns of vertical text side by side share rows too. When
+            // only lines laid out horizontally are wanted, a "table" of
+            // nothing but lines laid out otherwise is such a block: read
+            // as one block it would come back as rows across its columns,
+            // horizontal lines of the wrong characters in the wrong order.
+            if (models_.horizontalLinesOnly &&
+                std::none_of(before.begin(), before.end(), [](const Line& l) { return l.horizontal; })) {
+                for (Line& l : before) out.push_back(std::move(l));
+                continue;
+            }
             const PixelBox padded =
                 clipped({region.left - h, region.top - h / 2, region.right + h, region.bottom + h / 2});
             std::vector<Line> rows = first_.area(padded, tesseract::PSM_SINGLE_BLOCK, ls[i].block);
@@ -495,6 +537,8 @@ private:
     void readLineEnds(std::vector<Line>& ls) {
         for (std::size_t i = 0; i < ls.size(); ++i) {
             Line& line = ls[i];
+            // A line that is to be left out is not mended.
+            if (models_.horizontalLinesOnly && !line.horizontal) continue;
             const int h = line.height();
             if (h < 6) continue;
             const int bandTop = line.box.top + h / 4;
@@ -549,6 +593,7 @@ private:
     void readOtherLanguage(std::vector<Line>& ls) {
         std::unique_ptr<Reader> second;
         for (Line& line : ls) {
+            if (models_.horizontalLinesOnly && !line.horizontal) continue;
             if (!foreign(line)) continue;
             const int h = line.height();
             const PixelBox strip =

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -271,16 +272,24 @@ TEST(AutoRecognition, HorizontalVerticalAndMixedPages) {
     EXPECT_EQ(ms.autoPresentation->resolved, AutoResolved::mixed);
     EXPECT_EQ(ms.autoPresentation->label(), "自動判定：混在");
     const std::string text = squeezed(ms.text());
-    // Each text once, the heading before its paragraph and the block's
-    // columns together, right to left.
-    const auto spring = text.find("春はあけ"), heading = text.find("見出し"), cat = text.find("吾輩");
-    ASSERT_NE(spring, std::string::npos) << ms.text();
-    ASSERT_NE(heading, std::string::npos) << ms.text();
-    ASSERT_NE(cat, std::string::npos) << ms.text();
-    EXPECT_EQ(text.find("春はあけ", spring + 1), std::string::npos) << ms.text();
-    EXPECT_NE(text.find("白くなりゆく山ぎは"), std::string::npos) << ms.text();
-    EXPECT_EQ(text.find("吾輩", cat + 1), std::string::npos) << ms.text();
-    EXPECT_LT(heading, cat);
+    // Each text once, in reading order: the heading and the block share a
+    // row and the heading is further left; the block's columns together,
+    // right to left; then the paragraph, below the heading.
+    std::vector<std::size_t> places;
+    for (const char* part : {"見出し", "春はあけ", "白くなりゆく山ぎは", "紫だちたる雲の細く", "夏は夜", "吾輩"}) {
+        const auto at = text.find(part);
+        ASSERT_NE(at, std::string::npos) << part << " in " << ms.text();
+        EXPECT_EQ(text.find(part, at + 1), std::string::npos) << part << " twice in " << ms.text();
+        places.push_back(at);
+    }
+    EXPECT_TRUE(std::is_sorted(places.begin(), places.end())) << ms.text();
+    // The horizontal pass leaves the block to the vertical one: none of its
+    // lines reads across the columns or down a part of one.
+    const PageResult mh = AnnotationOCR::recognize(mixed.image, 1, 1, handwriting, never, true,
+                                                   AnnotationOCR::productStrategy,
+                                                   AnnotationOCR::productStage2Strategy, true);
+    const double blockLeft = mixed.vertical.columns.back().ink.minX() / mixed.image.width();
+    for (const TextRegion& r : mh.regions) EXPECT_LT(r.x + r.width, blockLeft) << r.text;
 }
 
 TEST(AutoRecognition, EveryModeThroughTheOneEntry) {
