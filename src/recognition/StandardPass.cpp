@@ -295,6 +295,45 @@ private:
         return column;
     }
 
+    // Characters set solid one below the other where no line is: pieces of
+    // ink that follow one another down the page, each across at least half
+    // the narrower one's width from the next and less than half a
+    // character from it, three or more, together at least two and a half
+    // times as tall as wide. Lines of horizontal text stand a good part of
+    // a character apart, and the cells of a table's column further.
+    static std::vector<PixelBox> unreadColumns(std::vector<PixelBox> pieces) {
+        std::sort(pieces.begin(), pieces.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+        std::vector<std::size_t> parent(pieces.size());
+        std::iota(parent.begin(), parent.end(), std::size_t{0});
+        const auto root = [&](std::size_t i) {
+            while (parent[i] != i) i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            const PixelBox& a = pieces[i];
+            for (std::size_t j = i + 1; j < pieces.size() && pieces[j].left < a.right; ++j) {
+                const PixelBox& b = pieces[j];
+                const int across = std::min(a.right, b.right) - std::max(a.left, b.left);
+                if (across * 2 < std::min(a.width(), b.width())) continue;
+                const int gap = std::max(b.top - a.bottom, a.top - b.bottom);
+                const int size = std::max({a.width(), a.height(), b.width(), b.height()});
+                if (gap * 2 >= size) continue;
+                parent[root(j)] = root(i);
+            }
+        }
+        std::vector<PixelBox> boxes(pieces.size());
+        std::vector<int> counts(pieces.size(), 0);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            boxes[root(i)].unite(pieces[i]);
+            counts[root(i)] += 1;
+        }
+        std::vector<PixelBox> columns;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (counts[i] >= 3 && boxes[i].height() * 2 >= boxes[i].width() * 5) columns.push_back(boxes[i]);
+        }
+        return columns;
+    }
+
     // Automatic layout also leaves out parts of a page that it reads: a
     // heading, a column of short labels. Ink of the size of the page's text
     // that no line covers, and that does not just run on from a line (line
@@ -315,14 +354,23 @@ private:
                 if (!ls[i].horizontal) covering[i] = columnOf(ls[i].box, sized, h);
             }
         }
-        std::vector<PixelBox> pieces;
-        for (const PixelBox& b : sized) {
-            const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
-            const bool covered = std::any_of(covering.begin(), covering.end(), [&](const PixelBox& c) {
-                const PixelBox grown{c.left - h / 4, c.top - h / 4, c.right + h / 4, c.bottom + h / 4};
-                return grown.contains(x, y);
-            });
-            if (!covered) pieces.push_back(b);
+        const auto uncovered = [&] {
+            std::vector<PixelBox> out;
+            for (const PixelBox& b : sized) {
+                const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
+                const bool covered = std::any_of(covering.begin(), covering.end(), [&](const PixelBox& c) {
+                    const PixelBox grown{c.left - h / 4, c.top - h / 4, c.right + h / 4, c.bottom + h / 4};
+                    return grown.contains(x, y);
+                });
+                if (!covered) out.push_back(b);
+            }
+            return out;
+        };
+        std::vector<PixelBox> pieces = uncovered();
+        if (models_.horizontalLinesOnly) {
+            // The layout may also leave whole columns of vertical text out.
+            for (const PixelBox& column : unreadColumns(pieces)) covering.push_back(columnOf(column, sized, h));
+            pieces = uncovered();
         }
         if (pieces.empty()) return;
         // Rows: pieces beside one another on a shared band, at most a
@@ -530,6 +578,15 @@ private:
         return out;
     }
 
+    // When only horizontal lines are wanted, a line laid out vertically
+    // and standing taller than wide is a column of vertical text, to be
+    // left out: read again as one line it would come back as a horizontal
+    // line of garbage. One lying wider than tall is horizontal text the
+    // layout misjudged (a short line in a small image) and is mended.
+    bool verticalColumn(const Line& line) const {
+        return models_.horizontalLinesOnly && !line.horizontal && line.height() > line.box.width();
+    }
+
     // Automatic layout sometimes ends a line before its last characters,
     // line-final punctuation most of all. Where the ink of the line's row
     // runs on past its box, the line is read again as one line over all of
@@ -537,8 +594,7 @@ private:
     void readLineEnds(std::vector<Line>& ls) {
         for (std::size_t i = 0; i < ls.size(); ++i) {
             Line& line = ls[i];
-            // A line that is to be left out is not mended.
-            if (models_.horizontalLinesOnly && !line.horizontal) continue;
+            if (verticalColumn(line)) continue;
             const int h = line.height();
             if (h < 6) continue;
             const int bandTop = line.box.top + h / 4;
@@ -593,7 +649,7 @@ private:
     void readOtherLanguage(std::vector<Line>& ls) {
         std::unique_ptr<Reader> second;
         for (Line& line : ls) {
-            if (models_.horizontalLinesOnly && !line.horizontal) continue;
+            if (verticalColumn(line)) continue;
             if (!foreign(line)) continue;
             const int h = line.height();
             const PixelBox strip =
