@@ -170,20 +170,31 @@ int main(int argc, char** argv) {
     }
     std::printf("%-11s %5s  %-40s %9s %9s  %8s %8s %8s %8s %8s  %s\n", "kind", "pages", "outcomes", "CER auto",
                 "CER hand", "t auto", "t std", "t hand", "t hw", "t vert", "horizontal kept (without filter)");
+    // Time per page by outcome: the automatic mode's and the standard
+    // pass's on the same pages.
+    std::map<std::string, std::pair<double, double>> byOutcome;
+    std::map<std::string, int> outcomePages;
+    std::vector<std::string> ratios;
     for (const std::string kind : {"horizontal", "vertical", "mixed", "annotated"}) {
         Tally t;
         for (const Page& page : kinds[kind]) {
             OCRSettings s;
             s.mode = OCRMode::automatic;
             PageResult a;
-            t.autoTime += seconds([&] { a = OCREngine::recognize(page.image, 1, 1, s, never); });
-            ++t.outcomes[std::string(rawValue(a.autoPresentation->resolved))];
+            const double autoSeconds = seconds([&] { a = OCREngine::recognize(page.image, 1, 1, s, never); });
+            t.autoTime += autoSeconds;
+            const std::string outcome(rawValue(a.autoPresentation->resolved));
+            ++t.outcomes[outcome];
+            byOutcome[outcome].first += autoSeconds;
             OCRSettings hand;
             hand.mode = page.chosen;
             PageResult h;
             t.handTime += seconds([&] { h = OCREngine::recognize(page.image, 1, 1, hand, never); });
             OCRSettings standard;
-            t.standardTime += seconds([&] { OCREngine::recognize(page.image, 1, 1, standard, never); });
+            const double standardSeconds = seconds([&] { OCREngine::recognize(page.image, 1, 1, standard, never); });
+            t.standardTime += standardSeconds;
+            byOutcome[outcome].second += standardSeconds;
+            ++outcomePages[outcome];
             OCRSettings handwriting;
             handwriting.mode = OCRMode::handwriting;
             PageResult hw;
@@ -229,9 +240,21 @@ int main(int argc, char** argv) {
                     outcomes.c_str(), t.autoEdits / t.characters, t.handEdits / t.characters, t.autoTime / p,
                     t.standardTime / p, t.handTime / p, t.handwritingTime / p, t.verticalTime / p);
         if (kind == "vertical") std::printf("  %d (%d)", t.kept, t.keptWithout);
+        char ratio[160];
+        std::snprintf(ratio, sizeof ratio, "%-11s CER auto/hand %.2f; time auto/hw %.2f, auto/(hw + vert) %.2f",
+                      kind.c_str(), t.handEdits > 0 ? t.autoEdits / t.handEdits : 1.0, t.autoTime / t.handwritingTime,
+                      t.autoTime / (t.handwritingTime + t.verticalTime));
+        ratios.push_back(ratio);
         if (t.verticalRefused > 0) std::printf("  [vertical mode refused %d]", t.verticalRefused);
         std::printf("\n");
         std::fflush(stdout);
+    }
+    std::printf("\n");
+    for (const std::string& line : ratios) std::printf("%s\n", line.c_str());
+    std::printf("\n%-27s %5s %8s %8s\n", "outcome", "pages", "t auto", "t std");
+    for (const auto& [outcome, times] : byOutcome) {
+        const double n = outcomePages[outcome];
+        std::printf("%-27s %5d %8.2f %8.2f\n", outcome.c_str(), outcomePages[outcome], times.first / n, times.second / n);
     }
     std::printf("\nt hand: the hand-chosen mode (standard, vertical, standard for mixed pages, handwriting); "
                 "t hw: the handwriting pass; seconds per page, warm engines.\n");

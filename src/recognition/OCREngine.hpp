@@ -40,7 +40,10 @@ struct TextRequest {
     // Only lines the recogniser laid out as upright text written left to
     // right. On a vertical page Tesseract finds the columns itself and reads
     // them with the horizontal model, giving tall lines of garbage; a pass
-    // that is combined with a vertical one leaves them out.
+    // that is combined with a vertical one leaves them out. Nor do the
+    // standard pass's re-reads turn vertical text into horizontal lines:
+    // columns the layout left out are no unread ink, and columns are not
+    // read again as lines or as a table's rows.
     bool horizontalLinesOnly = false;
 
     bool operator==(const TextRequest&) const = default;

@@ -273,6 +273,67 @@ private:
         return heights[heights.size() / 2];
     }
 
+    // A line laid out as vertical text often starts or ends a few
+    // characters into its column, the rest of which no line covers: those
+    // characters, one below the other, run on from it up or down the
+    // column. Its box grown over them, piece by piece. The column's width
+    // is its characters' size; a punctuation mark is too small to count as
+    // a piece, so the gap it leaves may reach one and a half characters.
+    static PixelBox columnOf(PixelBox column, const std::vector<PixelBox>& pieces, int h) {
+        const int reach = std::max(h, column.width() * 3 / 2);
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (const PixelBox& p : pieces) {
+                const int across = std::min(column.right, p.right) - std::max(column.left, p.left);
+                const int gap = std::max(p.top - column.bottom, column.top - p.bottom);
+                if (across * 2 < std::min(column.width(), p.width()) || gap > reach) continue;
+                if (p.top >= column.top && p.bottom <= column.bottom) continue;
+                column.unite(p);
+                grew = true;
+            }
+        }
+        return column;
+    }
+
+    // Characters set solid one below the other where no line is: pieces of
+    // ink that follow one another down the page, each across at least half
+    // the narrower one's width from the next and less than half a
+    // character from it, three or more, together at least two and a half
+    // times as tall as wide. Lines of horizontal text stand a good part of
+    // a character apart, and the cells of a table's column further.
+    static std::vector<PixelBox> unreadColumns(std::vector<PixelBox> pieces) {
+        std::sort(pieces.begin(), pieces.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+        std::vector<std::size_t> parent(pieces.size());
+        std::iota(parent.begin(), parent.end(), std::size_t{0});
+        const auto root = [&](std::size_t i) {
+            while (parent[i] != i) i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            const PixelBox& a = pieces[i];
+            for (std::size_t j = i + 1; j < pieces.size() && pieces[j].left < a.right; ++j) {
+                const PixelBox& b = pieces[j];
+                const int across = std::min(a.right, b.right) - std::max(a.left, b.left);
+                if (across * 2 < std::min(a.width(), b.width())) continue;
+                const int gap = std::max(b.top - a.bottom, a.top - b.bottom);
+                const int size = std::max({a.width(), a.height(), b.width(), b.height()});
+                if (gap * 2 >= size) continue;
+                parent[root(j)] = root(i);
+            }
+        }
+        std::vector<PixelBox> boxes(pieces.size());
+        std::vector<int> counts(pieces.size(), 0);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            boxes[root(i)].unite(pieces[i]);
+            counts[root(i)] += 1;
+        }
+        std::vector<PixelBox> columns;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (counts[i] >= 3 && boxes[i].height() * 2 >= boxes[i].width() * 5) columns.push_back(boxes[i]);
+        }
+        return columns;
+    }
+
     // Automatic layout also leaves out parts of a page that it reads: a
     // heading, a column of short labels. Ink of the size of the page's text
     // that no line covers, and that does not just run on from a line (line
@@ -281,16 +342,35 @@ private:
     void readUnreadInk(std::vector<Line>& ls) {
         const int h = medianHeight(ls);
         if (h < 6) return;
-        std::vector<PixelBox> pieces;
+        std::vector<PixelBox> sized;
         for (const GreyPage::InkPiece& p : pieces_) {
             if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
-            const PixelBox b{p.x, p.y, p.x + p.width, p.y + p.height};
-            const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
-            const bool covered = std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
-                const PixelBox grown{l.box.left - h / 4, l.box.top - h / 4, l.box.right + h / 4, l.box.bottom + h / 4};
-                return grown.contains(x, y);
-            });
-            if (!covered) pieces.push_back(b);
+            sized.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
+        }
+        std::vector<PixelBox> covering;
+        for (const Line& l : ls) covering.push_back(l.box);
+        if (models_.horizontalLinesOnly) {
+            for (std::size_t i = 0; i < ls.size(); ++i) {
+                if (!ls[i].horizontal) covering[i] = columnOf(ls[i].box, sized, h);
+            }
+        }
+        const auto uncovered = [&] {
+            std::vector<PixelBox> out;
+            for (const PixelBox& b : sized) {
+                const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
+                const bool covered = std::any_of(covering.begin(), covering.end(), [&](const PixelBox& c) {
+                    const PixelBox grown{c.left - h / 4, c.top - h / 4, c.right + h / 4, c.bottom + h / 4};
+                    return grown.contains(x, y);
+                });
+                if (!covered) out.push_back(b);
+            }
+            return out;
+        };
+        std::vector<PixelBox> pieces = uncovered();
+        if (models_.horizontalLinesOnly) {
+            // The layout may also leave whole columns of vertical text out.
+            for (const PixelBox& column : unreadColumns(pieces)) covering.push_back(columnOf(column, sized, h));
+            pieces = uncovered();
         }
         if (pieces.empty()) return;
         // Rows: pieces beside one another on a shared band, at most a
@@ -472,6 +552,16 @@ private:
                 h = std::max(h, std::min(ls[j].height(), ls[j].box.width()));
                 before.push_back(ls[j]);
             }
+            // Columns of vertical text side by side share rows too. When
+            // only lines laid out horizontally are wanted, a "table" of
+            // nothing but lines laid out otherwise is such a block: read
+            // as one block it would come back as rows across its columns,
+            // horizontal lines of the wrong characters in the wrong order.
+            if (models_.horizontalLinesOnly &&
+                std::none_of(before.begin(), before.end(), [](const Line& l) { return l.horizontal; })) {
+                for (Line& l : before) out.push_back(std::move(l));
+                continue;
+            }
             const PixelBox padded =
                 clipped({region.left - h, region.top - h / 2, region.right + h, region.bottom + h / 2});
             std::vector<Line> rows = first_.area(padded, tesseract::PSM_SINGLE_BLOCK, ls[i].block);
@@ -488,6 +578,15 @@ private:
         return out;
     }
 
+    // When only horizontal lines are wanted, a line laid out vertically
+    // and standing taller than wide is a column of vertical text, to be
+    // left out: read again as one line it would come back as a horizontal
+    // line of garbage. One lying wider than tall is horizontal text the
+    // layout misjudged (a short line in a small image) and is mended.
+    bool verticalColumn(const Line& line) const {
+        return models_.horizontalLinesOnly && !line.horizontal && line.height() > line.box.width();
+    }
+
     // Automatic layout sometimes ends a line before its last characters,
     // line-final punctuation most of all. Where the ink of the line's row
     // runs on past its box, the line is read again as one line over all of
@@ -495,6 +594,7 @@ private:
     void readLineEnds(std::vector<Line>& ls) {
         for (std::size_t i = 0; i < ls.size(); ++i) {
             Line& line = ls[i];
+            if (verticalColumn(line)) continue;
             const int h = line.height();
             if (h < 6) continue;
             const int bandTop = line.box.top + h / 4;
@@ -549,6 +649,7 @@ private:
     void readOtherLanguage(std::vector<Line>& ls) {
         std::unique_ptr<Reader> second;
         for (Line& line : ls) {
+            if (verticalColumn(line)) continue;
             if (!foreign(line)) continue;
             const int h = line.height();
             const PixelBox strip =

@@ -78,6 +78,23 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     if (readable.resolution > 0) api.SetSourceResolution(readable.resolution);
     if (api.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise a vertical column");
 
+    // A line's glyphs are the cells its box overlaps. The line boxes come
+    // from the layout analysis on the column's own pixels; the boxes of the
+    // symbols and words within a vertical line do not: the recogniser
+    // measures them along the line turned on its side and reports most of
+    // them collapsed near the line's bottom (left and right both 0), which
+    // tied a whole column to its last two or three cells.
+    const auto cellsOf = [&](const tesseract::ResultIterator& line) {
+        std::vector<std::size_t> cells;
+        int left = 0, top = 0, right = 0, bottom = 0;
+        if (!line.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) return cells;
+        const double lineTop = y0 + top * back;
+        const double lineBottom = y0 + bottom * back;
+        for (std::size_t k = 0; k < glyphs.size(); ++k) {
+            if (glyphs[k].start < lineBottom && lineTop < glyphs[k].end) cells.push_back(k);
+        }
+        return cells;
+    };
     std::vector<ColumnPiece> pieces;
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (it) {
@@ -88,28 +105,15 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
                 pieces.push_back({});
                 current = &pieces.back();
                 current->confidence = std::clamp(it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f, 0.0f, 1.0f);
+                current->glyphs = cellsOf(*it);
             }
             if (it->Empty(tesseract::RIL_SYMBOL)) continue;
             const std::string symbol = takeText(it->GetUTF8Text(tesseract::RIL_SYMBOL));
-            if (blank(symbol)) continue;
-            current->text += symbol;
-            int left = 0, top = 0, right = 0, bottom = 0;
-            it->BoundingBox(tesseract::RIL_SYMBOL, &left, &top, &right, &bottom);
-            const double symbolTop = y0 + top * back;
-            const double symbolBottom = y0 + bottom * back;
-            // A symbol belongs to every glyph cell it meets, shared edges
-            // included.
-            for (std::size_t k = 0; k < glyphs.size(); ++k) {
-                if (glyphs[k].start <= symbolBottom && symbolTop <= glyphs[k].end) current->glyphs.push_back(k);
-            }
+            if (!blank(symbol)) current->text += symbol;
         } while (it->Next(tesseract::RIL_SYMBOL));
     }
     pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const ColumnPiece& p) { return p.text.empty(); }),
                  pieces.end());
-    for (ColumnPiece& p : pieces) {
-        std::sort(p.glyphs.begin(), p.glyphs.end());
-        p.glyphs.erase(std::unique(p.glyphs.begin(), p.glyphs.end()), p.glyphs.end());
-    }
     poll();
     return pieces;
 }

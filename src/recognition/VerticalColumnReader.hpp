@@ -10,7 +10,7 @@ namespace velmora {
 
 // Reads one vertical column with the recogniser's own vertical Japanese data
 // (jpn_vert, one block of vertical text) on the column's pixels, and ties
-// each line it reads to the glyph cells its characters cover. One request per
+// each line it reads to the glyph cells its box covers. One request per
 // column, like the reflow strip.
 namespace VerticalColumnReader {
 

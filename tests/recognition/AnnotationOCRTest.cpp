@@ -325,6 +325,15 @@ TEST(AnnotationRecognition, TellsPrintedFromHandwrittenLinesOnADrawnPage) {
     EXPECT_EQ(right->kind, RegionKind::handwrittenCandidate);
     EXPECT_TRUE(*right->proofreadingInstruction);
 
+    // The automatic mode reads the page as standard text and takes the
+    // handwriting from this pass.
+    OCRSettings automatic;
+    automatic.mode = OCRMode::automatic;
+    const PageResult chosen = OCREngine::recognize(page, 1, 1, automatic, never);
+    ASSERT_TRUE(chosen.autoPresentation);
+    EXPECT_EQ(chosen.autoPresentation->resolved, AutoResolved::standard);
+    EXPECT_EQ(chosen.autoPresentation->handwriting, "detected");
+
     // The engine uses the product's strategy pair.
     EXPECT_EQ(AnnotationOCR::recognize(page, 1, 1, handwritingSettings(), never, true,
                                        AnnotationClassificationStrategy::shortAnnotationRescue,

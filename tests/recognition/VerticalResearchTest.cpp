@@ -187,6 +187,36 @@ TEST(VerticalResearchReading, ThreeColumnsAreReadRightToLeft) {
     EXPECT_EQ(JSON::decode<Result>(Json(r)), r);
 }
 
+// Each column's region is where its text was drawn: the automatic mode
+// orders a page's blocks by these boxes.
+TEST(VerticalResearchReading, EachColumnRegionCoversItsDrawnColumn) {
+    const test::VerticalPage page = test::renderColumns({.width = 420, .height = 1100}, threeColumns);
+    const PageResult result = VerticalProduct::recognize(page.image, 1, 1, verticalSettings(), never);
+    ASSERT_EQ(result.regions.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const TextRegion& r = result.regions[i];
+        // The region in pixels from the top-left corner, against the ink
+        // Pango reports for the column; a glyph cell may reach a few pixels
+        // past that ink.
+        const double left = r.x * 420, right = (r.x + r.width) * 420;
+        const double top = (1 - r.y - r.height) * 1100, bottom = (1 - r.y) * 1100;
+        const Rect ink = page.columns[i].ink;
+        const std::string where = "column " + std::to_string(i) + ": rows " + std::to_string(top) + "…" +
+                                  std::to_string(bottom) + ", drawn " + std::to_string(ink.minY()) + "…" +
+                                  std::to_string(ink.maxY());
+        EXPECT_NEAR(top, ink.minY(), 4) << where;
+        EXPECT_NEAR(bottom, ink.maxY(), 4) << where;
+        EXPECT_NEAR(left, ink.minX(), 4) << where;
+        EXPECT_NEAR(right, ink.maxX(), 4) << where;
+        // The cells of the column, top to bottom, each once.
+        ASSERT_TRUE(r.sourceBoxes);
+        EXPECT_GE(r.sourceBoxes->size(), Unicode::graphemeCount(threeColumns[i]) - 2) << where;
+        for (std::size_t k = 1; k < r.sourceBoxes->size(); ++k) {
+            EXPECT_LT((*r.sourceBoxes)[k].y, (*r.sourceBoxes)[k - 1].y) << where << ", box " << k;
+        }
+    }
+}
+
 // The mode through the one entry: the vertical route, the upright size and
 // the source geometry.
 TEST(VerticalResearchReading, TheVerticalModeGoesThroughTheEngine) {
