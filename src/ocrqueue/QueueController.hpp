@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -166,6 +167,9 @@ private:
 
 public:
     std::shared_ptr<OCRQueueEngine> previousEngine;
+    // Where a TXT goes, asked with the ask flag: the folder, or none when
+    // the user cancelled; it may throw. Installed by the window.
+    std::function<Task<std::optional<std::filesystem::path>>(bool ask)> destinationProvider;
     std::optional<std::filesystem::path> automaticDestination;
 
 private:
