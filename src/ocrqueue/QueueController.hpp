@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -167,9 +166,6 @@ private:
 
 public:
     std::shared_ptr<OCRQueueEngine> previousEngine;
-    // Where a TXT goes, asked with the ask flag: the folder, or none when
-    // the user cancelled; it may throw. Installed by the window.
-    std::function<Task<std::optional<std::filesystem::path>>(bool ask)> destinationProvider;
     std::optional<std::filesystem::path> automaticDestination;
 
 private:
@@ -270,6 +266,14 @@ private:
     std::optional<std::string> shownExportKey() const;
 
     QueuePorts ports_;
+
+public:
+    // ---- Saved queues, the queue's document, TXT export and copy.
+
+    // Where a TXT goes: from the ask flag to a folder, none when the user
+    // cancelled; it may throw. Installed by the window.
+    using DestinationProvider = std::function<Task<std::optional<std::filesystem::path>>(bool ask)>;
+    DestinationProvider destinationProvider;
 };
 
 }  // namespace velmora

@@ -68,7 +68,7 @@ public:
 
     // Where the queue's TXT goes: the folder, or none when the user
     // cancelled; it may throw.
-    using DestinationProvider = std::function<Task<std::optional<std::filesystem::path>>(bool ask)>;
+    using DestinationProvider = QueueController::DestinationProvider;
 
     static constexpr const char* ocrFolderKind = "OCR";
     static constexpr const char* queuesFolder = "queues";
