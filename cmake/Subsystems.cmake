@@ -56,6 +56,7 @@ function(velmora_display_test_program sub)
   if(NOT files)
     return()
   endif()
+  # A program of its own for a part of a folder: "workspace/import".
   string(REPLACE "/" "_" name ${sub})
   add_executable(${name}_tests ${files})
   target_link_libraries(${name}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
