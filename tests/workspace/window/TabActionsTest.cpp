@@ -30,46 +30,7 @@ std::vector<UUID> ids(const WindowModel& model) {
     return out;
 }
 
-// A download as the window lists it, standing in for the browser's: it
-// answers the engine's question for a destination only when the test says
-// so, and runs until the engine reports its end.
-class HeldDownload final : public TabDownload {
-public:
-    HeldDownload(WebKitDownload* download, fs::path folder, std::function<void()> announce)
-        : download_(GObjectRef<WebKitDownload>::ref(download)), folder_(std::move(folder)), announce_(std::move(announce)) {
-        g_signal_connect(download, "decide-destination", G_CALLBACK(onDecide), this);
-        g_signal_connect(download, "finished", G_CALLBACK(onFinished), this);
-    }
-    ~HeldDownload() override { g_signal_handlers_disconnect_by_data(download_.get(), this); }
-    bool active() const override { return running_; }
-    void cancel() override { webkit_download_cancel(download_.get()); }
-    // Lets the engine write the file.
-    void answer() {
-        const fs::path target = folder_ / "received";
-        webkit_download_set_destination(download_.get(), target.c_str());
-    }
-    bool asked = false;
-
-private:
-    static gboolean onDecide(WebKitDownload*, char*, gpointer self) {
-        static_cast<HeldDownload*>(self)->asked = true;
-        return TRUE;
-    }
-    static void onFinished(WebKitDownload*, gpointer self) {
-        auto* held = static_cast<HeldDownload*>(self);
-        held->running_ = false;
-        held->announce_();
-    }
-    GObjectRef<WebKitDownload> download_;
-    fs::path folder_;
-    std::function<void()> announce_;
-    bool running_ = true;
-};
-
-class TabActionsTest : public test::WindowFixture {
-protected:
-    ~TabActionsTest() override { WindowModel::downloadMaker() = nullptr; }
-};
+class TabActionsTest : public test::WindowFixture {};
 
 }  // namespace
 
@@ -286,67 +247,71 @@ TEST_F(TabActionsTest, TheWidthFollowsTheModeAndTheSelectedTabsSave) {
 }
 
 TEST_F(TabActionsTest, DownloadsAreListedOnTheirTabUnlessTheWindowCloses) {
-    const std::string prefix = "velmora-" + UUID::random().text() + "-";
-    server.bytes("/file.bin", "application/octet-stream", std::string(4096, 'x'),
-                 {{"Content-Disposition", "attachment; filename=" + prefix + "file.bin"}});
-    std::vector<std::shared_ptr<HeldDownload>> made;
-    WindowModel::downloadMaker() = [&](WebKitDownload* download, const BrowserTab&, const WindowModel&,
-                                       std::function<void()> announce) -> std::shared_ptr<TabDownload> {
-        made.push_back(std::make_shared<HeldDownload>(download, dir.path(), std::move(announce)));
-        return made.back();
+    auto attachment = [](const std::string& name) {
+        return test::WebTestServer::Headers{{"Content-Disposition", "attachment; filename=" + name}};
     };
-    // The engine's own record of each download, to see the cancel.
+    server.bytes("/file.bin", "application/octet-stream", std::string(4096, 'x'), attachment("file.bin"));
+    server.stream("/slow.bin",
+                  {.length = int64_t{1} << 30, .chunk = 8192, .interval = 40ms, .headers = attachment("slow.bin")});
+    const fs::path folder = dir / "downloads";
+    fs::create_directories(folder);
+    chooser.answer = folder;
+    // The engine's own report of each download that ends without a file.
     std::vector<std::string> failures;
-    auto network = services->webStores->normal();
-    struct Watch {
-        std::vector<std::string>* failures;
-    } watch{&failures};
+    WebKitNetworkSession* network = services->webStores->normal();
     const gulong started = g_signal_connect(
         network, "download-started", G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* d, gpointer data) {
             g_signal_connect(d, "failed", G_CALLBACK(+[](WebKitDownload*, GError* error, gpointer data) {
-                                 static_cast<Watch*>(data)->failures->push_back(error->message);
+                                 static_cast<std::vector<std::string>*>(data)->push_back(error->message);
                              }),
                              data);
         }),
-        &watch);
+        &failures);
 
     auto model = makeModel();
     auto tab = model->selectedTab();
     show(*tab);
     load(*model, "/page");
 
-    // While the window closes: cancelled at once, never listed.
+    // While the window closes: cancelled at once, never listed, nobody
+    // asked where it goes.
     model->closing = true;
     tab->browser->navigate(server.url("/file.bin"));
     ASSERT_TRUE(test::spinUntil([&] { return failures.size() == 1; }));
-    EXPECT_TRUE(made.empty());
     EXPECT_TRUE(tab->downloads->empty());
+    EXPECT_TRUE(chooser.requests.empty());
     model->closing = false;
 
-    // Otherwise listed on its tab, which is busy while it runs; its end is
-    // announced to the tab and the window.
-    tab->browser->navigate(server.url("/file.bin"));
-    ASSERT_TRUE(test::spinUntil([&] { return made.size() == 1 && made[0]->asked; }));
-    ASSERT_EQ(tab->downloads->size(), 1u);
-    EXPECT_EQ(tab->downloads->front(), made[0]);
+    // Otherwise listed on its tab, which is busy while it runs; its progress
+    // is announced as the window's change.
+    int announcements = 0;
+    auto count = model->changed.connect([&] { ++announcements; });
+    tab->browser->navigate(server.url("/slow.bin"));
+    ASSERT_TRUE(test::spinUntil(
+        [&] {
+            return tab->downloads->size() == 1 && tab->downloads->front()->state() == BrowserDownload::State::receiving &&
+                   tab->downloads->front()->received() > 0;
+        },
+        60s));
+    const auto slow = tab->downloads->front();
+    EXPECT_EQ(slow->tabID, tab->id);
+    EXPECT_EQ(slow->windowID, model->id);
     EXPECT_TRUE(tab->active());
     EXPECT_TRUE(model->active());
     EXPECT_TRUE(model->needsCloseConfirmation());
+    const int before = announcements;
+    ASSERT_TRUE(test::spinUntil([&] { return announcements > before; }));
     model->closeTab(tab->id);
     EXPECT_FALSE(tab->closed()) << "a downloading tab stays";
-    int announcements = 0;
-    auto count = model->changed.connect([&] { ++announcements; });
-    made[0]->answer();
-    ASSERT_TRUE(test::spinUntil([&] { return !tab->active(); }));
-    EXPECT_GT(announcements, 0);
+    tab->cancel();
+    ASSERT_TRUE(test::spinUntil([&] { return !tab->active(); }, 60s));
+    EXPECT_EQ(slow->state(), BrowserDownload::State::cancelled);
     count.disconnect();
-    EXPECT_EQ(test::readFile(dir / "received"), std::string(4096, 'x'));
-    EXPECT_EQ(failures.size(), 1u);
 
-    // Without anyone to make the record, a download is not taken.
-    WindowModel::downloadMaker() = nullptr;
+    // A download that runs to its end is published into the chosen folder.
     tab->browser->navigate(server.url("/file.bin"));
-    ASSERT_TRUE(test::spinUntil([&] { return failures.size() == 2; }));
-    EXPECT_EQ(tab->downloads->size(), 1u);
+    ASSERT_TRUE(test::spinUntil([&] { return tab->downloads->size() == 2 && !tab->active(); }, 60s));
+    EXPECT_EQ(tab->downloads->back()->state(), BrowserDownload::State::completed);
+    EXPECT_EQ(test::readFile(folder / "file.bin"), std::string(4096, 'x'));
     g_signal_handler_disconnect(network, started);
 }
