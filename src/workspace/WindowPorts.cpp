@@ -1,27 +1,12 @@
 #include "workspace/WindowPorts.hpp"
 
-#include <memory>
+#include "ocrviews/GtkQueuePorts.hpp"
 
-#include "gui/GtkConfirmation.hpp"
-
-namespace velmora {
-
-Task<bool> WindowConfirmer::confirm(std::string message, std::string informative, std::string confirmLabel) {
-    // The dialog and its question live in this frame until the answer.
-    GtkConfirmation dialog(parent_);
-    const Confirmation::Request request{std::move(message), std::move(informative), cancelLabel,
-                                        std::move(confirmLabel)};
-    auto answer = dialog.confirm(request);
-    co_return co_await answer;
-}
-
-namespace WindowPorts {
+namespace velmora::WindowPorts {
 
 QueuePorts queuePorts(WindowSetLink& windows, const UUID& modelID) {
-    QueuePorts ports;
-    ports.confirmer = std::make_shared<WindowConfirmer>([&windows, modelID] { return windows.platformWindow(modelID); });
-    return ports;
+    // The window set outlives every model of it.
+    return gtkQueuePorts([&windows, modelID] { return windows.platformWindow(modelID); });
 }
 
-}  // namespace WindowPorts
-}  // namespace velmora
+}  // namespace velmora::WindowPorts
