@@ -21,6 +21,11 @@ public:
         return *this;
     }
 
+    // Stores without notifying: for an owner that changes several fields
+    // as one step and then emits its signal once, so that no observer sees
+    // the fields half-changed.
+    void store(T value) { value_ = std::move(value); }
+
     const T& get() const noexcept { return value_; }
     operator const T&() const noexcept { return value_; }
     const T* operator->() const noexcept { return &value_; }

@@ -29,13 +29,17 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     dialog->set_name(dialogName);
     // Closing hides the dialog and answers; the frame destroys it.
     dialog->set_hide_on_close(true);
-    if (Gtk::Window* parent = parent_ ? parent_ : activeWindow()) dialog->set_transient_for(*parent);
-    if (!request.informativeText.empty()) dialog->set_secondary_text(request.informativeText);
-    Gtk::Button* cancel = dialog->add_button(request.cancelLabel, Gtk::ResponseType::CANCEL);
-    Gtk::Button* confirmButton = dialog->add_button(request.confirmLabel, Gtk::ResponseType::ACCEPT);
+    Gtk::Window* parent = parent_ ? parent_() : nullptr;
+    if (!parent) parent = activeWindow();
+    if (parent) dialog->set_transient_for(*parent);
+    // Plain text: a page title or a file name in the question is never
+    // read as markup.
+    if (!request.informativeText.empty()) dialog->set_secondary_text(request.informativeText, false);
+    Gtk::Button* cancel = dialog->add_button(request.cancelLabel, firstButton);
+    Gtk::Button* confirmButton = dialog->add_button(request.confirmLabel, secondButton);
     cancel->set_name(cancelName);
     confirmButton->set_name(confirmName);
-    dialog->set_default_response(Gtk::ResponseType::CANCEL);
+    dialog->set_default_response(firstButton);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::function<void(Resumer<int>)> start = [shown, cancel](Resumer<int> resumer) {
@@ -49,7 +53,9 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     // Destroyed on a later turn: a dialog closed by its window's close
     // button is still being unmapped by GTK at this point.
     Glib::signal_idle().connect_once([d = dialog.release()] { delete d; });
-    co_return response == static_cast<int>(Gtk::ResponseType::ACCEPT);
+    // Escape and the window's close button give a response of their own:
+    // only the second button goes ahead.
+    co_return response == secondButton;
 }
 
 }  // namespace velmora

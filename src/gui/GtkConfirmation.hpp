@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "foundation/Confirmation.hpp"
 
 namespace Gtk {
@@ -13,21 +15,30 @@ namespace velmora {
 // runs no dialog modally on its own loop, so the task resumes when the user
 // answers; closing the dialog (Escape, the window's close button) is the
 // safe answer. A task discarded while the dialog is open takes it away.
+// The one two-button question of the application: every confirmation, with
+// whatever labels, is this dialog.
 class GtkConfirmation final : public Confirmation {
 public:
     // Widget names, for tests and the accessibility tree.
     static constexpr const char* dialogName = "confirmation";
     static constexpr const char* cancelName = "confirmation-cancel";
     static constexpr const char* confirmName = "confirmation-confirm";
+    // The responses of the two buttons, in the desktop's numbering of alert
+    // buttons: the safe one first.
+    static constexpr int firstButton = 1000;
+    static constexpr int secondButton = 1001;
 
     // The dialog belongs to parent, or, without one, to whichever window is
     // active when it opens.
-    explicit GtkConfirmation(Gtk::Window* parent = nullptr) : parent_(parent) {}
+    explicit GtkConfirmation(Gtk::Window* parent = nullptr) : parent_([parent] { return parent; }) {}
+    // The parent is looked up when the dialog opens: the window may change
+    // (or go) while the caller waits for its turn.
+    explicit GtkConfirmation(std::function<Gtk::Window*()> parent) : parent_(std::move(parent)) {}
 
     Task<bool> confirm(const Request& request) override;
 
 private:
-    Gtk::Window* parent_;
+    std::function<Gtk::Window*()> parent_;
 };
 
 }  // namespace velmora

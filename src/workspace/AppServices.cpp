@@ -30,6 +30,13 @@ AppServices::AppServices(AppRuntime runtimeRoots)
       webStores(std::make_shared<BrowserStores>(runtime)),
       restoration(runtime.storage / "tabs", settings) {}
 
+AppServices::AppServices(AppRuntime runtimeRoots, std::shared_ptr<BrowserStores> stores, FolderChooser* chooser)
+    : runtime(std::move(runtimeRoots)),
+      settings(runtime.storage / "settings"),
+      access(runtime, chooser ? chooser : &chooser_),
+      webStores(std::move(stores)),
+      restoration(runtime.storage / "tabs", settings) {}
+
 AppServices::~AppServices() = default;
 
 void AppServices::wire() {

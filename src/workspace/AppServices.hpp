@@ -37,6 +37,10 @@ public:
     // output folders, the website data stores, the tab restoration. Wires
     // nothing.
     explicit AppServices(AppRuntime runtime);
+    // The same with website data stores already opened (tests share the
+    // process's one persistent test store: the engine allows one per folder
+    // and process) and, when given, another folder chooser.
+    AppServices(AppRuntime runtime, std::shared_ptr<BrowserStores> webStores, FolderChooser* chooser = nullptr);
     AppServices(const AppServices&) = delete;
     AppServices& operator=(const AppServices&) = delete;
     ~AppServices();

@@ -99,6 +99,27 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
     EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; }));
 }
 
+TEST(GtkConfirmation, ItsWindowIsLookedUpWhenItOpensAndItsButtonsAre1000And1001) {
+    Gtk::Window first, second;
+    first.present();
+    second.present();
+    Gtk::Window* current = &first;
+    GtkConfirmation confirmation([&current] { return current; });
+    current = &second;
+    const Confirmation::Request request = question();
+    for (const auto& [response, expected] : std::vector<std::pair<int, bool>>{
+             {GtkConfirmation::secondButton, true}, {GtkConfirmation::firstButton, false}}) {
+        test::Spawned<bool> asked(confirmation.confirm(request));
+        Gtk::MessageDialog* dialog = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (dialog = openConfirmation()) != nullptr; }));
+        EXPECT_EQ(dialog->get_transient_for(), &second);
+        dialog->response(response);
+        ASSERT_TRUE(asked.finish());
+        EXPECT_EQ(*asked.out->value, expected) << response;
+        EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; }));
+    }
+}
+
 TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
     // A desktop of the test's own: one entry that handles files and folders
     // by recording its argument.

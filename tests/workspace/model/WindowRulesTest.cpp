@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "workspace/TabActions.hpp"
+#include "workspace/WindowModel.hpp"
+
+// The window model's rules that need no tab and no display: its sections,
+// the capture width, where the selection goes when a tab closes, and how a
+// finished save or queue run is written to the event log.
+
+using namespace velmora;
+using Section = WindowModel::Section;
+using Stage = SafeEvent::Stage;
+
+TEST(WindowSections, LabelsAreTheIdentityInTheWindowsOrderWithThemeIcons) {
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"Webキャプチャ", "web-browser-symbolic"},
+        {"OCR", "edit-find-symbolic"},
+        {"履歴", "document-open-recent-symbolic"},
+        {"設定", "emblem-system-symbolic"}};
+    ASSERT_EQ(WindowModel::allSections.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const Section section = WindowModel::allSections[i];
+        EXPECT_EQ(rawValue(section), expected[i].first);
+        EXPECT_EQ(WindowModel::icon(section), expected[i].second);
+        EXPECT_EQ(fromRaw<Section>(expected[i].first), section);
+    }
+    // Exact text only.
+    EXPECT_FALSE(fromRaw<Section>("ocr"));
+    EXPECT_FALSE(fromRaw<Section>(" OCR"));
+    EXPECT_FALSE(fromRaw<Section>(""));
+}
+
+TEST(CaptureWidth, LockedFirstThenTheModesWithTheirLimits) {
+    using TabActions::width;
+    // "current" follows the pane, never below 280.
+    EXPECT_EQ(width(std::nullopt, "current", 100, 1440, 430), 280);
+    EXPECT_EQ(width(std::nullopt, "current", 1333.5, 1440, 430), 1333.5);
+    // "custom" is clamped to 280...4096.
+    EXPECT_EQ(width(std::nullopt, "custom", 100, 5000, 430), 4096);
+    EXPECT_EQ(width(std::nullopt, "custom", 100, 100, 430), 280);
+    EXPECT_EQ(width(std::nullopt, "custom", 100, 1440, 430), 1440);
+    // Anything else is the mobile width, an unknown mode included.
+    EXPECT_EQ(width(std::nullopt, "mobile", 2000, 1440, 390), 390);
+    EXPECT_EQ(width(std::nullopt, "tablet", 2000, 1440, 375), 375);
+    // A running save's width wins over every mode.
+    for (const char* mode : {"current", "custom", "mobile"}) {
+        EXPECT_EQ(width(Size{777, 600}, mode, 100, 5000, 430), 777) << mode;
+    }
+}
+
+TEST(CaptureWidth, TheSelectionAfterACloseIsTheTabThatMovedUpOrTheNewLast) {
+    using TabActions::selectionAfterClose;
+    // Three tabs, two remain.
+    EXPECT_EQ(selectionAfterClose(0, 2), 0u);
+    EXPECT_EQ(selectionAfterClose(1, 2), 1u);
+    EXPECT_EQ(selectionAfterClose(2, 2), 1u);
+    // The only tab, replaced by a fresh one.
+    EXPECT_EQ(selectionAfterClose(0, 1), 0u);
+}
+
+TEST(EventLogStages, ASaveIsLoggedByTheLastEventOfItsTrace) {
+    {
+        OperationTrace trace;
+        EXPECT_EQ(WindowModel::operationStage(trace), Stage::completed) << "started only";
+        trace.end(OperationTrace::Event::completed);
+        EXPECT_EQ(WindowModel::operationStage(trace), Stage::completed);
+    }
+    {
+        OperationTrace trace;
+        trace.stage("prepare");
+        trace.end(OperationTrace::Event::cancelled);
+        EXPECT_EQ(WindowModel::operationStage(trace), Stage::cancelled);
+    }
+    {
+        OperationTrace trace;
+        trace.end(OperationTrace::Event::failed);
+        EXPECT_EQ(WindowModel::operationStage(trace), Stage::failed);
+    }
+}
+
+TEST(EventLogStages, AQueueIsLoggedCancelledThenFailedThenCompletedElsePaused) {
+    EXPECT_EQ(WindowModel::queueStage(std::nullopt), Stage::paused);
+
+    QueueSnapshot snapshot(OCRSettings{}, {QueueInput("/tmp/a.pdf", InputOrigin::normal)});
+    snapshot.inputs[0].pages = {PageRecord(1, PageState::completed), PageRecord(2, PageState::completed)};
+    snapshot.status = QueueStatus::completed;
+    EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::completed);
+    snapshot.status = QueueStatus::paused;
+    EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::paused);
+    snapshot.status = QueueStatus::ready;
+    EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::paused);
+
+    // A completed run with failed pages is a failure; a cancel says so
+    // first, failed pages or not.
+    snapshot.inputs[0].pages = {PageRecord(1, PageState::failed), PageRecord(2, PageState::failed)};
+    snapshot.status = QueueStatus::completed;
+    EXPECT_EQ(snapshot.failedPages(), 2);
+    EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::failed);
+    snapshot.status = QueueStatus::cancelled;
+    EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::cancelled);
+}
