@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <cassert>
 #include <functional>
-#include <mutex>
 #include <sys/stat.h>
 #include <utility>
 
@@ -242,15 +241,12 @@ void QueueController::launch() {
 
     task = std::jthread([runEngine = engine, runControl = control, automaticRun, passwords = unlockedPasswords,
                          weak = weak_from_this(), runGeneration = generation] {
-        // Every report takes the engine's snapshot afresh under one lock:
-        // page workers report concurrently, and a copy taken before another
-        // worker's could otherwise be posted after it.
-        std::mutex reportLock;
-        auto progress = [&](const QueueSnapshot&) {
-            std::lock_guard lock(reportLock);
+        // The engine reports from this thread only, one after another, so
+        // the order posted is the order of the queue's changes.
+        auto progress = [&](const QueueSnapshot& reported) {
             if (weak.expired()) return;
-            postToMain([weak, runGeneration, reported = runEngine->snapshot()]() mutable {
-                if (auto self = weak.lock()) self->deliverProgress(std::move(reported), runGeneration);
+            postToMain([weak, runGeneration, copy = reported]() mutable {
+                if (auto self = weak.lock()) self->deliverProgress(std::move(copy), runGeneration);
             });
         };
         std::exception_ptr failure;
@@ -259,7 +255,6 @@ void QueueController::launch() {
         } catch (...) {
             failure = std::current_exception();
         }
-        std::lock_guard lock(reportLock);
         if (weak.expired()) return;
         if (failure) {
             postToMain([weak, runGeneration, error = caseOf(failure)] {
