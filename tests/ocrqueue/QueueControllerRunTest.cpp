@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -174,6 +176,16 @@ TEST_F(Run, OriginalsThatCannotBeComparedPassTheCheck) {
     runToEnd(*c);
     EXPECT_FALSE(c->rejection->has_value());
     EXPECT_EQ(c->status.get(), completedSentence);
+
+    // Something that cannot be hashed where the original was (a FIFO, which
+    // would block a reader) counts as unchanged, at once; the run reports it.
+    const fs::path piped = test::writeDocument(tmp / "piped.pdf", 1);
+    openQueue(*c, {{piped}}, c->currentSettings(), false);
+    fs::remove(piped);
+    ASSERT_EQ(::mkfifo(piped.c_str(), 0600), 0);
+    runToEnd(*c);
+    EXPECT_FALSE(c->rejection->has_value());
+    EXPECT_NE(c->snapshot->value().inputs[0].status, InputStatus::completed);
 
     // A managed queue skips the checks: the run itself reports the change.
     const fs::path changed = test::writeDocument(tmp / "changed.pdf", 1);
