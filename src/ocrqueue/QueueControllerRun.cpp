@@ -20,11 +20,11 @@
 //   waits for its thread: the pages in flight are committed, the queue is
 //   written paused and resumes at its next opening.
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cassert>
 #include <functional>
-#include <sys/stat.h>
 #include <utility>
 
 #include "foundation/CancellationError.hpp"
