@@ -3,9 +3,10 @@
 // selection, each written with fsync) on queues of 10, 100 and 1000 inputs of
 // 10 pages, and showPage() of an A4 PDF page and of 300-dpi A4 scans as JPEG
 // and PNG.
-// Run by hand: build/benchmarks/QueueControllerEditBenchmark
+// Run by hand: build/benchmarks/QueueControllerEditBenchmark [inputs ...]
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ocrqueue/ControllerFixtures.hpp"
@@ -22,9 +23,16 @@ double msSince(Clock::time_point start) {
 
 }  // namespace
 
-int main() {
+// Arguments, when given, are the queue sizes to measure (inputs of 10
+// pages); the largest default one takes half an hour to set up.
+int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    for (int inputs : {10, 100, 1000}) {
+    std::vector<int> sizes{10, 100, 1000};
+    if (argc > 1) {
+        sizes.clear();
+        for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    }
+    for (int inputs : sizes) {
         // The figures are taken on disk, so they include the real fsync; the
         // queue is run in memory (one write per page) and then moved there.
         test::ControllerRoots roots(false);
