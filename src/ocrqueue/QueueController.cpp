@@ -1,6 +1,7 @@
 #include "ocrqueue/QueueController.hpp"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -39,7 +40,24 @@ std::shared_ptr<QueueController> QueueController::create(std::optional<std::file
 QueueController::QueueController(Passkey, std::filesystem::path parent, std::filesystem::path output, QueuePorts ports)
     : parent(std::move(parent)), output(std::move(output)), ports_(std::move(ports)) {}
 
-QueueController::~QueueController() { assert(isMainThread()); }
+QueueController::~QueueController() {
+    assert(isMainThread());
+    // A run still going is paused and waited for first, so that the edit
+    // below is written after its last page.
+    releaseRun();
+    // Closing the window writes what the interval still held back; a
+    // failure has nobody left to tell, and the queue keeps its last write.
+    if (editWriteSource_ != 0) {
+        // Nobody observes a controller on its way out.
+        changed.clear();
+        busyChanged.clear();
+        try {
+            applyEdit();
+        } catch (const std::exception&) {
+        }
+    }
+    cancelEditWrite();
+}
 
 // ---- hooked assignments
 
@@ -54,13 +72,36 @@ void QueueController::editHook() {
     auto it = decorations.find(*decorationKey);
     if (it == decorations.end()) return;
     it->second.update(edited.get());
-    try {
-        applyEdit();
-    } catch (const std::exception&) {
-        // The text stays in `edited` and in its state; the next store tries
-        // again.
-        status = "編集を保存できません。本文は保持しています。保存先を確認してください。";
-    }
+    // One write of a large queue costs more than a keystroke may: the text
+    // waits in memory for at most one interval.
+    scheduleEditWrite();
+}
+
+void QueueController::scheduleEditWrite() {
+    if (editWriteSource_ != 0) return;
+    auto* weak = new std::weak_ptr<QueueController>(weak_from_this());
+    editWriteSource_ = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(editWriteInterval.count()),
+        [](gpointer data) -> gboolean {
+            auto self = static_cast<std::weak_ptr<QueueController>*>(data)->lock();
+            if (!self) return G_SOURCE_REMOVE;
+            self->editWriteSource_ = 0;
+            try {
+                self->applyEdit();
+            } catch (const std::exception&) {
+                // The text stays in `edited` and in its state; the next
+                // store tries again.
+                self->status = "編集を保存できません。本文は保持しています。保存先を確認してください。";
+            }
+            return G_SOURCE_REMOVE;
+        },
+        weak, [](gpointer data) { delete static_cast<std::weak_ptr<QueueController>*>(data); });
+}
+
+void QueueController::cancelEditWrite() {
+    if (editWriteSource_ == 0) return;
+    g_source_remove(editWriteSource_);
+    editWriteSource_ = 0;
 }
 
 void QueueController::setSearch(std::string text) {

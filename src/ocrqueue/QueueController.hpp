@@ -2,12 +2,15 @@
 
 #include <sigc++/sigc++.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
@@ -235,6 +238,46 @@ public:
     void refreshSaved();
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
 
+    // ---- Runs: starting and stopping, the run's own thread, the end of a
+    // run with its automatic TXT, and closing.
+
+    // Starts or resumes the open queue once its edit is stored and its
+    // settings and originals are checked; every outcome is the status
+    // sentence. Awaiting it returns once the run is launched or refused (at
+    // once when nothing asks the user). A caller may spawn it and drop it.
+    Task<void> start();
+    // Asks the current run to pause or cancel; its end tells how it ended.
+    void stop(JobControl::Stop stop);
+    // Gives up the selected input, a PDF waiting for its password, so that
+    // the rest of the queue can run without it.
+    void cancelPassword();
+    // The controller's part of closing its window: stores the pending edit
+    // (its error passes on, passwords kept) and forgets the PDF passwords.
+    // It stops no run.
+    void prepareToClose();
+
+private:
+    friend class QueueRunProbe;  // tests hand reports to the run's handlers
+
+    // The run: its thread, the start's steps and the handlers that the
+    // thread's reports reach on the main thread.
+    static Task<void> startTask(std::weak_ptr<QueueController> weak);
+    // The settings and originals checks; false when the queue was refused.
+    bool resumeChecks();
+    void launch();
+    void deliverProgress(QueueSnapshot reported, const UUID& runGeneration);
+    void finishRun(QueueSnapshot finished, const UUID& runGeneration);
+    void failRun(ErrorCase error, const UUID& runGeneration);
+    void publishAutomaticText(const QueueSnapshot& finished);
+    // For the destructor: pauses a run still going and waits for its thread.
+    void releaseRun();
+
+    // The thread of the current (or last) run. It holds the controller only
+    // weakly and never locks it; it is joined before the next run starts,
+    // at the end of its own run and by the destructor.
+    std::jthread task;
+
+public:
     const QueuePorts& ports() const { return ports_; }
 
 private:
@@ -274,6 +317,59 @@ public:
     // cancelled; it may throw. Installed by the window.
     using DestinationProvider = std::function<Task<std::optional<std::filesystem::path>>(bool ask)>;
     DestinationProvider destinationProvider;
+
+    // Lets go of the open queue: its engine becomes `previousEngine` and
+    // every page field empties, under a new generation.
+    void detachQueue();
+    // Opens the queue folder in `selectedSaved` under the current settings,
+    // or sets `rejection` with nothing opened. Synchronous; never throws.
+    void loadSaved();
+    // Drops a rejection and the half-open state; opens nothing.
+    void closeRejection();
+
+    // One page per known page of every input, in queue order, with the text
+    // the user sees now. The engine's errors pass on.
+    std::vector<OCRProduct::Page> documentPages();
+    // The text of the exported inputs, one headed section each.
+    std::string managedExportText();
+    // Chooses a folder (the destination provider, else the output folder or
+    // the save panel) and exports into it; every failure is the status.
+    Task<void> save(bool ask);
+    // Writes the TXT files of the open queue into the folder and registers
+    // them in the capture history. Throws.
+    void exportText(const std::filesystem::path& to);
+    // Puts the current result text on the clipboard.
+    void copyAll();
+    // The file name of the selected original, or "原稿未選択".
+    std::string currentName() const;
+
+    // Typing is stored at most once per interval: the edit hook keeps the
+    // text and its highlight state at once and writes them when the
+    // interval has passed, unless `applyEdit()` (run by every step that
+    // leaves the page, exports, starts or closes) writes them first.
+    static constexpr std::chrono::milliseconds editWriteInterval{500};
+    // Whether typed text waits for its write.
+    bool editWritePending() const { return editWriteSource_ != 0; }
+
+private:
+    // The inputs an export or the whole-queue text takes.
+    std::vector<QueueInput> exportCandidates(const std::vector<QueueInput>& inputs) const;
+    // The managed and product shapes of an export; each returns the files
+    // written and keeps `lastExports` listing them as they are written.
+    std::vector<std::filesystem::path> exportManaged(const std::filesystem::path& to,
+                                                     std::vector<UUID>& writtenInputs);
+    std::vector<std::filesystem::path> exportProduct(const std::filesystem::path& to);
+    void registerExports(const std::vector<std::filesystem::path>& written);
+    void recordExportedEdits(const std::vector<OCRProduct::Page>& pages, const std::vector<UUID>& written);
+    static Task<void> saveTask(std::weak_ptr<QueueController> weak, bool ask);
+    // Whether the open queue is the engine `asked` of the same generation.
+    bool stillOpen(const std::shared_ptr<OCRQueueEngine>& asked, const UUID& asOf) const;
+    // Whether the last export failed after writing some of its files.
+    bool partialExport_ = false;
+    // The timer of the coalesced write, 0 when none waits.
+    unsigned int editWriteSource_ = 0;
+    void scheduleEditWrite();
+    void cancelEditWrite();
 };
 
 }  // namespace velmora

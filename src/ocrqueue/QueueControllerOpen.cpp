@@ -22,24 +22,36 @@ bool allAccepted(const std::vector<std::filesystem::path>& urls) {
 
 void QueueController::applyEdit() {
     assert(isMainThread());
+    // This write takes whatever the interval held back.
+    cancelEditWrite();
     if (!engine || !selectedID->has_value()) return;
     if (!selectedComplete()) return;
     const UUID id = selectedID->value();
     if (decorationKey) {
         if (auto it = decorations.find(*decorationKey); it != decorations.end()) {
+            // Stored every time, also unchanged: it carries the checksum of
+            // the page's result as it is now.
             engine->saveEditor(*decorationKey, id, page, it->second, currentPresentation());
         }
     }
+    QueueSnapshot current = engine->snapshot();
     if (!annotationMode(id)) {
         std::string stored = original;
-        const QueueSnapshot current = engine->snapshot();
         if (const QueueInput* input = current.input(id)) {
             if (auto it = input->editedPages.find(page); it != input->editedPages.end()) stored = it->second;
         }
-        if (!OCRProduct::sameUTF16(edited.get(), stored)) engine->edit(id, page, edited.get());
+        if (!OCRProduct::sameUTF16(edited.get(), stored)) {
+            engine->edit(id, page, edited.get());
+            current = engine->snapshot();
+        }
     }
-    engine->saveSelection(id, page);
-    snapshot = engine->snapshot();
+    // Each store writes the whole queue with fsync: a selection the queue
+    // already holds is not written again.
+    if (current.selectedInput != id || current.selectedPage != page.get()) {
+        engine->saveSelection(id, page);
+        current = engine->snapshot();
+    }
+    snapshot = std::move(current);
 }
 
 // ---- preparations in order

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "ControllerFixtures.hpp"
+#include "support/MainLoop.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -18,6 +20,11 @@ protected:
     }
     QueueSnapshot stored(const QueueController& c) const {
         return OCRQueueEngine::inspect(c.parent / c.snapshot->value().id.text());
+    }
+    // Waits for the write the typing scheduled.
+    static void written(const QueueController& c) {
+        EXPECT_TRUE(c.editWritePending());
+        EXPECT_TRUE(test::spinUntil([&] { return !c.editWritePending(); }));
     }
 };
 
@@ -36,6 +43,7 @@ TEST_F(EditStore, TypingOnARecognisedPageStoresTheTextTheStateAndTheSelection) {
     const std::string key = c->editorDocumentKey();
 
     c->editText("直" + test::fixedText(2), TextRange{0, 0}, std::string("直"), false);
+    written(*c);
     QueueSnapshot s = stored(*c);
     EXPECT_EQ(s.inputs[0].editedPages.at(2), "直" + test::fixedText(2));
     ASSERT_TRUE(s.editorStates.has_value());
@@ -48,8 +56,10 @@ TEST_F(EditStore, TypingOnARecognisedPageStoresTheTextTheStateAndTheSelection) {
     c->page = 1;
     c->showPage();
     c->editText(test::fixedText(1) + "x", std::nullopt, std::nullopt, false);
+    written(*c);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "x");
     c->editText(test::fixedText(1), std::nullopt, std::nullopt, false);
+    written(*c);
     s = stored(*c);
     EXPECT_EQ(s.inputs[0].editedPages.at(1), test::fixedText(1));
     EXPECT_EQ(s.selectedPage, 1);
@@ -60,6 +70,7 @@ TEST_F(EditStore, ARestoredRecognisedTextWritesNoPageEditButADecomposedOneDoes) 
     openRunQueue(*c, {1}, c->currentSettings());
     c->showPage();
     c->setEdited(test::fixedText(1));
+    written(*c);
     QueueSnapshot s = stored(*c);
     EXPECT_TRUE(s.inputs[0].editedPages.empty());
     ASSERT_TRUE(s.editorStates.has_value());
@@ -68,6 +79,7 @@ TEST_F(EditStore, ARestoredRecognisedTextWritesNoPageEditButADecomposedOneDoes) 
     std::string nfd = test::fixedText(1);
     nfd.replace(nfd.find(composedGa), composedGa.size(), decomposedGa);
     c->setEdited(nfd);
+    written(*c);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), nfd);
 }
 
@@ -77,6 +89,7 @@ TEST_F(EditStore, NothingIsWrittenForAPageWithoutResultOrWhileThePageIsLoading) 
     c->showPage();
     const std::string before = test::readFile(queueFile(*c));
     c->editText("入力", std::nullopt, std::nullopt, false);
+    EXPECT_FALSE(c->editWritePending());
     EXPECT_EQ(test::readFile(queueFile(*c)), before);
 
     openRunQueue(*c, {1}, c->currentSettings());
@@ -86,6 +99,7 @@ TEST_F(EditStore, NothingIsWrittenForAPageWithoutResultOrWhileThePageIsLoading) 
     c->loadingDecoration = true;
     c->setEdited("読み込み中");
     c->loadingDecoration = false;
+    EXPECT_FALSE(c->editWritePending());
     EXPECT_EQ(test::readFile(queueFile(*c)), shown);
     EXPECT_EQ(c->currentDecoration(), state);
 }
@@ -95,6 +109,7 @@ TEST_F(EditStore, AnAnnotationPageKeepsItsTextInTheEditorStateOnly) {
     openRunQueue(*c, {1}, test::settingsIn(OCRMode::handwriting));
     c->showPage();
     c->setEdited(test::fixedText(1) + "追記");
+    written(*c);
     const QueueSnapshot s = stored(*c);
     EXPECT_TRUE(s.inputs[0].editedPages.empty());
     ASSERT_TRUE(s.editorStates.has_value());
@@ -111,6 +126,7 @@ TEST_F(EditStore, AFailedStoreKeepsTheTextAndTheNextStoreWritesIt) {
     // Someone else's write: the engine refuses to overwrite it.
     test::writeFile(file, good + " ");
     c->setEdited(test::fixedText(1) + "。");
+    written(*c);
     EXPECT_EQ(c->status.get(), unsavedSentence);
     EXPECT_EQ(c->edited.get(), test::fixedText(1) + "。");
     EXPECT_EQ(c->currentDecoration().text(), test::fixedText(1) + "。");
@@ -118,4 +134,52 @@ TEST_F(EditStore, AFailedStoreKeepsTheTextAndTheNextStoreWritesIt) {
     test::writeFile(file, good);
     c->applyEdit();
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "。");
+}
+
+TEST_F(EditStore, TypingIsWrittenOncePerIntervalAndAtOnceByEveryStepThatStores) {
+    auto c = controller();
+    openRunQueue(*c, {2}, c->currentSettings());
+    c->showPage();
+    const fs::path file = queueFile(*c);
+    const std::string before = test::readFile(file);
+    const auto start = std::chrono::steady_clock::now();
+    std::string text = test::fixedText(1);
+    for (const char* typed : {"あ", "い", "う"}) {
+        text += typed;
+        c->editText(text, std::nullopt, std::nullopt, false);
+    }
+    // Kept in memory at once, on disk not yet.
+    EXPECT_EQ(c->edited.get(), text);
+    EXPECT_EQ(c->currentDecoration().text(), text);
+    EXPECT_TRUE(c->hasUnsavedEdits());
+    EXPECT_EQ(test::readFile(file), before);
+    written(*c);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, QueueController::editWriteInterval);
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text);
+
+    // A step that stores (the page switch, an export, a start) writes the
+    // held text at once and leaves no write waiting.
+    c->editText(text + "え", std::nullopt, std::nullopt, false);
+    ASSERT_TRUE(c->editWritePending());
+    c->applyEdit();
+    EXPECT_FALSE(c->editWritePending());
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text + "え");
+
+    // Letting go of the queue writes it into the queue it was typed in.
+    const fs::path folder = file.parent_path();
+    const auto engine = c->engine;
+    const UUID id = c->selectedID->value();
+    c->editText(text + "か", std::nullopt, std::nullopt, false);
+    c->detachQueue();
+    EXPECT_FALSE(c->editWritePending());
+    EXPECT_EQ(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(1), text + "か");
+    c->engine = engine;
+    c->snapshot = engine->snapshot();
+    c->selectedID = id;
+    c->showPage();
+
+    // The window closing writes what the interval held back.
+    c->editText(text + "お", std::nullopt, std::nullopt, false);
+    c.reset();
+    EXPECT_EQ(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(1), text + "お");
 }

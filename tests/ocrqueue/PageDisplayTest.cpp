@@ -182,3 +182,54 @@ TEST_F(PageDisplay, TheConfirmationsSayWhatIsKeptAndProceedOnlyOnContinue) {
               "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。保存済みファイルと原稿は削除しません。");
     EXPECT_EQ(confirmer->asked[1].confirmLabel, "続ける");
 }
+
+TEST_F(PageDisplay, AStoredEditWithoutAStateHereGetsOneOnTheRecognisedTextBroughtUpToIt) {
+    auto c = controller();
+    auto engine = openRunQueue(*c, {1}, c->currentSettings());
+    const UUID id = c->selectedID->value();
+    const std::string stored = "前置き" + test::fixedText(1);
+    engine->edit(id, 1, stored);
+    c->snapshot = engine->snapshot();
+    c->showPage();
+    EXPECT_EQ(c->edited.get(), stored);
+    const OCRDecorationState state = c->currentDecoration();
+    EXPECT_EQ(state.text(), stored);
+    EXPECT_EQ(state.baseline(), test::fixedText(1));
+    // The three characters put before the text are the hand edit, and the
+    // uncertain line keeps its yellow, moved along.
+    EXPECT_EQ(state.green(), (std::vector<TextRange>{{0, 3}}));
+    EXPECT_EQ(state.yellow(), (std::vector<TextRange>{{secondLineStart + 3, secondLineLength}}));
+    EXPECT_TRUE(c->hasEditedText());
+}
+
+TEST_F(PageDisplay, APageRecognisedAgainRebuildsItsStaleStateOnlyWithLineBreaksOn) {
+    auto c = controller();
+    auto engine = openRunQueue(*c, {1}, c->currentSettings(), {{0, {1}}});
+    const UUID id = c->selectedID->value();
+    c->showPage();
+    EXPECT_FALSE(c->decorationKey.has_value());
+    // The state of the page as an earlier recognition left it in this window.
+    const std::string key = c->pageDecorationKey(id, 1);
+    const OCRDecorationState earlier("前の認識結果", {});
+    JobControl control;
+    engine->prepareRetry({{id, {1}}});
+    engine->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+    c->snapshot = engine->snapshot();
+    ASSERT_TRUE(c->selectedComplete());
+
+    QueueControllerProbe::decorations(*c)[key] = earlier;
+    c->preserveLines = false;
+    c->showPage();
+    EXPECT_EQ(c->edited.get(), "前の認識結果");
+    EXPECT_EQ(c->currentDecoration(), earlier);
+
+    // Rebuilt on the new recognition and brought up to the text the user
+    // had, which stays: everything of it is now a hand edit.
+    c->preserveLines = true;
+    c->showPage();
+    EXPECT_EQ(c->edited.get(), "前の認識結果");
+    EXPECT_EQ(c->currentDecoration().baseline(), test::fixedText(1));
+    EXPECT_EQ(c->currentDecoration().text(), "前の認識結果");
+    EXPECT_FALSE(c->currentDecoration().green().empty());
+    EXPECT_TRUE(c->hasEditedText());
+}
