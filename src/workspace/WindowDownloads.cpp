@@ -25,9 +25,9 @@ void WindowModel::listDownload(WindowModel& model, const std::shared_ptr<Browser
         if (auto tab = weakTab.lock()) tab->changed.emit();
         if (auto model = weakModel.lock()) model->changed.emit();
     };
-    std::shared_ptr<TabDownload> made = maker(download, *tab, model, std::move(announce));
+    std::shared_ptr<BrowserDownload> made = maker(download, *tab, model, std::move(announce));
     if (!made) return;
-    std::vector<std::shared_ptr<TabDownload>> list = tab->downloads.get();
+    std::vector<std::shared_ptr<BrowserDownload>> list = tab->downloads.get();
     list.push_back(std::move(made));
     tab->downloads = std::move(list);
 }

@@ -162,6 +162,20 @@ public:
     // step before the model goes.
     void dropTabSubscriptions();
 
+    // --- Closing the window (WindowClosing.cpp): cancelForClose, then
+    // waitForStop, then finishClosing.
+
+    // Marks the window closing and asks every tab's work and a busy queue
+    // run to stop (cancel). Never fails.
+    void cancelForClose();
+    // Returns once no tab is active and the queue is not busy, looking every
+    // 50 ms with no time limit; keeps the model alive while it waits.
+    Task<void> waitForStop();
+    // The queue's close preparation (its error passes on and nothing else
+    // happens), then every tab shut down and the tab subscriptions ended.
+    // Harmless a second time.
+    void finishClosing();
+
     // --- The tab actions (TabActions.cpp).
 
     // A new tab at the end, selected.
@@ -189,7 +203,7 @@ public:
     // Makes the tab's record of a download its session started, with the
     // announcement of its changes to hand to it. Process-wide; without one
     // no download is taken (each is cancelled before it writes anything).
-    using DownloadMaker = std::function<std::shared_ptr<TabDownload>(
+    using DownloadMaker = std::function<std::shared_ptr<BrowserDownload>(
         WebKitDownload* download, const BrowserTab& tab, const WindowModel& model, std::function<void()> announce)>;
     static DownloadMaker& downloadMaker();
 

@@ -30,42 +30,6 @@ std::vector<UUID> ids(const WindowModel& model) {
     return out;
 }
 
-// A download as the window lists it, standing in for the browser's: it
-// answers the engine's question for a destination only when the test says
-// so, and runs until the engine reports its end.
-class HeldDownload final : public TabDownload {
-public:
-    HeldDownload(WebKitDownload* download, fs::path folder, std::function<void()> announce)
-        : download_(GObjectRef<WebKitDownload>::ref(download)), folder_(std::move(folder)), announce_(std::move(announce)) {
-        g_signal_connect(download, "decide-destination", G_CALLBACK(onDecide), this);
-        g_signal_connect(download, "finished", G_CALLBACK(onFinished), this);
-    }
-    ~HeldDownload() override { g_signal_handlers_disconnect_by_data(download_.get(), this); }
-    bool active() const override { return running_; }
-    void cancel() override { webkit_download_cancel(download_.get()); }
-    // Lets the engine write the file.
-    void answer() {
-        const fs::path target = folder_ / "received";
-        webkit_download_set_destination(download_.get(), target.c_str());
-    }
-    bool asked = false;
-
-private:
-    static gboolean onDecide(WebKitDownload*, char*, gpointer self) {
-        static_cast<HeldDownload*>(self)->asked = true;
-        return TRUE;
-    }
-    static void onFinished(WebKitDownload*, gpointer self) {
-        auto* held = static_cast<HeldDownload*>(self);
-        held->running_ = false;
-        held->announce_();
-    }
-    GObjectRef<WebKitDownload> download_;
-    fs::path folder_;
-    std::function<void()> announce_;
-    bool running_ = true;
-};
-
 class TabActionsTest : public test::WindowFixture {
 protected:
     ~TabActionsTest() override { WindowModel::downloadMaker() = nullptr; }
@@ -287,12 +251,20 @@ TEST_F(TabActionsTest, TheWidthFollowsTheModeAndTheSelectedTabsSave) {
 
 TEST_F(TabActionsTest, DownloadsAreListedOnTheirTabUnlessTheWindowCloses) {
     const std::string prefix = "velmora-" + UUID::random().text() + "-";
-    server.bytes("/file.bin", "application/octet-stream", std::string(4096, 'x'),
-                 {{"Content-Disposition", "attachment; filename=" + prefix + "file.bin"}});
-    std::vector<std::shared_ptr<HeldDownload>> made;
-    WindowModel::downloadMaker() = [&](WebKitDownload* download, const BrowserTab&, const WindowModel&,
-                                       std::function<void()> announce) -> std::shared_ptr<TabDownload> {
-        made.push_back(std::make_shared<HeldDownload>(download, dir.path(), std::move(announce)));
+    // Slow enough that the download is still running when the test looks.
+    test::WebTestServer::Stream slow;
+    slow.length = 8192;
+    slow.chunk = 1024;
+    slow.interval = 50ms;
+    slow.headers = {{"Content-Disposition", "attachment; filename=" + prefix + "file.bin"}};
+    server.stream("/file.bin", slow);
+    chooser.answer = out;
+    std::vector<std::shared_ptr<BrowserDownload>> made;
+    WindowModel::downloadMaker() = [&](WebKitDownload* download, const BrowserTab& tab, const WindowModel& window,
+                                       std::function<void()> announce) -> std::shared_ptr<BrowserDownload> {
+        made.push_back(BrowserDownload::make(download, tab.id, window.id, tab.isPrivate(),
+                                             services->downloadServices()));
+        made.back()->changed.connect(std::move(announce));
         return made.back();
     };
     // The engine's own record of each download, to see the cancel.
@@ -326,7 +298,7 @@ TEST_F(TabActionsTest, DownloadsAreListedOnTheirTabUnlessTheWindowCloses) {
     // Otherwise listed on its tab, which is busy while it runs; its end is
     // announced to the tab and the window.
     tab->browser->navigate(server.url("/file.bin"));
-    ASSERT_TRUE(test::spinUntil([&] { return made.size() == 1 && made[0]->asked; }));
+    ASSERT_TRUE(test::spinUntil([&] { return made.size() == 1; }));
     ASSERT_EQ(tab->downloads->size(), 1u);
     EXPECT_EQ(tab->downloads->front(), made[0]);
     EXPECT_TRUE(tab->active());
@@ -336,11 +308,12 @@ TEST_F(TabActionsTest, DownloadsAreListedOnTheirTabUnlessTheWindowCloses) {
     EXPECT_FALSE(tab->closed()) << "a downloading tab stays";
     int announcements = 0;
     auto count = model->changed.connect([&] { ++announcements; });
-    made[0]->answer();
     ASSERT_TRUE(test::spinUntil([&] { return !tab->active(); }));
     EXPECT_GT(announcements, 0);
     count.disconnect();
-    EXPECT_EQ(test::readFile(dir / "received"), std::string(4096, 'x'));
+    EXPECT_EQ(made[0]->state(), BrowserDownload::State::completed);
+    ASSERT_TRUE(made[0]->output().has_value());
+    EXPECT_EQ(test::readFile(*made[0]->output()), test::WebTestServer::generated(0, 8192));
     EXPECT_EQ(failures.size(), 1u);
 
     // Without anyone to make the record, a download is not taken.
