@@ -6,6 +6,7 @@
 
 #include "Scene.hpp"
 #include "support/MainLoop.hpp"
+#include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/AppServices.hpp"
@@ -65,6 +66,21 @@ Gtk::Window* closeRunning(Stage& stage) {
     return dialogSaying(WorkspaceWindow::runningQuestion);
 }
 
+// A window whose private queue holds results that no TXT keeps.
+Gtk::Window* closeUnsaved(Stage& stage) {
+    auto& set = sceneSet(stage);
+    set.open(std::nullopt);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    const auto png = stage.storage / "scene-page.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.privateInput = true;
+    queue.select({png}, nullptr);
+    window->window().close();
+    return dialogSaying(WorkspaceWindow::editsQuestion);
+}
+
 Gtk::Window* quitQuestion(Stage& stage) {
     auto& set = sceneSet(stage);
     if (!busyWindow(stage, set)) return nullptr;
@@ -93,6 +109,7 @@ Gtk::Window* restoredWindow(Stage& stage) {
 }
 
 const bool registered = registerScene("close-running-work", 460, 260, closeRunning) &&
+                        registerScene("close-unsaved-results", 460, 260, closeUnsaved) &&
                         registerScene("quit-question", 460, 280, quitQuestion) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, restoredWindow);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <gtkmm/button.h>
 #include <gtkmm/messagedialog.h>
 
 #include <chrono>
 
 #include "gui/GtkConfirmation.hpp"
+#include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 #include "workspace/window/WindowFixture.hpp"
@@ -307,7 +309,11 @@ TEST_F(WorkspaceWindowsTest, ClosingAWindowWithRunningWorkAsksOnceThenStopsItAnd
     auto questions = dialogsSaying(WorkspaceWindow::runningQuestion);
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_EQ(questions[0]->property_secondary_text().get_value().raw(), WorkspaceWindow::closeInformative);
-    EXPECT_NE(test::findByName(*questions[0], GtkConfirmation::cancelName), nullptr);
+    auto* keep = dynamic_cast<Gtk::Button*>(test::findByName(*questions[0], GtkConfirmation::cancelName));
+    auto* stop = dynamic_cast<Gtk::Button*>(test::findByName(*questions[0], GtkConfirmation::confirmName));
+    ASSERT_TRUE(keep && stop);
+    EXPECT_EQ(keep->get_label(), WorkspaceWindow::runningKeep);
+    EXPECT_EQ(stop->get_label(), WorkspaceWindow::runningClose);
     EXPECT_TRUE(busy->closePrompt());
 
     // Keep: nothing changes but the prompt.
@@ -327,6 +333,36 @@ TEST_F(WorkspaceWindowsTest, ClosingAWindowWithRunningWorkAsksOnceThenStopsItAnd
     EXPECT_EQ(set->order().size(), 1u);
     for (const auto& w : snapshot().windows) EXPECT_NE(w.id, busyID);
     EXPECT_EQ(quits, 0);
+}
+
+TEST_F(WorkspaceWindowsTest, ResultsNotSavedAsTXTAskWithTheirOwnTextsAndCloseWithoutWritingOne) {
+    set->open(std::nullopt);
+    auto* window = set->open(std::nullopt);
+    // A private queue keeps its results in memory only.
+    const fs::path png = dir / "page.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.privateInput = true;
+    queue.select({png}, nullptr);
+    ASSERT_TRUE(queue.isPrivateQueue());
+    const UUID id = window->model()->id;
+
+    window->window().close();
+    ASSERT_TRUE(spinUntil([] { return !dialogsSaying(WorkspaceWindow::editsQuestion).empty(); }));
+    EXPECT_TRUE(dialogsSaying(WorkspaceWindow::runningQuestion).empty());
+    auto* question = dialogsSaying(WorkspaceWindow::editsQuestion)[0];
+    EXPECT_EQ(question->property_secondary_text().get_value().raw(), WorkspaceWindow::closeInformative);
+    auto* keep = dynamic_cast<Gtk::Button*>(test::findByName(*question, GtkConfirmation::cancelName));
+    auto* close = dynamic_cast<Gtk::Button*>(test::findByName(*question, GtkConfirmation::confirmName));
+    ASSERT_TRUE(keep && close);
+    EXPECT_EQ(keep->get_label(), WorkspaceWindow::editsKeep);
+    EXPECT_EQ(close->get_label(), WorkspaceWindow::editsClose);
+    close->activate();
+    ASSERT_TRUE(spinUntil([&] { return !set->windows().contains(id); }));
+    // No TXT anywhere under the output folder.
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        EXPECT_NE(entry.path().extension(), ".txt") << entry.path();
+    }
 }
 
 TEST_F(WorkspaceWindowsTest, AWindowClosedWhileTerminatingLeavesTheSetWithoutWritingTheSnapshot) {
