@@ -200,8 +200,6 @@ void WindowModel::downloadStarted(const std::weak_ptr<WindowModel>& weakModel, c
         webkit_download_cancel(download);
         return;
     }
-    // Listed on the tab once the tab's downloads exist as browser
-    // downloads (see WindowDownloads.cpp).
     listDownload(*model, tab, download);
 }
 

@@ -200,13 +200,6 @@ public:
     static void downloadStarted(const std::weak_ptr<WindowModel>& model, const std::weak_ptr<BrowserTab>& tab,
                                 WebKitDownload* download);
 
-    // Makes the tab's record of a download its session started, with the
-    // announcement of its changes to hand to it. Process-wide; without one
-    // no download is taken (each is cancelled before it writes anything).
-    using DownloadMaker = std::function<std::shared_ptr<BrowserDownload>(
-        WebKitDownload* download, const BrowserTab& tab, const WindowModel& model, std::function<void()> announce)>;
-    static DownloadMaker& downloadMaker();
-
     // --- The rules of the event log, without a model.
 
     // How a save ended, from its trace: cancelled or failed when its last

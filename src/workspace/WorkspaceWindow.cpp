@@ -40,7 +40,7 @@ WorkspaceWindow::WorkspaceWindow(WorkspaceWindows& set, AppServices& services, i
     // A window let go is hidden; the set destroys it on a later turn.
     window_->set_hide_on_close(true);
     window_->signal_close_request().connect([this] { return !closeRequested(); }, false);
-    window_->property_is_active().signal_changed().connect([this] { set_.changed.emit(); });
+    activeChanged_ = window_->property_is_active().signal_changed().connect([this] { set_.changed.emit(); });
     buildContent();
     window_->set_child(content_);
     modelChanged_ = model_->changed.connect([this] { followModel(); });
@@ -48,6 +48,8 @@ WorkspaceWindow::WorkspaceWindow(WorkspaceWindows& set, AppServices& services, i
 }
 
 WorkspaceWindow::~WorkspaceWindow() {
+    // A window let go may be destroyed after its set.
+    activeChanged_.disconnect();
     modelChanged_.disconnect();
     // The frames belong to their sessions, which may outlive the window.
     for (auto& [id, tab] : placed_) web_.remove_overlay(tab->browser->frame());

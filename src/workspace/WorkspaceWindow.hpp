@@ -113,6 +113,7 @@ private:
     // The tabs whose frames the web part holds, by tab id.
     std::map<UUID, std::shared_ptr<BrowserTab>> placed_;
     sigc::connection modelChanged_;
+    sigc::connection activeChanged_;
     // Held weakly by the close question's task.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

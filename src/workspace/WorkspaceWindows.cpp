@@ -26,19 +26,10 @@ WorkspaceWindows::WorkspaceWindows(AppServices& services, Glib::RefPtr<Gtk::Appl
     quitApplication = [this] {
         if (application_) application_->quit();
     };
-    // A download a tab's page starts is saved through the services, on the
-    // tab that started it.
-    WindowModel::downloadMaker() = [&services](WebKitDownload* download, const BrowserTab& tab,
-                                               const WindowModel& model, std::function<void()> announce) {
-        auto made = BrowserDownload::make(download, tab.id, model.id, tab.isPrivate(), services.downloadServices());
-        if (made) made->changed.connect(std::move(announce));
-        return made;
-    };
 }
 
 WorkspaceWindows::~WorkspaceWindows() {
     if (sharedSet == this) sharedSet = nullptr;
-    WindowModel::downloadMaker() = nullptr;
     cancelSnapshot();
     alive_.reset();
     order_.clear();
