@@ -7,6 +7,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "settingsui/SettingsFlow.hpp"
 #include "workspace/AppServices.hpp"
 
 namespace velmora {
@@ -15,6 +16,7 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
     : app_(Gtk::Application::create(ProductBrand::current().bundleIdentifier,
                                     Gio::Application::Flags::HANDLES_OPEN | extraFlags)),
       delegate_(*this) {
+    fileReceiver = [](const std::filesystem::path& file) { SettingsFlow::shared().read(file); };
     app_->signal_startup().connect([this] {
         app_->add_action("about", [this] { delegate_.showAbout(); });
         app_->add_action("quit", [this] { delegate_.quit(); });
@@ -39,7 +41,15 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
         [this](const std::vector<Glib::RefPtr<Gio::File>>& files, const Glib::ustring&) { delegate_.open(files); });
 }
 
-BrindlexApp::~BrindlexApp() { windows_.reset(); }
+BrindlexApp::~BrindlexApp() {
+    // The flow outlives this application: it must not call into it.
+    if (flowWired_) {
+        SettingsFlow& flow = SettingsFlow::shared();
+        flow.storedPreferences = nullptr;
+        flow.showSettings = nullptr;
+    }
+    windows_.reset();
+}
 
 int BrindlexApp::run(int argc, char** argv) {
     const int status = app_->run(argc, argv);
@@ -49,6 +59,10 @@ int BrindlexApp::run(int argc, char** argv) {
 Gtk::Window* BrindlexApp::currentWindow() const {
     auto* window = windows_ ? windows_->current() : nullptr;
     return window ? &window->window() : nullptr;
+}
+
+void BrindlexApp::showSettings() {
+    if (windows_) windows_->showSettings();
 }
 
 bool BrindlexApp::hasVisibleWindow() const {
@@ -88,6 +102,12 @@ bool BrindlexDelegate::launchOnce() {
         dialog->present();
         return false;
     }
+    // A settings file read from now on is checked against these services'
+    // preferences and brought forward in this application's windows.
+    SettingsFlow& flow = SettingsFlow::shared();
+    flow.storedPreferences = [services] { return services->settings.value(); };
+    flow.showSettings = [this] { app_.showSettings(); };
+    app_.flowWired_ = true;
     auto steps = app_.launchSteps ? app_.launchSteps(*services) : LaunchSequence::real(*services);
     app_.windows_ = std::make_unique<WorkspaceWindows>(*services, app_.app_);
     auto& windows = *app_.windows_;

@@ -59,9 +59,10 @@ public:
     // error ends the application with status 1 after a dialog.
     std::function<AppServices&()> services;
     // The launch's steps, given the container; the real ones unless set. The
-    // window step is always this application's openWindow.
+    // window step is always the window set's start.
     std::function<LaunchSequence::Steps(AppServices&)> launchSteps;
-    // Where the first opened file goes (the settings import, once it exists).
+    // Where the first opened file goes: the settings flow, which reads it
+    // and holds it for the user's confirmation. Tests may replace it.
     std::function<void(const std::filesystem::path&)> fileReceiver;
     // Emitted for every workspace window once it is presented.
     sigc::signal<void(Gtk::ApplicationWindow&)> windowOpened;
@@ -75,6 +76,9 @@ public:
     // The workspace windows, once the launch has made them; null before.
     WorkspaceWindows* windows() const noexcept { return windows_.get(); }
     // The current workspace window's desktop window, or null.
+    // Brings a window forward in its settings section, a new one when none
+    // is open.
+    void showSettings();
     Gtk::Window* currentWindow() const;
     bool hasVisibleWindow() const;
 
@@ -90,6 +94,7 @@ private:
     // The session's logout held back while a quit stops the work.
     unsigned int logoutInhibit_ = 0;
     int exitStatus_ = 0;
+    bool flowWired_ = false;
 };
 
 }  // namespace velmora
