@@ -42,6 +42,9 @@ QueueController::QueueController(Passkey, std::filesystem::path parent, std::fil
 
 QueueController::~QueueController() {
     assert(isMainThread());
+    // A run still going is paused and waited for first, so that the edit
+    // below is written after its last page.
+    releaseRun();
     // Closing the window writes what the interval still held back; a
     // failure has nobody left to tell, and the queue keeps its last write.
     if (editWriteSource_ != 0) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
@@ -237,6 +238,46 @@ public:
     void refreshSaved();
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
 
+    // ---- Runs: starting and stopping, the run's own thread, the end of a
+    // run with its automatic TXT, and closing.
+
+    // Starts or resumes the open queue once its edit is stored and its
+    // settings and originals are checked; every outcome is the status
+    // sentence. Awaiting it returns once the run is launched or refused (at
+    // once when nothing asks the user). A caller may spawn it and drop it.
+    Task<void> start();
+    // Asks the current run to pause or cancel; its end tells how it ended.
+    void stop(JobControl::Stop stop);
+    // Gives up the selected input, a PDF waiting for its password, so that
+    // the rest of the queue can run without it.
+    void cancelPassword();
+    // The controller's part of closing its window: stores the pending edit
+    // (its error passes on, passwords kept) and forgets the PDF passwords.
+    // It stops no run.
+    void prepareToClose();
+
+private:
+    friend class QueueRunProbe;  // tests hand reports to the run's handlers
+
+    // The run: its thread, the start's steps and the handlers that the
+    // thread's reports reach on the main thread.
+    static Task<void> startTask(std::weak_ptr<QueueController> weak);
+    // The settings and originals checks; false when the queue was refused.
+    bool resumeChecks();
+    void launch();
+    void deliverProgress(QueueSnapshot reported, const UUID& runGeneration);
+    void finishRun(QueueSnapshot finished, const UUID& runGeneration);
+    void failRun(ErrorCase error, const UUID& runGeneration);
+    void publishAutomaticText(const QueueSnapshot& finished);
+    // For the destructor: pauses a run still going and waits for its thread.
+    void releaseRun();
+
+    // The thread of the current (or last) run. It holds the controller only
+    // weakly and never locks it; it is joined before the next run starts,
+    // at the end of its own run and by the destructor.
+    std::jthread task;
+
+public:
     const QueuePorts& ports() const { return ports_; }
 
 private:

@@ -12,15 +12,6 @@
 
 namespace velmora {
 
-namespace {
-
-constexpr int defaultWidth = 1240;
-constexpr int defaultHeight = 850;
-constexpr int minimumWidth = 920;
-constexpr int minimumHeight = 720;
-
-}  // namespace
-
 BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
     : app_(Gtk::Application::create(ProductBrand::current().bundleIdentifier,
                                     Gio::Application::Flags::HANDLES_OPEN | extraFlags)),
@@ -28,6 +19,22 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
     fileReceiver = [](const std::filesystem::path& file) { SettingsFlow::shared().read(file); };
     app_->signal_startup().connect([this] {
         app_->add_action("about", [this] { delegate_.showAbout(); });
+        app_->add_action("quit", [this] { delegate_.quit(); });
+        app_->set_accel_for_action("app.quit", "<Control>q");
+    });
+    // The session asks before it ends, as a quit does.
+    app_->property_register_session() = true;
+    app_->signal_query_end().connect([this] {
+        if (!windows_) return;
+        const auto reply = windows_->requestTermination();
+        if (reply == WorkspaceWindows::TerminateReply::now) {
+            quit(0);
+        } else if (reply == WorkspaceWindows::TerminateReply::later && logoutInhibit_ == 0) {
+            Gtk::Window* window = currentWindow();
+            logoutInhibit_ = gtk_application_inhibit(app_->gobj(), window ? window->gobj() : nullptr,
+                                                     GTK_APPLICATION_INHIBIT_LOGOUT,
+                                                     WorkspaceWindows::quitQuestion);
+        }
     });
     app_->signal_activate().connect([this] { delegate_.activate(); });
     app_->signal_open().connect(
@@ -41,11 +48,7 @@ BrindlexApp::~BrindlexApp() {
         flow.storedPreferences = nullptr;
         flow.showSettings = nullptr;
     }
-    for (auto& window : windows_) {
-        window->hide();
-        app_->remove_window(*window);
-    }
-    windows_.clear();
+    windows_.reset();
 }
 
 int BrindlexApp::run(int argc, char** argv) {
@@ -53,35 +56,19 @@ int BrindlexApp::run(int argc, char** argv) {
     return exitStatus_ != 0 ? exitStatus_ : status;
 }
 
-Gtk::ApplicationWindow& BrindlexApp::openWindow() {
-    auto window = std::make_unique<Gtk::ApplicationWindow>();
-    window->set_title(ProductPresentation::windowTitle());
-    window->set_default_size(defaultWidth, defaultHeight);
-    window->set_size_request(minimumWidth, minimumHeight);
-    // The title bar of the desktop's own applications, drawn by the window
-    // itself, so the window looks the same with or without a compositor.
-    window->set_titlebar(*Gtk::make_managed<Gtk::HeaderBar>());
-    app_->add_window(*window);
-    auto& shown = *window;
-    windows_.push_back(std::move(window));
-    shown.present();
-    windowOpened.emit(shown);
-    return shown;
+Gtk::Window* BrindlexApp::currentWindow() const {
+    auto* window = windows_ ? windows_->current() : nullptr;
+    return window ? &window->window() : nullptr;
 }
 
 void BrindlexApp::showSettings() {
-    if (!hasVisibleWindow()) {
-        openWindow();
-    } else if (auto* window = currentWindow()) {
-        window->present();
-    }
+    if (windows_) windows_->showSettings();
 }
 
-Gtk::Window* BrindlexApp::currentWindow() const { return app_->get_active_window(); }
-
 bool BrindlexApp::hasVisibleWindow() const {
-    for (const auto& window : windows_) {
-        if (window->get_visible()) return true;
+    if (!windows_) return false;
+    for (const auto& [id, window] : windows_->windows()) {
+        if (window->window().get_visible()) return true;
     }
     return false;
 }
@@ -122,7 +109,18 @@ bool BrindlexDelegate::launchOnce() {
     flow.showSettings = [this] { app_.showSettings(); };
     app_.flowWired_ = true;
     auto steps = app_.launchSteps ? app_.launchSteps(*services) : LaunchSequence::real(*services);
-    steps.openWindows = [this] { app_.openWindow(); };
+    app_.windows_ = std::make_unique<WorkspaceWindows>(*services, app_.app_);
+    auto& windows = *app_.windows_;
+    windows.quitApplication = [this] { app_.quit(0); };
+    windows.opened.connect([this](WorkspaceWindow& window) { app_.windowOpened.emit(window.window()); });
+    // A quit called off lets the session end again.
+    windows.changed.connect([this] {
+        if (app_.logoutInhibit_ != 0 && !app_.windows_->terminating()) {
+            app_.app_->uninhibit(app_.logoutInhibit_);
+            app_.logoutInhibit_ = 0;
+        }
+    });
+    steps.openWindows = [&windows] { windows.start(); };
     LaunchSequence(std::move(steps)).run();
     return true;
 }
@@ -135,7 +133,7 @@ void BrindlexDelegate::activate() {
     if (failed_) return;
     // A second start: the user wants the application in front.
     if (!app_.hasVisibleWindow()) {
-        app_.openWindow();
+        app_.windows_->open(std::nullopt);
     } else if (auto* window = app_.currentWindow()) {
         window->present();
     }
@@ -147,6 +145,14 @@ void BrindlexDelegate::open(const std::vector<Glib::RefPtr<Gio::File>>& files) {
     // The desktop may hand over several files; a settings import reads one.
     const std::string path = files.front()->get_path();
     if (!path.empty()) app_.fileReceiver(path);
+}
+
+void BrindlexDelegate::quit() {
+    if (!app_.windows_) {
+        app_.quit(0);
+        return;
+    }
+    if (app_.windows_->requestTermination() == WorkspaceWindows::TerminateReply::now) app_.quit(0);
 }
 
 void BrindlexDelegate::showAbout() {

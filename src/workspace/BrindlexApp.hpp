@@ -11,6 +11,7 @@
 #include <gtkmm/applicationwindow.h>
 
 #include "workspace/LaunchSequence.hpp"
+#include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora {
 
@@ -20,7 +21,8 @@ class AppServices;
 // first activation or file opening runs the launch once; a later activation
 // (a second start, forwarded by the desktop bus) raises the window or opens a
 // new one; opened files go to the file receiver; "app.about" shows the About
-// dialog.
+// dialog; "app.quit" (Ctrl+Q) and the session's end ask the window set
+// whether the application may quit.
 class BrindlexDelegate {
 public:
     explicit BrindlexDelegate(class BrindlexApp& app) : app_(app) {}
@@ -28,6 +30,9 @@ public:
     void activate();
     void open(const std::vector<Glib::RefPtr<Gio::File>>& files);
     void showAbout();
+    // "app.quit": quits at once, or once the window set has stopped the
+    // work it asked about, or not at all.
+    void quit();
 
 private:
     // False when the services cannot be made: the error dialog is shown and
@@ -54,7 +59,7 @@ public:
     // error ends the application with status 1 after a dialog.
     std::function<AppServices&()> services;
     // The launch's steps, given the container; the real ones unless set. The
-    // window step is always this application's openWindow.
+    // window step is always the window set's start.
     std::function<LaunchSequence::Steps(AppServices&)> launchSteps;
     // Where the first opened file goes: the settings flow, which reads it
     // and holds it for the user's confirmation. Tests may replace it.
@@ -68,13 +73,12 @@ public:
     // Runs the main loop; the process's exit status.
     int run(int argc, char** argv);
 
-    // One workspace window: for now an empty window with the product's title.
-    Gtk::ApplicationWindow& openWindow();
-    // Brings the settings forward: the current window in front, a new one
-    // when none shows. (Switching the window to its settings section belongs
-    // to the workspace windows.)
+    // The workspace windows, once the launch has made them; null before.
+    WorkspaceWindows* windows() const noexcept { return windows_.get(); }
+    // The current workspace window's desktop window, or null.
+    // Brings a window forward in its settings section, a new one when none
+    // is open.
     void showSettings();
-    // The most recently active window of the application, or null.
     Gtk::Window* currentWindow() const;
     bool hasVisibleWindow() const;
 
@@ -86,7 +90,9 @@ private:
 
     Glib::RefPtr<Gtk::Application> app_;
     BrindlexDelegate delegate_;
-    std::vector<std::unique_ptr<Gtk::Window>> windows_;
+    std::unique_ptr<WorkspaceWindows> windows_;
+    // The session's logout held back while a quit stops the work.
+    unsigned int logoutInhibit_ = 0;
     int exitStatus_ = 0;
     bool flowWired_ = false;
 };

@@ -162,6 +162,20 @@ public:
     // step before the model goes.
     void dropTabSubscriptions();
 
+    // --- Closing the window (WindowClosing.cpp): cancelForClose, then
+    // waitForStop, then finishClosing.
+
+    // Marks the window closing and asks every tab's work and a busy queue
+    // run to stop (cancel). Never fails.
+    void cancelForClose();
+    // Returns once no tab is active and the queue is not busy, looking every
+    // 50 ms with no time limit; keeps the model alive while it waits.
+    Task<void> waitForStop();
+    // The queue's close preparation (its error passes on and nothing else
+    // happens), then every tab shut down and the tab subscriptions ended.
+    // Harmless a second time.
+    void finishClosing();
+
     // --- The tab actions (TabActions.cpp).
 
     // A new tab at the end, selected.

@@ -9,8 +9,10 @@
 
 #include "browser/BrowserStores.hpp"
 #include "capture/CaptureMetadata.hpp"
+#include "capture/TabRestoration.hpp"
 #include "foundation/FileStamp.hpp"
 #include "foundation/OutputAccess.hpp"
+#include "foundation/SettingsStore.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "history/CaptureHistory.hpp"
 #include "history/CaptureLifecycle.hpp"
@@ -204,4 +206,61 @@ TEST_F(ProgramTest, AnUnsafeWebsiteStoreIsReportedAndEndsWithOne) {
     EXPECT_EQ(awaitExit(pid), 1);
     EXPECT_FALSE(noWorkFiles(work));
     EXPECT_TRUE(test::listNames(tmp / "elsewhere").empty());
+}
+
+// Restoration switched on with two windows of one tab each, as a quit of an
+// earlier run left them; the store is let go before the program starts.
+namespace {
+
+std::vector<RestoredWindow> twoWindows() {
+    std::vector<RestoredWindow> windows;
+    for (const char* address : {"https://example.com/one", "https://example.com/two"}) {
+        RestoredWindow window{UUID::random(), {RestoredTab{UUID::random(), address, false}}, UUID()};
+        window.selected = window.tabs[0].id;
+        windows.push_back(window);
+    }
+    return windows;
+}
+
+TabSnapshot storedSnapshot(const fs::path& storage) {
+    const auto data = test::readFile(storage / "tabs" / TabRestoration::snapshotName);
+    return TabRestoration::decode(std::vector<uint8_t>(data.begin(), data.end()));
+}
+
+// Waits (bounded) until exactly count product windows show.
+bool awaitWindowCount(std::size_t count) {
+    return test::spinUntil([&] { return productWindows().size() == count; }, 30s);
+}
+
+}  // namespace
+
+TEST_F(ProgramTest, QuittingKeepsTheWindowsForTheNextStartAndAKilledRunKeepsItsLastSnapshot) {
+    const auto windows = twoWindows();
+    {
+        SettingsStore settings(storage / "settings");
+        TabRestoration restoration(storage / "tabs", settings);
+        restoration.setEnabled(true);
+        restoration.save(windows);
+    }
+
+    // The quit action of the desktop ends the program with 0 and leaves the
+    // same windows and tabs, still unloaded, for the next start.
+    pid_t pid = start();
+    ASSERT_TRUE(awaitWindowCount(2));
+    const auto quit = shell("gapplication action " + ProductBrand::current().bundleIdentifier + " quit");
+    EXPECT_EQ(quit.status, 0) << quit.output;
+    EXPECT_EQ(awaitExit(pid), 0);
+    auto kept = storedSnapshot(storage);
+    EXPECT_EQ(kept.windows, windows);
+
+    // A run killed outright: the next start finds the snapshot its
+    // debounced write left.
+    pid = start();
+    ASSERT_TRUE(awaitWindowCount(2));
+    ASSERT_TRUE(test::spinUntil([&] { return storedSnapshot(storage).generation > kept.generation; }, 30s));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(awaitExit(pid), 128 + SIGKILL);
+    EXPECT_EQ(storedSnapshot(storage).windows, windows);
+    pid = start();
+    EXPECT_TRUE(awaitWindowCount(2));
 }

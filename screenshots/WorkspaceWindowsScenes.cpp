@@ -1,0 +1,119 @@
+// The questions of closing a window and quitting, the help dialog, and a
+// window restored from the last quit. Each scene has a window set of its
+// own, kept until the process ends: its question is still up when the
+// program takes its picture.
+#include <gtkmm/messagedialog.h>
+
+#include "Scene.hpp"
+#include "support/MainLoop.hpp"
+#include "support/RasterFiles.hpp"
+#include "support/gui/GuiHelpers.hpp"
+#include "support/web/WebTestServer.hpp"
+#include "workspace/AppServices.hpp"
+#include "workspace/BrindlexApp.hpp"
+#include "workspace/WorkspaceWindows.hpp"
+
+namespace velmora::screenshots {
+
+namespace {
+
+const char* noticePage =
+    "<!doctype html><html lang=ja><head><meta charset=utf-8><title>市民講座のご案内</title>"
+    "<style>body{font-family:'Noto Sans CJK JP',sans-serif;margin:40px;color:#222}"
+    "h1{font-size:24px;color:#12507a}</style></head><body><h1>市民講座のご案内</h1>"
+    "<p>一月から始まる市民講座の日程と申し込み方法をお知らせします。</p></body></html>";
+
+WorkspaceWindows& sceneSet(Stage& stage) {
+    stage.app.application()->activate();
+    AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
+    auto* set = new WorkspaceWindows(services, Glib::RefPtr<Gtk::Application>());
+    set->quitApplication = [] {};
+    return *set;
+}
+
+Gtk::Window* dialogSaying(const std::string& text) {
+    Gtk::Window* found = nullptr;
+    test::spinUntil([&] {
+        for (auto* dialog : test::visibleWindowsOf<Gtk::MessageDialog>()) {
+            if (dialog->property_text().get_value().raw() == text) found = dialog;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+// A window whose page is loaded and whose tab says a save is pending: the
+// picture is of the question, not of the save.
+WorkspaceWindow* busyWindow(Stage& stage, WorkspaceWindows& set) {
+    stage.server.html("/course", noticePage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    auto& model = *window->model();
+    model.setAddress(stage.server.url("/course"));
+    model.navigate();
+    auto tab = model.selectedTab();
+    test::spinUntil([&] { return !tab->browser->loading && !tab->browser->pageTitle->empty(); });
+    tab->browser->operationPending = true;
+    return window;
+}
+
+Gtk::Window* closeRunning(Stage& stage) {
+    auto& set = sceneSet(stage);
+    set.open(std::nullopt);
+    auto* window = busyWindow(stage, set);
+    if (!window) return nullptr;
+    window->window().close();
+    return dialogSaying(WorkspaceWindow::runningQuestion);
+}
+
+// A window whose private queue holds results that no TXT keeps.
+Gtk::Window* closeUnsaved(Stage& stage) {
+    auto& set = sceneSet(stage);
+    set.open(std::nullopt);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    const auto png = stage.storage / "scene-page.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.privateInput = true;
+    queue.select({png}, nullptr);
+    window->window().close();
+    return dialogSaying(WorkspaceWindow::editsQuestion);
+}
+
+Gtk::Window* quitQuestion(Stage& stage) {
+    auto& set = sceneSet(stage);
+    if (!busyWindow(stage, set)) return nullptr;
+    set.requestTermination();
+    return dialogSaying(WorkspaceWindows::quitQuestion);
+}
+
+Gtk::Window* help(Stage& stage) {
+    auto& set = sceneSet(stage);
+    set.open(std::nullopt);
+    set.showHelp();
+    return dialogSaying("ベルモラの使い方");
+}
+
+Gtk::Window* restoredWindow(Stage& stage) {
+    stage.server.html("/course", noticePage);
+    auto& set = sceneSet(stage);
+    RestoredWindow restored{UUID::random(), {}, UUID()};
+    for (int i = 0; i < 3; ++i) {
+        RestoredTab tab{UUID::random(), stage.server.url("/course?page=" + std::to_string(i + 1)), false};
+        restored.tabs.push_back(tab);
+    }
+    restored.selected = restored.tabs.front().id;
+    auto* window = set.open(restored);
+    return window ? &window->window() : nullptr;
+}
+
+const bool registered = registerScene("close-running-work", 460, 260, closeRunning) &&
+                        registerScene("close-unsaved-results", 460, 260, closeUnsaved) &&
+                        registerScene("quit-question", 460, 280, quitQuestion) &&
+                        registerScene("help", 520, 420, help) &&
+                        registerScene("restored-window", 1240, 850, restoredWindow);
+
+}  // namespace
+
+}  // namespace velmora::screenshots

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <pango/pangocairo.h>
+
+#include <filesystem>
+
+#include "RunFixtures.hpp"
+#include "support/TextPages.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> imageLines{
+    "吾輩は猫である。名前はまだ無い。",
+    "どこで生れたかとんと見当がつかぬ。",
+};
+const std::vector<std::vector<std::string>> documentPages{
+    {"春はあけぼの。やうやう白くなりゆく山ぎは、", "少しあかりて、紫だちたる雲の細くたなびきたる。"},
+    {"夏は夜。月のころはさらなり、闇もなほ、", "蛍の多く飛びちがひたる。"},
+};
+const std::vector<std::string> lockedLines{
+    "秋は夕暮れ。夕日のさして山の端いと近うなりたるに、",
+    "烏の寝どころへ行くとて、三つ四つ、二つ三つなど、",
+};
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n" : "") + lines[i];
+    return out;
+}
+
+// Pages of text drawn as text, 32 pixels high at the queue's resolution.
+fs::path writeTextPDF(const fs::path& path, const std::vector<std::vector<std::string>>& pages) {
+    const double points = 32 * 72.0 / OCRSettings().dpi;
+    test::writePDF(path, std::vector<test::PageSize>(pages.size(), test::PageSize{500, 160}),
+                   [&](cairo_t* cr, int page, test::PageSize) {
+                       cairo_set_source_rgb(cr, 1, 1, 1);
+                       cairo_paint(cr);
+                       cairo_set_source_rgb(cr, 0, 0, 0);
+                       PangoLayout* layout = pango_cairo_create_layout(cr);
+                       PangoFontDescription* font = pango_font_description_from_string("Noto Sans CJK JP");
+                       pango_font_description_set_absolute_size(font, points * PANGO_SCALE);
+                       pango_layout_set_font_description(layout, font);
+                       const auto& lines = pages[static_cast<std::size_t>(page)];
+                       for (std::size_t i = 0; i < lines.size(); ++i) {
+                           pango_layout_set_text(layout, lines[i].c_str(), -1);
+                           cairo_move_to(cr, 20, 20 + static_cast<double>(i) * points * 2);
+                           pango_cairo_show_layout(cr, layout);
+                       }
+                       pango_font_description_free(font);
+                       g_object_unref(layout);
+                   });
+    return path;
+}
+
+// The body of one page of a text with page separators.
+std::string pageBody(const std::string& text, int page) {
+    const std::string header = "--- Page " + std::to_string(page) + " ---\n";
+    const std::size_t start = text.find(header);
+    if (start == std::string::npos) return "";
+    const std::size_t from = start + header.size();
+    const std::size_t end = text.find("\n\n--- Page ", from);
+    return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+}  // namespace
+
+// Real files and real recognition through the controller: a PNG, a 2-page
+// PDF and a locked PDF, opened as the capture hand-off opens them and
+// started with the automatic TXT on.
+TEST(RunRecognition, AQueueOfRealDocumentsEndsInItsAutomaticText) {
+    test::RunRoots roots;
+    const fs::path png = roots.tmp / "猫.png";
+    const auto image = test::renderLines({.width = 1000, .height = 200, .pixelSize = 32}, imageLines);
+    test::writeFile(png, [&] {
+        const auto bytes = Raster::png(image.image);
+        return std::string(bytes.begin(), bytes.end());
+    }());
+    const fs::path pdf = writeTextPDF(roots.tmp / "枕草子.pdf", documentPages);
+    const fs::path locked =
+        test::lockPDF(writeTextPDF(roots.tmp / "plain.pdf", {lockedLines}), roots.tmp / "秋.pdf", "あき");
+
+    auto c = QueueController::create();
+    c->autoSave = true;
+    c->select({png, pdf, locked}, nullptr);
+    ASSERT_TRUE(c->engine);
+
+    test::RunRoots::runToEnd(*c);
+    EXPECT_EQ(c->status.get(), "PDFのパスワードを入力してください。");
+    EXPECT_EQ(c->snapshot->value().inputs[2].status, InputStatus::waitingPassword);
+    EXPECT_TRUE(c->lastExports->empty());
+
+    c->password = "あき";
+    test::RunRoots::runToEnd(*c);
+    EXPECT_EQ(c->status.get(), "完了");
+    const fs::path txt = c->output / "OCR-結果.txt";
+    ASSERT_EQ(c->lastExports.get(), std::vector<fs::path>{txt});
+    const std::string text = test::readFile(txt);
+    EXPECT_LE(test::characterErrorRate(joined(imageLines), pageBody(text, 1)), 0.05) << text;
+    EXPECT_LE(test::characterErrorRate(joined(documentPages[0]), pageBody(text, 2)), 0.05) << text;
+    EXPECT_LE(test::characterErrorRate(joined(documentPages[1]), pageBody(text, 3)), 0.05) << text;
+    EXPECT_LE(test::characterErrorRate(joined(lockedLines), pageBody(text, 4)), 0.05) << text;
+    EXPECT_EQ(AppHistory::required()->entries().size(), 1u);
+}
