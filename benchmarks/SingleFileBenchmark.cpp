@@ -92,9 +92,13 @@ int main() {
         std::printf("round %d: job runner %6.2f s (%5.2f pages/s), controller %6.2f s (%5.2f pages/s)\n", round + 1,
                     alone.back(), pages / alone.back(), controller.back(), pages / controller.back());
     }
-    const double bestAlone = *std::min_element(alone.begin(), alone.end());
-    const double bestController = *std::min_element(controller.begin(), controller.end());
-    std::printf("best: job runner %.2f pages/s, controller %.2f pages/s, controller %+.1f %%\n", pages / bestAlone,
-                pages / bestController, 100.0 * (bestAlone / bestController - 1));
+    auto summary = [](const char* name, std::vector<double> a, std::vector<double> c) {
+        std::printf("%s: job runner %.2f pages/s, controller %.2f pages/s, controller %+.1f %%\n", name, pages / a[0],
+                    pages / c[0], 100.0 * (a[0] / c[0] - 1));
+    };
+    std::sort(alone.begin(), alone.end());
+    std::sort(controller.begin(), controller.end());
+    summary("best", {alone.front()}, {controller.front()});
+    summary("median", {alone[rounds / 2]}, {controller[rounds / 2]});
     return 0;
 }
