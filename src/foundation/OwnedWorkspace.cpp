@@ -218,6 +218,27 @@ bool absent(const SecureDirectory& folder, const std::string& leaf) {
     return ::fstatat(folder.descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
+// The print engine writes its PDF through GIO's replace, which stages the new
+// file beside the reserved one under ".goutputstream-" and renames it over at
+// the end: a process killed mid-write leaves that stage behind. It is half of
+// our own scratch PDF, so it goes, but only from print scratch folders and
+// only as a plain file of ours with no other name.
+void removeEngineStages(const SecureDirectory& folder) {
+    std::vector<std::string> names;
+    try {
+        names = folder.list();
+    } catch (const std::system_error&) {
+        return;
+    }
+    for (const auto& n : names) {
+        if (!n.starts_with(".goutputstream-")) continue;
+        struct stat st {};
+        if (::fstatat(folder.descriptor(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::getuid()) continue;
+        ::unlinkat(folder.descriptor(), n.c_str(), 0);
+    }
+}
+
 FolderOutcome cleanFolder(const SecureDirectory& root, const std::string& name, const UUID& id,
                           std::optional<int64_t> failAfter, CleanupResult& result) {
     std::optional<SecureDirectory> folder;
@@ -247,6 +268,7 @@ FolderOutcome cleanFolder(const SecureDirectory& root, const std::string& name, 
     if (record.schema != 1 || record.creator != Phase0::bundleID() || record.attemptID != id) {
         return FolderOutcome::blocked;
     }
+    if (record.purpose == OwnedRecord::Purpose::printScratch) removeEngineStages(*folder);
     if (record.state == OwnedRecord::State::finished) {
         // A folder an earlier run finished, with nothing left in it but its
         // bookkeeping, goes away: otherwise every export would leave a folder

@@ -252,10 +252,11 @@ void asyncReady(GObject*, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
-CallbackAwaiter<GObjectRef<GAsyncResult>> awaitAsync(std::function<void(GAsyncReadyCallback, gpointer)> start) {
-    return CallbackAwaiter<GObjectRef<GAsyncResult>>([start = std::move(start)](AsyncResumer resumer) {
-        start(asyncReady, new AsyncResumer(std::move(resumer)));
-    });
+CallbackAwaiter<GObjectRef<GAsyncResult>> awaitAsync(std::function<void(GAsyncReadyCallback, gpointer)> start,
+                                                     WhenCancelled whenCancelled) {
+    return CallbackAwaiter<GObjectRef<GAsyncResult>>(
+        [start = std::move(start)](AsyncResumer resumer) { start(asyncReady, new AsyncResumer(std::move(resumer))); },
+        whenCancelled);
 }
 
 }  // namespace velmora

@@ -270,6 +270,13 @@ SleepAwaiter sleepFor(std::chrono::duration<Rep, Period> d) {
     return SleepAwaiter(std::chrono::ceil<std::chrono::milliseconds>(d));
 }
 
+// What a callback wait does when its task is cancelled. Most platform calls
+// are waited for to the end, so that what they hold is released in order;
+// a wait on something that may never answer (a page script, a print run)
+// ends at once with CancellationError and drops the late answer. A task
+// already cancelled does not start such a call at all.
+enum class WhenCancelled { keepWaiting, stopWaiting };
+
 // The once-only bridge from a callback into the task waiting for it.
 template <typename T>
 class CallbackAwaiter;
@@ -283,6 +290,11 @@ struct CallbackShared {
     std::coroutine_handle<> handle;
     detail::StateRef state;
     guint resumeSource = 0;
+    uint64_t waker = 0;  // registered on state while a cancel ends the wait
+
+    void dropWaker() {
+        if (waker && state) state->removeWaker(std::exchange(waker, 0));
+    }
 };
 
 // Handed to whoever calls back. Only the first resume or fail counts; later
@@ -340,47 +352,67 @@ template <typename T>
 class CallbackAwaiter {
 public:
     using Start = std::function<void(Resumer<T>)>;
-    explicit CallbackAwaiter(Start start) : start_(std::move(start)), s_(std::make_shared<CallbackShared<T>>()) {}
+    explicit CallbackAwaiter(Start start, WhenCancelled whenCancelled = WhenCancelled::keepWaiting)
+        : start_(std::move(start)), whenCancelled_(whenCancelled), s_(std::make_shared<CallbackShared<T>>()) {}
     CallbackAwaiter(CallbackAwaiter&&) = default;
     ~CallbackAwaiter() {
         if (!s_) return;
         s_->handle = {};
         if (s_->resumeSource) g_source_remove(std::exchange(s_->resumeSource, 0));
+        s_->dropWaker();
     }
 
-    bool await_ready() const noexcept { return false; }
+    // Ready without starting anything only when the cancel has already come.
+    bool await_ready() const noexcept {
+        return whenCancelled_ == WhenCancelled::stopWaiting && isCurrentTaskCancelled();
+    }
     template <typename P>
     bool await_suspend(std::coroutine_handle<P> h) {
         s_->state = detail::stateOf(h);
         s_->handle = h;
+        if (whenCancelled_ == WhenCancelled::stopWaiting && s_->state) {
+            std::weak_ptr<CallbackShared<T>> weak = s_;
+            s_->waker = s_->state->addWaker([weak] {
+                auto s = weak.lock();
+                if (!s) return;
+                s->waker = 0;  // the state drops its wakers as it runs them
+                Resumer<T>(s).fail(std::make_exception_ptr(CancellationError()));
+            });
+        }
         start_(Resumer<T>(s_));
         if (s_->completed) {
             s_->handle = {};
+            s_->dropWaker();
             return false;  // called back before suspending: go straight on
         }
         s_->suspended = true;
         return true;
     }
     T await_resume() {
+        if (!s_->completed) throw CancellationError();  // never started
+        s_->dropWaker();
         if (s_->error) std::rethrow_exception(s_->error);
         if constexpr (!std::is_void_v<T>) return std::move(*s_->value);
     }
 
 private:
     Start start_;
+    WhenCancelled whenCancelled_;
     std::shared_ptr<CallbackShared<T>> s_;
 };
 
 // Waits for one callback: start receives the resumer and starts the platform
 // call (or connects the signal) that will call it.
 template <typename T>
-CallbackAwaiter<T> awaitCallback(std::function<void(Resumer<T>)> start) {
-    return CallbackAwaiter<T>(std::move(start));
+CallbackAwaiter<T> awaitCallback(std::function<void(Resumer<T>)> start,
+                                 WhenCancelled whenCancelled = WhenCancelled::keepWaiting) {
+    return CallbackAwaiter<T>(std::move(start), whenCancelled);
 }
 
 // Waits for one GAsyncReadyCallback: start passes the callback and its data to
 // an *_async call; the result is the GAsyncResult to give to its *_finish.
-CallbackAwaiter<GObjectRef<GAsyncResult>> awaitAsync(std::function<void(GAsyncReadyCallback, gpointer)> start);
+CallbackAwaiter<GObjectRef<GAsyncResult>> awaitAsync(std::function<void(GAsyncReadyCallback, gpointer)> start,
+                                                     WhenCancelled whenCancelled = WhenCancelled::keepWaiting);
 
 // Runs fn on a worker thread and resumes the task on the main context with
 // its value or exception. fn runs as part of the task: checkCancellation

@@ -185,8 +185,19 @@ public:
     // --- The page script bridge. Each call reads the current web view.
 
     // Runs a script in the page's own world. A script error is the web
-    // engine's GError, unchanged (a GLibError).
+    // engine's GError, unchanged (a GLibError). A cancel of the save ends
+    // the wait at once (a page script that never yields would otherwise
+    // hold the tab), and a cancelled save starts no script.
     Task<PageValue> evaluate(std::string script);
+    // Runs a script that puts the page back after a save, a cancelled one
+    // included: waited for whatever the task's state, given up after 2 s,
+    // its errors ignored.
+    Task<void> tidyPage(std::string script);
+    // Runs a script whose value is ignored in view's own world. The wait ends
+    // on the answer, after the bound (when given) or, with stopWaiting, on a
+    // cancel; a late answer is dropped. A script error is a GLibError.
+    static Task<void> runScript(WebKitWebView* view, std::string script,
+                                std::optional<std::chrono::milliseconds> bound, WhenCancelled whenCancelled);
     // The script's value as a length (PageValue::integer): dimensionOverflow
     // for anything that is not a number from 0 to 2147483647.
     Task<int64_t> evaluateInteger(std::string script);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <memory>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/GLibError.hpp"
@@ -22,6 +23,7 @@ using Metric = WebCaptureDiagnosticMetric;
 constexpr double markerDeadline = 0.35;
 constexpr double widthDeadline = 2.0;
 constexpr auto pollInterval = 10ms;
+constexpr auto tidyBound = 2000ms;
 
 // Halves away from zero, as every rounding of a measured size.
 int64_t rounded(double v) { return static_cast<int64_t>(std::round(v)); }
@@ -67,16 +69,76 @@ Task<PageValue> BrowserSession::evaluate(std::string script) {
     // Held for the call: a shutdown meanwhile replaces the session's view,
     // not the one the script runs in.
     auto view = GObjectRef<WebKitWebView>::ref(webView_.get());
-    auto result = co_await awaitAsync([&view, &script](GAsyncReadyCallback callback, gpointer data) {
-        // No world name: the page's own world, where its scripts live.
-        webkit_web_view_evaluate_javascript(view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
-                                            nullptr, nullptr, callback, data);
-    });
+    auto result = co_await awaitAsync(
+        [&view, &script](GAsyncReadyCallback callback, gpointer data) {
+            // No world name: the page's own world, where its scripts live.
+            webkit_web_view_evaluate_javascript(view.get(), script.c_str(), static_cast<gssize>(script.size()),
+                                                nullptr, nullptr, nullptr, callback, data);
+        },
+        WhenCancelled::stopWaiting);
     GError* error = nullptr;
     auto value = GObjectRef<JSCValue>::adopt(
         webkit_web_view_evaluate_javascript_finish(view.get(), result.get(), &error));
     GLibError::check(error);
     co_return PageValue::fromJSC(value.get());
+}
+
+namespace {
+
+struct ScriptCall {
+    Resumer<void> resumer;
+    GObjectRef<WebKitWebView> view;
+};
+
+void onScriptDone(GObject*, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<ScriptCall> call(static_cast<ScriptCall*>(data));
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(call->view.get(), result, &error);
+    if (value) g_object_unref(value);
+    if (error) {
+        call->resumer.fail(std::make_exception_ptr(GLibError(error)));
+        g_error_free(error);
+    } else {
+        call->resumer.resume();
+    }
+}
+
+struct ScriptBound {
+    guint source = 0;
+    ~ScriptBound() {
+        if (source) g_source_remove(source);
+    }
+};
+
+}  // namespace
+
+Task<void> BrowserSession::runScript(WebKitWebView* view, std::string script,
+                                     std::optional<std::chrono::milliseconds> bound, WhenCancelled whenCancelled) {
+    ScriptBound timer;
+    co_await awaitCallback<void>(
+        [&](Resumer<void> resumer) {
+            auto* call = new ScriptCall{resumer, GObjectRef<WebKitWebView>::ref(view)};
+            if (bound) {
+                timer.source = g_timeout_add_full(
+                    G_PRIORITY_DEFAULT, static_cast<guint>(bound->count()),
+                    [](gpointer p) {
+                        static_cast<Resumer<void>*>(p)->resume();
+                        return G_SOURCE_REMOVE;
+                    },
+                    new Resumer<void>(resumer), [](gpointer p) { delete static_cast<Resumer<void>*>(p); });
+            }
+            webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                                nullptr, nullptr, onScriptDone, call);
+        },
+        whenCancelled);
+}
+
+Task<void> BrowserSession::tidyPage(std::string script) {
+    try {
+        co_await runScript(webView_.get(), std::move(script), tidyBound, WhenCancelled::keepWaiting);
+    } catch (...) {
+        // Only tidying up: what the save itself ended with is what counts.
+    }
 }
 
 Task<int64_t> BrowserSession::evaluateInteger(std::string script) {
@@ -121,11 +183,7 @@ Task<bool> BrowserSession::waitForAnimationFrames() {
     }
     // The marker goes however the wait ended, a cancelled one included: the
     // page keeps nothing of a capture.
-    try {
-        co_await evaluate(erase);
-    } catch (...) {
-        // Only tidying up: the wait's answer stands either way.
-    }
+    co_await tidyPage(erase);
     if (error) std::rethrow_exception(error);
     co_return drawn;
 }
@@ -256,11 +314,8 @@ Task<void> BrowserSession::restoreLayout(SavedLayout saved, bool keepWindow, std
         // The restore goes on whatever the page did; a cancelled capture ends
         // up here at once and still has its script to run.
     }
-    try {
-        co_await evaluate(std::move(script));
-    } catch (...) {
-        // The capture's own outcome is what gets reported, not the restore's.
-    }
+    // The capture's own outcome is what gets reported, not the restore's.
+    co_await tidyPage(std::move(script));
 }
 
 // ---------------------------------------------------------------------------

@@ -70,62 +70,6 @@ bool& backgroundsGateHeld() {
     return held;
 }
 
-// A script whose value is ignored, run in the page's own world. The wait
-// ends on the answer, on a cancel (when cancellable) or after the bound
-// (when given); a late answer is dropped.
-struct ScriptCall {
-    Resumer<void> resumer;
-    GObjectRef<WebKitWebView> view;
-};
-
-void onScriptDone(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<ScriptCall> call(static_cast<ScriptCall*>(data));
-    GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(call->view.get(), result, &error);
-    if (value) g_object_unref(value);
-    if (error) {
-        call->resumer.fail(std::make_exception_ptr(GLibError(error)));
-        g_error_free(error);
-    } else {
-        call->resumer.resume();
-    }
-}
-
-struct ScriptWait {
-    guint bound = 0;
-    uint64_t waker = 0;
-    detail::StateRef state;
-    ~ScriptWait() {
-        if (bound) g_source_remove(bound);
-        if (waker && state) state->removeWaker(waker);
-    }
-};
-
-Task<void> runScript(WebKitWebView* view, std::string script, std::optional<std::chrono::milliseconds> bound,
-                     bool cancellable) {
-    ScriptWait wait;
-    co_await awaitCallback<void>([&](Resumer<void> resumer) {
-        auto* call = new ScriptCall{resumer, GObjectRef<WebKitWebView>::ref(view)};
-        if (bound) {
-            auto* timer = new Resumer<void>(resumer);
-            wait.bound = g_timeout_add_full(
-                G_PRIORITY_DEFAULT, static_cast<guint>(bound->count()),
-                [](gpointer p) {
-                    static_cast<Resumer<void>*>(p)->resume();
-                    return G_SOURCE_REMOVE;
-                },
-                timer, [](gpointer p) { delete static_cast<Resumer<void>*>(p); });
-        }
-        if (cancellable && detail::currentState()) {
-            wait.state = detail::currentState();
-            wait.waker = wait.state->addWaker(
-                [resumer] { resumer.fail(std::make_exception_ptr(CancellationError())); });
-        }
-        webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                            nullptr, onScriptDone, call);
-    });
-}
-
 std::string pointText(double points) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", points);
@@ -191,7 +135,6 @@ public:
         // back; the work folder's lease goes with it.
         restoreBackgrounds();
         if (watchdog_) g_source_remove(watchdog_);
-        if (waker_ && wakerState_) wakerState_->removeWaker(waker_);
     }
 
     Task<std::vector<fs::path>> run();
@@ -234,8 +177,6 @@ private:
     std::optional<PrintOperationSettings> operationSettings_;
     PrintCompletion completion_;
     guint watchdog_ = 0;
-    uint64_t waker_ = 0;
-    detail::StateRef wakerState_;
     std::vector<fs::path> published_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
@@ -249,6 +190,8 @@ Task<bool> PrintJob::printRun(GObject* operation) {
                                               std::make_exception_ptr(BrindlexError(ErrorCase::renderFailed)));
                                       }),
                                       &completion_));
+    // A cancel ends the wait at once; the run's late answer finds the
+    // continuation already answered.
     const bool success = co_await awaitCallback<bool>([this, operation](Resumer<bool> resumer) {
         completion_.continuation.emplace(std::move(resumer));
         watchdog_ = g_timeout_add(static_cast<guint>(engine_.watchdog.count()), [](gpointer self) -> gboolean {
@@ -257,11 +200,6 @@ Task<bool> PrintJob::printRun(GObject* operation) {
             job->completion_.fail(std::make_exception_ptr(BrindlexError(ErrorCase::renderFailed)));
             return G_SOURCE_REMOVE;
         }, this);
-        if (detail::currentState()) {
-            wakerState_ = detail::currentState();
-            waker_ = wakerState_->addWaker(
-                [this] { completion_.fail(std::make_exception_ptr(CancellationError())); });
-        }
         observe(Kind::runCallBegin);
         // A run that answers after the save gave up finds the job gone.
         std::weak_ptr<int> alive = alive_;
@@ -269,9 +207,8 @@ Task<bool> PrintJob::printRun(GObject* operation) {
             if (alive.lock()) completion_.deliver(ok, PrintClock());
         });
         observe(Kind::runCallReturned);
-    });
+    }, WhenCancelled::stopWaiting);
     if (watchdog_) g_source_remove(std::exchange(watchdog_, 0));
-    if (waker_) wakerState_->removeWaker(std::exchange(waker_, 0));
     co_return success;
 }
 
@@ -288,7 +225,7 @@ Task<void> PrintJob::cleanUp() {
         styleMayExist_ = false;
         const std::string removal = "document.getElementById('" + styleID_ + "')?.remove();true";
         try {
-            co_await runScript(view_.get(), removal, cleanupScriptBound, false);
+            co_await BrowserSession::runScript(view_.get(), removal, cleanupScriptBound, WhenCancelled::keepWaiting);
         } catch (...) {
             // The save's own error is the one reported; a page that cannot
             // run the removal has lost the style with its document anyway.
@@ -374,7 +311,7 @@ Task<std::vector<fs::path>> PrintJob::run() {
         const std::string literal = Json::array({css}).dump();
         const std::string injection = "(()=>{let s=document.createElement('style');s.id='" + styleID_ +
                                       "';s.textContent=" + literal + "[0];document.head.appendChild(s);return true})()";
-        co_await runScript(view_.get(), injection, std::nullopt, true);
+        co_await BrowserSession::runScript(view_.get(), injection, std::nullopt, WhenCancelled::stopWaiting);
         styleMayExist_ = true;
 
         // 10, 11. The operation and its completion.
@@ -466,7 +403,7 @@ Task<std::vector<fs::path>> PrintJob::run() {
         // 20-22.
         if (options_.afterCommit) co_await options_.afterCommit();
         const std::string removal = "document.getElementById('" + styleID_ + "')?.remove();true";
-        co_await runScript(view_.get(), removal, cleanupScriptBound, false);
+        co_await BrowserSession::runScript(view_.get(), removal, cleanupScriptBound, WhenCancelled::keepWaiting);
         styleMayExist_ = false;
     } catch (...) {
         error = std::current_exception();

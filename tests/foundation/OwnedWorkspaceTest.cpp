@@ -222,6 +222,39 @@ TEST(OwnedWorkspace, AReservedPrintFileReplacedByTheEngineIsStillCleaned) {
     EXPECT_EQ(caseOf([&] { capture->finish(); }), ErrorCase::cleanupBlocked);
 }
 
+// Killed while the engine wrote its PDF: GIO's replace leaves its stage
+// beside the reserved file. The launch takes it from a print scratch folder
+// (which then goes at the next launch), never from any other folder, and
+// never one with a second name.
+TEST(OwnedWorkspace, TheEnginesHalfWrittenStageGoesOnlyFromPrintScratch) {
+    test::TempDir tmp;
+    const fs::path printing = tmp / "printing", captures = tmp / "captures";
+    const UUID printID = UUID::random(), linkedID = UUID::random(), captureID = UUID::random();
+    const fs::path printFolder = printing / printID.text(), linkedFolder = printing / linkedID.text(),
+                   captureFolder = captures / captureID.text();
+    const int status = test::runInChild([&] {
+        auto print = make(printing, Purpose::printScratch, printID);
+        print->reserveMutablePDF();
+        test::writeFile(printFolder / ".goutputstream-Q1W2E3", "%PDF-1.4 half");
+        auto linked = make(printing, Purpose::printScratch, linkedID);
+        linked->reserveMutablePDF();
+        test::writeFile(linkedFolder / ".goutputstream-A1B2C3", "%PDF-1.4 half");
+        fs::create_hard_link(linkedFolder / ".goutputstream-A1B2C3", tmp / "other-name");
+        auto capture = make(captures, Purpose::capture, captureID);
+        test::writeFile(captureFolder / ".goutputstream-Z9Y8X7", "not the engine's");
+        std::_Exit(0);
+    });
+    ASSERT_EQ(status, 0);
+    OwnedWorkspace::cleanup(printing);
+    OwnedWorkspace::cleanup(captures);
+    EXPECT_FALSE(fs::exists(printFolder / ".goutputstream-Q1W2E3"));
+    EXPECT_TRUE(fs::exists(linkedFolder / ".goutputstream-A1B2C3"));
+    EXPECT_TRUE(fs::exists(captureFolder / ".goutputstream-Z9Y8X7"));
+    OwnedWorkspace::cleanup(printing);
+    EXPECT_FALSE(fs::exists(printFolder)) << "the emptied scratch folder stayed";
+    EXPECT_TRUE(fs::exists(captureFolder));
+}
+
 TEST(OwnedWorkspace, AbandonReleasesTheLease) {
     test::TempDir tmp;
     auto w = make(tmp.path());

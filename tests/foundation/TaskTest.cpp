@@ -170,6 +170,63 @@ TEST(Task, AChildSharesItsParentsCancellation) {
     EXPECT_FALSE(isCurrentTaskCancelled());
 }
 
+TEST(Task, AWaitThatStopsWaitingEndsOnCancelAndDropsTheLateAnswer) {
+    // Cancelled while waiting: it ends at once, and the answer that comes
+    // later resumes nothing.
+    Seen waiting;
+    std::optional<Resumer<int>> slot;
+    auto first = spawn([](std::optional<Resumer<int>>& slot, Seen& s) -> Task<void> {
+        try {
+            s.value = co_await awaitCallback<int>([&slot](Resumer<int> r) { slot = r; },
+                                                  WhenCancelled::stopWaiting);
+            ++s.resumes;
+        } catch (const CancellationError&) {
+            s.cancelledError = true;
+        }
+    }(slot, waiting));
+    ASSERT_TRUE(spinUntil([&] { return slot.has_value(); }));
+    first.cancel();
+    ASSERT_TRUE(spinUntil([&] { return first.done(); }));
+    EXPECT_TRUE(waiting.cancelledError);
+    EXPECT_FALSE(slot->pending());
+    slot->resume(4);
+    test::spinFor(20ms);
+    EXPECT_EQ(waiting.resumes, 0);
+    EXPECT_FALSE(waiting.value.has_value());
+
+    // Answered before the cancel: the answer stands, the cancel reaches the
+    // next wait that stops, and a wait that keeps waiting still gets its
+    // answer; a task already cancelled starts no such call at all.
+    Seen answered;
+    std::optional<Resumer<int>> keep;
+    bool startedAfterCancel = false;
+    auto second = spawn([](std::optional<Resumer<int>>& keep, bool& started, Seen& s) -> Task<void> {
+        s.value = co_await awaitCallback<int>([](Resumer<int> r) { detail::onMainContext([r] { r.resume(1); }); },
+                                              WhenCancelled::stopWaiting);
+        ++s.resumes;
+        s.value = *s.value + co_await awaitCallback<int>([&keep](Resumer<int> r) { keep = r; });
+        ++s.resumes;
+        try {
+            co_await awaitCallback<void>([&started](Resumer<void> r) {
+                started = true;
+                r.resume();
+            }, WhenCancelled::stopWaiting);
+        } catch (const CancellationError&) {
+            s.cancelledError = true;
+        }
+    }(keep, startedAfterCancel, answered));
+    ASSERT_TRUE(spinUntil([&] { return keep.has_value(); }));
+    second.cancel();
+    test::spinFor(20ms);
+    EXPECT_FALSE(second.done()) << "a wait that keeps waiting ended on the cancel";
+    keep->resume(10);
+    ASSERT_TRUE(spinUntil([&] { return second.done(); }));
+    EXPECT_EQ(answered.value, 11);
+    EXPECT_EQ(answered.resumes, 2);
+    EXPECT_TRUE(answered.cancelledError);
+    EXPECT_FALSE(startedAfterCancel);
+}
+
 TEST(Task, ACallbackResumesItsTaskExactlyOnce) {
     // Called back twice, later.
     Seen twice;

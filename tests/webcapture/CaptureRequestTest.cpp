@@ -424,6 +424,38 @@ TEST_F(CaptureRequest, ACancelAfterTheSecondOfFourPartsKeepsTheTwoAndEndsCancell
     EXPECT_EQ(eventNames(*session_->operation.get()).back(), "lateCancel");
 }
 
+// A page that gets stuck in a script loop mid-capture answers no script: the
+// cancel still ends the save, the page's restore is given up after its bound,
+// and the tab can then close.
+TEST_F(CaptureRequest, APageStuckInAScriptIsCancelledAndClosed) {
+    load("/", bands(3000));
+    guint cancelTimer = 0;
+    CaptureOptions o = options();
+    o.checkpoint = [&](CaptureOptions::Stage stage) -> Task<void> {
+        if (stage != CaptureOptions::Stage::waiting || cancelTimer) co_return;
+        Task<PageValue> loop = session_->evaluate("setTimeout(() => { for (;;) {} }, 0); true");
+        co_await std::move(loop);
+        cancelTimer = g_timeout_add(500, [](gpointer self) -> gboolean {
+            static_cast<BrowserSession*>(self)->cancel();
+            return G_SOURCE_REMOVE;
+        }, session_.get());
+    };
+    session_->capture(o, folder_);
+    ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 30s))
+        << "the cancel did not end a capture waiting for a stuck page";
+    EXPECT_TRUE(cancelTimer);
+    EXPECT_TRUE(session_->stage.get().starts_with(BrindlexError(ErrorCase::cancelled).what())) << session_->stage.get();
+    EXPECT_FALSE(session_->busy.get());
+    EXPECT_FALSE(session_->captureTask);
+    EXPECT_EQ(WorkerBudget::shared().captures(), countBefore_);
+    EXPECT_FALSE(CaptureAdmission::owner());
+    EXPECT_TRUE(outputs().empty());
+    EXPECT_EQ(eventNames(*session_->operation.get()).back(), "cancelled");
+    session_->shutdown();
+    EXPECT_TRUE(session_->closingWeb());
+    webkit_web_view_terminate_web_process(session_->webView());
+}
+
 TEST_F(CaptureRequest, FailuresEndInOneStatusSentenceAndGiveEverythingBack) {
     server_.brokenImage("/broken.png");
     load("/broken", bands(1000, "<img src=/broken.png width=10 height=10>"));

@@ -1,0 +1,364 @@
+#include "workspace/HistoryView.hpp"
+
+#include <gdkmm/texture.h>
+#include <glibmm/bytes.h>
+#include <glibmm/main.h>
+#include <gtkmm/image.h>
+#include <gtkmm/picture.h>
+#include <gtkmm/signallistitemfactory.h>
+#include <gtkmm/stack.h>
+
+namespace velmora {
+
+namespace {
+
+constexpr int inset = 12;
+
+Gtk::Label* caption(const std::string& text, const char* name = nullptr) {
+    auto* label = Gtk::make_managed<Gtk::Label>(text);
+    label->add_css_class("caption");
+    label->set_xalign(0);
+    label->set_wrap(true);
+    label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    if (name) label->set_name(name);
+    return label;
+}
+
+Gtk::Button* button(const std::string& label, const std::string& name) {
+    auto* b = Gtk::make_managed<Gtk::Button>(label);
+    b->set_name(name);
+    b->set_halign(Gtk::Align::START);
+    return b;
+}
+
+}  // namespace
+
+// One entry of the list store.
+class HistoryView::Item : public Glib::Object {
+public:
+    static Glib::RefPtr<Item> create(CaptureHistoryEntry entry) {
+        return Glib::make_refptr_for_instance<Item>(new Item(std::move(entry)));
+    }
+    const CaptureHistoryEntry entry;
+
+protected:
+    explicit Item(CaptureHistoryEntry e) : entry(std::move(e)) {}
+};
+
+// One row: the thumbnail, then the title, the caption line and the state.
+class HistoryView::Row : public Gtk::Box {
+public:
+    Row() : Gtk::Box(Gtk::Orientation::HORIZONTAL, inset), text_(Gtk::Orientation::VERTICAL, 2) {
+        set_valign(Gtk::Align::CENTER);
+        // Without it the thumbnails of neighbouring rows touch.
+        set_margin_top(4);
+        set_margin_bottom(4);
+        set_margin_start(6);
+        set_margin_end(6);
+        frame_.set_size_request(60, 60);
+        frame_.set_valign(Gtk::Align::CENTER);
+        gtk_accessible_update_property(GTK_ACCESSIBLE(frame_.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                       "成果物プレビュー", -1);
+        placeholder_.set_from_icon_name("x-office-document-symbolic");
+        placeholder_.set_pixel_size(28);
+        placeholder_.set_name(Names::rowPlaceholder);
+        picture_.set_content_fit(Gtk::ContentFit::CONTAIN);
+        picture_.set_can_shrink(true);
+        picture_.set_size_request(60, 60);
+        picture_.set_name(Names::rowPicture);
+        frame_.add(placeholder_);
+        frame_.add(picture_);
+        frame_.set_visible_child(placeholder_);
+        append(frame_);
+
+        title_.set_name(Names::rowTitle);
+        title_.set_xalign(0);
+        title_.set_wrap(true);
+        title_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        title_.set_lines(2);
+        title_.set_ellipsize(Pango::EllipsizeMode::END);
+        for (auto [label, name] : {std::pair{&caption_, Names::rowCaption}, std::pair{&state_, Names::rowState}}) {
+            label->set_name(name);
+            label->set_xalign(0);
+            label->add_css_class("caption");
+        }
+        text_.set_valign(Gtk::Align::CENTER);
+        text_.set_hexpand(true);
+        text_.append(title_);
+        text_.append(caption_);
+        text_.append(state_);
+        append(text_);
+    }
+    ~Row() override { thumbnail_.discard(); }
+
+    void bind(const CaptureHistoryEntry& entry, HistoryViewModel& model) {
+        title_.set_text(HistoryViewModel::title(entry));
+        caption_.set_text(HistoryViewModel::captionText(entry));
+        state_.set_text(HistoryViewModel::stateText(entry));
+        thumbnail_ = spawn(loadThumbnail(model, entry));
+    }
+
+    void unbind() {
+        thumbnail_.cancel();
+        thumbnail_.discard();
+        picture_.set_paintable({});
+        frame_.set_visible_child(placeholder_);
+    }
+
+private:
+    Task<void> loadThumbnail(HistoryViewModel& model, CaptureHistoryEntry entry) {
+        std::optional<std::vector<uint8_t>> data = co_await model.thumbnail(std::move(entry));
+        if (!data || isCurrentTaskCancelled()) co_return;
+        try {
+            auto bytes = Glib::Bytes::create(data->data(), data->size());
+            picture_.set_paintable(Gdk::Texture::create_from_bytes(bytes));
+            frame_.set_visible_child(picture_);
+        } catch (const Glib::Error&) {
+            // Data that does not decode keeps the placeholder; the cache
+            // made it, so there is nothing to tell the user.
+        }
+    }
+
+    Gtk::Stack frame_;
+    Gtk::Image placeholder_;
+    Gtk::Picture picture_;
+    Gtk::Box text_;
+    Gtk::Label title_;
+    Gtk::Label caption_;
+    Gtk::Label state_;
+    TaskHandle thumbnail_;
+};
+
+HistoryView::HistoryView(RecaptureHost* host, bool active)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 12),
+      model_(std::make_unique<HistoryViewModel>(confirmation_, desktop_, host, HistoryThumbnailCache::shared(),
+                                                active)),
+      heading_("出力の履歴"), reload_("履歴を更新") {
+    set_name(Names::view);
+    set_margin(inset);
+
+    heading_.add_css_class("title-2");
+    heading_.set_halign(Gtk::Align::START);
+    append(heading_);
+
+    reload_.set_name(Names::reload);
+    reload_.set_halign(Gtk::Align::START);
+    reload_.signal_clicked().connect([this] { model_->reload(); });
+    append(reload_);
+
+    for (auto [label, name] : {std::pair{&status_, Names::status}, std::pair{&notice_, Names::notice}}) {
+        label->set_name(name);
+        label->add_css_class("caption");
+        label->set_xalign(0);
+        label->set_wrap(true);
+        label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        append(*label);
+    }
+
+    empty_.set_text("保存した成果物はまだありません。");
+    empty_.set_name(Names::empty);
+    empty_.set_xalign(0);
+    empty_.set_margin(inset);
+    append(empty_);
+
+    store_ = Gio::ListStore<Item>::create();
+    selection_ = Gtk::SingleSelection::create(store_);
+    selection_->set_autoselect(false);
+    selection_->set_can_unselect(true);
+    selection_->set_selected(GTK_INVALID_LIST_POSITION);
+    selection_->signal_selection_changed().connect([this](guint, guint) { selectFromList(); });
+    auto factory = Gtk::SignalListItemFactory::create();
+    factory->signal_setup().connect(
+        [](const Glib::RefPtr<Gtk::ListItem>& item) { item->set_child(*Gtk::make_managed<Row>()); });
+    factory->signal_bind().connect([this](const Glib::RefPtr<Gtk::ListItem>& item) {
+        auto entry = std::dynamic_pointer_cast<Item>(item->get_item());
+        if (auto* row = dynamic_cast<Row*>(item->get_child()); row && entry) row->bind(entry->entry, *model_);
+    });
+    factory->signal_unbind().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
+        if (auto* row = dynamic_cast<Row*>(item->get_child())) row->unbind();
+    });
+    list_.set_model(selection_);
+    list_.set_factory(factory);
+    list_.set_name(Names::list);
+    listScroller_.set_child(list_);
+    listScroller_.set_min_content_height(160);
+    listScroller_.set_vexpand(true);
+    listScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    append(listScroller_);
+
+    detailScroller_.set_name(Names::detail);
+    detailScroller_.set_max_content_height(250);
+    detailScroller_.set_propagate_natural_height(true);
+    detailScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    // An entry with several outputs is taller than the area; a scrollbar
+    // that stays in sight says that the deletions are further down.
+    detailScroller_.set_overlay_scrolling(false);
+    append(detailScroller_);
+
+    model_->entriesChanged().connect([this] {
+        fillList();
+        showDetail();
+    });
+    model_->selectionChanged().connect([this] {
+        followSelection();
+        showDetail();
+    });
+    model_->statusChanged().connect([this] { showStatus(); });
+    model_->noticeChanged().connect([this] { showStatus(); });
+    // Shown again, read again: captures and other windows change the
+    // history behind this view.
+    signal_map().connect([this] { model_->reload(); });
+
+    fillList();
+    showStatus();
+    showDetail();
+}
+
+HistoryView::~HistoryView() = default;
+
+void HistoryView::fillList() {
+    filling_ = true;
+    std::vector<Glib::RefPtr<Item>> items;
+    for (const CaptureHistoryEntry& entry : model_->entries()) items.push_back(Item::create(entry));
+    store_->splice(0, store_->get_n_items(), items);
+    filling_ = false;
+    followSelection();
+    empty_.set_visible(model_->entries().empty());
+}
+
+void HistoryView::followSelection() {
+    guint position = GTK_INVALID_LIST_POSITION;
+    const auto& entries = model_->entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (model_->selected() == entries[i].id) position = static_cast<guint>(i);
+    }
+    if (selection_->get_selected() == position) return;
+    filling_ = true;
+    selection_->set_selected(position);
+    filling_ = false;
+    if (position != GTK_INVALID_LIST_POSITION) bringIntoSight(position);
+}
+
+// Selected from elsewhere (a reload refills the list): the row is brought
+// into sight, since the detail below now speaks of it. The detail that
+// appears with a selection shrinks the list only at the next layout, so the
+// list scrolls again two frames later, when it has its new height.
+void HistoryView::bringIntoSight(guint position) {
+    const auto scroll = [this, position] {
+        if (selection_->get_selected() != position) return;
+        list_.activate_action("list.scroll-to-item", Glib::Variant<guint32>::create(position));
+    };
+    scroll();
+    list_.add_tick_callback([scroll, frames = 0](const Glib::RefPtr<Gdk::FrameClock>&) mutable {
+        if (++frames < 2) return true;
+        scroll();
+        return false;
+    });
+}
+
+void HistoryView::selectFromList() {
+    if (filling_) return;
+    auto item = std::dynamic_pointer_cast<Item>(selection_->get_selected_item());
+    model_->select(item ? std::optional<UUID>(item->entry.id) : std::nullopt);
+}
+
+void HistoryView::showStatus() {
+    status_.set_text(model_->status());
+    const std::string notice = model_->notice();
+    notice_.set_text(notice);
+    notice_.set_visible(!notice.empty());
+}
+
+void HistoryView::showDetail() {
+    const CaptureHistoryEntry* selected = model_->selectedEntry();
+    detailScroller_.set_visible(selected != nullptr);
+    // The detail is rebuilt while one of its own buttons delivers its click
+    // ("履歴のみ削除" reloads the list): the old box must outlive that
+    // delivery, so it goes on the next idle turn instead of here.
+    if (Gtk::Widget* old = detailScroller_.get_child()) {
+        GtkWidget* held = GTK_WIDGET(g_object_ref(old->gobj()));
+        Glib::signal_idle().connect_once([held] { g_object_unref(held); });
+        detailScroller_.unset_child();
+    }
+    if (!selected) return;
+    const CaptureHistoryEntry& entry = *selected;
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    box->set_hexpand(true);
+
+    auto* title = Gtk::make_managed<Gtk::Label>(HistoryViewModel::title(entry));
+    title->add_css_class("heading");
+    title->set_name(Names::detailTitle);
+    title->set_xalign(0);
+    title->set_wrap(true);
+    title->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    box->append(*title);
+
+    for (std::size_t i = 0; i < entry.outputs.size(); ++i) {
+        const SavedOutput& output = entry.outputs[i];
+        const std::string index = std::to_string(i);
+        auto* name = Gtk::make_managed<Gtk::Label>(HistoryViewModel::fileName(output));
+        name->set_selectable(true);
+        name->set_xalign(0);
+        name->set_wrap(true);
+        name->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        box->append(*name);
+
+        const bool available = HistoryViewModel::available(output);
+        const std::filesystem::path path = output.path;
+        auto* actions = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+        auto* open = button("開く", Names::open + index);
+        auto* reveal = button("フォルダで表示", Names::reveal + index);
+        open->set_sensitive(available);
+        reveal->set_sensitive(available);
+        open->signal_clicked().connect([this, path] {
+            const std::filesystem::path file = path;
+            model_->openOutput(file);
+        });
+        reveal->signal_clicked().connect([this, path] {
+            const std::filesystem::path file = path;
+            model_->revealOutput(file);
+        });
+        actions->append(*open);
+        actions->append(*reveal);
+        box->append(*actions);
+        if (!available) {
+            box->append(*caption("ファイルが見つかりません、または移動済みです。", (Names::unavailable + index).c_str()));
+        }
+    }
+
+    if (const std::optional<std::string> url = HistoryViewModel::pageAddress(entry)) {
+        auto* address = Gtk::make_managed<Gtk::Label>(*url);
+        address->set_name(Names::address);
+        address->set_xalign(0);
+        address->set_wrap(true);
+        address->set_wrap_mode(Pango::WrapMode::CHAR);
+        address->set_lines(2);
+        address->set_ellipsize(Pango::EllipsizeMode::END);
+        box->append(*address);
+        auto* copy = button("URLをコピー", Names::copyURL);
+        copy->signal_clicked().connect([this, text = *url] {
+            const std::string value = text;
+            model_->copyURL(value);
+        });
+        box->append(*copy);
+        auto* reopen = button("再キャプチャ用に開く", Names::reopen);
+        reopen->signal_clicked().connect([this, text = *url] {
+            const std::string value = text;
+            model_->reopenForRecapture(value);
+        });
+        box->append(*reopen);
+    }
+
+    // Both deletions rebuild this box while their own click is delivered;
+    // the handlers touch nothing of it after calling the model.
+    auto* deleteOnly = button("履歴のみ削除", Names::deleteOnly);
+    deleteOnly->signal_clicked().connect([this] { model_->deleteHistoryOnly(); });
+    box->append(*deleteOnly);
+    auto* trash = button("履歴＋関連成果物を削除…", Names::trash);
+    trash->signal_clicked().connect([this] { model_->startTrashOutputs(); });
+    box->append(*trash);
+
+    detailScroller_.set_child(*box);
+}
+
+}  // namespace velmora
