@@ -56,12 +56,14 @@ function(velmora_display_test_program sub)
   if(NOT files)
     return()
   endif()
-  add_executable(${sub}_tests ${files})
-  target_link_libraries(${sub}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
-  add_test(NAME ${sub}_tests
-    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $<TARGET_FILE:${sub}_tests>)
-  set_tests_properties(${sub}_tests PROPERTIES
-    LABELS "${sub};display;${ARG_LABELS}" TIMEOUT 900
+  # A program of its own for a part of a folder: "workspace/import".
+  string(REPLACE "/" "_" name ${sub})
+  add_executable(${name}_tests ${files})
+  target_link_libraries(${name}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+  add_test(NAME ${name}_tests
+    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $<TARGET_FILE:${name}_tests>)
+  set_tests_properties(${name}_tests PROPERTIES
+    LABELS "${name};display;${ARG_LABELS}" TIMEOUT 900
     RESOURCE_LOCK xvfb
     ENVIRONMENT "${ARG_ENVIRONMENT}")
 endfunction()

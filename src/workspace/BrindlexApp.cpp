@@ -7,6 +7,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "settingsui/SettingsFlow.hpp"
 #include "workspace/AppServices.hpp"
 
 namespace velmora {
@@ -24,6 +25,7 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
     : app_(Gtk::Application::create(ProductBrand::current().bundleIdentifier,
                                     Gio::Application::Flags::HANDLES_OPEN | extraFlags)),
       delegate_(*this) {
+    fileReceiver = [](const std::filesystem::path& file) { SettingsFlow::shared().read(file); };
     app_->signal_startup().connect([this] {
         app_->add_action("about", [this] { delegate_.showAbout(); });
     });
@@ -33,6 +35,12 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
 }
 
 BrindlexApp::~BrindlexApp() {
+    // The flow outlives this application: it must not call into it.
+    if (flowWired_) {
+        SettingsFlow& flow = SettingsFlow::shared();
+        flow.storedPreferences = nullptr;
+        flow.showSettings = nullptr;
+    }
     for (auto& window : windows_) {
         window->hide();
         app_->remove_window(*window);
@@ -59,6 +67,14 @@ Gtk::ApplicationWindow& BrindlexApp::openWindow() {
     shown.present();
     windowOpened.emit(shown);
     return shown;
+}
+
+void BrindlexApp::showSettings() {
+    if (!hasVisibleWindow()) {
+        openWindow();
+    } else if (auto* window = currentWindow()) {
+        window->present();
+    }
 }
 
 Gtk::Window* BrindlexApp::currentWindow() const { return app_->get_active_window(); }
@@ -99,6 +115,12 @@ bool BrindlexDelegate::launchOnce() {
         dialog->present();
         return false;
     }
+    // A settings file read from now on is checked against these services'
+    // preferences and brought forward in this application's windows.
+    SettingsFlow& flow = SettingsFlow::shared();
+    flow.storedPreferences = [services] { return services->settings.value(); };
+    flow.showSettings = [this] { app_.showSettings(); };
+    app_.flowWired_ = true;
     auto steps = app_.launchSteps ? app_.launchSteps(*services) : LaunchSequence::real(*services);
     steps.openWindows = [this] { app_.openWindow(); };
     LaunchSequence(std::move(steps)).run();

@@ -56,7 +56,8 @@ public:
     // The launch's steps, given the container; the real ones unless set. The
     // window step is always this application's openWindow.
     std::function<LaunchSequence::Steps(AppServices&)> launchSteps;
-    // Where the first opened file goes (the settings import, once it exists).
+    // Where the first opened file goes: the settings flow, which reads it
+    // and holds it for the user's confirmation. Tests may replace it.
     std::function<void(const std::filesystem::path&)> fileReceiver;
     // Emitted for every workspace window once it is presented.
     sigc::signal<void(Gtk::ApplicationWindow&)> windowOpened;
@@ -69,6 +70,10 @@ public:
 
     // One workspace window: for now an empty window with the product's title.
     Gtk::ApplicationWindow& openWindow();
+    // Brings the settings forward: the current window in front, a new one
+    // when none shows. (Switching the window to its settings section belongs
+    // to the workspace windows.)
+    void showSettings();
     // The most recently active window of the application, or null.
     Gtk::Window* currentWindow() const;
     bool hasVisibleWindow() const;
@@ -83,6 +88,7 @@ private:
     BrindlexDelegate delegate_;
     std::vector<std::unique_ptr<Gtk::Window>> windows_;
     int exitStatus_ = 0;
+    bool flowWired_ = false;
 };
 
 }  // namespace velmora

@@ -1,0 +1,48 @@
+#pragma once
+
+// The settings form on screen: one heading and one framed grid of label and
+// control per visible section of a FormModel. Every control writes its entry's
+// value straight into the model's draft; syncing a control from the draft
+// never writes back (its handler is blocked), so a draft value outside a
+// choice's table shows no selection and stays as it is. The form keeps no
+// state of its own: the model's layout signal rebuilds it, its draft signal
+// resyncs it.
+
+#include <string>
+#include <vector>
+
+#include <gtkmm/box.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/switch.h>
+
+#include "settingsui/FormModel.hpp"
+
+namespace velmora {
+
+class ProductSettingsForm : public Gtk::Box {
+public:
+    // The model holds the draft, the step and the course; it must outlive
+    // the form.
+    explicit ProductSettingsForm(FormModel& model);
+    ~ProductSettingsForm() override;
+
+private:
+    struct Control {
+        const FormRow* row = nullptr;
+        Gtk::DropDown* choice = nullptr;
+        Gtk::Switch* toggle = nullptr;
+        sigc::connection handler;
+    };
+
+    void rebuild();
+    void sync();
+    Gtk::Widget& makeSection(const FormSection& section);
+
+    FormModel& model_;
+    std::vector<Control> controls_;
+    std::vector<Gtk::Widget*> sections_;
+    sigc::connection layoutConnection_;
+    sigc::connection draftConnection_;
+};
+
+}  // namespace velmora
