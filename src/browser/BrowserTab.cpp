@@ -81,7 +81,7 @@ void BrowserTab::shutdown() {
     if (closed_ || active()) return;
     closed_ = true;
     browser->shutdown();
-    downloads = std::vector<std::shared_ptr<TabDownload>>{};
+    downloads = std::vector<std::shared_ptr<BrowserDownload>>{};
     deferredURL = std::nullopt;
     address = std::string();
     if (isPrivate()) stores_->releasePrivate(id);
@@ -91,7 +91,7 @@ void BrowserTab::cancel() {
     if (browser->hasPendingOperation()) browser->cancel();
     // Collected first: a cancel may change the list (the window drops an
     // ended download) while the rest still wait for theirs.
-    std::vector<std::shared_ptr<TabDownload>> running;
+    std::vector<std::shared_ptr<BrowserDownload>> running;
     for (const auto& download : downloads.get()) {
         if (download->active()) running.push_back(download);
     }

@@ -20,7 +20,7 @@
 #include <sigc++/sigc++.h>
 
 #include "browser/BrowserStores.hpp"
-#include "browser/TabDownload.hpp"
+#include "browser/BrowserDownload.hpp"
 #include "foundation/Geometry.hpp"
 #include "foundation/Published.hpp"
 #include "foundation/UUID.hpp"
@@ -63,7 +63,7 @@ public:
     // The view size held while a save request runs (view points).
     Published<std::optional<Size>> lockedSize{changed, std::nullopt};
     // Downloads begun in this tab, oldest first.
-    Published<std::vector<std::shared_ptr<TabDownload>>> downloads{changed, {}};
+    Published<std::vector<std::shared_ptr<BrowserDownload>>> downloads{changed, {}};
 
     // The tab's web session; never replaced.
     const std::shared_ptr<BrowserSession> browser;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "foundation/BrindlexError.hpp"
@@ -179,13 +180,36 @@ FileStamp SecureDirectory::stamp(std::string_view name) const {
     return s;
 }
 
+std::atomic<int> SecureDirectory::injectedRenameError{0};
+
 void SecureDirectory::exclusiveMove(std::string_view name, const SecureDirectory& destination,
                                     std::string_view newName) const {
     if (!validLeaf(name) || !validLeaf(newName)) raise(ErrorCase::saveFailed);
-    if (::renameat2(descriptor(), std::string(name).c_str(), destination.descriptor(), std::string(newName).c_str(),
-                    RENAME_NOREPLACE) != 0) {
-        raise(ErrorCase::saveFailed);
+    const std::string from(name), to(newName);
+    int failure = 0;
+    if (const int injected = injectedRenameError.load(std::memory_order_relaxed)) {
+        failure = injected;
+    } else if (::renameat2(descriptor(), from.c_str(), destination.descriptor(), to.c_str(), RENAME_NOREPLACE) != 0) {
+        failure = errno;
     }
+    if (failure == EINVAL || failure == ENOSYS) {
+        // A filesystem without the flag (some network and FUSE ones): a hard
+        // link is just as unable to replace an entry, and the old name goes
+        // once the new one exists. Only regular files take this road; a
+        // folder cannot be linked.
+        if (::linkat(descriptor(), from.c_str(), destination.descriptor(), to.c_str(), 0) != 0) {
+            failure = errno;
+        } else if (::unlinkat(descriptor(), from.c_str(), 0) != 0) {
+            // Both names now lead to the file; taking the new one back
+            // leaves things as they were before the move.
+            ::unlinkat(destination.descriptor(), to.c_str(), 0);
+            raise(ErrorCase::saveFailed);
+        } else {
+            failure = 0;
+        }
+    }
+    if (failure == EEXIST) raise(ErrorCase::fileExists);
+    if (failure != 0) raise(ErrorCase::saveFailed);
     if (::fsync(descriptor()) != 0 || ::fsync(destination.descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 

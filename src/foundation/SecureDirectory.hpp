@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -44,8 +45,14 @@ public:
     void removeOwnedFile(std::string_view name) const;
 
     FileStamp stamp(std::string_view name) const;
-    // Moves a file to another folder, never replacing an existing entry.
+    // Moves a file to another folder, never replacing an existing entry: a
+    // taken name is fileExists, any other failure saveFailed (also a failed
+    // flush after the move, which has then happened). Where the filesystem
+    // has no exclusive rename, a hard link and the removal of the old name.
     void exclusiveMove(std::string_view name, const SecureDirectory& destination, std::string_view newName) const;
+    // Non-zero: the exclusive rename answers this errno without trying, so
+    // tests reach the fallback on filesystems that have the flag.
+    static std::atomic<int> injectedRenameError;
 
     // Called with the target and the staged file's stamp before each link
     // attempt; throwing aborts the publication with nothing linked.

@@ -62,4 +62,9 @@ void AppServices::logCapture(const WebCaptureDiagnosticReport& report) noexcept 
     WebCaptureDiagnostic::storeLatest(runtime.storage, report);
 }
 
+BrowserDownload::Services AppServices::downloadServices() {
+    return {&settings, &access, [this](SafeEvent::Stage stage, const UUID& id, std::optional<ErrorCase> error,
+                                       Date now) { log(stage, id, error, now); }};
+}
+
 }  // namespace velmora

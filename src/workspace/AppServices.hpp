@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "browser/BrowserDownload.hpp"
 #include "capture/TabRestoration.hpp"
 #include "foundation/BrindlexError.hpp"
 #include "foundation/JSON.hpp"
@@ -50,6 +51,9 @@ public:
     void log(SafeEvent::Stage stage, const UUID& id, std::optional<ErrorCase> error, Date now) noexcept;
     // Replaces the diagnostic report of the latest capture.
     void logCapture(const WebCaptureDiagnosticReport& report) noexcept;
+    // What a browser download uses of these services: the settings, the
+    // output folders and this event log.
+    BrowserDownload::Services downloadServices();
 
     static constexpr const char* logFolder = "logs";
 

@@ -1,5 +1,6 @@
 #include "workspace/LaunchSequence.hpp"
 
+#include "capture/DownloadStage.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "history/CaptureHistory.hpp"
 #include "workspace/AppServices.hpp"
@@ -15,10 +16,9 @@ LaunchSequence::Steps LaunchSequence::real(AppServices& services) {
     steps.printing = work / "printing";
     steps.recoverHistory = [lifecycle = work / "lifecycle"] { return HistoryLaunch::run(lifecycle); };
     steps.roots = [&services] { return services.access.authorizedRoots(); };
-    // The download staging clean-up belongs to the downloads, which are not
-    // built yet: until they are, no folder of ours can hold a staging folder,
-    // and this step has nothing to clean.
-    steps.cleanupStaging = [](const std::filesystem::path&) {};
+    // Its counts tell the user nothing: what it could not empty stays for
+    // the next launch.
+    steps.cleanupStaging = [](const std::filesystem::path& root) { DownloadStage::cleanup(root); };
     return steps;
 }
 

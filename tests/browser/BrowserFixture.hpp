@@ -3,7 +3,7 @@
 // What the browser tests share: the application's stores on the process's
 // one persistent test store, pages on the loopback server, tabs shown in
 // windows of their own, private captures that wait on an image the server
-// holds back, and downloads that only say whether they run.
+// holds back, and downloads saved into a granted temporary folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,10 +15,12 @@
 
 #include "browser/BrowserStores.hpp"
 #include "browser/BrowserTab.hpp"
-#include "browser/TabDownload.hpp"
+#include "browser/BrowserDownload.hpp"
 #include "capture/CaptureOptions.hpp"
 #include "capture/CaptureSelection.hpp"
+#include "foundation/OutputAccess.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "foundation/SettingsStore.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
@@ -32,24 +34,22 @@ inline std::string page(const std::string& title, const std::string& body = "") 
            "</body></html>";
 }
 
-// A download as the tab sees it; every cancel is written to a shared log.
-class FakeDownload : public TabDownload {
+// A folder chooser that stays open until the test answers for the user.
+class HeldFolderChooser final : public FolderChooser {
 public:
-    FakeDownload(std::string name, bool running, std::vector<std::string>& log)
-        : name_(std::move(name)), running_(running), log_(log) {}
-    bool active() const override { return running_; }
-    void cancel() override {
-        log_.push_back(name_);
-        running_ = false;
-        if (onCancel) onCancel();
+    int opened = 0;
+    bool open() const { return pending_.has_value(); }
+    void answer(std::optional<std::filesystem::path> folder) {
+        if (auto resumer = std::exchange(pending_, std::nullopt)) resumer->resume(std::move(folder));
     }
-    void finish() { running_ = false; }
-    std::function<void()> onCancel;
+    Task<std::optional<std::filesystem::path>> choose(const Request&) override {
+        ++opened;
+        co_return co_await awaitCallback<std::optional<std::filesystem::path>>(
+            [this](Resumer<std::optional<std::filesystem::path>> r) { pending_.emplace(std::move(r)); });
+    }
 
 private:
-    std::string name_;
-    bool running_;
-    std::vector<std::string>& log_;
+    std::optional<Resumer<std::optional<std::filesystem::path>>> pending_;
 };
 
 class BrowserFixture : public testing::Test {
@@ -103,8 +103,67 @@ protected:
         ASSERT_TRUE(spinUntil([&] { return !tab.browser->hasPendingOperation(); }, 60s));
     }
 
+    // Downloads: the settings and output folders of the application on the
+    // fixture's storage root, "automatic" into a granted folder.
+    struct Logged {
+        SafeEvent::Stage stage;
+        UUID id;
+        std::optional<ErrorCase> error;
+    };
+    void saveAutomatically(const std::optional<std::filesystem::path>& folder) {
+        std::optional<UUID> grant;
+        if (folder) grant = access_.approve(*folder).id;
+        settings_.change([&](AppPreferences& p) {
+            p.saveMode = AppPreferences::SaveMode::automatic;
+            p.destinationID = grant;
+        });
+    }
+    void askEachTime() {
+        settings_.change([&](AppPreferences& p) { p.saveMode = AppPreferences::SaveMode::ask; });
+    }
+    BrowserDownload::Services downloadServices() {
+        return {&settings_, &access_, [this](SafeEvent::Stage stage, const UUID& id, std::optional<ErrorCase> error, Date) {
+                    logged_.push_back({stage, id, error});
+                }};
+    }
+    // What the window does with each download the tab's session hands on.
+    void handDownloads(BrowserTab& tab) {
+        tab.browser->downloadStarted = [this, &tab](WebKitDownload* d) {
+            auto download = BrowserDownload::make(d, tab.id, windowID_, tab.isPrivate(), downloadServices());
+            download->changed.connect([&tab] { tab.changed.emit(); });
+            auto list = tab.downloads.get();
+            list.push_back(std::move(download));
+            tab.downloads = std::move(list);
+        };
+    }
+    // Navigates the tab to a path that the server answers with a file, and
+    // returns the download the tab gained.
+    std::shared_ptr<BrowserDownload> download(BrowserTab& tab, const std::string& path) {
+        const std::size_t before = tab.downloads->size();
+        tab.browser->navigate(server_.url(path));
+        EXPECT_TRUE(spinUntil([&] { return tab.downloads->size() > before; }, 60s)) << path;
+        return tab.downloads->size() > before ? tab.downloads->back() : nullptr;
+    }
+    static bool ends(const std::shared_ptr<BrowserDownload>& d) {
+        return d && spinUntil([&] { return !d->active(); }, 300s);
+    }
+    static std::vector<std::string> eventNames(const BrowserDownload& d) {
+        std::vector<std::string> names;
+        for (const auto& e : d.events()) names.push_back(e.event);
+        return names;
+    }
+
     TempDir dir_;
     std::filesystem::path output_ = dir_ / "Screenshots";
+    std::filesystem::path granted_ = [this] {
+        std::filesystem::create_directories(dir_ / "保存先");
+        return dir_ / "保存先";
+    }();
+    UUID windowID_ = UUID::random();
+    SettingsStore settings_{dir_ / "storage" / "settings"};
+    HeldFolderChooser chooser_;
+    OutputAccess access_{AppRuntime{dir_ / "storage", dir_ / "out"}, &chooser_};
+    std::vector<Logged> logged_;
     AppRuntime::ScopedOverride runtime_{AppRuntime{dir_ / "storage", dir_ / "out"}};
     std::shared_ptr<BrowserStores> stores_ = std::make_shared<BrowserStores>(sharedPersistentStore());
     WebTestServer server_;

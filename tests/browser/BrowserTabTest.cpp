@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,7 +12,6 @@
 using namespace velmora;
 using namespace std::chrono_literals;
 using test::caseOf;
-using test::FakeDownload;
 using test::spinUntil;
 
 namespace {
@@ -54,7 +54,6 @@ TEST_F(Tabs, TheTitleFollowsRestorationThenThePageThenItsHost) {
 }
 
 TEST_F(Tabs, ABusyTabIsNotClosedUntilItsWorkHasEnded) {
-    std::vector<std::string> cancelled;
     auto other = newTab(true);
     auto tab = newTab(true);
     server_.html("/", test::page("保存するページ", "<div style='height:1200px'>本文</div>"));
@@ -76,14 +75,23 @@ TEST_F(Tabs, ABusyTabIsNotClosedUntilItsWorkHasEnded) {
     endHeldCapture(*tab);
 
     // A running download keeps it open the same way; a finished one not.
-    auto download = std::make_shared<FakeDownload>("d", true, cancelled);
-    tab->downloads = {std::make_shared<FakeDownload>("old", false, cancelled), download};
+    handDownloads(*tab);
+    saveAutomatically(granted_);
+    server_.bytes("/done.txt", "text/plain", "done", {{"Content-Disposition", "attachment; filename=done.txt"}});
+    auto old = download(*tab, "/done.txt");
+    ASSERT_TRUE(ends(old));
+    server_.stream("/slow.bin", {.length = 262144, .chunk = 8192, .interval = 20ms,
+                                 .headers = {{"Content-Disposition", "attachment; filename=slow.bin"}}});
+    auto running = download(*tab, "/slow.bin");
+    ASSERT_TRUE(running);
+    ASSERT_TRUE(spinUntil([&] { return running->state() == BrowserDownload::State::receiving; }, 60s));
     EXPECT_TRUE(tab->active());
     tab->shutdown();
     EXPECT_FALSE(tab->closed());
     EXPECT_EQ(tab->downloads->size(), 2u);
 
-    download->finish();
+    ASSERT_TRUE(ends(running));
+    EXPECT_EQ(running->state(), BrowserDownload::State::completed);
     EXPECT_FALSE(tab->active());
     tab->shutdown();
     EXPECT_TRUE(tab->closed());
@@ -92,7 +100,9 @@ TEST_F(Tabs, ABusyTabIsNotClosedUntilItsWorkHasEnded) {
     EXPECT_EQ(tab->address.get(), "");
     EXPECT_TRUE(tab->browser->closingWeb());
     EXPECT_EQ(stores_->privateOwners.get(), std::set<UUID>{other->id});
-    EXPECT_TRUE(cancelled.empty()) << "shutting down cancels nothing";
+    EXPECT_EQ(std::count_if(running->events().begin(), running->events().end(),
+                         [](const auto& e) { return e.event == "cancel-handler"; }), 0)
+        << "shutting down cancels nothing";
 
     // Once closed, a second shutdown touches nothing, and in particular does
     // not give back the private store again.
@@ -111,36 +121,62 @@ TEST_F(Tabs, ABusyTabIsNotClosedUntilItsWorkHasEnded) {
 }
 
 TEST_F(Tabs, CancelStopsTheSaveAndEachRunningDownloadOnce) {
-    std::vector<std::string> cancelled;
     auto tab = newTab(true);
     server_.html("/", test::page("保存するページ", "<div style='height:1200px'>本文</div>"));
     load(*tab, "/");
+    handDownloads(*tab);
+    saveAutomatically(granted_);
+    auto cancels = [](const std::shared_ptr<BrowserDownload>& d) {
+        return std::count_if(d->events().begin(), d->events().end(),
+                             [](const auto& e) { return e.event == "cancel-handler"; });
+    };
 
     // Idle, with finished downloads only: nothing is called.
-    tab->downloads = {std::make_shared<FakeDownload>("done1", false, cancelled),
-                      std::make_shared<FakeDownload>("done2", false, cancelled)};
+    server_.bytes("/done.txt", "text/plain", "done", {{"Content-Disposition", "attachment; filename=done.txt"}});
+    auto done1 = download(*tab, "/done.txt");
+    ASSERT_TRUE(ends(done1));
+    auto done2 = download(*tab, "/done.txt");
+    ASSERT_TRUE(ends(done2));
+    const std::size_t eventsBefore = done1->events().size();
     const auto traceBefore = tab->browser->operation.get();
     const std::size_t itemsBefore = traceBefore->items().size();
     tab->cancel();
-    EXPECT_TRUE(cancelled.empty());
+    EXPECT_EQ(done1->events().size(), eventsBefore);
+    EXPECT_EQ(done1->state(), BrowserDownload::State::completed);
     EXPECT_EQ(tab->browser->operation.get(), traceBefore);
     EXPECT_EQ(traceBefore->items().size(), itemsBefore) << "not even a late cancel was recorded";
 
-    // Busy: the capture and the running downloads, in list order, each once,
-    // also when a cancelled download leaves the list at once (as the window
-    // drops an ended one).
-    auto first = std::make_shared<FakeDownload>("first", true, cancelled);
-    auto second = std::make_shared<FakeDownload>("second", true, cancelled);
-    first->onCancel = [&] {
+    // Busy: the capture and the running downloads, each once, also when a
+    // cancelled download leaves the list at once (as the window drops an
+    // ended one).
+    server_.stream("/endless.bin", {.length = int64_t{1} << 30, .chunk = 4096, .interval = 50ms,
+                                    .headers = {{"Content-Disposition", "attachment; filename=endless.bin"}}});
+    auto first = download(*tab, "/endless.bin");
+    auto second = download(*tab, "/endless.bin");
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(spinUntil([&] {
+        return first->state() == BrowserDownload::State::receiving && second->state() == BrowserDownload::State::receiving;
+    }, 60s));
+    auto leaving = first->changed.connect([&] {
+        if (first->state() != BrowserDownload::State::cancelling) return;
         auto list = tab->downloads.get();
         std::erase(list, first);
         tab->downloads = std::move(list);
-    };
-    tab->downloads = {first, std::make_shared<FakeDownload>("finished", false, cancelled), second};
+    });
+    tab->downloads = {done1, first, second};
     startHeldCapture(*tab);
     tab->cancel();
-    EXPECT_EQ(cancelled, (std::vector<std::string>{"first", "second"}));
+    leaving.disconnect();
+    EXPECT_EQ(first->state(), BrowserDownload::State::cancelling);
+    EXPECT_EQ(second->state(), BrowserDownload::State::cancelling);
+    EXPECT_EQ(tab->downloads.get(), (std::vector<std::shared_ptr<BrowserDownload>>{done1, second}));
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
+    ASSERT_TRUE(ends(first) && ends(second));
+    EXPECT_EQ(first->state(), BrowserDownload::State::cancelled);
+    EXPECT_EQ(second->state(), BrowserDownload::State::cancelled);
+    EXPECT_EQ(cancels(first), 1);
+    EXPECT_EQ(cancels(second), 1);
+    EXPECT_EQ(cancels(done1), 0);
     EXPECT_EQ(tab->browser->stage.get(), BrindlexError::message(ErrorCase::cancelled));
     int uiCancels = 0;
     for (const auto& item : tab->browser->operation.get()->items())

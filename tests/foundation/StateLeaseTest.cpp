@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <fstream>
 #include <thread>
 
@@ -136,18 +137,39 @@ TEST(FileStamp, NoticesAConcurrentAppend) {
 }
 
 TEST(SecureDirectory, ExclusiveMoveNeverReplaces) {
+    // The exclusive rename, then the link-and-unlink fallback of
+    // filesystems that answer the flag with EINVAL or ENOSYS.
+    for (int injected : {0, EINVAL, ENOSYS}) {
+        SCOPED_TRACE(injected);
+        SecureDirectory::injectedRenameError = injected;
+        struct Reset {
+            ~Reset() { SecureDirectory::injectedRenameError = 0; }
+        } reset;
+        test::TempDir tmp;
+        fs::create_directory(tmp / "a");
+        fs::create_directory(tmp / "b");
+        test::writeFile(tmp / "a/f", "mine");
+        test::writeFile(tmp / "b/f", "theirs");
+        SecureDirectory a(tmp / "a", false), b(tmp / "b", false);
+        EXPECT_EQ(caseOf([&] { a.exclusiveMove("f", b, "f"); }), ErrorCase::fileExists);
+        EXPECT_EQ(test::readFile(tmp / "a/f"), "mine");
+        EXPECT_EQ(test::readFile(tmp / "b/f"), "theirs");
+        EXPECT_EQ(fs::hard_link_count(tmp / "a/f"), 1u);
+        a.exclusiveMove("f", b, "g");
+        EXPECT_FALSE(fs::exists(tmp / "a/f"));
+        EXPECT_EQ(test::readFile(tmp / "b/g"), "mine");
+        EXPECT_EQ(fs::hard_link_count(tmp / "b/g"), 1u);
+        EXPECT_EQ(caseOf([&] { b.exclusiveMove("g", a, ".."); }), ErrorCase::saveFailed);
+        EXPECT_EQ(caseOf([&] { b.exclusiveMove("absent", a, "x"); }), ErrorCase::saveFailed);
+    }
+    // Any other answer of the filesystem is a failure, with nothing moved.
+    SecureDirectory::injectedRenameError = EXDEV;
     test::TempDir tmp;
-    fs::create_directory(tmp / "a");
+    test::writeFile(tmp / "f", "mine");
     fs::create_directory(tmp / "b");
-    test::writeFile(tmp / "a/f", "mine");
-    test::writeFile(tmp / "b/f", "theirs");
-    SecureDirectory a(tmp / "a", false), b(tmp / "b", false);
+    SecureDirectory a(tmp.path(), false), b(tmp / "b", false);
     EXPECT_EQ(caseOf([&] { a.exclusiveMove("f", b, "f"); }), ErrorCase::saveFailed);
-    EXPECT_EQ(test::readFile(tmp / "a/f"), "mine");
-    EXPECT_EQ(test::readFile(tmp / "b/f"), "theirs");
-    a.exclusiveMove("f", b, "g");
-    EXPECT_FALSE(fs::exists(tmp / "a/f"));
-    EXPECT_EQ(test::readFile(tmp / "b/g"), "mine");
-    EXPECT_EQ(caseOf([&] { b.exclusiveMove("g", a, ".."); }), ErrorCase::saveFailed);
-    EXPECT_EQ(caseOf([&] { b.exclusiveMove("absent", a, "x"); }), ErrorCase::saveFailed);
+    SecureDirectory::injectedRenameError = 0;
+    EXPECT_TRUE(fs::exists(tmp / "f"));
+    EXPECT_FALSE(fs::exists(tmp / "b/f"));
 }

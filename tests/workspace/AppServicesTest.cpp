@@ -85,6 +85,14 @@ TEST_F(AppServicesTest, EachEventIsOneFileAndTheFolderComesBack) {
     services->log(Stage::paused, job, std::nullopt, now);
     EXPECT_EQ(events().size(), 1u);
 
+    // Downloads write through the same log, and find these settings and
+    // output folders.
+    const auto forDownloads = services->downloadServices();
+    EXPECT_EQ(forDownloads.settings, &services->settings);
+    EXPECT_EQ(forDownloads.access, &services->access);
+    forDownloads.log(Stage::cancelled, job, std::nullopt, now);
+    EXPECT_EQ(events().size(), 2u);
+
     // A link in place of the folder: nothing is written anywhere, nothing
     // escapes.
     fs::remove_all(logs);

@@ -2,7 +2,10 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
 #include <stdexcept>
+
+#include "foundation/Digest.hpp"
 
 namespace velmora::test {
 
@@ -39,7 +42,25 @@ WebTestServer::WebTestServer() {
     g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 }
 
+struct WebTestServer::Streaming {
+    WebTestServer* server = nullptr;
+    SoupServerMessage* message = nullptr;  // referenced
+    std::string path;
+    Stream spec;
+    int64_t queued = 0;   // appended to the body
+    int64_t written = 0;  // gone out
+    int64_t lastChunk = 0;
+    guint timer = 0;
+    bool ended = false;
+    std::vector<gulong> handlers;
+};
+
 WebTestServer::~WebTestServer() {
+    for (auto& s : streams_) {
+        if (s->timer) g_source_remove(s->timer);
+        for (gulong h : s->handlers) g_signal_handler_disconnect(s->message, h);
+        g_object_unref(s->message);
+    }
     for (auto& d : delayed_) {
         g_source_remove(d->source);
         g_object_unref(d->message);
@@ -133,6 +154,110 @@ void WebTestServer::challenge(const std::string& path, const std::string& body) 
     routes_[path].respond = [body](SoupServerMessage* m) {
         respond(m, 401, "text/html; charset=utf-8", body, {{"WWW-Authenticate", "Basic realm=\"velmora-test\""}});
     };
+}
+
+std::string WebTestServer::generated(int64_t offset, int64_t length) {
+    std::string out(static_cast<std::size_t>(length), '\0');
+    for (int64_t i = 0; i < length; ++i) {
+        const uint64_t at = static_cast<uint64_t>(offset + i);
+        // Not periodic in any chunk size a test uses: a chunk sent twice,
+        // dropped or out of order changes the digest.
+        out[static_cast<std::size_t>(i)] = static_cast<char>((at * 131u) ^ (at >> 9) ^ (at >> 17) * 7u);
+    }
+    return out;
+}
+
+std::string WebTestServer::generatedDigest(int64_t length) {
+    Digest::Hasher hasher;
+    constexpr int64_t piece = 1 << 20;
+    for (int64_t at = 0; at < length; at += piece) {
+        const std::string bytes = generated(at, std::min(piece, length - at));
+        hasher.update(bytes.data(), bytes.size());
+    }
+    return hasher.finishHex();
+}
+
+int64_t WebTestServer::streamed(const std::string& path) const {
+    auto it = streamed_.find(path);
+    return it == streamed_.end() ? 0 : it->second;
+}
+
+int WebTestServer::streamsEnded(const std::string& path) const {
+    auto it = streamsEnded_.find(path);
+    return it == streamsEnded_.end() ? 0 : it->second;
+}
+
+void WebTestServer::stream(const std::string& path, Stream spec) {
+    routes_[path].respond = [this, path, spec](SoupServerMessage* m) { startStream(m, path, spec); };
+}
+
+void WebTestServer::startStream(SoupServerMessage* message, const std::string& path, const Stream& spec) {
+    auto s = std::make_unique<Streaming>();
+    s->server = this;
+    s->message = static_cast<SoupServerMessage*>(g_object_ref(message));
+    s->path = path;
+    s->spec = spec;
+    soup_server_message_set_status(message, 200, nullptr);
+    SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
+    soup_message_headers_set_content_type(out, spec.contentType.c_str(), nullptr);
+    for (const auto& [name, value] : spec.headers) soup_message_headers_append(out, name.c_str(), value.c_str());
+    if (spec.announceLength) soup_message_headers_set_content_length(out, spec.length);
+    else soup_message_headers_set_encoding(out, SOUP_ENCODING_CHUNKED);
+    soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
+    Streaming* raw = s.get();
+    s->handlers.push_back(g_signal_connect(message, "wrote-chunk", G_CALLBACK(onWroteChunk), raw));
+    s->handlers.push_back(g_signal_connect(message, "finished", G_CALLBACK(onStreamEnded), raw));
+    s->handlers.push_back(g_signal_connect(message, "disconnected", G_CALLBACK(onStreamEnded), raw));
+    streams_.push_back(std::move(s));
+    appendChunk(*raw);
+}
+
+void WebTestServer::appendChunk(Streaming& s) {
+    SoupMessageBody* body = soup_server_message_get_response_body(s.message);
+    if (s.queued >= s.spec.length) {
+        soup_message_body_complete(body);
+    } else {
+        const int64_t n = std::min(s.spec.chunk, s.spec.length - s.queued);
+        const std::string bytes = generated(s.queued, n);
+        soup_message_body_append(body, SOUP_MEMORY_COPY, bytes.data(), bytes.size());
+        s.queued += n;
+        s.lastChunk = n;
+    }
+    soup_server_message_unpause(s.message);
+}
+
+void WebTestServer::onWroteChunk(SoupServerMessage*, gpointer data) {
+    auto* s = static_cast<Streaming*>(data);
+    if (s->ended) return;
+    s->written += s->lastChunk;
+    s->server->streamed_[s->path] += s->lastChunk;
+    s->lastChunk = 0;
+    if (s->spec.breakAfter && s->written >= *s->spec.breakAfter) {
+        // The connection goes away mid-body, as a server that crashed.
+        if (GSocket* socket = soup_server_message_get_socket(s->message)) g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+        onStreamEnded(s->message, s);
+        return;
+    }
+    if (s->spec.interval.count() > 0 && s->queued < s->spec.length) {
+        s->timer = g_timeout_add(static_cast<guint>(s->spec.interval.count()), nextChunk, s);
+        return;
+    }
+    s->server->appendChunk(*s);
+}
+
+gboolean WebTestServer::nextChunk(gpointer data) {
+    auto* s = static_cast<Streaming*>(data);
+    s->timer = 0;
+    if (!s->ended) s->server->appendChunk(*s);
+    return G_SOURCE_REMOVE;
+}
+
+void WebTestServer::onStreamEnded(SoupServerMessage*, gpointer data) {
+    auto* s = static_cast<Streaming*>(data);
+    if (s->ended) return;
+    s->ended = true;
+    if (s->timer) g_source_remove(std::exchange(s->timer, 0));
+    ++s->server->streamsEnded_[s->path];
 }
 
 void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +51,31 @@ public:
     // Answers 401 with a Basic challenge, body as the page.
     void challenge(const std::string& path, const std::string& body);
 
+    // A body generated as it is sent (generated(offset, n)), so that even a
+    // gigabyte costs no memory: written chunk by chunk, each as soon as the
+    // one before has gone (fast) or after an interval (slow), with its
+    // length announced or as a chunked body, and optionally broken off by
+    // closing the connection once breakAfter bytes have gone out.
+    struct Stream {
+        int64_t length = 0;
+        int64_t chunk = 65536;
+        bool announceLength = true;
+        std::chrono::milliseconds interval{0};
+        std::optional<int64_t> breakAfter{};
+        std::string contentType = "application/octet-stream";
+        Headers headers{};
+    };
+    void stream(const std::string& path, Stream spec);
+    // The bytes of every generated body at [offset, offset + length).
+    static std::string generated(int64_t offset, int64_t length);
+    // The SHA-256 (lower-case hex) of a generated body of that length.
+    static std::string generatedDigest(int64_t length);
+    // Bytes of generated bodies written to the network for a path so far.
+    int64_t streamed(const std::string& path) const;
+    // Generated bodies of a path that ended: sent whole, broken off, or
+    // abandoned by the client.
+    int streamsEnded(const std::string& path) const;
+
 private:
     struct Route {
         std::function<void(SoupServerMessage*)> respond;
@@ -63,7 +89,13 @@ private:
         std::string path;
         guint source = 0;
     };
+    struct Streaming;
     static gboolean answerDelayed(gpointer data);
+    void startStream(SoupServerMessage* message, const std::string& path, const Stream& spec);
+    static void onWroteChunk(SoupServerMessage*, gpointer data);
+    static void onStreamEnded(SoupServerMessage*, gpointer data);
+    static gboolean nextChunk(gpointer data);
+    void appendChunk(Streaming& s);
     static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
 
     SoupServer* server_ = nullptr;
@@ -73,6 +105,9 @@ private:
     std::map<std::string, std::vector<std::string>> methods_;
     std::multimap<std::string, SoupServerMessage*> waiting_;
     std::vector<std::unique_ptr<Delayed>> delayed_;
+    std::vector<std::unique_ptr<Streaming>> streams_;
+    std::map<std::string, int64_t> streamed_;
+    std::map<std::string, int> streamsEnded_;
 };
 
 }  // namespace velmora::test

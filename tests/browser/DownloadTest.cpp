@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BrowserFixture.hpp"
+#include "foundation/Digest.hpp"
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using test::spinUntil;
+using test::WebTestServer;
+using State = BrowserDownload::State;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Downloads : public test::BrowserFixture {
+protected:
+    std::unique_ptr<BrowserTab> tab = newTab(false);
+
+    Downloads() {
+        handDownloads(*tab);
+        saveAutomatically(granted_);
+    }
+
+    static WebTestServer::Headers attachment(const std::string& name) {
+        return {{"Content-Disposition", "attachment; filename=" + name}};
+    }
+    // The names a user sees in a folder (the staging root aside).
+    static std::vector<std::string> visible(const fs::path& folder) {
+        std::vector<std::string> names;
+        if (!fs::exists(folder)) return names;
+        for (const auto& name : test::listNames(folder))
+            if (name != DownloadStage::rootName) names.push_back(name);
+        return names;
+    }
+    static fs::path stageOf(const fs::path& folder, const BrowserDownload& d) {
+        return folder / DownloadStage::rootName / d.id.text();
+    }
+    static DownloadStage::Owner ownerAt(const fs::path& stage) {
+        return JSON::decode<DownloadStage::Owner>(JSON::parse(test::readFile(stage / "owner.json")));
+    }
+    std::vector<SafeEvent::Stage> loggedFor(const BrowserDownload& d) const {
+        std::vector<SafeEvent::Stage> stages;
+        for (const auto& l : logged_)
+            if (l.id == d.id) stages.push_back(l.stage);
+        return stages;
+    }
+};
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(Downloads, AnAttachmentPublishesByteExactAndASecondOfTheSameNameBesideIt) {
+    const int64_t length = 300000;
+    server_.stream("/report", {.length = length, .headers = attachment("report.pdf")});
+    auto first = download(*tab, "/report");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->tabID, tab->id);
+    EXPECT_EQ(first->windowID, windowID_);
+    EXPECT_FALSE(first->isPrivate);
+    ASSERT_TRUE(ends(first));
+    EXPECT_EQ(first->state(), State::completed);
+    EXPECT_EQ(rawValue(first->state()), "保存完了");
+    EXPECT_EQ(first->name(), "report.pdf");
+    EXPECT_EQ(first->notice(), "");
+    ASSERT_EQ(first->output(), granted_ / "report.pdf");
+    EXPECT_EQ(test::readFile(granted_ / "report.pdf"), WebTestServer::generated(0, length));
+    EXPECT_EQ(first->received(), length);
+    EXPECT_EQ(first->expected(), length);
+    EXPECT_EQ(first->download(), nullptr) << "the engine's download is let go";
+    // The stage stays, finished, without the payload.
+    EXPECT_EQ(test::listNames(stageOf(granted_, *first)), (Names{"lease", "owner.json"}));
+    EXPECT_TRUE(ownerAt(stageOf(granted_, *first)).finished);
+    EXPECT_EQ(eventNames(*first), (Names{"started", "destination-accepted", "received-complete", "terminal"}));
+    EXPECT_EQ(first->events().front().state, "保存先の確認中");
+    EXPECT_EQ(first->events()[1].state, "受信中");
+    EXPECT_EQ(first->events()[2].state, "保存中");
+    EXPECT_EQ(first->events()[2].received, length);
+    EXPECT_EQ(first->events().back().state, "保存完了");
+    EXPECT_LE(first->events().front().time, first->events().back().time);
+    EXPECT_EQ(loggedFor(*first), std::vector<SafeEvent::Stage>{SafeEvent::Stage::completed});
+    EXPECT_FALSE(logged_.back().error);
+
+    // The same name again: beside it, never over it.
+    auto second = download(*tab, "/report");
+    ASSERT_TRUE(ends(second));
+    EXPECT_EQ(second->state(), State::completed);
+    EXPECT_EQ(second->output(), granted_ / "report-1.pdf");
+    EXPECT_EQ(test::readFile(granted_ / "report.pdf"), WebTestServer::generated(0, length));
+    EXPECT_EQ(visible(granted_), (Names{"report-1.pdf", "report.pdf"}));
+    EXPECT_NE(first->id, second->id);
+    EXPECT_EQ(tab->downloads.get(), (std::vector<std::shared_ptr<BrowserDownload>>{first, second}));
+
+    // Finished, it stays so: a cancel changes nothing.
+    first->cancel();
+    EXPECT_EQ(first->state(), State::completed);
+    EXPECT_EQ(first->events().size(), 4u);
+}
+
+TEST_F(Downloads, ProgressFollowsTheTransferAndAChunkedBodyAnnouncesNoLength) {
+    const int64_t length = 40 * 16384;
+    server_.stream("/announced", {.length = length, .chunk = 16384, .interval = 30ms, .headers = attachment("a.bin")});
+    auto announced = download(*tab, "/announced");
+    ASSERT_TRUE(announced);
+    std::vector<int64_t> seen;
+    bool lengthKnown = true;
+    auto watch = announced->changed.connect([&] {
+        if (announced->state() != State::receiving) return;
+        seen.push_back(announced->received());
+        if (announced->received() > 0 && announced->expected() != length) lengthKnown = false;
+    });
+    ASSERT_TRUE(ends(announced));
+    watch.disconnect();
+    EXPECT_EQ(announced->state(), State::completed);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](int64_t r) { return r > 0 && r < length; }))
+        << "the count moved while the bytes came";
+    EXPECT_TRUE(lengthKnown);
+    EXPECT_EQ(announced->received(), length);
+
+    server_.stream("/chunked", {.length = 200000, .chunk = 20000, .announceLength = false, .headers = attachment("c.bin")});
+    auto chunked = download(*tab, "/chunked");
+    ASSERT_TRUE(ends(chunked));
+    EXPECT_EQ(chunked->state(), State::completed);
+    EXPECT_EQ(chunked->received(), 200000);
+    EXPECT_EQ(chunked->expected(), std::nullopt);
+    EXPECT_EQ(test::readFile(granted_ / "c.bin"), WebTestServer::generated(0, 200000));
+}
+
+TEST_F(Downloads, ACancelOrABrokenBodyLeavesNothingBehind) {
+    // A slow body, cancelled while it comes.
+    server_.stream("/slow", {.length = int64_t{1} << 30, .chunk = 8192, .interval = 40ms,
+                             .headers = attachment("slow.bin")});
+    auto slow = download(*tab, "/slow");
+    ASSERT_TRUE(slow);
+    ASSERT_TRUE(spinUntil([&] { return slow->state() == State::receiving && slow->received() > 0; }, 60s));
+    EXPECT_EQ(rawValue(slow->state()), "受信中");
+    EXPECT_TRUE(tab->active());
+    slow->cancel();
+    EXPECT_EQ(slow->state(), State::cancelling);
+    EXPECT_EQ(rawValue(slow->state()), "中止しています");
+    slow->cancel();
+    ASSERT_TRUE(ends(slow));
+    EXPECT_EQ(slow->state(), State::cancelled);
+    EXPECT_EQ(rawValue(slow->state()), "中止済み");
+    EXPECT_EQ(slow->notice(), "");
+    // The engine's failure report and its finish come after the cancel and
+    // change nothing; the server sees the connection go.
+    ASSERT_TRUE(spinUntil([&] { return server_.streamsEnded("/slow") == 1; }, 60s));
+    test::spinFor(200ms);
+    EXPECT_EQ(slow->state(), State::cancelled);
+    const Names names = eventNames(*slow);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "cancel-handler"), 1);
+    EXPECT_EQ(names.back(), "terminal");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "terminal"), 1);
+    EXPECT_EQ(test::listNames(stageOf(granted_, *slow)), (Names{"lease", "owner.json"}));
+    EXPECT_TRUE(ownerAt(stageOf(granted_, *slow)).finished);
+    EXPECT_EQ(visible(granted_), Names{});
+    EXPECT_EQ(loggedFor(*slow), std::vector<SafeEvent::Stage>{SafeEvent::Stage::cancelled});
+    EXPECT_FALSE(tab->active());
+
+    // The server closing the connection mid-body: failed, the partial
+    // payload discarded.
+    server_.stream("/broken", {.length = 4 << 20, .chunk = 65536, .breakAfter = 1 << 20,
+                               .headers = attachment("broken.bin")});
+    auto broken = download(*tab, "/broken");
+    ASSERT_TRUE(ends(broken));
+    EXPECT_EQ(broken->state(), State::failed);
+    EXPECT_EQ(rawValue(broken->state()), "保存できませんでした");
+    const Names brokenNames = eventNames(*broken);
+    EXPECT_NE(std::find(brokenNames.begin(), brokenNames.end(), "transport-failed"), brokenNames.end());
+    EXPECT_EQ(test::listNames(stageOf(granted_, *broken)), (Names{"lease", "owner.json"}));
+    EXPECT_EQ(visible(granted_), Names{});
+    ASSERT_EQ(loggedFor(*broken), std::vector<SafeEvent::Stage>{SafeEvent::Stage::failed});
+    EXPECT_EQ(logged_.back().error, ErrorCase::saveFailed);
+}
+
+TEST_F(Downloads, AskingSavesOnlyIntoTheChosenFolder) {
+    askEachTime();
+    const fs::path chosen = dir_ / "選んだフォルダ";
+    fs::create_directories(chosen);
+    server_.bytes("/a.txt", "text/plain", "chosen bytes", attachment("a.txt"));
+
+    // A chosen folder receives the file.
+    auto toChosen = download(*tab, "/a.txt");
+    ASSERT_TRUE(spinUntil([&] { return chooser_.open(); }, 60s));
+    EXPECT_EQ(toChosen->state(), State::destination);
+    EXPECT_EQ(toChosen->name(), "a.txt");
+    chooser_.answer(chosen);
+    ASSERT_TRUE(ends(toChosen));
+    EXPECT_EQ(toChosen->state(), State::completed);
+    EXPECT_EQ(toChosen->output(), chosen / "a.txt");
+    EXPECT_EQ(test::readFile(chosen / "a.txt"), "chosen bytes");
+    EXPECT_EQ(settings_.value().destinationID, access_.approve(chosen).id) << "remembered as the saved folder";
+
+    // Dismissed: cancelled, without a notice, nothing made.
+    auto dismissed = download(*tab, "/a.txt");
+    ASSERT_TRUE(spinUntil([&] { return chooser_.open(); }, 60s));
+    chooser_.answer(std::nullopt);
+    ASSERT_TRUE(ends(dismissed));
+    EXPECT_EQ(dismissed->state(), State::cancelled);
+    EXPECT_EQ(dismissed->notice(), "");
+    EXPECT_EQ(loggedFor(*dismissed), std::vector<SafeEvent::Stage>{SafeEvent::Stage::cancelled});
+
+    // Cancelled while the chooser is open: it stays cancelled, and the
+    // folder chosen afterwards gets no stage.
+    const fs::path late = dir_ / "後で選んだ";
+    fs::create_directories(late);
+    auto cancelled = download(*tab, "/a.txt");
+    ASSERT_TRUE(spinUntil([&] { return chooser_.open(); }, 60s));
+    cancelled->cancel();
+    EXPECT_EQ(cancelled->state(), State::cancelling);
+    // It ends while the chooser is still open: a tab that waits for its
+    // downloads before it closes is not held by a dialog.
+    ASSERT_TRUE(ends(cancelled));
+    EXPECT_EQ(cancelled->state(), State::cancelled);
+    EXPECT_TRUE(chooser_.open());
+    chooser_.answer(late);
+    test::spinFor(200ms);
+    EXPECT_EQ(cancelled->state(), State::cancelled);
+    EXPECT_FALSE(fs::exists(late / DownloadStage::rootName));
+    EXPECT_EQ(visible(late), Names{});
+    EXPECT_EQ(chooser_.opened, 3);
+    EXPECT_EQ(visible(chosen), Names{"a.txt"});
+}
+
+TEST_F(Downloads, WithoutAUsableSavedFolderNothingIsWrittenAnywhere) {
+    server_.bytes("/a.txt", "text/plain", "bytes", attachment("a.txt"));
+    auto refusedWith = [&](const std::shared_ptr<BrowserDownload>& d) {
+        EXPECT_TRUE(ends(d));
+        EXPECT_EQ(d->state(), State::failed);
+        EXPECT_EQ(d->notice(), "保存先を選び直してください。別の場所には保存しません。");
+        EXPECT_EQ(eventNames(*d), (Names{"started", "terminal"}));
+        EXPECT_EQ(loggedFor(*d), std::vector<SafeEvent::Stage>{SafeEvent::Stage::failed});
+    };
+
+    // "automatic" without a saved folder: no chooser, failed.
+    saveAutomatically(std::nullopt);
+    refusedWith(download(*tab, "/a.txt"));
+    // The saved folder removed since it was approved.
+    const fs::path gone = dir_ / "消えたフォルダ";
+    fs::create_directories(gone);
+    saveAutomatically(gone);
+    fs::remove(gone);
+    refusedWith(download(*tab, "/a.txt"));
+    EXPECT_EQ(chooser_.opened, 0);
+    EXPECT_FALSE(fs::exists(gone));
+
+    // A redirect to an address with a user name ends failed with nothing
+    // written, even into the saved folder.
+    saveAutomatically(granted_);
+    // (A link with a download attribute: a download from its start, so the
+    // redirect happens inside it, past every navigation policy.)
+    server_.redirect("/hop", "http://user@127.0.0.1:" + std::to_string(server_.port()) + "/a.txt");
+    server_.html("/links", test::page("リンク", "<a href='/hop' download>file</a>"));
+    load(*tab, "/links", "リンク");
+    const std::size_t before = tab->downloads->size();
+    const int fetched = server_.requests("/a.txt");
+    run(*tab, "document.querySelector('a').click(); true");
+    ASSERT_TRUE(spinUntil([&] { return tab->downloads->size() > before; }, 60s));
+    auto redirected = tab->downloads->back();
+    ASSERT_TRUE(ends(redirected));
+    EXPECT_EQ(redirected->state(), State::failed);
+    // The engine followed the redirect and delivered the response; the
+    // download's own check refused it before anything was made.
+    EXPECT_GT(server_.requests("/a.txt"), fetched);
+    EXPECT_EQ(eventNames(*redirected), (Names{"started", "terminal"}));
+    EXPECT_FALSE(fs::exists(granted_ / DownloadStage::rootName));
+    EXPECT_EQ(visible(granted_), Names{});
+    EXPECT_EQ(visible(dir_ / "out"), Names{});
+}
+
+TEST_F(Downloads, APrivateTabsDownloadPublishesToo) {
+    auto privateTab = newTab(true);
+    handDownloads(*privateTab);
+    server_.stream("/p", {.length = 100000, .headers = attachment("private.bin")});
+    auto d = download(*privateTab, "/p");
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->isPrivate);
+    ASSERT_TRUE(ends(d));
+    EXPECT_EQ(d->state(), State::completed);
+    EXPECT_EQ(test::readFile(granted_ / "private.bin"), WebTestServer::generated(0, 100000));
+    ASSERT_EQ(loggedFor(*d), std::vector<SafeEvent::Stage>{SafeEvent::Stage::completed});
+    // The event record is the job, the stage and the date: no address.
+    SafeEvent event{d->id, SafeEvent::Stage::completed, Date{}, std::nullopt, std::nullopt};
+    EXPECT_EQ(JSON::print(Json(event)).find("127.0.0.1"), std::string::npos);
+}
+
+TEST_F(Downloads, AQuarterGigabytePublishesByteExact) {
+    const int64_t length = int64_t{256} << 20;
+    server_.stream("/big", {.length = length, .chunk = 1 << 20, .headers = attachment("big.bin")});
+    auto big = download(*tab, "/big");
+    ASSERT_TRUE(ends(big));
+    ASSERT_EQ(big->state(), State::completed);
+    EXPECT_EQ(big->received(), length);
+    ASSERT_EQ(big->output(), granted_ / "big.bin");
+    EXPECT_EQ(fs::file_size(granted_ / "big.bin"), static_cast<uintmax_t>(length));
+    EXPECT_EQ(Digest::file(granted_ / "big.bin"), WebTestServer::generatedDigest(length));
+}
+
+TEST(DownloadStates, TheLabelsAreTheRawValuesAndOnlyTheyDecode) {
+    const std::vector<std::pair<State, std::string>> labels{
+        {State::destination, "保存先の確認中"}, {State::receiving, "受信中"},       {State::cancelling, "中止しています"},
+        {State::committing, "保存中"},           {State::completed, "保存完了"},     {State::cancelled, "中止済み"},
+        {State::failed, "保存できませんでした"}};
+    for (const auto& [state, label] : labels) {
+        EXPECT_EQ(rawValue(state), label);
+        EXPECT_EQ(fromRaw<State>(label), state);
+    }
+    for (const char* other : {"", "completed", "保存完了 ", "受信"}) EXPECT_EQ(fromRaw<State>(other), std::nullopt) << other;
+}

@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "capture/DownloadStage.hpp"
+#include "workspace/LaunchSequence.hpp"
+#include "workspace/WorkspaceFixture.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+class LaunchStagingTest : public test::WorkspaceFixture {};
+
+// A stage whose download died with its process.
+fs::path abandonedStage(const fs::path& destination) {
+    auto stage = std::make_unique<DownloadStage>(destination, UUID::random());
+    test::writeFile(stage->payload(), "partial");
+    return stage->payload();
+}
+
+}  // namespace
+
+// The application's staging step empties the stages of every approved
+// folder, and of no other folder.
+TEST_F(LaunchStagingTest, TheApplicationsStepSweepsEveryApprovedFolder) {
+    fs::create_directories(tmp / "approved-a");
+    fs::create_directories(tmp / "approved-b");
+    fs::create_directories(tmp / "elsewhere");
+    services->access.approve(tmp / "approved-a");
+    services->access.approve(tmp / "approved-b");
+    const fs::path a = abandonedStage(tmp / "approved-a");
+    const fs::path b = abandonedStage(tmp / "approved-b");
+    const fs::path other = abandonedStage(tmp / "elsewhere");
+
+    const LaunchSequence::Steps steps = LaunchSequence::real(*services);
+    ASSERT_TRUE(steps.roots && steps.cleanupStaging);
+    const auto roots = steps.roots();
+    EXPECT_EQ(roots, (std::vector<fs::path>{tmp / "approved-a", tmp / "approved-b"}));
+    for (const auto& root : roots) steps.cleanupStaging(root);
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(a.parent_path() / "owner.json"));
+}
