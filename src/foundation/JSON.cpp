@@ -123,7 +123,14 @@ Date parseDate(std::string_view s) {
     if (!ymd.ok() || hour > 23 || minute > 59 || second > 59) {
         throw DecodeError("date: out of range " + std::string(s));
     }
-    return sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second);
+    // The clock counts nanoseconds in 64 bits, so it reaches only from 1677
+    // to 2262; a stored year outside that (a damaged or hostile file) must
+    // not wrap around into some other date.
+    const sys_seconds whole = sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second);
+    if (whole < ceil<seconds>(Date::min()) || whole > floor<seconds>(Date::max())) {
+        throw DecodeError("date: outside the clock's range " + std::string(s));
+    }
+    return time_point_cast<Date::duration>(whole);
 }
 
 const Json& member(const Json& object, std::string_view key) {

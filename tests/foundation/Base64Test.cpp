@@ -24,4 +24,9 @@ TEST(Base64, OnlyTheCanonicalFormIsRead) {
         EXPECT_FALSE(Base64::decode(bad)) << bad;
     }
     EXPECT_FALSE(Base64::decode(std::string_view("TWE\0", 4)));
+    // Unused bits set in the last character: another spelling of "a" ("YQ==")
+    // and of "Ma" ("TWE="), found by fuzzing.
+    EXPECT_EQ(Base64::decode("YQ=="), (std::vector<uint8_t>{'a'}));
+    EXPECT_FALSE(Base64::decode("YY=="));
+    EXPECT_FALSE(Base64::decode("TWF="));
 }

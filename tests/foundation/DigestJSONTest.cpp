@@ -48,6 +48,21 @@ TEST(JSON, DatesAreWholeSecondsUTC) {
     EXPECT_THROW(JSON::decode<Date>(Json("2026-02-30T09:30:00Z")), JSON::DecodeError);
 }
 
+// The clock holds 64-bit nanoseconds; a year outside 1677-2262 in a file
+// used to overflow into a wrong date (found by fuzzing an event record).
+TEST(JSON, DatesOutsideTheClockAreADecodeError) {
+    const Json event = JSON::parse(std::string_view(
+        R"({"date" : "3026-12-07T14:48:55Z", "jobID" : "59980E50-FF16-4F15-BD5F-5B99998FFCAE", "stage" : "started"})"));
+    EXPECT_THROW(JSON::require<Date>(event, "date"), JSON::DecodeError);
+    EXPECT_THROW(JSON::parseDate("9999-12-31T23:59:59Z"), JSON::DecodeError);
+    EXPECT_THROW(JSON::parseDate("0000-01-01T00:00:00Z"), JSON::DecodeError);
+    EXPECT_THROW(JSON::parseDate("2262-04-11T23:47:17Z"), JSON::DecodeError);
+    EXPECT_THROW(JSON::parseDate("1677-09-21T00:12:43Z"), JSON::DecodeError);
+    for (const char* edge : {"2262-04-11T23:47:16Z", "1677-09-21T00:12:44Z"}) {
+        EXPECT_EQ(JSON::formatDate(JSON::parseDate(edge)), edge);
+    }
+}
+
 TEST(JSON, MalformedInputIsADecodeError) {
     EXPECT_THROW(JSON::parse(std::string_view("{\"a\" : ")), JSON::DecodeError);
     EXPECT_THROW(JSON::decode<int>(Json("text")), JSON::DecodeError);
