@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cmath>
+#include <limits>
+#include <type_traits>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -41,8 +44,42 @@ std::vector<uint8_t> encode(const T& value) {
 Json parse(const std::vector<uint8_t>& data);
 Json parse(std::string_view text);
 
+// A number converted to an arithmetic type it does not fit is undefined
+// behaviour (a double into an integer or a float) or a silent wrap (an
+// integer into a narrower or unsigned one): such a value is a DecodeError.
+template <typename T>
+void checkNumberFits(const Json& j) {
+    if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
+        using Limits = std::numeric_limits<T>;
+        if (j.is_number_float()) {
+            const double v = j.get<double>();
+            if constexpr (std::is_integral_v<T>) {
+                const double below = std::is_signed_v<T> ? static_cast<double>(Limits::lowest()) : -1.0;
+                const double above = std::ldexp(1.0, Limits::digits);
+                if (!std::isfinite(v) || !(v > below || (std::is_signed_v<T> && v == below)) || !(v < above))
+                    throw DecodeError("number out of range");
+            } else if (std::isfinite(v) && std::fabs(v) > static_cast<double>(Limits::max())) {
+                throw DecodeError("number out of range");
+            }
+        } else if constexpr (std::is_integral_v<T>) {
+            if (j.is_number_unsigned()) {
+                if (j.get<uint64_t>() > static_cast<uint64_t>(Limits::max())) throw DecodeError("number out of range");
+            } else if (j.is_number_integer()) {
+                const int64_t v = j.get<int64_t>();
+                if constexpr (std::is_signed_v<T>) {
+                    if (v < static_cast<int64_t>(Limits::lowest()) || v > static_cast<int64_t>(Limits::max()))
+                        throw DecodeError("number out of range");
+                } else if (v < 0 || static_cast<uint64_t>(v) > static_cast<uint64_t>(Limits::max())) {
+                    throw DecodeError("number out of range");
+                }
+            }
+        }
+    }
+}
+
 template <typename T>
 T decode(const Json& j) {
+    checkNumberFits<T>(j);
     try {
         return j.get<T>();
     } catch (const nlohmann::json::exception& e) {

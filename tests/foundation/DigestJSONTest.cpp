@@ -86,3 +86,21 @@ TEST(UUID, TextIsUpperCaseAndParsesEitherCase) {
     EXPECT_FALSE(UUID::parse("5B47E84B-1A2F-4C32-9861-4E71DD77A9CZ"));
     EXPECT_FALSE(UUID::parse(""));
 }
+
+// Found by fuzzing the tab snapshot: a generation past the unsigned range is
+// read as a double, and turning that into an integer was undefined behaviour.
+// Every number that does not fit the field's type is a decoding error.
+TEST(JSON, NumbersThatDoNotFitTheirTypeAreADecodeError) {
+    const Json huge = JSON::parse(std::string_view(R"({"generation": 18446744730709551615})"));
+    EXPECT_THROW(JSON::require<int64_t>(huge, "generation"), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<int64_t>(JSON::parse(std::string_view("1e300"))), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<int64_t>(JSON::parse(std::string_view("9223372036854775808.0"))), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<int32_t>(JSON::parse(std::string_view("3000000000"))), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<int64_t>(JSON::parse(std::string_view("9223372036854775808"))), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<uint64_t>(JSON::parse(std::string_view("-1"))), JSON::DecodeError);
+    EXPECT_THROW(JSON::decode<float>(JSON::parse(std::string_view("1e39"))), JSON::DecodeError);
+    EXPECT_EQ(JSON::decode<int64_t>(JSON::parse(std::string_view("-9223372036854775808"))), INT64_MIN);
+    EXPECT_EQ(JSON::decode<int64_t>(JSON::parse(std::string_view("430.0"))), 430);
+    EXPECT_EQ(JSON::decode<uint64_t>(JSON::parse(std::string_view("18446744073709551615"))), UINT64_MAX);
+    EXPECT_FLOAT_EQ(JSON::decode<float>(JSON::parse(std::string_view("0.79"))), 0.79f);
+}
