@@ -46,7 +46,7 @@ struct WebTestServer::Streaming {
     WebTestServer* server = nullptr;
     SoupServerMessage* message = nullptr;  // referenced
     std::string path;
-    Stream spec;
+    Stream shape;
     int64_t queued = 0;   // appended to the body
     int64_t written = 0;  // gone out
     int64_t lastChunk = 0;
@@ -187,21 +187,21 @@ int WebTestServer::streamsEnded(const std::string& path) const {
     return it == streamsEnded_.end() ? 0 : it->second;
 }
 
-void WebTestServer::stream(const std::string& path, Stream spec) {
-    routes_[path].respond = [this, path, spec](SoupServerMessage* m) { startStream(m, path, spec); };
+void WebTestServer::stream(const std::string& path, Stream shape) {
+    routes_[path].respond = [this, path, shape](SoupServerMessage* m) { startStream(m, path, shape); };
 }
 
-void WebTestServer::startStream(SoupServerMessage* message, const std::string& path, const Stream& spec) {
+void WebTestServer::startStream(SoupServerMessage* message, const std::string& path, const Stream& shape) {
     auto s = std::make_unique<Streaming>();
     s->server = this;
     s->message = static_cast<SoupServerMessage*>(g_object_ref(message));
     s->path = path;
-    s->spec = spec;
+    s->shape = shape;
     soup_server_message_set_status(message, 200, nullptr);
     SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
-    soup_message_headers_set_content_type(out, spec.contentType.c_str(), nullptr);
-    for (const auto& [name, value] : spec.headers) soup_message_headers_append(out, name.c_str(), value.c_str());
-    if (spec.announceLength) soup_message_headers_set_content_length(out, spec.length);
+    soup_message_headers_set_content_type(out, shape.contentType.c_str(), nullptr);
+    for (const auto& [name, value] : shape.headers) soup_message_headers_append(out, name.c_str(), value.c_str());
+    if (shape.announceLength) soup_message_headers_set_content_length(out, shape.length);
     else soup_message_headers_set_encoding(out, SOUP_ENCODING_CHUNKED);
     soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
     Streaming* raw = s.get();
@@ -214,10 +214,10 @@ void WebTestServer::startStream(SoupServerMessage* message, const std::string& p
 
 void WebTestServer::appendChunk(Streaming& s) {
     SoupMessageBody* body = soup_server_message_get_response_body(s.message);
-    if (s.queued >= s.spec.length) {
+    if (s.queued >= s.shape.length) {
         soup_message_body_complete(body);
     } else {
-        const int64_t n = std::min(s.spec.chunk, s.spec.length - s.queued);
+        const int64_t n = std::min(s.shape.chunk, s.shape.length - s.queued);
         const std::string bytes = generated(s.queued, n);
         soup_message_body_append(body, SOUP_MEMORY_COPY, bytes.data(), bytes.size());
         s.queued += n;
@@ -232,14 +232,14 @@ void WebTestServer::onWroteChunk(SoupServerMessage*, gpointer data) {
     s->written += s->lastChunk;
     s->server->streamed_[s->path] += s->lastChunk;
     s->lastChunk = 0;
-    if (s->spec.breakAfter && s->written >= *s->spec.breakAfter) {
+    if (s->shape.breakAfter && s->written >= *s->shape.breakAfter) {
         // The connection goes away mid-body, as a server that crashed.
         if (GSocket* socket = soup_server_message_get_socket(s->message)) g_socket_shutdown(socket, TRUE, TRUE, nullptr);
         onStreamEnded(s->message, s);
         return;
     }
-    if (s->spec.interval.count() > 0 && s->queued < s->spec.length) {
-        s->timer = g_timeout_add(static_cast<guint>(s->spec.interval.count()), nextChunk, s);
+    if (s->shape.interval.count() > 0 && s->queued < s->shape.length) {
+        s->timer = g_timeout_add(static_cast<guint>(s->shape.interval.count()), nextChunk, s);
         return;
     }
     s->server->appendChunk(*s);

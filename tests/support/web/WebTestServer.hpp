@@ -65,7 +65,7 @@ public:
         std::string contentType = "application/octet-stream";
         Headers headers{};
     };
-    void stream(const std::string& path, Stream spec);
+    void stream(const std::string& path, Stream shape);
     // The bytes of every generated body at [offset, offset + length).
     static std::string generated(int64_t offset, int64_t length);
     // The SHA-256 (lower-case hex) of a generated body of that length.
@@ -91,7 +91,7 @@ private:
     };
     struct Streaming;
     static gboolean answerDelayed(gpointer data);
-    void startStream(SoupServerMessage* message, const std::string& path, const Stream& spec);
+    void startStream(SoupServerMessage* message, const std::string& path, const Stream& shape);
     static void onWroteChunk(SoupServerMessage*, gpointer data);
     static void onStreamEnded(SoupServerMessage*, gpointer data);
     static gboolean nextChunk(gpointer data);
