@@ -78,8 +78,10 @@ void OCRTextEditor::applyTextColour() {
     // The two upper layers name the theme's text colour, so a hit over a
     // low-confidence range does not keep the low layer's black.
     const Gdk::RGBA text = view_.get_style_context()->get_color();
-    if (manual_->property_foreground_rgba().get_value() != text) manual_->property_foreground_rgba() = text;
-    if (search_->property_foreground_rgba().get_value() != text) search_->property_foreground_rgba() = text;
+    if (textColour_ && *textColour_ == text) return;
+    textColour_ = text;
+    manual_->property_foreground_rgba() = text;
+    search_->property_foreground_rgba() = text;
 }
 
 void OCRTextEditor::update(Value value) {

@@ -91,6 +91,7 @@ private:
     Glib::RefPtr<Gtk::TextTag> low_;
     Glib::RefPtr<Gtk::TextTag> manual_;
     Glib::RefPtr<Gtk::TextTag> search_;
+    std::optional<Gdk::RGBA> textColour_;
     HighlightLayer lowLayer_;
     HighlightLayer manualLayer_;
     HighlightLayer searchLayer_;
