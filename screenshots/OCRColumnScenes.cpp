@@ -31,9 +31,9 @@ const std::vector<std::string> prose = {
 };
 
 // An A4 page at 100 dpi, drawn once per program.
-const TextPage& a4Page() {
-    static const TextPage page = [] {
-        TextLayout layout;
+const test::TextPage& a4Page() {
+    static const test::TextPage page = [] {
+        test::TextLayout layout;
         layout.width = 827;
         layout.height = 1169;
         layout.pixelSize = 22;
@@ -57,7 +57,7 @@ std::filesystem::path writePage(const Stage& stage, const std::string& name, con
 
 // The drawn lines as recognised regions, each on its ink, with the given
 // confidences and kinds in turn.
-std::vector<TextRegion> drawnRegions(const TextPage& page, const std::vector<float>& confidences,
+std::vector<TextRegion> drawnRegions(const test::TextPage& page, const std::vector<float>& confidences,
                                      const std::vector<RegionKind>& kinds) {
     std::vector<TextRegion> regions;
     const double w = page.image.width();
@@ -90,7 +90,7 @@ std::shared_ptr<QueueController> runQueue(const Stage& stage, const std::vector<
     for (const auto& file : files) inputs.push_back({file});
     OCRSettings settings;
     settings.mode = mode;
-    auto engine = OCRQueueEngine::create(inputs, settings, c->parent);
+    std::shared_ptr<OCRQueueEngine> engine = OCRQueueEngine::create(inputs, settings, c->parent);
     c->ports().configure(*engine);
     JobControl control;
     engine->run(control, false, {}, {}, [](const QueueSnapshot&) {});
@@ -127,7 +127,7 @@ Gtk::Window* recognisedPage(Stage& stage) {
 }
 
 Gtk::Window* editedPage(Stage& stage) {
-    const TextPage& page = a4Page();
+    const test::TextPage& page = a4Page();
     const auto file = writePage(stage, "report-edited.png", page.image);
     const auto second = writePage(stage, "appendix.png", page.image);
     auto regions = drawnRegions(page, {0.96f, 0.91f, 0.64f, 0.93f, 0.97f, 0.71f}, {RegionKind::unknown});
@@ -147,11 +147,11 @@ Gtk::Window* editedPage(Stage& stage) {
 }
 
 Gtk::Window* annotationPage(Stage& stage) {
-    TextLayout layout;
+    test::TextLayout layout;
     layout.width = 827;
     layout.height = 1169;
     layout.pixelSize = 24;
-    const TextPage page = test::renderPlaced(
+    const test::TextPage page = test::renderPlaced(
         layout, {{"第三章　資料の保存と公開", 90, 120},
                  {"閲覧室の資料は、原則として館内でのみ利用できる。", 90, 200},
                  {"→ 貸出も可", 560, 250},

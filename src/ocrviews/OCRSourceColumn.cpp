@@ -44,14 +44,11 @@ void OCRPreviewArea::show(Content content) {
     GdkPixbuf* pixbuf = image ? image->pixbuf() : nullptr;
     if (pixbuf != texturePixbuf_) {
         texture_.reset();
+        scaled_.reset();
         if (pixbuf) texture_ = Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf), false);
         texturePixbuf_ = pixbuf;
     }
-    const Size imageSize = image ? Size{static_cast<double>(image->width()), static_cast<double>(image->height())}
-                                 : Size{};
-    frame_ = OCRGeometry::imageFrame(imageSize, content_.viewport, content_.zoom);
-    boxes_ = image ? SourceColumnRules::boxes(content_.regions, content_.annotationPage, content_.showCandidates, frame_)
-                   : std::vector<SourceColumnRules::Box>{};
+    layOut(content_.viewport);
     std::string description = SourceColumnRules::boxDescription(boxes_);
     if (description != description_) {
         description_ = std::move(description);
@@ -68,6 +65,37 @@ void OCRPreviewArea::show(Content content) {
     queue_draw();
 }
 
+void OCRPreviewArea::layOut(Size viewport) {
+    content_.viewport = viewport;
+    const RasterImage* image = content_.image ? &*content_.image : nullptr;
+    const Size imageSize = image ? Size{static_cast<double>(image->width()), static_cast<double>(image->height())}
+                                 : Size{};
+    frame_ = OCRGeometry::imageFrame(imageSize, viewport, content_.zoom);
+    boxes_ = image ? SourceColumnRules::boxes(content_.regions, content_.annotationPage, content_.showCandidates, frame_)
+                   : std::vector<SourceColumnRules::Box>{};
+}
+
+GdkTexture* OCRPreviewArea::pageTexture() {
+    // The renderer scales a large page on every frame; a copy at the size
+    // shown is scaled once per frame size and then only copied. A page
+    // shown larger than it is keeps its own pixels.
+    const int scale = get_scale_factor();
+    const int width = static_cast<int>(std::lround(frame_.width * scale));
+    const int height = static_cast<int>(std::lround(frame_.height * scale));
+    if (!texturePixbuf_ || width <= 0 || height <= 0 ||
+        static_cast<int64_t>(width) * height >= static_cast<int64_t>(gdk_pixbuf_get_width(texturePixbuf_)) *
+                                                   gdk_pixbuf_get_height(texturePixbuf_)) {
+        return texture_ ? texture_->gobj() : nullptr;
+    }
+    if (!scaled_ || scaled_->get_width() != width || scaled_->get_height() != height) {
+        GdkPixbuf* copy = gdk_pixbuf_scale_simple(texturePixbuf_, width, height, GDK_INTERP_BILINEAR);
+        if (!copy) return texture_->gobj();
+        scaled_ = Glib::wrap(gdk_texture_new_for_pixbuf(copy), false);
+        g_object_unref(copy);
+    }
+    return scaled_->gobj();
+}
+
 void OCRPreviewArea::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimumBaseline,
                                    int& naturalBaseline) const {
     const double extent = orientation == Gtk::Orientation::HORIZONTAL ? size_.width : size_.height;
@@ -77,9 +105,15 @@ void OCRPreviewArea::measure_vfunc(Gtk::Orientation orientation, int, int& minim
 
 void OCRPreviewArea::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshotRef) {
     GtkSnapshot* snapshot = snapshotRef->gobj();
+    // The viewport as allocated for this frame: the first frame of a new
+    // size shows the page at once, while the scrolled size follows on idle.
+    if (const Gtk::Widget* viewport = get_parent()) {
+        const Size now{static_cast<double>(viewport->get_width()), static_cast<double>(viewport->get_height())};
+        if (now != content_.viewport && now.width > 0 && now.height > 0) layOut(now);
+    }
     if (!texture_ || frame_.width <= 0 || frame_.height <= 0) return;
     const graphene_rect_t frame = grapheneRect(frame_);
-    gtk_snapshot_append_texture(snapshot, texture_->gobj(), &frame);
+    if (GdkTexture* page = pageTexture()) gtk_snapshot_append_texture(snapshot, page, &frame);
 
     GdkRGBA windowBackground = rgba(255, 255, 255, 1);
     GtkStyleContext* style = gtk_widget_get_style_context(GTK_WIDGET(gobj()));
@@ -179,8 +213,6 @@ OCRSourceColumn::OCRSourceColumn(std::shared_ptr<QueueController> controller)
     scroller_.set_vexpand(true);
     scroller_.set_hexpand(true);
     area_.set_name(previewName);
-    area_.set_halign(Gtk::Align::START);
-    area_.set_valign(Gtk::Align::START);
     scroller_.set_child(area_);
     empty_.set_name(emptyName);
     empty_.add_css_class("dim-label");

@@ -50,6 +50,9 @@ protected:
     Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
 
 private:
+    void layOut(Size viewport);
+    GdkTexture* pageTexture();
+
     Content content_;
     Rect frame_;
     Size size_;
@@ -57,6 +60,7 @@ private:
     std::string description_;
     Glib::RefPtr<Gdk::Texture> texture_;
     GdkPixbuf* texturePixbuf_ = nullptr;  // the image the texture was made of
+    Glib::RefPtr<Gdk::Texture> scaled_;   // the page at the size shown
 };
 
 // The left column of the OCR pane: the page row (previous, page of pages,
