@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         c->page = 1;
         c->goPage(1);
 
-        // A hit on the last page only, so each step walks the whole queue.
+        // A hit on the last page of each input: every step reads every page.
         c->setSearch("第10頁");
         double best = 1e300, worst = 0;
         for (int k = 0; k < 5; ++k) {

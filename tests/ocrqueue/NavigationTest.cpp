@@ -6,6 +6,7 @@
 #include "PortFakes.hpp"
 #include "ocrjobs/Checkpoint.hpp"
 #include "support/MainLoop.hpp"
+#include "support/TextPages.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -367,4 +368,50 @@ TEST_F(Navigation, TheFilterSwitchesAtOnceWithoutEditedTextAndAsksOtherwise) {
     EXPECT_EQ(c->status.get(), "編集を保持できません");
     EXPECT_EQ(c->annotationFilter.get(), AnnotationFilter{});
     EXPECT_EQ(c->edited.get(), "新" + test::fixedText(1));
+}
+
+// ---- on text recognised for real
+
+// Two scans of Japanese text, recognised by the real engine: the search
+// finds a word of the second scan from the first and one of the first from
+// the second, and the re-flow joins the recognised lines of a paragraph.
+TEST(NavigationRecognised, SearchAndReflowWorkOnRecognisedJapanese) {
+    test::ControllerRoots roots;
+    auto c = roots.controller(QueuePorts{});
+    auto scan = [&](const std::string& name, const std::vector<std::string>& lines) {
+        const fs::path png = roots.tmp / name;
+        const auto page = test::renderLines({.width = 1000, .height = 200, .pixelSize = 32}, lines);
+        const auto bytes = Raster::png(page.image);
+        test::writeFile(png, std::string(bytes.begin(), bytes.end()));
+        return png;
+    };
+    const fs::path cat = scan("猫.png", {"吾輩は猫である。名前はまだ無い。", "どこで生れたかとんと見当がつかぬ。"});
+    const fs::path spring = scan("春.png", {"春はあけぼの。やうやう白くなりゆく山ぎは、"});
+    roots.openQueue(*c, {{cat}, {spring}}, c->currentSettings(), true);
+    ASSERT_EQ(c->engine->snapshot().completedPages(), 2);
+    const UUID first = c->snapshot->value().inputs[0].id, second = c->snapshot->value().inputs[1].id;
+    c->showPage();
+    const std::string recognised = c->original.get();
+    ASSERT_NE(recognised.find('\n'), std::string::npos) << recognised;
+    EXPECT_LE(test::characterErrorRate("吾輩は猫である。名前はまだ無い。\nどこで生れたかとんと見当がつかぬ。", recognised),
+              0.1)
+        << recognised;
+
+    c->setSearch("あけぼの");
+    c->find(1);
+    ASSERT_TRUE(c->searchSelection->has_value()) << c->engine->result(second, 1)->text();
+    EXPECT_EQ(c->searchSelection->value().inputID, second);
+    EXPECT_EQ(c->selectedID.get(), second);
+    c->setSearch("猫");
+    c->find(1);
+    ASSERT_TRUE(c->searchSelection->has_value());
+    EXPECT_EQ(c->searchSelection->value().inputID, first);
+    EXPECT_EQ(c->selectedID.get(), first);
+
+    test::runTask(c->changeLines(false));
+    EXPECT_FALSE(c->preserveLines.get());
+    const std::string joined = c->engine->snapshot().inputs[0].editedPages.at(1);
+    EXPECT_EQ(joined, OCRProduct::readable(recognised));
+    EXPECT_EQ(joined.find('\n'), std::string::npos);
+    EXPECT_EQ(c->edited.get(), joined);
 }
