@@ -213,7 +213,8 @@ Task<void> PrivacySettings::confirmAndDelete(std::shared_ptr<PrivacySettings> se
         self->notice = changedNotice;
         co_return;
     }
-    co_await self->deleteData(std::move(counted), std::move(store), std::move(targets));
+    Task<void> deletion = self->deleteData(std::move(counted), std::move(store), std::move(targets));
+    co_await std::move(deletion);
 }
 
 Task<void> PrivacySettings::deleteData(std::vector<std::shared_ptr<PrivacyTab>> tabs,

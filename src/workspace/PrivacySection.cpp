@@ -19,7 +19,8 @@ public:
     bool isPrivate() const override { return private_; }
     std::optional<std::string> currentURL() const override {
         auto tab = tab_.lock();
-        return tab ? tab->browser->currentURL.get() : std::nullopt;
+        if (!tab) return std::nullopt;
+        return tab->browser->currentURL.get();
     }
     std::string address() const override {
         auto tab = tab_.lock();
