@@ -149,7 +149,14 @@ TEST(OCRTextEditor, PaintsTheThreeLayersInOrderAndSkipsRangesOutsideTheText) {
     EXPECT_TRUE(w.editor->searchTag()->property_foreground_set().get_value());
     const Gdk::RGBA black = w.editor->lowTag()->property_foreground_rgba().get_value();
     EXPECT_EQ(black.get_red() + black.get_green() + black.get_blue(), 0);
-    EXPECT_NE(w.editor->lowTag()->property_background_rgba().get_value().get_blue(), 1.0);
+    // Yellow at 0.55 under the low text, green and blue more faintly.
+    const Gdk::RGBA yellow = w.editor->lowTag()->property_background_rgba().get_value();
+    EXPECT_GT(yellow.get_red(), 0.9);
+    EXPECT_GT(yellow.get_green(), 0.75);
+    EXPECT_LT(yellow.get_blue(), 0.3);
+    EXPECT_NEAR(yellow.get_alpha(), 0.55, 1e-6);
+    EXPECT_NEAR(w.editor->manualTag()->property_background_rgba().get_value().get_alpha(), 0.25, 1e-6);
+    EXPECT_NEAR(w.editor->searchTag()->property_background_rgba().get_value().get_alpha(), 0.45, 1e-6);
     // The help counts the lists as passed, skipped ranges included.
     EXPECT_EQ(w.editor->help(), "黄：低信頼、緑：手動修正、青：検索結果。黄色3箇所、緑1箇所。色は正誤を保証しません。");
 
