@@ -42,12 +42,20 @@ struct ScreenScene {
         window.set_child(*screen);
     }
 
-    // Presented at the scene's size and scrolled to the end of the column.
-    void scrollToEnd() {
+    // Presented at the scene's size, so that the screen has loaded the
+    // stored preferences.
+    void present() {
         window.set_default_size(sceneWidth, sceneHeight);
         window.present();
+        test::spinUntil([&] { return screen->get_mapped(); });
+    }
+
+    // Scrolled to the end of the column, once it is laid out with its
+    // status lines.
+    void scrollToEnd() {
         auto adjustment = screen->get_vadjustment();
         test::spinUntil([&] { return adjustment->get_page_size() > 0 && adjustment->get_upper() > sceneHeight; });
+        test::spinFor(std::chrono::milliseconds(100));
         adjustment->set_value(adjustment->get_upper() - adjustment->get_page_size());
     }
 };
@@ -75,40 +83,47 @@ Gtk::Window* top(Stage& stage) {
 Gtk::Window* endAfterApply(Stage& stage) {
     auto& scene = sceneOf(stage, "end");
     scene.build();
-    scene.scrollToEnd();
+    scene.present();
     AppPreferences draft = scene.screen->model().draft();
     draft.product.ocrAutoSave = true;
     scene.screen->model().form().setDraft(draft);
     scene.screen->model().apply();
+    scene.scrollToEnd();
     return &scene.window;
 }
 
-Gtk::Window* readOnly(Stage& stage) {
-    auto& scene = sceneOf(stage, "read-only");
-    test::writeFile(scene.store.root() / "preferences.json", "{\"saveMode\" : \"ask\", \"panel\" : ");
+Gtk::Window* readOnly(Stage& stage, bool atEnd) {
+    // A file cut short, found as the application starts.
+    const auto root = stage.storage / (atEnd ? "scene-read-only-end" : "scene-read-only");
+    std::filesystem::create_directories(root / "settings");
+    test::writeFile(root / "settings" / "preferences.json", "{\"saveMode\" : \"ask\", \"panel\" : ");
+    auto& scene = *new ScreenScene(root);
     scene.build();
+    if (atEnd) {
+        scene.present();
+        scene.scrollToEnd();
+    }
     return &scene.window;
 }
 
 Gtk::Window* staleApply(Stage& stage) {
     auto& scene = sceneOf(stage, "stale");
     scene.build();
-    scene.scrollToEnd();
+    scene.present();
     AppPreferences draft = scene.screen->model().draft();
     draft.product.paper = "Letter";
     scene.screen->model().form().setDraft(draft);
     // Another window chose the capture width meanwhile.
     SettingsStore(scene.store.root()).update(&AppPreferences::mobileWidth, int64_t{430});
     scene.screen->model().apply();
+    scene.scrollToEnd();
     return &scene.window;
 }
 
 Gtk::Window* importSheet(Stage& stage) {
     auto& scene = sceneOf(stage, "import");
     scene.build();
-    scene.window.set_default_size(sceneWidth, sceneHeight);
-    scene.window.present();
-    test::spinUntil([&] { return scene.screen->get_mapped(); });
+    scene.present();
     // A file from another machine, written by a newer version.
     SettingsStore other(stage.storage / "scene-import-source");
     other.change([](AppPreferences& p) {
@@ -135,9 +150,7 @@ Gtk::Window* importSheet(Stage& stage) {
 Gtk::Window* resetQuestion(Stage& stage) {
     auto& scene = sceneOf(stage, "reset");
     scene.build();
-    scene.window.set_default_size(sceneWidth, sceneHeight);
-    scene.window.present();
-    test::spinUntil([&] { return scene.screen->get_mapped(); });
+    scene.present();
     auto* reset = dynamic_cast<Gtk::Button*>(test::findByName(*scene.screen, SettingsScreen::resetName));
     if (!reset) return nullptr;
     g_signal_emit_by_name(reset->gobj(), "clicked");
@@ -153,9 +166,12 @@ Gtk::Window* resetQuestion(Stage& stage) {
 
 const bool registered = registerScene("settings-screen", sceneWidth, sceneHeight, top) &&
                         registerScene("settings-screen-end", sceneWidth, sceneHeight, endAfterApply) &&
-                        registerScene("settings-screen-read-only", sceneWidth, sceneHeight, readOnly) &&
+                        registerScene("settings-screen-read-only", sceneWidth, sceneHeight,
+                                      [](Stage& s) { return readOnly(s, false); }) &&
+                        registerScene("settings-screen-read-only-end", sceneWidth, sceneHeight,
+                                      [](Stage& s) { return readOnly(s, true); }) &&
                         registerScene("settings-screen-stale-apply", sceneWidth, sceneHeight, staleApply) &&
-                        registerScene("settings-import-sheet", ImportSheet::width, 520, importSheet) &&
+                        registerScene("settings-import-sheet", ImportSheet::width, 470, importSheet) &&
                         registerScene("settings-reset-question", 460, 240, resetQuestion);
 
 }  // namespace

@@ -41,7 +41,6 @@ ImportSheet::ImportSheet(SettingsScreenModel& model) : model_(model) {
 
     plainLine(version_, "settings.import.version");
     plainLine(summary_, "settings.import.summary");
-    summary_.set_selectable(true);
     plainLine(permissions_, "settings.import.permissions");
     permissions_.set_text(permissionsNote);
     permissions_.add_css_class("caption");
@@ -89,6 +88,8 @@ void ImportSheet::presentOver(Gtk::Window& parent) {
     set_transient_for(parent);
     sync();
     present();
+    // The safe answer has the focus, as in every question.
+    cancel_.grab_focus();
 }
 
 void ImportSheet::sync() {
