@@ -15,6 +15,10 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/gui/GuiHelpers.hpp"
+#include "workspace/AppServices.hpp"
+#include "workspace/BrindlexApp.hpp"
+#include "workspace/PrivacySection.hpp"
+#include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 
@@ -22,6 +26,19 @@ namespace {
 
 constexpr int sceneWidth = 1000;
 constexpr int sceneHeight = 800;
+
+// The privacy section as a window places it, over the application's
+// services and a window set of the scenes' own.
+Gtk::Widget* privacySection(Stage& stage) {
+    stage.app.application()->activate();
+    AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
+    static WorkspaceWindows* windows = [&] {
+        auto* set = new WorkspaceWindows(services, Glib::RefPtr<Gtk::Application>());
+        set->quitApplication = [] {};
+        return set;
+    }();
+    return Gtk::manage(makePrivacySection(services, *windows).release());
+}
 
 struct ScreenScene {
     SettingsStore store;
@@ -36,9 +53,10 @@ struct ScreenScene {
         flow.showSettings = [] {};
     }
 
-    void build() {
+    void build(Stage& stage) {
         window.set_title("設定");
-        screen = Gtk::make_managed<SettingsScreen>(SettingsScreen::Parts{store, access, nullptr, nullptr}, flow);
+        screen = Gtk::make_managed<SettingsScreen>(
+            SettingsScreen::Parts{store, access, nullptr, privacySection(stage)}, flow);
         window.set_child(*screen);
     }
 
@@ -76,13 +94,13 @@ ScreenScene& sceneOf(Stage& stage, const std::string& name) {
 
 Gtk::Window* top(Stage& stage) {
     auto& scene = sceneOf(stage, "top");
-    scene.build();
+    scene.build(stage);
     return &scene.window;
 }
 
 Gtk::Window* endAfterApply(Stage& stage) {
     auto& scene = sceneOf(stage, "end");
-    scene.build();
+    scene.build(stage);
     scene.present();
     AppPreferences draft = scene.screen->model().draft();
     draft.product.ocrAutoSave = true;
@@ -98,7 +116,7 @@ Gtk::Window* readOnly(Stage& stage, bool atEnd) {
     std::filesystem::create_directories(root / "settings");
     test::writeFile(root / "settings" / "preferences.json", "{\"saveMode\" : \"ask\", \"panel\" : ");
     auto& scene = *new ScreenScene(root);
-    scene.build();
+    scene.build(stage);
     if (atEnd) {
         scene.present();
         scene.scrollToEnd();
@@ -108,7 +126,7 @@ Gtk::Window* readOnly(Stage& stage, bool atEnd) {
 
 Gtk::Window* staleApply(Stage& stage) {
     auto& scene = sceneOf(stage, "stale");
-    scene.build();
+    scene.build(stage);
     scene.present();
     AppPreferences draft = scene.screen->model().draft();
     draft.product.paper = "Letter";
@@ -122,7 +140,7 @@ Gtk::Window* staleApply(Stage& stage) {
 
 Gtk::Window* importSheet(Stage& stage) {
     auto& scene = sceneOf(stage, "import");
-    scene.build();
+    scene.build(stage);
     scene.present();
     // A file from another machine, written by a newer version.
     SettingsStore other(stage.storage / "scene-import-source");
@@ -149,7 +167,7 @@ Gtk::Window* importSheet(Stage& stage) {
 
 Gtk::Window* resetQuestion(Stage& stage) {
     auto& scene = sceneOf(stage, "reset");
-    scene.build();
+    scene.build(stage);
     scene.present();
     auto* reset = dynamic_cast<Gtk::Button*>(test::findByName(*scene.screen, SettingsScreen::resetName));
     if (!reset) return nullptr;

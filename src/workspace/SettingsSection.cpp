@@ -3,16 +3,19 @@
 #include "history/CaptureHistory.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "workspace/AppServices.hpp"
+#include "workspace/PrivacySection.hpp"
 
 namespace velmora {
 
-Gtk::Widget& makeSettingsSection(AppServices& services) {
+Gtk::Widget& makeSettingsSection(AppServices& services, WorkspaceWindows& windows) {
+    // The screen owns the privacy section once it places it.
+    Gtk::Widget* privacy = Gtk::manage(makePrivacySection(services, windows).release());
     return *Gtk::make_managed<SettingsScreen>(SettingsScreen::Parts{
         services.settings,
         services.access,
         // References only: the saved files stay where they are.
         [] { AppHistory::required()->removeAllReferences(); },
-        nullptr,
+        privacy,
     });
 }
 

@@ -137,7 +137,7 @@ void WorkspaceWindow::showSection() {
     }
     // The settings screen starts afresh each time its section is chosen.
     if (section == WindowModel::Section::settings && !settings_) {
-        settings_ = &makeSettingsSection(model_->services);
+        settings_ = &makeSettingsSection(model_->services, set_);
         sections_.add(*settings_, pageName(section) + ".view");
     }
     const bool ownView = section == WindowModel::Section::history || section == WindowModel::Section::settings;
