@@ -20,7 +20,7 @@ namespace velmora::screenshots {
 namespace {
 
 constexpr int sceneWidth = 620;
-constexpr int sceneHeight = 520;
+constexpr int sceneHeight = 420;
 
 class SampleStores final : public SiteDataStores {
 public:
@@ -62,12 +62,14 @@ private:
 
 class SampleWindows final : public PrivacyWindows {
 public:
-    std::vector<std::shared_ptr<PrivacyTab>> tabs() const override {
-        return {std::make_shared<SampleTab>("https://news.example.co.jp/articles/2026/12/07/"),
-                std::make_shared<SampleTab>("https://www.news.example.co.jp/"),
-                std::make_shared<SampleTab>("https://library.example.ac.jp/search?q=%E5%9C%B0%E5%9B%B3")};
-    }
+    std::vector<std::shared_ptr<PrivacyTab>> tabs() const override { return tabs_; }
     void saveSnapshot() override {}
+
+private:
+    std::vector<std::shared_ptr<PrivacyTab>> tabs_{
+        std::make_shared<SampleTab>("https://news.example.co.jp/articles/2026/12/07/"),
+        std::make_shared<SampleTab>("https://www.news.example.co.jp/"),
+        std::make_shared<SampleTab>("https://library.example.ac.jp/search?q=%E5%9C%B0%E5%9B%B3")};
 };
 
 // A user who agrees at once.
@@ -145,7 +147,7 @@ Gtk::Window* deleted(Stage& stage) {
 }
 
 const bool registered = registerScene("privacy-section", sceneWidth, sceneHeight, listed) &&
-                        registerScene("privacy-section-question", 520, 260, asking) &&
+                        registerScene("privacy-section-question", 520, 180, asking) &&
                         registerScene("privacy-section-deleted", sceneWidth, sceneHeight, deleted);
 
 }  // namespace

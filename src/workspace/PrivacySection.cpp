@@ -47,24 +47,42 @@ private:
 
 }  // namespace
 
+WorkspaceWindows* WorkspacePrivacyWindows::set() const { return windows_ ? windows_ : WorkspaceWindows::shared(); }
+
 std::vector<std::shared_ptr<PrivacyTab>> WorkspacePrivacyWindows::tabs() const {
     std::vector<std::shared_ptr<PrivacyTab>> out;
-    for (const UUID& id : windows_.order()) {
-        auto found = windows_.windows().find(id);
-        if (found == windows_.windows().end()) continue;
+    WorkspaceWindows* windows = set();
+    if (!windows) return out;
+    for (const UUID& id : windows->order()) {
+        auto found = windows->windows().find(id);
+        if (found == windows->windows().end()) continue;
         const std::shared_ptr<WindowModel>& model = found->second->model();
         for (const auto& tab : model->tabs.get()) out.push_back(std::make_shared<WindowTab>(model, tab));
     }
     return out;
 }
 
-void WorkspacePrivacyWindows::saveSnapshot() { windows_.saveSnapshot(); }
+void WorkspacePrivacyWindows::saveSnapshot() {
+    if (WorkspaceWindows* windows = set()) windows->saveSnapshot();
+}
 
-std::unique_ptr<Gtk::Widget> makePrivacySection(AppServices& services, WorkspaceWindows& windows) {
+namespace {
+
+Gtk::Widget& section(AppServices& services, std::shared_ptr<WorkspacePrivacyWindows> windows) {
     auto controller = PrivacySettings::create(services.settings, services.restoration,
                                               std::make_shared<BrowserSiteDataStores>(services.webStores),
-                                              std::make_shared<WorkspacePrivacyWindows>(windows));
-    return std::make_unique<BrowserSettings>(std::move(controller));
+                                              std::move(windows));
+    return *Gtk::make_managed<BrowserSettings>(std::move(controller));
+}
+
+}  // namespace
+
+Gtk::Widget& makePrivacySection(AppServices& services) {
+    return section(services, std::make_shared<WorkspacePrivacyWindows>());
+}
+
+Gtk::Widget& makePrivacySection(AppServices& services, WorkspaceWindows& windows) {
+    return section(services, std::make_shared<WorkspacePrivacyWindows>(windows));
 }
 
 }  // namespace velmora

@@ -81,6 +81,7 @@ protected:
     PrivacySectionTest() {
         set = std::make_unique<WorkspaceWindows>(*services, Glib::RefPtr<Gtk::Application>());
         set->quitApplication = [] {};
+        EXPECT_EQ(WorkspaceWindows::shared(), set.get());
         server.html("/set", test::page("クッキー"), {{"Set-Cookie", "visit=1; Path=/"}});
         server.html("/read", test::page("読む"));
     }
@@ -97,25 +98,28 @@ protected:
 
     struct Section {
         Gtk::Window window;
-        std::unique_ptr<Gtk::Widget> widget;
     };
 
-    // The section as the application makes it, in a settings window of its
-    // own.
-    Section& openSection(std::unique_ptr<Gtk::Widget> widget = nullptr) {
+    // The section as the application makes it (managed: its window owns
+    // it), in a settings window of its own.
+    Section& openSection(Gtk::Widget* widget = nullptr) {
         auto& s = *sections.emplace_back(std::make_unique<Section>());
-        s.widget = widget ? std::move(widget) : makePrivacySection(*services, *set);
         s.window.set_title("設定");
         s.window.set_default_size(560, 520);
-        s.window.set_child(*s.widget);
+        // The application's section works on the process's window set.
+        s.window.set_child(widget ? *widget : makePrivacySection(*services));
         s.window.present();
         EXPECT_TRUE(spinUntil([&] { return s.window.get_mapped(); }));
         return s;
     }
     // The settings section is left: its widget goes.
     void leave(Section& s) {
+        Gtk::Widget* view = test::findByName(s.window, BrowserSettings::sectionName);
+        ASSERT_NE(view, nullptr);
+        auto destroyed = std::make_shared<bool>(false);
+        view->signal_destroy().connect([destroyed] { *destroyed = true; });
         s.window.unset_child();
-        s.widget.reset();
+        ASSERT_TRUE(spinUntil([&] { return *destroyed; }));
     }
 
     WorkspaceWindow& openWindow() {
@@ -357,7 +361,7 @@ TEST_F(PrivacySectionTest, ACaptureKeepsTheDeletionWaitingAndTheDataGoesOnlyAfte
     watched->tabOpen = [&] { return has(*a.model(), busy->id); };
     auto controller = PrivacySettings::create(services->settings, services->restoration, watched,
                                               std::make_shared<WorkspacePrivacyWindows>(*set));
-    auto& s = openSection(std::make_unique<BrowserSettings>(controller));
+    auto& s = openSection(Gtk::make_managed<BrowserSettings>(controller));
     list(s);
     choose(s, site);
     click(s, BrowserSettings::deleteSelectedName);
@@ -439,7 +443,7 @@ TEST_F(PrivacySectionTest, AFailedRemovalIsReportedAndNavigationWorksAgain) {
     watched->tabOpen = [&] { return has(*a.model(), loaded); };
     auto controller = PrivacySettings::create(services->settings, services->restoration, watched,
                                               std::make_shared<WorkspacePrivacyWindows>(*set));
-    auto& s = openSection(std::make_unique<BrowserSettings>(controller));
+    auto& s = openSection(Gtk::make_managed<BrowserSettings>(controller));
     list(s);
     click(s, BrowserSettings::deleteAllName);
     Gtk::MessageDialog* sheet = question("通常の全サイトのWebデータを削除しますか？");
