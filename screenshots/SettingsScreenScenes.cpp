@@ -37,7 +37,7 @@ Gtk::Widget* privacySection(Stage& stage) {
         set->quitApplication = [] {};
         return set;
     }();
-    return Gtk::manage(makePrivacySection(services, *windows).release());
+    return &makePrivacySection(services, *windows);
 }
 
 struct ScreenScene {

@@ -8,8 +8,8 @@
 namespace velmora {
 
 Gtk::Widget& makeSettingsSection(AppServices& services, WorkspaceWindows& windows) {
-    // The screen owns the privacy section once it places it.
-    Gtk::Widget* privacy = Gtk::manage(makePrivacySection(services, windows).release());
+    // Managed: the screen owns the privacy section once it places it.
+    Gtk::Widget* privacy = &makePrivacySection(services, windows);
     return *Gtk::make_managed<SettingsScreen>(SettingsScreen::Parts{
         services.settings,
         services.access,
