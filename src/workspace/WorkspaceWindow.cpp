@@ -6,6 +6,7 @@
 #include "gui/GtkConfirmation.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/HistoryView.hpp"
+#include "workspace/SettingsSection.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora {
@@ -134,11 +135,21 @@ void WorkspaceWindow::showSection() {
         sections_.add(*history_, pageName(section) + ".view");
         if (old) sections_.remove(*old);
     }
-    const std::string name = section == WindowModel::Section::history ? pageName(section) + ".view" : pageName(section);
+    // The settings screen starts afresh each time its section is chosen.
+    if (section == WindowModel::Section::settings && !settings_) {
+        settings_ = &makeSettingsSection(model_->services, set_);
+        sections_.add(*settings_, pageName(section) + ".view");
+    }
+    const bool ownView = section == WindowModel::Section::history || section == WindowModel::Section::settings;
+    const std::string name = ownView ? pageName(section) + ".view" : pageName(section);
     if (sections_.get_visible_child_name().raw() != name) {
         sections_.set_visible_child(name);
         if (history_) history_->setActive(section == WindowModel::Section::history);
         set_.changed.emit();
+    }
+    if (section != WindowModel::Section::settings && settings_) {
+        sections_.remove(*settings_);
+        settings_ = nullptr;
     }
 }
 

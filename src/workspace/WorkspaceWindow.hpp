@@ -110,6 +110,8 @@ private:
     Gtk::Label message_;
     Gtk::Label stopping_;
     HistoryView* history_ = nullptr;
+    // The settings screen while the settings section is chosen.
+    Gtk::Widget* settings_ = nullptr;
     // The tabs whose frames the web part holds, by tab id.
     std::map<UUID, std::shared_ptr<BrowserTab>> placed_;
     sigc::connection modelChanged_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <gtkmm/button.h>
+#include <gtkmm/dropdown.h>
 #include <gtkmm/messagedialog.h>
 
 #include <chrono>
@@ -220,6 +221,22 @@ TEST_F(WorkspaceWindowsTest, TheWindowCommandsActOnTheCurrentWindow) {
     EXPECT_EQ(set->current(), &window);
     EXPECT_EQ(window.model()->section.get(), WindowModel::Section::settings);
     EXPECT_EQ(settingsShown, 1);
+    // The section shows the settings screen with the privacy section in it,
+    // built afresh each time the section is chosen: an unapplied edit is
+    // gone when the user comes back.
+    ASSERT_TRUE(spinUntil([&] {
+        auto* paper = dynamic_cast<Gtk::DropDown*>(test::findByName(window.window(), "form.product.paper"));
+        return paper && paper->get_mapped();
+    }));
+    EXPECT_NE(test::findByName(window.window(), "settings.privacy"), nullptr);
+    dynamic_cast<Gtk::DropDown*>(test::findByName(window.window(), "form.product.paper"))->set_selected(2);
+    window.model()->section = WindowModel::Section::history;
+    EXPECT_EQ(test::findByName(window.window(), "settings.apply"), nullptr);
+    set->showSettings();
+    auto* paper = dynamic_cast<Gtk::DropDown*>(test::findByName(window.window(), "form.product.paper"));
+    ASSERT_NE(paper, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return paper->get_mapped(); }));
+    EXPECT_EQ(paper->get_selected(), 0u);
 
     // Focus and cycling only in the web section.
     auto& model = *window.model();

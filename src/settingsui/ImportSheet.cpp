@@ -1,0 +1,104 @@
+#include "settingsui/ImportSheet.hpp"
+
+#include <functional>
+
+#include <gtkmm/shortcutcontroller.h>
+
+namespace velmora {
+
+namespace {
+
+constexpr int padding = 24;
+
+void plainLine(Gtk::Label& label, const char* name) {
+    label.set_name(name);
+    // The summary and the version come from the file: never markup.
+    label.set_use_markup(false);
+    label.set_xalign(0);
+    label.set_wrap(true);
+    label.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    label.set_max_width_chars(1);
+}
+
+}  // namespace
+
+ImportSheet::ImportSheet(SettingsScreenModel& model) : model_(model) {
+    set_name("settings.import");
+    set_title(title);
+    set_modal(true);
+    set_resizable(false);
+    set_default_size(width, -1);
+    set_size_request(width, -1);
+    set_hide_on_close(true);
+
+    content_.set_margin(padding);
+    set_child(content_);
+
+    heading_.set_text(title);
+    heading_.set_xalign(0);
+    heading_.add_css_class("title-2");
+    content_.append(heading_);
+
+    plainLine(version_, "settings.import.version");
+    plainLine(summary_, "settings.import.summary");
+    plainLine(permissions_, "settings.import.permissions");
+    permissions_.set_text(permissionsNote);
+    permissions_.add_css_class("caption");
+    plainLine(unknownKeys_, "settings.import.unknownKeys");
+    unknownKeys_.set_text(unknownKeysNote);
+    details_.append(version_);
+    details_.append(summary_);
+    details_.append(permissions_);
+    details_.append(unknownKeys_);
+    content_.append(details_);
+
+    cancel_.set_name("settings.import.cancel");
+    load_.set_name("settings.import.load");
+    load_.add_css_class("suggested-action");
+    buttons_.set_halign(Gtk::Align::CENTER);
+    buttons_.append(cancel_);
+    buttons_.append(load_);
+    details_.append(buttons_);
+    cancel_.signal_clicked().connect([this] { hide(); });
+    load_.signal_clicked().connect([this] {
+        model_.confirmImport();
+        hide();
+    });
+
+    // Escape closes the sheet as "取消" does.
+    auto keys = Gtk::ShortcutController::create();
+    keys->add_shortcut(Gtk::Shortcut::create(
+        Gtk::KeyvalTrigger::create(GDK_KEY_Escape),
+        Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
+            hide();
+            return true;
+        })));
+    add_controller(keys);
+
+    // However it closes, the pending import is over.
+    hidden_ = signal_hide().connect([this] { model_.cancelImport(); });
+}
+
+ImportSheet::~ImportSheet() {
+    // Taking the sheet down with its screen is not the user's answer.
+    hidden_.disconnect();
+}
+
+void ImportSheet::presentOver(Gtk::Window& parent) {
+    set_transient_for(parent);
+    sync();
+    present();
+    // The safe answer has the focus, as in every question.
+    cancel_.grab_focus();
+}
+
+void ImportSheet::sync() {
+    const auto& incoming = model_.flow().incoming.get();
+    details_.set_visible(incoming.has_value());
+    if (!incoming) return;
+    version_.set_text(SettingsScreenModel::importVersionLine(*incoming));
+    summary_.set_text(incoming->settings.summary());
+    unknownKeys_.set_visible(model_.flow().unknownKeys.get());
+}
+
+}  // namespace velmora
