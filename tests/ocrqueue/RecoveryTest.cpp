@@ -142,6 +142,27 @@ TEST_F(Recovery, AQueueThatCannotBeCheckedIsARejection) {
     EXPECT_EQ(busyChanges, 0);
 }
 
+TEST_F(Recovery, ARefusedRecoveryIsAnsweredWithANewTrialOfItsOriginals) {
+    const fs::path folder = interrupted(OCRSettings());
+    test::writeDocument(tmp / "second.pdf", 1);
+    auto c = recoverer();
+    c->selectedSaved = folder;
+    recover(*c);
+    ASSERT_TRUE(c->rejection->has_value());
+    ASSERT_EQ(c->rejection->value().reason, ErrorCase::sourceChanged);
+
+    test::runTask(c->restartRejected());
+    ASSERT_TRUE(c->engine);
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }, 60s));
+    EXPECT_FALSE(c->rejection->has_value());
+    const QueueSnapshot s = c->engine->snapshot();
+    EXPECT_NE(c->parent / s.id.text(), folder);
+    EXPECT_EQ(s.status, QueueStatus::completed);
+    EXPECT_EQ(c->counts().success, 4);
+    // The interrupted queue stays as it was left.
+    EXPECT_EQ(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(2), "直した本文");
+}
+
 TEST_F(Recovery, ARecoveryOvertakenByALaterStepLeavesThatStepsState) {
     const fs::path folder = interrupted(OCRSettings());
     auto c = recoverer();
