@@ -126,9 +126,14 @@ OCRSettings QueueController::currentSettings() const {
     // road that makes settings builds the same value.
     OCRSettings settings;
     settings.languageCorrection = languageCorrection;
-    settings.mode = recognitionMode;
-    switch (settings.mode) {
+    return withMode(std::move(settings), recognitionMode);
+}
+
+OCRSettings QueueController::withMode(OCRSettings settings, OCRMode mode) {
+    settings.mode = mode;
+    switch (mode) {
     case OCRMode::standard:
+        settings.engineVersion = OCRSettings().engineVersion;
         break;
     case OCRMode::vertical:
         settings.engineVersion = std::string(verticalEngineVersion);

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -437,6 +438,80 @@ private:
     unsigned int editWriteSource_ = 0;
     void scheduleEditWrite();
     void cancelEditWrite();
+
+public:
+    // ---- Adding originals at the end of the open queue, drops, folder
+    // listings, queue order, counts and retries, and recovering an
+    // interrupted queue.
+
+    // One dropped item: the local file it names, or nothing (a remote file,
+    // a text snippet). It may answer after turns of the main loop.
+    using DropItem = std::function<Task<std::optional<std::filesystem::path>>()>;
+    // The most items one drop, or one queue, takes.
+    static constexpr std::size_t maximumDrop = 5000;
+    // The end of the latest drop; the next drop waits for it.
+    std::shared_ptr<Completion> dropTask;
+
+    // The add panel, then `appendFiles(chosen, true)`.
+    Task<void> chooseAdditional();
+    // Adds the files at the end of the open queue with the settings and
+    // presentation of now, fixed on each new item (or opens them as a
+    // managed queue when none is open). With confirmDuplicate a path already
+    // queued (compared in NFC) is asked about once. Every outcome is the
+    // status sentence; awaiting it returns once the append is under way or
+    // refused, and `importTask` ends with the append itself.
+    Task<void> appendFiles(std::vector<std::filesystem::path> urls, bool confirmDuplicate);
+    // Takes a drop of 1 to `maximumDrop` items (true) or refuses it with its
+    // sentence (false). Drops are handled one after another: each loads its
+    // items in order, then opens or appends them, then waits for the import
+    // it caused before `dropTask` ends.
+    bool receiveDrop(std::vector<DropItem> items);
+
+    // The folder panel, then the listing of its originals into
+    // `folderCandidates` for review. Awaiting it returns when the listing has
+    // ended. A newer listing stops and replaces an older one.
+    Task<void> chooseFolder();
+    // Stops the latest listing; it ends with the cancellation sentence.
+    void stopFolder();
+
+    // The page tally of the open queue (all zero without one).
+    QueueCounts counts() const;
+    // The failed pages of every input of the open queue, one entry per
+    // input, empty sets included; empty without a queue.
+    std::map<UUID, std::set<int64_t>> failedSelection() const;
+    // Exchanges the selected waiting, never started input with its
+    // neighbour delta places away (the queue view passes -1 or +1).
+    void moveSelected(int64_t delta);
+    // Makes the given failed pages (all of them when none are given)
+    // pending again and starts a managed run. Nothing while a run goes on.
+    Task<void> retryFailures(std::optional<std::map<UUID, std::set<int64_t>>> selection = std::nullopt);
+
+    // Brings back the queue folder in `selectedSaved` with its stored
+    // recognition mode and language correction, checking it on workers,
+    // without starting OCR; a failure is a resume rejection. Awaiting it
+    // returns when the recovery has been applied or dropped.
+    Task<void> loadRecovery();
+
+    // The settings with another mode and that mode's engine version.
+    static OCRSettings withMode(OCRSettings settings, OCRMode mode);
+
+private:
+    static Task<void> chooseAdditionalTask(std::weak_ptr<QueueController> weak);
+    static Task<void> appendTask(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,
+                                 bool confirmDuplicate);
+    static Task<void> appending(std::weak_ptr<QueueController> weak, std::shared_ptr<OCRQueueEngine> target,
+                                std::vector<std::filesystem::path> urls, OCRSettings settings, InputOrigin origin,
+                                QueuePresentation presentation, std::shared_ptr<Completion> previous,
+                                std::shared_ptr<Completion> mine);
+    static Task<void> dropping(std::weak_ptr<QueueController> weak, std::vector<DropItem> items,
+                               std::shared_ptr<Completion> previous, std::shared_ptr<Completion> mine);
+    static Task<void> handleDrop(std::weak_ptr<QueueController> weak, std::vector<DropItem> items);
+    static Task<void> chooseFolderTask(std::weak_ptr<QueueController> weak);
+    static Task<void> retryTask(std::weak_ptr<QueueController> weak,
+                                std::optional<std::map<UUID, std::set<int64_t>>> selection);
+    static Task<void> recoveryTask(std::weak_ptr<QueueController> weak);
+    // The first queued path among urls, compared in NFC.
+    std::optional<std::filesystem::path> firstDuplicate(const std::vector<std::filesystem::path>& urls) const;
 };
 
 }  // namespace velmora

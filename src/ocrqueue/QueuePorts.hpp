@@ -49,7 +49,8 @@ struct QueuePorts {
     std::shared_ptr<FilePicker> filePicker;
     std::shared_ptr<Clipboard> clipboard;
     // Applied to every engine the controller makes or reopens, before it is
-    // used; the application leaves it empty.
+    // used, possibly on a worker thread while no other thread knows the
+    // engine; the application leaves it empty.
     std::function<void(OCRQueueEngine&)> configureEngine;
 
     Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel) const;
