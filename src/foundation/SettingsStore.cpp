@@ -58,15 +58,20 @@ void SettingsStore::reload() {
         readOnly_.set(false);
         notice_.set(r.partial ? Notices::partial : Notices::ready);
     } catch (const BrindlexError&) {
-        readOnly_.set(true);
-        notice_.set(Notices::unreadable);
+        showDefaultsReadOnly();
     } catch (const JSON::DecodeError&) {
-        readOnly_.set(true);
-        notice_.set(Notices::unreadable);
+        showDefaultsReadOnly();
     } catch (const std::system_error&) {
-        readOnly_.set(true);
-        notice_.set(Notices::unreadable);
+        showDefaultsReadOnly();
     }
+}
+
+void SettingsStore::showDefaultsReadOnly() {
+    // The notice tells the user the defaults are in use; values kept from an
+    // earlier good read would silently go on steering captures instead.
+    readOnly_.set(true);
+    value_.set(AppPreferences{});
+    notice_.set(Notices::unreadable);
 }
 
 void SettingsStore::writeChecked(const SecureDirectory& dir, const AppPreferences& record) {

@@ -77,6 +77,7 @@ public:
 
 private:
     void writeChecked(const SecureDirectory& dir, const AppPreferences& record);
+    void showDefaultsReadOnly();
 
     std::filesystem::path root_;
     ObservableValue<AppPreferences> value_;

@@ -168,6 +168,17 @@ TEST_F(Store, OutOfSetChangeWritesNothing) {
     EXPECT_EQ(store.value().logDays, 90);
 }
 
+TEST_F(Store, AFileThatTurnsUnreadableOnReReadShowsTheDefaultsItAnnounces) {
+    SettingsStore store(root());
+    store.update(&AppPreferences::logDays, int64_t{90});
+    ASSERT_EQ(store.value().logDays, 90);
+    writeRaw("{\"schemaVersion\" : 1, \"logDays\" : ");
+    store.reload();
+    EXPECT_TRUE(store.readOnly());
+    EXPECT_EQ(store.notice(), Notices::unreadable);
+    EXPECT_EQ(store.value(), AppPreferences{});
+}
+
 TEST_F(Store, NewerFileIsReadOnlyAndNeverReset) {
     writeRaw("{\n  \"schemaVersion\" : 2,\n  \"mobileWidth\" : 375\n}");
     const std::string before = test::readFile(file());
