@@ -147,9 +147,13 @@ public:
         print.insert_at_end(*this);
         capture_ = &capture;
         print_ = &print;
+        // A managed widget's C++ side goes only when its object is
+        // finalized, after the toolkit has disposed of it: the children are
+        // let go as it is disposed.
+        signal_destroy().connect([this] { unparentAll(); });
     }
     ~Sections() override {
-        while (Gtk::Widget* child = get_first_child()) child->unparent();
+        if (gobj()) unparentAll();
     }
 
     void setPanel(AppPreferences::Panel panel) {
@@ -204,6 +208,9 @@ protected:
     }
 
 private:
+    void unparentAll() {
+        while (GtkWidget* child = gtk_widget_get_first_child(GTK_WIDGET(gobj()))) gtk_widget_unparent(child);
+    }
     std::vector<const Gtk::Widget*> parts() const { return {capture_, &separator_, print_}; }
     static int rowSpacing() { return static_cast<int>(Rules::rowSpacing); }
 

@@ -38,8 +38,10 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     stage_.set_use_markup(false);
     stage_.set_xalign(0);
     stage_.set_hexpand(true);
-    stage_.set_wrap(true);
-    stage_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    // One line, shortened at its end when the row is narrow, the whole text
+    // in its tooltip. (A wrapping label beside buttons with Japanese labels
+    // makes the row's height depend on how it is measured.)
+    stage_.set_ellipsize(Pango::EllipsizeMode::END);
     copy_.set_name(copyName);
     capture_.set_name(captureName);
     print_.set_name(printName);
@@ -81,7 +83,10 @@ void CaptureStatusRow::openOutput() {
 
 void CaptureStatusRow::sync() {
     const auto row = CapturePanelRules::statusRow(facts(*model_));
-    if (stage_.get_text().raw() != row.stage) stage_.set_text(row.stage);
+    if (stage_.get_text().raw() != row.stage) {
+        stage_.set_text(row.stage);
+        stage_.set_tooltip_text(row.stage);
+    }
     copy_.set_visible(row.copyDiagnostic);
     capture_.set_visible(row.saveButtons);
     print_.set_visible(row.saveButtons);

@@ -19,8 +19,8 @@ public:
         text_.set_use_markup(false);
         text_.set_xalign(0);
         text_.set_hexpand(true);
-        text_.set_wrap(true);
-        text_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        // One line, as the status row's stage.
+        text_.set_ellipsize(Pango::EllipsizeMode::END);
         text_.add_css_class("caption");
         show_.set_name(showName);
         cancel_.set_name(cancelName);
@@ -33,7 +33,9 @@ public:
     }
 
     void setText(const std::string& text) {
-        if (text_.get_text().raw() != text) text_.set_text(text);
+        if (text_.get_text().raw() == text) return;
+        text_.set_text(text);
+        text_.set_tooltip_text(text);
     }
 
 private:

@@ -12,9 +12,15 @@ WebSurface::WebSurface(const std::shared_ptr<BrowserSession>& session) : Glib::O
     set_hexpand(true);
     set_vexpand(true);
     show(session);
+    // A managed surface's C++ side goes only when its object is finalized,
+    // after the toolkit has disposed of it: the frame is given back as it is
+    // disposed.
+    signal_destroy().connect([this] { unplace(); });
 }
 
-WebSurface::~WebSurface() { unplace(); }
+WebSurface::~WebSurface() {
+    if (gobj()) unplace();
+}
 
 void WebSurface::show(const std::shared_ptr<BrowserSession>& session) {
     if (!session) throw std::logic_error("a web surface needs a session");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gtkmm/box.h>
 
 #include <memory>
 #include <stdexcept>
@@ -106,4 +107,23 @@ TEST_F(WebSurfaceTest, ASessionThatGoesFirstLeavesTheSurfaceEmpty) {
     EXPECT_EQ(surface.session(), nullptr);
     EXPECT_EQ(surface.frame(), nullptr);
     EXPECT_EQ(gtk_widget_get_first_child(GTK_WIDGET(surface.gobj())), nullptr);
+}
+
+TEST_F(WebSurfaceTest, AManagedSurfaceGivesTheFrameBackWhenItsWindowGoes) {
+    auto model = makeModel();
+    auto tab = model->selectedTab();
+    {
+        Gtk::Window window;
+        auto& box = *Gtk::make_managed<Gtk::Box>();
+        box.append(*Gtk::make_managed<WebSurface>(tab->browser));
+        window.set_child(box);
+        window.present();
+        ASSERT_TRUE(spinUntil([&] { return window.get_mapped(); }));
+        window.destroy();
+    }
+    test::spinFor(50ms);
+    EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab->browser->frame().gobj())), nullptr);
+    // The tab's next surface takes it.
+    WebSurface again(tab->browser);
+    EXPECT_TRUE(parentIs(*tab->browser, again));
 }
