@@ -210,7 +210,7 @@ TEST_F(CapturePanelTest, ThePanelIsClosedToInputWhileAnotherTabOfTheWindowSaves)
     auto saving = model->selectedTab();
     show(*saving);
     load(*model, "/page");
-    startHeldSave(*saving, named(pane.panel, CapturePanel::captureName));
+    startHeldSave(*model, *saving, named(pane.panel, CapturePanel::captureName));
     EXPECT_FALSE(pane.panel.is_sensitive());
 
     // Another tab selected: the panel stays closed, every control with it.

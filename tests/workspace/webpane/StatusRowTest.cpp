@@ -55,7 +55,7 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     // The stage as the save goes: every text the row showed.
     std::set<std::string> shown;
     auto watch = model->changed.connect([&] { shown.insert(stageText(pane)); });
-    startHeldSave(*tab, named(pane.panel, CapturePanel::captureName));
+    startHeldSave(*model, *tab, named(pane.panel, CapturePanel::captureName));
     EXPECT_EQ(stageText(pane), "下部の画像を読み込み中");
     EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::copyName)));
     // The folder is known, but not offered while the save runs.
@@ -111,7 +111,7 @@ TEST_F(StatusRowTest, ASaveIsStoppedFromTheRowAndTheDiagnosticNeverLeavesAPrivat
     load(*model, "/page");
 
     // Started from the row's own button at the bottom, stopped by "中止する".
-    startHeldSave(*tab, rowButton(pane, CaptureStatusRow::captureName));
+    startHeldSave(*model, *tab, rowButton(pane, CaptureStatusRow::captureName));
     click(rowButton(pane, CaptureStatusRow::cancelName));
     EXPECT_EQ(stageText(pane), "中止を受付済み。処理の終了と画面復元を待っています");
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
@@ -140,7 +140,7 @@ TEST_F(StatusRowTest, AnotherTabsSaveHasAStripThatLeadsToItOrStopsItAlone) {
     auto saving = model->selectedTab();
     show(*saving);
     load(*model, "/page");
-    startHeldSave(*saving, named(pane.panel, CapturePanel::captureName));
+    startHeldSave(*model, *saving, named(pane.panel, CapturePanel::captureName));
     EXPECT_TRUE(strips(pane).empty());
 
     auto other = model->addTab(false);

@@ -69,10 +69,9 @@ public:
 
 class WebPaneFixture : public WindowFixture {
 protected:
-    WebPaneFixture() {
-        // Saves go straight into the approved folder, without a question.
-        services->settings.change([](AppPreferences& p) { p.saveMode = AppPreferences::SaveMode::automatic; });
-    }
+    // The user answers the save request's folder question with the
+    // approved output folder.
+    WebPaneFixture() { chooser.answer = out; }
 
     template <typename T = Gtk::Widget>
     static T* named(Gtk::Widget& root, const std::string& name) {
@@ -124,10 +123,11 @@ protected:
     }
     // The held capture of the tab started through the save button given,
     // and waiting for its image.
-    void startHeldSave(BrowserTab& tab, Gtk::Widget* button, const std::string& image = "/held.png") {
+    void startHeldSave(WindowModel& model, BrowserTab& tab, Gtk::Widget* button,
+                       const std::string& image = "/held.png") {
         holdPage(tab, image);
         click(button);
-        ASSERT_TRUE(spinUntil([&] { return tab.browser->hasPendingOperation(); }));
+        ASSERT_TRUE(spinUntil([&] { return tab.browser->hasPendingOperation(); })) << model.message.get();
         ASSERT_TRUE(spinUntil([&] { return tab.browser->stage.get() == "下部の画像を読み込み中"; }, 30s));
     }
 
