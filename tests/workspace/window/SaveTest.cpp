@@ -352,7 +352,7 @@ TEST_F(SaveTest, AWindowWhoseQueueHoldsResultsHandsTheCaptureToANewWindow) {
     EXPECT_EQ(model->queue->snapshot->value(), before);
 }
 
-TEST_F(SaveTest, CancelledDuringRecognitionRefusedOrAskedByAWindowThatIsGone) {
+TEST_F(SaveTest, CancelledReplacedRefusedOrAskedByAWindowThatIsGone) {
     server.html("/article", test::page("猫", textBlock(articleLines, 16)));
     {
         // A private tab's capture, cancelled while its text is read.
@@ -370,6 +370,20 @@ TEST_F(SaveTest, CancelledDuringRecognitionRefusedOrAskedByAWindowThatIsGone) {
             << tab->browser->stage.get();
         EXPECT_EQ(model->queue->snapshot->value().status, QueueStatus::cancelled);
         EXPECT_FALSE(model->queue->busy.get());
+    }
+    {
+        // Another queue loaded into the window once the run has ended,
+        // before the watch looks again.
+        auto model = loadedWindow("/article");
+        auto tab = model->selectedTab();
+        model->captureOCR = true;
+        save(*model, false);
+        ASSERT_TRUE(spinUntil([&] { return model->queue->busy.get(); }, 60s));
+        ASSERT_TRUE(spinUntil([&] { return !model->queue->busy.get(); }, 120s));
+        model->queue->select(filesIn(out / "Screenshots"), nullptr);
+        ASSERT_TRUE(waitIdle(*tab, 120s));
+        EXPECT_TRUE(tab->browser->stage->ends_with(std::string(" ") + CaptureHandOff::replaced))
+            << tab->browser->stage.get();
     }
     {
         // The queue refuses to start (an import runs there).
