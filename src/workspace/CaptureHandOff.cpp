@@ -2,10 +2,12 @@
 
 #include <glibmm/main.h>
 
+#include <cassert>
 #include <utility>
 #include <vector>
 
 #include "foundation/OCRMode.hpp"
+#include "foundation/UptimeClock.hpp"
 #include "ocrjobs/JobControl.hpp"
 
 namespace velmora::CaptureHandOff {
@@ -36,6 +38,7 @@ bool takes(const QueueController& queue) {
 
 Task<std::string> run(CaptureReceipt receipt, std::filesystem::path folder, InputOrigin origin, bool automatic,
                       bool languageCorrection, Target asking, std::function<std::optional<Target>()> openWindow) {
+    assert(isMainThread());
     if (isCurrentTaskCancelled()) co_return notStarted;
     std::vector<std::filesystem::path> files;
     try {

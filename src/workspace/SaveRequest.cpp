@@ -1,5 +1,6 @@
 #include "workspace/SaveRequest.hpp"
 
+#include <cassert>
 #include <chrono>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "foundation/ProductDefaults.hpp"
 #include "foundation/SecureDirectory.hpp"
+#include "foundation/UptimeClock.hpp"
 #include "workspace/CaptureHandOff.hpp"
 
 namespace velmora::SaveRequest {
@@ -44,9 +46,11 @@ std::function<Task<std::optional<std::string>>(CaptureReceipt)> handOff(std::wea
 }
 
 Task<void> run(std::weak_ptr<Window> weak, bool printing) {
+    assert(isMainThread());
     std::shared_ptr<Window> window = weak.lock();
     if (!window) co_return;
 
+    // 1-3. The tab and its page, with the window's capture choices.
     if (window->saveBlocked()) {
         window->setMessage(saving);
         co_return;
@@ -59,18 +63,20 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         window->setMessage(contextRefusal(selection));
         co_return;
     }
-    // Only a tall PNG needs the one-capture admission; a print-style save
+    // 4. Only a tall PNG needs the one-capture admission; a print-style save
     // runs beside a capture.
     if (!printing && CaptureAdmission::owner()) {
         window->setMessage(otherCapture);
         co_return;
     }
+    // 5-7. What the save keeps from the window as it is now.
     const PrintSelection printSelection = window->printSelection();
     const QueueFlags flags = window->queueFlags();
     SettingsStore& settings = window->settingsStore();
     OutputAccess& access = window->outputAccess();
     const ProductDefaults product = settings.value().product;
 
+    // 8. The output root, perhaps from the user.
     std::optional<std::filesystem::path> root;
     bool refused = false;
     try {
@@ -95,12 +101,14 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         co_return;
     }
 
+    // 9. The page must be the one the user asked to save.
     const std::optional<TabNow> tab = window->tabNow(page->tabID);
     if (!tab || tab->pending || tab->url != page->url || tab->loading) {
         window->setMessage(pageChanged);
         co_return;
     }
 
+    // 10-11. The kind folder (and date folder) made to exist.
     const std::filesystem::path folder = product.folder(*root, printing ? printKind : screenshotsKind, now());
     try {
         // Only the chain of folders is wanted; the handle goes at once.
@@ -110,9 +118,11 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         co_return;
     }
 
+    // 12. From here the tab is saving.
     window->lock(page->tabID, Size{static_cast<double>(page->viewportWidth), page->size.height}, folder);
     window->setMessage("");
 
+    // 13. The print-style save.
     if (printing) {
         PrintOptions options = printSelection.options(page->url, page->title, now());
         options.filenameStem = ProductNaming::stem(page->url, page->title, product.naming, now());
@@ -121,6 +131,7 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         co_return;
     }
 
+    // 14. The tall PNG, with the OCR after it when asked.
     CaptureOptions options;
     try {
         options = page->settings.options(page->size.width);

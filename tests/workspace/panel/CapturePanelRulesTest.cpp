@@ -2,9 +2,9 @@
 
 #include "workspace/CapturePanelRules.hpp"
 
-// The control panel's rules without a display: the pickers' tables, which
-// width controls stand, the width field's text in a locale, the sections'
-// columns, the status row and the other tabs' strips.
+// The control panel's rules without a display: which width controls stand,
+// the width field's text in a locale, the sections' columns, the status row
+// and the other tabs' strips.
 
 using namespace velmora;
 namespace Rules = CapturePanelRules;
@@ -29,23 +29,6 @@ TEST(CapturePanelRules, PCAlwaysMeansTheCurrentWidthAndEachModeShowsItsOwnContro
         EXPECT_EQ(Rules::showsMobileWidth(mode), shown.mobile) << mode;
         EXPECT_EQ(Rules::showsCustomWidth(mode), shown.custom) << mode;
     }
-}
-
-TEST(CapturePanelRules, ThePickersOfferTheirValuesInOrderAndNothingElse) {
-    EXPECT_EQ(choiceIndex(Rules::mobileWidth, int64_t{390}), 1u);
-    EXPECT_FALSE(choiceIndex(Rules::mobileWidth, int64_t{400}));
-    EXPECT_EQ(choiceIndex(Rules::wait, int64_t{-1}), 0u);
-    EXPECT_EQ(choiceIndex(Rules::wait, int64_t{10}), 5u);
-    EXPECT_FALSE(choiceIndex(Rules::wait, int64_t{2}));
-    EXPECT_EQ(choiceIndex(Rules::margin, 5.0), 1u);
-    EXPECT_FALSE(choiceIndex(Rules::margin, 7.5));
-    EXPECT_FALSE(choiceIndex(Rules::pcWidth, std::string_view("mobile")));
-    // The papers in their own order, JIS B5 labelled B5.
-    ASSERT_EQ(Rules::paper.size(), PrintOptions::allPapers.size());
-    for (std::size_t i = 0; i < Rules::paper.size(); ++i) EXPECT_EQ(Rules::paper[i].value, PrintOptions::allPapers[i]);
-    EXPECT_EQ(Rules::paper[2].label, "B5");
-    EXPECT_EQ(Rules::format[0].value, PrintOptions::Output::both);
-    EXPECT_EQ(Rules::format[0].label, "PDFとPNG");
 }
 
 TEST(CapturePanelRules, TheWidthFieldReadsAnyIntegerOfTheLocaleAndNothingElse) {

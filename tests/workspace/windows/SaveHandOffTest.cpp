@@ -127,18 +127,21 @@ TEST_F(SaveHandOffTest, ASaveAskedThroughTheRealFolderChooser) {
     Gtk::Window* window = nullptr;
     ASSERT_TRUE(spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    GFile* file = g_file_new_for_path(chosen.c_str());
-    ASSERT_TRUE(gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window->gobj()), file, nullptr));
-    g_object_unref(file);
-    ASSERT_TRUE(spinUntil([&] {
+    const auto showing = [&](const fs::path& folder) {
         GFile* shown = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(window->gobj()));
         if (!shown) return false;
         char* path = g_file_get_path(shown);
-        const bool there = path && fs::path(path) == chosen;
+        const bool there = path && fs::path(path) == folder;
         g_free(path);
         g_object_unref(shown);
         return there;
-    }));
+    };
+    // Opened where it opens first, then moved as the user would.
+    ASSERT_TRUE(spinUntil([&] { return showing(AppRuntime::defaultOutput()); }));
+    GFile* file = g_file_new_for_path(chosen.c_str());
+    ASSERT_TRUE(gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(window->gobj()), file, nullptr));
+    g_object_unref(file);
+    ASSERT_TRUE(spinUntil([&] { return showing(chosen); }));
     GtkWidget* accept = gtk_dialog_get_widget_for_response(GTK_DIALOG(window->gobj()), GTK_RESPONSE_ACCEPT);
     G_GNUC_END_IGNORE_DEPRECATIONS
     ASSERT_NE(accept, nullptr);
@@ -148,6 +151,7 @@ TEST_F(SaveHandOffTest, ASaveAskedThroughTheRealFolderChooser) {
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 120s));
 
     const auto saved = filesIn(chosen / "Screenshots");
+    EXPECT_EQ(tab->lastOutput.get(), chosen / "Screenshots");
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].extension(), ".png");
     const Json folders = JSON::parse(test::readFile(storage / "access" / "folders.json"));
