@@ -49,13 +49,14 @@
 #include "ocrjobs/QueueSnapshot.hpp"
 #include "ocrqueue/QueueController.hpp"
 #include "webcapture/OperationTrace.hpp"
+#include "workspace/SaveRequest.hpp"
 #include "workspace/WindowSetLink.hpp"
 
 namespace velmora {
 
 class AppServices;
 
-class WindowModel : public std::enable_shared_from_this<WindowModel> {
+class WindowModel : public std::enable_shared_from_this<WindowModel>, public SaveRequest::Window {
     struct Passkey {};
 
 public:
@@ -200,6 +201,21 @@ public:
     static void downloadStarted(const std::weak_ptr<WindowModel>& model, const std::weak_ptr<BrowserTab>& tab,
                                 WebKitDownload* download);
 
+    // --- Saving a tab's page (WindowSave.cpp).
+
+    // Saves the selected tab's page into the approved folder: a tall PNG
+    // (printing false) or a print-style save. Returns once the save is
+    // handed to the tab's web session or refused (every refusal one sentence
+    // in `message`); the save then runs in the session. Holds the model only
+    // weakly while the folder chooser is open. A caller may spawn it and
+    // drop it.
+    Task<void> save(bool printing);
+    // The OCR of a finished capture of this window's tab: into this
+    // window's queue when it is free, else a new window's; the sentence
+    // about the outcome.
+    Task<std::string> queueCapture(CaptureReceipt receipt, std::filesystem::path folder, InputOrigin origin,
+                                   bool automatic, bool languageCorrection) override;
+
     // --- The rules of the event log, without a model.
 
     // How a save ended, from its trace: cancelled or failed when its last
@@ -210,6 +226,22 @@ public:
     static SafeEvent::Stage queueStage(const std::optional<QueueSnapshot>& snapshot);
 
 private:
+    // The save request's port (WindowSave.cpp).
+    bool saveBlocked() const override;
+    CaptureSelection captureSelection() const override;
+    PrintSelection printSelection() const override;
+    SaveRequest::Page page(const CaptureSelection& selection) override;
+    SaveRequest::QueueFlags queueFlags() const override;
+    SettingsStore& settingsStore() override;
+    OutputAccess& outputAccess() override;
+    std::optional<SaveRequest::TabNow> tabNow(const UUID& tabID) const override;
+    void setMessage(std::string text) override;
+    void lock(const UUID& tabID, Size size, const std::filesystem::path& folder) override;
+    void unlock(const UUID& tabID) override;
+    void capture(const UUID& tabID, CaptureOptions options, const std::filesystem::path& folder) override;
+    void print(const UUID& tabID, PrintOptions options, const std::filesystem::path& folder) override;
+    std::shared_ptr<BrowserTab> listedTab(const UUID& tabID) const;
+
     struct TabLink {
         sigc::connection changed;
         // The last operationPending value seen, so the save's end handler

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "foundation/UUID.hpp"
 
 namespace Gtk {
@@ -7,6 +9,8 @@ class Window;
 }
 
 namespace velmora {
+
+class WindowModel;
 
 // What a window model needs of the set of workspace windows: the debounced
 // tab snapshot after every change of its tabs, and its own platform window,
@@ -20,6 +24,9 @@ public:
     // The platform window that shows the model with this id; null while it
     // has none (not yet made, or already gone).
     virtual Gtk::Window* platformWindow(const UUID& modelID) = 0;
+    // Opens a new window for work this one cannot take and returns its
+    // model; none when no window opens (the application is quitting).
+    virtual std::shared_ptr<WindowModel> openWindow() { return nullptr; }
 };
 
 }  // namespace velmora

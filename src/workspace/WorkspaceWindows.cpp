@@ -278,6 +278,13 @@ Gtk::Window* WorkspaceWindows::platformWindow(const UUID& modelID) {
     return found == windows_.end() ? nullptr : &found->second->window();
 }
 
+std::shared_ptr<WindowModel> WorkspaceWindows::openWindow() {
+    // The window made here, not the current one: the desktop may leave
+    // another window active, whose queue is not this work's to replace.
+    WorkspaceWindow* window = open(std::nullopt);
+    return window ? window->model() : nullptr;
+}
+
 bool WorkspaceWindows::reopenForRecapture(const std::string& url) {
     auto* window = current();
     if (!window) return false;

@@ -122,6 +122,8 @@ public:
 
     // WindowSetLink.
     Gtk::Window* platformWindow(const UUID& modelID) override;
+    // A new window (open), its model; none while terminating.
+    std::shared_ptr<WindowModel> openWindow() override;
     // RecaptureHost: a normal tab in the current window's web section.
     bool reopenForRecapture(const std::string& url) override;
 

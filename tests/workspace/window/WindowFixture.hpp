@@ -36,8 +36,11 @@ class FakeWindowSet final : public WindowSetLink {
 public:
     int snapshots = 0;
     Gtk::Window* window = nullptr;
+    // Makes the model of a window the set opens; none without it.
+    std::function<std::shared_ptr<WindowModel>()> opener;
     void scheduleSnapshot() override { ++snapshots; }
     Gtk::Window* platformWindow(const UUID&) override { return window; }
+    std::shared_ptr<WindowModel> openWindow() override { return opener ? opener() : nullptr; }
 };
 
 inline std::string page(const std::string& title, const std::string& body = "") {

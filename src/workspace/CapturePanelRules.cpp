@@ -1,0 +1,103 @@
+#include "workspace/CapturePanelRules.hpp"
+
+#include <unicode/fmtable.h>
+#include <unicode/numfmt.h>
+#include <unicode/parsepos.h>
+#include <unicode/unistr.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace velmora::CapturePanelRules {
+
+std::string_view displayValue(std::string_view widthMode) { return widthMode == "mobile" ? "mobile" : "pc"; }
+
+std::string_view widthModeFor(std::string_view displayValue) {
+    return displayValue == "mobile" ? "mobile" : "current";
+}
+
+bool showsPCWidth(std::string_view widthMode) { return widthMode != "mobile"; }
+bool showsMobileWidth(std::string_view widthMode) { return widthMode == "mobile"; }
+bool showsCustomWidth(std::string_view widthMode) { return widthMode == "custom"; }
+
+namespace {
+
+std::unique_ptr<icu::NumberFormat> integerFormat(const icu::Locale& locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::NumberFormat> format(icu::NumberFormat::createInstance(locale, status));
+    if (U_FAILURE(status)) format.reset();
+    return format;
+}
+
+}  // namespace
+
+std::string formatWidth(int64_t width, const icu::Locale& locale) {
+    auto format = integerFormat(locale);
+    if (!format) return std::to_string(width);
+    icu::UnicodeString text;
+    format->format(static_cast<int64_t>(width), text);
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+std::optional<int64_t> parseWidth(std::string_view text, const icu::Locale& locale) {
+    auto format = integerFormat(locale);
+    if (!format) return std::nullopt;
+    icu::UnicodeString input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+    input.trim();
+    if (input.isEmpty()) return std::nullopt;
+    icu::Formattable value;
+    icu::ParsePosition position(0);
+    format->parse(input, value, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    switch (value.getType()) {
+        case icu::Formattable::kLong:
+        case icu::Formattable::kInt64: {
+            const int64_t integer = value.getInt64(status);
+            if (U_FAILURE(status)) return std::nullopt;
+            return integer;
+        }
+        case icu::Formattable::kDouble: {
+            // Whole numbers beyond the long range come back as doubles; a
+            // fraction, or a number past the 64-bit range, is no width.
+            const double number = value.getDouble(status);
+            if (U_FAILURE(status) || !std::isfinite(number) || std::trunc(number) != number) return std::nullopt;
+            if (number < -9.2e18 || number > 9.2e18) return std::nullopt;
+            return static_cast<int64_t>(number);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+int columns(double panelWidth, AppPreferences::Panel panel) {
+    if (panel == AppPreferences::Panel::right) return 1;
+    return PrintPanelLayout::columns(panelWidth - 2 * padding);
+}
+
+bool panelEnabled(bool webSaving, bool closing) { return !webSaving && !closing; }
+
+StatusRow statusRow(const StatusFacts& facts) {
+    StatusRow row;
+    row.stage = facts.stage;
+    row.copyDiagnostic = !facts.isPrivate && !facts.diagnostic.empty() && !facts.pending;
+    row.saveButtons = facts.panel == AppPreferences::Panel::bottom;
+    row.savesEnabled = panelEnabled(facts.webSaving, facts.closing);
+    row.cancelEnabled = facts.pending;
+    row.openOutput = facts.hasLastOutput && !facts.pending;
+    return row;
+}
+
+std::vector<OtherTabSave> otherTabSaves(const std::vector<TabFacts>& tabs, const UUID& selectedTab) {
+    std::vector<OtherTabSave> strips;
+    for (const auto& tab : tabs) {
+        if (tab.id == selectedTab || !tab.pending) continue;
+        strips.push_back({tab.id, std::string(otherTabPrefix) + tab.stage});
+    }
+    return strips;
+}
+
+}  // namespace velmora::CapturePanelRules

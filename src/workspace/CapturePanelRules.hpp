@@ -1,0 +1,143 @@
+#pragma once
+
+// What the web pane's capture and print controls show, without a display:
+// the value tables of the pickers, which controls stand where, the width
+// field's text in the user's locale, the sections' columns, the status row
+// and the strips about other tabs' saves. The widgets (CapturePanel,
+// CaptureStatusRow, OtherTabSaveStrips) only apply these rules to the
+// window's model and forward the user's actions.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unicode/locid.h>
+
+#include "capture/PrintOptions.hpp"
+#include "foundation/AppPreferences.hpp"
+#include "foundation/UUID.hpp"
+
+namespace velmora {
+
+// One entry of a picker: its label and the value it stands for.
+template <typename T>
+struct Choice {
+    std::string_view label;
+    T value;
+};
+
+// The position of value in a picker's table; none for a value the picker
+// does not offer (it then shows no selection).
+template <typename T, std::size_t N>
+std::optional<std::size_t> choiceIndex(const std::array<Choice<T>, N>& table, const T& value) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (table[i].value == value) return i;
+    }
+    return std::nullopt;
+}
+
+namespace CapturePanelRules {
+
+using Paper = PrintOptions::Paper;
+using Output = PrintOptions::Output;
+
+// "表示": "current" and "custom" both show as PC.
+inline constexpr std::array<Choice<std::string_view>, 2> display{{{"PC", "pc"}, {"スマホ", "mobile"}}};
+// "PCの幅", bound to the width mode itself.
+inline constexpr std::array<Choice<std::string_view>, 2> pcWidth{{{"現在の表示幅", "current"}, {"指定幅", "custom"}}};
+inline constexpr std::array<Choice<int64_t>, 3> mobileWidth{{{"375 px", 375}, {"390 px", 390}, {"430 px", 430}}};
+inline constexpr std::array<Choice<int64_t>, 2> scale{{{"標準", 1}, {"高解像度", 2}}};
+// -1 waits as long as the page needs.
+inline constexpr std::array<Choice<int64_t>, 6> wait{
+    {{"自動", -1}, {"すぐ撮影", 0}, {"1秒", 1}, {"3秒", 3}, {"5秒", 5}, {"10秒", 10}}};
+inline constexpr std::array<Choice<Paper>, 4> paper{
+    {{"A4", Paper::a4}, {"A3", Paper::a3}, {"B5", Paper::b5}, {"Letter", Paper::letter}}};
+inline constexpr std::array<Choice<bool>, 2> orientation{{{"縦", false}, {"横", true}}};
+inline constexpr std::array<Choice<double>, 3> margin{{{"標準12mm", 12}, {"狭い5mm", 5}, {"なし", 0}}};
+inline constexpr std::array<Choice<Output>, 3> format{
+    {{"PDFとPNG", Output::both}, {"PDFのみ", Output::pdf}, {"PNGのみ", Output::png}}};
+
+// "表示"'s value for a width mode, and the width mode a choice there sets:
+// PC always means the current width, whatever was chosen before.
+std::string_view displayValue(std::string_view widthMode);
+std::string_view widthModeFor(std::string_view displayValue);
+
+// Which width controls stand in the capture section.
+bool showsPCWidth(std::string_view widthMode);
+bool showsMobileWidth(std::string_view widthMode);
+bool showsCustomWidth(std::string_view widthMode);
+
+// The width field's text: an integer with the locale's grouping.
+std::string formatWidth(int64_t width, const icu::Locale& locale = icu::Locale::getDefault());
+// The integer the text stands for in the locale ("1,440" and "1440" alike,
+// surrounding white space ignored); none for anything else (a fraction, a
+// number past the 64-bit range, trailing text). The range of a capture width
+// is not applied here.
+std::optional<int64_t> parseWidth(std::string_view text, const icu::Locale& locale = icu::Locale::getDefault());
+
+// The panel's padding on each side, and the space between its parts.
+inline constexpr double padding = 16;
+inline constexpr double rowSpacing = 16;
+// The sections side by side (2) or one above the other (1), for a panel of
+// that width at the bottom; the panel on the right always has one column.
+int columns(double panelWidth, AppPreferences::Panel panel);
+
+// The controls of the panel and the save buttons in the sections work only
+// while no tab of the window saves and the window does not close.
+bool panelEnabled(bool webSaving, bool closing);
+
+// What the status row reads.
+struct StatusFacts {
+    AppPreferences::Panel panel = AppPreferences::Panel::right;
+    bool webSaving = false;
+    bool closing = false;
+    // Of the selected tab and its session.
+    std::string stage;
+    bool isPrivate = false;
+    std::string diagnostic;
+    bool pending = false;
+    bool hasLastOutput = false;
+};
+
+// What the status row shows.
+struct StatusRow {
+    std::string stage;
+    bool copyDiagnostic = false;
+    // The two save buttons, here only with the panel at the bottom.
+    bool saveButtons = false;
+    bool savesEnabled = false;
+    bool cancelEnabled = false;
+    bool openOutput = false;
+
+    bool operator==(const StatusRow&) const = default;
+};
+
+StatusRow statusRow(const StatusFacts& facts);
+
+// One tab of the window as the strips read it.
+struct TabFacts {
+    UUID id;
+    bool pending = false;
+    std::string stage;
+};
+
+// One strip: a save running in a tab that is not the selected one.
+struct OtherTabSave {
+    UUID tabID;
+    std::string text;
+
+    bool operator==(const OtherTabSave&) const = default;
+};
+
+inline constexpr std::string_view otherTabPrefix = "別タブの保存：";
+
+// The strips, in the order of the tabs.
+std::vector<OtherTabSave> otherTabSaves(const std::vector<TabFacts>& tabs, const UUID& selectedTab);
+
+}  // namespace CapturePanelRules
+
+}  // namespace velmora

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "workspace/CapturePanelRules.hpp"
+
+// The control panel's rules without a display: which width controls stand,
+// the width field's text in a locale, the sections' columns, the status row
+// and the other tabs' strips.
+
+using namespace velmora;
+namespace Rules = CapturePanelRules;
+using Panel = AppPreferences::Panel;
+
+TEST(CapturePanelRules, PCAlwaysMeansTheCurrentWidthAndEachModeShowsItsOwnControls) {
+    EXPECT_EQ(Rules::displayValue("mobile"), "mobile");
+    EXPECT_EQ(Rules::displayValue("current"), "pc");
+    EXPECT_EQ(Rules::displayValue("custom"), "pc");
+    // Choosing PC after スマホ lands on the current width, even when a custom
+    // width was chosen before.
+    EXPECT_EQ(Rules::widthModeFor("pc"), "current");
+    EXPECT_EQ(Rules::widthModeFor("mobile"), "mobile");
+
+    struct Shown {
+        bool pc, mobile, custom;
+    };
+    const std::vector<std::pair<std::string, Shown>> modes{
+        {"current", {true, false, false}}, {"custom", {true, false, true}}, {"mobile", {false, true, false}}};
+    for (const auto& [mode, shown] : modes) {
+        EXPECT_EQ(Rules::showsPCWidth(mode), shown.pc) << mode;
+        EXPECT_EQ(Rules::showsMobileWidth(mode), shown.mobile) << mode;
+        EXPECT_EQ(Rules::showsCustomWidth(mode), shown.custom) << mode;
+    }
+}
+
+TEST(CapturePanelRules, TheWidthFieldReadsAnyIntegerOfTheLocaleAndNothingElse) {
+    const icu::Locale english("en_US");
+    const icu::Locale japanese("ja_JP");
+    const icu::Locale german("de_DE");
+    EXPECT_EQ(Rules::formatWidth(1440, english), "1,440");
+    EXPECT_EQ(Rules::formatWidth(1440, japanese), "1,440");
+    EXPECT_EQ(Rules::formatWidth(1440, german), "1.440");
+    EXPECT_EQ(Rules::formatWidth(390, german), "390");
+
+    EXPECT_EQ(Rules::parseWidth("1,440", english), 1440);
+    EXPECT_EQ(Rules::parseWidth("1440", english), 1440);
+    EXPECT_EQ(Rules::parseWidth(" 1440 ", english), 1440);
+    EXPECT_EQ(Rules::parseWidth("1.440", german), 1440);
+    EXPECT_EQ(Rules::parseWidth("１４４０", japanese), 1440);
+    // Outside the capture range is still a width for the field.
+    EXPECT_EQ(Rules::parseWidth("5000", english), 5000);
+    EXPECT_EQ(Rules::parseWidth("0", english), 0);
+    EXPECT_EQ(Rules::parseWidth("-20", english), -20);
+    // What is no integer.
+    for (const char* text : {"", "  ", "abc", "14a", "1440px", "12.5", "99999999999999999999999"}) {
+        EXPECT_FALSE(Rules::parseWidth(text, english)) << text;
+    }
+    EXPECT_FALSE(Rules::parseWidth("1.5", english));
+    // A round trip in every locale.
+    for (const auto& locale : {english, japanese, german}) {
+        EXPECT_EQ(Rules::parseWidth(Rules::formatWidth(4096, locale), locale), 4096) << locale.getName();
+    }
+}
+
+TEST(CapturePanelRules, TheSectionsStandSideBySideFromAPanelWidthOf792AtTheBottom) {
+    EXPECT_EQ(Rules::columns(791, Panel::bottom), 1);
+    EXPECT_EQ(Rules::columns(791.9, Panel::bottom), 1);
+    EXPECT_EQ(Rules::columns(792, Panel::bottom), 2);
+    EXPECT_EQ(Rules::columns(1600, Panel::bottom), 2);
+    EXPECT_EQ(Rules::columns(300, Panel::bottom), 1);
+    // On the right, one column whatever the width.
+    EXPECT_EQ(Rules::columns(1600, Panel::right), 1);
+}
+
+TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
+    Rules::StatusFacts idle;
+    idle.stage = "保存しました";
+    idle.diagnostic = "{\"stages\" : []}";
+    idle.hasLastOutput = true;
+    const auto row = Rules::statusRow(idle);
+    EXPECT_EQ(row.stage, "保存しました");
+    EXPECT_TRUE(row.copyDiagnostic);
+    EXPECT_FALSE(row.saveButtons);
+    EXPECT_TRUE(row.savesEnabled);
+    EXPECT_FALSE(row.cancelEnabled);
+    EXPECT_TRUE(row.openOutput);
+
+    // The diagnostic stays off the clipboard in a private tab, while it is
+    // empty and while a save runs.
+    auto privateTab = idle;
+    privateTab.isPrivate = true;
+    EXPECT_FALSE(Rules::statusRow(privateTab).copyDiagnostic);
+    auto empty = idle;
+    empty.diagnostic.clear();
+    EXPECT_FALSE(Rules::statusRow(empty).copyDiagnostic);
+
+    auto saving = idle;
+    saving.pending = true;
+    saving.webSaving = true;
+    const auto during = Rules::statusRow(saving);
+    EXPECT_FALSE(during.copyDiagnostic);
+    EXPECT_TRUE(during.cancelEnabled);
+    // An earlier output is not offered while the next save runs.
+    EXPECT_FALSE(during.openOutput);
+    EXPECT_FALSE(during.savesEnabled);
+
+    auto nothingYet = idle;
+    nothingYet.hasLastOutput = false;
+    EXPECT_FALSE(Rules::statusRow(nothingYet).openOutput);
+
+    // At the bottom the row holds the save buttons, off while another tab
+    // saves or the window closes.
+    auto bottom = idle;
+    bottom.panel = Panel::bottom;
+    EXPECT_TRUE(Rules::statusRow(bottom).saveButtons);
+    EXPECT_TRUE(Rules::statusRow(bottom).savesEnabled);
+    bottom.webSaving = true;
+    EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);
+    EXPECT_FALSE(Rules::statusRow(bottom).cancelEnabled);  // the selected tab itself is idle
+    bottom.webSaving = false;
+    bottom.closing = true;
+    EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);
+    EXPECT_FALSE(Rules::panelEnabled(false, true));
+    EXPECT_FALSE(Rules::panelEnabled(true, false));
+    EXPECT_TRUE(Rules::panelEnabled(false, false));
+}
+
+TEST(CapturePanelRules, OneStripPerOtherTabWithASavePendingInTabOrder) {
+    const UUID a = UUID::random(), b = UUID::random(), c = UUID::random(), d = UUID::random();
+    const std::vector<Rules::TabFacts> tabs{
+        {a, true, "印刷中"}, {b, true, "撮影中"}, {c, false, "保存しました"}, {d, true, "下部の画像を読み込み中"}};
+    EXPECT_EQ(Rules::otherTabSaves(tabs, b),
+              (std::vector<Rules::OtherTabSave>{{a, "別タブの保存：印刷中"}, {d, "別タブの保存：下部の画像を読み込み中"}}));
+    EXPECT_EQ(Rules::otherTabSaves(tabs, c).size(), 3u);
+    EXPECT_TRUE(Rules::otherTabSaves({{a, true, "印刷中"}}, a).empty());
+}
