@@ -136,6 +136,14 @@ std::string uppercased(std::string_view utf8) {
     return out;
 }
 
+std::string lowercased(std::string_view utf8) {
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    text.toLower(icu::Locale::getRoot());
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
 bool isLetter(char32_t c) { return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_L_MASK) != 0; }
 
 bool isPunctuationOrWhiteSpace(char32_t c) {

@@ -40,6 +40,8 @@ bool isControlOrFormat(char32_t scalar);
 // Full upper-casing (the root locale's), which may change the length: "ß"
 // becomes "SS".
 std::string uppercased(std::string_view utf8);
+// Full lower-casing (the root locale's).
+std::string lowercased(std::string_view utf8);
 // The general categories L (letters; kana and kanji among them).
 bool isLetter(char32_t scalar);
 // The general categories P, or the White_Space property (line breaks too).

@@ -150,6 +150,11 @@ std::vector<std::string> WebTestServer::methods(const std::string& path) const {
     return it == methods_.end() ? std::vector<std::string>{} : it->second;
 }
 
+std::vector<std::string> WebTestServer::cookies(const std::string& path) const {
+    auto it = cookies_.find(path);
+    return it == cookies_.end() ? std::vector<std::string>{} : it->second;
+}
+
 void WebTestServer::challenge(const std::string& path, const std::string& body) {
     routes_[path].respond = [body](SoupServerMessage* m) {
         respond(m, 401, "text/html; charset=utf-8", body, {{"WWW-Authenticate", "Basic realm=\"velmora-test\""}});
@@ -266,6 +271,9 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
     ++server->counts_[key];
     const char* method = soup_server_message_get_method(message);
     server->methods_[key].emplace_back(method ? method : "");
+    const char* cookie =
+        soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Cookie");
+    server->cookies_[key].emplace_back(cookie ? cookie : "");
     auto route = server->routes_.find(key);
     if (route == server->routes_.end()) {
         respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
