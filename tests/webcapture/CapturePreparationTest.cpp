@@ -403,6 +403,10 @@ TEST_F(CapturePreparation, WaitsForFontsTheLoadAndImagesWithinTheirLimits) {
                                "body{font-family:Slow}</style>"));
     server_.held("/held.png", "");
     server_.html("/held", page("保留", "<img src=/held.png>"));
+    // A page whose font never arrives draws no frame: the product's bounds
+    // on the ready marker and the width are what let the capture go on to
+    // its waits, which are the subject here.
+    session_->setWaitBounds({});
 
     load("/broken", "壊れ");
     EXPECT_EQ(failure(options(true)), ErrorCase::incompleteImages);
