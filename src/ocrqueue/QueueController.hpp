@@ -351,6 +351,73 @@ public:
     // Whether typed text waits for its write.
     bool editWritePending() const { return editWriteSource_ != 0; }
 
+    // ---- Restarting a queue as a new trial and answering a refused resume.
+    // Each action ends in the status sentence and throws nothing. Awaiting
+    // one returns once it is done or has launched its run; a caller may
+    // spawn it and drop it. After every wait each takes the controller
+    // again and ends without effect when it is gone, a run or an opening
+    // began, or another queue was opened meanwhile.
+
+    // Asks first when the queue is managed or holds edited text, then
+    // restarts.
+    Task<void> requestRestart();
+    // A new queue of the open queue's originals under the current settings,
+    // built off the main thread, opened in place of the old one (whose
+    // folder and results stay) and started, unless a stop was asked for
+    // while it was being built.
+    Task<void> restart();
+    // The result pane's start: a queue with results, cancelled, or made
+    // under other settings is restarted; any other is started.
+    Task<void> startProduct();
+    // A new trial of the refused queue's originals (the ones chosen again
+    // when the refusal carries them) under the current settings.
+    Task<void> restartRejected();
+    // A new trial of the refusal's replacement originals, started at once.
+    Task<void> restartReplacement();
+    // Chooses the selected input's original again and checks, off the main
+    // thread, that it is the same document; another document refuses the
+    // queue with the choice among its replacement originals.
+    Task<void> reselect();
+
+    // ---- Page navigation, search, line re-flow and the annotation filter.
+
+    // Shows a page (below 1 means 1) of an input, or of the selected one
+    // when none is given, after storing the shown page's edit. False, with
+    // the selection, page and hit unchanged, when that edit cannot be
+    // stored.
+    bool goPage(int64_t page, std::optional<UUID> inputID = std::nullopt);
+    // Every hit of `search` over the document pages, in page order; none
+    // for an empty search text or pages that cannot be read.
+    std::vector<OCRProduct::Match> searchMatches();
+    // Steps to the next (+1) or previous (-1) hit, wrapping at the ends,
+    // and shows its page; the hit is selected only when the page switched.
+    void find(int step);
+    // The setter of the line-break option: with a queue open and idle it
+    // rewrites every completed page from its recognised text in the chosen
+    // form, after asking when edited text would be replaced.
+    Task<void> changeLines(bool preserve);
+    // Switches the annotation filter and shows the page under it, after
+    // asking when there is edited text: `confirmation` when given, else the
+    // default alert. True when the filter changed.
+    Task<bool> changeAnnotationFilter(AnnotationFilter filter, std::function<Task<bool>()> confirmation = {});
+
+private:
+    static Task<void> requestRestartTask(std::weak_ptr<QueueController> weak);
+    static Task<void> restartTask(std::weak_ptr<QueueController> weak);
+    static Task<void> startProductTask(std::weak_ptr<QueueController> weak);
+    static Task<void> restartRejectedTask(std::weak_ptr<QueueController> weak);
+    static Task<void> restartReplacementTask(std::weak_ptr<QueueController> weak);
+    static Task<void> reselectTask(std::weak_ptr<QueueController> weak);
+    static Task<void> changeLinesTask(std::weak_ptr<QueueController> weak, bool preserve);
+    static Task<bool> changeAnnotationFilterTask(std::weak_ptr<QueueController> weak, AnnotationFilter filter,
+                                                 std::function<Task<bool>()> confirmation);
+    // Opens a newly built trial in place of whatever is open, with its
+    // first input selected on page 1.
+    void installTrial(std::shared_ptr<OCRQueueEngine> trial);
+    // Rewrites every completed page in the chosen line form; throws at the
+    // first failure, keeping what was rewritten before it.
+    void reflow(bool preserve);
+
 private:
     // The inputs an export or the whole-queue text takes.
     std::vector<QueueInput> exportCandidates(const std::vector<QueueInput>& inputs) const;
