@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/DownloadStage.hpp"
 #include "capture/TabRestoration.hpp"
 #include "foundation/AppPreferences.hpp"
 #include "foundation/Base64.hpp"
@@ -92,6 +93,7 @@ void preferences(const fs::path& work) {
     const auto exported = store.exportSettings(work / "exports", "settings");
     const auto transfer = slurp(exported);
     seed("settings_transfer", "export", transfer);
+    seed("held_settings", "export", transfer);
     seed("settings_transfer", "retyped", retyped(transfer, "settings"));
     Json j = JSON::parse(transfer);
     j["appVersion"] = std::string(130, 'v');
@@ -99,6 +101,16 @@ void preferences(const fs::path& work) {
     j = JSON::parse(transfer);
     j["unknown"] = 1;
     seed("settings_transfer", "extra-key", JSON::bytes(j));
+    seed("held_settings", "extra-key", JSON::bytes(j));
+    // Every portable field away from its default.
+    store.change([](AppPreferences& p) {
+        p.mobileWidth = 390;
+        p.lazyLoad = false;
+        p.automaticOCR = false;
+        p.historyDays = 90;
+        p.logDays = 180;
+    });
+    seed("held_settings", "changed", slurp(store.exportSettings(work / "exports", "changed")));
 }
 
 void base64() {
@@ -282,6 +294,58 @@ void history(const fs::path& work) {
     seed("capture_lifecycle", "started", slurp(print.directory().url() / CaptureLifecycle::journalName));
 }
 
+void pageResults(const fs::path& work) {
+    const OCRSettings settings;
+    auto store = JobStore::create(fuzz::fixtureSource(), settings, work / "page-jobs");
+    const auto folder = store->directory()->url();
+    store->begin(1);
+    store->commit(PageResult(1,
+                             {TextRegion("請求書 第12号", 0.93f, 0.1, 0.8, 0.5, 0.05, RegionKind::printedCandidate),
+                              TextRegion("合計 3,400円", 0.61f, 0.1, 0.7, 0.4, 0.05, RegionKind::handwrittenCandidate),
+                              TextRegion("", 0.0f, 0, 0, 0, 0)},
+                             1.25, 2480, 3508, std::string(OCRRoute::standard), 1, 3508, 2480, 0.5));
+    seed("page_result", "regions", slurp(folder / CheckpointFile::pageFileName(1)));
+    store->begin(2);
+    store->commit(PageResult(2, {}, 0.01, 10, 10, std::string(OCRRoute::verticalReflow)));
+    seed("page_result", "empty", slurp(folder / CheckpointFile::pageFileName(2)));
+    Json j = JSON::parse(slurp(folder / CheckpointFile::pageFileName(1)));
+    j.erase("route");
+    seed("page_result", "no-route", JSON::bytes(j));
+}
+
+void downloadStages(const fs::path& work) {
+    const auto destination = work / "downloads";
+    {
+        DownloadStage open(destination, UUID::random());
+        seed("download_stage", "receiving", slurp(open.directory().url() / DownloadStage::ownerName));
+        fuzz::writeFile(open.payload(), bytesOf("received"));
+        open.publish("report.pdf");
+        seed("download_stage", "published", slurp(open.directory().url() / DownloadStage::ownerName));
+    }
+    DownloadStage dropped(destination, UUID::random());
+    dropped.discard();
+    seed("download_stage", "discarded", slurp(dropped.directory().url() / DownloadStage::ownerName));
+    Json j = JSON::parse(slurp(dropped.directory().url() / DownloadStage::ownerName));
+    j["purpose"] = "other";
+    seed("download_stage", "foreign", JSON::bytes(j));
+}
+
+void tabRestorations(const fs::path& work) {
+    for (const auto& entry : fs::directory_iterator(seeds / "tab_snapshot")) {
+        put("tab_restoration", entry.path().filename().string(), slurp(entry.path()));
+    }
+    // A snapshot of the current period with a stage a killed save left.
+    SettingsStore settings(work / "restore-settings");
+    TabRestoration restoration(work / "restore-tabs", settings);
+    restoration.setEnabled(true);
+    restoration.save({*TabRestoration::snapshotWindow(
+        UUID::random(), {RestorableTab{UUID::random(), false, std::nullopt, false, "https://example.com/", "GET"}},
+        UUID::random())});
+    seed("tab_restoration", "one-tab", slurp(work / "restore-tabs" / TabRestoration::snapshotName));
+    restoration.setEnabled(false);
+    seed("tab_restoration", "switched-off", slurp(work / "restore-tabs" / TabRestoration::snapshotName));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -303,7 +367,10 @@ int main(int argc, char** argv) {
         checkpoints(work);
         queues(work);
         tabs(work);
+        tabRestorations(work);
         history(work);
+        pageResults(work);
+        downloadStages(work);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "writing the seeds failed: %s\n", e.what());
         return 1;

@@ -60,12 +60,18 @@ public:
 
     // Publishes data as a new file "<safe stem><suffix>.<ext>" without ever
     // overwriting: written and stamped in an owned work folder, then
-    // hard-linked under the first free name. The suffix is "_001", "_002" ...
+    // hard-linked under the first free name. A folder on another filesystem
+    // than the work folder gets a synced copy written inside it, which is
+    // named the same way (or, on filesystems without hard links, by an
+    // exclusive rename). The suffix is "_001", "_002" ...
     // with productNaming, "-1", "-2" ... without. failAfterBytes exists only
     // to exercise failure paths. Returns the published file's URL.
     std::filesystem::path exportData(const std::vector<uint8_t>& data, std::string_view stem, std::string_view ext,
                                      std::optional<std::size_t> failAfterBytes = std::nullopt,
                                      const WillPublish& willPublish = nullptr, bool productNaming = true) const;
+    // Non-zero: a nameless file (O_TMPFILE) in the destination fails with
+    // this errno without trying, so tests reach the named copy.
+    static std::atomic<int> injectedTmpfileError;
 
     // The names in this directory, hidden ones included; errors pass on as
     // std::system_error.

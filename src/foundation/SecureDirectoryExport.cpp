@@ -2,12 +2,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/Digest.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/SecureDirectory.hpp"
+#include "foundation/UUID.hpp"
 
 namespace velmora {
 
@@ -41,7 +46,94 @@ void checkSameFolder(const SecureDirectory& held) {
     }
 }
 
+
+// The data written afresh inside the destination folder, for when the staged
+// file cannot be linked there (the folder is on another filesystem). The copy
+// is whole and synced before it gets a name: preferably it has none until its
+// publication (a crash leaves nothing behind); where the filesystem cannot
+// make nameless files, a hidden name that is removed on every failure.
+class DestinationCopy {
+public:
+    DestinationCopy(const SecureDirectory& folder, const std::vector<uint8_t>& data) : folder_(folder) {
+        const int unsupported = SecureDirectory::injectedTmpfileError.load(std::memory_order_relaxed);
+        if (!unsupported) fd_.reset(::openat(folder.descriptor(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (!fd_) {
+            const int error = unsupported ? unsupported : errno;
+            // Anything but a filesystem without nameless files is a failure
+            // the named copy would meet as well.
+            if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) raise(ErrorCase::saveFailed);
+            name_ = ".brindlex-export-" + UUID::random().text();
+            fd_.reset(::openat(folder.descriptor(), name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               0600));
+            if (!fd_) {
+                name_.clear();
+                raise(ErrorCase::saveFailed);
+            }
+        }
+        FileIO::writeAll(fd_.get(), data.data(), data.size());
+        if (::fsync(fd_.get()) != 0) raise(ErrorCase::saveFailed);
+        struct stat st {};
+        if (::fstat(fd_.get(), &st) != 0) raise(ErrorCase::saveFailed);
+        stamp_.device = static_cast<uint64_t>(st.st_dev);
+        stamp_.inode = static_cast<uint64_t>(st.st_ino);
+        stamp_.size = static_cast<int64_t>(st.st_size);
+        stamp_.sha256 = Digest::data(data);
+        // The count it has once published under its one name.
+        stamp_.links = 1;
+    }
+    DestinationCopy(const DestinationCopy&) = delete;
+    DestinationCopy& operator=(const DestinationCopy&) = delete;
+    ~DestinationCopy() {
+        if (!name_.empty()) ::unlinkat(folder_.descriptor(), name_.c_str(), 0);
+    }
+
+    const FileStamp& stamp() const noexcept { return stamp_; }
+
+    // Gives the copy the name, never replacing an entry: false when the name
+    // is taken.
+    bool publish(const std::string& candidate) {
+        if (name_.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+            if (::linkat(AT_FDCWD, self.c_str(), folder_.descriptor(), candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                return synced();
+            }
+            if (errno == EEXIST) return false;
+            // Without /proc, only a privileged process may link by descriptor.
+            if (errno != ENOENT ||
+                ::linkat(fd_.get(), "", folder_.descriptor(), candidate.c_str(), AT_EMPTY_PATH) != 0) {
+                if (errno == EEXIST) return false;
+                raise(ErrorCase::saveFailed);
+            }
+            return synced();
+        }
+        try {
+            folder_.exclusiveMove(name_, folder_, candidate);
+        } catch (const BrindlexError& e) {
+            if (e.errorCase() == ErrorCase::fileExists) return false;
+            // A failed flush after the rename still moved the copy.
+            if (::faccessat(folder_.descriptor(), name_.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+                name_.clear();
+            throw;
+        }
+        name_.clear();
+        return true;
+    }
+
+private:
+    bool synced() const {
+        if (::fsync(folder_.descriptor()) != 0) raise(ErrorCase::saveFailed);
+        return true;
+    }
+
+    const SecureDirectory& folder_;
+    UniqueFD fd_;
+    std::string name_;
+    FileStamp stamp_;
+};
+
 }  // namespace
+
+std::atomic<int> SecureDirectory::injectedTmpfileError{0};
 
 std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& data, std::string_view stem,
                                                   std::string_view ext, std::optional<std::size_t> failAfterBytes,
@@ -61,11 +153,21 @@ std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& da
         const std::string staged = work.write(data, ext, failAfterBytes).filename().string();
         work.preparePublication(staged);
         const std::string base = safeStem(stem);
+        // Set once the staged file turns out to be on another filesystem
+        // than this folder (a hard link cannot cross): the data is then
+        // published from a copy made here.
+        std::optional<DestinationCopy> copy;
         for (int n = 0;; ++n) {
             if (n >= maxCandidates) raise(ErrorCase::fileExists);
             const std::string candidate = base + suffix(n, productNaming) + "." + std::string(ext);
             if (!validLeaf(candidate)) raise(ErrorCase::unsafePath);
             if (productNaming) checkSameFolder(*this);
+            if (copy) {
+                if (willPublish) willPublish(url() / candidate, copy->stamp());
+                if (!copy->publish(candidate)) continue;
+                finishQuietly();
+                return url() / candidate;
+            }
             if (willPublish) willPublish(url() / candidate, work.directory().stamp(staged));
             if (::linkat(work.directory().descriptor(), staged.c_str(), descriptor(), candidate.c_str(), 0) == 0) {
                 if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
@@ -73,6 +175,12 @@ std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& da
                 work.forgetPublished(staged);
                 finishQuietly();
                 return url() / candidate;
+            }
+            if (errno == EXDEV) {
+                copy.emplace(*this, data);
+                // The same name again, announced with the copy's identity.
+                --n;
+                continue;
             }
             if (errno != EEXIST) raise(ErrorCase::saveFailed);
         }

@@ -182,6 +182,18 @@ public:
     void setClock(const UptimeClock& clock) { clock_ = &clock; }
     const UptimeClock& clock() const noexcept { return *clock_; }
 
+    // How long the page waits last before they give up, in seconds of the
+    // session's clock. The defaults are the product's; a test that is not
+    // about a bound gives one that a heavily loaded machine keeps.
+    struct WaitBounds {
+        // The two animation frames of the ready marker.
+        double readyMarker = 0.35;
+        // The page laid out at a requested width.
+        double widthLayout = 2.0;
+    };
+    void setWaitBounds(const WaitBounds& bounds) { waitBounds_ = bounds; }
+    const WaitBounds& waitBounds() const noexcept { return waitBounds_; }
+
     // --- The page script bridge. Each call reads the current web view.
 
     // Runs a script in the page's own world. A script error is the web
@@ -203,14 +215,19 @@ public:
     Task<int64_t> evaluateInteger(std::string script);
     // The same as a finite, non-negative number.
     Task<double> evaluateDouble(std::string script);
-    // Whether the page drew two animation frames within 0.35 s. A page that
+    // Whether the page drew two animation frames within the ready marker's
+    // bound (0.35 s unless set otherwise). A page that
     // loses the marker meanwhile is dimensionOverflow; a cancel ends the wait
     // with CancellationError.
     Task<bool> waitForAnimationFrames();
+    // After a scroll: at least the given time, and the page's next two
+    // frames (as long as the ready marker waits), in which the page gets its
+    // scroll event and its listeners and intersection observers run.
+    Task<void> settleAfterScroll(std::chrono::milliseconds atLeast);
     // Waits until the page has laid out at the requested CSS width on two
     // passes in a row and measures it. A width outside 280...4096 is
     // invalidInput before the view is touched; a page that is not at the
-    // width within 2 s is renderFailed. The diagnostic, when given, records
+    // width within its bound (2 s unless set otherwise) is renderFailed. The diagnostic, when given, records
     // every pass.
     Task<CaptureGeometry> measureGeometry(int64_t width, int64_t scale, WebCaptureDiagnostic* diagnostic);
     // The view's sizes as a capture measures them.
@@ -311,6 +328,7 @@ private:
     guint watchdogSource_ = 0;
     std::chrono::milliseconds watchdogDuration_ = defaultWatchdog;
     const UptimeClock* clock_ = &UptimeClock::system();
+    WaitBounds waitBounds_;
     // Last, so they go first: a dialog still shown is answered while the
     // session is whole.
     std::unique_ptr<NavigationPolicy> policy_;

@@ -86,7 +86,8 @@ using namespace std::chrono_literals;
 using Stage = WebCaptureDiagnosticStage;
 using Metric = WebCaptureDiagnosticMetric;
 
-// Time for the page to draw at its new scroll position before the re-pin.
+// Time for the page to draw at its new scroll position before the re-pin
+// (and at least its next two frames, in which its scroll listeners run).
 constexpr auto settle = 100ms;
 constexpr int64_t snapshotBitsPerPixel = 32;
 
@@ -162,7 +163,7 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
     const int64_t target = std::max<int64_t>(0, std::min(from, height - plan.viewportHeight));
     co_await run.session.evaluate(run.scrollScript(target));
-    co_await sleepFor(settle);
+    co_await run.session.settleAfterScroll(settle);
     co_await run.session.evaluate(CaptureScripts::repin(run.pageStateKey));
     const int64_t actual = co_await run.session.evaluateInteger("scrollY");
     const Viewport view = co_await snapshotViewport(run.session);
@@ -200,7 +201,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                    {Metric::scrollY, d(tile.scrollTarget)},
                                    {Metric::tileRows, d(tile.rows)}});
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
-        co_await sleepFor(settle);
+        co_await session.settleAfterScroll(settle);
         co_await session.evaluate(CaptureScripts::repin(run.pageStateKey));
         // The plan holds only while the page keeps its height: rows that
         // moved would join into an image of no page at all.

@@ -107,7 +107,9 @@ Task<void> layOutAndWait(CaptureRun& run) {
         while (true) {
             if (options.maximumHeight < before || elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
             co_await session.evaluate(run.scrollScript(y));
-            co_await sleepFor(waitPoll);
+            // Observers that bring content in answer the scroll in the
+            // page's next frames, which a loaded machine draws late.
+            co_await session.settleAfterScroll(waitPoll);
             int64_t after = co_await session.evaluateInteger(heightProbe);
             if (y + viewport >= after && after == before) break;
             y += step;

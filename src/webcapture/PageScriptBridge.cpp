@@ -4,6 +4,7 @@
 #include <graphene.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -20,8 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using Metric = WebCaptureDiagnosticMetric;
 
-constexpr double markerDeadline = 0.35;
-constexpr double widthDeadline = 2.0;
 constexpr auto pollInterval = 10ms;
 constexpr auto tidyBound = 2000ms;
 
@@ -175,7 +174,7 @@ Task<bool> BrowserSession::waitForAnimationFrames() {
                 break;
             }
             checkCancellation();
-            if (start + markerDeadline <= clock_->seconds()) break;
+            if (start + waitBounds_.readyMarker <= clock_->seconds()) break;
             co_await sleepFor(pollInterval);
         }
     } catch (...) {
@@ -186,6 +185,13 @@ Task<bool> BrowserSession::waitForAnimationFrames() {
     co_await tidyPage(erase);
     if (error) std::rethrow_exception(error);
     co_return drawn;
+}
+
+Task<void> BrowserSession::settleAfterScroll(std::chrono::milliseconds atLeast) {
+    const auto start = std::chrono::steady_clock::now();
+    co_await waitForAnimationFrames();
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (spent < atLeast) co_await sleepFor(atLeast - spent);
 }
 
 // ---------------------------------------------------------------------------
@@ -263,7 +269,7 @@ Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t sca
                                 {Metric::boundsHeight, m.boundsHeight}});
         }
         if (!CaptureGeometry::isReady(width, inner, client, static_cast<double>(visible))) {
-            if (clock_->seconds() >= start + widthDeadline) raise(ErrorCase::renderFailed);
+            if (clock_->seconds() >= start + waitBounds_.widthLayout) raise(ErrorCase::renderFailed);
             firstPass = true;
             continue;
         }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,4 +175,124 @@ TEST_F(Export, KilledMidExportLeavesNothingUnaccounted) {
     }
     // Published files are untouched by the clean-up.
     for (const auto& name : test::listNames(out())) EXPECT_EQ(fs::file_size(out() / name), payload.size());
+}
+
+namespace {
+
+// The work folder on the disk, the output folder in memory (tmpfs): a hard
+// link cannot cross from one to the other.
+class CrossFilesystemExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(out());
+        struct stat disk {}, memory {};
+        ASSERT_EQ(::stat(storage.path().c_str(), &disk), 0);
+        ASSERT_EQ(::stat(out().c_str(), &memory), 0);
+        if (disk.st_dev == memory.st_dev) GTEST_SKIP() << "no second filesystem (tmpfs at /dev/shm)";
+        memoryDevice = static_cast<uint64_t>(memory.st_dev);
+    }
+    void TearDown() override { SecureDirectory::injectedTmpfileError = 0; }
+
+    fs::path out() const { return memoryDir / "out"; }
+
+    test::TempDir storage;
+    test::TempDir memoryDir{true};
+    uint64_t memoryDevice = 0;
+    AppRuntime::ScopedOverride roots{AppRuntime{storage / "storage", storage / "output"}};
+};
+
+}  // namespace
+
+// Published from a copy written in the output folder: whole, under the first
+// free name, never over a file, and announced with the stamp of the file the
+// name then holds. Both with a nameless copy and, where the filesystem cannot
+// make one, with a hidden name that goes with the publication.
+TEST_F(CrossFilesystemExport, PublishesACopyUnderTheFirstFreeName) {
+    for (int unsupported : {0, EOPNOTSUPP}) {
+        SCOPED_TRACE(unsupported);
+        SecureDirectory::injectedTmpfileError = unsupported;
+        fs::remove_all(out());
+        fs::create_directories(out());
+        SecureDirectory dir(out(), false);
+        test::writeFile(out() / "r.txt", "existing");
+        std::vector<fs::path> seen;
+        std::vector<FileStamp> stamps;
+        auto url = dir.exportData(bytes("data"), "r", "txt", std::nullopt,
+                                  [&](const fs::path& target, const FileStamp& stamp) {
+                                      seen.push_back(target);
+                                      stamps.push_back(stamp);
+                                  });
+        EXPECT_EQ(url, out() / "r_001.txt");
+        EXPECT_EQ(test::readFile(url), "data");
+        EXPECT_EQ(test::readFile(out() / "r.txt"), "existing");
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back(), out() / "r_001.txt");
+        // What a journal recorded for the name identifies the file there.
+        const FileStamp published = FileStamp::read(url);
+        EXPECT_EQ(stamps.back(), published);
+        EXPECT_EQ(published.links, 1u);
+        EXPECT_EQ(dir.exportData(bytes("more"), "r", "txt", std::nullopt, nullptr, false), out() / "r-1.txt");
+        EXPECT_EQ(test::listNames(out()), (std::vector<std::string>{"r-1.txt", "r.txt", "r_001.txt"}));
+        for (const auto& folder : fs::directory_iterator(Phase0Work::exports())) {
+            EXPECT_EQ(test::listNames(folder.path()), (std::vector<std::string>{"lease", "owner.json"}));
+        }
+        EXPECT_EQ(OwnedWorkspace::cleanup(Phase0Work::exports()).blocked, 0);
+    }
+}
+
+// A publication given up after the copy was made leaves no file in the
+// output folder, hidden or not.
+TEST_F(CrossFilesystemExport, AnAbandonedCopyLeavesNothing) {
+    for (int unsupported : {0, EOPNOTSUPP}) {
+        SCOPED_TRACE(unsupported);
+        SecureDirectory::injectedTmpfileError = unsupported;
+        SecureDirectory dir(out(), false);
+        int calls = 0;
+        EXPECT_EQ(caseOf([&] {
+                      dir.exportData(bytes("data"), "s", "txt", std::nullopt, [&](const fs::path&, const FileStamp& s) {
+                          // The staged file's announcement passes; the copy's is refused.
+                          if (++calls == 2) {
+                              EXPECT_EQ(s.device, memoryDevice);
+                              raise(ErrorCase::interruptedSave);
+                          }
+                      });
+                  }),
+                  ErrorCase::interruptedSave);
+        EXPECT_EQ(calls, 2);
+        EXPECT_TRUE(test::listNames(out()).empty());
+    }
+}
+
+// Exports to the other filesystem killed at random moments: every name in
+// the output folder holds the whole data, and no copy is left behind.
+TEST_F(CrossFilesystemExport, KilledMidCopyLeavesNoPartialFile) {
+    std::vector<uint8_t> payload(4 * 1048576);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 5 + 1);
+    std::mt19937 rng(54321);
+    for (int round = 0; round < 12; ++round) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                SecureDirectory dir(out(), false);
+                for (;;) dir.exportData(payload, "copy", "bin");
+            } catch (...) {
+                ::_exit(1);
+            }
+        }
+        // The first child is let publish at least once.
+        if (round == 0) {
+            for (int i = 0; i < 3000 && test::listNames(out()).empty(); ++i) ::usleep(10000);
+        }
+        ::usleep(std::uniform_int_distribution<int>(1000, 60000)(rng));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_FALSE(test::listNames(out()).empty());
+    for (const auto& name : test::listNames(out())) {
+        EXPECT_FALSE(name.starts_with(".")) << name;
+        EXPECT_TRUE(test::readFile(out() / name) == std::string(payload.begin(), payload.end())) << name;
+    }
+    EXPECT_EQ(OwnedWorkspace::cleanup(Phase0Work::exports()).blocked, 0);
 }

@@ -125,6 +125,7 @@ protected:
     void SetUp() override {
         fs::create_directories(dir_ / "storage");
         session_ = std::make_unique<BrowserSession>(false, test::sharedPersistentStore());
+        session_->setWaitBounds(test::patientBounds());
         window_ = std::make_unique<test::WebTestWindow>(session_->frame());
         ASSERT_TRUE(window_->waitUntilShown());
     }

@@ -21,6 +21,7 @@
 #include "support/Errors.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
@@ -97,6 +98,7 @@ protected:
         std::filesystem::create_directories(dir_ / "out");
         session_ = std::make_unique<BrowserSession>(false, store());
         session_->setClock(clock_);
+        session_->setWaitBounds(test::patientBounds());
         window_ = std::make_unique<test::WebTestWindow>(session_->frame());
         ASSERT_TRUE(window_->waitUntilShown());
         countBefore_ = WorkerBudget::shared().captures();
@@ -205,6 +207,7 @@ TEST_F(CapturePreparation, APrivateSessionPreparesBothLimitWidthsWithoutADiagnos
     session_ = nullptr;
     window_ = nullptr;
     session_ = std::make_unique<BrowserSession>(true);
+    session_->setWaitBounds(test::patientBounds());
     window_ = std::make_unique<test::WebTestWindow>(session_->frame());
     ASSERT_TRUE(window_->waitUntilShown());
     server_.html("/", page("端", "<p>x</p>"));
@@ -400,6 +403,10 @@ TEST_F(CapturePreparation, WaitsForFontsTheLoadAndImagesWithinTheirLimits) {
                                "body{font-family:Slow}</style>"));
     server_.held("/held.png", "");
     server_.html("/held", page("保留", "<img src=/held.png>"));
+    // A page whose font never arrives draws no frame: the product's bounds
+    // on the ready marker and the width are what let the capture go on to
+    // its waits, which are the subject here.
+    session_->setWaitBounds({});
 
     load("/broken", "壊れ");
     EXPECT_EQ(failure(options(true)), ErrorCase::incompleteImages);

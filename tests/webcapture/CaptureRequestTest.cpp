@@ -117,6 +117,7 @@ protected:
         window_.reset();
         session_.reset();
         session_ = std::make_unique<BrowserSession>(privateMode, test::sharedEphemeralStore());
+        session_->setWaitBounds(test::patientBounds());
         window_ = std::make_unique<test::WebTestWindow>(session_->frame(), 1024, 800);
         ASSERT_TRUE(window_->waitUntilShown());
     }

@@ -115,16 +115,19 @@ TEST_F(PageScriptBridge, TheReadyMarkerWaitsForTwoFramesAndNeverStaysBehind) {
                       "if(k.startsWith('__brindlex_ready_'))delete window[k];return 0}</script>"));
     test::WebTestWindow window(session_.frame());
     ASSERT_TRUE(window.waitUntilShown());
+    // Where frames come, they come however long a loaded machine takes.
+    session_.setWaitBounds(test::patientBounds());
 
     load(session_, server_.url("/"), "動く");
     EXPECT_TRUE(runTask(session_.waitForAnimationFrames()));
     EXPECT_FALSE(pageHas(session_, "__brindlex_ready_"));
 
-    // No frame ever comes: false once the deadline has passed on the
-    // session's clock, and not before.
+    // No frame ever comes: false once the product's deadline has passed on
+    // the session's clock, and not before.
     load(session_, server_.url("/still"), "止まる");
     ManualUptimeClock still;
     session_.setClock(still);
+    session_.setWaitBounds({});
     test::Spawned<bool> waiting(session_.waitForAnimationFrames());
     // The deadline counts from the marker's placing.
     ASSERT_TRUE(spinUntil([&] { return pageHas(session_, "__brindlex_ready_"); }));
@@ -139,7 +142,9 @@ TEST_F(PageScriptBridge, TheReadyMarkerWaitsForTwoFramesAndNeverStaysBehind) {
     session_.setClock(UptimeClock::system());
     EXPECT_FALSE(pageHas(session_, "__brindlex_ready_"));
 
-    // A cancel ends the wait with the cancellation error.
+    // A cancel ends the wait with the cancellation error (the bound is far
+    // enough away that the cancel comes first).
+    session_.setWaitBounds(test::patientBounds());
     test::Spawned<bool> cancelled(session_.waitForAnimationFrames());
     spinFor(60ms);
     cancelled.handle.cancel();
@@ -149,11 +154,21 @@ TEST_F(PageScriptBridge, TheReadyMarkerWaitsForTwoFramesAndNeverStaysBehind) {
     load(session_, server_.url("/forget"), "忘れる");
     EXPECT_EQ(caseOf([&] { runTask(session_.waitForAnimationFrames()); }), ErrorCase::dimensionOverflow);
 
-    // A hidden window draws nothing.
+    // A hidden window draws nothing: the wait ends at its deadline.
     load(session_, server_.url("/"), "動く");
     window.window().set_visible(false);
     spinFor(100ms);
-    EXPECT_FALSE(runTask(session_.waitForAnimationFrames()));
+    ManualUptimeClock hidden;
+    session_.setClock(hidden);
+    session_.setWaitBounds({});
+    test::Spawned<bool> unseen(session_.waitForAnimationFrames());
+    ASSERT_TRUE(spinUntil([&] { return pageHas(session_, "__brindlex_ready_"); }));
+    spinFor(100ms);
+    hidden.advance(0.36);
+    ASSERT_TRUE(unseen.finish());
+    ASSERT_FALSE(unseen.out->error);
+    EXPECT_FALSE(*unseen.out->value);
+    session_.setClock(UptimeClock::system());
     EXPECT_FALSE(pageHas(session_, "__brindlex_ready_"));
 }
 

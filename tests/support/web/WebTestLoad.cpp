@@ -14,6 +14,13 @@ void LoadWatch::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer se
     if (event == WEBKIT_LOAD_FINISHED) static_cast<LoadWatch*>(self)->finished_ += 1;
 }
 
+BrowserSession::WaitBounds patientBounds() {
+    BrowserSession::WaitBounds bounds;
+    bounds.readyMarker = 30;
+    bounds.widthLayout = 30;
+    return bounds;
+}
+
 bool publishedStateCaughtUp(const BrowserSession& session) {
     WebKitWebView* view = session.webView();
     const char* uri = webkit_web_view_get_uri(view);

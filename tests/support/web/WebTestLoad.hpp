@@ -39,6 +39,11 @@ private:
 bool loadPage(BrowserSession& session, const std::string& url, const std::string& title,
               std::chrono::milliseconds bound = std::chrono::seconds(10));
 
+// Page-wait bounds for a session whose test is not about them: ones that a
+// machine under heavy load keeps (two frames or a relayout can take seconds
+// there), so that a slow frame never passes for a page that draws none.
+BrowserSession::WaitBounds patientBounds();
+
 // Whether the session's published navigation state shows what its view
 // holds now.
 bool publishedStateCaughtUp(const BrowserSession& session);
