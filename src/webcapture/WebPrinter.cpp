@@ -107,6 +107,15 @@ public:
         co_return std::move(*s->png);
     }
 
+    // Waits for the worker to end without taking its page: a save that
+    // fails must not report its end while a render still reads its PDF.
+    Task<void> settle() {
+        std::shared_ptr<State> s = s_;
+        if (!s->done) {
+            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
+        }
+    }
+
 private:
     // Touched on the main thread only, once the worker has handed over.
     struct State {
@@ -277,6 +286,8 @@ Task<std::vector<fs::path>> PrintJob::run() {
     }
 
     std::exception_ptr error;
+    // The page rendering ahead on a worker while the one before is published.
+    std::optional<PageRender> next;
     try {
         // 5. The header's texts.
         const char* pageTitle = webkit_web_view_get_title(view_.get());
@@ -383,7 +394,6 @@ Task<std::vector<fs::path>> PrintJob::run() {
             // The next page renders on a worker while this one is published
             // on the main thread: at most one page image and two encoded
             // pages are held at a time.
-            std::optional<PageRender> next;
             next.emplace(current, 0, options_.dpi);
             for (int i = 0; i < pages; ++i) {
                 checkCancellation();
@@ -408,6 +418,7 @@ Task<std::vector<fs::path>> PrintJob::run() {
     } catch (...) {
         error = std::current_exception();
     }
+    if (next) co_await next->settle();
     co_await cleanUp();
     if (error) std::rethrow_exception(error);
     co_return published_;
