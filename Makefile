@@ -4,7 +4,7 @@ BUILD ?= build
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test fuzz run screenshots clean
+.PHONY: deps configure build test fuzz run install screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -30,6 +30,14 @@ fuzz: deps
 # session bus (a desktop login has both).
 run: build
 	./$(BUILD)/src/app/velmora
+
+# Installs ベルモラ for this user: the program in $(PREFIX)/bin, its desktop
+# entry, the type of its settings files and its icon in $(PREFIX)/share (the
+# user's XDG data folder), then refreshes the MIME and application databases
+# there. The entry starts the program at its installed path.
+PREFIX ?= $(HOME)/.local
+install: build
+	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 # One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb.
 screenshots: configure

@@ -10,17 +10,34 @@
 #include "settingsui/SettingsFlow.hpp"
 #include "workspace/AppServices.hpp"
 
+// The application's resources (its icon), compiled into the program.
+extern "C" void velmora_register_resource(void);
+
 namespace velmora {
 
+namespace {
+
+void registerResources() {
+    static const bool registered = [] {
+        velmora_register_resource();
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
 BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
-    : app_(Gtk::Application::create(ProductBrand::current().bundleIdentifier,
-                                    Gio::Application::Flags::HANDLES_OPEN | extraFlags)),
+    : app_((registerResources(),
+            Gtk::Application::create(ProductBrand::current().bundleIdentifier,
+                                      Gio::Application::Flags::HANDLES_OPEN | extraFlags))),
       delegate_(*this) {
     fileReceiver = [](const std::filesystem::path& file) { SettingsFlow::shared().read(file); };
     app_->signal_startup().connect([this] {
-        app_->add_action("about", [this] { delegate_.showAbout(); });
-        app_->add_action("quit", [this] { delegate_.quit(); });
-        app_->set_accel_for_action("app.quit", "<Control>q");
+        // GTK finds the icon in the application's resources at start-up;
+        // once installed, the icon theme has the same one.
+        Gtk::Window::set_default_icon_name(ProductBrand::current().bundleIdentifier);
+        installCommands();
     });
     // The session asks before it ends, as a quit does.
     app_->property_register_session() = true;
@@ -115,13 +132,16 @@ bool BrindlexDelegate::launchOnce() {
     windows.opened.connect([this](WorkspaceWindow& window) { app_.windowOpened.emit(window.window()); });
     // A quit called off lets the session end again.
     windows.changed.connect([this] {
+        app_.updateCommands();
         if (app_.logoutInhibit_ != 0 && !app_.windows_->terminating()) {
             app_.app_->uninhibit(app_.logoutInhibit_);
             app_.logoutInhibit_ = 0;
         }
     });
     steps.openWindows = [&windows] { windows.start(); };
+    steps.fixCloseKey = [this] { app_.fixCloseKey(); };
     LaunchSequence(std::move(steps)).run();
+    app_.updateCommands();
     return true;
 }
 

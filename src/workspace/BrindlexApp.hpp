@@ -7,6 +7,7 @@
 
 #include <giomm/application.h>
 #include <giomm/file.h>
+#include <giomm/menu.h>
 #include <gtkmm/application.h>
 #include <gtkmm/applicationwindow.h>
 
@@ -22,7 +23,8 @@ class AppServices;
 // (a second start, forwarded by the desktop bus) raises the window or opens a
 // new one; opened files go to the file receiver; "app.about" shows the About
 // dialog; "app.quit" (Ctrl+Q) and the session's end ask the window set
-// whether the application may quit.
+// whether the application may quit. The other menu commands are the
+// application's (BrindlexCommands.cpp).
 class BrindlexDelegate {
 public:
     explicit BrindlexDelegate(class BrindlexApp& app) : app_(app) {}
@@ -85,10 +87,24 @@ public:
     // Ends the main loop with this exit status.
     void quit(int status);
 
+    // The menu bar's model (AppCommands), set on the application at its
+    // start-up.
+    const Glib::RefPtr<Gio::Menu>& menubar() const noexcept { return menubar_; }
+
 private:
     friend class BrindlexDelegate;
 
+    // The menu commands as application actions with their keys, and the
+    // menu bar (BrindlexCommands.cpp).
+    void installCommands();
+    // Enables each command for the current window's section.
+    void updateCommands();
+    // Gives GTK's own window close its key (the launch's last step).
+    void fixCloseKey();
+    void reloadPage();
+
     Glib::RefPtr<Gtk::Application> app_;
+    Glib::RefPtr<Gio::Menu> menubar_;
     BrindlexDelegate delegate_;
     std::unique_ptr<WorkspaceWindows> windows_;
     // The session's logout held back while a quit stops the work.

@@ -50,6 +50,7 @@ void LaunchSequence::run() {
         }
     }
     if (steps_.openWindows) steps_.openWindows();
+    if (steps_.fixCloseKey) steps_.fixCloseKey();
 }
 
 }  // namespace velmora

@@ -41,6 +41,9 @@ public:
         std::function<void(const std::filesystem::path&)> cleanupStaging;
         // Step 9.
         std::function<void()> openWindows;
+        // Step 10: gives the desktop's own window close its key, so that
+        // Ctrl+W stays with the close command of the menu.
+        std::function<void()> fixCloseKey;
     };
 
     explicit LaunchSequence(Steps steps) : steps_(std::move(steps)) {}

@@ -54,6 +54,7 @@ protected:
             if (failing.contains(root.filename().string())) raise(ErrorCase::accessDenied);
         };
         s.openWindows = [this] { calls.push_back("window"); };
+        s.fixCloseKey = [this] { calls.push_back("close key"); };
         return s;
     }
 
@@ -86,7 +87,7 @@ protected:
     static const std::string& notice() { return AppHistory::startupNotice().get(); }
 };
 
-const std::vector<std::string> wholeChain{"exports", "history", "captures", "printing", "window"};
+const std::vector<std::string> wholeChain{"exports", "history", "captures", "printing", "window", "close key"};
 
 }  // namespace
 
@@ -145,7 +146,7 @@ TEST_F(LaunchSequenceTest, TheFirstFailureEndsTheChainButNotTheLaunch) {
     failing = {"captures"};
     stagingRoots = {tmp / "a"};
     LaunchSequence(steps()).run();
-    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "history", "captures", "staging a", "window"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "history", "captures", "staging a", "window", "close key"}));
     EXPECT_EQ(notice(), AppHistory::recoveryFailedNotice);
     EXPECT_FALSE(cleaned(printingLeft));
     EXPECT_EQ(history()->entries().size(), 3u);
@@ -156,7 +157,7 @@ TEST_F(LaunchSequenceTest, TheFirstFailureEndsTheChainButNotTheLaunch) {
     failing = {"exports"};
     abandonedCapture("late.png");
     LaunchSequence(steps()).run();
-    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "staging a", "window"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "staging a", "window", "close key"}));
     EXPECT_EQ(notice(), AppHistory::recoveryFailedNotice);
     EXPECT_EQ(history()->entries().size(), 3u);
     EXPECT_FALSE(cleaned(printingLeft));
@@ -169,7 +170,7 @@ TEST_F(LaunchSequenceTest, AHistoryThatCannotOpenEndsTheChain) {
     fs::create_symlink(tmp / "elsewhere", historyDir);
     const auto printingLeft = leftover(work / "printing");
     LaunchSequence(steps()).run();
-    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "history", "window"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"exports", "history", "window", "close key"}));
     EXPECT_EQ(notice(), AppHistory::recoveryFailedNotice);
     EXPECT_FALSE(cleaned(printingLeft));
     EXPECT_EQ(test::listNames(lifecycle).size(), 1u);
@@ -180,7 +181,7 @@ TEST_F(LaunchSequenceTest, EveryRootGetsItsStagingCleanupInOrder) {
     failing = {"b"};
     LaunchSequence(steps()).run();
     EXPECT_EQ(calls, (std::vector<std::string>{"exports", "history", "captures", "printing", "staging a",
-                                               "staging b", "staging c", "window"}));
+                                               "staging b", "staging c", "window", "close key"}));
     EXPECT_EQ(notice(), AppHistory::initialNotice);
 
     calls.clear();
