@@ -1,6 +1,8 @@
 #include "workspace/AppCommands.hpp"
 
-#include <giomm/menuitem.h>
+#include <gio/gio.h>
+
+#include <string_view>
 
 #include "foundation/ProductBrand.hpp"
 
@@ -74,26 +76,34 @@ Glib::RefPtr<Gio::Menu> menuModel() {
     return bar;
 }
 
-int fixCloseKey(const Glib::RefPtr<Gio::Menu>& menu) {
+int fixCloseKey(const Glib::RefPtr<Gio::Menu>& menu) { return menu ? fixCloseKey(menu->gobj()) : 0; }
+
+int fixCloseKey(GMenu* menu) {
     if (!menu) return 0;
+    GMenuModel* model = G_MENU_MODEL(menu);
     int changed = 0;
-    const int count = menu->get_n_items();
+    const int count = g_menu_model_get_n_items(model);
     for (int i = 0; i < count; ++i) {
-        Glib::ustring action;
-        auto value = menu->get_item_attribute(i, "action", Glib::VariantType("s"));
-        if (value) action = Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(value).get();
-        if (action.raw() == windowClose) {
+        gchar* action = nullptr;
+        g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_ACTION, "s", &action);
+        const bool closes = action && std::string_view(action) == windowClose;
+        g_free(action);
+        if (closes) {
             // Menu items cannot be edited in place: the copy keeps every
             // attribute and link of the item and takes the new key.
-            auto copy = Gio::MenuItem::create(menu, i);
-            copy->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create(windowCloseAccel));
-            menu->remove(i);
-            menu->insert_item(i, copy);
+            GMenuItem* copy = g_menu_item_new_from_model(model, i);
+            g_menu_item_set_attribute_value(copy, "accel", g_variant_new_string(windowCloseAccel));
+            g_menu_remove(menu, i);
+            g_menu_insert_item(menu, i, copy);
+            g_object_unref(copy);
             ++changed;
         }
-        for (const char* link : {"submenu", "section"}) {
-            auto inner = std::dynamic_pointer_cast<Gio::Menu>(menu->get_item_link(i, link));
-            changed += fixCloseKey(inner);
+        for (const char* link : {G_MENU_LINK_SUBMENU, G_MENU_LINK_SECTION}) {
+            GMenuModel* inner = g_menu_model_get_item_link(model, i, link);
+            // Only menus of our own making can be changed; a model of
+            // another kind keeps its items.
+            if (inner && G_IS_MENU(inner)) changed += fixCloseKey(G_MENU(inner));
+            if (inner) g_object_unref(inner);
         }
     }
     return changed;

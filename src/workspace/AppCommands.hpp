@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <gio/gio.h>
 #include <giomm/menu.h>
 
 namespace velmora {
@@ -57,6 +58,7 @@ Glib::RefPtr<Gio::Menu> menuModel();
 // whose action is windowClose, at any depth, the accel attribute
 // windowCloseAccel. Returns how many items it changed.
 int fixCloseKey(const Glib::RefPtr<Gio::Menu>& menu);
+int fixCloseKey(GMenu* menu);
 
 }  // namespace AppCommands
 

@@ -5,27 +5,10 @@
 #include "foundation/ProductBrand.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "workspace/AppServices.hpp"
-#include "workspace/HistoryView.hpp"
-#include "workspace/SettingsSection.hpp"
+#include "workspace/WorkspaceView.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora {
-
-namespace {
-
-const char* sectionTitle(WindowModel::Section section) {
-    switch (section) {
-        case WindowModel::Section::web: return "Webキャプチャ";
-        case WindowModel::Section::ocr: return "OCR";
-        case WindowModel::Section::history: return "履歴";
-        case WindowModel::Section::settings: return "設定";
-    }
-    return "";
-}
-
-std::string pageName(WindowModel::Section section) { return std::string(rawValue(section)); }
-
-}  // namespace
 
 WorkspaceWindow::WorkspaceWindow(WorkspaceWindows& set, AppServices& services, int index,
                                  std::optional<RestoredWindow> restored)
@@ -38,119 +21,26 @@ WorkspaceWindow::WorkspaceWindow(WorkspaceWindows& set, AppServices& services, i
     // The title bar of the desktop's own applications, drawn by the window
     // itself, so the window looks the same with or without a compositor.
     window_->set_titlebar(*Gtk::make_managed<Gtk::HeaderBar>());
+    // The application's menus, in the window where the desktop does not
+    // show them itself.
+    window_->set_show_menubar(true);
     // A window let go is hidden; the set destroys it on a later turn.
     window_->set_hide_on_close(true);
     window_->signal_close_request().connect([this] { return !closeRequested(); }, false);
     activeChanged_ = window_->property_is_active().signal_changed().connect([this] { set_.changed.emit(); });
-    buildContent();
-    window_->set_child(content_);
-    modelChanged_ = model_->changed.connect([this] { followModel(); });
-    followModel();
+    view_ = Gtk::make_managed<WorkspaceView>(model_, set_);
+    window_->set_child(*view_);
 }
 
 WorkspaceWindow::~WorkspaceWindow() {
     // A window let go may be destroyed after its set.
     activeChanged_.disconnect();
-    modelChanged_.disconnect();
-    // The frames belong to their sessions, which may outlive the window.
-    for (auto& [id, tab] : placed_) web_.remove_overlay(tab->browser->frame());
-    placed_.clear();
+    // The view goes with the window's child; the web frames inside it
+    // belong to their sessions, which may outlive the window.
     window_->unset_child();
+    view_ = nullptr;
     window_->hide();
     if (auto app = window_->get_application()) app->remove_window(*window_);
-}
-
-void WorkspaceWindow::buildContent() {
-    auto* base = Gtk::make_managed<Gtk::Box>();
-    base->set_hexpand(true);
-    base->set_vexpand(true);
-    web_.set_child(*base);
-    web_.set_name(webName);
-    web_.set_hexpand(true);
-    web_.set_vexpand(true);
-
-    sections_.set_vexpand(true);
-    sections_.add(web_, pageName(WindowModel::Section::web));
-    for (auto section : {WindowModel::Section::ocr, WindowModel::Section::history, WindowModel::Section::settings}) {
-        // The section's own view replaces its title once it exists.
-        auto* placeholder = Gtk::make_managed<Gtk::Label>(sectionTitle(section));
-        placeholder->set_name("workspace.section." + pageName(section));
-        sections_.add(*placeholder, pageName(section));
-    }
-    content_.append(sections_);
-
-    for (auto* label : {&message_, &stopping_}) {
-        label->set_xalign(0);
-        label->set_wrap(true);
-        label->set_margin(6);
-        label->set_use_markup(false);
-        content_.append(*label);
-    }
-    message_.set_name(messageName);
-    stopping_.set_name(stoppingName);
-    stopping_.set_text(stoppingNotice);
-}
-
-void WorkspaceWindow::followModel() {
-    if (message_.get_text().raw() != model_->message.get()) message_.set_text(model_->message.get());
-    stopping_.set_visible(model_->closing);
-    placeFrames();
-    showSection();
-}
-
-void WorkspaceWindow::placeFrames() {
-    const auto& tabs = model_->tabs.get();
-    for (auto it = placed_.begin(); it != placed_.end();) {
-        bool kept = false;
-        for (const auto& tab : tabs) kept = kept || tab == it->second;
-        if (kept) {
-            ++it;
-        } else {
-            web_.remove_overlay(it->second->browser->frame());
-            it = placed_.erase(it);
-        }
-    }
-    const auto& selected = model_->selectedTab();
-    for (const auto& tab : tabs) {
-        auto& frame = tab->browser->frame();
-        if (!placed_.contains(tab->id)) {
-            web_.add_overlay(frame);
-            placed_.emplace(tab->id, tab);
-        }
-        const bool shown = tab == selected;
-        frame.set_opacity(shown ? 1 : 0);
-        frame.set_can_target(shown);
-        frame.set_can_focus(shown);
-    }
-    // On top without leaving the overlay: the engine's view is never
-    // unmapped.
-    if (web_.get_last_child() != &selected->browser->frame()) selected->browser->frame().insert_at_end(web_);
-}
-
-void WorkspaceWindow::showSection() {
-    const auto section = model_->section.get();
-    if (section == WindowModel::Section::history && !history_) {
-        history_ = Gtk::make_managed<HistoryView>(&set_, true);
-        auto* old = sections_.get_child_by_name(pageName(section));
-        sections_.add(*history_, pageName(section) + ".view");
-        if (old) sections_.remove(*old);
-    }
-    // The settings screen starts afresh each time its section is chosen.
-    if (section == WindowModel::Section::settings && !settings_) {
-        settings_ = &makeSettingsSection(model_->services, set_);
-        sections_.add(*settings_, pageName(section) + ".view");
-    }
-    const bool ownView = section == WindowModel::Section::history || section == WindowModel::Section::settings;
-    const std::string name = ownView ? pageName(section) + ".view" : pageName(section);
-    if (sections_.get_visible_child_name().raw() != name) {
-        sections_.set_visible_child(name);
-        if (history_) history_->setActive(section == WindowModel::Section::history);
-        set_.changed.emit();
-    }
-    if (section != WindowModel::Section::settings && settings_) {
-        sections_.remove(*settings_);
-        settings_ = nullptr;
-    }
 }
 
 bool WorkspaceWindow::closeRequested() {

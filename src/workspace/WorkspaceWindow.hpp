@@ -5,22 +5,14 @@
 // asks first while work runs or TXT edits are unsaved, stopping that work
 // and waiting for it, and letting the window go. Main thread only.
 //
-// Until the workspace's own views exist, the window shows every tab's web
-// frame stacked (the selected one on top, the others transparent and not
-// targetable), a plain view for the sections without one, and under them the
-// status line and, while the window closes, the stopping notice. Each frame
-// is placed in the window once and stays there until its tab leaves.
+// The window's content is its WorkspaceView, made with the window and kept
+// until the window goes.
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
 
 #include <gtkmm/applicationwindow.h>
-#include <gtkmm/box.h>
-#include <gtkmm/label.h>
-#include <gtkmm/overlay.h>
-#include <gtkmm/stack.h>
 
 #include "capture/TabSnapshot.hpp"
 #include "foundation/Task.hpp"
@@ -30,8 +22,7 @@
 namespace velmora {
 
 class AppServices;
-class HistoryView;
-class RecaptureHost;
+class WorkspaceView;
 class WorkspaceWindows;
 
 class WorkspaceWindow {
@@ -53,12 +44,6 @@ public:
         "明示保存したファイルやコピー結果は残ります。";
     static constexpr const char* closeFailed =
         "編集を保持できないため、ウインドウを閉じませんでした。TXTの保存を確認してください。";
-    static constexpr const char* stoppingNotice = "処理を止めています。保存済みの結果は保持します。";
-
-    // Widget names, for tests and the accessibility tree.
-    static constexpr const char* messageName = "workspace.message";
-    static constexpr const char* stoppingName = "workspace.stopping";
-    static constexpr const char* webName = "workspace.web";
 
     // Where the window's content would start on a desktop that lets the
     // application place its windows: each window shifted from the last. GTK
@@ -73,6 +58,7 @@ public:
 
     const std::shared_ptr<WindowModel>& model() const noexcept { return model_; }
     Gtk::ApplicationWindow& window() noexcept { return *window_; }
+    WorkspaceView& view() noexcept { return *view_; }
     int index() const noexcept { return index_; }
 
     // A close question of this window is on screen.
@@ -91,11 +77,6 @@ private:
     bool closeRequested();
     static Task<void> closeAfterAnswer(std::weak_ptr<bool> alive, WorkspaceWindow* self, bool running);
 
-    void buildContent();
-    void followModel();
-    void placeFrames();
-    void showSection();
-
     WorkspaceWindows& set_;
     const int index_;
     std::shared_ptr<WindowModel> model_;
@@ -104,17 +85,8 @@ private:
     bool acceptedClose_ = false;
     bool closed_ = false;
 
-    Gtk::Box content_{Gtk::Orientation::VERTICAL};
-    Gtk::Stack sections_;
-    Gtk::Overlay web_;
-    Gtk::Label message_;
-    Gtk::Label stopping_;
-    HistoryView* history_ = nullptr;
-    // The settings screen while the settings section is chosen.
-    Gtk::Widget* settings_ = nullptr;
-    // The tabs whose frames the web part holds, by tab id.
-    std::map<UUID, std::shared_ptr<BrowserTab>> placed_;
-    sigc::connection modelChanged_;
+    // The window's content; owned by the window once set as its child.
+    WorkspaceView* view_ = nullptr;
     sigc::connection activeChanged_;
     // Held weakly by the close question's task.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -1,0 +1,142 @@
+// Whole workspace windows, one per section, with realistic content: a news
+// page in the web section (a private tab selected beside it), the OCR
+// section, the history section with saved outputs while another tab's save
+// runs (its strip at the bottom, a status line), and the settings section.
+// Each scene has a window set of its own, kept until the process ends.
+#include <unicode/locid.h>
+
+#include "Scene.hpp"
+#include "foundation/JSON.hpp"
+#include "foundation/SecureDirectory.hpp"
+#include "history/CaptureHistory.hpp"
+#include "support/MainLoop.hpp"
+#include "support/RasterFiles.hpp"
+#include "support/web/WebTestServer.hpp"
+#include "workspace/AppServices.hpp"
+#include "workspace/BrindlexApp.hpp"
+#include "workspace/WorkspaceView.hpp"
+#include "workspace/WorkspaceWindows.hpp"
+
+namespace velmora::screenshots {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Section = WindowModel::Section;
+
+const char* newsPage =
+    "<!doctype html><html lang=ja><head><meta charset=utf-8><title>地域の話題｜サンプル新聞</title>"
+    "<style>body{font-family:'Noto Sans CJK JP',sans-serif;margin:0;color:#222}"
+    "header{background:#12507a;color:#fff;padding:18px 40px;font-size:22px;font-weight:bold}"
+    "main{padding:24px 40px;max-width:760px}h1{font-size:24px}p{line-height:1.8}"
+    ".photo{height:180px;background:linear-gradient(#9cc3e6,#e9f1f8);border-radius:6px;margin:16px 0}"
+    "</style></head><body><header>サンプル新聞</header><main><h1>冬の市民講座、申し込み始まる</h1>"
+    "<p>市の生涯学習センターは七日、一月から始まる冬の市民講座の申し込み受付を開始した。"
+    "今年は写真の整理やパソコンでの文書作成など十二の講座を用意している。</p><div class=photo></div>"
+    "<p>申し込みは窓口またはウェブサイトで受け付け、定員を超えた場合は抽選とする。</p></main></body></html>";
+
+WorkspaceWindows& sceneSet(Stage& stage) {
+    stage.app.application()->activate();
+    AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
+    auto* set = new WorkspaceWindows(services, Glib::RefPtr<Gtk::Application>());
+    set->quitApplication = [] {};
+    return *set;
+}
+
+// A window whose selected tab shows the news page, loaded.
+WorkspaceWindow* newsWindow(Stage& stage, WorkspaceWindows& set) {
+    stage.server.html("/news", newsPage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    auto& model = *window->model();
+    model.setAddress(stage.server.url("/news"));
+    model.navigate();
+    auto tab = model.selectedTab();
+    test::spinUntil([&] { return !tab->browser->loading && !tab->browser->pageTitle->empty(); });
+    return window;
+}
+
+Gtk::Window* webSection(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    // A private tab beside it, selected: the top bar says so.
+    auto& model = *window->model();
+    model.addTab(true);
+    return &window->window();
+}
+
+Gtk::Window* ocrSection(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    window->model()->section = Section::ocr;
+    return &window->window();
+}
+
+void sampleHistory(Stage& stage) {
+    const fs::path dir = stage.storage.parent_path() / "out" / "ベルモラ";
+    fs::create_directories(dir);
+    const fs::path png = dir / "WEB_20261207_101500_地域の話題.png";
+    test::writePNG(png, 1280, 4200, 3, [](int y, uint8_t* row) {
+        for (int x = 0; x < 1280; ++x) {
+            uint8_t* px = row + x * 3;
+            if (y < 120) {
+                px[0] = 18, px[1] = 80, px[2] = 122;
+            } else if (x > 160 && x < 1120 && y % 36 < 16 && (x / 9 + y / 36) % 11 != 0) {
+                px[0] = px[1] = px[2] = 90;
+            } else {
+                px[0] = px[1] = px[2] = 250;
+            }
+        }
+    });
+    CaptureHistoryEntry entry;
+    entry.kind = "capture";
+    entry.state = "completed";
+    SavedOutput output;
+    output.path = png.string();
+    output.stamp = FileStamp::read(png);
+    entry.outputs = {output};
+    entry.created = historyNow() - std::chrono::minutes(8);
+    entry.metadata = CaptureMetadata{"https://news.example.jp/local/2026/12/07/", "地域の話題｜サンプル新聞", "PNG",
+                                     std::nullopt};
+    Json j = Json::object();
+    j["schemaVersion"] = 1;
+    j["entries"] = std::vector<CaptureHistoryEntry>{entry};
+    SecureDirectory(stage.storage / "history", true).replaceState(CaptureHistory::fileName, JSON::bytes(j));
+}
+
+// The history while another tab of the window saves: its strip leads back.
+Gtk::Window* historySection(Stage& stage) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("ja_JP"), status);
+    sampleHistory(stage);
+    auto& set = sceneSet(stage);
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    auto& model = *window->model();
+    auto tab = model.selectedTab();
+    tab->browser->stage = "ページ全体を撮影中";
+    tab->browser->operationPending = true;
+    model.message = "保存を開始しました。";
+    model.section = Section::history;
+    test::spinFor(std::chrono::milliseconds(300));
+    return &window->window();
+}
+
+Gtk::Window* settingsSection(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    window->model()->section = Section::settings;
+    return &window->window();
+}
+
+const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
+                        registerScene("workspace-ocr", 1240, 850, ocrSection) &&
+                        registerScene("workspace-history", 1240, 850, historySection) &&
+                        registerScene("workspace-settings", 1240, 850, settingsSection);
+
+}  // namespace
+
+}  // namespace velmora::screenshots

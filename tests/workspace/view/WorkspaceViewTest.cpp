@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+#include <gtkmm/button.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/label.h>
+
+#include "settingsui/SettingsScreen.hpp"
+#include "support/gui/GuiHelpers.hpp"
+#include "support/gui/Pointer.hpp"
+#include "workspace/ActivityStrips.hpp"
+#include "workspace/HistoryView.hpp"
+#include "workspace/WebWorkspace.hpp"
+#include "workspace/WebWorkspaceContent.hpp"
+#include "workspace/WorkspaceView.hpp"
+#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/window/WindowFixture.hpp"
+
+// The workspace view in real windows of a real window set: the section bar
+// switching panes over the web pane, which stays mapped (a background save
+// goes on under the history), the strips leading back, the top bar's private
+// mark and new-window button, the status line and the stopping notice. Rows
+// and buttons are pressed with the real pointer.
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using test::spinUntil;
+using Section = WindowModel::Section;
+
+namespace {
+
+class WorkspaceViewTest : public test::WindowFixture {
+protected:
+    WorkspaceViewTest() {
+        set = std::make_unique<WorkspaceWindows>(*services, Glib::RefPtr<Gtk::Application>());
+        set->quitApplication = [] {};
+        set->changed.connect([this] { ++changes; });
+    }
+    ~WorkspaceViewTest() override { set.reset(); }
+
+    WorkspaceWindow& openWindow(std::optional<RestoredWindow> restored = std::nullopt) {
+        WorkspaceWindow* window = set->open(std::move(restored));
+        EXPECT_NE(window, nullptr);
+        EXPECT_TRUE(spinUntil([&] { return window->window().get_mapped() && window->view().get_width() > 0; }));
+        return *window;
+    }
+
+    template <typename T = Gtk::Widget>
+    T* named(WorkspaceWindow& window, const std::string& name) {
+        return dynamic_cast<T*>(test::findByName(window.window(), name));
+    }
+
+    // Presses a widget with the real pointer once it is on screen.
+    void press(Gtk::Widget& widget) {
+        ASSERT_TRUE(spinUntil([&] { return widget.get_mapped() && widget.get_width() > 0; }));
+        ASSERT_TRUE(test::pointerClick(test::centreOf(widget)));
+    }
+    void pressRow(WorkspaceWindow& window, Section section) {
+        auto* row = named(window, WorkspaceView::rowName(section));
+        ASSERT_NE(row, nullptr) << WorkspaceView::rowName(section);
+        press(*row);
+        ASSERT_TRUE(spinUntil([&] { return window.model()->section.get() == section; }));
+    }
+
+    static bool shown(Gtk::Widget* widget) { return widget && widget->get_mapped(); }
+
+    // A widget of the web strip of one tab.
+    template <typename T = Gtk::Widget>
+    T* inStrip(WorkspaceWindow& window, const BrowserTab& tab, const std::string& name) {
+        auto* strip = named(window, WebActivityStrips::stripPrefix + tab.id.text());
+        return strip ? dynamic_cast<T*>(test::findByName(*strip, name)) : nullptr;
+    }
+
+    std::unique_ptr<WorkspaceWindows> set;
+    int changes = 0;
+};
+
+}  // namespace
+
+TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapped) {
+    auto& window = openWindow();
+    auto& view = window.view();
+    auto& model = *window.model();
+
+    // The bar: the name, then one row per section in order, 170 wide.
+    auto* sidebar = named(window, WorkspaceView::sidebarName);
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_EQ(sidebar->get_width(), WorkspaceView::sidebarWidth);
+    EXPECT_EQ(named<Gtk::Label>(window, WorkspaceView::titleName)->get_text(), "ベルモラ");
+    int previousY = -1;
+    for (auto section : WindowModel::allSections) {
+        auto* row = named(window, WorkspaceView::rowName(section));
+        ASSERT_NE(row, nullptr);
+        double x = 0, y = 0;
+        ASSERT_TRUE(row->translate_coordinates(*sidebar, 0, 0, x, y));
+        EXPECT_GT(static_cast<int>(y), previousY) << "rows in section order";
+        previousY = static_cast<int>(y);
+    }
+    EXPECT_EQ(named(window, "sidebar.OCR")->get_name(), "sidebar.OCR");
+
+    WebWorkspace& web = view.webPane();
+    const auto selectedRows = [&] {
+        std::vector<Section> found;
+        for (auto section : WindowModel::allSections) {
+            if (named(window, WorkspaceView::rowName(section))->has_css_class(WorkspaceView::selectedClass)) {
+                found.push_back(section);
+            }
+        }
+        return found;
+    };
+    EXPECT_EQ(selectedRows(), std::vector<Section>{Section::web});
+    EXPECT_EQ(named<Gtk::Label>(window, WorkspaceView::sectionTitleName)->get_text(), "Webキャプチャ");
+    EXPECT_EQ(view.sectionPane(), nullptr);
+    EXPECT_EQ(web.get_opacity(), 1);
+    EXPECT_TRUE(web.get_can_target());
+
+    // Each other section: its own pane over the web pane, which stays mapped
+    // but transparent and inert; the title and the tinted row follow.
+    const int before = changes;
+    struct Expected {
+        Section section;
+        const char* title;
+        const char* paneWidget;
+    };
+    for (const Expected& expected : {Expected{Section::ocr, "OCR", nullptr},
+                                     Expected{Section::history, "履歴", HistoryView::Names::view},
+                                     Expected{Section::settings, "設定", SettingsScreen::applyName}}) {
+        pressRow(window, expected.section);
+        EXPECT_EQ(selectedRows(), std::vector<Section>{expected.section});
+        EXPECT_EQ(named<Gtk::Label>(window, WorkspaceView::sectionTitleName)->get_text(), expected.title);
+        ASSERT_NE(view.sectionPane(), nullptr);
+        EXPECT_TRUE(spinUntil([&] { return view.sectionPane()->get_mapped(); }));
+        if (expected.paneWidget) EXPECT_TRUE(spinUntil([&] { return shown(named(window, expected.paneWidget)); }));
+        EXPECT_TRUE(web.get_mapped());
+        EXPECT_EQ(web.get_opacity(), 0);
+        EXPECT_FALSE(web.get_can_target());
+        EXPECT_FALSE(web.get_can_focus());
+        // The pane covers the whole web pane.
+        EXPECT_EQ(view.sectionPane()->get_width(), web.get_width());
+        EXPECT_EQ(view.sectionPane()->get_height(), web.get_height());
+    }
+    // Every change told the window set (the menus follow the section).
+    EXPECT_GE(changes - before, 3);
+    // The earlier panes are gone: only the settings screen is made.
+    EXPECT_EQ(named(window, HistoryView::Names::view), nullptr);
+
+    pressRow(window, Section::web);
+    EXPECT_EQ(view.sectionPane(), nullptr);
+    EXPECT_EQ(web.get_opacity(), 1);
+    EXPECT_TRUE(web.get_can_target());
+    EXPECT_TRUE(web.get_can_focus());
+    EXPECT_EQ(named(window, SettingsScreen::applyName), nullptr);
+    // Assigning the same section again is no change.
+    const int settled = changes;
+    model.section = Section::web;
+    EXPECT_EQ(changes, settled);
+}
+
+TEST_F(WorkspaceViewTest, ASectionChangeLeavesNoFieldFocused) {
+    auto& window = openWindow();
+    auto& model = *window.model();
+    auto* address = named<Gtk::Entry>(window, WebWorkspaceContent::addressName);
+    ASSERT_NE(address, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return address->get_mapped(); }));
+    ASSERT_TRUE(address->grab_focus());
+    // The entry's text child holds the focus.
+    const auto focusIn = [&](Gtk::Widget& widget) {
+        for (Gtk::Widget* w = window.window().get_focus(); w; w = w->get_parent()) {
+            if (w == &widget) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(focusIn(*address));
+
+    pressRow(window, Section::settings);
+    EXPECT_EQ(window.window().get_focus(), nullptr);
+    // A field of the settings screen, then back to the web section.
+    Gtk::Widget* field = nullptr;
+    ASSERT_TRUE(spinUntil([&] { return (field = named(window, "form.product.paper")) && field->get_mapped(); }));
+    ASSERT_TRUE(field->grab_focus());
+    ASSERT_TRUE(focusIn(*field));
+    model.section = Section::web;
+    EXPECT_EQ(window.window().get_focus(), nullptr);
+}
+
+TEST_F(WorkspaceViewTest, ThePrivateMarkStatusLineAndStoppingNoticeFollowTheModel) {
+    auto& window = openWindow();
+    auto& model = *window.model();
+    auto* mark = named(window, WorkspaceView::privateName);
+    auto* message = named<Gtk::Label>(window, WorkspaceView::messageName);
+    auto* stopping = named<Gtk::Label>(window, WorkspaceView::stoppingName);
+    ASSERT_TRUE(mark && message && stopping);
+
+    // A normal tab: no mark; an empty message: no row at all.
+    EXPECT_FALSE(mark->get_visible());
+    EXPECT_FALSE(message->get_visible());
+    EXPECT_FALSE(stopping->get_visible());
+
+    // A private tab selected in the web section: the mark, only there.
+    model.addTab(true);
+    EXPECT_TRUE(spinUntil([&] { return mark->get_mapped(); }));
+    pressRow(window, Section::history);
+    EXPECT_FALSE(mark->get_visible());
+    pressRow(window, Section::web);
+    EXPECT_TRUE(mark->get_visible());
+    model.selectTab(model.tabs.get().front()->id, true);
+    EXPECT_FALSE(mark->get_visible());
+
+    model.message = "URLを確認してください";
+    EXPECT_TRUE(spinUntil([&] { return message->get_mapped(); }));
+    EXPECT_EQ(message->get_text(), "URLを確認してください");
+    EXPECT_TRUE(message->has_css_class("dim-label"));
+    model.message = "";
+    EXPECT_FALSE(message->get_visible());
+
+    // The notice while the window stops its work, until it closes or the
+    // close fails.
+    model.closing = true;
+    EXPECT_TRUE(spinUntil([&] { return stopping->get_mapped(); }));
+    EXPECT_EQ(stopping->get_text(), "処理を止めています。保存済みの結果は保持します。");
+    model.closing = false;
+    EXPECT_FALSE(stopping->get_visible());
+
+    // The new-window button: an icon with its tooltip, opening an empty
+    // window.
+    auto* newWindow = named<Gtk::Button>(window, WorkspaceView::newWindowName);
+    ASSERT_NE(newWindow, nullptr);
+    EXPECT_EQ(newWindow->get_tooltip_text(), "新しいウインドウ");
+    EXPECT_EQ(newWindow->get_icon_name(), "window-new-symbolic");
+    press(*newWindow);
+    ASSERT_TRUE(spinUntil([&] { return set->windows().size() == 2; }));
+    const auto& opened = *set->windows().at(set->order().back());
+    EXPECT_EQ(opened.model()->tabs.get().size(), 1u);
+    EXPECT_EQ(opened.model()->address(), "");
+}
+
+TEST_F(WorkspaceViewTest, ABackgroundSaveGoesOnUnderTheHistoryAndItsStripLeadsBack) {
+    // A restored tab never loaded, and a tab whose capture the server holds.
+    RestoredWindow restored{UUID::random(), {RestoredTab{UUID::random(), server.url("/later"), false}}, UUID()};
+    restored.selected = restored.tabs[0].id;
+    server.html("/later", test::page("あとで"));
+    auto& window = openWindow(restored);
+    auto& model = *window.model();
+    auto deferred = model.tabs.get()[0];
+    ASSERT_TRUE(deferred->deferredURL.get().has_value());
+    auto saving = model.addTab(false);
+    load(model, "/page");
+    startHeldCapture(*saving);
+
+    // The OCR strip stays out of sight: nothing runs in the queue.
+    auto* ocrSlot = named(window, WorkspaceView::ocrStripSlotName);
+    auto* webSlot = named(window, WorkspaceView::webStripsSlotName);
+    ASSERT_TRUE(ocrSlot && webSlot);
+    EXPECT_FALSE(webSlot->get_visible()) << "no web strips in the web section";
+
+    pressRow(window, Section::history);
+    EXPECT_TRUE(webSlot->get_visible());
+    auto* show = inStrip<Gtk::Button>(window, *saving, WebActivityStrip::showName);
+    ASSERT_NE(show, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return show->get_mapped(); }));
+    EXPECT_FALSE(shown(inStrip(window, *deferred, WebActivityStrip::showName)));
+    // The stage text is the session's.
+    auto* stage = inStrip<Gtk::Label>(window, *saving, WebActivityStrip::textName);
+    ASSERT_NE(stage, nullptr);
+    EXPECT_NE(stage->get_text().find(saving->browser->stage.get()), Glib::ustring::npos);
+
+    // While the history shows, the capture goes on to its end.
+    model.selectTab(deferred->id, false);
+    endHeldCapture(*saving);
+    EXPECT_FALSE(test::listNames(screenshots).empty());
+    EXPECT_TRUE(spinUntil([&] { return !show->get_mapped(); }));
+
+    // A second save, then the strip's button: back to the web section with
+    // the saving tab selected, the restored one still unloaded.
+    startHeldCapture(*saving, "/held-again.png");
+    model.section = Section::history;
+    press(*show);
+    ASSERT_TRUE(spinUntil([&] { return model.section.get() == Section::web; }));
+    EXPECT_EQ(model.selectedTabID.get(), saving->id);
+    EXPECT_FALSE(webSlot->get_visible());
+    EXPECT_TRUE(deferred->deferredURL.get().has_value());
+    EXPECT_EQ(server.requests("/later"), 0);
+    endHeldCapture(*saving, "/held-again.png");
+
+    // The OCR strip's slot shows outside the OCR section only.
+    EXPECT_TRUE(ocrSlot->get_visible());
+    pressRow(window, Section::ocr);
+    EXPECT_FALSE(ocrSlot->get_visible());
+}
