@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <gdk/x11/gdkx.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/filechooser.h>
 
@@ -11,6 +10,9 @@
 #include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/WorkspaceView.hpp"
 #include "workspace/window/WindowFixture.hpp"
+
+// Last: its macros clash with the C++ wrappers' names.
+#include <gdk/x11/gdkx.h>
 
 // The menu commands through their keys, typed with xdotool into real
 // windows of the application launched in this process: what each does in
@@ -109,7 +111,7 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     EXPECT_EQ(closeKeys, std::vector<Glib::ustring>{"<Control><Shift>w"});
     EXPECT_EQ(app.application()->get_menubar(), app.menubar());
     EXPECT_TRUE(window.window().get_show_menubar());
-    EXPECT_EQ(Gtk::Window::get_default_icon_name(), ProductBrand::current().bundleIdentifier);
+    EXPECT_EQ(Gtk::Window::get_default_icon_name().raw(), ProductBrand::current().bundleIdentifier);
 
     server.html("/other", test::page("他"));
     load(model, "/page");

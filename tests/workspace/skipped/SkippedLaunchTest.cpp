@@ -106,7 +106,7 @@ TEST_F(SkippedLaunchTest, NoWindowNoCloseKeyThenTheWizardAboutAndHelpFromTheMenu
         return dialog != nullptr;
     }));
     EXPECT_EQ(dialog->get_program_name(), "ベルモラ");
-    EXPECT_EQ(dialog->get_version(), ProductPresentation::version());
+    EXPECT_EQ(dialog->get_version().raw(), ProductPresentation::version());
     dialog->close();
     ASSERT_TRUE(spinUntil([] { return test::visibleWindowsOf<Gtk::AboutDialog>().empty(); }));
 

@@ -128,7 +128,9 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
         EXPECT_EQ(named<Gtk::Label>(window, WorkspaceView::sectionTitleName)->get_text(), expected.title);
         ASSERT_NE(view.sectionPane(), nullptr);
         EXPECT_TRUE(spinUntil([&] { return view.sectionPane()->get_mapped(); }));
-        if (expected.paneWidget) EXPECT_TRUE(spinUntil([&] { return shown(named(window, expected.paneWidget)); }));
+        if (expected.paneWidget) {
+            EXPECT_TRUE(spinUntil([&] { return shown(named(window, expected.paneWidget)); }));
+        }
         EXPECT_TRUE(web.get_mapped());
         EXPECT_EQ(web.get_opacity(), 0);
         EXPECT_FALSE(web.get_can_target());
@@ -260,7 +262,7 @@ TEST_F(WorkspaceViewTest, ABackgroundSaveGoesOnUnderTheHistoryAndItsStripLeadsBa
     // The stage text is the session's.
     auto* stage = inStrip<Gtk::Label>(window, *saving, WebActivityStrip::textName);
     ASSERT_NE(stage, nullptr);
-    EXPECT_NE(stage->get_text().find(saving->browser->stage.get()), Glib::ustring::npos);
+    EXPECT_NE(stage->get_text().raw().find(saving->browser->stage.get()), std::string::npos);
 
     // While the history shows, the capture goes on to its end.
     model.selectTab(deferred->id, false);
