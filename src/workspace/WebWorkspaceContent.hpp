@@ -108,6 +108,8 @@ private:
     // The tab whose editingAddress the field set, while it has the focus.
     std::weak_ptr<BrowserTab> editing_;
     bool focused_ = false;
+    // The field is being set from the model, not typed in.
+    bool syncingAddress_ = false;
     sigc::connection observation_;
 };
 
