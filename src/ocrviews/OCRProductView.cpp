@@ -16,10 +16,23 @@ namespace velmora {
 // at that width. A plain box would grow to its widest label.
 class OCRPage : public Gtk::Widget {
 public:
-    explicit OCRPage(Gtk::Widget& child) : Glib::ObjectBase("VelmoraOCRPage"), child_(child) {
-        child_.set_parent(*this);
+    explicit OCRPage(Gtk::Widget& child) : Glib::ObjectBase("VelmoraOCRPage"), child_(&child) {
+        child.set_parent(*this);
+        // A managed widget's C++ side goes only when its object is
+        // finalized, after the toolkit has disposed of it: the child is let
+        // go as it is disposed.
+        signal_destroy().connect([this] { release(); });
     }
-    ~OCRPage() override { child_.unparent(); }
+    ~OCRPage() override {
+        if (gobj()) release();
+    }
+
+    // Gives the child back to its owner, which may outlive the page or go
+    // before it.
+    void release() {
+        if (child_) child_->unparent();
+        child_ = nullptr;
+    }
 
     void setWidth(int width) {
         if (width == width_) return;
@@ -34,33 +47,36 @@ protected:
                        int& naturalBaseline) const override {
         minimumBaseline = naturalBaseline = -1;
         int b1 = -1, b2 = -1;
+        minimum = natural = 0;
+        if (!child_) return;
         if (orientation == Gtk::Orientation::HORIZONTAL) {
             int childMin = 0, childNat = 0;
-            child_.measure(orientation, -1, childMin, childNat, b1, b2);
+            child_->measure(orientation, -1, childMin, childNat, b1, b2);
             minimum = natural = std::max(width_, childMin);
             return;
         }
         // Whatever width the page is given, the child has its own.
         int childMin = 0, childNat = 0;
-        child_.measure(orientation, childWidth(), childMin, childNat, b1, b2);
+        child_->measure(orientation, childWidth(), childMin, childNat, b1, b2);
         minimum = natural = std::max(childMin, childNat);
     }
 
     void size_allocate_vfunc(int, int height, int) override {
+        if (!child_) return;
         const int width = childWidth();
         int childMin = 0, childNat = 0, b1 = -1, b2 = -1;
-        child_.measure(Gtk::Orientation::VERTICAL, width, childMin, childNat, b1, b2);
-        child_.size_allocate(Gtk::Allocation(0, 0, width, std::min(height, std::max(childMin, childNat))), -1);
+        child_->measure(Gtk::Orientation::VERTICAL, width, childMin, childNat, b1, b2);
+        child_->size_allocate(Gtk::Allocation(0, 0, width, std::min(height, std::max(childMin, childNat))), -1);
     }
 
 private:
     int childWidth() const {
         int childMin = 0, childNat = 0, b1 = -1, b2 = -1;
-        child_.measure(Gtk::Orientation::HORIZONTAL, -1, childMin, childNat, b1, b2);
+        child_->measure(Gtk::Orientation::HORIZONTAL, -1, childMin, childNat, b1, b2);
         return std::max(width_, childMin);
     }
 
-    Gtk::Widget& child_;
+    Gtk::Widget* child_;
     int width_ = static_cast<int>(PaneLayout::minimumContent + 2 * PaneLayout::padding);
 };
 
@@ -123,12 +139,22 @@ OCRProductView::OCRProductView(std::shared_ptr<QueueController> model, SettingsS
 
     changed_ = model_->changed.connect([this] { refresh_.schedule(); });
     refresh();
+    // A managed pane's C++ side goes only when its object is finalized,
+    // after the toolkit has disposed of it: the page is let go then.
+    signal_destroy().connect([this] { unplace(); });
 }
 
 OCRProductView::~OCRProductView() {
     changed_.disconnect();
     preferenceChanged_.disconnect();
-    scroll_.unparent();
+    if (gobj()) unplace();
+}
+
+void OCRProductView::unplace() {
+    // The page is the scroller's; the stack in it is ours and may go first.
+    if (page_) page_->release();
+    page_ = nullptr;
+    if (scroll_.get_parent()) scroll_.unparent();
 }
 
 void OCRProductView::buildBanner() {
@@ -210,7 +236,7 @@ void OCRProductView::size_allocate_vfunc(int width, int height, int) {
 }
 
 void OCRProductView::layOut() {
-    if (width_ < 0) return;
+    if (width_ < 0 || !page_) return;
     namespace L = PaneLayout;
     const double contentWidth = L::contentWidth(width_);
     contentWidth_ = static_cast<int>(std::lround(contentWidth));

@@ -74,6 +74,7 @@ protected:
     void size_allocate_vfunc(int width, int height, int baseline) override;
 
 private:
+    void unplace();
     void buildBanner();
     void setUpDrop();
     void setPreferred(double preferred);

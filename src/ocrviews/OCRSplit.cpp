@@ -19,12 +19,19 @@ OCRSplit::OCRSplit(std::shared_ptr<QueueController> controller)
     divider_.set_parent(*this);
     resultColumn_.set_parent(*this);
     configureDivider();
+    // A managed split's C++ side goes only when its object is finalized,
+    // after the toolkit has disposed of it: the columns are let go then.
+    signal_destroy().connect([this] { unplace(); });
 }
 
 OCRSplit::~OCRSplit() {
-    sourceColumn_.unparent();
-    divider_.unparent();
-    resultColumn_.unparent();
+    if (gobj()) unplace();
+}
+
+void OCRSplit::unplace() {
+    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&sourceColumn_, &divider_, &resultColumn_}) {
+        if (child->get_parent()) child->unparent();
+    }
 }
 
 void OCRSplit::setPreferred(double preferred) {

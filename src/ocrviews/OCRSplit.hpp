@@ -54,6 +54,7 @@ protected:
 
 private:
     void configureDivider();
+    void unplace();
 
     OCRSourceColumn sourceColumn_;
     PanelDivider divider_;
