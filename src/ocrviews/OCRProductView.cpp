@@ -7,7 +7,7 @@
 
 #include "ocrviews/ColumnStyle.hpp"
 #include "ocrviews/PaneRules.hpp"
-#include "ocrviews/QueuePanelSlot.hpp"
+#include "ocrviews/QueueView.hpp"
 
 namespace velmora {
 
@@ -251,8 +251,8 @@ void OCRProductView::refresh() {
     QueueController& c = *model_;
     // The queue panel, made when the list opens and let go when it closes.
     if (c.processingList && !queueView_) {
-        queueView_ = makeQueuePanel(model_, settings_);
-        if (queueView_) queueSlot_.append(*queueView_);
+        queueView_ = Gtk::make_managed<QueueView>(model_, &settings_);
+        queueSlot_.append(*queueView_);
     } else if (!c.processingList && queueView_) {
         queueSlot_.remove(*queueView_);
         queueView_ = nullptr;

@@ -17,7 +17,10 @@ LabelledPicker::LabelledPicker(const std::string& title, const std::vector<std::
     std::vector<Glib::ustring> strings(choices.begin(), choices.end());
     model_ = Gtk::StringList::create(strings);
     dropDown_.set_model(model_);
+    // The drop-down fills the picker's width; the picker itself takes only
+    // the width it is given or asks for.
     dropDown_.set_hexpand(true);
+    set_hexpand(false);
     accessibleLabel(dropDown_, title);
     append(title_);
     append(dropDown_);

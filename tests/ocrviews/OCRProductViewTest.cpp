@@ -14,6 +14,7 @@
 
 #include "PaneFixture.hpp"
 #include "ocrviews/PaneRules.hpp"
+#include "ocrviews/QueueView.hpp"
 #include "support/MainLoop.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
@@ -76,6 +77,14 @@ TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndStacksItsRowsBelow900) {
     ASSERT_TRUE(w.widget(OCROptionRows::saveName).translate_coordinates(pane, 0, 0, saveX, saveY));
     EXPECT_EQ(saveY, copyY);
     EXPECT_GT(saveX, x);
+    // The fixed widths of the pickers and the password field.
+    c->recognitionMode = OCRMode::handwriting;
+    settle();
+    w.nextFrame();
+    EXPECT_EQ(w.widget(OCRControlPanel::modeName).get_parent()->get_width(), 240);
+    EXPECT_EQ(w.widget(OCRControlPanel::targetName).get_parent()->get_width(), 220);
+    EXPECT_EQ(w.widget(OCROptionRows::txtName).get_parent()->get_width(), 170);
+    EXPECT_LE(w.widget(OCROptionRows::linesName).get_parent()->get_width(), 350);
     EXPECT_EQ(&w.find<Gtk::Entry>(OCROptionRows::searchName), &search);
     EXPECT_EQ(search.get_text(), "本文");
     EXPECT_TRUE(w.focused(search));
@@ -87,16 +96,27 @@ TEST_F(Pane, TheSplitIs240LowerWithTheListOpenButNeverBelow320) {
     PaneWindow w(c, settings, 1240, 1000);
     OCRSplit& split = w.pane->split();
     EXPECT_EQ(split.get_height(), 650);
+    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
     c->processingList = true;
     settle();
     w.nextFrame();
     EXPECT_EQ(split.get_height(), 410);
+    // The queue panel stands at the top while the list is open.
+    ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
+    ASSERT_NE(findByName(w.window, QueueView::statusName), nullptr);
+    double x = 0, queueY = 0, panelY = 0;
+    ASSERT_TRUE(w.widget(OCRProductView::queueSlotName).translate_coordinates(*w.pane, 0, 0, x, queueY));
+    ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
+    EXPECT_EQ(queueY, 12);
+    EXPECT_GT(panelY, queueY + 8);
     w.resize(1240, 850);
     EXPECT_EQ(split.get_height(), 320);
     c->processingList = false;
     settle();
     w.nextFrame();
     EXPECT_EQ(split.get_height(), 500);
+    EXPECT_FALSE(w.shows(OCRProductView::queueSlotName));
+    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
     w.resize(1240, 500);
     EXPECT_EQ(split.get_height(), 320);
     // The source column is the preferred 360 wide, the result the rest.
