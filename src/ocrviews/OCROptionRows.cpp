@@ -85,7 +85,7 @@ std::vector<OCRControlRow*> OCROptionRows::rows() { return {&firstRow_, &secondR
 
 void OCROptionRows::refresh() {
     QueueController& c = *controller_;
-    const PaneFacts facts = PaneFacts::of(c);
+    const PaneFacts facts = PaneFacts::of(c, false);
     namespace R = OptionRowRules;
 
     const std::string placeholder = R::searchPlaceholder(facts.annotationResult);

@@ -109,6 +109,8 @@ OCRProductView::OCRProductView(std::shared_ptr<QueueController> model, SettingsS
       panel_(model_),
       split_(model_),
       options_(model_) {
+    set_hexpand(true);
+    set_vexpand(true);
     scroll_.set_name(scrollName);
     scroll_.set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
     scroll_.set_parent(*this);

@@ -38,7 +38,7 @@ bool showsRecoveryBanner(bool recoveryDeferred, bool hasSavedQueues, bool queueO
 
 }  // namespace PaneLayout
 
-PaneFacts PaneFacts::of(const QueueController& c) {
+PaneFacts PaneFacts::of(const QueueController& c, bool details) {
     PaneFacts facts;
     facts.busy = c.busy;
     facts.managedQueue = c.managedQueue;
@@ -53,9 +53,11 @@ PaneFacts PaneFacts::of(const QueueController& c) {
     }
     facts.mode = c.recognitionMode;
     facts.annotationResult = c.hasAnnotationResult();
-    facts.autoPresentation = c.autoPresentation();
+    if (details) {
+        facts.autoPresentation = c.autoPresentation();
+        facts.unsavedEdits = c.hasUnsavedEdits();
+    }
     facts.rejection = c.rejection->has_value();
-    facts.unsavedEdits = c.hasUnsavedEdits();
     facts.privateQueue = c.isPrivateQueue();
     return facts;
 }

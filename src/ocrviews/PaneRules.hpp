@@ -69,7 +69,9 @@ struct PaneFacts {
     bool unsavedEdits = false;
     bool privateQueue = false;
 
-    static PaneFacts of(const QueueController& controller);
+    // `details`: also the automatic verdict and the unsaved-edit state, which
+    // read stored pages; only the control panel shows them.
+    static PaneFacts of(const QueueController& controller, bool details = true);
 };
 
 namespace ControlPanelRules {
