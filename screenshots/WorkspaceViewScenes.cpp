@@ -5,12 +5,16 @@
 // Each scene has a window set of its own, kept until the process ends.
 #include <unicode/locid.h>
 
+#include <fstream>
+
 #include "Scene.hpp"
 #include "foundation/JSON.hpp"
+#include "foundation/Raster.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "history/CaptureHistory.hpp"
 #include "support/MainLoop.hpp"
 #include "support/RasterFiles.hpp"
+#include "support/TextPages.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
@@ -66,11 +70,32 @@ Gtk::Window* webSection(Stage& stage) {
     return &window->window();
 }
 
+// The OCR section after a real run over one page of Japanese text.
 Gtk::Window* ocrSection(Stage& stage) {
     auto& set = sceneSet(stage);
     auto* window = set.open(std::nullopt);
     if (!window) return nullptr;
+    test::TextLayout layout;
+    layout.width = 827;
+    layout.height = 1169;
+    layout.pixelSize = 24;
+    layout.left = 80;
+    layout.top = 110;
+    layout.lineAdvance = 1.9;
+    const test::TextPage page = test::renderParagraphs(
+        layout, {"市民講座のご案内", "一月から始まる冬の市民講座では、写真の整理や文書作成など十二の講座を用意しました。",
+                 "申し込みは窓口またはウェブサイトで受け付けます。定員を超えた場合は抽選とします。"});
+    const fs::path file = stage.storage.parent_path() / "市民講座のご案内.png";
+    const auto bytes = Raster::png(page.image);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    auto& queue = *window->model()->queue;
+    queue.select({file}, nullptr);
+    auto run = queue.start();
+    test::runTask(std::move(run));
+    test::spinUntil([&] { return !queue.busy.get(); }, std::chrono::seconds(60));
     window->model()->section = Section::ocr;
+    test::spinFor(std::chrono::milliseconds(300));
     return &window->window();
 }
 

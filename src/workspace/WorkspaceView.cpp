@@ -5,6 +5,7 @@
 #include <gtkmm/stylecontext.h>
 
 #include "foundation/ProductBrand.hpp"
+#include "ocrviews/OCRProductView.hpp"
 #include "workspace/ActivityStrips.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/HistoryView.hpp"
@@ -250,12 +251,11 @@ Gtk::Widget& WorkspaceView::makePane(Section section) {
             return *Gtk::make_managed<HistoryView>(&windows_, true);
         }
         case Section::settings: return makeSettingsSection(model_->services, windows_);
-        case Section::ocr:
+        case Section::ocr: return *Gtk::make_managed<OCRProductView>(model_->queue, model_->services.settings);
         case Section::web: break;
     }
-    // The OCR pane's place until its view is placed here.
-    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
-    return *box;
+    // Never asked: the web pane is the overlay's main child.
+    return *Gtk::make_managed<Gtk::Box>();
 }
 
 }  // namespace velmora
