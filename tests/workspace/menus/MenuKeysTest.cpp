@@ -108,13 +108,19 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     // The launch gave the desktop's own close its key; the menu bar is
     // the table's.
     const auto closeKeys = app.application()->get_accels_for_action(AppCommands::windowClose);
-    EXPECT_EQ(closeKeys, std::vector<Glib::ustring>{"<Control><Shift>w"});
+    ASSERT_EQ(closeKeys.size(), 1u);
+    guint key = 0;
+    Gdk::ModifierType mods{};
+    ASSERT_TRUE(gtk_accelerator_parse(closeKeys[0].c_str(), &key, reinterpret_cast<GdkModifierType*>(&mods)));
+    EXPECT_EQ(key, GDK_KEY_w);
+    EXPECT_EQ(mods, Gdk::ModifierType::CONTROL_MASK | Gdk::ModifierType::SHIFT_MASK);
     EXPECT_EQ(app.application()->get_menubar(), app.menubar());
     EXPECT_TRUE(window.window().get_show_menubar());
     EXPECT_EQ(Gtk::Window::get_default_icon_name().raw(), ProductBrand::current().bundleIdentifier);
 
     server.html("/other", test::page("他"));
     load(model, "/page");
+
 
     for (const Focus where : {Focus::webView, Focus::entry}) {
         SCOPED_TRACE(where == Focus::webView ? "web view focused" : "entry focused");
@@ -176,10 +182,12 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
         EXPECT_TRUE(spinUntil([&] { return server.requests("/page") == requests + 2; }));
         ASSERT_TRUE(spinUntil([&] { return !model.browser().loading.get(); }));
         auto& tab = *model.selectedTab();
+        // While the save runs the page and the address bar take no focus:
+        // the key goes to whatever holds it.
         startHeldCapture(tab, where == Focus::webView ? "/held-1.png" : "/held-2.png");
         requests = server.requests("/page");
-        focus(window, where);
         type(window, "ctrl+r");
+        type(window, "F5");
         spinFor(300ms);
         EXPECT_EQ(server.requests("/page"), requests);
         endHeldCapture(tab, where == Focus::webView ? "/held-1.png" : "/held-2.png");
