@@ -2,6 +2,7 @@
 
 #include <gdkmm/display.h>
 #include <gtkmm/cssprovider.h>
+#include <gtkmm/snapshot.h>
 #include <gtkmm/stylecontext.h>
 
 #include "foundation/ProductBrand.hpp"
@@ -68,6 +69,34 @@ void setHiddenFromAccessibility(Gtk::Widget& widget, bool hidden) {
 
 }  // namespace
 
+// A box whose children are drawn unseen while it is not seen: the snapshot
+// is taken all the same, under an opacity of 0.
+class UnseenHolder : public Gtk::Box {
+public:
+    UnseenHolder() : Glib::ObjectBase("VelmoraUnseenHolder") {}
+
+    bool seen() const noexcept { return seen_; }
+    void setSeen(bool seen) {
+        if (seen_ == seen) return;
+        seen_ = seen;
+        queue_draw();
+    }
+
+protected:
+    void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override {
+        if (seen_) {
+            Gtk::Box::snapshot_vfunc(snapshot);
+            return;
+        }
+        gtk_snapshot_push_opacity(snapshot->gobj(), 0);
+        Gtk::Box::snapshot_vfunc(snapshot);
+        gtk_snapshot_pop(snapshot->gobj());
+    }
+
+private:
+    bool seen_ = true;
+};
+
 std::string WorkspaceView::rowName(Section section) {
     return std::string(sectionRowPrefix) + std::string(rawValue(section));
 }
@@ -85,6 +114,8 @@ WorkspaceView::WorkspaceView(std::shared_ptr<WindowModel> model, WorkspaceWindow
 }
 
 WorkspaceView::~WorkspaceView() { modelChanged_.disconnect(); }
+
+bool WorkspaceView::webPaneSeen() const noexcept { return webHolder_->seen(); }
 
 void WorkspaceView::buildSidebar() {
     sidebar_.set_name(sidebarName);
@@ -154,7 +185,11 @@ void WorkspaceView::buildMainColumn() {
     pane_.set_hexpand(true);
     pane_.set_vexpand(true);
     web_ = Gtk::make_managed<WebWorkspace>(model_, desktop_);
-    pane_.set_child(*web_);
+    webHolder_ = Gtk::make_managed<UnseenHolder>();
+    webHolder_->set_hexpand(true);
+    webHolder_->set_vexpand(true);
+    webHolder_->append(*web_);
+    pane_.set_child(*webHolder_);
     column_.append(pane_);
 
     // The strips report work this window runs outside the section shown;
@@ -211,10 +246,10 @@ void WorkspaceView::showSection(Section section) {
     }
     sectionTitle_.set_text(std::string(rawValue(section)));
 
-    // The web pane stays mapped under the others; outside its section it is
-    // only made invisible and inert.
+    // The web pane stays mapped and drawn under the others; outside its
+    // section it is only made invisible and inert.
     const bool web = section == Section::web;
-    web_->set_opacity(web ? 1 : 0);
+    webHolder_->setSeen(web);
     web_->set_can_target(web);
     web_->set_can_focus(web);
     setHiddenFromAccessibility(*web_, !web);

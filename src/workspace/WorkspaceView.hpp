@@ -8,8 +8,10 @@
 //
 // - The section pane is an overlay whose main child is the window's web
 //   pane, always there and never unmapped: outside the web section it is
-//   transparent, takes no input or focus and is hidden from accessibility,
-//   so a page saving in the background goes on being drawn. The OCR,
+//   drawn at no opacity, takes no input or focus and is hidden from
+//   accessibility, so a page saving in the background goes on being drawn
+//   (the toolkit skips a widget whose own opacity is 0 altogether, and a web
+//   view that is never drawn gets no frames from its engine). The OCR,
 //   history and settings panes are opaque overlay children made when their
 //   section is chosen and dropped when another is; their models outlive
 //   them. (A stack would unmap the web pane with its pages.)
@@ -21,6 +23,8 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
@@ -35,6 +39,7 @@
 namespace velmora {
 
 class QueueActivityStrip;
+class UnseenHolder;
 class WebActivityStrips;
 class WebWorkspace;
 class WorkspaceWindows;
@@ -78,8 +83,10 @@ public:
     WorkspaceView& operator=(const WorkspaceView&) = delete;
 
     WebWorkspace& webPane() noexcept { return *web_; }
-    // The pane of the chosen section over the web pane; null in the web
-    // section.
+    // Whether the web pane is seen (the web section), not only drawn.
+    bool webPaneSeen() const noexcept;
+    // The opaque holder of the chosen section's pane, over the web pane;
+    // null in the web section.
     Gtk::Widget* sectionPane() const noexcept { return sectionPane_; }
 
 private:
@@ -105,6 +112,9 @@ private:
     Gtk::Button newWindow_;
     Gtk::Separator topDivider_{Gtk::Orientation::HORIZONTAL};
     Gtk::Overlay pane_;
+    // Holds the web pane under the other sections' panes: drawn there at no
+    // opacity, so its pages still get their frames.
+    UnseenHolder* webHolder_ = nullptr;
     WebWorkspace* web_ = nullptr;
     Gtk::Widget* sectionPane_ = nullptr;
     Gtk::Box ocrStripSlot_{Gtk::Orientation::VERTICAL, 0};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <gtkmm/aboutdialog.h>
 #include <gtkmm/applicationwindow.h>
+#include <gtkmm/icontheme.h>
 #include <gtkmm/label.h>
 #include <gtkmm/messagedialog.h>
 #include <gtkmm/popovermenubar.h>
@@ -72,6 +73,10 @@ TEST_F(SkippedLaunchTest, NoWindowNoCloseKeyThenTheWizardAboutAndHelpFromTheMenu
     EXPECT_TRUE(app.windows()->windows().empty());
     EXPECT_TRUE(app.application()->get_accels_for_action(AppCommands::windowClose).empty());
     EXPECT_EQ(app.application()->get_accels_for_action("app.close-selected"), std::vector<Glib::ustring>{"<Control>w"});
+    // The windows' icon is the application's own, found from the build tree.
+    EXPECT_EQ(Gtk::Window::get_default_icon_name().raw(), ProductBrand::current().bundleIdentifier);
+    EXPECT_TRUE(Gtk::IconTheme::get_for_display(Gdk::Display::get_default())
+                    ->has_icon(ProductBrand::current().bundleIdentifier));
 
     // The wizard with no window: one opens in its settings section, and the
     // wizard shows over it.

@@ -114,7 +114,7 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
     EXPECT_EQ(selectedRows(), std::vector<Section>{Section::web});
     EXPECT_EQ(named<Gtk::Label>(window, WorkspaceView::sectionTitleName)->get_text(), "Webキャプチャ");
     EXPECT_EQ(view.sectionPane(), nullptr);
-    EXPECT_EQ(web.get_opacity(), 1);
+    EXPECT_TRUE(view.webPaneSeen());
     EXPECT_TRUE(web.get_can_target());
 
     // Each other section: its own pane over the web pane, which stays mapped
@@ -137,7 +137,7 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
             EXPECT_TRUE(spinUntil([&] { return shown(named(window, expected.paneWidget)); }));
         }
         EXPECT_TRUE(web.get_mapped());
-        EXPECT_EQ(web.get_opacity(), 0);
+        EXPECT_FALSE(view.webPaneSeen());
         EXPECT_FALSE(web.get_can_target());
         EXPECT_FALSE(web.get_can_focus());
         // The pane covers the whole web pane.
@@ -153,7 +153,7 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
 
     pressRow(window, Section::web);
     EXPECT_EQ(view.sectionPane(), nullptr);
-    EXPECT_EQ(web.get_opacity(), 1);
+    EXPECT_TRUE(view.webPaneSeen());
     EXPECT_TRUE(web.get_can_target());
     EXPECT_TRUE(web.get_can_focus());
     EXPECT_EQ(named(window, SettingsScreen::applyName), nullptr);
