@@ -96,15 +96,22 @@ TEST(WebPaneRules, ARowShowsBytesAndCancelWhileActiveAndRevealOnlyWithAFile) {
                                      .active = active,
                                      .received = 1024,
                                      .expected = 4096,
-                                     .hasOutput = state == State::completed});
+                                     .hasOutput = state == State::completed,
+                                     .notice = ""});
         EXPECT_EQ(row.state, rawValue(state));
         EXPECT_EQ(row.bytes.has_value(), active) << row.state;
         EXPECT_EQ(row.cancel, active) << row.state;
         EXPECT_EQ(row.reveal, state == State::completed) << row.state;
         EXPECT_EQ(row.notice, std::nullopt);
-        if (active) EXPECT_EQ(*row.bytes, "1024 / 4096 byte");
+        if (active) {
+            EXPECT_EQ(*row.bytes, "1024 / 4096 byte");
+        }
     }
-    const auto failed = Rules::row({.name = "a.bin", .state = "保存できませんでした", .notice = "保存先を選び直してください。"});
+    Rules::RowFacts facts;
+    facts.name = "a.bin";
+    facts.state = "保存できませんでした";
+    facts.notice = "保存先を選び直してください。";
+    const auto failed = Rules::row(facts);
     EXPECT_EQ(failed.notice, "保存先を選び直してください。");
     EXPECT_FALSE(failed.reveal);
 }

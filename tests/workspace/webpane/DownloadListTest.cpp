@@ -240,7 +240,7 @@ TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideT
     // A long name is shortened within its width.
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + tab->downloads->front()->id.text());
     ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->get_text(), longName);
+    EXPECT_EQ(name->get_text().raw(), longName);
     EXPECT_LE(name->get_width(), 230);
     EXPECT_GT(name->get_width(), 100);
 }

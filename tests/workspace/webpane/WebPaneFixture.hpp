@@ -110,7 +110,7 @@ protected:
     // The first widget of that name that is shown (the status row and the
     // panel both have save buttons; one of them is hidden).
     static Gtk::Widget* shownNamed(Gtk::Widget& root, const std::string& name) {
-        if (root.get_name() == name && shownNow(&root)) return &root;
+        if (root.get_name().raw() == name && shownNow(&root)) return &root;
         for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
             if (Gtk::Widget* found = shownNamed(*child, name)) return found;
         }
