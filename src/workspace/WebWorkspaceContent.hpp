@@ -74,6 +74,8 @@ public:
     // The web area's widget of a tab (its surface); null for a tab the
     // window does not hold.
     Gtk::Widget* surface(const UUID& tabID) const;
+    // The surface seen: the selected tab's. The others are drawn unseen.
+    Gtk::Widget* shownSurface() const;
     // The control panel's size along the split at the last layout.
     double panelSize() const;
 
