@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <stdexcept>
 #include <vector>
 
 #include "gui/PanelDivider.hpp"
@@ -145,7 +146,18 @@ public:
         Gtk::Widget* previous = nullptr;
         for (const auto& tab : tabs) {
             WebSurface*& surface = surfaces_[tab->id];
-            if (!surface) surface = Gtk::make_managed<WebSurface>(tab->browser);
+            if (!surface) {
+                try {
+                    surface = Gtk::make_managed<WebSurface>(tab->browser);
+                } catch (const std::logic_error&) {
+                    // The tab's frame is still placed by another view of the
+                    // window; it joins the pane at the first change after
+                    // that view has let it go. (Thrown on, it would leave
+                    // the model's signal half-delivered.)
+                    surfaces_.erase(tab->id);
+                    continue;
+                }
+            }
             // In tab order; a surface already in its place is left alone.
             if (surface->get_parent() != &stack_ || surface->get_prev_sibling() != previous) {
                 if (previous) surface->insert_after(stack_, *previous);
@@ -269,23 +281,17 @@ protected:
         available_ = right ? width : height;
         const auto split = WebPaneRules::split(preferred(), available_, panel);
         panelSize_ = split.panel;
-        // Every child is measured before it is placed, as the toolkit
-        // requires; the split's own sizes win over their wishes.
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(divider_), static_cast<Gtk::Widget*>(panelBox_)}) {
-            int minimum = 0, natural = 0;
-            measureChild(*child, Gtk::Orientation::HORIZONTAL, -1, minimum, natural);
-            measureChild(*child, Gtk::Orientation::VERTICAL, -1, minimum, natural);
-        }
+        // The split's own sizes win over the children's wishes.
         if (right) {
             web_->setArea(split.web, height);
             place(*web_, {0, 0, split.web, height});
-            divider_->size_allocate(Gtk::Allocation(split.web, 0, split.divider, height), -1);
-            panelBox_->size_allocate(Gtk::Allocation(split.web + split.divider, 0, split.panel, height), -1);
+            place(*divider_, {split.web, 0, split.divider, height});
+            place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
             web_->setArea(width, split.web);
             place(*web_, {0, 0, width, split.web});
-            divider_->size_allocate(Gtk::Allocation(0, split.web, width, split.divider), -1);
-            panelBox_->size_allocate(Gtk::Allocation(0, split.web + split.divider, width, split.panel), -1);
+            place(*divider_, {0, split.web, width, split.divider});
+            place(*panelBox_, {0, split.web + split.divider, width, split.panel});
         }
         updateDivider();
     }
@@ -306,6 +312,7 @@ private:
                                                    : model_->bottomPanelPreferredHeight.get();
     }
 
+    // Every child is measured before it is placed, as the toolkit requires.
     static void place(Gtk::Widget& child, Gtk::Allocation allocation) {
         int minimum = 0, natural = 0;
         measureChild(child, Gtk::Orientation::HORIZONTAL, -1, minimum, natural);

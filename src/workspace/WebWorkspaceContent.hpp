@@ -19,9 +19,7 @@
 // - Texts from pages and downloads are shown as plain text, never markup.
 // The rules are display-free (WebPaneRules.hpp). Main thread only.
 
-#include <map>
 #include <memory>
-#include <optional>
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>

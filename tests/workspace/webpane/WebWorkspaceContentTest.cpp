@@ -454,3 +454,19 @@ TEST_F(WebWorkspaceContentTest, TheHintNoticeAndPDFButtonFollowTheSelectedTab) {
     EXPECT_FALSE(pdf->get_visible());
     EXPECT_FALSE(notice->get_visible());
 }
+
+TEST_F(WebWorkspaceContentTest, AFramePlacedElsewhereJoinsThePaneOnceItIsFree) {
+    auto model = makeModel();
+    auto tab = model->selectedTab();
+    // Another view of the window still holds the tab's frame.
+    show(*tab);
+    ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    EXPECT_EQ(shown.content.surface(tab->id), nullptr);
+    frames.clear();
+    model->message = "";
+    Gtk::Widget* surface = shown.content.surface(tab->id);
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab->browser->frame().gobj())), surface->gobj());
+    EXPECT_EQ(shown.content.shownSurface(), surface);
+}
