@@ -95,7 +95,7 @@ void OCROptionRows::refresh() {
         search_.set_text(c.search.get());
         searchChanged_.unblock();
     }
-    refreshHits();
+    count_.schedule();
 
     firstRow_.set_sensitive(R::firstRowEnabled(facts));
     lines_.show(c.preserveLines ? 0 : 1);

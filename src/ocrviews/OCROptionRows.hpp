@@ -26,7 +26,8 @@ namespace velmora {
 //
 // The hit count searches every page of the queue, so it is counted again
 // only when the search text, the shown text, the shown page or the queue's
-// snapshot changed, at most once per turn of the main loop.
+// snapshot changed, at most once per turn of the main loop, and after the
+// frame that shows the change: a keystroke reaches the screen first.
 class OCROptionRows : public Gtk::Box {
 public:
     static constexpr const char* searchName = "ocr.search";
@@ -89,6 +90,7 @@ private:
     sigc::connection searchChanged_;
     sigc::connection separatorsToggled_;
     IdleRefresh refresh_{[this] { refresh(); }};
+    IdleRefresh count_{[this] { refreshHits(); }, G_PRIORITY_DEFAULT_IDLE};
 };
 
 }  // namespace velmora

@@ -74,32 +74,69 @@ std::string candidatesTitle(std::size_t count) {
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
-std::string progressText(const QueueInput& input) {
-    const auto completed = std::count_if(input.pages.begin(), input.pages.end(),
-                                         [](const PageRecord& r) { return r.state == PageState::completed; });
-    std::string text = std::to_string(completed) + " / ";
-    text += input.source ? std::to_string(input.source->pageCount) : std::string("不明");
+InputFacts inputFacts(const QueueInput& input, bool selected) {
+    InputFacts facts;
+    facts.id = input.id;
+    facts.path = input.path;
+    facts.status = input.status;
+    facts.error = input.error;
+    if (input.source) facts.pageCount = input.source->pageCount;
+    facts.selected = selected;
+    for (const PageRecord& record : input.pages) {
+        if (record.state == PageState::completed) ++facts.completed;
+        if (record.state == PageState::failed) facts.failed.emplace_back(record.page, record.error);
+    }
+    return facts;
+}
+
+bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected) {
+    if (facts.id != input.id || facts.status != input.status || facts.error != input.error ||
+        facts.selected != selected || facts.pageCount.has_value() != input.source.has_value() ||
+        (input.source && *facts.pageCount != input.source->pageCount) || facts.path != input.path) {
+        return false;
+    }
+    int64_t completed = 0;
+    std::size_t failed = 0;
+    for (const PageRecord& record : input.pages) {
+        if (record.state == PageState::completed) ++completed;
+        if (record.state != PageState::failed) continue;
+        if (failed == facts.failed.size() || facts.failed[failed] != std::pair(record.page, record.error)) {
+            return false;
+        }
+        ++failed;
+    }
+    return completed == facts.completed && failed == facts.failed.size();
+}
+
+std::string progressText(const InputFacts& facts) {
+    std::string text = std::to_string(facts.completed) + " / ";
+    text += facts.pageCount ? std::to_string(*facts.pageCount) : std::string("不明");
     text += "\u3000";
-    text += displayName(input.status);
+    text += displayName(facts.status);
     return text;
 }
 
-std::string failedPageText(const PageRecord& record) {
-    return std::to_string(record.page) + "ページ：" +
-           (record.error ? BrindlexError::message(*record.error) : "認識できませんでした");
+std::string progressText(const QueueInput& input) { return progressText(inputFacts(input, false)); }
+
+std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error) {
+    return std::to_string(page) + "ページ：" + (error ? BrindlexError::message(*error) : "認識できませんでした");
+}
+
+std::string failedPageText(const PageRecord& record) { return failedPageText(record.page, record.error); }
+
+InputRow inputRow(const InputFacts& facts, std::size_t position) {
+    InputRow row;
+    row.id = facts.id;
+    row.label = std::to_string(position + 1) + ". " + fileName(facts.path);
+    row.progress = progressText(facts);
+    row.selected = facts.selected;
+    if (facts.error) row.error = BrindlexError::message(*facts.error);
+    for (const auto& [page, error] : facts.failed) row.failed.push_back({page, failedPageText(page, error)});
+    return row;
 }
 
 InputRow inputRow(const QueueInput& input, std::size_t position, const std::optional<UUID>& selectedID) {
-    InputRow row;
-    row.id = input.id;
-    row.label = std::to_string(position + 1) + ". " + fileName(input.path);
-    row.progress = progressText(input);
-    row.selected = selectedID && *selectedID == input.id;
-    if (input.error) row.error = BrindlexError::message(*input.error);
-    for (const PageRecord& record : input.pages) {
-        if (record.state == PageState::failed) row.failed.push_back({record.page, failedPageText(record)});
-    }
-    return row;
+    return inputRow(inputFacts(input, selectedID && *selectedID == input.id), position);
 }
 
 unsigned choiceIndex(bool value) { return value ? 0 : 1; }

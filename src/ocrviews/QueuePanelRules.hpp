@@ -100,10 +100,31 @@ struct InputRow {
 
     bool operator==(const InputRow&) const = default;
 };
+// What an input's row is made of, cheap to compare with an input: a
+// refresh of a long queue makes texts only for the rows whose facts changed.
+struct InputFacts {
+    UUID id;
+    std::string path;
+    InputStatus status = InputStatus::pending;
+    std::optional<ErrorCase> error;
+    int64_t completed = 0;
+    std::optional<int64_t> pageCount;  // none while the source is unread
+    bool selected = false;
+    std::vector<std::pair<int64_t, std::optional<ErrorCase>>> failed;  // in record order
+
+    bool operator==(const InputFacts&) const = default;
+};
+InputFacts inputFacts(const QueueInput& input, bool selected);
+// Whether the facts are still those of the input; allocates nothing.
+bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected);
+
 // position counts from 0.
+InputRow inputRow(const InputFacts& facts, std::size_t position);
 InputRow inputRow(const QueueInput& input, std::size_t position, const std::optional<UUID>& selectedID);
 std::string progressText(const QueueInput& input);
+std::string progressText(const InputFacts& facts);
 std::string failedPageText(const PageRecord& record);
+std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error);
 
 // The pickers' choices by index: the order picker ("自動調整", "順番") and
 // the export picker ("全結果1TXT", "ファイル別TXT") put true first.

@@ -102,6 +102,7 @@ public:
     const Kind kind;
     Gtk::Widget* const fixed;
     std::string candidate;
+    std::optional<Rules::InputFacts> facts;
     Rules::InputRow input;
     std::size_t position = 0;
     bool last = false;
@@ -632,13 +633,18 @@ struct QueueView::Parts {
                 inputItems.back()->position = i;
             }
             RowItem& item = *inputItems[i];
-            Rules::InputRow row = Rules::inputRow((*inputs)[i], i, selectedID);
-            if (item.input == row) {
-                if (retryChanged && item.slot) item.slot->enableRetry(retry);
-                continue;
+            const QueueInput& input = (*inputs)[i];
+            const bool selected = selectedID && *selectedID == input.id;
+            if (!item.facts || !Rules::sameFacts(*item.facts, input, selected)) {
+                item.facts = Rules::inputFacts(input, selected);
+                Rules::InputRow row = Rules::inputRow(*item.facts, i);
+                if (row != item.input) {
+                    item.input = std::move(row);
+                    if (item.slot) item.slot->showInput(item, retry);
+                    continue;
+                }
             }
-            item.input = std::move(row);
-            if (item.slot) item.slot->showInput(item, retry);
+            if (retryChanged && item.slot) item.slot->enableRetry(retry);
         }
     }
 

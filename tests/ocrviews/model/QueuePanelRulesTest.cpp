@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/QueuePanelRules.hpp"
 
@@ -72,6 +74,41 @@ TEST(QueuePanelRules, InputRowsShowPositionProgressErrorAndFailedPages) {
     EXPECT_EQ(fileName("/a/b/写真 1.png"), "写真 1.png");
     EXPECT_EQ(persistenceNote(true), "通常キュー：確定結果と編集を保存");
     EXPECT_EQ(persistenceNote(false), "メモリ限定：終了後は再開できません。明示保存TXT・コピーは残ります。");
+}
+
+TEST(QueuePanelRules, FactsNoticeEveryChangeARowShows) {
+    const QueueInput base = inputWith("/s/a.pdf",
+                                      {PageRecord(1, PageState::completed), PageRecord(2, PageState::failed),
+                                       PageRecord(3, PageState::pending)},
+                                      3, InputStatus::running);
+    const InputFacts facts = inputFacts(base, true);
+    EXPECT_TRUE(sameFacts(facts, base, true));
+    EXPECT_EQ(inputRow(facts, 0), inputRow(base, 0, base.id));
+    EXPECT_FALSE(sameFacts(facts, base, false));
+
+    std::vector<std::function<void(QueueInput&)>> changes{
+        [](QueueInput& i) { i.pages[2].state = PageState::completed; },
+        [](QueueInput& i) { i.pages[2].state = PageState::failed; },
+        [](QueueInput& i) { i.pages[1].error = ErrorCase::renderFailed; },
+        [](QueueInput& i) { i.pages[1].state = PageState::pending; },
+        [](QueueInput& i) { i.status = InputStatus::completed; },
+        [](QueueInput& i) { i.error = ErrorCase::sourceMissing; },
+        [](QueueInput& i) { i.source.reset(); },
+        [](QueueInput& i) { i.source->pageCount = 4; },
+        [](QueueInput& i) { i.path = "/s/b.pdf"; },
+        [](QueueInput& i) { i.id = UUID::random(); },
+    };
+    for (std::size_t n = 0; n < changes.size(); ++n) {
+        QueueInput changed = base;
+        changes[n](changed);
+        EXPECT_FALSE(sameFacts(facts, changed, true)) << n;
+        EXPECT_NE(inputFacts(changed, true), facts) << n;
+    }
+    // What no row shows leaves the facts alone.
+    QueueInput edited = base;
+    edited.editedPages[1] = "手直し";
+    edited.pages[0].checksum = "other";
+    EXPECT_TRUE(sameFacts(facts, edited, true));
 }
 
 TEST(QueuePanelRules, SectionsFollowTheQueueTheListingTheSavedQueuesAndTheRejection) {
