@@ -3,8 +3,10 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
 
+#include "foundation/Raster.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "settingsui/SettingsScreen.hpp"
+#include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
 #include "workspace/ActivityStrips.hpp"
@@ -248,6 +250,7 @@ TEST_F(WorkspaceViewTest, ABackgroundSaveGoesOnUnderTheHistoryAndItsStripLeadsBa
     server.html("/later", test::page("あとで"));
     auto& window = openWindow(restored);
     auto& model = *window.model();
+    auto& view = window.view();
     auto deferred = model.tabs.get()[0];
     ASSERT_TRUE(deferred->deferredURL.get().has_value());
     auto saving = model.addTab(false);
@@ -282,15 +285,27 @@ TEST_F(WorkspaceViewTest, ABackgroundSaveGoesOnUnderTheHistoryAndItsStripLeadsBa
     EXPECT_EQ(server.requests("/later"), 0);
     endHeldCapture(*saving);
 
-    // A capture of a tall page started, then the history shown at once with
-    // the other tab selected: the hidden page is still drawn, and the
-    // capture reaches its end and writes its PNG.
-    server.html("/tall", test::page("長いページ", "<div style='height:5000px;background:linear-gradient(#fff,#9cf)'>本文</div>"));
-    load(model, "/tall");
+    // A capture waiting for an image the server holds, the history shown
+    // meanwhile with the other tab selected, then the image let through:
+    // the hidden page is still drawn, so the capture gets the frames it
+    // waits for, reaches its end and writes its PNG.
+    const std::string png = [] {
+        const auto image = test::makeImage(10, 10, 3, [](int, int, uint8_t* p) { p[0] = 0x20, p[1] = 0x90, p[2] = 0x40; });
+        const auto bytes = Raster::png(image);
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    server.held("/late.png", png, "image/png");
+    // A fresh page: the image the first save waited for came as no image.
+    ASSERT_EQ(model.selectedTab(), saving);
+    load(model, "/page");
+    run(*saving, "document.body.insertAdjacentHTML('beforeend','<img src=/late.png width=10 height=10>');true");
+    ASSERT_TRUE(spinUntil([&] { return server.requests("/late.png") > 0; }));
     saving->browser->capture(captureOptions(), screenshots);
-    ASSERT_TRUE(saving->browser->hasPendingOperation());
+    ASSERT_TRUE(spinUntil([&] { return saving->browser->stage.get() == "下部の画像を読み込み中"; }));
     model.selectTab(deferred->id, false);
-    model.section = Section::history;
+    pressRow(window, Section::history);
+    EXPECT_FALSE(view.webPaneSeen());
+    server.release("/late.png");
     ASSERT_TRUE(spinUntil([&] { return !saving->browser->hasPendingOperation(); }, 60s));
     EXPECT_EQ(model.section.get(), Section::history);
     EXPECT_FALSE(test::listNames(screenshots).empty()) << saving->browser->captureDiagnosticText.get();
