@@ -2,6 +2,8 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/filechooser.h>
 
+#include <functional>
+
 #include "gui/GtkConfirmation.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
@@ -55,13 +57,19 @@ protected:
     WorkspaceWindow& current() { return *set().current(); }
 
     // Types keys (xdotool's names, "ctrl+shift+t") into the window, which
-    // takes the keyboard focus first, then lets the main loop take them.
-    void type(WorkspaceWindow& window, const std::string& keys) {
+    // takes the keyboard focus first, then lets the main loop take them:
+    // until `done` holds (bounded), or, for a key that must do nothing, for
+    // a while.
+    void type(WorkspaceWindow& window, const std::string& keys, const std::function<bool()>& done = {}) {
         ASSERT_TRUE(spinUntil([&] { return window.window().get_mapped(); }));
         const auto xid = std::to_string(xidOf(window.window()));
         ASSERT_TRUE(shell("timeout 10 xdotool windowfocus --sync " + xid + " key --clearmodifiers " + keys)) << keys;
         ASSERT_TRUE(spinUntil([&] { return window.window().is_active(); }));
-        spinFor(150ms);
+        if (done) {
+            EXPECT_TRUE(spinUntil(done)) << keys;
+        } else {
+            spinFor(300ms);
+        }
     }
 
     Gtk::Entry& address(WorkspaceWindow& window) {
@@ -127,37 +135,37 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
         // New tabs, normal and private, each selected.
         std::size_t count = model.tabs.get().size();
         focus(window, where);
-        type(window, "ctrl+t");
+        type(window, "ctrl+t", [&] { return model.tabs.get().size() == count + 1; });
         ASSERT_EQ(model.tabs.get().size(), count + 1);
         EXPECT_EQ(model.selectedTab(), model.tabs.get().back());
         EXPECT_FALSE(model.privateMode());
         focus(window, where);
-        type(window, "ctrl+shift+t");
+        type(window, "ctrl+shift+t", [&] { return model.tabs.get().size() == count + 2; });
         ASSERT_EQ(model.tabs.get().size(), count + 2);
         EXPECT_TRUE(model.privateMode());
 
         // Cycling wraps both ways, by brackets and by page keys.
         auto tabs = model.tabs.get();
         focus(window, where);
-        type(window, "ctrl+shift+bracketright");
+        type(window, "ctrl+shift+bracketright", [&] { return model.selectedTabID.get() == tabs.front()->id; });
         EXPECT_EQ(model.selectedTabID.get(), tabs.front()->id);
         focus(window, where);
-        type(window, "ctrl+shift+bracketleft");
+        type(window, "ctrl+shift+bracketleft", [&] { return model.selectedTabID.get() == tabs.back()->id; });
         EXPECT_EQ(model.selectedTabID.get(), tabs.back()->id);
         focus(window, where);
-        type(window, "ctrl+Page_Down");
+        type(window, "ctrl+Page_Down", [&] { return model.selectedTabID.get() == tabs.front()->id; });
         EXPECT_EQ(model.selectedTabID.get(), tabs.front()->id);
         focus(window, where);
-        type(window, "ctrl+Page_Up");
+        type(window, "ctrl+Page_Up", [&] { return model.selectedTabID.get() == tabs.back()->id; });
         EXPECT_EQ(model.selectedTabID.get(), tabs.back()->id);
 
         // Ctrl+W closes the selected tab only: the two new ones.
         focus(window, where);
-        type(window, "ctrl+w");
+        type(window, "ctrl+w", [&] { return model.tabs.get().size() == count + 1; });
         ASSERT_EQ(model.tabs.get().size(), count + 1);
         model.selectTab(tabs[tabs.size() - 2]->id, true);
         focus(window, where);
-        type(window, "ctrl+w");
+        type(window, "ctrl+w", [&] { return model.tabs.get().size() == count; });
         ASSERT_EQ(model.tabs.get().size(), count);
         EXPECT_EQ(model.tabs.get().front(), tabs.front());
         EXPECT_EQ(set().windows().size(), 1u);
@@ -167,18 +175,18 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
         focus(window, where);
         const UUID request = model.addressFocusRequest.get();
         if (where == Focus::entry) window.window().unset_focus();
-        type(window, "ctrl+l");
+        type(window, "ctrl+l", [&] { return model.addressFocusRequest.get() != request; });
         EXPECT_NE(model.addressFocusRequest.get(), request);
         EXPECT_TRUE(spinUntil([&] { return focused(address(window)); }));
 
         // Ctrl+R and F5 load the page again; nothing during a save.
         int requests = server.requests("/page");
         focus(window, where);
-        type(window, "ctrl+r");
+        type(window, "ctrl+r", [&] { return server.requests("/page") == requests + 1; });
         EXPECT_TRUE(spinUntil([&] { return server.requests("/page") == requests + 1; }));
         ASSERT_TRUE(spinUntil([&] { return !model.browser().loading.get(); }));
         focus(window, where);
-        type(window, "F5");
+        type(window, "F5", [&] { return server.requests("/page") == requests + 2; });
         EXPECT_TRUE(spinUntil([&] { return server.requests("/page") == requests + 2; }));
         ASSERT_TRUE(spinUntil([&] { return !model.browser().loading.get(); }));
         auto& tab = *model.selectedTab();
@@ -203,7 +211,7 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
 
         // Ctrl+, : the settings section; then back.
         focus(window, where);
-        type(window, "ctrl+comma");
+        type(window, "ctrl+comma", [&] { return model.section.get() == Section::settings; });
         EXPECT_EQ(model.section.get(), Section::settings);
         model.section = Section::web;
     }
@@ -211,7 +219,7 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     // The history section: no new tab; Ctrl+W closes the window, after its
     // question while its work runs. A second window keeps this one from
     // being the last.
-    type(window, "ctrl+n");
+    type(window, "ctrl+n", [&] { return set().windows().size() == 2; });
     ASSERT_EQ(set().windows().size(), 2u);
     auto& second = *set().windows().at(set().order().back());
     second.model()->section = Section::history;
@@ -225,7 +233,7 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     EXPECT_EQ(second.model()->selectedTabID.get(), selected);
 
     // Help (F1) over the current window.
-    type(second, "F1");
+    type(second, "F1", [] { return test::findByName(WorkspaceWindows::helpDialogName) != nullptr; });
     Gtk::Widget* help = nullptr;
     ASSERT_TRUE(spinUntil([&] { return (help = test::findByName(WorkspaceWindows::helpDialogName)) != nullptr; }));
     dynamic_cast<Gtk::Window&>(*help).close();
@@ -235,10 +243,10 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     bool searched = false;
     auto& queue = *second.model()->queue;
     auto watch = queue.changed.connect([&] { searched = searched || queue.focusSearch.get(); });
-    type(second, "ctrl+f");
+    type(second, "ctrl+f", [&] { return searched; });
     EXPECT_TRUE(searched);
     watch.disconnect();
-    type(second, "ctrl+o");
+    type(second, "ctrl+o", [] { return fileChoosers().size() == 1; });
     ASSERT_TRUE(spinUntil([&] { return fileChoosers().size() == 1; }));
     fileChoosers()[0]->close();
     ASSERT_TRUE(spinUntil([&] { return fileChoosers().empty(); }));
@@ -248,7 +256,7 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     ASSERT_TRUE(queue.engine);
     const std::size_t asked = chooser.requests.size();
     chooser.answer = std::nullopt;
-    type(second, "ctrl+s");
+    type(second, "ctrl+s", [&] { return chooser.requests.size() == asked + 1; });
     EXPECT_TRUE(spinUntil([&] { return chooser.requests.size() == asked + 1; }));
 
     // Closing the window from the history section while a download runs:
@@ -271,16 +279,16 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     EXPECT_TRUE(spinUntil([&] { return !set().windows().contains(secondID); }, 30s));
 
     // Ctrl+Shift+W is the desktop's own close: an idle window goes at once.
-    type(window, "ctrl+n");
+    type(window, "ctrl+n", [&] { return set().windows().size() == 2; });
     ASSERT_EQ(set().windows().size(), 2u);
     auto& third = *set().windows().at(set().order().back());
     const UUID thirdID = third.model()->id;
     third.model()->section = Section::web;
     focus(third, Focus::entry);
-    type(third, "ctrl+shift+w");
+    type(third, "ctrl+shift+w", [&] { return !set().windows().contains(thirdID); });
     EXPECT_TRUE(spinUntil([&] { return !set().windows().contains(thirdID); }));
 
     // Ctrl+Q asks the window set: nothing runs, so it quits.
-    type(window, "ctrl+q");
+    type(window, "ctrl+q", [&] { return set().terminating(); });
     EXPECT_TRUE(set().terminating());
 }
