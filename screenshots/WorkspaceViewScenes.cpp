@@ -39,10 +39,11 @@ const char* newsPage =
     "今年は写真の整理やパソコンでの文書作成など十二の講座を用意している。</p><div class=photo></div>"
     "<p>申し込みは窓口またはウェブサイトで受け付け、定員を超えた場合は抽選とする。</p></main></body></html>";
 
+// Its windows join the application, so they show its menu bar.
 WorkspaceWindows& sceneSet(Stage& stage) {
     stage.app.application()->activate();
     AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
-    auto* set = new WorkspaceWindows(services, Glib::RefPtr<Gtk::Application>());
+    auto* set = new WorkspaceWindows(services, stage.app.application());
     set->quitApplication = [] {};
     return *set;
 }

@@ -269,7 +269,6 @@ void WorkspaceView::showSection(Section section) {
         holder->append(view);
         sectionPane_ = holder;
         pane_.add_overlay(*sectionPane_);
-        pane_.set_measure_overlay(*sectionPane_, true);
     }
 
     if (first) return;
