@@ -1,5 +1,5 @@
-// The time of one new tab as the user sees it: a click of the tab bar's
-// "tab.add" in a presented window that holds the bar above the tabs' frames
+// The time of one new tab as the user sees it: a pointer click of the tab
+// bar's "tab.add" (its "clicked") in a presented window that holds the bar above the tabs' frames
 // (a stack showing the selected tab), from the click until the window has
 // painted a frame in which the bar shows the new tab selected and its web
 // view is on screen. 30 tabs; prints every time and the median.
@@ -121,7 +121,10 @@ int main() {
         Gtk::Widget* item = nullptr;
         gulong handler = 0;
         const auto start = Clock::now();
-        add->activate();
+        // What the button does when the pointer's button is released over
+        // it. (A keyboard activation shows the button pressed for 250 ms
+        // before it reports the click.)
+        g_signal_emit_by_name(add->gobj(), "clicked");
         const bool painted = test::spinUntil(
             [&] {
                 if (!tab && model->tabs->size() > before) {
