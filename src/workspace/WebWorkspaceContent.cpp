@@ -3,10 +3,12 @@
 #include <gtk/gtk.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/scrolledwindow.h>
+#include <gtkmm/snapshot.h>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <stdexcept>
 #include <vector>
 
 #include "gui/PanelDivider.hpp"
@@ -33,11 +35,21 @@ void measureChild(Gtk::Widget& child, Gtk::Orientation orientation, int forSize,
 // Every tab's surface on top of one another, each at the size its own
 // request gives it (WebArea sets it), centred in the stack. The stack is as
 // large as its largest surface, so a page wider than the area scrolls.
+//
+// Only the shown surface is seen, but every surface is drawn: the others
+// at no opacity. A widget of opacity 0 is skipped by the toolkit altogether,
+// and a web view that is never drawn gets no frames from its engine, so a
+// save running in a background tab would wait for one forever.
 class SurfaceStack : public Gtk::Widget {
 public:
-    SurfaceStack() : Glib::ObjectBase("VelmoraSurfaceStack") {
-        set_overflow(Gtk::Overflow::HIDDEN);
+    SurfaceStack() : Glib::ObjectBase("VelmoraSurfaceStack") { set_overflow(Gtk::Overflow::HIDDEN); }
+
+    void setShown(Gtk::Widget* shown) {
+        if (shown == shown_) return;
+        shown_ = shown;
+        queue_draw();
     }
+    Gtk::Widget* shown() const noexcept { return shown_; }
 
 protected:
     Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
@@ -69,6 +81,20 @@ protected:
             child->size_allocate(allocation, -1);
         }
     }
+
+    void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override {
+        GtkSnapshot* raw = snapshot->gobj();
+        for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {
+            if (child == shown_) continue;
+            gtk_snapshot_push_opacity(raw, 0);
+            snapshot_child(*child, snapshot);
+            gtk_snapshot_pop(raw);
+        }
+        if (shown_ && shown_->get_parent() == this) snapshot_child(*shown_, snapshot);
+    }
+
+private:
+    Gtk::Widget* shown_ = nullptr;
 };
 
 }  // namespace
@@ -79,9 +105,10 @@ class WebWorkspaceContent::WebArea : public Gtk::ScrolledWindow {
 public:
     explicit WebArea(std::shared_ptr<WindowModel> model) : model_(std::move(model)) {
         set_name(webAreaName);
-        // Sideways the area scrolls; downwards each page scrolls itself,
-        // and a view held higher than the area (never below 240) is cut.
-        set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::EXTERNAL);
+        // Sideways the area scrolls for a page wider than the pane.
+        // Downwards each page scrolls itself; only an area lower than the
+        // 240 a page is always given scrolls down to the rest of it.
+        set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
         add_css_class("view");
         set_child(stack_);
     }
@@ -112,13 +139,25 @@ public:
                 ++it;
                 continue;
             }
+            if (stack_.shown() == it->second) stack_.setShown(nullptr);
             it->second->unparent();
             it = surfaces_.erase(it);
         }
         Gtk::Widget* previous = nullptr;
         for (const auto& tab : tabs) {
             WebSurface*& surface = surfaces_[tab->id];
-            if (!surface) surface = Gtk::make_managed<WebSurface>(tab->browser);
+            if (!surface) {
+                try {
+                    surface = Gtk::make_managed<WebSurface>(tab->browser);
+                } catch (const std::logic_error&) {
+                    // The tab's frame is still placed by another view of the
+                    // window; it joins the pane at the first change after
+                    // that view has let it go. (Thrown on, it would leave
+                    // the model's signal half-delivered.)
+                    surfaces_.erase(tab->id);
+                    continue;
+                }
+            }
             // In tab order; a surface already in its place is left alone.
             if (surface->get_parent() != &stack_ || surface->get_prev_sibling() != previous) {
                 if (previous) surface->insert_after(stack_, *previous);
@@ -127,7 +166,7 @@ public:
             previous = surface;
             const bool shown = tab == selected;
             const bool input = shown && !tab->browser->hasPendingOperation();
-            surface->set_opacity(shown ? 1 : 0);
+            if (shown) stack_.setShown(surface);
             surface->set_can_target(input);
             surface->set_can_focus(input);
             gtk_accessible_update_state(GTK_ACCESSIBLE(surface->gobj()), GTK_ACCESSIBLE_STATE_HIDDEN, !shown, -1);
@@ -139,6 +178,7 @@ public:
         auto it = surfaces_.find(tabID);
         return it == surfaces_.end() ? nullptr : it->second;
     }
+    Gtk::Widget* shownSurface() const { return stack_.shown(); }
 
 private:
     void resize() {
@@ -186,18 +226,20 @@ public:
         web_->set_parent(*this);
         divider_->set_parent(*this);
         panelBox_->set_parent(*this);
+        // A managed split is disposed by the toolkit before its C++ side
+        // goes: the children are let go then.
+        signal_destroy().connect([this] { release(); });
     }
 
     ~SplitArea() override {
-        web_->unparent();
-        divider_->unparent();
-        panelBox_->unparent();
+        if (gobj()) release();
     }
 
     WebArea& web() noexcept { return *web_; }
     double panelSize() const noexcept { return panelSize_; }
 
     void sync() {
+        if (!web_) return;
         const Panel panel = model_->panel.get();
         const double preferred = this->preferred();
         if (panel != shownPanel_ || preferred != shownPreferred_) {
@@ -217,6 +259,7 @@ protected:
         minimumBaseline = naturalBaseline = -1;
         const bool along = (orientation == Gtk::Orientation::HORIZONTAL) == (model_->panel.get() == Panel::right);
         minimum = natural = 0;
+        if (!web_) return;
         for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(web_), static_cast<Gtk::Widget*>(divider_),
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             int childMinimum = 0, childNatural = 0;
@@ -232,38 +275,44 @@ protected:
     }
 
     void size_allocate_vfunc(int width, int height, int) override {
+        if (!web_) return;
         const Panel panel = model_->panel.get();
         const bool right = panel == Panel::right;
         available_ = right ? width : height;
         const auto split = WebPaneRules::split(preferred(), available_, panel);
         panelSize_ = split.panel;
-        // Every child is measured before it is placed, as the toolkit
-        // requires; the split's own sizes win over their wishes.
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(divider_), static_cast<Gtk::Widget*>(panelBox_)}) {
-            int minimum = 0, natural = 0;
-            measureChild(*child, Gtk::Orientation::HORIZONTAL, -1, minimum, natural);
-            measureChild(*child, Gtk::Orientation::VERTICAL, -1, minimum, natural);
-        }
+        // The split's own sizes win over the children's wishes.
         if (right) {
             web_->setArea(split.web, height);
             place(*web_, {0, 0, split.web, height});
-            divider_->size_allocate(Gtk::Allocation(split.web, 0, split.divider, height), -1);
-            panelBox_->size_allocate(Gtk::Allocation(split.web + split.divider, 0, split.panel, height), -1);
+            place(*divider_, {split.web, 0, split.divider, height});
+            place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
             web_->setArea(width, split.web);
             place(*web_, {0, 0, width, split.web});
-            divider_->size_allocate(Gtk::Allocation(0, split.web, width, split.divider), -1);
-            panelBox_->size_allocate(Gtk::Allocation(0, split.web + split.divider, width, split.panel), -1);
+            place(*divider_, {0, split.web, width, split.divider});
+            place(*panelBox_, {0, split.web + split.divider, width, split.panel});
         }
         updateDivider();
     }
 
 private:
+    void release() {
+        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(web_), static_cast<Gtk::Widget*>(divider_),
+                                   static_cast<Gtk::Widget*>(panelBox_)}) {
+            if (child && child->get_parent() == this) child->unparent();
+        }
+        web_ = nullptr;
+        divider_ = nullptr;
+        panelBox_ = nullptr;
+    }
+
     double preferred() const {
         return model_->panel.get() == Panel::right ? model_->rightPanelPreferredWidth.get()
                                                    : model_->bottomPanelPreferredHeight.get();
     }
 
+    // Every child is measured before it is placed, as the toolkit requires.
     static void place(Gtk::Widget& child, Gtk::Allocation allocation) {
         int minimum = 0, natural = 0;
         measureChild(child, Gtk::Orientation::HORIZONTAL, -1, minimum, natural);
@@ -392,6 +441,9 @@ WebWorkspaceContent::WebWorkspaceContent(std::shared_ptr<WindowModel> model, Des
     address_.add_controller(focus);
 
     observation_ = model_->changed.connect([this] { sync(); });
+    // A managed pane's parts go when the toolkit disposes of it, before its
+    // C++ side: from then on the model's changes are not followed.
+    signal_destroy().connect([this] { observation_.disconnect(); });
     sync();
 }
 
@@ -405,6 +457,8 @@ WebWorkspaceContent::~WebWorkspaceContent() {
 }
 
 Gtk::Widget* WebWorkspaceContent::surface(const UUID& tabID) const { return split_->web().surface(tabID); }
+
+Gtk::Widget* WebWorkspaceContent::shownSurface() const { return split_->web().shownSurface(); }
 
 double WebWorkspaceContent::panelSize() const { return split_->panelSize(); }
 

@@ -19,9 +19,7 @@
 // - Texts from pages and downloads are shown as plain text, never markup.
 // The rules are display-free (WebPaneRules.hpp). Main thread only.
 
-#include <map>
 #include <memory>
-#include <optional>
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
@@ -74,6 +72,8 @@ public:
     // The web area's widget of a tab (its surface); null for a tab the
     // window does not hold.
     Gtk::Widget* surface(const UUID& tabID) const;
+    // The surface seen: the selected tab's. The others are drawn unseen.
+    Gtk::Widget* shownSurface() const;
     // The control panel's size along the split at the last layout.
     double panelSize() const;
 
