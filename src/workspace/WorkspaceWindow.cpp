@@ -53,6 +53,16 @@ WorkspaceWindow::~WorkspaceWindow() {
     // A window let go may be destroyed after its set.
     activeChanged_.disconnect();
     modelChanged_.disconnect();
+    // A window that goes without closing (its set goes first) still ends
+    // its tabs: the web pane's views hold the model and may outlive this
+    // object, and a page that went on loading would report to a set that
+    // is gone.
+    if (!closed_) {
+        for (const auto& tab : model_->tabs.get()) tab->shutdown();
+        model_->dropTabSubscriptions();
+    }
+    if (web_) sections_.remove(*web_);
+    web_ = nullptr;
     window_->unset_child();
     window_->hide();
     if (auto app = window_->get_application()) app->remove_window(*window_);
