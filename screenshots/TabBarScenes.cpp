@@ -20,6 +20,7 @@
 #include "gui/GtkDesktopActions.hpp"
 #include "support/MainLoop.hpp"
 #include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestWindow.hpp"
 #include "workspace/ActivityStrips.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
@@ -31,6 +32,18 @@
 namespace velmora::screenshots {
 
 namespace {
+
+// Until the selected tab's page has loaded and drawn two frames.
+void waitForPage(BrowserSession& session) {
+    test::spinUntil([&] { return !session.loading && !session.pageTitle->empty(); }, std::chrono::seconds(30));
+    try {
+        test::runTask(test::callAsync(session.webView(),
+                                      "await new Promise(r => requestAnimationFrame(() => "
+                                      "requestAnimationFrame(r))); return true;"));
+    } catch (const std::exception&) {
+        // The picture is taken all the same.
+    }
+}
 
 class SceneWindows final : public WindowSetLink {
 public:
@@ -90,8 +103,7 @@ struct Tabs {
         auto tab = model->selectedTab();
         model->setAddress(stage.server.url(path));
         model->navigate();
-        auto& session = *tab->browser;
-        test::spinUntil([&] { return !session.loading && !session.pageTitle->empty(); }, std::chrono::seconds(30));
+        waitForPage(*tab->browser);
         return tab;
     }
 
@@ -123,7 +135,10 @@ Gtk::Window* barWindow(Stage& stage, Tabs*& out) {
     auto& column = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
     column.append(*Gtk::make_managed<BrowserTabBar>(tabs.model));
     column.append(*tabs.pages);
-    window->set_child(column);
+    // An overlay over it all, where a scene may picture a popover.
+    auto& root = *Gtk::make_managed<Gtk::Overlay>();
+    root.set_child(column);
+    window->set_child(root);
     window->set_default_size(1240, 520);
     window->present();
     test::spinUntil([&] { return window->get_mapped(); });
@@ -132,6 +147,7 @@ Gtk::Window* barWindow(Stage& stage, Tabs*& out) {
     holdPrint(*hidden, PrintOptions::Stage::beforePrint);
     auto selected = tabs.open(stage, "/passport", true);
     tabs.model->moveTab(selected->id, -1);
+    waitForPage(*selected->browser);
     out = &tabs;
     return window;
 }
@@ -146,11 +162,8 @@ Gtk::Window* tabBar(Stage& stage) {
 Gtk::Window* tabList(Stage& stage) {
     Tabs* tabs = nullptr;
     auto* window = barWindow(stage, tabs);
-    auto* column = window->get_child();
-    window->unset_child();
-    auto& overlay = *Gtk::make_managed<Gtk::Overlay>();
-    overlay.set_child(*column);
-    window->set_child(overlay);
+    auto& overlay = dynamic_cast<Gtk::Overlay&>(*window->get_child());
+    auto* column = overlay.get_child();
     auto* list = dynamic_cast<Gtk::MenuButton*>(column->get_first_child()->get_last_child());
     if (!list) return window;
     test::spinUntil([&] { return list->get_mapped(); });
@@ -218,8 +231,7 @@ Gtk::Window* webWorkspace(Stage& stage) {
     auto load = [&](const std::string& path) {
         model->setAddress(stage.server.url(path));
         model->navigate();
-        auto& session = *model->selectedTab()->browser;
-        test::spinUntil([&] { return !session.loading && !session.pageTitle->empty(); }, std::chrono::seconds(30));
+        waitForPage(*model->selectedTab()->browser);
     };
     load("/tax");
     model->addTab(true);

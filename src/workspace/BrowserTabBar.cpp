@@ -90,9 +90,12 @@ public:
         label_.set_single_line_mode(true);
         label_.set_ellipsize(Pango::EllipsizeMode::END);
         label_.set_xalign(0);
-        label_.set_hexpand(true);
+        busy_.set_text(std::string(WebWorkspaceRules::busySuffix));
+        busy_.set_visible(false);
+        text_.append(label_);
+        text_.append(busy_);
         content_.append(icon_);
-        content_.append(label_);
+        content_.append(text_);
         select_.set_child(clamp_);
         select_.add_css_class("flat");
         select_.set_name(nameFor(selectPrefix, tabID));
@@ -131,8 +134,9 @@ public:
         if (gobj()) unparentMenu();
     }
 
-    void update(const std::string& text, bool isPrivate, bool selected) {
+    void update(const std::string& text, bool active, bool isPrivate, bool selected) {
         if (label_.get_text().raw() != text) label_.set_text(text);
+        if (busy_.get_visible() != active) busy_.set_visible(active);
         if (!private_ || *private_ != isPrivate) {
             private_ = isPrivate;
             icon_.set_from_icon_name(isPrivate ? "changes-prevent-symbolic" : "web-browser-symbolic");
@@ -159,7 +163,11 @@ private:
 
     Gtk::Box content_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Image icon_;
+    Gtk::Box text_{Gtk::Orientation::HORIZONTAL, 0};
+    // The busy mark stands apart from the title, so that cutting a long
+    // title to fit never cuts the mark away.
     Gtk::Label label_;
+    Gtk::Label busy_;
     WidthClamp& clamp_;
     Gtk::Button select_;
     Gtk::Button close_;
@@ -191,7 +199,9 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     });
 
     auto* lock = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
-    lock->append(*Gtk::make_managed<Gtk::Image>("changes-prevent-symbolic"));
+    auto* lockIcon = Gtk::make_managed<Gtk::Image>();
+    lockIcon->set_from_icon_name("changes-prevent-symbolic");
+    lock->append(*lockIcon);
     lock->append(*Gtk::make_managed<Gtk::Label>("私用"));
     private_.set_child(*lock);
     private_.set_tooltip_text("プライベートタブを追加");
@@ -288,8 +298,9 @@ void BrowserTabBar::syncItems() {
     for (const auto& tab : tabs) {
         auto& item = items_[tab->id];
         if (!item) item = Gtk::make_managed<Item>(tab->id, *this);
-        item->update(WebWorkspaceRules::itemText(tab->isPrivate(), tab->title(), tab->active()), tab->isPrivate(),
-                     tab->id == selected);
+        // The text without the busy mark, which the item shows after it.
+        item->update(WebWorkspaceRules::itemText(tab->isPrivate(), tab->title(), false), tab->active(),
+                     tab->isPrivate(), tab->id == selected);
     }
     if (order == order_) return;
     // The tabs' order: each item after the one before it.

@@ -64,10 +64,19 @@ protected:
         }
         return nullptr;
     }
+    // What a tab's select button reads: its shown labels, in order.
     static std::string itemText(BrowserTabBar& bar, const UUID& tabID) {
         auto* button = named(bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, tabID));
         if (!button) return "<no item>";
-        return labelIn(*button)->get_text();
+        std::string text;
+        for (const auto& part : texts(button->gobj())) text += part;
+        return text;
+    }
+    // The part of a select button that holds its icon and text, between
+    // its bounds.
+    static Gtk::Widget* labelArea(BrowserTabBar& bar, const UUID& tabID) {
+        auto* button = named(bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, tabID));
+        return button ? button->get_first_child() : nullptr;
     }
 
     // The texts a popover shows now, in its order (the menus' own entries,
@@ -131,7 +140,8 @@ protected:
 
 private:
     static void collect(GtkWidget* widget, std::vector<std::string>& found) {
-        if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget)) found.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+        if (!gtk_widget_get_visible(widget)) return;
+        if (GTK_IS_LABEL(widget)) found.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
         for (GtkWidget* c = gtk_widget_get_first_child(widget); c; c = gtk_widget_get_next_sibling(c)) collect(c, found);
     }
     static GtkWidget* findLabel(GtkWidget* widget, const std::string& text) {

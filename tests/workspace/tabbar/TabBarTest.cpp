@@ -108,19 +108,41 @@ TEST_F(TabBarTest, ItemsMarkPrivateAndBusyTabsAndTheListShowsTitlesAsThePagesGav
         return labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, first->id)))->get_width() > 0;
     }));
     Gtk::Label* cut = labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, first->id)));
-    Gtk::Widget* cutClamp = cut->get_parent()->get_parent();
+    Gtk::Widget* cutClamp = labelArea(pane.bar, first->id);
     EXPECT_LE(cutClamp->get_width(), 170);
     EXPECT_GE(cutClamp->get_width(), 160);
     EXPECT_TRUE(cut->get_layout()->is_ellipsized());
     EXPECT_EQ(cut->get_layout()->get_line_count(), 1);
     EXPECT_EQ(cut->get_text().raw(), longTitle);
+    // Busy, the long title is cut further and the busy mark stays whole.
+    auto hold = std::make_shared<test::PrintHold>();
+    hold->holdAt = PrintOptions::Stage::beforePrint;
+    std::filesystem::create_directories(out / "Print");
+    startHeldPrint(*first, hold, out / "Print");
+    EXPECT_EQ(itemText(pane.bar, first->id), longTitle + "（処理中）");
+    Gtk::Widget* area = labelArea(pane.bar, first->id);
+    Gtk::Label* mark = nullptr;
+    ASSERT_TRUE(spinUntil([&] {
+        mark = dynamic_cast<Gtk::Label*>(cut->get_next_sibling());
+        return mark && mark->get_mapped() && mark->get_width() > 0;
+    }));
+    graphene_rect_t bounds{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(mark->gobj()), GTK_WIDGET(area->gobj()), &bounds));
+    EXPECT_LE(bounds.origin.x + bounds.size.width, area->get_width() + 0.5);
+    EXPECT_FALSE(mark->get_layout()->is_ellipsized());
+    EXPECT_LE(area->get_width(), 170);
+    EXPECT_TRUE(cut->get_layout()->is_ellipsized());
+    hold->holdAt.reset();
+    ASSERT_TRUE(spinUntil([&] { return !first->browser->hasPendingOperation(); }, 60s));
+    EXPECT_EQ(itemText(pane.bar, first->id), longTitle);
+
     auto blank = model->addTab(false);
     ASSERT_TRUE(spinUntil([&] {
         return labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, blank->id)))->get_width() > 0;
     }));
     Gtk::Label* shortLabel = labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, blank->id)));
     EXPECT_EQ(shortLabel->get_text().raw(), BrowserTab::emptyTitle);
-    EXPECT_GE(shortLabel->get_parent()->get_parent()->get_width(), 100);
+    EXPECT_GE(labelArea(pane.bar, blank->id)->get_width(), 100);
     EXPECT_FALSE(shortLabel->get_layout()->is_ellipsized());
 
     // The selection's background follows the model.

@@ -54,12 +54,12 @@ TEST_F(WebWorkspaceTest, TheBarStandsAboveTheSelectedTabsPaneAndChoosesWhatItSho
     auto* secondSurface = pane.content().surface(second->id);
     ASSERT_NE(firstSurface, nullptr);
     ASSERT_NE(secondSurface, nullptr);
-    EXPECT_TRUE(spinUntil([&] { return secondSurface->get_opacity() == 1 && firstSurface->get_opacity() == 0; }));
+    EXPECT_TRUE(spinUntil([&] { return pane.content().shownSurface() == secondSurface; }));
     EXPECT_EQ(address->get_text().raw(), server.url("/second"));
 
     // The first tab's item: its page and its address come back.
     click(named(pane.tabBar(), BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, first->id)));
-    EXPECT_TRUE(spinUntil([&] { return firstSurface->get_opacity() == 1 && secondSurface->get_opacity() == 0; }));
+    EXPECT_TRUE(spinUntil([&] { return pane.content().shownSurface() == firstSurface; }));
     EXPECT_EQ(address->get_text().raw(), server.url("/page"));
     EXPECT_FALSE(address->has_focus());
     window.destroy();
