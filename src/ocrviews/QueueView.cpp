@@ -12,6 +12,7 @@
 #include <gtkmm/noselection.h>
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stringlist.h>
+#include <gtkmm/stringobject.h>
 #include <gtkmm/stylecontext.h>
 
 #include <map>
@@ -302,9 +303,16 @@ struct Picker {
     Gtk::DropDown dropDown;
     sigc::connection chosen;
 
-    Picker(const char* label, const char* name, int width, std::vector<Glib::ustring> items)
+    // A picker of long choices cuts the one on its button to about
+    // `shownChars` characters, so that it keeps its width; the open list
+    // shows every choice whole.
+    Picker(const char* label, const char* name, int width, std::vector<Glib::ustring> items, int shownChars = 0)
         : title(label), choices(Gtk::StringList::create(items)) {
         dropDown.set_model(choices);
+        if (shownChars > 0) {
+            dropDown.set_factory(choiceFactory(shownChars));
+            dropDown.set_list_factory(choiceFactory(0));
+        }
         dropDown.set_name(name);
         dropDown.set_hexpand(true);
         gtk_accessible_update_property(GTK_ACCESSIBLE(dropDown.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL, label, -1);
@@ -312,6 +320,27 @@ struct Picker {
         box.set_valign(Gtk::Align::CENTER);
         box.append(title);
         box.append(dropDown);
+    }
+
+    static Glib::RefPtr<Gtk::ListItemFactory> choiceFactory(int shownChars) {
+        auto factory = Gtk::SignalListItemFactory::create();
+        factory->signal_setup().connect([shownChars](const Glib::RefPtr<Gtk::ListItem>& item) {
+            auto* label = Gtk::make_managed<Gtk::Label>();
+            leading(*label);
+            if (shownChars > 0) {
+                label->set_ellipsize(Pango::EllipsizeMode::END);
+                label->set_width_chars(shownChars);
+                label->set_max_width_chars(shownChars);
+            }
+            item->set_child(*label);
+        });
+        factory->signal_bind().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
+            auto choice = std::dynamic_pointer_cast<Gtk::StringObject>(item->get_item());
+            if (auto* label = dynamic_cast<Gtk::Label*>(item->get_child()); label && choice) {
+                label->set_text(choice->get_string());
+            }
+        });
+        return factory;
     }
 
     // Shows the index without reporting it as the user's choice.
@@ -364,7 +393,7 @@ struct QueueView::Parts {
     Gtk::Button restart{"最初から"};
     // Saved-queue row.
     Gtk::Box savedRow{Gtk::Orientation::HORIZONTAL, 6};
-    Picker saved{"再開候補", QueueView::savedName, 250, {Rules::unselectedSaved}};
+    Picker saved{"再開候補", QueueView::savedName, 250, {Rules::unselectedSaved}, 17};
     Gtk::Button loadSaved{"続きを読み込む"};
     Gtk::Button later{"あとで"};
     Gtk::Button reselect{"原稿を選び直す"};
@@ -390,6 +419,7 @@ struct QueueView::Parts {
     Glib::RefPtr<RowItem> addItem, candidatesTitleItem, addCandidatesItem, dropCandidatesItem, runItem, savedItem,
         rejectionItem, newTrialItem, closeRejectionItem, countsItem, noteItem, retryAllItem, exportItem, statusItem;
     std::vector<Glib::RefPtr<RowItem>> candidateItems;
+    std::vector<std::filesystem::path> candidatesShown;
     std::vector<Glib::RefPtr<RowItem>> inputItems;
     Glib::RefPtr<Gio::ListStore<RowItem>> store = Gio::ListStore<RowItem>::create();
     std::vector<RowItem*> listed;  // what the store holds, in order
@@ -607,10 +637,17 @@ struct QueueView::Parts {
             saved.choices->splice(0, saved.choices->get_n_items(), labels);
             saved.chosen.unblock();
         }
-        saved.select(Rules::savedIndex(savedShown, c.selectedSaved.get()));
+        const unsigned index = Rules::savedIndex(savedShown, c.selectedSaved.get());
+        saved.select(index);
+        // The button shows the label cut short; the whole one on hovering.
+        saved.dropDown.set_tooltip_text(saved.choices->get_string(index));
     }
 
     void updateCandidates(const std::vector<std::filesystem::path>& candidates) {
+        // A listing may hold thousands of files and stays while the queue
+        // runs: its lines are looked at only when it changed.
+        if (candidates == candidatesShown) return;
+        candidatesShown = candidates;
         candidateItems.resize(std::min(candidateItems.size(), candidates.size()));
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             if (i == candidateItems.size()) candidateItems.push_back(RowItem::create(RowItem::Kind::candidate));
