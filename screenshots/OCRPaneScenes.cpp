@@ -155,7 +155,10 @@ Gtk::Window* lockedPDF(Stage& stage) {
 
 Gtk::Window* dropHover(Stage& stage) {
     OCRProductView* pane = nullptr;
-    Gtk::Window* window = paneWindow(stage, makeController(stage, {}), 1240, 850, &pane);
+    auto c = makeController(stage, {});
+    // The saved queues of the scenes before are not this scene's subject.
+    c->recoveryDeferred = true;
+    Gtk::Window* window = paneWindow(stage, c, 1240, 850, &pane);
     GdkDragAction action{};
     g_signal_emit_by_name(pane->dropTarget()->gobj(), "enter", 600.0, 400.0, &action);
     return window;

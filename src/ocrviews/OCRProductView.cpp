@@ -129,7 +129,7 @@ OCRProductView::OCRProductView(std::shared_ptr<QueueController> model, SettingsS
     page_->set_valign(Gtk::Align::START);
     scroll_.set_child(*page_);
 
-    styleWidget(*this, std::string(".") + targetedClass + " { background-color: alpha(@accent_bg_color, 0.08); }");
+    styleWidget(*this, std::string(".") + targetedClass + " { background-color: alpha(@theme_selected_bg_color, 0.08); }");
     setUpDrop();
 
     // The preferred width: the preference now and after every change.

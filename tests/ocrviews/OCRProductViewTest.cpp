@@ -240,14 +240,22 @@ TEST_F(Pane, DroppedFilesOpenAsAManagedQueueAndTheHoverTintsThePane) {
     EXPECT_FALSE(gdk_content_formats_contain_mime_type(formats, "text/plain"));
     EXPECT_FALSE(gdk_content_formats_contain_mime_type(formats, "text/plain;charset=utf-8"));
 
+    // The hover tints the pane's empty background with the accent colour.
+    const std::array<int, 3> plain = w.paintedAt(1230, 840);
+    EXPECT_EQ(plain[0], plain[2]) << "grey without a drag";
     GdkDragAction action{};
     g_signal_emit_by_name(target->gobj(), "enter", 10.0, 10.0, &action);
     EXPECT_EQ(action, GDK_ACTION_COPY);
     EXPECT_TRUE(w.pane->targeted());
     EXPECT_TRUE(w.pane->has_css_class(OCRProductView::targetedClass));
+    w.nextFrame();
+    const std::array<int, 3> tinted = w.paintedAt(1230, 840);
+    EXPECT_GT(tinted[2] - tinted[0], 8) << "bluer while files hover: " << tinted[0] << " " << tinted[2];
     g_signal_emit_by_name(target->gobj(), "leave");
     EXPECT_FALSE(w.pane->targeted());
     EXPECT_FALSE(w.pane->has_css_class(OCRProductView::targetedClass));
+    w.nextFrame();
+    EXPECT_EQ(w.paintedAt(1230, 840), plain);
 
     auto emitDrop = [&](std::vector<GFile*> files) {
         GdkFileList* list = gdk_file_list_new_from_array(files.data(), files.size());

@@ -8,7 +8,10 @@
 #include <gtk/gtk.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
+#include <gtkmm/widgetpaintable.h>
 #include <gtkmm/window.h>
+
+#include <array>
 
 #include <fstream>
 #include <sstream>
@@ -70,6 +73,24 @@ struct PaneWindow {
         const bool painted = spinUntil([&] { return paints > 0; });
         g_signal_handler_disconnect(clock, handler);
         if (!painted) throw std::runtime_error("no frame was painted");
+    }
+
+    // The colour the window paints at a point of the pane, as its renderer
+    // draws it now: red, green, blue.
+    std::array<int, 3> paintedAt(int x, int y) {
+        auto paintable = Gtk::WidgetPaintable::create(*pane);
+        GtkSnapshot* snapshot = gtk_snapshot_new();
+        gdk_paintable_snapshot(GDK_PAINTABLE(paintable->gobj()), snapshot, pane->get_width(), pane->get_height());
+        GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+        if (!node) throw std::runtime_error("the pane painted nothing");
+        GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(window.gobj()));
+        const graphene_rect_t area = GRAPHENE_RECT_INIT(static_cast<float>(x), static_cast<float>(y), 1, 1);
+        GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &area);
+        gsk_render_node_unref(node);
+        guchar bgra[4] = {0, 0, 0, 0};
+        gdk_texture_download(texture, bgra, 4);
+        g_object_unref(texture);
+        return {bgra[2], bgra[1], bgra[0]};
     }
 
     // Whether the window's focus is in the widget (an entry focuses its
