@@ -44,12 +44,15 @@ constexpr const char* historyNotice = "自動TXTは保存済みですが履歴�
 constexpr const char* textFailed = "文字の処理は終了しましたが、TXTを保存できません。保存先を選び直してください。";
 
 // Runs fn on the main thread at its next turn. Every report of a run goes
-// through here with the same priority, so they run in the order posted; a
-// low priority lets input and drawing go first while pages pour in.
+// through here with the same priority, so they run in the order posted.
+// Input and layout go first; painting does not: a window that redraws on
+// every frame (its frames slower than the frame rate on a loaded machine)
+// leaves no turn to anything below painting, and a run whose reports waited
+// there would never end.
 void postToMain(std::function<void()> fn) {
     auto* posted = new std::function<void()>(std::move(fn));
     g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
+        G_PRIORITY_HIGH_IDLE + 15,
         [](gpointer data) -> gboolean {
             (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
