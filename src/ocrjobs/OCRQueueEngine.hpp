@@ -33,9 +33,10 @@ namespace velmora {
 //
 // A queue holding a private input, or made without a parent, has no folder
 // and lives in memory under the private text limit. A queue with a folder is
-// written after every change; the digest of the bytes it last wrote or read
-// lets it notice a write by anyone else, and it then refuses instead of
-// overwriting theirs. It holds no lease while idle.
+// written after every change (the editor's stores, see stageEditor, by the
+// next flush); the digest of the bytes it last wrote or read lets it notice
+// a write by anyone else, and it then refuses instead of overwriting theirs.
+// It holds no lease while idle.
 //
 // Every read and write of the snapshot and the open job stores happens under
 // one recursive lock, so an operation holding it may persist or call another

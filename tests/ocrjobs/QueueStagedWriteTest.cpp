@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -205,24 +206,36 @@ TEST_F(QueueStagedWrite, WhatAStoreCanKnowIsToldAtOnceAndAFailedFlushKeepsTheCha
     EXPECT_EQ(queueFile(*engine), written);
 }
 
-// Stores and flushes from several threads at once: whatever order the
-// writes take, the file ends as the last snapshot, never an older one
-// written over a newer.
+// Stores and flushes from several threads at once, each store numbered in
+// the order it was made: once a flush returns, the file holds that store or
+// a later one, never an older snapshot written over a newer.
 TEST_F(QueueStagedWrite, ConcurrentFlushesNeverTakeBackALaterWrite) {
-    auto engine = recognised({3});
+    auto engine = recognised({1});
     const UUID id = engine->snapshot().inputs[0].id;
+    const fs::path folder = folderOf(*engine);
+    std::mutex order;
+    int next = 0;
+    std::atomic<int> overtaken{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 40; ++i) {
-                engine->stageEditor(textRecord(id, 1 + (i + t) % 3, std::to_string(t) + "-" + std::to_string(i)));
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                int mine = 0;
+                {
+                    std::lock_guard lock(order);
+                    mine = ++next;
+                    engine->stageEditor(textRecord(id, 1, std::to_string(mine)));
+                }
                 engine->flush();
+                if (std::stoi(OCRQueueEngine::inspect(folder).inputs[0].editedPages.at(1)) < mine) ++overtaken;
             }
         });
     }
     for (auto& thread : threads) thread.join();
+    EXPECT_EQ(overtaken, 0);
     EXPECT_FALSE(engine->unwritten());
-    EXPECT_EQ(OCRQueueEngine::inspect(folderOf(*engine)), engine->snapshot());
+    EXPECT_EQ(OCRQueueEngine::inspect(folder), engine->snapshot());
+    EXPECT_EQ(engine->snapshot().inputs[0].editedPages.at(1), std::to_string(next));
 }
 
 // A process storing page edits over and over (one round all pages staged
