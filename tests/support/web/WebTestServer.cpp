@@ -117,10 +117,11 @@ void WebTestServer::redirect(const std::string& path, const std::string& to, int
     routes_[path].respond = [code, to](SoupServerMessage* m) { soup_server_message_set_redirect(m, code, to.c_str()); };
 }
 
-void WebTestServer::held(const std::string& path, std::string html) {
+void WebTestServer::held(const std::string& path, std::string html, std::string contentType) {
     Route& route = routes_[path];
     route.held = true;
     route.heldBody = std::move(html);
+    route.heldType = std::move(contentType);
 }
 
 void WebTestServer::release(const std::string& path) {
@@ -129,13 +130,14 @@ void WebTestServer::release(const std::string& path) {
     route->second.held = false;
     auto [begin, end] = waiting_.equal_range(path);
     for (auto it = begin; it != end; ++it) {
-        respond(it->second, 200, "text/html; charset=utf-8", route->second.heldBody, {});
+        respond(it->second, 200, route->second.heldType, route->second.heldBody, {});
         soup_server_message_unpause(it->second);
         g_object_unref(it->second);
     }
     waiting_.erase(begin, end);
     const std::string body = route->second.heldBody;
-    route->second.respond = [body](SoupServerMessage* m) { respond(m, 200, "text/html; charset=utf-8", body, {}); };
+    const std::string type = route->second.heldType;
+    route->second.respond = [body, type](SoupServerMessage* m) { respond(m, 200, type, body, {}); };
 }
 
 void WebTestServer::delay(const std::string& path, std::chrono::milliseconds by) { routes_[path].delay = by; }

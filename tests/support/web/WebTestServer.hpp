@@ -40,7 +40,7 @@ public:
     void redirect(const std::string& path, const std::string& to, int code = 302);
     // A response that waits until release(path) is called (or never): the
     // request is accepted and then nothing is sent.
-    void held(const std::string& path, std::string html);
+    void held(const std::string& path, std::string html, std::string contentType = "text/html; charset=utf-8");
     void release(const std::string& path);
     // Answers a registered path only after a delay, as a slow server would.
     void delay(const std::string& path, std::chrono::milliseconds by);
@@ -83,6 +83,7 @@ private:
         std::function<void(SoupServerMessage*)> respond;
         bool held = false;
         std::string heldBody;
+        std::string heldType = "text/html; charset=utf-8";
         std::chrono::milliseconds delay{0};
     };
     struct Delayed {

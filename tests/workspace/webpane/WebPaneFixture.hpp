@@ -15,6 +15,7 @@
 #include <gtkmm/window.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "workspace/CapturePanel.hpp"
 #include "workspace/CaptureStatusRow.hpp"
 #include "workspace/OtherTabSaveStrips.hpp"
+#include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 namespace velmora::test {
@@ -32,11 +34,12 @@ namespace velmora::test {
 class TestDesktop final : public DesktopActions {
 public:
     std::vector<std::filesystem::path> opened;
+    std::vector<std::filesystem::path> revealed;
     bool open(const std::filesystem::path& file) override {
         opened.push_back(file);
         return true;
     }
-    void reveal(const std::filesystem::path&) override {}
+    void reveal(const std::filesystem::path& file) override { revealed.push_back(file); }
     void copyText(const std::string& text) override { clipboard_.copyText(text); }
 
 private:
@@ -67,6 +70,26 @@ public:
     CapturePanel panel;
 };
 
+// The whole pane in a window of its own.
+class ContentWindow {
+public:
+    ContentWindow(std::shared_ptr<WindowModel> model, DesktopActions& desktop, int width, int height)
+        : content(std::move(model), desktop) {
+        window.set_child(content);
+        window.set_default_size(width, height);
+        window.present();
+    }
+    ~ContentWindow() { window.destroy(); }
+    bool shown() {
+        return spinUntil([&] { return window.get_mapped() && content.get_width() > 0; });
+    }
+    // Until the window's layout meets the condition.
+    bool settled(const std::function<bool()>& condition) { return spinUntil(condition, 10s); }
+
+    Gtk::Window window;
+    WebWorkspaceContent content;
+};
+
 class WebPaneFixture : public WindowFixture {
 protected:
     // The user answers the save request's folder question with the
@@ -83,6 +106,15 @@ protected:
             if (!w->get_visible()) return false;
         }
         return widget != nullptr;
+    }
+    // The first widget of that name that is shown (the status row and the
+    // panel both have save buttons; one of them is hidden).
+    static Gtk::Widget* shownNamed(Gtk::Widget& root, const std::string& name) {
+        if (root.get_name().raw() == name && shownNow(&root)) return &root;
+        for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+            if (Gtk::Widget* found = shownNamed(*child, name)) return found;
+        }
+        return nullptr;
     }
     // A click as the user gives it from the keyboard: only on a button that
     // is shown and sensitive. The toolkit lets the button look pressed for a

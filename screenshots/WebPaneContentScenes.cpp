@@ -1,0 +1,200 @@
+// The whole web pane under the tab bar over real tabs: the address bar and
+// a sample page beside the control panel and above it, the download list
+// with downloads in several states, a restored tab's hint and a stopped
+// load's notice. Pages and downloads come from the loopback server.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "Scene.hpp"
+#include "capture/TabSnapshot.hpp"
+#include "gui/GtkDesktopActions.hpp"
+#include "support/MainLoop.hpp"
+#include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestWindow.hpp"
+#include "workspace/AppServices.hpp"
+#include "workspace/BrindlexApp.hpp"
+#include "workspace/WebWorkspaceContent.hpp"
+#include "workspace/WindowModel.hpp"
+
+namespace velmora::screenshots {
+
+namespace {
+
+using Panel = AppPreferences::Panel;
+
+class PaneWindows final : public WindowSetLink {
+public:
+    Gtk::Window* window = nullptr;
+    void scheduleSnapshot() override {}
+    Gtk::Window* platformWindow(const UUID&) override { return window; }
+};
+
+std::string notice(const std::string& title, const std::string& lead) {
+    return "<!doctype html><html lang=ja><head><meta charset=utf-8><title>" + title +
+           "</title><style>body{font-family:'Noto Sans CJK JP',sans-serif;margin:32px 40px;color:#222;"
+           "line-height:1.7}h1{font-size:26px;color:#2d6a4f;margin-bottom:4px}.date{color:#777;font-size:13px}"
+           "table{border-collapse:collapse;margin-top:12px}td,th{border:1px solid #ccc;padding:4px 12px}"
+           "</style></head><body><h1>" +
+           title + "</h1><p class=date>2026年12月7日 更新</p><p>" + lead +
+           "</p><table><tr><th>地区</th><th>燃えるごみ</th><th>資源ごみ</th></tr>"
+           "<tr><td>北町</td><td>月・木</td><td>水</td></tr><tr><td>南町</td><td>火・金</td><td>木</td></tr>"
+           "<tr><td>東町</td><td>月・木</td><td>金</td></tr></table>"
+           "<p>年末は12月30日が最終収集日です。新年は1月4日から通常どおり収集します。</p></body></html>";
+}
+
+// One window holding the pane over one model.
+struct PaneScene {
+    PaneWindows windows;
+    std::shared_ptr<WindowModel> model;
+    GtkDesktopActions desktop;
+    Gtk::Window* window = nullptr;
+    WebWorkspaceContent* content = nullptr;
+
+    PaneScene(Stage& stage, Panel placement, std::optional<RestoredWindow> restored = std::nullopt) {
+        model = WindowModel::create(stage.app.services(), std::move(restored), windows);
+        model->panel = placement;
+        window = new Gtk::Window;
+        windows.window = window;
+        content = Gtk::make_managed<WebWorkspaceContent>(model, desktop);
+        window->set_child(*content);
+    }
+
+    void present(int width, int height) {
+        window->set_default_size(width, height);
+        window->present();
+        test::spinUntil([&] { return window->get_mapped() && content->get_width() > 0; });
+    }
+
+    // Loads the page through the address bar's own action and waits until
+    // it has drawn.
+    void open(Stage& stage, const std::string& path) {
+        model->setAddress(stage.server.url(path));
+        model->navigate();
+        BrowserSession& session = model->browser();
+        test::spinUntil([&] { return !session.loading && !session.pageTitle->empty(); }, std::chrono::seconds(30));
+        try {
+            test::runTask(test::callAsync(session.webView(),
+                                          "await new Promise(r => requestAnimationFrame(() => "
+                                          "requestAnimationFrame(r))); return true;"));
+        } catch (const std::exception&) {
+            // The picture is taken all the same.
+        }
+    }
+};
+
+Gtk::Window* paneRight(Stage& stage) {
+    stage.server.html("/garbage", notice("ごみ収集日のお知らせ", "年末年始の収集日と地区ごとの曜日をまとめました。"));
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.model->widthMode = "current";
+    scene.present(1240, 860);
+    scene.open(stage, "/garbage");
+    return scene.window;
+}
+
+Gtk::Window* paneBottom(Stage& stage) {
+    stage.server.html("/garbage-bottom", notice("ごみ収集日のお知らせ", "年末年始の収集日と地区ごとの曜日をまとめました。"));
+    auto& scene = *new PaneScene(stage, Panel::bottom);
+    scene.model->bottomPanelPreferredHeight = 330;
+    scene.present(1240, 860);
+    scene.open(stage, "/garbage-bottom");
+    return scene.window;
+}
+
+test::WebTestServer::Headers attachment(const std::string& name) {
+    return {{"Content-Disposition", "attachment; filename=" + name}};
+}
+
+Gtk::Window* paneDownloads(Stage& stage) {
+    // Downloads go straight into an approved folder, without a question.
+    const auto folder = stage.storage.parent_path() / "downloads";
+    std::filesystem::create_directories(folder);
+    auto& services = stage.app.services();
+    const OutputGrant grant = services.access.approve(folder);
+    const AppPreferences earlier = services.settings.value();
+    services.settings.change([&](AppPreferences& p) {
+        p.saveMode = AppPreferences::SaveMode::automatic;
+        p.destinationID = grant.id;
+    });
+    stage.server.html("/forms", notice("各種申請書ダウンロード", "申請書はPDFでダウンロードできます。"));
+    stage.server.bytes("/tax.pdf", "application/pdf", std::string(182734, 'p'), attachment("tax-form-2026.pdf"));
+    stage.server.stream("/guide.pdf", {.length = 5242880,
+                                       .chunk = 1310720,
+                                       .interval = std::chrono::hours(1),
+                                       .headers = attachment("recycling-guide.pdf")});
+    stage.server.stream("/map.zip", {.length = 4194304,
+                                     .chunk = 786432,
+                                     .announceLength = false,
+                                     .interval = std::chrono::hours(1),
+                                     .headers = attachment("hazard-map.zip")});
+    stage.server.stream("/broken.xlsx", {.length = 65536,
+                                         .chunk = 8192,
+                                         .breakAfter = int64_t{16384},
+                                         .headers = attachment("schedule.xlsx")});
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    scene.open(stage, "/forms");
+    auto tab = scene.model->selectedTab();
+    auto start = [&](const std::string& path) {
+        const size_t index = tab->downloads->size();
+        tab->browser->navigate(stage.server.url(path));
+        test::spinUntil([&] { return tab->downloads->size() > index; }, std::chrono::seconds(30));
+        return tab->downloads->size() > index ? tab->downloads.get()[index] : nullptr;
+    };
+    if (auto done = start("/tax.pdf")) {
+        test::spinUntil([&] { return !done->active(); }, std::chrono::seconds(30));
+    }
+    if (auto broken = start("/broken.xlsx")) {
+        test::spinUntil([&] { return !broken->active(); }, std::chrono::seconds(30));
+    }
+    if (auto guide = start("/guide.pdf")) {
+        test::spinUntil([&] { return guide->received() > 0; }, std::chrono::seconds(30));
+    }
+    if (auto map = start("/map.zip")) {
+        test::spinUntil([&] { return map->received() > 0; }, std::chrono::seconds(30));
+    }
+    // The page itself stays as it was.
+    test::spinUntil([&] { return !tab->browser->loading; }, std::chrono::seconds(10));
+    // A download reads the save mode when it starts: the scenes after this
+    // one see the settings as they were.
+    services.settings.change([&](AppPreferences& p) {
+        p.saveMode = earlier.saveMode;
+        p.destinationID = earlier.destinationID;
+    });
+    return scene.window;
+}
+
+Gtk::Window* paneRestored(Stage& stage) {
+    RestoredWindow restored{UUID::random(), {RestoredTab{UUID::random(), stage.server.url("/garbage"), false}}, {}};
+    restored.selected = restored.tabs[0].id;
+    auto& scene = *new PaneScene(stage, Panel::right, restored);
+    scene.present(1240, 860);
+    return scene.window;
+}
+
+Gtk::Window* paneNotice(Stage& stage) {
+    stage.server.html("/events", notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
+    stage.server.held("/slow-events", "<!doctype html><title>遅いページ</title>");
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    scene.open(stage, "/events");
+    // A second page that does not come, stopped by the user.
+    scene.model->setAddress(stage.server.url("/slow-events"));
+    scene.model->navigate();
+    BrowserSession& session = scene.model->browser();
+    test::spinUntil([&] { return stage.server.requests("/slow-events") > 0 && session.loading; },
+                    std::chrono::seconds(30));
+    session.stopNavigation();
+    test::spinUntil([&] { return !session.loading; }, std::chrono::seconds(10));
+    return scene.window;
+}
+
+const bool registered = registerScene("web-pane-right", 1240, 860, paneRight) &&
+                        registerScene("web-pane-bottom", 1240, 860, paneBottom) &&
+                        registerScene("web-pane-downloads", 1240, 860, paneDownloads) &&
+                        registerScene("web-pane-restored", 1240, 860, paneRestored) &&
+                        registerScene("web-pane-notice", 1240, 860, paneNotice);
+
+}  // namespace
+
+}  // namespace velmora::screenshots

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+
+#include <gtkmm/listview.h>
+#include <gtkmm/scrolledwindow.h>
+
+#include "ocrqueue/QueueController.hpp"
+
+namespace velmora {
+
+class SettingsStore;
+
+// The queue panel of the OCR pane: the add row, the folder candidates, the
+// run row, the saved-queue row, the refused resume, the queue with its
+// counts, inputs and failed pages, the export row and the status line, in a
+// panel at most 230 high that scrolls both ways. It holds no state of its
+// own: every control reads or writes a published field of the window's
+// controller or calls one of its operations, and every outcome shows on the
+// status line.
+//
+// The content is one list whose rows are made only while they can be seen,
+// so a queue of thousands of inputs costs what is on screen. It observes the
+// controller's `changed`, refreshes once per turn of the main loop, and
+// touches only the rows whose content changed.
+class QueueView : public Gtk::ScrolledWindow {
+public:
+    // Widget names, for tests and the accessibility tree.
+    static constexpr const char* chooseName = "queue.choose";
+    static constexpr const char* folderName = "queue.folder";
+    static constexpr const char* recursiveName = "queue.recursive";
+    static constexpr const char* stopListingName = "queue.folder.stop";
+    static constexpr const char* closeName = "queue.close";
+    static constexpr const char* candidatesTitleName = "queue.candidates";
+    static constexpr const char* candidateName = "queue.candidate";
+    static constexpr const char* addCandidatesName = "queue.candidates.add";
+    static constexpr const char* dropCandidatesName = "queue.candidates.drop";
+    static constexpr const char* orderName = "queue.order";
+    static constexpr const char* startName = "queue.start";
+    static constexpr const char* pauseName = "queue.pause";
+    static constexpr const char* cancelName = "queue.cancel";
+    static constexpr const char* restartName = "queue.restart";
+    static constexpr const char* savedName = "queue.saved";
+    static constexpr const char* loadSavedName = "queue.saved.load";
+    static constexpr const char* laterName = "queue.saved.later";
+    static constexpr const char* reselectName = "queue.saved.reselect";
+    static constexpr const char* rejectionName = "queue.rejection";
+    static constexpr const char* newTrialName = "queue.rejection.trial";
+    static constexpr const char* closeRejectionName = "queue.rejection.cancel";
+    static constexpr const char* countsName = "queue.counts";
+    static constexpr const char* noteName = "queue.note";
+    static constexpr const char* retryFailedName = "queue.retryFailed";
+    static constexpr const char* exportWholeName = "queue.export.whole";
+    static constexpr const char* exportOneFileName = "queue.export.oneFile";
+    static constexpr const char* statusName = "queue.status";
+    // One input's group is "queue.row.<position from 1>"; inside it:
+    static constexpr const char* rowPrefix = "queue.row.";
+    static constexpr const char* inputName = "queue.input";
+    static constexpr const char* progressName = "queue.progress";
+    static constexpr const char* upName = "queue.up";
+    static constexpr const char* downName = "queue.down";
+    static constexpr const char* errorName = "queue.error";
+    static constexpr const char* failedPageName = "queue.failed";
+    static constexpr const char* retryPageName = "queue.failed.retry";
+    // The CSS classes of the selected input's button and of the orange texts.
+    static constexpr const char* selectedClass = "queue-selected";
+    static constexpr const char* errorClass = "queue-error";
+
+    static constexpr int maximumHeight = 230;
+    static constexpr int minimumContentWidth = 680;
+
+    // settings may be null; the panel reads nothing from it.
+    explicit QueueView(std::shared_ptr<QueueController> controller, SettingsStore* settings = nullptr);
+    ~QueueView() override;
+
+    // The list of the panel's rows.
+    Gtk::ListView& list();
+    // Whether a refresh waits for the next turn of the main loop.
+    bool refreshPending() const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,186 @@
+#include "workspace/BrowserDownloadList.hpp"
+
+#include <algorithm>
+
+#include "browser/BrowserDownload.hpp"
+#include "browser/BrowserTab.hpp"
+#include "foundation/DesktopActions.hpp"
+#include "workspace/WebPaneRules.hpp"
+
+namespace velmora {
+
+namespace {
+
+// A one-line label that is never wider than its cap: a long file name is
+// shortened at its end instead of widening the row.
+class CappedLabel : public Gtk::Label {
+public:
+    explicit CappedLabel(int cap) : cap_(cap) {
+        set_single_line_mode(true);
+        set_ellipsize(Pango::EllipsizeMode::END);
+        set_xalign(0);
+    }
+
+protected:
+    void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural,
+                       int& minimum_baseline, int& natural_baseline) const override {
+        Gtk::Label::measure_vfunc(orientation, for_size, minimum, natural, minimum_baseline, natural_baseline);
+        if (orientation != Gtk::Orientation::HORIZONTAL) return;
+        minimum = std::min(minimum, cap_);
+        natural = std::min(natural, cap_);
+    }
+
+private:
+    int cap_;
+};
+
+void caption(Gtk::Label& label) {
+    label.add_css_class("caption");
+    label.set_use_markup(false);
+    label.set_xalign(0);
+}
+
+}  // namespace
+
+// --- One row.
+
+DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop)
+    : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8), item_(std::move(item)), desktop_(desktop) {
+    const std::string id = item_->id.text();
+    set_name(rowPrefix + id);
+    name_ = Gtk::make_managed<CappedLabel>(WebPaneRules::downloadNameMaxWidth);
+    name_->set_name(namePrefix + id);
+    state_.set_name(WebPaneRules::statePrefix + id);
+    bytes_.set_name(bytesPrefix + id);
+    caption(bytes_);
+    cancel_.set_label(std::string(WebPaneRules::cancelLabel));
+    cancel_.set_name(WebPaneRules::cancelPrefix + id);
+    reveal_.set_label(std::string(WebPaneRules::revealLabel));
+    reveal_.set_name(WebPaneRules::revealPrefix + id);
+    notice_.set_name(noticePrefix + id);
+    caption(notice_);
+    notice_.set_wrap(true);
+    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{name_, &state_, &bytes_, &cancel_, &reveal_, &notice_}) {
+        child->set_valign(Gtk::Align::CENTER);
+        append(*child);
+    }
+    // The row's content stands at its leading edge.
+    auto& spacer = *Gtk::make_managed<Gtk::Box>();
+    spacer.set_hexpand(true);
+    append(spacer);
+    cancel_.signal_clicked().connect([this] { cancel(); });
+    reveal_.signal_clicked().connect([this] { reveal(); });
+    observation_ = item_->changed.connect([this] { sync(); });
+    sync();
+}
+
+DownloadRow::~DownloadRow() { observation_.disconnect(); }
+
+void DownloadRow::cancel() { item_->cancel(); }
+
+void DownloadRow::reveal() {
+    // Only the published file, and only shown in its folder, never opened.
+    if (const auto& output = item_->output()) desktop_.reveal(*output);
+}
+
+void DownloadRow::sync() {
+    const BrowserDownload& item = *item_;
+    const auto view = WebPaneRules::row({.name = item.name(),
+                                         .state = rawValue(item.state()),
+                                         .active = item.active(),
+                                         .received = item.received(),
+                                         .expected = item.expected(),
+                                         .hasOutput = item.output().has_value(),
+                                         .notice = item.notice()});
+    if (name_->get_text().raw() != view.name) {
+        name_->set_text(view.name);
+        name_->set_tooltip_text(view.name);
+    }
+    if (state_.get_text().raw() != view.state) state_.set_text(view.state);
+    bytes_.set_visible(view.bytes.has_value());
+    if (view.bytes && bytes_.get_text().raw() != *view.bytes) bytes_.set_text(*view.bytes);
+    cancel_.set_visible(view.cancel);
+    reveal_.set_visible(view.reveal);
+    notice_.set_visible(view.notice.has_value());
+    if (view.notice && notice_.get_text().raw() != *view.notice) notice_.set_text(*view.notice);
+}
+
+// --- The list.
+
+BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, DesktopActions& desktop)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 3), desktop_(desktop) {
+    set_name(listName);
+    set_margin(8);
+    caption_.set_name(captionName);
+    caption(caption_);
+    scroll_.set_name(scrollName);
+    scroll_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    // As high as the rows up to the cap, then scrolling.
+    scroll_.set_max_content_height(WebPaneRules::downloadsMaxHeight);
+    scroll_.set_propagate_natural_height(true);
+    scroll_.set_child(rows_);
+    append(caption_);
+    append(scroll_);
+    show(tab);
+}
+
+BrowserDownloadList::~BrowserDownloadList() {
+    observation_.disconnect();
+    // The rows are the list's own: taken out before they go.
+    for (auto& [id, row] : byID_) rows_.remove(*row);
+}
+
+void BrowserDownloadList::show(const std::shared_ptr<BrowserTab>& tab) {
+    if (tab != tab_) {
+        observation_.disconnect();
+        tab_ = tab;
+        if (tab_) observation_ = tab_->changed.connect([this] { sync(); });
+    }
+    sync();
+}
+
+DownloadRow* BrowserDownloadList::row(const UUID& downloadID) const {
+    auto it = byID_.find(downloadID);
+    return it == byID_.end() ? nullptr : it->second.get();
+}
+
+void BrowserDownloadList::sync() {
+    static const std::vector<std::shared_ptr<BrowserDownload>> none;
+    const auto& downloads = tab_ ? tab_->downloads.get() : none;
+    std::vector<UUID> order;
+    order.reserve(downloads.size());
+    for (const auto& item : downloads) order.push_back(item->id);
+    const bool sameOrder = order == order_;
+    if (!sameOrder) {
+        // Rows of downloads no longer listed go; the others stay the same
+        // widgets and are put back in the tab's order.
+        for (auto it = byID_.begin(); it != byID_.end();) {
+            if (std::find(order.begin(), order.end(), it->first) == order.end()) {
+                rows_.remove(*it->second);
+                it = byID_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        Gtk::Widget* previous = nullptr;
+        for (const auto& item : downloads) {
+            auto& row = byID_[item->id];
+            if (!row) {
+                row = std::make_unique<DownloadRow>(item, desktop_);
+                if (previous) rows_.insert_child_after(*row, *previous);
+                else rows_.insert_child_at_start(*row);
+            } else if (previous) {
+                rows_.reorder_child_after(*row, *previous);
+            } else {
+                rows_.reorder_child_at_start(*row);
+            }
+            previous = row.get();
+        }
+        order_ = std::move(order);
+    }
+    const auto text = WebPaneRules::downloadsCaptionFor(tab_ && tab_->isPrivate(), order_.empty());
+    set_visible(text.has_value());
+    if (text && caption_.get_text().raw() != *text) caption_.set_text(std::string(*text));
+}
+
+}  // namespace velmora

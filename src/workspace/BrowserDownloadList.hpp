@@ -1,0 +1,100 @@
+#pragma once
+
+// The downloads of one tab, shown in its web pane: nothing at all while the
+// tab has none; otherwise a caption (the longer one for a private tab, which
+// says that explicitly saved files remain) over a list that grows to 100
+// pixels and then scrolls. One row per download, in the tab's order, kept
+// with the download's id: its file name, its state, while it runs its bytes
+// and "中止", once its file is published "フォルダで表示", and its notice.
+//
+// "フォルダで表示" asks the desktop to show the published file in the file
+// manager (DesktopActions::reveal), never to open it: a downloaded file is
+// untrusted, and opening it would run whatever handles its type. The rows
+// only display: downloading and publishing belong to BrowserDownload. Names
+// and notices are plain text. Main thread only.
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/label.h>
+#include <gtkmm/scrolledwindow.h>
+
+#include "foundation/UUID.hpp"
+
+namespace velmora {
+
+class BrowserDownload;
+class BrowserTab;
+class DesktopActions;
+
+class DownloadRow : public Gtk::Box {
+public:
+    static constexpr const char* rowPrefix = "download.row.";
+    static constexpr const char* namePrefix = "download.name.";
+    static constexpr const char* bytesPrefix = "download.bytes.";
+    static constexpr const char* noticePrefix = "download.notice.";
+
+    // The download and the desktop outlive the row.
+    DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
+    ~DownloadRow() override;
+    DownloadRow(const DownloadRow&) = delete;
+    DownloadRow& operator=(const DownloadRow&) = delete;
+
+    const std::shared_ptr<BrowserDownload>& item() const noexcept { return item_; }
+
+    // The actions of the buttons, as they run when clicked.
+    void cancel();
+    void reveal();
+
+private:
+    void sync();
+
+    std::shared_ptr<BrowserDownload> item_;
+    DesktopActions& desktop_;
+    Gtk::Label* name_ = nullptr;
+    Gtk::Label state_;
+    Gtk::Label bytes_;
+    Gtk::Button cancel_;
+    Gtk::Button reveal_;
+    Gtk::Label notice_;
+    sigc::connection observation_;
+};
+
+class BrowserDownloadList : public Gtk::Box {
+public:
+    static constexpr const char* listName = "web.downloads";
+    static constexpr const char* captionName = "web.downloads.caption";
+    static constexpr const char* scrollName = "web.downloads.scroll";
+
+    // The desktop outlives the list; the tab may be null (nothing shown).
+    BrowserDownloadList(std::shared_ptr<BrowserTab> tab, DesktopActions& desktop);
+    ~BrowserDownloadList() override;
+    BrowserDownloadList(const BrowserDownloadList&) = delete;
+    BrowserDownloadList& operator=(const BrowserDownloadList&) = delete;
+
+    // Shows another tab's downloads (the pane's selected tab changed); the
+    // same tab again changes nothing.
+    void show(const std::shared_ptr<BrowserTab>& tab);
+    const std::shared_ptr<BrowserTab>& tab() const noexcept { return tab_; }
+
+    // The downloads the rows stand for, in their order.
+    std::vector<UUID> shownDownloads() const { return order_; }
+    DownloadRow* row(const UUID& downloadID) const;
+
+private:
+    void sync();
+
+    std::shared_ptr<BrowserTab> tab_;
+    DesktopActions& desktop_;
+    Gtk::Label caption_;
+    Gtk::ScrolledWindow scroll_;
+    Gtk::Box rows_{Gtk::Orientation::VERTICAL, 3};
+    std::map<UUID, std::unique_ptr<DownloadRow>> byID_;
+    std::vector<UUID> order_;
+    sigc::connection observation_;
+};
+
+}  // namespace velmora

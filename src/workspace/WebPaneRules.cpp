@@ -1,0 +1,69 @@
+#include "workspace/WebPaneRules.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "capture/PrintOptions.hpp"
+#include "workspace/TabActions.hpp"
+
+namespace velmora::WebPaneRules {
+
+Split split(double preferred, double available, AppPreferences::Panel panel) {
+    Split out;
+    out.divider = static_cast<int>(WebPanelSizing::divider);
+    out.panel = static_cast<int>(std::lround(WebPanelSizing::size(preferred, available, panel)));
+    const int length = std::isfinite(available) ? static_cast<int>(std::floor(std::max(available, 0.0))) : 0;
+    // An area narrower than the divider and the smallest panel still gives
+    // them their sizes; the web part is then empty, never negative.
+    out.web = std::max(length - out.divider - out.panel, 0);
+    return out;
+}
+
+bool dividerEnabled(bool webSaving, bool closing) { return !webSaving && !closing; }
+
+std::optional<double> draggedSize(double proposed, double available, AppPreferences::Panel panel, bool webSaving,
+                                  bool closing) {
+    if (!dividerEnabled(webSaving, closing)) return std::nullopt;
+    return WebPanelSizing::size(proposed, available, panel);
+}
+
+Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, int64_t customWidth,
+                 int64_t mobileWidth, double areaWidth, double areaHeight) {
+    if (locked) return *locked;
+    return {TabActions::width(std::nullopt, widthMode, areaWidth, customWidth, mobileWidth),
+            std::max(areaHeight, minimumWebHeight)};
+}
+
+AddressBar addressBar(const AddressBarFacts& facts) {
+    AddressBar bar;
+    bar.row = !facts.pending && !facts.closing;
+    bar.back = facts.canGoBack;
+    bar.forward = facts.canGoForward;
+    bar.stop = facts.loading;
+    return bar;
+}
+
+std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty) {
+    if (empty) return std::nullopt;
+    return isPrivate ? privateDownloadsCaption : downloadsCaption;
+}
+
+std::string bytesText(int64_t received, std::optional<int64_t> expected) {
+    if (expected) return std::to_string(received) + " / " + std::to_string(*expected) + " byte";
+    return std::to_string(received) + " byte（総量未確定）";
+}
+
+Row row(const RowFacts& facts) {
+    Row out;
+    out.name = facts.name;
+    out.state = std::string(facts.state);
+    if (facts.active) {
+        out.bytes = bytesText(facts.received, facts.expected);
+        out.cancel = true;
+    }
+    out.reveal = facts.hasOutput;
+    if (!facts.notice.empty()) out.notice = facts.notice;
+    return out;
+}
+
+}  // namespace velmora::WebPaneRules

@@ -1,0 +1,131 @@
+#pragma once
+
+// What the web pane's content and the download list show, without a
+// display: the split between the web area and the control panel, the size
+// of each tab's web view, which address-bar controls work, and what a
+// download's row reads. The widgets (WebWorkspaceContent,
+// BrowserDownloadList) only apply these rules and forward the user's
+// actions.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "foundation/AppPreferences.hpp"
+#include "foundation/Geometry.hpp"
+
+namespace velmora::WebPaneRules {
+
+// --- The split area.
+
+// The web part, the divider and the panel along the split axis, in whole
+// pixels: the panel as WebPanelSizing gives it for the available length,
+// the divider its fixed thickness, the web part what is left (never
+// negative).
+struct Split {
+    int web = 0;
+    int divider = 0;
+    int panel = 0;
+
+    bool operator==(const Split&) const = default;
+};
+
+// available: the area's width with the panel on the right, its height with
+// the panel at the bottom.
+Split split(double preferred, double available, AppPreferences::Panel panel);
+
+// Where a finished or running drag of the divider leaves the panel: the
+// proposed size clamped as the split clamps it; none while the window
+// saves or closes, when the report is dropped.
+std::optional<double> draggedSize(double proposed, double available, AppPreferences::Panel panel, bool webSaving,
+                                  bool closing);
+
+// The divider can be dragged while no tab of the window saves and the
+// window does not close.
+bool dividerEnabled(bool webSaving, bool closing);
+
+// --- The web area.
+
+// The lowest a web view is laid out, however low the area.
+inline constexpr double minimumWebHeight = 240;
+
+// One tab's web view in an area of that size: the size a running save
+// locked, else the page width of the width rules (TabActions::width) and the
+// area's height, but never below 240.
+Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, int64_t customWidth,
+                 int64_t mobileWidth, double areaWidth, double areaHeight);
+
+// --- The address bar.
+
+struct AddressBarFacts {
+    bool pending = false;  // the selected session has a pending operation
+    bool closing = false;
+    bool canGoBack = false;
+    bool canGoForward = false;
+    bool loading = false;
+};
+
+struct AddressBar {
+    // The whole row; false overrides every control's own rule.
+    bool row = true;
+    bool back = false;
+    bool forward = false;
+    bool stop = false;
+
+    bool operator==(const AddressBar&) const = default;
+};
+
+AddressBar addressBar(const AddressBarFacts& facts);
+
+// --- The download list.
+
+inline constexpr std::string_view downloadsCaption = "このタブのダウンロード";
+inline constexpr std::string_view privateDownloadsCaption =
+    "この私用タブのダウンロード（明示保存したファイルは残ります）";
+inline constexpr std::string_view cancelLabel = "中止";
+inline constexpr std::string_view revealLabel = "フォルダで表示";
+inline constexpr const char* statePrefix = "download.state.";
+inline constexpr const char* cancelPrefix = "download.cancel.";
+inline constexpr const char* revealPrefix = "download.reveal.";
+// The list's scrolling part grows to this height and then scrolls.
+inline constexpr int downloadsMaxHeight = 100;
+// The widest a row's file name is shown; longer ones are shortened.
+inline constexpr int downloadNameMaxWidth = 230;
+
+// The caption over the list; none when the tab has no downloads (the list
+// then takes no space at all).
+std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty);
+
+// The received bytes: "1024 / 4096 byte" with an announced total, else
+// "1024 byte（総量未確定）"; plain decimals, no grouping.
+std::string bytesText(int64_t received, std::optional<int64_t> expected);
+
+// What one download's row shows.
+struct RowFacts {
+    std::string name;
+    std::string_view state;  // the state's label
+    bool active = false;
+    int64_t received = 0;
+    std::optional<int64_t> expected;
+    bool hasOutput = false;
+    std::string notice;
+};
+
+struct Row {
+    std::string name;
+    std::string state;
+    // Bytes and "中止", only while the download is active.
+    std::optional<std::string> bytes;
+    bool cancel = false;
+    // "フォルダで表示", only once the file is published.
+    bool reveal = false;
+    // None when there is nothing to say.
+    std::optional<std::string> notice;
+
+    bool operator==(const Row&) const = default;
+};
+
+Row row(const RowFacts& facts);
+
+}  // namespace velmora::WebPaneRules

@@ -1,0 +1,116 @@
+#pragma once
+
+// The body of a window's web section under its tab bar, one column without
+// spacing: the address bar (back, forward, reload, stop, the address field
+// and "開く"), the hint of a restored tab not loaded yet, the selected
+// session's navigation notice, the button that downloads a displayed PDF,
+// the status row and the strips of other tabs' saves, the selected tab's
+// downloads, and the split area that takes the rest: every tab's web view
+// beside or above the control panel, with the divider between them.
+//
+// - Every tab's web view stays in the pane for the tab's whole life, stacked
+//   on the others; choosing a tab only changes which one is seen and takes
+//   input. (A stack or notebook would unmap the others, and a page whose
+//   save runs in a background tab would stop being drawn and throttled.)
+// - A tab whose save runs keeps its locked size whatever the area does; the
+//   divider and the panel are fixed while any tab saves or the window closes.
+// - Dragging the divider moves the panel at every step; only the drag's end
+//   is written to the preferences.
+// - Texts from pages and downloads are shown as plain text, never markup.
+// The rules are display-free (WebPaneRules.hpp). Main thread only.
+
+#include <memory>
+
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/label.h>
+
+#include "foundation/UUID.hpp"
+
+namespace velmora {
+
+class BrowserDownloadList;
+class BrowserTab;
+class CaptureStatusRow;
+class DesktopActions;
+class OtherTabSaveStrips;
+class WindowModel;
+
+class WebWorkspaceContent : public Gtk::Box {
+public:
+    // Widget names: the first three are the accessibility identifiers
+    // automation addresses, the others name the pieces for tests.
+    static constexpr const char* addressName = "web.address";
+    static constexpr const char* noticeName = "web.navigationNotice";
+    static constexpr const char* downloadPDFName = "web.downloadPDF";
+    static constexpr const char* addressBarName = "web.addressBar";
+    static constexpr const char* backName = "web.back";
+    static constexpr const char* forwardName = "web.forward";
+    static constexpr const char* reloadName = "web.reload";
+    static constexpr const char* stopName = "web.stop";
+    static constexpr const char* openName = "web.open";
+    static constexpr const char* hintName = "web.restoredHint";
+    static constexpr const char* splitName = "web.split";
+    static constexpr const char* webAreaName = "web.area";
+    static constexpr const char* dividerName = "web.divider";
+    static constexpr const char* panelBoxName = "web.panelBox";
+
+    static constexpr const char* addressPlaceholder = "https://… を貼り付け";
+    static constexpr const char* restoredHint = "復元したタブです。「開く」かタブ名を押すと読み込みます。";
+    static constexpr const char* downloadPDFLabel = "表示中のPDFをダウンロード";
+
+    // The model and the desktop (the status row's folder and clipboard, the
+    // downloads' "フォルダで表示") outlive the pane.
+    WebWorkspaceContent(std::shared_ptr<WindowModel> model, DesktopActions& desktop);
+    ~WebWorkspaceContent() override;
+    WebWorkspaceContent(const WebWorkspaceContent&) = delete;
+    WebWorkspaceContent& operator=(const WebWorkspaceContent&) = delete;
+
+    const std::shared_ptr<WindowModel>& model() const noexcept { return model_; }
+
+    // The web area's widget of a tab (its surface); null for a tab the
+    // window does not hold.
+    Gtk::Widget* surface(const UUID& tabID) const;
+    // The surface seen: the selected tab's. The others are drawn unseen.
+    Gtk::Widget* shownSurface() const;
+    // The control panel's size along the split at the last layout.
+    double panelSize() const;
+
+    class SplitArea;
+    class WebArea;
+
+private:
+    void sync();
+    void syncAddress();
+    void focusChanged(bool focused);
+
+    std::shared_ptr<WindowModel> model_;
+    DesktopActions& desktop_;
+
+    Gtk::Box addressBar_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Button back_;
+    Gtk::Button forward_;
+    Gtk::Button reload_;
+    Gtk::Button stop_;
+    Gtk::Entry address_;
+    Gtk::Button open_{"開く"};
+    Gtk::Label hint_;
+    Gtk::Label notice_;
+    Gtk::Button downloadPDF_{downloadPDFLabel};
+    CaptureStatusRow* status_ = nullptr;
+    OtherTabSaveStrips* strips_ = nullptr;
+    BrowserDownloadList* downloads_ = nullptr;
+    SplitArea* split_ = nullptr;
+
+    // The focus request seen last: only a new one focuses the field.
+    UUID focusRequest_;
+    // The tab whose editingAddress the field set, while it has the focus.
+    std::weak_ptr<BrowserTab> editing_;
+    bool focused_ = false;
+    // The field is being set from the model, not typed in.
+    bool syncingAddress_ = false;
+    sigc::connection observation_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "browser/BrowserDownload.hpp"
+#include "workspace/WebPaneRules.hpp"
+
+// The web pane's rules without a display: the split between page and
+// panel, a drag of the divider, each tab's web view size, the address bar,
+// and what the download list and its rows read.
+
+using namespace velmora;
+namespace Rules = WebPaneRules;
+using Panel = AppPreferences::Panel;
+
+TEST(WebPaneRules, TheSplitGivesThePanelItsClampedSizeAndThePageTheRest) {
+    // 392 remain after the divider: the panel gets half, the page reserve
+    // of 360 cannot be kept.
+    EXPECT_EQ(Rules::split(320, 400, Panel::right), (Rules::Split{196, 8, 196}));
+    EXPECT_EQ(Rules::split(2000, 400, Panel::right), (Rules::Split{196, 8, 196}));
+    // 1192 less the reserve of 360.
+    EXPECT_EQ(Rules::split(1000, 1200, Panel::right), (Rules::Split{360, 8, 832}));
+    EXPECT_EQ(Rules::split(340, 1200, Panel::right), (Rules::Split{852, 8, 340}));
+    EXPECT_EQ(Rules::split(330, 700, Panel::bottom), (Rules::Split{362, 8, 330}));
+    EXPECT_EQ(Rules::split(50, 700, Panel::bottom), (Rules::Split{512, 8, 180}));
+    // An area smaller than divider and panel leaves the page nothing, never
+    // a negative length; a fraction of a pixel is the panel's.
+    EXPECT_EQ(Rules::split(320, 5, Panel::right).web, 0);
+    EXPECT_EQ(Rules::split(320.6, 1200, Panel::right), (Rules::Split{871, 8, 321}));
+    EXPECT_EQ(Rules::split(320, std::numeric_limits<double>::infinity(), Panel::right).web, 0);
+}
+
+TEST(WebPaneRules, ADragIsClampedLikeTheSplitAndDroppedWhileTheWindowSavesOrCloses) {
+    EXPECT_EQ(Rules::draggedSize(360, 1200, Panel::right, false, false), 360);
+    EXPECT_EQ(Rules::draggedSize(1000, 1200, Panel::right, false, false), 832);
+    EXPECT_EQ(Rules::draggedSize(10, 1200, Panel::right, false, false), 320);
+    EXPECT_EQ(Rules::draggedSize(-40, 700, Panel::bottom, false, false), 300) << "no size of its own: the default";
+    EXPECT_EQ(Rules::draggedSize(360, 1200, Panel::right, true, false), std::nullopt);
+    EXPECT_EQ(Rules::draggedSize(360, 1200, Panel::right, false, true), std::nullopt);
+    EXPECT_TRUE(Rules::dividerEnabled(false, false));
+    EXPECT_FALSE(Rules::dividerEnabled(true, false));
+    EXPECT_FALSE(Rules::dividerEnabled(false, true));
+}
+
+TEST(WebPaneRules, AWebViewFollowsTheWidthRulesNeverGoesBelow240AndKeepsALockedSize) {
+    // Width rules: the current width follows the area (at least 280), a
+    // custom width is clamped to 280...4096, anything else is the mobile
+    // width.
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "mobile", 1440, 390, 1000, 600), (Size{390, 600}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "current", 1440, 390, 1000, 600), (Size{1000, 600}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "current", 1440, 390, 200, 600), (Size{280, 600}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "custom", 4096, 390, 700, 600), (Size{4096, 600}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "custom", 9000, 390, 700, 600), (Size{4096, 600}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "unknown", 1440, 375, 700, 600), (Size{375, 600}));
+    // However low the area, a page is laid out at least 240 high.
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "mobile", 1440, 390, 1000, 120), (Size{390, 240}));
+    EXPECT_EQ(Rules::surfaceSize(std::nullopt, "mobile", 1440, 390, 1000, 0), (Size{390, 240}));
+    // A running save's size, whatever the area and the options.
+    EXPECT_EQ(Rules::surfaceSize(Size{430, 180}, "current", 1440, 390, 1000, 600), (Size{430, 180}));
+}
+
+TEST(WebPaneRules, TheAddressBarIsWhollyOffDuringASaveOrACloseWhateverTheControlsSay) {
+    const Rules::AddressBar idle = Rules::addressBar({});
+    EXPECT_EQ(idle, (Rules::AddressBar{true, false, false, false}));
+    EXPECT_EQ(Rules::addressBar({.canGoBack = true, .loading = true}), (Rules::AddressBar{true, true, false, true}));
+    EXPECT_EQ(Rules::addressBar({.canGoForward = true}), (Rules::AddressBar{true, false, true, false}));
+    EXPECT_FALSE(Rules::addressBar({.pending = true, .canGoBack = true, .loading = true}).row);
+    EXPECT_FALSE(Rules::addressBar({.closing = true}).row);
+}
+
+TEST(WebPaneRules, TheDownloadListCaptionAndByteCounts) {
+    EXPECT_EQ(Rules::downloadsCaptionFor(false, true), std::nullopt);
+    EXPECT_EQ(Rules::downloadsCaptionFor(true, true), std::nullopt);
+    EXPECT_EQ(Rules::downloadsCaptionFor(false, false), "このタブのダウンロード");
+    EXPECT_EQ(Rules::downloadsCaptionFor(true, false), "この私用タブのダウンロード（明示保存したファイルは残ります）");
+
+    EXPECT_EQ(Rules::bytesText(1024, 4096), "1024 / 4096 byte");
+    EXPECT_EQ(Rules::bytesText(0, 4096), "0 / 4096 byte");
+    EXPECT_EQ(Rules::bytesText(0, std::nullopt), "0 byte（総量未確定）");
+    // Plain 64-bit decimals: no grouping, no units past bytes.
+    EXPECT_EQ(Rules::bytesText(int64_t{5} << 32, std::nullopt), "21474836480 byte（総量未確定）");
+    EXPECT_EQ(Rules::bytesText(1234567, std::numeric_limits<int64_t>::max()),
+              "1234567 / 9223372036854775807 byte");
+}
+
+TEST(WebPaneRules, ARowShowsBytesAndCancelWhileActiveAndRevealOnlyWithAFile) {
+    using State = BrowserDownload::State;
+    for (State state : {State::destination, State::receiving, State::cancelling, State::committing, State::completed,
+                        State::cancelled, State::failed}) {
+        const bool active = state == State::destination || state == State::receiving ||
+                            state == State::cancelling || state == State::committing;
+        const auto row = Rules::row({.name = "report.pdf",
+                                     .state = rawValue(state),
+                                     .active = active,
+                                     .received = 1024,
+                                     .expected = 4096,
+                                     .hasOutput = state == State::completed,
+                                     .notice = ""});
+        EXPECT_EQ(row.state, rawValue(state));
+        EXPECT_EQ(row.bytes.has_value(), active) << row.state;
+        EXPECT_EQ(row.cancel, active) << row.state;
+        EXPECT_EQ(row.reveal, state == State::completed) << row.state;
+        EXPECT_EQ(row.notice, std::nullopt);
+        if (active) {
+            EXPECT_EQ(*row.bytes, "1024 / 4096 byte");
+        }
+    }
+    Rules::RowFacts facts;
+    facts.name = "a.bin";
+    facts.state = "保存できませんでした";
+    facts.notice = "保存先を選び直してください。";
+    const auto failed = Rules::row(facts);
+    EXPECT_EQ(failed.notice, "保存先を選び直してください。");
+    EXPECT_FALSE(failed.reveal);
+}

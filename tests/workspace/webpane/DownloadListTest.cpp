@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+#include <gtkmm/adjustment.h>
+#include <gtkmm/label.h>
+#include <gtkmm/scrolledwindow.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browser/BrowserDownload.hpp"
+#include "support/web/WebTestServer.hpp"
+#include "workspace/BrowserDownloadList.hpp"
+#include "workspace/WebPaneRules.hpp"
+#include "workspace/webpane/WebPaneFixture.hpp"
+
+// The selected tab's downloads in the web pane, with real downloads from
+// the loopback server: the bytes of a held response, the state of each row
+// through cancelling, committing and its end, "フォルダで表示" only for a
+// published file (given to the desktop, never opened), the private caption,
+// and a long list scrolling inside its cap.
+
+using namespace velmora;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test::spinUntil;
+using State = BrowserDownload::State;
+
+namespace {
+
+test::WebTestServer::Headers attachment(const std::string& name) {
+    return {{"Content-Disposition", "attachment; filename=" + name}};
+}
+
+// What one row showed at a moment.
+struct Seen {
+    State state = State::destination;
+    std::string stateText;
+    bool bytes = false;
+    std::string bytesText;
+    bool cancel = false;
+    bool reveal = false;
+};
+
+class DownloadListTest : public test::WebPaneFixture {
+protected:
+    DownloadListTest() {
+        fs::create_directories(downloads);
+        chooser.answer = downloads;
+    }
+
+    std::shared_ptr<BrowserDownload> startDownload(WindowModel& model, const std::string& path, size_t index = 0) {
+        auto tab = model.selectedTab();
+        tab->browser->navigate(server.url(path));
+        EXPECT_TRUE(spinUntil([&] { return tab->downloads->size() > index; }, 30s)) << path;
+        return tab->downloads->size() > index ? tab->downloads.get()[index] : nullptr;
+    }
+
+    static Seen seen(Gtk::Widget& root, const BrowserDownload& item) {
+        const std::string id = item.id.text();
+        Seen s;
+        s.state = item.state();
+        auto* state = named<Gtk::Label>(root, WebPaneRules::statePrefix + id);
+        auto* bytes = named<Gtk::Label>(root, DownloadRow::bytesPrefix + id);
+        auto* cancel = named<Gtk::Button>(root, WebPaneRules::cancelPrefix + id);
+        auto* reveal = named<Gtk::Button>(root, WebPaneRules::revealPrefix + id);
+        if (!state || !bytes || !cancel || !reveal) {
+            ADD_FAILURE() << "no row for " << id;
+            return s;
+        }
+        s.stateText = state->get_text();
+        s.bytes = shownNow(bytes);
+        s.bytesText = bytes->get_text();
+        s.cancel = shownNow(cancel);
+        s.reveal = shownNow(reveal);
+        return s;
+    }
+
+    fs::path downloads = dir / "downloads";
+};
+
+}  // namespace
+
+TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
+    // 1024 of 4096 bytes sent, the rest held back.
+    server.stream("/held.bin", {.length = 4096, .chunk = 1024, .interval = 3600s, .headers = attachment("held.bin")});
+    server.stream("/unknown.bin", {.length = 4096,
+                                   .chunk = 1024,
+                                   .announceLength = false,
+                                   .interval = 3600s,
+                                   .headers = attachment("unknown.bin")});
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    auto* list = named<BrowserDownloadList>(content, BrowserDownloadList::listName);
+    ASSERT_NE(list, nullptr);
+    EXPECT_FALSE(list->get_visible()) << "no downloads: no caption, no frame";
+    load(*model, "/page");
+
+    // Before its first bytes a download of unknown size says so.
+    std::optional<Seen> waiting;
+    chooser.whileOpen = [&] { waiting = seen(content, *model->selectedTab()->downloads->back()); };
+    auto unknown = startDownload(*model, "/unknown.bin");
+    ASSERT_TRUE(unknown);
+    ASSERT_TRUE(spinUntil([&] { return unknown->received() == 1024; }, 30s)) << unknown->received();
+    ASSERT_TRUE(waiting.has_value());
+    EXPECT_EQ(waiting->stateText, "保存先の確認中");
+    EXPECT_EQ(waiting->bytesText, "0 byte（総量未確定）");
+    EXPECT_TRUE(waiting->cancel);
+    EXPECT_TRUE(list->get_visible());
+    EXPECT_EQ(named<Gtk::Label>(content, BrowserDownloadList::captionName)->get_text(), "このタブのダウンロード");
+    Seen now = seen(content, *unknown);
+    EXPECT_EQ(now.stateText, "受信中");
+    EXPECT_EQ(now.bytesText, "1024 byte（総量未確定）");
+    EXPECT_TRUE(now.cancel);
+    EXPECT_FALSE(now.reveal);
+    auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + unknown->id.text());
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->get_text(), "unknown.bin");
+
+    auto held = startDownload(*model, "/held.bin", 1);
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1024 / 4096 byte"; }, 30s))
+        << seen(content, *held).bytesText;
+    EXPECT_EQ(list->shownDownloads(), (std::vector<UUID>{unknown->id, held->id}));
+
+    // "中止": the bytes and the button stay while it stops, and go once
+    // it has.
+    std::vector<Seen> stopping;
+    auto watch = held->changed.connect([&] {
+        if (held->state() == State::cancelling) stopping.push_back(seen(content, *held));
+    });
+    click(named<Gtk::Button>(content, WebPaneRules::cancelPrefix + held->id.text()));
+    ASSERT_TRUE(spinUntil([&] { return held->state() == State::cancelled; }, 30s));
+    watch.disconnect();
+    ASSERT_FALSE(stopping.empty());
+    EXPECT_EQ(stopping.front().stateText, "中止しています");
+    EXPECT_TRUE(stopping.front().bytes);
+    EXPECT_TRUE(stopping.front().cancel);
+    now = seen(content, *held);
+    EXPECT_EQ(now.stateText, "中止済み");
+    EXPECT_FALSE(now.bytes);
+    EXPECT_FALSE(now.cancel);
+    EXPECT_FALSE(now.reveal) << "a cancelled download has no file to show";
+    EXPECT_EQ(unknown->state(), State::receiving) << "only that download stops";
+    unknown->cancel();
+    ASSERT_TRUE(spinUntil([&] { return !model->selectedTab()->active(); }, 30s));
+
+    // Another tab shows its own (no) downloads; back again, this tab's.
+    auto first = model->selectedTab();
+    model->addTab(false);
+    EXPECT_FALSE(list->get_visible());
+    EXPECT_TRUE(list->shownDownloads().empty());
+    model->selectTab(first->id, false);
+    EXPECT_TRUE(list->get_visible());
+    EXPECT_EQ(list->shownDownloads(), (std::vector<UUID>{unknown->id, held->id}));
+    EXPECT_EQ(seen(content, *held).stateText, "中止済み");
+}
+
+TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureHasNoFile) {
+    server.bytes("/report.pdf", "application/octet-stream", std::string(4096, 'r'), attachment("report.pdf"));
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+
+    std::vector<Seen> seenStates;
+    std::shared_ptr<BrowserDownload> watched;
+    sigc::connection watch;
+    chooser.whileOpen = [&] {
+        watched = model->selectedTab()->downloads->back();
+        watch = watched->changed.connect([&] { seenStates.push_back(seen(content, *watched)); });
+    };
+    auto report = startDownload(*model, "/report.pdf");
+    ASSERT_TRUE(spinUntil([&] { return report->state() == State::completed; }, 30s));
+    watch.disconnect();
+    bool committing = false;
+    for (const auto& s : seenStates) {
+        if (s.state != State::committing) continue;
+        committing = true;
+        EXPECT_EQ(s.stateText, "保存中");
+        EXPECT_TRUE(s.bytes);
+        EXPECT_TRUE(s.cancel);
+        EXPECT_FALSE(s.reveal) << "not yet published";
+    }
+    EXPECT_TRUE(committing);
+    const Seen done = seen(content, *report);
+    EXPECT_EQ(done.stateText, "保存完了");
+    EXPECT_FALSE(done.bytes);
+    EXPECT_FALSE(done.cancel);
+    EXPECT_TRUE(done.reveal);
+    ASSERT_TRUE(report->output().has_value());
+    click(named<Gtk::Button>(content, WebPaneRules::revealPrefix + report->id.text()));
+    EXPECT_EQ(desktop.revealed, (std::vector<fs::path>{*report->output()}));
+    EXPECT_TRUE(desktop.opened.empty()) << "a downloaded file is never opened";
+    EXPECT_EQ(report->output()->parent_path(), downloads);
+
+    chooser.whileOpen = nullptr;
+    auto broken = startDownload(*model, "/broken.bin", 1);
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    const Seen failed = seen(content, *broken);
+    EXPECT_EQ(failed.stateText, "保存できませんでした");
+    EXPECT_FALSE(failed.bytes);
+    EXPECT_FALSE(failed.cancel);
+    EXPECT_FALSE(failed.reveal);
+}
+
+TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideTheCap) {
+    const std::string longName = "annual-report-2026-third-quarter-detailed-final-version-approved-by-the-board.txt";
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = i == 0 ? longName : "file" + std::to_string(i) + ".txt";
+        server.bytes("/file" + std::to_string(i) + ".txt", "application/octet-stream", "text " + std::to_string(i),
+                     attachment(name));
+    }
+    auto model = makeModel();
+    auto tab = model->addTab(true);
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    for (int i = 0; i < 8; ++i) {
+        auto item = startDownload(*model, "/file" + std::to_string(i) + ".txt", i);
+        ASSERT_TRUE(item);
+        ASSERT_TRUE(spinUntil([&] { return !item->active(); }, 30s));
+        EXPECT_EQ(item->state(), State::completed) << item->notice();
+    }
+    EXPECT_EQ(named<Gtk::Label>(content, BrowserDownloadList::captionName)->get_text(),
+              "この私用タブのダウンロード（明示保存したファイルは残ります）");
+    auto* scroll = named<Gtk::ScrolledWindow>(content, BrowserDownloadList::scrollName);
+    ASSERT_NE(scroll, nullptr);
+    ASSERT_TRUE(spinUntil([&] {
+        auto v = scroll->get_vadjustment();
+        return scroll->get_height() > 0 && v->get_upper() > v->get_page_size();
+    })) << "the rows are taller than the list";
+    EXPECT_LE(scroll->get_height(), 100);
+    EXPECT_GE(scroll->get_height(), 90) << "the list grows to its cap before it scrolls";
+    // A long name is shortened within its width.
+    auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + tab->downloads->front()->id.text());
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->get_text().raw(), longName);
+    EXPECT_LE(name->get_width(), 230);
+    EXPECT_GT(name->get_width(), 100);
+}
