@@ -7,6 +7,7 @@
 #include "workspace/AppServices.hpp"
 #include "workspace/HistoryView.hpp"
 #include "workspace/SettingsSection.hpp"
+#include "workspace/WebWorkspace.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora {
@@ -52,25 +53,27 @@ WorkspaceWindow::~WorkspaceWindow() {
     // A window let go may be destroyed after its set.
     activeChanged_.disconnect();
     modelChanged_.disconnect();
-    // The frames belong to their sessions, which may outlive the window.
-    for (auto& [id, tab] : placed_) web_.remove_overlay(tab->browser->frame());
-    placed_.clear();
+    // A window that goes without closing (its set goes first) still ends
+    // its tabs: the web pane's views hold the model and may outlive this
+    // object, and a page that went on loading would report to a set that
+    // is gone.
+    if (!closed_) {
+        for (const auto& tab : model_->tabs.get()) tab->shutdown();
+        model_->dropTabSubscriptions();
+    }
+    if (web_) sections_.remove(*web_);
+    web_ = nullptr;
     window_->unset_child();
     window_->hide();
     if (auto app = window_->get_application()) app->remove_window(*window_);
 }
 
 void WorkspaceWindow::buildContent() {
-    auto* base = Gtk::make_managed<Gtk::Box>();
-    base->set_hexpand(true);
-    base->set_vexpand(true);
-    web_.set_child(*base);
-    web_.set_name(webName);
-    web_.set_hexpand(true);
-    web_.set_vexpand(true);
+    web_ = Gtk::make_managed<WebWorkspace>(model_, desktop_);
+    web_->set_name(webName);
 
     sections_.set_vexpand(true);
-    sections_.add(web_, pageName(WindowModel::Section::web));
+    sections_.add(*web_, pageName(WindowModel::Section::web));
     for (auto section : {WindowModel::Section::ocr, WindowModel::Section::history, WindowModel::Section::settings}) {
         // The section's own view replaces its title once it exists.
         auto* placeholder = Gtk::make_managed<Gtk::Label>(sectionTitle(section));
@@ -94,37 +97,7 @@ void WorkspaceWindow::buildContent() {
 void WorkspaceWindow::followModel() {
     if (message_.get_text().raw() != model_->message.get()) message_.set_text(model_->message.get());
     stopping_.set_visible(model_->closing);
-    placeFrames();
     showSection();
-}
-
-void WorkspaceWindow::placeFrames() {
-    const auto& tabs = model_->tabs.get();
-    for (auto it = placed_.begin(); it != placed_.end();) {
-        bool kept = false;
-        for (const auto& tab : tabs) kept = kept || tab == it->second;
-        if (kept) {
-            ++it;
-        } else {
-            web_.remove_overlay(it->second->browser->frame());
-            it = placed_.erase(it);
-        }
-    }
-    const auto& selected = model_->selectedTab();
-    for (const auto& tab : tabs) {
-        auto& frame = tab->browser->frame();
-        if (!placed_.contains(tab->id)) {
-            web_.add_overlay(frame);
-            placed_.emplace(tab->id, tab);
-        }
-        const bool shown = tab == selected;
-        frame.set_opacity(shown ? 1 : 0);
-        frame.set_can_target(shown);
-        frame.set_can_focus(shown);
-    }
-    // On top without leaving the overlay: the engine's view is never
-    // unmapped.
-    if (web_.get_last_child() != &selected->browser->frame()) selected->browser->frame().insert_at_end(web_);
 }
 
 void WorkspaceWindow::showSection() {

@@ -5,13 +5,11 @@
 // asks first while work runs or TXT edits are unsaved, stopping that work
 // and waiting for it, and letting the window go. Main thread only.
 //
-// Until the workspace's own views exist, the window shows every tab's web
-// frame stacked (the selected one on top, the others transparent and not
-// targetable), a plain view for the sections without one, and under them the
-// status line and, while the window closes, the stopping notice. Each frame
-// is placed in the window once and stays there until its tab leaves.
+// Until the workspace view exists, the window shows the web workspace (the
+// tab bar above the selected tab's pane, every tab's web view in it) in the
+// web section, a plain view for the sections without one, and under them the
+// status line and, while the window closes, the stopping notice.
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -19,12 +17,12 @@
 #include <gtkmm/applicationwindow.h>
 #include <gtkmm/box.h>
 #include <gtkmm/label.h>
-#include <gtkmm/overlay.h>
 #include <gtkmm/stack.h>
 
 #include "capture/TabSnapshot.hpp"
 #include "foundation/Task.hpp"
 #include "foundation/UUID.hpp"
+#include "gui/GtkDesktopActions.hpp"
 #include "workspace/WindowModel.hpp"
 
 namespace velmora {
@@ -32,6 +30,7 @@ namespace velmora {
 class AppServices;
 class HistoryView;
 class RecaptureHost;
+class WebWorkspace;
 class WorkspaceWindows;
 
 class WorkspaceWindow {
@@ -93,7 +92,6 @@ private:
 
     void buildContent();
     void followModel();
-    void placeFrames();
     void showSection();
 
     WorkspaceWindows& set_;
@@ -104,16 +102,17 @@ private:
     bool acceptedClose_ = false;
     bool closed_ = false;
 
+    // The folder, clipboard and download actions of the web pane; before
+    // the widgets, so it outlives them.
+    GtkDesktopActions desktop_;
     Gtk::Box content_{Gtk::Orientation::VERTICAL};
     Gtk::Stack sections_;
-    Gtk::Overlay web_;
+    WebWorkspace* web_ = nullptr;
     Gtk::Label message_;
     Gtk::Label stopping_;
     HistoryView* history_ = nullptr;
     // The settings screen while the settings section is chosen.
     Gtk::Widget* settings_ = nullptr;
-    // The tabs whose frames the web part holds, by tab id.
-    std::map<UUID, std::shared_ptr<BrowserTab>> placed_;
     sigc::connection modelChanged_;
     sigc::connection activeChanged_;
     // Held weakly by the close question's task.

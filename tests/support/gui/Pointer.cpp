@@ -51,6 +51,8 @@ WindowPoint centreOf(Gtk::Widget& widget) {
 bool pointerMove(const WindowPoint& to) { return xdotool(moveTo(to)); }
 bool pointerPress(const WindowPoint& at) { return xdotool(moveTo(at) + " mousedown 1"); }
 bool pointerRelease() { return xdotool("mouseup 1"); }
-bool pointerClick(const WindowPoint& at) { return xdotool(moveTo(at) + " click 1"); }
+bool pointerClick(const WindowPoint& at, int button) {
+    return xdotool(moveTo(at) + " click " + std::to_string(button));
+}
 
 }  // namespace velmora::test

@@ -30,7 +30,8 @@ bool pointerMove(const WindowPoint& to);
 bool pointerPress(const WindowPoint& at);
 // Releases the primary button where the pointer is, without moving it.
 bool pointerRelease();
-// A click of the primary button at that point.
-bool pointerClick(const WindowPoint& at);
+// A click of a button at that point: the primary one unless another is
+// named (3 is the secondary one, which opens context menus).
+bool pointerClick(const WindowPoint& at, int button = 1);
 
 }  // namespace velmora::test

@@ -1,0 +1,342 @@
+#include "workspace/BrowserTabBar.hpp"
+
+#include <gtk/gtk.h>
+#include <gtkmm/gestureclick.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <gtkmm/popovermenu.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "workspace/WebWorkspaceRules.hpp"
+#include "workspace/WebWorkspaceStyle.hpp"
+#include "workspace/WindowModel.hpp"
+
+namespace velmora {
+
+namespace {
+
+constexpr int labelMinimumWidth = 100;
+constexpr int labelMaximumWidth = 170;
+constexpr int listWidth = 95;
+
+// Holds one child at a width between two bounds: at least the lower one,
+// and never wider than the upper one however long the child's text, which
+// the child then cuts to fit.
+class WidthClamp final : public Gtk::Widget {
+public:
+    WidthClamp(Gtk::Widget& child, int minimum, int maximum)
+        : Glib::ObjectBase("VelmoraWidthClamp"), child_(&child), minimum_(minimum), maximum_(maximum) {
+        child.insert_at_end(*this);
+        // A managed widget's C++ side goes only when its object is
+        // finalized, after the toolkit has disposed of it: the child is let
+        // go as it is disposed.
+        signal_destroy().connect([this] { unparentChild(); });
+    }
+    ~WidthClamp() override {
+        if (gobj()) unparentChild();
+    }
+
+protected:
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+
+    void measure_vfunc(Gtk::Orientation orientation, int forSize, int& minimum, int& natural, int& minimumBaseline,
+                       int& naturalBaseline) const override {
+        child_->measure(orientation, forSize, minimum, natural, minimumBaseline, naturalBaseline);
+        if (orientation != Gtk::Orientation::HORIZONTAL) return;
+        minimum = std::clamp(minimum, minimum_, maximum_);
+        natural = std::clamp(natural, minimum, maximum_);
+        minimumBaseline = naturalBaseline = -1;
+    }
+
+    void size_allocate_vfunc(int width, int height, int baseline) override {
+        child_->size_allocate(Gtk::Allocation(0, 0, width, height), baseline);
+    }
+
+private:
+    void unparentChild() {
+        if (GtkWidget* child = gtk_widget_get_first_child(GTK_WIDGET(gobj()))) gtk_widget_unparent(child);
+    }
+
+    Gtk::Widget* child_;
+    const int minimum_;
+    const int maximum_;
+};
+
+Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string& action,
+                                     const std::optional<std::string>& target = std::nullopt) {
+    auto item = Gio::MenuItem::create(label, "");
+    const std::string detailed = std::string(BrowserTabBar::actionPrefix) + "." + action;
+    if (target) item->set_action_and_target(detailed, Glib::Variant<Glib::ustring>::create(*target));
+    else item->set_action(detailed);
+    return item;
+}
+
+}  // namespace
+
+// One tab: its select button (icon and text, cut to fit) and its close
+// button on the rounded background, with the context menu that moves it.
+class BrowserTabBar::Item final : public Gtk::Box {
+public:
+    Item(const UUID& tabID, BrowserTabBar& bar)
+        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3), clamp_(*Gtk::make_managed<WidthClamp>(content_, labelMinimumWidth,
+                                                                                            labelMaximumWidth)) {
+        const std::string id = tabID.text();
+        set_name(nameFor(itemPrefix, tabID));
+        add_css_class(WebWorkspaceStyle::tabClass);
+
+        label_.set_use_markup(false);
+        label_.set_single_line_mode(true);
+        label_.set_ellipsize(Pango::EllipsizeMode::END);
+        label_.set_xalign(0);
+        busy_.set_text(std::string(WebWorkspaceRules::busySuffix));
+        busy_.set_visible(false);
+        text_.append(label_);
+        text_.append(busy_);
+        content_.append(icon_);
+        content_.append(text_);
+        select_.set_child(clamp_);
+        select_.add_css_class("flat");
+        select_.set_name(nameFor(selectPrefix, tabID));
+        select_.signal_clicked().connect([&bar, id] {
+            bar.tabAction(Glib::Variant<Glib::ustring>::create(id), 0, true);
+        });
+
+        close_.set_icon_name("window-close-symbolic");
+        close_.set_tooltip_text("このタブを閉じる");
+        close_.add_css_class("flat");
+        close_.add_css_class(WebWorkspaceStyle::closeClass);
+        close_.set_name(nameFor(closePrefix, tabID));
+        close_.signal_clicked().connect([&bar, tabID] {
+            if (!bar.model_->closing) bar.model_->requestCloseTab(tabID);
+        });
+        for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&select_, &close_}) {
+            child->set_valign(Gtk::Align::CENTER);
+            append(*child);
+        }
+
+        menu_->append_item(menuItem(moveLeftLabel, moveLeftAction, id));
+        menu_->append_item(menuItem(moveRightLabel, moveRightAction, id));
+        popover_.set_menu_model(menu_);
+        popover_.set_has_arrow(false);
+        popover_.set_parent(*this);
+        auto click = Gtk::GestureClick::create();
+        click->set_button(GDK_BUTTON_SECONDARY);
+        click->signal_pressed().connect([this](int, double x, double y) {
+            popover_.set_pointing_to(Gdk::Rectangle(static_cast<int>(x), static_cast<int>(y), 1, 1));
+            popover_.popup();
+        });
+        add_controller(click);
+        signal_destroy().connect([this] { unparentMenu(); });
+    }
+    ~Item() override {
+        if (gobj()) unparentMenu();
+    }
+
+    void update(const std::string& text, bool active, bool isPrivate, bool selected) {
+        if (label_.get_text().raw() != text) label_.set_text(text);
+        if (busy_.get_visible() != active) busy_.set_visible(active);
+        if (!private_ || *private_ != isPrivate) {
+            private_ = isPrivate;
+            icon_.set_from_icon_name(isPrivate ? "changes-prevent-symbolic" : "web-browser-symbolic");
+        }
+        if (selected_ == selected) return;
+        selected_ = selected;
+        if (selected) add_css_class(WebWorkspaceStyle::selectedTabClass);
+        else remove_css_class(WebWorkspaceStyle::selectedTabClass);
+        const std::string value = selected ? std::string(WebWorkspaceRules::selectedValue) : std::string();
+        gtk_accessible_update_property(GTK_ACCESSIBLE(select_.gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                       value.c_str(), -1);
+    }
+
+    const Glib::RefPtr<Gio::Menu>& menu() const noexcept { return menu_; }
+    void openMenu() {
+        popover_.set_pointing_to(Gdk::Rectangle(0, get_height() / 2, 1, 1));
+        popover_.popup();
+    }
+
+private:
+    void unparentMenu() {
+        if (popover_.gobj() && popover_.get_parent()) popover_.unparent();
+    }
+
+    Gtk::Box content_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Image icon_;
+    Gtk::Box text_{Gtk::Orientation::HORIZONTAL, 0};
+    // The busy mark stands apart from the title, so that cutting a long
+    // title to fit never cuts the mark away.
+    Gtk::Label label_;
+    Gtk::Label busy_;
+    WidthClamp& clamp_;
+    Gtk::Button select_;
+    Gtk::Button close_;
+    Glib::RefPtr<Gio::Menu> menu_ = Gio::Menu::create();
+    Gtk::PopoverMenu popover_;
+    std::optional<bool> private_;
+    std::optional<bool> selected_;
+};
+
+BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
+    : Gtk::Box(Gtk::Orientation::HORIZONTAL, 6), model_(std::move(model)) {
+    WebWorkspaceStyle::install();
+    set_name(barName);
+    set_margin_start(10);
+    set_margin_end(10);
+    set_margin_top(8);
+
+    row_.set_margin_bottom(8);
+    row_.set_valign(Gtk::Align::CENTER);
+    scroller_.set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::NEVER);
+    scroller_.set_hexpand(true);
+    scroller_.set_child(row_);
+
+    add_.set_icon_name("list-add-symbolic");
+    add_.set_tooltip_text("通常タブを追加");
+    add_.set_name(addName);
+    add_.signal_clicked().connect([this] {
+        if (!model_->closing) model_->addTab(false);
+    });
+
+    auto* lock = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
+    auto* lockIcon = Gtk::make_managed<Gtk::Image>();
+    lockIcon->set_from_icon_name("changes-prevent-symbolic");
+    lock->append(*lockIcon);
+    lock->append(*Gtk::make_managed<Gtk::Label>("私用"));
+    private_.set_child(*lock);
+    private_.set_tooltip_text("プライベートタブを追加");
+    private_.set_name(privateName);
+    private_.signal_clicked().connect([this] {
+        if (!model_->closing) model_->addTab(true);
+    });
+
+    list_.set_label(listLabel);
+    list_.set_name(listName);
+    list_.set_size_request(listWidth, -1);
+    list_.set_menu_model(listMenu_);
+
+    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&scroller_, &add_, &private_, &list_}) {
+        child->set_valign(Gtk::Align::CENTER);
+        append(*child);
+    }
+
+    buildActions();
+    insert_action_group(actionPrefix, actions_);
+    observation_ = model_->changed.connect([this] { sync(); });
+    sync();
+}
+
+BrowserTabBar::~BrowserTabBar() { observation_.disconnect(); }
+
+void BrowserTabBar::buildActions() {
+    const Glib::VariantType text("s");
+    actions_->add_action_with_parameter(selectAction, text,
+                                        [this](const Glib::VariantBase& id) { tabAction(id, 0, true); });
+    actions_->add_action_with_parameter(moveLeftAction, text,
+                                        [this](const Glib::VariantBase& id) { tabAction(id, -1, false); });
+    actions_->add_action_with_parameter(moveRightAction, text,
+                                        [this](const Glib::VariantBase& id) { tabAction(id, 1, false); });
+    actions_->add_action(moveSelectedLeftAction, [this] { moveSelected(-1); });
+    actions_->add_action(moveSelectedRightAction, [this] { moveSelected(1); });
+}
+
+void BrowserTabBar::tabAction(const Glib::VariantBase& parameter, int offset, bool select) {
+    if (model_->closing) return;
+    std::optional<UUID> tabID;
+    try {
+        tabID = UUID::parse(Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(parameter).get().raw());
+    } catch (const std::bad_cast&) {
+        // Not a tab's id text: no tab of this window.
+    }
+    if (!tabID) return;
+    if (select) model_->selectTab(*tabID, true);
+    else model_->moveTab(*tabID, offset);
+}
+
+void BrowserTabBar::moveSelected(int offset) {
+    if (model_->closing) return;
+    model_->moveTab(model_->selectedTabID, offset);
+}
+
+Glib::RefPtr<Gio::MenuModel> BrowserTabBar::contextMenu(const UUID& tabID) const {
+    auto found = items_.find(tabID);
+    if (found == items_.end()) return {};
+    return found->second->menu();
+}
+
+void BrowserTabBar::openContextMenu(const UUID& tabID) {
+    auto found = items_.find(tabID);
+    if (found != items_.end() && is_sensitive()) found->second->openMenu();
+}
+
+void BrowserTabBar::sync() {
+    const bool closing = model_->closing;
+    if (is_sensitive() == closing) set_sensitive(!closing);
+    for (const auto& name : actions_->list_actions()) {
+        auto action = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(name));
+        if (action && action->get_enabled() == closing) action->set_enabled(!closing);
+    }
+    syncItems();
+    syncMenu();
+}
+
+void BrowserTabBar::syncItems() {
+    const auto& tabs = model_->tabs.get();
+    const UUID selected = model_->selectedTabID;
+    std::vector<UUID> order;
+    order.reserve(tabs.size());
+    for (const auto& tab : tabs) order.push_back(tab->id);
+    // Items whose tab left go.
+    for (auto it = items_.begin(); it != items_.end();) {
+        if (std::find(order.begin(), order.end(), it->first) == order.end()) {
+            row_.remove(*it->second);
+            it = items_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& tab : tabs) {
+        auto& item = items_[tab->id];
+        if (!item) item = Gtk::make_managed<Item>(tab->id, *this);
+        // The text without the busy mark, which the item shows after it.
+        item->update(WebWorkspaceRules::itemText(tab->isPrivate(), tab->title(), false), tab->active(),
+                     tab->isPrivate(), tab->id == selected);
+    }
+    if (order == order_) return;
+    // The tabs' order: each item after the one before it.
+    Gtk::Widget* previous = nullptr;
+    for (const auto& id : order) {
+        Item* item = items_[id];
+        if (item->get_parent()) {
+            if (previous) row_.reorder_child_after(*item, *previous);
+            else row_.reorder_child_at_start(*item);
+        } else {
+            if (previous) row_.insert_child_after(*item, *previous);
+            else row_.insert_child_at_start(*item);
+        }
+        previous = item;
+    }
+    order_ = std::move(order);
+}
+
+void BrowserTabBar::syncMenu() {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const auto& tab : model_->tabs.get()) {
+        entries.emplace_back(tab->id.text(), WebWorkspaceRules::menuTitle(tab->isPrivate(), tab->title()));
+    }
+    if (entries == menuEntries_) return;
+    menuEntries_ = std::move(entries);
+    auto tabsSection = Gio::Menu::create();
+    for (const auto& [id, title] : menuEntries_) {
+        tabsSection->append_item(menuItem(WebWorkspaceRules::menuLabel(title), selectAction, id));
+    }
+    auto moves = Gio::Menu::create();
+    moves->append_item(menuItem(moveSelectedLeftLabel, moveSelectedLeftAction));
+    moves->append_item(menuItem(moveSelectedRightLabel, moveSelectedRightAction));
+    listMenu_->remove_all();
+    // Two sections: the menu draws the divider between them.
+    listMenu_->append_section(tabsSection);
+    listMenu_->append_section(moves);
+}
+
+}  // namespace velmora

@@ -1,0 +1,36 @@
+#include "workspace/WebWorkspaceRules.hpp"
+
+namespace velmora::WebWorkspaceRules {
+
+std::string itemText(bool isPrivate, std::string_view title, bool active) {
+    std::string text = menuTitle(isPrivate, title);
+    if (active) text += busySuffix;
+    return text;
+}
+
+std::string menuTitle(bool isPrivate, std::string_view title) {
+    std::string text;
+    if (isPrivate) text += privatePrefix;
+    text += title;
+    return text;
+}
+
+std::string menuLabel(std::string_view text) {
+    std::string label;
+    label.reserve(text.size());
+    for (char c : text) {
+        label += c;
+        if (c == '_') label += '_';
+    }
+    return label;
+}
+
+bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus) {
+    return busy || snapshotStatus == QueueStatus::paused;
+}
+
+std::string queueStripText(std::string_view status) { return std::string(queuePrefix) + std::string(status); }
+
+std::string webStripText(std::string_view stage) { return std::string(webPrefix) + std::string(stage); }
+
+}  // namespace velmora::WebWorkspaceRules

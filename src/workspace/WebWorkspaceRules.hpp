@@ -1,0 +1,36 @@
+#pragma once
+
+// What the tab bar and the activity strips show, without a display: the
+// text of a tab's button and of its line in "タブ一覧", when the OCR strip
+// stands and what the strips say. BrowserTabBar, QueueActivityStrip and
+// WebActivityStrip only apply these rules to what they observe.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ocrjobs/QueueInput.hpp"
+
+namespace velmora::WebWorkspaceRules {
+
+inline constexpr std::string_view privatePrefix = "私用：";
+inline constexpr std::string_view busySuffix = "（処理中）";
+inline constexpr std::string_view selectedValue = "選択中";
+inline constexpr std::string_view queuePrefix = "このウインドウのOCR：";
+inline constexpr std::string_view webPrefix = "このウインドウのWeb保存：";
+
+// The tab button's text: the private mark, the title, the busy mark.
+std::string itemText(bool isPrivate, std::string_view title, bool active);
+// The tab's line in "タブ一覧", as the user reads it: never the busy mark.
+std::string menuTitle(bool isPrivate, std::string_view title);
+// A menu label that shows `text` as it is: the toolkit reads "_" in a menu
+// label as the mark of a mnemonic, so each one is doubled.
+std::string menuLabel(std::string_view text);
+
+// The OCR strip stands while the queue runs, and after a pause for as long
+// as the saved queue waits paused; never without a queue or after it ended.
+bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus);
+std::string queueStripText(std::string_view status);
+std::string webStripText(std::string_view stage);
+
+}  // namespace velmora::WebWorkspaceRules

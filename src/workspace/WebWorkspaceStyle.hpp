@@ -1,0 +1,18 @@
+#pragma once
+
+// The look the web workspace's pieces share beyond the theme's own classes:
+// the rounded background of a tab (the selection's tint or the control
+// background) and the strips' padding on the control background. One
+// style sheet for the whole display, installed by the first piece made.
+
+namespace velmora::WebWorkspaceStyle {
+
+inline constexpr const char* tabClass = "velmora-tab";
+inline constexpr const char* selectedTabClass = "velmora-tab-selected";
+inline constexpr const char* closeClass = "velmora-tab-close";
+inline constexpr const char* stripClass = "velmora-strip";
+
+// Installs the style sheet on the default display once; harmless again.
+void install();
+
+}  // namespace velmora::WebWorkspaceStyle

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "workspace/WebWorkspaceRules.hpp"
+
+// The tab bar's and the activity strips' rules without a display: the marks
+// of a tab in the bar and in its list, titles that pass through a menu
+// unchanged, and when the OCR strip stands.
+
+using namespace velmora;
+namespace Rules = WebWorkspaceRules;
+
+TEST(WebWorkspaceRules, TheBarMarksPrivateAndBusyTabsButTheListOnlyPrivateOnes) {
+    EXPECT_EQ(Rules::itemText(false, "ニュース", false), "ニュース");
+    EXPECT_EQ(Rules::itemText(true, "ニュース", false), "私用：ニュース");
+    EXPECT_EQ(Rules::itemText(false, "ニュース", true), "ニュース（処理中）");
+    EXPECT_EQ(Rules::itemText(true, "ニュース", true), "私用：ニュース（処理中）");
+    EXPECT_EQ(Rules::menuTitle(true, "ニュース"), "私用：ニュース");
+    EXPECT_EQ(Rules::menuTitle(false, "ニュース"), "ニュース");
+}
+
+TEST(WebWorkspaceRules, EveryUnderscoreOfATitleIsDoubledForTheMenuAndNothingElseChanges) {
+    EXPECT_EQ(Rules::menuLabel("my_page"), "my__page");
+    EXPECT_EQ(Rules::menuLabel("__init__"), "____init____");
+    EXPECT_EQ(Rules::menuLabel("_"), "__");
+    EXPECT_EQ(Rules::menuLabel(""), "");
+    // Multi-byte text and markup-like text pass untouched.
+    EXPECT_EQ(Rules::menuLabel("私用：<b>見出し</b> & 本文"), "私用：<b>見出し</b> & 本文");
+    // Every byte of a UTF-8 sequence is kept: no byte of one is "_".
+    const std::string mixed = "ア_イ";
+    EXPECT_EQ(Rules::menuLabel(mixed), "ア__イ");
+}
+
+TEST(WebWorkspaceRules, TheOCRStripStandsWhileTheQueueRunsOrWaitsPaused) {
+    // Busy: whatever the snapshot says, also none yet.
+    EXPECT_TRUE(Rules::queueStripShown(true, std::nullopt));
+    for (auto status : {QueueStatus::ready, QueueStatus::running, QueueStatus::paused, QueueStatus::cancelled,
+                        QueueStatus::completed, QueueStatus::waitingInput}) {
+        EXPECT_TRUE(Rules::queueStripShown(true, status)) << rawValue(status);
+        // Idle: only a paused queue keeps it.
+        EXPECT_EQ(Rules::queueStripShown(false, status), status == QueueStatus::paused) << rawValue(status);
+    }
+    EXPECT_FALSE(Rules::queueStripShown(false, std::nullopt));
+    EXPECT_EQ(Rules::queueStripText("3/5ページを処理中"), "このウインドウのOCR：3/5ページを処理中");
+    EXPECT_EQ(Rules::webStripText("下部の画像を読み込み中"), "このウインドウのWeb保存：下部の画像を読み込み中");
+}
