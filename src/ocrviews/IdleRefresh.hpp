@@ -13,7 +13,10 @@ namespace velmora {
 // never runs.
 class IdleRefresh {
 public:
-    explicit IdleRefresh(std::function<void()> refresh) : refresh_(std::move(refresh)) {}
+    // A refresh that may wait for the frame (G_PRIORITY_DEFAULT_IDLE) runs
+    // after redrawing instead.
+    explicit IdleRefresh(std::function<void()> refresh, int priority = G_PRIORITY_HIGH_IDLE)
+        : refresh_(std::move(refresh)), priority_(priority) {}
     IdleRefresh(const IdleRefresh&) = delete;
     IdleRefresh& operator=(const IdleRefresh&) = delete;
     ~IdleRefresh() {
@@ -23,7 +26,7 @@ public:
     void schedule() {
         if (source_ != 0) return;
         source_ = g_idle_add_full(
-            G_PRIORITY_HIGH_IDLE,
+            priority_,
             [](gpointer data) -> gboolean {
                 auto* self = static_cast<IdleRefresh*>(data);
                 self->source_ = 0;
@@ -36,6 +39,7 @@ public:
 
 private:
     std::function<void()> refresh_;
+    int priority_;
     guint source_ = 0;
 };
 

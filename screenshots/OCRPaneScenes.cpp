@@ -1,0 +1,175 @@
+// The whole OCR pane as a window shows it: a finished queue of three
+// originals with the processing list open, the same pane narrower than 900
+// (its rows stacked), the recovery banner of saved queues, a locked PDF
+// waiting for its password, and the tint of files dragged over the pane.
+#include <gtk/gtk.h>
+
+#include <fstream>
+
+#include "Scene.hpp"
+#include "foundation/Unicode.hpp"
+#include "ocrjobs/OCRQueueEngine.hpp"
+#include "ocrqueue/QueueController.hpp"
+#include "ocrqueue/RunFixtures.hpp"
+#include "ocrviews/OCRProductView.hpp"
+#include "support/MainLoop.hpp"
+#include "support/TextPages.hpp"
+#include "workspace/AppServices.hpp"
+#include "workspace/BrindlexApp.hpp"
+
+namespace velmora::screenshots {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::vector<std::string>> documents = {
+    {"本報告書は、令和六年度における地域図書館の利用状況と今後の課題をまとめたものである。",
+     "貸出冊数は前年度に比べて八パーセント増加し、特に児童書と郷土資料の伸びが目立った。",
+     "一方で、開館時間の短い分館では利用者が減少しており、夜間開館の試行を検討している。"},
+    {"資料の電子化については、古文書三百点の撮影を終え、目録の整備を進めている。",
+     "撮影した画像は館内の端末で閲覧でき、来年度には公開範囲を広げる予定である。"},
+    {"利用者アンケートでは、自習席の増設と無線通信の改善を求める声が多かった。",
+     "これらの要望は、施設改修の計画と合わせて検討する。"},
+};
+
+fs::path folder(const Stage& stage) {
+    const fs::path f = stage.storage / "ocr-pane-scenes";
+    fs::create_directories(f);
+    return f;
+}
+
+// One A4 page at 100 dpi of the paragraphs, saved as a PNG, with its drawn
+// lines as the recognised regions (the third line less certain). Each page
+// is a pixel taller than the one before, so the recogniser tells them apart.
+struct DrawnPage {
+    fs::path file;
+    int height = 0;
+    std::vector<TextRegion> regions;
+};
+
+DrawnPage drawPage(const Stage& stage, const std::string& name, const std::vector<std::string>& paragraphs,
+                   int index) {
+    test::TextLayout layout;
+    layout.width = 827;
+    layout.height = 1169 + index;
+    layout.pixelSize = 22;
+    layout.left = 80;
+    layout.top = 110;
+    layout.lineAdvance = 1.9;
+    const test::TextPage page = test::renderParagraphs(layout, paragraphs);
+    DrawnPage drawn{folder(stage) / name, layout.height, {}};
+    const auto bytes = Raster::png(page.image);
+    std::ofstream(drawn.file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const double w = page.image.width();
+    const double h = page.image.height();
+    for (std::size_t i = 0; i < page.lines.size(); ++i) {
+        const Rect ink = page.lines[i].ink;
+        drawn.regions.emplace_back(page.lines[i].text, i == 2 ? 0.62f : 0.95f, (ink.x - 3) / w,
+                                   1 - (ink.y + ink.height + 3) / h, (ink.width + 6) / w, (ink.height + 6) / h);
+    }
+    return drawn;
+}
+
+// A controller of its own on the scene's folder, kept for the program's
+// life; its engines read each drawn page as the regions drawn on it.
+std::shared_ptr<QueueController> makeController(const Stage& stage, const std::vector<DrawnPage>& pages) {
+    static std::vector<std::shared_ptr<QueueController>> kept;
+    std::map<int, std::vector<TextRegion>> byHeight;
+    for (const DrawnPage& page : pages) byHeight[page.height] = page.regions;
+    QueuePorts ports;
+    ports.configureEngine = [byHeight](OCRQueueEngine& engine) {
+        engine.setRecognizer([byHeight](const RasterImage& image, uint32_t, int64_t page, const OCRSettings&,
+                                        const std::function<bool()>&) {
+            const auto found = byHeight.find(static_cast<int>(image.height()));
+            return PageResult(page, found == byHeight.end() ? std::vector<TextRegion>{} : found->second, 0.3,
+                              image.width(), image.height());
+        });
+    };
+    auto c = QueueController::create(folder(stage) / "queues", folder(stage) / "out", ports);
+    kept.push_back(c);
+    return c;
+}
+
+// A managed queue of the three reports, run to its end, the first page shown.
+std::shared_ptr<QueueController> finishedQueue(Stage& stage) {
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"年度報告.png", "電子化の記録.png", "アンケート集計.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(i)));
+    }
+    auto c = makeController(stage, pages);
+    c->managedQueue = true;
+    std::vector<fs::path> files;
+    for (const DrawnPage& page : pages) files.push_back(page.file);
+    auto append = c->appendFiles(files, false);
+    test::runTask(std::move(append));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    c->processingList = true;
+    return c;
+}
+
+// The pane in a window already laid out at the scene's size, so that the
+// picture shows the settled layout.
+Gtk::Window* paneWindow(Stage& stage, std::shared_ptr<QueueController> c, int width, int height,
+                        OCRProductView** pane = nullptr) {
+    auto* window = new Gtk::Window();
+    window->set_title("OCR");
+    auto& view = *Gtk::make_managed<OCRProductView>(std::move(c), stage.app.services().settings);
+    window->set_child(view);
+    window->set_default_size(width, height);
+    window->present();
+    test::spinUntil([&] {
+        return view.get_width() > 0 && !view.layoutPending() && !g_main_context_pending(nullptr);
+    });
+    if (pane) *pane = &view;
+    return window;
+}
+
+Gtk::Window* wide(Stage& stage) { return paneWindow(stage, finishedQueue(stage), 1240, 850); }
+
+Gtk::Window* compact(Stage& stage) { return paneWindow(stage, finishedQueue(stage), 860, 850); }
+
+Gtk::Window* recovery(Stage& stage) {
+    auto c = makeController(stage, {});
+    c->savedQueues = std::vector<fs::path>{folder(stage) / "queues" / "saved"};
+    return paneWindow(stage, c, 1240, 850);
+}
+
+Gtk::Window* lockedPDF(Stage& stage) {
+    const fs::path plain = test::writeDocument(folder(stage) / "plain.pdf", 2);
+    const fs::path locked = test::lockPDF(plain, folder(stage) / "契約書.pdf", "ひらけ");
+    auto c = makeController(stage, {});
+    auto open = c->requestSelection({locked});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+Gtk::Window* dropHover(Stage& stage) {
+    OCRProductView* pane = nullptr;
+    auto c = makeController(stage, {});
+    // The saved queues of the scenes before are not this scene's subject.
+    c->recoveryDeferred = true;
+    Gtk::Window* window = paneWindow(stage, c, 1240, 850, &pane);
+    GdkDragAction action{};
+    g_signal_emit_by_name(pane->dropTarget()->gobj(), "enter", 600.0, 400.0, &action);
+    return window;
+}
+
+const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
+                        registerScene("ocr-pane-compact", 860, 850, compact) &&
+                        registerScene("ocr-pane-recovery", 1240, 850, recovery) &&
+                        registerScene("ocr-pane-password", 1240, 850, lockedPDF) &&
+                        registerScene("ocr-pane-drop", 1240, 850, dropHover);
+
+}  // namespace
+
+}  // namespace velmora::screenshots

@@ -1,0 +1,161 @@
+#include "ocrviews/PaneRules.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "ocrqueue/QueueController.hpp"
+#include "recognition/OCRProduct.hpp"
+
+namespace velmora {
+
+namespace PaneLayout {
+
+double contentWidth(double paneWidth) { return std::max(paneWidth - 2 * padding, minimumContent); }
+
+bool compact(double paneWidth) { return paneWidth < compactBelow; }
+
+double splitHeight(double paneHeight, bool listShown) {
+    return std::max(paneHeight - (listShown ? chromeWithList : chromeWithoutList), minimumSplit);
+}
+
+double sourceWidth(double preferred, double splitWidth) { return OCRProduct::previewWidth(preferred, splitWidth); }
+
+double resultWidth(double preferred, double splitWidth) {
+    return splitWidth - sourceWidth(preferred, splitWidth) - dividerWidth;
+}
+
+double draggedPreferred(double resultSize, double splitWidth) {
+    // Dragged past the split's leading edge, the source would be zero or
+    // less wide, which the width rule reads as no preference at all (360):
+    // the column would spring back. It stays at its narrowest instead.
+    const double proposed = splitWidth - resultSize - dividerWidth;
+    return OCRProduct::previewWidth(proposed > 0 ? proposed : 1.0, splitWidth);
+}
+
+bool showsRecoveryBanner(bool recoveryDeferred, bool hasSavedQueues, bool queueOpen) {
+    return !recoveryDeferred && hasSavedQueues && !queueOpen;
+}
+
+}  // namespace PaneLayout
+
+PaneFacts PaneFacts::of(const QueueController& c, bool details) {
+    PaneFacts facts;
+    facts.busy = c.busy;
+    facts.managedQueue = c.managedQueue;
+    facts.queueOpen = c.engine != nullptr;
+    if (const auto& snapshot = c.snapshot.get()) {
+        facts.completedPages = snapshot->completedPages();
+        facts.knownPages = snapshot->knownPages();
+        facts.queueStatus = snapshot->status;
+        facts.waitingPassword = std::any_of(snapshot->inputs.begin(), snapshot->inputs.end(), [](const QueueInput& i) {
+            return i.status == InputStatus::waitingPassword;
+        });
+    }
+    facts.mode = c.recognitionMode;
+    facts.annotationResult = c.hasAnnotationResult();
+    if (details) {
+        facts.autoPresentation = c.autoPresentation();
+        facts.unsavedEdits = c.hasUnsavedEdits();
+    }
+    facts.rejection = c.rejection->has_value();
+    facts.privateQueue = c.isPrivateQueue();
+    return facts;
+}
+
+namespace ControlPanelRules {
+
+std::string runLabel(const PaneFacts& f) {
+    const bool again = f.queueOpen && (f.completedPages > 0 || f.queueStatus == QueueStatus::cancelled);
+    return again ? "OCRを再実行" : "OCRを開始";
+}
+
+bool openEnabled(const PaneFacts& f) { return !f.busy; }
+
+bool runEnabled(const PaneFacts& f) { return !f.busy && f.queueOpen; }
+
+bool cancelEnabled(const PaneFacts& f) { return f.busy; }
+
+bool modeEnabled(const PaneFacts& f) { return !f.busy || f.managedQueue; }
+
+const std::vector<OCRMode>& modes() {
+    static const std::vector<OCRMode> order{OCRMode::standard, OCRMode::vertical, OCRMode::handwriting,
+                                            OCRMode::automatic};
+    return order;
+}
+
+std::string modeLabel(OCRMode mode) {
+    switch (mode) {
+    case OCRMode::standard:
+        return "標準";
+    case OCRMode::vertical:
+        return "縦書き";
+    case OCRMode::handwriting:
+        return "手書き・校正指示";
+    case OCRMode::automatic:
+        return "自動";
+    }
+    return "標準";
+}
+
+std::string modeExplanation(OCRMode mode) {
+    switch (mode) {
+    case OCRMode::automatic:
+        return "ページごとに判定します。不確実な場合は標準で処理します。";
+    case OCRMode::handwriting:
+        return "手書きは候補分類です。実手書きの品質は未評価です。";
+    case OCRMode::vertical:
+        return "縦書き活字：単純な縦列向け。ルビ・混在・特殊な約物は不得意です。";
+    case OCRMode::standard:
+        break;
+    }
+    return "横書きの日本語／英語／数字";
+}
+
+bool showsHandwriting(const PaneFacts& f) {
+    return f.mode == OCRMode::handwriting || f.mode == OCRMode::automatic || f.annotationResult;
+}
+
+bool handwritingEnabled(const PaneFacts& f) { return !f.busy; }
+
+std::optional<std::string> verdict(const std::optional<AutoPresentation>& presentation) {
+    if (!presentation) return std::nullopt;
+    std::string text = presentation->label();
+    if (presentation->handwriting == "detected") text += "　手書き候補：あり";
+    return text;
+}
+
+bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword; }
+
+bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
+
+std::optional<std::string> pageCount(const PaneFacts& f) {
+    if (!f.queueOpen || f.knownPages < 1) return std::nullopt;
+    char text[96];
+    std::snprintf(text, sizeof text, "完了 %lld / %lld ページ", static_cast<long long>(f.completedPages),
+                  static_cast<long long>(f.knownPages));
+    return text;
+}
+
+}  // namespace ControlPanelRules
+
+namespace OptionRowRules {
+
+std::string searchPlaceholder(bool annotationResult) {
+    return annotationResult ? "表示中の本文を検索" : "文書全体を検索";
+}
+
+std::string hitCount(std::size_t hits) { return std::to_string(hits) + "件"; }
+
+bool firstRowEnabled(const PaneFacts& f) { return !f.busy; }
+
+std::string privateNote(bool privateQueue) { return privateQueue ? "プライベート：再開情報を保存しません" : ""; }
+
+bool copyEnabled(const PaneFacts& f) { return f.queueOpen; }
+
+bool txtEnabled(const PaneFacts& f) { return !f.busy && f.queueOpen; }
+
+bool saveEnabled(const PaneFacts& f) { return f.queueOpen; }
+
+}  // namespace OptionRowRules
+
+}  // namespace velmora

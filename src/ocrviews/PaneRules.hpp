@@ -1,0 +1,129 @@
+#pragma once
+
+// What the OCR pane lays out, labels and enables, as functions of the
+// controller's published state and the pane's size, without a display. The
+// pane's widgets call these and hold no other logic.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/OCRMode.hpp"
+#include "ocrjobs/QueueInput.hpp"
+#include "recognition/RecognitionRecords.hpp"
+
+namespace velmora {
+
+class QueueController;
+
+namespace PaneLayout {
+
+// Points are the toolkit's logical pixels.
+inline constexpr double padding = 12;
+inline constexpr double spacing = 8;
+inline constexpr double minimumContent = 680;
+inline constexpr double compactBelow = 900;
+inline constexpr double minimumSplit = 320;
+inline constexpr double dividerWidth = 8;
+// The height the rows around the split take, with and without the list.
+inline constexpr double chromeWithList = 590;
+inline constexpr double chromeWithoutList = 350;
+inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
+
+// The width of the page's stack in a pane W wide: never below 680, so a
+// narrower pane scrolls sideways.
+double contentWidth(double paneWidth);
+// Control rows stack in a pane narrower than 900 points.
+bool compact(double paneWidth);
+// The split's height in a pane H high.
+double splitHeight(double paneHeight, bool listShown);
+// The source column's width in a split Ws wide, and the result column's.
+double sourceWidth(double preferred, double splitWidth);
+double resultWidth(double preferred, double splitWidth);
+// The preferred width that a drag proposing a result column `resultSize`
+// wide stands for, clamped as the split will show it.
+double draggedPreferred(double resultSize, double splitWidth);
+
+// The banner that offers the saved queues: only while nothing is open, some
+// are saved, and the user has not put it off.
+bool showsRecoveryBanner(bool recoveryDeferred, bool hasSavedQueues, bool queueOpen);
+
+}  // namespace PaneLayout
+
+// The controller's state that the control panel and the option rows read,
+// taken at once.
+struct PaneFacts {
+    bool busy = false;
+    bool managedQueue = false;
+    bool queueOpen = false;
+    int64_t completedPages = 0;
+    int64_t knownPages = 0;
+    QueueStatus queueStatus = QueueStatus::ready;
+    bool waitingPassword = false;
+    OCRMode mode = OCRMode::standard;
+    bool annotationResult = false;
+    std::optional<AutoPresentation> autoPresentation;
+    bool rejection = false;
+    bool unsavedEdits = false;
+    bool privateQueue = false;
+
+    // `details`: also the automatic verdict and the unsaved-edit state, which
+    // read stored pages; only the control panel shows them.
+    static PaneFacts of(const QueueController& controller, bool details = true);
+};
+
+namespace ControlPanelRules {
+
+inline constexpr int modeWidth = 240;
+inline constexpr int targetWidth = 220;
+inline constexpr int passwordWidth = 220;
+
+// "OCRを再実行" for an open queue with a finished page or a cancelled run.
+std::string runLabel(const PaneFacts& facts);
+bool openEnabled(const PaneFacts& facts);
+bool runEnabled(const PaneFacts& facts);
+bool cancelEnabled(const PaneFacts& facts);
+// The mode applies to inputs added later, so a managed queue takes a change
+// during its run.
+bool modeEnabled(const PaneFacts& facts);
+
+// The picker's choices, in order.
+const std::vector<OCRMode>& modes();
+std::string modeLabel(OCRMode mode);
+std::string modeExplanation(OCRMode mode);
+
+bool showsHandwriting(const PaneFacts& facts);
+bool handwritingEnabled(const PaneFacts& facts);
+// The automatic mode's verdict line, when there is one.
+std::optional<std::string> verdict(const std::optional<AutoPresentation>& presentation);
+
+bool showsPassword(const PaneFacts& facts);
+bool passwordButtonsEnabled(const PaneFacts& facts);
+
+// "完了 1 / 3 ページ", when a queue is open and its page count is known.
+std::optional<std::string> pageCount(const PaneFacts& facts);
+
+}  // namespace ControlPanelRules
+
+namespace OptionRowRules {
+
+inline constexpr int linesWidth = 350;
+inline constexpr int txtWidth = 170;
+
+std::string searchPlaceholder(bool annotationResult);
+// "3件".
+std::string hitCount(std::size_t hits);
+
+// The line-break option, the separators and the private note.
+bool firstRowEnabled(const PaneFacts& facts);
+std::string privateNote(bool privateQueue);
+
+bool copyEnabled(const PaneFacts& facts);
+bool txtEnabled(const PaneFacts& facts);
+bool saveEnabled(const PaneFacts& facts);
+
+}  // namespace OptionRowRules
+
+}  // namespace velmora

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/button.h>
+#include <gtkmm/checkbutton.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/label.h>
+#include <gtkmm/passwordentry.h>
+#include <gtkmm/window.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "PaneFixture.hpp"
+#include "ocrviews/PaneRules.hpp"
+#include "ocrviews/QueueView.hpp"
+#include "support/MainLoop.hpp"
+#include "support/gui/GuiHelpers.hpp"
+#include "support/gui/Pointer.hpp"
+
+// The OCR pane's layout, split, banner, drop and search focus.
+
+using namespace velmora;
+using namespace velmora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- layout
+
+TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndStacksItsRowsBelow900) {
+    c = fixed();
+    PaneWindow w(c, settings, 600, 700);
+    OCRProductView& pane = *w.pane;
+    EXPECT_EQ(pane.contentWidth(), 680);
+    EXPECT_EQ(pane.split().get_width(), 680);
+    EXPECT_EQ(w.widget(OCRControlPanel::statusName).get_parent()->get_width(), 680);
+    auto h = pane.scroller().get_hadjustment();
+    EXPECT_EQ(h->get_upper(), 704);
+    EXPECT_EQ(h->get_page_size(), 600);
+    EXPECT_TRUE(pane.compact());
+
+    // Controls keep their state and identity across the switch.
+    auto& search = w.find<Gtk::Entry>(OCROptionRows::searchName);
+    search.set_text("本文");
+    auto& privateInput = w.find<Gtk::CheckButton>(OCRControlPanel::privateName);
+    privateInput.set_active(true);
+    EXPECT_TRUE(c->privateInput.get());
+    search.grab_focus();
+    std::vector<OCRControlRow*> rows = pane.controlPanel().rows();
+    for (OCRControlRow* row : pane.optionRows().rows()) rows.push_back(row);
+
+    w.resize(899, 700);
+    for (OCRControlRow* row : rows) {
+        EXPECT_TRUE(row->compact());
+        EXPECT_EQ(row->get_orientation(), Gtk::Orientation::VERTICAL);
+        EXPECT_EQ(row->get_spacing(), 6);
+    }
+    EXPECT_EQ(pane.contentWidth(), 875);
+    EXPECT_EQ(h->get_upper(), h->get_page_size());
+    // Stacked: the copy button stands above the save button.
+    double x = 0, copyY = 0, saveY = 0;
+    ASSERT_TRUE(w.widget(OCROptionRows::copyName).translate_coordinates(pane, 0, 0, x, copyY));
+    ASSERT_TRUE(w.widget(OCROptionRows::saveName).translate_coordinates(pane, 0, 0, x, saveY));
+    EXPECT_GT(saveY, copyY);
+
+    w.resize(900, 700);
+    EXPECT_FALSE(pane.compact());
+    for (OCRControlRow* row : rows) {
+        EXPECT_FALSE(row->compact());
+        EXPECT_EQ(row->get_orientation(), Gtk::Orientation::HORIZONTAL);
+        EXPECT_EQ(row->get_spacing(), 8);
+    }
+    ASSERT_TRUE(w.widget(OCROptionRows::copyName).translate_coordinates(pane, 0, 0, x, copyY));
+    double saveX = 0;
+    ASSERT_TRUE(w.widget(OCROptionRows::saveName).translate_coordinates(pane, 0, 0, saveX, saveY));
+    EXPECT_EQ(saveY, copyY);
+    EXPECT_GT(saveX, x);
+    // The fixed widths of the pickers and the password field.
+    c->recognitionMode = OCRMode::handwriting;
+    settle();
+    w.nextFrame();
+    EXPECT_EQ(w.widget(OCRControlPanel::modeName).get_parent()->get_width(), 240);
+    EXPECT_EQ(w.widget(OCRControlPanel::targetName).get_parent()->get_width(), 220);
+    EXPECT_EQ(w.widget(OCROptionRows::txtName).get_parent()->get_width(), 170);
+    EXPECT_LE(w.widget(OCROptionRows::linesName).get_parent()->get_width(), 350);
+    EXPECT_EQ(&w.find<Gtk::Entry>(OCROptionRows::searchName), &search);
+    EXPECT_EQ(search.get_text(), "本文");
+    EXPECT_TRUE(w.focused(search));
+    EXPECT_TRUE(privateInput.get_active());
+}
+
+TEST_F(Pane, TheSplitIs240LowerWithTheListOpenButNeverBelow320) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 1000);
+    OCRSplit& split = w.pane->split();
+    EXPECT_EQ(split.get_height(), 650);
+    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
+    c->processingList = true;
+    settle();
+    w.nextFrame();
+    EXPECT_EQ(split.get_height(), 410);
+    // The queue panel stands at the top while the list is open.
+    ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
+    ASSERT_NE(findByName(w.window, QueueView::statusName), nullptr);
+    double x = 0, queueY = 0, panelY = 0;
+    ASSERT_TRUE(w.widget(OCRProductView::queueSlotName).translate_coordinates(*w.pane, 0, 0, x, queueY));
+    ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
+    EXPECT_EQ(queueY, 12);
+    EXPECT_GT(panelY, queueY + 8);
+    w.resize(1240, 850);
+    EXPECT_EQ(split.get_height(), 320);
+    c->processingList = false;
+    settle();
+    w.nextFrame();
+    EXPECT_EQ(split.get_height(), 500);
+    EXPECT_FALSE(w.shows(OCRProductView::queueSlotName));
+    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
+    w.resize(1240, 500);
+    EXPECT_EQ(split.get_height(), 320);
+    // The source column is the preferred 360 wide, the result the rest.
+    EXPECT_EQ(split.get_width(), 1216);
+    EXPECT_EQ(split.sourceWidth(), 360);
+    EXPECT_EQ(split.resultWidth(), 1216 - 360 - 8);
+    EXPECT_EQ(split.divider().get_width(), 8);
+    EXPECT_EQ(split.divider().label(), "原稿とOCR結果の幅を変更");
+    EXPECT_EQ(split.divider().drag().panelSize, 1216 - 360 - 8);
+}
+
+// ---- the divider and the preference
+
+TEST_F(Pane, DraggingTheDividerStopsAtTheClampsAndWritesThePreferenceOnceAtTheEnd) {
+    // The other window first: the one dragged is mapped above it.
+    auto other = fixed();
+    PaneWindow second(other, settings, 1240, 850);
+    c = fixed();
+    PaneWindow first(c, settings, 1240, 850);
+    OCRSplit& split = first.pane->split();
+    int writes = 0;
+    auto counting = settings.valueChanged().connect([&](const AppPreferences&) { ++writes; });
+
+    auto drag = [&](int toX, double expected) {
+        const WindowPoint start = centreOf(split.divider());
+        ASSERT_TRUE(pointerPress(start));
+        ASSERT_TRUE(spinUntil([&] { return split.divider().drag().dragging(); }));
+        WindowPoint far = start;
+        far.x = toX;
+        ASSERT_TRUE(pointerMove(far));
+        ASSERT_TRUE(spinUntil([&] { return first.pane->preferred() == expected; }));
+        settle();
+        EXPECT_EQ(writes, 0) << "nothing is written while the drag goes on";
+        EXPECT_EQ(second.pane->preferred(), settings.value().ocrPreviewPreferredWidth);
+        ASSERT_TRUE(pointerRelease());
+        ASSERT_TRUE(spinUntil([&] { return writes == 1; }));
+        settle();
+        EXPECT_EQ(writes, 1);
+    };
+
+    // Far left, past the split's edge: the lower clamp, not the default.
+    // The column is never narrower than its controls need (its page row is
+    // wider than 300 points at the default theme).
+    drag(1, 300);
+    EXPECT_EQ(first.pane->preferred(), 300);
+    int sourceMinimum = 0, natural = 0, b1 = -1, b2 = -1;
+    split.sourceColumn().measure(Gtk::Orientation::HORIZONTAL, -1, sourceMinimum, natural, b1, b2);
+    const int narrowest = std::max(300, sourceMinimum);
+    ASSERT_TRUE(spinUntil([&] { return split.sourceWidth() == narrowest; })) << split.sourceWidth();
+    EXPECT_EQ(settings.value().ocrPreviewPreferredWidth, 300);
+    EXPECT_EQ(SettingsStore(settings.root()).value().ocrPreviewPreferredWidth, 300);
+    // The other window follows.
+    EXPECT_EQ(second.pane->preferred(), 300);
+    ASSERT_TRUE(spinUntil([&] { return second.pane->split().sourceWidth() == narrowest; }));
+
+    // Far right: the upper clamp, 1216 − 8 − 320.
+    writes = 0;
+    drag(1900, 888);
+    EXPECT_EQ(first.pane->preferred(), 888);
+    ASSERT_TRUE(spinUntil([&] { return split.sourceWidth() == 888 && split.resultWidth() == 320; }));
+    EXPECT_EQ(SettingsStore(settings.root()).value().ocrPreviewPreferredWidth, 888);
+    EXPECT_EQ(second.pane->preferred(), 888);
+
+    // A change through the store moves both splits.
+    settings.update(&AppPreferences::ocrPreviewPreferredWidth, 500.0);
+    ASSERT_TRUE(spinUntil([&] {
+        return split.sourceWidth() == 500 && second.pane->split().sourceWidth() == 500;
+    }));
+    EXPECT_EQ(split.divider().drag().panelSize, 1216 - 500 - 8);
+    counting.disconnect();
+
+    // A new pane starts from the stored width.
+    auto third = fixed();
+    PaneWindow late(third, settings, 1240, 850);
+    EXPECT_EQ(late.pane->preferred(), 500);
+    EXPECT_EQ(late.pane->split().sourceWidth(), 500);
+}
+
+// ---- the recovery banner
+
+TEST_F(Pane, TheRecoveryBannerShowsOnlyWithSavedQueuesAndGoesWithEitherButton) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    EXPECT_FALSE(w.shows(OCRProductView::bannerName));
+    c->savedQueues = std::vector<fs::path>{tmp / "storage" / "queues" / "a"};
+    settle();
+    EXPECT_TRUE(w.shows(OCRProductView::bannerName));
+
+    press(w.widget(OCRProductView::bannerLaterName));
+    settle();
+    EXPECT_TRUE(c->recoveryDeferred.get());
+    EXPECT_FALSE(c->processingList.get());
+    EXPECT_FALSE(w.shows(OCRProductView::bannerName));
+
+    c->recoveryDeferred = false;
+    settle();
+    EXPECT_TRUE(w.shows(OCRProductView::bannerName));
+    press(w.widget(OCRProductView::bannerShowName));
+    settle();
+    EXPECT_TRUE(c->recoveryDeferred.get());
+    EXPECT_TRUE(c->processingList.get());
+    EXPECT_FALSE(w.shows(OCRProductView::bannerName));
+
+    // Not while a queue is open.
+    c->recoveryDeferred = false;
+    c->processingList = false;
+    openRunQueue(*c, {1}, OCRSettings{});
+    settle();
+    EXPECT_FALSE(w.shows(OCRProductView::bannerName));
+}
+
+// ---- the drop
+
+TEST_F(Pane, DroppedFilesOpenAsAManagedQueueAndTheHoverTintsThePane) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    const auto& target = w.pane->dropTarget();
+    GdkContentFormats* formats = gtk_drop_target_get_formats(target->gobj());
+    EXPECT_TRUE(gdk_content_formats_contain_gtype(formats, GDK_TYPE_FILE_LIST));
+    EXPECT_FALSE(gdk_content_formats_contain_gtype(formats, G_TYPE_STRING));
+    EXPECT_FALSE(gdk_content_formats_contain_mime_type(formats, "text/plain"));
+    EXPECT_FALSE(gdk_content_formats_contain_mime_type(formats, "text/plain;charset=utf-8"));
+
+    // The hover tints the pane's empty background with the accent colour.
+    const std::array<int, 3> plain = w.paintedAt(1230, 840);
+    EXPECT_EQ(plain[0], plain[2]) << "grey without a drag";
+    GdkDragAction action{};
+    g_signal_emit_by_name(target->gobj(), "enter", 10.0, 10.0, &action);
+    EXPECT_EQ(action, GDK_ACTION_COPY);
+    EXPECT_TRUE(w.pane->targeted());
+    EXPECT_TRUE(w.pane->has_css_class(OCRProductView::targetedClass));
+    w.nextFrame();
+    const std::array<int, 3> tinted = w.paintedAt(1230, 840);
+    EXPECT_GT(tinted[2] - tinted[0], 8) << "bluer while files hover: " << tinted[0] << " " << tinted[2];
+    g_signal_emit_by_name(target->gobj(), "leave");
+    EXPECT_FALSE(w.pane->targeted());
+    EXPECT_FALSE(w.pane->has_css_class(OCRProductView::targetedClass));
+    w.nextFrame();
+    EXPECT_EQ(w.paintedAt(1230, 840), plain);
+
+    auto emitDrop = [&](std::vector<GFile*> files) {
+        GdkFileList* list = gdk_file_list_new_from_array(files.data(), files.size());
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, GDK_TYPE_FILE_LIST);
+        g_value_take_boxed(&value, list);
+        gboolean accepted = FALSE;
+        g_signal_emit_by_name(target->gobj(), "drop", &value, 10.0, 10.0, &accepted);
+        g_value_unset(&value);
+        for (GFile* f : files) g_object_unref(f);
+        return accepted == TRUE;
+    };
+
+    // A file without a local path: nothing is added.
+    const fs::path a = writeDocument(tmp / "a.pdf", 2);
+    const fs::path b = writeDocument(tmp / "b.pdf", 1);
+    EXPECT_TRUE(emitDrop({g_file_new_for_path(a.c_str()), g_file_new_for_uri("http://127.0.0.1:9/remote.pdf")}));
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask->done(); }));
+    EXPECT_EQ(c->status.get(), "一部の入力を読み込めません。追加は行っていません。");
+    EXPECT_EQ(c->engine, nullptr);
+
+    // Two real PDFs: one managed queue of both.
+    EXPECT_TRUE(emitDrop({g_file_new_for_path(a.c_str()), g_file_new_for_path(b.c_str())}));
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask->done() && c->engine != nullptr; }));
+    EXPECT_TRUE(c->managedQueue.get());
+    ASSERT_TRUE(c->snapshot->has_value());
+    ASSERT_EQ(c->snapshot.get()->inputs.size(), 2u);
+    EXPECT_EQ(c->snapshot.get()->inputs[0].path, a.string());
+    EXPECT_EQ(c->snapshot.get()->inputs[1].path, b.string());
+    settle();
+    EXPECT_TRUE(w.usable(OCRControlPanel::startName));
+}
+
+// ---- the search focus
+
+TEST_F(Pane, TheFindCommandFocusesTheSearchFieldEvenWhenItHasFocus) {
+    c = fixed();
+    openRunQueue(*c, {1}, OCRSettings{});
+    c->showPage();
+    PaneWindow w(c, settings, 1240, 850);
+    auto& search = w.find<Gtk::Entry>(OCROptionRows::searchName);
+    w.pane->split().resultColumn().editor().textView().grab_focus();
+    ASSERT_FALSE(w.focused(search));
+    c->focusSearch = true;
+    ASSERT_TRUE(spinUntil([&] { return !c->focusSearch.get(); }));
+    EXPECT_TRUE(w.focused(search));
+    search.set_text("本文");
+    search.select_region(0, 0);
+    c->focusSearch = true;
+    ASSERT_TRUE(spinUntil([&] { return !c->focusSearch.get(); }));
+    EXPECT_TRUE(w.focused(search));
+    // Focused again: what was typed is selected, ready to be replaced.
+    int start = -1, end = -1;
+    EXPECT_TRUE(search.get_selection_bounds(start, end));
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, 2);
+    c->focusSearch = false;
+    settle();
+    EXPECT_TRUE(w.focused(search));
+}
+
+}  // namespace
