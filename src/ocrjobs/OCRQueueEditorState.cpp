@@ -40,6 +40,89 @@ void OCRQueueEngine::saveEditor(const std::string& key, const UUID& inputID, int
     });
 }
 
+void OCRQueueEngine::stageEditor(const EditorRecord& record) {
+    std::lock_guard lock(stateLock_);
+    const QueueInput* input = state_.input(record.inputID);
+    if (!input) raise(ErrorCase::invalidInput);
+    const PageRecord* page = nullptr;
+    for (const auto& r : input->pages) {
+        if (r.page == record.page) {
+            page = &r;
+            break;
+        }
+    }
+    const bool completed = page && page->state == PageState::completed;
+    if (record.text && !completed) raise(ErrorCase::invalidInput);
+    if (record.key && (!completed || !page->checksum)) raise(ErrorCase::invalidInput);
+
+    // What would change: a page left untouched stages nothing, and so costs
+    // no write.
+    const auto differs = [](const auto& map, const std::string& key, const auto& value) {
+        if (!map) return true;
+        const auto found = map->find(key);
+        return found == map->end() || !(found->second == value);
+    };
+    std::optional<QueueEditorState> editor;
+    bool changes = false;
+    if (record.key) {
+        editor.emplace(record.inputID, record.page, *page->checksum, record.decoration);
+        changes = differs(state_.editorStates, *record.key, *editor);
+        if (record.presentation) {
+            changes = changes || differs(state_.viewStates, record.inputID.text(), *record.presentation);
+        }
+    }
+    if (record.text) {
+        const auto found = input->editedPages.find(record.page);
+        changes = changes || found == input->editedPages.end() || found->second != *record.text;
+    }
+    if (record.selection) {
+        changes = changes || state_.selectedInput != record.inputID || state_.selectedPage != record.page;
+    }
+
+    const bool written = directory_ && state_.persistent();
+    if (changes && written) {
+        // What can be known without writing is told now, while the step
+        // that stores can still stop. A write under way holds the lock and
+        // checks the same itself.
+        std::unique_lock idle(writeLock_, std::try_to_lock);
+        if (idle.owns_lock()) {
+            const WriteHold hold = leaseUnlessRunning();
+            verifyUnchanged();
+        }
+    }
+    if (changes) {
+        const std::optional<QueueSnapshot> before = written ? std::nullopt : std::optional<QueueSnapshot>(state_);
+        QueueInput& target = *state_.input(record.inputID);
+        if (editor) {
+            if (!state_.editorStates) state_.editorStates.emplace();
+            (*state_.editorStates)[*record.key] = std::move(*editor);
+            if (record.presentation) {
+                if (!state_.viewStates) state_.viewStates.emplace();
+                (*state_.viewStates)[record.inputID.text()] = *record.presentation;
+            }
+        }
+        if (record.text) target.editedPages[record.page] = *record.text;
+        if (record.selection) {
+            state_.selectedInput = record.inputID;
+            state_.selectedPage = record.page;
+        }
+        if (!written) {
+            // In memory the limit is the only check, and it is made now.
+            try {
+                persist();
+            } catch (...) {
+                state_ = *before;
+                throw;
+            }
+            return;
+        }
+        stagedRevision_ = ++revision_;
+    }
+    // The last write failed: this store writes, so that a failure that
+    // lasts stops the step that stores instead of piling up changes.
+    if (flushFailed_ && stagedRevision_ > writtenRevision_) flush();
+}
+
 std::map<std::string, OCRDecorationState> OCRQueueEngine::restoreEditors() const {
     std::lock_guard lock(stateLock_);
     std::map<std::string, OCRDecorationState> out;
@@ -75,7 +158,7 @@ std::filesystem::path OCRQueueEngine::exportOnce(const std::string& key, const s
                                                  const std::function<void()>& afterPublish) {
     std::lock_guard lock(stateLock_);
     if (active_) raise(ErrorCase::navigationBusy);
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
 
     if (state_.exportJournal) {

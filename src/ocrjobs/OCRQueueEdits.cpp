@@ -24,15 +24,15 @@ const PageRecord* pageRecord(const QueueInput& input, int64_t page) {
 
 }  // namespace
 
-std::optional<StateLease> OCRQueueEngine::leaseUnlessRunning() const {
-    std::optional<StateLease> lease;
-    if (!active_ && directory_) lease.emplace(*directory_, leaseName, true);
-    return lease;
+OCRQueueEngine::WriteHold OCRQueueEngine::leaseUnlessRunning() const {
+    WriteHold hold{std::unique_lock(writeLock_), std::nullopt};
+    if (!active_ && directory_) hold.lease.emplace(*directory_, leaseName, true);
+    return hold;
 }
 
 void OCRQueueEngine::mutate(const std::function<void()>& change) {
     std::lock_guard lock(stateLock_);
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
     QueueSnapshot copy = state_;
     try {
@@ -52,7 +52,7 @@ std::unique_ptr<JobStore> OCRQueueEngine::reopenJob(const QueueInput& input, boo
 void OCRQueueEngine::reselect(const UUID& inputID, const std::optional<std::filesystem::path>& url) {
     std::lock_guard lock(stateLock_);
     if (active_ || !url) return;
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
     QueueInput* input = state_.input(inputID);
     if (!input || !input->expectedSHA256) raise(ErrorCase::sourceChanged);
@@ -84,7 +84,7 @@ void OCRQueueEngine::reselect(const UUID& inputID, const std::optional<std::file
 void OCRQueueEngine::cancelInput(const UUID& inputID) {
     std::lock_guard lock(stateLock_);
     if (active_ || !state_.input(inputID)) raise(ErrorCase::navigationBusy);
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
     QueueInput& input = *state_.input(inputID);
 
@@ -134,10 +134,23 @@ void OCRQueueEngine::edit(const UUID& inputID, int64_t page, const std::string& 
     if (!found) raise(ErrorCase::invalidInput);
     const PageRecord* r = pageRecord(*found, page);
     if (!r || r->state != PageState::completed) raise(ErrorCase::invalidInput);
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
     state_.input(inputID)->editedPages[page] = text;
     persist();
+}
+
+void OCRQueueEngine::editPages(const std::vector<PageEdit>& edits) {
+    std::lock_guard lock(stateLock_);
+    for (const PageEdit& e : edits) {
+        const QueueInput* found = state_.input(e.inputID);
+        if (!found) raise(ErrorCase::invalidInput);
+        const PageRecord* r = pageRecord(*found, e.page);
+        if (!r || r->state != PageState::completed) raise(ErrorCase::invalidInput);
+    }
+    mutate([&] {
+        for (const PageEdit& e : edits) state_.input(e.inputID)->editedPages[e.page] = e.text;
+    });
 }
 
 void OCRQueueEngine::append(const std::vector<InputFile>& files, const OCRSettings& settings,
@@ -183,7 +196,7 @@ void OCRQueueEngine::move(const UUID& inputID, int64_t delta) {
 void OCRQueueEngine::prepareRetry(const std::map<UUID, std::set<int64_t>>& pages) {
     std::lock_guard lock(stateLock_);
     if (active_) raise(ErrorCase::navigationBusy);
-    const std::optional<StateLease> lease = leaseUnlessRunning();
+    const WriteHold hold = leaseUnlessRunning();
     verifyPersisted();
 
     // Every entry is checked before any job changes: a retry refused

@@ -56,6 +56,14 @@ std::optional<std::string> regularFileDigest(const std::filesystem::path& url) {
     return hasher.finishHex();
 }
 
+std::optional<std::array<int64_t, 7>> fileStatus(const SecureDirectory& folder, std::string_view name) {
+    struct stat st {};
+    if (::fstatat(folder.descriptor(), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return std::array<int64_t, 7>{static_cast<int64_t>(st.st_dev), static_cast<int64_t>(st.st_ino),
+                                  static_cast<int64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                                  st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 struct Inspected {
     QueueSnapshot snapshot;
     std::string fileSHA256;  // of the exact bytes of "queue.json" that were read
@@ -230,20 +238,77 @@ int64_t OCRQueueEngine::memoryFootprint() const {
     return total + static_cast<int64_t>(JSON::encode(state_).size());
 }
 
+OCRQueueEngine::~OCRQueueEngine() {
+    try {
+        flush();
+    } catch (const std::exception&) {
+        // The queue keeps its last write; the owner was told of the failure
+        // by the flush that failed before.
+    }
+}
+
 void OCRQueueEngine::persist() {
     std::lock_guard lock(stateLock_);
     if (!state_.persistent() || !directory_) {
         if (memoryFootprint() > JobStore::privateTextLimit) raise(ErrorCase::budgetExceeded);
         return;
     }
+    std::lock_guard write(writeLock_);
     verifyPersisted();
-    const std::vector<uint8_t> bytes = JSON::encode(QueueEnvelope::seal(state_));
+    writeSnapshot(state_, ++revision_);
+}
+
+void OCRQueueEngine::writeSnapshot(const QueueSnapshot& snapshot, uint64_t revision) {
+    const std::vector<uint8_t> bytes = JSON::encode(QueueEnvelope::seal(snapshot));
+    persistedStatus_.reset();
     directory_->replaceState(queueFileName, bytes);
     persistedChecksum_ = Digest::data(bytes);
+    persistedStatus_ = fileStatus(*directory_, queueFileName);
+    if (revision > writtenRevision_) writtenRevision_ = revision;
+    flushFailed_ = false;
+}
+
+void OCRQueueEngine::flush() {
+    // Nothing is made before the check: a flush that finds its work done
+    // (the usual end of one overtaken by a later write) touches nothing but
+    // the engine.
+    std::optional<QueueSnapshot> copy;
+    uint64_t revision = 0;
+    {
+        std::lock_guard lock(stateLock_);
+        if (!directory_ || !state_.persistent() || stagedRevision_ <= writtenRevision_) return;
+        copy.emplace(state_);
+        revision = revision_;
+    }
+    // The state lock is free from here: the encoding and the disk are this
+    // thread's alone.
+    std::lock_guard write(writeLock_);
+    // A later snapshot is on disk already: writing this one would take
+    // back what that one recorded.
+    if (revision <= writtenRevision_) return;
+    try {
+        const WriteHold hold = leaseUnlessRunning();
+        verifyPersisted();
+        writeSnapshot(*copy, revision);
+    } catch (...) {
+        flushFailed_ = true;
+        throw;
+    }
+}
+
+void OCRQueueEngine::verifyUnchanged() const {
+    std::lock_guard write(writeLock_);
+    if (directory_ && persistedStatus_ && fileStatus(*directory_, queueFileName) == persistedStatus_) return;
+    verifyPersisted();
+}
+
+bool OCRQueueEngine::unwritten() const {
+    std::lock_guard lock(stateLock_);
+    return stagedRevision_ > writtenRevision_;
 }
 
 void OCRQueueEngine::verifyPersisted() const {
-    std::lock_guard lock(stateLock_);
+    std::lock_guard write(writeLock_);
     if (!directory_ || !persistedChecksum_) return;
     if (Digest::data(directory_->read(queueFileName)) != *persistedChecksum_) raise(ErrorCase::confirmationChanged);
 }

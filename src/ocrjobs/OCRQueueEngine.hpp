@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,13 +33,18 @@ namespace velmora {
 //
 // A queue holding a private input, or made without a parent, has no folder
 // and lives in memory under the private text limit. A queue with a folder is
-// written after every change; the digest of the bytes it last wrote or read
-// lets it notice a write by anyone else, and it then refuses instead of
-// overwriting theirs. It holds no lease while idle.
+// written after every change (the editor's stores, see stageEditor, by the
+// next flush); the digest of the bytes it last wrote or read lets it notice
+// a write by anyone else, and it then refuses instead of overwriting theirs.
+// It holds no lease while idle.
 //
-// Every read and write of the snapshot, the open job stores and the written
-// digest happens under one recursive lock, so an operation holding it may
-// persist or call another locked operation.
+// Every read and write of the snapshot and the open job stores happens under
+// one recursive lock, so an operation holding it may persist or call another
+// locked operation. Writing "queue.json" (and holding the lease to do so)
+// happens under a second lock, taken after the first or alone, never the
+// other way round: a write handed to another thread (see stageEditor and
+// flush) encodes a copy of the snapshot without holding the first lock
+// while its bytes go to disk.
 class OCRQueueEngine {
 public:
     // Called before a source file is used; replaceable so that the owner can
@@ -210,7 +217,54 @@ public:
     // inputs already changed pending, with their new pages.
     void prepareRetry(const std::map<UUID, std::set<int64_t>>& pages);
 
+    // Stores many page edits (each as edit() does) with one write of the
+    // queue: every page is checked before anything changes (invalidInput for
+    // an unknown input or a page that is not completed), and a failed write
+    // leaves the queue as it was.
+    struct PageEdit {
+        UUID inputID;
+        int64_t page = 0;
+        std::string text;
+    };
+    void editPages(const std::vector<PageEdit>& edits);
+
     // --- What the editor shows, and publications made once.
+
+    // What the editor stores when it leaves a page: the page's highlight
+    // state under a key (with the view options), the user's text, the
+    // selection.
+    struct EditorRecord {
+        UUID inputID;
+        int64_t page = 0;
+        // saveEditor's, when the key is given.
+        std::optional<std::string> key;
+        OCRDecorationState decoration;
+        std::optional<QueuePresentation> presentation;
+        // edit()'s, when given.
+        std::optional<std::string> text;
+        // saveSelection()'s, when true.
+        bool selection = false;
+    };
+    // Makes the changes of saveEditor, edit and saveSelection in memory at
+    // once, checked as those check them (nothing changes when a check
+    // fails), and leaves their write to the next flush() or to any other
+    // write of the queue. A change that leaves the queue as it is stages
+    // nothing. What can be known without writing is reported at once:
+    // navigationBusy while another process holds the lease and
+    // confirmationChanged for a file written behind the engine (checked when
+    // no write is under way: the write checks again). When the last flush
+    // failed, the queue is written here instead, and that write's error
+    // passes on with the change kept in memory.
+    void stageEditor(const EditorRecord& record);
+    // Writes what was staged and is not on disk yet, on the calling thread,
+    // any thread: the snapshot as it is when the write begins, under the
+    // lease (or the run's), after the same check as persist(). Writes never
+    // overtake one another: a write finding a later one already done writes
+    // nothing. The write's error passes on; the changes stay staged for the
+    // next write. Nothing to write for a queue kept in memory.
+    void flush();
+    // Whether staged changes still wait for their write.
+    bool unwritten() const;
 
     // The input and page shown last; no input clears the input only.
     void saveSelection(const std::optional<UUID>& inputID, int64_t page);
@@ -242,6 +296,9 @@ public:
     // memory is checked against the private text limit instead
     // (budgetExceeded over it) and nothing is written.
     void persist();
+    // Writes staged changes still waiting (see flush()), errors ignored:
+    // nothing is left to report them to.
+    ~OCRQueueEngine();
     // confirmationChanged when "queue.json" is no longer the bytes this
     // engine last wrote or read; the read error when it cannot be read.
     void verifyPersisted() const;
@@ -265,9 +322,23 @@ private:
     // Removes what a writer killed while it wrote "queue.json" left behind.
     void removeStagingLeftovers() const;
 
-    // The queue's lease, taken unless a run holds it or the queue has no
-    // folder. With the lock held.
-    std::optional<StateLease> leaseUnlessRunning() const;
+    // The right to write "queue.json": the write lock, and the queue's
+    // lease unless a run holds it or the queue has no folder. The lease is
+    // only ever taken under the write lock, so two writers of this process
+    // never meet at the lease.
+    struct WriteHold {
+        std::unique_lock<std::recursive_mutex> lock;
+        std::optional<StateLease> lease;
+    };
+    WriteHold leaseUnlessRunning() const;
+    // Encodes and writes a snapshot of the given revision, with the write
+    // lock held and the check done.
+    void writeSnapshot(const QueueSnapshot& snapshot, uint64_t revision);
+    // The early check of a staged change, with the write lock held: the
+    // file's status as this engine's last write left it passes at once;
+    // otherwise the bytes are compared as verifyPersisted() does. (The
+    // write itself always compares the bytes.)
+    void verifyUnchanged() const;
     // The guarded change: with the lock held throughout, the lease (unless a
     // run holds it), the check that the file is still ours, the change and
     // the write; the snapshot as it was when either fails.
@@ -278,10 +349,23 @@ private:
 
     mutable std::recursive_mutex stateLock_;
     QueueSnapshot state_;
-    bool active_ = false;  // a run is under way
+    // A run is under way. Changed under both locks, so a writer holding
+    // only the write lock sees whether the run's lease covers it.
+    std::atomic<bool> active_ = false;
     std::optional<SecureDirectory> directory_;
     std::map<UUID, std::shared_ptr<JobStore>> stores_;
+    // Under the state lock: the revision of state_ (one more per change
+    // written or staged) and of the last staged change.
+    uint64_t revision_ = 0;
+    uint64_t stagedRevision_ = 0;
+    // Under the write lock.
+    mutable std::recursive_mutex writeLock_;
     std::optional<std::string> persistedChecksum_;
+    // Device, inode, size, modification and change times of the file just
+    // after this engine's last write.
+    std::optional<std::array<int64_t, 7>> persistedStatus_;
+    std::atomic<uint64_t> writtenRevision_ = 0;
+    std::atomic<bool> flushFailed_ = false;
     AccessCheck accessCheck_ = &OCRQueueEngine::defaultAccessCheck;
     PDFJob::Recognizer recognizer_;
 };

@@ -97,6 +97,10 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
     {
         std::lock_guard lock(stateLock_);
         if (active_) raise(ErrorCase::navigationBusy);
+        // The run's lease is taken, and given back, under the write lock
+        // together with the change of active_: a writer of this process
+        // then either holds the lease itself or finds the run holding it.
+        std::lock_guard write(writeLock_);
         if (directory_) {
             lease.emplace(*directory_, leaseName, true);
             // Only a writer of "queue.json" makes staging files beside it,
@@ -113,6 +117,7 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
             // Nothing has run: the queue is as it was before the call.
             active_ = false;
             state_.status = previous;
+            lease.reset();
             throw;
         }
         copy = state_;
@@ -163,12 +168,16 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
         // Nothing runs any more: a queue left "running" would refuse its
         // export until it was reopened. Paused is what reopening would give.
         std::lock_guard lock(stateLock_);
+        std::lock_guard write(writeLock_);
         state_.status = QueueStatus::paused;
         active_ = false;
+        lease.reset();
         throw;
     }
     std::lock_guard lock(stateLock_);
+    std::lock_guard write(writeLock_);
     active_ = false;
+    lease.reset();
 }
 
 void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool automatic,

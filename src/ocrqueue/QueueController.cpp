@@ -47,12 +47,12 @@ QueueController::~QueueController() {
     releaseRun();
     // Closing the window writes what the interval still held back; a
     // failure has nobody left to tell, and the queue keeps its last write.
-    if (editWriteSource_ != 0) {
+    if (editWriteSource_ != 0 || (engine && engine->unwritten())) {
         // Nobody observes a controller on its way out.
         changed.clear();
         busyChanged.clear();
         try {
-            applyEdit();
+            storeNow();
         } catch (const std::exception&) {
         }
     }
@@ -91,7 +91,7 @@ void QueueController::scheduleEditWrite() {
             } catch (const std::exception&) {
                 // The text stays in `edited` and in its state; the next
                 // store tries again.
-                self->status = "編集を保存できません。本文は保持しています。保存先を確認してください。";
+                self->status = unsavedSentence;
             }
             return G_SOURCE_REMOVE;
         },

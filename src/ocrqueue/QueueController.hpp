@@ -223,7 +223,12 @@ public:
 
     // Stores the shown page's highlight state, its edited text (outside
     // annotation mode, when it differs) and the selection in the engine,
-    // then mirrors the engine's snapshot. The engine's error passes on.
+    // then mirrors the engine's snapshot. The change is in the engine at
+    // once and written by a worker; what stops the store without a write
+    // (the file written by someone else, another process holding the queue,
+    // an earlier write still failing, which is tried again here) passes on
+    // as the engine's error. A write that fails later is the status
+    // sentence `unsavedSentence`, with the change kept for the next write.
     void applyEdit();
 
     // Opening originals: the open panel, the checks before opening (with
@@ -349,8 +354,12 @@ public:
     // interval has passed, unless `applyEdit()` (run by every step that
     // leaves the page, exports, starts or closes) writes them first.
     static constexpr std::chrono::milliseconds editWriteInterval{500};
-    // Whether typed text waits for its write.
-    bool editWritePending() const { return editWriteSource_ != 0; }
+    // Whether typed text waits for its write: for the interval, or for the
+    // write that applyEdit() handed to a worker.
+    bool editWritePending() const { return editWriteSource_ != 0 || flushesInFlight_ > 0; }
+    // The sentence of a store that failed after its step went on.
+    static constexpr const char* unsavedSentence =
+        "編集を保存できません。本文は保持しています。保存先を確認してください。";
 
     // ---- Restarting a queue as a new trial and answering a refused resume.
     // Each action ends in the status sentence and throws nothing. Awaiting
@@ -438,6 +447,15 @@ private:
     unsigned int editWriteSource_ = 0;
     void scheduleEditWrite();
     void cancelEditWrite();
+    // The writes of staged edits under way on workers; each reports its
+    // failure as the status when no later write took its changes.
+    int flushesInFlight_ = 0;
+    void scheduleFlush();
+    // applyEdit() without the write: the change in the engine only.
+    void stageEdit();
+    // applyEdit() and the write of everything staged, on this thread: for
+    // the steps that must find the queue on disk. Throws.
+    void storeNow();
 
 public:
     // ---- Adding originals at the end of the open queue, drops, folder

@@ -11,6 +11,8 @@
 //   the key of the filter and line form it was built with.
 #include <algorithm>
 #include <cassert>
+#include <exception>
+#include <map>
 
 #include "foundation/UptimeClock.hpp"
 #include "ocrqueue/QueueController.hpp"
@@ -130,39 +132,53 @@ void QueueController::reflow(bool preserve) {
     const QueueSnapshot current = engine->snapshot();
     const std::string annotationSuffix =
         "-annotation-" + annotationFilter->key() + "-" + (preserve ? "true" : "false");
-    for (const QueueInput& input : current.inputs) {
-        const bool annotation = annotationMode(input.id);
-        for (const PageRecord& record : input.pages) {
-            if (record.state != PageState::completed) continue;
-            const std::string key = pageKey(input.id, record.page);
-            if (!annotation) {
-                const std::optional<PageResult> result = engine->result(input.id, record.page);
-                const std::string recognised = result ? result->text() : std::string();
-                const std::string text = preserve ? recognised : OCRProduct::readable(recognised);
-                engine->edit(input.id, record.page, text);
-                OCRDecorationState state(
-                    recognised,
-                    OCRProduct::recognitionLowRanges(recognised, result ? result->regions : std::vector<TextRegion>{}));
-                state.reformat(text);
-                decorations[key] = std::move(state);
-                continue;
+    // Every rewritten page is stored with one write of the queue: a write
+    // per page made a long queue's re-flow wait on the disk once a page.
+    std::vector<OCRQueueEngine::PageEdit> edits;
+    std::map<std::string, OCRDecorationState> states;
+    std::exception_ptr failure;
+    try {
+        for (const QueueInput& input : current.inputs) {
+            const bool annotation = annotationMode(input.id);
+            for (const PageRecord& record : input.pages) {
+                if (record.state != PageState::completed) continue;
+                const std::string key = pageKey(input.id, record.page);
+                if (!annotation) {
+                    const std::optional<PageResult> result = engine->result(input.id, record.page);
+                    const std::string recognised = result ? result->text() : std::string();
+                    std::string text = preserve ? recognised : OCRProduct::readable(recognised);
+                    OCRDecorationState state(recognised,
+                                             OCRProduct::recognitionLowRanges(
+                                                 recognised, result ? result->regions : std::vector<TextRegion>{}));
+                    state.reformat(text);
+                    edits.push_back({input.id, record.page, std::move(text)});
+                    states[key] = std::move(state);
+                    continue;
+                }
+                std::optional<PageResult> result;
+                try {
+                    result = engine->result(input.id, record.page);
+                } catch (const std::exception&) {
+                    // An annotation page whose result cannot be read is shown
+                    // empty; its state holds nothing that could be lost.
+                    result.reset();
+                }
+                const std::vector<TextRegion> shown =
+                    annotationFilter->regions(result ? result->regions : std::vector<TextRegion>{});
+                const std::string text = joinedText(shown);
+                OCRDecorationState state(text, OCRProduct::recognitionLowRanges(text, shown));
+                if (!preserve) state.reformat(OCRProduct::readable(text));
+                states[key + annotationSuffix] = std::move(state);
             }
-            std::optional<PageResult> result;
-            try {
-                result = engine->result(input.id, record.page);
-            } catch (const std::exception&) {
-                // An annotation page whose result cannot be read is shown
-                // empty; its state holds nothing that could be lost.
-                result.reset();
-            }
-            const std::vector<TextRegion> shown =
-                annotationFilter->regions(result ? result->regions : std::vector<TextRegion>{});
-            const std::string text = joinedText(shown);
-            OCRDecorationState state(text, OCRProduct::recognitionLowRanges(text, shown));
-            if (!preserve) state.reformat(OCRProduct::readable(text));
-            decorations[key + annotationSuffix] = std::move(state);
         }
+    } catch (const std::exception&) {
+        // A page that cannot be read ends the re-flow there: the pages
+        // before it are still stored, as they were read.
+        failure = std::current_exception();
     }
+    if (!edits.empty()) engine->editPages(edits);
+    for (auto& [key, state] : states) decorations[key] = std::move(state);
+    if (failure) std::rethrow_exception(failure);
     preserveLines = preserve;
     snapshot = engine->snapshot();
 }

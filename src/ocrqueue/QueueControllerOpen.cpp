@@ -21,37 +21,77 @@ bool allAccepted(const std::vector<std::filesystem::path>& urls) {
 // ---- the edit road
 
 void QueueController::applyEdit() {
+    stageEdit();
+    scheduleFlush();
+}
+
+void QueueController::stageEdit() {
     assert(isMainThread());
     // This write takes whatever the interval held back.
     cancelEditWrite();
     if (!engine || !selectedID->has_value()) return;
     if (!selectedComplete()) return;
     const UUID id = selectedID->value();
+    OCRQueueEngine::EditorRecord record;
+    record.inputID = id;
+    record.page = page;
     if (decorationKey) {
         if (auto it = decorations.find(*decorationKey); it != decorations.end()) {
-            // Stored every time, also unchanged: it carries the checksum of
+            // Given every time, also unchanged: it carries the checksum of
             // the page's result as it is now.
-            engine->saveEditor(*decorationKey, id, page, it->second, currentPresentation());
+            record.key = *decorationKey;
+            record.decoration = it->second;
+            record.presentation = currentPresentation();
         }
     }
-    QueueSnapshot current = engine->snapshot();
+    const QueueSnapshot current = engine->snapshot();
+    const QueueInput* input = current.input(id);
     if (!annotationMode(id)) {
         std::string stored = original;
-        if (const QueueInput* input = current.input(id)) {
+        if (input) {
             if (auto it = input->editedPages.find(page); it != input->editedPages.end()) stored = it->second;
         }
-        if (!OCRProduct::sameUTF16(edited.get(), stored)) {
-            engine->edit(id, page, edited.get());
-            current = engine->snapshot();
+        if (!OCRProduct::sameUTF16(edited.get(), stored)) record.text = edited.get();
+    }
+    record.selection = current.selectedInput != id || current.selectedPage != page.get();
+    // In memory at once; the write of the queue (its encoding and fsync)
+    // goes to a worker, so no step that leaves a page waits for the disk.
+    engine->stageEditor(record);
+    snapshot = engine->snapshot();
+}
+
+void QueueController::storeNow() {
+    stageEdit();
+    if (engine) engine->flush();
+}
+
+void QueueController::scheduleFlush() {
+    if (!engine || !engine->unwritten()) return;
+    ++flushesInFlight_;
+    // Started at once on a worker, not at the next turn: the sooner the
+    // edit is on disk, the less a crash can take. Flushes of one engine may
+    // overlap: each writes the snapshot as it is when its write begins, and
+    // one finding a later write done writes nothing, so none takes back
+    // what a later one stored.
+    detail::runOnWorkerThread([weak = weak_from_this(), target = engine]() mutable {
+        bool failed = false;
+        try {
+            target->flush();
+        } catch (const std::exception&) {
+            failed = true;
         }
-    }
-    // Each store writes the whole queue with fsync: a selection the queue
-    // already holds is not written again.
-    if (current.selectedInput != id || current.selectedPage != page.get()) {
-        engine->saveSelection(id, page);
-        current = engine->snapshot();
-    }
-    snapshot = std::move(current);
+        // The engine and the controller are let go on the main thread, as
+        // every owner of them is: nothing of either is left to this thread
+        // once the report is posted.
+        detail::onMainContext([weak = std::move(weak), target = std::move(target), failed] {
+            auto self = weak.lock();
+            if (!self) return;
+            --self->flushesInFlight_;
+            // A later write that went through has taken the failed one's
+            // changes.
+            if (failed && target->unwritten()) self->status = unsavedSentence;
+        });
+    });
 }
 
 // ---- preparations in order
@@ -204,7 +244,8 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
         return;
     }
     try {
-        applyEdit();
+        // The queue is let go below: its edit is on disk before it is.
+        storeNow();
     } catch (const std::exception& e) {
         status = failureSentence(e);
         return;

@@ -110,6 +110,30 @@ Task<void> QueueController::recoveryTask(std::weak_ptr<QueueController> weak) {
         self->status = "編集を保持できません。";
         co_return;
     }
+    if (self->engine && self->engine->unwritten()) {
+        // The queue to recover may be the open one, read again below: its
+        // staged edit goes to disk first, written on a worker.
+        const std::shared_ptr<OCRQueueEngine> open = self->engine;
+        const UUID generation = self->generation;
+        self.reset();
+        bool stored = true;
+        try {
+            auto write = runOnWorker([](const std::shared_ptr<OCRQueueEngine>& e) { e->flush(); }, open);
+            co_await write;
+        } catch (const std::exception&) {
+            stored = false;
+        }
+        self = weak.lock();
+        if (!self) co_return;
+        if (!stored) {
+            self->status = "編集を保持できません。";
+            co_return;
+        }
+        if (self->busy || self->importing || !self->selectedSaved->has_value() || self->engine != open ||
+            self->generation != generation) {
+            co_return;
+        }
+    }
     const std::filesystem::path url = *self->selectedSaved.get();
     self->detachQueue();
     const UUID generation = self->generation;

@@ -298,7 +298,8 @@ void QueueController::cancelPassword() {
 
 void QueueController::prepareToClose() {
     assert(isMainThread());
-    applyEdit();
+    // The window goes: the queue must be on disk before it does.
+    storeNow();
     password = "";
     unlockedPasswords.clear();
 }

@@ -50,9 +50,9 @@ void QueueController::detachQueue() {
     // Typing the interval still held back goes to the queue it was typed
     // in; the steps that let go of a queue have stored it already and
     // report their own failure, so this one has nothing left to say.
-    if (editWritePending()) {
+    if (editWritePending() || (engine && engine->unwritten())) {
         try {
-            applyEdit();
+            storeNow();
         } catch (const std::exception&) {
         }
     }
@@ -76,7 +76,9 @@ void QueueController::loadSaved() {
     assert(isMainThread());
     if (busy || !selectedSaved->has_value()) return;
     try {
-        applyEdit();
+        // The saved queue may be the open one: it is read again below, so
+        // what was staged must be on disk first.
+        storeNow();
     } catch (const std::exception&) {
         status = BrindlexError::message(ErrorCase::saveFailed);
         return;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <filesystem>
 
@@ -11,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* unsavedSentence = "編集を保存できません。本文は保持しています。保存先を確認してください。";
+constexpr const char* unsavedSentence = QueueController::unsavedSentence;
 
 class EditStore : public ::testing::Test, protected test::ControllerRoots {
 protected:
@@ -133,7 +136,81 @@ TEST_F(EditStore, AFailedStoreKeepsTheTextAndTheNextStoreWritesIt) {
 
     test::writeFile(file, good);
     c->applyEdit();
+    written(*c);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "。");
+}
+
+namespace {
+
+// While it lives no file of this process may grow: every write of the
+// queue fails with saveFailed, while reading and checking it still work.
+class NoFileGrowth {
+public:
+    NoFileGrowth() {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit none{0, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~NoFileGrowth() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previous_);
+    }
+    NoFileGrowth(const NoFileGrowth&) = delete;
+    NoFileGrowth& operator=(const NoFileGrowth&) = delete;
+
+private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+};
+
+}  // namespace
+
+TEST_F(EditStore, AWriteThatFailsAfterItsStepWentOnIsReportedAndALastingFailureStopsTheNextStep) {
+    auto c = controller();
+    openRunQueue(*c, {2}, c->currentSettings());
+    c->showPage();
+    const fs::path file = queueFile(*c);
+    const std::string before = test::readFile(file);
+    const std::string typed = test::fixedText(1) + "。";
+    {
+        NoFileGrowth full;
+        c->editText(typed, std::nullopt, std::nullopt, false);
+        // Nothing tells the store at once that the disk will refuse it: the
+        // page switches, and the failure is the status once it is known.
+        EXPECT_TRUE(c->goPage(2));
+        written(*c);
+        EXPECT_EQ(c->status.get(), unsavedSentence);
+        EXPECT_EQ(test::readFile(file), before);
+        EXPECT_TRUE(c->engine->unwritten());
+        EXPECT_EQ(c->engine->snapshot().inputs[0].editedPages.at(1), typed);
+
+        // The next step stores on this thread, fails again and stays.
+        c->status = "";
+        EXPECT_FALSE(c->goPage(1));
+        EXPECT_EQ(c->page.get(), 2);
+        EXPECT_EQ(test::readFile(file), before);
+    }
+    // Once the disk takes it, the next step writes what was kept.
+    EXPECT_TRUE(c->goPage(1));
+    EXPECT_FALSE(c->engine->unwritten());
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), typed);
+    EXPECT_EQ(stored(*c).selectedPage, 2);
+}
+
+TEST_F(EditStore, ClosingTheWindowFindsTheEditOnDiskWhenItReturns) {
+    auto c = controller();
+    openRunQueue(*c, {1}, c->currentSettings());
+    c->showPage();
+    c->editText(test::fixedText(1) + "閉", std::nullopt, std::nullopt, false);
+    c->prepareToClose();
+    EXPECT_FALSE(c->engine->unwritten());
+    EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "閉");
+
+    // And its failure passes on to the window.
+    c->editText(test::fixedText(1) + "閉じ", std::nullopt, std::nullopt, false);
+    NoFileGrowth full;
+    EXPECT_THROW(c->prepareToClose(), BrindlexError);
 }
 
 TEST_F(EditStore, TypingIsWrittenOncePerIntervalAndAtOnceByEveryStepThatStores) {
@@ -157,12 +234,13 @@ TEST_F(EditStore, TypingIsWrittenOncePerIntervalAndAtOnceByEveryStepThatStores) 
     EXPECT_GE(std::chrono::steady_clock::now() - start, QueueController::editWriteInterval);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text);
 
-    // A step that stores (the page switch, an export, a start) writes the
-    // held text at once and leaves no write waiting.
+    // A step that stores (the page switch, an export, a start) takes the
+    // held text at once and hands its write to a worker.
     c->editText(text + "え", std::nullopt, std::nullopt, false);
     ASSERT_TRUE(c->editWritePending());
     c->applyEdit();
-    EXPECT_FALSE(c->editWritePending());
+    EXPECT_EQ(c->engine->snapshot().inputs[0].editedPages.at(1), text + "え");
+    written(*c);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text + "え");
 
     // Letting go of the queue writes it into the queue it was typed in.

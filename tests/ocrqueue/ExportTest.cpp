@@ -335,6 +335,7 @@ TEST_F(Export, CopyPutsTheShapesTextOnTheClipboard) {
     // clipboard as it was.
     const std::optional<std::string> before = clipboard->text;
     const fs::path file = c->parent / s.id.text() / "queue.json";
+    c->engine->flush();  // no earlier store still on its way
     const std::string good = test::readFile(file);
     c->setEdited(test::fixedText(1) + "。");
     test::writeFile(file, good + " ");

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "ControllerFixtures.hpp"
+#include "support/MainLoop.hpp"
 #include "foundation/JSON.hpp"
 
 using namespace velmora;
@@ -51,6 +52,7 @@ protected:
         c.showPage();
         c.editText("直した" + test::fixedText(2), TextRange{0, 0}, std::string("直した"), false);
         c.applyEdit();
+        EXPECT_TRUE(test::spinUntil([&] { return !c.editWritePending(); }));
         return c.parent / c.snapshot->value().id.text();
     }
 

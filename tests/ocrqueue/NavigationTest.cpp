@@ -51,6 +51,9 @@ protected:
     // Makes the next store of the queue fail: the file is rewritten behind
     // the engine.
     void spoilQueueFile() {
+        // After the stores still on their way, which would otherwise find
+        // the file spoiled and report it later instead of at once.
+        c->engine->flush();
         const fs::path file = folderOf(*c->engine) / "queue.json";
         test::writeFile(file, test::readFile(file) + " ");
     }

@@ -74,6 +74,7 @@ TEST_F(Run, GuardsAndAFailedEditFlushStartNothing) {
     // the sentence of saveFailed, whatever the engine threw, and no run.
     c->showPage();
     const fs::path file = folderOf(*c) / "queue.json";
+    c->engine->flush();  // no earlier store still on its way
     const std::string good = test::readFile(file);
     c->loadingDecoration = true;
     c->setEdited(test::fixedText(1) + "追記");
@@ -358,6 +359,7 @@ TEST_F(Run, ClosingStoresTheEditAndForgetsPasswordsOnlyWhenItCan) {
     c->password = "again";
 
     const fs::path file = folderOf(*c) / "queue.json";
+    c->engine->flush();  // no earlier store still on its way
     const std::string good = test::readFile(file);
     c->loadingDecoration = true;
     c->setEdited(test::fixedText(1) + "。");

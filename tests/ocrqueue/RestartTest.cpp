@@ -82,6 +82,7 @@ TEST_F(Restart, ANewTrialOpensAndRunsWhileTheOldQueueStaysAsItWas) {
     auto old = openRunQueue(*c, {2, 1}, c->currentSettings());
     const fs::path oldFolder = folderOf(*old);
     c->applyEdit();  // the selection is stored now, not by the restart
+    ASSERT_TRUE(test::spinUntil([&] { return !c->editWritePending(); }));
     const auto before = contents(oldFolder);
 
     // Unmanaged and unedited: no question.
