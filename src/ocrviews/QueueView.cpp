@@ -5,7 +5,6 @@
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/checkbutton.h>
-#include <gtkmm/cssprovider.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
 #include <gtkmm/listitem.h>
@@ -13,7 +12,6 @@
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
-#include <gtkmm/stylecontext.h>
 
 #include <map>
 #include <set>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "foundation/Task.hpp"
+#include "gui/DisplayStyle.hpp"
 #include "ocrviews/IdleRefresh.hpp"
 #include "ocrviews/QueuePanelRules.hpp"
 
@@ -33,20 +32,13 @@ namespace {
 // The panel's own look, once per display: the orange of errors, the mark
 // of the selected input, and a list that reads as a plain panel (no view
 // background, no row padding or hover of a list of choices).
-void installStyle() {
-    static bool installed = false;
-    if (installed) return;
-    auto display = Gdk::Display::get_default();
-    if (!display) return;
-    auto provider = Gtk::CssProvider::create();
-    provider->load_from_data(
+constexpr const char* panelStyle =
         ".queue-error { color: rgb(230, 97, 0); }\n"
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
-        "listview.queue-list > row { padding: 0; background: none; }\n");
-    Gtk::StyleContext::add_provider_for_display(display, provider, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    installed = true;
-}
+        "listview.queue-list > row { padding: 0; background: none; }\n";
+
+void installStyle() { installDisplayStyle(panelStyle); }
 
 void setText(Gtk::Label& label, const std::string& text) {
     if (label.get_text().raw() != text) label.set_text(text);

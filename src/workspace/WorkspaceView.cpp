@@ -1,11 +1,9 @@
 #include "workspace/WorkspaceView.hpp"
 
-#include <gdkmm/display.h>
-#include <gtkmm/cssprovider.h>
 #include <gtkmm/snapshot.h>
-#include <gtkmm/stylecontext.h>
 
 #include "foundation/ProductBrand.hpp"
+#include "gui/DisplayStyle.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "workspace/ActivityStrips.hpp"
 #include "workspace/AppServices.hpp"
@@ -30,14 +28,7 @@ constexpr const char* paneClass = "velmora-section-pane";
 // The look of the view beyond the theme's own classes, one sheet for the
 // display. The theme's named colours: the window background for the bar and
 // the opaque panes, the selection colour for the accent.
-void installStyle() {
-    auto display = Gdk::Display::get_default();
-    if (!display) return;
-    static GdkDisplay* installed = nullptr;
-    if (installed == display->gobj()) return;
-    installed = display->gobj();
-    auto provider = Gtk::CssProvider::create();
-    provider->load_from_data(
+constexpr const char* viewStyle =
         ".velmora-sidebar { padding: 14px; background-color: @theme_bg_color; }\n"
         ".velmora-app-title { font-size: 1.55em; font-weight: bold; margin-bottom: 20px; }\n"
         "button.velmora-section-row { padding: 9px; border-radius: 7px; background: none; border: none;"
@@ -47,9 +38,9 @@ void installStyle() {
         ".velmora-top-bar { padding: 16px; }\n"
         ".velmora-section-title { font-size: 1.55em; font-weight: bold; }\n"
         ".velmora-status { padding: 12px; }\n"
-        ".velmora-section-pane { background-color: @theme_bg_color; }\n");
-    Gtk::StyleContext::add_provider_for_display(display, provider, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
+        ".velmora-section-pane { background-color: @theme_bg_color; }\n";
+
+void installStyle() { installDisplayStyle(viewStyle); }
 
 void describe(Gtk::Widget& widget, const char* description) {
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget.gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, description,
