@@ -29,6 +29,7 @@
 #include "ocrviews/OCRResultColumn.hpp"
 #include "ocrviews/OCRSourceColumn.hpp"
 #include "recognition/OCRDecorationState.hpp"
+#include "FrameTiming.hpp"
 #include "support/MainLoop.hpp"
 
 using namespace velmora;
@@ -36,41 +37,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Counts the after-paints of a widget's frame clock.
-struct Paints {
-    long count = 0;
-    explicit Paints(Gtk::Widget& widget) {
-        GdkFrameClock* clock = gtk_widget_get_frame_clock(widget.gobj());
-        g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer self) {
-                             ++static_cast<Paints*>(self)->count;
-                         }),
-                         this);
-    }
-    // The time from `start` until the next after-paint.
-    double until(Clock::time_point start, Gtk::Widget& dirty) {
-        const long before = count;
-        dirty.queue_draw();
-        test::spinUntil([&] { return count > before; }, 10s);
-        return ms(Clock::now() - start);
-    }
-};
+using namespace velmora::bench;
 
 // Keys come about ten a second: a change then waits for no frame still
 // paced behind the last one (the frame clock ticks at most once per
 // refresh interval).
 void typingPause() { test::spinFor(60ms); }
-
-struct Figures {
-    std::vector<double> values;
-    double percentile(double p) {
-        std::sort(values.begin(), values.end());
-        return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
-    }
-};
 
 // 100,000 characters in lines of 50, with every 50th character recognised
 // with low confidence (2,000 ranges).

@@ -24,6 +24,7 @@
 #include "foundation/SettingsStore.hpp"
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/OCRProductView.hpp"
+#include "FrameTiming.hpp"
 #include "support/MainLoop.hpp"
 #include "support/gui/GuiHelpers.hpp"
 
@@ -32,42 +33,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Counts the after-paints of a window's frame clock.
-struct Paints {
-    long count = 0;
-    GdkFrameClock* clock = nullptr;
-    gulong handler = 0;
-    explicit Paints(Gtk::Widget& widget) {
-        clock = GDK_FRAME_CLOCK(g_object_ref(gtk_widget_get_frame_clock(widget.gobj())));
-        handler = g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer self) {
-                                       ++static_cast<Paints*>(self)->count;
-                                   }),
-                                   this);
-    }
-    ~Paints() {
-        g_signal_handler_disconnect(clock, handler);
-        g_object_unref(clock);
-    }
-    // The time from `start` until the next after-paint.
-    double until(Clock::time_point start) {
-        const long before = count;
-        test::spinUntil([&] { return count > before; }, 10s);
-        return ms(Clock::now() - start);
-    }
-};
-
-struct Figures {
-    std::vector<double> values;
-    double percentile(double p) {
-        std::sort(values.begin(), values.end());
-        return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
-    }
-    double worst() { return *std::max_element(values.begin(), values.end()); }
-};
+using namespace velmora::bench;
 
 // A controller on temporary roots with a finished queue of `pages` pages in
 // documents of at most 100, its first page shown.

@@ -25,6 +25,7 @@
 
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/QueueView.hpp"
+#include "FrameTiming.hpp"
 #include "support/MainLoop.hpp"
 
 using namespace velmora;
@@ -32,37 +33,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Counts the after-paints of a widget's frame clock.
-struct Paints {
-    long count = 0;
-    explicit Paints(Gtk::Widget& widget) {
-        GdkFrameClock* clock = gtk_widget_get_frame_clock(widget.gobj());
-        g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer self) {
-                             ++static_cast<Paints*>(self)->count;
-                         }),
-                         this);
-    }
-    // The time from `start` until the next after-paint; a change of rows
-    // out of sight draws nothing, so a frame is asked for.
-    double until(Clock::time_point start, Gtk::Widget& dirty) {
-        const long before = count;
-        dirty.queue_draw();
-        test::spinUntil([&] { return count > before; }, 10s);
-        return ms(Clock::now() - start);
-    }
-};
-
-struct Figures {
-    std::vector<double> values;
-    double percentile(double p) {
-        std::sort(values.begin(), values.end());
-        return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
-    }
-};
+using namespace velmora::bench;
 
 // n inputs of 10 pages each: every tenth input finished, with a failed
 // page now and then; the rest waiting.
