@@ -28,26 +28,34 @@ bool blank(const std::string& s) {
 
 }  // namespace
 
+GreyPage lineOf(const GreyPage& page, Run column, int top, int bottom) {
+    const int x0 = std::max(column.start - margin, 0);
+    const int x1 = std::min(column.end + margin, page.width);
+    const int y0 = std::max(top - margin, 0);
+    const int y1 = std::min(bottom + margin, page.height);
+    GreyPage line;
+    line.width = std::max(y1 - y0, 0);
+    line.height = std::max(x1 - x0, 0);
+    line.pixels.resize(static_cast<std::size_t>(line.width) * line.height);
+    // A quarter turn anticlockwise: the column's top comes to the line's
+    // left end and its right edge to the line's top.
+    for (int ly = 0; ly < line.height; ++ly) {
+        const int x = x1 - 1 - ly;
+        uint8_t* row = line.pixels.data() + static_cast<std::size_t>(ly) * line.width;
+        for (int lx = 0; lx < line.width; ++lx) row[lx] = page.pixels[static_cast<std::size_t>(y0 + lx) * page.width + x];
+    }
+    return line;
+}
+
 std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vector<Run>& glyphs,
                               const OCRSettings& settings, const VerticalResearch::Poll& poll) {
     if (glyphs.empty()) return {};
     // The glyph polls come first, as when a strip is drawn glyph by glyph.
     for (std::size_t k = 0; k < glyphs.size(); ++k) poll();
 
-    const int x0 = std::max(column.start - margin, 0);
-    const int x1 = std::min(column.end + margin, page.width);
-    const int y0 = std::max(glyphs.front().start - margin, 0);
-    const int y1 = std::min(glyphs.back().end + margin, page.height);
-    GreyPage cut;
-    cut.width = x1 - x0;
-    cut.height = y1 - y0;
-    cut.pixels.resize(static_cast<std::size_t>(cut.width) * cut.height);
-    for (int y = y0; y < y1; ++y) {
-        std::copy_n(page.pixels.data() + static_cast<std::size_t>(y) * page.width + x0, cut.width,
-                    cut.pixels.data() + static_cast<std::size_t>(y - y0) * cut.width);
-    }
-    const GreyPage readable = cut.forRecognition();
-    const double back = static_cast<double>(cut.height) / readable.height;
+    const int top = glyphs.front().start;
+    const int y0 = std::max(top - margin, 0);
+    const GreyPage line = lineOf(page, column, top, glyphs.back().end);
 
     // The settings pass the same checks as for a strip read by the standard
     // pass (revision, languages); the column itself is read with the
@@ -73,49 +81,40 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
             api.SetPageSegMode(mode);
         }
     } restore{api, api.GetPageSegMode()};
-    api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK_VERT_TEXT);
-    api.SetImage(readable.pixels.data(), readable.width, readable.height, 1, readable.width);
-    if (readable.resolution > 0) api.SetSourceResolution(readable.resolution);
+    // The column turned on its side is read as one line, which is how the
+    // vertical model reads the lines its own layout finds. Its layout is
+    // left out: on a single column it often splits the characters into
+    // several short lines side by side and reads them out of order.
+    api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    api.SetImage(line.pixels.data(), line.width, line.height, 1, line.width);
     if (api.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise a vertical column");
 
-    // A line's glyphs are the cells its box overlaps. The line boxes come
-    // from the layout analysis on the column's own pixels; the boxes of the
-    // symbols and words within a vertical line do not: the recogniser
-    // measures them along the line turned on its side and reports most of
-    // them collapsed near the line's bottom (left and right both 0), which
-    // tied a whole column to its last two or three cells.
-    const auto cellsOf = [&](const tesseract::ResultIterator& line) {
-        std::vector<std::size_t> cells;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        if (!line.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) return cells;
-        const double lineTop = y0 + top * back;
-        const double lineBottom = y0 + bottom * back;
-        for (std::size_t k = 0; k < glyphs.size(); ++k) {
-            if (glyphs[k].start < lineBottom && lineTop < glyphs[k].end) cells.push_back(k);
-        }
-        return cells;
-    };
-    std::vector<ColumnPiece> pieces;
+    // Along the line is down the column: a symbol's left and right ends are
+    // rows of the page, and its glyphs are the cells those rows overlap.
+    ColumnPiece piece;
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    bool any = false;
     if (it) {
         it->Begin();
-        ColumnPiece* current = nullptr;
         do {
-            if (!current || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
-                pieces.push_back({});
-                current = &pieces.back();
-                current->confidence = std::clamp(it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f, 0.0f, 1.0f);
-                current->glyphs = cellsOf(*it);
-            }
             if (it->Empty(tesseract::RIL_SYMBOL)) continue;
             const std::string symbol = takeText(it->GetUTF8Text(tesseract::RIL_SYMBOL));
-            if (!blank(symbol)) current->text += symbol;
+            if (blank(symbol)) continue;
+            if (!any) piece.confidence = std::clamp(it->Confidence(tesseract::RIL_TEXTLINE) / 100.0f, 0.0f, 1.0f);
+            any = true;
+            piece.text += symbol;
+            int left = 0, upper = 0, right = 0, lower = 0;
+            if (!it->BoundingBox(tesseract::RIL_SYMBOL, &left, &upper, &right, &lower)) continue;
+            for (std::size_t k = 0; k < glyphs.size(); ++k) {
+                if (glyphs[k].start < y0 + right && y0 + left < glyphs[k].end) piece.glyphs.push_back(k);
+            }
         } while (it->Next(tesseract::RIL_SYMBOL));
     }
-    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const ColumnPiece& p) { return p.text.empty(); }),
-                 pieces.end());
+    std::sort(piece.glyphs.begin(), piece.glyphs.end());
+    piece.glyphs.erase(std::unique(piece.glyphs.begin(), piece.glyphs.end()), piece.glyphs.end());
     poll();
-    return pieces;
+    if (piece.text.empty()) return {};
+    return {std::move(piece)};
 }
 
 }  // namespace velmora::VerticalColumnReader

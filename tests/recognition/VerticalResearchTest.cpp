@@ -279,20 +279,23 @@ TEST(VerticalResearchReading, EveryColumnGivesARegionEvenWithoutText) {
 
 TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
     EXPECT_EQ(recognize(test::InkPage(8192, 2048).image(), Method::reflow).requests, 0);
+    // Beyond the limits the page is refused for its size, not as a file that
+    // cannot be read.
     for (auto [w, h] : {std::pair{8192, 2049}, {8193, 1}, {1, 16385}}) {
         EXPECT_EQ(test::caseOf([&] { recognize(test::InkPage(w, h).image(), Method::reflow); }),
-                  ErrorCase::invalidInput)
+                  ErrorCase::budgetExceeded)
             << w << " × " << h;
     }
+    EXPECT_EQ(test::caseOf([] { recognize(RasterImage(), Method::reflow); }), ErrorCase::invalidInput);
     // The method is refused before the image is looked at.
     EXPECT_EQ(test::caseOf([] { recognize(RasterImage(), Method::column); }), ErrorCase::unsupportedMode);
 
-    // 65 columns of one mark each.
-    test::InkPage many(65 * 16, 20);
-    for (int i = 0; i < 65; ++i) many.fill(i * 16, 4, 3, 6);
+    // 129 columns of one mark each.
+    test::InkPage many(129 * 16, 20);
+    for (int i = 0; i < 129; ++i) many.fill(i * 16, 4, 3, 6);
     int polls = 0;
     EXPECT_EQ(test::caseOf([&] { recognize(many.image(), Method::reflow, [&] { return ++polls, false; }); }),
-              ErrorCase::invalidInput);
+              ErrorCase::budgetExceeded);
     EXPECT_EQ(polls, 1) << "refused before any column is read";
 
     // Preprocessing is refused before the predicate is polled.
@@ -319,26 +322,34 @@ TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
 }
 
 TEST(VerticalResearchLimits, GlyphsPerPageAndStripWidth) {
-    // 512 glyphs on a page are read; the column that brings the count to
-    // 513 fails the page.
-    test::InkPage page(60, 300 * 11 + 10);
-    column(page, 40, 3, 300);
-    column(page, 10, 3, 212);
-    const Result fits = recognize(page.image(), Method::reflow);
-    EXPECT_EQ(fits.glyphs, 512);
-    EXPECT_EQ(fits.requests, 2);
-    column(page, 10, 3, 213);
-    EXPECT_EQ(test::caseOf([&] { recognize(page.image(), Method::reflow); }), ErrorCase::invalidInput);
+    // 4096 glyphs on a page pass the count, 4097 are refused before any
+    // column is read. A stop asked at the first column's poll tells the two
+    // apart without reading.
+    test::InkPage page(60, 1400 * 11 + 10);
+    column(page, 40, 3, 1400);
+    column(page, 25, 3, 1400);
+    column(page, 10, 3, 1296);
+    const auto stopAtFirstColumn = [] {
+        int polls = 0;
+        return [polls]() mutable { return ++polls == 2; };
+    };
+    EXPECT_THROW(recognize(page.image(), Method::reflow, stopAtFirstColumn()), CancellationError);
+    column(page, 10, 3, 1297);
+    EXPECT_EQ(test::caseOf([&] { recognize(page.image(), Method::reflow, stopAtFirstColumn()); }),
+              ErrorCase::budgetExceeded);
 
-    // Cells of 24 pixels: 454 glyphs make a strip 16376 pixels wide, 455
-    // would need 16412.
+    // The reflow strip: cells of 24 pixels, so 454 glyphs make a strip 16376
+    // pixels wide and 455 would need 16412. A column read as a line has no
+    // such bound.
     test::InkPage strip(20, 455 * 11 + 10);
     column(strip, 5, 3, 454);
-    const Result widest = recognize(strip.image(), Method::reflow);
+    const Result widest = recognizeWith(strip.image(), Method::reflow, ColumnReader::reflowStrip, never, {});
     EXPECT_EQ(widest.glyphs, 454);
     EXPECT_EQ(widest.requests, 1);
     column(strip, 5, 3, 455);
-    EXPECT_EQ(test::caseOf([&] { recognize(strip.image(), Method::reflow); }), ErrorCase::invalidInput);
+    EXPECT_EQ(test::caseOf([&] { recognizeWith(strip.image(), Method::reflow, ColumnReader::reflowStrip, never, {}); }),
+              ErrorCase::budgetExceeded);
+    EXPECT_EQ(recognize(strip.image(), Method::reflow).glyphs, 455);
 }
 
 TEST(VerticalResearchControl, PollsAtEveryNamedPointAndStopsThere) {
