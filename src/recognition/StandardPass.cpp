@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <numeric>
 
@@ -213,6 +214,7 @@ public:
         ls = readTables(std::move(ls));
         readLineEnds(ls);
         if (models_.second) readOtherLanguage(ls);
+        markCells(ls);
         return ls;
     }
 
@@ -661,6 +663,78 @@ private:
         }
     }
 
+    // A table set with tab stops and no rules reads as lines of cells with
+    // wide gaps between them. Its cells stand in columns: across the block's
+    // lines a gutter runs down the page between two columns, where (nearly)
+    // no line has ink. A gap of at least half a line's height within a line
+    // that crosses such a gutter separates two cells, and is written as a
+    // tab. The words of prose stand closer, and its lines leave no gutter
+    // inside them.
+    void markCells(std::vector<Line>& ls) const {
+        std::map<int, std::vector<std::size_t>> blocks;
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            if (ls[i].horizontal && ls[i].height() <= ls[i].box.width()) blocks[ls[i].block].push_back(i);
+        }
+        for (const auto& [block, members] : blocks) {
+            if (members.size() < leastRows) continue;
+            std::vector<int> heights;
+            PixelBox region;
+            for (std::size_t i : members) {
+                heights.push_back(ls[i].height());
+                region.unite(ls[i].box);
+            }
+            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                             heights.end());
+            const int h = std::max(heights[heights.size() / 2], 1);
+            // How many lines have ink at each x of the block.
+            std::vector<int> inked(static_cast<std::size_t>(region.width()), 0);
+            for (std::size_t i : members) {
+                std::vector<bool> row(inked.size(), false);
+                for (const PixelBox& b : ls[i].symbolBoxes) {
+                    if (b.empty()) continue;
+                    for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
+                        row[static_cast<std::size_t>(x - region.left)] = true;
+                    }
+                }
+                for (std::size_t x = 0; x < row.size(); ++x) inked[x] += row[x] ? 1 : 0;
+            }
+            const auto gutter = [&](int from, int to) {
+                int open = 0;
+                for (int x = std::max(from, region.left); x < std::min(to, region.right); ++x) {
+                    const int n = inked[static_cast<std::size_t>(x - region.left)];
+                    if (n * gutterShare <= static_cast<int>(members.size())) open += 1;
+                }
+                return open * 3 >= h;
+            };
+            for (std::size_t i : members) {
+                Line& line = ls[i];
+                bool changed = false;
+                int previousRight = -1;
+                std::size_t symbol = 0;
+                for (LineText::Word& word : line.words) {
+                    int first = -1, last = -1;
+                    for (std::size_t k = 0; k < word.symbols.size(); ++k, ++symbol) {
+                        const PixelBox& b = line.symbolBoxes[symbol];
+                        if (b.empty() || LineText::isBlank(word.symbols[k])) continue;
+                        if (first < 0) first = b.left;
+                        last = std::max(last, b.right);
+                    }
+                    if (first < 0) continue;
+                    if (previousRight >= 0 && (first - previousRight) * 2 >= h && gutter(previousRight, first)) {
+                        word.startsCell = true;
+                        changed = true;
+                    }
+                    previousRight = last;
+                }
+                if (changed) assemble(line);
+            }
+        }
+    }
+
+    static constexpr std::size_t leastRows = 3;
+    // A gutter may be crossed by this share of the lines (a cell running on
+    // into the next column's space).
+    static constexpr int gutterShare = 8;
     static constexpr float uncertain = 0.75f;
     // Below this a reading of ink the layout did not read is taken for
     // noise.

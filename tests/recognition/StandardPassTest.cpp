@@ -87,7 +87,8 @@ TEST(StandardPassTables, EachRowOfATableIsOneLineCellsLeftToRight) {
     page.image = test::blurred(page.image, 1);
     const std::vector<std::string> read = readLines(page.image);
     const std::string text = joined(read);
-    for (const char* row : {"1 申込書の提出", "9 納税証明書", "10 在職証明書", "17 その他必要な書類"}) {
+    // Cells are separated by a tab.
+    for (const char* row : {"1\t申込書の提出", "9\t納税証明書", "10\t在職証明書", "17\tその他必要な書類"}) {
         EXPECT_NE(std::find(read.begin(), read.end(), row), read.end()) << row << " in\n" << text;
     }
     const double ordered = errorRate(page.truth(), text);
