@@ -77,7 +77,7 @@ std::vector<Column> recognize(const RasterImage& image) {
             }
             const RasterImage cut = RasterImage::fromPixels(cw, ch, 3, rgb);
             if (!cut) raise(ErrorCase::renderFailed);
-            record.text += OCREngine::recognize(cut, 1, 1, standard, [] { return false; }).text();
+            record.text += OCREngine::standardPass(cut, 1, 1, standard).text();
         }
         out.push_back(std::move(record));
     }

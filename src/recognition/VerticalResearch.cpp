@@ -100,7 +100,7 @@ std::vector<ColumnPiece> readStrip(const GreyPage& grey, Run column, const std::
     standard.preprocessing = "none";
     // A running request is never interrupted: cancellation takes effect at
     // the next poll.
-    PageResult read = OCREngine::recognize(strip.image, 1, 1, standard, [] { return false; });
+    PageResult read = OCREngine::standardPass(strip.image, 1, 1, standard);
     poll();
 
     std::stable_sort(read.regions.begin(), read.regions.end(),
