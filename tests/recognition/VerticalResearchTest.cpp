@@ -447,3 +447,74 @@ TEST(VerticalResearchControl, ACancelledTaskStopsTheRecognitionOnItsWorker) {
     ASSERT_TRUE(task.out->error);
     EXPECT_THROW(std::rethrow_exception(task.out->error), CancellationError);
 }
+
+namespace {
+
+std::string squeezedText(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c != ' ' && c != '\n') out += c;
+    }
+    return out;
+}
+
+const std::vector<std::string> fourColumns{
+    "港町の朝は、まだ暗いうちから始まる。", "沖から戻った小さな漁船は順番に",
+    "船着き場へ寄っていく。氷を積んだ台車が", "何台も通り過ぎ、市場の床は光った。"};
+
+std::string truthOf(const std::vector<std::string>& columns) {
+    std::string out;
+    for (const std::string& c : columns) out += c;
+    return out;
+}
+
+}  // namespace
+
+// Pages as poor scans give them: speckled, so that every pixel column holds
+// dark pixels and no blank gap parts the columns; laid a degree askew, so
+// that each column drifts sideways by about a gap; softened and saved as a
+// JPEG; and small, as at 150 dpi. Each is read, column by column.
+TEST(VerticalResearchDegraded, SpeckledAskewSoftAndSmallPagesAreRead) {
+    const test::VerticalPage clean =
+        test::renderColumns({.width = 560, .height = 1000, .pixelSize = 44, .columnAdvance = 1.45}, fourColumns);
+    const std::string truth = truthOf(fourColumns);
+    const std::vector<std::pair<std::string, RasterImage>> pages{
+        {"speckled", test::speckled(clean.image, 0.005, 7)},
+        {"askew by 1°", test::rotated(test::speckled(clean.image, 0.002, 8), 1.0)},
+        {"askew by -1°, soft, JPEG", test::jpegged(test::blurred(test::rotated(clean.image, -1.0), 1), 60)},
+        {"small", test::renderColumns({.width = 280, .height = 520, .pixelSize = 22, .right = 20, .top = 20,
+                                       .columnAdvance = 1.45},
+                                      fourColumns)
+                      .image},
+    };
+    for (const auto& [name, image] : pages) {
+        const PageResult read = OCREngine::recognize(image, 1, 1, verticalSettings(), never);
+        EXPECT_EQ(read.regions.size(), 4u) << name << ": " << read.text();
+        EXPECT_LT(test::characterErrorRate(truth, squeezedText(read.text())), 0.06) << name << ": " << read.text();
+        // The column boxes lie on the page as given, not on the page
+        // turned upright.
+        for (const TextRegion& r : read.regions) EXPECT_GT(r.height, 0.5) << name;
+    }
+}
+
+// More columns and glyph cells than a page used to be allowed (64 and 512):
+// 70 columns of 8 characters each, every column read on its own.
+TEST(VerticalResearchLimits, PagesOfManyColumnsAndCellsAreRead) {
+    const std::string source =
+        "空が白むころには売り買いの大半が片付いている漁師たちは網を干し食堂ののれんが上がり湯気の立つ味噌汁の匂いが"
+        "通りまで流れてくる町の人々が目を覚ますのはたいていこの時刻だ";
+    const std::vector<char32_t> characters = Unicode::scalars(source);
+    std::vector<std::string> columns;
+    for (int i = 0; i < 70; ++i) {
+        std::string column;
+        for (int k = 0; k < 8; ++k) Unicode::appendScalar(column, characters[(i * 8 + k) % characters.size()]);
+        columns.push_back(column);
+    }
+    const test::VerticalPage page = test::renderColumns(
+        {.width = 70 * 30 + 40, .height = 8 * 20 + 40, .pixelSize = 20, .right = 20, .top = 20, .columnAdvance = 1.5},
+        columns);
+    const Result read = recognize(page.image, Method::reflow);
+    EXPECT_EQ(read.columns.size(), 70u);
+    EXPECT_GT(read.glyphs, 512);
+    EXPECT_LT(test::characterErrorRate(truthOf(columns), squeezedText(read.text())), 0.05) << read.text();
+}
