@@ -197,7 +197,15 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
 
     const int top = glyphs.front().start;
     const int y0 = std::max(top - margin, 0);
-    const GreyPage line = lineOf(page, column, top, glyphs.back().end);
+    GreyPage line = lineOf(page, column, top, glyphs.back().end);
+    // The vertical model reads a column best brought down to a small line;
+    // positions along it are scaled back to the page's rows.
+    double back = 1;
+    if (line.height > readingHeight) {
+        const double factor = static_cast<double>(readingHeight) / line.height;
+        line = line.scaled(factor);
+        back = 1 / factor;
+    }
 
     // The settings pass the same checks as for a strip read by the standard
     // pass (revision, languages); the column itself is read with the
@@ -237,7 +245,9 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
 
     // Along the line is down the column: a symbol's left and right ends are
     // rows of the page, and its glyphs are the cells those rows overlap.
-    for (const Symbol& symbol : symbols) {
+    for (Symbol symbol : symbols) {
+        symbol.left = static_cast<int>(symbol.left * back);
+        symbol.right = static_cast<int>(symbol.right * back);
         piece.text += symbol.text;
         for (std::size_t k = 0; k < glyphs.size(); ++k) {
             if (glyphs[k].start < y0 + symbol.right && y0 + symbol.left < glyphs[k].end) piece.glyphs.push_back(k);

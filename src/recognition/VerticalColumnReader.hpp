@@ -16,6 +16,11 @@ namespace VerticalColumnReader {
 
 // Pixels of margin around the column's cut-out, clipped to the page.
 inline constexpr int margin = 8;
+// The height in pixels a taller line (the column's width and its margins)
+// is brought down to before it is read: measured on pages of 10 to 12 point
+// type at 150 to 300 dpi, the vertical model misreads fewer characters at
+// this size than at the page's own, and reads a little faster.
+inline constexpr int readingHeight = 28;
 
 // The column [top, bottom) with its margin, turned a quarter anticlockwise
 // into a line: the column's top at the line's left, its right edge at the
