@@ -472,6 +472,77 @@ private:
                std::min(a.height(), b.height()) * 2 >= h;
     }
 
+    // Whether two characters of the line stand a line's height apart or
+    // more, as cells do and the characters and words of prose do not.
+    static bool widelySpaced(const Line& line, int h) {
+        std::vector<PixelBox> boxes;
+        for (std::size_t k = 0; k < line.symbolBoxes.size(); ++k) {
+            if (line.symbolBoxes[k].empty() || LineText::isBlank(line.symbolTexts[k])) continue;
+            boxes.push_back(line.symbolBoxes[k]);
+        }
+        std::sort(boxes.begin(), boxes.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+        int right = -1;
+        for (const PixelBox& b : boxes) {
+            if (right >= 0 && b.left - right >= h) return true;
+            right = std::max(right, b.right);
+        }
+        return false;
+    }
+
+    // The lines of a table's cells as its rows: the cells standing on one
+    // row joined left to right into one line, a tab before each cell after
+    // the first, rows top to bottom. Read as one block, a table sometimes
+    // comes out less surely than its cells did one by one; their own
+    // readings are then kept, in the table's order.
+    static std::vector<Line> byRows(std::vector<Line> cells, int block) {
+        std::stable_sort(cells.begin(), cells.end(),
+                         [](const Line& a, const Line& b) { return a.box.top < b.box.top; });
+        std::vector<std::vector<Line>> rows;
+        for (Line& cell : cells) {
+            const auto row = std::find_if(rows.begin(), rows.end(), [&](const std::vector<Line>& r) {
+                return std::any_of(r.begin(), r.end(), [&](const Line& l) { return sameRow(l, cell); });
+            });
+            if (row == rows.end()) {
+                rows.push_back({std::move(cell)});
+            } else {
+                row->push_back(std::move(cell));
+            }
+        }
+        std::vector<Line> out;
+        for (std::vector<Line>& row : rows) {
+            std::stable_sort(row.begin(), row.end(),
+                             [](const Line& a, const Line& b) { return a.box.left < b.box.left; });
+            Line joined = std::move(row.front());
+            joined.block = block;
+            double weighted = static_cast<double>(joined.confidence) * joined.characters;
+            for (std::size_t k = 1; k < row.size(); ++k) {
+                Line& next = row[k];
+                weighted += static_cast<double>(next.confidence) * next.characters;
+                // The layout may cut one cell in two; only a gap as wide as
+                // the gaps between cells starts a new one.
+                const int h = std::max(joined.height(), next.height());
+                if (!next.words.empty() && (next.box.left - joined.box.right) * 2 >= h) {
+                    next.words.front().startsCell = true;
+                }
+                for (LineText::Word& w : next.words) joined.words.push_back(std::move(w));
+                for (std::string& t : next.symbolTexts) joined.symbolTexts.push_back(std::move(t));
+                joined.symbolBoxes.insert(joined.symbolBoxes.end(), next.symbolBoxes.begin(), next.symbolBoxes.end());
+                joined.symbolConfidences.insert(joined.symbolConfidences.end(), next.symbolConfidences.begin(),
+                                                next.symbolConfidences.end());
+                joined.box.unite(next.box);
+                joined.hasBaseline = joined.hasBaseline && next.hasBaseline;
+                if (joined.hasBaseline) {
+                    joined.baseline[2] = next.baseline[2];
+                    joined.baseline[3] = next.baseline[3];
+                }
+            }
+            assemble(joined);
+            if (joined.characters > 0) joined.confidence = static_cast<float>(weighted / joined.characters);
+            out.push_back(std::move(joined));
+        }
+        return out;
+    }
+
     // Automatic layout reads the columns of a table one after another, and
     // drops short cells (row numbers, amounts) as noise. Blocks that stand
     // side by side with lines on shared baselines are read again together
@@ -492,6 +563,36 @@ private:
             const auto i = static_cast<std::size_t>(b);
             cells[i] = !blocks[i].empty() && !proseLike(blocks[i], boxes[i]);
         }
+        // A column of cells as wide as one another looks like a column of
+        // prose, and so does a block the layout already read as rows of
+        // several cells. Such a block is the table's own when nearly every
+        // line of it stands on a row with a cell of another block, both laid
+        // out as horizontal lines: the lines of prose beside a table do not
+        // keep pace with its rows, columns of prose side by side are both
+        // prose, and columns of vertical text beside a paragraph are no
+        // cells.
+        std::vector<bool> joins(static_cast<std::size_t>(blockCount), false);
+        for (int b = 0; b < blockCount; ++b) {
+            const auto i = static_cast<std::size_t>(b);
+            if (cells[i] || blocks[i].size() < leastRows) continue;
+            std::vector<int> heights;
+            for (const Line* l : blocks[i]) heights.push_back(l->height());
+            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                             heights.end());
+            const int h = std::max(1, heights[heights.size() / 2]);
+            std::size_t paired = 0;
+            for (const Line* l : blocks[i]) {
+                // A long line is a row of cells only with a cell's gap in it.
+                if (l->box.width() >= 12 * h && !widelySpaced(*l, h)) continue;
+                const bool onRow = l->horizontal && std::any_of(ls.begin(), ls.end(), [&](const Line& other) {
+                    return other.block != b && other.horizontal && cells[static_cast<std::size_t>(other.block)] &&
+                           sameRow(*l, other);
+                });
+                paired += onRow ? 1 : 0;
+            }
+            joins[i] = paired * 4 >= blocks[i].size() * 3;
+        }
+        for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = cells[i] || joins[i];
         // Blocks joined by shared rows, and how many rows they share.
         std::vector<int> group(static_cast<std::size_t>(blockCount));
         std::iota(group.begin(), group.end(), 0);
@@ -573,10 +674,22 @@ private:
             for (const Line& l : before) {
                 if (l.height() <= 2 * l.box.width()) across += l.characters;
             }
-            // Read as one block, cells come out a little less sure than
-            // each read alone; the order is what the block mends.
-            const bool holds = characters(rows) * 20 >= across * 19 &&
-                               confidence(rows) + tableConfidenceGiven >= confidence(before);
+            // Cells read upright are no cells of a row to put in order.
+            const bool upright = std::any_of(before.begin(), before.end(), [](const Line& l) {
+                return !l.horizontal || l.height() > 2 * l.box.width();
+            });
+            // Both readings are in the table's order: the block's, and the
+            // cells' own put in rows. The surer is kept; the block's also
+            // when it holds cells the layout dropped and is only a little
+            // less sure, and whenever upright cells leave it the only one in
+            // order.
+            const int read = characters(rows);
+            const float sureness = confidence(rows), cellsSureness = confidence(before);
+            const bool complete = read * 20 >= across * 19;
+            const bool more = read * 20 > across * 21;
+            const bool nearly = sureness + tableConfidenceGiven >= cellsSureness;
+            const bool holds = complete && (sureness >= cellsSureness || ((more || upright) && nearly));
+            if (!holds && !upright) before = byRows(std::move(before), ls[i].block);
             for (Line& l : holds ? rows : before) out.push_back(std::move(l));
         }
         return out;
@@ -675,7 +788,10 @@ private:
     void markCells(std::vector<Line>& ls) const {
         // The lines stacked one below the other, each within about a line's
         // height of the next and sharing some of its width, whatever blocks
-        // the layout made of them (it may make each row a block of its own).
+        // the layout made of them (it may make each row a block of its own);
+        // and the lines of one block, however widely spaced: a table read
+        // again as one block is one stack, though rows of digits stand
+        // lower than a line's spacing apart.
         std::vector<std::size_t> lines;
         for (std::size_t i = 0; i < ls.size(); ++i) {
             if (ls[i].horizontal && ls[i].height() <= ls[i].box.width()) lines.push_back(i);
@@ -692,7 +808,8 @@ private:
                 const PixelBox& q = ls[lines[b]].box;
                 const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
                 const bool sharing = std::min(p.right, q.right) > std::max(p.left, q.left);
-                if (sharing && gap <= std::max(p.height(), q.height())) parent[root(lines[b])] = root(lines[a]);
+                const bool near = gap <= std::max(p.height(), q.height()) || ls[lines[a]].block == ls[lines[b]].block;
+                if (sharing && near) parent[root(lines[b])] = root(lines[a]);
             }
         }
         std::map<std::size_t, std::vector<std::size_t>> stacks;
@@ -720,19 +837,22 @@ private:
                 }
                 for (std::size_t x = 0; x < row.size(); ++x) inked[x] += row[x] ? 1 : 0;
             }
-            // A gutter has a column of cells on its right: ink of two lines
-            // or more. A gap that only one line's characters run on beyond
-            // is no gutter.
-            std::vector<int> rightmost(inked.size() + 1, 0);
-            for (std::size_t x = inked.size(); x-- > 0;) rightmost[x] = std::max(rightmost[x + 1], inked[x]);
+            // A gutter has a column of cells on its right: the cell after the
+            // gap begins where the ink of two lines or more stands, as the
+            // cells of a column stand one below the other. A gap that only
+            // one line's characters run on beyond, such as the space a small
+            // kana leaves in the longest cell of a column, is no gutter.
             const auto gutter = [&](int from, int to) {
                 int open = 0;
                 for (int x = std::max(from, region.left); x < std::min(to, region.right); ++x) {
                     const int n = inked[static_cast<std::size_t>(x - region.left)];
                     if (n * gutterShare <= static_cast<int>(members.size())) open += 1;
                 }
-                const int beyond = to >= region.right ? 0 : rightmost[static_cast<std::size_t>(to - region.left)];
-                return open * 3 >= h && beyond >= 2;
+                int column = 0;
+                for (int x = std::max(to, region.left); x < std::min(to + h, region.right); ++x) {
+                    column = std::max(column, inked[static_cast<std::size_t>(x - region.left)]);
+                }
+                return open * 3 >= h && column >= 2;
             };
             for (std::size_t i : members) {
                 Line& line = ls[i];
@@ -754,7 +874,42 @@ private:
                     }
                     previousRight = last;
                 }
-                if (changed) assemble(line);
+                if (changed) {
+                    withoutLoneMarks(line);
+                    assemble(line);
+                }
+            }
+        }
+    }
+
+    // Read as one block, the wide gap between two cells sometimes comes out
+    // as a full stop or a comma of its own. A cell that holds nothing but
+    // such a mark is no cell of a table, and is left out.
+    static void withoutLoneMarks(Line& line) {
+        static const std::vector<std::string> marks{"。", "、", ".", ",", "・"};
+        const auto content = [](const LineText::Word& w) {
+            return std::any_of(w.symbols.begin(), w.symbols.end(),
+                               [](const std::string& t) { return !LineText::isBlank(t); });
+        };
+        std::vector<std::size_t> firstSymbol;
+        std::size_t count = 0;
+        for (const LineText::Word& w : line.words) {
+            firstSymbol.push_back(count);
+            count += w.symbols.size();
+        }
+        for (std::size_t i = 0; i < line.words.size(); ++i) {
+            LineText::Word& word = line.words[i];
+            if (!word.startsCell || !content(word)) continue;
+            std::size_t next = i + 1;
+            while (next < line.words.size() && !content(line.words[next])) ++next;
+            if (next < line.words.size() && !line.words[next].startsCell) continue;
+            const bool lone = std::all_of(word.symbols.begin(), word.symbols.end(), [&](const std::string& t) {
+                return LineText::isBlank(t) || std::find(marks.begin(), marks.end(), t) != marks.end();
+            });
+            if (!lone) continue;
+            for (std::size_t k = 0; k < word.symbols.size(); ++k) {
+                word.symbols[k].clear();
+                if (firstSymbol[i] + k < line.symbolTexts.size()) line.symbolTexts[firstSymbol[i] + k].clear();
             }
         }
     }
