@@ -39,6 +39,35 @@ void paintOut(GreyPage& raster, const TextRegion& r) {
     }
 }
 
+// The page with its paper brought to white, greys darkened in proportion:
+// the probe's marks and ink are measured against white paper, and on grey
+// paper (a scan, a photograph, recycled stock) every pixel would be a mark.
+// The paper is the page's middle grey, since most of a page is paper.
+GreyPage onWhitePaper(GreyPage page) {
+    if (page.pixels.empty()) return page;
+    std::vector<uint8_t> values = page.pixels;
+    auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    const int paper = *middle;
+    if (paper >= 250 || paper < lightestPaper) return page;
+    for (uint8_t& v : page.pixels) v = static_cast<uint8_t>(std::min(255, v * 255 / paper));
+    return page;
+}
+
+// The height of the page's typical character: the median height of its
+// pieces of ink, leaving out pieces far taller than wide (a rule, a bar, a
+// long stroke), which are no characters.
+int typicalCharacter(const GreyPage& raster) {
+    std::vector<int> heights;
+    for (const GreyPage::InkPiece& p : raster.inkPieces()) {
+        if (p.height >= 3 && p.height * 2 < raster.height && p.height <= 3 * p.width) heights.push_back(p.height);
+    }
+    if (heights.size() < 3) return 0;
+    auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    return *middle;
+}
+
 }  // namespace
 
 Rect box(const TextRegion& region) { return {region.x, region.y, region.width, region.height}; }
@@ -70,7 +99,7 @@ namespace {
 // enough, and solidly: vertical text is set solid, one character below the
 // next, while the cells of a table's column, or the starts of a list's
 // lines, stand a line's spacing apart.
-std::vector<Rect> candidates(const GreyPage& raster, const std::function<bool()>& cancelled) {
+std::vector<Rect> candidates(const GreyPage& raster, int character, const std::function<bool()>& cancelled) {
     const int w = raster.width, h = raster.height;
     std::vector<int> counts(static_cast<std::size_t>(w), 0);
     for (int y = 0; y < h; ++y) {
@@ -106,7 +135,7 @@ std::vector<Rect> candidates(const GreyPage& raster, const std::function<bool()>
         }
         if (first < 0) continue;
         const int span = lastRow - first + 1;
-        if (span < spanInWidths * width || span < shortestSpan * h) continue;
+        if (span < spanInWidths * width || span < shortestSpan * h || span < columnCharacters * character) continue;
         // Thin strokes of small type grow faint on the probe's raster: any
         // mark counts here.
         int marked = 0;
@@ -132,6 +161,10 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
     const int h = std::max(static_cast<int>(s * H), 1);
     GreyPage raster = GreyPage::from(image);
     if (w != raster.width || h != raster.height) raster = raster.resized(w, h);
+    raster = onWhitePaper(std::move(raster));
+    // A column of vertical text holds several characters one below the
+    // other; the strokes of one character of a line are no column.
+    const int character = typicalCharacter(raster);
 
     // A page laid askew is probed turned upright, as the columns lean; boxes
     // found on the turned raster are turned back.
@@ -142,7 +175,7 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
         upright.grey = turn ? VerticalPage::rotated(g, skew) : g;
         upright.turned = turn ? skew : 0;
         std::vector<Rect> out;
-        for (const Rect& c : candidates(upright.grey, poll)) out.push_back(upright.onPage(c));
+        for (const Rect& c : candidates(upright.grey, character, poll)) out.push_back(upright.onPage(c));
         return out;
     };
     const auto pixels = [&](const TextRegion& r) {

@@ -49,6 +49,12 @@ inline constexpr double widestColumn = 0.12;
 inline constexpr int rowInk = 2;
 inline constexpr int spanInWidths = 4;
 inline constexpr double shortestSpan = 0.18;
+// A column candidate is at least this many times as tall as the page's
+// typical piece of ink.
+inline constexpr int columnCharacters = 3;
+// Paper darker than this is taken for a dark picture, not grey paper, and
+// is not brought to white.
+inline constexpr int lightestPaper = 128;
 // The share of a column candidate's rows that hold a mark (a grey value up
 // to 210).
 inline constexpr double solidRows = 0.65;

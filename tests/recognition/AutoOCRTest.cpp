@@ -265,3 +265,52 @@ TEST(AutoOCRProbe, APageAskewGetsTheVerdictOfItsUprightCopy) {
         ASSERT_EQ(turned.vertical.size(), 1u) << degrees;
     }
 }
+
+namespace {
+
+// The page as printed on grey paper: white becomes the paper's grey and
+// black the ink's, as a scan of recycled stock or a photograph shows it.
+RasterImage onGreyPaper(const RasterImage& image, int paper, int ink) {
+    std::vector<uint8_t> rgb(std::size_t(image.width()) * image.height() * 3);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const uint8_t* p = image.pixels() + std::ptrdiff_t(y) * image.rowStride() + x * image.channels();
+            const int grey = ink + p[1] * (paper - ink) / 255;
+            std::fill_n(rgb.data() + (std::size_t(y) * image.width() + x) * 3, 3, static_cast<uint8_t>(grey));
+        }
+    }
+    return RasterImage::fromPixels(image.width(), image.height(), 3, rgb);
+}
+
+}  // namespace
+
+TEST(AutoOCRProbe, LinesOnGreyPaperOrAloneInASmallImageAreNoColumns) {
+    // The cells of a table the horizontal pass did not take for sure: the
+    // columns of cells stand narrow, but their rows apart, so no column is
+    // solid, on white paper or on grey, whose every pixel is darker than a
+    // white page's faint marks.
+    std::vector<test::PlacedText> items;
+    const std::vector<std::vector<std::string>> cells{
+        {"一般", "650円", "月曜"},     {"高校生", "400円", "火曜"}, {"中学生", "200円", "水曜"},
+        {"回数券", "6,500円", "木曜"}, {"定期券", "4,800円", "金曜"}, {"団体", "550円", "土曜"},
+        {"家族", "1,500円", "日曜"},   {"障害者", "無料", "祝日"}};
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        for (std::size_t c = 0; c < cells[r].size(); ++c) {
+            items.push_back({cells[r][c], 40.0 + 150 * c, 40 + r * 1.8 * 30});
+        }
+    }
+    const test::TextPage table = test::renderPlaced({.width = 600, .height = 520, .pixelSize = 30}, items);
+    for (const int paper : {255, 205}) {
+        const AutoOCR::Probe p = AutoOCR::probe(onGreyPaper(table.image, paper, 45), {}, never);
+        EXPECT_TRUE(p.vertical.empty()) << "paper " << paper;
+        EXPECT_EQ(p.resolved, AutoResolved::uncertainStandardFallback) << "paper " << paper;
+    }
+    // One line of kanji alone in a small image: the strokes of one
+    // character stand as tall as the image allows, and are no column.
+    const test::TextPage sign = test::renderLines(
+        {.width = 709, .height = 130, .pixelSize = 37.5, .left = 35, .top = 40, .family = "Noto Serif CJK JP"},
+        {"火気厳禁 関係者以外立入禁止"});
+    const AutoOCR::Probe s = AutoOCR::probe(sign.image, {}, never);
+    EXPECT_TRUE(s.vertical.empty());
+    EXPECT_EQ(s.resolved, AutoResolved::uncertainStandardFallback);
+}
