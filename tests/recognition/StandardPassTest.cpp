@@ -209,3 +209,42 @@ TEST(StandardPassTables, ATableOfTabStopsReadsRowByRowWithATabBetweenCells) {
     const std::string prosed = joined(readLines(prose.image));
     EXPECT_EQ(prosed.find('\t'), std::string::npos) << prosed;
 }
+
+TEST(StandardPassTables, ATableWithAColumnOfEquallyWideCellsReadsRowByRow) {
+    // Names all as wide as one another make a column that looks like a
+    // column of prose, and rows spaced twice their height apart are no
+    // paragraph's lines.
+    const std::vector<std::vector<std::string>> cells{
+        {"列車名", "始発駅", "発車", "到着", "料金"},
+        {"はやかぜ81号", "港野", "6:12", "8:47", "2,730円"},
+        {"はやかぜ83号", "港野", "7:40", "10:18", "2,730円"},
+        {"しおさい51号", "北浜中央", "8:05", "9:52", "1,860円"},
+        {"しおさい57号", "北浜中央", "9:30", "11:21", "1,860円"},
+        {"やまなみ22号", "高森", "10:15", "13:04", "3,150円"},
+        {"はやかぜ85号", "港野", "11:48", "14:26", "2,730円"},
+        {"やまなみ24号", "高森", "13:20", "16:11", "3,150円"},
+    };
+    const double size = 26;
+    const std::vector<double> stops{0, 8, 14, 19, 24};
+    std::vector<test::PlacedText> items;
+    std::vector<std::string> rows;
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        std::string row;
+        for (std::size_t c = 0; c < cells[r].size(); ++c) {
+            items.push_back({cells[r][c], 40 + stops[c] * size, 40 + r * 2.0 * size});
+            row += (c ? "\t" : "") + cells[r][c];
+        }
+        rows.push_back(row);
+    }
+    const test::TextPage page = test::renderPlaced({.width = 900, .height = 520, .pixelSize = size}, items);
+    const std::vector<std::string> read = readLines(page.image);
+    const std::string text = joined(read);
+    ASSERT_EQ(read.size(), rows.size()) << text;
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 4) << read[i];
+        EXPECT_EQ(read[i].substr(0, read[i].find('\t')), rows[i].substr(0, rows[i].find('\t'))) << text;
+    }
+    std::string truth;
+    for (const std::string& row : rows) truth += row;
+    EXPECT_LE(errorRate(truth, text), 0.03) << text;
+}
