@@ -129,7 +129,8 @@ PlannedCapture planCapture(const CapturePlan::Inputs& inputs, WebCaptureDiagnost
     if (diagnostic) {
         diagnostic->record(WebCaptureDiagnosticStage::plan,
                            {{Metric::documentHeight, static_cast<double>(inputs.documentHeight)},
-                            {Metric::innerWidth, static_cast<double>(inputs.width)},
+                            {Metric::innerWidth, static_cast<double>(inputs.innerWidth ? inputs.innerWidth : inputs.width)},
+                            {Metric::clientWidth, static_cast<double>(inputs.width)},
                             {Metric::scale, static_cast<double>(inputs.scale)},
                             {Metric::viewportHeight, static_cast<double>(CapturePlan::wholeViewport(inputs.viewportHeight))}});
     }

@@ -69,7 +69,8 @@ public:
     static constexpr int64_t retainedTiles = 1;
 
     struct Inputs {
-        // The page's inner width.
+        // The width the page lays out in: the view's, less a scroll bar that
+        // takes room from the layout.
         int64_t width = 0;
         // Output pixels per CSS pixel.
         int64_t scale = 1;
@@ -80,6 +81,8 @@ public:
         int64_t maximumHeight = 0;
         // Bytes.
         int64_t budget = 0;
+        // The view's inner width, for the report only; 0 when it is width.
+        int64_t innerWidth = 0;
     };
 
     // A width or height below 1 or a page taller than maximumHeight is

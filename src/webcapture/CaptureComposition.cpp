@@ -70,10 +70,13 @@ std::string freeze(const std::string& key) {
 
 std::string innerScroller() {
     // The tallest content of an element that scrolls in place of the root:
-    // at least half the view high, its overflow scrollable and cut off.
+    // at least half the view high and half its width, its overflow
+    // scrollable and cut off. A narrower one (a navigation sidebar, a table
+    // of contents) stands beside the page, as it does on pages whose root
+    // scrolls: the capture shows it as the view does, once.
     return "(()=>{let m=0;for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
            "if((o==='auto'||o==='scroll'||o==='overlay')&&e.clientHeight>=innerHeight/2&&"
-           "e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
+           "e.clientWidth>=innerWidth/2&&e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
 }
 
 std::string repin(const std::string& key) { return "window['" + key + "'].freezeSticky();true"; }
@@ -104,7 +107,14 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
     // Measured after the freeze: a fixed element turned absolute can make
     // the document taller.
     const int64_t height = co_await run.session.evaluateInteger(CaptureRun::heightProbe);
-    const int64_t viewport = CapturePlan::wholeViewport(run.viewportHeight);
+    // The tiles are as wide and as high as the part of the view the page
+    // draws in: a snapshot of the view leaves out a scroll bar that takes
+    // room from the layout.
+    const int64_t width = co_await run.session.evaluateInteger(CaptureRun::layoutWidthProbe);
+    const int64_t layoutHeight = co_await run.session.evaluateInteger(CaptureRun::layoutHeightProbe);
+    const double viewHeight = layoutHeight > 0 ? std::min(run.viewportHeight, static_cast<double>(layoutHeight))
+                                               : run.viewportHeight;
+    const int64_t viewport = CapturePlan::wholeViewport(viewHeight);
     if (height <= viewport) {
         // A root that does not scroll while an inner element does: the
         // document is one view high and the rest of the page lies inside
@@ -118,8 +128,9 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
             raise(ErrorCase::renderFailed);
         }
     }
-    const CapturePlan::Inputs inputs{run.geometry.innerWidth, run.options.scale, run.viewportHeight,
-                                     height,                  run.options.maximumHeight, run.options.budget};
+    const CapturePlan::Inputs inputs{width,  run.options.scale,         viewHeight,
+                                     height, run.options.maximumHeight, run.options.budget,
+                                     run.geometry.innerWidth};
     run.planned.emplace(planCapture(inputs, run.diagnostic.get(), run.options.lifecycle.get(), output, freeSpace));
 }
 
