@@ -172,7 +172,9 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     const int64_t s = plan.scale;
     if (top == span.top) raise(ErrorCase::renderFailed);
     const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
-    const int64_t target = std::max<int64_t>(0, std::min(from, height - plan.viewportHeight));
+    // The rows compared lie clear of the view's upper edge, as they did when
+    // they were taken.
+    const int64_t target = std::max<int64_t>(0, std::min(from - plan.margin, height - plan.viewportHeight));
     co_await run.session.evaluate(run.scrollScript(target));
     co_await run.session.settleAfterScroll(settle);
     co_await run.session.evaluate(CaptureScripts::repin(run.pageStateKey));
@@ -271,7 +273,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             image->copyRows(at.partRow, scratch.data() + at.sourceRow * stride, static_cast<std::size_t>(stride),
                             at.rows);
         }
-        top += plan.viewportHeight;
+        top += tile.rows;
     }
 
     checkCancellation();
