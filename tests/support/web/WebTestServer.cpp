@@ -319,6 +319,7 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
     auto route = server->routes_.find(key);
     if (route == server->routes_.end()) {
         if (server->answerFromFolder(message, key)) return;
+        server->notFound_.push_back(key);
         respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
         return;
     }
@@ -334,8 +335,12 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
         server->delayed_.push_back(std::move(d));
         return;
     }
-    if (route->second.respond) route->second.respond(message);
-    else respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+    if (route->second.respond) {
+        route->second.respond(message);
+    } else {
+        server->notFound_.push_back(key);
+        respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+    }
 }
 
 gboolean WebTestServer::answerDelayed(gpointer data) {

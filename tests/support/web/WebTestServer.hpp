@@ -49,6 +49,8 @@ public:
     int requests(const std::string& path) const;
     // Their HTTP methods, in the order they came.
     std::vector<std::string> methods(const std::string& path) const;
+    // The paths answered 404 so far, in the order they came.
+    const std::vector<std::string>& notFound() const noexcept { return notFound_; }
     // Their "Cookie" headers, in the order they came ("" for none).
     std::vector<std::string> cookies(const std::string& path) const;
     // Answers 401 with a Basic challenge, body as the page.
@@ -115,6 +117,7 @@ private:
     std::map<std::string, int> counts_;
     std::map<std::string, std::vector<std::string>> methods_;
     std::map<std::string, std::vector<std::string>> cookies_;
+    std::vector<std::string> notFound_;
     std::multimap<std::string, SoupServerMessage*> waiting_;
     std::vector<std::unique_ptr<Delayed>> delayed_;
     std::vector<std::unique_ptr<Streaming>> streams_;
