@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/BrindlexError.hpp"
@@ -134,6 +135,31 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
     run.planned.emplace(planCapture(inputs, run.diagnostic.get(), run.options.lifecycle.get(), output, freeSpace));
 }
 
+// Where the page stands once a tile's scroll has settled.
+struct PagePosition {
+    int64_t height = 0;
+    int64_t scrollY = 0;
+};
+
+// The re-pin, the height probe and the scroll position in one script: each
+// evaluation is a round trip to the web process, once per tile.
+Task<PagePosition> repinAndMeasure(BrowserSession& session, const std::string& key) {
+    const PageValue value = co_await session.evaluate(
+        "(()=>{window['" + key + "'].freezeSticky();return String(" + CaptureRun::heightProbe + ")+' '+scrollY})()");
+    const std::string text = value.stringValue().value_or("");
+    const auto space = text.find(' ');
+    auto length = [](const std::string& number) {
+        PageValue v;
+        v.kind = PageValue::Kind::number;
+        char* end = nullptr;
+        v.number = std::strtod(number.c_str(), &end);
+        if (number.empty() || end != number.c_str() + number.size()) raise(ErrorCase::dimensionOverflow);
+        return v.integer();
+    };
+    if (space == std::string::npos) raise(ErrorCase::dimensionOverflow);
+    co_return PagePosition{length(text.substr(0, space)), length(text.substr(space + 1))};
+}
+
 // The page's viewport as a bitmap at its current scroll position.
 struct Viewport {
     GObjectRef<GdkTexture> texture;
@@ -215,10 +241,10 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                    {Metric::tileRows, d(tile.rows)}});
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
         co_await session.settleAfterScroll(settle);
-        co_await session.evaluate(CaptureScripts::repin(run.pageStateKey));
+        const PagePosition at = co_await repinAndMeasure(session, run.pageStateKey);
         // The plan holds only while the page keeps its height: rows that
         // moved would join into an image of no page at all.
-        const int64_t height = co_await session.evaluateInteger(CaptureRun::heightProbe);
+        const int64_t height = at.height;
         if (height != plan.documentHeight) {
             run.record(Stage::scroll, {{Metric::tileY, d(tile.top)},
                                        {Metric::tileRows, d(tile.rows)},
@@ -234,7 +260,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             // The same tile again, on the page as it is now.
             continue;
         }
-        const int64_t actual = co_await session.evaluateInteger("scrollY");
+        const int64_t actual = at.scrollY;
 
         // The snapshot is the visible area at the page's zoom (the output
         // scale over the screen's), W × s pixels wide.
