@@ -52,11 +52,34 @@ cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned in
     return CAIRO_STATUS_SUCCESS;
 }
 
+// The header's fonts, named rather than left to the "Sans" alias: what that
+// resolves to, and how a font without a glyph draws it, depends on the fonts
+// installed. DejaVu Sans holds the Latin letters and U+FFFD, Noto Sans CJK
+// JP the Japanese ones; fontconfig's fallback still covers anything else.
+constexpr const char* headerFont = "DejaVu Sans,Noto Sans CJK JP 8";
+constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD
+
 // Valid UTF-8 of at most maximumLineCharacters clusters: Pango refuses
-// invalid text, and the page title is whatever the page said.
+// invalid text, and the page title is whatever the page said. A control
+// character is shown as U+FFFD: left to the fonts it is drawn as nothing or
+// as a box of hex digits, whose digits a reader of the PDF then extracts as
+// text of a line of their own.
 std::string lineText(std::string_view text) {
-    char* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string s(valid);
+    // A NUL byte is never part of a longer sequence, and would end the
+    // C string below.
+    std::string raw;
+    raw.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\0') raw += replacement;
+        else raw += c;
+    }
+    char* valid = g_utf8_make_valid(raw.data(), static_cast<gssize>(raw.size()));
+    std::string s;
+    s.reserve(std::strlen(valid));
+    for (const char* p = valid; *p; p = g_utf8_next_char(p)) {
+        if (g_unichar_type(g_utf8_get_char(p)) == G_UNICODE_CONTROL) s += replacement;
+        else s.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
+    }
     g_free(valid);
     return std::string(Unicode::prefixGraphemes(s, maximumLineCharacters));
 }
@@ -145,7 +168,7 @@ std::filesystem::path stamp(PopplerDocument* document, OwnedWorkspace& workFolde
         ContextPtr cr(cairo_create(surface.get()));
         if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::renderFailed);
 
-        FontPtr font(pango_font_description_from_string("Sans 8"));
+        FontPtr font(pango_font_description_from_string(headerFont));
         const double x = std::max(margin, minimumInset);
         const double lineWidth = width - 2 * x;
         Line titleLine(cr.get(), font.get(), lineWidth);

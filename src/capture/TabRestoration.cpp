@@ -49,19 +49,26 @@ std::string lowered(const std::string& utf8) {
     raise(ErrorCase::invalidInput);
 }
 
-// One part of an address as the platform gives it, percent-decoded and
-// lower-cased; none when its escapes do not decode to UTF-8 without NUL,
-// since a marker hidden behind such escapes could not be tested.
-std::optional<std::string> decodedPart(std::string_view encoded) {
+// One part of an address as the platform gives it, percent-decoded; none
+// when its escapes do not decode to UTF-8 without NUL.
+std::optional<std::string> decodedText(std::string_view encoded) {
     GBytes* bytes = g_uri_unescape_bytes(encoded.data(), static_cast<gssize>(encoded.size()), nullptr, nullptr);
     if (!bytes) return std::nullopt;
     std::unique_ptr<GBytes, decltype(&g_bytes_unref)> holder(bytes, g_bytes_unref);
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    const std::string text(data ? data : "", size);
+    std::string text(data ? data : "", size);
     if (text.find('\0') != std::string::npos) return std::nullopt;
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return std::nullopt;
-    return lowered(text);
+    return text;
+}
+
+// The part decoded and lower-cased, for the markers; none when it does not
+// decode, since a marker hidden behind such escapes could not be tested.
+std::optional<std::string> decodedPart(std::string_view encoded) {
+    auto text = decodedText(encoded);
+    if (!text) return std::nullopt;
+    return lowered(*text);
 }
 
 bool isTokenName(std::string_view name) {
@@ -69,15 +76,18 @@ bool isTokenName(std::string_view name) {
 }
 
 // Step 6: no query item (split on "&", the name up to the first "=") may
-// be named like a sign-in or token parameter.
+// be named like a sign-in or token parameter, and its value, like every
+// other part, must decode too.
 bool queryIsClean(const char* query) {
     if (!query) return true;
     std::string_view rest(query);
     for (;;) {
         const std::size_t end = rest.find('&');
         std::string_view item = rest.substr(0, end);
-        const auto name = decodedPart(item.substr(0, item.find('=')));
+        const std::size_t equals = item.find('=');
+        const auto name = decodedPart(item.substr(0, equals));
         if (!name || isTokenName(*name)) return false;
+        if (equals != std::string_view::npos && !decodedText(item.substr(equals + 1))) return false;
         if (end == std::string_view::npos) return true;
         rest.remove_prefix(end + 1);
     }

@@ -54,8 +54,8 @@ void SettingsStore::reload() {
     try {
         SecureDirectory dir(root_, false);
         AppPreferences::Read r = readFile(dir);
-        value_.set(r.value);
-        readOnly_.set(false);
+        publish(r.value);
+        if (readOnly()) readOnly_.set(false);
         notice_.set(r.partial ? Notices::partial : Notices::ready);
     } catch (const BrindlexError&) {
         showDefaultsReadOnly();
@@ -69,9 +69,16 @@ void SettingsStore::reload() {
 void SettingsStore::showDefaultsReadOnly() {
     // The notice tells the user the defaults are in use; values kept from an
     // earlier good read would silently go on steering captures instead.
-    readOnly_.set(true);
-    value_.set(AppPreferences{});
+    if (!readOnly()) readOnly_.set(true);
+    publish(AppPreferences{});
     notice_.set(Notices::unreadable);
+}
+
+// Observers hear of a real change only: reading the file again (as every tab
+// snapshot save does) or writing what it already held must not make every
+// window apply the same preferences again.
+void SettingsStore::publish(const AppPreferences& record) {
+    if (!(value_.get() == record)) value_.set(record);
 }
 
 void SettingsStore::writeChecked(const SecureDirectory& dir, const AppPreferences& record) {
@@ -81,7 +88,7 @@ void SettingsStore::writeChecked(const SecureDirectory& dir, const AppPreference
     const AppPreferences::Read back = AppPreferences::decode(bytes);
     if (back.partial || !(back.value == record)) raise(ErrorCase::invalidInput);
     dir.replaceState(fileName, bytes);
-    value_.set(record);
+    publish(record);
     notice_.set(Notices::saved);
 }
 

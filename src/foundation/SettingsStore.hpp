@@ -39,6 +39,7 @@ public:
     bool readOnly() const noexcept { return readOnly_.get(); }
     const std::filesystem::path& root() const noexcept { return root_; }
 
+    // Emitted only when the published preferences become different ones.
     sigc::signal<void(const AppPreferences&)>& valueChanged() noexcept { return value_.changed(); }
     sigc::signal<void(const std::string&)>& noticeChanged() noexcept { return notice_.changed(); }
     sigc::signal<void(const bool&)>& readOnlyChanged() noexcept { return readOnly_.changed(); }
@@ -78,6 +79,7 @@ public:
 private:
     void writeChecked(const SecureDirectory& dir, const AppPreferences& record);
     void showDefaultsReadOnly();
+    void publish(const AppPreferences& record);
 
     std::filesystem::path root_;
     ObservableValue<AppPreferences> value_;

@@ -129,7 +129,11 @@ Task<void> QueueController::chooseTask(std::weak_ptr<QueueController> weak) {
     auto panel = self->ports_.openFiles(true, {FileKind::png, FileKind::jpeg, FileKind::pdf});
     self.reset();
     std::vector<std::filesystem::path> chosen = co_await panel;
-    if (chosen.empty()) co_return;
+    // A run or an import begun while the panel was open makes the answer
+    // moot: it ends without effect, not with the refusal of a new request.
+    self = weak.lock();
+    if (!self || chosen.empty() || self->busy || self->importing) co_return;
+    self.reset();
     auto next = requestSelectionTask(weak, std::move(chosen));
     co_await next;
 }

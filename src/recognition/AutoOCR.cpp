@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/GreyPage.hpp"
+#include "recognition/VerticalPage.hpp"
 
 namespace velmora::AutoOCR {
 
@@ -61,25 +63,18 @@ AutoResolved decision(std::size_t horizontalCharacters, std::size_t columns) {
     return AutoResolved::uncertainStandardFallback;
 }
 
-Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
-            const std::function<bool()>& cancelled) {
-    if (!image) raise(ErrorCase::renderFailed);
-    const double W = image.width(), H = image.height();
-    const double s = std::min(probeLongSide / std::max(W, H), 1.0);
-    const int w = std::max(static_cast<int>(s * W), 1);
-    const int h = std::max(static_cast<int>(s * H), 1);
-    GreyPage raster = GreyPage::from(image);
-    if (w != raster.width || h != raster.height) raster = raster.resized(w, h);
+namespace {
 
-    std::vector<const TextRegion*> strongRegions;
-    for (const TextRegion& r : horizontal) {
-        if (strong(r)) strongRegions.push_back(&r);
-    }
-    for (const TextRegion* r : strongRegions) paintOut(raster, *r);
-
+// The column candidates of a probe raster, in its pixels (rows from the
+// top): runs of ink columns of a column's width whose ink runs down far
+// enough, and solidly: vertical text is set solid, one character below the
+// next, while the cells of a table's column, or the starts of a list's
+// lines, stand a line's spacing apart.
+std::vector<Rect> candidates(const GreyPage& raster, const std::function<bool()>& cancelled) {
+    const int w = raster.width, h = raster.height;
     std::vector<int> counts(static_cast<std::size_t>(w), 0);
     for (int y = 0; y < h; ++y) {
-        if (y % pollEveryRows == 0 && cancelled()) raise(ErrorCase::cancelled);
+        if (cancelled && y % pollEveryRows == 0 && cancelled()) raise(ErrorCase::cancelled);
         const uint8_t* row = raster.pixels.data() + static_cast<std::size_t>(y) * w;
         for (int x = 0; x < w; ++x) counts[static_cast<std::size_t>(x)] += row[x] <= inkAtMost;
     }
@@ -96,7 +91,7 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
         last = x;
     }
 
-    std::vector<Rect> columns;
+    std::vector<Rect> out;
     for (const ColumnRun& run : runs) {
         const int width = run.end - run.start;
         if (width < narrowestColumn || width > widestColumn * w) continue;
@@ -112,11 +107,73 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
         if (first < 0) continue;
         const int span = lastRow - first + 1;
         if (span < spanInWidths * width || span < shortestSpan * h) continue;
-        columns.push_back({static_cast<double>(run.start) / w, 1 - static_cast<double>(lastRow + 1) / h,
-                           static_cast<double>(width) / w, static_cast<double>(span) / h});
+        // Thin strokes of small type grow faint on the probe's raster: any
+        // mark counts here.
+        int marked = 0;
+        for (int y = first; y <= lastRow; ++y) {
+            const uint8_t* row = raster.pixels.data() + static_cast<std::size_t>(y) * w;
+            marked += std::any_of(row + run.start, row + run.end, [](uint8_t v) { return v <= markAtMost; }) ? 1 : 0;
+        }
+        if (marked < solidRows * span) continue;
+        out.push_back({static_cast<double>(run.start), static_cast<double>(first), static_cast<double>(width),
+                       static_cast<double>(span)});
+    }
+    return out;
+}
+
+}  // namespace
+
+Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
+            const std::function<bool()>& cancelled) {
+    if (!image) raise(ErrorCase::renderFailed);
+    const double W = image.width(), H = image.height();
+    const double s = std::min(probeLongSide / std::max(W, H), 1.0);
+    const int w = std::max(static_cast<int>(s * W), 1);
+    const int h = std::max(static_cast<int>(s * H), 1);
+    GreyPage raster = GreyPage::from(image);
+    if (w != raster.width || h != raster.height) raster = raster.resized(w, h);
+
+    // A page laid askew is probed turned upright, as the columns lean; boxes
+    // found on the turned raster are turned back.
+    const double skew = VerticalPage::columnSkew(raster);
+    const bool turn = std::abs(std::tan(skew * std::numbers::pi / 180)) * h > 2;
+    const auto columnsOf = [&](const GreyPage& g, const std::function<bool()>& poll) {
+        VerticalPage::Prepared upright;
+        upright.grey = turn ? VerticalPage::rotated(g, skew) : g;
+        upright.turned = turn ? skew : 0;
+        std::vector<Rect> out;
+        for (const Rect& c : candidates(upright.grey, poll)) out.push_back(upright.onPage(c));
+        return out;
+    };
+    const auto pixels = [&](const TextRegion& r) {
+        return Rect{r.x * w, (1 - r.y - r.height) * h, r.width * w, r.height * h};
+    };
+
+    std::vector<const TextRegion*> strongRegions;
+    for (const TextRegion& r : horizontal) {
+        if (strong(r)) strongRegions.push_back(&r);
+    }
+    // A horizontal line that runs across two or more columns of vertical
+    // text is those columns misread row by row, character by character: no
+    // line of horizontal text lies across columns of vertical text. It is
+    // neither painted out nor counted.
+    if (!strongRegions.empty()) {
+        const std::vector<Rect> solid = columnsOf(raster, nullptr);
+        std::erase_if(strongRegions, [&](const TextRegion* r) {
+            const Rect b = pixels(*r);
+            const auto crossed = std::count_if(solid.begin(), solid.end(), [&](const Rect& c) {
+                return c.minX() < b.maxX() && b.minX() < c.maxX() && c.minY() < b.maxY() && b.minY() < c.maxY();
+            });
+            return crossed >= 2;
+        });
+    }
+    for (const TextRegion* r : strongRegions) paintOut(raster, *r);
+
+    std::vector<Rect> columns;
+    for (const Rect& c : columnsOf(raster, cancelled)) {
+        columns.push_back({c.x / w, 1 - c.maxY() / h, c.width / w, c.height / h});
     }
     std::stable_sort(columns.begin(), columns.end(), [](const Rect& a, const Rect& b) { return a.minX() < b.minX(); });
-
     std::vector<Rect> blocks;
     for (const Rect& c : columns) {
         if (!blocks.empty()) {
@@ -141,7 +198,9 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
         const bool inBlock = std::any_of(blocks.begin(), blocks.end(), [&](const Rect& b) { return overlap(rb, b) > 0.5; });
         if (!inBlock) characters += Unicode::graphemeCount(r->text);
     }
-    return {decision(characters, columns.size()), blocks};
+    std::vector<Rect> lines;
+    for (const TextRegion* r : strongRegions) lines.push_back(box(*r));
+    return {decision(characters, columns.size()), blocks, lines};
 }
 
 }  // namespace velmora::AutoOCR

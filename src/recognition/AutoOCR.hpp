@@ -27,6 +27,9 @@ struct Probe {
     AutoResolved resolved = AutoResolved::uncertainStandardFallback;
     // The vertical text blocks, left to right; at most maximumBlocks.
     std::vector<Rect> vertical;
+    // The boxes of the strong horizontal lines taken for horizontal text
+    // (painted out before the columns were counted), in their order.
+    std::vector<Rect> horizontal;
 
     bool operator==(const Probe&) const = default;
 };
@@ -46,6 +49,10 @@ inline constexpr double widestColumn = 0.12;
 inline constexpr int rowInk = 2;
 inline constexpr int spanInWidths = 4;
 inline constexpr double shortestSpan = 0.18;
+// The share of a column candidate's rows that hold a mark (a grey value up
+// to 210).
+inline constexpr double solidRows = 0.65;
+inline constexpr uint8_t markAtMost = 210;
 inline constexpr double blockGap = 0.18;
 inline constexpr double blockOverlap = 0.6;
 inline constexpr std::size_t decisionCharacters = 12;
@@ -63,9 +70,13 @@ double overlap(const Rect& a, const Rect& b);
 AutoResolved decision(std::size_t horizontalCharacters, std::size_t columns);
 
 // Probes the upright page against the regions of a horizontal pass over it.
-// Throws renderFailed without an image, cancelled when the predicate (polled
-// before every 64th row of the ink count) asks to stop, and budgetExceeded
-// for more than 8 vertical blocks.
+// A page laid up to a few degrees askew is probed turned upright. A column
+// candidate is a solid one, its characters set one below the next; a strong
+// line lying across two or more such columns is those columns misread row by
+// row and is neither painted out nor counted. Throws renderFailed without an
+// image, cancelled when the predicate (polled before every 64th row of the
+// ink count) asks to stop, and budgetExceeded for more than 8 vertical
+// blocks.
 Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
             const std::function<bool()>& cancelled);
 

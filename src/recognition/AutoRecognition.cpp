@@ -9,6 +9,7 @@
 #include "foundation/Task.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/AnnotationOCR.hpp"
+#include "recognition/GreyPage.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/RecognitionClock.hpp"
 #include "recognition/VerticalProduct.hpp"
@@ -56,9 +57,49 @@ Rect unionBox(const std::vector<TextRegion>& group) {
     return Rect{minX, minY, maxX - minX, maxY - minY};
 }
 
-bool before(const Rect& a, const Rect& b) {
-    if (std::abs(a.maxY() - b.maxY()) <= sameRow) return a.minX() < b.minX();
+// Groups on one row read left to right, but blocks of vertical text beside
+// each other right to left, as their columns do.
+bool before(const Rect& a, bool aVertical, const Rect& b, bool bVertical) {
+    if (std::abs(a.maxY() - b.maxY()) <= sameRow) {
+        return aVertical && bVertical ? a.maxX() > b.maxX() : a.minX() < b.minX();
+    }
     return a.maxY() > b.maxY();
+}
+
+// How much of the box the boxes (which do not overlap one another) cover,
+// as a share of its area.
+double coveredShare(const Rect& box, const std::vector<Rect>& by) {
+    const double area = box.width * box.height;
+    if (area <= 0) return 0;
+    double covered = 0;
+    for (const Rect& b : by) {
+        const double w = std::min(box.maxX(), b.maxX()) - std::max(box.minX(), b.minX());
+        const double h = std::min(box.maxY(), b.maxY()) - std::max(box.minY(), b.minY());
+        if (w > 0 && h > 0) covered += w * h;
+    }
+    return std::min(covered / area, 1.0);
+}
+
+// The page with the boxes (page fractions) and a few pixels around them
+// painted paper white.
+RasterImage whitened(const RasterImage& image, const std::vector<Rect>& boxes) {
+    if (boxes.empty()) return image;
+    GreyPage grey = GreyPage::from(image);
+    const double w = grey.width, h = grey.height;
+    for (const Rect& b : boxes) {
+        const int x0 = static_cast<int>(std::max(std::floor(b.minX() * w) - whiteMargin, 0.0));
+        const int x1 = static_cast<int>(std::min(std::ceil(b.maxX() * w) + whiteMargin, w));
+        const int y0 = static_cast<int>(std::max(std::floor((1 - b.maxY()) * h) - whiteMargin, 0.0));
+        const int y1 = static_cast<int>(std::min(std::ceil((1 - b.minY()) * h) + whiteMargin, h));
+        for (int y = y0; y < y1; ++y) {
+            std::fill_n(grey.pixels.data() + static_cast<std::size_t>(y) * grey.width + x0, std::max(x1 - x0, 0), 255);
+        }
+    }
+    std::vector<uint8_t> rgb(grey.pixels.size() * 3);
+    for (std::size_t i = 0; i < grey.pixels.size(); ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey.pixels[i];
+    RasterImage out = RasterImage::fromPixels(grey.width, grey.height, 3, rgb);
+    if (!out) raise(ErrorCase::renderFailed);
+    return out;
 }
 
 // Cuts a pixel rectangle (rows from the top) out of an image as an image of
@@ -122,15 +163,33 @@ std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
             if (!region.text.empty()) references.push_back(&region);
         }
     }
+    // Where the vertical reader read: each group's regions with text, as one
+    // block.
+    std::vector<Rect> read;
+    for (const auto& group : vertical) {
+        std::vector<TextRegion> withText;
+        for (const TextRegion& region : group) {
+            if (!region.text.empty()) withText.push_back(region);
+        }
+        if (!withText.empty()) read.push_back(unionBox(withText));
+    }
     std::vector<std::vector<TextRegion>> groups;
+    std::vector<bool> verticalGroup;
     for (const TextRegion& h : horizontal) {
         const bool duplicate = std::any_of(references.begin(), references.end(), [&](const TextRegion* v) {
             return overlap(box(*v), box(h)) >= duplicateOverlap && equivalent(h.text, v->text);
         });
-        if (!duplicate) groups.push_back({h});
+        // Text the vertical reader read is not read again: a horizontal
+        // region lying mostly within a block it read is that block's text
+        // misread sideways.
+        if (duplicate || coveredShare(box(h), read) >= duplicateOverlap) continue;
+        groups.push_back({h});
+        verticalGroup.push_back(false);
     }
     for (const auto& group : vertical) {
-        if (!group.empty()) groups.push_back(group);
+        if (group.empty()) continue;
+        groups.push_back(group);
+        verticalGroup.push_back(true);
     }
 
     // The comparison treats tops within 0.035 as one row, which is not
@@ -141,7 +200,8 @@ std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
     for (std::size_t i = 1; i < order.size(); ++i) {
         auto item = order[i];
         std::size_t j = i;
-        while (j > 0 && before(item.first, order[j - 1].first)) {
+        while (j > 0 && before(item.first, verticalGroup[item.second], order[j - 1].first,
+                               verticalGroup[order[j - 1].second])) {
             order[j] = order[j - 1];
             --j;
         }
@@ -189,21 +249,27 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     std::optional<double> scale = horizontal.processingScale;
     OCRSettings vertical = settings;
     vertical.mode = OCRMode::vertical;
+    // The vertical reader does not see the lines taken for horizontal text,
+    // so that no text is read by both.
+    const auto verticalPage = [&] { return whitened(upright, found.horizontal); };
+    bool readVertically = false;
     switch (resolved) {
         case AutoResolved::vertical: {
-            PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
+            PageResult v = VerticalProduct::recognize(verticalPage(), 1, page, vertical, cancelled);
             regions = merge(horizontal.regions, {std::move(v.regions)});
             scale = v.processingScale;
+            readVertically = true;
             break;
         }
         case AutoResolved::mixed: {
+            const RasterImage source = verticalPage();
             const double wo = upright.width(), ho = upright.height();
             std::vector<std::vector<TextRegion>> groups;
             for (const Rect& block : found.vertical) {
                 check();
                 const Rect pixels = blockPixels(block, upright.width(), upright.height());
                 const double left = pixels.x, top = pixels.y, right = pixels.maxX(), bottom = pixels.maxY();
-                const RasterImage piece = cut(upright, int(left), int(top), int(right - left), int(bottom - top));
+                const RasterImage piece = cut(source, int(left), int(top), int(right - left), int(bottom - top));
                 PageResult v = VerticalProduct::recognize(piece, 1, page, vertical, cancelled);
                 const Rect crop{left / wo, 1 - bottom / ho, (right - left) / wo, (bottom - top) / ho};
                 std::vector<TextRegion> group;
@@ -219,12 +285,24 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
             break;
     }
     check();
-    const double elapsed = clock.seconds() - start;
 
     if (blank(regions) && !blank(horizontal.regions)) {
         regions = horizontal.regions;
         resolved = AutoResolved::uncertainStandardFallback;
     }
+    // A page with ink that neither verdict read, such as one column or two
+    // of vertical text alone, is read vertically before it is given up.
+    if (blank(regions) && !readVertically) {
+        PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
+        if (!blank(v.regions)) {
+            regions = std::move(v.regions);
+            scale = v.processingScale;
+            resolved = AutoResolved::vertical;
+        }
+        check();
+    }
+    const double elapsed = clock.seconds() - start;
+
     return PageResult(page, std::move(regions), elapsed, upright.width(), upright.height(), std::string(version),
                       orientation, image.width(), image.height(), scale,
                       AutoPresentation{resolved, handwritingStatus(horizontal.regions)});

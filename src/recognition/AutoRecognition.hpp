@@ -25,10 +25,17 @@ inline constexpr int blockMargin = 4;
 // The share of a horizontal region a vertical one with the same text must
 // cover for the horizontal one to be a duplicate.
 inline constexpr double duplicateOverlap = 0.55;
-// Groups whose tops lie this close are on one row and read left to right.
+// Groups whose tops lie this close are on one row and read left to right,
+// blocks of vertical text right to left.
 inline constexpr double sameRow = 0.035;
+// Pixels of paper around a horizontal line hidden from the vertical reader.
+inline constexpr double whiteMargin = 2;
 
-// Recognises one page as stored (orientation 1 = upright). Throws cancelled
+// Recognises one page as stored (orientation 1 = upright). Every piece of
+// text is read once: the vertical reader does not see the lines taken for
+// horizontal text, and the horizontal regions lying where it read are left
+// out. A page that no verdict reads is read vertically before it is given
+// up (and comes back empty only when that reads nothing either). Throws cancelled
 // when the predicate or the current task asks to stop at a check,
 // budgetExceeded after 120 seconds at a check or for more than 8 vertical
 // blocks, renderFailed when a block cannot be cut out; the passes' own
@@ -51,7 +58,11 @@ TextRegion map(const TextRegion& region, const Rect& crop);
 bool equivalent(std::string_view a, std::string_view b);
 
 // The horizontal regions no vertical region duplicates, each a group of its
-// own, and the non-empty vertical groups, in reading order.
+// own, and the non-empty vertical groups, in reading order. A horizontal
+// region is a duplicate when a vertical region with the same text overlaps
+// it by 0.55 or more, or when the blocks the vertical groups read (the
+// union of each group's regions with text) cover 0.55 or more of it
+// whatever their text.
 std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
                               const std::vector<std::vector<TextRegion>>& vertical);
 

@@ -118,6 +118,12 @@ std::vector<GreyPage::InkPiece> GreyPage::inkPieces() const {
     return out;
 }
 
+bool GreyPage::holdsInk() const {
+    const std::vector<InkPiece> pieces = inkPieces();
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [](const InkPiece& p) { return std::max(p.width, p.height) >= smallestInk; });
+}
+
 int GreyPage::medianInkHeight() const {
     std::vector<int> heights;
     for (const InkPiece& piece : inkPieces()) {

@@ -29,6 +29,11 @@ struct GreyPage {
     // Every piece of ink; none on a page without contrast (nothing darker
     // than light grey), however its pixels spread.
     std::vector<InkPiece> inkPieces() const;
+    // Whether the page holds ink that could be text: a piece of ink at
+    // least 6 pixels on its longer side. Specks of dust and noise are
+    // smaller, and a page without contrast holds none.
+    bool holdsInk() const;
+    static constexpr int smallestInk = 6;
     // One byte per pixel, 1 where there is ink; all 0 where inkPieces finds
     // none.
     std::vector<uint8_t> inkMask() const;

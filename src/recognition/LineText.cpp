@@ -7,16 +7,12 @@
 
 namespace velmora::LineText {
 
-namespace {
-
 bool isBlank(const std::string& s) {
     for (char32_t c : Unicode::scalars(s)) {
         if (!u_isUWhiteSpace(static_cast<UChar32>(c)) && !Unicode::isControlOrFormat(c)) return false;
     }
     return true;
 }
-
-}  // namespace
 
 bool isCJK(char32_t c) {
     const auto cp = static_cast<UChar32>(c);
@@ -52,7 +48,10 @@ Assembled join(const std::vector<Word>& words) {
                 const char32_t next = scalars.front();
                 const bool joined = (isCJK(previous) && isCJK(next)) || isWidePunctuation(previous) ||
                                     isWidePunctuation(next);
-                if (!joined && word.blanksBefore > 0) {
+                if (word.startsCell) {
+                    out.text += '\t';
+                    position += 1;
+                } else if (!joined && word.blanksBefore > 0) {
                     out.text += ' ';
                     position += 1;
                 }

@@ -19,10 +19,15 @@ bool isCJK(char32_t c);
 // Wide punctuation carries its own white space in the glyph ("。", "、",
 // "「", "）"), so no space is put beside it either.
 bool isWidePunctuation(char32_t c);
+// Empty, or only white space and control or format characters.
+bool isBlank(const std::string& s);
 
 struct Word {
     std::vector<std::string> symbols;
     int blanksBefore = 0;
+    // The first word of a table's cell other than the row's first: a tab
+    // stands before it instead of a space.
+    bool startsCell = false;
 };
 
 struct Assembled {
@@ -34,7 +39,8 @@ struct Assembled {
 
 // Symbols of a word are written together. Between two words there is one
 // space when the recogniser saw a blank there, unless both neighbouring
-// characters are CJK or either is wide punctuation.
+// characters are CJK or either is wide punctuation; before a word that
+// starts a cell there is a tab, whatever the characters.
 Assembled join(const std::vector<Word>& words);
 
 }  // namespace LineText

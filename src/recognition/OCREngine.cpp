@@ -10,6 +10,7 @@
 #include "recognition/AutoRecognition.hpp"
 #include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
+#include "recognition/LineText.hpp"
 #include "recognition/StandardPass.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
@@ -142,22 +143,7 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     return StandardPass::read(page, modelsFor(request), reading);
 }
 
-PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
-                     const std::function<bool()>& cancelled) {
-    switch (settings.mode) {
-        case OCRMode::standard:
-            break;
-        case OCRMode::handwriting:
-            return AnnotationOCR::recognize(image, orientation, page, settings, cancelled, true,
-                                            AnnotationOCR::productStrategy, AnnotationOCR::productStage2Strategy);
-        case OCRMode::vertical:
-            return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
-        case OCRMode::automatic:
-            return AutoOCR::recognize(image, orientation, page, settings, cancelled);
-    }
-    // The standard pass is one uninterruptible run and does not poll
-    // cancelled.
-
+PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings) {
     const auto start = std::chrono::steady_clock::now();
     const TextRequest textRequest = request(settings);
     const std::vector<RecognizedTextObservation> observations = perform(textRequest, image, orientation);
@@ -173,6 +159,32 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     return PageResult(page, std::move(regions), std::chrono::duration<double>(end - start).count(),
                       quarter ? image.height() : image.width(), quarter ? image.width() : image.height(),
                       std::string(OCRRoute::standard));
+}
+
+PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
+                     const std::function<bool()>& cancelled) {
+    const PageResult result = [&] {
+        switch (settings.mode) {
+            case OCRMode::standard:
+                break;
+            case OCRMode::handwriting:
+                return AnnotationOCR::recognize(image, orientation, page, settings, cancelled, true,
+                                                AnnotationOCR::productStrategy, AnnotationOCR::productStage2Strategy);
+            case OCRMode::vertical:
+                return VerticalProduct::recognize(image, orientation, page, settings, cancelled);
+            case OCRMode::automatic:
+                return AutoOCR::recognize(image, orientation, page, settings, cancelled);
+        }
+        // The standard pass is one uninterruptible run and does not poll
+        // cancelled.
+        return standardPass(image, orientation, page, settings);
+    }();
+    // Whether a page is blank is asked only of a page that came back empty.
+    const bool empty = std::all_of(result.regions.begin(), result.regions.end(), [](const TextRegion& r) {
+        return LineText::isBlank(r.text);
+    });
+    if (empty && GreyPage::from(image).holdsInk()) raise(ErrorCase::emptyResult);
+    return result;
 }
 
 }  // namespace velmora::OCREngine

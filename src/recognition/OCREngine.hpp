@@ -130,12 +130,19 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
 
 // Recognises one page. The automatic, handwriting and vertical modes go to
 // their own recognisers (AutoOCR, AnnotationOCR, VerticalProduct), whose results and errors come
-// back unchanged. The standard pass runs the request over the whole upright
-// page, re-reads what the page layout missed (see StandardPass) and makes
-// one region per observation; it does not poll cancelled, which callers
-// check between pages.
+// back unchanged; the standard mode to the standard pass. A page that holds
+// ink (GreyPage::holdsInk) but whose text comes back empty, in any mode,
+// fails with emptyResult: recognition failed on it, and it is never taken
+// for a page read as empty. A page without ink comes back empty.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled);
+
+// The standard pass over one page: the request run over the whole upright
+// page, with re-reads of what the page layout missed (see StandardPass), one
+// region per observation. It does not poll cancelled, which callers check
+// between pages, and returns whatever it read, nothing included: readers of
+// parts of a page (a vertical column's strip, a glyph) call it directly.
+PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings);
 
 }  // namespace OCREngine
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <numeric>
 
@@ -213,6 +214,7 @@ public:
         ls = readTables(std::move(ls));
         readLineEnds(ls);
         if (models_.second) readOtherLanguage(ls);
+        markCells(ls);
         return ls;
     }
 
@@ -571,8 +573,10 @@ private:
             for (const Line& l : before) {
                 if (l.height() <= 2 * l.box.width()) across += l.characters;
             }
+            // Read as one block, cells come out a little less sure than
+            // each read alone; the order is what the block mends.
             const bool holds = characters(rows) * 20 >= across * 19 &&
-                               confidence(rows) + 0.05f >= confidence(before);
+                               confidence(rows) + tableConfidenceGiven >= confidence(before);
             for (Line& l : holds ? rows : before) out.push_back(std::move(l));
         }
         return out;
@@ -661,6 +665,105 @@ private:
         }
     }
 
+    // A table set with tab stops and no rules reads as lines of cells with
+    // wide gaps between them. Its cells stand in columns: across the stacked
+    // lines a gutter runs down the page between two columns, where (nearly)
+    // no line has ink. A gap of at least half a line's height within a line
+    // that crosses such a gutter separates two cells, and is written as a
+    // tab. The words of prose stand closer, and its lines leave no gutter
+    // inside them.
+    void markCells(std::vector<Line>& ls) const {
+        // The lines stacked one below the other, each within about a line's
+        // height of the next and sharing some of its width, whatever blocks
+        // the layout made of them (it may make each row a block of its own).
+        std::vector<std::size_t> lines;
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            if (ls[i].horizontal && ls[i].height() <= ls[i].box.width()) lines.push_back(i);
+        }
+        std::vector<std::size_t> parent(ls.size());
+        std::iota(parent.begin(), parent.end(), std::size_t{0});
+        const auto root = [&](std::size_t i) {
+            while (parent[i] != i) i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (std::size_t a = 0; a < lines.size(); ++a) {
+            for (std::size_t b = a + 1; b < lines.size(); ++b) {
+                const PixelBox& p = ls[lines[a]].box;
+                const PixelBox& q = ls[lines[b]].box;
+                const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
+                const bool sharing = std::min(p.right, q.right) > std::max(p.left, q.left);
+                if (sharing && gap <= std::max(p.height(), q.height())) parent[root(lines[b])] = root(lines[a]);
+            }
+        }
+        std::map<std::size_t, std::vector<std::size_t>> stacks;
+        for (std::size_t i : lines) stacks[root(i)].push_back(i);
+        for (const auto& [stack, members] : stacks) {
+            if (members.size() < leastRows) continue;
+            std::vector<int> heights;
+            PixelBox region;
+            for (std::size_t i : members) {
+                heights.push_back(ls[i].height());
+                region.unite(ls[i].box);
+            }
+            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                             heights.end());
+            const int h = std::max(heights[heights.size() / 2], 1);
+            // How many lines have ink at each x of the block.
+            std::vector<int> inked(static_cast<std::size_t>(region.width()), 0);
+            for (std::size_t i : members) {
+                std::vector<bool> row(inked.size(), false);
+                for (const PixelBox& b : ls[i].symbolBoxes) {
+                    if (b.empty()) continue;
+                    for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
+                        row[static_cast<std::size_t>(x - region.left)] = true;
+                    }
+                }
+                for (std::size_t x = 0; x < row.size(); ++x) inked[x] += row[x] ? 1 : 0;
+            }
+            // A gutter has a column of cells on its right: ink of two lines
+            // or more. A gap that only one line's characters run on beyond
+            // is no gutter.
+            std::vector<int> rightmost(inked.size() + 1, 0);
+            for (std::size_t x = inked.size(); x-- > 0;) rightmost[x] = std::max(rightmost[x + 1], inked[x]);
+            const auto gutter = [&](int from, int to) {
+                int open = 0;
+                for (int x = std::max(from, region.left); x < std::min(to, region.right); ++x) {
+                    const int n = inked[static_cast<std::size_t>(x - region.left)];
+                    if (n * gutterShare <= static_cast<int>(members.size())) open += 1;
+                }
+                const int beyond = to >= region.right ? 0 : rightmost[static_cast<std::size_t>(to - region.left)];
+                return open * 3 >= h && beyond >= 2;
+            };
+            for (std::size_t i : members) {
+                Line& line = ls[i];
+                bool changed = false;
+                int previousRight = -1;
+                std::size_t symbol = 0;
+                for (LineText::Word& word : line.words) {
+                    int first = -1, last = -1;
+                    for (std::size_t k = 0; k < word.symbols.size(); ++k, ++symbol) {
+                        const PixelBox& b = line.symbolBoxes[symbol];
+                        if (b.empty() || LineText::isBlank(word.symbols[k])) continue;
+                        if (first < 0) first = b.left;
+                        last = std::max(last, b.right);
+                    }
+                    if (first < 0) continue;
+                    if (previousRight >= 0 && (first - previousRight) * 2 >= h && gutter(previousRight, first)) {
+                        word.startsCell = true;
+                        changed = true;
+                    }
+                    previousRight = last;
+                }
+                if (changed) assemble(line);
+            }
+        }
+    }
+
+    static constexpr float tableConfidenceGiven = 0.1f;
+    static constexpr std::size_t leastRows = 3;
+    // A gutter may be crossed by this share of the lines (a cell running on
+    // into the next column's space).
+    static constexpr int gutterShare = 8;
     static constexpr float uncertain = 0.75f;
     // Below this a reading of ink the layout did not read is taken for
     // noise.

@@ -38,21 +38,28 @@ std::vector<Column> recognize(const RasterImage& image) {
     const int64_t width = image.width();
     const int64_t height = image.height();
     if (width > largestWidth || height > largestHeight || width * height > largestPixels) {
-        raise(ErrorCase::invalidInput);
+        raise(ErrorCase::budgetExceeded);
     }
     const GreyPage grey = GreyPage::from(image);
     std::vector<Run> columns = runs(inkColumns(grey), columnGap);
-    if (columns.size() > mostColumns) raise(ErrorCase::invalidInput);
+    if (columns.size() > mostColumns) raise(ErrorCase::budgetExceeded);
+
+    // Every column's glyphs are counted before any is read, so that a page
+    // over the limit is refused at once.
+    std::vector<std::vector<Run>> glyphsOf;
+    int64_t glyphs = 0;
+    for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
+        glyphsOf.push_back(glyphRuns(grey, *it));
+        glyphs += static_cast<int64_t>(glyphsOf.back().size());
+        if (glyphs > mostGlyphs) raise(ErrorCase::budgetExceeded);
+    }
 
     const OCRSettings standard;
     std::vector<Column> out;
-    int64_t glyphs = 0;
     for (auto it = columns.rbegin(); it != columns.rend(); ++it) {
         inTime();
         const Run column = *it;
-        const std::vector<Run> cells = glyphRuns(grey, column);
-        glyphs += static_cast<int64_t>(cells.size());
-        if (glyphs > mostGlyphs) raise(ErrorCase::invalidInput);
+        const std::vector<Run>& cells = glyphsOf[static_cast<std::size_t>(it - columns.rbegin())];
 
         Column record{column.start, column.length(), {}, static_cast<int64_t>(cells.size())};
         const int x0 = std::max(column.start - margin, 0);
@@ -70,7 +77,7 @@ std::vector<Column> recognize(const RasterImage& image) {
             }
             const RasterImage cut = RasterImage::fromPixels(cw, ch, 3, rgb);
             if (!cut) raise(ErrorCase::renderFailed);
-            record.text += OCREngine::recognize(cut, 1, 1, standard, [] { return false; }).text();
+            record.text += OCREngine::standardPass(cut, 1, 1, standard).text();
         }
         out.push_back(std::move(record));
     }

@@ -31,8 +31,8 @@ void from_json(const Json& j, Column& c);
 inline constexpr int margin = 4;
 
 // The columns of an upright page, right to left. Bounded like the reflow:
-// a page over 8192 × 16384 or 16,777,216 pixels, more than 64 columns or
-// more than 512 glyphs is invalidInput, and more than 60 seconds on the
+// a page over 8192 × 16384 or 16,777,216 pixels, more than 128 columns or
+// more than 4096 glyphs is budgetExceeded, and more than 60 seconds on the
 // recognition clock is loadTimeout.
 std::vector<Column> recognize(const RasterImage& image);
 

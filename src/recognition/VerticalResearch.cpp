@@ -9,6 +9,7 @@
 #include "recognition/OCREngine.hpp"
 #include "recognition/RecognitionClock.hpp"
 #include "recognition/VerticalColumnReader.hpp"
+#include "recognition/VerticalPage.hpp"
 
 namespace velmora::VerticalResearch {
 
@@ -39,9 +40,9 @@ struct StripGeometry {
     int64_t height = 0;
 };
 
-// The strip a column's glyphs make, within the strip limits. The limits
-// bound the work of one request, so they hold whichever reader reads the
-// column.
+// The strip a column's glyphs make, within the strip limits, which bound the
+// work of one strip's request. A column read as a line is bounded by the
+// page's own size.
 StripGeometry stripGeometry(Run column, const std::vector<Run>& glyphs) {
     int tallest = 0;
     for (const Run& g : glyphs) tallest = std::max(tallest, g.length());
@@ -50,7 +51,7 @@ StripGeometry stripGeometry(Run column, const std::vector<Run>& glyphs) {
     s.slot = cell + slotSpace;
     s.width = s.slot * static_cast<int64_t>(glyphs.size()) + 2 * stripMargin;
     s.height = s.slot + 2 * stripMargin;
-    if (s.width > widestStrip || s.width * s.height > largestStripPixels) raise(ErrorCase::invalidInput);
+    if (s.width > widestStrip || s.width * s.height > largestStripPixels) raise(ErrorCase::budgetExceeded);
     return s;
 }
 
@@ -99,7 +100,7 @@ std::vector<ColumnPiece> readStrip(const GreyPage& grey, Run column, const std::
     standard.preprocessing = "none";
     // A running request is never interrupted: cancellation takes effect at
     // the next poll.
-    PageResult read = OCREngine::recognize(strip.image, 1, 1, standard, [] { return false; });
+    PageResult read = OCREngine::standardPass(strip.image, 1, 1, standard);
     poll();
 
     std::stable_sort(read.regions.begin(), read.regions.end(),
@@ -287,8 +288,9 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
     if (!image) raise(ErrorCase::invalidInput);
     const int64_t width = image.width();
     const int64_t height = image.height();
-    if (width < 1 || width > largestWidth || height < 1 || height > largestHeight || width * height > largestPixels) {
-        raise(ErrorCase::invalidInput);
+    if (width < 1 || height < 1) raise(ErrorCase::invalidInput);
+    if (width > largestWidth || height > largestHeight || width * height > largestPixels) {
+        raise(ErrorCase::budgetExceeded);
     }
 
     const Poll poll = [&] {
@@ -297,26 +299,41 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
     };
     poll();
 
-    const GreyPage grey = GreyPage::from(image);
-    std::vector<Run> columns = runs(inkColumns(grey), columnGap);
+    // Columns and glyphs are found, and read, on the page without its
+    // specks and turned upright; their boxes are turned back onto the page.
+    const VerticalPage::Prepared prepared = VerticalPage::prepare(GreyPage::from(image));
+    const GreyPage& grey = prepared.grey;
+    std::vector<Run> columns;
+    for (const VerticalPage::ColumnRange& c : VerticalPage::columns(grey)) columns.push_back({c.start, c.end});
     std::reverse(columns.begin(), columns.end());
-    if (columns.size() > mostColumns) raise(ErrorCase::invalidInput);
+    if (columns.size() > mostColumns) raise(ErrorCase::budgetExceeded);
+    const auto box = [&](int left, int top, int w, int h) {
+        return Box(prepared.onPage(Rect{double(left), double(top), double(w), double(h)}), width, height);
+    };
+
+    // Every column's cells are counted before any is read, so that a page
+    // over the limit is refused at once.
+    std::vector<std::vector<Run>> cells;
+    int64_t glyphCount = 0;
+    for (const Run& column : columns) {
+        std::vector<Run> glyphs = glyphRuns(grey, column);
+        if (needsRecut(column, glyphs)) glyphs = splitGlyphs(grey, column, glyphs);
+        glyphCount += static_cast<int64_t>(glyphs.size());
+        if (glyphCount > mostGlyphs) raise(ErrorCase::budgetExceeded);
+        cells.push_back(std::move(glyphs));
+    }
 
     Result result;
     result.method = Method::reflow;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         poll();
         const Run column = columns[i];
-        std::vector<Run> glyphs = glyphRuns(grey, column);
-        if (needsRecut(column, glyphs)) glyphs = splitGlyphs(grey, column, glyphs);
+        const std::vector<Run>& glyphs = cells[i];
         const int top = glyphs.front().start;
         const int bottom = glyphs.back().end;
-        result.columns.emplace_back(Rect{double(column.start), double(top), double(column.length()), double(bottom - top)},
-                                    width, height);
+        result.columns.push_back(box(column.start, top, column.length(), bottom - top));
         result.glyphs += static_cast<int64_t>(glyphs.size());
-        if (result.glyphs > mostGlyphs) raise(ErrorCase::invalidInput);
 
-        stripGeometry(column, glyphs);
         const std::vector<ColumnPiece> pieces = reader == ColumnReader::reflowStrip
                                                     ? readStrip(grey, column, glyphs, settings, poll)
                                                     : VerticalColumnReader::read(grey, column, glyphs, settings, poll);
@@ -328,8 +345,7 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
             c.confidence = piece.confidence;
             for (std::size_t k : piece.glyphs) {
                 const Run g = glyphs[k];
-                c.source.emplace_back(Rect{double(column.start), double(g.start), double(column.length()), double(g.length())},
-                                      width, height);
+                c.source.push_back(box(column.start, g.start, column.length(), g.length()));
             }
             c.column = static_cast<int64_t>(i);
             result.candidates.push_back(std::move(c));

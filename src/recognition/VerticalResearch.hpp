@@ -51,8 +51,8 @@ inline constexpr int glyphGap = 8;
 inline constexpr int64_t largestWidth = 8192;
 inline constexpr int64_t largestHeight = 16384;
 inline constexpr int64_t largestPixels = 16777216;
-inline constexpr std::size_t mostColumns = 64;
-inline constexpr int64_t mostGlyphs = 512;
+inline constexpr std::size_t mostColumns = 128;
+inline constexpr int64_t mostGlyphs = 4096;
 inline constexpr int narrowestRecut = 16;
 inline constexpr int recutHeightInWidths = 2;
 inline constexpr int smallestCell = 24;
@@ -95,21 +95,26 @@ int estimatePhase(const std::vector<double>& profile, int pitch);
 std::vector<Run> splitGlyphs(const GreyPage& page, Run column, const std::vector<Run>& glyphs);
 
 // Reads an upright page. Refuses the method `column` (unsupportedMode) before
-// looking at the image; a page over 8192 × 16384 or 16,777,216 pixels, more
-// than 64 columns, more than 512 glyphs or a strip over 16384 pixels wide or
-// 4,194,304 pixels (invalidInput). Polls `cancelled` and the current task
-// before the raster, every column, every glyph and each strip request, and
-// throws CancellationError when either asks to stop; more than 60 seconds on
-// the recognition clock since the start is loadTimeout. A strip's
-// recognition is never interrupted.
+// looking at the image, and no image at all (invalidInput). Columns and
+// glyphs are found on the page without its specks and turned upright
+// (VerticalPage), and their boxes turned back onto the page as given. Each
+// column is read on its own, so the work grows with the page; pages beyond
+// the limits are refused with budgetExceeded: over 8192 × 16384 or
+// 16,777,216 pixels, more than 128 columns, more than 4096 glyphs (all
+// counted before any column is read) or, for the reflow strip, a strip over
+// 16384 pixels wide or 4,194,304 pixels. Polls `cancelled` and the current
+// task before the raster, every column, every glyph and each column's
+// request, and throws CancellationError when either asks to stop; more than
+// 60 seconds on the recognition clock since the start is loadTimeout. A
+// column's recognition is never interrupted.
 Result recognize(
     const RasterImage& image, Method method, const std::function<bool()>& cancelled = [] { return false; },
     const OCRSettings& settings = OCRSettings());
 
-// How one column's glyphs are read. The product reads the reflow strip with
-// the standard pass; the vertical model reads the column's own pixels with
-// the recogniser's vertical Japanese data and is kept to measure the strip
-// against.
+// How one column's glyphs are read. The product reads the column's own
+// pixels with the recogniser's vertical Japanese data (VerticalColumnReader);
+// the reflow strip, its glyphs redrawn side by side and read by the standard
+// pass, is kept to measure the column reader against.
 enum class ColumnReader { reflowStrip, verticalModel };
 inline constexpr ColumnReader productReader = ColumnReader::verticalModel;
 

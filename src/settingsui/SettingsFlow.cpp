@@ -11,6 +11,13 @@ SettingsFlow& SettingsFlow::shared() {
     return *flow;
 }
 
+std::function<AppPreferences()> SettingsFlow::storedIn(SettingsStore& store) {
+    return [&store] {
+        store.reload();
+        return store.value();
+    };
+}
+
 void SettingsFlow::read(const std::filesystem::path& url) {
     std::optional<SettingsTransfer::Parsed> parsed;
     AppPreferences stored;

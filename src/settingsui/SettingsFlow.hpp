@@ -15,6 +15,7 @@
 
 #include "foundation/AppPreferences.hpp"
 #include "foundation/Published.hpp"
+#include "foundation/SettingsStore.hpp"
 #include "foundation/SettingsTransfer.hpp"
 
 namespace velmora {
@@ -52,6 +53,12 @@ public:
     // itself: they live in the layer above it.
     std::function<AppPreferences()> storedPreferences;
     std::function<void()> showSettings;
+
+    // The stored preferences for storedPreferences: the store's file as it
+    // is at the read, not the copy the store last published, since another
+    // process may have changed it since (the import would then be checked
+    // against a stale value and refused until the screen is read again).
+    static std::function<AppPreferences()> storedIn(SettingsStore& store);
 
     // Reads one settings file. Never throws: every failure, whatever its
     // cause, sets the one sentence of readFailure and keeps a pending

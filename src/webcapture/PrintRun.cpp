@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "foundation/BrindlexError.hpp"
 #include "capture/PrintHeaderFooter.hpp"
@@ -67,6 +68,44 @@ void onRunFinished(WebKitPrintOperation*, gpointer data) {
     if (done) done(!run->failed);
 }
 
+// GTK's file printer adds every file it prints to the desktop's recent
+// files (recently-used.xbel), a scratch file of ours as any other, and the
+// entry is added on a later turn, after the job has ended. The addresses
+// printed to are taken out of the process's recent-files list as soon as it
+// holds them: its "changed" comes with each write of the list, and the
+// removal is written on its next one. Only those exact addresses are
+// removed, so the user's own entries, file panels' included, stay.
+std::vector<std::string>& printedAddresses() {
+    static std::vector<std::string> addresses;
+    return addresses;
+}
+
+// A print that failed before its job ended adds nothing; its address is
+// forgotten once this many newer ones wait.
+constexpr std::size_t printedAddressesKept = 32;
+
+void forgetPrinted(GtkRecentManager* manager) {
+    auto& addresses = printedAddresses();
+    std::erase_if(addresses, [manager](const std::string& uri) {
+        if (!gtk_recent_manager_has_item(manager, uri.c_str())) return false;
+        // A failure leaves the entry; it is tried again on the next change.
+        return gtk_recent_manager_remove_item(manager, uri.c_str(), nullptr) == TRUE;
+    });
+}
+
+void keepOutOfRecentFiles(GObject* operation) {
+    GtkPrintSettings* settings = webkit_print_operation_get_print_settings(WEBKIT_PRINT_OPERATION(operation));
+    const char* uri = settings ? gtk_print_settings_get(settings, GTK_PRINT_SETTINGS_OUTPUT_URI) : nullptr;
+    if (!uri) return;
+    GtkRecentManager* manager = gtk_recent_manager_get_default();
+    static const gulong connected = g_signal_connect(
+        manager, "changed", G_CALLBACK(+[](GtkRecentManager* m, gpointer) { forgetPrinted(m); }), nullptr);
+    (void)connected;
+    auto& addresses = printedAddresses();
+    addresses.emplace_back(uri);
+    if (addresses.size() > printedAddressesKept) addresses.erase(addresses.begin());
+}
+
 }  // namespace
 
 Task<std::optional<std::string>> pdfPrinterName() {
@@ -122,6 +161,7 @@ void startOperation(GObject* operation, std::function<void(bool)> done) {
     g_object_set_data_full(operation, "velmora-run", run, [](gpointer p) { delete static_cast<SystemRun*>(p); });
     g_signal_connect(operation, "failed", G_CALLBACK(onRunFailed), run);
     g_signal_connect(operation, "finished", G_CALLBACK(onRunFinished), run);
+    keepOutOfRecentFiles(operation);
     webkit_print_operation_print(WEBKIT_PRINT_OPERATION(operation));
 }
 

@@ -122,7 +122,7 @@ bool BrindlexDelegate::launchOnce() {
     // A settings file read from now on is checked against these services'
     // preferences and brought forward in this application's windows.
     SettingsFlow& flow = SettingsFlow::shared();
-    flow.storedPreferences = [services] { return services->settings.value(); };
+    flow.storedPreferences = SettingsFlow::storedIn(services->settings);
     flow.showSettings = [this] { app_.showSettings(); };
     app_.flowWired_ = true;
     auto steps = app_.launchSteps ? app_.launchSteps(*services) : LaunchSequence::real(*services);

@@ -100,6 +100,11 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         window->setMessage(cancelled);
         co_return;
     }
+    // Step 4 again: a tall PNG may have begun elsewhere while the user chose.
+    if (!printing && CaptureAdmission::owner()) {
+        window->setMessage(otherCapture);
+        co_return;
+    }
 
     // 9. The page must be the one the user asked to save.
     const std::optional<TabNow> tab = window->tabNow(page->tabID);

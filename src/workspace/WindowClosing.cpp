@@ -44,9 +44,33 @@ Task<void> WindowModel::waitForStop() {
 
 void WindowModel::finishClosing() {
     queue->prepareToClose();
+    shutDownTabs();
+}
+
+void WindowModel::shutDownTabs() {
     const auto list = tabs.get();
-    for (const auto& tab : list) tab->shutdown();
     dropTabSubscriptions();
+    for (const auto& tab : list) {
+        if (tab->closed()) continue;
+        if (tab->active()) {
+            // The window may be gone already: nothing of the tab may reach
+            // it or its set while the work stops.
+            BrowserSession& session = *tab->browser;
+            session.navigationChanged = nullptr;
+            session.childRequested = nullptr;
+            session.closeRequested = nullptr;
+            session.downloadStarted = nullptr;
+            tab->cancel();
+            spawn(shutDownWhenStopped(tab));
+        } else {
+            tab->shutdown();
+        }
+    }
+}
+
+Task<void> WindowModel::shutDownWhenStopped(std::shared_ptr<BrowserTab> tab) {
+    while (tab->active()) co_await pause(TabActions::closePoll);
+    tab->shutdown();
 }
 
 }  // namespace velmora

@@ -176,6 +176,11 @@ public:
     // happens), then every tab shut down and the tab subscriptions ended.
     // Harmless a second time.
     void finishClosing();
+    // Every tab shut down and the tab subscriptions ended, whatever path
+    // lets the window go: a tab still busy is cancelled, cut off from this
+    // model and the window set, and shut down once its work has ended, its
+    // wait holding only the tab. Harmless a second time.
+    void shutDownTabs();
 
     // --- The tab actions (TabActions.cpp).
 
@@ -259,6 +264,7 @@ private:
     void dropTabLink(const UUID& tabID);
     static void listDownload(WindowModel& model, const std::shared_ptr<BrowserTab>& tab, WebKitDownload* download);
     static Task<std::optional<std::filesystem::path>> destination(std::weak_ptr<WindowModel> model, bool ask);
+    static Task<void> shutDownWhenStopped(std::shared_ptr<BrowserTab> tab);
     static Task<void> closeWhenConfirmed(std::weak_ptr<WindowModel> model, std::weak_ptr<BrowserTab> tab,
                                          UUID tabID);
 

@@ -36,13 +36,10 @@ WorkspaceWindow::~WorkspaceWindow() {
     // A window let go may be destroyed after its set.
     activeChanged_.disconnect();
     // A window that goes without closing (its set goes first) still ends
-    // its tabs: the web pane's views hold the model and may outlive this
-    // object, and a page that went on loading would report to a set that
-    // is gone.
-    if (!closed_) {
-        for (const auto& tab : model_->tabs.get()) tab->shutdown();
-        model_->dropTabSubscriptions();
-    }
+    // its tabs, busy ones included: the web pane's views hold the model and
+    // may outlive this object, and a page that went on loading, or a save
+    // or download that went on running, would report to a set that is gone.
+    if (!closed_) model_->shutDownTabs();
     // The view goes with the window's child; the web frames inside it
     // belong to their sessions, which may outlive the window.
     window_->unset_child();

@@ -265,11 +265,7 @@ Task<void> WorkspaceWindows::stopAndQuit(std::weak_ptr<bool> alive, WorkspaceWin
         self->changed.emit();
         co_return;
     }
-    for (const auto& model : all) {
-        const auto tabs = model->tabs.get();
-        for (const auto& tab : tabs) tab->shutdown();
-        model->dropTabSubscriptions();
-    }
+    for (const auto& model : all) model->shutDownTabs();
     self->quitApplication();
 }
 

@@ -157,7 +157,8 @@ protected:
         if (PageText::descent8pt != 0) return;
         const fs::path ref = tmp_ / "ref.pdf";
         test::writePDF(ref, {{200, 200}}, [](cairo_t* cr, int, test::PageSize) {
-            cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+            // The header's own Latin face, not whatever "Sans" names here.
+            cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
             cairo_set_font_size(cr, 8);
             cairo_move_to(cr, 10, 100);
             cairo_show_text(cr, "Reference 1 / 2");
@@ -274,18 +275,53 @@ TEST_F(Stamping, LinesAreCutPlainTextInsideTheInsets) {
     EXPECT_GT(line->right, a4Width - 34 - 20);  // the line fills the width
 
     // An empty title leaves its line empty and the address in its own place;
-    // markup and control characters are shown as text.
+    // markup is shown as text, a control character as U+FFFD.
     Document e = open(stamp(bodyPDF(tmp_ / "b.pdf", {{a4Width, a4Height}}), 12, "", "<b>x</b>&amp;\x01tail"));
     Page ep(poppler_document_get_page(e.get(), 0));
     const PageText et(ep.get());
-    ASSERT_TRUE(et.contains("<b>x</b>&amp;")) << et.text();
-    EXPECT_TRUE(et.contains("tail"));
+    ASSERT_TRUE(et.contains("<b>x</b>&amp;\uFFFDtail")) << et.text();
     EXPECT_NEAR(*et.baseline("<b>x"), a4Height - 34 - 23, 2);
     // Nothing above the address line but the page's own body.
     const auto addressAt = et.text().find("<b>x");
     const auto bodyAt = et.text().find("Body of page");
     EXPECT_TRUE(et.text().substr(0, std::min(addressAt, bodyAt)).find_first_not_of(" \n") == std::string::npos)
         << et.text();
+}
+
+// What the fonts installed would make of the lines is not left to them: every
+// control character (C0, DEL, C1, NUL) reads as U+FFFD, and the lines are set
+// in the header's named faces only.
+TEST_F(Stamping, TheLinesAreSetInTheirOwnFacesWithControlCharactersShownAsReplacement) {
+    const fs::path blank = tmp_ / "blank.pdf";
+    test::writePDF(blank, {{a4Width, a4Height}}, [](cairo_t*, int, test::PageSize) {});
+    const std::string url = std::string("https://example.jp/a" "\x01" "b" "\x1f" "\x7f" "\xC2\x85" "c\td") + '\0' + "z";
+    Document d = open(stamp(blank, 12, "日本語の題名 Title", url));
+    Page page(poppler_document_get_page(d.get(), 0));
+    const PageText text(page.get());
+    EXPECT_TRUE(text.contains("日本語の題名Title")) << text.text();
+    const std::string r = "\uFFFD";
+    EXPECT_TRUE(text.contains("https://example.jp/a" + r + "b" + r + r + r + "c" + r + "d" + r + "z")) << text.text();
+
+    std::vector<std::string> faces;
+    PopplerFontInfo* info = poppler_font_info_new(d.get());
+    PopplerFontsIter* fonts = nullptr;
+    while (poppler_font_info_scan(info, 1, &fonts)) {
+        if (!fonts) continue;
+        do {
+            const char* name = poppler_fonts_iter_get_name(fonts);
+            std::string face = name ? name : "";
+            // A subset's name has a tag of six capitals and "+" first.
+            if (face.size() > 7 && face[6] == '+') face = face.substr(7);
+            faces.push_back(face);
+        } while (poppler_fonts_iter_next(fonts));
+        poppler_fonts_iter_free(fonts);
+        fonts = nullptr;
+    }
+    poppler_font_info_free(info);
+    ASSERT_FALSE(faces.empty());
+    for (const auto& face : faces) {
+        EXPECT_TRUE(face.starts_with("DejaVuSans") || face.starts_with("NotoSansCJK")) << face;
+    }
 }
 
 TEST_F(Stamping, AHugeTitleStampsManyPagesQuickly) {

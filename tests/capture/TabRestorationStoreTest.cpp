@@ -119,6 +119,33 @@ TEST_F(Restoration, SavedWindowsComeBackInTheNextProcessWithRisingGenerations) {
     }
 }
 
+// Each save reads the preferences again, for the switch and its period; the
+// windows observing the preferences hear only of a real change.
+TEST_F(Restoration, ASaveNotifiesThePreferencesOnlyWhenTheStoredValueChanged) {
+    switchOn();
+    int notified = 0;
+    settings.valueChanged().connect([&](const AppPreferences&) { ++notified; });
+    auto r = fresh();
+    r->save(two);
+    r->save({two[1]});
+    EXPECT_EQ(notified, 0);
+    ASSERT_FALSE(r->blocked());
+
+    // Another process changes the file: the next save publishes it, once.
+    SettingsStore other(tmp / "storage/settings");
+    other.update(&AppPreferences::mobileWidth, int64_t{390});
+    r->save(two);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(settings.value(), other.value());
+    r->save(two);
+    EXPECT_EQ(notified, 1);
+
+    // Writing what is already stored is no change either.
+    settings.update(&AppPreferences::mobileWidth, other.value().mobileWidth);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(stored().generation, 4u);
+}
+
 TEST_F(Restoration, ASnapshotThatWouldNotReadBackBlocksEverySaveAndKeepsTheFile) {
     switchOn();
     std::vector<RestoredWindow> manyWindows;

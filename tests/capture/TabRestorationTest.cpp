@@ -52,7 +52,9 @@ TEST(TabEligibility, SignInAndTokenMarkersAreRefusedHoweverTheyAreSpelled) {
           "/?access_token=x", "/?refresh_token=", "/?SAMLResponse=x", "/?ticket=1", "/?oauth_token=1",
           "/?access%5Ftoken=1", "/#access_token=abc", "/#x&ID_TOKEN=1", "/#access_token%3Dabc", "/#%61ccess_token=1",
           "/#state=1&code=2", "/OAuth/start", "/oauth2/authorize", "/callbacks", "/a/saml/x", "/%6Fauth",
-          "/a%2Foauth", "/a%2fcallback", "/%2FSAML", "/%00", "/?%FF=1", "/#%C3", "/?a%00=1"}) {
+          "/a%2Foauth", "/a%2fcallback", "/%2FSAML", "/%00", "/?%FF=1", "/#%C3", "/?a%00=1",
+          // A value is an address part too: it must decode to UTF-8 without NUL.
+          "/?q=%00", "/?q=%E3%81", "/?q=%FF", "/?a=1&q=%ff&b=2", "/?q=a=%00"}) {
         EXPECT_EQ(get(base + refused), std::nullopt) << refused;
     }
     for (const char* kept : {"/?codes=1", "/?mycode=1", "/?a=code", "/?a=access_token%3D1", "/#code", "/#ticket",

@@ -143,6 +143,25 @@ TEST_F(Opening, AnAnswerThatComesAfterARunOrAnotherOpeningBeganChangesNothing) {
     EXPECT_EQ(c->engine, old);
     EXPECT_FALSE(c->importing.get());
 
+    // So does a file panel answered after a run or an import began: not even
+    // the sentence changes.
+    picker->afterTurn = true;
+    picker->files = {test::writeDocument(tmp / "panel.pdf", 1)};
+    for (const bool running : {true, false}) {
+        c->status = "前の文";
+        const std::size_t asked = picker->openRequests.size();
+        test::Spawned<void> choosing(c->choose());
+        ASSERT_TRUE(test::spinUntil([&] { return picker->openRequests.size() > asked; }));
+        if (running) c->setBusy(true);
+        else c->importing = true;
+        ASSERT_TRUE(test::spinUntil([&] { return choosing.out->finished; }));
+        c->setBusy(false);
+        c->importing = false;
+        EXPECT_EQ(c->engine, old);
+        EXPECT_EQ(c->status.get(), "前の文") << running;
+    }
+    picker->afterTurn = false;
+
     // Two questions open at once: the first answer opens, the second none.
     confirmer->answers = {true, true};
     test::Spawned<void> first(c->requestSelection({test::writeDocument(tmp / "c.pdf", 1)}));

@@ -230,3 +230,38 @@ TEST(AutoOCRProbe, TellsRenderedHorizontalVerticalAndMixedPagesApart) {
     ASSERT_EQ(m.vertical.size(), 1u);
     EXPECT_GT(m.vertical[0].x, 0.56);
 }
+
+TEST(AutoOCRProbe, OnlySolidColumnsCountAndNoLineLiesAcrossThem) {
+    // Bars of marks a line's spacing apart, as the cells of a table's
+    // column or the starts of a list's lines stand: no column.
+    test::InkPage cells(1000, 1000);
+    for (int x : {200, 400}) {
+        for (int y = 100; y < 800; y += 34) bar(cells, x, 8, y, 20);
+    }
+    EXPECT_EQ(probe(cells).resolved, AutoResolved::uncertainStandardFallback);
+    EXPECT_TRUE(probe(cells).vertical.empty());
+
+    // Solid columns: a strong line lying across two of them is those columns
+    // misread row by row, and neither hides them nor counts as horizontal
+    // text; over one of them it is a line of its own, painted out.
+    test::InkPage page(1000, 1000);
+    for (int x : {200, 300, 400}) bar(page, x, 8, 100, 600);
+    const double y = 1 - 450 / 1000.0, h = 30 / 1000.0;
+    const AutoOCR::Probe across = probe(page, {line(20, 0.19, y, 0.23, h)});
+    EXPECT_EQ(across.resolved, AutoResolved::vertical);
+    EXPECT_TRUE(across.horizontal.empty());
+    const AutoOCR::Probe over = probe(page, {line(20, 0.39, y, 0.03, h / 2)});
+    EXPECT_EQ(over.horizontal.size(), 1u);
+}
+
+TEST(AutoOCRProbe, APageAskewGetsTheVerdictOfItsUprightCopy) {
+    // Columns 10 pixels apart drift 14 pixels from top to bottom at 1°.
+    test::InkPage page(700, 1000);
+    for (int x = 100; x < 600; x += 30) bar(page, x, 20, 100, 800);
+    EXPECT_EQ(probe(page).resolved, AutoResolved::vertical);
+    for (double degrees : {-1.0, 1.0}) {
+        const AutoOCR::Probe turned = AutoOCR::probe(test::rotated(page.image(), degrees), {}, never);
+        EXPECT_EQ(turned.resolved, AutoResolved::vertical) << degrees;
+        ASSERT_EQ(turned.vertical.size(), 1u) << degrees;
+    }
+}

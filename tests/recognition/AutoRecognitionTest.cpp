@@ -7,6 +7,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/CancellationError.hpp"
 #include "foundation/Task.hpp"
+#include "foundation/Unicode.hpp"
 #include "recognition/AnnotationOCR.hpp"
 #include "recognition/AutoRecognition.hpp"
 #include "recognition/OCREngine.hpp"
@@ -343,5 +344,66 @@ TEST(AutoRecognition, EveryModeThroughTheOneEntry) {
         OCRSettings s;
         s.mode = mode;
         EXPECT_EQ(OCREngine::recognize(page.image, 1, 1, s, never).route, route);
+    }
+}
+
+namespace {
+
+std::size_t lengthOf(std::string_view text) { return Unicode::scalars(squeezed(text)).size(); }
+
+}  // namespace
+
+// A page of vertical prose, upright and laid askew: the same verdict, every
+// character read once (the horizontal pass may read the columns row by row
+// as a table, whose lines lie across the columns), and no more text than the
+// page holds.
+TEST(AutoRecognition, VerticalPagesAreReadOnceUprightOrAskew) {
+    const test::VerticalLayout layout{.width = 760, .height = 760, .pixelSize = 34, .columnAdvance = 1.3};
+    const test::VerticalPage page = test::renderVerticalParagraphs(
+        layout, {"港町の朝は、まだ暗いうちから始まる。四時を過ぎると、岸壁に沿って並んだ倉庫の明かりが一つずつともり、"
+                 "長靴の音があちこちで響きはじめる。沖から戻った小さな漁船は、エンジンの音を落としながら順番に船着き"
+                 "場へ寄っていく。"});
+    std::string truth;
+    for (const test::DrawnColumn& c : page.columns) truth += c.text;
+    for (const double degrees : {0.0, 0.8}) {
+        const RasterImage image = degrees == 0 ? page.image : test::rotated(page.image, degrees);
+        const PageResult read = OCREngine::recognize(image, 1, 1, automatic(), never);
+        EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::vertical) << degrees;
+        EXPECT_LE(lengthOf(read.text()), 1.1 * lengthOf(truth)) << degrees << ": " << read.text();
+        EXPECT_LT(test::characterErrorRate(truth, squeezed(read.text())), 0.05) << degrees << ": " << read.text();
+    }
+}
+
+// Two short columns alone on a small image: too few to be sure of, and no
+// horizontal line in them. The page is read vertically, not given back
+// empty.
+TEST(AutoRecognition, APageWithTextIsNeverEmpty) {
+    const std::vector<std::string> two{"本日の受付は終了しました。", "裏口の呼び鈴を押してください。"};
+    const test::VerticalPage page =
+        test::renderColumns({.width = 200, .height = 760, .pixelSize = 48, .right = 24, .top = 24}, two);
+    const PageResult read = OCREngine::recognize(page.image, 1, 1, automatic(), never);
+    EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::vertical);
+    EXPECT_LT(test::characterErrorRate(two[0] + two[1], squeezed(read.text())), 0.1) << read.text();
+}
+
+// A table set with tab stops: its columns of cells are no vertical text.
+TEST(AutoRecognition, ATableIsJudgedHorizontalAndReadRowByRow) {
+    std::vector<test::PlacedText> items;
+    const std::vector<std::vector<std::string>> cells{
+        {"順位", "チーム", "記録"}, {"1", "北浜陸上クラブ", "2:14:38"}, {"2", "みどり野走友会", "2:16:05"},
+        {"3", "港南アスリート", "2:17:40"}, {"4", "西町ランナーズ", "2:19:12"}, {"5", "山の手走会", "2:21:30"},
+        {"6", "川辺スポーツ", "2:22:08"},   {"7", "東台陸友会", "2:24:51"}};
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        for (std::size_t c = 0; c < cells[r].size(); ++c) {
+            items.push_back({cells[r][c], 40.0 + std::vector<double>{0, 4, 14}[c] * 30, 40 + r * 1.7 * 30});
+        }
+    }
+    const test::TextPage table = test::renderPlaced({.width = 800, .height = 500, .pixelSize = 30}, items);
+    const PageResult read = OCREngine::recognize(table.image, 1, 1, automatic(), never);
+    EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::standard);
+    ASSERT_EQ(read.regions.size(), cells.size()) << read.text();
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        EXPECT_EQ(read.regions[r].text.substr(0, read.regions[r].text.find('\t')), cells[r][0]) << read.text();
+        EXPECT_EQ(std::count(read.regions[r].text.begin(), read.regions[r].text.end(), '\t'), 2) << read.text();
     }
 }

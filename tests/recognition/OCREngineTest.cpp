@@ -12,6 +12,7 @@
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
 #include "support/Errors.hpp"
+#include "support/InkPages.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 #include "support/TextPages.hpp"
@@ -375,4 +376,21 @@ TEST(OCREngineConfiguration, UserWordsFileIsPrivateAndRemoved) {
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_TRUE(test::listNames(dir.path()).empty());
+}
+
+// A page with ink that gives no text has failed, in every mode, and says so;
+// a blank page is read as empty.
+TEST(OCREngine, APageWithInkButNoTextFailsInEveryMode) {
+    test::InkPage rule(600, 400);
+    rule.fill(100, 200, 400, 3);
+    const test::InkPage blank(600, 400);
+    for (const OCRMode mode : {OCRMode::standard, OCRMode::vertical, OCRMode::handwriting, OCRMode::automatic}) {
+        OCRSettings settings;
+        settings.mode = mode;
+        EXPECT_EQ(test::caseOf([&] { OCREngine::recognize(rule.image(), 1, 1, settings, [] { return false; }); }),
+                  ErrorCase::emptyResult)
+            << rawValue(mode);
+        EXPECT_EQ(OCREngine::recognize(blank.image(), 1, 1, settings, [] { return false; }).text(), "")
+            << rawValue(mode);
+    }
 }

@@ -87,7 +87,8 @@ TEST(StandardPassTables, EachRowOfATableIsOneLineCellsLeftToRight) {
     page.image = test::blurred(page.image, 1);
     const std::vector<std::string> read = readLines(page.image);
     const std::string text = joined(read);
-    for (const char* row : {"1 申込書の提出", "9 納税証明書", "10 在職証明書", "17 その他必要な書類"}) {
+    // Cells are separated by a tab.
+    for (const char* row : {"1\t申込書の提出", "9\t納税証明書", "10\t在職証明書", "17\tその他必要な書類"}) {
         EXPECT_NE(std::find(read.begin(), read.end(), row), read.end()) << row << " in\n" << text;
     }
     const double ordered = errorRate(page.truth(), text);
@@ -149,4 +150,62 @@ TEST(StandardPassLanguages, MixedPageReadsEachLanguageWithItsModel) {
     // With English first, the Japanese lines are read by the Japanese model.
     EXPECT_LE(test::characterErrorRate(test::japanesePart(truth), test::japanesePart(englishFirst)), 0.05)
         << englishFirst;
+}
+
+namespace {
+
+// A table set with tab stops and nothing else: no rules, no frame, the cells
+// of each row left-aligned at the same four stops, rows 1.7 lines apart.
+struct TabTable {
+    test::TextPage page;
+    std::vector<std::string> rows;  // cells joined by tabs
+};
+
+TabTable tabStopTable() {
+    const std::vector<std::vector<std::string>> cells{
+        {"品番", "品名", "単価", "在庫"},          {"A-101", "六角ボルト", "1,200", "35"},
+        {"A-102", "平座金", "80", "410"},          {"B-230", "ナイロンナット", "96", "1,250"},
+        {"C-015", "ばね座金", "45", "78"},         {"D-400", "蝶ボルト", "350", "12"},
+    };
+    const double size = 28;
+    const std::vector<double> stops{40, 40 + 5 * size, 40 + 13 * size, 40 + 18 * size};
+    std::vector<test::PlacedText> items;
+    TabTable table;
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        std::string row;
+        for (std::size_t c = 0; c < cells[r].size(); ++c) {
+            items.push_back({cells[r][c], stops[c], 40 + r * 1.7 * size});
+            row += (c ? "\t" : "") + cells[r][c];
+        }
+        table.rows.push_back(row);
+    }
+    table.page = test::renderPlaced({.width = 1000, .height = 420, .pixelSize = size}, items);
+    return table;
+}
+
+}  // namespace
+
+TEST(StandardPassTables, ATableOfTabStopsReadsRowByRowWithATabBetweenCells) {
+    // Laid out alone, the columns are read one after another.
+    const TabTable table = tabStopTable();
+    const std::vector<std::string> read = readLines(table.page.image);
+    const std::string text = joined(read);
+    // One line per row, in order, its four cells separated by tabs (the
+    // characters themselves may be misread).
+    ASSERT_EQ(read.size(), table.rows.size()) << text;
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 3) << read[i];
+        EXPECT_EQ(read[i].substr(0, read[i].find('\t')), table.rows[i].substr(0, table.rows[i].find('\t')));
+    }
+    std::string truth;
+    for (const std::string& row : table.rows) truth += row;
+    EXPECT_LE(errorRate(truth, text), 0.03) << text;
+
+    // Prose keeps its lines as they are: no gap in a line of prose is a cell.
+    const test::TextPage prose = test::renderParagraphs(
+        {.width = 900, .height = 300, .pixelSize = 28},
+        {"吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗いじめじめした所で泣いて"
+         "いた事だけは記憶している。Tesseract 5.3 reads it, 2027年4月。"});
+    const std::string prosed = joined(readLines(prose.image));
+    EXPECT_EQ(prosed.find('\t'), std::string::npos) << prosed;
 }

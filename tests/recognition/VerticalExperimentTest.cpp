@@ -41,13 +41,16 @@ TEST(VerticalExperiment, CutsOutGlyphsAtTheEdgesAndCountsEmptyOnes) {
 
 TEST(VerticalExperiment, KeepsTheLimitsOfTheReflow) {
     EXPECT_EQ(test::caseOf([] { VerticalExperiment::recognize(test::InkPage(8193, 1).image()); }),
-              ErrorCase::invalidInput);
-    test::InkPage many(65 * 16, 10);
-    for (int i = 0; i < 65; ++i) many.fill(i * 16, 2, 3, 6);
-    EXPECT_EQ(test::caseOf([&] { VerticalExperiment::recognize(many.image()); }), ErrorCase::invalidInput);
-    test::InkPage tall(10, 513 * 11);
-    for (int k = 0; k < 513; ++k) tall.fill(2, k * 11, 3, 2);
-    EXPECT_EQ(test::caseOf([&] { VerticalExperiment::recognize(tall.image()); }), ErrorCase::invalidInput);
+              ErrorCase::budgetExceeded);
+    test::InkPage many(129 * 16, 10);
+    for (int i = 0; i < 129; ++i) many.fill(i * 16, 2, 3, 6);
+    EXPECT_EQ(test::caseOf([&] { VerticalExperiment::recognize(many.image()); }), ErrorCase::budgetExceeded);
+    // Glyphs are counted before any is read.
+    test::InkPage tall(40, 1400 * 11);
+    for (int x : {2, 18, 34}) {
+        for (int k = 0; k < 1400; ++k) tall.fill(x, k * 11, 3, 2);
+    }
+    EXPECT_EQ(test::caseOf([&] { VerticalExperiment::recognize(tall.image()); }), ErrorCase::budgetExceeded);
 
     // The clock has moved past the limit by the time the first column starts.
     struct Jumping : UptimeClock {

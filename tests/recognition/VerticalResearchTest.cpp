@@ -279,20 +279,23 @@ TEST(VerticalResearchReading, EveryColumnGivesARegionEvenWithoutText) {
 
 TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
     EXPECT_EQ(recognize(test::InkPage(8192, 2048).image(), Method::reflow).requests, 0);
+    // Beyond the limits the page is refused for its size, not as a file that
+    // cannot be read.
     for (auto [w, h] : {std::pair{8192, 2049}, {8193, 1}, {1, 16385}}) {
         EXPECT_EQ(test::caseOf([&] { recognize(test::InkPage(w, h).image(), Method::reflow); }),
-                  ErrorCase::invalidInput)
+                  ErrorCase::budgetExceeded)
             << w << " × " << h;
     }
+    EXPECT_EQ(test::caseOf([] { recognize(RasterImage(), Method::reflow); }), ErrorCase::invalidInput);
     // The method is refused before the image is looked at.
     EXPECT_EQ(test::caseOf([] { recognize(RasterImage(), Method::column); }), ErrorCase::unsupportedMode);
 
-    // 65 columns of one mark each.
-    test::InkPage many(65 * 16, 20);
-    for (int i = 0; i < 65; ++i) many.fill(i * 16, 4, 3, 6);
+    // 129 columns of one mark each.
+    test::InkPage many(129 * 16, 20);
+    for (int i = 0; i < 129; ++i) many.fill(i * 16, 4, 3, 6);
     int polls = 0;
     EXPECT_EQ(test::caseOf([&] { recognize(many.image(), Method::reflow, [&] { return ++polls, false; }); }),
-              ErrorCase::invalidInput);
+              ErrorCase::budgetExceeded);
     EXPECT_EQ(polls, 1) << "refused before any column is read";
 
     // Preprocessing is refused before the predicate is polled.
@@ -319,26 +322,34 @@ TEST(VerticalResearchLimits, PageSizeColumnsAndMethodAreCheckedFirst) {
 }
 
 TEST(VerticalResearchLimits, GlyphsPerPageAndStripWidth) {
-    // 512 glyphs on a page are read; the column that brings the count to
-    // 513 fails the page.
-    test::InkPage page(60, 300 * 11 + 10);
-    column(page, 40, 3, 300);
-    column(page, 10, 3, 212);
-    const Result fits = recognize(page.image(), Method::reflow);
-    EXPECT_EQ(fits.glyphs, 512);
-    EXPECT_EQ(fits.requests, 2);
-    column(page, 10, 3, 213);
-    EXPECT_EQ(test::caseOf([&] { recognize(page.image(), Method::reflow); }), ErrorCase::invalidInput);
+    // 4096 glyphs on a page pass the count, 4097 are refused before any
+    // column is read. A stop asked at the first column's poll tells the two
+    // apart without reading.
+    test::InkPage page(60, 1400 * 11 + 10);
+    column(page, 40, 3, 1400);
+    column(page, 25, 3, 1400);
+    column(page, 10, 3, 1296);
+    const auto stopAtFirstColumn = [] {
+        int polls = 0;
+        return [polls]() mutable { return ++polls == 2; };
+    };
+    EXPECT_THROW(recognize(page.image(), Method::reflow, stopAtFirstColumn()), CancellationError);
+    column(page, 10, 3, 1297);
+    EXPECT_EQ(test::caseOf([&] { recognize(page.image(), Method::reflow, stopAtFirstColumn()); }),
+              ErrorCase::budgetExceeded);
 
-    // Cells of 24 pixels: 454 glyphs make a strip 16376 pixels wide, 455
-    // would need 16412.
+    // The reflow strip: cells of 24 pixels, so 454 glyphs make a strip 16376
+    // pixels wide and 455 would need 16412. A column read as a line has no
+    // such bound.
     test::InkPage strip(20, 455 * 11 + 10);
     column(strip, 5, 3, 454);
-    const Result widest = recognize(strip.image(), Method::reflow);
+    const Result widest = recognizeWith(strip.image(), Method::reflow, ColumnReader::reflowStrip, never, {});
     EXPECT_EQ(widest.glyphs, 454);
     EXPECT_EQ(widest.requests, 1);
     column(strip, 5, 3, 455);
-    EXPECT_EQ(test::caseOf([&] { recognize(strip.image(), Method::reflow); }), ErrorCase::invalidInput);
+    EXPECT_EQ(test::caseOf([&] { recognizeWith(strip.image(), Method::reflow, ColumnReader::reflowStrip, never, {}); }),
+              ErrorCase::budgetExceeded);
+    EXPECT_EQ(recognize(strip.image(), Method::reflow).glyphs, 455);
 }
 
 TEST(VerticalResearchControl, PollsAtEveryNamedPointAndStopsThere) {
@@ -435,4 +446,75 @@ TEST(VerticalResearchControl, ACancelledTaskStopsTheRecognitionOnItsWorker) {
     ASSERT_TRUE(task.finish());
     ASSERT_TRUE(task.out->error);
     EXPECT_THROW(std::rethrow_exception(task.out->error), CancellationError);
+}
+
+namespace {
+
+std::string squeezedText(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c != ' ' && c != '\n') out += c;
+    }
+    return out;
+}
+
+const std::vector<std::string> fourColumns{
+    "港町の朝は、まだ暗いうちから始まる。", "沖から戻った小さな漁船は順番に",
+    "船着き場へ寄っていく。氷を積んだ台車が", "何台も通り過ぎ、市場の床は光った。"};
+
+std::string truthOf(const std::vector<std::string>& columns) {
+    std::string out;
+    for (const std::string& c : columns) out += c;
+    return out;
+}
+
+}  // namespace
+
+// Pages as poor scans give them: speckled, so that every pixel column holds
+// dark pixels and no blank gap parts the columns; laid a degree askew, so
+// that each column drifts sideways by about a gap; softened and saved as a
+// JPEG; and small, as at 150 dpi. Each is read, column by column.
+TEST(VerticalResearchDegraded, SpeckledAskewSoftAndSmallPagesAreRead) {
+    const test::VerticalPage clean =
+        test::renderColumns({.width = 560, .height = 1000, .pixelSize = 44, .columnAdvance = 1.45}, fourColumns);
+    const std::string truth = truthOf(fourColumns);
+    const std::vector<std::pair<std::string, RasterImage>> pages{
+        {"speckled", test::speckled(clean.image, 0.005, 7)},
+        {"askew by 1°", test::rotated(test::speckled(clean.image, 0.002, 8), 1.0)},
+        {"askew by -1°, soft, JPEG", test::jpegged(test::blurred(test::rotated(clean.image, -1.0), 1), 60)},
+        {"small", test::renderColumns({.width = 280, .height = 520, .pixelSize = 22, .right = 20, .top = 20,
+                                       .columnAdvance = 1.45},
+                                      fourColumns)
+                      .image},
+    };
+    for (const auto& [name, image] : pages) {
+        const PageResult read = OCREngine::recognize(image, 1, 1, verticalSettings(), never);
+        EXPECT_EQ(read.regions.size(), 4u) << name << ": " << read.text();
+        EXPECT_LT(test::characterErrorRate(truth, squeezedText(read.text())), 0.06) << name << ": " << read.text();
+        // The column boxes lie on the page as given, not on the page
+        // turned upright.
+        for (const TextRegion& r : read.regions) EXPECT_GT(r.height, 0.5) << name;
+    }
+}
+
+// More columns and glyph cells than a page used to be allowed (64 and 512):
+// 70 columns of 8 characters each, every column read on its own.
+TEST(VerticalResearchLimits, PagesOfManyColumnsAndCellsAreRead) {
+    const std::string source =
+        "空が白むころには売り買いの大半が片付いている漁師たちは網を干し食堂ののれんが上がり湯気の立つ味噌汁の匂いが"
+        "通りまで流れてくる町の人々が目を覚ますのはたいていこの時刻だ";
+    const std::vector<char32_t> characters = Unicode::scalars(source);
+    std::vector<std::string> columns;
+    for (int i = 0; i < 70; ++i) {
+        std::string column;
+        for (int k = 0; k < 8; ++k) Unicode::appendScalar(column, characters[(i * 8 + k) % characters.size()]);
+        columns.push_back(column);
+    }
+    const test::VerticalPage page = test::renderColumns(
+        {.width = 70 * 30 + 40, .height = 8 * 20 + 40, .pixelSize = 20, .right = 20, .top = 20, .columnAdvance = 1.5},
+        columns);
+    const Result read = recognize(page.image, Method::reflow);
+    EXPECT_EQ(read.columns.size(), 70u);
+    EXPECT_GT(read.glyphs, 512);
+    EXPECT_LT(test::characterErrorRate(truthOf(columns), squeezedText(read.text())), 0.05) << read.text();
 }

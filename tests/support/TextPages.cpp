@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <stdexcept>
+#include <string>
 
 #include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <pango/pangocairo.h>
 
 #include "foundation/Unicode.hpp"
@@ -234,6 +237,38 @@ RasterImage rotated(const RasterImage& image, double degrees) {
         }
     }
     return RasterImage::fromPixels(w, h, c, out);
+}
+
+RasterImage speckled(const RasterImage& image, double share, unsigned seed) {
+    const int w = image.width(), h = image.height(), c = image.channels();
+    std::vector<uint8_t> out = packed(image);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> draw(0, 1);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(w) * h; ++i) {
+        const double d = draw(random);
+        if (d >= 2 * share) continue;
+        const uint8_t grey = d < share ? 0 : 255;
+        for (int k = 0; k < std::min(c, 3); ++k) out[i * c + k] = grey;
+    }
+    return RasterImage::fromPixels(w, h, c, out);
+}
+
+RasterImage jpegged(const RasterImage& image, int quality) {
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    const std::string q = std::to_string(quality);
+    if (!gdk_pixbuf_save_to_buffer(image.pixbuf(), &buffer, &size, "jpeg", nullptr, "quality", q.c_str(), nullptr)) {
+        throw std::runtime_error("cannot encode a JPEG");
+    }
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("jpeg", nullptr);
+    const bool read = loader && gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(buffer), size, nullptr) &&
+                      gdk_pixbuf_loader_close(loader, nullptr);
+    g_free(buffer);
+    GdkPixbuf* decoded = read ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (decoded) g_object_ref(decoded);
+    if (loader) g_object_unref(loader);
+    if (!decoded) throw std::runtime_error("cannot decode a JPEG");
+    return RasterImage::adopt(decoded);
 }
 
 std::size_t editDistance(std::string_view expected, std::string_view actual) {

@@ -63,6 +63,12 @@ RasterImage blurred(const RasterImage& image, int radius);
 // corners filled with white, as a page laid slightly askew on a scanner.
 RasterImage rotated(const RasterImage& image, double degrees);
 
+// The image with salt and pepper noise, as a poor scan has it: the share of
+// its pixels (chosen by the seed) turned black, and as many turned white.
+RasterImage speckled(const RasterImage& image, double share, unsigned seed);
+// The image saved as a JPEG of the quality (0 to 100) and decoded again.
+RasterImage jpegged(const RasterImage& image, int quality);
+
 // The edit distance between the two texts in Unicode scalars.
 std::size_t editDistance(std::string_view expected, std::string_view actual);
 

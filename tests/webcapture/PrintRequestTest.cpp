@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -468,6 +469,91 @@ TEST_F(PrintRequest, APrivateSessionPublishesWithoutJournalOrHistory) {
     window_.reset();
     print(options());
     EXPECT_EQ(session_->stage.get(), BrindlexError(ErrorCase::invalidInput).what());
+}
+
+// The file printer records what it printed in the desktop's recent files, a
+// scratch PDF of the work folder too; a save's work files never stay there,
+// from a normal or a private tab, and the user's own entries stay as they
+// were.
+TEST_F(PrintRequest, TheRecentFilesKeepTheUsersEntriesAndNoneOfTheWorkFiles) {
+    const fs::path xbel = fs::path(g_get_user_data_dir()) / "recently-used.xbel";
+    ASSERT_TRUE(xbel.string().starts_with(fs::temp_directory_path().string())) << "not the user's real file";
+    const fs::path documents = dir_ / "documents";
+    fs::create_directories(documents);
+    const std::vector<fs::path> mine{documents / "報告書.pdf", documents / "notes.txt"};
+    {
+        // As another program of the user's desktop left it.
+        GBookmarkFile* bookmarks = g_bookmark_file_new();
+        for (const auto& file : mine) {
+            test::writeFile(file, "mine");
+            gchar* uri = g_filename_to_uri(file.c_str(), nullptr, nullptr);
+            g_bookmark_file_set_mime_type(bookmarks, uri, "application/octet-stream");
+            g_bookmark_file_add_application(bookmarks, uri, "editor", "editor %u");
+            g_free(uri);
+        }
+        ASSERT_TRUE(g_bookmark_file_to_file(bookmarks, xbel.c_str(), nullptr));
+        g_bookmark_file_free(bookmarks);
+    }
+    // The hrefs of the file as it is now.
+    const auto hrefs = [&] {
+        std::vector<std::string> out;
+        GBookmarkFile* bookmarks = g_bookmark_file_new();
+        if (g_bookmark_file_load_from_file(bookmarks, xbel.c_str(), nullptr)) {
+            gsize n = 0;
+            gchar** uris = g_bookmark_file_get_uris(bookmarks, &n);
+            for (gsize i = 0; i < n; ++i) out.emplace_back(uris[i]);
+            g_strfreev(uris);
+        }
+        g_bookmark_file_free(bookmarks);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto users = hrefs();
+    ASSERT_EQ(users.size(), 2u);
+    gchar* work = g_filename_to_uri(Phase0Work::root().c_str(), nullptr, nullptr);
+    const std::string workURI = work;
+    g_free(work);
+    const auto holdsWorkFile = [&](const std::vector<std::string>& uris) {
+        return std::any_of(uris.begin(), uris.end(), [&](const std::string& u) { return u.starts_with(workURI); });
+    };
+
+    // The manager records nothing for a program without a name; the
+    // application has one.
+    if (!g_get_prgname()) g_set_prgname("velmora");
+    if (!g_get_application_name()) g_set_application_name("ベルモラ");
+    GtkRecentManager* manager = gtk_recent_manager_get_default();
+    gchar* firstURI = g_filename_to_uri(mine[0].c_str(), nullptr, nullptr);
+    const std::string first = firstURI;
+    g_free(firstURI);
+    // The manager reads the file when made, or again when it sees it change.
+    ASSERT_TRUE(spinUntil([&] { return gtk_recent_manager_has_item(manager, first.c_str()); }, 10s));
+
+    // Each write of the list is followed by "changed": seen here, the file
+    // shows whether the printer's entry was written.
+    bool recorded = false;
+    std::function<void()> onChanged = [&] { recorded = recorded || holdsWorkFile(hrefs()); };
+    const gulong watch = g_signal_connect(
+        manager, "changed",
+        G_CALLBACK(+[](GtkRecentManager*, gpointer data) { (*static_cast<std::function<void()>*>(data))(); }),
+        &onChanged);
+    for (const bool privateTab : {false, true}) {
+        open(privateTab);
+        load();
+        recorded = false;
+        print(options());
+        EXPECT_EQ(outputs().size(), 4u) << privateTab;
+        fs::remove_all(folder_);
+        // The printer's entry is written, then taken out again.
+        EXPECT_TRUE(spinUntil([&] { return recorded && !holdsWorkFile(hrefs()); }, 20s))
+            << privateTab << " recorded " << recorded << ": " << test::readFile(xbel);
+        EXPECT_EQ(hrefs(), users) << privateTab;
+    }
+    g_signal_handler_disconnect(manager, watch);
+    // The user's entries as they were, with their programs.
+    GBookmarkFile* after = g_bookmark_file_new();
+    ASSERT_TRUE(g_bookmark_file_load_from_file(after, xbel.c_str(), nullptr));
+    for (const auto& uri : users) EXPECT_TRUE(g_bookmark_file_has_application(after, uri.c_str(), "editor", nullptr));
+    g_bookmark_file_free(after);
 }
 
 TEST_F(PrintRequest, BrokenPrintsAreRenderFailedAndPutEverythingBack) {

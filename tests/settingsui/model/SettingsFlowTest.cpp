@@ -21,7 +21,7 @@ protected:
     int shown = 0;
 
     SettingsFlowTest() {
-        flow.storedPreferences = [this] { return store.value(); };
+        flow.storedPreferences = SettingsFlow::storedIn(store);
         flow.showSettings = [this] { ++shown; };
     }
 

@@ -62,7 +62,7 @@ protected:
 
     SettingsScreenModelTest() {
         store.update(&AppPreferences::mobileWidth, int64_t{390});
-        flow.storedPreferences = [this] { return store.value(); };
+        flow.storedPreferences = SettingsFlow::storedIn(store);
         flow.showSettings = [this] { ++shown; };
         model = make(clearRealHistory);
     }
@@ -324,11 +324,13 @@ TEST_F(SettingsScreenModelTest, AnImportIsAppliedAgainstThePreferencesOfItsReadA
     model->cancelImport();
     EXPECT_FALSE(flow.incoming.get());
     EXPECT_EQ(storedBytes(), before);
-    // Another screen came on screen and re-read the store; this one has
-    // not. The file read now is applied against the preferences of its
-    // read, not against this screen's older ones.
-    store.reload();
+    // Another process changes the file again and nothing here reads it
+    // back: the file read now is checked against the stored file as it is
+    // at the read, not against the copy in memory nor this screen's older
+    // one.
+    elsewhere.update(&AppPreferences::rightPanelPreferredWidth, 400.0);
     test::runTask(model->importSettings());
+    EXPECT_EQ(flow.expected.rightPanelPreferredWidth, 400);
     ASSERT_TRUE(flow.incoming.get());
     EXPECT_NE(flow.expected, model->expected());
     model->confirmImport();
@@ -336,6 +338,7 @@ TEST_F(SettingsScreenModelTest, AnImportIsAppliedAgainstThePreferencesOfItsReadA
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::imported);
     EXPECT_EQ(flow.message.get(), SettingsScreenModel::Sentences::importRefused);
     EXPECT_EQ(store.value().logDays, 180);
+    EXPECT_EQ(store.value().rightPanelPreferredWidth, 400);
     EXPECT_EQ(model->draft(), store.value());
     EXPECT_EQ(model->expected(), store.value());
 }

@@ -35,7 +35,7 @@ protected:
 
     SettingsScreenTest() {
         window.set_default_size(1200, 900);
-        flow.storedPreferences = [this] { return store->value(); };
+        flow.storedPreferences = SettingsFlow::storedIn(*store);
         flow.showSettings = [] {};
     }
     ~SettingsScreenTest() override {

@@ -1,17 +1,31 @@
 // The entry of every web test program: GTK (and gtkmm's wrappers) once per
-// process, on the display that xvfb-run provides.
+// process, on the display that xvfb-run provides, with a data folder of its
+// own, so that what the toolkit records there (the desktop's recent files)
+// never reaches the real one.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
+#include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    std::string data = (std::filesystem::temp_directory_path() / "velmora-web-data-XXXXXX").string();
+    if (!::mkdtemp(data.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
     }
     Gtk::init_gtkmm_internals();
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    std::error_code ec;
+    std::filesystem::remove_all(data, ec);
+    return status;
 }

@@ -296,6 +296,26 @@ TEST_F(SaveRequestTest, TheFolderChooserCancelledFailingOrAnsweredLate) {
     EXPECT_TRUE(window->captured);
 }
 
+// The admission is checked again after the chooser: a tall PNG begun
+// elsewhere meanwhile refuses this one as it would have before the question,
+// instead of a save that locks the tab and then fails.
+TEST_F(SaveRequestTest, ACaptureBegunWhileTheChooserIsOpenRefusesATallPNGOnly) {
+    ask();
+    chooser.answer = out;
+    const UUID other = UUID::random();
+    chooser.whileOpen = [other] { CaptureAdmission::acquire(other); };
+    save(false);
+    EXPECT_EQ(window->message(), SaveRequest::otherCapture);
+    EXPECT_FALSE(window->started());
+    EXPECT_EQ(chooser.requests.size(), 1u);
+    CaptureAdmission::release(other);
+
+    chooser.whileOpen = [other] { CaptureAdmission::acquire(other); };
+    save(true);
+    EXPECT_EQ(window->message(), "");
+    EXPECT_TRUE(window->printed);
+}
+
 TEST_F(SaveRequestTest, AWindowGoneWhileTheChooserIsOpenStartsNothing) {
     ask();
     chooser.answer = out;

@@ -4,6 +4,8 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "support/RasterFiles.hpp"
+#include "support/gui/Pointer.hpp"
+#include "webcapture/NavigationPolicy.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 // The window model with real tabs: how a new and a restored window start,
@@ -400,6 +402,36 @@ TEST_F(WindowModelTest, NavigationsUpdateTheAddressUnlessItIsBeingEdited) {
     ASSERT_TRUE(spinUntil([&] { return tab.browser->pageTitle.get() == "他" && !tab.browser->loading; }));
     EXPECT_EQ(tab.address.get(), "typing");
     EXPECT_GT(windows.snapshots, before) << "the snapshot is asked for all the same";
+}
+
+// What a user's own click on a link that leaves the web does, as the README
+// tells it: a data: link is cancelled with the notice; a file: link the
+// engine refuses itself before asking the tab, so nothing happens at all.
+TEST_F(WindowModelTest, AClickedLinkOffTheWebIsRefusedAndAFileLinkDoesNothing) {
+    for (const std::string target : {"data:text/html,<title>d</title>", "file:///etc/hostname"}) {
+        SCOPED_TRACE(target);
+        server.html("/link", test::page("リンク", "<a id=out href='" + target +
+                                                     "' style='position:fixed;inset:0;display:block'>外へ</a>"
+                                                     "<script>document.getElementById('out').onclick ="
+                                                     " () => { window.clicked = true; }</script>"));
+        auto model = makeModel();
+        auto& tab = *model->selectedTab();
+        show(tab);
+        load(*model, "/link");
+        BrowserSession& session = *tab.browser;
+        session.navigationNotice = std::string();
+        Gtk::Widget& frame = session.frame();
+        ASSERT_TRUE(test::pointerClick(test::centreOf(frame)));
+        ASSERT_TRUE(spinUntil([&] { return run(tab, "window.clicked === true") == "true"; }));
+        if (target.starts_with("data:")) {
+            EXPECT_TRUE(spinUntil([&] { return session.navigationNotice.get() == NavigationNotice::refused; }));
+        } else {
+            test::spinFor(std::chrono::milliseconds(500));
+            EXPECT_EQ(session.navigationNotice.get(), "");
+        }
+        EXPECT_EQ(session.currentURL.get(), server.url("/link"));
+        EXPECT_EQ(session.pageTitle.get(), "リンク");
+    }
 }
 
 TEST_F(WindowModelTest, APrivateQueueWithResultsNeedsConfirmationUntilItIsClosed) {

@@ -352,6 +352,25 @@ TEST_F(WorkspaceWindowsTest, ClosingAWindowWithRunningWorkAsksOnceThenStopsItAnd
     EXPECT_EQ(quits, 0);
 }
 
+// A window that goes with its set, never closed: its busy tabs are stopped
+// and shut down as a close would, not left running with nobody to report to.
+TEST_F(WorkspaceWindowsTest, AWindowGoneWithoutClosingStopsItsBusyTabsAndShutsThemDown) {
+    auto* window = set->open(std::nullopt);
+    loadIn(*window, "/page");
+    auto saving = window->model()->selectedTab();
+    startHeldCapture(*saving);
+    auto downloading = window->model()->addTab(false);
+    startSlowDownload(*downloading);
+    auto idle = window->model()->addTab(false);
+
+    set.reset();
+    EXPECT_TRUE(idle->closed());
+    ASSERT_TRUE(spinUntil([&] { return saving->closed() && downloading->closed(); }, 30s));
+    EXPECT_FALSE(saving->active());
+    EXPECT_FALSE(downloading->active());
+    EXPECT_EQ(downloading->downloads->size(), 0u);
+}
+
 TEST_F(WorkspaceWindowsTest, ResultsNotSavedAsTXTAskWithTheirOwnTextsAndCloseWithoutWritingOne) {
     set->open(std::nullopt);
     auto* window = set->open(std::nullopt);

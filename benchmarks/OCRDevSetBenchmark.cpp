@@ -1,0 +1,291 @@
+// Reads the Japanese development pages (../shared/ocr-dev from the project
+// root: pages never used to build the recognisers, with their ground truth)
+// in the standard mode (horizontal pages), the vertical mode (vertical pages)
+// and the automatic mode (all pages), one page at a time on this thread, and
+// prints per page and per group the character error rate (edits over the
+// truth's characters, white space removed on both sides, summed over the
+// group's pages, as the set's score.py counts it), the output's length over
+// the truth's, refused pages with their reason, the automatic mode's verdict,
+// and seconds per page (median and mean wall-clock, and the process's
+// processor seconds; engines loaded before timing). The automatic mode's
+// figures of each group are also given over the single mode's of the same
+// pages. Each output is written to out/<mode>/<page>.txt, so that the set's
+// score.py can check the figures.
+//
+// Usage: OCRDevSetBenchmark [set=DIR] [out=DIR] [modes=standard,vertical,automatic] [only=TEXT,...]
+// Run with OMP_THREAD_LIMIT=1 for figures on one core.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unicode/uchar.h>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/CancellationError.hpp"
+#include "foundation/Raster.hpp"
+#include "foundation/Unicode.hpp"
+#include "recognition/OCREngine.hpp"
+#include "recognition/OCRSettings.hpp"
+#include "support/TextPages.hpp"
+
+using namespace velmora;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> listOf(const std::string& value) {
+    std::vector<std::string> out;
+    std::stringstream in(value);
+    std::string item;
+    while (std::getline(in, item, ',')) out.push_back(item);
+    return out;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// As score.py: every white-space character goes, the ideographic space and
+// the tabs between cells included.
+std::vector<char32_t> cleaned(const std::string& text) {
+    std::vector<char32_t> out;
+    for (char32_t c : Unicode::scalars(text)) {
+        if (!u_isUWhiteSpace(static_cast<UChar32>(c)) && !u_isspace(static_cast<UChar32>(c))) out.push_back(c);
+    }
+    return out;
+}
+
+std::size_t distance(const std::vector<char32_t>& a, const std::vector<char32_t>& b) {
+    std::vector<std::size_t> previous(b.size() + 1), current(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] != b[j - 1])});
+        }
+        std::swap(previous, current);
+    }
+    return previous[b.size()];
+}
+
+struct Page {
+    fs::path image;
+    fs::path truth;
+    std::string stem;
+    std::string layout;  // horizontal, vertical
+    std::string degradation;
+    std::string text;  // the stem up to its first "_"
+};
+
+std::vector<Page> manifest(const fs::path& set) {
+    std::ifstream in(set / "manifest.tsv");
+    std::vector<Page> out;
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream s(line);
+        std::string field;
+        while (std::getline(s, field, '\t')) f.push_back(field);
+        if (f.size() < 6) continue;
+        Page p;
+        p.image = set / f[0];
+        p.truth = set / f[1];
+        p.stem = p.image.stem().string();
+        p.layout = f[2];
+        p.degradation = f[5];
+        p.text = p.stem.substr(0, p.stem.find('_'));
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+double processorSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+struct Outcome {
+    std::string text;
+    std::string error;  // the refusal's case, empty when read
+    std::string verdict;  // the automatic mode's
+    double seconds = 0;
+    double cpu = 0;  // processor seconds of the whole process
+    std::size_t truthLength = 0;
+    std::size_t outputLength = 0;
+    std::size_t errors = 0;
+};
+
+Outcome recognise(const Page& page, OCRMode mode) {
+    OCRSettings settings;
+    settings.mode = mode;
+    Outcome out;
+    const Raster::SourceImage source = Raster::image(page.image);
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = processorSeconds();
+    try {
+        const PageResult result = OCREngine::recognize(source.image, source.orientation, 1, settings, [] { return false; });
+        out.text = result.text();
+        if (result.autoPresentation) out.verdict = std::string(rawValue(result.autoPresentation->resolved));
+    } catch (const BrindlexError& e) {
+        out.error = std::string(BrindlexError::rawValue(e.errorCase()));
+    } catch (const CancellationError&) {
+        out.error = "cancellation";
+    } catch (const std::exception& e) {
+        out.error = e.what();
+    }
+    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    out.cpu = processorSeconds() - cpuStart;
+    const std::vector<char32_t> truth = cleaned(readFile(page.truth));
+    const std::vector<char32_t> output = cleaned(out.text);
+    out.truthLength = truth.size();
+    out.outputLength = output.size();
+    out.errors = distance(truth, output);
+    return out;
+}
+
+struct Group {
+    std::size_t pages = 0, refused = 0, length = 0, errors = 0;
+    double longest = 0;  // output length over truth length, the page where it is largest
+    std::vector<double> seconds;
+    std::vector<double> cpu;
+
+    void add(const Outcome& o) {
+        cpu.push_back(o.cpu);
+        pages += 1;
+        refused += o.error.empty() ? 0 : 1;
+        length += o.truthLength;
+        errors += o.errors;
+        longest = std::max(longest, double(o.outputLength) / std::max<std::size_t>(o.truthLength, 1));
+        seconds.push_back(o.seconds);
+    }
+    double rate() const { return length ? double(errors) / double(length) : 0; }
+    static double median(std::vector<double> s) {
+        if (s.empty()) return 0;
+        std::sort(s.begin(), s.end());
+        return s.size() % 2 ? s[s.size() / 2] : (s[s.size() / 2 - 1] + s[s.size() / 2]) / 2;
+    }
+    double mean() const {
+        double sum = 0;
+        for (double s : seconds) sum += s;
+        return seconds.empty() ? 0 : sum / double(seconds.size());
+    }
+};
+
+// The groups a page counts in: its layout's whole, clean or degraded, and
+// for horizontal pages tables or prose, for vertical pages full pages (the
+// text that fills an A4 page) or the others.
+std::vector<std::string> groupsOf(const Page& p) {
+    const std::string l = p.layout == "horizontal" ? "h" : "v";
+    std::vector<std::string> g{l + " all", l + (p.degradation == "none" ? " clean" : " degraded")};
+    if (p.layout == "horizontal") {
+        g.push_back(p.text.rfind("table", 0) == 0 ? "h tables" : "h prose");
+    } else {
+        g.push_back(p.text == "longv" ? "v full" : "v other");
+    }
+    return g;
+}
+
+const char* modeName(OCRMode m) {
+    switch (m) {
+        case OCRMode::standard: return "standard";
+        case OCRMode::vertical: return "vertical";
+        case OCRMode::automatic: return "automatic";
+        case OCRMode::handwriting: return "handwriting";
+    }
+    return "?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path set = "../shared/ocr-dev";
+    fs::path outDir = "ocr-dev-out";
+    std::vector<std::string> modes{"standard", "vertical", "automatic"};
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("set=", 0) == 0) set = arg.substr(4);
+        if (arg.rfind("out=", 0) == 0) outDir = arg.substr(4);
+        if (arg.rfind("modes=", 0) == 0) modes = listOf(arg.substr(6));
+        if (arg.rfind("only=", 0) == 0) only = listOf(arg.substr(5));
+    }
+    std::vector<Page> pages = manifest(set);
+    if (pages.empty()) {
+        std::fprintf(stderr, "no pages in %s/manifest.tsv\n", set.c_str());
+        return 1;
+    }
+    if (!only.empty()) {
+        std::erase_if(pages, [&](const Page& p) {
+            return std::none_of(only.begin(), only.end(),
+                                [&](const std::string& o) { return p.stem.find(o) != std::string::npos; });
+        });
+    }
+    const char* limit = std::getenv("OMP_THREAD_LIMIT");
+    std::printf("%zu pages of %s; one page at a time, OMP_THREAD_LIMIT=%s; engines loaded before timing\n",
+                pages.size(), set.c_str(), limit ? limit : "(unset)");
+
+    std::map<std::string, std::map<std::string, Group>> groups;  // mode → group → tally
+    std::vector<std::string> order;
+    for (const std::string& name : modes) {
+        const OCRMode mode = name == "standard" ? OCRMode::standard
+                             : name == "vertical" ? OCRMode::vertical
+                                                  : OCRMode::automatic;
+        // Load every engine the mode uses before timing, on a page of each layout.
+        for (const char* layout : {"horizontal", "vertical"}) {
+            const auto warm = std::find_if(pages.begin(), pages.end(), [&](const Page& p) { return p.layout == layout; });
+            if (warm != pages.end()) recognise(*warm, mode);
+        }
+        fs::create_directories(outDir / modeName(mode));
+        std::printf("\n%s mode\n%-40s %6s %6s %7s %7s %7s  %s\n", modeName(mode), "page", "gt", "out", "CER", "s", "cpu s",
+                    "refused / verdict");
+        for (const Page& page : pages) {
+            if (mode == OCRMode::standard && page.layout != "horizontal") continue;
+            if (mode == OCRMode::vertical && page.layout != "vertical") continue;
+            const Outcome o = recognise(page, mode);
+            std::ofstream(outDir / modeName(mode) / (page.stem + ".txt"), std::ios::binary) << o.text;
+            std::printf("%-40s %6zu %6zu %6.2f%% %7.2f %7.2f  %s\n", page.stem.c_str(), o.truthLength, o.outputLength,
+                        100.0 * double(o.errors) / double(std::max<std::size_t>(o.truthLength, 1)), o.seconds, o.cpu,
+                        (o.error + o.verdict).c_str());
+            std::fflush(stdout);
+            for (const std::string& g : groupsOf(page)) {
+                if (std::find(order.begin(), order.end(), g) == order.end()) order.push_back(g);
+                groups[name][g].add(o);
+            }
+        }
+    }
+    std::sort(order.begin(), order.end());
+    std::printf("\n%-10s %-12s %5s %7s %7s %9s %8s %8s %8s %8s %s\n", "mode", "group", "pages", "CER", "refused",
+                "out/gt max", "s median", "s mean", "cpu med", "cpu max", "auto / single mode");
+    for (const std::string& name : modes) {
+        for (const std::string& g : order) {
+            if (!groups[name].contains(g)) continue;
+            const Group& t = groups[name][g];
+            std::string ratio;
+            if (name == "automatic") {
+                const std::string single = g[0] == 'h' ? "standard" : "vertical";
+                if (groups.contains(single) && groups[single].contains(g) && groups[single][g].rate() > 0) {
+                    char buffer[32];
+                    std::snprintf(buffer, sizeof buffer, "%.2f×", t.rate() / groups[single][g].rate());
+                    ratio = buffer;
+                }
+            }
+            std::printf("%-10s %-12s %5zu %6.2f%% %7zu %9.2f %8.2f %8.2f %8.2f %8.2f %s\n", name.c_str(), g.c_str(),
+                        t.pages, 100 * t.rate(), t.refused, t.longest, Group::median(t.seconds), t.mean(),
+                        Group::median(t.cpu), *std::max_element(t.cpu.begin(), t.cpu.end()), ratio.c_str());
+        }
+    }
+    return 0;
+}
