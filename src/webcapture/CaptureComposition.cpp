@@ -241,10 +241,10 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                    {Metric::tileRows, d(tile.rows)}});
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
         co_await session.settleAfterScroll(settle);
-        const PagePosition at = co_await repinAndMeasure(session, run.pageStateKey);
+        const PagePosition position = co_await repinAndMeasure(session, run.pageStateKey);
         // The plan holds only while the page keeps its height: rows that
         // moved would join into an image of no page at all.
-        const int64_t height = at.height;
+        const int64_t height = position.height;
         if (height != plan.documentHeight) {
             run.record(Stage::scroll, {{Metric::tileY, d(tile.top)},
                                        {Metric::tileRows, d(tile.rows)},
@@ -260,7 +260,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             // The same tile again, on the page as it is now.
             continue;
         }
-        const int64_t actual = at.scrollY;
+        const int64_t actual = position.scrollY;
 
         // The snapshot is the visible area at the page's zoom (the output
         // scale over the screen's), W × s pixels wide.
