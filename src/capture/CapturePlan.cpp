@@ -43,13 +43,16 @@ CapturePlan CapturePlan::make(const Inputs& in) {
     p.plannedHeight = in.documentHeight;
     p.budget = in.budget;
     p.pixelWidth = times(in.width, in.scale);
+    // A view too low for the margin keeps at least one row per tile.
+    p.margin = std::clamp<int64_t>((p.viewportHeight - 1) / 2, 0, seamMargin);
     const int64_t tileRows = times(p.viewportHeight, in.scale);
     p.estimatedBytes = CaptureBudget::estimate(p.pixelWidth, times(in.documentHeight, in.scale), tileRows);
     p.split = in.budget < p.estimatedBytes;
     if (!p.split) {
         p.partHeight = in.documentHeight;
     } else {
-        p.partHeight = std::min(in.documentHeight, p.viewportHeight);
+        // One tile per part: the rows one view yields clear of its edges.
+        p.partHeight = std::min(in.documentHeight, std::max<int64_t>(p.innerTileRows(), 1));
         const int64_t partBytes = CaptureBudget::estimate(p.pixelWidth, times(p.partHeight, in.scale), tileRows);
         if (in.budget < partBytes) raise(ErrorCase::budgetExceeded);
     }
@@ -77,13 +80,20 @@ std::vector<CapturePartSpan> CapturePlan::parts() const {
 
 std::vector<CaptureTile> CapturePlan::tiles(const CapturePartSpan& part) const {
     std::vector<CaptureTile> all;
-    for (int64_t y = part.top; y < part.end(); y += viewportHeight) all.push_back(tile(part, y));
+    for (int64_t y = part.top; y < part.end();) {
+        all.push_back(tile(part, y));
+        y += all.back().rows;
+    }
     return all;
 }
 
 CaptureTile CapturePlan::tile(const CapturePartSpan& part, int64_t top) const {
     const int64_t lastTarget = std::max<int64_t>(0, documentHeight - viewportHeight);
-    return CaptureTile{top, std::min(part.end() - top, viewportHeight), std::min(lastTarget, top)};
+    const int64_t target = std::clamp<int64_t>(top - margin, 0, lastTarget);
+    // The view's last row that is clear of its lower edge; at the last scroll
+    // position that edge is the document's end.
+    const int64_t clearEnd = target == lastTarget ? target + viewportHeight : target + viewportHeight - margin;
+    return CaptureTile{top, std::max<int64_t>(std::min(part.end(), clearEnd) - top, 1), target};
 }
 
 CapturePlan CapturePlan::shortened(int64_t tileTop, int64_t height) const {
@@ -129,7 +139,8 @@ PlannedCapture planCapture(const CapturePlan::Inputs& inputs, WebCaptureDiagnost
     if (diagnostic) {
         diagnostic->record(WebCaptureDiagnosticStage::plan,
                            {{Metric::documentHeight, static_cast<double>(inputs.documentHeight)},
-                            {Metric::innerWidth, static_cast<double>(inputs.width)},
+                            {Metric::innerWidth, static_cast<double>(inputs.innerWidth ? inputs.innerWidth : inputs.width)},
+                            {Metric::clientWidth, static_cast<double>(inputs.width)},
                             {Metric::scale, static_cast<double>(inputs.scale)},
                             {Metric::viewportHeight, static_cast<double>(CapturePlan::wholeViewport(inputs.viewportHeight))}});
     }

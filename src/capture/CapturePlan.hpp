@@ -24,10 +24,13 @@ struct CapturePartSpan {
     bool operator==(const CapturePartSpan&) const = default;
 };
 
-// One viewport-high band of a part: its top and height in the page (CSS
-// pixels) and where the page is scrolled to take it. Near the page's end the
-// page cannot scroll as far as the tile's top, so the tile then lies lower in
-// the viewport.
+// One band of a part: its top and height in the page (CSS pixels) and where
+// the page is scrolled to take it. A tile keeps clear of the view's edges by
+// the seam margin, except where an edge is the document's own top or end:
+// the engine draws the rows next to an edge that cuts through the page a
+// little differently (text and shapes cut there), so rows taken there would
+// not join the next tile's. Near the page's end the page cannot scroll as far
+// as asked, so the tile then lies lower in the view.
 struct CaptureTile {
     int64_t top = 0;
     int64_t rows = 0;
@@ -59,7 +62,8 @@ struct CaptureObservation {
 
 // How a page is cut into outputs before any pixel is taken: the whole page
 // in one bitmap when its estimate fits the memory budget, otherwise
-// viewport-high parts, each with a bitmap of its own, or no capture at all.
+// parts of one tile each (the rows a view shows clear of its edges), each
+// with a bitmap of its own, or no capture at all.
 // Sizes are CSS pixels unless named pixel; all arithmetic is 64-bit.
 class CapturePlan {
 public:
@@ -67,9 +71,13 @@ public:
     static constexpr int64_t surfaceBytesPerPixel = 4;
     static constexpr int64_t surfaceCopies = 3;
     static constexpr int64_t retainedTiles = 1;
+    // CSS pixels a tile keeps from a view edge that cuts through the page.
+    // The rows drawn differently reach at most a few pixels in.
+    static constexpr int64_t seamMargin = 8;
 
     struct Inputs {
-        // The page's inner width.
+        // The width the page lays out in: the view's, less a scroll bar that
+        // takes room from the layout.
         int64_t width = 0;
         // Output pixels per CSS pixel.
         int64_t scale = 1;
@@ -80,10 +88,12 @@ public:
         int64_t maximumHeight = 0;
         // Bytes.
         int64_t budget = 0;
+        // The view's inner width, for the report only; 0 when it is width.
+        int64_t innerWidth = 0;
     };
 
     // A width or height below 1 or a page taller than maximumHeight is
-    // budgetExceeded, and so is a page over budget whose viewport-high part is
+    // budgetExceeded, and so is a page over budget whose one-tile part is
     // over budget too; an estimate that cannot be made (no viewport, a
     // product past 64 bits) is dimensionOverflow.
     static CapturePlan make(const Inputs& inputs);
@@ -100,6 +110,7 @@ public:
     int64_t pixelWidth = 0;      // PW = W × s
     int64_t estimatedBytes = 0;  // E, the whole page's estimate
     int64_t partHeight = 0;      // P
+    int64_t margin = 0;          // the seam margin, less in a view too low for it
     int64_t partCount = 0;       // N
     bool split = false;          // B < E
 
@@ -107,11 +118,16 @@ public:
     // Part index (0 ≤ index < partCount).
     CapturePartSpan part(int64_t index) const;
     std::vector<CapturePartSpan> parts() const;
-    // The tiles of a part, top to bottom; they abut and only the last is
-    // shorter than the viewport.
+    // The tiles of a part, top to bottom; they abut.
     std::vector<CaptureTile> tiles(const CapturePartSpan& part) const;
-    // The tile of a part that starts at row top (part.top ≤ top < part.end()).
+    // The tile of a part that starts at row top (part.top ≤ top < part.end()):
+    // as many rows as the view shows clear of its edges, scrolled so that a
+    // margin of rows lies above them (none at the document's top) and below
+    // them (none at its end).
     CaptureTile tile(const CapturePartSpan& part, int64_t top) const;
+    // The rows a tile takes from a view scrolled to an edge of the page on
+    // neither side: those of a part of a page over budget.
+    int64_t innerTileRows() const noexcept { return viewportHeight - 2 * margin; }
     // The plan once the document turned out `height` rows high while the tile
     // at row tileTop was about to be taken. A page that grew, or that no
     // longer holds every row above the tile (rows already taken), cannot be

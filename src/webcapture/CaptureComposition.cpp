@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/BrindlexError.hpp"
@@ -70,10 +71,13 @@ std::string freeze(const std::string& key) {
 
 std::string innerScroller() {
     // The tallest content of an element that scrolls in place of the root:
-    // at least half the view high, its overflow scrollable and cut off.
+    // at least half the view high and half its width, its overflow
+    // scrollable and cut off. A narrower one (a navigation sidebar, a table
+    // of contents) stands beside the page, as it does on pages whose root
+    // scrolls: the capture shows it as the view does, once.
     return "(()=>{let m=0;for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
            "if((o==='auto'||o==='scroll'||o==='overlay')&&e.clientHeight>=innerHeight/2&&"
-           "e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
+           "e.clientWidth>=innerWidth/2&&e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
 }
 
 std::string repin(const std::string& key) { return "window['" + key + "'].freezeSticky();true"; }
@@ -104,7 +108,14 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
     // Measured after the freeze: a fixed element turned absolute can make
     // the document taller.
     const int64_t height = co_await run.session.evaluateInteger(CaptureRun::heightProbe);
-    const int64_t viewport = CapturePlan::wholeViewport(run.viewportHeight);
+    // The tiles are as wide and as high as the part of the view the page
+    // draws in: a snapshot of the view leaves out a scroll bar that takes
+    // room from the layout.
+    const int64_t width = co_await run.session.evaluateInteger(CaptureRun::layoutWidthProbe);
+    const int64_t layoutHeight = co_await run.session.evaluateInteger(CaptureRun::layoutHeightProbe);
+    const double viewHeight = layoutHeight > 0 ? std::min(run.viewportHeight, static_cast<double>(layoutHeight))
+                                               : run.viewportHeight;
+    const int64_t viewport = CapturePlan::wholeViewport(viewHeight);
     if (height <= viewport) {
         // A root that does not scroll while an inner element does: the
         // document is one view high and the rest of the page lies inside
@@ -118,9 +129,35 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
             raise(ErrorCase::renderFailed);
         }
     }
-    const CapturePlan::Inputs inputs{run.geometry.innerWidth, run.options.scale, run.viewportHeight,
-                                     height,                  run.options.maximumHeight, run.options.budget};
+    const CapturePlan::Inputs inputs{width,  run.options.scale,         viewHeight,
+                                     height, run.options.maximumHeight, run.options.budget,
+                                     run.geometry.innerWidth};
     run.planned.emplace(planCapture(inputs, run.diagnostic.get(), run.options.lifecycle.get(), output, freeSpace));
+}
+
+// Where the page stands once a tile's scroll has settled.
+struct PagePosition {
+    int64_t height = 0;
+    int64_t scrollY = 0;
+};
+
+// The re-pin, the height probe and the scroll position in one script: each
+// evaluation is a round trip to the web process, once per tile.
+Task<PagePosition> repinAndMeasure(BrowserSession& session, const std::string& key) {
+    const PageValue value = co_await session.evaluate(
+        "(()=>{window['" + key + "'].freezeSticky();return String(" + CaptureRun::heightProbe + ")+' '+scrollY})()");
+    const std::string text = value.stringValue().value_or("");
+    const auto space = text.find(' ');
+    auto length = [](const std::string& number) {
+        PageValue v;
+        v.kind = PageValue::Kind::number;
+        char* end = nullptr;
+        v.number = std::strtod(number.c_str(), &end);
+        if (number.empty() || end != number.c_str() + number.size()) raise(ErrorCase::dimensionOverflow);
+        return v.integer();
+    };
+    if (space == std::string::npos) raise(ErrorCase::dimensionOverflow);
+    co_return PagePosition{length(text.substr(0, space)), length(text.substr(space + 1))};
 }
 
 // The page's viewport as a bitmap at its current scroll position.
@@ -161,7 +198,9 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     const int64_t s = plan.scale;
     if (top == span.top) raise(ErrorCase::renderFailed);
     const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
-    const int64_t target = std::max<int64_t>(0, std::min(from, height - plan.viewportHeight));
+    // The rows compared lie clear of the view's upper edge, as they did when
+    // they were taken.
+    const int64_t target = std::max<int64_t>(0, std::min(from - plan.margin, height - plan.viewportHeight));
     co_await run.session.evaluate(run.scrollScript(target));
     co_await run.session.settleAfterScroll(settle);
     co_await run.session.evaluate(CaptureScripts::repin(run.pageStateKey));
@@ -202,10 +241,10 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                    {Metric::tileRows, d(tile.rows)}});
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
         co_await session.settleAfterScroll(settle);
-        co_await session.evaluate(CaptureScripts::repin(run.pageStateKey));
+        const PagePosition position = co_await repinAndMeasure(session, run.pageStateKey);
         // The plan holds only while the page keeps its height: rows that
         // moved would join into an image of no page at all.
-        const int64_t height = co_await session.evaluateInteger(CaptureRun::heightProbe);
+        const int64_t height = position.height;
         if (height != plan.documentHeight) {
             run.record(Stage::scroll, {{Metric::tileY, d(tile.top)},
                                        {Metric::tileRows, d(tile.rows)},
@@ -221,7 +260,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             // The same tile again, on the page as it is now.
             continue;
         }
-        const int64_t actual = co_await session.evaluateInteger("scrollY");
+        const int64_t actual = position.scrollY;
 
         // The snapshot is the visible area at the page's zoom (the output
         // scale over the screen's), W × s pixels wide.
@@ -260,7 +299,7 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
             image->copyRows(at.partRow, scratch.data() + at.sourceRow * stride, static_cast<std::size_t>(stride),
                             at.rows);
         }
-        top += plan.viewportHeight;
+        top += tile.rows;
     }
 
     checkCancellation();

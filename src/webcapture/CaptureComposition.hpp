@@ -37,7 +37,8 @@ std::string freeze(const std::string& key);
 // Pins every sticky element back to where it stood at freeze time.
 std::string repin(const std::string& key);
 // The content height of the tallest element that scrolls in place of a root
-// that does not (at least half the view high); 0 when there is none.
+// that does not (at least half the view high and half its width); 0 when
+// there is none.
 std::string innerScroller();
 
 }  // namespace CaptureScripts

@@ -31,9 +31,19 @@ namespace velmora {
 class CaptureRun {
 public:
     static constexpr const char* markerText = "capture-active";
-    // The document's height, CSS pixels.
+    // The height the page scrolls through, CSS pixels: that of the scrolling
+    // element (the root, or the body in quirks mode). The body's own box can
+    // reach above the document (a negative top margin collapsing through it)
+    // and so be taller than anything a scroll can show.
     static constexpr const char* heightProbe =
-        "Math.max(document.body.scrollHeight,document.documentElement.scrollHeight)";
+        "(document.scrollingElement||document.documentElement).scrollHeight";
+    // The width and height the page lays out and draws in, CSS pixels: the
+    // view less a scroll bar that takes room from the layout (a page that
+    // styles its scroll bar gets a classic one).
+    static constexpr const char* layoutWidthProbe =
+        "(document.scrollingElement||document.documentElement).clientWidth";
+    static constexpr const char* layoutHeightProbe =
+        "(document.scrollingElement||document.documentElement).clientHeight";
 
     CaptureRun(BrowserSession& session, CaptureOptions options);
     // Gives back whatever is still held (a capture whose task was dropped);

@@ -12,6 +12,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/GLibError.hpp"
 #include "webcapture/BrowserSession.hpp"
+#include "webcapture/CaptureRun.hpp"
 #include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
@@ -256,7 +257,7 @@ Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t sca
         gtk_widget_queue_resize(GTK_WIDGET(webView_.get()));
         co_await waitForAnimationFrames();
         int64_t inner = co_await evaluateInteger("window.innerWidth");
-        int64_t client = co_await evaluateInteger("document.documentElement.clientWidth");
+        int64_t client = co_await evaluateInteger(CaptureRun::layoutWidthProbe);
         ViewMetrics m = viewMetrics();
         int64_t visible = rounded(m.visibleWidth);
         if (diagnostic) {

@@ -26,6 +26,9 @@ namespace {
 constexpr int64_t conservative = 805306368;
 constexpr int64_t wholePage = 334579456;  // 780·6000·12 + 780·1600·8 + 256 MiB
 constexpr int64_t viewportPart = 293395456;  // 780·1600·12 + 780·1600·8 + 256 MiB
+// A part of a page over budget: the 784 rows one view yields clear of its
+// edges (800 less the seam margin of 8 above and below).
+constexpr int64_t innerPart = 293095936;  // 780·1568·12 + 780·1600·8 + 256 MiB
 
 // A 390-wide page at scale 2 in an 800-high viewport.
 CapturePlan::Inputs page(int64_t height, int64_t budget = conservative) {
@@ -104,27 +107,29 @@ TEST(CapturePlan, OverBudgetSplitsIntoViewportParts) {
     const CapturePlan p = CapturePlan::make(page(3000, 300000000));
     EXPECT_TRUE(p.split);
     EXPECT_EQ(p.splitReason(), std::optional<std::string>("memoryBudget"));
-    EXPECT_EQ(p.partHeight, 800);
+    EXPECT_EQ(p.partHeight, 784);
     EXPECT_EQ(p.partCount, 4);
-    EXPECT_EQ(p.parts(), (std::vector<CapturePartSpan>{{0, 0, 800}, {1, 800, 800}, {2, 1600, 800}, {3, 2400, 600}}));
+    EXPECT_EQ(p.parts(), (std::vector<CapturePartSpan>{{0, 0, 784}, {1, 784, 784}, {2, 1568, 784}, {3, 2352, 648}}));
+    // One tile per part.
+    for (const auto& part : p.parts()) EXPECT_EQ(p.tiles(part).size(), 1u) << part.index;
     // The whole page's estimate is what the receipt reports, also when split.
     EXPECT_EQ(p.estimatedBytes, wholePage);
     EXPECT_EQ(p.memoryPlan({}).at("estimatedBytes"), wholePage);
 
-    // The viewport-high part's own estimate is the bar: at it the page is
-    // split, one byte below it is refused.
-    EXPECT_EQ(CapturePlan::make(page(3000, viewportPart)).partCount, 4);
-    EXPECT_EQ(caseOf([] { CapturePlan::make(page(3000, viewportPart - 1)); }), ErrorCase::budgetExceeded);
+    // The part's own estimate is the bar: at it the page is split, one byte
+    // below it is refused.
+    EXPECT_EQ(CapturePlan::make(page(3000, innerPart)).partCount, 4);
+    EXPECT_EQ(caseOf([] { CapturePlan::make(page(3000, innerPart - 1)); }), ErrorCase::budgetExceeded);
     EXPECT_EQ(caseOf([] { CapturePlan::make(page(3000, 290000000)); }), ErrorCase::budgetExceeded);
-    // A page no taller than the viewport has no smaller part to fall back to.
-    EXPECT_EQ(caseOf([] { CapturePlan::make(page(800, viewportPart - 1)); }), ErrorCase::budgetExceeded);
+    // A page no taller than the viewport over a part's estimate is refused.
+    EXPECT_EQ(caseOf([] { CapturePlan::make(page(800, innerPart - 1)); }), ErrorCase::budgetExceeded);
     EXPECT_EQ(CapturePlan::make(page(800, viewportPart)).partCount, 1);
 }
 
 TEST(CapturePlan, LimitsOfThePageAndTheViewport) {
     EXPECT_EQ(CapturePlan::make(page(30000, int64_t{1} << 40)).partCount, 1);
-    EXPECT_EQ(CapturePlan::make(page(30000)).partCount, 38);  // 37 × 800 + 400
-    EXPECT_EQ(CapturePlan::make(page(30000)).part(37), (CapturePartSpan{37, 29600, 400}));
+    EXPECT_EQ(CapturePlan::make(page(30000)).partCount, 39);  // 38 × 784 + 208
+    EXPECT_EQ(CapturePlan::make(page(30000)).part(38), (CapturePartSpan{38, 29792, 208}));
     EXPECT_EQ(caseOf([] { CapturePlan::make(page(30001, int64_t{1} << 40)); }), ErrorCase::budgetExceeded);
     EXPECT_EQ(caseOf([] { CapturePlan::make(page(0)); }), ErrorCase::budgetExceeded);
     EXPECT_EQ(caseOf([] { CapturePlan::make({0, 2, 800, 3000, 30000, conservative}); }), ErrorCase::budgetExceeded);
@@ -139,51 +144,78 @@ TEST(CapturePlan, LimitsOfThePageAndTheViewport) {
 }
 
 TEST(CapturePlan, TilesScrollTargetsAndPlacement) {
-    // One part of 2000 rows, scale 1: the last tile cannot scroll to 1600,
-    // so it is taken lower in the viewport.
+    // One part of 2000 rows, scale 1. The first tile stops 8 rows short of
+    // the view's lower edge; the second is scrolled 8 rows above its top and
+    // stops 8 short of the lower edge; the last cannot scroll that far, so
+    // it lies lower in the view and runs to its end, the document's.
     const CapturePlan one = CapturePlan::make({390, 1, 800, 2000, 30000, conservative});
+    EXPECT_EQ(one.margin, 8);
     const CapturePartSpan whole = one.part(0);
     const auto tiles = one.tiles(whole);
-    EXPECT_EQ(tiles, (std::vector<CaptureTile>{{0, 800, 0}, {800, 800, 800}, {1600, 400, 1200}}));
+    EXPECT_EQ(tiles, (std::vector<CaptureTile>{{0, 792, 0}, {792, 784, 784}, {1576, 424, 1200}}));
     std::vector<TilePlacement> placed;
     for (const auto& t : tiles) placed.push_back(one.place(whole, t, t.scrollTarget, 390, 800));
-    EXPECT_EQ(placed, (std::vector<TilePlacement>{{0, 0, 800}, {0, 800, 800}, {400, 1600, 400}}));
+    EXPECT_EQ(placed, (std::vector<TilePlacement>{{0, 0, 792}, {8, 792, 784}, {376, 1576, 424}}));
 
     // At scale 2 every figure is in device pixels.
     const CapturePlan two = CapturePlan::make({390, 2, 800, 2000, 30000, conservative});
     const auto tiles2 = two.tiles(two.part(0));
-    EXPECT_EQ(two.place(two.part(0), tiles2[2], 1200, 780, 1600), (TilePlacement{800, 3200, 800}));
+    EXPECT_EQ(two.place(two.part(0), tiles2[2], 1200, 780, 1600), (TilePlacement{752, 3152, 848}));
 
-    // Parts of 800 and 400: the second part's one tile lies 400 rows down a
+    // Parts of 784 and 416: the second part's one tile lies 384 rows down a
     // viewport scrolled to 400 and goes to the top of its own bitmap.
     const CapturePlan split = CapturePlan::make({390, 1, 800, 1200, 30000, 275000000});
     ASSERT_EQ(split.partCount, 2);
     const CapturePartSpan second = split.part(1);
-    EXPECT_EQ(second, (CapturePartSpan{1, 800, 400}));
-    EXPECT_EQ(split.tiles(second), (std::vector<CaptureTile>{{800, 400, 400}}));
-    EXPECT_EQ(split.place(second, split.tiles(second)[0], 400, 390, 800), (TilePlacement{400, 0, 400}));
+    EXPECT_EQ(second, (CapturePartSpan{1, 784, 416}));
+    EXPECT_EQ(split.tiles(second), (std::vector<CaptureTile>{{784, 416, 400}}));
+    EXPECT_EQ(split.place(second, split.tiles(second)[0], 400, 390, 800), (TilePlacement{384, 0, 416}));
+
+    // A page no higher than the view is one tile; a view too low for the
+    // margin keeps at least a row per tile.
+    const CapturePlan low = CapturePlan::make({390, 1, 800, 500, 30000, conservative});
+    EXPECT_EQ(low.tiles(low.part(0)), (std::vector<CaptureTile>{{0, 500, 0}}));
+    const CapturePlan tiny = CapturePlan::make({390, 1, 3, 10, 30000, conservative});
+    EXPECT_EQ(tiny.margin, 1);
+    EXPECT_EQ(tiny.tiles(tiny.part(0)),
+              (std::vector<CaptureTile>{{0, 2, 0}, {2, 1, 1}, {3, 1, 2}, {4, 1, 3}, {5, 1, 4}, {6, 1, 5}, {7, 1, 6},
+                                        {8, 2, 7}}));
+    // Whatever the height, the tiles abut, cover their part and keep the
+    // margin from every view edge that is not the document's.
+    for (int64_t h : {1, 799, 800, 801, 1583, 1584, 1585, 9999}) {
+        const CapturePlan p = CapturePlan::make({390, 1, 800, h, 30000, conservative});
+        int64_t next = 0;
+        for (const CaptureTile& t : p.tiles(p.part(0))) {
+            EXPECT_EQ(t.top, next) << h;
+            EXPECT_GE(t.rows, 1) << h;
+            EXPECT_TRUE(t.scrollTarget == 0 || t.top - t.scrollTarget >= 8) << h << " " << t.top;
+            EXPECT_TRUE(t.scrollTarget + 800 >= h || t.scrollTarget + 800 - (t.top + t.rows) >= 8) << h << " " << t.top;
+            next = t.top + t.rows;
+        }
+        EXPECT_EQ(next, h);
+    }
 }
 
 // The snapshot is the viewport: a tile that is not wholly in it would be
 // silently wrong rows, so it is refused.
 TEST(CapturePlan, TilesOutsideTheSnapshotAreRefused) {
     const CapturePlan p = CapturePlan::make({390, 2, 800, 2000, 30000, conservative});
-    const CaptureTile last = p.tiles(p.part(0))[2];  // rows 1600..2000, target 1200
+    const CaptureTile last = p.tiles(p.part(0))[2];  // rows 1576..2000, target 1200
 
     // A page that went further than the target (it grew) still shows the
     // tile's rows, higher up in the viewport.
-    EXPECT_EQ(p.place(p.part(0), last, 1300, 780, 1600), (TilePlacement{600, 3200, 800}));
+    EXPECT_EQ(p.place(p.part(0), last, 1300, 780, 1600), (TilePlacement{552, 3152, 848}));
     // One that stopped short pushes the tile's end out of the viewport.
     EXPECT_EQ(caseOf([&] { p.place(p.part(0), last, 1199, 780, 1600); }), ErrorCase::renderFailed);
     // A page that shrank after the plan cannot reach the target at all.
     EXPECT_EQ(caseOf([&] { p.place(p.part(0), last, 500, 780, 1600); }), ErrorCase::renderFailed);
     // Scrolled past the tile's top.
     const CaptureTile middle = p.tiles(p.part(0))[1];
-    EXPECT_EQ(caseOf([&] { p.place(p.part(0), middle, 801, 780, 1600); }), ErrorCase::renderFailed);
+    EXPECT_EQ(caseOf([&] { p.place(p.part(0), middle, 793, 780, 1600); }), ErrorCase::renderFailed);
     // A snapshot of another width, or shorter than the tile's end.
     EXPECT_EQ(caseOf([&] { p.place(p.part(0), last, 1200, 779, 1600); }), ErrorCase::renderFailed);
     EXPECT_EQ(caseOf([&] { p.place(p.part(0), last, 1200, 780, 1599); }), ErrorCase::renderFailed);
-    EXPECT_EQ(p.place(p.part(0), last, 1200, 780, 1600), (TilePlacement{800, 3200, 800}));
+    EXPECT_EQ(p.place(p.part(0), last, 1200, 780, 1600), (TilePlacement{752, 3152, 848}));
 }
 
 // A page that got shorter below the rows taken keeps its tiles and ends
@@ -198,7 +230,7 @@ TEST(CapturePlan, AShorterPageEndsItsLastPartAtItsRealEnd) {
     EXPECT_FALSE(one.heightChanged());
     EXPECT_EQ(cut.partCount, 1);
     EXPECT_EQ(cut.part(0), (CapturePartSpan{0, 0, 1970}));
-    EXPECT_EQ(cut.tiles(cut.part(0)), (std::vector<CaptureTile>{{0, 800, 0}, {800, 800, 800}, {1600, 370, 1170}}));
+    EXPECT_EQ(cut.tiles(cut.part(0)), (std::vector<CaptureTile>{{0, 792, 0}, {792, 784, 784}, {1576, 394, 1170}}));
     EXPECT_EQ(cut.tile(cut.part(0), 1600), (CaptureTile{1600, 370, 1170}));
     // The memory figures stay those of the plan that was checked.
     EXPECT_EQ(cut.memoryPlan({}).at("singleRGBASurfaceBytes"), 390 * 2000 * 4);
@@ -209,12 +241,12 @@ TEST(CapturePlan, AShorterPageEndsItsLastPartAtItsRealEnd) {
     EXPECT_EQ(caseOf([&] { one.shortened(800, 800); }), ErrorCase::renderFailed);
     EXPECT_EQ(one.shortened(0, 1).documentHeight, 1);
 
-    // Split into 800-row parts: a part at the end may go away.
+    // Split into 784-row parts: a part at the end may go away.
     const CapturePlan split = CapturePlan::make({390, 1, 800, 3000, 30000, 280000000});
     ASSERT_EQ(split.partCount, 4);
-    const CapturePlan fewer = split.shortened(1600, 2390);
+    const CapturePlan fewer = split.shortened(1600, 2300);
     EXPECT_EQ(fewer.partCount, 3);
-    EXPECT_EQ(fewer.part(2), (CapturePartSpan{2, 1600, 790}));
+    EXPECT_EQ(fewer.part(2), (CapturePartSpan{2, 1568, 732}));
     EXPECT_EQ(fewer.splitReason(), std::optional<std::string>("memoryBudget"));
 }
 
@@ -231,9 +263,11 @@ TEST_F(PlanStep, RecordsAnnouncesAndOpensTheOutputFolder) {
     const auto e = events();
     ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e[0].stage, Stage::plan);
-    EXPECT_EQ(e[0].values.size(), 4u);
+    EXPECT_EQ(e[0].values.size(), 5u);
     EXPECT_EQ(value(e[0], Metric::documentHeight), 3000);
+    // The view's inner width, and the width planned: the layout's.
     EXPECT_EQ(value(e[0], Metric::innerWidth), 390);
+    EXPECT_EQ(value(e[0], Metric::clientWidth), 390);
     EXPECT_EQ(value(e[0], Metric::scale), 2);
     EXPECT_EQ(value(e[0], Metric::viewportHeight), 800);
     EXPECT_EQ(e[1].stage, Stage::plan);

@@ -285,7 +285,7 @@ TEST_F(CaptureComposition, TilesJoinIntoTheWholeDocumentPixelForPixel) {
     }
 }
 
-// A page over budget is taken in viewport-high parts, each its own bitmap:
+// A page over budget is taken in parts of one tile, each its own bitmap:
 // the journal knows their number before the first tile, the hook sees every
 // tile and every part's joining, and each part starts on its own rows.
 TEST_F(CaptureComposition, SplitPartsAreAnnouncedTakenAndJoinedOneByOne) {
@@ -304,12 +304,15 @@ TEST_F(CaptureComposition, SplitPartsAreAnnouncedTakenAndJoinedOneByOne) {
     };
     int64_t viewport = 0;
     CaptureResult r = take(o, [&](CaptureRun& run) {
-        // Between the viewport-high part's estimate and the whole page's.
+        // Between a part's estimate and the whole page's.
         viewport = static_cast<int64_t>(run.viewportHeight);
         run.options.budget = CaptureBudget::estimate(pageWidth, viewport, viewport) + 1;
     });
     ASSERT_FALSE(r.error) << describe(r.error);
-    const int64_t parts = (3000 + viewport - 1) / viewport;
+    // A part is what one view yields clear of its edges.
+    const int64_t height = r.run->planned->plan.partHeight;
+    EXPECT_EQ(height, viewport - 2 * CapturePlan::seamMargin);
+    const int64_t parts = (3000 + height - 1) / height;
     ASSERT_EQ(static_cast<int64_t>(r.parts.size()), parts);
     EXPECT_EQ(r.run->planned->plan.splitReason(), std::optional<std::string>("memoryBudget"));
     EXPECT_EQ(journal->journal().expectedCount, std::optional<int64_t>(parts));
@@ -325,13 +328,13 @@ TEST_F(CaptureComposition, SplitPartsAreAnnouncedTakenAndJoinedOneByOne) {
     ASSERT_EQ(status.size(), expected.size());
     EXPECT_EQ(status[1], "撮影中 0/3000");
     EXPECT_EQ(status[2], "結合・保存中");
-    EXPECT_EQ(status[3], "撮影中 " + std::to_string(viewport) + "/3000");
+    EXPECT_EQ(status[3], "撮影中 " + std::to_string(height) + "/3000");
     for (int64_t k = 0; k < parts; ++k) {
         const PixelBuffer& image = *r.parts[k].image;
-        EXPECT_EQ(r.parts[k].span.top, k * viewport);
-        EXPECT_EQ(image.height(), std::min(viewport, 3000 - k * viewport));
-        EXPECT_EQ(pixel(image, 200, 0), bandColour(static_cast<int>(k * viewport / 100)));
-        const int64_t lastRow = k * viewport + image.height() - 1;
+        EXPECT_EQ(r.parts[k].span.top, k * height);
+        EXPECT_EQ(image.height(), std::min(height, 3000 - k * height));
+        EXPECT_EQ(pixel(image, 200, 0), bandColour(static_cast<int>(k * height / 100)));
+        const int64_t lastRow = k * height + image.height() - 1;
         EXPECT_EQ(pixel(image, 200, image.height() - 1), bandColour(static_cast<int>(lastRow / 100)));
         // The PNG is the bitmap's.
         png_image decoded{};
@@ -369,9 +372,12 @@ TEST_F(CaptureComposition, PageThatGetsShorterIsCroppedOrFailsWhenRowsTakenMoved
         }
         return std::map<std::string, double>{};
     };
+    // The second tile: from the first one's end, as many rows as the view
+    // shows clear of its edges.
     const auto viewport = static_cast<int64_t>(cropped.run->viewportHeight);
-    EXPECT_EQ(observed(), (std::map<std::string, double>{{"tileY", viewport},
-                                                          {"tileRows", viewport},
+    const int64_t margin = CapturePlan::seamMargin;
+    EXPECT_EQ(observed(), (std::map<std::string, double>{{"tileY", viewport - margin},
+                                                          {"tileRows", viewport - 2 * margin},
                                                           {"documentHeight", 3000},
                                                           {"observedHeight", 900}}));
     finish(cropped);
@@ -448,7 +454,9 @@ TEST_F(CaptureComposition, CancelBetweenTilesStopsBeforeTheNextScroll) {
     const auto viewport = static_cast<int64_t>(r.run ? r.run->viewportHeight : 0);
     // The page hears of a scroll at its next frame, so the way back to the
     // top is waited for; every scroll before it has been heard by then. The
-    // second tile's scroll, then the way back; never the third.
+    // second tile's scroll (a margin above its first row), then the way
+    // back; never the third.
     EXPECT_TRUE(spinUntil([&] { return evaluate("seen[seen.length-1]===0") == "true"; }));
-    EXPECT_EQ(evaluate("JSON.stringify(seen)"), "[" + std::to_string(viewport) + ",0]");
+    EXPECT_EQ(evaluate("JSON.stringify(seen)"),
+              "[" + std::to_string(viewport - 2 * CapturePlan::seamMargin) + ",0]");
 }

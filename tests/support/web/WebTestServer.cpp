@@ -3,6 +3,9 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 
 #include "foundation/Digest.hpp"
@@ -18,6 +21,22 @@ void respond(SoupServerMessage* message, int code, const std::string& type, cons
     for (const auto& [name, value] : headers) soup_message_headers_append(out, name.c_str(), value.c_str());
     soup_server_message_set_response(message, type.empty() ? nullptr : type.c_str(), SOUP_MEMORY_COPY,
                                      body.data(), body.size());
+}
+
+// The types of the files a saved web page is made of.
+std::string typeOf(const std::filesystem::path& file) {
+    static const std::map<std::string, std::string> types{
+        {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
+        {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"},
+        {".md", "text/plain; charset=utf-8"},  {".png", "image/png"},
+        {".gif", "image/gif"},                 {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},               {".svg", "image/svg+xml"},
+        {".ico", "image/x-icon"},              {".woff2", "font/woff2"},
+        {".woff", "font/woff"},                {".ttf", "font/ttf"},
+    };
+    auto it = types.find(file.extension().string());
+    return it == types.end() ? "application/octet-stream" : it->second;
 }
 
 }  // namespace
@@ -163,6 +182,27 @@ void WebTestServer::challenge(const std::string& path, const std::string& body) 
     };
 }
 
+void WebTestServer::folder(const std::string& prefix, std::filesystem::path root) {
+    folders_.emplace_back(prefix.ends_with('/') ? prefix : prefix + "/", std::move(root));
+}
+
+bool WebTestServer::answerFromFolder(SoupServerMessage* message, const std::string& path) const {
+    for (const auto& [prefix, root] : folders_) {
+        if (!path.starts_with(prefix)) continue;
+        const std::filesystem::path relative = std::filesystem::path(path.substr(prefix.size())).lexically_normal();
+        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") continue;
+        const std::filesystem::path file = root / relative;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) continue;
+        std::ifstream in(file, std::ios::binary);
+        const std::string body{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (!in.good() && !in.eof()) continue;
+        respond(message, 200, typeOf(file), body, {});
+        return true;
+    }
+    return false;
+}
+
 std::string WebTestServer::generated(int64_t offset, int64_t length) {
     std::string out(static_cast<std::size_t>(length), '\0');
     for (int64_t i = 0; i < length; ++i) {
@@ -278,6 +318,8 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
     server->cookies_[key].emplace_back(cookie ? cookie : "");
     auto route = server->routes_.find(key);
     if (route == server->routes_.end()) {
+        if (server->answerFromFolder(message, key)) return;
+        server->notFound_.push_back(key);
         respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
         return;
     }
@@ -293,8 +335,12 @@ void WebTestServer::handle(SoupServer*, SoupServerMessage* message, const char* 
         server->delayed_.push_back(std::move(d));
         return;
     }
-    if (route->second.respond) route->second.respond(message);
-    else respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+    if (route->second.respond) {
+        route->second.respond(message);
+    } else {
+        server->notFound_.push_back(key);
+        respond(message, 404, "text/html; charset=utf-8", "<title>404</title>", {});
+    }
 }
 
 gboolean WebTestServer::answerDelayed(gpointer data) {

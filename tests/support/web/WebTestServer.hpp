@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,10 +49,17 @@ public:
     int requests(const std::string& path) const;
     // Their HTTP methods, in the order they came.
     std::vector<std::string> methods(const std::string& path) const;
+    // The paths answered 404 so far, in the order they came.
+    const std::vector<std::string>& notFound() const noexcept { return notFound_; }
     // Their "Cookie" headers, in the order they came ("" for none).
     std::vector<std::string> cookies(const std::string& path) const;
     // Answers 401 with a Basic challenge, body as the page.
     void challenge(const std::string& path, const std::string& body);
+    // Serves the files below root under the path prefix ("/" serves the
+    // folder as the web root), each with the type its extension names; a
+    // path that leaves the folder or names no regular file gets a 404.
+    // Registered routes come first.
+    void folder(const std::string& prefix, std::filesystem::path root);
 
     // A body generated as it is sent (generated(offset, n)), so that even a
     // gigabyte costs no memory: written chunk by chunk, each as soon as the
@@ -100,13 +108,16 @@ private:
     static gboolean nextChunk(gpointer data);
     void appendChunk(Streaming& s);
     static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer self);
+    bool answerFromFolder(SoupServerMessage* message, const std::string& path) const;
 
     SoupServer* server_ = nullptr;
     int port_ = 0;
     std::map<std::string, Route> routes_;
+    std::vector<std::pair<std::string, std::filesystem::path>> folders_;
     std::map<std::string, int> counts_;
     std::map<std::string, std::vector<std::string>> methods_;
     std::map<std::string, std::vector<std::string>> cookies_;
+    std::vector<std::string> notFound_;
     std::multimap<std::string, SoupServerMessage*> waiting_;
     std::vector<std::unique_ptr<Delayed>> delayed_;
     std::vector<std::unique_ptr<Streaming>> streams_;

@@ -1,0 +1,347 @@
+// Tall PNGs of real documentation pages, served whole from the shared folder
+// of copied pages on loopback and saved as a user saves them, at the desktop
+// and the smartphone width, with the default options. Each is saved row for
+// row as the engine draws the same frozen page in its whole-document
+// snapshot, or refused as the page calls for: too tall for the height limit
+// before any scrolling, or with images that cannot be loaded. And the seams
+// of the tiles on a page whose every row has a colour of its own.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "foundation/BrindlexError.hpp"
+#include "foundation/PixelBuffer.hpp"
+#include "foundation/ProductBrand.hpp"
+#include "foundation/Raster.hpp"
+#include "foundation/SettingsStore.hpp"
+#include "history/CaptureHistory.hpp"
+#include "support/MainLoop.hpp"
+#include "support/TempDir.hpp"
+#include "support/web/WebTestLoad.hpp"
+#include "support/web/WebTestServer.hpp"
+#include "support/web/WebTestStores.hpp"
+#include "support/web/WebTestWindow.hpp"
+#include "webcapture/BrowserSession.hpp"
+#include "webcapture/WebHooks.hpp"
+#include "capture/CaptureOptions.hpp"
+
+using namespace velmora;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test::runTask;
+using test::spinUntil;
+
+namespace {
+
+constexpr const char* saved = "画像を保存しました（1枚）";
+constexpr int viewHeight = 1000;
+
+// The page paths of the folder's catalogue: its README's table names them.
+std::vector<std::string> cataloguedPages(const fs::path& folder) {
+    std::ifstream in(folder / "README.md");
+    std::vector<std::string> pages;
+    const std::regex path("`(/[^`]+\\.html)`");
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("| `")) continue;
+        for (auto m = std::sregex_iterator(line.begin(), line.end(), path); m != std::sregex_iterator(); ++m)
+            pages.push_back((*m)[1]);
+    }
+    return pages;
+}
+
+std::string failure(ErrorCase error, const std::string& code) {
+    return std::string(BrindlexError::message(error)) + " 診断コード: " + code;
+}
+
+// The rows of the PNG that are not the engine's row (premultiplied BGRA of
+// an opaque page) over the PNG's width. Exactly: a row the engine drew
+// again at a view's edge differs only by a few channel steps on the edges
+// of glyphs.
+std::vector<int64_t> rowsDiffering(const RasterImage& png, const PixelBuffer& whole) {
+    std::vector<int64_t> rows;
+    const int channels = png.channels();
+    for (int64_t y = 0; y < png.height() && y < whole.height(); ++y) {
+        const uint8_t* s = whole.row(y);
+        const uint8_t* d = png.pixels() + y * png.rowStride();
+        for (int64_t x = 0; x < png.width(); ++x) {
+            const uint8_t* a = d + x * channels;
+            const uint8_t* b = s + x * 4;
+            if (a[0] != b[2] || a[1] != b[1] || a[2] != b[0]) {
+                rows.push_back(y);
+                break;
+            }
+        }
+    }
+    return rows;
+}
+
+std::string first(const std::vector<int64_t>& rows) {
+    std::string text;
+    for (std::size_t i = 0; i < rows.size() && i < 8; ++i) text += " " + std::to_string(rows[i]);
+    return text;
+}
+
+// One session in a presented window as wide as the capture, its pages
+// served on loopback, each capture followed to its end with its receipt, its
+// report and the engine's snapshot of the whole frozen document.
+class WebpageCapture {
+public:
+    explicit WebpageCapture(int width) : width_(width) {
+        fs::create_directories(storage_);
+        fs::create_directories(outputRoot_);
+        WebHooks::shared().logCapture = [this](const WebCaptureDiagnosticReport& report) { report_ = report; };
+        session_ = std::make_unique<BrowserSession>(false, test::sharedEphemeralStore());
+        session_->setWaitBounds(test::patientBounds());
+        // A page's scripts read the view's width as they load (a book's
+        // sidebar is shown only on a wide one): the page is loaded as wide
+        // as it is saved.
+        window_ = std::make_unique<test::WebTestWindow>(session_->frame(), width, viewHeight);
+        shown_ = window_->waitUntilShown();
+    }
+    ~WebpageCapture() { WebHooks::shared().logCapture = nullptr; }
+
+    bool shown() const { return shown_; }
+    test::WebTestServer& server() { return server_; }
+    BrowserSession& session() { return *session_; }
+
+    bool load(const std::string& path) {
+        test::LoadWatch watch(session_->webView());
+        session_->navigate(server_.url(path));
+        return spinUntil([&] { return watch.finished() > 0 && !session_->loading.get(); }, 30s);
+    }
+
+    PageValue eval(const std::string& script) { return runTask(session_->evaluate(script)); }
+
+    // The engine's drawing of the whole document as it stands.
+    std::unique_ptr<PixelBuffer> wholeDocument() {
+        return runTask(grab(*session_));
+    }
+
+    void capture(int64_t scale = 1) {
+        receipt_.reset();
+        frozen_.reset();
+        report_.reset();
+        CaptureOptions o;
+        o.viewportWidth = width_;
+        o.scale = scale;
+        o.filenameStem = "page";
+        o.completed = [this](CaptureReceipt r) -> Task<std::optional<std::string>> {
+            receipt_ = r;
+            co_return std::nullopt;
+        };
+        // After the last tile, while the page is still frozen.
+        o.checkpoint = [this](CaptureOptions::Stage stage) -> Task<void> {
+            if (stage == CaptureOptions::Stage::joining) frozen_ = co_await grab(*session_);
+        };
+        session_->capture(std::move(o), folder_);
+        ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 180s));
+    }
+
+    // The one PNG saved.
+    std::optional<RasterImage> savedImage() const {
+        if (!receipt_ || receipt_->parts.size() != 1) return std::nullopt;
+        return Raster::image(folder_ / receipt_->parts[0].file).image;
+    }
+
+    const std::optional<CaptureReceipt>& receipt() const { return receipt_; }
+    const PixelBuffer* frozen() const { return frozen_.get(); }
+    const std::optional<WebCaptureDiagnosticReport>& report() const { return report_; }
+
+    // Whether any event of the report is at the stage.
+    bool reached(WebCaptureDiagnosticStage stage) const {
+        if (!report_) return false;
+        for (const auto& e : report_->events) {
+            if (e.stage == stage) return true;
+        }
+        return false;
+    }
+
+private:
+    static Task<std::unique_ptr<PixelBuffer>> grab(BrowserSession& session) {
+        GObjectRef<GdkTexture> texture =
+            co_await session.snapshot(WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE);
+        auto whole = std::make_unique<PixelBuffer>(gdk_texture_get_width(texture.get()),
+                                                   gdk_texture_get_height(texture.get()));
+        gdk_texture_download(texture.get(), whole->data(), static_cast<gsize>(whole->bytesPerRow()));
+        co_return whole;
+    }
+
+    int width_;
+    test::TempDir dir_;
+    fs::path storage_ = dir_ / "storage";
+    fs::path outputRoot_ = dir_ / "out";
+    fs::path folder_ = outputRoot_ / "Screenshots";
+    AppRuntime::ScopedOverride runtime_{AppRuntime{storage_, outputRoot_}};
+    SettingsStore settings_{storage_ / "settings"};
+    FixedOutputRoots roots_{{outputRoot_}};
+    AppHistory::ScopedEnvironment historyEnvironment_{{storage_, &settings_, &roots_}};
+    test::WebTestServer server_;
+    std::unique_ptr<BrowserSession> session_;
+    std::unique_ptr<test::WebTestWindow> window_;
+    bool shown_ = false;
+    std::optional<CaptureReceipt> receipt_;
+    std::unique_ptr<PixelBuffer> frozen_;
+    std::optional<WebCaptureDiagnosticReport> report_;
+};
+
+// The saved PNG against the engine's whole frozen document: as high, as
+// wide as the page's layout (the view less a scroll bar that takes room, or
+// the document where it is narrower), every row the same.
+void expectSavedAsDrawn(WebpageCapture& c, const std::string& what) {
+    EXPECT_EQ(c.session().stage.get(), saved) << what;
+    const std::optional<RasterImage> png = c.savedImage();
+    ASSERT_TRUE(png) << what;
+    ASSERT_TRUE(c.frozen()) << what;
+    const PixelBuffer& whole = *c.frozen();
+    EXPECT_EQ(png->height(), whole.height()) << what;
+    EXPECT_EQ(c.receipt()->heightCSS, whole.height()) << what;
+    const int64_t layoutWidth = c.eval("document.scrollingElement.clientWidth").integer();
+    EXPECT_EQ(png->width(), std::min<int64_t>(layoutWidth, whole.width())) << what;
+    EXPECT_EQ(c.receipt()->widthCSS, png->width()) << what;
+    ASSERT_LE(png->width(), whole.width()) << what;
+    const std::vector<int64_t> rows = rowsDiffering(*png, whole);
+    EXPECT_TRUE(rows.empty()) << what << ": " << rows.size() << " rows differ:" << first(rows);
+}
+
+}  // namespace
+
+// Every catalogued page at 1280 and 430 px, in one session per width.
+TEST(CaptureWebpages, EveryPageSavesAsTheEngineDrawsItOrIsRefusedAsItCallsFor) {
+    const fs::path folder = VELMORA_WEBPAGES;
+    const std::vector<std::string> pages = cataloguedPages(folder);
+    ASSERT_GE(pages.size(), 7u) << "the page catalogue " << folder / "README.md";
+    for (const int width : {1280, 430}) {
+        WebpageCapture c(width);
+        ASSERT_TRUE(c.shown());
+        c.server().folder("/", folder);
+        for (const std::string& path : pages) {
+            const std::string what = path + " at " + std::to_string(width);
+            ASSERT_TRUE(c.load(path)) << what;
+            // What the page is, from the engine's drawing and the server's
+            // answers: its height, and whether an image it shows was
+            // missing.
+            const int64_t height = c.wholeDocument()->height();
+            const std::string images =
+                c.eval("JSON.stringify(Array.from(document.images).map(i=>new URL(i.src,location.href).pathname))")
+                    .stringValue()
+                    .value_or("");
+            bool missingImage = false;
+            for (const std::string& missing : c.server().notFound())
+                missingImage = missingImage || images.find("\"" + missing + "\"") != std::string::npos;
+            c.eval("window.scrollsSeen=0;addEventListener('scroll',()=>scrollsSeen++);true");
+
+            c.capture();
+            SCOPED_TRACE(what + ", " + std::to_string(height) + " px high");
+            ASSERT_TRUE(c.report());
+            if (height > 30000) {
+                // Refused with the limit's message before the page moved.
+                EXPECT_EQ(c.session().stage.get(), failure(ErrorCase::loadTimeout, "WC-030"));
+                EXPECT_FALSE(c.reached(WebCaptureDiagnosticStage::scroll));
+                runTask(c.session().waitForAnimationFrames());
+                EXPECT_EQ(c.eval("scrollsSeen").integer(), 0);
+                EXPECT_FALSE(c.receipt());
+            } else if (missingImage) {
+                EXPECT_EQ(c.session().stage.get(), failure(ErrorCase::incompleteImages, "WC-030"));
+                EXPECT_FALSE(c.reached(WebCaptureDiagnosticStage::scroll));
+                EXPECT_FALSE(c.receipt());
+            } else {
+                expectSavedAsDrawn(c, what);
+            }
+        }
+    }
+}
+
+// A first block whose negative top margin collapses through the body: the
+// body's box starts above the document, rows no scroll reaches. The page
+// saves as high as it scrolls.
+TEST(CaptureWebpages, BodyMarginAboveTheDocumentIsLeftOut) {
+    const std::string html =
+        "<!DOCTYPE html><html><head><title>余白</title><style>body{margin:0} .page{margin-top:-50px} "
+        ".band{height:500px} .band:nth-child(odd){background:#fcc} .band:nth-child(even){background:#ccf}"
+        "</style></head><body><div class=page><div class=band>1</div><div class=band>2</div><div class=band>3</div>"
+        "<div class=band>4</div><div class=band>5</div><div class=band>6</div><div class=band>7</div></div></body>"
+        "</html>";
+    for (const int width : {1280, 430}) {
+        WebpageCapture c(width);
+        ASSERT_TRUE(c.shown());
+        c.server().html("/margin", html);
+        ASSERT_TRUE(c.load("/margin"));
+        ASSERT_EQ(c.eval("document.body.scrollHeight").integer(), 3500);
+        c.capture();
+        expectSavedAsDrawn(c, "at " + std::to_string(width));
+        EXPECT_EQ(c.receipt() ? c.receipt()->heightCSS : 0, 3450);
+    }
+}
+
+namespace {
+
+// The colour of CSS row y of the stripe page: every row its own, and next
+// rows far apart in each channel.
+uint32_t stripe(int64_t y) {
+    return (static_cast<uint32_t>(y * 67 % 256) << 16) | (static_cast<uint32_t>(y / 256 * 41 % 256) << 8) |
+           static_cast<uint32_t>((y * 131 + 17) % 256);
+}
+
+std::string stripePage(int64_t rows, const std::string& style) {
+    std::string html = "<!doctype html><html><head><meta charset=utf-8><title>縞</title><style>html,body{margin:0}"
+                       "div{height:1px}" + style + "</style></head><body>";
+    char colour[64];
+    for (int64_t y = 0; y < rows; ++y) {
+        std::snprintf(colour, sizeof colour, "<div style=background:#%06x></div>", stripe(y));
+        html += colour;
+    }
+    return html + "</body></html>";
+}
+
+}  // namespace
+
+// A page of one-pixel stripes, several views high, saved at both widths and
+// both scales: row y of the image is the page's row y / scale, every row,
+// every column. The second page styles its scroll bars and is wider than
+// the view, so both scroll bars take room from what the page draws in.
+TEST(CaptureWebpages, TileSeamsJoinWithoutGapRepeatOrRedrawnRow) {
+    constexpr int64_t rows = 3 * viewHeight + 377;
+    const std::string plain = stripePage(rows, "");
+    const std::string barred =
+        stripePage(rows, "::-webkit-scrollbar{width:12px;height:12px}::-webkit-scrollbar-thumb{background:#888}"
+                         "body{width:150%}");
+    for (const int width : {430, 1280}) {
+        WebpageCapture c(width);
+        ASSERT_TRUE(c.shown());
+        c.server().html("/plain", plain);
+        c.server().html("/barred", barred);
+        for (const std::string path : {"/plain", "/barred"}) {
+            for (const int64_t scale : {1, 2}) {
+                const std::string what = path + " at " + std::to_string(width) + " × " + std::to_string(scale);
+                ASSERT_TRUE(c.load(path)) << what;
+                const int64_t layoutWidth = c.eval("document.scrollingElement.clientWidth").integer();
+                c.capture(scale);
+                EXPECT_EQ(c.session().stage.get(), saved) << what;
+                const std::optional<RasterImage> png = c.savedImage();
+                ASSERT_TRUE(png) << what;
+                ASSERT_EQ(png->height(), rows * scale) << what;
+                ASSERT_EQ(png->width(), layoutWidth * scale) << what;
+                std::vector<int64_t> wrong;
+                for (int64_t y = 0; y < png->height(); ++y) {
+                    const uint32_t want = stripe(y / scale);
+                    const uint8_t* row = png->pixels() + y * png->rowStride();
+                    for (int64_t x = 0; x < png->width(); ++x) {
+                        const uint8_t* p = row + x * png->channels();
+                        if (((uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]) != want) {
+                            wrong.push_back(y);
+                            break;
+                        }
+                    }
+                }
+                EXPECT_TRUE(wrong.empty()) << what << ": " << wrong.size() << " rows wrong:" << first(wrong);
+            }
+        }
+    }
+}
