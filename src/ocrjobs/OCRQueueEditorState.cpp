@@ -1,5 +1,6 @@
 // What the editor showed and how its pages were highlighted, kept across
-// quits, and the journal that publishes a TXT at most once per purpose.
+// quits (each store one record of the edit journal), and the journal that
+// publishes a TXT at most once per purpose.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -116,7 +117,37 @@ void OCRQueueEngine::stageEditor(const EditorRecord& record) {
             }
             return;
         }
-        stagedRevision_ = ++revision_;
+        QueueJournalRecord entry;
+        entry.sequence = state_.journalSequence.value_or(0) + 1;
+        entry.queueID = state_.id;
+        entry.inputID = record.inputID;
+        entry.page = record.page;
+        entry.text = record.text;
+        if (record.key) {
+            entry.key = record.key;
+            entry.editor = (*state_.editorStates)[*record.key];
+            entry.presentation = record.presentation;
+        }
+        entry.selection = record.selection;
+        // Every snapshot copied from here on holds this record, so the
+        // write of any of them may empty the journal up to it.
+        state_.journalSequence = entry.sequence;
+        ++revision_;
+        bool fold = false;
+        try {
+            std::lock_guard journalHold(journalLock_);
+            journal().append(entry);
+            fold = journal().size() > QueueEditJournal::foldBytes;
+        } catch (...) {
+            // Kept in memory and left to a whole write of the queue, which
+            // the next store makes itself (see below).
+            stagedRevision_ = revision_;
+            flushFailed_ = true;
+            throw;
+        }
+        // The journal has grown past its size: the next flush, on whatever
+        // thread its owner gives it, folds it into the queue.
+        if (fold) stagedRevision_ = revision_;
     }
     // The last write failed: this store writes, so that a failure that
     // lasts stops the step that stores instead of piling up changes.

@@ -223,12 +223,14 @@ public:
 
     // Stores the shown page's highlight state, its edited text (outside
     // annotation mode, when it differs) and the selection in the engine,
-    // then mirrors the engine's snapshot. The change is in the engine at
-    // once and written by a worker; what stops the store without a write
-    // (the file written by someone else, another process holding the queue,
-    // an earlier write still failing, which is tried again here) passes on
-    // as the engine's error. A write that fails later is the status
-    // sentence `unsavedSentence`, with the change kept for the next write.
+    // then mirrors the engine's snapshot. The change is on disk, in the
+    // queue's edit journal, when this returns; what stops the store (the
+    // file written by someone else, another process holding the queue, a
+    // journal that cannot be appended to, an earlier write still failing,
+    // which is tried again here) passes on as the engine's error, with the
+    // change kept in memory. A whole write of the queue that the engine
+    // asks for (its journal grown past its size) goes to a worker, and its
+    // failure is the status sentence `unsavedSentence`.
     void applyEdit();
 
     // Opening originals: the open panel, the checks before opening (with
@@ -453,8 +455,9 @@ private:
     void scheduleFlush();
     // applyEdit() without the write: the change in the engine only.
     void stageEdit();
-    // applyEdit() and the write of everything staged, on this thread: for
-    // the steps that must find the queue on disk. Throws.
+    // applyEdit() and the write of everything staged, the journal folded,
+    // on this thread: for the steps that close or let go of the queue.
+    // Throws.
     void storeNow();
 
 public:

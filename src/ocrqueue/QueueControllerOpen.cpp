@@ -54,15 +54,17 @@ void QueueController::stageEdit() {
         if (!OCRProduct::sameUTF16(edited.get(), stored)) record.text = edited.get();
     }
     record.selection = current.selectedInput != id || current.selectedPage != page.get();
-    // In memory at once; the write of the queue (its encoding and fsync)
-    // goes to a worker, so no step that leaves a page waits for the disk.
+    // Durable when this returns, as one record of the queue's edit journal:
+    // the step costs what the page costs. Only a whole write of the queue
+    // (a journal grown past its size, a failed store) goes to a worker.
     engine->stageEditor(record);
     snapshot = engine->snapshot();
 }
 
 void QueueController::storeNow() {
     stageEdit();
-    if (engine) engine->flush();
+    // The queue is closed or let go: its journal is folded into it.
+    if (engine) engine->compact();
 }
 
 void QueueController::scheduleFlush() {
