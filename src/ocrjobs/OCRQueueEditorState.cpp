@@ -137,6 +137,7 @@ void OCRQueueEngine::stageEditor(const EditorRecord& record) {
         try {
             std::lock_guard journalHold(journalLock_);
             journal().append(entry);
+            journalAppended_ = true;
             fold = journal().size() > QueueEditJournal::foldBytes;
         } catch (...) {
             // Kept in memory and left to a whole write of the queue, which

@@ -249,7 +249,19 @@ int64_t OCRQueueEngine::memoryFootprint() const {
 
 OCRQueueEngine::~OCRQueueEngine() {
     try {
-        compact();
+        // Only a journal this engine appended to is folded: an engine opened
+        // to be checked and refused, or only read, leaves the folder as it
+        // found it.
+        bool appended = false;
+        {
+            std::lock_guard journalHold(journalLock_);
+            appended = journalAppended_;
+        }
+        if (appended) {
+            compact();
+        } else {
+            flush();
+        }
     } catch (const std::exception&) {
         // The queue keeps its last write; the owner was told of the failure
         // by the flush that failed before.

@@ -315,8 +315,9 @@ public:
     // memory is checked against the private text limit instead
     // (budgetExceeded over it) and nothing is written.
     void persist();
-    // Writes staged changes still waiting and folds the journal (see
-    // compact()), errors ignored: nothing is left to report them to.
+    // Writes staged changes still waiting and, when it appended to it, folds
+    // the journal (see compact()), errors ignored: nothing is left to report
+    // them to.
     ~OCRQueueEngine();
     // confirmationChanged when "queue.json" is no longer the bytes this
     // engine last wrote or read; the read error when it cannot be read.
@@ -390,6 +391,8 @@ private:
     std::mutex journalLock_;
     std::unique_ptr<QueueEditJournal> journal_;
     QueueEditJournal& journal();
+    // Whether this engine appended a record; under journalLock_.
+    bool journalAppended_ = false;
     // Set once when the queue is reopened.
     uint64_t setAsideJournalBytes_ = 0;
     AccessCheck accessCheck_ = &OCRQueueEngine::defaultAccessCheck;
