@@ -155,6 +155,30 @@ void OCRQueueEngine::stageEditor(const EditorRecord& record) {
     if (flushFailed_ && stagedRevision_ > writtenRevision_) flush();
 }
 
+void OCRQueueEngine::mirrorEditor(QueueSnapshot& copy, const UUID& inputID,
+                                  const std::optional<std::string>& key) const {
+    std::lock_guard lock(stateLock_);
+    const QueueInput* from = state_.input(inputID);
+    QueueInput* to = copy.input(inputID);
+    if (!from || !to) return;
+    to->editedPages = from->editedPages;
+    if (key && state_.editorStates) {
+        if (auto found = state_.editorStates->find(*key); found != state_.editorStates->end()) {
+            if (!copy.editorStates) copy.editorStates.emplace();
+            (*copy.editorStates)[*key] = found->second;
+        }
+    }
+    if (state_.viewStates) {
+        if (auto found = state_.viewStates->find(inputID.text()); found != state_.viewStates->end()) {
+            if (!copy.viewStates) copy.viewStates.emplace();
+            (*copy.viewStates)[inputID.text()] = found->second;
+        }
+    }
+    copy.selectedInput = state_.selectedInput;
+    copy.selectedPage = state_.selectedPage;
+    copy.journalSequence = state_.journalSequence;
+}
+
 std::map<std::string, OCRDecorationState> OCRQueueEngine::restoreEditors() const {
     std::lock_guard lock(stateLock_);
     std::map<std::string, OCRDecorationState> out;

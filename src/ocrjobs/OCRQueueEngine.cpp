@@ -168,8 +168,12 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
     SecureDirectory directory(folder, AppRuntime::isIsolated);
     const StateLease lease(directory, leaseName, true);
     // Checked through the descriptor holding the lease, so the file read is
-    // the one in the folder this engine owns.
+    // the one in the folder this engine owns. Its status, the same before
+    // and after the read, lets a store check the file without reading it
+    // whole again.
+    const auto statusBefore = fileStatus(directory, queueFileName);
     Inspected inspected = inspectOpened(directory, folder);
+    const auto statusAfter = fileStatus(directory, queueFileName);
     QueueSnapshot& snapshot = inspected.snapshot;
 
     if (!isFingerprint(settings.implementationSHA256) || !isFingerprint(settings.bundledCodeSHA256)) {
@@ -210,6 +214,7 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
     // read could see a newer file, which this engine would then overwrite
     // without ever having read it.
     engine->persistedChecksum_ = std::move(inspected.fileSHA256);
+    if (statusBefore && statusBefore == statusAfter) engine->persistedStatus_ = statusBefore;
     return engine;
 }
 
@@ -229,6 +234,18 @@ std::filesystem::path OCRQueueEngine::jobFolder(const std::filesystem::path& que
 QueueSnapshot OCRQueueEngine::snapshot() const {
     std::lock_guard lock(stateLock_);
     return state_;
+}
+
+std::optional<QueueInput> OCRQueueEngine::input(const UUID& inputID) const {
+    std::lock_guard lock(stateLock_);
+    const QueueInput* found = state_.input(inputID);
+    if (!found) return std::nullopt;
+    return *found;
+}
+
+std::pair<std::optional<UUID>, std::optional<int64_t>> OCRQueueEngine::selection() const {
+    std::lock_guard lock(stateLock_);
+    return {state_.selectedInput, state_.selectedPage};
 }
 
 OCRQueueEngine::AccessCheck OCRQueueEngine::accessCheck() const {

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "recognition/OCRSettings.hpp"
@@ -116,6 +117,11 @@ public:
     OCRQueueEngine& operator=(const OCRQueueEngine&) = delete;
 
     QueueSnapshot snapshot() const;
+    // One input as snapshot() has it, without copying the others; nothing
+    // for an input not in the queue.
+    std::optional<QueueInput> input(const UUID& inputID) const;
+    // The selection as snapshot() has it.
+    std::pair<std::optional<UUID>, std::optional<int64_t>> selection() const;
     // Fixed for the engine's life; absent for a queue kept in memory.
     const std::optional<SecureDirectory>& directory() const { return directory_; }
 
@@ -267,6 +273,12 @@ public:
     // and staged; when that or the last flush failed, the next store writes
     // the queue itself, and that write's error passes on.
     void stageEditor(const EditorRecord& record);
+    // Copies into a copy of the snapshot what a store of the editor changes
+    // on one input: its edited pages, the highlight state under the key and
+    // the input's view options when given, the selection and the journal's
+    // sequence. What a store costs on a large queue is then what its page
+    // costs, for the owner's copy too.
+    void mirrorEditor(QueueSnapshot& copy, const UUID& inputID, const std::optional<std::string>& key) const;
     // Writes what was staged and is not on disk yet, on the calling thread,
     // any thread: the snapshot as it is when the write begins, under the
     // lease (or the run's), after the same check as persist(). Writes never

@@ -44,8 +44,9 @@ void QueueController::stageEdit() {
             record.presentation = currentPresentation();
         }
     }
-    const QueueSnapshot current = engine->snapshot();
-    const QueueInput* input = current.input(id);
+    // The one input and the selection, not a copy of the whole queue: a
+    // store costs what its page costs.
+    const std::optional<QueueInput> input = engine->input(id);
     if (!annotationMode(id)) {
         std::string stored = original;
         if (input) {
@@ -53,12 +54,17 @@ void QueueController::stageEdit() {
         }
         if (!OCRProduct::sameUTF16(edited.get(), stored)) record.text = edited.get();
     }
-    record.selection = current.selectedInput != id || current.selectedPage != page.get();
-    // Durable when this returns, as one record of the queue's edit journal:
-    // the step costs what the page costs. Only a whole write of the queue
-    // (a journal grown past its size, a failed store) goes to a worker.
+    const auto [selectedInput, selectedPage] = engine->selection();
+    record.selection = selectedInput != id || selectedPage != page.get();
+    // Durable when this returns, as one record of the queue's edit journal.
+    // Only a whole write of the queue (a journal grown past its size, a
+    // failed store) goes to a worker.
     engine->stageEditor(record);
-    snapshot = engine->snapshot();
+    if (snapshot->has_value() && snapshot->value().input(id)) {
+        snapshot.update([&](std::optional<QueueSnapshot>& mirror) { engine->mirrorEditor(*mirror, id, record.key); });
+    } else {
+        snapshot = engine->snapshot();
+    }
 }
 
 void QueueController::storeNow() {
