@@ -221,6 +221,11 @@ public:
     Task<bool> confirmDiscard(std::string message) const;
     Task<bool> confirmReplaceEditedText(std::string message) const;
 
+    // Told, on the main thread, when a queue reopened here had a damaged
+    // tail in its edit journal (a store cut short by a crash) that was left
+    // out: for the application's event log. Empty: nobody is told.
+    std::function<void(const UUID& queueID, ErrorCase error)> journalDamaged;
+
     // Stores the shown page's highlight state, its edited text (outside
     // annotation mode, when it differs) and the selection in the engine,
     // then mirrors the engine's snapshot. The change is on disk, in the
@@ -453,6 +458,8 @@ private:
     // failure as the status when no later write took its changes.
     int flushesInFlight_ = 0;
     void scheduleFlush();
+    // Tells journalDamaged of a damaged journal tail the engine left out.
+    void reportJournal(const OCRQueueEngine& reopened) const;
     // applyEdit() without the write: the change in the engine only.
     void stageEdit();
     // applyEdit() and the write of everything staged, the journal folded,

@@ -67,6 +67,14 @@ void QueueController::stageEdit() {
     }
 }
 
+void QueueController::reportJournal(const OCRQueueEngine& reopened) const {
+    // Never a reason to refuse the queue: what was left out is at most the
+    // store a crash cut short, and the log is where it is told.
+    if (reopened.setAsideJournalBytes() > 0 && journalDamaged) {
+        journalDamaged(reopened.snapshot().id, ErrorCase::damagedCheckpoint);
+    }
+}
+
 void QueueController::storeNow() {
     stageEdit();
     // The queue is closed or let go: its journal is folded into it.

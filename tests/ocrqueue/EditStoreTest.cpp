@@ -216,9 +216,20 @@ fs::path crashImage(const fs::path& folder, const fs::path& into) {
 
 TEST_F(EditStore, TheEditOfAPageLeftIsOnDiskWhenThePageSwitchReturns) {
     auto c = controller();
-    openRunQueue(*c, {3}, c->currentSettings());
+    // A queue of 2000 inputs, so that a write of all of it takes longer
+    // than the page switch.
+    fs::path folder;
+    {
+        const auto run = openRunQueue(*c, {3}, c->currentSettings());
+        folder = run->directory()->url();
+        c->engine.reset();
+    }
+    test::padQueue(folder, 2000);
+    c->engine = OCRQueueEngine::resume(folder, c->currentSettings());
+    c->snapshot = c->engine->snapshot();
+    c->selectedID = c->snapshot->value().inputs.front().id;
+    c->page = 1;
     c->showPage();
-    const fs::path folder = queueFile(*c).parent_path();
     int crashes = 0;
     for (int64_t page : {1, 2, 3, 1}) {
         SCOPED_TRACE("page " + std::to_string(page));
@@ -230,10 +241,15 @@ TEST_F(EditStore, TheEditOfAPageLeftIsOnDiskWhenThePageSwitchReturns) {
         ASSERT_TRUE(c->goPage(page % 3 + 1));
         // Read at once, and as a process starting after a crash right now
         // would read it.
-        EXPECT_EQ(stored(*c).inputs[0].editedPages.at(page), typed);
+        const auto textOf = [&](const QueueSnapshot& s) {
+            const auto found = s.inputs[0].editedPages.find(page);
+            return found == s.inputs[0].editedPages.end() ? std::string("(no edit)") : found->second;
+        };
+        EXPECT_EQ(textOf(stored(*c)), typed);
         const fs::path image = crashImage(folder, tmp / ("crash" + std::to_string(crashes++)));
-        EXPECT_EQ(OCRQueueEngine::inspect(image).inputs[0].editedPages.at(page), typed);
-        EXPECT_EQ(OCRQueueEngine::inspect(image).selectedPage, page);
+        const QueueSnapshot crashed = OCRQueueEngine::inspect(image);
+        EXPECT_EQ(textOf(crashed), typed);
+        EXPECT_EQ(crashed.selectedPage, page);
     }
 }
 
