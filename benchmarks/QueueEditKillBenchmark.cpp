@@ -6,12 +6,15 @@
 //   returned, as a user's crash would come. The reopened queue must hold
 //   that edit; the figure is how many kills lost it.
 // - "inside": a process stores edits one after another through the engine,
-//   folding the journal into the queue every fifth store, and is killed at
-//   a random moment 0-300 ms in, inside an append, a fold or between them.
-//   The reopened queue must hold every edit whose store had returned.
+//   folding the journal into the queue every fifth store (or as often as
+//   asked: a fold of a large queue takes far longer than an append, so a
+//   rare fold puts the kills inside appends), and is killed at a random
+//   moment 0-300 ms in, inside an append, a fold or between them. The
+//   reopened queue must hold every edit whose store had returned.
 //
 // Each kill is a new process (the program runs itself), killed with SIGKILL.
-// Run by hand: build/benchmarks/QueueEditKillBenchmark [kills [inputs [pages]]]
+// Run by hand:
+//   build/benchmarks/QueueEditKillBenchmark [kills [inputs [pages [fold every [after|inside]]]]]
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
@@ -19,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,7 +67,7 @@ int afterChild(const fs::path& roots, const fs::path& folder, int32_t round, int
 
 // Child of "inside": every store reported once its call returned; -1 just
 // before a fold, -2 after it.
-int insideChild(const fs::path& roots, const fs::path& folder, int32_t first, int pages, int fd) {
+int insideChild(const fs::path& roots, const fs::path& folder, int32_t first, int pages, int foldEvery, int fd) {
     AppRuntime::ScopedOverride scoped{AppRuntime{roots / "storage", roots / "output"}};
     auto engine = OCRQueueEngine::resume(folder, OCRSettings());
     const UUID id = engine->snapshot().inputs.front().id;
@@ -76,7 +80,7 @@ int insideChild(const fs::path& roots, const fs::path& folder, int32_t first, in
         r.selection = true;
         engine->stageEditor(r);
         report(fd, k);
-        if (k % 5 == 0) {
+        if (k % foldEvery == 0) {
             report(fd, -1);
             engine->compact();
             report(fd, -2);
@@ -123,14 +127,15 @@ int finish(Child& child) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    if (argc == 7 && (std::strcmp(argv[1], "--after") == 0 || std::strcmp(argv[1], "--inside") == 0)) {
+    if (argc == 8 && (std::strcmp(argv[1], "--after") == 0 || std::strcmp(argv[1], "--inside") == 0)) {
         const fs::path roots = argv[2], folder = argv[3];
         const auto number = static_cast<int32_t>(std::atoi(argv[4]));
         const int pages = std::atoi(argv[5]);
-        const int fd = std::atoi(argv[6]);
+        const int foldEvery = std::max(std::atoi(argv[6]), 1);
+        const int fd = std::atoi(argv[7]);
         try {
             return argv[1][2] == 'a' ? afterChild(roots, folder, number, pages, fd)
-                                     : insideChild(roots, folder, number, pages, fd);
+                                     : insideChild(roots, folder, number, pages, foldEvery, fd);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "child: %s\n", e.what());
             return 2;
@@ -139,6 +144,8 @@ int main(int argc, char** argv) {
     const int kills = argc > 1 ? std::atoi(argv[1]) : 200;
     const int inputs = argc > 2 ? std::atoi(argv[2]) : 1000;
     const int pages = argc > 3 ? std::atoi(argv[3]) : 100;
+    const std::string foldEvery = argc > 4 ? argv[4] : "5";
+    const std::string phases = argc > 5 ? argv[5] : "after inside";
     const unsigned seed = static_cast<unsigned>(Clock::now().time_since_epoch().count());
     std::mt19937 rng(seed);
     std::printf("seed %u\n", seed);
@@ -161,9 +168,9 @@ int main(int argc, char** argv) {
     // After the committing call returned.
     int lost = 0, done = 0;
     const auto started = Clock::now();
-    for (int32_t round = 0; done < kills; ++round) {
+    for (int32_t round = 0; done < kills && phases.find("after") != std::string::npos; ++round) {
         Child child = spawn({self, "--after", childRoots.string(), folder.string(), std::to_string(round),
-                             std::to_string(pages), "3"});
+                             std::to_string(pages), foldEvery, "3"});
         int32_t value = 0;
         if (!next(child, value)) {
             const int status = finish(child);
@@ -179,17 +186,19 @@ int main(int argc, char** argv) {
         const auto found = edited.find(1 + round % pages);
         if (found == edited.end() || found->second != afterText(round)) ++lost;
     }
-    std::printf("after: %d kills 0-300 ms after goPage() returned, %d edits lost (%.1f %%), %.0f s\n", done, lost,
-                100.0 * lost / done, std::chrono::duration<double>(Clock::now() - started).count());
+    if (done > 0) {
+        std::printf("after: %d kills 0-300 ms after goPage() returned, %d edits lost (%.1f %%), %.0f s\n", done,
+                    lost, 100.0 * lost / done, std::chrono::duration<double>(Clock::now() - started).count());
+    }
 
     // Inside appends and folds.
     int missing = 0, inFold = 0;
     done = 0;
     int32_t first = 1;
     const auto insideStarted = Clock::now();
-    while (done < kills) {
+    while (done < kills && phases.find("inside") != std::string::npos) {
         Child child = spawn({self, "--inside", childRoots.string(), folder.string(), std::to_string(first),
-                             std::to_string(pages), "3"});
+                             std::to_string(pages), foldEvery, "3"});
         int32_t value = 0;
         if (!next(child, value)) {
             std::printf("the child ended before it opened the queue (status %d)\n", finish(child));
@@ -234,7 +243,10 @@ int main(int argc, char** argv) {
         first = std::max(highest, first) + 1;
         for (const auto& [page, k] : reported) first = std::max(first, k + 1);
     }
-    std::printf("inside: %d kills (%d inside a fold), %d committed edits missing, %.0f s\n", done, inFold, missing,
-                std::chrono::duration<double>(Clock::now() - insideStarted).count());
+    if (done > 0) {
+        std::printf("inside: %d kills (%d inside a fold, one every %s stores), %d committed edits missing, %.0f s\n",
+                    done, inFold, foldEvery.c_str(), missing,
+                    std::chrono::duration<double>(Clock::now() - insideStarted).count());
+    }
     return lost + missing > 0 ? 1 : 0;
 }
