@@ -10,7 +10,8 @@
 //      and 95th percentile over 100 keys to the key's frame and to the end
 //      of the count that follows it, and one count on its own.
 // Needs a display:
-//   xvfb-run -a -s "-screen 0 1920x1200x24" build/benchmarks/OCRPaneBenchmark
+//   xvfb-run -a -s "-screen 0 1920x1200x24" build/benchmarks/OCRPaneBenchmark [first|resize|keys ...]
+// Arguments, when given, name the parts to measure.
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 #include <gtkmm/window.h>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "foundation/SettingsStore.hpp"
@@ -170,16 +172,26 @@ void keystrokeWithSearch(int pages) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     ::setenv("GSK_RENDERER", "cairo", 1);
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
     }
     Gtk::init_gtkmm_internals();
-    firstFrame();
-    resizeAcross900();
-    keystrokeWithSearch(100);
-    keystrokeWithSearch(1000);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    auto wanted = [&](std::string_view part) {
+        if (argc < 2) return true;
+        for (int i = 1; i < argc; ++i) {
+            if (part == argv[i]) return true;
+        }
+        return false;
+    };
+    if (wanted("first")) firstFrame();
+    if (wanted("resize")) resizeAcross900();
+    if (wanted("keys")) {
+        keystrokeWithSearch(100);
+        keystrokeWithSearch(1000);
+    }
     return 0;
 }
