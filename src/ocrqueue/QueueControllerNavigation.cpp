@@ -67,7 +67,7 @@ std::vector<OCRProduct::Match> QueueController::searchMatches() {
     if (search->empty()) return {};
     std::vector<OCRProduct::Page> pages;
     try {
-        pages = documentPages();
+        pages = documentPages(true);
     } catch (const std::exception&) {
         // Pages that cannot be read leave nothing to find; the search has
         // no sentence of its own to report it with.
