@@ -27,7 +27,9 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/Unicode.hpp"
@@ -159,12 +161,14 @@ void controllerFigures(const std::vector<int>& pageCounts, const char* queue) {
     auto c = roots.controller(ports);
     roots.openRunQueue(*c, pageCounts, OCRSettings{});
     // The long page, wherever the runs put it.
+    std::optional<std::pair<UUID, int64_t>> shown;
     for (const QueueInput& input : c->snapshot.get()->inputs) {
         for (const PageRecord& record : input.pages) {
             auto result = c->engine->result(input.id, record.page);
-            if (result && result->text().size() > 100000) c->goPage(record.page, input.id);
+            if (result && result->text().size() > 100000) shown = {input.id, record.page};
         }
     }
+    if (shown) c->goPage(shown->second, shown->first);
     c->showPage();
 
     Gtk::Window window;

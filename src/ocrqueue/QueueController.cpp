@@ -230,14 +230,18 @@ const OCRDecorationState& QueueController::currentDecoration() const {
 void QueueController::editText(std::string text, std::optional<TextRange> range, std::optional<std::string> replacement,
                                bool undoOrRedo) {
     assert(isMainThread());
-    if (decorationKey) {
-        if (auto it = decorations.find(*decorationKey); it != decorations.end()) {
-            std::optional<std::string_view> change;
-            if (replacement) change = *replacement;
-            it->second.update(text, range, change, undoOrRedo);
-        }
+    auto it = decorationKey ? decorations.find(*decorationKey) : decorations.end();
+    if (it == decorations.end()) {
+        setEdited(std::move(text));
+    } else {
+        std::optional<std::string_view> change;
+        if (replacement) change = *replacement;
+        it->second.update(text, range, change, undoOrRedo);
+        // The state has the text already: the edit hook's second comparison
+        // of the whole page is left out.
+        edited.set(std::move(text));
+        if (!loadingDecoration) scheduleEditWrite();
     }
-    setEdited(std::move(text));
     searchSelection = std::nullopt;
 }
 
@@ -279,13 +283,19 @@ std::string QueueController::recognisedText(const UUID& inputID, int64_t pageNum
     return "";
 }
 
-std::string QueueController::storedText(const PageRecord& record, std::string_view variant,
-                                        const std::function<std::string()>& read) const {
-    if (record.state != PageState::completed || !record.checksum) return read();
+std::optional<std::string> QueueController::storedKey(const PageRecord& record, std::string_view variant) {
+    if (record.state != PageState::completed || !record.checksum) return std::nullopt;
     std::string key = *record.checksum;
     key += '/';
     key += variant;
-    if (auto it = storedTexts_.find(key); it != storedTexts_.end()) return it->second;
+    return key;
+}
+
+std::string QueueController::storedText(const PageRecord& record, std::string_view variant,
+                                        const std::function<std::string()>& read) const {
+    std::optional<std::string> key = storedKey(record, variant);
+    if (!key) return read();
+    if (auto it = storedTexts_.find(*key); it != storedTexts_.end()) return it->second;
     std::string text = read();
     // A bound on what is kept: past it the texts are read again as needed.
     if (storedTextBytes_ + text.size() > maxStoredTextBytes) {
@@ -293,7 +303,7 @@ std::string QueueController::storedText(const PageRecord& record, std::string_vi
         storedTextBytes_ = 0;
     }
     storedTextBytes_ += text.size();
-    storedTexts_.emplace(std::move(key), text);
+    storedTexts_.emplace(std::move(*key), text);
     return text;
 }
 

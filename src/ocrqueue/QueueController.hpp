@@ -315,7 +315,12 @@ private:
     // read each time.
     std::string storedText(const PageRecord& record, std::string_view variant,
                            const std::function<std::string()>& read) const;
+    static std::optional<std::string> storedKey(const PageRecord& record, std::string_view variant);
     mutable std::map<std::string, std::string, std::less<>> storedTexts_;
+    // The hits of `storedQuery_` in the remembered texts, under their keys:
+    // a keystroke searches the shown page again, not every page.
+    std::map<std::string, std::vector<TextRange>> storedMatches_;
+    std::string storedQuery_;
     mutable std::size_t storedTextBytes_ = 0;
     static constexpr std::size_t maxStoredTextBytes = std::size_t{64} << 20;
     // What `currentDecoration` gives when no page state is shown.
@@ -351,8 +356,9 @@ public:
     // the user sees now. The engine's errors pass on.
     std::vector<OCRProduct::Page> documentPages();
     // The same, with the texts of stored results remembered (see
-    // `storedText`) when `remembered`.
-    std::vector<OCRProduct::Page> documentPages(bool remembered);
+    // `storedText`) when `remembered`; `storedKeys`, when given, receives
+    // each page's key in that memory, or "" for a text read otherwise.
+    std::vector<OCRProduct::Page> documentPages(bool remembered, std::vector<std::string>* storedKeys = nullptr);
     // The text of the exported inputs, one headed section each.
     std::string managedExportText();
     // Chooses a folder (the destination provider, else the output folder or

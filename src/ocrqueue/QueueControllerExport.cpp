@@ -62,14 +62,17 @@ std::string saveFailure(const std::exception& error) {
 
 std::vector<OCRProduct::Page> QueueController::documentPages() { return documentPages(false); }
 
-std::vector<OCRProduct::Page> QueueController::documentPages(bool remembered) {
+std::vector<OCRProduct::Page> QueueController::documentPages(bool remembered, std::vector<std::string>* storedKeys) {
     assert(isMainThread());
     if (!engine) return {};
     const QueueSnapshot current = engine->snapshot();
     // What is written out reads every result file as it is now; the search,
     // which counts again after each keystroke, reads each one once.
+    std::string key;
     auto stored = [&](const PageRecord& record, std::string_view variant, const std::function<std::string()>& read) {
-        return remembered ? storedText(record, variant, read) : read();
+        if (!remembered) return read();
+        key = storedKey(record, variant).value_or("");
+        return storedText(record, variant, read);
     };
     std::vector<OCRProduct::Page> pages;
     for (const QueueInput& input : current.inputs) {
@@ -78,6 +81,7 @@ std::vector<OCRProduct::Page> QueueController::documentPages(bool remembered) {
         const AnnotationFilter filter{shownAs.includeHandwriting, shownAs.instructionsOnly};
         for (const PageRecord& record : input.pages) {
             std::string text;
+            key.clear();
             if (selectedID.get() == input.id && page.get() == record.page && decorationKey) {
                 text = edited.get();
             } else if (!annotation) {
@@ -100,8 +104,10 @@ std::vector<OCRProduct::Page> QueueController::documentPages(bool remembered) {
                 if (auto state = decorations.find(pageDecorationKey(input.id, record.page));
                     state != decorations.end()) {
                     text = state->second.text();
+                    key.clear();
                 }
             }
+            if (storedKeys) storedKeys->push_back(key);
             pages.push_back({input.id, record.page, std::move(text), record.state == PageState::completed});
         }
     }
