@@ -201,7 +201,9 @@ public:
     static std::string pageKey(const UUID& inputID, int64_t page);
     std::string pageDecorationKey(const UUID& inputID, int64_t page) const;
     std::string editorDocumentKey() const;
-    OCRDecorationState currentDecoration() const;
+    // The shown page's highlight state, read in place: valid until the
+    // controller next changes.
+    const OCRDecorationState& currentDecoration() const;
     void editText(std::string text, std::optional<TextRange> range, std::optional<std::string> replacement,
                   bool undoOrRedo);
     std::vector<TextRegion> previewRegions() const;
@@ -313,6 +315,23 @@ private:
     // The recognised text of a stored page; "" when there is none or it
     // cannot be read.
     std::string recognisedText(const UUID& inputID, int64_t page) const;
+    // The text `read` makes of a completed page's stored result, remembered
+    // under the checksum of the result's bytes and `variant`: a result file
+    // never changes under its checksum, so the hit count, which follows
+    // every keystroke, reads each page once. A page without a checksum is
+    // read each time.
+    std::string storedText(const PageRecord& record, std::string_view variant,
+                           const std::function<std::string()>& read) const;
+    static std::optional<std::string> storedKey(const PageRecord& record, std::string_view variant);
+    mutable std::map<std::string, std::string, std::less<>> storedTexts_;
+    // The hits of `storedQuery_` in the remembered texts, under their keys:
+    // a keystroke searches the shown page again, not every page.
+    std::map<std::string, std::vector<TextRange>> storedMatches_;
+    std::string storedQuery_;
+    mutable std::size_t storedTextBytes_ = 0;
+    static constexpr std::size_t maxStoredTextBytes = std::size_t{64} << 20;
+    // What `currentDecoration` gives when no page state is shown.
+    mutable OCRDecorationState plainDecoration_;
     // Whether `edited` is what the page display shows for the untouched
     // shown page.
     bool shownPageUntouched() const;
@@ -343,6 +362,10 @@ public:
     // One page per known page of every input, in queue order, with the text
     // the user sees now. The engine's errors pass on.
     std::vector<OCRProduct::Page> documentPages();
+    // The same, with the texts of stored results remembered (see
+    // `storedText`) when `remembered`; `storedKeys`, when given, receives
+    // each page's key in that memory, or "" for a text read otherwise.
+    std::vector<OCRProduct::Page> documentPages(bool remembered, std::vector<std::string>* storedKeys = nullptr);
     // The text of the exported inputs, one headed section each.
     std::string managedExportText();
     // Chooses a folder (the destination provider, else the output folder or
