@@ -276,11 +276,64 @@ bool QueueEditJournal::holdsRecords() {
 bool QueueEditJournal::foldedUpTo(uint64_t sequence) {
     if (!open(false)) return true;
     resynchronise();
-    if (lastSequence_ > sequence) return false;
     if (end_ == 0) return true;
+    if (lastSequence_ > sequence) {
+        keepAfter(sequence);
+        return false;
+    }
     if (::ftruncate(fd_.get(), 0) != 0 || ::fdatasync(fd_.get()) != 0) raise(ErrorCase::saveFailed);
     end_ = 0;
     return true;
+}
+
+void QueueEditJournal::keepAfter(uint64_t sequence) {
+    // Typing stores records while the queue is written, so a write often
+    // ends behind the journal's last record. Left whole, the journal would
+    // then grow with every store until it reached its limit and stores
+    // failed; the records the queue now holds go instead, the later ones
+    // are kept as they were written.
+    const std::vector<uint8_t> bytes = readFrom(fd_.get(), end_);
+    std::vector<uint8_t> kept;
+    std::size_t at = 0;
+    bool dropped = false;
+    for (const QueueJournalRecord& record : parse(bytes).records) {
+        const std::size_t length = headerBytes + littleEndian(bytes.data() + at + 4);
+        if (record.sequence > sequence) {
+            kept.insert(kept.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+        } else {
+            dropped = true;
+        }
+        at += length;
+    }
+    if (!dropped) return;
+    // Written beside the journal and renamed over it: a crash leaves the
+    // whole old journal or the new one, and the queue skips what it holds
+    // of either.
+    const std::string name(fileName);
+    const std::string scratch = name + ".fold";
+    (void)::unlinkat(folder_.descriptor(), scratch.c_str(), 0);
+    UniqueFD fd(::openat(folder_.descriptor(), scratch.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!fd) raise(ErrorCase::saveFailed);
+    const auto fail = [&] {
+        (void)::unlinkat(folder_.descriptor(), scratch.c_str(), 0);
+        raise(ErrorCase::saveFailed);
+    };
+    std::size_t written = 0;
+    while (written < kept.size()) {
+        const ssize_t n = ::pwrite(fd.get(), kept.data() + written, kept.size() - written, static_cast<off_t>(written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail();
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fdatasync(fd.get()) != 0) fail();
+    if (::renameat(folder_.descriptor(), scratch.c_str(), folder_.descriptor(), name.c_str()) != 0) fail();
+    // The rename is done; a failed sync of the folder leaves either journal,
+    // which replays alike.
+    (void)::fsync(folder_.descriptor());
+    fd_ = std::move(fd);
+    end_ = kept.size();
 }
 
 }  // namespace velmora

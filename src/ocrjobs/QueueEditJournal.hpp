@@ -108,8 +108,8 @@ public:
     // opening's errors as read()'s.
     void append(const QueueJournalRecord& record);
     // Empties the journal when it holds no record past sequence, which a
-    // written snapshot holds: a later record keeps it whole for the next
-    // fold. True when it is empty afterwards.
+    // written snapshot holds; otherwise keeps only the records past it, for
+    // the next fold. True when it is empty afterwards.
     bool foldedUpTo(uint64_t sequence);
     // Whether the journal on disk holds anything, opening it when it is there.
     bool holdsRecords();
@@ -125,6 +125,9 @@ private:
     // Cuts the file back to its intact records when it is not as this
     // writer left it.
     void resynchronise();
+    // Rewrites the journal with only its records past sequence, beside it
+    // and renamed over it.
+    void keepAfter(uint64_t sequence);
 
     const SecureDirectory& folder_;
     UniqueFD fd_;

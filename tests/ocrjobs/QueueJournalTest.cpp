@@ -414,3 +414,34 @@ TEST_F(QueueJournal, AWriterKilledInsideAnAppendOrAFoldKeepsEveryReportedStore) 
     }
     EXPECT_EQ(kills, 12);
 }
+
+// Typing stores records while a whole write of the queue is under way, so
+// a write often ends behind the journal's last record: the fold then keeps
+// only the records the queue does not hold yet, and a journal kept ahead of
+// every write stays the size of a few records instead of growing to its
+// limit until stores fail.
+TEST_F(QueueJournal, AFoldBehindTheLastStoreKeepsOnlyTheLaterRecords) {
+    auto engine = recognised({2});
+    const QueueSnapshot s = engine->snapshot();
+    const fs::path folder = folderOf(*engine);
+    QueueEditJournal journal(*engine->directory());
+    const std::string page(256 * 1024, 'x');
+    uint64_t largest = 0;
+    for (uint64_t sequence = 1; sequence <= 40; ++sequence) {
+        journal.append(record(s, 0, 1 + static_cast<int64_t>(sequence % 2), sequence, page + std::to_string(sequence)));
+        if (sequence > 1) EXPECT_FALSE(journal.foldedUpTo(sequence - 1));
+        largest = std::max(largest, sizeOf(journalOf(folder)));
+    }
+    EXPECT_LT(largest, 3 * page.size());
+    const QueueEditJournal::Contents left = QueueEditJournal::read(*engine->directory());
+    ASSERT_EQ(left.records.size(), 1u);
+    EXPECT_EQ(left.records[0].sequence, 40u);
+    EXPECT_EQ(left.setAsideBytes, 0u);
+    // Appends go on after the journal was written anew, and a fold that
+    // holds them all empties it.
+    journal.append(record(s, 0, 2, 41, "次"));
+    EXPECT_EQ(QueueEditJournal::read(*engine->directory()).records.size(), 2u);
+    EXPECT_TRUE(journal.foldedUpTo(41));
+    EXPECT_EQ(sizeOf(journalOf(folder)), 0u);
+    EXPECT_FALSE(fs::exists(folder / (std::string(QueueEditJournal::fileName) + ".fold")));
+}
