@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,28 @@ std::vector<uint8_t> png(const RasterImage& image);
 // straight alpha on its way to the encoder, so the only extra memory is one
 // row. An opaque buffer is written as RGB, any other as RGBA.
 std::vector<uint8_t> png(const PixelBuffer& buffer);
+
+// A PDF opened once to render many of its pages one after another, on the
+// thread that made it: a Poppler document is never shared between threads.
+class PDFPages {
+public:
+    explicit PDFPages(const std::filesystem::path& url, const std::optional<std::string>& password = std::nullopt);
+    ~PDFPages();
+    PDFPages(const PDFPages&) = delete;
+    PDFPages& operator=(const PDFPages&) = delete;
+
+    int count() const;
+    // The page as png(pdf(url, page, dpi)) encodes it, drawn band by band
+    // into the encoder, so that a band of rows is held rather than the page
+    // twice. Text, lines and flat colour come out byte for byte the same;
+    // a gradient or a scaled image may differ by a few levels in a channel,
+    // as the renderer's fixed-point sampling starts from each band's origin.
+    std::vector<uint8_t> png(int page, double dpi) const;
+
+private:
+    struct Document;
+    std::unique_ptr<Document> document_;
+};
 
 }  // namespace Raster
 }  // namespace velmora

@@ -133,7 +133,7 @@ void SecureDirectory::replaceState(std::string_view name, const std::vector<uint
     }
 }
 
-void SecureDirectory::removeOwnedFile(std::string_view name) const {
+void SecureDirectory::removeOwnedFile(std::string_view name, bool durable) const {
     if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     const std::string leaf(name);
     struct stat st {};
@@ -141,7 +141,7 @@ void SecureDirectory::removeOwnedFile(std::string_view name) const {
         raise(ErrorCase::unsafePath);
     }
     if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) raise(ErrorCase::saveFailed);
-    if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
+    if (durable && ::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 
 FileStamp SecureDirectory::stamp(std::string_view name) const {

@@ -44,7 +44,8 @@ public:
     // the directory are left to the system to flush: a crashed process still
     // leaves the old or the new content whole, only a lost machine may not.
     void replaceState(std::string_view name, const std::vector<uint8_t>& data, bool durable = true) const;
-    void removeOwnedFile(std::string_view name) const;
+    // Removes a regular file and, durable, syncs the directory.
+    void removeOwnedFile(std::string_view name, bool durable = true) const;
 
     FileStamp stamp(std::string_view name) const;
     // Moves a file to another folder, never replacing an existing entry: a
