@@ -371,6 +371,13 @@ void rgbRow(const unsigned char* source, uint8_t* d, int width) {
     }
 }
 
+bool opaqueRow(const uint8_t* row, int64_t width) {
+    for (int64_t x = 0; x < width; ++x) {
+        if (row[x * 4 + 3] != 0xff) return false;
+    }
+    return true;
+}
+
 // The rows a page band holds: about 4 MiB of pixels, so a few pages drawn at
 // once hold less than one whole page drawn and copied.
 constexpr int64_t bandBytes = int64_t{4} << 20;
@@ -501,6 +508,22 @@ std::vector<uint8_t> png(const PixelBuffer& buffer) {
     };
     std::vector<uint8_t> out;
     if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> opaquePNG(const PixelBuffer& buffer, const std::function<bool(int64_t y)>& ready) {
+    PNGSource source;
+    source.width = static_cast<uint32_t>(buffer.width());
+    source.height = static_cast<uint32_t>(buffer.height());
+    source.alpha = false;
+    std::vector<uint8_t> scratch(static_cast<std::size_t>(buffer.width()) * 3);
+    source.row = [&](uint32_t y) -> const uint8_t* {
+        if (!ready(y) || !opaqueRow(buffer.row(y), buffer.width())) return nullptr;
+        unpremultiplyRow(buffer.row(y), scratch.data(), buffer.width(), false);
+        return scratch.data();
+    };
+    std::vector<uint8_t> out;
+    if (!encodePNG(source, &out)) return std::nullopt;
     return out;
 }
 

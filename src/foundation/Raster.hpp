@@ -86,6 +86,13 @@ std::vector<uint8_t> png(const RasterImage& image);
 // row. An opaque buffer is written as RGB, any other as RGBA.
 std::vector<uint8_t> png(const PixelBuffer& buffer);
 
+// The bytes png(buffer) gives for an opaque buffer, encoded while the buffer
+// is still being filled, on a thread of the caller's: before reading row y
+// the encoder calls ready(y), which may wait until that row is final. Nothing
+// (the caller encodes the finished buffer instead) when ready answers false
+// or a row turns out not to be opaque, which png(buffer) would write as RGBA.
+std::optional<std::vector<uint8_t>> opaquePNG(const PixelBuffer& buffer, const std::function<bool(int64_t y)>& ready);
+
 // A PDF opened once to render many of its pages one after another, on the
 // thread that made it: a Poppler document is never shared between threads.
 class PDFPages {

@@ -509,3 +509,33 @@ TEST(Raster, PagesDrawnInBandsAreTheWholePages) {
     for (auto& t : threads) t.join();
     for (int page = 0; page < 3; ++page) EXPECT_TRUE(drawn[page] == Raster::png(Raster::pdf(crisp, page, 300)));
 }
+
+// The encoder that follows a buffer being filled gives the bytes of the
+// whole buffer's encoder, waits for rows, and gives up on a row that is not
+// opaque or when told to.
+TEST(Raster, AnOpaqueBufferEncodedWhileFilledIsTheWholeBuffersPNG) {
+    PixelBuffer image(301, 997);
+    for (int64_t y = 0; y < image.height(); ++y) {
+        uint8_t* row = image.row(y);
+        for (int64_t x = 0; x < image.width(); ++x) {
+            row[x * 4] = static_cast<uint8_t>(x * 3 + y);
+            row[x * 4 + 1] = static_cast<uint8_t>(x ^ y);
+            row[x * 4 + 2] = static_cast<uint8_t>(y / 4);
+            row[x * 4 + 3] = 0xff;
+        }
+    }
+    std::vector<int64_t> asked;
+    const auto streamed = Raster::opaquePNG(image, [&](int64_t y) {
+        asked.push_back(y);
+        return true;
+    });
+    ASSERT_TRUE(streamed);
+    EXPECT_TRUE(*streamed == Raster::png(image));
+    ASSERT_EQ(asked.size(), 997u);
+    EXPECT_EQ(asked.front(), 0);
+    EXPECT_EQ(asked.back(), 996);
+
+    EXPECT_FALSE(Raster::opaquePNG(image, [](int64_t y) { return y < 500; }));
+    image.row(700)[3] = 0x80;
+    EXPECT_FALSE(Raster::opaquePNG(image, [](int64_t) { return true; }));
+}
