@@ -378,10 +378,6 @@ bool opaqueRow(const uint8_t* row, int64_t width) {
     return true;
 }
 
-// The rows a page band holds: about 4 MiB of pixels, so a few pages drawn at
-// once hold less than one whole page drawn and copied.
-constexpr int64_t bandBytes = int64_t{4} << 20;
-
 }  // namespace
 
 SourceImage image(const std::filesystem::path& url) {
@@ -442,7 +438,7 @@ PDFPages::~PDFPages() = default;
 
 int PDFPages::count() const { return poppler_document_get_n_pages(document_->doc.get()); }
 
-std::vector<uint8_t> PDFPages::png(int page, double dpi) const {
+std::vector<uint8_t> PDFPages::png(int page, double dpi, int64_t bandBytes) const {
     if (!(dpi >= minimumDPI && dpi <= maximumDPI)) raise(ErrorCase::invalidInput);
     if (page < 0 || page >= count()) raise(ErrorCase::invalidInput);
     GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(document_->doc.get(), page));

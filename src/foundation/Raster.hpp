@@ -108,7 +108,13 @@ public:
     // twice. Text, lines and flat colour come out byte for byte the same;
     // a gradient or a scaled image may differ by a few levels in a channel,
     // as the renderer's fixed-point sampling starts from each band's origin.
-    std::vector<uint8_t> png(int page, double dpi) const;
+    // A band holds about bandBytes of pixels, at least one row.
+    std::vector<uint8_t> png(int page, double dpi, int64_t bandBytes = int64_t{4} << 20) const;
+
+    // About what the encoder holds beside the band while a page is encoded
+    // (its deflate state and output buffer), for callers that budget
+    // several pages at once.
+    static constexpr int64_t encoderBytes = int64_t{3} << 19;
 
 private:
     struct Document;

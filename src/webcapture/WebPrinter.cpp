@@ -91,13 +91,26 @@ struct Staged {
 
 // Draws and encodes the pages of the PDF at dpi and writes each into its
 // slot of the batch (page i into slot first + i), on as many threads as the
-// worker budget gives a save, each with a document of its own: a Poppler
+// worker budget gives a save and the memory of one page drawn whole allows,
+// each with a document of its own: a Poppler
 // document is never shared between threads. Threads take the next page not
 // yet taken, so pages of unequal cost even out. Runs on a worker of the
 // task; returns once every thread has ended, stopping after the page in hand
 // when the task is cancelled, so no thread still reads the PDF after it.
-std::vector<Staged> stagePages(const fs::path& pdf, int pages, double dpi, ExportBatch& batch, std::size_t first,
-                               std::optional<std::size_t> failAfterBytes) {
+std::vector<Staged> stagePages(const fs::path& pdf, int pages, double dpi, Size paper, ExportBatch& batch,
+                               std::size_t first, std::optional<std::size_t> failAfterBytes) {
+    // Drawn one at a time, a page was held whole twice over (the drawing
+    // and its copy, 7 bytes a pixel). Drawn at once, the pages hold no more:
+    // each thread draws an eighth of a page at a time beside its encoder,
+    // and there are no more threads than that leaves room for.
+    const auto side = [dpi](double points) { return static_cast<int64_t>(std::ceil(dpi * points / 72)); };
+    const int64_t width = side(paper.width);
+    const int64_t height = side(paper.height);
+    const int64_t band = std::max<int64_t>(width * height * 4 / 8, width * 4);
+    const int64_t room = width * height * 7 / (band + Raster::PDFPages::encoderBytes);
+    const int threads =
+        static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(WorkerBudget::pageThreads(), room), 1, pages));
+
     std::vector<Staged> staged(static_cast<std::size_t>(pages));
     std::atomic<int> next{0};
     std::atomic<bool> stop{false};
@@ -120,7 +133,7 @@ std::vector<Staged> stagePages(const fs::path& pdf, int pages, double dpi, Expor
             std::vector<uint8_t> png;
             try {
                 if (openError) std::rethrow_exception(openError);
-                png = document->png(i, dpi);
+                png = document->png(i, dpi, band);
             } catch (...) {
                 s.renderError = std::current_exception();
                 continue;
@@ -132,7 +145,6 @@ std::vector<Staged> stagePages(const fs::path& pdf, int pages, double dpi, Expor
             }
         }
     };
-    const int threads = std::clamp(WorkerBudget::pageThreads(), 1, pages);
     std::vector<std::thread> others;
     try {
         for (int t = 1; t < threads; ++t) others.emplace_back(work, false);
@@ -432,8 +444,8 @@ Task<std::vector<fs::path>> PrintJob::run() {
             const double dpi = options_.dpi;
             // Made in a statement of its own: g++ 12 destroys twice a
             // temporary with non-trivial members made inside a co_await.
-            auto drawing = runOnWorker([current, pages, dpi, batch, firstPage, failAfter] {
-                return stagePages(current, pages, dpi, *batch, firstPage, failAfter);
+            auto drawing = runOnWorker([current, pages, dpi, paper, batch, firstPage, failAfter] {
+                return stagePages(current, pages, dpi, paper, *batch, firstPage, failAfter);
             });
             std::vector<Staged> drawn = co_await std::move(drawing);
             std::move(drawn.begin(), drawn.end(), staged.begin() + static_cast<std::ptrdiff_t>(firstPage));
