@@ -21,6 +21,12 @@ namespace {
 using Stage = WebCaptureDiagnosticStage;
 using Metric = WebCaptureDiagnosticMetric;
 
+// The stage as the sink's pace sees it: one tile's scroll, snapshot start and
+// snapshot repeat for every tile and count as one.
+Stage phase(Stage stage) {
+    return stage == Stage::snapshotStart || stage == Stage::snapshotTile ? Stage::scroll : stage;
+}
+
 constexpr std::array<std::pair<Stage, std::string_view>, webCaptureDiagnosticStageCount> stageCodes{{
     {Stage::destination, "WC-001"},
     {Stage::prepare, "WC-010"},
@@ -354,7 +360,14 @@ void WebCaptureDiagnostic::record(WebCaptureDiagnosticStage stage, const Metrics
     if (report_.events.size() >= maximumEvents) {
         report_.events.erase(report_.events.begin() + static_cast<std::ptrdiff_t>(keptFirstEvents));
     }
+    const Date now = event.date;
     report_.events.push_back(std::move(event));
+    // A clock that went back counts as time passed.
+    const bool due = !deliveredAt_ || phase(stage) != phase(deliveredStage_) || stage == Stage::completed ||
+                     now < *deliveredAt_ || now - *deliveredAt_ >= deliveryInterval;
+    if (!due) return;
+    deliveredAt_ = now;
+    deliveredStage_ = stage;
     deliver();
 }
 
@@ -387,11 +400,15 @@ void WebCaptureDiagnostic::deliver() {
     }
 }
 
+bool WebCaptureDiagnostic::isFinal(const WebCaptureDiagnosticReport& report) noexcept {
+    return report.failure || (!report.events.empty() && report.events.back().stage == Stage::completed);
+}
+
 void WebCaptureDiagnostic::storeLatest(const std::filesystem::path& storage,
                                        const WebCaptureDiagnosticReport& report) noexcept {
     try {
         SecureDirectory logs(storage / logFolder, true);
-        logs.replaceState(latestFileName, JSON::encode(report));
+        logs.replaceState(latestFileName, JSON::encode(report), isFinal(report));
     } catch (...) {
         // Dropped on purpose (see the declaration): the previous report, if
         // any, stays whole, as replaceState never leaves half a file.

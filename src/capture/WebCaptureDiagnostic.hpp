@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -171,10 +172,14 @@ void to_json(Json& j, const WebCaptureDiagnosticReport& report);
 void from_json(const Json& j, WebCaptureDiagnosticReport& report);
 
 // The diagnostic report of one tall-PNG capture: a timeline of stages with
-// measurements, frozen at the first failure. After every change the whole
-// report goes to the sink (the application stores it as the latest capture's
-// report). Owned by one capture and used from the main thread only; nothing
-// here throws.
+// measurements, frozen at the first failure. The whole report goes to the
+// sink (the application stores it as the latest capture's report) whenever
+// the capture enters another stage, fails or completes, and within one stage
+// at most once per deliveryInterval: a tall page records several events per
+// tile, and handing over the whole report at each would cost time that grows
+// with the square of the page's height. The tile loop's scroll, snapshot
+// start and snapshot count as one stage. Owned by one capture and used from
+// the main thread only; nothing here throws.
 class WebCaptureDiagnostic {
 public:
     using Sink = std::function<void(const WebCaptureDiagnosticReport&)>;
@@ -184,6 +189,8 @@ public:
     // events (how it began) and the latest ones (where it got to).
     static constexpr std::size_t maximumEvents = 192;
     static constexpr std::size_t keptFirstEvents = 16;
+    // The longest a stage's later events wait for the sink.
+    static constexpr std::chrono::milliseconds deliveryInterval{250};
 
     // Version and build come from the build's information dictionary. The
     // sink is not called.
@@ -217,7 +224,12 @@ public:
     // under storage and replaces the latest report there with the shared
     // encoder's bytes. Every error is dropped: the report describes a
     // capture, and failing to keep it must not change the capture.
+    // The report is made durable (synced) only once it is final; before
+    // that a crash of the application still leaves the last one written.
     static void storeLatest(const std::filesystem::path& storage, const WebCaptureDiagnosticReport& report) noexcept;
+    // Whether the report is its capture's last: it has a failure or its last
+    // event is `completed`.
+    static bool isFinal(const WebCaptureDiagnosticReport& report) noexcept;
 
 private:
     void deliver();
@@ -226,6 +238,9 @@ private:
     Sink sink_;
     WebCaptureDiagnosticStage stage_ = WebCaptureDiagnosticStage::prepare;
     std::function<Date()> now_;
+    // The last delivery's clock and stage; none before the first.
+    std::optional<Date> deliveredAt_;
+    WebCaptureDiagnosticStage deliveredStage_ = WebCaptureDiagnosticStage::prepare;
 };
 
 }  // namespace velmora

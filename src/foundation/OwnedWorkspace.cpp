@@ -157,6 +157,38 @@ std::filesystem::path OwnedWorkspace::reserveMutablePDF() {
     return url;
 }
 
+std::vector<std::pair<std::string, UniqueFD>> OwnedWorkspace::reserve(const std::vector<std::string>& extensions) {
+    std::vector<std::pair<std::string, UniqueFD>> reserved;
+    reserved.reserve(extensions.size());
+    // Nothing is written into any of them before the record lists them all,
+    // so whatever a crash leaves, the record proves it ours to delete.
+    for (const std::string& ext : extensions) {
+        if (!SecureDirectory::validLeaf(ext)) raise(ErrorCase::unsafePath);
+        const std::string leaf = "work-" + UUID::random().text() + "." + ext;
+        if (!SecureDirectory::validLeaf(leaf)) raise(ErrorCase::unsafePath);
+        UniqueFD fd(::openat(directory_.descriptor(), leaf.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) raise(ErrorCase::saveFailed);
+        record_.files[leaf] = directory_.stamp(leaf);
+        record_.mutableFiles.insert(leaf);
+        reserved.emplace_back(leaf, std::move(fd));
+    }
+    writeRecord();
+    return reserved;
+}
+
+void OwnedWorkspace::prepareReserved(const std::vector<std::string>& names) {
+    if (record_.purpose != OwnedRecord::Purpose::exportStage) raise(ErrorCase::unsafePath);
+    for (const std::string& leaf : names) {
+        if (!record_.files.count(leaf)) raise(ErrorCase::unsafePath);
+        record_.files[leaf] = directory_.stamp(leaf);
+        record_.mutableFiles.erase(leaf);
+        if (!record_.publicationPrepared) record_.publicationPrepared.emplace();
+        record_.publicationPrepared->insert(leaf);
+    }
+    writeRecord();
+}
+
 void OwnedWorkspace::preparePublication(std::string_view name) {
     const std::string leaf(name);
     if (record_.purpose != OwnedRecord::Purpose::exportStage || !record_.files.count(leaf) ||
@@ -193,7 +225,8 @@ void OwnedWorkspace::finish() {
     for (const auto& [name, recorded] : record_.files) {
         FileStamp current = directory_.stamp(name);
         if (!ownershipHolds(record_, name, recorded, current)) raise(ErrorCase::cleanupBlocked);
-        directory_.removeOwnedFile(name);
+        // The record written below syncs the folder, and every removal with it.
+        directory_.removeOwnedFile(name, false);
     }
     record_.files.clear();
     record_.mutableFiles.clear();

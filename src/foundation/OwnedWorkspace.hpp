@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/FileIO.hpp"
@@ -45,6 +47,14 @@ public:
                                 std::optional<std::size_t> failAfterBytes = std::nullopt);
     // An empty PDF file that another writer (the print operation) fills.
     std::filesystem::path reserveMutablePDF();
+    // Empty "work-<UUID>.<ext>" files, one per extension, recorded together
+    // as still being written (one record write for them all). Returns each
+    // leaf with a descriptor open for writing it.
+    std::vector<std::pair<std::string, UniqueFD>> reserve(const std::vector<std::string>& extensions);
+    // Records the current stamps of reserved files, written and synced, and
+    // marks them about to be hard-linked under their published names: one
+    // record write, which syncs the folder once for them all.
+    void prepareReserved(const std::vector<std::string>& names);
     // Marks a written file as about to be hard-linked under its published name.
     void preparePublication(std::string_view name);
     // Records the current stamp of a "work-" file in this folder.

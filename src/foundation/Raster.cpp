@@ -323,6 +323,61 @@ void unpremultiplyRow(const uint8_t* src, uint8_t* dst, int64_t width, bool alph
     }
 }
 
+// The page's size in whole pixels at dpi, within the load limit.
+std::pair<int, int> pageSize(PopplerPage* page, double dpi) {
+    // Poppler gives the crop box with the page's rotation already applied
+    // (90 and 270 swap the sides) and draws the page in that orientation.
+    double orientedWidth = 0, orientedHeight = 0;
+    poppler_page_get_size(page, &orientedWidth, &orientedHeight);
+
+    // dpi × points ÷ 72 rather than (dpi ÷ 72) × points: the quotient is
+    // inexact, and a product a hair above a whole number would add a column.
+    const double w = dpi * orientedWidth / pointsPerInch;
+    const double h = dpi * orientedHeight / pointsPerInch;
+    auto fits = [](double v) { return std::isfinite(v) && v > 0 && v <= maximumPDFSide; };
+    if (!fits(w) || !fits(h)) raise(ErrorCase::budgetExceeded);
+    const int width = static_cast<int>(std::ceil(w));
+    const int height = static_cast<int>(std::ceil(h));
+    CaptureBudget::checkLoad(width, height);
+    return {width, height};
+}
+
+// Draws the page on white into the surface, whose first row is the page's
+// row `top`: shifted by a whole number of device pixels, so that outlines
+// and glyphs fall on the same pixels as in a surface of the whole page.
+void renderRows(PopplerPage* page, cairo_surface_t* surface, int top, double dpi) {
+    {
+        std::unique_ptr<cairo_t, ContextDestroy> cr(cairo_create(surface));
+        cairo_set_source_rgb(cr.get(), 1, 1, 1);
+        cairo_paint(cr.get());
+        cairo_translate(cr.get(), 0, -top);
+        const double scale = dpi / pointsPerInch;
+        cairo_scale(cr.get(), scale, scale);
+        poppler_page_render(page, cr.get());
+        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::renderFailed);
+    }
+    cairo_surface_flush(surface);
+}
+
+// Cairo's native 0xXXRRGGBB pixels as R, G, B bytes.
+void rgbRow(const unsigned char* source, uint8_t* d, int width) {
+    const auto* row = reinterpret_cast<const uint32_t*>(source);
+    for (int x = 0; x < width; ++x) {
+        const uint32_t px = row[x];
+        d[0] = static_cast<uint8_t>(px >> 16);
+        d[1] = static_cast<uint8_t>(px >> 8);
+        d[2] = static_cast<uint8_t>(px);
+        d += 3;
+    }
+}
+
+bool opaqueRow(const uint8_t* row, int64_t width) {
+    for (int64_t x = 0; x < width; ++x) {
+        if (row[x * 4 + 3] != 0xff) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 SourceImage image(const std::filesystem::path& url) {
@@ -352,34 +407,11 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
     GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(doc.get(), page));
     if (!pdfPage) raise(ErrorCase::invalidInput);
 
-    // Poppler gives the crop box with the page's rotation already applied
-    // (90 and 270 swap the sides) and draws the page in that orientation.
-    double orientedWidth = 0, orientedHeight = 0;
-    poppler_page_get_size(pdfPage.get(), &orientedWidth, &orientedHeight);
-
-    // dpi × points ÷ 72 rather than (dpi ÷ 72) × points: the quotient is
-    // inexact, and a product a hair above a whole number would add a column.
-    const double w = dpi * orientedWidth / pointsPerInch;
-    const double h = dpi * orientedHeight / pointsPerInch;
-    auto fits = [](double v) { return std::isfinite(v) && v > 0 && v <= maximumPDFSide; };
-    if (!fits(w) || !fits(h)) raise(ErrorCase::budgetExceeded);
-    const int width = static_cast<int>(std::ceil(w));
-    const int height = static_cast<int>(std::ceil(h));
-    CaptureBudget::checkLoad(width, height);
-
+    const auto [width, height] = pageSize(pdfPage.get(), dpi);
     std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);
-    {
-        std::unique_ptr<cairo_t, ContextDestroy> cr(cairo_create(surface.get()));
-        cairo_set_source_rgb(cr.get(), 1, 1, 1);
-        cairo_paint(cr.get());
-        const double scale = dpi / pointsPerInch;
-        cairo_scale(cr.get(), scale, scale);
-        poppler_page_render(pdfPage.get(), cr.get());
-        if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::renderFailed);
-    }
-    cairo_surface_flush(surface.get());
+    renderRows(pdfPage.get(), surface.get(), 0, dpi);
 
     GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
     if (!out) raise(ErrorCase::renderFailed);
@@ -389,17 +421,53 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
     uint8_t* dst = gdk_pixbuf_get_pixels(out);
     const int dstStride = gdk_pixbuf_get_rowstride(out);
     for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(src + static_cast<std::ptrdiff_t>(srcStride) * y);
-        uint8_t* d = dst + static_cast<std::ptrdiff_t>(dstStride) * y;
-        for (int x = 0; x < width; ++x) {
-            const uint32_t px = row[x];  // 0xXXRRGGBB in native byte order
-            d[0] = static_cast<uint8_t>(px >> 16);
-            d[1] = static_cast<uint8_t>(px >> 8);
-            d[2] = static_cast<uint8_t>(px);
-            d += 3;
-        }
+        rgbRow(src + static_cast<std::ptrdiff_t>(srcStride) * y, dst + static_cast<std::ptrdiff_t>(dstStride) * y,
+               width);
     }
     return result;
+}
+
+struct PDFPages::Document {
+    GObjectPtr<PopplerDocument> doc;
+};
+
+PDFPages::PDFPages(const std::filesystem::path& url, const std::optional<std::string>& password)
+    : document_(std::make_unique<Document>(Document{openPDF(url, password)})) {}
+
+PDFPages::~PDFPages() = default;
+
+int PDFPages::count() const { return poppler_document_get_n_pages(document_->doc.get()); }
+
+std::vector<uint8_t> PDFPages::png(int page, double dpi, int64_t bandBytes) const {
+    if (!(dpi >= minimumDPI && dpi <= maximumDPI)) raise(ErrorCase::invalidInput);
+    if (page < 0 || page >= count()) raise(ErrorCase::invalidInput);
+    GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(document_->doc.get(), page));
+    if (!pdfPage) raise(ErrorCase::invalidInput);
+    const auto [width, height] = pageSize(pdfPage.get(), dpi);
+    const int band = static_cast<int>(std::clamp<int64_t>(bandBytes / (int64_t{width} * 4), 1, height));
+    std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, band));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);
+    std::vector<uint8_t> scratch(static_cast<std::size_t>(width) * 3);
+    const unsigned char* data = cairo_image_surface_get_data(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+
+    PNGSource source;
+    source.width = static_cast<uint32_t>(width);
+    source.height = static_cast<uint32_t>(height);
+    source.alpha = false;
+    int top = -1;
+    source.row = [&](uint32_t y) {
+        const int row = static_cast<int>(y);
+        if (top < 0 || row >= top + band) {
+            top = row - row % band;
+            renderRows(pdfPage.get(), surface.get(), top, dpi);
+        }
+        rgbRow(data + static_cast<std::ptrdiff_t>(stride) * (row - top), scratch.data(), width);
+        return scratch.data();
+    };
+    std::vector<uint8_t> out;
+    if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
+    return out;
 }
 
 std::vector<uint8_t> png(const RasterImage& image) {
@@ -436,6 +504,22 @@ std::vector<uint8_t> png(const PixelBuffer& buffer) {
     };
     std::vector<uint8_t> out;
     if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> opaquePNG(const PixelBuffer& buffer, const std::function<bool(int64_t y)>& ready) {
+    PNGSource source;
+    source.width = static_cast<uint32_t>(buffer.width());
+    source.height = static_cast<uint32_t>(buffer.height());
+    source.alpha = false;
+    std::vector<uint8_t> scratch(static_cast<std::size_t>(buffer.width()) * 3);
+    source.row = [&](uint32_t y) -> const uint8_t* {
+        if (!ready(y) || !opaqueRow(buffer.row(y), buffer.width())) return nullptr;
+        unpremultiplyRow(buffer.row(y), scratch.data(), buffer.width(), false);
+        return scratch.data();
+    };
+    std::vector<uint8_t> out;
+    if (!encodePNG(source, &out)) return std::nullopt;
     return out;
 }
 

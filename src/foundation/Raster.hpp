@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,41 @@ std::vector<uint8_t> png(const RasterImage& image);
 // straight alpha on its way to the encoder, so the only extra memory is one
 // row. An opaque buffer is written as RGB, any other as RGBA.
 std::vector<uint8_t> png(const PixelBuffer& buffer);
+
+// The bytes png(buffer) gives for an opaque buffer, encoded while the buffer
+// is still being filled, on a thread of the caller's: before reading row y
+// the encoder calls ready(y), which may wait until that row is final. Nothing
+// (the caller encodes the finished buffer instead) when ready answers false
+// or a row turns out not to be opaque, which png(buffer) would write as RGBA.
+std::optional<std::vector<uint8_t>> opaquePNG(const PixelBuffer& buffer, const std::function<bool(int64_t y)>& ready);
+
+// A PDF opened once to render many of its pages one after another, on the
+// thread that made it: a Poppler document is never shared between threads.
+class PDFPages {
+public:
+    explicit PDFPages(const std::filesystem::path& url, const std::optional<std::string>& password = std::nullopt);
+    ~PDFPages();
+    PDFPages(const PDFPages&) = delete;
+    PDFPages& operator=(const PDFPages&) = delete;
+
+    int count() const;
+    // The page as png(pdf(url, page, dpi)) encodes it, drawn band by band
+    // into the encoder, so that a band of rows is held rather than the page
+    // twice. Text, lines and flat colour come out byte for byte the same;
+    // a gradient or a scaled image may differ by a few levels in a channel,
+    // as the renderer's fixed-point sampling starts from each band's origin.
+    // A band holds about bandBytes of pixels, at least one row.
+    std::vector<uint8_t> png(int page, double dpi, int64_t bandBytes = int64_t{4} << 20) const;
+
+    // About what the encoder holds beside the band while a page is encoded
+    // (its deflate state and output buffer), for callers that budget
+    // several pages at once.
+    static constexpr int64_t encoderBytes = int64_t{3} << 19;
+
+private:
+    struct Document;
+    std::unique_ptr<Document> document_;
+};
 
 }  // namespace Raster
 }  // namespace velmora

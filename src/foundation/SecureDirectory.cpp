@@ -101,7 +101,7 @@ std::vector<uint8_t> SecureDirectory::read(std::string_view name) const {
     return FileIO::readAll(file.fd.get());
 }
 
-void SecureDirectory::replaceState(std::string_view name, const std::vector<uint8_t>& data) const {
+void SecureDirectory::replaceState(std::string_view name, const std::vector<uint8_t>& data, bool durable) const {
     if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     const std::string stage = ".stage-" + UUID::random().text();
     {
@@ -109,7 +109,7 @@ void SecureDirectory::replaceState(std::string_view name, const std::vector<uint
         if (!fd) raise(ErrorCase::saveFailed);
         try {
             FileIO::writeAll(fd.get(), data.data(), data.size());
-            if (::fsync(fd.get()) != 0) raise(ErrorCase::saveFailed);
+            if (durable && ::fsync(fd.get()) != 0) raise(ErrorCase::saveFailed);
         } catch (...) {
             fd.reset();
             ::unlinkat(descriptor(), stage.c_str(), 0);
@@ -126,14 +126,14 @@ void SecureDirectory::replaceState(std::string_view name, const std::vector<uint
         ::unlinkat(descriptor(), stage.c_str(), 0);
         raise(ErrorCase::saveFailed);
     }
-    if (::fsync(descriptor()) != 0) {
+    if (durable && ::fsync(descriptor()) != 0) {
         // The rename has happened: the stage name no longer exists, and the new
         // content is in place but may not be durable yet.
         raise(ErrorCase::saveFailed);
     }
 }
 
-void SecureDirectory::removeOwnedFile(std::string_view name) const {
+void SecureDirectory::removeOwnedFile(std::string_view name, bool durable) const {
     if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     const std::string leaf(name);
     struct stat st {};
@@ -141,7 +141,7 @@ void SecureDirectory::removeOwnedFile(std::string_view name) const {
         raise(ErrorCase::unsafePath);
     }
     if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) raise(ErrorCase::saveFailed);
-    if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
+    if (durable && ::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 
 FileStamp SecureDirectory::stamp(std::string_view name) const {

@@ -40,9 +40,12 @@ public:
     // without waiting on it; a read error passes on as std::system_error.
     std::vector<uint8_t> read(std::string_view name) const;
     // Atomically replaces or creates the state file: staged beside it, synced,
-    // renamed over it, and the directory synced.
-    void replaceState(std::string_view name, const std::vector<uint8_t>& data) const;
-    void removeOwnedFile(std::string_view name) const;
+    // renamed over it, and the directory synced. Not durable, the file and
+    // the directory are left to the system to flush: a crashed process still
+    // leaves the old or the new content whole, only a lost machine may not.
+    void replaceState(std::string_view name, const std::vector<uint8_t>& data, bool durable = true) const;
+    // Removes a regular file and, durable, syncs the directory.
+    void removeOwnedFile(std::string_view name, bool durable = true) const;
 
     FileStamp stamp(std::string_view name) const;
     // Moves a file to another folder, never replacing an existing entry: a

@@ -10,6 +10,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Digest.hpp"
+#include "foundation/ExportBatch.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
@@ -131,7 +132,122 @@ private:
     FileStamp stamp_;
 };
 
+// Under the first free name, never overwriting: the staged file itself
+// hard-linked, or a synced copy written in the folder when the staged file
+// is on another filesystem. Each attempt is announced first.
+std::filesystem::path publishStaged(const SecureDirectory& folder, const SecureDirectory& staging,
+                                    const std::string& staged, const FileStamp& stagedStamp,
+                                    const std::vector<uint8_t>* data, std::string_view stem,
+                                    std::string_view ext, const SecureDirectory::WillPublish& willPublish,
+                                    bool productNaming) {
+    const std::string base = SecureDirectory::safeStem(stem);
+    std::optional<DestinationCopy> copy;
+    for (int n = 0;; ++n) {
+        if (n >= maxCandidates) raise(ErrorCase::fileExists);
+        const std::string candidate = base + suffix(n, productNaming) + "." + std::string(ext);
+        if (!SecureDirectory::validLeaf(candidate)) raise(ErrorCase::unsafePath);
+        if (productNaming) checkSameFolder(folder);
+        if (copy) {
+            if (willPublish) willPublish(folder.url() / candidate, copy->stamp());
+            if (!copy->publish(candidate)) continue;
+            return folder.url() / candidate;
+        }
+        if (willPublish) willPublish(folder.url() / candidate, stagedStamp);
+        if (::linkat(staging.descriptor(), staged.c_str(), folder.descriptor(), candidate.c_str(), 0) == 0) {
+            if (::fsync(folder.descriptor()) != 0) raise(ErrorCase::saveFailed);
+            return folder.url() / candidate;
+        }
+        if (errno == EXDEV) {
+            // The data again, from the staged file when the caller no longer
+            // holds it.
+            if (data) {
+                copy.emplace(folder, *data);
+            } else {
+                copy.emplace(folder, staging.read(staged));
+            }
+            // The same name again, announced with the copy's identity.
+            --n;
+            continue;
+        }
+        if (errno != EEXIST) raise(ErrorCase::saveFailed);
+    }
+}
+
 }  // namespace
+
+ExportBatch::ExportBatch(const SecureDirectory& destination, const std::vector<std::string>& extensions)
+    : destination_(destination) {
+    for (const std::string& ext : extensions) {
+        if (!SecureDirectory::validLeaf(ext) || ext.find('.') != std::string::npos) raise(ErrorCase::unsafePath);
+    }
+    work_ = std::make_unique<OwnedWorkspace>(Phase0Work::exports(), OwnedRecord::Purpose::exportStage, UUID::random(),
+                                             UUID::random(), UUID::random());
+    try {
+        auto reserved = work_->reserve(extensions);
+        for (std::size_t i = 0; i < reserved.size(); ++i) {
+            slots_.push_back(Slot{std::move(reserved[i].first), extensions[i], std::move(reserved[i].second), {}});
+        }
+    } catch (...) {
+        slots_.clear();
+        try {
+            work_->finish();
+        } catch (...) {
+            // Left recorded for the next launch's clean-up.
+        }
+        throw;
+    }
+}
+
+ExportBatch::~ExportBatch() {
+    if (!work_) return;
+    try {
+        finish();
+    } catch (...) {
+        // What finish cannot delete stays recorded in the work folder; the
+        // next launch's clean-up deals with it.
+    }
+}
+
+void ExportBatch::write(std::size_t slot, const std::vector<uint8_t>& data, std::optional<std::size_t> failAfterBytes) {
+    Slot& s = slots_.at(slot);
+    if (!s.fd) raise(ErrorCase::saveFailed);
+    try {
+        FileIO::writeAll(s.fd.get(), data.data(), data.size(), failAfterBytes);
+        if (::fsync(s.fd.get()) != 0) raise(ErrorCase::saveFailed);
+    } catch (...) {
+        discard(slot);
+        throw;
+    }
+}
+
+void ExportBatch::discard(std::size_t slot) {
+    Slot& s = slots_.at(slot);
+    // Emptied in place: the file keeps the identity the record proves ours.
+    if (s.fd) ::ftruncate(s.fd.get(), 0);
+}
+
+void ExportBatch::seal(const std::vector<std::size_t>& written) {
+    std::vector<std::string> names;
+    for (std::size_t i : written) names.push_back(slots_.at(i).leaf);
+    for (Slot& s : slots_) s.fd.reset();
+    work_->prepareReserved(names);
+    for (std::size_t i : written) slots_[i].stamp = work_->record().files.at(slots_[i].leaf);
+}
+
+std::filesystem::path ExportBatch::publish(std::size_t slot, std::string_view stem,
+                                           const SecureDirectory::WillPublish& willPublish, bool productNaming) {
+    const Slot& s = slots_.at(slot);
+    if (!s.stamp) raise(ErrorCase::saveFailed);
+    const SecureDirectory& staging = work_->directory();
+    return publishStaged(destination_, staging, s.leaf, *s.stamp, nullptr, stem, s.ext, willPublish, productNaming);
+}
+
+void ExportBatch::finish() {
+    if (!work_) return;
+    for (Slot& s : slots_) s.fd.reset();
+    std::unique_ptr<OwnedWorkspace> work = std::move(work_);
+    work->finish();
+}
 
 std::atomic<int> SecureDirectory::injectedTmpfileError{0};
 
@@ -152,38 +268,12 @@ std::filesystem::path SecureDirectory::exportData(const std::vector<uint8_t>& da
     try {
         const std::string staged = work.write(data, ext, failAfterBytes).filename().string();
         work.preparePublication(staged);
-        const std::string base = safeStem(stem);
-        // Set once the staged file turns out to be on another filesystem
-        // than this folder (a hard link cannot cross): the data is then
-        // published from a copy made here.
-        std::optional<DestinationCopy> copy;
-        for (int n = 0;; ++n) {
-            if (n >= maxCandidates) raise(ErrorCase::fileExists);
-            const std::string candidate = base + suffix(n, productNaming) + "." + std::string(ext);
-            if (!validLeaf(candidate)) raise(ErrorCase::unsafePath);
-            if (productNaming) checkSameFolder(*this);
-            if (copy) {
-                if (willPublish) willPublish(url() / candidate, copy->stamp());
-                if (!copy->publish(candidate)) continue;
-                finishQuietly();
-                return url() / candidate;
-            }
-            if (willPublish) willPublish(url() / candidate, work.directory().stamp(staged));
-            if (::linkat(work.directory().descriptor(), staged.c_str(), descriptor(), candidate.c_str(), 0) == 0) {
-                if (::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
-                work.directory().removeOwnedFile(staged);
-                work.forgetPublished(staged);
-                finishQuietly();
-                return url() / candidate;
-            }
-            if (errno == EXDEV) {
-                copy.emplace(*this, data);
-                // The same name again, announced with the copy's identity.
-                --n;
-                continue;
-            }
-            if (errno != EEXIST) raise(ErrorCase::saveFailed);
-        }
+        const std::filesystem::path url = publishStaged(*this, work.directory(), staged, work.directory().stamp(staged),
+                                                        &data, stem, ext, willPublish, productNaming);
+        // The staged name goes with the work folder: the published file then
+        // has the one link its announced stamp counts.
+        finishQuietly();
+        return url;
     } catch (...) {
         finishQuietly();
         throw;

@@ -1,6 +1,7 @@
 #include "foundation/WorkerBudget.hpp"
 
 #include <algorithm>
+#include <thread>
 
 #include "foundation/CaptureBudget.hpp"
 
@@ -50,6 +51,8 @@ int WorkerBudget::limit() const {
     std::lock_guard guard(lock_);
     return captures_ < 1 && bytes_ >= twoWorkerBytes ? 2 : 1;
 }
+
+int WorkerBudget::pageThreads() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
 int64_t WorkerBudget::captures() const {
     std::lock_guard guard(lock_);

@@ -21,6 +21,9 @@ public:
     void capture(int64_t change);
     void setBytes(int64_t bytes);
     int limit() const;
+    // The threads one save may draw and encode its pages on at once: one
+    // per processor this process may run on.
+    static int pageThreads();
     int64_t captures() const;
 
     // Calls back after every change that may move the limit (outside the

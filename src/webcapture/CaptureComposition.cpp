@@ -5,10 +5,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/Raster.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureRun.hpp"
@@ -217,6 +224,157 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     }
 }
 
+// The part's PNG encoded on a worker while its tiles are still being taken:
+// the encoder follows the rows placed so far and waits for the next tile's
+// while the page settles, so little of it is left once the last tile is in.
+// A part whose rows do not stay as placed (a page that got shorter, a tile
+// that is not the next one down) or whose pixels are not opaque gives the
+// stream up; its finished bitmap is then encoded whole, as before.
+class StreamedPNG {
+public:
+    explicit StreamedPNG(std::shared_ptr<const PixelBuffer> image) : s_(std::make_shared<Shared>()) {
+        s_->image = std::move(image);
+        detail::runOnWorkerThread([s = s_] {
+            std::optional<std::vector<uint8_t>> png;
+            try {
+                png = Raster::opaquePNG(*s->image, [&s](int64_t y) {
+                    std::unique_lock lock(s->lock);
+                    s->changed.wait(lock, [&] { return s->placed > y || s->abandoned; });
+                    return !s->abandoned;
+                });
+            } catch (...) {
+                // Out of memory for the encoder: the part is encoded whole.
+            }
+            detail::onMainContext([s, png = std::move(png)]() mutable {
+                s->png = std::move(png);
+                s->done = true;
+                s->image.reset();
+                if (s->waiter) std::exchange(s->waiter, std::nullopt)->resume();
+            });
+        });
+    }
+    StreamedPNG(const StreamedPNG&) = delete;
+    StreamedPNG& operator=(const StreamedPNG&) = delete;
+    // A capture that fails lets the encoder go at once.
+    ~StreamedPNG() { abandon(); }
+
+    // Tells the encoder, from any thread, that the rows from the top are
+    // final.
+    std::function<void()> placed(int64_t rows) const {
+        return [s = s_, rows] {
+            {
+                std::lock_guard lock(s->lock);
+                s->placed = rows;
+            }
+            s->changed.notify_all();
+        };
+    }
+
+    void abandon() {
+        {
+            std::lock_guard lock(s_->lock);
+            s_->abandoned = true;
+        }
+        s_->changed.notify_all();
+    }
+
+    // Once the encoder has ended: the PNG, or nothing when it was given up.
+    Task<std::optional<std::vector<uint8_t>>> finish() {
+        std::shared_ptr<Shared> s = s_;
+        if (!s->done) {
+            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
+        }
+        bool abandoned = false;
+        {
+            std::lock_guard lock(s->lock);
+            abandoned = s->abandoned;
+        }
+        if (abandoned || !s->png) co_return std::nullopt;
+        co_return std::move(*s->png);
+    }
+
+private:
+    struct Shared {
+        // Between the worker and the main thread.
+        std::mutex lock;
+        std::condition_variable changed;
+        int64_t placed = 0;
+        bool abandoned = false;
+        // The worker's until it hands over, then the main thread's.
+        std::shared_ptr<const PixelBuffer> image;
+        // Main thread only.
+        std::optional<std::vector<uint8_t>> png;
+        bool done = false;
+        std::optional<Resumer<void>> waiter;
+    };
+    std::shared_ptr<Shared> s_;
+};
+
+// Each tile's pixels put into the part's bitmap on a worker while the page
+// scrolls to the next tile and settles. One tile at a time: the next
+// snapshot is taken once the tile before is in place, so no more snapshots
+// are held at once than when each was placed on the spot.
+class TilePlacer {
+public:
+    explicit TilePlacer(std::shared_ptr<PixelBuffer> image) : image_(std::move(image)) {}
+    TilePlacer(const TilePlacer&) = delete;
+    TilePlacer& operator=(const TilePlacer&) = delete;
+
+    // Starts putting the tile's rows in place; placed runs on the worker
+    // once they are.
+    void place(Viewport view, TilePlacement at, std::function<void()> placed) {
+        auto s = std::make_shared<Pending>();
+        pending_ = s;
+        detail::runOnWorkerThread(
+            [s, image = image_, scratch = scratch_, view = std::move(view), at, placed = std::move(placed)]() mutable {
+                try {
+                    // GDK hands out the texture as premultiplied B, G, R, A
+                    // bytes, the part bitmap's own layout; a tile that is the
+                    // whole snapshot goes straight into place.
+                    const int64_t stride = view.width * PixelBuffer::bytesPerPixel;
+                    if (at.sourceRow == 0 && at.rows == view.height) {
+                        gdk_texture_download(view.texture.get(), image->row(at.partRow), static_cast<gsize>(stride));
+                    } else {
+                        download(view, *scratch);
+                        image->copyRows(at.partRow, scratch->data() + at.sourceRow * stride,
+                                        static_cast<std::size_t>(stride), at.rows);
+                    }
+                    if (placed) placed();
+                } catch (...) {
+                    s->error = std::current_exception();
+                }
+                view.texture = {};
+                detail::onMainContext([s] {
+                    s->done = true;
+                    if (s->waiter) std::exchange(s->waiter, std::nullopt)->resume();
+                });
+            });
+    }
+
+    // Waits until the tile in hand is in place; its error is thrown here.
+    Task<void> settle() {
+        std::shared_ptr<Pending> s = std::exchange(pending_, nullptr);
+        if (!s) co_return;
+        if (!s->done) {
+            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
+        }
+        if (s->error) std::rethrow_exception(s->error);
+    }
+
+private:
+    struct Pending {
+        // Main thread only.
+        bool done = false;
+        std::optional<Resumer<void>> waiter;
+        // Set on the worker before it hands over.
+        std::exception_ptr error;
+    };
+    std::shared_ptr<PixelBuffer> image_;
+    // A tile that is not the whole snapshot goes through this one buffer.
+    std::shared_ptr<std::vector<uint8_t>> scratch_ = std::make_shared<std::vector<uint8_t>>();
+    std::shared_ptr<Pending> pending_;
+};
+
 Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
     BrowserSession& session = run.session;
     const int64_t s = run.planned->plan.scale;
@@ -226,7 +384,12 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
     auto image = std::make_shared<PixelBuffer>(pixelWidth, span.height * s);
     run.observed.canvasBytesPerRow = image->bytesPerRow();
 
-    // A tile that is not the whole snapshot goes through this one buffer.
+    StreamedPNG stream(image);
+    TilePlacer placer(image);
+    // The rows from the top placed so far, each tile's right below the last.
+    int64_t placedRows = 0;
+
+    // The rows compared after the page got shorter go through this buffer.
     std::vector<uint8_t> scratch;
     // Tiles are taken one by one rather than from a list made up front: a
     // page that gets shorter under the capture ends its last part earlier.
@@ -242,6 +405,9 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
         co_await session.evaluate(run.scrollScript(tile.scrollTarget));
         co_await session.settleAfterScroll(settle);
         const PagePosition position = co_await repinAndMeasure(session, run.pageStateKey);
+        // The tile before is in place by now, all but always: it had the
+        // scroll and the settle.
+        co_await placer.settle();
         // The plan holds only while the page keeps its height: rows that
         // moved would join into an image of no page at all.
         const int64_t height = position.height;
@@ -250,6 +416,8 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
                                        {Metric::tileRows, d(tile.rows)},
                                        {Metric::documentHeight, d(plan.documentHeight)},
                                        {Metric::observedHeight, d(height)}});
+            // The part's height is not the one the encoder began with.
+            stream.abandon();
             CapturePlan shorter = plan.shortened(tile.top, height);
             co_await checkTakenRows(run, *image, span, tile.top, height, scratch);
             const int64_t parts = shorter.partCount;
@@ -288,29 +456,38 @@ Task<ComposedPart> capturePart(CaptureRun& run, CapturePartSpan span) {
         const TilePlacement at = plan.place(span, tile, actual, textureWidth, textureHeight);
         const int64_t stride = textureWidth * PixelBuffer::bytesPerPixel;
         run.observed.observeTile(stride, snapshotBitsPerPixel);
-
-        // GDK hands out the texture as premultiplied B, G, R, A bytes, the
-        // part bitmap's own layout; a tile that is the whole snapshot goes
-        // straight into place.
-        if (at.sourceRow == 0 && at.rows == textureHeight) {
-            gdk_texture_download(view.texture.get(), image->row(at.partRow), static_cast<gsize>(stride));
+        std::function<void()> placed;
+        if (at.partRow == placedRows) {
+            placedRows += at.rows;
+            placed = stream.placed(placedRows);
         } else {
-            download(view, scratch);
-            image->copyRows(at.partRow, scratch.data() + at.sourceRow * stride, static_cast<std::size_t>(stride),
-                            at.rows);
+            stream.abandon();
         }
+        placer.place(std::move(view), at, std::move(placed));
         top += tile.rows;
     }
 
+    co_await placer.settle();
     checkCancellation();
     session.stage = std::string("結合・保存中");
     co_await checkpoint(run, CaptureOptions::Stage::joining);
-    // A page that got shorter ends this part before the bitmap's end.
-    if (image->height() != span.height * s) image->keepRows(span.height * s);
+    // A page that got shorter ends this part before the bitmap's end; the
+    // encoder, given up, has let go of the bitmap before it is cut.
+    if (image->height() != span.height * s) {
+        stream.abandon();
+        co_await stream.finish();
+        image->keepRows(span.height * s);
+    }
     run.record(Stage::compose);
     run.record(Stage::pngEncode, {{Metric::pixelWidth, d(image->width())}, {Metric::pixelHeight, d(image->height())}});
     std::shared_ptr<const PixelBuffer> composed = std::move(image);
-    std::vector<uint8_t> png = co_await BrowserSession::encodePNG(composed);
+    std::optional<std::vector<uint8_t>> streamed = co_await stream.finish();
+    std::vector<uint8_t> png;
+    if (streamed) {
+        png = std::move(*streamed);
+    } else {
+        png = co_await BrowserSession::encodePNG(composed);
+    }
     ComposedPart part{span, std::move(composed), std::move(png)};
     co_return part;
 }

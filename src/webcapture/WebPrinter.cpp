@@ -10,17 +10,23 @@
 
 #include <poppler.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/ExportBatch.hpp"
 #include "foundation/GLibError.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/Raster.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
+#include "foundation/WorkerBudget.hpp"
 #include "capture/PrintHeaderFooter.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/PrintRun.hpp"
@@ -76,56 +82,80 @@ std::string pointText(double points) {
     return text;
 }
 
-// One page rendered and encoded on a worker from the moment it is made;
-// take() waits for it. A render nobody takes is dropped when it ends.
-class PageRender {
-public:
-    PageRender(fs::path pdf, int index, double dpi) : s_(std::make_shared<State>()) {
-        detail::runOnWorkerThread([s = s_, pdf = std::move(pdf), index, dpi] {
-            std::optional<std::vector<uint8_t>> png;
-            std::exception_ptr error;
-            try {
-                png = Raster::png(Raster::pdf(pdf, index, dpi));
-            } catch (...) {
-                error = std::current_exception();
-            }
-            detail::onMainContext([s, png = std::move(png), error]() mutable {
-                s->png = std::move(png);
-                s->error = error;
-                s->done = true;
-                if (s->waiter) s->waiter->resume();
-            });
-        });
-    }
-
-    Task<std::vector<uint8_t>> take() {
-        std::shared_ptr<State> s = s_;
-        if (!s->done) {
-            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
-        }
-        if (s->error) std::rethrow_exception(s->error);
-        co_return std::move(*s->png);
-    }
-
-    // Waits for the worker to end without taking its page: a save that
-    // fails must not report its end while a render still reads its PDF.
-    Task<void> settle() {
-        std::shared_ptr<State> s = s_;
-        if (!s->done) {
-            co_await awaitCallback<void>([&s](Resumer<void> resumer) { s->waiter.emplace(std::move(resumer)); });
-        }
-    }
-
-private:
-    // Touched on the main thread only, once the worker has handed over.
-    struct State {
-        std::optional<std::vector<uint8_t>> png;
-        std::exception_ptr error;
-        bool done = false;
-        std::optional<Resumer<void>> waiter;
-    };
-    std::shared_ptr<State> s_;
+// What staging one output came to: nothing wrong, or the error of drawing
+// it or of writing it, each reported where the one-by-one save met it.
+struct Staged {
+    std::exception_ptr renderError;
+    std::exception_ptr writeError;
 };
+
+// Draws and encodes the pages of the PDF at dpi and writes each into its
+// slot of the batch (page i into slot first + i), on as many threads as the
+// worker budget gives a save and the memory of one page drawn whole allows,
+// each with a document of its own: a Poppler
+// document is never shared between threads. Threads take the next page not
+// yet taken, so pages of unequal cost even out. Runs on a worker of the
+// task; returns once every thread has ended, stopping after the page in hand
+// when the task is cancelled, so no thread still reads the PDF after it.
+std::vector<Staged> stagePages(const fs::path& pdf, int pages, double dpi, Size paper, ExportBatch& batch,
+                               std::size_t first, std::optional<std::size_t> failAfterBytes) {
+    // Drawn one at a time, a page was held whole twice over (the drawing
+    // and its copy, 7 bytes a pixel). Drawn at once, the pages hold no more:
+    // each thread draws an eighth of a page at a time beside its encoder,
+    // and there are no more threads than that leaves room for.
+    const auto side = [dpi](double points) { return static_cast<int64_t>(std::ceil(dpi * points / 72)); };
+    const int64_t width = side(paper.width);
+    const int64_t height = side(paper.height);
+    const int64_t band = std::max<int64_t>(width * height * 4 / 8, width * 4);
+    const int64_t room = width * height * 7 / (band + Raster::PDFPages::encoderBytes);
+    const int threads =
+        static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(WorkerBudget::pageThreads(), room), 1, pages));
+
+    std::vector<Staged> staged(static_cast<std::size_t>(pages));
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    auto work = [&](bool task) {
+        std::optional<Raster::PDFPages> document;
+        std::exception_ptr openError;
+        try {
+            document.emplace(pdf);
+        } catch (...) {
+            openError = std::current_exception();
+        }
+        for (;;) {
+            // Only the task's own worker can read its cancel; it tells the
+            // others.
+            if (task && isCurrentTaskCancelled()) stop = true;
+            if (stop) return;
+            const int i = next++;
+            if (i >= pages) return;
+            Staged& s = staged[static_cast<std::size_t>(i)];
+            std::vector<uint8_t> png;
+            try {
+                if (openError) std::rethrow_exception(openError);
+                png = document->png(i, dpi, band);
+            } catch (...) {
+                s.renderError = std::current_exception();
+                continue;
+            }
+            try {
+                batch.write(first + static_cast<std::size_t>(i), png, failAfterBytes);
+            } catch (...) {
+                s.writeError = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> others;
+    try {
+        for (int t = 1; t < threads; ++t) others.emplace_back(work, false);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for still draw every page.
+    }
+    work(true);
+    for (auto& t : others) t.join();
+    checkCancellation();
+    return staged;
+}
 
 struct DocumentUnref {
     void operator()(PopplerDocument* d) const noexcept { g_object_unref(d); }
@@ -168,7 +198,7 @@ private:
     }
     Task<bool> printRun(GObject* operation);
     Task<void> cleanUp();
-    fs::path publish(const std::vector<uint8_t>& data, const std::string& stem, std::string_view ext);
+    fs::path publish(std::size_t slot, const std::string& stem);
 
     BrowserSession& session_;
     PrintOptions options_;
@@ -176,6 +206,10 @@ private:
     PrintEngine engine_;
     GObjectRef<WebKitWebView> view_;
     std::optional<SecureDirectory> outputFolder_;
+    // The save's outputs, staged together. Shared with the pages' worker,
+    // which may outlive a discarded save; declared after the folder they are
+    // published into, so it goes first.
+    std::shared_ptr<ExportBatch> batch_;
     std::unique_ptr<OwnedWorkspace> work_;
     fs::path scratch_;
     bool scratchRegistered_ = false;
@@ -221,9 +255,8 @@ Task<bool> PrintJob::printRun(GObject* operation) {
     co_return success;
 }
 
-fs::path PrintJob::publish(const std::vector<uint8_t>& data, const std::string& stem, std::string_view ext) {
-    const fs::path url = outputFolder_->exportData(data, stem, ext, options_.failAfterBytes, options_.willPublish,
-                                                   options_.filenameStem.has_value());
+fs::path PrintJob::publish(std::size_t slot, const std::string& stem) {
+    const fs::path url = batch_->publish(slot, stem, options_.willPublish, options_.filenameStem.has_value());
     published_.push_back(url);
     if (options_.onPublished) options_.onPublished(url);
     return url;
@@ -241,6 +274,8 @@ Task<void> PrintJob::cleanUp() {
         }
     }
     restoreBackgrounds();
+    // Staged outputs that were not published go; published ones stay.
+    batch_.reset();
     if (work_) {
         if (!scratchRegistered_) {
             try {
@@ -286,8 +321,6 @@ Task<std::vector<fs::path>> PrintJob::run() {
     }
 
     std::exception_ptr error;
-    // The page rendering ahead on a worker while the one before is published.
-    std::optional<PageRender> next;
     try {
         // 5. The header's texts.
         const char* pageTitle = webkit_web_view_get_title(view_.get());
@@ -381,34 +414,79 @@ Task<std::vector<fs::path>> PrintJob::run() {
         }
         document.reset();
 
-        // 17-19. Publication: the PDF, then each page.
+        // 17-19. Publication. Every output is staged first: the PDF as it
+        // is, the pages drawn and encoded in parallel, each written and
+        // synced into one work folder that is then synced once; then each
+        // is published in order, as a save one output at a time would, and
+        // where staging one failed, its publication fails the same way.
         checkCancellation();
         co_await checkpoint(Stage::beforePublish);
-        if (options_.output != PrintOptions::Output::png) {
-            co_await checkpoint(Stage::writing);
-            publish(pdf, options_.filenameStem.value_or("print"), "pdf");
+        const bool withPDF = options_.output != PrintOptions::Output::png;
+        const bool withPages = options_.output != PrintOptions::Output::pdf;
+        std::vector<std::string> extensions;
+        if (withPDF) extensions.emplace_back("pdf");
+        if (withPages) extensions.insert(extensions.end(), static_cast<std::size_t>(pages), "png");
+        batch_ = std::make_shared<ExportBatch>(*outputFolder_, extensions);
+        const std::size_t firstPage = withPDF ? 1 : 0;
+        std::vector<Staged> staged(extensions.size());
+        if (withPDF) {
+            try {
+                batch_->write(0, pdf, options_.failAfterBytes);
+            } catch (...) {
+                staged[0].writeError = std::current_exception();
+            }
         }
         pdf.clear();
         pdf.shrink_to_fit();
-        if (options_.output != PrintOptions::Output::pdf) {
-            // The next page renders on a worker while this one is published
-            // on the main thread: at most one page image and two encoded
-            // pages are held at a time.
-            next.emplace(current, 0, options_.dpi);
-            for (int i = 0; i < pages; ++i) {
-                checkCancellation();
-                co_await checkpoint(Stage::rasterizing);
-                PageRender render = std::move(*next);
-                next.reset();
-                std::vector<uint8_t> png = co_await render.take();
-                if (i + 1 < pages) next.emplace(current, i + 1, options_.dpi);
-                checkCancellation();
-                co_await checkpoint(Stage::writing);
-                char stem[48];
-                std::snprintf(stem, sizeof stem, "print-page-%04d", i + 1);
-                publish(png, options_.filenameStem ? PrintProduct::pageStem(*options_.filenameStem, i) : stem, "png");
+        if (withPages) {
+            std::shared_ptr<ExportBatch> batch = batch_;
+            const std::optional<std::size_t> failAfter = options_.failAfterBytes;
+            const double dpi = options_.dpi;
+            // Made in a statement of its own: g++ 12 destroys twice a
+            // temporary with non-trivial members made inside a co_await.
+            auto drawing = runOnWorker([current, pages, dpi, paper, batch, firstPage, failAfter] {
+                return stagePages(current, pages, dpi, paper, *batch, firstPage, failAfter);
+            });
+            std::vector<Staged> drawn = co_await std::move(drawing);
+            std::move(drawn.begin(), drawn.end(), staged.begin() + static_cast<std::ptrdiff_t>(firstPage));
+        }
+        // Publication stops at the first output that could not be staged:
+        // those after it are emptied before the seal, so a full disk still
+        // has room for the record of those before it.
+        std::vector<std::size_t> written;
+        bool failed = false;
+        for (std::size_t i = 0; i < staged.size(); ++i) {
+            failed = failed || staged[i].renderError || staged[i].writeError;
+            if (failed) {
+                batch_->discard(i);
+            } else {
+                written.push_back(i);
             }
         }
+        batch_->seal(written);
+
+        if (withPDF) {
+            co_await checkpoint(Stage::writing);
+            if (staged[0].writeError) std::rethrow_exception(staged[0].writeError);
+            publish(0, options_.filenameStem.value_or("print"));
+        }
+        for (int i = 0; withPages && i < pages; ++i) {
+            const Staged& page = staged[firstPage + static_cast<std::size_t>(i)];
+            checkCancellation();
+            co_await checkpoint(Stage::rasterizing);
+            if (page.renderError) std::rethrow_exception(page.renderError);
+            checkCancellation();
+            co_await checkpoint(Stage::writing);
+            if (page.writeError) std::rethrow_exception(page.writeError);
+            char stem[48];
+            std::snprintf(stem, sizeof stem, "print-page-%04d", i + 1);
+            publish(firstPage + static_cast<std::size_t>(i),
+                    options_.filenameStem ? PrintProduct::pageStem(*options_.filenameStem, i) : stem);
+        }
+        // The staged names go before the save counts as done: each published
+        // file then has the one link its announced stamp counts.
+        batch_->finish();
+        batch_.reset();
 
         // 20-22.
         if (options_.afterCommit) co_await options_.afterCommit();
@@ -418,7 +496,6 @@ Task<std::vector<fs::path>> PrintJob::run() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (next) co_await next->settle();
     co_await cleanUp();
     if (error) std::rethrow_exception(error);
     co_return published_;

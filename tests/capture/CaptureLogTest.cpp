@@ -44,6 +44,20 @@ TEST(CaptureLog, TheLatestReportReplacesTheOneBeforeInTheStorageRootsLogFolder) 
     EXPECT_EQ(test::listNames(storage / "logs"), std::vector<std::string>{"web-capture-latest.json"});
 }
 
+TEST(CaptureLog, ReportsBeforeTheLastAreStoredWholeAsWellAsTheLast) {
+    test::TempDir dir;
+    const auto storage = dir / "storage";
+    WebCaptureDiagnostic diagnostic(
+        [&](const WebCaptureDiagnosticReport& r) { WebCaptureDiagnostic::storeLatest(storage, r); }, testInfo);
+    diagnostic.record(Stage::scroll, {{WebCaptureDiagnosticMetric::tileY, 0}});
+    ASSERT_FALSE(WebCaptureDiagnostic::isFinal(diagnostic.report()));
+    EXPECT_EQ(test::readFile(latest(storage)), diagnostic.text());
+    diagnostic.record(Stage::completed);
+    ASSERT_TRUE(WebCaptureDiagnostic::isFinal(diagnostic.report()));
+    EXPECT_EQ(test::readFile(latest(storage)), diagnostic.text());
+    EXPECT_EQ(test::listNames(storage / "logs"), std::vector<std::string>{"web-capture-latest.json"});
+}
+
 TEST(CaptureLog, AReportThatCannotBeStoredIsDroppedAndLeavesWhatWasThere) {
     test::TempDir dir;
     WebCaptureDiagnostic diagnostic([](const WebCaptureDiagnosticReport&) {}, testInfo);

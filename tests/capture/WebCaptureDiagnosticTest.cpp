@@ -203,6 +203,67 @@ TEST(WebCaptureDiagnostic, TheFirstFailureFreezesTheReport) {
     EXPECT_EQ(early.diagnostic.text().find("appError"), std::string::npos);
 }
 
+TEST(WebCaptureDiagnostic, ATallCapturesTilesReachTheSinkAtAPaceAndEveryStageAtOnce) {
+    // 200 tiles of three events each, 10 ms apart: six seconds of tiles.
+    std::vector<WebCaptureDiagnosticReport> delivered;
+    int64_t ms = 0;
+    WebCaptureDiagnostic diagnostic([&](const WebCaptureDiagnosticReport& r) { delivered.push_back(r); }, testInfo,
+                                    [&] { return at(1777627800) + std::chrono::milliseconds(ms += 10); });
+    diagnostic.record(Stage::plan, {{Metric::partCount, 1}});
+    ASSERT_EQ(delivered.size(), 1u);
+    for (int tile = 0; tile < 200; ++tile) {
+        diagnostic.record(Stage::scroll, {{Metric::tileY, tile * 1000.0}});
+        // The tiles' first event is a new stage and is handed over at once.
+        if (tile == 0) ASSERT_EQ(delivered.size(), 2u);
+        diagnostic.record(Stage::snapshotStart);
+        diagnostic.record(Stage::snapshotTile);
+    }
+    // No event waited longer than the interval for a delivery that holds it,
+    // and deliveries within the tiles came no faster than the interval.
+    const auto interval = WebCaptureDiagnostic::deliveryInterval;
+    for (std::size_t i = 2; i < delivered.size(); ++i) {
+        const Date previous = delivered[i - 1].events.back().date;
+        const Date now = delivered[i].events.back().date;
+        EXPECT_GE(now - previous, interval);
+        EXPECT_LE(now - previous, interval + std::chrono::milliseconds(10));
+    }
+    const std::size_t duringTiles = delivered.size() - 1;
+    EXPECT_LE(duringTiles, 6000 / 250 + 1);
+    EXPECT_GE(duringTiles, 6000 / 260);
+
+    diagnostic.record(Stage::compose);
+    EXPECT_EQ(delivered.back().events.back().stage, Stage::compose);
+    diagnostic.record(Stage::pngEncode);
+    diagnostic.record(Stage::write);
+    diagnostic.record(Stage::written);
+    EXPECT_EQ(delivered.back().events.back().stage, Stage::written);
+    EXPECT_FALSE(WebCaptureDiagnostic::isFinal(delivered.back()));
+    diagnostic.record(Stage::completed);
+    EXPECT_LE(delivered.size(), duringTiles + 6);
+    // The last report handed over is the whole report: every event kept.
+    EXPECT_EQ(delivered.back(), diagnostic.report());
+    EXPECT_EQ(delivered.back().events.size(), WebCaptureDiagnostic::maximumEvents);
+    EXPECT_TRUE(WebCaptureDiagnostic::isFinal(delivered.back()));
+}
+
+TEST(WebCaptureDiagnostic, AFailureAmongTheTilesIsHandedOverAtOnceWithTheEventsBeforeIt) {
+    std::vector<WebCaptureDiagnosticReport> delivered;
+    int64_t ms = 0;
+    WebCaptureDiagnostic diagnostic([&](const WebCaptureDiagnosticReport& r) { delivered.push_back(r); }, testInfo,
+                                    [&] { return at(1777627800) + std::chrono::milliseconds(ms += 1); });
+    diagnostic.record(Stage::scroll, {{Metric::tileY, 0}});
+    diagnostic.record(Stage::snapshotStart);
+    diagnostic.record(Stage::snapshotTile);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_FALSE(WebCaptureDiagnostic::isFinal(delivered.back()));
+    diagnostic.fail(std::make_exception_ptr(BrindlexError(ErrorCase::renderFailed)));
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered.back(), diagnostic.report());
+    EXPECT_EQ(delivered.back().events.size(), 3u);
+    EXPECT_EQ(delivered.back().failure->stage, Stage::snapshotTile);
+    EXPECT_TRUE(WebCaptureDiagnostic::isFinal(delivered.back()));
+}
+
 TEST(WebCaptureDiagnostic, ASinkThatThrowsDoesNotReachTheCapture) {
     int calls = 0;
     WebCaptureDiagnostic diagnostic([&](const WebCaptureDiagnosticReport&) {

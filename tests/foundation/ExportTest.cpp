@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <random>
+#include <thread>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/ExportBatch.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SecureDirectory.hpp"
@@ -295,4 +297,130 @@ TEST_F(CrossFilesystemExport, KilledMidCopyLeavesNoPartialFile) {
         EXPECT_TRUE(test::readFile(out() / name) == std::string(payload.begin(), payload.end())) << name;
     }
     EXPECT_EQ(OwnedWorkspace::cleanup(Phase0Work::exports()).blocked, 0);
+}
+
+// A save's outputs staged together: written from several threads, sealed
+// once, then each published under its first free name, announced with the
+// stamp it keeps once the staged names are gone, never over a file.
+TEST_F(Export, ABatchPublishesItsOutputsInOrderUnderFreeNames) {
+    auto dir = outDir();
+    test::writeFile(out() / "page.png", "the user's own file");
+    std::vector<std::vector<uint8_t>> data;
+    for (int i = 0; i < 6; ++i) data.push_back(bytes(std::string(1000 + i, static_cast<char>('a' + i))));
+    std::vector<fs::path> urls;
+    std::vector<FileStamp> announced;
+    {
+        ExportBatch batch(dir, {"pdf", "png", "png", "png", "png", "png"});
+        ASSERT_EQ(batch.size(), 6u);
+        std::vector<std::thread> writers;
+        for (std::size_t i = 1; i < 5; ++i) writers.emplace_back([&, i] { batch.write(i, data[i]); });
+        batch.write(0, data[0]);
+        for (auto& w : writers) w.join();
+        // Slot 5 is never written: it is not sealed and cannot be published.
+        batch.seal({0, 1, 2, 3, 4});
+        EXPECT_EQ(caseOf([&] { batch.publish(5, "page"); }), ErrorCase::saveFailed);
+        FileStamp last;
+        const auto announce = [&](const fs::path&, const FileStamp& stamp) { last = stamp; };
+        urls.push_back(batch.publish(0, "print", announce));
+        announced.push_back(last);
+        for (std::size_t i = 1; i < 5; ++i) {
+            urls.push_back(batch.publish(i, "page", announce));
+            announced.push_back(last);
+        }
+        batch.finish();
+    }
+    EXPECT_EQ(urls, (std::vector<fs::path>{out() / "print.pdf", out() / "page_001.png", out() / "page_002.png",
+                                           out() / "page_003.png", out() / "page_004.png"}));
+    EXPECT_EQ(test::readFile(out() / "page.png"), "the user's own file");
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        EXPECT_EQ(test::readFile(urls[i]), std::string(data[i].begin(), data[i].end()));
+        EXPECT_EQ(FileStamp::read(urls[i]), announced[i]) << urls[i];
+    }
+    expectNoStagedFileLeft();
+    EXPECT_EQ(OwnedWorkspace::cleanup(Phase0Work::exports()).blocked, 0);
+}
+
+TEST_F(Export, ABatchGivenUpOrFailingLeavesNothingStaged) {
+    auto dir = outDir();
+    {
+        ExportBatch batch(dir, {"png", "png"});
+        EXPECT_EQ(caseOf([&] { batch.write(0, bytes("0123456789"), 4); }), ErrorCase::saveFailed);
+        batch.write(1, bytes("whole"));
+        batch.seal({1});
+        EXPECT_EQ(caseOf([&] { batch.publish(0, "a"); }), ErrorCase::saveFailed);
+        EXPECT_EQ(batch.publish(1, "b"), out() / "b.png");
+        // Not finished: the batch goes with its staged files.
+    }
+    EXPECT_EQ(test::listNames(out()), std::vector<std::string>{"b.png"});
+    EXPECT_EQ(FileStamp::read(out() / "b.png").links, 1u);
+    expectNoStagedFileLeft();
+    EXPECT_EQ(caseOf([&] { ExportBatch(dir, {"p/ng"}); }), ErrorCase::unsafePath);
+}
+
+// A child making batches in a loop is killed at a random moment: every
+// published file is whole, and the next clean-up removes every staged one.
+TEST_F(Export, KilledMidBatchLeavesNothingUnaccounted) {
+    std::vector<uint8_t> payload(1048576);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 5 + 1);
+    std::mt19937 rng(4321);
+    fs::create_directories(out());
+    for (int round = 0; round < 10; ++round) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            SecureDirectory dir(out(), false);
+            for (;;) {
+                ExportBatch batch(dir, {"bin", "bin", "bin"});
+                for (std::size_t i = 0; i < 3; ++i) batch.write(i, payload);
+                batch.seal({0, 1, 2});
+                for (std::size_t i = 0; i < 3; ++i) batch.publish(i, "crash");
+                batch.finish();
+            }
+        }
+        ::usleep(std::uniform_int_distribution<int>(1000, 60000)(rng));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    for (const auto& name : test::listNames(out())) {
+        EXPECT_TRUE(test::readFile(out() / name) == std::string(payload.begin(), payload.end())) << name;
+    }
+    EXPECT_EQ(OwnedWorkspace::cleanup(Phase0Work::exports()).blocked, 0);
+    for (const auto& folder : fs::directory_iterator(Phase0Work::exports())) {
+        if (!UUID::parse(folder.path().filename().string())) continue;
+        for (const auto& name : test::listNames(folder.path())) {
+            if (name == "lease" || name == "owner.json") continue;
+            // Only files the kill caught between their creation and the
+            // record listing them, or a half-written record stage: never data.
+            EXPECT_TRUE(name.starts_with(".stage-") || fs::file_size(folder.path() / name) == 0) << name;
+        }
+    }
+    for (const auto& name : test::listNames(out())) {
+        EXPECT_EQ(FileStamp::read(out() / name).links, 1u) << name;
+    }
+}
+
+// Across filesystems each output is published from a synced copy read back
+// from its staged file.
+TEST_F(CrossFilesystemExport, ABatchPublishesCopiesOfItsStagedFiles) {
+    SecureDirectory dir(out(), false);
+    std::vector<FileStamp> stamps;
+    {
+        ExportBatch batch(dir, {"pdf", "png"});
+        batch.write(0, bytes("document"));
+        batch.write(1, bytes("page"));
+        batch.seal({0, 1});
+        const auto announce = [&](const fs::path&, const FileStamp& stamp) { stamps.push_back(stamp); };
+        EXPECT_EQ(batch.publish(0, "print", announce), out() / "print.pdf");
+        EXPECT_EQ(batch.publish(1, "print-page", announce), out() / "print-page.png");
+        batch.finish();
+    }
+    EXPECT_EQ(test::readFile(out() / "print.pdf"), "document");
+    EXPECT_EQ(test::readFile(out() / "print-page.png"), "page");
+    ASSERT_FALSE(stamps.empty());
+    EXPECT_EQ(stamps.back(), FileStamp::read(out() / "print-page.png"));
+    EXPECT_EQ(stamps.back().device, memoryDevice);
+    for (const auto& folder : fs::directory_iterator(Phase0Work::exports())) {
+        EXPECT_EQ(test::listNames(folder.path()), (std::vector<std::string>{"lease", "owner.json"}));
+    }
 }

@@ -306,6 +306,64 @@ TEST_F(CaptureRequest, APageIsSavedAsOneTallPNGWithItsReceiptHistoryJournalAndRe
     EXPECT_EQ(history()[1].outputs.at(0).path, second.string());
 }
 
+// A page of many tiles: the report is stored at once when the capture
+// enters another stage and otherwise at most every quarter second, not at
+// each of the tiles' events; the stored copy never lags behind the stage
+// the capture is in, and the last one is the whole report the user sees.
+TEST_F(CaptureRequest, ATallPagesReportIsStoredPerStageAndAtAPaceNotPerTileEvent) {
+    load("/", bands(20000));
+    std::vector<std::pair<WebCaptureDiagnosticStage, std::chrono::steady_clock::time_point>> stores;
+    WebHooks::shared().logCapture = [&](const WebCaptureDiagnosticReport& report) {
+        stores.emplace_back(report.events.back().stage, std::chrono::steady_clock::now());
+        WebCaptureDiagnostic::storeLatest(storage_, report);
+    };
+    // At each tile's checkpoint the stored report is already in the tiles'
+    // stage (a crash there would leave it so).
+    int tiles = 0;
+    std::vector<std::string> storedAtTiles;
+    CaptureOptions o = options();
+    o.checkpoint = [&](CaptureOptions::Stage stage) -> Task<void> {
+        if (stage == CaptureOptions::Stage::tile && ++tiles > 1) {
+            const auto stored = storedReport();
+            storedAtTiles.emplace_back(stored ? rawValue(stored->events.back().stage) : "none");
+        }
+        co_return;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    capture(o);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(session_->stage.get(), "画像を保存しました（1枚）");
+    ASSERT_GT(tiles, 20);
+    for (const auto& code : storedAtTiles) {
+        EXPECT_TRUE(code == "WC-038" || code == "WC-040" || code == "WC-041") << code;
+    }
+
+    // Three events a tile, but deliveries within the tiles come at most
+    // every 250 ms (and at the tiles' first event).
+    std::size_t inTiles = 0;
+    std::optional<std::chrono::steady_clock::time_point> last;
+    for (const auto& [stage, at] : stores) {
+        const bool tileStage = stage == WebCaptureDiagnosticStage::scroll ||
+                               stage == WebCaptureDiagnosticStage::snapshotStart ||
+                               stage == WebCaptureDiagnosticStage::snapshotTile;
+        if (!tileStage) continue;
+        if (last) EXPECT_GE(at - *last, 240ms);
+        last = at;
+        ++inTiles;
+    }
+    EXPECT_LE(inTiles, static_cast<std::size_t>(seconds / 0.25) + 1);
+
+    // The last report stored is the whole one, every tile's events in it.
+    const std::string stored = test::readFile(storage_ / "logs" / "web-capture-latest.json");
+    EXPECT_EQ(stored, session_->captureDiagnosticText.get());
+    const auto report = storedReport();
+    ASSERT_TRUE(report);
+    int scrolls = 0;
+    for (const auto& event : report->events) scrolls += event.stage == WebCaptureDiagnosticStage::scroll;
+    EXPECT_EQ(scrolls, tiles);
+    EXPECT_EQ(report->events.back().stage, WebCaptureDiagnosticStage::completed);
+}
+
 TEST_F(CaptureRequest, APageOverTheBudgetIsSavedInParts) {
     load("/", bands(3000));
     const std::string stem = stemText();
