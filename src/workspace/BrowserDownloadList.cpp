@@ -50,9 +50,15 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     set_name(rowPrefix + id);
     name_ = Gtk::make_managed<CappedLabel>(WebPaneRules::downloadNameMaxWidth);
     name_->set_name(namePrefix + id);
+    failureIcon_.set_name(failureIconPrefix + id);
+    failureIcon_.set_from_icon_name("dialog-error-symbolic");
+    failureIcon_.add_css_class("error");
+    failureIcon_.set_visible(false);
     state_.set_name(WebPaneRules::statePrefix + id);
+    caption(state_);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
+    bytes_.add_css_class("dim-label");
     cancel_.set_label(std::string(WebPaneRules::cancelLabel));
     cancel_.set_name(WebPaneRules::cancelPrefix + id);
     reveal_.set_label(std::string(WebPaneRules::revealLabel));
@@ -60,7 +66,20 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     notice_.set_name(noticePrefix + id);
     caption(notice_);
     notice_.set_wrap(true);
-    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{name_, &state_, &bytes_, &cancel_, &reveal_, &notice_}) {
+    notice_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    progress_.set_name(progressPrefix + id);
+    progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
+    progress_.set_pulse_step(0.1);
+    // Under the name: the state and the bytes on one line, the notice under
+    // them; the name's column is as wide as its longest line.
+    detail_.append(failureIcon_);
+    detail_.append(state_);
+    detail_.append(bytes_);
+    info_.append(*name_);
+    info_.append(detail_);
+    info_.append(notice_);
+    info_.set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
+    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&info_, &progress_, &cancel_, &reveal_}) {
         child->set_valign(Gtk::Align::CENTER);
         append(*child);
     }
@@ -88,6 +107,7 @@ void DownloadRow::sync() {
     const auto view = WebPaneRules::row({.name = item.name(),
                                          .state = rawValue(item.state()),
                                          .active = item.active(),
+                                         .failed = item.state() == BrowserDownload::State::failed,
                                          .received = item.received(),
                                          .expected = item.expected(),
                                          .hasOutput = item.output().has_value(),
@@ -97,6 +117,20 @@ void DownloadRow::sync() {
         name_->set_tooltip_text(view.name);
     }
     if (state_.get_text().raw() != view.state) state_.set_text(view.state);
+    if (failureIcon_.get_visible() != view.failed) {
+        failureIcon_.set_visible(view.failed);
+        for (Gtk::Label* label : {&state_, &notice_}) {
+            if (view.failed) label->add_css_class("error");
+            else label->remove_css_class("error");
+        }
+    }
+    progress_.set_visible(view.progress);
+    if (view.fraction) {
+        if (progress_.get_fraction() != *view.fraction) progress_.set_fraction(*view.fraction);
+    } else if (view.progress && item.received() != pulsedAt_) {
+        pulsedAt_ = item.received();
+        progress_.pulse();
+    }
     bytes_.set_visible(view.bytes.has_value());
     if (view.bytes && bytes_.get_text().raw() != *view.bytes) bytes_.set_text(*view.bytes);
     cancel_.set_visible(view.cancel);

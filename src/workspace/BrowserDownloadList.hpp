@@ -4,8 +4,10 @@
 // tab has none; otherwise a caption (the longer one for a private tab, which
 // says that explicitly saved files remain) over a list that grows to 100
 // pixels and then scrolls. One row per download, in the tab's order, kept
-// with the download's id: its file name, its state, while it runs its bytes
-// and "中止", once its file is published "フォルダで表示", and its notice.
+// with the download's id: its file name with its state (and while it runs
+// its bytes) and its notice under it, a progress bar and "中止" while it
+// runs, and once its file is published "フォルダで表示". A failed download's
+// state and notice, its reason, read as an error.
 //
 // "フォルダで表示" asks the desktop to show the published file in the file
 // manager (DesktopActions::reveal), never to open it: a downloaded file is
@@ -19,7 +21,9 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <gtkmm/progressbar.h>
 #include <gtkmm/scrolledwindow.h>
 
 #include "foundation/UUID.hpp"
@@ -36,6 +40,8 @@ public:
     static constexpr const char* namePrefix = "download.name.";
     static constexpr const char* bytesPrefix = "download.bytes.";
     static constexpr const char* noticePrefix = "download.notice.";
+    static constexpr const char* progressPrefix = "download.progress.";
+    static constexpr const char* failureIconPrefix = "download.failureIcon.";
 
     // The download and the desktop outlive the row.
     DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
@@ -54,9 +60,16 @@ private:
 
     std::shared_ptr<BrowserDownload> item_;
     DesktopActions& desktop_;
+    Gtk::Box info_{Gtk::Orientation::VERTICAL, 2};
+    Gtk::Box detail_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Label* name_ = nullptr;
+    Gtk::Image failureIcon_;
     Gtk::Label state_;
     Gtk::Label bytes_;
+    Gtk::ProgressBar progress_;
+    // The bytes the bar last pulsed for: without a total it moves as they
+    // arrive.
+    int64_t pulsedAt_ = -1;
     Gtk::Button cancel_;
     Gtk::Button reveal_;
     Gtk::Label notice_;

@@ -17,8 +17,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int labelMinimumWidth = 100;
-constexpr int labelMaximumWidth = 170;
 constexpr int listWidth = 95;
 
 // Holds one child at a width between two bounds: at least the lower one,
@@ -64,6 +62,17 @@ private:
     const int maximum_;
 };
 
+// The width of the fewest characters a title shows, and its "…", in the
+// label's font: wide (ideographic) characters, the widest a title has.
+int titleMinimumWidth(Gtk::Label& label) {
+    std::string text;
+    for (int i = 0; i < WebWorkspaceRules::titleMinimumCharacters; ++i) text += "国";
+    text += "…";
+    int width = 0, height = 0;
+    label.create_pango_layout(text)->get_pixel_size(width, height);
+    return width;
+}
+
 Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string& action,
                                      const std::optional<std::string>& target = std::nullopt) {
     auto item = Gio::MenuItem::create(label, "");
@@ -80,8 +89,8 @@ Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string
 class BrowserTabBar::Item final : public Gtk::Box {
 public:
     Item(const UUID& tabID, BrowserTabBar& bar)
-        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3), clamp_(*Gtk::make_managed<WidthClamp>(content_, labelMinimumWidth,
-                                                                                            labelMaximumWidth)) {
+        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3), clamp_(*Gtk::make_managed<WidthClamp>(content_, WebWorkspaceRules::tabMinimumWidth,
+                                                                                            WebWorkspaceRules::tabMaximumWidth)) {
         const std::string id = tabID.text();
         set_name(nameFor(itemPrefix, tabID));
         add_css_class(WebWorkspaceStyle::tabClass);
@@ -90,8 +99,14 @@ public:
         label_.set_single_line_mode(true);
         label_.set_ellipsize(Pango::EllipsizeMode::END);
         label_.set_xalign(0);
+        // Cut as it may be, the title keeps a few characters beside the
+        // marks: a narrow tab never shows only its marks.
+        label_.set_size_request(titleMinimumWidth(label_), -1);
+        privateMark_.set_text(std::string(WebWorkspaceRules::privatePrefix));
+        privateMark_.set_visible(false);
         busy_.set_text(std::string(WebWorkspaceRules::busySuffix));
         busy_.set_visible(false);
+        text_.append(privateMark_);
         text_.append(label_);
         text_.append(busy_);
         content_.append(icon_);
@@ -134,11 +149,12 @@ public:
         if (gobj()) unparentMenu();
     }
 
-    void update(const std::string& text, bool active, bool isPrivate, bool selected) {
-        if (label_.get_text().raw() != text) label_.set_text(text);
+    void update(const std::string& title, bool active, bool isPrivate, bool selected) {
+        if (label_.get_text().raw() != title) label_.set_text(title);
         if (busy_.get_visible() != active) busy_.set_visible(active);
-        if (!private_ || *private_ != isPrivate) {
-            private_ = isPrivate;
+        if (!isPrivate_ || *isPrivate_ != isPrivate) {
+            isPrivate_ = isPrivate;
+            privateMark_.set_visible(isPrivate);
             icon_.set_from_icon_name(isPrivate ? "changes-prevent-symbolic" : "web-browser-symbolic");
         }
         if (selected_ == selected) return;
@@ -164,8 +180,9 @@ private:
     Gtk::Box content_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Image icon_;
     Gtk::Box text_{Gtk::Orientation::HORIZONTAL, 0};
-    // The busy mark stands apart from the title, so that cutting a long
-    // title to fit never cuts the mark away.
+    // The marks stand apart from the title, so that cutting a long title to
+    // fit never cuts a mark away.
+    Gtk::Label privateMark_;
     Gtk::Label label_;
     Gtk::Label busy_;
     WidthClamp& clamp_;
@@ -173,7 +190,7 @@ private:
     Gtk::Button close_;
     Glib::RefPtr<Gio::Menu> menu_ = Gio::Menu::create();
     Gtk::PopoverMenu popover_;
-    std::optional<bool> private_;
+    std::optional<bool> isPrivate_;
     std::optional<bool> selected_;
 };
 
@@ -214,6 +231,10 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     list_.set_name(listName);
     list_.set_size_request(listWidth, -1);
     list_.set_menu_model(listMenu_);
+    // The list opens on the selected tab's line, not on the first.
+    if (Gtk::Popover* popover = list_.get_popover()) {
+        popover->signal_map().connect([this] { focusSelectedLine(); });
+    }
 
     for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&scroller_, &add_, &private_, &list_}) {
         child->set_valign(Gtk::Align::CENTER);
@@ -230,8 +251,11 @@ BrowserTabBar::~BrowserTabBar() { observation_.disconnect(); }
 
 void BrowserTabBar::buildActions() {
     const Glib::VariantType text("s");
-    actions_->add_action_with_parameter(selectAction, text,
-                                        [this](const Glib::VariantBase& id) { tabAction(id, 0, true); });
+    // Stateful, its state the selected tab's id: "タブ一覧" marks the
+    // selected tab's line as the chosen one of a radio group.
+    auto select = Gio::SimpleAction::create(selectAction, text, Glib::Variant<Glib::ustring>::create(""));
+    select->signal_activate().connect([this](const Glib::VariantBase& id) { tabAction(id, 0, true); });
+    actions_->add_action(select);
     actions_->add_action_with_parameter(moveLeftAction, text,
                                         [this](const Glib::VariantBase& id) { tabAction(id, -1, false); });
     actions_->add_action_with_parameter(moveRightAction, text,
@@ -278,6 +302,11 @@ void BrowserTabBar::sync() {
     }
     syncItems();
     syncMenu();
+    const std::string selected = model_->selectedTabID.get().text();
+    auto select = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(selectAction));
+    Glib::Variant<Glib::ustring> state;
+    if (select) select->get_state(state);
+    if (select && state.get().raw() != selected) select->set_state(Glib::Variant<Glib::ustring>::create(selected));
 }
 
 void BrowserTabBar::syncItems() {
@@ -298,9 +327,8 @@ void BrowserTabBar::syncItems() {
     for (const auto& tab : tabs) {
         auto& item = items_[tab->id];
         if (!item) item = Gtk::make_managed<Item>(tab->id, *this);
-        // The text without the busy mark, which the item shows after it.
-        item->update(WebWorkspaceRules::itemText(tab->isPrivate(), tab->title(), false), tab->active(),
-                     tab->isPrivate(), tab->id == selected);
+        // The title alone: the item shows the marks beside it.
+        item->update(tab->title(), tab->active(), tab->isPrivate(), tab->id == selected);
     }
     if (order == order_) return;
     // The tabs' order: each item after the one before it.
@@ -317,6 +345,31 @@ void BrowserTabBar::syncItems() {
         previous = item;
     }
     order_ = std::move(order);
+}
+
+void BrowserTabBar::focusSelectedLine() {
+    Gtk::Popover* popover = list_.get_popover();
+    if (!popover) return;
+    const std::string detailed = std::string(actionPrefix) + "." + selectAction;
+    const std::string selected = model_->selectedTabID.get().text();
+    // Depth first through the drawn lines: the one whose action and target
+    // are the selected tab's.
+    std::vector<GtkWidget*> pending{GTK_WIDGET(popover->gobj())};
+    while (!pending.empty()) {
+        GtkWidget* widget = pending.back();
+        pending.pop_back();
+        if (GTK_IS_ACTIONABLE(widget)) {
+            const char* name = gtk_actionable_get_action_name(GTK_ACTIONABLE(widget));
+            GVariant* target = gtk_actionable_get_action_target_value(GTK_ACTIONABLE(widget));
+            if (name && detailed == name && target && g_variant_is_of_type(target, G_VARIANT_TYPE_STRING) &&
+                selected == g_variant_get_string(target, nullptr)) {
+                gtk_widget_grab_focus(widget);
+                return;
+            }
+        }
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+            pending.push_back(child);
+    }
 }
 
 void BrowserTabBar::syncMenu() {

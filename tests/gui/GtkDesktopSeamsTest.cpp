@@ -80,6 +80,17 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
         EXPECT_EQ(cancel->get_label(), "取消");
         EXPECT_EQ(confirm->get_label(), "ゴミ箱へ移す");
         EXPECT_TRUE(test::spinUntil([&] { return cancel->has_focus(); })) << "the safe answer has the focus";
+        // The safe answer on the left, the default's style; the other on
+        // the right, destructive.
+        EXPECT_TRUE(cancel->has_css_class(GtkConfirmation::suggestedStyle));
+        EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::destructiveStyle));
+        EXPECT_TRUE(confirm->has_css_class(GtkConfirmation::destructiveStyle));
+        EXPECT_FALSE(confirm->has_css_class(GtkConfirmation::suggestedStyle));
+        graphene_rect_t safe{}, other{};
+        ASSERT_TRUE(test::spinUntil([&] { return cancel->get_mapped() && confirm->get_mapped(); }));
+        ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(dialog->gobj()), &safe));
+        ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(confirm->gobj()), GTK_WIDGET(dialog->gobj()), &other));
+        EXPECT_LT(safe.origin.x, other.origin.x) << how;
 
         if (how == "cancel") cancel->activate();
         if (how == "confirm") confirm->activate();
