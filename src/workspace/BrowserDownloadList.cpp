@@ -55,10 +55,9 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     failureIcon_.add_css_class("error");
     failureIcon_.set_visible(false);
     state_.set_name(WebPaneRules::statePrefix + id);
-    caption(state_);
+    state_.set_xalign(0);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
-    bytes_.add_css_class("dim-label");
     cancel_.set_label(std::string(WebPaneRules::cancelLabel));
     cancel_.set_name(WebPaneRules::cancelPrefix + id);
     reveal_.set_label(std::string(WebPaneRules::revealLabel));
@@ -70,16 +69,16 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     progress_.set_name(progressPrefix + id);
     progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
     progress_.set_pulse_step(0.1);
-    // Under the name: the state and the bytes on one line, the notice under
-    // them; the name's column is as wide as its longest line.
-    detail_.append(failureIcon_);
-    detail_.append(state_);
-    detail_.append(bytes_);
+    // The name's column, as wide as the widest name, so that the rows'
+    // states and bars line up; a failed download's reason goes under its
+    // name (place).
+    reason_.append(failureIcon_);
     info_.append(*name_);
-    info_.append(detail_);
-    info_.append(notice_);
+    info_.append(reason_);
     info_.set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
-    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&info_, &progress_, &cancel_, &reveal_}) {
+    reason_.set_visible(false);
+    for (Gtk::Widget* child :
+         std::initializer_list<Gtk::Widget*>{&info_, &state_, &bytes_, &progress_, &cancel_, &reveal_, &notice_}) {
         child->set_valign(Gtk::Align::CENTER);
         append(*child);
     }
@@ -117,13 +116,7 @@ void DownloadRow::sync() {
         name_->set_tooltip_text(view.name);
     }
     if (state_.get_text().raw() != view.state) state_.set_text(view.state);
-    if (failureIcon_.get_visible() != view.failed) {
-        failureIcon_.set_visible(view.failed);
-        for (Gtk::Label* label : {&state_, &notice_}) {
-            if (view.failed) label->add_css_class("error");
-            else label->remove_css_class("error");
-        }
-    }
+    place(view.failed);
     progress_.set_visible(view.progress);
     if (view.fraction) {
         if (progress_.get_fraction() != *view.fraction) progress_.set_fraction(*view.fraction);
@@ -137,6 +130,28 @@ void DownloadRow::sync() {
     reveal_.set_visible(view.reveal);
     notice_.set_visible(view.notice.has_value());
     if (view.notice && notice_.get_text().raw() != *view.notice) notice_.set_text(*view.notice);
+}
+
+void DownloadRow::place(bool failed) {
+    if (failed == reason_.get_visible()) return;
+    // The state, and the notice, move between the row's line and the
+    // place under the name, keeping their order on the line.
+    state_.unparent();
+    notice_.unparent();
+    if (failed) {
+        reason_.append(state_);
+        info_.append(notice_);
+        notice_.set_halign(Gtk::Align::START);
+    } else {
+        state_.insert_after(*this, info_);
+        notice_.insert_after(*this, reveal_);
+    }
+    reason_.set_visible(failed);
+    failureIcon_.set_visible(failed);
+    for (Gtk::Label* label : {&state_, &notice_}) {
+        if (failed) label->add_css_class("error");
+        else label->remove_css_class("error");
+    }
 }
 
 // --- The list.

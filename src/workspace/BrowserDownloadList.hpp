@@ -4,10 +4,10 @@
 // tab has none; otherwise a caption (the longer one for a private tab, which
 // says that explicitly saved files remain) over a list that grows to 100
 // pixels and then scrolls. One row per download, in the tab's order, kept
-// with the download's id: its file name with its state (and while it runs
-// its bytes) and its notice under it, a progress bar and "中止" while it
-// runs, and once its file is published "フォルダで表示". A failed download's
-// state and notice, its reason, read as an error.
+// with the download's id: its file name, its state, while it runs its bytes
+// with a progress bar and "中止", once its file is published "フォルダで表示",
+// and its notice. A failed download's state and notice, its reason, stand
+// under its name and read as an error.
 //
 // "フォルダで表示" asks the desktop to show the published file in the file
 // manager (DesktopActions::reveal), never to open it: a downloaded file is
@@ -57,11 +57,12 @@ public:
 
 private:
     void sync();
+    void place(bool failed);
 
     std::shared_ptr<BrowserDownload> item_;
     DesktopActions& desktop_;
     Gtk::Box info_{Gtk::Orientation::VERTICAL, 2};
-    Gtk::Box detail_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Box reason_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Label* name_ = nullptr;
     Gtk::Image failureIcon_;
     Gtk::Label state_;

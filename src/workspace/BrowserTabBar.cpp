@@ -1,5 +1,6 @@
 #include "workspace/BrowserTabBar.hpp"
 
+#include <glibmm/main.h>
 #include <gtk/gtk.h>
 #include <gtkmm/gestureclick.h>
 #include <gtkmm/image.h>
@@ -7,7 +8,9 @@
 #include <gtkmm/popovermenu.h>
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/WebWorkspaceStyle.hpp"
@@ -21,11 +24,16 @@ constexpr int listWidth = 95;
 
 // Holds one child at a width between two bounds: at least the lower one,
 // and never wider than the upper one however long the child's text, which
-// the child then cuts to fit.
+// the child then cuts to fit. The marks inside the child that are shown
+// widen the upper bound by their own width: they never take a title's room.
 class WidthClamp final : public Gtk::Widget {
 public:
-    WidthClamp(Gtk::Widget& child, int minimum, int maximum)
-        : Glib::ObjectBase("VelmoraWidthClamp"), child_(&child), minimum_(minimum), maximum_(maximum) {
+    WidthClamp(Gtk::Widget& child, int minimum, int maximum, std::vector<Gtk::Widget*> marks)
+        : Glib::ObjectBase("VelmoraWidthClamp"),
+          child_(&child),
+          minimum_(minimum),
+          maximum_(maximum),
+          marks_(std::move(marks)) {
         child.insert_at_end(*this);
         // A managed widget's C++ side goes only when its object is
         // finalized, after the toolkit has disposed of it: the child is let
@@ -43,8 +51,16 @@ protected:
                        int& naturalBaseline) const override {
         child_->measure(orientation, forSize, minimum, natural, minimumBaseline, naturalBaseline);
         if (orientation != Gtk::Orientation::HORIZONTAL) return;
-        minimum = std::clamp(minimum, minimum_, maximum_);
-        natural = std::clamp(natural, minimum, maximum_);
+        int marks = 0;
+        for (Gtk::Widget* mark : marks_) {
+            if (!mark->get_visible()) continue;
+            int markMinimum = 0, markNatural = 0, ignored = -1, ignoredNatural = -1;
+            mark->measure(orientation, -1, markMinimum, markNatural, ignored, ignoredNatural);
+            marks += markNatural;
+        }
+        const int maximum = maximum_ + marks;
+        minimum = std::clamp(minimum, minimum_, maximum);
+        natural = std::clamp(natural, minimum, maximum);
         minimumBaseline = naturalBaseline = -1;
     }
 
@@ -60,6 +76,7 @@ private:
     Gtk::Widget* child_;
     const int minimum_;
     const int maximum_;
+    const std::vector<Gtk::Widget*> marks_;
 };
 
 // The width of the fewest characters a title shows, and its "…", in the
@@ -89,8 +106,10 @@ Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string
 class BrowserTabBar::Item final : public Gtk::Box {
 public:
     Item(const UUID& tabID, BrowserTabBar& bar)
-        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3), clamp_(*Gtk::make_managed<WidthClamp>(content_, WebWorkspaceRules::tabMinimumWidth,
-                                                                                            WebWorkspaceRules::tabMaximumWidth)) {
+        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3),
+          clamp_(*Gtk::make_managed<WidthClamp>(content_, WebWorkspaceRules::tabMinimumWidth,
+                                                WebWorkspaceRules::tabMaximumWidth,
+                                                std::vector<Gtk::Widget*>{&privateMark_, &busy_})) {
         const std::string id = tabID.text();
         set_name(nameFor(itemPrefix, tabID));
         add_css_class(WebWorkspaceStyle::tabClass);
@@ -233,7 +252,15 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     list_.set_menu_model(listMenu_);
     // The list opens on the selected tab's line, not on the first.
     if (Gtk::Popover* popover = list_.get_popover()) {
-        popover->signal_map().connect([this] { focusSelectedLine(); });
+        // After the popover's own focus, which goes to its first line when
+        // it is shown.
+        popover->signal_map().connect([this] {
+            focusing_.disconnect();
+            focusing_ = Glib::signal_idle().connect([this] {
+                focusSelectedLine();
+                return false;
+            });
+        });
     }
 
     for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&scroller_, &add_, &private_, &list_}) {
@@ -247,7 +274,10 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     sync();
 }
 
-BrowserTabBar::~BrowserTabBar() { observation_.disconnect(); }
+BrowserTabBar::~BrowserTabBar() {
+    observation_.disconnect();
+    focusing_.disconnect();
+}
 
 void BrowserTabBar::buildActions() {
     const Glib::VariantType text("s");
@@ -304,9 +334,12 @@ void BrowserTabBar::sync() {
     syncMenu();
     const std::string selected = model_->selectedTabID.get().text();
     auto select = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(selectAction));
-    Glib::Variant<Glib::ustring> state;
-    if (select) select->get_state(state);
-    if (select && state.get().raw() != selected) select->set_state(Glib::Variant<Glib::ustring>::create(selected));
+    if (!select) return;
+    GVariant* state = g_action_get_state(G_ACTION(select->gobj()));
+    const bool same = state && g_variant_is_of_type(state, G_VARIANT_TYPE_STRING) &&
+                      selected == g_variant_get_string(state, nullptr);
+    if (state) g_variant_unref(state);
+    if (!same) select->set_state(Glib::Variant<Glib::ustring>::create(selected));
 }
 
 void BrowserTabBar::syncItems() {
@@ -347,29 +380,31 @@ void BrowserTabBar::syncItems() {
     order_ = std::move(order);
 }
 
+namespace {
+
+// The lines a popover menu draws, in the menu's order.
+void menuLines(GtkWidget* widget, std::vector<GtkWidget*>& lines) {
+    if (std::string_view(G_OBJECT_TYPE_NAME(widget)) == "GtkModelButton") lines.push_back(widget);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+        menuLines(child, lines);
+}
+
+}  // namespace
+
 void BrowserTabBar::focusSelectedLine() {
     Gtk::Popover* popover = list_.get_popover();
     if (!popover) return;
-    const std::string detailed = std::string(actionPrefix) + "." + selectAction;
-    const std::string selected = model_->selectedTabID.get().text();
-    // Depth first through the drawn lines: the one whose action and target
-    // are the selected tab's.
-    std::vector<GtkWidget*> pending{GTK_WIDGET(popover->gobj())};
-    while (!pending.empty()) {
-        GtkWidget* widget = pending.back();
-        pending.pop_back();
-        if (GTK_IS_ACTIONABLE(widget)) {
-            const char* name = gtk_actionable_get_action_name(GTK_ACTIONABLE(widget));
-            GVariant* target = gtk_actionable_get_action_target_value(GTK_ACTIONABLE(widget));
-            if (name && detailed == name && target && g_variant_is_of_type(target, G_VARIANT_TYPE_STRING) &&
-                selected == g_variant_get_string(target, nullptr)) {
-                gtk_widget_grab_focus(widget);
-                return;
-            }
-        }
-        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
-            pending.push_back(child);
-    }
+    // The tabs' lines come first, one per tab in the tabs' order (the menu
+    // tracker activates them itself, so they name no action to find them
+    // by).
+    const auto& tabs = model_->tabs.get();
+    const UUID selected = model_->selectedTabID;
+    const auto at = std::find_if(tabs.begin(), tabs.end(), [&](const auto& tab) { return tab->id == selected; });
+    if (at == tabs.end()) return;
+    std::vector<GtkWidget*> lines;
+    menuLines(GTK_WIDGET(popover->gobj()), lines);
+    const auto index = static_cast<std::size_t>(at - tabs.begin());
+    if (index < lines.size() && lines.size() == tabs.size() + 2) gtk_widget_grab_focus(lines[index]);
 }
 
 void BrowserTabBar::syncMenu() {

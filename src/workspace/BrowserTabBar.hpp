@@ -101,6 +101,7 @@ private:
     // one of them changes.
     std::vector<std::pair<std::string, std::string>> menuEntries_;
     sigc::connection observation_;
+    sigc::connection focusing_;
 };
 
 }  // namespace velmora

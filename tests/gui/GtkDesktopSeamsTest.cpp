@@ -86,11 +86,15 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
         EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::destructiveStyle));
         EXPECT_TRUE(confirm->has_css_class(GtkConfirmation::destructiveStyle));
         EXPECT_FALSE(confirm->has_css_class(GtkConfirmation::suggestedStyle));
-        graphene_rect_t safe{}, other{};
-        ASSERT_TRUE(test::spinUntil([&] { return cancel->get_mapped() && confirm->get_mapped(); }));
-        ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(dialog->gobj()), &safe));
-        ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(confirm->gobj()), GTK_WIDGET(dialog->gobj()), &other));
-        EXPECT_LT(safe.origin.x, other.origin.x) << how;
+        // Once the dialog is laid out.
+        const auto safeOnTheLeft = [&] {
+            graphene_rect_t safe{}, other{};
+            return cancel->get_width() > 0 && confirm->get_width() > 0 &&
+                   gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(dialog->gobj()), &safe) &&
+                   gtk_widget_compute_bounds(GTK_WIDGET(confirm->gobj()), GTK_WIDGET(dialog->gobj()), &other) &&
+                   safe.origin.x + safe.size.width <= other.origin.x;
+        };
+        EXPECT_TRUE(test::spinUntil(safeOnTheLeft)) << how;
 
         if (how == "cancel") cancel->activate();
         if (how == "confirm") confirm->activate();

@@ -331,12 +331,16 @@ TEST_F(PageDialogTest, AWrappedMessageShowsThePagesTextWithoutACharacterAdded) {
     ASSERT_TRUE(ok && cancel);
     EXPECT_TRUE(ok->has_css_class("suggested-action"));
     EXPECT_FALSE(cancel->has_css_class("suggested-action"));
-    ASSERT_TRUE(spinUntil([&] { return ok->get_mapped() && cancel->get_mapped(); }));
-    graphene_rect_t okBounds{}, cancelBounds{};
-    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(ok->gobj()), GTK_WIDGET(shownDialog()->gobj()), &okBounds));
-    ASSERT_TRUE(
-        gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(shownDialog()->gobj()), &cancelBounds));
-    EXPECT_LT(cancelBounds.origin.x, okBounds.origin.x);
+    // Once the dialog is laid out, the way back stands left of the answer.
+    const auto leftOf = [&] {
+        graphene_rect_t okBounds{}, cancelBounds{};
+        GtkWidget* dialog = GTK_WIDGET(shownDialog()->gobj());
+        return ok->get_width() > 0 && cancel->get_width() > 0 &&
+               gtk_widget_compute_bounds(GTK_WIDGET(ok->gobj()), dialog, &okBounds) &&
+               gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), dialog, &cancelBounds) &&
+               cancelBounds.origin.x + cancelBounds.size.width <= okBounds.origin.x;
+    };
+    EXPECT_TRUE(spinUntil(leftOf));
     // Return gives the default: OK.
     gtk_widget_activate_default(GTK_WIDGET(shownDialog()->gobj()));
     EXPECT_EQ(question.result(), "true");

@@ -86,7 +86,7 @@ TEST_F(BrindlexAppTest, TheDelegateLaunchesOnceRoutesFilesRaisesAndShowsAbout) {
     EXPECT_EQ(about->get_comments(), BrindlexDelegate::aboutDescription);
     EXPECT_EQ(about->get_license_type(), Gtk::License::CUSTOM);
     EXPECT_EQ(about->get_license(), BrindlexDelegate::aboutLicence);
-    EXPECT_EQ(about->get_logo_icon_name(), ProductBrand::current().bundleIdentifier);
+    EXPECT_EQ(about->get_logo_icon_name().raw(), ProductBrand::current().bundleIdentifier);
     about->close();
     EXPECT_TRUE(test::spinUntil([] { return test::visibleWindowsOf<Gtk::AboutDialog>().empty(); }));
 
