@@ -470,6 +470,7 @@ TEST_F(TabBarTest, TheListOpensOnTheSelectedTabsLineAndMarksIt) {
         ASSERT_NE(line, nullptr) << text;
         EXPECT_TRUE(spinUntil([&] { return gtk_root_get_focus(gtk_widget_get_root(line)) == line; })) << text;
         EXPECT_TRUE(marked(line)) << text;
+        EXPECT_TRUE(gtk_widget_get_state_flags(line) & GTK_STATE_FLAG_SELECTED) << "drawn as the current line";
         for (const char* other : {"一", "二", "三"}) {
             if (std::string(other) == text) continue;
             EXPECT_FALSE(marked(entry(list, other))) << other;
