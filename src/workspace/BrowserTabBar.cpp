@@ -81,11 +81,14 @@ private:
 
 // The width of the fewest characters a title shows, and its "…", in the
 // label's font: wide (ideographic) characters, the widest a title has.
+// Measured once: every title of the bar has the same font.
 int titleMinimumWidth(Gtk::Label& label) {
+    static int width = -1;
+    if (width >= 0) return width;
     std::string text;
     for (int i = 0; i < WebWorkspaceRules::titleMinimumCharacters; ++i) text += "国";
     text += "…";
-    int width = 0, height = 0;
+    int height = 0;
     label.create_pango_layout(text)->get_pixel_size(width, height);
     return width;
 }
