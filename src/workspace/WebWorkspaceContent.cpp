@@ -216,26 +216,23 @@ public:
         set_hexpand(true);
         set_vexpand(true);
         web_ = Gtk::make_managed<WebArea>(model_);
-        // Over the web area while the selected tab has no page: the page
-        // the desktop's applications show for an empty view, not the web
-        // view's blank white.
+        // Over the web area while the selected tab has no page: the icon
+        // and sentence of that state in its centre, the way the desktop's
+        // applications show an empty view, not the web view's blank white.
+        // Only as large as its content: the blank view around it stays as
+        // it is drawn, and a new tab's frame draws no more than that.
         emptyPage_ = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
         emptyPage_->set_name(emptyPageName);
-        emptyPage_->add_css_class("view");
+        emptyPage_->set_halign(Gtk::Align::CENTER);
+        emptyPage_->set_valign(Gtk::Align::CENTER);
         emptyPage_->set_can_target(false);
         auto* icon = Gtk::make_managed<Gtk::Image>();
         icon->set_from_icon_name("web-browser-symbolic");
         icon->set_pixel_size(64);
         icon->add_css_class("dim-label");
-        icon->set_valign(Gtk::Align::END);
-        icon->set_vexpand(true);
         auto* sentence = Gtk::make_managed<Gtk::Label>(BrowserSession::initialStage);
         sentence->add_css_class("title-3");
         sentence->add_css_class("dim-label");
-        sentence->set_wrap(true);
-        sentence->set_justify(Gtk::Justification::CENTER);
-        sentence->set_valign(Gtk::Align::START);
-        sentence->set_vexpand(true);
         emptyPage_->append(*icon);
         emptyPage_->append(*sentence);
         webLayer_ = Gtk::make_managed<Gtk::Overlay>();
