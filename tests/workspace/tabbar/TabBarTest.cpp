@@ -402,8 +402,9 @@ TEST_F(TabBarTest, TabsTakeTheWidthTheirTitlesNeedUpToABoundAndGiveItUpAlikeWhen
     std::vector<std::shared_ptr<BrowserTab>> longTabs{longTab};
     while (longTabs.size() < 8 && width(longTab->id) == WebWorkspaceRules::tabMaximumWidth) {
         longTabs.push_back(loadedTab(*model, "/long", longTabs.size() == 3));
-        spinUntil([&] { return width(longTabs.back()->id) > 0; });
-        test::spinFor(50ms);
+        // Laid out: the bar places every item in the pass that places the
+        // new one.
+        ASSERT_TRUE(spinUntil([&] { return width(longTabs.back()->id) > 0; }));
     }
     auto marked = loadedTab(*model, "/long", true);
     longTabs.push_back(marked);
