@@ -406,8 +406,11 @@ void BrowserTabBar::focusSelectedLine() {
     if (at == tabs.end()) return;
     std::vector<GtkWidget*> lines;
     menuLines(GTK_WIDGET(popover->gobj()), lines);
-    const auto index = static_cast<std::size_t>(at - tabs.begin());
-    if (index < lines.size() && lines.size() == tabs.size() + 2) gtk_widget_grab_focus(lines[index]);
+    // A list not yet rebuilt for the tabs as they are now is left alone:
+    // one line per tab, then the two moves of the selected tab.
+    constexpr std::size_t moves = 2;
+    if (lines.size() != tabs.size() + moves) return;
+    gtk_widget_grab_focus(lines[static_cast<std::size_t>(at - tabs.begin())]);
 }
 
 void BrowserTabBar::syncMenu() {
