@@ -90,6 +90,10 @@ StatusRow statusRow(const StatusFacts& facts) {
     row.cancelEnabled = facts.pending;
     row.openOutput = facts.hasLastOutput && !facts.pending;
     row.failure = facts.failed && !facts.pending;
+    // Characters, not bytes: each lead byte of UTF-8 starts one.
+    const auto characters = static_cast<std::size_t>(std::count_if(
+        facts.stage.begin(), facts.stage.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    row.wraps = characters > oneLineStage;
     row.progress = facts.pending;
     if (facts.pending) row.fraction = stageFraction(facts.stage);
     return row;

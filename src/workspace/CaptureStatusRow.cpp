@@ -47,13 +47,14 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     stage_.set_use_markup(false);
     stage_.set_xalign(0);
     stage_.set_hexpand(true);
-    // Wrapped to as many lines as the sentence needs beside the buttons, so
-    // that the end of a failure (its diagnostic code) is never cut away;
+    // A long sentence wraps to as many lines as it needs beside the buttons,
+    // so that the end of a failure (its diagnostic code) is never cut away;
     // between any two characters where the text has no space (Japanese),
     // and without the hyphens Pango would add inside a word of Latin
-    // letters: the row shows the stage's text as it is.
-    stage_.set_wrap(true);
+    // letters: the row shows the stage's text as it is. A short one stays
+    // one line (sync).
     stage_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    stage_.set_ellipsize(Pango::EllipsizeMode::END);
     auto attributes = Pango::AttrList();
     pango_attr_list_insert(attributes.gobj(), pango_attr_insert_hyphens_new(FALSE));
     stage_.set_attributes(attributes);
@@ -116,6 +117,10 @@ void CaptureStatusRow::openOutput() {
 
 void CaptureStatusRow::sync() {
     const auto row = CapturePanelRules::statusRow(facts(*model_));
+    if (stage_.get_wrap() != row.wraps) {
+        stage_.set_wrap(row.wraps);
+        stage_.set_ellipsize(row.wraps ? Pango::EllipsizeMode::NONE : Pango::EllipsizeMode::END);
+    }
     if (stage_.get_text().raw() != row.stage) stage_.set_text(row.stage);
     if (failureIcon_.get_visible() != row.failure) {
         failureIcon_.set_visible(row.failure);

@@ -150,6 +150,20 @@ TEST(CapturePanelRules, AFailureReadsAsAnErrorAndARunningSaveHasABarFilledAsFarA
     EXPECT_FALSE(Rules::statusRow(ended).failure);
 }
 
+TEST(CapturePanelRules, ALongSentenceWrapsAndAShortStageStaysOneLine) {
+    Rules::StatusFacts facts;
+    for (const char* shortStage : {"ページを選んでください", "撮影中 99999/99999", "結合・保存中", "画像を保存しました（1枚）",
+                                   "下部の画像を読み込み中", "12345678901234567890"}) {
+        facts.stage = shortStage;
+        EXPECT_FALSE(Rules::statusRow(facts).wraps) << shortStage;
+    }
+    for (const char* longStage : {"読み込めない画像があります。全体取得を完了扱いにはしません。 診断コード: WC-030",
+                                  "中止を受付済み。処理の終了と画面復元を待っています", "123456789012345678901"}) {
+        facts.stage = longStage;
+        EXPECT_TRUE(Rules::statusRow(facts).wraps) << longStage;
+    }
+}
+
 TEST(CapturePanelRules, OnlyATileStagesCountIsReadAsAFraction) {
     EXPECT_EQ(Rules::stageFraction("撮影中 0/3000"), std::optional<double>(0.0));
     EXPECT_EQ(Rules::stageFraction("撮影中 1500/3000"), std::optional<double>(0.5));
