@@ -170,6 +170,20 @@ Gtk::Window* tabList(Stage& stage) {
     list->popup();
     Gtk::Popover* popover = list->get_popover();
     test::spinUntil([&] { return popover->get_mapped() && popover->get_width() > 0; });
+    // The list moves to the selected tab's line on the turn after it opens.
+    test::spinUntil([&] {
+        GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(window->gobj()));
+        return focus && gtk_widget_is_ancestor(focus, GTK_WIDGET(popover->gobj())) &&
+               gtk_widget_get_prev_sibling(focus) != nullptr;
+    });
+    // And has drawn itself since: the picture shows what it drew last.
+    bool painted = false;
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(popover->gobj()));
+    const gulong after = g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](bool* flag) { *flag = true; }),
+                                                  &painted);
+    popover->queue_draw();
+    test::spinUntil([&] { return painted; });
+    g_signal_handler_disconnect(clock, after);
     auto& picture = *Gtk::make_managed<Gtk::Picture>(Gtk::WidgetPaintable::create(*popover));
     picture.set_can_shrink(false);
     picture.set_halign(Gtk::Align::END);

@@ -169,9 +169,11 @@ std::vector<std::pair<std::string, std::shared_ptr<BrowserSession>>>& heldSaves(
     static auto& held = *new std::vector<std::pair<std::string, std::shared_ptr<BrowserSession>>>;
     return held;
 }
+std::shared_ptr<bool>& tileHold();
 void releaseHeld(Stage& stage) {
+    *tileHold() = false;
     for (auto& [image, session] : heldSaves()) {
-        stage.server.release(image);
+        if (!image.empty()) stage.server.release(image);
         test::spinUntil([&] { return !session->hasPendingOperation(); }, std::chrono::seconds(60));
     }
     heldSaves().clear();
@@ -244,6 +246,41 @@ Gtk::Window* statusSaving(Stage& stage) {
     return pane.window;
 }
 
+// A save held among its tiles, at the third: the status row shows the
+// stage's count and its bar. Let go by the next scene's releaseHeld.
+std::shared_ptr<bool>& tileHold() {
+    static auto& hold = *new std::shared_ptr<bool>(std::make_shared<bool>(false));
+    return hold;
+}
+
+Gtk::Window* statusTiles(Stage& stage) {
+    releaseHeld(stage);
+    std::string sections;
+    for (int i = 1; i <= 14; ++i) {
+        sections += "<section><h2>第" + std::to_string(i) +
+                    "回 市民講座</h2><p>地域の歴史と文化を学ぶ講座です。各回の資料は当日受付でお渡しします。"
+                    "申込は電話または窓口で受け付けます。</p></section>";
+    }
+    stage.server.html("/tiles", article("市民講座 年間予定", "一年間の講座の日程をお知らせします。") + sections);
+    auto& pane = *new Pane(stage, Panel::bottom, 300);
+    pane.open(stage, "/tiles", 1240, 860);
+    auto session = pane.model->selectedTab()->browser;
+    const auto folder = sceneOutput(stage);
+    pane.model->setLastOutput(folder);
+    auto hold = tileHold() = std::make_shared<bool>(true);
+    auto tiles = std::make_shared<int>(0);
+    CaptureOptions options = sceneCapture();
+    options.checkpoint = [hold, tiles](CaptureOptions::Stage reached) -> Task<void> {
+        if (reached != CaptureOptions::Stage::tile || ++*tiles < 3) co_return;
+        while (*hold) co_await sleepFor(std::chrono::milliseconds(10));
+    };
+    session->capture(std::move(options), folder);
+    test::spinUntil([&] { return *tiles >= 3; }, std::chrono::seconds(30));
+    heldSaves().emplace_back("", session);
+    pane.resize(pane.panelSize);
+    return pane.window;
+}
+
 Gtk::Window* otherTabStrip(Stage& stage) {
     releaseHeld(stage);
     stage.server.html("/first", article("公民館講座の受講者募集", "春の講座の申込を1月から受け付けます。"));
@@ -273,6 +310,7 @@ const bool registered = registerScene("web-panel-right", 1240, 860, panelRight) 
                         registerScene("web-status-saved", 1240, 860, statusSaved) &&
                         registerScene("web-status-failed", 1240, 860, statusFailed) &&
                         registerScene("web-status-saving", 1240, 860, statusSaving) &&
+                        registerScene("web-status-tiles", 1240, 860, statusTiles) &&
                         registerScene("web-other-tab-strip", 1240, 860, otherTabStrip);
 
 }  // namespace

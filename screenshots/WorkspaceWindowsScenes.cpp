@@ -26,7 +26,9 @@ const char* noticePage =
 WorkspaceWindows& sceneSet(Stage& stage) {
     stage.app.application()->activate();
     AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
-    auto* set = new WorkspaceWindows(services, Glib::RefPtr<Gtk::Application>());
+    // The windows belong to the application, as the program's do: each
+    // has its menu bar.
+    auto* set = new WorkspaceWindows(services, stage.app.application());
     set->quitApplication = [] {};
     return *set;
 }

@@ -39,7 +39,12 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     Gtk::Button* confirmButton = dialog->add_button(request.confirmLabel, secondButton);
     cancel->set_name(cancelName);
     confirmButton->set_name(confirmName);
+    // Every question asks before something that cannot be taken back: the
+    // safe answer is the default and looks it, the other one looks as
+    // destructive as it is.
     dialog->set_default_response(firstButton);
+    cancel->add_css_class(suggestedStyle);
+    confirmButton->add_css_class(destructiveStyle);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::function<void(Resumer<int>)> start = [shown, cancel](Resumer<int> resumer) {

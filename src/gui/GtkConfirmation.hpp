@@ -16,7 +16,8 @@ namespace velmora {
 // answers; closing the dialog (Escape, the window's close button) is the
 // safe answer. A task discarded while the dialog is open takes it away.
 // The one two-button question of the application: every confirmation, with
-// whatever labels, is this dialog.
+// whatever labels, is this dialog, the safe answer on the left in the
+// theme's suggested style, the other on the right in its destructive style.
 class GtkConfirmation final : public Confirmation {
 public:
     // Widget names, for tests and the accessibility tree.
@@ -27,6 +28,11 @@ public:
     // buttons: the safe one first.
     static constexpr int firstButton = 1000;
     static constexpr int secondButton = 1001;
+    // The theme's style classes of a dialog's default answer and of an
+    // answer that destroys or stops something; every dialog of the
+    // application styles its buttons with these.
+    static constexpr const char* suggestedStyle = "suggested-action";
+    static constexpr const char* destructiveStyle = "destructive-action";
 
     // The dialog belongs to parent, or, without one, to whichever window is
     // active when it opens.

@@ -9,6 +9,7 @@
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/messagedialog.h>
+#include <pangomm/attrlist.h>
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
 
@@ -49,6 +50,11 @@ Gtk::Widget& messageView(const std::string& text) {
     label->set_text(text);
     label->set_wrap(true);
     label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    // A word broken across lines gets no hyphen: the dialog shows the
+    // page's text as the page sent it, not a character more.
+    Pango::AttrList attributes;
+    pango_attr_list_insert(attributes.gobj(), pango_attr_insert_hyphens_new(FALSE));
+    label->set_attributes(attributes);
     label->set_width_chars(60);
     label->set_max_width_chars(60);
     label->set_xalign(0);
@@ -102,14 +108,18 @@ void PageDialogs::run(PageDialogRequest request, PageDialogCompletion completion
         dialog.get_message_area()->append(*entry);
         shown->entry = entry;
     }
-    dialog.add_button(okLabel, Gtk::ResponseType::OK)->set_name(okName);
+    // As in every dialog of the application: the way back on the left, the
+    // answer the page asks for on the right, the default, in the theme's
+    // suggested style.
     if (request.kind != PageDialogKind::alert)
         dialog.add_button(cancelLabel, Gtk::ResponseType::CANCEL)->set_name(cancelName);
+    Gtk::Button* ok = dialog.add_button(okLabel, Gtk::ResponseType::OK);
+    ok->set_name(okName);
+    ok->add_css_class("suggested-action");
     dialog.set_default_response(Gtk::ResponseType::OK);
 
     std::weak_ptr<Shown> weak = shown;
-    // "OK" is the first button; "取消", Escape and closing the dialog are
-    // all the answer otherwise.
+    // "取消", Escape and closing the dialog are all the answer otherwise.
     dialog.signal_response().connect([weak](int response) {
         if (auto s = weak.lock()) resolve(s, response == Gtk::ResponseType::OK);
     });

@@ -36,7 +36,7 @@ struct PageDialogRequest {
     std::string defaultText;
 };
 
-// The answer: accepted is the first button ("OK"); text is the field's text
+// The answer: accepted is the "OK" button (the default); text is the field's text
 // for an accepted prompt and absent otherwise (an empty field is "", not
 // absent).
 struct PageDialogResult {

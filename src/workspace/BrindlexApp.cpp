@@ -7,6 +7,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "gui/GtkConfirmation.hpp"
 #include "settingsui/SettingsFlow.hpp"
 #include "workspace/AppServices.hpp"
 
@@ -109,6 +110,7 @@ bool BrindlexDelegate::launchOnce() {
         failed_ = true;
         auto* dialog = new Gtk::MessageDialog(error.what(), false, Gtk::MessageType::ERROR, Gtk::ButtonsType::OK, true);
         dialog->set_title(ProductPresentation::name());
+        if (auto* ok = dialog->get_widget_for_response(Gtk::ResponseType::OK)) ok->add_css_class(GtkConfirmation::suggestedStyle);
         app_.app_->add_window(*dialog);
         dialog->signal_response().connect([this, dialog](int) {
             dialog->hide();
@@ -177,8 +179,14 @@ void BrindlexDelegate::quit() {
 
 void BrindlexDelegate::showAbout() {
     auto* dialog = new Gtk::AboutDialog();
+    dialog->set_name(aboutName);
     dialog->set_program_name(ProductPresentation::name());
     dialog->set_version(ProductPresentation::version());
+    dialog->set_logo_icon_name(ProductBrand::current().bundleIdentifier);
+    dialog->set_comments(aboutDescription);
+    dialog->set_license_type(Gtk::License::CUSTOM);
+    dialog->set_license(aboutLicence);
+    dialog->set_wrap_license(true);
     dialog->set_modal(true);
     if (auto* parent = app_.currentWindow()) dialog->set_transient_for(*parent);
     dialog->set_hide_on_close(true);

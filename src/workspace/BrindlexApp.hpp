@@ -27,6 +27,14 @@ class AppServices;
 // application's (BrindlexCommands.cpp).
 class BrindlexDelegate {
 public:
+    // The About dialog, in the desktop's about-dialog style: the name and
+    // version of the running program with its icon, this line that says
+    // what it is for, and its licence.
+    static constexpr const char* aboutName = "about";
+    static constexpr const char* aboutDescription = "Webページの保存と、日本語の画像・PDFの文字認識（OCR）のためのアプリケーション";
+    static constexpr const char* aboutLicence =
+        "ベルモラは、その開発者が著作権を持つソフトウェアです。開発者の許可なく複製・再配布することはできません。";
+
     explicit BrindlexDelegate(class BrindlexApp& app) : app_(app) {}
 
     void activate();

@@ -50,7 +50,12 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     set_name(rowPrefix + id);
     name_ = Gtk::make_managed<CappedLabel>(WebPaneRules::downloadNameMaxWidth);
     name_->set_name(namePrefix + id);
+    failureIcon_.set_name(failureIconPrefix + id);
+    failureIcon_.set_from_icon_name("dialog-error-symbolic");
+    failureIcon_.add_css_class("error");
+    failureIcon_.set_visible(false);
     state_.set_name(WebPaneRules::statePrefix + id);
+    state_.set_xalign(0);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
     cancel_.set_label(std::string(WebPaneRules::cancelLabel));
@@ -60,7 +65,20 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     notice_.set_name(noticePrefix + id);
     caption(notice_);
     notice_.set_wrap(true);
-    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{name_, &state_, &bytes_, &cancel_, &reveal_, &notice_}) {
+    notice_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    progress_.set_name(progressPrefix + id);
+    progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
+    progress_.set_pulse_step(0.1);
+    // The name's column, as wide as the widest name, so that the rows'
+    // states and bars line up; a failed download's reason goes under its
+    // name (place).
+    reason_.append(failureIcon_);
+    info_.append(*name_);
+    info_.append(reason_);
+    info_.set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
+    reason_.set_visible(false);
+    for (Gtk::Widget* child :
+         std::initializer_list<Gtk::Widget*>{&info_, &state_, &bytes_, &progress_, &cancel_, &reveal_, &notice_}) {
         child->set_valign(Gtk::Align::CENTER);
         append(*child);
     }
@@ -88,6 +106,7 @@ void DownloadRow::sync() {
     const auto view = WebPaneRules::row({.name = item.name(),
                                          .state = rawValue(item.state()),
                                          .active = item.active(),
+                                         .failed = item.state() == BrowserDownload::State::failed,
                                          .received = item.received(),
                                          .expected = item.expected(),
                                          .hasOutput = item.output().has_value(),
@@ -97,12 +116,42 @@ void DownloadRow::sync() {
         name_->set_tooltip_text(view.name);
     }
     if (state_.get_text().raw() != view.state) state_.set_text(view.state);
+    place(view.failed);
+    progress_.set_visible(view.progress);
+    if (view.fraction) {
+        if (progress_.get_fraction() != *view.fraction) progress_.set_fraction(*view.fraction);
+    } else if (view.progress && item.received() != pulsedAt_) {
+        pulsedAt_ = item.received();
+        progress_.pulse();
+    }
     bytes_.set_visible(view.bytes.has_value());
     if (view.bytes && bytes_.get_text().raw() != *view.bytes) bytes_.set_text(*view.bytes);
     cancel_.set_visible(view.cancel);
     reveal_.set_visible(view.reveal);
     notice_.set_visible(view.notice.has_value());
     if (view.notice && notice_.get_text().raw() != *view.notice) notice_.set_text(*view.notice);
+}
+
+void DownloadRow::place(bool failed) {
+    if (failed == reason_.get_visible()) return;
+    // The state, and the notice, move between the row's line and the
+    // place under the name, keeping their order on the line.
+    state_.unparent();
+    notice_.unparent();
+    if (failed) {
+        reason_.append(state_);
+        info_.append(notice_);
+        notice_.set_halign(Gtk::Align::START);
+    } else {
+        state_.insert_after(*this, info_);
+        notice_.insert_after(*this, reveal_);
+    }
+    reason_.set_visible(failed);
+    failureIcon_.set_visible(failed);
+    for (Gtk::Label* label : {&state_, &notice_}) {
+        if (failed) label->add_css_class("error");
+        else label->remove_css_class("error");
+    }
 }
 
 // --- The list.

@@ -5,7 +5,9 @@
 // says that explicitly saved files remain) over a list that grows to 100
 // pixels and then scrolls. One row per download, in the tab's order, kept
 // with the download's id: its file name, its state, while it runs its bytes
-// and "中止", once its file is published "フォルダで表示", and its notice.
+// with a progress bar and "中止", once its file is published "フォルダで表示",
+// and its notice. A failed download's state and notice, its reason, stand
+// under its name and read as an error.
 //
 // "フォルダで表示" asks the desktop to show the published file in the file
 // manager (DesktopActions::reveal), never to open it: a downloaded file is
@@ -19,7 +21,9 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <gtkmm/progressbar.h>
 #include <gtkmm/scrolledwindow.h>
 
 #include "foundation/UUID.hpp"
@@ -36,6 +40,8 @@ public:
     static constexpr const char* namePrefix = "download.name.";
     static constexpr const char* bytesPrefix = "download.bytes.";
     static constexpr const char* noticePrefix = "download.notice.";
+    static constexpr const char* progressPrefix = "download.progress.";
+    static constexpr const char* failureIconPrefix = "download.failureIcon.";
 
     // The download and the desktop outlive the row.
     DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
@@ -51,12 +57,20 @@ public:
 
 private:
     void sync();
+    void place(bool failed);
 
     std::shared_ptr<BrowserDownload> item_;
     DesktopActions& desktop_;
+    Gtk::Box info_{Gtk::Orientation::VERTICAL, 2};
+    Gtk::Box reason_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Label* name_ = nullptr;
+    Gtk::Image failureIcon_;
     Gtk::Label state_;
     Gtk::Label bytes_;
+    Gtk::ProgressBar progress_;
+    // The bytes the bar last pulsed for: without a total it moves as they
+    // arrive.
+    int64_t pulsedAt_ = -1;
     Gtk::Button cancel_;
     Gtk::Button reveal_;
     Gtk::Label notice_;

@@ -1,5 +1,6 @@
 #include "workspace/BrowserTabBar.hpp"
 
+#include <glibmm/main.h>
 #include <gtk/gtk.h>
 #include <gtkmm/gestureclick.h>
 #include <gtkmm/image.h>
@@ -7,7 +8,9 @@
 #include <gtkmm/popovermenu.h>
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/WebWorkspaceStyle.hpp"
@@ -17,17 +20,20 @@ namespace velmora {
 
 namespace {
 
-constexpr int labelMinimumWidth = 100;
-constexpr int labelMaximumWidth = 170;
 constexpr int listWidth = 95;
 
 // Holds one child at a width between two bounds: at least the lower one,
 // and never wider than the upper one however long the child's text, which
-// the child then cuts to fit.
+// the child then cuts to fit. The marks inside the child that are shown
+// widen the upper bound by their own width: they never take a title's room.
 class WidthClamp final : public Gtk::Widget {
 public:
-    WidthClamp(Gtk::Widget& child, int minimum, int maximum)
-        : Glib::ObjectBase("VelmoraWidthClamp"), child_(&child), minimum_(minimum), maximum_(maximum) {
+    WidthClamp(Gtk::Widget& child, int minimum, int maximum, std::vector<Gtk::Widget*> marks)
+        : Glib::ObjectBase("VelmoraWidthClamp"),
+          child_(&child),
+          minimum_(minimum),
+          maximum_(maximum),
+          marks_(std::move(marks)) {
         child.insert_at_end(*this);
         // A managed widget's C++ side goes only when its object is
         // finalized, after the toolkit has disposed of it: the child is let
@@ -45,8 +51,16 @@ protected:
                        int& naturalBaseline) const override {
         child_->measure(orientation, forSize, minimum, natural, minimumBaseline, naturalBaseline);
         if (orientation != Gtk::Orientation::HORIZONTAL) return;
-        minimum = std::clamp(minimum, minimum_, maximum_);
-        natural = std::clamp(natural, minimum, maximum_);
+        int marks = 0;
+        for (Gtk::Widget* mark : marks_) {
+            if (!mark->get_visible()) continue;
+            int markMinimum = 0, markNatural = 0, ignored = -1, ignoredNatural = -1;
+            mark->measure(orientation, -1, markMinimum, markNatural, ignored, ignoredNatural);
+            marks += markNatural;
+        }
+        const int maximum = maximum_ + marks;
+        minimum = std::clamp(minimum, minimum_, maximum);
+        natural = std::clamp(natural, minimum, maximum);
         minimumBaseline = naturalBaseline = -1;
     }
 
@@ -62,7 +76,22 @@ private:
     Gtk::Widget* child_;
     const int minimum_;
     const int maximum_;
+    const std::vector<Gtk::Widget*> marks_;
 };
+
+// The width of the fewest characters a title shows, and its "…", in the
+// label's font: wide (ideographic) characters, the widest a title has.
+// Measured once: every title of the bar has the same font.
+int titleMinimumWidth(Gtk::Label& label) {
+    static int width = -1;
+    if (width >= 0) return width;
+    std::string text;
+    for (int i = 0; i < WebWorkspaceRules::titleMinimumCharacters; ++i) text += "国";
+    text += "…";
+    int height = 0;
+    label.create_pango_layout(text)->get_pixel_size(width, height);
+    return width;
+}
 
 Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string& action,
                                      const std::optional<std::string>& target = std::nullopt) {
@@ -80,8 +109,10 @@ Glib::RefPtr<Gio::MenuItem> menuItem(const std::string& label, const std::string
 class BrowserTabBar::Item final : public Gtk::Box {
 public:
     Item(const UUID& tabID, BrowserTabBar& bar)
-        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3), clamp_(*Gtk::make_managed<WidthClamp>(content_, labelMinimumWidth,
-                                                                                            labelMaximumWidth)) {
+        : Gtk::Box(Gtk::Orientation::HORIZONTAL, 3),
+          clamp_(*Gtk::make_managed<WidthClamp>(content_, WebWorkspaceRules::tabMinimumWidth,
+                                                WebWorkspaceRules::tabMaximumWidth,
+                                                std::vector<Gtk::Widget*>{&privateMark_, &busy_})) {
         const std::string id = tabID.text();
         set_name(nameFor(itemPrefix, tabID));
         add_css_class(WebWorkspaceStyle::tabClass);
@@ -90,8 +121,14 @@ public:
         label_.set_single_line_mode(true);
         label_.set_ellipsize(Pango::EllipsizeMode::END);
         label_.set_xalign(0);
+        // Cut as it may be, the title keeps a few characters beside the
+        // marks: a narrow tab never shows only its marks.
+        label_.set_size_request(titleMinimumWidth(label_), -1);
+        privateMark_.set_text(std::string(WebWorkspaceRules::privatePrefix));
+        privateMark_.set_visible(false);
         busy_.set_text(std::string(WebWorkspaceRules::busySuffix));
         busy_.set_visible(false);
+        text_.append(privateMark_);
         text_.append(label_);
         text_.append(busy_);
         content_.append(icon_);
@@ -134,11 +171,12 @@ public:
         if (gobj()) unparentMenu();
     }
 
-    void update(const std::string& text, bool active, bool isPrivate, bool selected) {
-        if (label_.get_text().raw() != text) label_.set_text(text);
+    void update(const std::string& title, bool active, bool isPrivate, bool selected) {
+        if (label_.get_text().raw() != title) label_.set_text(title);
         if (busy_.get_visible() != active) busy_.set_visible(active);
-        if (!private_ || *private_ != isPrivate) {
-            private_ = isPrivate;
+        if (!isPrivate_ || *isPrivate_ != isPrivate) {
+            isPrivate_ = isPrivate;
+            privateMark_.set_visible(isPrivate);
             icon_.set_from_icon_name(isPrivate ? "changes-prevent-symbolic" : "web-browser-symbolic");
         }
         if (selected_ == selected) return;
@@ -164,8 +202,9 @@ private:
     Gtk::Box content_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Image icon_;
     Gtk::Box text_{Gtk::Orientation::HORIZONTAL, 0};
-    // The busy mark stands apart from the title, so that cutting a long
-    // title to fit never cuts the mark away.
+    // The marks stand apart from the title, so that cutting a long title to
+    // fit never cuts a mark away.
+    Gtk::Label privateMark_;
     Gtk::Label label_;
     Gtk::Label busy_;
     WidthClamp& clamp_;
@@ -173,7 +212,7 @@ private:
     Gtk::Button close_;
     Glib::RefPtr<Gio::Menu> menu_ = Gio::Menu::create();
     Gtk::PopoverMenu popover_;
-    std::optional<bool> private_;
+    std::optional<bool> isPrivate_;
     std::optional<bool> selected_;
 };
 
@@ -214,6 +253,18 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     list_.set_name(listName);
     list_.set_size_request(listWidth, -1);
     list_.set_menu_model(listMenu_);
+    // The list opens on the selected tab's line, not on the first.
+    if (Gtk::Popover* popover = list_.get_popover()) {
+        // After the popover's own focus, which goes to its first line when
+        // it is shown.
+        popover->signal_map().connect([this] {
+            focusing_.disconnect();
+            focusing_ = Glib::signal_idle().connect([this] {
+                focusSelectedLine();
+                return false;
+            });
+        });
+    }
 
     for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&scroller_, &add_, &private_, &list_}) {
         child->set_valign(Gtk::Align::CENTER);
@@ -226,12 +277,18 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     sync();
 }
 
-BrowserTabBar::~BrowserTabBar() { observation_.disconnect(); }
+BrowserTabBar::~BrowserTabBar() {
+    observation_.disconnect();
+    focusing_.disconnect();
+}
 
 void BrowserTabBar::buildActions() {
     const Glib::VariantType text("s");
-    actions_->add_action_with_parameter(selectAction, text,
-                                        [this](const Glib::VariantBase& id) { tabAction(id, 0, true); });
+    // Stateful, its state the selected tab's id: "タブ一覧" marks the
+    // selected tab's line as the chosen one of a radio group.
+    auto select = Gio::SimpleAction::create(selectAction, text, Glib::Variant<Glib::ustring>::create(""));
+    select->signal_activate().connect([this](const Glib::VariantBase& id) { tabAction(id, 0, true); });
+    actions_->add_action(select);
     actions_->add_action_with_parameter(moveLeftAction, text,
                                         [this](const Glib::VariantBase& id) { tabAction(id, -1, false); });
     actions_->add_action_with_parameter(moveRightAction, text,
@@ -278,6 +335,14 @@ void BrowserTabBar::sync() {
     }
     syncItems();
     syncMenu();
+    const std::string selected = model_->selectedTabID.get().text();
+    auto select = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(selectAction));
+    if (!select) return;
+    GVariant* state = g_action_get_state(G_ACTION(select->gobj()));
+    const bool same = state && g_variant_is_of_type(state, G_VARIANT_TYPE_STRING) &&
+                      selected == g_variant_get_string(state, nullptr);
+    if (state) g_variant_unref(state);
+    if (!same) select->set_state(Glib::Variant<Glib::ustring>::create(selected));
 }
 
 void BrowserTabBar::syncItems() {
@@ -298,9 +363,8 @@ void BrowserTabBar::syncItems() {
     for (const auto& tab : tabs) {
         auto& item = items_[tab->id];
         if (!item) item = Gtk::make_managed<Item>(tab->id, *this);
-        // The text without the busy mark, which the item shows after it.
-        item->update(WebWorkspaceRules::itemText(tab->isPrivate(), tab->title(), false), tab->active(),
-                     tab->isPrivate(), tab->id == selected);
+        // The title alone: the item shows the marks beside it.
+        item->update(tab->title(), tab->active(), tab->isPrivate(), tab->id == selected);
     }
     if (order == order_) return;
     // The tabs' order: each item after the one before it.
@@ -317,6 +381,36 @@ void BrowserTabBar::syncItems() {
         previous = item;
     }
     order_ = std::move(order);
+}
+
+namespace {
+
+// The lines a popover menu draws, in the menu's order.
+void menuLines(GtkWidget* widget, std::vector<GtkWidget*>& lines) {
+    if (std::string_view(G_OBJECT_TYPE_NAME(widget)) == "GtkModelButton") lines.push_back(widget);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+        menuLines(child, lines);
+}
+
+}  // namespace
+
+void BrowserTabBar::focusSelectedLine() {
+    Gtk::Popover* popover = list_.get_popover();
+    if (!popover) return;
+    // The tabs' lines come first, one per tab in the tabs' order (the menu
+    // tracker activates them itself, so they name no action to find them
+    // by).
+    const auto& tabs = model_->tabs.get();
+    const UUID selected = model_->selectedTabID;
+    const auto at = std::find_if(tabs.begin(), tabs.end(), [&](const auto& tab) { return tab->id == selected; });
+    if (at == tabs.end()) return;
+    std::vector<GtkWidget*> lines;
+    menuLines(GTK_WIDGET(popover->gobj()), lines);
+    // A list not yet rebuilt for the tabs as they are now is left alone:
+    // one line per tab, then the two moves of the selected tab.
+    constexpr std::size_t moves = 2;
+    if (lines.size() != tabs.size() + moves) return;
+    gtk_widget_grab_focus(lines[static_cast<std::size_t>(at - tabs.begin())]);
 }
 
 void BrowserTabBar::syncMenu() {

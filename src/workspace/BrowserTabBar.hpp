@@ -3,8 +3,10 @@
 // The strip of tabs at the top of a window's web pane: one item per tab in
 // the order of the model's tabs (its title with the private and busy marks,
 // its own close button and a context menu that moves it), the buttons that
-// add a normal or a private tab, and "タブ一覧", which lists the tabs and
-// moves the selected one.
+// add a normal or a private tab, and "タブ一覧", which lists the tabs (the
+// selected one marked, and focused when the list opens) and moves the
+// selected one. A tab is as wide as its title needs up to a bound; when the
+// bar is full every tab gives up width alike.
 //
 // The bar keeps no state of its own: it follows the window model's `changed`
 // (a tab's changes arrive as the model's), updating the items it has in
@@ -81,6 +83,7 @@ private:
     void sync();
     void syncItems();
     void syncMenu();
+    void focusSelectedLine();
     void tabAction(const Glib::VariantBase& parameter, int offset, bool select);
     void moveSelected(int offset);
 
@@ -98,6 +101,7 @@ private:
     // one of them changes.
     std::vector<std::pair<std::string, std::string>> menuEntries_;
     sigc::connection observation_;
+    sigc::connection focusing_;
 };
 
 }  // namespace velmora

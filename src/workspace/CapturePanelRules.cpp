@@ -5,6 +5,7 @@
 #include <unicode/parsepos.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -88,7 +89,45 @@ StatusRow statusRow(const StatusFacts& facts) {
     row.savesEnabled = panelEnabled(facts.webSaving, facts.closing);
     row.cancelEnabled = facts.pending;
     row.openOutput = facts.hasLastOutput && !facts.pending;
+    row.failure = facts.failed && !facts.pending;
+    // Characters, not bytes: each lead byte of UTF-8 starts one.
+    const auto characters = static_cast<std::size_t>(std::count_if(
+        facts.stage.begin(), facts.stage.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    row.wraps = characters > oneLineStage;
+    row.progress = facts.pending;
+    if (facts.pending) row.fraction = stageFraction(facts.stage);
     return row;
+}
+
+namespace {
+
+// The decimal digits at the start of text, taken off it; none when it
+// starts with no digit or holds more than a 64-bit count.
+std::optional<int64_t> leadingCount(std::string_view& text) {
+    std::size_t length = 0;
+    int64_t value = 0;
+    while (length < text.size() && text[length] >= '0' && text[length] <= '9') {
+        if (value > (std::numeric_limits<int64_t>::max() - 9) / 10) return std::nullopt;
+        value = value * 10 + (text[length] - '0');
+        ++length;
+    }
+    if (length == 0) return std::nullopt;
+    text.remove_prefix(length);
+    return value;
+}
+
+}  // namespace
+
+std::optional<double> stageFraction(std::string_view stage) {
+    constexpr std::string_view tiles = "撮影中 ";
+    if (stage.substr(0, tiles.size()) != tiles) return std::nullopt;
+    stage.remove_prefix(tiles.size());
+    const auto done = leadingCount(stage);
+    if (!done || stage.empty() || stage.front() != '/') return std::nullopt;
+    stage.remove_prefix(1);
+    const auto total = leadingCount(stage);
+    if (!total || !stage.empty() || *total == 0) return std::nullopt;
+    return std::clamp(static_cast<double>(*done) / static_cast<double>(*total), 0.0, 1.0);
 }
 
 std::vector<OtherTabSave> otherTabSaves(const std::vector<TabFacts>& tabs, const UUID& selectedTab) {

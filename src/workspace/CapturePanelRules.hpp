@@ -101,6 +101,8 @@ struct StatusFacts {
     std::string diagnostic;
     bool pending = false;
     bool hasLastOutput = false;
+    // The tab's last save ended in a failure (a cancel is none).
+    bool failed = false;
 };
 
 // What the status row shows.
@@ -112,11 +114,30 @@ struct StatusRow {
     bool savesEnabled = false;
     bool cancelEnabled = false;
     bool openOutput = false;
+    // The stage is a failure's sentence: shown as an error.
+    bool failure = false;
+    // A sentence longer than a short stage wraps to as many lines as it
+    // needs, never cut; a short one stays one line, which lets the row's
+    // height stand without measuring it for each width.
+    bool wraps = false;
+    // The progress bar stands while a save runs; it shows the fraction the
+    // stage reports, or pulses when the stage reports none.
+    bool progress = false;
+    std::optional<double> fraction;
 
     bool operator==(const StatusRow&) const = default;
 };
 
+// The most characters of a stage that stays on one line: the stages of a
+// running save and the short outcomes ("画像を保存しました（1枚）"); beside the
+// row's buttons they fit at every window width.
+inline constexpr std::size_t oneLineStage = 20;
+
 StatusRow statusRow(const StatusFacts& facts);
+
+// How far the tiles of a capture have come, as its stage says it
+// ("撮影中 <top>/<height>"), between 0 and 1; none for any other stage.
+std::optional<double> stageFraction(std::string_view stage);
 
 // One tab of the window as the strips read it.
 struct TabFacts {

@@ -1,5 +1,8 @@
 #include "workspace/CaptureStatusRow.hpp"
 
+#include <glibmm/main.h>
+#include <pangomm/attrlist.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -13,6 +16,10 @@ namespace velmora {
 
 namespace {
 
+// How often a bar without a fraction moves: often enough to read as
+// running, seldom enough to cost nothing.
+constexpr unsigned pulseInterval = 120;
+
 CapturePanelRules::StatusFacts facts(const WindowModel& model) {
     const auto& tab = model.selectedTab();
     const BrowserSession& session = *tab->browser;
@@ -25,6 +32,8 @@ CapturePanelRules::StatusFacts facts(const WindowModel& model) {
     facts.diagnostic = session.captureDiagnosticText.get();
     facts.pending = session.hasPendingOperation();
     facts.hasLastOutput = tab->lastOutput->has_value();
+    const auto& trace = session.operation.get();
+    facts.failed = trace && WindowModel::operationStage(*trace) == SafeEvent::Stage::failed;
     return facts;
 }
 
@@ -38,16 +47,38 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     stage_.set_use_markup(false);
     stage_.set_xalign(0);
     stage_.set_hexpand(true);
-    // One line, shortened at its end when the row is narrow, the whole text
-    // in its tooltip. (A wrapping label beside buttons with Japanese labels
-    // makes the row's height depend on how it is measured.)
+    // A long sentence wraps to as many lines as it needs beside the buttons,
+    // so that the end of a failure (its diagnostic code) is never cut away;
+    // between any two characters where the text has no space (Japanese),
+    // and without the hyphens Pango would add inside a word of Latin
+    // letters: the row shows the stage's text as it is. A short one stays
+    // one line (sync).
+    stage_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     stage_.set_ellipsize(Pango::EllipsizeMode::END);
+    auto attributes = Pango::AttrList();
+    pango_attr_list_insert(attributes.gobj(), pango_attr_insert_hyphens_new(FALSE));
+    stage_.set_attributes(attributes);
+    failureIcon_.set_name(failureIconName);
+    failureIcon_.set_from_icon_name("dialog-error-symbolic");
+    failureIcon_.add_css_class("error");
+    failureIcon_.set_valign(Gtk::Align::START);
+    failureIcon_.set_visible(false);
+    line_.append(failureIcon_);
+    line_.append(stage_);
+    progress_.set_name(progressName);
+    progress_.set_visible(false);
+    progress_.set_pulse_step(0.1);
+    text_.set_hexpand(true);
+    text_.append(line_);
+    text_.append(progress_);
     copy_.set_name(copyName);
     capture_.set_name(captureName);
     print_.set_name(printName);
     cancel_.set_name(cancelName);
     open_.set_name(openOutputName);
-    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&stage_, &copy_, &capture_, &print_, &cancel_, &open_}) {
+    text_.set_valign(Gtk::Align::CENTER);
+    append(text_);
+    for (Gtk::Widget* child : std::initializer_list<Gtk::Widget*>{&copy_, &capture_, &print_, &cancel_, &open_}) {
         child->set_valign(Gtk::Align::CENTER);
         append(*child);
     }
@@ -60,7 +91,10 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     sync();
 }
 
-CaptureStatusRow::~CaptureStatusRow() { observation_.disconnect(); }
+CaptureStatusRow::~CaptureStatusRow() {
+    observation_.disconnect();
+    pulsing_.disconnect();
+}
 
 void CaptureStatusRow::copyDiagnostic() {
     // The row may lag a change by nothing, but the rule is checked again:
@@ -83,10 +117,19 @@ void CaptureStatusRow::openOutput() {
 
 void CaptureStatusRow::sync() {
     const auto row = CapturePanelRules::statusRow(facts(*model_));
-    if (stage_.get_text().raw() != row.stage) {
-        stage_.set_text(row.stage);
-        stage_.set_tooltip_text(row.stage);
+    if (stage_.get_wrap() != row.wraps) {
+        stage_.set_wrap(row.wraps);
+        stage_.set_ellipsize(row.wraps ? Pango::EllipsizeMode::NONE : Pango::EllipsizeMode::END);
     }
+    if (stage_.get_text().raw() != row.stage) stage_.set_text(row.stage);
+    if (failureIcon_.get_visible() != row.failure) {
+        failureIcon_.set_visible(row.failure);
+        if (row.failure) stage_.add_css_class("error");
+        else stage_.remove_css_class("error");
+    }
+    if (progress_.get_visible() != row.progress) progress_.set_visible(row.progress);
+    if (row.fraction && progress_.get_fraction() != *row.fraction) progress_.set_fraction(*row.fraction);
+    pulse(row.progress && !row.fraction);
     copy_.set_visible(row.copyDiagnostic);
     capture_.set_visible(row.saveButtons);
     print_.set_visible(row.saveButtons);
@@ -94,6 +137,21 @@ void CaptureStatusRow::sync() {
     print_.set_sensitive(row.savesEnabled);
     cancel_.set_sensitive(row.cancelEnabled);
     open_.set_visible(row.openOutput);
+}
+
+void CaptureStatusRow::pulse(bool on) {
+    if (on == pulsing_.connected()) return;
+    if (!on) {
+        pulsing_.disconnect();
+        return;
+    }
+    progress_.pulse();
+    pulsing_ = Glib::signal_timeout().connect(
+        [this] {
+            progress_.pulse();
+            return true;
+        },
+        pulseInterval);
 }
 
 }  // namespace velmora

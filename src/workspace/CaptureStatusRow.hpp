@@ -1,7 +1,9 @@
 #pragma once
 
 // The row above the web area that follows the selected tab's save: the
-// session's stage as plain text, and the buttons that reach the save's
+// session's stage as plain text, wrapped to as many lines as it needs (a
+// failure's with the theme's error styling and icon, its diagnostic code
+// never cut away), a progress bar while a save runs, and the buttons that reach the save's
 // result or stop it ("診断情報をコピー", the two save buttons when the panel
 // is at the bottom, "中止する", "保存先を開く"). It shows what the window's
 // model says each time the model changes (CapturePanelRules::statusRow) and
@@ -15,7 +17,9 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <gtkmm/progressbar.h>
 
 namespace velmora {
 
@@ -26,6 +30,8 @@ class CaptureStatusRow : public Gtk::Box {
 public:
     static constexpr const char* rowName = "web.statusRow";
     static constexpr const char* stageName = "web.status";
+    static constexpr const char* failureIconName = "web.status.failureIcon";
+    static constexpr const char* progressName = "web.status.progress";
     static constexpr const char* copyName = "web.copyDiagnostic";
     static constexpr const char* captureName = "web.capture";
     static constexpr const char* printName = "web.print";
@@ -44,16 +50,23 @@ public:
 
 private:
     void sync();
+    void pulse(bool on);
 
     std::shared_ptr<WindowModel> model_;
     DesktopActions& desktop_;
+    Gtk::Box text_{Gtk::Orientation::VERTICAL, 6};
+    Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Image failureIcon_;
     Gtk::Label stage_;
+    Gtk::ProgressBar progress_;
     Gtk::Button copy_{"診断情報をコピー"};
     Gtk::Button capture_{"縦長PNGを保存"};
     Gtk::Button print_{"印刷用に保存"};
     Gtk::Button cancel_{"中止する"};
     Gtk::Button open_{"保存先を開く"};
     sigc::connection observation_;
+    // Pulses the bar while a running save's stage reports no fraction.
+    sigc::connection pulsing_;
 };
 
 }  // namespace velmora

@@ -34,6 +34,8 @@ Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, 
             std::max(areaHeight, minimumWebHeight)};
 }
 
+bool showsEmptyPage(bool hasPage, bool loading) { return !hasPage && !loading; }
+
 AddressBar addressBar(const AddressBarFacts& facts) {
     AddressBar bar;
     bar.row = !facts.pending && !facts.closing;
@@ -60,7 +62,13 @@ Row row(const RowFacts& facts) {
     if (facts.active) {
         out.bytes = bytesText(facts.received, facts.expected);
         out.cancel = true;
+        out.progress = true;
+        if (facts.expected && *facts.expected > 0) {
+            out.fraction = std::clamp(static_cast<double>(facts.received) / static_cast<double>(*facts.expected),
+                                      0.0, 1.0);
+        }
     }
+    out.failed = facts.failed;
     out.reveal = facts.hasOutput;
     if (!facts.notice.empty()) out.notice = facts.notice;
     return out;

@@ -56,6 +56,10 @@ inline constexpr double minimumWebHeight = 240;
 Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, int64_t customWidth,
                  int64_t mobileWidth, double areaWidth, double areaHeight);
 
+// The empty page stands over the web area while the selected tab has no
+// page and none is loading.
+bool showsEmptyPage(bool hasPage, bool loading);
+
 // --- The address bar.
 
 struct AddressBarFacts {
@@ -92,6 +96,8 @@ inline constexpr const char* revealPrefix = "download.reveal.";
 inline constexpr int downloadsMaxHeight = 100;
 // The widest a row's file name is shown; longer ones are shortened.
 inline constexpr int downloadNameMaxWidth = 230;
+// The width of a running download's progress bar.
+inline constexpr int downloadProgressWidth = 160;
 
 // The caption over the list; none when the tab has no downloads (the list
 // then takes no space at all).
@@ -106,6 +112,7 @@ struct RowFacts {
     std::string name;
     std::string_view state;  // the state's label
     bool active = false;
+    bool failed = false;
     int64_t received = 0;
     std::optional<int64_t> expected;
     bool hasOutput = false;
@@ -122,6 +129,13 @@ struct Row {
     bool reveal = false;
     // None when there is nothing to say.
     std::optional<std::string> notice;
+    // The download failed: its state and notice, under its name, are its
+    // reason and read as an error.
+    bool failed = false;
+    // A progress bar while the download is active: the share of the
+    // announced total received, or none (the bar pulses) without a total.
+    bool progress = false;
+    std::optional<double> fraction;
 
     bool operator==(const Row&) const = default;
 };

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 #include <gtkmm/eventcontrollerfocus.h>
+#include <gtkmm/image.h>
+#include <gtkmm/overlay.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/snapshot.h>
 
@@ -214,6 +216,28 @@ public:
         set_hexpand(true);
         set_vexpand(true);
         web_ = Gtk::make_managed<WebArea>(model_);
+        // Over the web area while the selected tab has no page: the icon
+        // and sentence of that state in its centre, the way the desktop's
+        // applications show an empty view, not the web view's blank white.
+        // Only as large as its content: the blank view around it stays as
+        // it is drawn, and a new tab's frame draws no more than that.
+        emptyPage_ = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+        emptyPage_->set_name(emptyPageName);
+        emptyPage_->set_halign(Gtk::Align::CENTER);
+        emptyPage_->set_valign(Gtk::Align::CENTER);
+        emptyPage_->set_can_target(false);
+        auto* icon = Gtk::make_managed<Gtk::Image>();
+        icon->set_from_icon_name("web-browser-symbolic");
+        icon->set_pixel_size(64);
+        icon->add_css_class("dim-label");
+        auto* sentence = Gtk::make_managed<Gtk::Label>(BrowserSession::initialStage);
+        sentence->add_css_class("title-3");
+        sentence->add_css_class("dim-label");
+        emptyPage_->append(*icon);
+        emptyPage_->append(*sentence);
+        webLayer_ = Gtk::make_managed<Gtk::Overlay>();
+        webLayer_->set_child(*web_);
+        webLayer_->add_overlay(*emptyPage_);
         divider_ = Gtk::make_managed<PanelDivider>();
         divider_->set_name(dividerName);
         panelBox_ = Gtk::make_managed<Gtk::Box>();
@@ -223,7 +247,7 @@ public:
         panel->set_hexpand(true);
         panel->set_vexpand(true);
         panelBox_->append(*panel);
-        web_->set_parent(*this);
+        webLayer_->set_parent(*this);
         divider_->set_parent(*this);
         panelBox_->set_parent(*this);
         // A managed split is disposed by the toolkit before its C++ side
@@ -248,6 +272,9 @@ public:
             queue_allocate();
         }
         web_->sync();
+        const auto& session = *model_->selectedTab()->browser;
+        const bool empty = WebPaneRules::showsEmptyPage(session.currentURL->has_value(), session.loading.get());
+        if (emptyPage_->get_visible() != empty) emptyPage_->set_visible(empty);
         updateDivider();
     }
 
@@ -260,7 +287,7 @@ protected:
         const bool along = (orientation == Gtk::Orientation::HORIZONTAL) == (model_->panel.get() == Panel::right);
         minimum = natural = 0;
         if (!web_) return;
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(web_), static_cast<Gtk::Widget*>(divider_),
+        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             int childMinimum = 0, childNatural = 0;
             measureChild(*child, orientation, -1, childMinimum, childNatural);
@@ -284,12 +311,12 @@ protected:
         // The split's own sizes win over the children's wishes.
         if (right) {
             web_->setArea(split.web, height);
-            place(*web_, {0, 0, split.web, height});
+            place(*webLayer_, {0, 0, split.web, height});
             place(*divider_, {split.web, 0, split.divider, height});
             place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
             web_->setArea(width, split.web);
-            place(*web_, {0, 0, width, split.web});
+            place(*webLayer_, {0, 0, width, split.web});
             place(*divider_, {0, split.web, width, split.divider});
             place(*panelBox_, {0, split.web + split.divider, width, split.panel});
         }
@@ -298,10 +325,12 @@ protected:
 
 private:
     void release() {
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(web_), static_cast<Gtk::Widget*>(divider_),
+        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             if (child && child->get_parent() == this) child->unparent();
         }
+        webLayer_ = nullptr;
+        emptyPage_ = nullptr;
         web_ = nullptr;
         divider_ = nullptr;
         panelBox_ = nullptr;
@@ -347,6 +376,9 @@ private:
 
     std::shared_ptr<WindowModel> model_;
     WebArea* web_ = nullptr;
+    // The web area with the empty page over it.
+    Gtk::Overlay* webLayer_ = nullptr;
+    Gtk::Box* emptyPage_ = nullptr;
     PanelDivider* divider_ = nullptr;
     Gtk::Box* panelBox_ = nullptr;
     std::optional<Panel> shownPanel_;

@@ -6,7 +6,9 @@
 // session's navigation notice, the button that downloads a displayed PDF,
 // the status row and the strips of other tabs' saves, the selected tab's
 // downloads, and the split area that takes the rest: every tab's web view
-// beside or above the control panel, with the divider between them.
+// beside or above the control panel, with the divider between them. While
+// the selected tab has no page, a centred page with an icon and the
+// sentence of that state stands over the web area.
 //
 // - Every tab's web view stays in the pane for the tab's whole life, stacked
 //   on the others; choosing a tab only changes which one is seen and takes
@@ -53,6 +55,7 @@ public:
     static constexpr const char* hintName = "web.restoredHint";
     static constexpr const char* splitName = "web.split";
     static constexpr const char* webAreaName = "web.area";
+    static constexpr const char* emptyPageName = "web.emptyPage";
     static constexpr const char* dividerName = "web.divider";
     static constexpr const char* panelBoxName = "web.panelBox";
 

@@ -19,6 +19,15 @@ inline constexpr std::string_view selectedValue = "選択中";
 inline constexpr std::string_view queuePrefix = "このウインドウのOCR：";
 inline constexpr std::string_view webPrefix = "このウインドウのWeb保存：";
 
+// A tab's icon and text take the width the title needs between these
+// bounds; when the bar is full every tab gives up width alike down to the
+// lower one, and the bar scrolls past that.
+inline constexpr int tabMinimumWidth = 100;
+inline constexpr int tabMaximumWidth = 240;
+// However narrow a tab, its title keeps room for this many characters
+// beside the private and busy marks (the rest cut off with "…").
+inline constexpr int titleMinimumCharacters = 3;
+
 // The tab button's text: the private mark, the title, the busy mark.
 std::string itemText(bool isPrivate, std::string_view title, bool active);
 // The tab's line in "タブ一覧", as the user reads it: never the busy mark.

@@ -151,7 +151,7 @@ void WorkspaceWindows::showHelp() {
                                           Gtk::MessageType::INFO, Gtk::ButtonsType::NONE, true);
     dialog->set_name(helpDialogName);
     dialog->set_secondary_text(helpInformative, false);
-    dialog->add_button(helpClose, Gtk::ResponseType::CLOSE);
+    dialog->add_button(helpClose, Gtk::ResponseType::CLOSE)->add_css_class(GtkConfirmation::suggestedStyle);
     dialog->set_default_response(Gtk::ResponseType::CLOSE);
     if (auto* window = current()) dialog->set_transient_for(window->window());
     dialog->set_hide_on_close(true);

@@ -80,6 +80,21 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
         EXPECT_EQ(cancel->get_label(), "取消");
         EXPECT_EQ(confirm->get_label(), "ゴミ箱へ移す");
         EXPECT_TRUE(test::spinUntil([&] { return cancel->has_focus(); })) << "the safe answer has the focus";
+        // The safe answer on the left, the default's style; the other on
+        // the right, destructive.
+        EXPECT_TRUE(cancel->has_css_class(GtkConfirmation::suggestedStyle));
+        EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::destructiveStyle));
+        EXPECT_TRUE(confirm->has_css_class(GtkConfirmation::destructiveStyle));
+        EXPECT_FALSE(confirm->has_css_class(GtkConfirmation::suggestedStyle));
+        // Once the dialog is laid out.
+        const auto safeOnTheLeft = [&] {
+            graphene_rect_t safe{}, other{};
+            return cancel->get_width() > 0 && confirm->get_width() > 0 &&
+                   gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(dialog->gobj()), &safe) &&
+                   gtk_widget_compute_bounds(GTK_WIDGET(confirm->gobj()), GTK_WIDGET(dialog->gobj()), &other) &&
+                   safe.origin.x + safe.size.width <= other.origin.x;
+        };
+        EXPECT_TRUE(test::spinUntil(safeOnTheLeft)) << how;
 
         if (how == "cancel") cancel->activate();
         if (how == "confirm") confirm->activate();

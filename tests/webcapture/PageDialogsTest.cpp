@@ -298,3 +298,50 @@ TEST_F(PageDialogTest, PrintPermissionsAndLeavingThePageAskNothing) {
     spinFor(200ms);
     EXPECT_FALSE(shownDialog());
 }
+
+TEST_F(PageDialogTest, AWrappedMessageShowsThePagesTextWithoutACharacterAdded) {
+    // One word of 3,000 letters: it is broken across many lines, and no
+    // line ends in a hyphen the page never sent.
+    PageScript longWord(view(), "alert('x'.repeat(3000)); 'answered'");
+    const std::string expected(3000, 'x');
+    ASSERT_TRUE(waitForDialog(expected));
+    Gtk::Label* label = messageLabel();
+    ASSERT_TRUE(spinUntil([&] { return label->get_mapped() && label->get_width() > 0; }));
+    PangoLayout* layout = gtk_label_get_layout(GTK_LABEL(label->gobj()));
+    EXPECT_GT(pango_layout_get_line_count(layout), 10);
+    // Every glyph drawn stands for one character of the text: a hyphen
+    // added at a break would be a glyph more.
+    int glyphs = 0;
+    PangoLayoutIter* lines = pango_layout_get_iter(layout);
+    do {
+        if (PangoLayoutRun* run = pango_layout_iter_get_run_readonly(lines)) glyphs += run->glyphs->num_glyphs;
+    } while (pango_layout_iter_next_run(lines));
+    pango_layout_iter_free(lines);
+    EXPECT_EQ(glyphs, 3000);
+    EXPECT_EQ(std::string(pango_layout_get_text(layout)), expected);
+    press(PageDialogs::okName);
+    EXPECT_EQ(longWord.result(), "answered");
+
+    // A question: "取消" on the left, "OK" on the right, the default, in the
+    // theme's suggested style.
+    PageScript question(view(), "String(confirm('続けますか'))");
+    ASSERT_TRUE(waitForDialog("続けますか"));
+    auto* ok = dynamic_cast<Gtk::Button*>(findNamed(shownDialog(), PageDialogs::okName));
+    auto* cancel = dynamic_cast<Gtk::Button*>(findNamed(shownDialog(), PageDialogs::cancelName));
+    ASSERT_TRUE(ok && cancel);
+    EXPECT_TRUE(ok->has_css_class("suggested-action"));
+    EXPECT_FALSE(cancel->has_css_class("suggested-action"));
+    // Once the dialog is laid out, the way back stands left of the answer.
+    const auto leftOf = [&] {
+        graphene_rect_t okBounds{}, cancelBounds{};
+        GtkWidget* dialog = GTK_WIDGET(shownDialog()->gobj());
+        return ok->get_width() > 0 && cancel->get_width() > 0 &&
+               gtk_widget_compute_bounds(GTK_WIDGET(ok->gobj()), dialog, &okBounds) &&
+               gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), dialog, &cancelBounds) &&
+               cancelBounds.origin.x + cancelBounds.size.width <= okBounds.origin.x;
+    };
+    EXPECT_TRUE(spinUntil(leftOf));
+    // Return gives the default: OK.
+    gtk_widget_activate_default(GTK_WIDGET(shownDialog()->gobj()));
+    EXPECT_EQ(question.result(), "true");
+}

@@ -3,6 +3,7 @@
 #include <gtkmm/aboutdialog.h>
 #include <gtkmm/applicationwindow.h>
 
+#include "foundation/ProductBrand.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceFixture.hpp"
@@ -67,7 +68,8 @@ TEST_F(BrindlexAppTest, TheDelegateLaunchesOnceRoutesFilesRaisesAndShowsAbout) {
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(workspaceWindows(), std::vector<Gtk::ApplicationWindow*>{window});
 
-    // About, over the current window: the name and the version, nothing else.
+    // About, over the current window: the name, the version, what it is for
+    // and its licence, with the application's icon; no authors or site.
     ASSERT_TRUE(test::activateAction(*app.application(), "about"));
     Gtk::AboutDialog* about = nullptr;
     ASSERT_TRUE(test::spinUntil([&] {
@@ -81,7 +83,10 @@ TEST_F(BrindlexAppTest, TheDelegateLaunchesOnceRoutesFilesRaisesAndShowsAbout) {
     EXPECT_EQ(about->get_transient_for(), window);
     EXPECT_TRUE(about->get_authors().empty());
     EXPECT_TRUE(about->get_website().empty());
-    EXPECT_TRUE(about->get_comments().empty());
+    EXPECT_EQ(about->get_comments(), BrindlexDelegate::aboutDescription);
+    EXPECT_EQ(about->get_license_type(), Gtk::License::CUSTOM);
+    EXPECT_EQ(about->get_license(), BrindlexDelegate::aboutLicence);
+    EXPECT_EQ(about->get_logo_icon_name().raw(), ProductBrand::current().bundleIdentifier);
     about->close();
     EXPECT_TRUE(test::spinUntil([] { return test::visibleWindowsOf<Gtk::AboutDialog>().empty(); }));
 

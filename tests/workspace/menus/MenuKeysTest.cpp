@@ -44,6 +44,15 @@ std::vector<Gtk::Window*> fileChoosers() {
     return found;
 }
 
+// The application's menu bar inside a window; null without one.
+GtkWidget* menuBarOf(GtkWidget* widget) {
+    if (GTK_IS_POPOVER_MENU_BAR(widget)) return widget;
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GtkWidget* found = menuBarOf(child)) return found;
+    }
+    return nullptr;
+}
+
 class MenuKeysTest : public test::WindowFixture {
 protected:
     MenuKeysTest() {
@@ -287,6 +296,22 @@ TEST_F(MenuKeysTest, EveryCommandAnswersItsKeyInItsSectionWhateverHoldsTheFocus)
     focus(third, Focus::entry);
     type(third, "ctrl+shift+w", [&] { return !set().windows().contains(thirdID); });
     EXPECT_TRUE(spinUntil([&] { return !set().windows().contains(thirdID); }));
+
+    // A window restored from the last quit has the menu bar as every
+    // window has.
+    RestoredWindow restored{UUID::random(), {RestoredTab{UUID::random(), server.url("/other"), false}}, UUID()};
+    restored.selected = restored.tabs[0].id;
+    auto* reopened = set().open(restored);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_TRUE(reopened->window().get_show_menubar());
+    GtkWidget* menuBar = nullptr;
+    EXPECT_TRUE(spinUntil([&] {
+        menuBar = menuBarOf(GTK_WIDGET(reopened->window().gobj()));
+        return menuBar && gtk_widget_get_mapped(menuBar);
+    }));
+    const UUID reopenedID = reopened->model()->id;
+    reopened->window().close();
+    EXPECT_TRUE(spinUntil([&] { return !set().windows().contains(reopenedID); }));
 
     // Ctrl+Q asks the window set: nothing runs, so it quits.
     type(window, "ctrl+q", [&] { return set().terminating(); });

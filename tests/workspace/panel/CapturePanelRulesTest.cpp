@@ -123,6 +123,60 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(Rules::panelEnabled(false, false));
 }
 
+TEST(CapturePanelRules, AFailureReadsAsAnErrorAndARunningSaveHasABarFilledAsFarAsItsTilesCame) {
+    Rules::StatusFacts failed;
+    failed.stage = "保存できませんでした。 診断コード: WC-041";
+    failed.failed = true;
+    const auto row = Rules::statusRow(failed);
+    EXPECT_TRUE(row.failure);
+    EXPECT_EQ(row.stage, failed.stage);
+    EXPECT_FALSE(row.progress);
+    // The next save of the tab is no failure while it runs.
+    auto again = failed;
+    again.pending = true;
+    again.stage = "読み込み待機";
+    const auto running = Rules::statusRow(again);
+    EXPECT_FALSE(running.failure);
+    EXPECT_TRUE(running.progress);
+    EXPECT_EQ(running.fraction, std::nullopt) << "a stage without a count pulses";
+    again.stage = "撮影中 600/2400";
+    EXPECT_EQ(Rules::statusRow(again).fraction, std::optional<double>(0.25));
+    // Ended, the bar goes whatever the last stage said.
+    auto ended = again;
+    ended.pending = false;
+    ended.failed = false;
+    EXPECT_FALSE(Rules::statusRow(ended).progress);
+    EXPECT_EQ(Rules::statusRow(ended).fraction, std::nullopt);
+    EXPECT_FALSE(Rules::statusRow(ended).failure);
+}
+
+TEST(CapturePanelRules, ALongSentenceWrapsAndAShortStageStaysOneLine) {
+    Rules::StatusFacts facts;
+    for (const char* shortStage : {"ページを選んでください", "撮影中 99999/99999", "結合・保存中", "画像を保存しました（1枚）",
+                                   "下部の画像を読み込み中", "12345678901234567890"}) {
+        facts.stage = shortStage;
+        EXPECT_FALSE(Rules::statusRow(facts).wraps) << shortStage;
+    }
+    for (const char* longStage : {"読み込めない画像があります。全体取得を完了扱いにはしません。 診断コード: WC-030",
+                                  "中止を受付済み。処理の終了と画面復元を待っています", "123456789012345678901"}) {
+        facts.stage = longStage;
+        EXPECT_TRUE(Rules::statusRow(facts).wraps) << longStage;
+    }
+}
+
+TEST(CapturePanelRules, OnlyATileStagesCountIsReadAsAFraction) {
+    EXPECT_EQ(Rules::stageFraction("撮影中 0/3000"), std::optional<double>(0.0));
+    EXPECT_EQ(Rules::stageFraction("撮影中 1500/3000"), std::optional<double>(0.5));
+    EXPECT_EQ(Rules::stageFraction("撮影中 3000/3000"), std::optional<double>(1.0));
+    // A tile past a page that became shorter fills the bar, no further.
+    EXPECT_EQ(Rules::stageFraction("撮影中 3500/3000"), std::optional<double>(1.0));
+    for (const char* other : {"撮影中 1/0", "撮影中 /3000", "撮影中 10/", "撮影中 10/30 ", "撮影中 -1/30", "撮影中 1/2/3",
+                              "撮影中10/30", "撮影 10/30", "結合・保存中", "下部の画像を読み込み中", "",
+                              "撮影中 99999999999999999999/1"}) {
+        EXPECT_EQ(Rules::stageFraction(other), std::nullopt) << other;
+    }
+}
+
 TEST(CapturePanelRules, OneStripPerOtherTabWithASavePendingInTabOrder) {
     const UUID a = UUID::random(), b = UUID::random(), c = UUID::random(), d = UUID::random();
     const std::vector<Rules::TabFacts> tabs{

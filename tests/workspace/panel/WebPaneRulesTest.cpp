@@ -115,3 +115,41 @@ TEST(WebPaneRules, ARowShowsBytesAndCancelWhileActiveAndRevealOnlyWithAFile) {
     EXPECT_EQ(failed.notice, "保存先を選び直してください。");
     EXPECT_FALSE(failed.reveal);
 }
+
+TEST(WebPaneRules, ARunningDownloadHasABarFilledByItsShareOrPulsingAndAFailureReadsAsAnError) {
+    const auto known = Rules::row({.name = "guide.pdf", .state = "受信中", .active = true, .received = 1310720,
+                                   .expected = 5242880});
+    EXPECT_TRUE(known.progress);
+    ASSERT_TRUE(known.fraction.has_value());
+    EXPECT_DOUBLE_EQ(*known.fraction, 0.25);
+    EXPECT_FALSE(known.failed);
+
+    // Without a total, or with a total of nothing, the bar has no share to
+    // show: it pulses.
+    const auto unknown = Rules::row({.name = "map.zip", .state = "受信中", .active = true, .received = 786432});
+    EXPECT_TRUE(unknown.progress);
+    EXPECT_EQ(unknown.fraction, std::nullopt);
+    const auto zero = Rules::row({.name = "empty", .state = "受信中", .active = true, .received = 0, .expected = 0});
+    EXPECT_EQ(zero.fraction, std::nullopt);
+    // More received than announced fills the bar, no further.
+    const auto over = Rules::row({.name = "x", .state = "保存中", .active = true, .received = 5000, .expected = 4096});
+    EXPECT_DOUBLE_EQ(*over.fraction, 1.0);
+
+    // Ended: no bar.
+    const auto done = Rules::row({.name = "tax.pdf", .state = "保存完了", .received = 4096, .expected = 4096,
+                                  .hasOutput = true});
+    EXPECT_FALSE(done.progress);
+    EXPECT_EQ(done.fraction, std::nullopt);
+    const auto failed = Rules::row({.name = "schedule.xlsx", .state = "保存できませんでした", .failed = true,
+                                    .received = 16384});
+    EXPECT_FALSE(failed.progress);
+    EXPECT_TRUE(failed.failed);
+    EXPECT_EQ(failed.state, "保存できませんでした");
+}
+
+TEST(WebPaneRules, TheEmptyPageStandsOnlyWhileTheTabHasNoPageAndNoneIsLoading) {
+    EXPECT_TRUE(Rules::showsEmptyPage(false, false));
+    EXPECT_FALSE(Rules::showsEmptyPage(false, true));
+    EXPECT_FALSE(Rules::showsEmptyPage(true, false));
+    EXPECT_FALSE(Rules::showsEmptyPage(true, true));
+}

@@ -56,8 +56,9 @@ struct PrintHold {
 
 class TabBarFixture : public WebPaneFixture {
 protected:
-    // The first label under a widget, depth first.
+    // The first shown label under a widget, depth first.
     static Gtk::Label* labelIn(Gtk::Widget& root) {
+        if (!root.get_visible()) return nullptr;
         if (auto* label = dynamic_cast<Gtk::Label*>(&root)) return label;
         for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
             if (auto* found = labelIn(*child)) return found;

@@ -7,6 +7,7 @@
 #include "gui/GtkConfirmation.hpp"
 #include "support/gui/Pointer.hpp"
 #include "workspace/TabActions.hpp"
+#include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/tabbar/TabBarFixture.hpp"
 
 // The tab bar over real tabs on loopback pages: what each item and the list
@@ -102,19 +103,19 @@ TEST_F(TabBarTest, ItemsMarkPrivateAndBusyTabsAndTheListShowsTitlesAsThePagesGav
     for (const auto& text : entries) EXPECT_EQ(text.find("（処理中）"), std::string::npos) << text;
     closePopover(list);
 
-    // The long title: cut to one line, its label no wider than 170; a short
-    // one still 100 wide.
+    // The long title: cut to one line, its label no wider than the bound; a
+    // short one still as wide as the lower bound.
     ASSERT_TRUE(spinUntil([&] {
         return labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, first->id)))->get_width() > 0;
     }));
     Gtk::Label* cut = labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, first->id)));
     Gtk::Widget* cutClamp = labelArea(pane.bar, first->id);
-    EXPECT_LE(cutClamp->get_width(), 170);
-    EXPECT_GE(cutClamp->get_width(), 160);
+    EXPECT_LE(cutClamp->get_width(), WebWorkspaceRules::tabMaximumWidth);
+    EXPECT_GE(cutClamp->get_width(), WebWorkspaceRules::tabMaximumWidth - 10);
     EXPECT_TRUE(cut->get_layout()->is_ellipsized());
     EXPECT_EQ(cut->get_layout()->get_line_count(), 1);
     EXPECT_EQ(cut->get_text().raw(), longTitle);
-    // Busy, the long title is cut further and the busy mark stays whole.
+    // Busy, the long title is cut as before and the busy mark stays whole.
     auto hold = std::make_shared<test::PrintHold>();
     hold->holdAt = PrintOptions::Stage::beforePrint;
     std::filesystem::create_directories(out / "Print");
@@ -130,7 +131,9 @@ TEST_F(TabBarTest, ItemsMarkPrivateAndBusyTabsAndTheListShowsTitlesAsThePagesGav
     ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(mark->gobj()), GTK_WIDGET(area->gobj()), &bounds));
     EXPECT_LE(bounds.origin.x + bounds.size.width, area->get_width() + 0.5);
     EXPECT_FALSE(mark->get_layout()->is_ellipsized());
-    EXPECT_LE(area->get_width(), 170);
+    // The mark widens the tab by its own width: the title keeps its room.
+    EXPECT_LE(area->get_width(), WebWorkspaceRules::tabMaximumWidth + mark->get_width());
+    EXPECT_GE(area->get_width(), WebWorkspaceRules::tabMaximumWidth + mark->get_width() - 1);
     EXPECT_TRUE(cut->get_layout()->is_ellipsized());
     hold->holdAt.reset();
     ASSERT_TRUE(spinUntil([&] { return !first->browser->hasPendingOperation(); }, 60s));
@@ -142,7 +145,7 @@ TEST_F(TabBarTest, ItemsMarkPrivateAndBusyTabsAndTheListShowsTitlesAsThePagesGav
     }));
     Gtk::Label* shortLabel = labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, blank->id)));
     EXPECT_EQ(shortLabel->get_text().raw(), BrowserTab::emptyTitle);
-    EXPECT_GE(labelArea(pane.bar, blank->id)->get_width(), 100);
+    EXPECT_GE(labelArea(pane.bar, blank->id)->get_width(), WebWorkspaceRules::tabMinimumWidth);
     EXPECT_FALSE(shortLabel->get_layout()->is_ellipsized());
 
     // The selection's background follows the model.
@@ -352,4 +355,127 @@ TEST_F(TabBarTest, NoButtonOrMenuOfAClosingWindowsBarReacts) {
     EXPECT_EQ(model->selectedTab(), second);
     pane.bar.actions()->activate_action(BrowserTabBar::moveSelectedLeftAction);
     EXPECT_EQ(ids(*model), (std::vector<UUID>{second->id, first->id}));
+}
+
+TEST_F(TabBarTest, TabsTakeTheWidthTheirTitlesNeedUpToABoundAndGiveItUpAlikeWhenTheBarIsFull) {
+    const std::string longTitle = "市民プールの冬季営業と屋内施設の利用案内についてのお知らせ";
+    server.html("/short", test::page("案内"));
+    server.html("/middle", test::page("図書館の開館時間"));
+    server.html("/long", test::page(longTitle));
+    auto model = makeModel();
+    BarWindow pane(model);
+    ASSERT_TRUE(pane.shown());
+    auto shortTab = model->selectedTab();
+    show(*shortTab);
+    loadTitled(*model, "/short");
+    auto middle = loadedTab(*model, "/middle");
+    auto longTab = loadedTab(*model, "/long");
+    const auto width = [&](const UUID& id) { return labelArea(pane.bar, id)->get_width(); };
+    // The width the icon and the whole title ask for.
+    const auto natural = [&](const UUID& id) {
+        int minimum = 0, wanted = 0, baseline = -1, naturalBaseline = -1;
+        labelArea(pane.bar, id)->get_first_child()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, wanted,
+                                                            baseline, naturalBaseline);
+        return wanted;
+    };
+    // The title's own label: after the private mark where there is one.
+    const auto title = [&](const UUID& id) {
+        Gtk::Label* first = labelIn(*named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, id)));
+        if (first && first->get_text().raw() == "私用：") return dynamic_cast<Gtk::Label*>(first->get_next_sibling());
+        return first;
+    };
+    ASSERT_TRUE(spinUntil([&] { return width(longTab->id) == WebWorkspaceRules::tabMaximumWidth; }, 10s))
+        << width(longTab->id);
+
+    // Room enough: each as wide as its title needs, between the bounds.
+    ASSERT_LT(natural(shortTab->id), WebWorkspaceRules::tabMinimumWidth);
+    EXPECT_EQ(width(shortTab->id), WebWorkspaceRules::tabMinimumWidth);
+    ASSERT_GT(natural(middle->id), WebWorkspaceRules::tabMinimumWidth);
+    ASSERT_LT(natural(middle->id), WebWorkspaceRules::tabMaximumWidth);
+    EXPECT_EQ(width(middle->id), natural(middle->id));
+    EXPECT_FALSE(title(middle->id)->get_layout()->is_ellipsized());
+    EXPECT_GT(natural(longTab->id), WebWorkspaceRules::tabMaximumWidth);
+    EXPECT_TRUE(title(longTab->id)->get_layout()->is_ellipsized());
+
+    // Long tabs until the bar is full, the last private and busy: every
+    // long one gives up width alike.
+    std::vector<std::shared_ptr<BrowserTab>> longTabs{longTab};
+    while (longTabs.size() < 8 && width(longTab->id) == WebWorkspaceRules::tabMaximumWidth) {
+        longTabs.push_back(loadedTab(*model, "/long", longTabs.size() == 3));
+        // Laid out: the bar places every item in the pass that places the
+        // new one.
+        ASSERT_TRUE(spinUntil([&] { return width(longTabs.back()->id) > 0; }));
+    }
+    auto marked = loadedTab(*model, "/long", true);
+    longTabs.push_back(marked);
+    startHeldCapture(*marked);
+    ASSERT_TRUE(spinUntil([&] {
+        const int first = width(longTab->id);
+        return first < WebWorkspaceRules::tabMaximumWidth &&
+               std::all_of(longTabs.begin(), longTabs.end(), [&](const auto& tab) {
+                   return tab->isPrivate() || std::abs(width(tab->id) - first) <= 1;
+               });
+    }, 10s)) << width(longTab->id);
+    const int shared = width(longTab->id);
+    EXPECT_GE(shared, WebWorkspaceRules::tabMinimumWidth);
+    for (const auto& tab : longTabs) {
+        if (!tab->isPrivate()) EXPECT_NEAR(width(tab->id), shared, 1);
+    }
+    // The shorter titles keep what they need while it is less than the
+    // long ones' share.
+    EXPECT_EQ(width(shortTab->id), WebWorkspaceRules::tabMinimumWidth);
+    EXPECT_EQ(width(middle->id), std::max(std::min(natural(middle->id), shared), WebWorkspaceRules::tabMinimumWidth));
+
+    // The private and the busy mark stand whole beside a title that still
+    // shows its first characters.
+    EXPECT_EQ(itemText(pane.bar, marked->id), "私用：" + longTitle + "（処理中）");
+    Gtk::Label* cut = title(marked->id);
+    auto* mark = dynamic_cast<Gtk::Label*>(cut->get_prev_sibling());
+    auto* busy = dynamic_cast<Gtk::Label*>(cut->get_next_sibling());
+    ASSERT_TRUE(mark && busy);
+    ASSERT_TRUE(spinUntil([&] { return busy->get_mapped() && busy->get_width() > 0; }));
+    EXPECT_FALSE(mark->get_layout()->is_ellipsized());
+    EXPECT_FALSE(busy->get_layout()->is_ellipsized());
+    int firstCharacters = 0, height = 0;
+    cut->create_pango_layout("市民プ…")->get_pixel_size(firstCharacters, height);
+    EXPECT_GE(cut->get_width(), firstCharacters);
+    graphene_rect_t bounds{};
+    Gtk::Widget* area = labelArea(pane.bar, marked->id);
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(busy->gobj()), GTK_WIDGET(area->gobj()), &bounds));
+    EXPECT_LE(bounds.origin.x + bounds.size.width, area->get_width() + 0.5);
+    endHeldCapture(*marked);
+}
+
+TEST_F(TabBarTest, TheListOpensOnTheSelectedTabsLineAndMarksIt) {
+    // A line of the list drawn as the chosen one of its radio group.
+    const auto marked = [](GtkWidget* line) {
+        gboolean active = FALSE;
+        g_object_get(line, "active", &active, nullptr);
+        return active == TRUE;
+    };
+    server.html("/one", test::page("一"));
+    server.html("/two", test::page("二"));
+    server.html("/three", test::page("三"));
+    auto model = makeModel();
+    BarWindow pane(model);
+    ASSERT_TRUE(pane.shown());
+    auto one = model->selectedTab();
+    show(*one);
+    loadTitled(*model, "/one");
+    auto two = loadedTab(*model, "/two");
+    auto three = loadedTab(*model, "/three");
+    for (const auto& [tab, text] : {std::pair{two, "二"}, std::pair{three, "三"}, std::pair{one, "一"}}) {
+        model->selectTab(tab->id, false);
+        GtkWidget* list = openList(pane.bar);
+        GtkWidget* line = entry(list, text);
+        ASSERT_NE(line, nullptr) << text;
+        EXPECT_TRUE(spinUntil([&] { return gtk_root_get_focus(gtk_widget_get_root(line)) == line; })) << text;
+        EXPECT_TRUE(marked(line)) << text;
+        EXPECT_TRUE(gtk_widget_get_state_flags(line) & GTK_STATE_FLAG_SELECTED) << "drawn as the current line";
+        for (const char* other : {"一", "二", "三"}) {
+            if (std::string(other) == text) continue;
+            EXPECT_FALSE(marked(entry(list, other))) << other;
+        }
+        closePopover(list);
+    }
 }

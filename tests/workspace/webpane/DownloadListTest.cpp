@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <gtkmm/progressbar.h>
 #include <gtkmm/adjustment.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
@@ -124,6 +125,15 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1024 / 4096 byte"; }, 30s))
         << seen(content, *held).bytesText;
     EXPECT_EQ(list->shownDownloads(), (std::vector<UUID>{unknown->id, held->id}));
+    // Beside them a bar: a quarter full for the announced total, moving
+    // without one.
+    auto* heldBar = named<Gtk::ProgressBar>(content, DownloadRow::progressPrefix + held->id.text());
+    auto* unknownBar = named<Gtk::ProgressBar>(content, DownloadRow::progressPrefix + unknown->id.text());
+    ASSERT_TRUE(heldBar && unknownBar);
+    EXPECT_TRUE(shownNow(heldBar));
+    EXPECT_DOUBLE_EQ(heldBar->get_fraction(), 0.25);
+    EXPECT_TRUE(shownNow(unknownBar));
+    EXPECT_EQ(unknownBar->get_fraction(), 0.0) << "a pulsing bar has no share";
 
     // "中止": the bytes and the button stay while it stops, and go once
     // it has.
@@ -143,6 +153,7 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     EXPECT_FALSE(now.bytes);
     EXPECT_FALSE(now.cancel);
     EXPECT_FALSE(now.reveal) << "a cancelled download has no file to show";
+    EXPECT_FALSE(shownNow(heldBar));
     EXPECT_EQ(unknown->state(), State::receiving) << "only that download stops";
     unknown->cancel();
     ASSERT_TRUE(spinUntil([&] { return !model->selectedTab()->active(); }, 30s));
@@ -204,6 +215,24 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
     const Seen failed = seen(content, *broken);
     EXPECT_EQ(failed.stateText, "保存できませんでした");
+    // Its reason under its name, as an error, with no bar.
+    const std::string id = broken->id.text();
+    auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + id);
+    auto* reason = named<Gtk::Label>(content, WebPaneRules::statePrefix + id);
+    auto* icon = named(content, DownloadRow::failureIconPrefix + id);
+    ASSERT_TRUE(name && reason && icon);
+    EXPECT_TRUE(shownNow(icon));
+    EXPECT_TRUE(reason->has_css_class("error"));
+    EXPECT_FALSE(shownNow(named(content, DownloadRow::progressPrefix + id)));
+    graphene_rect_t nameBounds{}, reasonBounds{};
+    ASSERT_TRUE(spinUntil([&] { return reason->get_mapped() && reason->get_width() > 0; }));
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(name->gobj()), GTK_WIDGET(content.gobj()), &nameBounds));
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(reason->gobj()), GTK_WIDGET(content.gobj()), &reasonBounds));
+    EXPECT_GE(reasonBounds.origin.y, nameBounds.origin.y + nameBounds.size.height - 0.5) << "under the name";
+    EXPECT_LT(reasonBounds.origin.x, nameBounds.origin.x + nameBounds.size.width) << "in the name's column";
+    // The completed one reads as no error.
+    EXPECT_FALSE(shownNow(named(content, DownloadRow::failureIconPrefix + report->id.text())));
+    EXPECT_FALSE(named(content, WebPaneRules::statePrefix + report->id.text())->has_css_class("error"));
     EXPECT_FALSE(failed.bytes);
     EXPECT_FALSE(failed.cancel);
     EXPECT_FALSE(failed.reveal);

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <gtkmm/progressbar.h>
 
 #include <algorithm>
 #include <set>
 
+#include "workspace/CapturePanelRules.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The status row and the other tabs' strips with real saves of loopback
@@ -175,4 +178,83 @@ TEST_F(StatusRowTest, AnotherTabsSaveHasAStripThatLeadsToItOrStopsItAlone) {
     for (const auto& item : other->browser->operation.get()->items()) {
         EXPECT_EQ(item.event, OperationTrace::Event::started) << OperationTrace::rawValue(item.event);
     }
+}
+
+TEST_F(StatusRowTest, AFailureIsShownWholeAsAnErrorBesideTheButtonsAndARunningSaveShowsHowFarItCame) {
+    auto model = makeModel();
+    // The panel at the bottom: the row holds both save buttons, and the
+    // window is narrow, so the sentence has little room beside them.
+    model->panel = AppPreferences::Panel::bottom;
+    PaneWindow pane(model, desktop, 760, 900);
+    ASSERT_TRUE(pane.shown());
+    auto tab = model->selectedTab();
+    show(*tab);
+    load(*model, "/page");
+    auto* stage = named<Gtk::Label>(pane.status, CaptureStatusRow::stageName);
+    auto* icon = named<Gtk::Image>(pane.status, CaptureStatusRow::failureIconName);
+    auto* bar = named<Gtk::ProgressBar>(pane.status, CaptureStatusRow::progressName);
+    ASSERT_TRUE(stage && icon && bar);
+    EXPECT_FALSE(shownNow(icon));
+    EXPECT_FALSE(shownNow(bar));
+
+    // Running without a count: the bar stands and pulses.
+    startHeldSave(*model, *tab, rowButton(pane, CaptureStatusRow::captureName));
+    EXPECT_TRUE(shownNow(bar));
+    EXPECT_FALSE(shownNow(icon));
+    endHeldCapture(*tab);
+    ASSERT_EQ(model->operationStage(*tab->browser->operation.get()), SafeEvent::Stage::failed);
+    EXPECT_FALSE(shownNow(bar));
+
+    // The failure: its whole sentence, the diagnostic code at its end
+    // included, within the label's own allocation, on as many lines as it
+    // takes; the theme's error styling and icon.
+    const std::string failure = tab->browser->stage.get();
+    ASSERT_NE(failure.find("診断コード: WC-"), std::string::npos) << failure;
+    EXPECT_EQ(stage->get_text().raw(), failure);
+    EXPECT_TRUE(shownNow(icon));
+    EXPECT_TRUE(stage->has_css_class("error"));
+    EXPECT_TRUE(icon->has_css_class("error"));
+    int textWidth = 0, textHeight = 0;
+    ASSERT_TRUE(spinUntil([&] {
+        stage->get_layout()->get_pixel_size(textWidth, textHeight);
+        return stage->get_mapped() && stage->get_height() >= textHeight && stage->get_width() >= textWidth;
+    }, 10s)) << stage->get_width() << "x" << stage->get_height() << " for " << textWidth << "x" << textHeight;
+    EXPECT_FALSE(stage->get_layout()->is_ellipsized());
+    EXPECT_GE(stage->get_layout()->get_line_count(), 2) << "the sentence wraps beside the buttons";
+    // The label lies whole inside the row, left of the row's buttons.
+    graphene_rect_t inRow{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(stage->gobj()), GTK_WIDGET(pane.status.gobj()), &inRow));
+    EXPECT_LE(inRow.origin.y + inRow.size.height, pane.status.get_height() + 0.5);
+    EXPECT_LE(inRow.origin.x + inRow.size.width, pane.status.get_width() + 0.5);
+    graphene_rect_t copy{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(rowButton(pane, CaptureStatusRow::copyName)->gobj(),
+                                          GTK_WIDGET(pane.status.gobj()), &copy));
+    EXPECT_LE(inRow.origin.x + inRow.size.width, copy.origin.x + 0.5);
+
+    // A save held at its third tile: the bar shows the share the stage
+    // reports, and goes with the save.
+    server.html("/tall", test::page("長いページ", "<div style='height:4000px;background:#eee'>長い本文</div>"));
+    load(*model, "/tall");
+    auto held = std::make_shared<bool>(true);
+    auto tiles = std::make_shared<int>(0);
+    CaptureOptions options = captureOptions();
+    options.checkpoint = [held, tiles](CaptureOptions::Stage reached) -> Task<void> {
+        if (reached != CaptureOptions::Stage::tile || ++*tiles < 3) co_return;
+        while (*held) co_await sleepFor(10ms);
+    };
+    tab->browser->capture(std::move(options), screenshots);
+    ASSERT_TRUE(spinUntil([&] { return *tiles >= 3; }, 30s));
+    const auto fraction = CapturePanelRules::stageFraction(tab->browser->stage.get());
+    ASSERT_TRUE(fraction.has_value()) << tab->browser->stage.get();
+    EXPECT_GT(*fraction, 0.0);
+    EXPECT_LT(*fraction, 1.0);
+    EXPECT_TRUE(shownNow(bar));
+    EXPECT_FALSE(shownNow(icon)) << "a running save is no failure";
+    EXPECT_FALSE(stage->has_css_class("error"));
+    EXPECT_DOUBLE_EQ(bar->get_fraction(), *fraction);
+    *held = false;
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
+    EXPECT_EQ(model->operationStage(*tab->browser->operation.get()), SafeEvent::Stage::completed);
+    EXPECT_FALSE(shownNow(bar));
+    EXPECT_FALSE(shownNow(icon));
 }

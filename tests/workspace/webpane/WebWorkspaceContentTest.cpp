@@ -470,3 +470,38 @@ TEST_F(WebWorkspaceContentTest, AFramePlacedElsewhereJoinsThePaneOnceItIsFree) {
     EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab->browser->frame().gobj())), surface->gobj());
     EXPECT_EQ(shown.content.shownSurface(), surface);
 }
+
+TEST_F(WebWorkspaceContentTest, BeforeItsFirstPageATabShowsACentredEmptyPageOverTheWebArea) {
+    auto model = makeModel();
+    ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    auto* empty = named(content, Content::emptyPageName);
+    auto* area = named(content, Content::webAreaName);
+    ASSERT_TRUE(empty && area);
+
+    // No page yet: the icon and the sentence stand in the middle of the
+    // web area.
+    ASSERT_TRUE(shown.settled([&] { return empty->get_mapped() && empty->get_width() > 0; }));
+    Gtk::Label* sentence = nullptr;
+    for (auto* child = empty->get_first_child(); child; child = child->get_next_sibling()) {
+        if (auto* label = dynamic_cast<Gtk::Label*>(child)) sentence = label;
+    }
+    ASSERT_NE(sentence, nullptr);
+    EXPECT_EQ(sentence->get_text(), "ページを選んでください");
+    graphene_rect_t bounds{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(empty->gobj()), GTK_WIDGET(area->gobj()), &bounds));
+    EXPECT_NEAR(bounds.origin.x + bounds.size.width / 2, area->get_width() / 2.0, 2);
+    EXPECT_NEAR(bounds.origin.y + bounds.size.height / 2, area->get_height() / 2.0, 2);
+    EXPECT_GE(bounds.origin.x, 0);
+    EXPECT_LE(bounds.origin.x + bounds.size.width, area->get_width());
+    EXPECT_GE(sentence->get_width(), sentence->get_layout()->get_pixel_logical_extents().get_width());
+
+    // A page loaded: the page shows; a new tab has none again.
+    load(*model, "/page");
+    EXPECT_FALSE(empty->get_visible());
+    model->addTab(false);
+    EXPECT_TRUE(empty->get_visible());
+    model->selectTab(model->tabs.get().front()->id, false);
+    EXPECT_FALSE(empty->get_visible());
+}
