@@ -1,5 +1,7 @@
 #include "gui/StatusPage.hpp"
 
+#include "gui/DisplayStyle.hpp"
+
 namespace velmora {
 
 namespace {
@@ -16,9 +18,16 @@ const char* toneClass(StatusPage::Tone tone) {
     return nullptr;
 }
 
+constexpr const char* stateColours =
+        "label.warning, image.warning { color: @warning_color; }\n"
+        "label.error, image.error { color: @error_color; }\n";
+
 }  // namespace
 
+void installStateColours() { installDisplayStyle(stateColours); }
+
 StatusPage::StatusPage() : Gtk::Box(Gtk::Orientation::VERTICAL, 12) {
+    installStateColours();
     add_css_class("status-page");
     set_halign(Gtk::Align::FILL);
     set_valign(Gtk::Align::CENTER);

@@ -13,6 +13,11 @@ namespace velmora {
 // desktop's own applications show an empty list or a failed load. The
 // sentence is shown verbatim, never as markup; a warning or an error tints
 // the icon and the sentence with the theme's colours for them.
+// The theme's colours of a warning and an error, for the style classes
+// "warning" and "error" on labels and icons, once per display (the toolkit's
+// own theme gives them to buttons only). Main thread only.
+void installStateColours();
+
 class StatusPage : public Gtk::Box {
 public:
     enum class Tone { plain, warning, error };

@@ -178,6 +178,7 @@ public:
         }
         progress_.set_name(QueueView::progressName);
         caption(progress_).set_xalign(1);
+        progress_.set_halign(Gtk::Align::FILL);
         progress_.add_css_class("queue-pages");
         bar_.set_name(QueueView::progressBarName);
         bar_.set_valign(Gtk::Align::CENTER);
