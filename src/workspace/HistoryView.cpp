@@ -193,14 +193,24 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
     top.append(reload_);
     append(top);
 
+    // A failure's line carries the warning's icon as well as its colour.
+    auto& statusLine = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    statusIcon_.set_from_icon_name("dialog-warning-symbolic");
+    statusIcon_.add_css_class("warning");
+    statusIcon_.set_valign(Gtk::Align::START);
+    statusIcon_.set_visible(false);
+    statusLine.append(statusIcon_);
     for (auto [label, name] : {std::pair{&status_, Names::status}, std::pair{&notice_, Names::notice}}) {
         label->set_name(name);
         label->add_css_class("caption");
         label->set_xalign(0);
         label->set_wrap(true);
         label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-        append(*label);
+        label->set_hexpand(true);
     }
+    statusLine.append(status_);
+    append(statusLine);
+    append(notice_);
 
     empty_.set_name(Names::statePage);
     empty_.label().set_name(Names::empty);
@@ -287,6 +297,7 @@ void HistoryView::showListState() {
     listArea_.set_visible_child(empty ? "state" : "list");
     // The status page says it already; the line would only repeat it.
     status_.set_visible(!(empty && unreadable));
+    statusIcon_.set_visible(status_.get_visible() && failure(model_->status()));
 }
 
 void HistoryView::followSelection() {

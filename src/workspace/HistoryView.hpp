@@ -18,6 +18,7 @@
 #include <giomm/liststore.h>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/listview.h>
 #include <gtkmm/scrolledwindow.h>
@@ -93,6 +94,7 @@ private:
 
     Gtk::Label heading_;
     Gtk::Button reload_;
+    Gtk::Image statusIcon_;
     Gtk::Label status_;
     Gtk::Label notice_;
     StatusPage empty_;
