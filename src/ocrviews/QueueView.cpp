@@ -38,8 +38,7 @@ constexpr const char* panelStyle =
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
         "listview.queue-list > row { padding: 0; background: none; }\n"
-        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n"
-        ".queue-pages { font-feature-settings: \"tnum\"; }\n";
+        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n";
 
 void installStyle() { installDisplayStyle(panelStyle); }
 
@@ -84,7 +83,8 @@ Task<void> confirmedTrial(std::weak_ptr<QueueController> weak) {
 
 // One column of an input's line: exactly `width` wide whatever its child
 // would like, so the columns of every row line up; a label in it is cut
-// short with an ellipsis.
+// short with an ellipsis. Its one-line content is as high at any width, so
+// it asks for a constant size and spares the list height-for-width passes.
 class FixedColumn : public Gtk::Widget {
 public:
     FixedColumn(Gtk::Widget& child, int width) : Glib::ObjectBase("VelmoraQueueColumn"), child_(&child), width_(width) {
@@ -96,7 +96,7 @@ public:
     }
 
 protected:
-    Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::HEIGHT_FOR_WIDTH; }
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
     void measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimumBaseline,
                        int& naturalBaseline) const override {
         minimumBaseline = naturalBaseline = -1;
@@ -107,7 +107,7 @@ protected:
             return;
         }
         int b1 = -1, b2 = -1;
-        child_->measure(orientation, width_, minimum, natural, b1, b2);
+        child_->measure(orientation, -1, minimum, natural, b1, b2);
     }
     void size_allocate_vfunc(int width, int height, int) override {
         if (child_) child_->size_allocate(Gtk::Allocation(0, 0, width, height), -1);
@@ -164,8 +164,9 @@ class InputGroup : public Gtk::Box {
 public:
     static constexpr int nameWidth = 250;
     static constexpr int pagesWidth = 64;
-    static constexpr int barWidth = 110;
-    static constexpr int stateWidth = 84;
+    static constexpr int barWidth = 100;
+    // Wide enough for the longest state's name, which is never cut.
+    static constexpr int stateWidth = 120;
     static constexpr int failedIndent = 24;
 
     explicit InputGroup(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL, 6), actions_(actions) {
@@ -179,11 +180,10 @@ public:
         progress_.set_name(QueueView::progressName);
         caption(progress_).set_xalign(1);
         progress_.set_halign(Gtk::Align::FILL);
-        progress_.add_css_class("queue-pages");
         bar_.set_name(QueueView::progressBarName);
         bar_.set_valign(Gtk::Align::CENTER);
         state_.set_name(QueueView::stateName);
-        caption(state_).set_ellipsize(Pango::EllipsizeMode::END);
+        caption(state_);
         up_.set_name(QueueView::upName);
         down_.set_name(QueueView::downName);
         error_.set_name(QueueView::errorName);
@@ -215,13 +215,10 @@ public:
         }
         setText(progress_, row.pages);
         setText(state_, row.state);
-        // An unknown count pulses once per change rather than stand still
-        // at nothing.
-        if (row.fraction) {
-            if (bar_.get_fraction() != *row.fraction) bar_.set_fraction(*row.fraction);
-        } else {
-            bar_.pulse();
-        }
+        // A count not yet known shows an empty bar: a pulsing one would
+        // redraw every frame for every such row in sight.
+        const double fraction = row.fraction.value_or(0.0);
+        if (bar_.get_fraction() != fraction) bar_.set_fraction(fraction);
         if (row.progress != row_.progress || !shown_) {
             gtk_accessible_update_property(GTK_ACCESSIBLE(line_.gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
                                            row.progress.c_str(), -1);
