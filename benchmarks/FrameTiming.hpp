@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <vector>
 
 #include "support/MainLoop.hpp"
@@ -16,6 +17,15 @@ namespace velmora::bench {
 using Clock = std::chrono::steady_clock;
 
 inline double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The processor time the calling thread has used, in milliseconds: what a
+// change costs the main thread, apart from the waits for the display and
+// for other processes on a busy machine.
+inline double threadMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 // Counts the after-paints of a widget's frame clock; the clock is held, and
 // the handler goes with this object, so it may end before the window.

@@ -23,6 +23,7 @@
 #include "history/CaptureLifecycle.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
+#include "ocrjobs/QueueEditJournal.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
 #include "recognition/OCRDecorationState.hpp"
 #include "support/FuzzFixtures.hpp"
@@ -241,6 +242,43 @@ void queues(const fs::path& work) {
     seed("queue_snapshot", "edited-payload", JSON::decode<QueueEnvelope>(file).payload);
 }
 
+// Edit journals as the engine appends them: records of the fixture queue's
+// input (text, highlights and selection), one of another queue, and the
+// shapes a crash leaves (a record cut short, a record whose byte flipped).
+void journals() {
+    const auto queue = UUID::parse(fuzz::journalQueueID);
+    const auto input = UUID::parse(fuzz::journalInputID);
+    QueueJournalRecord text;
+    text.sequence = 1;
+    text.queueID = *queue;
+    text.inputID = *input;
+    text.page = 1;
+    text.text = "直した文";
+    text.selection = true;
+    QueueJournalRecord highlights = text;
+    highlights.sequence = 2;
+    highlights.key = "page-1";
+    highlights.editor = QueueEditorState(*input, 1, fuzz::journalPageChecksum(), editedPage());
+    highlights.presentation = QueuePresentation(true, false, true, true, false);
+    QueueJournalRecord foreign = text;
+    foreign.sequence = 3;
+    foreign.queueID = UUID::random();
+    std::vector<uint8_t> all;
+    for (const auto& r : {highlights, text, foreign}) {
+        const auto bytes = QueueEditJournal::encode(r);
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    seed("edit_journal", "records", all);
+    seed("edit_journal", "one-record", QueueEditJournal::encode(text));
+    std::vector<uint8_t> torn = all;
+    torn.resize(all.size() - 7);
+    seed("edit_journal", "torn", torn);
+    std::vector<uint8_t> flipped = all;
+    flipped[QueueEditJournal::headerBytes + 5] ^= 0x20;
+    seed("edit_journal", "flipped", flipped);
+    seed("edit_journal", "payload", JSON::encode(highlights));
+}
+
 void tabs(const fs::path& work) {
     SettingsStore settings(work / "tab-settings");
     TabRestoration restoration(work / "tabs", settings);
@@ -366,6 +404,7 @@ int main(int argc, char** argv) {
         decorations();
         checkpoints(work);
         queues(work);
+        journals();
         tabs(work);
         tabRestorations(work);
         history(work);

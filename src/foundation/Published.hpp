@@ -25,6 +25,13 @@ public:
     // as one step and then emits its signal once, so that no observer sees
     // the fields half-changed.
     void store(T value) { value_ = std::move(value); }
+    // Changes the value in place and notifies: for a large value of which a
+    // step changes a small part.
+    template <typename Change>
+    void update(Change&& change) {
+        change(value_);
+        changed_.emit();
+    }
 
     const T& get() const noexcept { return value_; }
     operator const T&() const noexcept { return value_; }

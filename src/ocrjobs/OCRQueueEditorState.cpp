@@ -1,5 +1,6 @@
 // What the editor showed and how its pages were highlighted, kept across
-// quits, and the journal that publishes a TXT at most once per purpose.
+// quits (each store one record of the edit journal), and the journal that
+// publishes a TXT at most once per purpose.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -116,11 +117,66 @@ void OCRQueueEngine::stageEditor(const EditorRecord& record) {
             }
             return;
         }
-        stagedRevision_ = ++revision_;
+        QueueJournalRecord entry;
+        entry.sequence = state_.journalSequence.value_or(0) + 1;
+        entry.queueID = state_.id;
+        entry.inputID = record.inputID;
+        entry.page = record.page;
+        entry.text = record.text;
+        if (record.key) {
+            entry.key = record.key;
+            entry.editor = (*state_.editorStates)[*record.key];
+            entry.presentation = record.presentation;
+        }
+        entry.selection = record.selection;
+        // Every snapshot copied from here on holds this record, so the
+        // write of any of them may empty the journal up to it.
+        state_.journalSequence = entry.sequence;
+        ++revision_;
+        bool fold = false;
+        try {
+            std::lock_guard journalHold(journalLock_);
+            journal().append(entry);
+            journalAppended_ = true;
+            fold = journal().size() > QueueEditJournal::foldBytes;
+        } catch (...) {
+            // Kept in memory and left to a whole write of the queue, which
+            // the next store makes itself (see below).
+            stagedRevision_ = revision_;
+            flushFailed_ = true;
+            throw;
+        }
+        // The journal has grown past its size: the next flush, on whatever
+        // thread its owner gives it, folds it into the queue.
+        if (fold) stagedRevision_ = revision_;
     }
     // The last write failed: this store writes, so that a failure that
     // lasts stops the step that stores instead of piling up changes.
     if (flushFailed_ && stagedRevision_ > writtenRevision_) flush();
+}
+
+void OCRQueueEngine::mirrorEditor(QueueSnapshot& copy, const UUID& inputID,
+                                  const std::optional<std::string>& key) const {
+    std::lock_guard lock(stateLock_);
+    const QueueInput* from = state_.input(inputID);
+    QueueInput* to = copy.input(inputID);
+    if (!from || !to) return;
+    to->editedPages = from->editedPages;
+    if (key && state_.editorStates) {
+        if (auto found = state_.editorStates->find(*key); found != state_.editorStates->end()) {
+            if (!copy.editorStates) copy.editorStates.emplace();
+            (*copy.editorStates)[*key] = found->second;
+        }
+    }
+    if (state_.viewStates) {
+        if (auto found = state_.viewStates->find(inputID.text()); found != state_.viewStates->end()) {
+            if (!copy.viewStates) copy.viewStates.emplace();
+            (*copy.viewStates)[inputID.text()] = found->second;
+        }
+    }
+    copy.selectedInput = state_.selectedInput;
+    copy.selectedPage = state_.selectedPage;
+    copy.journalSequence = state_.journalSequence;
 }
 
 std::map<std::string, OCRDecorationState> OCRQueueEngine::restoreEditors() const {

@@ -67,13 +67,14 @@ std::optional<std::array<int64_t, 7>> fileStatus(const SecureDirectory& folder, 
 struct Inspected {
     QueueSnapshot snapshot;
     std::string fileSHA256;  // of the exact bytes of "queue.json" that were read
+    QueueEditJournal::Contents journal;
 };
 
 Inspected inspectOpened(const SecureDirectory& folder, const std::filesystem::path& url) {
     const std::vector<uint8_t> bytes = folder.read(OCRQueueEngine::queueFileName);
     const auto envelope = JSON::decode<QueueEnvelope>(bytes);
     if (!envelope.intact()) raise(ErrorCase::damagedCheckpoint);
-    Inspected out{JSON::decode<QueueSnapshot>(envelope.payload), Digest::data(bytes)};
+    Inspected out{JSON::decode<QueueSnapshot>(envelope.payload), Digest::data(bytes), {}};
     const QueueSnapshot& s = out.snapshot;
 
     if (s.schemaVersion != QueueSnapshot::currentSchemaVersion) raise(ErrorCase::damagedCheckpoint);
@@ -90,6 +91,7 @@ Inspected inspectOpened(const SecureDirectory& folder, const std::filesystem::pa
     for (const auto& input : s.inputs) {
         if (!jobIDs.insert(input.jobID).second) raise(ErrorCase::damagedCheckpoint);
     }
+    out.journal = QueueEditJournal::read(folder);
     return out;
 }
 
@@ -156,7 +158,9 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::create(const std::vector<InputFi
 
 QueueSnapshot OCRQueueEngine::inspect(const std::filesystem::path& folder) {
     const SecureDirectory directory(folder, AppRuntime::isIsolated);
-    return inspectOpened(directory, folder).snapshot;
+    Inspected inspected = inspectOpened(directory, folder);
+    QueueEditJournal::replay(inspected.snapshot, inspected.journal);
+    return std::move(inspected.snapshot);
 }
 
 std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::path& folder,
@@ -164,8 +168,12 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
     SecureDirectory directory(folder, AppRuntime::isIsolated);
     const StateLease lease(directory, leaseName, true);
     // Checked through the descriptor holding the lease, so the file read is
-    // the one in the folder this engine owns.
+    // the one in the folder this engine owns. Its status, the same before
+    // and after the read, lets a store check the file without reading it
+    // whole again.
+    const auto statusBefore = fileStatus(directory, queueFileName);
     Inspected inspected = inspectOpened(directory, folder);
+    const auto statusAfter = fileStatus(directory, queueFileName);
     QueueSnapshot& snapshot = inspected.snapshot;
 
     if (!isFingerprint(settings.implementationSHA256) || !isFingerprint(settings.bundledCodeSHA256)) {
@@ -194,13 +202,19 @@ std::unique_ptr<OCRQueueEngine> OCRQueueEngine::resume(const std::filesystem::pa
     // The application ended during a run; nothing runs now. The file keeps
     // saying "running" until the next write.
     if (snapshot.status == QueueStatus::running) snapshot.status = QueueStatus::paused;
+    // Over the pages as the jobs have them: an edit is replayed onto the
+    // page the editor showed, which a checkpoint may know completed before
+    // the queue's file did.
+    QueueEditJournal::replay(snapshot, inspected.journal);
 
     std::unique_ptr<OCRQueueEngine> engine(new OCRQueueEngine(std::move(snapshot)));
     engine->directory_.emplace(std::move(directory));
+    engine->setAsideJournalBytes_ = inspected.journal.setAsideBytes;
     // The digest of the very bytes the snapshot was decoded from: a second
     // read could see a newer file, which this engine would then overwrite
     // without ever having read it.
     engine->persistedChecksum_ = std::move(inspected.fileSHA256);
+    if (statusBefore && statusBefore == statusAfter) engine->persistedStatus_ = statusBefore;
     return engine;
 }
 
@@ -222,6 +236,18 @@ QueueSnapshot OCRQueueEngine::snapshot() const {
     return state_;
 }
 
+std::optional<QueueInput> OCRQueueEngine::input(const UUID& inputID) const {
+    std::lock_guard lock(stateLock_);
+    const QueueInput* found = state_.input(inputID);
+    if (!found) return std::nullopt;
+    return *found;
+}
+
+std::pair<std::optional<UUID>, std::optional<int64_t>> OCRQueueEngine::selection() const {
+    std::lock_guard lock(stateLock_);
+    return {state_.selectedInput, state_.selectedPage};
+}
+
 OCRQueueEngine::AccessCheck OCRQueueEngine::accessCheck() const {
     std::lock_guard lock(stateLock_);
     return accessCheck_;
@@ -240,7 +266,19 @@ int64_t OCRQueueEngine::memoryFootprint() const {
 
 OCRQueueEngine::~OCRQueueEngine() {
     try {
-        flush();
+        // Only a journal this engine appended to is folded: an engine opened
+        // to be checked and refused, or only read, leaves the folder as it
+        // found it.
+        bool appended = false;
+        {
+            std::lock_guard journalHold(journalLock_);
+            appended = journalAppended_;
+        }
+        if (appended) {
+            compact();
+        } else {
+            flush();
+        }
     } catch (const std::exception&) {
         // The queue keeps its last write; the owner was told of the failure
         // by the flush that failed before.
@@ -266,6 +304,39 @@ void OCRQueueEngine::writeSnapshot(const QueueSnapshot& snapshot, uint64_t revis
     persistedStatus_ = fileStatus(*directory_, queueFileName);
     if (revision > writtenRevision_) writtenRevision_ = revision;
     flushFailed_ = false;
+    // The snapshot holds every record up to its sequence; a crash before
+    // the journal is emptied leaves records that replaying skips.
+    std::lock_guard journalHold(journalLock_);
+    try {
+        journal().foldedUpTo(snapshot.journalSequence.value_or(0));
+    } catch (const std::exception&) {
+        // The queue is written and the records left are ones it holds, which
+        // replaying skips; the next whole write empties the journal again.
+    }
+}
+
+QueueEditJournal& OCRQueueEngine::journal() {
+    if (!journal_) journal_ = std::make_unique<QueueEditJournal>(*directory_);
+    return *journal_;
+}
+
+void OCRQueueEngine::compact() {
+    {
+        std::lock_guard lock(stateLock_);
+        if (!directory_ || !state_.persistent()) return;
+        bool holds = false;
+        {
+            std::lock_guard journalHold(journalLock_);
+            holds = journal().holdsRecords();
+        }
+        if (holds && stagedRevision_ <= writtenRevision_) stagedRevision_ = ++revision_;
+    }
+    flush();
+}
+
+uint64_t OCRQueueEngine::setAsideJournalBytes() const {
+    std::lock_guard lock(stateLock_);
+    return setAsideJournalBytes_;
 }
 
 void OCRQueueEngine::flush() {

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "recognition/OCRSettings.hpp"
@@ -21,6 +22,7 @@
 #include "ocrjobs/JobControl.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/PDFJob.hpp"
+#include "ocrjobs/QueueEditJournal.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
 #include "recognition/OCRDecorationState.hpp"
@@ -33,10 +35,12 @@ namespace velmora {
 //
 // A queue holding a private input, or made without a parent, has no folder
 // and lives in memory under the private text limit. A queue with a folder is
-// written after every change (the editor's stores, see stageEditor, by the
-// next flush); the digest of the bytes it last wrote or read lets it notice
-// a write by anyone else, and it then refuses instead of overwriting theirs.
-// It holds no lease while idle.
+// written after every change, except the editor's stores (see stageEditor):
+// each of those is one record appended to the edit journal "queue-edits"
+// beside "queue.json", durable when the store returns, and folded into
+// "queue.json" by its next whole write. The digest of the bytes it last wrote
+// or read lets it notice a write by anyone else, and it then refuses instead
+// of overwriting theirs. It holds no lease while idle.
 //
 // Every read and write of the snapshot and the open job stores happens under
 // one recursive lock, so an operation holding it may persist or call another
@@ -44,7 +48,8 @@ namespace velmora {
 // happens under a second lock, taken after the first or alone, never the
 // other way round: a write handed to another thread (see stageEditor and
 // flush) encodes a copy of the snapshot without holding the first lock
-// while its bytes go to disk.
+// while its bytes go to disk. The journal has a third lock, taken last and
+// holding no other.
 class OCRQueueEngine {
 public:
     // Called before a source file is used; replaceable so that the owner can
@@ -88,7 +93,11 @@ public:
     // Reads and checks a queue folder without taking its lease or writing:
     // damagedCheckpoint for a digest that does not match, a schema version
     // other than 3, an id that does not name the folder, a private input, or
-    // repeated input or job ids. Read and decoding errors pass on.
+    // repeated input or job ids. Read and decoding errors pass on. The edit
+    // journal's records are replayed over the file (see
+    // QueueEditJournal::replay); a journal that is not a regular file, or is
+    // too large, is refused as read() refuses a state file, while a damaged
+    // tail of records is only left out.
     static QueueSnapshot inspect(const std::filesystem::path& folder);
 
     // One new pending input from a file: its identity when it can be read,
@@ -108,6 +117,11 @@ public:
     OCRQueueEngine& operator=(const OCRQueueEngine&) = delete;
 
     QueueSnapshot snapshot() const;
+    // One input as snapshot() has it, without copying the others; nothing
+    // for an input not in the queue.
+    std::optional<QueueInput> input(const UUID& inputID) const;
+    // The selection as snapshot() has it.
+    std::pair<std::optional<UUID>, std::optional<int64_t>> selection() const;
     // Fixed for the engine's life; absent for a queue kept in memory.
     const std::optional<SecureDirectory>& directory() const { return directory_; }
 
@@ -245,17 +259,26 @@ public:
         // saveSelection()'s, when true.
         bool selection = false;
     };
-    // Makes the changes of saveEditor, edit and saveSelection in memory at
-    // once, checked as those check them (nothing changes when a check
-    // fails), and leaves their write to the next flush() or to any other
-    // write of the queue. A change that leaves the queue as it is stages
-    // nothing. What can be known without writing is reported at once:
-    // navigationBusy while another process holds the lease and
-    // confirmationChanged for a file written behind the engine (checked when
-    // no write is under way: the write checks again). When the last flush
-    // failed, the queue is written here instead, and that write's error
-    // passes on with the change kept in memory.
+    // Makes the changes of saveEditor, edit and saveSelection, checked as
+    // those check them (nothing changes when a check fails), in memory and,
+    // for a queue with a folder, in the edit journal: the record is durable
+    // when this returns, and "queue.json" takes it at its next whole write.
+    // A change that leaves the queue as it is records nothing. What can be
+    // known without writing is reported at once: navigationBusy while
+    // another process holds the lease and confirmationChanged for a file
+    // written behind the engine (checked when no write is under way: the
+    // write checks again). A journal past QueueEditJournal::foldBytes leaves
+    // the queue unwritten, for the next flush() to fold it. When the record
+    // cannot be appended its error passes on with the change kept in memory
+    // and staged; when that or the last flush failed, the next store writes
+    // the queue itself, and that write's error passes on.
     void stageEditor(const EditorRecord& record);
+    // Copies into a copy of the snapshot what a store of the editor changes
+    // on one input: its edited pages, the highlight state under the key and
+    // the input's view options when given, the selection and the journal's
+    // sequence. What a store costs on a large queue is then what its page
+    // costs, for the owner's copy too.
+    void mirrorEditor(QueueSnapshot& copy, const UUID& inputID, const std::optional<std::string>& key) const;
     // Writes what was staged and is not on disk yet, on the calling thread,
     // any thread: the snapshot as it is when the write begins, under the
     // lease (or the run's), after the same check as persist(). Writes never
@@ -265,6 +288,14 @@ public:
     void flush();
     // Whether staged changes still wait for their write.
     bool unwritten() const;
+    // Folds the edit journal into "queue.json" when it holds records, then
+    // writes what flush() writes: for closing and letting go. The write's
+    // error passes on with the journal kept.
+    void compact();
+    // The bytes of a damaged journal tail (a record cut short by a crash, or
+    // one that does not match its digest) that were left out when the queue
+    // was reopened; 0 when there were none.
+    uint64_t setAsideJournalBytes() const;
 
     // The input and page shown last; no input clears the input only.
     void saveSelection(const std::optional<UUID>& inputID, int64_t page);
@@ -296,8 +327,9 @@ public:
     // memory is checked against the private text limit instead
     // (budgetExceeded over it) and nothing is written.
     void persist();
-    // Writes staged changes still waiting (see flush()), errors ignored:
-    // nothing is left to report them to.
+    // Writes staged changes still waiting and, when it appended to it, folds
+    // the journal (see compact()), errors ignored: nothing is left to report
+    // them to.
     ~OCRQueueEngine();
     // confirmationChanged when "queue.json" is no longer the bytes this
     // engine last wrote or read; the read error when it cannot be read.
@@ -366,6 +398,15 @@ private:
     std::optional<std::array<int64_t, 7>> persistedStatus_;
     std::atomic<uint64_t> writtenRevision_ = 0;
     std::atomic<bool> flushFailed_ = false;
+    // The writer of the edit journal, made at its first use; under
+    // journalLock_.
+    std::mutex journalLock_;
+    std::unique_ptr<QueueEditJournal> journal_;
+    QueueEditJournal& journal();
+    // Whether this engine appended a record; under journalLock_.
+    bool journalAppended_ = false;
+    // Set once when the queue is reopened.
+    uint64_t setAsideJournalBytes_ = 0;
     AccessCheck accessCheck_ = &OCRQueueEngine::defaultAccessCheck;
     PDFJob::Recognizer recognizer_;
 };

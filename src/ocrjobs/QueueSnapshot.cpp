@@ -117,6 +117,7 @@ void to_json(Json& j, const QueueSnapshot& s) {
     JSON::putOptional(j, "selectedPage", s.selectedPage);
     JSON::putOptional(j, "automaticExports", s.automaticExports);
     JSON::putOptional(j, "exportJournal", s.exportJournal);
+    JSON::putOptional(j, "journalSequence", s.journalSequence);
 }
 
 void from_json(const Json& j, QueueSnapshot& s) {
@@ -137,6 +138,13 @@ void from_json(const Json& j, QueueSnapshot& s) {
     }
     s.automaticExports = JSON::optional<std::vector<std::string>>(j, "automaticExports");
     s.exportJournal = JSON::optional<std::map<std::string, QueueExportRecord>>(j, "exportJournal");
+    if (j.contains("journalSequence") && !j["journalSequence"].is_null()) {
+        const int64_t sequence = JSON::requireInt(j, "journalSequence");
+        if (sequence < 0) throw JSON::DecodeError("queue: journalSequence is negative");
+        s.journalSequence = static_cast<uint64_t>(sequence);
+    } else {
+        s.journalSequence.reset();
+    }
 }
 
 QueueEnvelope QueueEnvelope::seal(const QueueSnapshot& snapshot) {

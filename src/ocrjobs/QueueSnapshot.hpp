@@ -70,6 +70,10 @@ struct QueueSnapshot {
     std::optional<int64_t> selectedPage;
     std::optional<std::vector<std::string>> automaticExports;  // in marking order, duplicates kept
     std::optional<std::map<std::string, QueueExportRecord>> exportJournal;
+    // The last record of the edit journal (see QueueEditJournal) whose
+    // change this snapshot holds: replaying skips every record up to it, so
+    // a journal not yet emptied after its fold applies nothing twice.
+    std::optional<uint64_t> journalSequence;
 
     // Nil id; what a decoder fills in.
     QueueSnapshot() = default;

@@ -221,22 +221,27 @@ std::string QueueController::pageDecorationKey(const UUID& inputID, int64_t page
 
 std::string QueueController::editorDocumentKey() const { return decorationKey.value_or(""); }
 
-OCRDecorationState QueueController::currentDecoration() const {
+const OCRDecorationState& QueueController::currentDecoration() const {
     if (auto it = decorations.find(decorationKey.value_or("")); it != decorations.end()) return it->second;
-    return OCRDecorationState(edited.get(), {});
+    if (plainDecoration_.text() != edited.get()) plainDecoration_ = OCRDecorationState(edited.get(), {});
+    return plainDecoration_;
 }
 
 void QueueController::editText(std::string text, std::optional<TextRange> range, std::optional<std::string> replacement,
                                bool undoOrRedo) {
     assert(isMainThread());
-    if (decorationKey) {
-        if (auto it = decorations.find(*decorationKey); it != decorations.end()) {
-            std::optional<std::string_view> change;
-            if (replacement) change = *replacement;
-            it->second.update(text, range, change, undoOrRedo);
-        }
+    auto it = decorationKey ? decorations.find(*decorationKey) : decorations.end();
+    if (it == decorations.end()) {
+        setEdited(std::move(text));
+    } else {
+        std::optional<std::string_view> change;
+        if (replacement) change = *replacement;
+        it->second.update(text, range, change, undoOrRedo);
+        // The state has the text already: the edit hook's second comparison
+        // of the whole page is left out.
+        edited.set(std::move(text));
+        if (!loadingDecoration) scheduleEditWrite();
     }
-    setEdited(std::move(text));
     searchSelection = std::nullopt;
 }
 
@@ -276,6 +281,30 @@ std::string QueueController::recognisedText(const UUID& inputID, int64_t pageNum
     } catch (const std::exception&) {
     }
     return "";
+}
+
+std::optional<std::string> QueueController::storedKey(const PageRecord& record, std::string_view variant) {
+    if (record.state != PageState::completed || !record.checksum) return std::nullopt;
+    std::string key = *record.checksum;
+    key += '/';
+    key += variant;
+    return key;
+}
+
+std::string QueueController::storedText(const PageRecord& record, std::string_view variant,
+                                        const std::function<std::string()>& read) const {
+    std::optional<std::string> key = storedKey(record, variant);
+    if (!key) return read();
+    if (auto it = storedTexts_.find(*key); it != storedTexts_.end()) return it->second;
+    std::string text = read();
+    // A bound on what is kept: past it the texts are read again as needed.
+    if (storedTextBytes_ + text.size() > maxStoredTextBytes) {
+        storedTexts_.clear();
+        storedTextBytes_ = 0;
+    }
+    storedTextBytes_ += text.size();
+    storedTexts_.emplace(std::move(*key), text);
+    return text;
 }
 
 bool QueueController::shownPageUntouched() const {
@@ -326,9 +355,10 @@ bool QueueController::hasUnsavedEdits() const {
     }
     if (const auto& s = snapshot.get()) {
         for (const QueueInput& input : s->inputs) {
+            // The export is asked first: it needs no page read from disk.
             for (const auto& [number, text] : input.editedPages) {
-                if (OCRProduct::sameUTF16(text, recognisedText(input.id, number))) continue;
-                if (!exportedAs(pageKey(input.id, number), text)) return true;
+                if (exportedAs(pageKey(input.id, number), text)) continue;
+                if (!OCRProduct::sameUTF16(text, recognisedText(input.id, number))) return true;
             }
         }
     }

@@ -201,7 +201,9 @@ public:
     static std::string pageKey(const UUID& inputID, int64_t page);
     std::string pageDecorationKey(const UUID& inputID, int64_t page) const;
     std::string editorDocumentKey() const;
-    OCRDecorationState currentDecoration() const;
+    // The shown page's highlight state, read in place: valid until the
+    // controller next changes.
+    const OCRDecorationState& currentDecoration() const;
     void editText(std::string text, std::optional<TextRange> range, std::optional<std::string> replacement,
                   bool undoOrRedo);
     std::vector<TextRegion> previewRegions() const;
@@ -221,14 +223,21 @@ public:
     Task<bool> confirmDiscard(std::string message) const;
     Task<bool> confirmReplaceEditedText(std::string message) const;
 
+    // Told, on the main thread, when a queue reopened here had a damaged
+    // tail in its edit journal (a store cut short by a crash) that was left
+    // out: for the application's event log. Empty: nobody is told.
+    std::function<void(const UUID& queueID, ErrorCase error)> journalDamaged;
+
     // Stores the shown page's highlight state, its edited text (outside
     // annotation mode, when it differs) and the selection in the engine,
-    // then mirrors the engine's snapshot. The change is in the engine at
-    // once and written by a worker; what stops the store without a write
-    // (the file written by someone else, another process holding the queue,
-    // an earlier write still failing, which is tried again here) passes on
-    // as the engine's error. A write that fails later is the status
-    // sentence `unsavedSentence`, with the change kept for the next write.
+    // then mirrors the engine's snapshot. The change is on disk, in the
+    // queue's edit journal, when this returns; what stops the store (the
+    // file written by someone else, another process holding the queue, a
+    // journal that cannot be appended to, an earlier write still failing,
+    // which is tried again here) passes on as the engine's error, with the
+    // change kept in memory. A whole write of the queue that the engine
+    // asks for (its journal grown past its size) goes to a worker, and its
+    // failure is the status sentence `unsavedSentence`.
     void applyEdit();
 
     // Opening originals: the open panel, the checks before opening (with
@@ -306,6 +315,23 @@ private:
     // The recognised text of a stored page; "" when there is none or it
     // cannot be read.
     std::string recognisedText(const UUID& inputID, int64_t page) const;
+    // The text `read` makes of a completed page's stored result, remembered
+    // under the checksum of the result's bytes and `variant`: a result file
+    // never changes under its checksum, so the hit count, which follows
+    // every keystroke, reads each page once. A page without a checksum is
+    // read each time.
+    std::string storedText(const PageRecord& record, std::string_view variant,
+                           const std::function<std::string()>& read) const;
+    static std::optional<std::string> storedKey(const PageRecord& record, std::string_view variant);
+    mutable std::map<std::string, std::string, std::less<>> storedTexts_;
+    // The hits of `storedQuery_` in the remembered texts, under their keys:
+    // a keystroke searches the shown page again, not every page.
+    std::map<std::string, std::vector<TextRange>> storedMatches_;
+    std::string storedQuery_;
+    mutable std::size_t storedTextBytes_ = 0;
+    static constexpr std::size_t maxStoredTextBytes = std::size_t{64} << 20;
+    // What `currentDecoration` gives when no page state is shown.
+    mutable OCRDecorationState plainDecoration_;
     // Whether `edited` is what the page display shows for the untouched
     // shown page.
     bool shownPageUntouched() const;
@@ -336,6 +362,10 @@ public:
     // One page per known page of every input, in queue order, with the text
     // the user sees now. The engine's errors pass on.
     std::vector<OCRProduct::Page> documentPages();
+    // The same, with the texts of stored results remembered (see
+    // `storedText`) when `remembered`; `storedKeys`, when given, receives
+    // each page's key in that memory, or "" for a text read otherwise.
+    std::vector<OCRProduct::Page> documentPages(bool remembered, std::vector<std::string>* storedKeys = nullptr);
     // The text of the exported inputs, one headed section each.
     std::string managedExportText();
     // Chooses a folder (the destination provider, else the output folder or
@@ -451,10 +481,13 @@ private:
     // failure as the status when no later write took its changes.
     int flushesInFlight_ = 0;
     void scheduleFlush();
+    // Tells journalDamaged of a damaged journal tail the engine left out.
+    void reportJournal(const OCRQueueEngine& reopened) const;
     // applyEdit() without the write: the change in the engine only.
     void stageEdit();
-    // applyEdit() and the write of everything staged, on this thread: for
-    // the steps that must find the queue on disk. Throws.
+    // applyEdit() and the write of everything staged, the journal folded,
+    // on this thread: for the steps that close or let go of the queue.
+    // Throws.
     void storeNow();
 
 public:

@@ -60,10 +60,20 @@ std::string saveFailure(const std::exception& error) {
 
 // ---- the document of the queue
 
-std::vector<OCRProduct::Page> QueueController::documentPages() {
+std::vector<OCRProduct::Page> QueueController::documentPages() { return documentPages(false); }
+
+std::vector<OCRProduct::Page> QueueController::documentPages(bool remembered, std::vector<std::string>* storedKeys) {
     assert(isMainThread());
     if (!engine) return {};
     const QueueSnapshot current = engine->snapshot();
+    // What is written out reads every result file as it is now; the search,
+    // which counts again after each keystroke, reads each one once.
+    std::string key;
+    auto stored = [&](const PageRecord& record, std::string_view variant, const std::function<std::string()>& read) {
+        if (!remembered) return read();
+        key = storedKey(record, variant).value_or("");
+        return storedText(record, variant, read);
+    };
     std::vector<OCRProduct::Page> pages;
     for (const QueueInput& input : current.inputs) {
         const bool annotation = annotationMode(input.id);
@@ -71,25 +81,33 @@ std::vector<OCRProduct::Page> QueueController::documentPages() {
         const AnnotationFilter filter{shownAs.includeHandwriting, shownAs.instructionsOnly};
         for (const PageRecord& record : input.pages) {
             std::string text;
+            key.clear();
             if (selectedID.get() == input.id && page.get() == record.page && decorationKey) {
                 text = edited.get();
             } else if (!annotation) {
                 if (auto it = input.editedPages.find(record.page); it != input.editedPages.end()) {
                     text = it->second;
-                } else if (auto result = engine->result(input.id, record.page)) {
-                    text = result->text();
+                } else {
+                    text = stored(record, "", [&]() -> std::string {
+                        if (auto result = engine->result(input.id, record.page)) return result->text();
+                        return "";
+                    });
                 }
             } else {
-                const auto result = engine->result(input.id, record.page);
-                const std::string joined = joinedText(filter.regions(result ? result->regions
-                                                                            : std::vector<TextRegion>{}));
+                const std::string variant = filter.key() + (shownAs.preserveLines ? "/lines" : "/readable");
+                text = stored(record, variant, [&] {
+                    const auto result = engine->result(input.id, record.page);
+                    const std::string joined =
+                        joinedText(filter.regions(result ? result->regions : std::vector<TextRegion>{}));
+                    return shownAs.preserveLines ? joined : OCRProduct::readable(joined);
+                });
                 if (auto state = decorations.find(pageDecorationKey(input.id, record.page));
                     state != decorations.end()) {
                     text = state->second.text();
-                } else {
-                    text = shownAs.preserveLines ? joined : OCRProduct::readable(joined);
+                    key.clear();
                 }
             }
+            if (storedKeys) storedKeys->push_back(key);
             pages.push_back({input.id, record.page, std::move(text), record.state == PageState::completed});
         }
     }

@@ -66,14 +66,37 @@ std::vector<OCRProduct::Match> QueueController::searchMatches() {
     // The views ask on every change: an empty search reads no page at all.
     if (search->empty()) return {};
     std::vector<OCRProduct::Page> pages;
+    std::vector<std::string> keys;
     try {
-        pages = documentPages();
+        pages = documentPages(true, &keys);
     } catch (const std::exception&) {
         // Pages that cannot be read leave nothing to find; the search has
         // no sentence of its own to report it with.
         return {};
     }
-    return OCRProduct::matches(search.get(), pages);
+    if (storedQuery_ != search.get() || storedMatches_.size() > storedTexts_.size()) {
+        storedMatches_.clear();
+        storedQuery_ = search.get();
+    }
+    std::vector<OCRProduct::Match> out;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const UUID inputID = pages[i].inputID;
+        const int64_t number = pages[i].page;
+        if (keys[i].empty()) {
+            for (OCRProduct::Match& m : OCRProduct::matches(search.get(), {std::move(pages[i])})) out.push_back(m);
+            continue;
+        }
+        auto found = storedMatches_.find(keys[i]);
+        if (found == storedMatches_.end()) {
+            std::vector<TextRange> ranges;
+            for (const OCRProduct::Match& m : OCRProduct::matches(search.get(), {std::move(pages[i])})) {
+                ranges.push_back(m.range);
+            }
+            found = storedMatches_.emplace(keys[i], std::move(ranges)).first;
+        }
+        for (const TextRange& range : found->second) out.push_back({inputID, number, range});
+    }
+    return out;
 }
 
 void QueueController::find(int step) {

@@ -44,8 +44,9 @@ void QueueController::stageEdit() {
             record.presentation = currentPresentation();
         }
     }
-    const QueueSnapshot current = engine->snapshot();
-    const QueueInput* input = current.input(id);
+    // The one input and the selection, not a copy of the whole queue: a
+    // store costs what its page costs.
+    const std::optional<QueueInput> input = engine->input(id);
     if (!annotationMode(id)) {
         std::string stored = original;
         if (input) {
@@ -53,16 +54,31 @@ void QueueController::stageEdit() {
         }
         if (!OCRProduct::sameUTF16(edited.get(), stored)) record.text = edited.get();
     }
-    record.selection = current.selectedInput != id || current.selectedPage != page.get();
-    // In memory at once; the write of the queue (its encoding and fsync)
-    // goes to a worker, so no step that leaves a page waits for the disk.
+    const auto [selectedInput, selectedPage] = engine->selection();
+    record.selection = selectedInput != id || selectedPage != page.get();
+    // Durable when this returns, as one record of the queue's edit journal.
+    // Only a whole write of the queue (a journal grown past its size, a
+    // failed store) goes to a worker.
     engine->stageEditor(record);
-    snapshot = engine->snapshot();
+    if (snapshot->has_value() && snapshot->value().input(id)) {
+        snapshot.update([&](std::optional<QueueSnapshot>& mirror) { engine->mirrorEditor(*mirror, id, record.key); });
+    } else {
+        snapshot = engine->snapshot();
+    }
+}
+
+void QueueController::reportJournal(const OCRQueueEngine& reopened) const {
+    // Never a reason to refuse the queue: what was left out is at most the
+    // store a crash cut short, and the log is where it is told.
+    if (reopened.setAsideJournalBytes() > 0 && journalDamaged) {
+        journalDamaged(reopened.snapshot().id, ErrorCase::damagedCheckpoint);
+    }
 }
 
 void QueueController::storeNow() {
     stageEdit();
-    if (engine) engine->flush();
+    // The queue is closed or let go: its journal is folded into it.
+    if (engine) engine->compact();
 }
 
 void QueueController::scheduleFlush() {

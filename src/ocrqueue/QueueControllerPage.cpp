@@ -36,8 +36,7 @@ void QueueController::showPage() {
     assert(isMainThread());
     if (!engine || !selectedID->has_value()) return;
     const UUID id = selectedID->value();
-    const QueueSnapshot current = engine->snapshot();
-    const QueueInput* input = current.input(id);
+    const std::optional<QueueInput> input = engine->input(id);
     if (!input) return;
 
     std::optional<PageResult> result;

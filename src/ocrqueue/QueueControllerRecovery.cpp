@@ -177,6 +177,7 @@ Task<void> QueueController::recoveryTask(std::weak_ptr<QueueController> weak) {
     }
     if (!failure) {
         self->engine = reopened.engine;
+        self->reportJournal(*self->engine);
         self->snapshot = self->engine->snapshot();
         failure = reopened.editorsFailure;
     }

@@ -101,6 +101,7 @@ void QueueController::loadSaved() {
         // state leaves the window's previous engine as the one let go.
         std::map<std::string, OCRDecorationState> restored = resumed->restoreEditors();
         engine = std::move(resumed);
+        reportJournal(*engine);
         snapshot = engine->snapshot();
         rejection = std::nullopt;
         decorations = std::move(restored);

@@ -71,7 +71,7 @@ OCRResultColumn::~OCRResultColumn() { changed_.disconnect(); }
 
 OCRTextEditor::Value OCRResultColumn::editorValue() {
     QueueController& c = *controller_;
-    const OCRDecorationState decoration = c.currentDecoration();
+    const OCRDecorationState& decoration = c.currentDecoration();
     OCRTextEditor::Value value;
     value.text = c.edited.get();
     value.lowRanges = decoration.yellow();

@@ -35,6 +35,63 @@ std::vector<uint8_t> marksFor(std::size_t n, const std::vector<TextRange>& lowRa
     return marks;
 }
 
+// The colour of each whole character of text[from, to), appended to the
+// runs; `from` and `to` must be character breaks.
+void measure(std::u16string_view text, const std::vector<uint8_t>& marks, std::size_t from, std::size_t to,
+             std::vector<TextRange>& yellow, std::vector<TextRange>& green) {
+    const auto bounds = Unicode::graphemeBoundaries16(text.substr(from, to - from));
+    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
+        const std::size_t start = from + bounds[i], end = from + bounds[i + 1];
+        bool anyEdited = false, allLow = true;
+        for (std::size_t k = start; k < end; ++k) {
+            anyEdited |= marks[k] == OCRDecorationState::edited;
+            allLow &= marks[k] == OCRDecorationState::lowConfidence;
+        }
+        std::vector<TextRange>* runs = anyEdited ? &green : (allLow ? &yellow : nullptr);
+        if (!runs) continue;
+        const auto loc = static_cast<int64_t>(start), len = static_cast<int64_t>(end - start);
+        if (!runs->empty() && runs->back().end() == loc) runs->back().length += len;
+        else runs->push_back({loc, len});
+    }
+}
+
+// A character always breaks after a line feed, and what follows it is read
+// without looking back across it: the lines around a change are the only
+// ones whose characters it can join or split.
+std::size_t lineStart(std::u16string_view text, std::size_t at) {
+    while (at > 0 && text[at - 1] != u'\n') --at;
+    return at;
+}
+
+std::size_t lineEnd(std::u16string_view text, std::size_t at) {
+    while (at < text.size() && text[at] != u'\n') ++at;
+    return at < text.size() ? at + 1 : text.size();
+}
+
+// The runs of a text whose part [from, oldTo) became `middle`, the rest
+// moved by `shift`; runs that meet at the seams are joined.
+void splice(std::vector<TextRange>& runs, int64_t from, int64_t oldTo, int64_t shift,
+            const std::vector<TextRange>& middle) {
+    std::vector<TextRange> out;
+    out.reserve(runs.size() + middle.size() + 1);
+    auto push = [&](TextRange r) {
+        if (r.length <= 0) return;
+        if (!out.empty() && out.back().end() == r.location) out.back().length += r.length;
+        else out.push_back(r);
+    };
+    for (const TextRange& r : runs) {
+        if (r.location >= from) break;
+        push({r.location, std::min(r.end(), from) - r.location});
+    }
+    for (const TextRange& r : middle) push(r);
+    for (const TextRange& r : runs) {
+        if (r.end() <= oldTo) continue;
+        const int64_t start = std::max(r.location, oldTo);
+        push({start + shift, r.end() - start});
+    }
+    runs = std::move(out);
+}
+
 }  // namespace
 
 OCRDecorationState::OCRDecorationState(std::string_view baseline, const std::vector<TextRange>& lowRanges)
@@ -56,27 +113,17 @@ OCRDecorationState OCRDecorationState::fromStored(std::u16string baseline, std::
 std::string OCRDecorationState::baseline() const { return Unicode::fromUTF16(baseline_); }
 std::string OCRDecorationState::text() const { return Unicode::fromUTF16(text_); }
 
-std::vector<TextRange> OCRDecorationState::ranges(Colour wanted) const {
-    std::vector<TextRange> out;
-    const auto bounds = Unicode::graphemeBoundaries16(text_);
-    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
-        const std::size_t from = bounds[i], to = bounds[i + 1];
-        bool anyEdited = false, allLow = true;
-        for (std::size_t k = from; k < to; ++k) {
-            anyEdited |= marks_[k] == edited;
-            allLow &= marks_[k] == lowConfidence;
-        }
-        const Colour c = anyEdited ? Colour::green : (allLow ? Colour::yellow : Colour::none);
-        if (c != wanted) continue;
-        const auto loc = static_cast<int64_t>(from), len = static_cast<int64_t>(to - from);
-        if (!out.empty() && out.back().end() == loc) out.back().length += len;
-        else out.push_back({loc, len});
+const OCRDecorationState::Colours& OCRDecorationState::colours() const {
+    if (!colours_) {
+        Colours measured;
+        measure(text_, marks_, 0, text_.size(), measured.yellow, measured.green);
+        colours_ = std::move(measured);
     }
-    return out;
+    return *colours_;
 }
 
-std::vector<TextRange> OCRDecorationState::yellow() const { return ranges(Colour::yellow); }
-std::vector<TextRange> OCRDecorationState::green() const { return ranges(Colour::green); }
+const std::vector<TextRange>& OCRDecorationState::yellow() const { return colours().yellow; }
+const std::vector<TextRange>& OCRDecorationState::green() const { return colours().green; }
 
 void OCRDecorationState::markReplacement(std::size_t location, std::size_t length, std::u16string_view replacement) {
     const std::u16string_view old = std::u16string_view(text_).substr(location, length);
@@ -97,23 +144,35 @@ void OCRDecorationState::update(std::string_view newTextUTF8, std::optional<Text
                                 std::optional<std::string_view> replacement, bool undoOrRedo) {
     std::u16string newText = Unicode::toUTF16(newTextUTF8);
     if (newText == text_) return;
-    std::pair<std::u16string, std::vector<uint8_t>> previous{text_, marks_};
+    Step step;
+    auto keepOlder = [&](std::size_t at, std::size_t olderLength, std::size_t newerLength) {
+        step.at = at;
+        step.length = newerLength;
+        step.units = text_.substr(at, olderLength);
+        step.marks.assign(marks_.begin() + static_cast<std::ptrdiff_t>(at),
+                          marks_.begin() + static_cast<std::ptrdiff_t>(at + olderLength));
+    };
 
-    bool done = false;
+    // Marks taken whole: those of the recognised text, or of an older state.
+    std::optional<std::vector<uint8_t>> whole;
     if (newText == baseline_) {
         // Back to the recognised text: its first highlights return.
-        marks_ = baselineMarks_;
-        done = true;
+        whole = baselineMarks_;
     }
-    if (!done && undoOrRedo) {
-        for (auto it = history_.rbegin(); it != history_.rend(); ++it) {
-            if (it->first == newText) {
-                marks_ = it->second;
-                done = true;
-                break;
-            }
+    if (!whole && undoOrRedo) whole = historyMarks(newText);
+    if (whole) {
+        const std::size_t oldSize = text_.size(), newSize = newText.size(), least = std::min(oldSize, newSize);
+        std::size_t p = 0;
+        while (p < least && text_[p] == newText[p] && marks_[p] == (*whole)[p]) ++p;
+        std::size_t s = 0;
+        while (s < least - p && text_[oldSize - 1 - s] == newText[newSize - 1 - s] &&
+               marks_[oldSize - 1 - s] == (*whole)[newSize - 1 - s]) {
+            ++s;
         }
+        keepOlder(p, oldSize - p - s, newSize - p - s);
+        marks_ = std::move(*whole);
     }
+    bool done = whole.has_value();
     if (!done && range && replacement) {
         const auto size = static_cast<int64_t>(text_.size());
         if (range->location >= 0 && range->length >= 0 && range->location <= size &&
@@ -124,6 +183,7 @@ void OCRDecorationState::update(std::string_view newTextUTF8, std::optional<Text
                 std::u16string_view(newText).substr(0, loc) == std::u16string_view(text_).substr(0, loc) &&
                 std::u16string_view(newText).substr(loc, r.size()) == r &&
                 std::u16string_view(newText).substr(loc + r.size()) == std::u16string_view(text_).substr(loc + len)) {
+                keepOlder(loc, len, r.size());
                 markReplacement(loc, len, r);
                 done = true;
             }
@@ -135,15 +195,46 @@ void OCRDecorationState::update(std::string_view newTextUTF8, std::optional<Text
         const auto [p, s] = commonEnds(text_, ob, newText, nb);
         const std::size_t oc = ob.size() - 1, nc = nb.size() - 1;
         const std::u16string r = newText.substr(nb[p], nb[nc - s] - nb[p]);
+        keepOlder(ob[p], ob[oc - s] - ob[p], r.size());
         markReplacement(ob[p], ob[oc - s] - ob[p], r);
     }
     text_ = std::move(newText);
+    stepped(std::move(step));
+}
 
-    historyBytes_ += 3 * static_cast<int64_t>(previous.first.size());
-    history_.push_back(std::move(previous));
+std::optional<std::vector<uint8_t>> OCRDecorationState::historyMarks(std::u16string_view wanted) const {
+    if (history_.empty()) return std::nullopt;
+    // Older states are rebuilt from the current one, newest first, as undo
+    // most often wants the state just before.
+    std::u16string text = text_;
+    std::vector<uint8_t> marks = marks_;
+    for (auto it = history_.rbegin(); it != history_.rend(); ++it) {
+        text.replace(it->at, it->length, it->units);
+        const auto at = marks.begin() + static_cast<std::ptrdiff_t>(it->at);
+        marks.insert(marks.erase(at, at + static_cast<std::ptrdiff_t>(it->length)), it->marks.begin(), it->marks.end());
+        if (text == wanted) return marks;
+    }
+    return std::nullopt;
+}
+
+void OCRDecorationState::stepped(Step step) {
+    ++revision_;
+    if (colours_) {
+        // Only the lines the step touched are measured again.
+        const std::size_t from = lineStart(text_, step.at);
+        const std::size_t to = lineEnd(text_, step.at + step.length);
+        const int64_t shift = static_cast<int64_t>(step.length) - static_cast<int64_t>(step.units.size());
+        Colours middle;
+        measure(text_, marks_, from, to, middle.yellow, middle.green);
+        const auto start = static_cast<int64_t>(from), oldTo = static_cast<int64_t>(to) - shift;
+        splice(colours_->yellow, start, oldTo, shift, middle.yellow);
+        splice(colours_->green, start, oldTo, shift, middle.green);
+    }
+    historyBytes_ += 3 * static_cast<int64_t>(step.units.size());
+    history_.push_back(std::move(step));
     while (history_.size() > maxHistoryEntries || historyBytes_ > maxHistoryBytes) {
-        historyBytes_ -= 3 * static_cast<int64_t>(history_.front().first.size());
-        history_.erase(history_.begin());
+        historyBytes_ -= 3 * static_cast<int64_t>(history_.front().units.size());
+        history_.pop_front();
     }
 }
 
@@ -167,6 +258,8 @@ void OCRDecorationState::reformat(std::string_view newBaselineUTF8) {
     baselineMarks_ = marks_;
     history_.clear();
     historyBytes_ = 0;
+    colours_.reset();
+    ++revision_;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ namespace velmora {
 // (yellow) and characters the user changed (green), kept through edits, undo
 // and redo. One mark per UTF-16 code unit; positions are UTF-16 offsets and
 // text equality is exact (no normalisation).
+//
+// A keystroke costs what it changes, not what the page is: the history keeps
+// each step as the stretch of the older text and marks it replaced (undo
+// rebuilds older states from the newest backwards), and the coloured ranges
+// are kept and re-measured only over the lines a step touched.
 class OCRDecorationState {
 public:
     enum Mark : uint8_t { plain = 0, lowConfidence = 1, edited = 2 };
@@ -35,11 +41,18 @@ public:
     const std::vector<uint8_t>& marks() const noexcept { return marks_; }
     const std::vector<uint8_t>& baselineMarks() const noexcept { return baselineMarks_; }
     std::size_t historyCount() const noexcept { return history_.size(); }
+    // What the history holds: three bytes for each code unit it keeps (the
+    // unit and its mark).
     int64_t historyBytes() const noexcept { return historyBytes_; }
 
-    // Maximal runs of whole characters to colour.
-    std::vector<TextRange> yellow() const;
-    std::vector<TextRange> green() const;
+    // Maximal runs of whole characters to colour. Measured on first use and
+    // then kept up to date by each step; valid until the next change.
+    const std::vector<TextRange>& yellow() const;
+    const std::vector<TextRange>& green() const;
+
+    // Counts the changes of the text or its marks: a reader that saw this
+    // value has seen the current ranges.
+    uint64_t revision() const noexcept { return revision_; }
 
     // The editor's text changed. With the exact range and replacement only the
     // replaced part is compared; otherwise the whole texts are.
@@ -59,16 +72,37 @@ public:
                                          std::vector<uint8_t> baselineMarks);
 
 private:
-    enum class Colour { none, yellow, green };
-    std::vector<TextRange> ranges(Colour wanted) const;
+    // One step of the history: the older text held `units` and `marks` at
+    // `at`, where the newer one holds `length` units.
+    struct Step {
+        std::size_t at = 0;
+        std::size_t length = 0;
+        std::u16string units;
+        std::vector<uint8_t> marks;
+    };
+    struct Colours {
+        std::vector<TextRange> yellow;
+        std::vector<TextRange> green;
+    };
+
+    const Colours& colours() const;
     void markReplacement(std::size_t location, std::size_t length, std::u16string_view replacement);
+    // The text and marks now differ from the older ones only in
+    // [at, at + length) (older: `older` units): keeps the step and the
+    // ranges.
+    void stepped(Step older);
+    // The marks of the newest older state whose text is `wanted`.
+    std::optional<std::vector<uint8_t>> historyMarks(std::u16string_view wanted) const;
 
     std::u16string baseline_;
     std::u16string text_;
     std::vector<uint8_t> marks_;
     std::vector<uint8_t> baselineMarks_;
-    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> history_;
+    std::deque<Step> history_;
     int64_t historyBytes_ = 0;
+    uint64_t revision_ = 0;
+    // Absent until first read.
+    mutable std::optional<Colours> colours_;
 };
 
 // Four keys; decoding checks lengths and mark values and throws

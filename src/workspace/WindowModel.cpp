@@ -106,6 +106,11 @@ void WindowModel::init(const std::optional<RestoredWindow>& restored) {
     const std::weak_ptr<WindowModel> weak = weak_from_this();
     // Step 9.
     queue->destinationProvider = [weak](bool ask) { return destination(weak, ask); };
+    // A damaged tail of a reopened queue's edit journal goes to the event
+    // log; the queue itself opens.
+    queue->journalDamaged = [weak](const UUID& queueID, ErrorCase error) {
+        if (auto model = weak.lock()) model->services.log(SafeEvent::Stage::failed, queueID, error, now());
+    };
     // Steps 10 and 11: connecting calls nothing, so the value held now is
     // not applied a second time; each later one is.
     subscriptions_.push_back(services.settings.valueChanged().connect([weak](const AppPreferences& preferences) {

@@ -105,6 +105,25 @@ private:
     int made_ = 0;
 };
 
+// Grows a recognised queue on disk to `inputs` inputs with copies of its
+// first input's page records, as a finished run leaves them but without
+// jobs (each copy names a file that is not there): a queue of that size
+// whose first input alone is shown.
+inline void padQueue(const std::filesystem::path& folder, int inputs) {
+    QueueSnapshot s = OCRQueueEngine::inspect(folder);
+    const QueueInput first = s.inputs.front();
+    for (int i = static_cast<int>(s.inputs.size()); i < inputs; ++i) {
+        const std::string path = (folder.parent_path() / ("missing-" + std::to_string(i) + ".pdf")).string();
+        QueueInput copy(path, InputOrigin::normal);
+        copy.status = InputStatus::completed;
+        copy.source = SourceIdentity(path, 1, static_cast<int64_t>(first.pages.size()), std::string(64, 'a'));
+        copy.settings = first.settings;
+        copy.pages = first.pages;
+        s.inputs.push_back(std::move(copy));
+    }
+    SecureDirectory(folder, false).replaceState(OCRQueueEngine::queueFileName, JSON::encode(QueueEnvelope::seal(s)));
+}
+
 inline OCRSettings settingsIn(OCRMode mode) {
     OCRSettings s;
     s.mode = mode;

@@ -136,7 +136,7 @@ TEST_F(EditStore, AFailedStoreKeepsTheTextAndTheNextStoreWritesIt) {
 
     test::writeFile(file, good);
     c->applyEdit();
-    written(*c);
+    EXPECT_FALSE(c->editWritePending());
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), test::fixedText(1) + "。");
 }
 
@@ -166,7 +166,7 @@ private:
 
 }  // namespace
 
-TEST_F(EditStore, AWriteThatFailsAfterItsStepWentOnIsReportedAndALastingFailureStopsTheNextStep) {
+TEST_F(EditStore, AStoreTheDiskRefusesStopsItsStepAndKeepsTheTextForTheNextStep) {
     auto c = controller();
     openRunQueue(*c, {2}, c->currentSettings());
     c->showPage();
@@ -176,26 +176,81 @@ TEST_F(EditStore, AWriteThatFailsAfterItsStepWentOnIsReportedAndALastingFailureS
     {
         NoFileGrowth full;
         c->editText(typed, std::nullopt, std::nullopt, false);
-        // Nothing tells the store at once that the disk will refuse it: the
-        // page switches, and the failure is the status once it is known.
-        EXPECT_TRUE(c->goPage(2));
-        written(*c);
-        EXPECT_EQ(c->status.get(), unsavedSentence);
+        // The step cannot make the edit durable, so it does not go on.
+        EXPECT_FALSE(c->goPage(2));
+        EXPECT_EQ(c->page.get(), 1);
         EXPECT_EQ(test::readFile(file), before);
         EXPECT_TRUE(c->engine->unwritten());
         EXPECT_EQ(c->engine->snapshot().inputs[0].editedPages.at(1), typed);
+        EXPECT_EQ(c->edited.get(), typed);
 
-        // The next step stores on this thread, fails again and stays.
+        // The next step writes the queue itself, fails again and stays.
         c->status = "";
-        EXPECT_FALSE(c->goPage(1));
-        EXPECT_EQ(c->page.get(), 2);
+        EXPECT_FALSE(c->goPage(2));
+        EXPECT_EQ(c->page.get(), 1);
         EXPECT_EQ(test::readFile(file), before);
     }
     // Once the disk takes it, the next step writes what was kept.
-    EXPECT_TRUE(c->goPage(1));
+    EXPECT_TRUE(c->goPage(2));
     EXPECT_FALSE(c->engine->unwritten());
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), typed);
+    EXPECT_EQ(stored(*c).selectedPage, 1);
+    EXPECT_TRUE(c->goPage(1));
     EXPECT_EQ(stored(*c).selectedPage, 2);
+}
+
+namespace {
+
+// The queue's folder as a crash at this instant would leave it: its files
+// copied into a folder of the same name elsewhere.
+fs::path crashImage(const fs::path& folder, const fs::path& into) {
+    const fs::path image = into / folder.filename();
+    fs::create_directories(image);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.is_regular_file()) fs::copy_file(entry.path(), image / entry.path().filename());
+    }
+    return image;
+}
+
+}  // namespace
+
+TEST_F(EditStore, TheEditOfAPageLeftIsOnDiskWhenThePageSwitchReturns) {
+    auto c = controller();
+    // A queue of 2000 inputs, so that a write of all of it takes longer
+    // than the page switch.
+    fs::path folder;
+    {
+        const auto run = openRunQueue(*c, {3}, c->currentSettings());
+        folder = run->directory()->url();
+        c->engine.reset();
+    }
+    test::padQueue(folder, 2000);
+    c->engine = OCRQueueEngine::resume(folder, c->currentSettings());
+    c->snapshot = c->engine->snapshot();
+    c->selectedID = c->snapshot->value().inputs.front().id;
+    c->page = 1;
+    c->showPage();
+    int crashes = 0;
+    for (int64_t page : {1, 2, 3, 1}) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        if (c->page.get() != page) {
+            ASSERT_TRUE(c->goPage(page));
+        }
+        const std::string typed = test::fixedText(page) + "改" + std::to_string(crashes);
+        c->editText(typed, std::nullopt, std::nullopt, false);
+        ASSERT_TRUE(c->goPage(page % 3 + 1));
+        // Read at once, and as a process starting after a crash right now
+        // would read it.
+        const auto textOf = [&](const QueueSnapshot& s) {
+            const auto found = s.inputs[0].editedPages.find(page);
+            return found == s.inputs[0].editedPages.end() ? std::string("(no edit)") : found->second;
+        };
+        EXPECT_EQ(textOf(stored(*c)), typed);
+        const fs::path image = crashImage(folder, tmp / ("crash" + std::to_string(crashes++)));
+        const QueueSnapshot crashed = OCRQueueEngine::inspect(image);
+        EXPECT_EQ(textOf(crashed), typed);
+        EXPECT_EQ(crashed.selectedPage, page);
+    }
 }
 
 TEST_F(EditStore, ClosingTheWindowFindsTheEditOnDiskWhenItReturns) {
@@ -235,13 +290,14 @@ TEST_F(EditStore, TypingIsWrittenOncePerIntervalAndAtOnceByEveryStepThatStores) 
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text);
 
     // A step that stores (the page switch, an export, a start) takes the
-    // held text at once and hands its write to a worker.
+    // held text at once, on disk when the step goes on.
     c->editText(text + "え", std::nullopt, std::nullopt, false);
     ASSERT_TRUE(c->editWritePending());
     c->applyEdit();
+    EXPECT_FALSE(c->editWritePending());
     EXPECT_EQ(c->engine->snapshot().inputs[0].editedPages.at(1), text + "え");
-    written(*c);
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), text + "え");
+    EXPECT_EQ(test::readFile(file), before);
 
     // Letting go of the queue writes it into the queue it was typed in.
     const fs::path folder = file.parent_path();

@@ -240,3 +240,41 @@ TEST_F(LoadSaved, NothingHappensWhileBusyAndClosingARejectionOpensNothing) {
     c->loadSaved();
     EXPECT_EQ(c->status.get(), "再開を取消しました。新しい処理は開始していません。");
 }
+
+TEST_F(LoadSaved, ADamagedJournalTailOpensTheQueueWithItsStoresAndIsReported) {
+    fs::path folder;
+    {
+        auto first = controller();
+        folder = savedQueue(*first);
+    }
+    // A store cut short by a crash after the last whole one.
+    const fs::path journal = folder / std::string(QueueEditJournal::fileName);
+    test::writeFile(journal, (fs::exists(journal) ? test::readFile(journal) : std::string()) + "VQJ1\x05");
+    auto c = loader(folder);
+    std::vector<std::pair<UUID, ErrorCase>> told;
+    c->journalDamaged = [&](const UUID& id, ErrorCase error) { told.emplace_back(id, error); };
+    c->loadSaved();
+    ASSERT_NE(c->engine, nullptr);
+    EXPECT_FALSE(c->rejection->has_value());
+    EXPECT_EQ(c->status.get(), loadedSentence);
+    EXPECT_EQ(c->edited.get(), "直した" + test::fixedText(2));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].first, c->snapshot->value().id);
+    EXPECT_EQ(told[0].second, ErrorCase::damagedCheckpoint);
+
+    // A journal without damage tells nothing.
+    told.clear();
+    c->engine->stageEditor([&] {
+        OCRQueueEngine::EditorRecord r;
+        r.inputID = c->snapshot->value().inputs[0].id;
+        r.page = 1;
+        r.text = "後で";
+        return r;
+    }());
+    auto again = loader(folder);
+    again->journalDamaged = c->journalDamaged;
+    again->loadSaved();
+    ASSERT_NE(again->engine, nullptr);
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(again->snapshot->value().inputs[0].editedPages.at(1), "後で");
+}

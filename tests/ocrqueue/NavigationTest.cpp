@@ -140,6 +140,42 @@ TEST_F(Navigation, SearchFindsCaseInsensitiveNonOverlappingHitsAndTellsWidthsApa
     EXPECT_EQ(hits.front(), (OCRProduct::Match{a, 1, {8, 1}}));
 }
 
+TEST_F(Navigation, RepeatedCountsFollowEveryChangeOfTheTextsTheySearch) {
+    // The recognised pages are read once and their hits kept: each count
+    // must still see what changed since the last one.
+    openRunQueue(*c, {3, 2}, c->currentSettings());
+    const UUID a = input(0), b = input(1);
+    c->showPage();
+    c->setSearch("本文");
+    using Hits = std::vector<OCRProduct::Match>;
+    const Hits recognised{{a, 1, {4, 2}}, {a, 2, {4, 2}}, {a, 3, {4, 2}}, {b, 1, {4, 2}}, {b, 2, {4, 2}}};
+    EXPECT_EQ(c->searchMatches(), recognised);
+    EXPECT_EQ(c->searchMatches(), recognised);
+
+    // Keystrokes in the shown page, one count after each.
+    std::string text = c->edited.get();
+    text = "本文" + text;
+    c->editText(text, TextRange{0, 0}, "本文", false);
+    Hits typed = recognised;
+    typed.insert(typed.begin(), {a, 1, {0, 2}});
+    typed[1].range = {6, 2};
+    EXPECT_EQ(c->searchMatches(), typed);
+    c->editText(test::fixedText(1), std::nullopt, std::nullopt, true);
+    EXPECT_EQ(c->searchMatches(), recognised);
+
+    // A stored edit of a page not shown, and a page with its result gone.
+    store(1, {{2, "本文なし"}});
+    Hits stored = recognised;
+    stored.back().range = {0, 2};
+    EXPECT_EQ(c->searchMatches(), stored);
+
+    // Another query is counted in the pages themselves, not the last hits.
+    c->setSearch("読みにくい");
+    EXPECT_EQ(c->searchMatches().size(), 4u);
+    c->setSearch("本文");
+    EXPECT_EQ(c->searchMatches(), stored);
+}
+
 TEST_F(Navigation, FindStepsThroughTheQueueAndWrapsAround) {
     openRunQueue(*c, {3, 2}, c->currentSettings());
     const UUID a = input(0), b = input(1);

@@ -157,10 +157,12 @@ TEST_F(Restart, AStopDuringThePreparationLeavesTheNewTrialUnstarted) {
     test::Spawned<void> restart(c->restart());
     ASSERT_TRUE(test::spinUntil([&] { return c->importing.get(); }));
     EXPECT_TRUE(c->busy.get());
+    // Asked before the main loop turns again, so the trial is still being
+    // built: the turns below may well deliver it.
+    c->stop(JobControl::Stop::pause);
     // Every other action waits while the trial is built.
     test::runTask(c->reselect());
     EXPECT_TRUE(picker->openRequests.empty());
-    c->stop(JobControl::Stop::pause);
     ASSERT_TRUE(test::spinUntil([&] { return restart.out->finished; }));
     EXPECT_NE(c->engine, old);
     EXPECT_EQ(c->snapshot->value().status, QueueStatus::ready);

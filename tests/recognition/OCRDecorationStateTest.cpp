@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/Unicode.hpp"
 #include "recognition/OCRDecorationState.hpp"
 #include "support/Errors.hpp"
 
@@ -130,4 +131,102 @@ TEST(OCRDecorationState, JSONStoresFourKeysAndValidates) {
     bad = j;
     bad.erase("baselineMarks");
     EXPECT_THROW(JSON::decode<OCRDecorationState>(bad), JSON::DecodeError);
+}
+
+namespace {
+
+// The ranges a state of the same text and marks measures from scratch.
+OCRDecorationState measuredAfresh(const OCRDecorationState& s) {
+    return OCRDecorationState::fromStored(s.baseline16(), s.text16(), s.marks(), s.baselineMarks());
+}
+
+}  // namespace
+
+TEST(OCRDecorationState, KeptRangesMatchRangesMeasuredAfresh) {
+    // Lines with joined characters at their edges: a skin-tone emoji, a
+    // flag, a CR LF pair, a base and its combining mark, a character
+    // outside the BMP.
+    const std::string text = "一行目は\U0001F44D\U0001F3FDで終わる\r\n\U0001F1EF\U0001F1F5旗の行\ne\u0301の行\n\U00020BB7外字\n";
+    uint32_t seed = 7;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    const std::u16string pieces[] = {u"字", u"\n", u"\r", u"\u0301", u"\U0001F3FB", u"\U0001F1EF", u"\U00020BB7", u""};
+    // Short runs of keys on the recognised text, where most neighbours of
+    // a change are still unedited and a joined character changes colour.
+    for (int trial = 0; trial < 300; ++trial) {
+        OCRDecorationState s(text, {{0, 2}, {4, 4}, {14, 4}, {24, 2}, {30, 3}});
+        ASSERT_FALSE(s.yellow().empty());  // measured now, kept from here on
+        for (int i = 0; i < 4; ++i) {
+            std::u16string t = s.text16();
+            // Never inside a surrogate pair.
+            auto whole = [&t](std::size_t k) {
+                return k < t.size() && k > 0 && t[k] >= 0xDC00 && t[k] <= 0xDFFF ? k + 1 : k;
+            };
+            const std::size_t at = whole(next(static_cast<uint32_t>(t.size() + 1)));
+            const std::size_t removed = whole(std::min<std::size_t>(at + next(3), t.size())) - at;
+            const std::u16string& inserted = pieces[next(8)];
+            t.replace(at, removed, inserted);
+            // Half the steps report their range, half leave it to the
+            // comparison.
+            if (next(2) == 0) {
+                s.update(Unicode::fromUTF16(t), TextRange{static_cast<int64_t>(at), static_cast<int64_t>(removed)},
+                         Unicode::fromUTF16(inserted));
+            } else {
+                s.update(Unicode::fromUTF16(t));
+            }
+            const OCRDecorationState fresh = measuredAfresh(s);
+            ASSERT_EQ(s.yellow(), fresh.yellow()) << "trial " << trial << ", step " << i;
+            ASSERT_EQ(s.green(), fresh.green()) << "trial " << trial << ", step " << i;
+        }
+    }
+}
+
+TEST(OCRDecorationState, UndoAfterManyKeystrokesRestoresEachStatesMarks) {
+    OCRDecorationState s("本日は晴天なり\n明日は雨\n", {{3, 2}, {8, 2}});
+    std::vector<std::pair<std::u16string, std::vector<uint8_t>>> seen{{s.text16(), s.marks()}};
+    // Typing at two places, a deletion among them, as keys come (the undo
+    // steps below are history too: both fit in it).
+    for (int i = 0; i < 60; ++i) {
+        std::u16string t = s.text16();
+        const std::size_t at = i % 3 == 0 ? 1 : t.size() - 2;
+        if (i % 7 == 6) {
+            t.erase(at, 1);
+            s.update(Unicode::fromUTF16(t), TextRange{static_cast<int64_t>(at), 1}, "");
+        } else {
+            t.insert(at, u"字");
+            s.update(Unicode::fromUTF16(t), TextRange{static_cast<int64_t>(at), 0}, "字");
+        }
+        seen.emplace_back(s.text16(), s.marks());
+    }
+    EXPECT_EQ(s.historyCount(), 60u);
+    // Each step costs what it replaced, not the page.
+    EXPECT_LE(s.historyBytes(), 3 * 60);
+    // Undo walks back through every state with its own marks; the first one
+    // is the recognised text with its yellow.
+    for (std::size_t k = seen.size() - 1; k-- > 0;) {
+        s.update(Unicode::fromUTF16(seen[k].first), std::nullopt, std::nullopt, true);
+        ASSERT_EQ(s.text16(), seen[k].first) << k;
+        ASSERT_EQ(s.marks(), seen[k].second) << k;
+        ASSERT_EQ(s.green(), measuredAfresh(s).green()) << k;
+    }
+    EXPECT_TRUE(s.green().empty());
+    EXPECT_EQ(s.yellow(), (Ranges{{3, 2}, {8, 2}}));
+    // Redo goes forward again to the last typed state.
+    s.update(Unicode::fromUTF16(seen.back().first), std::nullopt, std::nullopt, true);
+    EXPECT_EQ(s.marks(), seen.back().second);
+}
+
+TEST(OCRDecorationState, RevisionCountsOnlyChanges) {
+    OCRDecorationState s("abc", {{1, 1}});
+    const uint64_t start = s.revision();
+    s.update("abc");
+    EXPECT_EQ(s.revision(), start);
+    s.update("abXc", TextRange{2, 0}, "X");
+    EXPECT_EQ(s.revision(), start + 1);
+    const OCRDecorationState copy = s;
+    EXPECT_EQ(copy.revision(), s.revision());
+    s.reformat("a c");  // the recognised text's length
+    EXPECT_EQ(s.revision(), start + 2);
 }
