@@ -1,7 +1,8 @@
 // The whole OCR pane as a window shows it: a finished queue of three
 // originals with the processing list open, the same pane narrower than 900
-// (its rows stacked), the recovery banner of saved queues, a locked PDF
-// waiting for its password, and the tint of files dragged over the pane.
+// (its rows stacked), the pane before any document, the recovery banner of
+// saved queues, a locked PDF waiting for its password, and the tint of files
+// dragged over the pane.
 #include <gtk/gtk.h>
 
 #include <fstream>
@@ -164,7 +165,15 @@ Gtk::Window* dropHover(Stage& stage) {
     return window;
 }
 
+// The pane before any document: nothing saved to resume, no queue open.
+Gtk::Window* empty(Stage& stage) {
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    return paneWindow(stage, c, 1240, 850);
+}
+
 const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
+                        registerScene("ocr-pane-empty", 1240, 850, empty) &&
                         registerScene("ocr-pane-compact", 860, 850, compact) &&
                         registerScene("ocr-pane-recovery", 1240, 850, recovery) &&
                         registerScene("ocr-pane-password", 1240, 850, lockedPDF) &&

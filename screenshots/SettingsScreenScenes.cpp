@@ -71,7 +71,7 @@ struct ScreenScene {
     // Scrolled to the end of the column, once it is laid out with its
     // status lines.
     void scrollToEnd() {
-        auto adjustment = screen->get_vadjustment();
+        auto adjustment = screen->scroller().get_vadjustment();
         test::spinUntil([&] { return adjustment->get_page_size() > 0 && adjustment->get_upper() > sceneHeight; });
         test::spinFor(std::chrono::milliseconds(100));
         adjustment->set_value(adjustment->get_upper() - adjustment->get_page_size());

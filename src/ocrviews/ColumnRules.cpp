@@ -43,6 +43,15 @@ std::string emptyText(bool queueOpen) {
                      : "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」";
 }
 
+Rect pageFrame(Size image, Size viewport, double zoom) {
+    if (!(image.width > 0) || !(image.height > 0)) return {};
+    const double z = std::isfinite(zoom) ? std::clamp(zoom, minimumZoom, maximumZoom) : fitZoom;
+    const double scale = std::max(viewport.width, 1.0) / image.width * z;
+    const double w = image.width * scale;
+    const double h = image.height * scale;
+    return {std::max((viewport.width - w) * 0.5, 0.0), std::max((viewport.height - h) * 0.5, 0.0), w, h};
+}
+
 std::string kindLabel(RegionKind kind) {
     switch (kind) {
     case RegionKind::handwrittenCandidate:
@@ -77,6 +86,39 @@ std::vector<Box> boxes(const std::vector<TextRegion>& regions, bool annotationPa
         }
     }
     return drawn;
+}
+
+namespace {
+
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
+
+}  // namespace
+
+std::optional<Rect> tagPlace(const std::vector<Box>& boxes, std::size_t index, Size tag, Size content) {
+    if (index >= boxes.size()) return std::nullopt;
+    const Rect& box = boxes[index].rect;
+    // Level with the box's first line, inside the content.
+    const double y = std::clamp(box.minY(), 0.0, std::max(content.height - tag.height, 0.0));
+    const Rect candidates[] = {{box.minX() - tagGap - tag.width, y, tag.width, tag.height},
+                               {box.maxX() + tagGap, y, tag.width, tag.height}};
+    for (const Rect& place : candidates) {
+        if (place.minX() < 0 || place.maxX() > content.width) continue;
+        const bool free = std::none_of(boxes.begin(), boxes.end(), [&](const Box& other) {
+            return overlaps(place, other.rect);
+        });
+        if (free) return place;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> tagAt(const std::vector<Box>& boxes, double x, double y) {
+    for (auto it = boxes.rbegin(); it != boxes.rend(); ++it) {
+        const Rect& r = it->rect;
+        if (it->tag && x >= r.minX() && x < r.maxX() && y >= r.minY() && y < r.maxY()) return it->tag;
+    }
+    return std::nullopt;
 }
 
 std::string boxDescription(const std::vector<Box>& boxes) {

@@ -45,6 +45,13 @@ std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot);
 // The text of the preview without a page image.
 std::string emptyText(bool queueOpen);
 
+// Where the page image of size `image` lies in the viewport: fitted to the
+// viewport's width at zoom 1.0 (a page is read down, as it is scrolled),
+// the zoom clamped to 0.5…4.0 (1.0 when not finite), centred where it is
+// narrower or lower than the viewport, never before its top-left corner.
+// Empty for an image without area.
+Rect pageFrame(Size image, Size viewport, double zoom);
+
 // One rectangle over the page image, in the preview's coordinates.
 struct Box {
     Rect rect;
@@ -62,6 +69,15 @@ std::string kindLabel(RegionKind kind);
 // only while the candidates are on.
 std::vector<Box> boxes(const std::vector<TextRegion>& regions, bool annotationPage, bool showCandidates,
                        const Rect& imageFrame);
+
+// Where the kind tag of `boxes[index]`, `tag` in size, is drawn: beside its
+// box, `tagGap` away, in the room on its left or else on its right inside
+// the content, and over no box, so it never hides the text it labels. None
+// when neither side has room; the tag then shows as the box's tooltip only.
+inline constexpr double tagGap = 3;
+std::optional<Rect> tagPlace(const std::vector<Box>& boxes, std::size_t index, Size tag, Size content);
+// The tag of the last drawn box under a point, for its tooltip.
+std::optional<std::string> tagAt(const std::vector<Box>& boxes, double x, double y);
 
 // The box labels in drawing order, one line each: GTK 4.8 gives a drawing
 // no accessible children, so they go into the area's description.

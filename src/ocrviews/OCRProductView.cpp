@@ -12,8 +12,10 @@
 namespace velmora {
 
 // The scrolled page: its one child exactly `width` wide (more only when the
-// child cannot be that narrow), at the top left, at the height it asks for
-// at that width. A plain box would grow to its widest label.
+// child cannot be that narrow), at the top left, at least as high as it asks
+// for at that width and as high as the viewport, so that the rows that
+// expand (the split) take what the others leave of the window's height. A
+// plain box would grow to its widest label.
 class OCRPage : public Gtk::Widget {
 public:
     explicit OCRPage(Gtk::Widget& child) : Glib::ObjectBase("VelmoraOCRPage"), child_(&child) {
@@ -66,7 +68,7 @@ protected:
         const int width = childWidth();
         int childMin = 0, childNat = 0, b1 = -1, b2 = -1;
         child_->measure(Gtk::Orientation::VERTICAL, width, childMin, childNat, b1, b2);
-        child_->size_allocate(Gtk::Allocation(0, 0, width, std::min(height, std::max(childMin, childNat))), -1);
+        child_->size_allocate(Gtk::Allocation(0, 0, width, std::max(height, childMin)), -1);
     }
 
 private:
@@ -124,9 +126,15 @@ OCRProductView::OCRProductView(std::shared_ptr<QueueController> model, SettingsS
     stack_.append(panel_);
     stack_.append(split_);
     stack_.append(options_);
+    // Only the split grows with the window; the rows around it keep the
+    // height they ask for.
+    for (Gtk::Widget* row : std::initializer_list<Gtk::Widget*>{&queueSlot_, &banner_, &panel_, &options_}) {
+        row->set_vexpand(false);
+    }
+    split_.set_vexpand(true);
     page_ = Gtk::make_managed<OCRPage>(stack_);
     page_->set_halign(Gtk::Align::START);
-    page_->set_valign(Gtk::Align::START);
+    page_->set_valign(Gtk::Align::FILL);
     scroll_.set_child(*page_);
 
     styleWidget(*this, std::string(".") + targetedClass + " { background-color: alpha(@theme_selected_bg_color, 0.08); }");
@@ -246,7 +254,7 @@ void OCRProductView::layOut() {
     compact_ = L::compact(width_);
     for (OCRControlRow* row : panel_.rows()) row->setCompact(compact_);
     for (OCRControlRow* row : options_.rows()) row->setCompact(compact_);
-    split_.setHeight(static_cast<int>(std::lround(L::splitHeight(height_, model_->processingList))));
+    split_.setHeight(static_cast<int>(std::lround(L::splitMinimum(height_, compact_))));
 }
 
 void OCRProductView::refresh() {
@@ -261,9 +269,6 @@ void OCRProductView::refresh() {
     }
     queueSlot_.set_visible(queueView_ != nullptr);
     banner_.set_visible(PaneLayout::showsRecoveryBanner(c.recoveryDeferred, !c.savedQueues->empty(), c.engine != nullptr));
-    if (width_ >= 0) {
-        split_.setHeight(static_cast<int>(std::lround(PaneLayout::splitHeight(height_, c.processingList))));
-    }
 
     // The find command: focus the search field, even when it has focus.
     if (c.focusSearch) {

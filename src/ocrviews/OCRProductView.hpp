@@ -29,8 +29,11 @@ class OCRPage;
 //
 // Layout: the pane takes its size (W, H) from its allocation. The page's
 // width (max(W − 24, 680)), the compact rows (W < 900) and the split's
-// height are applied on idle after a change of size, never inside the
+// least height are applied on idle after a change of size, never inside the
 // allocation, so a resize across a threshold lays out once more and stops.
+// The page is at least as high as the pane, and the split takes the height
+// the other rows leave: the page image and the result text grow with the
+// window, and the option rows stay right under them.
 //
 // The preferred source width comes from the settings on creation, follows
 // every later change of that preference, follows a drag of the divider at

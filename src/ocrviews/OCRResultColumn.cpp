@@ -51,6 +51,9 @@ OCRResultColumn::OCRResultColumn(std::shared_ptr<QueueController> controller)
     append(legend_);
 
     append(editor_);
+    hint_.set_name(hintName);
+    hint_.show("document-open-symbolic", SourceColumnRules::emptyText(false));
+    append(hint_);
 
     caution_.set_text("黄色は誤り確定、緑は正解保証ではありません。原稿の枠は認識時の位置を示します。");
     caution_.set_name(cautionName);
@@ -88,6 +91,16 @@ OCRTextEditor::Value OCRResultColumn::editorValue() {
     return value;
 }
 
-void OCRResultColumn::refresh() { editor_.update(editorValue()); }
+void OCRResultColumn::refresh() {
+    editor_.update(editorValue());
+    showHint(controller_->snapshot->has_value());
+}
+
+void OCRResultColumn::showHint(bool documentOpen) {
+    if (documentOpen_ == documentOpen) return;
+    documentOpen_ = documentOpen;
+    hint_.set_visible(!documentOpen);
+    editor_.set_visible(documentOpen);
+}
 
 }  // namespace velmora

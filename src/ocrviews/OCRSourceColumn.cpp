@@ -4,6 +4,7 @@
 #include <gtkmm/adjustment.h>
 #include <gtkmm/overlay.h>
 #include <gtkmm/snapshot.h>
+#include <gtkmm/tooltip.h>
 
 #include <cmath>
 
@@ -35,6 +36,17 @@ const GdkRGBA lowFill = rgba(246, 211, 45, 0.24);
 
 OCRPreviewArea::OCRPreviewArea() {
     set_overflow(Gtk::Overflow::HIDDEN);
+    // A tag without room beside its box is read on hovering the box.
+    set_has_tooltip(true);
+    signal_query_tooltip().connect(
+        [this](int x, int y, bool keyboard, const Glib::RefPtr<Gtk::Tooltip>& tooltip) {
+            if (keyboard) return false;
+            const std::optional<std::string> tag = SourceColumnRules::tagAt(boxes_, x, y);
+            if (!tag) return false;
+            tooltip->set_text(*tag);
+            return true;
+        },
+        false);
     gtk_accessible_update_property(GTK_ACCESSIBLE(gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL, accessibleLabel, -1);
 }
 
@@ -70,7 +82,7 @@ void OCRPreviewArea::layOut(Size viewport) {
     const RasterImage* image = content_.image ? &*content_.image : nullptr;
     const Size imageSize = image ? Size{static_cast<double>(image->width()), static_cast<double>(image->height())}
                                  : Size{};
-    frame_ = OCRGeometry::imageFrame(imageSize, viewport, content_.zoom);
+    frame_ = SourceColumnRules::pageFrame(imageSize, viewport, content_.zoom);
     boxes_ = image ? SourceColumnRules::boxes(content_.regions, content_.annotationPage, content_.showCandidates, frame_)
                    : std::vector<SourceColumnRules::Box>{};
 }
@@ -126,7 +138,9 @@ void OCRPreviewArea::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshotR
     G_GNUC_END_IGNORE_DEPRECATIONS
     windowBackground.alpha = 0.85f;
 
-    for (const SourceColumnRules::Box& box : boxes_) {
+    const Size content{static_cast<double>(get_width()), static_cast<double>(get_height())};
+    for (std::size_t index = 0; index < boxes_.size(); ++index) {
+        const SourceColumnRules::Box& box = boxes_[index];
         const graphene_rect_t rect = grapheneRect(box.rect);
         if (box.tinted) gtk_snapshot_append_color(snapshot, &lowFill, &rect);
         if (box.dashed) {
@@ -159,11 +173,14 @@ void OCRPreviewArea::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshotR
             int width = 0;
             int height = 0;
             layout->get_pixel_size(width, height);
-            const graphene_rect_t tagRect = grapheneRect({box.rect.x, box.rect.y, width + 2.0, height + 2.0});
+            const std::optional<Rect> place =
+                SourceColumnRules::tagPlace(boxes_, index, {width + 2.0, height + 2.0}, content);
+            if (!place) continue;
+            const graphene_rect_t tagRect = grapheneRect(*place);
             gtk_snapshot_append_color(snapshot, &windowBackground, &tagRect);
             gtk_snapshot_save(snapshot);
-            const graphene_point_t at = GRAPHENE_POINT_INIT(static_cast<float>(box.rect.x + 1),
-                                                           static_cast<float>(box.rect.y + 1));
+            const graphene_point_t at = GRAPHENE_POINT_INIT(static_cast<float>(place->x + 1),
+                                                           static_cast<float>(place->y + 1));
             gtk_snapshot_translate(snapshot, &at);
             gtk_snapshot_append_layout(snapshot, layout->gobj(), &textColour);
             gtk_snapshot_restore(snapshot);
@@ -214,12 +231,10 @@ OCRSourceColumn::OCRSourceColumn(std::shared_ptr<QueueController> controller)
     scroller_.set_hexpand(true);
     area_.set_name(previewName);
     scroller_.set_child(area_);
-    empty_.set_name(emptyName);
-    empty_.add_css_class("dim-label");
-    empty_.set_justify(Gtk::Justification::CENTER);
-    empty_.set_margin(8);
-    empty_.set_halign(Gtk::Align::CENTER);
-    empty_.set_valign(Gtk::Align::CENTER);
+    empty_.set_name(statusPageName);
+    empty_.label().set_name(emptyName);
+    empty_.label().remove_css_class("title-4");
+    empty_.label().add_css_class("dim-label");
     auto& overlay = *Gtk::make_managed<Gtk::Overlay>();
     overlay.set_child(scroller_);
     overlay.add_overlay(empty_);
@@ -251,13 +266,20 @@ void OCRSourceColumn::refresh() {
     const int64_t page = c.page.get();
     const int64_t count = c.previewPageCount.get();
     pageLabel_.set_text(SourceColumnRules::pageLabel(page, count));
-    previous_.set_sensitive(SourceColumnRules::previousEnabled(page));
-    next_.set_sensitive(SourceColumnRules::nextEnabled(page, count));
+    const bool queueOpen = c.snapshot->has_value();
+    previous_.set_sensitive(queueOpen && SourceColumnRules::previousEnabled(page));
+    next_.set_sensitive(queueOpen && SourceColumnRules::nextEnabled(page, count));
+    for (Gtk::Widget* zoom : std::initializer_list<Gtk::Widget*>{&zoomOut_, &fit_, &zoomIn_}) {
+        if (zoom->get_sensitive() != queueOpen) zoom->set_sensitive(queueOpen);
+    }
     refreshPicker();
 
-    const bool queueOpen = c.snapshot->has_value();
     const bool hasImage = c.preview->has_value();
-    empty_.set_text(SourceColumnRules::emptyText(queueOpen));
+    empty_.show(queueOpen ? "image-missing-symbolic" : "image-x-generic-symbolic",
+                SourceColumnRules::emptyText(queueOpen));
+    // Before any document the result column beside says where to drop one;
+    // here only the picture of a page says what will show.
+    if (empty_.label().get_visible() != queueOpen) empty_.label().set_visible(queueOpen);
     empty_.set_visible(!hasImage);
     OCRPreviewArea::Content content;
     if (hasImage) {

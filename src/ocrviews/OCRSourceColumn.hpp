@@ -13,6 +13,7 @@
 #include <gtkmm/stringlist.h>
 
 #include "foundation/Raster.hpp"
+#include "gui/StatusPage.hpp"
 #include "ocrqueue/QueueController.hpp"
 #include "ocrviews/ColumnRules.hpp"
 #include "ocrviews/IdleRefresh.hpp"
@@ -66,7 +67,10 @@ private:
 // The left column of the OCR pane: the page row (previous, page of pages,
 // next, the zoom buttons), the "原稿" picker of a queue of two inputs or
 // more, and the preview of the shown page with its recognition boxes, or
-// one of two texts without a page image. It reads the window's controller,
+// one of two texts on a status page without a page image. The page image
+// opens fitted to the column's width, so its boxes and the text in them can
+// be read, and scrolls down. Without an open queue the page and zoom
+// buttons have nothing to act on and are insensitive. It reads the window's controller,
 // writes its `zoom` and changes pages only through `goPage`. It observes
 // the controller's `changed` and the viewport's size, and refreshes once per
 // turn of the main loop.
@@ -81,7 +85,9 @@ public:
     static constexpr const char* pickerName = "ocr.input";
     static constexpr const char* previewName = "ocr.preview";
     static constexpr const char* scrollName = "ocr.preview.scroll";
+    // The status page's sentence; the page itself is "ocr.preview.status".
     static constexpr const char* emptyName = "ocr.preview.empty";
+    static constexpr const char* statusPageName = "ocr.preview.status";
 
     explicit OCRSourceColumn(std::shared_ptr<QueueController> controller);
     ~OCRSourceColumn() override;
@@ -108,7 +114,7 @@ private:
     std::vector<SourceColumnRules::InputOption> options_;
     Gtk::ScrolledWindow scroller_;
     OCRPreviewArea area_;
-    Gtk::Label empty_;
+    StatusPage empty_;
     sigc::connection changed_;
     sigc::connection chosen_;
     IdleRefresh refresh_{[this] { refresh(); }};

@@ -17,7 +17,8 @@ namespace velmora {
 // `PaneLayout::sourceWidth(preferred, Ws)` wide, the divider 8, the result
 // column the rest. A drag of the divider reports the preferred width it
 // stands for; the owner decides what to keep and hands `preferred` back.
-// Its height is the owner's (`setHeight`), never less than its columns need.
+// It asks for the owner's least height (`setHeight`), never less than its
+// columns need, and takes every height it is given above that.
 class OCRSplit : public Gtk::Widget {
 public:
     static constexpr const char* splitName = "ocr.split";

@@ -1,6 +1,7 @@
 #include "ocrviews/PaneRules.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "ocrqueue/QueueController.hpp"
@@ -14,8 +15,8 @@ double contentWidth(double paneWidth) { return std::max(paneWidth - 2 * padding,
 
 bool compact(double paneWidth) { return paneWidth < compactBelow; }
 
-double splitHeight(double paneHeight, bool listShown) {
-    return std::max(paneHeight - (listShown ? chromeWithList : chromeWithoutList), minimumSplit);
+double splitMinimum(double paneHeight, bool compact) {
+    return std::max(compact ? std::floor(paneHeight / 2) : 0.0, minimumSplit);
 }
 
 double sourceWidth(double preferred, double splitWidth) { return OCRProduct::previewWidth(preferred, splitWidth); }

@@ -27,9 +27,6 @@ inline constexpr double minimumContent = 680;
 inline constexpr double compactBelow = 900;
 inline constexpr double minimumSplit = 320;
 inline constexpr double dividerWidth = 8;
-// The height the rows around the split take, with and without the list.
-inline constexpr double chromeWithList = 590;
-inline constexpr double chromeWithoutList = 350;
 inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
 
 // The width of the page's stack in a pane W wide: never below 680, so a
@@ -37,8 +34,11 @@ inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
 double contentWidth(double paneWidth);
 // Control rows stack in a pane narrower than 900 points.
 bool compact(double paneWidth);
-// The split's height in a pane H high.
-double splitHeight(double paneHeight, bool listShown);
+// The least height of the split in a pane H high: 320, and in the compact
+// layout, whose stacked rows take more of the height, half the pane. The
+// split takes whatever the rows around it leave above that; below it the
+// page scrolls.
+double splitMinimum(double paneHeight, bool compact);
 // The source column's width in a split Ws wide, and the result column's.
 double sourceWidth(double preferred, double splitWidth);
 double resultWidth(double preferred, double splitWidth);

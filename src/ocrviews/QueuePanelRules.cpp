@@ -108,12 +108,19 @@ bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected) 
     return completed == facts.completed && failed == facts.failed.size();
 }
 
+std::string pagesText(const InputFacts& facts) {
+    return std::to_string(facts.completed) + " / " +
+           (facts.pageCount ? std::to_string(*facts.pageCount) : std::string("不明"));
+}
+
+std::optional<double> pagesFraction(const InputFacts& facts) {
+    if (!facts.pageCount) return std::nullopt;
+    if (*facts.pageCount <= 0) return 0.0;
+    return std::clamp(static_cast<double>(facts.completed) / static_cast<double>(*facts.pageCount), 0.0, 1.0);
+}
+
 std::string progressText(const InputFacts& facts) {
-    std::string text = std::to_string(facts.completed) + " / ";
-    text += facts.pageCount ? std::to_string(*facts.pageCount) : std::string("不明");
-    text += "\u3000";
-    text += displayName(facts.status);
-    return text;
+    return pagesText(facts) + "\u3000" + std::string(displayName(facts.status));
 }
 
 std::string progressText(const QueueInput& input) { return progressText(inputFacts(input, false)); }
@@ -129,6 +136,9 @@ InputRow inputRow(const InputFacts& facts, std::size_t position) {
     row.id = facts.id;
     row.label = std::to_string(position + 1) + ". " + fileName(facts.path);
     row.progress = progressText(facts);
+    row.pages = pagesText(facts);
+    row.fraction = pagesFraction(facts);
+    row.state = std::string(displayName(facts.status));
     row.selected = facts.selected;
     if (facts.error) row.error = BrindlexError::message(*facts.error);
     for (const auto& [page, error] : facts.failed) row.failed.push_back({page, failedPageText(page, error)});

@@ -93,7 +93,10 @@ struct FailedPage {
 struct InputRow {
     UUID id;
     std::string label;     // "1. scan.pdf"
-    std::string progress;  // "2 / 5" U+3000 "処理中"
+    std::string progress;  // "2 / 5" U+3000 "処理中": the row as one line
+    std::string pages;     // "2 / 5", its column
+    std::optional<double> fraction;  // the pages done, 0…1; none while the count is unknown
+    std::string state;     // "処理中", its column
     bool selected = false;
     std::optional<std::string> error;
     std::vector<FailedPage> failed;
@@ -123,6 +126,10 @@ InputRow inputRow(const InputFacts& facts, std::size_t position);
 InputRow inputRow(const QueueInput& input, std::size_t position, const std::optional<UUID>& selectedID);
 std::string progressText(const QueueInput& input);
 std::string progressText(const InputFacts& facts);
+// The two columns of the progress: "2 / 5" (the count "不明" while unread)
+// and the state's name.
+std::string pagesText(const InputFacts& facts);
+std::optional<double> pagesFraction(const InputFacts& facts);
 std::string failedPageText(const PageRecord& record);
 std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error);
 

@@ -9,6 +9,7 @@
 #include <gtkmm/label.h>
 #include <gtkmm/listitem.h>
 #include <gtkmm/noselection.h>
+#include <gtkmm/progressbar.h>
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
@@ -36,7 +37,8 @@ constexpr const char* panelStyle =
         ".queue-error { color: rgb(230, 97, 0); }\n"
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
-        "listview.queue-list > row { padding: 0; background: none; }\n";
+        "listview.queue-list > row { padding: 0; background: none; }\n"
+        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n";
 
 void installStyle() { installDisplayStyle(panelStyle); }
 
@@ -79,6 +81,48 @@ Task<void> confirmedTrial(std::weak_ptr<QueueController> weak) {
     co_await trial;
 }
 
+// One column of an input's line: exactly `width` wide whatever its child
+// would like, so the columns of every row line up; a label in it is cut
+// short with an ellipsis. Its one-line content is as high at any width, so
+// it asks for a constant size and spares the list height-for-width passes.
+class FixedColumn : public Gtk::Widget {
+public:
+    FixedColumn(Gtk::Widget& child, int width) : Glib::ObjectBase("VelmoraQueueColumn"), child_(&child), width_(width) {
+        child.set_parent(*this);
+        signal_destroy().connect([this] { release(); });
+    }
+    ~FixedColumn() override {
+        if (gobj()) release();
+    }
+
+protected:
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+    void measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimumBaseline,
+                       int& naturalBaseline) const override {
+        minimumBaseline = naturalBaseline = -1;
+        minimum = natural = 0;
+        if (!child_) return;
+        if (orientation == Gtk::Orientation::HORIZONTAL) {
+            minimum = natural = width_;
+            return;
+        }
+        int b1 = -1, b2 = -1;
+        child_->measure(orientation, -1, minimum, natural, b1, b2);
+    }
+    void size_allocate_vfunc(int width, int height, int) override {
+        if (child_) child_->size_allocate(Gtk::Allocation(0, 0, width, height), -1);
+    }
+
+private:
+    void release() {
+        if (child_) child_->unparent();
+        child_ = nullptr;
+    }
+
+    Gtk::Widget* child_;
+    int width_;
+};
+
 class Slot;
 
 // One row of the list: a part of the panel that is always the same widget
@@ -113,20 +157,40 @@ struct InputActions {
     std::function<void(const UUID&, int64_t)> retryPage;
 };
 
-// One input: its row (the button, the progress, the move buttons of the
-// selected one, the error) and one row per failed page.
+// One input: its line in columns (the button with its name, the pages done
+// of all with a bar, the state, the move buttons of the selected one, the
+// error) and, indented under it, one row per failed page.
 class InputGroup : public Gtk::Box {
 public:
-    explicit InputGroup(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL, 8), actions_(actions) {
+    static constexpr int nameWidth = 250;
+    static constexpr int pagesWidth = 64;
+    static constexpr int barWidth = 100;
+    // Wide enough for the longest state's name, which is never cut.
+    static constexpr int stateWidth = 120;
+    static constexpr int failedIndent = 24;
+
+    explicit InputGroup(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL, 6), actions_(actions) {
+        add_css_class("queue-input");
         line_.set_halign(Gtk::Align::START);
         input_.set_name(QueueView::inputName);
+        input_.set_label(" ");
+        if (auto* text = dynamic_cast<Gtk::Label*>(input_.get_child())) {
+            leading(*text).set_ellipsize(Pango::EllipsizeMode::MIDDLE);
+        }
         progress_.set_name(QueueView::progressName);
-        caption(progress_);
+        caption(progress_).set_xalign(1);
+        progress_.set_halign(Gtk::Align::FILL);
+        bar_.set_name(QueueView::progressBarName);
+        bar_.set_valign(Gtk::Align::CENTER);
+        state_.set_name(QueueView::stateName);
+        caption(state_);
         up_.set_name(QueueView::upName);
         down_.set_name(QueueView::downName);
         error_.set_name(QueueView::errorName);
         caption(error_).add_css_class(QueueView::errorClass);
-        for (Gtk::Widget* w : std::initializer_list<Gtk::Widget*>{&input_, &progress_, &up_, &down_, &error_}) {
+        for (Gtk::Widget* w : std::initializer_list<Gtk::Widget*>{
+                 &column(input_, nameWidth), &column(progress_, pagesWidth), &column(bar_, barWidth),
+                 &column(state_, stateWidth), &up_, &down_, &error_}) {
             w->set_valign(Gtk::Align::CENTER);
             line_.append(*w);
         }
@@ -149,7 +213,16 @@ public:
             gtk_accessible_update_state(GTK_ACCESSIBLE(input_.gobj()), GTK_ACCESSIBLE_STATE_SELECTED,
                                         static_cast<gboolean>(row.selected), -1);
         }
-        setText(progress_, row.progress);
+        setText(progress_, row.pages);
+        setText(state_, row.state);
+        // A count not yet known shows an empty bar: a pulsing one would
+        // redraw every frame for every such row in sight.
+        const double fraction = row.fraction.value_or(0.0);
+        if (bar_.get_fraction() != fraction) bar_.set_fraction(fraction);
+        if (row.progress != row_.progress || !shown_) {
+            gtk_accessible_update_property(GTK_ACCESSIBLE(line_.gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                           row.progress.c_str(), -1);
+        }
         setVisible(up_, row.selected);
         setVisible(down_, row.selected);
         setText(error_, row.error.value_or(""));
@@ -183,6 +256,7 @@ private:
         const std::size_t index = failed_.size();
         auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
         row->set_halign(Gtk::Align::START);
+        row->set_margin_start(failedIndent);
         auto* text = Gtk::make_managed<Gtk::Label>();
         text->set_name(QueueView::failedPageName);
         caption(*text).set_valign(Gtk::Align::CENTER);
@@ -198,10 +272,19 @@ private:
         failed_.push_back({row, text, retry});
     }
 
+    // The columns' widgets are the columns' own: they go with the line.
+    template <typename W>
+    static W& columnWidget() {
+        return *Gtk::make_managed<W>();
+    }
+    Gtk::Widget& column(Gtk::Widget& child, int width) { return *Gtk::make_managed<FixedColumn>(child, width); }
+
     const InputActions& actions_;
     Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 6};
-    Gtk::Button input_;
-    Gtk::Label progress_;
+    Gtk::Button& input_ = columnWidget<Gtk::Button>();
+    Gtk::Label& progress_ = columnWidget<Gtk::Label>();
+    Gtk::ProgressBar& bar_ = columnWidget<Gtk::ProgressBar>();
+    Gtk::Label& state_ = columnWidget<Gtk::Label>();
     Gtk::Button up_{"上へ"};
     Gtk::Button down_{"下へ"};
     Gtk::Label error_;
@@ -374,6 +457,7 @@ struct QueueView::Parts {
     Gtk::Button close{"一覧を閉じる"};
     // Folder listing.
     Gtk::Label candidatesTitle;
+    Gtk::Box candidateButtons{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Button addCandidates{"この一覧を追加"};
     Gtk::Button dropCandidates{"追加を取消"};
     // Run row.
@@ -392,6 +476,7 @@ struct QueueView::Parts {
     std::vector<std::filesystem::path> savedShown;
     // Rejection panel.
     Gtk::Label rejectionReason;
+    Gtk::Box rejectionButtons{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Button newTrial{"現在の設定で別の試行を作る"};
     Gtk::Button closeRejection{"再開を取消"};
     // Queue section.
@@ -408,8 +493,8 @@ struct QueueView::Parts {
 
     // The rows of the list: the fixed parts, and the lines and inputs by
     // position.
-    Glib::RefPtr<RowItem> addItem, candidatesTitleItem, addCandidatesItem, dropCandidatesItem, runItem, savedItem,
-        rejectionItem, newTrialItem, closeRejectionItem, countsItem, noteItem, retryAllItem, exportItem, statusItem;
+    Glib::RefPtr<RowItem> addItem, candidatesTitleItem, candidateButtonsItem, runItem, savedItem, rejectionItem,
+        rejectionButtonsItem, countsItem, noteItem, retryAllItem, exportItem, statusItem;
     std::vector<Glib::RefPtr<RowItem>> candidateItems;
     std::vector<std::filesystem::path> candidatesShown;
     std::vector<Glib::RefPtr<RowItem>> inputItems;
@@ -443,6 +528,8 @@ struct QueueView::Parts {
         leading(candidatesTitle);
         named(addCandidates, QueueView::addCandidatesName);
         named(dropCandidates, QueueView::dropCandidatesName);
+        // Each answer stands beside the other, on the row of its question.
+        row(candidateButtons, {&addCandidates, &dropCandidates});
 
         named(start, QueueView::startName);
         named(pause, QueueView::pauseName);
@@ -459,6 +546,7 @@ struct QueueView::Parts {
         leading(rejectionReason).add_css_class(QueueView::errorClass);
         named(newTrial, QueueView::newTrialName);
         named(closeRejection, QueueView::closeRejectionName);
+        row(rejectionButtons, {&newTrial, &closeRejection});
 
         counts.set_name(QueueView::countsName);
         leading(counts);
@@ -474,13 +562,11 @@ struct QueueView::Parts {
         using K = RowItem::Kind;
         addItem = RowItem::create(K::fixed, &addRow);
         candidatesTitleItem = RowItem::create(K::fixed, &candidatesTitle);
-        addCandidatesItem = RowItem::create(K::fixed, &addCandidates);
-        dropCandidatesItem = RowItem::create(K::fixed, &dropCandidates);
+        candidateButtonsItem = RowItem::create(K::fixed, &candidateButtons);
         runItem = RowItem::create(K::fixed, &runRow);
         savedItem = RowItem::create(K::fixed, &savedRow);
         rejectionItem = RowItem::create(K::fixed, &rejectionReason);
-        newTrialItem = RowItem::create(K::fixed, &newTrial);
-        closeRejectionItem = RowItem::create(K::fixed, &closeRejection);
+        rejectionButtonsItem = RowItem::create(K::fixed, &rejectionButtons);
         countsItem = RowItem::create(K::fixed, &counts);
         noteItem = RowItem::create(K::fixed, &note);
         retryAllItem = RowItem::create(K::fixed, &retryAll);
@@ -686,15 +772,13 @@ struct QueueView::Parts {
         if (shown.candidates) {
             wanted.push_back(candidatesTitleItem.get());
             for (const auto& item : candidateItems) wanted.push_back(item.get());
-            wanted.push_back(addCandidatesItem.get());
-            wanted.push_back(dropCandidatesItem.get());
+            wanted.push_back(candidateButtonsItem.get());
         }
         wanted.push_back(runItem.get());
         if (shown.saved) wanted.push_back(savedItem.get());
         if (shown.rejection) {
             wanted.push_back(rejectionItem.get());
-            wanted.push_back(newTrialItem.get());
-            wanted.push_back(closeRejectionItem.get());
+            wanted.push_back(rejectionButtonsItem.get());
         }
         if (shown.queue) {
             wanted.push_back(countsItem.get());

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include <gtkmm/frame.h>
+#include <gtkmm/grid.h>
+#include <gtkmm/separator.h>
+
 #include "foundation/BrindlexError.hpp"
+#include "gui/StatusPage.hpp"
 
 namespace velmora {
 
@@ -36,14 +41,20 @@ SettingsScreen::SettingsScreen(Parts parts, SettingsFlow& flow)
                                            }}),
       form_(model_.form()) {
     set_name("settings");
-    set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::ALWAYS);
+    installStateColours();
+    set_orientation(Gtk::Orientation::VERTICAL);
     set_hexpand(true);
     set_vexpand(true);
 
+    scroller_.set_name(scrollName);
+    scroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::ALWAYS);
+    scroller_.set_hexpand(true);
+    scroller_.set_vexpand(true);
     column_.set_margin(padding);
     clamp_.set_child(column_);
     clamp_.set_hexpand(true);
-    set_child(clamp_);
+    scroller_.set_child(clamp_);
+    append(scroller_);
 
     textLine(title_);
     title_.set_text(title);
@@ -51,6 +62,16 @@ SettingsScreen::SettingsScreen(Parts parts, SettingsFlow& flow)
     textLine(caption_);
     caption_.set_text(caption);
     caption_.add_css_class("caption");
+    // The reason the form is greyed, where the eye meets the form.
+    readOnly_.set_name(readOnlyName);
+    readOnlyIcon_.set_from_icon_name("dialog-warning-symbolic");
+    readOnlyIcon_.set_valign(Gtk::Align::START);
+    readOnlyIcon_.add_css_class("warning");
+    textLine(readOnlyReason_, readOnlyReasonName);
+    readOnlyReason_.set_hexpand(true);
+    readOnlyReason_.add_css_class("warning");
+    readOnly_.append(readOnlyIcon_);
+    readOnly_.append(readOnlyReason_);
     form_.set_name(formName);
     textLine(privacyHeading_);
     privacyHeading_.set_text(privacyHeading);
@@ -68,24 +89,42 @@ SettingsScreen::SettingsScreen(Parts parts, SettingsFlow& flow)
 
     column_.append(title_);
     column_.append(caption_);
+    column_.append(readOnly_);
     column_.append(form_);
-    column_.append(addButton(apply_, applyName));
-    column_.append(addButton(reread_, rereadName));
-    column_.append(addButton(folder_, folderName));
-    column_.append(firstDivider_);
-    column_.append(privacyHeading_);
-    if (parts.privacy) column_.append(*parts.privacy);
-    column_.append(historyCaption_);
-    column_.append(addButton(clearHistoryButton_, clearHistoryName));
-    column_.append(secondDivider_);
-    column_.append(managementHeading_);
-    column_.append(addButton(wizardButton_, wizardName));
-    column_.append(addButton(export_, exportName));
-    column_.append(addButton(import_, importName));
-    column_.append(addButton(reset_, resetName));
+    addSection(nullptr, {&addButton(folder_, folderName)});
+    addSection(&privacyHeading_, {parts.privacy, &historyCaption_, &addButton(clearHistoryButton_, clearHistoryName)});
+    // The four commands two by two, in their order.
+    auto& management = *Gtk::make_managed<Gtk::Grid>();
+    management.set_row_spacing(8);
+    management.set_column_spacing(8);
+    int position = 0;
+    for (Gtk::Button* button : {&addButton(wizardButton_, wizardName), &addButton(export_, exportName),
+                                &addButton(import_, importName), &addButton(reset_, resetName)}) {
+        button->set_hexpand(false);
+        management.attach(*button, position % 2, position / 2);
+        ++position;
+    }
+    addSection(&managementHeading_, {&management});
     column_.append(notice_);
-    column_.append(result_);
     column_.append(flowMessage_);
+
+    // The action bar: apply and its outcome beside it, re-read at the end.
+    // It lies outside the scrolled column, so it never scrolls away.
+    append(*Gtk::make_managed<Gtk::Separator>(Gtk::Orientation::HORIZONTAL));
+    actionBar_.set_name(actionBarName);
+    actionBar_.set_margin(8);
+    actionBar_.set_margin_start(padding);
+    actionBar_.set_margin_end(padding);
+    addButton(apply_, applyName).add_css_class("suggested-action");
+    apply_.set_valign(Gtk::Align::CENTER);
+    result_.set_hexpand(true);
+    result_.set_valign(Gtk::Align::CENTER);
+    addButton(reread_, rereadName).set_halign(Gtk::Align::END);
+    reread_.set_valign(Gtk::Align::CENTER);
+    actionBar_.append(apply_);
+    actionBar_.append(result_);
+    actionBar_.append(reread_);
+    append(actionBar_);
 
     apply_.signal_clicked().connect([this] { model_.apply(); });
     reread_.signal_clicked().connect([this] { model_.reread(); });
@@ -126,6 +165,20 @@ Gtk::Button& SettingsScreen::addButton(Gtk::Button& button, const char* name) {
     return button;
 }
 
+void SettingsScreen::addSection(Gtk::Label* heading, std::initializer_list<Gtk::Widget*> rows) {
+    auto& section = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 6);
+    if (heading) section.append(*heading);
+    auto& frame = *Gtk::make_managed<Gtk::Frame>();
+    auto& inside = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    inside.set_margin(12);
+    for (Gtk::Widget* row : rows) {
+        if (row) inside.append(*row);
+    }
+    frame.set_child(inside);
+    section.append(frame);
+    column_.append(section);
+}
+
 Gtk::Window* SettingsScreen::hostWindow() { return dynamic_cast<Gtk::Window*>(get_root()); }
 
 void SettingsScreen::start(Task<void> action) {
@@ -133,12 +186,26 @@ void SettingsScreen::start(Task<void> action) {
     actions_.push_back(spawn(std::move(action)));
 }
 
-void SettingsScreen::followModel() { setStatus(result_, model_.message()); }
+void SettingsScreen::followModel() {
+    setStatus(result_, model_.message());
+    const bool failed = model_.messageIsFailure();
+    if (result_.has_css_class("error") != failed) {
+        if (failed) {
+            result_.add_css_class("error");
+        } else {
+            result_.remove_css_class("error");
+        }
+    }
+}
 
 void SettingsScreen::followStore() {
     SettingsStore& store = model_.store();
-    setStatus(notice_, store.notice());
     const bool writable = !store.readOnly();
+    // Read-only, the notice is the reason and stands above the form.
+    setStatus(notice_, store.notice());
+    if (!writable) notice_.set_visible(false);
+    setStatus(readOnlyReason_, writable ? std::string() : store.notice());
+    readOnly_.set_visible(!writable);
     form_.set_sensitive(writable);
     apply_.set_sensitive(writable);
 }

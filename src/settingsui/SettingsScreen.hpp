@@ -1,11 +1,15 @@
 #pragma once
 
 // The settings screen on screen: one column, at most 760 wide and centred,
-// scrolling vertically, over a SettingsScreenModel: the form on the draft
-// and "設定を適用" (both insensitive while the store is read-only), re-read,
-// the default output folder, the privacy section its creator made, clearing
-// the history, the wizard, export, import and reset, then three status
-// lines: the store's notice, the screen's message and the flow's message.
+// scrolling vertically, over a SettingsScreenModel, and under it an action
+// bar that stays in sight whatever is scrolled: "設定を適用" (insensitive
+// while the store is read-only), the screen's message beside it (an error's
+// in the theme's error colour) and re-read. The column holds the title, the
+// store's reason for being read-only (only then, above the greyed form), the
+// form on the draft, the default output folder, the privacy section its
+// creator made with clearing the history, the wizard, export, import and
+// reset, then the store's notice and the flow's message. Every section is a
+// heading over one framed box, as the form's own sections are.
 // It loads the stored preferences each time it is mapped, and presents the
 // wizard and the import sheet, modal over its window, while the shared flow
 // asks for them, so every screen showing presents them.
@@ -16,9 +20,9 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
-#include <gtkmm/separator.h>
 
 #include "foundation/OutputAccess.hpp"
 #include "foundation/SettingsStore.hpp"
@@ -34,7 +38,7 @@
 
 namespace velmora {
 
-class SettingsScreen : public Gtk::ScrolledWindow {
+class SettingsScreen : public Gtk::Box {
 public:
     static constexpr int maximumWidth = 760;
     static constexpr int padding = 20;
@@ -59,6 +63,10 @@ public:
     static constexpr const char* noticeName = "settings.notice";
     static constexpr const char* resultName = "settings.result";
     static constexpr const char* flowMessageName = "settings.flowMessage";
+    static constexpr const char* scrollName = "settings.scroll";
+    static constexpr const char* actionBarName = "settings.actions";
+    static constexpr const char* readOnlyName = "settings.readOnly";
+    static constexpr const char* readOnlyReasonName = "settings.readOnly.reason";
 
     // What its creator hands in: the store the screen edits, the output
     // folders, the history clearing (see SettingsScreenModel::Services) and
@@ -77,6 +85,8 @@ public:
     SettingsScreen& operator=(const SettingsScreen&) = delete;
 
     SettingsScreenModel& model() noexcept { return model_; }
+    Gtk::ScrolledWindow& scroller() noexcept { return scroller_; }
+    Gtk::Box& actionBar() noexcept { return actionBar_; }
     // The wizard and the import sheet once first presented; null before.
     SetupWizard* wizard() noexcept { return wizard_.get(); }
     ImportSheet* importSheet() noexcept { return importSheet_.get(); }
@@ -84,6 +94,8 @@ public:
 private:
     Gtk::Window* hostWindow();
     Gtk::Button& addButton(Gtk::Button& button, const char* name);
+    // A section's heading (none for none) over one framed box of `rows`.
+    void addSection(Gtk::Label* heading, std::initializer_list<Gtk::Widget*> rows);
     void start(Task<void> action);
     void followModel();
     void followStore();
@@ -96,19 +108,22 @@ private:
 
     // The column outlives the clamp that holds it: a clamp lets its child go
     // when it goes.
+    Gtk::ScrolledWindow scroller_;
     Gtk::Box column_{Gtk::Orientation::VERTICAL, spacing};
     WidthClamp clamp_{maximumWidth};
     Gtk::Label title_;
     Gtk::Label caption_;
+    Gtk::Box readOnly_{Gtk::Orientation::HORIZONTAL, 8};
+    Gtk::Image readOnlyIcon_;
+    Gtk::Label readOnlyReason_;
     ProductSettingsForm form_;
+    Gtk::Box actionBar_{Gtk::Orientation::HORIZONTAL, 12};
     Gtk::Button apply_{"設定を適用"};
     Gtk::Button reread_{"保存済み設定を読み直す"};
     Gtk::Button folder_{"保存先を選ぶ…"};
-    Gtk::Separator firstDivider_{Gtk::Orientation::HORIZONTAL};
     Gtk::Label privacyHeading_;
     Gtk::Label historyCaption_;
     Gtk::Button clearHistoryButton_{"履歴をすべて削除…"};
-    Gtk::Separator secondDivider_{Gtk::Orientation::HORIZONTAL};
     Gtk::Label managementHeading_;
     Gtk::Button wizardButton_{"初期設定ウィザード…"};
     Gtk::Button export_{"設定を書き出す…"};

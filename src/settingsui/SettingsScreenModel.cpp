@@ -40,6 +40,14 @@ SettingsScreenModel::SettingsScreenModel(Services services)
 
 SettingsScreenModel::~SettingsScreenModel() { flowConnection_.disconnect(); }
 
+bool SettingsScreenModel::messageIsFailure() const noexcept {
+    for (const char* failure : {Sentences::applyRefused, Sentences::folderFailed, Sentences::historyFailed,
+                                Sentences::exportFailed, Sentences::resetFailed, Sentences::importRefused}) {
+        if (message_ == failure) return true;
+    }
+    return false;
+}
+
 void SettingsScreenModel::setMessage(std::string message) {
     message_ = std::move(message);
     changed_.emit();

@@ -80,6 +80,9 @@ public:
     const AppPreferences& draft() const noexcept { return form_.draft(); }
     const AppPreferences& expected() const noexcept { return expected_; }
     const std::string& message() const noexcept { return message_; }
+    // Whether the message says an action failed (the screen shows it as an
+    // error beside "設定を適用").
+    bool messageIsFailure() const noexcept;
     SettingsStore& store() noexcept { return services_.store; }
     SettingsFlow& flow() noexcept { return services_.flow; }
     // An action waits for a question or a panel; others are ignored meanwhile.

@@ -31,6 +31,33 @@ Gtk::Button* button(const std::string& label, const std::string& name) {
     return b;
 }
 
+// The sentences that report a failed action: the status line shows them
+// with the theme's warning colour.
+bool failure(const std::string& status) {
+    for (const char* sentence : {HistoryViewModel::loadFailed, HistoryViewModel::historyOnlyFailed,
+                                 HistoryViewModel::trashFailed, HistoryViewModel::openFailed}) {
+        if (status == sentence) return true;
+    }
+    return false;
+}
+
+void setClass(Gtk::Widget& widget, const char* name, bool on) {
+    if (widget.has_css_class(name) == on) return;
+    if (on) {
+        widget.add_css_class(name);
+    } else {
+        widget.remove_css_class(name);
+    }
+}
+
+// One row of buttons, side by side at their natural widths.
+Gtk::Box* actionRow(const char* name = nullptr) {
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    if (name) row->set_name(name);
+    row->set_halign(Gtk::Align::START);
+    return row;
+}
+
 }  // namespace
 
 // One entry of the list store.
@@ -48,7 +75,10 @@ protected:
 // One row: the thumbnail, then the title, the caption line and the state.
 class HistoryView::Row : public Gtk::Box {
 public:
-    Row() : Gtk::Box(Gtk::Orientation::HORIZONTAL, inset), text_(Gtk::Orientation::VERTICAL, 2) {
+    Row()
+        : Gtk::Box(Gtk::Orientation::HORIZONTAL, inset),
+          text_(Gtk::Orientation::VERTICAL, 2),
+          stateLine_(Gtk::Orientation::HORIZONTAL, 4) {
         set_valign(Gtk::Align::CENTER);
         // Without it the thumbnails of neighbouring rows touch.
         set_margin_top(4);
@@ -86,7 +116,13 @@ public:
         text_.set_hexpand(true);
         text_.append(title_);
         text_.append(caption_);
-        text_.append(state_);
+        // A state that is not a full save reads as a warning, with its icon.
+        warning_.set_from_icon_name("dialog-warning-symbolic");
+        warning_.add_css_class("warning");
+        warning_.set_visible(false);
+        stateLine_.append(warning_);
+        stateLine_.append(state_);
+        text_.append(stateLine_);
         append(text_);
     }
     ~Row() override { thumbnail_.discard(); }
@@ -95,6 +131,9 @@ public:
         title_.set_text(HistoryViewModel::title(entry));
         caption_.set_text(HistoryViewModel::captionText(entry));
         state_.set_text(HistoryViewModel::stateText(entry));
+        const bool warns = HistoryViewModel::missing(entry) || entry.state != "completed";
+        setClass(state_, "warning", warns);
+        warning_.set_visible(warns);
         thumbnail_ = spawn(loadThumbnail(model, entry));
     }
 
@@ -125,6 +164,8 @@ private:
     Gtk::Box text_;
     Gtk::Label title_;
     Gtk::Label caption_;
+    Gtk::Box stateLine_;
+    Gtk::Image warning_;
     Gtk::Label state_;
     TaskHandle thumbnail_;
 };
@@ -137,29 +178,42 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
     set_name(Names::view);
     set_margin(inset);
 
+    // The heading and its one command share a line, so the list below
+    // keeps the height.
+    auto& top = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, inset);
     heading_.add_css_class("title-2");
     heading_.set_halign(Gtk::Align::START);
-    append(heading_);
-
+    heading_.set_hexpand(true);
+    heading_.set_xalign(0);
+    top.append(heading_);
     reload_.set_name(Names::reload);
-    reload_.set_halign(Gtk::Align::START);
+    reload_.set_halign(Gtk::Align::END);
+    reload_.set_valign(Gtk::Align::CENTER);
     reload_.signal_clicked().connect([this] { model_->reload(); });
-    append(reload_);
+    top.append(reload_);
+    append(top);
 
+    // A failure's line carries the warning's icon as well as its colour.
+    auto& statusLine = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    statusIcon_.set_from_icon_name("dialog-warning-symbolic");
+    statusIcon_.add_css_class("warning");
+    statusIcon_.set_valign(Gtk::Align::START);
+    statusIcon_.set_visible(false);
+    statusLine.append(statusIcon_);
     for (auto [label, name] : {std::pair{&status_, Names::status}, std::pair{&notice_, Names::notice}}) {
         label->set_name(name);
         label->add_css_class("caption");
         label->set_xalign(0);
         label->set_wrap(true);
         label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-        append(*label);
+        label->set_hexpand(true);
     }
+    statusLine.append(status_);
+    append(statusLine);
+    append(notice_);
 
-    empty_.set_text("保存した成果物はまだありません。");
-    empty_.set_name(Names::empty);
-    empty_.set_xalign(0);
-    empty_.set_margin(inset);
-    append(empty_);
+    empty_.set_name(Names::statePage);
+    empty_.label().set_name(Names::empty);
 
     store_ = Gio::ListStore<Item>::create();
     selection_ = Gtk::SingleSelection::create(store_);
@@ -180,16 +234,22 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
     list_.set_model(selection_);
     list_.set_factory(factory);
     list_.set_name(Names::list);
+    list_.add_css_class("rich-list");
     listScroller_.set_child(list_);
     listScroller_.set_min_content_height(160);
-    listScroller_.set_vexpand(true);
     listScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    append(listScroller_);
+    listScroller_.add_css_class("frame");
+    listArea_.add(listScroller_, "list");
+    listArea_.add(empty_, "state");
+    listArea_.set_vexpand(true);
+    listArea_.set_vhomogeneous(false);
+    append(listArea_);
 
     detailScroller_.set_name(Names::detail);
     detailScroller_.set_max_content_height(250);
     detailScroller_.set_propagate_natural_height(true);
     detailScroller_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    detailScroller_.set_vexpand(false);
     // An entry with several outputs is taller than the area; a scrollbar
     // that stays in sight says that the deletions are further down.
     detailScroller_.set_overlay_scrolling(false);
@@ -223,7 +283,21 @@ void HistoryView::fillList() {
     store_->splice(0, store_->get_n_items(), items);
     filling_ = false;
     followSelection();
-    empty_.set_visible(model_->entries().empty());
+    showListState();
+}
+
+void HistoryView::showListState() {
+    const bool empty = model_->entries().empty();
+    const bool unreadable = model_->status() == HistoryViewModel::loadFailed;
+    if (empty && unreadable) {
+        empty_.show("dialog-warning-symbolic", HistoryViewModel::loadFailed, StatusPage::Tone::warning);
+    } else {
+        empty_.show("document-open-recent-symbolic", "保存した成果物はまだありません。");
+    }
+    listArea_.set_visible_child(empty ? "state" : "list");
+    // The status page says it already; the line would only repeat it.
+    status_.set_visible(!(empty && unreadable));
+    statusIcon_.set_visible(status_.get_visible() && failure(model_->status()));
 }
 
 void HistoryView::followSelection() {
@@ -264,6 +338,8 @@ void HistoryView::selectFromList() {
 
 void HistoryView::showStatus() {
     status_.set_text(model_->status());
+    setClass(status_, "warning", failure(model_->status()));
+    showListState();
     const std::string notice = model_->notice();
     notice_.set_text(notice);
     notice_.set_visible(!notice.empty());
@@ -282,7 +358,7 @@ void HistoryView::showDetail() {
     }
     if (!selected) return;
     const CaptureHistoryEntry& entry = *selected;
-    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
     box->set_hexpand(true);
 
     auto* title = Gtk::make_managed<Gtk::Label>(HistoryViewModel::title(entry));
@@ -296,16 +372,21 @@ void HistoryView::showDetail() {
     for (std::size_t i = 0; i < entry.outputs.size(); ++i) {
         const SavedOutput& output = entry.outputs[i];
         const std::string index = std::to_string(i);
+        // The file's name with its two actions on one line.
+        auto* line = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
         auto* name = Gtk::make_managed<Gtk::Label>(HistoryViewModel::fileName(output));
         name->set_selectable(true);
         name->set_xalign(0);
         name->set_wrap(true);
         name->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-        box->append(*name);
+        name->set_hexpand(true);
+        name->set_valign(Gtk::Align::CENTER);
+        line->append(*name);
 
         const bool available = HistoryViewModel::available(output);
         const std::filesystem::path path = output.path;
         auto* actions = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+        actions->set_valign(Gtk::Align::CENTER);
         auto* open = button("開く", Names::open + index);
         auto* reveal = button("フォルダで表示", Names::reveal + index);
         open->set_sensitive(available);
@@ -320,9 +401,12 @@ void HistoryView::showDetail() {
         });
         actions->append(*open);
         actions->append(*reveal);
-        box->append(*actions);
+        line->append(*actions);
+        box->append(*line);
         if (!available) {
-            box->append(*caption("ファイルが見つかりません、または移動済みです。", (Names::unavailable + index).c_str()));
+            Gtk::Label* missing = caption("ファイルが見つかりません、または移動済みです。", (Names::unavailable + index).c_str());
+            missing->add_css_class("warning");
+            box->append(*missing);
         }
     }
 
@@ -335,28 +419,36 @@ void HistoryView::showDetail() {
         address->set_lines(2);
         address->set_ellipsize(Pango::EllipsizeMode::END);
         box->append(*address);
+    }
+
+    // The actions on the whole entry, side by side: the address's two, then
+    // the two deletions.
+    Gtk::Box& entryActions = *actionRow(Names::actions);
+    if (const std::optional<std::string> url = HistoryViewModel::pageAddress(entry)) {
         auto* copy = button("URLをコピー", Names::copyURL);
         copy->signal_clicked().connect([this, text = *url] {
             const std::string value = text;
             model_->copyURL(value);
         });
-        box->append(*copy);
+        entryActions.append(*copy);
         auto* reopen = button("再キャプチャ用に開く", Names::reopen);
         reopen->signal_clicked().connect([this, text = *url] {
             const std::string value = text;
             model_->reopenForRecapture(value);
         });
-        box->append(*reopen);
+        entryActions.append(*reopen);
     }
 
     // Both deletions rebuild this box while their own click is delivered;
     // the handlers touch nothing of it after calling the model.
     auto* deleteOnly = button("履歴のみ削除", Names::deleteOnly);
     deleteOnly->signal_clicked().connect([this] { model_->deleteHistoryOnly(); });
-    box->append(*deleteOnly);
+    entryActions.append(*deleteOnly);
     auto* trash = button("履歴＋関連成果物を削除…", Names::trash);
+    trash->add_css_class("destructive-action");
     trash->signal_clicked().connect([this] { model_->startTrashOutputs(); });
-    box->append(*trash);
+    entryActions.append(*trash);
+    box->append(entryActions);
 
     detailScroller_.set_child(*box);
 }

@@ -5,6 +5,10 @@
 // user's actions; it keeps only what belongs to widgets (the list store the
 // list view shows, each row's thumbnail task).
 //
+// The list takes the height the heading, the status lines and the detail
+// leave; the detail puts its actions side by side so they all stay in sight.
+// An empty list, and a list that could not be read, show as a status page.
+//
 // Rows are recycled by the list view: binding a row starts its thumbnail
 // task and unbinding cancels it, so a row scrolled away never receives a
 // picture that is no longer its own.
@@ -14,13 +18,16 @@
 #include <giomm/liststore.h>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/listview.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/singleselection.h>
+#include <gtkmm/stack.h>
 
 #include "gui/GtkConfirmation.hpp"
 #include "gui/GtkDesktopActions.hpp"
+#include "gui/StatusPage.hpp"
 #include "history/HistoryViewModel.hpp"
 
 namespace velmora {
@@ -33,7 +40,12 @@ public:
         static constexpr const char* reload = "history-reload";
         static constexpr const char* status = "history-status";
         static constexpr const char* notice = "history-notice";
+        // The sentence of the status page that stands for an empty list or a
+        // list that could not be read; the page itself is "history-state".
         static constexpr const char* empty = "history-empty";
+        static constexpr const char* statePage = "history-state";
+        // The row of the detail's actions on the entry as a whole.
+        static constexpr const char* actions = "history-actions";
         static constexpr const char* list = "history-list";
         static constexpr const char* rowTitle = "history-row-title";
         static constexpr const char* rowCaption = "history-row-caption";
@@ -71,6 +83,8 @@ private:
     void followSelection();
     void bringIntoSight(guint position);
     void showStatus();
+    // The list, or the status page while it has nothing to show.
+    void showListState();
     void showDetail();
     void selectFromList();
 
@@ -80,9 +94,11 @@ private:
 
     Gtk::Label heading_;
     Gtk::Button reload_;
+    Gtk::Image statusIcon_;
     Gtk::Label status_;
     Gtk::Label notice_;
-    Gtk::Label empty_;
+    StatusPage empty_;
+    Gtk::Stack listArea_;
     Glib::RefPtr<Gio::ListStore<Item>> store_;
     Glib::RefPtr<Gtk::SingleSelection> selection_;
     Gtk::ListView list_;

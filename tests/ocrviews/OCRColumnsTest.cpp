@@ -117,6 +117,28 @@ TEST(OCRResultColumn, BindsTheEditorToTheShownPageItsEditsAndTheSearchHit) {
     EXPECT_EQ(c->snapshot.get()->inputs[0].editedPages.at(1), "第1頁の本文が。\n読みにくい行");
 }
 
+TEST(OCRResultColumn, BeforeAnyDocumentAStatusPageSaysWhereToDropOne) {
+    ControllerRoots roots;
+    auto c = roots.controller();
+    ColumnWindow<OCRResultColumn> w(c);
+    settle();
+    EXPECT_TRUE(w.column->hint().is_drawable());
+    EXPECT_FALSE(w.column->editor().get_visible());
+    EXPECT_EQ(w.column->hint().label().get_text(), "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」");
+    // It stands in the middle of the room the editor leaves to it.
+    graphene_rect_t bounds;
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(w.column->hint().label().gobj()), GTK_WIDGET(w.column->gobj()), &bounds));
+    const double centre = bounds.origin.y + bounds.size.height / 2;
+    EXPECT_GT(centre, w.column->get_height() * 0.3);
+    EXPECT_LT(centre, w.column->get_height() * 0.7);
+
+    roots.openRunQueue(*c, {1}, OCRSettings{});
+    c->showPage();
+    settle();
+    EXPECT_TRUE(w.column->editor().is_drawable());
+    EXPECT_FALSE(w.column->hint().get_visible());
+}
+
 TEST(OCRResultColumn, AnUnfinishedPageIsReadOnlyUntilItCompletes) {
     ControllerRoots roots;
     auto c = roots.controller();
@@ -138,9 +160,16 @@ TEST(OCRSourceColumn, PageRowZoomAndPickerFollowTheControllerAndDriveIt) {
     ControllerRoots roots;
     auto c = roots.controller();
     ColumnWindow<OCRSourceColumn> w(c);
+    // No document: a status page, its picture only (the result column
+    // beside says where to drop one), and nothing to page or zoom.
+    auto& status = w.find<Gtk::Widget>(OCRSourceColumn::statusPageName);
     auto& empty = w.find<Gtk::Label>(OCRSourceColumn::emptyName);
-    EXPECT_TRUE(empty.get_visible());
-    EXPECT_EQ(empty.get_text(), "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」");
+    EXPECT_TRUE(status.get_visible());
+    EXPECT_FALSE(empty.get_visible());
+    for (const char* name : {OCRSourceColumn::previousName, OCRSourceColumn::nextName, OCRSourceColumn::zoomOutName,
+                             OCRSourceColumn::fitName, OCRSourceColumn::zoomInName}) {
+        EXPECT_FALSE(w.find<Gtk::Button>(name).get_sensitive()) << name;
+    }
 
     roots.openRunQueue(*c, {3, 2}, OCRSettings{});
     c->showPage();
@@ -148,7 +177,7 @@ TEST(OCRSourceColumn, PageRowZoomAndPickerFollowTheControllerAndDriveIt) {
     auto& previous = w.find<Gtk::Button>(OCRSourceColumn::previousName);
     auto& next = w.find<Gtk::Button>(OCRSourceColumn::nextName);
     auto& label = w.find<Gtk::Label>(OCRSourceColumn::pageName);
-    EXPECT_FALSE(empty.get_visible());
+    EXPECT_FALSE(status.get_visible());
     EXPECT_EQ(label.get_text(), "1 / 3");
     EXPECT_FALSE(previous.get_sensitive());
     EXPECT_TRUE(next.get_sensitive());
@@ -239,10 +268,11 @@ TEST(OCRSourceColumn, DrawsTheBoxesOfARealRecognitionOnTheFittedAndZoomedPage) {
                     w.column->scroller().get_vadjustment()->get_page_size()};
     };
     ASSERT_TRUE(spinUntil([&] { return viewport().width > 100 && area.frame() ==
-                                           OCRGeometry::imageFrame({900, 360}, viewport(), 1.0); }));
-    // Fitted: the page lies within the viewport, each region's box on it.
+                                           SourceColumnRules::pageFrame({900, 360}, viewport(), 1.0); }));
+    // Fitted to the column's width, each region's box on it.
     const Rect frame = area.frame();
-    EXPECT_LE(frame.maxX(), viewport().width + 0.5);
+    EXPECT_NEAR(frame.width, viewport().width, 0.5);
+    EXPECT_EQ(frame.x, 0);
     EXPECT_EQ(area.boxes().size(), c->regions->size());
     for (std::size_t i = 0; i < area.boxes().size(); ++i) {
         const auto& box = area.boxes()[i];

@@ -91,41 +91,92 @@ TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndStacksItsRowsBelow900) {
     EXPECT_TRUE(privateInput.get_active());
 }
 
-TEST_F(Pane, TheSplitIs240LowerWithTheListOpenButNeverBelow320) {
+TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     c = fixed();
-    PaneWindow w(c, settings, 1240, 1000);
+    openRunQueue(*c, {1}, OCRSettings{});
+    c->showPage();
+    PaneWindow w(c, settings, 1240, 850);
     OCRSplit& split = w.pane->split();
-    EXPECT_EQ(split.get_height(), 650);
-    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
+    OCRTextEditor& editor = split.resultColumn().editor();
+    auto v = w.pane->scroller().get_vadjustment();
+    // The rows around the split keep their height; the split takes the rest
+    // down to the option rows, which end 12 above the pane's bottom.
+    const auto bottomOfOptions = [&] {
+        double x = 0, y = 0;
+        EXPECT_TRUE(w.pane->optionRows().translate_coordinates(*w.pane, 0, w.pane->optionRows().get_height(), x, y));
+        return y;
+    };
+    EXPECT_EQ(v->get_upper(), v->get_page_size());
+    EXPECT_NEAR(bottomOfOptions(), 850 - 12, 1);
+    EXPECT_GT(split.get_height(), 320);
+    const int editorAt850 = editor.get_height();
+    const int previewAt850 = split.sourceColumn().scroller().get_height();
+
+    // 150 higher: the editor and the page image are 150 higher.
+    w.resize(1240, 1000);
+    EXPECT_EQ(editor.get_height(), editorAt850 + 150);
+    EXPECT_EQ(split.sourceColumn().scroller().get_height(), previewAt850 + 150);
+    EXPECT_NEAR(bottomOfOptions(), 1000 - 12, 1);
+    EXPECT_EQ(v->get_upper(), v->get_page_size());
+
+    // The queue panel above takes its height from the split, which keeps at
+    // least 320; the page scrolls for what is left.
+    const int withoutList = split.get_height();
     c->processingList = true;
     settle();
     w.nextFrame();
-    EXPECT_EQ(split.get_height(), 410);
-    // The queue panel stands at the top while the list is open.
     ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
-    ASSERT_NE(findByName(w.window, QueueView::statusName), nullptr);
+    const int queueHeight = w.widget(OCRProductView::queueSlotName).get_height();
+    EXPECT_GT(queueHeight, 0);
+    EXPECT_EQ(split.get_height(), std::max(withoutList - queueHeight - 8, 320));
     double x = 0, queueY = 0, panelY = 0;
     ASSERT_TRUE(w.widget(OCRProductView::queueSlotName).translate_coordinates(*w.pane, 0, 0, x, queueY));
     ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
     EXPECT_EQ(queueY, 12);
     EXPECT_GT(panelY, queueY + 8);
-    w.resize(1240, 850);
+    w.resize(1240, 500);
     EXPECT_EQ(split.get_height(), 320);
+    EXPECT_GT(v->get_upper(), v->get_page_size());
     c->processingList = false;
     settle();
     w.nextFrame();
-    EXPECT_EQ(split.get_height(), 500);
     EXPECT_FALSE(w.shows(OCRProductView::queueSlotName));
     EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
-    w.resize(1240, 500);
-    EXPECT_EQ(split.get_height(), 320);
+
+    // Compact, the stacked rows take more: the split keeps half the height.
+    w.resize(860, 850);
+    ASSERT_TRUE(w.pane->compact());
+    EXPECT_GE(split.get_height(), 425);
+    EXPECT_GE(editor.get_height(), 425 / 2);
+
     // The source column is the preferred 360 wide, the result the rest.
+    w.resize(1240, 850);
     EXPECT_EQ(split.get_width(), 1216);
     EXPECT_EQ(split.sourceWidth(), 360);
     EXPECT_EQ(split.resultWidth(), 1216 - 360 - 8);
     EXPECT_EQ(split.divider().get_width(), 8);
     EXPECT_EQ(split.divider().label(), "原稿とOCR結果の幅を変更");
     EXPECT_EQ(split.divider().drag().panelSize, 1216 - 360 - 8);
+}
+
+TEST_F(Pane, WithoutADocumentTheResultColumnShowsTheHintAndNothingPagesOrZooms) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    ASSERT_TRUE(w.shows(OCRResultColumn::hintName));
+    EXPECT_EQ(w.pane->split().resultColumn().hint().label().get_text(),
+              "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」");
+    EXPECT_FALSE(w.pane->split().resultColumn().editor().get_visible());
+    for (const char* name : {OCRSourceColumn::previousName, OCRSourceColumn::nextName, OCRSourceColumn::zoomOutName,
+                             OCRSourceColumn::fitName, OCRSourceColumn::zoomInName}) {
+        EXPECT_FALSE(w.usable(name)) << name;
+    }
+    // The hint stands in the middle of the result column, not at its top.
+    graphene_rect_t hint;
+    Gtk::Widget& column = w.pane->split().resultColumn();
+    ASSERT_TRUE(gtk_widget_compute_bounds(w.widget(OCRResultColumn::hintName).gobj(), column.gobj(), &hint));
+    const double centre = hint.origin.y + hint.size.height / 2;
+    EXPECT_GT(centre, column.get_height() * 0.35);
+    EXPECT_LT(centre, column.get_height() * 0.65);
 }
 
 // ---- the divider and the preference

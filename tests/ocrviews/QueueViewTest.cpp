@@ -5,6 +5,7 @@
 #include <gtkmm/checkbutton.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
+#include <gtkmm/progressbar.h>
 #include <gtkmm/stringlist.h>
 #include <gtkmm/window.h>
 
@@ -215,7 +216,9 @@ TEST(QueueView, DuringARunOnlyStoppingSelectingAndMovingStayEnabled) {
     EXPECT_TRUE(w.find<Gtk::Widget>(QueueView::pauseName).get_sensitive());
     EXPECT_TRUE(w.find<Gtk::Widget>(QueueView::cancelName).get_sensitive());
     // The second input is the one running.
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 2\u3000処理中");
+    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 2");
+    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::stateName)->get_text(), "処理中");
+    EXPECT_EQ(w.in<Gtk::ProgressBar>(2, QueueView::progressBarName)->get_fraction(), 0.0);
 
     // Rows stay selectable and the move buttons follow; the controller
     // decides that a running input does not move.
@@ -260,9 +263,37 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     EXPECT_EQ(w.find<Gtk::Label>(QueueView::noteName).get_text(), "通常キュー：確定結果と編集を保存");
     EXPECT_EQ(w.in<Gtk::Button>(1, QueueView::inputName)->get_label(), "1. doc1.pdf");
     EXPECT_EQ(w.in<Gtk::Button>(3, QueueView::inputName)->get_label(), "3. later-2.png");
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 不明\u3000未処理");
+    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 不明");
+    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::stateName)->get_text(), "未処理");
+    EXPECT_EQ(w.in<Gtk::Label>(1, QueueView::progressName)->get_text(), "1 / 3");
+    EXPECT_NEAR(w.in<Gtk::ProgressBar>(1, QueueView::progressBarName)->get_fraction(), 1.0 / 3, 1e-9);
     EXPECT_EQ(failedTexts(w, 1), (std::vector<std::string>{injected(1), injected(3)}));
     EXPECT_TRUE(failedTexts(w, 2).empty());
+
+    // The columns line up from row to row whatever the names' lengths, and
+    // a failed page's row stands indented under its input.
+    w.settle();
+    // The panel is 230 high: scrolled until the second input is in sight
+    // below the first.
+    auto v = w.view->get_vadjustment();
+    for (int step = 0; step < 40 && w.group(2).get_width() == 0; ++step) {
+        v->set_value(v->get_value() + 10);
+        w.settle();
+    }
+    ASSERT_GT(w.group(1).get_width(), 0);
+    ASSERT_GT(w.group(2).get_width(), 0);
+    for (const char* column : {QueueView::progressName, QueueView::progressBarName, QueueView::stateName}) {
+        double x1 = 0, x2 = 0, y = 0;
+        ASSERT_TRUE(w.in<Gtk::Widget>(1, column)->translate_coordinates(w.group(1), 0, 0, x1, y)) << column;
+        ASSERT_TRUE(w.in<Gtk::Widget>(2, column)->translate_coordinates(w.group(2), 0, 0, x2, y)) << column;
+        EXPECT_GT(x1, 0) << column;
+        EXPECT_EQ(x1, x2) << column;
+    }
+    double inputX = 0, retryX = 0, inputY = 0, retryY = 0;
+    ASSERT_TRUE(w.in<Gtk::Widget>(1, QueueView::inputName)->translate_coordinates(*w.view, 0, 0, inputX, inputY));
+    ASSERT_TRUE(w.in<Gtk::Widget>(1, QueueView::failedPageName)->translate_coordinates(*w.view, 0, 0, retryX, retryY));
+    EXPECT_GT(retryX, inputX);
+    EXPECT_GT(retryY, inputY);
 
     // The first input is selected: it alone has the move buttons and the mark.
     auto* first = w.in<Gtk::Button>(1, QueueView::inputName);
@@ -364,8 +395,14 @@ TEST(QueueView, FolderListingsStopAddAndDrop) {
     w.settle();
     EXPECT_EQ(w.find<Gtk::Label>(QueueView::candidatesTitleName).get_text(), "追加予定 1件（まだ処理していません）");
     EXPECT_EQ(w.find<Gtk::Label>(QueueView::candidateName).get_text(), "見積書.pdf");
-    // The listing sits between the add row and the run row.
-    EXPECT_EQ(w.rows(), 4u + 4u);
+    // The listing sits between the add row and the run row: its title, its
+    // line, and its two answers side by side on one row.
+    EXPECT_EQ(w.rows(), 4u + 3u);
+    double addX = 0, addY = 0, dropX = 0, dropY = 0;
+    ASSERT_TRUE(w.find<Gtk::Widget>(QueueView::addCandidatesName).translate_coordinates(*w.view, 0, 0, addX, addY));
+    ASSERT_TRUE(w.find<Gtk::Widget>(QueueView::dropCandidatesName).translate_coordinates(*w.view, 0, 0, dropX, dropY));
+    EXPECT_EQ(addY, dropY);
+    EXPECT_GT(dropX, addX);
 
     // "追加を取消" drops it.
     press(w.find<Gtk::Button>(QueueView::dropCandidatesName));

@@ -11,6 +11,7 @@
 
 #include "foundation/JSON.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "foundation/SecureDirectory.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "history/CaptureHistory.hpp"
@@ -226,4 +227,104 @@ TEST_F(HistoryViewTest, AnEmptyHistorySaysSoAndTheStartUpNoticeShowsUnderTheStat
     EXPECT_TRUE(shown(find(*view, Names::notice)));
     EXPECT_EQ(named<Gtk::Label>(*view, Names::notice)->get_text().raw(), AppHistory::recoveredNotice);
     notice.set(previous);
+}
+
+TEST_F(HistoryViewTest, TheListTakesMostOfTheHeightAndEveryActionOfTheDetailIsInSight) {
+    std::vector<CaptureHistoryEntry> entries;
+    for (int i = 0; i < 8; ++i) {
+        entries.push_back(entry({output("page-" + std::to_string(i) + ".png", 120, 90)}, i,
+                                "https://example.com/news/2026/12/07/" + std::to_string(i) + ".html"));
+    }
+    store(entries);
+    // The history section of a window at its default size, less the window's
+    // own bars above it.
+    Gtk::Window window;
+    window.set_default_size(1240, 700);
+    auto* view = Gtk::make_managed<HistoryView>();
+    window.set_child(*view);
+    window.present();
+    ASSERT_TRUE(test::spinUntil([&] { return view->model().entries().size() == 8; }));
+    view->model().select(entries[3].id);
+    ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::trash)); }));
+    test::spinFor(std::chrono::milliseconds(50));
+
+    const auto bounds = [&](Gtk::Widget* w) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(w && gtk_widget_compute_bounds(w->gobj(), GTK_WIDGET(window.gobj()), &b));
+        return b;
+    };
+    auto* detail = find(*view, Names::detail);
+    const graphene_rect_t area = bounds(detail);
+    for (const std::string& name : {std::string(Names::open) + "0", std::string(Names::reveal) + "0",
+                                    std::string(Names::copyURL), std::string(Names::reopen),
+                                    std::string(Names::deleteOnly), std::string(Names::trash)}) {
+        const graphene_rect_t b = bounds(find(*view, name));
+        EXPECT_GT(b.size.height, 0) << name;
+        EXPECT_GE(b.origin.y, area.origin.y) << name;
+        EXPECT_LE(b.origin.y + b.size.height, area.origin.y + area.size.height + 0.5) << name;
+        EXPECT_LE(b.origin.y + b.size.height, window.get_height()) << name;
+    }
+    // The entry's four actions stand side by side.
+    EXPECT_EQ(bounds(find(*view, Names::copyURL)).origin.y, bounds(find(*view, Names::trash)).origin.y);
+    // The list is the largest part of the section.
+    const graphene_rect_t list = bounds(find(*view, Names::list));
+    EXPECT_GT(list.size.height, area.size.height);
+    EXPECT_GT(list.size.height, window.get_height() / 2.0);
+}
+
+TEST_F(HistoryViewTest, AnEmptyOrUnreadableListShowsAsAStatusPage) {
+    Gtk::Window window;
+    window.set_default_size(900, 700);
+    auto* view = Gtk::make_managed<HistoryView>();
+    window.set_child(*view);
+    window.present();
+    ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::statePage)) && find(*view, Names::empty)->get_height() > 0; }));
+    EXPECT_FALSE(shown(find(*view, Names::list)));
+    // Centred in the room the list would have.
+    graphene_rect_t b{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(find(*view, Names::empty)->gobj(), GTK_WIDGET(view->gobj()), &b));
+    EXPECT_GT(b.origin.y, view->get_height() * 0.25);
+
+    // Unreadable with nothing listed: the page says so, as a warning.
+    SecureDirectory(storage / "history", true).replaceState(CaptureHistory::fileName, std::vector<uint8_t>{'{', '"'});
+    view->model().reload();
+    ASSERT_TRUE(test::spinUntil([&] {
+        return named<Gtk::Label>(*view, Names::empty)->get_text().raw() == HistoryViewModel::loadFailed;
+    }));
+    EXPECT_TRUE(named<Gtk::Label>(*view, Names::empty)->has_css_class("warning"));
+    EXPECT_TRUE(shown(find(*view, Names::statePage)));
+}
+
+TEST_F(HistoryViewTest, AnEntryNotFullySavedWarnsInItsRowAndAFailedLoadInTheStatusLine) {
+    auto page = entry({output("page.png", 300, 200)}, 2, "https://example.com/page");
+    auto partial = entry({output("partial.png", 300, 200)}, 1, std::nullopt);
+    partial.state = "interrupted";
+    store({page, partial});
+    Gtk::Window window;
+    window.set_default_size(900, 700);
+    auto* view = Gtk::make_managed<HistoryView>();
+    window.set_child(*view);
+    window.present();
+    std::vector<Gtk::Widget*> states;
+    ASSERT_TRUE(test::spinUntil([&] {
+        states.clear();
+        findAll(*view, Names::rowState, states);
+        return states.size() == 2;
+    }));
+    int warned = 0;
+    for (Gtk::Widget* state : states) {
+        const bool warns = state->has_css_class("warning");
+        warned += warns;
+        EXPECT_EQ(warns, dynamic_cast<Gtk::Label*>(state)->get_text().raw() != "保存完了");
+    }
+    EXPECT_EQ(warned, 1);
+
+    // A reload that fails keeps the list and says so in the warning colour.
+    SecureDirectory(storage / "history", true).replaceState(CaptureHistory::fileName, std::vector<uint8_t>{'{', '"'});
+    view->model().reload();
+    auto* status = named<Gtk::Label>(*view, Names::status);
+    EXPECT_EQ(status->get_text().raw(), HistoryViewModel::loadFailed);
+    EXPECT_TRUE(status->has_css_class("warning"));
+    EXPECT_TRUE(shown(status));
+    EXPECT_TRUE(shown(find(*view, Names::list)));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "ocrviews/ColumnRules.hpp"
 #include "recognition/OCRGeometry.hpp"
 
@@ -106,14 +108,73 @@ TEST(SourceColumnRules, BoxesLandOnTheFrameWithTheirStyles) {
     EXPECT_TRUE(std::none_of(drawn.begin(), drawn.end(), [](const Box& b) { return b.tag || b.dashed; }));
 }
 
-TEST(SourceColumnRules, ContentGrowsWithTheZoomedFrameOnly) {
+TEST(SourceColumnRules, ThePageOpensFittedToTheColumnsWidthAndScrollsDown) {
+    // A portrait A4 page at 300 dpi in a viewport 300 × 400: as wide as the
+    // viewport, at the top, running below it.
     const Size viewport{300, 400};
-    const Rect fitted = OCRGeometry::imageFrame({2480, 3508}, viewport, 1.0);
-    EXPECT_EQ(contentSize(viewport, fitted), viewport);
-    const Rect zoomed = OCRGeometry::imageFrame({2480, 3508}, viewport, 2.0);
-    const Size grown = contentSize(viewport, zoomed);
-    EXPECT_DOUBLE_EQ(grown.height, 800);
-    EXPECT_NEAR(grown.width, 2480 * 800.0 / 3508, 1e-9);
+    const Rect fitted = pageFrame({2480, 3508}, viewport, 1.0);
+    EXPECT_EQ(fitted.x, 0);
+    EXPECT_EQ(fitted.y, 0);
+    EXPECT_DOUBLE_EQ(fitted.width, 300);
+    EXPECT_DOUBLE_EQ(fitted.height, 3508 * 300.0 / 2480);
+    EXPECT_EQ(contentSize(viewport, fitted), (Size{300, fitted.height}));
+    // Zoomed, it grows from the top-left corner; zoomed out, it is centred.
+    const Rect zoomed = pageFrame({2480, 3508}, viewport, 2.0);
+    EXPECT_EQ(zoomed.x, 0);
+    EXPECT_DOUBLE_EQ(contentSize(viewport, zoomed).width, 600);
+    const Rect small = pageFrame({2480, 3508}, viewport, 0.25);
+    EXPECT_DOUBLE_EQ(small.width, 150);
+    EXPECT_DOUBLE_EQ(small.x, 75);
+    // A landscape page lower than the viewport stands in its middle.
+    const Rect wide = pageFrame({3508, 2480}, viewport, 1.0);
+    EXPECT_DOUBLE_EQ(wide.width, 300);
+    EXPECT_DOUBLE_EQ(wide.y, (400 - wide.height) / 2);
+    EXPECT_EQ(contentSize(viewport, wide), viewport);
+    EXPECT_EQ(pageFrame({0, 100}, viewport, 1.0), Rect{});
+    EXPECT_DOUBLE_EQ(pageFrame({100, 100}, viewport, std::nan("")).width, 300);
+}
+
+TEST(SourceColumnRules, KindTagsStandBesideTheirBoxesAndNeverOverABox) {
+    const Rect frame{0, 0, 400, 600};
+    // Two lines of text across most of the page, a narrow one indented, and
+    // a line touching both edges.
+    const std::vector<TextRegion> regions = {
+        TextRegion("第三章", 0.9f, 0.2, 0.8, 0.6, 0.05, RegionKind::printedCandidate),
+        TextRegion("赤字", 0.9f, 0.05, 0.6, 0.1, 0.05, RegionKind::handwrittenCandidate),
+        TextRegion("全幅", 0.9f, 0.0, 0.4, 1.0, 0.05, RegionKind::unknown),
+    };
+    const std::vector<Box> drawn = boxes(regions, true, true, frame);
+    ASSERT_EQ(drawn.size(), 3u);
+    const Size tag{60, 14};
+    const Size content{400, 600};
+    // The first goes into the left margin, level with its line.
+    const std::optional<Rect> first = tagPlace(drawn, 0, tag, content);
+    ASSERT_TRUE(first);
+    EXPECT_DOUBLE_EQ(first->maxX(), drawn[0].rect.minX() - tagGap);
+    EXPECT_DOUBLE_EQ(first->y, drawn[0].rect.y);
+    // The second has no room on its left: it goes to its right.
+    const std::optional<Rect> second = tagPlace(drawn, 1, tag, content);
+    ASSERT_TRUE(second);
+    EXPECT_DOUBLE_EQ(second->x, drawn[1].rect.maxX() + tagGap);
+    // The third has room on neither side: its tag is its tooltip only.
+    EXPECT_FALSE(tagPlace(drawn, 2, tag, content));
+    EXPECT_EQ(tagAt(drawn, 200, drawn[2].rect.y + 1), "不明");
+    EXPECT_FALSE(tagAt(drawn, 5, 5));
+    // No tag lies over any box.
+    for (const std::optional<Rect>& place : {first, second}) {
+        for (const Box& box : drawn) {
+            const bool apart = place->maxX() <= box.rect.minX() || box.rect.maxX() <= place->minX() ||
+                               place->maxY() <= box.rect.minY() || box.rect.maxY() <= place->minY();
+            EXPECT_TRUE(apart);
+        }
+    }
+    // A box beside the first's left margin takes that place: the tag goes right.
+    std::vector<Box> crowded = drawn;
+    crowded.push_back(crowded[0]);
+    crowded.back().rect = {0, drawn[0].rect.y, drawn[0].rect.minX() - 10, drawn[0].rect.height};
+    const std::optional<Rect> moved = tagPlace(crowded, 0, tag, content);
+    ASSERT_TRUE(moved);
+    EXPECT_DOUBLE_EQ(moved->x, drawn[0].rect.maxX() + tagGap);
 }
 
 TEST(ResultColumnRules, OnlyTheCurrentHitWhileASearchIsTyped) {

@@ -21,13 +21,13 @@ TEST(PaneLayout, PageWidthCompactRowsAndSplitHeight) {
     EXPECT_TRUE(compact(899.5));
     EXPECT_FALSE(compact(900));
     EXPECT_FALSE(compact(1240));
-    // 240 lower with the list open, never below 320.
-    EXPECT_EQ(splitHeight(850, false), 500);
-    EXPECT_EQ(splitHeight(850, true), 320);
-    EXPECT_EQ(splitHeight(1000, true), 410);
-    EXPECT_EQ(splitHeight(1200, false) - splitHeight(1200, true), 240);
-    EXPECT_EQ(splitHeight(600, false), 320);
-    EXPECT_EQ(splitHeight(0, true), 320);
+    // Never below 320; compact, never below half the pane.
+    EXPECT_EQ(splitMinimum(850, false), 320);
+    EXPECT_EQ(splitMinimum(2000, false), 320);
+    EXPECT_EQ(splitMinimum(0, false), 320);
+    EXPECT_EQ(splitMinimum(850, true), 425);
+    EXPECT_EQ(splitMinimum(851, true), 425);
+    EXPECT_EQ(splitMinimum(600, true), 320);
 }
 
 TEST(PaneLayout, SplitWidthsAndDragsStayInsideThePreviewClamps) {

@@ -94,8 +94,10 @@ TEST_F(SettingsScreenModelTest, AnApplyIsRefusedAfterAnotherWriterUntilTheScreen
     edit([](AppPreferences& p) { p.product.paper = "A3"; });
     elsewhere.update(&AppPreferences::lazyLoad, false);
     const std::string before = storedBytes();
+    EXPECT_FALSE(model->messageIsFailure());
     model->apply();
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::applyRefused);
+    EXPECT_TRUE(model->messageIsFailure());
     EXPECT_EQ(model->draft().product.paper, "A3");
     EXPECT_EQ(storedBytes(), before);
 
@@ -122,6 +124,7 @@ TEST_F(SettingsScreenModelTest, AnApplyIsRefusedAfterAnotherWriterUntilTheScreen
     edit([](AppPreferences& p) { p.logDays = 90; });
     model->apply();
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::applied);
+    EXPECT_FALSE(model->messageIsFailure());
 }
 
 TEST_F(SettingsScreenModelTest, AFolderChoiceRereadsWhetherChosenOrCancelledAndAFailureSaysSo) {
@@ -149,6 +152,7 @@ TEST_F(SettingsScreenModelTest, AFolderChoiceRereadsWhetherChosenOrCancelledAndA
     const auto destination = model->draft().destinationID;
     test::runTask(model->chooseFolder());
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::folderFailed);
+    EXPECT_TRUE(model->messageIsFailure());
     EXPECT_EQ(store.value().destinationID, destination);
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gtkmm/adjustment.h>
 #include <gtkmm/button.h>
 #include <gtkmm/dropdown.h>
+#include <gtkmm/frame.h>
 #include <gtkmm/label.h>
 #include <gtkmm/window.h>
 
@@ -141,32 +143,55 @@ TEST_F(SettingsScreenTest, TheColumnShowsTheStoredValuesCentredAndAtMost760Wide)
     auto& form = named<Gtk::Widget>(SettingsScreen::formName);
     Gtk::Widget* column = form.get_parent();
     const std::vector<Gtk::Widget*> children = childrenOf(*column);
-    ASSERT_EQ(children.size(), 20u);
-    const std::vector<std::string> texts{"設定",
-                                         SettingsScreen::caption,
-                                         "",
-                                         "設定を適用",
-                                         "保存済み設定を読み直す",
-                                         "保存先を選ぶ…",
-                                         "",
-                                         "プライバシー・Cookie",
-                                         "privacy",
-                                         SettingsScreen::historyCaption,
-                                         "履歴をすべて削除…",
-                                         "",
-                                         "設定管理",
-                                         "初期設定ウィザード…",
-                                         "設定を書き出す…",
-                                         "設定を読み込む…",
-                                         "設定を初期値に戻す…",
-                                         SettingsStore::Notices::ready,
-                                         "",
-                                         ""};
-    for (std::size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(textOf(children[i]), texts[i]) << i;
-    EXPECT_EQ(children[2], &form);
-    EXPECT_EQ(children[8], privacy);
-    EXPECT_EQ(children[18]->get_name().raw(), SettingsScreen::resultName);
-    EXPECT_EQ(children[19]->get_name().raw(), SettingsScreen::flowMessageName);
+    // The title, the caption, the read-only reason (hidden), the form, the
+    // folder's section, the privacy section, the management section, the
+    // store's notice and the flow's message.
+    ASSERT_EQ(children.size(), 9u);
+    EXPECT_EQ(textOf(children[0]), "設定");
+    EXPECT_EQ(textOf(children[1]), SettingsScreen::caption);
+    EXPECT_EQ(children[2]->get_name().raw(), SettingsScreen::readOnlyName);
+    EXPECT_FALSE(children[2]->get_visible());
+    EXPECT_EQ(children[3], &form);
+    EXPECT_EQ(textOf(children[7]), SettingsStore::Notices::ready);
+    EXPECT_EQ(children[7]->get_name().raw(), SettingsScreen::noticeName);
+    EXPECT_EQ(children[8]->get_name().raw(), SettingsScreen::flowMessageName);
+    // Each section as the form's are: its heading over one framed box.
+    const auto sectionOf = [&](Gtk::Widget& inside) {
+        Gtk::Widget* w = &inside;
+        while (w && w->get_parent() != column) w = w->get_parent();
+        return w;
+    };
+    const auto framed = [](Gtk::Widget& inside) {
+        for (Gtk::Widget* w = inside.get_parent(); w; w = w->get_parent()) {
+            if (dynamic_cast<Gtk::Frame*>(w)) return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(sectionOf(named<Gtk::Widget>(SettingsScreen::folderName)), children[4]);
+    EXPECT_EQ(sectionOf(*privacy), children[5]);
+    EXPECT_EQ(sectionOf(named<Gtk::Widget>(SettingsScreen::clearHistoryName)), children[5]);
+    EXPECT_EQ(textOf(children[5]->get_first_child()), "プライバシー・Cookie");
+    EXPECT_EQ(textOf(children[6]->get_first_child()), "設定管理");
+    for (const char* name : {SettingsScreen::folderName, SettingsScreen::clearHistoryName, SettingsScreen::wizardName,
+                             SettingsScreen::exportName, SettingsScreen::importName, SettingsScreen::resetName}) {
+        EXPECT_TRUE(framed(named<Gtk::Widget>(name))) << name;
+    }
+    EXPECT_TRUE(framed(*privacy));
+    // The management's four commands stand two by two, in their order.
+    const auto at = [&](const char* name) {
+        double x = 0, y = 0;
+        EXPECT_TRUE(named<Gtk::Widget>(name).translate_coordinates(*screen, 0, 0, x, y));
+        return std::pair{x, y};
+    };
+    EXPECT_EQ(at(SettingsScreen::wizardName).second, at(SettingsScreen::exportName).second);
+    EXPECT_LT(at(SettingsScreen::wizardName).first, at(SettingsScreen::exportName).first);
+    EXPECT_EQ(at(SettingsScreen::importName).second, at(SettingsScreen::resetName).second);
+    EXPECT_GT(at(SettingsScreen::importName).second, at(SettingsScreen::wizardName).second);
+    // Apply, its result and re-read are in the action bar, not the column.
+    Gtk::Widget& bar = screen->actionBar();
+    for (const char* name : {SettingsScreen::applyName, SettingsScreen::resultName, SettingsScreen::rereadName}) {
+        EXPECT_EQ(named<Gtk::Widget>(name).get_parent(), &bar) << name;
+    }
 
     // 1200 wide: the column with its padding is 760 and centred.
     EXPECT_EQ(column->get_width() + 2 * SettingsScreen::padding, SettingsScreen::maximumWidth);
@@ -176,6 +201,36 @@ TEST_F(SettingsScreenTest, TheColumnShowsTheStoredValuesCentredAndAtMost760Wide)
     const double right = screen->get_width() - (left + bounds.size.width);
     EXPECT_GT(left, 200.0);
     EXPECT_NEAR(left, right, 16.0);  // the vertical scroll bar takes its side
+}
+
+TEST_F(SettingsScreenTest, TheActionBarStaysInSightWhateverTheColumnIsScrolledTo) {
+    window.set_default_size(1000, 700);
+    show();
+    auto& apply = named<Gtk::Widget>(SettingsScreen::applyName);
+    auto v = screen->scroller().get_vadjustment();
+    ASSERT_TRUE(test::spinUntil([&] { return v->get_page_size() > 0 && v->get_upper() > v->get_page_size() * 2; }));
+    const auto inSight = [&](Gtk::Widget& widget) {
+        graphene_rect_t bounds;
+        if (!gtk_widget_compute_bounds(widget.gobj(), GTK_WIDGET(window.gobj()), &bounds)) return false;
+        return bounds.origin.y >= 0 && bounds.origin.y + bounds.size.height <= window.get_height() &&
+               bounds.size.height > 0 && widget.is_drawable();
+    };
+    for (double at : {0.0, 0.5, 1.0}) {
+        v->set_value(v->get_lower() + at * (v->get_upper() - v->get_page_size() - v->get_lower()));
+        test::spinFor(std::chrono::milliseconds(30));
+        EXPECT_TRUE(inSight(apply)) << at;
+        EXPECT_TRUE(inSight(screen->actionBar())) << at;
+    }
+    // Its result beside it, at the same height, once there is one.
+    click(SettingsScreen::applyName);
+    auto& result = named<Gtk::Widget>(SettingsScreen::resultName);
+    ASSERT_TRUE(test::spinUntil([&] { return result.is_drawable() && result.get_width() > 0; }));
+    EXPECT_TRUE(inSight(result));
+    double applyX = 0, applyY = 0, resultX = 0, resultY = 0;
+    ASSERT_TRUE(apply.translate_coordinates(*screen, 0, apply.get_height() / 2.0, applyX, applyY));
+    ASSERT_TRUE(result.translate_coordinates(*screen, 0, result.get_height() / 2.0, resultX, resultY));
+    EXPECT_GT(resultX, applyX);
+    EXPECT_NEAR(resultY, applyY, 2);
 }
 
 TEST_F(SettingsScreenTest, AReadOnlyStoreDisablesOnlyTheFormAndApply) {
@@ -192,6 +247,18 @@ TEST_F(SettingsScreenTest, AReadOnlyStoreDisablesOnlyTheFormAndApply) {
     }
     EXPECT_TRUE(privacy->is_sensitive());
     EXPECT_EQ(named<Gtk::Label>(SettingsScreen::noticeName).get_text().raw(), SettingsStore::Notices::unreadable);
+    // The reason stands at the top, above the greyed form, in the warning
+    // colour; the notice line at the end does not repeat it.
+    auto& reason = named<Gtk::Label>(SettingsScreen::readOnlyReasonName);
+    EXPECT_TRUE(reason.is_drawable());
+    EXPECT_EQ(reason.get_text().raw(), SettingsStore::Notices::unreadable);
+    EXPECT_TRUE(reason.has_css_class("warning"));
+    EXPECT_FALSE(named<Gtk::Label>(SettingsScreen::noticeName).get_visible());
+    double x = 0, reasonY = 0, formY = 0;
+    ASSERT_TRUE(reason.translate_coordinates(*screen, 0, 0, x, reasonY));
+    ASSERT_TRUE(named<Gtk::Widget>(SettingsScreen::formName).translate_coordinates(*screen, 0, 0, x, formY));
+    EXPECT_LT(reasonY, formY);
+    EXPECT_LT(reasonY, 200);
 
     // Reset through the real question: "取消" first, which is also what
     // Return answers, then "実行".
@@ -203,6 +270,8 @@ TEST_F(SettingsScreenTest, AReadOnlyStoreDisablesOnlyTheFormAndApply) {
     click(SettingsScreen::resetName);
     ASSERT_TRUE(test::answerMessageDialog("設定を初期値に戻しますか？", GtkConfirmation::secondButton));
     ASSERT_TRUE(test::spinUntil([&] { return result() == SettingsScreenModel::Sentences::reset; }));
+    EXPECT_FALSE(named<Gtk::Widget>(SettingsScreen::readOnlyName).get_visible());
+    EXPECT_FALSE(named<Gtk::Label>(SettingsScreen::resultName).has_css_class("error"));
     EXPECT_EQ(test::readFile(settingsRoot / "preserved-settings.json"), "this is not JSON");
     EXPECT_TRUE(named<Gtk::Widget>(SettingsScreen::formName).get_sensitive());
     EXPECT_TRUE(named<Gtk::Button>(SettingsScreen::applyName).get_sensitive());
@@ -215,6 +284,7 @@ TEST_F(SettingsScreenTest, ApplyWritesAnEditOfTheRealFormUnlessTheStoreChangedEl
     SettingsStore(settingsRoot).update(&AppPreferences::logDays, int64_t{90});
     click(SettingsScreen::applyName);
     EXPECT_EQ(result(), SettingsScreenModel::Sentences::applyRefused);
+    EXPECT_TRUE(named<Gtk::Label>(SettingsScreen::resultName).has_css_class("error"));
     EXPECT_EQ(named<Gtk::DropDown>("form.product.paper").get_selected(), 2u);
 
     click(SettingsScreen::rereadName);
@@ -222,6 +292,7 @@ TEST_F(SettingsScreenTest, ApplyWritesAnEditOfTheRealFormUnlessTheStoreChangedEl
     named<Gtk::DropDown>("form.product.paper").set_selected(2);
     click(SettingsScreen::applyName);
     EXPECT_EQ(result(), SettingsScreenModel::Sentences::applied);
+    EXPECT_FALSE(named<Gtk::Label>(SettingsScreen::resultName).has_css_class("error"));
     const Json stored = Json::parse(storedBytes());
     EXPECT_EQ(stored["product"]["paper"], "JIS B5");
     EXPECT_EQ(stored["logDays"], 90);
