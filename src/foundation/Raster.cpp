@@ -443,7 +443,11 @@ std::vector<uint8_t> PDFPages::png(int page, double dpi, int64_t bandBytes) cons
     if (page < 0 || page >= count()) raise(ErrorCase::invalidInput);
     GObjectPtr<PopplerPage> pdfPage(poppler_document_get_page(document_->doc.get(), page));
     if (!pdfPage) raise(ErrorCase::invalidInput);
-    const auto [width, height] = pageSize(pdfPage.get(), dpi);
+    // Named values, not a structured binding: the row reader below captures
+    // the width, which clang before 16 refuses for a binding.
+    const auto size = pageSize(pdfPage.get(), dpi);
+    const int width = size.first;
+    const int height = size.second;
     const int band = static_cast<int>(std::clamp<int64_t>(bandBytes / (int64_t{width} * 4), 1, height));
     std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, band));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);

@@ -814,7 +814,10 @@ private:
         }
         std::map<std::size_t, std::vector<std::size_t>> stacks;
         for (std::size_t i : lines) stacks[root(i)].push_back(i);
-        for (const auto& [stack, members] : stacks) {
+        for (const auto& stacked : stacks) {
+            // A reference of its own, not a structured binding: the lambdas
+            // below capture it, which clang before 16 refuses.
+            const std::vector<std::size_t>& members = stacked.second;
             if (members.size() < leastRows) continue;
             std::vector<int> heights;
             PixelBox region;
