@@ -16,18 +16,10 @@
 #include "support/TempDir.hpp"
 
 using namespace velmora;
+using test::textRecord;
 namespace fs = std::filesystem;
 
 namespace {
-
-OCRQueueEngine::EditorRecord textRecord(const UUID& id, int64_t page, std::string text) {
-    OCRQueueEngine::EditorRecord r;
-    r.inputID = id;
-    r.page = page;
-    r.text = std::move(text);
-    r.selection = true;
-    return r;
-}
 
 // "edit <n>" back to n.
 int32_t editNumber(const std::string& text) { return std::stoi(text.substr(5)); }
@@ -66,7 +58,7 @@ TEST(QueueEditDurability, AStoreThatReturnedSurvivesAKillAtAnyMomentAfterIt) {
         test::KilledWorker worker([&](int reportFD) {
             auto engine = OCRQueueEngine::resume(folder, test::currentSettings());
             for (int32_t k = first; k < first + 100000; ++k) {
-                engine->stageEditor(textRecord(id, 1 + k % pages, "edit " + std::to_string(k)));
+                engine->stageEditor(textRecord(id, 1 + k % pages, "edit " + std::to_string(k), true));
                 test::report(reportFD, k);
             }
         });

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -80,6 +81,32 @@ inline std::filesystem::path lockPDF(const std::filesystem::path& plain, const s
         throw std::runtime_error("qpdf failed");
     }
     return locked;
+}
+
+// A store of the editor that sets a page's text.
+inline OCRQueueEngine::EditorRecord textRecord(const UUID& id, int64_t page, std::string text,
+                                               bool selection = false) {
+    OCRQueueEngine::EditorRecord r;
+    r.inputID = id;
+    r.page = page;
+    r.text = std::move(text);
+    r.selection = selection;
+    return r;
+}
+
+// A queue of documents of these page counts under dir/"queues", run to its
+// end with the fake recogniser.
+inline std::unique_ptr<OCRQueueEngine> runQueue(const std::filesystem::path& dir, FakeRecognizer& fake,
+                                                const std::vector<int>& pageCounts) {
+    std::vector<OCRQueueEngine::InputFile> files;
+    for (std::size_t i = 0; i < pageCounts.size(); ++i) {
+        files.push_back({writeSamplePDF(dir / ("d" + std::to_string(i) + ".pdf"), pageCounts[i])});
+    }
+    auto engine = OCRQueueEngine::create(files, currentSettings(), dir / "queues");
+    engine->setRecognizer(fake.bind());
+    JobControl control;
+    engine->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+    return engine;
 }
 
 }  // namespace velmora::test

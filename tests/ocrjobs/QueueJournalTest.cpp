@@ -24,17 +24,10 @@
 
 using namespace velmora;
 using test::caseOf;
+using test::textRecord;
 namespace fs = std::filesystem;
 
 namespace {
-
-OCRQueueEngine::EditorRecord textRecord(const UUID& id, int64_t page, std::string text) {
-    OCRQueueEngine::EditorRecord r;
-    r.inputID = id;
-    r.page = page;
-    r.text = std::move(text);
-    return r;
-}
 
 uint64_t sizeOf(const fs::path& path) {
     struct stat st {};
@@ -54,14 +47,7 @@ protected:
 
     // A queue of documents of these page counts, run to its end.
     std::unique_ptr<OCRQueueEngine> recognised(const std::vector<int>& pageCounts) {
-        std::vector<OCRQueueEngine::InputFile> files;
-        for (std::size_t i = 0; i < pageCounts.size(); ++i) {
-            files.push_back({test::writeSamplePDF(tmp / ("d" + std::to_string(i) + ".pdf"), pageCounts[i])});
-        }
-        auto engine = OCRQueueEngine::create(files, test::currentSettings(), tmp / "queues");
-        engine->setRecognizer(fake.bind());
-        JobControl control;
-        engine->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+        auto engine = test::runQueue(tmp.path(), fake, pageCounts);
         EXPECT_EQ(engine->snapshot().status, QueueStatus::completed);
         return engine;
     }
