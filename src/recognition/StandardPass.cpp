@@ -54,6 +54,20 @@ struct Line {
     int characters = 0;  // not counting spaces
 
     int height() const { return box.height(); }
+    // The height its characters stand: the median of their boxes. The
+    // layout sometimes stretches one character's box, and with it the
+    // line's, down into the gap below the row (a digit "1" of a cell), which
+    // makes a row of a table look taller than the short cells beside it.
+    int textHeight() const {
+        std::vector<int> heights;
+        for (std::size_t k = 0; k < symbolBoxes.size() && k < symbolTexts.size(); ++k) {
+            if (!symbolBoxes[k].empty() && !LineText::isBlank(symbolTexts[k])) heights.push_back(symbolBoxes[k].height());
+        }
+        if (heights.empty()) return height();
+        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                         heights.end());
+        return std::min(heights[heights.size() / 2], height());
+    }
     // Where the baseline crosses the middle of the line.
     double baselineY() const {
         if (!hasBaseline || baseline[2] == baseline[0]) return box.bottom;
@@ -466,10 +480,10 @@ private:
             const bool apart = column.box.right <= row.box.left || row.box.right <= column.box.left;
             return apart && middle > column.box.top && middle < column.box.bottom;
         }
-        const int h = std::max(a.height(), b.height());
+        const int h = std::max(a.textHeight(), b.textHeight());
         const bool apart = a.box.right <= b.box.left + h / 4 || b.box.right <= a.box.left + h / 4;
         return apart && std::abs(a.baselineY() - b.baselineY()) <= 0.35 * h &&
-               std::min(a.height(), b.height()) * 2 >= h;
+               std::min(a.textHeight(), b.textHeight()) * 2 >= h;
     }
 
     // Whether two characters of the line stand a line's height apart or
@@ -541,6 +555,64 @@ private:
             out.push_back(std::move(joined));
         }
         return out;
+    }
+
+    // The layout may make a block of its own of a table's first or last
+    // row, its cells too few to tell from prose or a line of prose cut in
+    // two, and leave it out of the table. Two lines or more that stand on
+    // one row next to the table, no further from it than its rows stand
+    // from one another, are such a row, and the table takes it in; a
+    // heading or a footnote is one line on its row.
+    static void growTables(const std::vector<Line>& ls, std::vector<int>& member, std::vector<PixelBox>& regions) {
+        for (std::size_t g = 0; g < regions.size(); ++g) {
+            std::vector<const Line*> rows;
+            std::vector<int> heights;
+            for (std::size_t i = 0; i < ls.size(); ++i) {
+                if (member[i] != static_cast<int>(g)) continue;
+                rows.push_back(&ls[i]);
+                heights.push_back(ls[i].textHeight());
+            }
+            if (rows.size() < leastRows) continue;
+            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
+                             heights.end());
+            const int h = std::max(1, heights[heights.size() / 2]);
+            // The step from one row to the next: the median of the steps
+            // between the tops of the table's lines, lines on one row
+            // counting once.
+            std::vector<int> tops;
+            for (const Line* l : rows) tops.push_back(l->box.top);
+            std::sort(tops.begin(), tops.end());
+            std::vector<int> steps;
+            for (std::size_t k = 1; k < tops.size(); ++k) {
+                if (tops[k] - tops[k - 1] > h / 2) steps.push_back(tops[k] - tops[k - 1]);
+            }
+            if (steps.empty()) continue;
+            std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+            const int step = steps[steps.size() / 2];
+            const auto candidate = [&](const Line& l) {
+                if (!l.horizontal || l.height() > l.box.width()) return false;
+                if (l.box.width() >= 12 * h && !widelySpaced(l, h)) return false;
+                const PixelBox& region = regions[g];
+                return l.box.left < region.right && l.box.right > region.left;
+            };
+            for (bool grew = true; grew;) {
+                grew = false;
+                for (std::size_t i = 0; i < ls.size(); ++i) {
+                    if (member[i] >= 0 || !candidate(ls[i])) continue;
+                    for (std::size_t j = 0; j < ls.size(); ++j) {
+                        if (j == i || member[j] >= 0 || !candidate(ls[j]) || !sameRow(ls[i], ls[j])) continue;
+                        PixelBox row = ls[i].box;
+                        row.unite(ls[j].box);
+                        const PixelBox& region = regions[g];
+                        if (std::max(row.top - region.bottom, region.top - row.bottom) > step) continue;
+                        member[i] = member[j] = static_cast<int>(g);
+                        regions[g].unite(row);
+                        grew = true;
+                        break;
+                    }
+                }
+            }
+        }
     }
 
     // Automatic layout reads the columns of a table one after another, and
@@ -635,6 +707,7 @@ private:
                 }
             }
         }
+        growTables(ls, member, regions);
         std::vector<Line> out;
         std::vector<bool> done(static_cast<std::size_t>(blockCount), false);
         for (std::size_t i = 0; i < ls.size(); ++i) {
@@ -814,6 +887,39 @@ private:
         }
         std::map<std::size_t, std::vector<std::size_t>> stacks;
         for (std::size_t i : lines) stacks[root(i)].push_back(i);
+        // A table's rows may stand further apart than a line's height, and
+        // the layout may make a block of its own of the header row: a line
+        // alone above or below a stack of rows, no further from it than its
+        // rows stand from one another, is one of its rows.
+        std::vector<std::pair<std::size_t, std::size_t>> taken;
+        for (const auto& stacked : stacks) {
+            const std::vector<std::size_t>& members = stacked.second;
+            if (members.size() < leastRows) continue;
+            std::vector<std::size_t> order = members;
+            std::sort(order.begin(), order.end(),
+                      [&](std::size_t a, std::size_t b) { return ls[a].box.top < ls[b].box.top; });
+            std::vector<int> gaps;
+            PixelBox region;
+            for (std::size_t k = 0; k < order.size(); ++k) {
+                region.unite(ls[order[k]].box);
+                if (k > 0) gaps.push_back(std::max(0, ls[order[k]].box.top - ls[order[k - 1]].box.bottom));
+            }
+            std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+            const int reach = gaps[gaps.size() / 2] * 5 / 4 + 1;
+            for (const auto& other : stacks) {
+                if (other.second.size() != 1) continue;
+                const PixelBox& b = ls[other.second.front()].box;
+                const int gap = std::max(b.top - region.bottom, region.top - b.bottom);
+                const bool sharing = std::min(b.right, region.right) > std::max(b.left, region.left);
+                if (sharing && gap >= 0 && gap <= reach) taken.emplace_back(other.first, stacked.first);
+            }
+        }
+        for (const auto& [line, stack] : taken) {
+            auto found = stacks.find(line);
+            if (found == stacks.end() || found->second.size() != 1) continue;
+            stacks[stack].push_back(line);
+            stacks.erase(found);
+        }
         for (const auto& stacked : stacks) {
             // A reference of its own, not a structured binding: the lambdas
             // below capture it, which clang before 16 refuses.

@@ -249,6 +249,50 @@ TEST(StandardPassTables, ATableWithAColumnOfEquallyWideCellsReadsRowByRow) {
     EXPECT_LE(errorRate(truth, text), 0.03) << text;
 }
 
+TEST(StandardPassTables, AHeaderRowAboveANarrowColumnOfPricesKeepsItsTabs) {
+    // Three columns in a monospaced face, the last a narrow column of prices
+    // far to the right, rows two and a half lines apart: the layout reads the
+    // rows whole but makes a block of its own of the header row, which stands
+    // as far from the first row as the rows from one another.
+    const std::vector<std::vector<std::string>> cells{
+        {"品目", "仕入先", "単価(円)"},         {"鉛筆12本", "北村文具", "540"},
+        {"消しゴム2個", "北村文具", "160"},     {"方眼ノート1冊", "三浦紙工", "230"},
+        {"ボールペン10本", "三浦紙工", "880"},  {"定規1本", "青葉商店", "120"},
+        {"のり3本", "青葉商店", "270"},         {"はさみ1丁", "谷口刃物", "1,450"},
+        {"付箋1kg", "谷口刃物", "310"},         {"クリップ100個", "丸山金物", "190"},
+        {"ホチキス1台", "丸山金物", "760"},     {"画用紙20枚", "山の手紙店", "420"},
+        {"色鉛筆24色", "西田画材", "1,980"},    {"絵筆3本", "西田画材", "560"},
+        {"封筒50枚", "山の手紙工房", "340"},    {"マスキングテープ3巻", "山の手紙店", "650"},
+    };
+    const std::vector<double> stops{0, 12, 20};
+    for (const double size : {40.0, 46.0}) {
+        std::vector<test::PlacedText> items;
+        std::vector<std::string> rows;
+        for (std::size_t r = 0; r < cells.size(); ++r) {
+            std::string row;
+            for (std::size_t c = 0; c < cells[r].size(); ++c) {
+                items.push_back({cells[r][c], 40 + stops[c] * size, 40 + r * 2.5 * size});
+                row += (c ? "\t" : "") + cells[r][c];
+            }
+            rows.push_back(row);
+        }
+        const int height = static_cast<int>(80 + cells.size() * 2.5 * size);
+        const test::TextPage page = test::renderPlaced(
+            {.width = static_cast<int>(80 + 25 * size), .height = height, .pixelSize = size,
+             .family = "Noto Sans Mono CJK JP"},
+            items);
+        const std::vector<std::string> read = readLines(page.image);
+        const std::string text = joined(read);
+        ASSERT_EQ(read.size(), rows.size()) << size << "\n" << text;
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 2) << size << ": " << read[i];
+        }
+        std::string truth;
+        for (const std::string& row : rows) truth += row;
+        EXPECT_LE(errorRate(truth, text), 0.03) << text;
+    }
+}
+
 namespace {
 
 // The image with its pixels inside the rectangle turned to their negative,
