@@ -31,6 +31,67 @@ bool isWidePunctuation(char32_t c) {
     return (width == U_EA_WIDE || width == U_EA_FULLWIDTH) && u_ispunct(cp);
 }
 
+void widenPunctuation(std::vector<Word>& words) {
+    // Every symbol that is not blank, with its one character.
+    std::vector<std::string*> symbols;
+    std::vector<char32_t> characters;
+    for (Word& word : words) {
+        for (std::string& symbol : word.symbols) {
+            if (symbol.empty() || isBlank(symbol)) continue;
+            const std::vector<char32_t> scalars = Unicode::scalars(symbol);
+            symbols.push_back(&symbol);
+            characters.push_back(scalars.size() == 1 ? scalars.front() : 0);
+        }
+    }
+    const std::size_t n = characters.size();
+    // Japanese script or wide punctuation; not the brackets and colon
+    // themselves, which may already have been widened.
+    const auto japanese = [&](std::size_t i) {
+        return i < n && characters[i] != 0 && isCJK(characters[i]);
+    };
+    std::vector<bool> widen(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (characters[i] == U':') {
+            widen[i] = i > 0 && japanese(i - 1);
+        } else if (characters[i] == U'(') {
+            std::size_t close = i + 1;
+            while (close < n && characters[close] != U')' && characters[close] != U'(') ++close;
+            if (close < n && characters[close] == U')') {
+                bool inside = false;
+                for (std::size_t k = i + 1; k < close; ++k) inside = inside || japanese(k);
+                widen[i] = widen[close] = inside;
+            } else {
+                widen[i] = japanese(i + 1);
+            }
+        } else if (characters[i] == U')' && !widen[i]) {
+            // Closed without an opening one on the line: by what it closes.
+            bool opened = false;
+            for (std::size_t k = 0; k < i; ++k) opened = opened || characters[k] == U'(';
+            if (!opened) widen[i] = i > 0 && japanese(i - 1);
+        }
+    }
+    const auto digit = [&](std::size_t i) { return i < n && characters[i] >= U'0' && characters[i] <= U'9'; };
+    const auto closing = [&](std::size_t i) { return i < n && (characters[i] == U')' || characters[i] == U'）'); };
+    bool anyJapanese = false;
+    for (std::size_t i = 0; i < n; ++i) anyJapanese = anyJapanese || japanese(i);
+    std::vector<bool> wave(n, false);
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const char32_t c = characters[i];
+        const bool lookalike = c == U'ー' || c == U'一' || c == U'て' || (c == U'~' && anyJapanese);
+        wave[i] = lookalike && (digit(i - 1) || closing(i - 1)) && digit(i + 1);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (wave[i]) *symbols[i] = "～";
+        if (!widen[i]) continue;
+        switch (characters[i]) {
+            case U':': *symbols[i] = "："; break;
+            case U'(': *symbols[i] = "（"; break;
+            case U')': *symbols[i] = "）"; break;
+            default: break;
+        }
+    }
+}
+
 Assembled join(const std::vector<Word>& words) {
     Assembled out;
     int64_t position = 0;  // UTF-16 units written so far

@@ -85,6 +85,15 @@ std::string takeText(char* text) {
 }
 
 bool assemble(Line& line) {
+    LineText::widenPunctuation(line.words);
+    // The symbols' own texts follow their words'.
+    std::size_t k = 0;
+    for (const LineText::Word& w : line.words) {
+        for (const std::string& symbol : w.symbols) {
+            if (k < line.symbolTexts.size()) line.symbolTexts[k] = symbol;
+            k += 1;
+        }
+    }
     line.assembled = LineText::join(line.words);
     if (line.assembled.text.empty()) return false;
     line.characters = 0;

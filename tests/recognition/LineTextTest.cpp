@@ -45,3 +45,52 @@ TEST(LineText, Classification) {
     EXPECT_FALSE(isWidePunctuation(U'漢'));
     EXPECT_FALSE(isWidePunctuation(U','));
 }
+
+namespace {
+
+std::string widened(std::vector<Word> words) {
+    widenPunctuation(words);
+    return join(words).text;
+}
+
+// One word per character, as the recogniser gives Japanese.
+std::vector<Word> characters(const std::vector<std::string>& cs) {
+    std::vector<Word> words;
+    for (const std::string& c : cs) words.push_back({{c}, 0});
+    return words;
+}
+
+}  // namespace
+
+TEST(LineText, BracketsAndColonsAmongJapaneseAreFullWidth) {
+    EXPECT_EQ(widened(characters({"6", "月", "1", "日", "(", "月", ")", "は"})), "6月1日（月）は");
+    EXPECT_EQ(widened(characters({"電", "話", ":", "0", "4", "8", "(", "9", ":", "3", "0", "、", "木", ")"})),
+              "電話：048（9:30、木）");
+    // The blanks the recogniser sees around a bracket go with its width.
+    EXPECT_EQ(widened({{{"日"}, 0}, {{"("}, 1}, {{"土"}, 0}, {{")"}, 0}, {{"1", "4"}, 1}}), "日（土）14");
+    // Left open or closed on the line, by the character it opens or closes.
+    EXPECT_EQ(widened(characters({"料", "(", "中", "学"})), "料（中学");
+    EXPECT_EQ(widened(characters({"以", "下", ")", "。"})), "以下）。");
+}
+
+TEST(LineText, BracketsAndColonsAmongLatinAndDigitsKeepTheirForm) {
+    EXPECT_EQ(widened({{{"In"}, 0}, {{"(", "2", "0", "2", "7", ")"}, 1}, {{"it"}, 1}}), "In (2027) it");
+    EXPECT_EQ(widened({{{"https", ":", "/", "/", "a", ".", "jp"}, 0}}), "https://a.jp");
+    EXPECT_EQ(widened(characters({"時", "1", "0", ":", "0", "0", "に"})), "時10:00に");
+    // Japanese after the bracket is not Japanese inside it.
+    EXPECT_EQ(widened({{{"Velmora"}, 0}, {{"(", "v", "2", ")"}, 1}, {{"は"}, 0}}), "Velmora (v2)は");
+    EXPECT_EQ(widened({{{"Note", ":"}, 0}, {{"日", "本"}, 1}}), "Note: 日本");
+}
+
+TEST(LineText, AWaveDashReadAsALookalikeBetweenNumbersIsAWaveDash) {
+    for (const std::string dash : {"~", "ー", "一", "て"}) {
+        EXPECT_EQ(widened(characters({"9", ":", "3", "0", dash, "1", "6", ":", "0", "0", "、"})), "9:30～16:00、")
+            << dash;
+        EXPECT_EQ(widened(characters({"日", "(", "月", ")", dash, "6", "月"})), "日（月）～6月") << dash;
+    }
+    // Where they are what they look like.
+    EXPECT_EQ(widened(characters({"ス", "ー", "プ", "一", "杯", "て", "2"})), "スープ一杯て2");
+    EXPECT_EQ(widened(characters({"0", "4", "8", "-", "0", "0", "0"})), "048-000");
+    EXPECT_EQ(widened({{{"~", "1", "0"}, 0}, {{"min"}, 1}}), "~10 min");
+    EXPECT_EQ(widened(characters({"1", "0", "~", "2", "0"})), "10~20");
+}
