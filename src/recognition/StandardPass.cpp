@@ -237,6 +237,7 @@ public:
         ls = readTables(std::move(ls));
         readLineEnds(ls);
         if (models_.second) readOtherLanguage(ls);
+        readSolidSquares(ls);
         markCells(ls);
         return ls;
     }
@@ -830,6 +831,98 @@ private:
         }
     }
 
+    // The models know no black square "■" (a heading's mark in notices):
+    // they read it as the densest kanji they know, or leave it out. No
+    // character of any script is a square of solid ink: a piece of ink
+    // about as wide as tall, the size of the line's characters and nearly
+    // all ink is the square, put in place of the symbol read over it or,
+    // where none was, among the line's symbols where it stands.
+    void readSolidSquares(std::vector<Line>& ls) const {
+        std::vector<PixelBox> squares;
+        for (const GreyPage::InkPiece& p : pieces_) {
+            if (std::min(p.width, p.height) < 4 || p.width * 4 < p.height * 3 || p.height * 4 < p.width * 3) continue;
+            long ink = 0;
+            for (int y = p.y; y < p.y + p.height; ++y) {
+                for (int x = p.x; x < p.x + p.width; ++x) ink += inkAt(x, y) ? 1 : 0;
+            }
+            if (ink * 100 >= static_cast<long>(p.width) * p.height * solidSquare) {
+                squares.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
+            }
+        }
+        if (squares.empty()) return;
+        for (Line& line : ls) {
+            if (verticalColumn(line) || !line.horizontal) continue;
+            const int h = line.textHeight();
+            bool changed = false;
+            for (const PixelBox& square : squares) {
+                const int size = std::max(square.width(), square.height());
+                const int cx = (square.left + square.right) / 2, cy = (square.top + square.bottom) / 2;
+                if (size * 2 < h || size * 2 > h * 3) continue;
+                const PixelBox& b = line.box;
+                if (!PixelBox{b.left - h, b.top, b.right + h, b.bottom}.contains(cx, cy)) continue;
+                // The symbol read over it, else the first one to its right.
+                std::size_t over = line.symbolBoxes.size(), after = line.symbolBoxes.size();
+                for (std::size_t k = 0; k < line.symbolBoxes.size(); ++k) {
+                    const PixelBox& sb = line.symbolBoxes[k];
+                    if (sb.empty() || LineText::isBlank(line.symbolTexts[k])) continue;
+                    const int across = std::min(sb.right, square.right) - std::max(sb.left, square.left);
+                    if (across * 2 >= square.width()) {
+                        over = k;
+                        break;
+                    }
+                    if (after == line.symbolBoxes.size() && (sb.left + sb.right) / 2 > cx) after = k;
+                }
+                if (over < line.symbolBoxes.size()) {
+                    if (line.symbolTexts[over] == "■") continue;
+                    replaceSymbol(line, over, "■");
+                } else {
+                    insertSymbol(line, after, "■", square);
+                }
+                changed = true;
+            }
+            if (changed) assemble(line);
+        }
+    }
+
+    // The symbol at the index of all the line's symbols, in its word.
+    static std::string& wordSymbol(Line& line, std::size_t index, std::size_t* word = nullptr,
+                                   std::size_t* within = nullptr) {
+        std::size_t k = 0;
+        for (std::size_t w = 0; w < line.words.size(); ++w) {
+            if (index < k + line.words[w].symbols.size()) {
+                if (word) *word = w;
+                if (within) *within = index - k;
+                return line.words[w].symbols[index - k];
+            }
+            k += line.words[w].symbols.size();
+        }
+        throw RecognizerError("A symbol of a line is missing from its words");
+    }
+
+    static void replaceSymbol(Line& line, std::size_t index, const std::string& text) {
+        wordSymbol(line, index) = text;
+        line.symbolTexts[index] = text;
+    }
+
+    // Before the symbol at the index, or after the last one.
+    static void insertSymbol(Line& line, std::size_t index, const std::string& text, const PixelBox& box) {
+        if (line.words.empty()) line.words.push_back({});
+        if (index < line.symbolTexts.size()) {
+            std::size_t word = 0, within = 0;
+            wordSymbol(line, index, &word, &within);
+            auto& symbols = line.words[word].symbols;
+            symbols.insert(symbols.begin() + static_cast<std::ptrdiff_t>(within), text);
+        } else {
+            line.words.back().symbols.push_back(text);
+            index = line.symbolTexts.size();
+        }
+        const auto at = static_cast<std::ptrdiff_t>(index);
+        line.symbolTexts.insert(line.symbolTexts.begin() + at, text);
+        line.symbolBoxes.insert(line.symbolBoxes.begin() + at, box);
+        line.symbolConfidences.insert(line.symbolConfidences.begin() + at, line.confidence);
+        line.box.unite(box);
+    }
+
     // Whether the line came out in the script the first model does not
     // read as its own, or uncertain with some of that script in it.
     bool foreign(const Line& line) const {
@@ -1032,6 +1125,9 @@ private:
         }
     }
 
+    // The share of its box, in percent, that a black square's ink fills;
+    // the densest kanji fill well under that.
+    static constexpr long solidSquare = 85;
     static constexpr float tableConfidenceGiven = 0.1f;
     static constexpr std::size_t leastRows = 3;
     // A gutter may be crossed by this share of the lines (a cell running on

@@ -176,6 +176,20 @@ TEST(StandardPassLanguages, JapaneseBracketsAndColonsAreReadFullWidthAndEnglishO
     for (std::size_t i = 2; i < 4; ++i) EXPECT_EQ(read[i].find_first_of("（）：～"), std::string::npos) << read[i];
 }
 
+TEST(StandardPassLanguages, ABlackSquareMarkingAHeadingIsReadAsTheSquare) {
+    // The models read ■ as a dense kanji; dense kanji stay what they are.
+    const std::vector<std::string> lines{"■申込み・お問い合わせ", "■電力需要の見通し", "鬱蒼とした森に雷鳴が轟く"};
+    for (const double size : {24.0, 34.0}) {
+        const test::TextPage page = test::renderLines({.width = 800, .height = 300, .pixelSize = size}, lines);
+        const std::vector<std::string> read = readLines(page.image);
+        ASSERT_EQ(read.size(), lines.size()) << joined(read);
+        EXPECT_EQ(read[0].rfind("■", 0), 0u) << read[0];
+        EXPECT_EQ(read[1].rfind("■", 0), 0u) << read[1];
+        EXPECT_EQ(read[2].find("■"), std::string::npos) << read[2];
+        EXPECT_LE(errorRate(joined(lines), joined(read)), 0.1) << joined(read);
+    }
+}
+
 namespace {
 
 // A table set with tab stops and nothing else: no rules, no frame, the cells
