@@ -56,10 +56,10 @@ public:
     // One input's group is "queue.row.<position from 1>"; inside it:
     static constexpr const char* rowPrefix = "queue.row.";
     static constexpr const char* inputName = "queue.input";
-    // The pages done of all ("2 / 5"), their bar and the state's name.
+    // The progress columns (a ProgressColumns: the pages done of all,
+    // "2 / 5", and the state's name) and their bar inside.
     static constexpr const char* progressName = "queue.progress";
     static constexpr const char* progressBarName = "queue.progress.bar";
-    static constexpr const char* stateName = "queue.state";
     static constexpr const char* upName = "queue.up";
     static constexpr const char* downName = "queue.down";
     static constexpr const char* errorName = "queue.error";
