@@ -115,11 +115,12 @@ void ProgressColumns::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot
     auto draw = [&](Glib::RefPtr<Pango::Layout>& layout, const std::string& text, int x, bool right, int width) {
         if (text.empty()) return;
         if (!layout) layout = create_pango_layout(text);
-        int textWidth = 0;
-        int textHeight = 0;
-        layout->get_pixel_size(textWidth, textHeight);
-        const int left = right ? x + width - textWidth : x;
-        const graphene_point_t at = GRAPHENE_POINT_INIT(static_cast<float>(left), static_cast<float>((height - textHeight) / 2));
+        int wide = 0;
+        int tall = 0;
+        layout->get_pixel_size(wide, tall);
+        // Each text centred on its own line, as a label of its own would be.
+        const int left = right ? x + width - wide : x;
+        const graphene_point_t at = GRAPHENE_POINT_INIT(static_cast<float>(left), static_cast<float>((height - tall) / 2));
         snapshot->save();
         gtk_snapshot_translate(snapshot->gobj(), &at);
         snapshot->append_layout(layout, colour);

@@ -19,8 +19,9 @@ class SettingsStore;
 // controller or calls one of its operations, and every outcome shows on the
 // status line.
 //
-// The content is one list whose rows are made only while they can be seen,
-// so a queue of thousands of inputs costs what is on screen. It observes the
+// The content is one list whose rows are made only near what can be seen
+// (the toolkit builds about two hundred ahead), so a queue of thousands of
+// inputs costs what is on screen and a row keeps few widgets. It observes the
 // controller's `changed`, refreshes once per turn of the main loop, and
 // touches only the rows whose content changed.
 class QueueView : public Gtk::ScrolledWindow {
