@@ -579,6 +579,51 @@ TEST(QueueView, ARejectionIsAnsweredOnlyAsAllowed) {
     EXPECT_EQ(w.maybe(QueueView::countsName), nullptr);
 }
 
+// The list builds rows well beyond those in sight: a row makes its bar once
+// it comes into sight, and only the selected input makes its move buttons.
+TEST(QueueView, OnlyRowsInSightMakeTheirBars) {
+    ControllerRoots roots;
+    auto c = roots.controller();
+    std::vector<OCRQueueEngine::InputFile> files;
+    for (int i = 0; i < 40; ++i) files.push_back({roots.tmp / ("scan-" + std::to_string(i) + ".png")});
+    roots.openQueue(*c, files, OCRSettings{}, false);
+    c->selectedID = c->snapshot->value().inputs.front().id;
+    PanelWindow w(c);
+
+    // The rows in sight and those built out of sight, each checked; a row
+    // that was in sight once keeps its bar.
+    auto check = [&](int& inSight, int& outOfSight, bool seenBefore) {
+        inSight = outOfSight = 0;
+        for (int position = 1; position <= 40; ++position) {
+            Gtk::Widget* group = w.maybe(QueueView::rowPrefix + std::to_string(position));
+            if (!group) continue;
+            auto* bar = dynamic_cast<Gtk::ProgressBar*>(findByName(*group, QueueView::progressBarName));
+            if (group->get_mapped()) {
+                ++inSight;
+                ASSERT_NE(bar, nullptr) << position;
+                EXPECT_TRUE(bar->get_mapped()) << position;
+                EXPECT_EQ(bar->get_fraction(), 0.0) << position;
+            } else {
+                ++outOfSight;
+                if (!seenBefore) EXPECT_EQ(bar, nullptr) << position;
+            }
+            EXPECT_EQ(findByName(*group, QueueView::upName) != nullptr, position == 1) << position;
+        }
+    };
+    int inSight = 0, outOfSight = 0;
+    check(inSight, outOfSight, false);
+    EXPECT_GT(inSight, 0);
+    EXPECT_GT(outOfSight, 0);
+
+    // Scrolled to the end, the rows that came into sight have theirs.
+    auto v = w.view->get_vadjustment();
+    v->set_value(v->get_upper() - v->get_page_size());
+    w.settle();
+    ASSERT_TRUE(shown(w.maybe(QueueView::rowPrefix + std::string("40"))));
+    check(inSight, outOfSight, true);
+    EXPECT_GT(inSight, 0);
+}
+
 TEST(QueueView, ATallQueueScrollsInsideTheMaximumHeightAndWideContentSideways) {
     ControllerRoots roots;
     auto c = roots.controller();
