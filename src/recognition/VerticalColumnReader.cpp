@@ -223,6 +223,12 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         }
         return u;
     };
+    // Where full-width characters reach across the column: Latin letters,
+    // even capitals, stop short of it.
+    int fullTop = -em;
+    for (const Cell& c : cells) {
+        if (c.across() * 10 >= em * 8 && c.length() * 10 >= em * 6) fullTop = fullTop < 0 ? c.top : std::min(fullTop, c.top);
+    }
     std::vector<bool> trusted(english.size(), false);
     std::vector<std::pair<int, int>> under(english.size());
     for (std::size_t i = 0; i < english.size(); ++i) under[i] = cellsUnder(english[i]);
@@ -231,16 +237,24 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         const auto [first, last] = under[i];
         if (first < 0) continue;
         const Cell ink = unite(first, last);
-        int readThere = 0;
+        // Letters that touch share a cell, about half an em each (m and w,
+        // wider in most typefaces, a little more) and not as tall as a
+        // full-width character.
+        int readThere = 0, wideThere = 0, lowerThere = 0;
         for (const Symbol& e : english) {
             const int middle = (e.left + e.right) / 2;
-            readThere += middle >= ink.start && middle < ink.end && alphanumeric(e.text) ? 1 : 0;
+            if (middle < ink.start || middle >= ink.end || !(alphanumeric(e.text) || runSign(e.text))) continue;
+            readThere += 1;
+            wideThere += std::string_view("mwMW").find(e.text[0]) != std::string_view::npos ? 1 : 0;
+            lowerThere += std::islower(static_cast<unsigned char>(e.text[0])) ? 1 : 0;
         }
-        // m and w are wider than half an em in most typefaces.
         const bool wide = std::string_view("mwMW").find(english[i].text[0]) != std::string_view::npos;
         const bool oneGlyph =
             halfWidthCell(ink, em) || (wide && ink.length() * 10 <= em * 8 && ink.across() * 5 >= em * 2);
-        const bool touching = readThere >= 3 && ink.length() * 100 <= readThere * em * 62;
+        // Two are taken only as small letters: a kanji reads as two capitals
+        // or digits.
+        const bool touching = (readThere >= 3 || (readThere == 2 && lowerThere == 2)) && ink.top >= fullTop + em / 12 &&
+                              ink.length() * 100 <= readThere * em * 62 + wideThere * em * 20;
         trusted[i] = oneGlyph || touching;
     }
     // Sideways letters and digits stand on one baseline, at the same place
@@ -249,14 +263,25 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
     // which look like half-width glyphs too, end anywhere. The baseline is
     // where most characters taken so far end.
     const int tolerance = std::max(2, em / 20);
-    const auto descends = [](const std::string& t) { return std::string_view("gjpqy").find(t[0]) != std::string_view::npos; };
+    // Whether a letter that reaches below the line stands on the character's
+    // cells (letters that touch share them).
+    const auto descends = [&](std::size_t i) {
+        const Cell ink = unite(under[i].first, under[i].second);
+        for (const Symbol& e : english) {
+            const int middle = (e.left + e.right) / 2;
+            if (middle >= ink.start && middle < ink.end && std::string_view("gjpqy,").find(e.text[0]) != std::string_view::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
     int baseline = -1, support = 1;
     for (std::size_t i = 0; i < english.size(); ++i) {
-        if (!trusted[i] || descends(english[i].text)) continue;
+        if (!trusted[i] || descends(i)) continue;
         const int b = unite(under[i].first, under[i].second).bottom;
         int count = 0;
         for (std::size_t k = 0; k < english.size(); ++k) {
-            if (!trusted[k] || descends(english[k].text)) continue;
+            if (!trusted[k] || descends(k)) continue;
             count += std::abs(unite(under[k].first, under[k].second).bottom - b) <= tolerance ? 1 : 0;
         }
         if (count > support) {
@@ -268,7 +293,7 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         for (std::size_t i = 0; i < english.size(); ++i) {
             if (!trusted[i]) continue;
             const int b = unite(under[i].first, under[i].second).bottom;
-            if (std::abs(b - baseline) > tolerance && !(descends(english[i].text) && b > baseline)) trusted[i] = false;
+            if (std::abs(b - baseline) > tolerance && !(descends(i) && b > baseline)) trusted[i] = false;
         }
     }
     // Signs between two such characters, close to both, go with them, and

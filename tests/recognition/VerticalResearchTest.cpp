@@ -518,3 +518,36 @@ TEST(VerticalResearchLimits, PagesOfManyColumnsAndCellsAreRead) {
     EXPECT_GT(read.glyphs, 512);
     EXPECT_LT(test::characterErrorRate(truthOf(columns), squeezedText(read.text())), 0.05) << read.text();
 }
+
+// Half-width digits, Latin letters and their signs lie on their side in
+// vertical text. Dates, times, a phone number, a price and an address set so
+// in a few columns are read with every digit and sign, among upright kana and
+// kanji that stay as they are: in two typefaces and sizes, one of them
+// softened and saved as a JPEG.
+TEST(VerticalResearchReading, SidewaysDigitsAndLatinLettersAreRead) {
+    const std::vector<std::string> columns{
+        "受付は2026年7月4日から9月30日までです。",
+        "電話：045-123-9876（9:30～17:00）",
+        "詳しくはhttps://www.example.org/event/をご覧ください。",
+        "会費は1人3,500円、定員は24名です。",
+    };
+    const std::vector<std::string> runs{"2026年7月4日から9月30日", "045-123-9876", "9:30～17:00",
+                                        "https://www.example.org/event/", "1人3,500円", "24名"};
+    const std::vector<std::pair<std::string, RasterImage>> pages{
+        {"Noto Sans, 44 px", test::renderColumns({.width = 340, .height = 1500, .pixelSize = 44}, columns).image},
+        {"IPAMincho, 30 px, soft, JPEG",
+         test::jpegged(test::blurred(test::renderColumns({.width = 240, .height = 1060, .pixelSize = 30, .right = 24,
+                                                          .top = 24, .family = "IPAMincho"},
+                                                         columns)
+                                         .image,
+                                     1),
+                       70)},
+    };
+    for (const auto& [name, image] : pages) {
+        const PageResult read = OCREngine::recognize(image, 1, 1, verticalSettings(), never);
+        const std::string text = squeezedText(read.text());
+        EXPECT_EQ(read.regions.size(), columns.size()) << name << ": " << read.text();
+        for (const std::string& run : runs) EXPECT_NE(text.find(run), std::string::npos) << name << ": " << run << " in " << text;
+        EXPECT_LT(test::characterErrorRate(truthOf(columns), text), 0.04) << name << ": " << text;
+    }
+}
