@@ -100,6 +100,7 @@ std::string fullWidth(const std::string& s) {
 }
 
 constexpr float sure = 0.9f;
+constexpr float sureAlone = 0.93f;
 
 // A stretch of ink along the line with no blank pixel column inside: one
 // character, or several that touch. Ends along the line, and the rows its ink
@@ -173,6 +174,44 @@ bool maySideways(const std::vector<Symbol>& vertical, const std::vector<Cell>& c
         if (!sureHere) return true;
     }
     return false;
+}
+
+// Whether the cells [first, last] hold one half-width glyph on its own, such
+// as a lone digit: reaching across the column as far as a digit does, no
+// piece of a full-width character (about an em long with a neighbour), and
+// taking half an em of the column where a full-width one (つ, which reads as
+// a zero) takes a whole em.
+bool loneGlyph(const std::vector<Cell>& cells, std::size_t first, std::size_t last, int em) {
+    Cell under = cells[first];
+    for (std::size_t c = first + 1; c <= last; ++c) {
+        under.end = cells[c].end;
+        under.top = std::min(under.top, cells[c].top);
+        under.bottom = std::max(under.bottom, cells[c].bottom);
+    }
+    const auto piece = [&](const Cell& a, const Cell& b) {
+        return b.start - a.end < em / 4 && (b.end - a.start) * 100 <= em * 105;
+    };
+    if (under.across() * 10 < em * 6 || under.length() * 100 > em * 62 || (first > 0 && piece(cells[first - 1], under)) ||
+        (last + 1 < cells.size() && piece(under, cells[last + 1]))) {
+        return false;
+    }
+    std::size_t next = last + 1;
+    while (next < cells.size() && cells[next].across() * 2 < em && cells[next].length() * 2 < em) ++next;
+    return next == cells.size() || (cells[next].start - under.start) * 10 < em * 8;
+}
+
+// The line's pixels [from, to) alone on white, with a margin.
+GreyPage cutOut(const GreyPage& line, int from, int to, int pad) {
+    GreyPage out;
+    out.width = to - from + 2 * pad;
+    out.height = line.height;
+    out.pixels.assign(static_cast<std::size_t>(out.width) * out.height, 255);
+    for (int y = 0; y < line.height; ++y) {
+        std::copy(line.pixels.begin() + static_cast<std::ptrdiff_t>(y) * line.width + from,
+                  line.pixels.begin() + static_cast<std::ptrdiff_t>(y) * line.width + to,
+                  out.pixels.begin() + static_cast<std::ptrdiff_t>(y) * out.width + pad);
+    }
+    return out;
 }
 
 // A stretch of sideways characters as the horizontal model read it, its ends
@@ -249,8 +288,11 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
             lowerThere += std::islower(static_cast<unsigned char>(e.text[0])) ? 1 : 0;
         }
         const bool wide = std::string_view("mwMW").find(english[i].text[0]) != std::string_view::npos;
+        // One half-width glyph read as two capitals or digits is a kana (つ
+        // reads as 0O).
         const bool oneGlyph =
-            halfWidthCell(ink, em) || (wide && ink.length() * 10 <= em * 8 && ink.across() * 5 >= em * 2);
+            (halfWidthCell(ink, em) || (wide && ink.length() * 10 <= em * 8 && ink.across() * 5 >= em * 2)) &&
+            (readThere <= 1 || lowerThere == readThere);
         // Two are taken only as small letters: a kanji reads as two capitals
         // or digits.
         const bool touching = (readThere >= 3 || (readThere == 2 && lowerThere == 2)) && ink.top >= fullTop + em / 12 &&
@@ -379,27 +421,10 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
                 doubt = true;
             }
         }
-        // A lone digit is also what a kana, or one stroke of it, reads as: it
-        // is taken only where the cell under it reaches across the column as
-        // far as a digit does, is no piece of a full-width character (about
-        // an em long with a neighbour) and takes half an em of the column.
+        // A lone digit is also what a kana, or one stroke of it, reads as.
         if (digits + letters == 1) {
             const auto [first, last] = under[alone];
-            if (first < 0) continue;
-            const Cell under = unite(first, last);
-            const auto piece = [&](const Cell& a, const Cell& b) {
-                return b.start - a.end < em / 4 && (b.end - a.start) * 100 <= em * 105;
-            };
-            if (under.across() * 10 < em * 6 || (first > 0 && piece(cells[static_cast<std::size_t>(first - 1)], under)) ||
-                (static_cast<std::size_t>(last) + 1 < cells.size() &&
-                 piece(under, cells[static_cast<std::size_t>(last) + 1]))) {
-                continue;
-            }
-            // A half-width character is followed by the next about half an em
-            // further on, a full-width one (つ, read as a zero) a whole em.
-            std::size_t next = static_cast<std::size_t>(last) + 1;
-            while (next < cells.size() && cells[next].across() * 2 < em && cells[next].length() * 2 < em) ++next;
-            if (next < cells.size() && (cells[next].start - under.start) * 10 >= em * 8) continue;
+            if (first < 0 || !loneGlyph(cells, static_cast<std::size_t>(first), static_cast<std::size_t>(last), em)) continue;
         }
         if (doubt) out.push_back(std::move(run));
     }
@@ -595,7 +620,29 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
             e.left = static_cast<int>(e.left / up);
             e.right = static_cast<int>(e.right / up);
         }
-        const std::vector<SidewaysRun> runs = sidewaysRuns(english, cells, em, symbols, back);
+        std::vector<SidewaysRun> runs = sidewaysRuns(english, cells, em, symbols, back);
+        // A lone digit among kanji is often read with its neighbour as one
+        // letter by the horizontal model; each lone half-width glyph no run
+        // took is read again on its own.
+        const std::size_t found = runs.size();
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            const int middle = (cells[c].start + cells[c].end) / 2;
+            if (std::any_of(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(found),
+                            [&](const SidewaysRun& r) { return middle >= r.from && middle < r.to; }) ||
+                !loneGlyph(cells, c, c, em)) {
+                continue;
+            }
+            GreyPage cut = cutOut(whole, cells[c].start, cells[c].end, em / 2);
+            if (up != 1) cut = cut.scaled(up);
+            const std::vector<Symbol> alone = readLine(TesseractEngines::engine(horizontal), cut, ignored);
+            // A bar alone is what 一 and each stroke of 二 and 三 look like.
+            if (alone.size() == 1 && alone[0].text.size() == 1 &&
+                std::isdigit(static_cast<unsigned char>(alone[0].text[0])) && alone[0].text != "1" &&
+                alone[0].confidence >= sureAlone) {
+                runs.push_back({alone[0].text, cells[c].start, cells[c].end});
+            }
+        }
+        std::sort(runs.begin(), runs.end(), [](const SidewaysRun& a, const SidewaysRun& b) { return a.from < b.from; });
         if (!runs.empty()) symbols = merged(symbols, runs, cells, em, back);
     }
     for (Symbol& symbol : symbols) {
