@@ -486,10 +486,10 @@ std::vector<Symbol> merged(const std::vector<Symbol>& vertical, const std::vecto
     // in place j.
     std::vector<std::vector<double>> best(n, std::vector<double>(m, inf));
     std::vector<std::vector<int>> from(n, std::vector<int>(m, -1));
+    std::vector<int> before(m + 1, 0);  // character places before each
+    for (std::size_t k = 0; k < m; ++k) before[k + 1] = before[k] + (places[k].run < 0 ? 1 : 0);
     const auto emptyBetween = [&](std::size_t a, std::size_t b) {  // places a < k < b
-        double c = 0;
-        for (std::size_t k = a + 1; k < b; ++k) c += places[k].run < 0 ? skip : 0;
-        return c;
+        return b > a + 1 ? skip * (before[b] - before[a + 1]) : 0.0;
     };
     for (std::size_t j = 0; j < m; ++j) {
         best[0][j] = cost(0, j) + emptyBetween(static_cast<std::size_t>(-1), j);
