@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include <tesseract/baseapi.h>
@@ -101,6 +103,7 @@ std::string fullWidth(const std::string& s) {
 
 constexpr float sure = 0.9f;
 constexpr float sureAlone = 0.93f;
+constexpr float surest = 0.99f;
 
 // A stretch of ink along the line with no blank pixel column inside: one
 // character, or several that touch. Ends along the line, and the rows its ink
@@ -144,36 +147,30 @@ std::vector<Cell> inkCells(const GreyPage& line) {
 // least as far as a small Latin letter does (points and commas reach less).
 bool halfWidthCell(const Cell& c, int em) { return c.length() * 100 <= em * 62 && c.across() * 5 >= em * 2; }
 
-bool doubtful(const Symbol& s) {
-    return (ascii(s.text) && fullWidth(s.text) == s.text) || s.confidence < sure;
-}
 
 // Signs read among sideways digits and letters: times, numbers, addresses.
 bool runSign(const std::string& s) {
     return s.size() == 1 && std::string_view(":/.@-,_~%&?=#+'").find(s[0]) != std::string_view::npos;
 }
 
-// Whether the column may hold sideways characters: the vertical model read a
-// Latin letter or digit, or read a cell of half-width shape, followed by the
-// next half an em on, unsurely or not at all.
-bool maySideways(const std::vector<Symbol>& vertical, const std::vector<Cell>& cells, int em, double back) {
-    if (std::any_of(vertical.begin(), vertical.end(), [](const Symbol& s) { return alphanumeric(s.text); })) {
-        return true;
-    }
-    for (std::size_t k = 0; k < cells.size(); ++k) {
-        const Cell& c = cells[k];
-        if (!halfWidthCell(c, em)) continue;
-        std::size_t next = k + 1;
-        while (next < cells.size() && cells[next].across() * 2 < em && cells[next].length() * 2 < em) ++next;
-        if (next == cells.size() || (cells[next].start - c.start) * 10 >= em * 8) continue;
-        bool sureHere = false;
-        for (const Symbol& s : vertical) {
-            const double middle = (s.left + s.right) / 2.0 * back;
-            if (middle >= c.start - em / 2.0 && middle < c.end + em / 2.0 && !doubtful(s)) sureHere = true;
+// Whether cell c may hold a sideways character the vertical model missed:
+// of half-width shape, followed by the next half an em on, and read as no
+// full-width character the vertical model is all but sure of (it reads
+// sideways digits as kana at a confidence of 0.94).
+bool maySideways(const std::vector<Symbol>& vertical, const std::vector<Cell>& cells, std::size_t c, int em,
+                 double back) {
+    if (!halfWidthCell(cells[c], em)) return false;
+    std::size_t next = c + 1;
+    while (next < cells.size() && cells[next].across() * 2 < em && cells[next].length() * 2 < em) ++next;
+    if (next == cells.size() || (cells[next].start - cells[c].start) * 10 >= em * 8) return false;
+    for (const Symbol& s : vertical) {
+        const double middle = (s.left + s.right) / 2.0 * back;
+        if (middle >= cells[c].start - em / 2.0 && middle < cells[c].end + em / 2.0 && !ascii(s.text) &&
+            s.confidence >= surest) {
+            return false;
         }
-        if (!sureHere) return true;
     }
-    return false;
+    return true;
 }
 
 // Whether the cells [first, last] hold one half-width glyph on its own, such
@@ -390,6 +387,7 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         SidewaysRun run{{}, english[i].right, english[i].left};
         bool inked = false;
         int digits = 0, letters = 0;
+        const std::size_t start = i;
         std::size_t k = i, alone = i;
         for (; k < english.size() && trusted[k] &&
                (k == i || (english[k].left - english[k - 1].right < em / 2 && !skipped(k - 1, k)));
@@ -411,10 +409,26 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         }
         i = k;
         if (digits == 0 && letters < 2) continue;
+        // Bars alone are what 一 and the strokes of 二 and 三 read as: a lone
+        // one is left to the vertical reading, and the ones of a run are all
+        // as long as one another.
+        if (run.text.find_first_not_of("1lI|") == std::string::npos && run.text.size() == 1) continue;
+        bool even = true;
+        std::optional<Cell> bar;
+        for (std::size_t m = start; m < k; ++m) {
+            if (under[m].first < 0 || english[m].text != "1") continue;
+            const Cell here = unite(under[m].first, under[m].second);
+            if (!bar) bar = here;
+            even = even && std::abs(here.top - bar->top) <= tolerance && std::abs(here.bottom - bar->bottom) <= tolerance;
+        }
+        if (!even) continue;
         // Letters alone are also what upright kana and kanji read as: such a
         // stretch is taken only where the vertical model read a Latin letter
         // or sign near it too.
-        bool doubt = digits > 0;
+        // So are bars (the strokes of 一, 二 and 三) alone or with one letter.
+        int others = 0;
+        for (char ch : run.text) others += std::isalnum(static_cast<unsigned char>(ch)) && !std::strchr("1lI|", ch) ? 1 : 0;
+        bool doubt = digits > 0 && others > 0 && !(letters > 0 && others == 1);
         for (const Symbol& v : vertical) {
             const double middle = (v.left + v.right) / 2.0 * back;
             if (middle >= run.from - em && middle < run.to + em && ascii(v.text) && fullWidth(v.text) == v.text) {
@@ -599,7 +613,26 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     std::vector<Symbol> symbols = readLine(api, line, piece.confidence);
     const int em = std::max(column.length(), 1);
     const std::vector<Cell> cells = inkCells(whole);
-    if (!symbols.empty() && maySideways(symbols, cells, em, back)) {
+    // Where the vertical model read a Latin letter or digit the whole column
+    // is read with the English model; elsewhere only a few ems around each
+    // cell that may hold a sideways character, so that columns of kana and
+    // kanji cost little more.
+    const bool latin = std::any_of(symbols.begin(), symbols.end(), [](const Symbol& s) { return alphanumeric(s.text); });
+    std::vector<std::pair<int, int>> windows;
+    if (latin) {
+        windows.emplace_back(0, whole.width);
+    } else {
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (!maySideways(symbols, cells, c, em, back)) continue;
+            const int from = std::max(cells[c].start - em * 3 / 2, 0), to = std::min(cells[c].end + em * 3 / 2, whole.width);
+            if (!windows.empty() && from <= windows.back().second) {
+                windows.back().second = to;
+            } else {
+                windows.emplace_back(from, to);
+            }
+        }
+    }
+    if (!symbols.empty() && !windows.empty()) {
         poll();
         // Latin letters and digits are read by the English model where it is
         // installed: the Japanese one reads the zeros of some fonts as nines.
@@ -608,19 +641,23 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
         const std::vector<std::string> installed = OCREngine::supportedRecognitionLanguages(settings.revision);
         horizontal.languages =
             std::find(installed.begin(), installed.end(), "en-US") != installed.end() ? "eng" : "jpn";
-        GreyPage tall = whole;
-        double up = 1;
-        if (std::abs(tall.height - sidewaysHeight) * 5 > sidewaysHeight) {
-            up = static_cast<double>(sidewaysHeight) / tall.height;
-            tall = tall.scaled(up);
-        }
+        tesseract::TessBaseAPI& english = TesseractEngines::engine(horizontal);
+        const double up = std::abs(whole.height - sidewaysHeight) * 5 > sidewaysHeight
+                              ? static_cast<double>(sidewaysHeight) / whole.height
+                              : 1.0;
         float ignored = 0;
-        std::vector<Symbol> english = readLine(TesseractEngines::engine(horizontal), tall, ignored);
-        for (Symbol& e : english) {
-            e.left = static_cast<int>(e.left / up);
-            e.right = static_cast<int>(e.right / up);
+        std::vector<Symbol> read;
+        for (const auto& [from, to] : windows) {
+            const GreyPage cut = cutOut(whole, from, to, 0);
+            const int words = read.empty() ? 0 : read.back().word + 1;
+            for (Symbol e : readLine(english, up != 1 ? cut.scaled(up) : cut, ignored)) {
+                e.left = from + static_cast<int>(e.left / up);
+                e.right = from + static_cast<int>(e.right / up);
+                e.word += words;
+                read.push_back(std::move(e));
+            }
         }
-        std::vector<SidewaysRun> runs = sidewaysRuns(english, cells, em, symbols, back);
+        std::vector<SidewaysRun> runs = sidewaysRuns(read, cells, em, symbols, back);
         // A lone digit among kanji is often read with its neighbour as one
         // letter by the horizontal model; each lone half-width glyph no run
         // took is read again on its own.
@@ -629,12 +666,12 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
             const int middle = (cells[c].start + cells[c].end) / 2;
             if (std::any_of(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(found),
                             [&](const SidewaysRun& r) { return middle >= r.from && middle < r.to; }) ||
-                !loneGlyph(cells, c, c, em)) {
+                !loneGlyph(cells, c, c, em) || !(latin || maySideways(symbols, cells, c, em, back))) {
                 continue;
             }
             GreyPage cut = cutOut(whole, cells[c].start, cells[c].end, em / 2);
             if (up != 1) cut = cut.scaled(up);
-            const std::vector<Symbol> alone = readLine(TesseractEngines::engine(horizontal), cut, ignored);
+            const std::vector<Symbol> alone = readLine(english, cut, ignored);
             // A bar alone is what 一 and each stroke of 二 and 三 look like.
             if (alone.size() == 1 && alone[0].text.size() == 1 &&
                 std::isdigit(static_cast<unsigned char>(alone[0].text[0])) && alone[0].text != "1" &&
