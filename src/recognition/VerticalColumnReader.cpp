@@ -119,26 +119,31 @@ struct Cell {
 };
 
 std::vector<Cell> inkCells(const GreyPage& line) {
+    // The rows across the line where each pixel column's ink begins and ends,
+    // gathered row by row.
+    std::vector<int> top(static_cast<std::size_t>(line.width), line.height), bottom(static_cast<std::size_t>(line.width), 0);
+    for (int y = 0; y < line.height; ++y) {
+        const uint8_t* row = line.pixels.data() + static_cast<std::size_t>(y) * line.width;
+        for (int x = 0; x < line.width; ++x) {
+            if (row[x] < VerticalResearch::darkBelow) {
+                top[static_cast<std::size_t>(x)] = std::min(top[static_cast<std::size_t>(x)], y);
+                bottom[static_cast<std::size_t>(x)] = y + 1;
+            }
+        }
+    }
     std::vector<Cell> out;
     bool open = false;
     for (int x = 0; x < line.width; ++x) {
-        int top = line.height, bottom = 0;
-        for (int y = 0; y < line.height; ++y) {
-            if (line.pixels[static_cast<std::size_t>(y) * line.width + x] < VerticalResearch::darkBelow) {
-                top = std::min(top, y);
-                bottom = y + 1;
-            }
-        }
-        if (bottom == 0) {
+        if (bottom[static_cast<std::size_t>(x)] == 0) {
             open = false;
             continue;
         }
-        if (!open) out.push_back({x, x, top, bottom});
+        if (!open) out.push_back({x, x, line.height, 0});
         open = true;
         Cell& cell = out.back();
         cell.end = x + 1;
-        cell.top = std::min(cell.top, top);
-        cell.bottom = std::max(cell.bottom, bottom);
+        cell.top = std::min(cell.top, top[static_cast<std::size_t>(x)]);
+        cell.bottom = std::max(cell.bottom, bottom[static_cast<std::size_t>(x)]);
     }
     return out;
 }
