@@ -9,7 +9,6 @@
 #include <gtkmm/label.h>
 #include <gtkmm/listitem.h>
 #include <gtkmm/noselection.h>
-#include <gtkmm/progressbar.h>
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
@@ -22,6 +21,7 @@
 #include "foundation/Task.hpp"
 #include "gui/DisplayStyle.hpp"
 #include "ocrviews/IdleRefresh.hpp"
+#include "ocrviews/ProgressColumns.hpp"
 #include "ocrviews/QueuePanelRules.hpp"
 
 namespace velmora {
@@ -157,16 +157,14 @@ struct InputActions {
     std::function<void(const UUID&, int64_t)> retryPage;
 };
 
-// One input: its line in columns (the button with its name, the pages done
-// of all with a bar, the state, the move buttons of the selected one, the
-// error) and, indented under it, one row per failed page.
+// One input: its line in columns (the button with its name, the progress
+// columns, the move buttons of the selected one, the error) and, indented
+// under it, one row per failed page. The list builds far more groups than
+// it shows, so the parts most inputs never show (the move buttons, the
+// error) are made only when an input first needs them.
 class InputGroup : public Gtk::Box {
 public:
     static constexpr int nameWidth = 250;
-    static constexpr int pagesWidth = 64;
-    static constexpr int barWidth = 100;
-    // Wide enough for the longest state's name, which is never cut.
-    static constexpr int stateWidth = 120;
     static constexpr int failedIndent = 24;
 
     explicit InputGroup(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL, 6), actions_(actions) {
@@ -178,26 +176,12 @@ public:
             leading(*text).set_ellipsize(Pango::EllipsizeMode::MIDDLE);
         }
         progress_.set_name(QueueView::progressName);
-        caption(progress_).set_xalign(1);
-        progress_.set_halign(Gtk::Align::FILL);
-        bar_.set_name(QueueView::progressBarName);
-        bar_.set_valign(Gtk::Align::CENTER);
-        state_.set_name(QueueView::stateName);
-        caption(state_);
-        up_.set_name(QueueView::upName);
-        down_.set_name(QueueView::downName);
-        error_.set_name(QueueView::errorName);
-        caption(error_).add_css_class(QueueView::errorClass);
-        for (Gtk::Widget* w : std::initializer_list<Gtk::Widget*>{
-                 &column(input_, nameWidth), &column(progress_, pagesWidth), &column(bar_, barWidth),
-                 &column(state_, stateWidth), &up_, &down_, &error_}) {
+        for (Gtk::Widget* w : std::initializer_list<Gtk::Widget*>{&column(input_, nameWidth), &progress_}) {
             w->set_valign(Gtk::Align::CENTER);
             line_.append(*w);
         }
         append(line_);
         input_.signal_clicked().connect([this] { actions_.select(row_.id); });
-        up_.signal_clicked().connect([this] { actions_.move(-1); });
-        down_.signal_clicked().connect([this] { actions_.move(1); });
     }
 
     void show(const Rules::InputRow& row, std::size_t position, bool retryEnabled) {
@@ -213,20 +197,18 @@ public:
             gtk_accessible_update_state(GTK_ACCESSIBLE(input_.gobj()), GTK_ACCESSIBLE_STATE_SELECTED,
                                         static_cast<gboolean>(row.selected), -1);
         }
-        setText(progress_, row.pages);
-        setText(state_, row.state);
-        // A count not yet known shows an empty bar: a pulsing one would
-        // redraw every frame for every such row in sight.
-        const double fraction = row.fraction.value_or(0.0);
-        if (bar_.get_fraction() != fraction) bar_.set_fraction(fraction);
+        progress_.show(row.pages, row.fraction, row.state);
         if (row.progress != row_.progress || !shown_) {
             gtk_accessible_update_property(GTK_ACCESSIBLE(line_.gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
                                            row.progress.c_str(), -1);
         }
-        setVisible(up_, row.selected);
-        setVisible(down_, row.selected);
-        setText(error_, row.error.value_or(""));
-        setVisible(error_, row.error.has_value());
+        if (row.selected) moveButtons();
+        if (up_) {
+            setVisible(*up_, row.selected);
+            setVisible(*down_, row.selected);
+        }
+        if (row.error) setText(errorLabel(), *row.error);
+        if (error_) setVisible(*error_, row.error.has_value());
 
         while (failed_.size() < row.failed.size()) addFailedRow();
         for (std::size_t i = 0; i < failed_.size(); ++i) {
@@ -252,6 +234,31 @@ private:
         Gtk::Button* retry;
     };
 
+    // "上へ" and "下へ", after the progress and before the error.
+    void moveButtons() {
+        if (up_) return;
+        up_ = Gtk::make_managed<Gtk::Button>("上へ");
+        down_ = Gtk::make_managed<Gtk::Button>("下へ");
+        up_->set_name(QueueView::upName);
+        down_->set_name(QueueView::downName);
+        up_->signal_clicked().connect([this] { actions_.move(-1); });
+        down_->signal_clicked().connect([this] { actions_.move(1); });
+        for (Gtk::Button* button : {up_, down_}) button->set_valign(Gtk::Align::CENTER);
+        line_.insert_child_after(*up_, progress_);
+        line_.insert_child_after(*down_, *up_);
+    }
+
+    Gtk::Label& errorLabel() {
+        if (!error_) {
+            error_ = Gtk::make_managed<Gtk::Label>();
+            error_->set_name(QueueView::errorName);
+            caption(*error_).add_css_class(QueueView::errorClass);
+            error_->set_valign(Gtk::Align::CENTER);
+            line_.append(*error_);
+        }
+        return *error_;
+    }
+
     void addFailedRow() {
         const std::size_t index = failed_.size();
         auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
@@ -272,22 +279,16 @@ private:
         failed_.push_back({row, text, retry});
     }
 
-    // The columns' widgets are the columns' own: they go with the line.
-    template <typename W>
-    static W& columnWidget() {
-        return *Gtk::make_managed<W>();
-    }
+    // The column's widget is the column's own: it goes with the line.
     Gtk::Widget& column(Gtk::Widget& child, int width) { return *Gtk::make_managed<FixedColumn>(child, width); }
 
     const InputActions& actions_;
     Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 6};
-    Gtk::Button& input_ = columnWidget<Gtk::Button>();
-    Gtk::Label& progress_ = columnWidget<Gtk::Label>();
-    Gtk::ProgressBar& bar_ = columnWidget<Gtk::ProgressBar>();
-    Gtk::Label& state_ = columnWidget<Gtk::Label>();
-    Gtk::Button up_{"上へ"};
-    Gtk::Button down_{"下へ"};
-    Gtk::Label error_;
+    Gtk::Button& input_ = *Gtk::make_managed<Gtk::Button>();
+    ProgressColumns& progress_ = *Gtk::make_managed<ProgressColumns>(QueueView::progressBarName);
+    Gtk::Button* up_ = nullptr;
+    Gtk::Button* down_ = nullptr;
+    Gtk::Label* error_ = nullptr;
     std::vector<FailedRow> failed_;
     Rules::InputRow row_;
     bool shown_ = false;

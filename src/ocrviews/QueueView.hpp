@@ -19,8 +19,9 @@ class SettingsStore;
 // controller or calls one of its operations, and every outcome shows on the
 // status line.
 //
-// The content is one list whose rows are made only while they can be seen,
-// so a queue of thousands of inputs costs what is on screen. It observes the
+// The content is one list whose rows are made only near what can be seen
+// (the toolkit builds about two hundred ahead), so a queue of thousands of
+// inputs costs what is on screen and a row keeps few widgets. It observes the
 // controller's `changed`, refreshes once per turn of the main loop, and
 // touches only the rows whose content changed.
 class QueueView : public Gtk::ScrolledWindow {
@@ -56,10 +57,10 @@ public:
     // One input's group is "queue.row.<position from 1>"; inside it:
     static constexpr const char* rowPrefix = "queue.row.";
     static constexpr const char* inputName = "queue.input";
-    // The pages done of all ("2 / 5"), their bar and the state's name.
+    // The progress columns (a ProgressColumns: the pages done of all,
+    // "2 / 5", and the state's name) and their bar inside.
     static constexpr const char* progressName = "queue.progress";
     static constexpr const char* progressBarName = "queue.progress.bar";
-    static constexpr const char* stateName = "queue.state";
     static constexpr const char* upName = "queue.up";
     static constexpr const char* downName = "queue.down";
     static constexpr const char* errorName = "queue.error";

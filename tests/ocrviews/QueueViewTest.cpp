@@ -16,6 +16,7 @@
 #include "ocrqueue/PortFakes.hpp"
 #include "ocrqueue/RunFixtures.hpp"
 #include "ocrviews/GtkQueuePorts.hpp"
+#include "ocrviews/ProgressColumns.hpp"
 #include "ocrviews/QueueView.hpp"
 #include "support/MainLoop.hpp"
 #include "support/gui/GuiHelpers.hpp"
@@ -90,6 +91,10 @@ void press(Gtk::Button& button) {
 }
 
 bool shown(Gtk::Widget* widget) { return widget && widget->is_visible() && widget->get_mapped(); }
+
+// A part of a row that an input shows, made or not; a row makes its move
+// buttons and its error only when an input first shows them.
+bool visible(Gtk::Widget* widget) { return widget && widget->is_visible(); }
 
 // Every label text under a widget, depth first.
 void texts(Gtk::Widget& root, std::vector<std::string>& out) {
@@ -216,9 +221,11 @@ TEST(QueueView, DuringARunOnlyStoppingSelectingAndMovingStayEnabled) {
     EXPECT_TRUE(w.find<Gtk::Widget>(QueueView::pauseName).get_sensitive());
     EXPECT_TRUE(w.find<Gtk::Widget>(QueueView::cancelName).get_sensitive());
     // The second input is the one running.
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 2");
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::stateName)->get_text(), "処理中");
-    EXPECT_EQ(w.in<Gtk::ProgressBar>(2, QueueView::progressBarName)->get_fraction(), 0.0);
+    auto* running = w.in<ProgressColumns>(2, QueueView::progressName);
+    ASSERT_NE(running, nullptr);
+    EXPECT_EQ(running->pages(), "0 / 2");
+    EXPECT_EQ(running->state(), "処理中");
+    EXPECT_EQ(running->fraction(), 0.0);
 
     // Rows stay selectable and the move buttons follow; the controller
     // decides that a running input does not move.
@@ -227,7 +234,7 @@ TEST(QueueView, DuringARunOnlyStoppingSelectingAndMovingStayEnabled) {
     EXPECT_EQ(c->selectedID.get(), c->snapshot->value().inputs[1].id);
     auto* down = w.in<Gtk::Button>(2, QueueView::downName);
     ASSERT_TRUE(down && down->is_visible());
-    EXPECT_FALSE(w.in<Gtk::Button>(1, QueueView::downName)->is_visible());
+    EXPECT_FALSE(visible(w.in<Gtk::Widget>(1, QueueView::downName)));
     press(*down);
     EXPECT_EQ(c->snapshot->value().inputs[1].path, (roots.tmp / "b.pdf").string());
     EXPECT_EQ(c->status.get(), "未開始の待機項目だけ移動できます。");
@@ -263,9 +270,14 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     EXPECT_EQ(w.find<Gtk::Label>(QueueView::noteName).get_text(), "通常キュー：確定結果と編集を保存");
     EXPECT_EQ(w.in<Gtk::Button>(1, QueueView::inputName)->get_label(), "1. doc1.pdf");
     EXPECT_EQ(w.in<Gtk::Button>(3, QueueView::inputName)->get_label(), "3. later-2.png");
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::progressName)->get_text(), "0 / 不明");
-    EXPECT_EQ(w.in<Gtk::Label>(2, QueueView::stateName)->get_text(), "未処理");
-    EXPECT_EQ(w.in<Gtk::Label>(1, QueueView::progressName)->get_text(), "1 / 3");
+    EXPECT_EQ(w.in<ProgressColumns>(2, QueueView::progressName)->pages(), "0 / 不明");
+    EXPECT_EQ(w.in<ProgressColumns>(2, QueueView::progressName)->state(), "未処理");
+    // A count not yet known shows an empty bar.
+    EXPECT_EQ(w.in<ProgressColumns>(2, QueueView::progressName)->fraction(), 0.0);
+    EXPECT_EQ(w.in<ProgressColumns>(1, QueueView::progressName)->pages(), "1 / 3");
+    EXPECT_EQ(w.in<ProgressColumns>(1, QueueView::progressName)->state(), "処理終了");
+    // The first row is in sight: its bar is the toolkit's, showing the pages done.
+    ASSERT_NE(w.in<Gtk::ProgressBar>(1, QueueView::progressBarName), nullptr);
     EXPECT_NEAR(w.in<Gtk::ProgressBar>(1, QueueView::progressBarName)->get_fraction(), 1.0 / 3, 1e-9);
     EXPECT_EQ(failedTexts(w, 1), (std::vector<std::string>{injected(1), injected(3)}));
     EXPECT_TRUE(failedTexts(w, 2).empty());
@@ -282,7 +294,10 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     }
     ASSERT_GT(w.group(1).get_width(), 0);
     ASSERT_GT(w.group(2).get_width(), 0);
-    for (const char* column : {QueueView::progressName, QueueView::progressBarName, QueueView::stateName}) {
+    // The second row came into sight with its bar.
+    ASSERT_NE(w.in<Gtk::ProgressBar>(2, QueueView::progressBarName), nullptr);
+    EXPECT_EQ(w.in<Gtk::ProgressBar>(2, QueueView::progressBarName)->get_fraction(), 0.0);
+    for (const char* column : {QueueView::progressName, QueueView::progressBarName}) {
         double x1 = 0, x2 = 0, y = 0;
         ASSERT_TRUE(w.in<Gtk::Widget>(1, column)->translate_coordinates(w.group(1), 0, 0, x1, y)) << column;
         ASSERT_TRUE(w.in<Gtk::Widget>(2, column)->translate_coordinates(w.group(2), 0, 0, x2, y)) << column;
@@ -298,16 +313,16 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     // The first input is selected: it alone has the move buttons and the mark.
     auto* first = w.in<Gtk::Button>(1, QueueView::inputName);
     EXPECT_TRUE(first->has_css_class(QueueView::selectedClass));
-    EXPECT_TRUE(w.in<Gtk::Button>(1, QueueView::upName)->is_visible());
-    EXPECT_FALSE(w.in<Gtk::Button>(2, QueueView::upName)->is_visible());
+    EXPECT_TRUE(visible(w.in<Gtk::Widget>(1, QueueView::upName)));
+    EXPECT_FALSE(visible(w.in<Gtk::Widget>(2, QueueView::upName)));
 
     press(*w.in<Gtk::Button>(2, QueueView::inputName));
     w.settle();
     EXPECT_EQ(c->selectedID.get(), c->snapshot->value().inputs[1].id);
     EXPECT_FALSE(first->has_css_class(QueueView::selectedClass));
     EXPECT_TRUE(w.in<Gtk::Button>(2, QueueView::inputName)->has_css_class(QueueView::selectedClass));
-    EXPECT_FALSE(w.in<Gtk::Button>(1, QueueView::upName)->is_visible());
-    EXPECT_TRUE(w.in<Gtk::Button>(2, QueueView::downName)->is_visible());
+    EXPECT_FALSE(visible(w.in<Gtk::Widget>(1, QueueView::upName)));
+    EXPECT_TRUE(visible(w.in<Gtk::Widget>(2, QueueView::downName)));
 
     // "下へ" exchanges it with the waiting input below; the selection moves
     // with it to the third row.
@@ -315,8 +330,8 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     w.settle();
     EXPECT_EQ(w.in<Gtk::Button>(2, QueueView::inputName)->get_label(), "2. later-2.png");
     EXPECT_EQ(w.in<Gtk::Button>(3, QueueView::inputName)->get_label(), "3. later-1.png");
-    EXPECT_TRUE(w.in<Gtk::Button>(3, QueueView::upName)->is_visible());
-    EXPECT_FALSE(w.in<Gtk::Button>(2, QueueView::upName)->is_visible());
+    EXPECT_TRUE(visible(w.in<Gtk::Widget>(3, QueueView::upName)));
+    EXPECT_FALSE(visible(w.in<Gtk::Widget>(2, QueueView::upName)));
 
     // Retrying page 1 alone leaves page 3 failed.
     auto* retry = w.in<Gtk::Button>(1, QueueView::retryPageName);
@@ -340,7 +355,7 @@ TEST(QueueView, RowsNumberSelectMoveAndRetryTheirFailedPages) {
     ASSERT_TRUE(error && error->is_visible());
     EXPECT_EQ(error->get_text().raw(), BrindlexError::message(ErrorCase::sourceMissing));
     EXPECT_TRUE(error->has_css_class(QueueView::errorClass));
-    EXPECT_FALSE(w.in<Gtk::Label>(1, QueueView::errorName)->is_visible());
+    EXPECT_FALSE(visible(w.in<Gtk::Widget>(1, QueueView::errorName)));
 
     // Retrying every failed page runs the rest; none is left to retry.
     press(w.find<Gtk::Button>(QueueView::retryFailedName));
@@ -562,6 +577,51 @@ TEST(QueueView, ARejectionIsAnsweredOnlyAsAllowed) {
     w.settle();
     EXPECT_EQ(w.maybe(QueueView::rejectionName), nullptr);
     EXPECT_EQ(w.maybe(QueueView::countsName), nullptr);
+}
+
+// The list builds rows well beyond those in sight: a row makes its bar once
+// it comes into sight, and only the selected input makes its move buttons.
+TEST(QueueView, OnlyRowsInSightMakeTheirBars) {
+    ControllerRoots roots;
+    auto c = roots.controller();
+    std::vector<OCRQueueEngine::InputFile> files;
+    for (int i = 0; i < 40; ++i) files.push_back({roots.tmp / ("scan-" + std::to_string(i) + ".png")});
+    roots.openQueue(*c, files, OCRSettings{}, false);
+    c->selectedID = c->snapshot->value().inputs.front().id;
+    PanelWindow w(c);
+
+    // The rows in sight and those built out of sight, each checked; a row
+    // that was in sight once keeps its bar.
+    auto check = [&](int& inSight, int& outOfSight, bool seenBefore) {
+        inSight = outOfSight = 0;
+        for (int position = 1; position <= 40; ++position) {
+            Gtk::Widget* group = w.maybe(QueueView::rowPrefix + std::to_string(position));
+            if (!group) continue;
+            auto* bar = dynamic_cast<Gtk::ProgressBar*>(findByName(*group, QueueView::progressBarName));
+            if (group->get_mapped()) {
+                ++inSight;
+                ASSERT_NE(bar, nullptr) << position;
+                EXPECT_TRUE(bar->get_mapped()) << position;
+                EXPECT_EQ(bar->get_fraction(), 0.0) << position;
+            } else {
+                ++outOfSight;
+                if (!seenBefore) EXPECT_EQ(bar, nullptr) << position;
+            }
+            EXPECT_EQ(findByName(*group, QueueView::upName) != nullptr, position == 1) << position;
+        }
+    };
+    int inSight = 0, outOfSight = 0;
+    check(inSight, outOfSight, false);
+    EXPECT_GT(inSight, 0);
+    EXPECT_GT(outOfSight, 0);
+
+    // Scrolled to the end, the rows that came into sight have theirs.
+    auto v = w.view->get_vadjustment();
+    v->set_value(v->get_upper() - v->get_page_size());
+    w.settle();
+    ASSERT_TRUE(shown(w.maybe(QueueView::rowPrefix + std::string("40"))));
+    check(inSight, outOfSight, true);
+    EXPECT_GT(inSight, 0);
 }
 
 TEST(QueueView, ATallQueueScrollsInsideTheMaximumHeightAndWideContentSideways) {
