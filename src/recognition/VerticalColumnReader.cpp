@@ -101,7 +101,9 @@ std::string fullWidth(const std::string& s) {
     return s;
 }
 
-constexpr float sure = 0.9f;
+// How sure the English model must be of a lone glyph read on its own, and
+// the vertical model of a full-width character for its cell to hold no
+// sideways one: it reads sideways digits as kana at up to 0.98.
 constexpr float sureAlone = 0.93f;
 constexpr float surest = 0.99f;
 
@@ -160,8 +162,7 @@ bool runSign(const std::string& s) {
 
 // Whether cell c may hold a sideways character the vertical model missed:
 // of half-width shape, followed by the next half an em on, and read as no
-// full-width character the vertical model is all but sure of (it reads
-// sideways digits as kana at a confidence of 0.94).
+// full-width character the vertical model is all but sure of.
 bool maySideways(const std::vector<Symbol>& vertical, const std::vector<Cell>& cells, std::size_t c, int em,
                  double back) {
     if (!halfWidthCell(cells[c], em)) return false;
@@ -487,7 +488,7 @@ std::vector<Symbol> merged(const std::vector<Symbol>& vertical, const std::vecto
     const double inf = 1e300;
     const double skip = 0.6;  // a character place left empty
     const double twice = 0.8;  // a second symbol in one character place
-    const double lag = 0.6;
+    const double lag = 0.6;  // ems the vertical boxes may lag behind the ink
     const auto cost = [&](std::size_t i, std::size_t j) {
         const double middle = (vertical[i].left + vertical[i].right) / 2.0 * back;
         const Place& p = places[j];
