@@ -21,6 +21,10 @@ inline constexpr int margin = 8;
 // type at 150 to 300 dpi, the vertical model misreads fewer characters at
 // this size than at the page's own, and reads a little faster.
 inline constexpr int readingHeight = 28;
+// The height a line is brought to for the horizontal model, which reads the
+// sideways half-width characters of a column: it reads them surer at this
+// size than at the vertical model's.
+inline constexpr int sidewaysHeight = 40;
 
 // The column [top, bottom) with its margin, turned a quarter anticlockwise
 // into a line: the column's top at the line's left, its right edge at the

@@ -518,3 +518,38 @@ TEST(VerticalResearchLimits, PagesOfManyColumnsAndCellsAreRead) {
     EXPECT_GT(read.glyphs, 512);
     EXPECT_LT(test::characterErrorRate(truthOf(columns), squeezedText(read.text())), 0.05) << read.text();
 }
+
+// Half-width digits, Latin letters and their signs lie on their side in
+// vertical text. A date, times, a phone number, a price and a web address
+// set so in a few columns are read with every digit and sign, among upright
+// kana and kanji that stay as they are: in two typefaces, softened or saved
+// as a JPEG.
+TEST(VerticalResearchReading, SidewaysDigitsAndLatinLettersAreRead) {
+    const std::vector<std::string> columns{
+        "受付は2026年7月4日から9月30日までです。",
+        "電話：045-123-9876（9:30～17:00）",
+        "詳しくはhttps://www.example.org/event/をご覧ください。",
+        "会費は1人3,500円、定員は24名です。",
+    };
+    const std::vector<std::string> runs{"2026年7月4日", "30日", "045-123-9876", "9:30～17:00",
+                                        "www.example.org/event", "3,500円", "24名"};
+    const auto page = [&](const std::string& family, double size) {
+        return test::renderColumns({.width = int(size * 8), .height = int(size * 34), .pixelSize = size,
+                                    .right = size * 0.6, .top = size * 0.6, .family = family},
+                                   columns)
+            .image;
+    };
+    const std::vector<std::pair<std::string, RasterImage>> pages{
+        {"Noto Sans, 30 px, soft, JPEG", test::jpegged(test::blurred(page("Noto Sans CJK JP", 30), 1), 70)},
+        {"IPAMincho, 36 px, JPEG", test::jpegged(page("IPAMincho", 36), 60)},
+    };
+    for (const auto& [name, image] : pages) {
+        const PageResult read = OCREngine::recognize(image, 1, 1, verticalSettings(), never);
+        const std::string text = squeezedText(read.text());
+        EXPECT_EQ(read.regions.size(), columns.size()) << name << ": " << read.text();
+        for (const std::string& run : runs) {
+            EXPECT_NE(text.find(run), std::string::npos) << name << ": " << run << " in " << text;
+        }
+        EXPECT_LT(test::characterErrorRate(truthOf(columns), text), 0.06) << name << ": " << text;
+    }
+}
