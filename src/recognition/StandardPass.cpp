@@ -36,6 +36,14 @@ struct PixelBox {
     bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 
+// The middle value (the upper one of an even count); the values are
+// reordered. Not for an empty list.
+int median(std::vector<int>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
 // One line as Tesseract reports it, in pixels of the prepared page.
 struct Line {
     int block = 0;
@@ -64,9 +72,7 @@ struct Line {
             if (!symbolBoxes[k].empty() && !LineText::isBlank(symbolTexts[k])) heights.push_back(symbolBoxes[k].height());
         }
         if (heights.empty()) return height();
-        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                         heights.end());
-        return std::min(heights[heights.size() / 2], height());
+        return std::min(median(heights), height());
     }
     // Where the baseline crosses the middle of the line.
     double baselineY() const {
@@ -294,9 +300,7 @@ private:
             if (l.height() <= 2 * l.box.width()) heights.push_back(l.height());
         }
         if (heights.empty()) return 0;
-        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                         heights.end());
-        return heights[heights.size() / 2];
+        return median(heights);
     }
 
     // A line laid out as vertical text often starts or ends a few
@@ -460,9 +464,7 @@ private:
     static bool proseLike(const std::vector<const Line*>& block, const PixelBox& box) {
         std::vector<int> heights;
         for (const Line* l : block) heights.push_back(l->height());
-        std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                         heights.end());
-        const int h = std::max(1, heights[heights.size() / 2]);
+        const int h = std::max(1, median(heights));
         std::size_t long_ = 0;
         for (const Line* l : block) {
             if (l->box.width() >= 12 * h) long_ += 1;
@@ -583,9 +585,7 @@ private:
                 heights.push_back(ls[i].textHeight());
             }
             if (rows.size() < leastRows) continue;
-            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                             heights.end());
-            const int h = std::max(1, heights[heights.size() / 2]);
+            const int h = std::max(1, median(heights));
             // The step from one row to the next: the median of the steps
             // between the tops of the table's lines, lines on one row
             // counting once.
@@ -597,8 +597,7 @@ private:
                 if (tops[k] - tops[k - 1] > h / 2) steps.push_back(tops[k] - tops[k - 1]);
             }
             if (steps.empty()) continue;
-            std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-            const int step = steps[steps.size() / 2];
+            const int step = median(steps);
             const auto candidate = [&](const Line& l) {
                 if (!l.horizontal || l.height() > l.box.width()) return false;
                 if (l.box.width() >= 12 * h && !widelySpaced(l, h)) return false;
@@ -659,9 +658,7 @@ private:
             if (cells[i] || blocks[i].size() < leastRows) continue;
             std::vector<int> heights;
             for (const Line* l : blocks[i]) heights.push_back(l->height());
-            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                             heights.end());
-            const int h = std::max(1, heights[heights.size() / 2]);
+            const int h = std::max(1, median(heights));
             std::size_t paired = 0;
             for (const Line* l : blocks[i]) {
                 // A long line is a row of cells only with a cell's gap in it.
@@ -1006,8 +1003,7 @@ private:
                 region.unite(ls[order[k]].box);
                 if (k > 0) gaps.push_back(std::max(0, ls[order[k]].box.top - ls[order[k - 1]].box.bottom));
             }
-            std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-            const int reach = gaps[gaps.size() / 2] * 5 / 4 + 1;
+            const int reach = median(gaps) * 5 / 4 + 1;
             for (const auto& other : stacks) {
                 if (other.second.size() != 1) continue;
                 const PixelBox& b = ls[other.second.front()].box;
@@ -1033,9 +1029,7 @@ private:
                 heights.push_back(ls[i].height());
                 region.unite(ls[i].box);
             }
-            std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2),
-                             heights.end());
-            const int h = std::max(heights[heights.size() / 2], 1);
+            const int h = std::max(median(heights), 1);
             // How many lines have ink at each x of the block.
             std::vector<int> inked(static_cast<std::size_t>(region.width()), 0);
             for (std::size_t i : members) {

@@ -179,18 +179,25 @@ bool maySideways(const std::vector<Symbol>& vertical, const std::vector<Cell>& c
     return true;
 }
 
+// The cells [first, last] taken as one: from the first's start to the
+// last's end, as far across as any of them reaches.
+Cell united(const std::vector<Cell>& cells, std::size_t first, std::size_t last) {
+    Cell u = cells[first];
+    for (std::size_t c = first + 1; c <= last; ++c) {
+        u.end = cells[c].end;
+        u.top = std::min(u.top, cells[c].top);
+        u.bottom = std::max(u.bottom, cells[c].bottom);
+    }
+    return u;
+}
+
 // Whether the cells [first, last] hold one half-width glyph on its own, such
 // as a lone digit: reaching across the column as far as a digit does, no
 // piece of a full-width character (about an em long with a neighbour), and
 // taking half an em of the column where a full-width one (つ, which reads as
 // a zero) takes a whole em.
 bool loneGlyph(const std::vector<Cell>& cells, std::size_t first, std::size_t last, int em) {
-    Cell under = cells[first];
-    for (std::size_t c = first + 1; c <= last; ++c) {
-        under.end = cells[c].end;
-        under.top = std::min(under.top, cells[c].top);
-        under.bottom = std::max(under.bottom, cells[c].bottom);
-    }
+    const Cell under = united(cells, first, last);
     const auto piece = [&](const Cell& a, const Cell& b) {
         return b.start - a.end < em / 4 && (b.end - a.start) * 100 <= em * 105;
     };
@@ -257,13 +264,7 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         return range;
     };
     const auto unite = [&](int first, int last) {
-        Cell u = cells[static_cast<std::size_t>(first)];
-        for (int c = first + 1; c <= last; ++c) {
-            u.end = cells[static_cast<std::size_t>(c)].end;
-            u.top = std::min(u.top, cells[static_cast<std::size_t>(c)].top);
-            u.bottom = std::max(u.bottom, cells[static_cast<std::size_t>(c)].bottom);
-        }
-        return u;
+        return united(cells, static_cast<std::size_t>(first), static_cast<std::size_t>(last));
     };
     // Where full-width characters reach across the column: Latin letters,
     // even capitals, stop short of it.
