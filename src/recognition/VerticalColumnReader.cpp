@@ -1,11 +1,14 @@
 #include "recognition/VerticalColumnReader.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <tuple>
 
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -46,10 +49,12 @@ bool alphanumeric(const std::string& s) {
     return s.size() == 1 && std::isalnum(static_cast<unsigned char>(s[0]));
 }
 
-// Reads the line with the engine as one line of text; the engine is left
+// Reads the line with the engine as one line of text (the whole image as it
+// is, with PSM_RAW_LINE, or the line the engine finds in it); the engine is left
 // empty and with its own page segmentation, since it reads the next column
 // too.
-std::vector<Symbol> readLine(tesseract::TessBaseAPI& api, const GreyPage& line, float& lineConfidence) {
+std::vector<Symbol> readLine(tesseract::TessBaseAPI& api, const GreyPage& line, float& lineConfidence,
+                             tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
     struct Restore {
         tesseract::TessBaseAPI& api;
         tesseract::PageSegMode mode;
@@ -58,7 +63,7 @@ std::vector<Symbol> readLine(tesseract::TessBaseAPI& api, const GreyPage& line, 
             api.SetPageSegMode(mode);
         }
     } restore{api, api.GetPageSegMode()};
-    api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    api.SetPageSegMode(layout);
     api.SetImage(line.pixels.data(), line.width, line.height, 1, line.width);
     if (api.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise a vertical column");
     std::vector<Symbol> out;
@@ -579,7 +584,7 @@ GreyPage lineOf(const GreyPage& page, Run column, int top, int bottom) {
     return line;
 }
 
-std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vector<Run>& glyphs,
+std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, const std::vector<Run>& glyphs,
                               const OCRSettings& settings, const VerticalResearch::Poll& poll) {
     if (glyphs.empty()) return {};
     // The glyph polls come first, as when a strip is drawn glyph by glyph.
@@ -588,9 +593,24 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     const int top = glyphs.front().start;
     const int y0 = std::max(top - margin, 0);
     const GreyPage whole = lineOf(page, column, top, glyphs.back().end);
-    GreyPage line = whole;
-    // The vertical model reads a column best brought down to a small line;
-    // positions along it are scaled back to the page's rows.
+    // The column's own ink, centred across a line with blank on either side
+    // and brought to the network's height; whatever else the cut-out's
+    // margin holds (the edge of the next column, specks) is left out, since
+    // this line is read whole. Positions along it are scaled back to the
+    // page's rows.
+    const int x1 = std::min(column.end + margin, page.width);
+    const int across = std::max(column.length(), bodyWidth);
+    const int blank = static_cast<int>(std::lround(across * blankAcross));
+    const int offset = blank + (across - column.length()) / 2;
+    GreyPage line;
+    line.width = whole.width;
+    line.height = across + 2 * blank;
+    line.pixels.assign(static_cast<std::size_t>(line.width) * line.height, 255);
+    for (int x = column.start; x < column.end; ++x) {
+        const auto from = whole.pixels.begin() + static_cast<std::ptrdiff_t>(x1 - 1 - x) * whole.width;
+        std::copy(from, from + whole.width,
+                  line.pixels.begin() + static_cast<std::ptrdiff_t>(offset + column.end - 1 - x) * line.width);
+    }
     double back = 1;
     if (line.height > readingHeight) {
         const double factor = static_cast<double>(readingHeight) / line.height;
@@ -617,54 +637,68 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
     // left out: on a single column it often splits the characters into
     // several short lines side by side and reads them out of order.
     ColumnPiece piece;
-    std::vector<Symbol> symbols = readLine(api, line, piece.confidence);
+    std::vector<Symbol> symbols = readLine(api, line, piece.confidence, tesseract::PSM_RAW_LINE);
     const int em = std::max(column.length(), 1);
     const std::vector<Cell> cells = inkCells(whole);
-    // Where the vertical model read a Latin letter or digit the whole column
-    // is read with the English model; elsewhere only a few ems around each
-    // cell that may hold a sideways character, so that columns of kana and
-    // kanji cost little more.
-    const bool latin = std::any_of(symbols.begin(), symbols.end(), [](const Symbol& s) { return alphanumeric(s.text); });
-    std::vector<std::pair<int, int>> windows;
-    if (latin) {
-        windows.emplace_back(0, whole.width);
-    } else {
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-            if (!maySideways(symbols, cells, c, em, back)) continue;
-            const int from = std::max(cells[c].start - em * 3 / 2, 0), to = std::min(cells[c].end + em * 3 / 2, whole.width);
-            if (!windows.empty() && from <= windows.back().second) {
-                windows.back().second = to;
-            } else {
-                windows.emplace_back(from, to);
+
+    // Latin letters and digits are read by the English model where it is
+    // installed: the Japanese one reads the zeros of some fonts as nines.
+    // It reads them best on a taller line than the vertical model. Each
+    // stretch is read once, whichever reading of the column asks for it.
+    poll();
+    TesseractEngines::Configuration horizontal = configuration;
+    const std::vector<std::string> installed = OCREngine::supportedRecognitionLanguages(settings.revision);
+    horizontal.languages = std::find(installed.begin(), installed.end(), "en-US") != installed.end() ? "eng" : "jpn";
+    const double up = std::abs(whole.height - sidewaysHeight) * 5 > sidewaysHeight
+                          ? static_cast<double>(sidewaysHeight) / whole.height
+                          : 1.0;
+    std::map<std::tuple<int, int, int>, std::vector<Symbol>> englishReads;
+    const auto english = [&](int from, int to, int pad) -> const std::vector<Symbol>& {
+        auto [at, fresh] = englishReads.try_emplace({from, to, pad});
+        if (fresh) {
+            float ignored = 0;
+            GreyPage cut = cutOut(whole, from, to, pad);
+            if (up != 1) cut = cut.scaled(up);
+            at->second = readLine(TesseractEngines::engine(horizontal), cut, ignored);
+        }
+        return at->second;
+    };
+    // The sideways runs of the column for a reading of it by the vertical
+    // model. Where it read a Latin letter or digit the whole column is read
+    // with the English model; elsewhere only a few ems around each cell that
+    // may hold a sideways character, so that columns of kana and kanji cost
+    // little more.
+    const auto sideways = [&](const std::vector<Symbol>& vertical, double scale) {
+        std::vector<SidewaysRun> runs;
+        const bool latin =
+            std::any_of(vertical.begin(), vertical.end(), [](const Symbol& s) { return alphanumeric(s.text); });
+        std::vector<std::pair<int, int>> windows;
+        if (latin) {
+            windows.emplace_back(0, whole.width);
+        } else {
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                if (!maySideways(vertical, cells, c, em, scale)) continue;
+                const int from = std::max(cells[c].start - em * 3 / 2, 0);
+                const int to = std::min(cells[c].end + em * 3 / 2, whole.width);
+                if (!windows.empty() && from <= windows.back().second) {
+                    windows.back().second = to;
+                } else {
+                    windows.emplace_back(from, to);
+                }
             }
         }
-    }
-    if (!symbols.empty() && !windows.empty()) {
-        poll();
-        // Latin letters and digits are read by the English model where it is
-        // installed: the Japanese one reads the zeros of some fonts as nines.
-        // It reads them best on a taller line than the vertical model.
-        TesseractEngines::Configuration horizontal = configuration;
-        const std::vector<std::string> installed = OCREngine::supportedRecognitionLanguages(settings.revision);
-        horizontal.languages =
-            std::find(installed.begin(), installed.end(), "en-US") != installed.end() ? "eng" : "jpn";
-        tesseract::TessBaseAPI& english = TesseractEngines::engine(horizontal);
-        const double up = std::abs(whole.height - sidewaysHeight) * 5 > sidewaysHeight
-                              ? static_cast<double>(sidewaysHeight) / whole.height
-                              : 1.0;
-        float ignored = 0;
+        if (vertical.empty() || windows.empty()) return runs;
         std::vector<Symbol> read;
         for (const auto& [from, to] : windows) {
-            const GreyPage cut = cutOut(whole, from, to, 0);
             const int words = read.empty() ? 0 : read.back().word + 1;
-            for (Symbol e : readLine(english, up != 1 ? cut.scaled(up) : cut, ignored)) {
+            for (Symbol e : english(from, to, 0)) {
                 e.left = from + static_cast<int>(e.left / up);
                 e.right = from + static_cast<int>(e.right / up);
                 e.word += words;
                 read.push_back(std::move(e));
             }
         }
-        std::vector<SidewaysRun> runs = sidewaysRuns(read, cells, em, symbols, back);
+        runs = sidewaysRuns(read, cells, em, vertical, scale);
         // A lone digit among kanji is often read with its neighbour as one
         // letter by the horizontal model; each lone half-width glyph no run
         // took is read again on its own.
@@ -673,12 +707,10 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
             const int middle = (cells[c].start + cells[c].end) / 2;
             if (std::any_of(runs.begin(), runs.begin() + static_cast<std::ptrdiff_t>(found),
                             [&](const SidewaysRun& r) { return middle >= r.from && middle < r.to; }) ||
-                !loneGlyph(cells, c, c, em) || !(latin || maySideways(symbols, cells, c, em, back))) {
+                !loneGlyph(cells, c, c, em) || !(latin || maySideways(vertical, cells, c, em, scale))) {
                 continue;
             }
-            GreyPage cut = cutOut(whole, cells[c].start, cells[c].end, em / 2);
-            if (up != 1) cut = cut.scaled(up);
-            const std::vector<Symbol> alone = readLine(english, cut, ignored);
+            const std::vector<Symbol>& alone = english(cells[c].start, cells[c].end, em / 2);
             // A bar alone is what 一 and each stroke of 二 and 三 look like.
             if (alone.size() == 1 && alone[0].text.size() == 1 &&
                 std::isdigit(static_cast<unsigned char>(alone[0].text[0])) && alone[0].text != "1" &&
@@ -687,8 +719,25 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, const std::vecto
             }
         }
         std::sort(runs.begin(), runs.end(), [](const SidewaysRun& a, const SidewaysRun& b) { return a.from < b.from; });
-        if (!runs.empty()) symbols = merged(symbols, runs, cells, em, back);
+        return runs;
+    };
+    std::vector<SidewaysRun> runs = sideways(symbols, back);
+    if (!runs.empty()) {
+        // The sideways runs are put in place by the vertical model's boxes,
+        // which drift further from the ink around its misreadings on the
+        // whole small line than on the line its own layout finds at its own
+        // size: a column with sideways characters is read that way again.
+        GreyPage found = whole;
+        back = 1;
+        if (found.height > layoutHeight) {
+            const double factor = static_cast<double>(layoutHeight) / found.height;
+            found = found.scaled(factor);
+            back = 1 / factor;
+        }
+        symbols = readLine(api, found, piece.confidence);
+        runs = sideways(symbols, back);
     }
+    if (!runs.empty()) symbols = merged(symbols, runs, cells, em, back);
     for (Symbol& symbol : symbols) {
         if (symbol.confidence < 1) symbol.text = fullWidth(symbol.text);
     }

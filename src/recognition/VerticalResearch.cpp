@@ -323,6 +323,12 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
         cells.push_back(std::move(glyphs));
     }
 
+    // The usual width of a column, the median: the width of its type.
+    std::vector<int> widths;
+    for (const Run& column : columns) widths.push_back(column.length());
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int bodyWidth = widths.empty() ? 0 : widths[widths.size() / 2];
+
     Result result;
     result.method = Method::reflow;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -336,7 +342,7 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
 
         const std::vector<ColumnPiece> pieces = reader == ColumnReader::reflowStrip
                                                     ? readStrip(grey, column, glyphs, settings, poll)
-                                                    : VerticalColumnReader::read(grey, column, glyphs, settings, poll);
+                                                    : VerticalColumnReader::read(grey, column, bodyWidth, glyphs, settings, poll);
         result.requests += 1;
         for (const ColumnPiece& piece : pieces) {
             Candidate c;

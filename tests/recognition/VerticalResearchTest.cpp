@@ -359,19 +359,19 @@ TEST(VerticalResearchControl, PollsAtEveryNamedPointAndStopsThere) {
     column(page, 10, 4, 2);
     const RasterImage image = page.image();
 
-    // Before the raster, before each column and glyph, before and after each
-    // request: 1 + (1 + 3 + 2) + (1 + 2 + 2). The requests themselves never
-    // poll the caller's predicate.
+    // Before the raster, before each column and glyph, before each request,
+    // before its sideways read and after it: 1 + (1 + 3 + 3) + (1 + 2 + 3).
+    // The requests themselves never poll the caller's predicate.
     int polls = 0;
     const Result r = recognize(image, Method::reflow, [&] { return ++polls, false; });
     EXPECT_EQ(r.requests, 2);
-    EXPECT_EQ(polls, 12);
+    EXPECT_EQ(polls, 14);
 
-    // True when the second column begins (the 8th poll): the research stops
+    // True when the second column begins (the 9th poll): the research stops
     // there with the task-cancellation error.
     polls = 0;
-    EXPECT_THROW(recognize(image, Method::reflow, [&] { return ++polls == 8; }), CancellationError);
-    EXPECT_EQ(polls, 8);
+    EXPECT_THROW(recognize(image, Method::reflow, [&] { return ++polls == 9; }), CancellationError);
+    EXPECT_EQ(polls, 9);
 
     // Already true: the product stops before the research with `cancelled`.
     polls = 0;
@@ -387,7 +387,7 @@ TEST(VerticalResearchControl, PollsAtEveryNamedPointAndStopsThere) {
     // Turning true after it: the product's last poll gives `cancelled`.
     polls = 0;
     EXPECT_EQ(test::caseOf([&] {
-                  VerticalProduct::recognize(image, 1, 1, verticalSettings(), [&] { return ++polls == 14; });
+                  VerticalProduct::recognize(image, 1, 1, verticalSettings(), [&] { return ++polls == 16; });
               }),
               ErrorCase::cancelled);
 }
@@ -415,7 +415,7 @@ TEST(VerticalResearchControl, SixtySecondsOnTheRecognitionClockIsALoadTimeout) {
         clock.advance(1);
         return false;
     });
-    EXPECT_DOUBLE_EQ(r.seconds, 7);
+    EXPECT_DOUBLE_EQ(r.seconds, 8);
 }
 
 namespace {
