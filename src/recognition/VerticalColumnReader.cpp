@@ -563,6 +563,51 @@ std::vector<Symbol> merged(const std::vector<Symbol>& vertical, const std::vecto
     return out;
 }
 
+// The share of its box, in percent, that a black square's ink fills (dense
+// kanji set small, whose strokes run together, fill up to about nine tenths).
+constexpr long solidSquare = 94;
+
+// The vertical model knows no black square "■" (a heading's mark in
+// notices): it reads it as the densest kanji it knows, or leaves it out. No
+// character of any script is a square of solid ink: a cell about as long as
+// it reaches across, the size of the column's characters and nearly all ink
+// is the square, put in place of the symbol read over it or, where none
+// was, among the symbols where it stands. Symbols are in the line's pixels,
+// cells in the column's (back times as many).
+void readSolidSquares(std::vector<Symbol>& symbols, const GreyPage& column, const std::vector<Cell>& cells, int em,
+                      double back) {
+    for (const Cell& cell : cells) {
+        const int size = std::max(cell.length(), cell.across());
+        if (std::min(cell.length(), cell.across()) < 4 || cell.length() * 4 < cell.across() * 3 ||
+            cell.across() * 4 < cell.length() * 3 || size * 2 < em || size * 2 > em * 3) {
+            continue;
+        }
+        long ink = 0;
+        for (int y = cell.top; y < cell.bottom; ++y) {
+            const uint8_t* row = column.pixels.data() + static_cast<std::size_t>(y) * column.width;
+            for (int x = cell.start; x < cell.end; ++x) ink += row[x] < VerticalResearch::darkBelow ? 1 : 0;
+        }
+        if (ink * 100 < static_cast<long>(cell.length()) * cell.across() * solidSquare) continue;
+        // The symbol read over it, else the first one after it.
+        std::size_t over = symbols.size(), after = symbols.size();
+        for (std::size_t k = 0; k < symbols.size(); ++k) {
+            const double left = symbols[k].left * back, right = symbols[k].right * back;
+            if ((std::min<double>(right, cell.end) - std::max<double>(left, cell.start)) * 2 >= cell.length()) {
+                over = k;
+                break;
+            }
+            if (after == symbols.size() && (left + right) / 2 > (cell.start + cell.end) / 2.0) after = k;
+        }
+        if (over < symbols.size()) {
+            symbols[over].text = "■";
+            symbols[over].confidence = 1;
+        } else {
+            Symbol square{"■", static_cast<int>(cell.start / back), static_cast<int>(cell.end / back), 1, 0};
+            symbols.insert(symbols.begin() + static_cast<std::ptrdiff_t>(after), std::move(square));
+        }
+    }
+}
+
 }  // namespace
 
 GreyPage lineOf(const GreyPage& page, Run column, int top, int bottom) {
@@ -741,6 +786,7 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     for (Symbol& symbol : symbols) {
         if (symbol.confidence < 1) symbol.text = fullWidth(symbol.text);
     }
+    readSolidSquares(symbols, whole, cells, em, back);
 
     // Along the line is down the column: a symbol's left and right ends are
     // rows of the page, and its glyphs are the cells those rows overlap.

@@ -553,3 +553,33 @@ TEST(VerticalResearchReading, SidewaysDigitsAndLatinLettersAreRead) {
         EXPECT_LT(test::characterErrorRate(truthOf(columns), text), 0.06) << name << ": " << text;
     }
 }
+
+// The black squares that mark a notice's headings are read as such, not as
+// the densest kanji the vertical model knows, and nothing else changes:
+// upright among kanji and kana, in two typefaces, clean and saved as a JPEG.
+TEST(VerticalResearchReading, TheBlackSquaresOfHeadingsAreRead) {
+    const std::vector<std::string> columns{
+        "■受付の時間",
+        "平日の午前九時から午後五時までです。",
+        "■申し込みの方法",
+        "窓口か電話でお申し込みください。",
+    };
+    const auto page = [&](const std::string& family, double size) {
+        return test::renderColumns({.width = int(size * 8), .height = int(size * 20), .pixelSize = size,
+                                    .right = size * 0.6, .top = size * 0.6, .family = family},
+                                   columns)
+            .image;
+    };
+    const std::vector<std::pair<std::string, RasterImage>> pages{
+        {"Noto Sans, 32 px", page("Noto Sans CJK JP", 32)},
+        {"IPAMincho, 40 px, JPEG", test::jpegged(page("IPAMincho", 40), 60)},
+    };
+    for (const auto& [name, image] : pages) {
+        const PageResult read = OCREngine::recognize(image, 1, 1, verticalSettings(), never);
+        const std::string text = squeezedText(read.text());
+        EXPECT_NE(text.find("■受付"), std::string::npos) << name << ": " << text;
+        EXPECT_NE(text.find("■申し"), std::string::npos) << name << ": " << text;
+        EXPECT_EQ(text.find("園"), std::string::npos) << name << ": " << text;
+        EXPECT_LT(test::characterErrorRate(truthOf(columns), text), 0.05) << name << ": " << text;
+    }
+}
