@@ -571,11 +571,9 @@ constexpr long solidSquare = 94;
 // notices): it reads it as the densest kanji it knows, or leaves it out. No
 // character of any script is a square of solid ink: a cell about as long as
 // it reaches across, the size of the column's characters and nearly all ink
-// is the square, put in place of the symbol read over it or, where none
-// was, among the symbols where it stands. Symbols are in the line's pixels,
-// cells in the column's (back times as many).
-void readSolidSquares(std::vector<Symbol>& symbols, const GreyPage& column, const std::vector<Cell>& cells, int em,
-                      double back) {
+// is the square.
+std::vector<Cell> solidSquares(const GreyPage& column, const std::vector<Cell>& cells, int em) {
+    std::vector<Cell> out;
     for (const Cell& cell : cells) {
         const int size = std::max(cell.length(), cell.across());
         if (std::min(cell.length(), cell.across()) < 4 || cell.length() * 4 < cell.across() * 3 ||
@@ -587,7 +585,16 @@ void readSolidSquares(std::vector<Symbol>& symbols, const GreyPage& column, cons
             const uint8_t* row = column.pixels.data() + static_cast<std::size_t>(y) * column.width;
             for (int x = cell.start; x < cell.end; ++x) ink += row[x] < VerticalResearch::darkBelow ? 1 : 0;
         }
-        if (ink * 100 < static_cast<long>(cell.length()) * cell.across() * solidSquare) continue;
+        if (ink * 100 >= static_cast<long>(cell.length()) * cell.across() * solidSquare) out.push_back(cell);
+    }
+    return out;
+}
+
+// Each square is put in place of the symbol read over it or, where none
+// was, among the symbols where it stands. Symbols are in the line's pixels,
+// cells in the column's (back times as many).
+void readSolidSquares(std::vector<Symbol>& symbols, const std::vector<Cell>& squares, double back) {
+    for (const Cell& cell : squares) {
         // The symbol read over it, else the first one after it.
         std::size_t over = symbols.size(), after = symbols.size();
         for (std::size_t k = 0; k < symbols.size(); ++k) {
@@ -630,7 +637,7 @@ GreyPage lineOf(const GreyPage& page, Run column, int top, int bottom) {
 }
 
 std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, const std::vector<Run>& glyphs,
-                              const OCRSettings& settings, const VerticalResearch::Poll& poll) {
+                              const OCRSettings& settings, const VerticalResearch::Poll& poll, PageSoFar& soFar) {
     if (glyphs.empty()) return {};
     // The glyph polls come first, as when a strip is drawn glyph by glyph.
     for (std::size_t k = 0; k < glyphs.size(); ++k) poll();
@@ -638,30 +645,52 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     const int top = glyphs.front().start;
     const int y0 = std::max(top - margin, 0);
     const GreyPage whole = lineOf(page, column, top, glyphs.back().end);
+    // Positions along the line read are scaled back to the page's rows by
+    // this.
+    double back = 1;
     // The column's own ink, centred across a line with blank on either side
     // and brought to the network's height; whatever else the cut-out's
     // margin holds (the edge of the next column, specks) is left out, since
-    // this line is read whole. Positions along it are scaled back to the
-    // page's rows.
-    const int x1 = std::min(column.end + margin, page.width);
-    const int across = std::max(column.length(), bodyWidth);
-    const int blank = static_cast<int>(std::lround(across * blankAcross));
-    const int offset = blank + (across - column.length()) / 2;
-    GreyPage line;
-    line.width = whole.width;
-    line.height = across + 2 * blank;
-    line.pixels.assign(static_cast<std::size_t>(line.width) * line.height, 255);
-    for (int x = column.start; x < column.end; ++x) {
-        const auto from = whole.pixels.begin() + static_cast<std::ptrdiff_t>(x1 - 1 - x) * whole.width;
-        std::copy(from, from + whole.width,
-                  line.pixels.begin() + static_cast<std::ptrdiff_t>(offset + column.end - 1 - x) * line.width);
-    }
-    double back = 1;
-    if (line.height > readingHeight) {
-        const double factor = static_cast<double>(readingHeight) / line.height;
-        line = line.scaled(factor);
-        back = 1 / factor;
-    }
+    // this line is read whole.
+    const auto smallLine = [&] {
+        const int x1 = std::min(column.end + margin, page.width);
+        const int across = std::max(column.length(), bodyWidth);
+        const int blank = static_cast<int>(std::lround(across * blankAcross));
+        const int offset = blank + (across - column.length()) / 2;
+        GreyPage line;
+        line.width = whole.width;
+        line.height = across + 2 * blank;
+        line.pixels.assign(static_cast<std::size_t>(line.width) * line.height, 255);
+        for (int x = column.start; x < column.end; ++x) {
+            const auto from = whole.pixels.begin() + static_cast<std::ptrdiff_t>(x1 - 1 - x) * whole.width;
+            std::copy(from, from + whole.width,
+                      line.pixels.begin() + static_cast<std::ptrdiff_t>(offset + column.end - 1 - x) * line.width);
+        }
+        back = 1;
+        if (line.height > readingHeight) {
+            const double factor = static_cast<double>(readingHeight) / line.height;
+            line = line.scaled(factor);
+            back = 1 / factor;
+        }
+        return line;
+    };
+    // A column with sideways characters or black squares is read again on a
+    // line of the column and its margins brought down to a small size, the
+    // vertical model's layout finding the line in it: they are put in place
+    // by the model's boxes, which drift further from the ink around its
+    // misreadings on the whole small line. On a page where most columns so
+    // far held sideways characters (a notice of dates and prices), every
+    // column is read that way at once.
+    const auto layoutLine = [&] {
+        GreyPage found = whole;
+        back = 1;
+        if (found.height > layoutHeight) {
+            const double factor = static_cast<double>(layoutHeight) / found.height;
+            found = found.scaled(factor);
+            back = 1 / factor;
+        }
+        return found;
+    };
 
     // The settings pass the same checks as for a strip read by the standard
     // pass (revision, languages); the column itself is read with the
@@ -678,11 +707,13 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     poll();
     tesseract::TessBaseAPI& api = TesseractEngines::engine(configuration);
     // The column turned on its side is read as one line, which is how the
-    // vertical model reads the lines its own layout finds. Its layout is
-    // left out: on a single column it often splits the characters into
+    // vertical model reads the lines its own layout finds. Its page layout
+    // is left out: on a single column it often splits the characters into
     // several short lines side by side and reads them out of order.
+    const bool sidewaysPage = soFar.columns >= 2 && soFar.sideways * 2 > soFar.columns;
     ColumnPiece piece;
-    std::vector<Symbol> symbols = readLine(api, line, piece.confidence, tesseract::PSM_RAW_LINE);
+    std::vector<Symbol> symbols = sidewaysPage ? readLine(api, layoutLine(), piece.confidence)
+                                               : readLine(api, smallLine(), piece.confidence, tesseract::PSM_RAW_LINE);
     const int em = std::max(column.length(), 1);
     const std::vector<Cell> cells = inkCells(whole);
 
@@ -767,26 +798,18 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
         return runs;
     };
     std::vector<SidewaysRun> runs = sideways(symbols, back);
-    if (!runs.empty()) {
-        // The sideways runs are put in place by the vertical model's boxes,
-        // which drift further from the ink around its misreadings on the
-        // whole small line than on the line its own layout finds at its own
-        // size: a column with sideways characters is read that way again.
-        GreyPage found = whole;
-        back = 1;
-        if (found.height > layoutHeight) {
-            const double factor = static_cast<double>(layoutHeight) / found.height;
-            found = found.scaled(factor);
-            back = 1 / factor;
-        }
-        symbols = readLine(api, found, piece.confidence);
+    const std::vector<Cell> squares = solidSquares(whole, cells, em);
+    if ((!runs.empty() || !squares.empty()) && !sidewaysPage) {
+        symbols = readLine(api, layoutLine(), piece.confidence);
         runs = sideways(symbols, back);
     }
+    soFar.columns += 1;
+    soFar.sideways += runs.empty() ? 0 : 1;
     if (!runs.empty()) symbols = merged(symbols, runs, cells, em, back);
     for (Symbol& symbol : symbols) {
         if (symbol.confidence < 1) symbol.text = fullWidth(symbol.text);
     }
-    readSolidSquares(symbols, whole, cells, em, back);
+    readSolidSquares(symbols, squares, back);
 
     // Along the line is down the column: a symbol's left and right ends are
     // rows of the page, and its glyphs are the cells those rows overlap.

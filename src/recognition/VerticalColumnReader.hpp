@@ -39,11 +39,20 @@ inline constexpr int sidewaysHeight = 40;
 // line's top.
 GreyPage lineOf(const GreyPage& page, VerticalResearch::Run column, int top, int bottom);
 
+// What the columns of a page read so far tell the next one: how many were
+// read, and how many of them held sideways characters.
+struct PageSoFar {
+    int columns = 0;
+    int sideways = 0;
+};
+
 // bodyWidth is the usual width of the page's columns: a column narrower than
-// that (of only bars or marks) is read at the size of the others.
+// that (of only bars or marks) is read at the size of the others. soFar is
+// the page's columns before this one, and counts it too.
 std::vector<VerticalResearch::ColumnPiece> read(const GreyPage& page, VerticalResearch::Run column, int bodyWidth,
                                                 const std::vector<VerticalResearch::Run>& glyphs,
-                                                const OCRSettings& settings, const VerticalResearch::Poll& poll);
+                                                const OCRSettings& settings, const VerticalResearch::Poll& poll,
+                                                PageSoFar& soFar);
 
 }  // namespace VerticalColumnReader
 }  // namespace velmora

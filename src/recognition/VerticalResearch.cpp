@@ -331,6 +331,7 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
 
     Result result;
     result.method = Method::reflow;
+    VerticalColumnReader::PageSoFar soFar;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         poll();
         const Run column = columns[i];
@@ -342,7 +343,7 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
 
         const std::vector<ColumnPiece> pieces = reader == ColumnReader::reflowStrip
                                                     ? readStrip(grey, column, glyphs, settings, poll)
-                                                    : VerticalColumnReader::read(grey, column, bodyWidth, glyphs, settings, poll);
+                                                    : VerticalColumnReader::read(grey, column, bodyWidth, glyphs, settings, poll, soFar);
         result.requests += 1;
         for (const ColumnPiece& piece : pieces) {
             Candidate c;
