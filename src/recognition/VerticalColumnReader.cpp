@@ -678,9 +678,9 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     // line of the column and its margins brought down to a small size, the
     // vertical model's layout finding the line in it: they are put in place
     // by the model's boxes, which drift further from the ink around its
-    // misreadings on the whole small line. On a page where most columns so
-    // far held sideways characters (a notice of dates and prices), every
-    // column is read that way at once.
+    // misreadings on the whole small line. A column with a square, and on a
+    // page where many columns so far held sideways characters (a notice of
+    // dates and prices) every column, is read that way at once.
     const auto layoutLine = [&] {
         GreyPage found = whole;
         back = 1;
@@ -710,12 +710,14 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     // vertical model reads the lines its own layout finds. Its page layout
     // is left out: on a single column it often splits the characters into
     // several short lines side by side and reads them out of order.
-    const bool sidewaysPage = soFar.columns >= 2 && soFar.sideways * 2 > soFar.columns;
-    ColumnPiece piece;
-    std::vector<Symbol> symbols = sidewaysPage ? readLine(api, layoutLine(), piece.confidence)
-                                               : readLine(api, smallLine(), piece.confidence, tesseract::PSM_RAW_LINE);
     const int em = std::max(column.length(), 1);
     const std::vector<Cell> cells = inkCells(whole);
+    const std::vector<Cell> squares = solidSquares(whole, cells, em);
+    const bool layoutFirst =
+        !squares.empty() || (soFar.sideways >= 2 && soFar.sideways * 3 >= soFar.columns);
+    ColumnPiece piece;
+    std::vector<Symbol> symbols = layoutFirst ? readLine(api, layoutLine(), piece.confidence)
+                                              : readLine(api, smallLine(), piece.confidence, tesseract::PSM_RAW_LINE);
 
     // Latin letters and digits are read by the English model where it is
     // installed: the Japanese one reads the zeros of some fonts as nines.
@@ -798,8 +800,7 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
         return runs;
     };
     std::vector<SidewaysRun> runs = sideways(symbols, back);
-    const std::vector<Cell> squares = solidSquares(whole, cells, em);
-    if ((!runs.empty() || !squares.empty()) && !sidewaysPage) {
+    if (!runs.empty() && !layoutFirst) {
         symbols = readLine(api, layoutLine(), piece.confidence);
         runs = sideways(symbols, back);
     }
