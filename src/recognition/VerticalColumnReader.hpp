@@ -24,10 +24,11 @@ inline constexpr int margin = 8;
 // network runs over a sixth fewer steps along the column.
 inline constexpr int readingHeight = 48;
 inline constexpr double blankAcross = 0.35;
-// A column that holds sideways characters is read again on a line of the
-// column and its margins brought down to this height, the vertical model's
-// layout finding the line in it: measured on the same pages, its characters
-// fewest misread so.
+// A column that holds sideways characters or a black square, placed by the
+// model's boxes, is read on a line of the column and its margins brought
+// down to this height, the vertical model's layout finding the line in it:
+// its boxes keep closest to the ink so, and, measured on the same pages, its
+// characters are fewest misread.
 inline constexpr int layoutHeight = 28;
 // The height a line is brought to for the horizontal model, which reads the
 // sideways half-width characters of a column: it reads them surer at this

@@ -341,9 +341,10 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
         result.columns.push_back(box(column.start, top, column.length(), bottom - top));
         result.glyphs += static_cast<int64_t>(glyphs.size());
 
-        const std::vector<ColumnPiece> pieces = reader == ColumnReader::reflowStrip
-                                                    ? readStrip(grey, column, glyphs, settings, poll)
-                                                    : VerticalColumnReader::read(grey, column, bodyWidth, glyphs, settings, poll, soFar);
+        const std::vector<ColumnPiece> pieces =
+            reader == ColumnReader::reflowStrip
+                ? readStrip(grey, column, glyphs, settings, poll)
+                : VerticalColumnReader::read(grey, column, bodyWidth, glyphs, settings, poll, soFar);
         result.requests += 1;
         for (const ColumnPiece& piece : pieces) {
             Candidate c;
