@@ -648,6 +648,16 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     // Positions along the line read are scaled back to the page's rows by
     // this.
     double back = 1;
+    // A line taller than height brought down to it, back kept to match.
+    const auto broughtDown = [&](GreyPage line, int height) {
+        back = 1;
+        if (line.height > height) {
+            const double factor = static_cast<double>(height) / line.height;
+            line = line.scaled(factor);
+            back = 1 / factor;
+        }
+        return line;
+    };
     // The column's own ink, centred across a line with blank on either side
     // and brought to the network's height; whatever else the cut-out's
     // margin holds (the edge of the next column, specks) is left out, since
@@ -666,13 +676,7 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
             std::copy(from, from + whole.width,
                       line.pixels.begin() + static_cast<std::ptrdiff_t>(offset + column.end - 1 - x) * line.width);
         }
-        back = 1;
-        if (line.height > readingHeight) {
-            const double factor = static_cast<double>(readingHeight) / line.height;
-            line = line.scaled(factor);
-            back = 1 / factor;
-        }
-        return line;
+        return broughtDown(std::move(line), readingHeight);
     };
     // A column with sideways characters or black squares is read again on a
     // line of the column and its margins brought down to a small size, the
@@ -681,16 +685,7 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     // misreadings on the whole small line. A column with a square, and on a
     // page where many columns so far held sideways characters (a notice of
     // dates and prices) every column, is read that way at once.
-    const auto layoutLine = [&] {
-        GreyPage found = whole;
-        back = 1;
-        if (found.height > layoutHeight) {
-            const double factor = static_cast<double>(layoutHeight) / found.height;
-            found = found.scaled(factor);
-            back = 1 / factor;
-        }
-        return found;
-    };
+    const auto layoutLine = [&] { return broughtDown(whole, layoutHeight); };
 
     // The settings pass the same checks as for a strip read by the standard
     // pass (revision, languages); the column itself is read with the

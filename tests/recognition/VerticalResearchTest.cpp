@@ -468,6 +468,15 @@ std::string truthOf(const std::vector<std::string>& columns) {
     return out;
 }
 
+// The columns set in the typeface at size pixels on a page eight characters
+// wide and the given number tall, with a margin of 0.6 of a character.
+RasterImage columnsPage(const std::vector<std::string>& columns, const std::string& family, double size, int tall) {
+    return test::renderColumns({.width = int(size * 8), .height = int(size * tall), .pixelSize = size,
+                                .right = size * 0.6, .top = size * 0.6, .family = family},
+                               columns)
+        .image;
+}
+
 }  // namespace
 
 // Pages as poor scans give them: speckled, so that every pixel column holds
@@ -533,12 +542,7 @@ TEST(VerticalResearchReading, SidewaysDigitsAndLatinLettersAreRead) {
     };
     const std::vector<std::string> runs{"2026年7月4日", "30日", "045-123-9876", "9:30～17:00",
                                         "www.example.org/event", "3,500円", "24名"};
-    const auto page = [&](const std::string& family, double size) {
-        return test::renderColumns({.width = int(size * 8), .height = int(size * 34), .pixelSize = size,
-                                    .right = size * 0.6, .top = size * 0.6, .family = family},
-                                   columns)
-            .image;
-    };
+    const auto page = [&](const std::string& family, double size) { return columnsPage(columns, family, size, 34); };
     const std::vector<std::pair<std::string, RasterImage>> pages{
         {"Noto Sans, 30 px, soft, JPEG", test::jpegged(test::blurred(page("Noto Sans CJK JP", 30), 1), 70)},
         {"IPAMincho, 36 px, JPEG", test::jpegged(page("IPAMincho", 36), 60)},
@@ -564,12 +568,7 @@ TEST(VerticalResearchReading, TheBlackSquaresOfHeadingsAreRead) {
         "■申し込みの方法",
         "窓口か電話でお申し込みください。",
     };
-    const auto page = [&](const std::string& family, double size) {
-        return test::renderColumns({.width = int(size * 8), .height = int(size * 20), .pixelSize = size,
-                                    .right = size * 0.6, .top = size * 0.6, .family = family},
-                                   columns)
-            .image;
-    };
+    const auto page = [&](const std::string& family, double size) { return columnsPage(columns, family, size, 20); };
     const std::vector<std::pair<std::string, RasterImage>> pages{
         {"Noto Sans, 32 px", page("Noto Sans CJK JP", 32)},
         {"IPAMincho, 40 px, JPEG", test::jpegged(page("IPAMincho", 40), 60)},
