@@ -1,4 +1,4 @@
-// velmora_screenshots <folder>: one PNG per registered scene, and
+// velmora_screenshots <folder> [scene…]: one PNG per registered scene (or per named one), and
 // "scenes.tsv" (name, width, height of every registered scene, one a line) for
 // the check that follows.
 // Run under xvfb-run: a fixed Adwaita theme, Noto Sans CJK JP, scale 1 and no
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <set>
 
 #include "Scene.hpp"
 #include "foundation/ProductBrand.hpp"
@@ -110,10 +111,13 @@ bool render(Gtk::Window& window, int width, int height, const fs::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: velmora_screenshots <output folder>\n";
+    if (argc < 2) {
+        std::cerr << "usage: velmora_screenshots <output folder> [scene…]\n";
         return 2;
     }
+    // Named scenes only, when some are named: a look at one view need not
+    // wait for every other.
+    const std::set<std::string> only(argv + 2, argv + argc);
     const fs::path folder = fs::absolute(argv[1]);
     fs::create_directories(folder);
 
@@ -147,6 +151,7 @@ int main(int argc, char** argv) {
     std::ofstream manifest(folder / "scenes.tsv");
     int failures = 0;
     for (const Scene& scene : velmora::screenshots::scenes()) {
+        if (!only.empty() && !only.contains(scene.name)) continue;
         manifest << scene.name << '\t' << scene.width << '\t' << scene.height << std::endl;
         Gtk::Window* window = scene.build(stage);
         const fs::path file = folder / (scene.name + ".png");
