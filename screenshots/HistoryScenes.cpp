@@ -1,13 +1,15 @@
 // The history section: empty, a list of real outputs with their thumbnails
 // (a tall capture, a print with its page PNGs, an OCR text, an interrupted
 // capture with a file on its way to the Trash), a row whose file was
-// deleted outside the application, selected so its detail shows, and a
-// history file that can no longer be read.
+// deleted outside the application, selected so its detail shows, a file the
+// desktop has no application to open, and a history file that can no longer
+// be read.
 #include <unicode/locid.h>
 
 #include <cmath>
 #include <cstring>
 
+#include <gtkmm/button.h>
 #include <gtkmm/listview.h>
 #include <gtkmm/singleselection.h>
 
@@ -15,7 +17,9 @@
 #include "foundation/JSON.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "history/CaptureHistory.hpp"
+#include "support/FakeDesktopActions.hpp"
 #include "support/MainLoop.hpp"
+#include "support/gui/GuiHelpers.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 #include "workspace/HistoryView.hpp"
@@ -156,12 +160,13 @@ std::vector<Gtk::Widget*> shownPictures(Gtk::Widget& root) {
 
 // A window holding only the history section, as the workspace window's
 // history pane shows it; thumbnails loaded before it is photographed.
-Gtk::Window* historyWindow(std::size_t pictures, const std::function<void(HistoryView&)>& then = nullptr) {
+Gtk::Window* historyWindow(std::size_t pictures, const std::function<void(HistoryView&)>& then = nullptr,
+                           DesktopActions* desktop = nullptr) {
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale("ja_JP"), status);
     auto* window = new Gtk::Window();
     window->set_title("ベルモラ");
-    auto* view = Gtk::make_managed<HistoryView>();
+    auto* view = Gtk::make_managed<HistoryView>(nullptr, true, desktop);
     window->set_child(*view);
     window->set_default_size(900, 760);
     window->present();
@@ -193,6 +198,27 @@ Gtk::Window* errorRow(Stage& stage) {
     });
 }
 
+// 開く on the second file of a print, on a desktop with no application for
+// it: the refusal shows on the entry's row and under that file.
+Gtk::Window* openRefused(Stage& stage) {
+    Samples& s = samples(stage);
+    writeHistory(stage, {s.gone, s.interrupted, s.ocr, s.invoice, s.news});
+    static test::FakeDesktopActions refusing;
+    refusing.openSucceeds = false;
+    return historyWindow(
+            3,
+            [&](HistoryView& view) {
+                view.model().select(s.invoice.id);
+                test::spinFor(std::chrono::milliseconds(100));
+                if (auto* open = dynamic_cast<Gtk::Button*>(
+                            test::findByName(view, HistoryView::Names::open + std::string("1")))) {
+                    g_signal_emit_by_name(open->gobj(), "clicked");
+                }
+                test::spinFor(std::chrono::milliseconds(100));
+            },
+            &refusing);
+}
+
 // The history file turned unreadable behind a listed view: "履歴を更新"
 // keeps the list and says so.
 Gtk::Window* loadError(Stage& stage) {
@@ -209,6 +235,7 @@ Gtk::Window* loadError(Stage& stage) {
 const bool registered = registerScene("history-empty", 900, 760, empty) &&
                         registerScene("history-list", 900, 760, list) &&
                         registerScene("history-error-row", 900, 760, errorRow) &&
+                        registerScene("history-open-refused", 900, 760, openRefused) &&
                         registerScene("history-load-error", 900, 760, loadError);
 
 }  // namespace

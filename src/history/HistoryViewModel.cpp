@@ -62,9 +62,22 @@ std::string HistoryViewModel::notice() const {
 
 void HistoryViewModel::onNotice(const std::string&) { noticeChanged_.emit(); }
 
-void HistoryViewModel::setStatus(std::string text) {
+void HistoryViewModel::setStatus(std::string text, std::optional<OpenRefusal> refusal) {
     status_ = std::move(text);
+    openRefusal_ = std::move(refusal);
     statusChanged_.emit();
+}
+
+std::optional<UUID> HistoryViewModel::owner(const std::filesystem::path& file) const {
+    const auto holds = [&](const CaptureHistoryEntry& e) {
+        return std::any_of(e.outputs.begin(), e.outputs.end(),
+                           [&](const SavedOutput& o) { return std::filesystem::path(o.path) == file; });
+    };
+    if (const CaptureHistoryEntry* selected = selectedEntry(); selected && holds(*selected)) return selected->id;
+    for (const auto& e : entries_) {
+        if (holds(e)) return e.id;
+    }
+    return std::nullopt;
 }
 
 // ---- What a row and the detail show ---------------------------------------
@@ -162,6 +175,10 @@ void HistoryViewModel::reload() {
     std::stable_sort(listed.begin(), listed.end(),
                      [](const CaptureHistoryEntry& a, const CaptureHistoryEntry& b) { return a.created > b.created; });
     entries_ = std::move(listed);
+    if (openRefusal_ && std::none_of(entries_.begin(), entries_.end(),
+                                     [&](const CaptureHistoryEntry& e) { return e.id == openRefusal_->entry; })) {
+        openRefusal_.reset();
+    }
     entriesChanged_.emit();
 
     std::set<UUID> kept;
@@ -263,7 +280,18 @@ void HistoryViewModel::reopenForRecapture(const std::string& url) {
 }
 
 void HistoryViewModel::openOutput(const std::filesystem::path& file) {
-    if (!desktop_.open(file)) setStatus(openFailed);
+    if (!desktop_.open(file)) {
+        std::optional<OpenRefusal> refusal;
+        if (std::optional<UUID> entry = owner(file)) refusal = OpenRefusal{*entry, file};
+        setStatus(openFailed, std::move(refusal));
+        return;
+    }
+    // The file opened after all: what the row said about it is over. The
+    // status line keeps its last word, as every success that says nothing.
+    if (openRefusal_) {
+        openRefusal_.reset();
+        statusChanged_.emit();
+    }
 }
 
 void HistoryViewModel::revealOutput(const std::filesystem::path& file) { desktop_.reveal(file); }

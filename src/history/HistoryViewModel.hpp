@@ -68,6 +68,18 @@ public:
 
     const std::string& status() const noexcept { return status_; }
 
+    // An open the desktop refused, kept with the entry and the output it
+    // was asked for, so the refusal can be shown where the user clicked as
+    // well as in the status line. It lasts until the section's next outcome
+    // replaces the status, an open succeeds, or a reload no longer lists
+    // the entry.
+    struct OpenRefusal {
+        UUID entry;
+        std::filesystem::path file;
+    };
+    const std::optional<OpenRefusal>& openRefusal() const noexcept { return openRefusal_; }
+    bool openRefused(const UUID& entry) const noexcept { return openRefusal_ && openRefusal_->entry == entry; }
+
     // The start-up notice (the launch recovery's, the OCR export's), or
     // empty while it still has its initial text.
     std::string notice() const;
@@ -125,7 +137,12 @@ public:
     Task<std::optional<std::vector<uint8_t>>> thumbnail(CaptureHistoryEntry entry);
 
 private:
-    void setStatus(std::string text);
+    // Every new status ends the refusal of an earlier open; a refused open
+    // passes its own.
+    void setStatus(std::string text, std::optional<OpenRefusal> refusal = std::nullopt);
+    // The listed entry an output at file belongs to: the selected one when
+    // it holds the file, else the first that does.
+    std::optional<UUID> owner(const std::filesystem::path& file) const;
     void onNotice(const std::string&);
     bool removeReference(UUID id);
 
@@ -138,6 +155,7 @@ private:
     std::vector<CaptureHistoryEntry> entries_;
     std::optional<UUID> selected_;
     std::string status_ = introduction;
+    std::optional<OpenRefusal> openRefusal_;
     TaskHandle trashTask_;
 
     sigc::signal<void()> entriesChanged_;

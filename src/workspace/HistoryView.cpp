@@ -8,11 +8,26 @@
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stack.h>
 
+#include "gui/DisplayStyle.hpp"
+
 namespace velmora {
 
 namespace {
 
 constexpr int inset = 12;
+
+// A row's warning and refusal on a selected row. The theme's warning and
+// error colours read poorly on its selection blue (orange 1.4:1), and even
+// the selection's own white text reaches only 3.8:1 on it; so there the line
+// is set in the selection's text colour on a pill of the selection colour
+// darkened, about 6.7:1. The pill's padding is taken back from the margin,
+// so the text keeps its place as the row is selected.
+constexpr const char* rowAlertStyle =
+        ".history-row-alert { padding: 1px 4px; margin-left: -4px; border-radius: 4px; }\n"
+        "row:selected .history-row-alert { background-color: shade(@theme_selected_bg_color, 0.7); }\n"
+        "row:selected .history-row-alert label.warning, row:selected .history-row-alert image.warning,"
+        " row:selected .history-row-alert label.error, row:selected .history-row-alert image.error"
+        " { color: @theme_selected_fg_color; }\n";
 
 Gtk::Label* caption(const std::string& text, const char* name = nullptr) {
     auto* label = Gtk::make_managed<Gtk::Label>(text);
@@ -32,7 +47,8 @@ Gtk::Button* button(const std::string& label, const std::string& name) {
 }
 
 // The sentences that report a failed action: the status line shows them
-// with the theme's warning colour.
+// with the theme's error colour and icon, as every failure of the
+// application (a state that is not a full save is a warning, not this).
 bool failure(const std::string& status) {
     for (const char* sentence : {HistoryViewModel::loadFailed, HistoryViewModel::historyOnlyFailed,
                                  HistoryViewModel::trashFailed, HistoryViewModel::openFailed}) {
@@ -48,6 +64,24 @@ void setClass(Gtk::Widget& widget, const char* name, bool on) {
     } else {
         widget.remove_css_class(name);
     }
+}
+
+// A refusal where the user acted: the theme's error colour and icon, as
+// every failed action of the application shows it.
+Gtk::Box* refusalLine(const char* text, const std::string& name) {
+    auto* line = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
+    line->set_name(name);
+    line->set_halign(Gtk::Align::START);
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name("dialog-error-symbolic");
+    icon->add_css_class("error");
+    icon->set_valign(Gtk::Align::START);
+    line->append(*icon);
+    Gtk::Label* label = caption(text);
+    label->add_css_class("error");
+    label->set_hexpand(true);
+    line->append(*label);
+    return line;
 }
 
 // One row of buttons, side by side at their natural widths.
@@ -120,12 +154,20 @@ public:
         warning_.set_from_icon_name("dialog-warning-symbolic");
         warning_.add_css_class("warning");
         warning_.set_visible(false);
+        stateLine_.set_halign(Gtk::Align::START);
         stateLine_.append(warning_);
         stateLine_.append(state_);
         text_.append(stateLine_);
+        refusal_ = refusalLine(HistoryViewModel::openFailed, Names::rowRefusal);
+        refusal_->add_css_class("history-row-alert");
+        refusal_->set_visible(false);
+        text_.append(*refusal_);
         append(text_);
     }
-    ~Row() override { thumbnail_.discard(); }
+    ~Row() override {
+        refused_.disconnect();
+        thumbnail_.discard();
+    }
 
     void bind(const CaptureHistoryEntry& entry, HistoryViewModel& model) {
         title_.set_text(HistoryViewModel::title(entry));
@@ -133,11 +175,21 @@ public:
         state_.set_text(HistoryViewModel::stateText(entry));
         const bool warns = HistoryViewModel::missing(entry) || entry.state != "completed";
         setClass(state_, "warning", warns);
+        setClass(stateLine_, "history-row-alert", warns);
         warning_.set_visible(warns);
+        // The row follows the model while it shows this entry: an open
+        // refused in the detail below is said here too.
+        refused_.disconnect();
+        refused_ = model.statusChanged().connect([this, &model, id = entry.id] {
+            refusal_->set_visible(model.openRefused(id));
+        });
+        refusal_->set_visible(model.openRefused(entry.id));
         thumbnail_ = spawn(loadThumbnail(model, entry));
     }
 
     void unbind() {
+        refused_.disconnect();
+        refusal_->set_visible(false);
         thumbnail_.cancel();
         thumbnail_.discard();
         picture_.set_paintable({});
@@ -167,16 +219,20 @@ private:
     Gtk::Box stateLine_;
     Gtk::Image warning_;
     Gtk::Label state_;
+    Gtk::Box* refusal_ = nullptr;
+    sigc::connection refused_;
     TaskHandle thumbnail_;
 };
 
-HistoryView::HistoryView(RecaptureHost* host, bool active)
+HistoryView::HistoryView(RecaptureHost* host, bool active, DesktopActions* desktop)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 12),
-      model_(std::make_unique<HistoryViewModel>(confirmation_, desktop_, host, HistoryThumbnailCache::shared(),
-                                                active)),
+      model_(std::make_unique<HistoryViewModel>(confirmation_, desktop ? *desktop : desktop_, host,
+                                                HistoryThumbnailCache::shared(), active)),
       heading_("出力の履歴"), reload_("履歴を更新") {
     set_name(Names::view);
     set_margin(inset);
+    installStateColours();
+    installDisplayStyle(rowAlertStyle);
 
     // The heading and its one command share a line, so the list below
     // keeps the height.
@@ -193,10 +249,10 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
     top.append(reload_);
     append(top);
 
-    // A failure's line carries the warning's icon as well as its colour.
+    // A failure's line carries the error's icon as well as its colour.
     auto& statusLine = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    statusIcon_.set_from_icon_name("dialog-warning-symbolic");
-    statusIcon_.add_css_class("warning");
+    statusIcon_.set_from_icon_name("dialog-error-symbolic");
+    statusIcon_.add_css_class("error");
     statusIcon_.set_valign(Gtk::Align::START);
     statusIcon_.set_visible(false);
     statusLine.append(statusIcon_);
@@ -263,7 +319,15 @@ HistoryView::HistoryView(RecaptureHost* host, bool active)
         followSelection();
         showDetail();
     });
-    model_->statusChanged().connect([this] { showStatus(); });
+    model_->statusChanged().connect([this] {
+        showStatus();
+        // A refused open is said under its output too; the detail changes
+        // only when the refusal does.
+        const auto& refusal = model_->openRefusal();
+        const bool same = refusal.has_value() == shownRefusal_.has_value() &&
+                          (!refusal || (refusal->entry == shownRefusal_->entry && refusal->file == shownRefusal_->file));
+        if (!same) showDetail();
+    });
     model_->noticeChanged().connect([this] { showStatus(); });
     // Shown again, read again: captures and other windows change the
     // history behind this view.
@@ -338,7 +402,7 @@ void HistoryView::selectFromList() {
 
 void HistoryView::showStatus() {
     status_.set_text(model_->status());
-    setClass(status_, "warning", failure(model_->status()));
+    setClass(status_, "error", failure(model_->status()));
     showListState();
     const std::string notice = model_->notice();
     notice_.set_text(notice);
@@ -356,6 +420,7 @@ void HistoryView::showDetail() {
         Glib::signal_idle().connect_once([held] { g_object_unref(held); });
         detailScroller_.unset_child();
     }
+    shownRefusal_ = model_->openRefusal();
     if (!selected) return;
     const CaptureHistoryEntry& entry = *selected;
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
@@ -407,6 +472,9 @@ void HistoryView::showDetail() {
             Gtk::Label* missing = caption("ファイルが見つかりません、または移動済みです。", (Names::unavailable + index).c_str());
             missing->add_css_class("warning");
             box->append(*missing);
+        }
+        if (model_->openRefused(entry.id) && model_->openRefusal()->file == path) {
+            box->append(*refusalLine(HistoryViewModel::openFailed, Names::refusal + index));
         }
     }
 

@@ -14,6 +14,7 @@
 // picture that is no longer its own.
 
 #include <memory>
+#include <optional>
 
 #include <giomm/liststore.h>
 #include <gtkmm/box.h>
@@ -52,12 +53,16 @@ public:
         static constexpr const char* rowState = "history-row-state";
         static constexpr const char* rowPicture = "history-row-picture";
         static constexpr const char* rowPlaceholder = "history-row-placeholder";
+        // The refusal of an open, on the row of the entry it was about.
+        static constexpr const char* rowRefusal = "history-row-refusal";
         static constexpr const char* detail = "history-detail";
         static constexpr const char* detailTitle = "history-detail-title";
         // Followed by the output's position, from 0.
         static constexpr const char* open = "history-open-";
         static constexpr const char* reveal = "history-reveal-";
         static constexpr const char* unavailable = "history-unavailable-";
+        // Under the output whose open was refused.
+        static constexpr const char* refusal = "history-refusal-";
         static constexpr const char* address = "history-address";
         static constexpr const char* copyURL = "history-copy-url";
         static constexpr const char* reopen = "history-reopen";
@@ -66,8 +71,9 @@ public:
     };
 
     // Without a host the reopen button does nothing; the host must outlive
-    // the view.
-    explicit HistoryView(RecaptureHost* host = nullptr, bool active = true);
+    // the view. Files open and show through the desktop unless another
+    // desktop is given (it must outlive the view too).
+    explicit HistoryView(RecaptureHost* host = nullptr, bool active = true, DesktopActions* desktop = nullptr);
     ~HistoryView() override;
 
     HistoryViewModel& model() noexcept { return *model_; }
@@ -87,6 +93,10 @@ private:
     void showListState();
     void showDetail();
     void selectFromList();
+
+    // The refusal the detail shows, so that only a change of it rebuilds
+    // the detail.
+    std::optional<HistoryViewModel::OpenRefusal> shownRefusal_;
 
     GtkConfirmation confirmation_;
     GtkDesktopActions desktop_;

@@ -445,6 +445,73 @@ TEST_F(HistoryModel, OpeningRevealingAndCopyingGoToTheDesktop) {
     EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "neither says anything";
 }
 
+TEST_F(HistoryModel, ARefusedOpenStaysWithItsEntryUntilTheNextOutcome) {
+    auto single = saved({"single.png"}, 1);
+    auto pair = saved({"first.pdf", "second.png"}, 2);
+    // A second entry that lists the same file as the first.
+    auto again = saved({}, 3);
+    again.outputs = single.outputs;
+    store({single, pair, again});
+    model.reload();
+    int changes = 0;
+    model.statusChanged().connect([&] { ++changes; });
+
+    // The refusal names the entry and the file the user asked for.
+    desktop.openSucceeds = false;
+    model.select(pair.id);
+    const fs::path second = pair.outputs[1].path;
+    model.openOutput(second);
+    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    ASSERT_TRUE(model.openRefusal());
+    EXPECT_EQ(model.openRefusal()->entry, pair.id);
+    EXPECT_EQ(model.openRefusal()->file, second);
+    EXPECT_TRUE(model.openRefused(pair.id));
+    EXPECT_FALSE(model.openRefused(single.id));
+    EXPECT_EQ(changes, 1);
+
+    // A file two entries list belongs to the selected one; unselected, to
+    // the first listed (newest first).
+    const fs::path shared = single.outputs[0].path;
+    model.select(single.id);
+    model.openOutput(shared);
+    EXPECT_EQ(model.openRefusal()->entry, single.id);
+    model.select(std::nullopt);
+    model.openOutput(shared);
+    EXPECT_EQ(model.openRefusal()->entry, again.id);
+    // A file no listed entry holds: the status line alone says it.
+    model.openOutput(out / "elsewhere.png");
+    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    EXPECT_FALSE(model.openRefusal());
+
+    // A reload keeps it while the entry is listed, and drops it after.
+    model.select(pair.id);
+    model.openOutput(second);
+    model.reload();
+    EXPECT_TRUE(model.openRefused(pair.id));
+    store({single, again});
+    model.reload();
+    EXPECT_FALSE(model.openRefusal());
+    EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "the status line keeps its last word";
+
+    // The file opens after all: the row's refusal is over, announced.
+    model.select(single.id);
+    model.openOutput(shared);
+    ASSERT_TRUE(model.openRefused(single.id));
+    desktop.openSucceeds = true;
+    const int before = changes;
+    model.openOutput(shared);
+    EXPECT_FALSE(model.openRefusal());
+    EXPECT_EQ(changes, before + 1);
+    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+
+    // Any other outcome of the section replaces it.
+    desktop.openSucceeds = false;
+    model.openOutput(shared);
+    model.deleteHistoryOnly();
+    EXPECT_EQ(model.status(), HistoryViewModel::historyOnlyDeleted);
+    EXPECT_FALSE(model.openRefusal());
+}
+
 TEST_F(HistoryModel, ActivationReloadsAndTheStartUpNoticeIsFollowed) {
     auto e = saved({"a.png"}, 1);
     store({e});

@@ -16,6 +16,7 @@
 #include "gui/GtkConfirmation.hpp"
 #include "history/CaptureHistory.hpp"
 #include "support/MainLoop.hpp"
+#include "support/FakeDesktopActions.hpp"
 #include "support/ScopedEnvironment.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/RasterFiles.hpp"
@@ -319,12 +320,63 @@ TEST_F(HistoryViewTest, AnEntryNotFullySavedWarnsInItsRowAndAFailedLoadInTheStat
     }
     EXPECT_EQ(warned, 1);
 
-    // A reload that fails keeps the list and says so in the warning colour.
+    // A reload that fails keeps the list and says so in the error colour.
     SecureDirectory(storage / "history", true).replaceState(CaptureHistory::fileName, std::vector<uint8_t>{'{', '"'});
     view->model().reload();
     auto* status = named<Gtk::Label>(*view, Names::status);
     EXPECT_EQ(status->get_text().raw(), HistoryViewModel::loadFailed);
-    EXPECT_TRUE(status->has_css_class("warning"));
+    EXPECT_TRUE(status->has_css_class("error"));
     EXPECT_TRUE(shown(status));
     EXPECT_TRUE(shown(find(*view, Names::list)));
+}
+
+TEST_F(HistoryViewTest, ARefusedOpenIsSaidOnItsEntrysRowAndUnderItsOutput) {
+    auto page = entry({output("page.png", 300, 200)}, 2, "https://example.com/page");
+    auto print = entry({output("print-1.png", 100, 140), output("print-2.png", 100, 140)}, 1, std::nullopt);
+    store({print, page});
+    test::FakeDesktopActions desktop;
+    desktop.openSucceeds = false;
+    Gtk::Window window;
+    window.set_default_size(900, 700);
+    auto* view = Gtk::make_managed<HistoryView>(nullptr, true, &desktop);
+    window.set_child(*view);
+    window.present();
+    view->model().select(print.id);
+    auto* open = named<Gtk::Button>(*view, Names::open + std::string("1"));
+    ASSERT_TRUE(test::spinUntil([&] { return shown(open); }));
+    std::vector<Gtk::Widget*> refusals;
+    findAll(*view, Names::rowRefusal, refusals);
+    ASSERT_EQ(refusals.size(), 2u);
+    EXPECT_TRUE(std::none_of(refusals.begin(), refusals.end(), shown));
+
+    g_signal_emit_by_name(open->gobj(), "clicked");
+    EXPECT_EQ(desktop.opened, std::vector<fs::path>{print.outputs[1].path});
+    // On the row of the entry clicked, in the error colour, and on no other.
+    // Found afresh each time: the list view makes and drops its rows.
+    const auto shownRefusals = [&] {
+        std::vector<Gtk::Widget*> all, visible;
+        findAll(*view, Names::rowRefusal, all);
+        for (Gtk::Widget* r : all) {
+            if (shown(r)) visible.push_back(r);
+        }
+        return visible;
+    };
+    ASSERT_TRUE(test::spinUntil([&] { return shownRefusals().size() == 1; }));
+    Gtk::Widget* row = shownRefusals().front();
+    EXPECT_TRUE(find(*row->get_parent(), Names::rowTitle));
+    EXPECT_EQ(named<Gtk::Label>(*row->get_parent(), Names::rowTitle)->get_text().raw(), "ページ 1");
+    std::vector<Gtk::Widget*> labels;
+    for (Gtk::Widget* c = row->get_first_child(); c; c = c->get_next_sibling()) labels.push_back(c);
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_TRUE(labels[0]->has_css_class("error"));
+    EXPECT_EQ(dynamic_cast<Gtk::Label*>(labels[1])->get_text().raw(), HistoryViewModel::openFailed);
+    EXPECT_TRUE(labels[1]->has_css_class("error"));
+    // Under the output asked for, beside its button; not under the other.
+    ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::refusal + std::string("1"))); }));
+    EXPECT_FALSE(find(*view, Names::refusal + std::string("0")));
+
+    // Another outcome of the section ends it everywhere.
+    view->model().deleteHistoryOnly();
+    ASSERT_TRUE(test::spinUntil([&] { return shownRefusals().empty(); }));
+    EXPECT_FALSE(find(*view, Names::refusal + std::string("1")));
 }
