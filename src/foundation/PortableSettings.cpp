@@ -71,7 +71,7 @@ std::string PortableSettings::summary() const {
     s += "\n操作パネル：";
     s += panel == AppPreferences::Panel::right ? "右" : "下";
     s += "\nWeb：";
-    s += p.webMode == "mobile" ? "モバイル" : "PC";
+    s += p.webMode == "mobile" ? "スマホ" : "PC";
     s += " / " + std::to_string(mobileWidth) + "px・";
     s += p.captureScale == 1 ? "標準" : "高解像度";
     s += "\n印刷：" + p.paper + " / ";

@@ -120,8 +120,8 @@ const Table& theTable() {
         for (auto& entry : numbered<int64_t>({1, 3, 5, 10}, "秒")) waits.push_back(entry);
         t.rows.push_back({
             choice("product.webMode", "表示", false, product(&ProductDefaults::webMode),
-                   std::vector<std::pair<std::string, std::string>>{{"PC", "current"}, {"モバイル", "mobile"}}),
-            choice("mobileWidth", "モバイル幅", false, top(&AppPreferences::mobileWidth),
+                   std::vector<std::pair<std::string, std::string>>{{"PC", "current"}, {"スマホ", "mobile"}}),
+            choice("mobileWidth", "スマホ幅", false, top(&AppPreferences::mobileWidth),
                    numbered<int64_t>({375, 390, 430}, " px")),
             choice("product.captureScale", "解像度", true, product(&ProductDefaults::captureScale),
                    std::vector<std::pair<std::string, int64_t>>{{"標準", 1}, {"高解像度", 2}}),
@@ -163,7 +163,7 @@ const Table& theTable() {
                    numbered<int64_t>({30, 90, 180, 360}, "日")),
         });
         // The rows are final: the sections may point into them now.
-        const char* titles[] = {"一般・保存", "Webキャプチャ", "Print", "OCR", "履歴・ログ"};
+        const char* titles[] = {"一般・保存", "Webキャプチャ", "印刷", "OCR", "履歴・ログ"};
         for (int i = 0; i < FormModel::sectionCount; ++i) {
             FormSection section{i, titles[i], {}};
             for (const FormRow& row : t.rows[i]) section.rows.push_back(&row);

@@ -21,7 +21,7 @@ class WizardModel {
 public:
     static constexpr int stepCount = 6;
     static constexpr int summaryStep = 5;
-    static constexpr std::array<const char*, stepCount> titles{"保存", "Webキャプチャ", "Print", "OCR", "履歴", "確認"};
+    static constexpr std::array<const char*, stepCount> titles{"保存", "Webキャプチャ", "印刷", "OCR", "履歴", "確認"};
     static constexpr const char* applyFailure =
         "適用できませんでした。現在の設定は変更していません。取消して設定を読み直してください。";
 

@@ -252,7 +252,7 @@ TEST(PortableSettings, TheSummaryReadsLineByLine) {
     EXPECT_EQ(PortableSettings(AppPreferences{}).summary(),
               "保存：毎回確認・日付フォルダなし\n"
               "操作パネル：右\n"
-              "Web：モバイル / 430px・標準\n"
+              "Web：スマホ / 430px・標準\n"
               "印刷：A4 / PDF＋PNG・縦\n"
               "OCR：標準・自動調整\n"
               "手書き候補：含める\n"

@@ -116,13 +116,13 @@ TEST_F(SetupWizardTest, OpensOnTheFirstStepAndWalksToTheSummary) {
 
     click("wizard.next");
     click("wizard.next");
-    EXPECT_EQ(stepLine(), "3/6  Print");
+    EXPECT_EQ(stepLine(), "3/6  印刷");
     EXPECT_TRUE(named<Gtk::Button>("wizard.back").get_sensitive());
     // The short course of Print, then the detailed one at the same step.
     EXPECT_EQ(test::findByName(*wizard, "form.product.margin"), nullptr);
     named<Gtk::DropDown>("form.product.paper").set_selected(2);
     named<Gtk::ToggleButton>("wizard.course.detailed").set_active(true);
-    EXPECT_EQ(stepLine(), "3/6  Print");
+    EXPECT_EQ(stepLine(), "3/6  印刷");
     named<Gtk::DropDown>("form.product.margin").set_selected(1);
     named<Gtk::ToggleButton>("wizard.course.short").set_active(true);
     EXPECT_EQ(test::findByName(*wizard, "form.product.margin"), nullptr);
@@ -135,7 +135,7 @@ TEST_F(SetupWizardTest, OpensOnTheFirstStepAndWalksToTheSummary) {
     // another button.
     named<Gtk::Button>("wizard.cancel").grab_focus();
     press("Return");
-    EXPECT_EQ(stepLine(), "3/6  Print");
+    EXPECT_EQ(stepLine(), "3/6  印刷");
     EXPECT_TRUE(wizard->get_visible());
     click("wizard.next");
     click("wizard.next");

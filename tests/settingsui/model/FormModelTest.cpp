@@ -71,7 +71,7 @@ AppPreferences withMachineFields() {
 }  // namespace
 
 TEST(FormModel, SectionsAndRowsFollowTheStepAndTheCourse) {
-    const std::vector<std::string> all{"一般・保存", "Webキャプチャ", "Print", "OCR", "履歴・ログ"};
+    const std::vector<std::string> all{"一般・保存", "Webキャプチャ", "印刷", "OCR", "履歴・ログ"};
     FormModel form;
     EXPECT_EQ(titles(form.sections()), all);
     EXPECT_EQ(rowCounts(form.sections()), (std::vector<std::size_t>{8, 5, 7, 8, 3}));
@@ -116,7 +116,7 @@ TEST(FormModel, EveryChoiceListsItsEntriesAndStoresTheirValues) {
         {"saveMode", {"毎回保存先を確認", "自動保存"}},
         {"product.naming", {"サイト・タイトル・日時", "タイトル・日時", "日時"}},
         {"panel", {"右", "下"}},
-        {"product.webMode", {"PC", "モバイル"}},
+        {"product.webMode", {"PC", "スマホ"}},
         {"mobileWidth", {"375 px", "390 px", "430 px"}},
         {"product.captureScale", {"標準", "高解像度"}},
         {"product.waitSeconds", {"自動", "即時", "1秒", "3秒", "5秒", "10秒"}},
