@@ -187,7 +187,11 @@ void SettingsScreen::start(Task<void> action) {
 }
 
 void SettingsScreen::followModel() {
-    setStatus(result_, model_.message());
+    // Unlike the column's lines, the result keeps its place in the bar while
+    // it is empty: it is the room between the two buttons, and without it
+    // re-read would sit beside apply and jump to the end with the first
+    // sentence. An empty label adds no height to the bar.
+    if (result_.get_text().raw() != model_.message()) result_.set_text(model_.message());
     const bool failed = model_.messageIsFailure();
     if (result_.has_css_class("error") != failed) {
         if (failed) {

@@ -138,7 +138,7 @@ TEST_F(SettingsScreenTest, TheColumnShowsTheStoredValuesCentredAndAtMost760Wide)
     // The stored values, not the defaults the screen was built with.
     EXPECT_EQ(named<Gtk::DropDown>("form.mobileWidth").get_selected(), 1u);
     EXPECT_TRUE(named<Gtk::Button>(SettingsScreen::applyName).get_sensitive());
-    EXPECT_FALSE(named<Gtk::Label>(SettingsScreen::resultName).get_visible());
+    EXPECT_EQ(result(), "");
 
     auto& form = named<Gtk::Widget>(SettingsScreen::formName);
     Gtk::Widget* column = form.get_parent();
@@ -221,16 +221,29 @@ TEST_F(SettingsScreenTest, TheActionBarStaysInSightWhateverTheColumnIsScrolledTo
         EXPECT_TRUE(inSight(apply)) << at;
         EXPECT_TRUE(inSight(screen->actionBar())) << at;
     }
-    // Its result beside it, at the same height, once there is one.
+    // Its result beside it, at the same height, once there is one; re-read
+    // stays where it was.
+    auto& reread = named<Gtk::Widget>(SettingsScreen::rereadName);
+    const auto left = [&](Gtk::Widget& w) {
+        double x = 0, y = 0;
+        EXPECT_TRUE(w.translate_coordinates(*screen, 0, 0, x, y));
+        return x;
+    };
+    const double rereadBefore = left(reread);
+    EXPECT_GT(rereadBefore, screen->get_width() / 2.0) << "at the bar's end";
     click(SettingsScreen::applyName);
     auto& result = named<Gtk::Widget>(SettingsScreen::resultName);
-    ASSERT_TRUE(test::spinUntil([&] { return result.is_drawable() && result.get_width() > 0; }));
+    ASSERT_TRUE(test::spinUntil([&] {
+        return !dynamic_cast<Gtk::Label&>(result).get_text().empty() && result.is_drawable() && result.get_width() > 0;
+    }));
     EXPECT_TRUE(inSight(result));
     double applyX = 0, applyY = 0, resultX = 0, resultY = 0;
     ASSERT_TRUE(apply.translate_coordinates(*screen, 0, apply.get_height() / 2.0, applyX, applyY));
     ASSERT_TRUE(result.translate_coordinates(*screen, 0, result.get_height() / 2.0, resultX, resultY));
     EXPECT_GT(resultX, applyX);
     EXPECT_NEAR(resultY, applyY, 2);
+    EXPECT_EQ(left(reread), rereadBefore);
+    EXPECT_GT(left(reread), resultX + result.get_width() - 1);
 }
 
 TEST_F(SettingsScreenTest, AReadOnlyStoreDisablesOnlyTheFormAndApply) {
@@ -261,12 +274,12 @@ TEST_F(SettingsScreenTest, AReadOnlyStoreDisablesOnlyTheFormAndApply) {
     EXPECT_LT(reasonY, 200);
 
     // Reset through the real question: "取消" first, which is also what
-    // Return answers, then "実行".
+    // Return answers, then "初期値に戻す".
     click(SettingsScreen::resetName);
     ASSERT_TRUE(test::answerMessageDialog("設定を初期値に戻しますか？", GtkConfirmation::firstButton));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(storedBytes(), "this is not JSON");
-    EXPECT_FALSE(named<Gtk::Label>(SettingsScreen::resultName).get_visible());
+    EXPECT_EQ(result(), "");
     click(SettingsScreen::resetName);
     ASSERT_TRUE(test::answerMessageDialog("設定を初期値に戻しますか？", GtkConfirmation::secondButton));
     ASSERT_TRUE(test::spinUntil([&] { return result() == SettingsScreenModel::Sentences::reset; }));
