@@ -1,5 +1,7 @@
 #include "gui/GtkConfirmation.hpp"
 
+#include "gui/DialogAnswers.hpp"
+
 #include <glibmm/main.h>
 #include <gtkmm/button.h>
 #include <gtkmm/messagedialog.h>
@@ -40,11 +42,10 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     cancel->set_name(cancelName);
     confirmButton->set_name(confirmName);
     // Every question asks before something that cannot be taken back: the
-    // safe answer is the default and looks it, the other one looks as
+    // safe answer is the default (Return gives it), the other one looks as
     // destructive as it is.
     dialog->set_default_response(firstButton);
-    cancel->add_css_class(suggestedStyle);
-    confirmButton->add_css_class(destructiveStyle);
+    DialogAnswers::style(*cancel, *confirmButton, DialogAnswers::Ahead::destructive);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::function<void(Resumer<int>)> start = [shown, cancel](Resumer<int> resumer) {

@@ -16,8 +16,9 @@ namespace velmora {
 // answers; closing the dialog (Escape, the window's close button) is the
 // safe answer. A task discarded while the dialog is open takes it away.
 // The one two-button question of the application: every confirmation, with
-// whatever labels, is this dialog, the safe answer on the left in the
-// theme's suggested style, the other on the right in its destructive style.
+// whatever labels, is this dialog, its answers as DialogAnswers sets out: the
+// safe answer on the left, plain and the default, the other on the right in
+// the theme's destructive style.
 class GtkConfirmation final : public Confirmation {
 public:
     // Widget names, for tests and the accessibility tree.
@@ -28,9 +29,8 @@ public:
     // buttons: the safe one first.
     static constexpr int firstButton = 1000;
     static constexpr int secondButton = 1001;
-    // The theme's style classes of a dialog's default answer and of an
-    // answer that destroys or stops something; every dialog of the
-    // application styles its buttons with these.
+    // The theme's style classes of an answer that goes ahead harmlessly and
+    // of one that destroys or stops something (see DialogAnswers).
     static constexpr const char* suggestedStyle = "suggested-action";
     static constexpr const char* destructiveStyle = "destructive-action";
 

@@ -4,11 +4,11 @@
 
 #include <gtkmm/shortcutcontroller.h>
 
+#include "gui/DialogAnswers.hpp"
+
 namespace velmora {
 
 namespace {
-
-constexpr int padding = 24;
 
 void plainLine(Gtk::Label& label, const char* name) {
     label.set_name(name);
@@ -18,26 +18,22 @@ void plainLine(Gtk::Label& label, const char* name) {
     label.set_wrap(true);
     label.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     label.set_max_width_chars(1);
+    label.set_hexpand(true);
 }
 
 }  // namespace
 
-ImportSheet::ImportSheet(SettingsScreenModel& model) : model_(model) {
+ImportSheet::ImportSheet(SettingsScreenModel& model)
+    : Gtk::MessageDialog(title, /*use_markup=*/false, Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE,
+                         /*modal=*/true),
+      model_(model) {
     set_name("settings.import");
     set_title(title);
-    set_modal(true);
     set_resizable(false);
     set_default_size(width, -1);
     set_size_request(width, -1);
     set_hide_on_close(true);
-
-    content_.set_margin(padding);
-    set_child(content_);
-
-    heading_.set_text(title);
-    heading_.set_xalign(0);
-    heading_.add_css_class("title-2");
-    content_.append(heading_);
+    DialogAnswers::headingAsTitle(*this);
 
     plainLine(version_, "settings.import.version");
     plainLine(summary_, "settings.import.summary");
@@ -50,18 +46,23 @@ ImportSheet::ImportSheet(SettingsScreenModel& model) : model_(model) {
     details_.append(summary_);
     details_.append(permissions_);
     details_.append(unknownKeys_);
-    content_.append(details_);
+    details_.set_hexpand(true);
+    // Taller than its content (a window made larger), the sheet keeps its
+    // answers at its foot, as every question does.
+    details_.set_vexpand(true);
+    get_message_area()->append(details_);
 
-    cancel_.set_name("settings.import.cancel");
-    load_.set_name("settings.import.load");
-    load_.add_css_class("suggested-action");
-    buttons_.set_halign(Gtk::Align::CENTER);
-    buttons_.append(cancel_);
-    buttons_.append(load_);
-    details_.append(buttons_);
-    cancel_.signal_clicked().connect([this] { hide(); });
-    load_.signal_clicked().connect([this] {
-        model_.confirmImport();
+    // Loading replaces the settings in use but destroys nothing the user
+    // cannot set again: it is the suggested answer, though Return still
+    // answers "取消", as in every question about the user's own data.
+    cancel_ = add_button("取消", Gtk::ResponseType::CANCEL);
+    load_ = add_button("読み込む", Gtk::ResponseType::ACCEPT);
+    cancel_->set_name("settings.import.cancel");
+    load_->set_name("settings.import.load");
+    DialogAnswers::style(*cancel_, *load_, DialogAnswers::Ahead::suggested);
+    set_default_response(Gtk::ResponseType::CANCEL);
+    signal_response().connect([this](int response) {
+        if (response == Gtk::ResponseType::ACCEPT) model_.confirmImport();
         hide();
     });
 
@@ -89,7 +90,7 @@ void ImportSheet::presentOver(Gtk::Window& parent) {
     sync();
     present();
     // The safe answer has the focus, as in every question.
-    cancel_.grab_focus();
+    cancel_->grab_focus();
 }
 
 void ImportSheet::sync() {

@@ -1,22 +1,24 @@
 #pragma once
 
-// The confirmation of a settings import: a modal window 460 wide over the
+// The confirmation of a settings import: a modal question 460 wide over the
 // settings screen's window, showing what the pending file of the flow holds
 // (its format and version, its summary as plain text, and the warning about
 // unknown keys only when it had some). "読み込む" applies it through the
 // screen's model; hiding the sheet by any means ("取消", Escape, the title
-// bar, the model clearing the request) drops the pending import.
+// bar, the model clearing the request) drops the pending import. It is a
+// message dialog like every other question of the application, so its two
+// answers stand where and look as theirs do.
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/label.h>
-#include <gtkmm/window.h>
+#include <gtkmm/messagedialog.h>
 
 #include "settingsui/SettingsScreenModel.hpp"
 
 namespace velmora {
 
-class ImportSheet : public Gtk::Window {
+class ImportSheet : public Gtk::MessageDialog {
 public:
     static constexpr int width = 460;
     static constexpr const char* title = "設定の読み込み確認";
@@ -36,16 +38,13 @@ private:
     SettingsScreenModel& model_;
     sigc::connection hidden_;
 
-    Gtk::Box content_{Gtk::Orientation::VERTICAL, 16};
-    Gtk::Label heading_;
     Gtk::Box details_{Gtk::Orientation::VERTICAL, 16};
     Gtk::Label version_;
     Gtk::Label summary_;
     Gtk::Label permissions_;
     Gtk::Label unknownKeys_;
-    Gtk::Box buttons_{Gtk::Orientation::HORIZONTAL, 0};
-    Gtk::Button cancel_{"取消"};
-    Gtk::Button load_{"読み込む"};
+    Gtk::Button* cancel_ = nullptr;
+    Gtk::Button* load_ = nullptr;
 };
 
 }  // namespace velmora

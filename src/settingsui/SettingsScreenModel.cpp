@@ -102,7 +102,7 @@ Task<void> SettingsScreenModel::chooseFolder() {
 Task<void> SettingsScreenModel::clearHistory() {
     if (busy_) co_return;
     BusyScope scope(busy_);
-    const Confirmation::Request question{historyQuestion, historyInformative, cancelLabel, confirmLabel};
+    const Confirmation::Request question{historyQuestion, historyInformative, cancelLabel, clearHistoryLabel};
     if (!co_await services_.confirmation.confirm(question)) co_return;
     bool cleared = false;
     try {
@@ -165,7 +165,7 @@ Task<void> SettingsScreenModel::importSettings() {
 Task<void> SettingsScreenModel::resetSettings() {
     if (busy_) co_return;
     BusyScope scope(busy_);
-    const Confirmation::Request question{resetQuestion, resetInformative, cancelLabel, confirmLabel};
+    const Confirmation::Request question{resetQuestion, resetInformative, cancelLabel, resetLabel};
     if (!co_await services_.confirmation.confirm(question)) co_return;
     try {
         services_.store.resetConfirmed();

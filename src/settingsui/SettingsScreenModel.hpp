@@ -43,9 +43,11 @@ public:
         static constexpr const char* importRefused = "読み込みを適用できませんでした。現在の設定は保持しています。";
     };
 
-    // The two questions, each answered "取消" (the default) or "実行".
+    // The two questions, each answered "取消" (the default) or by the
+    // button that names what it does.
     static constexpr const char* cancelLabel = "取消";
-    static constexpr const char* confirmLabel = "実行";
+    static constexpr const char* clearHistoryLabel = "履歴を削除";
+    static constexpr const char* resetLabel = "初期値に戻す";
     static constexpr const char* historyQuestion = "履歴をすべて削除しますか？";
     static constexpr const char* historyInformative = "参照だけを削除します。保存したPNG/PDF/TXTは残ります。";
     static constexpr const char* resetQuestion = "設定を初期値に戻しますか？";

@@ -99,6 +99,16 @@ void PageDialogs::run(PageDialogRequest request, PageDialogCompletion completion
     dialog.set_hide_on_close(true);
     gtk_window_set_transient_for(GTK_WINDOW(dialog.gobj()), GTK_WINDOW(root));
     dialog.get_message_area()->append(messageView(shownMessage(request.message)));
+    // The heading in the title's type, as every question shows its own: a
+    // message dialog gives it that type only with a secondary text, and the
+    // page's message is a widget of its own here.
+    for (Gtk::Widget* child = dialog.get_message_area()->get_first_child(); child;
+         child = child->get_next_sibling()) {
+        if (auto* heading = dynamic_cast<Gtk::Label*>(child)) {
+            heading->add_css_class("title");
+            break;
+        }
+    }
     if (request.kind == PageDialogKind::prompt) {
         auto* entry = Gtk::make_managed<Gtk::Entry>();
         entry->set_name(entryName);
@@ -108,9 +118,10 @@ void PageDialogs::run(PageDialogRequest request, PageDialogCompletion completion
         dialog.get_message_area()->append(*entry);
         shown->entry = entry;
     }
-    // As in every dialog of the application: the way back on the left, the
-    // answer the page asks for on the right, the default, in the theme's
-    // suggested style.
+    // As in every dialog of the application: the way back on the left,
+    // plain; the answer the page asks for on the right in the theme's
+    // suggested style, and the default, since it loses nothing of the
+    // user's.
     if (request.kind != PageDialogKind::alert)
         dialog.add_button(cancelLabel, Gtk::ResponseType::CANCEL)->set_name(cancelName);
     Gtk::Button* ok = dialog.add_button(okLabel, Gtk::ResponseType::OK);

@@ -80,9 +80,9 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
         EXPECT_EQ(cancel->get_label(), "取消");
         EXPECT_EQ(confirm->get_label(), "ゴミ箱へ移す");
         EXPECT_TRUE(test::spinUntil([&] { return cancel->has_focus(); })) << "the safe answer has the focus";
-        // The safe answer on the left, the default's style; the other on
-        // the right, destructive.
-        EXPECT_TRUE(cancel->has_css_class(GtkConfirmation::suggestedStyle));
+        // The safe answer on the left, plain (it is the default, not a
+        // suggestion); the other on the right, destructive.
+        EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::suggestedStyle));
         EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::destructiveStyle));
         EXPECT_TRUE(confirm->has_css_class(GtkConfirmation::destructiveStyle));
         EXPECT_FALSE(confirm->has_css_class(GtkConfirmation::suggestedStyle));

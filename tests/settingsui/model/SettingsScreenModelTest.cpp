@@ -173,7 +173,7 @@ TEST_F(SettingsScreenModelTest, TheHistoryIsClearedOnlyAfterExecuteAndNeverItsFi
     EXPECT_EQ(asked.message, "履歴をすべて削除しますか？");
     EXPECT_EQ(asked.informativeText, "参照だけを削除します。保存したPNG/PDF/TXTは残ります。");
     EXPECT_EQ(asked.cancelLabel, "取消");
-    EXPECT_EQ(asked.confirmLabel, "実行");
+    EXPECT_EQ(asked.confirmLabel, "履歴を削除");
     EXPECT_EQ(model->message(), "");
     EXPECT_EQ(AppHistory::required()->entries().size(), 1u);
 
@@ -266,6 +266,8 @@ TEST_F(SettingsScreenModelTest, AResetKeepsTheOldFileOnlyAfterExecute) {
     EXPECT_EQ(confirmation.requests[0].message, "設定を初期値に戻しますか？");
     EXPECT_EQ(confirmation.requests[0].informativeText,
               "履歴・辞書・Cookie・タブ復元・原稿・成果物・キューは削除しません。");
+    EXPECT_EQ(confirmation.requests[0].cancelLabel, "取消");
+    EXPECT_EQ(confirmation.requests[0].confirmLabel, "初期値に戻す");
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::applyRefused);
     EXPECT_EQ(storedBytes(), "{ not json");
     EXPECT_FALSE(fs::exists(settingsRoot / "preserved-settings.json"));

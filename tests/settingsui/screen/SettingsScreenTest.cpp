@@ -9,6 +9,7 @@
 
 #include "foundation/OutputAccess.hpp"
 #include "foundation/SettingsStore.hpp"
+#include "gui/DialogAnswers.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "support/TempDir.hpp"
@@ -362,6 +363,23 @@ TEST_F(SettingsScreenTest, TheRealOpenPanelReadsAFileAndTheSheetAsksBeforeApplyi
               "形式 1・作成版 " + flow.incoming.get()->appVersion);
     EXPECT_EQ(sheetLabel("settings.import.summary").get_text().raw(), PortableSettings(source.value()).summary());
     EXPECT_TRUE(sheetLabel("settings.import.unknownKeys").get_visible());
+    // Its answers stand and look as every question's: in the dialog's row of
+    // answers, the way back on the left, plain and focused, 読み込む on the
+    // right in the suggested style.
+    auto* cancel = dynamic_cast<Gtk::Button*>(test::findByName(sheet, "settings.import.cancel"));
+    auto* load = dynamic_cast<Gtk::Button*>(test::findByName(sheet, "settings.import.load"));
+    ASSERT_TRUE(cancel && load);
+    EXPECT_EQ(cancel->get_parent(), load->get_parent());
+    EXPECT_TRUE(cancel->get_parent()->has_css_class("dialog-action-area"));
+    EXPECT_FALSE(cancel->has_css_class(DialogAnswers::suggestedStyle));
+    EXPECT_FALSE(cancel->has_css_class(DialogAnswers::destructiveStyle));
+    EXPECT_TRUE(load->has_css_class(DialogAnswers::suggestedStyle));
+    EXPECT_TRUE(test::spinUntil([&] { return cancel->has_focus(); }));
+    graphene_rect_t back{}, ahead{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(cancel->gobj()), GTK_WIDGET(sheet.gobj()), &back));
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(load->gobj()), GTK_WIDGET(sheet.gobj()), &ahead));
+    EXPECT_LE(back.origin.x + back.size.width, ahead.origin.x);
+    EXPECT_EQ(back.origin.y, ahead.origin.y);
     // "取消": nothing written, the request gone.
     const std::string before = storedBytes();
     g_signal_emit_by_name(test::findByName(sheet, "settings.import.cancel")->gobj(), "clicked");
