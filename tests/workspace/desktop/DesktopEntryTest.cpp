@@ -228,8 +228,8 @@ TEST_F(DesktopEntryTest, ASettingsFileOpenedFromTheDesktopIsConfirmedInTheRunnin
     EXPECT_EQ(windows("設定の読み込み確認"), sheets);
     EXPECT_EQ(storedHistoryDays(), before) << "nothing applied before the confirmation";
 
-    // "読み込む", the right one of the two buttons centred at the sheet's
-    // bottom: the second file's settings are stored.
+    // "読み込む", the right half of the answer row along the sheet's foot:
+    // the second file's settings are stored.
     const auto geometry = shell("xdotool getwindowgeometry --shell " + sheets[0]).output;
     int width = 0, height = 0;
     for (const auto& line : lines(geometry)) {
@@ -238,8 +238,8 @@ TEST_F(DesktopEntryTest, ASettingsFileOpenedFromTheDesktopIsConfirmedInTheRunnin
     }
     ASSERT_GT(width, 0);
     // No window manager keeps the sheet above its window here: raised first.
-    const auto click = shell("xdotool windowraise " + sheets[0] + " mousemove --window " + sheets[0] + " " + std::to_string(width / 2 + 36) + " " +
-                             std::to_string(height - 24 - 16) + " click 1");
+    const auto click = shell("xdotool windowraise " + sheets[0] + " mousemove --window " + sheets[0] + " " + std::to_string(width * 3 / 4) + " " +
+                             std::to_string(height - 16) + " click 1");
     ASSERT_EQ(click.status, 0) << click.output;
     EXPECT_TRUE(test::spinUntil([&] { return storedHistoryDays() == 90; }, 30s)) << storedHistoryDays();
     EXPECT_TRUE(test::spinUntil([&] { return windows("設定の読み込み確認").empty(); }, 30s));
