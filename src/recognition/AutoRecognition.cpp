@@ -214,6 +214,52 @@ std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
     return out;
 }
 
+// On a page of vertical text, the horizontal pass sometimes reads a line of
+// noise (specks in a margin or between columns, with the pieces of the
+// columns beside them) as dashes, signs and stray characters. No line of
+// horizontal text lies across two columns of vertical text; and a weak line
+// most of whose ink is specks far smaller than its characters would be is
+// made of noise, where a line of horizontal text (a heading, a page number)
+// is made of characters.
+std::vector<TextRegion> withoutNoiseLines(const std::vector<TextRegion>& horizontal,
+                                          const std::vector<TextRegion>& columns, const RasterImage& page) {
+    const auto across = [&](const TextRegion& r) {
+        const Rect b = box(r);
+        const auto crossed = std::count_if(columns.begin(), columns.end(), [&](const TextRegion& c) {
+            const Rect cb = box(c);
+            return !c.text.empty() && cb.minX() < b.maxX() && b.minX() < cb.maxX() && cb.minY() < b.maxY() &&
+                   b.minY() < cb.maxY();
+        });
+        return crossed >= 2;
+    };
+    const auto weak = [](const TextRegion& r) { return r.confidence < strongConfidence; };
+    std::vector<GreyPage::InkPiece> pieces;
+    GreyPage grey;
+    if (std::any_of(horizontal.begin(), horizontal.end(), weak)) {
+        grey = GreyPage::from(page);
+        pieces = grey.inkPieces();
+    }
+    std::vector<TextRegion> out;
+    for (const TextRegion& r : horizontal) {
+        if (across(r)) continue;
+        if (weak(r)) {
+            const double left = r.x * grey.width, right = (r.x + r.width) * grey.width;
+            const double top = (1 - r.y - r.height) * grey.height, bottom = (1 - r.y) * grey.height;
+            const int speck = std::max(GreyPage::smallestInk, static_cast<int>((bottom - top) / 4));
+            std::size_t inside = 0, specks = 0;
+            for (const GreyPage::InkPiece& p : pieces) {
+                const double cx = p.x + p.width / 2.0, cy = p.y + p.height / 2.0;
+                if (cx < left || cx >= right || cy < top || cy >= bottom) continue;
+                inside += 1;
+                if (std::max(p.width, p.height) < speck) specks += 1;
+            }
+            if (specks * 2 > inside) continue;
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
 std::string handwritingStatus(const std::vector<TextRegion>& horizontal) {
     const auto any = [&](RegionKind kind) {
         return std::any_of(horizontal.begin(), horizontal.end(), [&](const TextRegion& r) { return r.kind == kind; });
@@ -256,7 +302,8 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     switch (resolved) {
         case AutoResolved::vertical: {
             PageResult v = VerticalProduct::recognize(verticalPage(), 1, page, vertical, cancelled);
-            regions = merge(horizontal.regions, {std::move(v.regions)});
+            std::vector<TextRegion> lines = withoutNoiseLines(horizontal.regions, v.regions, upright);
+            regions = merge(lines, {std::move(v.regions)});
             scale = v.processingScale;
             readVertically = true;
             break;

@@ -124,6 +124,22 @@ bool GreyPage::holdsInk() const {
                        [](const InkPiece& p) { return std::max(p.width, p.height) >= smallestInk; });
 }
 
+int GreyPage::characterCells() const {
+    std::vector<InkPiece> pieces = inkPieces();
+    std::erase_if(pieces, [](const InkPiece& p) { return std::max(p.width, p.height) < smallestInk; });
+    if (pieces.empty()) return 0;
+    std::vector<int> heights;
+    heights.reserve(pieces.size());
+    for (const InkPiece& p : pieces) heights.push_back(p.height);
+    auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    const int largest = 3 * *middle;
+    const auto text = std::count_if(pieces.begin(), pieces.end(), [&](const InkPiece& p) {
+        return p.height <= largest && p.width <= largest;
+    });
+    return static_cast<int>(text) / piecesPerCharacter;
+}
+
 int GreyPage::medianInkHeight() const {
     std::vector<int> heights;
     for (const InkPiece& piece : inkPieces()) {

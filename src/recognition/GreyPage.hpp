@@ -34,6 +34,12 @@ struct GreyPage {
     // smaller, and a page without contrast holds none.
     bool holdsInk() const;
     static constexpr int smallestInk = 6;
+    // About how many characters the ink shows: its pieces of text size (at
+    // least smallestInk on the longer side, at most three times their median
+    // height either way), a few to a character. Kanji of many strokes make
+    // it an over-count, Latin letters of one piece an under-count.
+    int characterCells() const;
+    static constexpr int piecesPerCharacter = 3;
     // One byte per pixel, 1 where there is ink; all 0 where inkPieces finds
     // none.
     std::vector<uint8_t> inkMask() const;

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/Unicode.hpp"
 #include "recognition/AnnotationOCR.hpp"
 #include "recognition/AutoRecognition.hpp"
 #include "recognition/EngineIdentity.hpp"
@@ -19,6 +20,10 @@
 namespace velmora::OCREngine {
 
 namespace {
+
+// A page read to fewer than a tenth of the characters its ink shows is a
+// page the mode could not read.
+constexpr std::size_t unreadShare = 10;
 
 // What an empty language list recognises: the product's own default order.
 const std::vector<std::string> defaultLanguages{"ja-JP", "en-US"};
@@ -184,6 +189,22 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         return LineText::isBlank(r.text);
     });
     if (empty && GreyPage::from(image).holdsInk()) raise(ErrorCase::emptyResult);
+    // A mode that cannot read the page (vertical text read as horizontal,
+    // or the reverse) reads a character or two of a page full of them; that
+    // is no reading of the page. The automatic mode chooses its reading
+    // from both directions and keeps what it found.
+    if (settings.mode != OCRMode::automatic) {
+        std::size_t read = 0;
+        for (const TextRegion& r : result.regions) {
+            std::string visible;
+            for (char c : r.text) {
+                if (c != ' ' && c != '\t' && c != '\n') visible += c;
+            }
+            read += Unicode::graphemeCount(visible);
+        }
+        const int cells = GreyPage::from(image).characterCells();
+        if (read * unreadShare < static_cast<std::size_t>(cells)) raise(ErrorCase::emptyResult);
+    }
     return result;
 }
 

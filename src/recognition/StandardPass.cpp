@@ -515,6 +515,25 @@ private:
         return false;
     }
 
+    // Two cells of one row of a table. The baselines of short cells say
+    // little (the layout sometimes gives a cell of one character the box of
+    // one stroke of it, and a line of a digit and a name a slanting
+    // baseline), but the rows of a table stand apart: cells side by side
+    // whose boxes share most of the smaller one's height, or the middle of a
+    // small one, are on one row.
+    static bool cellOfRow(const Line& a, const Line& b) {
+        if (sameRow(a, b)) return true;
+        if (standsUpright(a, b) || standsUpright(b, a)) return false;
+        const bool apart = a.box.right <= b.box.left || b.box.right <= a.box.left;
+        if (!apart) return false;
+        const Line& small = a.height() < b.height() ? a : b;
+        const Line& tall = a.height() < b.height() ? b : a;
+        const int shared = std::min(a.box.bottom, b.box.bottom) - std::max(a.box.top, b.box.top);
+        if (shared * 3 >= small.height() * 2) return true;
+        const int middle = (small.box.top + small.box.bottom) / 2;
+        return small.height() * 2 <= tall.textHeight() && middle > tall.box.top && middle < tall.box.bottom;
+    }
+
     // The lines of a table's cells as its rows: the cells standing on one
     // row joined left to right into one line, a tab before each cell after
     // the first, rows top to bottom. Read as one block, a table sometimes
@@ -526,7 +545,7 @@ private:
         std::vector<std::vector<Line>> rows;
         for (Line& cell : cells) {
             const auto row = std::find_if(rows.begin(), rows.end(), [&](const std::vector<Line>& r) {
-                return std::any_of(r.begin(), r.end(), [&](const Line& l) { return sameRow(l, cell); });
+                return std::any_of(r.begin(), r.end(), [&](const Line& l) { return cellOfRow(l, cell); });
             });
             if (row == rows.end()) {
                 rows.push_back({std::move(cell)});
@@ -569,6 +588,31 @@ private:
         return out;
     }
 
+    // The cells put in rows lack those the layout dropped (a mark, a day of
+    // one character). Each row is read again as one line across the table,
+    // between the rows above and below it; the reading is kept when it
+    // holds at least the cells' characters and is nearly as sure.
+    std::vector<Line> readRows(std::vector<Line> rows, const PixelBox& region, int h) {
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            Line& row = rows[k];
+            if (row.characters == 0) continue;
+            int top = row.box.top - h / 4, bottom = row.box.bottom + h / 4;
+            for (std::size_t o = 0; o < rows.size(); ++o) {
+                if (o == k) continue;
+                const PixelBox& b = rows[o].box;
+                if (b.bottom <= row.box.top) top = std::max(top, (b.bottom + row.box.top) / 2);
+                if (b.top >= row.box.bottom) bottom = std::min(bottom, (row.box.bottom + b.top) / 2);
+            }
+            const PixelBox band = clipped({region.left - h, top, region.right + h, bottom});
+            if (band.empty()) continue;
+            std::vector<Line> again = first_.area(band, tesseract::PSM_SINGLE_LINE, row.block);
+            if (again.size() != 1 || again.front().characters < row.characters) continue;
+            if (again.front().confidence + tableConfidenceGiven < row.confidence) continue;
+            row = std::move(again.front());
+        }
+        return rows;
+    }
+
     // The layout may make a block of its own of a table's first or last
     // row, its cells too few to tell from prose or a line of prose cut in
     // two, and leave it out of the table. Two lines or more that stand on
@@ -599,7 +643,9 @@ private:
             if (steps.empty()) continue;
             const int step = median(steps);
             const auto candidate = [&](const Line& l) {
-                if (!l.horizontal || l.height() > l.box.width()) return false;
+                // A cell of one narrow character stands taller than wide,
+                // but no taller than the table's text.
+                if (!l.horizontal || (l.height() > l.box.width() && l.height() * 2 > h * 3)) return false;
                 if (l.box.width() >= 12 * h && !widelySpaced(l, h)) return false;
                 const PixelBox& region = regions[g];
                 return l.box.left < region.right && l.box.right > region.left;
@@ -620,6 +666,22 @@ private:
                         break;
                     }
                 }
+            }
+        }
+    }
+
+    // A cell of one character that the layout gave the box of one stroke
+    // finds no line on its row by their baselines, and is left out of its
+    // table: a short line standing on a row of a table, beside one of its
+    // cells, is a cell of it.
+    static void takeLoneCells(const std::vector<Line>& ls, std::vector<int>& member) {
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            const Line& l = ls[i];
+            if (member[i] >= 0 || !l.horizontal || l.characters == 0 || l.characters > 2) continue;
+            for (std::size_t j = 0; j < ls.size(); ++j) {
+                if (member[j] < 0 || !cellOfRow(ls[j], l)) continue;
+                member[i] = member[j];
+                break;
             }
         }
     }
@@ -715,6 +777,7 @@ private:
             }
         }
         growTables(ls, member, regions);
+        takeLoneCells(ls, member);
         std::vector<Line> out;
         std::vector<bool> done(static_cast<std::size_t>(blockCount), false);
         for (std::size_t i = 0; i < ls.size(); ++i) {
@@ -748,28 +811,38 @@ private:
             const PixelBox padded =
                 clipped({region.left - h, region.top - h / 2, region.right + h, region.bottom + h / 2});
             std::vector<Line> rows = first_.area(padded, tesseract::PSM_SINGLE_BLOCK, ls[i].block);
+            // A column misread as vertical text stands over several rows; a
+            // cell of one narrow character ("1", "8") stands as tall and as
+            // narrow, but on one row, and is a cell like the others.
+            std::vector<int> heights;
+            for (const Line& l : before) heights.push_back(l.textHeight());
+            const int rowHeight = std::max(1, median(heights));
+            const auto standing = [&](const Line& l) {
+                return (!l.horizontal || l.height() > 2 * l.box.width()) && l.height() * 2 > rowHeight * 3;
+            };
             // Upright "lines" are a column misread as vertical text: what
             // they hold is no reading to keep.
             int across = 0;
             for (const Line& l : before) {
-                if (l.height() <= 2 * l.box.width()) across += l.characters;
+                if (!standing(l)) across += l.characters;
             }
-            // Cells read upright are no cells of a row to put in order.
-            const bool upright = std::any_of(before.begin(), before.end(), [](const Line& l) {
-                return !l.horizontal || l.height() > 2 * l.box.width();
-            });
             // Both readings are in the table's order: the block's, and the
-            // cells' own put in rows. The surer is kept; the block's also
-            // when it holds cells the layout dropped and is only a little
-            // less sure, and whenever upright cells leave it the only one in
-            // order.
+            // cells' own put in rows, each row read again across the table.
+            // The block's is kept unless it is much less sure or lost cells:
+            // read as one block, a table keeps the cells the layout dropped
+            // and reads each row as one line, but comes out a little less
+            // sure than its cells one by one, by how much depending on the
+            // resolution and the noise. A column misread upright is no cell
+            // of a row; its rows read again hold what it covers.
             const int read = characters(rows);
             const float sureness = confidence(rows), cellsSureness = confidence(before);
             const bool complete = read * 20 >= across * 19;
-            const bool more = read * 20 > across * 21;
             const bool nearly = sureness + tableConfidenceGiven >= cellsSureness;
-            const bool holds = complete && (sureness >= cellsSureness || ((more || upright) && nearly));
-            if (!holds && !upright) before = byRows(std::move(before), ls[i].block);
+            const bool holds = complete && nearly;
+            if (!holds) {
+                std::erase_if(before, standing);
+                before = readRows(byRows(std::move(before), ls[i].block), region, h);
+            }
             for (Line& l : holds ? rows : before) out.push_back(std::move(l));
         }
         return out;

@@ -407,3 +407,67 @@ TEST(AutoRecognition, ATableIsJudgedHorizontalAndReadRowByRow) {
         EXPECT_EQ(std::count(read.regions[r].text.begin(), read.regions[r].text.end(), '\t'), 2) << read.text();
     }
 }
+
+namespace {
+
+// The image with a streak of specks across its whole width, as a scanner
+// leaves: small dark dots of 2 to 4 pixels, a few in a hundred pixels of the
+// band, at places fixed by the seed.
+RasterImage streaked(const RasterImage& image, int top, int height, unsigned seed) {
+    const int c = image.channels();
+    std::vector<uint8_t> pixels;
+    pixels.reserve(static_cast<std::size_t>(image.width()) * image.height() * c);
+    for (int y = 0; y < image.height(); ++y) {
+        const uint8_t* row = image.pixels() + static_cast<std::size_t>(y) * image.rowStride();
+        pixels.insert(pixels.end(), row, row + static_cast<std::size_t>(image.width()) * c);
+    }
+    unsigned state = seed;
+    const auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) & 0xffff;
+    };
+    const int dots = image.width() * height / 50;
+    for (int k = 0; k < dots; ++k) {
+        const int x = static_cast<int>(next() % static_cast<unsigned>(image.width()));
+        const int y = top + static_cast<int>(next() % static_cast<unsigned>(height));
+        const int size = 1;
+        for (int dy = 0; dy < size && y + dy < image.height(); ++dy) {
+            for (int dx = 0; dx < size && x + dx < image.width(); ++dx) {
+                for (int ch = 0; ch < std::min(c, 3); ++ch) {
+                    pixels[(static_cast<std::size_t>(y + dy) * image.width() + x + dx) * c + ch] = 0;
+                }
+            }
+        }
+    }
+    return RasterImage::fromPixels(image.width(), image.height(), c, pixels);
+}
+
+}  // namespace
+
+// A streak of specks across a page of vertical text: the horizontal pass
+// reads it, with the pieces of the columns it crosses, as a line of dashes,
+// stray signs and characters, which is no text of the page. The page keeps
+// its columns and no line of noise; the vertical reading alone is the
+// measure.
+TEST(AutoRecognition, ANoisyVerticalPageKeepsNoLineOfNoise) {
+    const test::VerticalLayout layout{.width = 2480, .height = 3508, .pixelSize = 46, .right = 236, .top = 236,
+                                      .columnAdvance = 2.4, .family = "Noto Serif CJK JP"};
+    const std::vector<std::string> text{
+        "河川の氾濫を防ぐには、堤防を高く築くだけでなく、流域全体で雨水を受け止める工夫が欠かせない。上流域では"
+        "森林の保水機能を維持し、中流域では遊水地や調整池を整備して洪水の最大流量を抑える。下流域の市街地では、"
+        "雨水貯留施設や浸透桝を設け、排水機場の能力を計画的に増強する必要がある。",
+        "近年は局地的な豪雨が増え、従来の想定を上回る降水量が観測される事例も多い。行政と住民、企業が協議会で"
+        "浸水被害の実績や予測を共有し、施策の優先順位と役割分担を明記した流域治水計画を策定することが肝要である。"};
+    const test::VerticalPage page = test::renderVerticalParagraphs(layout, text);
+    OCRSettings vertical;
+    vertical.mode = OCRMode::vertical;
+    // Two streaks: one read as a weak line of dashes over the specks, one as
+    // a surer line of the characters of the columns it crosses.
+    for (const unsigned seed : {2u, 3u}) {
+        const RasterImage noisy = streaked(page.image, 1700, 50, seed);
+        const std::string columns = OCREngine::recognize(noisy, 1, 1, vertical, never).text();
+        const PageResult read = OCREngine::recognize(noisy, 1, 1, automatic(), never);
+        EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::vertical) << seed;
+        EXPECT_EQ(squeezed(read.text()), squeezed(columns)) << seed << ": " << read.text();
+    }
+}

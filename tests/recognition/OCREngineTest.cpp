@@ -12,6 +12,7 @@
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
 #include "support/Errors.hpp"
+#include "support/EvaluationPages.hpp"
 #include "support/InkPages.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
@@ -393,4 +394,51 @@ TEST(OCREngine, APageWithInkButNoTextFailsInEveryMode) {
         EXPECT_EQ(OCREngine::recognize(blank.image(), 1, 1, settings, [] { return false; }).text(), "")
             << rawValue(mode);
     }
+}
+
+// A mode that reads a character or two of a page full of them has not read
+// the page: horizontal lines in the vertical mode fail with the no-text
+// reason, whatever else the mode made of them. A page of a few characters
+// is read in its mode as ever, and the automatic mode finds the lines.
+TEST(OCREngine, APageTheModeCannotReadFailsAndAShortPageStillReads) {
+    const std::vector<std::string> paragraphs{
+        "川の流域(約1,240km2)では、雨の降り方と土地の使われ方によって、洪水の起こりやすさが大きく変わる。上流の森林は雨水を"
+        "ゆっくりと地下へ送り、中流の遊水地は増えた水を一時的にため、下流の堤防と排水機場が市街地を守る。",
+        "港の朝は早い。午前4時15分、まだ暗いうちから漁船が戻り、岸壁には箱を積んだ台車が並ぶ。競りが始まると、買い手たちは"
+        "指の形で値を示し、数分のうちにその日の相場が決まっていく。",
+        "時計の修理を始めて40年になる祖父は、分解した部品を必ず左から順に並べる。ねじ一本の向きまで覚えて"
+        "おくためだと言い、孫にも同じやり方を教えている。",
+        "申し込みは10月10日(金)までに、所定の用紙に必要事項を記入のうえ、窓口または郵送で提出してください。定員を"
+        "超えた場合は抽選とし、結果は二週間以内にお知らせします。",
+        "駅前の商店街では、毎年秋にBook Fair 2027という古本市が開かれる。通りの両側に並んだ棚には文庫本から古い地図まで"
+        "さまざまな品が置かれ、夕方まで人の流れが途切れることはない。",
+    };
+    // A full page of 300 dpi: 10.5-point type, lines 1.9 sizes apart, the
+    // paragraphs four times over in turn. Half-width digits and letters
+    // keep the characters of one line off the places of those above, as in
+    // print: lines of nothing but full-width characters would stand in
+    // columns.
+    std::vector<std::string> text;
+    for (std::size_t k = 0; k < 4 * paragraphs.size(); ++k) text.push_back(paragraphs[(k * 2) % paragraphs.size()]);
+    const test::TextPage page = test::renderParagraphs(
+        {.width = 2480, .height = 3508, .pixelSize = 44, .left = 236, .top = 236, .lineAdvance = 1.9}, text);
+    OCRSettings vertical;
+    vertical.mode = OCRMode::vertical;
+    try {
+        const PageResult read = OCREngine::recognize(page.image, 1, 1, vertical, [] { return false; });
+        ADD_FAILURE() << "read as vertical text: \"" << read.text() << "\"";
+    } catch (const BrindlexError& e) {
+        EXPECT_EQ(e.errorCase(), ErrorCase::emptyResult);
+        EXPECT_STREQ(e.what(), "認識できる文字はありませんでした。");
+    }
+    OCRSettings automatic;
+    automatic.mode = OCRMode::automatic;
+    const std::string found = OCREngine::recognize(page.image, 1, 1, automatic, [] { return false; }).text();
+    std::string drawn;
+    for (const test::DrawnLine& line : page.lines) drawn += line.text;
+    EXPECT_LE(test::characterErrorRate(test::withoutWhiteSpace(drawn), test::withoutWhiteSpace(found)), 0.05) << found;
+
+    const test::TextPage title =
+        test::renderLines({.width = 900, .height = 700, .pixelSize = 44, .left = 220, .top = 300}, {"年次報告書"});
+    EXPECT_EQ(OCREngine::recognize(title.image, 1, 1, standardSettings(), [] { return false; }).text(), "年次報告書");
 }
