@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -443,6 +444,42 @@ TEST(CaptureWebpages, FixedElementsKeepThePlaceAndSizeTheViewGivesThem) {
                 EXPECT_TRUE(rows.empty()) << what << ": " << rows.size() << " rows differ:" << first(rows);
             }
         }
+    }
+}
+
+// Fifty identical boxes with rounded corners and an inset shadow, one every
+// 300 px down a 15,000 px page: the save draws every one of them as it draws
+// the first, pixel for pixel, wherever it falls in its tile. (The engine's
+// whole-document snapshot does not: it draws those below about 8,100 px a
+// few levels off at their corners.)
+TEST(CaptureWebpages, IdenticalShadowedBoxesSaveAlikeAllTheWayDown) {
+    constexpr int boxes = 50;
+    std::string html = "<!doctype html><html><head><meta charset=utf-8><title>影</title><style>body{margin:0}"
+                       ".b{margin:0 40px 200px;height:100px;background:#f5f5f5;border-radius:11px;"
+                       "box-shadow:0 2px 5px #aaa inset}</style></head><body>";
+    for (int i = 0; i < boxes; ++i) html += "<div class=b></div>";
+    html += "</body></html>";
+    for (const int width : {1280, 430}) {
+        WebpageCapture c(width);
+        ASSERT_TRUE(c.shown());
+        c.server().html("/boxes", html);
+        ASSERT_TRUE(c.load("/boxes"));
+        c.capture();
+        const std::optional<RasterImage> png = c.savedImage();
+        ASSERT_TRUE(png) << width;
+        ASSERT_EQ(png->height(), boxes * 300) << width;
+        const auto stride = static_cast<std::size_t>(png->width() * png->channels());
+        std::vector<int> unlike;
+        for (int i = 1; i < boxes; ++i) {
+            for (int64_t y = 0; y < 100; ++y) {
+                if (std::memcmp(png->pixels() + y * png->rowStride(), png->pixels() + (300 * i + y) * png->rowStride(),
+                                stride) != 0) {
+                    unlike.push_back(i);
+                    break;
+                }
+            }
+        }
+        EXPECT_TRUE(unlike.empty()) << width << ": " << unlike.size() << " boxes drawn otherwise than the first";
     }
 }
 
