@@ -34,6 +34,7 @@
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/OCRSettings.hpp"
+#include "support/SharedFolder.hpp"
 #include "support/TextPages.hpp"
 
 using namespace velmora;
@@ -221,6 +222,11 @@ int main(int argc, char** argv) {
         if (arg.rfind("out=", 0) == 0) outDir = arg.substr(4);
         if (arg.rfind("modes=", 0) == 0) modes = listOf(arg.substr(6));
         if (arg.rfind("only=", 0) == 0) only = listOf(arg.substr(5));
+    }
+    if (const auto missing = test::missingSharedFolder(set)) {
+        // A lone clone has no development pages; under CI they must be there.
+        std::fprintf(stderr, "%s: %s\n", test::underCI() ? "failed" : "skipped", missing->c_str());
+        return test::underCI() ? 1 : 0;
     }
     std::vector<Page> pages = manifest(set);
     if (pages.empty()) {

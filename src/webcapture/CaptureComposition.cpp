@@ -25,10 +25,20 @@ namespace velmora {
 namespace CaptureScripts {
 
 std::string freeze(const std::string& key) {
-    // Sticky records keep only elements with a box: one without (display
-    // none or contents) reads as all zeros, cannot be moved, and would make
-    // every re-pin after the first scroll fail. Such elements are not drawn,
-    // so leaving them is exact.
+    // Fixed and sticky elements are pinned to the place they had in the view
+    // at the top of the document. Turned absolute, a fixed element is placed
+    // and sized against its nearest positioned ancestor rather than the
+    // view: a box inside a relative block would move by that block's offset,
+    // and a percentage height, a padding or a right and left pair would take
+    // that block's size. So its used width, height and padding are kept as
+    // they were, and it is moved back like a sticky one. An ancestor with a
+    // transform, filter or containment already placed it and still does;
+    // the pin leaves it where it was.
+    //
+    // Only elements with a box are pinned: one without (display none or
+    // contents) reads as all zeros, cannot be moved, and would make every
+    // re-pin after the first scroll fail. Such elements are not drawn, so
+    // leaving them is exact.
     //
     // While frozen, the page's own scripts cannot restyle it: a scroll
     // listener that moves a menu bar, makes a header fixed or toggles a
@@ -44,11 +54,17 @@ std::string freeze(const std::string& key) {
            "'];const imp='important';const found=[];"
            "for(const e of document.querySelectorAll('*')){const p=getComputedStyle(e).position;"
            "if(p==='fixed'||p==='sticky')found.push([e,p])}"
-           "const read=found.map(([e,p])=>({e,p,r:e.getBoundingClientRect(),boxed:e.getClientRects().length>0}));"
+           "const sized=['width','height','padding-top','padding-right','padding-bottom','padding-left'];"
+           "const read=found.map(([e,p])=>{const c=getComputedStyle(e);"
+           "return {e,p,r:e.getBoundingClientRect(),boxed:e.getClientRects().length>0,"
+           "size:p==='fixed'?sized.map(n=>c.getPropertyValue(n)):null}});"
            "const anchorX=scrollX,anchorY=scrollY;"
-           "const sticky=read.filter(i=>i.p==='sticky'&&i.boxed);"
-           "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);"
-           "i.e.style.setProperty('position',i.p==='fixed'?'absolute':'relative',imp)}"
+           "const pinned=read.filter(i=>i.boxed);"
+           "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);const st=i.e.style;"
+           "st.setProperty('position',i.p==='fixed'?'absolute':'relative',imp);"
+           "if(i.size&&i.boxed){sized.forEach((n,k)=>st.setProperty(n,i.size[k],imp));"
+           "st.setProperty('min-width','0px',imp);st.setProperty('max-width','none',imp);"
+           "st.setProperty('min-height','0px',imp);st.setProperty('max-height','none',imp)}}"
            "const loads=new Set(['src','srcset','sizes']);"
            "const undo=list=>{for(let i=list.length-1;i>=0;i--){const m=list[i];"
            "if(m.type!=='attributes'||loads.has(m.attributeName))continue;"
@@ -58,7 +74,7 @@ std::string freeze(const std::string& key) {
            "const pin=new MutationObserver(list=>{if(window['" + key + "']!==s||++turns>100){pin.disconnect();return}"
            "if(!counting){counting=true;setTimeout(()=>{counting=false;turns=0})}"
            "undo(list);pin.takeRecords()});"
-           "s.freezeSticky=()=>{undo(pin.takeRecords());for(const {e,r} of sticky){"
+           "s.freezeSticky=()=>{undo(pin.takeRecords());for(const {e,r} of pinned){"
            "if(!e.isConnected||e.getClientRects().length===0)continue;const st=e.style;"
            "st.setProperty('right','auto',imp);st.setProperty('bottom','auto',imp);"
            "st.setProperty('left','0px',imp);st.setProperty('top','0px',imp);"

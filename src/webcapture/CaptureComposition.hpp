@@ -31,10 +31,11 @@ namespace CaptureScripts {
 
 // Collects the fixed and sticky elements in document order, reads their
 // boxes before changing anything, saves each style attribute into the
-// page-state object's items, turns fixed into absolute and sticky into
-// relative, defines freezeSticky and runs it once.
+// page-state object's items, turns fixed into absolute (keeping the size the
+// view gave it) and sticky into relative, defines freezeSticky and runs it
+// once.
 std::string freeze(const std::string& key);
-// Pins every sticky element back to where it stood at freeze time.
+// Pins every fixed and sticky element back to where it stood at freeze time.
 std::string repin(const std::string& key);
 // The content height of the tallest element that scrolls in place of a root
 // that does not (at least half the view high and half its width); 0 when
