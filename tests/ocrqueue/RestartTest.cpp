@@ -154,16 +154,20 @@ TEST_F(Restart, AStopDuringThePreparationLeavesTheNewTrialUnstarted) {
     c = gated();
     gate.allow(1);
     auto old = openRunQueue(*c, {1}, c->currentSettings());
+    // The stop and another action are queued behind the restart's start, in
+    // the main loop's same turn: they run once the trial's build is on its
+    // worker and before its result can come back, however fast the build.
     test::Spawned<void> restart(c->restart());
-    ASSERT_TRUE(test::spinUntil([&] { return c->importing.get(); }));
-    EXPECT_TRUE(c->busy.get());
-    // Asked before the main loop turns again, so the trial is still being
-    // built: the turns below may well deliver it.
-    c->stop(JobControl::Stop::pause);
+    bool buildingWhenStopped = false;
+    detail::onMainContext([&] {
+        buildingWhenStopped = c->importing.get() && c->busy.get();
+        c->stop(JobControl::Stop::pause);
+    });
     // Every other action waits while the trial is built.
-    test::runTask(c->reselect());
+    test::Spawned<void> reselect(c->reselect());
+    ASSERT_TRUE(test::spinUntil([&] { return restart.out->finished && reselect.out->finished; }));
+    EXPECT_TRUE(buildingWhenStopped);
     EXPECT_TRUE(picker->openRequests.empty());
-    ASSERT_TRUE(test::spinUntil([&] { return restart.out->finished; }));
     EXPECT_NE(c->engine, old);
     EXPECT_EQ(c->snapshot->value().status, QueueStatus::ready);
     EXPECT_FALSE(c->busy.get());
