@@ -1,0 +1,140 @@
+#include "recognition/PunctuationWidth.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "foundation/Unicode.hpp"
+
+namespace velmora::StandardPass {
+
+namespace {
+
+char32_t only(const std::string& text) {
+    const std::vector<char32_t> scalars = Unicode::scalars(text);
+    return scalars.size() == 1 ? scalars.front() : 0;
+}
+
+// A kana or kanji: a character that fills its cell, unlike the marks.
+bool fillsCell(char32_t c) { return c != 0 && LineText::isCJK(c) && !LineText::isWidePunctuation(c); }
+
+std::vector<std::size_t> inkedSymbols(const Line& line) {
+    std::vector<std::size_t> inked;
+    for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolBoxes.size(); ++k) {
+        if (!line.symbolBoxes[k].empty() && !LineText::isBlank(line.symbolTexts[k])) inked.push_back(k);
+    }
+    return inked;
+}
+
+int pitch(const Line& line, const std::vector<std::size_t>& inked) {
+    std::vector<int> steps;
+    for (std::size_t k = 1; k < inked.size(); ++k) {
+        const std::size_t a = inked[k - 1], b = inked[k];
+        if (!fillsCell(only(line.symbolTexts[a])) || !fillsCell(only(line.symbolTexts[b]))) continue;
+        const PixelBox& p = line.symbolBoxes[a];
+        const PixelBox& q = line.symbolBoxes[b];
+        const int step = (q.left + q.right) / 2 - (p.left + p.right) / 2;
+        const int size = std::max(p.height(), q.height());
+        if (step > 0 && step * 2 <= size * 3) steps.push_back(step);
+    }
+    if (steps.size() < 3) return 0;
+    return median(steps);
+}
+
+}  // namespace
+
+int japanesePitch(const Line& line) { return pitch(line, inkedSymbols(line)); }
+
+namespace {
+
+// The mark's ink: the pieces whose middles stand inside its box, across the
+// line's band; empty unless they are as many as the mark has (one for a
+// bracket, two for a colon): the box may take in a neighbour's ink.
+PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, int pieces) {
+    PixelBox out;
+    int n = 0;
+    for (const GreyPage::InkPiece& p : ink.pieces) {
+        const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+        if (cx < box.left || cx >= box.right || cy < line.box.top || cy >= line.box.bottom) continue;
+        out.unite({p.x, p.y, p.x + p.width, p.y + p.height});
+        n += 1;
+    }
+    return n == pieces ? out : PixelBox{};
+}
+
+std::vector<LineText::Printed> printedWidths(const Line& line, const PageInk& ink) {
+    std::vector<LineText::Printed> out(line.symbolTexts.size(), LineText::Printed::unknown);
+    const std::vector<std::size_t> inked = inkedSymbols(line);
+    const int em = pitch(line, inked);
+    if (em <= 0) return out;
+    for (std::size_t k = 0; k < inked.size(); ++k) {
+        const std::size_t at = inked[k];
+        const char32_t c = only(line.symbolTexts[at]);
+        const bool opening = c == U'(' || c == U'（';
+        const bool closing = c == U')' || c == U'）';
+        const bool colon = c == U':' || c == U'：';
+        if (!opening && !closing && !colon) continue;
+        const PixelBox mark = markInk(line.symbolBoxes[at], line, ink, colon ? 2 : 1);
+        // Ink as wide as half a character is not the mark's alone.
+        if (mark.empty() || mark.width() * 2 > em) continue;
+        // The blank on the mark's outer side, up to the next ink on the
+        // line's band: before an opening bracket or a colon, after a closing
+        // bracket. Another mark on that side leaves it unmeasured: its own
+        // blank may stand there, and fonts and typesetters close up the
+        // blanks of two marks that meet ("）。").
+        int blank = -1;
+        if (opening || colon) {
+            if (k > 0 && LineText::isWidePunctuation(only(line.symbolTexts[inked[k - 1]]))) continue;
+            for (int x = mark.left - 1; x >= 0 && mark.left - x <= em; --x) {
+                if (ink.inColumn(x, line.box.top, line.box.bottom)) {
+                    blank = mark.left - 1 - x;
+                    break;
+                }
+            }
+        } else {
+            if (k + 1 < inked.size() && LineText::isWidePunctuation(only(line.symbolTexts[inked[k + 1]]))) continue;
+            for (int x = mark.right; x < ink.width && x - mark.right < em; ++x) {
+                if (ink.inColumn(x, line.box.top, line.box.bottom)) {
+                    blank = x - mark.right;
+                    break;
+                }
+            }
+        }
+        if (blank < 0) continue;
+        // Half a cell of blank beside a bracket, a quarter beside a colon
+        // (its cell's blank is shared by both sides).
+        const bool full = colon ? blank * 4 >= em : blank * 20 >= em * 9;
+        out[at] = full ? LineText::Printed::full : LineText::Printed::half;
+    }
+    // Brackets come in pairs of one width: one whose outer side tells
+    // nothing (a closing bracket at a cell's or the line's end) is as wide as
+    // its partner.
+    for (std::size_t k = 0; k < inked.size(); ++k) {
+        const char32_t c = only(line.symbolTexts[inked[k]]);
+        if (c != U'(' && c != U'（') continue;
+        for (std::size_t j = k + 1; j < inked.size(); ++j) {
+            const char32_t d = only(line.symbolTexts[inked[j]]);
+            if (d == U'(' || d == U'（') break;
+            if (d != U')' && d != U'）') continue;
+            LineText::Printed& open = out[inked[k]];
+            LineText::Printed& close = out[inked[j]];
+            if (open == LineText::Printed::unknown) open = close;
+            if (close == LineText::Printed::unknown) close = open;
+            break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<LineText::Printed> printed = printedWidths(line, ink);
+        const bool known = std::any_of(printed.begin(), printed.end(),
+                                       [](LineText::Printed p) { return p != LineText::Printed::unknown; });
+        if (known) assemble(line, printed);
+    }
+}
+
+}  // namespace velmora::StandardPass
