@@ -18,6 +18,12 @@ bool ascii(const std::string& s) {
 bool alphanumeric(const std::string& s) { return s.size() == 1 && std::isalnum(static_cast<unsigned char>(s[0])); }
 bool letter(const std::string& s) { return s.size() == 1 && std::isalpha(static_cast<unsigned char>(s[0])); }
 
+// A kana or kanji, which fills its cell.
+bool fillsCell(const std::string& s) {
+    const std::vector<char32_t> scalars = Unicode::scalars(s);
+    return scalars.size() == 1 && LineText::isCJK(scalars.front()) && !LineText::isWidePunctuation(scalars.front());
+}
+
 // What the English model reads in Latin text: ASCII, and the typographic
 // quotes and dashes it knows.
 bool latinReading(const Line& line) {
@@ -43,13 +49,15 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
     for (Line& line : ls) {
         if (!line.horizontal || skip(line)) continue;
         std::vector<std::size_t> inked;
-        bool anyLetter = false;
+        bool anyLetter = false, anyJapanese = false;
         for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolBoxes.size(); ++k) {
             if (line.symbolBoxes[k].empty() || LineText::isBlank(line.symbolTexts[k])) continue;
             inked.push_back(k);
             anyLetter = anyLetter || letter(line.symbolTexts[k]);
+            anyJapanese = anyJapanese || fillsCell(line.symbolTexts[k]);
         }
-        if (!anyLetter) continue;
+        // A line of Latin alone is the whole line's re-read's.
+        if (!anyLetter || !anyJapanese) continue;
         const int pitch = japanesePitch(line);
         const int em = pitch > 0 ? pitch : line.textHeight();
         if (em < 6) continue;
@@ -90,14 +98,32 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             const std::size_t first = inked[r->first], last = inked[r->second];
             const PixelBox& a = line.symbolBoxes[first];
             const PixelBox& z = line.symbolBoxes[last];
-            // The run's pieces of ink: those whose middles stand on the
-            // line within its symbols' boxes.
-            const int from = a.left - em / 8, to = z.right + em / 8;
+            // The run's pieces of ink: those on the line within its
+            // symbols' boxes, and those of a bracket or mark
+            // it touches (the Japanese model may have read a letter with it:
+            // "(u" as one bracket); the reading's own marks at its ends are
+            // dropped below.
+            int from = a.left - em / 8, to = z.right + em / 8;
+            if (r->first > 0) {
+                const std::size_t before = inked[r->first - 1];
+                if (!fillsCell(line.symbolTexts[before]) && line.symbolBoxes[before].right >= from) {
+                    from = std::min(from, line.symbolBoxes[before].left);
+                }
+            }
+            if (r->second + 1 < inked.size()) {
+                const std::size_t after = inked[r->second + 1];
+                if (!fillsCell(line.symbolTexts[after]) && line.symbolBoxes[after].left <= to) {
+                    to = std::max(to, line.symbolBoxes[after].right);
+                }
+            }
             std::vector<PixelBox> pieces;
             PixelBox region;
             for (const GreyPage::InkPiece& p : ink.pieces) {
-                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
-                if (cx < from || cx >= to || cy < line.box.top || cy >= line.box.bottom || p.height > 2 * h) continue;
+                // The model's boxes stray by a stroke or two: a piece counts
+                // when most of it stands within the run's ends.
+                const int cy = p.y + p.height / 2;
+                const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
+                if (within * 2 < p.width || cy < line.box.top || cy >= line.box.bottom || p.height > 2 * h) continue;
                 pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
                 region.unite(pieces.back());
             }

@@ -46,19 +46,24 @@ int japanesePitch(const Line& line) { return pitch(line, inkedSymbols(line)); }
 
 namespace {
 
-// The mark's ink: the pieces whose middles stand inside its box, across the
-// line's band; empty unless they are as many as the mark has (one for a
-// bracket, two for a colon): the box may take in a neighbour's ink.
-PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, int pieces) {
+// The mark's ink, found among the pieces whose middles stand inside its box
+// and on the line's band (the box may take in some of a neighbour's ink): a
+// bracket is the one piece there as tall as half the line's characters and
+// narrow, a colon two small pieces one above the other. Empty when the
+// pieces are not so.
+PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, bool colon, int em) {
+    const int h = line.textHeight();
     PixelBox out;
     int n = 0;
     for (const GreyPage::InkPiece& p : ink.pieces) {
         const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
         if (cx < box.left || cx >= box.right || cy < line.box.top || cy >= line.box.bottom) continue;
+        const bool fits = colon ? p.height * 3 <= h : p.height * 2 >= h && p.width * 5 <= em * 2;
+        if (!fits) continue;
         out.unite({p.x, p.y, p.x + p.width, p.y + p.height});
         n += 1;
     }
-    return n == pieces ? out : PixelBox{};
+    return n == (colon ? 2 : 1) ? out : PixelBox{};
 }
 
 std::vector<LineText::Printed> printedWidths(const Line& line, const PageInk& ink) {
@@ -73,9 +78,8 @@ std::vector<LineText::Printed> printedWidths(const Line& line, const PageInk& in
         const bool closing = c == U')' || c == U'）';
         const bool colon = c == U':' || c == U'：';
         if (!opening && !closing && !colon) continue;
-        const PixelBox mark = markInk(line.symbolBoxes[at], line, ink, colon ? 2 : 1);
-        // Ink as wide as half a character is not the mark's alone.
-        if (mark.empty() || mark.width() * 2 > em) continue;
+        const PixelBox mark = markInk(line.symbolBoxes[at], line, ink, colon, em);
+        if (mark.empty()) continue;
         // The blank on the mark's outer side, up to the next ink on the
         // line's band: before an opening bracket or a colon, after a closing
         // bracket. Another mark on that side leaves it unmeasured: its own

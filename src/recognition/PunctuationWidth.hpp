@@ -18,9 +18,9 @@ namespace velmora::StandardPass {
 // to what it follows or precedes (at most the quarter of a character that
 // typesetting puts between Japanese and Latin). A full-width colon stands
 // in the middle of its cell, a half-width one close after its character.
-// The mark's own ink is the ink whose pieces stand inside the box the model
-// gives it (that box often takes in blank beside the mark, so the blank is
-// measured on the ink); the character's size is the pitch of the line's
+// The mark's own ink is found among the pieces of ink inside the box the
+// model gives it (that box often takes in blank or a neighbour's ink, so the
+// blank is measured on the ink); the character's size is the pitch of the line's
 // Japanese characters. A line without enough of them, and a mark whose
 // outer side is a line end, a wide gap or another mark, tells nothing; a
 // bracket so left is as wide as its partner.
