@@ -9,6 +9,10 @@ namespace velmora::StandardPass {
 
 namespace {
 
+// Brackets (or colons) measured on a page before its way of setting them
+// is taken for the others.
+constexpr int leastMeasured = 3;
+
 char32_t only(const std::string& text) {
     const std::vector<char32_t> scalars = Unicode::scalars(text);
     return scalars.size() == 1 ? scalars.front() : 0;
@@ -132,12 +136,46 @@ std::vector<LineText::Printed> printedWidths(const Line& line, const PageInk& in
 }  // namespace
 
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
-    for (Line& line : ls) {
-        if (!line.horizontal) continue;
-        const std::vector<LineText::Printed> printed = printedWidths(line, ink);
-        const bool known = std::any_of(printed.begin(), printed.end(),
-                                       [](LineText::Printed p) { return p != LineText::Printed::unknown; });
-        if (known) assemble(line, printed);
+    std::vector<std::vector<LineText::Printed>> printed;
+    // How many brackets, and how many colons, the page shows half-width and
+    // full-width.
+    int halfBrackets = 0, fullBrackets = 0, halfColons = 0, fullColons = 0;
+    for (const Line& line : ls) {
+        printed.push_back(line.horizontal ? printedWidths(line, ink) : std::vector<LineText::Printed>{});
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        for (std::size_t i = 0; i < inked.size() && !printed.back().empty(); ++i) {
+            // Only marks beside Japanese count: among digits and Latin
+            // letters every page sets them half-width.
+            const bool beside = (i > 0 && fillsCell(only(line.symbolTexts[inked[i - 1]]))) ||
+                                (i + 1 < inked.size() && fillsCell(only(line.symbolTexts[inked[i + 1]])));
+            if (!beside) continue;
+            const std::size_t k = inked[i];
+            const bool colon = only(line.symbolTexts[k]) == U':' || only(line.symbolTexts[k]) == U'：';
+            const LineText::Printed p = printed.back()[k];
+            if (p == LineText::Printed::half) (colon ? halfColons : halfBrackets) += 1;
+            if (p == LineText::Printed::full) (colon ? fullColons : fullBrackets) += 1;
+        }
+    }
+    // A page sets its brackets (and its colons) beside Japanese one way:
+    // where it shows nearly all of them half-width, the ones whose blank does not show are
+    // half-width too.
+    const auto mostlyHalf = [](int half, int full) { return half >= leastMeasured && half >= full * 4; };
+    const bool bracketsHalf = mostlyHalf(halfBrackets, fullBrackets);
+    const bool colonsHalf = mostlyHalf(halfColons, fullColons);
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+        Line& line = ls[i];
+        std::vector<LineText::Printed>& widths = printed[i];
+        bool known = false;
+        for (std::size_t k = 0; k < widths.size(); ++k) {
+            const char32_t c = only(line.symbolTexts[k]);
+            const bool colon = c == U':' || c == U'：';
+            const bool bracket = c == U'(' || c == U'（' || c == U')' || c == U'）';
+            if (widths[k] == LineText::Printed::unknown && ((colon && colonsHalf) || (bracket && bracketsHalf))) {
+                widths[k] = LineText::Printed::half;
+            }
+            known = known || widths[k] != LineText::Printed::unknown;
+        }
+        if (known) assemble(line, widths);
     }
 }
 

@@ -23,7 +23,8 @@ namespace velmora::StandardPass {
 // blank is measured on the ink); the character's size is the pitch of the line's
 // Japanese characters. A line without enough of them, and a mark whose
 // outer side is a line end, a wide gap or another mark, tells nothing; a
-// bracket so left is as wide as its partner.
+// bracket so left is as wide as its partner, or half-width on a page that
+// shows nearly all its measured brackets half-width (colons likewise).
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
 
 // The pitch of the line's Japanese characters (their size, set solid): the
