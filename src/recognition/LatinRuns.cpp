@@ -149,8 +149,7 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             std::vector<Line> again = Reader(alone, english).page(tesseract::PSM_SINGLE_LINE);
             int was = 0;
             for (std::size_t k = first; k <= last; ++k) {
-                if (LineText::isBlank(line.symbolTexts[k])) continue;
-                was += 1;
+                if (!LineText::isBlank(line.symbolTexts[k])) was += 1;
             }
             if (again.size() != 1) continue;
             Line& read = again.front();
@@ -170,6 +169,25 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             for (float c : read.symbolConfidences) sum += c;
             const float surety = read.symbolConfidences.empty() ? 0.0f : float(sum / read.symbolConfidences.size());
             if (!latinReading(read) || surety < sure || std::abs(read.characters - was) * 4 > was) continue;
+            // The Japanese model reads the marks among digits as well as
+            // the English one ("42.195km" it reads right, the English model
+            // as "42,195km"), though not those among letters (an apostrophe):
+            // in a run with digits the English reading is taken for its
+            // letters and digits, when they differ from the run's (or from
+            // kana garbled in their place).
+            std::string readLetters;
+            for (const std::string& t : read.symbolTexts) {
+                if (alphanumeric(t)) readLetters += t;
+            }
+            std::string runLetters;
+            bool digits = false;
+            for (std::size_t k = first; k <= last; ++k) {
+                const std::string& t = line.symbolTexts[k];
+                if (!LineText::isBlank(t) && !ascii(t)) runLetters += t;
+                if (alphanumeric(t)) runLetters += t;
+                digits = digits || (alphanumeric(t) && !letter(t));
+            }
+            if (digits && readLetters == runLetters) continue;
             for (PixelBox& b : read.symbolBoxes) {
                 if (b.empty()) continue;
                 b.left += dx;

@@ -20,9 +20,10 @@ namespace velmora::StandardPass {
 // line's Japanese characters or its ends. Each run is read as one line of
 // its own: its pieces of ink alone, on white, so that no stroke of the
 // Japanese beside it is read as a letter. Its reading replaces the run's
-// symbols when it is Latin, the English model is sure of it and it is about
-// as long as the run (the Japanese model is sure of its misreadings too, so
-// its confidence tells nothing here).
+// symbols when it is Latin, the English model is sure of it, it is about
+// as long as the run and its letters differ from the run's (the Japanese
+// model is sure of its misreadings too, so its confidence tells nothing
+// here; its digits and marks are as good as the English model's).
 //
 // `english` is the English model's configuration (its engine reads each
 // run on an image of its own); `skip` names lines not to look at (vertical
