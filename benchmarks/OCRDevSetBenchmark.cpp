@@ -1,18 +1,23 @@
 // Reads the Japanese development pages (../shared/ocr-dev from the project
-// root: pages never used to build the recognisers, with their ground truth)
-// in the standard mode (horizontal pages), the vertical mode (vertical pages)
-// and the automatic mode (all pages), one page at a time on this thread, and
-// prints per page and per group the character error rate (edits over the
+// root: rendered pages never used to build the recognisers, with their
+// ground truth) and the real ones (../shared/ocr-real: pages of typeset
+// manuals) in the standard mode (horizontal pages), the vertical mode
+// (vertical pages) and the automatic mode (all pages), one page at a time on
+// this thread, and prints for each set, per page and per group, the
+// character error rate (edits over the
 // truth's characters, white space removed on both sides, summed over the
 // group's pages, as the set's score.py counts it), the output's length over
 // the truth's, refused pages with their reason, the automatic mode's verdict,
 // and seconds per page (median and mean wall-clock, and the process's
 // processor seconds; engines loaded before timing). The automatic mode's
 // figures of each group are also given over the single mode's of the same
-// pages. Each output is written to out/<mode>/<page>.txt, so that the set's
-// score.py can check the figures.
+// pages. The rendered set's groups are its kinds of page (tables, prose, full
+// vertical pages), the real set's its documents; both are also grouped by
+// degradation. Each output is written to out/<set>/<mode>/<page>.txt, so that
+// the set's score.py can check the figures.
 //
-// Usage: OCRDevSetBenchmark [set=DIR] [out=DIR] [modes=standard,vertical,automatic] [only=TEXT,...]
+// Usage: OCRDevSetBenchmark [set=DIR] [real=DIR] [out=DIR] [modes=standard,vertical,automatic] [only=TEXT,...]
+// (set= or real= empty: that set is left out)
 // Run with OMP_THREAD_LIMIT=1 for figures on one core.
 #include <time.h>
 
@@ -185,13 +190,17 @@ struct Group {
     }
 };
 
-// The groups a page counts in: its layout's whole, clean or degraded, and
-// for horizontal pages tables or prose, for vertical pages full pages (the
-// text that fills an A4 page) or the others.
-std::vector<std::string> groupsOf(const Page& p) {
+// The groups a page counts in: its layout's whole, clean or degraded, its
+// degradation, and in a set of real documents its document; in the rendered
+// set, for horizontal pages tables or prose, for vertical pages full pages
+// (the text that fills an A4 page) or the others.
+std::vector<std::string> groupsOf(const Page& p, bool real) {
     const std::string l = p.layout == "horizontal" ? "h" : "v";
     std::vector<std::string> g{l + " all", l + (p.degradation == "none" ? " clean" : " degraded")};
-    if (p.layout == "horizontal") {
+    if (p.degradation != "none") g.push_back(l + " " + p.degradation);
+    if (real) {
+        g.push_back(l + " " + p.text);
+    } else if (p.layout == "horizontal") {
         g.push_back(p.text.rfind("table", 0) == 0 ? "h tables" : "h prose");
     } else {
         g.push_back(p.text == "longv" ? "v full" : "v other");
@@ -209,29 +218,13 @@ const char* modeName(OCRMode m) {
     return "?";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    fs::path set = "../shared/ocr-dev";
-    fs::path outDir = "ocr-dev-out";
-    std::vector<std::string> modes{"standard", "vertical", "automatic"};
-    std::vector<std::string> only;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("set=", 0) == 0) set = arg.substr(4);
-        if (arg.rfind("out=", 0) == 0) outDir = arg.substr(4);
-        if (arg.rfind("modes=", 0) == 0) modes = listOf(arg.substr(6));
-        if (arg.rfind("only=", 0) == 0) only = listOf(arg.substr(5));
-    }
-    if (const auto missing = test::missingSharedFolder(set)) {
-        // A lone clone has no development pages; under CI they must be there.
-        std::fprintf(stderr, "%s: %s\n", test::underCI() ? "failed" : "skipped", missing->c_str());
-        return test::underCI() ? 1 : 0;
-    }
+// Reads every page of the set in each mode and prints its figures.
+void benchmark(const fs::path& set, bool real, const fs::path& outDir, const std::vector<std::string>& modes,
+               const std::vector<std::string>& only) {
     std::vector<Page> pages = manifest(set);
     if (pages.empty()) {
         std::fprintf(stderr, "no pages in %s/manifest.tsv\n", set.c_str());
-        return 1;
+        return;
     }
     if (!only.empty()) {
         std::erase_if(pages, [&](const Page& p) {
@@ -240,9 +233,8 @@ int main(int argc, char** argv) {
         });
     }
     const char* limit = std::getenv("OMP_THREAD_LIMIT");
-    std::printf("%zu pages of %s; one page at a time, OMP_THREAD_LIMIT=%s; engines loaded before timing\n",
+    std::printf("\n%zu pages of %s; one page at a time, OMP_THREAD_LIMIT=%s; engines loaded before timing\n",
                 pages.size(), set.c_str(), limit ? limit : "(unset)");
-
     std::map<std::string, std::map<std::string, Group>> groups;  // mode → group → tally
     std::vector<std::string> order;
     for (const std::string& name : modes) {
@@ -266,7 +258,7 @@ int main(int argc, char** argv) {
                         100.0 * double(o.errors) / double(std::max<std::size_t>(o.truthLength, 1)), o.seconds, o.cpu,
                         (o.error + o.verdict).c_str());
             std::fflush(stdout);
-            for (const std::string& g : groupsOf(page)) {
+            for (const std::string& g : groupsOf(page, real)) {
                 if (std::find(order.begin(), order.end(), g) == order.end()) order.push_back(g);
                 groups[name][g].add(o);
             }
@@ -293,5 +285,33 @@ int main(int argc, char** argv) {
                         Group::median(t.cpu), *std::max_element(t.cpu.begin(), t.cpu.end()), ratio.c_str());
         }
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path set = "../shared/ocr-dev";
+    fs::path real = "../shared/ocr-real";
+    fs::path outDir = "ocr-dev-out";
+    std::vector<std::string> modes{"standard", "vertical", "automatic"};
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("set=", 0) == 0) set = arg.substr(4);
+        if (arg.rfind("real=", 0) == 0) real = arg.substr(5);
+        if (arg.rfind("out=", 0) == 0) outDir = arg.substr(4);
+        if (arg.rfind("modes=", 0) == 0) modes = listOf(arg.substr(6));
+        if (arg.rfind("only=", 0) == 0) only = listOf(arg.substr(5));
+    }
+    // A lone clone has no development pages; under CI they must be there.
+    for (const fs::path& folder : {set, real}) {
+        if (folder.empty()) continue;
+        if (const auto missing = test::missingSharedFolder(folder)) {
+            std::fprintf(stderr, "%s: %s\n", test::underCI() ? "failed" : "skipped", missing->c_str());
+            return test::underCI() ? 1 : 0;
+        }
+    }
+    if (!set.empty()) benchmark(set, false, outDir / set.filename(), modes, only);
+    if (!real.empty()) benchmark(real, true, outDir / real.filename(), modes, only);
     return 0;
 }

@@ -31,16 +31,28 @@ bool isWidePunctuation(char32_t c) {
     return (width == U_EA_WIDE || width == U_EA_FULLWIDTH) && u_ispunct(cp);
 }
 
-void widenPunctuation(std::vector<Word>& words) {
-    // Every symbol that is not blank, with its one character.
+void widenPunctuation(std::vector<Word>& words, const std::vector<Printed>& printed) {
+    // Every symbol that is not blank, with its one character (a widened
+    // mark counted as its half-width form) and its printed width.
     std::vector<std::string*> symbols;
     std::vector<char32_t> characters;
+    std::vector<Printed> widths;
+    std::vector<bool> readFull;
+    std::size_t index = 0;
     for (Word& word : words) {
         for (std::string& symbol : word.symbols) {
+            const std::size_t at = index++;
             if (symbol.empty() || isBlank(symbol)) continue;
             const std::vector<char32_t> scalars = Unicode::scalars(symbol);
+            char32_t c = scalars.size() == 1 ? scalars.front() : 0;
+            const bool full = c == U'（' || c == U'）' || c == U'：';
+            if (c == U'（') c = U'(';
+            if (c == U'）') c = U')';
+            if (c == U'：') c = U':';
             symbols.push_back(&symbol);
-            characters.push_back(scalars.size() == 1 ? scalars.front() : 0);
+            characters.push_back(c);
+            readFull.push_back(full);
+            widths.push_back(at < printed.size() ? printed[at] : Printed::unknown);
         }
     }
     const std::size_t n = characters.size();
@@ -82,11 +94,11 @@ void widenPunctuation(std::vector<Word>& words) {
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (wave[i]) *symbols[i] = "～";
-        if (!widen[i]) continue;
+        const bool wide = (widen[i] || readFull[i]) && widths[i] != Printed::half;
         switch (characters[i]) {
-            case U':': *symbols[i] = "："; break;
-            case U'(': *symbols[i] = "（"; break;
-            case U')': *symbols[i] = "）"; break;
+            case U':': *symbols[i] = wide ? "：" : ":"; break;
+            case U'(': *symbols[i] = wide ? "（" : "("; break;
+            case U')': *symbols[i] = wide ? "）" : ")"; break;
             default: break;
         }
     }

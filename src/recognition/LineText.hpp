@@ -37,21 +37,23 @@ struct Assembled {
     std::vector<TextRange> symbolRanges;
 };
 
+// How wide a bracket or colon is printed, where the page shows it: a
+// full-width one takes a whole character cell, a half-width one about half.
+enum class Printed { unknown, half, full };
+
 // The recogniser prints the full-width brackets and colon of Japanese text
-// in their half-width forms, which it does not tell apart. Set among
-// Japanese characters they are the full-width ones: a pair of brackets
-// holding Japanese, a bracket left open or closed beside Japanese, a colon
-// after a Japanese character. Brackets and colons among digits and Latin
-// letters (a year in English text, a time, a URL) keep their forms. The
-// symbols are changed in place, each keeping its place in its word.
-//
-// The wave dash of a range ("9:30～16:00", "6月12日（月）～6月18日") is
-// read as a tilde or as a character it resembles: the prolonged sound mark
-// ー, the kanji 一, the kana て. None of those stands between a digit or a
-// closing bracket and a digit in Japanese (ー follows kana, 一 is not
-// written among Arabic numerals), so there it is the wave dash. A hyphen
-// between digits stays: phone numbers and ranges are written with it.
-void widenPunctuation(std::vector<Word>& words);
+// in their half-width forms, which it does not tell apart. What the page
+// shows decides: a mark printed half-width is the half-width form, whatever
+// stands beside it (typeset manuals bracket Japanese with half-width
+// parentheses). A mark printed full-width, or whose width the page does not
+// show, is the full-width form when set among Japanese characters: a pair
+// of brackets holding Japanese, a bracket left open or closed beside
+// Japanese, a colon after a Japanese character. Brackets and colons among
+// digits and Latin letters (a year in English text, a time, a URL) keep
+// their forms. `printed` holds one entry per symbol of every word, in order
+// (none: nothing known). The symbols are changed in place, each keeping its
+// place in its word.
+void widenPunctuation(std::vector<Word>& words, const std::vector<Printed>& printed = {});
 
 // Symbols of a word are written together. Between two words there is one
 // space when the recogniser saw a blank there, unless both neighbouring

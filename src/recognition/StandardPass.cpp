@@ -10,224 +10,15 @@
 #include <tesseract/resultiterator.h>
 
 #include "foundation/Unicode.hpp"
+#include "recognition/Bullets.hpp"
+#include "recognition/LatinRuns.hpp"
 #include "recognition/LineText.hpp"
+#include "recognition/PunctuationWidth.hpp"
+#include "recognition/StandardPassLine.hpp"
 
 namespace velmora::StandardPass {
 
 namespace {
-
-struct PixelBox {
-    int left = 0, top = 0, right = 0, bottom = 0;
-
-    bool empty() const { return right <= left || bottom <= top; }
-    int width() const { return right - left; }
-    int height() const { return bottom - top; }
-    void unite(const PixelBox& o) {
-        if (o.empty()) return;
-        if (empty()) {
-            *this = o;
-            return;
-        }
-        left = std::min(left, o.left);
-        top = std::min(top, o.top);
-        right = std::max(right, o.right);
-        bottom = std::max(bottom, o.bottom);
-    }
-    bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
-};
-
-// The middle value (the upper one of an even count); the values are
-// reordered. Not for an empty list.
-int median(std::vector<int>& values) {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
-// One line as Tesseract reports it, in pixels of the prepared page.
-struct Line {
-    int block = 0;
-    // Laid out upright and left to right by the recogniser.
-    bool horizontal = true;
-    float confidence = 0;
-    PixelBox box;
-    bool hasBaseline = false;
-    int baseline[4] = {0, 0, 0, 0};
-    std::vector<LineText::Word> words;
-    // Per symbol of all words, in order.
-    std::vector<std::string> symbolTexts;
-    std::vector<PixelBox> symbolBoxes;
-    std::vector<float> symbolConfidences;
-    LineText::Assembled assembled;
-    int characters = 0;  // not counting spaces
-
-    int height() const { return box.height(); }
-    // The height its characters stand: the median of their boxes. The
-    // layout sometimes stretches one character's box, and with it the
-    // line's, down into the gap below the row (a digit "1" of a cell), which
-    // makes a row of a table look taller than the short cells beside it.
-    int textHeight() const {
-        std::vector<int> heights;
-        for (std::size_t k = 0; k < symbolBoxes.size() && k < symbolTexts.size(); ++k) {
-            if (!symbolBoxes[k].empty() && !LineText::isBlank(symbolTexts[k])) heights.push_back(symbolBoxes[k].height());
-        }
-        if (heights.empty()) return height();
-        return std::min(median(heights), height());
-    }
-    // Where the baseline crosses the middle of the line.
-    double baselineY() const {
-        if (!hasBaseline || baseline[2] == baseline[0]) return box.bottom;
-        const double middle = (box.left + box.right) / 2.0;
-        const double t = (middle - baseline[0]) / static_cast<double>(baseline[2] - baseline[0]);
-        return baseline[1] + t * (baseline[3] - baseline[1]);
-    }
-};
-
-float fraction(float percent) { return std::clamp(percent / 100.0f, 0.0f, 1.0f); }
-
-std::string takeText(char* text) {
-    std::unique_ptr<char[]> owned(text);
-    return owned ? std::string(owned.get()) : std::string();
-}
-
-bool assemble(Line& line) {
-    LineText::widenPunctuation(line.words);
-    // The symbols' own texts follow their words'.
-    std::size_t k = 0;
-    for (const LineText::Word& w : line.words) {
-        for (const std::string& symbol : w.symbols) {
-            if (k < line.symbolTexts.size()) line.symbolTexts[k] = symbol;
-            k += 1;
-        }
-    }
-    line.assembled = LineText::join(line.words);
-    if (line.assembled.text.empty()) return false;
-    line.characters = 0;
-    for (char32_t c : Unicode::scalars(line.assembled.text)) {
-        if (c != ' ') line.characters += 1;
-    }
-    if (line.box.empty()) {
-        for (std::size_t i = 0; i < line.assembled.symbolRanges.size(); ++i) {
-            if (line.assembled.symbolRanges[i].length > 0) line.box.unite(line.symbolBoxes[i]);
-        }
-    }
-    return true;
-}
-
-bool horizontalLine(const tesseract::ResultIterator& it) {
-    tesseract::Orientation orientation{};
-    tesseract::WritingDirection direction{};
-    tesseract::TextlineOrder order{};
-    float deskew = 0;
-    it.Orientation(&orientation, &direction, &order, &deskew);
-    return orientation == tesseract::ORIENTATION_PAGE_UP && direction == tesseract::WRITING_DIRECTION_LEFT_TO_RIGHT;
-}
-
-// The lines of the engine's last run, in its reading order. Block numbers
-// count from firstBlock.
-std::vector<Line> lines(tesseract::TessBaseAPI& api, int firstBlock = 0) {
-    std::vector<Line> out;
-    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    if (!it) return out;
-    constexpr auto block = tesseract::RIL_BLOCK;
-    constexpr auto line = tesseract::RIL_TEXTLINE;
-    constexpr auto word = tesseract::RIL_WORD;
-    constexpr auto symbol = tesseract::RIL_SYMBOL;
-
-    it->Begin();
-    Line pending;
-    bool open = false;
-    int blockNumber = firstBlock - 1;
-    auto close = [&] {
-        if (open && assemble(pending)) out.push_back(std::move(pending));
-    };
-    do {
-        if (!open || it->IsAtBeginningOf(block)) blockNumber += 1;
-        if (!open || it->IsAtBeginningOf(line)) {
-            close();
-            pending = Line{};
-            open = true;
-            pending.block = blockNumber;
-            pending.horizontal = horizontalLine(*it);
-            pending.confidence = fraction(it->Confidence(line));
-            it->BoundingBox(line, &pending.box.left, &pending.box.top, &pending.box.right, &pending.box.bottom);
-            pending.hasBaseline = it->Baseline(line, &pending.baseline[0], &pending.baseline[1],
-                                               &pending.baseline[2], &pending.baseline[3]);
-        }
-        if (pending.words.empty() || it->IsAtBeginningOf(word)) {
-            LineText::Word w;
-            w.blanksBefore = it->BlanksBeforeWord();
-            pending.words.push_back(std::move(w));
-        }
-        if (it->Empty(symbol)) continue;
-        PixelBox b;
-        it->BoundingBox(symbol, &b.left, &b.top, &b.right, &b.bottom);
-        std::string text = takeText(it->GetUTF8Text(symbol));
-        pending.words.back().symbols.push_back(text);
-        pending.symbolTexts.push_back(std::move(text));
-        pending.symbolBoxes.push_back(b);
-        pending.symbolConfidences.push_back(fraction(it->Confidence(symbol)));
-    } while (it->Next(symbol));
-    close();
-    return out;
-}
-
-int characters(const std::vector<Line>& ls) {
-    int n = 0;
-    for (const Line& l : ls) n += l.characters;
-    return n;
-}
-
-// Mean confidence per character; 0 for no text.
-float confidence(const std::vector<Line>& ls) {
-    double sum = 0;
-    int n = 0;
-    for (const Line& l : ls) {
-        sum += static_cast<double>(l.confidence) * l.characters;
-        n += l.characters;
-    }
-    return n > 0 ? static_cast<float>(sum / n) : 0.0f;
-}
-
-// An engine holding the page, set back to automatic layout and emptied
-// whatever happens, since it reads the next page too.
-class Reader {
-public:
-    Reader(const GreyPage& page, const TesseractEngines::Configuration& configuration)
-        : api_(TesseractEngines::engine(configuration)), width_(page.width), height_(page.height) {
-        api_.SetPageSegMode(tesseract::PSM_AUTO);
-        api_.SetImage(page.pixels.data(), page.width, page.height, 1, page.width);
-        if (page.resolution > 0) api_.SetSourceResolution(page.resolution);
-    }
-    ~Reader() {
-        api_.SetPageSegMode(tesseract::PSM_AUTO);
-        api_.Clear();
-    }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
-    std::vector<Line> page(tesseract::PageSegMode mode) {
-        api_.SetPageSegMode(mode);
-        api_.SetRectangle(0, 0, width_, height_);
-        run();
-        return lines(api_);
-    }
-
-    std::vector<Line> area(const PixelBox& box, tesseract::PageSegMode mode, int block) {
-        api_.SetPageSegMode(mode);
-        api_.SetRectangle(box.left, box.top, box.width(), box.height());
-        run();
-        return lines(api_, block);
-    }
-
-private:
-    void run() {
-        if (api_.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise the page");
-    }
-    tesseract::TessBaseAPI& api_;
-    int width_;
-    int height_;
-};
 
 class Pass {
 public:
@@ -243,8 +34,16 @@ public:
         ls = readTables(std::move(ls));
         readLineEnds(ls);
         if (models_.second) readOtherLanguage(ls);
+        // The runs are read on images of their own, by the same engine.
+        second_.reset();
+        if (models_.second && models_.firstIsJapanese) {
+            readLatinRuns(ls, page_, {mask_, pieces_, page_.width, page_.height}, *models_.second,
+                          [this](const Line& line) { return verticalColumn(line); });
+        }
         readSolidSquares(ls);
+        readBullets(ls, {mask_, pieces_, page_.width, page_.height});
         markCells(ls);
+        readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height});
         return ls;
     }
 
@@ -954,45 +753,6 @@ private:
         }
     }
 
-    // The symbol at the index of all the line's symbols, in its word.
-    static std::string& wordSymbol(Line& line, std::size_t index, std::size_t* word = nullptr,
-                                   std::size_t* within = nullptr) {
-        std::size_t k = 0;
-        for (std::size_t w = 0; w < line.words.size(); ++w) {
-            if (index < k + line.words[w].symbols.size()) {
-                if (word) *word = w;
-                if (within) *within = index - k;
-                return line.words[w].symbols[index - k];
-            }
-            k += line.words[w].symbols.size();
-        }
-        throw RecognizerError("A symbol of a line is missing from its words");
-    }
-
-    static void replaceSymbol(Line& line, std::size_t index, const std::string& text) {
-        wordSymbol(line, index) = text;
-        line.symbolTexts[index] = text;
-    }
-
-    // Before the symbol at the index, or after the last one.
-    static void insertSymbol(Line& line, std::size_t index, const std::string& text, const PixelBox& box) {
-        if (line.words.empty()) line.words.push_back({});
-        if (index < line.symbolTexts.size()) {
-            std::size_t word = 0, within = 0;
-            wordSymbol(line, index, &word, &within);
-            auto& symbols = line.words[word].symbols;
-            symbols.insert(symbols.begin() + static_cast<std::ptrdiff_t>(within), text);
-        } else {
-            line.words.back().symbols.push_back(text);
-            index = line.symbolTexts.size();
-        }
-        const auto at = static_cast<std::ptrdiff_t>(index);
-        line.symbolTexts.insert(line.symbolTexts.begin() + at, text);
-        line.symbolBoxes.insert(line.symbolBoxes.begin() + at, box);
-        line.symbolConfidences.insert(line.symbolConfidences.begin() + at, line.confidence);
-        line.box.unite(box);
-    }
-
     // Whether the line came out in the script the first model does not
     // read as its own, or uncertain with some of that script in it.
     bool foreign(const Line& line) const {
@@ -1008,16 +768,21 @@ private:
         return line.confidence < uncertain && (other > 0 || !models_.firstIsJapanese);
     }
 
+    // The engine of the other language's model over the page, loaded on
+    // first use.
+    Reader& second() {
+        if (!second_) second_ = std::make_unique<Reader>(page_, *models_.second);
+        return *second_;
+    }
+
     void readOtherLanguage(std::vector<Line>& ls) {
-        std::unique_ptr<Reader> second;
         for (Line& line : ls) {
             if (verticalColumn(line)) continue;
             if (!foreign(line)) continue;
             const int h = line.height();
             const PixelBox strip =
                 clipped({line.box.left - h / 2, line.box.top - h / 4, line.box.right + h / 2, line.box.bottom + h / 4});
-            if (!second) second = std::make_unique<Reader>(page_, *models_.second);
-            std::vector<Line> again = second->area(strip, tesseract::PSM_SINGLE_LINE, line.block);
+            std::vector<Line> again = second().area(strip, tesseract::PSM_SINGLE_LINE, line.block);
             if (again.size() != 1) continue;
             if (again.front().confidence > line.confidence) line = std::move(again.front());
         }
@@ -1213,6 +978,7 @@ private:
     const GreyPage& page_;
     const Models& models_;
     Reader first_;
+    std::unique_ptr<Reader> second_;
     std::vector<uint8_t> mask_;
     std::vector<GreyPage::InkPiece> pieces_;
 };

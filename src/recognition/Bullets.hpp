@@ -1,0 +1,23 @@
+#pragma once
+
+#include <vector>
+
+#include "recognition/StandardPassLine.hpp"
+
+namespace velmora::StandardPass {
+
+// The marks of list items. The models read a bullet "•" as "・", "=", "m"
+// or leave it out, and an en dash "–" set as a bullet as the prolonged
+// sound mark "ー"; no context tells them apart, but their shapes do. At the
+// start of a line, with a blank after it, a piece of ink that is round, as
+// wide as tall, about a quarter to a half of the line's characters high,
+// solid (a disc fills about four fifths of its box) and standing in the
+// middle of the line, with a blank after it of more than half a character,
+// is a bullet; the middle dot "・" of Japanese, as large in some faces, has
+// less blank on its side, that of its own cell. A solid bar there, thin, about half a character long and
+// in the middle of the line is the en dash; "ー" runs nearly a whole
+// character. The mark is put in place of the symbol read over it or, where
+// none was, before the line's first symbol.
+void readBullets(std::vector<Line>& ls, const PageInk& ink);
+
+}  // namespace velmora::StandardPass
