@@ -38,8 +38,8 @@ struct Split {
 Split split(double preferred, double available, AppPreferences::Panel panel, double webFloor = 0);
 
 // The lowest the panel at the bottom gives way to the page: its heading
-// and a row of controls, the rest scrolled to.
-inline constexpr double panelLeast = 120;
+// and one row of controls, the rest scrolled to.
+inline constexpr double panelLeast = 80;
 
 // The web part's least length for a window of that height: half of it
 // with the panel at the bottom (the rows over the split are the window's

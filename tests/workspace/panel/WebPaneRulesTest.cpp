@@ -42,7 +42,8 @@ TEST(WebPaneRules, ThePanelAtTheBottomGivesWayForHalfTheWindow) {
     // A tall window keeps the panel's own size.
     EXPECT_EQ(Rules::split(300, 1200, Panel::bottom, Rules::webFloor(Panel::bottom, 1400)), (Rules::Split{892, 8, 300}));
     // A low one gives way only down to the panel's least useful height.
-    EXPECT_EQ(Rules::split(300, 400, Panel::bottom, 300), (Rules::Split{272, 8, 120}));
+    EXPECT_EQ(Rules::split(300, 400, Panel::bottom, 300), (Rules::Split{300, 8, 92}));
+    EXPECT_EQ(Rules::split(300, 300, Panel::bottom, 300), (Rules::Split{212, 8, 80}));
     // The drag is clamped alike.
     EXPECT_EQ(Rules::draggedSize(500, 620, Panel::bottom, false, false, 425), 187);
     EXPECT_EQ(Rules::draggedSize(500, 620, Panel::bottom, false, false), 372);
