@@ -281,7 +281,7 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
 BrowserTabBar::~BrowserTabBar() {
     observation_.disconnect();
     focusing_.disconnect();
-    if (revealing_) gtk_widget_remove_tick_callback(GTK_WIDGET(scroller_.gobj()), revealing_);
+    revealing_.disconnect();
 }
 
 void BrowserTabBar::buildActions() {
@@ -395,23 +395,22 @@ void BrowserTabBar::syncItems() {
 void BrowserTabBar::revealSelected() {
     revealed_ = model_->selectedTabID.get();
     revealFrames_ = 0;
-    if (revealing_) return;
-    // The row is laid out anew for the change in the frame after it (a
-    // frame's ticks come before its layout): the item's place is read at
-    // the ticks after that, for a few frames at most while it has none.
-    revealing_ = gtk_widget_add_tick_callback(
-        GTK_WIDGET(scroller_.gobj()),
-        [](GtkWidget*, GdkFrameClock*, gpointer data) -> gboolean {
-            auto* bar = static_cast<BrowserTabBar*>(data);
-            constexpr int frames = 10;
-            if (bar->revealFrames_++ == 0) return G_SOURCE_CONTINUE;
-            if (bar->revealNow() || bar->revealFrames_ >= frames) {
-                bar->revealing_ = 0;
-                return G_SOURCE_REMOVE;
-            }
-            return G_SOURCE_CONTINUE;
-        },
-        this, nullptr);
+    if (revealing_.connected()) return;
+    // After the frame that lays the row out anew for the change: the
+    // frame's layout runs at a higher priority than this idle. A row not
+    // laid out yet is looked at again a few times, a little later each.
+    // (A tick callback would keep the frame clock pacing its frames, and
+    // the new tab would be painted a frame later.)
+    revealing_ = Glib::signal_idle().connect([this] {
+        if (revealNow()) return false;
+        revealing_ = Glib::signal_timeout().connect(
+            [this] {
+                constexpr int tries = 20;
+                return !revealNow() && ++revealFrames_ < tries;
+            },
+            8);
+        return false;
+    });
 }
 
 bool BrowserTabBar::revealNow() {

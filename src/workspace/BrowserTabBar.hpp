@@ -112,7 +112,7 @@ private:
     // row's layout of a new or moved item comes with the next frame.
     UUID revealed_;
     std::string revealedTitle_;
-    guint revealing_ = 0;
+    sigc::connection revealing_;
     int revealFrames_ = 0;
 };
 
