@@ -1,6 +1,7 @@
-// velmora_screenshots <folder> [scene…]: one PNG per registered scene (or per named one), and
-// "scenes.tsv" (name, width, height of every registered scene, one a line) for
-// the check that follows.
+// velmora_screenshots <folder> [prefix...]: one PNG per registered scene (or
+// per scene whose name starts with a prefix given), and "scenes.tsv" (name,
+// width, height of every scene drawn, one a line) for the check that
+// follows.
 // Run under xvfb-run: a fixed Adwaita theme, Noto Sans CJK JP, scale 1 and no
 // animations, so that two runs draw the same pictures.
 #include <gdk/gdk.h>
@@ -11,10 +12,11 @@
 #include <gtkmm/widgetpaintable.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <set>
+#include <vector>
 
 #include "Scene.hpp"
 #include "foundation/ProductBrand.hpp"
@@ -112,13 +114,18 @@ bool render(Gtk::Window& window, int width, int height, const fs::path& file) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::cerr << "usage: velmora_screenshots <output folder> [scene…]\n";
+        std::cerr << "usage: velmora_screenshots <output folder> [scene name prefix...]\n";
         return 2;
     }
-    // Named scenes only, when some are named: a look at one view need not
-    // wait for every other.
-    const std::set<std::string> only(argv + 2, argv + argc);
     const fs::path folder = fs::absolute(argv[1]);
+    // Only the scenes whose names start with one of the given prefixes;
+    // every scene without any.
+    const std::vector<std::string> only(argv + 2, argv + argc);
+    auto wanted = [&](const std::string& name) {
+        return only.empty() || std::any_of(only.begin(), only.end(), [&](const std::string& prefix) {
+                   return name.compare(0, prefix.size(), prefix) == 0;
+               });
+    };
     fs::create_directories(folder);
 
     // Everything the application writes goes to a temporary home.
@@ -151,7 +158,7 @@ int main(int argc, char** argv) {
     std::ofstream manifest(folder / "scenes.tsv");
     int failures = 0;
     for (const Scene& scene : velmora::screenshots::scenes()) {
-        if (!only.empty() && !only.contains(scene.name)) continue;
+        if (!wanted(scene.name)) continue;
         manifest << scene.name << '\t' << scene.width << '\t' << scene.height << std::endl;
         Gtk::Window* window = scene.build(stage);
         const fs::path file = folder / (scene.name + ".png");

@@ -257,7 +257,40 @@ Gtk::Window* webWorkspace(Stage& stage) {
     return window;
 }
 
+// More tabs than the bar holds, the last one added and selected: the bar
+// is scrolled so that it stands whole at the right end, and the caret is in
+// its address field.
+Gtk::Window* webWorkspaceManyTabs(Stage& stage) {
+    serve(stage);
+    static GtkDesktopActions desktop;
+    SceneWindows& windows = *new SceneWindows;
+    auto model = WindowModel::create(stage.app.services(), std::nullopt, windows);
+    auto* window = new Gtk::Window;
+    windows.window = window;
+    auto& pane = *Gtk::make_managed<WebWorkspace>(model, desktop);
+    window->set_child(pane);
+    window->set_default_size(1240, 860);
+    window->present();
+    test::spinUntil([&] { return window->get_mapped(); });
+    auto load = [&](const std::string& path) {
+        model->setAddress(stage.server.url(path));
+        model->navigate();
+        waitForPage(*model->selectedTab()->browser);
+    };
+    load("/tax");
+    for (const char* path : {"/vaccine", "/passport", "/tax", "/passport", "/vaccine"}) {
+        model->openTab(false);
+        load(path);
+    }
+    // The new tab, as ＋ makes it.
+    model->openTab(false);
+    test::spinFor(std::chrono::milliseconds(300));
+    new std::shared_ptr<WindowModel>(model);
+    return window;
+}
+
 const bool registered = registerScene("tab-bar", 1240, 520, tabBar) &&
+                        registerScene("web-workspace-many-tabs", 1240, 860, webWorkspaceManyTabs) &&
                         registerScene("tab-list-open", 1240, 520, tabList) &&
                         registerScene("activity-strips", 1240, 260, strips) &&
                         registerScene("web-workspace", 1240, 860, webWorkspace);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Scene.hpp"
+#include "capture/CaptureSelection.hpp"
 #include "capture/TabSnapshot.hpp"
 #include "gui/GtkDesktopActions.hpp"
 #include "support/MainLoop.hpp"
@@ -225,7 +226,46 @@ Gtk::Window* paneNotice(Stage& stage) {
     return scene.window;
 }
 
+// A typed file: address refused: the sentence stands in the status row,
+// in the error styling, beside the control that asked.
+Gtk::Window* paneRefused(Stage& stage) {
+    stage.server.html("/refused", notice("ごみ収集日のお知らせ", "年末年始の収集日と地区ごとの曜日をまとめました。"));
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    scene.open(stage, "/refused");
+    scene.model->setAddress("file:///home/user/メモ.txt");
+    scene.model->navigate();
+    return scene.window;
+}
+
+// A page loaded after the tab saved another: the status row, about the page
+// on screen, has nothing to say and is left out (the panel at the bottom
+// keeps it for the save buttons only).
+Gtk::Window* paneAfterLoad(Stage& stage) {
+    stage.server.html("/saved-first", notice("図書館だより", "年末年始の開館日をお知らせします。"));
+    stage.server.html("/loaded-next", notice("ごみ収集日のお知らせ", "年末年始の収集日と地区ごとの曜日をまとめました。"));
+    auto& scene = *new PaneScene(stage, Panel::bottom);
+    scene.present(1240, 860);
+    scene.open(stage, "/saved-first");
+    BrowserSession& session = scene.model->browser();
+    CaptureSelection selection;
+    selection.widthMode = "mobile";
+    selection.mobileWidth = 390;
+    const auto folder = stage.storage.parent_path() / "out" / "Screenshots";
+    std::filesystem::create_directories(folder);
+    stage.app.services().access.approve(folder.parent_path());
+    session.capture(selection.options(std::nullopt), folder);
+    test::spinUntil([&] { return !session.hasPendingOperation(); }, std::chrono::seconds(60));
+    // A window takes the stored panel placement when its saves end; this
+    // scene's own placement is not stored.
+    scene.model->panel = Panel::bottom;
+    scene.open(stage, "/loaded-next");
+    return scene.window;
+}
+
 const bool registered = registerScene("web-pane-right", 1240, 860, paneRight) &&
+                        registerScene("web-pane-refused", 1240, 860, paneRefused) &&
+                        registerScene("web-pane-after-load", 1240, 860, paneAfterLoad) &&
                         registerScene("web-pane-bottom", 1240, 860, paneBottom) &&
                         registerScene("web-pane-downloads", 1240, 860, paneDownloads) &&
                         registerScene("web-pane-download-failed", 1240, 860, paneDownloadFailed) &&

@@ -71,6 +71,17 @@ Gtk::Window* webSection(Stage& stage) {
     return &window->window();
 }
 
+// The news page with the control panel at the bottom, in a window of the
+// default size: the page keeps half the window's height, the panel gives
+// way and scrolls.
+Gtk::Window* webSectionBottom(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    window->model()->panel = AppPreferences::Panel::bottom;
+    return &window->window();
+}
+
 // The OCR section after a real run over one page of Japanese text.
 Gtk::Window* ocrSection(Stage& stage) {
     auto& set = sceneSet(stage);
@@ -159,6 +170,7 @@ Gtk::Window* settingsSection(Stage& stage) {
 }
 
 const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
+                        registerScene("workspace-web-bottom", 1240, 850, webSectionBottom) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-settings", 1240, 850, settingsSection);

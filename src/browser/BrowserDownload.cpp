@@ -319,6 +319,13 @@ void BrowserDownload::finish() {
 void BrowserDownload::fail(const GError* error) {
     if (!active()) return;
     record("transport-failed", error ? std::optional<int64_t>(error->code) : std::nullopt);
+    if (state_ != State::cancelling) {
+        // A failed download says why, beside its state: the user decides
+        // from it whether to choose another folder or simply try again.
+        const bool writing = error && error->domain == WEBKIT_DOWNLOAD_ERROR &&
+                             error->code == WEBKIT_DOWNLOAD_ERROR_DESTINATION;
+        notice_ = writing ? writeFailedNotice : transferFailedNotice;
+    }
     terminal(state_ == State::cancelling ? State::cancelled : State::failed);
 }
 

@@ -67,6 +67,10 @@ public:
     static constexpr const char* initialName = "ダウンロード";
     static constexpr const char* destinationNotice = "保存先を選び直してください。別の場所には保存しません。";
     static constexpr const char* publishNotice = "保存を確定できません。保存先を確認して再度ダウンロードしてください。";
+    // Why a download the engine gave up on failed: the file could not be
+    // written where it goes, or the transfer broke off.
+    static constexpr const char* writeFailedNotice = "保存先に書き込めませんでした。保存先を確認して再度ダウンロードしてください。";
+    static constexpr const char* transferFailedNotice = "受信が途中で途切れました。再度ダウンロードしてください。";
     static constexpr const char* keptStageNotice =
         "一時ファイルを確認できないため保持しています。保存済みファイルは変更しません。";
 

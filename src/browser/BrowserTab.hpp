@@ -21,6 +21,7 @@
 
 #include "browser/BrowserStores.hpp"
 #include "browser/BrowserDownload.hpp"
+#include "capture/PageRefusal.hpp"
 #include "foundation/Geometry.hpp"
 #include "foundation/Published.hpp"
 #include "foundation/UUID.hpp"
@@ -60,6 +61,13 @@ public:
     Published<bool> restorationUnavailable{changed, false};
     // The last output the window's save request produced from this tab.
     Published<std::optional<std::filesystem::path>> lastOutput{changed, std::nullopt};
+    // The page (its address) the tab's last save was taken of: the save's
+    // outcome belongs to that page and is shown only while it is.
+    Published<std::optional<std::string>> savedPage{changed, std::nullopt};
+    // The sentence with which the window refused the user's last request
+    // about this tab's page (a save, an address), with the page as it stood
+    // then: it is shown only while the page is still that one.
+    Published<std::optional<PageRefusal>> refusal{changed, std::nullopt};
     // The view size held while a save request runs (view points).
     Published<std::optional<Size>> lockedSize{changed, std::nullopt};
     // Downloads begun in this tab, oldest first.

@@ -90,7 +90,10 @@ void WebFrame::size_allocate_vfunc(int width, int height, int) {
     int childMin = 0;
     gtk_widget_measure(child_, GTK_ORIENTATION_HORIZONTAL, height, &childMin, nullptr, nullptr, nullptr);
     int w = std::max(width_.value_or(width), childMin);
-    GtkAllocation allocation{0, 0, w, height};
+    // A page laid out narrower than the frame (a capture's mobile width)
+    // stays where the pane centres it, instead of jumping to the left edge
+    // while the capture runs.
+    GtkAllocation allocation{std::max((width - w) / 2, 0), 0, w, height};
     gtk_widget_size_allocate(child_, &allocation, -1);
 }
 

@@ -8,7 +8,7 @@ namespace velmora {
 
 // The widget a session's web view sits in; the window places this frame,
 // never the bare view. It gives its one child its whole area, or, while a
-// capture lays the page out, exactly the width asked for; that width is
+// capture lays the page out, exactly the width asked for, centred; that width is
 // also the frame's minimum, so a window too narrow for it grows. When it
 // goes while still placed, it takes itself out of its parent.
 class WebFrame : public Gtk::Widget {

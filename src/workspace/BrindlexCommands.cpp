@@ -55,12 +55,12 @@ void BrindlexApp::installCommands() {
         {"new-tab",
          [this] {
              auto* model = currentModel(windows_.get());
-             if (model && model->section.get() == WindowModel::Section::web) model->addTab(false);
+             if (model && model->section.get() == WindowModel::Section::web) model->openTab(false);
          }},
         {"new-private-tab",
          [this] {
              auto* model = currentModel(windows_.get());
-             if (model && model->section.get() == WindowModel::Section::web) model->addTab(true);
+             if (model && model->section.get() == WindowModel::Section::web) model->openTab(true);
          }},
         {"next-tab",
          [this] {

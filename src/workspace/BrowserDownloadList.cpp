@@ -6,6 +6,7 @@
 #include "browser/BrowserTab.hpp"
 #include "foundation/DesktopActions.hpp"
 #include "workspace/WebPaneRules.hpp"
+#include "workspace/WebWorkspaceStyle.hpp"
 
 namespace velmora {
 
@@ -58,6 +59,10 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     state_.set_xalign(0);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
+    // Compact buttons keep a row as low as its text and bar, so that three
+    // rows fit the list's height whole.
+    cancel_.add_css_class(WebWorkspaceStyle::compactClass);
+    reveal_.add_css_class(WebWorkspaceStyle::compactClass);
     cancel_.set_label(std::string(WebPaneRules::cancelLabel));
     cancel_.set_name(WebPaneRules::cancelPrefix + id);
     reveal_.set_label(std::string(WebPaneRules::revealLabel));
@@ -93,6 +98,11 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
 }
 
 DownloadRow::~DownloadRow() { observation_.disconnect(); }
+
+void DownloadRow::align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes) {
+    states->add_widget(state_);
+    bytes->add_widget(bytes_);
+}
 
 void DownloadRow::cancel() { item_->cancel(); }
 
@@ -168,8 +178,20 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
     scroll_.set_max_content_height(WebPaneRules::downloadsMaxHeight);
     scroll_.set_propagate_natural_height(true);
     scroll_.set_child(rows_);
-    append(caption_);
+    toggle_.set_name(toggleName);
+    toggle_.add_css_class("flat");
+    toggle_.add_css_class(WebWorkspaceStyle::compactClass);
+    toggle_.set_icon_name("pan-end-symbolic");
+    toggle_.set_valign(Gtk::Align::CENTER);
+    toggle_.signal_toggled().connect([this] {
+        if (!folding_) fold();
+    });
+    caption_.set_valign(Gtk::Align::CENTER);
+    header_.append(toggle_);
+    header_.append(caption_);
+    append(header_);
     append(scroll_);
+    WebWorkspaceStyle::install();
     show(tab);
 }
 
@@ -216,6 +238,7 @@ void BrowserDownloadList::sync() {
             auto& row = byID_[item->id];
             if (!row) {
                 row = std::make_unique<DownloadRow>(item, desktop_);
+                row->align(states_, bytes_);
                 if (previous) rows_.insert_child_after(*row, *previous);
                 else rows_.insert_child_at_start(*row);
             } else if (previous) {
@@ -229,7 +252,43 @@ void BrowserDownloadList::sync() {
     }
     const auto text = WebPaneRules::downloadsCaptionFor(tab_ && tab_->isPrivate(), order_.empty());
     set_visible(text.has_value());
-    if (text && caption_.get_text().raw() != *text) caption_.set_text(std::string(*text));
+    if (text && caption_.get_text().raw() != *text) {
+        caption_.set_text(std::string(*text));
+        gtk_accessible_update_property(GTK_ACCESSIBLE(toggle_.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                       caption_.get_text().c_str(), -1);
+    }
+    const bool running = std::any_of(downloads.begin(), downloads.end(), [](const auto& item) { return item->active(); });
+    if (running_ != running) {
+        running_ = running;
+        folding_ = true;
+        toggle_.set_active(WebPaneRules::downloadsOpen(running));
+        folding_ = false;
+    }
+    fold();
+}
+
+void BrowserDownloadList::fold() {
+    const bool open = toggle_.get_active();
+    toggle_.set_icon_name(open ? "pan-down-symbolic" : "pan-end-symbolic");
+    // Folded, only the newest row stands: what the user downloaded last,
+    // with its folder or its reason.
+    // The list grows by whole rows up to its cap and scrolls past it: a
+    // row is never cut at the list's lower edge.
+    int height = 0;
+    bool full = false;
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        DownloadRow* row = byID_[order_[i]].get();
+        const bool shown = open || i + 1 == order_.size();
+        if (row->get_visible() != shown) row->set_visible(shown);
+        if (!shown || full) continue;
+        int minimum = 0, natural = 0, ignored = -1, ignoredNatural = -1;
+        row->measure(Gtk::Orientation::VERTICAL, -1, minimum, natural, ignored, ignoredNatural);
+        const int next = height + (height > 0 ? rows_.get_spacing() : 0) + natural;
+        if (next > WebPaneRules::downloadsMaxHeight && height > 0) full = true;
+        else height = next;
+    }
+    const int cap = std::min(std::max(height, 1), WebPaneRules::downloadsMaxHeight);
+    if (scroll_.get_max_content_height() != cap) scroll_.set_max_content_height(cap);
 }
 
 }  // namespace velmora

@@ -6,7 +6,8 @@
 // pixels and then scrolls. One row per download, in the tab's order, kept
 // with the download's id: its file name, its state, while it runs its bytes
 // with a progress bar and "中止", once its file is published "フォルダで表示",
-// and its notice. A failed download's state and notice, its reason, stand
+// and its notice; the states, counts, bars and buttons stand in columns from
+// row to row. While no download runs the list folds to its newest row. A failed download's state and notice, its reason, stand
 // under its name and read as an error.
 //
 // "フォルダで表示" asks the desktop to show the published file in the file
@@ -25,6 +26,8 @@
 #include <gtkmm/label.h>
 #include <gtkmm/progressbar.h>
 #include <gtkmm/scrolledwindow.h>
+#include <gtkmm/sizegroup.h>
+#include <gtkmm/togglebutton.h>
 
 #include "foundation/UUID.hpp"
 
@@ -45,6 +48,8 @@ public:
 
     // The download and the desktop outlive the row.
     DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
+    // Joins the list's columns of states and byte counts.
+    void align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes);
     ~DownloadRow() override;
     DownloadRow(const DownloadRow&) = delete;
     DownloadRow& operator=(const DownloadRow&) = delete;
@@ -82,6 +87,7 @@ public:
     static constexpr const char* listName = "web.downloads";
     static constexpr const char* captionName = "web.downloads.caption";
     static constexpr const char* scrollName = "web.downloads.scroll";
+    static constexpr const char* toggleName = "web.downloads.toggle";
 
     // The desktop outlives the list; the tab may be null (nothing shown).
     BrowserDownloadList(std::shared_ptr<BrowserTab> tab, DesktopActions& desktop);
@@ -100,14 +106,25 @@ public:
 
 private:
     void sync();
+    void fold();
 
     std::shared_ptr<BrowserTab> tab_;
     DesktopActions& desktop_;
+    Gtk::Box header_{Gtk::Orientation::HORIZONTAL, 4};
+    Gtk::ToggleButton toggle_;
     Gtk::Label caption_;
     Gtk::ScrolledWindow scroll_;
     Gtk::Box rows_{Gtk::Orientation::VERTICAL, 3};
     std::map<UUID, std::unique_ptr<DownloadRow>> byID_;
     std::vector<UUID> order_;
+    // The states and byte counts of all rows share their widths, so that
+    // the bars and the buttons after them stand in one column.
+    Glib::RefPtr<Gtk::SizeGroup> states_ = Gtk::SizeGroup::create(Gtk::SizeGroup::Mode::HORIZONTAL);
+    Glib::RefPtr<Gtk::SizeGroup> bytes_ = Gtk::SizeGroup::create(Gtk::SizeGroup::Mode::HORIZONTAL);
+    // Whether a download ran at the last look: the list opens and folds
+    // when this changes, and otherwise keeps the user's choice.
+    std::optional<bool> running_;
+    bool folding_ = false;
     sigc::connection observation_;
 };
 

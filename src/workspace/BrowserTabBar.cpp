@@ -2,6 +2,7 @@
 
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
+#include <gtkmm/adjustment.h>
 #include <gtkmm/gestureclick.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
@@ -234,7 +235,7 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     add_.set_tooltip_text("通常タブを追加");
     add_.set_name(addName);
     add_.signal_clicked().connect([this] {
-        if (!model_->closing) model_->addTab(false);
+        if (!model_->closing) model_->openTab(false);
     });
 
     auto* lock = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
@@ -246,7 +247,7 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     private_.set_tooltip_text("プライベートタブを追加");
     private_.set_name(privateName);
     private_.signal_clicked().connect([this] {
-        if (!model_->closing) model_->addTab(true);
+        if (!model_->closing) model_->openTab(true);
     });
 
     list_.set_label(listLabel);
@@ -280,6 +281,7 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
 BrowserTabBar::~BrowserTabBar() {
     observation_.disconnect();
     focusing_.disconnect();
+    revealing_.disconnect();
 }
 
 void BrowserTabBar::buildActions() {
@@ -333,8 +335,15 @@ void BrowserTabBar::sync() {
         auto action = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(name));
         if (action && action->get_enabled() == closing) action->set_enabled(!closing);
     }
+    const std::vector<UUID> before = order_;
     syncItems();
     syncMenu();
+    // A title that grows moves the item's end as well.
+    std::string title = model_->selectedTab()->title();
+    if (model_->selectedTabID.get() != revealed_ || order_ != before || title != revealedTitle_) {
+        revealedTitle_ = std::move(title);
+        revealSelected();
+    }
     const std::string selected = model_->selectedTabID.get().text();
     auto select = std::dynamic_pointer_cast<Gio::SimpleAction>(actions_->lookup_action(selectAction));
     if (!select) return;
@@ -381,6 +390,47 @@ void BrowserTabBar::syncItems() {
         previous = item;
     }
     order_ = std::move(order);
+}
+
+void BrowserTabBar::revealSelected() {
+    revealed_ = model_->selectedTabID.get();
+    revealFrames_ = 0;
+    if (revealing_.connected()) return;
+    // After the frame that lays the row out anew for the change: the
+    // frame's layout runs at a higher priority than this idle. A row not
+    // laid out yet is looked at again a few times, a little later each.
+    // (A tick callback would keep the frame clock pacing its frames, and
+    // the new tab would be painted a frame later.)
+    revealing_ = Glib::signal_idle().connect([this] {
+        if (revealNow()) return false;
+        revealing_ = Glib::signal_timeout().connect(
+            [this] {
+                constexpr int tries = 20;
+                return !revealNow() && ++revealFrames_ < tries;
+            },
+            8);
+        return false;
+    });
+}
+
+bool BrowserTabBar::revealNow() {
+    auto found = items_.find(model_->selectedTabID.get());
+    if (found == items_.end()) return true;
+    Item& item = *found->second;
+    auto adjustment = scroller_.get_hadjustment();
+    graphene_rect_t bounds{};
+    if (!item.get_mapped() || item.get_width() <= 0 || !adjustment ||
+        !gtk_widget_compute_bounds(GTK_WIDGET(item.gobj()), GTK_WIDGET(row_.gobj()), &bounds)) {
+        return false;
+    }
+    const double start = bounds.origin.x;
+    const double end = start + bounds.size.width;
+    // The row not yet laid out with the item inside it.
+    if (end > adjustment->get_upper() + 0.5) return false;
+    const double offset = WebWorkspaceRules::offsetShowing(adjustment->get_value(), adjustment->get_page_size(),
+                                                           adjustment->get_upper(), start, end);
+    if (offset != adjustment->get_value()) adjustment->set_value(offset);
+    return true;
 }
 
 namespace {

@@ -13,7 +13,8 @@
 // place, keyed by tab id, so a tab's widgets stay the same while it lives.
 // Both menus call actions of a group inserted on the bar ("tabbar."), a
 // tab's id text as their target; while the window closes the actions are
-// disabled and the whole bar is insensitive. Main thread only.
+// disabled and the whole bar is insensitive. The selected tab is scrolled
+// into view whenever the selection or the tabs change. Main thread only.
 
 #include <map>
 #include <memory>
@@ -84,6 +85,11 @@ private:
     void syncItems();
     void syncMenu();
     void focusSelectedLine();
+    // Scrolls the selected tab's item into view once the row has been laid
+    // out with it.
+    void revealSelected();
+    // The scroll itself; false while the item has no place in the row yet.
+    bool revealNow();
     void tabAction(const Glib::VariantBase& parameter, int offset, bool select);
     void moveSelected(int offset);
 
@@ -102,6 +108,12 @@ private:
     std::vector<std::pair<std::string, std::string>> menuEntries_;
     sigc::connection observation_;
     sigc::connection focusing_;
+    // The selection last scrolled into view, and the pending scroll: the
+    // row's layout of a new or moved item comes with the next frame.
+    UUID revealed_;
+    std::string revealedTitle_;
+    sigc::connection revealing_;
+    int revealFrames_ = 0;
 };
 
 }  // namespace velmora

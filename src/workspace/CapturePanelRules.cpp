@@ -83,19 +83,25 @@ bool panelEnabled(bool webSaving, bool closing) { return !webSaving && !closing;
 
 StatusRow statusRow(const StatusFacts& facts) {
     StatusRow row;
-    row.stage = facts.stage;
-    row.copyDiagnostic = !facts.isPrivate && !facts.diagnostic.empty() && !facts.pending;
+    // Whose sentence the row reads: the running save's, a refusal of this
+    // page's, the outcome of the save of this page, or none.
+    const bool refused = !facts.pending && facts.refusal && facts.refusal->concerns(facts.shownPage, facts.loading);
+    const bool outcome = !facts.pending && facts.savedPage && facts.savedPage == facts.shownPage;
+    if (facts.pending || (outcome && !refused)) row.stage = facts.stage;
+    else if (refused) row.stage = facts.refusal->text;
+    row.copyDiagnostic = outcome && !facts.isPrivate && !facts.diagnostic.empty();
     row.saveButtons = facts.panel == AppPreferences::Panel::bottom;
     row.savesEnabled = panelEnabled(facts.webSaving, facts.closing);
     row.cancelEnabled = facts.pending;
-    row.openOutput = facts.hasLastOutput && !facts.pending;
-    row.failure = facts.failed && !facts.pending;
+    row.openOutput = outcome && facts.hasLastOutput;
+    row.failure = refused ? facts.refusal->failure : outcome && facts.failed;
     // Characters, not bytes: each lead byte of UTF-8 starts one.
     const auto characters = static_cast<std::size_t>(std::count_if(
-        facts.stage.begin(), facts.stage.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+        row.stage.begin(), row.stage.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
     row.wraps = characters > oneLineStage;
     row.progress = facts.pending;
     if (facts.pending) row.fraction = stageFraction(facts.stage);
+    row.visible = facts.pending || row.saveButtons || !row.stage.empty() || row.copyDiagnostic || row.openOutput;
     return row;
 }
 

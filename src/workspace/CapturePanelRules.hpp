@@ -17,6 +17,7 @@
 
 #include <unicode/locid.h>
 
+#include "capture/PageRefusal.hpp"
 #include "capture/PrintOptions.hpp"
 #include "foundation/AppPreferences.hpp"
 #include "foundation/UUID.hpp"
@@ -103,10 +104,25 @@ struct StatusFacts {
     bool hasLastOutput = false;
     // The tab's last save ended in a failure (a cancel is none).
     bool failed = false;
+    // The page on screen (its address; none without a page) and whether it
+    // loads.
+    std::optional<std::string> shownPage;
+    bool loading = false;
+    // The page the tab's last save was taken of; none before any save.
+    std::optional<std::string> savedPage;
+    // The tab's last refused request.
+    std::optional<PageRefusal> refusal;
 };
 
-// What the status row shows.
+// What the status row shows. It is about the page on screen: a save of
+// the tab that runs; else a refusal of the user's request about this page;
+// else the outcome of the save taken of this page, with its diagnostic and
+// folder. A page the tab has not saved (a page loaded after a save, another
+// site) has no sentence, and the row then takes no height unless the panel
+// at the bottom puts the save buttons in it.
 struct StatusRow {
+    // False: the row has nothing to show and is left out.
+    bool visible = true;
     std::string stage;
     bool copyDiagnostic = false;
     // The two save buttons, here only with the panel at the bottom.

@@ -34,6 +34,10 @@ CapturePanelRules::StatusFacts facts(const WindowModel& model) {
     facts.hasLastOutput = tab->lastOutput->has_value();
     const auto& trace = session.operation.get();
     facts.failed = trace && WindowModel::operationStage(*trace) == SafeEvent::Stage::failed;
+    facts.shownPage = session.currentURL.get();
+    facts.loading = session.loading.get();
+    facts.savedPage = tab->savedPage.get();
+    facts.refusal = tab->refusal.get();
     return facts;
 }
 
@@ -117,6 +121,7 @@ void CaptureStatusRow::openOutput() {
 
 void CaptureStatusRow::sync() {
     const auto row = CapturePanelRules::statusRow(facts(*model_));
+    if (get_visible() != row.visible) set_visible(row.visible);
     if (stage_.get_wrap() != row.wraps) {
         stage_.set_wrap(row.wraps);
         stage_.set_ellipsize(row.wraps ? Pango::EllipsizeMode::NONE : Pango::EllipsizeMode::END);

@@ -1,7 +1,10 @@
 #pragma once
 
-// The row above the web area that follows the selected tab's save: the
-// session's stage as plain text, wrapped to as many lines as it needs (a
+// The row above the web area that speaks of the page on screen: the
+// selected tab's running save, a refusal of the user's request about this
+// page, or the outcome of the save taken of it (CapturePanelRules::statusRow
+// says which); a page with nothing to report leaves the row out unless the
+// save buttons stand in it. The sentence is plain text, wrapped to as many lines as it needs (a
 // failure's with the theme's error styling and icon, its diagnostic code
 // never cut away), a progress bar while a save runs, and the buttons that reach the save's
 // result or stop it ("診断情報をコピー", the two save buttons when the panel

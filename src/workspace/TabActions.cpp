@@ -50,6 +50,14 @@ std::shared_ptr<BrowserTab> WindowModel::addTab(bool privateMode, std::optional<
     return tab;
 }
 
+std::shared_ptr<BrowserTab> WindowModel::openTab(bool privateMode) {
+    auto tab = addTab(privateMode);
+    // However the tab was asked for, the button or menu that asked keeps
+    // no keyboard focus: Return would otherwise ask again.
+    addressFocusRequest = UUID::random();
+    return tab;
+}
+
 void WindowModel::requestCloseTab(const UUID& tabID) {
     std::shared_ptr<BrowserTab> tab;
     for (const auto& candidate : tabs.get()) {
@@ -143,9 +151,11 @@ void WindowModel::navigate() {
     } catch (...) {
         // Whatever the session refused, the user is told one thing: the
         // address. The error itself has nothing more for them.
+        refuse(*tab, std::string(TabActions::invalidAddress), true);
         message = std::string(TabActions::invalidAddress);
         return;
     }
+    tab->refusal = std::nullopt;
     message = std::string();
 }
 

@@ -8,10 +8,22 @@
 
 namespace velmora::WebPaneRules {
 
-Split split(double preferred, double available, AppPreferences::Panel panel) {
+namespace {
+
+// The panel's size for the split, the page's floor kept where it can be.
+double panelSize(double preferred, double available, AppPreferences::Panel panel, double webFloor) {
+    const double sized = WebPanelSizing::size(preferred, available, panel);
+    if (!(webFloor > 0) || !std::isfinite(available)) return sized;
+    const double room = available - WebPanelSizing::divider - webFloor;
+    return std::min(sized, std::max(room, std::min(panelLeast, sized)));
+}
+
+}  // namespace
+
+Split split(double preferred, double available, AppPreferences::Panel panel, double webFloor) {
     Split out;
     out.divider = static_cast<int>(WebPanelSizing::divider);
-    out.panel = static_cast<int>(std::lround(WebPanelSizing::size(preferred, available, panel)));
+    out.panel = static_cast<int>(std::lround(panelSize(preferred, available, panel, webFloor)));
     const int length = std::isfinite(available) ? static_cast<int>(std::floor(std::max(available, 0.0))) : 0;
     // An area narrower than the divider and the smallest panel still gives
     // them their sizes; the web part is then empty, never negative.
@@ -19,12 +31,17 @@ Split split(double preferred, double available, AppPreferences::Panel panel) {
     return out;
 }
 
+double webFloor(AppPreferences::Panel panel, double windowHeight) {
+    if (panel != AppPreferences::Panel::bottom || !std::isfinite(windowHeight) || windowHeight <= 0) return 0;
+    return std::ceil(windowHeight / 2);
+}
+
 bool dividerEnabled(bool webSaving, bool closing) { return !webSaving && !closing; }
 
 std::optional<double> draggedSize(double proposed, double available, AppPreferences::Panel panel, bool webSaving,
-                                  bool closing) {
+                                  bool closing, double webFloor) {
     if (!dividerEnabled(webSaving, closing)) return std::nullopt;
-    return WebPanelSizing::size(proposed, available, panel);
+    return panelSize(proposed, available, panel, webFloor);
 }
 
 Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, int64_t customWidth,
@@ -44,6 +61,8 @@ AddressBar addressBar(const AddressBarFacts& facts) {
     bar.stop = facts.loading;
     return bar;
 }
+
+bool downloadsOpen(bool anyActive) { return anyActive; }
 
 std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty) {
     if (empty) return std::nullopt;

@@ -32,14 +32,26 @@ struct Split {
 };
 
 // available: the area's width with the panel on the right, its height with
-// the panel at the bottom.
-Split split(double preferred, double available, AppPreferences::Panel panel);
+// the panel at the bottom. webFloor: the least length the web part keeps
+// (half the window's height, for the panel at the bottom): the panel gives
+// way for it, down to panelLeast, below which a panel shows nothing useful.
+Split split(double preferred, double available, AppPreferences::Panel panel, double webFloor = 0);
+
+// The lowest the panel at the bottom gives way to the page: its heading
+// and one row of controls, the rest scrolled to.
+inline constexpr double panelLeast = 80;
+
+// The web part's least length for a window of that height: half of it
+// with the panel at the bottom (the rows over the split are the window's
+// own business); none with the panel on the right, where the page has the
+// split's whole height.
+double webFloor(AppPreferences::Panel panel, double windowHeight);
 
 // Where a finished or running drag of the divider leaves the panel: the
 // proposed size clamped as the split clamps it; none while the window
 // saves or closes, when the report is dropped.
 std::optional<double> draggedSize(double proposed, double available, AppPreferences::Panel panel, bool webSaving,
-                                  bool closing);
+                                  bool closing, double webFloor = 0);
 
 // The divider can be dragged while no tab of the window saves and the
 // window does not close.
@@ -106,6 +118,12 @@ std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty);
 // The received bytes: "1024 / 4096 byte" with an announced total, else
 // "1024 byte（総量未確定）"; plain decimals, no grouping.
 std::string bytesText(int64_t received, std::optional<int64_t> expected);
+
+// The list stands open, every row shown, while a download of the tab runs;
+// idle, it folds to its newest download's row under the caption, the rest
+// one press of its toggle away. A choice of the user's holds until a
+// download starts or the last one ends.
+bool downloadsOpen(bool anyActive);
 
 // What one download's row shows.
 struct RowFacts {

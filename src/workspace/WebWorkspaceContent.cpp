@@ -306,7 +306,8 @@ protected:
         const Panel panel = model_->panel.get();
         const bool right = panel == Panel::right;
         available_ = right ? width : height;
-        const auto split = WebPaneRules::split(preferred(), available_, panel);
+        floor_ = WebPaneRules::webFloor(panel, windowHeight());
+        const auto split = WebPaneRules::split(preferred(), available_, panel, floor_);
         panelSize_ = split.panel;
         // The split's own sizes win over the children's wishes.
         if (right) {
@@ -336,6 +337,12 @@ private:
         panelBox_ = nullptr;
     }
 
+    // The height of the window the split stands in, as laid out now.
+    double windowHeight() {
+        GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(gobj()));
+        return root ? gtk_widget_get_height(GTK_WIDGET(root)) : 0;
+    }
+
     double preferred() const {
         return model_->panel.get() == Panel::right ? model_->rightPanelPreferredWidth.get()
                                                    : model_->bottomPanelPreferredHeight.get();
@@ -362,7 +369,7 @@ private:
     void dragged(double proposed, bool finished) {
         const Panel panel = model_->panel.get();
         const auto size =
-            WebPaneRules::draggedSize(proposed, available_, panel, model_->webSaving(), model_->closing.get());
+            WebPaneRules::draggedSize(proposed, available_, panel, model_->webSaving(), model_->closing.get(), floor_);
         if (!size) return;
         if (panel == Panel::right) model_->rightPanelPreferredWidth = *size;
         else model_->bottomPanelPreferredHeight = *size;
@@ -386,6 +393,9 @@ private:
     // The split's length at the last layout: the drag is clamped against
     // the length the divider was placed in.
     double available_ = 0;
+    // The page's least length at the last layout: half the window's height
+    // with the panel at the bottom.
+    double floor_ = 0;
     double panelSize_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "workspace/WebWorkspaceRules.hpp"
 
+#include <algorithm>
+
 namespace velmora::WebWorkspaceRules {
 
 std::string itemText(bool isPrivate, std::string_view title, bool active) {
@@ -32,5 +34,12 @@ bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus) {
 std::string queueStripText(std::string_view status) { return std::string(queuePrefix) + std::string(status); }
 
 std::string webStripText(std::string_view stage) { return std::string(webPrefix) + std::string(stage); }
+
+double offsetShowing(double offset, double viewLength, double rowLength, double start, double end) {
+    double shown = offset;
+    if (end > shown + viewLength) shown = end - viewLength;
+    if (start < shown) shown = start;
+    return std::clamp(shown, 0.0, std::max(rowLength - viewLength, 0.0));
+}
 
 }  // namespace velmora::WebWorkspaceRules

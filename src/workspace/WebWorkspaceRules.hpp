@@ -28,6 +28,13 @@ inline constexpr int tabMaximumWidth = 240;
 // beside the private and busy marks (the rest cut off with "…").
 inline constexpr int titleMinimumCharacters = 3;
 
+// Where the bar's scrolling row stands so that the selected tab's item
+// (from start to end, in the row's coordinates) is wholly in view: the
+// current offset when it already is, else the least move that shows it,
+// its leading edge first when the item is wider than the view. Clamped to
+// the row's scrolling range (0 to rowLength - viewLength).
+double offsetShowing(double offset, double viewLength, double rowLength, double start, double end);
+
 // The tab button's text: the private mark, the title, the busy mark.
 std::string itemText(bool isPrivate, std::string_view title, bool active);
 // The tab's line in "タブ一覧", as the user reads it: never the busy mark.

@@ -11,6 +11,8 @@ inline constexpr const char* tabClass = "velmora-tab";
 inline constexpr const char* selectedTabClass = "velmora-tab-selected";
 inline constexpr const char* closeClass = "velmora-tab-close";
 inline constexpr const char* stripClass = "velmora-strip";
+// A button as low as a line of text: the download rows' buttons.
+inline constexpr const char* compactClass = "velmora-compact";
 
 // Installs the style sheet on the default display once; harmless again.
 void install();

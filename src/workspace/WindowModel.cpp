@@ -293,7 +293,13 @@ void WindowModel::applyPreferences(const AppPreferences& preferences) {
 
 void WindowModel::operationChanged(BrowserTab& tab, bool pending) {
     changed.emit();
-    if (pending) return;
+    if (pending) {
+        // The save's outcome will belong to the page it is taken of, and an
+        // earlier refusal is over.
+        tab.savedPage = tab.browser->currentURL.get();
+        tab.refusal = std::nullopt;
+        return;
+    }
     tab.lockedSize = std::nullopt;
     if (!webSaving()) {
         // The panel from the store as it is now; the rest from what waited,

@@ -187,6 +187,10 @@ public:
     // A new tab at the end, selected.
     std::shared_ptr<BrowserTab> addTab(bool privateMode,
                                        std::optional<WebViewConfiguration> configuration = std::nullopt);
+    // The user's new empty tab (the tab bar's buttons, the menu and its
+    // keys): added as addTab does, with the caret asked into its address
+    // field, so that what the user types next is the new tab's address.
+    std::shared_ptr<BrowserTab> openTab(bool privateMode);
     // Closes an idle tab at once; a busy one only after the user agreed in a
     // question on the window and its work has stopped. One question per tab.
     void requestCloseTab(const UUID& tabID);
@@ -246,6 +250,8 @@ private:
     void capture(const UUID& tabID, CaptureOptions options, const std::filesystem::path& folder) override;
     void print(const UUID& tabID, PrintOptions options, const std::filesystem::path& folder) override;
     std::shared_ptr<BrowserTab> listedTab(const UUID& tabID) const;
+    // Records a refusal on the tab, with its page as it stands.
+    static void refuse(BrowserTab& tab, const std::string& text, bool failure);
 
     struct TabLink {
         sigc::connection changed;

@@ -104,7 +104,19 @@ std::optional<SaveRequest::TabNow> WindowModel::tabNow(const UUID& tabID) const 
                                session.loading || webkit_web_view_is_loading(session.webView())};
 }
 
-void WindowModel::setMessage(std::string text) { message = std::move(text); }
+void WindowModel::setMessage(std::string text) {
+    // A refusal is also the selected tab's, shown beside the control that
+    // asked, for as long as its page stays as it was; a save that starts
+    // ends it (operationChanged). The row already follows a save that runs:
+    // the refusal of a second one would outlast it there.
+    if (!text.empty() && text != SaveRequest::saving) refuse(*selectedTab(), text, text != SaveRequest::cancelled);
+    message = std::move(text);
+}
+
+void WindowModel::refuse(BrowserTab& tab, const std::string& text, bool failure) {
+    const BrowserSession& session = *tab.browser;
+    tab.refusal = PageRefusal{text, session.currentURL.get(), session.loading.get(), failure};
+}
 
 void WindowModel::lock(const UUID& tabID, Size size, const std::filesystem::path& folder) {
     if (const auto tab = listedTab(tabID)) {

@@ -173,6 +173,7 @@ TEST_F(Downloads, ACancelOrABrokenBodyLeavesNothingBehind) {
     ASSERT_TRUE(ends(broken));
     EXPECT_EQ(broken->state(), State::failed);
     EXPECT_EQ(rawValue(broken->state()), "保存できませんでした");
+    EXPECT_EQ(broken->notice(), BrowserDownload::transferFailedNotice) << "it says why";
     const Names brokenNames = eventNames(*broken);
     EXPECT_NE(std::find(brokenNames.begin(), brokenNames.end(), "transport-failed"), brokenNames.end());
     EXPECT_EQ(test::listNames(stageOf(granted_, *broken)), (Names{"lease", "owner.json"}));

@@ -10,6 +10,20 @@ using namespace velmora;
 namespace Rules = CapturePanelRules;
 using Panel = AppPreferences::Panel;
 
+namespace {
+
+constexpr const char* savedURL = "http://127.0.0.1:8080/notice";
+
+// A tab whose last save was taken of the page it shows.
+Rules::StatusFacts onSavedPage() {
+    Rules::StatusFacts facts;
+    facts.shownPage = savedURL;
+    facts.savedPage = savedURL;
+    return facts;
+}
+
+}  // namespace
+
 TEST(CapturePanelRules, PCAlwaysMeansTheCurrentWidthAndEachModeShowsItsOwnControls) {
     EXPECT_EQ(Rules::displayValue("mobile"), "mobile");
     EXPECT_EQ(Rules::displayValue("current"), "pc");
@@ -71,7 +85,7 @@ TEST(CapturePanelRules, TheSectionsStandSideBySideFromAPanelWidthOf792AtTheBotto
 }
 
 TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
-    Rules::StatusFacts idle;
+    auto idle = onSavedPage();
     idle.stage = "保存しました";
     idle.diagnostic = "{\"stages\" : []}";
     idle.hasLastOutput = true;
@@ -123,8 +137,100 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(Rules::panelEnabled(false, false));
 }
 
+TEST(CapturePanelRules, TheRowIsAboutThePageOnScreen) {
+    // A loaded page the tab never saved: the session's first stage is no
+    // news about it, and the row with the panel on the right takes no room.
+    Rules::StatusFacts loaded;
+    loaded.stage = "ページを選んでください";
+    loaded.shownPage = savedURL;
+    auto row = Rules::statusRow(loaded);
+    EXPECT_EQ(row.stage, "");
+    EXPECT_FALSE(row.visible);
+    EXPECT_FALSE(row.failure);
+    // With the panel at the bottom the row stands for its save buttons.
+    loaded.panel = Panel::bottom;
+    row = Rules::statusRow(loaded);
+    EXPECT_TRUE(row.visible);
+    EXPECT_TRUE(row.saveButtons);
+    EXPECT_EQ(row.stage, "");
+
+    // A save's outcome stays with the page it was taken of: shown there,
+    // with its diagnostic and folder; gone on another page (another site,
+    // the next page of the same one) and back when that page is shown again.
+    auto saved = onSavedPage();
+    saved.stage = "印刷出力2件。内容を確認してください";
+    saved.diagnostic = "{}";
+    saved.hasLastOutput = true;
+    row = Rules::statusRow(saved);
+    EXPECT_TRUE(row.visible);
+    EXPECT_EQ(row.stage, saved.stage);
+    EXPECT_TRUE(row.copyDiagnostic);
+    EXPECT_TRUE(row.openOutput);
+    for (const char* elsewhere : {"https://example.org/", "http://127.0.0.1:8080/next"}) {
+        auto moved = saved;
+        moved.shownPage = elsewhere;
+        row = Rules::statusRow(moved);
+        EXPECT_FALSE(row.visible) << elsewhere;
+        EXPECT_EQ(row.stage, "") << elsewhere;
+        EXPECT_FALSE(row.copyDiagnostic) << elsewhere;
+        EXPECT_FALSE(row.openOutput) << elsewhere;
+    }
+    auto failedThere = saved;
+    failedThere.failed = true;
+    failedThere.shownPage = "https://example.org/";
+    EXPECT_FALSE(Rules::statusRow(failedThere).failure) << "another page has no failure of its own";
+    // A running save is followed whatever page the tab shows.
+    auto running = saved;
+    running.pending = true;
+    running.stage = "読み込み待機";
+    running.shownPage = std::nullopt;
+    EXPECT_EQ(Rules::statusRow(running).stage, "読み込み待機");
+    EXPECT_TRUE(Rules::statusRow(running).visible);
+}
+
+TEST(CapturePanelRules, ARefusalStandsInTheRowAsAnErrorWhileThePageIsAsItWas) {
+    // 縦長PNGを保存 on a page still loading.
+    Rules::StatusFacts loading;
+    loading.shownPage = savedURL;
+    loading.loading = true;
+    loading.refusal = PageRefusal{"ページの読み込みが完了していません。タブを開いてから保存してください。", savedURL, true, true};
+    auto row = Rules::statusRow(loading);
+    EXPECT_TRUE(row.visible);
+    EXPECT_EQ(row.stage, loading.refusal->text);
+    EXPECT_TRUE(row.failure);
+    EXPECT_TRUE(row.wraps);
+    // Once the page has loaded, the refusal no longer holds.
+    auto loaded = loading;
+    loaded.loading = false;
+    row = Rules::statusRow(loaded);
+    EXPECT_FALSE(row.visible);
+    EXPECT_FALSE(row.failure);
+
+    // A typed file: address, refused on an empty tab, until the tab shows a
+    // page.
+    Rules::StatusFacts empty;
+    empty.refusal = PageRefusal{"URLを確認してください。httpまたはhttpsで始まるアドレスを入力してください。", std::nullopt, false, true};
+    EXPECT_EQ(Rules::statusRow(empty).stage, empty.refusal->text);
+    EXPECT_TRUE(Rules::statusRow(empty).failure);
+    empty.shownPage = savedURL;
+    EXPECT_FALSE(Rules::statusRow(empty).visible);
+
+    // Over the outcome of a save of the same page; the user's own cancel
+    // is said plainly.
+    auto saved = onSavedPage();
+    saved.stage = "画像を保存しました（1枚）";
+    saved.refusal = PageRefusal{"保存を取消しました。処理は開始していません", savedURL, false, false};
+    row = Rules::statusRow(saved);
+    EXPECT_EQ(row.stage, saved.refusal->text);
+    EXPECT_FALSE(row.failure);
+    // A running save hides it.
+    saved.pending = true;
+    saved.stage = "読み込み待機";
+    EXPECT_EQ(Rules::statusRow(saved).stage, "読み込み待機");
+}
+
 TEST(CapturePanelRules, AFailureReadsAsAnErrorAndARunningSaveHasABarFilledAsFarAsItsTilesCame) {
-    Rules::StatusFacts failed;
+    auto failed = onSavedPage();
     failed.stage = "保存できませんでした。 診断コード: WC-041";
     failed.failed = true;
     const auto row = Rules::statusRow(failed);
@@ -151,7 +257,7 @@ TEST(CapturePanelRules, AFailureReadsAsAnErrorAndARunningSaveHasABarFilledAsFarA
 }
 
 TEST(CapturePanelRules, ALongSentenceWrapsAndAShortStageStaysOneLine) {
-    Rules::StatusFacts facts;
+    auto facts = onSavedPage();
     for (const char* shortStage : {"ページを選んでください", "撮影中 99999/99999", "結合・保存中", "画像を保存しました（1枚）",
                                    "下部の画像を読み込み中", "12345678901234567890"}) {
         facts.stage = shortStage;

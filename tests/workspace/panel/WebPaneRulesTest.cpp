@@ -32,6 +32,28 @@ TEST(WebPaneRules, TheSplitGivesThePanelItsClampedSizeAndThePageTheRest) {
     EXPECT_EQ(Rules::split(320, std::numeric_limits<double>::infinity(), Panel::right).web, 0);
 }
 
+TEST(WebPaneRules, ThePanelAtTheBottomGivesWayForHalfTheWindow) {
+    // An 850-high window: the page keeps 425 of a split of 620, the panel
+    // what is left after the divider.
+    EXPECT_EQ(Rules::webFloor(Panel::bottom, 850), 425);
+    EXPECT_EQ(Rules::webFloor(Panel::right, 850), 0) << "beside the page, the panel takes no height from it";
+    EXPECT_EQ(Rules::split(300, 620, Panel::bottom, 425), (Rules::Split{425, 8, 187}));
+    EXPECT_EQ(Rules::split(150, 620, Panel::bottom, 425), (Rules::Split{432, 8, 180})) << "never above its size";
+    // A tall window keeps the panel's own size.
+    EXPECT_EQ(Rules::split(300, 1200, Panel::bottom, Rules::webFloor(Panel::bottom, 1400)), (Rules::Split{892, 8, 300}));
+    // A low one gives way only down to the panel's least useful height.
+    EXPECT_EQ(Rules::split(300, 400, Panel::bottom, 300), (Rules::Split{300, 8, 92}));
+    EXPECT_EQ(Rules::split(300, 300, Panel::bottom, 300), (Rules::Split{212, 8, 80}));
+    // The drag is clamped alike.
+    EXPECT_EQ(Rules::draggedSize(500, 620, Panel::bottom, false, false, 425), 187);
+    EXPECT_EQ(Rules::draggedSize(500, 620, Panel::bottom, false, false), 372);
+}
+
+TEST(WebPaneRules, TheDownloadListStandsOpenWhileADownloadRuns) {
+    EXPECT_TRUE(Rules::downloadsOpen(true));
+    EXPECT_FALSE(Rules::downloadsOpen(false));
+}
+
 TEST(WebPaneRules, ADragIsClampedLikeTheSplitAndDroppedWhileTheWindowSavesOrCloses) {
     EXPECT_EQ(Rules::draggedSize(360, 1200, Panel::right, false, false), 360);
     EXPECT_EQ(Rules::draggedSize(1000, 1200, Panel::right, false, false), 832);

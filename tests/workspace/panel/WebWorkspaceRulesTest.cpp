@@ -43,3 +43,21 @@ TEST(WebWorkspaceRules, TheOCRStripStandsWhileTheQueueRunsOrWaitsPaused) {
     EXPECT_EQ(Rules::queueStripText("3/5ページを処理中"), "このウインドウのOCR：3/5ページを処理中");
     EXPECT_EQ(Rules::webStripText("下部の画像を読み込み中"), "このウインドウのWeb保存：下部の画像を読み込み中");
 }
+
+TEST(WebWorkspaceRules, TheSelectedTabIsScrolledJustIntoView) {
+    // A row of 1400 seen through 1000.
+    // Already in view: nothing moves.
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 1000, 1400, 200, 400), 0);
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(300, 1000, 1400, 300, 1300), 300);
+    // Past the right edge, or cut by it: its end comes to the edge.
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 1000, 1400, 1200, 1400), 400);
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 1000, 1400, 950, 1150), 150);
+    // Left of the view: its start comes to the left edge.
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(400, 1000, 1400, 100, 300), 100);
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(400, 1000, 1400, 0, 200), 0);
+    // An item wider than the view shows its start.
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 100, 1400, 500, 700), 500);
+    // Never past the row's ends, and nothing to scroll in a row that fits.
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 1000, 1400, 1300, 1500), 400);
+    EXPECT_EQ(WebWorkspaceRules::offsetShowing(50, 1000, 800, 600, 800), 0);
+}

@@ -10,6 +10,7 @@
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
 #include "workspace/ActivityStrips.hpp"
+#include "workspace/CaptureStatusRow.hpp"
 #include "workspace/HistoryView.hpp"
 #include "workspace/WebWorkspace.hpp"
 #include "workspace/WebWorkspaceContent.hpp"
@@ -315,4 +316,23 @@ TEST_F(WorkspaceViewTest, ABackgroundSaveGoesOnUnderTheHistoryAndItsStripLeadsBa
     EXPECT_TRUE(ocrSlot->get_visible());
     pressRow(window, Section::ocr);
     EXPECT_FALSE(ocrSlot->get_visible());
+}
+
+TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowInBothPanelLayouts) {
+    WorkspaceWindow& window = openWindow();
+    auto model = window.model();
+    load(*model, "/page");
+    auto* area = named(window, WebWorkspaceContent::webAreaName);
+    auto* status = named(window, CaptureStatusRow::rowName);
+    ASSERT_TRUE(area && status);
+    for (auto panel : {AppPreferences::Panel::right, AppPreferences::Panel::bottom}) {
+        model->panel = panel;
+        const int windowHeight = window.window().get_height();
+        ASSERT_GT(windowHeight, 0);
+        EXPECT_TRUE(spinUntil([&] { return area->get_mapped() && 2 * area->get_height() >= windowHeight; }))
+            << rawValue(panel) << ": the page is " << area->get_height() << " of " << windowHeight;
+        // A loaded page the tab has not saved: the status row stands only
+        // for the save buttons the bottom panel puts in it.
+        EXPECT_EQ(status->get_visible(), panel == AppPreferences::Panel::bottom) << rawValue(panel);
+    }
 }

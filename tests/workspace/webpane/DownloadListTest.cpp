@@ -134,6 +134,21 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     EXPECT_DOUBLE_EQ(heldBar->get_fraction(), 0.25);
     EXPECT_TRUE(shownNow(unknownBar));
     EXPECT_EQ(unknownBar->get_fraction(), 0.0) << "a pulsing bar has no share";
+    // The bars and the "中止" buttons stand in one column from row to row,
+    // though the two byte counts differ in length.
+    auto* heldCancel = named(content, WebPaneRules::cancelPrefix + held->id.text());
+    auto* unknownCancel = named(content, WebPaneRules::cancelPrefix + unknown->id.text());
+    ASSERT_TRUE(heldCancel && unknownCancel);
+    auto left = [&](Gtk::Widget* widget) {
+        graphene_rect_t bounds{};
+        return gtk_widget_compute_bounds(GTK_WIDGET(widget->gobj()), GTK_WIDGET(content.gobj()), &bounds)
+                   ? bounds.origin.x
+                   : -1.0f;
+    };
+    ASSERT_TRUE(spinUntil([&] { return heldBar->get_mapped() && unknownCancel->get_width() > 0; }));
+    EXPECT_NE(seen(content, *held).bytesText.size(), seen(content, *unknown).bytesText.size());
+    EXPECT_TRUE(spinUntil([&] { return left(heldBar) == left(unknownBar); })) << left(heldBar) << " " << left(unknownBar);
+    EXPECT_EQ(left(heldCancel), left(unknownCancel));
 
     // "中止": the bytes and the button stay while it stops, and go once
     // it has.
@@ -261,12 +276,32 @@ TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideT
               "この私用タブのダウンロード（明示保存したファイルは残ります）");
     auto* scroll = named<Gtk::ScrolledWindow>(content, BrowserDownloadList::scrollName);
     ASSERT_NE(scroll, nullptr);
+    auto shownRows = [&] {
+        std::vector<Gtk::Widget*> rows;
+        for (const auto& item : tab->downloads.get()) {
+            Gtk::Widget* row = named(content, DownloadRow::rowPrefix + item->id.text());
+            if (shownNow(row)) rows.push_back(row);
+        }
+        return rows;
+    };
+    // Nothing runs: the list folds to the newest download's row.
+    auto folded = shownRows();
+    ASSERT_EQ(folded.size(), 1u);
+    EXPECT_EQ(folded[0]->get_name().raw(), DownloadRow::rowPrefix + tab->downloads->back()->id.text());
+    // Opened, every row: the list grows by whole rows to its cap, then
+    // scrolls.
+    click(named(content, BrowserDownloadList::toggleName));
+    EXPECT_EQ(shownRows().size(), 8u);
     ASSERT_TRUE(spinUntil([&] {
         auto v = scroll->get_vadjustment();
         return scroll->get_height() > 0 && v->get_upper() > v->get_page_size();
     })) << "the rows are taller than the list";
+    const int rowHeight = shownRows()[0]->get_height();
+    ASSERT_GT(rowHeight, 0);
+    constexpr int spacing = 3;
     EXPECT_LE(scroll->get_height(), 100);
-    EXPECT_GE(scroll->get_height(), 90) << "the list grows to its cap before it scrolls";
+    EXPECT_GT(scroll->get_height() + spacing + rowHeight, 100) << "the list grows to its cap before it scrolls";
+    EXPECT_EQ((scroll->get_height() + spacing) % (rowHeight + spacing), 0) << "no row is cut at the lower edge";
     // A long name is shortened within its width.
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + tab->downloads->front()->id.text());
     ASSERT_NE(name, nullptr);

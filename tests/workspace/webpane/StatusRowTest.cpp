@@ -8,6 +8,8 @@
 #include <set>
 
 #include "workspace/CapturePanelRules.hpp"
+#include "workspace/SaveRequest.hpp"
+#include "workspace/TabActions.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The status row and the other tabs' strips with real saves of loopback
@@ -48,11 +50,12 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     show(*tab);
     load(*model, "/page");
 
-    // Before the first save: nothing to copy or open, nothing to stop.
-    EXPECT_EQ(stageText(pane), tab->browser->stage.get());
-    EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::copyName)));
-    EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName)));
-    EXPECT_TRUE(shownNow(rowButton(pane, CaptureStatusRow::cancelName)));
+    // Before the first save: nothing to say about the page, nothing to
+    // copy, open or stop; with the panel on the right the row is left out.
+    EXPECT_EQ(stageText(pane), "");
+    EXPECT_FALSE(shownNow(&pane.status));
+    EXPECT_FALSE(rowButton(pane, CaptureStatusRow::copyName)->get_visible());
+    EXPECT_FALSE(rowButton(pane, CaptureStatusRow::openOutputName)->get_visible());
     EXPECT_FALSE(rowButton(pane, CaptureStatusRow::cancelName)->is_sensitive());
 
     // The stage as the save goes: every text the row showed.
@@ -60,6 +63,7 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     auto watch = model->changed.connect([&] { shown.insert(stageText(pane)); });
     startHeldSave(*model, *tab, named(pane.panel, CapturePanel::captureName));
     EXPECT_EQ(stageText(pane), "下部の画像を読み込み中");
+    EXPECT_TRUE(shownNow(&pane.status));
     EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::copyName)));
     // The folder is known, but not offered while the save runs.
     ASSERT_TRUE(model->lastOutput().has_value());
@@ -257,4 +261,65 @@ TEST_F(StatusRowTest, AFailureIsShownWholeAsAnErrorBesideTheButtonsAndARunningSa
     EXPECT_EQ(model->operationStage(*tab->browser->operation.get()), SafeEvent::Stage::completed);
     EXPECT_FALSE(shownNow(bar));
     EXPECT_FALSE(shownNow(icon));
+}
+
+TEST_F(StatusRowTest, TheRowIsAboutThePageOnScreenAndARefusalStandsThereAsAnError) {
+    server.html("/other", test::page("別のページ", "<p>別の本文</p>"));
+    server.held("/slow", test::page("遅いページ", "<p>遅い本文</p>"));
+    auto model = makeModel();
+    PaneWindow pane(model, desktop);
+    ASSERT_TRUE(pane.shown());
+    auto tab = model->selectedTab();
+    show(*tab);
+    auto* stage = named<Gtk::Label>(pane.status, CaptureStatusRow::stageName);
+    auto* icon = named(pane.status, CaptureStatusRow::failureIconName);
+    ASSERT_TRUE(stage && icon);
+
+    // A typed file: address on the empty tab: refused in the row, as an
+    // error, as well as in the window's message.
+    model->setAddress("file:///etc/passwd");
+    model->navigate();
+    EXPECT_TRUE(shownNow(&pane.status));
+    EXPECT_EQ(stageText(pane), std::string(TabActions::invalidAddress));
+    EXPECT_EQ(model->message.get(), std::string(TabActions::invalidAddress));
+    EXPECT_TRUE(stage->has_css_class("error"));
+    EXPECT_TRUE(shownNow(icon));
+
+    // A page loaded: the refusal is over, and the session's first stage is
+    // not shown about it.
+    load(*model, "/page");
+    EXPECT_FALSE(shownNow(&pane.status));
+    EXPECT_EQ(stageText(pane), "");
+    EXPECT_FALSE(stage->has_css_class("error"));
+
+    // 縦長PNGを保存 while the next page still loads: refused in the row,
+    // until the page has come.
+    model->setAddress(server.url("/slow"));
+    model->navigate();
+    ASSERT_TRUE(spinUntil([&] { return server.requests("/slow") > 0 && tab->browser->loading.get(); }));
+    click(named(pane.panel, CapturePanel::captureName));
+    ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); })) << "the save is refused";
+    EXPECT_FALSE(tab->browser->hasPendingOperation());
+    EXPECT_EQ(stageText(pane), std::string(SaveRequest::notLoaded));
+    EXPECT_TRUE(stage->has_css_class("error"));
+    EXPECT_TRUE(shownNow(&pane.status));
+    server.release("/slow");
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->loading.get() && tab->browser->currentURL.get() == server.url("/slow"); }, 30s));
+    EXPECT_TRUE(spinUntil([&] { return !shownNow(&pane.status); }));
+
+    // A save of this page: its outcome shows here and stays with it; another
+    // page has nothing to say; the saved page shown again has it back.
+    click(named(pane.panel, CapturePanel::captureName));
+    ASSERT_TRUE(spinUntil([&] { return tab->browser->hasPendingOperation(); })) << model->message.get();
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
+    const std::string outcome = tab->browser->stage.get();
+    EXPECT_EQ(stageText(pane), outcome);
+    EXPECT_TRUE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName)));
+    load(*model, "/other");
+    EXPECT_FALSE(shownNow(&pane.status));
+    EXPECT_EQ(stageText(pane), "");
+    EXPECT_EQ(tab->browser->stage.get(), outcome) << "the session keeps its stage; the row does not show it";
+    load(*model, "/slow");
+    EXPECT_TRUE(shownNow(&pane.status));
+    EXPECT_EQ(stageText(pane), outcome);
 }
