@@ -299,6 +299,9 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     status = "原稿を開きました。「OCRを開始」を押してください。";
     refreshSaved();
     showPage();
+    // Refused as an image that cannot be decoded is (`showPage()` says so
+    // for one): the queue stays open, its run reports the same.
+    if (shownUnreadable_) status = *shownUnreadable_;
 }
 
 }  // namespace velmora
