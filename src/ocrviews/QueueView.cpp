@@ -833,6 +833,7 @@ QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*
     set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
     set_overlay_scrolling(false);
     set_max_content_height(maximumHeight);
+    set_min_content_height(minimumHeight);
     set_propagate_natural_height(true);
     set_child(parts_->list);
     parts_->update();
