@@ -485,7 +485,12 @@ private:
     // Tells journalDamaged of a damaged journal tail the engine left out.
     void reportJournal(const OCRQueueEngine& reopened) const;
     // applyEdit() without the write: the change in the engine only.
-    void stageEdit();
+    // `selection` false leaves the stored selection as it is: the caller
+    // records the page it goes to instead.
+    void stageEdit(bool selection = true);
+    // Records the shown input and page as the queue's selection, where it
+    // reopens (also after a crash), when it is not that already.
+    void stageSelection();
     // applyEdit() and the write of everything staged, the journal folded,
     // on this thread: for the steps that close or let go of the queue.
     // Throws.
