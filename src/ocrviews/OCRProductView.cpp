@@ -176,7 +176,7 @@ void OCRProductView::buildBanner() {
     // never squeezed into a column, and the buttons stand at the right.
     banner_.set_halign(Gtk::Align::FILL);
     banner_.set_hexpand(true);
-    auto& text = *Gtk::make_managed<Gtk::Label>("保存した処理があります。自動では開始しません。");
+    auto& text = *Gtk::make_managed<Gtk::Label>(PaneLayout::savedWorkSentence);
     text.set_name(bannerTextName);
     text.set_xalign(0);
     text.set_hexpand(true);

@@ -65,7 +65,9 @@ double resultWidth(double preferred, double splitWidth);
 double draggedPreferred(double resultSize, double splitWidth);
 
 // The banner that offers the saved queues: only while nothing is open, some
-// are saved, and the user has not put it off.
+// are saved, and the user has not put it off. The window's activity strip
+// says the same sentence while another section is shown.
+inline constexpr const char* savedWorkSentence = "保存した処理があります。自動では開始しません。";
 bool showsRecoveryBanner(bool recoveryDeferred, bool hasSavedQueues, bool queueOpen);
 
 }  // namespace PaneLayout
