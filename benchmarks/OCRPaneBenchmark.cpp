@@ -93,14 +93,13 @@ void resizeAcross900() {
     test::spinUntil([&] { return pane.get_width() == 1000 && !pane.layoutPending(); });
     test::spinFor(100ms);
     Paints paints(window);
-    Gtk::Widget& copy = *test::findByName(window, OCROptionRows::copyName);
-    Gtk::Widget& save = *test::findByName(window, OCROptionRows::saveName);
-    // Shown stacked: the save button painted below the copy button.
+    Gtk::Widget& start = *test::findByName(window, OCRControlPanel::startName);
+    // Shown wrapped: the run button follows the file name instead of
+    // standing at the row's far end.
     auto stackedOnScreen = [&] {
-        double x = 0, copyY = 0, saveY = 0;
-        copy.translate_coordinates(pane, 0, 0, x, copyY);
-        save.translate_coordinates(pane, 0, 0, x, saveY);
-        return saveY > copyY;
+        double startX = 0, y = 0;
+        start.translate_coordinates(pane, 0, 0, startX, y);
+        return startX < pane.get_width() / 2.0;
     };
     Figures toCompact;
     Figures toWide;

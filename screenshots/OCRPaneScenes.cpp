@@ -1,8 +1,11 @@
 // The whole OCR pane as a window shows it: a finished queue of three
 // originals with the processing list open, the same pane narrower than 900
-// (its rows stacked), the pane before any document, the recovery banner of
-// saved queues, a locked PDF waiting for its password, and the tint of files
-// dragged over the pane.
+// (its rows wrapped), the pane before any document, the recovery banner of
+// saved queues, a locked PDF waiting for its password, a "PDF" that is no
+// document refused as it is opened, and the tint of files dragged over the
+// pane. Then whole workspace windows: the OCR section with its processing
+// list open, and the web section telling of OCR work saved by an earlier
+// session.
 #include <gtk/gtk.h>
 
 #include <fstream>
@@ -17,6 +20,7 @@
 #include "support/TextPages.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
+#include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 
@@ -172,11 +176,73 @@ Gtk::Window* empty(Stage& stage) {
     return paneWindow(stage, c, 1240, 850);
 }
 
+// A text file named like a PDF, chosen: refused at once, nothing to run.
+Gtk::Window* refusedPDF(Stage& stage) {
+    const fs::path notes = folder(stage) / "取扱説明書.pdf";
+    std::ofstream(notes) << "これはPDFではなく、名前だけPDFのテキストです。\n";
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({notes});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A window of its own, in the application's window set, kept until the
+// process ends.
+WorkspaceWindow* workspaceWindow(Stage& stage) {
+    stage.app.application()->activate();
+    AppServices& services = stage.app.services ? stage.app.services() : AppServices::shared();
+    auto* set = new WorkspaceWindows(services, stage.app.application());
+    set->quitApplication = [] {};
+    return set->open(std::nullopt);
+}
+
+// The OCR section at the window's default size with the processing list
+// open over a queue of three pages recognised for real.
+Gtk::Window* workspaceQueue(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    std::vector<fs::path> files;
+    const std::vector<std::string> names{"年度報告の一.png", "年度報告の二.png", "年度報告の三.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        files.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(i)).file);
+    }
+    queue.managedQueue = true;
+    auto append = queue.appendFiles(files, false);
+    test::runTask(std::move(append));
+    test::spinUntil([&] { return queue.importTask && queue.importTask->done() && queue.engine; },
+                    std::chrono::seconds(20));
+    auto start = queue.start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !queue.busy.get(); }, std::chrono::seconds(120));
+    queue.processingList = true;
+    window->model()->section = WindowModel::Section::ocr;
+    test::spinFor(std::chrono::milliseconds(300));
+    return &window->window();
+}
+
+// A window opening on the web section after a session that ended during
+// OCR: the strip at the bottom tells of the saved work and leads to it.
+Gtk::Window* workspaceResumable(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    queue.savedQueues = std::vector<fs::path>{folder(stage) / "queues" / "saved"};
+    window->model()->section = WindowModel::Section::web;
+    test::spinFor(std::chrono::milliseconds(300));
+    return &window->window();
+}
+
 const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-empty", 1240, 850, empty) &&
                         registerScene("ocr-pane-compact", 860, 850, compact) &&
                         registerScene("ocr-pane-recovery", 1240, 850, recovery) &&
                         registerScene("ocr-pane-password", 1240, 850, lockedPDF) &&
+                        registerScene("ocr-pane-refused-pdf", 1240, 850, refusedPDF) &&
+                        registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
+                        registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
                         registerScene("ocr-pane-drop", 1240, 850, dropHover);
 
 }  // namespace

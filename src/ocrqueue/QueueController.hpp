@@ -219,9 +219,10 @@ public:
     std::optional<AutoPresentation> autoPresentation() const;
 
     // The two confirmations that guard edited text: true only when the
-    // user chose "続ける".
+    // user chose "続ける". `edited` false leaves the replacement's sentences
+    // about edits out (a managed queue asks even when nothing was edited).
     Task<bool> confirmDiscard(std::string message) const;
-    Task<bool> confirmReplaceEditedText(std::string message) const;
+    Task<bool> confirmReplaceEditedText(std::string message, bool edited = true) const;
 
     // Told, on the main thread, when a queue reopened here had a damaged
     // tail in its edit journal (a store cut short by a crash) that was left
@@ -484,7 +485,12 @@ private:
     // Tells journalDamaged of a damaged journal tail the engine left out.
     void reportJournal(const OCRQueueEngine& reopened) const;
     // applyEdit() without the write: the change in the engine only.
-    void stageEdit();
+    // `selection` false leaves the stored selection as it is: the caller
+    // records the page it goes to instead.
+    void stageEdit(bool selection = true);
+    // Records the shown input and page as the queue's selection, where it
+    // reopens (also after a crash), when it is not that already.
+    void stageSelection();
     // applyEdit() and the write of everything staged, the journal folded,
     // on this thread: for the steps that close or let go of the queue.
     // Throws.
@@ -563,6 +569,11 @@ private:
     static Task<void> recoveryTask(std::weak_ptr<QueueController> weak);
     // The first queued path among urls, compared in NFC.
     std::optional<std::filesystem::path> firstDuplicate(const std::vector<std::filesystem::path>& urls) const;
+
+    // Why the PDF that `showPage()` last showed is no document at all
+    // (none for a document, a locked one included): an opening says it
+    // instead of announcing the original.
+    std::optional<std::string> shownUnreadable_;
 };
 
 }  // namespace velmora

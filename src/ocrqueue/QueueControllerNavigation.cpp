@@ -46,7 +46,8 @@ std::string joinedText(const std::vector<TextRegion>& regions) {
 bool QueueController::goPage(int64_t number, std::optional<UUID> inputID) {
     assert(isMainThread());
     try {
-        applyEdit();
+        stageEdit(false);
+        scheduleFlush();
     } catch (const std::exception&) {
         status = pageNotSwitched;
         return false;
@@ -58,6 +59,13 @@ bool QueueController::goPage(int64_t number, std::optional<UUID> inputID) {
     page = std::max<int64_t>(number, 1);
     searchSelection = std::nullopt;
     showPage();
+    // The queue reopens on the page shown, after a crash too. Not being able
+    // to note it takes nothing from the user: the page is shown, and the
+    // next store notes it again.
+    try {
+        stageSelection();
+    } catch (const std::exception&) {
+    }
     return true;
 }
 

@@ -25,7 +25,7 @@ void QueueController::applyEdit() {
     scheduleFlush();
 }
 
-void QueueController::stageEdit() {
+void QueueController::stageEdit(bool selection) {
     assert(isMainThread());
     // This write takes whatever the interval held back.
     cancelEditWrite();
@@ -55,7 +55,7 @@ void QueueController::stageEdit() {
         if (!OCRProduct::sameUTF16(edited.get(), stored)) record.text = edited.get();
     }
     const auto [selectedInput, selectedPage] = engine->selection();
-    record.selection = selectedInput != id || selectedPage != page.get();
+    record.selection = selection && (selectedInput != id || selectedPage != page.get());
     // Durable when this returns, as one record of the queue's edit journal.
     // Only a whole write of the queue (a journal grown past its size, a
     // failed store) goes to a worker.
@@ -65,6 +65,25 @@ void QueueController::stageEdit() {
     } else {
         snapshot = engine->snapshot();
     }
+}
+
+void QueueController::stageSelection() {
+    assert(isMainThread());
+    if (!engine || !selectedID->has_value()) return;
+    const UUID id = selectedID->value();
+    const auto [storedInput, storedPage] = engine->selection();
+    if (storedInput == id && storedPage == page.get()) return;
+    OCRQueueEngine::EditorRecord record;
+    record.inputID = id;
+    record.page = page;
+    record.selection = true;
+    engine->stageEditor(record);
+    if (snapshot->has_value() && snapshot->value().input(id)) {
+        snapshot.update([&](std::optional<QueueSnapshot>& mirror) { engine->mirrorEditor(*mirror, id, std::nullopt); });
+    } else {
+        snapshot = engine->snapshot();
+    }
+    scheduleFlush();
 }
 
 void QueueController::reportJournal(const OCRQueueEngine& reopened) const {
@@ -299,6 +318,9 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     status = "原稿を開きました。「OCRを開始」を押してください。";
     refreshSaved();
     showPage();
+    // Refused as an image that cannot be decoded is (`showPage()` says so
+    // for one): the queue stays open, its run reports the same.
+    if (shownUnreadable_) status = *shownUnreadable_;
 }
 
 }  // namespace velmora

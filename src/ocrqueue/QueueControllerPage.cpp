@@ -34,6 +34,7 @@ std::string QueueController::failureSentence(const std::exception& error) {
 
 void QueueController::showPage() {
     assert(isMainThread());
+    shownUnreadable_.reset();
     if (!engine || !selectedID->has_value()) return;
     const UUID id = selectedID->value();
     const std::optional<QueueInput> input = engine->input(id);
@@ -95,21 +96,27 @@ void QueueController::showPage() {
         return std::nullopt;
     }();
     int64_t count = 1;
+    // Why the original is no document at all: a locked PDF waits for its
+    // password and a file gone missing is the run's to report.
+    std::optional<std::string> unreadable;
     if (input->source) {
         count = input->source->pageCount;
     } else {
-        // An original that cannot be read is shown as one page, silently.
         try {
             count = SourceIdentity::read(file, unlocked).pageCount;
+        } catch (const BrindlexError& e) {
+            count = 1;
+            if (e.errorCase() != ErrorCase::lockedPDF) unreadable = e.what();
         } catch (const std::exception&) {
             count = 1;
         }
     }
     previewPageCount = count;
+    shownUnreadable_ = std::move(unreadable);
 
     if (lowered(file.extension().string()) == ".pdf") {
         // A page that cannot be rendered (missing file, locked, out of range)
-        // shows no image and no message.
+        // of a document that opens shows no image and no message.
         try {
             preview = Raster::pdf(file, static_cast<int>(page.get() - 1), 100, unlocked);
         } catch (const std::exception&) {
@@ -140,10 +147,13 @@ Task<bool> QueueController::confirmDiscard(std::string message) const {
                           "続ける");
 }
 
-Task<bool> QueueController::confirmReplaceEditedText(std::string message) const {
-    return ports_.confirm(std::move(message),
-                          "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。保存済みファイルと原稿は削除しません。",
-                          "続ける");
+Task<bool> QueueController::confirmReplaceEditedText(std::string message, bool edited) const {
+    // Without an edit there is nothing the step could overwrite: the
+    // sentences about edits would only alarm.
+    std::string informative = edited ? "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。"
+                                     : "";
+    informative += "保存済みファイルと原稿は削除しません。";
+    return ports_.confirm(std::move(message), std::move(informative), "続ける");
 }
 
 }  // namespace velmora

@@ -77,9 +77,10 @@ void QueueController::installTrial(std::shared_ptr<OCRQueueEngine> trial) {
 Task<void> QueueController::requestRestartTask(std::weak_ptr<QueueController> weak) {
     auto self = weak.lock();
     if (!self || self->busy || !self->engine) co_return;
-    if (self->managedQueue || self->hasEditedText()) {
+    const bool edited = self->hasEditedText();
+    if (self->managedQueue || edited) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
-        auto question = self->confirmReplaceEditedText(restartQuestion);
+        auto question = self->confirmReplaceEditedText(restartQuestion, edited);
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();

@@ -83,6 +83,8 @@ const char* endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
     if (waitingPassword) return "PDFのパスワードを入力してください。";
     if (s.status == QueueStatus::cancelled) return "処理を中止しました。完成済みページは保持しています。";
     if (s.failedPages() > 0 || anyInput(s, InputStatus::failed)) {
+        // "Some pages" would promise results that are not there.
+        if (s.completedPages() == 0) return "ページを読み取れませんでした。原稿を確認してください。";
         return "一部のページを読み取れませんでした。完成済み結果は保持しています。";
     }
     if (s.status == QueueStatus::completed) return "完了";

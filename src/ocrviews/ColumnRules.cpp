@@ -17,6 +17,10 @@ std::string pageLabel(int64_t page, int64_t pageCount) {
     return text;
 }
 
+std::string pageIndicator(bool queueOpen, int64_t page, int64_t pageCount) {
+    return queueOpen ? pageLabel(page, pageCount) : std::string();
+}
+
 bool previousEnabled(int64_t page) { return page >= 2; }
 
 bool nextEnabled(int64_t page, int64_t pageCount) { return page < pageCount; }
@@ -38,9 +42,9 @@ std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot) {
     return options;
 }
 
-std::string emptyText(bool queueOpen) {
-    return queueOpen ? "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。"
-                     : "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」";
+std::string emptyText(bool queueOpen, bool shownIsPDF) {
+    if (!queueOpen) return "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」";
+    return shownIsPDF ? "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。" : "ページを表示できません。";
 }
 
 Rect pageFrame(Size image, Size viewport, double zoom) {

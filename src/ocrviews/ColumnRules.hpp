@@ -27,6 +27,9 @@ inline constexpr double fitZoom = 1.0;
 
 // "2 / 5".
 std::string pageLabel(int64_t page, int64_t pageCount);
+// The page row's indicator: the page label of an open queue; nothing while
+// no page could be shown.
+std::string pageIndicator(bool queueOpen, int64_t page, int64_t pageCount);
 bool previousEnabled(int64_t page);
 bool nextEnabled(int64_t page, int64_t pageCount);
 double zoomedOut(double zoom);
@@ -42,8 +45,9 @@ struct InputOption {
 bool showsPicker(const std::optional<QueueSnapshot>& snapshot);
 std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot);
 
-// The text of the preview without a page image.
-std::string emptyText(bool queueOpen);
+// The text of the preview without a page image; the password is named only
+// when the shown original is a PDF, which alone can have one.
+std::string emptyText(bool queueOpen, bool shownIsPDF = true);
 
 // Where the page image of size `image` lies in the viewport: fitted to the
 // viewport's width at zoom 1.0 (a page is read down, as it is scrolled),

@@ -76,11 +76,9 @@ void OCRControlPanel::buildRunRow() {
     name_.set_xalign(0);
     start_.set_name(startName);
     cancel_.set_name(cancelName);
-    runRow_.add(open_);
-    runRow_.add(name_);
+    runRow_.addPair(open_, name_);
     runRow_.addSpace(8);
-    runRow_.add(start_);
-    runRow_.add(cancel_);
+    runRow_.addPair(start_, cancel_);
     append(runRow_);
 
     open_.signal_clicked().connect([this] { spawn(controller_->choose()); });
@@ -95,6 +93,10 @@ void OCRControlPanel::buildModeRow() {
     explanation_.set_xalign(0);
     explanation_.set_wrap(true);
     explanation_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    // Asking for its one line: Japanese breaks between any two characters,
+    // so a label asking as it wraps would settle for a narrow column of
+    // short lines beside room to spare.
+    explanation_.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
     explanation_.add_css_class("dim-label");
     captionFont(explanation_);
     private_.set_name(privateName);
@@ -178,6 +180,7 @@ void OCRControlPanel::buildStatusRow() {
     status_.set_xalign(0);
     status_.set_wrap(true);
     status_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    status_.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
     status_.set_selectable(false);
     calloutFont(status_);
     count_.set_name(countName);
@@ -260,7 +263,7 @@ void OCRControlPanel::refresh() {
     spinner_.set_visible(facts.busy);
     spinner_.set_spinning(facts.busy);
     setText(status_, c.status.get());
-    const std::optional<std::string> count = R::pageCount(facts);
+    const std::optional<std::string> count = R::pageCount(facts, c.status.get());
     count_.set_visible(count.has_value());
     if (count) setText(count_, *count);
     unsaved_.set_visible(facts.unsavedEdits);

@@ -31,8 +31,7 @@ OCROptionRows::OCROptionRows(std::shared_ptr<QueueController> controller)
     privateNote_.set_name(privateNoteName);
     privateNote_.set_xalign(0);
     captionFont(privateNote_);
-    firstRow_.add(lines_);
-    firstRow_.add(separators_);
+    firstRow_.addPair(lines_, separators_);
     firstRow_.add(privateNote_);
     append(firstRow_);
 
@@ -43,10 +42,8 @@ OCROptionRows::OCROptionRows(std::shared_ptr<QueueController> controller)
     txt_.dropDown().set_name(txtName);
     save_.set_name(saveName);
     list_.set_name(listName);
-    secondRow_.add(copy_);
-    secondRow_.add(txt_);
-    secondRow_.add(save_);
-    secondRow_.add(list_);
+    secondRow_.addPair(copy_, txt_);
+    secondRow_.addPair(save_, list_);
     append(secondRow_);
 
     searchChanged_ = search_.signal_changed().connect([this] {
@@ -106,6 +103,8 @@ void OCROptionRows::refresh() {
     }
     const std::string note = R::privateNote(facts.privateQueue);
     if (privateNote_.get_text() != Glib::ustring(note)) privateNote_.set_text(note);
+    // An empty note takes no place in the row.
+    if (privateNote_.get_visible() == note.empty()) privateNote_.set_visible(!note.empty());
 
     copy_.set_sensitive(R::copyEnabled(facts));
     txt_.show(c.combined ? 0 : 1);

@@ -12,10 +12,11 @@
 namespace velmora {
 
 // The scrolled page: its one child exactly `width` wide (more only when the
-// child cannot be that narrow), at the top left, at least as high as it asks
-// for at that width and as high as the viewport, so that the rows that
-// expand (the split) take what the others leave of the window's height. A
-// plain box would grow to its widest label.
+// child cannot be that narrow), at the top left, at least as high as it
+// needs at that width and as high as the viewport. Between what the rows
+// need and what they ask for, the queue panel gives up its height before
+// the page scrolls; the rows that expand (the split) take what the others
+// leave of the window's height. A plain box would grow to its widest label.
 class OCRPage : public Gtk::Widget {
 public:
     explicit OCRPage(Gtk::Widget& child) : Glib::ObjectBase("VelmoraOCRPage"), child_(&child) {
@@ -60,7 +61,8 @@ protected:
         // Whatever width the page is given, the child has its own.
         int childMin = 0, childNat = 0;
         child_->measure(orientation, childWidth(), childMin, childNat, b1, b2);
-        minimum = natural = std::max(childMin, childNat);
+        minimum = childMin;
+        natural = std::max(childMin, childNat);
     }
 
     void size_allocate_vfunc(int, int height, int) override {
@@ -170,9 +172,18 @@ void OCRProductView::unplace() {
 void OCRProductView::buildBanner() {
     banner_.set_name(bannerName);
     banner_.set_valign(Gtk::Align::CENTER);
-    auto& text = *Gtk::make_managed<Gtk::Label>("保存した処理があります。自動では開始しません。");
+    // Across the page: the sentence takes what the buttons leave, so it is
+    // never squeezed into a column, and the buttons stand at the right.
+    banner_.set_halign(Gtk::Align::FILL);
+    banner_.set_hexpand(true);
+    auto& text = *Gtk::make_managed<Gtk::Label>(PaneLayout::savedWorkSentence);
+    text.set_name(bannerTextName);
     text.set_xalign(0);
+    text.set_hexpand(true);
+    text.set_halign(Gtk::Align::FILL);
     text.set_wrap(true);
+    text.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    text.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
     captionFont(text);
     auto& show = *Gtk::make_managed<Gtk::Button>("再開候補を表示");
     show.set_name(bannerShowName);
@@ -254,7 +265,7 @@ void OCRProductView::layOut() {
     compact_ = L::compact(width_);
     for (OCRControlRow* row : panel_.rows()) row->setCompact(compact_);
     for (OCRControlRow* row : options_.rows()) row->setCompact(compact_);
-    split_.setHeight(static_cast<int>(std::lround(L::splitMinimum(height_, compact_))));
+    split_.setHeight(static_cast<int>(std::lround(L::splitMinimum(height_))));
 }
 
 void OCRProductView::refresh() {

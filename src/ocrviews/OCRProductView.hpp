@@ -45,6 +45,7 @@ public:
     static constexpr const char* scrollName = "ocr.workspace.scroll";
     static constexpr const char* queueSlotName = "ocr.queue";
     static constexpr const char* bannerName = "ocr.recovery";
+    static constexpr const char* bannerTextName = "ocr.recovery.text";
     static constexpr const char* bannerShowName = "ocr.recovery.show";
     static constexpr const char* bannerLaterName = "ocr.recovery.later";
     // The style class painting the drop hover.

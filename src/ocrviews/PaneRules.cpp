@@ -15,8 +15,23 @@ double contentWidth(double paneWidth) { return std::max(paneWidth - 2 * padding,
 
 bool compact(double paneWidth) { return paneWidth < compactBelow; }
 
-double splitMinimum(double paneHeight, bool compact) {
-    return std::max(compact ? std::floor(paneHeight / 2) : 0.0, minimumSplit);
+double splitMinimum(double paneHeight) { return std::max(std::floor(paneHeight / 2), minimumSplit); }
+
+std::vector<FlowSlot> flow(const std::vector<FlowItem>& items, double width, double spacing) {
+    std::vector<FlowSlot> slots;
+    slots.reserve(items.size());
+    std::size_t line = 0;
+    double x = 0;
+    for (const FlowItem& item : items) {
+        const double wanted = std::max(std::min(item.natural, width), item.minimum);
+        if (x > 0 && x + wanted > width) {
+            ++line;
+            x = 0;
+        }
+        slots.push_back({line, x, wanted});
+        x += wanted + spacing;
+    }
+    return slots;
 }
 
 double sourceWidth(double preferred, double splitWidth) { return OCRProduct::previewWidth(preferred, splitWidth); }
@@ -129,10 +144,12 @@ bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword
 
 bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
 
-std::optional<std::string> pageCount(const PaneFacts& f) {
+std::optional<std::string> pageCount(const PaneFacts& f, const std::string& status) {
     if (!f.queueOpen || f.knownPages < 1) return std::nullopt;
     char text[96];
-    std::snprintf(text, sizeof text, "完了 %lld / %lld ページ", static_cast<long long>(f.completedPages),
+    // Beside the status "完了" the word would only be said twice.
+    std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
+                  static_cast<long long>(f.completedPages),
                   static_cast<long long>(f.knownPages));
     return text;
 }

@@ -34,11 +34,29 @@ inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
 double contentWidth(double paneWidth);
 // Control rows stack in a pane narrower than 900 points.
 bool compact(double paneWidth);
-// The least height of the split in a pane H high: 320, and in the compact
-// layout, whose stacked rows take more of the height, half the pane. The
-// split takes whatever the rows around it leave above that; below it the
-// page scrolls.
-double splitMinimum(double paneHeight, bool compact);
+// The least height of the split in a pane H high: half the pane, never
+// below 320. The split takes whatever the rows around it leave above that;
+// the queue panel gives up its height first (down to its least height), and
+// only below that does the page scroll.
+double splitMinimum(double paneHeight);
+
+// The compact layout of a control row: its items (a pair of controls that
+// belong together counts as one) left to right, each as wide as it asks
+// when that fits, wrapping to a new line when the next does not fit in what
+// is left of the line; one wider than the whole line gets the line, never
+// less than its minimum.
+struct FlowItem {
+    double minimum = 0;
+    double natural = 0;
+};
+struct FlowSlot {
+    std::size_t line = 0;
+    double x = 0;
+    double width = 0;
+
+    bool operator==(const FlowSlot&) const = default;
+};
+std::vector<FlowSlot> flow(const std::vector<FlowItem>& items, double width, double spacing);
 // The source column's width in a split Ws wide, and the result column's.
 double sourceWidth(double preferred, double splitWidth);
 double resultWidth(double preferred, double splitWidth);
@@ -47,7 +65,9 @@ double resultWidth(double preferred, double splitWidth);
 double draggedPreferred(double resultSize, double splitWidth);
 
 // The banner that offers the saved queues: only while nothing is open, some
-// are saved, and the user has not put it off.
+// are saved, and the user has not put it off. The window's activity strip
+// says the same sentence while another section is shown.
+inline constexpr const char* savedWorkSentence = "保存した処理があります。自動では開始しません。";
 bool showsRecoveryBanner(bool recoveryDeferred, bool hasSavedQueues, bool queueOpen);
 
 }  // namespace PaneLayout
@@ -102,8 +122,10 @@ std::optional<std::string> verdict(const std::optional<AutoPresentation>& presen
 bool showsPassword(const PaneFacts& facts);
 bool passwordButtonsEnabled(const PaneFacts& facts);
 
-// "完了 1 / 3 ページ", when a queue is open and its page count is known.
-std::optional<std::string> pageCount(const PaneFacts& facts);
+// "完了 1 / 3 ページ", when a queue is open and its page count is known;
+// "3 / 3 ページ" beside the status sentence "完了".
+inline constexpr const char* finishedStatus = "完了";
+std::optional<std::string> pageCount(const PaneFacts& facts, const std::string& status = "");
 
 }  // namespace ControlPanelRules
 

@@ -54,6 +54,17 @@ void setVisible(Gtk::Widget& widget, bool visible) {
     if (widget.get_visible() != visible) widget.set_visible(visible);
 }
 
+// A label that breaks its text into lines at most `Rules::reasonChars`
+// wide, between words or, in Japanese, between characters.
+Gtk::Label& wrapping(Gtk::Label& label) {
+    label.set_wrap(true);
+    label.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+    label.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
+    label.set_max_width_chars(Rules::reasonChars);
+    label.set_xalign(0);
+    return label;
+}
+
 Gtk::Label& leading(Gtk::Label& label) {
     label.set_halign(Gtk::Align::START);
     label.set_xalign(0);
@@ -254,6 +265,9 @@ private:
             error_->set_name(QueueView::errorName);
             caption(*error_).add_css_class(QueueView::errorClass);
             error_->set_valign(Gtk::Align::CENTER);
+            // A reason is a sentence or two: it wraps beside the columns,
+            // never pushing the line past the panel's edge.
+            wrapping(*error_);
             line_.append(*error_);
         }
         return *error_;
@@ -267,6 +281,7 @@ private:
         auto* text = Gtk::make_managed<Gtk::Label>();
         text->set_name(QueueView::failedPageName);
         caption(*text).set_valign(Gtk::Align::CENTER);
+        wrapping(*text);
         auto* retry = Gtk::make_managed<Gtk::Button>("この失敗ページだけ再実行");
         retry->set_name(QueueView::retryPageName);
         retry->set_valign(Gtk::Align::CENTER);
@@ -818,6 +833,7 @@ QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*
     set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
     set_overlay_scrolling(false);
     set_max_content_height(maximumHeight);
+    set_min_content_height(minimumHeight);
     set_propagate_natural_height(true);
     set_child(parts_->list);
     parts_->update();

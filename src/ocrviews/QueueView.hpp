@@ -71,6 +71,9 @@ public:
     static constexpr const char* errorClass = "queue-error";
 
     static constexpr int maximumHeight = 230;
+    // What it keeps when the pane needs the rest for the page and the
+    // editor's controls: its first rows, the rest scrolled to.
+    static constexpr int minimumHeight = 64;
     static constexpr int minimumContentWidth = 680;
 
     // settings may be null; the panel reads nothing from it.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ocrqueue/QueueController.hpp"
+#include "ocrviews/PaneRules.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/WebWorkspaceStyle.hpp"
@@ -57,10 +58,17 @@ QueueActivityStrip::QueueActivityStrip(std::shared_ptr<QueueController> controll
 QueueActivityStrip::~QueueActivityStrip() { observation_.disconnect(); }
 
 void QueueActivityStrip::sync() {
-    const auto& snapshot = controller_->snapshot.get();
-    const bool shown = WebWorkspaceRules::queueStripShown(
-        controller_->busy, snapshot ? std::optional<QueueStatus>(snapshot->status) : std::nullopt);
-    if (shown) setText(text_, WebWorkspaceRules::queueStripText(controller_->status.get()));
+    const QueueController& c = *controller_;
+    const auto& snapshot = c.snapshot.get();
+    const bool working = WebWorkspaceRules::queueStripShown(
+        c.busy, snapshot ? std::optional<QueueStatus>(snapshot->status) : std::nullopt);
+    // Work saved by an earlier session (a crash during a run) is told where
+    // the window opens, as the OCR section's banner tells it there.
+    const bool saved =
+        !working && PaneLayout::showsRecoveryBanner(c.recoveryDeferred, !c.savedQueues->empty(), c.engine != nullptr);
+    if (working) setText(text_, WebWorkspaceRules::queueStripText(c.status.get()));
+    if (saved) setText(text_, WebWorkspaceRules::queueStripText(PaneLayout::savedWorkSentence));
+    const bool shown = working || saved;
     if (row_.get_visible() != shown) row_.set_visible(shown);
 }
 

@@ -194,9 +194,10 @@ TEST_F(EditStore, AStoreTheDiskRefusesStopsItsStepAndKeepsTheTextForTheNextStep)
     EXPECT_TRUE(c->goPage(2));
     EXPECT_FALSE(c->engine->unwritten());
     EXPECT_EQ(stored(*c).inputs[0].editedPages.at(1), typed);
-    EXPECT_EQ(stored(*c).selectedPage, 1);
-    EXPECT_TRUE(c->goPage(1));
+    // The selection is the page shown, where the queue reopens.
     EXPECT_EQ(stored(*c).selectedPage, 2);
+    EXPECT_TRUE(c->goPage(1));
+    EXPECT_EQ(stored(*c).selectedPage, 1);
 }
 
 namespace {
@@ -249,7 +250,7 @@ TEST_F(EditStore, TheEditOfAPageLeftIsOnDiskWhenThePageSwitchReturns) {
         const fs::path image = crashImage(folder, tmp / ("crash" + std::to_string(crashes++)));
         const QueueSnapshot crashed = OCRQueueEngine::inspect(image);
         EXPECT_EQ(textOf(crashed), typed);
-        EXPECT_EQ(crashed.selectedPage, page);
+        EXPECT_EQ(crashed.selectedPage, page % 3 + 1);
     }
 }
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "ControllerFixtures.hpp"
 #include "PortFakes.hpp"
+#include "RunFixtures.hpp"
 #include "support/MainLoop.hpp"
 
 using namespace velmora;
@@ -95,6 +95,38 @@ TEST_F(Opening, RefusalsOpenNothing) {
     EXPECT_TRUE(picker->openRequests[0].first);
     EXPECT_EQ(picker->openRequests[0].second, (std::vector<FileKind>{FileKind::png, FileKind::jpeg, FileKind::pdf}));
     EXPECT_FALSE(c->engine);
+}
+
+TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
+    auto c = portedController();
+    const std::string refused = "入力を読み込めません。対応する画像またはPDFを選んでください。";
+    // A real document of many pages cut off after its first 20,000 bytes,
+    // as an interrupted download leaves it.
+    const fs::path whole = tmp / "manual.pdf";
+    test::writePDF(whole, std::vector<test::PageSize>(40, test::PageSize{595, 842}), [](cairo_t* cr, int page, test::PageSize) {
+        for (int i = 0; i < 60; ++i) {
+            cairo_rectangle(cr, 20 + (i * 37 + page * 11) % 500, 20 + (i * 53 + page * 7) % 780, 3 + i % 9, 2 + page % 5);
+        }
+        cairo_fill(cr);
+    });
+    const std::string bytes = test::readFile(whole);
+    ASSERT_GT(bytes.size(), 20000u);
+    test::writeFile(tmp / "cut.pdf", bytes.substr(0, 20000));
+    test::writeFile(tmp / "notes.pdf", "PDFではない文書です。");
+    test::writeFile(tmp / "empty.png", "");
+    for (const char* name : {"notes.pdf", "cut.pdf", "empty.png"}) {
+        c->status = "";
+        open(*c, {tmp / name});
+        EXPECT_EQ(c->status.get(), refused) << name;
+        EXPECT_FALSE(c->preview->has_value()) << name;
+    }
+    // A document that opens is announced; a locked one waits for its
+    // password without a refusal.
+    open(*c, {whole});
+    EXPECT_EQ(c->status.get(), openedSentence);
+    EXPECT_EQ(c->previewPageCount.get(), 40);
+    open(*c, {test::lockPDF(test::writeDocument(tmp / "plain.pdf", 1), tmp / "locked.pdf", "鍵")});
+    EXPECT_EQ(c->status.get(), openedSentence);
 }
 
 TEST_F(Opening, UnsavedEditsAreConfirmedAndStoredInTheOldQueueFirst) {
@@ -207,7 +239,7 @@ TEST_F(Opening, SelectWithoutAPreparedEngineBuildsItAtOnce) {
     EXPECT_EQ(c->engine, kept);
 }
 
-TEST_F(Opening, AFIFONamedLikeAPDFOpensAndTheLoopStaysResponsive) {
+TEST_F(Opening, AFIFONamedLikeAPDFIsRefusedAndTheLoopStaysResponsive) {
     auto c = portedController();
     const fs::path fifo = tmp / "x.pdf";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -217,6 +249,6 @@ TEST_F(Opening, AFIFONamedLikeAPDFOpensAndTheLoopStaysResponsive) {
     ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get(); }, 10s));
     EXPECT_TRUE(turned);
     ASSERT_TRUE(c->engine);
-    EXPECT_EQ(c->status.get(), openedSentence);
+    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
     EXPECT_FALSE(c->preview->has_value());
 }

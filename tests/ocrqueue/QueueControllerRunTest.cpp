@@ -451,6 +451,13 @@ TEST_F(Run, TheEndSentenceTableIsReadInOrder) {
     openQueue(*c, {{test::writeDocument(tmp / "plain.pdf", 1)}}, c->currentSettings(), false);
     runToEnd(*c);
     EXPECT_EQ(c->status.get(), completedSentence);
+
+    // Nothing read at all: not "some pages".
+    test::writeFile(tmp / "notes.pdf", "PDFではない文書");
+    openQueue(*c, {{tmp / "notes.pdf"}}, c->currentSettings(), false);
+    runToEnd(*c);
+    EXPECT_EQ(c->snapshot->value().inputs[0].status, InputStatus::failed);
+    EXPECT_EQ(c->status.get(), "ページを読み取れませんでした。原稿を確認してください。");
 }
 
 TEST_F(Run, ARunThatThrowsClearsBusyAndShowsItsError) {

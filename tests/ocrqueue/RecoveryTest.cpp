@@ -106,6 +106,37 @@ TEST_F(Recovery, AQueueComesBackWithItsOwnModeAndNothingRuns) {
     EXPECT_EQ(c->counts().success, 5);
 }
 
+TEST_F(Recovery, TheQueueReopensOnThePageShownEvenAfterACrash) {
+    const fs::path folder = interrupted(OCRSettings());
+    auto c = recoverer();
+    c->selectedSaved = folder;
+    recover(*c);
+    ASSERT_FALSE(c->rejection->has_value());
+    const UUID first = c->snapshot->value().inputs[0].id;
+    const UUID second = c->snapshot->value().inputs[1].id;
+    // Only looked at, nothing edited: what is on disk the moment the page
+    // shows is what a killed process leaves.
+    ASSERT_TRUE(c->goPage(3, std::nullopt));
+    QueueSnapshot stored = OCRQueueEngine::inspect(folder);
+    EXPECT_EQ(stored.selectedInput, first);
+    EXPECT_EQ(stored.selectedPage, 3);
+    ASSERT_TRUE(c->goPage(2, second));
+    stored = OCRQueueEngine::inspect(folder);
+    EXPECT_EQ(stored.selectedInput, second);
+    EXPECT_EQ(stored.selectedPage, 2);
+    // The edit of the page left is kept as before.
+    EXPECT_EQ(stored.inputs[0].editedPages.at(2), "直した本文");
+
+    // Opened again, the queue shows that page.
+    c.reset();
+    auto again = recoverer();
+    again->selectedSaved = folder;
+    recover(*again);
+    ASSERT_FALSE(again->rejection->has_value());
+    EXPECT_EQ(again->selectedID.get(), second);
+    EXPECT_EQ(again->page.get(), 2);
+}
+
 TEST_F(Recovery, AQueueThatCannotBeCheckedIsARejection) {
     auto c = recoverer();
     // No readable queue file: no candidate.

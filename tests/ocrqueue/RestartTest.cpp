@@ -122,6 +122,8 @@ TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
     ASSERT_EQ(confirmer->asked.size(), 1u);
     EXPECT_EQ(confirmer->asked[0].message, restartQuestion);
     EXPECT_EQ(confirmer->asked[0].confirmLabel, "続ける");
+    // Nothing was edited: no word of overwritten edits.
+    EXPECT_EQ(confirmer->asked[0].informative, "保存済みファイルと原稿は削除しません。");
     EXPECT_EQ(c->engine, old);
     EXPECT_EQ(c->status.get(), "前の文");
     EXPECT_FALSE(c->busy.get());
@@ -135,6 +137,9 @@ TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
     confirmer->afterTurn = true;
     test::Spawned<void> asked(c->requestRestart());
     ASSERT_TRUE(test::spinUntil([&] { return confirmer->asked.size() == 2; }));
+    EXPECT_EQ(confirmer->asked[1].informative,
+              "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。"
+              "保存済みファイルと原稿は削除しません。");
     c->setBusy(true);
     ASSERT_TRUE(test::spinUntil([&] { return asked.out->finished; }));
     EXPECT_EQ(c->engine, old);

@@ -29,7 +29,7 @@ namespace {
 
 // ---- layout
 
-TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndStacksItsRowsBelow900) {
+TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndWrapsItsRowsBelow900) {
     c = fixed();
     PaneWindow w(c, settings, 600, 700);
     OCRProductView& pane = *w.pane;
@@ -52,18 +52,10 @@ TEST_F(Pane, ANarrowPaneScrollsItsMinimumPageAndStacksItsRowsBelow900) {
     for (OCRControlRow* row : pane.optionRows().rows()) rows.push_back(row);
 
     w.resize(899, 700);
-    for (OCRControlRow* row : rows) {
-        EXPECT_TRUE(row->compact());
-        EXPECT_EQ(row->get_orientation(), Gtk::Orientation::VERTICAL);
-        EXPECT_EQ(row->get_spacing(), 6);
-    }
+    for (OCRControlRow* row : rows) EXPECT_TRUE(row->compact());
     EXPECT_EQ(pane.contentWidth(), 875);
     EXPECT_EQ(h->get_upper(), h->get_page_size());
-    // Stacked: the copy button stands above the save button.
     double x = 0, copyY = 0, saveY = 0;
-    ASSERT_TRUE(w.widget(OCROptionRows::copyName).translate_coordinates(pane, 0, 0, x, copyY));
-    ASSERT_TRUE(w.widget(OCROptionRows::saveName).translate_coordinates(pane, 0, 0, x, saveY));
-    EXPECT_GT(saveY, copyY);
 
     w.resize(900, 700);
     EXPECT_FALSE(pane.compact());
@@ -143,7 +135,7 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     EXPECT_FALSE(w.shows(OCRProductView::queueSlotName));
     EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
 
-    // Compact, the stacked rows take more: the split keeps half the height.
+    // Compact, the split keeps half the height too.
     w.resize(860, 850);
     ASSERT_TRUE(w.pane->compact());
     EXPECT_GE(split.get_height(), 425);
@@ -157,6 +149,67 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     EXPECT_EQ(split.divider().get_width(), 8);
     EXPECT_EQ(split.divider().label(), "原稿とOCR結果の幅を変更");
     EXPECT_EQ(split.divider().drag().panelSize, 1216 - 360 - 8);
+}
+
+// Where a widget lies in the pane: top and bottom.
+std::pair<double, double> verticalExtent(Gtk::Widget& widget, Gtk::Widget& pane) {
+    graphene_rect_t bounds;
+    if (!gtk_widget_compute_bounds(widget.gobj(), pane.gobj(), &bounds)) return {-1, -1};
+    return {bounds.origin.y, bounds.origin.y + bounds.size.height};
+}
+
+TEST_F(Pane, TheEditorsControlsStayInTheWindowWithTheQueuePanelOpen) {
+    c = fixed();
+    openRunQueue(*c, {1, 1, 1}, OCRSettings{});
+    c->showPage();
+    c->processingList = true;
+    c->managedQueue = true;
+    PaneWindow w(c, settings, 1240, 850);
+    auto v = w.pane->scroller().get_vadjustment();
+    for (const int width : {1240, 860}) {
+        w.resize(width, 850);
+        ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
+        EXPECT_EQ(w.pane->compact(), width < 900);
+        // Nothing scrolls out of the window: the queue panel gave up its
+        // height, not the page or the editor's controls.
+        EXPECT_EQ(v->get_upper(), v->get_page_size()) << width;
+        for (const char* name : {OCROptionRows::searchName, OCROptionRows::nextName, OCROptionRows::copyName,
+                                 OCROptionRows::saveName, OCROptionRows::listName}) {
+            const auto [top, bottom] = verticalExtent(w.widget(name), *w.pane);
+            EXPECT_GE(top, 0) << name << " at " << width;
+            EXPECT_LE(bottom, 850) << name << " at " << width;
+        }
+        // The page and the result keep at least half the height.
+        EXPECT_GE(w.pane->split().get_height(), 425) << width;
+        const int queueHeight = w.widget(OCRProductView::queueSlotName).get_height();
+        EXPECT_GE(queueHeight, QueueView::minimumHeight) << width;
+        EXPECT_LT(queueHeight, QueueView::maximumHeight) << width;
+    }
+
+    // Compact, the controls that belong together share a line.
+    const auto sameLine = [&](const char* a, const char* b) {
+        const auto [aTop, aBottom] = verticalExtent(w.widget(a), *w.pane);
+        const auto [bTop, bBottom] = verticalExtent(w.widget(b), *w.pane);
+        return std::abs((aTop + aBottom) - (bTop + bBottom)) <= 2;
+    };
+    EXPECT_TRUE(sameLine(OCRControlPanel::openName, OCRControlPanel::nameName));
+    EXPECT_TRUE(sameLine(OCRControlPanel::startName, OCRControlPanel::cancelName));
+    EXPECT_TRUE(sameLine(OCROptionRows::saveName, OCROptionRows::listName));
+    // Narrower still, the mode's explanation is one line beside its
+    // picker, never broken into a column of short lines.
+    w.resize(600, 850);
+    for (const OCRMode mode : {OCRMode::standard, OCRMode::vertical, OCRMode::automatic}) {
+        c->recognitionMode = mode;
+        settle();
+        w.nextFrame();
+        auto& explanation = w.find<Gtk::Label>(OCRControlPanel::explanationName);
+        EXPECT_EQ(explanation.get_layout()->get_line_count(), 1) << explanation.get_text();
+        EXPECT_TRUE(sameLine(OCRControlPanel::modeName, OCRControlPanel::explanationName));
+    }
+    EXPECT_TRUE(sameLine(OCRControlPanel::openName, OCRControlPanel::nameName));
+    EXPECT_TRUE(sameLine(OCRControlPanel::startName, OCRControlPanel::cancelName));
+    EXPECT_TRUE(sameLine(OCROptionRows::saveName, OCROptionRows::listName));
+    EXPECT_LE(verticalExtent(w.widget(OCROptionRows::saveName), *w.pane).second, 850);
 }
 
 TEST_F(Pane, WithoutADocumentTheResultColumnShowsTheHintAndNothingPagesOrZooms) {

@@ -13,6 +13,9 @@ using namespace SourceColumnRules;
 TEST(SourceColumnRules, PageRowLabelsAndLimits) {
     EXPECT_EQ(pageLabel(2, 5), "2 / 5");
     EXPECT_EQ(pageLabel(1234567890123, 0), "1234567890123 / 0");
+    // Before any document there is no page to count.
+    EXPECT_EQ(pageIndicator(false, 1, 1), "");
+    EXPECT_EQ(pageIndicator(true, 1, 1), "1 / 1");
     EXPECT_FALSE(previousEnabled(1));
     EXPECT_FALSE(previousEnabled(0));
     EXPECT_TRUE(previousEnabled(2));
@@ -55,7 +58,9 @@ TEST(SourceColumnRules, PickerOnlyForTwoInputsLabelledByPositionAndName) {
     EXPECT_EQ(options[1].label, "2: b.png");
     EXPECT_EQ(options[1].id, snapshot.inputs[1].id);
     EXPECT_EQ(emptyText(false), "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」");
-    EXPECT_EQ(emptyText(true), "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。");
+    EXPECT_EQ(emptyText(true, true), "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。");
+    // An image has no password to ask for.
+    EXPECT_EQ(emptyText(true, false), "ページを表示できません。");
 }
 
 TEST(SourceColumnRules, BoxesLandOnTheFrameWithTheirStyles) {

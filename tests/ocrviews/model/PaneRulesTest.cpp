@@ -21,13 +21,27 @@ TEST(PaneLayout, PageWidthCompactRowsAndSplitHeight) {
     EXPECT_TRUE(compact(899.5));
     EXPECT_FALSE(compact(900));
     EXPECT_FALSE(compact(1240));
-    // Never below 320; compact, never below half the pane.
-    EXPECT_EQ(splitMinimum(850, false), 320);
-    EXPECT_EQ(splitMinimum(2000, false), 320);
-    EXPECT_EQ(splitMinimum(0, false), 320);
-    EXPECT_EQ(splitMinimum(850, true), 425);
-    EXPECT_EQ(splitMinimum(851, true), 425);
-    EXPECT_EQ(splitMinimum(600, true), 320);
+    // Half the pane in every layout, never below 320.
+    EXPECT_EQ(splitMinimum(850), 425);
+    EXPECT_EQ(splitMinimum(851), 425);
+    EXPECT_EQ(splitMinimum(2000), 1000);
+    EXPECT_EQ(splitMinimum(600), 320);
+    EXPECT_EQ(splitMinimum(0), 320);
+}
+
+TEST(PaneLayout, CompactRowsWrapWholeItemsOntoAsFewLinesAsFit) {
+    using namespace PaneLayout;
+    // Three items in 300: the third does not fit after the first two.
+    EXPECT_EQ(flow({{50, 100}, {50, 100}, {50, 100}}, 300, 8),
+              (std::vector<FlowSlot>{{0, 0, 100}, {0, 108, 100}, {1, 0, 100}}));
+    // Exactly filling a line keeps it on that line.
+    EXPECT_EQ(flow({{50, 146}, {50, 146}}, 300, 8), (std::vector<FlowSlot>{{0, 0, 146}, {0, 154, 146}}));
+    // One wider than the line gets the line, and the next starts a new one;
+    // first on a line, it is never moved down to an empty line.
+    EXPECT_EQ(flow({{80, 500}, {40, 60}}, 300, 8), (std::vector<FlowSlot>{{0, 0, 300}, {1, 0, 60}}));
+    // Never narrower than its minimum, even past the line.
+    EXPECT_EQ(flow({{400, 500}}, 300, 8), (std::vector<FlowSlot>{{0, 0, 400}}));
+    EXPECT_TRUE(flow({}, 300, 8).empty());
 }
 
 TEST(PaneLayout, SplitWidthsAndDragsStayInsideThePreviewClamps) {
@@ -92,6 +106,9 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     done.knownPages = 12345678901;
     EXPECT_EQ(runLabel(done), "OCRを再実行");
     EXPECT_EQ(pageCount(done), "完了 1 / 12345678901 ページ");
+    // Beside the finished run's "完了" the count does not say it again.
+    EXPECT_EQ(pageCount(done, "完了"), "1 / 12345678901 ページ");
+    EXPECT_EQ(pageCount(done, "一時停止済み"), "完了 1 / 12345678901 ページ");
     // Without an open queue a cancelled status left over reads as a start.
     cancelled.queueOpen = false;
     EXPECT_EQ(runLabel(cancelled), "OCRを開始");

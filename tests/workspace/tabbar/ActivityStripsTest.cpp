@@ -203,3 +203,28 @@ TEST_F(ActivityStripsTest, AStripLeadsBackToARestoredTabWithoutLoadingIt) {
     ASSERT_TRUE(spinUntil([&] { return !restoredTab->browser->hasPendingOperation(); }, 60s));
     EXPECT_TRUE(pane.webStrips.shownTabs().empty());
 }
+
+TEST_F(ActivityStripsTest, TheOCRStripTellsOfSavedWorkUntilItIsPutOffOrAQueueOpens) {
+    auto model = makeModel();
+    BarWindow pane(model);
+    ASSERT_TRUE(pane.shown());
+    auto& strip = pane.queueStrip;
+    const auto& queue = model->queue;
+    EXPECT_FALSE(strip.shown());
+    // Work an earlier session left (a crash during a run): told at once.
+    queue->savedQueues = std::vector<fs::path>{queue->parent / "saved"};
+    EXPECT_TRUE(strip.shown());
+    EXPECT_EQ(text(strip, QueueActivityStrip::textName), "このウインドウのOCR：保存した処理があります。自動では開始しません。");
+    EXPECT_TRUE(spinUntil([&] { return strip.get_height() > 0; }));
+    click(named(strip, QueueActivityStrip::showName));
+    EXPECT_EQ(model->section.get(), WindowModel::Section::ocr);
+    // Put off, as the OCR section's banner puts it off: gone.
+    queue->recoveryDeferred = true;
+    EXPECT_FALSE(strip.shown());
+    queue->recoveryDeferred = false;
+    EXPECT_TRUE(strip.shown());
+    // A queue opened is what the strip reports from then on.
+    queue->select(textFiles(1), nullptr);
+    ASSERT_TRUE(queue->snapshot->has_value());
+    EXPECT_FALSE(strip.shown());
+}
