@@ -120,6 +120,10 @@ public:
     Published<bool> headerFooter{changed, false};
     // The window's one status sentence.
     Published<std::string> message{changed, ""};
+    // Whether the window's footer shows the message: not a refusal, which
+    // stands beside the control that asked for as long as it concerns the
+    // page, and would otherwise be said twice, the second time far away.
+    bool messageInFooter() const { return !message->empty() && message.get() != toldAtControl_; }
     // A new value asks the web pane to focus the address field.
     Published<UUID> addressFocusRequest{changed, UUID::random()};
 
@@ -251,7 +255,10 @@ private:
     void print(const UUID& tabID, PrintOptions options, const std::filesystem::path& folder) override;
     std::shared_ptr<BrowserTab> listedTab(const UUID& tabID) const;
     // Records a refusal on the tab, with its page as it stands.
-    static void refuse(BrowserTab& tab, const std::string& text, bool failure);
+    void refuse(BrowserTab& tab, const std::string& text, bool failure);
+
+    // The last refusal told beside its control.
+    std::string toldAtControl_;
 
     struct TabLink {
         sigc::connection changed;

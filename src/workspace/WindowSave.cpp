@@ -114,6 +114,7 @@ void WindowModel::setMessage(std::string text) {
 }
 
 void WindowModel::refuse(BrowserTab& tab, const std::string& text, bool failure) {
+    toldAtControl_ = text;
     const BrowserSession& session = *tab.browser;
     tab.refusal = PageRefusal{text, session.currentURL.get(), session.loading.get(), failure};
 }

@@ -216,7 +216,7 @@ void WorkspaceView::followModel() {
     webStripsSlot_.set_visible(!web);
     const std::string& message = model_->message.get();
     if (message_.get_text().raw() != message) message_.set_text(message);
-    message_.set_visible(!message.empty());
+    message_.set_visible(model_->messageInFooter());
     stopping_.set_visible(model_->closing.get());
 }
 

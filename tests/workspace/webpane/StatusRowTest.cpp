@@ -282,6 +282,7 @@ TEST_F(StatusRowTest, TheRowIsAboutThePageOnScreenAndARefusalStandsThereAsAnErro
     EXPECT_TRUE(shownNow(&pane.status));
     EXPECT_EQ(stageText(pane), std::string(TabActions::invalidAddress));
     EXPECT_EQ(model->message.get(), std::string(TabActions::invalidAddress));
+    EXPECT_FALSE(model->messageInFooter()) << "said once, beside the address";
     EXPECT_TRUE(stage->has_css_class("error"));
     EXPECT_TRUE(shownNow(icon));
 
@@ -301,6 +302,7 @@ TEST_F(StatusRowTest, TheRowIsAboutThePageOnScreenAndARefusalStandsThereAsAnErro
     ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); })) << "the save is refused";
     EXPECT_FALSE(tab->browser->hasPendingOperation());
     EXPECT_EQ(stageText(pane), std::string(SaveRequest::notLoaded));
+    EXPECT_FALSE(model->messageInFooter());
     EXPECT_TRUE(stage->has_css_class("error"));
     EXPECT_TRUE(shownNow(&pane.status));
     server.release("/slow");
