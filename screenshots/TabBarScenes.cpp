@@ -229,64 +229,64 @@ Gtk::Window* strips(Stage& stage) {
     return window;
 }
 
-// The whole pane of a window's web section.
-Gtk::Window* webWorkspace(Stage& stage) {
-    serve(stage);
-    static GtkDesktopActions desktop;
-    SceneWindows& windows = *new SceneWindows;
-    auto model = WindowModel::create(stage.app.services(), std::nullopt, windows);
-    auto* window = new Gtk::Window;
-    windows.window = window;
-    auto& pane = *Gtk::make_managed<WebWorkspace>(model, desktop);
-    window->set_child(pane);
-    window->set_default_size(1240, 860);
-    window->present();
-    test::spinUntil([&] { return window->get_mapped(); });
-    auto load = [&](const std::string& path) {
-        model->setAddress(stage.server.url(path));
+// A window of the web section alone, shown, with its model.
+struct WebWorkspaceScene {
+    Gtk::Window* window = nullptr;
+    std::shared_ptr<WindowModel> model;
+
+    explicit WebWorkspaceScene(Stage& stage) : stage_(stage) {
+        serve(stage);
+        static GtkDesktopActions desktop;
+        SceneWindows& windows = *new SceneWindows;
+        model = WindowModel::create(stage.app.services(), std::nullopt, windows);
+        window = new Gtk::Window;
+        windows.window = window;
+        window->set_child(*Gtk::make_managed<WebWorkspace>(model, desktop));
+        window->set_default_size(1240, 860);
+        window->present();
+        test::spinUntil([&] { return window->get_mapped(); });
+    }
+    // The selected tab loads one of the served pages.
+    void load(const std::string& path) {
+        model->setAddress(stage_.server.url(path));
         model->navigate();
         waitForPage(*model->selectedTab()->browser);
-    };
-    load("/tax");
-    model->addTab(true);
-    load("/vaccine");
-    model->addTab(false);
-    load("/passport");
-    // Kept for the program's life, as the window.
-    new std::shared_ptr<WindowModel>(model);
-    return window;
+    }
+    // The model kept for the program's life, as the window.
+    Gtk::Window* keep() {
+        new std::shared_ptr<WindowModel>(model);
+        return window;
+    }
+
+private:
+    Stage& stage_;
+};
+
+// The whole pane of a window's web section.
+Gtk::Window* webWorkspace(Stage& stage) {
+    WebWorkspaceScene scene(stage);
+    scene.load("/tax");
+    scene.model->addTab(true);
+    scene.load("/vaccine");
+    scene.model->addTab(false);
+    scene.load("/passport");
+    return scene.keep();
 }
 
 // More tabs than the bar holds, the last one added and selected: the bar
 // is scrolled so that it stands whole at the right end, and the caret is in
 // its address field.
 Gtk::Window* webWorkspaceManyTabs(Stage& stage) {
-    serve(stage);
-    static GtkDesktopActions desktop;
-    SceneWindows& windows = *new SceneWindows;
-    auto model = WindowModel::create(stage.app.services(), std::nullopt, windows);
-    auto* window = new Gtk::Window;
-    windows.window = window;
-    auto& pane = *Gtk::make_managed<WebWorkspace>(model, desktop);
-    window->set_child(pane);
-    window->set_default_size(1240, 860);
-    window->present();
-    test::spinUntil([&] { return window->get_mapped(); });
-    auto load = [&](const std::string& path) {
-        model->setAddress(stage.server.url(path));
-        model->navigate();
-        waitForPage(*model->selectedTab()->browser);
-    };
-    load("/tax");
+    WebWorkspaceScene scene(stage);
+    scene.load("/tax");
     for (const char* path : {"/vaccine", "/passport", "/tax", "/passport", "/vaccine"}) {
-        model->openTab(false);
-        load(path);
+        scene.model->openTab(false);
+        scene.load(path);
     }
     // The new tab, as ＋ makes it.
-    model->openTab(false);
+    scene.model->openTab(false);
     test::spinFor(std::chrono::milliseconds(300));
-    new std::shared_ptr<WindowModel>(model);
-    return window;
+    return scene.keep();
 }
 
 const bool registered = registerScene("tab-bar", 1240, 520, tabBar) &&
