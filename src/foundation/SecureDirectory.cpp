@@ -85,7 +85,8 @@ std::string SecureDirectory::safeStem(std::string_view text) {
     std::size_t begin = 0, end = replaced.size();
     while (begin < end && (replaced[begin] == '.' || replaced[begin] == ' ')) ++begin;
     while (end > begin && (replaced[end - 1] == '.' || replaced[end - 1] == ' ')) --end;
-    std::string stem(Unicode::truncateGraphemes(std::string_view(replaced).substr(begin, end - begin), maxStemBytes));
+    const std::string_view trimmed = std::string_view(replaced).substr(begin, end - begin);
+    std::string stem(Unicode::cutAtWord(trimmed, Unicode::truncateGraphemes(trimmed, maxStemBytes).size()));
     if (stem.empty()) stem = ProductBrand::current().englishIdentifier;
     return stem;
 }
