@@ -145,6 +145,18 @@ void SecureDirectory::removeOwnedFile(std::string_view name, bool durable) const
     if (durable && ::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
 }
 
+void SecureDirectory::removeEmptyFolder(std::string_view name) const {
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
+    const std::string leaf(name);
+    struct stat st {};
+    if (::fstatat(descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) {
+        raise(ErrorCase::unsafePath);
+    }
+    // The system removes a folder only while it is empty, in one step: a
+    // file put into it meanwhile keeps it.
+    if (::unlinkat(descriptor(), leaf.c_str(), AT_REMOVEDIR) != 0) raise(ErrorCase::saveFailed);
+}
+
 FileStamp SecureDirectory::stamp(std::string_view name) const {
     if (!validLeaf(name)) raise(ErrorCase::unsafePath);
     // Opened without blocking: a FIFO put in the place of a file is refused

@@ -160,6 +160,14 @@ std::optional<std::string> HistoryViewModel::pageAddress(const CaptureHistoryEnt
     return url;
 }
 
+std::string HistoryViewModel::trashedText(int64_t moved, int64_t kept) {
+    if (moved == 0 && kept == 0) return "ゴミ箱へ移す成果物はありませんでした。";
+    if (moved == 0) return "ゴミ箱へ移せませんでした。" + std::to_string(kept) + "件は保持します。";
+    std::string text = std::to_string(moved) + "件をゴミ箱へ移しました。";
+    if (kept > 0) text += "移動できない" + std::to_string(kept) + "件は保持します。";
+    return text;
+}
+
 // ---- Actions --------------------------------------------------------------
 
 void HistoryViewModel::reload() {
@@ -268,7 +276,7 @@ Task<void> HistoryViewModel::trashOutputs() {
         }
     }
     // Before the reload, so a failing reload has the last word.
-    setStatus("移動" + std::to_string(moved) + "件。移動できない成果物は保持します。");
+    setStatus(trashedText(static_cast<int64_t>(moved), static_cast<int64_t>(receipts.size()) - moved));
     reload();
 }
 

@@ -116,6 +116,10 @@ public:
     // reopened.
     static std::optional<std::string> pageAddress(const CaptureHistoryEntry& entry);
 
+    // The outcome of a move to the Trash: how many files went and, only
+    // when some did not, how many were kept.
+    static std::string trashedText(int64_t moved, int64_t kept);
+
     // ---- Actions ----------------------------------------------------------
 
     void reload();

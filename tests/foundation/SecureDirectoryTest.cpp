@@ -100,6 +100,24 @@ TEST(SecureDirectory, SafeStem) {
     EXPECT_EQ(SecureDirectory::safeStem(spaced), std::string(159, 'x'));
 }
 
+TEST(SecureDirectory, OnlyAnEmptyFolderIsRemoved) {
+    test::TempDir tmp;
+    SecureDirectory d(tmp.path(), false);
+    std::filesystem::create_directories(tmp / "empty");
+    std::filesystem::create_directories(tmp / "full");
+    test::writeFile(tmp / "full" / "kept", "kept");
+    test::writeFile(tmp / "file", "a file");
+    std::filesystem::create_directory_symlink(tmp / "empty", tmp / "link");
+    d.removeEmptyFolder("empty");
+    EXPECT_FALSE(std::filesystem::exists(tmp / "empty"));
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("full"); }), ErrorCase::saveFailed);
+    EXPECT_EQ(test::readFile(tmp / "full" / "kept"), "kept");
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("file"); }), ErrorCase::unsafePath);
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("link"); }), ErrorCase::unsafePath);
+    EXPECT_TRUE(std::filesystem::is_symlink(tmp / "link"));
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("../x"); }), ErrorCase::unsafePath);
+}
+
 TEST(SecureDirectory, ReadAndReplaceState) {
     test::TempDir tmp;
     SecureDirectory d(tmp.path(), false);

@@ -362,7 +362,8 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
 
     model.select(all.id);
     trash();
-    EXPECT_EQ(model.status(), "移動2件。移動できない成果物は保持します。");
+    // Everything moved: nothing is said of files kept.
+    EXPECT_EQ(model.status(), "2件をゴミ箱へ移しました。");
     EXPECT_FALSE(fs::exists(all.outputs[0].path));
     EXPECT_FALSE(fs::exists(all.outputs[1].path));
     EXPECT_EQ(test::listNames(trashFiles()).size(), 2u);
@@ -372,7 +373,7 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
     confirmation.meanwhile = [&] { test::writeFile(some.outputs[1].path, "edited"); };
     trash();
     confirmation.meanwhile = nullptr;
-    EXPECT_EQ(model.status(), "移動1件。移動できない成果物は保持します。");
+    EXPECT_EQ(model.status(), "1件をゴミ箱へ移しました。移動できない1件は保持します。");
     ASSERT_EQ(listedIDs(), (std::vector<UUID>{some.id, empty.id}));
     const auto& kept = model.entries()[0];
     EXPECT_EQ(kept.outputs[0].state, OState::trashed);
@@ -382,7 +383,9 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
     model.select(empty.id);
     trash();
     EXPECT_EQ(confirmation.requests.back().informativeText, "");
-    EXPECT_EQ(model.status(), "移動0件。移動できない成果物は保持します。");
+    EXPECT_EQ(model.status(), "ゴミ箱へ移す成果物はありませんでした。");
+    // None of several moved.
+    EXPECT_EQ(HistoryViewModel::trashedText(0, 2), "ゴミ箱へ移せませんでした。2件は保持します。");
     EXPECT_EQ(listedIDs(), std::vector<UUID>{some.id});
 }
 

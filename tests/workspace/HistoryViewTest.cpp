@@ -203,7 +203,7 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     EXPECT_EQ(selection->get_n_items(), 2u);
 
     ASSERT_TRUE(answer(GtkConfirmation::confirmName));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "移動2件。移動できない成果物は保持します。");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "2件をゴミ箱へ移しました。");
     EXPECT_FALSE(fs::exists(reprint.outputs[0].path) || fs::exists(reprint.outputs[1].path));
     auto trashed = test::listNames(tmp / "data" / "Trash" / "files");
     std::sort(trashed.begin(), trashed.end());
