@@ -6,10 +6,12 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <system_error>
 
+#include "foundation/Unicode.hpp"
 #include "history/CaptureHistory.hpp"
 
 namespace velmora {
@@ -62,10 +64,17 @@ std::string HistoryViewModel::notice() const {
 
 void HistoryViewModel::onNotice(const std::string&) { noticeChanged_.emit(); }
 
-void HistoryViewModel::setStatus(std::string text, std::optional<OpenRefusal> refusal) {
+void HistoryViewModel::setStatus(std::string text) {
     status_ = std::move(text);
-    openRefusal_ = std::move(refusal);
     statusChanged_.emit();
+    setRefusal(std::nullopt);
+}
+
+void HistoryViewModel::setRefusal(std::optional<OpenRefusal> refusal) {
+    const bool same = refusal.has_value() == openRefusal_.has_value() &&
+                      (!refusal || (refusal->entry == openRefusal_->entry && refusal->file == openRefusal_->file));
+    openRefusal_ = std::move(refusal);
+    if (!same) refusalChanged_.emit();
 }
 
 std::optional<UUID> HistoryViewModel::owner(const std::filesystem::path& file) const {
@@ -151,6 +160,53 @@ std::string HistoryViewModel::fileName(const SavedOutput& output) {
     return std::filesystem::path(output.path).filename().string();
 }
 
+std::vector<HistoryViewModel::OutputLine> HistoryViewModel::outputLines(const CaptureHistoryEntry& entry) {
+    const auto type = [](const SavedOutput& output) {
+        return Unicode::uppercased(std::filesystem::path(output.path).extension().string());
+    };
+    std::map<std::string, std::size_t> perType;
+    for (const SavedOutput& output : entry.outputs) ++perType[type(output)];
+    std::vector<OutputLine> lines;
+    // The line of the several outputs of one type, once it is made.
+    std::map<std::string, std::size_t> shared;
+    for (std::size_t i = 0; i < entry.outputs.size(); ++i) {
+        const std::string ext = type(entry.outputs[i]);
+        if (perType[ext] > 1) {
+            if (const auto it = shared.find(ext); it != shared.end()) {
+                lines[it->second].outputs.push_back(i);
+                continue;
+            }
+            shared[ext] = lines.size();
+        }
+        lines.push_back(OutputLine{{i}, {}, {}, std::nullopt, 0});
+    }
+    for (OutputLine& line : lines) {
+        const SavedOutput& first = entry.outputs[line.outputs.front()];
+        if (line.outputs.size() == 1) {
+            line.name = fileName(first);
+        } else {
+            std::string label = type(first);
+            if (!label.empty() && label.front() == '.') label.erase(0, 1);
+            line.name = label + " " + std::to_string(line.outputs.size()) + "件";
+            line.range = fileName(first) + " 〜 " + fileName(entry.outputs[line.outputs.back()]);
+        }
+        for (std::size_t i : line.outputs) {
+            if (!available(entry.outputs[i])) {
+                ++line.unavailable;
+            } else if (!line.target) {
+                line.target = i;
+            }
+        }
+    }
+    return lines;
+}
+
+std::string HistoryViewModel::unavailableText(const OutputLine& line) {
+    if (line.unavailable == 0) return {};
+    if (line.unavailable == line.outputs.size()) return "ファイルが見つかりません、または移動済みです。";
+    return "うち" + std::to_string(line.unavailable) + "件は見つかりません、または移動済みです。";
+}
+
 std::optional<std::string> HistoryViewModel::pageAddress(const CaptureHistoryEntry& entry) {
     if (!entry.metadata || !entry.metadata->url) return std::nullopt;
     const std::string& url = *entry.metadata->url;
@@ -183,11 +239,11 @@ void HistoryViewModel::reload() {
     std::stable_sort(listed.begin(), listed.end(),
                      [](const CaptureHistoryEntry& a, const CaptureHistoryEntry& b) { return a.created > b.created; });
     entries_ = std::move(listed);
+    entriesChanged_.emit();
     if (openRefusal_ && std::none_of(entries_.begin(), entries_.end(),
                                      [&](const CaptureHistoryEntry& e) { return e.id == openRefusal_->entry; })) {
-        openRefusal_.reset();
+        setRefusal(std::nullopt);
     }
-    entriesChanged_.emit();
 
     std::set<UUID> kept;
     for (const auto& e : entries_) kept.insert(e.id);
@@ -289,17 +345,18 @@ void HistoryViewModel::reopenForRecapture(const std::string& url) {
 
 void HistoryViewModel::openOutput(const std::filesystem::path& file) {
     if (!desktop_.open(file)) {
-        std::optional<OpenRefusal> refusal;
-        if (std::optional<UUID> entry = owner(file)) refusal = OpenRefusal{*entry, file};
-        setStatus(openFailed, std::move(refusal));
+        // Told under the output the user asked for, and only there; a file
+        // no listed entry holds has no such place, so the status line says it.
+        if (std::optional<UUID> entry = owner(file)) {
+            setRefusal(OpenRefusal{*entry, file});
+        } else {
+            setStatus(openFailed);
+        }
         return;
     }
-    // The file opened after all: what the row said about it is over. The
+    // The file opened after all: what was said about it is over. The
     // status line keeps its last word, as every success that says nothing.
-    if (openRefusal_) {
-        openRefusal_.reset();
-        statusChanged_.emit();
-    }
+    setRefusal(std::nullopt);
 }
 
 void HistoryViewModel::revealOutput(const std::filesystem::path& file) { desktop_.reveal(file); }
