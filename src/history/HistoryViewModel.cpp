@@ -6,6 +6,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <set>
@@ -160,6 +161,19 @@ std::string HistoryViewModel::fileName(const SavedOutput& output) {
     return std::filesystem::path(output.path).filename().string();
 }
 
+std::string HistoryViewModel::rangeText(const std::string& first, const std::string& last) {
+    // What the two names share is said once: the last name from the start
+    // of the word where they part ("_0001.png" and "_0019.png" part in
+    // their number).
+    std::size_t shared = 0;
+    while (shared < first.size() && shared < last.size() && first[shared] == last[shared]) ++shared;
+    std::size_t from = shared;
+    while (from > 0 && std::isalnum(static_cast<unsigned char>(last[from - 1]))) --from;
+    // Never inside a character of several bytes.
+    while (from > 0 && (static_cast<unsigned char>(last[from]) & 0xC0) == 0x80) --from;
+    return first + " 〜 " + last.substr(from);
+}
+
 std::vector<HistoryViewModel::OutputLine> HistoryViewModel::outputLines(const CaptureHistoryEntry& entry) {
     const auto type = [](const SavedOutput& output) {
         return Unicode::uppercased(std::filesystem::path(output.path).extension().string());
@@ -188,7 +202,7 @@ std::vector<HistoryViewModel::OutputLine> HistoryViewModel::outputLines(const Ca
             std::string label = type(first);
             if (!label.empty() && label.front() == '.') label.erase(0, 1);
             line.name = label + " " + std::to_string(line.outputs.size()) + "件";
-            line.range = fileName(first) + " 〜 " + fileName(entry.outputs[line.outputs.back()]);
+            line.range = rangeText(fileName(first), fileName(entry.outputs[line.outputs.back()]));
         }
         for (std::size_t i : line.outputs) {
             if (!available(entry.outputs[i])) {

@@ -123,7 +123,8 @@ public:
         std::vector<std::size_t> outputs;
         // The file's name; for several, the type and the count ("PNG 7件").
         std::string name;
-        // For several, the first and the last file's names ("a 〜 b").
+        // For several, the first file's name and the last one's from where
+        // it parts from the first ("p_0001.png 〜 0019.png").
         std::string range;
         // The output "開く" and "フォルダで表示" act on: the first available
         // one; none while none is.
@@ -132,6 +133,7 @@ public:
         std::size_t unavailable = 0;
     };
     static std::vector<OutputLine> outputLines(const CaptureHistoryEntry& entry);
+    static std::string rangeText(const std::string& first, const std::string& last);
     // What a line says of its outputs that are not there: nothing, the
     // caption of a missing file, or for several "うち2件は…".
     static std::string unavailableText(const OutputLine& line);

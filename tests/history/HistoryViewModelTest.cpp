@@ -180,7 +180,7 @@ TEST_F(HistoryModel, ThePagesOfAPrintAreOneLineWithTheirCount) {
     EXPECT_EQ(lines[0].target, std::optional<std::size_t>(0));
     EXPECT_EQ(lines[1].outputs, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(lines[1].name, "PNG 7件");
-    EXPECT_EQ(lines[1].range, "report_0001.png 〜 report_0007.png");
+    EXPECT_EQ(lines[1].range, "report_0001.png 〜 0007.png");
     EXPECT_EQ(lines[1].target, std::optional<std::size_t>(1));
     EXPECT_EQ(HistoryViewModel::unavailableText(lines[1]), "");
 
@@ -213,6 +213,11 @@ TEST_F(HistoryModel, ThePagesOfAPrintAreOneLineWithTheirCount) {
     EXPECT_EQ(lines[0].outputs, (std::vector<std::size_t>{0, 2}));
     EXPECT_EQ(lines[0].name, "PNG 2件");
     EXPECT_EQ(lines[0].range, "a.png 〜 b.PNG");
+    // What the names share is said once, from the word where they part.
+    EXPECT_EQ(HistoryViewModel::rangeText("頁_0009.png", "頁_0010.png"), "頁_0009.png 〜 0010.png");
+    EXPECT_EQ(HistoryViewModel::rangeText("ページ1.png", "ページ2.png"), "ページ1.png 〜 2.png");
+    // Never from inside a character: "頁" and "項" share their first byte.
+    EXPECT_EQ(HistoryViewModel::rangeText("頁.png", "項.png"), "頁.png 〜 項.png");
     EXPECT_EQ(lines[1].name, "notes.txt");
     EXPECT_TRUE(HistoryViewModel::outputLines(entry({})).empty());
 }
