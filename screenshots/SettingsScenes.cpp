@@ -1,6 +1,7 @@
-// The settings form, whole and in the short course, and the setup wizard at
-// its first step, at Print in the short course and at the summary, all over
-// the stored defaults.
+// The settings form, whole, in the short course and with the PC display (no
+// smartphone width), and the setup wizard at its first step, at Print in the
+// short course and at the summary, over the stored defaults and over a
+// record with the PC display.
 #include <gtkmm/adjustment.h>
 #include <gtkmm/scrolledwindow.h>
 
@@ -32,8 +33,10 @@ constexpr int formHeight = 1180;
 
 // The whole form is taller than the screen: the detailed one is drawn twice,
 // from its top and scrolled to its end.
-Gtk::Window* formWindow(Stage& stage, bool detailed, bool atEnd = false) {
-    auto* model = new FormModel(settingsOf(stage).store.value(), std::nullopt, detailed);
+Gtk::Window* formWindow(Stage& stage, bool detailed, bool atEnd = false, bool pc = false) {
+    AppPreferences draft = settingsOf(stage).store.value();
+    if (pc) draft.product.webMode = "current";
+    auto* model = new FormModel(draft, std::nullopt, detailed);
     auto* window = new Gtk::Window();
     window->set_title("設定");
     auto& scroller = *Gtk::make_managed<Gtk::ScrolledWindow>();
@@ -65,10 +68,25 @@ Gtk::Window* wizardAt(Stage& stage, int step, bool detailed) {
     return &wizard;
 }
 
+// The wizard's summary of a record with the PC display: no smartphone width.
+Gtk::Window* wizardSummaryPC(Stage& stage) {
+    stage.app.application()->activate();
+    Gtk::Window* parent = stage.app.currentWindow();
+    if (!parent) return nullptr;
+    static Settings& settings = *new Settings(stage.storage / "scene-settings-pc");
+    settings.store.change([](AppPreferences& p) { p.product.webMode = "current"; });
+    static SetupWizard& wizard = *new SetupWizard(settings.store, settings.flow);
+    wizard.presentOver(*parent);
+    for (int i = 0; i < 5; ++i) wizard.model().next();
+    return &wizard;
+}
+
 const bool registered =
     registerScene("settings-form", formWidth, formHeight, [](Stage& s) { return formWindow(s, true); }) &&
     registerScene("settings-form-end", formWidth, formHeight, [](Stage& s) { return formWindow(s, true, true); }) &&
     registerScene("settings-form-short", formWidth, 900, [](Stage& s) { return formWindow(s, false); }) &&
+    registerScene("settings-form-pc", formWidth, 900, [](Stage& s) { return formWindow(s, false, false, true); }) &&
+    registerScene("wizard-summary-pc", SetupWizard::width, SetupWizard::height, wizardSummaryPC) &&
     registerScene("wizard-first-step", SetupWizard::width, SetupWizard::height,
                   [](Stage& s) { return wizardAt(s, 0, false); }) &&
     registerScene("wizard-print-short", SetupWizard::width, SetupWizard::height,

@@ -165,6 +165,44 @@ Gtk::Window* importSheet(Stage& stage) {
     return sheet;
 }
 
+// The PC display chosen: no smartphone width in the form, and the PC
+// display's own words at the foot after "保存済み設定を読み直す" found
+// nothing changed.
+Gtk::Window* pcReread(Stage& stage) {
+    auto& scene = sceneOf(stage, "pc");
+    scene.store.change([](AppPreferences& p) { p.product.webMode = "current"; });
+    scene.build(stage);
+    scene.present();
+    scene.screen->model().reread();
+    // Scrolled to the web capture section.
+    auto adjustment = scene.screen->scroller().get_vadjustment();
+    test::spinUntil([&] { return adjustment->get_page_size() > 0 && adjustment->get_upper() > sceneHeight; });
+    test::spinFor(std::chrono::milliseconds(100));
+    if (Gtk::Widget* web = test::findByName(*scene.screen, "form.section.1")) {
+        graphene_rect_t b{};
+        if (gtk_widget_compute_bounds(web->gobj(), GTK_WIDGET(scene.screen->scroller().get_child()->gobj()), &b)) {
+            adjustment->set_value(b.origin.y - 40);
+        }
+    }
+    return &scene.window;
+}
+
+// The import sheet of a file made with the PC display: its summary names no
+// smartphone width.
+Gtk::Window* importSheetPC(Stage& stage) {
+    auto& scene = sceneOf(stage, "import-pc");
+    scene.build(stage);
+    scene.present();
+    SettingsStore other(stage.storage / "scene-import-pc-source");
+    other.change([](AppPreferences& p) { p.product.webMode = "current"; });
+    const auto file = other.exportSettings(stage.storage / "scene-import-pc-files", "自宅PC");
+    scene.flow.read(file);
+    test::spinUntil([&] { return scene.screen->importSheet() && scene.screen->importSheet()->get_mapped(); });
+    ImportSheet* sheet = scene.screen->importSheet();
+    if (sheet) sheet->set_resizable(true);
+    return sheet;
+}
+
 Gtk::Window* resetQuestion(Stage& stage) {
     auto& scene = sceneOf(stage, "reset");
     scene.build(stage);
@@ -190,6 +228,8 @@ const bool registered = registerScene("settings-screen", sceneWidth, sceneHeight
                                       [](Stage& s) { return readOnly(s, true); }) &&
                         registerScene("settings-screen-stale-apply", sceneWidth, sceneHeight, staleApply) &&
                         registerScene("settings-import-sheet", ImportSheet::width, 470, importSheet) &&
+                        registerScene("settings-screen-pc-reread", sceneWidth, sceneHeight, pcReread) &&
+                        registerScene("settings-import-sheet-pc", ImportSheet::width, 470, importSheetPC) &&
                         registerScene("settings-reset-question", 460, 240, resetQuestion);
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Whole workspace windows, one per section, with realistic content: a news
 // page in the web section (a private tab selected beside it), the OCR
 // section, the history section with saved outputs while another tab's save
-// runs (its strip at the bottom, a status line), and the settings section.
+// runs (its strip at the bottom, a status line), a print of many pages
+// selected in the history, and the settings section.
 // Each scene has a window set of its own, kept until the process ends.
 #include <unicode/locid.h>
 
@@ -17,7 +18,9 @@
 #include "support/TextPages.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/AppServices.hpp"
+#include "support/gui/GuiHelpers.hpp"
 #include "workspace/BrindlexApp.hpp"
+#include "workspace/HistoryView.hpp"
 #include "workspace/WorkspaceView.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 
@@ -161,6 +164,84 @@ Gtk::Window* historySection(Stage& stage) {
     return &window->window();
 }
 
+// A print-style save of a manual's chapter (its PDF and nineteen page
+// PNGs) beside a tall capture, the print selected, in a window of the
+// default size: the pages are one line with their count and every action
+// of the detail stays in sight; the tall capture's thumbnail shows the top
+// of its page.
+Gtk::Window* historyPrint(Stage& stage) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("ja_JP"), status);
+    sampleHistory(stage);
+    const fs::path dir = stage.storage.parent_path() / "out" / "ベルモラ" / "Print";
+    fs::create_directories(dir);
+    const std::string stem = "127.0.0.1_第4章 debian_ ディレクトリー以下に無くてはならない_20261207_103015";
+    auto saved = [](const fs::path& p) {
+        SavedOutput o;
+        o.path = p.string();
+        o.stamp = FileStamp::read(p);
+        return o;
+    };
+    CaptureHistoryEntry print;
+    print.kind = "print";
+    print.state = "completed";
+    const fs::path pdf = dir / (stem + ".pdf");
+    test::writePDF(pdf, {{595.28, 841.89}}, [](cairo_t* cr, int, test::PageSize size) {
+        cairo_set_source_rgb(cr, 0.78, 0.1, 0.3);
+        cairo_rectangle(cr, 60, 60, size.width - 200, 40);
+        cairo_fill(cr);
+        cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
+        for (double y = 140; y < size.height - 80; y += 18) cairo_rectangle(cr, 60, y, size.width - 120, 7);
+        cairo_fill(cr);
+    });
+    print.outputs.push_back(saved(pdf));
+    for (int page = 1; page <= 19; ++page) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "_%04d.png", page);
+        const fs::path png = dir / (stem + suffix);
+        test::writePNG(png, 620, 877, 3, [page](int y, uint8_t* row) {
+            for (int x = 0; x < 620; ++x) {
+                uint8_t* px = row + x * 3;
+                const bool line = x > 60 && x < 560 && y > 60 && y % 24 < 9 && (x / 7 + y / 24 + page) % 13 != 0;
+                px[0] = px[1] = px[2] = line ? 80 : 252;
+            }
+        });
+        print.outputs.push_back(saved(png));
+    }
+    print.created = historyNow() - std::chrono::minutes(3);
+    print.metadata = CaptureMetadata{"http://127.0.0.1:18437/maint-guide-ja/dreq.ja.html",
+                                     "第4章 debian/ ディレクトリー以下に無くてはならないファイル", "PDF + PNG",
+                                     std::nullopt};
+    const auto bytes = SecureDirectory(stage.storage / "history", true).read(CaptureHistory::fileName);
+    Json j = JSON::parse(std::string(bytes.begin(), bytes.end()));
+    j["entries"].push_back(print);
+    SecureDirectory(stage.storage / "history", true).replaceState(CaptureHistory::fileName, JSON::bytes(j));
+
+    auto& set = sceneSet(stage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    window->model()->section = Section::history;
+    HistoryView* view = nullptr;
+    test::spinUntil([&] {
+        view = dynamic_cast<HistoryView*>(test::findByName(window->window(), HistoryView::Names::view));
+        return view && view->model().entries().size() == 2;
+    });
+    if (!view) return nullptr;
+    view->model().select(print.id);
+    // Both thumbnails made before the picture is taken.
+    test::spinUntil([&] {
+        int pictures = 0;
+        std::function<void(Gtk::Widget&)> walk = [&](Gtk::Widget& w) {
+            if (w.get_name().raw() == HistoryView::Names::rowPicture && w.is_drawable()) ++pictures;
+            for (Gtk::Widget* c = w.get_first_child(); c; c = c->get_next_sibling()) walk(*c);
+        };
+        walk(*view);
+        return pictures == 2;
+    });
+    test::spinFor(std::chrono::milliseconds(200));
+    return &window->window();
+}
+
 Gtk::Window* settingsSection(Stage& stage) {
     auto& set = sceneSet(stage);
     auto* window = set.open(std::nullopt);
@@ -173,6 +254,7 @@ const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-bottom", 1240, 850, webSectionBottom) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
+                        registerScene("workspace-history-print", 1240, 850, historyPrint) &&
                         registerScene("workspace-settings", 1240, 850, settingsSection);
 
 }  // namespace

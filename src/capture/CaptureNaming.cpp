@@ -23,10 +23,11 @@ std::optional<std::string> hostOf(const std::optional<std::string>& url) {
     return host;
 }
 
-// Cleaned as a file name and cut to whole characters within maxBytes; a
-// part that cleans or cuts to nothing is the brand's name instead.
+// Cleaned as a file name and cut within maxBytes where a word ends; a part
+// that cleans or cuts to nothing is the brand's name instead.
 std::string component(std::string_view text, std::size_t maxBytes) {
-    std::string cut(Unicode::truncateGraphemes(SecureDirectory::safeStem(text), maxBytes));
+    const std::string clean = SecureDirectory::safeStem(text);
+    std::string cut(Unicode::cutAtWord(clean, Unicode::truncateGraphemes(clean, maxBytes).size()));
     // One character can be longer than the whole limit (a letter with many
     // combining marks); the cut then leaves nothing.
     if (cut.empty()) cut = ProductBrand::current().englishIdentifier;

@@ -15,7 +15,8 @@ std::string stem(const std::optional<std::string>& url, std::string_view title, 
     if (pattern == "site-title-date") return CaptureNaming::stem(url, title, date);
     const std::string when = DateFormat::format(date, "yyyyMMdd_HHmmss", DateFormat::tokyo);
     if (pattern == "title-date") {
-        return std::string(Unicode::prefixGraphemes(SecureDirectory::safeStem(title), 60)) + "_" + when;
+        const std::string clean = SecureDirectory::safeStem(title);
+        return std::string(Unicode::cutAtWord(clean, Unicode::prefixGraphemes(clean, 60).size())) + "_" + when;
     }
     return ProductBrand::current().englishIdentifier + "_" + when;
 }

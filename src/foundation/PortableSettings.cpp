@@ -71,8 +71,9 @@ std::string PortableSettings::summary() const {
     s += "\n操作パネル：";
     s += panel == AppPreferences::Panel::right ? "右" : "下";
     s += "\nWeb：";
-    s += p.webMode == "mobile" ? "スマホ" : "PC";
-    s += " / " + std::to_string(mobileWidth) + "px・";
+    // The width only where it is used: the PC display takes the window's.
+    s += p.webMode == "mobile" ? "スマホ / " + std::to_string(mobileWidth) + "px" : std::string("PC");
+    s += "・";
     s += p.captureScale == 1 ? "標準" : "高解像度";
     s += "\n印刷：" + p.paper + " / ";
     s += p.printOutput == "both" ? std::string("PDF＋PNG") : upper(p.printOutput);

@@ -132,7 +132,9 @@ std::filesystem::path userDataDirectory() {
 
 }  // namespace
 
-std::filesystem::path AppRuntime::defaultOutput() {
+std::filesystem::path AppRuntime::homeFolder() { return homeDirectory(); }
+
+std::filesystem::path AppRuntime::documentsFolder() {
     std::filesystem::path documents;
     if (const char* d = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS); d && d[0] == '/') {
         documents = d;
@@ -140,7 +142,11 @@ std::filesystem::path AppRuntime::defaultOutput() {
     // Without a configured documents folder (or one that is just the home
     // folder, as xdg-user-dirs gives for "disabled"), use ~/Documents.
     if (documents.empty() || documents == homeDirectory()) documents = homeDirectory() / "Documents";
-    return documents / ProductBrand::current().documentsFolderName;
+    return documents;
+}
+
+std::filesystem::path AppRuntime::defaultOutput() {
+    return documentsFolder() / ProductBrand::current().documentsFolderName;
 }
 
 AppRuntime AppRuntime::resolve() {

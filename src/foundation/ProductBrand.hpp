@@ -66,6 +66,10 @@ struct AppRuntime {
     static const AppRuntime& current();
     static AppRuntime resolve();
     static std::filesystem::path defaultOutput();
+    // The user's home folder and documents folder, by the same lookups; the
+    // documents folder is ~/Documents where none is configured.
+    static std::filesystem::path homeFolder();
+    static std::filesystem::path documentsFolder();
     static constexpr bool isIsolated = false;
 
     bool operator==(const AppRuntime&) const = default;

@@ -85,7 +85,8 @@ std::string SecureDirectory::safeStem(std::string_view text) {
     std::size_t begin = 0, end = replaced.size();
     while (begin < end && (replaced[begin] == '.' || replaced[begin] == ' ')) ++begin;
     while (end > begin && (replaced[end - 1] == '.' || replaced[end - 1] == ' ')) --end;
-    std::string stem(Unicode::truncateGraphemes(std::string_view(replaced).substr(begin, end - begin), maxStemBytes));
+    const std::string_view trimmed = std::string_view(replaced).substr(begin, end - begin);
+    std::string stem(Unicode::cutAtWord(trimmed, Unicode::truncateGraphemes(trimmed, maxStemBytes).size()));
     if (stem.empty()) stem = ProductBrand::current().englishIdentifier;
     return stem;
 }
@@ -142,6 +143,18 @@ void SecureDirectory::removeOwnedFile(std::string_view name, bool durable) const
     }
     if (::unlinkat(descriptor(), leaf.c_str(), 0) != 0) raise(ErrorCase::saveFailed);
     if (durable && ::fsync(descriptor()) != 0) raise(ErrorCase::saveFailed);
+}
+
+void SecureDirectory::removeEmptyFolder(std::string_view name) const {
+    if (!validLeaf(name)) raise(ErrorCase::unsafePath);
+    const std::string leaf(name);
+    struct stat st {};
+    if (::fstatat(descriptor(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) {
+        raise(ErrorCase::unsafePath);
+    }
+    // The system removes a folder only while it is empty, in one step: a
+    // file put into it meanwhile keeps it.
+    if (::unlinkat(descriptor(), leaf.c_str(), AT_REMOVEDIR) != 0) raise(ErrorCase::saveFailed);
 }
 
 FileStamp SecureDirectory::stamp(std::string_view name) const {

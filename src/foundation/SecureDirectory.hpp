@@ -46,6 +46,10 @@ public:
     void replaceState(std::string_view name, const std::vector<uint8_t>& data, bool durable = true) const;
     // Removes a regular file and, durable, syncs the directory.
     void removeOwnedFile(std::string_view name, bool durable = true) const;
+    // Removes a folder only while it is empty: anything else at that name
+    // is unsafePath, a folder that holds something saveFailed, and both
+    // leave it where it is.
+    void removeEmptyFolder(std::string_view name) const;
 
     FileStamp stamp(std::string_view name) const;
     // Moves a file to another folder, never replacing an existing entry: a

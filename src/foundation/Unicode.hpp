@@ -21,6 +21,17 @@ std::size_t graphemeCount(std::string_view utf8);
 std::string_view truncateGraphemes(std::string_view utf8, std::size_t maxBytes);
 // The first n grapheme clusters.
 std::string_view prefixGraphemes(std::string_view utf8, std::size_t n);
+// The text cut at `end` bytes (a grapheme boundary, as the two above give),
+// moved back to where a word ends so that no word is cut in two: a word
+// boundary (ICU's, with its dictionary for Japanese; inside a run of
+// katakana there is none, since words the dictionary does not know fall
+// apart into single kana there), else a change of the kind of character
+// (the letters of one script, digits, anything else). Either is taken only
+// when it keeps at least half of `end`; otherwise the cut stays at `end`.
+// Separators the cut leaves at the end (white space, "_", dashes, "、",
+// "・", ":", ",", ".") go as well, unless nothing would be left. The whole
+// text when `end` is at or past its size.
+std::string_view cutAtWord(std::string_view utf8, std::size_t end);
 
 // Grapheme-cluster boundaries of UTF-16 text, as UTF-16 offsets, 0 and
 // size() included.

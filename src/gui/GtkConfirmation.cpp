@@ -1,6 +1,7 @@
 #include "gui/GtkConfirmation.hpp"
 
 #include "gui/DialogAnswers.hpp"
+#include "gui/GtkNativePanel.hpp"
 
 #include <glibmm/main.h>
 #include <gtkmm/button.h>
@@ -10,17 +11,6 @@
 #include <memory>
 
 namespace velmora {
-
-namespace {
-
-Gtk::Window* activeWindow() {
-    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
-        if (w->is_active()) return w;
-    }
-    return nullptr;
-}
-
-}  // namespace
 
 Task<bool> GtkConfirmation::confirm(const Request& request) {
     // Owned by this frame: a task discarded while the user thinks takes the
@@ -32,7 +22,7 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     // Closing hides the dialog and answers; the frame destroys it.
     dialog->set_hide_on_close(true);
     Gtk::Window* parent = parent_ ? parent_() : nullptr;
-    if (!parent) parent = activeWindow();
+    if (!parent) parent = activeToplevel();
     if (parent) dialog->set_transient_for(*parent);
     // Plain text: a page title or a file name in the question is never
     // read as markup.

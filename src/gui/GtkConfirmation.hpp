@@ -34,8 +34,8 @@ public:
     static constexpr const char* suggestedStyle = "suggested-action";
     static constexpr const char* destructiveStyle = "destructive-action";
 
-    // The dialog belongs to parent, or, without one, to whichever window is
-    // active when it opens.
+    // The dialog belongs to parent, or, without one, to the window the user
+    // works in when it opens (activeToplevel).
     explicit GtkConfirmation(Gtk::Window* parent = nullptr) : parent_([parent] { return parent; }) {}
     // The parent is looked up when the dialog opens: the window may change
     // (or go) while the caller waits for its turn.

@@ -16,8 +16,8 @@ namespace velmora {
 // task resumes when the user answers; cancelling or closing it is nothing.
 class GtkFolderChooser final : public FolderChooser {
 public:
-    // The dialog belongs to parent, or, without one, to whichever window is
-    // active when it opens.
+    // The dialog belongs to parent, or, without one, to the window the user
+    // works in when it opens (activeToplevel).
     explicit GtkFolderChooser(Gtk::Window* parent = nullptr) : parent_(parent) {}
 
     Task<std::optional<std::filesystem::path>> choose(const Request& request) override;

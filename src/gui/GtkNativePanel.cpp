@@ -1,8 +1,10 @@
 #include "gui/GtkNativePanel.hpp"
 
+#include <gtkmm/application.h>
 #include <gtkmm/dialog.h>
 
 #include <functional>
+#include <vector>
 
 namespace velmora {
 
@@ -22,8 +24,20 @@ struct PanelGuard {
 }  // namespace
 
 Gtk::Window* activeToplevel() {
-    for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+    const std::vector<Gtk::Window*> windows = Gtk::Window::list_toplevels();
+    for (Gtk::Window* w : windows) {
         if (w->is_active()) return w;
+    }
+    // None is active: no window manager says which is, or the focus went
+    // with a dialog that has closed. The application's windows are kept in
+    // the order they last had the focus.
+    if (auto app = std::dynamic_pointer_cast<Gtk::Application>(Gio::Application::get_default())) {
+        if (Gtk::Window* w = app->get_active_window(); w && w->get_visible()) return w;
+    }
+    // Else a main window on screen: neither a dialog nor another window's
+    // child.
+    for (Gtk::Window* w : windows) {
+        if (w->get_visible() && !w->get_transient_for() && !dynamic_cast<Gtk::Dialog*>(w)) return w;
     }
     return nullptr;
 }

@@ -10,7 +10,11 @@
 
 namespace velmora {
 
-// The window the user is working in, for a panel opened without a parent.
+// The window the user is working in, for a dialog or panel opened without a
+// parent: the active window; while none is (no window manager tells, or the
+// focus left with a dialog), the application's window that had the focus
+// last, else a main window on screen. A dialog without a parent floats free
+// of the window it is about, and GTK warns of it.
 Gtk::Window* activeToplevel();
 
 // Shows a set-up file panel modal over parent (when given) and answers the

@@ -103,8 +103,12 @@ std::optional<HistoryThumbnailCache::Data> HistoryThumbnailCache::loadNow(UUID i
         try {
             Data data = FileIO::readAll(stored.fd.get());
             if (data.size() > largestThumbnail) return std::nullopt;
-            remember(id, data);
-            return data;
+            // A sliver of a tall page stored by an earlier version is made
+            // again below, and replaced.
+            if (!ThumbnailRenderer::outdated(data)) {
+                remember(id, data);
+                return data;
+            }
         } catch (...) {
             // Unreadable: made again from the output below.
         }

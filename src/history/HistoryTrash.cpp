@@ -43,6 +43,18 @@ Failure classify(const std::exception_ptr& error) {
     return f;
 }
 
+// The holding folder once its file has gone on to the Trash or back home:
+// it would only stand empty, hidden, in the user's folder. It is removed
+// only while empty, so a held file is never lost with it.
+void dropHoldingFolder(const std::filesystem::path& holding) {
+    try {
+        SecureDirectory(holding.parent_path(), AppRuntime::isIsolated).removeEmptyFolder(holding.filename().string());
+    } catch (...) {
+        // An empty folder left behind costs nothing, and a folder that
+        // still holds the file must stay: its record points into it.
+    }
+}
+
 }  // namespace
 
 DeleteProposal CaptureHistory::proposal(UUID entryID) {
@@ -96,13 +108,14 @@ TrashReceipt CaptureHistory::trashOne(std::vector<CaptureHistoryEntry>& entries,
     const std::string leaf = home.filename().string();
     std::optional<SecureDirectory> parent;
     std::optional<SecureDirectory> holding;
+    std::filesystem::path holdingURL;
     bool held = false;
     std::optional<std::filesystem::path> destination;
     std::exception_ptr error;
     try {
         if (stampInside(home, ErrorCase::confirmationChanged) != output.stamp) raise(ErrorCase::confirmationChanged);
         parent.emplace(home.parent_path(), AppRuntime::isIsolated);
-        const auto holdingURL = home.parent_path() / (holdingPrefix + UUID::random().text());
+        holdingURL = home.parent_path() / (holdingPrefix + UUID::random().text());
         holding.emplace(holdingURL, true);
         // On disk before anything moves: a crash from here on leaves a record
         // that says where the file is.
@@ -156,6 +169,8 @@ TrashReceipt CaptureHistory::trashOne(std::vector<CaptureHistoryEntry>& entries,
         }
     }
     save(entries);
+    // Recorded as out of it: a held file stays (pending) and keeps it.
+    if (holding && output.state != SavedOutput::State::pending) dropHoldingFolder(holdingURL);
     return receipt;
 }
 
@@ -181,6 +196,7 @@ bool CaptureHistory::settlePending(SavedOutput& output, int64_t& restored) const
             output.state = atHome == output.stamp ? SavedOutput::State::available : SavedOutput::State::changed;
         }
         output.pendingPath.reset();
+        dropHoldingFolder(held.parent_path());
         return true;
     }
 
@@ -202,6 +218,7 @@ bool CaptureHistory::settlePending(SavedOutput& output, int64_t& restored) const
     output.state = SavedOutput::State::available;
     output.pendingPath.reset();
     ++restored;
+    dropHoldingFolder(held.parent_path());
     return true;
 }
 

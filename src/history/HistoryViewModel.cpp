@@ -6,10 +6,13 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <memory>
 #include <set>
 #include <system_error>
 
+#include "foundation/Unicode.hpp"
 #include "history/CaptureHistory.hpp"
 
 namespace velmora {
@@ -62,10 +65,17 @@ std::string HistoryViewModel::notice() const {
 
 void HistoryViewModel::onNotice(const std::string&) { noticeChanged_.emit(); }
 
-void HistoryViewModel::setStatus(std::string text, std::optional<OpenRefusal> refusal) {
+void HistoryViewModel::setStatus(std::string text) {
     status_ = std::move(text);
-    openRefusal_ = std::move(refusal);
     statusChanged_.emit();
+    setRefusal(std::nullopt);
+}
+
+void HistoryViewModel::setRefusal(std::optional<OpenRefusal> refusal) {
+    const bool same = refusal.has_value() == openRefusal_.has_value() &&
+                      (!refusal || (refusal->entry == openRefusal_->entry && refusal->file == openRefusal_->file));
+    openRefusal_ = std::move(refusal);
+    if (!same) refusalChanged_.emit();
 }
 
 std::optional<UUID> HistoryViewModel::owner(const std::filesystem::path& file) const {
@@ -151,6 +161,66 @@ std::string HistoryViewModel::fileName(const SavedOutput& output) {
     return std::filesystem::path(output.path).filename().string();
 }
 
+std::string HistoryViewModel::rangeText(const std::string& first, const std::string& last) {
+    // What the two names share is said once: the last name from the start
+    // of the word where they part ("_0001.png" and "_0019.png" part in
+    // their number).
+    std::size_t shared = 0;
+    while (shared < first.size() && shared < last.size() && first[shared] == last[shared]) ++shared;
+    std::size_t from = shared;
+    while (from > 0 && std::isalnum(static_cast<unsigned char>(last[from - 1]))) --from;
+    // Never inside a character of several bytes.
+    while (from > 0 && (static_cast<unsigned char>(last[from]) & 0xC0) == 0x80) --from;
+    return first + " 〜 " + last.substr(from);
+}
+
+std::vector<HistoryViewModel::OutputLine> HistoryViewModel::outputLines(const CaptureHistoryEntry& entry) {
+    const auto type = [](const SavedOutput& output) {
+        return Unicode::uppercased(std::filesystem::path(output.path).extension().string());
+    };
+    std::map<std::string, std::size_t> perType;
+    for (const SavedOutput& output : entry.outputs) ++perType[type(output)];
+    std::vector<OutputLine> lines;
+    // The line of the several outputs of one type, once it is made.
+    std::map<std::string, std::size_t> shared;
+    for (std::size_t i = 0; i < entry.outputs.size(); ++i) {
+        const std::string ext = type(entry.outputs[i]);
+        if (perType[ext] > 1) {
+            if (const auto it = shared.find(ext); it != shared.end()) {
+                lines[it->second].outputs.push_back(i);
+                continue;
+            }
+            shared[ext] = lines.size();
+        }
+        lines.push_back(OutputLine{{i}, {}, {}, std::nullopt, 0});
+    }
+    for (OutputLine& line : lines) {
+        const SavedOutput& first = entry.outputs[line.outputs.front()];
+        if (line.outputs.size() == 1) {
+            line.name = fileName(first);
+        } else {
+            std::string label = type(first);
+            if (!label.empty() && label.front() == '.') label.erase(0, 1);
+            line.name = label + " " + std::to_string(line.outputs.size()) + "件";
+            line.range = rangeText(fileName(first), fileName(entry.outputs[line.outputs.back()]));
+        }
+        for (std::size_t i : line.outputs) {
+            if (!available(entry.outputs[i])) {
+                ++line.unavailable;
+            } else if (!line.target) {
+                line.target = i;
+            }
+        }
+    }
+    return lines;
+}
+
+std::string HistoryViewModel::unavailableText(const OutputLine& line) {
+    if (line.unavailable == 0) return {};
+    if (line.unavailable == line.outputs.size()) return "ファイルが見つかりません、または移動済みです。";
+    return "うち" + std::to_string(line.unavailable) + "件は見つかりません、または移動済みです。";
+}
+
 std::optional<std::string> HistoryViewModel::pageAddress(const CaptureHistoryEntry& entry) {
     if (!entry.metadata || !entry.metadata->url) return std::nullopt;
     const std::string& url = *entry.metadata->url;
@@ -158,6 +228,14 @@ std::optional<std::string> HistoryViewModel::pageAddress(const CaptureHistoryEnt
     if (!url.starts_with("http:") && !url.starts_with("https:")) return std::nullopt;
     if (!g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr)) return std::nullopt;
     return url;
+}
+
+std::string HistoryViewModel::trashedText(int64_t moved, int64_t kept) {
+    if (moved == 0 && kept == 0) return "ゴミ箱へ移す成果物はありませんでした。";
+    if (moved == 0) return "ゴミ箱へ移せませんでした。" + std::to_string(kept) + "件は保持します。";
+    std::string text = std::to_string(moved) + "件をゴミ箱へ移しました。";
+    if (kept > 0) text += "移動できない" + std::to_string(kept) + "件は保持します。";
+    return text;
 }
 
 // ---- Actions --------------------------------------------------------------
@@ -175,11 +253,11 @@ void HistoryViewModel::reload() {
     std::stable_sort(listed.begin(), listed.end(),
                      [](const CaptureHistoryEntry& a, const CaptureHistoryEntry& b) { return a.created > b.created; });
     entries_ = std::move(listed);
+    entriesChanged_.emit();
     if (openRefusal_ && std::none_of(entries_.begin(), entries_.end(),
                                      [&](const CaptureHistoryEntry& e) { return e.id == openRefusal_->entry; })) {
-        openRefusal_.reset();
+        setRefusal(std::nullopt);
     }
-    entriesChanged_.emit();
 
     std::set<UUID> kept;
     for (const auto& e : entries_) kept.insert(e.id);
@@ -268,7 +346,7 @@ Task<void> HistoryViewModel::trashOutputs() {
         }
     }
     // Before the reload, so a failing reload has the last word.
-    setStatus("移動" + std::to_string(moved) + "件。移動できない成果物は保持します。");
+    setStatus(trashedText(static_cast<int64_t>(moved), static_cast<int64_t>(receipts.size()) - moved));
     reload();
 }
 
@@ -281,17 +359,18 @@ void HistoryViewModel::reopenForRecapture(const std::string& url) {
 
 void HistoryViewModel::openOutput(const std::filesystem::path& file) {
     if (!desktop_.open(file)) {
-        std::optional<OpenRefusal> refusal;
-        if (std::optional<UUID> entry = owner(file)) refusal = OpenRefusal{*entry, file};
-        setStatus(openFailed, std::move(refusal));
+        // Told under the output the user asked for, and only there; a file
+        // no listed entry holds has no such place, so the status line says it.
+        if (std::optional<UUID> entry = owner(file)) {
+            setRefusal(OpenRefusal{*entry, file});
+        } else {
+            setStatus(openFailed);
+        }
         return;
     }
-    // The file opened after all: what the row said about it is over. The
+    // The file opened after all: what was said about it is over. The
     // status line keeps its last word, as every success that says nothing.
-    if (openRefusal_) {
-        openRefusal_.reset();
-        statusChanged_.emit();
-    }
+    setRefusal(std::nullopt);
 }
 
 void HistoryViewModel::revealOutput(const std::filesystem::path& file) { desktop_.reveal(file); }

@@ -69,10 +69,11 @@ public:
     const std::string& status() const noexcept { return status_; }
 
     // An open the desktop refused, kept with the entry and the output it
-    // was asked for, so the refusal can be shown where the user clicked as
-    // well as in the status line. It lasts until the section's next outcome
-    // replaces the status, an open succeeds, or a reload no longer lists
-    // the entry.
+    // was asked for, so the refusal is told where the user clicked, and
+    // only there: the status line keeps its last word (it says the refusal
+    // itself only for a file no listed entry holds). It lasts until the
+    // section's next outcome replaces the status, an open succeeds, or a
+    // reload no longer lists the entry.
     struct OpenRefusal {
         UUID entry;
         std::filesystem::path file;
@@ -88,6 +89,8 @@ public:
     sigc::signal<void()>& selectionChanged() noexcept { return selectionChanged_; }
     sigc::signal<void()>& statusChanged() noexcept { return statusChanged_; }
     sigc::signal<void()>& noticeChanged() noexcept { return noticeChanged_; }
+    // The open refusal came, went or moved to another file.
+    sigc::signal<void()>& refusalChanged() noexcept { return refusalChanged_; }
 
     // ---- What a row and the detail show -----------------------------------
 
@@ -111,10 +114,37 @@ public:
     // A file is at the output's path and its state is available.
     static bool available(const SavedOutput& output);
     static std::string fileName(const SavedOutput& output);
+    // One line of the detail: one output, or every output of one type when
+    // the entry has several of it (a print's page PNGs), with their count,
+    // at the place of the first of them; so a print of many pages keeps its
+    // actions in sight.
+    struct OutputLine {
+        // Positions in the entry's outputs, in their order.
+        std::vector<std::size_t> outputs;
+        // The file's name; for several, the type and the count ("PNG 7件").
+        std::string name;
+        // For several, the first file's name and the last one's from where
+        // it parts from the first ("p_0001.png 〜 0019.png").
+        std::string range;
+        // The output "開く" and "フォルダで表示" act on: the first available
+        // one; none while none is.
+        std::optional<std::size_t> target;
+        // How many of the line's outputs are not available.
+        std::size_t unavailable = 0;
+    };
+    static std::vector<OutputLine> outputLines(const CaptureHistoryEntry& entry);
+    static std::string rangeText(const std::string& first, const std::string& last);
+    // What a line says of its outputs that are not there: nothing, the
+    // caption of a missing file, or for several "うち2件は…".
+    static std::string unavailableText(const OutputLine& line);
     // The stored page address when it begins with "http:" or "https:"
     // exactly as written and parses as a URI; only then can it be copied or
     // reopened.
     static std::optional<std::string> pageAddress(const CaptureHistoryEntry& entry);
+
+    // The outcome of a move to the Trash: how many files went and, only
+    // when some did not, how many were kept.
+    static std::string trashedText(int64_t moved, int64_t kept);
 
     // ---- Actions ----------------------------------------------------------
 
@@ -137,9 +167,9 @@ public:
     Task<std::optional<std::vector<uint8_t>>> thumbnail(CaptureHistoryEntry entry);
 
 private:
-    // Every new status ends the refusal of an earlier open; a refused open
-    // passes its own.
-    void setStatus(std::string text, std::optional<OpenRefusal> refusal = std::nullopt);
+    // Every new status ends the refusal of an earlier open.
+    void setStatus(std::string text);
+    void setRefusal(std::optional<OpenRefusal> refusal);
     // The listed entry an output at file belongs to: the selected one when
     // it holds the file, else the first that does.
     std::optional<UUID> owner(const std::filesystem::path& file) const;
@@ -162,6 +192,7 @@ private:
     sigc::signal<void()> selectionChanged_;
     sigc::signal<void()> statusChanged_;
     sigc::signal<void()> noticeChanged_;
+    sigc::signal<void()> refusalChanged_;
 };
 
 }  // namespace velmora

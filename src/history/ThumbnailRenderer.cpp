@@ -45,6 +45,10 @@ Size fitted(double width, double height) {
             std::clamp(static_cast<int>(std::lround(height * scale)), 1, box)};
 }
 
+// How much of a page of that size is shown: all of it, or its top at
+// tallestShown times its width.
+double shownHeight(double width, double height) { return std::min(height, width * tallestShown); }
+
 // Only a regular file, opened without waiting on it; nothing else is read.
 UniqueFD openSource(const std::filesystem::path& url) {
     FileIO::OpenedFile opened = FileIO::openRegular(AT_FDCWD, url.c_str(), /*followLinks=*/true);
@@ -81,14 +85,17 @@ std::optional<PixelBuffer> drawFirstPage(const std::filesystem::path& url) {
     poppler_page_get_size(page.get(), &width, &height);
     if (!(std::isfinite(width) && std::isfinite(height) && width > 0 && height > 0)) return std::nullopt;
 
-    const Size size = fitted(width, height);
+    // A page taller than it is shown is drawn from its top; the surface
+    // ends the drawing where the shown part does.
+    const double shown = shownHeight(width, height);
+    const Size size = fitted(width, shown);
     PixelBuffer pixels(size.width, size.height);
     cairo_surface_t* surface = cairo_image_surface_create_for_data(
         pixels.data(), CAIRO_FORMAT_ARGB32, size.width, size.height, static_cast<int>(pixels.bytesPerRow()));
     cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
-    cairo_scale(cr, size.width / width, size.height / height);
+    cairo_scale(cr, size.width / width, size.height / shown);
     poppler_page_render(page.get(), cr);
     const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
     cairo_destroy(cr);
@@ -118,8 +125,10 @@ public:
         }
     }
 
-    // One source row of width × 4 bytes, straight RGBA.
+    // One source row of width × 4 bytes, straight RGBA; rows past the
+    // filter's height (below the part shown) are not counted.
     void add(const uint8_t* row) noexcept {
+        if (nextRow_ >= height_) return;
         const int ty = static_cast<int>(static_cast<uint64_t>(nextRow_) * static_cast<uint64_t>(target_.height) /
                                         height_);
         if (ty != currentRow_) {
@@ -230,6 +239,8 @@ bool readHeader(PNGReader& r, PNGHeader& header) {
     return png_get_rowbytes(r.png, r.info) == static_cast<std::size_t>(header.width) * 4;
 }
 
+// Every row is read, so that a file damaged further down gives nothing; the
+// filter takes those of the part shown.
 bool readRows(PNGReader& r, uint8_t* row, uint32_t height, BoxFilter& filter) {
     if (setjmp(png_jmpbuf(r.png))) return false;
     for (uint32_t y = 0; y < height; ++y) {
@@ -261,7 +272,9 @@ PNGResult streamPNG(int fd, RasterImage& result) {
     // under the raster load limit instead.
     if (header.interlaced) return PNGResult::notStreamable;
 
-    BoxFilter filter(header.width, header.height, fitted(header.width, header.height));
+    const auto shown = static_cast<uint32_t>(
+        std::clamp<double>(std::lround(shownHeight(header.width, header.height)), 1.0, header.height));
+    BoxFilter filter(header.width, shown, fitted(header.width, shown));
     Bytes row(static_cast<std::size_t>(header.width) * 4);
     if (!readRows(r, row.data(), header.height, filter) || !filter.complete()) return PNGResult::nothing;
     result = filter.image();
@@ -299,8 +312,13 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
         gdk_pixbuf_loader_set_size(loader, 0, 0);
         return;
     }
-    const Size size = fitted(width, height);
-    if (size.width != width || size.height != height) gdk_pixbuf_loader_set_size(loader, size.width, size.height);
+    // Scaled to the width of the part shown; its top is cut out once
+    // decoded and turned upright.
+    const Size size = fitted(width, shownHeight(width, height));
+    if (size.width != width) {
+        const double scale = static_cast<double>(size.width) / width;
+        gdk_pixbuf_loader_set_size(loader, size.width, std::max(1, static_cast<int>(std::lround(height * scale))));
+    }
 }
 
 RasterImage loadScaled(int fd) {
@@ -337,10 +355,17 @@ RasterImage loadScaled(int fd) {
     if (!upright) return RasterImage();
     const int width = gdk_pixbuf_get_width(upright.get());
     const int height = gdk_pixbuf_get_height(upright.get());
-    // A decoder that ignored the requested size (some report none) is
-    // scaled here.
-    const Size size = fitted(width, height);
-    if (size.width != width || size.height != height) {
+    // The part shown, upright; a decoder that ignored the requested size
+    // (some report none) is scaled here.
+    const int shown = std::clamp(static_cast<int>(std::lround(shownHeight(width, height))), 1, height);
+    if (shown != height) {
+        auto top = GObjectRef<GdkPixbuf>::adopt(gdk_pixbuf_new_subpixbuf(upright.get(), 0, 0, width, shown));
+        if (!top) return RasterImage();
+        upright = GObjectRef<GdkPixbuf>::adopt(gdk_pixbuf_copy(top.get()));
+        if (!upright) return RasterImage();
+    }
+    const Size size = fitted(width, shown);
+    if (size.width != width || size.height != shown) {
         upright = GObjectRef<GdkPixbuf>::adopt(
             gdk_pixbuf_scale_simple(upright.get(), size.width, size.height, GDK_INTERP_BILINEAR));
         if (!upright) return RasterImage();
@@ -381,6 +406,17 @@ bool hasPDFExtension(const std::filesystem::path& url) {
 }
 
 }  // namespace
+
+bool outdated(const std::vector<uint8_t>& png) {
+    static constexpr uint8_t header[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    if (png.size() < 24 || std::memcmp(png.data(), header, sizeof header) != 0) return false;
+    const auto be = [&](std::size_t at) {
+        return (uint32_t{png[at]} << 24) | (uint32_t{png[at + 1]} << 16) | (uint32_t{png[at + 2]} << 8) | png[at + 3];
+    };
+    const uint32_t width = be(16), height = be(20);
+    // One pixel of rounding allowed.
+    return height > width * tallestShown + 1;
+}
 
 std::optional<std::vector<uint8_t>> render(const std::filesystem::path& url) {
     try {

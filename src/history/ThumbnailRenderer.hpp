@@ -13,6 +13,13 @@
 // pixels), any other image format is decoded under the raster load limit.
 // A file whose extension is "pdf" in any case shows its first page; one that
 // cannot be opened or drawn as a PDF is tried as an image.
+//
+// A page taller than tallestShown times its width (a tall capture: a page
+// of 1280 × 60,000 would fit the box as a sliver 3 pixels wide) is shown by
+// its top only, cut to that proportion, so that its thumbnail keeps a width
+// the eye can read. A sheet of paper of any of the sizes offered (at most
+// 1:√2) is shown whole. Every row of a PNG is still read, so that a damaged
+// file gives nothing, as before.
 
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +32,13 @@ namespace velmora::ThumbnailRenderer {
 inline constexpr int box = 120;
 // 2^29 pixels.
 inline constexpr int64_t maximumSourcePixels = 536870912;
+// The tallest part of a page shown, as its height over its width.
+inline constexpr double tallestShown = 1.5;
+
+// Whether stored thumbnail data is a PNG taller than tallestShown allows:
+// a sliver of a tall page stored by an earlier version, to be made again.
+// Data that is no PNG is not judged here.
+bool outdated(const std::vector<uint8_t>& png);
 
 // The file's thumbnail as PNG data, at most box pixels on its longest side
 // and upright (EXIF orientation applied); nothing when the file gives none.

@@ -76,6 +76,11 @@ FormRow toggle(std::string key, std::string label, bool detailed, Field<bool> fi
     return row;
 }
 
+FormRow shownWhen(FormRow row, std::function<bool(const AppPreferences&)> applies) {
+    row.applies = std::move(applies);
+    return row;
+}
+
 FormRow caption(std::string key, std::string text, bool detailed) {
     FormRow row;
     row.kind = FormRow::Kind::caption;
@@ -116,13 +121,15 @@ const Table& theTable() {
             choice("panel", "操作パネル", true, top(&AppPreferences::panel),
                    std::vector<std::pair<std::string, Panel>>{{"右", Panel::right}, {"下", Panel::bottom}}),
         });
-        auto waits = std::vector<std::pair<std::string, int64_t>>{{"自動", -1}, {"即時", 0}};
+        auto waits = std::vector<std::pair<std::string, int64_t>>{{"自動", -1}, {"すぐ撮影", 0}};
         for (auto& entry : numbered<int64_t>({1, 3, 5, 10}, "秒")) waits.push_back(entry);
         t.rows.push_back({
             choice("product.webMode", "表示", false, product(&ProductDefaults::webMode),
                    std::vector<std::pair<std::string, std::string>>{{"PC", "current"}, {"スマホ", "mobile"}}),
-            choice("mobileWidth", "スマホ幅", false, top(&AppPreferences::mobileWidth),
-                   numbered<int64_t>({375, 390, 430}, " px")),
+            // A width that the PC display does not use is not shown for it.
+            shownWhen(choice("mobileWidth", "スマホ幅", false, top(&AppPreferences::mobileWidth),
+                             numbered<int64_t>({375, 390, 430}, " px")),
+                      [](const AppPreferences& p) { return p.product.webMode == "mobile"; }),
             choice("product.captureScale", "解像度", true, product(&ProductDefaults::captureScale),
                    std::vector<std::pair<std::string, int64_t>>{{"標準", 1}, {"高解像度", 2}}),
             toggle("lazyLoad", "遅延読み込み対策", true, top(&AppPreferences::lazyLoad)),
@@ -133,15 +140,14 @@ const Table& theTable() {
                    std::vector<std::pair<std::string, std::string>>{
                        {"A4", "A4"}, {"A3", "A3"}, {"JIS B5", "JIS B5"}, {"Letter", "Letter"}}),
             toggle("product.landscape", "横向き", false, product(&ProductDefaults::landscape)),
-            choice("product.printOutput", "出力", false, product(&ProductDefaults::printOutput),
+            choice("product.printOutput", "保存形式", false, product(&ProductDefaults::printOutput),
                    std::vector<std::pair<std::string, std::string>>{
                        {"PDF", "pdf"}, {"PNG", "png"}, {"PDF＋PNG", "both"}}),
             choice("product.margin", "余白", true, product(&ProductDefaults::margin),
                    numbered<double>({12, 5, 0}, " mm")),
             toggle("product.backgrounds", "背景を印刷", true, product(&ProductDefaults::backgrounds)),
-            toggle("product.headerFooter", "URL・タイトル・日時・ページ番号", true,
-                   product(&ProductDefaults::headerFooter)),
-            caption("caption.printDate", "日時は日本時間 yyyy/MM/dd HH:mm", true),
+            toggle("product.headerFooter", "ヘッダー・フッター", true, product(&ProductDefaults::headerFooter)),
+            caption("caption.printDate", "内容はURL・タイトル・日時・ページ番号。日時は日本時間 yyyy/MM/dd HH:mm", true),
         });
         t.rows.push_back({
             choice("product.ocrMode", "既定モード", false, product(&ProductDefaults::ocrMode), modes),
@@ -184,6 +190,21 @@ void FormModel::setDraft(AppPreferences draft) {
     draftChanged_.emit();
 }
 
+std::vector<FormSection> FormModel::layout() const {
+    std::vector<FormSection> shown;
+    for (const FormSection& section : table()) {
+        if (step_ && *step_ != section.index) continue;
+        FormSection visible{section.index, section.title, {}};
+        // The always-rows come first in every table, so filtering keeps the
+        // order the user sees: always-rows, then the detailed group.
+        for (const FormRow* row : section.rows) {
+            if (!row->detailed || detailed_) visible.rows.push_back(row);
+        }
+        shown.push_back(std::move(visible));
+    }
+    return shown;
+}
+
 void FormModel::setStep(std::optional<int> step) {
     if (step == step_) return;
     step_ = step;
@@ -199,16 +220,9 @@ void FormModel::setDetailed(bool detailed) {
 const std::vector<FormSection>& FormModel::table() { return theTable().sections; }
 
 std::vector<FormSection> FormModel::sections() const {
-    std::vector<FormSection> shown;
-    for (const FormSection& section : table()) {
-        if (step_ && *step_ != section.index) continue;
-        FormSection visible{section.index, section.title, {}};
-        // The always-rows come first in every table, so filtering keeps the
-        // order the user sees: always-rows, then the detailed group.
-        for (const FormRow* row : section.rows) {
-            if (!row->detailed || detailed_) visible.rows.push_back(row);
-        }
-        shown.push_back(std::move(visible));
+    std::vector<FormSection> shown = layout();
+    for (FormSection& section : shown) {
+        std::erase_if(section.rows, [this](const FormRow* row) { return !rowShown(*row); });
     }
     return shown;
 }

@@ -32,6 +32,9 @@ struct FormRow {
     std::string label;
     // Shown only in the detailed course.
     bool detailed = false;
+    // Shown only while it applies to the draft (the mobile width only while
+    // the display is the smartphone's); none: always.
+    std::function<bool(const AppPreferences&)> applies;
     // A choice's entry labels, in order.
     std::vector<std::string> entries;
 
@@ -60,9 +63,10 @@ public:
     FormModel(const FormModel&) = delete;
     FormModel& operator=(const FormModel&) = delete;
 
-    // The draft changed (an edit or a replacement); views sync their controls.
+    // The draft changed (an edit or a replacement); views sync their
+    // controls, and show or hide the rows that apply to it (rowShown).
     sigc::signal<void()>& draftChanged() noexcept { return draftChanged_; }
-    // The visible rows changed (step or course); views rebuild.
+    // The rows of the step and the course changed; views rebuild.
     sigc::signal<void()>& layoutChanged() noexcept { return layoutChanged_; }
 
     const AppPreferences& draft() const noexcept { return draft_; }
@@ -73,8 +77,14 @@ public:
     void setDetailed(bool detailed);
 
     // The visible sections in order, each with its visible rows: the
-    // always-rows, then (detailed only) the detailed rows.
+    // always-rows, then (detailed only) the detailed rows; a row that does
+    // not apply to the draft is left out.
     std::vector<FormSection> sections() const;
+    // The rows of the step and the course, whether or not they apply to the
+    // draft: what a view builds once, showing those that apply.
+    std::vector<FormSection> layout() const;
+    // The row applies to the draft.
+    bool rowShown(const FormRow& row) const { return !row.applies || row.applies(draft_); }
 
     // Any row of the table by key, visible or not; null when unknown.
     static const FormRow* row(std::string_view key);

@@ -32,8 +32,16 @@ std::vector<std::string> acceptedExtensions() {
 
 }  // namespace
 
-Task<Answer> GtkSettingsFilePanels::chooseExport(const std::string& suggestedName) {
+Task<Answer> GtkSettingsFilePanels::chooseExport(const std::string& suggestedName, const std::filesystem::path& startFolder) {
     auto panel = Gtk::FileChooserNative::create(exportTitle, Gtk::FileChooser::Action::SAVE, exportAccept, cancelLabel);
+    // Without a folder of its own the panel would open in the program's
+    // working folder, wherever that is.
+    try {
+        panel->set_current_folder(Gio::File::create_for_path(startFolder.string()));
+    } catch (const Glib::Error&) {
+        // A folder gone since it was looked up: the panel opens where GTK
+        // would open it, and the user goes from there.
+    }
     panel->set_current_name(suggestedName);
     panel->set_filter(settingsFilter(acceptedExtensions()));
     Gtk::Window* parent = parent_ ? parent_() : nullptr;

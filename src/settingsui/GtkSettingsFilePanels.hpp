@@ -26,10 +26,11 @@ public:
     static constexpr const char* mimeType = "application/x-velmora-settings";
 
     // The panels belong to the window parent() gives when they open, or,
-    // without one, to whichever window is active then.
+    // without one, to the window the user works in then (activeToplevel).
     explicit GtkSettingsFilePanels(std::function<Gtk::Window*()> parent = nullptr) : parent_(std::move(parent)) {}
 
-    Task<std::optional<std::filesystem::path>> chooseExport(const std::string& suggestedName) override;
+    Task<std::optional<std::filesystem::path>> chooseExport(const std::string& suggestedName,
+                                                             const std::filesystem::path& startFolder) override;
     Task<std::optional<std::filesystem::path>> chooseImport(const std::vector<std::string>& extensions) override;
 
 private:

@@ -7,6 +7,8 @@
 #include <gtkmm/stringlist.h>
 #include <pangomm/attrlist.h>
 
+#include "gui/DisplayStyle.hpp"
+
 namespace velmora {
 
 namespace {
@@ -32,6 +34,7 @@ Gtk::Label& captionLabel(const std::string& text) {
 
 ProductSettingsForm::ProductSettingsForm(FormModel& model) : Gtk::Box(Gtk::Orientation::VERTICAL, 8), model_(model) {
     set_name("form");
+    installSharedStyle();
     layoutConnection_ = model_.layoutChanged().connect([this] { rebuild(); });
     draftConnection_ = model_.draftChanged().connect([this] { sync(); });
     rebuild();
@@ -48,7 +51,8 @@ void ProductSettingsForm::rebuild() {
     controls_.clear();
     for (auto* section : sections_) remove(*section);
     sections_.clear();
-    for (const FormSection& section : model_.sections()) {
+    // Every row of the step and the course; sync shows those that apply.
+    for (const FormSection& section : model_.layout()) {
         auto& widget = makeSection(section);
         append(widget);
         sections_.push_back(&widget);
@@ -79,6 +83,7 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
             auto& label = captionLabel(row->label);
             label.set_name("form." + row->key);
             grid.attach(label, 0, line++, 2, 1);
+            controls_.push_back(Control{row, nullptr, nullptr, {}, {&label}});
             continue;
         }
         auto& label = *Gtk::make_managed<Gtk::Label>(row->label);
@@ -89,6 +94,7 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
 
         Control control;
         control.row = row;
+        control.widgets = {&label};
         if (row->kind == FormRow::Kind::choice) {
             std::vector<Glib::ustring> entries(row->entries.begin(), row->entries.end());
             auto& dropDown = *Gtk::make_managed<Gtk::DropDown>(Gtk::StringList::create(entries));
@@ -102,6 +108,7 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
                 if (selected != GTK_INVALID_LIST_POSITION) model_.choose(key, selected);
             });
             grid.attach(dropDown, 1, line, 1, 1);
+            control.widgets.push_back(&dropDown);
         } else {
             auto& toggle = *Gtk::make_managed<Gtk::Switch>();
             toggle.set_name("form." + row->key);
@@ -112,6 +119,7 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
             control.handler = toggle.property_active().signal_changed().connect(
                 [this, key, &toggle] { model_.setOn(key, toggle.get_active()); });
             grid.attach(toggle, 1, line, 1, 1);
+            control.widgets.push_back(&toggle);
         }
         controls_.push_back(std::move(control));
         ++line;
@@ -121,6 +129,10 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
 
 void ProductSettingsForm::sync() {
     for (auto& control : controls_) {
+        // A row that does not apply to the draft takes no room; the grid
+        // leaves out a line with nothing shown, spacing and all.
+        const bool shown = model_.rowShown(*control.row);
+        for (Gtk::Widget* widget : control.widgets) widget->set_visible(shown);
         // Showing the draft is not an edit: nothing is written back.
         control.handler.block();
         if (control.choice) {

@@ -6,7 +6,9 @@
 // never writes back (its handler is blocked), so a draft value outside a
 // choice's table shows no selection and stays as it is. The form keeps no
 // state of its own: the model's layout signal rebuilds it, its draft signal
-// resyncs it.
+// resyncs it and shows the rows that apply to the draft (the mobile width
+// only for the mobile display), hiding the others in place, so a choice is
+// never taken apart while it is being made.
 
 #include <string>
 #include <vector>
@@ -32,6 +34,8 @@ private:
         Gtk::DropDown* choice = nullptr;
         Gtk::Switch* toggle = nullptr;
         sigc::connection handler;
+        // The row's widgets, shown while it applies to the draft.
+        std::vector<Gtk::Widget*> widgets;
     };
 
     void rebuild();

@@ -15,9 +15,11 @@ namespace velmora {
 class SettingsFilePanels {
 public:
     virtual ~SettingsFilePanels() = default;
-    // A save panel with its name field preset to `suggestedName`; the chosen
-    // path, or nothing when the user cancelled or closed it.
-    virtual Task<std::optional<std::filesystem::path>> chooseExport(const std::string& suggestedName) = 0;
+    // A save panel opened in `startFolder` with its name field preset to
+    // `suggestedName`; the chosen path, or nothing when the user cancelled
+    // or closed it.
+    virtual Task<std::optional<std::filesystem::path>> chooseExport(const std::string& suggestedName,
+                                                                     const std::filesystem::path& startFolder) = 0;
     // An open panel for one existing file whose extension is one of
     // `extensions` (without dots, in the order given); nothing when
     // cancelled.

@@ -1,6 +1,7 @@
 #include "settingsui/SettingsScreenModel.hpp"
 
 #include <optional>
+#include <system_error>
 #include <set>
 #include <utility>
 #include <vector>
@@ -77,7 +78,12 @@ void SettingsScreenModel::apply() {
 
 void SettingsScreenModel::reread() {
     if (busy_) return;
+    const AppPreferences shown = form_.draft();
+    const AppPreferences loaded = expected_;
     refresh();
+    // Said either way: a button that answers nothing seems not to work.
+    const bool same = form_.draft() == shown && expected_ == loaded;
+    setMessage(same ? Sentences::rereadSame : Sentences::reread);
 }
 
 Task<void> SettingsScreenModel::chooseFolder() {
@@ -135,7 +141,8 @@ Task<void> SettingsScreenModel::exportSettings() {
 Task<void> SettingsScreenModel::exportChosen() {
     const ProductBrand& brand = ProductBrand::current();
     const std::string suggested = brand.settingsExportStem() + "." + brand.settingsExtension;
-    const std::optional<std::filesystem::path> chosen = co_await services_.panels.chooseExport(suggested);
+    const std::optional<std::filesystem::path> chosen =
+            co_await services_.panels.chooseExport(suggested, exportStartFolder());
     if (!chosen || chosen->filename().empty()) co_return;
     // Whatever extension was typed, the store writes its own and numbers a
     // clashing name, so the stem is all that is taken from the name.
@@ -198,6 +205,12 @@ void SettingsScreenModel::confirmImport() {
 
 void SettingsScreenModel::cancelImport() {
     if (services_.flow.incoming.get()) services_.flow.incoming = std::nullopt;
+}
+
+std::filesystem::path SettingsScreenModel::exportStartFolder() {
+    std::error_code ec;
+    const std::filesystem::path documents = AppRuntime::documentsFolder();
+    return std::filesystem::is_directory(documents, ec) ? documents : AppRuntime::homeFolder();
 }
 
 std::string SettingsScreenModel::importVersionLine(const SettingsTransfer& transfer) {

@@ -41,6 +41,8 @@ public:
         static constexpr const char* resetFailed = "設定を保持しました。形式を確認してください。";
         static constexpr const char* imported = "設定を読み込みました。";
         static constexpr const char* importRefused = "読み込みを適用できませんでした。現在の設定は保持しています。";
+        static constexpr const char* reread = "保存済みの設定を読み直しました。";
+        static constexpr const char* rereadSame = "保存済みの設定から変更はありません。";
     };
 
     // The two questions, each answered "取消" (the default) or by the
@@ -96,7 +98,8 @@ public:
 
     // "設定を適用": the portable part of the draft against expected.
     void apply();
-    // "保存済み設定を読み直す": a refresh; unapplied edits are dropped.
+    // "保存済み設定を読み直す": a refresh; unapplied edits are dropped. It
+    // says whether that changed what the screen shows.
     void reread();
     // "保存先を選ぶ…": a refresh after a choice or a cancel.
     Task<void> chooseFolder();
@@ -119,6 +122,9 @@ public:
 
     // The import sheet's text lines.
     static std::string importVersionLine(const SettingsTransfer& transfer);
+    // Where the export panel opens: the user's documents folder, or the
+    // home folder while there is none.
+    static std::filesystem::path exportStartFolder();
 
 private:
     // A wizard presented over the screen has closed.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "foundation/Task.hpp"
+#include "gui/DisplayStyle.hpp"
 #include "workspace/CapturePanelRules.hpp"
 #include "workspace/WebPaneActions.hpp"
 #include "workspace/WindowModel.hpp"
@@ -79,10 +80,11 @@ class Toggle final : public CapturePanel::Control {
 public:
     Toggle(const char* label, const char* name, Published<bool>& field) : field_(field) {
         button_ = Gtk::make_managed<Gtk::CheckButton>(label);
-        button_->set_name(name);
-        button_->signal_toggled().connect([this] {
-            if (!syncing_) field_ = button_->get_active();
-        });
+        init(name);
+    }
+    Toggle(const Rules::SharedOption& option, const char* name, Published<bool>& field) : field_(field) {
+        button_ = Gtk::make_managed<Gtk::CheckButton>(std::string(option.title));
+        init(name);
     }
 
     Gtk::CheckButton& widget() { return *button_; }
@@ -95,6 +97,13 @@ public:
     }
 
 private:
+    void init(const char* name) {
+        button_->set_name(name);
+        button_->signal_toggled().connect([this] {
+            if (!syncing_) field_ = button_->get_active();
+        });
+    }
+
     Published<bool>& field_;
     Gtk::CheckButton* button_ = nullptr;
     bool syncing_ = false;
@@ -112,6 +121,11 @@ Gtk::Box& row(const char* title, Gtk::Widget& control) {
     control.set_valign(Gtk::Align::CENTER);
     box.append(control);
     return box;
+}
+
+// A picker's row, under the name the settings give its option.
+Gtk::Box& row(const Rules::SharedOption& option, Gtk::Widget& control) {
+    return row(std::string(option.title).c_str(), control);
 }
 
 Gtk::Label& heading(const char* text) {
@@ -251,6 +265,7 @@ private:
 
 CapturePanel::CapturePanel(std::shared_ptr<WindowModel> model) : model_(std::move(model)) {
     set_name(panelName);
+    installSharedStyle();
     set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     set_hexpand(true);
     set_vexpand(true);
@@ -281,7 +296,7 @@ Gtk::Widget& CapturePanel::captureSection() {
     auto display = std::make_unique<Picker<std::string_view, 2>>(
         Rules::display, displayName, [&m] { return Rules::displayValue(m.widthMode.get()); },
         [&m](std::string_view value) { m.widthMode = std::string(Rules::widthModeFor(value)); });
-    section.append(row("表示", display->widget()));
+    section.append(row(Rules::displayOption, display->widget()));
     controls_.push_back(std::move(display));
 
     auto pcWidth = std::make_unique<Picker<std::string_view, 2>>(
@@ -294,7 +309,7 @@ Gtk::Widget& CapturePanel::captureSection() {
     auto mobileWidth = std::make_unique<Picker<int64_t, 3>>(
         Rules::mobileWidth, mobileWidthName, [&m] { return m.mobileWidth.get(); },
         [&m](int64_t value) { m.mobileWidth = value; });
-    mobileWidthRow_ = &row("スマホ幅", mobileWidth->widget());
+    mobileWidthRow_ = &row(Rules::mobileWidthOption, mobileWidth->widget());
     section.append(*mobileWidthRow_);
     controls_.push_back(std::move(mobileWidth));
 
@@ -311,16 +326,16 @@ Gtk::Widget& CapturePanel::captureSection() {
 
     auto scale = std::make_unique<Picker<int64_t, 2>>(
         Rules::scale, scaleName, [&m] { return m.scale.get(); }, [&m](int64_t value) { m.scale = value; });
-    section.append(row("解像度", scale->widget()));
+    section.append(row(Rules::scaleOption, scale->widget()));
     controls_.push_back(std::move(scale));
 
-    auto lazyLoad = std::make_unique<Toggle>("遅延読み込み対策", lazyLoadName, m.lazyLoad);
+    auto lazyLoad = std::make_unique<Toggle>(Rules::lazyLoadOption, lazyLoadName, m.lazyLoad);
     section.append(lazyLoad->widget());
     controls_.push_back(std::move(lazyLoad));
 
     auto wait = std::make_unique<Picker<int64_t, 6>>(
         Rules::wait, waitName, [&m] { return m.waitSeconds.get(); }, [&m](int64_t value) { m.waitSeconds = value; });
-    section.append(row("待機", wait->widget()));
+    section.append(row(Rules::waitOption, wait->widget()));
     controls_.push_back(std::move(wait));
 
     auto ocr = std::make_unique<Toggle>("キャプチャ後にOCRする", ocrName, m.captureOCR);
@@ -341,37 +356,35 @@ Gtk::Widget& CapturePanel::printSection() {
     WindowModel& m = *model_;
     auto& section = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, sectionSpacing);
     section.set_name(printSectionName);
-    section.append(heading("プリント型保存"));
+    section.append(heading(Rules::printHeading.data()));
 
     auto paper = std::make_unique<Picker<PrintOptions::Paper, 4>>(
         Rules::paper, paperName, [&m] { return m.paper.get(); },
         [&m](PrintOptions::Paper value) { m.paper = value; });
-    section.append(row("用紙", paper->widget()));
+    section.append(row(Rules::paperOption, paper->widget()));
     controls_.push_back(std::move(paper));
 
-    auto orientation = std::make_unique<Picker<bool, 2>>(
-        Rules::orientation, orientationName, [&m] { return m.landscape.get(); },
-        [&m](bool value) { m.landscape = value; });
-    section.append(row("向き", orientation->widget()));
-    controls_.push_back(std::move(orientation));
+    auto landscape = std::make_unique<Toggle>(Rules::landscapeOption, landscapeName, m.landscape);
+    section.append(landscape->widget());
+    controls_.push_back(std::move(landscape));
 
     auto margin = std::make_unique<Picker<double, 3>>(
         Rules::margin, marginName, [&m] { return m.margin.get(); }, [&m](double value) { m.margin = value; });
-    section.append(row("余白", margin->widget()));
+    section.append(row(Rules::marginOption, margin->widget()));
     controls_.push_back(std::move(margin));
 
-    auto backgrounds = std::make_unique<Toggle>("背景を印刷", backgroundsName, m.backgrounds);
+    auto backgrounds = std::make_unique<Toggle>(Rules::backgroundsOption, backgroundsName, m.backgrounds);
     section.append(backgrounds->widget());
     controls_.push_back(std::move(backgrounds));
 
-    auto headerFooter = std::make_unique<Toggle>("ヘッダー・フッター", headerFooterName, m.headerFooter);
+    auto headerFooter = std::make_unique<Toggle>(Rules::headerFooterOption, headerFooterName, m.headerFooter);
     section.append(headerFooter->widget());
     controls_.push_back(std::move(headerFooter));
 
     auto format = std::make_unique<Picker<PrintOptions::Output, 3>>(
         Rules::format, formatName, [&m] { return m.format.get(); },
         [&m](PrintOptions::Output value) { m.format = value; });
-    section.append(row("保存形式", format->widget()));
+    section.append(row(Rules::formatOption, format->widget()));
     controls_.push_back(std::move(format));
 
     printButton_ = Gtk::make_managed<Gtk::Button>("印刷用に保存");
@@ -380,7 +393,7 @@ Gtk::Widget& CapturePanel::printSection() {
     printButton_->signal_clicked().connect([this] { startSave(model_, true); });
     section.append(*printButton_);
 
-    section.append(note("PNGは1ページ1画像です。B5はJIS B5です。"));
+    section.append(note("PNGは1ページ1画像です。"));
     return section;
 }
 

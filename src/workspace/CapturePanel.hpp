@@ -1,11 +1,13 @@
 #pragma once
 
 // The web pane's control panel: the capture section ("縦長画像") and the
-// print section ("プリント型保存") over the window's own capture and print
+// print section ("印刷") over the window's own capture and print
 // options, beside the web view (one column, the save buttons at the foot of
 // their sections) or below it (the sections side by side from a panel width
 // of 792, the save buttons in the status row instead).
 //
+// Every option the settings show as well has their name, entries and kind
+// of control (CapturePanelRules::SharedOption).
 // Every control writes its field of the WindowModel and shows the field
 // again whenever the model changes; showing a value never writes it back, and
 // a value a picker does not offer shows no selection and writes nothing.
@@ -44,7 +46,7 @@ public:
     static constexpr const char* lazyLoadName = "capture.lazyLoad";
     static constexpr const char* waitName = "capture.wait";
     static constexpr const char* paperName = "print.paper";
-    static constexpr const char* orientationName = "print.orientation";
+    static constexpr const char* landscapeName = "print.landscape";
     static constexpr const char* marginName = "print.margin";
     static constexpr const char* backgroundsName = "print.backgrounds";
     static constexpr const char* headerFooterName = "print.headerFooter";

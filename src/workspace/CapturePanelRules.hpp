@@ -46,6 +46,30 @@ namespace CapturePanelRules {
 using Paper = PrintOptions::Paper;
 using Output = PrintOptions::Output;
 
+// One option, one name and one control everywhere: every option the
+// settings show as well has the settings' name, the same entries in the
+// same order, and the same kind of control (a picker or an on/off switch).
+// The settings key of each is named beside it; a test holds the two to it.
+struct SharedOption {
+    std::string_view title;
+    // The settings form's row of the same option ("product.paper").
+    std::string_view settingsKey;
+    bool toggle;
+};
+inline constexpr SharedOption displayOption{"表示", "product.webMode", false};
+inline constexpr SharedOption mobileWidthOption{"スマホ幅", "mobileWidth", false};
+inline constexpr SharedOption scaleOption{"解像度", "product.captureScale", false};
+inline constexpr SharedOption lazyLoadOption{"遅延読み込み対策", "lazyLoad", true};
+inline constexpr SharedOption waitOption{"待機", "product.waitSeconds", false};
+inline constexpr SharedOption paperOption{"用紙", "product.paper", false};
+inline constexpr SharedOption landscapeOption{"横向き", "product.landscape", true};
+inline constexpr SharedOption marginOption{"余白", "product.margin", false};
+inline constexpr SharedOption backgroundsOption{"背景を印刷", "product.backgrounds", true};
+inline constexpr SharedOption headerFooterOption{"ヘッダー・フッター", "product.headerFooter", true};
+inline constexpr SharedOption formatOption{"保存形式", "product.printOutput", false};
+// The print section's heading: the settings' section of the same options.
+inline constexpr std::string_view printHeading = "印刷";
+
 // "表示": "current" and "custom" both show as PC.
 inline constexpr std::array<Choice<std::string_view>, 2> display{{{"PC", "pc"}, {"スマホ", "mobile"}}};
 // "PCの幅", bound to the width mode itself.
@@ -56,11 +80,10 @@ inline constexpr std::array<Choice<int64_t>, 2> scale{{{"標準", 1}, {"高解�
 inline constexpr std::array<Choice<int64_t>, 6> wait{
     {{"自動", -1}, {"すぐ撮影", 0}, {"1秒", 1}, {"3秒", 3}, {"5秒", 5}, {"10秒", 10}}};
 inline constexpr std::array<Choice<Paper>, 4> paper{
-    {{"A4", Paper::a4}, {"A3", Paper::a3}, {"B5", Paper::b5}, {"Letter", Paper::letter}}};
-inline constexpr std::array<Choice<bool>, 2> orientation{{{"縦", false}, {"横", true}}};
-inline constexpr std::array<Choice<double>, 3> margin{{{"標準12mm", 12}, {"狭い5mm", 5}, {"なし", 0}}};
+    {{"A4", Paper::a4}, {"A3", Paper::a3}, {"JIS B5", Paper::b5}, {"Letter", Paper::letter}}};
+inline constexpr std::array<Choice<double>, 3> margin{{{"12 mm", 12}, {"5 mm", 5}, {"0 mm", 0}}};
 inline constexpr std::array<Choice<Output>, 3> format{
-    {{"PDFとPNG", Output::both}, {"PDFのみ", Output::pdf}, {"PNGのみ", Output::png}}};
+    {{"PDF", Output::pdf}, {"PNG", Output::png}, {"PDF＋PNG", Output::both}}};
 
 // "表示"'s value for a width mode, and the width mode a choice there sets:
 // PC always means the current width, whatever was chosen before.

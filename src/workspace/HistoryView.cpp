@@ -1,5 +1,7 @@
 #include "workspace/HistoryView.hpp"
 
+#include <algorithm>
+
 #include <gdkmm/texture.h>
 #include <glibmm/bytes.h>
 #include <glibmm/main.h>
@@ -7,6 +9,7 @@
 #include <gtkmm/picture.h>
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stack.h>
+#include <gtkmm/window.h>
 
 #include "gui/DisplayStyle.hpp"
 
@@ -16,18 +19,22 @@ namespace {
 
 constexpr int inset = 12;
 
-// A row's warning and refusal on a selected row. The theme's warning and
-// error colours read poorly on its selection blue (orange 1.4:1), and even
-// the selection's own white text reaches only 3.8:1 on it; so there the line
-// is set in the selection's text colour on a pill of the selection colour
-// darkened, about 6.7:1. The pill's padding is taken back from the margin,
-// so the text keeps its place as the row is selected.
+// A row's warning on a selected row, and the warnings' text elsewhere. The theme's warning colour reads
+// poorly on its selection blue (orange 1.4:1), and even the selection's own
+// white text reaches only 3.8:1 on it; so there the line is set in the
+// selection's text colour on a pill of the selection colour darkened, about
+// 6.7:1. The pill's padding is taken back from the margin, so the text keeps
+// its place as the row is selected.
 constexpr const char* rowAlertStyle =
         ".history-row-alert { padding: 1px 4px; margin-left: -4px; border-radius: 4px; }\n"
         "row:selected .history-row-alert { background-color: shade(@theme_selected_bg_color, 0.7); }\n"
         "row:selected .history-row-alert label.warning, row:selected .history-row-alert image.warning,"
         " row:selected .history-row-alert label.error, row:selected .history-row-alert image.error"
-        " { color: @theme_selected_fg_color; }\n";
+        " { color: @theme_selected_fg_color; }\n"
+        // The theme's warning orange is 2.8:1 on the list's white, too faint
+        // for a state the user must read; darkened towards the text colour
+        // it is 5:1 there and 4.6:1 on the window's grey.
+        ".history-view label.warning { color: mix(@warning_color, @theme_fg_color, 0.4); }\n";
 
 Gtk::Label* caption(const std::string& text, const char* name = nullptr) {
     auto* label = Gtk::make_managed<Gtk::Label>(text);
@@ -158,16 +165,9 @@ public:
         stateLine_.append(warning_);
         stateLine_.append(state_);
         text_.append(stateLine_);
-        refusal_ = refusalLine(HistoryViewModel::openFailed, Names::rowRefusal);
-        refusal_->add_css_class("history-row-alert");
-        refusal_->set_visible(false);
-        text_.append(*refusal_);
         append(text_);
     }
-    ~Row() override {
-        refused_.disconnect();
-        thumbnail_.discard();
-    }
+    ~Row() override { thumbnail_.discard(); }
 
     void bind(const CaptureHistoryEntry& entry, HistoryViewModel& model) {
         title_.set_text(HistoryViewModel::title(entry));
@@ -177,19 +177,10 @@ public:
         setClass(state_, "warning", warns);
         setClass(stateLine_, "history-row-alert", warns);
         warning_.set_visible(warns);
-        // The row follows the model while it shows this entry: an open
-        // refused in the detail below is said here too.
-        refused_.disconnect();
-        refused_ = model.statusChanged().connect([this, &model, id = entry.id] {
-            refusal_->set_visible(model.openRefused(id));
-        });
-        refusal_->set_visible(model.openRefused(entry.id));
         thumbnail_ = spawn(loadThumbnail(model, entry));
     }
 
     void unbind() {
-        refused_.disconnect();
-        refusal_->set_visible(false);
         thumbnail_.cancel();
         thumbnail_.discard();
         picture_.set_paintable({});
@@ -219,17 +210,17 @@ private:
     Gtk::Box stateLine_;
     Gtk::Image warning_;
     Gtk::Label state_;
-    Gtk::Box* refusal_ = nullptr;
-    sigc::connection refused_;
     TaskHandle thumbnail_;
 };
 
 HistoryView::HistoryView(RecaptureHost* host, bool active, DesktopActions* desktop)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 12),
+      confirmation_([this] { return dynamic_cast<Gtk::Window*>(get_root()); }),
       model_(std::make_unique<HistoryViewModel>(confirmation_, desktop ? *desktop : desktop_, host,
                                                 HistoryThumbnailCache::shared(), active)),
       heading_("出力の履歴"), reload_("履歴を更新") {
     set_name(Names::view);
+    add_css_class("history-view");
     set_margin(inset);
     installStateColours();
     installDisplayStyle(rowAlertStyle);
@@ -319,15 +310,10 @@ HistoryView::HistoryView(RecaptureHost* host, bool active, DesktopActions* deskt
         followSelection();
         showDetail();
     });
-    model_->statusChanged().connect([this] {
-        showStatus();
-        // A refused open is said under its output too; the detail changes
-        // only when the refusal does.
-        const auto& refusal = model_->openRefusal();
-        const bool same = refusal.has_value() == shownRefusal_.has_value() &&
-                          (!refusal || (refusal->entry == shownRefusal_->entry && refusal->file == shownRefusal_->file));
-        if (!same) showDetail();
-    });
+    model_->statusChanged().connect([this] { showStatus(); });
+    // A refused open is told under its output, in place: the detail is not
+    // rebuilt, so the button that was pressed keeps the focus.
+    model_->refusalChanged().connect([this] { showRefusal(); });
     model_->noticeChanged().connect([this] { showStatus(); });
     // Shown again, read again: captures and other windows change the
     // history behind this view.
@@ -400,6 +386,15 @@ void HistoryView::selectFromList() {
     model_->select(item ? std::optional<UUID>(item->entry.id) : std::nullopt);
 }
 
+void HistoryView::showRefusal() {
+    const auto& refused = model_->openRefusal();
+    for (const RefusalLine& line : refusals_) {
+        const bool shown = refused && refused->entry == line.entry &&
+                           std::find(line.files.begin(), line.files.end(), refused->file) != line.files.end();
+        line.widget->set_visible(shown);
+    }
+}
+
 void HistoryView::showStatus() {
     status_.set_text(model_->status());
     setClass(status_, "error", failure(model_->status()));
@@ -412,6 +407,10 @@ void HistoryView::showStatus() {
 void HistoryView::showDetail() {
     const CaptureHistoryEntry* selected = model_->selectedEntry();
     detailScroller_.set_visible(selected != nullptr);
+    // Where the focus was in the old detail (the button that deleted the
+    // entry, say), it goes to the list rather than to whatever the toolkit
+    // finds next, which would be a file name, selected whole.
+    const bool focused = gtk_widget_get_focus_child(GTK_WIDGET(detailScroller_.gobj())) != nullptr;
     // The detail is rebuilt while one of its own buttons delivers its click
     // ("履歴のみ削除" reloads the list): the old box must outlive that
     // delivery, so it goes on the next idle turn instead of here.
@@ -420,7 +419,8 @@ void HistoryView::showDetail() {
         Glib::signal_idle().connect_once([held] { g_object_unref(held); });
         detailScroller_.unset_child();
     }
-    shownRefusal_ = model_->openRefusal();
+    refusals_.clear();
+    if (focused) list_.grab_focus();
     if (!selected) return;
     const CaptureHistoryEntry& entry = *selected;
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
@@ -434,49 +434,72 @@ void HistoryView::showDetail() {
     title->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     box->append(*title);
 
-    for (std::size_t i = 0; i < entry.outputs.size(); ++i) {
-        const SavedOutput& output = entry.outputs[i];
+    // One line per output, or per type of which the entry has several (a
+    // print's pages): the deletions below stay in sight however many pages.
+    const std::vector<HistoryViewModel::OutputLine> lines = HistoryViewModel::outputLines(entry);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const HistoryViewModel::OutputLine& line = lines[i];
         const std::string index = std::to_string(i);
-        // The file's name with its two actions on one line.
-        auto* line = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-        auto* name = Gtk::make_managed<Gtk::Label>(HistoryViewModel::fileName(output));
-        name->set_selectable(true);
+        // The file's name (or the type and count, over the names of the
+        // first and the last file) with its two actions on one line.
+        auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+        auto* names = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+        names->set_hexpand(true);
+        names->set_valign(Gtk::Align::CENTER);
+        auto* name = Gtk::make_managed<Gtk::Label>(line.name);
+        name->set_name(Names::outputName + index);
+        name->set_selectable(line.range.empty());
         name->set_xalign(0);
         name->set_wrap(true);
         name->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-        name->set_hexpand(true);
-        name->set_valign(Gtk::Align::CENTER);
-        line->append(*name);
+        names->append(*name);
+        if (!line.range.empty()) {
+            // One line whatever the width, its end (the page numbers) kept:
+            // a line that wraps only at some widths would leave the detail
+            // short of its height.
+            Gtk::Label* range = caption(line.range, (Names::outputRange + index).c_str());
+            range->set_wrap(false);
+            range->set_ellipsize(Pango::EllipsizeMode::START);
+            range->set_tooltip_text(line.range);
+            range->add_css_class("dim-label");
+            names->append(*range);
+        }
+        row->append(*names);
 
-        const bool available = HistoryViewModel::available(output);
-        const std::filesystem::path path = output.path;
+        std::vector<std::filesystem::path> files;
+        for (std::size_t o : line.outputs) files.emplace_back(entry.outputs[o].path);
+        const std::optional<std::filesystem::path> target =
+                line.target ? std::optional<std::filesystem::path>(entry.outputs[*line.target].path) : std::nullopt;
         auto* actions = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
         actions->set_valign(Gtk::Align::CENTER);
         auto* open = button("開く", Names::open + index);
         auto* reveal = button("フォルダで表示", Names::reveal + index);
-        open->set_sensitive(available);
-        reveal->set_sensitive(available);
-        open->signal_clicked().connect([this, path] {
-            const std::filesystem::path file = path;
-            model_->openOutput(file);
-        });
-        reveal->signal_clicked().connect([this, path] {
-            const std::filesystem::path file = path;
-            model_->revealOutput(file);
-        });
+        open->set_sensitive(target.has_value());
+        reveal->set_sensitive(target.has_value());
+        if (target) {
+            open->signal_clicked().connect([this, path = *target] {
+                const std::filesystem::path file = path;
+                model_->openOutput(file);
+            });
+            reveal->signal_clicked().connect([this, path = *target] {
+                const std::filesystem::path file = path;
+                model_->revealOutput(file);
+            });
+        }
         actions->append(*open);
         actions->append(*reveal);
-        line->append(*actions);
-        box->append(*line);
-        if (!available) {
-            Gtk::Label* missing = caption("ファイルが見つかりません、または移動済みです。", (Names::unavailable + index).c_str());
-            missing->add_css_class("warning");
-            box->append(*missing);
+        row->append(*actions);
+        box->append(*row);
+        if (const std::string missing = HistoryViewModel::unavailableText(line); !missing.empty()) {
+            Gtk::Label* note = caption(missing, (Names::unavailable + index).c_str());
+            note->add_css_class("warning");
+            box->append(*note);
         }
-        if (model_->openRefused(entry.id) && model_->openRefusal()->file == path) {
-            box->append(*refusalLine(HistoryViewModel::openFailed, Names::refusal + index));
-        }
+        Gtk::Box* refusal = refusalLine(HistoryViewModel::openFailed, Names::refusal + index);
+        box->append(*refusal);
+        refusals_.push_back({refusal, entry.id, std::move(files)});
     }
+    showRefusal();
 
     if (const std::optional<std::string> url = HistoryViewModel::pageAddress(entry)) {
         auto* address = Gtk::make_managed<Gtk::Label>(*url);

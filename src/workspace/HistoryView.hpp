@@ -6,15 +6,19 @@
 // list view shows, each row's thumbnail task).
 //
 // The list takes the height the heading, the status lines and the detail
-// leave; the detail puts its actions side by side so they all stay in sight.
+// leave; the detail puts its actions side by side, and the several outputs
+// of one type (a print's pages) on one line, so they all stay in sight. A
+// refused open is told once, under the output it was asked for.
 // An empty list, and a list that could not be read, show as a status page.
 //
 // Rows are recycled by the list view: binding a row starts its thumbnail
 // task and unbinding cancels it, so a row scrolled away never receives a
 // picture that is no longer its own.
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <giomm/liststore.h>
 #include <gtkmm/box.h>
@@ -53,15 +57,16 @@ public:
         static constexpr const char* rowState = "history-row-state";
         static constexpr const char* rowPicture = "history-row-picture";
         static constexpr const char* rowPlaceholder = "history-row-placeholder";
-        // The refusal of an open, on the row of the entry it was about.
-        static constexpr const char* rowRefusal = "history-row-refusal";
         static constexpr const char* detail = "history-detail";
         static constexpr const char* detailTitle = "history-detail-title";
-        // Followed by the output's position, from 0.
+        // Followed by the line's position in the detail, from 0: one line
+        // per output, or one for the several outputs of one type.
+        static constexpr const char* outputName = "history-output-";
+        static constexpr const char* outputRange = "history-output-range-";
         static constexpr const char* open = "history-open-";
         static constexpr const char* reveal = "history-reveal-";
         static constexpr const char* unavailable = "history-unavailable-";
-        // Under the output whose open was refused.
+        // Under the line of the output whose open was refused.
         static constexpr const char* refusal = "history-refusal-";
         static constexpr const char* address = "history-address";
         static constexpr const char* copyURL = "history-copy-url";
@@ -92,11 +97,17 @@ private:
     // The list, or the status page while it has nothing to show.
     void showListState();
     void showDetail();
+    // The refusal line under the output line it concerns, the others hidden.
+    void showRefusal();
     void selectFromList();
 
-    // The refusal the detail shows, so that only a change of it rebuilds
-    // the detail.
-    std::optional<HistoryViewModel::OpenRefusal> shownRefusal_;
+    // The detail's refusal lines, with the files of their output lines.
+    struct RefusalLine {
+        Gtk::Widget* widget;
+        UUID entry;
+        std::vector<std::filesystem::path> files;
+    };
+    std::vector<RefusalLine> refusals_;
 
     GtkConfirmation confirmation_;
     GtkDesktopActions desktop_;

@@ -83,18 +83,39 @@ TEST(SecureDirectory, SafeStem) {
     std::string title;
     for (int i = 0; i < 60; ++i) title += (i % 2 ? "本" : "日");
     ASSERT_EQ(title.size(), 180u);
+    // Cut within 160 bytes where a word ends: "日本" is one word, so the
+    // stem keeps 26 of them rather than 53 characters ending in half of one.
     std::string stem = SecureDirectory::safeStem(title);
-    EXPECT_EQ(stem.size(), 159u);
-    EXPECT_EQ(Unicode::graphemeCount(stem), 53u);
+    EXPECT_EQ(stem.size(), 156u);
+    EXPECT_EQ(Unicode::graphemeCount(stem), 52u);
     // A cut never splits a cluster: flags are eight bytes each.
     std::string flags;
     for (int i = 0; i < 25; ++i) flags += "\U0001F1EF\U0001F1F5";
     EXPECT_EQ(SecureDirectory::safeStem(flags).size(), 160u);
     std::string flags2 = "a" + flags;
     EXPECT_EQ(SecureDirectory::safeStem(flags2).size(), 153u);
-    // Trimming happens before the cut, so a cut stem may end in a space.
+    // Trimming happens before the cut; a space the cut leaves at the end
+    // goes with it.
     std::string spaced = std::string(159, 'x') + "  y";
-    EXPECT_EQ(SecureDirectory::safeStem(spaced), std::string(159, 'x') + " ");
+    EXPECT_EQ(SecureDirectory::safeStem(spaced), std::string(159, 'x'));
+}
+
+TEST(SecureDirectory, OnlyAnEmptyFolderIsRemoved) {
+    test::TempDir tmp;
+    SecureDirectory d(tmp.path(), false);
+    std::filesystem::create_directories(tmp / "empty");
+    std::filesystem::create_directories(tmp / "full");
+    test::writeFile(tmp / "full" / "kept", "kept");
+    test::writeFile(tmp / "file", "a file");
+    std::filesystem::create_directory_symlink(tmp / "empty", tmp / "link");
+    d.removeEmptyFolder("empty");
+    EXPECT_FALSE(std::filesystem::exists(tmp / "empty"));
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("full"); }), ErrorCase::saveFailed);
+    EXPECT_EQ(test::readFile(tmp / "full" / "kept"), "kept");
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("file"); }), ErrorCase::unsafePath);
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("link"); }), ErrorCase::unsafePath);
+    EXPECT_TRUE(std::filesystem::is_symlink(tmp / "link"));
+    EXPECT_EQ(caseOf([&] { d.removeEmptyFolder("../x"); }), ErrorCase::unsafePath);
 }
 
 TEST(SecureDirectory, ReadAndReplaceState) {

@@ -284,7 +284,7 @@ TEST(PortableSettings, TheSummaryReadsLineByLine) {
     EXPECT_EQ(other.summary(),
               "保存：自動・日付フォルダあり\n"
               "操作パネル：下\n"
-              "Web：PC / 375px・高解像度\n"
+              "Web：PC・高解像度\n"
               "印刷：JIS B5 / PNG・横\n"
               "OCR：手書き・校正指示・順番\n"
               "手書き候補：含めない\n"

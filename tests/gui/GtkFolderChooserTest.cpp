@@ -112,3 +112,36 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
     EXPECT_EQ(test::readFile(tmp / "storage" / "settings" / "preferences.json"), prefsBefore);
     owner.destroy();
 }
+
+// Opened without a parent while no window is active (the focus left with a
+// window that has gone, and no window manager gives it back), the chooser
+// still belongs to the window on screen: GTK warns of a dialog without one.
+TEST(GtkFolderChooser, WithoutAParentItBelongsToTheWindowOnScreen) {
+    test::TempDir tmp;
+    Gtk::Window owner;
+    owner.set_title("ベルモラ");
+    owner.present();
+    {
+        Gtk::Window passing;
+        passing.set_transient_for(owner);
+        passing.present();
+        ASSERT_TRUE(test::spinUntil([&] { return passing.get_mapped(); }));
+    }
+    test::spinFor(std::chrono::milliseconds(100));
+    ASSERT_FALSE(owner.is_active()) << "the case of no active window";
+    GtkFolderChooser chooser;
+    FolderChooser::Request request;
+    request.title = "保存先を選んでください";
+    request.acceptLabel = "このフォルダに保存";
+    request.startFolder = tmp.path();
+    test::Spawned<std::optional<fs::path>> asked(chooser.choose(request));
+    Gtk::Window* window = nullptr;
+    ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
+    EXPECT_EQ(window->get_transient_for(), &owner);
+    GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
+    ASSERT_NE(cancel, nullptr);
+    gtk_widget_activate(cancel);
+    ASSERT_TRUE(asked.finish());
+    EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    owner.destroy();
+}

@@ -125,6 +125,30 @@ TEST_F(ThumbnailCache, RendersOnceThenServesFromMemoryAndFromItsFile) {
     EXPECT_EQ(loadOnce(later, id, source), first);
 }
 
+// A sliver an earlier version stored for a tall page is made again from the
+// page and replaced; a thumbnail that keeps to the proportion is served as
+// stored.
+TEST_F(ThumbnailCache, AStoredSliverOfATallPageIsMadeAgain) {
+    fs::create_directories(folder);
+    const fs::path page = picture("long.png", 1280, 9000);
+    const UUID old = UUID::random();
+    test::writePNG(stored(old), 17, 120, 3, [](int, uint8_t* row) { std::memset(row, 0, 17 * 3); });
+    const std::string sliver = test::readFile(stored(old));
+    ASSERT_TRUE(ThumbnailRenderer::outdated(Data(sliver.begin(), sliver.end())));
+    HistoryThumbnailCache cache(storage);
+    const auto again = loadOnce(cache, old, page);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(pngSize(*again), std::make_pair(80, 120));
+    EXPECT_EQ(test::readFile(stored(old)), std::string(again->begin(), again->end()));
+
+    const UUID kept = UUID::random();
+    test::writePNG(stored(kept), 120, 80, 3, [](int, uint8_t* row) { std::memset(row, 7, 120 * 3); });
+    const std::string before = test::readFile(stored(kept));
+    const auto served = loadOnce(cache, kept, page);
+    ASSERT_TRUE(served);
+    EXPECT_EQ(std::string(served->begin(), served->end()), before);
+}
+
 TEST_F(ThumbnailCache, AStoredFileOverTheLimitGivesNothingAndStays) {
     HistoryThumbnailCache cache(storage);
     fs::create_directories(folder);
@@ -238,6 +262,23 @@ TEST_F(ThumbnailCache, PDFsShowTheirFirstPageAndAnythingElseFallsBackToTheImage)
     EXPECT_EQ(test::pixelAt(drawn, 40, 20), (std::vector<uint8_t>{255, 255, 255})) << "on white";
     EXPECT_EQ(test::pixelAt(drawn, 40, 100), (std::vector<uint8_t>{0, 0, 0}));
 
+    // A page taller than 1:1.5 shows its top.
+    const fs::path longPage = out / "long.pdf";
+    test::writePDF(longPage, {{400, 4000}}, [](cairo_t* cr, int, test::PageSize size) {
+        cairo_set_source_rgb(cr, 1, 0, 0);
+        cairo_rectangle(cr, 0, 0, size.width, 300);
+        cairo_fill(cr);
+        cairo_set_source_rgb(cr, 0, 0, 1);
+        cairo_rectangle(cr, 0, 300, size.width, size.height - 300);
+        cairo_fill(cr);
+    });
+    const auto longTop = loadOnce(cache, UUID::random(), longPage);
+    ASSERT_TRUE(longTop);
+    EXPECT_EQ(pngSize(*longTop), std::make_pair(80, 120));
+    const RasterImage longDrawn = decode(*longTop, tmp / "l.png");
+    EXPECT_EQ(test::pixelAt(longDrawn, 40, 20), (std::vector<uint8_t>{255, 0, 0}));
+    EXPECT_EQ(test::pixelAt(longDrawn, 40, 110), (std::vector<uint8_t>{0, 0, 255}));
+
     // A PNG under a PDF's name is shown as the image it is.
     const fs::path disguised = out / "x.pdf";
     fs::copy_file(picture("inner.png", 240, 60), disguised);
@@ -268,26 +309,43 @@ TEST_F(ThumbnailCache, ImagesAreUprightAndSmallWhateverTheirForm) {
     EXPECT_GT(test::pixelAt(upright, 45, 10)[0], 200);
     EXPECT_GT(test::pixelAt(upright, 45, 110)[2], 200);
 
-    // A tall capture: averaged, and the transparency kept.
+    // A tall capture shows its top, cut to 1:1.5 of its width (1280 × 1920
+    // of 1280 × 6000), at a width one can read: averaged, and the
+    // transparency kept. What lies below never shows.
     const fs::path tall = out / "tall.png";
     test::writePNG(tall, 1280, 6000, 4, [](int y, uint8_t* row) {
         for (int x = 0; x < 1280; ++x) {
             uint8_t* p = row + x * 4;
-            p[0] = y < 3000 ? 200 : 0;
-            p[1] = 0;
-            p[2] = y < 3000 ? 0 : 200;
-            // Columns alternate opaque and clear in the lower half: half
-            // coverage, the colour itself unchanged.
-            p[3] = y < 3000 ? 255 : (x % 2 ? 255 : 0);
+            p[0] = y < 960 ? 200 : 0;
+            p[1] = y >= 1920 ? 200 : 0;
+            p[2] = y < 960 || y >= 1920 ? 0 : 200;
+            // Columns alternate opaque and clear in the second quarter:
+            // half coverage, the colour itself unchanged.
+            p[3] = y < 960 || y >= 1920 ? 255 : (x % 2 ? 255 : 0);
         }
     });
-    auto thin = ThumbnailRenderer::render(tall);
-    ASSERT_TRUE(thin);
-    EXPECT_EQ(pngSize(*thin), std::make_pair(26, 120));
-    const RasterImage strip = decode(*thin, tmp / "t.png");
+    auto top = ThumbnailRenderer::render(tall);
+    ASSERT_TRUE(top);
+    EXPECT_EQ(pngSize(*top), std::make_pair(80, 120));
+    EXPECT_FALSE(ThumbnailRenderer::outdated(*top));
+    const RasterImage strip = decode(*top, tmp / "t.png");
     ASSERT_EQ(strip.channels(), 4);
-    EXPECT_EQ(test::pixelAt(strip, 13, 10), (std::vector<uint8_t>{200, 0, 0, 255}));
-    EXPECT_EQ(test::pixelAt(strip, 13, 110), (std::vector<uint8_t>{0, 0, 200, 128}));
+    EXPECT_EQ(test::pixelAt(strip, 40, 10), (std::vector<uint8_t>{200, 0, 0, 255}));
+    EXPECT_EQ(test::pixelAt(strip, 40, 110), (std::vector<uint8_t>{0, 0, 200, 128}));
+    EXPECT_EQ(test::pixelAt(strip, 40, 119), (std::vector<uint8_t>{0, 0, 200, 128})) << "nothing from below";
+    // A tall JPEG alike, cut after it is decoded at that width.
+    const fs::path tallJPEG = out / "tall.jpg";
+    test::writeJPEG(tallJPEG, test::makeImage(400, 3000, 3, [](int, int y, uint8_t* p) {
+                        p[0] = y < 300 ? 250 : 5;
+                        p[1] = 5;
+                        p[2] = y < 300 ? 5 : 250;
+                    }));
+    auto topJPEG = ThumbnailRenderer::render(tallJPEG);
+    ASSERT_TRUE(topJPEG);
+    EXPECT_EQ(pngSize(*topJPEG), std::make_pair(80, 120));
+    const RasterImage photo = decode(*topJPEG, tmp / "tj.png");
+    EXPECT_GT(test::pixelAt(photo, 40, 5)[0], 200);
+    EXPECT_GT(test::pixelAt(photo, 40, 110)[2], 200);
 
     // An image inside the box keeps its size; an interlaced PNG is decoded
     // whole instead of streamed.

@@ -111,10 +111,9 @@ TEST_F(HistoryTrashTest, OutputsGoToTheHomeTrashWithTheirOriginalPlace) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(info, m, form)) << info;
         EXPECT_EQ(m[1].str(), escaped(originals[i].string()));
-        // The holding folder stays behind, empty.
-        const auto held = holdingFolders(originals[i].parent_path());
-        ASSERT_EQ(held.size(), 1u);
-        EXPECT_TRUE(test::listNames(originals[i].parent_path() / held[0]).empty());
+        // The holding folder goes with the file: nothing is left behind in
+        // the user's folder.
+        EXPECT_TRUE(holdingFolders(originals[i].parent_path()).empty());
         EXPECT_EQ(storedOutput(*h, e.id, i).state, OState::trashed);
         EXPECT_FALSE(storedOutput(*h, e.id, i).pendingPath);
     }
@@ -153,7 +152,8 @@ TEST_F(HistoryTrashTest, AnUnusableTrashLeavesTheFileInPlace) {
     EXPECT_FALSE(receipts[0].destination);
     EXPECT_EQ(test::readFile(a), "kept");
     EXPECT_EQ(storedOutput(*h, e.id, 0).state, OState::failed);
-    for (const auto& folder : holdingFolders(out)) EXPECT_TRUE(test::listNames(out / folder).empty());
+    // Moved back, the file leaves no holding folder either.
+    EXPECT_TRUE(holdingFolders(out).empty());
 }
 
 TEST_F(HistoryTrashTest, AnotherVolumeUsesThatVolumesTrash) {
@@ -262,8 +262,7 @@ TEST_F(HistoryTrashTest, EachOutputEndsTrashedOrBackInPlaceWithItsReason) {
     EXPECT_EQ(r2[1].state, OState::failed);
     EXPECT_EQ(r2[1].errorCode, EXDEV);
     EXPECT_EQ(test::readFile(refused), "stays");
-    const auto held = holdingFolders(out);
-    for (const auto& folder : held) EXPECT_TRUE(test::listNames(out / folder).empty()) << folder;
+    EXPECT_TRUE(holdingFolders(out).empty());
     EXPECT_FALSE(storedOutput(*h, e2.id, 0).pendingPath);
 
     // A Trash that reports a file other than ours, or cannot say where.
@@ -281,6 +280,30 @@ TEST_F(HistoryTrashTest, EachOutputEndsTrashedOrBackInPlaceWithItsReason) {
     EXPECT_EQ(r3[1].state, OState::trashed);
     EXPECT_FALSE(r3[1].destination);
     EXPECT_FALSE(r3[1].destinationContentVerified);
+}
+
+// A file whose way back is taken (another file now has its name) stays held:
+// its holding folder stays with it, for restorePending to bring it home.
+TEST_F(HistoryTrashTest, AHeldFileThatCannotGoBackKeepsItsHoldingFolder) {
+    auto h = history();
+    const auto a = output("taken.png", "ours");
+    const auto e = stored(*h, {a});
+    const auto receipts = h->execute(h->proposal(e.id), [&](const fs::path&, const fs::path& original) -> std::optional<fs::path> {
+        test::writeFile(original, "someone else's");
+        raise(ErrorCase::saveFailed);
+    });
+    ASSERT_EQ(receipts.size(), 1u);
+    EXPECT_EQ(receipts[0].state, OState::pending);
+    const auto held = holdingFolders(out);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(test::readFile(out / held[0] / "confirmed-output"), "ours");
+    EXPECT_EQ(storedOutput(*h, e.id, 0).pendingPath, (out / held[0] / "confirmed-output").string());
+
+    // Once the name is free again it comes home, and the folder goes.
+    fs::remove(a);
+    EXPECT_EQ(h->restorePending(), 1);
+    EXPECT_EQ(test::readFile(a), "ours");
+    EXPECT_TRUE(holdingFolders(out).empty());
 }
 
 TEST_F(HistoryTrashTest, AnEntryChangedSinceItsProposalIsLeftAlone) {
@@ -336,7 +359,7 @@ TEST_F(HistoryTrashTest, RestorePendingMovesHeldFilesBackAndSettlesStaleRecords)
     EXPECT_EQ(outputs[0].state, OState::available);
     EXPECT_FALSE(outputs[0].pendingPath);
     EXPECT_EQ(test::readFile(held), "held");
-    EXPECT_TRUE(test::listNames(holding.parent_path()).empty());
+    EXPECT_FALSE(fs::exists(holding.parent_path())) << "the emptied holding folder goes";
     EXPECT_EQ(outputs[1].state, OState::pending);
     EXPECT_TRUE(fs::exists(oddHolding));
     EXPECT_EQ(outputs[2].state, OState::available);

@@ -166,6 +166,62 @@ TEST_F(HistoryModel, RowsFollowTheRulesForTitlesKindsFormatsAndStates) {
     }
 }
 
+// A print's page PNGs are one line of the detail with their count, after
+// its PDF; the line's actions go to its first file still there.
+TEST_F(HistoryModel, ThePagesOfAPrintAreOneLineWithTheirCount) {
+    std::vector<std::string> names{"report.pdf"};
+    for (int i = 1; i <= 7; ++i) names.push_back("report_000" + std::to_string(i) + ".png");
+    CaptureHistoryEntry print = saved(names, 0, "print");
+    auto lines = HistoryViewModel::outputLines(print);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].outputs, std::vector<std::size_t>{0});
+    EXPECT_EQ(lines[0].name, "report.pdf");
+    EXPECT_EQ(lines[0].range, "");
+    EXPECT_EQ(lines[0].target, std::optional<std::size_t>(0));
+    EXPECT_EQ(lines[1].outputs, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(lines[1].name, "PNG 7件");
+    EXPECT_EQ(lines[1].range, "report_0001.png 〜 0007.png");
+    EXPECT_EQ(lines[1].target, std::optional<std::size_t>(1));
+    EXPECT_EQ(HistoryViewModel::unavailableText(lines[1]), "");
+
+    // The first page gone: the line opens the next one and says how many
+    // are not there.
+    fs::remove(print.outputs[1].path);
+    print.outputs[3].state = OState::trashed;
+    lines = HistoryViewModel::outputLines(print);
+    EXPECT_EQ(lines[1].target, std::optional<std::size_t>(2));
+    EXPECT_EQ(lines[1].unavailable, 2u);
+    EXPECT_EQ(HistoryViewModel::unavailableText(lines[1]), "うち2件は見つかりません、または移動済みです。");
+    // None there: the line's actions have nothing to act on.
+    for (std::size_t i = 1; i < print.outputs.size(); ++i) print.outputs[i].state = OState::trashed;
+    lines = HistoryViewModel::outputLines(print);
+    EXPECT_FALSE(lines[1].target);
+    EXPECT_EQ(HistoryViewModel::unavailableText(lines[1]), "ファイルが見つかりません、または移動済みです。");
+    fs::remove(print.outputs[0].path);
+    lines = HistoryViewModel::outputLines(print);
+    EXPECT_FALSE(lines[0].target);
+    EXPECT_EQ(HistoryViewModel::unavailableText(lines[0]), "ファイルが見つかりません、または移動済みです。");
+
+    // One file of each type: a line each. Files of one type anywhere in the
+    // list join the line of the first of them.
+    const CaptureHistoryEntry single = saved({"page.png"}, 0);
+    ASSERT_EQ(HistoryViewModel::outputLines(single).size(), 1u);
+    EXPECT_EQ(HistoryViewModel::outputLines(single)[0].name, "page.png");
+    const CaptureHistoryEntry mixed = saved({"a.png", "notes.txt", "b.PNG"}, 0);
+    lines = HistoryViewModel::outputLines(mixed);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].outputs, (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(lines[0].name, "PNG 2件");
+    EXPECT_EQ(lines[0].range, "a.png 〜 b.PNG");
+    // What the names share is said once, from the word where they part.
+    EXPECT_EQ(HistoryViewModel::rangeText("頁_0009.png", "頁_0010.png"), "頁_0009.png 〜 0010.png");
+    EXPECT_EQ(HistoryViewModel::rangeText("ページ1.png", "ページ2.png"), "ページ1.png 〜 2.png");
+    // Never from inside a character: "頁" and "項" share their first byte.
+    EXPECT_EQ(HistoryViewModel::rangeText("頁.png", "項.png"), "頁.png 〜 項.png");
+    EXPECT_EQ(lines[1].name, "notes.txt");
+    EXPECT_TRUE(HistoryViewModel::outputLines(entry({})).empty());
+}
+
 TEST_F(HistoryModel, OnlyAnAddressWrittenAsHttpOrHttpsCanBeCopiedOrReopened) {
     auto address = [&](std::optional<std::string> url) {
         CaptureHistoryEntry e = entry({});
@@ -362,7 +418,8 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
 
     model.select(all.id);
     trash();
-    EXPECT_EQ(model.status(), "移動2件。移動できない成果物は保持します。");
+    // Everything moved: nothing is said of files kept.
+    EXPECT_EQ(model.status(), "2件をゴミ箱へ移しました。");
     EXPECT_FALSE(fs::exists(all.outputs[0].path));
     EXPECT_FALSE(fs::exists(all.outputs[1].path));
     EXPECT_EQ(test::listNames(trashFiles()).size(), 2u);
@@ -372,7 +429,7 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
     confirmation.meanwhile = [&] { test::writeFile(some.outputs[1].path, "edited"); };
     trash();
     confirmation.meanwhile = nullptr;
-    EXPECT_EQ(model.status(), "移動1件。移動できない成果物は保持します。");
+    EXPECT_EQ(model.status(), "1件をゴミ箱へ移しました。移動できない1件は保持します。");
     ASSERT_EQ(listedIDs(), (std::vector<UUID>{some.id, empty.id}));
     const auto& kept = model.entries()[0];
     EXPECT_EQ(kept.outputs[0].state, OState::trashed);
@@ -382,7 +439,9 @@ TEST_F(HistoryModel, TrashingMovesWhatItCanAndCountsIt) {
     model.select(empty.id);
     trash();
     EXPECT_EQ(confirmation.requests.back().informativeText, "");
-    EXPECT_EQ(model.status(), "移動0件。移動できない成果物は保持します。");
+    EXPECT_EQ(model.status(), "ゴミ箱へ移す成果物はありませんでした。");
+    // None of several moved.
+    EXPECT_EQ(HistoryViewModel::trashedText(0, 2), "ゴミ箱へ移せませんでした。2件は保持します。");
     EXPECT_EQ(listedIDs(), std::vector<UUID>{some.id});
 }
 
@@ -445,7 +504,9 @@ TEST_F(HistoryModel, OpeningRevealingAndCopyingGoToTheDesktop) {
     EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "neither says anything";
 }
 
-TEST_F(HistoryModel, ARefusedOpenStaysWithItsEntryUntilTheNextOutcome) {
+// A refused open is told once, beside the output it was asked for: the
+// status line keeps its last word, unless no listed entry holds the file.
+TEST_F(HistoryModel, ARefusedOpenIsToldOnceWithItsEntryUntilTheNextOutcome) {
     auto single = saved({"single.png"}, 1);
     auto pair = saved({"first.pdf", "second.png"}, 2);
     // A second entry that lists the same file as the first.
@@ -453,21 +514,24 @@ TEST_F(HistoryModel, ARefusedOpenStaysWithItsEntryUntilTheNextOutcome) {
     again.outputs = single.outputs;
     store({single, pair, again});
     model.reload();
-    int changes = 0;
-    model.statusChanged().connect([&] { ++changes; });
+    int statusChanges = 0;
+    int refusalChanges = 0;
+    model.statusChanged().connect([&] { ++statusChanges; });
+    model.refusalChanged().connect([&] { ++refusalChanges; });
 
     // The refusal names the entry and the file the user asked for.
     desktop.openSucceeds = false;
     model.select(pair.id);
     const fs::path second = pair.outputs[1].path;
     model.openOutput(second);
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    EXPECT_EQ(model.status(), HistoryViewModel::introduction) << "not said again in the status line";
+    EXPECT_EQ(statusChanges, 0);
     ASSERT_TRUE(model.openRefusal());
     EXPECT_EQ(model.openRefusal()->entry, pair.id);
     EXPECT_EQ(model.openRefusal()->file, second);
     EXPECT_TRUE(model.openRefused(pair.id));
     EXPECT_FALSE(model.openRefused(single.id));
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(refusalChanges, 1);
 
     // A file two entries list belongs to the selected one; unselected, to
     // the first listed (newest first).
@@ -478,6 +542,7 @@ TEST_F(HistoryModel, ARefusedOpenStaysWithItsEntryUntilTheNextOutcome) {
     model.select(std::nullopt);
     model.openOutput(shared);
     EXPECT_EQ(model.openRefusal()->entry, again.id);
+    EXPECT_EQ(model.status(), HistoryViewModel::introduction);
     // A file no listed entry holds: the status line alone says it.
     model.openOutput(out / "elsewhere.png");
     EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
@@ -489,24 +554,27 @@ TEST_F(HistoryModel, ARefusedOpenStaysWithItsEntryUntilTheNextOutcome) {
     model.reload();
     EXPECT_TRUE(model.openRefused(pair.id));
     store({single, again});
+    const int beforeDrop = refusalChanges;
     model.reload();
     EXPECT_FALSE(model.openRefusal());
+    EXPECT_EQ(refusalChanges, beforeDrop + 1);
     EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "the status line keeps its last word";
 
-    // The file opens after all: the row's refusal is over, announced.
+    // The file opens after all: the refusal is over, announced.
     model.select(single.id);
     model.openOutput(shared);
     ASSERT_TRUE(model.openRefused(single.id));
     desktop.openSucceeds = true;
-    const int before = changes;
+    const int before = refusalChanges;
     model.openOutput(shared);
     EXPECT_FALSE(model.openRefusal());
-    EXPECT_EQ(changes, before + 1);
+    EXPECT_EQ(refusalChanges, before + 1);
     EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
 
     // Any other outcome of the section replaces it.
     desktop.openSucceeds = false;
     model.openOutput(shared);
+    ASSERT_TRUE(model.openRefusal());
     model.deleteHistoryOnly();
     EXPECT_EQ(model.status(), HistoryViewModel::historyOnlyDeleted);
     EXPECT_FALSE(model.openRefusal());

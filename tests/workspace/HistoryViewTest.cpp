@@ -143,16 +143,30 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     EXPECT_FALSE(shown(find(*view, Names::empty)));
     EXPECT_FALSE(shown(find(*view, Names::detail))) << "nothing selected, no detail";
 
-    // Selecting a row shows its detail; buttons only for available files.
-    fs::remove(print.outputs[1].path);
+    // Selecting a row shows its detail: the two PNGs as one line with their
+    // count, its buttons for the file still there, the other one told.
+    fs::remove(print.outputs[0].path);
     selection->set_selected(1);
     ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::detail)); }));
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::outputName) + "0")->get_text().raw(), "PNG 2件");
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::outputRange) + "0")->get_text().raw(),
+              "print-1.png 〜 2.png");
+    EXPECT_FALSE(find(*view, std::string(Names::open) + "1")) << "one line";
     EXPECT_TRUE(named<Gtk::Button>(*view, std::string(Names::open) + "0")->get_sensitive());
     EXPECT_TRUE(named<Gtk::Button>(*view, std::string(Names::reveal) + "0")->get_sensitive());
-    EXPECT_FALSE(named<Gtk::Button>(*view, std::string(Names::open) + "1")->get_sensitive());
-    EXPECT_FALSE(named<Gtk::Button>(*view, std::string(Names::reveal) + "1")->get_sensitive());
-    EXPECT_TRUE(shown(find(*view, std::string(Names::unavailable) + "1")));
-    EXPECT_FALSE(find(*view, std::string(Names::unavailable) + "0"));
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::unavailable) + "0")->get_text().raw(),
+              "うち1件は見つかりません、または移動済みです。");
+    named<Gtk::Button>(*view, std::string(Names::reveal) + "0")->activate();
+    // Both gone: nothing to act on.
+    fs::remove(print.outputs[1].path);
+    view->model().reload();
+    ASSERT_TRUE(test::spinUntil([&] {
+        auto* open = named<Gtk::Button>(*view, std::string(Names::open) + "0");
+        return open && !open->get_sensitive();
+    }));
+    EXPECT_FALSE(named<Gtk::Button>(*view, std::string(Names::reveal) + "0")->get_sensitive());
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::unavailable) + "0")->get_text().raw(),
+              "ファイルが見つかりません、または移動済みです。");
     EXPECT_FALSE(find(*view, Names::copyURL)) << "no address recorded";
 
     selection->set_selected(0);
@@ -203,7 +217,7 @@ TEST_F(HistoryViewTest, RowsDetailAndBothDeletionsOnRealWidgets) {
     EXPECT_EQ(selection->get_n_items(), 2u);
 
     ASSERT_TRUE(answer(GtkConfirmation::confirmName));
-    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "移動2件。移動できない成果物は保持します。");
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), "2件をゴミ箱へ移しました。");
     EXPECT_FALSE(fs::exists(reprint.outputs[0].path) || fs::exists(reprint.outputs[1].path));
     auto trashed = test::listNames(tmp / "data" / "Trash" / "files");
     std::sort(trashed.begin(), trashed.end());
@@ -330,9 +344,13 @@ TEST_F(HistoryViewTest, AnEntryNotFullySavedWarnsInItsRowAndAFailedLoadInTheStat
     EXPECT_TRUE(shown(find(*view, Names::list)));
 }
 
-TEST_F(HistoryViewTest, ARefusedOpenIsSaidOnItsEntrysRowAndUnderItsOutput) {
+// A refused open is told once, under the output asked for: not in the
+// status line, not on the entry's row. The detail is not rebuilt for it, so
+// the button keeps the focus and no file name is left selected.
+TEST_F(HistoryViewTest, ARefusedOpenIsToldOnceUnderItsOutput) {
     auto page = entry({output("page.png", 300, 200)}, 2, "https://example.com/page");
     auto print = entry({output("print-1.png", 100, 140), output("print-2.png", 100, 140)}, 1, std::nullopt);
+    print.outputs.insert(print.outputs.begin(), output("print.pdf", 10, 10));
     store({print, page});
     test::FakeDesktopActions desktop;
     desktop.openSucceeds = false;
@@ -344,39 +362,80 @@ TEST_F(HistoryViewTest, ARefusedOpenIsSaidOnItsEntrysRowAndUnderItsOutput) {
     view->model().select(print.id);
     auto* open = named<Gtk::Button>(*view, Names::open + std::string("1"));
     ASSERT_TRUE(test::spinUntil([&] { return shown(open); }));
-    std::vector<Gtk::Widget*> refusals;
-    findAll(*view, Names::rowRefusal, refusals);
-    ASSERT_EQ(refusals.size(), 2u);
-    EXPECT_TRUE(std::none_of(refusals.begin(), refusals.end(), shown));
+    EXPECT_FALSE(shown(find(*view, Names::refusal + std::string("0"))));
+    EXPECT_FALSE(shown(find(*view, Names::refusal + std::string("1"))));
+    const std::string statusBefore = named<Gtk::Label>(*view, Names::status)->get_text().raw();
 
+    open->grab_focus();
+    ASSERT_TRUE(test::spinUntil([&] { return open->has_focus(); }));
     g_signal_emit_by_name(open->gobj(), "clicked");
     EXPECT_EQ(desktop.opened, std::vector<fs::path>{print.outputs[1].path});
-    // On the row of the entry clicked, in the error colour, and on no other.
-    // Found afresh each time: the list view makes and drops its rows.
-    const auto shownRefusals = [&] {
-        std::vector<Gtk::Widget*> all, visible;
-        findAll(*view, Names::rowRefusal, all);
-        for (Gtk::Widget* r : all) {
-            if (shown(r)) visible.push_back(r);
-        }
-        return visible;
-    };
-    ASSERT_TRUE(test::spinUntil([&] { return shownRefusals().size() == 1; }));
-    Gtk::Widget* row = shownRefusals().front();
-    EXPECT_TRUE(find(*row->get_parent(), Names::rowTitle));
-    EXPECT_EQ(named<Gtk::Label>(*row->get_parent(), Names::rowTitle)->get_text().raw(), "ページ 1");
-    std::vector<Gtk::Widget*> labels;
-    for (Gtk::Widget* c = row->get_first_child(); c; c = c->get_next_sibling()) labels.push_back(c);
-    ASSERT_EQ(labels.size(), 2u);
-    EXPECT_TRUE(labels[0]->has_css_class("error"));
-    EXPECT_EQ(dynamic_cast<Gtk::Label*>(labels[1])->get_text().raw(), HistoryViewModel::openFailed);
-    EXPECT_TRUE(labels[1]->has_css_class("error"));
-    // Under the output asked for, beside its button; not under the other.
+    // Under the line of the pages, beside its button, in the error colour;
+    // not under the PDF's.
     ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::refusal + std::string("1"))); }));
-    EXPECT_FALSE(find(*view, Names::refusal + std::string("0")));
+    EXPECT_FALSE(shown(find(*view, Names::refusal + std::string("0"))));
+    Gtk::Widget* refusal = find(*view, Names::refusal + std::string("1"));
+    std::vector<Gtk::Widget*> parts;
+    for (Gtk::Widget* c = refusal->get_first_child(); c; c = c->get_next_sibling()) parts.push_back(c);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_TRUE(parts[0]->has_css_class("error"));
+    EXPECT_EQ(dynamic_cast<Gtk::Label*>(parts[1])->get_text().raw(), HistoryViewModel::openFailed);
+    // Nowhere else.
+    EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), statusBefore);
+    EXPECT_FALSE(named<Gtk::Label>(*view, Names::status)->has_css_class("error"));
+    // The same button, still focused; no file name selected.
+    EXPECT_EQ(named<Gtk::Button>(*view, Names::open + std::string("1")), open);
+    EXPECT_TRUE(open->has_focus());
+    auto* name = named<Gtk::Label>(*view, Names::outputName + std::string("0"));
+    int start = 0, end = 0;
+    EXPECT_FALSE(name->get_selection_bounds(start, end));
 
-    // Another outcome of the section ends it everywhere.
+    // Another outcome of the section ends it.
     view->model().deleteHistoryOnly();
-    ASSERT_TRUE(test::spinUntil([&] { return shownRefusals().empty(); }));
-    EXPECT_FALSE(find(*view, Names::refusal + std::string("1")));
+    ASSERT_TRUE(test::spinUntil([&] { return !shown(find(*view, Names::detail)); }));
+    EXPECT_FALSE(shown(find(*view, Names::refusal + std::string("1"))));
+}
+
+// A print of many pages: its PDF and one line for the pages, and every
+// action of the detail in sight at the window's default size.
+TEST_F(HistoryViewTest, APrintOfManyPagesKeepsEveryActionInSight) {
+    std::vector<SavedOutput> outputs{output("manual.pdf", 10, 10)};
+    for (int i = 1; i <= 19; ++i) {
+        outputs.push_back(output("manual_" + std::string(i < 10 ? "000" : "00") + std::to_string(i) + ".png", 60, 85));
+    }
+    auto print = entry(std::move(outputs), 1, "https://example.com/manual.html");
+    print.kind = "print";
+    store({print});
+    // The history section of a window at its default size, less the
+    // window's own bars above it.
+    Gtk::Window window;
+    window.set_default_size(1040, 700);
+    auto* view = Gtk::make_managed<HistoryView>();
+    window.set_child(*view);
+    window.present();
+    ASSERT_TRUE(test::spinUntil([&] { return view->model().entries().size() == 1; }));
+    view->model().select(print.id);
+    ASSERT_TRUE(test::spinUntil([&] { return shown(find(*view, Names::trash)); }));
+    test::spinFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::outputName) + "0")->get_text().raw(), "manual.pdf");
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::outputName) + "1")->get_text().raw(), "PNG 19件");
+    EXPECT_EQ(named<Gtk::Label>(*view, std::string(Names::outputRange) + "1")->get_text().raw(),
+              "manual_0001.png 〜 0019.png");
+    EXPECT_FALSE(find(*view, std::string(Names::open) + "2"));
+
+    const auto bounds = [&](Gtk::Widget* w) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(w && gtk_widget_compute_bounds(w->gobj(), GTK_WIDGET(window.gobj()), &b));
+        return b;
+    };
+    const graphene_rect_t area = bounds(find(*view, Names::detail));
+    for (const std::string& name : {std::string(Names::open) + "0", std::string(Names::open) + "1",
+                                    std::string(Names::reveal) + "1", std::string(Names::copyURL),
+                                    std::string(Names::reopen), std::string(Names::deleteOnly),
+                                    std::string(Names::trash)}) {
+        const graphene_rect_t b = bounds(find(*view, name));
+        EXPECT_GT(b.size.height, 0) << name;
+        EXPECT_GE(b.origin.y, area.origin.y) << name;
+        EXPECT_LE(b.origin.y + b.size.height, area.origin.y + area.size.height + 0.5) << name;
+    }
 }

@@ -82,11 +82,11 @@ TEST(FormModel, SectionsAndRowsFollowTheStepAndTheCourse) {
 
     form.setStep(2);
     ASSERT_EQ(form.sections().size(), 1u);
-    EXPECT_EQ(labels(form.sections()[0]), (std::vector<std::string>{"用紙", "横向き", "出力"}));
+    EXPECT_EQ(labels(form.sections()[0]), (std::vector<std::string>{"用紙", "横向き", "保存形式"}));
     form.setDetailed(true);
     EXPECT_EQ(labels(form.sections()[0]),
-              (std::vector<std::string>{"用紙", "横向き", "出力", "余白", "背景を印刷", "URL・タイトル・日時・ページ番号",
-                                        "日時は日本時間 yyyy/MM/dd HH:mm"}));
+              (std::vector<std::string>{"用紙", "横向き", "保存形式", "余白", "背景を印刷", "ヘッダー・フッター",
+                                        "内容はURL・タイトル・日時・ページ番号。日時は日本時間 yyyy/MM/dd HH:mm"}));
 
     for (int outside : {5, -1, 99}) {
         form.setStep(outside);
@@ -111,6 +111,34 @@ TEST(FormModel, SectionsAndRowsFollowTheStepAndTheCourse) {
     EXPECT_EQ(layouts, 2);
 }
 
+// The smartphone's width applies only to the smartphone's display: with
+// the PC display its row is not shown, and its value is kept.
+TEST(FormModel, TheMobileWidthShowsOnlyForTheMobileDisplay) {
+    AppPreferences mobile;
+    mobile.product.webMode = "mobile";
+    mobile.mobileWidth = 390;
+    FormModel form(mobile, 1, false);
+    ASSERT_EQ(form.sections().size(), 1u);
+    EXPECT_EQ(labels(form.sections()[0]), (std::vector<std::string>{"表示", "スマホ幅"}));
+
+    form.choose("product.webMode", 0);
+    EXPECT_EQ(form.draft().product.webMode, "current");
+    EXPECT_EQ(labels(form.sections()[0]), (std::vector<std::string>{"表示"}));
+    EXPECT_EQ(form.draft().mobileWidth, 390);
+    // Built once, shown as the draft says.
+    ASSERT_EQ(form.layout().size(), 1u);
+    EXPECT_EQ(labels(form.layout()[0]), (std::vector<std::string>{"表示", "スマホ幅"}));
+    EXPECT_FALSE(form.rowShown(*FormModel::row("mobileWidth")));
+    EXPECT_TRUE(form.rowShown(*FormModel::row("product.webMode")));
+
+    form.setDetailed(true);
+    form.setStep(std::nullopt);
+    EXPECT_EQ(rowCounts(form.sections()), (std::vector<std::size_t>{8, 4, 7, 8, 3}));
+    form.choose("product.webMode", 1);
+    EXPECT_EQ(rowCounts(form.sections()), (std::vector<std::size_t>{8, 5, 7, 8, 3}));
+    EXPECT_TRUE(form.rowShown(*FormModel::row("mobileWidth")));
+}
+
 TEST(FormModel, EveryChoiceListsItsEntriesAndStoresTheirValues) {
     const std::map<std::string, std::vector<std::string>> entries{
         {"saveMode", {"毎回保存先を確認", "自動保存"}},
@@ -119,7 +147,7 @@ TEST(FormModel, EveryChoiceListsItsEntriesAndStoresTheirValues) {
         {"product.webMode", {"PC", "スマホ"}},
         {"mobileWidth", {"375 px", "390 px", "430 px"}},
         {"product.captureScale", {"標準", "高解像度"}},
-        {"product.waitSeconds", {"自動", "即時", "1秒", "3秒", "5秒", "10秒"}},
+        {"product.waitSeconds", {"自動", "すぐ撮影", "1秒", "3秒", "5秒", "10秒"}},
         {"product.paper", {"A4", "A3", "JIS B5", "Letter"}},
         {"product.printOutput", {"PDF", "PNG", "PDF＋PNG"}},
         {"product.margin", {"12 mm", "5 mm", "0 mm"}},

@@ -12,6 +12,7 @@
 #include "support/FakeConfirmation.hpp"
 #include "support/FakeFolderChooser.hpp"
 #include "support/MainLoop.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/TempDir.hpp"
 
 // The settings screen's model over a real store, real output grants and a
@@ -28,10 +29,12 @@ public:
     std::optional<fs::path> exportAnswer;
     std::optional<fs::path> importAnswer;
     std::vector<std::string> suggestedNames;
+    std::vector<fs::path> startFolders;
     std::vector<std::vector<std::string>> importExtensions;
 
-    Task<std::optional<fs::path>> chooseExport(const std::string& suggestedName) override {
+    Task<std::optional<fs::path>> chooseExport(const std::string& suggestedName, const fs::path& startFolder) override {
         suggestedNames.push_back(suggestedName);
+        startFolders.push_back(startFolder);
         co_await sleepFor(std::chrono::milliseconds(1));
         co_return exportAnswer;
     }
@@ -101,12 +104,12 @@ TEST_F(SettingsScreenModelTest, AnApplyIsRefusedAfterAnotherWriterUntilTheScreen
     EXPECT_EQ(model->draft().product.paper, "A3");
     EXPECT_EQ(storedBytes(), before);
 
-    // Re-reading drops the edit and takes the other writer's change; the
-    // same edit then applies.
+    // Re-reading drops the edit and takes the other writer's change, and
+    // says so; the same edit then applies.
     model->reread();
     EXPECT_EQ(model->draft().product.paper, "A4");
     EXPECT_FALSE(model->draft().lazyLoad);
-    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::applyRefused);
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::reread);
     edit([](AppPreferences& p) {
         p.product.paper = "A3";
         // Not portable: the apply leaves it as stored.
@@ -219,6 +222,54 @@ TEST_F(SettingsScreenModelTest, AnExportNeverReplacesAFileAndAlwaysCarriesTheSet
     EXPECT_TRUE(fs::exists(folder / "x.velmorasettings"));
     EXPECT_FALSE(fs::exists(folder / "x.json"));
     EXPECT_EQ(test::listNames(folder).size(), 3u);
+}
+
+// The export panel opens in the user's documents folder (as the desktop
+// configures it), not in the program's working folder; without one, at home.
+TEST_F(SettingsScreenModelTest, TheExportPanelOpensInTheDocumentsFolder) {
+    const fs::path home = tmp / "home";
+    const fs::path documents = tmp / "home" / "書類";
+    fs::create_directories(tmp / "config");
+    test::writeFile(tmp / "config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + documents.string() + "\"\n");
+    {
+        test::ScopedEnvironment homeVariable("HOME", home.string());
+        test::ScopedEnvironment config("XDG_CONFIG_HOME", (tmp / "config").string());
+        g_reload_user_special_dirs_cache();
+        fs::create_directories(documents);
+        model->refresh();
+        panels.exportAnswer = std::nullopt;
+        test::runTask(model->exportSettings());
+        fs::remove(documents);
+        test::runTask(model->exportSettings());
+        ASSERT_EQ(panels.startFolders.size(), 2u);
+        EXPECT_EQ(panels.startFolders[0], documents);
+        EXPECT_EQ(panels.startFolders[1], home) << "no documents folder: the home folder";
+    }
+    g_reload_user_special_dirs_cache();
+}
+
+// Re-reading says what it did: the stored values again, or that they are
+// what the screen shows already.
+TEST_F(SettingsScreenModelTest, ReReadingSaysWhetherAnythingChanged) {
+    model->refresh();
+    model->reread();
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::rereadSame);
+    EXPECT_FALSE(model->messageIsFailure());
+
+    // An edit not applied is dropped.
+    edit([](AppPreferences& p) { p.product.paper = "A3"; });
+    model->reread();
+    EXPECT_EQ(model->draft().product.paper, "A4");
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::reread);
+
+    // A change made elsewhere is taken.
+    elsewhere.reload();
+    elsewhere.update(&AppPreferences::logDays, int64_t{90});
+    model->reread();
+    EXPECT_EQ(model->draft().logDays, 90);
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::reread);
+    model->reread();
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::rereadSame);
 }
 
 TEST_F(SettingsScreenModelTest, AnExportIntoAFolderTheUserCannotWriteSaysSo) {

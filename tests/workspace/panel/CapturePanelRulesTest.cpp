@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "settingsui/FormModel.hpp"
 #include "workspace/CapturePanelRules.hpp"
 
 // The control panel's rules without a display: which width controls stand,
@@ -291,4 +292,51 @@ TEST(CapturePanelRules, OneStripPerOtherTabWithASavePendingInTabOrder) {
               (std::vector<Rules::OtherTabSave>{{a, "別タブの保存：印刷中"}, {d, "別タブの保存：下部の画像を読み込み中"}}));
     EXPECT_EQ(Rules::otherTabSaves(tabs, c).size(), 3u);
     EXPECT_TRUE(Rules::otherTabSaves({{a, true, "印刷中"}}, a).empty());
+}
+
+namespace {
+
+template <typename T, std::size_t N>
+std::vector<std::string> entryLabels(const std::array<Choice<T>, N>& table) {
+    std::vector<std::string> out;
+    for (const auto& choice : table) out.emplace_back(choice.label);
+    return out;
+}
+
+}  // namespace
+
+// One option, one name and one control everywhere: what the panel and the
+// settings both show is named alike, offers the same entries in the same
+// order, and is the same kind of control.
+TEST(CapturePanelRules, EveryOptionTheSettingsShowToHasTheirNameEntriesAndControl) {
+    const auto same = [](const Rules::SharedOption& option, const std::vector<std::string>& entries) {
+        SCOPED_TRACE(std::string(option.settingsKey));
+        const FormRow* row = FormModel::row(option.settingsKey);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->label, option.title);
+        EXPECT_EQ(row->kind == FormRow::Kind::toggle, option.toggle);
+        if (!option.toggle) {
+            EXPECT_EQ(row->entries, entries);
+        }
+    };
+    same(Rules::displayOption, entryLabels(Rules::display));
+    same(Rules::mobileWidthOption, entryLabels(Rules::mobileWidth));
+    same(Rules::scaleOption, entryLabels(Rules::scale));
+    same(Rules::lazyLoadOption, {});
+    same(Rules::waitOption, entryLabels(Rules::wait));
+    same(Rules::paperOption, entryLabels(Rules::paper));
+    same(Rules::landscapeOption, {});
+    same(Rules::marginOption, entryLabels(Rules::margin));
+    same(Rules::backgroundsOption, {});
+    same(Rules::headerFooterOption, {});
+    same(Rules::formatOption, entryLabels(Rules::format));
+    // The print section's heading is the settings' section of the same
+    // options.
+    const FormRow* paper = FormModel::row("product.paper");
+    const auto& sections = FormModel::table();
+    const auto holder = std::find_if(sections.begin(), sections.end(), [&](const FormSection& section) {
+        return std::find(section.rows.begin(), section.rows.end(), paper) != section.rows.end();
+    });
+    ASSERT_NE(holder, sections.end());
+    EXPECT_EQ(holder->title, Rules::printHeading);
 }

@@ -74,15 +74,14 @@ TEST_F(CapturePanelTest, EachControlWritesItsFieldAndShowsTheModelsValue) {
     EXPECT_EQ(model->waitSeconds.get(), 3);
     picker(pane, CapturePanel::paperName)->set_selected(2);
     EXPECT_EQ(model->paper.get(), PrintOptions::Paper::b5);
-    picker(pane, CapturePanel::orientationName)->set_selected(1);
-    EXPECT_TRUE(model->landscape);
     picker(pane, CapturePanel::marginName)->set_selected(2);
     EXPECT_EQ(model->margin.get(), 0);
-    picker(pane, CapturePanel::formatName)->set_selected(2);
+    picker(pane, CapturePanel::formatName)->set_selected(1);
     EXPECT_EQ(model->format.get(), PrintOptions::Output::png);
     for (auto [name, field] : std::vector<std::pair<const char*, Published<bool>*>>{
              {CapturePanel::ocrName, &model->captureOCR},
              {CapturePanel::lazyLoadName, &model->lazyLoad},
+             {CapturePanel::landscapeName, &model->landscape},
              {CapturePanel::backgroundsName, &model->backgrounds},
              {CapturePanel::headerFooterName, &model->headerFooter}}) {
         auto* toggle = named<Gtk::CheckButton>(pane.panel, name);
