@@ -7,6 +7,7 @@
 // of the tiles on a page whose every row has a colour of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
+#include "webcapture/CaptureComposition.hpp"
 #include "webcapture/WebHooks.hpp"
 #include "capture/CaptureOptions.hpp"
 
@@ -214,39 +216,85 @@ private:
     std::optional<WebCaptureDiagnosticReport> report_;
 };
 
+// A tile of the save as its report tells it: the page rows it took, where
+// the page was asked to scroll and where it stood when its snapshot was
+// taken.
+struct SavedTile {
+    int64_t top = 0;
+    int64_t rows = 0;
+    int64_t target = 0;
+    int64_t scrollY = 0;
+};
+
+// The tiles of the save in the order taken; a tile taken again (after the
+// page got shorter) replaces the one before it.
+std::vector<SavedTile> savedTiles(const WebCaptureDiagnosticReport& report) {
+    std::vector<SavedTile> tiles;
+    std::optional<SavedTile> scrolled;
+    for (const auto& e : report.events) {
+        const auto& v = e.values;
+        if (e.stage == WebCaptureDiagnosticStage::scroll && v.contains("scrollY")) {
+            scrolled = SavedTile{static_cast<int64_t>(v.at("tileY")), static_cast<int64_t>(v.at("tileRows")),
+                                 static_cast<int64_t>(v.at("scrollY")), 0};
+        } else if (e.stage == WebCaptureDiagnosticStage::snapshotStart && scrolled) {
+            scrolled->scrollY = scrolled->top - static_cast<int64_t>(v.at("rectY"));
+            std::erase_if(tiles, [&](const SavedTile& t) { return t.top == scrolled->top; });
+            tiles.push_back(*scrolled);
+            scrolled.reset();
+        }
+    }
+    return tiles;
+}
+
 // Of the rows given, those where a pixel of the PNG that differs from the
-// whole document is not the view's pixel at that place either, the page
-// (restored after its save) scrolled as for the tile that took the row.
+// whole document is not the view's pixel at that place either, the view
+// scrolled exactly where the save's tile of that row stood when it was
+// taken, the page frozen again as the save froze it. A row at another place
+// in the view is drawn otherwise at the view's edges (the rounded corners
+// of a box with an inset shadow, for one), so no other place will do. A
+// row that no tile of the report took is wrong.
 std::vector<int64_t> rowsNotAsTheViewDraws(WebpageCapture& c, const RasterImage& png, const PixelBuffer& whole,
                                            const std::vector<int64_t>& rows) {
     std::vector<int64_t> wrong;
     if (rows.empty()) return wrong;
-    // The tiles are as high as the view's drawing, less a scroll bar that
-    // takes room.
+    const std::vector<SavedTile> tiles = c.report() ? savedTiles(*c.report()) : std::vector<SavedTile>{};
+    const std::string key = "__velmora_test_refrozen";
+    c.eval("scrollTo(0,0);true");
+    runTask(c.session().waitForAnimationFrames());
+    c.eval("window['" + key + "']={x:0,y:0,focus:null,items:[]};true");
+    c.eval(CaptureScripts::freeze(key));
     std::unique_ptr<PixelBuffer> view;
-    const int64_t tile = c.view()->height();
-    int64_t top = 0;
+    const SavedTile* shown = nullptr;
     const int channels = png.channels();
     for (const int64_t y : rows) {
-        if (!view || y < top || y >= top + view->height()) {
-            // Where the save's tile of that row scrolled to: a row at the
-            // view's edge is drawn a little otherwise.
-            const int64_t target = std::min(std::max<int64_t>(0, png.height() - tile), y / tile * tile);
-            c.eval("scrollTo(0," + std::to_string(target) + ");true");
-            runTask(c.session().waitForAnimationFrames());
-            top = c.eval("scrollY").integer();
-            view = c.view();
+        const auto tile = std::find_if(tiles.begin(), tiles.end(),
+                                       [y](const SavedTile& t) { return t.top <= y && y < t.top + t.rows; });
+        if (tile == tiles.end()) {
+            wrong.push_back(y);
+            continue;
         }
-        bool differs = y < top || y >= top + view->height();
+        if (shown != &*tile) {
+            // As the save's tile loop does: scroll, let the page draw and
+            // settle, pin its sticky and fixed elements again.
+            c.eval("scrollTo(0," + std::to_string(tile->target) + ");true");
+            runTask(c.session().settleAfterScroll(100ms));
+            c.eval(CaptureScripts::repin(key));
+            shown = &*tile;
+            view = c.eval("scrollY").integer() == tile->scrollY ? c.view() : nullptr;
+        }
+        const int64_t at = y - tile->scrollY;
+        bool differs = !view || at < 0 || at >= view->height();
         for (int64_t x = 0; !differs && x < png.width(); ++x) {
             const uint8_t* a = png.pixels() + y * png.rowStride() + x * channels;
             const uint8_t* b = whole.row(y) + x * 4;
             if (a[0] == b[2] && a[1] == b[1] && a[2] == b[0]) continue;
-            const uint8_t* v = x < view->width() ? view->row(y - top) + x * 4 : nullptr;
+            const uint8_t* v = x < view->width() ? view->row(at) + x * 4 : nullptr;
             differs = !v || a[0] != v[2] || a[1] != v[1] || a[2] != v[0];
         }
         if (differs) wrong.push_back(y);
     }
+    c.eval("(()=>{const s=window['" + key + "'];for(const [e,v] of s.items){if(v===null)e.removeAttribute('style');"
+           "else e.setAttribute('style',v)}delete window['" + key + "'];scrollTo(0,0);return true})()");
     return wrong;
 }
 
@@ -272,8 +320,8 @@ void expectSavedAsDrawn(WebpageCapture& c, const std::string& what) {
     // inset shadow that lie more than about 8,100 px down the document
     // (identical boxes come out different there, while the view draws them
     // alike). Each pixel the save draws otherwise than that snapshot must
-    // then be the view's pixel at that place, the page scrolled as for its
-    // tile; nothing else is let through.
+    // then be the view's pixel at that place, the view scrolled exactly where
+    // the save's tile of that row was; nothing else is let through.
     rows = rowsNotAsTheViewDraws(c, *png, whole, rows);
     EXPECT_TRUE(rows.empty()) << what << ": " << rows.size() << " rows differ:" << first(rows);
     EXPECT_EQ(c.fixedMoved(), "[]") << what;
