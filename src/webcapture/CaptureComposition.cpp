@@ -35,6 +35,16 @@ std::string freeze(const std::string& key) {
     // transform, filter or containment already placed it and still does;
     // the pin leaves it where it was.
     //
+    // A transition or animation of its own would move an element while it
+    // is measured and placed: a transition on left or top (or on all) keeps
+    // the box where it was when the pin reads it, so the solve sees no
+    // movement, and ends it somewhere the pin never put it; an animation
+    // moves it between tiles. So transitions are switched off and
+    // animations paused, in the same change that turns the element absolute
+    // or relative, before the page is laid out again: no transition starts,
+    // and each animation holds the state the view showed at freeze time.
+    // The restore script puts the page's own values back.
+    //
     // Only elements with a box are pinned: one without (display none or
     // contents) reads as all zeros, cannot be moved, and would make every
     // re-pin after the first scroll fail. Such elements are not drawn, so
@@ -61,6 +71,7 @@ std::string freeze(const std::string& key) {
            "const anchorX=scrollX,anchorY=scrollY;"
            "const pinned=read.filter(i=>i.boxed);"
            "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);const st=i.e.style;"
+           "st.setProperty('transition','none',imp);st.setProperty('animation-play-state','paused',imp);"
            "st.setProperty('position',i.p==='fixed'?'absolute':'relative',imp);"
            "if(i.size&&i.boxed){sized.forEach((n,k)=>st.setProperty(n,i.size[k],imp));"
            "st.setProperty('min-width','0px',imp);st.setProperty('max-width','none',imp);"
