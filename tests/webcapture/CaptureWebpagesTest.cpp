@@ -599,6 +599,74 @@ TEST(CaptureWebpages, ElementsWithTransitionsOrAnimationsAreFrozenWhereTheViewSh
     }
 }
 
+// A document one view high whose text scrolls in a pane of its own beside a
+// navigation column (a generator's "tree view" layout) is refused as an
+// inner scroller at every width, the pane as narrow as the view makes it:
+// saving the view would pass its first lines off as the page. The report
+// names the pane and its content height. A column of links that scrolls by
+// itself beside a document, whether that scrolls or is one view high, is
+// saved as the view shows it, and so is a one-view page with a small
+// scrolling box of text.
+TEST(CaptureWebpages, TextPaneThatScrollsByItselfIsRefusedAtEveryWidth) {
+    std::string links;
+    for (int i = 1; i <= 300; ++i) links += "<a href=#s" + std::to_string(i) + ">Section " + std::to_string(i) + "</a><br>";
+    std::string lines;
+    for (int i = 1; i <= 150; ++i) lines += "<p>line " + std::to_string(i) + ": some text to make the pane tall.</p>";
+    const std::string head = "<!doctype html><html><head><meta charset=utf-8><title>枠</title><style>";
+    const std::string treeView =
+        head + "html,body{margin:0;height:100%;overflow:hidden;font:16px sans-serif}"
+               "#nav{position:absolute;left:0;top:0;bottom:0;width:250px;overflow:auto;background:#eee}"
+               "#content{position:absolute;left:250px;right:0;top:0;bottom:0;overflow:auto}"
+               "</style></head><body><div id=nav>navigation</div><div id=content class=\"doc main\">" + lines +
+        "</div></body></html>";
+    const std::string besideScrolling =
+        head + "body{margin:0 0 0 250px;font:16px sans-serif}"
+               "#nav{position:fixed;left:0;top:0;width:250px;height:100%;overflow:auto;background:#eee}"
+               "</style></head><body><nav id=nav>" + links + "</nav>" + lines + "</body></html>";
+    const std::string besideOneView =
+        head + "html,body{margin:0;height:100%;overflow:hidden;font:16px sans-serif}"
+               "#nav{position:absolute;left:0;top:0;bottom:0;width:250px;overflow:auto;background:#eee}"
+               "#content{margin-left:250px}</style></head><body><div id=nav>" + links +
+        "</div><div id=content><p>One view of text beside the list.</p></div></body></html>";
+    std::string code;
+    for (int i = 1; i <= 30; ++i) code += "let x" + std::to_string(i) + " = " + std::to_string(i) + ";\n";
+    const std::string smallBox =
+        head + "body{margin:0;font:16px sans-serif}pre{height:120px;overflow:auto;margin:0}</style></head><body><p>"
+               "A page of one view.</p><pre>" + code + "</pre></body></html>";
+    for (const int width : {1280, 430}) {
+        WebpageCapture c(width);
+        ASSERT_TRUE(c.shown());
+        c.server().html("/tree", treeView);
+        c.server().html("/beside-scrolling", besideScrolling);
+        c.server().html("/beside-one-view", besideOneView);
+        c.server().html("/small-box", smallBox);
+        const std::string at = " at " + std::to_string(width);
+
+        ASSERT_TRUE(c.load("/tree")) << at;
+        const int64_t paneHeight = c.eval("document.getElementById('content').scrollHeight").integer();
+        c.capture();
+        EXPECT_EQ(c.session().stage.get(), failure(ErrorCase::renderFailed, "WC-036")) << "tree view" << at;
+        EXPECT_FALSE(c.receipt()) << "tree view" << at;
+        EXPECT_FALSE(c.savedImage()) << "tree view" << at;
+        ASSERT_TRUE(c.report() && c.report()->failure) << "tree view" << at;
+        bool named = false;
+        for (const auto& e : c.report()->events) {
+            if (e.stage != WebCaptureDiagnosticStage::plan || !e.values.contains("innerScrollHeight")) continue;
+            named = true;
+            EXPECT_EQ(e.element, "div#content.doc.main") << at;
+            EXPECT_EQ(e.values.at("innerScrollHeight"), paneHeight) << at;
+            EXPECT_EQ(e.values.at("documentHeight"), viewHeight) << at;
+        }
+        EXPECT_TRUE(named) << "the refusal names no element" << at;
+
+        for (const std::string path : {"/beside-scrolling", "/beside-one-view", "/small-box"}) {
+            ASSERT_TRUE(c.load(path)) << path << at;
+            c.capture();
+            expectSavedAsDrawn(c, path + at);
+        }
+    }
+}
+
 // Fifty identical boxes with rounded corners and an inset shadow, one every
 // 300 px down a 15,000 px page: the save draws every one of them as it draws
 // the first, pixel for pixel, wherever it falls in its tile. (The engine's
