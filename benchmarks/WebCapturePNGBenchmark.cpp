@@ -22,6 +22,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Raster.hpp"
 #include "support/MainLoop.hpp"
+#include "support/OwnTemporaryFolder.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
@@ -119,7 +120,11 @@ Task<void> capture(BrowserSession& session, CaptureOptions options, std::filesys
 
 }  // namespace
 
-int main() {
+namespace {
+
+// What the web engine writes to the temporary folder goes with the
+// program's own temporary folder once its processes have ended.
+int measure() {
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
@@ -168,3 +173,7 @@ int main() {
                 static_cast<long long>(differ));
     return differ == 0 ? 0 : 1;
 }
+
+}  // namespace
+
+int main() { return test::runInTemporaryFolderOfItsOwn(measure); }

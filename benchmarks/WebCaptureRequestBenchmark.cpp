@@ -29,6 +29,7 @@
 #include "foundation/SettingsStore.hpp"
 #include "history/CaptureHistory.hpp"
 #include "support/MainLoop.hpp"
+#include "support/OwnTemporaryFolder.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestLoad.hpp"
 #include "support/web/WebTestServer.hpp"
@@ -114,7 +115,11 @@ struct Figures {
 
 }  // namespace
 
-int main() {
+namespace {
+
+// What the web engine writes to the temporary folder goes with the
+// program's own temporary folder once its processes have ended.
+int measure() {
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
@@ -214,3 +219,7 @@ int main() {
     WebHooks::shared().logCapture = nullptr;
     return ok ? 0 : 1;
 }
+
+}  // namespace
+
+int main() { return test::runInTemporaryFolderOfItsOwn(measure); }

@@ -3,7 +3,9 @@
 // width, height of every scene drawn, one a line) for the check that
 // follows.
 // Run under xvfb-run: a fixed Adwaita theme, Noto Sans CJK JP, scale 1 and no
-// animations, so that two runs draw the same pictures.
+// animations, so that two runs draw the same pictures. What the scenes and
+// the web engine write to the temporary folder goes with the program's own
+// temporary folder at the end.
 #include <gdk/gdk.h>
 #include <gsk/gsk.h>
 #include <gtk/gtk.h>
@@ -21,6 +23,7 @@
 #include "Scene.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "support/MainLoop.hpp"
+#include "support/OwnTemporaryFolder.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/AppServices.hpp"
@@ -112,7 +115,9 @@ bool render(Gtk::Window& window, int width, int height, const fs::path& file) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int drawScenes(int argc, char** argv) {
     if (argc < 2) {
         std::cerr << "usage: velmora_screenshots <output folder> [scene name prefix...]\n";
         return 2;
@@ -173,4 +178,10 @@ int main(int argc, char** argv) {
         test::spinFor(std::chrono::milliseconds(50));
     }
     return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return test::runInTemporaryFolderOfItsOwn([&] { return drawScenes(argc, argv); });
 }

@@ -274,6 +274,7 @@ void to_json(Json& j, const WebCaptureDiagnosticEvent& event) {
     Json values = Json::object();
     for (const auto& [name, value] : event.values) values[name] = value;
     j["values"] = std::move(values);
+    if (event.element) j["element"] = *event.element;
 }
 
 void from_json(const Json& j, WebCaptureDiagnosticEvent& event) {
@@ -287,6 +288,8 @@ void from_json(const Json& j, WebCaptureDiagnosticEvent& event) {
         if (!it->is_number()) throw JSON::DecodeError("diagnostic values: expected a number");
         event.values[it.key()] = it->get<double>();
     }
+    event.element.reset();
+    if (j.contains("element")) event.element = JSON::requireString(j, "element");
 }
 
 void to_json(Json& j, const WebCaptureDiagnosticFailure::Code& code) {
@@ -348,12 +351,14 @@ WebCaptureDiagnostic::WebCaptureDiagnostic(Sink sink, const Json& infoDictionary
     report_.macOS = systemVersion();
 }
 
-void WebCaptureDiagnostic::record(WebCaptureDiagnosticStage stage, const Metrics& values) {
+void WebCaptureDiagnostic::record(WebCaptureDiagnosticStage stage, const Metrics& values,
+                                  std::optional<std::string> element) {
     if (report_.failure) return;
     stage_ = stage;
     WebCaptureDiagnosticEvent event;
     event.date = now_();
     event.stage = stage;
+    event.element = std::move(element);
     for (const auto& [metric, value] : values) {
         if (std::isfinite(value)) event.values.emplace(std::string(rawValue(metric)), value);
     }

@@ -107,6 +107,9 @@ struct WebCaptureDiagnosticEvent {
     WebCaptureDiagnosticStage stage = WebCaptureDiagnosticStage::prepare;
     // Metric name to value; only finite values are ever stored.
     std::map<std::string, double> values;
+    // The element of the page the event is about, as a selector names it
+    // (tag, id, classes): the one behind a refusal. Absent for most events.
+    std::optional<std::string> element;
 
     bool operator==(const WebCaptureDiagnosticEvent&) const = default;
 };
@@ -204,9 +207,11 @@ public:
     // The last recorded stage, `prepare` before any.
     WebCaptureDiagnosticStage stage() const noexcept { return stage_; }
 
-    // Enters a stage with its measurements; values that are not finite are
-    // left out. Ignored once the report has a failure.
-    void record(WebCaptureDiagnosticStage stage, const Metrics& values = {});
+    // Enters a stage with its measurements, and the element they are about
+    // when there is one; values that are not finite are left out. Ignored
+    // once the report has a failure.
+    void record(WebCaptureDiagnosticStage stage, const Metrics& values = {},
+                std::optional<std::string> element = std::nullopt);
     // Records the failure at the current stage; only the first one counts.
     void fail(const std::exception_ptr& error);
     // The report as the shared JSON printer writes it, "" if it cannot.

@@ -35,6 +35,16 @@ std::string freeze(const std::string& key) {
     // transform, filter or containment already placed it and still does;
     // the pin leaves it where it was.
     //
+    // A transition or animation of its own would move an element while it
+    // is measured and placed: a transition on left or top (or on all) keeps
+    // the box where it was when the pin reads it, so the solve sees no
+    // movement, and ends it somewhere the pin never put it; an animation
+    // moves it between tiles. So transitions are switched off and
+    // animations paused, in the same change that turns the element absolute
+    // or relative, before the page is laid out again: no transition starts,
+    // and each animation holds the state the view showed at freeze time.
+    // The restore script puts the page's own values back.
+    //
     // Only elements with a box are pinned: one without (display none or
     // contents) reads as all zeros, cannot be moved, and would make every
     // re-pin after the first scroll fail. Such elements are not drawn, so
@@ -61,6 +71,7 @@ std::string freeze(const std::string& key) {
            "const anchorX=scrollX,anchorY=scrollY;"
            "const pinned=read.filter(i=>i.boxed);"
            "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);const st=i.e.style;"
+           "st.setProperty('transition','none',imp);st.setProperty('animation-play-state','paused',imp);"
            "st.setProperty('position',i.p==='fixed'?'absolute':'relative',imp);"
            "if(i.size&&i.boxed){sized.forEach((n,k)=>st.setProperty(n,i.size[k],imp));"
            "st.setProperty('min-width','0px',imp);st.setProperty('max-width','none',imp);"
@@ -93,14 +104,36 @@ std::string freeze(const std::string& key) {
 }
 
 std::string innerScroller() {
-    // The tallest content of an element that scrolls in place of the root:
-    // at least half the view high and half its width, its overflow
-    // scrollable and cut off. A narrower one (a navigation sidebar, a table
-    // of contents) stands beside the page, as it does on pages whose root
-    // scrolls: the capture shows it as the view does, once.
-    return "(()=>{let m=0;for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
-           "if((o==='auto'||o==='scroll'||o==='overlay')&&e.clientHeight>=innerHeight/2&&"
-           "e.clientWidth>=innerWidth/2&&e.scrollHeight>e.clientHeight+1)m=Math.max(m,e.scrollHeight)}return m})()";
+    // An element that scrolls in place of a root that does not, when it
+    // holds what the page is about rather than a way around it. What it
+    // holds decides: text mostly in links and navigation (a book's table of
+    // contents) is a column beside the page, which the capture shows as
+    // the view does, once, as on a page whose root scrolls. Anything else
+    // is the page when the element takes at least half the view's height
+    // and half its width (the page's pane, whatever it shows), or when,
+    // whatever its size, it hides more than a view of running text, at
+    // least 200 characters outside links and navigation (a text pane
+    // beside a navigation column, however narrow the view makes it). A
+    // small scrolling box that hides less (a code sample) is part of a page
+    // of one view.
+    //
+    // Of those, the tallest, by its content height and a name a selector
+    // would give it (tag, id, classes): "" when there is none.
+    return "(()=>{const ih=innerHeight,iw=innerWidth;let best=null;"
+           "const nav='a,nav,[role=navigation],button,select';"
+           "const name=e=>{let n=e.localName;if(e.id)n+='#'+e.id;for(const c of e.classList)n+='.'+c;"
+           "return n.slice(0,120)};"
+           "const text=e=>{let all=0,out=0;const w=document.createTreeWalker(e,NodeFilter.SHOW_TEXT);"
+           "for(let t=w.nextNode();t;t=w.nextNode()){const n=t.data.replace(/\\s+/g,'').length;if(!n)continue;"
+           "all+=n;if(!t.parentElement.closest(nav))out+=n}return {all,out}};"
+           "for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
+           "if(o!=='auto'&&o!=='scroll'&&o!=='overlay')continue;"
+           "if(e.scrollHeight<=e.clientHeight+1||e.getClientRects().length===0)continue;"
+           "const {all,out}=text(e);if(all>0&&out*2<=all)continue;"
+           "const pane=e.clientHeight>=ih/2&&e.clientWidth>=iw/2;"
+           "if(!pane&&!(e.scrollHeight-e.clientHeight>ih&&out>=200))continue;"
+           "if(!best||e.scrollHeight>best.h)best={h:e.scrollHeight,n:name(e)}}"
+           "return best?best.h+' '+best.n:''})()";
 }
 
 std::string repin(const std::string& key) { return "window['" + key + "'].freezeSticky();true"; }
@@ -119,6 +152,17 @@ constexpr auto settle = 100ms;
 constexpr int64_t snapshotBitsPerPixel = 32;
 
 double d(int64_t v) { return static_cast<double>(v); }
+
+// A length the page wrote out in decimal: a whole number of CSS pixels in
+// 0...2147483647 (fractions cut off), as evaluateInteger reads one.
+int64_t pageLength(const std::string& text) {
+    PageValue v;
+    v.kind = PageValue::Kind::number;
+    char* end = nullptr;
+    v.number = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size()) raise(ErrorCase::dimensionOverflow);
+    return v.integer();
+}
 
 Task<void> checkpoint(CaptureRun& run, CaptureOptions::Stage stage) {
     if (run.options.checkpoint) co_await run.options.checkpoint(stage);
@@ -144,11 +188,16 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
         // document is one view high and the rest of the page lies inside
         // that element, out of reach of the tiles. Saving the view would
         // pass off part of the page as all of it.
-        const int64_t inner = co_await run.session.evaluateInteger(CaptureScripts::innerScroller());
-        if (inner > 0) {
-            run.record(Stage::plan, {{Metric::documentHeight, d(height)},
-                                     {Metric::viewportHeight, d(viewport)},
-                                     {Metric::innerScrollHeight, d(inner)}});
+        const PageValue inner = co_await run.session.evaluate(CaptureScripts::innerScroller());
+        const std::string found = inner.stringValue().value_or("");
+        if (!found.empty()) {
+            const auto space = found.find(' ');
+            if (space == std::string::npos) raise(ErrorCase::dimensionOverflow);
+            run.record(Stage::plan,
+                       {{Metric::documentHeight, d(height)},
+                        {Metric::viewportHeight, d(viewport)},
+                        {Metric::innerScrollHeight, d(pageLength(found.substr(0, space)))}},
+                       found.substr(space + 1));
             raise(ErrorCase::renderFailed);
         }
     }
@@ -171,16 +220,8 @@ Task<PagePosition> repinAndMeasure(BrowserSession& session, const std::string& k
         "(()=>{window['" + key + "'].freezeSticky();return String(" + CaptureRun::heightProbe + ")+' '+scrollY})()");
     const std::string text = value.stringValue().value_or("");
     const auto space = text.find(' ');
-    auto length = [](const std::string& number) {
-        PageValue v;
-        v.kind = PageValue::Kind::number;
-        char* end = nullptr;
-        v.number = std::strtod(number.c_str(), &end);
-        if (number.empty() || end != number.c_str() + number.size()) raise(ErrorCase::dimensionOverflow);
-        return v.integer();
-    };
     if (space == std::string::npos) raise(ErrorCase::dimensionOverflow);
-    co_return PagePosition{length(text.substr(0, space)), length(text.substr(space + 1))};
+    co_return PagePosition{pageLength(text.substr(0, space)), pageLength(text.substr(space + 1))};
 }
 
 // The page's viewport as a bitmap at its current scroll position.

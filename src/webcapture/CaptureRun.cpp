@@ -20,8 +20,9 @@ std::string CaptureRun::scrollScript(int64_t y) const {
 
 std::string CaptureRun::topScript() const { return "scrollTo(window['" + pageStateKey + "'].x,0);true"; }
 
-void CaptureRun::record(WebCaptureDiagnosticStage stage, const WebCaptureDiagnostic::Metrics& values) const {
-    if (diagnostic) diagnostic->record(stage, values);
+void CaptureRun::record(WebCaptureDiagnosticStage stage, const WebCaptureDiagnostic::Metrics& values,
+                        std::optional<std::string> element) const {
+    if (diagnostic) diagnostic->record(stage, values, std::move(element));
 }
 
 Task<void> CaptureRun::restore() {

@@ -98,8 +98,10 @@ public:
     std::string scrollScript(int64_t y) const;
     std::string topScript() const;
 
-    // Records a stage when the capture has a diagnostic.
-    void record(WebCaptureDiagnosticStage stage, const WebCaptureDiagnostic::Metrics& values = {}) const;
+    // Records a stage when the capture has a diagnostic, with the element of
+    // the page it is about when there is one.
+    void record(WebCaptureDiagnosticStage stage, const WebCaptureDiagnostic::Metrics& values = {},
+                std::optional<std::string> element = std::nullopt) const;
 
     // Puts the layout and the page back, once; nothing when the page state
     // was never saved. Never throws.

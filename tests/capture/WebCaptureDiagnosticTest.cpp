@@ -156,6 +156,28 @@ TEST(WebCaptureDiagnostic, TextSortsKeysAtEveryLevelAndReadsBack) {
     EXPECT_THROW(JSON::decode<WebCaptureDiagnosticReport>(unknownStage), JSON::DecodeError);
 }
 
+// The element behind a refusal is named beside its measurements, and only
+// there: other events carry no such key. A name that is not text is a bad
+// report.
+TEST(WebCaptureDiagnostic, AnEventNamesItsElementOnlyWhenItHasOne) {
+    Recorded r;
+    r.diagnostic.record(Stage::plan, {{Metric::innerScrollHeight, 6400}}, "div#content.pane");
+    r.diagnostic.record(Stage::destination);
+    const auto& events = r.diagnostic.report().events;
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].element, "div#content.pane");
+    EXPECT_FALSE(events[1].element);
+    const Json written = Json::parse(r.diagnostic.text());
+    EXPECT_EQ(written["events"][0]["element"], "div#content.pane");
+    EXPECT_EQ(written["events"][0]["values"]["innerScrollHeight"], 6400.0);
+    EXPECT_FALSE(written["events"][1].contains("element"));
+    EXPECT_EQ(JSON::decode<WebCaptureDiagnosticReport>(written), r.diagnostic.report());
+
+    Json bad = written;
+    bad["events"][0]["element"] = 3;
+    EXPECT_THROW(JSON::decode<WebCaptureDiagnosticReport>(bad), JSON::DecodeError);
+}
+
 TEST(WebCaptureDiagnostic, AFullTimelineKeepsTheFirstSixteenAndTheLatestEvents) {
     Recorded r;
     for (int i = 1; i <= 192; ++i) r.diagnostic.record(Stage::snapshotTile, {{Metric::tileY, i}});

@@ -1,7 +1,8 @@
 // The entry of every GUI test program: GTK (and gtkmm's wrappers) once per
 // process, on the display that xvfb-run provides, with a home folder of its
 // own so that the toolkit's settings, recent files and the user's folders of
-// the test never touch the real ones.
+// the test never touch the real ones; and a temporary folder of its own,
+// removed once the web engine's processes have ended too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
@@ -11,7 +12,11 @@
 #include <filesystem>
 #include <string>
 
-int main(int argc, char** argv) {
+#include "support/OwnTemporaryFolder.hpp"
+
+namespace {
+
+int run(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     std::string home = (std::filesystem::temp_directory_path() / "velmora-gui-home-XXXXXX").string();
     if (!::mkdtemp(home.data())) {
@@ -32,4 +37,10 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::remove_all(home, ec);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::test::runInTemporaryFolderOfItsOwn([&] { return run(argc, argv); });
 }

@@ -1,7 +1,8 @@
 // The entry of every web test program: GTK (and gtkmm's wrappers) once per
 // process, on the display that xvfb-run provides, with a data folder of its
 // own, so that what the toolkit records there (the desktop's recent files)
-// never reaches the real one.
+// never reaches the real one; and a temporary folder of its own, removed
+// once the web engine's processes have ended too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
@@ -11,7 +12,11 @@
 #include <filesystem>
 #include <string>
 
-int main(int argc, char** argv) {
+#include "support/OwnTemporaryFolder.hpp"
+
+namespace {
+
+int run(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     std::string data = (std::filesystem::temp_directory_path() / "velmora-web-data-XXXXXX").string();
     if (!::mkdtemp(data.data())) {
@@ -28,4 +33,10 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::remove_all(data, ec);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::test::runInTemporaryFolderOfItsOwn([&] { return run(argc, argv); });
 }

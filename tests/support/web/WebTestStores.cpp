@@ -5,7 +5,8 @@
 namespace velmora::test {
 
 WebKitNetworkSession* sharedPersistentStore() {
-    static TempDir* dir = new TempDir;  // never removed while the process runs
+    // Never removed by the process: the engine writes there until it ends.
+    static TempDir* dir = new TempDir;
     static WebKitNetworkSession* store =
         webkit_network_session_new((dir->path() / "data").c_str(), (dir->path() / "cache").c_str());
     return store;
