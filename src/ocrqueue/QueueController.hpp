@@ -160,6 +160,11 @@ public:
     std::optional<ProductDefaults> nextProductDefaults;
     std::optional<bool> nextAutomaticDefault;
     Published<std::optional<ResumeRejection>> rejection{changed, std::nullopt};
+    // The last refusal said in `status`: while the status is still this
+    // sentence, it is shown as a refusal.
+    Published<std::optional<std::string>> refusedStatus{changed, std::nullopt};
+    // Says a refusal in `status`.
+    void refuse(std::string sentence);
     std::shared_ptr<OCRQueueEngine> engine;
     std::shared_ptr<JobControl> control = std::make_shared<JobControl>();
     UUID generation = UUID::random();
@@ -252,7 +257,15 @@ public:
 
     // The saved queues under `parent`.
     void refreshSaved();
+    // "scan.pdf · 3ファイル · 成功12/失敗1 · 一時停止中 · 2026/05/01 09:30":
+    // the first original, the inputs, the pages done and failed (and the
+    // inputs failed whole, when any), the state, and when it was last
+    // worked on.
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
+    static constexpr const char* workedPattern = "yyyy/MM/dd HH:mm";
+    // When the queue in the folder was last written, in whole seconds; none
+    // when nothing of it can be read.
+    static std::optional<Date> lastWorked(const std::filesystem::path& folder);
 
     // ---- Runs: starting and stopping, the run's own thread, the end of a
     // run with its automatic TXT, and closing.
@@ -300,6 +313,14 @@ private:
     friend class QueueControllerProbe;  // tests build page states by hand
 
     static Task<void> chooseTask(std::weak_ptr<QueueController> weak);
+    // Why the originals cannot be opened or added, or none when each opens:
+    // a PDF with a page (a locked one waits for its password), an image that
+    // decodes. Reads the files: call it on a worker.
+    static std::optional<std::string> refusalOf(const std::vector<std::filesystem::path>& urls);
+    // refusalOf on a worker, with `importing` up meanwhile; a refusal is
+    // said at once. What it returns is the refusal, if any.
+    static Task<std::optional<std::string>> admitOriginals(std::weak_ptr<QueueController> weak,
+                                                           std::vector<std::filesystem::path> urls);
     static Task<void> requestSelectionTask(std::weak_ptr<QueueController> weak,
                                            std::vector<std::filesystem::path> urls);
     static Task<void> preparation(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,

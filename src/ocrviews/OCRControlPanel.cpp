@@ -183,6 +183,8 @@ void OCRControlPanel::buildStatusRow() {
     status_.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
     status_.set_selectable(false);
     calloutFont(status_);
+    // A refusal stands in the theme's error colour where it was asked for.
+    styleWidget(status_, "label.error { color: @error_color; }");
     count_.set_name(countName);
     captionFont(count_);
     styleWidget(count_, "label { font-feature-settings: \"tnum\"; }");
@@ -263,6 +265,10 @@ void OCRControlPanel::refresh() {
     spinner_.set_visible(facts.busy);
     spinner_.set_spinning(facts.busy);
     setText(status_, c.status.get());
+    if (facts.refusal != status_.has_css_class("error")) {
+        if (facts.refusal) status_.add_css_class("error");
+        else status_.remove_css_class("error");
+    }
     const std::optional<std::string> count = R::pageCount(facts, c.status.get());
     count_.set_visible(count.has_value());
     if (count) setText(count_, *count);

@@ -62,6 +62,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
     if (const auto& snapshot = c.snapshot.get()) {
         facts.completedPages = snapshot->completedPages();
         facts.knownPages = snapshot->knownPages();
+        facts.failedInputs = snapshot->failedInputs();
         facts.queueStatus = snapshot->status;
         facts.waitingPassword = std::any_of(snapshot->inputs.begin(), snapshot->inputs.end(), [](const QueueInput& i) {
             return i.status == InputStatus::waitingPassword;
@@ -74,6 +75,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.unsavedEdits = c.hasUnsavedEdits();
     }
     facts.rejection = c.rejection->has_value();
+    facts.refusal = c.refusedStatus.get() == std::optional<std::string>(c.status.get());
     facts.privateQueue = c.isPrivateQueue();
     return facts;
 }
@@ -145,13 +147,15 @@ bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword
 bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
 
 std::optional<std::string> pageCount(const PaneFacts& f, const std::string& status) {
-    if (!f.queueOpen || f.knownPages < 1) return std::nullopt;
+    if (!f.queueOpen) return std::nullopt;
+    const std::string failed = f.failedInputs > 0 ? "失敗" + std::to_string(f.failedInputs) + "ファイル" : "";
+    if (f.knownPages < 1) return failed.empty() ? std::nullopt : std::optional<std::string>(failed);
     char text[96];
     // Beside the status "完了" the word would only be said twice.
     std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
                   static_cast<long long>(f.completedPages),
                   static_cast<long long>(f.knownPages));
-    return text;
+    return failed.empty() ? std::string(text) : std::string(text) + "・" + failed;
 }
 
 }  // namespace ControlPanelRules

@@ -80,12 +80,15 @@ struct PaneFacts {
     bool queueOpen = false;
     int64_t completedPages = 0;
     int64_t knownPages = 0;
+    int64_t failedInputs = 0;
     QueueStatus queueStatus = QueueStatus::ready;
     bool waitingPassword = false;
     OCRMode mode = OCRMode::standard;
     bool annotationResult = false;
     std::optional<AutoPresentation> autoPresentation;
     bool rejection = false;
+    // The status sentence is the refusal last said.
+    bool refusal = false;
     bool unsavedEdits = false;
     bool privateQueue = false;
 
@@ -123,7 +126,8 @@ bool showsPassword(const PaneFacts& facts);
 bool passwordButtonsEnabled(const PaneFacts& facts);
 
 // "完了 1 / 3 ページ", when a queue is open and its page count is known;
-// "3 / 3 ページ" beside the status sentence "完了".
+// "3 / 3 ページ" beside the status sentence "完了"; then "・失敗1ファイル"
+// when inputs failed (alone when no page count is known).
 inline constexpr const char* finishedStatus = "完了";
 std::optional<std::string> pageCount(const PaneFacts& facts, const std::string& status = "");
 

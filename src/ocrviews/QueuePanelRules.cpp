@@ -53,14 +53,24 @@ Enablement enablement(const PanelState& s) {
     return e;
 }
 
-std::string countsLine(const QueueCounts& counts, int64_t unknownFiles) {
+std::string countsLine(const QueueSnapshot& snapshot) {
+    int64_t unknown = 0;
+    for (const QueueInput& input : snapshot.inputs) {
+        if (!input.source && input.status != InputStatus::failed) ++unknown;
+    }
+    return countsLine(QueueCounts(snapshot.inputs), unknown, snapshot.failedInputs());
+}
+
+std::string countsLine(const QueueCounts& counts, int64_t unknownFiles, int64_t failedFiles) {
     char text[512];
     std::snprintf(text, sizeof text, "全体%lldページ：成功%lld／失敗%lld／処理中%lld／未処理%lld／スキップ%lld・ページ数不明%lldファイル",
                   static_cast<long long>(counts.total()), static_cast<long long>(counts.success),
                   static_cast<long long>(counts.failed), static_cast<long long>(counts.running),
                   static_cast<long long>(counts.pending), static_cast<long long>(counts.skipped),
                   static_cast<long long>(unknownFiles));
-    return text;
+    std::string line = text;
+    if (failedFiles > 0) line += "・失敗" + std::to_string(failedFiles) + "ファイル";
+    return line;
 }
 
 std::string persistenceNote(bool persistent) {

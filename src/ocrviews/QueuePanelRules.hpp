@@ -76,8 +76,12 @@ struct Enablement {
 };
 Enablement enablement(const PanelState& state);
 
-// "全体%lldページ：成功%lld／…・ページ数不明%lldファイル".
-std::string countsLine(const QueueCounts& counts, int64_t unknownFiles);
+// "全体%lldページ：成功%lld／…・ページ数不明%lldファイル", and
+// "・失敗%lldファイル" when inputs failed.
+std::string countsLine(const QueueCounts& counts, int64_t unknownFiles, int64_t failedFiles = 0);
+// The line of a queue: an input that failed before its pages were known is
+// counted as a failed file, not as one of unknown pages.
+std::string countsLine(const QueueSnapshot& snapshot);
 std::string persistenceNote(bool persistent);
 // "追加予定 3件（まだ処理していません）".
 std::string candidatesTitle(std::size_t count);

@@ -706,7 +706,7 @@ struct QueueView::Parts {
 
         const auto& snapshot = c.snapshot.get();
         if (snapshot) {
-            setText(counts, Rules::countsLine(QueueCounts(snapshot->inputs), snapshot->unknownFiles()));
+            setText(counts, Rules::countsLine(*snapshot));
             setText(note, Rules::persistenceNote(snapshot->persistent()));
         }
         setSensitive(retryAll, enabled.retry);

@@ -109,6 +109,13 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     // Beside the finished run's "完了" the count does not say it again.
     EXPECT_EQ(pageCount(done, "完了"), "1 / 12345678901 ページ");
     EXPECT_EQ(pageCount(done, "一時停止済み"), "完了 1 / 12345678901 ページ");
+    // A failed input is said beside the pages, or alone when none is known.
+    PaneFacts failed = done;
+    failed.failedInputs = 1;
+    EXPECT_EQ(pageCount(failed), "完了 1 / 12345678901 ページ・失敗1ファイル");
+    EXPECT_EQ(pageCount(failed, "完了"), "1 / 12345678901 ページ・失敗1ファイル");
+    failed.knownPages = 0;
+    EXPECT_EQ(pageCount(failed), "失敗1ファイル");
     // Without an open queue a cancelled status left over reads as a start.
     cancelled.queueOpen = false;
     EXPECT_EQ(runLabel(cancelled), "OCRを開始");
@@ -218,6 +225,12 @@ TEST(PaneFacts, ReadsTheControllersOpenQueue) {
 
     c->setEdited(c->edited.get() + "。");
     EXPECT_TRUE(PaneFacts::of(*c).unsavedEdits);
+
+    // A refusal reads as one while it is the status sentence.
+    c->refuse("入力を読み込めません。");
+    EXPECT_TRUE(PaneFacts::of(*c).refusal);
+    c->status = "コピーしました。";
+    EXPECT_FALSE(PaneFacts::of(*c).refusal);
 }
 
 }  // namespace

@@ -37,6 +37,17 @@ TEST(QueuePanelRules, CountsLineFillsTheTallyInItsOrder) {
     QueueSnapshot snapshot(OCRSettings{}, inputs);
     EXPECT_EQ(countsLine(QueueCounts(inputs), snapshot.unknownFiles()),
               "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル");
+    EXPECT_EQ(countsLine(snapshot), countsLine(QueueCounts(inputs), snapshot.unknownFiles()));
+
+    // A file that failed before its pages were known is a failed file, not
+    // one of unknown pages; one that failed with pages is counted too.
+    snapshot.inputs.push_back(inputWith("/a/broken.pdf", {}, std::nullopt, InputStatus::failed));
+    snapshot.inputs.back().error = ErrorCase::invalidInput;
+    EXPECT_EQ(countsLine(snapshot),
+              "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル・失敗1ファイル");
+    snapshot.inputs[0].status = InputStatus::failed;
+    EXPECT_EQ(countsLine(snapshot),
+              "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル・失敗2ファイル");
 }
 
 TEST(QueuePanelRules, InputRowsShowPositionProgressErrorAndFailedPages) {
