@@ -224,10 +224,14 @@ public:
     std::optional<AutoPresentation> autoPresentation() const;
 
     // The two confirmations that guard edited text: true only when the
-    // user chose "続ける". `edited` false leaves the replacement's sentences
-    // about edits out (a managed queue asks even when nothing was edited).
-    Task<bool> confirmDiscard(std::string message) const;
-    Task<bool> confirmReplaceEditedText(std::string message, bool edited = true) const;
+    // user chose the answer named `ahead`. Leaving unsaved edits for other
+    // work keeps them where they are stored (the answer is suggested);
+    // replacing edited text loses it (destructive).
+    Task<bool> confirmDiscard(std::string message, std::string ahead) const;
+    Task<bool> confirmReplaceEditedText(std::string message, std::string ahead) const;
+    // What the restart question says of the results and edits on screen:
+    // a saved queue keeps them as the earlier trial, one in memory does not.
+    static std::string restartInformative(bool edited, bool persistent);
 
     // Told, on the main thread, when a queue reopened here had a damaged
     // tail in its edit journal (a store cut short by a crash) that was left
@@ -428,9 +432,14 @@ public:
     // folder and results stay) and started, unless a stop was asked for
     // while it was being built.
     Task<void> restart();
-    // The result pane's start: a queue with results, cancelled, or made
-    // under other settings is restarted; any other is started.
+    // The result pane's start: a resumable queue is continued; any other
+    // with results, cancelled, or made under other settings is restarted;
+    // any other is started.
     Task<void> startProduct();
+    // Whether the open queue was run part way and can go on from there: it
+    // has pages done or failed, pages or inputs still to read, and was not
+    // cancelled (a queue brought back after a crash, or paused).
+    bool resumable() const;
     // A new trial of the refused queue's originals (the ones chosen again
     // when the refusal carries them) under the current settings.
     Task<void> restartRejected();

@@ -117,7 +117,7 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         // begun while the question was up makes it moot.
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         const UUID generation = self->generation;
-        auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加");
+        auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加", AnswerAhead::suggested);
         self.reset();
         const bool add = co_await question;
         self = weak.lock();

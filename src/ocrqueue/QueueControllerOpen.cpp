@@ -255,7 +255,7 @@ Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> 
         // answered: no run, no other opening begun or finished meanwhile.
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         const UUID generation = self->generation;
-        auto question = self->confirmDiscard("別の原稿を開きますか？");
+        auto question = self->confirmDiscard("別の原稿を開きますか？", "開く");
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();

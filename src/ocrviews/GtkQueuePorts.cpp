@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "foundation/BrindlexError.hpp"
+#include "gui/DialogAnswers.hpp"
 
 namespace velmora {
 
@@ -23,7 +24,8 @@ using Files = std::vector<std::filesystem::path>;
 
 Gtk::Window* parentOf(const DialogParent& parent) { return parent ? parent() : nullptr; }
 
-Task<bool> askWith(DialogParent parent, std::string message, std::string informative, std::string confirmLabel) {
+Task<bool> askWith(DialogParent parent, std::string message, std::string informative, std::string confirmLabel,
+                   AnswerAhead ahead) {
     // Owned by this frame: a task discarded while the user thinks takes the
     // dialog with it.
     auto dialog = std::make_unique<Gtk::MessageDialog>(message, /*use_markup=*/false, Gtk::MessageType::QUESTION,
@@ -37,6 +39,9 @@ Task<bool> askWith(DialogParent parent, std::string message, std::string informa
     cancel->set_name(GtkQueueConfirmer::cancelName);
     confirmButton->set_name(GtkQueueConfirmer::confirmName);
     dialog->set_default_response(Gtk::ResponseType::CANCEL);
+    DialogAnswers::style(*cancel, *confirmButton,
+                         ahead == AnswerAhead::suggested ? DialogAnswers::Ahead::suggested
+                                                         : DialogAnswers::Ahead::destructive);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::vector<sigc::connection> connections;
@@ -167,8 +172,9 @@ Task<std::optional<std::filesystem::path>> folderWith(DialogParent parent, std::
 
 }  // namespace
 
-Task<bool> GtkQueueConfirmer::confirm(std::string message, std::string informative, std::string confirmLabel) {
-    return askWith(parent_, std::move(message), std::move(informative), std::move(confirmLabel));
+Task<bool> GtkQueueConfirmer::confirm(std::string message, std::string informative, std::string confirmLabel,
+                                      AnswerAhead ahead) {
+    return askWith(parent_, std::move(message), std::move(informative), std::move(confirmLabel), ahead);
 }
 
 Task<std::vector<std::filesystem::path>> GtkQueueFilePicker::openFiles(bool multiple, std::vector<FileKind> kinds) {

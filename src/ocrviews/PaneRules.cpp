@@ -75,6 +75,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.unsavedEdits = c.hasUnsavedEdits();
     }
     facts.rejection = c.rejection->has_value();
+    facts.resumable = c.resumable();
     facts.refusal = c.refusedStatus.get() == std::optional<std::string>(c.status.get());
     facts.privateQueue = c.isPrivateQueue();
     return facts;
@@ -83,6 +84,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
 namespace ControlPanelRules {
 
 std::string runLabel(const PaneFacts& f) {
+    if (f.queueOpen && f.resumable) return "続きから再開";
     const bool again = f.queueOpen && (f.completedPages > 0 || f.queueStatus == QueueStatus::cancelled);
     return again ? "OCRを再実行" : "OCRを開始";
 }

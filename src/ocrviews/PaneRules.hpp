@@ -87,6 +87,8 @@ struct PaneFacts {
     bool annotationResult = false;
     std::optional<AutoPresentation> autoPresentation;
     bool rejection = false;
+    // Run part way and able to go on from there.
+    bool resumable = false;
     // The status sentence is the refusal last said.
     bool refusal = false;
     bool unsavedEdits = false;
@@ -103,7 +105,8 @@ inline constexpr int modeWidth = 240;
 inline constexpr int targetWidth = 220;
 inline constexpr int passwordWidth = 220;
 
-// "OCRを再実行" for an open queue with a finished page or a cancelled run.
+// "続きから再開" for a queue run part way that can go on; else "OCRを再実行"
+// for an open queue with a finished page or a cancelled run.
 std::string runLabel(const PaneFacts& facts);
 bool openEnabled(const PaneFacts& facts);
 bool runEnabled(const PaneFacts& facts);

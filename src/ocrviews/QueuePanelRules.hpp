@@ -23,6 +23,7 @@ namespace QueuePanelRules {
 
 inline constexpr const char* deferredStatus = "再開候補を保持しました。処理は開始しません。";
 inline constexpr const char* newTrialQuestion = "旧結果を保持して別の試行を作りますか？";
+inline constexpr const char* newTrialAnswer = "別の試行を作る";
 inline constexpr const char* unselectedSaved = "未選択";
 // How wide an input's error and a failed page's reason may grow before they
 // wrap, in average characters.

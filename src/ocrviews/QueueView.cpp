@@ -82,7 +82,7 @@ void spawnDropped(Task<void> task) { (void)spawn(std::move(task)); }
 Task<void> confirmedTrial(std::weak_ptr<QueueController> weak) {
     auto self = weak.lock();
     if (!self) co_return;
-    auto question = self->confirmDiscard(Rules::newTrialQuestion);
+    auto question = self->confirmDiscard(Rules::newTrialQuestion, Rules::newTrialAnswer);
     self.reset();
     const bool proceed = co_await question;
     self = weak.lock();

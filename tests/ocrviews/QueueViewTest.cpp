@@ -461,7 +461,7 @@ TEST(QueueView, RestartAsksForAManagedQueueAndCancelLeavesEverything) {
     const std::string status = c->status.get();
 
     press(w.find<Gtk::Button>(QueueView::restartName));
-    const std::string question = "別の試行として最初から処理しますか？ 旧結果と編集は保持します。";
+    const std::string question = "別の試行として最初から処理しますか？";
     auto asking = [&]() -> Gtk::MessageDialog* {
         for (auto* dialog : visibleWindowsOf<Gtk::MessageDialog>()) {
             if (dialog->property_text().get_value().raw() == question) return dialog;

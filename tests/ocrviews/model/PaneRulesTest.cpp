@@ -116,6 +116,11 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     EXPECT_EQ(pageCount(failed, "完了"), "1 / 12345678901 ページ・失敗1ファイル");
     failed.knownPages = 0;
     EXPECT_EQ(pageCount(failed), "失敗1ファイル");
+    // A queue run part way that can go on is continued, not run again.
+    PaneFacts resumed = done;
+    resumed.resumable = true;
+    EXPECT_EQ(runLabel(resumed), "続きから再開");
+    EXPECT_TRUE(runEnabled(resumed));
     // Without an open queue a cancelled status left over reads as a start.
     cancelled.queueOpen = false;
     EXPECT_EQ(runLabel(cancelled), "OCRを開始");
