@@ -402,6 +402,14 @@ public:
     void exportText(const std::filesystem::path& to);
     // Puts the current result text on the clipboard.
     void copyAll();
+    // What a save says of the files it wrote: their name (the first of
+    // several, with the count) and their folder, the home folder as "~".
+    static std::string savedSentence(const std::vector<std::filesystem::path>& written);
+    // The last sentence a save said: while the status is still it, the
+    // folder of the files it names can be opened (`revealExports`).
+    Published<std::optional<std::string>> savedStatus{changed, std::nullopt};
+    // Shows the first file of the last export in the file manager.
+    void revealExports();
     // The file name of the selected original, or "原稿未選択".
     std::string currentName() const;
 

@@ -56,6 +56,10 @@ Task<std::optional<std::filesystem::path>> QueuePorts::chooseSaveFolder(std::fil
     return saveFolderWith(filePicker, std::move(start), std::move(acceptLabel), createFolders);
 }
 
+void QueuePorts::reveal(const std::filesystem::path& file) const {
+    if (desktop) desktop->reveal(file);
+}
+
 void QueuePorts::setText(const std::string& text) const {
     if (!clipboard) raise(ErrorCase::saveFailed);
     clipboard->setText(text);

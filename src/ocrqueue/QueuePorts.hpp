@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/DesktopActions.hpp"
 #include "foundation/Task.hpp"
 
 namespace velmora {
@@ -54,6 +55,8 @@ struct QueuePorts {
     std::shared_ptr<Confirmer> confirmer;
     std::shared_ptr<FilePicker> filePicker;
     std::shared_ptr<Clipboard> clipboard;
+    // Shows saved files in the file manager; without it nothing is shown.
+    std::shared_ptr<DesktopActions> desktop;
     // Applied to every engine the controller makes or reopens, before it is
     // used, possibly on a worker thread while no other thread knows the
     // engine; the application leaves it empty.
@@ -66,6 +69,7 @@ struct QueuePorts {
     Task<std::optional<std::filesystem::path>> chooseSaveFolder(std::filesystem::path start, std::string acceptLabel,
                                                                 bool createFolders) const;
     void setText(const std::string& text) const;
+    void reveal(const std::filesystem::path& file) const;
     void configure(OCRQueueEngine& engine) const;
 };
 

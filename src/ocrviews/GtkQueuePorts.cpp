@@ -15,6 +15,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "gui/DialogAnswers.hpp"
+#include "gui/GtkDesktopActions.hpp"
 
 namespace velmora {
 
@@ -121,6 +122,13 @@ Task<Files> openWith(DialogParent parent, bool multiple, std::vector<FileKind> k
     auto chooser = makeChooser(parent, Gtk::FileChooser::Action::OPEN, "");
     chooser->set_select_multiple(multiple);
     auto filter = Gtk::FileFilter::create();
+    // The chooser's filter list shows this name: the kinds offered.
+    std::string name;
+    for (FileKind kind : kinds) {
+        if (!name.empty()) name += "・";
+        name += kind == FileKind::png ? "PNG" : kind == FileKind::jpeg ? "JPEG" : kind == FileKind::pdf ? "PDF" : "TIFF";
+    }
+    filter->set_name(name);
     // Suffix matches are case-insensitive, so "SCAN.PDF" is offered too.
     for (FileKind kind : kinds) {
         switch (kind) {
@@ -202,6 +210,7 @@ QueuePorts gtkQueuePorts(DialogParent parent) {
     ports.confirmer = std::make_shared<GtkQueueConfirmer>(parent);
     ports.filePicker = std::make_shared<GtkQueueFilePicker>(parent);
     ports.clipboard = std::make_shared<GtkQueueClipboard>();
+    ports.desktop = std::make_shared<GtkDesktopActions>();
     return ports;
 }
 

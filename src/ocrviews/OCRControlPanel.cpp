@@ -191,9 +191,13 @@ void OCRControlPanel::buildStatusRow() {
     unsaved_.set_name(unsavedName);
     unsaved_.set_text("未保存の編集");
     captionFont(unsaved_);
-    styleWidget(unsaved_, "label { color: rgb(230, 97, 0); }");
+    styleWidget(unsaved_, std::string("label { color: ") + warningColour + "; }");
+    openOutput_.set_name(openOutputName);
+    openOutput_.set_valign(Gtk::Align::CENTER);
+    openOutput_.signal_clicked().connect([this] { controller_->revealExports(); });
     statusRow_.add(spinner_);
     statusRow_.add(status_);
+    statusRow_.add(openOutput_);
     statusRow_.add(count_);
     statusRow_.add(unsaved_);
     append(statusRow_);
@@ -273,6 +277,7 @@ void OCRControlPanel::refresh() {
     count_.set_visible(count.has_value());
     if (count) setText(count_, *count);
     unsaved_.set_visible(facts.unsavedEdits);
+    openOutput_.set_visible(R::showsOpenOutput(facts));
 
     // The refused resume.
     rejectionRow_.set_visible(facts.rejection);

@@ -16,6 +16,11 @@ OCROptionRows::OCROptionRows(std::shared_ptr<QueueController> controller)
     accessibleLabel(search_, "検索");
     hits_.set_name(hitsName);
     styleWidget(hits_, "label { font-feature-settings: \"tnum\"; }");
+    // One width for every count, so the search field beside it never
+    // changes width as the count grows or shrinks.
+    hits_.set_width_chars(OptionRowRules::hitsWidthChars);
+    hits_.set_max_width_chars(OptionRowRules::hitsWidthChars);
+    hits_.set_xalign(1);
     previous_.set_name(previousName);
     next_.set_name(nextName);
     searchRow_.append(search_);

@@ -77,6 +77,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
     facts.rejection = c.rejection->has_value();
     facts.resumable = c.resumable();
     facts.refusal = c.refusedStatus.get() == std::optional<std::string>(c.status.get());
+    facts.saved = !c.lastExports->empty() && c.savedStatus.get() == std::optional<std::string>(c.status.get());
     facts.privateQueue = c.isPrivateQueue();
     return facts;
 }
@@ -145,6 +146,8 @@ std::optional<std::string> verdict(const std::optional<AutoPresentation>& presen
 }
 
 bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword; }
+
+bool showsOpenOutput(const PaneFacts& f) { return f.saved; }
 
 bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
 

@@ -91,6 +91,8 @@ struct PaneFacts {
     bool resumable = false;
     // The status sentence is the refusal last said.
     bool refusal = false;
+    // The status sentence is the last save's, and its files are known.
+    bool saved = false;
     bool unsavedEdits = false;
     bool privateQueue = false;
 
@@ -126,6 +128,8 @@ bool handwritingEnabled(const PaneFacts& facts);
 std::optional<std::string> verdict(const std::optional<AutoPresentation>& presentation);
 
 bool showsPassword(const PaneFacts& facts);
+// "保存先を開く" beside the sentence of a save, while it is said.
+bool showsOpenOutput(const PaneFacts& facts);
 bool passwordButtonsEnabled(const PaneFacts& facts);
 
 // "完了 1 / 3 ページ", when a queue is open and its page count is known;
@@ -142,6 +146,8 @@ inline constexpr int linesWidth = 350;
 inline constexpr int txtWidth = 170;
 
 std::string searchPlaceholder(bool annotationResult);
+// The hit count's width, in characters: "999999件" fits.
+inline constexpr int hitsWidthChars = 8;
 // "3件".
 std::string hitCount(std::size_t hits);
 

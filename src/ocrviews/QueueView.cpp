@@ -20,6 +20,7 @@
 
 #include "foundation/Task.hpp"
 #include "gui/DisplayStyle.hpp"
+#include "ocrviews/ColumnStyle.hpp"
 #include "ocrviews/IdleRefresh.hpp"
 #include "ocrviews/ProgressColumns.hpp"
 #include "ocrviews/QueuePanelRules.hpp"
@@ -30,17 +31,21 @@ namespace Rules = QueuePanelRules;
 
 namespace {
 
-// The panel's own look, once per display: the orange of errors, the mark
+// The panel's own look, once per display: the orange of errors (the pane's
+// warningColour, 5.2:1 on the window's background), the mark
 // of the selected input, and a list that reads as a plain panel (no view
 // background, no row padding or hover of a list of choices).
-constexpr const char* panelStyle =
-        ".queue-error { color: rgb(230, 97, 0); }\n"
+const char* panelStyle() {
+    static const std::string css =
+        std::string(".queue-error { color: ") + warningColour + "; }\n"
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
         "listview.queue-list > row { padding: 0; background: none; }\n"
         ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n";
+    return css.c_str();
+}
 
-void installStyle() { installDisplayStyle(panelStyle); }
+void installStyle() { installDisplayStyle(panelStyle()); }
 
 void setText(Gtk::Label& label, const std::string& text) {
     if (label.get_text().raw() != text) label.set_text(text);

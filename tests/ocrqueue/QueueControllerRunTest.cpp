@@ -501,7 +501,7 @@ TEST_F(Run, AFinishedQueuePublishesItsTextOnceAndRecordsIt) {
     EXPECT_EQ(c->status.get(), completedSentence);
     const fs::path txt = c->output / "OCR-結果.txt";
     ASSERT_EQ(c->lastExports.get(), std::vector<fs::path>{txt});
-    EXPECT_EQ(test::readFile(txt), "--- Page 1 ---\n" + test::fixedText(1) + "\n\n--- Page 2 ---\n" + test::fixedText(2));
+    EXPECT_EQ(test::readFile(txt), "--- ページ 1 ---\n" + test::fixedText(1) + "\n\n--- ページ 2 ---\n" + test::fixedText(2));
     EXPECT_FALSE(c->automaticDestination);
     const QueueSnapshot stored = OCRQueueEngine::inspect(folderOf(*c));
     ASSERT_TRUE(stored.automaticExports);
@@ -528,7 +528,7 @@ TEST_F(Run, AFinishedQueuePublishesItsTextOnceAndRecordsIt) {
     runToEnd(*c);
     EXPECT_EQ(c->lastExports.get(), std::vector<fs::path>{c->output / "OCR-結果_001.txt"});
     EXPECT_EQ(test::readFile(c->output / "OCR-結果.txt"),
-              "--- Page 1 ---\n" + test::fixedText(1) + "\n\n--- Page 2 ---\n" + test::fixedText(2));
+              "--- ページ 1 ---\n" + test::fixedText(1) + "\n\n--- ページ 2 ---\n" + test::fixedText(2));
     EXPECT_EQ(AppHistory::required()->entries().size(), 2u);
 }
 

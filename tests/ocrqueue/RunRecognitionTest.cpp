@@ -57,11 +57,11 @@ fs::path writeTextPDF(const fs::path& path, const std::vector<std::vector<std::s
 
 // The body of one page of a text with page separators.
 std::string pageBody(const std::string& text, int page) {
-    const std::string header = "--- Page " + std::to_string(page) + " ---\n";
+    const std::string header = "--- ページ " + std::to_string(page) + " ---\n";
     const std::size_t start = text.find(header);
     if (start == std::string::npos) return "";
     const std::size_t from = start + header.size();
-    const std::size_t end = text.find("\n\n--- Page ", from);
+    const std::size_t end = text.find("\n\n--- ページ ", from);
     return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 

@@ -149,6 +149,9 @@ TEST(GtkQueueFilePicker, TheChooserGivesTheSelectedFilesOnAcceptAndNothingOnCanc
         EXPECT_TRUE(gtk_file_chooser_get_select_multiple(chooser));
         GtkFileFilter* filter = gtk_file_chooser_get_filter(chooser);
         ASSERT_NE(filter, nullptr);
+        // The filter's entry names the kinds it offers.
+        ASSERT_NE(gtk_file_filter_get_name(filter), nullptr);
+        EXPECT_STREQ(gtk_file_filter_get_name(filter), "PNG・PDF");
         GFile* file = g_file_new_for_path(scan.c_str());
         ASSERT_TRUE(gtk_file_chooser_set_file(chooser, file, nullptr));
         g_object_unref(file);

@@ -231,6 +231,14 @@ TEST(PaneFacts, ReadsTheControllersOpenQueue) {
     c->setEdited(c->edited.get() + "。");
     EXPECT_TRUE(PaneFacts::of(*c).unsavedEdits);
 
+    // The folder of a save can be opened while its sentence stands.
+    c->lastExports = std::vector<std::filesystem::path>{"/srv/ocr/a.txt"};
+    c->savedStatus = QueueController::savedSentence(c->lastExports);
+    c->status = c->savedStatus->value();
+    EXPECT_TRUE(ControlPanelRules::showsOpenOutput(PaneFacts::of(*c)));
+    c->status = "コピーしました。";
+    EXPECT_FALSE(ControlPanelRules::showsOpenOutput(PaneFacts::of(*c)));
+
     // A refusal reads as one while it is the status sentence.
     c->refuse("入力を読み込めません。");
     EXPECT_TRUE(PaneFacts::of(*c).refusal);
