@@ -8,7 +8,11 @@
 // session.
 #include <gtk/gtk.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <fstream>
+#include <set>
 
 #include "Scene.hpp"
 #include "foundation/Unicode.hpp"
@@ -223,6 +227,96 @@ Gtk::Window* workspaceQueue(Stage& stage) {
     return &window->window();
 }
 
+// Reads every page of an engine as the regions drawn on it (none for a page
+// not drawn here).
+void drawnRecognizer(OCRQueueEngine& engine, const std::vector<DrawnPage>& pages) {
+    std::map<int, std::vector<TextRegion>> byHeight;
+    for (const DrawnPage& page : pages) byHeight[page.height] = page.regions;
+    engine.setRecognizer([byHeight](const RasterImage& image, uint32_t, int64_t page, const OCRSettings&,
+                                    const std::function<bool()>&) {
+        const auto found = byHeight.find(static_cast<int>(image.height()));
+        return PageResult(page, found == byHeight.end() ? std::vector<TextRegion>{} : found->second, 0.3,
+                          image.width(), image.height());
+    });
+}
+
+// A queue of the files made in the window's queue folder and run to its end
+// (failing the pages named), its folder dated as last worked on then.
+std::shared_ptr<OCRQueueEngine> keptQueue(QueueController& queue, const std::vector<fs::path>& files,
+                                          const std::vector<DrawnPage>& pages,
+                                          const std::map<std::size_t, std::set<int64_t>>& fail, time_t workedAt) {
+    std::vector<OCRQueueEngine::InputFile> inputs;
+    for (const fs::path& f : files) inputs.push_back({f});
+    std::shared_ptr<OCRQueueEngine> engine = OCRQueueEngine::create(inputs, queue.currentSettings(), queue.parent);
+    drawnRecognizer(*engine, pages);
+    std::map<UUID, std::set<int64_t>> failPages;
+    for (const auto& [index, numbers] : fail) failPages[engine->snapshot().inputs[index].id] = numbers;
+    JobControl control;
+    engine->run(control, false, {}, failPages, [](const QueueSnapshot&) {});
+    const fs::path folder = engine->directory()->url();
+    const timespec times[2] = {{workedAt, 0}, {workedAt, 0}};
+    for (const fs::path& f : {folder / "queue.json", folder}) utimensat(AT_FDCWD, f.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return engine;
+}
+
+// The OCR section at the default size with the processing list open over a
+// queue of five originals (one with failed pages, one that could not be
+// read at all, as an earlier version let it in) and two queues kept from
+// earlier days: the toolbars, the summary and three inputs in view, the page
+// and the result below.
+Gtk::Window* workspaceQueueRows(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"議事録-2026-11.png", "請求書まとめ.png", "年度報告.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(10 + i)));
+    }
+    keptQueue(queue, {pages[0].file}, pages, {}, 1'796'000'000);
+    keptQueue(queue, {pages[1].file}, pages, {}, 1'796'090'000);
+    const fs::path scans = test::writeDocument(folder(stage) / "古文書スキャン.pdf", 4);
+    const fs::path broken = folder(stage) / "途中で切れた資料.pdf";
+    std::ofstream(broken) << "%PDF-1.4\n% cut short\n";
+    std::shared_ptr<OCRQueueEngine> open = keptQueue(
+        queue, {pages[2].file, scans, broken, pages[0].file, pages[1].file}, pages, {{1, {2, 4}}}, 1'796'180'000);
+    queue.engine = open;
+    queue.snapshot = open->snapshot();
+    queue.selectedID = open->snapshot().inputs.front().id;
+    queue.page = 1;
+    queue.managedQueue = true;
+    queue.refreshSaved();
+    queue.showPage();
+    queue.status = "一部のページを読み取れませんでした。完成済み結果は保持しています。";
+    queue.processingList = true;
+    window->model()->section = WindowModel::Section::ocr;
+    test::spinFor(std::chrono::milliseconds(600));
+    return &window->window();
+}
+
+// After a session that ended with work saved: 再開候補を表示 pressed on the
+// OCR section's banner opens the list with the candidates in view, each
+// telling when it was last worked on.
+Gtk::Window* workspaceResumeCandidates(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"議事録.png", "議事録-続き.png", "アンケート.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(20 + i)));
+    }
+    keptQueue(queue, {pages[0].file, pages[1].file}, pages, {}, 1'796'000'000);
+    keptQueue(queue, {pages[0].file, pages[2].file}, pages, {{1, {1}}}, 1'796'300'000);
+    queue.refreshSaved();
+    window->model()->section = WindowModel::Section::ocr;
+    test::spinFor(std::chrono::milliseconds(300));
+    queue.processingList = true;
+    queue.recoveryDeferred = true;
+    test::spinFor(std::chrono::milliseconds(600));
+    return &window->window();
+}
+
 // A window opening on the web section after a session that ended during
 // OCR: the strip at the bottom tells of the saved work and leads to it.
 Gtk::Window* workspaceResumable(Stage& stage) {
@@ -243,6 +337,8 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-refused-pdf", 1240, 850, refusedPDF) &&
                         registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
+                        registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
+                        registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
                         registerScene("ocr-pane-drop", 1240, 850, dropHover);
 
 }  // namespace

@@ -17,6 +17,10 @@ bool compact(double paneWidth) { return paneWidth < compactBelow; }
 
 double splitMinimum(double paneHeight) { return std::max(std::floor(paneHeight / 2), minimumSplit); }
 
+double splitMinimum(double paneHeight, double room) {
+    return std::max(std::min(std::floor(room), std::floor(paneHeight / 2)), minimumBesideQueue);
+}
+
 std::vector<FlowSlot> flow(const std::vector<FlowItem>& items, double width, double spacing) {
     std::vector<FlowSlot> slots;
     slots.reserve(items.size());

@@ -39,6 +39,14 @@ bool compact(double paneWidth);
 // the queue panel gives up its height first (down to its least height), and
 // only below that does the page scroll.
 double splitMinimum(double paneHeight);
+// The same while the queue panel is open, `room` being what the pane's
+// other rows leave of it with the panel at its usable height (its toolbars,
+// its summary and three inputs): that room, up to half the pane, never below
+// `minimumBesideQueue`; only below that does the page scroll. The panel's
+// usable height comes first: the page and the result give up their share
+// before it, not the other way round.
+inline constexpr double minimumBesideQueue = 200;
+double splitMinimum(double paneHeight, double room);
 
 // The compact layout of a control row: its items (a pair of controls that
 // belong together counts as one) left to right, each as wide as it asks

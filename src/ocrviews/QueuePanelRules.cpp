@@ -34,6 +34,7 @@ Sections sections(const PanelState& s) {
     shown.saved = s.savedQueues > 0;
     shown.rejection = s.rejection;
     shown.queue = s.queueOpen;
+    shown.savedAfterQueue = shown.saved && shown.queue;
     shown.retryAll = s.queueOpen && s.failedPages >= 1;
     return shown;
 }

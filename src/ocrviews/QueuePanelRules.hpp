@@ -52,6 +52,9 @@ struct Sections {
     bool stopListing = false;  // "列挙を中止"
     bool candidates = false;
     bool saved = false;
+    // The saved queues come after the open queue's rows, which the panel
+    // shows first; with no queue open they stand under the toolbars.
+    bool savedAfterQueue = false;
     bool rejection = false;
     bool queue = false;  // counts line, note, inputs
     bool retryAll = false;

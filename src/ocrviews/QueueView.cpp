@@ -13,6 +13,7 @@
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -41,7 +42,11 @@ const char* panelStyle() {
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
         "listview.queue-list > row { padding: 0; background: none; }\n"
-        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n";
+        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 3px; }\n"
+        // A dense panel: its controls a line of text high, so that its
+        // toolbars, its summary and three inputs fit above the page.
+        ".queue-panel button { min-height: 20px; padding-top: 1px; padding-bottom: 1px; }\n"
+        ".queue-panel checkbutton { min-height: 20px; padding-top: 0; padding-bottom: 0; }\n";
     return css.c_str();
 }
 
@@ -243,6 +248,21 @@ public:
         for (FailedRow& f : failed_) setSensitive(*f.retry, enabled);
     }
 
+    // The heights of its lines at the width, top to bottom: the input's
+    // line, then each failed page's, each with the spacing above it.
+    std::vector<int> lineHeights(int width) const {
+        std::vector<int> heights;
+        int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+        line_.measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+        heights.push_back(natural);
+        for (const FailedRow& f : failed_) {
+            if (!f.row->get_visible()) continue;
+            f.row->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+            heights.push_back(natural + get_spacing());
+        }
+        return heights;
+    }
+
 private:
     struct FailedRow {
         Gtk::Box* row;
@@ -321,7 +341,6 @@ public:
     explicit Slot(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL), actions_(actions) {
         set_margin_start(8);
         set_margin_end(8);
-        set_margin_top(8);
         set_size_request(QueueView::minimumContentWidth, -1);
     }
 
@@ -329,6 +348,8 @@ public:
         release();
         item_ = &item;
         item.slot = this;
+        // Sections 6 apart, the inputs of the queue 3 apart.
+        set_margin_top(item.kind == RowItem::Kind::input ? 3 : 6);
         set_margin_bottom(item.last ? 8 : 0);
         switch (item.kind) {
         case RowItem::Kind::fixed:
@@ -359,6 +380,9 @@ public:
         if (item_ && item_->slot == this) item_->slot = nullptr;
         item_ = nullptr;
     }
+
+    const RowItem* item() const { return item_; }
+    const InputGroup* inputGroup() const { return group_; }
 
     void showCandidate(const std::string& text) { setText(candidateLabel(), text); }
     void showInput(const RowItem& item, bool retryEnabled) { group().show(item.input, item.position, retryEnabled); }
@@ -501,6 +525,8 @@ struct QueueView::Parts {
     Gtk::Button newTrial{"現在の設定で別の試行を作る"};
     Gtk::Button closeRejection{"再開を取消"};
     // Queue section.
+    // The counts and the persistence note, one line.
+    Gtk::Box summary{Gtk::Orientation::HORIZONTAL, 12};
     Gtk::Label counts;
     Gtk::Label note;
     Gtk::Button retryAll{"全失敗ページだけ再実行"};
@@ -508,14 +534,13 @@ struct QueueView::Parts {
     Gtk::Box exportRow{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::CheckButton exportWhole{"全キューを保存・コピー"};
     Picker exportOneFile{"全キューTXT", QueueView::exportOneFileName, 220, {"全結果1TXT", "ファイル別TXT"}};
-    Gtk::Label status;
     sigc::connection recursiveToggled;
     sigc::connection exportWholeToggled;
 
     // The rows of the list: the fixed parts, and the lines and inputs by
     // position.
     Glib::RefPtr<RowItem> addItem, candidatesTitleItem, candidateButtonsItem, runItem, savedItem, rejectionItem,
-        rejectionButtonsItem, countsItem, noteItem, retryAllItem, exportItem, statusItem;
+        rejectionButtonsItem, summaryItem, retryAllItem, exportItem;
     std::vector<Glib::RefPtr<RowItem>> candidateItems;
     std::vector<std::filesystem::path> candidatesShown;
     std::vector<Glib::RefPtr<RowItem>> inputItems;
@@ -526,6 +551,12 @@ struct QueueView::Parts {
 
     sigc::connection changed;
     IdleRefresh refresh{[this] { update(); }};
+
+    // The usable height last measured, and its application to the panel,
+    // out of the allocation that measured it.
+    QueueView* view = nullptr;
+    int usable = QueueView::minimumHeight;
+    IdleRefresh applyUsable{[this] { applyUsableHeight(); }};
 
     explicit Parts(std::shared_ptr<QueueController> c) : controller(std::move(c)) {
         actions.select = [this](const UUID& id) { controller->goPage(1, id); };
@@ -577,8 +608,6 @@ struct QueueView::Parts {
 
         exportWhole.set_name(QueueView::exportWholeName);
         row(exportRow, {&exportWhole, &exportOneFile.box});
-        status.set_name(QueueView::statusName);
-        caption(status);
 
         using K = RowItem::Kind;
         addItem = RowItem::create(K::fixed, &addRow);
@@ -588,12 +617,13 @@ struct QueueView::Parts {
         savedItem = RowItem::create(K::fixed, &savedRow);
         rejectionItem = RowItem::create(K::fixed, &rejectionReason);
         rejectionButtonsItem = RowItem::create(K::fixed, &rejectionButtons);
-        countsItem = RowItem::create(K::fixed, &counts);
-        noteItem = RowItem::create(K::fixed, &note);
+        row(summary, {&counts, &note});
+        summaryItem = RowItem::create(K::fixed, &summary);
         retryAllItem = RowItem::create(K::fixed, &retryAll);
         exportItem = RowItem::create(K::fixed, &exportRow);
-        statusItem = RowItem::create(K::fixed, &status);
-        statusItem->last = true;
+        // The status is the pane's own line right under the panel: said
+        // once, not again at the foot of the list.
+        exportItem->last = true;
 
         auto factory = Gtk::SignalListItemFactory::create();
         factory->signal_setup().connect([this](const Glib::RefPtr<Gtk::ListItem>& listItem) {
@@ -718,7 +748,6 @@ struct QueueView::Parts {
 
         setActive(exportWhole, exportWholeToggled, c.exportWholeQueue.get());
         exportOneFile.select(Rules::choiceIndex(c.exportOneFile.get()));
-        setText(status, c.status.get());
 
         updateCandidates(shown.candidates ? candidates : std::vector<std::filesystem::path>{});
         updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry);
@@ -796,19 +825,18 @@ struct QueueView::Parts {
             wanted.push_back(candidateButtonsItem.get());
         }
         wanted.push_back(runItem.get());
-        if (shown.saved) wanted.push_back(savedItem.get());
+        if (shown.saved && !shown.savedAfterQueue) wanted.push_back(savedItem.get());
         if (shown.rejection) {
             wanted.push_back(rejectionItem.get());
             wanted.push_back(rejectionButtonsItem.get());
         }
         if (shown.queue) {
-            wanted.push_back(countsItem.get());
-            wanted.push_back(noteItem.get());
+            wanted.push_back(summaryItem.get());
             for (const auto& item : inputItems) wanted.push_back(item.get());
             if (shown.retryAll) wanted.push_back(retryAllItem.get());
         }
+        if (shown.savedAfterQueue) wanted.push_back(savedItem.get());
         wanted.push_back(exportItem.get());
-        wanted.push_back(statusItem.get());
         if (wanted == listed) return;
 
         std::size_t head = 0;
@@ -825,6 +853,99 @@ struct QueueView::Parts {
         listed = std::move(wanted);
     }
 
+    // The rows that must be in view, in list order: everything down to the
+    // third line of an open queue's inputs (an input's line or one of its
+    // failed pages), or, with none open, down to the export row; of a folder
+    // listing, its title and first lines only.
+    std::vector<const RowItem*> neededRows() const {
+        std::vector<const RowItem*> needed;
+        int candidates = 0;
+        const bool queueShown = std::find(listed.begin(), listed.end(), summaryItem.get()) != listed.end();
+        for (const RowItem* item : listed) {
+            if (item == exportItem.get() || item == retryAllItem.get()) break;
+            if (item == savedItem.get() && queueShown) break;
+            if (item->kind == RowItem::Kind::candidate && ++candidates > QueueView::rowsInView) continue;
+            needed.push_back(item);
+        }
+        return needed;
+    }
+
+    // The height of the needed rows at the list's width: measured on the
+    // row that shows each, or, for a row not made yet, on its widget (a
+    // fixed part) or as the last input line measured; of the inputs, their
+    // first `rowsInView` lines.
+    // What an input's group keeps under its last line: its padding and its
+    // rule (the panel's style).
+    static constexpr int groupFoot = 4;
+
+    int measureUsable() const {
+        const int width = list.get_width() > 0 ? list.get_width() : QueueView::minimumContentWidth;
+        std::map<const RowItem*, const Gtk::Widget*> rows;
+        for (const Gtk::Widget* row = list.get_first_child(); row; row = row->get_next_sibling()) {
+            auto* slot = dynamic_cast<const Slot*>(row->get_first_child());
+            if (slot && slot->item() && row->get_visible()) rows[slot->item()] = row;
+        }
+        int total = 0;
+        int lines = 0;
+        int lineHeight = 28;
+        int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+        for (const RowItem* item : neededRows()) {
+            if (item->kind == RowItem::Kind::input) {
+                if (lines >= QueueView::rowsInView) break;
+                // The slot's margin above the input.
+                total += 3;
+                auto row = rows.find(item);
+                const Slot* slot = row == rows.end() ? nullptr : dynamic_cast<const Slot*>(row->second->get_first_child());
+                std::vector<int> heights;
+                if (slot && slot->inputGroup()) heights = slot->inputGroup()->lineHeights(width - 16);
+                if (heights.empty()) heights = {lineHeight};
+                lineHeight = heights.front();
+                std::size_t taken = 0;
+                for (int h : heights) {
+                    if (lines >= QueueView::rowsInView) break;
+                    total += h;
+                    ++lines;
+                    ++taken;
+                }
+                // A group shown whole ends with its padding and its rule.
+                if (taken == heights.size()) total += groupFoot;
+                continue;
+            }
+            if (auto row = rows.find(item); row != rows.end()) {
+                row->second->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+                total += natural;
+            } else if (item->kind == RowItem::Kind::fixed && item->fixed) {
+                item->fixed->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+                total += natural + 6;
+            } else {
+                total += lineHeight;
+            }
+        }
+        return total;
+    }
+
+    void checkUsable() {
+        const int measured = std::max(measureUsable(), static_cast<int>(QueueView::minimumHeight));
+        if (measured == usable) return;
+        usable = measured;
+        applyUsable.schedule();
+    }
+
+    void applyUsableHeight() {
+        if (!view) return;
+        // The toolkit keeps the least height at most the greatest: the
+        // bound that moves away from the other goes first.
+        const int maximum = std::max(QueueView::maximumHeight, usable);
+        if (usable < view->get_min_content_height()) {
+            view->set_min_content_height(usable);
+            view->set_max_content_height(maximum);
+        } else {
+            view->set_max_content_height(maximum);
+            view->set_min_content_height(usable);
+        }
+        view->usableChanged.emit();
+    }
+
     // Another reference to one of our items.
     static Glib::RefPtr<RowItem> refOf(RowItem* item) {
         item->reference();
@@ -835,6 +956,8 @@ struct QueueView::Parts {
 QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*)
     : parts_(std::make_unique<Parts>(std::move(controller))) {
     installStyle();
+    add_css_class("queue-panel");
+    parts_->view = this;
     set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
     set_overlay_scrolling(false);
     set_max_content_height(maximumHeight);
@@ -845,6 +968,7 @@ QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*
 }
 
 QueueView::~QueueView() {
+    parts_->view = nullptr;
     parts_->disconnect();
     // The slots give the lent widgets back before either goes.
     parts_->list.set_model({});
@@ -853,5 +977,14 @@ QueueView::~QueueView() {
 Gtk::ListView& QueueView::list() { return parts_->list; }
 
 bool QueueView::refreshPending() const { return parts_->refresh.pending(); }
+
+int QueueView::usableHeight() const { return parts_->usable; }
+
+void QueueView::size_allocate_vfunc(int width, int height, int baseline) {
+    Gtk::ScrolledWindow::size_allocate_vfunc(width, height, baseline);
+    // The rows are laid out now; what they need is applied on a later
+    // turn, never inside this allocation.
+    parts_->checkUsable();
+}
 
 }  // namespace velmora

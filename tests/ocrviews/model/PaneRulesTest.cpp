@@ -29,6 +29,17 @@ TEST(PaneLayout, PageWidthCompactRowsAndSplitHeight) {
     EXPECT_EQ(splitMinimum(0), 320);
 }
 
+TEST(PaneLayout, BesideTheQueuePanelTheSplitTakesWhatTheRowsLeaveUpToHalf) {
+    using namespace PaneLayout;
+    // The rows leave 291 of a 707 pane: all of it (41 %), no more than half.
+    EXPECT_EQ(splitMinimum(707, 291), 291);
+    EXPECT_EQ(splitMinimum(1000, 584), 500);
+    EXPECT_EQ(splitMinimum(1000, 499.6), 499);
+    // Too little room: the page scrolls below 200, the panel keeps its rows.
+    EXPECT_EQ(splitMinimum(500, 84), 200);
+    EXPECT_EQ(splitMinimum(500, -30), 200);
+}
+
 TEST(PaneLayout, CompactRowsWrapWholeItemsOntoAsFewLinesAsFit) {
     using namespace PaneLayout;
     // Three items in 300: the third does not fit after the first two.

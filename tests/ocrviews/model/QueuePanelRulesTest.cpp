@@ -151,6 +151,13 @@ TEST(QueuePanelRules, SectionsFollowTheQueueTheListingTheSavedQueuesAndTheReject
     EXPECT_TRUE(s.rejection);
     EXPECT_FALSE(s.queue);
     EXPECT_FALSE(s.retryAll);
+    // With no queue open the saved queues stand under the toolbars; with
+    // one open, after its rows, which come first.
+    EXPECT_FALSE(s.savedAfterQueue);
+    found.queueOpen = true;
+    EXPECT_TRUE(sections(found).savedAfterQueue);
+    found.savedQueues = 0;
+    EXPECT_FALSE(sections(found).savedAfterQueue);
 }
 
 TEST(QueuePanelRules, EnablementWhileBusyImportingAndListing) {
