@@ -19,9 +19,11 @@
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrqueue/QueueController.hpp"
 #include "ocrqueue/RunFixtures.hpp"
+#include "ocrviews/GtkQueuePorts.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
+#include "support/gui/GuiHelpers.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceWindows.hpp"
@@ -192,6 +194,135 @@ Gtk::Window* refusedPDF(Stage& stage) {
     return paneWindow(stage, c, 1240, 850);
 }
 
+// A finished report with an edit on screen; then a text file named like a
+// PDF chosen: refused before anything is asked, the edited page still
+// shown and the refusal in red under the open button.
+Gtk::Window* refusedOverEdit(Stage& stage) {
+    const std::vector<std::string> names{"年度報告.png"};
+    std::vector<DrawnPage> pages{drawPage(stage, names[0], documents[0], 40)};
+    auto c = makeController(stage, pages);
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({pages[0].file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    c->editText(c->edited.get() + "（確認済み）", TextRange{static_cast<int64_t>(Unicode::toUTF16(c->edited.get()).size()), 0},
+                std::string("（確認済み）"), false);
+    const fs::path notes = folder(stage) / "議事メモ.pdf";
+    std::ofstream(notes) << "これはPDFではなく、名前だけPDFのテキストです。\n";
+    auto refused = c->requestSelection({notes});
+    test::runTask(std::move(refused));
+    test::spinUntil([&] { return !c->importing.get(); }, std::chrono::seconds(20));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// The same report saved as TXT: the sentence names the file and its folder,
+// with the button that opens it.
+Gtk::Window* savedText(Stage& stage) {
+    std::vector<DrawnPage> pages{drawPage(stage, "年度報告.png", documents[0], 41)};
+    auto c = makeController(stage, pages);
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({pages[0].file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    const fs::path ocrFolder = folder(stage) / "ドキュメント" / "ベルモラ" / "OCR";
+    c->destinationProvider = [ocrFolder](bool) -> Task<std::optional<fs::path>> { co_return ocrFolder; };
+    auto save = c->save(false);
+    test::runTask(std::move(save));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A queue of three brought back after a crash during its last page: the
+// main button goes on from there.
+Gtk::Window* resumedQueue(Stage& stage) {
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"第一章.png", "第二章.png", "第三章.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(50 + i)));
+    }
+    auto c = makeController(stage, pages);
+    std::vector<OCRQueueEngine::InputFile> inputs;
+    for (const DrawnPage& page : pages) inputs.push_back({page.file});
+    auto engine = OCRQueueEngine::create(inputs, c->currentSettings(), c->parent);
+    c->ports().configure(*engine);
+    JobControl control;
+    const UUID last = engine->snapshot().inputs.back().id;
+    engine->run(control, false, {}, {}, [&](const QueueSnapshot& s) {
+        if (const QueueInput* in = s.input(last); in && in->status == InputStatus::running) {
+            control.request(JobControl::Stop::pause);
+        }
+    });
+    c->selectedSaved = engine->directory()->url();
+    engine.reset();
+    auto recover = c->loadRecovery();
+    test::runTask(std::move(recover));
+    c->processingList = false;
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A tall capture being read as one page: how far its reading has come, in
+// the status row and on its row of the list, with 中止 at hand.
+Gtk::Window* readingTallPage(Stage& stage) {
+    std::vector<std::string> paragraphs;
+    for (int i = 0; i < 6; ++i) {
+        for (const auto& paragraph : documents) paragraphs.insert(paragraphs.end(), paragraph.begin(), paragraph.end());
+    }
+    test::TextLayout layout;
+    layout.width = 731;
+    layout.height = 4000;
+    layout.pixelSize = 18;
+    layout.left = 24;
+    layout.top = 24;
+    layout.lineAdvance = 1.8;
+    const test::TextPage page = test::renderParagraphs(layout, paragraphs);
+    const fs::path file = folder(stage) / "縦長キャプチャ_20261201.png";
+    const auto bytes = Raster::png(page.image);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    // As the run shows it while the page is read.
+    QueueSnapshot shown = c->engine->snapshot();
+    QueueInput& input = shown.inputs[0];
+    input.status = InputStatus::running;
+    input.source = SourceIdentity(input.path, bytes.size(), 1, std::string(64, 'a'));
+    input.pages = {PageRecord(1, PageState::inProgress)};
+    shown.status = QueueStatus::running;
+    c->snapshot = shown;
+    c->setBusy(true);
+    c->status = "OCR処理中…";
+    c->reading = QueueController::Reading{input.id, 1, 0.62};
+    c->managedQueue = true;
+    c->processingList = true;
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// The restart question over a saved queue with an edit: what becomes of
+// the edits, said once, and the answer ahead named and suggested.
+Gtk::Window* restartQuestion(Stage& stage) {
+    static std::optional<test::Spawned<bool>> asked;
+    static GtkQueueConfirmer confirmer;
+    asked.emplace(confirmer.confirm("別の試行として最初から処理しますか？", QueueController::restartInformative(true, true),
+                                    "最初から処理", AnswerAhead::suggested));
+    (void)stage;
+    Gtk::Window* dialog = nullptr;
+    test::spinUntil([&] {
+        for (auto* window : test::visibleWindows()) {
+            if (window->get_name() == GtkQueueConfirmer::dialogName) dialog = window;
+        }
+        return dialog != nullptr;
+    });
+    return dialog;
+}
+
 // A window of its own, in the application's window set, kept until the
 // process ends.
 WorkspaceWindow* workspaceWindow(Stage& stage) {
@@ -339,7 +470,12 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
                         registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
                         registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
-                        registerScene("ocr-pane-drop", 1240, 850, dropHover);
+                        registerScene("ocr-pane-drop", 1240, 850, dropHover) &&
+                        registerScene("ocr-pane-refused-over-edit", 1240, 850, refusedOverEdit) &&
+                        registerScene("ocr-pane-saved-txt", 1240, 850, savedText) &&
+                        registerScene("ocr-pane-resumed", 1240, 850, resumedQueue) &&
+                        registerScene("ocr-pane-reading-tall", 1240, 850, readingTallPage) &&
+                        registerScene("ocr-restart-question", 600, 190, restartQuestion);
 
 }  // namespace
 

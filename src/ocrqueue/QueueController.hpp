@@ -160,6 +160,16 @@ public:
     std::optional<ProductDefaults> nextProductDefaults;
     std::optional<bool> nextAutomaticDefault;
     Published<std::optional<ResumeRejection>> rejection{changed, std::nullopt};
+    // The page a run is reading now, and how far its reading has come,
+    // while the recogniser tells it (a page of a tall capture can take
+    // minutes); none between pages and outside a run.
+    struct Reading {
+        UUID inputID;
+        int64_t page = 0;
+        double fraction = 0;
+        bool operator==(const Reading&) const = default;
+    };
+    Published<std::optional<Reading>> reading{changed, std::nullopt};
     // The last refusal said in `status`: while the status is still this
     // sentence, it is shown as a refusal.
     Published<std::optional<std::string>> refusedStatus{changed, std::nullopt};
@@ -299,6 +309,9 @@ private:
     bool resumeChecks();
     void launch();
     void deliverProgress(QueueSnapshot reported, const UUID& runGeneration);
+    void deliverReading(const UUID& inputID, int64_t page, double fraction, const UUID& runGeneration);
+    // Whether the published snapshot has that page in progress.
+    bool pageInProgress(const UUID& inputID, int64_t page) const;
     void finishRun(QueueSnapshot finished, const UUID& runGeneration);
     void failRun(ErrorCase error, const UUID& runGeneration);
     void publishAutomaticText(const QueueSnapshot& finished);

@@ -194,6 +194,8 @@ void OCRControlPanel::buildStatusRow() {
     styleWidget(unsaved_, std::string("label { color: ") + warningColour + "; }");
     openOutput_.set_name(openOutputName);
     openOutput_.set_valign(Gtk::Align::CENTER);
+    // A line of text high: the row keeps its height when it comes and goes.
+    styleWidget(openOutput_, "button { min-height: 16px; padding-top: 0; padding-bottom: 0; }");
     openOutput_.signal_clicked().connect([this] { controller_->revealExports(); });
     statusRow_.add(spinner_);
     statusRow_.add(status_);

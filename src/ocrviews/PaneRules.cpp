@@ -67,6 +67,10 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.completedPages = snapshot->completedPages();
         facts.knownPages = snapshot->knownPages();
         facts.failedInputs = snapshot->failedInputs();
+        if (const auto& reading = c.reading.get(); reading && snapshot->input(reading->inputID)) {
+            facts.readingPage = reading->page;
+            facts.readingFraction = reading->fraction;
+        }
         facts.queueStatus = snapshot->status;
         facts.waitingPassword = std::any_of(snapshot->inputs.begin(), snapshot->inputs.end(), [](const QueueInput& i) {
             return i.status == InputStatus::waitingPassword;
@@ -157,14 +161,27 @@ bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
 
 std::optional<std::string> pageCount(const PaneFacts& f, const std::string& status) {
     if (!f.queueOpen) return std::nullopt;
-    const std::string failed = f.failedInputs > 0 ? "失敗" + std::to_string(f.failedInputs) + "ファイル" : "";
-    if (f.knownPages < 1) return failed.empty() ? std::nullopt : std::optional<std::string>(failed);
-    char text[96];
-    // Beside the status "完了" the word would only be said twice.
-    std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
-                  static_cast<long long>(f.completedPages),
-                  static_cast<long long>(f.knownPages));
-    return failed.empty() ? std::string(text) : std::string(text) + "・" + failed;
+    std::vector<std::string> parts;
+    if (f.knownPages >= 1) {
+        char text[96];
+        // Beside the status "完了" the word would only be said twice.
+        std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
+                      static_cast<long long>(f.completedPages), static_cast<long long>(f.knownPages));
+        parts.emplace_back(text);
+    }
+    if (f.failedInputs > 0) parts.push_back("失敗" + std::to_string(f.failedInputs) + "ファイル");
+    if (f.readingPage) {
+        parts.push_back(std::to_string(*f.readingPage) + "ページ目を読み取り中 " +
+                        std::to_string(readingPercent(f.readingFraction)) + "%");
+    }
+    if (parts.empty()) return std::nullopt;
+    std::string joined;
+    for (const std::string& part : parts) joined += (joined.empty() ? "" : "・") + part;
+    return joined;
+}
+
+int readingPercent(double fraction) {
+    return static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100));
 }
 
 }  // namespace ControlPanelRules

@@ -89,6 +89,9 @@ struct PaneFacts {
     int64_t completedPages = 0;
     int64_t knownPages = 0;
     int64_t failedInputs = 0;
+    // The page being read now (its number in its input) and how far.
+    std::optional<int64_t> readingPage;
+    double readingFraction = 0;
     QueueStatus queueStatus = QueueStatus::ready;
     bool waitingPassword = false;
     OCRMode mode = OCRMode::standard;
@@ -142,9 +145,12 @@ bool passwordButtonsEnabled(const PaneFacts& facts);
 
 // "完了 1 / 3 ページ", when a queue is open and its page count is known;
 // "3 / 3 ページ" beside the status sentence "完了"; then "・失敗1ファイル"
-// when inputs failed (alone when no page count is known).
+// when inputs failed (alone when no page count is known); then, while a page
+// is being read, "・2ページ目を読み取り中 45%".
 inline constexpr const char* finishedStatus = "完了";
 std::optional<std::string> pageCount(const PaneFacts& facts, const std::string& status = "");
+// A page's reading in whole percent, never rounded up to a finished 100.
+int readingPercent(double fraction);
 
 }  // namespace ControlPanelRules
 

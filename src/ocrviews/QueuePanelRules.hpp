@@ -125,12 +125,15 @@ struct InputFacts {
     std::optional<int64_t> pageCount;  // none while the source is unread
     bool selected = false;
     std::vector<std::pair<int64_t, std::optional<ErrorCase>>> failed;  // in record order
+    // How far the page being read now has come, while the input has one.
+    std::optional<double> reading;
 
     bool operator==(const InputFacts&) const = default;
 };
-InputFacts inputFacts(const QueueInput& input, bool selected);
+InputFacts inputFacts(const QueueInput& input, bool selected, std::optional<double> reading = std::nullopt);
 // Whether the facts are still those of the input; allocates nothing.
-bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected);
+bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected,
+               std::optional<double> reading = std::nullopt);
 
 // position counts from 0.
 InputRow inputRow(const InputFacts& facts, std::size_t position);
@@ -138,9 +141,11 @@ InputRow inputRow(const QueueInput& input, std::size_t position, const std::opti
 std::string progressText(const QueueInput& input);
 std::string progressText(const InputFacts& facts);
 // The two columns of the progress: "2 / 5" (the count "不明" while unread)
-// and the state's name.
+// and the state's name ("処理中 45%" while a page is being read). The bar
+// counts the page being read by how far it has come.
 std::string pagesText(const InputFacts& facts);
 std::optional<double> pagesFraction(const InputFacts& facts);
+std::string stateText(const InputFacts& facts);
 std::string failedPageText(const PageRecord& record);
 std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error);
 

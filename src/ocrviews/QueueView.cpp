@@ -750,7 +750,7 @@ struct QueueView::Parts {
         exportOneFile.select(Rules::choiceIndex(c.exportOneFile.get()));
 
         updateCandidates(shown.candidates ? candidates : std::vector<std::filesystem::path>{});
-        updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry);
+        updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry, c.reading.get());
         updateList(shown);
     }
 
@@ -787,7 +787,8 @@ struct QueueView::Parts {
         }
     }
 
-    void updateInputs(const std::vector<QueueInput>* inputs, const std::optional<UUID>& selectedID, bool retry) {
+    void updateInputs(const std::vector<QueueInput>* inputs, const std::optional<UUID>& selectedID, bool retry,
+                      const std::optional<QueueController::Reading>& reading) {
         const std::size_t count = inputs ? inputs->size() : 0;
         inputItems.resize(std::min(inputItems.size(), count));
         const bool retryChanged = retry != retryEnabled;
@@ -800,8 +801,10 @@ struct QueueView::Parts {
             RowItem& item = *inputItems[i];
             const QueueInput& input = (*inputs)[i];
             const bool selected = selectedID && *selectedID == input.id;
-            if (!item.facts || !Rules::sameFacts(*item.facts, input, selected)) {
-                item.facts = Rules::inputFacts(input, selected);
+            const std::optional<double> read =
+                reading && reading->inputID == input.id ? std::optional<double>(reading->fraction) : std::nullopt;
+            if (!item.facts || !Rules::sameFacts(*item.facts, input, selected, read)) {
+                item.facts = Rules::inputFacts(input, selected, read);
                 Rules::InputRow row = Rules::inputRow(*item.facts, i);
                 if (row != item.input) {
                     item.input = std::move(row);

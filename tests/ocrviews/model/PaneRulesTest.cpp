@@ -127,6 +127,14 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     EXPECT_EQ(pageCount(failed, "完了"), "1 / 12345678901 ページ・失敗1ファイル");
     failed.knownPages = 0;
     EXPECT_EQ(pageCount(failed), "失敗1ファイル");
+    // A page being read says how far, never rounded up to a finished page.
+    PaneFacts reading = open;
+    reading.knownPages = 1;
+    reading.readingPage = 1;
+    reading.readingFraction = 0.999;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 99%");
+    reading.readingFraction = 0;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 0%");
     // A queue run part way that can go on is continued, not run again.
     PaneFacts resumed = done;
     resumed.resumable = true;

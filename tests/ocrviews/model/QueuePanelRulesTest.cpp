@@ -50,6 +50,20 @@ TEST(QueuePanelRules, CountsLineFillsTheTallyInItsOrder) {
               "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル・失敗2ファイル");
 }
 
+TEST(QueuePanelRules, ThePageBeingReadMovesTheBarAndSaysHowFar) {
+    QueueInput tall = inputWith("/captures/縦長.png", {PageRecord(1, PageState::inProgress)}, 1, InputStatus::running);
+    const InputFacts reading = inputFacts(tall, false, 0.456);
+    const InputRow row = inputRow(reading, 0);
+    EXPECT_EQ(row.state, "処理中 45%");
+    EXPECT_EQ(row.pages, "0 / 1");
+    ASSERT_TRUE(row.fraction.has_value());
+    EXPECT_DOUBLE_EQ(*row.fraction, 0.456);
+    EXPECT_TRUE(sameFacts(reading, tall, false, 0.456));
+    EXPECT_FALSE(sameFacts(reading, tall, false, 0.5));
+    EXPECT_FALSE(sameFacts(reading, tall, false));
+    EXPECT_EQ(inputRow(inputFacts(tall, false), 0).state, "処理中");
+}
+
 TEST(QueuePanelRules, InputRowsShowPositionProgressErrorAndFailedPages) {
     // An unread input: nothing done of an unknown count.
     const QueueInput unread = inputWith("/scans/受付.pdf", {}, std::nullopt);
