@@ -83,7 +83,8 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.unsavedEdits = c.hasUnsavedEdits();
     }
     facts.rejection = c.rejection->has_value();
-    facts.resumable = c.resumable();
+    // During its own run a queue is not offered to go on.
+    facts.resumable = !c.busy && c.resumable();
     facts.refusal = c.refusedStatus.get() == std::optional<std::string>(c.status.get());
     facts.saved = !c.lastExports->empty() && c.savedStatus.get() == std::optional<std::string>(c.status.get());
     facts.privateQueue = c.isPrivateQueue();

@@ -555,6 +555,7 @@ struct QueueView::Parts {
     // The usable height last measured, and its application to the panel,
     // out of the allocation that measured it.
     QueueView* view = nullptr;
+    std::optional<UUID> shownQueue;
     int usable = QueueView::minimumHeight;
     IdleRefresh applyUsable{[this] { applyUsableHeight(); }};
 
@@ -752,6 +753,13 @@ struct QueueView::Parts {
         updateCandidates(shown.candidates ? candidates : std::vector<std::filesystem::path>{});
         updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry, c.reading.get());
         updateList(shown);
+        // Another queue opened, loaded or let go: the panel shows it from
+        // its toolbars, not from where the last one was scrolled to.
+        const std::optional<UUID> queue = snapshot ? std::optional<UUID>(snapshot->id) : std::nullopt;
+        if (queue != shownQueue) {
+            shownQueue = queue;
+            if (view) view->get_vadjustment()->set_value(0);
+        }
     }
 
     void updateSaved() {

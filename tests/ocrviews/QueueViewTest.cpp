@@ -642,6 +642,14 @@ TEST(QueueView, ATallQueueScrollsInsideTheMaximumHeightAndWideContentSideways) {
     // The end of the list is reachable: the export row is made and shown.
     EXPECT_TRUE(shown(w.maybe(QueueView::exportWholeName)));
     EXPECT_LE(w.view->get_height(), QueueView::maximumHeight);
+    ASSERT_GT(v->get_value(), 0);
+
+    // Another queue opened: shown from the top, its toolbars in view.
+    std::vector<OCRQueueEngine::InputFile> others;
+    for (int i = 0; i < 40; ++i) others.push_back({roots.tmp / ("other-" + std::to_string(i) + ".png")});
+    roots.openQueue(*c, others, OCRSettings{}, false);
+    w.settle();
+    EXPECT_EQ(v->get_value(), 0);
 }
 
 }  // namespace

@@ -258,6 +258,17 @@ TEST(PaneFacts, ReadsTheControllersOpenQueue) {
     c->status = "コピーしました。";
     EXPECT_FALSE(ControlPanelRules::showsOpenOutput(PaneFacts::of(*c)));
 
+    // A queue brought back part way goes on, but not during its own run.
+    c->snapshot.update([](std::optional<QueueSnapshot>& s) {
+        s->status = QueueStatus::paused;
+        s->inputs[1].pages[1].state = PageState::pending;
+    });
+    ASSERT_TRUE(c->resumable());
+    EXPECT_TRUE(PaneFacts::of(*c).resumable);
+    c->setBusy(true);
+    EXPECT_FALSE(PaneFacts::of(*c).resumable);
+    c->setBusy(false);
+
     // A refusal reads as one while it is the status sentence.
     c->refuse("入力を読み込めません。");
     EXPECT_TRUE(PaneFacts::of(*c).refusal);
