@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Task.hpp"
@@ -556,6 +557,7 @@ struct QueueView::Parts {
     // out of the allocation that measured it.
     QueueView* view = nullptr;
     std::optional<UUID> shownQueue;
+    bool scrollToTop = false;
     int usable = QueueView::minimumHeight;
     IdleRefresh applyUsable{[this] { applyUsableHeight(); }};
 
@@ -758,7 +760,10 @@ struct QueueView::Parts {
         const std::optional<UUID> queue = snapshot ? std::optional<UUID>(snapshot->id) : std::nullopt;
         if (queue != shownQueue) {
             shownQueue = queue;
-            if (view) view->get_vadjustment()->set_value(0);
+            // After the list has laid out its new rows: it keeps the row
+            // with the focus (a button just pressed) in view otherwise.
+            scrollToTop = true;
+            if (view) view->queue_allocate();
         }
     }
 
@@ -993,6 +998,7 @@ int QueueView::usableHeight() const { return parts_->usable; }
 
 void QueueView::size_allocate_vfunc(int width, int height, int baseline) {
     Gtk::ScrolledWindow::size_allocate_vfunc(width, height, baseline);
+    if (std::exchange(parts_->scrollToTop, false)) get_vadjustment()->set_value(0);
     // The rows are laid out now; what they need is applied on a later
     // turn, never inside this allocation.
     parts_->checkUsable();

@@ -643,6 +643,9 @@ TEST(QueueView, ATallQueueScrollsInsideTheMaximumHeightAndWideContentSideways) {
     EXPECT_TRUE(shown(w.maybe(QueueView::exportWholeName)));
     EXPECT_LE(w.view->get_height(), QueueView::maximumHeight);
     ASSERT_GT(v->get_value(), 0);
+    // The focus on a control near the end, as after pressing it.
+    w.find<Gtk::CheckButton>(QueueView::exportWholeName).grab_focus();
+    w.settle();
 
     // Another queue opened: shown from the top, its toolbars in view.
     std::vector<OCRQueueEngine::InputFile> others;
