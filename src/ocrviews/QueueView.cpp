@@ -558,6 +558,11 @@ struct QueueView::Parts {
     QueueView* view = nullptr;
     std::optional<UUID> shownQueue;
     bool scrollToTop = false;
+    // Out of the allocation and its frame: a scroll inside an allocation
+    // leaves the list to be drawn before it is laid out again.
+    IdleRefresh toTop{[this] {
+        if (view) view->get_vadjustment()->set_value(0);
+    }};
     int usable = QueueView::minimumHeight;
     IdleRefresh applyUsable{[this] { applyUsableHeight(); }};
 
@@ -760,10 +765,10 @@ struct QueueView::Parts {
         const std::optional<UUID> queue = snapshot ? std::optional<UUID>(snapshot->id) : std::nullopt;
         if (queue != shownQueue) {
             shownQueue = queue;
-            // After the list has laid out its new rows: it keeps the row
-            // with the focus (a button just pressed) in view otherwise.
+            // Once the list has laid out the new rows (it keeps the row of
+            // a button just pressed in view as it does): see
+            // size_allocate_vfunc.
             scrollToTop = true;
-            if (view) view->queue_allocate();
         }
     }
 
@@ -998,7 +1003,7 @@ int QueueView::usableHeight() const { return parts_->usable; }
 
 void QueueView::size_allocate_vfunc(int width, int height, int baseline) {
     Gtk::ScrolledWindow::size_allocate_vfunc(width, height, baseline);
-    if (std::exchange(parts_->scrollToTop, false)) get_vadjustment()->set_value(0);
+    if (std::exchange(parts_->scrollToTop, false)) parts_->toTop.schedule();
     // The rows are laid out now; what they need is applied on a later
     // turn, never inside this allocation.
     parts_->checkUsable();
