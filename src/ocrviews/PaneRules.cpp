@@ -182,7 +182,9 @@ std::optional<std::string> pageCount(const PaneFacts& f, const std::string& stat
 }
 
 int readingPercent(double fraction) {
-    return static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100));
+    // The first reading done, the re-reads of its parts still run: the page
+    // is finished only when its result is stored, and then it is counted.
+    return std::min(static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100)), 99);
 }
 
 }  // namespace ControlPanelRules

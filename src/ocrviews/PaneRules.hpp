@@ -149,7 +149,8 @@ bool passwordButtonsEnabled(const PaneFacts& facts);
 // is being read, "・2ページ目を読み取り中 45%".
 inline constexpr const char* finishedStatus = "完了";
 std::optional<std::string> pageCount(const PaneFacts& facts, const std::string& status = "");
-// A page's reading in whole percent, never rounded up to a finished 100.
+// A page's reading in whole percent, at most 99: a page is finished only
+// once its result is stored.
 int readingPercent(double fraction);
 
 }  // namespace ControlPanelRules

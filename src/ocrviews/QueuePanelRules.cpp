@@ -137,7 +137,9 @@ std::optional<double> pagesFraction(const InputFacts& facts) {
 std::string stateText(const InputFacts& facts) {
     std::string state(displayName(facts.status));
     if (facts.reading) {
-        state += " " + std::to_string(static_cast<int>(std::floor(std::clamp(*facts.reading, 0.0, 1.0) * 100))) + "%";
+        // At most 99: the page counts as done once its result is stored.
+        const int percent = std::min(static_cast<int>(std::floor(std::clamp(*facts.reading, 0.0, 1.0) * 100)), 99);
+        state += " " + std::to_string(percent) + "%";
     }
     return state;
 }

@@ -135,6 +135,9 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 99%");
     reading.readingFraction = 0;
     EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 0%");
+    // Its first reading done, the page is not finished until it is stored.
+    reading.readingFraction = 1;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 99%");
     // A queue run part way that can go on is continued, not run again.
     PaneFacts resumed = done;
     resumed.resumable = true;

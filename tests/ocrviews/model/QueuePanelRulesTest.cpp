@@ -62,6 +62,7 @@ TEST(QueuePanelRules, ThePageBeingReadMovesTheBarAndSaysHowFar) {
     EXPECT_FALSE(sameFacts(reading, tall, false, 0.5));
     EXPECT_FALSE(sameFacts(reading, tall, false));
     EXPECT_EQ(inputRow(inputFacts(tall, false), 0).state, "処理中");
+    EXPECT_EQ(inputRow(inputFacts(tall, false, 1.0), 0).state, "処理中 99%");
 }
 
 TEST(QueuePanelRules, InputRowsShowPositionProgressErrorAndFailedPages) {
