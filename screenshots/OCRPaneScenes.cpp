@@ -8,16 +8,22 @@
 // session.
 #include <gtk/gtk.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <fstream>
+#include <set>
 
 #include "Scene.hpp"
 #include "foundation/Unicode.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrqueue/QueueController.hpp"
 #include "ocrqueue/RunFixtures.hpp"
+#include "ocrviews/GtkQueuePorts.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
+#include "support/gui/GuiHelpers.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceWindows.hpp"
@@ -188,6 +194,135 @@ Gtk::Window* refusedPDF(Stage& stage) {
     return paneWindow(stage, c, 1240, 850);
 }
 
+// A finished report with an edit on screen; then a text file named like a
+// PDF chosen: refused before anything is asked, the edited page still
+// shown and the refusal in red under the open button.
+Gtk::Window* refusedOverEdit(Stage& stage) {
+    const std::vector<std::string> names{"年度報告.png"};
+    std::vector<DrawnPage> pages{drawPage(stage, names[0], documents[0], 40)};
+    auto c = makeController(stage, pages);
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({pages[0].file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    c->editText(c->edited.get() + "（確認済み）", TextRange{static_cast<int64_t>(Unicode::toUTF16(c->edited.get()).size()), 0},
+                std::string("（確認済み）"), false);
+    const fs::path notes = folder(stage) / "議事メモ.pdf";
+    std::ofstream(notes) << "これはPDFではなく、名前だけPDFのテキストです。\n";
+    auto refused = c->requestSelection({notes});
+    test::runTask(std::move(refused));
+    test::spinUntil([&] { return !c->importing.get(); }, std::chrono::seconds(20));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// The same report saved as TXT: the sentence names the file and its folder,
+// with the button that opens it.
+Gtk::Window* savedText(Stage& stage) {
+    std::vector<DrawnPage> pages{drawPage(stage, "年度報告.png", documents[0], 41)};
+    auto c = makeController(stage, pages);
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({pages[0].file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    auto start = c->start();
+    test::runTask(std::move(start));
+    test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    const fs::path ocrFolder = folder(stage) / "ドキュメント" / "ベルモラ" / "OCR";
+    c->destinationProvider = [ocrFolder](bool) -> Task<std::optional<fs::path>> { co_return ocrFolder; };
+    auto save = c->save(false);
+    test::runTask(std::move(save));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A queue of three brought back after a crash during its last page: the
+// main button goes on from there.
+Gtk::Window* resumedQueue(Stage& stage) {
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"第一章.png", "第二章.png", "第三章.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(50 + i)));
+    }
+    auto c = makeController(stage, pages);
+    std::vector<OCRQueueEngine::InputFile> inputs;
+    for (const DrawnPage& page : pages) inputs.push_back({page.file});
+    auto engine = OCRQueueEngine::create(inputs, c->currentSettings(), c->parent);
+    c->ports().configure(*engine);
+    JobControl control;
+    const UUID last = engine->snapshot().inputs.back().id;
+    engine->run(control, false, {}, {}, [&](const QueueSnapshot& s) {
+        if (const QueueInput* in = s.input(last); in && in->status == InputStatus::running) {
+            control.request(JobControl::Stop::pause);
+        }
+    });
+    c->selectedSaved = engine->directory()->url();
+    engine.reset();
+    auto recover = c->loadRecovery();
+    test::runTask(std::move(recover));
+    c->processingList = false;
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A tall capture being read as one page: how far its reading has come, in
+// the status row and on its row of the list, with 中止 at hand.
+Gtk::Window* readingTallPage(Stage& stage) {
+    std::vector<std::string> paragraphs;
+    for (int i = 0; i < 6; ++i) {
+        for (const auto& paragraph : documents) paragraphs.insert(paragraphs.end(), paragraph.begin(), paragraph.end());
+    }
+    test::TextLayout layout;
+    layout.width = 731;
+    layout.height = 4000;
+    layout.pixelSize = 18;
+    layout.left = 24;
+    layout.top = 24;
+    layout.lineAdvance = 1.8;
+    const test::TextPage page = test::renderParagraphs(layout, paragraphs);
+    const fs::path file = folder(stage) / "縦長キャプチャ_20261201.png";
+    const auto bytes = Raster::png(page.image);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    // As the run shows it while the page is read.
+    QueueSnapshot shown = c->engine->snapshot();
+    QueueInput& input = shown.inputs[0];
+    input.status = InputStatus::running;
+    input.source = SourceIdentity(input.path, bytes.size(), 1, std::string(64, 'a'));
+    input.pages = {PageRecord(1, PageState::inProgress)};
+    shown.status = QueueStatus::running;
+    c->snapshot = shown;
+    c->setBusy(true);
+    c->status = "OCR処理中…";
+    c->reading = QueueController::Reading{input.id, 1, 0.62};
+    c->managedQueue = true;
+    c->processingList = true;
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// The restart question over a saved queue with an edit: what becomes of
+// the edits, said once, and the answer ahead named and suggested.
+Gtk::Window* restartQuestion(Stage& stage) {
+    static std::optional<test::Spawned<bool>> asked;
+    static GtkQueueConfirmer confirmer;
+    asked.emplace(confirmer.confirm("別の試行として最初から処理しますか？", QueueController::restartInformative(true, true),
+                                    "最初から処理", AnswerAhead::suggested));
+    (void)stage;
+    Gtk::Window* dialog = nullptr;
+    test::spinUntil([&] {
+        for (auto* window : test::visibleWindows()) {
+            if (window->get_name() == GtkQueueConfirmer::dialogName) dialog = window;
+        }
+        return dialog != nullptr;
+    });
+    return dialog;
+}
+
 // A window of its own, in the application's window set, kept until the
 // process ends.
 WorkspaceWindow* workspaceWindow(Stage& stage) {
@@ -223,6 +358,96 @@ Gtk::Window* workspaceQueue(Stage& stage) {
     return &window->window();
 }
 
+// Reads every page of an engine as the regions drawn on it (none for a page
+// not drawn here).
+void drawnRecognizer(OCRQueueEngine& engine, const std::vector<DrawnPage>& pages) {
+    std::map<int, std::vector<TextRegion>> byHeight;
+    for (const DrawnPage& page : pages) byHeight[page.height] = page.regions;
+    engine.setRecognizer([byHeight](const RasterImage& image, uint32_t, int64_t page, const OCRSettings&,
+                                    const std::function<bool()>&) {
+        const auto found = byHeight.find(static_cast<int>(image.height()));
+        return PageResult(page, found == byHeight.end() ? std::vector<TextRegion>{} : found->second, 0.3,
+                          image.width(), image.height());
+    });
+}
+
+// A queue of the files made in the window's queue folder and run to its end
+// (failing the pages named), its folder dated as last worked on then.
+std::shared_ptr<OCRQueueEngine> keptQueue(QueueController& queue, const std::vector<fs::path>& files,
+                                          const std::vector<DrawnPage>& pages,
+                                          const std::map<std::size_t, std::set<int64_t>>& fail, time_t workedAt) {
+    std::vector<OCRQueueEngine::InputFile> inputs;
+    for (const fs::path& f : files) inputs.push_back({f});
+    std::shared_ptr<OCRQueueEngine> engine = OCRQueueEngine::create(inputs, queue.currentSettings(), queue.parent);
+    drawnRecognizer(*engine, pages);
+    std::map<UUID, std::set<int64_t>> failPages;
+    for (const auto& [index, numbers] : fail) failPages[engine->snapshot().inputs[index].id] = numbers;
+    JobControl control;
+    engine->run(control, false, {}, failPages, [](const QueueSnapshot&) {});
+    const fs::path folder = engine->directory()->url();
+    const timespec times[2] = {{workedAt, 0}, {workedAt, 0}};
+    for (const fs::path& f : {folder / "queue.json", folder}) utimensat(AT_FDCWD, f.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return engine;
+}
+
+// The OCR section at the default size with the processing list open over a
+// queue of five originals (one with failed pages, one that could not be
+// read at all, as an earlier version let it in) and two queues kept from
+// earlier days: the toolbars, the summary and three inputs in view, the page
+// and the result below.
+Gtk::Window* workspaceQueueRows(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"議事録-2026-11.png", "請求書まとめ.png", "年度報告.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(10 + i)));
+    }
+    keptQueue(queue, {pages[0].file}, pages, {}, 1'796'000'000);
+    keptQueue(queue, {pages[1].file}, pages, {}, 1'796'090'000);
+    const fs::path scans = test::writeDocument(folder(stage) / "古文書スキャン.pdf", 4);
+    const fs::path broken = folder(stage) / "途中で切れた資料.pdf";
+    std::ofstream(broken) << "%PDF-1.4\n% cut short\n";
+    std::shared_ptr<OCRQueueEngine> open = keptQueue(
+        queue, {pages[2].file, scans, broken, pages[0].file, pages[1].file}, pages, {{1, {2, 4}}}, 1'796'180'000);
+    queue.engine = open;
+    queue.snapshot = open->snapshot();
+    queue.selectedID = open->snapshot().inputs.front().id;
+    queue.page = 1;
+    queue.managedQueue = true;
+    queue.refreshSaved();
+    queue.showPage();
+    queue.status = "一部のページを読み取れませんでした。完成済み結果は保持しています。";
+    queue.processingList = true;
+    window->model()->section = WindowModel::Section::ocr;
+    test::spinFor(std::chrono::milliseconds(600));
+    return &window->window();
+}
+
+// After a session that ended with work saved: 再開候補を表示 pressed on the
+// OCR section's banner opens the list with the candidates in view, each
+// telling when it was last worked on.
+Gtk::Window* workspaceResumeCandidates(Stage& stage) {
+    WorkspaceWindow* window = workspaceWindow(stage);
+    if (!window) return nullptr;
+    auto& queue = *window->model()->queue;
+    std::vector<DrawnPage> pages;
+    const std::vector<std::string> names{"議事録.png", "議事録-続き.png", "アンケート.png"};
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        pages.push_back(drawPage(stage, names[i], documents[i], static_cast<int>(20 + i)));
+    }
+    keptQueue(queue, {pages[0].file, pages[1].file}, pages, {}, 1'796'000'000);
+    keptQueue(queue, {pages[0].file, pages[2].file}, pages, {{1, {1}}}, 1'796'300'000);
+    queue.refreshSaved();
+    window->model()->section = WindowModel::Section::ocr;
+    test::spinFor(std::chrono::milliseconds(300));
+    queue.processingList = true;
+    queue.recoveryDeferred = true;
+    test::spinFor(std::chrono::milliseconds(600));
+    return &window->window();
+}
+
 // A window opening on the web section after a session that ended during
 // OCR: the strip at the bottom tells of the saved work and leads to it.
 Gtk::Window* workspaceResumable(Stage& stage) {
@@ -243,7 +468,14 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-refused-pdf", 1240, 850, refusedPDF) &&
                         registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
-                        registerScene("ocr-pane-drop", 1240, 850, dropHover);
+                        registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
+                        registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
+                        registerScene("ocr-pane-drop", 1240, 850, dropHover) &&
+                        registerScene("ocr-pane-refused-over-edit", 1240, 850, refusedOverEdit) &&
+                        registerScene("ocr-pane-saved-txt", 1240, 850, savedText) &&
+                        registerScene("ocr-pane-resumed", 1240, 850, resumedQueue) &&
+                        registerScene("ocr-pane-reading-tall", 1240, 850, readingTallPage) &&
+                        registerScene("ocr-restart-question", 600, 190, restartQuestion);
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 // The queue panel of the OCR pane on a queue of three originals: one being
 // read, one with two failed pages and its error, one waiting for its PDF
 // password; with a folder listing waiting for review, two saved queues and
-// a refused resume. The panel is at most 230 high, so the same panel is
-// shown twice: as the pane holds it, and let out to its whole length.
+// a refused resume. The panel grows to 230 high (more when its toolbars, its
+// summary and three inputs need it), so the same panel is shown twice: as
+// the pane holds it, and let out to its whole length.
 #include <gtkmm/box.h>
 
 #include <fstream>

@@ -6,6 +6,7 @@
 #include "foundation/Digest.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Unicode.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora {
 
@@ -272,7 +273,7 @@ std::string JobStore::text() const {
     for (const auto& r : storedCheckpoint_.pages) {
         if (!first) out += "\n\n";
         first = false;
-        out += "--- Page " + std::to_string(r.page) + " ---\n";
+        out += OCRProduct::pageSeparator(r.page) + "\n";
         if (r.state != PageState::completed) {
             out += "[" + std::string(rawValue(r.state)) + "]";
         } else if (auto stored = storedResult(r)) {

@@ -63,6 +63,10 @@ public:
     // page is committed (false) and just after (true). An error it throws is
     // recorded on the input like any other.
     using Boundary = std::function<void(const UUID& inputID, int64_t page, bool committed)>;
+    // How far the reading of a page under way has come, 0 to 1, from the
+    // thread recognising it (pages of an automatic run are read at once, on
+    // threads of their own); nothing is locked while it is called.
+    using Reading = std::function<void(const UUID& inputID, int64_t page, double fraction)>;
 
     struct InputFile {
         std::filesystem::path url;
@@ -151,7 +155,7 @@ public:
     // previous status when even the first write failed.
     void run(JobControl& control, bool automatic, const std::map<UUID, std::string>& passwords,
              const std::map<UUID, std::set<int64_t>>& failPages, const Progress& progress,
-             const Boundary& boundary = nullptr);
+             const Boundary& boundary = nullptr, const Reading& reading = nullptr);
     // Whether a run is under way.
     bool active() const;
 
@@ -346,7 +350,7 @@ private:
     // record cannot be written.
     void runInput(const QueueInput& input, JobControl& control, bool automatic,
                   const std::optional<std::string>& password, const std::set<int64_t>& failPages,
-                  const Progress& progress, const Boundary& boundary);
+                  const Progress& progress, const Boundary& boundary, const Reading& reading);
     // Records the error on the input, pausing the queue for a failed write of
     // its own state; then reports progress.
     void recordInputError(const UUID& inputID, ErrorCase error, bool readingSource, JobControl& control,

@@ -91,7 +91,7 @@ void OCRQueueEngine::removeStagingLeftovers() const {
 
 void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUID, std::string>& passwords,
                          const std::map<UUID, std::set<int64_t>>& failPages, const Progress& progress,
-                         const Boundary& boundary) {
+                         const Boundary& boundary, const Reading& reading) {
     std::optional<StateLease> lease;
     QueueSnapshot copy;
     {
@@ -145,7 +145,7 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
             const auto pages = failPages.find(next->id);
             runInput(*next, control, automatic,
                      password == passwords.end() ? std::nullopt : std::optional<std::string>(password->second),
-                     pages == failPages.end() ? std::set<int64_t>() : pages->second, progress, boundary);
+                     pages == failPages.end() ? std::set<int64_t>() : pages->second, progress, boundary, reading);
         }
 
         {
@@ -182,7 +182,7 @@ void OCRQueueEngine::run(JobControl& control, bool automatic, const std::map<UUI
 
 void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool automatic,
                               const std::optional<std::string>& password, const std::set<int64_t>& failPages,
-                              const Progress& progress, const Boundary& boundary) {
+                              const Progress& progress, const Boundary& boundary, const Reading& reading) {
     InputRun in;
     in.id = input.id;
     AccessCheck check;
@@ -253,6 +253,7 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
     options.commitBoundary = [&](int64_t page, bool committed) {
         if (boundary) boundary(in.id, page, committed);
     };
+    if (reading) options.onReading = [&](int64_t page, double fraction) { reading(in.id, page, fraction); };
     const InputRevision started = in.revision;
     options.accessCheck = [check, started](const std::filesystem::path& url, int64_t) {
         check(url);

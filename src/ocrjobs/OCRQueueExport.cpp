@@ -3,6 +3,7 @@
 
 #include "foundation/ProductBrand.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora {
 
@@ -10,7 +11,7 @@ namespace {
 
 std::string statusLine(std::string_view name) { return "[途中結果：" + std::string(name) + "]"; }
 
-std::string pageHeader(int64_t page) { return "--- Page " + std::to_string(page) + " ---\n"; }
+std::string pageHeader(int64_t page) { return OCRProduct::pageSeparator(page) + "\n"; }
 
 std::string documentHeader(std::size_t position, const std::string& fileName) {
     return "=== 文書 " + std::to_string(position) + ": " + fileName + " ===\n";

@@ -13,6 +13,7 @@
 #include "ocrjobs/OCRAdmission.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/OCRProduct.hpp"
+#include "recognition/RecognitionProgress.hpp"
 
 namespace velmora::PDFJob {
 
@@ -161,6 +162,13 @@ PageOutcome recognizePage(const std::filesystem::path& source, int64_t page, con
     const std::function<bool()> cancelled = [&control, &stop] {
         return control.stopRequested() || stop.stop_requested();
     };
+    // The page's reading tells how far it has come, and a cancel stops it
+    // part way, its page left pending: a page of a tall capture can take
+    // minutes. A pause still waits for the page, as it promises.
+    RecognitionProgress::Watch watch;
+    if (options.onReading) watch.progress = [&options, page](double fraction) { options.onReading(page, fraction); };
+    watch.stop = [&control, &stop] { return control.stop() == JobControl::Stop::cancel || stop.stop_requested(); };
+    const RecognitionProgress::Scope watched(std::move(watch));
     try {
         PageResult result = recognize(image, orientation, page, settings, cancelled);
         return PageOutcome{page, std::move(result), true};

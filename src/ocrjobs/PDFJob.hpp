@@ -71,6 +71,9 @@ struct Options {
     std::function<void(const std::filesystem::path& source, int64_t page)> accessCheck;
     // The recogniser; OCREngine::recognize when empty.
     Recognizer recognize;
+    // How far the reading of a page has come (RecognitionProgress), from
+    // the page's worker.
+    std::function<void(int64_t page, double fraction)> onReading;
     // The caller's cancellation: workers still waiting for admission end as
     // cancelled.
     std::stop_token stop;

@@ -92,6 +92,14 @@ int64_t QueueSnapshot::unknownFiles() const {
 int64_t QueueSnapshot::completedPages() const { return countPages(inputs, PageState::completed); }
 int64_t QueueSnapshot::failedPages() const { return countPages(inputs, PageState::failed); }
 
+int64_t QueueSnapshot::failedInputs() const {
+    int64_t n = 0;
+    for (const auto& input : inputs) {
+        if (input.status == InputStatus::failed) ++n;
+    }
+    return n;
+}
+
 const QueueInput* QueueSnapshot::input(const UUID& inputID) const {
     for (const auto& input : inputs) {
         if (input.id == inputID) return &input;

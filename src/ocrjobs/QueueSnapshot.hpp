@@ -89,6 +89,9 @@ struct QueueSnapshot {
     // Page records over all inputs; inputs without records add nothing.
     int64_t completedPages() const;
     int64_t failedPages() const;
+    // Inputs whose status is failed, whatever their pages: a file that could
+    // not be read at all fails with no page to count.
+    int64_t failedInputs() const;
 
     const QueueInput* input(const UUID& inputID) const;
     QueueInput* input(const UUID& inputID);

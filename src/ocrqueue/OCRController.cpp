@@ -343,7 +343,8 @@ Task<void> OCRController::useOriginalTask(std::weak_ptr<OCRController> weak) {
         std::shared_ptr<OCRController> self = weak.lock();
         if (!self) co_return;
         ask = !self->edited->empty() && self->edited.get() != self->original.get();
-        if (ask) question = self->ports_.confirm(replaceQuestion, replaceInformative, replaceLabel);
+        if (ask) question = self->ports_.confirm(replaceQuestion, replaceInformative, replaceLabel,
+                                                    AnswerAhead::destructive);
     }
     if (ask) {
         const bool replace = co_await question;

@@ -9,9 +9,11 @@
 #include <chrono>
 #include <utility>
 
+#include "foundation/DateFormat.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UptimeClock.hpp"
+#include "ocrjobs/QueueEditJournal.hpp"
 #include "recognition/AnnotationClassification.hpp"
 #include "recognition/AutoOCR.hpp"
 
@@ -420,8 +422,31 @@ std::string QueueController::savedQueueLabel(const std::filesystem::path& folder
     const char* state = s.status == QueueStatus::paused      ? "一時停止中"
                         : s.status == QueueStatus::completed ? "処理済み"
                                                              : "未完了";
-    return name + " · " + std::to_string(s.inputs.size()) + "ファイル · 成功" + std::to_string(s.completedPages()) +
-           "/失敗" + std::to_string(s.failedPages()) + " · " + state;
+    std::string label = name + " · " + std::to_string(s.inputs.size()) + "ファイル · 成功" +
+                        std::to_string(s.completedPages()) + "/失敗" + std::to_string(s.failedPages());
+    // A file that failed before any page was read fails no page.
+    if (const int64_t failed = s.failedInputs(); failed > 0) label += " · 失敗" + std::to_string(failed) + "ファイル";
+    label += std::string(" · ") + state;
+    // Two trials of one file are told apart by when each was last worked on.
+    if (const std::optional<Date> worked = lastWorked(folder)) {
+        label += " · " + DateFormat::format(*worked, workedPattern);
+    }
+    return label;
+}
+
+std::optional<Date> QueueController::lastWorked(const std::filesystem::path& folder) {
+    // The queue file is replaced whole and the edit journal appended to;
+    // either is the last work, and the folder's own time when both are
+    // older (a job folder made).
+    std::optional<Date> latest;
+    for (const std::filesystem::path& path :
+         {folder, folder / OCRQueueEngine::queueFileName, folder / std::string(QueueEditJournal::fileName)}) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        const Date at{std::chrono::seconds(st.st_mtim.tv_sec)};
+        if (!latest || at > *latest) latest = at;
+    }
+    return latest;
 }
 
 }  // namespace velmora

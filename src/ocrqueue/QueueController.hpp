@@ -160,6 +160,21 @@ public:
     std::optional<ProductDefaults> nextProductDefaults;
     std::optional<bool> nextAutomaticDefault;
     Published<std::optional<ResumeRejection>> rejection{changed, std::nullopt};
+    // The page a run is reading now, and how far its reading has come,
+    // while the recogniser tells it (a page of a tall capture can take
+    // minutes); none between pages and outside a run.
+    struct Reading {
+        UUID inputID;
+        int64_t page = 0;
+        double fraction = 0;
+        bool operator==(const Reading&) const = default;
+    };
+    Published<std::optional<Reading>> reading{changed, std::nullopt};
+    // The last refusal said in `status`: while the status is still this
+    // sentence, it is shown as a refusal.
+    Published<std::optional<std::string>> refusedStatus{changed, std::nullopt};
+    // Says a refusal in `status`.
+    void refuse(std::string sentence);
     std::shared_ptr<OCRQueueEngine> engine;
     std::shared_ptr<JobControl> control = std::make_shared<JobControl>();
     UUID generation = UUID::random();
@@ -219,10 +234,14 @@ public:
     std::optional<AutoPresentation> autoPresentation() const;
 
     // The two confirmations that guard edited text: true only when the
-    // user chose "続ける". `edited` false leaves the replacement's sentences
-    // about edits out (a managed queue asks even when nothing was edited).
-    Task<bool> confirmDiscard(std::string message) const;
-    Task<bool> confirmReplaceEditedText(std::string message, bool edited = true) const;
+    // user chose the answer named `ahead`. Leaving unsaved edits for other
+    // work keeps them where they are stored (the answer is suggested);
+    // replacing edited text loses it (destructive).
+    Task<bool> confirmDiscard(std::string message, std::string ahead) const;
+    Task<bool> confirmReplaceEditedText(std::string message, std::string ahead) const;
+    // What the restart question says of the results and edits on screen:
+    // a saved queue keeps them as the earlier trial, one in memory does not.
+    static std::string restartInformative(bool edited, bool persistent);
 
     // Told, on the main thread, when a queue reopened here had a damaged
     // tail in its edit journal (a store cut short by a crash) that was left
@@ -252,7 +271,15 @@ public:
 
     // The saved queues under `parent`.
     void refreshSaved();
+    // "scan.pdf · 3ファイル · 成功12/失敗1 · 一時停止中 · 2026/05/01 09:30":
+    // the first original, the inputs, the pages done and failed (and the
+    // inputs failed whole, when any), the state, and when it was last
+    // worked on.
     std::string savedQueueLabel(const std::filesystem::path& folder) const;
+    static constexpr const char* workedPattern = "yyyy/MM/dd HH:mm";
+    // When the queue in the folder was last written, in whole seconds; none
+    // when nothing of it can be read.
+    static std::optional<Date> lastWorked(const std::filesystem::path& folder);
 
     // ---- Runs: starting and stopping, the run's own thread, the end of a
     // run with its automatic TXT, and closing.
@@ -282,6 +309,9 @@ private:
     bool resumeChecks();
     void launch();
     void deliverProgress(QueueSnapshot reported, const UUID& runGeneration);
+    void deliverReading(const UUID& inputID, int64_t page, double fraction, const UUID& runGeneration);
+    // Whether the published snapshot has that page in progress.
+    bool pageInProgress(const UUID& inputID, int64_t page) const;
     void finishRun(QueueSnapshot finished, const UUID& runGeneration);
     void failRun(ErrorCase error, const UUID& runGeneration);
     void publishAutomaticText(const QueueSnapshot& finished);
@@ -300,6 +330,14 @@ private:
     friend class QueueControllerProbe;  // tests build page states by hand
 
     static Task<void> chooseTask(std::weak_ptr<QueueController> weak);
+    // Why the originals cannot be opened or added, or none when each opens:
+    // a PDF with a page (a locked one waits for its password), an image that
+    // decodes. Reads the files: call it on a worker.
+    static std::optional<std::string> refusalOf(const std::vector<std::filesystem::path>& urls);
+    // refusalOf on a worker, with `importing` up meanwhile; a refusal is
+    // said at once. What it returns is the refusal, if any.
+    static Task<std::optional<std::string>> admitOriginals(std::weak_ptr<QueueController> weak,
+                                                           std::vector<std::filesystem::path> urls);
     static Task<void> requestSelectionTask(std::weak_ptr<QueueController> weak,
                                            std::vector<std::filesystem::path> urls);
     static Task<void> preparation(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,
@@ -377,6 +415,14 @@ public:
     void exportText(const std::filesystem::path& to);
     // Puts the current result text on the clipboard.
     void copyAll();
+    // What a save says of the files it wrote: their name (the first of
+    // several, with the count) and their folder, the home folder as "~".
+    static std::string savedSentence(const std::vector<std::filesystem::path>& written);
+    // The last sentence a save said: while the status is still it, the
+    // folder of the files it names can be opened (`revealExports`).
+    Published<std::optional<std::string>> savedStatus{changed, std::nullopt};
+    // Shows the first file of the last export in the file manager.
+    void revealExports();
     // The file name of the selected original, or "原稿未選択".
     std::string currentName() const;
 
@@ -407,9 +453,14 @@ public:
     // folder and results stay) and started, unless a stop was asked for
     // while it was being built.
     Task<void> restart();
-    // The result pane's start: a queue with results, cancelled, or made
-    // under other settings is restarted; any other is started.
+    // The result pane's start: a resumable queue is continued; any other
+    // with results, cancelled, or made under other settings is restarted;
+    // any other is started.
     Task<void> startProduct();
+    // Whether the open queue was run part way and can go on from there: it
+    // has pages done or failed, pages or inputs still to read, and was not
+    // cancelled (a queue brought back after a crash, or paused).
+    bool resumable() const;
     // A new trial of the refused queue's originals (the ones chosen again
     // when the refusal carries them) under the current settings.
     Task<void> restartRejected();

@@ -1,3 +1,5 @@
+#include <glib.h>
+
 #include <algorithm>
 #include <cassert>
 #include <set>
@@ -249,7 +251,29 @@ void QueueController::exportText(const std::filesystem::path& to) {
     lastExports = written;
     registerExports(written);
     recordExportedEdits(documentPages(), writtenInputs);
-    status = "TXTを" + std::to_string(written.size()) + "件保存しました。同名の保存物は上書きしません。";
+    status = savedSentence(written);
+    savedStatus = status.get();
+}
+
+std::string QueueController::savedSentence(const std::vector<std::filesystem::path>& written) {
+    if (written.empty()) return "TXTを0件保存しました。";
+    const std::string name = "「" + written.front().filename().string() + "」";
+    std::string folder = written.front().parent_path().string();
+    const std::string home = g_get_home_dir();
+    if (!home.empty() && home != "/" && (folder == home || folder.starts_with(home + "/"))) {
+        folder = "~" + folder.substr(home.size());
+    }
+    // A numbered name says that an earlier file of that name was kept.
+    const std::string what = written.size() == 1
+                                 ? "TXT" + name + "を保存しました。"
+                                 : "TXTを" + std::to_string(written.size()) + "件保存しました（" + name + "ほか）。";
+    return what + "保存先：" + folder;
+}
+
+void QueueController::revealExports() {
+    assert(isMainThread());
+    if (lastExports->empty()) return;
+    ports_.reveal(lastExports->front());
 }
 
 // ---- the ways out

@@ -8,6 +8,7 @@
 // only through the controller's weak reference.
 #include <glib.h>
 
+#include <algorithm>
 #include <cassert>
 #include <unordered_set>
 
@@ -29,6 +30,7 @@ constexpr const char* privateRule =
 constexpr const char* appendedSuffix = "件を末尾へ追加しました。設定は各項目に固定しました。";
 constexpr const char* dropLimit = "一度に追加できる上限は5000件です。";
 constexpr const char* partialDrop = "一部の入力を読み込めません。追加は行っていません。";
+constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
 constexpr const char* listedSuffix = "件の一覧を確認してから追加してください。";
 
 // The form two paths are compared in: the NFC of a UTF-8 path; the bytes
@@ -93,12 +95,29 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         co_return;
     }
     if (urls.empty()) co_return;
+    if (!std::all_of(urls.begin(), urls.end(), [](const std::filesystem::path& url) { return OCRProduct::accepts(url); })) {
+        self->refuse(refusedKinds);
+        co_return;
+    }
+    // Every file is read before anything is asked or added: one that would
+    // fail only when the run reached it is refused now, with the sentence
+    // of an opening, and nothing is added.
+    self.reset();
+    auto check = admitOriginals(weak, urls);
+    const std::optional<std::string> refused = co_await check;
+    if (refused) co_return;
+    self = weak.lock();
+    if (!self) co_return;
+    if (self->importing) {
+        self->status = importingSentence;
+        co_return;
+    }
     if (confirmDuplicate && self->firstDuplicate(urls)) {
         // The answer is about the queue open now: one replaced or an import
         // begun while the question was up makes it moot.
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         const UUID generation = self->generation;
-        auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加");
+        auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加", AnswerAhead::suggested);
         self.reset();
         const bool add = co_await question;
         self = weak.lock();

@@ -141,7 +141,7 @@ Task<void> QueueController::changeLinesTask(std::weak_ptr<QueueController> weak,
     if (self->preserveLines == preserve) co_return;
     if (self->hasEditedText()) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
-        auto question = self->confirmReplaceEditedText(linesQuestion);
+        auto question = self->confirmReplaceEditedText(linesQuestion, "整え直す");
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();
@@ -227,7 +227,8 @@ Task<bool> QueueController::changeAnnotationFilterTask(std::weak_ptr<QueueContro
     if (self->hasEditedText()) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         Task<bool> question = confirmation ? confirmation()
-                                           : self->ports_.confirm(filterQuestion, filterInformative, filterConfirm);
+                                           : self->ports_.confirm(filterQuestion, filterInformative, filterConfirm,
+                                                                                AnswerAhead::suggested);
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();

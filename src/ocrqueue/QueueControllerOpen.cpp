@@ -2,6 +2,7 @@
 
 #include "foundation/UptimeClock.hpp"
 #include "ocrqueue/QueueController.hpp"
+#include "recognition/OCRProduct.hpp"
 
 namespace velmora {
 
@@ -16,7 +17,63 @@ bool allAccepted(const std::vector<std::filesystem::path>& urls) {
     return true;
 }
 
+// Why one original cannot be opened, or none: a PDF that opens (a locked one
+// waits for its password) with at least one page, or an image that decodes.
+std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
+    try {
+        if (OCRProduct::isPDF(url)) {
+            if (Raster::pdfPageCount(url) < 1) return BrindlexError::message(ErrorCase::invalidInput);
+        } else {
+            (void)Raster::image(url);
+        }
+    } catch (const BrindlexError& e) {
+        if (e.errorCase() == ErrorCase::lockedPDF) return std::nullopt;
+        return std::string(e.what());
+    } catch (const std::exception&) {
+        return BrindlexError::message(ErrorCase::invalidInput);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> QueueController::refusalOf(const std::vector<std::filesystem::path>& urls) {
+    for (const auto& url : urls) {
+        std::optional<std::string> refusal = refusalOfOne(url);
+        if (!refusal) continue;
+        // Among several, the one refused is named.
+        if (urls.size() > 1) return url.filename().string() + "：" + *refusal;
+        return refusal;
+    }
+    return std::nullopt;
+}
+
+Task<std::optional<std::string>> QueueController::admitOriginals(std::weak_ptr<QueueController> weak,
+                                                                 std::vector<std::filesystem::path> urls) {
+    auto self = weak.lock();
+    if (!self) co_return std::nullopt;
+    // Nothing else opens, adds or loads while the files are read.
+    self->importing = true;
+    self.reset();
+    std::optional<std::string> refusal;
+    try {
+        auto check = runOnWorker([](const std::vector<std::filesystem::path>& files) { return refusalOf(files); },
+                                 std::move(urls));
+        refusal = co_await check;
+    } catch (const std::exception&) {
+        refusal = BrindlexError::message(ErrorCase::invalidInput);
+    }
+    self = weak.lock();
+    if (!self) co_return refusal;
+    self->importing = false;
+    if (refusal) self->refuse(*refusal);
+    co_return refusal;
+}
+
+void QueueController::refuse(std::string sentence) {
+    refusedStatus = sentence;
+    status = std::move(sentence);
+}
 
 // ---- the edit road
 
@@ -182,15 +239,23 @@ Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> 
         co_return;
     }
     if (!allAccepted(urls)) {
-        self->status = refusedKinds;
+        self->refuse(refusedKinds);
         co_return;
     }
+    // A file that will be refused is refused before anything is asked: the
+    // open document, its edits and its page stay as they are.
+    self.reset();
+    auto check = admitOriginals(weak, urls);
+    const std::optional<std::string> refused = co_await check;
+    if (refused) co_return;
+    self = weak.lock();
+    if (!self || self->busy || self->importing) co_return;
     if (self->hasUnsavedEdits()) {
         // What held when the question was asked must still hold when it is
         // answered: no run, no other opening begun or finished meanwhile.
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         const UUID generation = self->generation;
-        auto question = self->confirmDiscard("別の原稿を開きますか？");
+        auto question = self->confirmDiscard("別の原稿を開きますか？", "開く");
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();
@@ -279,7 +344,7 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     assert(isMainThread());
     if (busy || urls.empty()) return;
     if (!allAccepted(urls)) {
-        status = refusedKinds;
+        refuse(refusedKinds);
         return;
     }
     try {

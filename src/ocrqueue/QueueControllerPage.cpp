@@ -141,19 +141,16 @@ std::optional<AutoPresentation> QueueController::autoPresentation() const {
     return std::nullopt;
 }
 
-Task<bool> QueueController::confirmDiscard(std::string message) const {
+Task<bool> QueueController::confirmDiscard(std::string message, std::string ahead) const {
     return ports_.confirm(std::move(message),
                           "未保存の編集があります。必要な場合は先にTXTを保存してください。以前の認識・編集データと保存済みファイルは削除しません。",
-                          "続ける");
+                          std::move(ahead), AnswerAhead::suggested);
 }
 
-Task<bool> QueueController::confirmReplaceEditedText(std::string message, bool edited) const {
-    // Without an edit there is nothing the step could overwrite: the
-    // sentences about edits would only alarm.
-    std::string informative = edited ? "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。"
-                                     : "";
-    informative += "保存済みファイルと原稿は削除しません。";
-    return ports_.confirm(std::move(message), std::move(informative), "続ける");
+Task<bool> QueueController::confirmReplaceEditedText(std::string message, std::string ahead) const {
+    return ports_.confirm(std::move(message),
+                          "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。保存済みファイルと原稿は削除しません。",
+                          std::move(ahead), AnswerAhead::destructive);
 }
 
 }  // namespace velmora

@@ -93,7 +93,7 @@ Task<void> QueueController::recoveryTask(std::weak_ptr<QueueController> weak) {
     if (self->isPrivateQueue() && self->hasUnsavedEdits()) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         const UUID generation = self->generation;
-        auto question = self->confirmDiscard("別の原稿を開きますか？");
+        auto question = self->confirmDiscard("別の原稿を開きますか？", "開く");
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();

@@ -12,6 +12,7 @@
 // - Every wait (a question, a file panel, a worker) is followed by taking
 //   the controller again and checking that what held when it began still
 //   holds; otherwise the action ends without effect.
+#include <algorithm>
 #include <cassert>
 
 #include "foundation/CancellationError.hpp"
@@ -22,7 +23,8 @@ namespace velmora {
 
 namespace {
 
-constexpr const char* restartQuestion = "別の試行として最初から処理しますか？ 旧結果と編集は保持します。";
+constexpr const char* restartQuestion = "別の試行として最初から処理しますか？";
+constexpr const char* restartAnswer = "最初から処理";
 constexpr const char* trialNotStarted = "新しい試行は未開始です。旧結果は保持しています。";
 constexpr const char* reselectCancelled = "原稿の選び直しを取消しました。以前の結果は保持しています。";
 constexpr const char* reselectEditFailed = "編集を保持できません。";
@@ -49,6 +51,15 @@ std::vector<OCRQueueEngine::InputFile> trialInputs(const std::vector<QueueInput>
 }
 
 }  // namespace
+
+std::string QueueController::restartInformative(bool edited, bool persistent) {
+    const std::string what = edited ? "今の結果と編集" : "今の結果";
+    if (persistent) {
+        return what + "は前の試行として残り、「再開候補」から開けます。画面には新しい試行を表示します。保存済みファイルと原稿は削除しません。";
+    }
+    return "メモリ限定の処理のため、" + what +
+           "は残りません。必要な場合は先にTXTを保存してください。保存済みファイルと原稿は削除しません。";
+}
 
 Task<void> QueueController::requestRestart() { return requestRestartTask(weak_from_this()); }
 Task<void> QueueController::restart() { return restartTask(weak_from_this()); }
@@ -80,7 +91,12 @@ Task<void> QueueController::requestRestartTask(std::weak_ptr<QueueController> we
     const bool edited = self->hasEditedText();
     if (self->managedQueue || edited) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
-        auto question = self->confirmReplaceEditedText(restartQuestion, edited);
+        // The question says once what becomes of the results on screen: a
+        // saved queue keeps them as its earlier trial, a queue in memory
+        // loses them, and only then is going ahead destructive.
+        const bool persistent = !self->isPrivateQueue();
+        auto question = self->ports_.confirm(restartQuestion, restartInformative(edited, persistent), restartAnswer,
+                                             persistent ? AnswerAhead::suggested : AnswerAhead::destructive);
         self.reset();
         const bool proceed = co_await question;
         self = weak.lock();
@@ -152,9 +168,29 @@ Task<void> QueueController::restartTask(std::weak_ptr<QueueController> weak) {
     co_await next;
 }
 
+bool QueueController::resumable() const {
+    const auto& shown = snapshot.get();
+    if (!engine || !shown || shown->status == QueueStatus::cancelled || shown->status == QueueStatus::completed) {
+        return false;
+    }
+    const QueueCounts counts(shown->inputs);
+    if (counts.success + counts.failed < 1) return false;
+    if (counts.pending + counts.running > 0) return true;
+    return std::any_of(shown->inputs.begin(), shown->inputs.end(), [](const QueueInput& input) {
+        return input.status == InputStatus::pending || input.status == InputStatus::running;
+    });
+}
+
 Task<void> QueueController::startProductTask(std::weak_ptr<QueueController> weak) {
     auto self = weak.lock();
     if (!self || self->busy) co_return;
+    // A queue brought back part way goes on: its finished pages stay.
+    if (self->resumable()) {
+        auto next = self->start();
+        self.reset();
+        co_await next;
+        co_return;
+    }
     bool again = false;
     if (const auto& shown = self->snapshot.get()) {
         again = shown->completedPages() >= 1 || shown->status == QueueStatus::cancelled;

@@ -254,9 +254,17 @@ void QueueController::launch() {
                 if (auto self = weak.lock()) self->deliverProgress(std::move(copy), runGeneration);
             });
         };
+        // From the threads reading the pages, as often as a page's reading
+        // gains a percent.
+        auto reading = [&weak, runGeneration](const UUID& inputID, int64_t page, double fraction) {
+            if (weak.expired()) return;
+            postToMain([weak, runGeneration, inputID, page, fraction] {
+                if (auto self = weak.lock()) self->deliverReading(inputID, page, fraction, runGeneration);
+            });
+        };
         std::exception_ptr failure;
         try {
-            runEngine->run(*runControl, automaticRun, passwords, {}, progress);
+            runEngine->run(*runControl, automaticRun, passwords, {}, progress, nullptr, reading);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -325,7 +333,30 @@ void QueueController::deliverProgress(QueueSnapshot reported, const UUID& runGen
     if (generation != runGeneration || !busy) return;
     const bool wasComplete = selectedComplete();
     snapshot = std::move(reported);
+    // A page read to its end, failed or put back is no longer being read.
+    if (const auto& shown = reading.get(); shown && !pageInProgress(shown->inputID, shown->page)) {
+        reading = std::nullopt;
+    }
     if (!wasComplete && selectedComplete()) showPage();
+}
+
+bool QueueController::pageInProgress(const UUID& inputID, int64_t page) const {
+    const auto& shown = snapshot.get();
+    const QueueInput* input = shown ? shown->input(inputID) : nullptr;
+    if (!input) return false;
+    for (const PageRecord& record : input->pages) {
+        if (record.page == page) return record.state == PageState::inProgress;
+    }
+    return false;
+}
+
+void QueueController::deliverReading(const UUID& inputID, int64_t page, double fraction,
+                                     const UUID& runGeneration) {
+    assert(isMainThread());
+    if (generation != runGeneration || !busy) return;
+    // A report that arrives after its page's end tells nothing more.
+    if (!pageInProgress(inputID, page)) return;
+    reading = Reading{inputID, page, fraction};
 }
 
 void QueueController::failRun(ErrorCase error, const UUID& runGeneration) {
@@ -333,6 +364,7 @@ void QueueController::failRun(ErrorCase error, const UUID& runGeneration) {
     if (generation != runGeneration) return;
     if (task.joinable()) task.join();
     snapshot = engine ? std::optional<QueueSnapshot>(engine->snapshot()) : std::nullopt;
+    reading = std::nullopt;
     showPage();
     status = BrindlexError::message(error);
     // Last, so that whoever follows `busy` finds the end fully handled.
@@ -344,6 +376,7 @@ void QueueController::finishRun(QueueSnapshot finished, const UUID& runGeneratio
     if (generation != runGeneration) return;
     if (task.joinable()) task.join();
     snapshot = finished;
+    reading = std::nullopt;
     status = endSentence(finished, passwordsWereSupplied);
     showPage();
     refreshSaved();

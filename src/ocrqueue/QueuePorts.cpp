@@ -10,9 +10,9 @@ namespace {
 // made: the answer may come after the ports' owner is gone.
 
 Task<bool> confirmWith(std::shared_ptr<Confirmer> port, std::string message, std::string informative,
-                       std::string confirmLabel) {
+                       std::string confirmLabel, AnswerAhead ahead) {
     if (!port) co_return false;
-    auto answer = port->confirm(std::move(message), std::move(informative), std::move(confirmLabel));
+    auto answer = port->confirm(std::move(message), std::move(informative), std::move(confirmLabel), ahead);
     co_return co_await answer;
 }
 
@@ -39,8 +39,9 @@ Task<std::optional<std::filesystem::path>> saveFolderWith(std::shared_ptr<FilePi
 
 }  // namespace
 
-Task<bool> QueuePorts::confirm(std::string message, std::string informative, std::string confirmLabel) const {
-    return confirmWith(confirmer, std::move(message), std::move(informative), std::move(confirmLabel));
+Task<bool> QueuePorts::confirm(std::string message, std::string informative, std::string confirmLabel,
+                               AnswerAhead ahead) const {
+    return confirmWith(confirmer, std::move(message), std::move(informative), std::move(confirmLabel), ahead);
 }
 
 Task<std::vector<std::filesystem::path>> QueuePorts::openFiles(bool multiple, std::vector<FileKind> kinds) const {
@@ -53,6 +54,10 @@ Task<std::optional<std::filesystem::path>> QueuePorts::chooseSaveFolder(std::fil
                                                                         std::string acceptLabel,
                                                                         bool createFolders) const {
     return saveFolderWith(filePicker, std::move(start), std::move(acceptLabel), createFolders);
+}
+
+void QueuePorts::reveal(const std::filesystem::path& file) const {
+    if (desktop) desktop->reveal(file);
 }
 
 void QueuePorts::setText(const std::string& text) const {

@@ -10,6 +10,10 @@ namespace velmora {
 // the application's).
 void styleWidget(Gtk::Widget& widget, const std::string& css);
 
+// The orange of a warning or a reason the user must read: 5.2:1 against the
+// window's background (the theme's own orange measures about 3.2:1).
+inline constexpr const char* warningColour = "rgb(180, 65, 0)";
+
 // The fonts of the columns: a headline, and the caption of legends and
 // cautions.
 void headlineFont(Gtk::Widget& widget);

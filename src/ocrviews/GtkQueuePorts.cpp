@@ -14,6 +14,8 @@
 #include <memory>
 
 #include "foundation/BrindlexError.hpp"
+#include "gui/DialogAnswers.hpp"
+#include "gui/GtkDesktopActions.hpp"
 
 namespace velmora {
 
@@ -23,7 +25,8 @@ using Files = std::vector<std::filesystem::path>;
 
 Gtk::Window* parentOf(const DialogParent& parent) { return parent ? parent() : nullptr; }
 
-Task<bool> askWith(DialogParent parent, std::string message, std::string informative, std::string confirmLabel) {
+Task<bool> askWith(DialogParent parent, std::string message, std::string informative, std::string confirmLabel,
+                   AnswerAhead ahead) {
     // Owned by this frame: a task discarded while the user thinks takes the
     // dialog with it.
     auto dialog = std::make_unique<Gtk::MessageDialog>(message, /*use_markup=*/false, Gtk::MessageType::QUESTION,
@@ -37,6 +40,9 @@ Task<bool> askWith(DialogParent parent, std::string message, std::string informa
     cancel->set_name(GtkQueueConfirmer::cancelName);
     confirmButton->set_name(GtkQueueConfirmer::confirmName);
     dialog->set_default_response(Gtk::ResponseType::CANCEL);
+    DialogAnswers::style(*cancel, *confirmButton,
+                         ahead == AnswerAhead::suggested ? DialogAnswers::Ahead::suggested
+                                                         : DialogAnswers::Ahead::destructive);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::vector<sigc::connection> connections;
@@ -116,6 +122,13 @@ Task<Files> openWith(DialogParent parent, bool multiple, std::vector<FileKind> k
     auto chooser = makeChooser(parent, Gtk::FileChooser::Action::OPEN, "");
     chooser->set_select_multiple(multiple);
     auto filter = Gtk::FileFilter::create();
+    // The chooser's filter list shows this name: the kinds offered.
+    std::string name;
+    for (FileKind kind : kinds) {
+        if (!name.empty()) name += "・";
+        name += kind == FileKind::png ? "PNG" : kind == FileKind::jpeg ? "JPEG" : kind == FileKind::pdf ? "PDF" : "TIFF";
+    }
+    filter->set_name(name);
     // Suffix matches are case-insensitive, so "SCAN.PDF" is offered too.
     for (FileKind kind : kinds) {
         switch (kind) {
@@ -167,8 +180,9 @@ Task<std::optional<std::filesystem::path>> folderWith(DialogParent parent, std::
 
 }  // namespace
 
-Task<bool> GtkQueueConfirmer::confirm(std::string message, std::string informative, std::string confirmLabel) {
-    return askWith(parent_, std::move(message), std::move(informative), std::move(confirmLabel));
+Task<bool> GtkQueueConfirmer::confirm(std::string message, std::string informative, std::string confirmLabel,
+                                      AnswerAhead ahead) {
+    return askWith(parent_, std::move(message), std::move(informative), std::move(confirmLabel), ahead);
 }
 
 Task<std::vector<std::filesystem::path>> GtkQueueFilePicker::openFiles(bool multiple, std::vector<FileKind> kinds) {
@@ -196,6 +210,7 @@ QueuePorts gtkQueuePorts(DialogParent parent) {
     ports.confirmer = std::make_shared<GtkQueueConfirmer>(parent);
     ports.filePicker = std::make_shared<GtkQueueFilePicker>(parent);
     ports.clipboard = std::make_shared<GtkQueueClipboard>();
+    ports.desktop = std::make_shared<GtkDesktopActions>();
     return ports;
 }
 

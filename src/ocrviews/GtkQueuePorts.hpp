@@ -19,7 +19,7 @@ using DialogParent = std::function<Gtk::Window*()>;
 
 // The queue's confirmation as a modal message dialog: the question, the
 // informative text without markup, "取消" first and default, the confirming
-// button second. Return, Escape and closing the dialog answer false, and so
+// button second, suggested or destructive as asked (gui/DialogAnswers). Return, Escape and closing the dialog answer false, and so
 // does a dialog destroyed before anyone answered; the waiting task resumes
 // once. A task discarded while the dialog is open takes it away.
 class GtkQueueConfirmer final : public Confirmer {
@@ -31,7 +31,8 @@ public:
 
     explicit GtkQueueConfirmer(DialogParent parent = nullptr) : parent_(std::move(parent)) {}
 
-    Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel) override;
+    Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel,
+                       AnswerAhead ahead) override;
 
 private:
     DialogParent parent_;

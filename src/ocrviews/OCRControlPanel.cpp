@@ -183,15 +183,23 @@ void OCRControlPanel::buildStatusRow() {
     status_.set_natural_wrap_mode(Gtk::NaturalWrapMode::NONE);
     status_.set_selectable(false);
     calloutFont(status_);
+    // A refusal stands in the theme's error colour where it was asked for.
+    styleWidget(status_, "label.error { color: @error_color; }");
     count_.set_name(countName);
     captionFont(count_);
     styleWidget(count_, "label { font-feature-settings: \"tnum\"; }");
     unsaved_.set_name(unsavedName);
     unsaved_.set_text("未保存の編集");
     captionFont(unsaved_);
-    styleWidget(unsaved_, "label { color: rgb(230, 97, 0); }");
+    styleWidget(unsaved_, std::string("label { color: ") + warningColour + "; }");
+    openOutput_.set_name(openOutputName);
+    openOutput_.set_valign(Gtk::Align::CENTER);
+    // A line of text high: the row keeps its height when it comes and goes.
+    styleWidget(openOutput_, "button { min-height: 16px; padding-top: 0; padding-bottom: 0; }");
+    openOutput_.signal_clicked().connect([this] { controller_->revealExports(); });
     statusRow_.add(spinner_);
     statusRow_.add(status_);
+    statusRow_.add(openOutput_);
     statusRow_.add(count_);
     statusRow_.add(unsaved_);
     append(statusRow_);
@@ -263,10 +271,15 @@ void OCRControlPanel::refresh() {
     spinner_.set_visible(facts.busy);
     spinner_.set_spinning(facts.busy);
     setText(status_, c.status.get());
+    if (facts.refusal != status_.has_css_class("error")) {
+        if (facts.refusal) status_.add_css_class("error");
+        else status_.remove_css_class("error");
+    }
     const std::optional<std::string> count = R::pageCount(facts, c.status.get());
     count_.set_visible(count.has_value());
     if (count) setText(count_, *count);
     unsaved_.set_visible(facts.unsavedEdits);
+    openOutput_.set_visible(R::showsOpenOutput(facts));
 
     // The refused resume.
     rejectionRow_.set_visible(facts.rejection);

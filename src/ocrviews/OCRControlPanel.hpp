@@ -45,6 +45,7 @@ public:
     static constexpr const char* statusName = "ocr.status";
     static constexpr const char* countName = "ocr.count";
     static constexpr const char* unsavedName = "ocr.unsaved";
+    static constexpr const char* openOutputName = "ocr.openOutput";
     static constexpr const char* rejectionName = "ocr.rejection";
     static constexpr const char* choicesName = "ocr.rejection.choices";
     static constexpr const char* rejectionCancelName = "ocr.rejection.cancel";
@@ -99,6 +100,7 @@ private:
     Gtk::Label status_;
     Gtk::Label count_;
     Gtk::Label unsaved_;
+    Gtk::Button openOutput_{"保存先を開く"};
 
     OCRControlRow rejectionRow_;
     Gtk::Label rejectionText_;

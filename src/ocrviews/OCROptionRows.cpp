@@ -16,6 +16,11 @@ OCROptionRows::OCROptionRows(std::shared_ptr<QueueController> controller)
     accessibleLabel(search_, "検索");
     hits_.set_name(hitsName);
     styleWidget(hits_, "label { font-feature-settings: \"tnum\"; }");
+    // One width for every count, so the search field beside it never
+    // changes width as the count grows or shrinks.
+    hits_.set_width_chars(OptionRowRules::hitsWidthChars);
+    hits_.set_max_width_chars(OptionRowRules::hitsWidthChars);
+    hits_.set_xalign(1);
     previous_.set_name(previousName);
     next_.set_name(nextName);
     searchRow_.append(search_);
@@ -24,27 +29,27 @@ OCROptionRows::OCROptionRows(std::shared_ptr<QueueController> controller)
     searchRow_.append(next_);
     append(searchRow_);
 
-    // Option row 1.
+    // The options and the ways out, one row that wraps only where the pane
+    // is too narrow for it: the editor's controls take as few lines as
+    // fit, so the page keeps the height.
     lines_.set_hexpand(false);
     lines_.dropDown().set_name(linesName);
     separators_.set_name(separatorsName);
     privateNote_.set_name(privateNoteName);
     privateNote_.set_xalign(0);
     captionFont(privateNote_);
-    firstRow_.addPair(lines_, separators_);
-    firstRow_.add(privateNote_);
-    append(firstRow_);
-
-    // Option row 2.
+    optionsRow_.addPair(lines_, separators_);
+    optionsRow_.add(privateNote_);
     copy_.set_name(copyName);
     txt_.set_size_request(OptionRowRules::txtWidth, -1);
     txt_.set_hexpand(false);
     txt_.dropDown().set_name(txtName);
     save_.set_name(saveName);
     list_.set_name(listName);
-    secondRow_.addPair(copy_, txt_);
-    secondRow_.addPair(save_, list_);
-    append(secondRow_);
+    optionsRow_.addPair(copy_, txt_);
+    optionsRow_.addPair(save_, list_);
+    optionsRow_.setCompact(true);
+    append(optionsRow_);
 
     searchChanged_ = search_.signal_changed().connect([this] {
         const std::string text = search_.get_text();
@@ -78,7 +83,7 @@ OCROptionRows::~OCROptionRows() {
     separatorsToggled_.disconnect();
 }
 
-std::vector<OCRControlRow*> OCROptionRows::rows() { return {&firstRow_, &secondRow_}; }
+std::vector<OCRControlRow*> OCROptionRows::rows() { return {}; }
 
 void OCROptionRows::refresh() {
     QueueController& c = *controller_;
@@ -94,7 +99,10 @@ void OCROptionRows::refresh() {
     }
     count_.schedule();
 
-    firstRow_.set_sensitive(R::firstRowEnabled(facts));
+    // The options, not the ways out, wait for the run.
+    for (Gtk::Widget* option : std::initializer_list<Gtk::Widget*>{&lines_, &separators_, &privateNote_}) {
+        option->set_sensitive(R::firstRowEnabled(facts));
+    }
     lines_.show(c.preserveLines ? 0 : 1);
     if (separators_.get_active() != c.pageSeparators.get()) {
         separatorsToggled_.block();

@@ -45,6 +45,8 @@ public:
     explicit OCROptionRows(std::shared_ptr<QueueController> controller);
     ~OCROptionRows() override;
 
+    // The rows that follow the pane's compact flag (the option row flows
+    // by itself at every width).
     std::vector<OCRControlRow*> rows();
     Gtk::Entry& searchField() { return search_; }
     void refresh();
@@ -63,12 +65,11 @@ private:
     Gtk::Button previous_{"前へ"};
     Gtk::Button next_{"次へ"};
 
-    OCRControlRow firstRow_;
+    // Always flowing: one line where it fits, more where it does not.
+    OCRControlRow optionsRow_;
     LabelledPicker lines_;
     Gtk::CheckButton separators_{"ページ区切り"};
     Gtk::Label privateNote_;
-
-    OCRControlRow secondRow_;
     Gtk::Button copy_{"全文コピー"};
     LabelledPicker txt_;
     Gtk::Button save_{"TXT保存"};

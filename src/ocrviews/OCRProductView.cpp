@@ -265,20 +265,45 @@ void OCRProductView::layOut() {
     compact_ = L::compact(width_);
     for (OCRControlRow* row : panel_.rows()) row->setCompact(compact_);
     for (OCRControlRow* row : options_.rows()) row->setCompact(compact_);
-    split_.setHeight(static_cast<int>(std::lround(L::splitMinimum(height_))));
+    split_.setHeight(static_cast<int>(std::lround(splitHeight())));
+}
+
+double OCRProductView::splitHeight() const {
+    namespace L = PaneLayout;
+    auto* queue = dynamic_cast<QueueView*>(queueView_);
+    if (!queue || !queueSlot_.get_visible()) return L::splitMinimum(height_);
+    // What the other rows take at the page's width, the queue panel at the
+    // height that shows what it must: the split has the rest.
+    double room = height_ - 2 * L::padding;
+    int shown = 0;
+    for (const Gtk::Widget* row : std::initializer_list<const Gtk::Widget*>{&queueSlot_, &banner_, &panel_, &options_}) {
+        if (!row->get_visible()) continue;
+        ++shown;
+        int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+        row->measure(Gtk::Orientation::VERTICAL, contentWidth_, minimum, natural, b1, b2);
+        room -= row == &queueSlot_ ? minimum : natural;
+    }
+    room -= L::spacing * shown;
+    return L::splitMinimum(height_, room);
 }
 
 void OCRProductView::refresh() {
     QueueController& c = *model_;
     // The queue panel, made when the list opens and let go when it closes.
     if (c.processingList && !queueView_) {
-        queueView_ = Gtk::make_managed<QueueView>(model_, &settings_);
+        auto* queue = Gtk::make_managed<QueueView>(model_, &settings_);
+        // What the panel must show decides the split's share.
+        queue->usableChanged.connect([this] { layout_.schedule(); });
+        queueView_ = queue;
         queueSlot_.append(*queueView_);
     } else if (!c.processingList && queueView_) {
         queueSlot_.remove(*queueView_);
         queueView_ = nullptr;
     }
     queueSlot_.set_visible(queueView_ != nullptr);
+    // Rows come and go with the controller (the password, the handwriting
+    // options, the banner): the split's share follows.
+    layout_.schedule();
     banner_.set_visible(PaneLayout::showsRecoveryBanner(c.recoveryDeferred, !c.savedQueues->empty(), c.engine != nullptr));
 
     // The find command: focus the search field, even when it has focus.

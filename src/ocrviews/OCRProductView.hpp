@@ -84,6 +84,9 @@ private:
     void setPreferred(double preferred);
     void dragged(double preferred, bool finished);
     void layOut();
+    // The split's least height now: half the pane, or with the queue panel
+    // open what the other rows leave (PaneLayout::splitMinimum).
+    double splitHeight() const;
     void refresh();
 
     std::shared_ptr<QueueController> model_;

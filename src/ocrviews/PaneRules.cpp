@@ -17,6 +17,10 @@ bool compact(double paneWidth) { return paneWidth < compactBelow; }
 
 double splitMinimum(double paneHeight) { return std::max(std::floor(paneHeight / 2), minimumSplit); }
 
+double splitMinimum(double paneHeight, double room) {
+    return std::max(std::min(std::floor(room), std::floor(paneHeight / 2)), minimumBesideQueue);
+}
+
 std::vector<FlowSlot> flow(const std::vector<FlowItem>& items, double width, double spacing) {
     std::vector<FlowSlot> slots;
     slots.reserve(items.size());
@@ -62,6 +66,11 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
     if (const auto& snapshot = c.snapshot.get()) {
         facts.completedPages = snapshot->completedPages();
         facts.knownPages = snapshot->knownPages();
+        facts.failedInputs = snapshot->failedInputs();
+        if (const auto& reading = c.reading.get(); reading && snapshot->input(reading->inputID)) {
+            facts.readingPage = reading->page;
+            facts.readingFraction = reading->fraction;
+        }
         facts.queueStatus = snapshot->status;
         facts.waitingPassword = std::any_of(snapshot->inputs.begin(), snapshot->inputs.end(), [](const QueueInput& i) {
             return i.status == InputStatus::waitingPassword;
@@ -74,6 +83,10 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.unsavedEdits = c.hasUnsavedEdits();
     }
     facts.rejection = c.rejection->has_value();
+    // During its own run a queue is not offered to go on.
+    facts.resumable = !c.busy && c.resumable();
+    facts.refusal = c.refusedStatus.get() == std::optional<std::string>(c.status.get());
+    facts.saved = !c.lastExports->empty() && c.savedStatus.get() == std::optional<std::string>(c.status.get());
     facts.privateQueue = c.isPrivateQueue();
     return facts;
 }
@@ -81,6 +94,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
 namespace ControlPanelRules {
 
 std::string runLabel(const PaneFacts& f) {
+    if (f.queueOpen && f.resumable) return "続きから再開";
     const bool again = f.queueOpen && (f.completedPages > 0 || f.queueStatus == QueueStatus::cancelled);
     return again ? "OCRを再実行" : "OCRを開始";
 }
@@ -142,16 +156,35 @@ std::optional<std::string> verdict(const std::optional<AutoPresentation>& presen
 
 bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword; }
 
+bool showsOpenOutput(const PaneFacts& f) { return f.saved; }
+
 bool passwordButtonsEnabled(const PaneFacts& f) { return !f.busy; }
 
 std::optional<std::string> pageCount(const PaneFacts& f, const std::string& status) {
-    if (!f.queueOpen || f.knownPages < 1) return std::nullopt;
-    char text[96];
-    // Beside the status "完了" the word would only be said twice.
-    std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
-                  static_cast<long long>(f.completedPages),
-                  static_cast<long long>(f.knownPages));
-    return text;
+    if (!f.queueOpen) return std::nullopt;
+    std::vector<std::string> parts;
+    if (f.knownPages >= 1) {
+        char text[96];
+        // Beside the status "完了" the word would only be said twice.
+        std::snprintf(text, sizeof text, status == finishedStatus ? "%lld / %lld ページ" : "完了 %lld / %lld ページ",
+                      static_cast<long long>(f.completedPages), static_cast<long long>(f.knownPages));
+        parts.emplace_back(text);
+    }
+    if (f.failedInputs > 0) parts.push_back("失敗" + std::to_string(f.failedInputs) + "ファイル");
+    if (f.readingPage) {
+        parts.push_back(std::to_string(*f.readingPage) + "ページ目を読み取り中 " +
+                        std::to_string(readingPercent(f.readingFraction)) + "%");
+    }
+    if (parts.empty()) return std::nullopt;
+    std::string joined;
+    for (const std::string& part : parts) joined += (joined.empty() ? "" : "・") + part;
+    return joined;
+}
+
+int readingPercent(double fraction) {
+    // The first reading done, the re-reads of its parts still run: the page
+    // is finished only when its result is stored, and then it is counted.
+    return std::min(static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100)), 99);
 }
 
 }  // namespace ControlPanelRules

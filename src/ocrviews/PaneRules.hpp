@@ -39,6 +39,14 @@ bool compact(double paneWidth);
 // the queue panel gives up its height first (down to its least height), and
 // only below that does the page scroll.
 double splitMinimum(double paneHeight);
+// The same while the queue panel is open, `room` being what the pane's
+// other rows leave of it with the panel at its usable height (its toolbars,
+// its summary and three inputs): that room, up to half the pane, never below
+// `minimumBesideQueue`; only below that does the page scroll. The panel's
+// usable height comes first: the page and the result give up their share
+// before it, not the other way round.
+inline constexpr double minimumBesideQueue = 200;
+double splitMinimum(double paneHeight, double room);
 
 // The compact layout of a control row: its items (a pair of controls that
 // belong together counts as one) left to right, each as wide as it asks
@@ -80,12 +88,22 @@ struct PaneFacts {
     bool queueOpen = false;
     int64_t completedPages = 0;
     int64_t knownPages = 0;
+    int64_t failedInputs = 0;
+    // The page being read now (its number in its input) and how far.
+    std::optional<int64_t> readingPage;
+    double readingFraction = 0;
     QueueStatus queueStatus = QueueStatus::ready;
     bool waitingPassword = false;
     OCRMode mode = OCRMode::standard;
     bool annotationResult = false;
     std::optional<AutoPresentation> autoPresentation;
     bool rejection = false;
+    // Run part way and able to go on from there.
+    bool resumable = false;
+    // The status sentence is the refusal last said.
+    bool refusal = false;
+    // The status sentence is the last save's, and its files are known.
+    bool saved = false;
     bool unsavedEdits = false;
     bool privateQueue = false;
 
@@ -100,7 +118,8 @@ inline constexpr int modeWidth = 240;
 inline constexpr int targetWidth = 220;
 inline constexpr int passwordWidth = 220;
 
-// "OCRを再実行" for an open queue with a finished page or a cancelled run.
+// "続きから再開" for a queue run part way that can go on; else "OCRを再実行"
+// for an open queue with a finished page or a cancelled run.
 std::string runLabel(const PaneFacts& facts);
 bool openEnabled(const PaneFacts& facts);
 bool runEnabled(const PaneFacts& facts);
@@ -120,12 +139,19 @@ bool handwritingEnabled(const PaneFacts& facts);
 std::optional<std::string> verdict(const std::optional<AutoPresentation>& presentation);
 
 bool showsPassword(const PaneFacts& facts);
+// "保存先を開く" beside the sentence of a save, while it is said.
+bool showsOpenOutput(const PaneFacts& facts);
 bool passwordButtonsEnabled(const PaneFacts& facts);
 
 // "完了 1 / 3 ページ", when a queue is open and its page count is known;
-// "3 / 3 ページ" beside the status sentence "完了".
+// "3 / 3 ページ" beside the status sentence "完了"; then "・失敗1ファイル"
+// when inputs failed (alone when no page count is known); then, while a page
+// is being read, "・2ページ目を読み取り中 45%".
 inline constexpr const char* finishedStatus = "完了";
 std::optional<std::string> pageCount(const PaneFacts& facts, const std::string& status = "");
+// A page's reading in whole percent, at most 99: a page is finished only
+// once its result is stored.
+int readingPercent(double fraction);
 
 }  // namespace ControlPanelRules
 
@@ -135,6 +161,8 @@ inline constexpr int linesWidth = 350;
 inline constexpr int txtWidth = 170;
 
 std::string searchPlaceholder(bool annotationResult);
+// The hit count's width, in characters: "999999件" fits.
+inline constexpr int hitsWidthChars = 8;
 // "3件".
 std::string hitCount(std::size_t hits);
 

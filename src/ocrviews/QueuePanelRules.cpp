@@ -1,6 +1,7 @@
 #include "ocrviews/QueuePanelRules.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "foundation/BrindlexError.hpp"
@@ -34,6 +35,7 @@ Sections sections(const PanelState& s) {
     shown.saved = s.savedQueues > 0;
     shown.rejection = s.rejection;
     shown.queue = s.queueOpen;
+    shown.savedAfterQueue = shown.saved && shown.queue;
     shown.retryAll = s.queueOpen && s.failedPages >= 1;
     return shown;
 }
@@ -53,14 +55,24 @@ Enablement enablement(const PanelState& s) {
     return e;
 }
 
-std::string countsLine(const QueueCounts& counts, int64_t unknownFiles) {
+std::string countsLine(const QueueSnapshot& snapshot) {
+    int64_t unknown = 0;
+    for (const QueueInput& input : snapshot.inputs) {
+        if (!input.source && input.status != InputStatus::failed) ++unknown;
+    }
+    return countsLine(QueueCounts(snapshot.inputs), unknown, snapshot.failedInputs());
+}
+
+std::string countsLine(const QueueCounts& counts, int64_t unknownFiles, int64_t failedFiles) {
     char text[512];
     std::snprintf(text, sizeof text, "全体%lldページ：成功%lld／失敗%lld／処理中%lld／未処理%lld／スキップ%lld・ページ数不明%lldファイル",
                   static_cast<long long>(counts.total()), static_cast<long long>(counts.success),
                   static_cast<long long>(counts.failed), static_cast<long long>(counts.running),
                   static_cast<long long>(counts.pending), static_cast<long long>(counts.skipped),
                   static_cast<long long>(unknownFiles));
-    return text;
+    std::string line = text;
+    if (failedFiles > 0) line += "・失敗" + std::to_string(failedFiles) + "ファイル";
+    return line;
 }
 
 std::string persistenceNote(bool persistent) {
@@ -74,8 +86,9 @@ std::string candidatesTitle(std::size_t count) {
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
-InputFacts inputFacts(const QueueInput& input, bool selected) {
+InputFacts inputFacts(const QueueInput& input, bool selected, std::optional<double> reading) {
     InputFacts facts;
+    facts.reading = reading;
     facts.id = input.id;
     facts.path = input.path;
     facts.status = input.status;
@@ -89,7 +102,8 @@ InputFacts inputFacts(const QueueInput& input, bool selected) {
     return facts;
 }
 
-bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected) {
+bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected, std::optional<double> reading) {
+    if (facts.reading != reading) return false;
     if (facts.id != input.id || facts.status != input.status || facts.error != input.error ||
         facts.selected != selected || facts.pageCount.has_value() != input.source.has_value() ||
         (input.source && *facts.pageCount != input.source->pageCount) || facts.path != input.path) {
@@ -116,12 +130,21 @@ std::string pagesText(const InputFacts& facts) {
 std::optional<double> pagesFraction(const InputFacts& facts) {
     if (!facts.pageCount) return std::nullopt;
     if (*facts.pageCount <= 0) return 0.0;
-    return std::clamp(static_cast<double>(facts.completed) / static_cast<double>(*facts.pageCount), 0.0, 1.0);
+    const double done = static_cast<double>(facts.completed) + std::clamp(facts.reading.value_or(0.0), 0.0, 1.0);
+    return std::clamp(done / static_cast<double>(*facts.pageCount), 0.0, 1.0);
 }
 
-std::string progressText(const InputFacts& facts) {
-    return pagesText(facts) + "\u3000" + std::string(displayName(facts.status));
+std::string stateText(const InputFacts& facts) {
+    std::string state(displayName(facts.status));
+    if (facts.reading) {
+        // At most 99: the page counts as done once its result is stored.
+        const int percent = std::min(static_cast<int>(std::floor(std::clamp(*facts.reading, 0.0, 1.0) * 100)), 99);
+        state += " " + std::to_string(percent) + "%";
+    }
+    return state;
 }
+
+std::string progressText(const InputFacts& facts) { return pagesText(facts) + "\u3000" + stateText(facts); }
 
 std::string progressText(const QueueInput& input) { return progressText(inputFacts(input, false)); }
 
@@ -138,7 +161,7 @@ InputRow inputRow(const InputFacts& facts, std::size_t position) {
     row.progress = progressText(facts);
     row.pages = pagesText(facts);
     row.fraction = pagesFraction(facts);
-    row.state = std::string(displayName(facts.status));
+    row.state = stateText(facts);
     row.selected = facts.selected;
     if (facts.error) row.error = BrindlexError::message(*facts.error);
     for (const auto& [page, error] : facts.failed) row.failed.push_back({page, failedPageText(page, error)});

@@ -23,6 +23,7 @@ namespace QueuePanelRules {
 
 inline constexpr const char* deferredStatus = "再開候補を保持しました。処理は開始しません。";
 inline constexpr const char* newTrialQuestion = "旧結果を保持して別の試行を作りますか？";
+inline constexpr const char* newTrialAnswer = "別の試行を作る";
 inline constexpr const char* unselectedSaved = "未選択";
 // How wide an input's error and a failed page's reason may grow before they
 // wrap, in average characters.
@@ -51,6 +52,9 @@ struct Sections {
     bool stopListing = false;  // "列挙を中止"
     bool candidates = false;
     bool saved = false;
+    // The saved queues come after the open queue's rows, which the panel
+    // shows first; with no queue open they stand under the toolbars.
+    bool savedAfterQueue = false;
     bool rejection = false;
     bool queue = false;  // counts line, note, inputs
     bool retryAll = false;
@@ -76,8 +80,12 @@ struct Enablement {
 };
 Enablement enablement(const PanelState& state);
 
-// "全体%lldページ：成功%lld／…・ページ数不明%lldファイル".
-std::string countsLine(const QueueCounts& counts, int64_t unknownFiles);
+// "全体%lldページ：成功%lld／…・ページ数不明%lldファイル", and
+// "・失敗%lldファイル" when inputs failed.
+std::string countsLine(const QueueCounts& counts, int64_t unknownFiles, int64_t failedFiles = 0);
+// The line of a queue: an input that failed before its pages were known is
+// counted as a failed file, not as one of unknown pages.
+std::string countsLine(const QueueSnapshot& snapshot);
 std::string persistenceNote(bool persistent);
 // "追加予定 3件（まだ処理していません）".
 std::string candidatesTitle(std::size_t count);
@@ -117,12 +125,15 @@ struct InputFacts {
     std::optional<int64_t> pageCount;  // none while the source is unread
     bool selected = false;
     std::vector<std::pair<int64_t, std::optional<ErrorCase>>> failed;  // in record order
+    // How far the page being read now has come, while the input has one.
+    std::optional<double> reading;
 
     bool operator==(const InputFacts&) const = default;
 };
-InputFacts inputFacts(const QueueInput& input, bool selected);
+InputFacts inputFacts(const QueueInput& input, bool selected, std::optional<double> reading = std::nullopt);
 // Whether the facts are still those of the input; allocates nothing.
-bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected);
+bool sameFacts(const InputFacts& facts, const QueueInput& input, bool selected,
+               std::optional<double> reading = std::nullopt);
 
 // position counts from 0.
 InputRow inputRow(const InputFacts& facts, std::size_t position);
@@ -130,9 +141,11 @@ InputRow inputRow(const QueueInput& input, std::size_t position, const std::opti
 std::string progressText(const QueueInput& input);
 std::string progressText(const InputFacts& facts);
 // The two columns of the progress: "2 / 5" (the count "不明" while unread)
-// and the state's name.
+// and the state's name ("処理中 45%" while a page is being read). The bar
+// counts the page being read by how far it has come.
 std::string pagesText(const InputFacts& facts);
 std::optional<double> pagesFraction(const InputFacts& facts);
+std::string stateText(const InputFacts& facts);
 std::string failedPageText(const PageRecord& record);
 std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error);
 

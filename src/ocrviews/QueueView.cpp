@@ -13,13 +13,16 @@
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Task.hpp"
 #include "gui/DisplayStyle.hpp"
+#include "ocrviews/ColumnStyle.hpp"
 #include "ocrviews/IdleRefresh.hpp"
 #include "ocrviews/ProgressColumns.hpp"
 #include "ocrviews/QueuePanelRules.hpp"
@@ -30,17 +33,25 @@ namespace Rules = QueuePanelRules;
 
 namespace {
 
-// The panel's own look, once per display: the orange of errors, the mark
+// The panel's own look, once per display: the orange of errors (the pane's
+// warningColour, 5.2:1 on the window's background), the mark
 // of the selected input, and a list that reads as a plain panel (no view
 // background, no row padding or hover of a list of choices).
-constexpr const char* panelStyle =
-        ".queue-error { color: rgb(230, 97, 0); }\n"
+const char* panelStyle() {
+    static const std::string css =
+        std::string(".queue-error { color: ") + warningColour + "; }\n"
         "button.queue-selected { font-weight: bold; box-shadow: inset 0 0 0 2px rgb(53, 132, 228); }\n"
         "listview.queue-list { background: none; }\n"
         "listview.queue-list > row { padding: 0; background: none; }\n"
-        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 6px; }\n";
+        ".queue-input { border-bottom: 1px solid alpha(currentColor, 0.12); padding-bottom: 3px; }\n"
+        // A dense panel: its controls a line of text high, so that its
+        // toolbars, its summary and three inputs fit above the page.
+        ".queue-panel button { min-height: 20px; padding-top: 1px; padding-bottom: 1px; }\n"
+        ".queue-panel checkbutton { min-height: 20px; padding-top: 0; padding-bottom: 0; }\n";
+    return css.c_str();
+}
 
-void installStyle() { installDisplayStyle(panelStyle); }
+void installStyle() { installDisplayStyle(panelStyle()); }
 
 void setText(Gtk::Label& label, const std::string& text) {
     if (label.get_text().raw() != text) label.set_text(text);
@@ -82,7 +93,7 @@ void spawnDropped(Task<void> task) { (void)spawn(std::move(task)); }
 Task<void> confirmedTrial(std::weak_ptr<QueueController> weak) {
     auto self = weak.lock();
     if (!self) co_return;
-    auto question = self->confirmDiscard(Rules::newTrialQuestion);
+    auto question = self->confirmDiscard(Rules::newTrialQuestion, Rules::newTrialAnswer);
     self.reset();
     const bool proceed = co_await question;
     self = weak.lock();
@@ -238,6 +249,21 @@ public:
         for (FailedRow& f : failed_) setSensitive(*f.retry, enabled);
     }
 
+    // The heights of its lines at the width, top to bottom: the input's
+    // line, then each failed page's, each with the spacing above it.
+    std::vector<int> lineHeights(int width) const {
+        std::vector<int> heights;
+        int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+        line_.measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+        heights.push_back(natural);
+        for (const FailedRow& f : failed_) {
+            if (!f.row->get_visible()) continue;
+            f.row->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+            heights.push_back(natural + get_spacing());
+        }
+        return heights;
+    }
+
 private:
     struct FailedRow {
         Gtk::Box* row;
@@ -316,7 +342,6 @@ public:
     explicit Slot(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL), actions_(actions) {
         set_margin_start(8);
         set_margin_end(8);
-        set_margin_top(8);
         set_size_request(QueueView::minimumContentWidth, -1);
     }
 
@@ -324,6 +349,8 @@ public:
         release();
         item_ = &item;
         item.slot = this;
+        // Sections 6 apart, the inputs of the queue 3 apart.
+        set_margin_top(item.kind == RowItem::Kind::input ? 3 : 6);
         set_margin_bottom(item.last ? 8 : 0);
         switch (item.kind) {
         case RowItem::Kind::fixed:
@@ -354,6 +381,9 @@ public:
         if (item_ && item_->slot == this) item_->slot = nullptr;
         item_ = nullptr;
     }
+
+    const RowItem* item() const { return item_; }
+    const InputGroup* inputGroup() const { return group_; }
 
     void showCandidate(const std::string& text) { setText(candidateLabel(), text); }
     void showInput(const RowItem& item, bool retryEnabled) { group().show(item.input, item.position, retryEnabled); }
@@ -496,6 +526,8 @@ struct QueueView::Parts {
     Gtk::Button newTrial{"現在の設定で別の試行を作る"};
     Gtk::Button closeRejection{"再開を取消"};
     // Queue section.
+    // The counts and the persistence note, one line.
+    Gtk::Box summary{Gtk::Orientation::HORIZONTAL, 12};
     Gtk::Label counts;
     Gtk::Label note;
     Gtk::Button retryAll{"全失敗ページだけ再実行"};
@@ -503,14 +535,13 @@ struct QueueView::Parts {
     Gtk::Box exportRow{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::CheckButton exportWhole{"全キューを保存・コピー"};
     Picker exportOneFile{"全キューTXT", QueueView::exportOneFileName, 220, {"全結果1TXT", "ファイル別TXT"}};
-    Gtk::Label status;
     sigc::connection recursiveToggled;
     sigc::connection exportWholeToggled;
 
     // The rows of the list: the fixed parts, and the lines and inputs by
     // position.
     Glib::RefPtr<RowItem> addItem, candidatesTitleItem, candidateButtonsItem, runItem, savedItem, rejectionItem,
-        rejectionButtonsItem, countsItem, noteItem, retryAllItem, exportItem, statusItem;
+        rejectionButtonsItem, summaryItem, retryAllItem, exportItem;
     std::vector<Glib::RefPtr<RowItem>> candidateItems;
     std::vector<std::filesystem::path> candidatesShown;
     std::vector<Glib::RefPtr<RowItem>> inputItems;
@@ -521,6 +552,19 @@ struct QueueView::Parts {
 
     sigc::connection changed;
     IdleRefresh refresh{[this] { update(); }};
+
+    // The usable height last measured, and its application to the panel,
+    // out of the allocation that measured it.
+    QueueView* view = nullptr;
+    std::optional<UUID> shownQueue;
+    bool scrollToTop = false;
+    // Out of the allocation and its frame: a scroll inside an allocation
+    // leaves the list to be drawn before it is laid out again.
+    IdleRefresh toTop{[this] {
+        if (view) view->get_vadjustment()->set_value(0);
+    }};
+    int usable = QueueView::minimumHeight;
+    IdleRefresh applyUsable{[this] { applyUsableHeight(); }};
 
     explicit Parts(std::shared_ptr<QueueController> c) : controller(std::move(c)) {
         actions.select = [this](const UUID& id) { controller->goPage(1, id); };
@@ -572,8 +616,6 @@ struct QueueView::Parts {
 
         exportWhole.set_name(QueueView::exportWholeName);
         row(exportRow, {&exportWhole, &exportOneFile.box});
-        status.set_name(QueueView::statusName);
-        caption(status);
 
         using K = RowItem::Kind;
         addItem = RowItem::create(K::fixed, &addRow);
@@ -583,12 +625,13 @@ struct QueueView::Parts {
         savedItem = RowItem::create(K::fixed, &savedRow);
         rejectionItem = RowItem::create(K::fixed, &rejectionReason);
         rejectionButtonsItem = RowItem::create(K::fixed, &rejectionButtons);
-        countsItem = RowItem::create(K::fixed, &counts);
-        noteItem = RowItem::create(K::fixed, &note);
+        row(summary, {&counts, &note});
+        summaryItem = RowItem::create(K::fixed, &summary);
         retryAllItem = RowItem::create(K::fixed, &retryAll);
         exportItem = RowItem::create(K::fixed, &exportRow);
-        statusItem = RowItem::create(K::fixed, &status);
-        statusItem->last = true;
+        // The status is the pane's own line right under the panel: said
+        // once, not again at the foot of the list.
+        exportItem->last = true;
 
         auto factory = Gtk::SignalListItemFactory::create();
         factory->signal_setup().connect([this](const Glib::RefPtr<Gtk::ListItem>& listItem) {
@@ -706,18 +749,27 @@ struct QueueView::Parts {
 
         const auto& snapshot = c.snapshot.get();
         if (snapshot) {
-            setText(counts, Rules::countsLine(QueueCounts(snapshot->inputs), snapshot->unknownFiles()));
+            setText(counts, Rules::countsLine(*snapshot));
             setText(note, Rules::persistenceNote(snapshot->persistent()));
         }
         setSensitive(retryAll, enabled.retry);
 
         setActive(exportWhole, exportWholeToggled, c.exportWholeQueue.get());
         exportOneFile.select(Rules::choiceIndex(c.exportOneFile.get()));
-        setText(status, c.status.get());
 
         updateCandidates(shown.candidates ? candidates : std::vector<std::filesystem::path>{});
-        updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry);
+        updateInputs(snapshot ? &snapshot->inputs : nullptr, c.selectedID.get(), enabled.retry, c.reading.get());
         updateList(shown);
+        // Another queue opened, loaded or let go: the panel shows it from
+        // its toolbars, not from where the last one was scrolled to.
+        const std::optional<UUID> queue = snapshot ? std::optional<UUID>(snapshot->id) : std::nullopt;
+        if (queue != shownQueue) {
+            shownQueue = queue;
+            // Once the list has laid out the new rows (it keeps the row of
+            // a button just pressed in view as it does): see
+            // size_allocate_vfunc.
+            scrollToTop = true;
+        }
     }
 
     void updateSaved() {
@@ -753,7 +805,8 @@ struct QueueView::Parts {
         }
     }
 
-    void updateInputs(const std::vector<QueueInput>* inputs, const std::optional<UUID>& selectedID, bool retry) {
+    void updateInputs(const std::vector<QueueInput>* inputs, const std::optional<UUID>& selectedID, bool retry,
+                      const std::optional<QueueController::Reading>& reading) {
         const std::size_t count = inputs ? inputs->size() : 0;
         inputItems.resize(std::min(inputItems.size(), count));
         const bool retryChanged = retry != retryEnabled;
@@ -766,8 +819,10 @@ struct QueueView::Parts {
             RowItem& item = *inputItems[i];
             const QueueInput& input = (*inputs)[i];
             const bool selected = selectedID && *selectedID == input.id;
-            if (!item.facts || !Rules::sameFacts(*item.facts, input, selected)) {
-                item.facts = Rules::inputFacts(input, selected);
+            const std::optional<double> read =
+                reading && reading->inputID == input.id ? std::optional<double>(reading->fraction) : std::nullopt;
+            if (!item.facts || !Rules::sameFacts(*item.facts, input, selected, read)) {
+                item.facts = Rules::inputFacts(input, selected, read);
                 Rules::InputRow row = Rules::inputRow(*item.facts, i);
                 if (row != item.input) {
                     item.input = std::move(row);
@@ -791,19 +846,18 @@ struct QueueView::Parts {
             wanted.push_back(candidateButtonsItem.get());
         }
         wanted.push_back(runItem.get());
-        if (shown.saved) wanted.push_back(savedItem.get());
+        if (shown.saved && !shown.savedAfterQueue) wanted.push_back(savedItem.get());
         if (shown.rejection) {
             wanted.push_back(rejectionItem.get());
             wanted.push_back(rejectionButtonsItem.get());
         }
         if (shown.queue) {
-            wanted.push_back(countsItem.get());
-            wanted.push_back(noteItem.get());
+            wanted.push_back(summaryItem.get());
             for (const auto& item : inputItems) wanted.push_back(item.get());
             if (shown.retryAll) wanted.push_back(retryAllItem.get());
         }
+        if (shown.savedAfterQueue) wanted.push_back(savedItem.get());
         wanted.push_back(exportItem.get());
-        wanted.push_back(statusItem.get());
         if (wanted == listed) return;
 
         std::size_t head = 0;
@@ -820,6 +874,99 @@ struct QueueView::Parts {
         listed = std::move(wanted);
     }
 
+    // The rows that must be in view, in list order: everything down to the
+    // third line of an open queue's inputs (an input's line or one of its
+    // failed pages), or, with none open, down to the export row; of a folder
+    // listing, its title and first lines only.
+    std::vector<const RowItem*> neededRows() const {
+        std::vector<const RowItem*> needed;
+        int candidates = 0;
+        const bool queueShown = std::find(listed.begin(), listed.end(), summaryItem.get()) != listed.end();
+        for (const RowItem* item : listed) {
+            if (item == exportItem.get() || item == retryAllItem.get()) break;
+            if (item == savedItem.get() && queueShown) break;
+            if (item->kind == RowItem::Kind::candidate && ++candidates > QueueView::rowsInView) continue;
+            needed.push_back(item);
+        }
+        return needed;
+    }
+
+    // The height of the needed rows at the list's width: measured on the
+    // row that shows each, or, for a row not made yet, on its widget (a
+    // fixed part) or as the last input line measured; of the inputs, their
+    // first `rowsInView` lines.
+    // What an input's group keeps under its last line: its padding and its
+    // rule (the panel's style).
+    static constexpr int groupFoot = 4;
+
+    int measureUsable() const {
+        const int width = list.get_width() > 0 ? list.get_width() : QueueView::minimumContentWidth;
+        std::map<const RowItem*, const Gtk::Widget*> rows;
+        for (const Gtk::Widget* row = list.get_first_child(); row; row = row->get_next_sibling()) {
+            auto* slot = dynamic_cast<const Slot*>(row->get_first_child());
+            if (slot && slot->item() && row->get_visible()) rows[slot->item()] = row;
+        }
+        int total = 0;
+        int lines = 0;
+        int lineHeight = 28;
+        int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+        for (const RowItem* item : neededRows()) {
+            if (item->kind == RowItem::Kind::input) {
+                if (lines >= QueueView::rowsInView) break;
+                // The slot's margin above the input.
+                total += 3;
+                auto row = rows.find(item);
+                const Slot* slot = row == rows.end() ? nullptr : dynamic_cast<const Slot*>(row->second->get_first_child());
+                std::vector<int> heights;
+                if (slot && slot->inputGroup()) heights = slot->inputGroup()->lineHeights(width - 16);
+                if (heights.empty()) heights = {lineHeight};
+                lineHeight = heights.front();
+                std::size_t taken = 0;
+                for (int h : heights) {
+                    if (lines >= QueueView::rowsInView) break;
+                    total += h;
+                    ++lines;
+                    ++taken;
+                }
+                // A group shown whole ends with its padding and its rule.
+                if (taken == heights.size()) total += groupFoot;
+                continue;
+            }
+            if (auto row = rows.find(item); row != rows.end()) {
+                row->second->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+                total += natural;
+            } else if (item->kind == RowItem::Kind::fixed && item->fixed) {
+                item->fixed->measure(Gtk::Orientation::VERTICAL, width, minimum, natural, b1, b2);
+                total += natural + 6;
+            } else {
+                total += lineHeight;
+            }
+        }
+        return total;
+    }
+
+    void checkUsable() {
+        const int measured = std::max(measureUsable(), static_cast<int>(QueueView::minimumHeight));
+        if (measured == usable) return;
+        usable = measured;
+        applyUsable.schedule();
+    }
+
+    void applyUsableHeight() {
+        if (!view) return;
+        // The toolkit keeps the least height at most the greatest: the
+        // bound that moves away from the other goes first.
+        const int maximum = std::max(QueueView::maximumHeight, usable);
+        if (usable < view->get_min_content_height()) {
+            view->set_min_content_height(usable);
+            view->set_max_content_height(maximum);
+        } else {
+            view->set_max_content_height(maximum);
+            view->set_min_content_height(usable);
+        }
+        view->usableChanged.emit();
+    }
+
     // Another reference to one of our items.
     static Glib::RefPtr<RowItem> refOf(RowItem* item) {
         item->reference();
@@ -830,6 +977,8 @@ struct QueueView::Parts {
 QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*)
     : parts_(std::make_unique<Parts>(std::move(controller))) {
     installStyle();
+    add_css_class("queue-panel");
+    parts_->view = this;
     set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
     set_overlay_scrolling(false);
     set_max_content_height(maximumHeight);
@@ -840,6 +989,7 @@ QueueView::QueueView(std::shared_ptr<QueueController> controller, SettingsStore*
 }
 
 QueueView::~QueueView() {
+    parts_->view = nullptr;
     parts_->disconnect();
     // The slots give the lent widgets back before either goes.
     parts_->list.set_model({});
@@ -848,5 +998,15 @@ QueueView::~QueueView() {
 Gtk::ListView& QueueView::list() { return parts_->list; }
 
 bool QueueView::refreshPending() const { return parts_->refresh.pending(); }
+
+int QueueView::usableHeight() const { return parts_->usable; }
+
+void QueueView::size_allocate_vfunc(int width, int height, int baseline) {
+    Gtk::ScrolledWindow::size_allocate_vfunc(width, height, baseline);
+    if (std::exchange(parts_->scrollToTop, false)) parts_->toTop.schedule();
+    // The rows are laid out now; what they need is applied on a later
+    // turn, never inside this allocation.
+    parts_->checkUsable();
+}
 
 }  // namespace velmora

@@ -53,7 +53,6 @@ public:
     static constexpr const char* retryFailedName = "queue.retryFailed";
     static constexpr const char* exportWholeName = "queue.export.whole";
     static constexpr const char* exportOneFileName = "queue.export.oneFile";
-    static constexpr const char* statusName = "queue.status";
     // One input's group is "queue.row.<position from 1>"; inside it:
     static constexpr const char* rowPrefix = "queue.row.";
     static constexpr const char* inputName = "queue.input";
@@ -70,10 +69,13 @@ public:
     static constexpr const char* selectedClass = "queue-selected";
     static constexpr const char* errorClass = "queue-error";
 
+    // The height it grows to when the pane has room, unless what it must
+    // show needs more (`usableHeight`).
     static constexpr int maximumHeight = 230;
-    // What it keeps when the pane needs the rest for the page and the
-    // editor's controls: its first rows, the rest scrolled to.
+    // What it keeps before its rows have been measured.
     static constexpr int minimumHeight = 64;
+    // How many inputs of the open queue it keeps in view.
+    static constexpr int rowsInView = 3;
     static constexpr int minimumContentWidth = 680;
 
     // settings may be null; the panel reads nothing from it.
@@ -84,6 +86,17 @@ public:
     Gtk::ListView& list();
     // Whether a refresh waits for the next turn of the main loop.
     bool refreshPending() const;
+
+    // The least height that shows, scrolled to the top, its toolbars, the
+    // queue's summary and `rowsInView` inputs (or, with no queue open,
+    // everything above the export row: the saved queues and a refused
+    // resume), as the rows were last laid out; the panel keeps it as its
+    // least height and tells `usableChanged` when it changes.
+    int usableHeight() const;
+    sigc::signal<void()> usableChanged;
+
+protected:
+    void size_allocate_vfunc(int width, int height, int baseline) override;
 
 private:
     struct Parts;

@@ -61,11 +61,13 @@ FoldedText fold(const std::u16string& text) {
 
 }  // namespace
 
+std::string pageSeparator(int64_t page) { return "--- ページ " + std::to_string(page) + " ---"; }
+
 std::string text(const std::vector<Page>& pages, bool separators) {
     std::string out;
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (i > 0) out += "\n\n";
-        if (separators) out += "--- Page " + std::to_string(i + 1) + " ---\n";
+        if (separators) out += pageSeparator(static_cast<int64_t>(i) + 1) + "\n";
         const Page& p = pages[i];
         if (p.complete) out += p.text;
         else out += incompletePageText;

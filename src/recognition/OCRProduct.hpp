@@ -35,9 +35,13 @@ struct Match {
     bool operator==(const Match&) const = default;
 };
 
+// The line that heads page N of a text, in the Japanese of the document
+// headers ("=== 文書 1: … ==="): "--- ページ N ---".
+std::string pageSeparator(int64_t page);
+
 // The pages' bodies (the placeholder for an incomplete page) joined by a
-// blank line; with separators each body is headed "--- Page N ---", N being
-// the position in the list from 1.
+// blank line; with separators each body is headed by pageSeparator(N), N
+// being the position in the list from 1.
 std::string text(const std::vector<Page>& pages, bool separators);
 
 // Line breaks inside paragraphs become spaces; paragraphs stay apart.

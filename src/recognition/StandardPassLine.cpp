@@ -7,6 +7,7 @@
 
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"
+#include "recognition/RecognitionProgress.hpp"
 
 namespace velmora::StandardPass {
 
@@ -144,7 +145,7 @@ std::vector<Line> Reader::area(const PixelBox& box, tesseract::PageSegMode mode,
 }
 
 void Reader::run() {
-    if (api_.Recognize(nullptr) != 0) throw RecognizerError("Tesseract failed to recognise the page");
+    if (RecognitionProgress::recognize(api_) != 0) throw RecognizerError("Tesseract failed to recognise the page");
 }
 
 // The symbol at the index of all the line's symbols, in its word.

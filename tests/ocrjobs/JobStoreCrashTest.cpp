@@ -116,7 +116,7 @@ TEST(JobStoreCrash, AKilledWorkerNeverDamagesTheJobNorLosesACommittedPage) {
     std::string expected;
     for (int64_t p = 1; p <= pageCount; ++p) {
         if (p > 1) expected += "\n\n";
-        expected += "--- Page " + std::to_string(p) + " ---\nページ" + std::to_string(p);
+        expected += "--- ページ " + std::to_string(p) + " ---\nページ" + std::to_string(p);
     }
     EXPECT_EQ(store->text(), expected);
 }

@@ -104,7 +104,7 @@ TEST(JobStore, AJobWithoutAFolderWritesNothing) {
     EXPECT_EQ(store->result(1), test::sampleResult(1, "秘密"));
     EXPECT_EQ(store->checkpoint().pages[0].resultFile, "page-1.json");
     EXPECT_EQ(store->memoryBytes(), static_cast<int64_t>(JSON::encode(test::sampleResult(1, "秘密")).size()));
-    EXPECT_EQ(store->text(), "--- Page 1 ---\n秘密");
+    EXPECT_EQ(store->text(), "--- ページ 1 ---\n秘密");
 
     fs::current_path(previous);
     EXPECT_EQ(test::listNames(tmp.path()), (std::vector<std::string>{"cwd", "output", "private.png", "storage"}));
@@ -179,7 +179,7 @@ TEST(JobStore, TheTextHasOnePartPerPage) {
     job.store->commit(test::sampleResult(1, "abc"));
     job.store->begin(2);
     job.store->fail(2, ErrorCase::renderFailed);
-    EXPECT_EQ(job.store->text(), "--- Page 1 ---\nabc\n\n--- Page 2 ---\n[failed]");
+    EXPECT_EQ(job.store->text(), "--- ページ 1 ---\nabc\n\n--- ページ 2 ---\n[failed]");
 
     // Results are read from their files every time, and checked.
     test::writeFile(job.folder() / "page-1.json", JSON::print(test::sampleResult(1, "abd")));
@@ -214,7 +214,7 @@ TEST(JobStore, ResumeTakesUpWhereTheJobStoodAndFollowsAMovedFile) {
     EXPECT_EQ(resumed->result(1), test::sampleResult(1, "一"));
     resumed->begin(2);
     resumed->commit(test::sampleResult(2, "二"));
-    EXPECT_EQ(resumed->text(), "--- Page 1 ---\n一\n\n--- Page 2 ---\n二\n\n--- Page 3 ---\n[pending]");
+    EXPECT_EQ(resumed->text(), "--- ページ 1 ---\n一\n\n--- ページ 2 ---\n二\n\n--- ページ 3 ---\n[pending]");
 }
 
 // Each fault is set up together with every fault checked after it, so the

@@ -32,7 +32,7 @@ void drawLines(cairo_t* cr, const std::vector<std::string>& lines, double pixelS
 }
 
 std::string body(const std::string& text, std::size_t page) {
-    const std::string header = "--- Page " + std::to_string(page) + " ---\n";
+    const std::string header = "--- ページ " + std::to_string(page) + " ---\n";
     const std::size_t start = text.find(header);
     if (start == std::string::npos) return {};
     const std::size_t from = start + header.size();

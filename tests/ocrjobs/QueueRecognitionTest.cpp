@@ -61,7 +61,7 @@ fs::path writeTextPDF(const fs::path& path, const std::vector<std::vector<std::s
 
 // The body of one page in a text with page headers.
 std::string pageBody(const std::string& text, int64_t page) {
-    const std::string header = "--- Page " + std::to_string(page) + " ---\n";
+    const std::string header = "--- ページ " + std::to_string(page) + " ---\n";
     const std::size_t start = text.find(header);
     if (start == std::string::npos) return "";
     const std::size_t from = start + header.size();
@@ -113,7 +113,7 @@ TEST(QueueRecognition, AQueueOfRealDocumentsIsReadAndExported) {
     const std::string all = test::readFile(combined[0]);
     const std::size_t second_ = all.find("\n\n=== 文書 2: 枕草子.pdf ===\n");
     const std::size_t third = all.find("\n\n=== 文書 3: 秋.pdf ===\n");
-    ASSERT_TRUE(all.starts_with("=== 文書 1: 猫.png ===\n--- Page 1 ---\n")) << all;
+    ASSERT_TRUE(all.starts_with("=== 文書 1: 猫.png ===\n--- ページ 1 ---\n")) << all;
     ASSERT_NE(second_, std::string::npos) << all;
     ASSERT_NE(third, std::string::npos) << all;
     const std::string first_ = all.substr(0, second_);
@@ -127,7 +127,7 @@ TEST(QueueRecognition, AQueueOfRealDocumentsIsReadAndExported) {
     const auto separate = engine->exportTo(out, TXTOptions(true, true, false));
     ASSERT_EQ(separate, (std::vector<fs::path>{out / "OCR-1-猫.txt", out / "OCR-2-枕草子.txt", out / "OCR-3-秋.txt"}));
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(test::readFile(separate[i]), engine->text(ids[i]));
-    EXPECT_EQ(test::readFile(separate[1]), middle.substr(middle.find("--- Page 1")));
+    EXPECT_EQ(test::readFile(separate[1]), middle.substr(middle.find("--- ページ 1")));
     EXPECT_EQ(engine->exportTo(out), std::vector<fs::path>{out / "OCR-combined-1.txt"});
     EXPECT_EQ(test::readFile(out / "OCR-combined-1.txt"), all);
 }

@@ -402,5 +402,5 @@ TEST_F(QueueRun, ASourceImageTooLargeToLoadFailsWithoutHoldingUpTheQueue) {
     EXPECT_EQ(s.status, QueueStatus::completed);
     EXPECT_EQ(control.stop(), Stop::none);
     EXPECT_EQ(engine->text(s.inputs[0].id), "[途中結果：失敗]");
-    EXPECT_EQ(engine->text(s.inputs[1].id), "--- Page 1 ---\n" + test::fakeText(png, 1));
+    EXPECT_EQ(engine->text(s.inputs[1].id), "--- ページ 1 ---\n" + test::fakeText(png, 1));
 }

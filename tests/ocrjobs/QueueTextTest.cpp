@@ -53,9 +53,9 @@ TEST_F(QueueText, TheCombinedExportShowsEveryPageAndWhatIsMissing) {
     const auto first = engine->exportTo(out);
     ASSERT_EQ(first, std::vector<fs::path>{out / "OCR-combined.txt"});
     EXPECT_EQ(test::readFile(first[0]), "=== 文書 1: a.pdf ===\n"
-                                        "--- Page 1 ---\n" + page(1) + "\n\n"
-                                        "--- Page 2 ---\n[途中結果：失敗]\n\n"
-                                        "--- Page 3 ---\n" + page(3) + "\n\n"
+                                        "--- ページ 1 ---\n" + page(1) + "\n\n"
+                                        "--- ページ 2 ---\n[途中結果：失敗]\n\n"
+                                        "--- ページ 3 ---\n" + page(3) + "\n\n"
                                         "=== 文書 2: b.pdf ===\n[途中結果：パスワード待ち]");
     // Never over an earlier file.
     EXPECT_EQ(engine->exportTo(out), std::vector<fs::path>{out / "OCR-combined-1.txt"});
@@ -64,7 +64,7 @@ TEST_F(QueueText, TheCombinedExportShowsEveryPageAndWhatIsMissing) {
     const UUID a = s.inputs[0].id;
     EXPECT_EQ(engine->text(a, TXTOptions(true, false)), page(1) + "\n\n[途中結果：失敗]\n\n" + page(3));
     EXPECT_EQ(engine->text(a, TXTOptions(false, true)),
-              "--- Page 1 ---\n" + flat(page(1)) + "\n\n--- Page 2 ---\n[途中結果：失敗]\n\n--- Page 3 ---\n" +
+              "--- ページ 1 ---\n" + flat(page(1)) + "\n\n--- ページ 2 ---\n[途中結果：失敗]\n\n--- ページ 3 ---\n" +
                   flat(page(3)));
     // Neither reading nor exporting touches the queue.
     EXPECT_EQ(engine->snapshot(), s);
@@ -117,7 +117,7 @@ TEST_F(QueueText, OneFilePerInputIsNamedByItsPosition) {
     const auto written = engine->exportTo(out, separate);
     ASSERT_EQ(written, (std::vector<fs::path>{out / "OCR-1-scan.txt", out / "OCR-2-scan.txt", out / "OCR-3-写真.v2.txt"}));
     for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(test::readFile(written[i]), engine->text(s.inputs[i].id));
-    EXPECT_EQ(test::readFile(written[1]), "--- Page 1 ---\n" + test::fakeText(two, 1) + "\n\n--- Page 2 ---\n" +
+    EXPECT_EQ(test::readFile(written[1]), "--- ページ 1 ---\n" + test::fakeText(two, 1) + "\n\n--- ページ 2 ---\n" +
                                               test::fakeText(two, 2));
     EXPECT_EQ(engine->exportTo(out, separate),
               (std::vector<fs::path>{out / "OCR-1-scan-1.txt", out / "OCR-2-scan-1.txt", out / "OCR-3-写真.v2-1.txt"}));

@@ -49,7 +49,7 @@ TEST(QueueVertical, APDFOfVerticalTextIsReadInTheVerticalMode) {
 
     const std::string text = engine->text(s.inputs[0].id);
     for (std::size_t p = 0; p < 2; ++p) {
-        const std::string header = "--- Page " + std::to_string(p + 1) + " ---\n";
+        const std::string header = "--- ページ " + std::to_string(p + 1) + " ---\n";
         const std::size_t start = text.find(header);
         ASSERT_NE(start, std::string::npos) << text;
         const std::size_t from = start + header.size();

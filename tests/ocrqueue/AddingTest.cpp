@@ -116,10 +116,46 @@ TEST_F(Adding, DuplicatesAreAskedAboutOnceAndDecideForTheWholeCall) {
     // The decomposed spelling of a queued name is the same original.
     const std::string decomposed = (tmp / "か\u3099.pdf").string();
     ASSERT_NE(decomposed, a.string());
+    test::writeDocument(decomposed, 1);
     confirmer->answers = {false};
     add(*c, {fs::path(decomposed)});
     EXPECT_EQ(confirmer->asked.size(), 3u);
     EXPECT_EQ(pathsOf(*c).size(), 6u);
+}
+
+TEST_F(Adding, AFileThatWouldFailWhenRunIsRefusedAtAdding) {
+    auto c = portedController();
+    const fs::path a = doc("a.pdf"), b = doc("b.pdf");
+    open(*c, {a, b});
+    const auto saved = c->savedQueues.get();
+    // A real document of many pages cut off part way, as an interrupted
+    // download leaves it.
+    const fs::path whole = tmp / "manual.pdf";
+    test::writePDF(whole, std::vector<test::PageSize>(40, test::PageSize{595, 842}), [](cairo_t* cr, int page, test::PageSize) {
+        for (int i = 0; i < 60; ++i) cairo_rectangle(cr, 20 + (i * 37 + page * 11) % 500, 20 + (i * 53) % 780, 3, 2);
+        cairo_fill(cr);
+    });
+    const std::string bytes = test::readFile(whole);
+    ASSERT_GT(bytes.size(), 20000u);
+    test::writeFile(tmp / "cut.pdf", bytes.substr(0, 20000));
+
+    // Refused with the opening's sentence, naming the file; nothing is
+    // added and the duplicate is not even asked about.
+    add(*c, {a, doc("c.pdf"), tmp / "cut.pdf"});
+    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(c->status.get(), std::string("cut.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->refusedStatus.get(), c->status.get());
+    EXPECT_FALSE(c->importing.get());
+    EXPECT_EQ(c->savedQueues.get(), saved);
+    add(*c, {tmp / "cut.pdf"});
+    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(pathsOf(*c).size(), 2u);
+    // With no queue open, no queue is made of it either.
+    auto d = portedController();
+    add(*d, {tmp / "cut.pdf"});
+    EXPECT_FALSE(d->engine);
+    EXPECT_EQ(d->status.get(), BrindlexError::message(ErrorCase::invalidInput));
 }
 
 TEST_F(Adding, AnAdditionWaitsItsTurnAndRefusesAnotherMeanwhile) {
@@ -290,8 +326,16 @@ TEST_F(Adding, ADropTakesUpTo5000ItemsAndAllOrNothing) {
     EXPECT_FALSE(c->receiveDrop({}));
     EXPECT_EQ(c->status.get(), dropLimit);
 
+    // 5001 names of one small image: each is read before it is added.
+    const fs::path image = tmp / "dropped" / "0.png";
+    fs::create_directories(image.parent_path());
+    test::writePNG(image, 4, 4, 3, [](int, uint8_t* row) { std::fill(row, row + 12, uint8_t{255}); });
     std::vector<QueueController::DropItem> many;
-    for (int i = 0; i < 5001; ++i) many.push_back(item(tmp / "gone" / (std::to_string(i) + ".png")));
+    for (int i = 0; i < 5001; ++i) {
+        const fs::path name = image.parent_path() / (std::to_string(i) + ".png");
+        if (i > 0) fs::create_hard_link(image, name);
+        many.push_back(item(name));
+    }
     c->status = "";
     EXPECT_FALSE(c->receiveDrop(many));
     EXPECT_EQ(c->status.get(), dropLimit);
@@ -371,12 +415,14 @@ TEST_F(Adding, SeveralDroppedFilesGoToTheEndAndDropsTakeTurns) {
     EXPECT_TRUE(c->receiveDrop({item(doc("first.pdf"), true)}));
     EXPECT_TRUE(c->receiveDrop({item(doc("second.pdf")), item(note, true)}));
     dropped(*c);
-    EXPECT_EQ(pathsOf(*c),
-              (std::vector<std::string>{tmp / "first.pdf", tmp / "second.pdf", note}));
+    // Onto an open queue, a file of another kind is refused as well: it
+    // would only fail when the run reached it.
+    EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{tmp / "first.pdf"}));
+    EXPECT_EQ(c->status.get(), refusedKinds);
+    EXPECT_TRUE(c->receiveDrop({item(doc("second.pdf")), item(doc("third.pdf"), true)}));
+    dropped(*c);
+    EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{tmp / "first.pdf", tmp / "second.pdf", tmp / "third.pdf"}));
     EXPECT_EQ(c->status.get(), added(2));
-    // Onto an open queue, a file of another kind is taken as it comes and
-    // fails on its own when run.
-    EXPECT_EQ(c->snapshot->value().inputs[2].status, InputStatus::pending);
 }
 
 // ---- folder listings

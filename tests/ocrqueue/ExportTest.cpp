@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <filesystem>
 #include <memory>
 
@@ -9,6 +11,7 @@
 #include "foundation/OutputRoots.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "history/CaptureHistory.hpp"
+#include "support/FakeDesktopActions.hpp"
 #include "support/MainLoop.hpp"
 
 using namespace velmora;
@@ -18,8 +21,12 @@ namespace {
 
 constexpr const char* incompleteManaged = "[途中結果：未完了または失敗]";
 
-std::string saved(std::size_t count) {
-    return "TXTを" + std::to_string(count) + "件保存しました。同名の保存物は上書きしません。";
+// What a save says of the files it wrote in the folder.
+std::string saved(const std::vector<std::string>& names, const fs::path& folder) {
+    const std::string first = "「" + names.front() + "」";
+    return (names.size() == 1 ? "TXT" + first + "を保存しました。"
+                              : "TXTを" + std::to_string(names.size()) + "件保存しました（" + first + "ほか）。") +
+           "保存先：" + folder.string();
 }
 
 std::vector<std::string> names(const std::vector<fs::path>& files) {
@@ -126,7 +133,10 @@ TEST_F(Export, EachShapeNamesItsFilesAndNeverReplacesOne) {
         EXPECT_EQ(first, OCRProduct::text(c->documentPages(), true));
         c->exportText(out);
         EXPECT_EQ(names(c->lastExports), std::vector<std::string>{"scan_001.txt"});
-        EXPECT_EQ(c->status.get(), saved(1));
+        // The file written and its folder are named: a numbered name says
+        // that the earlier one was kept.
+        EXPECT_EQ(c->status.get(), saved({"scan_001.txt"}, out));
+        EXPECT_EQ(c->savedStatus.get(), c->status.get());
         EXPECT_EQ(test::readFile(out / "scan.txt"), first);
     }
     {  // product, two originals, then one file per page by position
@@ -138,7 +148,7 @@ TEST_F(Export, EachShapeNamesItsFilesAndNeverReplacesOne) {
         EXPECT_EQ(names(c->lastExports),
                   (std::vector<std::string>{"キャプチャOCR_0001.txt", "キャプチャOCR_0003.txt", "キャプチャOCR_0004.txt"}));
         EXPECT_EQ(test::readFile(out / "キャプチャOCR_0004.txt"), test::fixedText(1));
-        EXPECT_EQ(c->status.get(), saved(3));
+        EXPECT_EQ(c->status.get(), saved({"キャプチャOCR_0001.txt", "", ""}, out));
         c->combined = true;
     }
     {  // managed: the whole queue in one file, or one file per page
@@ -181,6 +191,31 @@ TEST_F(Export, EachShapeNamesItsFilesAndNeverReplacesOne) {
     EXPECT_THROW(c->exportText(out), BrindlexError);
 }
 
+TEST_F(Export, ASaveNamesItsFileAndFolderAndOpensThatFolder) {
+    // Under the home folder, the folder is written from "~".
+    const fs::path home = g_get_home_dir();
+    EXPECT_EQ(QueueController::savedSentence({home / "Documents" / "ベルモラ" / "OCR" / "報告.txt"}),
+              "TXT「報告.txt」を保存しました。保存先：~/Documents/ベルモラ/OCR");
+    EXPECT_EQ(QueueController::savedSentence({home / "OCR" / "a.txt", home / "OCR" / "b.txt"}),
+              "TXTを2件保存しました（「a.txt」ほか）。保存先：~/OCR");
+    EXPECT_EQ(QueueController::savedSentence({"/srv/ocr/a.txt"}), "TXT「a.txt」を保存しました。保存先：/srv/ocr");
+
+    // The save's folder is shown with its file selected, while the save's
+    // sentence stands.
+    auto desktop = std::make_shared<test::FakeDesktopActions>();
+    QueuePorts ports;
+    ports.desktop = desktop;
+    c = controller(test::fakeRecognition(ports));
+    open({{"report.pdf", 1}});
+    c->destinationProvider = [this](bool) -> Task<std::optional<fs::path>> { co_return out / "OCR"; };
+    test::runTask(c->save(false));
+    ASSERT_EQ(names(c->lastExports), std::vector<std::string>{"report.txt"});
+    EXPECT_EQ(c->status.get(), saved({"report.txt"}, out / "OCR"));
+    EXPECT_EQ(c->savedStatus.get(), c->status.get());
+    c->revealExports();
+    EXPECT_EQ(desktop->revealed, std::vector<fs::path>{out / "OCR" / "report.txt"});
+}
+
 TEST_F(Export, ExportsAreRecordedInTheHistoryUnlessPrivateOrOutsideTheApprovedFolders) {
     open({{"h1.pdf", 1}, {"h2.pdf", 1}});
     AppHistory::startupNotice().set(AppHistory::initialNotice);
@@ -198,7 +233,7 @@ TEST_F(Export, ExportsAreRecordedInTheHistoryUnlessPrivateOrOutsideTheApprovedFo
     const fs::path elsewhere = tmp / "elsewhere";
     c->exportText(elsewhere);
     EXPECT_TRUE(fs::exists(elsewhere / "キャプチャOCR.txt"));
-    EXPECT_EQ(c->status.get(), saved(1));
+    EXPECT_EQ(c->status.get(), saved({"キャプチャOCR.txt"}, elsewhere));
     EXPECT_EQ(AppHistory::startupNotice().get(),
               "TXTは保存済みですが履歴へ登録できませんでした。ファイルは保持しています。");
     EXPECT_EQ(history().size(), 1u);

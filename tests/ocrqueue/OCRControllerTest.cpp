@@ -554,11 +554,11 @@ TEST(SingleFileRecognition, ATwoPagePDFOfJapaneseTextComesBackAsDrawn) {
     // The job's text: each page under its header line.
     const std::string& text = c->original.get();
     for (std::size_t page = 0; page < pageLines.size(); ++page) {
-        const std::string header = "--- Page " + std::to_string(page + 1) + " ---\n";
+        const std::string header = "--- ページ " + std::to_string(page + 1) + " ---\n";
         const std::size_t start = text.find(header);
         ASSERT_NE(start, std::string::npos) << text;
         const std::size_t from = start + header.size();
-        const std::size_t end = text.find("\n\n--- Page ", from);
+        const std::size_t end = text.find("\n\n--- ページ ", from);
         std::string actual = text.substr(from, end == std::string::npos ? std::string::npos : end - from);
         actual.erase(std::remove(actual.begin(), actual.end(), '\n'), actual.end());
         std::string expected;

@@ -118,7 +118,12 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
         c->status = "";
         open(*c, {tmp / name});
         EXPECT_EQ(c->status.get(), refused) << name;
+        EXPECT_EQ(c->refusedStatus.get(), refused) << name;
         EXPECT_FALSE(c->preview->has_value()) << name;
+        // Refused before any queue is made: nothing is left to resume.
+        EXPECT_FALSE(c->engine) << name;
+        EXPECT_TRUE(c->savedQueues->empty()) << name;
+        EXPECT_FALSE(fs::exists(c->parent)) << name;
     }
     // A document that opens is announced; a locked one waits for its
     // password without a refusal.
@@ -127,6 +132,45 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
     EXPECT_EQ(c->previewPageCount.get(), 40);
     open(*c, {test::lockPDF(test::writeDocument(tmp / "plain.pdf", 1), tmp / "locked.pdf", "鍵")});
     EXPECT_EQ(c->status.get(), openedSentence);
+}
+
+TEST_F(Opening, AFileThatWillBeRefusedLeavesTheEditedDocumentOnScreen) {
+    auto c = portedController();
+    confirmer->afterTurn = true;
+    open(*c, {test::writeDocument(tmp / "old.pdf", 2)});
+    auto old = c->engine;
+    JobControl control;
+    old->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+    c->snapshot = old->snapshot();
+    ASSERT_TRUE(c->goPage(2));
+    c->editText("直した" + c->edited.get(), TextRange{0, 0}, std::string("直した"), false);
+    ASSERT_TRUE(c->hasUnsavedEdits());
+    const std::string edited = c->edited.get();
+    const auto saved = c->savedQueues.get();
+
+    test::writeFile(tmp / "notes.pdf", "PDFではない文書です。");
+    test::writeFile(tmp / "empty.png", "");
+    confirmer->answers = {true, true};
+    for (const char* name : {"notes.pdf", "empty.png", "missing.pdf"}) {
+        open(*c, {tmp / name});
+        // Nothing asked, nothing replaced: the refusal is the status.
+        EXPECT_TRUE(confirmer->asked.empty()) << name;
+        EXPECT_EQ(c->engine, old) << name;
+        EXPECT_EQ(c->edited.get(), edited) << name;
+        EXPECT_EQ(c->page.get(), 2) << name;
+        EXPECT_EQ(c->previewPageCount.get(), 2) << name;
+        EXPECT_TRUE(c->preview->has_value()) << name;
+        EXPECT_EQ(c->savedQueues.get(), saved) << name;
+        EXPECT_NE(c->status.get(), openedSentence) << name;
+        EXPECT_EQ(c->refusedStatus.get(), c->status.get()) << name;
+        EXPECT_FALSE(c->importing.get()) << name;
+    }
+    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    // Among several files, the refused one is named.
+    open(*c, {test::writeDocument(tmp / "good.pdf", 1), tmp / "notes.pdf"});
+    EXPECT_EQ(c->status.get(), std::string("notes.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->engine, old);
+    EXPECT_TRUE(confirmer->asked.empty());
 }
 
 TEST_F(Opening, UnsavedEditsAreConfirmedAndStoredInTheOldQueueFirst) {
@@ -248,7 +292,7 @@ TEST_F(Opening, AFIFONamedLikeAPDFIsRefusedAndTheLoopStaysResponsive) {
     test::runTask(c->requestSelection({fifo}), 10s);
     ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get(); }, 10s));
     EXPECT_TRUE(turned);
-    ASSERT_TRUE(c->engine);
+    EXPECT_FALSE(c->engine);
     EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
     EXPECT_FALSE(c->preview->has_value());
 }

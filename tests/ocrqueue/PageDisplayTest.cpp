@@ -172,15 +172,20 @@ TEST_F(PageDisplay, TheConfirmationsSayWhatIsKeptAndProceedOnlyOnContinue) {
     QueuePorts ports = test::fakeRecognition();
     ports.confirmer = confirmer;
     auto c = controller(ports);
-    EXPECT_FALSE(test::runTask(c->confirmDiscard("別の原稿を開きますか？")));
-    EXPECT_TRUE(test::runTask(c->confirmReplaceEditedText("認識原文から改行を整え直しますか？")));
+    EXPECT_FALSE(test::runTask(c->confirmDiscard("別の原稿を開きますか？", "開く")));
+    EXPECT_TRUE(test::runTask(c->confirmReplaceEditedText("認識原文から改行を整え直しますか？", "整え直す")));
     ASSERT_EQ(confirmer->asked.size(), 2u);
     EXPECT_EQ(confirmer->asked[0].message, "別の原稿を開きますか？");
     EXPECT_EQ(confirmer->asked[0].informative,
               "未保存の編集があります。必要な場合は先にTXTを保存してください。以前の認識・編集データと保存済みファイルは削除しません。");
     EXPECT_EQ(confirmer->asked[1].informative,
               "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。保存済みファイルと原稿は削除しません。");
-    EXPECT_EQ(confirmer->asked[1].confirmLabel, "続ける");
+    // Each answer ahead says what it does: leaving edits stored where they
+    // are loses nothing, replacing them does.
+    EXPECT_EQ(confirmer->asked[0].confirmLabel, "開く");
+    EXPECT_EQ(confirmer->asked[0].ahead, AnswerAhead::suggested);
+    EXPECT_EQ(confirmer->asked[1].confirmLabel, "整え直す");
+    EXPECT_EQ(confirmer->asked[1].ahead, AnswerAhead::destructive);
 }
 
 TEST_F(PageDisplay, AStoredEditWithoutAStateHereGetsOneOnTheRecognisedTextBroughtUpToIt) {

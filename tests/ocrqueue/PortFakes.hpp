@@ -25,13 +25,15 @@ class FakeConfirmer : public Confirmer {
 public:
     struct Question {
         std::string message, informative, confirmLabel;
+        AnswerAhead ahead = AnswerAhead::suggested;
     };
     std::deque<bool> answers;
     bool afterTurn = false;
     std::vector<Question> asked;
 
-    Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel) override {
-        asked.push_back({std::move(message), std::move(informative), std::move(confirmLabel)});
+    Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel,
+                       AnswerAhead ahead) override {
+        asked.push_back({std::move(message), std::move(informative), std::move(confirmLabel), ahead});
         if (afterTurn) co_await oneTurn();
         if (answers.empty()) co_return false;
         const bool answer = answers.front();

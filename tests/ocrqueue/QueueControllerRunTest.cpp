@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "RunFixtures.hpp"
+#include "recognition/RecognitionProgress.hpp"
 #include "foundation/Digest.hpp"
 
 using namespace velmora;
@@ -501,7 +505,7 @@ TEST_F(Run, AFinishedQueuePublishesItsTextOnceAndRecordsIt) {
     EXPECT_EQ(c->status.get(), completedSentence);
     const fs::path txt = c->output / "OCR-結果.txt";
     ASSERT_EQ(c->lastExports.get(), std::vector<fs::path>{txt});
-    EXPECT_EQ(test::readFile(txt), "--- Page 1 ---\n" + test::fixedText(1) + "\n\n--- Page 2 ---\n" + test::fixedText(2));
+    EXPECT_EQ(test::readFile(txt), "--- ページ 1 ---\n" + test::fixedText(1) + "\n\n--- ページ 2 ---\n" + test::fixedText(2));
     EXPECT_FALSE(c->automaticDestination);
     const QueueSnapshot stored = OCRQueueEngine::inspect(folderOf(*c));
     ASSERT_TRUE(stored.automaticExports);
@@ -528,7 +532,7 @@ TEST_F(Run, AFinishedQueuePublishesItsTextOnceAndRecordsIt) {
     runToEnd(*c);
     EXPECT_EQ(c->lastExports.get(), std::vector<fs::path>{c->output / "OCR-結果_001.txt"});
     EXPECT_EQ(test::readFile(c->output / "OCR-結果.txt"),
-              "--- Page 1 ---\n" + test::fixedText(1) + "\n\n--- Page 2 ---\n" + test::fixedText(2));
+              "--- ページ 1 ---\n" + test::fixedText(1) + "\n\n--- ページ 2 ---\n" + test::fixedText(2));
     EXPECT_EQ(AppHistory::required()->entries().size(), 2u);
 }
 
@@ -616,6 +620,41 @@ TEST_F(Run, ReportsOfAnotherGenerationOrAfterTheEndChangeNothing) {
     QueueRunProbe::deliver(*c, late, c->generation);
     EXPECT_EQ(c->snapshot->value(), late);
     c->setBusy(false);
+}
+
+TEST_F(Run, HowFarThePageUnderWayIsReadIsPublishedUntilItsEnd) {
+    // Each page tells half of it read, then waits to be let through.
+    std::atomic<int> released{0};
+    QueuePorts ports;
+    ports.configureEngine = [&released](OCRQueueEngine& engine) {
+        engine.setRecognizer([&released](const RasterImage& image, uint32_t, int64_t page, const OCRSettings&,
+                                         const std::function<bool()>&) {
+            RecognitionProgress::report(0.5);
+            while (released.load() < page) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return PageResult(page, test::fixedRegions(page), 0.01, image.width(), image.height());
+        });
+    };
+    c = controller(ports);
+    c->automatic = false;
+    openQueue(*c, {{test::writeDocument(tmp / "a.pdf", 2)}}, c->currentSettings(), false);
+    const UUID input = c->snapshot->value().inputs[0].id;
+    test::runTask(c->start());
+    ASSERT_TRUE(test::spinUntil([&] { return c->reading->has_value(); }));
+    EXPECT_EQ(c->reading.get(), (QueueController::Reading{input, 1, 0.5}));
+
+    // Its page done, the next one's reading replaces it.
+    released = 1;
+    ASSERT_TRUE(test::spinUntil([&] { return c->reading->has_value() && c->reading->value().page == 2; }));
+    EXPECT_EQ(c->snapshot->value().completedPages(), 1);
+    // A late report of the finished page, or of another run, changes nothing.
+    QueueRunProbe::read(*c, input, 1, 0.9, c->generation);
+    QueueRunProbe::read(*c, input, 2, 0.9, UUID::random());
+    EXPECT_EQ(c->reading.get(), (QueueController::Reading{input, 2, 0.5}));
+
+    released = 2;
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }));
+    EXPECT_FALSE(c->reading->has_value());
+    EXPECT_EQ(c->status.get(), "完了");
 }
 
 TEST_F(Run, TheCompletedCountNeverGoesBackAndTheSelectedPageShowsWhenDone) {

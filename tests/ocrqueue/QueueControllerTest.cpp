@@ -90,7 +90,7 @@ TEST_F(QueueControllerTest, OnlyAPrivateInputMakesTheQueuePrivate) {
 
 TEST_F(QueueControllerTest, EmptyPortsDeclineAndFakesAnswerAsTold) {
     QueuePorts empty;
-    EXPECT_FALSE(test::runTask(empty.confirm("m", "i", "続ける")));
+    EXPECT_FALSE(test::runTask(empty.confirm("m", "i", "開く", AnswerAhead::suggested)));
     EXPECT_TRUE(test::runTask(empty.openFiles(true, {FileKind::pdf})).empty());
     EXPECT_FALSE(test::runTask(empty.chooseFolder()).has_value());
     EXPECT_FALSE(test::runTask(empty.chooseSaveFolder(tmp.path(), "このフォルダに保存", true)).has_value());
@@ -108,10 +108,12 @@ TEST_F(QueueControllerTest, EmptyPortsDeclineAndFakesAnswerAsTold) {
     picker->saveFolder = tmp / "out";
     auto clipboard = std::make_shared<test::FakeClipboard>();
     QueuePorts ports{confirmer, picker, clipboard, {}};
-    EXPECT_TRUE(test::runTask(ports.confirm("置き換えますか？", "保持します", "続ける")));
-    EXPECT_FALSE(test::runTask(ports.confirm("m", "i", "続ける")));
+    EXPECT_TRUE(test::runTask(ports.confirm("置き換えますか？", "保持します", "置き換える", AnswerAhead::destructive)));
+    EXPECT_FALSE(test::runTask(ports.confirm("m", "i", "開く", AnswerAhead::suggested)));
     ASSERT_EQ(confirmer->asked.size(), 2u);
     EXPECT_EQ(confirmer->asked[0].informative, "保持します");
+    EXPECT_EQ(confirmer->asked[0].ahead, AnswerAhead::destructive);
+    EXPECT_EQ(confirmer->asked[1].ahead, AnswerAhead::suggested);
     EXPECT_EQ(test::runTask(ports.chooseSaveFolder(tmp.path(), "このフォルダに保存", true)), tmp / "out");
     ASSERT_EQ(picker->saveRequests.size(), 1u);
     EXPECT_EQ(picker->saveRequests[0].acceptLabel, "このフォルダに保存");

@@ -106,6 +106,40 @@ TEST_F(Recovery, AQueueComesBackWithItsOwnModeAndNothingRuns) {
     EXPECT_EQ(c->counts().success, 5);
 }
 
+TEST_F(Recovery, AQueueBroughtBackPartWayGoesOnFromThereAsTheMainAction) {
+    const fs::path folder = interrupted(OCRSettings());
+    auto c = recoverer();
+    c->selectedSaved = folder;
+    recover(*c);
+    ASSERT_FALSE(c->rejection->has_value());
+    ASSERT_EQ(c->counts().success, 4);
+    EXPECT_TRUE(c->resumable());
+    const std::shared_ptr<OCRQueueEngine> recovered = c->engine;
+
+    // The pane's run button goes on: nothing is asked, no new trial is made.
+    test::runTask(c->startProduct());
+    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_EQ(c->engine, recovered);
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }, 60s));
+    EXPECT_EQ(c->status.get(), "完了");
+    EXPECT_EQ(c->counts().success, 5);
+    EXPECT_EQ(c->snapshot->value().inputs[0].editedPages.at(2), "直した本文");
+    // Finished, it is run again as a new trial, as before.
+    EXPECT_FALSE(c->resumable());
+
+    // Neither a queue never started nor a cancelled one goes on.
+    auto fresh = recoverer();
+    openQueue(*fresh, {{test::writeDocument(tmp / "fresh.pdf", 2)}}, fresh->currentSettings(), false);
+    EXPECT_FALSE(fresh->resumable());
+    auto stopped = recoverer();
+    openQueue(*stopped, {{test::writeDocument(tmp / "stopped.pdf", 2)}}, stopped->currentSettings(), true);
+    stopped->snapshot.update([](std::optional<QueueSnapshot>& s) {
+        s->status = QueueStatus::cancelled;
+        s->inputs[0].pages[1].state = PageState::cancelled;
+    });
+    EXPECT_FALSE(stopped->resumable());
+}
+
 TEST_F(Recovery, TheQueueReopensOnThePageShownEvenAfterACrash) {
     const fs::path folder = interrupted(OCRSettings());
     auto c = recoverer();
@@ -272,7 +306,7 @@ TEST_F(Recovery, AMemoryOnlyQueueWithEditsIsLetGoOnlyWhenConfirmed) {
     recover(*c);
     ASSERT_EQ(confirmer->asked.size(), 1u);
     EXPECT_EQ(confirmer->asked[0].message, "別の原稿を開きますか？");
-    EXPECT_EQ(confirmer->asked[0].confirmLabel, "続ける");
+    EXPECT_EQ(confirmer->asked[0].confirmLabel, "開く");
     EXPECT_EQ(c->engine, secret);
     EXPECT_EQ(c->edited.get(), shown);
     EXPECT_EQ(c->status.get(), "完了");

@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* restartQuestion = "別の試行として最初から処理しますか？ 旧結果と編集は保持します。";
+constexpr const char* restartQuestion = "別の試行として最初から処理しますか？";
 constexpr const char* notStarted = "新しい試行は未開始です。旧結果は保持しています。";
 constexpr const char* completedSentence = "完了";
 
@@ -121,9 +121,13 @@ TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
     test::runTask(c->requestRestart());
     ASSERT_EQ(confirmer->asked.size(), 1u);
     EXPECT_EQ(confirmer->asked[0].message, restartQuestion);
-    EXPECT_EQ(confirmer->asked[0].confirmLabel, "続ける");
-    // Nothing was edited: no word of overwritten edits.
-    EXPECT_EQ(confirmer->asked[0].informative, "保存済みファイルと原稿は削除しません。");
+    EXPECT_EQ(confirmer->asked[0].confirmLabel, "最初から処理");
+    // Nothing was edited: no word of edits. The results stay with the
+    // earlier trial, so going ahead loses nothing.
+    EXPECT_EQ(confirmer->asked[0].informative,
+              "今の結果は前の試行として残り、「再開候補」から開けます。画面には新しい試行を表示します。"
+              "保存済みファイルと原稿は削除しません。");
+    EXPECT_EQ(confirmer->asked[0].ahead, AnswerAhead::suggested);
     EXPECT_EQ(c->engine, old);
     EXPECT_EQ(c->status.get(), "前の文");
     EXPECT_FALSE(c->busy.get());
@@ -137,8 +141,10 @@ TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
     confirmer->afterTurn = true;
     test::Spawned<void> asked(c->requestRestart());
     ASSERT_TRUE(test::spinUntil([&] { return confirmer->asked.size() == 2; }));
+    // One account of the edits, and a true one: kept with the earlier
+    // trial, which stays among the saved queues (below).
     EXPECT_EQ(confirmer->asked[1].informative,
-              "編集した認識結果が上書きされます。TXTへ保存済みの場合も、現在の編集内容は画面から置き換わります。"
+              "今の結果と編集は前の試行として残り、「再開候補」から開けます。画面には新しい試行を表示します。"
               "保存済みファイルと原稿は削除しません。");
     c->setBusy(true);
     ASSERT_TRUE(test::spinUntil([&] { return asked.out->finished; }));
@@ -151,8 +157,28 @@ TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
     EXPECT_NE(c->engine, old);
     waitIdle();
     EXPECT_EQ(c->status.get(), completedSentence);
-    // The edit went with the old queue, stored before it was let go.
+    // The edit went with the old queue, stored before it was let go, and
+    // the old queue is a resume candidate as the question said.
     EXPECT_EQ(old->snapshot().inputs[0].editedPages.at(1), "新" + test::fixedText(1));
+    EXPECT_EQ(OCRQueueEngine::inspect(old->directory()->url()).inputs[0].editedPages.at(1), "新" + test::fixedText(1));
+    const auto& saved = c->savedQueues.get();
+    EXPECT_NE(std::find(saved.begin(), saved.end(), old->directory()->url()), saved.end());
+
+    // A queue in memory keeps nothing once it is let go: the question says
+    // so, and going ahead is destructive.
+    EXPECT_EQ(QueueController::restartInformative(true, false),
+              "メモリ限定の処理のため、今の結果と編集は残りません。必要な場合は先にTXTを保存してください。"
+              "保存済みファイルと原稿は削除しません。");
+    c->privateInput = true;
+    openRunQueue(*c, {1}, c->currentSettings());
+    c->snapshot.update([](std::optional<QueueSnapshot>& s) { s->inputs[0].origin = InputOrigin::privateSession; });
+    ASSERT_TRUE(c->isPrivateQueue());
+    c->managedQueue = true;
+    confirmer->answers = {false};
+    test::runTask(c->requestRestart());
+    ASSERT_EQ(confirmer->asked.size(), 4u);
+    EXPECT_EQ(confirmer->asked[3].informative, QueueController::restartInformative(false, false));
+    EXPECT_EQ(confirmer->asked[3].ahead, AnswerAhead::destructive);
 }
 
 TEST_F(Restart, AStopDuringThePreparationLeavesTheNewTrialUnstarted) {

@@ -28,6 +28,9 @@ public:
     static void deliver(QueueController& c, QueueSnapshot s, const UUID& generation) {
         c.deliverProgress(std::move(s), generation);
     }
+    static void read(QueueController& c, const UUID& input, int64_t page, double fraction, const UUID& generation) {
+        c.deliverReading(input, page, fraction, generation);
+    }
     static const std::map<UUID, std::string>& unlocked(const QueueController& c) { return c.unlockedPasswords; }
 };
 

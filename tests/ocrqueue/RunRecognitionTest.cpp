@@ -57,11 +57,11 @@ fs::path writeTextPDF(const fs::path& path, const std::vector<std::vector<std::s
 
 // The body of one page of a text with page separators.
 std::string pageBody(const std::string& text, int page) {
-    const std::string header = "--- Page " + std::to_string(page) + " ---\n";
+    const std::string header = "--- ページ " + std::to_string(page) + " ---\n";
     const std::size_t start = text.find(header);
     if (start == std::string::npos) return "";
     const std::size_t from = start + header.size();
-    const std::size_t end = text.find("\n\n--- Page ", from);
+    const std::size_t end = text.find("\n\n--- ページ ", from);
     return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
@@ -103,4 +103,47 @@ TEST(RunRecognition, AQueueOfRealDocumentsEndsInItsAutomaticText) {
     EXPECT_LE(test::characterErrorRate(joined(documentPages[1]), pageBody(text, 3)), 0.05) << text;
     EXPECT_LE(test::characterErrorRate(joined(lockedLines), pageBody(text, 4)), 0.05) << text;
     EXPECT_EQ(AppHistory::required()->entries().size(), 1u);
+}
+
+// A tall capture read as one page: the run tells how far the page's reading
+// has come while it lasts, and a cancel given part way stops the page there
+// instead of after it, the page left to read again.
+TEST(RunRecognition, ATallPageTellsHowFarItIsReadAndACancelStopsItPartWay) {
+    test::RunRoots roots;
+    std::vector<std::string> paragraphs;
+    for (int i = 0; i < 120; ++i) paragraphs.push_back(i % 2 ? imageLines[0] : documentPages[0][i % 2]);
+    const auto tall = test::renderParagraphs(
+        {.width = 731, .height = 6000, .pixelSize = 18, .left = 24, .top = 24, .lineAdvance = 1.8}, paragraphs);
+    const fs::path png = roots.tmp / "縦長キャプチャ.png";
+    test::writeFile(png, [&] {
+        const auto bytes = Raster::png(tall.image);
+        return std::string(bytes.begin(), bytes.end());
+    }());
+
+    auto c = QueueController::create();
+    c->select({png}, nullptr);
+    ASSERT_TRUE(c->engine);
+    const UUID input = c->snapshot->value().inputs[0].id;
+    std::vector<double> told;
+    c->changed.connect([&] {
+        const auto& reading = c->reading.get();
+        if (!reading) return;
+        EXPECT_EQ(reading->inputID, input);
+        EXPECT_EQ(reading->page, 1);
+        if (told.empty() || told.back() != reading->fraction) told.push_back(reading->fraction);
+        // Part way through the page: cancelled.
+        if (reading->fraction >= 0.2 && c->control->stop() == JobControl::Stop::none) c->stop(JobControl::Stop::cancel);
+    });
+    test::runTask(c->start());
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(120)));
+
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    EXPECT_GT(told.front(), 0);
+    EXPECT_LT(told.back(), 1);
+    // Stopped before the page was read: nothing committed, the page to read
+    // again, the reading no longer told.
+    EXPECT_EQ(c->status.get(), "処理を中止しました。完成済みページは保持しています。");
+    EXPECT_EQ(c->snapshot->value().completedPages(), 0);
+    EXPECT_FALSE(c->reading->has_value());
 }

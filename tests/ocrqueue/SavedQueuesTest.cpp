@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ControllerFixtures.hpp"
+#include "foundation/DateFormat.hpp"
 #include "foundation/JSON.hpp"
 
 using namespace velmora;
@@ -31,6 +32,16 @@ protected:
     static void setDate(const fs::path& folder, time_t seconds) {
         const timespec times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+
+    // The queue last worked on at that time, its files no later; the label's
+    // ending for it.
+    static std::string workedAt(const fs::path& folder, time_t seconds) {
+        for (const char* name : {"queue.json", "queue-edits"}) {
+            if (fs::exists(folder / name)) setDate(folder / name, seconds - 60);
+        }
+        setDate(folder, seconds);
+        return " · " + DateFormat::format(Date{std::chrono::seconds(seconds)}, QueueController::workedPattern);
     }
 };
 
@@ -93,10 +104,33 @@ TEST_F(SavedQueues, LabelsNameTheFirstOriginalTheCountsAndTheState) {
     const fs::path paused = savedQueue(*c, "一時.pdf", JobControl::Stop::pause);
     const fs::path done = savedQueue(*c, "済み.pdf", JobControl::Stop::none);
     const fs::path cancelled = savedQueue(*c, "取消.pdf", JobControl::Stop::cancel);
-    EXPECT_EQ(c->savedQueueLabel(paused), "一時.pdf · 1ファイル · 成功0/失敗0 · 一時停止中");
-    EXPECT_EQ(c->savedQueueLabel(done), "済み.pdf · 1ファイル · 成功2/失敗0 · 処理済み");
+    const std::string pausedAt = workedAt(paused, 1'800'000'000);
+    EXPECT_EQ(c->savedQueueLabel(paused), "一時.pdf · 1ファイル · 成功0/失敗0 · 一時停止中" + pausedAt);
+    // The latest of the folder and its files: an edit appended after the
+    // queue was last written is work too.
+    const std::string doneAt = workedAt(done, 1'800'000'000);
+    test::writeFile(done / "queue-edits", "");
+    setDate(done / "queue-edits", 1'800'086'400);
+    EXPECT_EQ(c->savedQueueLabel(done), "済み.pdf · 1ファイル · 成功2/失敗0 · 処理済み · " +
+                                            DateFormat::format(Date{std::chrono::seconds(1'800'086'400)}, "yyyy/MM/dd HH:mm"));
+    EXPECT_NE(doneAt, " · " + DateFormat::format(Date{std::chrono::seconds(1'800'086'400)}, "yyyy/MM/dd HH:mm"));
+    fs::remove(done / "queue-edits");
+    const std::string cancelledAt = workedAt(cancelled, 1'800'000'000);
     EXPECT_TRUE(c->savedQueueLabel(cancelled).starts_with("取消.pdf · 1ファイル · 成功"));
-    EXPECT_TRUE(c->savedQueueLabel(cancelled).ends_with(" · 未完了"));
+    EXPECT_TRUE(c->savedQueueLabel(cancelled).ends_with(" · 未完了" + cancelledAt));
+
+    // An original that failed whole, before any of its pages was read, is
+    // counted as failed.
+    test::writeFile(tmp / "壊れた.pdf", "PDFではない文書です。");
+    auto failing = OCRQueueEngine::create({{test::writeDocument(tmp / "良い.pdf", 2)}, {tmp / "壊れた.pdf"}},
+                                          c->currentSettings(), c->parent);
+    c->ports().configure(*failing);
+    JobControl control;
+    failing->run(control, false, {}, {}, [](const QueueSnapshot&) {});
+    ASSERT_EQ(failing->snapshot().inputs[1].status, InputStatus::failed);
+    const fs::path failed = c->parent / failing->snapshot().id.text();
+    const std::string failedAt = workedAt(failed, 1'800'000'000);
+    EXPECT_EQ(c->savedQueueLabel(failed), "良い.pdf · 2ファイル · 成功2/失敗0 · 失敗1ファイル · 処理済み" + failedAt);
 
     // A queue without inputs, written as the engine writes one.
     QueueSnapshot empty(c->currentSettings(), {});
@@ -104,7 +138,7 @@ TEST_F(SavedQueues, LabelsNameTheFirstOriginalTheCountsAndTheState) {
     fs::create_directory(emptyFolder);
     const std::vector<uint8_t> bytes = JSON::encode(QueueEnvelope::seal(empty));
     test::writeFile(emptyFolder / "queue.json", std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(c->savedQueueLabel(emptyFolder), "原稿 · 0ファイル · 成功0/失敗0 · 未完了");
+    EXPECT_EQ(c->savedQueueLabel(emptyFolder), "原稿 · 0ファイル · 成功0/失敗0 · 未完了" + workedAt(emptyFolder, 1'800'000'000));
 
     // One byte changed: listed, but labelled for a compatibility check.
     std::string file = test::readFile(done / "queue.json");

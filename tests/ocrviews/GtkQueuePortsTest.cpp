@@ -82,7 +82,8 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
         {"default", false}, {"confirm", true}, {"cancel", false}, {"escape", false}, {"close", false}, {"destroy", false}};
     for (const auto& [how, expected] : answers) {
         int resumed = 0;
-        test::Spawned<bool> asked(counted(confirmer.confirm(message, informative, "続ける"), resumed));
+        const AnswerAhead ahead = how == "confirm" ? AnswerAhead::destructive : AnswerAhead::suggested;
+        test::Spawned<bool> asked(counted(confirmer.confirm(message, informative, "開く", ahead), resumed));
         Gtk::MessageDialog* dialog = nullptr;
         ASSERT_TRUE(test::spinUntil([&] { return (dialog = openQuestion()) != nullptr; })) << how;
         EXPECT_EQ(dialog->get_transient_for(), &owner);
@@ -96,8 +97,12 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
         buttons(*dialog, all);
         ASSERT_EQ(all.size(), 2u);
         EXPECT_EQ(all[0]->get_label(), "取消");
-        EXPECT_EQ(all[1]->get_label(), "続ける");
+        EXPECT_EQ(all[1]->get_label(), "開く");
         EXPECT_EQ(all[0]->get_name(), GtkQueueConfirmer::cancelName);
+        // The way back plain, the answer ahead styled as asked.
+        EXPECT_FALSE(all[0]->has_css_class("suggested-action") || all[0]->has_css_class("destructive-action"));
+        EXPECT_EQ(all[1]->has_css_class("suggested-action"), ahead == AnswerAhead::suggested) << how;
+        EXPECT_EQ(all[1]->has_css_class("destructive-action"), ahead == AnswerAhead::destructive) << how;
         EXPECT_TRUE(test::spinUntil([&] { return all[0]->has_focus(); })) << how;
 
         if (how == "default") gtk_widget_activate_default(GTK_WIDGET(dialog->gobj()));
@@ -117,7 +122,7 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
 
     // A question whose task goes away takes its dialog with it.
     {
-        test::Spawned<bool> abandoned(confirmer.confirm(message, informative, "続ける"));
+        test::Spawned<bool> abandoned(confirmer.confirm(message, informative, "開く", AnswerAhead::suggested));
         ASSERT_TRUE(test::spinUntil([] { return openQuestion() != nullptr; }));
     }
     EXPECT_TRUE(test::spinUntil([] { return openQuestion() == nullptr; }));
@@ -144,6 +149,9 @@ TEST(GtkQueueFilePicker, TheChooserGivesTheSelectedFilesOnAcceptAndNothingOnCanc
         EXPECT_TRUE(gtk_file_chooser_get_select_multiple(chooser));
         GtkFileFilter* filter = gtk_file_chooser_get_filter(chooser);
         ASSERT_NE(filter, nullptr);
+        // The filter's entry names the kinds it offers.
+        ASSERT_NE(gtk_file_filter_get_name(filter), nullptr);
+        EXPECT_STREQ(gtk_file_filter_get_name(filter), "PNG・PDF");
         GFile* file = g_file_new_for_path(scan.c_str());
         ASSERT_TRUE(gtk_file_chooser_set_file(chooser, file, nullptr));
         g_object_unref(file);

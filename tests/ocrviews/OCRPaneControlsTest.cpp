@@ -408,6 +408,45 @@ TEST_F(Pane, ARealisticSessionFromDropToSavedEdit) {
     EXPECT_TRUE(found);
     settle();
     EXPECT_FALSE(w.shows(OCRControlPanel::unsavedName));
+    // The sentence names the file and its folder, and the folder opens
+    // with the file selected; another sentence takes the button away.
+    EXPECT_EQ(w.text(OCRControlPanel::statusName), QueueController::savedSentence(c->lastExports));
+    EXPECT_NE(w.text(OCRControlPanel::statusName).find(c->lastExports->front().filename().string()), std::string::npos);
+    ASSERT_TRUE(w.shows(OCRControlPanel::openOutputName));
+    press(w.widget(OCRControlPanel::openOutputName));
+    EXPECT_EQ(desktop->revealed, std::vector<fs::path>{c->lastExports->front()});
+    press(w.widget(OCROptionRows::copyName));
+    settle();
+    EXPECT_FALSE(w.shows(OCRControlPanel::openOutputName));
+}
+
+TEST_F(Pane, TheSearchFieldKeepsItsWidthWhateverTheHitCount) {
+    c = fixed();
+    openRunQueue(*c, {12}, OCRSettings{});
+    c->showPage();
+    PaneWindow w(c, settings, 1240, 850);
+    auto& search = w.find<Gtk::Entry>(OCROptionRows::searchName);
+    Gtk::Widget& hits = w.widget(OCROptionRows::hitsName);
+    // Laid out for the count shown: the count has the width it asks for.
+    auto laidOut = [&] {
+        settle();
+        return spinUntil([&] {
+            int minimum = 0, natural = 0, b1 = -1, b2 = -1;
+            hits.measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, b1, b2);
+            return hits.get_width() == natural;
+        });
+    };
+    ASSERT_TRUE(laidOut());
+    const int empty = search.get_width();
+    ASSERT_GT(empty, 0);
+    for (const char* query : {"本文", "頁の", "ー", "第1"}) {
+        search.set_text(query);
+        ASSERT_TRUE(laidOut()) << query;
+        EXPECT_EQ(search.get_width(), empty) << query << " " << w.text(OCROptionRows::hitsName);
+    }
+    search.set_text("本文");
+    settle();
+    EXPECT_EQ(w.text(OCROptionRows::hitsName), "12件");
 }
 
 TEST_F(Pane, TheHitCountIsCountedOnlyWhenItsInputsChange) {

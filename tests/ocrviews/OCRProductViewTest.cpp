@@ -111,8 +111,9 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     EXPECT_NEAR(bottomOfOptions(), 1000 - 12, 1);
     EXPECT_EQ(v->get_upper(), v->get_page_size());
 
-    // The queue panel above takes its height from the split, which keeps at
-    // least 320; the page scrolls for what is left.
+    // The queue panel above takes its height from the split: the split
+    // keeps what the rows leave with the panel at its usable height, up to
+    // half the pane and never below 200; the page scrolls for what is left.
     const int withoutList = split.get_height();
     c->processingList = true;
     settle();
@@ -120,20 +121,25 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
     const int queueHeight = w.widget(OCRProductView::queueSlotName).get_height();
     EXPECT_GT(queueHeight, 0);
-    EXPECT_EQ(split.get_height(), std::max(withoutList - queueHeight - 8, 320));
+    EXPECT_EQ(split.get_height(), std::max(withoutList - queueHeight - 8, 200));
+    EXPECT_GE(split.get_height(), 0.4 * 850);
     double x = 0, queueY = 0, panelY = 0;
     ASSERT_TRUE(w.widget(OCRProductView::queueSlotName).translate_coordinates(*w.pane, 0, 0, x, queueY));
     ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
     EXPECT_EQ(queueY, 12);
     EXPECT_GT(panelY, queueY + 8);
     w.resize(1240, 500);
-    EXPECT_EQ(split.get_height(), 320);
+    EXPECT_EQ(split.get_height(), 200);
+    auto* queue = dynamic_cast<QueueView*>(w.widget(OCRProductView::queueSlotName).get_first_child());
+    ASSERT_NE(queue, nullptr);
+    EXPECT_GE(queue->get_height(), queue->usableHeight());
+    EXPECT_GT(queue->usableHeight(), QueueView::minimumHeight);
     EXPECT_GT(v->get_upper(), v->get_page_size());
     c->processingList = false;
     settle();
     w.nextFrame();
     EXPECT_FALSE(w.shows(OCRProductView::queueSlotName));
-    EXPECT_EQ(findByName(w.window, QueueView::statusName), nullptr);
+    EXPECT_EQ(findByName(w.window, "queue.status"), nullptr);
 
     // Compact, the split keeps half the height too.
     w.resize(860, 850);
@@ -210,6 +216,63 @@ TEST_F(Pane, TheEditorsControlsStayInTheWindowWithTheQueuePanelOpen) {
     EXPECT_TRUE(sameLine(OCRControlPanel::startName, OCRControlPanel::cancelName));
     EXPECT_TRUE(sameLine(OCROptionRows::saveName, OCROptionRows::listName));
     EXPECT_LE(verticalExtent(w.widget(OCROptionRows::saveName), *w.pane).second, 850);
+}
+
+// Whether the widget lies whole inside the queue panel's visible area.
+bool inView(Gtk::Widget& widget, Gtk::Widget& panel) {
+    graphene_rect_t bounds;
+    if (!gtk_widget_compute_bounds(widget.gobj(), panel.gobj(), &bounds)) return false;
+    return bounds.origin.y >= 0 && bounds.origin.y + bounds.size.height <= panel.get_height() + 0.5;
+}
+
+TEST_F(Pane, TheQueuePanelShowsItsToolbarsSummaryAndThreeRowsAtTheDefaultSize) {
+    c = fixed();
+    // Two queues kept from before: the resume candidates.
+    for (int i = 0; i < 2; ++i) openRunQueue(*c, {1}, OCRSettings{});
+    c->engine.reset();
+    c->snapshot = std::nullopt;
+    c->selectedID = std::nullopt;
+    c->refreshSaved();
+    ASSERT_EQ(c->savedQueues->size(), 2u);
+    c->recoveryDeferred = false;
+
+    // The OCR pane as the default 1240 x 850 window holds it, below the
+    // window's bars; and taller.
+    PaneWindow w(c, settings, 1064, 708);
+    // The banner's 再開候補を表示 opens the panel with the candidates in view.
+    ASSERT_TRUE(w.shows(OCRProductView::bannerShowName));
+    press(w.widget(OCRProductView::bannerShowName));
+    settle();
+    w.nextFrame();
+    w.nextFrame();
+    ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
+    Gtk::Widget& panel = w.widget(OCRProductView::queueSlotName);
+    for (const char* name : {QueueView::chooseName, QueueView::startName, QueueView::savedName, QueueView::loadSavedName}) {
+        EXPECT_TRUE(inView(w.widget(name), panel)) << name;
+    }
+
+    // A queue of five open: the toolbars, the summary and three inputs are
+    // in view, the page and the result keep at least 40 % of the pane, and
+    // the editor's controls stay in the window.
+    openRunQueue(*c, {1, 2, 1, 1, 1}, OCRSettings{});
+    c->managedQueue = true;
+    c->showPage();
+    auto v = w.pane->scroller().get_vadjustment();
+    for (const int height : {708, 850, 1000}) {
+        w.resize(1064, height);
+        w.nextFrame();
+        for (const std::string& name : {std::string(QueueView::chooseName), std::string(QueueView::startName),
+                                       std::string(QueueView::countsName), std::string(QueueView::rowPrefix) + "1",
+                                       std::string(QueueView::rowPrefix) + "2", std::string(QueueView::rowPrefix) + "3"}) {
+            EXPECT_TRUE(inView(w.widget(name.c_str()), panel)) << name << " at " << height;
+        }
+        EXPECT_GE(w.pane->split().get_height(), 0.4 * height) << height;
+        EXPECT_EQ(v->get_upper(), v->get_page_size()) << height;
+        const auto [top, bottom] = verticalExtent(w.widget(OCROptionRows::listName), *w.pane);
+        EXPECT_LE(bottom, height) << height;
+    }
+    // Said once: the status is the pane's line, not the panel's too.
+    EXPECT_EQ(findByName(w.window, "queue.status"), nullptr);
 }
 
 TEST_F(Pane, WithoutADocumentTheResultColumnShowsTheHintAndNothingPagesOrZooms) {

@@ -21,6 +21,7 @@
 #include "ocrqueue/PortFakes.hpp"
 #include "ocrqueue/RunFixtures.hpp"
 #include "ocrviews/OCRProductView.hpp"
+#include "support/FakeDesktopActions.hpp"
 #include "support/MainLoop.hpp"
 #include "support/gui/GuiHelpers.hpp"
 
@@ -141,12 +142,14 @@ protected:
     std::shared_ptr<FakeConfirmer> confirmer = std::make_shared<FakeConfirmer>();
     std::shared_ptr<FakeFilePicker> picker = std::make_shared<FakeFilePicker>();
     std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
+    std::shared_ptr<FakeDesktopActions> desktop = std::make_shared<FakeDesktopActions>();
     PageGate gate;
 
     QueuePorts withFakes(QueuePorts ports) {
         ports.confirmer = confirmer;
         ports.filePicker = picker;
         ports.clipboard = clipboard;
+        ports.desktop = desktop;
         return ports;
     }
     std::shared_ptr<QueueController> fixed() { return controller(withFakes(fakeRecognition())); }

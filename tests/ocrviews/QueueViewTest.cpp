@@ -139,11 +139,11 @@ std::shared_ptr<OCRQueueEngine> openFixed(QueueController& c,
     return engine;
 }
 
-TEST(QueueView, WithoutAQueueOnlyTheAddRunExportRowsAndTheStatusShow) {
+TEST(QueueView, WithoutAQueueOnlyTheAddRunAndExportRowsShow) {
     ControllerRoots roots;
     auto c = roots.controller();
     PanelWindow w(c);
-    EXPECT_EQ(w.rows(), 4u);
+    EXPECT_EQ(w.rows(), 3u);
     EXPECT_TRUE(shown(w.maybe(QueueView::chooseName)));
     EXPECT_TRUE(shown(w.maybe(QueueView::exportWholeName)));
     for (const char* absent : {QueueView::countsName, QueueView::noteName, QueueView::savedName,
@@ -156,8 +156,8 @@ TEST(QueueView, WithoutAQueueOnlyTheAddRunExportRowsAndTheStatusShow) {
         EXPECT_FALSE(w.find<Gtk::Widget>(off).get_sensitive()) << off;
     }
     EXPECT_TRUE(w.find<Gtk::Widget>(QueueView::orderName).get_sensitive());
-    EXPECT_EQ(w.find<Gtk::Label>(QueueView::statusName).get_text(), QueueController::initialStatus);
-    EXPECT_TRUE(w.find<Gtk::Label>(QueueView::statusName).has_css_class("caption"));
+    // The status is the pane's line under the panel, said once.
+    EXPECT_EQ(w.maybe("queue.status"), nullptr);
     EXPECT_EQ(w.find<Gtk::Button>(QueueView::chooseName).get_label(), "ファイルを追加");
 
     // The bound controls write their field on the user's change and follow
@@ -181,11 +181,6 @@ TEST(QueueView, WithoutAQueueOnlyTheAddRunExportRowsAndTheStatusShow) {
     w.settle();
     EXPECT_FALSE(whole.get_active());
     EXPECT_TRUE(w.find<Gtk::CheckButton>(QueueView::recursiveName).get_active());
-
-    // The status line is the sentence as written.
-    c->status = "%lld件 \\n <b>そのまま</b>";
-    w.settle();
-    EXPECT_EQ(w.find<Gtk::Label>(QueueView::statusName).get_text(), "%lld件 \\n <b>そのまま</b>");
 
     // "一覧を閉じる" closes the panel through the controller.
     c->processingList = true;
@@ -242,7 +237,6 @@ TEST(QueueView, DuringARunOnlyStoppingSelectingAndMovingStayEnabled) {
     press(w.find<Gtk::Button>(QueueView::pauseName));
     EXPECT_EQ(c->status.get(), "一時停止を受付中。実行中ページの確定を待っています");
     w.settle();
-    EXPECT_EQ(w.find<Gtk::Label>(QueueView::statusName).get_text().raw(), c->status.get());
     ASSERT_TRUE(spinUntil([&] { return !c->busy.get(); }, 20s));
     w.settle();
     EXPECT_EQ(c->snapshot->value().status, QueueStatus::paused);
@@ -412,7 +406,7 @@ TEST(QueueView, FolderListingsStopAddAndDrop) {
     EXPECT_EQ(w.find<Gtk::Label>(QueueView::candidateName).get_text(), "見積書.pdf");
     // The listing sits between the add row and the run row: its title, its
     // line, and its two answers side by side on one row.
-    EXPECT_EQ(w.rows(), 4u + 3u);
+    EXPECT_EQ(w.rows(), 3u + 3u);
     double addX = 0, addY = 0, dropX = 0, dropY = 0;
     ASSERT_TRUE(w.find<Gtk::Widget>(QueueView::addCandidatesName).translate_coordinates(*w.view, 0, 0, addX, addY));
     ASSERT_TRUE(w.find<Gtk::Widget>(QueueView::dropCandidatesName).translate_coordinates(*w.view, 0, 0, dropX, dropY));
@@ -425,7 +419,7 @@ TEST(QueueView, FolderListingsStopAddAndDrop) {
     EXPECT_EQ(c->engine, nullptr);
     w.settle();
     EXPECT_EQ(w.maybe(QueueView::candidatesTitleName), nullptr);
-    EXPECT_EQ(w.rows(), 4u);
+    EXPECT_EQ(w.rows(), 3u);
 
     // Added to a full queue: the list empties and the refusal shows.
     std::vector<OCRQueueEngine::InputFile> full;
@@ -443,7 +437,6 @@ TEST(QueueView, FolderListingsStopAddAndDrop) {
     auto v = w.view->get_vadjustment();
     v->set_value(v->get_upper());
     w.settle();
-    EXPECT_EQ(w.find<Gtk::Label>(QueueView::statusName).get_text().raw(), c->status.get());
     EXPECT_EQ(c->snapshot->value().inputs.size(), 5000u);
     EXPECT_EQ(w.maybe(QueueView::candidatesTitleName), nullptr);
 }
@@ -461,7 +454,7 @@ TEST(QueueView, RestartAsksForAManagedQueueAndCancelLeavesEverything) {
     const std::string status = c->status.get();
 
     press(w.find<Gtk::Button>(QueueView::restartName));
-    const std::string question = "別の試行として最初から処理しますか？ 旧結果と編集は保持します。";
+    const std::string question = "別の試行として最初から処理しますか？";
     auto asking = [&]() -> Gtk::MessageDialog* {
         for (auto* dialog : visibleWindowsOf<Gtk::MessageDialog>()) {
             if (dialog->property_text().get_value().raw() == question) return dialog;
@@ -515,7 +508,7 @@ TEST(QueueView, SavedQueuesAreListedChosenAndPutOff) {
     press(w.find<Gtk::Button>(QueueView::laterName));
     EXPECT_TRUE(c->recoveryDeferred.get());
     w.settle();
-    EXPECT_EQ(w.find<Gtk::Label>(QueueView::statusName).get_text(), "再開候補を保持しました。処理は開始しません。");
+    EXPECT_EQ(c->status.get(), "再開候補を保持しました。処理は開始しません。");
     EXPECT_EQ(c->savedQueues->size(), 2u);
     EXPECT_NE(w.maybe(QueueView::savedName), nullptr);
 }
@@ -646,9 +639,20 @@ TEST(QueueView, ATallQueueScrollsInsideTheMaximumHeightAndWideContentSideways) {
     EXPECT_GT(v->get_upper(), 3 * v->get_page_size());
     v->set_value(v->get_upper() - v->get_page_size());
     w.settle();
-    // The end of the list is reachable: the status line is made and shown.
-    EXPECT_TRUE(shown(w.maybe(QueueView::statusName)));
+    // The end of the list is reachable: the export row is made and shown.
+    EXPECT_TRUE(shown(w.maybe(QueueView::exportWholeName)));
     EXPECT_LE(w.view->get_height(), QueueView::maximumHeight);
+    ASSERT_GT(v->get_value(), 0);
+    // The focus on a control near the end, as after pressing it.
+    w.find<Gtk::CheckButton>(QueueView::exportWholeName).grab_focus();
+    w.settle();
+
+    // Another queue opened: shown from the top, its toolbars in view.
+    std::vector<OCRQueueEngine::InputFile> others;
+    for (int i = 0; i < 40; ++i) others.push_back({roots.tmp / ("other-" + std::to_string(i) + ".png")});
+    roots.openQueue(*c, others, OCRSettings{}, false);
+    w.settle();
+    EXPECT_EQ(v->get_value(), 0);
 }
 
 }  // namespace

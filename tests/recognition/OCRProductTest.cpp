@@ -22,11 +22,11 @@ TextRegion region(std::string text, float confidence) { return TextRegion(std::m
 
 TEST(OCRProductText, HeadersCountPositionsAndIncompletePagesArePlaceheld) {
     const std::vector<Page> pages{{first, 7, "A", true}, {second, 3, "B", true}};
-    EXPECT_EQ(text(pages, true), "--- Page 1 ---\nA\n\n--- Page 2 ---\nB");
+    EXPECT_EQ(text(pages, true), "--- ページ 1 ---\nA\n\n--- ページ 2 ---\nB");
     EXPECT_EQ(text(pages, false), "A\n\nB");
     const std::vector<Page> partial{{first, 1, "A", true}, {first, 2, "stale text", false}};
     EXPECT_EQ(text(partial, false), "A\n\n［未完了のページ］");
-    EXPECT_EQ(text(partial, true), "--- Page 1 ---\nA\n\n--- Page 2 ---\n［未完了のページ］");
+    EXPECT_EQ(text(partial, true), "--- ページ 1 ---\nA\n\n--- ページ 2 ---\n［未完了のページ］");
     EXPECT_EQ(text({}, true), "");
 }
 

@@ -2,7 +2,11 @@
 
 #include <cmath>
 
+#include <cstdio>
+#include <tuple>
+
 #include "ocrviews/ColumnRules.hpp"
+#include "ocrviews/ColumnStyle.hpp"
 #include "recognition/OCRGeometry.hpp"
 
 namespace velmora {
@@ -189,6 +193,33 @@ TEST(ResultColumnRules, OnlyTheCurrentHitWhileASearchIsTyped) {
     EXPECT_TRUE(ResultColumnRules::searchRanges("本文", std::nullopt).empty());
     EXPECT_EQ(ResultColumnRules::selection(hit), (TextRange{4, 2}));
     EXPECT_FALSE(ResultColumnRules::selection(std::nullopt));
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The relative luminance of an sRGB colour, as the contrast guideline
+// defines it.
+double luminance(int r, int g, int b) {
+    auto channel = [](int v) {
+        const double c = v / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(r) + 0.7152 * channel(g) + 0.0722 * channel(b);
+}
+
+TEST(ColumnStyle, TheWarningOrangeReadsAtLeastFourAndAHalfToOne) {
+    int r = 0, g = 0, b = 0;
+    ASSERT_EQ(std::sscanf(warningColour, "rgb(%d, %d, %d)", &r, &g, &b), 3);
+    // The window's background and the list's: what the reasons and the
+    // unsaved-edit warning stand on.
+    for (const auto& [br, bg, bb] : {std::tuple{246, 245, 244}, std::tuple{250, 250, 250}, std::tuple{255, 255, 255}}) {
+        const double text = luminance(r, g, b), back = luminance(br, bg, bb);
+        EXPECT_GE((back + 0.05) / (text + 0.05), 4.5) << br;
+    }
 }
 
 }  // namespace

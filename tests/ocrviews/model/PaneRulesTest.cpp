@@ -29,6 +29,17 @@ TEST(PaneLayout, PageWidthCompactRowsAndSplitHeight) {
     EXPECT_EQ(splitMinimum(0), 320);
 }
 
+TEST(PaneLayout, BesideTheQueuePanelTheSplitTakesWhatTheRowsLeaveUpToHalf) {
+    using namespace PaneLayout;
+    // The rows leave 291 of a 707 pane: all of it (41 %), no more than half.
+    EXPECT_EQ(splitMinimum(707, 291), 291);
+    EXPECT_EQ(splitMinimum(1000, 584), 500);
+    EXPECT_EQ(splitMinimum(1000, 499.6), 499);
+    // Too little room: the page scrolls below 200, the panel keeps its rows.
+    EXPECT_EQ(splitMinimum(500, 84), 200);
+    EXPECT_EQ(splitMinimum(500, -30), 200);
+}
+
 TEST(PaneLayout, CompactRowsWrapWholeItemsOntoAsFewLinesAsFit) {
     using namespace PaneLayout;
     // Three items in 300: the third does not fit after the first two.
@@ -109,6 +120,29 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     // Beside the finished run's "完了" the count does not say it again.
     EXPECT_EQ(pageCount(done, "完了"), "1 / 12345678901 ページ");
     EXPECT_EQ(pageCount(done, "一時停止済み"), "完了 1 / 12345678901 ページ");
+    // A failed input is said beside the pages, or alone when none is known.
+    PaneFacts failed = done;
+    failed.failedInputs = 1;
+    EXPECT_EQ(pageCount(failed), "完了 1 / 12345678901 ページ・失敗1ファイル");
+    EXPECT_EQ(pageCount(failed, "完了"), "1 / 12345678901 ページ・失敗1ファイル");
+    failed.knownPages = 0;
+    EXPECT_EQ(pageCount(failed), "失敗1ファイル");
+    // A page being read says how far, never rounded up to a finished page.
+    PaneFacts reading = open;
+    reading.knownPages = 1;
+    reading.readingPage = 1;
+    reading.readingFraction = 0.999;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 99%");
+    reading.readingFraction = 0;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 0%");
+    // Its first reading done, the page is not finished until it is stored.
+    reading.readingFraction = 1;
+    EXPECT_EQ(pageCount(reading), "完了 0 / 1 ページ・1ページ目を読み取り中 99%");
+    // A queue run part way that can go on is continued, not run again.
+    PaneFacts resumed = done;
+    resumed.resumable = true;
+    EXPECT_EQ(runLabel(resumed), "続きから再開");
+    EXPECT_TRUE(runEnabled(resumed));
     // Without an open queue a cancelled status left over reads as a start.
     cancelled.queueOpen = false;
     EXPECT_EQ(runLabel(cancelled), "OCRを開始");
@@ -218,6 +252,31 @@ TEST(PaneFacts, ReadsTheControllersOpenQueue) {
 
     c->setEdited(c->edited.get() + "。");
     EXPECT_TRUE(PaneFacts::of(*c).unsavedEdits);
+
+    // The folder of a save can be opened while its sentence stands.
+    c->lastExports = std::vector<std::filesystem::path>{"/srv/ocr/a.txt"};
+    c->savedStatus = QueueController::savedSentence(c->lastExports);
+    c->status = c->savedStatus->value();
+    EXPECT_TRUE(ControlPanelRules::showsOpenOutput(PaneFacts::of(*c)));
+    c->status = "コピーしました。";
+    EXPECT_FALSE(ControlPanelRules::showsOpenOutput(PaneFacts::of(*c)));
+
+    // A queue brought back part way goes on, but not during its own run.
+    c->snapshot.update([](std::optional<QueueSnapshot>& s) {
+        s->status = QueueStatus::paused;
+        s->inputs[1].pages[1].state = PageState::pending;
+    });
+    ASSERT_TRUE(c->resumable());
+    EXPECT_TRUE(PaneFacts::of(*c).resumable);
+    c->setBusy(true);
+    EXPECT_FALSE(PaneFacts::of(*c).resumable);
+    c->setBusy(false);
+
+    // A refusal reads as one while it is the status sentence.
+    c->refuse("入力を読み込めません。");
+    EXPECT_TRUE(PaneFacts::of(*c).refusal);
+    c->status = "コピーしました。";
+    EXPECT_FALSE(PaneFacts::of(*c).refusal);
 }
 
 }  // namespace

@@ -37,6 +37,32 @@ TEST(QueuePanelRules, CountsLineFillsTheTallyInItsOrder) {
     QueueSnapshot snapshot(OCRSettings{}, inputs);
     EXPECT_EQ(countsLine(QueueCounts(inputs), snapshot.unknownFiles()),
               "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル");
+    EXPECT_EQ(countsLine(snapshot), countsLine(QueueCounts(inputs), snapshot.unknownFiles()));
+
+    // A file that failed before its pages were known is a failed file, not
+    // one of unknown pages; one that failed with pages is counted too.
+    snapshot.inputs.push_back(inputWith("/a/broken.pdf", {}, std::nullopt, InputStatus::failed));
+    snapshot.inputs.back().error = ErrorCase::invalidInput;
+    EXPECT_EQ(countsLine(snapshot),
+              "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル・失敗1ファイル");
+    snapshot.inputs[0].status = InputStatus::failed;
+    EXPECT_EQ(countsLine(snapshot),
+              "全体9ページ：成功2／失敗1／処理中1／未処理4／スキップ1・ページ数不明1ファイル・失敗2ファイル");
+}
+
+TEST(QueuePanelRules, ThePageBeingReadMovesTheBarAndSaysHowFar) {
+    QueueInput tall = inputWith("/captures/縦長.png", {PageRecord(1, PageState::inProgress)}, 1, InputStatus::running);
+    const InputFacts reading = inputFacts(tall, false, 0.456);
+    const InputRow row = inputRow(reading, 0);
+    EXPECT_EQ(row.state, "処理中 45%");
+    EXPECT_EQ(row.pages, "0 / 1");
+    ASSERT_TRUE(row.fraction.has_value());
+    EXPECT_DOUBLE_EQ(*row.fraction, 0.456);
+    EXPECT_TRUE(sameFacts(reading, tall, false, 0.456));
+    EXPECT_FALSE(sameFacts(reading, tall, false, 0.5));
+    EXPECT_FALSE(sameFacts(reading, tall, false));
+    EXPECT_EQ(inputRow(inputFacts(tall, false), 0).state, "処理中");
+    EXPECT_EQ(inputRow(inputFacts(tall, false, 1.0), 0).state, "処理中 99%");
 }
 
 TEST(QueuePanelRules, InputRowsShowPositionProgressErrorAndFailedPages) {
@@ -140,6 +166,13 @@ TEST(QueuePanelRules, SectionsFollowTheQueueTheListingTheSavedQueuesAndTheReject
     EXPECT_TRUE(s.rejection);
     EXPECT_FALSE(s.queue);
     EXPECT_FALSE(s.retryAll);
+    // With no queue open the saved queues stand under the toolbars; with
+    // one open, after its rows, which come first.
+    EXPECT_FALSE(s.savedAfterQueue);
+    found.queueOpen = true;
+    EXPECT_TRUE(sections(found).savedAfterQueue);
+    found.savedQueues = 0;
+    EXPECT_FALSE(sections(found).savedAfterQueue);
 }
 
 TEST(QueuePanelRules, EnablementWhileBusyImportingAndListing) {
