@@ -54,7 +54,6 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     failureIcon_.set_name(failureIconPrefix + id);
     failureIcon_.set_from_icon_name("dialog-error-symbolic");
     failureIcon_.add_css_class("error");
-    failureIcon_.set_visible(false);
     state_.set_name(WebPaneRules::statePrefix + id);
     state_.set_xalign(0);
     bytes_.set_name(bytesPrefix + id);
@@ -77,7 +76,11 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     // The name's column, as wide as the widest name, so that the rows'
     // states and bars line up; a failed download's reason goes under its
     // name (place).
-    reason_.append(failureIcon_);
+    // The icon in a box of its own, without a baseline: beside the state on
+    // one baseline it would measure one height with a width and another
+    // without (CaptureStatusRow).
+    iconHolder_.append(failureIcon_);
+    reason_.append(iconHolder_);
     info_.append(*name_);
     info_.append(reason_);
     info_.set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
@@ -157,7 +160,6 @@ void DownloadRow::place(bool failed) {
         notice_.insert_after(*this, reveal_);
     }
     reason_.set_visible(failed);
-    failureIcon_.set_visible(failed);
     for (Gtk::Label* label : {&state_, &notice_}) {
         if (failed) label->add_css_class("error");
         else label->remove_css_class("error");

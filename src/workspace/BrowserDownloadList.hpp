@@ -69,6 +69,7 @@ private:
     Gtk::Box info_{Gtk::Orientation::VERTICAL, 2};
     Gtk::Box reason_{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::Label* name_ = nullptr;
+    Gtk::Box iconHolder_{Gtk::Orientation::VERTICAL, 0};
     Gtk::Image failureIcon_;
     Gtk::Label state_;
     Gtk::Label bytes_;

@@ -66,8 +66,13 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     failureIcon_.set_from_icon_name("dialog-error-symbolic");
     failureIcon_.add_css_class("error");
     failureIcon_.set_valign(Gtk::Align::START);
-    failureIcon_.set_visible(false);
-    line_.append(failureIcon_);
+    iconHolder_.set_visible(false);
+    // The icon stands in a box of its own, which has no baseline: an icon
+    // beside a wrapped label on one baseline measures one height without a
+    // width and another with one, and the toolkit then lays the row out
+    // lower than its sentence.
+    iconHolder_.append(failureIcon_);
+    line_.append(iconHolder_);
     line_.append(stage_);
     progress_.set_name(progressName);
     progress_.set_visible(false);
@@ -127,8 +132,8 @@ void CaptureStatusRow::sync() {
         stage_.set_ellipsize(row.wraps ? Pango::EllipsizeMode::NONE : Pango::EllipsizeMode::END);
     }
     if (stage_.get_text().raw() != row.stage) stage_.set_text(row.stage);
-    if (failureIcon_.get_visible() != row.failure) {
-        failureIcon_.set_visible(row.failure);
+    if (iconHolder_.get_visible() != row.failure) {
+        iconHolder_.set_visible(row.failure);
         if (row.failure) stage_.add_css_class("error");
         else stage_.remove_css_class("error");
     }

@@ -59,6 +59,7 @@ private:
     DesktopActions& desktop_;
     Gtk::Box text_{Gtk::Orientation::VERTICAL, 6};
     Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Box iconHolder_{Gtk::Orientation::VERTICAL, 0};
     Gtk::Image failureIcon_;
     Gtk::Label stage_;
     Gtk::ProgressBar progress_;

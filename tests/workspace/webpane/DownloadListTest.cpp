@@ -251,6 +251,12 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     EXPECT_FALSE(failed.bytes);
     EXPECT_FALSE(failed.cancel);
     EXPECT_FALSE(failed.reveal);
+    // The reason (its icon beside the state, the notice under it) measures
+    // alike with and without a width: nothing for the toolkit to warn
+    // about, and nothing of it cut off at the list's foot.
+    auto* row = named(content, DownloadRow::rowPrefix + id);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(test::inconsistentHeights(*row), std::vector<std::string>{});
 }
 
 TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideTheCap) {
