@@ -50,6 +50,8 @@ Task<std::string> WindowModel::queueCapture(CaptureReceipt receipt, std::filesys
 
 bool WindowModel::saveBlocked() const { return browser().hasPendingOperation() || closing; }
 
+bool WindowModel::pageFailed() const { return browser().failedURL->has_value(); }
+
 CaptureSelection WindowModel::captureSelection() const {
     CaptureSelection selection;
     selection.widthMode = widthMode;
