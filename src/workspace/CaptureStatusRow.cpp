@@ -46,7 +46,10 @@ CapturePanelRules::StatusFacts facts(const WindowModel& model) {
 CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopActions& desktop)
     : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8), model_(std::move(model)), desktop_(desktop) {
     set_name(rowName);
-    set_margin(12);
+    set_margin_start(12);
+    set_margin_end(12);
+    set_margin_top(4);
+    set_margin_bottom(4);
     stage_.set_name(stageName);
     stage_.set_use_markup(false);
     stage_.set_xalign(0);
@@ -145,7 +148,9 @@ void CaptureStatusRow::sync() {
     print_.set_visible(row.saveButtons);
     capture_.set_sensitive(row.savesEnabled);
     print_.set_sensitive(row.savesEnabled);
-    cancel_.set_sensitive(row.cancelEnabled);
+    // Only while there is a save to stop: a button that cannot act is not
+    // shown (and a disabled one would keep the row standing for nothing).
+    cancel_.set_visible(row.cancel);
     open_.set_visible(row.openOutput);
 }
 

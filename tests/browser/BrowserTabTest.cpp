@@ -55,17 +55,7 @@ TEST_F(Tabs, TheTitleFollowsRestorationThenThePageThenItsHost) {
 
 TEST_F(Tabs, AFailedLoadIsTitledByTheAddressThatFailedUntilAnotherLoad) {
     // A port nobody listens on: the engine cannot reach it.
-    GSocket* probe = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);
-    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    GSocketAddress* any = g_inet_socket_address_new(loopback, 0);
-    ASSERT_TRUE(g_socket_bind(probe, any, TRUE, nullptr));
-    GSocketAddress* bound = g_socket_get_local_address(probe, nullptr);
-    const int port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-    g_object_unref(bound);
-    g_object_unref(any);
-    g_object_unref(loopback);
-    g_object_unref(probe);
-    const std::string unreachable = "http://127.0.0.1:" + std::to_string(port) + "/notice";
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test::WebTestServer::closedPort()) + "/notice";
 
     // On an empty tab, and after a page: the address that failed either way.
     auto tab = newTab(false);

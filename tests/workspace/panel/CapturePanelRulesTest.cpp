@@ -94,7 +94,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(row.copyDiagnostic);
     EXPECT_FALSE(row.saveButtons);
     EXPECT_TRUE(row.savesEnabled);
-    EXPECT_FALSE(row.cancelEnabled);
+    EXPECT_FALSE(row.cancel);
     EXPECT_TRUE(row.openOutput);
 
     // The diagnostic stays off the clipboard in a private tab, while it is
@@ -111,7 +111,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     saving.webSaving = true;
     const auto during = Rules::statusRow(saving);
     EXPECT_FALSE(during.copyDiagnostic);
-    EXPECT_TRUE(during.cancelEnabled);
+    EXPECT_TRUE(during.cancel);
     // An earlier output is not offered while the next save runs.
     EXPECT_FALSE(during.openOutput);
     EXPECT_FALSE(during.savesEnabled);
@@ -128,7 +128,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(Rules::statusRow(bottom).savesEnabled);
     bottom.webSaving = true;
     EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);
-    EXPECT_FALSE(Rules::statusRow(bottom).cancelEnabled);  // the selected tab itself is idle
+    EXPECT_FALSE(Rules::statusRow(bottom).cancel);  // the selected tab itself is idle
     bottom.webSaving = false;
     bottom.closing = true;
     EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);

@@ -3,6 +3,7 @@
 #include <gtkmm/adjustment.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
+#include <gtkmm/togglebutton.h>
 
 #include <filesystem>
 #include <memory>
@@ -107,13 +108,13 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     ASSERT_TRUE(spinUntil([&] { return unknown->received() == 1024; }, 30s)) << unknown->received();
     ASSERT_TRUE(waiting.has_value());
     EXPECT_EQ(waiting->stateText, "保存先の確認中");
-    EXPECT_EQ(waiting->bytesText, "0 byte（総量未確定）");
+    EXPECT_EQ(waiting->bytesText, "0 B（総量未確定）");
     EXPECT_TRUE(waiting->cancel);
     EXPECT_TRUE(list->get_visible());
     EXPECT_EQ(named<Gtk::Label>(content, BrowserDownloadList::captionName)->get_text(), "このタブのダウンロード");
     Seen now = seen(content, *unknown);
     EXPECT_EQ(now.stateText, "受信中");
-    EXPECT_EQ(now.bytesText, "1024 byte（総量未確定）");
+    EXPECT_EQ(now.bytesText, "1.0 KB（総量未確定）");
     EXPECT_TRUE(now.cancel);
     EXPECT_FALSE(now.reveal);
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + unknown->id.text());
@@ -122,7 +123,7 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
 
     auto held = startDownload(*model, "/held.bin", 1);
     ASSERT_TRUE(held);
-    ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1024 / 4096 byte"; }, 30s))
+    ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1.0 KB / 4.0 KB"; }, 30s))
         << seen(content, *held).bytesText;
     EXPECT_EQ(list->shownDownloads(), (std::vector<UUID>{unknown->id, held->id}));
     // Beside them a bar: a quarter full for the announced total, moving
@@ -239,12 +240,37 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     EXPECT_TRUE(shownNow(icon));
     EXPECT_TRUE(reason->has_css_class("error"));
     EXPECT_FALSE(shownNow(named(content, DownloadRow::progressPrefix + id)));
-    graphene_rect_t nameBounds{}, reasonBounds{};
-    ASSERT_TRUE(spinUntil([&] { return reason->get_mapped() && reason->get_width() > 0; }));
-    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(name->gobj()), GTK_WIDGET(content.gobj()), &nameBounds));
-    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(reason->gobj()), GTK_WIDGET(content.gobj()), &reasonBounds));
-    EXPECT_GE(reasonBounds.origin.y, nameBounds.origin.y + nameBounds.size.height - 0.5) << "under the name";
-    EXPECT_LT(reasonBounds.origin.x, nameBounds.origin.x + nameBounds.size.width) << "in the name's column";
+    // The list, opened: the failed row keeps the columns of the others (its
+    // state where theirs stands), and its reason stands whole on a line of
+    // its own under its name.
+    auto* toggle = named<Gtk::ToggleButton>(content, BrowserDownloadList::toggleName);
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_FALSE(toggle->get_active()) << "idle, the list is folded";
+    click(toggle);
+    auto* notice = named<Gtk::Label>(content, DownloadRow::noticePrefix + id);
+    auto* doneState = named<Gtk::Label>(content, WebPaneRules::statePrefix + report->id.text());
+    ASSERT_TRUE(notice && doneState);
+    EXPECT_EQ(notice->get_text(), BrowserDownload::transferFailedNotice);
+    EXPECT_TRUE(notice->has_css_class("error"));
+    const auto bounds = [&](Gtk::Widget* widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(widget->gobj()), GTK_WIDGET(content.gobj()), &b));
+        return b;
+    };
+    ASSERT_TRUE(spinUntil([&] {
+        return notice->get_mapped() && doneState->get_mapped() && notice->get_width() > 0 &&
+               bounds(reason).origin.x > bounds(name).origin.x + bounds(name).size.width - 0.5;
+    }));
+    const auto nameBounds = bounds(name);
+    const auto noticeBounds = bounds(notice);
+    const auto iconBounds = bounds(icon);
+    EXPECT_EQ(iconBounds.origin.x, bounds(doneState).origin.x) << "the state's column, the icon first";
+    EXPECT_GT(bounds(reason).origin.x, iconBounds.origin.x);
+    EXPECT_GE(noticeBounds.origin.y, nameBounds.origin.y + nameBounds.size.height - 0.5) << "under the name";
+    EXPECT_EQ(noticeBounds.origin.x, nameBounds.origin.x) << "from the name's column on";
+    int textWidth = 0, textHeight = 0;
+    notice->get_layout()->get_pixel_size(textWidth, textHeight);
+    EXPECT_GE(notice->get_height(), textHeight) << "the reason whole, never its upper half only";
     // The completed one reads as no error.
     EXPECT_FALSE(shownNow(named(content, DownloadRow::failureIconPrefix + report->id.text())));
     EXPECT_FALSE(named(content, WebPaneRules::statePrefix + report->id.text())->has_css_class("error"));
@@ -257,6 +283,15 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     auto* row = named(content, DownloadRow::rowPrefix + id);
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(test::inconsistentHeights(*row), std::vector<std::string>{});
+
+    // The same file again is saved beside the first: its row shows the name
+    // it was saved as, not the one offered.
+    auto again = startDownload(*model, "/report.pdf", 2);
+    ASSERT_TRUE(spinUntil([&] { return again->state() == State::completed; }, 30s));
+    ASSERT_EQ(again->output(), downloads / "report-1.pdf");
+    EXPECT_EQ(again->name(), "report.pdf");
+    EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + again->id.text())->get_text(), "report-1.pdf");
+    EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + report->id.text())->get_text(), "report.pdf");
 }
 
 TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideTheCap) {
