@@ -1,5 +1,7 @@
 #include "workspace/BrowserDownloadList.hpp"
 
+#include <gtkmm/adjustment.h>
+
 #include <algorithm>
 
 #include "browser/BrowserDownload.hpp"
@@ -204,8 +206,24 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
     header_.append(foldedRow_);
     append(header_);
     append(scroll_);
+    // A download just begun is the one the user looks for: the list follows
+    // its newest row until the user scrolls it.
+    auto adjustment = scroll_.get_vadjustment();
+    adjustment->signal_changed().connect([this] {
+        if (followNewest_) scrollToNewest();
+    });
+    adjustment->signal_value_changed().connect([this] {
+        if (!scrolling_) followNewest_ = false;
+    });
     WebWorkspaceStyle::install();
     show(tab);
+}
+
+void BrowserDownloadList::scrollToNewest() {
+    auto adjustment = scroll_.get_vadjustment();
+    scrolling_ = true;
+    adjustment->set_value(std::max(adjustment->get_upper() - adjustment->get_page_size(), adjustment->get_lower()));
+    scrolling_ = false;
 }
 
 BrowserDownloadList::~BrowserDownloadList() {
@@ -254,6 +272,7 @@ void BrowserDownloadList::sync() {
         for (const auto& item : downloads) {
             auto& row = byID_[item->id];
             if (!row) {
+                followNewest_ = true;
                 row = std::make_unique<DownloadRow>(item, desktop_);
                 row->align(states_, bytes_);
                 if (previous) rows_.insert_child_after(*row, *previous);
@@ -282,6 +301,7 @@ void BrowserDownloadList::sync() {
         folding_ = false;
     }
     fold();
+    if (followNewest_) scrollToNewest();
 }
 
 void BrowserDownloadList::unfold() {
@@ -307,7 +327,7 @@ void BrowserDownloadList::fold() {
     scroll_.set_visible(open && !order_.empty());
     if (!open) return;
     // The list grows by whole rows up to its cap and scrolls past it: a
-    // row is never cut at the list's lower edge. The rows are measured at
+    // row is never cut at the list's edges. The rows are measured at
     // the width they are given, where a reason may take two lines; the
     // list keeps at least its first row in view, however little room the
     // page leaves it.
@@ -319,11 +339,13 @@ void BrowserDownloadList::fold() {
         int natural = 0, baseline = -1, naturalBaseline = -1;
         bar->measure(Gtk::Orientation::VERTICAL, -1, scrollbar, natural, baseline, naturalBaseline);
     }
+    // Counted from the newest row, which the list shows (scrollToNewest):
+    // the rows in view are whole from the list's foot up.
     int height = 0;
     int least = 0;
     bool full = false;
-    for (const auto& id : order_) {
-        DownloadRow* row = byID_[id].get();
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+        DownloadRow* row = byID_[*it].get();
         const int next = height + (height > 0 ? rows_.get_spacing() : 0) + row->heightAt(width);
         if (next > WebPaneRules::downloadsMaxHeight && height > 0) full = true;
         if (full) break;

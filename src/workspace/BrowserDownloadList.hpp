@@ -119,6 +119,7 @@ private:
     void fold();
     // The folded row back at the end of the list.
     void unfold();
+    void scrollToNewest();
 
     std::shared_ptr<BrowserTab> tab_;
     DesktopActions& desktop_;
@@ -140,6 +141,10 @@ private:
     // when this changes, and otherwise keeps the user's choice.
     std::optional<bool> running_;
     bool folding_ = false;
+    // The list shows its newest row: set when a download joins it, cleared
+    // when the user scrolls it elsewhere.
+    bool followNewest_ = false;
+    bool scrolling_ = false;
     sigc::connection observation_;
 };
 

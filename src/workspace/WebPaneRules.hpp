@@ -167,10 +167,12 @@ inline constexpr const char* cancelPrefix = "download.cancel.";
 inline constexpr const char* revealPrefix = "download.reveal.";
 // The list's scrolling part grows to this height and then scrolls.
 inline constexpr int downloadsMaxHeight = 100;
-// The widest a row's file name is shown; longer ones are shortened.
-inline constexpr int downloadNameMaxWidth = 230;
+// The widest a row's file name is shown; longer ones are shortened. With
+// the bar's width, a running row fits the page's column beside the panel
+// on the right at the default window size.
+inline constexpr int downloadNameMaxWidth = 200;
 // The width of a running download's progress bar.
-inline constexpr int downloadProgressWidth = 160;
+inline constexpr int downloadProgressWidth = 100;
 
 // The caption over the list; none when the tab has no downloads (the list
 // then takes no space at all).

@@ -16,6 +16,7 @@
 #include "workspace/CaptureStatusRow.hpp"
 #include "workspace/HistoryView.hpp"
 #include "workspace/OtherTabSaveStrips.hpp"
+#include "workspace/WebPaneRules.hpp"
 #include "workspace/WebWorkspace.hpp"
 #include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/WorkspaceView.hpp"
@@ -463,6 +464,14 @@ TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowWithEveryStripRefusalAndDownl
     for (auto panel : {AppPreferences::Panel::right, AppPreferences::Panel::bottom}) {
         model->panel = panel;
         keepsHalf(std::string(rawValue(panel)) + ", running downloads");
+        // A running row fits the page's column: its "中止" is within it.
+        auto* rows = named(window, WebWorkspaceContent::rowsName);
+        auto* cancel = named(window, WebPaneRules::cancelPrefix + running.back()->id.text());
+        ASSERT_TRUE(rows && cancel);
+        graphene_rect_t bounds{};
+        ASSERT_TRUE(spinUntil([&] { return cancel->get_mapped(); }));
+        ASSERT_TRUE(gtk_widget_compute_bounds(cancel->gobj(), rows->gobj(), &bounds));
+        EXPECT_LE(bounds.origin.x + bounds.size.width, rows->get_width()) << rawValue(panel);
     }
     for (auto& download : running) download->cancel();
     ASSERT_TRUE(spinUntil([&] { return !tab->active(); }, 60s));

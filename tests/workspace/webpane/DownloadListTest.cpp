@@ -343,10 +343,56 @@ TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideT
     EXPECT_LE(scroll->get_height(), 100);
     EXPECT_GT(scroll->get_height() + spacing + rowHeight, 100) << "the list grows to its cap before it scrolls";
     EXPECT_EQ((scroll->get_height() + spacing) % (rowHeight + spacing), 0) << "no row is cut at the lower edge";
+    // The newest download is the one in view, the older ones above it.
+    auto v = scroll->get_vadjustment();
+    EXPECT_TRUE(spinUntil([&] { return v->get_value() > 0 && v->get_value() == v->get_upper() - v->get_page_size(); }))
+        << v->get_value() << " of " << v->get_upper() - v->get_page_size();
     // A long name is shortened within its width.
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + tab->downloads->front()->id.text());
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name->get_text().raw(), longName);
     EXPECT_LE(name->get_width(), 230);
     EXPECT_GT(name->get_width(), 100);
+
+}
+
+// A failure first, its row taller by its reason's line, then downloads that
+// fill the list: shown at its newest, the rows in view are whole, none cut
+// at the list's upper edge.
+TEST_F(DownloadListTest, TheRowsInViewAreWholeWhateverTheTallerRowsAbove) {
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    for (int i = 0; i < 4; ++i) {
+        server.bytes("/file" + std::to_string(i) + ".txt", "application/octet-stream", "text", attachment("f.txt"));
+    }
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto broken = startDownload(*model, "/broken.bin");
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    for (int i = 0; i < 4; ++i) {
+        auto item = startDownload(*model, "/file" + std::to_string(i) + ".txt", 1 + i);
+        ASSERT_TRUE(spinUntil([&] { return !item->active(); }, 30s));
+    }
+    click(named(content, BrowserDownloadList::toggleName));
+    auto* scroll = named<Gtk::ScrolledWindow>(content, BrowserDownloadList::scrollName);
+    ASSERT_NE(scroll, nullptr);
+    auto v = scroll->get_vadjustment();
+    const auto clipped = [&] {
+        std::vector<std::string> cut;
+        for (const auto& item : model->selectedTab()->downloads.get()) {
+            Gtk::Widget* row = named(content, DownloadRow::rowPrefix + item->id.text());
+            graphene_rect_t b{};
+            if (!row || !gtk_widget_compute_bounds(row->gobj(), GTK_WIDGET(scroll->gobj()), &b)) continue;
+            const bool outside = b.origin.y + b.size.height <= 0.5 || b.origin.y >= scroll->get_height() - 0.5;
+            const bool whole = b.origin.y >= -0.5 && b.origin.y + b.size.height <= scroll->get_height() + 0.5;
+            if (!outside && !whole) cut.push_back(row->get_name());
+        }
+        return cut;
+    };
+    ASSERT_TRUE(spinUntil([&] { return v->get_value() > 0 && v->get_value() == v->get_upper() - v->get_page_size(); }))
+        << "the newest in view";
+    EXPECT_EQ(clipped(), std::vector<std::string>{});
 }
