@@ -46,7 +46,10 @@ std::string windowTitle(std::string_view name, int number) {
     return std::string(name) + "（" + std::to_string(number) + "）";
 }
 
-std::string otherWindowOCR(std::string_view title) { return "ウインドウ「" + std::string(title) + "」のOCR画面"; }
+std::string otherWindowOCR(std::string_view title) {
+    if (title.empty()) return "新しいウインドウのOCR画面";
+    return "ウインドウ「" + std::string(title) + "」のOCR画面";
+}
 
 double offsetShowing(double offset, double viewLength, double rowLength, double start, double end) {
     double shown = offset;

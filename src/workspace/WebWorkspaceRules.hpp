@@ -59,7 +59,8 @@ int windowNumber(const std::vector<int>& taken);
 // number after it for the others ("ベルモラ（2）").
 std::string windowTitle(std::string_view name, int number);
 // Where the OCR that followed a capture is, when it went to another window
-// than the one that asked: "ウインドウ「ベルモラ（2）」のOCR画面".
+// than the one that asked: "ウインドウ「ベルモラ（2）」のOCR画面" (for a window
+// without a title, "新しいウインドウのOCR画面").
 std::string otherWindowOCR(std::string_view title);
 
 }  // namespace velmora::WebWorkspaceRules

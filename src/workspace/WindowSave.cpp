@@ -46,9 +46,8 @@ Task<std::string> WindowModel::queueCapture(CaptureReceipt receipt, std::filesys
         // The sentence names the new window by its title, and the window
         // comes forward, in its OCR section, when the run has ended.
         const UUID id = opened->id;
-        if (Gtk::Window* window = windows->platformWindow(id)) {
-            target.where = WebWorkspaceRules::otherWindowOCR(window->get_title().raw());
-        }
+        Gtk::Window* window = windows->platformWindow(id);
+        target.where = WebWorkspaceRules::otherWindowOCR(window ? window->get_title().raw() : std::string());
         target.bringForward = [windows, id, weak = std::weak_ptr<WindowModel>(opened)] {
             auto shown = weak.lock();
             if (!shown) return;

@@ -73,4 +73,5 @@ TEST(WebWorkspaceRules, WindowsAreToldApartByTheirNumbers) {
     EXPECT_EQ(WebWorkspaceRules::windowTitle("ベルモラ", 2), "ベルモラ（2）");
     EXPECT_EQ(WebWorkspaceRules::windowTitle("ベルモラ", 12), "ベルモラ（12）");
     EXPECT_EQ(WebWorkspaceRules::otherWindowOCR("ベルモラ（2）"), "ウインドウ「ベルモラ（2）」のOCR画面");
+    EXPECT_EQ(WebWorkspaceRules::otherWindowOCR(""), "新しいウインドウのOCR画面");
 }
