@@ -2,6 +2,9 @@
 # what is missing first.
 BUILD ?= build
 FUZZ_BUILD ?= build-fuzz
+# The build folder as a path to run programs from: an absolute BUILD as it
+# is, a relative one from here.
+BUILD_PATH = $(if $(filter /%,$(BUILD)),$(BUILD),./$(BUILD))
 JOBS ?= $(shell nproc)
 
 .PHONY: deps configure build test fuzz fuzz-long run install screenshots clean
@@ -40,7 +43,7 @@ fuzz-long: deps
 # Starts ベルモラ from the build tree; it needs a graphical session with a
 # session bus (a desktop login has both).
 run: build
-	./$(BUILD)/src/app/velmora
+	$(BUILD_PATH)/src/app/velmora
 
 # Installs ベルモラ for this user: the program in $(PREFIX)/bin, its desktop
 # entry, the type of its settings files and its icon in $(PREFIX)/share (the
@@ -53,7 +56,7 @@ install: build
 # One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb.
 screenshots: configure
 	cmake --build $(BUILD) -j $(JOBS) --target velmora_screenshots
-	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- ./$(BUILD)/screenshots/velmora_screenshots ./$(BUILD)/screenshots
+	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $(BUILD_PATH)/screenshots/velmora_screenshots $(BUILD_PATH)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

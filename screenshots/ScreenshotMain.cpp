@@ -132,6 +132,9 @@ int drawScenes(int argc, char** argv) {
                });
     };
     fs::create_directories(folder);
+    // The program's name, as the application's own start gives it: the
+    // toolkit's print to a file names the program it records the file for.
+    g_set_prgname("velmora");
 
     // Everything the application writes goes to a temporary home.
     test::TempDir home;

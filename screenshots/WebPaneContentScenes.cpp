@@ -1,7 +1,8 @@
 // The whole web pane under the tab bar over real tabs: the address bar and
 // a sample page beside the control panel and above it, the download list
-// with downloads in several states, a restored tab's hint and a stopped
-// load's notice. Pages and downloads come from the loopback server.
+// with downloads in several states, a restored tab's hint, a stopped load's
+// notice and a loading one, and a failed load. Pages and downloads come from
+// the loopback server.
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -119,15 +120,19 @@ Gtk::Window* paneDownloads(Stage& stage) {
     });
     stage.server.html("/forms", notice("各種申請書ダウンロード", "申請書はPDFでダウンロードできます。"));
     stage.server.bytes("/tax.pdf", "application/pdf", std::string(182734, 'p'), attachment("tax-form-2026.pdf"));
-    stage.server.stream("/guide.pdf", {.length = 5242880,
-                                       .chunk = 1310720,
-                                       .interval = std::chrono::hours(1),
-                                       .headers = attachment("recycling-guide.pdf")});
-    stage.server.stream("/map.zip", {.length = 4194304,
-                                     .chunk = 786432,
-                                     .announceLength = false,
-                                     .interval = std::chrono::hours(1),
-                                     .headers = attachment("hazard-map.zip")});
+    // The held bodies come from a server of their own: the engine keeps a
+    // few connections per server, and the later scenes' pages must not wait
+    // behind them.
+    auto* held = new test::WebTestServer;
+    held->stream("/guide.pdf", {.length = 5242880,
+                                .chunk = 1310720,
+                                .interval = std::chrono::hours(1),
+                                .headers = attachment("recycling-guide.pdf")});
+    held->stream("/map.zip", {.length = 4194304,
+                              .chunk = 786432,
+                              .announceLength = false,
+                              .interval = std::chrono::hours(1),
+                              .headers = attachment("hazard-map.zip")});
     stage.server.stream("/broken.xlsx", {.length = 65536,
                                          .chunk = 8192,
                                          .breakAfter = int64_t{16384},
@@ -136,24 +141,24 @@ Gtk::Window* paneDownloads(Stage& stage) {
     scene.present(1240, 860);
     scene.open(stage, "/forms");
     auto tab = scene.model->selectedTab();
-    auto start = [&](const std::string& path) {
+    auto start = [&](const std::string& url) {
         const size_t index = tab->downloads->size();
-        tab->browser->navigate(stage.server.url(path));
+        tab->browser->navigate(url);
         test::spinUntil([&] { return tab->downloads->size() > index; }, std::chrono::seconds(30));
         return tab->downloads->size() > index ? tab->downloads.get()[index] : nullptr;
     };
     // The running ones first: the list shows its first rows, and they
     // carry the bars.
-    if (auto guide = start("/guide.pdf")) {
+    if (auto guide = start(held->url("/guide.pdf"))) {
         test::spinUntil([&] { return guide->received() > 0; }, std::chrono::seconds(30));
     }
-    if (auto map = start("/map.zip")) {
+    if (auto map = start(held->url("/map.zip"))) {
         test::spinUntil([&] { return map->received() > 0; }, std::chrono::seconds(30));
     }
-    if (auto done = start("/tax.pdf")) {
+    if (auto done = start(stage.server.url("/tax.pdf"))) {
         test::spinUntil([&] { return !done->active(); }, std::chrono::seconds(30));
     }
-    if (auto broken = start("/broken.xlsx")) {
+    if (auto broken = start(stage.server.url("/broken.xlsx"))) {
         test::spinUntil([&] { return !broken->active(); }, std::chrono::seconds(30));
     }
     // The page itself stays as it was.
@@ -211,15 +216,16 @@ Gtk::Window* paneRestored(Stage& stage) {
 
 Gtk::Window* paneNotice(Stage& stage) {
     stage.server.html("/events", notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
-    stage.server.held("/slow-events", "<!doctype html><title>遅いページ</title>");
+    auto* held = new test::WebTestServer;
+    held->held("/slow-events", "<!doctype html><title>遅いページ</title>");
     auto& scene = *new PaneScene(stage, Panel::right);
     scene.present(1240, 860);
     scene.open(stage, "/events");
     // A second page that does not come, stopped by the user.
-    scene.model->setAddress(stage.server.url("/slow-events"));
+    scene.model->setAddress(held->url("/slow-events"));
     scene.model->navigate();
     BrowserSession& session = scene.model->browser();
-    test::spinUntil([&] { return stage.server.requests("/slow-events") > 0 && session.loading; },
+    test::spinUntil([&] { return held->requests("/slow-events") > 0 && session.loading; },
                     std::chrono::seconds(30));
     session.stopNavigation();
     test::spinUntil([&] { return !session.loading; }, std::chrono::seconds(10));
@@ -263,7 +269,40 @@ Gtk::Window* paneAfterLoad(Stage& stage) {
     return scene.window;
 }
 
+// A new tab whose address could not be reached: the failure over the page
+// area with the address, the tab's save refused as a page not loaded.
+Gtk::Window* paneLoadFailed(Stage& stage) {
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    BrowserSession& session = scene.model->browser();
+    scene.model->setAddress("http://127.0.0.1:" + std::to_string(test::WebTestServer::closedPort()) + "/oshirase");
+    scene.model->navigate();
+    test::spinUntil([&] { return session.failedURL->has_value() && !session.loading; }, std::chrono::seconds(30));
+    test::runTask(scene.model->save(false));
+    return scene.window;
+}
+
+// A page on its way: "読み込み中" with its spinner at the page's foot,
+// over the page before it.
+Gtk::Window* paneLoading(Stage& stage) {
+    stage.server.html("/loading-first", notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
+    // Held by a server of its own, as the downloads scene's bodies.
+    auto* held = new test::WebTestServer;
+    held->held("/loading-next", "<!doctype html><title>遅いページ</title>");
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    scene.open(stage, "/loading-first");
+    scene.model->setAddress(held->url("/loading-next"));
+    scene.model->navigate();
+    BrowserSession& session = scene.model->browser();
+    test::spinUntil([&] { return held->requests("/loading-next") > 0 && session.loading; },
+                    std::chrono::seconds(30));
+    return scene.window;
+}
+
 const bool registered = registerScene("web-pane-right", 1240, 860, paneRight) &&
+                        registerScene("web-pane-load-failed", 1240, 860, paneLoadFailed) &&
+                        registerScene("web-pane-loading", 1240, 860, paneLoading) &&
                         registerScene("web-pane-refused", 1240, 860, paneRefused) &&
                         registerScene("web-pane-after-load", 1240, 860, paneAfterLoad) &&
                         registerScene("web-pane-bottom", 1240, 860, paneBottom) &&

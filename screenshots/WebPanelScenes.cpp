@@ -217,6 +217,28 @@ Gtk::Window* statusSaved(Stage& stage) {
     return pane.window;
 }
 
+// A print-style save of the page, finished: what it wrote (the PDF and the
+// page PNGs) and where, beside the folder's button.
+Gtk::Window* statusPrinted(Stage& stage) {
+    releaseHeld(stage);
+    stage.server.html("/printed", article("市民講座のご案内", "一月から始まる冬の市民講座の申し込みを受け付けます。"));
+    auto& pane = *new Pane(stage, Panel::right, 340);
+    pane.open(stage, "/printed", 1240, 860);
+    auto session = pane.model->selectedTab()->browser;
+    const auto folder = sceneOutput(stage).parent_path() / "Print";
+    std::filesystem::create_directories(folder);
+    pane.model->setLastOutput(folder);
+    PrintSelection selection;
+    PrintOptions options =
+        selection.options(session->currentURL.get(), session->pageTitle.get(), std::chrono::system_clock::now());
+    options.filenameStem = "市民講座のご案内";
+    session->print(std::move(options), folder);
+    test::spinUntil([&] { return !session->hasPendingOperation(); }, std::chrono::seconds(60));
+    Pane::waitForPage(*session);
+    pane.resize(pane.panelSize);
+    return pane.window;
+}
+
 Gtk::Window* statusFailed(Stage& stage) {
     releaseHeld(stage);
     stage.server.html("/failed", article("地域防災訓練のお知らせ", "1月19日に小学校の校庭で防災訓練を行います。"));
@@ -308,6 +330,7 @@ const bool registered = registerScene("web-panel-right", 1240, 860, panelRight) 
                         registerScene("web-panel-bottom-792", 792, 860,
                                       [](Stage& stage) { return panelBottom(stage, 792); }) &&
                         registerScene("web-status-saved", 1240, 860, statusSaved) &&
+                        registerScene("web-status-printed", 1240, 860, statusPrinted) &&
                         registerScene("web-status-failed", 1240, 860, statusFailed) &&
                         registerScene("web-status-saving", 1240, 860, statusSaving) &&
                         registerScene("web-status-tiles", 1240, 860, statusTiles) &&

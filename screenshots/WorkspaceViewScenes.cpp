@@ -1,5 +1,7 @@
 // Whole workspace windows, one per section, with realistic content: a news
-// page in the web section (a private tab selected beside it), the OCR
+// page in the web section (a private tab selected beside it; crowded with
+// every strip, a refusal and the downloads over the page, in both panel
+// places), the OCR
 // section, the history section with saved outputs while another tab's save
 // runs (its strip at the bottom, a status line), a print of many pages
 // selected in the history, and the settings section.
@@ -13,6 +15,7 @@
 #include "foundation/Raster.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "history/CaptureHistory.hpp"
+#include "ocrjobs/JobControl.hpp"
 #include "support/MainLoop.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TextPages.hpp"
@@ -242,6 +245,138 @@ Gtk::Window* historyPrint(Stage& stage) {
     return &window->window();
 }
 
+// Downloads go straight into an approved folder while a scene starts them;
+// the settings are put back afterwards, so later scenes see them as they
+// were (a download reads them when it starts).
+class AutomaticDownloads {
+public:
+    explicit AutomaticDownloads(Stage& stage) : services_(stage.app.services()), earlier_(services_.settings.value()) {
+        const auto folder = stage.storage.parent_path() / "downloads";
+        fs::create_directories(folder);
+        const OutputGrant grant = services_.access.approve(folder);
+        services_.settings.change([&](AppPreferences& p) {
+            p.saveMode = AppPreferences::SaveMode::automatic;
+            p.destinationID = grant.id;
+        });
+    }
+    ~AutomaticDownloads() {
+        services_.settings.change([&](AppPreferences& p) {
+            p.saveMode = earlier_.saveMode;
+            p.destinationID = earlier_.destinationID;
+        });
+    }
+
+private:
+    AppServices& services_;
+    AppPreferences earlier_;
+};
+
+test::WebTestServer::Headers attachment(const std::string& name) {
+    return {{"Content-Disposition", "attachment; filename=" + name}};
+}
+
+// A download the tab's page starts, once it has its first bytes (or ended).
+std::shared_ptr<BrowserDownload> startDownload(test::WebTestServer& server, BrowserTab& tab, const std::string& path) {
+    const std::size_t index = tab.downloads->size();
+    tab.browser->navigate(server.url(path));
+    test::spinUntil([&] { return tab.downloads->size() > index; }, std::chrono::seconds(30));
+    if (tab.downloads->size() <= index) return nullptr;
+    auto download = tab.downloads.get()[index];
+    test::spinUntil([&] { return download->received() > 0 || !download->active(); }, std::chrono::seconds(30));
+    test::spinUntil([&] { return !tab.browser->loading; }, std::chrono::seconds(10));
+    return download;
+}
+
+// A window with everything that can stand over the page at once: this
+// window's OCR paused in the middle of its run (its strip), another tab
+// saving (its strip), a refused address (the status row) and the tab's
+// downloads, at the default size. The page keeps half the window.
+WorkspaceWindow* crowdedWindow(Stage& stage, WorkspaceWindows& set, AppPreferences::Panel panel, bool running) {
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    auto& model = *window->model();
+    model.panel = panel;
+    // The OCR: four pages of text, paused after it began.
+    std::vector<fs::path> files;
+    for (int i = 0; i < 4; ++i) {
+        test::TextLayout layout;
+        layout.width = 700;
+        layout.height = 260;
+        const auto page = test::renderLines(layout, {"第" + std::to_string(i + 1) + "章　冬の図書館",
+                                                     "返却ポストは休館中も利用できます。"});
+        const fs::path file = stage.storage.parent_path() / ("図書館だより" + std::to_string(i + 1) + ".png");
+        const auto bytes = Raster::png(page.image);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        files.push_back(file);
+    }
+    auto& queue = *model.queue;
+    queue.select(files, nullptr);
+    test::runTask(queue.start());
+    queue.stop(JobControl::Stop::pause);
+    test::spinUntil([&] { return !queue.busy.get(); }, std::chrono::seconds(60));
+    // Another tab's save, as its session reports it.
+    auto saving = model.selectedTab();
+    saving->browser->stage = "撮影中 2400/9800";
+    saving->browser->operationPending = true;
+    // This tab: a page with its downloads.
+    model.addTab(false);
+    stage.server.html("/forms-crowded", newsPage);
+    model.setAddress(stage.server.url("/forms-crowded"));
+    model.navigate();
+    auto tab = model.selectedTab();
+    test::spinUntil([&] { return !tab->browser->loading && !tab->browser->pageTitle->empty(); });
+    {
+        AutomaticDownloads automatic(stage);
+        stage.server.bytes("/crowded-tax.pdf", "application/pdf", std::string(182734, 'p'),
+                           attachment("tax-form-2026.pdf"));
+        startDownload(stage.server, *tab, "/crowded-tax.pdf");
+        if (running) {
+            // The held bodies come from a server of their own: the engine
+            // keeps a few connections per server, and the later scenes'
+            // pages must not wait behind them.
+            auto* held = new test::WebTestServer;
+            for (const char* name : {"recycling-guide.pdf", "hazard-map.zip", "event-photos.zip"}) {
+                const std::string path = std::string("/") + name;
+                held->stream(path, {.length = 5242880,
+                                    .chunk = 1310720,
+                                    .interval = std::chrono::hours(1),
+                                    .headers = attachment(name)});
+                startDownload(*held, *tab, path);
+            }
+        }
+    }
+    // A typed file address, refused beside the address bar.
+    model.setAddress("file:///home/user/メモ.txt");
+    model.navigate();
+    test::spinFor(std::chrono::milliseconds(300));
+    return window;
+}
+
+Gtk::Window* crowdedRight(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = crowdedWindow(stage, set, AppPreferences::Panel::right, false);
+    return window ? &window->window() : nullptr;
+}
+
+Gtk::Window* crowdedBottom(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = crowdedWindow(stage, set, AppPreferences::Panel::bottom, false);
+    return window ? &window->window() : nullptr;
+}
+
+Gtk::Window* crowdedRunningRight(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = crowdedWindow(stage, set, AppPreferences::Panel::right, true);
+    return window ? &window->window() : nullptr;
+}
+
+Gtk::Window* crowdedRunningBottom(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = crowdedWindow(stage, set, AppPreferences::Panel::bottom, true);
+    return window ? &window->window() : nullptr;
+}
+
 Gtk::Window* settingsSection(Stage& stage) {
     auto& set = sceneSet(stage);
     auto* window = set.open(std::nullopt);
@@ -252,6 +387,10 @@ Gtk::Window* settingsSection(Stage& stage) {
 
 const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-bottom", 1240, 850, webSectionBottom) &&
+                        registerScene("workspace-web-crowded", 1240, 850, crowdedRight) &&
+                        registerScene("workspace-web-crowded-bottom", 1240, 850, crowdedBottom) &&
+                        registerScene("workspace-web-crowded-running", 1240, 850, crowdedRunningRight) &&
+                        registerScene("workspace-web-crowded-running-bottom", 1240, 850, crowdedRunningBottom) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-history-print", 1240, 850, historyPrint) &&

@@ -289,6 +289,21 @@ void BrowserDownload::readProgress() {
     }
 }
 
+bool BrowserDownload::receivedWhole() const {
+    if (!download_) return true;
+    WebKitURIResponse* response = webkit_download_get_response(download_.get());
+    if (!response || !expected_) return true;
+    // A compressed body announces the length of what was sent, and the
+    // bytes counted are the ones it unpacks to: the two do not compare.
+    if (SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response)) {
+        const char* encoding = soup_message_headers_get_list(headers, "Content-Encoding");
+        if (encoding && g_ascii_strcasecmp(encoding, "identity") != 0) return true;
+    }
+    // The transport reads no byte past the announced length; more would be
+    // as wrong as fewer.
+    return received_ == *expected_;
+}
+
 // --- Ends.
 
 void BrowserDownload::finish() {
@@ -298,6 +313,17 @@ void BrowserDownload::finish() {
         return;
     }
     readProgress();
+    // The engine reports a finish whenever the connection ends without an
+    // error, and over HTTP/1.0 a server that stops early ends it that way:
+    // bytes short of the announced length are a broken transfer, never the
+    // file.
+    if (!receivedWhole()) {
+        record("transfer-incomplete");
+        notice_ = transferFailedNotice;
+        failure_ = ErrorCase::interruptedSave;
+        terminal(State::failed);
+        return;
+    }
     state_ = State::committing;
     record("received-complete");
     changed.emit();
@@ -325,6 +351,7 @@ void BrowserDownload::fail(const GError* error) {
         const bool writing = error && error->domain == WEBKIT_DOWNLOAD_ERROR &&
                              error->code == WEBKIT_DOWNLOAD_ERROR_DESTINATION;
         notice_ = writing ? writeFailedNotice : transferFailedNotice;
+        if (!writing) failure_ = ErrorCase::interruptedSave;
     }
     terminal(state_ == State::cancelling ? State::cancelled : State::failed);
 }
@@ -366,7 +393,7 @@ void BrowserDownload::terminal(State final) {
             stage = SafeEvent::Stage::completed;
         } else if (final == State::failed) {
             stage = SafeEvent::Stage::failed;
-            error = ErrorCase::saveFailed;
+            error = failure_.value_or(ErrorCase::saveFailed);
         }
         services_.log(stage, id, error, std::chrono::system_clock::now());
     }

@@ -126,6 +126,9 @@ private:
     // No folder may be used: the notice, the engine answered, failed.
     void refuse();
     void finish();
+    // The bytes received are the whole body the response announced (or it
+    // announced no length that the count could be compared with).
+    bool receivedWhole() const;
     void fail(const GError* error);
     void scheduleProgress();
     void readProgress();
@@ -142,6 +145,9 @@ private:
     std::optional<int64_t> expected_;
     std::optional<std::filesystem::path> output_;
     std::string notice_;
+    // Why a failed download failed, for the event log: the transfer broke
+    // off (interruptedSave), else the file could not be saved (saveFailed).
+    std::optional<ErrorCase> failure_;
     std::vector<Event> events_;
 
     GObjectRef<WebKitDownload> download_;

@@ -70,6 +70,9 @@ bool BrowserTab::active() const {
 std::string BrowserTab::title() const {
     if (deferredURL->has_value()) return deferredPrefix + hostOf(*deferredURL.get()).value_or(deferredWithoutHost);
     if (restorationUnavailable) return reopenTitle;
+    // A load that failed shows as that failure, under the address that
+    // failed, whatever page was there before.
+    if (browser->failedURL->has_value()) return *browser->failedURL.get();
     if (!browser->pageTitle->empty()) return browser->pageTitle.get();
     if (browser->currentURL->has_value()) {
         if (auto host = hostOf(*browser->currentURL.get())) return *host;

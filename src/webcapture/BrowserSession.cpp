@@ -233,9 +233,14 @@ void BrowserSession::disarmWatchdog() {
 
 void BrowserSession::watchdogFired() {
     if (closingWeb_) return;
+    // The address that never answered, read before the stop takes it back.
+    const char* loadingURI = webkit_web_view_get_uri(webView_.get());
+    const std::optional<std::string> failed =
+        loadingURI && *loadingURI ? std::optional<std::string>(loadingURI) : std::nullopt;
     policy_->stopping();
     webkit_web_view_stop_loading(webView_.get());
     navigationNotice = std::string(loadFailedNotice);
+    failedURL = failed;
     refreshNavigation();
 }
 
@@ -250,10 +255,11 @@ void BrowserSession::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpoint
     session->policy_->loadChanged(event);
 }
 
-gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char*, GError* error, gpointer self) {
+gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* failingURI, GError* error,
+                                      gpointer self) {
     auto* session = static_cast<BrowserSession*>(self);
     session->disarmWatchdog();
-    session->policy_->loadFailed(error);
+    session->policy_->loadFailed(error, failingURI ? failingURI : "");
     return TRUE;  // the failure is our notice: no engine error page
 }
 

@@ -105,6 +105,10 @@ public:
     Published<bool> canGoBack{changed, false};
     Published<bool> canGoForward{changed, false};
     Published<std::string> navigationNotice{changed, ""};
+    // The address whose load failed (the engine could not reach it, or it
+    // made no progress until the watchdog stopped it), for as long as no
+    // other load has begun: the tab shows that failure, not a page.
+    Published<std::optional<std::string>> failedURL{changed, std::nullopt};
     Published<bool> displayedPDF{changed, false};
     Published<bool> operationPending{changed, false};
     Published<std::shared_ptr<OperationTrace>> operation;

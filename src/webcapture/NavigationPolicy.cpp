@@ -204,6 +204,7 @@ void NavigationPolicy::loadChanged(WebKitLoadEvent event) {
     switch (event) {
     case WEBKIT_LOAD_STARTED:
         loadFailed_ = false;
+        session_.failedURL = std::nullopt;
         session_.displayedPDF = false;
         if (!stopPending_) session_.navigationNotice = std::string(NavigationNotice::loading);
         session_.refreshNavigation();
@@ -230,7 +231,7 @@ void NavigationPolicy::stopping() {
     if (webkit_web_view_is_loading(session_.webView())) stopPending_ = true;
 }
 
-void NavigationPolicy::loadFailed(const GError* error) {
+void NavigationPolicy::loadFailed(const GError* error, const std::string& failingURI) {
     if (session_.closingWeb()) return;
     loadFailed_ = true;
     stopPending_ = false;
@@ -238,6 +239,7 @@ void NavigationPolicy::loadFailed(const GError* error) {
         if (session_.navigationNotice == NavigationNotice::loading) session_.navigationNotice = std::string();
     } else {
         session_.navigationNotice = std::string(NavigationNotice::failed);
+        session_.failedURL = failingURI.empty() ? std::nullopt : std::optional<std::string>(failingURI);
     }
     session_.refreshNavigation();
 }

@@ -15,11 +15,13 @@
 // - Nothing of the page reaches the user except through our dialogs: no
 //   engine error page, authentication or print dialog, and every permission
 //   is denied.
-// - A failed load keeps its notice: the finish the engine reports right
-//   after a failure is not a finished page.
+// - A failed load keeps its notice and its address (failedURL) until
+//   another load begins: the finish the engine reports right after a
+//   failure is not a finished page.
 // Main thread only. The policy lives inside its session and answers only
 // through the handlers connected to the session's current view.
 
+#include <string>
 #include <vector>
 
 #include <webkit/webkit.h>
@@ -71,7 +73,8 @@ public:
     // The session is about to stop the view's load (the user's stop or the
     // watchdog), whose notice the events of that load must not replace.
     void stopping();
-    void loadFailed(const GError* error);
+    // The failing address is the one the load was for.
+    void loadFailed(const GError* error, const std::string& failingURI);
     // Passes a download of the session's view to the owner, or cancels it.
     void handOff(WebKitDownload* download);
     // The session's current view.

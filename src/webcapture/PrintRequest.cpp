@@ -34,9 +34,6 @@ Task<void> printCheckpoint(BrowserSession* session, std::shared_ptr<OperationTra
     checkCancellation();
 }
 
-std::string savedMessage(std::size_t outputs) {
-    return "印刷出力" + std::to_string(outputs) + "件。内容を確認してください";
-}
 
 }  // namespace
 
@@ -109,7 +106,7 @@ Task<void> BrowserSession::runPrint(PrintOptions options, std::filesystem::path 
             journalFinished = true;
         }
         trace->end(Event::completed);
-        stage = savedMessage(outputs.size());
+        stage = PrintProduct::savedMessage(outputs, output);
     } catch (...) {
         error = std::current_exception();
     }

@@ -28,6 +28,8 @@ void buildRow(Gtk::Box& row, Gtk::Label& text, std::initializer_list<Gtk::Button
     row.append(text);
     for (auto* button : buttons) {
         button->set_valign(Gtk::Align::CENTER);
+        // As low as the line it stands in: a strip is one line.
+        button->add_css_class(WebWorkspaceStyle::compactClass);
         row.append(*button);
     }
 }

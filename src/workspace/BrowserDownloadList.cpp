@@ -1,5 +1,7 @@
 #include "workspace/BrowserDownloadList.hpp"
 
+#include <gtkmm/adjustment.h>
+
 #include <algorithm>
 
 #include "browser/BrowserDownload.hpp"
@@ -46,17 +48,27 @@ void caption(Gtk::Label& label) {
 // --- One row.
 
 DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop)
-    : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8), item_(std::move(item)), desktop_(desktop) {
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 2), item_(std::move(item)), desktop_(desktop) {
     const std::string id = item_->id.text();
     set_name(rowPrefix + id);
     name_ = Gtk::make_managed<CappedLabel>(WebPaneRules::downloadNameMaxWidth);
     name_->set_name(namePrefix + id);
+    // The name's column is as wide as its cap in every row, so that the
+    // states, bars and buttons after it line up.
+    name_->set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
     failureIcon_.set_name(failureIconPrefix + id);
     failureIcon_.set_from_icon_name("dialog-error-symbolic");
     failureIcon_.add_css_class("error");
-    failureIcon_.set_visible(false);
+    // The icon in a box of its own, without a baseline: beside the state on
+    // one baseline it would measure one height with a width and another
+    // without (CaptureStatusRow).
+    iconHolder_.append(failureIcon_);
+    iconHolder_.set_visible(false);
+    iconHolder_.set_valign(Gtk::Align::CENTER);
     state_.set_name(WebPaneRules::statePrefix + id);
     state_.set_xalign(0);
+    stateColumn_.append(iconHolder_);
+    stateColumn_.append(state_);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
     // Compact buttons keep a row as low as its text and bar, so that three
@@ -67,30 +79,26 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     cancel_.set_name(WebPaneRules::cancelPrefix + id);
     reveal_.set_label(std::string(WebPaneRules::revealLabel));
     reveal_.set_name(WebPaneRules::revealPrefix + id);
+    progress_.set_name(progressPrefix + id);
+    progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
+    progress_.set_pulse_step(0.1);
+    for (Gtk::Widget* child :
+         std::initializer_list<Gtk::Widget*>{name_, &stateColumn_, &bytes_, &progress_, &cancel_, &reveal_}) {
+        child->set_valign(Gtk::Align::CENTER);
+        line_.append(*child);
+    }
+    // The line's content stands at its leading edge.
+    auto& spacer = *Gtk::make_managed<Gtk::Box>();
+    spacer.set_hexpand(true);
+    line_.append(spacer);
+    append(line_);
+    // The notice (a failure's reason) under the line, from the name's
+    // column on, wrapped whole however narrow the pane.
     notice_.set_name(noticePrefix + id);
     caption(notice_);
     notice_.set_wrap(true);
     notice_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-    progress_.set_name(progressPrefix + id);
-    progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
-    progress_.set_pulse_step(0.1);
-    // The name's column, as wide as the widest name, so that the rows'
-    // states and bars line up; a failed download's reason goes under its
-    // name (place).
-    reason_.append(failureIcon_);
-    info_.append(*name_);
-    info_.append(reason_);
-    info_.set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
-    reason_.set_visible(false);
-    for (Gtk::Widget* child :
-         std::initializer_list<Gtk::Widget*>{&info_, &state_, &bytes_, &progress_, &cancel_, &reveal_, &notice_}) {
-        child->set_valign(Gtk::Align::CENTER);
-        append(*child);
-    }
-    // The row's content stands at its leading edge.
-    auto& spacer = *Gtk::make_managed<Gtk::Box>();
-    spacer.set_hexpand(true);
-    append(spacer);
+    append(notice_);
     cancel_.signal_clicked().connect([this] { cancel(); });
     reveal_.signal_clicked().connect([this] { reveal(); });
     observation_ = item_->changed.connect([this] { sync(); });
@@ -100,8 +108,14 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
 DownloadRow::~DownloadRow() { observation_.disconnect(); }
 
 void DownloadRow::align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes) {
-    states->add_widget(state_);
+    states->add_widget(stateColumn_);
     bytes->add_widget(bytes_);
+}
+
+int DownloadRow::heightAt(int width) {
+    int minimum = 0, natural = 0, baseline = -1, naturalBaseline = -1;
+    measure(Gtk::Orientation::VERTICAL, width, minimum, natural, baseline, naturalBaseline);
+    return natural;
 }
 
 void DownloadRow::cancel() { item_->cancel(); }
@@ -113,7 +127,10 @@ void DownloadRow::reveal() {
 
 void DownloadRow::sync() {
     const BrowserDownload& item = *item_;
+    std::optional<std::string> savedName;
+    if (const auto& output = item.output()) savedName = output->filename().string();
     const auto view = WebPaneRules::row({.name = item.name(),
+                                         .savedName = savedName,
                                          .state = rawValue(item.state()),
                                          .active = item.active(),
                                          .failed = item.state() == BrowserDownload::State::failed,
@@ -126,7 +143,7 @@ void DownloadRow::sync() {
         name_->set_tooltip_text(view.name);
     }
     if (state_.get_text().raw() != view.state) state_.set_text(view.state);
-    place(view.failed);
+    styleFailure(view.failed);
     progress_.set_visible(view.progress);
     if (view.fraction) {
         if (progress_.get_fraction() != *view.fraction) progress_.set_fraction(*view.fraction);
@@ -142,22 +159,12 @@ void DownloadRow::sync() {
     if (view.notice && notice_.get_text().raw() != *view.notice) notice_.set_text(*view.notice);
 }
 
-void DownloadRow::place(bool failed) {
-    if (failed == reason_.get_visible()) return;
-    // The state, and the notice, move between the row's line and the
-    // place under the name, keeping their order on the line.
-    state_.unparent();
-    notice_.unparent();
-    if (failed) {
-        reason_.append(state_);
-        info_.append(notice_);
-        notice_.set_halign(Gtk::Align::START);
-    } else {
-        state_.insert_after(*this, info_);
-        notice_.insert_after(*this, reveal_);
-    }
-    reason_.set_visible(failed);
-    failureIcon_.set_visible(failed);
+void DownloadRow::styleFailure(bool failed) {
+    if (failed == failed_) return;
+    failed_ = failed;
+    // The state stays in its column; its icon and the error colours, with
+    // the reason under the line, say that it failed.
+    iconHolder_.set_visible(failed);
     for (Gtk::Label* label : {&state_, &notice_}) {
         if (failed) label->add_css_class("error");
         else label->remove_css_class("error");
@@ -169,10 +176,14 @@ void DownloadRow::place(bool failed) {
 BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, DesktopActions& desktop)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 3), desktop_(desktop) {
     set_name(listName);
-    set_margin(8);
+    set_margin_start(8);
+    set_margin_end(8);
+    set_margin_top(2);
+    set_margin_bottom(2);
     caption_.set_name(captionName);
     caption(caption_);
     scroll_.set_name(scrollName);
+    scroll_.add_css_class(WebWorkspaceStyle::downloadsClass);
     scroll_.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     // As high as the rows up to the cap, then scrolling.
     scroll_.set_max_content_height(WebPaneRules::downloadsMaxHeight);
@@ -187,17 +198,38 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
         if (!folding_) fold();
     });
     caption_.set_valign(Gtk::Align::CENTER);
+    foldedRow_.set_name(foldedName);
+    foldedRow_.set_hexpand(true);
+    foldedRow_.set_margin_start(8);
     header_.append(toggle_);
     header_.append(caption_);
+    header_.append(foldedRow_);
     append(header_);
     append(scroll_);
+    // A download just begun is the one the user looks for: the list follows
+    // its newest row until the user scrolls it.
+    auto adjustment = scroll_.get_vadjustment();
+    adjustment->signal_changed().connect([this] {
+        if (followNewest_) scrollToNewest();
+    });
+    adjustment->signal_value_changed().connect([this] {
+        if (!scrolling_) followNewest_ = false;
+    });
     WebWorkspaceStyle::install();
     show(tab);
+}
+
+void BrowserDownloadList::scrollToNewest() {
+    auto adjustment = scroll_.get_vadjustment();
+    scrolling_ = true;
+    adjustment->set_value(std::max(adjustment->get_upper() - adjustment->get_page_size(), adjustment->get_lower()));
+    scrolling_ = false;
 }
 
 BrowserDownloadList::~BrowserDownloadList() {
     observation_.disconnect();
     // The rows are the list's own: taken out before they go.
+    unfold();
     for (auto& [id, row] : byID_) rows_.remove(*row);
 }
 
@@ -223,6 +255,9 @@ void BrowserDownloadList::sync() {
     for (const auto& item : downloads) order.push_back(item->id);
     const bool sameOrder = order == order_;
     if (!sameOrder) {
+        // Every row in the list while it is put in order; the newest goes
+        // beside the caption again when the list is folded.
+        unfold();
         // Rows of downloads no longer listed go; the others stay the same
         // widgets and are put back in the tab's order.
         for (auto it = byID_.begin(); it != byID_.end();) {
@@ -237,6 +272,7 @@ void BrowserDownloadList::sync() {
         for (const auto& item : downloads) {
             auto& row = byID_[item->id];
             if (!row) {
+                followNewest_ = true;
                 row = std::make_unique<DownloadRow>(item, desktop_);
                 row->align(states_, bytes_);
                 if (previous) rows_.insert_child_after(*row, *previous);
@@ -265,30 +301,63 @@ void BrowserDownloadList::sync() {
         folding_ = false;
     }
     fold();
+    if (followNewest_) scrollToNewest();
+}
+
+void BrowserDownloadList::unfold() {
+    if (!folded_) return;
+    foldedRow_.remove(*folded_);
+    rows_.append(*folded_);
+    folded_ = nullptr;
 }
 
 void BrowserDownloadList::fold() {
-    const bool open = toggle_.get_active();
+    const bool open = toggle_.get_active() || order_.empty();
     toggle_.set_icon_name(open ? "pan-down-symbolic" : "pan-end-symbolic");
-    // Folded, only the newest row stands: what the user downloaded last,
-    // with its folder or its reason.
+    // Folded, the list is one line: the caption and, beside it, the newest
+    // row (what the user downloaded last, with its folder or its reason).
+    DownloadRow* newest = order_.empty() ? nullptr : byID_[order_.back()].get();
+    if (open || newest != folded_) unfold();
+    if (!open && newest && !folded_) {
+        rows_.remove(*newest);
+        foldedRow_.append(*newest);
+        folded_ = newest;
+    }
+    foldedRow_.set_visible(folded_ != nullptr);
+    scroll_.set_visible(open && !order_.empty());
+    if (!open) return;
     // The list grows by whole rows up to its cap and scrolls past it: a
-    // row is never cut at the list's lower edge.
+    // row is never cut at the list's edges. The rows are measured at
+    // the width they are given, where a reason may take two lines; the
+    // list keeps at least its first row in view, however little room the
+    // page leaves it.
+    const int width = rows_.get_width() > 0 ? rows_.get_width() : -1;
+    // The least the list is ever given: whole rows, as many as the scroll
+    // bar needs to stand (fewer would show a row cut through).
+    int scrollbar = 0;
+    if (Gtk::Scrollbar* bar = scroll_.get_vscrollbar()) {
+        int natural = 0, baseline = -1, naturalBaseline = -1;
+        bar->measure(Gtk::Orientation::VERTICAL, -1, scrollbar, natural, baseline, naturalBaseline);
+    }
+    // Counted from the newest row, which the list shows (scrollToNewest):
+    // the rows in view are whole from the list's foot up.
     int height = 0;
+    int least = 0;
     bool full = false;
-    for (std::size_t i = 0; i < order_.size(); ++i) {
-        DownloadRow* row = byID_[order_[i]].get();
-        const bool shown = open || i + 1 == order_.size();
-        if (row->get_visible() != shown) row->set_visible(shown);
-        if (!shown || full) continue;
-        int minimum = 0, natural = 0, ignored = -1, ignoredNatural = -1;
-        row->measure(Gtk::Orientation::VERTICAL, -1, minimum, natural, ignored, ignoredNatural);
-        const int next = height + (height > 0 ? rows_.get_spacing() : 0) + natural;
+    for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+        DownloadRow* row = byID_[*it].get();
+        const int next = height + (height > 0 ? rows_.get_spacing() : 0) + row->heightAt(width);
         if (next > WebPaneRules::downloadsMaxHeight && height > 0) full = true;
-        else height = next;
+        if (full) break;
+        height = next;
+        if (least == 0 || least < scrollbar) least = height;
     }
     const int cap = std::min(std::max(height, 1), WebPaneRules::downloadsMaxHeight);
+    least = std::min(std::max(least, 1), cap);
+    // The toolkit wants the least never above the most, at every step.
+    if (scroll_.get_min_content_height() > cap) scroll_.set_min_content_height(least);
     if (scroll_.get_max_content_height() != cap) scroll_.set_max_content_height(cap);
+    if (scroll_.get_min_content_height() != least) scroll_.set_min_content_height(least);
 }
 
 }  // namespace velmora

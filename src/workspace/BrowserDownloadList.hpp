@@ -4,11 +4,13 @@
 // tab has none; otherwise a caption (the longer one for a private tab, which
 // says that explicitly saved files remain) over a list that grows to 100
 // pixels and then scrolls. One row per download, in the tab's order, kept
-// with the download's id: its file name, its state, while it runs its bytes
-// with a progress bar and "中止", once its file is published "フォルダで表示",
-// and its notice; the states, counts, bars and buttons stand in columns from
-// row to row. While no download runs the list folds to its newest row. A failed download's state and notice, its reason, stand
-// under its name and read as an error.
+// with the download's id: its file name (the saved one, once there is one),
+// its state, while it runs its size received with a progress bar and "中止",
+// once its file is published "フォルダで表示"; its notice on a line of its
+// own under it. The names, states, counts, bars and buttons stand in columns
+// from row to row, a failed row's too, whose state and reason read as an
+// error. While no download runs the list folds to one line: the caption and
+// its newest row beside it.
 //
 // "フォルダで表示" asks the desktop to show the published file in the file
 // manager (DesktopActions::reveal), never to open it: a downloaded file is
@@ -25,6 +27,7 @@
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/progressbar.h>
+#include <gtkmm/scrollbar.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/sizegroup.h>
 #include <gtkmm/togglebutton.h>
@@ -50,6 +53,8 @@ public:
     DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
     // Joins the list's columns of states and byte counts.
     void align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes);
+    // The row's height at that width (-1: its natural width).
+    int heightAt(int width);
     ~DownloadRow() override;
     DownloadRow(const DownloadRow&) = delete;
     DownloadRow& operator=(const DownloadRow&) = delete;
@@ -62,15 +67,19 @@ public:
 
 private:
     void sync();
-    void place(bool failed);
+    void styleFailure(bool failed);
 
     std::shared_ptr<BrowserDownload> item_;
     DesktopActions& desktop_;
-    Gtk::Box info_{Gtk::Orientation::VERTICAL, 2};
-    Gtk::Box reason_{Gtk::Orientation::HORIZONTAL, 6};
+    // The row's line, then its notice under it.
+    Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 8};
     Gtk::Label* name_ = nullptr;
+    // The state's column: the failure's icon beside the state.
+    Gtk::Box stateColumn_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Box iconHolder_{Gtk::Orientation::VERTICAL, 0};
     Gtk::Image failureIcon_;
     Gtk::Label state_;
+    bool failed_ = false;
     Gtk::Label bytes_;
     Gtk::ProgressBar progress_;
     // The bytes the bar last pulsed for: without a total it moves as they
@@ -88,6 +97,7 @@ public:
     static constexpr const char* captionName = "web.downloads.caption";
     static constexpr const char* scrollName = "web.downloads.scroll";
     static constexpr const char* toggleName = "web.downloads.toggle";
+    static constexpr const char* foldedName = "web.downloads.folded";
 
     // The desktop outlives the list; the tab may be null (nothing shown).
     BrowserDownloadList(std::shared_ptr<BrowserTab> tab, DesktopActions& desktop);
@@ -107,12 +117,18 @@ public:
 private:
     void sync();
     void fold();
+    // The folded row back at the end of the list.
+    void unfold();
+    void scrollToNewest();
 
     std::shared_ptr<BrowserTab> tab_;
     DesktopActions& desktop_;
     Gtk::Box header_{Gtk::Orientation::HORIZONTAL, 4};
     Gtk::ToggleButton toggle_;
     Gtk::Label caption_;
+    // Folded, the newest row stands here, beside the caption.
+    Gtk::Box foldedRow_{Gtk::Orientation::HORIZONTAL, 0};
+    DownloadRow* folded_ = nullptr;
     Gtk::ScrolledWindow scroll_;
     Gtk::Box rows_{Gtk::Orientation::VERTICAL, 3};
     std::map<UUID, std::unique_ptr<DownloadRow>> byID_;
@@ -125,6 +141,10 @@ private:
     // when this changes, and otherwise keeps the user's choice.
     std::optional<bool> running_;
     bool folding_ = false;
+    // The list shows its newest row: set when a download joins it, cleared
+    // when the user scrolls it elsewhere.
+    bool followNewest_ = false;
+    bool scrolling_ = false;
     sigc::connection observation_;
 };
 

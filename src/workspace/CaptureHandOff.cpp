@@ -32,6 +32,18 @@ bool sameQueue(const QueueController& queue, const UUID& startedID) {
 
 }  // namespace
 
+std::string completedIn(std::string_view where) {
+    return "標準OCRが完了しました。" + std::string(where) + "で確認できます。";
+}
+
+std::string replacedIn(std::string_view where) {
+    return "画像保存は完了しました。" + std::string(where) + "で処理結果を確認してください。";
+}
+
+std::string partialIn(std::string_view where) {
+    return "画像保存は完了しましたが、OCRの一部を読み取れませんでした。" + std::string(where) + "を確認してください。";
+}
+
 bool takes(const QueueController& queue) {
     return !queue.snapshot->has_value() && !queue.busy && !queue.hasUnsavedEdits();
 }
@@ -59,6 +71,7 @@ Task<std::string> run(CaptureReceipt receipt, std::filesystem::path folder, Inpu
         if (!target || !target->queue || target->queue == own || !takes(*target->queue)) co_return failed;
     }
     const std::shared_ptr<QueueController> queue = target->queue;
+    const std::string where = target->where.empty() ? std::string(ownOCR) : target->where;
 
     queue->recognitionMode = OCRMode::standard;
     queue->privateInput = origin == InputOrigin::privateSession;
@@ -96,12 +109,21 @@ Task<std::string> run(CaptureReceipt receipt, std::filesystem::path folder, Inpu
         co_await pause(watchPoll);
     }
 
-    if (!sameQueue(*queue, startedID)) co_return replaced;
-    if (stopRequested) co_return stopped;
-    const QueueSnapshot& ended = *queue->snapshot.get();
-    if (ended.status == QueueStatus::cancelled) co_return stopped;
-    if (ended.status == QueueStatus::completed && ended.failedPages() == 0) co_return completed;
-    co_return partial;
+    if (stopRequested) {
+        co_return sameQueue(*queue, startedID) ? stopped : replacedIn(where);
+    }
+    std::string text;
+    if (!sameQueue(*queue, startedID)) {
+        text = replacedIn(where);
+    } else {
+        const QueueSnapshot& ended = *queue->snapshot.get();
+        if (ended.status == QueueStatus::cancelled) co_return stopped;
+        text = ended.status == QueueStatus::completed && ended.failedPages() == 0 ? completedIn(where) : partialIn(where);
+    }
+    // The result is in another window: that window comes forward with it,
+    // so that the sentence's window is the one in front.
+    if (target->bringForward) target->bringForward();
+    co_return text;
 }
 
 }  // namespace velmora::CaptureHandOff

@@ -9,6 +9,9 @@
 //   there, it is idle and no edit waits for its TXT; otherwise a new window
 //   is opened and its queue takes them. A queue that holds anything is
 //   never replaced, whichever window it belongs to.
+// - The sentence says where the result is: the asking window's OCR画面, or
+//   the new window by its title; that window is brought forward when its
+//   run has ended.
 // - The saved files are never touched: every outcome keeps them.
 // - The watch runs inside the capture's task. A cancel of that task stops
 //   the queue once (cancel), and the watch keeps looking until the run has
@@ -21,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "capture/CaptureReceipt.hpp"
 #include "foundation/InputOrigin.hpp"
@@ -41,6 +45,9 @@ inline constexpr const char* partial =
 // How often the watch looks at the queue.
 inline constexpr std::chrono::milliseconds watchPoll{50};
 
+// The OCR section of the window that asked, as the sentences name it.
+inline constexpr const char* ownOCR = "OCR画面";
+
 // A window whose queue may take the captured files.
 struct Target {
     std::shared_ptr<QueueController> queue;
@@ -50,7 +57,20 @@ struct Target {
     // window closed meanwhile ends the watch through its own queue stop
     // rather than freeing the queue under it.
     std::shared_ptr<const void> holder;
+    // Another window than the one that asked: where its result is, as the
+    // sentences say it (empty for the asking window's own OCR画面), and
+    // how that window, with its OCR section, is brought in front of the
+    // user once the run has ended.
+    std::string where;
+    std::function<void()> bringForward;
 };
+
+// The sentences that say where the result is, for the asking window's own
+// OCR section (ownOCR: exactly `completed`, `replaced` and `partial`) or
+// another window's.
+std::string completedIn(std::string_view where);
+std::string replacedIn(std::string_view where);
+std::string partialIn(std::string_view where);
 
 // The queue may take the files: nothing loaded, not busy, no unsaved edit.
 bool takes(const QueueController& queue);

@@ -92,7 +92,7 @@ StatusRow statusRow(const StatusFacts& facts) {
     row.copyDiagnostic = outcome && !facts.isPrivate && !facts.diagnostic.empty();
     row.saveButtons = facts.panel == AppPreferences::Panel::bottom;
     row.savesEnabled = panelEnabled(facts.webSaving, facts.closing);
-    row.cancelEnabled = facts.pending;
+    row.cancel = facts.pending;
     row.openOutput = outcome && facts.hasLastOutput;
     row.failure = refused ? facts.refusal->failure : outcome && facts.failed;
     // Characters, not bytes: each lead byte of UTF-8 starts one.

@@ -151,7 +151,9 @@ struct StatusRow {
     // The two save buttons, here only with the panel at the bottom.
     bool saveButtons = false;
     bool savesEnabled = false;
-    bool cancelEnabled = false;
+    // "中止する" stands only while the tab's save runs: a button that cannot
+    // act is not shown.
+    bool cancel = false;
     bool openOutput = false;
     // The stage is a failure's sentence: shown as an error.
     bool failure = false;

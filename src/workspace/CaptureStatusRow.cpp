@@ -46,7 +46,10 @@ CapturePanelRules::StatusFacts facts(const WindowModel& model) {
 CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopActions& desktop)
     : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8), model_(std::move(model)), desktop_(desktop) {
     set_name(rowName);
-    set_margin(12);
+    set_margin_start(12);
+    set_margin_end(12);
+    set_margin_top(4);
+    set_margin_bottom(4);
     stage_.set_name(stageName);
     stage_.set_use_markup(false);
     stage_.set_xalign(0);
@@ -66,8 +69,13 @@ CaptureStatusRow::CaptureStatusRow(std::shared_ptr<WindowModel> model, DesktopAc
     failureIcon_.set_from_icon_name("dialog-error-symbolic");
     failureIcon_.add_css_class("error");
     failureIcon_.set_valign(Gtk::Align::START);
-    failureIcon_.set_visible(false);
-    line_.append(failureIcon_);
+    iconHolder_.set_visible(false);
+    // The icon stands in a box of its own, which has no baseline: an icon
+    // beside a wrapped label on one baseline measures one height without a
+    // width and another with one, and the toolkit then lays the row out
+    // lower than its sentence.
+    iconHolder_.append(failureIcon_);
+    line_.append(iconHolder_);
     line_.append(stage_);
     progress_.set_name(progressName);
     progress_.set_visible(false);
@@ -127,8 +135,8 @@ void CaptureStatusRow::sync() {
         stage_.set_ellipsize(row.wraps ? Pango::EllipsizeMode::NONE : Pango::EllipsizeMode::END);
     }
     if (stage_.get_text().raw() != row.stage) stage_.set_text(row.stage);
-    if (failureIcon_.get_visible() != row.failure) {
-        failureIcon_.set_visible(row.failure);
+    if (iconHolder_.get_visible() != row.failure) {
+        iconHolder_.set_visible(row.failure);
         if (row.failure) stage_.add_css_class("error");
         else stage_.remove_css_class("error");
     }
@@ -140,7 +148,9 @@ void CaptureStatusRow::sync() {
     print_.set_visible(row.saveButtons);
     capture_.set_sensitive(row.savesEnabled);
     print_.set_sensitive(row.savesEnabled);
-    cancel_.set_sensitive(row.cancelEnabled);
+    // Only while there is a save to stop: a button that cannot act is not
+    // shown (and a disabled one would keep the row standing for nothing).
+    cancel_.set_visible(row.cancel);
     open_.set_visible(row.openOutput);
 }
 

@@ -8,7 +8,7 @@
 // failure's with the theme's error styling and icon, its diagnostic code
 // never cut away), a progress bar while a save runs, and the buttons that reach the save's
 // result or stop it ("診断情報をコピー", the two save buttons when the panel
-// is at the bottom, "中止する", "保存先を開く"). It shows what the window's
+// is at the bottom, "中止する" while there is a save to stop, "保存先を開く"). It shows what the window's
 // model says each time the model changes (CapturePanelRules::statusRow) and
 // forwards the user's actions; nothing here shows a message of its own.
 //
@@ -59,6 +59,7 @@ private:
     DesktopActions& desktop_;
     Gtk::Box text_{Gtk::Orientation::VERTICAL, 6};
     Gtk::Box line_{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Box iconHolder_{Gtk::Orientation::VERTICAL, 0};
     Gtk::Image failureIcon_;
     Gtk::Label stage_;
     Gtk::ProgressBar progress_;

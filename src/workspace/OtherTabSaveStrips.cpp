@@ -6,6 +6,7 @@
 #include <gtkmm/label.h>
 
 #include "workspace/CapturePanelRules.hpp"
+#include "workspace/WebWorkspaceStyle.hpp"
 #include "workspace/WindowModel.hpp"
 
 namespace velmora {
@@ -14,7 +15,11 @@ class OtherTabSaveStrips::Strip final : public Gtk::Box {
 public:
     Strip(OtherTabSaveStrips& owner, const UUID& tabID) : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8) {
         set_name(stripName);
-        set_margin(8);
+        // One line, with the compact buttons of the other strips.
+        set_margin_start(12);
+        set_margin_end(12);
+        set_margin_top(1);
+        set_margin_bottom(1);
         text_.set_name(textName);
         text_.set_use_markup(false);
         text_.set_xalign(0);
@@ -28,6 +33,8 @@ public:
             child->set_valign(Gtk::Align::CENTER);
             append(*child);
         }
+        show_.add_css_class(WebWorkspaceStyle::compactClass);
+        cancel_.add_css_class(WebWorkspaceStyle::compactClass);
         show_.signal_clicked().connect([&owner, tabID] { owner.showTab(tabID); });
         cancel_.signal_clicked().connect([&owner, tabID] { owner.cancelSave(tabID); });
     }

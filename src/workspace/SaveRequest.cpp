@@ -55,6 +55,12 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         window->setMessage(saving);
         co_return;
     }
+    // A failed load is no page to save, even where the view still holds the
+    // one before it: the user sees the failure.
+    if (window->pageFailed()) {
+        window->setMessage(loadFailed);
+        co_return;
+    }
     const CaptureSelection selection = window->captureSelection();
     std::optional<Page> page;
     try {

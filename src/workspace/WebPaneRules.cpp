@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 
 #include "capture/PrintOptions.hpp"
 #include "workspace/TabActions.hpp"
@@ -36,6 +38,52 @@ double webFloor(AppPreferences::Panel panel, double windowHeight) {
     return std::ceil(windowHeight / 2);
 }
 
+double pageFloor(double windowHeight) {
+    if (!std::isfinite(windowHeight) || windowHeight <= 0) return 0;
+    return std::ceil(windowHeight / 2);
+}
+
+Column column(const ColumnFacts& facts) {
+    Column out;
+    const int rowsMinimum = std::max(facts.rowsMinimum, 0);
+    const int rowsNatural = std::max(facts.rowsNatural, rowsMinimum);
+    const int height = std::isfinite(facts.height) ? static_cast<int>(std::floor(std::max(facts.height, 0.0))) : 0;
+    const int floor = static_cast<int>(pageFloor(facts.windowHeight));
+    // The rows stand whole, or at their least (the downloads' list down to
+    // one row, scrolling): a height between would show a row cut through.
+    if (facts.panel == AppPreferences::Panel::right) {
+        out.split = split(facts.preferred, facts.width, facts.panel);
+        out.rows = std::min(height - rowsNatural >= floor ? rowsNatural : rowsMinimum, height);
+        out.page = height - out.rows;
+        return out;
+    }
+    const int divider = static_cast<int>(WebPanelSizing::divider);
+    const double sized = std::round(WebPanelSizing::size(facts.preferred, facts.height, facts.panel));
+    const double least = std::min(panelLeast, sized);
+    // The panel beside rows of that height: the page's floor kept, the
+    // panel giving way down to its least useful height.
+    const auto panelBeside = [&](int rows) {
+        return std::min(sized, std::max(static_cast<double>(height - divider - rows - floor), least));
+    };
+    double panel = 0;
+    if (height - divider - rowsNatural - floor >= least) {
+        out.rows = rowsNatural;
+        panel = panelBeside(rowsNatural);
+    } else {
+        out.rows = rowsMinimum;
+        panel = panelBeside(rowsMinimum);
+        // The floor and the rows' least before the panel's least: it gives
+        // way further, and a sliver that shows nothing of its controls
+        // folds away to its divider until there is room again.
+        panel = std::min(panel, std::max(static_cast<double>(height - divider - rowsMinimum - floor), 0.0));
+        if (panel < panelLeast / 2) panel = 0;
+    }
+    const int panelLength = static_cast<int>(panel);
+    out.page = std::max(height - divider - panelLength - out.rows, 0);
+    out.split = Split{std::max(height - divider - panelLength, 0), divider, panelLength};
+    return out;
+}
+
 bool dividerEnabled(bool webSaving, bool closing) { return !webSaving && !closing; }
 
 std::optional<double> draggedSize(double proposed, double available, AppPreferences::Panel panel, bool webSaving,
@@ -53,6 +101,16 @@ Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, 
 
 bool showsEmptyPage(bool hasPage, bool loading) { return !hasPage && !loading; }
 
+PageState pageState(bool hasPage, bool loading, bool failed) {
+    if (failed && !loading) return PageState::failed;
+    return showsEmptyPage(hasPage, loading) ? PageState::empty : PageState::page;
+}
+
+std::optional<PageNotice> pageNotice(std::string_view notice, PageState state, bool loading) {
+    if (notice.empty() || state == PageState::failed) return std::nullopt;
+    return PageNotice{std::string(notice), loading};
+}
+
 AddressBar addressBar(const AddressBarFacts& facts) {
     AddressBar bar;
     bar.row = !facts.pending && !facts.closing;
@@ -69,14 +127,31 @@ std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty) 
     return isPrivate ? privateDownloadsCaption : downloadsCaption;
 }
 
+std::string sizeText(int64_t bytes) {
+    if (bytes < 1024) return std::to_string(std::max<int64_t>(bytes, 0)) + " B";
+    static constexpr const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    // One decimal where it says something; a number that rounds up to 10
+    // is shown whole.
+    if (value < 9.95) std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    else std::snprintf(text, sizeof text, "%.0f %s", std::floor(value + 0.5), units[unit]);
+    return text;
+}
+
 std::string bytesText(int64_t received, std::optional<int64_t> expected) {
-    if (expected) return std::to_string(received) + " / " + std::to_string(*expected) + " byte";
-    return std::to_string(received) + " byte（総量未確定）";
+    if (expected) return sizeText(received) + " / " + sizeText(*expected);
+    return sizeText(received) + "（総量未確定）";
 }
 
 Row row(const RowFacts& facts) {
     Row out;
-    out.name = facts.name;
+    out.name = facts.savedName && !facts.savedName->empty() ? *facts.savedName : facts.name;
     out.state = std::string(facts.state);
     if (facts.active) {
         out.bytes = bytesText(facts.received, facts.expected);

@@ -47,6 +47,50 @@ inline constexpr double panelLeast = 80;
 // split's whole height.
 double webFloor(AppPreferences::Panel panel, double windowHeight);
 
+// --- The web column: the rows over the page (the status row, the strips
+// of other tabs' saves, the downloads), the page, and the panel beside or
+// under them.
+
+// The least height the page keeps: half the window's, whichever the
+// panel's place; none while the window's height is unknown.
+double pageFloor(double windowHeight);
+
+struct ColumnFacts {
+    AppPreferences::Panel panel = AppPreferences::Panel::right;
+    // The split area's size.
+    double width = 0;
+    double height = 0;
+    // The panel's preferred size along the split.
+    double preferred = 0;
+    double windowHeight = 0;
+    // The rows' least height (each row one line, the downloads' list down
+    // to one row) and the height they would take whole.
+    int rowsMinimum = 0;
+    int rowsNatural = 0;
+};
+
+struct Column {
+    // Along the split's axis: widths with the panel on the right, heights
+    // with it at the bottom, where the web part holds the rows and the
+    // page.
+    Split split;
+    // The rows' height over the page, and the page's.
+    int rows = 0;
+    int page = 0;
+
+    bool operator==(const Column&) const = default;
+};
+
+// The page keeps its floor first; the rows stand whole, or else at their
+// least height (a row is never cut through, and never cut off); with the
+// panel at the bottom, the panel gives way to the rows whole down to
+// panelLeast, and to the floor and the rows' least down to nothing (below
+// half of panelLeast it folds away to its divider, a sliver showing
+// nothing); the page takes the rest. The panel on the right has the
+// column's whole height, whatever the rows do, so that it never moves under
+// the pointer when a row comes or goes.
+Column column(const ColumnFacts& facts);
+
 // Where a finished or running drag of the divider leaves the panel: the
 // proposed size clamped as the split clamps it; none while the window
 // saves or closes, when the report is dropped.
@@ -71,6 +115,23 @@ Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, 
 // The empty page stands over the web area while the selected tab has no
 // page and none is loading.
 bool showsEmptyPage(bool hasPage, bool loading);
+
+// What the page area shows: the page; the empty page (no page, none
+// loading); or the failure of the last load, over whatever page the view
+// kept from before it.
+enum class PageState { page, empty, failed };
+PageState pageState(bool hasPage, bool loading, bool failed);
+
+// The session's navigation notice as the page area shows it, at its foot
+// where it moves nothing: none without a notice, and none over a failure,
+// whose page says it already. A loading notice turns a spinner beside it.
+struct PageNotice {
+    std::string text;
+    bool loading = false;
+
+    bool operator==(const PageNotice&) const = default;
+};
+std::optional<PageNotice> pageNotice(std::string_view notice, PageState state, bool loading);
 
 // --- The address bar.
 
@@ -106,17 +167,22 @@ inline constexpr const char* cancelPrefix = "download.cancel.";
 inline constexpr const char* revealPrefix = "download.reveal.";
 // The list's scrolling part grows to this height and then scrolls.
 inline constexpr int downloadsMaxHeight = 100;
-// The widest a row's file name is shown; longer ones are shortened.
-inline constexpr int downloadNameMaxWidth = 230;
+// The widest a row's file name is shown; longer ones are shortened. With
+// the bar's width, a running row fits the page's column beside the panel
+// on the right at the default window size.
+inline constexpr int downloadNameMaxWidth = 200;
 // The width of a running download's progress bar.
-inline constexpr int downloadProgressWidth = 160;
+inline constexpr int downloadProgressWidth = 100;
 
 // The caption over the list; none when the tab has no downloads (the list
 // then takes no space at all).
 std::optional<std::string_view> downloadsCaptionFor(bool isPrivate, bool empty);
 
-// The received bytes: "1024 / 4096 byte" with an announced total, else
-// "1024 byte（総量未確定）"; plain decimals, no grouping.
+// A size as people read it: bytes below a kilobyte ("512 B"), then KB, MB
+// and GB of 1024 each, with one decimal below 10 ("3.5 MB", "12 MB").
+std::string sizeText(int64_t bytes);
+// The received bytes: "1.0 KB / 4.0 KB" with an announced total, else
+// "1.0 KB（総量未確定）".
 std::string bytesText(int64_t received, std::optional<int64_t> expected);
 
 // The list stands open, every row shown, while a download of the tab runs;
@@ -127,7 +193,10 @@ bool downloadsOpen(bool anyActive);
 
 // What one download's row shows.
 struct RowFacts {
+    // The name the download was offered under, and the one its file was
+    // saved as (a free name beside an earlier file: "report-1.pdf").
     std::string name;
+    std::optional<std::string> savedName;
     std::string_view state;  // the state's label
     bool active = false;
     bool failed = false;
@@ -138,6 +207,7 @@ struct RowFacts {
 };
 
 struct Row {
+    // The saved file's name once there is one, else the offered one.
     std::string name;
     std::string state;
     // Bytes and "中止", only while the download is active.

@@ -6,6 +6,7 @@
 #include <gtkmm/overlay.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/snapshot.h>
+#include <gtkmm/spinner.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "gui/PanelDivider.hpp"
+#include "gui/StatusPage.hpp"
+#include "webcapture/NavigationPolicy.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrowserDownloadList.hpp"
 #include "workspace/CapturePanel.hpp"
@@ -21,6 +24,7 @@
 #include "workspace/OtherTabSaveStrips.hpp"
 #include "workspace/WebPaneRules.hpp"
 #include "workspace/WebSurface.hpp"
+#include "workspace/WebWorkspaceStyle.hpp"
 #include "workspace/WindowModel.hpp"
 
 namespace velmora {
@@ -210,11 +214,13 @@ private:
 
 class WebWorkspaceContent::SplitArea : public Gtk::Widget {
 public:
-    explicit SplitArea(std::shared_ptr<WindowModel> model)
-        : Glib::ObjectBase("VelmoraWebSplitArea"), model_(std::move(model)) {
+    // rows: the rows over the page (the pane's own box); the split places it.
+    SplitArea(std::shared_ptr<WindowModel> model, Gtk::Widget& rows)
+        : Glib::ObjectBase("VelmoraWebSplitArea"), model_(std::move(model)), rows_(&rows) {
         set_name(splitName);
         set_hexpand(true);
         set_vexpand(true);
+        installStateColours();
         web_ = Gtk::make_managed<WebArea>(model_);
         // Over the web area while the selected tab has no page: the icon
         // and sentence of that state in its centre, the way the desktop's
@@ -235,9 +241,57 @@ public:
         sentence->add_css_class("dim-label");
         emptyPage_->append(*icon);
         emptyPage_->append(*sentence);
+        // Over the whole web area after a failed load: the failure, in the
+        // error colours of every refusal, and the address that failed. It
+        // covers the page the view may have kept from before, which is not
+        // what the tab shows.
+        failedPage_ = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+        failedPage_->set_name(failedPageName);
+        failedPage_->add_css_class("view");
+        failedPage_->set_visible(false);
+        failure_ = Gtk::make_managed<StatusPage>();
+        failure_->set_name(failedSentenceName);
+        failure_->set_vexpand(false);
+        failure_->show("dialog-error-symbolic", NavigationNotice::failed, StatusPage::Tone::error);
+        failedAddress_ = Gtk::make_managed<Gtk::Label>();
+        failedAddress_->set_name(failedAddressName);
+        failedAddress_->set_use_markup(false);
+        failedAddress_->set_selectable(true);
+        failedAddress_->set_wrap(true);
+        failedAddress_->set_wrap_mode(Pango::WrapMode::CHAR);
+        failedAddress_->set_max_width_chars(60);
+        failedAddress_->set_justify(Gtk::Justification::CENTER);
+        failedAddress_->add_css_class("dim-label");
+        auto* failedColumn = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+        failedColumn->set_valign(Gtk::Align::CENTER);
+        failedColumn->set_vexpand(true);
+        failedColumn->append(*failure_);
+        failedColumn->append(*failedAddress_);
+        failedPage_->append(*failedColumn);
+        // The navigation notice at the page's foot, over the page: its
+        // coming and going moves nothing (a row above the page would push
+        // the page down at every load and back up at its end).
+        notice_ = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+        notice_->set_name(noticeBoxName);
+        notice_->add_css_class(WebWorkspaceStyle::pageNoticeClass);
+        notice_->set_halign(Gtk::Align::START);
+        notice_->set_valign(Gtk::Align::END);
+        notice_->set_can_target(false);
+        notice_->set_visible(false);
+        noticeText_ = Gtk::make_managed<Gtk::Label>();
+        noticeText_->set_name(noticeName);
+        noticeText_->set_use_markup(false);
+        noticeText_->set_wrap(true);
+        noticeText_->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        noticeText_->set_xalign(0);
+        spinner_ = Gtk::make_managed<Gtk::Spinner>();
+        notice_->append(*spinner_);
+        notice_->append(*noticeText_);
         webLayer_ = Gtk::make_managed<Gtk::Overlay>();
         webLayer_->set_child(*web_);
         webLayer_->add_overlay(*emptyPage_);
+        webLayer_->add_overlay(*failedPage_);
+        webLayer_->add_overlay(*notice_);
         divider_ = Gtk::make_managed<PanelDivider>();
         divider_->set_name(dividerName);
         panelBox_ = Gtk::make_managed<Gtk::Box>();
@@ -247,6 +301,7 @@ public:
         panel->set_hexpand(true);
         panel->set_vexpand(true);
         panelBox_->append(*panel);
+        rows_->set_parent(*this);
         webLayer_->set_parent(*this);
         divider_->set_parent(*this);
         panelBox_->set_parent(*this);
@@ -273,8 +328,24 @@ public:
         }
         web_->sync();
         const auto& session = *model_->selectedTab()->browser;
-        const bool empty = WebPaneRules::showsEmptyPage(session.currentURL->has_value(), session.loading.get());
-        if (emptyPage_->get_visible() != empty) emptyPage_->set_visible(empty);
+        const bool loading = session.loading.get();
+        const auto state =
+            WebPaneRules::pageState(session.currentURL->has_value(), loading, session.failedURL->has_value());
+        setVisible(*emptyPage_, state == WebPaneRules::PageState::empty);
+        setVisible(*failedPage_, state == WebPaneRules::PageState::failed);
+        if (state == WebPaneRules::PageState::failed) {
+            const std::string& address = *session.failedURL.get();
+            if (failedAddress_->get_text().raw() != address) failedAddress_->set_text(address);
+        }
+        const auto notice = WebPaneRules::pageNotice(session.navigationNotice.get(), state, loading);
+        setVisible(*notice_, notice.has_value());
+        if (notice) {
+            if (noticeText_->get_text().raw() != notice->text) noticeText_->set_text(notice->text);
+            setVisible(*spinner_, notice->loading);
+            if (spinner_->get_spinning() != notice->loading) spinner_->set_spinning(notice->loading);
+        } else if (spinner_->get_spinning()) {
+            spinner_->set_spinning(false);
+        }
         updateDivider();
     }
 
@@ -284,11 +355,20 @@ protected:
     void measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimumBaseline,
                        int& naturalBaseline) const override {
         minimumBaseline = naturalBaseline = -1;
-        const bool along = (orientation == Gtk::Orientation::HORIZONTAL) == (model_->panel.get() == Panel::right);
         minimum = natural = 0;
         if (!web_) return;
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
-                                   static_cast<Gtk::Widget*>(panelBox_)}) {
+        const bool right = model_->panel.get() == Panel::right;
+        const bool horizontal = orientation == Gtk::Orientation::HORIZONTAL;
+        int rowsMinimum = 0, rowsNatural = 0, webMinimum = 0, webNatural = 0;
+        measureChild(*rows_, orientation, -1, rowsMinimum, rowsNatural);
+        measureChild(*webLayer_, orientation, -1, webMinimum, webNatural);
+        // The web part: the rows over the page.
+        int partMinimum = horizontal ? std::max(rowsMinimum, webMinimum) : rowsMinimum + webMinimum;
+        int partNatural = horizontal ? std::max(rowsNatural, webNatural) : rowsNatural + webNatural;
+        const bool along = horizontal == right;
+        minimum = partMinimum;
+        natural = partNatural;
+        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(divider_), static_cast<Gtk::Widget*>(panelBox_)}) {
             int childMinimum = 0, childNatural = 0;
             measureChild(*child, orientation, -1, childMinimum, childNatural);
             if (along) {
@@ -306,18 +386,34 @@ protected:
         const Panel panel = model_->panel.get();
         const bool right = panel == Panel::right;
         available_ = right ? width : height;
-        floor_ = WebPaneRules::webFloor(panel, windowHeight());
-        const auto split = WebPaneRules::split(preferred(), available_, panel, floor_);
+        const double windowHeight = this->windowHeight();
+        // The rows are measured at the width they get: a wrapped sentence
+        // or a download's reason takes the lines it needs there.
+        const int rowsWidth = right ? WebPaneRules::split(preferred(), width, panel).web : width;
+        int rowsMinimum = 0, rowsNatural = 0;
+        if (rows_->get_visible()) measureChild(*rows_, Gtk::Orientation::VERTICAL, rowsWidth, rowsMinimum, rowsNatural);
+        const auto column = WebPaneRules::column({.panel = panel,
+                                                  .width = static_cast<double>(width),
+                                                  .height = static_cast<double>(height),
+                                                  .preferred = preferred(),
+                                                  .windowHeight = windowHeight,
+                                                  .rowsMinimum = rowsMinimum,
+                                                  .rowsNatural = rowsNatural});
+        const auto& split = column.split;
         panelSize_ = split.panel;
+        // The drag is clamped against the page's floor under the rows.
+        floor_ = right ? 0 : WebPaneRules::pageFloor(windowHeight) + column.rows;
         // The split's own sizes win over the children's wishes.
         if (right) {
-            web_->setArea(split.web, height);
-            place(*webLayer_, {0, 0, split.web, height});
+            web_->setArea(split.web, column.page);
+            place(*rows_, {0, 0, split.web, column.rows});
+            place(*webLayer_, {0, column.rows, split.web, column.page});
             place(*divider_, {split.web, 0, split.divider, height});
             place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
-            web_->setArea(width, split.web);
-            place(*webLayer_, {0, 0, width, split.web});
+            web_->setArea(width, column.page);
+            place(*rows_, {0, 0, width, column.rows});
+            place(*webLayer_, {0, column.rows, width, column.page});
             place(*divider_, {0, split.web, width, split.divider});
             place(*panelBox_, {0, split.web + split.divider, width, split.panel});
         }
@@ -325,22 +421,36 @@ protected:
     }
 
 private:
+    static void setVisible(Gtk::Widget& widget, bool visible) {
+        if (widget.get_visible() != visible) widget.set_visible(visible);
+    }
+
     void release() {
-        for (Gtk::Widget* child : {static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
+        for (Gtk::Widget* child : {rows_, static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             if (child && child->get_parent() == this) child->unparent();
         }
+        rows_ = nullptr;
         webLayer_ = nullptr;
         emptyPage_ = nullptr;
+        failedPage_ = nullptr;
+        notice_ = nullptr;
         web_ = nullptr;
         divider_ = nullptr;
         panelBox_ = nullptr;
     }
 
-    // The height of the window the split stands in, as laid out now.
+    // The height of the window the split stands in, as the user sees it:
+    // its surface, the frame the toolkit draws around its content included;
+    // its content's height while it has none.
     double windowHeight() {
         GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(gobj()));
-        return root ? gtk_widget_get_height(GTK_WIDGET(root)) : 0;
+        if (!root) return 0;
+        if (GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(root))) {
+            const int height = gdk_surface_get_height(surface);
+            if (height > 0) return height;
+        }
+        return gtk_widget_get_height(GTK_WIDGET(root));
     }
 
     double preferred() const {
@@ -348,11 +458,13 @@ private:
                                                    : model_->bottomPanelPreferredHeight.get();
     }
 
-    // Every child is measured before it is placed, as the toolkit requires.
+    // Every child is measured before it is placed, as the toolkit requires;
+    // a hidden one is left as it is.
     static void place(Gtk::Widget& child, Gtk::Allocation allocation) {
+        if (!child.get_visible()) return;
         int minimum = 0, natural = 0;
         measureChild(child, Gtk::Orientation::HORIZONTAL, -1, minimum, natural);
-        measureChild(child, Gtk::Orientation::VERTICAL, -1, minimum, natural);
+        measureChild(child, Gtk::Orientation::VERTICAL, allocation.get_width(), minimum, natural);
         child.size_allocate(allocation, -1);
     }
 
@@ -382,10 +494,17 @@ private:
     }
 
     std::shared_ptr<WindowModel> model_;
+    Gtk::Widget* rows_ = nullptr;
     WebArea* web_ = nullptr;
-    // The web area with the empty page over it.
+    // The web area with the empty page, the failure and the notice over it.
     Gtk::Overlay* webLayer_ = nullptr;
     Gtk::Box* emptyPage_ = nullptr;
+    Gtk::Box* failedPage_ = nullptr;
+    StatusPage* failure_ = nullptr;
+    Gtk::Label* failedAddress_ = nullptr;
+    Gtk::Box* notice_ = nullptr;
+    Gtk::Label* noticeText_ = nullptr;
+    Gtk::Spinner* spinner_ = nullptr;
     PanelDivider* divider_ = nullptr;
     Gtk::Box* panelBox_ = nullptr;
     std::optional<Panel> shownPanel_;
@@ -393,8 +512,8 @@ private:
     // The split's length at the last layout: the drag is clamped against
     // the length the divider was placed in.
     double available_ = 0;
-    // The page's least length at the last layout: half the window's height
-    // with the panel at the bottom.
+    // What the drag keeps above the panel at the bottom: the rows and the
+    // page's half of the window.
     double floor_ = 0;
     double panelSize_ = 0;
 };
@@ -418,17 +537,20 @@ void noteLabel(Gtk::Label& label, const char* name) {
     label.set_xalign(0);
     label.set_margin_start(12);
     label.set_margin_end(12);
+    label.set_margin_top(4);
+    label.set_margin_bottom(4);
 }
 
 }  // namespace
 
 WebWorkspaceContent::WebWorkspaceContent(std::shared_ptr<WindowModel> model, DesktopActions& desktop)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 0), model_(std::move(model)), desktop_(desktop) {
+    WebWorkspaceStyle::install();
     // The request present when the pane is first shown is not one to act on.
     focusRequest_ = model_->addressFocusRequest.get();
 
     addressBar_.set_name(addressBarName);
-    addressBar_.set_margin(12);
+    addressBar_.add_css_class(WebWorkspaceStyle::addressBarClass);
     iconButton(back_, backName, "go-previous-symbolic", "戻る");
     iconButton(forward_, forwardName, "go-next-symbolic", "進む");
     iconButton(reload_, reloadName, "view-refresh-symbolic", "再読み込み");
@@ -443,25 +565,28 @@ WebWorkspaceContent::WebWorkspaceContent(std::shared_ptr<WindowModel> model, Des
     }
     append(addressBar_);
 
-    noteLabel(hint_, hintName);
-    hint_.set_text(restoredHint);
-    append(hint_);
-    noteLabel(notice_, noticeName);
-    append(notice_);
-    downloadPDF_.set_name(downloadPDFName);
-    downloadPDF_.set_halign(Gtk::Align::START);
-    downloadPDF_.set_margin_start(12);
-    downloadPDF_.set_margin_top(4);
-    downloadPDF_.set_margin_bottom(4);
-    append(downloadPDF_);
-
+    // The rows over the page, in the page's column: beside the panel on the
+    // right (which keeps its place whatever comes and goes here), over the
+    // page and the panel at the bottom.
+    rows_ = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+    rows_->set_name(rowsName);
+    hint_ = Gtk::make_managed<Gtk::Label>(restoredHint);
+    noteLabel(*hint_, hintName);
+    rows_->append(*hint_);
+    downloadPDF_ = Gtk::make_managed<Gtk::Button>(downloadPDFLabel);
+    downloadPDF_->set_name(downloadPDFName);
+    downloadPDF_->set_halign(Gtk::Align::START);
+    downloadPDF_->set_margin_start(12);
+    downloadPDF_->set_margin_top(4);
+    downloadPDF_->set_margin_bottom(4);
+    rows_->append(*downloadPDF_);
     status_ = Gtk::make_managed<CaptureStatusRow>(model_, desktop_);
-    append(*status_);
+    rows_->append(*status_);
     strips_ = Gtk::make_managed<OtherTabSaveStrips>(model_);
-    append(*strips_);
+    rows_->append(*strips_);
     downloads_ = Gtk::make_managed<BrowserDownloadList>(model_->selectedTab(), desktop_);
-    append(*downloads_);
-    split_ = Gtk::make_managed<SplitArea>(model_);
+    rows_->append(*downloads_);
+    split_ = Gtk::make_managed<SplitArea>(model_, *rows_);
     append(*split_);
 
     // The web view operations go to the session selected when they run.
@@ -476,7 +601,7 @@ WebWorkspaceContent::WebWorkspaceContent(std::shared_ptr<WindowModel> model, Des
         const std::string text = address_.get_text();
         if (text != model_->address()) model_->setAddress(text);
     });
-    downloadPDF_.signal_clicked().connect([this] { model_->browser().saveDisplayedPDF(); });
+    downloadPDF_->signal_clicked().connect([this] { model_->browser().saveDisplayedPDF(); });
     auto focus = Gtk::EventControllerFocus::create();
     focus->signal_enter().connect([this] { focusChanged(true); });
     focus->signal_leave().connect([this] { focusChanged(false); });
@@ -519,11 +644,8 @@ void WebWorkspaceContent::sync() {
     stop_.set_sensitive(bar.stop);
     syncAddress();
 
-    hint_.set_visible(tab->deferredURL->has_value());
-    const std::string& notice = session.navigationNotice.get();
-    notice_.set_visible(!notice.empty());
-    if (notice_.get_text().raw() != notice) notice_.set_text(notice);
-    downloadPDF_.set_visible(session.displayedPDF.get());
+    hint_->set_visible(tab->deferredURL->has_value());
+    downloadPDF_->set_visible(session.displayedPDF.get());
 
     downloads_->show(tab);
     split_->sync();

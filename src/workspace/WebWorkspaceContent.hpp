@@ -1,15 +1,21 @@
 #pragma once
 
-// The body of a window's web section under its tab bar, one column without
-// spacing: the address bar (back, forward, reload, stop, the address field
-// and "開く"), the hint of a restored tab not loaded yet, the selected
-// session's navigation notice, the button that downloads a displayed PDF,
-// the status row and the strips of other tabs' saves, the selected tab's
-// downloads, and the split area that takes the rest: every tab's web view
-// beside or above the control panel, with the divider between them. While
+// The body of a window's web section under its tab bar: the address bar
+// (back, forward, reload, stop, the address field and "開く") over the
+// split area that takes the rest: the page's column beside or above the
+// control panel, with the divider between them. The page's column holds,
+// over the page, the hint of a restored tab not loaded yet, the button that
+// downloads a displayed PDF, the status row and the strips of other tabs'
+// saves, and the selected tab's downloads; then every tab's web view. While
 // the selected tab has no page, a centred page with an icon and the
-// sentence of that state stands over the web area.
+// sentence of that state stands over the web area; after a failed load the
+// failure and its address cover it; the session's navigation notice stands
+// at its foot.
 //
+// - The page keeps half the window's height whatever the rows hold
+//   (WebPaneRules::column): the panel at the bottom gives way first, then
+//   the downloads' list scrolls. The panel on the right has the whole
+//   column's height, so it never moves when a row comes or goes.
 // - Every tab's web view stays in the pane for the tab's whole life, stacked
 //   on the others; choosing a tab only changes which one is seen and takes
 //   input. (A stack or notebook would unmap the others, and a page whose
@@ -58,6 +64,11 @@ public:
     static constexpr const char* emptyPageName = "web.emptyPage";
     static constexpr const char* dividerName = "web.divider";
     static constexpr const char* panelBoxName = "web.panelBox";
+    static constexpr const char* rowsName = "web.rows";
+    static constexpr const char* noticeBoxName = "web.navigationNotice.box";
+    static constexpr const char* failedPageName = "web.failedPage";
+    static constexpr const char* failedSentenceName = "web.failedPage.sentence";
+    static constexpr const char* failedAddressName = "web.failedPage.address";
 
     static constexpr const char* addressPlaceholder = "https://… を貼り付け";
     static constexpr const char* restoredHint = "復元したタブです。「開く」かタブ名を押すと読み込みます。";
@@ -98,9 +109,10 @@ private:
     Gtk::Button stop_;
     Gtk::Entry address_;
     Gtk::Button open_{"開く"};
-    Gtk::Label hint_;
-    Gtk::Label notice_;
-    Gtk::Button downloadPDF_{downloadPDFLabel};
+    // The rows over the page; the split places them.
+    Gtk::Box* rows_ = nullptr;
+    Gtk::Label* hint_ = nullptr;
+    Gtk::Button* downloadPDF_ = nullptr;
     CaptureStatusRow* status_ = nullptr;
     OtherTabSaveStrips* strips_ = nullptr;
     BrowserDownloadList* downloads_ = nullptr;

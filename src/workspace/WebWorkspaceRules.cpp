@@ -35,6 +35,22 @@ std::string queueStripText(std::string_view status) { return std::string(queuePr
 
 std::string webStripText(std::string_view stage) { return std::string(webPrefix) + std::string(stage); }
 
+int windowNumber(const std::vector<int>& taken) {
+    int number = 1;
+    while (std::find(taken.begin(), taken.end(), number) != taken.end()) ++number;
+    return number;
+}
+
+std::string windowTitle(std::string_view name, int number) {
+    if (number <= 1) return std::string(name);
+    return std::string(name) + "（" + std::to_string(number) + "）";
+}
+
+std::string otherWindowOCR(std::string_view title) {
+    if (title.empty()) return "新しいウインドウのOCR画面";
+    return "ウインドウ「" + std::string(title) + "」のOCR画面";
+}
+
 double offsetShowing(double offset, double viewLength, double rowLength, double start, double end) {
     double shown = offset;
     if (end > shown + viewLength) shown = end - viewLength;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ocrjobs/QueueInput.hpp"
 
@@ -48,5 +49,18 @@ std::string menuLabel(std::string_view text);
 bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus);
 std::string queueStripText(std::string_view status);
 std::string webStripText(std::string_view stage);
+
+// --- Windows told apart.
+
+// The number a new window takes: the least one no open window holds, so
+// the first window is 1 and a second one opened beside it is 2.
+int windowNumber(const std::vector<int>& taken);
+// The window's title: the product's name for window 1, the name and the
+// number after it for the others ("ベルモラ（2）").
+std::string windowTitle(std::string_view name, int number);
+// Where the OCR that followed a capture is, when it went to another window
+// than the one that asked: "ウインドウ「ベルモラ（2）」のOCR画面" (for a window
+// without a title, "新しいウインドウのOCR画面").
+std::string otherWindowOCR(std::string_view title);
 
 }  // namespace velmora::WebWorkspaceRules

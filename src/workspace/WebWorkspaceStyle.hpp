@@ -13,6 +13,13 @@ inline constexpr const char* closeClass = "velmora-tab-close";
 inline constexpr const char* stripClass = "velmora-strip";
 // A button as low as a line of text: the download rows' buttons.
 inline constexpr const char* compactClass = "velmora-compact";
+// The address bar's padding.
+inline constexpr const char* addressBarClass = "velmora-address-bar";
+// The downloads' scrolling list: a scroll bar short enough to stand beside
+// one row, so that the list, given little room, shows one row whole.
+inline constexpr const char* downloadsClass = "velmora-downloads";
+// The navigation notice at the page's foot.
+inline constexpr const char* pageNoticeClass = "velmora-page-notice";
 
 // Installs the style sheet on the default display once; harmless again.
 void install();

@@ -241,6 +241,7 @@ public:
 private:
     // The save request's port (WindowSave.cpp).
     bool saveBlocked() const override;
+    bool pageFailed() const override;
     CaptureSelection captureSelection() const override;
     PrintSelection printSelection() const override;
     SaveRequest::Page page(const CaptureSelection& selection) override;

@@ -1,10 +1,12 @@
 // The window model's side of a save: the save request's port over the
 // window's fields and tabs, and the hand-off of a finished capture to OCR.
+#include <gtkmm/window.h>
 #include <webkit/webkit.h>
 
 #include "browser/CaptureContext.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/CaptureHandOff.hpp"
+#include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/WindowModel.hpp"
 
 namespace velmora {
@@ -40,7 +42,19 @@ Task<std::string> WindowModel::queueCapture(CaptureReceipt receipt, std::filesys
         [windows]() -> std::optional<CaptureHandOff::Target> {
         std::shared_ptr<WindowModel> opened = windows->openWindow();
         if (!opened) return std::nullopt;
-        return handOffTarget(opened);
+        CaptureHandOff::Target target = handOffTarget(opened);
+        // The sentence names the new window by its title, and the window
+        // comes forward, in its OCR section, when the run has ended.
+        const UUID id = opened->id;
+        Gtk::Window* window = windows->platformWindow(id);
+        target.where = WebWorkspaceRules::otherWindowOCR(window ? window->get_title().raw() : std::string());
+        target.bringForward = [windows, id, weak = std::weak_ptr<WindowModel>(opened)] {
+            auto shown = weak.lock();
+            if (!shown) return;
+            shown->section = WindowModel::Section::ocr;
+            if (Gtk::Window* window = windows->platformWindow(id)) window->present();
+        };
+        return target;
     };
     return CaptureHandOff::run(std::move(receipt), std::move(folder), origin, automatic, languageCorrection,
                                handOffTarget(shared_from_this()), std::move(openWindow));
@@ -49,6 +63,8 @@ Task<std::string> WindowModel::queueCapture(CaptureReceipt receipt, std::filesys
 // ---- the save request's port
 
 bool WindowModel::saveBlocked() const { return browser().hasPendingOperation() || closing; }
+
+bool WindowModel::pageFailed() const { return browser().failedURL->has_value(); }
 
 CaptureSelection WindowModel::captureSelection() const {
     CaptureSelection selection;

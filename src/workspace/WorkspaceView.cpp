@@ -35,7 +35,7 @@ constexpr const char* viewStyle =
         " box-shadow: none; }\n"
         "button.velmora-section-row:hover { background-color: alpha(@theme_fg_color, 0.06); }\n"
         "button.velmora-section-row.selected { background-color: alpha(@theme_selected_bg_color, 0.16); }\n"
-        ".velmora-top-bar { padding: 16px; }\n"
+        ".velmora-top-bar { padding: 10px 16px; }\n"
         ".velmora-section-title { font-size: 1.55em; font-weight: bold; }\n"
         ".velmora-status { padding: 12px; }\n"
         ".velmora-section-pane { background-color: @theme_bg_color; }\n";

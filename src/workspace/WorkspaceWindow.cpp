@@ -5,17 +5,19 @@
 #include "foundation/ProductBrand.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "workspace/AppServices.hpp"
+#include "workspace/WebWorkspaceRules.hpp"
 #include "workspace/WorkspaceView.hpp"
 #include "workspace/WorkspaceWindows.hpp"
 
 namespace velmora {
 
 WorkspaceWindow::WorkspaceWindow(WorkspaceWindows& set, AppServices& services, int index,
-                                 std::optional<RestoredWindow> restored)
-    : set_(set), index_(index) {
+                                 std::optional<RestoredWindow> restored, int number)
+    : set_(set), index_(index), number_(number) {
     model_ = WindowModel::create(services, std::move(restored), set_);
     window_ = std::make_unique<Gtk::ApplicationWindow>();
-    window_->set_title(ProductPresentation::windowTitle());
+    // Two windows are told apart by their titles: the second is numbered.
+    window_->set_title(WebWorkspaceRules::windowTitle(ProductPresentation::windowTitle(), number_));
     window_->set_default_size(defaultWidth, defaultHeight);
     window_->set_size_request(minimumWidth, minimumHeight);
     // The title bar of the desktop's own applications, drawn by the window

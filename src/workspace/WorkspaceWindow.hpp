@@ -51,7 +51,10 @@ public:
     static std::pair<int, int> initialOrigin(int index) { return {60 + 32 * index, 60 + 24 * index}; }
 
     // The window's model and its desktop window, not yet shown.
-    WorkspaceWindow(WorkspaceWindows& set, AppServices& services, int index, std::optional<RestoredWindow> restored);
+    // number: the window's number among those open (its title's, 1 for
+    // the first).
+    WorkspaceWindow(WorkspaceWindows& set, AppServices& services, int index, std::optional<RestoredWindow> restored,
+                    int number = 1);
     ~WorkspaceWindow();
     WorkspaceWindow(const WorkspaceWindow&) = delete;
     WorkspaceWindow& operator=(const WorkspaceWindow&) = delete;
@@ -60,6 +63,7 @@ public:
     Gtk::ApplicationWindow& window() noexcept { return *window_; }
     WorkspaceView& view() noexcept { return *view_; }
     int index() const noexcept { return index_; }
+    int number() const noexcept { return number_; }
 
     // A close question of this window is on screen.
     bool closePrompt() const noexcept { return closePrompt_; }
@@ -79,6 +83,7 @@ private:
 
     WorkspaceWindows& set_;
     const int index_;
+    const int number_;
     std::shared_ptr<WindowModel> model_;
     std::unique_ptr<Gtk::ApplicationWindow> window_;
     bool closePrompt_ = false;

@@ -9,6 +9,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "workspace/AppServices.hpp"
+#include "workspace/WebWorkspaceRules.hpp"
 
 namespace velmora {
 
@@ -39,7 +40,10 @@ WorkspaceWindows::~WorkspaceWindows() {
 WorkspaceWindow* WorkspaceWindows::open(std::optional<RestoredWindow> restored) {
     if (terminating_) return nullptr;
     const int index = static_cast<int>(windows_.size());
-    auto made = std::make_unique<WorkspaceWindow>(*this, services_, index, std::move(restored));
+    std::vector<int> taken;
+    for (const auto& [id, window] : windows_) taken.push_back(window->number());
+    auto made = std::make_unique<WorkspaceWindow>(*this, services_, index, std::move(restored),
+                                                  WebWorkspaceRules::windowNumber(taken));
     WorkspaceWindow* window = made.get();
     const UUID id = window->model()->id;
     windows_.emplace(id, std::move(made));

@@ -139,9 +139,13 @@ protected:
     // Navigates the tab to a path that the server answers with a file, and
     // returns the download the tab gained.
     std::shared_ptr<BrowserDownload> download(BrowserTab& tab, const std::string& path) {
+        return downloadFrom(tab, server_.url(path));
+    }
+    // The same for a whole address (another server's).
+    std::shared_ptr<BrowserDownload> downloadFrom(BrowserTab& tab, const std::string& url) {
         const std::size_t before = tab.downloads->size();
-        tab.browser->navigate(server_.url(path));
-        EXPECT_TRUE(spinUntil([&] { return tab.downloads->size() > before; }, 60s)) << path;
+        tab.browser->navigate(url);
+        EXPECT_TRUE(spinUntil([&] { return tab.downloads->size() > before; }, 60s)) << url;
         return tab.downloads->size() > before ? tab.downloads->back() : nullptr;
     }
     static bool ends(const std::shared_ptr<BrowserDownload>& d) {

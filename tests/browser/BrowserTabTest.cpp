@@ -53,6 +53,25 @@ TEST_F(Tabs, TheTitleFollowsRestorationThenThePageThenItsHost) {
     EXPECT_EQ(tab->title(), "127.0.0.1");
 }
 
+TEST_F(Tabs, AFailedLoadIsTitledByTheAddressThatFailedUntilAnotherLoad) {
+    // A port nobody listens on: the engine cannot reach it.
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test::WebTestServer::closedPort()) + "/notice";
+
+    // On an empty tab, and after a page: the address that failed either way.
+    auto tab = newTab(false);
+    tab->browser->navigate(unreachable);
+    ASSERT_TRUE(spinUntil([&] { return tab->browser->failedURL->has_value() && !tab->browser->loading; }));
+    EXPECT_EQ(tab->title(), unreachable);
+    server_.html("/a", test::page("ページA の題"));
+    load(*tab, "/a", "ページA の題");
+    EXPECT_EQ(tab->title(), "ページA の題");
+    tab->browser->navigate(unreachable);
+    ASSERT_TRUE(spinUntil([&] { return tab->browser->failedURL->has_value() && !tab->browser->loading; }));
+    EXPECT_EQ(tab->title(), unreachable) << "not the page shown before";
+    load(*tab, "/a", "ページA の題");
+    EXPECT_EQ(tab->title(), "ページA の題");
+}
+
 TEST_F(Tabs, ABusyTabIsNotClosedUntilItsWorkHasEnded) {
     auto other = newTab(true);
     auto tab = newTab(true);

@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <gio/gio.h>
+
 #include "BrowserFixture.hpp"
 #include "foundation/Digest.hpp"
+#include "support/web/RawHttpServer.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;
@@ -179,7 +182,122 @@ TEST_F(Downloads, ACancelOrABrokenBodyLeavesNothingBehind) {
     EXPECT_EQ(test::listNames(stageOf(granted_, *broken)), (Names{"lease", "owner.json"}));
     EXPECT_EQ(visible(granted_), Names{});
     ASSERT_EQ(loggedFor(*broken), std::vector<SafeEvent::Stage>{SafeEvent::Stage::failed});
-    EXPECT_EQ(logged_.back().error, ErrorCase::saveFailed);
+    EXPECT_EQ(logged_.back().error, ErrorCase::interruptedSave) << "the log says the transfer broke off";
+}
+
+namespace {
+
+// The bytes gzip makes of data, as a server sends a compressed body.
+std::string gzipped(const std::string& data) {
+    GZlibCompressor* compressor = g_zlib_compressor_new(G_ZLIB_COMPRESSOR_FORMAT_GZIP, 6);
+    GOutputStream* memory = g_memory_output_stream_new_resizable();
+    GOutputStream* out = g_converter_output_stream_new(memory, G_CONVERTER(compressor));
+    gsize written = 0;
+    g_output_stream_write_all(out, data.data(), data.size(), &written, nullptr, nullptr);
+    g_output_stream_close(out, nullptr, nullptr);
+    const auto* bytes = static_cast<const char*>(g_memory_output_stream_get_data(G_MEMORY_OUTPUT_STREAM(memory)));
+    std::string result(bytes, g_memory_output_stream_get_data_size(G_MEMORY_OUTPUT_STREAM(memory)));
+    g_object_unref(out);
+    g_object_unref(memory);
+    g_object_unref(compressor);
+    return result;
+}
+
+}  // namespace
+
+// A server that stops sending before the end of the body it announced: the
+// bytes that came are never published as the file, however the transport
+// reports the end.
+TEST_F(Downloads, ABodyCutShortOfItsLengthIsAFailureAndNothingIsPublished) {
+    test::RawHttpServer raw;
+    const int64_t announced = 5000000;
+    const int64_t sent = 550000;
+    const auto headers = [](const std::string& name, std::optional<int64_t> length) {
+        std::map<std::string, std::string> h{{"Content-Type", "application/octet-stream"},
+                                             {"Content-Disposition", "attachment; filename=" + name}};
+        if (length) h["Content-Length"] = std::to_string(*length);
+        return h;
+    };
+    // HTTP/1.0, which ends every body with the connection: closed early.
+    raw.answer("/http10", test::RawHttpServer::head("1.0", headers("http10.bin", announced)) +
+                              WebTestServer::generated(0, sent));
+    // HTTP/1.1 with a length and fewer bytes.
+    auto shortHeaders = headers("http11.bin", announced);
+    shortHeaders["Connection"] = "close";
+    raw.answer("/http11", test::RawHttpServer::head("1.1", shortHeaders) + WebTestServer::generated(0, sent));
+    // A chunked body that stops in the middle of a chunk.
+    auto chunkedHeaders = headers("chunked.bin", std::nullopt);
+    chunkedHeaders["Transfer-Encoding"] = "chunked";
+    chunkedHeaders["Connection"] = "close";
+    raw.answer("/chunked", test::RawHttpServer::head("1.1", chunkedHeaders) + "10000\r\n" +
+                               WebTestServer::generated(0, 0x10000) + "\r\n10000\r\n" +
+                               WebTestServer::generated(0x10000, 0x8000));
+
+    for (const std::string path : {"/http10", "/http11", "/chunked"}) {
+        SCOPED_TRACE(path);
+        auto cut = downloadFrom(*tab, raw.url(path));
+        ASSERT_TRUE(ends(cut));
+        EXPECT_EQ(cut->state(), State::failed);
+        EXPECT_EQ(cut->notice(), BrowserDownload::transferFailedNotice);
+        EXPECT_EQ(cut->output(), std::nullopt);
+        EXPECT_EQ(visible(granted_), Names{}) << "nothing under any name";
+        EXPECT_EQ(test::listNames(stageOf(granted_, *cut)), (Names{"lease", "owner.json"})) << "the bytes are gone";
+        EXPECT_TRUE(ownerAt(stageOf(granted_, *cut)).finished);
+        const Names names = eventNames(*cut);
+        EXPECT_EQ(std::count(names.begin(), names.end(), "received-complete"), 0);
+        // Why, in the trail: the engine's failure, or the finish it reported
+        // for a body short of its length.
+        EXPECT_EQ(std::count(names.begin(), names.end(), "transport-failed") +
+                      std::count(names.begin(), names.end(), "transfer-incomplete"),
+                  1);
+        EXPECT_EQ(names.back(), "terminal");
+        ASSERT_EQ(loggedFor(*cut), std::vector<SafeEvent::Stage>{SafeEvent::Stage::failed});
+        EXPECT_EQ(logged_.back().error, ErrorCase::interruptedSave) << "the log says the transfer broke off";
+    }
+    // The cut bodies left no trace in the destination.
+    EXPECT_EQ(visible(granted_), Names{});
+}
+
+TEST_F(Downloads, AWholeBodyCompletesWithOrWithoutALengthAndNothingPastItsLength) {
+    test::RawHttpServer raw;
+    const auto headers = [](const std::string& name) {
+        return std::map<std::string, std::string>{{"Content-Type", "application/octet-stream"},
+                                                  {"Content-Disposition", "attachment; filename=" + name}};
+    };
+    // No length: the body is whatever comes before the connection closes.
+    raw.answer("/unannounced", test::RawHttpServer::head("1.0", headers("whole.bin")) +
+                                   WebTestServer::generated(0, 300000));
+    auto whole = downloadFrom(*tab, raw.url("/unannounced"));
+    ASSERT_TRUE(ends(whole));
+    EXPECT_EQ(whole->state(), State::completed);
+    EXPECT_EQ(whole->notice(), "");
+    EXPECT_EQ(test::readFile(granted_ / "whole.bin"), WebTestServer::generated(0, 300000));
+
+    // More bytes than announced: the body is the announced length; what
+    // follows belongs to no file.
+    auto longer = headers("longer.bin");
+    longer["Content-Length"] = "200000";
+    longer["Connection"] = "close";
+    raw.answer("/longer", test::RawHttpServer::head("1.1", longer) + WebTestServer::generated(0, 260000));
+    auto past = downloadFrom(*tab, raw.url("/longer"));
+    ASSERT_TRUE(ends(past));
+    EXPECT_EQ(past->state(), State::completed);
+    EXPECT_EQ(test::readFile(granted_ / "longer.bin"), WebTestServer::generated(0, 200000));
+
+    // A compressed body announces its compressed length; the file is the
+    // whole body as it was meant.
+    const std::string plain = WebTestServer::generated(0, 100000) + std::string(100000, 'a');
+    const std::string packed = gzipped(plain);
+    auto compressed = headers("packed.bin");
+    compressed["Content-Length"] = std::to_string(packed.size());
+    compressed["Content-Encoding"] = "gzip";
+    compressed["Connection"] = "close";
+    raw.answer("/packed", test::RawHttpServer::head("1.1", compressed) + packed);
+    auto unpacked = downloadFrom(*tab, raw.url("/packed"));
+    ASSERT_TRUE(ends(unpacked));
+    EXPECT_EQ(unpacked->state(), State::completed);
+    EXPECT_EQ(test::readFile(granted_ / "packed.bin"), plain);
+    EXPECT_EQ(loggedFor(*unpacked), std::vector<SafeEvent::Stage>{SafeEvent::Stage::completed});
 }
 
 TEST_F(Downloads, AskingSavesOnlyIntoTheChosenFolder) {

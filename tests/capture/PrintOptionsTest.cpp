@@ -168,6 +168,26 @@ TEST_F(InNewYork, SelectionBecomesOptions) {
     EXPECT_NE(other, selection);
 }
 
+TEST(PrintProduct, TheSavedSentenceSaysWhatWasWrittenAndWhere) {
+    const std::filesystem::path home = "/home/hanako";
+    const std::filesystem::path print = home / "Documents" / "ベルモラ" / "Print";
+    // A PDF and three page PNGs, in the order they were published.
+    EXPECT_EQ(PrintProduct::savedMessage({print / "記事_0001.png", print / "記事_0002.png", print / "記事_0003.png",
+                                          print / "記事.pdf"},
+                                         print, home),
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：~/Documents/ベルモラ/Print");
+    EXPECT_EQ(PrintProduct::savedMessage({print / "記事.pdf"}, print, home),
+              "PDF1件を保存しました。保存先：~/Documents/ベルモラ/Print");
+    EXPECT_EQ(PrintProduct::savedMessage({print / "記事_0001.png", print / "記事_0002.PNG"}, print, home),
+              "ページ画像（PNG）2枚を保存しました。保存先：~/Documents/ベルモラ/Print");
+    // Outside the home folder: the whole path.
+    EXPECT_EQ(PrintProduct::savedMessage({"/media/usb/Print/a.pdf"}, "/media/usb/Print", home),
+              "PDF1件を保存しました。保存先：/media/usb/Print");
+    EXPECT_EQ(PrintProduct::folderText(home, home), "~");
+    EXPECT_EQ(PrintProduct::folderText("/home/hanakoX/Print", home), "/home/hanakoX/Print") << "not inside it";
+    EXPECT_EQ(PrintProduct::folderText("/home/hanako/../taro/Print", home), "/home/taro/Print");
+}
+
 TEST(PanelRules, ColumnsAndPanelSizes) {
     EXPECT_EQ(PrintPanelLayout::columns(759.9), 1);
     EXPECT_EQ(PrintPanelLayout::columns(760), 2);

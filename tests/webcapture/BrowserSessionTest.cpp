@@ -212,6 +212,7 @@ TEST_F(WebSession, StopAndTheWatchdogEndLoadsThatNeverAnswer) {
     EXPECT_TRUE(spinUntil([&] { return session.navigationNotice == "読み込み中"; }));
     ASSERT_TRUE(spinUntil([&] { return session.navigationNotice == BrowserSession::loadFailedNotice; }, 10s));
     ASSERT_TRUE(spinUntil([&] { return !session.loading; }));
+    EXPECT_EQ(session.failedURL.get(), server_.url("/never")) << "the address that never answered";
 
     // A page that answers in time is not touched by the watchdog.
     server_.html("/quick", page("速い"));
@@ -220,6 +221,7 @@ TEST_F(WebSession, StopAndTheWatchdogEndLoadsThatNeverAnswer) {
     test::spinFor(600ms);
     EXPECT_EQ(session.navigationNotice.get(), "");
     EXPECT_EQ(session.pageTitle.get(), "速い");
+    EXPECT_EQ(session.failedURL.get(), std::nullopt);
 }
 
 TEST_F(WebSession, ShutdownLeavesTheOldViewBehindForGood) {

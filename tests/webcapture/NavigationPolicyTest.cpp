@@ -376,20 +376,27 @@ TEST_F(Navigation, FailedStoppedAndInterruptedLoadsKeepTheRightNotice) {
     // A refused connection: no engine error page, and the finish the engine
     // reports after the failure neither wipes the notice nor makes the
     // failed address the document's origin.
-    session.navigate("http://127.0.0.1:" + std::to_string(closedPort()) + "/");
+    EXPECT_EQ(session.failedURL.get(), std::nullopt);
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    session.navigate(unreachable);
     ASSERT_TRUE(spinUntil([&] { return session.navigationNotice == BrowserSession::loadFailedNotice && !session.loading; }));
     spinFor(300ms);
     EXPECT_EQ(session.navigationNotice.get(), "ページを読み込めません。アドレスと接続を確認してください。");
     EXPECT_EQ(session.documentOrigin, server_.url("/a"));
+    // The failure is the tab's until another load begins: its address is
+    // kept, whatever the view still shows of the page before.
+    EXPECT_EQ(session.failedURL.get(), unreachable);
 
     // A stop during a held response keeps its own notice.
     server_.held("/slow", page("遅い"));
     session.navigate(server_.url("/slow"));
     ASSERT_TRUE(spinUntil([&] { return server_.requests("/slow") == 1 && session.navigationNotice == "読み込み中"; }));
+    EXPECT_EQ(session.failedURL.get(), std::nullopt) << "a new load ends the failure";
     session.stopNavigation();
     ASSERT_TRUE(spinUntil([&] { return !session.loading; }));
     spinFor(300ms);
     EXPECT_EQ(session.navigationNotice.get(), "読み込みを停止しました。");
+    EXPECT_EQ(session.failedURL.get(), std::nullopt) << "a stop is no failure";
     server_.release("/slow");
 
     // Only http and https pages become the document's origin.

@@ -286,7 +286,8 @@ TEST_F(PrintRequest, AThreePageArticleIsPrintedStampedPublishedJournalledAndRepo
     o.nativeObservation = [&](const NativePrintObservation& n) { observed.push_back(n); };
     print(o);
 
-    EXPECT_EQ(session_->stage.get(), "印刷出力4件。内容を確認してください");
+    EXPECT_EQ(session_->stage.get(),
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
     expectPutBack(backgroundsBefore);
     ASSERT_EQ(outputs(), (std::vector<std::string>{"print-page-0001.png", "print-page-0002.png",
                                                    "print-page-0003.png", "print.pdf"}));
@@ -388,7 +389,7 @@ TEST_F(PrintRequest, PaperMarginOutputAndNamesFollowTheOptions) {
         co_return;
     };
     print(o);
-    EXPECT_EQ(session_->stage.get(), "印刷出力1件。内容を確認してください");
+    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
     EXPECT_EQ(style, "@page { margin-top: 32.0pt !important; margin-bottom: 32.0pt !important; margin-left: 0.0pt "
                      "!important; margin-right: 0.0pt !important; }");
     EXPECT_EQ(backgroundsWhilePrinting, !backgroundsBefore);
@@ -455,7 +456,8 @@ TEST_F(PrintRequest, RefusedRequestsChangeNothing) {
     EXPECT_EQ(session_->operation.get(), trace);
     release = true;
     ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 60s));
-    EXPECT_EQ(session_->stage.get(), "印刷出力4件。内容を確認してください");
+    EXPECT_EQ(session_->stage.get(),
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
 
     // A journal that cannot be opened ends the save before it prints.
     fs::remove_all(folder_);
@@ -482,7 +484,8 @@ TEST_F(PrintRequest, APrivateSessionPublishesWithoutJournalOrHistory) {
     open(true);
     load();
     print(options());
-    EXPECT_EQ(session_->stage.get(), "印刷出力4件。内容を確認してください");
+    EXPECT_EQ(session_->stage.get(),
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
     EXPECT_EQ(outputs().size(), 4u);
     EXPECT_TRUE(journals().empty());
     EXPECT_TRUE(history().empty());
@@ -803,8 +806,8 @@ TEST_F(PrintRequest, TwoSavesOnRelatedViewsDoNotMixTheirBackgrounds) {
     session_->print(observing("first", *session_, !before), folder_);
     child.print(observing("second", child, before), folder_);
     ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get() && !child.operationPending.get(); }, 60s));
-    EXPECT_EQ(session_->stage.get(), "印刷出力1件。内容を確認してください");
-    EXPECT_EQ(child.stage.get(), "印刷出力1件。内容を確認してください");
+    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
+    EXPECT_EQ(child.stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
                         {"first", !before}, {"first", !before}, {"second", before}, {"second", before}}));
     EXPECT_EQ(backgrounds(), before);

@@ -51,9 +51,11 @@ std::vector<std::string> lines(const std::string& text) {
     return found;
 }
 
-constexpr const char* titlePattern = "'^ベルモラ$'";
+// The product's windows by their titles: ベルモラ, then ベルモラ（2）, … for the
+// windows opened beside it.
+constexpr const char* titlePattern = "'^ベルモラ(（[0-9]+）)?$'";
 
-// The visible windows titled ベルモラ now.
+// The visible windows of the product now.
 std::vector<std::string> productWindows() {
     return lines(shell(std::string("xdotool search --onlyvisible --name ") + titlePattern).output);
 }

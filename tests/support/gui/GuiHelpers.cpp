@@ -10,6 +10,39 @@ Gtk::Widget* findByName(Gtk::Widget& root, const std::string& name) {
     return nullptr;
 }
 
+namespace {
+
+void dropSizes(Gtk::Widget& widget) {
+    widget.queue_resize();
+    for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling()) dropSizes(*child);
+}
+
+void collectInconsistent(Gtk::Widget& widget, std::vector<std::string>& found) {
+    if (!widget.get_visible()) return;
+    if (widget.get_request_mode() == Gtk::SizeRequestMode::HEIGHT_FOR_WIDTH) {
+        // The width the toolkit checks with: wider than any screen.
+        constexpr int anyWidth = 1048576;
+        int unconstrained = 0, natural = 0, wide = 0, ignored = 0, baseline = -1, naturalBaseline = -1;
+        widget.measure(Gtk::Orientation::VERTICAL, -1, unconstrained, natural, baseline, naturalBaseline);
+        widget.measure(Gtk::Orientation::VERTICAL, anyWidth, wide, ignored, baseline, naturalBaseline);
+        if (unconstrained < wide) {
+            found.push_back(std::string(G_OBJECT_TYPE_NAME(widget.gobj())) + " '" + widget.get_name() + "' " +
+                            std::to_string(unconstrained) + " < " + std::to_string(wide));
+        }
+    }
+    for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling())
+        collectInconsistent(*child, found);
+}
+
+}  // namespace
+
+std::vector<std::string> inconsistentHeights(Gtk::Widget& root) {
+    dropSizes(root);
+    std::vector<std::string> found;
+    collectInconsistent(root, found);
+    return found;
+}
+
 Gtk::Widget* findByName(const std::string& name) {
     for (auto* window : Gtk::Window::list_toplevels()) {
         if (auto* found = findByName(*window, name)) return found;

@@ -23,6 +23,14 @@ Gtk::Widget* findByName(Gtk::Widget& root, const std::string& name);
 // The same over every toplevel window.
 Gtk::Widget* findByName(const std::string& name);
 
+// The visible widgets under root (root included) that the toolkit would
+// warn about ("reports a minimum height of …, but minimum height for width
+// of … is …"): a height-for-width widget whose least height, asked without
+// a width, is lower than its least height at a width it can never lack.
+// Each is named by its type, name and height pair. The measurements are
+// taken afresh, every cached size of the tree dropped first.
+std::vector<std::string> inconsistentHeights(Gtk::Widget& root);
+
 // Every toplevel window that is visible now.
 std::vector<Gtk::Window*> visibleWindows();
 

@@ -203,6 +203,19 @@ bool WebTestServer::answerFromFolder(SoupServerMessage* message, const std::stri
     return false;
 }
 
+int WebTestServer::closedPort() {
+    GSocket* socket = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);
+    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    GSocketAddress* any = g_inet_socket_address_new(loopback, 0);
+    g_socket_bind(socket, any, FALSE, nullptr);
+    GSocketAddress* bound = g_socket_get_local_address(socket, nullptr);
+    const int port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+    for (gpointer o : {static_cast<gpointer>(bound), static_cast<gpointer>(any), static_cast<gpointer>(loopback),
+                       static_cast<gpointer>(socket)})
+        g_object_unref(o);
+    return port;
+}
+
 std::string WebTestServer::generated(int64_t offset, int64_t length) {
     std::string out(static_cast<std::size_t>(length), '\0');
     for (int64_t i = 0; i < length; ++i) {

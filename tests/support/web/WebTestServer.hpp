@@ -28,6 +28,9 @@ public:
     WebTestServer& operator=(const WebTestServer&) = delete;
 
     int port() const noexcept { return port_; }
+    // A loopback port nobody listens on (bound a moment and let go): an
+    // address there cannot be reached.
+    static int closedPort();
     // "http://127.0.0.1:<port>" followed by path.
     std::string url(const std::string& path) const;
 

@@ -64,17 +64,22 @@ protected:
     test::PageGate gate;
     int shown = 0;
     int opened = 0;
+    // How often the new window was brought forward.
+    int forward = 0;
     std::shared_ptr<QueueController> fresh;
 
     CaptureHandOff::Target target(const std::shared_ptr<QueueController>& queue) {
         return CaptureHandOff::Target{queue, [this] { ++shown; }, nullptr};
     }
-    // A new window whose queue is `fresh`.
+    // A new window whose queue is `fresh`, the second one open.
     std::function<std::optional<CaptureHandOff::Target>()> opener() {
         return [this]() -> std::optional<CaptureHandOff::Target> {
             ++opened;
             if (!fresh) return std::nullopt;
-            return target(fresh);
+            CaptureHandOff::Target made = target(fresh);
+            made.where = "ウインドウ「ベルモラ（2）」のOCR画面";
+            made.bringForward = [this] { ++forward; };
+            return made;
         };
     }
     Task<std::string> handOff(const PublishedCapture& capture, const std::shared_ptr<QueueController>& own,
@@ -90,6 +95,17 @@ protected:
 
 }  // namespace
 
+TEST(CaptureHandOffTexts, TheAskingWindowsOwnSentencesAreTheUsualOnesAnotherWindowIsNamed) {
+    EXPECT_EQ(CaptureHandOff::completedIn(CaptureHandOff::ownOCR), CaptureHandOff::completed);
+    EXPECT_EQ(CaptureHandOff::replacedIn(CaptureHandOff::ownOCR), CaptureHandOff::replaced);
+    EXPECT_EQ(CaptureHandOff::partialIn(CaptureHandOff::ownOCR), CaptureHandOff::partial);
+    const std::string other = "ウインドウ「ベルモラ（2）」のOCR画面";
+    EXPECT_EQ(CaptureHandOff::replacedIn(other),
+              "画像保存は完了しました。ウインドウ「ベルモラ（2）」のOCR画面で処理結果を確認してください。");
+    EXPECT_EQ(CaptureHandOff::partialIn(other),
+              "画像保存は完了しましたが、OCRの一部を読み取れませんでした。ウインドウ「ベルモラ（2）」のOCR画面を確認してください。");
+}
+
 TEST_F(CaptureHandOffTest, AFreeQueueOfTheWindowReadsThePartsInOrderToTheEnd) {
     const PublishedCapture capture = publish(folder, partLines);
     // The window's queue as the preferences left it: another mode, the
@@ -103,6 +119,7 @@ TEST_F(CaptureHandOffTest, AFreeQueueOfTheWindowReadsThePartsInOrderToTheEnd) {
     EXPECT_EQ(test::runTask(handOff(capture, own), 120s), CaptureHandOff::completed);
     EXPECT_EQ(opened, 0);
     EXPECT_EQ(shown, 1);
+    EXPECT_EQ(forward, 0) << "the window that asked is the one in use";
     EXPECT_EQ(queued(*own), capture.files);
     EXPECT_EQ(own->recognitionMode.get(), OCRMode::standard);
     EXPECT_FALSE(own->autoSave.get());
@@ -129,11 +146,14 @@ TEST_F(CaptureHandOffTest, AQueueThatHoldsAnythingIsNeverReplaced) {
     const QueueSnapshot before = own->snapshot->value();
 
     // A new window's queue runs the files; the window's own is untouched. A
-    // private tab's capture stays private there.
+    // private tab's capture stays private there. The sentence says which
+    // window holds the result, and that window comes forward at the end.
     fresh = roots.controller();
-    EXPECT_EQ(test::runTask(handOff(capture, own, InputOrigin::privateSession)), CaptureHandOff::completed);
+    EXPECT_EQ(test::runTask(handOff(capture, own, InputOrigin::privateSession)),
+              "標準OCRが完了しました。ウインドウ「ベルモラ（2）」のOCR画面で確認できます。");
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(shown, 1);
+    EXPECT_EQ(forward, 1);
     EXPECT_EQ(own->snapshot->value(), before);
     EXPECT_EQ(queued(*fresh), capture.files);
     EXPECT_TRUE(fresh->privateInput.get());

@@ -49,6 +49,8 @@ public:
     SaveRequest::Page shown;
     // Refuses the page the way the capture context does.
     bool pageRefused = false;
+    // The tab shows a failed load.
+    bool failed = false;
     SaveRequest::QueueFlags flags{false, true};
     std::optional<SaveRequest::TabNow> now;
 
@@ -68,6 +70,7 @@ public:
     std::vector<QueuedCapture> queued;
 
     bool saveBlocked() const override { return blocked; }
+    bool pageFailed() const override { return failed; }
     CaptureSelection captureSelection() const override { return selection; }
     PrintSelection printSelection() const override { return printing; }
     SaveRequest::Page page(const CaptureSelection& asked) override {
@@ -172,7 +175,21 @@ TEST_F(SaveRequestTest, EachRefusalBeforeTheFolderIsOneSentenceAndStartsNothing)
     window->selection.customWidth = 100;
     save(false);
     EXPECT_EQ(window->message(), SaveRequest::notLoaded);
+    // A load that failed is said as such, whether or not the view kept the
+    // page before it, and before any other reason.
+    window->failed = true;
+    window->selection.widthMode = "custom";
+    window->selection.customWidth = 279;
+    for (bool printing : {false, true}) {
+        save(printing);
+        EXPECT_EQ(window->message(), "ページを読み込めなかったため保存できません。アドレスを確認して読み込み直してください。");
+    }
     window->pageRefused = false;
+    save(false);
+    EXPECT_EQ(window->message(), SaveRequest::loadFailed);
+    EXPECT_FALSE(window->started());
+    window->failed = false;
+    window->selection.widthMode = "mobile";
 
     // Another capture holds the admission: only a tall PNG waits for it.
     CaptureAdmission::acquire(UUID::random());

@@ -95,7 +95,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(row.copyDiagnostic);
     EXPECT_FALSE(row.saveButtons);
     EXPECT_TRUE(row.savesEnabled);
-    EXPECT_FALSE(row.cancelEnabled);
+    EXPECT_FALSE(row.cancel);
     EXPECT_TRUE(row.openOutput);
 
     // The diagnostic stays off the clipboard in a private tab, while it is
@@ -112,7 +112,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     saving.webSaving = true;
     const auto during = Rules::statusRow(saving);
     EXPECT_FALSE(during.copyDiagnostic);
-    EXPECT_TRUE(during.cancelEnabled);
+    EXPECT_TRUE(during.cancel);
     // An earlier output is not offered while the next save runs.
     EXPECT_FALSE(during.openOutput);
     EXPECT_FALSE(during.savesEnabled);
@@ -129,7 +129,7 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     EXPECT_TRUE(Rules::statusRow(bottom).savesEnabled);
     bottom.webSaving = true;
     EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);
-    EXPECT_FALSE(Rules::statusRow(bottom).cancelEnabled);  // the selected tab itself is idle
+    EXPECT_FALSE(Rules::statusRow(bottom).cancel);  // the selected tab itself is idle
     bottom.webSaving = false;
     bottom.closing = true;
     EXPECT_FALSE(Rules::statusRow(bottom).savesEnabled);
@@ -159,7 +159,7 @@ TEST(CapturePanelRules, TheRowIsAboutThePageOnScreen) {
     // with its diagnostic and folder; gone on another page (another site,
     // the next page of the same one) and back when that page is shown again.
     auto saved = onSavedPage();
-    saved.stage = "印刷出力2件。内容を確認してください";
+    saved.stage = "PDF1件とページ画像（PNG）1枚を保存しました。保存先：~/Documents/ベルモラ/Print";
     saved.diagnostic = "{}";
     saved.hasLastOutput = true;
     row = Rules::statusRow(saved);

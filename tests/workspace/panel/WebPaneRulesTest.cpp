@@ -98,13 +98,33 @@ TEST(WebPaneRules, TheDownloadListCaptionAndByteCounts) {
     EXPECT_EQ(Rules::downloadsCaptionFor(false, false), "このタブのダウンロード");
     EXPECT_EQ(Rules::downloadsCaptionFor(true, false), "この私用タブのダウンロード（明示保存したファイルは残ります）");
 
-    EXPECT_EQ(Rules::bytesText(1024, 4096), "1024 / 4096 byte");
-    EXPECT_EQ(Rules::bytesText(0, 4096), "0 / 4096 byte");
-    EXPECT_EQ(Rules::bytesText(0, std::nullopt), "0 byte（総量未確定）");
-    // Plain 64-bit decimals: no grouping, no units past bytes.
-    EXPECT_EQ(Rules::bytesText(int64_t{5} << 32, std::nullopt), "21474836480 byte（総量未確定）");
-    EXPECT_EQ(Rules::bytesText(1234567, std::numeric_limits<int64_t>::max()),
-              "1234567 / 9223372036854775807 byte");
+    // Sizes as people read them: KB, MB and GB of 1024, one decimal below
+    // ten.
+    EXPECT_EQ(Rules::sizeText(0), "0 B");
+    EXPECT_EQ(Rules::sizeText(1023), "1023 B");
+    EXPECT_EQ(Rules::sizeText(1024), "1.0 KB");
+    EXPECT_EQ(Rules::sizeText(182734), "178 KB");
+    EXPECT_EQ(Rules::sizeText(10230), "10 KB") << "9.99 rounds up to a whole 10";
+    EXPECT_EQ(Rules::sizeText(3700000), "3.5 MB");
+    EXPECT_EQ(Rules::sizeText(5000000), "4.8 MB");
+    EXPECT_EQ(Rules::sizeText(5242880), "5.0 MB");
+    EXPECT_EQ(Rules::sizeText(int64_t{256} << 20), "256 MB");
+    EXPECT_EQ(Rules::sizeText(int64_t{5} << 32), "20 GB");
+    EXPECT_EQ(Rules::sizeText(std::numeric_limits<int64_t>::max()), "8.0 EB");
+    EXPECT_EQ(Rules::bytesText(1024, 4096), "1.0 KB / 4.0 KB");
+    EXPECT_EQ(Rules::bytesText(0, 4096), "0 B / 4.0 KB");
+    EXPECT_EQ(Rules::bytesText(0, std::nullopt), "0 B（総量未確定）");
+    EXPECT_EQ(Rules::bytesText(3700000, 5000000), "3.5 MB / 4.8 MB");
+    EXPECT_EQ(Rules::bytesText(786432, std::nullopt), "768 KB（総量未確定）");
+}
+
+TEST(WebPaneRules, ARowShowsTheNameItsFileWasSavedAs) {
+    // Offered as 大きなデータ.bin, saved beside earlier ones as -2.
+    const auto saved = Rules::row({.name = "大きなデータ.bin", .savedName = "大きなデータ-2.bin", .state = "保存完了",
+                                   .hasOutput = true});
+    EXPECT_EQ(saved.name, "大きなデータ-2.bin");
+    const auto running = Rules::row({.name = "大きなデータ.bin", .state = "受信中", .active = true});
+    EXPECT_EQ(running.name, "大きなデータ.bin") << "the offered name until there is a file";
 }
 
 TEST(WebPaneRules, ARowShowsBytesAndCancelWhileActiveAndRevealOnlyWithAFile) {
@@ -126,7 +146,7 @@ TEST(WebPaneRules, ARowShowsBytesAndCancelWhileActiveAndRevealOnlyWithAFile) {
         EXPECT_EQ(row.reveal, state == State::completed) << row.state;
         EXPECT_EQ(row.notice, std::nullopt);
         if (active) {
-            EXPECT_EQ(*row.bytes, "1024 / 4096 byte");
+            EXPECT_EQ(*row.bytes, "1.0 KB / 4.0 KB");
         }
     }
     Rules::RowFacts facts;
@@ -174,4 +194,83 @@ TEST(WebPaneRules, TheEmptyPageStandsOnlyWhileTheTabHasNoPageAndNoneIsLoading) {
     EXPECT_FALSE(Rules::showsEmptyPage(false, true));
     EXPECT_FALSE(Rules::showsEmptyPage(true, false));
     EXPECT_FALSE(Rules::showsEmptyPage(true, true));
+}
+
+TEST(WebPaneRules, ThePageKeepsHalfTheWindowUnderTheRowsInBothPlaces) {
+    EXPECT_EQ(Rules::pageFloor(850), 425);
+    EXPECT_EQ(Rules::pageFloor(851), 426);
+    EXPECT_EQ(Rules::pageFloor(0), 0);
+    EXPECT_EQ(Rules::pageFloor(std::numeric_limits<double>::quiet_NaN()), 0);
+
+    // On the right: the panel's width as the split gives it; the rows whole
+    // while the page keeps half the window, else at their least (the list
+    // down to one row), never cut through.
+    Rules::ColumnFacts right{.panel = Panel::right, .width = 1040, .height = 620, .preferred = 340,
+                             .windowHeight = 850, .rowsMinimum = 40, .rowsNatural = 120};
+    EXPECT_EQ(Rules::column(right), (Rules::Column{Rules::split(340, 1040, Panel::right), 120, 500}));
+    right.rowsNatural = 195;
+    EXPECT_EQ(Rules::column(right).rows, 195);
+    EXPECT_EQ(Rules::column(right).page, 425);
+    right.rowsNatural = 196;
+    EXPECT_EQ(Rules::column(right).rows, 40);
+    EXPECT_EQ(Rules::column(right).page, 580);
+    right.rowsMinimum = 260;
+    right.rowsNatural = 400;
+    EXPECT_EQ(Rules::column(right).rows, 260) << "a row is never cut off";
+    EXPECT_EQ(Rules::column(right).page, 360);
+    // However the rows come and go, the panel keeps the column's height.
+    EXPECT_EQ(Rules::column(right).split, Rules::split(340, 1040, Panel::right));
+
+    // At the bottom: nothing over the page, the panel gives way to the
+    // page's half down to its least useful height, as before.
+    Rules::ColumnFacts bottom{.panel = Panel::bottom, .width = 1040, .height = 620, .preferred = 300,
+                              .windowHeight = 850, .rowsMinimum = 0, .rowsNatural = 0};
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{612 - 187, 8, 187}, 0, 425}));
+    // Rows whole: the panel gives way to them as well, down to 80.
+    bottom.rowsMinimum = 40;
+    bottom.rowsNatural = 90;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{515, 8, 97}, 90, 425}));
+    bottom.rowsNatural = 107;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{532, 8, 80}, 107, 425}));
+    // Too many for that: the rows at their least, the panel beside them.
+    bottom.rowsNatural = 200;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{465, 8, 147}, 40, 425}));
+    // The rows' least and the page's half before the panel's least.
+    bottom.rowsMinimum = 120;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{545, 8, 67}, 120, 425}));
+    // Below half its least height, a sliver showing nothing, it folds away
+    // to its divider.
+    bottom.rowsMinimum = 150;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{612, 8, 0}, 150, 462}));
+    bottom.rowsMinimum = 200;
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{612, 8, 0}, 200, 412}))
+        << "a row is never cut off, the page's half given up last";
+    // A tall window keeps the panel's own size and the rows whole.
+    bottom = {.panel = Panel::bottom, .width = 1040, .height = 1100, .preferred = 300, .windowHeight = 1300,
+              .rowsMinimum = 40, .rowsNatural = 90};
+    EXPECT_EQ(Rules::column(bottom), (Rules::Column{Rules::Split{792, 8, 300}, 90, 702}));
+    // An unmeasured area gives nothing negative.
+    bottom.height = -5;
+    const auto none = Rules::column(bottom);
+    EXPECT_GE(none.page, 0);
+    EXPECT_GE(none.split.panel, 0);
+}
+
+TEST(WebPaneRules, AFailedLoadCoversThePageAndTheNoticeStandsAtItsFootOtherwise) {
+    using State = Rules::PageState;
+    EXPECT_EQ(Rules::pageState(false, false, false), State::empty);
+    EXPECT_EQ(Rules::pageState(false, true, false), State::page) << "loading: the engine draws what comes";
+    EXPECT_EQ(Rules::pageState(true, false, false), State::page);
+    // A failure shows as such, with or without the page the view kept.
+    EXPECT_EQ(Rules::pageState(false, false, true), State::failed);
+    EXPECT_EQ(Rules::pageState(true, false, true), State::failed);
+    EXPECT_EQ(Rules::pageState(true, true, true), State::page) << "a new load is under way";
+
+    EXPECT_EQ(Rules::pageNotice("", State::page, false), std::nullopt);
+    EXPECT_EQ(Rules::pageNotice("読み込み中", State::page, true), (Rules::PageNotice{"読み込み中", true}));
+    EXPECT_EQ(Rules::pageNotice("読み込みを停止しました。", State::page, false),
+              (Rules::PageNotice{"読み込みを停止しました。", false}));
+    EXPECT_EQ(Rules::pageNotice("ページを読み込めません。アドレスと接続を確認してください。", State::failed, false),
+              std::nullopt)
+        << "the failure's page says it";
 }

@@ -61,3 +61,17 @@ TEST(WebWorkspaceRules, TheSelectedTabIsScrolledJustIntoView) {
     EXPECT_EQ(WebWorkspaceRules::offsetShowing(0, 1000, 1400, 1300, 1500), 400);
     EXPECT_EQ(WebWorkspaceRules::offsetShowing(50, 1000, 800, 600, 800), 0);
 }
+
+TEST(WebWorkspaceRules, WindowsAreToldApartByTheirNumbers) {
+    EXPECT_EQ(WebWorkspaceRules::windowNumber({}), 1);
+    EXPECT_EQ(WebWorkspaceRules::windowNumber({1}), 2);
+    EXPECT_EQ(WebWorkspaceRules::windowNumber({1, 2, 3}), 4);
+    // A number freed by a closed window is taken again, the least first.
+    EXPECT_EQ(WebWorkspaceRules::windowNumber({1, 3}), 2);
+    EXPECT_EQ(WebWorkspaceRules::windowNumber({3, 2}), 1);
+    EXPECT_EQ(WebWorkspaceRules::windowTitle("ベルモラ", 1), "ベルモラ");
+    EXPECT_EQ(WebWorkspaceRules::windowTitle("ベルモラ", 2), "ベルモラ（2）");
+    EXPECT_EQ(WebWorkspaceRules::windowTitle("ベルモラ", 12), "ベルモラ（12）");
+    EXPECT_EQ(WebWorkspaceRules::otherWindowOCR("ベルモラ（2）"), "ウインドウ「ベルモラ（2）」のOCR画面");
+    EXPECT_EQ(WebWorkspaceRules::otherWindowOCR(""), "新しいウインドウのOCR画面");
+}

@@ -4,14 +4,19 @@
 #include <gtkmm/label.h>
 
 #include "foundation/Raster.hpp"
+#include "ocrjobs/JobControl.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "support/RasterFiles.hpp"
+#include "support/TextPages.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
 #include "workspace/ActivityStrips.hpp"
+#include "workspace/BrowserDownloadList.hpp"
 #include "workspace/CaptureStatusRow.hpp"
 #include "workspace/HistoryView.hpp"
+#include "workspace/OtherTabSaveStrips.hpp"
+#include "workspace/WebPaneRules.hpp"
 #include "workspace/WebWorkspace.hpp"
 #include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/WorkspaceView.hpp"
@@ -327,7 +332,7 @@ TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowInBothPanelLayouts) {
     ASSERT_TRUE(area && status);
     for (auto panel : {AppPreferences::Panel::right, AppPreferences::Panel::bottom}) {
         model->panel = panel;
-        const int windowHeight = window.window().get_height();
+        const int windowHeight = gdk_surface_get_height(window.window().get_surface()->gobj());
         ASSERT_GT(windowHeight, 0);
         EXPECT_TRUE(spinUntil([&] { return area->get_mapped() && 2 * area->get_height() >= windowHeight; }))
             << rawValue(panel) << ": the page is " << area->get_height() << " of " << windowHeight;
@@ -335,4 +340,140 @@ TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowInBothPanelLayouts) {
         // for the save buttons the bottom panel puts in it.
         EXPECT_EQ(status->get_visible(), panel == AppPreferences::Panel::bottom) << rawValue(panel);
     }
+}
+
+namespace {
+
+// Pages of real Japanese text, one file each, for a queue that runs.
+std::vector<std::filesystem::path> textFiles(const std::filesystem::path& folder, int count) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < count; ++i) {
+        const auto file = folder / ("page" + std::to_string(i) + ".png");
+        const auto page = test::renderLines({.width = 700, .height = 260},
+                                            {"第" + std::to_string(i + 1) + "章　冬の図書館", "返却ポストは休館中も利用できます。"});
+        const auto bytes = Raster::png(page.image);
+        test::writeFile(file, std::string(bytes.begin(), bytes.end()));
+        files.push_back(file);
+    }
+    return files;
+}
+
+}  // namespace
+
+// Everything that can stand between the address bar and the page at once:
+// the OCR strip of a paused queue, a refusal, a save running in another tab
+// and the downloads, idle and then three running. The page keeps half of
+// the default window in both layouts.
+TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowWithEveryStripRefusalAndDownloadShown) {
+    WorkspaceWindow& window = openWindow();
+    ASSERT_EQ(gdk_surface_get_height(window.window().get_surface()->gobj()), WorkspaceWindow::defaultHeight);
+    auto model = window.model();
+    std::filesystem::create_directories(out / "downloads");
+    const OutputGrant grant = services->access.approve(out / "downloads");
+    services->settings.change([&](AppPreferences& p) {
+        p.saveMode = AppPreferences::SaveMode::automatic;
+        p.destinationID = grant.id;
+    });
+    server.html("/other", test::page("別のページ", "<p>別タブ</p>"));
+    server.bytes("/done.pdf", "application/pdf", std::string(120000, 'p'),
+                 {{"Content-Disposition", "attachment; filename=tax-form-2026.pdf"}});
+    for (const char* name : {"/a.bin", "/b.bin", "/c.bin"}) {
+        server.stream(name, {.length = 5242880, .chunk = 65536, .interval = std::chrono::hours(1),
+                             .headers = {{"Content-Disposition", std::string("attachment; filename=") + (name + 1)}}});
+    }
+    server.held("/slow", test::page("遅いページ"));
+
+    // A queue paused in the middle of its run: the OCR strip stands.
+    const auto& queue = model->queue;
+    queue->select(textFiles(dir.path(), 6), nullptr);
+    test::runTask(queue->start());
+    ASSERT_TRUE(queue->busy.get()) << queue->status.get();
+    queue->stop(JobControl::Stop::pause);
+    ASSERT_TRUE(spinUntil([&] { return !queue->busy.get(); }, 120s));
+
+    // Another tab saving: its strip stands in this tab's pane.
+    auto other = model->selectedTab();
+    load(*model, "/other");
+    startHeldCapture(*other);
+    auto tab = model->addTab(false);
+    load(*model, "/page");
+
+    // A finished download: the idle list.
+    const auto downloadOf = [&](const std::string& path) {
+        const std::size_t before = tab->downloads->size();
+        tab->browser->navigate(server.url(path));
+        EXPECT_TRUE(spinUntil([&] { return tab->downloads->size() > before; }, 60s)) << path;
+        return tab->downloads.get().back();
+    };
+    auto done = downloadOf("/done.pdf");
+    ASSERT_TRUE(spinUntil([&] { return !done->active(); }, 60s));
+    // A load stopped by the user: its notice.
+    model->setAddress(server.url("/slow"));
+    model->navigate();
+    ASSERT_TRUE(spinUntil([&] { return server.requests("/slow") > 0 && tab->browser->loading.get(); }, 60s));
+    tab->browser->stopNavigation();
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->loading.get(); }, 60s));
+    // A refused address: the refusal (which ends the notice: the address
+    // is the user's latest word).
+    model->setAddress("file:///home/user/メモ.txt");
+    model->navigate();
+    ASSERT_TRUE(tab->refusal->has_value());
+
+    auto* area = named(window, WebWorkspaceContent::webAreaName);
+    auto* panelBox = named(window, WebWorkspaceContent::panelBoxName);
+    auto* split = named(window, WebWorkspaceContent::splitName);
+    ASSERT_TRUE(area && panelBox && split);
+    // The layout of the panel's place, once the window has drawn it.
+    const auto laidOut = [&](AppPreferences::Panel panel) {
+        graphene_rect_t bounds{};
+        if (!gtk_widget_compute_bounds(panelBox->gobj(), split->gobj(), &bounds)) return false;
+        return panel == AppPreferences::Panel::right ? bounds.origin.y == 0 && bounds.origin.x > 0
+                                                     : bounds.origin.x == 0 && bounds.origin.y > 0;
+    };
+    // Everything stands: the strip, the refusal, the other tab's save and
+    // the downloads. (A notice stands over the page's foot and takes none of
+    // its height.)
+    const auto standing = [&](const char* name) {
+        for (Gtk::Widget* w = named(window, name); w; w = w->get_parent()) {
+            if (!w->get_visible()) return false;
+        }
+        return named(window, name) != nullptr;
+    };
+    for (const char* name :
+         {QueueActivityStrip::stripName, CaptureStatusRow::stageName, OtherTabSaveStrips::stripName,
+          BrowserDownloadList::listName}) {
+        EXPECT_TRUE(spinUntil([&] { return standing(name); })) << name;
+    }
+    const auto keepsHalf = [&](const std::string& what) {
+        EXPECT_TRUE(spinUntil([&] { return laidOut(model->panel.get()); }, 10s)) << what;
+        // The window as the user sees it: its surface, frame included.
+        const int windowHeight = gdk_surface_get_height(window.window().get_surface()->gobj());
+        EXPECT_TRUE(spinUntil([&] { return area->get_mapped() && 2 * area->get_height() >= windowHeight; }, 10s))
+            << what << ": the page is " << area->get_height() << " of " << windowHeight;
+    };
+    for (auto panel : {AppPreferences::Panel::right, AppPreferences::Panel::bottom}) {
+        model->panel = panel;
+        keepsHalf(std::string(rawValue(panel)) + ", idle downloads");
+    }
+    // Three downloads running besides.
+    std::vector<std::shared_ptr<BrowserDownload>> running;
+    for (const char* name : {"/a.bin", "/b.bin", "/c.bin"}) {
+        running.push_back(downloadOf(name));
+        ASSERT_TRUE(spinUntil([&] { return running.back()->received() > 0; }, 60s));
+    }
+    for (auto panel : {AppPreferences::Panel::right, AppPreferences::Panel::bottom}) {
+        model->panel = panel;
+        keepsHalf(std::string(rawValue(panel)) + ", running downloads");
+        // A running row fits the page's column: its "中止" is within it.
+        auto* rows = named(window, WebWorkspaceContent::rowsName);
+        auto* cancel = named(window, WebPaneRules::cancelPrefix + running.back()->id.text());
+        ASSERT_TRUE(rows && cancel);
+        graphene_rect_t bounds{};
+        ASSERT_TRUE(spinUntil([&] { return cancel->get_mapped(); }));
+        ASSERT_TRUE(gtk_widget_compute_bounds(cancel->gobj(), rows->gobj(), &bounds));
+        EXPECT_LE(bounds.origin.x + bounds.size.width, rows->get_width()) << rawValue(panel);
+    }
+    for (auto& download : running) download->cancel();
+    ASSERT_TRUE(spinUntil([&] { return !tab->active(); }, 60s));
+    endHeldCapture(*other);
 }

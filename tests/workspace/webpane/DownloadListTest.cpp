@@ -3,6 +3,7 @@
 #include <gtkmm/adjustment.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
+#include <gtkmm/togglebutton.h>
 
 #include <filesystem>
 #include <memory>
@@ -107,13 +108,13 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     ASSERT_TRUE(spinUntil([&] { return unknown->received() == 1024; }, 30s)) << unknown->received();
     ASSERT_TRUE(waiting.has_value());
     EXPECT_EQ(waiting->stateText, "保存先の確認中");
-    EXPECT_EQ(waiting->bytesText, "0 byte（総量未確定）");
+    EXPECT_EQ(waiting->bytesText, "0 B（総量未確定）");
     EXPECT_TRUE(waiting->cancel);
     EXPECT_TRUE(list->get_visible());
     EXPECT_EQ(named<Gtk::Label>(content, BrowserDownloadList::captionName)->get_text(), "このタブのダウンロード");
     Seen now = seen(content, *unknown);
     EXPECT_EQ(now.stateText, "受信中");
-    EXPECT_EQ(now.bytesText, "1024 byte（総量未確定）");
+    EXPECT_EQ(now.bytesText, "1.0 KB（総量未確定）");
     EXPECT_TRUE(now.cancel);
     EXPECT_FALSE(now.reveal);
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + unknown->id.text());
@@ -122,7 +123,7 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
 
     auto held = startDownload(*model, "/held.bin", 1);
     ASSERT_TRUE(held);
-    ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1024 / 4096 byte"; }, 30s))
+    ASSERT_TRUE(spinUntil([&] { return seen(content, *held).bytesText == "1.0 KB / 4.0 KB"; }, 30s))
         << seen(content, *held).bytesText;
     EXPECT_EQ(list->shownDownloads(), (std::vector<UUID>{unknown->id, held->id}));
     // Beside them a bar: a quarter full for the announced total, moving
@@ -239,18 +240,58 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     EXPECT_TRUE(shownNow(icon));
     EXPECT_TRUE(reason->has_css_class("error"));
     EXPECT_FALSE(shownNow(named(content, DownloadRow::progressPrefix + id)));
-    graphene_rect_t nameBounds{}, reasonBounds{};
-    ASSERT_TRUE(spinUntil([&] { return reason->get_mapped() && reason->get_width() > 0; }));
-    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(name->gobj()), GTK_WIDGET(content.gobj()), &nameBounds));
-    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(reason->gobj()), GTK_WIDGET(content.gobj()), &reasonBounds));
-    EXPECT_GE(reasonBounds.origin.y, nameBounds.origin.y + nameBounds.size.height - 0.5) << "under the name";
-    EXPECT_LT(reasonBounds.origin.x, nameBounds.origin.x + nameBounds.size.width) << "in the name's column";
+    // The list, opened: the failed row keeps the columns of the others (its
+    // state where theirs stands), and its reason stands whole on a line of
+    // its own under its name.
+    auto* toggle = named<Gtk::ToggleButton>(content, BrowserDownloadList::toggleName);
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_FALSE(toggle->get_active()) << "idle, the list is folded";
+    click(toggle);
+    auto* notice = named<Gtk::Label>(content, DownloadRow::noticePrefix + id);
+    auto* doneState = named<Gtk::Label>(content, WebPaneRules::statePrefix + report->id.text());
+    ASSERT_TRUE(notice && doneState);
+    EXPECT_EQ(notice->get_text(), BrowserDownload::transferFailedNotice);
+    EXPECT_TRUE(notice->has_css_class("error"));
+    const auto bounds = [&](Gtk::Widget* widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(widget->gobj()), GTK_WIDGET(content.gobj()), &b));
+        return b;
+    };
+    ASSERT_TRUE(spinUntil([&] {
+        return notice->get_mapped() && doneState->get_mapped() && notice->get_width() > 0 &&
+               bounds(reason).origin.x > bounds(name).origin.x + bounds(name).size.width - 0.5;
+    }));
+    const auto nameBounds = bounds(name);
+    const auto noticeBounds = bounds(notice);
+    const auto iconBounds = bounds(icon);
+    EXPECT_EQ(iconBounds.origin.x, bounds(doneState).origin.x) << "the state's column, the icon first";
+    EXPECT_GT(bounds(reason).origin.x, iconBounds.origin.x);
+    EXPECT_GE(noticeBounds.origin.y, nameBounds.origin.y + nameBounds.size.height - 0.5) << "under the name";
+    EXPECT_EQ(noticeBounds.origin.x, nameBounds.origin.x) << "from the name's column on";
+    int textWidth = 0, textHeight = 0;
+    notice->get_layout()->get_pixel_size(textWidth, textHeight);
+    EXPECT_GE(notice->get_height(), textHeight) << "the reason whole, never its upper half only";
     // The completed one reads as no error.
     EXPECT_FALSE(shownNow(named(content, DownloadRow::failureIconPrefix + report->id.text())));
     EXPECT_FALSE(named(content, WebPaneRules::statePrefix + report->id.text())->has_css_class("error"));
     EXPECT_FALSE(failed.bytes);
     EXPECT_FALSE(failed.cancel);
     EXPECT_FALSE(failed.reveal);
+    // The reason (its icon beside the state, the notice under it) measures
+    // alike with and without a width: nothing for the toolkit to warn
+    // about, and nothing of it cut off at the list's foot.
+    auto* row = named(content, DownloadRow::rowPrefix + id);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(test::inconsistentHeights(*row), std::vector<std::string>{});
+
+    // The same file again is saved beside the first: its row shows the name
+    // it was saved as, not the one offered.
+    auto again = startDownload(*model, "/report.pdf", 2);
+    ASSERT_TRUE(spinUntil([&] { return again->state() == State::completed; }, 30s));
+    ASSERT_EQ(again->output(), downloads / "report-1.pdf");
+    EXPECT_EQ(again->name(), "report.pdf");
+    EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + again->id.text())->get_text(), "report-1.pdf");
+    EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + report->id.text())->get_text(), "report.pdf");
 }
 
 TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideTheCap) {
@@ -302,10 +343,56 @@ TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideT
     EXPECT_LE(scroll->get_height(), 100);
     EXPECT_GT(scroll->get_height() + spacing + rowHeight, 100) << "the list grows to its cap before it scrolls";
     EXPECT_EQ((scroll->get_height() + spacing) % (rowHeight + spacing), 0) << "no row is cut at the lower edge";
+    // The newest download is the one in view, the older ones above it.
+    auto v = scroll->get_vadjustment();
+    EXPECT_TRUE(spinUntil([&] { return v->get_value() > 0 && v->get_value() == v->get_upper() - v->get_page_size(); }))
+        << v->get_value() << " of " << v->get_upper() - v->get_page_size();
     // A long name is shortened within its width.
     auto* name = named<Gtk::Label>(content, DownloadRow::namePrefix + tab->downloads->front()->id.text());
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name->get_text().raw(), longName);
     EXPECT_LE(name->get_width(), 230);
     EXPECT_GT(name->get_width(), 100);
+
+}
+
+// A failure first, its row taller by its reason's line, then downloads that
+// fill the list: shown at its newest, the rows in view are whole, none cut
+// at the list's upper edge.
+TEST_F(DownloadListTest, TheRowsInViewAreWholeWhateverTheTallerRowsAbove) {
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    for (int i = 0; i < 4; ++i) {
+        server.bytes("/file" + std::to_string(i) + ".txt", "application/octet-stream", "text", attachment("f.txt"));
+    }
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto broken = startDownload(*model, "/broken.bin");
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    for (int i = 0; i < 4; ++i) {
+        auto item = startDownload(*model, "/file" + std::to_string(i) + ".txt", 1 + i);
+        ASSERT_TRUE(spinUntil([&] { return !item->active(); }, 30s));
+    }
+    click(named(content, BrowserDownloadList::toggleName));
+    auto* scroll = named<Gtk::ScrolledWindow>(content, BrowserDownloadList::scrollName);
+    ASSERT_NE(scroll, nullptr);
+    auto v = scroll->get_vadjustment();
+    const auto clipped = [&] {
+        std::vector<std::string> cut;
+        for (const auto& item : model->selectedTab()->downloads.get()) {
+            Gtk::Widget* row = named(content, DownloadRow::rowPrefix + item->id.text());
+            graphene_rect_t b{};
+            if (!row || !gtk_widget_compute_bounds(row->gobj(), GTK_WIDGET(scroll->gobj()), &b)) continue;
+            const bool outside = b.origin.y + b.size.height <= 0.5 || b.origin.y >= scroll->get_height() - 0.5;
+            const bool whole = b.origin.y >= -0.5 && b.origin.y + b.size.height <= scroll->get_height() + 0.5;
+            if (!outside && !whole) cut.push_back(row->get_name());
+        }
+        return cut;
+    };
+    ASSERT_TRUE(spinUntil([&] { return v->get_value() > 0 && v->get_value() == v->get_upper() - v->get_page_size(); }))
+        << "the newest in view";
+    EXPECT_EQ(clipped(), std::vector<std::string>{});
 }

@@ -16,6 +16,9 @@
 #include "support/RasterFiles.hpp"
 #include "support/gui/Pointer.hpp"
 #include "support/web/WebTestLoad.hpp"
+#include "gui/StatusPage.hpp"
+#include "workspace/CapturePanel.hpp"
+#include "workspace/SaveRequest.hpp"
 #include "workspace/TabActions.hpp"
 #include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
@@ -95,7 +98,11 @@ TEST_F(WebWorkspaceContentTest, TheSplitGivesThePanelItsClampedSizeInARealWindow
     model->bottomPanelPreferredHeight = 250;
     ASSERT_TRUE(shown.settled([&] { return panel.get_height() == 250 && panel.get_width() == 1200; }));
     EXPECT_EQ(divider.get_height(), 8);
-    EXPECT_EQ(web.get_height(), split.get_height() - 258);
+    // The page's column holds the rows (here the status row with the save
+    // buttons) over the page.
+    auto* rows = named(shown.content, Content::rowsName);
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(web.get_height(), split.get_height() - 258 - rows->get_height());
     EXPECT_EQ(web.get_width(), 1200);
 }
 
@@ -409,7 +416,7 @@ TEST_F(WebWorkspaceContentTest, TheHintNoticeAndPDFButtonFollowTheSelectedTab) {
     // A restored tab not loaded yet says how to load it, until it is.
     EXPECT_TRUE(hint->get_visible());
     EXPECT_EQ(hint->get_text(), "復元したタブです。「開く」かタブ名を押すと読み込みます。");
-    EXPECT_FALSE(notice->get_visible());
+    EXPECT_FALSE(shownNow(notice));
     EXPECT_FALSE(pdf->get_visible());
     test::spinFor(100ms);
     EXPECT_EQ(server.requests("/page"), 0);
@@ -424,7 +431,7 @@ TEST_F(WebWorkspaceContentTest, TheHintNoticeAndPDFButtonFollowTheSelectedTab) {
     auto* stop = named<Gtk::Button>(content, Content::stopName);
     ASSERT_TRUE(spinUntil([&] { return server.requests("/slow") > 0 && stop->is_sensitive(); }));
     click(stop);
-    ASSERT_TRUE(spinUntil([&] { return notice->get_visible(); }));
+    ASSERT_TRUE(spinUntil([&] { return shownNow(notice); }));
     EXPECT_EQ(notice->get_text(), "読み込みを停止しました。");
     model->browser().navigationNotice = "<b>太字ではない</b>";
     EXPECT_EQ(notice->get_text(), "<b>太字ではない</b>");
@@ -452,7 +459,7 @@ TEST_F(WebWorkspaceContentTest, TheHintNoticeAndPDFButtonFollowTheSelectedTab) {
     // Another tab shows its own state: no PDF, no notice.
     model->addTab(false);
     EXPECT_FALSE(pdf->get_visible());
-    EXPECT_FALSE(notice->get_visible());
+    EXPECT_FALSE(shownNow(notice));
 }
 
 TEST_F(WebWorkspaceContentTest, AFramePlacedElsewhereJoinsThePaneOnceItIsFree) {
@@ -504,4 +511,99 @@ TEST_F(WebWorkspaceContentTest, BeforeItsFirstPageATabShowsACentredEmptyPageOver
     EXPECT_TRUE(empty->get_visible());
     model->selectTab(model->tabs.get().front()->id, false);
     EXPECT_FALSE(empty->get_visible());
+}
+
+// Rows that come and go over the page never move the panel beside it: a
+// refusal appearing under the pointer that asked for the save leaves the
+// panel's button where it was. The refusal's row has no "中止する", which
+// could not act.
+TEST_F(WebWorkspaceContentTest, ARowComingOrGoingLeavesThePanelOnTheRightInItsPlace) {
+    auto model = makeModel();
+    ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto& panel = part(content, Content::panelBoxName);
+    auto& area = part(content, Content::webAreaName);
+    auto* status = named(content, CaptureStatusRow::rowName);
+    ASSERT_NE(status, nullptr);
+    const auto bounds = [&](Gtk::Widget& widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(widget.gobj()), GTK_WIDGET(content.gobj()), &b));
+        return b;
+    };
+    ASSERT_TRUE(shown.settled([&] { return panel.get_mapped() && panel.get_height() > 0 && !shownNow(status); }));
+    const graphene_rect_t before = bounds(panel);
+    const float pageTop = bounds(area).origin.y;
+
+    model->setAddress("file:///home/user/メモ.txt");
+    model->navigate();
+    ASSERT_TRUE(shown.settled([&] { return shownNow(status) && status->get_height() > 0; }));
+    ASSERT_TRUE(shown.settled([&] { return bounds(area).origin.y > pageTop; })) << "the row stands over the page";
+    const graphene_rect_t refused = bounds(panel);
+    EXPECT_EQ(refused.origin.y, before.origin.y);
+    EXPECT_EQ(refused.size.height, before.size.height);
+    EXPECT_FALSE(shownNow(named(content, CaptureStatusRow::cancelName))) << "nothing to stop";
+
+    load(*model, "/page");
+    ASSERT_TRUE(shown.settled([&] { return !shownNow(status); }));
+    EXPECT_EQ(bounds(panel).origin.y, before.origin.y);
+    EXPECT_TRUE(shown.settled([&] { return bounds(area).origin.y == pageTop; }));
+}
+
+// A load that fails is shown as a failure over the page area, in the error
+// colours of every refusal, with the address that failed; a save asked for
+// then says that the page could not be loaded. A page loaded afterwards is
+// shown again.
+TEST_F(WebWorkspaceContentTest, AFailedLoadIsShownAsAFailureWithItsAddress) {
+    auto model = makeModel();
+    ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    auto& failedPage = part(content, Content::failedPageName);
+    auto& emptyPage = part(content, Content::emptyPageName);
+    auto* sentence = dynamic_cast<StatusPage*>(&part(content, Content::failedSentenceName));
+    auto* address = named<Gtk::Label>(content, Content::failedAddressName);
+    auto* notice = named<Gtk::Label>(content, Content::noticeName);
+    ASSERT_TRUE(sentence && address && notice);
+    EXPECT_FALSE(shownNow(&failedPage));
+    EXPECT_TRUE(shownNow(&emptyPage));
+
+    // On the new tab: not an empty tab, but this failure.
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test::WebTestServer::closedPort()) + "/news";
+    model->setAddress(unreachable);
+    model->navigate();
+    ASSERT_TRUE(shown.settled([&] { return shownNow(&failedPage); }));
+    EXPECT_FALSE(shownNow(&emptyPage));
+    EXPECT_EQ(sentence->label().get_text(), "ページを読み込めません。アドレスと接続を確認してください。");
+    EXPECT_TRUE(sentence->label().has_css_class("error"));
+    EXPECT_TRUE(sentence->icon().has_css_class("error"));
+    EXPECT_EQ(address->get_text().raw(), unreachable);
+    EXPECT_FALSE(shownNow(notice)) << "said once, on the failure's page";
+    EXPECT_EQ(model->selectedTab()->title(), unreachable);
+    // It covers the web area whole.
+    ASSERT_TRUE(shown.settled([&] {
+        return failedPage.get_width() == part(content, Content::webAreaName).get_width() &&
+               failedPage.get_height() == part(content, Content::webAreaName).get_height();
+    }));
+
+    // A save of it: refused as a page that could not be loaded.
+    click(named(part(content, Content::panelBoxName), CapturePanel::captureName));
+    ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); }));
+    EXPECT_EQ(model->message.get(), SaveRequest::loadFailed);
+    EXPECT_FALSE(model->browser().hasPendingOperation());
+
+    // After a page that loaded, the same: the failure covers the page the
+    // view kept, under the failed address.
+    load(*model, "/page");
+    EXPECT_FALSE(shownNow(&failedPage));
+    model->setAddress(unreachable);
+    model->navigate();
+    ASSERT_TRUE(shown.settled([&] { return shownNow(&failedPage); }));
+    EXPECT_EQ(model->selectedTab()->title(), unreachable);
+    click(named(part(content, Content::panelBoxName), CapturePanel::captureName));
+    ASSERT_TRUE(spinUntil([&] { return model->message.get() == SaveRequest::loadFailed; }));
+    EXPECT_FALSE(model->browser().hasPendingOperation()) << "the page kept from before is not saved";
+    load(*model, "/page");
+    EXPECT_FALSE(shownNow(&failedPage));
 }

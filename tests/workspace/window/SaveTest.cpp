@@ -333,9 +333,13 @@ TEST_F(SaveTest, AWindowWhoseQueueHoldsResultsHandsTheCaptureToANewWindow) {
     ASSERT_TRUE(spinUntil([&] { return !model->queue->busy.get(); }, 60s));
     const QueueSnapshot before = model->queue->snapshot->value();
 
+    // The window the set gives for the opened model is titled as the second
+    // window is: the sentence names it.
+    host.set_title("ベルモラ（2）");
     save(*model, false);
     ASSERT_TRUE(waitIdle(*tab, 180s));
-    EXPECT_TRUE(tab->browser->stage->ends_with(std::string(" ") + CaptureHandOff::completed))
+    EXPECT_TRUE(tab->browser->stage->ends_with(
+        " 標準OCRが完了しました。ウインドウ「ベルモラ（2）」のOCR画面で確認できます。"))
         << tab->browser->stage.get();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(model->queue->snapshot->value(), before);

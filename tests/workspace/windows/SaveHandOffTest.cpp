@@ -98,10 +98,16 @@ TEST_F(SaveHandOffTest, TheNewWindowTakesTheCaptureWhicheverWindowIsCurrent) {
     ASSERT_EQ(asking.model()->message.get(), "");
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 180s));
 
-    EXPECT_TRUE(tab->browser->stage->ends_with(std::string(" ") + CaptureHandOff::completed))
+    // The sentence names the window that holds the result, by the title
+    // that tells it from the others.
+    EXPECT_TRUE(tab->browser->stage->ends_with(
+        " 標準OCRが完了しました。ウインドウ「ベルモラ（3）」のOCR画面で確認できます。"))
         << tab->browser->stage.get();
     ASSERT_EQ(set->order().size(), 3u);
     WorkspaceWindow& made = at(2);
+    EXPECT_EQ(asking.window().get_title(), "ベルモラ");
+    EXPECT_EQ(other.window().get_title(), "ベルモラ（2）");
+    EXPECT_EQ(made.window().get_title(), "ベルモラ（3）");
     EXPECT_EQ(queued(*made.model()->queue), filesIn(out / "Screenshots"));
     EXPECT_EQ(made.model()->section.get(), WindowModel::Section::ocr);
     EXPECT_EQ(asking.model()->queue->snapshot->value(), askingBefore);

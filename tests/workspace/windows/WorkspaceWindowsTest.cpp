@@ -95,6 +95,9 @@ TEST_F(WorkspaceWindowsTest, WindowsCascadeCloseAtOnceWhenIdleAndTheSnapshotFoll
     for (int i = 0; i < 3; ++i) EXPECT_EQ(at(i).index(), i);
     auto& first = at(0).window();
     EXPECT_EQ(first.get_title(), "ベルモラ");
+    // The others are told apart by their numbers.
+    EXPECT_EQ(at(1).window().get_title(), "ベルモラ（2）");
+    EXPECT_EQ(at(2).window().get_title(), "ベルモラ（3）");
     int width = 0, height = 0;
     first.get_default_size(width, height);
     EXPECT_EQ(width, 1240);
@@ -122,10 +125,13 @@ TEST_F(WorkspaceWindowsTest, WindowsCascadeCloseAtOnceWhenIdleAndTheSnapshotFoll
     ASSERT_EQ(written.windows.size(), 2u);
     EXPECT_EQ(written.windows[1].id, thirdID);
 
-    // The next window takes the count of open windows as its index.
+    // The next window takes the count of open windows as its index, and
+    // the number the closed one freed for its title.
+    EXPECT_EQ(at(1).window().get_title(), "ベルモラ（3）");
     auto* fourth = set->open(std::nullopt);
     ASSERT_NE(fourth, nullptr);
     EXPECT_EQ(fourth->index(), 2);
+    EXPECT_EQ(fourth->window().get_title(), "ベルモラ（2）");
     EXPECT_EQ(set->windows().size(), set->order().size());
     EXPECT_EQ(quits, 0);
 }
