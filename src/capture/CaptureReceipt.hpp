@@ -38,7 +38,7 @@ struct CaptureReceipt {
     // The height the capture planned, present only when the page became
     // shorter while it was taken and the last part was cropped to the
     // document's real end (heightCSS).
-    std::optional<int64_t> plannedHeightCSS;
+    std::optional<int64_t> plannedHeightCSS{};
 
     // The part files in page order, once the parts cover the page from 0 to
     // heightCSS without gap or overlap, each has a plain file name and the

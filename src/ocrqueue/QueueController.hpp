@@ -71,7 +71,7 @@ public:
         std::filesystem::path url;
         ErrorCase reason = ErrorCase::damagedCheckpoint;
         bool canRestoreSettings = false;
-        std::optional<std::vector<OCRQueueEngine::InputFile>> replacementInputs;
+        std::optional<std::vector<OCRQueueEngine::InputFile>> replacementInputs{};
     };
 
     static constexpr const char* initialStatus = "PNG・JPEG・PDFを開いて、OCRを開始してください。";

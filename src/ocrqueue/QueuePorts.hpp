@@ -60,7 +60,7 @@ struct QueuePorts {
     // Applied to every engine the controller makes or reopens, before it is
     // used, possibly on a worker thread while no other thread knows the
     // engine; the application leaves it empty.
-    std::function<void(OCRQueueEngine&)> configureEngine;
+    std::function<void(OCRQueueEngine&)> configureEngine{};
 
     Task<bool> confirm(std::string message, std::string informative, std::string confirmLabel,
                        AnswerAhead ahead) const;

@@ -61,8 +61,8 @@ struct Target {
     // sentences say it (empty for the asking window's own OCR画面), and
     // how that window, with its OCR section, is brought in front of the
     // user once the run has ended.
-    std::string where;
-    std::function<void()> bringForward;
+    std::string where{};
+    std::function<void()> bringForward{};
 };
 
 // The sentences that say where the result is, for the asking window's own

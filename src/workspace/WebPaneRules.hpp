@@ -196,14 +196,14 @@ struct RowFacts {
     // The name the download was offered under, and the one its file was
     // saved as (a free name beside an earlier file: "report-1.pdf").
     std::string name;
-    std::optional<std::string> savedName;
+    std::optional<std::string> savedName{};
     std::string_view state;  // the state's label
     bool active = false;
     bool failed = false;
     int64_t received = 0;
-    std::optional<int64_t> expected;
+    std::optional<int64_t> expected{};
     bool hasOutput = false;
-    std::string notice;
+    std::string notice{};
 };
 
 struct Row {

@@ -236,7 +236,9 @@ TEST(WebCaptureDiagnostic, ATallCapturesTilesReachTheSinkAtAPaceAndEveryStageAtO
     for (int tile = 0; tile < 200; ++tile) {
         diagnostic.record(Stage::scroll, {{Metric::tileY, tile * 1000.0}});
         // The tiles' first event is a new stage and is handed over at once.
-        if (tile == 0) ASSERT_EQ(delivered.size(), 2u);
+        if (tile == 0) {
+            ASSERT_EQ(delivered.size(), 2u);
+        }
         diagnostic.record(Stage::snapshotStart);
         diagnostic.record(Stage::snapshotTile);
     }

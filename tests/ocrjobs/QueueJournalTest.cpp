@@ -415,7 +415,9 @@ TEST_F(QueueJournal, AFoldBehindTheLastStoreKeepsOnlyTheLaterRecords) {
     uint64_t largest = 0;
     for (uint64_t sequence = 1; sequence <= 40; ++sequence) {
         journal.append(record(s, 0, 1 + static_cast<int64_t>(sequence % 2), sequence, page + std::to_string(sequence)));
-        if (sequence > 1) EXPECT_FALSE(journal.foldedUpTo(sequence - 1));
+        if (sequence > 1) {
+            EXPECT_FALSE(journal.foldedUpTo(sequence - 1));
+        }
         largest = std::max(largest, sizeOf(journalOf(folder)));
     }
     EXPECT_LT(largest, 3 * page.size());

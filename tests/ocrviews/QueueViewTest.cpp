@@ -598,7 +598,9 @@ TEST(QueueView, OnlyRowsInSightMakeTheirBars) {
                 EXPECT_EQ(bar->get_fraction(), 0.0) << position;
             } else {
                 ++outOfSight;
-                if (!seenBefore) EXPECT_EQ(bar, nullptr) << position;
+                if (!seenBefore) {
+                    EXPECT_EQ(bar, nullptr) << position;
+                }
             }
             EXPECT_EQ(findByName(*group, QueueView::upName) != nullptr, position == 1) << position;
         }

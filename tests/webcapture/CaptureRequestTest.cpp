@@ -347,7 +347,9 @@ TEST_F(CaptureRequest, ATallPagesReportIsStoredPerStageAndAtAPaceNotPerTileEvent
                                stage == WebCaptureDiagnosticStage::snapshotStart ||
                                stage == WebCaptureDiagnosticStage::snapshotTile;
         if (!tileStage) continue;
-        if (last) EXPECT_GE(at - *last, 240ms);
+        if (last) {
+            EXPECT_GE(at - *last, 240ms);
+        }
         last = at;
         ++inTiles;
     }

@@ -419,7 +419,9 @@ TEST_F(TabBarTest, TabsTakeTheWidthTheirTitlesNeedUpToABoundAndGiveItUpAlikeWhen
     const int shared = width(longTab->id);
     EXPECT_GE(shared, WebWorkspaceRules::tabMinimumWidth);
     for (const auto& tab : longTabs) {
-        if (!tab->isPrivate()) EXPECT_NEAR(width(tab->id), shared, 1);
+        if (!tab->isPrivate()) {
+            EXPECT_NEAR(width(tab->id), shared, 1);
+        }
     }
     // The shorter titles keep what they need while it is less than the
     // long ones' share.
