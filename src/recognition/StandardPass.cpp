@@ -30,6 +30,7 @@ public:
         mask_ = page_.inkMask();
         pieces_ = page_.inkPieces();
         ls = rescueEmpty(std::move(ls));
+        dropHollowLines(ls);
         readUnreadInk(ls);
         ls = readTables(std::move(ls));
         readLineEnds(ls);
@@ -42,6 +43,7 @@ public:
         }
         readSolidSquares(ls);
         readBullets(ls, {mask_, pieces_, page_.width, page_.height});
+        dropRules(ls, {mask_, pieces_, page_.width, page_.height});
         markCells(ls);
         readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height});
         return ls;
@@ -161,6 +163,18 @@ private:
             if (counts[i] >= 3 && boxes[i].height() * 2 >= boxes[i].width() * 5) columns.push_back(boxes[i]);
         }
         return columns;
+    }
+
+    // The layout sometimes gives a line of text a box two rows tall and
+    // reads next to nothing in it, with no confidence (a lone digit over a
+    // whole line's width), and the line's own ink is then taken for read.
+    // Such a line is no reading: it is dropped, and its row is read as ink
+    // that no line covers.
+    void dropHollowLines(std::vector<Line>& ls) const {
+        std::erase_if(ls, [](const Line& l) {
+            const int h = std::max(l.textHeight(), 1);
+            return l.horizontal && l.confidence < hollowConfidence && l.characters * h * 4 < l.box.width();
+        });
     }
 
     // Automatic layout also leaves out parts of a page that it reads: a
@@ -971,6 +985,9 @@ private:
     // noise.
     static constexpr float legible = 0.6f;
     static constexpr int mostUnreadRows = 48;
+    // A line read this unsurely, to under a quarter of the characters its
+    // box would hold, is no reading of its ink.
+    static constexpr float hollowConfidence = 0.2f;
     // A page read as nearly empty takes a reading only this sure; a short
     // line alone in a small image is often read with little confidence.
     static constexpr float faint = 0.3f;
