@@ -29,10 +29,10 @@ constexpr int bracketFull = 60;
 // after Latin too, where the blank is as wide.
 constexpr int stopFullAfterJapanese = 50;
 constexpr int stopFullAfterLatin = 62;
-// A full-width colon stands in the middle of its cell, half a character or
-// so from what comes before it and a third from what follows; a half-width
-// one close after its character.
-constexpr int colonFull = 48;
+// A full-width colon stands in the middle of its cell, nearly half a
+// character from what comes before it and a third or more from what
+// follows; a half-width one close after its character.
+constexpr int colonFull = 40;
 constexpr int colonFullAfter = 32;
 // Halfway from the middle to an end, the share of the way from the tip an
 // angle bracket's edge has come: half for an angle, about a quarter (0.25 to
@@ -155,15 +155,37 @@ int inkPitch(const Line& line, const std::vector<std::size_t>& inked, const Page
     return best;
 }
 
+// How far, in pixels, a bracket's outer edge bends back from its middle
+// row to its ends (a parenthesis or an angle bracket bows outwards; a
+// straight stroke of a kanji does not): the edge's mean distance from the
+// outer side over the rows near the ends, less that near the middle.
+double bend(const PixelBox& piece, bool opening, const PageInk& ink) {
+    const int h = piece.height();
+    if (h < 4) return 0;
+    const auto edge = [&](int row) {
+        for (int d = 0; d < piece.width(); ++d) {
+            const int x = opening ? piece.left + d : piece.right - 1 - d;
+            if (ink.at(x, piece.top + row)) return d;
+        }
+        return piece.width();
+    };
+    const int band = std::max(1, h / 8);
+    double ends = 0, middle = 0;
+    for (int r = 0; r < band; ++r) {
+        ends += edge(r) + edge(h - 1 - r);
+        middle += edge(h / 2 - band / 2 + r);
+    }
+    return (ends / 2 - middle) / band;
+}
+
 // The mark's ink, found among the pieces on the line's band whose middles
 // stand inside the box the model gives it (the box may take in some of a
 // neighbour's ink) or, where none there fits, a third of a character beside
 // it (its boxes stray by a stroke or so): a bracket is a piece as tall as
 // half the line's characters and narrow, a colon two small pieces one above
 // the other, a comma or full stop one small piece in the lower half of the
-// line; of those that fit, the tallest bracket (a bracket stands taller than
-// the letters beside it), or the mark nearest the box's middle. Empty when
-// none fits.
+// line; of those that fit, the bracket that bows most, or the mark nearest
+// the box's middle. Empty when none fits.
 PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, Kind kind, int em) {
     const int h = line.textHeight();
     const int middle = (line.box.top + line.box.bottom) / 2;
@@ -198,10 +220,16 @@ PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, Kind
                 if (other == fitting.end()) continue;
                 candidate.unite(*other);
             }
-            // A bracket is the tallest of what fits; the others the nearest.
+            // A bracket is what bows most (the straight strokes of a kanji
+            // beside it fit too); the others the nearest.
             const bool bracket = kind == Kind::opening || kind == Kind::closing;
-            const bool better = bracket ? candidate.height() > best.height() : distance(candidate) < distance(best);
-            if (best.empty() || better) best = candidate;
+            if (bracket) {
+                const double b = bend(candidate, kind == Kind::opening, ink);
+                if (b < 1 || (!best.empty() && b <= bend(best, kind == Kind::opening, ink))) continue;
+                best = candidate;
+                continue;
+            }
+            if (best.empty() || distance(candidate) < distance(best)) best = candidate;
         }
         return best;
     };
@@ -298,8 +326,9 @@ Marks printedMarks(const Line& line, const PageInk& ink) {
         const Kind kind = kindOf(c);
         if (kind == Kind::none) continue;
         const char32_t before = k > 0 ? at(k - 1) : 0, after = at(k + 1);
-        // A comma or full stop between digits is a number's.
-        if (kind == Kind::stop && digit(before) && digit(after)) {
+        // A comma, full stop or colon between digits is a number's or a
+        // time's.
+        if ((kind == Kind::stop || kind == Kind::colon) && digit(before) && digit(after)) {
             out.widths[inked[k]] = Printed::half;
             continue;
         }
