@@ -200,7 +200,7 @@ PixelBox markInk(const PixelBox& box, const Line& line, const PageInk& ink, Kind
             bool fits = false;
             switch (kind) {
                 case Kind::opening:
-                case Kind::closing: fits = p.height * 2 >= h && p.width * 5 <= em * 2; break;
+                case Kind::closing: fits = p.height * 2 >= h && p.width * 5 <= em * 3 && p.width * 3 <= p.height; break;
                 case Kind::colon: fits = p.height * 3 <= h && p.width * 4 <= em; break;
                 case Kind::stop: fits = p.height * 2 <= h && p.width * 5 <= em * 2 && cy > middle; break;
                 case Kind::none: break;
@@ -309,23 +309,30 @@ struct Marks {
     std::vector<bool> fullIfPage;
 };
 
-Marks printedMarks(const Line& line, const PageInk& ink) {
-    using LineText::Printed;
-    Marks out{std::vector<Printed>(line.symbolTexts.size(), Printed::unknown),
-              std::vector<bool>(line.symbolTexts.size(), false), std::vector<bool>(line.symbolTexts.size(), false)};
+// The pitch of the line's characters: its ink's, or where the line's Latin
+// hides the repeat, the steps of its Japanese characters' boxes; 0 when
+// neither tells.
+int lineEm(const Line& line, const PageInk& ink) {
     const std::vector<std::size_t> inked = inkedSymbols(line);
-    // The ink's pitch, or where the line's Latin hides its repeat, the
-    // steps of the Japanese characters' boxes.
     const int repeat = inkPitch(line, inked, ink);
-    const int em = repeat > 0 ? repeat : pitch(line, inked);
+    return repeat > 0 ? repeat : pitch(line, inked);
+}
+
+// `em` is the line's character pitch (see lineEm), or the page's for a
+// line of too few Japanese characters to tell its own.
+Marks printedMarks(const Line& line, const PageInk& ink, int em) {
+    using LineText::Printed;
+    const std::size_t n = line.symbolTexts.size();
+    Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false)};
+    const std::vector<std::size_t> inked = inkedSymbols(line);
     const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
     // Whether the bracket's shape was seen: an arc, or an angle.
     std::vector<bool> shapeSeen(line.symbolTexts.size(), false);
     for (std::size_t k = 0; k < inked.size(); ++k) {
         const char32_t c = at(k);
         const Kind kind = kindOf(c);
-        if (kind == Kind::none) continue;
         const char32_t before = k > 0 ? at(k - 1) : 0, after = at(k + 1);
+        if (kind == Kind::none) continue;
         // A comma, full stop or colon between digits is a number's or a
         // time's.
         if ((kind == Kind::stop || kind == Kind::colon) && digit(before) && digit(after)) {
@@ -416,8 +423,17 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
     const auto tallyOf = [&](Kind kind) -> Tally& {
         return kind == Kind::colon ? colons : kind == Kind::stop ? stops : brackets;
     };
+    // The lines' character pitches, and the page's: the most lines' (a line
+    // of code or of Latin with a placeholder or two shows none of its own).
+    std::vector<int> ems, known;
     for (const Line& line : ls) {
-        printed.push_back(line.horizontal ? printedMarks(line, ink) : Marks{});
+        ems.push_back(line.horizontal ? lineEm(line, ink) : 0);
+        if (ems.back() > 0) known.push_back(ems.back());
+    }
+    const int pageEm = known.empty() ? 0 : median(known);
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+        const Line& line = ls[i];
+        printed.push_back(line.horizontal ? printedMarks(line, ink, ems[i] > 0 ? ems[i] : pageEm) : Marks{});
         const Marks& marks = printed.back();
         const std::vector<std::size_t> inked = inkedSymbols(line);
         for (std::size_t i = 0; i < inked.size() && !marks.widths.empty(); ++i) {
