@@ -326,6 +326,8 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
     Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false)};
     const std::vector<std::size_t> inked = inkedSymbols(line);
     const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
+    const bool japanese = std::any_of(inked.begin(), inked.end(),
+                                      [&](std::size_t k) { return fillsCell(only(line.symbolTexts[k])); });
     // Whether the bracket's shape was seen: an arc, or an angle.
     std::vector<bool> shapeSeen(line.symbolTexts.size(), false);
     for (std::size_t k = 0; k < inked.size(); ++k) {
@@ -374,7 +376,9 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
                 if (fillsCell(before)) {
                     p = share >= stopFullAfterJapanese ? Printed::full : Printed::half;
                 } else {
-                    out.fullIfPage[inked[k]] = share >= stopFullAfterLatin;
+                    // Only in a line with Japanese in it: a line of code
+                    // or of Latin sets Latin commas.
+                    out.fullIfPage[inked[k]] = share >= stopFullAfterLatin && japanese;
                 }
                 break;
             case Kind::none: break;
