@@ -42,6 +42,7 @@ constexpr double angleShare = 0.42;
 // its ends for its shape to show, and the shortest bracket whose shape is
 // looked at.
 constexpr double leastBend = 0.1;
+constexpr double leastBendPixels = 3;
 constexpr double leastAngleHeight = 0.5;
 // How like itself a line's ink must be a character on for that to be its
 // pitch.
@@ -271,30 +272,44 @@ int blankBeside(const PixelBox& mark, bool before, const Line& line, const PageI
 bool angled(const PixelBox& mark, bool opening, const PageInk& ink, int em) {
     const int h = mark.height();
     if (h < leastAngleHeight * em || mark.width() < 3) return false;
-    // The outer edge's distance from the mark's outer side, row by row.
-    std::vector<int> edge(static_cast<std::size_t>(h), -1);
+    // The outer edge's distance from the mark's outer side, row by row, to
+    // a fraction of a pixel where the grey levels show it: where the level
+    // crosses halfway between the paper beside the mark and its ink.
+    std::vector<double> edge(static_cast<std::size_t>(h), -1);
     for (int y = mark.top; y < mark.bottom; ++y) {
         for (int d = 0; d < mark.width(); ++d) {
             const int x = opening ? mark.left + d : mark.right - 1 - d;
-            if (ink.at(x, y)) {
-                edge[static_cast<std::size_t>(y - mark.top)] = d;
-                break;
+            if (!ink.at(x, y)) continue;
+            double at = d;
+            if (ink.grey && d > 0) {
+                const int outside = opening ? x - 1 : x + 1;
+                const double g0 = (*ink.grey)[static_cast<std::size_t>(y) * ink.width + outside];
+                const double g1 = (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x];
+                // Paper at 255, ink at 0: the level crosses 128 this far
+                // before the first ink pixel.
+                if (g0 > g1) at -= std::clamp((g0 - 128) / (g0 - g1), 0.0, 1.0) - 0.5;
             }
+            edge[static_cast<std::size_t>(y - mark.top)] = at;
+            break;
         }
     }
     const auto near = [&](double t) {
         const int centre = static_cast<int>((0.5 + t / 2) * (h - 1));
-        std::vector<int> values;
+        double sum = 0;
+        int n = 0;
         for (int y = std::max(centre - h / 24, 0); y <= std::min(centre + h / 24, h - 1); ++y) {
-            if (edge[static_cast<std::size_t>(y)] >= 0) values.push_back(edge[static_cast<std::size_t>(y)]);
+            if (edge[static_cast<std::size_t>(y)] < 0) continue;
+            sum += edge[static_cast<std::size_t>(y)];
+            n += 1;
         }
-        return values.empty() ? -1.0 : static_cast<double>(median(values));
+        return n == 0 ? -1.0 : sum / n;
     };
     const double tip = near(0), halfUp = near(-0.5), halfDown = near(0.5), endUp = near(-0.85), endDown = near(0.85);
     if (tip < 0 || halfUp < 0 || halfDown < 0 || endUp < 0 || endDown < 0) return false;
     const double far = (endUp + endDown) / 2 - tip, half = (halfUp + halfDown) / 2 - tip;
-    // An edge that moves a few pixels in all tells no shape.
-    if (far < std::max(2.0, leastBend * em) || far * 4 < mark.width()) return false;
+    // An edge that moves a pixel or two in all tells no shape (small
+    // parentheses come out as angles as often as arcs).
+    if (far < std::max(leastBendPixels, leastBend * em) || far * 4 < mark.width()) return false;
     return half >= angleShare * far;
 }
 

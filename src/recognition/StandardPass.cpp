@@ -46,7 +46,7 @@ public:
         readBullets(ls, {mask_, pieces_, page_.width, page_.height});
         dropRules(ls, {mask_, pieces_, page_.width, page_.height});
         markCells(ls);
-        readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height});
+        readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         return ls;
     }
 
