@@ -41,7 +41,7 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
         if (!line.horizontal || line.symbolBoxes.empty()) continue;
         const int h = line.textHeight();
         if (h < 6) continue;
-        const int pitch = japanesePitch(line);
+        const int pitch = characterPitch(line, ink);
         const int em = pitch > 0 ? pitch : h;
         // The line's first piece of ink, on its band, and the next one.
         const PixelBox* first = nullptr;

@@ -18,11 +18,12 @@ bool ascii(const std::string& s) {
 bool alphanumeric(const std::string& s) { return s.size() == 1 && std::isalnum(static_cast<unsigned char>(s[0])); }
 bool letter(const std::string& s) { return s.size() == 1 && std::isalpha(static_cast<unsigned char>(s[0])); }
 
-// The marks of code and file names that stand inside and at the ends of a
-// typewriter run: a run takes them in, and the Japanese model drops or
-// garbles them ("\@setfontsize", "file_name").
+// The marks of code that stand at the ends of a typewriter run, which the
+// Japanese model drops or garbles ("\@setfontsize", "file_name"): a run
+// takes them in. Not a slash, which it reads well and the English model,
+// reading a run alone, sometimes takes for a letter ("/etc" as "Jetc").
 bool codeMark(const std::string& s) {
-    static const std::string marks = "\\/_@*#$%&~^+=<>|{}-";
+    static const std::string marks = "\\_@*#$%&~^{}";
     return s.size() == 1 && marks.find(s[0]) != std::string::npos;
 }
 
@@ -134,13 +135,15 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             // "(u" as one bracket); the reading's own marks at its ends are
             // dropped below.
             int from = a.left - em / 8, to = z.right + em / 8;
-            if (r->first > 0) {
+            // A run that ends in a mark of code has taken in what it
+            // touches; a quote or bracket beside it is its own.
+            if (r->first > 0 && !codeMark(line.symbolTexts[first])) {
                 const std::size_t before = inked[r->first - 1];
                 if (!fillsCell(line.symbolTexts[before]) && line.symbolBoxes[before].right >= from) {
                     from = std::min(from, line.symbolBoxes[before].left);
                 }
             }
-            if (r->second + 1 < inked.size()) {
+            if (r->second + 1 < inked.size() && !codeMark(line.symbolTexts[last])) {
                 const std::size_t after = inked[r->second + 1];
                 if (!fillsCell(line.symbolTexts[after]) && line.symbolBoxes[after].left <= to) {
                     to = std::max(to, line.symbolBoxes[after].right);

@@ -114,6 +114,16 @@ int pitch(const Line& line, const std::vector<std::size_t>& inked) {
 int japanesePitch(const Line& line) { return pitch(line, inkedSymbols(line)); }
 
 namespace {
+int inkPitch(const Line& line, const std::vector<std::size_t>& inked, const PageInk& ink);
+}
+
+int characterPitch(const Line& line, const PageInk& ink) {
+    const std::vector<std::size_t> inked = inkedSymbols(line);
+    const int repeat = inkPitch(line, inked, ink);
+    return repeat > 0 ? repeat : pitch(line, inked);
+}
+
+namespace {
 
 // The pitch of the line's characters as its ink shows it: Japanese set
 // solid repeats every character, so the count of ink down each pixel
@@ -324,16 +334,8 @@ struct Marks {
     std::vector<bool> fullIfPage;
 };
 
-// The pitch of the line's characters: its ink's, or where the line's Latin
-// hides the repeat, the steps of its Japanese characters' boxes; 0 when
-// neither tells.
-int lineEm(const Line& line, const PageInk& ink) {
-    const std::vector<std::size_t> inked = inkedSymbols(line);
-    const int repeat = inkPitch(line, inked, ink);
-    return repeat > 0 ? repeat : pitch(line, inked);
-}
 
-// `em` is the line's character pitch (see lineEm), or the page's for a
+// `em` is the line's character pitch (see characterPitch), or the page's for a
 // line of too few Japanese characters to tell its own.
 Marks printedMarks(const Line& line, const PageInk& ink, int em) {
     using LineText::Printed;
@@ -446,7 +448,7 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
     // of code or of Latin with a placeholder or two shows none of its own).
     std::vector<int> ems, known;
     for (const Line& line : ls) {
-        ems.push_back(line.horizontal ? lineEm(line, ink) : 0);
+        ems.push_back(line.horizontal ? characterPitch(line, ink) : 0);
         if (ems.back() > 0) known.push_back(ems.back());
     }
     const int pageEm = known.empty() ? 0 : median(known);

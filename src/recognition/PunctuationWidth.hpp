@@ -40,4 +40,10 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
 // another; 0 when fewer than three such pairs tell it.
 int japanesePitch(const Line& line);
 
+// The pitch of the line's characters as its ink shows it (Japanese set solid
+// repeats every character, so the ink down the pixel columns of the line's
+// band is most like itself shifted by one character), or where its Latin
+// hides the repeat, japanesePitch; 0 when neither tells.
+int characterPitch(const Line& line, const PageInk& ink);
+
 }  // namespace velmora::StandardPass
