@@ -114,16 +114,6 @@ int pitch(const Line& line, const std::vector<std::size_t>& inked) {
 int japanesePitch(const Line& line) { return pitch(line, inkedSymbols(line)); }
 
 namespace {
-int inkPitch(const Line& line, const std::vector<std::size_t>& inked, const PageInk& ink);
-}
-
-int characterPitch(const Line& line, const PageInk& ink) {
-    const std::vector<std::size_t> inked = inkedSymbols(line);
-    const int repeat = inkPitch(line, inked, ink);
-    return repeat > 0 ? repeat : pitch(line, inked);
-}
-
-namespace {
 
 // The pitch of the line's characters as its ink shows it: Japanese set
 // solid repeats every character, so the count of ink down each pixel
@@ -165,6 +155,16 @@ int inkPitch(const Line& line, const std::vector<std::size_t>& inked, const Page
     }
     return best;
 }
+
+}  // namespace
+
+int characterPitch(const Line& line, const PageInk& ink) {
+    const std::vector<std::size_t> inked = inkedSymbols(line);
+    const int repeat = inkPitch(line, inked, ink);
+    return repeat > 0 ? repeat : pitch(line, inked);
+}
+
+namespace {
 
 // How far, in pixels, a bracket's outer edge bends back from its middle
 // row to its ends (a parenthesis or an angle bracket bows outwards; a
