@@ -14,9 +14,12 @@
 // pages. The rendered set's groups are its kinds of page (tables, prose, full
 // vertical pages), the real set's its documents; both are also grouped by
 // degradation. Each output is written to out/<set>/<mode>/<page>.txt, so that
-// the set's score.py can check the figures.
+// the set's score.py can check the figures. The mode "wrong" reads every page
+// in the single mode of the other orientation (a horizontal page in the
+// vertical mode, a vertical one in the standard mode), where each page is to
+// be refused with the reason that names the mode that reads it.
 //
-// Usage: OCRDevSetBenchmark [set=DIR] [real=DIR] [out=DIR] [modes=standard,vertical,automatic] [only=TEXT,...]
+// Usage: OCRDevSetBenchmark [set=DIR] [real=DIR] [out=DIR] [modes=standard,vertical,automatic,wrong] [only=TEXT,...]
 // (set= or real= empty: that set is left out)
 // Run with OMP_THREAD_LIMIT=1 for figures on one core.
 #include <time.h>
@@ -208,14 +211,11 @@ std::vector<std::string> groupsOf(const Page& p, bool real) {
     return g;
 }
 
-const char* modeName(OCRMode m) {
-    switch (m) {
-        case OCRMode::standard: return "standard";
-        case OCRMode::vertical: return "vertical";
-        case OCRMode::automatic: return "automatic";
-        case OCRMode::handwriting: return "handwriting";
-    }
-    return "?";
+// The mode a page is read in: the named one, or for "wrong" the single mode
+// of the other orientation.
+OCRMode modeFor(const std::string& name, const Page& page) {
+    if (name == "wrong") return page.layout == "horizontal" ? OCRMode::vertical : OCRMode::standard;
+    return name == "standard" ? OCRMode::standard : name == "vertical" ? OCRMode::vertical : OCRMode::automatic;
 }
 
 // Reads every page of the set in each mode and prints its figures.
@@ -238,22 +238,20 @@ void benchmark(const fs::path& set, bool real, const fs::path& outDir, const std
     std::map<std::string, std::map<std::string, Group>> groups;  // mode → group → tally
     std::vector<std::string> order;
     for (const std::string& name : modes) {
-        const OCRMode mode = name == "standard" ? OCRMode::standard
-                             : name == "vertical" ? OCRMode::vertical
-                                                  : OCRMode::automatic;
         // Load every engine the mode uses before timing, on a page of each layout.
         for (const char* layout : {"horizontal", "vertical"}) {
             const auto warm = std::find_if(pages.begin(), pages.end(), [&](const Page& p) { return p.layout == layout; });
-            if (warm != pages.end()) recognise(*warm, mode);
+            if (warm != pages.end()) recognise(*warm, modeFor(name, *warm));
         }
-        fs::create_directories(outDir / modeName(mode));
-        std::printf("\n%s mode\n%-40s %6s %6s %7s %7s %7s  %s\n", modeName(mode), "page", "gt", "out", "CER", "s", "cpu s",
+        fs::create_directories(outDir / name);
+        std::printf("\n%s mode\n%-40s %6s %6s %7s %7s %7s  %s\n", name.c_str(), "page", "gt", "out", "CER", "s", "cpu s",
                     "refused / verdict");
         for (const Page& page : pages) {
-            if (mode == OCRMode::standard && page.layout != "horizontal") continue;
-            if (mode == OCRMode::vertical && page.layout != "vertical") continue;
+            const OCRMode mode = modeFor(name, page);
+            if (name == "standard" && page.layout != "horizontal") continue;
+            if (name == "vertical" && page.layout != "vertical") continue;
             const Outcome o = recognise(page, mode);
-            std::ofstream(outDir / modeName(mode) / (page.stem + ".txt"), std::ios::binary) << o.text;
+            std::ofstream(outDir / name / (page.stem + ".txt"), std::ios::binary) << o.text;
             std::printf("%-40s %6zu %6zu %6.2f%% %7.2f %7.2f  %s\n", page.stem.c_str(), o.truthLength, o.outputLength,
                         100.0 * double(o.errors) / double(std::max<std::size_t>(o.truthLength, 1)), o.seconds, o.cpu,
                         (o.error + o.verdict).c_str());

@@ -42,6 +42,8 @@ constexpr std::array<Entry, BrindlexError::caseCount> table{{
     {C::confirmationChanged, "confirmationChanged", "確認後に対象が変わりました。もう一度確認してください。"},
     {C::cleanupBlocked, "cleanupBlocked", "所有や状態を確認できないため、ファイルを残しました。"},
     {C::interruptedSave, "interruptedSave", "前回の保存は途中で終了しました。確定済みの出力は保持しています。"},
+    {C::looksVertical, "looksVertical", "縦書きの原稿のようです。認識モードを「縦書き」か「自動」にしてください。"},
+    {C::looksHorizontal, "looksHorizontal", "横書きの原稿のようです。認識モードを「標準」か「自動」にしてください。"},
 }};
 
 constexpr bool tableInDeclarationOrder() {

@@ -40,8 +40,14 @@ public:
         confirmationChanged,
         cleanupBlocked,
         interruptedSave,
+        // A page read in the standard or vertical mode whose text runs the
+        // other way: named by the orientation the page shows, so that the
+        // reason tells which mode reads it. Added after the others, so the
+        // stored names and their order stay as they were.
+        looksVertical,
+        looksHorizontal,
     };
-    static constexpr int caseCount = 24;
+    static constexpr int caseCount = 26;
 
     explicit BrindlexError(Case c) noexcept : case_(c) {}
 

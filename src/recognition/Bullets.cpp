@@ -1,6 +1,7 @@
 #include "recognition/Bullets.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "recognition/PunctuationWidth.hpp"
 
@@ -40,7 +41,7 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
         if (!line.horizontal || line.symbolBoxes.empty()) continue;
         const int h = line.textHeight();
         if (h < 6) continue;
-        const int pitch = japanesePitch(line);
+        const int pitch = characterPitch(line, ink);
         const int em = pitch > 0 ? pitch : h;
         // The line's first piece of ink, on its band, and the next one.
         const PixelBox* first = nullptr;
@@ -96,6 +97,36 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
             }
         }
         assemble(line);
+    }
+}
+
+void dropRules(std::vector<Line>& ls, const PageInk& ink) {
+    static const std::vector<std::string> strokes{"|", "｜", "丨", "l", "I", "1", "[", "]", "!", "ー", "一"};
+    for (Line& line : ls) {
+        if (!line.horizontal || line.symbolBoxes.empty()) continue;
+        const int tall = line.height() * 3 / 2;
+        bool changed = false;
+        for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolBoxes.size(); ++k) {
+            if (std::find(strokes.begin(), strokes.end(), line.symbolTexts[k]) == strokes.end()) continue;
+            const PixelBox& b = line.symbolBoxes[k];
+            if (b.empty()) continue;
+            bool rule = false, text = false;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                if (p.x >= b.right || p.x + p.width <= b.left || p.y >= line.box.bottom || p.y + p.height <= line.box.top) {
+                    continue;
+                }
+                if (p.height > tall) {
+                    rule = true;
+                    continue;
+                }
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx >= b.left && cx < b.right && cy >= line.box.top && cy < line.box.bottom) text = true;
+            }
+            if (!rule || text) continue;
+            replaceSymbol(line, k, "");
+            changed = true;
+        }
+        if (changed) assemble(line);
     }
 }
 

@@ -20,4 +20,11 @@ namespace velmora::StandardPass {
 // none was, before the line's first symbol.
 void readBullets(std::vector<Line>& ls, const PageInk& ink);
 
+// The rules of a ruled table and the frame of a boxed listing are lines, not
+// text, but the models read their upright strokes as "|" (or "l", "I", "1").
+// A symbol whose ink is all of a piece that stands taller than the line, and
+// none of the text's own, is such a stroke and is left out; a "|" of the
+// text is a piece of its own, as tall as the line.
+void dropRules(std::vector<Line>& ls, const PageInk& ink);
+
 }  // namespace velmora::StandardPass

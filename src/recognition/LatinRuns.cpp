@@ -18,6 +18,15 @@ bool ascii(const std::string& s) {
 bool alphanumeric(const std::string& s) { return s.size() == 1 && std::isalnum(static_cast<unsigned char>(s[0])); }
 bool letter(const std::string& s) { return s.size() == 1 && std::isalpha(static_cast<unsigned char>(s[0])); }
 
+// The marks of code that stand at the ends of a typewriter run, which the
+// Japanese model drops or garbles ("\@setfontsize", "file_name"): a run
+// takes them in. Not a slash, which it reads well and the English model,
+// reading a run alone, sometimes takes for a letter ("/etc" as "Jetc").
+bool codeMark(const std::string& s) {
+    static const std::string marks = "\\_@*#$%&~^{}";
+    return s.size() == 1 && marks.find(s[0]) != std::string::npos;
+}
+
 // A kana or kanji, which fills its cell.
 bool fillsCell(const std::string& s) {
     const std::vector<char32_t> scalars = Unicode::scalars(s);
@@ -91,6 +100,28 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
         }
         if (runs.empty()) continue;
         const int h = line.height();
+        // The marks of code beside a run are the run's: "\" before a
+        // command, "/" before a path, "_" or "@" at a run's end.
+        for (auto& run : runs) {
+            while (run.first > 0) {
+                const std::size_t k = inked[run.first - 1];
+                const int gap = line.symbolBoxes[inked[run.first]].left - line.symbolBoxes[k].right;
+                if (!codeMark(line.symbolTexts[k]) || gap * 2 >= em) break;
+                run.first -= 1;
+            }
+            while (run.second + 1 < inked.size()) {
+                const std::size_t k = inked[run.second + 1];
+                const int gap = line.symbolBoxes[k].left - line.symbolBoxes[inked[run.second]].right;
+                if (!codeMark(line.symbolTexts[k]) || gap * 2 >= em) break;
+                run.second += 1;
+            }
+        }
+        // A piece of ink on the line: its middle on the line's band, or a
+        // little below it (an underscore), and no taller than two lines.
+        const auto onLine = [&](const GreyPage::InkPiece& p) {
+            const int cy = p.y + p.height / 2;
+            return cy >= line.box.top - h / 4 && cy < line.box.bottom + h / 4 && p.height <= 2 * h;
+        };
         bool changed = false;
         // From the line's end, so that the symbols' indices before a run
         // still hold when it is replaced.
@@ -104,13 +135,15 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             // "(u" as one bracket); the reading's own marks at its ends are
             // dropped below.
             int from = a.left - em / 8, to = z.right + em / 8;
-            if (r->first > 0) {
+            // A run that ends in a mark of code has taken in what it
+            // touches; a quote or bracket beside it is its own.
+            if (r->first > 0 && !codeMark(line.symbolTexts[first])) {
                 const std::size_t before = inked[r->first - 1];
                 if (!fillsCell(line.symbolTexts[before]) && line.symbolBoxes[before].right >= from) {
                     from = std::min(from, line.symbolBoxes[before].left);
                 }
             }
-            if (r->second + 1 < inked.size()) {
+            if (r->second + 1 < inked.size() && !codeMark(line.symbolTexts[last])) {
                 const std::size_t after = inked[r->second + 1];
                 if (!fillsCell(line.symbolTexts[after]) && line.symbolBoxes[after].left <= to) {
                     to = std::max(to, line.symbolBoxes[after].right);
@@ -121,9 +154,8 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             for (const GreyPage::InkPiece& p : ink.pieces) {
                 // The model's boxes stray by a stroke or two: a piece counts
                 // when most of it stands within the run's ends.
-                const int cy = p.y + p.height / 2;
                 const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
-                if (within * 2 < p.width || cy < line.box.top || cy >= line.box.bottom || p.height > 2 * h) continue;
+                if (within * 2 < p.width || !onLine(p)) continue;
                 pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
                 region.unite(pieces.back());
             }
@@ -152,23 +184,32 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
                 if (!LineText::isBlank(line.symbolTexts[k])) was += 1;
             }
             if (again.size() != 1) continue;
-            Line& read = again.front();
-            // The run begins and ends with a letter or digit: a mark the
-            // English model reads beyond them is a stray stroke.
-            std::size_t begin = 0, end = read.symbolTexts.size();
-            while (begin < end && !alphanumeric(read.symbolTexts[begin])) ++begin;
-            while (end > begin && !alphanumeric(read.symbolTexts[end - 1])) --end;
+            Line& reading = again.front();
+            // The run begins and ends with a letter, a digit or a mark of
+            // code: any other mark the English model reads at its ends is a
+            // stray stroke, or a neighbour's (a quote, a bracket), and so is
+            // a mark of code where the run begins or ends with a letter or
+            // digit.
+            const auto keeps = [&](const std::string& t, std::size_t end) {
+                return alphanumeric(t) || (codeMark(t) && codeMark(line.symbolTexts[end]));
+            };
+            std::size_t begin = 0, end = reading.symbolTexts.size();
+            while (begin < end && !keeps(reading.symbolTexts[begin], first)) ++begin;
+            while (end > begin && !keeps(reading.symbolTexts[end - 1], last)) --end;
             if (begin == end) continue;
-            if (begin > 0 || end < read.symbolTexts.size()) {
-                replaceSymbols(read, end, read.symbolTexts.size(), Line{});
-                replaceSymbols(read, 0, begin, Line{});
-                if (!assemble(read)) continue;
+            if (begin > 0 || end < reading.symbolTexts.size()) {
+                replaceSymbols(reading, end, reading.symbolTexts.size(), Line{});
+                replaceSymbols(reading, 0, begin, Line{});
+                if (!assemble(reading)) continue;
             }
             // How sure the model is of what is kept: its symbols' mean.
             double sum = 0;
-            for (float c : read.symbolConfidences) sum += c;
-            const float surety = read.symbolConfidences.empty() ? 0.0f : float(sum / read.symbolConfidences.size());
-            if (!latinReading(read) || surety < sure || std::abs(read.characters - was) * 4 > was) continue;
+            for (float c : reading.symbolConfidences) sum += c;
+            const float surety =
+                reading.symbolConfidences.empty() ? 0.0f : float(sum / reading.symbolConfidences.size());
+            if (!latinReading(reading) || surety < sure || std::abs(reading.characters - was) * 4 > was) {
+                continue;
+            }
             // The Japanese model reads the marks among digits as well as
             // the English one ("42.195km" it reads right, the English model
             // as "42,195km"), though not those among letters (an apostrophe):
@@ -176,7 +217,7 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             // letters and digits, when they differ from the run's (or from
             // kana garbled in their place).
             std::string readLetters;
-            for (const std::string& t : read.symbolTexts) {
+            for (const std::string& t : reading.symbolTexts) {
                 if (alphanumeric(t)) readLetters += t;
             }
             std::string runLetters;
@@ -188,14 +229,34 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
                 digits = digits || (alphanumeric(t) && !letter(t));
             }
             if (digits && readLetters == runLetters) continue;
-            for (PixelBox& b : read.symbolBoxes) {
+            for (PixelBox& b : reading.symbolBoxes) {
                 if (b.empty()) continue;
                 b.left += dx;
                 b.right += dx;
                 b.top += dy;
                 b.bottom += dy;
             }
-            replaceSymbols(line, first, last + 1, read);
+            // Where the two readings differ only in a letter's case, the
+            // Japanese model's holds: it tells "x" from "X" by the letter's
+            // height on the line (and keeps the small capitals of a logo,
+            // "LuaTEX"), the English model, reading the run alone, by its
+            // shape only. Not so "l" and "L", alike in height, which the
+            // Japanese model confuses.
+            std::vector<std::size_t> own;
+            for (std::size_t k = first; k <= last; ++k) {
+                if (!LineText::isBlank(line.symbolTexts[k])) own.push_back(k);
+            }
+            if (own.size() == reading.symbolTexts.size()) {
+                for (std::size_t k = 0; k < own.size(); ++k) {
+                    const std::string& mine = line.symbolTexts[own[k]];
+                    const std::string theirs = reading.symbolTexts[k];
+                    if (mine.size() != 1 || theirs.size() != 1 || mine == theirs) continue;
+                    const int a = std::tolower(static_cast<unsigned char>(mine[0]));
+                    const int b = std::tolower(static_cast<unsigned char>(theirs[0]));
+                    if (a == b && a != 'l') replaceSymbol(reading, k, mine);
+                }
+            }
+            replaceSymbols(line, first, last + 1, reading);
             changed = true;
         }
         if (changed) assemble(line);

@@ -37,22 +37,24 @@ struct Assembled {
     std::vector<TextRange> symbolRanges;
 };
 
-// How wide a bracket or colon is printed, where the page shows it: a
-// full-width one takes a whole character cell, a half-width one about half.
+// How wide a bracket, colon, comma or full stop is printed, where the page
+// shows it: a full-width one takes a whole character cell, a half-width one
+// about half.
 enum class Printed { unknown, half, full };
 
-// The recogniser prints the full-width brackets and colon of Japanese text
-// in their half-width forms, which it does not tell apart. What the page
-// shows decides: a mark printed half-width is the half-width form, whatever
-// stands beside it (typeset manuals bracket Japanese with half-width
-// parentheses). A mark printed full-width, or whose width the page does not
-// show, is the full-width form when set among Japanese characters: a pair
-// of brackets holding Japanese, a bracket left open or closed beside
-// Japanese, a colon after a Japanese character. Brackets and colons among
-// digits and Latin letters (a year in English text, a time, a URL) keep
-// their forms. `printed` holds one entry per symbol of every word, in order
-// (none: nothing known). The symbols are changed in place, each keeping its
-// place in its word.
+// The recogniser prints the full-width brackets, colon, comma and full stop
+// of Japanese text in their half-width forms, which it does not tell apart.
+// What the page shows decides: a mark printed half-width is the half-width
+// form, one printed full-width the full-width form, whatever stands beside
+// them (typeset manuals bracket Japanese with half-width parentheses, and
+// some set a full-width comma between Latin words). A mark whose width the
+// page does not show is the full-width form when set among Japanese
+// characters: a pair of brackets holding Japanese, a bracket left open or
+// closed beside Japanese, a colon, comma or full stop after a Japanese
+// character. Marks among digits and Latin letters (a year in English text,
+// a time, a URL, a number's decimal point) keep their forms. `printed`
+// holds one entry per symbol of every word, in order (none: nothing known).
+// The symbols are changed in place, each keeping its place in its word.
 void widenPunctuation(std::vector<Word>& words, const std::vector<Printed>& printed = {});
 
 // Symbols of a word are written together. Between two words there is one

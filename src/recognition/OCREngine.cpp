@@ -12,6 +12,7 @@
 #include "recognition/EngineIdentity.hpp"
 #include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
+#include "recognition/ModeFit.hpp"
 #include "recognition/StandardPass.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/TesseractEngines.hpp"
@@ -148,10 +149,14 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     return StandardPass::read(page, modelsFor(request), reading);
 }
 
-PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings) {
+namespace {
+
+// The standard pass, keeping the lines it read for a look at their shape.
+PageResult standardReading(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
+                           std::vector<RecognizedTextObservation>& observations) {
     const auto start = std::chrono::steady_clock::now();
     const TextRequest textRequest = request(settings);
-    const std::vector<RecognizedTextObservation> observations = perform(textRequest, image, orientation);
+    observations = perform(textRequest, image, orientation);
 
     std::vector<TextRegion> regions;
     regions.reserve(observations.size());
@@ -166,8 +171,16 @@ PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t 
                       std::string(OCRRoute::standard));
 }
 
+}  // namespace
+
+PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings) {
+    std::vector<RecognizedTextObservation> observations;
+    return standardReading(image, orientation, page, settings, observations);
+}
+
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled) {
+    std::vector<RecognizedTextObservation> lines;
     const PageResult result = [&] {
         switch (settings.mode) {
             case OCRMode::standard:
@@ -182,17 +195,30 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         }
         // The standard pass is one uninterruptible run and does not poll
         // cancelled.
-        return standardPass(image, orientation, page, settings);
+        return standardReading(image, orientation, page, settings, lines);
     }();
+    // A page read in the standard or vertical mode whose text runs the
+    // other way comes back as text of about its length, read across the
+    // grain: that is no reading of the page, and the reason says which
+    // mode reads it. It is asked before the page is given up as unread,
+    // since the mode of the other direction may read nothing at all.
+    if (settings.mode == OCRMode::standard || settings.mode == OCRMode::vertical) {
+        const bool quarter = OCRGeometry::isQuarterTurn(orientation);
+        const int width = static_cast<int>(quarter ? image.height() : image.width());
+        const int height = static_cast<int>(quarter ? image.width() : image.height());
+        const ModeFit::Reading reading = settings.mode == OCRMode::standard
+                                             ? ModeFit::ofLines(lines, width, height)
+                                             : ModeFit::ofColumns(result.regions, width, height);
+        if (const auto reason = ModeFit::misfit(image, orientation, settings, result, reading)) raise(*reason);
+    }
     // Whether a page is blank is asked only of a page that came back empty.
     const bool empty = std::all_of(result.regions.begin(), result.regions.end(), [](const TextRegion& r) {
         return LineText::isBlank(r.text);
     });
     if (empty && GreyPage::from(image).holdsInk()) raise(ErrorCase::emptyResult);
-    // A mode that cannot read the page (vertical text read as horizontal,
-    // or the reverse) reads a character or two of a page full of them; that
-    // is no reading of the page. The automatic mode chooses its reading
-    // from both directions and keeps what it found.
+    // A mode that cannot read the page reads a character or two of a page
+    // full of them; that is no reading of the page. The automatic mode
+    // chooses its reading from both directions and keeps what it found.
     if (settings.mode != OCRMode::automatic) {
         std::size_t read = 0;
         for (const TextRegion& r : result.regions) {

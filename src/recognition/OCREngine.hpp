@@ -130,10 +130,13 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
 
 // Recognises one page. The automatic, handwriting and vertical modes go to
 // their own recognisers (AutoOCR, AnnotationOCR, VerticalProduct), whose results and errors come
-// back unchanged; the standard mode to the standard pass. A page that holds
-// ink (GreyPage::holdsInk) but whose text comes back empty, in any mode,
-// fails with emptyResult: recognition failed on it, and it is never taken
-// for a page read as empty. A page without ink comes back empty.
+// back unchanged; the standard mode to the standard pass. A page read in the
+// standard or vertical mode whose text runs the other way (see ModeFit)
+// fails with looksVertical or looksHorizontal, which name the mode that
+// reads it. A page that holds ink (GreyPage::holdsInk) but whose text comes
+// back empty, in any mode, fails with emptyResult: recognition failed on it,
+// and it is never taken for a page read as empty. A page without ink comes
+// back empty.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled);
 

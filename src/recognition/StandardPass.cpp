@@ -30,9 +30,11 @@ public:
         mask_ = page_.inkMask();
         pieces_ = page_.inkPieces();
         ls = rescueEmpty(std::move(ls));
+        dropHollowLines(ls);
         readUnreadInk(ls);
         ls = readTables(std::move(ls));
         readLineEnds(ls);
+        placeMarginNotes(ls);
         if (models_.second) readOtherLanguage(ls);
         // The runs are read on images of their own, by the same engine.
         second_.reset();
@@ -42,8 +44,9 @@ public:
         }
         readSolidSquares(ls);
         readBullets(ls, {mask_, pieces_, page_.width, page_.height});
+        dropRules(ls, {mask_, pieces_, page_.width, page_.height});
         markCells(ls);
-        readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height});
+        readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         return ls;
     }
 
@@ -161,6 +164,18 @@ private:
             if (counts[i] >= 3 && boxes[i].height() * 2 >= boxes[i].width() * 5) columns.push_back(boxes[i]);
         }
         return columns;
+    }
+
+    // The layout sometimes gives a line of text a box two rows tall and
+    // reads next to nothing in it, with no confidence (a lone digit over a
+    // whole line's width), and the line's own ink is then taken for read.
+    // Such a line is no reading: it is dropped, and its row is read as ink
+    // that no line covers.
+    void dropHollowLines(std::vector<Line>& ls) const {
+        std::erase_if(ls, [](const Line& l) {
+            const int h = std::max(l.textHeight(), 1);
+            return l.horizontal && l.confidence < hollowConfidence && l.characters * h * 4 < l.box.width();
+        });
     }
 
     // Automatic layout also leaves out parts of a page that it reads: a
@@ -656,6 +671,54 @@ private:
         return models_.horizontalLinesOnly && !line.horizontal && line.height() > line.box.width();
     }
 
+    // Documented sources and reference manuals print a name in the left
+    // margin beside the first line of the paragraph that describes it (a
+    // macro's name, a term). The layout makes a block of the margin and
+    // reads it before the text, every name away from its paragraph. A short
+    // line standing wholly left of where the page's lines of text begin, on
+    // the row of one of them, is read just before that line.
+    void placeMarginNotes(std::vector<Line>& ls) const {
+        // Where the text begins: the leftmost edge that three long lines or
+        // more share (paragraphs are indented, code is set further in).
+        std::vector<int> lefts;
+        int widest = 0;
+        for (const Line& l : ls) {
+            if (!l.horizontal) continue;
+            const int h = std::max(l.textHeight(), 1);
+            if (l.box.width() >= 12 * h) lefts.push_back(l.box.left);
+            widest = std::max(widest, l.box.width());
+        }
+        std::sort(lefts.begin(), lefts.end());
+        int textLeft = -1;
+        for (std::size_t i = 0; i < lefts.size() && textLeft < 0; ++i) {
+            std::size_t j = i;
+            while (j < lefts.size() && lefts[j] - lefts[i] <= marginTolerance) ++j;
+            if (j - i >= leastRows) textLeft = lefts[i];
+        }
+        if (textLeft < 0) return;
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            const Line& note = ls[i];
+            if (!note.horizontal || note.box.right > textLeft || note.box.width() * 3 > widest) continue;
+            // The line of text on its row.
+            std::size_t beside = ls.size();
+            for (std::size_t j = 0; j < ls.size(); ++j) {
+                const Line& l = ls[j];
+                if (j == i || !l.horizontal || l.box.left < textLeft - marginTolerance) continue;
+                const int shared = std::min(l.box.bottom, note.box.bottom) - std::max(l.box.top, note.box.top);
+                if (shared * 2 < std::min(l.height(), note.height())) continue;
+                beside = j;
+                break;
+            }
+            if (beside == ls.size() || beside == i + 1) continue;
+            Line moved = std::move(ls[i]);
+            ls.erase(ls.begin() + static_cast<std::ptrdiff_t>(i));
+            const std::size_t at = beside > i ? beside - 1 : beside;
+            ls.insert(ls.begin() + static_cast<std::ptrdiff_t>(at), std::move(moved));
+            // The line now at i has not been looked at.
+            if (beside > i) i -= 1;
+        }
+    }
+
     // Automatic layout sometimes ends a line before its last characters,
     // line-final punctuation most of all. Where the ink of the line's row
     // runs on past its box, the line is read again as one line over all of
@@ -778,14 +841,48 @@ private:
     void readOtherLanguage(std::vector<Line>& ls) {
         for (Line& line : ls) {
             if (verticalColumn(line)) continue;
-            if (!foreign(line)) continue;
+            if (!foreign(line) || surelyMixed(line)) continue;
             const int h = line.height();
             const PixelBox strip =
                 clipped({line.box.left - h / 2, line.box.top - h / 4, line.box.right + h / 2, line.box.bottom + h / 4});
             std::vector<Line> again = second().area(strip, tesseract::PSM_SINGLE_LINE, line.block);
             if (again.size() != 1) continue;
-            if (again.front().confidence > line.confidence) line = std::move(again.front());
+            // The reading whose characters are surer is kept: in a line's
+            // confidence a word a model cannot read at all weighs as much
+            // as a long one it reads well.
+            const bool surer = symbolConfidence(again.front()) > symbolConfidence(line);
+            if (surer) line = std::move(again.front());
         }
+    }
+
+    // A line with a phrase of Japanese the Japanese model is sure of (three
+    // kana or kanji in a row) is a mixed line, whose Latin runs are read
+    // again on their own (see LatinRuns); read whole with the other model it
+    // would lose them. Italic Latin the Japanese model garbles comes out as
+    // a kanji or two among letters and digits, not as phrases.
+    bool surelyMixed(const Line& line) const {
+        if (!models_.firstIsJapanese) return false;
+        int run = 0;
+        for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolConfidences.size(); ++k) {
+            if (LineText::isBlank(line.symbolTexts[k])) continue;
+            const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[k]);
+            const bool japanese = c.size() == 1 && LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0]);
+            run = japanese && line.symbolConfidences[k] >= sureJapanese ? run + 1 : 0;
+            if (run >= sureRun) return true;
+        }
+        return false;
+    }
+
+    // The mean confidence of the line's characters.
+    static float symbolConfidence(const Line& line) {
+        double sum = 0;
+        int n = 0;
+        for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolConfidences.size(); ++k) {
+            if (LineText::isBlank(line.symbolTexts[k])) continue;
+            sum += line.symbolConfidences[k];
+            n += 1;
+        }
+        return n > 0 ? static_cast<float>(sum / n) : line.confidence;
     }
 
     // A table set with tab stops and no rules reads as lines of cells with
@@ -967,10 +1064,19 @@ private:
     // into the next column's space).
     static constexpr int gutterShare = 8;
     static constexpr float uncertain = 0.75f;
+    // The Japanese model reads real kana and kanji this surely or more; its
+    // kana read from Latin strokes it is less sure of.
+    static constexpr float sureJapanese = 0.9f;
+    static constexpr int sureRun = 3;
     // Below this a reading of ink the layout did not read is taken for
     // noise.
     static constexpr float legible = 0.6f;
     static constexpr int mostUnreadRows = 48;
+    // Pixels by which the left edges of the page's lines of text may differ.
+    static constexpr int marginTolerance = 8;
+    // A line read this unsurely, to under a quarter of the characters its
+    // box would hold, is no reading of its ink.
+    static constexpr float hollowConfidence = 0.2f;
     // A page read as nearly empty takes a reading only this sure; a short
     // line alone in a small image is often read with little confidence.
     static constexpr float faint = 0.3f;

@@ -102,6 +102,9 @@ struct PageInk {
     const std::vector<GreyPage::InkPiece>& pieces;
     int width = 0;
     int height = 0;
+    // The page's grey levels (0 black), for edges finer than a pixel; none
+    // where the mask alone is given.
+    const std::vector<uint8_t>* grey = nullptr;
 
     bool at(int x, int y) const { return mask[static_cast<std::size_t>(y) * width + x] != 0; }
     // Whether any pixel of the column between the rows is ink.

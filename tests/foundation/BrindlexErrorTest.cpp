@@ -9,10 +9,13 @@ using namespace velmora;
 
 TEST(BrindlexError, RawValuesFollowDeclarationOrderAndRoundTrip) {
     const auto& all = BrindlexError::allCases();
-    ASSERT_EQ(all.size(), 24u);
+    ASSERT_EQ(all.size(), 26u);
     EXPECT_EQ(BrindlexError::rawValue(all[0]), "invalidInput");
     EXPECT_EQ(BrindlexError::rawValue(all[12]), "cancelled");
     EXPECT_EQ(BrindlexError::rawValue(all[23]), "interruptedSave");
+    // The two added later follow the stored ones.
+    EXPECT_EQ(BrindlexError::rawValue(all[24]), "looksVertical");
+    EXPECT_EQ(BrindlexError::rawValue(all[25]), "looksHorizontal");
     std::set<std::string_view> seen;
     for (auto c : all) {
         auto raw = BrindlexError::rawValue(c);
@@ -31,6 +34,10 @@ TEST(BrindlexError, MessagesAreTheFixedTexts) {
                  "この環境では指定した言語・リビジョンを利用できません。");
     EXPECT_STREQ(BrindlexError(ErrorCase::interruptedSave).what(),
                  "前回の保存は途中で終了しました。確定済みの出力は保持しています。");
+    EXPECT_STREQ(BrindlexError(ErrorCase::looksVertical).what(),
+                 "縦書きの原稿のようです。認識モードを「縦書き」か「自動」にしてください。");
+    EXPECT_STREQ(BrindlexError(ErrorCase::looksHorizontal).what(),
+                 "横書きの原稿のようです。認識モードを「標準」か「自動」にしてください。");
     for (auto c : BrindlexError::allCases()) {
         std::string m = BrindlexError(c).what();
         EXPECT_FALSE(m.empty());

@@ -193,8 +193,10 @@ TEST(AutoOCRProbe, ThePredicateIsPolledEvery64Rows) {
 // Real pages with the horizontal pass the automatic mode runs first.
 TEST(AutoOCRProbe, TellsRenderedHorizontalVerticalAndMixedPagesApart) {
     OCRSettings standard;
+    // The standard pass itself: the standard mode refuses a page of
+    // vertical text read across its columns.
     auto decide = [&](const RasterImage& image) {
-        const PageResult h = OCREngine::recognize(image, 1, 1, standard, never);
+        const PageResult h = OCREngine::standardPass(image, 1, 1, standard);
         return AutoOCR::probe(image, h.regions, never);
     };
     const std::vector<std::string> paragraphs{

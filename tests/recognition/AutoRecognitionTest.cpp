@@ -335,6 +335,8 @@ TEST(AutoRecognition, MixedPagesReadEachTextOnceInReadingOrder) {
 
 TEST(AutoRecognition, EveryModeThroughTheOneEntry) {
     const test::TextPage page = test::renderLines({.width = 600, .height = 200}, {"吾輩は猫である。名前はまだ無い。"});
+    // The vertical mode refuses a page of horizontal text; it reads columns.
+    const test::VerticalPage columns = test::renderColumns({.width = 300, .height = 600}, {"吾輩は猫である。", "名前はまだ無い。"});
     const std::vector<std::pair<OCRMode, std::string>> routes{
         {OCRMode::standard, "Vision.VNRecognizeTextRequest.accurate.r3"},
         {OCRMode::vertical, "Vision.vertical.reflow-r1"},
@@ -343,7 +345,8 @@ TEST(AutoRecognition, EveryModeThroughTheOneEntry) {
     for (const auto& [mode, route] : routes) {
         OCRSettings s;
         s.mode = mode;
-        EXPECT_EQ(OCREngine::recognize(page.image, 1, 1, s, never).route, route);
+        const RasterImage& image = mode == OCRMode::vertical ? columns.image : page.image;
+        EXPECT_EQ(OCREngine::recognize(image, 1, 1, s, never).route, route);
     }
 }
 

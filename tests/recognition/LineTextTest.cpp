@@ -94,3 +94,20 @@ TEST(LineText, AWaveDashReadAsALookalikeBetweenNumbersIsAWaveDash) {
     EXPECT_EQ(widened({{{"~", "1", "0"}, 0}, {{"min"}, 1}}), "~10 min");
     EXPECT_EQ(widened(characters({"1", "0", "~", "2", "0"})), "10~20");
 }
+
+TEST(LineText, CommasAndFullStopsAfterJapaneseAreFullWidth) {
+    EXPECT_EQ(widened(characters({"こ", "れ", "は", ",", "元", "々", "."})), "これは，元々．");
+    EXPECT_EQ(widened(characters({"版", "[", "ス", "イ", "ッ", "チ", "]", "使"})), "版［スイッチ］使");
+    // Numbers, file names and Latin keep theirs.
+    EXPECT_EQ(widened(characters({"値", "0", ".", "5", ",", "1", "2"})), "値0.5,12");
+    EXPECT_EQ(widened(std::vector<Word>{{{"a", ".", "txt"}, 0}, {{"と"}, 0}, {{"b", ",", "c"}, 0}}), "a.txtとb,c");
+}
+
+TEST(LineText, WhatThePagePrintsDecidesOverTheNeighbours) {
+    std::vector<Word> words = characters({"m", "i", "n", ",", "g", "o", "t", "h", "(", "日", ")"});
+    std::vector<Printed> printed(words.size(), Printed::unknown);
+    printed[3] = Printed::full;
+    printed[8] = printed[10] = Printed::half;
+    widenPunctuation(words, printed);
+    EXPECT_EQ(join(words).text, "min，goth(日)");
+}

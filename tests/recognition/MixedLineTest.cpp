@@ -5,6 +5,7 @@
 
 #include "recognition/OCREngine.hpp"
 #include "recognition/OCRSettings.hpp"
+#include "support/EvaluationPages.hpp"
 #include "support/TextPages.hpp"
 
 using namespace velmora;
@@ -39,6 +40,19 @@ TEST(MixedLines, LatinWordsInATypewriterFaceKeepTheirLetters) {
     EXPECT_NE(text.find("unstable"), std::string::npos) << text;
 }
 
+TEST(MixedLines, TypewriterRunsKeepTheirMarks) {
+    // In this face the Japanese model drops the "@" after a backslash; a
+    // run takes in the marks of code at its ends and beside them, and keeps
+    // its "l" and "_".
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("Noto Sans Mono CJK JP"),
+        {"ここで \\@setfontsize と file_name を使う。", "次に \\ltjsetparameter と intrude_jfmgk を設定する。"})));
+    EXPECT_NE(text.find("\\@setfontsize"), std::string::npos) << text;
+    EXPECT_NE(text.find("file_name"), std::string::npos) << text;
+    EXPECT_NE(text.find("\\ltjsetparameter"), std::string::npos) << text;
+    EXPECT_NE(text.find("intrude_jfmgk"), std::string::npos) << text;
+}
+
 TEST(MixedLines, BracketsKeepTheWidthTheyArePrintedIn) {
     // Half-width brackets of a Latin face around Japanese, and the
     // full-width ones of the Japanese face.
@@ -63,4 +77,83 @@ TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     EXPECT_EQ(bullets, 2) << text;
     EXPECT_EQ(dashes, 1) << text;
     EXPECT_EQ(text.find("ー古"), std::string::npos) << text;
+}
+
+namespace {
+
+std::string squeezed(const std::string& text) { return test::withoutWhiteSpace(text); }
+
+test::TextLayout markupLayout(const std::string& family) {
+    test::TextLayout l = layout(family);
+    l.markup = true;
+    return l;
+}
+
+}  // namespace
+
+TEST(MixedLines, MarksKeepTheWidthTheyArePrintedInCompressedOrNot) {
+    // A full-width bracket closing before a full stop, and one opening after
+    // a comma, are set in half their cell, as Japanese typesetting
+    // compresses two marks that meet; the colon after Latin letters is the
+    // full-width one the page prints.
+    const std::string halt = "<span font_features='halt'>";
+    const std::string full = squeezed(readText(test::renderLines(
+        markupLayout("Noto Sans CJK JP"),
+        {"項目を指定する（既定値は真" + halt + "）</span>。次の項目" + halt + "、</span>（名前）を見る。",
+         "force：本パッケージの設定を有効にする。"})));
+    EXPECT_NE(full.find("（既定値は真）。"), std::string::npos) << full;
+    EXPECT_NE(full.find("、（名前）を"), std::string::npos) << full;
+    EXPECT_NE(full.find("force："), std::string::npos) << full;
+    // Half-width brackets set after a Japanese character with the space a
+    // typesetter puts between Japanese and Latin, stretched on a justified
+    // line to nearly half a character.
+    const std::string half = squeezed(readText(test::renderLines(
+        markupLayout("DejaVu Serif, Noto Sans CJK JP"),
+        {"項目を指定する (既定値は真) "
+         "で、次の項目 (名前) を見る。"})));
+    EXPECT_NE(half.find("(既定値は真)"), std::string::npos) << half;
+    EXPECT_NE(half.find("(名前)"), std::string::npos) << half;
+    EXPECT_EQ(half.find("（"), std::string::npos) << half;
+}
+
+TEST(MixedLines, FullWidthCommasAndFullStopsBetweenJapaneseCharacters) {
+    // Pages that use "，" and "．" for comma and full stop; the models read
+    // them as "," and ".". Numbers keep theirs.
+    const std::string text = squeezed(readText(test::renderLines(
+        layout("Noto Sans CJK JP"),
+        {"これは，元々奥村先生により作成され，現在は，日本語の組版で管理されている．", "既定値は0.924715，約12件，最大で30件である．"})));
+    EXPECT_NE(text.find("これは，元々"), std::string::npos) << text;
+    EXPECT_NE(text.find("作成され，現在"), std::string::npos) << text;
+    EXPECT_NE(text.find("いる．"), std::string::npos) << text;
+    EXPECT_NE(text.find("0.924715，約12件，最大"), std::string::npos) << text;
+}
+
+TEST(MixedLines, AngleBracketsOfPlaceholdersAreNoParentheses) {
+    // A placeholder as manuals of TeX set it: an italic word between the
+    // angle brackets of a mathematical face.
+    const std::string angle = "<span font_family='DejaVu Math TeX Gyre'>";
+    const std::string text = squeezed(readText(test::renderLines(
+        markupLayout("DejaVu Serif, Noto Serif CJK JP"),
+        {"既定値は " + angle + "⟨</span><i>option</i>" + angle + "⟩</span> で指定し、(real) は実数を表す。漢字の書体を設定する。"})));
+    EXPECT_NE(text.find("⟨option⟩"), std::string::npos) << text;
+    EXPECT_NE(text.find("(real)"), std::string::npos) << text;
+}
+
+TEST(MixedLines, TheFrameOfABoxedListingIsNoText) {
+    // A listing in a box, as manuals print command output; its own "|"
+    // stand between the fields.
+    test::TextLayout l = layout("DejaVu Sans Mono, Noto Sans CJK JP");
+    l.pixelSize = 28;
+    l.left = 70;
+    l.top = 50;
+    l.lineAdvance = 1.4;
+    const double top = 40, bottom = 50 + 3 * 28 * 1.4 + 5;
+    l.rules = {{50, top, 2, bottom - top}, {1250, top, 2, bottom - top}, {50, top, 1202, 2}, {50, bottom, 1202, 2}};
+    const std::string text = squeezed(readText(test::renderLines(
+        l, {"evince     | 3.22.1-3+deb9u2 | oldstable", "evince     | 3.30.2-3+deb10u1 | stable",
+            "evince     | 40.4-1 | experimental"})));
+    int bars = 0;
+    for (std::size_t at = text.find('|'); at != std::string::npos; at = text.find('|', at + 1)) bars += 1;
+    EXPECT_EQ(bars, 6) << text;
+    EXPECT_EQ(text.rfind("evince", 0), 0u) << text;
 }

@@ -397,9 +397,10 @@ TEST(OCREngine, APageWithInkButNoTextFailsInEveryMode) {
 }
 
 // A mode that reads a character or two of a page full of them has not read
-// the page: horizontal lines in the vertical mode fail with the no-text
-// reason, whatever else the mode made of them. A page of a few characters
-// is read in its mode as ever, and the automatic mode finds the lines.
+// the page: horizontal lines in the vertical mode fail, whatever else the
+// mode made of them, with the reason that names the mode that reads them. A
+// page of a few characters is read in its mode as ever, and the automatic
+// mode finds the lines.
 TEST(OCREngine, APageTheModeCannotReadFailsAndAShortPageStillReads) {
     const std::vector<std::string> paragraphs{
         "川の流域(約1,240km2)では、雨の降り方と土地の使われ方によって、洪水の起こりやすさが大きく変わる。上流の森林は雨水を"
@@ -428,8 +429,8 @@ TEST(OCREngine, APageTheModeCannotReadFailsAndAShortPageStillReads) {
         const PageResult read = OCREngine::recognize(page.image, 1, 1, vertical, [] { return false; });
         ADD_FAILURE() << "read as vertical text: \"" << read.text() << "\"";
     } catch (const BrindlexError& e) {
-        EXPECT_EQ(e.errorCase(), ErrorCase::emptyResult);
-        EXPECT_STREQ(e.what(), "認識できる文字はありませんでした。");
+        EXPECT_EQ(e.errorCase(), ErrorCase::looksHorizontal);
+        EXPECT_STREQ(e.what(), "横書きの原稿のようです。認識モードを「標準」か「自動」にしてください。");
     }
     OCRSettings automatic;
     automatic.mode = OCRMode::automatic;

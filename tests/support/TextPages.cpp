@@ -91,13 +91,20 @@ TextPage renderLines(const TextLayout& setup, const std::vector<std::string>& li
     TextPage page;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const double y = setup.top + static_cast<double>(i) * setup.pixelSize * setup.lineAdvance;
-        pango_layout_set_text(canvas.layout, lines[i].c_str(), -1);
+        if (setup.markup) {
+            pango_layout_set_markup(canvas.layout, lines[i].c_str(), -1);
+        } else {
+            pango_layout_set_text(canvas.layout, lines[i].c_str(), -1);
+        }
         cairo_move_to(canvas.cr, setup.left, y);
         pango_cairo_show_layout(canvas.cr, canvas.layout);
         PangoRectangle ink{}, logical{};
         pango_layout_get_pixel_extents(canvas.layout, &ink, &logical);
-        page.lines.push_back({lines[i], {setup.left + ink.x, y + ink.y, double(ink.width), double(ink.height)}});
+        page.lines.push_back({setup.markup ? pango_layout_get_text(canvas.layout) : lines[i],
+                              {setup.left + ink.x, y + ink.y, double(ink.width), double(ink.height)}});
     }
+    for (const Rect& r : setup.rules) cairo_rectangle(canvas.cr, r.x, r.y, r.width, r.height);
+    cairo_fill(canvas.cr);
     page.image = canvas.image(setup.transparent);
     return page;
 }
@@ -156,6 +163,8 @@ TextPage renderPlaced(const TextLayout& setup, const std::vector<PlacedText>& it
         pango_cairo_show_layout(canvas.cr, canvas.layout);
         page.lines.push_back({item.text, {x + ink.x, item.y + ink.y, double(ink.width), double(ink.height)}});
     }
+    for (const Rect& r : setup.rules) cairo_rectangle(canvas.cr, r.x, r.y, r.width, r.height);
+    cairo_fill(canvas.cr);
     page.image = canvas.image(setup.transparent);
     return page;
 }
