@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cassert>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "foundation/CancellationError.hpp"
@@ -76,6 +77,30 @@ bool anyInput(const QueueSnapshot& s, InputStatus status) {
     return std::any_of(s.inputs.begin(), s.inputs.end(), [status](const QueueInput& i) { return i.status == status; });
 }
 
+// The reason every failure of the run shares, when it is one that names the
+// recognition mode that reads the pages: the user's way out is to change the
+// mode, which "check the original" would hide.
+std::optional<ErrorCase> sharedModeReason(const QueueSnapshot& s) {
+    std::optional<ErrorCase> shared;
+    bool mixed = false;
+    const auto note = [&](const std::optional<ErrorCase>& error) {
+        if (!error || (shared && *shared != *error)) mixed = true;
+        else shared = error;
+    };
+    for (const QueueInput& input : s.inputs) {
+        bool pageFailed = false;
+        for (const PageRecord& page : input.pages) {
+            if (page.state != PageState::failed) continue;
+            pageFailed = true;
+            note(page.error);
+        }
+        if (input.status == InputStatus::failed && !pageFailed) note(input.error);
+    }
+    if (mixed || !shared) return std::nullopt;
+    if (*shared != ErrorCase::looksVertical && *shared != ErrorCase::looksHorizontal) return std::nullopt;
+    return shared;
+}
+
 // The sentence for how a run ended: the first row that applies.
 const char* endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
     const bool waitingPassword = s.status == QueueStatus::waitingInput && anyInput(s, InputStatus::waitingPassword);
@@ -84,7 +109,10 @@ const char* endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
     if (s.status == QueueStatus::cancelled) return "処理を中止しました。完成済みページは保持しています。";
     if (s.failedPages() > 0 || anyInput(s, InputStatus::failed)) {
         // "Some pages" would promise results that are not there.
-        if (s.completedPages() == 0) return "ページを読み取れませんでした。原稿を確認してください。";
+        if (s.completedPages() == 0) {
+            if (const auto reason = sharedModeReason(s)) return BrindlexError::message(*reason);
+            return "ページを読み取れませんでした。原稿を確認してください。";
+        }
         return "一部のページを読み取れませんでした。完成済み結果は保持しています。";
     }
     if (s.status == QueueStatus::completed) return "完了";

@@ -464,6 +464,34 @@ TEST_F(Run, TheEndSentenceTableIsReadInOrder) {
     EXPECT_EQ(c->status.get(), "ページを読み取れませんでした。原稿を確認してください。");
 }
 
+TEST_F(Run, PagesOfTheOtherOrientationSayWhichModeReadsThem) {
+    c = gated();
+    c->automatic = false;
+    gate.open();
+    // Every page refused as vertical text: the end says to change the mode.
+    gate.failing = {{1, ErrorCase::looksVertical}, {2, ErrorCase::looksVertical}};
+    openQueue(*c, {{test::writeDocument(tmp / "columns.pdf", 2)}}, c->currentSettings(), false);
+    runToEnd(*c);
+    ASSERT_EQ(c->snapshot->value().failedPages(), 2);
+    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::looksVertical));
+
+    // A run with another failure as well keeps the plain sentence: the
+    // other mode would not read that one.
+    test::writeFile(tmp / "notes.pdf", "PDFではない文書");
+    gate.failing = {{1, ErrorCase::looksHorizontal}};
+    openQueue(*c, {{test::writeDocument(tmp / "lines.pdf", 1)}, {tmp / "notes.pdf"}}, c->currentSettings(), false);
+    runToEnd(*c);
+    ASSERT_EQ(c->snapshot->value().failedPages(), 1);
+    EXPECT_EQ(c->status.get(), "ページを読み取れませんでした。原稿を確認してください。");
+
+    // Some pages read: the sentence keeps the results they hold.
+    gate.failing = {{1, ErrorCase::looksVertical}};
+    openQueue(*c, {{test::writeDocument(tmp / "mixed.pdf", 2)}}, c->currentSettings(), false);
+    runToEnd(*c);
+    EXPECT_EQ(c->snapshot->value().failedPages(), 1);
+    EXPECT_EQ(c->status.get(), failedPagesSentence);
+}
+
 TEST_F(Run, ARunThatThrowsClearsBusyAndShowsItsError) {
     c = controller();
     auto engine = openQueue(*c, {{test::writeDocument(tmp / "a.pdf", 1)}}, c->currentSettings(), false);

@@ -64,6 +64,9 @@ public:
     }
     // Pages come back without text.
     bool blank = false;
+    // Pages of these numbers fail with their reason, as the recogniser
+    // raises it.
+    std::map<int64_t, ErrorCase> failing;
     // A page held at the gate goes on once its run is asked to stop, as a
     // page in flight finishes.
     bool passOnStop = false;
@@ -87,6 +90,7 @@ public:
                     waiting_ -= 1;
                     counts_[page] += 1;
                 }
+                if (const auto f = failing.find(page); f != failing.end()) raise(f->second);
                 return PageResult(page, blank ? std::vector<TextRegion>{} : fixedRegions(page), 0.01, image.width(),
                                   image.height());
             });
