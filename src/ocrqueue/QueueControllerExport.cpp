@@ -339,6 +339,13 @@ void QueueController::copyAll() {
     try {
         applyEdit();
         if (!engine) return;
+        // Before any page is read there is nothing to copy: saying it was
+        // copied would report what did not happen, and the clipboard keeps
+        // what the user put there.
+        if (engine->snapshot().completedPages() == 0) {
+            status = BrindlexError::message(ErrorCase::emptyResult);
+            return;
+        }
         std::string text;
         if (managedQueue) {
             text = managedExportText();

@@ -350,6 +350,14 @@ TEST_F(Export, SaveAsksForItsFolderAndEveryFailureIsTheStatus) {
     EXPECT_FALSE(fs::exists(tmp / "panel" / "s_001.txt"));
 }
 
+TEST_F(Export, NothingReadIsNothingCopied) {
+    openQueue(*c, {{test::writeDocument(tmp / "unread.pdf", 2)}}, test::settingsIn(OCRMode::standard), false);
+    clipboard->text = "利用者がコピーした文";
+    c->copyAll();
+    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::emptyResult));
+    EXPECT_EQ(clipboard->text, "利用者がコピーした文");
+}
+
 TEST_F(Export, CopyPutsTheShapesTextOnTheClipboard) {
     open({{"c1.pdf", 1}, {"c2.pdf", 2}});
     c->showPage();
