@@ -40,6 +40,18 @@ std::size_t solidSpans(const std::vector<Span>& spans) {
     return n;
 }
 
+// A reading of `count` characters from their sums of confidence and of
+// solid standing.
+Reading summed(double count, double weighted, double solid) {
+    Reading r;
+    r.characters = static_cast<std::size_t>(count);
+    if (count > 0) {
+        r.confidence = weighted / count;
+        r.solid = solid / count;
+    }
+    return r;
+}
+
 }  // namespace
 
 Reading ofLines(const std::vector<RecognizedTextObservation>& lines, int width, int height) {
@@ -55,13 +67,7 @@ Reading ofLines(const std::vector<RecognizedTextObservation>& lines, int width, 
         weighted += static_cast<double>(spans.size()) * line.confidence;
         solid += static_cast<double>(solidSpans(spans));
     }
-    Reading r;
-    r.characters = static_cast<std::size_t>(count);
-    if (count > 0) {
-        r.confidence = weighted / count;
-        r.solid = solid / count;
-    }
-    return r;
+    return summed(count, weighted, solid);
 }
 
 Reading ofColumns(const std::vector<TextRegion>& columns, int width, int height) {
@@ -89,13 +95,7 @@ Reading ofColumns(const std::vector<TextRegion>& columns, int width, int height)
         std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.from < b.from; });
         if (!spans.empty()) solid += characters * static_cast<double>(solidSpans(spans)) / spans.size();
     }
-    Reading r;
-    r.characters = static_cast<std::size_t>(count);
-    if (count > 0) {
-        r.confidence = weighted / count;
-        r.solid = solid / count;
-    }
-    return r;
+    return summed(count, weighted, solid);
 }
 
 bool poor(const Reading& reading, int cells) {
