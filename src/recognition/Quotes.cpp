@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "recognition/PunctuationWidth.hpp"
 
@@ -11,17 +12,21 @@ namespace velmora::StandardPass {
 namespace {
 
 // A curly quote's marks lean (their tails run sideways: 0.08 to 0.37 of a
-// pixel per row in the faces measured) or are plainly lopsided (their
-// difference from their mirror images, over their ink, 0.35 to 0.99); a
-// straight quote's stand upright (under 0.02) and are nearly their own
-// mirror images (0.03 to 0.3, the more the smaller the print). Marks between
-// the two keep what the model read. A curly quote's head, where its weight
-// is, stands at the top of a closing one and at the bottom of an opening
-// one.
+// pixel per row in the faces measured), are plainly lopsided (their
+// difference from their mirror images, over their ink, 0.35 to 0.99) or
+// bow (the middles of their rows stand 0.2 to 3 pixels off the line from
+// top to bottom: a small sans-serif ” whose tail curls back under its head
+// leans no way); a straight quote's stand upright (under 0.02 a row) and
+// straight (within 0.1 pixel) and are nearly their own mirror images (0.03
+// to 0.3, the more the smaller the print). Marks between the two keep what
+// the model read. A curly quote's head, where its weight is, stands at the
+// top of a closing one and at the bottom of an opening one.
 constexpr double curlyLean = 0.07;
 constexpr double curlyAsymmetry = 0.5;
+constexpr double curlyBow = 0.25;
 constexpr double straightLean = 0.03;
 constexpr double straightAsymmetry = 0.3;
+constexpr double straightBow = 0.15;
 constexpr double leastSkew = 0.05;
 // The shortest mark whose shape is looked at, in pixels.
 constexpr int leastHeight = 3;
@@ -39,6 +44,7 @@ struct Shape {
     double lean = 0;
     double skew = 0;
     double asymmetry = 0;
+    double bow = 0;
     bool measured = false;
 };
 
@@ -87,6 +93,22 @@ Shape shapeOf(const GreyPage::InkPiece& p, const PageInk& ink) {
         }
     }
     s.asymmetry = differ / w;
+    // The middles of its rows (those with a pixel's worth of ink), against
+    // the chord from the top one to the bottom one.
+    std::vector<double> middles;
+    for (int y = top; y < bottom; ++y) {
+        double row = 0, sum = 0;
+        for (int x = left; x < right; ++x) {
+            row += weight(x, y);
+            sum += weight(x, y) * x;
+        }
+        if (row >= 255) middles.push_back(sum / row);
+    }
+    for (std::size_t r = 0; middles.size() >= 3 && r < middles.size(); ++r) {
+        const double chord =
+            middles.front() + (middles.back() - middles.front()) * static_cast<double>(r) / (middles.size() - 1);
+        if (std::abs(middles[r] - chord) > std::abs(s.bow)) s.bow = middles[r] - chord;
+    }
     s.lean = -m11 / m02;
     s.skew = m03 / std::pow(m02, 1.5);
     s.measured = true;
@@ -105,11 +127,13 @@ void readQuotes(std::vector<Line>& ls, const PageInk& ink) {
         const int pitch = characterPitch(line, ink);
         const int em = pitch > 0 ? pitch : h;
         const int middle = (line.box.top + line.box.bottom) / 2;
-        // A quote's mark: a small piece of ink in the upper half of the line.
+        // A quote's mark: a small piece of ink in the upper half of the
+        // line, taller than wide (two marks that touch, in small print, are
+        // one piece as wide as tall, whose shape tells nothing of theirs).
         const auto mark = [&](const GreyPage::InkPiece& p) {
             const int cy = p.y + p.height / 2;
-            return p.height >= leastHeight && p.height * 2 <= h && p.width * 3 <= em && cy >= line.box.top - h / 4 &&
-                   cy < middle;
+            return p.height >= leastHeight && p.height * 2 <= h && p.width * 3 <= em &&
+                   p.width * 4 <= p.height * 3 && cy >= line.box.top - h / 4 && cy < middle;
         };
         bool changed = false;
         // The ink of the quote before, where the symbol before was one.
@@ -167,14 +191,16 @@ void readQuotes(std::vector<Line>& ls, const PageInk& ink) {
                     shape.lean = (shape.lean + other.lean) / 2;
                     shape.skew = (shape.skew + other.skew) / 2;
                     shape.asymmetry = (shape.asymmetry + other.asymmetry) / 2;
+                    shape.bow = (shape.bow + other.bow) / 2;
                 }
             }
             if (!shape.measured) continue;
             std::string printed;
-            if (shape.lean >= curlyLean || shape.asymmetry >= curlyAsymmetry) {
+            if (shape.lean >= curlyLean || shape.asymmetry >= curlyAsymmetry || std::abs(shape.bow) >= curlyBow) {
                 if (shape.skew >= leastSkew) printed = "”";
                 if (shape.skew <= -leastSkew) printed = "“";
-            } else if (std::abs(shape.lean) <= straightLean && shape.asymmetry <= straightAsymmetry) {
+            } else if (std::abs(shape.lean) <= straightLean && shape.asymmetry <= straightAsymmetry &&
+                       std::abs(shape.bow) <= straightBow) {
                 printed = "\"";
             }
             if (printed.empty() || printed == line.symbolTexts[k]) continue;
