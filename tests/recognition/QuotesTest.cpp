@@ -2,6 +2,8 @@
 // are taken from real pages: a sans-serif closing quote of a typeset manual
 // at 300 dpi as the recogniser prepares it (its tail curls back under its
 // head, so it leans no way), and a typewriter face's straight quote.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "recognition/GreyPage.hpp"
@@ -62,7 +64,8 @@ Line quoteLine(GreyPage& page, const Mark& mark, int top, const std::string& rea
     line.box = {20, top, 95, top + size};
     line.words = {{{"と", read, "と"}}};
     line.symbolTexts = {"と", read, "と"};
-    line.symbolBoxes = {{20, top, 45, top + size}, {50, top + 2, 50 + 2 * width + 2, top + 2 + 7}, {70, top, 95, top + size}};
+    line.symbolBoxes = {
+        {20, top, 45, top + size}, {50, top + 2, 50 + 2 * width + 2, top + 2 + 7}, {70, top, 95, top + size}};
     line.symbolConfidences = {0.9f, 0.9f, 0.9f};
     assemble(line);
     return line;
