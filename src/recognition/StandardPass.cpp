@@ -14,6 +14,7 @@
 #include "recognition/LatinRuns.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/PunctuationWidth.hpp"
+#include "recognition/Quotes.hpp"
 #include "recognition/StandardPassLine.hpp"
 
 namespace velmora::StandardPass {
@@ -46,6 +47,7 @@ public:
         readBullets(ls, {mask_, pieces_, page_.width, page_.height});
         dropRules(ls, {mask_, pieces_, page_.width, page_.height});
         markCells(ls);
+        readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         return ls;
     }

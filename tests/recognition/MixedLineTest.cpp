@@ -157,3 +157,16 @@ TEST(MixedLines, TheFrameOfABoxedListingIsNoText) {
     EXPECT_EQ(bars, 6) << text;
     EXPECT_EQ(text.rfind("evince", 0), 0u) << text;
 }
+
+TEST(MixedLines, QuotesKeepTheShapeTheyArePrintedIn) {
+    // Curly quotes around typewriter text, as manuals print commands; and
+    // the straight quotes of a typewriter face, which are no curly ones.
+    const std::string tt = "<span font_family='DejaVu Sans Mono'>";
+    const std::string text = squeezed(readText(test::renderLines(
+        markupLayout("DejaVu Sans, Noto Sans CJK JP"),
+        {"コマンドは “" + tt + "aptitude safe-upgrade</span>” のように書きます。",
+         "設定には " + tt + "PS1=\"user\"</span> と書き、”" + tt + "deb-src</span>” を使います。"})));
+    EXPECT_NE(text.find("“aptitudesafe-upgrade”"), std::string::npos) << text;
+    EXPECT_NE(text.find("PS1=\"user\""), std::string::npos) << text;
+    EXPECT_NE(text.find("”deb-src”"), std::string::npos) << text;
+}
