@@ -214,19 +214,26 @@ Gtk::Window* paneRestored(Stage& stage) {
     return scene.window;
 }
 
-Gtk::Window* paneNotice(Stage& stage) {
-    stage.server.html("/events", notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
+// A scene on a first page of events, with a second page on its way from a
+// server of its own that holds it (as the downloads scene's bodies).
+PaneScene& loadingHeldPage(Stage& stage, const std::string& first, const std::string& next) {
+    stage.server.html(first, notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
     auto* held = new test::WebTestServer;
-    held->held("/slow-events", "<!doctype html><title>遅いページ</title>");
+    held->held(next, "<!doctype html><title>遅いページ</title>");
     auto& scene = *new PaneScene(stage, Panel::right);
     scene.present(1240, 860);
-    scene.open(stage, "/events");
-    // A second page that does not come, stopped by the user.
-    scene.model->setAddress(held->url("/slow-events"));
+    scene.open(stage, first);
+    scene.model->setAddress(held->url(next));
     scene.model->navigate();
     BrowserSession& session = scene.model->browser();
-    test::spinUntil([&] { return held->requests("/slow-events") > 0 && session.loading; },
-                    std::chrono::seconds(30));
+    test::spinUntil([&] { return held->requests(next) > 0 && session.loading; }, std::chrono::seconds(30));
+    return scene;
+}
+
+Gtk::Window* paneNotice(Stage& stage) {
+    // The second page, that does not come, is stopped by the user.
+    PaneScene& scene = loadingHeldPage(stage, "/events", "/slow-events");
+    BrowserSession& session = scene.model->browser();
     session.stopNavigation();
     test::spinUntil([&] { return !session.loading; }, std::chrono::seconds(10));
     return scene.window;
@@ -285,18 +292,7 @@ Gtk::Window* paneLoadFailed(Stage& stage) {
 // A page on its way: "読み込み中" with its spinner at the page's foot,
 // over the page before it.
 Gtk::Window* paneLoading(Stage& stage) {
-    stage.server.html("/loading-first", notice("地域のイベント情報", "冬休みの子ども向けイベントをご案内します。"));
-    // Held by a server of its own, as the downloads scene's bodies.
-    auto* held = new test::WebTestServer;
-    held->held("/loading-next", "<!doctype html><title>遅いページ</title>");
-    auto& scene = *new PaneScene(stage, Panel::right);
-    scene.present(1240, 860);
-    scene.open(stage, "/loading-first");
-    scene.model->setAddress(held->url("/loading-next"));
-    scene.model->navigate();
-    BrowserSession& session = scene.model->browser();
-    test::spinUntil([&] { return held->requests("/loading-next") > 0 && session.loading; },
-                    std::chrono::seconds(30));
+    PaneScene& scene = loadingHeldPage(stage, "/loading-first", "/loading-next");
     return scene.window;
 }
 

@@ -105,21 +105,6 @@ struct DownloadWatch {
     }
 };
 
-// A loopback port nobody listens on (the engine blocks well-known ones
-// such as 1 by itself, without a failure).
-int closedPort() {
-    GSocket* socket = g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr);
-    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    GSocketAddress* any = g_inet_socket_address_new(loopback, 0);
-    g_socket_bind(socket, any, FALSE, nullptr);
-    GSocketAddress* bound = g_socket_get_local_address(socket, nullptr);
-    const int port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-    for (gpointer o : {static_cast<gpointer>(bound), static_cast<gpointer>(any), static_cast<gpointer>(loopback),
-                       static_cast<gpointer>(socket)})
-        g_object_unref(o);
-    return port;
-}
-
 // Files in the engine's download folder whose name begins with prefix.
 int filesNamed(const std::string& prefix) {
     int n = 0;
@@ -377,7 +362,7 @@ TEST_F(Navigation, FailedStoppedAndInterruptedLoadsKeepTheRightNotice) {
     // reports after the failure neither wipes the notice nor makes the
     // failed address the document's origin.
     EXPECT_EQ(session.failedURL.get(), std::nullopt);
-    const std::string unreachable = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test::WebTestServer::closedPort()) + "/";
     session.navigate(unreachable);
     ASSERT_TRUE(spinUntil([&] { return session.navigationNotice == BrowserSession::loadFailedNotice && !session.loading; }));
     spinFor(300ms);

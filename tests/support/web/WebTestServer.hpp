@@ -29,7 +29,8 @@ public:
 
     int port() const noexcept { return port_; }
     // A loopback port nobody listens on (bound a moment and let go): an
-    // address there cannot be reached.
+    // address there cannot be reached. Well-known ports such as 1 will not
+    // do, as the engine blocks them itself without a failure.
     static int closedPort();
     // "http://127.0.0.1:<port>" followed by path.
     std::string url(const std::string& path) const;
