@@ -271,6 +271,28 @@ TEST_F(Restart, TheStartButtonRestartsOnlyAQueueWithResultsOrOtherSettings) {
     EXPECT_EQ(c->status.get(), completedSentence);
 }
 
+TEST_F(Restart, AQueueNeverReadIsReplacedWithoutAQuestion) {
+    c = free();
+    // Shown in the list and made under another mode, nothing read yet: the
+    // start makes the new trial at once.
+    auto unread = openQueue(*c, {{test::writeDocument(tmp / "dropped.pdf", 1)}}, test::settingsIn(OCRMode::vertical),
+                            false);
+    c->managedQueue = true;
+    test::runTask(c->startProduct());
+    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_NE(c->engine, unread);
+    waitIdle();
+    EXPECT_EQ(c->engine->snapshot().settings, c->currentSettings());
+    EXPECT_EQ(c->status.get(), completedSentence);
+
+    // Once read, the results are what the question is about.
+    confirmer->answers = {false};
+    const auto read = c->engine;
+    test::runTask(c->startProduct());
+    EXPECT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(c->engine, read);
+}
+
 // ---- answering a refused resume
 
 TEST_F(Restart, EveryRefusalWithItsQueueIsAnsweredWithANewTrial) {
