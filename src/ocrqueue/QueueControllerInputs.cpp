@@ -261,6 +261,11 @@ Task<void> QueueController::handleDrop(std::weak_ptr<QueueController> weak, std:
         self->status = partialDrop;
         co_return;
     }
+    // A single file refused says which one it was: a drop shows no name
+    // anywhere else.
+    const std::optional<std::string> single =
+        urls.size() == 1 ? std::optional<std::string>(urls.front().filename().string()) : std::nullopt;
+    self->refusedStatus = std::nullopt;
     if (!self->processingList && !self->busy && urls.size() <= 1) {
         auto open = requestSelectionTask(weak, std::move(urls));
         self.reset();
@@ -273,6 +278,9 @@ Task<void> QueueController::handleDrop(std::weak_ptr<QueueController> weak, std:
     // The next drop starts only after this one's import has ended.
     self = weak.lock();
     if (!self) co_return;
+    if (const auto& refused = self->refusedStatus.get(); single && refused && *refused == self->status.get()) {
+        self->refuse(*single + "：" + *refused);
+    }
     std::shared_ptr<Completion> caused = self->importTask;
     self.reset();
     if (caused) {
