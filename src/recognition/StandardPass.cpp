@@ -13,6 +13,7 @@
 #include "recognition/OtherLanguage.hpp"
 #include "recognition/PunctuationWidth.hpp"
 #include "recognition/Quotes.hpp"
+#include "recognition/RecognitionProgress.hpp"
 #include "recognition/StandardPassLine.hpp"
 #include "recognition/Tables.hpp"
 #include "recognition/UnreadInk.hpp"
@@ -28,8 +29,12 @@ public:
     std::vector<Line> run(OCREngine::Reading reading) {
         std::vector<Line> ls = first_.page(tesseract::PSM_AUTO);
         if (reading == OCREngine::Reading::layoutOnly) return ls;
+        // Steps that read parts of the page again look at the stop before
+        // each part (see Reader); the others are looked at between steps.
+        RecognitionProgress::stopIfAsked();
         mask_ = page_.inkMask();
         pieces_ = page_.inkPieces();
+        RecognitionProgress::stopIfAsked();
         const PageInk ink{mask_, pieces_, page_.width, page_.height};
         const auto skip = [this](const Line& line) { return verticalColumn(line); };
         ls = rescueEmpty(std::move(ls), first_, ink);
@@ -37,16 +42,20 @@ public:
         readUnreadInk(ls, first_, ink, models_.horizontalLinesOnly);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
+        RecognitionProgress::stopIfAsked();
         placeMarginNotes(ls);
         if (models_.second) readOtherLanguage(ls, page_, *models_.second, models_.firstIsJapanese, ink, skip);
         // The runs are read on images of their own, by the same engine as
         // the other language's re-read, which has let its engine go.
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
+        RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
         readBullets(ls, ink);
         dropRules(ls, ink);
+        RecognitionProgress::stopIfAsked();
         markCells(ls);
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
+        RecognitionProgress::stopIfAsked();
         readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         return ls;
     }
