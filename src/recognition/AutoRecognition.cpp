@@ -12,6 +12,7 @@
 #include "recognition/GreyPage.hpp"
 #include "recognition/OCRGeometry.hpp"
 #include "recognition/RecognitionClock.hpp"
+#include "recognition/RecognitionProgress.hpp"
 #include "recognition/VerticalProduct.hpp"
 
 namespace velmora::AutoOCR {
@@ -276,6 +277,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     const auto check = [&] {
         if (cancelled()) raise(ErrorCase::cancelled);
         if (isCurrentTaskCancelled()) raise(ErrorCase::cancelled);
+        RecognitionProgress::stopIfAsked();
         if (clock.seconds() - start > timeLimitSeconds) raise(ErrorCase::budgetExceeded);
     };
     check();

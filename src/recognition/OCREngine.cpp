@@ -15,6 +15,7 @@
 #include "recognition/ModeFit.hpp"
 #include "recognition/StandardPass.hpp"
 #include "recognition/OCRGeometry.hpp"
+#include "recognition/RecognitionProgress.hpp"
 #include "recognition/TesseractEngines.hpp"
 #include "recognition/VerticalProduct.hpp"
 
@@ -193,8 +194,9 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
             case OCRMode::automatic:
                 return AutoOCR::recognize(image, orientation, page, settings, cancelled);
         }
-        // The standard pass is one uninterruptible run and does not poll
-        // cancelled.
+        // The standard pass does not poll cancelled, which a pause also
+        // sets: it gives a page up only when the calling thread's watch
+        // asks it to (see RecognitionProgress).
         return standardReading(image, orientation, page, settings, lines);
     }();
     // A page read in the standard or vertical mode whose text runs the
@@ -203,6 +205,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     // mode reads it. It is asked before the page is given up as unread,
     // since the mode of the other direction may read nothing at all.
     if (settings.mode == OCRMode::standard || settings.mode == OCRMode::vertical) {
+        RecognitionProgress::stopIfAsked();
         const bool quarter = OCRGeometry::isQuarterTurn(orientation);
         const int width = static_cast<int>(quarter ? image.height() : image.width());
         const int height = static_cast<int>(quarter ? image.width() : image.height());

@@ -59,6 +59,11 @@ int recognize(tesseract::TessBaseAPI& api) {
     return result;
 }
 
+void stopIfAsked() {
+    const Scope* scope = current;
+    if (scope && scope->watch_.stop && scope->watch_.stop()) throw CancellationError();
+}
+
 void report(double fraction) {
     Scope* scope = current;
     if (!scope || !scope->watch_.progress) return;

@@ -40,6 +40,7 @@ public:
 private:
     friend int recognize(tesseract::TessBaseAPI& api);
     friend void report(double fraction);
+    friend void stopIfAsked();
     Watch watch_;
     Scope* outer_;
     // Readings of the page so far, and the furthest fraction reported.
@@ -51,6 +52,13 @@ private:
 // progress reported, a stop honoured by throwing CancellationError. Returns
 // what Recognize returns.
 int recognize(tesseract::TessBaseAPI& api);
+
+// Throws CancellationError once the calling thread's watch asks to stop;
+// nothing without a watch. Tesseract looks word by word only while it reads
+// words: the steps of a reading around and after that (the lines taken out of
+// a reading, the re-reads of parts, the checks of the ink) look here, so that
+// a page is given up soon at any point.
+void stopIfAsked();
 
 // For a recogniser that reads without Tesseract: tells the calling thread's
 // watch how far the page has come (never back); nothing without a watch.

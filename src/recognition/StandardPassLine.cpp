@@ -74,6 +74,9 @@ std::vector<Line> lines(tesseract::TessBaseAPI& api, int firstBlock) {
     do {
         if (!open || it->IsAtBeginningOf(block)) blockNumber += 1;
         if (!open || it->IsAtBeginningOf(line)) {
+            // On a tall page each step of the iterator walks the page from
+            // its start, and taking out all the lines lasts seconds.
+            RecognitionProgress::stopIfAsked();
             close();
             pending = Line{};
             open = true;
@@ -145,6 +148,9 @@ std::vector<Line> Reader::area(const PixelBox& box, tesseract::PageSegMode mode,
 }
 
 void Reader::run() {
+    // A re-read of a part of the page, which may hold no word to look at
+    // the stop, looks first.
+    RecognitionProgress::stopIfAsked();
     if (RecognitionProgress::recognize(api_) != 0) throw RecognizerError("Tesseract failed to recognise the page");
 }
 

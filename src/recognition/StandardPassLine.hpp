@@ -107,6 +107,14 @@ struct PageInk {
     const std::vector<uint8_t>* grey = nullptr;
 
     bool at(int x, int y) const { return mask[static_cast<std::size_t>(y) * width + x] != 0; }
+    // The box cut to the page.
+    PixelBox clipped(PixelBox b) const {
+        b.left = std::clamp(b.left, 0, width);
+        b.right = std::clamp(b.right, 0, width);
+        b.top = std::clamp(b.top, 0, height);
+        b.bottom = std::clamp(b.bottom, 0, height);
+        return b;
+    }
     // Whether any pixel of the column between the rows is ink.
     bool inColumn(int x, int top, int bottom) const {
         for (int y = std::max(top, 0); y < std::min(bottom, height); ++y) {

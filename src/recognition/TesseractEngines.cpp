@@ -116,6 +116,13 @@ std::unique_ptr<tesseract::TessBaseAPI> load(const Configuration& configuration)
         throw RecognizerError("Tesseract loaded only part of the language data \"" + configuration.languages + "\"");
     }
     api->SetPageSegMode(tesseract::PSM_AUTO);
+    // Tesseract finds paragraphs once it has read the words, by default,
+    // walking the page from its start again for every line: on a tall page
+    // that lasts seconds (11 s on a 28,000-pixel capture), in which a stop
+    // is not seen. Nothing here reads its paragraphs; found from the layout
+    // before the words, they take a fraction of that, and every line and
+    // word is read and ordered as before.
+    api->SetVariable("paragraph_text_based", "false");
     loads.fetch_add(1, std::memory_order_relaxed);
     threadLoads += 1;
     return api;

@@ -8,6 +8,7 @@
 #include "foundation/Task.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/RecognitionClock.hpp"
+#include "recognition/RecognitionProgress.hpp"
 #include "recognition/VerticalColumnReader.hpp"
 #include "recognition/VerticalPage.hpp"
 
@@ -295,6 +296,7 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
 
     const Poll poll = [&] {
         if (cancelled() || isCurrentTaskCancelled()) throw CancellationError();
+        RecognitionProgress::stopIfAsked();
         if (clock.seconds() > start + timeLimitSeconds) raise(ErrorCase::loadTimeout);
     };
     poll();

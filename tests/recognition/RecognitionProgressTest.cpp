@@ -57,5 +57,21 @@ TEST(RecognitionProgress, AStopGivesThePageUpPartWay) {
     EXPECT_LT(told.back(), 1.0);
 }
 
+// Asked once the first reading is told complete, the stop is seen by the
+// steps that follow it (the lines taken out of that reading, the re-reads):
+// the page is given up, not read to its end.
+TEST(RecognitionProgress, AStopAfterTheFirstReadingGivesThePageUp) {
+    const test::TextPage page = pageOfLines(30);
+    bool stop = false;
+    int looks = 0;
+    RecognitionProgress::Scope scope({[&](double f) { stop = f >= 1.0; },
+                                      [&] {
+                                          looks += stop ? 1 : 0;
+                                          return stop;
+                                      }});
+    EXPECT_THROW(OCREngine::recognize(page.image, 1, 1, OCRSettings{}, [] { return false; }), CancellationError);
+    EXPECT_EQ(looks, 1) << "given up at the first look after the stop";
+}
+
 }  // namespace
 }  // namespace velmora
