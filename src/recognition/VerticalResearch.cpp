@@ -10,6 +10,7 @@
 #include "recognition/RecognitionClock.hpp"
 #include "recognition/VerticalColumnReader.hpp"
 #include "recognition/VerticalPage.hpp"
+#include "recognition/VerticalRuby.hpp"
 
 namespace velmora::VerticalResearch {
 
@@ -311,6 +312,13 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
         return Box(prepared.onPage(Rect{double(left), double(top), double(w), double(h)}), width, height);
     };
 
+    // The usual width of a column, the median: the width of its type.
+    std::vector<int> widths;
+    for (const Run& column : columns) widths.push_back(column.length());
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int bodyWidth = widths.empty() ? 0 : widths[widths.size() / 2];
+    for (Run& column : columns) column = VerticalRuby::withoutRuby(grey, column, bodyWidth);
+
     // Every column's cells are counted before any is read, so that a page
     // over the limit is refused at once.
     std::vector<std::vector<Run>> cells;
@@ -323,11 +331,17 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
         cells.push_back(std::move(glyphs));
     }
 
-    // The usual width of a column, the median: the width of its type.
-    std::vector<int> widths;
-    for (const Run& column : columns) widths.push_back(column.length());
-    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
-    const int bodyWidth = widths.empty() ? 0 : widths[widths.size() / 2];
+    // Ruby beside the text is no text of the page: its columns are not read.
+    std::vector<VerticalRuby::Extent> extents;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        extents.push_back({columns[i], {cells[i].front().start, cells[i].back().end}});
+    }
+    const std::vector<bool> ruby = VerticalRuby::rubyColumns(extents, bodyWidth);
+    for (std::size_t i = columns.size(); i-- > 0;) {
+        if (!ruby[i]) continue;
+        columns.erase(columns.begin() + static_cast<std::ptrdiff_t>(i));
+        cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(i));
+    }
 
     Result result;
     result.method = Method::reflow;

@@ -1,0 +1,70 @@
+// What vertical books print beside and within their columns: ruby, digits
+// set side by side in one cell, and text in two tiers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "foundation/Unicode.hpp"
+#include "recognition/VerticalResearch.hpp"
+#include "support/VerticalPages.hpp"
+
+using namespace velmora;
+
+namespace {
+
+std::string withoutSpace(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c != '\n' && c != ' ') out += c;
+    }
+    return out;
+}
+
+// The darker of the two pages, pixel by pixel (both RGB, the same size).
+RasterImage overlaid(const RasterImage& a, const RasterImage& b) {
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(a.width()) * a.height() * 3);
+    for (int y = 0; y < a.height(); ++y) {
+        const uint8_t* ra = a.pixels() + static_cast<std::ptrdiff_t>(y) * a.rowStride();
+        const uint8_t* rb = b.pixels() + static_cast<std::ptrdiff_t>(y) * b.rowStride();
+        for (int i = 0; i < a.width() * 3; ++i) {
+            pixels[static_cast<std::size_t>(y) * a.width() * 3 + i] = std::min(ra[i], rb[i]);
+        }
+    }
+    return RasterImage::fromPixels(a.width(), a.height(), 3, pixels);
+}
+
+}  // namespace
+
+// Ruby: kana at half size in a narrow line right beside a word of the
+// column, once apart from it and once so close that it joins the column's
+// ink; the text is the columns' without it.
+TEST(VerticalBook, RubyBesideAWordIsLeftOutOfTheText) {
+    const test::VerticalLayout body{.width = 420, .height = 900, .pixelSize = 48};
+    const std::vector<std::string> columns{"今日は霧が深い朝です。", "広い茶畑を歩きました。"};
+    const test::VerticalPage base = test::renderColumns(body, columns);
+    // Each column's centre; its characters are an em tall from the top.
+    const auto centre = [&](std::size_t i) { return body.width - body.right - (i + 0.5) * body.pixelSize * body.columnAdvance; };
+    RasterImage page = base.image;
+    // きり beside 霧 (the fourth character) a few pixels off the column, and
+    // ちゃばたけ beside 茶畑 (the third and fourth) all but touching it.
+    const struct {
+        std::size_t column;
+        int from;
+        int characters;
+        std::string ruby;
+        double gap;
+    } rubies[] = {{0, 3, 1, "きり", 5}, {1, 2, 2, "ちゃばたけ", 0}};
+    for (const auto& r : rubies) {
+        const double size = body.pixelSize / 2;
+        const int count = static_cast<int>(Unicode::scalars(r.ruby).size());
+        test::VerticalLayout ruby{.width = body.width, .height = body.height, .pixelSize = size};
+        ruby.columnAdvance = 1;
+        ruby.right = body.width - (centre(r.column) + body.pixelSize / 2 + r.gap + size);
+        // Centred along the word it reads.
+        ruby.top = body.top + r.from * body.pixelSize + (r.characters * body.pixelSize - count * size) / 2;
+        page = overlaid(page, test::renderColumns(ruby, {r.ruby}).image);
+    }
+    const VerticalResearch::Result read = VerticalResearch::recognize(page, VerticalResearch::Method::reflow);
+    EXPECT_EQ(withoutSpace(read.text()), "今日は霧が深い朝です。広い茶畑を歩きました。");
+    EXPECT_EQ(read.columns.size(), 2u);
+}
