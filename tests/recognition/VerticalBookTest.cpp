@@ -68,3 +68,18 @@ TEST(VerticalBook, RubyBesideAWordIsLeftOutOfTheText) {
     EXPECT_EQ(withoutSpace(read.text()), "今日は霧が深い朝です。広い茶畑を歩きました。");
     EXPECT_EQ(read.columns.size(), 2u);
 }
+
+// Two tiers on one grid, each column of the upper tier right above one of
+// the lower: the upper tier is read right to left, then the lower.
+TEST(VerticalBook, TwoTiersAreReadOneAfterTheOther) {
+    const std::vector<std::string> upper{"山あいの村に窯が", "ある。冬の朝は", "静かに明ける。"};
+    const std::vector<std::string> lower{"若者は土を練り、", "器の形を作る。", "火の番をする。"};
+    test::VerticalLayout top{.width = 420, .height = 1000, .pixelSize = 48};
+    test::VerticalLayout bottom = top;
+    bottom.top = top.top + 8 * top.pixelSize + 2 * top.pixelSize;
+    const RasterImage page =
+        overlaid(test::renderColumns(top, upper).image, test::renderColumns(bottom, lower).image);
+    const VerticalResearch::Result read = VerticalResearch::recognize(page, VerticalResearch::Method::reflow);
+    EXPECT_EQ(withoutSpace(read.text()), "山あいの村に窯がある。冬の朝は静かに明ける。若者は土を練り、器の形を作る。火の番をする。");
+    EXPECT_EQ(read.columns.size(), 6u);
+}
