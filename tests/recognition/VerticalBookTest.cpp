@@ -6,6 +6,7 @@
 
 #include "foundation/Unicode.hpp"
 #include "recognition/VerticalResearch.hpp"
+#include "support/TextPages.hpp"
 #include "support/VerticalPages.hpp"
 
 using namespace velmora;
@@ -82,4 +83,20 @@ TEST(VerticalBook, TwoTiersAreReadOneAfterTheOther) {
     const VerticalResearch::Result read = VerticalResearch::recognize(page, VerticalResearch::Method::reflow);
     EXPECT_EQ(withoutSpace(read.text()), "山あいの村に窯がある。冬の朝は静かに明ける。若者は土を練り、器の形を作る。火の番をする。");
     EXPECT_EQ(read.columns.size(), 6u);
+}
+
+// Digits set upright side by side in one cell of a column (縦中横) read as
+// the digits in order, among kana and kanji the vertical model reads.
+TEST(VerticalBook, DigitsUprightInOneCellAreReadInOrder) {
+    const test::VerticalLayout body{.width = 320, .height = 700, .pixelSize = 48};
+    // The cells of the digits are left blank in the columns and the digits
+    // drawn there upright, as horizontal text.
+    const test::VerticalPage columns = test::renderColumns(body, {"今年は　月から", "花を　種類"});
+    const auto centre = [&](int i) { return body.width - body.right - (i + 0.5) * body.pixelSize * body.columnAdvance; };
+    const auto cellTop = [&](int k) { return body.top + k * body.pixelSize; };
+    const test::TextPage digits = test::renderPlaced({.width = body.width, .height = body.height, .pixelSize = 36},
+                                                     {{"25", centre(0) - 20, cellTop(3) + 2}, {"12", centre(1) - 20, cellTop(2) + 2}});
+    const VerticalResearch::Result read =
+        VerticalResearch::recognize(overlaid(columns.image, digits.image), VerticalResearch::Method::reflow);
+    EXPECT_EQ(withoutSpace(read.text()), "今年は25月から花を12種類");
 }
