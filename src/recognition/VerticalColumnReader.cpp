@@ -97,10 +97,12 @@ std::vector<Symbol> readLine(tesseract::TessBaseAPI& api, const GreyPage& line, 
 
 // The vertical model reads the upright full-width brackets, colon and marks
 // of vertical text by their half-width code points; in vertical text those
-// would lie on their side among Latin letters, which it does not read.
+// would lie on their side among Latin letters, which it does not read. It
+// reads the dash (—), a line down the column, as a vertical bar, which
+// vertical text does not print.
 std::string fullWidth(const std::string& s) {
     static const std::pair<const char*, const char*> forms[] = {
-        {"(", "（"}, {")", "）"}, {":", "："}, {"!", "！"}, {"?", "？"}};
+        {"(", "（"}, {")", "）"}, {":", "："}, {"!", "！"}, {"?", "？"}, {"|", "—"}};
     for (const auto& [half, full] : forms) {
         if (s == half) return full;
     }

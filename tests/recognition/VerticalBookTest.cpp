@@ -100,3 +100,12 @@ TEST(VerticalBook, DigitsUprightInOneCellAreReadInOrder) {
         VerticalResearch::recognize(overlaid(columns.image, digits.image), VerticalResearch::Method::reflow);
     EXPECT_EQ(withoutSpace(read.text()), "今年は25月から花を12種類");
 }
+
+// A dash runs down the column as a line, which the vertical model reads as
+// a vertical bar.
+TEST(VerticalBook, ADashDownTheColumnIsADash) {
+    const test::VerticalPage page =
+        test::renderColumns({.width = 320, .height = 800, .pixelSize = 48}, {"夜が明けた—あの人は", "帰らなかった。"});
+    const VerticalResearch::Result read = VerticalResearch::recognize(page.image, VerticalResearch::Method::reflow);
+    EXPECT_EQ(withoutSpace(read.text()), "夜が明けた—あの人は帰らなかった。");
+}
