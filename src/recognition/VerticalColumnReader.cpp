@@ -16,6 +16,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/TesseractEngines.hpp"
+#include "recognition/VerticalUprightDigits.hpp"
 
 namespace velmora::VerticalColumnReader {
 
@@ -96,10 +97,12 @@ std::vector<Symbol> readLine(tesseract::TessBaseAPI& api, const GreyPage& line, 
 
 // The vertical model reads the upright full-width brackets, colon and marks
 // of vertical text by their half-width code points; in vertical text those
-// would lie on their side among Latin letters, which it does not read.
+// would lie on their side among Latin letters, which it does not read. It
+// reads the dash (—), a line down the column, as a vertical bar, which
+// vertical text does not print.
 std::string fullWidth(const std::string& s) {
     static const std::pair<const char*, const char*> forms[] = {
-        {"(", "（"}, {")", "）"}, {":", "："}, {"!", "！"}, {"?", "？"}};
+        {"(", "（"}, {")", "）"}, {":", "："}, {"!", "！"}, {"?", "？"}, {"|", "—"}};
     for (const auto& [half, full] : forms) {
         if (s == half) return full;
     }
@@ -801,6 +804,25 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     }
     soFar.columns += 1;
     soFar.sideways += runs.empty() ? 0 : 1;
+    // Digits set upright side by side in one cell, read upright by the
+    // horizontal model, go in like a sideways run in place of whatever the
+    // vertical model made of them.
+    for (const VerticalUprightDigits::Group& group :
+         VerticalUprightDigits::find(page, column, top, glyphs.back().end, std::max(bodyWidth, 1))) {
+        float ignored = 0;
+        std::string text;
+        float sure = 1;
+        for (const Symbol& s : readLine(TesseractEngines::engine(horizontal),
+                                        VerticalUprightDigits::cutOut(page, group, sidewaysHeight), ignored)) {
+            text += s.text;
+            sure = std::min(sure, s.confidence);
+        }
+        if (sure < VerticalUprightDigits::sure || !VerticalUprightDigits::readsAsDigits(text, group)) continue;
+        const SidewaysRun upright{text, group.rows.start - y0, group.rows.end - y0};
+        std::erase_if(runs, [&](const SidewaysRun& r) { return r.from < upright.to && upright.from < r.to; });
+        runs.insert(std::find_if(runs.begin(), runs.end(), [&](const SidewaysRun& r) { return r.from >= upright.to; }),
+                    upright);
+    }
     if (!runs.empty()) symbols = merged(symbols, runs, cells, em, back);
     for (Symbol& symbol : symbols) {
         if (symbol.confidence < 1) symbol.text = fullWidth(symbol.text);

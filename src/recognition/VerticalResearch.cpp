@@ -11,6 +11,8 @@
 #include "recognition/RecognitionProgress.hpp"
 #include "recognition/VerticalColumnReader.hpp"
 #include "recognition/VerticalPage.hpp"
+#include "recognition/VerticalRuby.hpp"
+#include "recognition/VerticalTiers.hpp"
 
 namespace velmora::VerticalResearch {
 
@@ -313,23 +315,60 @@ Result recognizeWith(const RasterImage& image, Method method, ColumnReader reade
         return Box(prepared.onPage(Rect{double(left), double(top), double(w), double(h)}), width, height);
     };
 
+    // The usual width of a column, the median: the width of its type.
+    std::vector<int> widths;
+    for (const Run& column : columns) widths.push_back(column.length());
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
+    const int bodyWidth = widths.empty() ? 0 : widths[widths.size() / 2];
+    // Columns are found band by band of the page's ink, top to bottom (the
+    // tiers of a page in tiers), each band's right to left; a column holds
+    // only its band's rows. Ink of the margins apart from the text is not
+    // taken into the text's columns.
+    // Bands holding more columns than a page can are lines of horizontal
+    // text, which the page's columns show as such.
+    std::vector<Run> rows(columns.size(), Run{0, grey.height});
+    std::vector<Run> banded, bandRows;
+    for (const Run& tier : VerticalTiers::tiers(grey, bodyWidth)) {
+        const std::vector<VerticalPage::ColumnRange> found = VerticalPage::columns(VerticalTiers::band(grey, tier));
+        for (auto c = found.rbegin(); c != found.rend(); ++c) {
+            banded.push_back({c->start, c->end});
+            bandRows.push_back(tier);
+        }
+    }
+    if (banded.size() <= mostColumns) {
+        columns = std::move(banded);
+        rows = std::move(bandRows);
+    }
+    for (Run& column : columns) column = VerticalRuby::withoutRuby(grey, column, bodyWidth);
+
     // Every column's cells are counted before any is read, so that a page
     // over the limit is refused at once.
     std::vector<std::vector<Run>> cells;
     int64_t glyphCount = 0;
-    for (const Run& column : columns) {
-        std::vector<Run> glyphs = glyphRuns(grey, column);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const Run column = columns[i];
+        std::vector<Run> glyphs;
+        for (Run g : glyphRuns(grey, column)) {
+            g = {std::max(g.start, rows[i].start), std::min(g.end, rows[i].end)};
+            if (g.length() > 0) glyphs.push_back(g);
+        }
         if (needsRecut(column, glyphs)) glyphs = splitGlyphs(grey, column, glyphs);
         glyphCount += static_cast<int64_t>(glyphs.size());
         if (glyphCount > mostGlyphs) raise(ErrorCase::budgetExceeded);
         cells.push_back(std::move(glyphs));
     }
 
-    // The usual width of a column, the median: the width of its type.
-    std::vector<int> widths;
-    for (const Run& column : columns) widths.push_back(column.length());
-    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2), widths.end());
-    const int bodyWidth = widths.empty() ? 0 : widths[widths.size() / 2];
+    // Ruby beside the text is no text of the page: its columns are not read.
+    std::vector<VerticalRuby::Extent> extents;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        extents.push_back({columns[i], {cells[i].front().start, cells[i].back().end}});
+    }
+    const std::vector<bool> ruby = VerticalRuby::rubyColumns(extents, bodyWidth);
+    for (std::size_t i = columns.size(); i-- > 0;) {
+        if (!ruby[i]) continue;
+        columns.erase(columns.begin() + static_cast<std::ptrdiff_t>(i));
+        cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(i));
+    }
 
     Result result;
     result.method = Method::reflow;
