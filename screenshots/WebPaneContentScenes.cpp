@@ -289,6 +289,46 @@ Gtk::Window* paneLoadFailed(Stage& stage) {
     return scene.window;
 }
 
+// An address on a port the engine refuses to connect to: the same failure,
+// under the address, and the save refused.
+Gtk::Window* paneBlockedAddress(Stage& stage) {
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    BrowserSession& session = scene.model->browser();
+    scene.model->setAddress("http://127.0.0.1:6000/kanri");
+    scene.model->navigate();
+    test::spinUntil([&] { return session.failedURL->has_value() && !session.loading; }, std::chrono::seconds(30));
+    test::runTask(scene.model->save(false));
+    return scene.window;
+}
+
+// The page's process ended during a tall-PNG capture: the capture's own
+// failure in the status row, and the end over the page area with
+// 再読み込み.
+Gtk::Window* paneProcessEnded(Stage& stage) {
+    stage.server.html("/ended", notice("粗大ごみの申し込み", "電話またはインターネットで申し込めます。"));
+    stage.server.held("/ended-held.png", "no image");
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(1240, 860);
+    scene.open(stage, "/ended");
+    BrowserSession& session = scene.model->browser();
+    test::runTask(test::evaluate(session.webView(),
+                                 "document.body.insertAdjacentHTML('beforeend','<img src=/ended-held.png "
+                                 "width=10 height=10>');true"));
+    test::spinUntil([&] { return stage.server.requests("/ended-held.png") > 0; }, std::chrono::seconds(30));
+    const auto folder = stage.storage.parent_path() / "out" / "Screenshots";
+    std::filesystem::create_directories(folder);
+    stage.app.services().access.approve(folder.parent_path());
+    scene.model->setLastOutput(folder);
+    CaptureSelection selection;
+    session.capture(selection.options(std::nullopt), folder);
+    test::spinUntil([&] { return session.stage.get() == "下部の画像を読み込み中"; }, std::chrono::seconds(30));
+    webkit_web_view_terminate_web_process(session.webView());
+    test::spinUntil([&] { return !session.hasPendingOperation(); }, std::chrono::seconds(60));
+    stage.server.release("/ended-held.png");
+    return scene.window;
+}
+
 // A page on its way: "読み込み中" with its spinner at the page's foot,
 // over the page before it.
 Gtk::Window* paneLoading(Stage& stage) {
@@ -298,6 +338,8 @@ Gtk::Window* paneLoading(Stage& stage) {
 
 const bool registered = registerScene("web-pane-right", 1240, 860, paneRight) &&
                         registerScene("web-pane-load-failed", 1240, 860, paneLoadFailed) &&
+                        registerScene("web-pane-blocked-address", 1240, 860, paneBlockedAddress) &&
+                        registerScene("web-pane-process-ended", 1240, 860, paneProcessEnded) &&
                         registerScene("web-pane-loading", 1240, 860, paneLoading) &&
                         registerScene("web-pane-refused", 1240, 860, paneRefused) &&
                         registerScene("web-pane-after-load", 1240, 860, paneAfterLoad) &&

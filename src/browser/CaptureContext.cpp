@@ -1,5 +1,7 @@
 #include "browser/CaptureContext.hpp"
 
+#include <string_view>
+
 #include "foundation/BrindlexError.hpp"
 
 namespace velmora {
@@ -11,7 +13,8 @@ CaptureContext::CaptureContext(UUID window, const SettingsStore& store, BrowserT
     if (tab.deferredURL->has_value()) raise(ErrorCase::loadTimeout);
     WebKitWebView* view = browser->webView();
     const char* viewURL = webkit_web_view_get_uri(view);
-    if (!viewURL || !*viewURL) raise(ErrorCase::loadTimeout);
+    // A blank page never loaded anything to save.
+    if (!viewURL || !*viewURL || std::string_view(viewURL) == "about:blank") raise(ErrorCase::loadTimeout);
     // The view itself too: the session publishes a load that has just
     // started only on the next turn of the main loop.
     if (browser->loading || webkit_web_view_is_loading(view)) raise(ErrorCase::loadTimeout);

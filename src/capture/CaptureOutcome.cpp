@@ -27,9 +27,14 @@ std::string savedMessage(const CaptureReceipt& receipt) {
 
 std::string failureMessage(std::size_t published, ErrorCase code,
                            std::optional<WebCaptureDiagnosticStage> diagnosticStage) {
+    return failureMessage(published, std::string(BrindlexError::message(code)), diagnosticStage);
+}
+
+std::string failureMessage(std::size_t published, const std::string& sentence,
+                           std::optional<WebCaptureDiagnosticStage> diagnosticStage) {
     std::string text;
     if (published >= 1) text = "保存済み出力" + std::to_string(published) + "件は保持しています。 ";
-    text += BrindlexError::message(code);
+    text += sentence;
     if (diagnosticStage) text += " 診断コード: " + std::string(rawValue(*diagnosticStage));
     return text;
 }

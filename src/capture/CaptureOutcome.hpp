@@ -18,6 +18,10 @@ namespace CaptureOutcome {
 
 constexpr const char* cancelAccepted = "中止を受付済み。処理の終了と画面復元を待っています";
 constexpr const char* ocrRunning = "画像保存は完了しました。標準OCRを処理中です。";
+// The page's display process (the web engine's page process) ended during
+// the save.
+constexpr const char* pageEnded =
+    "ページの表示処理が終了したため保存できませんでした。再読み込みすると直る場合があります。";
 constexpr const char* heightChanged = "ページの高さが変わったため、末尾を現在の高さで保存しました。";
 
 // The case a save reports for the error that ended it: a BrindlexError keeps
@@ -33,6 +37,9 @@ std::string savedMessage(const CaptureReceipt& receipt);
 // files were published, and followed by " 診断コード: " and the stage's code
 // when the save kept a diagnostic report.
 std::string failureMessage(std::size_t published, ErrorCase code,
+                           std::optional<WebCaptureDiagnosticStage> diagnosticStage);
+// The same around a sentence of the save's own in place of the code's.
+std::string failureMessage(std::size_t published, const std::string& sentence,
                            std::optional<WebCaptureDiagnosticStage> diagnosticStage);
 
 }  // namespace CaptureOutcome

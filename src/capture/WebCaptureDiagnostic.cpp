@@ -85,6 +85,8 @@ constexpr std::array<std::pair<Metric, std::string_view>, webCaptureDiagnosticMe
     {Metric::outputBytes, "outputBytes"},
     {Metric::observedHeight, "observedHeight"},
     {Metric::innerScrollHeight, "innerScrollHeight"},
+    {Metric::runningAnimations, "runningAnimations"},
+    {Metric::finishedAnimations, "finishedAnimations"},
 }};
 
 // Text that reaches the report must be valid UTF-8, or the whole report

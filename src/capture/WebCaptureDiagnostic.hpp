@@ -94,8 +94,13 @@ enum class WebCaptureDiagnosticMetric {
     // The content height of an inner element that scrolls in place of a
     // root that does not.
     innerScrollHeight,
+    // The transitions and animations that began during the capture's own
+    // scrolling and still ran when it stood back at the top; those of them
+    // the capture finished itself after its bounded wait.
+    runningAnimations,
+    finishedAnimations,
 };
-inline constexpr std::size_t webCaptureDiagnosticMetricCount = 35;
+inline constexpr std::size_t webCaptureDiagnosticMetricCount = 37;
 
 std::string_view rawValue(WebCaptureDiagnosticMetric metric);
 template <>

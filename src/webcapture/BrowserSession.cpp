@@ -87,6 +87,8 @@ void BrowserSession::observe(WebKitWebView* view) {
         view, g_signal_connect(view, "notify::estimated-load-progress", G_CALLBACK(onProgress), this));
     delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this));
     delegateHandlers_.emplace_back(view, g_signal_connect(view, "load-failed", G_CALLBACK(onLoadFailed), this));
+    delegateHandlers_.emplace_back(
+        view, g_signal_connect(view, "web-process-terminated", G_CALLBACK(onProcessEnded), this));
     policy_->attach(view, delegateHandlers_);
 }
 
@@ -119,7 +121,13 @@ void BrowserSession::refreshNavigation() {
     if (closingWeb_) return;
     WebKitWebView* view = webView_.get();
     const char* uri = webkit_web_view_get_uri(view);
-    currentURL = uri && *uri ? std::optional<std::string>(uri) : std::nullopt;
+    std::optional<std::string> shown = uri && *uri ? std::optional<std::string>(uri) : std::nullopt;
+    // What the view holds in place of a page that is not there (the blank
+    // the engine puts for an address it refuses, nothing once the page's
+    // process ended) does not take the page's address from the tab.
+    if (failedURL.get() && shown == "about:blank") shown = failedURL.get();
+    else if (endedURL.get() && !shown) shown = endedURL.get();
+    currentURL = shown;
     const char* title = webkit_web_view_get_title(view);
     pageTitle = std::string(title ? title : "");
     loading = static_cast<bool>(webkit_web_view_is_loading(view));
@@ -138,6 +146,7 @@ void BrowserSession::navigate(std::string_view text) {
     navigationNotice = std::string();
     std::string address = validatedURL(text);
     auto request = GObjectRef<WebKitURIRequest>::adopt(webkit_uri_request_new(address.c_str()));
+    policy_->typedLoad();
     webkit_web_view_load_request(webView_.get(), request.get());
     armWatchdog();
 }
@@ -261,6 +270,22 @@ gboolean BrowserSession::onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* fai
     session->disarmWatchdog();
     session->policy_->loadFailed(error, failingURI ? failingURI : "");
     return TRUE;  // the failure is our notice: no engine error page
+}
+
+// Whatever the reason (a crash, the memory limit, an end asked for), the
+// page is gone: a save under way cannot go on with it, and says why.
+void BrowserSession::onProcessEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
+    auto* session = static_cast<BrowserSession*>(self);
+    if (session->closingWeb_) return;
+    session->disarmWatchdog();
+    const char* shown = webkit_web_view_get_uri(session->webView());
+    session->endedURL = shown && *shown ? std::optional<std::string>(shown) : session->currentURL.get();
+    session->navigationNotice = std::string();
+    if (session->captureTask && session->busy) {
+        session->endedDuringSave_ = true;
+        session->captureTask->cancel();
+    }
+    session->refreshNavigation();
 }
 
 }  // namespace velmora

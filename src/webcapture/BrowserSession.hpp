@@ -109,6 +109,11 @@ public:
     // made no progress until the watchdog stopped it), for as long as no
     // other load has begun: the tab shows that failure, not a page.
     Published<std::optional<std::string>> failedURL{changed, std::nullopt};
+    // The address of the page whose process ended (the engine's
+    // "web-process-terminated"), for as long as no load has begun since:
+    // the view shows nothing of it any more (and names no address), and the
+    // tab offers to load it again.
+    Published<std::optional<std::string>> endedURL{changed, std::nullopt};
     Published<bool> displayedPDF{changed, false};
     Published<bool> operationPending{changed, false};
     Published<std::shared_ptr<OperationTrace>> operation;
@@ -319,6 +324,7 @@ private:
     static void onProgress(GObject*, GParamSpec*, gpointer self);
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, char*, GError*, gpointer self);
+    static void onProcessEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
 
     std::unique_ptr<WebFrame> frame_;
     GObjectRef<WebKitWebView> webView_;
@@ -328,6 +334,8 @@ private:
     std::vector<SignalConnection> navigationObservers_;
     // The load signals the session answers as the view's delegate.
     std::vector<SignalConnection> delegateHandlers_;
+    // The page's process ended while the running save was under way.
+    bool endedDuringSave_ = false;
     guint refreshSource_ = 0;
     guint watchdogSource_ = 0;
     std::chrono::milliseconds watchdogDuration_ = defaultWatchdog;

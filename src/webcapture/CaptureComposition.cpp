@@ -136,6 +136,16 @@ std::string innerScroller() {
            "return best?best.h+' '+best.n:''})()";
 }
 
+std::string capturedMotion(const std::string& key, bool finish) {
+    // An animation that repeats for ever has no end to wait for or jump to;
+    // it is left as the page runs it.
+    return "(()=>{const s=window['" + key +
+           "'];if(!s||!document.getAnimations)return 0;let n=0;"
+           "for(const a of document.getAnimations()){if(s.motion.has(a)||a.playState!=='running')continue;"
+           "const t=a.effect?a.effect.getComputedTiming():null;if(!t||!isFinite(t.endTime))continue;" +
+           (finish ? std::string("try{a.finish();n++}catch(e){}") : std::string("n++")) + "}return n})()";
+}
+
 std::string repin(const std::string& key) { return "window['" + key + "'].freezeSticky();true"; }
 
 }  // namespace CaptureScripts

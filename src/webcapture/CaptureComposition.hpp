@@ -44,6 +44,10 @@ std::string repin(const std::string& key);
 // height, a space and its name as a selector gives it (tag, id, classes);
 // "" when there is none.
 std::string innerScroller();
+// The transitions and animations of every element that began after the
+// page state was saved and still run towards an end: their number, or,
+// with finish, the number of them finished at once.
+std::string capturedMotion(const std::string& key, bool finish);
 
 }  // namespace CaptureScripts
 }  // namespace velmora

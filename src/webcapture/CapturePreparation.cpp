@@ -10,6 +10,7 @@
 #include "history/CaptureLifecycle.hpp"
 #include "foundation/WorkerBudget.hpp"
 #include "capture/CaptureAdmission.hpp"
+#include "webcapture/CaptureComposition.hpp"
 #include "webcapture/CaptureRun.hpp"
 
 namespace velmora {
@@ -24,6 +25,9 @@ constexpr auto waitPoll = 100ms;
 // How far each pre-scroll step stops short of a whole viewport, so that
 // content at a viewport's edge is seen twice rather than skipped.
 constexpr int64_t scrollOverlap = 80;
+// How long the page's own transitions and animations that the capture's
+// scrolling started may run on before the capture ends them itself.
+constexpr auto motionBound = 1000ms;
 
 const char* const heightProbe = CaptureRun::heightProbe;
 const char* const fontProbe = "document.fonts.status";
@@ -53,6 +57,31 @@ std::chrono::milliseconds fixedWait(double seconds) {
 
 Task<void> checkpoint(CaptureRun& run, CaptureOptions::Stage stage) {
     if (run.options.checkpoint) co_await run.options.checkpoint(stage);
+}
+
+// A scroll listener that toggles a class with a transition (a banner that
+// fades once the page is scrolled) answers the capture's own scrolling, and
+// its return to the top, with motion that would still run while the tiles
+// are taken. The capture waits for it to end, within a bound, and then ends
+// what still runs; the page then draws its resting state.
+Task<void> settleMotion(CaptureRun& run) {
+    BrowserSession& session = run.session;
+    const UptimeClock& clock = session.clock();
+    const double until = clock.seconds() + std::chrono::duration<double>(motionBound).count();
+    int64_t running = (co_await session.evaluate(CaptureScripts::capturedMotion(run.pageStateKey, false))).integer();
+    const int64_t found = running;
+    while (running > 0 && clock.seconds() < until) {
+        co_await sleepFor(waitPoll);
+        running = (co_await session.evaluate(CaptureScripts::capturedMotion(run.pageStateKey, false))).integer();
+    }
+    int64_t finished = 0;
+    if (running > 0) {
+        finished = (co_await session.evaluate(CaptureScripts::capturedMotion(run.pageStateKey, true))).integer();
+        co_await session.waitForAnimationFrames();
+    }
+    if (found > 0)
+        run.record(Stage::sticky, {{Metric::runningAnimations, static_cast<double>(found)},
+                                   {Metric::finishedAnimations, static_cast<double>(finished)}});
 }
 
 // Steps after the page state is saved; every error here goes through the
@@ -129,6 +158,7 @@ Task<void> layOutAndWait(CaptureRun& run) {
     run.record(Stage::sticky);
     co_await session.evaluate(run.topScript());
     co_await session.waitForAnimationFrames();
+    co_await settleMotion(run);
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ void BrowserSession::capture(CaptureOptions options, std::filesystem::path outpu
     // request cannot slip in before the task's handle is stored.
     if (busy || captureTask) return;
     operationPending = true;
+    endedDuringSave_ = false;
     auto trace = std::make_shared<OperationTrace>(clock());
     operation = trace;
     const bool privateSession = isPrivate;
@@ -142,7 +143,10 @@ Task<void> BrowserSession::runCapture(CaptureOptions options, std::filesystem::p
         } else {
             captureDiagnosticText = std::string();
         }
-        const ErrorCase errorCase = CaptureOutcome::errorCode(error);
+        // The history records a save whose page ended as one that failed to
+        // render, not as one the user stopped.
+        const bool ended = std::exchange(endedDuringSave_, false);
+        const ErrorCase errorCase = ended ? ErrorCase::renderFailed : CaptureOutcome::errorCode(error);
         if (lifecycle && !journalFinished) {
             try {
                 std::unique_ptr<CaptureHistory> history = AppHistory::required();
@@ -155,7 +159,8 @@ Task<void> BrowserSession::runCapture(CaptureOptions options, std::filesystem::p
             }
         }
         trace->end(errorCase == ErrorCase::cancelled ? Event::cancelled : Event::failed);
-        stage = CaptureOutcome::failureMessage(published->size(), errorCase, code);
+        stage = ended ? CaptureOutcome::failureMessage(published->size(), std::string(CaptureOutcome::pageEnded), code)
+                      : CaptureOutcome::failureMessage(published->size(), errorCase, code);
     }
 
     captureTask.reset();

@@ -11,7 +11,11 @@ CaptureRun::CaptureRun(BrowserSession& session, CaptureOptions options)
 CaptureRun::~CaptureRun() { release(); }
 
 std::string CaptureRun::saveScript() const {
-    return "window['" + pageStateKey + "']={x:scrollX,y:scrollY,focus:document.activeElement,items:[]}; true";
+    // The animations running before the capture moves anything: those
+    // that start afterwards are the capture's doing.
+    return "window['" + pageStateKey +
+           "']={x:scrollX,y:scrollY,focus:document.activeElement,items:[],"
+           "motion:new Set(document.getAnimations?document.getAnimations():[])}; true";
 }
 
 std::string CaptureRun::scrollScript(int64_t y) const {

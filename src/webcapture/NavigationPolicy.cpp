@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "foundation/BrindlexError.hpp"
 #include "webcapture/BrowserSession.hpp"
@@ -158,8 +159,12 @@ void NavigationPolicy::decide(WebKitPolicyDecision* decision, WebKitPolicyDecisi
         // engine makes it a download itself, and the dispatch hands it on.
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        if (actionAllowed(webkit_navigation_action_get_request(action))) webkit_policy_decision_use(decision);
-        else webkit_policy_decision_ignore(decision);
+        if (actionAllowed(webkit_navigation_action_get_request(action))) {
+            webkit_policy_decision_use(decision);
+        } else {
+            typedPending_ = false;
+            webkit_policy_decision_ignore(decision);
+        }
         break;
     }
     case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
@@ -202,13 +207,34 @@ void NavigationPolicy::respond(WebKitResponsePolicyDecision* decision) {
 void NavigationPolicy::loadChanged(WebKitLoadEvent event) {
     if (session_.closingWeb()) return;
     switch (event) {
-    case WEBKIT_LOAD_STARTED:
+    case WEBKIT_LOAD_STARTED: {
+        // The view names a typed address from the start; a page's own
+        // navigation shows its address only once it commits.
+        const char* address = webkit_web_view_get_uri(session_.webView());
+        typedAddress_ = std::exchange(typedPending_, false) && address && *address
+                            ? std::optional<std::string>(address)
+                            : std::nullopt;
         loadFailed_ = false;
         session_.failedURL = std::nullopt;
+        session_.endedURL = std::nullopt;
         session_.displayedPDF = false;
         if (!stopPending_) session_.navigationNotice = std::string(NavigationNotice::loading);
         session_.refreshNavigation();
         break;
+    }
+    case WEBKIT_LOAD_COMMITTED: {
+        // Measured on WebKitGTK 2.50: a typed address on a port the engine
+        // never connects to (1, 6000, 10080…) reports no failure; the load
+        // commits a blank page in its place. That blank is no page, and the
+        // address stays the tab's failure.
+        const std::optional<std::string> typed = std::exchange(typedAddress_, std::nullopt);
+        const char* address = webkit_web_view_get_uri(session_.webView());
+        if (typed && *typed != "about:blank" && address && std::string_view(address) == "about:blank") {
+            fail(*typed);
+            session_.refreshNavigation();
+        }
+        break;
+    }
     case WEBKIT_LOAD_FINISHED: {
         stopPending_ = false;
         // The engine reports a finish right after every failure: that is no
@@ -227,19 +253,27 @@ void NavigationPolicy::loadChanged(WebKitLoadEvent event) {
 }
 
 void NavigationPolicy::stopping() {
+    typedPending_ = false;
+    typedAddress_ = std::nullopt;
     // Only a load in progress reports anything after the stop.
     if (webkit_web_view_is_loading(session_.webView())) stopPending_ = true;
+}
+
+void NavigationPolicy::fail(const std::string& address) {
+    loadFailed_ = true;
+    session_.navigationNotice = std::string(NavigationNotice::failed);
+    session_.failedURL = address.empty() ? std::nullopt : std::optional<std::string>(address);
 }
 
 void NavigationPolicy::loadFailed(const GError* error, const std::string& failingURI) {
     if (session_.closingWeb()) return;
     loadFailed_ = true;
     stopPending_ = false;
+    typedAddress_ = std::nullopt;
     if (BrowserSession::isNavigationInterruption(error)) {
         if (session_.navigationNotice == NavigationNotice::loading) session_.navigationNotice = std::string();
     } else {
-        session_.navigationNotice = std::string(NavigationNotice::failed);
-        session_.failedURL = failingURI.empty() ? std::nullopt : std::optional<std::string>(failingURI);
+        fail(failingURI);
     }
     session_.refreshNavigation();
 }

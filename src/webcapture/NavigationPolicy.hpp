@@ -17,10 +17,13 @@
 //   is denied.
 // - A failed load keeps its notice and its address (failedURL) until
 //   another load begins: the finish the engine reports right after a
-//   failure is not a finished page.
+//   failure is not a finished page. A typed address the engine refuses to
+//   load (a port it never connects to) is such a failure too: the engine
+//   reports no failure but puts a blank page in its place.
 // Main thread only. The policy lives inside its session and answers only
 // through the handlers connected to the session's current view.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,8 @@ public:
     void stopping();
     // The failing address is the one the load was for.
     void loadFailed(const GError* error, const std::string& failingURI);
+    // The session asked the view to load a typed address.
+    void typedLoad() { typedPending_ = true; }
     // Passes a download of the session's view to the owner, or cancels it.
     void handOff(WebKitDownload* download);
     // The session's current view.
@@ -91,6 +96,8 @@ private:
     static gboolean onAuthenticate(WebKitWebView*, WebKitAuthenticationRequest*, gpointer);
 
     GtkWidget* createChild(WebKitNavigationAction* action);
+    // The load of address failed: its notice and address are the tab's.
+    void fail(const std::string& address);
 
     BrowserSession& session_;
     // The current main-frame load reported a failure; its finish is no page.
@@ -98,6 +105,10 @@ private:
     // A load was stopped and has not reported its end yet: the engine may
     // still report its start after the stop, and that start shows nothing.
     bool stopPending_ = false;
+    // A typed address was handed to the view and its load has not started.
+    bool typedPending_ = false;
+    // The address of the typed load under way, until it commits or fails.
+    std::optional<std::string> typedAddress_;
 };
 
 }  // namespace velmora

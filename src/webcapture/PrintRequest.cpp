@@ -42,6 +42,7 @@ void BrowserSession::print(PrintOptions options, std::filesystem::path output) {
     if (busy || captureTask) return;
     busy = true;
     operationPending = true;
+    endedDuringSave_ = false;
     auto trace = std::make_shared<OperationTrace>(clock());
     operation = trace;
     captureTask = spawn(runPrint(std::move(options), std::move(output), std::move(trace), isPrivate));
@@ -112,7 +113,8 @@ Task<void> BrowserSession::runPrint(PrintOptions options, std::filesystem::path 
     }
 
     if (error) {
-        const ErrorCase errorCase = CaptureOutcome::errorCode(error);
+        const bool ended = std::exchange(endedDuringSave_, false);
+        const ErrorCase errorCase = ended ? ErrorCase::renderFailed : CaptureOutcome::errorCode(error);
         if (lifecycle && !journalFinished) {
             try {
                 std::unique_ptr<CaptureHistory> history = AppHistory::required();
@@ -123,7 +125,9 @@ Task<void> BrowserSession::runPrint(PrintOptions options, std::filesystem::path 
             }
         }
         trace->end(errorCase == ErrorCase::cancelled ? Event::cancelled : Event::failed);
-        stage = CaptureOutcome::failureMessage(published->size(), errorCase, std::nullopt);
+        stage = ended ? CaptureOutcome::failureMessage(published->size(), std::string(CaptureOutcome::pageEnded),
+                                                       std::nullopt)
+                      : CaptureOutcome::failureMessage(published->size(), errorCase, std::nullopt);
     }
 
     busy = false;

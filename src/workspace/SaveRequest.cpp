@@ -61,6 +61,10 @@ Task<void> run(std::weak_ptr<Window> weak, bool printing) {
         window->setMessage(loadFailed);
         co_return;
     }
+    if (window->pageEnded()) {
+        window->setMessage(pageEnded);
+        co_return;
+    }
     const CaptureSelection selection = window->captureSelection();
     std::optional<Page> page;
     try {

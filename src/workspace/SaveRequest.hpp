@@ -42,6 +42,7 @@ inline constexpr const char* widthOutOfRange = "指定幅は現在の対応範�
 inline constexpr const char* notLoaded = "ページの読み込みが完了していません。タブを開いてから保存してください。";
 // The tab shows a load that failed, whatever page the view kept from before.
 inline constexpr const char* loadFailed = "ページを読み込めなかったため保存できません。アドレスを確認して読み込み直してください。";
+inline constexpr const char* pageEnded = "ページの表示処理が終了したため保存できません。再読み込みしてから保存してください。";
 inline constexpr const char* otherCapture = "別のタブでキャプチャ中です。終了後に保存してください。";
 inline constexpr const char* chooseAgain = "保存先を選び直してください。保存は開始していません。";
 inline constexpr const char* cancelled = "保存を取消しました。処理は開始していません";
@@ -90,6 +91,8 @@ public:
     virtual bool saveBlocked() const = 0;
     // The selected tab shows a load that failed, not a page.
     virtual bool pageFailed() const = 0;
+    // The selected tab's page process ended; the view holds no page.
+    virtual bool pageEnded() const = 0;
     virtual CaptureSelection captureSelection() const = 0;
     virtual PrintSelection printSelection() const = 0;
     // The selected tab's page; throws when it cannot be captured (the

@@ -159,6 +159,15 @@ void WindowModel::navigate() {
     message = std::string();
 }
 
+void WindowModel::reload() {
+    const std::shared_ptr<BrowserTab> tab = selectedTab();
+    const BrowserSession& session = *tab->browser;
+    const std::optional<std::string> shown = session.endedURL.get() ? session.endedURL.get() : session.currentURL.get();
+    if (!shown) return;
+    tab->address = *shown;
+    navigate();
+}
+
 void WindowModel::moveTab(const UUID& tabID, int offset) {
     std::vector<std::shared_ptr<BrowserTab>> list = tabs.get();
     auto found = std::find_if(list.begin(), list.end(), [&](const auto& tab) { return tab->id == tabID; });

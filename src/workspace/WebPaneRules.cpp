@@ -101,13 +101,14 @@ Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, 
 
 bool showsEmptyPage(bool hasPage, bool loading) { return !hasPage && !loading; }
 
-PageState pageState(bool hasPage, bool loading, bool failed) {
+PageState pageState(bool hasPage, bool loading, bool failed, bool ended) {
     if (failed && !loading) return PageState::failed;
+    if (ended && !loading) return PageState::ended;
     return showsEmptyPage(hasPage, loading) ? PageState::empty : PageState::page;
 }
 
 std::optional<PageNotice> pageNotice(std::string_view notice, PageState state, bool loading) {
-    if (notice.empty() || state == PageState::failed) return std::nullopt;
+    if (notice.empty() || state == PageState::failed || state == PageState::ended) return std::nullopt;
     return PageNotice{std::string(notice), loading};
 }
 

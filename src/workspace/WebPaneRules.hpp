@@ -117,14 +117,17 @@ Size surfaceSize(const std::optional<Size>& locked, std::string_view widthMode, 
 bool showsEmptyPage(bool hasPage, bool loading);
 
 // What the page area shows: the page; the empty page (no page, none
-// loading); or the failure of the last load, over whatever page the view
-// kept from before it.
-enum class PageState { page, empty, failed };
-PageState pageState(bool hasPage, bool loading, bool failed);
+// loading); the failure of the last load, over whatever page the view
+// kept from before it; or, once the page's process ended, that end with a
+// way to load the page again.
+enum class PageState { page, empty, failed, ended };
+PageState pageState(bool hasPage, bool loading, bool failed, bool ended = false);
+inline constexpr const char* endedPage = "ページの表示処理が終了しました。再読み込みすると直る場合があります。";
+inline constexpr const char* reloadLabel = "再読み込み";
 
 // The session's navigation notice as the page area shows it, at its foot
-// where it moves nothing: none without a notice, and none over a failure,
-// whose page says it already. A loading notice turns a spinner beside it.
+// where it moves nothing: none without a notice, and none over a failure
+// or an ended page, whose page says it already. A loading notice turns a spinner beside it.
 struct PageNotice {
     std::string text;
     bool loading = false;

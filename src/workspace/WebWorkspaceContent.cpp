@@ -1,6 +1,7 @@
 #include "workspace/WebWorkspaceContent.hpp"
 
 #include <gtk/gtk.h>
+#include <gtkmm/button.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/image.h>
 #include <gtkmm/overlay.h>
@@ -265,8 +266,17 @@ public:
         auto* failedColumn = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
         failedColumn->set_valign(Gtk::Align::CENTER);
         failedColumn->set_vexpand(true);
+        // The same page says that the page's process ended, with the way to
+        // load it again.
+        endedReload_ = Gtk::make_managed<Gtk::Button>(WebPaneRules::reloadLabel);
+        endedReload_->set_name(endedReloadName);
+        endedReload_->set_halign(Gtk::Align::CENTER);
+        endedReload_->set_margin_top(12);
+        endedReload_->set_visible(false);
+        endedReload_->signal_clicked().connect([this] { model_->reload(); });
         failedColumn->append(*failure_);
         failedColumn->append(*failedAddress_);
+        failedColumn->append(*endedReload_);
         failedPage_->append(*failedColumn);
         // The navigation notice at the page's foot, over the page: its
         // coming and going moves nothing (a row above the page would push
@@ -329,12 +339,20 @@ public:
         web_->sync();
         const auto& session = *model_->selectedTab()->browser;
         const bool loading = session.loading.get();
-        const auto state =
-            WebPaneRules::pageState(session.currentURL->has_value(), loading, session.failedURL->has_value());
-        setVisible(*emptyPage_, state == WebPaneRules::PageState::empty);
-        setVisible(*failedPage_, state == WebPaneRules::PageState::failed);
-        if (state == WebPaneRules::PageState::failed) {
-            const std::string& address = *session.failedURL.get();
+        using PageState = WebPaneRules::PageState;
+        const auto state = WebPaneRules::pageState(session.currentURL->has_value(), loading,
+                                                   session.failedURL->has_value(), session.endedURL->has_value());
+        setVisible(*emptyPage_, state == PageState::empty);
+        setVisible(*failedPage_, state == PageState::failed || state == PageState::ended);
+        if (state == PageState::failed || state == PageState::ended) {
+            const bool ended = state == PageState::ended;
+            if (ended != showsEnded_) {
+                showsEnded_ = ended;
+                if (ended) failure_->show("dialog-warning-symbolic", WebPaneRules::endedPage, StatusPage::Tone::warning);
+                else failure_->show("dialog-error-symbolic", NavigationNotice::failed, StatusPage::Tone::error);
+            }
+            setVisible(*endedReload_, ended);
+            const std::string& address = ended ? *session.endedURL.get() : *session.failedURL.get();
             if (failedAddress_->get_text().raw() != address) failedAddress_->set_text(address);
         }
         const auto notice = WebPaneRules::pageNotice(session.navigationNotice.get(), state, loading);
@@ -502,6 +520,9 @@ private:
     Gtk::Box* failedPage_ = nullptr;
     StatusPage* failure_ = nullptr;
     Gtk::Label* failedAddress_ = nullptr;
+    Gtk::Button* endedReload_ = nullptr;
+    // The failure's page says that the page's process ended.
+    bool showsEnded_ = false;
     Gtk::Box* notice_ = nullptr;
     Gtk::Label* noticeText_ = nullptr;
     Gtk::Spinner* spinner_ = nullptr;

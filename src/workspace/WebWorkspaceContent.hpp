@@ -69,6 +69,8 @@ public:
     static constexpr const char* failedPageName = "web.failedPage";
     static constexpr const char* failedSentenceName = "web.failedPage.sentence";
     static constexpr const char* failedAddressName = "web.failedPage.address";
+    // Shown on that page only once the page's process ended.
+    static constexpr const char* endedReloadName = "web.failedPage.reload";
 
     static constexpr const char* addressPlaceholder = "https://… を貼り付け";
     static constexpr const char* restoredHint = "復元したタブです。「開く」かタブ名を押すと読み込みます。";

@@ -216,6 +216,9 @@ public:
     // Loads the selected tab's address text; the message says whether it
     // could.
     void navigate();
+    // Loads the selected tab's page again from its address (that of the
+    // page whose process ended), as navigate.
+    void reload();
     // Moves a tab by offset places; nothing past either end.
     void moveTab(const UUID& tabID, int offset);
     // Closes an idle tab; nothing for a busy one.
@@ -255,6 +258,7 @@ private:
     // The save request's port (WindowSave.cpp).
     bool saveBlocked() const override;
     bool pageFailed() const override;
+    bool pageEnded() const override;
     CaptureSelection captureSelection() const override;
     PrintSelection printSelection() const override;
     SaveRequest::Page page(const CaptureSelection& selection) override;

@@ -66,6 +66,8 @@ bool WindowModel::saveBlocked() const { return browser().hasPendingOperation() |
 
 bool WindowModel::pageFailed() const { return browser().failedURL->has_value(); }
 
+bool WindowModel::pageEnded() const { return browser().endedURL->has_value(); }
+
 CaptureSelection WindowModel::captureSelection() const {
     CaptureSelection selection;
     selection.widthMode = widthMode;

@@ -441,3 +441,30 @@ TEST_F(CaptureRealPages, ViewHighSectionsSaveAtTheCapturesViewHeight) {
     ASSERT_EQ(png.height, 5 * v);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(runsOf(png, 300, blockColour(i)), (Runs{{i * v, (i + 1) * v}})) << i;
 }
+
+// A banner that fades out once the page is scrolled past 100 pixels and
+// back in at the top, over a second: the capture's own scrolling down and
+// back starts that fade, which must have ended, the banner whole, before
+// the first tile, at a desktop and a phone width.
+TEST_F(CaptureRealPages, ABannerFadedByTheCapturesOwnScrollingIsSavedWhole) {
+    const uint32_t colour = 0x1050a0;
+    const std::string style = "#banner{height:120px;background:" + hex(colour) +
+                              ";transition:opacity 1s linear}#banner.away{opacity:0}p{margin:0 0 8px}";
+    std::string body = "<div id=banner></div>";
+    for (int i = 0; i < 150; ++i) body += "<p>段落 " + std::to_string(i) + " paragraph</p>";
+    const std::string script = "<script>addEventListener('scroll',()=>document.getElementById('banner')"
+                               ".classList.toggle('away',scrollY>100))</script>";
+    load("/fade", page("帯", style, body + script), "帯");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        o.filenameStem = "fade" + std::to_string(captureWidth);
+        capture(std::move(o));
+        ASSERT_EQ(session_->stage.get(), saved) << captureWidth;
+        ASSERT_TRUE(receipt_ && receipt_->parts.size() == 1);
+        const Decoded png = decode(folder_ / receipt_->parts[0].file);
+        ASSERT_EQ(png.width, captureWidth);
+        for (int64_t y : {2, 60, 117}) EXPECT_EQ(hex(png.rgb(captureWidth / 2, y)), hex(colour)) << captureWidth;
+        EXPECT_GE(lastWith("runningAnimations")["runningAnimations"], 1) << "the fade was seen and waited for";
+    }
+}

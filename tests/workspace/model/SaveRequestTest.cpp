@@ -71,6 +71,7 @@ public:
 
     bool saveBlocked() const override { return blocked; }
     bool pageFailed() const override { return failed; }
+    bool pageEnded() const override { return false; }
     CaptureSelection captureSelection() const override { return selection; }
     PrintSelection printSelection() const override { return printing; }
     SaveRequest::Page page(const CaptureSelection& asked) override {

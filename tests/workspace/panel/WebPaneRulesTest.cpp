@@ -265,6 +265,9 @@ TEST(WebPaneRules, AFailedLoadCoversThePageAndTheNoticeStandsAtItsFootOtherwise)
     EXPECT_EQ(Rules::pageState(false, false, true), State::failed);
     EXPECT_EQ(Rules::pageState(true, false, true), State::failed);
     EXPECT_EQ(Rules::pageState(true, true, true), State::page) << "a new load is under way";
+    // The page's process ended: shown so until a load begins.
+    EXPECT_EQ(Rules::pageState(true, false, false, true), State::ended);
+    EXPECT_EQ(Rules::pageState(true, true, false, true), State::page);
 
     EXPECT_EQ(Rules::pageNotice("", State::page, false), std::nullopt);
     EXPECT_EQ(Rules::pageNotice("読み込み中", State::page, true), (Rules::PageNotice{"読み込み中", true}));

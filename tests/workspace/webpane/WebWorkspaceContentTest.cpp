@@ -11,7 +11,9 @@
 #include <set>
 #include <string>
 
+#include "capture/CaptureOutcome.hpp"
 #include "gui/PanelDivider.hpp"
+#include "history/CaptureHistory.hpp"
 #include "foundation/Raster.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/Pointer.hpp"
@@ -20,6 +22,7 @@
 #include "workspace/CapturePanel.hpp"
 #include "workspace/SaveRequest.hpp"
 #include "workspace/TabActions.hpp"
+#include "workspace/WebPaneRules.hpp"
 #include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
@@ -606,4 +609,92 @@ TEST_F(WebWorkspaceContentTest, AFailedLoadIsShownAsAFailureWithItsAddress) {
     EXPECT_FALSE(model->browser().hasPendingOperation()) << "the page kept from before is not saved";
     load(*model, "/page");
     EXPECT_FALSE(shownNow(&failedPage));
+}
+
+// Ports the engine never connects to: it reports no failure but shows a
+// blank page in the address's place. That is a failed load like any other,
+// shown with its address and under it in the tab, and never saved; nor is
+// a blank page a page moved to by itself.
+TEST_F(WebWorkspaceContentTest, AnAddressTheEngineRefusesIsAFailedLoadAndNoBlankPageIsSaved) {
+    auto model = makeModel();
+    ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    auto& failedPage = part(content, Content::failedPageName);
+    auto* address = named<Gtk::Label>(content, Content::failedAddressName);
+    ASSERT_NE(address, nullptr);
+    Gtk::Widget* capture = named(part(content, Content::panelBoxName), CapturePanel::captureName);
+    for (int port : {1, 6000, 10080}) {
+        const std::string blocked = "http://127.0.0.1:" + std::to_string(port) + "/";
+        model->setAddress(blocked);
+        model->navigate();
+        ASSERT_TRUE(shown.settled([&] {
+            return model->browser().failedURL.get() == blocked && shownNow(&failedPage) && !model->browser().loading;
+        })) << port;
+        EXPECT_EQ(address->get_text().raw(), blocked);
+        EXPECT_EQ(model->selectedTab()->title(), blocked);
+        EXPECT_EQ(model->browser().currentURL.get(), blocked) << "the engine's blank takes no address";
+        model->message = std::string();
+        click(capture);
+        ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); }));
+        EXPECT_EQ(model->message.get(), SaveRequest::loadFailed) << port;
+        EXPECT_FALSE(model->browser().hasPendingOperation());
+    }
+
+    load(*model, "/page");
+    EXPECT_FALSE(shownNow(&failedPage));
+    test::runTask(test::evaluate(model->browser().webView(), "location.href='about:blank';true"));
+    ASSERT_TRUE(spinUntil([&] {
+        return model->browser().currentURL.get() == std::optional<std::string>("about:blank") &&
+               !model->browser().loading;
+    }));
+    EXPECT_FALSE(model->browser().failedURL->has_value()) << "the page's own move is no failure";
+    model->message = std::string();
+    click(capture);
+    ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); }));
+    EXPECT_EQ(model->message.get(), SaveRequest::notLoaded);
+    EXPECT_TRUE(pngsIn(out).empty());
+    EXPECT_TRUE(AppHistory::required()->entries().empty());
+    EXPECT_TRUE(chooser.requests.empty());
+}
+
+// The page's process ends during a capture: the capture says so and that a
+// reload may help, publishes nothing, and the page area shows the end with
+// 再読み込み, which loads the page again; a save meanwhile is refused.
+TEST_F(WebWorkspaceContentTest, APageProcessThatEndsDuringACaptureFailsItAndOffersAReload) {
+    auto model = makeModel();
+    patient(*model);
+    ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    auto& failedPage = part(content, Content::failedPageName);
+    auto* sentence = dynamic_cast<StatusPage*>(&part(content, Content::failedSentenceName));
+    auto& reload = part(content, Content::endedReloadName);
+    ASSERT_NE(sentence, nullptr);
+    Gtk::Widget* capture = named(part(content, Content::panelBoxName), CapturePanel::captureName);
+    const auto tab = model->selectedTab();
+    load(*model, "/colours");
+    startHeldSave(*model, *tab, capture);
+
+    webkit_web_view_terminate_web_process(tab->browser->webView());
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 30s));
+    const std::string stage = tab->browser->stage.get();
+    EXPECT_EQ(stage.rfind(CaptureOutcome::pageEnded, 0), 0u) << stage;
+    EXPECT_TRUE(pngsIn(out).empty());
+    ASSERT_TRUE(shown.settled([&] { return shownNow(&failedPage) && shownNow(&reload); }));
+    EXPECT_EQ(sentence->label().get_text(), WebPaneRules::endedPage);
+    EXPECT_EQ(named<Gtk::Label>(content, Content::failedAddressName)->get_text().raw(), server.url("/colours"));
+    EXPECT_EQ(tab->browser->currentURL.get(), server.url("/colours")) << "the save's outcome stays this page's";
+
+    model->message = std::string();
+    click(capture);
+    ASSERT_TRUE(spinUntil([&] { return !model->message->empty(); }));
+    EXPECT_EQ(model->message.get(), SaveRequest::pageEnded);
+
+    server.release("/held.png");
+    click(&reload);
+    ASSERT_TRUE(shown.settled([&] { return !shownNow(&failedPage) && !tab->browser->loading; }));
+    EXPECT_FALSE(tab->browser->endedURL->has_value());
+    EXPECT_EQ(tab->browser->currentURL.get(), server.url("/colours"));
+    EXPECT_EQ(test::runTask(test::evaluate(tab->browser->webView(), "document.title")), "色の帯");
 }
