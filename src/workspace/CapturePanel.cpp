@@ -295,7 +295,7 @@ Gtk::Widget& CapturePanel::captureSection() {
 
     auto display = std::make_unique<Picker<std::string_view, 2>>(
         Rules::display, displayName, [&m] { return Rules::displayValue(m.widthMode.get()); },
-        [&m](std::string_view value) { m.widthMode = std::string(Rules::widthModeFor(value)); });
+        [&m](std::string_view value) { m.chooseDisplay(value); });
     section.append(row(Rules::displayOption, display->widget()));
     controls_.push_back(std::move(display));
 
