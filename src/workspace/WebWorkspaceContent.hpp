@@ -6,7 +6,8 @@
 // control panel, with the divider between them. The page's column holds,
 // over the page, the hint of a restored tab not loaded yet, the button that
 // downloads a displayed PDF, the status row and the strips of other tabs'
-// saves, and the selected tab's downloads; then every tab's web view. While
+// saves; then every tab's web view; under it, the selected tab's downloads,
+// which appear, grow and fold away from the page, never moving it. While
 // the selected tab has no page, a centred page with an icon and the
 // sentence of that state stands over the web area; after a failed load the
 // failure and its address cover it; the session's navigation notice stands
@@ -109,7 +110,7 @@ private:
     Gtk::Button stop_;
     Gtk::Entry address_;
     Gtk::Button open_{"開く"};
-    // The rows over the page; the split places them.
+    // The rows over the page (the downloads under it); the split places them.
     Gtk::Box* rows_ = nullptr;
     Gtk::Label* hint_ = nullptr;
     Gtk::Button* downloadPDF_ = nullptr;

@@ -396,3 +396,63 @@ TEST_F(DownloadListTest, TheRowsInViewAreWholeWhateverTheTallerRowsAbove) {
         << "the newest in view";
     EXPECT_EQ(clipped(), std::vector<std::string>{});
 }
+
+// The list stands at the page's foot: appearing, growing by a failed row
+// and folding, it never moves the page's top, where the pointer is; and
+// beside a wide panel the running row's "中止" stays within the page's
+// column.
+TEST_F(DownloadListTest, TheListComesGrowsAndFoldsUnderThePageWithItsButtonsWhole) {
+    server.stream("/held.bin", {.length = 4096,
+                                .chunk = 1024,
+                                .announceLength = false,
+                                .interval = 3600s,
+                                .headers = attachment("held.bin")});
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    // A wide panel leaves the page's column no wider than a row needs.
+    services->settings.change([](AppPreferences& p) { p.rightPanelPreferredWidth = 552; });
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto* area = named(content, WebWorkspaceContent::webAreaName);
+    auto* list = named(content, BrowserDownloadList::listName);
+    ASSERT_TRUE(area && list);
+    const auto top = [&](Gtk::Widget& widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(widget.gobj(), GTK_WIDGET(content.gobj()), &b));
+        return b.origin.y;
+    };
+    ASSERT_TRUE(shown.settled([&] { return area->get_mapped() && area->get_height() > 0; }));
+    const float pageTop = top(*area);
+    const int pageHeight = area->get_height();
+
+    auto held = startDownload(*model, "/held.bin");
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(spinUntil([&] { return held->received() > 0; }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return list->get_mapped() && area->get_height() < pageHeight; }));
+    EXPECT_EQ(top(*area), pageTop) << "appearing";
+    EXPECT_GE(top(*list), pageTop + area->get_height()) << "under the page";
+
+    const int withOne = area->get_height();
+    auto broken = startDownload(*model, "/broken.bin", 1);
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return area->get_height() < withOne; }));
+    EXPECT_EQ(top(*area), pageTop) << "growing";
+    auto* cancel = named(content, WebPaneRules::cancelPrefix + held->id.text());
+    ASSERT_TRUE(cancel);
+    // Within the page's column, which the panel beside it ends.
+    EXPECT_TRUE(shown.settled([&] {
+        graphene_rect_t b{}, column{};
+        return cancel->get_mapped() && gtk_widget_compute_bounds(cancel->gobj(), GTK_WIDGET(content.gobj()), &b) &&
+               gtk_widget_compute_bounds(area->gobj(), GTK_WIDGET(content.gobj()), &column) &&
+               b.origin.x + b.size.width <= column.origin.x + column.size.width;
+    })) << "the running row's 中止 is cut off";
+
+    const int open = area->get_height();
+    held->cancel();
+    ASSERT_TRUE(spinUntil([&] { return !held->active(); }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return area->get_height() > open; }));
+    EXPECT_EQ(top(*area), pageTop) << "folding";
+}
