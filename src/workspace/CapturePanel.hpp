@@ -60,6 +60,11 @@ public:
 
     // The sections' columns at the last layout.
     int columns() const;
+    // The most of that height, from the panel's top, that ends on no row
+    // of the last layout: the panel shown that high stops between rows,
+    // never through one. The height itself when no row crosses it, or
+    // before the first layout.
+    int wholeRows(int height) const;
 
     // The interface every synced control offers the panel (CapturePanel.cpp).
     class Control;

@@ -1,6 +1,7 @@
 #include "workspace/WebWorkspaceContent.hpp"
 
 #include <gtk/gtk.h>
+#include <glibmm/main.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/image.h>
 #include <gtkmm/overlay.h>
@@ -298,10 +299,10 @@ public:
         panelBox_ = Gtk::make_managed<Gtk::Box>();
         panelBox_->set_name(panelBoxName);
         panelBox_->add_css_class("background");
-        auto* panel = Gtk::make_managed<CapturePanel>(model_);
-        panel->set_hexpand(true);
-        panel->set_vexpand(true);
-        panelBox_->append(*panel);
+        panel_ = Gtk::make_managed<CapturePanel>(model_);
+        panel_->set_hexpand(true);
+        panel_->set_vexpand(true);
+        panelBox_->append(*panel_);
         rows_->set_parent(*this);
         webLayer_->set_parent(*this);
         foot_->set_parent(*this);
@@ -422,12 +423,26 @@ protected:
             place(*divider_, {split.web, 0, split.divider, height});
             place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
-            web_->setArea(width, column.page);
+            // The panel at the bottom stops between two of its rows, never
+            // through one: what it cannot show whole goes to the page.
+            const int panelLength = static_cast<int>(split.panel);
+            const int shown = panelLength > 0 ? panel_->wholeRows(panelLength) : 0;
+            const int page = column.page + panelLength - shown;
+            const int divider = static_cast<int>(split.divider);
+            web_->setArea(width, page);
             place(*rows_, {0, 0, width, over});
-            place(*webLayer_, {0, over, width, column.page});
-            place(*foot_, {0, over + column.page, width, under});
-            place(*divider_, {0, split.web, width, split.divider});
-            place(*panelBox_, {0, split.web + split.divider, width, split.panel});
+            place(*webLayer_, {0, over, width, page});
+            place(*foot_, {0, over + page, width, under});
+            place(*divider_, {0, over + page + under, width, divider});
+            place(*panelBox_, {0, over + page + under + divider, width, shown});
+            // Placed at a new width, the rows may stand elsewhere than this
+            // layout found them.
+            if (panelLength > 0 && panel_->wholeRows(panelLength) != shown && !relayout_.connected()) {
+                relayout_ = Glib::signal_idle().connect([this] {
+                    queue_allocate();
+                    return false;
+                });
+            }
         }
         updateDivider();
     }
@@ -442,8 +457,10 @@ private:
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             if (child && child->get_parent() == this) child->unparent();
         }
+        relayout_.disconnect();
         rows_ = nullptr;
         foot_ = nullptr;
+        panel_ = nullptr;
         webLayer_ = nullptr;
         emptyPage_ = nullptr;
         failedPage_ = nullptr;
@@ -521,6 +538,9 @@ private:
     Gtk::Spinner* spinner_ = nullptr;
     PanelDivider* divider_ = nullptr;
     Gtk::Box* panelBox_ = nullptr;
+    CapturePanel* panel_ = nullptr;
+    // A layout again once the panel's rows stand where this one found them.
+    sigc::connection relayout_;
     std::optional<Panel> shownPanel_;
     double shownPreferred_ = -1;
     // The split's length at the last layout: the drag is clamped against

@@ -15,7 +15,9 @@
 //
 // - The page keeps half the window's height whatever the rows hold
 //   (WebPaneRules::column): the panel at the bottom gives way first, then
-//   the downloads' list scrolls. The panel on the right has the whole
+//   the downloads' list scrolls. The panel at the bottom stops between two
+//   of its rows, never through one (CapturePanel::wholeRows), the page
+//   taking the rest. The panel on the right has the whole
 //   column's height, so it never moves when a row comes or goes.
 // - Every tab's web view stays in the pane for the tab's whole life, stacked
 //   on the others; choosing a tab only changes which one is seen and takes
