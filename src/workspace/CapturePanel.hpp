@@ -11,9 +11,10 @@
 // Every control writes its field of the WindowModel and shows the field
 // again whenever the model changes; showing a value never writes it back, and
 // a value a picker does not offer shows no selection and writes nothing.
-// Nothing here writes preferences. The whole panel is insensitive while any
-// tab of the window saves and while the window closes, so the options of a
-// running save cannot change under it. The rules themselves are display-free
+// Only "表示" reaches the preferences, through the model
+// (WindowModel::chooseDisplay), as the next launch's display. The whole
+// panel is insensitive while any tab of the window saves and while the
+// window closes, so the options of a running save cannot change under it. The rules themselves are display-free
 // (CapturePanelRules.hpp). Main thread only.
 
 #include <cstdint>
