@@ -398,19 +398,11 @@ TEST_F(DownloadListTest, TheRowsInViewAreWholeWhateverTheTallerRowsAbove) {
 }
 
 // The list stands at the page's foot: appearing, growing by a failed row
-// and folding, it never moves the page's top, where the pointer is; and
-// beside a wide panel the running row's "中止" stays within the page's
-// column.
-TEST_F(DownloadListTest, TheListComesGrowsAndFoldsUnderThePageWithItsButtonsWhole) {
-    server.stream("/held.bin", {.length = 4096,
-                                .chunk = 1024,
-                                .announceLength = false,
-                                .interval = 3600s,
-                                .headers = attachment("held.bin")});
+// and folding, it never moves the page's top, where the pointer is.
+TEST_F(DownloadListTest, TheListComesGrowsAndFoldsUnderThePageLeavingItsTopStill) {
+    server.stream("/held.bin", {.length = 4096, .chunk = 1024, .interval = 3600s, .headers = attachment("held.bin")});
     server.stream("/broken.bin",
                   {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
-    // A wide panel leaves the page's column no wider than a row needs.
-    services->settings.change([](AppPreferences& p) { p.rightPanelPreferredWidth = 552; });
     auto model = makeModel();
     test::ContentWindow shown(model, desktop, 1240, 850);
     ASSERT_TRUE(shown.shown());
@@ -440,15 +432,6 @@ TEST_F(DownloadListTest, TheListComesGrowsAndFoldsUnderThePageWithItsButtonsWhol
     ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
     EXPECT_TRUE(shown.settled([&] { return area->get_height() < withOne; }));
     EXPECT_EQ(top(*area), pageTop) << "growing";
-    auto* cancel = named(content, WebPaneRules::cancelPrefix + held->id.text());
-    ASSERT_TRUE(cancel);
-    // Within the page's column, which the panel beside it ends.
-    EXPECT_TRUE(shown.settled([&] {
-        graphene_rect_t b{}, column{};
-        return cancel->get_mapped() && gtk_widget_compute_bounds(cancel->gobj(), GTK_WIDGET(content.gobj()), &b) &&
-               gtk_widget_compute_bounds(area->gobj(), GTK_WIDGET(content.gobj()), &column) &&
-               b.origin.x + b.size.width <= column.origin.x + column.size.width;
-    })) << "the running row's 中止 is cut off";
 
     const int open = area->get_height();
     held->cancel();
