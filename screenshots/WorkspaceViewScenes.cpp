@@ -377,6 +377,47 @@ Gtk::Window* crowdedRunningBottom(Stage& stage) {
     return window ? &window->window() : nullptr;
 }
 
+// A tab's downloads at the default size: one saved, one broken off with
+// its reason, two running. The list stands at the page's foot.
+Gtk::Window* downloadsWindow(Stage& stage, AppPreferences::Panel panel) {
+    auto& set = sceneSet(stage);
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    auto& model = *window->model();
+    auto tab = model.selectedTab();
+    std::optional<AutomaticDownloads> automatic(std::in_place, stage);
+    stage.server.bytes("/downloads-tax.pdf", "application/pdf", std::string(182734, 'p'),
+                       attachment("tax-form-2026.pdf"));
+    stage.server.stream("/downloads-broken.xlsx", {.length = 65536,
+                                                   .chunk = 8192,
+                                                   .breakAfter = int64_t{16384},
+                                                   .headers = attachment("schedule.xlsx")});
+    startDownload(stage.server, *tab, "/downloads-tax.pdf");
+    if (auto broken = startDownload(stage.server, *tab, "/downloads-broken.xlsx")) {
+        test::spinUntil([&] { return !broken->active(); }, std::chrono::seconds(30));
+    }
+    // One of the running ones announces no length: its count is the widest.
+    auto* held = new test::WebTestServer;
+    for (const char* name : {"recycling-guide.pdf", "hazard-map.zip"}) {
+        const std::string path = std::string("/") + name;
+        held->stream(path, {.length = 5242880,
+                            .chunk = 786432,
+                            .announceLength = path == "/recycling-guide.pdf",
+                            .interval = std::chrono::hours(1),
+                            .headers = attachment(name)});
+        startDownload(*held, *tab, path);
+    }
+    // Set last: each change of the settings sets the window's panel again.
+    automatic.reset();
+    model.panel = panel;
+    test::spinFor(std::chrono::milliseconds(300));
+    return &window->window();
+}
+
+Gtk::Window* downloadsRight(Stage& stage) { return downloadsWindow(stage, AppPreferences::Panel::right); }
+
+Gtk::Window* downloadsBottom(Stage& stage) { return downloadsWindow(stage, AppPreferences::Panel::bottom); }
+
 Gtk::Window* settingsSection(Stage& stage) {
     auto& set = sceneSet(stage);
     auto* window = set.open(std::nullopt);
@@ -391,6 +432,8 @@ const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-crowded-bottom", 1240, 850, crowdedBottom) &&
                         registerScene("workspace-web-crowded-running", 1240, 850, crowdedRunningRight) &&
                         registerScene("workspace-web-crowded-running-bottom", 1240, 850, crowdedRunningBottom) &&
+                        registerScene("workspace-web-downloads", 1240, 850, downloadsRight) &&
+                        registerScene("workspace-web-downloads-bottom", 1240, 850, downloadsBottom) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-history-print", 1240, 850, historyPrint) &&

@@ -101,9 +101,14 @@ Gtk::Window* help(Stage& stage) {
 Gtk::Window* restoredWindow(Stage& stage) {
     stage.server.html("/course", noticePage);
     auto& set = sceneSet(stage);
+    // The last tab's page comes from a second server on the same host: its
+    // tab reads apart from the others by its port.
+    auto* other = new test::WebTestServer;
+    other->html("/course", noticePage);
     RestoredWindow restored{UUID::random(), {}, UUID()};
     for (int i = 0; i < 3; ++i) {
-        RestoredTab tab{UUID::random(), stage.server.url("/course?page=" + std::to_string(i + 1)), false};
+        auto& server = i < 2 ? stage.server : *other;
+        RestoredTab tab{UUID::random(), server.url("/course?page=" + std::to_string(i + 1)), false};
         restored.tabs.push_back(tab);
     }
     restored.selected = restored.tabs.front().id;

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "capture/WebAddress.hpp"
+
 namespace velmora {
 
 namespace {
@@ -23,16 +25,6 @@ std::shared_ptr<BrowserSession> makeSession(const UUID& id, bool privateMode, Br
         if (privateMode) stores->releasePrivate(id);
         throw;
     }
-}
-
-// The host of an address, when it parses and has one.
-std::optional<std::string> hostOf(const std::string& address) {
-    GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
-    if (!uri) return std::nullopt;
-    std::unique_ptr<GUri, decltype(&g_uri_unref)> holder(uri, g_uri_unref);
-    const char* host = g_uri_get_host(uri);
-    if (!host || !*host) return std::nullopt;
-    return std::string(host);
 }
 
 }  // namespace
@@ -68,14 +60,14 @@ bool BrowserTab::active() const {
 }
 
 std::string BrowserTab::title() const {
-    if (deferredURL->has_value()) return deferredPrefix + hostOf(*deferredURL.get()).value_or(deferredWithoutHost);
+    if (deferredURL->has_value()) return deferredPrefix + WebAddress::shownHost(*deferredURL.get()).value_or(deferredWithoutHost);
     if (restorationUnavailable) return reopenTitle;
     // A load that failed shows as that failure, under the address that
     // failed, whatever page was there before.
     if (browser->failedURL->has_value()) return *browser->failedURL.get();
     if (!browser->pageTitle->empty()) return browser->pageTitle.get();
     if (browser->currentURL->has_value()) {
-        if (auto host = hostOf(*browser->currentURL.get())) return *host;
+        if (auto host = WebAddress::shownHost(*browser->currentURL.get())) return *host;
     }
     return emptyTitle;
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -67,6 +68,34 @@ void removeStageFile(const SecureDirectory& stage, const char* name) {
     }
 }
 
+// Takes away a stage that holds nothing but its own bookkeeping (its lease,
+// its record and half-written copies of the record), the lease last so
+// nobody takes it meanwhile; then the root, once no other stage is in it.
+// Anything else inside, or put inside meanwhile, keeps the folder.
+bool removeBookkeeping(const SecureDirectory& destination, const SecureDirectory& root, const std::string& name,
+                       const SecureDirectory& stage) {
+    std::vector<std::string> names;
+    try {
+        names = stage.list();
+    } catch (...) {
+        return false;
+    }
+    for (const auto& n : names) {
+        if (n != DownloadStage::leaseName && n != DownloadStage::ownerName && !n.starts_with(".stage-")) return false;
+    }
+    std::stable_partition(names.begin(), names.end(), [](const std::string& n) { return n != DownloadStage::leaseName; });
+    for (const auto& n : names) {
+        if (::unlinkat(stage.descriptor(), n.c_str(), 0) != 0 && errno != ENOENT) return false;
+    }
+    if (::unlinkat(root.descriptor(), name.c_str(), AT_REMOVEDIR) != 0) return false;
+    ::fsync(root.descriptor());
+    // Fails harmlessly while another stage is in the root.
+    if (::unlinkat(destination.descriptor(), DownloadStage::rootName, AT_REMOVEDIR) == 0) {
+        ::fsync(destination.descriptor());
+    }
+    return true;
+}
+
 std::string candidate(const std::string& base, const std::string& ext, int i) {
     std::string leaf = base;
     if (i > 0) leaf += "-" + std::to_string(i);
@@ -107,6 +136,18 @@ std::string DownloadStage::filename(std::string_view name) {
 
 void DownloadStage::writeOwner() const { directory_.replaceState(ownerName, JSON::encode(owner_)); }
 
+void DownloadStage::finishStage() {
+    owner_.finished = true;
+    try {
+        const SecureDirectory root(destination_.url() / rootName, false);
+        requireSameFolder(directory_);
+        if (removeBookkeeping(destination_, root, owner_.id.text(), directory_)) return;
+    } catch (...) {
+        // Kept as finished below; the next launch's sweep takes it away.
+    }
+    writeOwner();
+}
+
 void DownloadStage::verifyOwnership() const {
     requireSameFolder(directory_);
     requireSameFolder(destination_);
@@ -119,6 +160,7 @@ void DownloadStage::verifyOwnership() const {
 }
 
 std::filesystem::path DownloadStage::publish(std::string_view name) {
+    if (owner_.finished) raise(ErrorCase::sourceMissing);
     verifyOwnership();
     const std::optional<struct stat> payloadStat = entry(directory_, payloadName);
     if (!payloadStat) raise(ErrorCase::sourceMissing);
@@ -147,12 +189,11 @@ std::filesystem::path DownloadStage::publish(std::string_view name) {
             }
         }
         if (hooks().published) hooks().published();
-        owner_.finished = true;
         try {
-            writeOwner();
+            finishStage();
         } catch (...) {
             // The file is published whole; a stage whose record still says
-            // unfinished holds no payload, and the sweep finishes it.
+            // unfinished holds no payload, and the sweep takes it away.
         }
         return destination_.url() / leaf;
     }
@@ -170,17 +211,17 @@ void DownloadStage::discard() {
     for (const char* name : stageFiles) {
         if (entry(directory_, name)) removeStageFile(directory_, name);
     }
-    owner_.finished = true;
-    writeOwner();
+    finishStage();
 }
 
-CleanupResult DownloadStage::cleanup(const std::filesystem::path& destination) {
+CleanupResult DownloadStage::cleanup(const std::filesystem::path& destinationURL) {
     CleanupResult result;
     {
         struct stat st {};
-        if (::lstat((destination / rootName).c_str(), &st) != 0 && errno == ENOENT) return result;
+        if (::lstat((destinationURL / rootName).c_str(), &st) != 0 && errno == ENOENT) return result;
     }
-    const SecureDirectory root(destination / rootName, false);
+    const SecureDirectory destination(destinationURL, false);
+    const SecureDirectory root(destinationURL / rootName, false);
     for (const std::string& name : root.list()) {
         const std::optional<UUID> id = UUID::parse(name);
         if (!id) {
@@ -198,10 +239,6 @@ CleanupResult DownloadStage::cleanup(const std::filesystem::path& destination) {
                 owner.id != *id || owner.device != static_cast<uint64_t>(st.st_dev) ||
                 owner.inode != static_cast<uint64_t>(st.st_ino)) {
                 raise(ErrorCase::cleanupBlocked);
-            }
-            if (owner.finished) {
-                ++result.protectedCount;
-                continue;
             }
             bool hasFiles = false;
             for (const std::string& inside : stage.list()) {
@@ -222,11 +259,18 @@ CleanupResult DownloadStage::cleanup(const std::filesystem::path& destination) {
                 for (const char* file : stageFiles) {
                     if (entry(stage, file)) stage.removeOwnedFile(file);
                 }
-                ++result.removed;
                 if (hooks().swept) hooks().swept();
             }
-            owner.finished = true;
-            stage.replaceState(ownerName, JSON::encode(owner));
+            // A finished stage, or one a crash left, is only bookkeeping now.
+            if (removeBookkeeping(destination, root, name, stage)) {
+                ++result.removed;
+            } else {
+                if (!owner.finished) {
+                    owner.finished = true;
+                    stage.replaceState(ownerName, JSON::encode(owner));
+                }
+                ++result.blocked;
+            }
         } catch (...) {
             // Anything unexpected about one stage (a live owner, a foreign
             // or edited record, a file in use, a failed write) leaves it as

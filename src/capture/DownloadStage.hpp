@@ -7,6 +7,11 @@
 //                                         /owner.json   who made it, finished
 //                                         /payload      the bytes received
 //
+// A stage lives only as long as its download: once published or discarded
+// it is taken away, and the root with it when no other stage is left, so
+// the user's folder keeps nothing but the file. A stage that cannot be
+// taken away is marked finished, for the next launch's sweep.
+//
 // The web engine writes the payload itself (as "payload.wkdownload" while it
 // receives, renamed to "payload" when complete). The finished file reaches
 // the destination by an exclusive rename under a free name, so a user's file
@@ -88,20 +93,27 @@ public:
     // still the one written; otherwise confirmationChanged.
     void verifyOwnership() const;
     // Moves the payload into the destination under the first free name of
-    // "<base>[-n][.ext]" and returns it. A payload with another link, or a
-    // stage already finished, is confirmationChanged; 10,000 names taken is
-    // fileExists. The payload stays in the stage whenever this throws.
+    // "<base>[-n][.ext]" and returns it. A payload with another link is
+    // confirmationChanged, a stage already finished sourceMissing, 10,000
+    // names taken fileExists. The payload stays in the stage whenever this
+    // throws.
     std::filesystem::path publish(std::string_view name);
-    // Deletes what the engine left in an unfinished stage and marks it
-    // finished. A file with another link is cleanupBlocked and stays.
+    // Deletes what the engine left in an unfinished stage and finishes it.
+    // A file with another link is cleanupBlocked and stays.
     void discard();
 
-    // The launch sweep of one destination's stages. Throws only when the
-    // root exists but cannot be opened or listed; creates nothing.
+    // The launch sweep of one destination's stages: the ones no live
+    // process holds, whose record is ours and whose files hold still, are
+    // taken away (removed counts them), then the root when it is empty.
+    // Throws only when the root exists but cannot be opened or listed;
+    // creates nothing.
     static CleanupResult cleanup(const std::filesystem::path& destination);
 
 private:
     void writeOwner() const;
+    // Marks the stage finished and takes it away, or, when it cannot be,
+    // writes the record saying so.
+    void finishStage();
 
     // Declared in the order they are made.
     SecureDirectory destination_;

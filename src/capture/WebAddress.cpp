@@ -85,4 +85,28 @@ std::string validatedURL(std::string_view text) {
     return out;
 }
 
+std::optional<std::string> shownHost(std::string_view address) {
+    const std::string text(address);
+    std::unique_ptr<GUri, decltype(&g_uri_unref)> uri(g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr),
+                                                      g_uri_unref);
+    if (!uri) return std::nullopt;
+    const char* host = g_uri_get_host(uri.get());
+    if (!host || !*host) return std::nullopt;
+    std::string shown(host);
+    // GUri gives an international name in its ASCII form; a person reads it
+    // as written.
+    if (g_hostname_is_ascii_encoded(host)) {
+        if (char* unicode = g_hostname_to_unicode(host)) {
+            shown = unicode;
+            g_free(unicode);
+        }
+    }
+    if (shown.find(':') != std::string::npos) shown = "[" + shown + "]";
+    const int port = g_uri_get_port(uri.get());
+    const std::string_view scheme = g_uri_get_scheme(uri.get());
+    const int own = scheme == "https" ? 443 : scheme == "http" ? 80 : -1;
+    if (port < 0 || port == own) return shown;
+    return shown + ":" + std::to_string(port);
+}
+
 }  // namespace velmora::WebAddress

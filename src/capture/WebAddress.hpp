@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ namespace WebAddress {
 // and no user or password, written back in its one canonical text; anything
 // else throws invalidInput. Applying it to its own result changes nothing.
 std::string validatedURL(std::string_view text);
+
+// How a page's place reads where no title names it: the host, with the port
+// when the address gives one other than its scheme's own, so that two
+// servers on one host read apart ("127.0.0.1:8080", "[::1]:8443"). Nothing
+// for text without a host.
+std::optional<std::string> shownHost(std::string_view address);
 
 }  // namespace WebAddress
 }  // namespace velmora

@@ -108,7 +108,8 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
 DownloadRow::~DownloadRow() { observation_.disconnect(); }
 
 void DownloadRow::align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes) {
-    states->add_widget(stateColumn_);
+    states_ = states;
+    if (!failed_) states_->add_widget(stateColumn_);
     bytes->add_widget(bytes_);
 }
 
@@ -165,6 +166,10 @@ void DownloadRow::styleFailure(bool failed) {
     // The state stays in its column; its icon and the error colours, with
     // the reason under the line, say that it failed.
     iconHolder_.set_visible(failed);
+    if (states_) {
+        if (failed) states_->remove_widget(stateColumn_);
+        else states_->add_widget(stateColumn_);
+    }
     for (Gtk::Label* label : {&state_, &notice_}) {
         if (failed) label->add_css_class("error");
         else label->remove_css_class("error");

@@ -51,7 +51,9 @@ public:
 
     // The download and the desktop outlive the row.
     DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& desktop);
-    // Joins the list's columns of states and byte counts.
+    // Joins the list's columns of states and byte counts. A failed row's
+    // state, the widest, stands outside its column: nothing after it
+    // needs to line up, and the running rows' buttons keep their room.
     void align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes);
     // The row's height at that width (-1: its natural width).
     int heightAt(int width);
@@ -79,6 +81,7 @@ private:
     Gtk::Box iconHolder_{Gtk::Orientation::VERTICAL, 0};
     Gtk::Image failureIcon_;
     Gtk::Label state_;
+    Glib::RefPtr<Gtk::SizeGroup> states_;
     bool failed_ = false;
     Gtk::Label bytes_;
     Gtk::ProgressBar progress_;

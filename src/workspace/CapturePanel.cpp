@@ -10,6 +10,9 @@
 #include <gtkmm/stringlist.h>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 #include <functional>
 #include <string>
 
@@ -287,6 +290,35 @@ CapturePanel::~CapturePanel() {
 
 int CapturePanel::columns() const { return sections_->columns(); }
 
+int CapturePanel::wholeRows(int height) const {
+    // Every row of every section (a heading, a control, a note, a button),
+    // where it stands in the panel as it is scrolled now.
+    std::vector<std::pair<float, float>> spans;
+    auto* self = const_cast<CapturePanel*>(this);
+    for (Gtk::Widget* section = sections_->get_first_child(); section; section = section->get_next_sibling()) {
+        if (!section->get_visible()) continue;
+        for (Gtk::Widget* row = section->get_first_child(); row; row = row->get_next_sibling()) {
+            if (!row->get_visible()) continue;
+            graphene_rect_t bounds{};
+            if (!gtk_widget_compute_bounds(row->gobj(), GTK_WIDGET(self->gobj()), &bounds)) return height;
+            spans.emplace_back(bounds.origin.y, bounds.origin.y + bounds.size.height);
+        }
+    }
+    // Each row the edge would cut moves it up to that row's top, until it
+    // cuts none in either column.
+    int edge = height;
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (const auto& [top, bottom] : spans) {
+            if (top < edge && edge < bottom) {
+                edge = std::max(static_cast<int>(std::floor(top)), 0);
+                moved = true;
+            }
+        }
+    }
+    return edge;
+}
+
 Gtk::Widget& CapturePanel::captureSection() {
     WindowModel& m = *model_;
     auto& section = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, sectionSpacing);
@@ -295,7 +327,7 @@ Gtk::Widget& CapturePanel::captureSection() {
 
     auto display = std::make_unique<Picker<std::string_view, 2>>(
         Rules::display, displayName, [&m] { return Rules::displayValue(m.widthMode.get()); },
-        [&m](std::string_view value) { m.widthMode = std::string(Rules::widthModeFor(value)); });
+        [&m](std::string_view value) { m.chooseDisplay(value); });
     section.append(row(Rules::displayOption, display->widget()));
     controls_.push_back(std::move(display));
 

@@ -11,9 +11,10 @@
 // Every control writes its field of the WindowModel and shows the field
 // again whenever the model changes; showing a value never writes it back, and
 // a value a picker does not offer shows no selection and writes nothing.
-// Nothing here writes preferences. The whole panel is insensitive while any
-// tab of the window saves and while the window closes, so the options of a
-// running save cannot change under it. The rules themselves are display-free
+// Only "表示" reaches the preferences, through the model
+// (WindowModel::chooseDisplay), as the next launch's display. The whole
+// panel is insensitive while any tab of the window saves and while the
+// window closes, so the options of a running save cannot change under it. The rules themselves are display-free
 // (CapturePanelRules.hpp). Main thread only.
 
 #include <cstdint>
@@ -60,6 +61,11 @@ public:
 
     // The sections' columns at the last layout.
     int columns() const;
+    // The most of that height, from the panel's top, that ends on no row
+    // of the last layout: the panel shown that high stops between rows,
+    // never through one. The height itself when no row crosses it, or
+    // before the first layout.
+    int wholeRows(int height) const;
 
     // The interface every synced control offers the panel (CapturePanel.cpp).
     class Control;

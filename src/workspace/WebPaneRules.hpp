@@ -48,7 +48,8 @@ inline constexpr double panelLeast = 80;
 double webFloor(AppPreferences::Panel panel, double windowHeight);
 
 // --- The web column: the rows over the page (the status row, the strips
-// of other tabs' saves, the downloads), the page, and the panel beside or
+// of other tabs' saves) and the downloads under it, which the rows'
+// heights below count together, the page, and the panel beside or
 // under them.
 
 // The least height the page keeps: half the window's, whichever the

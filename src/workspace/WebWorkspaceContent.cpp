@@ -1,6 +1,7 @@
 #include "workspace/WebWorkspaceContent.hpp"
 
 #include <gtk/gtk.h>
+#include <glibmm/main.h>
 #include <gtkmm/button.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/image.h>
@@ -215,9 +216,10 @@ private:
 
 class WebWorkspaceContent::SplitArea : public Gtk::Widget {
 public:
-    // rows: the rows over the page (the pane's own box); the split places it.
-    SplitArea(std::shared_ptr<WindowModel> model, Gtk::Widget& rows)
-        : Glib::ObjectBase("VelmoraWebSplitArea"), model_(std::move(model)), rows_(&rows) {
+    // rows: the rows over the page (the pane's own box); foot: the download
+    // list at the page's foot. The split places them.
+    SplitArea(std::shared_ptr<WindowModel> model, Gtk::Widget& rows, Gtk::Widget& foot)
+        : Glib::ObjectBase("VelmoraWebSplitArea"), model_(std::move(model)), rows_(&rows), foot_(&foot) {
         set_name(splitName);
         set_hexpand(true);
         set_vexpand(true);
@@ -307,12 +309,13 @@ public:
         panelBox_ = Gtk::make_managed<Gtk::Box>();
         panelBox_->set_name(panelBoxName);
         panelBox_->add_css_class("background");
-        auto* panel = Gtk::make_managed<CapturePanel>(model_);
-        panel->set_hexpand(true);
-        panel->set_vexpand(true);
-        panelBox_->append(*panel);
+        panel_ = Gtk::make_managed<CapturePanel>(model_);
+        panel_->set_hexpand(true);
+        panel_->set_vexpand(true);
+        panelBox_->append(*panel_);
         rows_->set_parent(*this);
         webLayer_->set_parent(*this);
+        foot_->set_parent(*this);
         divider_->set_parent(*this);
         panelBox_->set_parent(*this);
         // A managed split is disposed by the toolkit before its C++ side
@@ -377,9 +380,12 @@ protected:
         if (!web_) return;
         const bool right = model_->panel.get() == Panel::right;
         const bool horizontal = orientation == Gtk::Orientation::HORIZONTAL;
-        int rowsMinimum = 0, rowsNatural = 0, webMinimum = 0, webNatural = 0;
+        int rowsMinimum = 0, rowsNatural = 0, webMinimum = 0, webNatural = 0, footMinimum = 0, footNatural = 0;
         measureChild(*rows_, orientation, -1, rowsMinimum, rowsNatural);
         measureChild(*webLayer_, orientation, -1, webMinimum, webNatural);
+        if (foot_->get_visible()) measureChild(*foot_, orientation, -1, footMinimum, footNatural);
+        rowsMinimum = horizontal ? std::max(rowsMinimum, footMinimum) : rowsMinimum + footMinimum;
+        rowsNatural = horizontal ? std::max(rowsNatural, footNatural) : rowsNatural + footNatural;
         // The web part: the rows over the page.
         int partMinimum = horizontal ? std::max(rowsMinimum, webMinimum) : rowsMinimum + webMinimum;
         int partNatural = horizontal ? std::max(rowsNatural, webNatural) : rowsNatural + webNatural;
@@ -408,32 +414,53 @@ protected:
         // The rows are measured at the width they get: a wrapped sentence
         // or a download's reason takes the lines it needs there.
         const int rowsWidth = right ? WebPaneRules::split(preferred(), width, panel).web : width;
-        int rowsMinimum = 0, rowsNatural = 0;
+        int rowsMinimum = 0, rowsNatural = 0, footMinimum = 0, footNatural = 0;
         if (rows_->get_visible()) measureChild(*rows_, Gtk::Orientation::VERTICAL, rowsWidth, rowsMinimum, rowsNatural);
+        if (foot_->get_visible()) measureChild(*foot_, Gtk::Orientation::VERTICAL, rowsWidth, footMinimum, footNatural);
         const auto column = WebPaneRules::column({.panel = panel,
                                                   .width = static_cast<double>(width),
                                                   .height = static_cast<double>(height),
                                                   .preferred = preferred(),
                                                   .windowHeight = windowHeight,
-                                                  .rowsMinimum = rowsMinimum,
-                                                  .rowsNatural = rowsNatural});
+                                                  .rowsMinimum = rowsMinimum + footMinimum,
+                                                  .rowsNatural = rowsNatural + footNatural});
         const auto& split = column.split;
+        // The rows over the page and the list at its foot share the rows'
+        // height: both whole, or both at their least.
+        const int over = column.rows >= rowsNatural + footNatural ? rowsNatural : std::min(rowsMinimum, column.rows);
+        const int under = column.rows - over;
         panelSize_ = split.panel;
         // The drag is clamped against the page's floor under the rows.
         floor_ = right ? 0 : WebPaneRules::pageFloor(windowHeight) + column.rows;
         // The split's own sizes win over the children's wishes.
         if (right) {
             web_->setArea(split.web, column.page);
-            place(*rows_, {0, 0, split.web, column.rows});
-            place(*webLayer_, {0, column.rows, split.web, column.page});
+            place(*rows_, {0, 0, split.web, over});
+            place(*webLayer_, {0, over, split.web, column.page});
+            place(*foot_, {0, over + column.page, split.web, under});
             place(*divider_, {split.web, 0, split.divider, height});
             place(*panelBox_, {split.web + split.divider, 0, split.panel, height});
         } else {
-            web_->setArea(width, column.page);
-            place(*rows_, {0, 0, width, column.rows});
-            place(*webLayer_, {0, column.rows, width, column.page});
-            place(*divider_, {0, split.web, width, split.divider});
-            place(*panelBox_, {0, split.web + split.divider, width, split.panel});
+            // The panel at the bottom stops between two of its rows, never
+            // through one: what it cannot show whole goes to the page.
+            const int panelLength = static_cast<int>(split.panel);
+            const int shown = panelLength > 0 ? panel_->wholeRows(panelLength) : 0;
+            const int page = column.page + panelLength - shown;
+            const int divider = static_cast<int>(split.divider);
+            web_->setArea(width, page);
+            place(*rows_, {0, 0, width, over});
+            place(*webLayer_, {0, over, width, page});
+            place(*foot_, {0, over + page, width, under});
+            place(*divider_, {0, over + page + under, width, divider});
+            place(*panelBox_, {0, over + page + under + divider, width, shown});
+            // Placed at a new width, the rows may stand elsewhere than this
+            // layout found them.
+            if (panelLength > 0 && panel_->wholeRows(panelLength) != shown && !relayout_.connected()) {
+                relayout_ = Glib::signal_idle().connect([this] {
+                    queue_allocate();
+                    return false;
+                });
+            }
         }
         updateDivider();
     }
@@ -444,11 +471,14 @@ private:
     }
 
     void release() {
-        for (Gtk::Widget* child : {rows_, static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
+        for (Gtk::Widget* child : {rows_, foot_, static_cast<Gtk::Widget*>(webLayer_), static_cast<Gtk::Widget*>(divider_),
                                    static_cast<Gtk::Widget*>(panelBox_)}) {
             if (child && child->get_parent() == this) child->unparent();
         }
+        relayout_.disconnect();
         rows_ = nullptr;
+        foot_ = nullptr;
+        panel_ = nullptr;
         webLayer_ = nullptr;
         emptyPage_ = nullptr;
         failedPage_ = nullptr;
@@ -513,6 +543,7 @@ private:
 
     std::shared_ptr<WindowModel> model_;
     Gtk::Widget* rows_ = nullptr;
+    Gtk::Widget* foot_ = nullptr;
     WebArea* web_ = nullptr;
     // The web area with the empty page, the failure and the notice over it.
     Gtk::Overlay* webLayer_ = nullptr;
@@ -528,6 +559,9 @@ private:
     Gtk::Spinner* spinner_ = nullptr;
     PanelDivider* divider_ = nullptr;
     Gtk::Box* panelBox_ = nullptr;
+    CapturePanel* panel_ = nullptr;
+    // A layout again once the panel's rows stand where this one found them.
+    sigc::connection relayout_;
     std::optional<Panel> shownPanel_;
     double shownPreferred_ = -1;
     // The split's length at the last layout: the drag is clamped against
@@ -606,8 +640,9 @@ WebWorkspaceContent::WebWorkspaceContent(std::shared_ptr<WindowModel> model, Des
     strips_ = Gtk::make_managed<OtherTabSaveStrips>(model_);
     rows_->append(*strips_);
     downloads_ = Gtk::make_managed<BrowserDownloadList>(model_->selectedTab(), desktop_);
-    rows_->append(*downloads_);
-    split_ = Gtk::make_managed<SplitArea>(model_, *rows_);
+    // The downloads at the page's foot: the list appears, grows and folds
+    // away from the page, whose top, and what is under the pointer, stays.
+    split_ = Gtk::make_managed<SplitArea>(model_, *rows_, *downloads_);
     append(*split_);
 
     // The web view operations go to the session selected when they run.

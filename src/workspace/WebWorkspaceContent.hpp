@@ -6,7 +6,8 @@
 // control panel, with the divider between them. The page's column holds,
 // over the page, the hint of a restored tab not loaded yet, the button that
 // downloads a displayed PDF, the status row and the strips of other tabs'
-// saves, and the selected tab's downloads; then every tab's web view. While
+// saves; then every tab's web view; under it, the selected tab's downloads,
+// which appear, grow and fold away from the page, never moving it. While
 // the selected tab has no page, a centred page with an icon and the
 // sentence of that state stands over the web area; after a failed load the
 // failure and its address cover it; the session's navigation notice stands
@@ -14,7 +15,9 @@
 //
 // - The page keeps half the window's height whatever the rows hold
 //   (WebPaneRules::column): the panel at the bottom gives way first, then
-//   the downloads' list scrolls. The panel on the right has the whole
+//   the downloads' list scrolls. The panel at the bottom stops between two
+//   of its rows, never through one (CapturePanel::wholeRows), the page
+//   taking the rest. The panel on the right has the whole
 //   column's height, so it never moves when a row comes or goes.
 // - Every tab's web view stays in the pane for the tab's whole life, stacked
 //   on the others; choosing a tab only changes which one is seen and takes
@@ -111,7 +114,7 @@ private:
     Gtk::Button stop_;
     Gtk::Entry address_;
     Gtk::Button open_{"開く"};
-    // The rows over the page; the split places them.
+    // The rows over the page (the downloads under it); the split places them.
     Gtk::Box* rows_ = nullptr;
     Gtk::Label* hint_ = nullptr;
     Gtk::Button* downloadPDF_ = nullptr;

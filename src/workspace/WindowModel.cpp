@@ -8,7 +8,9 @@
 
 #include "browser/BrowserDownload.hpp"
 #include "foundation/BrindlexError.hpp"
+#include "foundation/SettingsStore.hpp"
 #include "workspace/AppServices.hpp"
+#include "workspace/CapturePanelRules.hpp"
 #include "workspace/WindowPorts.hpp"
 
 namespace velmora {
@@ -315,6 +317,21 @@ void WindowModel::applyPreferences(const AppPreferences& preferences) {
     queue->nextProductDefaults = preferences.product;
     queue->nextAutomaticDefault = preferences.automaticOCR;
     defaults_ = preferences;
+}
+
+void WindowModel::chooseDisplay(std::string_view displayValue) {
+    const std::string mode(CapturePanelRules::widthModeFor(displayValue));
+    widthMode = mode;
+    if (defaults_.product.webMode == mode) return;
+    // Noted first: the store announces the change before it returns, and
+    // this window then finds its product as it already is.
+    const std::string before = std::exchange(defaults_.product.webMode, mode);
+    try {
+        services.settings.change([&](AppPreferences& p) { p.product.webMode = mode; });
+    } catch (...) {
+        defaults_.product.webMode = before;
+        services.settings.setNotice(SettingsStore::Notices::cannotSave);
+    }
 }
 
 // ---- the handlers

@@ -176,6 +176,10 @@ public:
     void applyProduct(const ProductDefaults& product);
     // A new value of the preferences (see the head of this file).
     void applyPreferences(const AppPreferences& preferences);
+    // The panel's "表示" ("pc" or "mobile"): the width mode, kept in the
+    // preferences as the one the next launch opens with (PC as the current
+    // width). This window's other options stay as they are.
+    void chooseDisplay(std::string_view displayValue);
     // Ends the per-tab subscriptions of every tab: the close sequence's
     // step before the model goes.
     void dropTabSubscriptions();

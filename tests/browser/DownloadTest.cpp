@@ -44,9 +44,6 @@ protected:
     static fs::path stageOf(const fs::path& folder, const BrowserDownload& d) {
         return folder / DownloadStage::rootName / d.id.text();
     }
-    static DownloadStage::Owner ownerAt(const fs::path& stage) {
-        return JSON::decode<DownloadStage::Owner>(JSON::parse(test::readFile(stage / "owner.json")));
-    }
     std::vector<SafeEvent::Stage> loggedFor(const BrowserDownload& d) const {
         std::vector<SafeEvent::Stage> stages;
         for (const auto& l : logged_)
@@ -77,9 +74,8 @@ TEST_F(Downloads, AnAttachmentPublishesByteExactAndASecondOfTheSameNameBesideIt)
     EXPECT_EQ(first->received(), length);
     EXPECT_EQ(first->expected(), length);
     EXPECT_EQ(first->download(), nullptr) << "the engine's download is let go";
-    // The stage stays, finished, without the payload.
-    EXPECT_EQ(test::listNames(stageOf(granted_, *first)), (Names{"lease", "owner.json"}));
-    EXPECT_TRUE(ownerAt(stageOf(granted_, *first)).finished);
+    // Nothing is left behind but the file.
+    EXPECT_FALSE(fs::exists(granted_ / DownloadStage::rootName));
     EXPECT_EQ(eventNames(*first), (Names{"started", "destination-accepted", "received-complete", "terminal"}));
     EXPECT_EQ(first->events().front().state, "保存先の確認中");
     EXPECT_EQ(first->events()[1].state, "受信中");
@@ -162,8 +158,7 @@ TEST_F(Downloads, ACancelOrABrokenBodyLeavesNothingBehind) {
     EXPECT_EQ(std::count(names.begin(), names.end(), "cancel-handler"), 1);
     EXPECT_EQ(names.back(), "terminal");
     EXPECT_EQ(std::count(names.begin(), names.end(), "terminal"), 1);
-    EXPECT_EQ(test::listNames(stageOf(granted_, *slow)), (Names{"lease", "owner.json"}));
-    EXPECT_TRUE(ownerAt(stageOf(granted_, *slow)).finished);
+    EXPECT_FALSE(fs::exists(stageOf(granted_, *slow)));
     EXPECT_EQ(visible(granted_), Names{});
     EXPECT_EQ(loggedFor(*slow), std::vector<SafeEvent::Stage>{SafeEvent::Stage::cancelled});
     EXPECT_FALSE(tab->active());
@@ -179,7 +174,7 @@ TEST_F(Downloads, ACancelOrABrokenBodyLeavesNothingBehind) {
     EXPECT_EQ(broken->notice(), BrowserDownload::transferFailedNotice) << "it says why";
     const Names brokenNames = eventNames(*broken);
     EXPECT_NE(std::find(brokenNames.begin(), brokenNames.end(), "transport-failed"), brokenNames.end());
-    EXPECT_EQ(test::listNames(stageOf(granted_, *broken)), (Names{"lease", "owner.json"}));
+    EXPECT_FALSE(fs::exists(stageOf(granted_, *broken)));
     EXPECT_EQ(visible(granted_), Names{});
     ASSERT_EQ(loggedFor(*broken), std::vector<SafeEvent::Stage>{SafeEvent::Stage::failed});
     EXPECT_EQ(logged_.back().error, ErrorCase::interruptedSave) << "the log says the transfer broke off";
@@ -241,8 +236,7 @@ TEST_F(Downloads, ABodyCutShortOfItsLengthIsAFailureAndNothingIsPublished) {
         EXPECT_EQ(cut->notice(), BrowserDownload::transferFailedNotice);
         EXPECT_EQ(cut->output(), std::nullopt);
         EXPECT_EQ(visible(granted_), Names{}) << "nothing under any name";
-        EXPECT_EQ(test::listNames(stageOf(granted_, *cut)), (Names{"lease", "owner.json"})) << "the bytes are gone";
-        EXPECT_TRUE(ownerAt(stageOf(granted_, *cut)).finished);
+        EXPECT_FALSE(fs::exists(stageOf(granted_, *cut))) << "the bytes are gone";
         const Names names = eventNames(*cut);
         EXPECT_EQ(std::count(names.begin(), names.end(), "received-complete"), 0);
         // Why, in the trail: the engine's failure, or the finish it reported

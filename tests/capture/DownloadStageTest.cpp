@@ -87,8 +87,9 @@ TEST(DownloadStage, PublishesUnderTheFirstFreeNameAndNeverReplaces) {
     EXPECT_EQ(readFile(dest / "report-2.pdf"), "downloaded");
     EXPECT_EQ(readFile(dest / "report.pdf"), "user 0");
     EXPECT_EQ(readFile(dest / "report-1.pdf"), "user 1");
-    EXPECT_TRUE(ownerAt(folder).finished);
-    EXPECT_EQ(test::listNames(folder), (std::vector<std::string>{"lease", "owner.json"}));
+    // Nothing but the file is left behind: neither the stage nor the root.
+    EXPECT_EQ(published(dest), (std::vector<std::string>{"report-1.pdf", "report-2.pdf", "report.pdf"}));
+    EXPECT_FALSE(fs::exists(dest / ".brindlex-downloads"));
     // Finished: neither a second publication nor a discard touches it.
     EXPECT_EQ(caseOf([&] { stage->publish("again.pdf"); }), ErrorCase::sourceMissing);
     stage->discard();
@@ -104,8 +105,8 @@ TEST(DownloadStage, PublishesUnderTheFirstFreeNameAndNeverReplaces) {
     }
 
     // A stage of the same download cannot be made twice.
-    stage.reset();
-    EXPECT_EQ(caseOf([&] { DownloadStage again(dest, id); }), ErrorCase::fileExists);
+    const UUID left = received(dest, "left")->owner().id;
+    EXPECT_EQ(caseOf([&] { DownloadStage again(dest, left); }), ErrorCase::fileExists);
     auto live = received(dest, "x");
     EXPECT_EQ(caseOf([&] { DownloadStage again(dest, live->owner().id); }), ErrorCase::navigationBusy);
 }
@@ -220,14 +221,15 @@ TEST(DownloadStage, AReplacedFolderAnEditedRecordOrASecondLinkStopsEveryChange) 
     EXPECT_FALSE(linked->owner().finished);
     EXPECT_EQ(published(dest), std::vector<std::string>{});
 
-    // A plain discard removes the engine's files and finishes the stage.
+    // A plain discard takes the engine's files and the stage away; the root
+    // stays for the stages still in it.
     auto dropped = received(dest, "e");
     writeFile(stageFolder(dest, dropped->owner().id) / "payload.wkdownload", "partial");
     dropped->discard();
-    EXPECT_EQ(test::listNames(stageFolder(dest, dropped->owner().id)),
-              (std::vector<std::string>{"lease", "owner.json"}));
-    EXPECT_TRUE(ownerAt(stageFolder(dest, dropped->owner().id)).finished);
+    EXPECT_FALSE(fs::exists(stageFolder(dest, dropped->owner().id)));
+    EXPECT_TRUE(dropped->owner().finished);
     dropped->discard();
+    EXPECT_TRUE(fs::exists(folder / "payload"));
 }
 
 TEST(DownloadStage, TheSweepRemovesOnlyWhatAGoneOwnerLeftStill) {
@@ -244,11 +246,13 @@ TEST(DownloadStage, TheSweepRemovesOnlyWhatAGoneOwnerLeftStill) {
         return stageFolder(dest, id);
     };
     fs::create_directories(root / "notes");
-    const fs::path finished = stageFolder(dest, UUID::random());
-    {
-        auto stage = received(dest, "published", UUID::parse(finished.filename().string()).value());
-        stage->publish("done.txt");
-    }
+    // A stage a clean run finished but could not take away.
+    const fs::path finished = make("");
+    fs::remove(finished / "payload");
+    auto finishedOwner = ownerAt(finished);
+    finishedOwner.finished = true;
+    writeFile(finished / "owner.json", JSON::print(Json(finishedOwner)));
+    writeFile(dest / "done.txt", "published");
     const fs::path stable = make("stable");
     const fs::path partial = make("");
     writeFile(partial / "payload.wkdownload", "half of it");
@@ -273,15 +277,12 @@ TEST(DownloadStage, TheSweepRemovesOnlyWhatAGoneOwnerLeftStill) {
     DownloadStage::hooks().betweenStamps = [&](const fs::path& file) {
         if (file.parent_path() == growing) append(file, "more");
     };
-    // examined: 8 stages; protected: "notes" and the finished one; removed:
-    // the stable payload and the partial one; blocked: the extra entry, the
-    // growing payload, the foreign record, the live lease. The empty stage
-    // is only marked finished.
-    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{8, 2, 2, 4}));
-    EXPECT_FALSE(fs::exists(stable / "payload"));
-    EXPECT_EQ(test::listNames(stable), (std::vector<std::string>{"lease", "owner.json"}));
-    EXPECT_EQ(test::listNames(partial), (std::vector<std::string>{"lease", "owner.json"}));
-    EXPECT_TRUE(ownerAt(stable).finished && ownerAt(partial).finished && ownerAt(empty).finished);
+    // examined: 8 stages; protected: "notes"; removed: the finished one,
+    // the stable payload's, the partial one's and the empty one; blocked:
+    // the extra entry, the growing payload, the foreign record, the live
+    // lease.
+    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{8, 4, 1, 4}));
+    for (const auto& gone : {finished, stable, partial, empty}) EXPECT_FALSE(fs::exists(gone)) << gone;
     EXPECT_EQ(readFile(extra / "payload"), "x");
     EXPECT_EQ(readFile(extra / "notes.txt"), "someone's");
     EXPECT_EQ(readFile(growing / "payload"), "growingmore");
@@ -292,13 +293,14 @@ TEST(DownloadStage, TheSweepRemovesOnlyWhatAGoneOwnerLeftStill) {
     EXPECT_TRUE(fs::exists(root / "notes"));
 
     // Once the writer and the live owner are gone, the next sweep takes
-    // theirs; the stages already swept count as protected from then on.
+    // theirs; what is not ours stays, and keeps the root.
     DownloadStage::hooks() = {};
     live.stop();
-    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{8, 2, 5, 2}));
-    EXPECT_FALSE(fs::exists(growing / "payload"));
-    EXPECT_FALSE(fs::exists(stageFolder(dest, liveID) / "payload"));
-    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{8, 0, 7, 2}));
+    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{4, 2, 1, 2}));
+    EXPECT_FALSE(fs::exists(growing));
+    EXPECT_FALSE(fs::exists(stageFolder(dest, liveID)));
+    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{2, 0, 1, 2}));
+    EXPECT_EQ(test::listNames(dest), (std::vector<std::string>{".brindlex-downloads", "done.txt"}));
 }
 
 TEST(DownloadStage, AProcessKilledMidwayLeavesWhatTheNextSweepCompletes) {
@@ -306,7 +308,7 @@ TEST(DownloadStage, AProcessKilledMidwayLeavesWhatTheNextSweepCompletes) {
     const fs::path dest = tmp / "dest";
 
     // Killed between the publishing rename and the owner rewrite: the file
-    // is whole in the destination, and the sweep only finishes the stage.
+    // is whole in the destination, and the sweep only takes the stage away.
     const UUID id = UUID::random();
     const int status = test::runInChild([&] {
         auto stage = received(dest, "whole file", id);
@@ -316,10 +318,10 @@ TEST(DownloadStage, AProcessKilledMidwayLeavesWhatTheNextSweepCompletes) {
     EXPECT_EQ(status, 128 + SIGKILL);
     EXPECT_EQ(readFile(dest / "report.pdf"), "whole file");
     EXPECT_FALSE(ownerAt(stageFolder(dest, id)).finished);
-    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{1, 0, 0, 0}));
-    EXPECT_TRUE(ownerAt(stageFolder(dest, id)).finished);
+    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{1, 1, 0, 0}));
+    EXPECT_EQ(test::listNames(dest), std::vector<std::string>{"report.pdf"});
     EXPECT_EQ(readFile(dest / "report.pdf"), "whole file");
-    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{1, 0, 1, 0}));
+    EXPECT_EQ(DownloadStage::cleanup(dest), (CleanupResult{0, 0, 0, 0}));
 
     // A sweep killed after its first removal: the next one finishes that
     // stage and empties the rest.
@@ -333,8 +335,6 @@ TEST(DownloadStage, AProcessKilledMidwayLeavesWhatTheNextSweepCompletes) {
               128 + SIGKILL);
     const int leftBefore = fs::exists(a / "payload") + fs::exists(b / "payload");
     EXPECT_EQ(leftBefore, 1);
-    EXPECT_EQ(DownloadStage::cleanup(other), (CleanupResult{2, 1, 0, 0}));
-    EXPECT_FALSE(fs::exists(a / "payload") || fs::exists(b / "payload"));
-    EXPECT_TRUE(ownerAt(a).finished && ownerAt(b).finished);
-    EXPECT_EQ(published(other), std::vector<std::string>{});
+    EXPECT_EQ(DownloadStage::cleanup(other), (CleanupResult{2, 2, 0, 0}));
+    EXPECT_EQ(test::listNames(other), std::vector<std::string>{});
 }

@@ -185,7 +185,7 @@ TEST_F(TabBarTest, ClicksSelectAndLoadRestoredTabsAddTabsOfTheirKindAndCloseTheT
     ASSERT_TRUE(pane.shown());
     auto second = model->tabs.get()[1];
     show(*second);
-    EXPECT_EQ(itemText(pane.bar, second->id), "復元待ち：127.0.0.1");
+    EXPECT_EQ(itemText(pane.bar, second->id), "復元待ち：127.0.0.1:" + std::to_string(server.port()));
 
     // The restored tab's item: selected and loaded.
     click(named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, second->id)));

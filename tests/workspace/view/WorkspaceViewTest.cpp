@@ -465,13 +465,13 @@ TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowWithEveryStripRefusalAndDownl
         model->panel = panel;
         keepsHalf(std::string(rawValue(panel)) + ", running downloads");
         // A running row fits the page's column: its "中止" is within it.
-        auto* rows = named(window, WebWorkspaceContent::rowsName);
+        auto* list = named(window, BrowserDownloadList::listName);
         auto* cancel = named(window, WebPaneRules::cancelPrefix + running.back()->id.text());
-        ASSERT_TRUE(rows && cancel);
+        ASSERT_TRUE(list && cancel);
         graphene_rect_t bounds{};
         ASSERT_TRUE(spinUntil([&] { return cancel->get_mapped(); }));
-        ASSERT_TRUE(gtk_widget_compute_bounds(cancel->gobj(), rows->gobj(), &bounds));
-        EXPECT_LE(bounds.origin.x + bounds.size.width, rows->get_width()) << rawValue(panel);
+        ASSERT_TRUE(gtk_widget_compute_bounds(cancel->gobj(), list->gobj(), &bounds));
+        EXPECT_LE(bounds.origin.x + bounds.size.width, list->get_width()) << rawValue(panel);
     }
     for (auto& download : running) download->cancel();
     ASSERT_TRUE(spinUntil([&] { return !tab->active(); }, 60s));

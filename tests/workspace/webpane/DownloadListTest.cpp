@@ -396,3 +396,46 @@ TEST_F(DownloadListTest, TheRowsInViewAreWholeWhateverTheTallerRowsAbove) {
         << "the newest in view";
     EXPECT_EQ(clipped(), std::vector<std::string>{});
 }
+
+// The list stands at the page's foot: appearing, growing by a failed row
+// and folding, it never moves the page's top, where the pointer is.
+TEST_F(DownloadListTest, TheListComesGrowsAndFoldsUnderThePageLeavingItsTopStill) {
+    server.stream("/held.bin", {.length = 4096, .chunk = 1024, .interval = 3600s, .headers = attachment("held.bin")});
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    auto model = makeModel();
+    test::ContentWindow shown(model, desktop, 1240, 850);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto* area = named(content, WebWorkspaceContent::webAreaName);
+    auto* list = named(content, BrowserDownloadList::listName);
+    ASSERT_TRUE(area && list);
+    const auto top = [&](Gtk::Widget& widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(widget.gobj(), GTK_WIDGET(content.gobj()), &b));
+        return b.origin.y;
+    };
+    ASSERT_TRUE(shown.settled([&] { return area->get_mapped() && area->get_height() > 0; }));
+    const float pageTop = top(*area);
+    const int pageHeight = area->get_height();
+
+    auto held = startDownload(*model, "/held.bin");
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(spinUntil([&] { return held->received() > 0; }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return list->get_mapped() && area->get_height() < pageHeight; }));
+    EXPECT_EQ(top(*area), pageTop) << "appearing";
+    EXPECT_GE(top(*list), pageTop + area->get_height()) << "under the page";
+
+    const int withOne = area->get_height();
+    auto broken = startDownload(*model, "/broken.bin", 1);
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return area->get_height() < withOne; }));
+    EXPECT_EQ(top(*area), pageTop) << "growing";
+
+    const int open = area->get_height();
+    held->cancel();
+    ASSERT_TRUE(spinUntil([&] { return !held->active(); }, 30s));
+    EXPECT_TRUE(shown.settled([&] { return area->get_height() > open; }));
+    EXPECT_EQ(top(*area), pageTop) << "folding";
+}

@@ -99,13 +99,29 @@ TEST_F(WebWorkspaceContentTest, TheSplitGivesThePanelItsClampedSizeInARealWindow
     shown.window.set_default_size(1200, 800);
     model->panel = Panel::bottom;
     model->bottomPanelPreferredHeight = 250;
-    ASSERT_TRUE(shown.settled([&] { return panel.get_height() == 250 && panel.get_width() == 1200; }));
+    ASSERT_TRUE(shown.settled([&] { return shown.content.panelSize() == 250 && panel.get_width() == 1200; }));
     EXPECT_EQ(divider.get_height(), 8);
+    // The panel stops between two of its rows, never through one, in
+    // either section; the page takes the rest.
+    const auto cutRow = [&] {
+        for (const char* name : {CapturePanel::captureSectionName, CapturePanel::printSectionName}) {
+            Gtk::Widget* section = named(panel, name);
+            if (!section) return true;
+            for (Gtk::Widget* row = section->get_first_child(); row; row = row->get_next_sibling()) {
+                graphene_rect_t b{};
+                if (!row->get_visible() || !gtk_widget_compute_bounds(row->gobj(), panel.gobj(), &b)) continue;
+                if (b.origin.y < panel.get_height() && panel.get_height() < b.origin.y + b.size.height) return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(shown.settled([&] { return panel.get_height() > 0 && !cutRow(); })) << panel.get_height();
+    EXPECT_LE(panel.get_height(), 250);
     // The page's column holds the rows (here the status row with the save
     // buttons) over the page.
     auto* rows = named(shown.content, Content::rowsName);
     ASSERT_NE(rows, nullptr);
-    EXPECT_EQ(web.get_height(), split.get_height() - 258 - rows->get_height());
+    EXPECT_EQ(web.get_height(), split.get_height() - 8 - panel.get_height() - rows->get_height());
     EXPECT_EQ(web.get_width(), 1200);
 }
 

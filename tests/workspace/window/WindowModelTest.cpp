@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/PortableSettings.hpp"
+#include "foundation/SettingsStore.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/Pointer.hpp"
 #include "webcapture/NavigationPolicy.hpp"
@@ -208,6 +210,28 @@ TEST_F(WindowModelTest, PreferenceChangesRewriteThePanelAndOnlyWhatChanged) {
     change([](AppPreferences& p) { p.product.captureScale = 2; });
     EXPECT_EQ(model->widthMode.get(), "mobile");
     EXPECT_EQ(model->scale.get(), 2);
+}
+
+TEST_F(WindowModelTest, ThePanelsDisplayIsKeptForTheNextLaunchAndTheSummarySaysIt) {
+    auto model = makeModel();
+    auto other = makeModel();
+    ASSERT_EQ(model->widthMode.get(), "mobile");
+    model->paper = PrintOptions::Paper::b5;
+    model->widthMode = "custom";
+    model->chooseDisplay("mobile");
+    model->chooseDisplay("pc");
+    EXPECT_EQ(model->widthMode.get(), "current");
+    EXPECT_EQ(model->paper.get(), PrintOptions::Paper::b5) << "the window's other options stay";
+    EXPECT_EQ(other->widthMode.get(), "current");
+
+    // What the next launch reads, and the summary of it.
+    const auto reread = [&] { return SettingsStore(services->settings.root()).value(); };
+    EXPECT_EQ(reread().product.webMode, "current");
+    EXPECT_NE(PortableSettings(reread()).summary().find("\nWeb：PC・"), std::string::npos);
+    EXPECT_EQ(makeModel()->widthMode.get(), "current");
+    model->chooseDisplay("mobile");
+    EXPECT_EQ(reread().product.webMode, "mobile");
+    EXPECT_EQ(model->paper.get(), PrintOptions::Paper::b5);
 }
 
 TEST_F(WindowModelTest, PreferencesWaitForTheWindowsSavesButReachAnIdleQueueAtOnce) {
