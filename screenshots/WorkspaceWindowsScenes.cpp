@@ -86,8 +86,9 @@ Gtk::Window* closeUnsaved(Stage& stage) {
 Gtk::Window* quitQuestion(Stage& stage) {
     auto& set = sceneSet(stage);
     if (!busyWindow(stage, set)) return nullptr;
+    const std::string question = set.pendingWork().question();
     set.requestTermination();
-    return dialogSaying(WorkspaceWindows::quitQuestion);
+    return dialogSaying(question);
 }
 
 Gtk::Window* help(Stage& stage) {

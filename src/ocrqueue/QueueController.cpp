@@ -403,10 +403,17 @@ void QueueController::refreshSaved() {
         if (!a.modified || !b.modified) return a.modified.has_value() && !b.modified.has_value();
         return *a.modified > *b.modified;
     });
+    // The queue on screen is no candidate for resuming: it is open already,
+    // and its label would be read from what its folder held at this moment.
+    std::optional<std::filesystem::path> open;
+    if (engine && engine->directory()) open = engine->directory()->url();
     std::vector<std::filesystem::path> folders;
     folders.reserve(entries.size());
-    for (const Entry& e : entries) folders.push_back(parent / e.name);
+    for (const Entry& e : entries) {
+        if (!open || parent / e.name != *open) folders.push_back(parent / e.name);
+    }
     savedQueues = std::move(folders);
+    if (open && selectedSaved.get() == open) selectedSaved = std::nullopt;
     if (!selectedSaved->has_value() && !savedQueues->empty()) selectedSaved = savedQueues->front();
 }
 

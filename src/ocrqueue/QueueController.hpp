@@ -76,6 +76,9 @@ public:
 
     static constexpr const char* initialStatus = "PNG・JPEG・PDFを開いて、OCRを開始してください。";
     static constexpr const char* incompatibleLabel = "以前の処理（互換性の確認が必要）";
+    // Copying or saving the text before any page of the queue is read.
+    static constexpr const char* nothingReadSentence =
+        "まだ読み取ったページがありません。「OCRを開始」で読み取ってから操作してください。";
 
     // parent: the folder of saved queues (the storage root's "queues");
     // output: the default root of TXT files (the output root).
@@ -344,9 +347,17 @@ private:
                                   OCRSettings settings, InputOrigin origin, QueuePresentation presentation,
                                   std::filesystem::path parent, std::shared_ptr<Completion> previous,
                                   std::shared_ptr<Completion> mine);
+    // What an addition fixed when it was asked for, before its files were read.
+    struct CallSettings {
+        OCRSettings settings;
+        QueuePresentation presentation;
+        bool privateInput = false;
+    };
     // Starts building an engine of the originals off the main thread, after
-    // the preparation before it.
-    void prepareEngine(const std::vector<std::filesystem::path>& urls);
+    // the preparation before it; with the call's settings when given, else
+    // with those shown now.
+    void prepareEngine(const std::vector<std::filesystem::path>& urls,
+                       std::optional<CallSettings> atCall = std::nullopt);
     std::vector<OCRQueueEngine::InputFile> inputFiles(const std::vector<std::filesystem::path>& urls) const;
 
     // Runs after every assignment of `edited` outside the page display.

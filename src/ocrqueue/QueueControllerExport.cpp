@@ -290,6 +290,12 @@ Task<void> QueueController::saveTask(std::weak_ptr<QueueController> weak, bool a
         self->status = saveFailure(e);
         co_return;
     }
+    // Nothing read is nothing to save: no folder is asked for, and no word
+    // of pages read empty.
+    if (self->engine->snapshot().completedPages() == 0) {
+        self->status = nothingReadSentence;
+        co_return;
+    }
     const std::shared_ptr<OCRQueueEngine> asked = self->engine;
     const UUID asOf = self->generation;
 
@@ -335,12 +341,11 @@ void QueueController::copyAll() {
     assert(isMainThread());
     try {
         applyEdit();
-        if (!engine) return;
         // Before any page is read there is nothing to copy: saying it was
-        // copied would report what did not happen, and the clipboard keeps
-        // what the user put there.
-        if (engine->snapshot().completedPages() == 0) {
-            status = BrindlexError::message(ErrorCase::emptyResult);
+        // copied, or that the pages hold no text, would report what did not
+        // happen, and the clipboard keeps what the user put there.
+        if (!engine || engine->snapshot().completedPages() == 0) {
+            status = nothingReadSentence;
             return;
         }
         std::string text;

@@ -31,6 +31,7 @@ constexpr const char* appendedSuffix = "件を末尾へ追加しました。設�
 constexpr const char* dropLimit = "一度に追加できる上限は5000件です。";
 constexpr const char* partialDrop = "一部の入力を読み込めません。追加は行っていません。";
 constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
+constexpr const char* replacedSentence = "確認中に処理一覧が替わったため、追加は行っていません。";
 constexpr const char* listedSuffix = "件の一覧を確認してから追加してください。";
 
 // The form two paths are compared in: the NFC of a UTF-8 path; the bytes
@@ -99,6 +100,20 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         self->refuse(refusedKinds);
         co_return;
     }
+    // What the call is about is fixed now, before the files are read: the
+    // queue, the settings and the presentation shown at the call. Product
+    // defaults waiting for the next opening describe new work too, but
+    // stay for that opening.
+    const std::shared_ptr<OCRQueueEngine> asked = self->engine;
+    const UUID generation = self->generation;
+    OCRSettings settings = self->currentSettings();
+    QueuePresentation presentation = self->currentPresentation();
+    if (const auto& defaults = self->nextProductDefaults) {
+        settings = withMode(std::move(settings), defaults->ocrMode);
+        presentation = QueuePresentation(defaults->handwriting, false, defaults->preserveLines,
+                                         defaults->pageSeparators, defaults->ocrAutoSave);
+    }
+    const bool privateAtCall = self->privateInput;
     // Every file is read before anything is asked or added: one that would
     // fail only when the run reached it is refused now, with the sentence
     // of an opening, and nothing is added.
@@ -112,11 +127,16 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         self->status = importingSentence;
         co_return;
     }
+    // The window shows another queue than the one the files were chosen
+    // for: they go to neither.
+    const auto stillAsked = [&] { return self->engine == asked && self->generation == generation; };
+    if (!stillAsked()) {
+        self->status = replacedSentence;
+        co_return;
+    }
     if (confirmDuplicate && self->firstDuplicate(urls)) {
         // The answer is about the queue open now: one replaced or an import
         // begun while the question was up makes it moot.
-        const std::shared_ptr<OCRQueueEngine> asked = self->engine;
-        const UUID generation = self->generation;
         auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加", AnswerAhead::suggested);
         self.reset();
         const bool add = co_await question;
@@ -126,30 +146,24 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
             self->status = importingSentence;
             co_return;
         }
-        if (self->engine != asked || self->generation != generation) co_return;
+        if (!stillAsked()) {
+            self->status = replacedSentence;
+            co_return;
+        }
     }
-    const bool queueOpen = self->engine != nullptr;
-    if (queueOpen && self->snapshot->has_value() && self->snapshot.get()->persistent() && self->privateInput) {
+    const bool queueOpen = asked != nullptr;
+    if (queueOpen && self->snapshot->has_value() && self->snapshot.get()->persistent() && privateAtCall) {
         self->status = privateRule;
         co_return;
     }
     self->managedQueue = true;
     self->processingList = true;
     if (!queueOpen) {
-        self->prepareEngine(urls);
+        self->prepareEngine(urls, CallSettings{std::move(settings), presentation, privateAtCall});
         co_return;
     }
 
-    // Fixed once for every item of this call. Product defaults waiting for
-    // the next opening describe new work too, but stay for that opening.
-    OCRSettings settings = self->currentSettings();
-    QueuePresentation presentation = self->currentPresentation();
-    if (const auto& defaults = self->nextProductDefaults) {
-        settings = withMode(std::move(settings), defaults->ocrMode);
-        presentation = QueuePresentation(defaults->handwriting, false, defaults->preserveLines,
-                                         defaults->pageSeparators, defaults->ocrAutoSave);
-    }
-    const InputOrigin origin = self->privateInput ? InputOrigin::privateSession : InputOrigin::normal;
+    const InputOrigin origin = privateAtCall ? InputOrigin::privateSession : InputOrigin::normal;
     std::shared_ptr<Completion> previous = self->importTask;
     auto mine = std::make_shared<Completion>();
     self->importing = true;
@@ -247,6 +261,11 @@ Task<void> QueueController::handleDrop(std::weak_ptr<QueueController> weak, std:
         self->status = partialDrop;
         co_return;
     }
+    // A single file refused says which one it was: a drop shows no name
+    // anywhere else.
+    const std::optional<std::string> single =
+        urls.size() == 1 ? std::optional<std::string>(urls.front().filename().string()) : std::nullopt;
+    self->refusedStatus = std::nullopt;
     if (!self->processingList && !self->busy && urls.size() <= 1) {
         auto open = requestSelectionTask(weak, std::move(urls));
         self.reset();
@@ -259,6 +278,9 @@ Task<void> QueueController::handleDrop(std::weak_ptr<QueueController> weak, std:
     // The next drop starts only after this one's import has ended.
     self = weak.lock();
     if (!self) co_return;
+    if (const auto& refused = self->refusedStatus.get(); single && refused && *refused == self->status.get()) {
+        self->refuse(*single + "：" + *refused);
+    }
     std::shared_ptr<Completion> caused = self->importTask;
     self.reset();
     if (caused) {

@@ -278,7 +278,8 @@ std::vector<OCRQueueEngine::InputFile> QueueController::inputFiles(
     return files;
 }
 
-void QueueController::prepareEngine(const std::vector<std::filesystem::path>& urls) {
+void QueueController::prepareEngine(const std::vector<std::filesystem::path>& urls,
+                                    std::optional<CallSettings> atCall) {
     assert(isMainThread());
     if (nextProductDefaults) {
         applyProductDefaults(*nextProductDefaults);
@@ -288,12 +289,13 @@ void QueueController::prepareEngine(const std::vector<std::filesystem::path>& ur
         automatic = *nextAutomaticDefault;
         nextAutomaticDefault.reset();
     }
-    const InputOrigin origin = privateInput ? InputOrigin::privateSession : InputOrigin::normal;
+    if (!atCall) atCall = CallSettings{currentSettings(), currentPresentation(), privateInput};
+    const InputOrigin origin = atCall->privateInput ? InputOrigin::privateSession : InputOrigin::normal;
     std::shared_ptr<Completion> previous = importTask;
     auto mine = std::make_shared<Completion>();
     importing = true;
     importTask = mine;
-    spawn(preparation(weak_from_this(), urls, currentSettings(), origin, currentPresentation(), parent,
+    spawn(preparation(weak_from_this(), urls, std::move(atCall->settings), origin, atCall->presentation, parent,
                       std::move(previous), std::move(mine)));
 }
 

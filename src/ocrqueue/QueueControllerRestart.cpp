@@ -89,7 +89,13 @@ Task<void> QueueController::requestRestartTask(std::weak_ptr<QueueController> we
     auto self = weak.lock();
     if (!self || self->busy || !self->engine) co_return;
     const bool edited = self->hasEditedText();
-    if (self->managedQueue || edited) {
+    // A queue never read has no results for the question to speak of: the
+    // new trial simply takes its place.
+    const bool read = [&] {
+        const QueueSnapshot shown = self->engine->snapshot();
+        return shown.completedPages() + shown.failedPages() + shown.failedInputs() > 0;
+    }();
+    if ((self->managedQueue && read) || edited) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         // The question says once what becomes of the results on screen: a
         // saved queue keeps them as its earlier trial, a queue in memory

@@ -70,6 +70,8 @@ void QueueController::detachQueue() {
     preview = std::nullopt;
     password = "";
     unlockedPasswords.clear();
+    // The queue let go is a candidate again.
+    refreshSaved();
 }
 
 void QueueController::loadSaved() {
@@ -135,6 +137,7 @@ void QueueController::loadSaved() {
     loadPresentation(selectedID);
     status = "保存済み条件で続きから再開できます。処理はまだ開始していません。";
     showPage();
+    refreshSaved();
 }
 
 void QueueController::closeRejection() {

@@ -49,9 +49,9 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
             quit(0);
         } else if (reply == WorkspaceWindows::TerminateReply::later && logoutInhibit_ == 0) {
             Gtk::Window* window = currentWindow();
+            const std::string reason = windows_->pendingWork().question();
             logoutInhibit_ = gtk_application_inhibit(app_->gobj(), window ? window->gobj() : nullptr,
-                                                     GTK_APPLICATION_INHIBIT_LOGOUT,
-                                                     WorkspaceWindows::quitQuestion);
+                                                     GTK_APPLICATION_INHIBIT_LOGOUT, reason.c_str());
         }
     });
     app_->signal_activate().connect([this] { delegate_.activate(); });

@@ -30,7 +30,21 @@ bool sameQueue(const QueueController& queue, const UUID& startedID) {
     return now && now->id == startedID;
 }
 
+// The run in another window, watched from outside the capture: that window
+// comes forward with its result when the run ends, unless its queue was
+// replaced meanwhile. The window itself is not held: one closed meanwhile
+// stops its run and is not brought back.
+Task<void> followElsewhere(std::shared_ptr<QueueController> queue, UUID startedID,
+                           std::function<void()> bringForward) {
+    while (queue->busy && sameQueue(*queue, startedID)) co_await pause(watchPoll);
+    if (sameQueue(*queue, startedID) && bringForward) bringForward();
+}
+
 }  // namespace
+
+std::string runningIn(std::string_view where) {
+    return "画像保存は完了しました。OCRは" + std::string(where) + "で実行しています。";
+}
 
 std::string completedIn(std::string_view where) {
     return "標準OCRが完了しました。" + std::string(where) + "で確認できます。";
@@ -99,6 +113,20 @@ Task<std::string> run(CaptureReceipt receipt, std::filesystem::path folder, Inpu
     }
     watching.disconnect();
     if (!*launched && !queue->busy) co_return failed;
+
+    // Another window runs it: the image is saved, so the capture ends here
+    // and frees its tab; the run's progress and its 中止 are that window's.
+    if (!target->where.empty()) {
+        if (queue->busy && sameQueue(*queue, startedID)) {
+            spawn(followElsewhere(queue, startedID, std::move(target->bringForward)));
+            co_return runningIn(where);
+        }
+        // Ended already, in the start's own turn.
+        if (target->bringForward) target->bringForward();
+        const QueueSnapshot& ended = *queue->snapshot.get();
+        co_return ended.status == QueueStatus::completed && ended.failedPages() == 0 ? completedIn(where)
+                                                                                     : partialIn(where);
+    }
 
     bool stopRequested = false;
     while (queue->busy && sameQueue(*queue, startedID)) {

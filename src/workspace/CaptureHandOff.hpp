@@ -13,9 +13,12 @@
 //   the new window by its title; that window is brought forward when its
 //   run has ended.
 // - The saved files are never touched: every outcome keeps them.
-// - The watch runs inside the capture's task. A cancel of that task stops
-//   the queue once (cancel), and the watch keeps looking until the run has
-//   really ended.
+// - In the asking window the watch runs inside the capture's task. A cancel
+//   of that task stops the queue once (cancel), and the watch keeps looking
+//   until the run has really ended.
+// - In a new window the capture ends once the run has started, with a
+//   sentence naming that window: the capturing tab is free, and the run's
+//   progress and its 中止 belong to the window that runs it.
 // Main thread only; no display.
 
 #include <chrono>
@@ -68,6 +71,7 @@ struct Target {
 // The sentences that say where the result is, for the asking window's own
 // OCR section (ownOCR: exactly `completed`, `replaced` and `partial`) or
 // another window's.
+std::string runningIn(std::string_view where);
 std::string completedIn(std::string_view where);
 std::string replacedIn(std::string_view where);
 std::string partialIn(std::string_view where);

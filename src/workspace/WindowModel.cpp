@@ -6,6 +6,7 @@
 #include <chrono>
 #include <utility>
 
+#include "browser/BrowserDownload.hpp"
 #include "foundation/BrindlexError.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/WindowPorts.hpp"
@@ -177,11 +178,38 @@ bool WindowModel::webSaving() const {
     return false;
 }
 
-bool WindowModel::needsCloseConfirmation() const {
+WindowModel::PendingWork& WindowModel::PendingWork::operator|=(const PendingWork& other) {
+    webSave = webSave || other.webSave;
+    download = download || other.download;
+    ocr = ocr || other.ocr;
+    unsavedEdits = unsavedEdits || other.unsavedEdits;
+    privateResults = privateResults || other.privateResults;
+    return *this;
+}
+
+std::string WindowModel::PendingWork::question() const {
+    std::vector<std::string> kinds;
+    if (webSave) kinds.emplace_back("保存中のWebページ");
+    if (download) kinds.emplace_back("受信中のダウンロード");
+    if (ocr) kinds.emplace_back("処理中のOCR");
+    if (unsavedEdits) kinds.emplace_back("TXT未保存の編集");
+    if (privateResults) kinds.emplace_back("メモリ限定の処理結果");
+    if (kinds.empty()) return "";
+    std::string text;
+    for (const std::string& kind : kinds) text += (text.empty() ? "" : "・") + kind;
+    return text + "があります";
+}
+
+WindowModel::PendingWork WindowModel::pendingWork() const {
+    PendingWork work;
     for (const auto& tab : tabs.get()) {
-        if (tab->active()) return true;
+        work.webSave = work.webSave || tab->browser->hasPendingOperation();
+        for (const auto& download : tab->downloads.get()) work.download = work.download || download->active();
     }
-    return queue->busy || queue->hasUnsavedEdits() || (queue->isPrivateQueue() && queue->engine);
+    work.ocr = queue->busy;
+    work.unsavedEdits = queue->hasUnsavedEdits();
+    work.privateResults = queue->isPrivateQueue() && queue->engine;
+    return work;
 }
 
 // ---- the tab factory

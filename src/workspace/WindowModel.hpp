@@ -146,10 +146,23 @@ public:
     bool active() const;
     // Some tab's session has a save pending.
     bool webSaving() const;
+    // What closing now would stop or lose.
+    struct PendingWork {
+        bool webSave = false;
+        bool download = false;
+        bool ocr = false;
+        bool unsavedEdits = false;
+        bool privateResults = false;
+        bool any() const { return webSave || download || ocr || unsavedEdits || privateResults; }
+        PendingWork& operator|=(const PendingWork& other);
+        // The question before a quit, naming each kind found, in this order.
+        std::string question() const;
+    };
+    PendingWork pendingWork() const;
     // Closing now would stop work or lose results: a tab is active, the
     // queue is busy or holds unsaved edits, or a private queue holds
     // results in memory.
-    bool needsCloseConfirmation() const;
+    bool needsCloseConfirmation() const { return pendingWork().any(); }
 
     // --- The model's own operations.
 

@@ -210,11 +210,17 @@ std::vector<std::shared_ptr<WindowModel>> WorkspaceWindows::models() const {
     return list;
 }
 
+WindowModel::PendingWork WorkspaceWindows::pendingWork() const {
+    WindowModel::PendingWork work;
+    for (const auto& model : models()) work |= model->pendingWork();
+    return work;
+}
+
 WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
     if (terminating_) return TerminateReply::later;
-    const auto all = models();
-    const bool asks = std::any_of(all.begin(), all.end(), [](const auto& m) { return m->needsCloseConfirmation(); });
-    if (!asks) {
+    // The question names what a quit would stop or lose, in every window.
+    const std::string question = pendingWork().question();
+    if (question.empty()) {
         saveSnapshot();
         terminating_ = true;
         return TerminateReply::now;
@@ -225,12 +231,12 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
     auto parent = [alive = std::weak_ptr<bool>(alive_), this, id = window->model()->id]() -> Gtk::Window* {
         return alive.expired() ? nullptr : platformWindow(id);
     };
-    spawn([](std::weak_ptr<bool> alive, WorkspaceWindows* self,
-             std::function<Gtk::Window*()> parent) -> Task<void> {
+    spawn([](std::weak_ptr<bool> alive, WorkspaceWindows* self, std::function<Gtk::Window*()> parent,
+             std::string question) -> Task<void> {
         bool confirmed = false;
         {
             GtkConfirmation dialog(std::move(parent));
-            const Confirmation::Request request{quitQuestion, quitInformative, quitKeep, quitStop};
+            const Confirmation::Request request{question, quitInformative, quitKeep, quitStop};
             auto answer = dialog.confirm(request);
             confirmed = co_await answer;
         }
@@ -241,7 +247,7 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
             co_return;
         }
         co_await stopAndQuit(alive, self);
-    }(alive_, this, std::move(parent)));
+    }(alive_, this, std::move(parent), question));
     return TerminateReply::later;
 }
 

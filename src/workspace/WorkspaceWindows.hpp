@@ -45,7 +45,6 @@ public:
 
     static constexpr int snapshotDelayMilliseconds = 200;
 
-    static constexpr const char* quitQuestion = "処理中またはTXT未保存の編集があります";
     static constexpr const char* quitInformative =
         "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
         "プライベートは再起動後に再開できません。明示保存したファイルやコピー結果は残ります。";
@@ -116,6 +115,8 @@ public:
 
     void scheduleSnapshot() override;
     void saveSnapshot();
+    // What a quit now would stop or lose, over every window.
+    WindowModel::PendingWork pendingWork() const;
     // What the application answers when asked to quit; `later` while the
     // question shows or work stops.
     TerminateReply requestTermination();

@@ -260,6 +260,49 @@ TEST_F(Adding, EachAdditionKeepsTheSettingsOfItsMoment) {
     EXPECT_EQ(inputs[5].presentation, QueuePresentation(true, false, true, false, true));
 }
 
+TEST_F(Adding, TheCallFixesItsQueueAndSettingsBeforeTheFilesAreRead) {
+    auto c = portedController();
+    open(*c, {doc("a.pdf"), doc("b.pdf")});
+    c->recognitionMode = OCRMode::vertical;
+    c->languageCorrection = false;
+    c->preserveLines = false;
+    // Adds the file with `meanwhile` queued in the turn that starts the call:
+    // it runs once the check is on its worker, before its answer is back.
+    auto addWhileChecking = [&](const fs::path& file, const std::function<void()>& meanwhile) {
+        bool checking = false;
+        test::Spawned<void> call(c->appendFiles({file}, true));
+        detail::onMainContext([&] {
+            checking = c->importing.get();
+            meanwhile();
+        });
+        ASSERT_TRUE(call.finish());
+        EXPECT_TRUE(checking);
+        settle(*c);
+    };
+
+    // Toggled while the files are read: the item keeps what the call saw.
+    addWhileChecking(doc("c.pdf"), [&] {
+        c->recognitionMode = OCRMode::standard;
+        c->languageCorrection = true;
+        c->preserveLines = true;
+    });
+    EXPECT_EQ(c->status.get(), added(1));
+    const QueueInput& kept = c->snapshot->value().inputs.at(2);
+    EXPECT_EQ(kept.settings->mode, OCRMode::vertical);
+    EXPECT_FALSE(kept.settings->languageCorrection);
+    EXPECT_FALSE(kept.presentation->preserveLines);
+
+    // The queue is replaced while the files are read: they go to neither
+    // queue, and the window says so.
+    const std::shared_ptr<OCRQueueEngine> old = c->engine;
+    const fs::path other = doc("other.pdf");
+    addWhileChecking(doc("d.pdf"), [&] { c->select({other}, nullptr); });
+    ASSERT_NE(c->engine, old);
+    EXPECT_EQ(old->snapshot().inputs.size(), 3u);
+    EXPECT_EQ(pathsOf(*c), std::vector<std::string>{other.string()});
+    EXPECT_EQ(c->status.get(), "確認中に処理一覧が替わったため、追加は行っていません。");
+}
+
 TEST_F(Adding, TheQueueLimitIsTheEnginesAndClearsTheFlag) {
     auto c = portedController();
     std::vector<OCRQueueEngine::InputFile> files;

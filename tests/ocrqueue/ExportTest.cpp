@@ -350,11 +350,20 @@ TEST_F(Export, SaveAsksForItsFolderAndEveryFailureIsTheStatus) {
     EXPECT_FALSE(fs::exists(tmp / "panel" / "s_001.txt"));
 }
 
-TEST_F(Export, NothingReadIsNothingCopied) {
+TEST_F(Export, NothingReadIsNothingCopiedOrSaved) {
     openQueue(*c, {{test::writeDocument(tmp / "unread.pdf", 2)}}, test::settingsIn(OCRMode::standard), false);
     clipboard->text = "利用者がコピーした文";
     c->copyAll();
-    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::emptyResult));
+    EXPECT_EQ(c->status.get(), QueueController::nothingReadSentence);
+    EXPECT_EQ(clipboard->text, "利用者がコピーした文");
+    // The list's text and the TXT button say the same, and no file is made.
+    c->managedQueue = true;
+    c->copyAll();
+    EXPECT_EQ(c->status.get(), QueueController::nothingReadSentence);
+    c->status = "";
+    test::runTask(c->save(false));
+    EXPECT_EQ(c->status.get(), QueueController::nothingReadSentence);
+    for (const auto& entry : fs::recursive_directory_iterator(tmp.path())) EXPECT_NE(entry.path().extension(), ".txt");
     EXPECT_EQ(clipboard->text, "利用者がコピーした文");
 }
 

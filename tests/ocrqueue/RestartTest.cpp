@@ -110,7 +110,8 @@ TEST_F(Restart, ANewTrialOpensAndRunsWhileTheOldQueueStaysAsItWas) {
     EXPECT_EQ(contents(oldFolder), before);
     const auto& saved = c->savedQueues.get();
     EXPECT_NE(std::find(saved.begin(), saved.end(), oldFolder), saved.end());
-    EXPECT_NE(std::find(saved.begin(), saved.end(), folderOf(*c->engine)), saved.end());
+    // The trial on screen is no candidate for resuming.
+    EXPECT_EQ(std::find(saved.begin(), saved.end(), folderOf(*c->engine)), saved.end());
 }
 
 TEST_F(Restart, AManagedOrEditedQueueAsksAndCancelChangesNothing) {
@@ -269,6 +270,28 @@ TEST_F(Restart, TheStartButtonRestartsOnlyAQueueWithResultsOrOtherSettings) {
     EXPECT_EQ(c->engine->snapshot().settings, c->currentSettings());
     waitIdle();
     EXPECT_EQ(c->status.get(), completedSentence);
+}
+
+TEST_F(Restart, AQueueNeverReadIsReplacedWithoutAQuestion) {
+    c = free();
+    // Shown in the list and made under another mode, nothing read yet: the
+    // start makes the new trial at once.
+    auto unread = openQueue(*c, {{test::writeDocument(tmp / "dropped.pdf", 1)}}, test::settingsIn(OCRMode::vertical),
+                            false);
+    c->managedQueue = true;
+    test::runTask(c->startProduct());
+    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_NE(c->engine, unread);
+    waitIdle();
+    EXPECT_EQ(c->engine->snapshot().settings, c->currentSettings());
+    EXPECT_EQ(c->status.get(), completedSentence);
+
+    // Once read, the results are what the question is about.
+    confirmer->answers = {false};
+    const auto read = c->engine;
+    test::runTask(c->startProduct());
+    EXPECT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(c->engine, read);
 }
 
 // ---- answering a refused resume

@@ -456,6 +456,43 @@ TEST_F(Pane, DroppedFilesOpenAsAManagedQueueAndTheHoverTintsThePane) {
     EXPECT_TRUE(w.usable(OCRControlPanel::startName));
 }
 
+TEST_F(Pane, ARefusedDropEndsTheHoverNamesTheFileAndTheNextDropIsTaken) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    const auto& target = w.pane->dropTarget();
+    auto hoverAndDrop = [&](const fs::path& file) {
+        GdkDragAction action{};
+        g_signal_emit_by_name(target->gobj(), "enter", 10.0, 10.0, &action);
+        EXPECT_TRUE(w.pane->targeted());
+        GFile* one = g_file_new_for_path(file.c_str());
+        GdkFileList* list = gdk_file_list_new_from_array(&one, 1);
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, GDK_TYPE_FILE_LIST);
+        g_value_take_boxed(&value, list);
+        gboolean accepted = FALSE;
+        g_signal_emit_by_name(target->gobj(), "drop", &value, 10.0, 10.0, &accepted);
+        g_value_unset(&value);
+        g_object_unref(one);
+        return accepted == TRUE;
+    };
+
+    // A text file named as a PDF: refused, naming the file, and the pane
+    // leaves its drop state.
+    const fs::path fake = tmp / "メモ.pdf";
+    writeFile(fake, "PDFではない文書です。");
+    hoverAndDrop(fake);
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask && c->dropTask->done() && !c->importing.get(); }));
+    EXPECT_EQ(c->status.get(), "メモ.pdf：" + std::string(BrindlexError::message(ErrorCase::invalidInput)));
+    EXPECT_EQ(c->engine, nullptr);
+    EXPECT_FALSE(w.pane->targeted());
+    EXPECT_FALSE(w.pane->has_css_class(OCRProductView::targetedClass));
+
+    // The next drop is taken.
+    EXPECT_TRUE(hoverAndDrop(writeDocument(tmp / "real.pdf", 1)));
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask->done() && c->engine != nullptr; }));
+    EXPECT_FALSE(w.pane->targeted());
+}
+
 // ---- the search focus
 
 TEST_F(Pane, TheFindCommandFocusesTheSearchFieldEvenWhenItHasFocus) {

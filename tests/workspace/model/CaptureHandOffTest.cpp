@@ -146,14 +146,19 @@ TEST_F(CaptureHandOffTest, AQueueThatHoldsAnythingIsNeverReplaced) {
     const QueueSnapshot before = own->snapshot->value();
 
     // A new window's queue runs the files; the window's own is untouched. A
-    // private tab's capture stays private there. The sentence says which
-    // window holds the result, and that window comes forward at the end.
-    fresh = roots.controller();
+    // private tab's capture stays private there. The capture ends as soon
+    // as the run has started, naming the window that runs it: the run goes
+    // on there, and that window comes forward at its end.
+    fresh = roots.controller(gate.ports());
     EXPECT_EQ(test::runTask(handOff(capture, own, InputOrigin::privateSession)),
-              "標準OCRが完了しました。ウインドウ「ベルモラ（2）」のOCR画面で確認できます。");
+              "画像保存は完了しました。OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。");
+    EXPECT_TRUE(fresh->busy.get());
+    EXPECT_EQ(forward, 0);
+    gate.open();
+    ASSERT_TRUE(spinUntil([&] { return !fresh->busy.get() && forward == 1; }, 30s));
+    EXPECT_EQ(fresh->snapshot->value().status, QueueStatus::completed);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(forward, 1);
     EXPECT_EQ(own->snapshot->value(), before);
     EXPECT_EQ(queued(*fresh), capture.files);
     EXPECT_TRUE(fresh->privateInput.get());

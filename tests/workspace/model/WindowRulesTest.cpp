@@ -99,3 +99,17 @@ TEST(EventLogStages, AQueueIsLoggedCancelledThenFailedThenCompletedElsePaused) {
     snapshot.status = QueueStatus::cancelled;
     EXPECT_EQ(WindowModel::queueStage(snapshot), Stage::cancelled);
 }
+
+TEST(QuitQuestion, NamesEachKindOfWorkThatAQuitWouldStopOrLose) {
+    WindowModel::PendingWork work;
+    EXPECT_FALSE(work.any());
+    EXPECT_EQ(work.question(), "");
+    work.webSave = true;
+    EXPECT_EQ(work.question(), "保存中のWebページがあります");
+    WindowModel::PendingWork other;
+    other.ocr = true;
+    other.unsavedEdits = true;
+    other.privateResults = true;
+    work |= other;
+    EXPECT_EQ(work.question(), "保存中のWebページ・処理中のOCR・TXT未保存の編集・メモリ限定の処理結果があります");
+}

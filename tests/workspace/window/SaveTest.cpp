@@ -339,9 +339,10 @@ TEST_F(SaveTest, AWindowWhoseQueueHoldsResultsHandsTheCaptureToANewWindow) {
     save(*model, false);
     ASSERT_TRUE(waitIdle(*tab, 180s));
     EXPECT_TRUE(tab->browser->stage->ends_with(
-        " 標準OCRが完了しました。ウインドウ「ベルモラ（2）」のOCR画面で確認できます。"))
+        " 画像保存は完了しました。OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。"))
         << tab->browser->stage.get();
     ASSERT_EQ(opened.size(), 1u);
+    ASSERT_TRUE(spinUntil([&] { return !opened[0]->queue->busy.get(); }, 180s));
     EXPECT_EQ(model->queue->snapshot->value(), before);
     EXPECT_EQ(model->section.get(), WindowModel::Section::web);
     EXPECT_EQ(opened[0]->section.get(), WindowModel::Section::ocr);

@@ -98,13 +98,16 @@ TEST_F(SaveHandOffTest, TheNewWindowTakesTheCaptureWhicheverWindowIsCurrent) {
     ASSERT_EQ(asking.model()->message.get(), "");
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 180s));
 
-    // The sentence names the window that holds the result, by the title
-    // that tells it from the others.
+    // The capture ends once the run has started: its sentence names the
+    // window that runs it, by the title that tells it from the others, and
+    // the run goes on to its end there.
     EXPECT_TRUE(tab->browser->stage->ends_with(
-        " 標準OCRが完了しました。ウインドウ「ベルモラ（3）」のOCR画面で確認できます。"))
+        " 画像保存は完了しました。OCRはウインドウ「ベルモラ（3）」のOCR画面で実行しています。"))
         << tab->browser->stage.get();
     ASSERT_EQ(set->order().size(), 3u);
     WorkspaceWindow& made = at(2);
+    ASSERT_TRUE(spinUntil([&] { return !made.model()->queue->busy.get(); }, 180s));
+    EXPECT_EQ(made.model()->queue->snapshot->value().status, QueueStatus::completed);
     EXPECT_EQ(asking.window().get_title(), "ベルモラ");
     EXPECT_EQ(other.window().get_title(), "ベルモラ（2）");
     EXPECT_EQ(made.window().get_title(), "ベルモラ（3）");

@@ -415,14 +415,15 @@ TEST_F(WorkspaceWindowsTest, AWindowClosedWhileTerminatingLeavesTheSetWithoutWri
     startHeldCapture(*busy->model()->selectedTab());
     settle();
     EXPECT_EQ(set->requestTermination(), Reply::later);
-    ASSERT_TRUE(spinUntil([] { return !dialogsSaying(WorkspaceWindows::quitQuestion).empty(); }));
+    const std::string savingQuestion = "保存中のWebページがあります";
+    ASSERT_TRUE(spinUntil([&] { return !dialogsSaying(savingQuestion).empty(); }));
     const auto generation = services->restoration.generation();
     const UUID idleID = idle->model()->id;
     idle->window().close();
     EXPECT_FALSE(set->windows().contains(idleID));
     EXPECT_EQ(set->order().size(), 2u);
     EXPECT_EQ(services->restoration.generation(), generation);
-    ASSERT_TRUE(test::answerMessageDialog(WorkspaceWindows::quitQuestion, GtkConfirmation::firstButton));
+    ASSERT_TRUE(test::answerMessageDialog(savingQuestion, GtkConfirmation::firstButton));
     ASSERT_TRUE(spinUntil([&] { return !set->terminating(); }));
     endHeldCapture(*busy->model()->selectedTab());
 }
@@ -435,7 +436,7 @@ TEST_F(WorkspaceWindowsTest, QuittingAsksWhileWorkRunsStopsEveryWindowAndQuits) 
     EXPECT_EQ(set->requestTermination(), Reply::now);
     EXPECT_TRUE(set->terminating());
     EXPECT_EQ(services->restoration.generation(), before + 1);
-    EXPECT_TRUE(dialogsSaying(WorkspaceWindows::quitQuestion).empty());
+    EXPECT_TRUE(test::visibleWindowsOf<Gtk::MessageDialog>().empty());
     EXPECT_EQ(set->open(std::nullopt), nullptr) << "no window opens while terminating";
     set.reset();
 
@@ -451,17 +452,19 @@ TEST_F(WorkspaceWindowsTest, QuittingAsksWhileWorkRunsStopsEveryWindowAndQuits) 
     startHeldCapture(*first);
     startSlowDownload(*second);
 
-    // One question; a second request is later without another.
+    // One question, naming both kinds of work; a second request is later
+    // without another.
+    const std::string bothQuestion = "保存中のWebページ・受信中のダウンロードがあります";
     EXPECT_EQ(set->requestTermination(), Reply::later);
     EXPECT_EQ(set->requestTermination(), Reply::later);
-    ASSERT_TRUE(spinUntil([] { return !dialogsSaying(WorkspaceWindows::quitQuestion).empty(); }));
+    ASSERT_TRUE(spinUntil([&] { return !dialogsSaying(bothQuestion).empty(); }));
     spinFor(100ms);
-    auto questions = dialogsSaying(WorkspaceWindows::quitQuestion);
+    auto questions = dialogsSaying(bothQuestion);
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_EQ(questions[0]->property_secondary_text().get_value().raw(), WorkspaceWindows::quitInformative);
 
     // Called off: work goes on, and a later quit asks again.
-    ASSERT_TRUE(test::answerMessageDialog(WorkspaceWindows::quitQuestion, GtkConfirmation::firstButton));
+    ASSERT_TRUE(test::answerMessageDialog(bothQuestion, GtkConfirmation::firstButton));
     ASSERT_TRUE(spinUntil([&] { return !set->terminating(); }));
     EXPECT_TRUE(first->active());
     EXPECT_TRUE(second->active());
@@ -470,7 +473,7 @@ TEST_F(WorkspaceWindowsTest, QuittingAsksWhileWorkRunsStopsEveryWindowAndQuits) 
     // Stop and quit: both captures are cancelled and waited for, every tab
     // shut down, then the application quits once.
     EXPECT_EQ(set->requestTermination(), Reply::later);
-    ASSERT_TRUE(test::answerMessageDialog(WorkspaceWindows::quitQuestion, GtkConfirmation::secondButton));
+    ASSERT_TRUE(test::answerMessageDialog(bothQuestion, GtkConfirmation::secondButton));
     ASSERT_TRUE(spinUntil([&] { return quits > 0; }, 30s));
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(first->active());
