@@ -182,6 +182,15 @@ Gtk::Window* empty(Stage& stage) {
     return paneWindow(stage, c, 1240, 850);
 }
 
+// The handwriting mode chosen before a run: its option under the name the
+// settings give it.
+Gtk::Window* handwriting(Stage& stage) {
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    c->recognitionMode = OCRMode::handwriting;
+    return paneWindow(stage, c, 1240, 850);
+}
+
 // A text file named like a PDF, chosen: refused at once, nothing to run.
 Gtk::Window* refusedPDF(Stage& stage) {
     const fs::path notes = folder(stage) / "取扱説明書.pdf";
@@ -462,6 +471,7 @@ Gtk::Window* workspaceResumable(Stage& stage) {
 
 const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-empty", 1240, 850, empty) &&
+                        registerScene("ocr-pane-handwriting", 1240, 850, handwriting) &&
                         registerScene("ocr-pane-compact", 860, 850, compact) &&
                         registerScene("ocr-pane-recovery", 1240, 850, recovery) &&
                         registerScene("ocr-pane-password", 1240, 850, lockedPDF) &&
@@ -475,7 +485,7 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-saved-txt", 1240, 850, savedText) &&
                         registerScene("ocr-pane-resumed", 1240, 850, resumedQueue) &&
                         registerScene("ocr-pane-reading-tall", 1240, 850, readingTallPage) &&
-                        registerScene("ocr-restart-question", 600, 190, restartQuestion);
+                        registerScene("ocr-restart-question", 419, 179, restartQuestion);
 
 }  // namespace
 

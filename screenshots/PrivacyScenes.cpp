@@ -147,7 +147,7 @@ Gtk::Window* deleted(Stage& stage) {
 }
 
 const bool registered = registerScene("privacy-section", sceneWidth, sceneHeight, listed) &&
-                        registerScene("privacy-section-question", 520, 180, asking) &&
+                        registerScene("privacy-section-question", 503, 179, asking) &&
                         registerScene("privacy-section-deleted", sceneWidth, sceneHeight, deleted);
 
 }  // namespace

@@ -92,7 +92,9 @@ const bool registered =
     registerScene("wizard-print-short", SetupWizard::width, SetupWizard::height,
                   [](Stage& s) { return wizardAt(s, 2, false); }) &&
     registerScene("wizard-summary", SetupWizard::width, SetupWizard::height,
-                  [](Stage& s) { return wizardAt(s, 5, false); });
+                  [](Stage& s) { return wizardAt(s, 5, false); }) &&
+    registerScene("wizard-ocr-detailed", SetupWizard::width, SetupWizard::height,
+                  [](Stage& s) { return wizardAt(s, 3, true); });
 
 }  // namespace
 

@@ -2,7 +2,8 @@
 // top and scrolled to its end after a successful apply, over a file it
 // cannot understand (read-only), after an apply refused because another
 // window changed the settings, with the import sheet of a file holding an
-// unknown key, and with the reset question up. Each scene has a store, a
+// unknown key, with the reset question up, after an export and after the
+// setup wizard's apply. Each scene has a store, a
 // flow and a window of its own, kept until the process ends.
 #include <gtkmm/adjustment.h>
 #include <gtkmm/button.h>
@@ -203,6 +204,59 @@ Gtk::Window* importSheetPC(Stage& stage) {
     return sheet;
 }
 
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+// "設定を書き出す…" answered in the real save panel, into the documents
+// folder: the sentence names the file and its folder, and "保存先を開く"
+// stands beside it.
+Gtk::Window* exported(Stage& stage) {
+    auto& scene = sceneOf(stage, "export");
+    scene.build(stage);
+    scene.present();
+    const std::filesystem::path folder = std::filesystem::path(g_get_home_dir()) / "ドキュメント";
+    std::filesystem::create_directories(folder);
+    auto* button = dynamic_cast<Gtk::Button*>(test::findByName(*scene.screen, SettingsScreen::exportName));
+    if (!button) return nullptr;
+    g_signal_emit_by_name(button->gobj(), "clicked");
+    GtkWidget* panel = nullptr;
+    test::spinUntil([&] {
+        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
+        }
+        return panel != nullptr;
+    });
+    if (!panel) return nullptr;
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (folder / "ベルモラ_Settings").c_str());
+    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    test::spinUntil([&] { return !scene.screen->model().exportedFile().empty(); });
+    test::spinFor(std::chrono::milliseconds(100));
+    return &scene.window;
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
+
+// The wizard walked to its summary and applied: it is gone, and the screen
+// says what its "適用" did.
+Gtk::Window* afterWizard(Stage& stage) {
+    auto& scene = sceneOf(stage, "wizard");
+    scene.build(stage);
+    scene.present();
+    scene.screen->model().openWizard();
+    test::spinUntil([&] { return scene.screen->wizard() && scene.screen->wizard()->get_mapped(); });
+    SetupWizard* wizard = scene.screen->wizard();
+    if (!wizard) return nullptr;
+    AppPreferences draft = wizard->model().draft();
+    draft.product.paper = "A4";
+    wizard->model().form().setDraft(draft);
+    for (const char* name : {"wizard.next", "wizard.next", "wizard.next", "wizard.next", "wizard.next", "wizard.apply"}) {
+        if (auto* b = dynamic_cast<Gtk::Button*>(test::findByName(*wizard, name))) {
+            g_signal_emit_by_name(b->gobj(), "clicked");
+        }
+        test::spinFor(std::chrono::milliseconds(20));
+    }
+    test::spinUntil([&] { return !wizard->get_visible(); });
+    test::spinFor(std::chrono::milliseconds(100));
+    return &scene.window;
+}
+
 Gtk::Window* resetQuestion(Stage& stage) {
     auto& scene = sceneOf(stage, "reset");
     scene.build(stage);
@@ -230,7 +284,9 @@ const bool registered = registerScene("settings-screen", sceneWidth, sceneHeight
                         registerScene("settings-import-sheet", ImportSheet::width, 470, importSheet) &&
                         registerScene("settings-screen-pc-reread", sceneWidth, sceneHeight, pcReread) &&
                         registerScene("settings-import-sheet-pc", ImportSheet::width, 470, importSheetPC) &&
-                        registerScene("settings-reset-question", 460, 240, resetQuestion);
+                        registerScene("settings-reset-question", 330, 158, resetQuestion) &&
+                        registerScene("settings-screen-exported", 1240, 850, exported) &&
+                        registerScene("settings-screen-after-wizard", 1240, 850, afterWizard);
 
 }  // namespace
 

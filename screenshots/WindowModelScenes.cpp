@@ -60,7 +60,7 @@ Gtk::Window* busyTabClose(Stage& stage) {
     return question;
 }
 
-const bool registered = registerScene("busy-tab-close", 520, 200, busyTabClose);
+const bool registered = registerScene("busy-tab-close", 419, 158, busyTabClose);
 
 }  // namespace
 

@@ -116,9 +116,9 @@ Gtk::Window* restoredWindow(Stage& stage) {
     return window ? &window->window() : nullptr;
 }
 
-const bool registered = registerScene("close-running-work", 460, 260, closeRunning) &&
-                        registerScene("close-unsaved-results", 460, 260, closeUnsaved) &&
-                        registerScene("quit-question", 460, 280, quitQuestion) &&
+const bool registered = registerScene("close-running-work", 428, 179, closeRunning) &&
+                        registerScene("close-unsaved-results", 415, 179, closeUnsaved) &&
+                        registerScene("quit-question", 480, 179, quitQuestion) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, restoredWindow);
 

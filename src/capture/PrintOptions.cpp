@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "foundation/DateFormat.hpp"
+#include "foundation/FolderText.hpp"
 #include "capture/CaptureNaming.hpp"
 
 namespace velmora {
@@ -155,17 +156,6 @@ int64_t outputCount(int64_t pages, PrintOptions::Output output) {
     return (output != Output::png ? 1 : 0) + (output != Output::pdf ? pages : 0);
 }
 
-std::string folderText(const std::filesystem::path& folder, std::optional<std::filesystem::path> home) {
-    const std::filesystem::path base = home ? *home : std::filesystem::path(g_get_home_dir());
-    const std::filesystem::path normal = folder.lexically_normal();
-    if (!base.empty() && base.is_absolute()) {
-        const std::filesystem::path inside = normal.lexically_relative(base.lexically_normal());
-        const bool within = !inside.empty() && *inside.begin() != "..";
-        if (within) return inside == "." ? std::string("~") : "~/" + inside.generic_string();
-    }
-    return normal.string();
-}
-
 std::string savedMessage(const std::vector<std::filesystem::path>& outputs, const std::filesystem::path& folder,
                          std::optional<std::filesystem::path> home) {
     int64_t pdfs = 0, pngs = 0;
@@ -179,7 +169,7 @@ std::string savedMessage(const std::vector<std::filesystem::path>& outputs, cons
     if (pdfs > 0) what = "PDF" + std::to_string(pdfs) + "件";
     if (pngs > 0) what += (what.empty() ? "" : "と") + std::string("ページ画像（PNG）") + std::to_string(pngs) + "枚";
     if (what.empty()) what = "出力" + std::to_string(outputs.size()) + "件";
-    return what + "を保存しました。保存先：" + folderText(folder, std::move(home));
+    return what + "を保存しました。保存先：" + velmora::folderText(folder, std::move(home));
 }
 
 }  // namespace PrintProduct

@@ -121,11 +121,8 @@ std::string footerDate(Date date);
 std::string pageStem(std::string_view stem, int64_t index);
 // One PDF unless only PNGs, one PNG per page unless only the PDF.
 int64_t outputCount(int64_t pages, PrintOptions::Output output);
-// A folder as the user reads it: "~/…" inside the home folder (home: the
-// user's, when not given), the whole path elsewhere.
-std::string folderText(const std::filesystem::path& folder, std::optional<std::filesystem::path> home = std::nullopt);
 // What a finished print-style save wrote and where, from its published
-// files: "PDF1件とページ画像（PNG）3枚を保存しました。保存先：~/…/Print" (the
+// files: "PDF1件とページ画像（PNG）3枚を保存しました。保存先：ホーム/…/Print" (the
 // PDF or the PNGs alone when only they were asked for).
 std::string savedMessage(const std::vector<std::filesystem::path>& outputs, const std::filesystem::path& folder,
                          std::optional<std::filesystem::path> home = std::nullopt);

@@ -67,8 +67,9 @@ public:
 
     static constexpr const char* loadNotice =
         "前回のタブを確認できないため、空画面で開きました。元の情報は保持しています。";
-    static constexpr const char* enabledNotice =
-        "通常タブのアドレスをこのコンピュータに保存します。再起動後、開く操作まで通信しません。";
+    // What is kept and when it is loaded is the option's own caption; the
+    // notice says only that the option took effect.
+    static constexpr const char* enabledNotice = "タブの復元を開始しました。";
     static constexpr const char* disabledNotice = "タブの復元を停止しました。Cookieや保存ファイルは保持します。";
     // "タブを保存できません。別の<display name>や保存先を確認してください。元の情報は保持します。"
     static std::string saveNotice();

@@ -84,7 +84,7 @@ std::string PortableSettings::summary() const {
     s += "\n手書き候補：";
     s += p.handwriting ? "含める" : "含めない";
     s += "\nTXT：";
-    s += p.combinedTXT ? "全結果1TXT" : "ファイル別";
+    s += p.combinedTXT ? "結合TXT" : "ページ別TXT";
     s += "・";
     s += p.ocrAutoSave ? "自動保存" : "手動保存";
     s += "\n履歴：";

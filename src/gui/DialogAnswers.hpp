@@ -31,6 +31,14 @@ void style(Gtk::Button& back, Gtk::Button& ahead, Ahead kind);
 // own gets the same heading as every other.
 void headingAsTitle(Gtk::MessageDialog& dialog);
 
+// Gives a question the width of its text, as the desktop's own dialogs are:
+// each line of text as wide as the widest needs when its lines are of even
+// length (at most `widest` pixels; the heading a little more, to stay on
+// one line), so no last line holds a character or two; and room above the
+// heading, which the window's frame does not give. Call it with the texts
+// set, before the dialog is shown.
+void fitToText(Gtk::MessageDialog& dialog, int widest = 420);
+
 }  // namespace DialogAnswers
 
 }  // namespace velmora

@@ -27,6 +27,7 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     // Plain text: a page title or a file name in the question is never
     // read as markup.
     if (!request.informativeText.empty()) dialog->set_secondary_text(request.informativeText, false);
+    DialogAnswers::fitToText(*dialog);
     Gtk::Button* cancel = dialog->add_button(request.cancelLabel, firstButton);
     Gtk::Button* confirmButton = dialog->add_button(request.confirmLabel, secondButton);
     cancel->set_name(cancelName);

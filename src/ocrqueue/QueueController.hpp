@@ -427,7 +427,7 @@ public:
     // Puts the current result text on the clipboard.
     void copyAll();
     // What a save says of the files it wrote: their name (the first of
-    // several, with the count) and their folder, the home folder as "~".
+    // several, with the count) and their folder, the home folder as "ホーム".
     static std::string savedSentence(const std::vector<std::filesystem::path>& written);
     // The last sentence a save said: while the status is still it, the
     // folder of the files it names can be opened (`revealExports`).

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <set>
 
+#include "foundation/FolderText.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UptimeClock.hpp"
 #include "history/CaptureHistory.hpp"
@@ -258,11 +259,7 @@ void QueueController::exportText(const std::filesystem::path& to) {
 std::string QueueController::savedSentence(const std::vector<std::filesystem::path>& written) {
     if (written.empty()) return "TXTを0件保存しました。";
     const std::string name = "「" + written.front().filename().string() + "」";
-    std::string folder = written.front().parent_path().string();
-    const std::string home = g_get_home_dir();
-    if (!home.empty() && home != "/" && (folder == home || folder.starts_with(home + "/"))) {
-        folder = "~" + folder.substr(home.size());
-    }
+    const std::string folder = folderText(written.front().parent_path());
     // A numbered name says that an earlier file of that name was kept.
     const std::string what = written.size() == 1
                                  ? "TXT" + name + "を保存しました。"

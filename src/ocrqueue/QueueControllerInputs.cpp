@@ -278,7 +278,9 @@ Task<void> QueueController::handleDrop(std::weak_ptr<QueueController> weak, std:
     // The next drop starts only after this one's import has ended.
     self = weak.lock();
     if (!self) co_return;
-    if (const auto& refused = self->refusedStatus.get(); single && refused && *refused == self->status.get()) {
+    // The reading of the files names the one it refused already.
+    if (const auto& refused = self->refusedStatus.get();
+        single && refused && *refused == self->status.get() && !refused->starts_with(*single + "：")) {
         self->refuse(*single + "：" + *refused);
     }
     std::shared_ptr<Completion> caused = self->importTask;

@@ -41,9 +41,9 @@ std::optional<std::string> QueueController::refusalOf(const std::vector<std::fil
     for (const auto& url : urls) {
         std::optional<std::string> refusal = refusalOfOne(url);
         if (!refusal) continue;
-        // Among several, the one refused is named.
-        if (urls.size() > 1) return url.filename().string() + "：" + *refusal;
-        return refusal;
+        // The one refused is named, alone or among several: two refusals in
+        // a row then read as two.
+        return url.filename().string() + "：" + *refusal;
     }
     return std::nullopt;
 }

@@ -35,6 +35,7 @@ Task<bool> askWith(DialogParent parent, std::string message, std::string informa
     dialog->set_hide_on_close(true);
     if (Gtk::Window* owner = parentOf(parent)) dialog->set_transient_for(*owner);
     dialog->set_secondary_text(informative, /*use_markup=*/false);
+    DialogAnswers::fitToText(*dialog);
     Gtk::Button* cancel = dialog->add_button("取消", Gtk::ResponseType::CANCEL);
     Gtk::Button* confirmButton = dialog->add_button(confirmLabel, Gtk::ResponseType::ACCEPT);
     cancel->set_name(GtkQueueConfirmer::cancelName);

@@ -83,7 +83,7 @@ private:
 
     Gtk::Box handwriting_{Gtk::Orientation::VERTICAL, 7};
     OCRControlRow handwritingRow_;
-    Gtk::CheckButton include_{"手書き文字を含める"};
+    Gtk::CheckButton include_{"手書き候補を含める"};
     LabelledPicker target_;
     Gtk::CheckButton candidates_{"候補位置を表示"};
     Gtk::Label note_;

@@ -44,13 +44,10 @@ BrowserSettings::BrowserSettings(std::shared_ptr<PrivacySettings> controller)
       deleteAll_(PrivacySettings::deleteAllLabel) {
     set_name(sectionName);
 
-    // 1-3: the switch, its caption, the restoration's notice.
-    auto& restoreRow = *Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 24);
-    restoreRow.append(rowLabel(PrivacySettings::restoreLabel));
+    // 1-3: the check box, its caption, the restoration's notice.
+    restore_.set_label(PrivacySettings::restoreLabel);
     restore_.set_name(restoreName);
-    restore_.set_valign(Gtk::Align::CENTER);
-    restoreRow.append(restore_);
-    append(restoreRow);
+    append(restore_);
     auto& caption = *Gtk::make_managed<Gtk::Label>(PrivacySettings::restoreCaption);
     asCaption(caption);
     append(caption);

@@ -1,11 +1,11 @@
 #pragma once
 
-// The browser privacy section on screen: the restore switch with its
+// The browser privacy section on screen: the restore check box with its
 // caption and the restoration's notice, then the website data rows (the
 // store kind, the listing button, the site picker with the two delete
 // buttons while a list is shown) and the section's status line. It shows
 // what its controller holds and forwards the user's actions; syncing a
-// control never writes back (its handler is blocked), so the switch shows
+// control never writes back (its handler is blocked), so the check box shows
 // the stored value again after a change that failed.
 //
 // The view shares its controller with the controller's tasks: a deletion
@@ -19,7 +19,7 @@
 #include <gtkmm/button.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
-#include <gtkmm/switch.h>
+#include <gtkmm/checkbutton.h>
 
 #include "settingsui/PrivacySettings.hpp"
 
@@ -53,7 +53,7 @@ private:
 
     std::shared_ptr<PrivacySettings> controller_;
 
-    Gtk::Switch restore_;
+    Gtk::CheckButton restore_;
     Gtk::Label restorationNotice_;
     Gtk::DropDown kind_;
     Gtk::Button load_;

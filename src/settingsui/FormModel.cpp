@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "foundation/BrindlexError.hpp"
+#include "foundation/FolderText.hpp"
 #include "foundation/OCRMode.hpp"
 #include "foundation/ProductBrand.hpp"
 
@@ -154,10 +155,12 @@ const Table& theTable() {
             toggle("product.handwriting", "手書き候補を含める", false, product(&ProductDefaults::handwriting)),
             choice("automaticOCR", "処理方式", false, top(&AppPreferences::automaticOCR),
                    std::vector<std::pair<std::string, bool>>{{"自動調整", true}, {"順番", false}}),
-            toggle("product.preserveLines", "改行を保持", true, product(&ProductDefaults::preserveLines)),
+            choice("product.preserveLines", "改行", true, product(&ProductDefaults::preserveLines),
+                   std::vector<std::pair<std::string, bool>>{{"原稿の改行をできるだけ保持", true},
+                                                             {"読みやすい文章", false}}),
             toggle("product.pageSeparators", "ページ区切り", true, product(&ProductDefaults::pageSeparators)),
             choice("product.combinedTXT", "TXT", true, product(&ProductDefaults::combinedTXT),
-                   std::vector<std::pair<std::string, bool>>{{"全結果1TXT", true}, {"ファイル別", false}}),
+                   std::vector<std::pair<std::string, bool>>{{"結合TXT", true}, {"ページ別TXT", false}}),
             toggle("product.ocrAutoSave", "TXTを自動保存", true, product(&ProductDefaults::ocrAutoSave)),
             caption("caption.ocr", "実手書き品質は未評価です。設定変更は新しい処理へ適用します。", true),
         });
@@ -261,19 +264,7 @@ void FormModel::setOn(std::string_view key, bool on) {
 }
 
 std::string FormModel::destinationCaption() {
-    std::string folder = AppRuntime::defaultOutput().string();
-    // The same home folder the runtime's own lookup uses.
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
-        home = h;
-    } else {
-        home = g_get_home_dir();
-    }
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
-    if (!home.empty() && home != "/" && folder.compare(0, home.size(), home) == 0 &&
-        (folder.size() == home.size() || folder[home.size()] == '/')) {
-        folder = "~" + folder.substr(home.size());
-    }
+    const std::string folder = folderText(AppRuntime::defaultOutput());
     return "標準保存先：" + folder + "。カスタム保存先の権限は書き出しません。";
 }
 

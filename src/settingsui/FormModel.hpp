@@ -97,8 +97,7 @@ public:
 
     // Every section with all its rows, in order.
     static const std::vector<FormSection>& table();
-    // The caption of the default output folder, with the home folder
-    // written "~".
+    // The caption of the default output folder, the home folder named.
     static std::string destinationCaption();
 
 private:

@@ -34,6 +34,8 @@ ImportSheet::ImportSheet(SettingsScreenModel& model)
     set_size_request(width, -1);
     set_hide_on_close(true);
     DialogAnswers::headingAsTitle(*this);
+    // Room above the heading, as every question has.
+    get_message_area()->set_margin_top(18);
 
     plainLine(version_, "settings.import.version");
     plainLine(summary_, "settings.import.summary");

@@ -86,16 +86,15 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
             controls_.push_back(Control{row, nullptr, nullptr, {}, {&label}});
             continue;
         }
-        auto& label = *Gtk::make_managed<Gtk::Label>(row->label);
-        label.set_xalign(0);
-        label.set_hexpand(true);
-        label.set_wrap(true);
-        grid.attach(label, 0, line, 1, 1);
-
         Control control;
         control.row = row;
-        control.widgets = {&label};
         if (row->kind == FormRow::Kind::choice) {
+            auto& label = *Gtk::make_managed<Gtk::Label>(row->label);
+            label.set_xalign(0);
+            label.set_hexpand(true);
+            label.set_wrap(true);
+            grid.attach(label, 0, line, 1, 1);
+            control.widgets = {&label};
             std::vector<Glib::ustring> entries(row->entries.begin(), row->entries.end());
             auto& dropDown = *Gtk::make_managed<Gtk::DropDown>(Gtk::StringList::create(entries));
             dropDown.set_name("form." + row->key);
@@ -110,16 +109,19 @@ Gtk::Widget& ProductSettingsForm::makeSection(const FormSection& section) {
             grid.attach(dropDown, 1, line, 1, 1);
             control.widgets.push_back(&dropDown);
         } else {
-            auto& toggle = *Gtk::make_managed<Gtk::Switch>();
+            // A check box carrying its own label, as the capture and OCR
+            // panels show the same options: one kind of control for an
+            // option wherever it appears.
+            auto& toggle = *Gtk::make_managed<Gtk::CheckButton>(row->label);
             toggle.set_name("form." + row->key);
-            toggle.set_halign(Gtk::Align::END);
+            toggle.set_hexpand(true);
             toggle.set_valign(Gtk::Align::CENTER);
             const std::string key = row->key;
             control.toggle = &toggle;
             control.handler = toggle.property_active().signal_changed().connect(
                 [this, key, &toggle] { model_.setOn(key, toggle.get_active()); });
-            grid.attach(toggle, 1, line, 1, 1);
-            control.widgets.push_back(&toggle);
+            grid.attach(toggle, 0, line, 2, 1);
+            control.widgets = {&toggle};
         }
         controls_.push_back(std::move(control));
         ++line;

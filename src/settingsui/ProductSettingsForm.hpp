@@ -1,7 +1,7 @@
 #pragma once
 
 // The settings form on screen: one heading and one framed grid of label and
-// control per visible section of a FormModel. Every control writes its entry's
+// picker, or of check box, per visible section of a FormModel. Every control writes its entry's
 // value straight into the model's draft; syncing a control from the draft
 // never writes back (its handler is blocked), so a draft value outside a
 // choice's table shows no selection and stays as it is. The form keeps no
@@ -15,7 +15,7 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/dropdown.h>
-#include <gtkmm/switch.h>
+#include <gtkmm/checkbutton.h>
 
 #include "settingsui/FormModel.hpp"
 
@@ -32,7 +32,7 @@ private:
     struct Control {
         const FormRow* row = nullptr;
         Gtk::DropDown* choice = nullptr;
-        Gtk::Switch* toggle = nullptr;
+        Gtk::CheckButton* toggle = nullptr;
         sigc::connection handler;
         // The row's widgets, shown while it applies to the draft.
         std::vector<Gtk::Widget*> widgets;

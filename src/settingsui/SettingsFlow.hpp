@@ -38,6 +38,9 @@ public:
     // The setup wizard should be shown over the settings screen. Set by the
     // menu command and the screen's button; cleared when the wizard closes.
     Published<bool> wizard{changed, false};
+    // The wizard shown last wrote the preferences with its "適用"; read when
+    // it closes, so that the screen says so. Not published.
+    bool wizardApplied = false;
     // The settings file read and waiting for confirmation.
     Published<std::optional<SettingsTransfer>> incoming{changed, std::nullopt};
     // The pending file held keys the reader did not recognise.

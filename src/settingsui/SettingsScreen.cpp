@@ -119,15 +119,21 @@ SettingsScreen::SettingsScreen(Parts parts, SettingsFlow& flow)
     apply_.set_valign(Gtk::Align::CENTER);
     result_.set_hexpand(true);
     result_.set_valign(Gtk::Align::CENTER);
+    addButton(reveal_, revealName).set_valign(Gtk::Align::CENTER);
+    reveal_.set_visible(false);
     addButton(reread_, rereadName).set_halign(Gtk::Align::END);
     reread_.set_valign(Gtk::Align::CENTER);
     actionBar_.append(apply_);
     actionBar_.append(result_);
+    actionBar_.append(reveal_);
     actionBar_.append(reread_);
     append(actionBar_);
 
     apply_.signal_clicked().connect([this] { model_.apply(); });
     reread_.signal_clicked().connect([this] { model_.reread(); });
+    reveal_.signal_clicked().connect([this] {
+        if (!model_.exportedFile().empty()) desktop_.reveal(model_.exportedFile());
+    });
     folder_.signal_clicked().connect([this] { start(model_.chooseFolder()); });
     clearHistoryButton_.signal_clicked().connect([this] { start(model_.clearHistory()); });
     wizardButton_.signal_clicked().connect([this] { model_.openWizard(); });
@@ -192,6 +198,7 @@ void SettingsScreen::followModel() {
     // re-read would sit beside apply and jump to the end with the first
     // sentence. An empty label adds no height to the bar.
     if (result_.get_text().raw() != model_.message()) result_.set_text(model_.message());
+    reveal_.set_visible(!model_.exportedFile().empty());
     const bool failed = model_.messageIsFailure();
     if (result_.has_css_class("error") != failed) {
         if (failed) {

@@ -4,7 +4,8 @@
 // scrolling vertically, over a SettingsScreenModel, and under it an action
 // bar that stays in sight whatever is scrolled: "設定を適用" (insensitive
 // while the store is read-only), the screen's message beside it (an error's
-// in the theme's error colour) and re-read. The column holds the title, the
+// in the theme's error colour; "保存先を開く" after it while it tells of an
+// exported file) and re-read. The column holds the title, the
 // store's reason for being read-only (only then, above the greyed form), the
 // form on the draft, the default output folder, the privacy section its
 // creator made with clearing the history, the wizard, export, import and
@@ -28,6 +29,7 @@
 #include "foundation/SettingsStore.hpp"
 #include "foundation/Task.hpp"
 #include "gui/GtkConfirmation.hpp"
+#include "gui/GtkDesktopActions.hpp"
 #include "settingsui/GtkSettingsFilePanels.hpp"
 #include "settingsui/ImportSheet.hpp"
 #include "settingsui/ProductSettingsForm.hpp"
@@ -62,6 +64,7 @@ public:
     static constexpr const char* formName = "settings.form";
     static constexpr const char* noticeName = "settings.notice";
     static constexpr const char* resultName = "settings.result";
+    static constexpr const char* revealName = "settings.revealExport";
     static constexpr const char* flowMessageName = "settings.flowMessage";
     static constexpr const char* scrollName = "settings.scroll";
     static constexpr const char* actionBarName = "settings.actions";
@@ -103,6 +106,7 @@ private:
 
     std::function<void()> clearHistory_;
     GtkConfirmation confirmation_;
+    GtkDesktopActions desktop_;
     GtkSettingsFilePanels panels_;
     SettingsScreenModel model_;
 
@@ -131,6 +135,7 @@ private:
     Gtk::Button reset_{"設定を初期値に戻す…"};
     Gtk::Label notice_;
     Gtk::Label result_;
+    Gtk::Button reveal_{"保存先を開く"};
     Gtk::Label flowMessage_;
 
     std::unique_ptr<SetupWizard> wizard_;

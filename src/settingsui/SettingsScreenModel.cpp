@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/FolderText.hpp"
 #include "foundation/PortableSettings.hpp"
 #include "foundation/ProductBrand.hpp"
 
@@ -49,8 +50,9 @@ bool SettingsScreenModel::messageIsFailure() const noexcept {
     return false;
 }
 
-void SettingsScreenModel::setMessage(std::string message) {
+void SettingsScreenModel::setMessage(std::string message, std::filesystem::path exportedFile) {
     message_ = std::move(message);
+    exportedFile_ = std::move(exportedFile);
     changed_.emit();
 }
 
@@ -130,6 +132,8 @@ void SettingsScreenModel::wizardClosed() {
     // A wizard that wrote the store makes the draft stale; one that was
     // cancelled leaves the user's unapplied edits alone.
     if (!(services_.store.value() == expected_)) refresh();
+    // Its apply is said where the screen's own is, since the wizard is gone.
+    if (services_.flow.wizardApplied) setMessage(Sentences::applied);
 }
 
 Task<void> SettingsScreenModel::exportSettings() {
@@ -148,15 +152,19 @@ Task<void> SettingsScreenModel::exportChosen() {
     // clashing name, so the stem is all that is taken from the name.
     const std::filesystem::path folder = chosen->parent_path();
     const std::string stem = chosen->filename().stem().string();
-    bool written = false;
+    std::filesystem::path written;
     try {
-        services_.store.exportSettings(folder, stem);
-        written = true;
+        written = services_.store.exportSettings(folder, stem);
     } catch (...) {
         // The folder, the name or the write failed; nothing was left behind.
-        written = false;
+        setMessage(Sentences::exportFailed);
+        co_return;
     }
-    setMessage(written ? Sentences::exported : Sentences::exportFailed);
+    setMessage(exportedSentence(written), written);
+}
+
+std::string SettingsScreenModel::exportedSentence(const std::filesystem::path& file) {
+    return "設定「" + file.filename().string() + "」を書き出しました。保存先：" + folderText(file.parent_path());
 }
 
 Task<void> SettingsScreenModel::importSettings() {

@@ -35,7 +35,6 @@ public:
         static constexpr const char* folderFailed = "保存先を再選択してください。";
         static constexpr const char* historyCleared = "履歴だけ削除しました。";
         static constexpr const char* historyFailed = "履歴を削除できませんでした。";
-        static constexpr const char* exported = "設定を書き出しました。同名ファイルは上書きしません。";
         static constexpr const char* exportFailed = "書き出せませんでした。保存先を確認してください。";
         static constexpr const char* reset = "設定だけ初期化しました。";
         static constexpr const char* resetFailed = "設定を保持しました。形式を確認してください。";
@@ -84,6 +83,9 @@ public:
     const AppPreferences& draft() const noexcept { return form_.draft(); }
     const AppPreferences& expected() const noexcept { return expected_; }
     const std::string& message() const noexcept { return message_; }
+    // The settings file the message tells of having written, for
+    // "保存先を開く"; empty while the message says anything else.
+    const std::filesystem::path& exportedFile() const noexcept { return exportedFile_; }
     // Whether the message says an action failed (the screen shows it as an
     // error beside "設定を適用").
     bool messageIsFailure() const noexcept;
@@ -120,6 +122,10 @@ public:
     // The import sheet closed in any other way.
     void cancelImport();
 
+    // What an export wrote and where: "設定「<name>」を書き出しました。
+    // 保存先：<folder>" (a numbered name says that a file of the chosen
+    // name was kept).
+    static std::string exportedSentence(const std::filesystem::path& file);
     // The import sheet's text lines.
     static std::string importVersionLine(const SettingsTransfer& transfer);
     // Where the export panel opens: the user's documents folder, or the
@@ -129,13 +135,14 @@ public:
 private:
     // A wizard presented over the screen has closed.
     void wizardClosed();
-    void setMessage(std::string message);
+    void setMessage(std::string message, std::filesystem::path exportedFile = {});
     Task<void> exportChosen();
 
     Services services_;
     FormModel form_;
     AppPreferences expected_;
     std::string message_;
+    std::filesystem::path exportedFile_;
     bool busy_ = false;
     bool wizardShown_ = false;
     sigc::signal<void()> changed_;

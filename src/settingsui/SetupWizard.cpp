@@ -143,6 +143,7 @@ SetupWizard::~SetupWizard() {
 
 void SetupWizard::presentOver(Gtk::Window& parent) {
     set_transient_for(parent);
+    flow_.wizardApplied = false;
     model_.start();
     refresh();
     present();
@@ -151,7 +152,9 @@ void SetupWizard::presentOver(Gtk::Window& parent) {
 void SetupWizard::dismiss() { hide(); }
 
 void SetupWizard::applyDraft() {
-    if (model_.apply()) dismiss();
+    if (!model_.apply()) return;
+    flow_.wizardApplied = true;
+    dismiss();
 }
 
 void SetupWizard::refresh() {

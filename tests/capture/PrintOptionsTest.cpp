@@ -6,6 +6,7 @@
 
 #include "capture/CaptureNaming.hpp"
 #include "capture/PrintOptions.hpp"
+#include "foundation/FolderText.hpp"
 #include "foundation/Unicode.hpp"
 
 using namespace velmora;
@@ -175,17 +176,21 @@ TEST(PrintProduct, TheSavedSentenceSaysWhatWasWrittenAndWhere) {
     EXPECT_EQ(PrintProduct::savedMessage({print / "記事_0001.png", print / "記事_0002.png", print / "記事_0003.png",
                                           print / "記事.pdf"},
                                          print, home),
-              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：~/Documents/ベルモラ/Print");
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：ホーム/Documents/ベルモラ/Print");
     EXPECT_EQ(PrintProduct::savedMessage({print / "記事.pdf"}, print, home),
-              "PDF1件を保存しました。保存先：~/Documents/ベルモラ/Print");
+              "PDF1件を保存しました。保存先：ホーム/Documents/ベルモラ/Print");
     EXPECT_EQ(PrintProduct::savedMessage({print / "記事_0001.png", print / "記事_0002.PNG"}, print, home),
-              "ページ画像（PNG）2枚を保存しました。保存先：~/Documents/ベルモラ/Print");
+              "ページ画像（PNG）2枚を保存しました。保存先：ホーム/Documents/ベルモラ/Print");
     // Outside the home folder: the whole path.
     EXPECT_EQ(PrintProduct::savedMessage({"/media/usb/Print/a.pdf"}, "/media/usb/Print", home),
               "PDF1件を保存しました。保存先：/media/usb/Print");
-    EXPECT_EQ(PrintProduct::folderText(home, home), "~");
-    EXPECT_EQ(PrintProduct::folderText("/home/hanakoX/Print", home), "/home/hanakoX/Print") << "not inside it";
-    EXPECT_EQ(PrintProduct::folderText("/home/hanako/../taro/Print", home), "/home/taro/Print");
+    EXPECT_EQ(folderText(home, home), "ホーム");
+    EXPECT_EQ(folderText("/home/hanakoX/Print", home), "/home/hanakoX/Print") << "not inside it";
+    EXPECT_EQ(folderText("/home/hanako/../taro/Print", home), "/home/taro/Print");
+    // A Japanese desktop's documents folder, and a home written with a
+    // trailing slash: the home is named, never drawn as "~".
+    EXPECT_EQ(folderText(home / "ドキュメント" / "ベルモラ", "/home/hanako/"), "ホーム/ドキュメント/ベルモラ");
+    EXPECT_EQ(folderText("/home/hanako/ドキュメント", "/"), "/home/hanako/ドキュメント") << "a root home names nothing";
 }
 
 TEST(PanelRules, ColumnsAndPanelSizes) {

@@ -304,7 +304,7 @@ TEST_F(Restoration, SwitchingStartsANewPeriodAndLeavesNoAddressOnDisk) {
     const UUID first = *settings.value().restoreEpoch;
     EXPECT_TRUE(settings.value().restoreTabs);
     EXPECT_EQ(contents(), JSON::print(Json(TabSnapshot{1, first, 0, {}})));
-    EXPECT_EQ(r->notice(), "通常タブのアドレスをこのコンピュータに保存します。再起動後、開く操作まで通信しません。");
+    EXPECT_EQ(r->notice(), "タブの復元を開始しました。");
     EXPECT_TRUE(r->holdsLease());
     r->save(two);
     r->save(two);

@@ -256,7 +256,7 @@ TEST(PortableSettings, TheSummaryReadsLineByLine) {
               "印刷：A4 / PDF＋PNG・縦\n"
               "OCR：標準・自動調整\n"
               "手書き候補：含める\n"
-              "TXT：全結果1TXT・手動保存\n"
+              "TXT：結合TXT・手動保存\n"
               "履歴：無期限\n"
               "動作ログ：30日");
     AppPreferences ninety;
@@ -288,7 +288,7 @@ TEST(PortableSettings, TheSummaryReadsLineByLine) {
               "印刷：JIS B5 / PNG・横\n"
               "OCR：手書き・校正指示・順番\n"
               "手書き候補：含めない\n"
-              "TXT：ファイル別・自動保存\n"
+              "TXT：ページ別TXT・自動保存\n"
               "履歴：365日\n"
               "動作ログ：180日");
 }

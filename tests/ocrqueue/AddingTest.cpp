@@ -149,13 +149,13 @@ TEST_F(Adding, AFileThatWouldFailWhenRunIsRefusedAtAdding) {
     EXPECT_FALSE(c->importing.get());
     EXPECT_EQ(c->savedQueues.get(), saved);
     add(*c, {tmp / "cut.pdf"});
-    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->status.get(), std::string("cut.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
     EXPECT_EQ(pathsOf(*c).size(), 2u);
     // With no queue open, no queue is made of it either.
     auto d = portedController();
     add(*d, {tmp / "cut.pdf"});
     EXPECT_FALSE(d->engine);
-    EXPECT_EQ(d->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(d->status.get(), std::string("cut.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
 }
 
 TEST_F(Adding, AnAdditionWaitsItsTurnAndRefusesAnotherMeanwhile) {

@@ -192,12 +192,12 @@ TEST_F(Export, EachShapeNamesItsFilesAndNeverReplacesOne) {
 }
 
 TEST_F(Export, ASaveNamesItsFileAndFolderAndOpensThatFolder) {
-    // Under the home folder, the folder is written from "~".
+    // Under the home folder, the folder is written from "ホーム".
     const fs::path home = g_get_home_dir();
     EXPECT_EQ(QueueController::savedSentence({home / "Documents" / "ベルモラ" / "OCR" / "報告.txt"}),
-              "TXT「報告.txt」を保存しました。保存先：~/Documents/ベルモラ/OCR");
+              "TXT「報告.txt」を保存しました。保存先：ホーム/Documents/ベルモラ/OCR");
     EXPECT_EQ(QueueController::savedSentence({home / "OCR" / "a.txt", home / "OCR" / "b.txt"}),
-              "TXTを2件保存しました（「a.txt」ほか）。保存先：~/OCR");
+              "TXTを2件保存しました（「a.txt」ほか）。保存先：ホーム/OCR");
     EXPECT_EQ(QueueController::savedSentence({"/srv/ocr/a.txt"}), "TXT「a.txt」を保存しました。保存先：/srv/ocr");
 
     // The save's folder is shown with its file selected, while the save's

@@ -121,8 +121,8 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
     for (const char* name : {"notes.pdf", "cut.pdf", "empty.png"}) {
         c->status = "";
         open(*c, {tmp / name});
-        EXPECT_EQ(c->status.get(), refused) << name;
-        EXPECT_EQ(c->refusedStatus.get(), refused) << name;
+        EXPECT_EQ(c->status.get(), name + ("：" + refused)) << name;
+        EXPECT_EQ(c->refusedStatus.get(), name + ("：" + refused)) << name;
         EXPECT_FALSE(c->preview->has_value()) << name;
         // Refused before any queue is made: nothing is left to resume.
         EXPECT_FALSE(c->engine) << name;
@@ -169,7 +169,7 @@ TEST_F(Opening, AFileThatWillBeRefusedLeavesTheEditedDocumentOnScreen) {
         EXPECT_EQ(c->refusedStatus.get(), c->status.get()) << name;
         EXPECT_FALSE(c->importing.get()) << name;
     }
-    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->status.get(), std::string("missing.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
     // Among several files, the refused one is named.
     open(*c, {test::writeDocument(tmp / "good.pdf", 1), tmp / "notes.pdf"});
     EXPECT_EQ(c->status.get(), std::string("notes.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
@@ -297,6 +297,6 @@ TEST_F(Opening, AFIFONamedLikeAPDFIsRefusedAndTheLoopStaysResponsive) {
     ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get(); }, 10s));
     EXPECT_TRUE(turned);
     EXPECT_FALSE(c->engine);
-    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->status.get(), std::string("x.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
     EXPECT_FALSE(c->preview->has_value());
 }

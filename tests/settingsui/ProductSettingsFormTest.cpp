@@ -3,7 +3,7 @@
 #include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
-#include <gtkmm/switch.h>
+#include <gtkmm/checkbutton.h>
 #include <gtkmm/window.h>
 
 #include "settingsui/ProductSettingsForm.hpp"
@@ -66,7 +66,7 @@ TEST(ProductSettingsForm, EveryControlWritesItsEntryIntoTheDraft) {
                     EXPECT_EQ(model.selection(row->key), i);
                 }
             } else if (row->kind == FormRow::Kind::toggle) {
-                auto* toggle = shown.control<Gtk::Switch>(row->key);
+                auto* toggle = shown.control<Gtk::CheckButton>(row->key);
                 ASSERT_NE(toggle, nullptr) << row->key;
                 ++toggles;
                 const bool was = model.isOn(row->key);
@@ -78,8 +78,8 @@ TEST(ProductSettingsForm, EveryControlWritesItsEntryIntoTheDraft) {
             }
         }
     }
-    EXPECT_EQ(choices, 15u);
-    EXPECT_EQ(toggles, 12u);
+    EXPECT_EQ(choices, 16u);
+    EXPECT_EQ(toggles, 11u);
     EXPECT_EQ(model.draft(), start);
 
     // Stored values through the widgets, read back from the draft.
@@ -110,12 +110,12 @@ TEST(ProductSettingsForm, SyncingShowsTheDraftAndNeverWritesIt) {
     EXPECT_EQ(shown.control<Gtk::DropDown>("mobileWidth")->get_selected(), GTK_INVALID_LIST_POSITION);
     EXPECT_EQ(shown.control<Gtk::DropDown>("product.margin")->get_selected(), GTK_INVALID_LIST_POSITION);
     EXPECT_EQ(shown.control<Gtk::DropDown>("historyDays")->get_selected(), 1u);
-    EXPECT_TRUE(shown.control<Gtk::Switch>("product.landscape")->get_active());
+    EXPECT_TRUE(shown.control<Gtk::CheckButton>("product.landscape")->get_active());
 
     // Rebuilding for the course is a sync too.
     model.setDetailed(false);
     EXPECT_EQ(shown.control<Gtk::DropDown>("product.margin"), nullptr);
-    EXPECT_EQ(shown.control<Gtk::Switch>("lazyLoad"), nullptr);
+    EXPECT_EQ(shown.control<Gtk::CheckButton>("lazyLoad"), nullptr);
     model.setDetailed(true);
     EXPECT_EQ(shown.control<Gtk::DropDown>("product.margin")->get_selected(), GTK_INVALID_LIST_POSITION);
     EXPECT_EQ(model.draft(), odd);
@@ -133,7 +133,7 @@ TEST(ProductSettingsForm, SectionsFollowTheStepAndTheCaptionNamesTheDocumentsFol
     EXPECT_NE(test::findByName(shown.window, "form.section.2"), nullptr);
     EXPECT_EQ(test::findByName(shown.window, "form.section.0"), nullptr);
     EXPECT_NE(shown.control<Gtk::DropDown>("product.paper"), nullptr);
-    EXPECT_EQ(shown.control<Gtk::Switch>("product.backgrounds"), nullptr);
+    EXPECT_EQ(shown.control<Gtk::CheckButton>("product.backgrounds"), nullptr);
 
     model.setStep(5);
     for (int i = 0; i < FormModel::sectionCount; ++i) {
@@ -145,10 +145,10 @@ TEST(ProductSettingsForm, SectionsFollowTheStepAndTheCaptionNamesTheDocumentsFol
     }
 
     // The test program's home has no configured documents folder, so the
-    // platform's own lookup gives ~/Documents.
+    // platform's own lookup gives ホーム/Documents.
     auto* caption = shown.control<Gtk::Label>("caption.destination");
     ASSERT_NE(caption, nullptr);
-    EXPECT_EQ(caption->get_text().raw(), "標準保存先：~/Documents/ベルモラ。カスタム保存先の権限は書き出しません。");
+    EXPECT_EQ(caption->get_text().raw(), "標準保存先：ホーム/Documents/ベルモラ。カスタム保存先の権限は書き出しません。");
     EXPECT_EQ(shown.control<Gtk::Label>("caption.history")->get_text().raw(),
               "期限整理は履歴の参照だけです。成果物は削除しません。");
 }

@@ -197,6 +197,7 @@ TEST_F(SetupWizardTest, ApplyIsRefusedAfterAChangeElsewhereAndOtherwiseWritesAnd
     EXPECT_EQ(stepLine(), "6/6  確認");
     EXPECT_EQ(storedBytes(), changed);
     EXPECT_TRUE(flow.wizard.get());
+    EXPECT_FALSE(flow.wizardApplied);
 
     // A fresh opening against the stored record: "適用" by Return.
     click("wizard.cancel");
@@ -207,6 +208,7 @@ TEST_F(SetupWizardTest, ApplyIsRefusedAfterAChangeElsewhereAndOtherwiseWritesAnd
     press("KP_Enter");
     EXPECT_FALSE(wizard->get_visible());
     EXPECT_FALSE(flow.wizard.get());
+    EXPECT_TRUE(flow.wizardApplied) << "for the screen to say so";
     SettingsStore reread(tmp / "state");
     EXPECT_EQ(reread.value().saveMode, AppPreferences::SaveMode::automatic);
     EXPECT_FALSE(reread.value().lazyLoad);

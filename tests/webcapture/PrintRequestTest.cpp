@@ -16,6 +16,7 @@
 #include "capture/CaptureOutcome.hpp"
 #include "foundation/BrindlexError.hpp"
 #include "foundation/FileStamp.hpp"
+#include "foundation/FolderText.hpp"
 #include "foundation/JSON.hpp"
 #include "foundation/OwnedWorkspace.hpp"
 #include "foundation/ProductBrand.hpp"
@@ -288,7 +289,7 @@ TEST_F(PrintRequest, AThreePageArticleIsPrintedStampedPublishedJournalledAndRepo
     print(o);
 
     EXPECT_EQ(session_->stage.get(),
-              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + folderText(folder_));
     expectPutBack(backgroundsBefore);
     ASSERT_EQ(outputs(), (std::vector<std::string>{"print-page-0001.png", "print-page-0002.png",
                                                    "print-page-0003.png", "print.pdf"}));
@@ -390,7 +391,7 @@ TEST_F(PrintRequest, PaperMarginOutputAndNamesFollowTheOptions) {
         co_return;
     };
     print(o);
-    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
+    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + folderText(folder_));
     EXPECT_EQ(style, "@page { margin-top: 32.0pt !important; margin-bottom: 32.0pt !important; margin-left: 0.0pt "
                      "!important; margin-right: 0.0pt !important; }");
     EXPECT_EQ(backgroundsWhilePrinting, !backgroundsBefore);
@@ -458,7 +459,7 @@ TEST_F(PrintRequest, RefusedRequestsChangeNothing) {
     release = true;
     ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 60s));
     EXPECT_EQ(session_->stage.get(),
-              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + folderText(folder_));
 
     // A journal that cannot be opened ends the save before it prints.
     fs::remove_all(folder_);
@@ -486,7 +487,7 @@ TEST_F(PrintRequest, APrivateSessionPublishesWithoutJournalOrHistory) {
     load();
     print(options());
     EXPECT_EQ(session_->stage.get(),
-              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + PrintProduct::folderText(folder_));
+              "PDF1件とページ画像（PNG）3枚を保存しました。保存先：" + folderText(folder_));
     EXPECT_EQ(outputs().size(), 4u);
     EXPECT_TRUE(journals().empty());
     EXPECT_TRUE(history().empty());
@@ -807,8 +808,8 @@ TEST_F(PrintRequest, TwoSavesOnRelatedViewsDoNotMixTheirBackgrounds) {
     session_->print(observing("first", *session_, !before), folder_);
     child.print(observing("second", child, before), folder_);
     ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get() && !child.operationPending.get(); }, 60s));
-    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
-    EXPECT_EQ(child.stage.get(), "PDF1件を保存しました。保存先：" + PrintProduct::folderText(folder_));
+    EXPECT_EQ(session_->stage.get(), "PDF1件を保存しました。保存先：" + folderText(folder_));
+    EXPECT_EQ(child.stage.get(), "PDF1件を保存しました。保存先：" + folderText(folder_));
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
                         {"first", !before}, {"first", !before}, {"second", before}, {"second", before}}));
     EXPECT_EQ(backgrounds(), before);

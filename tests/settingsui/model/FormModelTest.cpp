@@ -153,7 +153,8 @@ TEST(FormModel, EveryChoiceListsItsEntriesAndStoresTheirValues) {
         {"product.margin", {"12 mm", "5 mm", "0 mm"}},
         {"product.ocrMode", {"標準", "縦書き", "手書き・校正指示", "自動"}},
         {"automaticOCR", {"自動調整", "順番"}},
-        {"product.combinedTXT", {"全結果1TXT", "ファイル別"}},
+        {"product.preserveLines", {"原稿の改行をできるだけ保持", "読みやすい文章"}},
+        {"product.combinedTXT", {"結合TXT", "ページ別TXT"}},
         {"historyDays", {"無期限", "30日", "90日", "1年"}},
         {"logDays", {"30日", "90日", "180日", "360日"}},
     };
@@ -171,6 +172,7 @@ TEST(FormModel, EveryChoiceListsItsEntriesAndStoresTheirValues) {
         {"product.margin", {12.0, 5.0, 0.0}},
         {"product.ocrMode", {"standard", "vertical", "handwriting", "automatic"}},
         {"automaticOCR", {true, false}},
+        {"product.preserveLines", {true, false}},
         {"product.combinedTXT", {true, false}},
         {"historyDays", {0, 30, 90, 365}},
         {"logDays", {30, 90, 180, 360}},

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <grp.h>
 
+#include "foundation/FolderText.hpp"
 #include "foundation/OutputAccess.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "history/CaptureHistory.hpp"
@@ -198,7 +199,7 @@ TEST_F(SettingsScreenModelTest, TheHistoryIsClearedOnlyAfterExecuteAndNeverItsFi
     EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::historyFailed);
 }
 
-TEST_F(SettingsScreenModelTest, AnExportNeverReplacesAFileAndAlwaysCarriesTheSettingsExtension) {
+TEST_F(SettingsScreenModelTest, AnExportNeverReplacesAFileAlwaysCarriesTheSettingsExtensionAndSaysWhereItWent) {
     model->refresh();
     const fs::path folder = tmp / "exports";
     fs::create_directories(folder);
@@ -212,7 +213,11 @@ TEST_F(SettingsScreenModelTest, AnExportNeverReplacesAFileAndAlwaysCarriesTheSet
     test::writeFile(folder / "ベルモラ_Settings.velmorasettings", "someone else's");
     panels.exportAnswer = folder / "ベルモラ_Settings.velmorasettings";
     test::runTask(model->exportSettings());
-    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::exported);
+    // The numbered name is said, with its folder, and is the one to show.
+    EXPECT_EQ(model->message(), "設定「ベルモラ_Settings_001.velmorasettings」を書き出しました。保存先：" +
+                                    folderText(folder));
+    EXPECT_EQ(model->exportedFile(), folder / "ベルモラ_Settings_001.velmorasettings");
+    EXPECT_FALSE(model->messageIsFailure());
     EXPECT_EQ(test::readFile(folder / "ベルモラ_Settings.velmorasettings"), "someone else's");
     const auto parsed = SettingsTransfer::read(folder / "ベルモラ_Settings_001.velmorasettings");
     EXPECT_EQ(parsed.transfer.settings, PortableSettings(store.value()));
@@ -222,6 +227,10 @@ TEST_F(SettingsScreenModelTest, AnExportNeverReplacesAFileAndAlwaysCarriesTheSet
     EXPECT_TRUE(fs::exists(folder / "x.velmorasettings"));
     EXPECT_FALSE(fs::exists(folder / "x.json"));
     EXPECT_EQ(test::listNames(folder).size(), 3u);
+
+    // A later sentence tells of no file.
+    model->reread();
+    EXPECT_TRUE(model->exportedFile().empty());
 }
 
 // The export panel opens in the user's documents folder (as the desktop
@@ -400,7 +409,7 @@ TEST_F(SettingsScreenModelTest, AnImportIsAppliedAgainstThePreferencesOfItsReadA
     EXPECT_EQ(model->expected(), store.value());
 }
 
-TEST_F(SettingsScreenModelTest, AWizardThatWroteTheStoreMakesTheScreenRereadAndACancelledOneDoesNot) {
+TEST_F(SettingsScreenModelTest, AWizardThatWroteTheStoreMakesTheScreenRereadAndSaySoAndACancelledOneDoesNot) {
     model->refresh();
     edit([](AppPreferences& p) { p.product.paper = "A3"; });
     model->openWizard();
@@ -411,6 +420,7 @@ TEST_F(SettingsScreenModelTest, AWizardThatWroteTheStoreMakesTheScreenRereadAndA
         flow.wizard = false;  // "取消"
     }
     EXPECT_EQ(model->draft().product.paper, "A3");
+    EXPECT_EQ(model->message(), "");
 
     model->openWizard();
     WizardModel wizard(store);
@@ -420,9 +430,10 @@ TEST_F(SettingsScreenModelTest, AWizardThatWroteTheStoreMakesTheScreenRereadAndA
     wizard.form().setDraft(draft);
     while (wizard.step() != WizardModel::summaryStep) wizard.next();
     ASSERT_TRUE(wizard.apply());
+    flow.wizardApplied = true;  // as the wizard's "適用" marks it
     flow.wizard = false;
     EXPECT_EQ(model->draft().product.paper, "A4");
     EXPECT_EQ(model->draft().logDays, 360);
     EXPECT_EQ(model->expected(), store.value());
-    EXPECT_EQ(model->message(), "");
+    EXPECT_EQ(model->message(), SettingsScreenModel::Sentences::applied);
 }

@@ -408,7 +408,10 @@ TEST_F(SettingsScreenTest, AnExportThroughTheRealSavePanelWritesTheFile) {
     // The whole path typed into the name field, as the user may.
     typeName(panel, (folder / "ベルモラ_Settings.velmorasettings").string());
     press(panel, GTK_RESPONSE_ACCEPT);
-    ASSERT_TRUE(test::spinUntil([&] { return result() == SettingsScreenModel::Sentences::exported; }));
+    const fs::path written = folder / "ベルモラ_Settings.velmorasettings";
+    ASSERT_TRUE(
+        test::spinUntil([&] { return result() == SettingsScreenModel::exportedSentence(written); }));
+    EXPECT_TRUE(named<Gtk::Button>(SettingsScreen::revealName).get_visible());
     const auto parsed = SettingsTransfer::read(folder / "ベルモラ_Settings.velmorasettings");
     EXPECT_EQ(parsed.transfer.settings, PortableSettings(store->value()));
 }

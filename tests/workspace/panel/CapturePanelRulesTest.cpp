@@ -159,7 +159,7 @@ TEST(CapturePanelRules, TheRowIsAboutThePageOnScreen) {
     // with its diagnostic and folder; gone on another page (another site,
     // the next page of the same one) and back when that page is shown again.
     auto saved = onSavedPage();
-    saved.stage = "PDF1件とページ画像（PNG）1枚を保存しました。保存先：~/Documents/ベルモラ/Print";
+    saved.stage = "PDF1件とページ画像（PNG）1枚を保存しました。保存先：ホーム/Documents/ベルモラ/Print";
     saved.diagnostic = "{}";
     saved.hasLastOutput = true;
     row = Rules::statusRow(saved);

@@ -5,7 +5,7 @@
 #include <gtkmm/messagedialog.h>
 #include <gtkmm/stringlist.h>
 #include <gtkmm/stringobject.h>
-#include <gtkmm/switch.h>
+#include <gtkmm/checkbutton.h>
 
 #include <algorithm>
 #include <chrono>
@@ -467,7 +467,7 @@ TEST_F(PrivacySectionTest, TheRestoreSwitchWritesTheSnapshotAtOnceWhenOnAndShows
     auto& a = openWindow();
     load(*a.model(), "/page");
     auto& s = openSection();
-    auto& toggle = widget<Gtk::Switch>(s, BrowserSettings::restoreName);
+    auto& toggle = widget<Gtk::CheckButton>(s, BrowserSettings::restoreName);
     EXPECT_FALSE(toggle.get_active());
     EXPECT_FALSE(shown(s, BrowserSettings::restorationNoticeName));
 
