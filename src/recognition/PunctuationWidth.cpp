@@ -366,6 +366,12 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
             out.angles[inked[k]] = angled(mark, kind == Kind::opening, ink, em);
             if (angleOnly(c) && !out.angles[inked[k]]) continue;
         }
+        // The pitch is the Japanese characters' (the page's where the line
+        // has none): it measures nothing in a line of Latin alone, whose
+        // word spaces are as wide as a full-width mark's blank in a face
+        // with half-width Latin cells, so its marks are left to their
+        // neighbours.
+        if (!japanese) continue;
         // The blank on the mark's outer side: before an opening bracket or
         // a colon, after a closing bracket, a comma or a full stop. Another
         // mark on that side leaves it unmeasured: its own blank may stand

@@ -67,6 +67,16 @@ TEST(MixedLines, BracketsKeepTheWidthTheyArePrintedIn) {
     EXPECT_NE(full.find("など）"), std::string::npos) << full;
 }
 
+TEST(MixedLines, BracketsOfALatinLineStayHalfWidth) {
+    // A face with half-width Latin cells puts half a character of blank
+    // beside a bracket after a word space, as a full-width bracket has.
+    const std::string text = readText(test::renderLines(
+        layout("IPAMincho"), {"コードネームは次のとおりです。", "bo (Debian 1.3) was Bo Peep, hamm (Debian 2.0) was"}));
+    EXPECT_NE(text.find("(Debian 1.3)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(Debian 2.0)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
 TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     const std::vector<std::string> lines{"• パッケージを削除して再インストールする。", "– 古い版から新しい版へ更新する。",
                                          "• ソースを別のディレクトリで再構築する。"};
