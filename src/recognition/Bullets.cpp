@@ -9,7 +9,7 @@ namespace velmora::StandardPass {
 
 namespace {
 
-enum class Mark { none, bullet, dash };
+enum class Mark { none, bullet, ring, dash };
 
 long inkIn(const PixelBox& b, const PageInk& ink) {
     long n = 0;
@@ -29,6 +29,12 @@ Mark shape(const PixelBox& p, const Line& line, int em, const PageInk& ink) {
     const long filled = inkIn(p, ink) * 100 / area;
     const bool round = p.width() * 4 >= p.height() * 3 && p.height() * 4 >= p.width() * 3;
     if (round && p.height() * 4 >= h && p.height() * 2 <= h + 1 && filled >= 65 && filled <= 93) return Mark::bullet;
+    // The white bullet of a nested item: a ring, its middle blank.
+    const int cx = (p.left + p.right) / 2;
+    const PixelBox hole{cx - p.width() / 8, cy - p.height() / 8, cx + p.width() / 8 + 1, cy + p.height() / 8 + 1};
+    if (round && p.height() * 4 >= h && p.height() * 2 <= h + 1 && filled >= 25 && filled < 65 && inkIn(hole, ink) == 0) {
+        return Mark::ring;
+    }
     const bool bar = p.height() * 6 <= h && p.width() * 10 >= em * 3 && p.width() * 10 <= em * 7;
     if (bar && filled >= 80) return Mark::dash;
     return Mark::none;
@@ -62,10 +68,10 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
         // of Japanese from the character after it (the blank of its cell,
         // under half a character); the dash at least a fifth of one.
         const int gap = next->left - first->right;
-        if (mark == Mark::bullet && gap * 100 < h * 62) continue;
+        if ((mark == Mark::bullet || mark == Mark::ring) && gap * 100 < h * 62) continue;
         if (mark == Mark::dash && gap * 5 < em) continue;
         if (mark == Mark::none) continue;
-        const std::string text = mark == Mark::bullet ? "•" : "–";
+        const std::string text = mark == Mark::bullet ? "•" : mark == Mark::ring ? "◦" : "–";
         // The symbol read over it, else the line's first symbol follows it.
         std::size_t over = line.symbolBoxes.size(), after = line.symbolBoxes.size();
         for (std::size_t k = 0; k < line.symbolBoxes.size(); ++k) {

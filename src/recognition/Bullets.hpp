@@ -14,7 +14,9 @@ namespace velmora::StandardPass {
 // solid (a disc fills about four fifths of its box) and standing in the
 // middle of the line, with a blank after it of more than half a character,
 // is a bullet; the middle dot "・" of Japanese, as large in some faces, has
-// less blank on its side, that of its own cell. A solid bar there, thin, about half a character long and
+// less blank on its side, that of its own cell; a ring so placed, its
+// middle blank, is the white bullet "◦" of a nested item (read as "s", "o"
+// or "°"). A solid bar there, thin, about half a character long and
 // in the middle of the line is the en dash; "ー" runs nearly a whole
 // character. The mark is put in place of the symbol read over it or, where
 // none was, before the line's first symbol.

@@ -89,6 +89,16 @@ TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     EXPECT_EQ(text.find("ー古"), std::string::npos) << text;
 }
 
+TEST(MixedLines, NestedItemsKeepTheirWhiteBullets) {
+    // The models read the ring as "s", "o" or "°", or leave it out.
+    const std::vector<std::string> lines{"• パッケージを削除する。", "◦ 古い版を消してから入れ直す。",
+                                         "◦ ソースを別の場所で再構築する。"};
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(layout("IPAMincho"), lines)));
+    EXPECT_NE(text.find("◦古い版"), std::string::npos) << text;
+    EXPECT_NE(text.find("◦ソース"), std::string::npos) << text;
+    EXPECT_NE(text.find("•パッケージ"), std::string::npos) << text;
+}
+
 namespace {
 
 std::string squeezed(const std::string& text) { return test::withoutWhiteSpace(text); }
