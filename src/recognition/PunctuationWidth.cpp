@@ -85,6 +85,7 @@ bool partners(char32_t open, char32_t close, bool angle) {
 // A kana or kanji: a character that fills its cell, unlike the marks.
 bool fillsCell(char32_t c) { return c != 0 && LineText::isCJK(c) && !LineText::isWidePunctuation(c); }
 bool digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool latin(char32_t c) { return digit(c) || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
 
 std::vector<std::size_t> inkedSymbols(const Line& line) {
     std::vector<std::size_t> inked;
@@ -332,6 +333,9 @@ struct Marks {
     // full-width one after them: full-width on a page that sets its commas
     // and full stops after Japanese so.
     std::vector<bool> fullIfPage;
+    // Commas between letters or digits whose ink is a round dot: the full
+    // stop of a file name or a version, which the models read as a comma.
+    std::vector<bool> dots;
 };
 
 
@@ -340,7 +344,8 @@ struct Marks {
 Marks printedMarks(const Line& line, const PageInk& ink, int em) {
     using LineText::Printed;
     const std::size_t n = line.symbolTexts.size();
-    Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false)};
+    Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false),
+              std::vector<bool>(n, false)};
     const std::vector<std::size_t> inked = inkedSymbols(line);
     const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
     const bool japanese = std::any_of(inked.begin(), inked.end(),
@@ -361,6 +366,12 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
         if (em <= 0) continue;
         const PixelBox mark = markInk(line.symbolBoxes[inked[k]], line, ink, kind, em);
         if (mark.empty()) continue;
+        // A comma's tail makes it taller than wide; a dot is as wide as tall.
+        if ((c == U',' || c == U'，') && latin(before) && latin(after) && mark.height() * 4 <= mark.width() * 5) {
+            out.dots[inked[k]] = true;
+            out.widths[inked[k]] = Printed::half;
+            continue;
+        }
         if (kind == Kind::opening || kind == Kind::closing) {
             shapeSeen[inked[k]] = true;
             out.angles[inked[k]] = angled(mark, kind == Kind::opening, ink, em);
@@ -492,6 +503,11 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
                 const char32_t c = only(line.symbolTexts[k]);
                 if (c != U'〈' && c != U'〉') replaceSymbol(line, k, kind == Kind::opening ? "⟨" : "⟩");
                 marks.widths[k] = Printed::unknown;
+                known = true;
+                continue;
+            }
+            if (marks.dots[k]) {
+                replaceSymbol(line, k, ".");
                 known = true;
                 continue;
             }

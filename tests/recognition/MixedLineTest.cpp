@@ -77,6 +77,14 @@ TEST(MixedLines, BracketsOfALatinLineStayHalfWidth) {
     EXPECT_EQ(text.find("（"), std::string::npos) << text;
 }
 
+TEST(MixedLines, FullStopsOfFileNamesStayFullStops) {
+    // The models read the dot of a file name in this face as a comma.
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("IPAGothic"), {"ファイル mypackage_version.tar.gz と", "mypackage_version.dsc を作ります。"})));
+    EXPECT_NE(text.find("version.tar.gz"), std::string::npos) << text;
+    EXPECT_NE(text.find("version.dsc"), std::string::npos) << text;
+}
+
 TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     const std::vector<std::string> lines{"• パッケージを削除して再インストールする。", "– 古い版から新しい版へ更新する。",
                                          "• ソースを別のディレクトリで再構築する。"};
