@@ -359,19 +359,18 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
         if (kind == Kind::none) continue;
         // A comma, full stop or colon between digits is a number's or a
         // time's.
-        if ((kind == Kind::stop || kind == Kind::colon) && digit(before) && digit(after)) {
-            out.widths[inked[k]] = Printed::half;
-            continue;
-        }
+        const bool number = (kind == Kind::stop || kind == Kind::colon) && digit(before) && digit(after);
+        if (number) out.widths[inked[k]] = Printed::half;
         if (em <= 0) continue;
         const PixelBox mark = markInk(line.symbolBoxes[inked[k]], line, ink, kind, em);
-        if (mark.empty()) continue;
         // A comma's tail makes it taller than wide; a dot is as wide as tall.
-        if ((c == U',' || c == U'，') && latin(before) && latin(after) && mark.height() * 4 <= mark.width() * 5) {
+        if (!mark.empty() && (c == U',' || c == U'，') && latin(before) && latin(after) &&
+            mark.height() * 4 <= mark.width() * 5) {
             out.dots[inked[k]] = true;
             out.widths[inked[k]] = Printed::half;
             continue;
         }
+        if (number || mark.empty()) continue;
         if (kind == Kind::opening || kind == Kind::closing) {
             shapeSeen[inked[k]] = true;
             out.angles[inked[k]] = angled(mark, kind == Kind::opening, ink, em);
