@@ -352,20 +352,17 @@ void pageResults(const fs::path& work) {
 }
 
 void downloadStages(const fs::path& work) {
-    const auto destination = work / "downloads";
-    {
-        DownloadStage open(destination, UUID::random());
-        seed("download_stage", "receiving", slurp(open.directory().url() / DownloadStage::ownerName));
-        fuzz::writeFile(open.payload(), bytesOf("received"));
-        open.publish("report.pdf");
-        seed("download_stage", "published", slurp(open.directory().url() / DownloadStage::ownerName));
-    }
-    DownloadStage dropped(destination, UUID::random());
-    dropped.discard();
-    seed("download_stage", "discarded", slurp(dropped.directory().url() / DownloadStage::ownerName));
-    Json j = JSON::parse(slurp(dropped.directory().url() / DownloadStage::ownerName));
+    // A finished stage is taken away, so its record is the one a stage that
+    // could not be removed keeps for the next launch's sweep.
+    DownloadStage open(work / "downloads", UUID::random());
+    const auto receiving = slurp(open.directory().url() / DownloadStage::ownerName);
+    seed("download_stage", "receiving", receiving);
+    Json j = JSON::parse(receiving);
+    j["finished"] = true;
+    seed("download_stage", "finished", JSON::bytes(j));
     j["purpose"] = "other";
     seed("download_stage", "foreign", JSON::bytes(j));
+    open.discard();
 }
 
 void tabRestorations(const fs::path& work) {
