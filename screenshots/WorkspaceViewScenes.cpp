@@ -434,6 +434,8 @@ const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-crowded-running-bottom", 1240, 850, crowdedRunningBottom) &&
                         registerScene("workspace-web-downloads", 1240, 850, downloadsRight) &&
                         registerScene("workspace-web-downloads-bottom", 1240, 850, downloadsBottom) &&
+                        // The window at its least width: the running rows' 中止 still shows.
+                        registerScene("workspace-web-downloads-narrow", 920, 720, downloadsRight) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-history-print", 1240, 850, historyPrint) &&

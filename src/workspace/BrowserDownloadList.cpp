@@ -14,8 +14,9 @@ namespace velmora {
 
 namespace {
 
-// A one-line label that is never wider than its cap: a long file name is
-// shortened at its end instead of widening the row.
+// A one-line label that asks for its cap and is never wider: a long file
+// name is shortened at its end instead of widening the row, and in a narrow
+// pane it gives up its width before the buttons after it are cut.
 class CappedLabel : public Gtk::Label {
 public:
     explicit CappedLabel(int cap) : cap_(cap) {
@@ -30,11 +31,40 @@ protected:
         Gtk::Label::measure_vfunc(orientation, for_size, minimum, natural, minimum_baseline, natural_baseline);
         if (orientation != Gtk::Orientation::HORIZONTAL) return;
         minimum = std::min(minimum, cap_);
-        natural = std::min(natural, cap_);
+        natural = cap_;
     }
 
 private:
     int cap_;
+};
+
+// Holds a bar that asks for the given width and makes do with its theme's
+// least one in a narrow pane. A plain widget, since a box measures by its
+// layout and would not ask for more than the bar does.
+class BarHolder : public Gtk::Widget {
+public:
+    BarHolder(Gtk::Widget& bar, int natural) : bar_(bar), natural_(natural) { bar.set_parent(*this); }
+    // The bar itself may already be gone with its row.
+    ~BarHolder() override {
+        while (Gtk::Widget* child = get_first_child()) child->unparent();
+    }
+
+protected:
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+
+    void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural,
+                       int& minimum_baseline, int& natural_baseline) const override {
+        bar_.measure(orientation, for_size, minimum, natural, minimum_baseline, natural_baseline);
+        if (orientation == Gtk::Orientation::HORIZONTAL) natural = std::max(natural, natural_);
+    }
+
+    void size_allocate_vfunc(int width, int height, int baseline) override {
+        bar_.size_allocate(Gtk::Allocation(0, 0, width, height), baseline);
+    }
+
+private:
+    Gtk::Widget& bar_;
+    int natural_;
 };
 
 void caption(Gtk::Label& label) {
@@ -53,9 +83,8 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     set_name(rowPrefix + id);
     name_ = Gtk::make_managed<CappedLabel>(WebPaneRules::downloadNameMaxWidth);
     name_->set_name(namePrefix + id);
-    // The name's column is as wide as its cap in every row, so that the
-    // states, bars and buttons after it line up.
-    name_->set_size_request(WebPaneRules::downloadNameMaxWidth, -1);
+    // The name's column is as wide as its cap in every row where there is
+    // room, so that the states, bars and buttons after it line up.
     failureIcon_.set_name(failureIconPrefix + id);
     failureIcon_.set_from_icon_name("dialog-error-symbolic");
     failureIcon_.add_css_class("error");
@@ -71,6 +100,8 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     stateColumn_.append(state_);
     bytes_.set_name(bytesPrefix + id);
     caption(bytes_);
+    bytes_.set_single_line_mode(true);
+    bytes_.set_ellipsize(Pango::EllipsizeMode::END);
     // Compact buttons keep a row as low as its text and bar, so that three
     // rows fit the list's height whole.
     cancel_.add_css_class(WebWorkspaceStyle::compactClass);
@@ -80,10 +111,10 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     reveal_.set_label(std::string(WebPaneRules::revealLabel));
     reveal_.set_name(WebPaneRules::revealPrefix + id);
     progress_.set_name(progressPrefix + id);
-    progress_.set_size_request(WebPaneRules::downloadProgressWidth, -1);
     progress_.set_pulse_step(0.1);
+    auto* bar = Gtk::make_managed<BarHolder>(progress_, WebPaneRules::downloadProgressWidth);
     for (Gtk::Widget* child :
-         std::initializer_list<Gtk::Widget*>{name_, &stateColumn_, &bytes_, &progress_, &cancel_, &reveal_}) {
+         std::initializer_list<Gtk::Widget*>{name_, &stateColumn_, &bytes_, bar, &cancel_, &reveal_}) {
         child->set_valign(Gtk::Align::CENTER);
         line_.append(*child);
     }
@@ -146,6 +177,7 @@ void DownloadRow::sync() {
     if (state_.get_text().raw() != view.state) state_.set_text(view.state);
     styleFailure(view.failed);
     progress_.set_visible(view.progress);
+    progress_.get_parent()->set_visible(view.progress);
     if (view.fraction) {
         if (progress_.get_fraction() != *view.fraction) progress_.set_fraction(*view.fraction);
     } else if (view.progress && item.received() != pulsedAt_) {

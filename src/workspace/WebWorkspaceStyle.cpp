@@ -14,6 +14,7 @@ constexpr const char* sheet =
         "button.velmora-compact { min-height: 20px; padding-top: 1px; padding-bottom: 1px; }\n"
         ".velmora-address-bar { padding: 6px 12px; }\n"
         ".velmora-downloads scrollbar slider { min-height: 12px; }\n"
+        ".velmora-downloads progressbar.horizontal > trough { min-width: 40px; }\n"
         ".velmora-page-notice { margin: 8px; padding: 4px 10px; border-radius: 6px;"
         " background-color: @theme_bg_color; border: 1px solid alpha(@theme_fg_color, 0.2); }\n";
 

@@ -150,6 +150,14 @@ TEST_F(DownloadListTest, ARunningDownloadShowsItsBytesUntilItIsCancelled) {
     EXPECT_NE(seen(content, *held).bytesText.size(), seen(content, *unknown).bytesText.size());
     EXPECT_TRUE(spinUntil([&] { return left(heldBar) == left(unknownBar); })) << left(heldBar) << " " << left(unknownBar);
     EXPECT_EQ(left(heldCancel), left(unknownCancel));
+    // In a pane narrower than a running row, the name and the byte count
+    // give way and "中止" stays whole inside the pane.
+    shown.window.set_default_size(440, 860);
+    EXPECT_TRUE(shown.settled([&] { return content.get_width() <= 440; })) << content.get_width();
+    graphene_rect_t cancelBounds{};
+    ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(heldCancel->gobj()), GTK_WIDGET(content.gobj()), &cancelBounds));
+    EXPECT_LE(cancelBounds.origin.x + cancelBounds.size.width, content.get_width());
+    shown.window.set_default_size(1240, 860);
 
     // "中止": the bytes and the button stay while it stops, and go once
     // it has.
