@@ -111,8 +111,24 @@ bool good(const Reading& reading, int cells) {
            reading.confidence >= goodConfidence && reading.solid >= goodSolid;
 }
 
+Reading besideColumns(const std::vector<RecognizedTextObservation>& lines, const AutoOCR::Probe& probe, int width,
+                      int height) {
+    std::vector<RecognizedTextObservation> beside;
+    for (const RecognizedTextObservation& o : lines) {
+        const Rect box{o.boundingBox.x, o.boundingBox.y, o.boundingBox.width, o.boundingBox.height};
+        const auto same = [&](const Rect& r) { return r == box; };
+        const auto within = [&](const Rect& b) { return AutoOCR::overlap(box, b) > 0.5; };
+        if (std::any_of(probe.horizontal.begin(), probe.horizontal.end(), same) &&
+            std::none_of(probe.vertical.begin(), probe.vertical.end(), within)) {
+            beside.push_back(o);
+        }
+    }
+    return ofLines(beside, width, height);
+}
+
 std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, const OCRSettings& settings,
-                                const PageResult& read, const Reading& reading) {
+                                const PageResult& read, const std::vector<RecognizedTextObservation>& lines,
+                                const Reading& reading) {
     if (settings.mode != OCRMode::standard && settings.mode != OCRMode::vertical) return std::nullopt;
     const RasterImage upright = OCRGeometry::oriented(image, orientation);
     const int cells = GreyPage::from(upright).characterCells();
@@ -124,6 +140,17 @@ std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, 
         // across columns is no strong line, and the columns stand out.
         const AutoOCR::Probe probe = AutoOCR::probe(upright, read.regions, never);
         if (probe.resolved == AutoResolved::vertical) return ErrorCase::looksVertical;
+        // Columns beside lines the probe took for horizontal text. A short
+        // tier of columns, under part of a taller one and set a little
+        // aside from its columns, stands out as no column of its own, so
+        // its rows pass for lines; but their characters stand a column's
+        // spacing apart, while those of a caption or heading set
+        // horizontally beside columns stand solid.
+        if (probe.resolved == AutoResolved::mixed) {
+            return besideColumns(lines, probe, width, height).solid < poorSolid
+                       ? std::optional<ErrorCase>(ErrorCase::looksVertical)
+                       : std::nullopt;
+        }
         if (probe.resolved != AutoResolved::uncertainStandardFallback) return std::nullopt;
         // A small image of a column or two is too narrow for the probe's
         // columns; the automatic mode reads such a page vertically when
@@ -138,11 +165,11 @@ std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, 
     // with them.
     OCRSettings standard = settings;
     standard.mode = OCRMode::standard;
-    const std::vector<RecognizedTextObservation> lines =
+    const std::vector<RecognizedTextObservation> rows =
         OCREngine::perform(OCREngine::request(standard), upright, 1, OCREngine::Reading::complete);
-    if (!good(ofLines(lines, width, height), cells)) return std::nullopt;
+    if (!good(ofLines(rows, width, height), cells)) return std::nullopt;
     std::vector<TextRegion> regions;
-    for (const RecognizedTextObservation& o : lines) {
+    for (const RecognizedTextObservation& o : rows) {
         regions.emplace_back(o.text, o.confidence, o.boundingBox.x, o.boundingBox.y, o.boundingBox.width,
                              o.boundingBox.height, RegionKind::unknown);
     }

@@ -6,6 +6,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Raster.hpp"
+#include "recognition/AutoOCR.hpp"
 #include "recognition/OCRSettings.hpp"
 #include "recognition/OCRTypes.hpp"
 
@@ -25,7 +26,9 @@ struct RecognizedTextObservation;
 // then set against the page's layout, judged as the automatic mode judges
 // it (the column probe over the horizontal lines), and against a reading in
 // the other direction; only a page that is confidently of the other
-// orientation is refused, and a page with both (mixed) never is.
+// orientation is refused. A page with both (mixed) is refused only when
+// the lines it shows beside its columns stand apart as rows read across
+// columns do.
 namespace ModeFit {
 
 // How a reading looks, over its characters.
@@ -57,12 +60,20 @@ inline constexpr double poorSolid = 0.6;
 inline constexpr double goodConfidence = 0.65;
 inline constexpr double goodSolid = 0.8;
 
+// The lines of a horizontal reading that the column probe counted as
+// horizontal text: strong lines crossing no two of its columns, outside its
+// blocks of columns.
+Reading besideColumns(const std::vector<RecognizedTextObservation>& lines, const AutoOCR::Probe& probe, int width,
+                      int height);
+
 // The reason a page read in a single mode is refused, or none. `read` is
-// the mode's result and `reading` how it looks; the other direction is read
+// the mode's result, `lines` the standard mode's lines (none in the
+// vertical mode) and `reading` how it looks; the other direction is read
 // only when the reading is poor. Never for the automatic and handwriting
 // modes.
 std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, const OCRSettings& settings,
-                                const PageResult& read, const Reading& reading);
+                                const PageResult& read, const std::vector<RecognizedTextObservation>& lines,
+                                const Reading& reading);
 
 }  // namespace ModeFit
 }  // namespace velmora

@@ -212,7 +212,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         const ModeFit::Reading reading = settings.mode == OCRMode::standard
                                              ? ModeFit::ofLines(lines, width, height)
                                              : ModeFit::ofColumns(result.regions, width, height);
-        if (const auto reason = ModeFit::misfit(image, orientation, settings, result, reading)) raise(*reason);
+        if (const auto reason = ModeFit::misfit(image, orientation, settings, result, lines, reading)) raise(*reason);
     }
     // Whether a page is blank is asked only of a page that came back empty.
     const bool empty = std::all_of(result.regions.begin(), result.regions.end(), [](const TextRegion& r) {

@@ -129,6 +129,27 @@ TEST(ModeFit, AVerticalPageInTheStandardModeNamesTheVerticalMode) {
     }
 }
 
+// Two tiers, the lower one short, under the upper tier's first columns and
+// half a column aside from them: the rows read across the lower tier's few
+// columns are no line of horizontal text beside the upper tier's columns.
+TEST(ModeFit, ATwoTierVerticalPageInTheStandardModeNamesTheVerticalMode) {
+    // Columns of 12 characters, down the middle of the page.
+    const test::VerticalLayout upper{.width = 1400, .height = 1980, .pixelSize = 40, .right = 100, .top = 750,
+                                     .columnAdvance = 1.7};
+    test::VerticalLayout lower = upper;
+    lower.top = upper.top + 14 * upper.pixelSize;
+    lower.right = upper.right + upper.pixelSize * upper.columnAdvance / 2;
+    const RasterImage page = test::overlaid(
+        test::renderVerticalParagraphs(upper, {prose[0], prose[1]}).image,
+        test::renderColumns(lower, {"時計の修理を始", "めて四十年にな", "る祖父は、分解", "した部品を必ず"}).image);
+    try {
+        const PageResult result = read(page, OCRMode::standard);
+        ADD_FAILURE() << "read as horizontal text: \"" << result.text() << "\"";
+    } catch (const BrindlexError& e) {
+        EXPECT_EQ(e.errorCase(), ErrorCase::looksVertical);
+    }
+}
+
 TEST(ModeFit, APageOfBothKindsIsReadInEitherSingleMode) {
     const test::MixedPage page = test::renderMixed(
         {.width = 700, .height = 1000, .pixelSize = 28}, {prose[1]},

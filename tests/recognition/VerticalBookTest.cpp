@@ -21,19 +21,6 @@ std::string withoutSpace(const std::string& s) {
     return out;
 }
 
-// The darker of the two pages, pixel by pixel (both RGB, the same size).
-RasterImage overlaid(const RasterImage& a, const RasterImage& b) {
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(a.width()) * a.height() * 3);
-    for (int y = 0; y < a.height(); ++y) {
-        const uint8_t* ra = a.pixels() + static_cast<std::ptrdiff_t>(y) * a.rowStride();
-        const uint8_t* rb = b.pixels() + static_cast<std::ptrdiff_t>(y) * b.rowStride();
-        for (int i = 0; i < a.width() * 3; ++i) {
-            pixels[static_cast<std::size_t>(y) * a.width() * 3 + i] = std::min(ra[i], rb[i]);
-        }
-    }
-    return RasterImage::fromPixels(a.width(), a.height(), 3, pixels);
-}
-
 }  // namespace
 
 // Ruby: kana at half size in a narrow line right beside a word of the
@@ -63,7 +50,7 @@ TEST(VerticalBook, RubyBesideAWordIsLeftOutOfTheText) {
         ruby.right = body.width - (centre(r.column) + body.pixelSize / 2 + r.gap + size);
         // Centred along the word it reads.
         ruby.top = body.top + r.from * body.pixelSize + (r.characters * body.pixelSize - count * size) / 2;
-        page = overlaid(page, test::renderColumns(ruby, {r.ruby}).image);
+        page = test::overlaid(page, test::renderColumns(ruby, {r.ruby}).image);
     }
     const VerticalResearch::Result read = VerticalResearch::recognize(page, VerticalResearch::Method::reflow);
     EXPECT_EQ(withoutSpace(read.text()), "今日は霧が深い朝です。広い茶畑を歩きました。");
@@ -79,7 +66,7 @@ TEST(VerticalBook, TwoTiersAreReadOneAfterTheOther) {
     test::VerticalLayout bottom = top;
     bottom.top = top.top + 8 * top.pixelSize + 2 * top.pixelSize;
     const RasterImage page =
-        overlaid(test::renderColumns(top, upper).image, test::renderColumns(bottom, lower).image);
+        test::overlaid(test::renderColumns(top, upper).image, test::renderColumns(bottom, lower).image);
     const VerticalResearch::Result read = VerticalResearch::recognize(page, VerticalResearch::Method::reflow);
     EXPECT_EQ(withoutSpace(read.text()), "山あいの村に窯がある。冬の朝は静かに明ける。若者は土を練り、器の形を作る。火の番をする。");
     EXPECT_EQ(read.columns.size(), 6u);
@@ -97,7 +84,7 @@ TEST(VerticalBook, DigitsUprightInOneCellAreReadInOrder) {
     const test::TextPage digits = test::renderPlaced({.width = body.width, .height = body.height, .pixelSize = 36},
                                                      {{"25", centre(0) - 20, cellTop(3) + 2}, {"12", centre(1) - 20, cellTop(2) + 2}});
     const VerticalResearch::Result read =
-        VerticalResearch::recognize(overlaid(columns.image, digits.image), VerticalResearch::Method::reflow);
+        VerticalResearch::recognize(test::overlaid(columns.image, digits.image), VerticalResearch::Method::reflow);
     EXPECT_EQ(withoutSpace(read.text()), "今年は25月から花を12種類");
 }
 

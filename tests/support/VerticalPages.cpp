@@ -1,5 +1,6 @@
 #include "support/VerticalPages.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <cairo.h>
@@ -113,6 +114,18 @@ VerticalPage renderColumns(const VerticalLayout& setup, const std::vector<std::s
     }
     page.image = canvas.image();
     return page;
+}
+
+RasterImage overlaid(const RasterImage& a, const RasterImage& b) {
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(a.width()) * a.height() * 3);
+    for (int y = 0; y < a.height(); ++y) {
+        const uint8_t* ra = a.pixels() + static_cast<std::ptrdiff_t>(y) * a.rowStride();
+        const uint8_t* rb = b.pixels() + static_cast<std::ptrdiff_t>(y) * b.rowStride();
+        for (int i = 0; i < a.width() * 3; ++i) {
+            pixels[static_cast<std::size_t>(y) * a.width() * 3 + i] = std::min(ra[i], rb[i]);
+        }
+    }
+    return RasterImage::fromPixels(a.width(), a.height(), 3, pixels);
 }
 
 VerticalPage renderVerticalParagraphs(const VerticalLayout& setup, const std::vector<std::string>& paragraphs) {

@@ -46,4 +46,7 @@ void drawColumns(cairo_t* cr, const VerticalLayout& layout, const std::vector<st
 // left edge). Returns the columns as drawn.
 VerticalPage renderVerticalParagraphs(const VerticalLayout& layout, const std::vector<std::string>& paragraphs);
 
+// The darker of the two pages, pixel by pixel (both RGB, the same size).
+RasterImage overlaid(const RasterImage& a, const RasterImage& b);
+
 }  // namespace velmora::test
