@@ -58,11 +58,12 @@ inline constexpr double goodConfidence = 0.65;
 inline constexpr double goodSolid = 0.8;
 
 // The reason a page read in a single mode is refused, or none. `read` is
-// the mode's result and `reading` how it looks; the other direction is read
-// only when the reading is poor. Never for the automatic and handwriting
-// modes.
+// the mode's result and `reading` how it looks; `cells` the character cells
+// of the upright page (GreyPage::characterCells), which the caller counts
+// once for this and its own checks. The other direction is read only when
+// the reading is poor. Never for the automatic and handwriting modes.
 std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, const OCRSettings& settings,
-                                const PageResult& read, const Reading& reading);
+                                const PageResult& read, const Reading& reading, int cells);
 
 }  // namespace ModeFit
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "recognition/VerticalPage.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -28,11 +29,15 @@ Pix darkMask(const GreyPage& page) {
     if (!mask) raise(ErrorCase::budgetExceeded);
     l_uint32* data = pixGetData(mask.get());
     const int wpl = pixGetWpl(mask.get());
+    // 32 pixels to a word, the first in the word's highest bit.
     for (int y = 0; y < page.height; ++y) {
         l_uint32* line = data + static_cast<std::ptrdiff_t>(wpl) * y;
         const uint8_t* row = page.pixels.data() + static_cast<std::size_t>(y) * page.width;
-        for (int x = 0; x < page.width; ++x) {
-            if (dark(row[x])) SET_DATA_BIT(line, x);
+        for (int x0 = 0; x0 < page.width; x0 += 32) {
+            const int end = std::min(x0 + 32, page.width);
+            l_uint32 word = 0;
+            for (int x = x0; x < end; ++x) word |= static_cast<l_uint32>(dark(row[x])) << (31 - (x - x0));
+            line[x0 / 32] = word;
         }
     }
     return mask;
@@ -67,13 +72,22 @@ GreyPage withoutSpecks(const GreyPage& page) {
     Pix kept(pixSelectBySize(mask.get(), speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GT, &changed));
     if (!kept || !changed) return page;
     GreyPage out = page;
+    // The dark pixels of the mask that the kept pieces leave out, word by
+    // word: few words of a page hold a speck.
+    const l_uint32* all = pixGetData(mask.get());
     const l_uint32* data = pixGetData(kept.get());
     const int wpl = pixGetWpl(kept.get());
     for (int y = 0; y < out.height; ++y) {
+        const l_uint32* inked = all + static_cast<std::ptrdiff_t>(wpl) * y;
         const l_uint32* line = data + static_cast<std::ptrdiff_t>(wpl) * y;
         uint8_t* row = out.pixels.data() + static_cast<std::size_t>(y) * out.width;
-        for (int x = 0; x < out.width; ++x) {
-            if (dark(row[x]) && !GET_DATA_BIT(line, x)) row[x] = 255;
+        for (int w = 0; w < wpl; ++w) {
+            l_uint32 specks = inked[w] & ~line[w];
+            while (specks) {
+                const int bit = std::countl_zero(specks);
+                row[w * 32 + bit] = 255;
+                specks &= ~(l_uint32{1} << (31 - bit));
+            }
         }
     }
     return out;
