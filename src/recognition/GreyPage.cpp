@@ -34,6 +34,15 @@ GreyPage GreyPage::from(const RasterImage& image) {
     uint8_t* dst = page.pixels.data();
     for (int y = 0; y < page.height; ++y) {
         const uint8_t* p = pixels + stride * y;
+        if (channels == 3) {
+            // A grey pixel's luma is its grey: the weights sum to 1000.
+            for (int x = 0; x < page.width; ++x, p += 3) {
+                *dst++ = p[0] == p[1] && p[1] == p[2]
+                             ? p[0]
+                             : static_cast<uint8_t>((299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u);
+            }
+            continue;
+        }
         for (int x = 0; x < page.width; ++x, p += channels) {
             uint32_t luma = (299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u;
             if (channels == 4) {

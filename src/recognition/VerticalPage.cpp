@@ -105,18 +105,27 @@ double columnSkew(const GreyPage& page) {
     }
     if (points.empty()) return 0;
     const int margin = static_cast<int>(std::ceil(page.height * std::tan(largestSkew * std::numbers::pi / 180))) + 1;
-    std::vector<double> bins(static_cast<std::size_t>(page.width + 2 * margin), 0);
+    std::vector<int> bins(static_cast<std::size_t>(page.width + 2 * margin), 0);
+    // Rounding half away from zero, as std::lround, without its call: the
+    // difference of a value and its truncation is exact.
+    const auto nearest = [](double v) {
+        auto r = static_cast<std::ptrdiff_t>(v);
+        const double fraction = v - static_cast<double>(r);
+        if (fraction >= 0.5) r += 1;
+        if (fraction <= -0.5) r -= 1;
+        return r;
+    };
     // How sharply the projection along the angle gathers: the sum of the
     // squared counts, largest when the columns stand straight along it.
     const auto sharpness = [&](double degrees) {
         std::fill(bins.begin(), bins.end(), 0);
         const double t = std::tan(degrees * std::numbers::pi / 180);
         for (const auto& [x, y] : points) {
-            const auto bin = static_cast<std::ptrdiff_t>(std::lround(x + margin - y * t));
+            const std::ptrdiff_t bin = nearest(x + margin - y * t);
             bins[static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(bin, 0, std::ptrdiff_t(bins.size()) - 1))] += 1;
         }
         double sum = 0;
-        for (double b : bins) sum += b * b;
+        for (int b : bins) sum += static_cast<double>(b) * b;
         return sum;
     };
     double best = 0, bestScore = sharpness(0);
