@@ -73,6 +73,13 @@ FeatureRaster featureRaster(const RasterImage& image) {
     for (int y = 0; y < image.height(); ++y) {
         const uint8_t* p = image.pixels() + std::ptrdiff_t(y) * image.rowStride();
         auto* row = reinterpret_cast<uint32_t*>(data + std::ptrdiff_t(y) * stride);
+        if (image.channels() == 3) {
+            // Opaque: premultiplying leaves every channel as it is.
+            for (int x = 0; x < image.width(); ++x, p += 3) {
+                row[x] = (255u << 24) | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+            }
+            continue;
+        }
         for (int x = 0; x < image.width(); ++x, p += image.channels()) {
             const uint32_t a = image.channels() == 4 ? p[3] : 255;
             auto pre = [a](uint32_t c) { return (c * a + 127) / 255; };

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include <leptonica/allheaders.h>
 
@@ -33,6 +34,15 @@ GreyPage GreyPage::from(const RasterImage& image) {
     uint8_t* dst = page.pixels.data();
     for (int y = 0; y < page.height; ++y) {
         const uint8_t* p = pixels + stride * y;
+        if (channels == 3) {
+            // A grey pixel's luma is its grey: the weights sum to 1000.
+            for (int x = 0; x < page.width; ++x, p += 3) {
+                *dst++ = p[0] == p[1] && p[1] == p[2]
+                             ? p[0]
+                             : static_cast<uint8_t>((299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u);
+            }
+            continue;
+        }
         for (int x = 0; x < page.width; ++x, p += channels) {
             uint32_t luma = (299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u;
             if (channels == 4) {
@@ -45,10 +55,35 @@ GreyPage GreyPage::from(const RasterImage& image) {
     return page;
 }
 
-uint8_t GreyPage::inkThreshold() const {
+namespace {
+
+// Paper that is nowhere darker than this holds no ink, only noise or tint;
+// Otsu's method would still split it in two.
+constexpr uint8_t lightestInk = 160;
+
+// The count of each grey level. Four partial counts let consecutive pixels
+// of the same grey (most of a page is paper) be counted without waiting on
+// one another.
+std::array<uint32_t, 256> histogramOf(const std::vector<uint8_t>& pixels) {
+    std::array<std::array<uint32_t, 256>, 4> parts{};
+    const std::size_t n = pixels.size();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        parts[0][pixels[i]] += 1;
+        parts[1][pixels[i + 1]] += 1;
+        parts[2][pixels[i + 2]] += 1;
+        parts[3][pixels[i + 3]] += 1;
+    }
+    for (; i < n; ++i) parts[0][pixels[i]] += 1;
+    std::array<uint32_t, 256> out{};
+    for (int v = 0; v < 256; ++v) out[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+    return out;
+}
+
+// Otsu's threshold of a histogram of `total` pixels.
+uint8_t otsu(const std::array<uint32_t, 256>& counts, double total) {
     std::array<double, 256> histogram{};
-    for (uint8_t v : pixels) histogram[v] += 1;
-    const double total = static_cast<double>(pixels.size());
+    for (int i = 0; i < 256; ++i) histogram[i] = counts[i];
     double sum = 0;
     for (int i = 0; i < 256; ++i) sum += i * histogram[i];
     double below = 0, sumBelow = 0, best = -1;
@@ -70,39 +105,50 @@ uint8_t GreyPage::inkThreshold() const {
     return static_cast<uint8_t>(threshold);
 }
 
-namespace {
-
-// Paper that is nowhere darker than this holds no ink, only noise or tint;
-// Otsu's method would still split it in two.
-constexpr uint8_t lightestInk = 160;
+// The threshold at or below which a pixel is ink, or none on a page
+// without contrast.
+std::optional<uint8_t> inkLevel(const std::vector<uint8_t>& pixels) {
+    if (pixels.empty()) return std::nullopt;
+    const std::array<uint32_t, 256> counts = histogramOf(pixels);
+    int darkest = 0;
+    while (counts[darkest] == 0) ++darkest;
+    if (darkest > lightestInk) return std::nullopt;
+    return otsu(counts, static_cast<double>(pixels.size()));
+}
 
 }  // namespace
 
+uint8_t GreyPage::inkThreshold() const { return otsu(histogramOf(pixels), static_cast<double>(pixels.size())); }
+
 std::vector<uint8_t> GreyPage::inkMask() const {
     std::vector<uint8_t> mask(pixels.size(), 0);
-    if (pixels.empty() || *std::min_element(pixels.begin(), pixels.end()) > lightestInk) return mask;
-    const uint8_t threshold = inkThreshold();
-    for (std::size_t i = 0; i < pixels.size(); ++i) mask[i] = pixels[i] <= threshold ? 1 : 0;
+    const std::optional<uint8_t> threshold = inkLevel(pixels);
+    if (!threshold) return mask;
+    for (std::size_t i = 0; i < pixels.size(); ++i) mask[i] = pixels[i] <= *threshold ? 1 : 0;
     return mask;
 }
 
 std::vector<GreyPage::InkPiece> GreyPage::inkPieces() const {
     std::vector<InkPiece> out;
     if (width < 1 || height < 1) return out;
-    const std::vector<uint8_t> mask = inkMask();
+    const std::optional<uint8_t> threshold = inkLevel(pixels);
+    if (!threshold) return out;
     std::unique_ptr<PIX, PixDestroy> ink(pixCreate(width, height, 1));
     if (!ink) raise(ErrorCase::budgetExceeded);
     l_uint32* data = pixGetData(ink.get());
     const int wordsPerLine = pixGetWpl(ink.get());
-    bool any = false;
+    // The mask is packed 32 pixels to a word, the first pixel in the word's
+    // highest bit, as the image library stores a one-bit image.
+    l_uint32 any = 0;
     for (int y = 0; y < height; ++y) {
         l_uint32* line = data + static_cast<std::ptrdiff_t>(wordsPerLine) * y;
-        const uint8_t* row = mask.data() + static_cast<std::ptrdiff_t>(width) * y;
-        for (int x = 0; x < width; ++x) {
-            if (row[x]) {
-                SET_DATA_BIT(line, x);
-                any = true;
-            }
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        for (int x0 = 0; x0 < width; x0 += 32) {
+            const int end = std::min(x0 + 32, width);
+            l_uint32 word = 0;
+            for (int x = x0; x < end; ++x) word |= static_cast<l_uint32>(row[x] <= *threshold) << (31 - (x - x0));
+            line[x0 / 32] = word;
+            any |= word;
         }
     }
     if (!any) return out;

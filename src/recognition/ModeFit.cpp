@@ -4,7 +4,6 @@
 
 #include "foundation/Unicode.hpp"
 #include "recognition/AutoOCR.hpp"
-#include "recognition/GreyPage.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/OCRGeometry.hpp"
@@ -128,11 +127,10 @@ Reading besideColumns(const std::vector<RecognizedTextObservation>& lines, const
 
 std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, const OCRSettings& settings,
                                 const PageResult& read, const std::vector<RecognizedTextObservation>& lines,
-                                const Reading& reading) {
+                                const Reading& reading, int cells) {
     if (settings.mode != OCRMode::standard && settings.mode != OCRMode::vertical) return std::nullopt;
-    const RasterImage upright = OCRGeometry::oriented(image, orientation);
-    const int cells = GreyPage::from(upright).characterCells();
     if (cells == 0 || !poor(reading, cells)) return std::nullopt;
+    const RasterImage upright = OCRGeometry::oriented(image, orientation);
     const int width = static_cast<int>(upright.width()), height = static_cast<int>(upright.height());
     const auto never = [] { return false; };
     if (settings.mode == OCRMode::standard) {

@@ -68,12 +68,13 @@ Reading besideColumns(const std::vector<RecognizedTextObservation>& lines, const
 
 // The reason a page read in a single mode is refused, or none. `read` is
 // the mode's result, `lines` the standard mode's lines (none in the
-// vertical mode) and `reading` how it looks; the other direction is read
-// only when the reading is poor. Never for the automatic and handwriting
-// modes.
+// vertical mode) and `reading` how it looks; `cells` the character cells of
+// the upright page (GreyPage::characterCells), which the caller counts once
+// for this and its own checks. The other direction is read only when the
+// reading is poor. Never for the automatic and handwriting modes.
 std::optional<ErrorCase> misfit(const RasterImage& image, uint32_t orientation, const OCRSettings& settings,
                                 const PageResult& read, const std::vector<RecognizedTextObservation>& lines,
-                                const Reading& reading);
+                                const Reading& reading, int cells);
 
 }  // namespace ModeFit
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Unicode.hpp"
@@ -204,6 +205,13 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     // grain: that is no reading of the page, and the reason says which
     // mode reads it. It is asked before the page is given up as unread,
     // since the mode of the other direction may read nothing at all.
+    // The page's character cells are counted once: a count takes a pass
+    // over every pixel of the page and a search of its pieces of ink.
+    std::optional<int> imageCells;
+    const auto cellsOfImage = [&] {
+        if (!imageCells) imageCells = GreyPage::from(image).characterCells();
+        return *imageCells;
+    };
     if (settings.mode == OCRMode::standard || settings.mode == OCRMode::vertical) {
         RecognitionProgress::stopIfAsked();
         const bool quarter = OCRGeometry::isQuarterTurn(orientation);
@@ -212,7 +220,14 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         const ModeFit::Reading reading = settings.mode == OCRMode::standard
                                              ? ModeFit::ofLines(lines, width, height)
                                              : ModeFit::ofColumns(result.regions, width, height);
-        if (const auto reason = ModeFit::misfit(image, orientation, settings, result, lines, reading)) raise(*reason);
+        // A page turned by half or mirrored holds the same pieces of ink; a
+        // quarter turn swaps their widths and heights, which the count
+        // weighs apart.
+        const int cells = quarter ? GreyPage::from(OCRGeometry::oriented(image, orientation)).characterCells()
+                                  : cellsOfImage();
+        if (const auto reason = ModeFit::misfit(image, orientation, settings, result, lines, reading, cells)) {
+            raise(*reason);
+        }
     }
     // Whether a page is blank is asked only of a page that came back empty.
     const bool empty = std::all_of(result.regions.begin(), result.regions.end(), [](const TextRegion& r) {
@@ -231,8 +246,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
             }
             read += Unicode::graphemeCount(visible);
         }
-        const int cells = GreyPage::from(image).characterCells();
-        if (read * unreadShare < static_cast<std::size_t>(cells)) raise(ErrorCase::emptyResult);
+        if (read * unreadShare < static_cast<std::size_t>(cellsOfImage())) raise(ErrorCase::emptyResult);
     }
     return result;
 }

@@ -30,8 +30,11 @@ struct Configuration {
 };
 
 // How many configurations one thread keeps loaded; the least recently used
-// one is dropped beyond that.
-inline constexpr std::size_t enginesPerThread = 2;
+// one is dropped beyond that. The automatic mode reads a page of vertical
+// text with three (the horizontal Japanese model, the English one and the
+// vertical Japanese one); with fewer it would load two of them again for
+// every page.
+inline constexpr std::size_t enginesPerThread = 3;
 
 // The calling thread's engine for the configuration, loaded on first use.
 // Throws RecognizerError when the language data cannot be loaded.

@@ -746,8 +746,23 @@ std::vector<ColumnPiece> read(const GreyPage& page, Run column, int bodyWidth, c
     // little more.
     const auto sideways = [&](const std::vector<Symbol>& vertical, double scale) {
         std::vector<SidewaysRun> runs;
-        const bool latin =
-            std::any_of(vertical.begin(), vertical.end(), [](const Symbol& s) { return alphanumeric(s.text); });
+        // A digit read over ink that stands upright in the column (taller
+        // along it than half an em, as a digit set upright or two side by
+        // side are) is read right by the vertical model, and tells of no
+        // sideways text.
+        const auto upright = [&](const Symbol& s) {
+            if (!std::isdigit(static_cast<unsigned char>(s.text[0]))) return false;
+            const double left = s.left * scale, right = s.right * scale;
+            bool any = false;
+            for (const Cell& c : cells) {
+                if (c.end <= left || c.start >= right) continue;
+                if (c.length() * 100 <= em * 62) return false;
+                any = true;
+            }
+            return any;
+        };
+        const bool latin = std::any_of(vertical.begin(), vertical.end(),
+                                       [&](const Symbol& s) { return alphanumeric(s.text) && !upright(s); });
         std::vector<std::pair<int, int>> windows;
         if (latin) {
             windows.emplace_back(0, whole.width);

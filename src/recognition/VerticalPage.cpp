@@ -1,6 +1,7 @@
 #include "recognition/VerticalPage.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -28,11 +29,15 @@ Pix darkMask(const GreyPage& page) {
     if (!mask) raise(ErrorCase::budgetExceeded);
     l_uint32* data = pixGetData(mask.get());
     const int wpl = pixGetWpl(mask.get());
+    // 32 pixels to a word, the first in the word's highest bit.
     for (int y = 0; y < page.height; ++y) {
         l_uint32* line = data + static_cast<std::ptrdiff_t>(wpl) * y;
         const uint8_t* row = page.pixels.data() + static_cast<std::size_t>(y) * page.width;
-        for (int x = 0; x < page.width; ++x) {
-            if (dark(row[x])) SET_DATA_BIT(line, x);
+        for (int x0 = 0; x0 < page.width; x0 += 32) {
+            const int end = std::min(x0 + 32, page.width);
+            l_uint32 word = 0;
+            for (int x = x0; x < end; ++x) word |= static_cast<l_uint32>(dark(row[x])) << (31 - (x - x0));
+            line[x0 / 32] = word;
         }
     }
     return mask;
@@ -67,13 +72,22 @@ GreyPage withoutSpecks(const GreyPage& page) {
     Pix kept(pixSelectBySize(mask.get(), speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GT, &changed));
     if (!kept || !changed) return page;
     GreyPage out = page;
+    // The dark pixels of the mask that the kept pieces leave out, word by
+    // word: few words of a page hold a speck.
+    const l_uint32* all = pixGetData(mask.get());
     const l_uint32* data = pixGetData(kept.get());
     const int wpl = pixGetWpl(kept.get());
     for (int y = 0; y < out.height; ++y) {
+        const l_uint32* inked = all + static_cast<std::ptrdiff_t>(wpl) * y;
         const l_uint32* line = data + static_cast<std::ptrdiff_t>(wpl) * y;
         uint8_t* row = out.pixels.data() + static_cast<std::size_t>(y) * out.width;
-        for (int x = 0; x < out.width; ++x) {
-            if (dark(row[x]) && !GET_DATA_BIT(line, x)) row[x] = 255;
+        for (int w = 0; w < wpl; ++w) {
+            l_uint32 specks = inked[w] & ~line[w];
+            while (specks) {
+                const int bit = std::countl_zero(specks);
+                row[w * 32 + bit] = 255;
+                specks &= ~(l_uint32{1} << (31 - bit));
+            }
         }
     }
     return out;
@@ -91,18 +105,27 @@ double columnSkew(const GreyPage& page) {
     }
     if (points.empty()) return 0;
     const int margin = static_cast<int>(std::ceil(page.height * std::tan(largestSkew * std::numbers::pi / 180))) + 1;
-    std::vector<double> bins(static_cast<std::size_t>(page.width + 2 * margin), 0);
+    std::vector<int> bins(static_cast<std::size_t>(page.width + 2 * margin), 0);
+    // Rounding half away from zero, as std::lround, without its call: the
+    // difference of a value and its truncation is exact.
+    const auto nearest = [](double v) {
+        auto r = static_cast<std::ptrdiff_t>(v);
+        const double fraction = v - static_cast<double>(r);
+        if (fraction >= 0.5) r += 1;
+        if (fraction <= -0.5) r -= 1;
+        return r;
+    };
     // How sharply the projection along the angle gathers: the sum of the
     // squared counts, largest when the columns stand straight along it.
     const auto sharpness = [&](double degrees) {
         std::fill(bins.begin(), bins.end(), 0);
         const double t = std::tan(degrees * std::numbers::pi / 180);
         for (const auto& [x, y] : points) {
-            const auto bin = static_cast<std::ptrdiff_t>(std::lround(x + margin - y * t));
+            const std::ptrdiff_t bin = nearest(x + margin - y * t);
             bins[static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(bin, 0, std::ptrdiff_t(bins.size()) - 1))] += 1;
         }
         double sum = 0;
-        for (double b : bins) sum += b * b;
+        for (int b : bins) sum += static_cast<double>(b) * b;
         return sum;
     };
     double best = 0, bestScore = sharpness(0);

@@ -349,14 +349,23 @@ TEST(OCREngineConfiguration, CorrectionAndCustomWordsHaveEnginesOfTheirOwn) {
     EXPECT_LE(test::characterErrorRate(joined(threeLines), withWords.text()), 0.05) << withWords.text();
     EXPECT_EQ(leftovers(), before);
 
-    // The two most recent configurations are kept; asking again loads
-    // nothing. The oldest was let go and is loaded again, reading the same.
+    // The three most recent configurations are kept; asking again loads
+    // nothing. A fourth lets the oldest go, which is loaded again, reading
+    // the same.
     loads = TesseractEngines::threadLoadCount();
     EXPECT_EQ(recognise(page.image, 1, words).regions, withWords.regions);
     EXPECT_EQ(recognise(page.image, 1, raw).regions, uncorrected.regions);
+    EXPECT_EQ(recognise(page.image).regions, plain.regions);
     EXPECT_EQ(TesseractEngines::threadLoadCount(), loads);
+    OCRSettings otherWords = standardSettings();
+    otherWords.customWords = {"茶畑"};
+    recognise(page.image, 1, otherWords);
+    EXPECT_EQ(TesseractEngines::threadLoadCount(), loads + 1);
+    EXPECT_EQ(recognise(page.image, 1, raw).regions, uncorrected.regions);
     EXPECT_EQ(recognise(page.image).regions, plain.regions);
     EXPECT_EQ(TesseractEngines::threadLoadCount(), loads + 1);
+    EXPECT_EQ(recognise(page.image, 1, words).regions, withWords.regions);
+    EXPECT_EQ(TesseractEngines::threadLoadCount(), loads + 2);
 }
 
 TEST(OCREngineConfiguration, UserWordsFileIsPrivateAndRemoved) {
