@@ -32,7 +32,10 @@ namespace velmora::StandardPass {
 // is left to the neighbours (a comma or full stop after a Japanese
 // character is the Japanese one). A bracket whose ink is two straight
 // strokes meeting in a point is an angle bracket (⟨ ⟩ of placeholders), not
-// a parenthesis.
+// a parenthesis. Where a line sets its Latin at a fixed step of half a
+// character, a word space is as wide as the blank of a full-width bracket:
+// a bracket that shows that blank after a Latin word, or around Latin alone,
+// tells nothing by it.
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
 
 // The pitch of the line's Japanese characters (their size, set solid): the

@@ -77,6 +77,20 @@ TEST(MixedLines, BracketsOfALatinLineStayHalfWidth) {
     EXPECT_EQ(text.find("（"), std::string::npos) << text;
 }
 
+TEST(MixedLines, BracketsAfterASpaceInAFixedPitchFaceStayHalfWidth) {
+    // In a face whose Latin cells are all half a character wide, a word
+    // space and a half-width bracket leave the blank of a full-width one:
+    // an aside in Latin is half-width, and so is one after a Latin word on
+    // a page that shows its brackets half-width where no space stands.
+    const std::string text = readText(test::renderLines(
+        layout("IPAMincho"), {"新しい版は「テスト版 (testing)」に入ります。", "Breaks (破壊)と Provides (提供)を書く。",
+                              "名前(同じもの)と版(新しいもの)を比べる。"}));
+    EXPECT_NE(text.find("(testing)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(破壊)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(提供)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
 TEST(MixedLines, FullStopsOfFileNamesStayFullStops) {
     // The models read the dot of a file name in this face as a comma.
     const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
