@@ -14,6 +14,7 @@
 #include "recognition/PunctuationWidth.hpp"
 #include "recognition/Quotes.hpp"
 #include "recognition/RecognitionProgress.hpp"
+#include "recognition/SideColumns.hpp"
 #include "recognition/StandardPassLine.hpp"
 #include "recognition/Tables.hpp"
 #include "recognition/UnreadInk.hpp"
@@ -40,6 +41,7 @@ public:
         ls = rescueEmpty(std::move(ls), first_, ink);
         dropHollowLines(ls);
         readUnreadInk(ls, first_, ink, models_.horizontalLinesOnly);
+        readSideColumns(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();
