@@ -52,6 +52,12 @@ constexpr int leastLatinSteps = 5;
 constexpr double fixedStepSpread = 0.12;
 constexpr double fixedStepsShare = 0.8;
 constexpr int halfStepLeast = 40, halfStepMost = 65;
+// A dash is a bar at least this share of a character long and at most a
+// fifth as thick as long; set apart from its neighbours, it has a third of a
+// character blank or more on each side (a word space), where a kanji 一 set
+// solid among Japanese has a quarter or less on one side at least.
+constexpr int dashLeast = 70;
+constexpr int dashApart = 30;
 // How like itself a line's ink must be a character on for that to be its
 // pitch.
 constexpr double leastRepeat = 0.2;
@@ -585,6 +591,44 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
             known = known || marks.widths[k] != Printed::unknown;
         }
         if (known) assemble(line, marks.widths);
+    }
+}
+
+void readDashes(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        int em = 0;
+        bool changed = false;
+        for (std::size_t k = 0; k < inked.size(); ++k) {
+            if (line.symbolTexts[inked[k]] != "一") continue;
+            if (em == 0) em = characterPitch(line, ink);
+            if (em <= 0) break;
+            const char32_t before = k > 0 ? only(line.symbolTexts[inked[k - 1]]) : 0;
+            const char32_t after = k + 1 < inked.size() ? only(line.symbolTexts[inked[k + 1]]) : 0;
+            // The bar: the longest piece of ink about the symbol's box.
+            const PixelBox& box = line.symbolBoxes[inked[k]];
+            PixelBox bar;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx < box.left || cx >= box.right || cy < line.box.top || cy >= line.box.bottom) continue;
+                if (p.width * 100 < dashLeast * em || p.height * 5 > p.width) continue;
+                if (bar.empty() || p.width > bar.width()) bar = {p.x, p.y, p.x + p.width, p.y + p.height};
+            }
+            if (bar.empty()) continue;
+            const auto apart = [&](bool side) {
+                const int blank = blankBeside(bar, side, line, ink, em);
+                return blank < 0 || blank * 100 >= dashApart * em;
+            };
+            // Between two Latin letters or digits ("F1一F6") no kanji
+            // stands; elsewhere a dash stands apart on both sides.
+            const bool amongLatin = latin(before) && latin(after);
+            const bool setApart = before != 0 && after != 0 && apart(true) && apart(false);
+            if (!amongLatin && !setApart) continue;
+            replaceSymbol(line, inked[k], "—");
+            changed = true;
+        }
+        if (changed) assemble(line);
     }
 }
 

@@ -38,6 +38,12 @@ namespace velmora::StandardPass {
 // tells nothing by it.
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
 
+// The models read an em dash (—) as the kanji 一, a bar of the same length.
+// A bar set apart from both its neighbours by a word space or more, or
+// between two Latin letters or digits, is the dash: the kanji stands among
+// Japanese set solid.
+void readDashes(std::vector<Line>& ls, const PageInk& ink);
+
 // The pitch of the line's Japanese characters (their size, set solid): the
 // median distance between the middles of two kana or kanji that follow one
 // another; 0 when fewer than three such pairs tell it.

@@ -59,6 +59,7 @@ public:
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         RecognitionProgress::stopIfAsked();
         readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
+        readDashes(ls, ink);
         return ls;
     }
 

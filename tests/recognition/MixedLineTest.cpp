@@ -91,6 +91,16 @@ TEST(MixedLines, BracketsAfterASpaceInAFixedPitchFaceStayHalfWidth) {
     EXPECT_EQ(text.find("（"), std::string::npos) << text;
 }
 
+TEST(MixedLines, DashesSetApartOrAmongLatinAreNoKanjiOne) {
+    // The models read an em dash as the kanji 一, which stays where it
+    // stands among Japanese.
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("IPAMincho"), {"バイナリーパッケージ — バイナリーを一つだけ作る。", "キーは F3—F6 の中から選ぶ。"})));
+    EXPECT_NE(text.find("パッケージ—バイナリー"), std::string::npos) << text;
+    EXPECT_NE(text.find("F3—F6"), std::string::npos) << text;
+    EXPECT_NE(text.find("を一つ"), std::string::npos) << text;
+}
+
 TEST(MixedLines, FullStopsOfFileNamesStayFullStops) {
     // The models read the dot of a file name in this face as a comma.
     const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
