@@ -8,6 +8,7 @@
 
 #include "recognition/Bullets.hpp"
 #include "recognition/LatinRuns.hpp"
+#include "recognition/LetterShapes.hpp"
 #include "recognition/LineEnds.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/OtherLanguage.hpp"
@@ -52,6 +53,7 @@ public:
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
+        readLetterShapes(ls, ink);
         readBullets(ls, ink);
         dropRules(ls, ink);
         RecognitionProgress::stopIfAsked();

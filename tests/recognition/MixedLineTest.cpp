@@ -40,6 +40,15 @@ TEST(MixedLines, LatinWordsInATypewriterFaceKeepTheirLetters) {
     EXPECT_NE(text.find("unstable"), std::string::npos) << text;
 }
 
+TEST(MixedLines, TailedSmallLsOfATypewriterFaceStaySmall) {
+    // This face's l has a tail at its foot, which the models take for an
+    // L; the capital keeps its long foot.
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("IPAGothic"), {"例えば /usr/lib/x86_64-linux-gnu/libfoo.so です。", "Linux では libfoo-dev を入れる。"})));
+    EXPECT_NE(text.find("/usr/lib/x86_64-linux-gnu/libfoo.so"), std::string::npos) << text;
+    EXPECT_NE(text.find("Linuxではlibfoo-dev"), std::string::npos) << text;
+}
+
 TEST(MixedLines, TypewriterRunsKeepTheirMarks) {
     // In this face the Japanese model drops the "@" after a backslash; a
     // run takes in the marks of code at its ends and beside them, and keeps
