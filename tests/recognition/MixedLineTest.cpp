@@ -130,6 +130,23 @@ TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     EXPECT_EQ(text.find("ー古"), std::string::npos) << text;
 }
 
+TEST(MixedLines, BulletsSetWellBeforeTheirItemsAreKept) {
+    // A browser sets a list's bullets further than a character before the
+    // items, where the layout leaves them out of the lines.
+    test::TextLayout l = layout("IPAMincho");
+    std::vector<test::PlacedText> items;
+    const std::vector<std::string> lines{"debian/control を更新します。", "debian/compat を設定します。",
+                                         "パッケージをビルドします。"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        items.push_back({"•", 60, 60 + 70.0 * static_cast<double>(i)});
+        items.push_back({lines[i], 60 + 34 * 1.6, 60 + 70.0 * static_cast<double>(i)});
+    }
+    const std::string text = readText(test::renderPlaced(l, items));
+    int bullets = 0;
+    for (std::size_t at = text.find("•"); at != std::string::npos; at = text.find("•", at + 1)) bullets += 1;
+    EXPECT_EQ(bullets, 3) << text;
+}
+
 TEST(MixedLines, NestedItemsKeepTheirWhiteBullets) {
     // The models read the ring as "s", "o" or "°", or leave it out.
     const std::vector<std::string> lines{"• パッケージを削除する。", "◦ 古い版を消してから入れ直す。",
