@@ -35,9 +35,10 @@ constexpr int stopFullAfterLatin = 62;
 constexpr int colonFull = 40;
 constexpr int colonFullAfter = 32;
 // Halfway from the middle to an end, the share of the way from the tip an
-// angle bracket's edge has come: half for an angle, about a quarter (0.25 to
-// 0.31) for an arc.
-constexpr double angleShare = 0.42;
+// angle bracket's edge has come: half or more for an angle (0.5 to 0.58),
+// about a quarter for an arc, up to 0.4 in faces whose parentheses bend
+// little near their middles (the IPA faces').
+constexpr double angleShare = 0.46;
 // How far, in characters, a bracket's edge must move between its middle and
 // its ends for its shape to show, and the shortest bracket whose shape is
 // looked at.

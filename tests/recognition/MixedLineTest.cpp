@@ -217,6 +217,17 @@ TEST(MixedLines, AngleBracketsOfPlaceholdersAreNoParentheses) {
     EXPECT_NE(text.find("(real)"), std::string::npos) << text;
 }
 
+TEST(MixedLines, RoundBracketsOfAMinchoFaceAreNoAngles) {
+    // This face's parentheses bend little near their middles, more like an
+    // angle bracket's two strokes than the parentheses of other faces.
+    test::TextLayout l = layout("IPAPMincho");
+    l.pixelSize = 40;
+    const std::string text = readText(
+        test::renderLines(l, {"セクション (Section) と優先度 (Priority) を決める。", "アーカイブは main (完全にフリーなソフトウェア) です。"}));
+    EXPECT_EQ(text.find("⟨"), std::string::npos) << text;
+    EXPECT_EQ(text.find("⟩"), std::string::npos) << text;
+}
+
 TEST(MixedLines, TheFrameOfABoxedListingIsNoText) {
     // A listing in a box, as manuals print command output; its own "|"
     // stand between the fields.
