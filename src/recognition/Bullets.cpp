@@ -49,14 +49,18 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
         if (h < 6) continue;
         const int pitch = characterPitch(line, ink);
         const int em = pitch > 0 ? pitch : h;
-        // The line's first piece of ink, on its band, and the next one.
+        // The line's first piece of ink, on its band, and the next one. The
+        // layout may leave the bullet out of the line's box, and a browser
+        // sets it up to two characters before the item; specks of a poor
+        // scan there are no ink of the line.
         const PixelBox* first = nullptr;
         const PixelBox* next = nullptr;
         std::vector<PixelBox> pieces;
         for (const GreyPage::InkPiece& p : ink.pieces) {
             const int cy = p.y + p.height / 2;
             if (cy < line.box.top || cy >= line.box.bottom) continue;
-            if (p.x + p.width <= line.box.left - em || p.x >= line.box.right) continue;
+            if (p.x + p.width <= line.box.left - 2 * em || p.x >= line.box.right) continue;
+            if (std::max(p.width, p.height) < std::max(2, em / 8)) continue;
             pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
         }
         std::sort(pieces.begin(), pieces.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });

@@ -9,7 +9,7 @@ namespace velmora::StandardPass {
 // The marks of list items. The models read a bullet "•" as "・", "=", "m"
 // or leave it out, and an en dash "–" set as a bullet as the prolonged
 // sound mark "ー"; no context tells them apart, but their shapes do. At the
-// start of a line, with a blank after it, a piece of ink that is round, as
+// start of a line (or up to two characters before it), with a blank after it, a piece of ink that is round, as
 // wide as tall, about a quarter to a half of the line's characters high,
 // solid (a disc fills about four fifths of its box) and standing in the
 // middle of the line, with a blank after it of more than half a character,

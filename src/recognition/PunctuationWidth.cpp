@@ -35,15 +35,30 @@ constexpr int stopFullAfterLatin = 62;
 constexpr int colonFull = 40;
 constexpr int colonFullAfter = 32;
 // Halfway from the middle to an end, the share of the way from the tip an
-// angle bracket's edge has come: half for an angle, about a quarter (0.25 to
-// 0.31) for an arc.
-constexpr double angleShare = 0.42;
+// angle bracket's edge has come: half or more for an angle (0.5 to 0.58),
+// about a quarter for an arc, up to 0.4 in faces whose parentheses bend
+// little near their middles (the IPA faces').
+constexpr double angleShare = 0.46;
 // How far, in characters, a bracket's edge must move between its middle and
 // its ends for its shape to show, and the shortest bracket whose shape is
 // looked at.
 constexpr double leastBend = 0.1;
 constexpr double leastBendPixels = 3;
 constexpr double leastAngleHeight = 0.5;
+// A face that sets its Latin letters at one fixed step sets them at half a
+// character (0.4 to 0.65 of the line's pitch, which is measured roughly), and
+// its word space is as wide: the steps between letters of a word stay within
+// an eighth of their median, but for one in five (a blank between words).
+constexpr int leastLatinSteps = 5;
+constexpr double fixedStepSpread = 0.12;
+constexpr double fixedStepsShare = 0.8;
+constexpr int halfStepLeast = 40, halfStepMost = 65;
+// A dash is a bar at least this share of a character long and at most a
+// fifth as thick as long; set apart from its neighbours, it has a third of a
+// character blank or more on each side (a word space), where a kanji 一 set
+// solid among Japanese has a quarter or less on one side at least.
+constexpr int dashLeast = 70;
+constexpr int dashApart = 30;
 // How like itself a line's ink must be a character on for that to be its
 // pitch.
 constexpr double leastRepeat = 0.2;
@@ -108,6 +123,30 @@ int pitch(const Line& line, const std::vector<std::size_t>& inked) {
     }
     if (steps.size() < 3) return 0;
     return median(steps);
+}
+
+// The step at which the line sets its Latin letters, in hundredths of `em`,
+// where it sets them all at one step of about half a character; 0 where their
+// steps vary as a proportional face's do, -1 where the line has too few Latin
+// letters side by side to tell.
+int fixedLatinStep(const Line& line, const std::vector<std::size_t>& inked, int em) {
+    if (em <= 0) return -1;
+    std::vector<int> steps;
+    for (std::size_t k = 1; k < inked.size(); ++k) {
+        if (!latin(only(line.symbolTexts[inked[k - 1]])) || !latin(only(line.symbolTexts[inked[k]]))) continue;
+        const PixelBox& p = line.symbolBoxes[inked[k - 1]];
+        const PixelBox& q = line.symbolBoxes[inked[k]];
+        steps.push_back((q.left + q.right) / 2 - (p.left + p.right) / 2);
+    }
+    if (static_cast<int>(steps.size()) < leastLatinSteps) return -1;
+    const int middle = median(steps);
+    const auto close = std::count_if(steps.begin(), steps.end(), [&](int step) {
+        return std::abs(step - middle) <= fixedStepSpread * middle;
+    });
+    const int share = middle * 100 / em;
+    const bool fixed = close >= fixedStepsShare * static_cast<double>(steps.size()) && share >= halfStepLeast &&
+                       share <= halfStepMost;
+    return fixed ? share : 0;
 }
 
 }  // namespace
@@ -340,8 +379,10 @@ struct Marks {
 
 
 // `em` is the line's character pitch (see characterPitch), or the page's for a
-// line of too few Japanese characters to tell its own.
-Marks printedMarks(const Line& line, const PageInk& ink, int em) {
+// line of too few Japanese characters to tell its own; `latinStep` the step of
+// its Latin letters where they are set at a fixed one (see fixedLatinStep),
+// `ownStep` whether the line shows it or has it from the page.
+Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, bool ownStep) {
     using LineText::Printed;
     const std::size_t n = line.symbolTexts.size();
     Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false),
@@ -350,6 +391,16 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
     const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
     const bool japanese = std::any_of(inked.begin(), inked.end(),
                                       [&](std::size_t k) { return fillsCell(only(line.symbolTexts[k])); });
+    // Whether the bracket at `k` holds Japanese: up to the next bracket on
+    // its inner side, or the line's end.
+    const auto holdsJapanese = [&](std::size_t k, bool opening) {
+        for (std::size_t j = opening ? k + 1 : k; opening ? j < inked.size() : j > 0; opening ? ++j : --j) {
+            const char32_t c = opening ? at(j) : at(j - 1);
+            if (kindOf(c) == Kind::opening || kindOf(c) == Kind::closing) break;
+            if (fillsCell(c)) return true;
+        }
+        return false;
+    };
     // Whether the bracket's shape was seen: an arc, or an angle.
     std::vector<bool> shapeSeen(line.symbolTexts.size(), false);
     for (std::size_t k = 0; k < inked.size(); ++k) {
@@ -398,6 +449,17 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em) {
             case Kind::opening:
             case Kind::closing:
                 p = share >= bracketFull ? Printed::full : Printed::half;
+                // Where Latin is set at a fixed half-character step, a word
+                // space is half a character too, and a half-width bracket
+                // with a space on its outer side ("版 (testing)") leaves
+                // the blank of a full-width one: the page does not tell
+                // them apart where a word space is likely there, after a
+                // word of the line's fixed-step Latin or before an aside
+                // in Latin alone.
+                if (p == Printed::full && latinStep > 0 && share - latinStep < bracketFull &&
+                    ((ownStep && latin(outer)) || !holdsJapanese(k, kind == Kind::opening))) {
+                    continue;
+                }
                 break;
             case Kind::colon: {
                 const int next = blankBeside(mark, false, line, ink, em);
@@ -468,9 +530,24 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
         if (ems.back() > 0) known.push_back(ems.back());
     }
     const int pageEm = known.empty() ? 0 : median(known);
+    // Whether the lines set Latin at a fixed step, and the page's step: that
+    // of most lines that tell (a line with a Latin word or two is set in the
+    // face of the others).
+    std::vector<int> latinSteps, fixedSteps;
+    int proportional = 0;
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+        latinSteps.push_back(ls[i].horizontal ? fixedLatinStep(ls[i], inkedSymbols(ls[i]), ems[i] > 0 ? ems[i] : pageEm)
+                                              : -1);
+        if (latinSteps.back() > 0) fixedSteps.push_back(latinSteps.back());
+        if (latinSteps.back() == 0) proportional += 1;
+    }
+    const int pageStep = static_cast<int>(fixedSteps.size()) > proportional ? median(fixedSteps) : 0;
     for (std::size_t i = 0; i < ls.size(); ++i) {
         const Line& line = ls[i];
-        printed.push_back(line.horizontal ? printedMarks(line, ink, ems[i] > 0 ? ems[i] : pageEm) : Marks{});
+        printed.push_back(line.horizontal ? printedMarks(line, ink, ems[i] > 0 ? ems[i] : pageEm,
+                                                         latinSteps[i] >= 0 ? latinSteps[i] : pageStep,
+                                                         latinSteps[i] >= 0)
+                                          : Marks{});
         const Marks& marks = printed.back();
         const std::vector<std::size_t> inked = inkedSymbols(line);
         for (std::size_t i = 0; i < inked.size() && !marks.widths.empty(); ++i) {
@@ -515,6 +592,44 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
             known = known || marks.widths[k] != Printed::unknown;
         }
         if (known) assemble(line, marks.widths);
+    }
+}
+
+void readDashes(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        int em = 0;
+        bool changed = false;
+        for (std::size_t k = 0; k < inked.size(); ++k) {
+            if (line.symbolTexts[inked[k]] != "一") continue;
+            if (em == 0) em = characterPitch(line, ink);
+            if (em <= 0) break;
+            const char32_t before = k > 0 ? only(line.symbolTexts[inked[k - 1]]) : 0;
+            const char32_t after = k + 1 < inked.size() ? only(line.symbolTexts[inked[k + 1]]) : 0;
+            // The bar: the longest piece of ink about the symbol's box.
+            const PixelBox& box = line.symbolBoxes[inked[k]];
+            PixelBox bar;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx < box.left || cx >= box.right || cy < line.box.top || cy >= line.box.bottom) continue;
+                if (p.width * 100 < dashLeast * em || p.height * 5 > p.width) continue;
+                if (bar.empty() || p.width > bar.width()) bar = {p.x, p.y, p.x + p.width, p.y + p.height};
+            }
+            if (bar.empty()) continue;
+            const auto apart = [&](bool side) {
+                const int blank = blankBeside(bar, side, line, ink, em);
+                return blank < 0 || blank * 100 >= dashApart * em;
+            };
+            // Between two Latin letters or digits ("F1一F6") no kanji
+            // stands; elsewhere a dash stands apart on both sides.
+            const bool amongLatin = latin(before) && latin(after);
+            const bool setApart = before != 0 && after != 0 && apart(true) && apart(false);
+            if (!amongLatin && !setApart) continue;
+            replaceSymbol(line, inked[k], "—");
+            changed = true;
+        }
+        if (changed) assemble(line);
     }
 }
 

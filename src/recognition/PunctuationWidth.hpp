@@ -32,8 +32,17 @@ namespace velmora::StandardPass {
 // is left to the neighbours (a comma or full stop after a Japanese
 // character is the Japanese one). A bracket whose ink is two straight
 // strokes meeting in a point is an angle bracket (⟨ ⟩ of placeholders), not
-// a parenthesis.
+// a parenthesis. Where a line sets its Latin at a fixed step of half a
+// character, a word space is as wide as the blank of a full-width bracket:
+// a bracket that shows that blank after a Latin word, or around Latin alone,
+// tells nothing by it.
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
+
+// The models read an em dash (—) as the kanji 一, a bar of the same length.
+// A bar set apart from both its neighbours by a word space or more, or
+// between two Latin letters or digits, is the dash: the kanji stands among
+// Japanese set solid.
+void readDashes(std::vector<Line>& ls, const PageInk& ink);
 
 // The pitch of the line's Japanese characters (their size, set solid): the
 // median distance between the middles of two kana or kanji that follow one

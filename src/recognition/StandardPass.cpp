@@ -8,12 +8,14 @@
 
 #include "recognition/Bullets.hpp"
 #include "recognition/LatinRuns.hpp"
+#include "recognition/LetterShapes.hpp"
 #include "recognition/LineEnds.hpp"
 #include "recognition/LineText.hpp"
 #include "recognition/OtherLanguage.hpp"
 #include "recognition/PunctuationWidth.hpp"
 #include "recognition/Quotes.hpp"
 #include "recognition/RecognitionProgress.hpp"
+#include "recognition/SideColumns.hpp"
 #include "recognition/StandardPassLine.hpp"
 #include "recognition/Tables.hpp"
 #include "recognition/UnreadInk.hpp"
@@ -40,6 +42,7 @@ public:
         ls = rescueEmpty(std::move(ls), first_, ink);
         dropHollowLines(ls);
         readUnreadInk(ls, first_, ink, models_.horizontalLinesOnly);
+        readSideColumns(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();
@@ -50,6 +53,7 @@ public:
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
+        readLetterShapes(ls, ink);
         readBullets(ls, ink);
         dropRules(ls, ink);
         RecognitionProgress::stopIfAsked();
@@ -57,6 +61,7 @@ public:
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         RecognitionProgress::stopIfAsked();
         readPunctuationWidths(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
+        readDashes(ls, ink);
         return ls;
     }
 

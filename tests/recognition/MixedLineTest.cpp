@@ -40,6 +40,15 @@ TEST(MixedLines, LatinWordsInATypewriterFaceKeepTheirLetters) {
     EXPECT_NE(text.find("unstable"), std::string::npos) << text;
 }
 
+TEST(MixedLines, TailedSmallLsOfATypewriterFaceStaySmall) {
+    // This face's l has a tail at its foot, which the models take for an
+    // L; the capital keeps its long foot.
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("IPAGothic"), {"例えば /usr/lib/x86_64-linux-gnu/libfoo.so です。", "Linux では libfoo-dev を入れる。"})));
+    EXPECT_NE(text.find("/usr/lib/x86_64-linux-gnu/libfoo.so"), std::string::npos) << text;
+    EXPECT_NE(text.find("Linuxではlibfoo-dev"), std::string::npos) << text;
+}
+
 TEST(MixedLines, TypewriterRunsKeepTheirMarks) {
     // In this face the Japanese model drops the "@" after a backslash; a
     // run takes in the marks of code at its ends and beside them, and keeps
@@ -77,6 +86,30 @@ TEST(MixedLines, BracketsOfALatinLineStayHalfWidth) {
     EXPECT_EQ(text.find("（"), std::string::npos) << text;
 }
 
+TEST(MixedLines, BracketsAfterASpaceInAFixedPitchFaceStayHalfWidth) {
+    // In a face whose Latin cells are all half a character wide, a word
+    // space and a half-width bracket leave the blank of a full-width one:
+    // an aside in Latin is half-width, and so is one after a Latin word on
+    // a page that shows its brackets half-width where no space stands.
+    const std::string text = readText(test::renderLines(
+        layout("IPAMincho"), {"新しい版は「テスト版 (testing)」に入ります。", "Breaks (破壊)と Provides (提供)を書く。",
+                              "名前(同じもの)と版(新しいもの)を比べる。"}));
+    EXPECT_NE(text.find("(testing)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(破壊)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(提供)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
+TEST(MixedLines, DashesSetApartOrAmongLatinAreNoKanjiOne) {
+    // The models read an em dash as the kanji 一, which stays where it
+    // stands among Japanese.
+    const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
+        layout("IPAMincho"), {"バイナリーパッケージ — バイナリーを一つだけ作る。", "キーは F3—F6 の中から選ぶ。"})));
+    EXPECT_NE(text.find("パッケージ—バイナリー"), std::string::npos) << text;
+    EXPECT_NE(text.find("F3—F6"), std::string::npos) << text;
+    EXPECT_NE(text.find("を一つ"), std::string::npos) << text;
+}
+
 TEST(MixedLines, FullStopsOfFileNamesStayFullStops) {
     // The models read the dot of a file name in this face as a comma.
     const std::string text = test::withoutWhiteSpace(readText(test::renderLines(
@@ -95,6 +128,23 @@ TEST(MixedLines, ListItemsKeepTheirBulletsAndDashes) {
     EXPECT_EQ(bullets, 2) << text;
     EXPECT_EQ(dashes, 1) << text;
     EXPECT_EQ(text.find("ー古"), std::string::npos) << text;
+}
+
+TEST(MixedLines, BulletsSetWellBeforeTheirItemsAreKept) {
+    // A browser sets a list's bullets further than a character before the
+    // items, where the layout leaves them out of the lines.
+    test::TextLayout l = layout("IPAMincho");
+    std::vector<test::PlacedText> items;
+    const std::vector<std::string> lines{"debian/control を更新します。", "debian/compat を設定します。",
+                                         "パッケージをビルドします。"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        items.push_back({"•", 60, 60 + 70.0 * static_cast<double>(i)});
+        items.push_back({lines[i], 60 + 34 * 1.6, 60 + 70.0 * static_cast<double>(i)});
+    }
+    const std::string text = readText(test::renderPlaced(l, items));
+    int bullets = 0;
+    for (std::size_t at = text.find("•"); at != std::string::npos; at = text.find("•", at + 1)) bullets += 1;
+    EXPECT_EQ(bullets, 3) << text;
 }
 
 TEST(MixedLines, NestedItemsKeepTheirWhiteBullets) {
@@ -165,6 +215,17 @@ TEST(MixedLines, AngleBracketsOfPlaceholdersAreNoParentheses) {
         {"既定値は " + angle + "⟨</span><i>option</i>" + angle + "⟩</span> で指定し、(real) は実数を表す。漢字の書体を設定する。"})));
     EXPECT_NE(text.find("⟨option⟩"), std::string::npos) << text;
     EXPECT_NE(text.find("(real)"), std::string::npos) << text;
+}
+
+TEST(MixedLines, RoundBracketsOfAMinchoFaceAreNoAngles) {
+    // This face's parentheses bend little near their middles, more like an
+    // angle bracket's two strokes than the parentheses of other faces.
+    test::TextLayout l = layout("IPAPMincho");
+    l.pixelSize = 40;
+    const std::string text = readText(
+        test::renderLines(l, {"セクション (Section) と優先度 (Priority) を決める。", "アーカイブは main (完全にフリーなソフトウェア) です。"}));
+    EXPECT_EQ(text.find("⟨"), std::string::npos) << text;
+    EXPECT_EQ(text.find("⟩"), std::string::npos) << text;
 }
 
 TEST(MixedLines, TheFrameOfABoxedListingIsNoText) {

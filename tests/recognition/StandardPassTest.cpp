@@ -124,6 +124,29 @@ TEST(StandardPassTables, TwoColumnProseKeepsColumnOrder) {
     EXPECT_LE(errorRate(page.truth(), joined(read)), 0.02);
 }
 
+TEST(StandardPassLists, NumbersOfATableOfContentsStayBeforeTheirEntries) {
+    // Set close line under line, the column of numbers (and the heading
+    // over it) is taken for vertical text.
+    test::TextLayout layout;
+    layout.width = 1300;
+    layout.height = 560;
+    layout.pixelSize = 34;
+    layout.lineAdvance = 1.25;
+    layout.family = "IPAMincho";
+    const std::vector<std::string> lines{"目次", "2.1.  Debian パッケージビルドのワークフロー", "2.2.  プログラムの選定",
+                                         "2.3.  プログラムの入手と検証", "2.4.  単純なビルドシステム",
+                                         "2.5.  パッケージ名とバージョン", "2.6.  最初のノンネイティブ Debian パッケージ"};
+    const std::vector<std::string> read = readLines(test::renderLines(layout, lines).image);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string entry = test::withoutWhiteSpace(lines[i]);
+        EXPECT_NE(std::find_if(read.begin(), read.end(),
+                               [&](const std::string& l) { return test::withoutWhiteSpace(l) == entry; }),
+                  read.end())
+            << lines[i] << " in\n" << joined(read);
+    }
+    EXPECT_EQ(read.front(), "目次") << joined(read);
+}
+
 TEST(StandardPassLanguages, EnglishReadsUnderTheDefaultPairAsUnderEnglishFirst) {
     const test::EvaluationPage page = test::englishPage(150);
     const double defaults = errorRate(page.truth(), joined(readLines(page.image)));
