@@ -103,7 +103,9 @@ void readSideColumns(std::vector<Line>& ls, Reader& reader, const PageInk& ink) 
             ls.insert(ls.begin() + static_cast<std::ptrdiff_t>(before), std::move(line));
             for (std::size_t& i : entries) i += i >= before ? 1 : 0;
         }
-        std::erase_if(ls, [&](const Line& l) { return !l.horizontal && l.block == block; });
+        // A copy: not every compiler here lets a lambda capture a structured binding.
+        const auto columnBlock = block;
+        std::erase_if(ls, [&](const Line& l) { return !l.horizontal && l.block == columnBlock; });
     }
 }
 
