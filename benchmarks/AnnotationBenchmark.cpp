@@ -29,7 +29,7 @@
 
 #include "foundation/Raster.hpp"
 #include "foundation/Unicode.hpp"
-#include "recognition/AnnotationOCR.hpp"
+#include "recognition/handwriting/AnnotationOCR.hpp"
 #include "recognition/OCREngine.hpp"
 #include "support/TextPages.hpp"
 

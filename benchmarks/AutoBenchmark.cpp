@@ -25,10 +25,10 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Unicode.hpp"
-#include "recognition/AnnotationOCR.hpp"
-#include "recognition/AutoRecognition.hpp"
+#include "recognition/handwriting/AnnotationOCR.hpp"
+#include "recognition/automatic/AutoRecognition.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/VerticalProduct.hpp"
+#include "recognition/vertical/VerticalProduct.hpp"
 #include "support/MixedPages.hpp"
 #include "support/TextPages.hpp"
 #include "support/VerticalPages.hpp"

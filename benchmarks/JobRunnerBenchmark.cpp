@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/Raster.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/PDFJob.hpp"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "ocrjobs/JobStore.hpp"
 #include "support/TempDir.hpp"
 

@@ -17,12 +17,12 @@
 #include <omp.h>
 #include <tesseract/baseapi.h>
 
-#include "recognition/EngineIdentity.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/EngineIdentity.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/Raster.hpp"
-#include "recognition/GreyPage.hpp"
+#include "recognition/page/GreyPage.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/TesseractEngines.hpp"
+#include "recognition/engine/TesseractEngines.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 #include "support/TextPages.hpp"

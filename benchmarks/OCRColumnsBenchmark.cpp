@@ -36,7 +36,7 @@
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/OCRResultColumn.hpp"
 #include "ocrviews/OCRSourceColumn.hpp"
-#include "recognition/OCRDecorationState.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
 #include "FrameTiming.hpp"
 #include "support/MainLoop.hpp"
 

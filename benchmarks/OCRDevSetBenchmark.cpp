@@ -41,7 +41,7 @@
 #include "foundation/Raster.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "support/SharedFolder.hpp"
 #include "support/TextPages.hpp"
 

@@ -29,8 +29,8 @@
 #include "foundation/CancellationError.hpp"
 #include "foundation/Raster.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRSettings.hpp"
-#include "recognition/RecognitionProgress.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/engine/RecognitionProgress.hpp"
 #include "support/SharedFolder.hpp"
 
 using namespace velmora;

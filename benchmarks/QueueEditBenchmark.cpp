@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "ocrjobs/OCRQueueEngine.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;

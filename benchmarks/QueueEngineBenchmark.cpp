@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "support/TempDir.hpp"
 

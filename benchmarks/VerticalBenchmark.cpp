@@ -34,10 +34,10 @@
 #include "foundation/CancellationError.hpp"
 #include "foundation/Raster.hpp"
 #include "foundation/Unicode.hpp"
-#include "recognition/GreyPage.hpp"
+#include "recognition/page/GreyPage.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/TesseractEngines.hpp"
-#include "recognition/VerticalResearch.hpp"
+#include "recognition/engine/TesseractEngines.hpp"
+#include "recognition/vertical/VerticalResearch.hpp"
 #include "support/TextPages.hpp"
 #include "support/VerticalPages.hpp"
 

@@ -25,7 +25,7 @@
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrjobs/QueueEditJournal.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
-#include "recognition/OCRDecorationState.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
 #include "support/FuzzFixtures.hpp"
 #include "support/FuzzSupport.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/JSON.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/RawValue.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/SourceIdentity.hpp"

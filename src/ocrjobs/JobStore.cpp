@@ -6,7 +6,7 @@
 #include "foundation/Digest.hpp"
 #include "foundation/ProductBrand.hpp"
 #include "foundation/Unicode.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

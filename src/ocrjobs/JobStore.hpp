@@ -10,8 +10,8 @@
 #include <string>
 
 #include "foundation/BrindlexError.hpp"
-#include "recognition/OCRSettings.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/page/OCRTypes.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/Checkpoint.hpp"

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/StateLease.hpp"
 #include "foundation/UUID.hpp"
@@ -25,7 +25,7 @@
 #include "ocrjobs/QueueEditJournal.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
-#include "recognition/OCRDecorationState.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
 
 namespace velmora {
 

@@ -3,7 +3,7 @@
 
 #include "foundation/ProductBrand.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

@@ -12,8 +12,8 @@
 #include "ocrjobs/JobStore.hpp"
 #include "ocrjobs/OCRAdmission.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRProduct.hpp"
-#include "recognition/RecognitionProgress.hpp"
+#include "recognition/page/OCRProduct.hpp"
+#include "recognition/engine/RecognitionProgress.hpp"
 
 namespace velmora::PDFJob {
 

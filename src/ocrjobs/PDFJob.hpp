@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "foundation/BrindlexError.hpp"
-#include "recognition/OCRSettings.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/page/OCRTypes.hpp"
 #include "foundation/Raster.hpp"
 #include "ocrjobs/Checkpoint.hpp"
 #include "ocrjobs/JobControl.hpp"

@@ -13,7 +13,7 @@
 #include "foundation/UUID.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
-#include "recognition/OCRDecorationState.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
 
 namespace velmora {
 

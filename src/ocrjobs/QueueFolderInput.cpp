@@ -15,7 +15,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/FileIO.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora::QueueFolderInput {
 

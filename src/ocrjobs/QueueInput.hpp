@@ -11,7 +11,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/InputOrigin.hpp"
 #include "foundation/JSON.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/RawValue.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/Checkpoint.hpp"

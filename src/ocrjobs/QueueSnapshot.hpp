@@ -8,10 +8,10 @@
 
 #include "foundation/FileStamp.hpp"
 #include "foundation/JSON.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/QueueInput.hpp"
-#include "recognition/OCRDecorationState.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
 
 namespace velmora {
 

@@ -11,7 +11,7 @@
 #include "foundation/Digest.hpp"
 #include "foundation/FileIO.hpp"
 #include "foundation/Raster.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

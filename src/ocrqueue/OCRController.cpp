@@ -19,7 +19,7 @@
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/SourceIdentity.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

@@ -35,8 +35,8 @@
 #include "ocrjobs/JobControl.hpp"
 #include "ocrjobs/PDFJob.hpp"
 #include "ocrqueue/QueuePorts.hpp"
-#include "recognition/OCRSettings.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/page/OCRTypes.hpp"
 
 namespace velmora {
 

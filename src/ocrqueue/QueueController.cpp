@@ -14,8 +14,8 @@
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/UptimeClock.hpp"
 #include "ocrjobs/QueueEditJournal.hpp"
-#include "recognition/AnnotationClassification.hpp"
-#include "recognition/AutoOCR.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
+#include "recognition/automatic/AutoOCR.hpp"
 
 namespace velmora {
 

@@ -25,12 +25,12 @@
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
 #include "ocrqueue/QueuePorts.hpp"
-#include "recognition/AnnotationFilter.hpp"
-#include "recognition/OCRDecorationState.hpp"
-#include "recognition/OCRProduct.hpp"
-#include "recognition/OCRSettings.hpp"
-#include "recognition/OCRTypes.hpp"
-#include "recognition/RecognitionRecords.hpp"
+#include "recognition/handwriting/AnnotationFilter.hpp"
+#include "ocrjobs/OCRDecorationState.hpp"
+#include "recognition/page/OCRProduct.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/page/OCRTypes.hpp"
+#include "recognition/page/RecognitionRecords.hpp"
 
 namespace velmora {
 

@@ -17,8 +17,8 @@
 #include "foundation/UptimeClock.hpp"
 #include "ocrjobs/QueueFolderInput.hpp"
 #include "ocrqueue/QueueController.hpp"
-#include "recognition/AnnotationClassification.hpp"
-#include "recognition/AutoOCR.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
+#include "recognition/automatic/AutoOCR.hpp"
 
 namespace velmora {
 

@@ -2,7 +2,7 @@
 
 #include "foundation/UptimeClock.hpp"
 #include "ocrqueue/QueueController.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "recognition/OCRGeometry.hpp"
+#include "recognition/page/OCRGeometry.hpp"
 
 namespace velmora {
 

@@ -13,8 +13,8 @@
 #include "foundation/TextRange.hpp"
 #include "foundation/UUID.hpp"
 #include "ocrjobs/QueueSnapshot.hpp"
-#include "recognition/OCRProduct.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/page/OCRProduct.hpp"
+#include "recognition/page/OCRTypes.hpp"
 
 namespace velmora {
 

@@ -9,8 +9,8 @@
 #include <cmath>
 
 #include "ocrviews/ColumnStyle.hpp"
-#include "recognition/OCRGeometry.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRGeometry.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

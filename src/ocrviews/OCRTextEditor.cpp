@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "ocrqueue/QueueController.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 

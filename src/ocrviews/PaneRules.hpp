@@ -12,7 +12,7 @@
 
 #include "foundation/OCRMode.hpp"
 #include "ocrjobs/QueueInput.hpp"
-#include "recognition/RecognitionRecords.hpp"
+#include "recognition/page/RecognitionRecords.hpp"
 
 namespace velmora {
 

@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "recognition/OCRSettings.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "recognition/page/OCRTypes.hpp"
 #include "ocrjobs/SourceIdentity.hpp"
 
 namespace velmora::test {

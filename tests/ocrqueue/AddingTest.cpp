@@ -5,7 +5,7 @@
 
 #include "PortFakes.hpp"
 #include "RunFixtures.hpp"
-#include "recognition/AnnotationClassification.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "RunFixtures.hpp"
-#include "recognition/RecognitionProgress.hpp"
+#include "recognition/engine/RecognitionProgress.hpp"
 #include "foundation/Digest.hpp"
 
 using namespace velmora;

@@ -5,8 +5,8 @@
 #include "ControllerFixtures.hpp"
 #include "PortFakes.hpp"
 #include "ocrjobs/Checkpoint.hpp"
-#include "recognition/AnnotationClassification.hpp"
-#include "recognition/AutoOCR.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
+#include "recognition/automatic/AutoOCR.hpp"
 #include "support/MainLoop.hpp"
 
 using namespace velmora;

@@ -9,7 +9,7 @@
 
 #include "PortFakes.hpp"
 #include "RunFixtures.hpp"
-#include "recognition/AnnotationClassification.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
 #include "support/KilledWorker.hpp"
 #include "support/TextPages.hpp"
 

@@ -11,7 +11,7 @@
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/OCRResultColumn.hpp"
 #include "ocrviews/OCRSourceColumn.hpp"
-#include "recognition/OCRGeometry.hpp"
+#include "recognition/page/OCRGeometry.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
 #include "support/gui/GuiHelpers.hpp"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "recognition/AnnotationClassification.hpp"
-#include "recognition/AnnotationFilter.hpp"
-#include "recognition/AnnotationStage2.hpp"
+#include "recognition/handwriting/AnnotationClassification.hpp"
+#include "recognition/handwriting/AnnotationFilter.hpp"
+#include "recognition/handwriting/AnnotationStage2.hpp"
 
 using namespace velmora;
 using AnnotationOCR::Features;

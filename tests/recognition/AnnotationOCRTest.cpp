@@ -8,9 +8,9 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Task.hpp"
-#include "recognition/AnnotationOCR.hpp"
+#include "recognition/handwriting/AnnotationOCR.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/RecognitionClock.hpp"
+#include "recognition/engine/RecognitionClock.hpp"
 #include "support/Errors.hpp"
 #include "support/InkPages.hpp"
 #include "support/MainLoop.hpp"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/BrindlexError.hpp"
-#include "recognition/AutoOCR.hpp"
+#include "recognition/automatic/AutoOCR.hpp"
 #include "recognition/OCREngine.hpp"
 #include "support/Errors.hpp"
 #include "support/InkPages.hpp"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "recognition/GreyPage.hpp"
+#include "recognition/page/GreyPage.hpp"
 #include "support/RasterFiles.hpp"
 
 using namespace velmora;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "recognition/LineText.hpp"
+#include "recognition/page/LineText.hpp"
 
 using namespace velmora;
 using namespace velmora::LineText;

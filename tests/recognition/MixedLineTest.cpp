@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "support/EvaluationPages.hpp"
 #include "support/TextPages.hpp"
 

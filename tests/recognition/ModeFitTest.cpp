@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/BrindlexError.hpp"
-#include "recognition/ModeFit.hpp"
+#include "recognition/automatic/ModeFit.hpp"
 #include "recognition/OCREngine.hpp"
 #include "support/EvaluationPages.hpp"
 #include "support/MixedPages.hpp"

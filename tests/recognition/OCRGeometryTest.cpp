@@ -5,7 +5,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Raster.hpp"
-#include "recognition/OCRGeometry.hpp"
+#include "recognition/page/OCRGeometry.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 

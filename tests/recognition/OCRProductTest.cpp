@@ -6,7 +6,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SecureDirectory.hpp"
 #include "foundation/Unicode.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 using namespace velmora;
 using namespace velmora::OCRProduct;

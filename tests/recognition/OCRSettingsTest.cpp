@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "foundation/Digest.hpp"
-#include "recognition/EngineIdentity.hpp"
+#include "recognition/engine/EngineIdentity.hpp"
 #include "foundation/JSON.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "support/TempDir.hpp"
 
 using namespace velmora;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/JSON.hpp"
-#include "recognition/OCRTypes.hpp"
+#include "recognition/page/OCRTypes.hpp"
 
 using namespace velmora;
 

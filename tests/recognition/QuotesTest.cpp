@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "recognition/GreyPage.hpp"
-#include "recognition/Quotes.hpp"
+#include "recognition/page/GreyPage.hpp"
+#include "recognition/standard/Quotes.hpp"
 
 using namespace velmora;
 using namespace velmora::StandardPass;

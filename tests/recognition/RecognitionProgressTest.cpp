@@ -4,7 +4,7 @@
 
 #include "foundation/CancellationError.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/RecognitionProgress.hpp"
+#include "recognition/engine/RecognitionProgress.hpp"
 #include "support/TextPages.hpp"
 
 namespace velmora {

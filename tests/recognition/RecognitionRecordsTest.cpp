@@ -2,7 +2,7 @@
 
 #include "foundation/JSON.hpp"
 #include "foundation/Raster.hpp"
-#include "recognition/RecognitionRecords.hpp"
+#include "recognition/page/RecognitionRecords.hpp"
 
 using namespace velmora;
 

@@ -7,7 +7,7 @@
 
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"
-#include "recognition/OCRSettings.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "support/EvaluationPages.hpp"
 #include "support/TextPages.hpp"
 

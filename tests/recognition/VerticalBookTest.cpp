@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "foundation/Unicode.hpp"
-#include "recognition/VerticalResearch.hpp"
+#include "recognition/vertical/VerticalResearch.hpp"
 #include "support/TextPages.hpp"
 #include "support/VerticalPages.hpp"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "foundation/BrindlexError.hpp"
-#include "recognition/RecognitionClock.hpp"
-#include "recognition/VerticalExperiment.hpp"
+#include "recognition/engine/RecognitionClock.hpp"
+#include "recognition/vertical/VerticalExperiment.hpp"
 #include "support/Errors.hpp"
 #include "support/InkPages.hpp"
 #include "support/TextPages.hpp"

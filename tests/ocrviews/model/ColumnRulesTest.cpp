@@ -7,7 +7,7 @@
 
 #include "ocrviews/ColumnRules.hpp"
 #include "ocrviews/ColumnStyle.hpp"
-#include "recognition/OCRGeometry.hpp"
+#include "recognition/page/OCRGeometry.hpp"
 
 namespace velmora {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "ocrqueue/ControllerFixtures.hpp"
 #include "ocrviews/PaneRules.hpp"
-#include "recognition/OCRProduct.hpp"
+#include "recognition/page/OCRProduct.hpp"
 
 namespace velmora {
 namespace {

@@ -1,0 +1,304 @@
+#include "recognition/page/GreyPage.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <optional>
+
+#include <leptonica/allheaders.h>
+
+#include "foundation/BrindlexError.hpp"
+
+namespace velmora {
+
+namespace {
+
+struct PixDestroy {
+    void operator()(PIX* p) const { pixDestroy(&p); }
+};
+struct BoxaDestroy {
+    void operator()(BOXA* b) const { boxaDestroy(&b); }
+};
+
+}  // namespace
+
+GreyPage GreyPage::from(const RasterImage& image) {
+    GreyPage page;
+    page.width = image.width();
+    page.height = image.height();
+    const int channels = image.channels();
+    const uint8_t* pixels = image.pixels();
+    const std::ptrdiff_t stride = image.rowStride();
+    page.pixels.resize(static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+    uint8_t* dst = page.pixels.data();
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* p = pixels + stride * y;
+        if (channels == 3) {
+            // A grey pixel's luma is its grey: the weights sum to 1000.
+            for (int x = 0; x < page.width; ++x, p += 3) {
+                *dst++ = p[0] == p[1] && p[1] == p[2]
+                             ? p[0]
+                             : static_cast<uint8_t>((299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u);
+            }
+            continue;
+        }
+        for (int x = 0; x < page.width; ++x, p += channels) {
+            uint32_t luma = (299u * p[0] + 587u * p[1] + 114u * p[2] + 500u) / 1000u;
+            if (channels == 4) {
+                const uint32_t a = p[3];
+                luma = (luma * a + 255u * (255u - a) + 127u) / 255u;
+            }
+            *dst++ = static_cast<uint8_t>(luma);
+        }
+    }
+    return page;
+}
+
+namespace {
+
+// Paper that is nowhere darker than this holds no ink, only noise or tint;
+// Otsu's method would still split it in two.
+constexpr uint8_t lightestInk = 160;
+
+// The count of each grey level. Four partial counts let consecutive pixels
+// of the same grey (most of a page is paper) be counted without waiting on
+// one another.
+std::array<uint32_t, 256> histogramOf(const std::vector<uint8_t>& pixels) {
+    std::array<std::array<uint32_t, 256>, 4> parts{};
+    const std::size_t n = pixels.size();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        parts[0][pixels[i]] += 1;
+        parts[1][pixels[i + 1]] += 1;
+        parts[2][pixels[i + 2]] += 1;
+        parts[3][pixels[i + 3]] += 1;
+    }
+    for (; i < n; ++i) parts[0][pixels[i]] += 1;
+    std::array<uint32_t, 256> out{};
+    for (int v = 0; v < 256; ++v) out[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+    return out;
+}
+
+// Otsu's threshold of a histogram of `total` pixels.
+uint8_t otsu(const std::array<uint32_t, 256>& counts, double total) {
+    std::array<double, 256> histogram{};
+    for (int i = 0; i < 256; ++i) histogram[i] = counts[i];
+    double sum = 0;
+    for (int i = 0; i < 256; ++i) sum += i * histogram[i];
+    double below = 0, sumBelow = 0, best = -1;
+    int threshold = 127;
+    for (int t = 0; t < 256; ++t) {
+        below += histogram[t];
+        if (below == 0) continue;
+        const double above = total - below;
+        if (above == 0) break;
+        sumBelow += t * histogram[t];
+        const double meanBelow = sumBelow / below;
+        const double meanAbove = (sum - sumBelow) / above;
+        const double between = below * above * (meanBelow - meanAbove) * (meanBelow - meanAbove);
+        if (between > best) {
+            best = between;
+            threshold = t;
+        }
+    }
+    return static_cast<uint8_t>(threshold);
+}
+
+// The threshold at or below which a pixel is ink, or none on a page
+// without contrast.
+std::optional<uint8_t> inkLevel(const std::vector<uint8_t>& pixels) {
+    if (pixels.empty()) return std::nullopt;
+    const std::array<uint32_t, 256> counts = histogramOf(pixels);
+    int darkest = 0;
+    while (counts[darkest] == 0) ++darkest;
+    if (darkest > lightestInk) return std::nullopt;
+    return otsu(counts, static_cast<double>(pixels.size()));
+}
+
+}  // namespace
+
+uint8_t GreyPage::inkThreshold() const { return otsu(histogramOf(pixels), static_cast<double>(pixels.size())); }
+
+std::vector<uint8_t> GreyPage::inkMask() const {
+    std::vector<uint8_t> mask(pixels.size(), 0);
+    const std::optional<uint8_t> threshold = inkLevel(pixels);
+    if (!threshold) return mask;
+    for (std::size_t i = 0; i < pixels.size(); ++i) mask[i] = pixels[i] <= *threshold ? 1 : 0;
+    return mask;
+}
+
+std::vector<GreyPage::InkPiece> GreyPage::inkPieces() const {
+    std::vector<InkPiece> out;
+    if (width < 1 || height < 1) return out;
+    const std::optional<uint8_t> threshold = inkLevel(pixels);
+    if (!threshold) return out;
+    std::unique_ptr<PIX, PixDestroy> ink(pixCreate(width, height, 1));
+    if (!ink) raise(ErrorCase::budgetExceeded);
+    l_uint32* data = pixGetData(ink.get());
+    const int wordsPerLine = pixGetWpl(ink.get());
+    // The mask is packed 32 pixels to a word, the first pixel in the word's
+    // highest bit, as the image library stores a one-bit image.
+    l_uint32 any = 0;
+    for (int y = 0; y < height; ++y) {
+        l_uint32* line = data + static_cast<std::ptrdiff_t>(wordsPerLine) * y;
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        for (int x0 = 0; x0 < width; x0 += 32) {
+            const int end = std::min(x0 + 32, width);
+            l_uint32 word = 0;
+            for (int x = x0; x < end; ++x) word |= static_cast<l_uint32>(row[x] <= *threshold) << (31 - (x - x0));
+            line[x0 / 32] = word;
+            any |= word;
+        }
+    }
+    if (!any) return out;
+    std::unique_ptr<BOXA, BoxaDestroy> boxes(pixConnCompBB(ink.get(), 8));
+    if (!boxes) return out;
+    const int count = boxaGetCount(boxes.get());
+    out.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        l_int32 bx = 0, by = 0, bw = 0, bh = 0;
+        if (boxaGetBoxGeometry(boxes.get(), i, &bx, &by, &bw, &bh) != 0) continue;
+        out.push_back({bx, by, bw, bh});
+    }
+    return out;
+}
+
+bool GreyPage::holdsInk() const {
+    const std::vector<InkPiece> pieces = inkPieces();
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [](const InkPiece& p) { return std::max(p.width, p.height) >= smallestInk; });
+}
+
+int GreyPage::characterCells() const {
+    std::vector<InkPiece> pieces = inkPieces();
+    std::erase_if(pieces, [](const InkPiece& p) { return std::max(p.width, p.height) < smallestInk; });
+    if (pieces.empty()) return 0;
+    std::vector<int> heights;
+    heights.reserve(pieces.size());
+    for (const InkPiece& p : pieces) heights.push_back(p.height);
+    auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    const int largest = 3 * *middle;
+    const auto text = std::count_if(pieces.begin(), pieces.end(), [&](const InkPiece& p) {
+        return p.height <= largest && p.width <= largest;
+    });
+    return static_cast<int>(text) / piecesPerCharacter;
+}
+
+int GreyPage::medianInkHeight() const {
+    std::vector<int> heights;
+    for (const InkPiece& piece : inkPieces()) {
+        if (piece.height >= 3 && piece.height * 2 < height && piece.width * 2 < width) heights.push_back(piece.height);
+    }
+    if (heights.size() < 3) return 0;
+    auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    return *middle;
+}
+
+GreyPage GreyPage::scaled(double factor) const {
+    return resized(static_cast<int>(std::lround(width * factor)), static_cast<int>(std::lround(height * factor)));
+}
+
+GreyPage GreyPage::resized(int toWidth, int toHeight) const {
+    GreyPage out;
+    out.width = std::max(1, toWidth);
+    out.height = std::max(1, toHeight);
+    out.pixels.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    const double sx = static_cast<double>(width) / out.width;
+    const double sy = static_cast<double>(height) / out.height;
+
+    if (out.width > width || out.height > height) {
+        // Enlarging: bilinear between the four nearest source pixel centres,
+        // with the column positions worked out once.
+        struct Tap {
+            int x0, x1;
+            float t;
+        };
+        std::vector<Tap> columns(static_cast<std::size_t>(out.width));
+        for (int x = 0; x < out.width; ++x) {
+            const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, static_cast<double>(width - 1));
+            const int x0 = static_cast<int>(fx);
+            columns[static_cast<std::size_t>(x)] = {x0, std::min(x0 + 1, width - 1), static_cast<float>(fx - x0)};
+        }
+        for (int y = 0; y < out.height; ++y) {
+            const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, static_cast<double>(height - 1));
+            const int y0 = static_cast<int>(fy);
+            const int y1 = std::min(y0 + 1, height - 1);
+            const auto ty = static_cast<float>(fy - y0);
+            const uint8_t* r0 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y0;
+            const uint8_t* r1 = pixels.data() + static_cast<std::ptrdiff_t>(width) * y1;
+            uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+            for (const Tap& c : columns) {
+                const float top = r0[c.x0] + (r0[c.x1] - r0[c.x0]) * c.t;
+                const float bottom = r1[c.x0] + (r1[c.x1] - r1[c.x0]) * c.t;
+                *dst++ = static_cast<uint8_t>(top + (bottom - top) * ty + 0.5f);
+            }
+        }
+        return out;
+    }
+
+    // Shrinking: every target pixel averages the source area it covers, a
+    // partly covered source pixel weighted by the part covered. The average
+    // is separable: rows are shrunk first, then columns.
+    struct Span {
+        int first = 0;
+        std::vector<float> weights;
+    };
+    auto spans = [](int source, int target, double step) {
+        std::vector<Span> out(static_cast<std::size_t>(target));
+        for (int i = 0; i < target; ++i) {
+            const double a = i * step, b = std::min((i + 1) * step, static_cast<double>(source));
+            Span& span = out[static_cast<std::size_t>(i)];
+            span.first = static_cast<int>(a);
+            for (int k = span.first; k < static_cast<int>(std::ceil(b)); ++k) {
+                const double w = std::min<double>(k + 1, b) - std::max<double>(k, a);
+                span.weights.push_back(static_cast<float>(std::max(w, 0.0) / (b - a)));
+            }
+        }
+        return out;
+    };
+    const std::vector<Span> across = spans(width, out.width, sx);
+    const std::vector<Span> down = spans(height, out.height, sy);
+    std::vector<float> narrow(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = pixels.data() + static_cast<std::ptrdiff_t>(width) * y;
+        float* dst = narrow.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (const Span& span : across) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) sum += span.weights[k] * row[span.first + k];
+            *dst++ = sum;
+        }
+    }
+    for (int y = 0; y < out.height; ++y) {
+        const Span& span = down[static_cast<std::size_t>(y)];
+        uint8_t* dst = out.pixels.data() + static_cast<std::ptrdiff_t>(out.width) * y;
+        for (int x = 0; x < out.width; ++x) {
+            float sum = 0;
+            for (std::size_t k = 0; k < span.weights.size(); ++k) {
+                sum += span.weights[k] * narrow[static_cast<std::size_t>(span.first + static_cast<int>(k)) * out.width + x];
+            }
+            dst[x] = static_cast<uint8_t>(std::clamp(sum + 0.5f, 0.0f, 255.0f));
+        }
+    }
+    return out;
+}
+
+GreyPage GreyPage::forRecognition() const {
+    const int ink = medianInkHeight();
+    if (ink == 0) return *this;
+    double factor = std::min(static_cast<double>(readingInkHeight) / ink, largestEnlargement);
+    const double area = static_cast<double>(width) * height;
+    if (factor > 1 && area * factor * factor > largestReadingPixels) {
+        factor = std::max(1.0, std::sqrt(largestReadingPixels / area));
+    }
+    // Ink within a third of the size reads as well as at the size itself and
+    // is not worth a resampling.
+    GreyPage out = factor >= 0.75 && factor <= 4.0 / 3.0 ? *this : scaled(factor);
+    const double readInk = ink * static_cast<double>(out.height) / height;
+    out.resolution = std::clamp(static_cast<int>(std::lround(readInk * resolutionPerInkPixel)), 70, 2400);
+    return out;
+}
+
+}  // namespace velmora
