@@ -1,5 +1,6 @@
 #include "capture/CaptureOutcome.hpp"
 
+#include "capture/CapturePlan.hpp"
 #include "foundation/CancellationError.hpp"
 
 namespace velmora::CaptureOutcome {
@@ -13,6 +14,25 @@ ErrorCase errorCode(const std::exception_ptr& error) {
         return ErrorCase::cancelled;
     } catch (...) {
         return ErrorCase::renderFailed;
+    }
+}
+
+std::string tallerThanLimit(int64_t limit) {
+    // Grouped by thousands, as the limit is written for users.
+    std::string digits = std::to_string(limit);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0 && digits[at - 1] != '-'; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return "ページの高さが縦長PNGの上限（" + digits +
+           "px）を超えているため保存できません。「印刷用に保存」ならページ全体をPDFで保存できます。";
+}
+
+std::string failureSentence(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const PageTooTall& e) {
+        return tallerThanLimit(e.limit);
+    } catch (...) {
+        return BrindlexError::message(errorCode(error));
     }
 }
 

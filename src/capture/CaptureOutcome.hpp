@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -22,11 +23,18 @@ constexpr const char* ocrRunning = "画像保存は完了しました。標準OC
 // the save.
 constexpr const char* pageEnded =
     "ページの表示処理が終了したため保存できませんでした。再読み込みすると直る場合があります。";
+// A page taller than the tall PNG's height limit of limit CSS pixels: what
+// stops it, and the save that takes a page of any height.
+std::string tallerThanLimit(int64_t limit);
 constexpr const char* heightChanged = "ページの高さが変わったため、末尾を現在の高さで保存しました。";
 
 // The case a save reports for the error that ended it: a BrindlexError keeps
 // its own, a cancelled task is `cancelled`, anything else `renderFailed`.
 ErrorCase errorCode(const std::exception_ptr& error);
+
+// The sentence that says why a save ended with error: the case's message,
+// or for a page too tall, the sentence that names its height limit.
+std::string failureSentence(const std::exception_ptr& error);
 
 // "画像を保存しました（1枚）", or for a page split to fit the memory budget the
 // sentence that says into how many images; followed by the sentence that

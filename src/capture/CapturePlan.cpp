@@ -32,9 +32,8 @@ int64_t CapturePlan::wholeViewport(double viewportHeight) {
 }
 
 CapturePlan CapturePlan::make(const Inputs& in) {
-    if (in.width < 1 || in.documentHeight < 1 || in.documentHeight > in.maximumHeight) {
-        raise(ErrorCase::budgetExceeded);
-    }
+    if (in.width < 1 || in.documentHeight < 1) raise(ErrorCase::budgetExceeded);
+    if (in.documentHeight > in.maximumHeight) throw PageTooTall(in.maximumHeight);
     CapturePlan p;
     p.width = in.width;
     p.scale = in.scale;

@@ -7,12 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "foundation/BrindlexError.hpp"
 #include "foundation/FreeSpace.hpp"
 #include "foundation/SecureDirectory.hpp"
 
 namespace velmora {
 
 class WebCaptureDiagnostic;
+
+// A page taller than a tall PNG may be: budgetExceeded, as the history and
+// the report record it, with the limit it passed, so that the status line
+// can name the height rather than a memory bound a narrower view would not
+// help.
+class PageTooTall : public BrindlexError {
+public:
+    explicit PageTooTall(int64_t limit) noexcept : BrindlexError(ErrorCase::budgetExceeded), limit(limit) {}
+    int64_t limit;
+};
 
 // One output of a capture: the page rows [top, top + height), CSS pixels.
 struct CapturePartSpan {

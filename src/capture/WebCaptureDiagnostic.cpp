@@ -87,6 +87,7 @@ constexpr std::array<std::pair<Metric, std::string_view>, webCaptureDiagnosticMe
     {Metric::innerScrollHeight, "innerScrollHeight"},
     {Metric::runningAnimations, "runningAnimations"},
     {Metric::finishedAnimations, "finishedAnimations"},
+    {Metric::viewStillAfter, "viewStillAfter"},
 }};
 
 // Text that reaches the report must be valid UTF-8, or the whole report

@@ -99,8 +99,12 @@ enum class WebCaptureDiagnosticMetric {
     // the capture finished itself after its bounded wait.
     runningAnimations,
     finishedAnimations,
+    // Seconds the capture waited, back at the top, for what the view shows
+    // to hold still (motion the page's own scripts run, which no list of
+    // animations holds); recorded when the view moved at all.
+    viewStillAfter,
 };
-inline constexpr std::size_t webCaptureDiagnosticMetricCount = 37;
+inline constexpr std::size_t webCaptureDiagnosticMetricCount = 38;
 
 std::string_view rawValue(WebCaptureDiagnosticMetric metric);
 template <>

@@ -1,6 +1,7 @@
 #include "webcapture/BrowserSession.hpp"
 
 #include <stdexcept>
+#include <string_view>
 
 #include "capture/WebAddress.hpp"
 #include "foundation/BrindlexError.hpp"
@@ -149,6 +150,11 @@ void BrowserSession::navigate(std::string_view text) {
     policy_->typedLoad();
     webkit_web_view_load_request(webView_.get(), request.get());
     armWatchdog();
+}
+
+bool BrowserSession::holdsPage() const {
+    const char* shown = webkit_web_view_get_uri(webView_.get());
+    return shown && *shown && std::string_view(shown) != "about:blank" && !failedURL.get();
 }
 
 void BrowserSession::stopNavigation() {

@@ -157,6 +157,11 @@ public:
     void stopNavigation();
     void refreshNavigation();
     bool hasPendingOperation() const noexcept { return operationPending.get() || busy.get(); }
+    // Whether the view holds a page that can be saved: it shows an address
+    // other than about:blank, and its last main-frame load did not fail.
+    // The blank the engine commits for an address it refuses, or a page
+    // kept from before a failed load, is not the page the tab names.
+    bool holdsPage() const;
     // Closes the session for good; ignored while a save is pending.
     void shutdown();
     // Removes the website data of one host (all hosts when absent) from the

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/UptimeClock.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "foundation/WorkerBudget.hpp"
 #include "capture/CaptureAdmission.hpp"
+#include "capture/CapturePlan.hpp"
 #include "webcapture/CaptureComposition.hpp"
 #include "webcapture/CaptureRun.hpp"
 
@@ -28,17 +31,24 @@ constexpr int64_t scrollOverlap = 80;
 // How long the page's own transitions and animations that the capture's
 // scrolling started may run on before the capture ends them itself.
 constexpr auto motionBound = 1000ms;
+// How long what the view shows may keep changing after that before the
+// capture takes the page as it then stands.
+constexpr auto stillViewBound = 2000ms;
 
 const char* const heightProbe = CaptureRun::heightProbe;
 const char* const fontProbe = "document.fonts.status";
 const char* const loadingImagesProbe = "Array.from(document.images).some(i=>!i.complete)";
 const char* const brokenImagesProbe = "Array.from(document.images).some(i=>i.complete&&i.naturalWidth===0)";
 
+// Style attributes go back in the reverse order of saving, so an element
+// saved twice ends with the value it had first. The root's own scrolling
+// comes back last, once the page stands where it stood.
 std::string restoreScriptFor(const std::string& key) {
     return "(()=>{const s=window['" + key +
-           "'];if(s){for(const [e,v] of s.items){e.setAttribute('style',v?\?'');void e.getAttribute('style');"
-           "if(v===null)e.removeAttribute('style')}if(s.focus&&s.focus.isConnected)s.focus.focus({preventScroll:"
-           "true});scrollTo(s.x,s.y);delete window['" +
+           "'];if(s){const back=list=>{for(const [e,v] of [...list].reverse()){e.setAttribute('style',v?\?'');"
+           "void e.getAttribute('style');if(v===null)e.removeAttribute('style')}};back(s.items);"
+           "if(s.focus&&s.focus.isConnected)s.focus.focus({preventScroll:true});scrollTo(s.x,s.y);"
+           "back(s.scrolling);delete window['" +
            key + "']}return true})()";
 }
 
@@ -59,11 +69,29 @@ Task<void> checkpoint(CaptureRun& run, CaptureOptions::Stage stage) {
     if (run.options.checkpoint) co_await run.options.checkpoint(stage);
 }
 
+// What the view shows, as bytes: two alike mean nothing on it moved.
+Task<std::vector<uint8_t>> viewPixels(BrowserSession& session) {
+    GObjectRef<GdkTexture> texture =
+        co_await session.snapshot(WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE);
+    const int width = gdk_texture_get_width(texture.get());
+    const int height = gdk_texture_get_height(texture.get());
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
+    gdk_texture_download(texture.get(), pixels.data(), static_cast<gsize>(width) * 4);
+    co_return pixels;
+}
+
 // A scroll listener that toggles a class with a transition (a banner that
 // fades once the page is scrolled) answers the capture's own scrolling, and
 // its return to the top, with motion that would still run while the tiles
 // are taken. The capture waits for it to end, within a bound, and then ends
 // what still runs; the page then draws its resting state.
+//
+// A page's script can run the same fade itself, an opacity stepped each
+// frame or on a timer, which no list of animations holds. So the capture
+// then compares what the view shows a poll apart until two views agree,
+// within a bound of its own: the page is back as it stood before the
+// capture scrolled it. Motion that never ends (a carousel, a video) keeps
+// its bound, and the freeze holds the page as it then stands.
 Task<void> settleMotion(CaptureRun& run) {
     BrowserSession& session = run.session;
     const UptimeClock& clock = session.clock();
@@ -79,9 +107,26 @@ Task<void> settleMotion(CaptureRun& run) {
         finished = (co_await session.evaluate(CaptureScripts::capturedMotion(run.pageStateKey, true))).integer();
         co_await session.waitForAnimationFrames();
     }
-    if (found > 0)
-        run.record(Stage::sticky, {{Metric::runningAnimations, static_cast<double>(found)},
-                                   {Metric::finishedAnimations, static_cast<double>(finished)}});
+
+    const double stillFrom = clock.seconds();
+    const double stillUntil = stillFrom + std::chrono::duration<double>(stillViewBound).count();
+    std::vector<uint8_t> before = co_await viewPixels(session);
+    bool moved = false;
+    while (clock.seconds() < stillUntil) {
+        co_await sleepFor(waitPoll);
+        std::vector<uint8_t> now = co_await viewPixels(session);
+        if (now == before) break;
+        moved = true;
+        before = std::move(now);
+    }
+
+    WebCaptureDiagnostic::Metrics values;
+    if (found > 0) {
+        values[Metric::runningAnimations] = static_cast<double>(found);
+        values[Metric::finishedAnimations] = static_cast<double>(finished);
+    }
+    if (moved) values[Metric::viewStillAfter] = clock.seconds() - stillFrom;
+    if (!values.empty()) run.record(Stage::sticky, values);
 }
 
 // Steps after the page state is saved; every error here goes through the
@@ -134,7 +179,10 @@ Task<void> layOutAndWait(CaptureRun& run) {
         int64_t y = 0;
         int64_t scrolls = 0;
         while (true) {
-            if (options.maximumHeight < before || elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
+            // Past the limit the page is too tall for a tall PNG whatever
+            // else it would still load.
+            if (options.maximumHeight < before) throw PageTooTall(options.maximumHeight);
+            if (elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
             co_await session.evaluate(run.scrollScript(y));
             // Observers that bring content in answer the scroll in the
             // page's next frames, which a loaded machine draws late.
@@ -188,6 +236,8 @@ Task<std::unique_ptr<CaptureRun>> BrowserSession::prepareCapture(CaptureOptions 
     if (!(view.boundsWidth > 0) || !(view.boundsHeight > 0)) raise(ErrorCase::invalidInput);
     run->requestedWidth = o.viewportWidth ? *o.viewportWidth : static_cast<int64_t>(std::round(view.boundsWidth));
     if (run->requestedWidth < 280 || run->requestedWidth > 4096) raise(ErrorCase::invalidInput);
+    // A blank or failed page never loaded anything to save, whoever asks.
+    if (!holdsPage()) raise(ErrorCase::loadTimeout);
 
     UUID runID = UUID::random(), jobID = UUID::random(), attemptID = UUID::random();
     if (o.lifecycle) {

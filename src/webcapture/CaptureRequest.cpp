@@ -45,6 +45,12 @@ void BrowserSession::capture(CaptureOptions options, std::filesystem::path outpu
     // Checked and claimed in this one turn of the main loop: a second
     // request cannot slip in before the task's handle is stored.
     if (busy || captureTask) return;
+    // Nothing starts for a page that is not there: no file, no journal, no
+    // report, only the status line.
+    if (!holdsPage()) {
+        stage = std::string(loadFailedNotice);
+        return;
+    }
     operationPending = true;
     endedDuringSave_ = false;
     auto trace = std::make_shared<OperationTrace>(clock());
@@ -160,7 +166,7 @@ Task<void> BrowserSession::runCapture(CaptureOptions options, std::filesystem::p
         }
         trace->end(errorCase == ErrorCase::cancelled ? Event::cancelled : Event::failed);
         stage = ended ? CaptureOutcome::failureMessage(published->size(), std::string(CaptureOutcome::pageEnded), code)
-                      : CaptureOutcome::failureMessage(published->size(), errorCase, code);
+                      : CaptureOutcome::failureMessage(published->size(), CaptureOutcome::failureSentence(error), code);
     }
 
     captureTask.reset();

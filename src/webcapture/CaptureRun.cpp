@@ -13,9 +13,21 @@ CaptureRun::~CaptureRun() { release(); }
 std::string CaptureRun::saveScript() const {
     // The animations running before the capture moves anything: those
     // that start afterwards are the capture's doing.
-    return "window['" + pageStateKey +
-           "']={x:scrollX,y:scrollY,focus:document.activeElement,items:[],"
-           "motion:new Set(document.getAnimations?document.getAnimations():[])}; true";
+    //
+    // A root that scrolls smoothly would animate every scroll of the
+    // capture, so tiles would be taken while the page still moves; one that
+    // snaps would pull a tile onto its nearest snap point. Until the restore
+    // script has put the page back where it was, the root (and the body
+    // that scrolls in its place in quirks mode) scrolls at once and snaps
+    // nowhere; its style attribute is kept to be put back after that last
+    // scroll.
+    return "(()=>{const s=window['" + pageStateKey +
+           "']={x:scrollX,y:scrollY,focus:document.activeElement,items:[],scrolling:[],"
+           "motion:new Set(document.getAnimations?document.getAnimations():[])};"
+           "for(const e of new Set([document.documentElement,document.scrollingElement])){if(!e)continue;"
+           "s.scrolling.push([e,e.getAttribute('style')]);"
+           "e.style.setProperty('scroll-behavior','auto','important');"
+           "e.style.setProperty('scroll-snap-type','none','important')}return true})()";
 }
 
 std::string CaptureRun::scrollScript(int64_t y) const {

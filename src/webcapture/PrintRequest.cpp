@@ -40,6 +40,11 @@ Task<void> printCheckpoint(BrowserSession* session, std::shared_ptr<OperationTra
 void BrowserSession::print(PrintOptions options, std::filesystem::path output) {
     // Checked and claimed in this one turn of the main loop, as capture().
     if (busy || captureTask) return;
+    // As capture(): a page that is not there starts nothing.
+    if (!holdsPage()) {
+        stage = std::string(loadFailedNotice);
+        return;
+    }
     busy = true;
     operationPending = true;
     endedDuringSave_ = false;

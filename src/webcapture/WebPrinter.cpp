@@ -296,6 +296,8 @@ Task<void> PrintJob::cleanUp() {
 }
 
 Task<std::vector<fs::path>> PrintJob::run() {
+    // A blank or failed page never loaded anything to save, whoever asks.
+    if (!session_.holdsPage()) raise(ErrorCase::loadTimeout);
     view_ = GObjectRef<WebKitWebView>::ref(session_.webView());
     // 1. What the window offers, and a view that is shown in one.
     const double mm = options_.marginMM;

@@ -56,7 +56,7 @@ TEST(WebCaptureDiagnostic, StagesAreStoredByTheirCodes) {
     EXPECT_EQ(rawValue(Stage::snapshotTile), "WC-041");
     EXPECT_EQ(rawValue(Stage::completed), "WC-100");
     EXPECT_FALSE(fromRaw<Stage>("prepare"));
-    EXPECT_EQ(rawValue(allWebCaptureDiagnosticMetrics().back()), "finishedAnimations");
+    EXPECT_EQ(rawValue(allWebCaptureDiagnosticMetrics().back()), "viewStillAfter");
     EXPECT_EQ(fromRaw<Metric>("observedHeight"), Metric::observedHeight);
 }
 

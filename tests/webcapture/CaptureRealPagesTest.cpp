@@ -468,3 +468,101 @@ TEST_F(CaptureRealPages, ABannerFadedByTheCapturesOwnScrollingIsSavedWhole) {
         EXPECT_GE(lastWith("runningAnimations")["runningAnimations"], 1) << "the fade was seen and waited for";
     }
 }
+
+// A root that scrolls smoothly, as a common framework's stylesheet sets it,
+// under a sticky header: the capture's own scrolls jump, and the page keeps
+// its setting and its place afterwards.
+TEST_F(CaptureRealPages, RootThatScrollsSmoothlySavesAsTheViewShowsIt) {
+    const uint32_t head = 0x602080;
+    const std::string style = "html{scroll-behavior:smooth}header{position:sticky;top:0;height:50px;background:" +
+                              hex(head) + "}";
+    load("/smooth", page("滑らか", style, "<header></header>" + blocks(60, 100)), "滑らか");
+    for (int64_t captureWidth : {1280, 430}) {
+        eval("scrollTo({top:700,behavior:'instant'});true");
+        ASSERT_TRUE(spinUntil([&] { return eval("scrollY").integer() == 700; }));
+        CaptureOptions o = options(false);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        const Decoded png = savedWhole(6050);
+        ASSERT_EQ(png.height, 6050) << captureWidth;
+        EXPECT_EQ(runsOf(png, 10, head), (Runs{{0, 50}})) << captureWidth;
+        EXPECT_EQ(eval("scrollY").integer(), 700) << "put back at once, not on its way";
+        EXPECT_EQ(eval("getComputedStyle(document.documentElement).scrollBehavior").stringValue(), "smooth");
+        EXPECT_TRUE(eval("document.documentElement.getAttribute('style')").isNull());
+    }
+}
+
+// A root that snaps its scrolling to every block, mandatory or near one:
+// no tile is pulled onto a snap point, and the page snaps as before after.
+TEST_F(CaptureRealPages, RootThatSnapsItsScrollingSavesAsTheViewShowsIt) {
+    for (const std::string snap : {"mandatory", "proximity"}) {
+        const std::string style = "html{scroll-snap-type:y " + snap + "}.block{scroll-snap-align:start}";
+        load("/snap-" + snap, page("吸着", style, blocks(60, 130)), "吸着");
+        const auto snapping = [&] { return eval("getComputedStyle(document.documentElement).scrollSnapType").stringValue(); };
+        const auto before = snapping();
+        ASSERT_NE(before, "none");
+        for (int64_t captureWidth : {1280, 430}) {
+            CaptureOptions o = options(false);
+            o.viewportWidth = captureWidth;
+            capture(std::move(o));
+            const Decoded png = savedWhole(7800);
+            ASSERT_EQ(png.height, 7800) << snap << " " << captureWidth;
+            for (int i : {0, 17, 33, 59}) EXPECT_EQ(png.rgb(300, i * 130 + 60), blockColour(i)) << snap << " " << i;
+            EXPECT_EQ(snapping(), before);
+        }
+    }
+}
+
+// A banner that the page's script fades out frame by frame once scrolled and
+// back in at the top, and a button to the top that a timer fades in past 300
+// pixels and out again: the capture's scrolling starts both fades, and the
+// page is saved as it stood before, banner whole and button away.
+TEST_F(CaptureRealPages, FadesRunByThePagesScriptAreSavedAsThePageStoodBefore) {
+    const uint32_t colour = 0x1050a0, button = 0xe02020;
+    const std::string style = "#banner{height:120px;background:" + hex(colour) +
+                              "}#up{position:fixed;right:0;bottom:0;width:60px;height:60px;opacity:0;background:" +
+                              hex(button) + "}";
+    const std::string script =
+        "<script>const banner=document.getElementById('banner'),up=document.getElementById('up');"
+        "let shown=1,lifted=0;"
+        "const frame=()=>{const goal=scrollY>100?0:1;if(shown!==goal){"
+        "shown=Math.max(0,Math.min(1,shown+(goal>shown?0.02:-0.02)));banner.style.opacity=shown}"
+        "requestAnimationFrame(frame)};requestAnimationFrame(frame);"
+        "setInterval(()=>{const goal=scrollY>300?1:0;if(lifted===goal)return;"
+        "lifted=Math.max(0,Math.min(1,lifted+(goal>lifted?0.04:-0.04)));up.style.opacity=lifted},16)</script>";
+    load("/script-fade", page("フェード", style, "<div id=banner></div>" + blocks(60, 100) + "<div id=up></div>" + script),
+         "フェード");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        o.filenameStem = "fade" + std::to_string(captureWidth);
+        capture(std::move(o));
+        const Decoded png = savedWhole(6120);
+        ASSERT_EQ(png.height, 6120) << captureWidth;
+        for (int64_t y : {2, 60, 117}) EXPECT_EQ(hex(png.rgb(captureWidth / 2, y)), hex(colour)) << captureWidth;
+        const int64_t bottom = viewport() - 30;
+        EXPECT_EQ(hex(png.rgb(captureWidth - 30, bottom)), hex(blockColour(static_cast<int>((bottom - 120) / 100))))
+            << captureWidth;
+        const double waited = lastWith("viewStillAfter")["viewStillAfter"];
+        EXPECT_GT(waited, 0) << "the fades were seen and waited for";
+    }
+}
+
+// A plain page taller than the limit, with or without lazy loading and at a
+// phone's width, where narrowing does not help: the refusal names the height
+// and the print-style save.
+TEST_F(CaptureRealPages, APageTallerThanTheLimitIsRefusedSayingSo) {
+    load("/tall", page("長い", "", blocks(560, 100)), "長い");
+    for (const bool lazy : {true, false}) {
+        CaptureOptions o = options(lazy);
+        o.viewportWidth = 430;
+        capture(std::move(o));
+        EXPECT_EQ(session_->stage.get(),
+                  CaptureOutcome::tallerThanLimit(30000) + " 診断コード: " + (lazy ? "WC-030" : "WC-036"))
+            << lazy;
+        ASSERT_TRUE(report_ && report_->failure);
+        EXPECT_EQ(report_->failure->appError, ErrorCase::budgetExceeded);
+        EXPECT_FALSE(receipt_);
+        EXPECT_FALSE(fs::exists(folder_));
+    }
+}

@@ -19,6 +19,7 @@
 #include "history/CaptureHistory.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "ocrjobs/JobControl.hpp"
+#include "support/Errors.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestLoad.hpp"
@@ -30,7 +31,9 @@
 #include "capture/CaptureNaming.hpp"
 #include "capture/CaptureOptions.hpp"
 #include "capture/CaptureSelection.hpp"
+#include "capture/PrintOptions.hpp"
 #include "webcapture/WebHooks.hpp"
+#include "webcapture/WebPrinter.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;
@@ -603,4 +606,40 @@ TEST_F(CaptureRequest, APrivateSessionKeepsNoReportAndNoJournalOfItsOwn) {
     EXPECT_EQ(session_->stage.get(), BrindlexError::message(ErrorCase::incompleteImages));
     EXPECT_EQ(journals().size(), 1u);
     expectIdleAndRestored(0);
+}
+
+// A typed address on a port the engine never connects to leaves a blank page
+// in the view, and a tab can show about:blank itself. The session refuses to
+// save either, as a tall PNG or print-style, whoever asks: nothing written,
+// published or recorded, and the status line says the page did not load.
+TEST_F(CaptureRequest, ABlankOrFailedPageIsRefusedByTheSessionItself) {
+    auto refused = [&](const std::string& what) {
+        session_->capture(options(), folder_);
+        ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 60s)) << what;
+        EXPECT_EQ(session_->stage.get(), BrowserSession::loadFailedNotice) << what;
+        PrintOptions print;
+        print.filenameStem = "print";
+        session_->print(print, folder_);
+        ASSERT_TRUE(spinUntil([&] { return !session_->operationPending.get(); }, 60s)) << what;
+        EXPECT_EQ(session_->stage.get(), BrowserSession::loadFailedNotice) << what;
+        // The pipelines below the requests refuse it too.
+        EXPECT_EQ(test::caseOf([&] { runTask(session_->captureNow(options(), folder_)); }), ErrorCase::loadTimeout);
+        EXPECT_EQ(test::caseOf([&] { runTask(WebPrinter::printPDF(*session_, print, folder_)); }),
+                  ErrorCase::loadTimeout);
+        EXPECT_FALSE(session_->busy.get());
+        EXPECT_TRUE(outputs().empty()) << what;
+        EXPECT_TRUE(journals().empty()) << what;
+        EXPECT_TRUE(history().empty()) << what;
+        EXPECT_FALSE(storedReport()) << what;
+    };
+    session_->navigate("http://127.0.0.1:1/");
+    ASSERT_TRUE(spinUntil([&] { return session_->failedURL.get().has_value() && !session_->loading; }));
+    refused("blocked port");
+
+    webkit_web_view_load_uri(session_->webView(), "about:blank");
+    ASSERT_TRUE(spinUntil([&] {
+        const char* shown = webkit_web_view_get_uri(session_->webView());
+        return shown && std::string(shown) == "about:blank" && !session_->failedURL.get() && !session_->loading;
+    }));
+    refused("about:blank");
 }

@@ -35,6 +35,7 @@
 #include "webcapture/CaptureComposition.hpp"
 #include "webcapture/WebHooks.hpp"
 #include "capture/CaptureOptions.hpp"
+#include "capture/CaptureOutcome.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;
@@ -363,8 +364,8 @@ TEST(CaptureWebpages, EveryPageSavesAsTheEngineDrawsItOrIsRefusedAsItCallsFor) {
             SCOPED_TRACE(what + ", " + std::to_string(height) + " px high");
             ASSERT_TRUE(c.report());
             if (height > 30000) {
-                // Refused with the limit's message before the page moved.
-                EXPECT_EQ(c.session().stage.get(), failure(ErrorCase::loadTimeout, "WC-030"));
+                // Refused, naming the height limit, before the page moved.
+                EXPECT_EQ(c.session().stage.get(), CaptureOutcome::tallerThanLimit(30000) + " 診断コード: WC-030");
                 EXPECT_FALSE(c.reached(WebCaptureDiagnosticStage::scroll));
                 runTask(c.session().waitForAnimationFrames());
                 EXPECT_EQ(c.eval("scrollsSeen").integer(), 0);
