@@ -5,9 +5,11 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/passwordentry.h>
 
+#include <algorithm>
 #include <string>
 
 #include "PaneFixture.hpp"
+#include "ocrviews/QueueView.hpp"
 
 // The OCR pane's control panel, search and option rows on real queues:
 // what they show, what they let the user do, and what they call.
@@ -19,6 +21,15 @@ namespace fs = std::filesystem;
 namespace {
 
 bool busyAndHeld(QueueController& c, PageGate& gate) { return spinUntil([&] { return c.busy.get(); }) && gate.held(1); }
+
+std::vector<std::string> choices(Gtk::DropDown& picker) {
+    std::vector<std::string> out;
+    GListModel* model = G_LIST_MODEL(picker.get_model()->gobj());
+    for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
+        out.push_back(gtk_string_list_get_string(GTK_STRING_LIST(model), i));
+    }
+    return out;
+}
 
 TEST_F(Pane, WithoutAQueueOnlyOpeningAndTheListAreUsable) {
     c = fixed();
@@ -327,6 +338,23 @@ TEST_F(Pane, OptionRowsBindTheirOptionsAndCopyTheText) {
     c->snapshot = privateQueue;
     settle();
     EXPECT_EQ(w.text(OCROptionRows::privateNoteName), "プライベート：再開情報を保存しません");
+}
+
+// The pane's TXT choice (one TXT per original or per page) and the queue
+// panel's (one TXT for the whole queue or one per original) are different
+// choices: no name stands for both.
+TEST_F(Pane, TheTXTChoiceAndTheWholeQueuesShareNoName) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    c->processingList = true;
+    ASSERT_TRUE(spinUntil([&] { return findByName(w.window, QueueView::exportOneFileName) != nullptr; }));
+    const auto perOriginal = choices(w.find<Gtk::DropDown>(OCROptionRows::txtName));
+    const auto wholeQueue = choices(w.find<Gtk::DropDown>(QueueView::exportOneFileName));
+    EXPECT_EQ(perOriginal, (std::vector<std::string>{"結合TXT", "ページ別TXT"}));
+    EXPECT_EQ(wholeQueue, (std::vector<std::string>{"全結果1TXT", "ファイル別TXT"}));
+    for (const auto& name : wholeQueue) {
+        EXPECT_EQ(std::count(perOriginal.begin(), perOriginal.end(), name), 0) << name;
+    }
 }
 
 // Two PDFs dropped, run, searched, edited on the hit's page and saved.
