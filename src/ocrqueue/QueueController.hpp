@@ -337,6 +337,10 @@ private:
     // a PDF with a page (a locked one waits for its password), an image that
     // decodes. Reads the files: call it on a worker.
     static std::optional<std::string> refusalOf(const std::vector<std::filesystem::path>& urls);
+    // Why the originals are not even read, or none when each is of a kind
+    // read (PNG, JPEG, PDF): the first other file named, so that the refusal
+    // is not taken for a word on the document still shown.
+    static std::optional<std::string> kindRefusal(const std::vector<std::filesystem::path>& urls);
     // refusalOf on a worker, with `importing` up meanwhile; a refusal is
     // said at once. What it returns is the refusal, if any.
     static Task<std::optional<std::string>> admitOriginals(std::weak_ptr<QueueController> weak,

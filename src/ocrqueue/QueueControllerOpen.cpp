@@ -10,13 +10,6 @@ namespace {
 
 constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
 
-bool allAccepted(const std::vector<std::filesystem::path>& urls) {
-    for (const auto& url : urls) {
-        if (!OCRProduct::accepts(url)) return false;
-    }
-    return true;
-}
-
 // Why one original cannot be opened, or none: a PDF that opens (a locked one
 // waits for its password) with at least one page, or an image that decodes.
 std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
@@ -36,6 +29,13 @@ std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
 }
 
 }  // namespace
+
+std::optional<std::string> QueueController::kindRefusal(const std::vector<std::filesystem::path>& urls) {
+    for (const auto& url : urls) {
+        if (!OCRProduct::accepts(url)) return url.filename().string() + "：" + refusedKinds;
+    }
+    return std::nullopt;
+}
 
 std::optional<std::string> QueueController::refusalOf(const std::vector<std::filesystem::path>& urls) {
     for (const auto& url : urls) {
@@ -238,8 +238,8 @@ Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> 
         self->status = "OCRまたは原稿確認の完了後に原稿を開いてください。";
         co_return;
     }
-    if (!allAccepted(urls)) {
-        self->refuse(refusedKinds);
+    if (auto refusal = kindRefusal(urls)) {
+        self->refuse(*refusal);
         co_return;
     }
     // A file that will be refused is refused before anything is asked: the
@@ -345,8 +345,8 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
                              std::shared_ptr<OCRQueueEngine> prepared) {
     assert(isMainThread());
     if (busy || urls.empty()) return;
-    if (!allAccepted(urls)) {
-        refuse(refusedKinds);
+    if (auto refusal = kindRefusal(urls)) {
+        refuse(*refusal);
         return;
     }
     try {
