@@ -233,6 +233,11 @@ public:
     // regions, texts, highlight state, page count and image. Never throws;
     // a failure is the status sentence.
     void showPage();
+    // Whether the shown original is a PDF that `showPage()` could not open
+    // without a password still to be given: it has not been read, or waits
+    // for its password. The field for it shows then, and the page says why
+    // it is blank.
+    bool shownLocked() const;
     // The automatic mode's decision for the shown page, when it has one.
     std::optional<AutoPresentation> autoPresentation() const;
 
@@ -640,6 +645,8 @@ private:
     // (none for a document, a locked one included): an opening says it
     // instead of announcing the original.
     std::optional<std::string> shownUnreadable_;
+    // The shown PDF refused to open for want of its password.
+    bool shownLockedPDF_ = false;
 };
 
 }  // namespace velmora

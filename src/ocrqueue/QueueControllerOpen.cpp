@@ -9,6 +9,8 @@ namespace velmora {
 namespace {
 
 constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
+constexpr const char* lockedSentence =
+    "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。";
 
 // Why one original cannot be opened, or none: a PDF that opens (a locked one
 // waits for its password) with at least one page, or an image that decodes.
@@ -388,6 +390,9 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     // Refused as an image that cannot be decoded is (`showPage()` says so
     // for one): the queue stays open, its run reports the same.
     if (shownUnreadable_) status = *shownUnreadable_;
+    // A locked PDF is said to be one at once, beside the field it needs,
+    // rather than after a run that could not read it.
+    if (shownLocked()) status = lockedSentence;
 }
 
 }  // namespace velmora

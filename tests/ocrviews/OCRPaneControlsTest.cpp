@@ -9,6 +9,7 @@
 #include <string>
 
 #include "PaneFixture.hpp"
+#include "ocrviews/OCRSourceColumn.hpp"
 #include "ocrviews/QueueView.hpp"
 
 // The OCR pane's control panel, search and option rows on real queues:
@@ -274,6 +275,37 @@ TEST_F(Pane, TheLockedPDFsPasswordRowWaitsForTheRunAndGoesWhenNoInputWaits) {
     settle();
     EXPECT_FALSE(w.shows(OCRControlPanel::passwordRowName));
     EXPECT_EQ(w.find<Gtk::PasswordEntry>(OCRControlPanel::passwordName).get_text(), "");
+}
+
+// Opened from the panel, a locked PDF says so with its field; Return in the
+// field unlocks it, and its page shows while it is read.
+TEST_F(Pane, ALockedPDFAsksForItsPasswordOnOpeningAndReturnUnlocksIt) {
+    c = gated();
+    c->automatic = false;
+    PaneWindow w(c, settings, 1240, 850);
+    picker->files = {lockPDF(writeDocument(tmp / "plain.pdf", 2), tmp / "locked.pdf", "ひらけ")};
+    press(w.widget(OCRControlPanel::openName));
+    ASSERT_TRUE(spinUntil([&] { return c->engine != nullptr && !c->importing.get(); }));
+    settle();
+    EXPECT_TRUE(w.shows(OCRControlPanel::passwordRowName));
+    EXPECT_TRUE(w.usable(OCRControlPanel::unlockName));
+    EXPECT_EQ(w.text(OCRControlPanel::statusName),
+              "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。");
+    EXPECT_EQ(w.text(OCRSourceColumn::emptyName), "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。");
+    EXPECT_EQ(w.text(OCRSourceColumn::pageName), "");
+
+    auto& field = w.find<Gtk::PasswordEntry>(OCRControlPanel::passwordName);
+    field.set_text("ひらけ");
+    g_signal_emit_by_name(field.gobj(), "activate");
+    ASSERT_TRUE(busyAndHeld(*c, gate));
+    settle();
+    EXPECT_FALSE(w.shows(OCRSourceColumn::statusPageName));
+    EXPECT_EQ(w.text(OCRSourceColumn::pageName), "1 / 2");
+    gate.open();
+    ASSERT_TRUE(spinUntil([&] { return !c->busy.get(); }, 20s));
+    settle();
+    EXPECT_FALSE(w.shows(OCRControlPanel::passwordRowName));
+    EXPECT_EQ(c->snapshot.get()->inputs[0].status, InputStatus::completed);
 }
 
 TEST_F(Pane, GivingUpThePasswordRemovesItsRow) {
