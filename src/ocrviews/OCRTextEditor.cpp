@@ -15,10 +15,7 @@ Gdk::RGBA colour(double r, double g, double b, double alpha) {
     return c;
 }
 
-}  // namespace
-
-namespace {
-
+// Whether a drag carries files (a file list, however it is offered).
 bool offersFiles(GdkDrop* drop) {
     GdkContentFormats* offered =
         gdk_content_formats_union_deserialize_gtypes(gdk_content_formats_ref(gdk_drop_get_formats(drop)));
