@@ -478,30 +478,19 @@ TEST_F(Pane, AFileDraggedAcrossTheResultTextLeavesItsPlace) {
     source.set_size_request(160, 160);
     auto drag = Gtk::DragSource::create();
     drag->set_actions(Gdk::DragAction::COPY);
-    drag->signal_prepare().connect(
-        [&](double, double) {
-            GFile* file = g_file_new_for_path(dragged.c_str());
-            GdkFileList* list = gdk_file_list_new_from_array(&file, 1);
-            GValue value = G_VALUE_INIT;
-            g_value_init(&value, GDK_TYPE_FILE_LIST);
-            g_value_take_boxed(&value, list);
-            GdkContentProvider* provider = gdk_content_provider_new_for_value(&value);
-            g_value_unset(&value);
-            g_object_unref(file);
-            return Glib::wrap(provider);
-        },
-        false);
+    GFile* file = g_file_new_for_path(dragged.c_str());
+    GdkFileList* list = gdk_file_list_new_from_array(&file, 1);
+    drag->set_content(Glib::wrap(gdk_content_provider_new_typed(GDK_TYPE_FILE_LIST, list)));
+    g_boxed_free(GDK_TYPE_FILE_LIST, list);
+    g_object_unref(file);
     source.add_controller(drag);
     w.box.append(source);
     ASSERT_TRUE(spinUntil([&] { return source.get_mapped() && source.get_width() > 0; }));
     settle();
 
     auto& text = w.find<Gtk::TextView>(OCRTextEditor::viewName);
-    ASSERT_TRUE(spinUntil([&] {
-        auto a = text.get_vadjustment();
-        return a && a->get_upper() > a->get_page_size() * 3;
-    }));
     auto place = text.get_vadjustment();
+    ASSERT_TRUE(spinUntil([&] { return place->get_upper() > place->get_page_size() * 3; }));
     place->set_value((place->get_upper() - place->get_page_size()) / 2);
     settle();
     const double kept = place->get_value();
