@@ -351,12 +351,6 @@ TEST_F(Run, ALockedPDFSaysSoOnOpeningAndShowsItsPageOnceUnlocked) {
     gate.open();
     ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }));
     EXPECT_FALSE(c->shownLocked());
-
-    // Given up, a locked PDF asks for nothing more.
-    test::runTask(c->requestSelection({locked}));
-    ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get() && c->shownLocked(); }));
-    c->cancelPassword();
-    EXPECT_FALSE(c->shownLocked());
 }
 
 TEST_F(Run, CancellingAPasswordGivesUpTheSelectedInputOnly) {

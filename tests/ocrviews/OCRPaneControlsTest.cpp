@@ -289,8 +289,7 @@ TEST_F(Pane, ALockedPDFAsksForItsPasswordOnOpeningAndReturnUnlocksIt) {
     settle();
     EXPECT_TRUE(w.shows(OCRControlPanel::passwordRowName));
     EXPECT_TRUE(w.usable(OCRControlPanel::unlockName));
-    EXPECT_EQ(w.text(OCRControlPanel::statusName),
-              "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。");
+    EXPECT_EQ(w.text(OCRControlPanel::statusName), c->status.get());
     EXPECT_EQ(w.text(OCRSourceColumn::emptyName), "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。");
     EXPECT_EQ(w.text(OCRSourceColumn::pageName), "");
 
