@@ -1,7 +1,8 @@
 // The whole OCR pane as a window shows it: a finished queue of three
 // originals with the processing list open, the same pane narrower than 900
 // (its rows wrapped), the pane before any document, the recovery banner of
-// saved queues, a locked PDF waiting for its password, a "PDF" that is no
+// saved queues, a locked PDF waiting for its password (after a run, and just
+// opened), a file of another kind refused over an open report, a "PDF" that is no
 // document refused as it is opened, and the tint of files dragged over the
 // pane. Then whole workspace windows: the OCR section with its processing
 // list open, and the web section telling of OCR work saved by an earlier
@@ -161,6 +162,35 @@ Gtk::Window* lockedPDF(Stage& stage) {
     auto start = c->start();
     test::runTask(std::move(start));
     test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(30));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// The same locked PDF just opened: the pane says it is protected, with the
+// field for its password, before any run.
+Gtk::Window* lockedOnOpening(Stage& stage) {
+    const fs::path plain = test::writeDocument(folder(stage) / "plain-opening.pdf", 2);
+    const fs::path locked = test::lockPDF(plain, folder(stage) / "見積書.pdf", "ひらけ");
+    auto c = makeController(stage, {});
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({locked});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    return paneWindow(stage, c, 1240, 850);
+}
+
+// A report open, then a WebP chosen: the refusal names the WebP, and the
+// report stays as it was.
+Gtk::Window* refusedKind(Stage& stage) {
+    std::vector<DrawnPage> pages{drawPage(stage, "年度報告.png", documents[0], 42)};
+    auto c = makeController(stage, pages);
+    c->recoveryDeferred = true;
+    auto open = c->requestSelection({pages[0].file});
+    test::runTask(std::move(open));
+    test::spinUntil([&] { return c->importTask && c->importTask->done() && c->engine; }, std::chrono::seconds(20));
+    const fs::path photo = folder(stage) / "会議室の写真.webp";
+    std::ofstream(photo) << "RIFF";
+    auto refused = c->requestSelection({photo});
+    test::runTask(std::move(refused));
     return paneWindow(stage, c, 1240, 850);
 }
 
@@ -475,6 +505,8 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-compact", 860, 850, compact) &&
                         registerScene("ocr-pane-recovery", 1240, 850, recovery) &&
                         registerScene("ocr-pane-password", 1240, 850, lockedPDF) &&
+                        registerScene("ocr-pane-locked-opened", 1240, 850, lockedOnOpening) &&
+                        registerScene("ocr-pane-refused-kind", 1240, 850, refusedKind) &&
                         registerScene("ocr-pane-refused-pdf", 1240, 850, refusedPDF) &&
                         registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&

@@ -3,6 +3,9 @@
 #include <gtkmm/application.h>
 #include <gtkmm/dialog.h>
 
+#include <gtk/gtk.h>
+
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -21,7 +24,52 @@ struct PanelGuard {
     }
 };
 
+// The dialog GTK makes for a panel, taken when it is realized: its size is
+// set before it is first presented, as a window manager expects it.
+gboolean sizeDialog(GSignalInvocationHint*, guint, const GValue* values, gpointer data) {
+    GObject* object = G_OBJECT(g_value_get_object(&values[0]));
+    if (!GTK_IS_FILE_CHOOSER(object) || !GTK_IS_WINDOW(object)) return TRUE;
+    GtkWindow* dialog = GTK_WINDOW(object);
+    int width = panelWidth;
+    int height = panelHeight;
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(dialog));
+    if (GdkMonitor* monitor = surface ? gdk_display_get_monitor_at_surface(gdk_surface_get_display(surface), surface)
+                                      : nullptr) {
+        GdkRectangle screen;
+        gdk_monitor_get_geometry(monitor, &screen);
+        // Room for the window's frame and the desktop's own bars.
+        width = std::min(width, screen.width - 64);
+        height = std::min(height, screen.height - 96);
+    }
+    int shownWidth = 0;
+    int shownHeight = 0;
+    gtk_window_get_default_size(dialog, &shownWidth, &shownHeight);
+    gtk_window_set_default_size(dialog, std::max(width, shownWidth), std::max(height, shownHeight));
+    *static_cast<GtkWidget**>(data) = GTK_WIDGET(dialog);
+    return TRUE;
+}
+
+void widenPlaces(GtkWidget* widget) {
+    if (GTK_IS_PANED(widget)) {
+        if (gtk_paned_get_position(GTK_PANED(widget)) < placesWidth) gtk_paned_set_position(GTK_PANED(widget), placesWidth);
+        return;
+    }
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        widenPlaces(child);
+    }
+}
+
 }  // namespace
+
+void showPanel(Gtk::FileChooserNative& panel) {
+    const guint realize = g_signal_lookup("realize", GTK_TYPE_WIDGET);
+    GtkWidget* dialog = nullptr;
+    const gulong hook = g_signal_add_emission_hook(realize, 0, sizeDialog, &dialog, nullptr);
+    panel.show();
+    g_signal_remove_emission_hook(realize, hook);
+    // A portal's panel is the desktop's to size.
+    if (dialog) widenPlaces(dialog);
+}
 
 Gtk::Window* activeToplevel() {
     const std::vector<Gtk::Window*> windows = Gtk::Window::list_toplevels();
@@ -60,7 +108,7 @@ Task<Answer> runNativePanel(Glib::RefPtr<Gtk::FileChooserNative> shown, Gtk::Win
             }
             resumer.resume(std::move(chosen));
         });
-        panel->show();
+        showPanel(*panel);
     };
     auto answered = awaitCallback<Answer>(std::move(start));
     Answer chosen = co_await answered;

@@ -17,6 +17,17 @@ namespace velmora {
 // of the window it is about, and GTK warns of it.
 Gtk::Window* activeToplevel();
 
+// Shows a set-up file panel. GTK without a portal shows it as a dialog of
+// its own, sized from the size it last had or else from its font: a low
+// window whose places column cuts their Japanese names ("デスクト…"). That
+// dialog opens at least `panelWidth` × `panelHeight` (within its screen),
+// with a places column `placesWidth` wide; a larger size left by the user
+// stays.
+inline constexpr int panelWidth = 900;
+inline constexpr int panelHeight = 600;
+inline constexpr int placesWidth = 200;
+void showPanel(Gtk::FileChooserNative& panel);
+
 // Shows a set-up file panel modal over parent (when given) and answers the
 // local path the user accepted, or nothing. The panel is taken down with the
 // task, also when the task is discarded before the user answers.

@@ -233,6 +233,11 @@ public:
     // regions, texts, highlight state, page count and image. Never throws;
     // a failure is the status sentence.
     void showPage();
+    // Whether the shown original is a PDF that `showPage()` could not open
+    // without a password still to be given: it has not been read, or waits
+    // for its password. The field for it shows then, and the page says why
+    // it is blank.
+    bool shownLocked() const;
     // The automatic mode's decision for the shown page, when it has one.
     std::optional<AutoPresentation> autoPresentation() const;
 
@@ -337,6 +342,10 @@ private:
     // a PDF with a page (a locked one waits for its password), an image that
     // decodes. Reads the files: call it on a worker.
     static std::optional<std::string> refusalOf(const std::vector<std::filesystem::path>& urls);
+    // Why the originals are not even read, or none when each is of a kind
+    // read (PNG, JPEG, PDF): the first other file named, so that the refusal
+    // is not taken for a word on the document still shown.
+    static std::optional<std::string> kindRefusal(const std::vector<std::filesystem::path>& urls);
     // refusalOf on a worker, with `importing` up meanwhile; a refusal is
     // said at once. What it returns is the refusal, if any.
     static Task<std::optional<std::string>> admitOriginals(std::weak_ptr<QueueController> weak,
@@ -636,6 +645,8 @@ private:
     // (none for a document, a locked one included): an opening says it
     // instead of announcing the original.
     std::optional<std::string> shownUnreadable_;
+    // The shown PDF refused to open for want of its password.
+    bool shownLockedPDF_ = false;
 };
 
 }  // namespace velmora

@@ -30,7 +30,6 @@ constexpr const char* privateRule =
 constexpr const char* appendedSuffix = "件を末尾へ追加しました。設定は各項目に固定しました。";
 constexpr const char* dropLimit = "一度に追加できる上限は5000件です。";
 constexpr const char* partialDrop = "一部の入力を読み込めません。追加は行っていません。";
-constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
 constexpr const char* replacedSentence = "確認中に処理一覧が替わったため、追加は行っていません。";
 constexpr const char* listedSuffix = "件の一覧を確認してから追加してください。";
 
@@ -96,8 +95,8 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         co_return;
     }
     if (urls.empty()) co_return;
-    if (!std::all_of(urls.begin(), urls.end(), [](const std::filesystem::path& url) { return OCRProduct::accepts(url); })) {
-        self->refuse(refusedKinds);
+    if (auto refusal = kindRefusal(urls)) {
+        self->refuse(*refusal);
         co_return;
     }
     // What the call is about is fixed now, before the files are read: the

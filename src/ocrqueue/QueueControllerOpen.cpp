@@ -9,13 +9,8 @@ namespace velmora {
 namespace {
 
 constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
-
-bool allAccepted(const std::vector<std::filesystem::path>& urls) {
-    for (const auto& url : urls) {
-        if (!OCRProduct::accepts(url)) return false;
-    }
-    return true;
-}
+constexpr const char* lockedSentence =
+    "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。";
 
 // Why one original cannot be opened, or none: a PDF that opens (a locked one
 // waits for its password) with at least one page, or an image that decodes.
@@ -36,6 +31,13 @@ std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
 }
 
 }  // namespace
+
+std::optional<std::string> QueueController::kindRefusal(const std::vector<std::filesystem::path>& urls) {
+    for (const auto& url : urls) {
+        if (!OCRProduct::accepts(url)) return url.filename().string() + "：" + refusedKinds;
+    }
+    return std::nullopt;
+}
 
 std::optional<std::string> QueueController::refusalOf(const std::vector<std::filesystem::path>& urls) {
     for (const auto& url : urls) {
@@ -238,8 +240,8 @@ Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> 
         self->status = "OCRまたは原稿確認の完了後に原稿を開いてください。";
         co_return;
     }
-    if (!allAccepted(urls)) {
-        self->refuse(refusedKinds);
+    if (auto refusal = kindRefusal(urls)) {
+        self->refuse(*refusal);
         co_return;
     }
     // A file that will be refused is refused before anything is asked: the
@@ -345,8 +347,8 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
                              std::shared_ptr<OCRQueueEngine> prepared) {
     assert(isMainThread());
     if (busy || urls.empty()) return;
-    if (!allAccepted(urls)) {
-        refuse(refusedKinds);
+    if (auto refusal = kindRefusal(urls)) {
+        refuse(*refusal);
         return;
     }
     try {
@@ -388,6 +390,9 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     // Refused as an image that cannot be decoded is (`showPage()` says so
     // for one): the queue stays open, its run reports the same.
     if (shownUnreadable_) status = *shownUnreadable_;
+    // A locked PDF is said to be one at once, beside the field it needs,
+    // rather than after a run that could not read it.
+    if (shownLocked()) status = lockedSentence;
 }
 
 }  // namespace velmora

@@ -35,6 +35,7 @@ std::string QueueController::failureSentence(const std::exception& error) {
 void QueueController::showPage() {
     assert(isMainThread());
     shownUnreadable_.reset();
+    shownLockedPDF_ = false;
     if (!engine || !selectedID->has_value()) return;
     const UUID id = selectedID->value();
     const std::optional<QueueInput> input = engine->input(id);
@@ -106,7 +107,8 @@ void QueueController::showPage() {
             count = SourceIdentity::read(file, unlocked).pageCount;
         } catch (const BrindlexError& e) {
             count = 1;
-            if (e.errorCase() != ErrorCase::lockedPDF) unreadable = e.what();
+            if (e.errorCase() == ErrorCase::lockedPDF) shownLockedPDF_ = true;
+            else unreadable = e.what();
         } catch (const std::exception&) {
             count = 1;
         }
@@ -129,6 +131,14 @@ void QueueController::showPage() {
             status = failureSentence(e);
         }
     }
+}
+
+bool QueueController::shownLocked() const {
+    if (!shownLockedPDF_ || !engine || !selectedID->has_value()) return false;
+    // A PDF given up or read before asks for nothing more.
+    const auto& shown = snapshot.get();
+    const QueueInput* input = shown ? shown->input(selectedID->value()) : nullptr;
+    return input && (input->status == InputStatus::pending || input->status == InputStatus::waitingPassword);
 }
 
 std::optional<AutoPresentation> QueueController::autoPresentation() const {

@@ -265,6 +265,8 @@ void QueueController::launch() {
         passwordsWereSupplied = true;
     }
     password = "";
+    // The page of a PDF just unlocked shows while it is read.
+    if (passwordsWereSupplied && target == selectedID.get() && shownLocked()) showPage();
     status = "OCR処理中…";
     generation = UUID::random();
 

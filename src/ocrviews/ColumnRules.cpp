@@ -42,9 +42,9 @@ std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot) {
     return options;
 }
 
-std::string emptyText(bool queueOpen, bool shownIsPDF) {
+std::string emptyText(bool queueOpen, bool shownLocked) {
     if (!queueOpen) return "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」";
-    return shownIsPDF ? "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。" : "ページを表示できません。";
+    return shownLocked ? "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。" : "ページを表示できません。";
 }
 
 Rect pageFrame(Size image, Size viewport, double zoom) {

@@ -45,9 +45,9 @@ struct InputOption {
 bool showsPicker(const std::optional<QueueSnapshot>& snapshot);
 std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot);
 
-// The text of the preview without a page image; the password is named only
-// when the shown original is a PDF, which alone can have one.
-std::string emptyText(bool queueOpen, bool shownIsPDF = true);
+// The text of the preview without a page image; the password is asked for
+// only while the shown PDF is locked (`QueueController::shownLocked`).
+std::string emptyText(bool queueOpen, bool shownLocked = false);
 
 // Where the page image of size `image` lies in the viewport: fitted to the
 // viewport's width at zoom 1.0 (a page is read down, as it is scrolled),

@@ -16,6 +16,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "gui/DialogAnswers.hpp"
 #include "gui/GtkDesktopActions.hpp"
+#include "gui/GtkNativePanel.hpp"
 
 namespace velmora {
 
@@ -78,9 +79,9 @@ struct ChooserGuard {
     }
 };
 
-Glib::RefPtr<Gtk::FileChooserNative> makeChooser(const DialogParent& parent, Gtk::FileChooser::Action action,
-                                                 const std::string& acceptLabel) {
-    auto dialog = Gtk::FileChooserNative::create({}, action);
+Glib::RefPtr<Gtk::FileChooserNative> makeChooser(const DialogParent& parent, const std::string& title,
+                                                 Gtk::FileChooser::Action action, const std::string& acceptLabel) {
+    auto dialog = Gtk::FileChooserNative::create(title, action);
     if (!acceptLabel.empty()) dialog->set_accept_label(acceptLabel);
     dialog->set_modal(true);
     if (Gtk::Window* owner = parentOf(parent)) dialog->set_transient_for(*owner);
@@ -112,7 +113,7 @@ Task<Files> answerOf(Glib::RefPtr<Gtk::FileChooserNative> chooser) {
             }
             resumer.resume(std::move(chosen));
         });
-        dialog->show();
+        showPanel(*dialog);
     };
     auto answered = awaitCallback<Files>(std::move(start));
     Files chosen = co_await answered;
@@ -120,7 +121,7 @@ Task<Files> answerOf(Glib::RefPtr<Gtk::FileChooserNative> chooser) {
 }
 
 Task<Files> openWith(DialogParent parent, bool multiple, std::vector<FileKind> kinds) {
-    auto chooser = makeChooser(parent, Gtk::FileChooser::Action::OPEN, "");
+    auto chooser = makeChooser(parent, GtkQueueFilePicker::openTitle, Gtk::FileChooser::Action::OPEN, "");
     chooser->set_select_multiple(multiple);
     auto filter = Gtk::FileFilter::create();
     // The chooser's filter list shows this name: the kinds offered.
@@ -161,9 +162,10 @@ Task<Files> openWith(DialogParent parent, bool multiple, std::vector<FileKind> k
     co_return chosen;
 }
 
-Task<std::optional<std::filesystem::path>> folderWith(DialogParent parent, std::filesystem::path start,
-                                                      std::string acceptLabel, bool createFolders) {
-    auto chooser = makeChooser(parent, Gtk::FileChooser::Action::SELECT_FOLDER, acceptLabel);
+Task<std::optional<std::filesystem::path>> folderWith(DialogParent parent, std::string title,
+                                                      std::filesystem::path start, std::string acceptLabel,
+                                                      bool createFolders) {
+    auto chooser = makeChooser(parent, title, Gtk::FileChooser::Action::SELECT_FOLDER, acceptLabel);
     chooser->set_create_folders(createFolders);
     if (!start.empty()) {
         try {
@@ -191,13 +193,13 @@ Task<std::vector<std::filesystem::path>> GtkQueueFilePicker::openFiles(bool mult
 }
 
 Task<std::optional<std::filesystem::path>> GtkQueueFilePicker::chooseFolder() {
-    return folderWith(parent_, {}, "", true);
+    return folderWith(parent_, folderTitle, {}, "", true);
 }
 
 Task<std::optional<std::filesystem::path>> GtkQueueFilePicker::chooseSaveFolder(std::filesystem::path start,
                                                                                 std::string acceptLabel,
                                                                                 bool createFolders) {
-    return folderWith(parent_, std::move(start), std::move(acceptLabel), createFolders);
+    return folderWith(parent_, saveTitle, std::move(start), std::move(acceptLabel), createFolders);
 }
 
 void GtkQueueClipboard::setText(const std::string& text) {

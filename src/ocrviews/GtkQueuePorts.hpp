@@ -42,6 +42,12 @@ private:
 // (a remote share) is never chosen: the queue opens files by path.
 class GtkQueueFilePicker final : public FilePicker {
 public:
+    // The choosers' titles: the originals to read (opened or added), a
+    // folder of originals, the folder the TXT goes to.
+    static constexpr const char* openTitle = "OCRする原稿を選ぶ";
+    static constexpr const char* folderTitle = "原稿のフォルダを選ぶ";
+    static constexpr const char* saveTitle = "TXTの保存先を選ぶ";
+
     explicit GtkQueueFilePicker(DialogParent parent = nullptr) : parent_(std::move(parent)) {}
 
     Task<std::vector<std::filesystem::path>> openFiles(bool multiple, std::vector<FileKind> kinds) override;

@@ -171,6 +171,12 @@ void OCRControlPanel::buildPasswordRow() {
         if (controller_->password.get() != text) controller_->password = text;
     });
     unlock_.signal_clicked().connect([this] { spawn(controller_->start()); });
+    // Return in the field is the button beside it (gtkmm 4.8 does not wrap
+    // the field's own signal for it).
+    g_signal_connect_swapped(password_.gobj(), "activate", G_CALLBACK(+[](OCRControlPanel* panel) {
+                                 if (panel->unlock_.is_sensitive()) spawn(panel->controller_->start());
+                             }),
+                             this);
     passwordCancel_.signal_clicked().connect([this] { controller_->cancelPassword(); });
 }
 

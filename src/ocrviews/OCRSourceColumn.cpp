@@ -267,7 +267,9 @@ void OCRSourceColumn::refresh() {
     const int64_t page = c.page.get();
     const int64_t count = c.previewPageCount.get();
     const bool queueOpen = c.snapshot->has_value();
-    pageLabel_.set_text(SourceColumnRules::pageIndicator(queueOpen, page, count));
+    // A locked PDF has no page count to tell until it is unlocked.
+    const bool locked = c.shownLocked();
+    pageLabel_.set_text(SourceColumnRules::pageIndicator(queueOpen && !locked, page, count));
     previous_.set_sensitive(queueOpen && SourceColumnRules::previousEnabled(page));
     next_.set_sensitive(queueOpen && SourceColumnRules::nextEnabled(page, count));
     for (Gtk::Widget* zoom : std::initializer_list<Gtk::Widget*>{&zoomOut_, &fit_, &zoomIn_}) {
@@ -276,14 +278,8 @@ void OCRSourceColumn::refresh() {
     refreshPicker();
 
     const bool hasImage = c.preview->has_value();
-    bool shownIsPDF = false;
-    if (queueOpen && c.selectedID->has_value()) {
-        if (const QueueInput* shown = c.snapshot->value().input(c.selectedID->value())) {
-            shownIsPDF = OCRProduct::isPDF(shown->path);
-        }
-    }
-    empty_.show(queueOpen ? "image-missing-symbolic" : "image-x-generic-symbolic",
-                SourceColumnRules::emptyText(queueOpen, shownIsPDF));
+    empty_.show(!queueOpen ? "image-x-generic-symbolic" : locked ? "changes-prevent-symbolic" : "image-missing-symbolic",
+                SourceColumnRules::emptyText(queueOpen, locked));
     // Before any document the result column beside says where to drop one;
     // here only the picture of a page says what will show.
     if (empty_.label().get_visible() != queueOpen) empty_.label().set_visible(queueOpen);

@@ -15,7 +15,65 @@ Gdk::RGBA colour(double r, double g, double b, double alpha) {
     return c;
 }
 
+// Whether a drag carries files (a file list, however it is offered).
+bool offersFiles(GdkDrop* drop) {
+    GdkContentFormats* offered =
+        gdk_content_formats_union_deserialize_gtypes(gdk_content_formats_ref(gdk_drop_get_formats(drop)));
+    const bool files = gdk_content_formats_contain_gtype(offered, GDK_TYPE_FILE_LIST);
+    gdk_content_formats_unref(offered);
+    return files;
+}
+
 }  // namespace
+
+// A file dragged over the text on its way to the page is the pane's to take,
+// never text to drop here (a file list is offered as plain text too). Nor
+// may it move the text: the view follows any drag near its edges by
+// scrolling towards it, and the reader's place would be lost. So while files
+// pass over the editor, the view's drop target refuses them and its
+// following of the drag is off; a dragged text is still dropped and followed.
+void OCRTextEditor::refuseFileDrops() {
+    GListModel* controllers = gtk_widget_observe_controllers(GTK_WIDGET(view_.gobj()));
+    for (guint i = 0; i < g_list_model_get_n_items(controllers); ++i) {
+        GObject* controller = G_OBJECT(g_list_model_get_item(controllers, i));
+        if (GTK_IS_DROP_TARGET(controller)) {
+            g_signal_connect(controller, "accept", G_CALLBACK(+[](GtkDropTarget* target, GdkDrop* drop, gpointer) {
+                                 if (offersFiles(drop)) return FALSE;
+                                 // Otherwise what the target accepts by itself.
+                                 GdkContentFormats* wanted = gtk_drop_target_get_formats(target);
+                                 GdkContentFormats* offered = gdk_content_formats_union_deserialize_gtypes(
+                                     gdk_content_formats_ref(gdk_drop_get_formats(drop)));
+                                 const bool accepted =
+                                     (gdk_drop_get_actions(drop) & gtk_drop_target_get_actions(target)) != 0 &&
+                                     (!wanted || gdk_content_formats_match_gtype(wanted, offered) != G_TYPE_INVALID);
+                                 gdk_content_formats_unref(offered);
+                                 return static_cast<gboolean>(accepted);
+                             }),
+                             nullptr);
+        } else if (GTK_IS_DROP_CONTROLLER_MOTION(controller)) {
+            viewFollowsDrags_ = GTK_EVENT_CONTROLLER(controller);
+        }
+        g_object_unref(controller);
+    }
+    g_object_unref(controllers);
+    if (!viewFollowsDrags_) return;
+    // Around the view, so it hears of a drag before the view does.
+    GtkEventController* around = gtk_drop_controller_motion_new();
+    g_signal_connect_swapped(around, "enter", G_CALLBACK(+[](OCRTextEditor* editor) {
+                                 GdkDrop* drop = gtk_drop_controller_motion_get_drop(
+                                     GTK_DROP_CONTROLLER_MOTION(editor->dragsAround_));
+                                 gtk_event_controller_set_propagation_phase(
+                                     editor->viewFollowsDrags_,
+                                     drop && offersFiles(drop) ? GTK_PHASE_NONE : GTK_PHASE_BUBBLE);
+                             }),
+                             this);
+    g_signal_connect_swapped(around, "leave", G_CALLBACK(+[](OCRTextEditor* editor) {
+                                 gtk_event_controller_set_propagation_phase(editor->viewFollowsDrags_, GTK_PHASE_BUBBLE);
+                             }),
+                             this);
+    dragsAround_ = around;
+    gtk_widget_add_controller(GTK_WIDGET(gobj()), around);
+}
 
 OCRTextEditor::OCRTextEditor() {
     set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
@@ -34,6 +92,8 @@ OCRTextEditor::OCRTextEditor() {
     css_->load_from_data("textview { font-size: 14pt; }");
     view_.get_style_context()->add_provider(css_, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view_.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL, accessibleLabel, -1);
+
+    refuseFileDrops();
 
     auto buffer = view_.get_buffer();
     buffer->set_enable_undo(true);

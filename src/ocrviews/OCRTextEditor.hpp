@@ -75,6 +75,7 @@ public:
     bool composing() const noexcept { return composing_; }
 
 private:
+    void refuseFileDrops();
     void apply();
     void load(const Value& value);
     void paint(const Value& value);
@@ -88,6 +89,10 @@ private:
 
     Gtk::TextView view_;
     Glib::RefPtr<Gtk::CssProvider> css_;
+    // The view's own following of a drag, and ours around it (both owned by
+    // their widgets).
+    GtkEventController* viewFollowsDrags_ = nullptr;
+    GtkEventController* dragsAround_ = nullptr;
     Glib::RefPtr<Gtk::TextTag> low_;
     Glib::RefPtr<Gtk::TextTag> manual_;
     Glib::RefPtr<Gtk::TextTag> search_;

@@ -76,6 +76,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
             return i.status == InputStatus::waitingPassword;
         });
     }
+    facts.shownLocked = c.shownLocked();
     facts.mode = c.recognitionMode;
     facts.annotationResult = c.hasAnnotationResult();
     if (details) {
@@ -154,7 +155,7 @@ std::optional<std::string> verdict(const std::optional<AutoPresentation>& presen
     return text;
 }
 
-bool showsPassword(const PaneFacts& f) { return f.queueOpen && f.waitingPassword; }
+bool showsPassword(const PaneFacts& f) { return f.queueOpen && (f.waitingPassword || f.shownLocked); }
 
 bool showsOpenOutput(const PaneFacts& f) { return f.saved; }
 

@@ -94,6 +94,8 @@ struct PaneFacts {
     double readingFraction = 0;
     QueueStatus queueStatus = QueueStatus::ready;
     bool waitingPassword = false;
+    // The shown PDF cannot be opened until its password is given.
+    bool shownLocked = false;
     OCRMode mode = OCRMode::standard;
     bool annotationResult = false;
     std::optional<AutoPresentation> autoPresentation;

@@ -150,7 +150,7 @@ std::string failedPageText(const PageRecord& record);
 std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error);
 
 // The pickers' choices by index: the order picker ("自動調整", "順番") and
-// the export picker ("結合TXT", "ファイル別TXT") put true first.
+// the export picker ("全結果1TXT", "ファイル別TXT") put true first.
 unsigned choiceIndex(bool value);
 bool choiceValue(unsigned index);
 

@@ -534,7 +534,7 @@ struct QueueView::Parts {
     // Export row and status line.
     Gtk::Box exportRow{Gtk::Orientation::HORIZONTAL, 6};
     Gtk::CheckButton exportWhole{"全キューを保存・コピー"};
-    Picker exportOneFile{"全キューTXT", QueueView::exportOneFileName, 220, {"結合TXT", "ファイル別TXT"}};
+    Picker exportOneFile{"全キューTXT", QueueView::exportOneFileName, 220, {"全結果1TXT", "ファイル別TXT"}};
     sigc::connection recursiveToggled;
     sigc::connection exportWholeToggled;
 

@@ -76,6 +76,10 @@ TEST(GtkFolderChooser, TheGrantsAskThroughTheRealChooserOnceAnsweredOnceCancelle
         ASSERT_TRUE(GTK_IS_FILE_CHOOSER(window->gobj()));
         EXPECT_EQ(window->get_transient_for(), &owner);
         EXPECT_TRUE(window->get_modal());
+        // Room for the places and their Japanese names, not the toolkit's
+        // low window.
+        EXPECT_TRUE(test::spinUntil([&] { return window->get_width() >= 900 && window->get_height() >= 600; }))
+            << window->get_width() << "x" << window->get_height();
         EXPECT_TRUE(test::spinUntil([&] { return currentFolder(window) == AppRuntime::defaultOutput(); }));
         GtkWidget* accept = responseButton(window, GTK_RESPONSE_ACCEPT);
         ASSERT_NE(accept, nullptr);

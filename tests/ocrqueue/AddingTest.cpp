@@ -218,7 +218,7 @@ TEST_F(Adding, WithNoQueueOpenTheFilesOpenAsAManagedQueue) {
     const fs::path note = tmp / "note.txt";
     test::writeFile(note, "メモ");
     add(*d, {doc("two.pdf"), note});
-    EXPECT_EQ(d->status.get(), refusedKinds);
+    EXPECT_EQ(d->status.get(), std::string("note.txt：") + refusedKinds);
     EXPECT_FALSE(d->engine);
 }
 
@@ -450,7 +450,7 @@ TEST_F(Adding, SeveralDroppedFilesGoToTheEndAndDropsTakeTurns) {
     // Onto no queue: the opening refuses a text file.
     EXPECT_TRUE(c->receiveDrop({item(doc("a.pdf")), item(note)}));
     dropped(*c);
-    EXPECT_EQ(c->status.get(), refusedKinds);
+    EXPECT_EQ(c->status.get(), std::string("note.txt：") + refusedKinds);
     EXPECT_FALSE(c->engine);
 
     // Two drops at once: the second is handled after the first one's
@@ -461,7 +461,7 @@ TEST_F(Adding, SeveralDroppedFilesGoToTheEndAndDropsTakeTurns) {
     // Onto an open queue, a file of another kind is refused as well: it
     // would only fail when the run reached it.
     EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{tmp / "first.pdf"}));
-    EXPECT_EQ(c->status.get(), refusedKinds);
+    EXPECT_EQ(c->status.get(), std::string("note.txt：") + refusedKinds);
     EXPECT_TRUE(c->receiveDrop({item(doc("second.pdf")), item(doc("third.pdf"), true)}));
     dropped(*c);
     EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{tmp / "first.pdf", tmp / "second.pdf", tmp / "third.pdf"}));

@@ -76,7 +76,7 @@ TEST_F(Opening, RefusalsOpenNothing) {
     const fs::path a = test::writeDocument(tmp / "a.pdf", 1);
     test::writeFile(tmp / "notes.txt", "memo");
     test::runTask(c->requestSelection({a, tmp / "notes.txt"}));
-    EXPECT_EQ(c->status.get(), "PNG・JPEG・PDFを選んでください。");
+    EXPECT_EQ(c->status.get(), "notes.txt：PNG・JPEG・PDFを選んでください。");
     EXPECT_FALSE(c->importing.get());
     EXPECT_FALSE(fs::exists(c->parent));
 
@@ -135,7 +135,42 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
     EXPECT_EQ(c->status.get(), openedSentence);
     EXPECT_EQ(c->previewPageCount.get(), 40);
     open(*c, {test::lockPDF(test::writeDocument(tmp / "plain.pdf", 1), tmp / "locked.pdf", "鍵")});
-    EXPECT_EQ(c->status.get(), openedSentence);
+    EXPECT_TRUE(c->engine);
+    EXPECT_TRUE(c->shownLocked());
+}
+
+// A file of a kind not read, chosen in the panel, is named in its refusal
+// (the name beside the button is still the open document's), and the open
+// document stays as it was.
+TEST_F(Opening, AChosenFileOfAnotherKindIsNamedAndTheOpenDocumentStays) {
+    auto c = portedController();
+    picker->files = {test::writeDocument(tmp / "scan.pdf", 2)};
+    test::runTask(c->choose());
+    ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get() && c->engine; }));
+    ASSERT_TRUE(c->goPage(2));
+    const auto engine = c->engine;
+    const auto selected = c->selectedID.get();
+    const auto shown = c->preview.get();
+    for (const char* name : {"photo.webp", "anim.gif", "old.bmp", "fax.tiff", "memo.txt"}) {
+        test::writeFile(tmp / name, "x");
+        picker->files = {tmp / name};
+        test::runTask(c->choose());
+        EXPECT_EQ(c->status.get(), name + std::string("：PNG・JPEG・PDFを選んでください。")) << name;
+        EXPECT_EQ(c->engine, engine) << name;
+        EXPECT_EQ(c->currentName(), "scan.pdf") << name;
+        EXPECT_EQ(c->selectedID.get(), selected) << name;
+        EXPECT_EQ(c->page.get(), 2) << name;
+        EXPECT_EQ(c->preview.get().has_value(), shown.has_value()) << name;
+    }
+    // Among several, the first of another kind is named; so it is when
+    // they are added to the list.
+    picker->files = {tmp / "scan.pdf", tmp / "memo.txt", tmp / "fax.tiff"};
+    test::runTask(c->choose());
+    EXPECT_EQ(c->status.get(), "memo.txt：PNG・JPEG・PDFを選んでください。");
+    picker->files = {tmp / "fax.tiff"};
+    test::runTask(c->chooseAdditional());
+    EXPECT_EQ(c->status.get(), "fax.tiff：PNG・JPEG・PDFを選んでください。");
+    EXPECT_EQ(c->snapshot->value().inputs.size(), 1u);
 }
 
 TEST_F(Opening, AFileThatWillBeRefusedLeavesTheEditedDocumentOnScreen) {

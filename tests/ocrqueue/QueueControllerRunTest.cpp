@@ -322,6 +322,37 @@ TEST_F(Run, AnEmptyFieldStillPassesThePasswordTypedBefore) {
     EXPECT_EQ(c->snapshot->value().completedPages(), 3);
 }
 
+// Opened, a locked PDF says so at once; its password typed, its page shows
+// while it is read, and a wrong one leaves it asking.
+TEST_F(Run, ALockedPDFSaysSoOnOpeningAndShowsItsPageOnceUnlocked) {
+    c = gated();
+    c->automatic = false;
+    const fs::path locked = test::lockPDF(test::writeDocument(tmp / "plain.pdf", 2), tmp / "locked.pdf", "ひらけ");
+    test::runTask(c->requestSelection({locked}));
+    ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get() && c->engine; }));
+    EXPECT_EQ(c->status.get(), "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。");
+    EXPECT_TRUE(c->shownLocked());
+    EXPECT_FALSE(c->preview->has_value());
+
+    c->password = "違う";
+    test::runTask(c->start());
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }));
+    EXPECT_EQ(c->status.get(), wrongPassword);
+    EXPECT_TRUE(c->shownLocked());
+    EXPECT_FALSE(c->preview->has_value());
+
+    c->password = "ひらけ";
+    test::runTask(c->start());
+    ASSERT_TRUE(gate.held(1));
+    EXPECT_TRUE(c->busy.get());
+    EXPECT_FALSE(c->shownLocked());
+    ASSERT_TRUE(c->preview->has_value());
+    EXPECT_EQ(c->previewPageCount.get(), 2);
+    gate.open();
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }));
+    EXPECT_FALSE(c->shownLocked());
+}
+
 TEST_F(Run, CancellingAPasswordGivesUpTheSelectedInputOnly) {
     c = controller();
     const fs::path locked = test::lockPDF(test::writeDocument(tmp / "plain.pdf", 1), tmp / "locked.pdf", "pw");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "ocrviews/GtkQueuePorts.hpp"
 #include "support/MainLoop.hpp"
@@ -126,6 +127,40 @@ TEST(GtkQueueConfirmer, CancelIsFirstAndDefaultAndEveryAnswerResumesOnce) {
         ASSERT_TRUE(test::spinUntil([] { return openQuestion() != nullptr; }));
     }
     EXPECT_TRUE(test::spinUntil([] { return openQuestion() == nullptr; }));
+    owner.destroy();
+}
+
+// Each chooser says what it is for, and opens with room for the places
+// column and its Japanese names.
+TEST(GtkQueueFilePicker, EachChooserHasItsTitleAndOpensWithRoomForThePlaces) {
+    test::TempDir tmp;
+    Gtk::Window owner;
+    owner.set_default_size(1240, 850);
+    owner.present();
+    GtkQueueFilePicker picker([&] { return &owner; });
+    auto check = [&](auto asked, const char* title) {
+        Gtk::Window* window = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr && window->get_mapped(); }));
+        EXPECT_EQ(window->get_title(), title);
+        ASSERT_TRUE(test::spinUntil([&] { return window->get_width() >= 900 && window->get_height() >= 600; }))
+            << title << " " << window->get_width() << "x" << window->get_height();
+        std::vector<GtkWidget*> panes;
+        std::function<void(GtkWidget*)> walk = [&](GtkWidget* w) {
+            if (GTK_IS_PANED(w)) panes.push_back(w);
+            for (GtkWidget* c = gtk_widget_get_first_child(w); c; c = gtk_widget_get_next_sibling(c)) walk(c);
+        };
+        walk(GTK_WIDGET(window->gobj()));
+        ASSERT_FALSE(panes.empty()) << title;
+        EXPECT_GE(gtk_paned_get_position(GTK_PANED(panes.front())), 200) << title;
+        gtk_widget_activate(responseButton(window, GTK_RESPONSE_CANCEL));
+        ASSERT_TRUE(asked.finish());
+        EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    };
+    check(test::Spawned<std::vector<fs::path>>(picker.openFiles(true, {FileKind::png, FileKind::jpeg, FileKind::pdf})),
+          "OCRする原稿を選ぶ");
+    check(test::Spawned<std::optional<fs::path>>(picker.chooseFolder()), "原稿のフォルダを選ぶ");
+    check(test::Spawned<std::optional<fs::path>>(picker.chooseSaveFolder(tmp.path(), "このフォルダに保存", true)),
+          "TXTの保存先を選ぶ");
     owner.destroy();
 }
 

@@ -237,7 +237,7 @@ TEST(OCRSourceColumn, PageRowZoomAndPickerFollowTheControllerAndDriveIt) {
     c->preview = std::nullopt;
     settle();
     EXPECT_TRUE(empty.get_visible());
-    EXPECT_EQ(empty.get_text(), "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。");
+    EXPECT_EQ(empty.get_text(), "ページを表示できません。");
     EXPECT_TRUE(w.column->preview().boxes().empty());
 }
 

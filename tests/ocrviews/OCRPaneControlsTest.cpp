@@ -5,9 +5,12 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/passwordentry.h>
 
+#include <algorithm>
 #include <string>
 
 #include "PaneFixture.hpp"
+#include "ocrviews/OCRSourceColumn.hpp"
+#include "ocrviews/QueueView.hpp"
 
 // The OCR pane's control panel, search and option rows on real queues:
 // what they show, what they let the user do, and what they call.
@@ -19,6 +22,15 @@ namespace fs = std::filesystem;
 namespace {
 
 bool busyAndHeld(QueueController& c, PageGate& gate) { return spinUntil([&] { return c.busy.get(); }) && gate.held(1); }
+
+std::vector<std::string> choices(Gtk::DropDown& picker) {
+    std::vector<std::string> out;
+    GListModel* model = G_LIST_MODEL(picker.get_model()->gobj());
+    for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
+        out.push_back(gtk_string_list_get_string(GTK_STRING_LIST(model), i));
+    }
+    return out;
+}
 
 TEST_F(Pane, WithoutAQueueOnlyOpeningAndTheListAreUsable) {
     c = fixed();
@@ -265,6 +277,36 @@ TEST_F(Pane, TheLockedPDFsPasswordRowWaitsForTheRunAndGoesWhenNoInputWaits) {
     EXPECT_EQ(w.find<Gtk::PasswordEntry>(OCRControlPanel::passwordName).get_text(), "");
 }
 
+// Opened from the panel, a locked PDF says so with its field; Return in the
+// field unlocks it, and its page shows while it is read.
+TEST_F(Pane, ALockedPDFAsksForItsPasswordOnOpeningAndReturnUnlocksIt) {
+    c = gated();
+    c->automatic = false;
+    PaneWindow w(c, settings, 1240, 850);
+    picker->files = {lockPDF(writeDocument(tmp / "plain.pdf", 2), tmp / "locked.pdf", "ひらけ")};
+    press(w.widget(OCRControlPanel::openName));
+    ASSERT_TRUE(spinUntil([&] { return c->engine != nullptr && !c->importing.get(); }));
+    settle();
+    EXPECT_TRUE(w.shows(OCRControlPanel::passwordRowName));
+    EXPECT_TRUE(w.usable(OCRControlPanel::unlockName));
+    EXPECT_EQ(w.text(OCRControlPanel::statusName), c->status.get());
+    EXPECT_EQ(w.text(OCRSourceColumn::emptyName), "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。");
+    EXPECT_EQ(w.text(OCRSourceColumn::pageName), "");
+
+    auto& field = w.find<Gtk::PasswordEntry>(OCRControlPanel::passwordName);
+    field.set_text("ひらけ");
+    g_signal_emit_by_name(field.gobj(), "activate");
+    ASSERT_TRUE(busyAndHeld(*c, gate));
+    settle();
+    EXPECT_FALSE(w.shows(OCRSourceColumn::statusPageName));
+    EXPECT_EQ(w.text(OCRSourceColumn::pageName), "1 / 2");
+    gate.open();
+    ASSERT_TRUE(spinUntil([&] { return !c->busy.get(); }, 20s));
+    settle();
+    EXPECT_FALSE(w.shows(OCRControlPanel::passwordRowName));
+    EXPECT_EQ(c->snapshot.get()->inputs[0].status, InputStatus::completed);
+}
+
 TEST_F(Pane, GivingUpThePasswordRemovesItsRow) {
     c = fixed();
     const fs::path locked = lockPDF(writeDocument(tmp / "plain.pdf", 1), tmp / "locked.pdf", "ひらけ");
@@ -327,6 +369,23 @@ TEST_F(Pane, OptionRowsBindTheirOptionsAndCopyTheText) {
     c->snapshot = privateQueue;
     settle();
     EXPECT_EQ(w.text(OCROptionRows::privateNoteName), "プライベート：再開情報を保存しません");
+}
+
+// The pane's TXT choice (one TXT per original or per page) and the queue
+// panel's (one TXT for the whole queue or one per original) are different
+// choices: no name stands for both.
+TEST_F(Pane, TheTXTChoiceAndTheWholeQueuesShareNoName) {
+    c = fixed();
+    PaneWindow w(c, settings, 1240, 850);
+    c->processingList = true;
+    ASSERT_TRUE(spinUntil([&] { return findByName(w.window, QueueView::exportOneFileName) != nullptr; }));
+    const auto perOriginal = choices(w.find<Gtk::DropDown>(OCROptionRows::txtName));
+    const auto wholeQueue = choices(w.find<Gtk::DropDown>(QueueView::exportOneFileName));
+    EXPECT_EQ(perOriginal, (std::vector<std::string>{"結合TXT", "ページ別TXT"}));
+    EXPECT_EQ(wholeQueue, (std::vector<std::string>{"全結果1TXT", "ファイル別TXT"}));
+    for (const auto& name : wholeQueue) {
+        EXPECT_EQ(std::count(perOriginal.begin(), perOriginal.end(), name), 0) << name;
+    }
 }
 
 // Two PDFs dropped, run, searched, edited on the hit's page and saved.

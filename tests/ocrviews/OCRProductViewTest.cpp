@@ -2,10 +2,12 @@
 #include <gtk/gtk.h>
 #include <gtkmm/button.h>
 #include <gtkmm/checkbutton.h>
+#include <gtkmm/dragsource.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
+#include <gtkmm/textview.h>
 #include <gtkmm/window.h>
 
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "PaneFixture.hpp"
+#include "ocrviews/OCRTextEditor.hpp"
 #include "ocrviews/PaneRules.hpp"
 #include "ocrviews/QueueView.hpp"
 #include "support/MainLoop.hpp"
@@ -454,6 +457,64 @@ TEST_F(Pane, DroppedFilesOpenAsAManagedQueueAndTheHoverTintsThePane) {
     EXPECT_EQ(c->snapshot.get()->inputs[1].path, b.string());
     settle();
     EXPECT_TRUE(w.usable(OCRControlPanel::startName));
+}
+
+// A file dragged with the display's own pointer from a source beside the
+// pane, across the result text and its edges (where a text view scrolls
+// towards a text drop) to the page: the text keeps its place, and the page
+// takes the file.
+TEST_F(Pane, AFileDraggedAcrossTheResultTextLeavesItsPlace) {
+    c = fixed();
+    openRunQueue(*c, {1}, OCRSettings{});
+    c->showPage();
+    PaneWindow w(c, settings, 1000, 700);
+    std::string lines;
+    for (int i = 1; i <= 200; ++i) lines += std::to_string(i) + "行目の本文\n";
+    c->setEdited(lines);
+    const fs::path dragged = writeDocument(tmp / "dragged.pdf", 1);
+
+    // The source: a file, as a file manager offers it.
+    Gtk::Label source("dragged.pdf");
+    source.set_size_request(160, 160);
+    auto drag = Gtk::DragSource::create();
+    drag->set_actions(Gdk::DragAction::COPY);
+    GFile* file = g_file_new_for_path(dragged.c_str());
+    GdkFileList* list = gdk_file_list_new_from_array(&file, 1);
+    drag->set_content(Glib::wrap(gdk_content_provider_new_typed(GDK_TYPE_FILE_LIST, list)));
+    g_boxed_free(GDK_TYPE_FILE_LIST, list);
+    g_object_unref(file);
+    source.add_controller(drag);
+    w.box.append(source);
+    ASSERT_TRUE(spinUntil([&] { return source.get_mapped() && source.get_width() > 0; }));
+    settle();
+
+    auto& text = w.find<Gtk::TextView>(OCRTextEditor::viewName);
+    auto place = text.get_vadjustment();
+    ASSERT_TRUE(spinUntil([&] { return place->get_upper() > place->get_page_size() * 3; }));
+    place->set_value((place->get_upper() - place->get_page_size()) / 2);
+    settle();
+    const double kept = place->get_value();
+    ASSERT_TRUE(pointerPress(centreOf(source)));
+    // Out of the source in steps, as a hand moves, until the drag begins.
+    for (int i = 1; i <= 6; ++i) {
+        ASSERT_TRUE(pointerMove(pointOf(source, source.get_width() / 2.0 - 10 * i, source.get_height() / 2.0)));
+        settle();
+    }
+    const int width = text.get_width();
+    const int height = text.get_height();
+    for (const auto& [x, y] : std::vector<std::pair<double, double>>{
+             {width * 0.8, height * 0.5}, {width * 0.5, 4.0}, {width * 0.5, height * 0.5}, {width * 0.5, height - 4.0}}) {
+        ASSERT_TRUE(pointerMove(pointOf(text, x, y)));
+        // A text view scrolls towards a drop on a timer of a tenth of a second.
+        spinFor(std::chrono::milliseconds(400));
+        EXPECT_NEAR(place->get_value(), kept, 1.0) << "at " << x << ", " << y;
+    }
+    ASSERT_TRUE(pointerMove(centreOf(w.widget(OCRSourceColumn::previewName))));
+    spinFor(std::chrono::milliseconds(200));
+    // The text was edited: the opening asks first.
+    confirmer->answers = {true};
+    ASSERT_TRUE(pointerRelease());
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask && c->dropTask->done() && c->currentName() == "dragged.pdf"; }));
 }
 
 TEST_F(Pane, ARefusedDropEndsTheHoverNamesTheFileAndTheNextDropIsTaken) {

@@ -62,8 +62,8 @@ TEST(SourceColumnRules, PickerOnlyForTwoInputsLabelledByPositionAndName) {
     EXPECT_EQ(options[1].label, "2: b.png");
     EXPECT_EQ(options[1].id, snapshot.inputs[1].id);
     EXPECT_EQ(emptyText(false), "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」");
-    EXPECT_EQ(emptyText(true, true), "ページを表示できません。\n必要な場合はPDFパスワードを入力してください。");
-    // An image has no password to ask for.
+    EXPECT_EQ(emptyText(true, true), "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。");
+    // Only a locked PDF asks for its password.
     EXPECT_EQ(emptyText(true, false), "ページを表示できません。");
 }
 
