@@ -480,6 +480,8 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
                         registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
                         registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
+                        // The window at its least size: the queue panel whole above the pane.
+                        registerScene("workspace-ocr-resume-candidates-narrow", 920, 720, workspaceResumeCandidates) &&
                         registerScene("ocr-pane-drop", 1240, 850, dropHover) &&
                         registerScene("ocr-pane-refused-over-edit", 1240, 850, refusedOverEdit) &&
                         registerScene("ocr-pane-saved-txt", 1240, 850, savedText) &&
