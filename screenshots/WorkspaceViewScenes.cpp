@@ -419,12 +419,20 @@ Gtk::Window* downloadsWindow(Stage& stage, AppPreferences::Panel panel) {
 }
 
 // The window at its least size after a download broke off: with nothing
-// running the list is folded, and its one line is the failed row, with its
-// reason and its buttons.
-Gtk::Window* failedDownloadNarrow(Stage& stage) {
+// running the list is folded, and its one line is the caption (a private
+// tab's is long) and the failed row, with its reason.
+Gtk::Window* failedDownloadNarrow(Stage& stage, bool privateTab) {
     auto& set = sceneSet(stage);
     auto* window = newsWindow(stage, set);
     if (!window) return nullptr;
+    if (privateTab) {
+        auto& model = *window->model();
+        model.addTab(true);
+        model.setAddress(stage.server.url("/news"));
+        model.navigate();
+        auto tab = model.selectedTab();
+        test::spinUntil([&] { return !tab->browser->loading && !tab->browser->pageTitle->empty(); });
+    }
     auto tab = window->model()->selectedTab();
     AutomaticDownloads automatic(stage);
     stage.server.bytes("/narrow-tax.pdf", "application/pdf", std::string(182734, 'p'), attachment("tax-form-2026.pdf"));
@@ -494,7 +502,10 @@ const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-downloads-bottom", 1240, 850, downloadsBottom) &&
                         // The window at its least width: the running rows' 中止 still shows.
                         registerScene("workspace-web-downloads-narrow", 920, 720, downloadsRight) &&
-                        registerScene("workspace-web-download-failed-narrow", 920, 720, failedDownloadNarrow) &&
+                        registerScene("workspace-web-download-failed-narrow", 920, 720,
+                                      [](Stage& stage) { return failedDownloadNarrow(stage, false); }) &&
+                        registerScene("workspace-web-download-failed-private-narrow", 920, 720,
+                                      [](Stage& stage) { return failedDownloadNarrow(stage, true); }) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-history-print", 1240, 850, historyPrint) &&
