@@ -2,10 +2,13 @@
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
+#include <gtkmm/scrollbar.h>
+#include <gtkmm/adjustment.h>
 
 #include "foundation/Raster.hpp"
 #include "ocrjobs/JobControl.hpp"
 #include "ocrviews/OCRProductView.hpp"
+#include "ocrviews/QueueView.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TextPages.hpp"
@@ -410,6 +413,34 @@ std::vector<std::filesystem::path> textFiles(const std::filesystem::path& folder
 }
 
 }  // namespace
+
+// The OCR section of a window at its least size, with a queue longer than
+// the panel shows: the panel scrolls up and down beside its rows, never
+// sideways, so no scroll bar stands over a toolbar.
+TEST_F(WorkspaceViewTest, TheQueuePanelOfTheLeastWindowNeverScrollsSideways) {
+    auto& window = openWindow();
+    window.window().set_default_size(WorkspaceWindow::minimumWidth, WorkspaceWindow::minimumHeight);
+    window.model()->queue->select(textFiles(dir.path(), 6), nullptr);
+    window.model()->queue->processingList = true;
+    pressRow(window, Section::ocr);
+    std::function<QueueView*(Gtk::Widget&)> find = [&](Gtk::Widget& root) -> QueueView* {
+        if (auto* view = dynamic_cast<QueueView*>(&root)) return view;
+        for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
+            if (auto* found = find(*child)) return found;
+        }
+        return nullptr;
+    };
+    QueueView* panel = nullptr;
+    ASSERT_TRUE(spinUntil([&] {
+        panel = find(window.window());
+        return panel && panel->get_mapped() && window.window().get_width() <= WorkspaceWindow::minimumWidth &&
+               !panel->refreshPending() && panel->get_vadjustment()->get_upper() > panel->get_height();
+    })) << window.window().get_width();
+    auto h = panel->get_hadjustment();
+    EXPECT_TRUE(spinUntil([&] { return h->get_upper() <= h->get_page_size() + 0.5; }))
+        << h->get_upper() << " wide in " << h->get_page_size();
+    EXPECT_FALSE(panel->get_hscrollbar()->get_mapped());
+}
 
 // Everything that can stand between the address bar and the page at once:
 // the OCR strip of a paused queue, a refusal, a save running in another tab
