@@ -103,17 +103,6 @@ TEST(CaptureHandOffTexts, TheAskingWindowsOwnSentencesAreTheUsualOnesAnotherWind
     EXPECT_EQ(CaptureHandOff::replacedIn(other), "ウインドウ「ベルモラ（2）」のOCR画面で処理結果を確認してください。");
     EXPECT_EQ(CaptureHandOff::partialIn(other),
               "OCRの一部を読み取れませんでした。ウインドウ「ベルモラ（2）」のOCR画面を確認してください。");
-    // Each follows the save's own sentence in the tab's status line: none
-    // says a second time that the image was saved.
-    for (const std::string& sentence :
-         {CaptureHandOff::runningIn(other), CaptureHandOff::completedIn(other), CaptureHandOff::replacedIn(other),
-          CaptureHandOff::partialIn(other), std::string(CaptureHandOff::failed), std::string(CaptureHandOff::replaced),
-          std::string(CaptureHandOff::partial), std::string(CaptureHandOff::completed),
-          std::string(CaptureHandOff::stopped), std::string(CaptureHandOff::notStarted),
-          std::string(CaptureHandOff::windowGone)}) {
-        EXPECT_EQ(sentence.find("保存しました"), std::string::npos) << sentence;
-        EXPECT_EQ(sentence.find("保存は完了"), std::string::npos) << sentence;
-    }
 }
 
 TEST_F(CaptureHandOffTest, AFreeQueueOfTheWindowReadsThePartsInOrderToTheEnd) {

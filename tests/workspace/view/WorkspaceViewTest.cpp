@@ -412,16 +412,10 @@ TEST_F(WorkspaceViewTest, TheQueuePanelOfTheLeastWindowNeverScrollsSideways) {
     window.model()->queue->select(textFiles(dir.path(), 6), nullptr);
     window.model()->queue->processingList = true;
     pressRow(window, Section::ocr);
-    std::function<QueueView*(Gtk::Widget&)> find = [&](Gtk::Widget& root) -> QueueView* {
-        if (auto* view = dynamic_cast<QueueView*>(&root)) return view;
-        for (auto* child = root.get_first_child(); child; child = child->get_next_sibling()) {
-            if (auto* found = find(*child)) return found;
-        }
-        return nullptr;
-    };
     QueueView* panel = nullptr;
     ASSERT_TRUE(spinUntil([&] {
-        panel = find(window.window());
+        auto* slot = named(window, OCRProductView::queueSlotName);
+        panel = slot ? dynamic_cast<QueueView*>(slot->get_first_child()) : nullptr;
         return panel && panel->get_mapped() && window.window().get_width() <= WorkspaceWindow::minimumWidth &&
                !panel->refreshPending() && panel->get_vadjustment()->get_upper() > panel->get_height();
     })) << window.window().get_width();
