@@ -511,7 +511,11 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
                         registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
+                        // At the window's least size: the summary wraps, nothing scrolls sideways.
+                        registerScene("workspace-ocr-queue-rows-narrow", 920, 720, workspaceQueueRows) &&
                         registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
+                        // The window at its least size: the queue panel whole above the pane.
+                        registerScene("workspace-ocr-resume-candidates-narrow", 920, 720, workspaceResumeCandidates) &&
                         registerScene("ocr-pane-drop", 1240, 850, dropHover) &&
                         registerScene("ocr-pane-refused-over-edit", 1240, 850, refusedOverEdit) &&
                         registerScene("ocr-pane-saved-txt", 1240, 850, savedText) &&

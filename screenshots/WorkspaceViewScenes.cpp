@@ -4,8 +4,11 @@
 // places), the OCR
 // section, the history section with saved outputs while another tab's save
 // runs (its strip at the bottom, a status line), a print of many pages
-// selected in the history, and the settings section.
+// selected in the history, and the settings section, also after an export.
+// At the window's least size: the downloads, running and after a failure.
 // Each scene has a window set of its own, kept until the process ends.
+#include <gtk/gtk.h>
+#include <gtkmm/button.h>
 #include <unicode/locid.h>
 
 #include <fstream>
@@ -23,6 +26,7 @@
 #include "workspace/AppServices.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "workspace/BrindlexApp.hpp"
+#include "settingsui/SettingsScreen.hpp"
 #include "workspace/HistoryView.hpp"
 #include "workspace/WorkspaceView.hpp"
 #include "workspace/WorkspaceWindows.hpp"
@@ -414,6 +418,38 @@ Gtk::Window* downloadsWindow(Stage& stage, AppPreferences::Panel panel) {
     return &window->window();
 }
 
+// The window at its least size after a download broke off: with nothing
+// running the list is folded, and its one line is the caption (a private
+// tab's is long) and the failed row, with its reason.
+Gtk::Window* failedDownloadNarrow(Stage& stage, bool privateTab) {
+    auto& set = sceneSet(stage);
+    auto* window = newsWindow(stage, set);
+    if (!window) return nullptr;
+    if (privateTab) {
+        auto& model = *window->model();
+        model.addTab(true);
+        model.setAddress(stage.server.url("/news"));
+        model.navigate();
+        auto tab = model.selectedTab();
+        test::spinUntil([&] { return !tab->browser->loading && !tab->browser->pageTitle->empty(); });
+    }
+    auto tab = window->model()->selectedTab();
+    AutomaticDownloads automatic(stage);
+    stage.server.bytes("/narrow-tax.pdf", "application/pdf", std::string(182734, 'p'), attachment("tax-form-2026.pdf"));
+    stage.server.stream("/narrow-broken.xlsx", {.length = 65536,
+                                                .chunk = 8192,
+                                                .breakAfter = int64_t{16384},
+                                                .headers = attachment("schedule.xlsx")});
+    if (auto saved = startDownload(stage.server, *tab, "/narrow-tax.pdf")) {
+        test::spinUntil([&] { return !saved->active(); }, std::chrono::seconds(30));
+    }
+    if (auto broken = startDownload(stage.server, *tab, "/narrow-broken.xlsx")) {
+        test::spinUntil([&] { return !broken->active(); }, std::chrono::seconds(30));
+    }
+    test::spinFor(std::chrono::milliseconds(300));
+    return &window->window();
+}
+
 Gtk::Window* downloadsRight(Stage& stage) { return downloadsWindow(stage, AppPreferences::Panel::right); }
 
 Gtk::Window* downloadsBottom(Stage& stage) { return downloadsWindow(stage, AppPreferences::Panel::bottom); }
@@ -426,6 +462,36 @@ Gtk::Window* settingsSection(Stage& stage) {
     return &window->window();
 }
 
+// The settings section after 設定を書き出す through the real save panel:
+// the sentence and 保存先を開く join apply and re-read in the action bar.
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+Gtk::Window* settingsExported(Stage& stage) {
+    Gtk::Window* window = settingsSection(stage);
+    if (!window) return nullptr;
+    window->present();
+    const fs::path folder = fs::path(g_get_home_dir()) / "ドキュメント";
+    fs::create_directories(folder);
+    auto* button = dynamic_cast<Gtk::Button*>(test::findByName(*window, SettingsScreen::exportName));
+    if (!button) return nullptr;
+    test::spinUntil([&] { return button->get_mapped(); });
+    g_signal_emit_by_name(button->gobj(), "clicked");
+    GtkWidget* panel = nullptr;
+    test::spinUntil([&] {
+        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
+        }
+        return panel != nullptr;
+    });
+    if (!panel) return nullptr;
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (folder / "ベルモラ_Settings").c_str());
+    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    auto* reveal = test::findByName(*window, SettingsScreen::revealName);
+    test::spinUntil([&] { return reveal && reveal->get_visible(); });
+    test::spinFor(std::chrono::milliseconds(100));
+    return window;
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
+
 const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-bottom", 1240, 850, webSectionBottom) &&
                         registerScene("workspace-web-crowded", 1240, 850, crowdedRight) &&
@@ -436,10 +502,15 @@ const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-downloads-bottom", 1240, 850, downloadsBottom) &&
                         // The window at its least width: the running rows' 中止 still shows.
                         registerScene("workspace-web-downloads-narrow", 920, 720, downloadsRight) &&
+                        registerScene("workspace-web-download-failed-narrow", 920, 720,
+                                      [](Stage& stage) { return failedDownloadNarrow(stage, false); }) &&
+                        registerScene("workspace-web-download-failed-private-narrow", 920, 720,
+                                      [](Stage& stage) { return failedDownloadNarrow(stage, true); }) &&
                         registerScene("workspace-ocr", 1240, 850, ocrSection) &&
                         registerScene("workspace-history", 1240, 850, historySection) &&
                         registerScene("workspace-history-print", 1240, 850, historyPrint) &&
-                        registerScene("workspace-settings", 1240, 850, settingsSection);
+                        registerScene("workspace-settings", 1240, 850, settingsSection) &&
+                        registerScene("workspace-settings-exported", 1240, 850, settingsExported);
 
 }  // namespace
 

@@ -98,16 +98,17 @@ Gtk::Window* help(Stage& stage) {
     return dialogSaying("ベルモラの使い方");
 }
 
-Gtk::Window* restoredWindow(Stage& stage) {
+// A window restored with `count` tabs, the first one selected: the others
+// wait unloaded, their labels told apart by their ports.
+Gtk::Window* restoredWindow(Stage& stage, int count) {
     stage.server.html("/course", noticePage);
     auto& set = sceneSet(stage);
-    // The last tab's page comes from a second server on the same host: its
-    // tab reads apart from the others by its port.
-    auto* other = new test::WebTestServer;
-    other->html("/course", noticePage);
+    // Each tab's page comes from a server of its own on the same host.
     RestoredWindow restored{UUID::random(), {}, UUID()};
-    for (int i = 0; i < 3; ++i) {
-        auto& server = i < 2 ? stage.server : *other;
+    for (int i = 0; i < count; ++i) {
+        test::WebTestServer* other = i == 0 ? nullptr : new test::WebTestServer;
+        if (other) other->html("/course", noticePage);
+        auto& server = other ? *other : stage.server;
         RestoredTab tab{UUID::random(), server.url("/course?page=" + std::to_string(i + 1)), false};
         restored.tabs.push_back(tab);
     }
@@ -120,7 +121,9 @@ const bool registered = registerScene("close-running-work", 428, 179, closeRunni
                         registerScene("close-unsaved-results", 415, 179, closeUnsaved) &&
                         registerScene("quit-question", 480, 179, quitQuestion) &&
                         registerScene("help", 520, 420, help) &&
-                        registerScene("restored-window", 1240, 850, restoredWindow);
+                        registerScene("restored-window", 1240, 850, [](Stage& stage) { return restoredWindow(stage, 4); }) &&
+                        registerScene("restored-window-narrow", 920, 720,
+                                      [](Stage& stage) { return restoredWindow(stage, 3); });
 
 }  // namespace
 

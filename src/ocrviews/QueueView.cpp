@@ -186,7 +186,9 @@ struct InputActions {
 // error) are made only when an input first needs them.
 class InputGroup : public Gtk::Box {
 public:
-    static constexpr int nameWidth = 250;
+    // With the progress columns and the selected input's move buttons, the
+    // line fits the panel of the least window beside its scroll bar.
+    static constexpr int nameWidth = 230;
     static constexpr int failedIndent = 24;
 
     explicit InputGroup(const InputActions& actions) : Gtk::Box(Gtk::Orientation::VERTICAL, 6), actions_(actions) {
@@ -612,6 +614,12 @@ struct QueueView::Parts {
         leading(counts);
         note.set_name(QueueView::noteName);
         caption(note);
+        // The counts and the note share the line and wrap in it rather than
+        // widen the panel past what the least window gives it.
+        for (Gtk::Label* label : {&counts, &note}) {
+            label->set_wrap(true);
+            label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        }
         named(retryAll, QueueView::retryFailedName);
 
         exportWhole.set_name(QueueView::exportWholeName);

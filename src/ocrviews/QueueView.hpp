@@ -76,7 +76,9 @@ public:
     static constexpr int minimumHeight = 64;
     // How many inputs of the open queue it keeps in view.
     static constexpr int rowsInView = 3;
-    static constexpr int minimumContentWidth = 680;
+    // At most what the window's least width leaves the panel beside its
+    // vertical scroll bar: the panel never scrolls sideways there.
+    static constexpr int minimumContentWidth = 660;
 
     // settings may be null; the panel reads nothing from it.
     explicit QueueView(std::shared_ptr<QueueController> controller, SettingsStore* settings = nullptr);

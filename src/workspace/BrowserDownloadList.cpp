@@ -235,6 +235,11 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
         if (!folding_) fold();
     });
     caption_.set_valign(Gtk::Align::CENTER);
+    // Folded, the caption shares its line with the newest row: it wraps
+    // rather than push the row past the page's edge in a narrow window (a
+    // private tab's caption is as long as the row itself).
+    caption_.set_wrap(true);
+    caption_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     foldedRow_.set_name(foldedName);
     foldedRow_.set_hexpand(true);
     foldedRow_.set_margin_start(8);

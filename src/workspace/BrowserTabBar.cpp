@@ -125,12 +125,18 @@ public:
         // Cut as it may be, the title keeps a few characters beside the
         // marks: a narrow tab never shows only its marks.
         label_.set_size_request(titleMinimumWidth(label_), -1);
+        // The title's tail (a port) stands whole after the cut head.
+        tail_.set_use_markup(false);
+        tail_.set_single_line_mode(true);
+        tail_.set_xalign(0);
+        tail_.set_visible(false);
         privateMark_.set_text(std::string(WebWorkspaceRules::privatePrefix));
         privateMark_.set_visible(false);
         busy_.set_text(std::string(WebWorkspaceRules::busySuffix));
         busy_.set_visible(false);
         text_.append(privateMark_);
         text_.append(label_);
+        text_.append(tail_);
         text_.append(busy_);
         content_.append(icon_);
         content_.append(text_);
@@ -173,7 +179,10 @@ public:
     }
 
     void update(const std::string& title, bool active, bool isPrivate, bool selected) {
-        if (label_.get_text().raw() != title) label_.set_text(title);
+        const WebWorkspaceRules::TitleCut cut = WebWorkspaceRules::titleCut(title);
+        if (label_.get_text().raw() != cut.head) label_.set_text(cut.head);
+        if (tail_.get_text().raw() != cut.tail) tail_.set_text(cut.tail);
+        tail_.set_visible(!cut.tail.empty());
         if (busy_.get_visible() != active) busy_.set_visible(active);
         if (!isPrivate_ || *isPrivate_ != isPrivate) {
             isPrivate_ = isPrivate;
@@ -207,6 +216,7 @@ private:
     // fit never cuts a mark away.
     Gtk::Label privateMark_;
     Gtk::Label label_;
+    Gtk::Label tail_;
     Gtk::Label busy_;
     WidthClamp& clamp_;
     Gtk::Button select_;

@@ -43,7 +43,7 @@ Task<void> followElsewhere(std::shared_ptr<QueueController> queue, UUID startedI
 }  // namespace
 
 std::string runningIn(std::string_view where) {
-    return "画像保存は完了しました。OCRは" + std::string(where) + "で実行しています。";
+    return "OCRは" + std::string(where) + "で実行しています。";
 }
 
 std::string completedIn(std::string_view where) {
@@ -51,11 +51,11 @@ std::string completedIn(std::string_view where) {
 }
 
 std::string replacedIn(std::string_view where) {
-    return "画像保存は完了しました。" + std::string(where) + "で処理結果を確認してください。";
+    return std::string(where) + "で処理結果を確認してください。";
 }
 
 std::string partialIn(std::string_view where) {
-    return "画像保存は完了しましたが、OCRの一部を読み取れませんでした。" + std::string(where) + "を確認してください。";
+    return "OCRの一部を読み取れませんでした。" + std::string(where) + "を確認してください。";
 }
 
 bool takes(const QueueController& queue) {

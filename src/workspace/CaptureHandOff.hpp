@@ -13,6 +13,8 @@
 //   the new window by its title; that window is brought forward when its
 //   run has ended.
 // - The saved files are never touched: every outcome keeps them.
+// - The sentences follow the save's own ("画像を保存しました（1枚）") in the
+//   tab's status line, so none of them says again that the image was saved.
 // - In the asking window the watch runs inside the capture's task. A cancel
 //   of that task stops the queue once (cancel), and the watch keeps looking
 //   until the run has really ended.
@@ -38,12 +40,11 @@ namespace velmora::CaptureHandOff {
 
 inline constexpr const char* windowGone = "画像は保持しました。OCR画面から開いてください。";
 inline constexpr const char* notStarted = "OCRは開始せず、画像を保持しました。";
-inline constexpr const char* failed = "画像保存は完了しましたが、OCRに失敗しました。OCR画面から画像を開いてください。";
-inline constexpr const char* replaced = "画像保存は完了しました。OCR画面で処理結果を確認してください。";
+inline constexpr const char* failed = "OCRに失敗しました。OCR画面から画像を開いてください。";
+inline constexpr const char* replaced = "OCR画面で処理結果を確認してください。";
 inline constexpr const char* stopped = "OCRを中止しました。保存済み画像は保持しています。";
 inline constexpr const char* completed = "標準OCRが完了しました。OCR画面で確認できます。";
-inline constexpr const char* partial =
-    "画像保存は完了しましたが、OCRの一部を読み取れませんでした。OCR画面を確認してください。";
+inline constexpr const char* partial = "OCRの一部を読み取れませんでした。OCR画面を確認してください。";
 
 // How often the watch looks at the queue.
 inline constexpr std::chrono::milliseconds watchPoll{50};

@@ -10,6 +10,24 @@ std::string itemText(bool isPrivate, std::string_view title, bool active) {
     return text;
 }
 
+TitleCut titleCut(std::string_view title) {
+    constexpr std::string_view wideColon = "：";
+    // The last word: after the last space or the prefix's wide colon.
+    std::size_t start = title.find_last_of(" \t");
+    start = start == std::string_view::npos ? 0 : start + 1;
+    if (const std::size_t colon = title.rfind(wideColon); colon != std::string_view::npos && colon >= start) {
+        start = colon + wideColon.size();
+    }
+    const std::string_view word = title.substr(start);
+    const std::size_t colon = word.rfind(':');
+    const std::string_view port = colon == std::string_view::npos ? std::string_view() : word.substr(colon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 &&
+                        std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || colon == 0) return {std::string(title), {}};
+    const std::size_t cut = start + colon;
+    return {std::string(title.substr(0, cut)), std::string(title.substr(cut))};
+}
+
 std::string menuTitle(bool isPrivate, std::string_view title) {
     std::string text;
     if (isPrivate) text += privatePrefix;

@@ -38,6 +38,17 @@ double offsetShowing(double offset, double viewLength, double rowLength, double 
 
 // The tab button's text: the private mark, the title, the busy mark.
 std::string itemText(bool isPrivate, std::string_view title, bool active);
+// A tab's title as its button cuts it to fit: the head is cut at its end,
+// the tail is never cut. A title that ends in a host with its port (a
+// restored tab's "復元待ち：127.0.0.1:8080", a page without a title of its
+// own) keeps ":8080" as its tail: tabs of one host differ only there, and
+// the prefix and host they share are what a narrow tab can best do without.
+// Any other title is all head.
+struct TitleCut {
+    std::string head;
+    std::string tail;
+};
+TitleCut titleCut(std::string_view title);
 // The tab's line in "タブ一覧", as the user reads it: never the busy mark.
 std::string menuTitle(bool isPrivate, std::string_view title);
 // A menu label that shows `text` as it is: the toolkit reads "_" in a menu

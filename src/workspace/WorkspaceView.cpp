@@ -181,6 +181,18 @@ void WorkspaceView::buildMainColumn() {
     webHolder_->set_vexpand(true);
     webHolder_->append(*web_);
     pane_.set_child(*webHolder_);
+    // A section over the web pane takes exactly the pane's area. Left to
+    // itself the overlay gives it at least its height at its least width,
+    // where each wrapped sentence stands a few characters a line: a long
+    // one (an export's result beside the settings' buttons) would make the
+    // section taller than the window and push its foot off the bottom.
+    pane_.signal_get_child_position().connect(
+        [this](Gtk::Widget* child, Gdk::Rectangle& allocation) {
+            if (child != sectionPane_) return false;
+            allocation = Gdk::Rectangle(0, 0, pane_.get_width(), pane_.get_height());
+            return true;
+        },
+        false);
     column_.append(pane_);
 
     // The strips report work this window runs outside the section shown;

@@ -100,10 +100,9 @@ TEST(CaptureHandOffTexts, TheAskingWindowsOwnSentencesAreTheUsualOnesAnotherWind
     EXPECT_EQ(CaptureHandOff::replacedIn(CaptureHandOff::ownOCR), CaptureHandOff::replaced);
     EXPECT_EQ(CaptureHandOff::partialIn(CaptureHandOff::ownOCR), CaptureHandOff::partial);
     const std::string other = "ウインドウ「ベルモラ（2）」のOCR画面";
-    EXPECT_EQ(CaptureHandOff::replacedIn(other),
-              "画像保存は完了しました。ウインドウ「ベルモラ（2）」のOCR画面で処理結果を確認してください。");
+    EXPECT_EQ(CaptureHandOff::replacedIn(other), "ウインドウ「ベルモラ（2）」のOCR画面で処理結果を確認してください。");
     EXPECT_EQ(CaptureHandOff::partialIn(other),
-              "画像保存は完了しましたが、OCRの一部を読み取れませんでした。ウインドウ「ベルモラ（2）」のOCR画面を確認してください。");
+              "OCRの一部を読み取れませんでした。ウインドウ「ベルモラ（2）」のOCR画面を確認してください。");
 }
 
 TEST_F(CaptureHandOffTest, AFreeQueueOfTheWindowReadsThePartsInOrderToTheEnd) {
@@ -151,7 +150,7 @@ TEST_F(CaptureHandOffTest, AQueueThatHoldsAnythingIsNeverReplaced) {
     // on there, and that window comes forward at its end.
     fresh = roots.controller(gate.ports());
     EXPECT_EQ(test::runTask(handOff(capture, own, InputOrigin::privateSession)),
-              "画像保存は完了しました。OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。");
+              "OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。");
     EXPECT_TRUE(fresh->busy.get());
     EXPECT_EQ(forward, 0);
     gate.open();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "workspace/WebWorkspaceRules.hpp"
 
 // The tab bar's and the activity strips' rules without a display: the marks
@@ -16,6 +18,24 @@ TEST(WebWorkspaceRules, TheBarMarksPrivateAndBusyTabsButTheListOnlyPrivateOnes) 
     EXPECT_EQ(Rules::itemText(true, "ニュース", true), "私用：ニュース（処理中）");
     EXPECT_EQ(Rules::menuTitle(true, "ニュース"), "私用：ニュース");
     EXPECT_EQ(Rules::menuTitle(false, "ニュース"), "ニュース");
+}
+
+TEST(WebWorkspaceRules, ATitleEndingInAHostAndPortKeepsThePortWholeWhenCut) {
+    const auto cut = [](std::string_view title) {
+        const Rules::TitleCut parts = Rules::titleCut(title);
+        EXPECT_EQ(parts.head + parts.tail, title);
+        return parts.head + "|" + parts.tail;
+    };
+    // Restored tabs of one host: their ports tell them apart.
+    EXPECT_EQ(cut("復元待ち：127.0.0.1:41553"), "復元待ち：127.0.0.1|:41553");
+    EXPECT_EQ(cut("復元待ち：[::1]:8080"), "復元待ち：[::1]|:8080");
+    EXPECT_EQ(cut("例え.jp:8443"), "例え.jp|:8443");
+    // Nothing to keep: no port, a host alone, a restored tab without a host,
+    // a colon that ends no host, too many digits for a port.
+    for (std::string_view whole : {"市民講座のご案内", "復元待ち：example.com", "復元待ち：ページ", "時刻 :30",
+                                   "復元待ち：:80", "host:123456", "host:", "", "見出し：12:30 更新"}) {
+        EXPECT_EQ(cut(whole), std::string(whole) + "|") << whole;
+    }
 }
 
 TEST(WebWorkspaceRules, EveryUnderscoreOfATitleIsDoubledForTheMenuAndNothingElseChanges) {

@@ -73,6 +73,14 @@ protected:
         for (const auto& part : texts(button->gobj())) text += part;
         return text;
     }
+    // The first label shown after `widget` among its siblings: a title's
+    // tail stands between it and the busy mark only for a title that has one.
+    static Gtk::Label* nextShown(Gtk::Widget& widget) {
+        for (auto* next = widget.get_next_sibling(); next; next = next->get_next_sibling()) {
+            if (next->get_visible()) return dynamic_cast<Gtk::Label*>(next);
+        }
+        return nullptr;
+    }
     // The part of a select button that holds its icon and text, between
     // its bounds.
     static Gtk::Widget* labelArea(BrowserTabBar& bar, const UUID& tabID) {

@@ -124,7 +124,7 @@ TEST_F(TabBarTest, ItemsMarkPrivateAndBusyTabsAndTheListShowsTitlesAsThePagesGav
     Gtk::Widget* area = labelArea(pane.bar, first->id);
     Gtk::Label* mark = nullptr;
     ASSERT_TRUE(spinUntil([&] {
-        mark = dynamic_cast<Gtk::Label*>(cut->get_next_sibling());
+        mark = nextShown(*cut);
         return mark && mark->get_mapped() && mark->get_width() > 0;
     }));
     graphene_rect_t bounds{};
@@ -236,6 +236,40 @@ TEST_F(TabBarTest, ClicksSelectAndLoadRestoredTabsAddTabsOfTheirKindAndCloseTheT
     EXPECT_EQ(pane.bar.shownTabs(), ids(*model));
     EXPECT_FALSE(hidden->closed());
     server.release("/held.png");
+}
+
+// Restored tabs of one host in a bar too narrow for their titles: each is
+// cut in its prefix and host, and its port, the one part that tells them
+// apart, stays whole inside the tab.
+TEST_F(TabBarTest, RestoredTabsOfOneHostKeepTheirPortsWholeInANarrowBar) {
+    std::vector<std::unique_ptr<test::WebTestServer>> servers;
+    RestoredWindow restored{UUID::random(), {}, {}};
+    for (int i = 0; i < 4; ++i) {
+        servers.push_back(std::make_unique<test::WebTestServer>());
+        servers.back()->html("/page", test::page("ページ"));
+        restored.tabs.push_back(RestoredTab{UUID::random(), servers.back()->url("/page"), false});
+    }
+    restored.selected = restored.tabs[0].id;
+    auto model = makeModel(restored);
+    BarWindow pane(model);
+    pane.window.set_default_size(900, 400);
+    ASSERT_TRUE(pane.shown());
+    for (std::size_t i = 1; i < 4; ++i) {
+        const auto& tab = model->tabs.get()[i];
+        const std::string port = ":" + std::to_string(servers[i]->port());
+        EXPECT_EQ(itemText(pane.bar, tab->id), "復元待ち：127.0.0.1" + port);
+        auto* button = named(pane.bar, BrowserTabBar::nameFor(BrowserTabBar::selectPrefix, tab->id));
+        Gtk::Label* head = labelIn(*button);
+        Gtk::Label* tail = head ? nextShown(*head) : nullptr;
+        ASSERT_TRUE(tail && tail->get_text().raw() == port) << port;
+        ASSERT_TRUE(spinUntil([&] { return tail->get_mapped() && tail->get_width() > 0; }));
+        EXPECT_TRUE(head->get_layout()->is_ellipsized()) << "the bar is narrower than the titles";
+        EXPECT_FALSE(tail->get_layout()->is_ellipsized());
+        Gtk::Widget* area = labelArea(pane.bar, tab->id);
+        graphene_rect_t bounds{};
+        ASSERT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(tail->gobj()), GTK_WIDGET(area->gobj()), &bounds));
+        EXPECT_LE(bounds.origin.x + bounds.size.width, area->get_width() + 0.5);
+    }
 }
 
 TEST_F(TabBarTest, TheListMovesTheSelectedTabTheContextMenuItsOwnAndNeitherPastAnEnd) {
@@ -433,7 +467,7 @@ TEST_F(TabBarTest, TabsTakeTheWidthTheirTitlesNeedUpToABoundAndGiveItUpAlikeWhen
     EXPECT_EQ(itemText(pane.bar, marked->id), "私用：" + longTitle + "（処理中）");
     Gtk::Label* cut = title(marked->id);
     auto* mark = dynamic_cast<Gtk::Label*>(cut->get_prev_sibling());
-    auto* busy = dynamic_cast<Gtk::Label*>(cut->get_next_sibling());
+    auto* busy = nextShown(*cut);
     ASSERT_TRUE(mark && busy);
     ASSERT_TRUE(spinUntil([&] { return busy->get_mapped() && busy->get_width() > 0; }));
     EXPECT_FALSE(mark->get_layout()->is_ellipsized());

@@ -2,10 +2,13 @@
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
+#include <gtkmm/scrollbar.h>
+#include <gtkmm/adjustment.h>
 
 #include "foundation/Raster.hpp"
 #include "ocrjobs/JobControl.hpp"
 #include "ocrviews/OCRProductView.hpp"
+#include "ocrviews/QueueView.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TextPages.hpp"
@@ -170,6 +173,46 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
     model.section = Section::web;
     EXPECT_EQ(changes, settled);
 }
+
+// The settings' action bar after an export: the result sentence wraps
+// beside the buttons, and the bar stays inside the window of the default
+// size.
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+TEST_F(WorkspaceViewTest, TheSettingsBarAfterAnExportStaysInTheWindow) {
+    // The save panel records the file among the recent ones under the
+    // program's name, which the program's application sets.
+    if (!g_get_prgname()) g_set_prgname("velmora");
+    if (!g_get_application_name()) g_set_application_name("ベルモラ");
+    auto& window = openWindow();
+    pressRow(window, Section::settings);
+    auto* exportButton = named<Gtk::Button>(window, SettingsScreen::exportName);
+    ASSERT_NE(exportButton, nullptr);
+    g_signal_emit_by_name(exportButton->gobj(), "clicked");
+    GtkWidget* panel = nullptr;
+    ASSERT_TRUE(spinUntil([&] {
+        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
+            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
+        }
+        return panel != nullptr;
+    }));
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (dir / "ベルモラの書き出した設定").c_str());
+    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    auto* bar = named(window, SettingsScreen::actionBarName);
+    auto* result = named<Gtk::Label>(window, SettingsScreen::resultName);
+    ASSERT_TRUE(bar && result);
+    // Laid out: the sentence's lines all stand in the label's height.
+    ASSERT_TRUE(spinUntil([&] {
+        int width = 0, lines = 0;
+        result->get_layout()->get_pixel_size(width, lines);
+        return result->get_width() > 0 && result->get_layout()->get_line_count() > 1 && result->get_height() >= lines;
+    }));
+    graphene_rect_t bounds;
+    EXPECT_TRUE(spinUntil([&] {
+        return bar->is_drawable() && gtk_widget_compute_bounds(bar->gobj(), GTK_WIDGET(window.window().gobj()), &bounds) &&
+               bounds.origin.y + bounds.size.height <= window.window().get_height();
+    })) << "the bar ends at " << bounds.origin.y + bounds.size.height << " of " << window.window().get_height();
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
 
 TEST_F(WorkspaceViewTest, ASectionChangeLeavesNoFieldFocused) {
     auto& window = openWindow();
@@ -359,6 +402,28 @@ std::vector<std::filesystem::path> textFiles(const std::filesystem::path& folder
 }
 
 }  // namespace
+
+// The OCR section of a window at its least size, with a queue longer than
+// the panel shows: the panel scrolls up and down beside its rows, never
+// sideways, so no scroll bar stands over a toolbar.
+TEST_F(WorkspaceViewTest, TheQueuePanelOfTheLeastWindowNeverScrollsSideways) {
+    auto& window = openWindow();
+    window.window().set_default_size(WorkspaceWindow::minimumWidth, WorkspaceWindow::minimumHeight);
+    window.model()->queue->select(textFiles(dir.path(), 6), nullptr);
+    window.model()->queue->processingList = true;
+    pressRow(window, Section::ocr);
+    QueueView* panel = nullptr;
+    ASSERT_TRUE(spinUntil([&] {
+        auto* slot = named(window, OCRProductView::queueSlotName);
+        panel = slot ? dynamic_cast<QueueView*>(slot->get_first_child()) : nullptr;
+        return panel && panel->get_mapped() && window.window().get_width() <= WorkspaceWindow::minimumWidth &&
+               !panel->refreshPending() && panel->get_vadjustment()->get_upper() > panel->get_height();
+    })) << window.window().get_width();
+    auto h = panel->get_hadjustment();
+    EXPECT_TRUE(spinUntil([&] { return h->get_upper() <= h->get_page_size() + 0.5; }))
+        << h->get_upper() << " wide in " << h->get_page_size();
+    EXPECT_FALSE(panel->get_hscrollbar()->get_mapped());
+}
 
 // Everything that can stand between the address bar and the page at once:
 // the OCR strip of a paused queue, a refusal, a save running in another tab

@@ -14,6 +14,7 @@
 #include "support/web/WebTestServer.hpp"
 #include "workspace/BrowserDownloadList.hpp"
 #include "workspace/WebPaneRules.hpp"
+#include "workspace/WorkspaceView.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The selected tab's downloads in the web pane, with real downloads from
@@ -300,6 +301,48 @@ TEST_F(DownloadListTest, APublishedFileIsShownInItsFolderNeverOpenedAndAFailureH
     EXPECT_EQ(again->name(), "report.pdf");
     EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + again->id.text())->get_text(), "report-1.pdf");
     EXPECT_EQ(named<Gtk::Label>(content, DownloadRow::namePrefix + report->id.text())->get_text(), "report.pdf");
+}
+
+// The web section of a window at its least size (920 × 720): a private
+// tab's folded list, its long caption beside a failed row. The row's state
+// and reason stand whole inside the page's column, and the pane keeps its
+// width.
+TEST_F(DownloadListTest, AFoldedFailedRowStaysWholeBesideAPrivateCaptionInTheLeastWindow) {
+    server.stream("/broken.bin",
+                  {.length = 65536, .chunk = 4096, .breakAfter = int64_t{8192}, .headers = attachment("broken.bin")});
+    auto model = makeModel();
+    model->addTab(true);
+    constexpr int width = 920 - WorkspaceView::sidebarWidth;
+    test::ContentWindow shown(model, desktop, width, 600);
+    ASSERT_TRUE(shown.shown());
+    auto& content = shown.content;
+    load(*model, "/page");
+    auto broken = startDownload(*model, "/broken.bin");
+    ASSERT_TRUE(spinUntil([&] { return !broken->active(); }, 30s));
+    ASSERT_EQ(broken->state(), State::failed);
+    auto* toggle = named<Gtk::ToggleButton>(content, BrowserDownloadList::toggleName);
+    ASSERT_TRUE(toggle && !toggle->get_active()) << "idle, the list is folded";
+
+    const std::string id = broken->id.text();
+    auto* list = named(content, BrowserDownloadList::listName);
+    auto* state = named<Gtk::Label>(content, WebPaneRules::statePrefix + id);
+    auto* notice = named<Gtk::Label>(content, DownloadRow::noticePrefix + id);
+    ASSERT_TRUE(list && state && notice);
+    const auto bounds = [&](Gtk::Widget* widget) {
+        graphene_rect_t b{};
+        EXPECT_TRUE(gtk_widget_compute_bounds(GTK_WIDGET(widget->gobj()), GTK_WIDGET(content.gobj()), &b));
+        return b;
+    };
+    ASSERT_TRUE(shown.settled([&] { return notice->get_mapped() && notice->get_width() > 0; }));
+    EXPECT_TRUE(shown.settled([&] { return content.get_width() <= width; })) << content.get_width();
+    const auto listBounds = bounds(list);
+    for (Gtk::Label* label : {state, notice}) {
+        const auto b = bounds(label);
+        EXPECT_LE(b.origin.x + b.size.width, listBounds.origin.x + listBounds.size.width + 0.5) << label->get_text();
+    }
+    int textWidth = 0, textHeight = 0;
+    notice->get_layout()->get_pixel_size(textWidth, textHeight);
+    EXPECT_GE(notice->get_height(), textHeight) << "the reason whole";
 }
 
 TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideTheCap) {

@@ -338,9 +338,7 @@ TEST_F(SaveTest, AWindowWhoseQueueHoldsResultsHandsTheCaptureToANewWindow) {
     host.set_title("ベルモラ（2）");
     save(*model, false);
     ASSERT_TRUE(waitIdle(*tab, 180s));
-    EXPECT_TRUE(tab->browser->stage->ends_with(
-        " 画像保存は完了しました。OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。"))
-        << tab->browser->stage.get();
+    EXPECT_EQ(tab->browser->stage.get(), "画像を保存しました（1枚） OCRはウインドウ「ベルモラ（2）」のOCR画面で実行しています。");
     ASSERT_EQ(opened.size(), 1u);
     ASSERT_TRUE(spinUntil([&] { return !opened[0]->queue->busy.get(); }, 180s));
     EXPECT_EQ(model->queue->snapshot->value(), before);

@@ -101,9 +101,7 @@ TEST_F(SaveHandOffTest, TheNewWindowTakesTheCaptureWhicheverWindowIsCurrent) {
     // The capture ends once the run has started: its sentence names the
     // window that runs it, by the title that tells it from the others, and
     // the run goes on to its end there.
-    EXPECT_TRUE(tab->browser->stage->ends_with(
-        " 画像保存は完了しました。OCRはウインドウ「ベルモラ（3）」のOCR画面で実行しています。"))
-        << tab->browser->stage.get();
+    EXPECT_EQ(tab->browser->stage.get(), "画像を保存しました（1枚） OCRはウインドウ「ベルモラ（3）」のOCR画面で実行しています。");
     ASSERT_EQ(set->order().size(), 3u);
     WorkspaceWindow& made = at(2);
     ASSERT_TRUE(spinUntil([&] { return !made.model()->queue->busy.get(); }, 180s));
