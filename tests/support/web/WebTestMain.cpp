@@ -13,11 +13,14 @@
 #include <string>
 
 #include "support/OwnTemporaryFolder.hpp"
+#include "support/ToolkitLog.hpp"
 
 namespace {
 
 int run(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // A warning or critical fails the test that provoked it, and the program.
+    velmora::test::watchToolkitLog([](const std::string& line) { ADD_FAILURE() << line; });
     std::string data = (std::filesystem::temp_directory_path() / "velmora-web-data-XXXXXX").string();
     if (!::mkdtemp(data.data())) {
         std::perror("mkdtemp");
@@ -29,7 +32,11 @@ int run(int argc, char** argv) {
         return 1;
     }
     Gtk::init_gtkmm_internals();
-    const int status = RUN_ALL_TESTS();
+    int status = RUN_ALL_TESTS();
+    if (velmora::test::toolkitLogFaults() > 0) {
+        std::fprintf(stderr, "%zu toolkit warnings or criticals\n", velmora::test::toolkitLogFaults());
+        status = 1;
+    }
     std::error_code ec;
     std::filesystem::remove_all(data, ec);
     return status;
