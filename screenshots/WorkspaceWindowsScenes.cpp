@@ -83,9 +83,18 @@ Gtk::Window* closeUnsaved(Stage& stage) {
     return dialogSaying(WorkspaceWindow::editsQuestion);
 }
 
+// Three kinds of work at once: a page being saved, a private queue being
+// read, whose results only memory holds.
 Gtk::Window* quitQuestion(Stage& stage) {
     auto& set = sceneSet(stage);
-    if (!busyWindow(stage, set)) return nullptr;
+    auto* window = busyWindow(stage, set);
+    if (!window) return nullptr;
+    const auto png = stage.storage / "scene-quit-page.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.privateInput = true;
+    queue.select({png}, nullptr);
+    queue.setBusy(true);
     const std::string question = set.pendingWork().question();
     set.requestTermination();
     return dialogSaying(question);
@@ -118,7 +127,7 @@ Gtk::Window* restoredWindow(Stage& stage) {
 
 const bool registered = registerScene("close-running-work", 428, 179, closeRunning) &&
                         registerScene("close-unsaved-results", 415, 179, closeUnsaved) &&
-                        registerScene("quit-question", 480, 179, quitQuestion) &&
+                        registerScene("quit-question", 480, 208, quitQuestion) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, restoredWindow);
 
