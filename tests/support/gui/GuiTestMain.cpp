@@ -31,6 +31,9 @@ int run(int argc, char** argv) {
         ::unsetenv(name);
     }
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    // The program's name, as the application's own start gives it: the
+    // toolkit names it when it records a chosen file among the recent ones.
+    g_set_prgname("velmora");
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;

@@ -27,6 +27,9 @@ int run(int argc, char** argv) {
         return 1;
     }
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    // The program's name, as the application's own start gives it: the
+    // toolkit names it when it records a chosen file among the recent ones.
+    g_set_prgname("velmora");
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
