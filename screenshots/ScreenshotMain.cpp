@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "Scene.hpp"
@@ -25,6 +26,7 @@
 #include "support/MainLoop.hpp"
 #include "support/OwnTemporaryFolder.hpp"
 #include "support/TempDir.hpp"
+#include "support/ToolkitLog.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/AppServices.hpp"
 #include "workspace/BrindlexApp.hpp"
@@ -56,6 +58,9 @@ const std::vector<Scene>& scenes() { return registry(); }
 namespace {
 
 using velmora::screenshots::Scene;
+
+// The scene being drawn, named beside a warning it provokes.
+std::string drawing = "(before the scenes)";
 
 void fixAppearance() {
     auto settings = Gtk::Settings::get_default();
@@ -168,6 +173,7 @@ int drawScenes(int argc, char** argv) {
     for (const Scene& scene : velmora::screenshots::scenes()) {
         if (!wanted(scene.name)) continue;
         manifest << scene.name << '\t' << scene.width << '\t' << scene.height << std::endl;
+        drawing = scene.name;
         Gtk::Window* window = scene.build(stage);
         const fs::path file = folder / (scene.name + ".png");
         if (!window || !settle(*window, scene.width, scene.height) ||
@@ -180,11 +186,20 @@ int drawScenes(int argc, char** argv) {
         window->hide();
         test::spinFor(std::chrono::milliseconds(50));
     }
+    drawing = "(after the scenes)";
     return failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return test::runInTemporaryFolderOfItsOwn([&] { return drawScenes(argc, argv); });
+    // A warning or critical is a fault of the scene that provoked it (or of
+    // the program's own start or end): the run fails, naming it.
+    test::watchToolkitLog([](const std::string& line) { std::cerr << drawing << ": " << line << '\n'; });
+    int status = test::runInTemporaryFolderOfItsOwn([&] { return drawScenes(argc, argv); });
+    if (test::toolkitLogFaults() > 0) {
+        std::cerr << test::toolkitLogFaults() << " toolkit warnings or criticals\n";
+        status = 1;
+    }
+    return status;
 }

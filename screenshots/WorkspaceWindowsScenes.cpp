@@ -5,6 +5,7 @@
 #include <gtkmm/messagedialog.h>
 
 #include "Scene.hpp"
+#include "foundation/Unicode.hpp"
 #include "support/MainLoop.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
@@ -83,9 +84,37 @@ Gtk::Window* closeUnsaved(Stage& stage) {
     return dialogSaying(WorkspaceWindow::editsQuestion);
 }
 
+// Three kinds of work at once: a page being saved, a private queue being
+// read, whose results only memory holds.
 Gtk::Window* quitQuestion(Stage& stage) {
     auto& set = sceneSet(stage);
-    if (!busyWindow(stage, set)) return nullptr;
+    auto* window = busyWindow(stage, set);
+    if (!window) return nullptr;
+    const auto png = stage.storage / "scene-quit-page.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.privateInput = true;
+    queue.select({png}, nullptr);
+    queue.setBusy(true);
+    const std::string question = set.pendingWork().question();
+    set.requestTermination();
+    return dialogSaying(question);
+}
+
+// Nothing runs; only an edit of a page read waits for its TXT.
+Gtk::Window* quitEdits(Stage& stage) {
+    auto& set = sceneSet(stage);
+    auto* window = set.open(std::nullopt);
+    if (!window) return nullptr;
+    const auto png = stage.storage / "scene-quit-edit.png";
+    test::writePNG(png, 40, 30, 3, [](int, uint8_t* row) { std::fill(row, row + 40 * 3, 0xff); });
+    auto& queue = *window->model()->queue;
+    queue.select({png}, nullptr);
+    test::runTask(queue.start());
+    test::spinUntil([&] { return !queue.busy.get(); }, std::chrono::seconds(30));
+    const std::string added = "（確認済み）";
+    queue.editText(queue.edited.get() + added,
+                   TextRange{static_cast<int64_t>(Unicode::toUTF16(queue.edited.get()).size()), 0}, added, false);
     const std::string question = set.pendingWork().question();
     set.requestTermination();
     return dialogSaying(question);
@@ -119,7 +148,8 @@ Gtk::Window* restoredWindow(Stage& stage, int count) {
 
 const bool registered = registerScene("close-running-work", 428, 179, closeRunning) &&
                         registerScene("close-unsaved-results", 415, 179, closeUnsaved) &&
-                        registerScene("quit-question", 480, 179, quitQuestion) &&
+                        registerScene("quit-question", 480, 208, quitQuestion) &&
+                        registerScene("quit-question-edits", 422, 158, quitEdits) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, [](Stage& stage) { return restoredWindow(stage, 4); }) &&
                         registerScene("restored-window-narrow", 920, 720,

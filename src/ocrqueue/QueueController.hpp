@@ -601,6 +601,9 @@ public:
     Task<void> chooseFolder();
     // Stops the latest listing; it ends with the cancellation sentence.
     void stopFolder();
+    // The listing and its files go with the queue they were chosen for,
+    // when another one takes its place: none may land in the new queue.
+    void dropFolderList();
 
     // The page tally of the open queue (all zero without one).
     QueueCounts counts() const;

@@ -299,6 +299,15 @@ void QueueController::stopFolder() {
     folderControl->request(JobControl::Stop::cancel);
 }
 
+void QueueController::dropFolderList() {
+    assert(isMainThread());
+    // A listing still walking ends unheard: it is no longer the latest.
+    folderControl->request(JobControl::Stop::cancel);
+    folderControl = std::make_shared<JobControl>();
+    folderListing = false;
+    folderCandidates = std::vector<std::filesystem::path>{};
+}
+
 Task<void> QueueController::chooseFolderTask(std::weak_ptr<QueueController> weak) {
     auto self = weak.lock();
     if (!self) co_return;

@@ -369,6 +369,7 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
         }
     }
     engine = std::move(prepared);
+    dropFolderList();
     decorations.clear();
     decorationKey.reset();
     generation = UUID::random();

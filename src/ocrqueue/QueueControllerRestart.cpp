@@ -95,7 +95,9 @@ Task<void> QueueController::requestRestartTask(std::weak_ptr<QueueController> we
         const QueueSnapshot shown = self->engine->snapshot();
         return shown.completedPages() + shown.failedPages() + shown.failedInputs() > 0;
     }();
-    if ((self->managedQueue && read) || edited) {
+    // However the file was opened: a page read, failed or edited is what a
+    // new trial would put aside.
+    if (read || edited) {
         const std::shared_ptr<OCRQueueEngine> asked = self->engine;
         // The question says once what becomes of the results on screen: a
         // saved queue keeps them as its earlier trial, a queue in memory
@@ -176,9 +178,9 @@ Task<void> QueueController::restartTask(std::weak_ptr<QueueController> weak) {
 
 bool QueueController::resumable() const {
     const auto& shown = snapshot.get();
-    if (!engine || !shown || shown->status == QueueStatus::cancelled || shown->status == QueueStatus::completed) {
-        return false;
-    }
+    // A cancel keeps the pages read and leaves the rest pending, as a pause
+    // does: either goes on from there.
+    if (!engine || !shown || shown->status == QueueStatus::completed) return false;
     const QueueCounts counts(shown->inputs);
     if (counts.success + counts.failed < 1) return false;
     if (counts.pending + counts.running > 0) return true;
@@ -197,9 +199,12 @@ Task<void> QueueController::startProductTask(std::weak_ptr<QueueController> weak
         co_await next;
         co_return;
     }
-    bool again = false;
+    // A queue with nothing read or edited is started again as it is, even
+    // after a cancel: a new trial would only leave one more identical resume
+    // candidate behind. Other settings still need a new trial.
+    bool again = self->hasEditedText();
     if (const auto& shown = self->snapshot.get()) {
-        again = shown->completedPages() >= 1 || shown->status == QueueStatus::cancelled;
+        again = again || shown->completedPages() + shown->failedPages() + shown->failedInputs() > 0;
     }
     if (!again) again = !self->engine || self->engine->snapshot().settings != self->currentSettings();
     auto next = again ? self->requestRestart() : self->start();

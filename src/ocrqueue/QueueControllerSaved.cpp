@@ -58,6 +58,7 @@ void QueueController::detachQueue() {
     }
     if (engine) previousEngine = std::move(engine);
     engine.reset();
+    dropFolderList();
     decorations.clear();
     decorationKey.reset();
     generation = UUID::random();

@@ -61,7 +61,8 @@ Task<bool> askWith(DialogParent parent, std::string message, std::string informa
     auto answered = awaitCallback<bool>(std::move(start));
     const bool answer = co_await answered;
     for (auto& c : connections) c.disconnect();
-    dialog->hide();
+    // A dialog destroyed with its window is no widget any more.
+    if (dialog->gobj()) dialog->hide();
     // Destroyed on a later turn: a dialog closed by its window's close
     // button is still being unmapped by GTK at this point.
     Glib::signal_idle().connect_once([d = dialog.release()] { delete d; });

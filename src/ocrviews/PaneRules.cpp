@@ -67,6 +67,7 @@ PaneFacts PaneFacts::of(const QueueController& c, bool details) {
         facts.completedPages = snapshot->completedPages();
         facts.knownPages = snapshot->knownPages();
         facts.failedInputs = snapshot->failedInputs();
+        facts.failedPages = snapshot->failedPages();
         if (const auto& reading = c.reading.get(); reading && snapshot->input(reading->inputID)) {
             facts.readingPage = reading->page;
             facts.readingFraction = reading->fraction;
@@ -96,7 +97,8 @@ namespace ControlPanelRules {
 
 std::string runLabel(const PaneFacts& f) {
     if (f.queueOpen && f.resumable) return "続きから再開";
-    const bool again = f.queueOpen && (f.completedPages > 0 || f.queueStatus == QueueStatus::cancelled);
+    const bool read = f.completedPages > 0 || f.failedPages > 0 || f.failedInputs > 0;
+    const bool again = f.queueOpen && (read || f.queueStatus == QueueStatus::cancelled);
     return again ? "OCRを再実行" : "OCRを開始";
 }
 

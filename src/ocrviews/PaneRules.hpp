@@ -89,6 +89,7 @@ struct PaneFacts {
     int64_t completedPages = 0;
     int64_t knownPages = 0;
     int64_t failedInputs = 0;
+    int64_t failedPages = 0;
     // The page being read now (its number in its input) and how far.
     std::optional<int64_t> readingPage;
     double readingFraction = 0;
@@ -121,7 +122,7 @@ inline constexpr int targetWidth = 220;
 inline constexpr int passwordWidth = 220;
 
 // "続きから再開" for a queue run part way that can go on; else "OCRを再実行"
-// for an open queue with a finished page or a cancelled run.
+// for an open queue with a page read or failed, or a cancelled run.
 std::string runLabel(const PaneFacts& facts);
 bool openEnabled(const PaneFacts& facts);
 bool runEnabled(const PaneFacts& facts);

@@ -110,6 +110,14 @@ struct ScriptBound {
     }
 };
 
+// What the bound's timeout holds: the wait to end, and the bound's record of
+// its source, cleared as the source goes by itself so that the bound does
+// not remove it a second time.
+struct BoundFire {
+    Resumer<void> resumer;
+    guint* source;
+};
+
 }  // namespace
 
 Task<void> BrowserSession::runScript(WebKitWebView* view, std::string script,
@@ -122,10 +130,12 @@ Task<void> BrowserSession::runScript(WebKitWebView* view, std::string script,
                 timer.source = g_timeout_add_full(
                     G_PRIORITY_DEFAULT, static_cast<guint>(bound->count()),
                     [](gpointer p) {
-                        static_cast<Resumer<void>*>(p)->resume();
+                        auto* fire = static_cast<BoundFire*>(p);
+                        *fire->source = 0;
+                        fire->resumer.resume();
                         return G_SOURCE_REMOVE;
                     },
-                    new Resumer<void>(resumer), [](gpointer p) { delete static_cast<Resumer<void>*>(p); });
+                    new BoundFire{resumer, &timer.source}, [](gpointer p) { delete static_cast<BoundFire*>(p); });
             }
             webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                                 nullptr, nullptr, onScriptDone, call);

@@ -43,10 +43,14 @@ private:
 // layout and would not ask for more than the bar does.
 class BarHolder : public Gtk::Widget {
 public:
-    BarHolder(Gtk::Widget& bar, int natural) : bar_(bar), natural_(natural) { bar.set_parent(*this); }
-    // The bar itself may already be gone with its row.
+    BarHolder(Gtk::Widget& bar, int natural) : bar_(bar), natural_(natural) {
+        bar.set_parent(*this);
+        // Held by its line, the holder is finalized before its C++ side
+        // goes: the bar is let go while the holder is still a widget.
+        signal_destroy().connect([this] { release(); });
+    }
     ~BarHolder() override {
-        while (Gtk::Widget* child = get_first_child()) child->unparent();
+        if (gobj()) release();
     }
 
 protected:
@@ -63,6 +67,11 @@ protected:
     }
 
 private:
+    // The bar itself may already be gone with its row.
+    void release() {
+        while (Gtk::Widget* child = get_first_child()) child->unparent();
+    }
+
     Gtk::Widget& bar_;
     int natural_;
 };
@@ -136,7 +145,13 @@ DownloadRow::DownloadRow(std::shared_ptr<BrowserDownload> item, DesktopActions& 
     sync();
 }
 
-DownloadRow::~DownloadRow() { observation_.disconnect(); }
+DownloadRow::~DownloadRow() {
+    observation_.disconnect();
+    // The bar is the row's own, its holder the line's: the holder goes only
+    // when the line is finalized, after the bar, too late to let go of it
+    // without the toolkit finding it still there.
+    progress_.unparent();
+}
 
 void DownloadRow::align(const Glib::RefPtr<Gtk::SizeGroup>& states, const Glib::RefPtr<Gtk::SizeGroup>& bytes) {
     states_ = states;

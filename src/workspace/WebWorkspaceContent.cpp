@@ -5,6 +5,7 @@
 #include <gtkmm/button.h>
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/image.h>
+#include <gtkmm/root.h>
 #include <gtkmm/overlay.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/snapshot.h>
@@ -694,6 +695,15 @@ void WebWorkspaceContent::sync() {
                                                .canGoBack = session.canGoBack.get(),
                                                .canGoForward = session.canGoForward.get(),
                                                .loading = session.loading.get()});
+    if (!bar.row && addressBar_.get_sensitive()) {
+        // The field that holds the focus gives it up first, as a click
+        // elsewhere would: made insensitive with it, its caret would go on
+        // blinking without the focus.
+        if (Gtk::Root* root = get_root()) {
+            Gtk::Widget* focus = root->get_focus();
+            if (focus && focus->is_ancestor(addressBar_)) root->unset_focus();
+        }
+    }
     addressBar_.set_sensitive(bar.row);
     back_.set_sensitive(bar.back);
     forward_.set_sensitive(bar.forward);

@@ -202,6 +202,18 @@ std::string WindowModel::PendingWork::question() const {
     return text + "があります";
 }
 
+std::string WindowModel::PendingWork::informative() const {
+    const bool running = webSave || download || ocr;
+    std::string text = running ? "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
+                               : "終了をやめると、TXTを保存してから終了できます。";
+    if (privateResults) text += "プライベートは再起動後に再開できません。";
+    return text + "明示保存したファイルやコピー結果は残ります。";
+}
+
+std::string WindowModel::PendingWork::quitLabel() const {
+    return webSave || download || ocr ? "処理を止めて終了" : "TXTを保存せずに終了";
+}
+
 WindowModel::PendingWork WindowModel::pendingWork() const {
     PendingWork work;
     for (const auto& tab : tabs.get()) {

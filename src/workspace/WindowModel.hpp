@@ -157,6 +157,12 @@ public:
         PendingWork& operator|=(const PendingWork& other);
         // The question before a quit, naming each kind found, in this order.
         std::string question() const;
+        // What its answers mean for the work found: a private queue is
+        // named only when one is among it.
+        std::string informative() const;
+        // The answer that quits, named for what it gives up: running work,
+        // or only TXT not yet saved.
+        std::string quitLabel() const;
     };
     PendingWork pendingWork() const;
     // Closing now would stop work or lose results: a tab is active, the

@@ -219,7 +219,8 @@ WindowModel::PendingWork WorkspaceWindows::pendingWork() const {
 WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
     if (terminating_) return TerminateReply::later;
     // The question names what a quit would stop or lose, in every window.
-    const std::string question = pendingWork().question();
+    const WindowModel::PendingWork work = pendingWork();
+    const std::string question = work.question();
     if (question.empty()) {
         saveSnapshot();
         terminating_ = true;
@@ -232,11 +233,11 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
         return alive.expired() ? nullptr : platformWindow(id);
     };
     spawn([](std::weak_ptr<bool> alive, WorkspaceWindows* self, std::function<Gtk::Window*()> parent,
-             std::string question) -> Task<void> {
+             std::string question, std::string informative, std::string quitLabel) -> Task<void> {
         bool confirmed = false;
         {
             GtkConfirmation dialog(std::move(parent));
-            const Confirmation::Request request{question, quitInformative, quitKeep, quitStop};
+            const Confirmation::Request request{question, informative, quitKeep, quitLabel};
             auto answer = dialog.confirm(request);
             confirmed = co_await answer;
         }
@@ -247,7 +248,7 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
             co_return;
         }
         co_await stopAndQuit(alive, self);
-    }(alive_, this, std::move(parent), question));
+    }(alive_, this, std::move(parent), question, work.informative(), work.quitLabel()));
     return TerminateReply::later;
 }
 

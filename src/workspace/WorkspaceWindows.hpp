@@ -45,11 +45,7 @@ public:
 
     static constexpr int snapshotDelayMilliseconds = 200;
 
-    static constexpr const char* quitInformative =
-        "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
-        "プライベートは再起動後に再開できません。明示保存したファイルやコピー結果は残ります。";
     static constexpr const char* quitKeep = "終了をやめる";
-    static constexpr const char* quitStop = "処理を止めて終了";
     static constexpr const char* quitFailed =
         "編集を保持できないため終了を取り消しました。TXTの保存を確認してください。";
     static constexpr const char* helpInformative =

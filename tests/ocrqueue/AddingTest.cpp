@@ -490,14 +490,14 @@ TEST_F(Adding, AFolderIsListedForReview) {
     EXPECT_EQ(c->folderCandidates->size(), 3u);
     EXPECT_EQ(c->status.get(), "3件の一覧を確認してから追加してください。");
 
-    // The reviewed list is added as chosen files are.
-    add(*c, c->folderCandidates.get());
-    EXPECT_EQ(pathsOf(*c).size(), 3u);
-
     // Nothing chosen: nothing changes.
     picker->folder = std::nullopt;
     test::runTask(c->chooseFolder());
     EXPECT_EQ(c->folderCandidates->size(), 3u);
+
+    // The reviewed list is added as chosen files are.
+    add(*c, c->folderCandidates.get());
+    EXPECT_EQ(pathsOf(*c).size(), 3u);
 
     // No originals: zero and an empty list.
     fs::create_directories(tmp / "empty");
@@ -511,6 +511,24 @@ TEST_F(Adding, AFolderIsListedForReview) {
     picker->folder = tmp / "scans" / "p9.pdf";
     test::runTask(c->chooseFolder());
     EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::unsafePath));
+}
+
+TEST_F(Adding, AFolderListGoesWithTheQueueItWasChosenFor) {
+    auto c = portedController();
+    fs::create_directories(tmp / "scans");
+    doc("scans/a.pdf");
+    doc("scans/b.pdf");
+    open(*c, {doc("first.pdf")});
+    picker->folder = tmp / "scans";
+    test::runTask(c->chooseFolder());
+    ASSERT_EQ(c->folderCandidates->size(), 2u);
+
+    // Another file opened replaces the queue: its pending list goes too,
+    // and nothing of it can be added to the new queue.
+    open(*c, {doc("second.pdf")});
+    EXPECT_TRUE(c->folderCandidates->empty());
+    EXPECT_FALSE(c->folderListing.get());
+    EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{(tmp / "second.pdf").string()}));
 }
 
 TEST_F(Adding, AStoppedListingEndsWithoutCandidatesAndListingWorksDuringARun) {

@@ -85,10 +85,11 @@ TEST_F(Restart, ANewTrialOpensAndRunsWhileTheOldQueueStaysAsItWas) {
     ASSERT_TRUE(test::spinUntil([&] { return !c->editWritePending(); }));
     const auto before = contents(oldFolder);
 
-    // Unmanaged and unedited: no question.
+    // Read: asked, however it was opened.
+    confirmer->answers = {true};
     test::Spawned<void> restart(c->requestRestart());
     ASSERT_TRUE(test::spinUntil([&] { return restart.out->finished; }));
-    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_EQ(confirmer->asked.size(), 1u);
     ASSERT_TRUE(c->engine);
     EXPECT_NE(c->engine, old);
     EXPECT_EQ(c->previousEngine, old);
@@ -244,14 +245,18 @@ TEST_F(Restart, TheStartButtonRestartsOnlyAQueueWithResultsOrOtherSettings) {
     EXPECT_EQ(c->engine, fresh);
     EXPECT_EQ(c->status.get(), completedSentence);
 
-    // With a completed page: a new trial.
+    // With a completed page: a new trial, once the question is answered.
+    confirmer->answers = {true};
     test::runTask(c->startProduct());
     EXPECT_NE(c->engine, fresh);
     waitIdle();
     EXPECT_EQ(c->status.get(), completedSentence);
 
-    // Cancelled before any page: a new trial.
+    // Cancelled before any page: the same queue starts again, leaving no
+    // identical resume candidate behind per stop.
     auto cancelled = openQueue(*c, {{test::writeDocument(tmp / "cancelled.pdf", 1)}}, c->currentSettings(), false);
+    c->refreshSaved();
+    const std::size_t candidates = c->savedQueues->size();
     JobControl stop;
     stop.request(JobControl::Stop::cancel);
     cancelled->run(stop, false, {}, {}, [](const QueueSnapshot&) {});
@@ -259,8 +264,11 @@ TEST_F(Restart, TheStartButtonRestartsOnlyAQueueWithResultsOrOtherSettings) {
     ASSERT_EQ(c->snapshot->value().status, QueueStatus::cancelled);
     ASSERT_EQ(c->snapshot->value().completedPages(), 0);
     test::runTask(c->startProduct());
-    EXPECT_NE(c->engine, cancelled);
+    EXPECT_EQ(c->engine, cancelled);
     waitIdle();
+    EXPECT_EQ(c->status.get(), completedSentence);
+    c->refreshSaved();
+    EXPECT_EQ(c->savedQueues->size(), candidates);
 
     // Made under other settings: a new trial under the current ones.
     auto other = openQueue(*c, {{test::writeDocument(tmp / "other.pdf", 1)}}, test::settingsIn(OCRMode::vertical),
@@ -292,6 +300,50 @@ TEST_F(Restart, AQueueNeverReadIsReplacedWithoutAQuestion) {
     test::runTask(c->startProduct());
     EXPECT_EQ(confirmer->asked.size(), 1u);
     EXPECT_EQ(c->engine, read);
+}
+
+TEST_F(Restart, AFileOpenedAloneAsksBeforeItsReadOrFailedPagesArePutAside) {
+    c = free();
+    // Read to its end, opened as a file (not through the queue panel).
+    auto read = openRunQueue(*c, {2}, c->currentSettings());
+    ASSERT_FALSE(c->managedQueue.get());
+    test::runTask(c->startProduct());
+    ASSERT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(confirmer->asked[0].message, restartQuestion);
+    EXPECT_EQ(c->engine, read);
+    EXPECT_EQ(c->snapshot->value().completedPages(), 2);
+
+    // A failed page is a result too.
+    auto failed = openRunQueue(*c, {1}, c->currentSettings(), {{0, {1}}});
+    ASSERT_EQ(c->snapshot->value().failedPages(), 1);
+    test::runTask(c->startProduct());
+    EXPECT_EQ(confirmer->asked.size(), 2u);
+    EXPECT_EQ(c->engine, failed);
+}
+
+TEST_F(Restart, ACancelPartWayGoesOnFromThereAsTheMainAction) {
+    c = gated();
+    gate.passOnStop = true;
+    auto queue = openQueue(*c, {{test::writeDocument(tmp / "long.pdf", 6)}}, c->currentSettings(), false);
+    gate.allow(1);
+    test::runTask(c->start());
+    ASSERT_TRUE(test::spinUntil([&] { return c->snapshot->value().completedPages() >= 1; }, 60s));
+    c->stop(JobControl::Stop::cancel);
+    waitIdle();
+    ASSERT_EQ(c->snapshot->value().status, QueueStatus::cancelled);
+    const int64_t kept = c->snapshot->value().completedPages();
+    ASSERT_LT(kept, 6);
+    EXPECT_TRUE(c->resumable());
+
+    // Nothing is asked and no new trial is made: the pages read stay.
+    gate.open();
+    test::runTask(c->startProduct());
+    EXPECT_TRUE(confirmer->asked.empty());
+    EXPECT_EQ(c->engine, queue);
+    waitIdle();
+    EXPECT_EQ(c->status.get(), completedSentence);
+    EXPECT_EQ(c->snapshot->value().completedPages(), 6);
+    for (int64_t page = 1; page <= kept; ++page) EXPECT_EQ(gate.counts().at(page), 1) << page;
 }
 
 // ---- answering a refused resume

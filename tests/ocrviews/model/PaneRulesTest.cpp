@@ -116,6 +116,10 @@ TEST(ControlPanelRules, RunButtonLabelAndEnablement) {
     done.completedPages = 1;
     done.knownPages = 12345678901;
     EXPECT_EQ(runLabel(done), "OCRを再実行");
+    // A page that failed was read too: running again is a new trial.
+    PaneFacts failedPage = open;
+    failedPage.failedPages = 1;
+    EXPECT_EQ(runLabel(failedPage), "OCRを再実行");
     EXPECT_EQ(pageCount(done), "完了 1 / 12345678901 ページ");
     // Beside the finished run's "完了" the count does not say it again.
     EXPECT_EQ(pageCount(done, "完了"), "1 / 12345678901 ページ");

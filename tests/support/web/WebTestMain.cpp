@@ -13,23 +13,33 @@
 #include <string>
 
 #include "support/OwnTemporaryFolder.hpp"
+#include "support/ToolkitLog.hpp"
 
 namespace {
 
 int run(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // A warning or critical fails the test that provoked it, and the program.
+    velmora::test::watchToolkitLog([](const std::string& line) { ADD_FAILURE() << line; });
     std::string data = (std::filesystem::temp_directory_path() / "velmora-web-data-XXXXXX").string();
     if (!::mkdtemp(data.data())) {
         std::perror("mkdtemp");
         return 1;
     }
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    // The program's name, as the application's own start gives it: the
+    // toolkit names it when it records a chosen file among the recent ones.
+    g_set_prgname("velmora");
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
     }
     Gtk::init_gtkmm_internals();
-    const int status = RUN_ALL_TESTS();
+    int status = RUN_ALL_TESTS();
+    if (velmora::test::toolkitLogFaults() > 0) {
+        std::fprintf(stderr, "%zu toolkit warnings or criticals\n", velmora::test::toolkitLogFaults());
+        status = 1;
+    }
     std::error_code ec;
     std::filesystem::remove_all(data, ec);
     return status;

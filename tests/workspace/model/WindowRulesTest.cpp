@@ -113,3 +113,30 @@ TEST(QuitQuestion, NamesEachKindOfWorkThatAQuitWouldStopOrLose) {
     work |= other;
     EXPECT_EQ(work.question(), "保存中のWebページ・処理中のOCR・TXT未保存の編集・メモリ限定の処理結果があります");
 }
+
+TEST(QuitQuestion, SaysWhatItsAnswersMeanForTheWorkFound) {
+    // Running work stops; no private queue is among it, so none is named.
+    WindowModel::PendingWork running;
+    running.webSave = true;
+    running.ocr = true;
+    running.unsavedEdits = true;
+    EXPECT_EQ(running.informative(),
+              "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
+              "明示保存したファイルやコピー結果は残ります。");
+    EXPECT_EQ(running.quitLabel(), "処理を止めて終了");
+
+    // Only edits without their TXT: nothing is processed, nothing stops.
+    WindowModel::PendingWork edits;
+    edits.unsavedEdits = true;
+    EXPECT_EQ(edits.informative(),
+              "終了をやめると、TXTを保存してから終了できます。明示保存したファイルやコピー結果は残ります。");
+    EXPECT_EQ(edits.quitLabel(), "TXTを保存せずに終了");
+
+    // A private queue's results are lost for good: said only then.
+    edits.privateResults = true;
+    EXPECT_EQ(edits.informative(),
+              "終了をやめると、TXTを保存してから終了できます。プライベートは再起動後に再開できません。"
+              "明示保存したファイルやコピー結果は残ります。");
+    running.privateResults = true;
+    EXPECT_NE(running.informative().find("プライベートは再起動後に再開できません。"), std::string::npos);
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "browser/BrowserDownload.hpp"
+#include "support/ToolkitLog.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "workspace/BrowserDownloadList.hpp"
 #include "workspace/WebPaneRules.hpp"
@@ -405,6 +406,32 @@ TEST_F(DownloadListTest, APrivateTabSaysFilesRemainAndManyDownloadsScrollInsideT
     EXPECT_LE(name->get_width(), 230);
     EXPECT_GT(name->get_width(), 100);
 
+}
+
+// The rows a list lets go of (another tab shown, the window closed) go
+// whole: none leaves its bar behind for the toolkit to find.
+TEST_F(DownloadListTest, RowsGoWithoutAWarningWhenAnotherTabIsShown) {
+    for (int i = 0; i < 2; ++i) {
+        server.bytes("/got" + std::to_string(i) + ".txt", "application/octet-stream", "text", attachment("got.txt"));
+    }
+    auto model = makeModel();
+    model->addTab(false);
+    test::ContentWindow shown(model, desktop, 1240, 860);
+    ASSERT_TRUE(shown.shown());
+    load(*model, "/page");
+    for (int i = 0; i < 2; ++i) {
+        auto item = startDownload(*model, "/got" + std::to_string(i) + ".txt", i);
+        ASSERT_TRUE(item);
+        ASSERT_TRUE(spinUntil([&] { return !item->active(); }, 30s));
+    }
+    auto* list = named<BrowserDownloadList>(shown.content, BrowserDownloadList::listName);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->shownDownloads().size(), 2u);
+    const std::size_t before = test::toolkitLogFaults();
+    model->addTab(false);
+    ASSERT_TRUE(spinUntil([&] { return list->shownDownloads().empty(); }));
+    test::spinFor(100ms);
+    EXPECT_EQ(test::toolkitLogFaults(), before);
 }
 
 // A failure first, its row taller by its reason's line, then downloads that

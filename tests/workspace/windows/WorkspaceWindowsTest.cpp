@@ -461,7 +461,10 @@ TEST_F(WorkspaceWindowsTest, QuittingAsksWhileWorkRunsStopsEveryWindowAndQuits) 
     spinFor(100ms);
     auto questions = dialogsSaying(bothQuestion);
     ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0]->property_secondary_text().get_value().raw(), WorkspaceWindows::quitInformative);
+    // No private queue is among the work: none is spoken of.
+    EXPECT_EQ(questions[0]->property_secondary_text().get_value().raw(),
+              "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
+              "明示保存したファイルやコピー結果は残ります。");
 
     // Called off: work goes on, and a later quit asks again.
     ASSERT_TRUE(test::answerMessageDialog(bothQuestion, GtkConfirmation::firstButton));
