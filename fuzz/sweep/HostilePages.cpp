@@ -155,7 +155,7 @@ const std::map<std::string, std::function<RasterImage()>>& generators() {
         {"noise",
          [] {
              std::mt19937 random(3);
-             return filled(1240, 1754, [&](int, int, uint8_t* p) { p[0] = p[1] = p[2] = static_cast<uint8_t>(random()); });
+             return filled(900, 1200, [&](int, int, uint8_t* p) { p[0] = p[1] = p[2] = static_cast<uint8_t>(random()); });
          }},
         {"rules", rules},
         {"digit-table", digitTable},

@@ -7,8 +7,9 @@
 // the hostile pages drawn at run time.
 //
 // Usage: velmora_ocr_sweep SHARED [sample] [workers=N] [bound=SECONDS] [out=DIR] [only=TEXT,...] [modes=MODE,...]
-//   sample: the hostile pages and, of each group of each set, its first
-//   clean and its first degraded page, instead of every page.
+//   sample: the hostile pages and the first page of each group of each set
+//   (the development set's kinds of page, the real set's layouts clean and
+//   degraded) instead of every page.
 // Prints one line per reading, then the figures per mode and the failures
 // with their reasons; exits 1 when any reading failed, 77 (skipped) when
 // SHARED is absent, unless CI is set.
@@ -69,10 +70,10 @@ struct Result {
 
 // The kind of a development page as the quality benchmark groups them:
 // tables and prose across, full pages and the others down; a real page's
-// group is its document and layout.
-std::string groupOf(const std::string& set, const std::string& stem, const std::string& layout) {
+// group is its layout, clean or degraded.
+std::string groupOf(const std::string& set, const std::string& stem, const std::string& layout, bool degraded) {
     const std::string text = stem.substr(0, stem.find('_'));
-    if (set != "ocr-dev") return set + " " + text + " " + layout;
+    if (set != "ocr-dev") return set + " " + layout + (degraded ? " degraded" : " clean");
     if (layout == "horizontal") return set + (text.rfind("table", 0) == 0 ? " tables" : " prose across");
     return set + (text == "longv" ? " full vertical" : " other vertical");
 }
@@ -88,17 +89,18 @@ std::vector<Page> manifest(const fs::path& folder) {
         for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
         if (f.size() < 6) continue;
         const std::string set = folder.filename().string(), stem = fs::path(f[0]).stem().string();
-        pages.push_back({(folder / f[0]).string(), set + "/" + stem, groupOf(set, stem, f[2]), f[5] != "none"});
+        const bool degraded = f[5] != "none";
+        pages.push_back({(folder / f[0]).string(), set + "/" + stem, groupOf(set, stem, f[2], degraded), degraded});
     }
     return pages;
 }
 
-// Of each group, its first clean page and its first degraded one.
+// The first page of each group.
 std::vector<Page> sampled(const std::vector<Page>& pages) {
-    std::set<std::pair<std::string, bool>> taken;
+    std::set<std::string> taken;
     std::vector<Page> out;
     for (const Page& p : pages) {
-        if (taken.insert({p.group, p.degraded}).second) out.push_back(p);
+        if (taken.insert(p.group).second) out.push_back(p);
     }
     return out;
 }
@@ -341,8 +343,10 @@ int main(int argc, char** argv) {
     }
     const double wall = std::chrono::duration<double>(Clock::now() - began).count();
 
-    std::printf("\n%zu pages, %zu modes, %zu readings in %.0f s (%d at a time)\n", pages.size(), modes.size(),
-                jobs.size(), wall, workers);
+    double processor = 0;
+    for (const Result& r : results) processor += r.seconds;
+    std::printf("\n%zu pages, %zu modes, %zu readings in %.0f s (%d at a time), %.0f processor s in all\n", pages.size(),
+                modes.size(), jobs.size(), wall, workers, processor);
     std::printf("%-11s %6s %8s %7s  %s\n", "mode", "text", "refused", "failed", "slowest reading");
     std::size_t failures = 0;
     for (OCRMode mode : modes) {
