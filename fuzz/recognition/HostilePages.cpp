@@ -1,4 +1,4 @@
-#include "sweep/HostilePages.hpp"
+#include "HostilePages.hpp"
 
 #include <cmath>
 #include <cstdint>

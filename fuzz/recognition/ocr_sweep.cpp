@@ -38,7 +38,7 @@
 #include "foundation/Raster.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/OCRSettings.hpp"
-#include "sweep/HostilePages.hpp"
+#include "HostilePages.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;
