@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 BUILD_PATH = $(if $(filter /%,$(BUILD)),$(BUILD),./$(BUILD))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test fuzz fuzz-long run install screenshots clean
+.PHONY: deps configure build test fuzz fuzz-long ocr-sweep run install screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -39,6 +39,20 @@ fuzz-long: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVELMORA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	./fuzz/run-long $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_PARALLEL)
+
+# Every page of ../shared/ocr-dev and ../shared/ocr-real and the hostile
+# pages, in every recognition mode, in the fuzz build: SWEEP_WORKERS readings
+# at a time, each in a process of its own. Fails on a crash, a sanitizer
+# report, an exception other than a refusal, or a reading over SWEEP_BOUND
+# seconds; run it before a change to src/recognition lands. Logs and texts go
+# to $(FUZZ_BUILD)/ocr-sweep/.
+SWEEP_WORKERS ?= 4
+SWEEP_BOUND ?= 60
+ocr-sweep: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DVELMORA_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velmora_ocr_sweep
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 OMP_THREAD_LIMIT=1 \
+	  $(FUZZ_BUILD)/fuzz/velmora_ocr_sweep ../shared workers=$(SWEEP_WORKERS) bound=$(SWEEP_BOUND) out=$(FUZZ_BUILD)/ocr-sweep
 
 # Starts ベルモラ from the build tree; it needs a graphical session with a
 # session bus (a desktop login has both).

@@ -21,11 +21,19 @@ namespace {
 // A page read to fewer than a tenth of the characters its ink shows is a
 // page the mode could not read.
 constexpr std::size_t unreadShare = 10;
+// Fewer pixels across than the smallest ink read as a character: no line
+// of text fits in such a sliver of a page. The recognisers bring a line up
+// to their own height, which makes a sliver one pixel high tens of
+// thousands of times wider, and read it for minutes.
+constexpr int thinnestPage = GreyPage::smallestInk;
 
 }  // namespace
 
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled) {
+    if (std::min(image.width(), image.height()) < thinnestPage && GreyPage::from(image).holdsInk()) {
+        raise(ErrorCase::emptyResult);
+    }
     std::vector<RecognizedTextObservation> lines;
     const PageResult result = [&] {
         switch (settings.mode) {

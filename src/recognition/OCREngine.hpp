@@ -28,8 +28,8 @@ namespace OCREngine {
 // fails with looksVertical or looksHorizontal, which name the mode that
 // reads it. A page that holds ink (GreyPage::holdsInk) but whose text comes
 // back empty, in any mode, fails with emptyResult: recognition failed on it,
-// and it is never taken for a page read as empty. A page without ink comes
-// back empty.
+// and it is never taken for a page read as empty, as does a page with ink
+// too thin to hold a line of text. A page without ink comes back empty.
 PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
                      const std::function<bool()>& cancelled);
 

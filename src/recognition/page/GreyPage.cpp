@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <optional>
 
 #include <leptonica/allheaders.h>
@@ -286,6 +287,13 @@ GreyPage GreyPage::resized(int toWidth, int toHeight) const {
 }
 
 GreyPage GreyPage::forRecognition() const {
+    // A page darker than paper over most of its area (noise, a photograph)
+    // holds no letters to size the page by: its ink falls apart into specks
+    // a few pixels high, and bringing those up to a letter's height would
+    // give the layout nine times the pixels of noise to search.
+    const std::array<uint32_t, 256> greys = histogramOf(pixels);
+    const uint64_t dark = std::accumulate(greys.begin(), greys.begin() + lightestInk, uint64_t{0});
+    if (dark * 2 > pixels.size()) return *this;
     const int ink = medianInkHeight();
     if (ink == 0) return *this;
     double factor = std::min(static_cast<double>(readingInkHeight) / ink, largestEnlargement);

@@ -494,6 +494,16 @@ std::vector<Symbol> merged(const std::vector<Symbol>& vertical, const std::vecto
 
     const std::size_t n = vertical.size(), m = places.size();
     if (m == 0) return vertical;
+    // The vertical model may read nothing of a column whose only ink is
+    // digits set upright side by side: the column is then its runs alone,
+    // and there is no symbol to place.
+    if (n == 0) {
+        std::vector<Symbol> out;
+        for (const SidewaysRun& run : runs) {
+            out.push_back({run.text, static_cast<int>(run.from / back), static_cast<int>(run.to / back), 1, 0});
+        }
+        return out;
+    }
     const double inf = 1e300;
     const double skip = 0.6;  // a character place left empty
     const double twice = 0.8;  // a second symbol in one character place
