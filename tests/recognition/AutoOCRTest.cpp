@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "foundation/BrindlexError.hpp"
@@ -315,4 +317,71 @@ TEST(AutoOCRProbe, LinesOnGreyPaperOrAloneInASmallImageAreNoColumns) {
     const AutoOCR::Probe s = AutoOCR::probe(sign.image, {}, never);
     EXPECT_TRUE(s.vertical.empty());
     EXPECT_EQ(s.resolved, AutoResolved::uncertainStandardFallback);
+}
+
+namespace {
+
+// The images one below the other (all RGB, the same width).
+RasterImage stacked(const std::vector<RasterImage>& images) {
+    const int width = images.front().width();
+    std::vector<uint8_t> pixels;
+    int height = 0;
+    for (const RasterImage& image : images) {
+        for (int y = 0; y < image.height(); ++y) {
+            const uint8_t* row = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.rowStride();
+            pixels.insert(pixels.end(), row, row + width * 3);
+        }
+        height += image.height();
+    }
+    return RasterImage::fromPixels(width, height, 3, pixels);
+}
+
+}  // namespace
+
+// A page in two tiers whose upper tier starts with a heading three columns
+// wide, so that its columns stand off the lower tier's grid, and the lower
+// tier ends part way across. The horizontal pass reads the lower tier's
+// columns under the heading row by row, as lines of a few characters: those
+// rows lie across its columns and are no horizontal text, and both tiers are
+// vertical blocks.
+TEST(AutoOCRProbe, TheColumnsOfTwoTiersOffOneGridAreFoundTierByTier) {
+    const int width = 700, tier = 560, margin = 60;
+    const double size = 20;
+    const std::string prose =
+        "港町の朝は、まだ暗いうちから始まる。四時を過ぎると、岸壁に沿って並んだ倉庫の明かりが一つずつともり、"
+        "長靴の音があちこちで響きはじめる。沖から戻った小さな漁船は、エンジンの音を落としながら順番に船着き"
+        "場へ寄っていく。市場の奥では氷を割る音が絶え間なく続き、競りの声が高く低く重なり合う。";
+    const test::VerticalLayout upperLayout{.width = width, .height = tier, .pixelSize = size, .right = 40 + 3 * size,
+                                           .top = 20, .columnAdvance = 1.7};
+    test::VerticalLayout lowerLayout = upperLayout;
+    lowerLayout.right = 40;
+    const test::VerticalPage heading = test::renderColumns(
+        {.width = width, .height = tier, .pixelSize = 1.6 * size, .right = 40, .top = 60}, {"港の朝"});
+    const test::VerticalPage upper = test::renderVerticalParagraphs(upperLayout, {prose + prose, prose});
+    const test::VerticalPage lower = test::renderVerticalParagraphs(lowerLayout, {prose});
+    const test::VerticalPage blank = test::renderColumns({.width = width, .height = margin, .pixelSize = size}, {});
+    const RasterImage page =
+        stacked({blank.image, test::overlaid(heading.image, upper.image), lower.image, blank.image});
+    const double H = page.height();
+
+    // Four rows across the lower tier's first two columns, as the
+    // horizontal pass reads them.
+    const Rect first = lower.columns[0].ink, second = lower.columns[1].ink;
+    std::vector<TextRegion> rows;
+    for (int k = 0; k < 4; ++k) {
+        const double top = margin + tier + first.minY() + k * size;
+        rows.push_back(line(4, second.minX() / width, 1 - (top + size) / H, (first.maxX() - second.minX()) / width,
+                            size / H));
+    }
+    const AutoOCR::Probe found = AutoOCR::probe(page, rows, never);
+    EXPECT_EQ(found.resolved, AutoResolved::vertical);
+    EXPECT_TRUE(found.horizontal.empty());
+    // Every column of the lower tier lies in a block of its own tier.
+    const double split = 1 - (margin + tier) / H;
+    for (const test::DrawnColumn& c : lower.columns) {
+        const Rect ink{c.ink.x / width, 1 - (margin + tier + c.ink.maxY()) / H, c.ink.width / width, c.ink.height / H};
+        EXPECT_TRUE(std::any_of(found.vertical.begin(), found.vertical.end(), [&](const Rect& b) {
+            return AutoOCR::overlap(ink, b) > 0.9 && b.maxY() < split + 0.02;
+        })) << c.text;
+    }
 }

@@ -74,4 +74,26 @@ TEST(RecognitionProgress, AStopAfterTheFirstReadingGivesThePageUp) {
 }
 
 }  // namespace
+// Every look at the stop is told to the thread's look observer, Tesseract's
+// between words and the recogniser's own checks alike, with or without a
+// watch; none once the observer is gone.
+TEST(RecognitionProgress, EveryLookAtTheStopIsToldToTheObserver) {
+    const test::TextPage page = pageOfLines(6);
+    int looks = 0, asked = 0;
+    {
+        const RecognitionProgress::LookObserver observer([&] { ++looks; });
+        RecognitionProgress::Scope scope({{}, [&] { return ++asked, false; }});
+        OCREngine::recognize(page.image, 1, 1, OCRSettings{}, [] { return false; });
+        EXPECT_GT(asked, 6);
+        EXPECT_EQ(looks, asked);
+    }
+    {
+        const RecognitionProgress::LookObserver observer([&] { ++looks; });
+        RecognitionProgress::stopIfAsked();
+    }
+    EXPECT_EQ(looks, asked + 1);
+    RecognitionProgress::stopIfAsked();
+    EXPECT_EQ(looks, asked + 1);
+}
+
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include "foundation/Unicode.hpp"
 #include "recognition/page/GreyPage.hpp"
 #include "recognition/vertical/VerticalPage.hpp"
+#include "recognition/vertical/VerticalTiers.hpp"
 
 namespace velmora::AutoOCR {
 
@@ -94,12 +95,13 @@ AutoResolved decision(std::size_t horizontalCharacters, std::size_t columns) {
 
 namespace {
 
-// The column candidates of a probe raster, in its pixels (rows from the
-// top): runs of ink columns of a column's width whose ink runs down far
+// The column candidates of a band of a probe raster, in its pixels (rows
+// from the top): runs of ink columns of a column's width whose ink runs down far
 // enough, and solidly: vertical text is set solid, one character below the
 // next, while the cells of a table's column, or the starts of a list's
 // lines, stand a line's spacing apart.
-std::vector<Rect> candidates(const GreyPage& raster, int character, const std::function<bool()>& cancelled) {
+std::vector<Rect> candidates(const GreyPage& raster, int character, int pageHeight,
+                             const std::function<bool()>& cancelled) {
     const int w = raster.width, h = raster.height;
     std::vector<int> counts(static_cast<std::size_t>(w), 0);
     for (int y = 0; y < h; ++y) {
@@ -135,7 +137,9 @@ std::vector<Rect> candidates(const GreyPage& raster, int character, const std::f
         }
         if (first < 0) continue;
         const int span = lastRow - first + 1;
-        if (span < spanInWidths * width || span < shortestSpan * h || span < columnCharacters * character) continue;
+        if (span < spanInWidths * width || span < shortestSpan * pageHeight || span < columnCharacters * character) {
+            continue;
+        }
         // Thin strokes of small type grow faint on the probe's raster: any
         // mark counts here.
         int marked = 0;
@@ -174,8 +178,20 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
         VerticalPage::Prepared upright;
         upright.grey = turn ? VerticalPage::rotated(g, skew) : g;
         upright.turned = turn ? skew : 0;
+        // The columns of two tiers need not stand on one grid (a heading in
+        // the upper tier moves its columns across): measured over the whole
+        // height, a column of one tier and the one beside it in the other
+        // would be one run of ink too wide for a column. Each tier is
+        // measured alone.
+        std::vector<VerticalResearch::Run> bands = VerticalTiers::tiers(upright.grey, character);
+        if (bands.empty()) bands.push_back({0, upright.grey.height});  // still polled on a blank page
         std::vector<Rect> out;
-        for (const Rect& c : candidates(upright.grey, character, poll)) out.push_back(upright.onPage(c));
+        for (const VerticalResearch::Run& rows : bands) {
+            for (Rect c : candidates(VerticalTiers::band(upright.grey, rows), character, h, poll)) {
+                c.y += rows.start;
+                out.push_back(upright.onPage(c));
+            }
+        }
         return out;
     };
     const auto pixels = [&](const TextRegion& r) {
@@ -208,20 +224,23 @@ Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
     }
     std::stable_sort(columns.begin(), columns.end(), [](const Rect& a, const Rect& b) { return a.minX() < b.minX(); });
     std::vector<Rect> blocks;
+    // Left to right, the columns of two tiers take turns: a column joins
+    // the latest block of its own band of rows.
     for (const Rect& c : columns) {
-        if (!blocks.empty()) {
-            Rect& b = blocks.back();
+        const auto joined = std::find_if(blocks.rbegin(), blocks.rend(), [&](const Rect& b) {
             const double gap = c.minX() - b.maxX();
             const double shared = std::min(b.maxY(), c.maxY()) - std::max(b.minY(), c.minY());
             const double smaller = std::min(b.maxY() - b.minY(), c.maxY() - c.minY());
-            if (gap < blockGap && shared > blockOverlap * smaller) {
-                const double minX = std::min(b.minX(), c.minX()), minY = std::min(b.minY(), c.minY());
-                const double maxX = std::max(b.maxX(), c.maxX()), maxY = std::max(b.maxY(), c.maxY());
-                b = {minX, minY, maxX - minX, maxY - minY};
-                continue;
-            }
+            return gap < blockGap && shared > blockOverlap * smaller;
+        });
+        if (joined == blocks.rend()) {
+            blocks.push_back(c);
+            continue;
         }
-        blocks.push_back(c);
+        Rect& b = *joined;
+        const double minX = std::min(b.minX(), c.minX()), minY = std::min(b.minY(), c.minY());
+        const double maxX = std::max(b.maxX(), c.maxX()), maxY = std::max(b.maxY(), c.maxY());
+        b = {minX, minY, maxX - minX, maxY - minY};
     }
     if (blocks.size() > maximumBlocks) raise(ErrorCase::budgetExceeded);
 

@@ -13,6 +13,7 @@ namespace velmora::RecognitionProgress {
 namespace {
 
 thread_local Scope* current = nullptr;
+thread_local LookObserver* observer = nullptr;
 
 // Tesseract's monitor with the scope it reports to.
 struct Monitor : tesseract::ETEXT_DESC {
@@ -36,6 +37,7 @@ int recognize(tesseract::TessBaseAPI& api) {
     monitor.cancel_this = &monitor;
     monitor.cancel = [](void* data, int) {
         auto* m = static_cast<Monitor*>(data);
+        looked();
         if (!m->stopped && m->scope->watch_.stop) m->stopped = m->scope->watch_.stop();
         return m->stopped;
     };
@@ -59,7 +61,18 @@ int recognize(tesseract::TessBaseAPI& api) {
     return result;
 }
 
+LookObserver::LookObserver(std::function<void()> looked) : looked_(std::move(looked)), outer_(observer) {
+    observer = this;
+}
+
+LookObserver::~LookObserver() { observer = outer_; }
+
+void looked() {
+    if (observer && observer->looked_) observer->looked_();
+}
+
 void stopIfAsked() {
+    looked();
     const Scope* scope = current;
     if (scope && scope->watch_.stop && scope->watch_.stop()) throw CancellationError();
 }

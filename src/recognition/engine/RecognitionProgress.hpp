@@ -60,6 +60,26 @@ int recognize(tesseract::TessBaseAPI& api);
 // a page is given up soon at any point.
 void stopIfAsked();
 
+// Told on the calling thread each time the reading looks whether to stop
+// (stopIfAsked, and Tesseract's check between words under a watch), so that
+// a measurement can find the longest stretch in which nothing looks. Without
+// one installed, a look costs a test of one pointer. Scopes nest.
+class LookObserver {
+public:
+    explicit LookObserver(std::function<void()> looked);
+    ~LookObserver();
+    LookObserver(const LookObserver&) = delete;
+    LookObserver& operator=(const LookObserver&) = delete;
+
+private:
+    friend void looked();
+    std::function<void()> looked_;
+    LookObserver* outer_;
+};
+
+// Tells the calling thread's look observer of a look; nothing without one.
+void looked();
+
 // For a recogniser that reads without Tesseract: tells the calling thread's
 // watch how far the page has come (never back); nothing without a watch.
 void report(double fraction);
