@@ -53,10 +53,11 @@ PREFIX ?= $(HOME)/.local
 install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb.
+# One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb on
+# the tests' session bus, which offers none of the machine's services.
 screenshots: configure
 	cmake --build $(BUILD) -j $(JOBS) --target velmora_screenshots
-	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $(BUILD_PATH)/screenshots/velmora_screenshots $(BUILD_PATH)/screenshots
+	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session --config-file=$(BUILD_PATH)/test-session/bus.conf -- $(BUILD_PATH)/screenshots/velmora_screenshots $(BUILD_PATH)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)
