@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 BUILD_PATH = $(if $(filter /%,$(BUILD)),$(BUILD),./$(BUILD))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test fuzz fuzz-long run install screenshots clean
+.PHONY: deps configure build test benchmarks fuzz fuzz-long run install screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -20,6 +20,11 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The speed and memory programs of benchmarks/, which `make build` leaves out:
+# each is run by hand from $(BUILD)/benchmarks/<name> (see its opening comment).
+benchmarks: configure
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 
 # The readers of stored state under libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in a build folder of their own: each target runs
