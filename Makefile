@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 BUILD_PATH = $(if $(filter /%,$(BUILD)),$(BUILD),./$(BUILD))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test fuzz fuzz-long ocr-sweep run install screenshots clean
+.PHONY: deps configure build test benchmarks fuzz fuzz-long ocr-sweep run install screenshots clean
 
 deps:
 	./scripts/install-deps
@@ -20,6 +20,11 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The speed and memory programs of benchmarks/, which `make build` leaves out:
+# each is run by hand from $(BUILD)/benchmarks/<name> (see its opening comment).
+benchmarks: configure
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 
 # The readers of stored state under libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in a build folder of their own: each target runs
@@ -67,10 +72,11 @@ PREFIX ?= $(HOME)/.local
 install: build
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 
-# One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb.
+# One PNG per registered scene in $(BUILD)/screenshots/, drawn under Xvfb on
+# the tests' session bus, which offers none of the machine's services.
 screenshots: configure
 	cmake --build $(BUILD) -j $(JOBS) --target velmora_screenshots
-	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $(BUILD_PATH)/screenshots/velmora_screenshots $(BUILD_PATH)/screenshots
+	xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session --config-file=$(BUILD_PATH)/test-session/bus.conf -- $(BUILD_PATH)/screenshots/velmora_screenshots $(BUILD_PATH)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -46,6 +46,15 @@ function(velmora_asan_test name)
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1")
 endfunction()
 
+# The session bus that display tests and the screenshot program run on: it
+# offers only the services in the build's own folder, never the machine's.
+# Run a program on it with ${VELMORA_TEST_SESSION}.
+set(VELMORA_TEST_SERVICES_DIR ${PROJECT_BINARY_DIR}/test-session/services)
+file(MAKE_DIRECTORY ${VELMORA_TEST_SERVICES_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/test-session-bus.conf.in ${PROJECT_BINARY_DIR}/test-session/bus.conf @ONLY)
+set(VELMORA_TEST_SESSION
+    xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session --config-file=${PROJECT_BINARY_DIR}/test-session/bus.conf --)
+
 # A test program that needs a display: one CTest entry for the whole program,
 # run under its own Xvfb with a session bus of its own (applications register
 # their name there). The lock keeps two Xvfb starts from racing for the same
@@ -61,7 +70,7 @@ function(velmora_display_test_program sub)
   add_executable(${name}_tests ${files})
   target_link_libraries(${name}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
   add_test(NAME ${name}_tests
-    COMMAND xvfb-run -a -s "-screen 0 1920x1200x24" dbus-run-session -- $<TARGET_FILE:${name}_tests>)
+    COMMAND ${VELMORA_TEST_SESSION} $<TARGET_FILE:${name}_tests>)
   set_tests_properties(${name}_tests PROPERTIES
     LABELS "${name};display;${ARG_LABELS}" TIMEOUT 900
     RESOURCE_LOCK xvfb

@@ -25,6 +25,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "support/MainLoop.hpp"
 #include "support/OwnTemporaryFolder.hpp"
+#include "support/SessionOfItsOwn.hpp"
 #include "support/TempDir.hpp"
 #include "support/ToolkitLog.hpp"
 #include "support/web/WebTestServer.hpp"
@@ -143,11 +144,9 @@ int drawScenes(int argc, char** argv) {
 
     // Everything the application writes goes to a temporary home.
     test::TempDir home;
-    ::setenv("HOME", home.path().c_str(), 1);
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        ::unsetenv(name);
-    }
-    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    // Nothing of the user's desktop reaches the scenes: the same pictures on
+    // any machine.
+    test::useSessionOfItsOwn(home.path());
     ::setenv("GDK_SCALE", "1", 1);
     ::setenv("GDK_DPI_SCALE", "1", 1);
     ::setenv("GTK_THEME", "Adwaita", 1);

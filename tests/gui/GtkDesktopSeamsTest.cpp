@@ -12,10 +12,12 @@
 #include "gui/GtkDesktopActions.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
+#include "support/gui/RecordingFileManager.hpp"
 
 // The confirmation dialog answered through its own buttons and keys, and the
 // desktop's actions against a desktop of the test's own: a default handler
-// that records what it was given, so no real application starts.
+// and, where wanted, a file manager on the bus that record what they were
+// given, so no real application starts.
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -135,32 +137,41 @@ TEST(GtkConfirmation, ItsWindowIsLookedUpWhenItOpensAndItsButtonsAre1000And1001)
     }
 }
 
-TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
-    // A desktop of the test's own: one entry that handles files and folders
-    // by recording its argument.
-    test::TempDir tmp;
-    const fs::path record = tmp / "record.txt";
-    const fs::path script = tmp / "record.sh";
-    test::writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n");
-    fs::permissions(script, fs::perms::owner_all);
-    const fs::path applications = fs::path(g_get_user_data_dir()) / "applications";
-    fs::create_directories(applications);
-    test::writeFile(applications / "velmora-recorder.desktop",
-                    "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + script.string() +
-                        " %u\nMimeType=text/plain;image/png;inode/directory;application/octet-stream;\n"
-                        "NoDisplay=true\n");
-    fs::create_directories(g_get_user_config_dir());
-    test::writeFile(fs::path(g_get_user_config_dir()) / "mimeapps.list",
-                    "[Default Applications]\ntext/plain=velmora-recorder.desktop\n"
-                    "image/png=velmora-recorder.desktop\ninode/directory=velmora-recorder.desktop\n"
-                    "application/octet-stream=velmora-recorder.desktop\n");
-    const fs::path folder = tmp / "outputs";
-    fs::create_directory(folder);
-    const fs::path file = folder / "page.txt";
-    test::writeFile(file, "saved");
+namespace {
 
-    GtkDesktopActions desktop;
-    auto recorded = [&] {
+// A desktop of the test's own: one entry that handles files and folders by
+// recording its argument, so no real application starts. The entry and its
+// script stay the same from test to test in the program's home, so the
+// toolkit's cache of entries never names a script that is gone.
+struct RecordingDesktop {
+    test::TempDir tmp;
+    fs::path recorder = fs::path(g_get_user_data_dir()) / "velmora-recorder";
+    fs::path record = recorder / "record.txt";
+    fs::path folder = tmp / "outputs";
+    fs::path file = folder / "page.txt";
+
+    RecordingDesktop() {
+        fs::create_directories(recorder);
+        fs::remove(record);
+        const fs::path script = recorder / "record.sh";
+        test::writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n");
+        fs::permissions(script, fs::perms::owner_all);
+        const fs::path applications = fs::path(g_get_user_data_dir()) / "applications";
+        fs::create_directories(applications);
+        test::writeFile(applications / "velmora-recorder.desktop",
+                        "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + script.string() +
+                            " %u\nMimeType=text/plain;image/png;inode/directory;application/octet-stream;\n"
+                            "NoDisplay=true\n");
+        fs::create_directories(g_get_user_config_dir());
+        test::writeFile(fs::path(g_get_user_config_dir()) / "mimeapps.list",
+                        "[Default Applications]\ntext/plain=velmora-recorder.desktop\n"
+                        "image/png=velmora-recorder.desktop\ninode/directory=velmora-recorder.desktop\n"
+                        "application/octet-stream=velmora-recorder.desktop\n");
+        fs::create_directory(folder);
+        test::writeFile(file, "saved");
+    }
+
+    std::vector<std::string> recorded() const {
         std::vector<std::string> lines;
         if (!fs::exists(record)) return lines;
         std::string text = test::readFile(record);
@@ -170,23 +181,35 @@ TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
             at = end == std::string::npos ? text.size() : end + 1;
         }
         return lines;
-    };
-    auto uri = [](const fs::path& p) {
-        char* u = g_filename_to_uri(p.c_str(), nullptr, nullptr);
-        std::string s = u;
-        g_free(u);
-        return s;
-    };
-    auto named = [&](const std::string& line, const fs::path& p) { return line == uri(p) || line == p.string(); };
+    }
+};
 
+std::string uri(const fs::path& p) {
+    char* u = g_filename_to_uri(p.c_str(), nullptr, nullptr);
+    std::string s = u;
+    g_free(u);
+    return s;
+}
+
+bool named(const std::string& line, const fs::path& p) { return line == uri(p) || line == p.string(); }
+
+}  // namespace
+
+TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
+    RecordingDesktop desktopOfTheTest;
+    const fs::path& file = desktopOfTheTest.file;
+    auto recorded = [&] { return desktopOfTheTest.recorded(); };
+
+    GtkDesktopActions desktop;
     EXPECT_TRUE(desktop.open(file));
     ASSERT_TRUE(test::spinUntil([&] { return recorded().size() == 1; }));
     EXPECT_TRUE(named(recorded()[0], file)) << recorded()[0];
 
-    // No file manager on this bus: the folder is opened instead.
+    // No file manager on this bus (it offers none of the machine's
+    // services): the folder is opened instead.
     desktop.reveal(file);
-    ASSERT_TRUE(test::spinUntil([&] { return recorded().size() == 2; }, std::chrono::seconds(30)));
-    EXPECT_TRUE(named(recorded()[1], folder)) << recorded()[1];
+    ASSERT_TRUE(test::spinUntil([&] { return recorded().size() == 2; }));
+    EXPECT_TRUE(named(recorded()[1], desktopOfTheTest.folder)) << recorded()[1];
 
     desktop.copyText("https://example.com/ページ");
     auto clipboard = Gdk::Display::get_default()->get_clipboard();
@@ -196,4 +219,21 @@ TEST(GtkDesktopActions, OpenRevealAndCopyGoThroughTheDesktop) {
     });
     ASSERT_TRUE(test::spinUntil([&] { return pasted.has_value(); }));
     EXPECT_EQ(*pasted, "https://example.com/ページ");
+}
+
+TEST(GtkDesktopActions, RevealAsksTheFileManagerOnTheBusToSelectTheFile) {
+    RecordingDesktop desktopOfTheTest;
+    test::RecordingFileManager fileManager;
+    ASSERT_TRUE(fileManager.awaitName());
+
+    GtkDesktopActions desktop;
+    desktop.reveal(desktopOfTheTest.file);
+    ASSERT_TRUE(test::spinUntil([&] { return fileManager.shown().size() == 1; }));
+    EXPECT_EQ(fileManager.shown()[0], std::vector<std::string>{uri(desktopOfTheTest.file)});
+
+    // The file manager answered: the folder is not opened as well. An open
+    // made afterwards is the first thing the desktop's handler is given.
+    EXPECT_TRUE(desktop.open(desktopOfTheTest.file));
+    ASSERT_TRUE(test::spinUntil([&] { return !desktopOfTheTest.recorded().empty(); }));
+    EXPECT_TRUE(named(desktopOfTheTest.recorded()[0], desktopOfTheTest.file)) << desktopOfTheTest.recorded()[0];
 }

@@ -1,7 +1,8 @@
 // The entry of every GUI test program: GTK (and gtkmm's wrappers) once per
-// process, on the display that xvfb-run provides, with a home folder of its
-// own so that the toolkit's settings, recent files and the user's folders of
-// the test never touch the real ones; and a temporary folder of its own,
+// process, on the display that xvfb-run provides, in a session of its own
+// (support/SessionOfItsOwn.hpp) so that the toolkit's settings, recent files
+// and the user's folders of the test never touch the real ones and nothing of
+// the user's desktop reaches the test; and a temporary folder of its own,
 // removed once the web engine's processes have ended too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "support/OwnTemporaryFolder.hpp"
+#include "support/SessionOfItsOwn.hpp"
 #include "support/ToolkitLog.hpp"
 
 namespace {
@@ -26,11 +28,7 @@ int run(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
-    ::setenv("HOME", home.c_str(), 1);
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        ::unsetenv(name);
-    }
-    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    velmora::test::useSessionOfItsOwn(home);
     // The program's name, as the application's own start gives it: the
     // toolkit names it when it records a chosen file among the recent ones.
     g_set_prgname("velmora");

@@ -1,8 +1,10 @@
 // The entry of every web test program: GTK (and gtkmm's wrappers) once per
 // process, on the display that xvfb-run provides, with a data folder of its
 // own, so that what the toolkit records there (the desktop's recent files)
-// never reaches the real one; and a temporary folder of its own, removed
-// once the web engine's processes have ended too.
+// never reaches the real one, and otherwise in a session of its own
+// (support/SessionOfItsOwn.hpp) so that nothing of the user's desktop reaches
+// the test; and a temporary folder of its own, removed once the web engine's
+// processes have ended too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "support/OwnTemporaryFolder.hpp"
+#include "support/SessionOfItsOwn.hpp"
 #include "support/ToolkitLog.hpp"
 
 namespace {
@@ -30,6 +33,10 @@ int run(int argc, char** argv) {
     // The program's name, as the application's own start gives it: the
     // toolkit names it when it records a chosen file among the recent ones.
     g_set_prgname("velmora");
+    // The home stays: without a runtime folder the web engine puts its
+    // sandbox's bus sockets under the cache folder, and a home in a nested
+    // temporary folder makes their paths too long for a socket.
+    velmora::test::useSessionOfItsOwn(std::nullopt);
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run this program under xvfb-run\n");
         return 1;
