@@ -169,7 +169,10 @@ TEST_F(ActivityStripsTest, TwoSavesGiveTwoStripsInTabOrderEachLiveAndStoppedAlon
     EXPECT_TRUE(pane.webStrips.shownTabs().empty());
 }
 
-TEST_F(ActivityStripsTest, AStripLeadsBackToARestoredTabWithoutLoadingIt) {
+// A restored tab holds no page until it is shown: the session itself
+// refuses to save it (no blank page is ever saved), so no strip stands for
+// it, and the refusal does not load its page behind the user's back.
+TEST_F(ActivityStripsTest, ARestoredTabNotYetLoadedStartsNoSaveNoStripAndNoLoad) {
     server.html("/second", test::page("二番目"));
     RestoredWindow restored{UUID::random(),
                             {RestoredTab{UUID::random(), server.url("/page"), false},
@@ -183,25 +186,19 @@ TEST_F(ActivityStripsTest, AStripLeadsBackToARestoredTabWithoutLoadingIt) {
     show(*restoredTab);
     ASSERT_TRUE(restoredTab->deferredURL->has_value());
 
-    // Its (empty) page saved while the OCR section is shown.
     model->section = WindowModel::Section::ocr;
-    auto hold = std::make_shared<test::PrintHold>();
-    hold->holdAt = Stage::beforePrint;
-    startHeldPrint(*restoredTab, hold, printFolder());
-    ASSERT_TRUE(spinUntil([&] { return hold->reached == Stage::beforePrint; }, 30s));
-    EXPECT_EQ(pane.webStrips.shownTabs(), std::vector<UUID>{restoredTab->id});
-
-    // "Webキャプチャを表示": that tab and the web section, its page not loaded.
-    click(named(stripOf(pane, restoredTab->id), WebActivityStrip::showName));
-    EXPECT_EQ(model->selectedTab(), restoredTab);
-    EXPECT_EQ(model->section.get(), WindowModel::Section::web);
+    PrintSelection selection;
+    selection.output = PrintOptions::Output::pdf;
+    restoredTab->browser->print(selection.options(restoredTab->browser->currentURL.get(),
+                                                  restoredTab->browser->pageTitle.get(),
+                                                  std::chrono::system_clock::now()),
+                                printFolder());
+    EXPECT_FALSE(restoredTab->browser->hasPendingOperation());
     test::spinFor(200ms);
+    EXPECT_TRUE(pane.webStrips.shownTabs().empty());
     EXPECT_TRUE(restoredTab->deferredURL->has_value());
     EXPECT_EQ(server.requests("/second"), 0);
-
-    hold->holdAt.reset();
-    ASSERT_TRUE(spinUntil([&] { return !restoredTab->browser->hasPendingOperation(); }, 60s));
-    EXPECT_TRUE(pane.webStrips.shownTabs().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(printFolder()));
 }
 
 TEST_F(ActivityStripsTest, TheOCRStripTellsOfSavedWorkUntilItIsPutOffOrAQueueOpens) {
