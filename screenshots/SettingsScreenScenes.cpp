@@ -204,7 +204,6 @@ Gtk::Window* importSheetPC(Stage& stage) {
     return sheet;
 }
 
-G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 // "設定を書き出す…" answered in the real save panel, into the documents
 // folder: the sentence names the file and its folder, and "保存先を開く"
 // stands beside it.
@@ -217,21 +216,11 @@ Gtk::Window* exported(Stage& stage) {
     auto* button = dynamic_cast<Gtk::Button*>(test::findByName(*scene.screen, SettingsScreen::exportName));
     if (!button) return nullptr;
     g_signal_emit_by_name(button->gobj(), "clicked");
-    GtkWidget* panel = nullptr;
-    test::spinUntil([&] {
-        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
-            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
-        }
-        return panel != nullptr;
-    });
-    if (!panel) return nullptr;
-    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (folder / "ベルモラ_Settings").c_str());
-    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    if (!test::saveThroughFileChooser(folder / "ベルモラ_Settings")) return nullptr;
     test::spinUntil([&] { return !scene.screen->model().exportedFile().empty(); });
     test::spinFor(std::chrono::milliseconds(100));
     return &scene.window;
 }
-G_GNUC_END_IGNORE_DEPRECATIONS
 
 // The wizard walked to its summary and applied: it is gone, and the screen
 // says what its "適用" did.

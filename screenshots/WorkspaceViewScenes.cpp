@@ -464,7 +464,6 @@ Gtk::Window* settingsSection(Stage& stage) {
 
 // The settings section after 設定を書き出す through the real save panel:
 // the sentence and 保存先を開く join apply and re-read in the action bar.
-G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 Gtk::Window* settingsExported(Stage& stage) {
     Gtk::Window* window = settingsSection(stage);
     if (!window) return nullptr;
@@ -475,22 +474,12 @@ Gtk::Window* settingsExported(Stage& stage) {
     if (!button) return nullptr;
     test::spinUntil([&] { return button->get_mapped(); });
     g_signal_emit_by_name(button->gobj(), "clicked");
-    GtkWidget* panel = nullptr;
-    test::spinUntil([&] {
-        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
-            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
-        }
-        return panel != nullptr;
-    });
-    if (!panel) return nullptr;
-    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (folder / "ベルモラ_Settings").c_str());
-    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    if (!test::saveThroughFileChooser(folder / "ベルモラ_Settings")) return nullptr;
     auto* reveal = test::findByName(*window, SettingsScreen::revealName);
     test::spinUntil([&] { return reveal && reveal->get_visible(); });
     test::spinFor(std::chrono::milliseconds(100));
     return window;
 }
-G_GNUC_END_IGNORE_DEPRECATIONS
 
 const bool registered = registerScene("workspace-web", 1240, 850, webSection) &&
                         registerScene("workspace-web-bottom", 1240, 850, webSectionBottom) &&

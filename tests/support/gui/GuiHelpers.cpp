@@ -82,4 +82,22 @@ bool answerMessageDialog(const std::string& text, int response, std::chrono::mil
     return true;
 }
 
+bool saveThroughFileChooser(const std::filesystem::path& file, std::chrono::milliseconds bound) {
+    GtkWidget* panel = nullptr;
+    const bool came = spinUntil(
+        [&] {
+            for (auto* w : visibleWindows()) {
+                if (GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
+            }
+            return panel != nullptr;
+        },
+        bound);
+    if (!came) return false;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), file.c_str());
+    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    return true;
+}
+
 }  // namespace velmora::test

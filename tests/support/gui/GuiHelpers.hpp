@@ -5,6 +5,7 @@
 // application's actions, answer message dialogs, and wait by bounded spins of
 // the main context (support/MainLoop.hpp: spinUntil), never by sleeping.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -51,5 +52,9 @@ bool activateAction(Gtk::Application& app, const std::string& name, const Glib::
 // Waits (bounded) for a visible message dialog whose message is `text`,
 // answers it with `response` and returns true; false when none came.
 bool answerMessageDialog(const std::string& text, int response, std::chrono::milliseconds bound = 10s);
+
+// Waits (bounded) for a visible file chooser saving a file, names the file
+// in it and accepts; false when none came.
+bool saveThroughFileChooser(const std::filesystem::path& file, std::chrono::milliseconds bound = 10s);
 
 }  // namespace velmora::test

@@ -177,26 +177,13 @@ TEST_F(WorkspaceViewTest, TheSectionBarShowsEachPaneOverTheWebPaneWhichStaysMapp
 // The settings' action bar after an export: the result sentence wraps
 // beside the buttons, and the bar stays inside the window of the default
 // size.
-G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 TEST_F(WorkspaceViewTest, TheSettingsBarAfterAnExportStaysInTheWindow) {
-    // The save panel records the file among the recent ones under the
-    // program's name, which the program's application sets.
-    if (!g_get_prgname()) g_set_prgname("velmora");
-    if (!g_get_application_name()) g_set_application_name("ベルモラ");
     auto& window = openWindow();
     pressRow(window, Section::settings);
     auto* exportButton = named<Gtk::Button>(window, SettingsScreen::exportName);
     ASSERT_NE(exportButton, nullptr);
     g_signal_emit_by_name(exportButton->gobj(), "clicked");
-    GtkWidget* panel = nullptr;
-    ASSERT_TRUE(spinUntil([&] {
-        for (Gtk::Window* w : Gtk::Window::list_toplevels()) {
-            if (w->get_visible() && GTK_IS_FILE_CHOOSER(w->gobj())) panel = GTK_WIDGET(w->gobj());
-        }
-        return panel != nullptr;
-    }));
-    gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(panel), (dir / "ベルモラの書き出した設定").c_str());
-    gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(panel), GTK_RESPONSE_ACCEPT));
+    ASSERT_TRUE(test::saveThroughFileChooser(dir / "ベルモラの書き出した設定"));
     auto* bar = named(window, SettingsScreen::actionBarName);
     auto* result = named<Gtk::Label>(window, SettingsScreen::resultName);
     ASSERT_TRUE(bar && result);
@@ -212,7 +199,6 @@ TEST_F(WorkspaceViewTest, TheSettingsBarAfterAnExportStaysInTheWindow) {
                bounds.origin.y + bounds.size.height <= window.window().get_height();
     })) << "the bar ends at " << bounds.origin.y + bounds.size.height << " of " << window.window().get_height();
 }
-G_GNUC_END_IGNORE_DEPRECATIONS
 
 TEST_F(WorkspaceViewTest, ASectionChangeLeavesNoFieldFocused) {
     auto& window = openWindow();
