@@ -2,6 +2,7 @@
 // small images of one short line, line ends, tables and forms read column
 // by column, two-column prose, and English under the default languages.
 #include <algorithm>
+#include <array>
 
 #include <gtest/gtest.h>
 
@@ -449,4 +450,58 @@ TEST(StandardPassPolarity, WhiteTextOnADarkPageOrBoxIsRead) {
         const std::string read = joined(readLines(image));
         EXPECT_LE(errorRate(text, read), 0.1) << name << ": " << read;
     }
+}
+
+namespace {
+
+// The image with the rectangle painted in the colour, its black ink turned
+// white and its grey edges between, as a page's coloured band or sidebar
+// shows its text.
+RasterImage groundWithin(const RasterImage& image, const Rect& r, const std::array<uint8_t, 3>& colour) {
+    const int c = image.channels();
+    std::vector<uint8_t> pixels;
+    pixels.reserve(static_cast<std::size_t>(image.width()) * image.height() * c);
+    for (int y = 0; y < image.height(); ++y) {
+        const uint8_t* row = image.pixels() + static_cast<std::size_t>(y) * image.rowStride();
+        for (int x = 0; x < image.width(); ++x) {
+            const bool inside = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            for (int k = 0; k < c; ++k) {
+                const int v = row[x * c + k];
+                pixels.push_back(inside && k < 3 ? static_cast<uint8_t>(colour[k] + (255 - colour[k]) * (255 - v) / 255)
+                                                 : static_cast<uint8_t>(v));
+            }
+        }
+    }
+    return RasterImage::fromPixels(image.width(), image.height(), c, pixels);
+}
+
+}  // namespace
+
+TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheTextBesideThem) {
+    // A help page as a browser shows it: a white title on a dark header
+    // band, white page titles on a green sidebar, black text to their right
+    // on the rows of the titles.
+    const std::vector<std::string> title = {"ベルモラのヘルプ"};
+    const std::vector<std::string> side = {"新しいアーカイブ", "ファイルの追加", "キーボード操作"};
+    const std::vector<std::string> text = {"以下の手順でアーカイブを作成します。", "ファイルを選んで追加を押します。",
+                                           "保存の操作は必要ありません。"};
+    std::vector<test::PlacedText> placed = {{title[0], 30, 16}};
+    for (std::size_t i = 0; i < side.size(); ++i) {
+        placed.push_back({side[i], 16, 100 + 50.0 * static_cast<double>(i)});
+        placed.push_back({text[i], 270, 100 + 50.0 * static_cast<double>(i)});
+    }
+    const test::TextPage page = test::renderPlaced({.width = 900, .height = 300, .pixelSize = 22}, placed);
+    const RasterImage banded = groundWithin(groundWithin(page.image, {0, 0, 900, 64}, {0x23, 0x27, 0x2e}),
+                                            {0, 64, 240, 236}, {0x3a, 0x7d, 0x5c});
+    const std::vector<std::string> lines = readLines(banded);
+    std::vector<std::string> truth = title;
+    truth.insert(truth.end(), side.begin(), side.end());
+    truth.insert(truth.end(), text.begin(), text.end());
+    std::string all;
+    for (const std::string& t : truth) all += t;
+    const std::string read = joined(lines);
+    // Each line whole and on its own, in the order of the page.
+    ASSERT_EQ(lines.size(), truth.size()) << read;
+    for (std::size_t i = 0; i < truth.size(); ++i) EXPECT_LE(errorRate(truth[i], lines[i]), 0.15) << read;
+    EXPECT_LE(errorRate(all, read), 0.05) << read;
 }

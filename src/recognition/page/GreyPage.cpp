@@ -286,6 +286,166 @@ GreyPage GreyPage::resized(int toWidth, int toHeight) const {
     return out;
 }
 
+namespace {
+
+// The least difference in grey between a ground and the light ink on it
+// for the ink to be read as letters rather than a tint of the ground.
+constexpr int groundContrast = 64;
+
+// The level at or below which this share (in percent) of the levels lies.
+int percentile(std::vector<uint8_t>& levels, std::size_t percent) {
+    auto at = levels.begin() + static_cast<std::ptrdiff_t>(std::min(levels.size() * percent / 100, levels.size() - 1));
+    std::nth_element(levels.begin(), at, levels.end());
+    return *at;
+}
+
+// Takes the ground that the piece of ink `ground` of `page` is, if it is
+// one, off `out.rest` and onto `out.letters`, lightened: a piece at least half of whose filled shape is its own
+// ink, the rest pieces of light ink it encloses. A hole as large as half of
+// it either way is paper it frames (a light panel on a dark page) and keeps
+// its greys, as does what lies outside it within its box.
+void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::InkPiece& ground, uint8_t threshold,
+                int solid) {
+    const int w = ground.width, h = ground.height;
+    const auto index = [&](int x, int y) {
+        return static_cast<std::size_t>(ground.y + y) * page.width + static_cast<std::size_t>(ground.x + x);
+    };
+    const auto dark = [&](int x, int y) { return page.pixels[index(x, y)] <= threshold; };
+    enum : uint8_t { unknown, ink, outside, hole, framed };
+    std::vector<uint8_t> kind(static_cast<std::size_t>(w) * h, unknown);
+    std::vector<int> stack, visited;
+    // Floods from (sx, sy) over unknown pixels that `joins` admits, 8- or
+    // 4-connected, marking them `as`; `visited` holds them afterwards.
+    const auto flood = [&](int sx, int sy, uint8_t as, bool eight, const auto& joins) {
+        visited.clear();
+        stack.assign(1, sy * w + sx);
+        kind[static_cast<std::size_t>(sy) * w + sx] = as;
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
+            visited.push_back(i);
+            const int x = i % w, y = i / w;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if ((dx == 0 && dy == 0) || (!eight && dx != 0 && dy != 0)) continue;
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                    uint8_t& k = kind[static_cast<std::size_t>(ny) * w + nx];
+                    if (k != unknown || !joins(nx, ny)) continue;
+                    k = as;
+                    stack.push_back(ny * w + nx);
+                }
+            }
+        }
+    };
+    const auto any = [](int, int) { return true; };
+    // The ground's own pixels, found from one on its top row.
+    int seed = 0;
+    while (seed < w && !dark(seed, 0)) ++seed;
+    if (seed == w) return;
+    flood(seed, 0, ink, true, dark);
+    const std::size_t inkPixels = visited.size();
+    int left = w, right = -1, top = h, bottom = -1;
+    for (int i : visited) {
+        left = std::min(left, i % w), right = std::max(right, i % w);
+        top = std::min(top, i / w), bottom = std::max(bottom, i / w);
+    }
+    // Another piece of ink within the box was found: the box is left alone.
+    if (left != 0 || top != 0 || right != w - 1 || bottom != h - 1) return;
+    // A ground is solid: somewhere a square of its ink as large as the
+    // page's letters. Strokes are thinner than the letters they make, rules
+    // thinner still, however large the letter or long the rule.
+    bool isSolid = false;
+    std::vector<int> rows(static_cast<std::size_t>(w), 0);
+    for (int y = 0; y < h && !isSolid; ++y) {
+        int across = 0;
+        for (int x = 0; x < w; ++x) {
+            across = kind[static_cast<std::size_t>(y) * w + x] == ink ? across + 1 : 0;
+            rows[static_cast<std::size_t>(x)] = across >= solid ? rows[static_cast<std::size_t>(x)] + 1 : 0;
+            if (rows[static_cast<std::size_t>(x)] >= solid) isSolid = true;
+        }
+    }
+    if (!isSolid) return;
+    const auto unknownAt = [&](int x, int y) { return kind[static_cast<std::size_t>(y) * w + x] == unknown; };
+    for (int x = 0; x < w; ++x) {
+        if (unknownAt(x, 0)) flood(x, 0, outside, false, any);
+        if (unknownAt(x, h - 1)) flood(x, h - 1, outside, false, any);
+    }
+    for (int y = 0; y < h; ++y) {
+        if (unknownAt(0, y)) flood(0, y, outside, false, any);
+        if (unknownAt(w - 1, y)) flood(w - 1, y, outside, false, any);
+    }
+    std::size_t holePixels = 0;
+    int lightPieces = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (!unknownAt(x, y)) continue;
+            flood(x, y, hole, false, any);
+            int hl = w, hr = -1, ht = h, hb = -1;
+            for (int i : visited) {
+                hl = std::min(hl, i % w), hr = std::max(hr, i % w);
+                ht = std::min(ht, i / w), hb = std::max(hb, i / w);
+            }
+            const int hw = hr - hl + 1, hh = hb - ht + 1;
+            if (hw * 2 > w && hh * 2 > h) {
+                for (int i : visited) kind[static_cast<std::size_t>(i)] = framed;
+                continue;
+            }
+            holePixels += visited.size();
+            if (std::max(hw, hh) >= GreyPage::smallestInk) lightPieces += 1;
+        }
+    }
+    if (lightPieces < GreyPage::fewestLightPieces || holePixels > inkPixels) return;
+    std::vector<uint8_t> groundLevels, lightLevels;
+    groundLevels.reserve(inkPixels);
+    lightLevels.reserve(holePixels);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
+            if (k == ink) groundLevels.push_back(page.pixels[index(x, y)]);
+            if (k == hole) lightLevels.push_back(page.pixels[index(x, y)]);
+        }
+    }
+    // The lighter of the ground's greys (a band and a bar of two colours
+    // may meet as one piece) turns to paper, the light ink to black, the
+    // edges of the letters between.
+    const int paper = percentile(groundLevels, 90);
+    const int letters = percentile(lightLevels, 90);
+    if (letters - paper < groundContrast) return;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
+            if (k != ink && k != hole) continue;
+            const int v = page.pixels[index(x, y)];
+            out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp((letters - v) * 255 / (letters - paper), 0, 255));
+            out.rest.pixels[index(x, y)] = 255;
+        }
+    }
+    out.boxes.push_back(ground);
+}
+
+}  // namespace
+
+GreyPage::Grounds GreyPage::darkGrounds() const {
+    Grounds out;
+    out.rest = *this;
+    const std::optional<uint8_t> threshold = inkLevel(pixels);
+    if (!threshold) return out;
+    // The side of the square of ink that makes a piece solid.
+    const int solid = std::max(thinnestGround, medianInkHeight());
+    for (const InkPiece& piece : inkPieces()) {
+        if (std::min(piece.width, piece.height) < solid) continue;
+        if (out.letters.pixels.empty()) {
+            out.letters.width = width;
+            out.letters.height = height;
+            out.letters.pixels.assign(pixels.size(), 255);
+        }
+        takeGround(*this, out, piece, *threshold, solid);
+    }
+    if (out.boxes.empty()) out.letters = GreyPage{};
+    return out;
+}
+
 GreyPage GreyPage::forRecognition() const {
     // A page darker than paper over most of its area (noise, a photograph)
     // holds no letters to size the page by: its ink falls apart into specks

@@ -70,9 +70,33 @@ struct GreyPage {
     // The resolution to give Tesseract with this page; 0 lets it estimate.
     int resolution = 0;
 
+    // Light ink on dark grounds (a header band, a coloured bar or sidebar,
+    // a box in dark-mode colours), taken apart from the rest of the page.
+    // The layout analysis and the models expect dark ink on light paper: a
+    // dark ground is to them one large piece of ink (a picture) with the
+    // letters for its holes, and once turned light, its letters stand on
+    // the rows of the text beside it and are read into its lines.
+    struct Grounds;
+    Grounds darkGrounds() const;
+    // The thinner side of a ground, in pixels, under which it is left as
+    // it is (a rule, a bullet, a black square), and the pieces of light
+    // ink it has to hold.
+    static constexpr int thinnestGround = 2 * smallestInk;
+    static constexpr int fewestLightPieces = 3;
+
     // The page to recognise: this one (a blank page, or ink of about the
     // right size), or a resized copy, with its resolution.
     GreyPage forRecognition() const;
+};
+
+struct GreyPage::Grounds {
+    // The page with each ground, letters and all, painted paper white.
+    GreyPage rest;
+    // Paper white but for each ground, its light ink turned dark and its
+    // ground paper; empty when the page has no ground.
+    GreyPage letters;
+    // Each ground's box, in the order of the page's pieces of ink.
+    std::vector<InkPiece> boxes;
 };
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "recognition/standard/StandardPass.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include <tesseract/baseapi.h>
@@ -243,11 +244,73 @@ RecognizedTextObservation observation(const Line& line, const Normaliser& n) {
     return o;
 }
 
+// The lines read on the grounds' page put among the page's, each
+// ground's lines together, in the order they were read: before the first
+// of the page's lines below the ground's top that stands over or under it,
+// else before the first below its top (a sidebar, read before the text
+// beside it as a left column is).
+std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, const std::vector<PixelBox>& boxes) {
+    int lastBlock = 0;
+    for (const Line& l : ls) lastBlock = std::max(lastBlock, l.block);
+    // Each line's ground: the smallest box holding its middle.
+    std::vector<std::vector<Line>> of(boxes.size());
+    for (Line& l : on) {
+        const int cx = (l.box.left + l.box.right) / 2, cy = (l.box.top + l.box.bottom) / 2;
+        std::size_t ground = 0;
+        long smallest = -1;
+        for (std::size_t g = 0; g < boxes.size(); ++g) {
+            const long area = static_cast<long>(boxes[g].width()) * boxes[g].height();
+            if (boxes[g].contains(cx, cy) && (smallest < 0 || area < smallest)) ground = g, smallest = area;
+        }
+        l.block += lastBlock + 1;
+        of[ground].push_back(std::move(l));
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> places;  // (before which line, ground)
+    for (std::size_t g = 0; g < boxes.size(); ++g) {
+        const PixelBox& b = boxes[g];
+        const auto below = [&](const Line& l) { return (l.box.top + l.box.bottom) / 2 >= b.top; };
+        auto at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) {
+            return below(l) && std::min(l.box.right, b.right) > std::max(l.box.left, b.left);
+        });
+        if (at == ls.end()) at = std::find_if(ls.begin(), ls.end(), below);
+        places.emplace_back(static_cast<std::size_t>(at - ls.begin()), g);
+    }
+    std::stable_sort(places.begin(), places.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : boxes[a.second].top < boxes[b.second].top;
+    });
+    std::vector<Line> out;
+    out.reserve(ls.size() + on.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i <= ls.size(); ++i) {
+        for (; next < places.size() && places[next].first == i; ++next) {
+            for (Line& l : of[places[next].second]) out.push_back(std::move(l));
+        }
+        if (i < ls.size()) out.push_back(std::move(ls[i]));
+    }
+    return out;
+}
+
 }  // namespace
 
-std::vector<RecognizedTextObservation> read(const GreyPage& page, const Models& models, OCREngine::Reading reading) {
-    Pass pass(page, models);
-    const std::vector<Line> ls = pass.run(reading);
+std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage::Grounds& grounds,
+                                            const Models& models, OCREngine::Reading reading) {
+    std::vector<Line> ls = Pass(page, models).run(reading);
+    if (!grounds.boxes.empty()) {
+        // Read as a page of their own, of the size and resolution of the
+        // page read, so that their lines' boxes are the page's.
+        const bool same = grounds.letters.width == page.width && grounds.letters.height == page.height;
+        GreyPage letters = same ? grounds.letters : grounds.letters.resized(page.width, page.height);
+        letters.resolution = page.resolution;
+        const double sx = static_cast<double>(page.width) / grounds.letters.width;
+        const double sy = static_cast<double>(page.height) / grounds.letters.height;
+        std::vector<PixelBox> boxes;
+        for (const GreyPage::InkPiece& b : grounds.boxes) {
+            boxes.push_back({static_cast<int>(b.x * sx), static_cast<int>(b.y * sy),
+                             static_cast<int>(std::ceil((b.x + b.width) * sx)),
+                             static_cast<int>(std::ceil((b.y + b.height) * sy))});
+        }
+        ls = withGroundLines(std::move(ls), Pass(letters, models).run(reading), boxes);
+    }
     const Normaliser n{double(page.width), double(page.height)};
     std::vector<RecognizedTextObservation> out;
     out.reserve(ls.size());

@@ -43,8 +43,10 @@ struct Models {
     bool horizontalLinesOnly = false;
 };
 
-std::vector<RecognizedTextObservation> read(const GreyPage& page, const Models& models,
-                                            OCREngine::Reading reading);
+// The page is read without its dark grounds, the grounds' letters on a
+// page of their own (see GreyPage::darkGrounds).
+std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage::Grounds& grounds,
+                                            const Models& models, OCREngine::Reading reading);
 
 }  // namespace StandardPass
 }  // namespace velmora

@@ -48,8 +48,10 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     if (!image) throw RecognizerError("no image to recognise");
     // Boxes are fractions of the page, so they need no mapping back when
     // the page is read resized.
-    const GreyPage page = GreyPage::from(OCRGeometry::oriented(image, orientation)).forRecognition();
-    return StandardPass::read(page, modelsFor(request), reading);
+    GreyPage::Grounds grounds = GreyPage::from(OCRGeometry::oriented(image, orientation)).darkGrounds();
+    const GreyPage page = grounds.rest.forRecognition();
+    grounds.rest = GreyPage{};
+    return StandardPass::read(page, grounds, modelsFor(request), reading);
 }
 
 PageResult standardPass(const RasterImage& image, uint32_t orientation, int64_t page, const OCRSettings& settings,
