@@ -187,9 +187,11 @@ int GreyPage::characterCells() const {
     return static_cast<int>(text) / piecesPerCharacter;
 }
 
-int GreyPage::medianInkHeight() const {
+int GreyPage::medianInkHeight() const { return medianHeight(inkPieces()); }
+
+int GreyPage::medianHeight(const std::vector<InkPiece>& pieces) const {
     std::vector<int> heights;
-    for (const InkPiece& piece : inkPieces()) {
+    for (const InkPiece& piece : pieces) {
         if (piece.height >= 3 && piece.height * 2 < height && piece.width * 2 < width) heights.push_back(piece.height);
     }
     if (heights.size() < 3) return 0;
@@ -300,10 +302,12 @@ int percentile(std::vector<uint8_t>& levels, std::size_t percent) {
 }
 
 // Takes the ground that the piece of ink `ground` of `page` is, if it is
-// one, off `out.rest` and onto `out.letters`, lightened: a piece at least half of whose filled shape is its own
-// ink, the rest pieces of light ink it encloses. A hole as large as half of
-// it either way is paper it frames (a light panel on a dark page) and keeps
-// its greys, as does what lies outside it within its box.
+// one, onto `out.letters`, lightened, and its letters off `out.rest`. A
+// ground is a solid piece (see below) at least half of whose filled shape
+// is its own ink, the rest pieces of light ink it encloses. A hole as large
+// as half of it either way is paper it frames (a light panel on a dark
+// page) and stays, as does what lies outside it within its box. `solid` is
+// the side of the square of ink that makes a piece solid.
 void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::InkPiece& ground, uint8_t threshold,
                 int solid) {
     const int w = ground.width, h = ground.height;
@@ -412,13 +416,18 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
     const int paper = percentile(groundLevels, 90);
     const int letters = percentile(lightLevels, 90);
     if (letters - paper < groundContrast) return;
+    if (out.letters.pixels.empty()) {
+        out.letters.width = page.width;
+        out.letters.height = page.height;
+        out.letters.pixels.assign(page.pixels.size(), 255);
+    }
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
             if (k != ink && k != hole) continue;
             const int v = page.pixels[index(x, y)];
             out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp((letters - v) * 255 / (letters - paper), 0, 255));
-            out.rest.pixels[index(x, y)] = 255;
+            out.rest.pixels[index(x, y)] = static_cast<uint8_t>(paper);
         }
     }
     out.boxes.push_back(ground);
@@ -432,17 +441,12 @@ GreyPage::Grounds GreyPage::darkGrounds() const {
     const std::optional<uint8_t> threshold = inkLevel(pixels);
     if (!threshold) return out;
     // The side of the square of ink that makes a piece solid.
-    const int solid = std::max(thinnestGround, medianInkHeight());
-    for (const InkPiece& piece : inkPieces()) {
+    const std::vector<InkPiece> pieces = inkPieces();
+    const int solid = std::max(thinnestGround, medianHeight(pieces));
+    for (const InkPiece& piece : pieces) {
         if (std::min(piece.width, piece.height) < solid) continue;
-        if (out.letters.pixels.empty()) {
-            out.letters.width = width;
-            out.letters.height = height;
-            out.letters.pixels.assign(pixels.size(), 255);
-        }
         takeGround(*this, out, piece, *threshold, solid);
     }
-    if (out.boxes.empty()) out.letters = GreyPage{};
     return out;
 }
 

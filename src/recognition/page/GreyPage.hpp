@@ -87,10 +87,16 @@ struct GreyPage {
     // The page to recognise: this one (a blank page, or ink of about the
     // right size), or a resized copy, with its resolution.
     GreyPage forRecognition() const;
+
+private:
+    // medianInkHeight of the pieces, pieces of this page.
+    int medianHeight(const std::vector<InkPiece>& pieces) const;
 };
 
 struct GreyPage::Grounds {
-    // The page with each ground, letters and all, painted paper white.
+    // The page with each ground's letters painted over in its grey: the
+    // layout still finds a picture where the ground was (painted white, it
+    // would split and join the blocks beside it otherwise than before).
     GreyPage rest;
     // Paper white but for each ground, its light ink turned dark and its
     // ground paper; empty when the page has no ground.
