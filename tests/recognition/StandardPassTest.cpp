@@ -505,3 +505,13 @@ TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheT
     for (std::size_t i = 0; i < truth.size(); ++i) EXPECT_LE(errorRate(truth[i], lines[i]), 0.15) << read;
     EXPECT_LE(errorRate(all, read), 0.05) << read;
 }
+
+TEST(StandardPassPolarity, SmallWhiteTextOnADarkPageIsReadAtTheSizeOfItsLetters) {
+    // A page in dark colours, its text at a screen's size: the letters on
+    // the ground, not the ground, tell the size to read the page at.
+    const std::string text = "以下の手順でアーカイブマネージャーを使って新しいアーカイブを作成します。保存の操作は必要ありません。";
+    const test::TextPage page = test::renderParagraphs({.width = 560, .height = 120, .pixelSize = 10}, {text});
+    const RasterImage dark = groundWithin(page.image, {0, 0, 560, 120}, {0x1e, 0x1e, 0x1e});
+    const std::string read = joined(readLines(dark));
+    EXPECT_LE(errorRate(text, read), 0.1) << read;
+}

@@ -49,7 +49,16 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     // Boxes are fractions of the page, so they need no mapping back when
     // the page is read resized.
     GreyPage::Grounds grounds = GreyPage::from(OCRGeometry::oriented(image, orientation)).darkGrounds();
-    const GreyPage page = grounds.rest.forRecognition();
+    GreyPage page = grounds.rest.forRecognition();
+    if (page.resolution == 0 && !grounds.boxes.empty()) {
+        // Nothing left to size the page by (a page in dark colours is one
+        // ground): its letters are on the grounds.
+        const GreyPage sized = grounds.letters.forRecognition();
+        if (sized.resolution > 0) {
+            if (sized.width != page.width || sized.height != page.height) page = page.resized(sized.width, sized.height);
+            page.resolution = sized.resolution;
+        }
+    }
     grounds.rest = GreyPage{};
     return StandardPass::read(page, grounds, modelsFor(request), reading);
 }
