@@ -301,9 +301,29 @@ int percentile(std::vector<uint8_t>& levels, std::size_t percent) {
     return *at;
 }
 
+// Whether the pixels marked `as` in the w × h marks hold a square of the
+// side. A ground does: somewhere a square of its ink as large as the page's
+// letters. Strokes are thinner than the letters they make, rules thinner
+// still, however large the letter or long the rule.
+bool holdsSquare(const std::vector<uint8_t>& marks, int w, int h, uint8_t as, int side) {
+    // For each column, the rows down to this one with a run of the side
+    // ending there.
+    std::vector<int> rows(static_cast<std::size_t>(w), 0);
+    for (int y = 0; y < h; ++y) {
+        int across = 0;
+        for (int x = 0; x < w; ++x) {
+            across = marks[static_cast<std::size_t>(y) * w + x] == as ? across + 1 : 0;
+            int& r = rows[static_cast<std::size_t>(x)];
+            r = across >= side ? r + 1 : 0;
+            if (r >= side) return true;
+        }
+    }
+    return false;
+}
+
 // Takes the ground that the piece of ink `ground` of `page` is, if it is
 // one, onto `out.letters`, lightened, and its letters off `out.rest`. A
-// ground is a solid piece (see below) at least half of whose filled shape
+// ground is a solid piece (see holdsSquare) at least half of whose filled shape
 // is its own ink, the rest pieces of light ink it encloses. A hole as large
 // as half of it either way is paper it frames (a light panel on a dark
 // page) and stays, as does what lies outside it within its box. `solid` is
@@ -356,20 +376,7 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
     }
     // Another piece of ink within the box was found: the box is left alone.
     if (left != 0 || top != 0 || right != w - 1 || bottom != h - 1) return;
-    // A ground is solid: somewhere a square of its ink as large as the
-    // page's letters. Strokes are thinner than the letters they make, rules
-    // thinner still, however large the letter or long the rule.
-    bool isSolid = false;
-    std::vector<int> rows(static_cast<std::size_t>(w), 0);
-    for (int y = 0; y < h && !isSolid; ++y) {
-        int across = 0;
-        for (int x = 0; x < w; ++x) {
-            across = kind[static_cast<std::size_t>(y) * w + x] == ink ? across + 1 : 0;
-            rows[static_cast<std::size_t>(x)] = across >= solid ? rows[static_cast<std::size_t>(x)] + 1 : 0;
-            if (rows[static_cast<std::size_t>(x)] >= solid) isSolid = true;
-        }
-    }
-    if (!isSolid) return;
+    if (!holdsSquare(kind, w, h, ink, solid)) return;
     const auto unknownAt = [&](int x, int y) { return kind[static_cast<std::size_t>(y) * w + x] == unknown; };
     for (int x = 0; x < w; ++x) {
         if (unknownAt(x, 0)) flood(x, 0, outside, false, any);
@@ -426,7 +433,8 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
             const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
             if (k != ink && k != hole) continue;
             const int v = page.pixels[index(x, y)];
-            out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp((letters - v) * 255 / (letters - paper), 0, 255));
+            const int turned = (letters - v) * 255 / (letters - paper);
+            out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp(turned, 0, 255));
             out.rest.pixels[index(x, y)] = static_cast<uint8_t>(paper);
         }
     }

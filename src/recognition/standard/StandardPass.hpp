@@ -23,7 +23,10 @@ namespace velmora {
 //   line over all that ink;
 // - with Japanese and English both among the languages, a line that came out
 //   in the other script (or uncertain) is read again with the other
-//   language's model, and the more confident reading is kept.
+//   language's model, and the more confident reading is kept;
+// - light text on dark grounds (a header band, a coloured bar or sidebar) is
+//   read on a page of its own, turned dark on light, each ground's lines
+//   together before the text below or beside it.
 // Each re-read replaces what it mends only when it reads more at a
 // confidence that holds, so a page the layout reads well comes out as the
 // layout read it.

@@ -55,7 +55,9 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
         // ground): its letters are on the grounds.
         const GreyPage sized = grounds.letters.forRecognition();
         if (sized.resolution > 0) {
-            if (sized.width != page.width || sized.height != page.height) page = page.resized(sized.width, sized.height);
+            if (sized.width != page.width || sized.height != page.height) {
+                page = page.resized(sized.width, sized.height);
+            }
             page.resolution = sized.resolution;
         }
     }
