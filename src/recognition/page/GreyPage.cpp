@@ -301,6 +301,48 @@ int percentile(std::vector<uint8_t>& levels, std::size_t percent) {
     return *at;
 }
 
+// The pixels a flood marked and the box they span.
+struct Extent {
+    std::size_t pixels = 0;
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Marks `to` the pixels of the w × h marks that are marked `from`, that
+// `joins` admits and that join (sx, sy), 8- or 4-connected. A row's run is
+// marked at once and only the runs next to it wait, so that a page-wide
+// ground needs no more memory than its rows.
+template <typename Joins>
+Extent flood(std::vector<uint8_t>& marks, int w, int h, int sx, int sy, uint8_t from, uint8_t to, bool eight,
+             const Joins& joins) {
+    Extent e{0, sx, sy, sx, sy};
+    const auto open = [&](int x, int y) { return marks[static_cast<std::size_t>(y) * w + x] == from && joins(x, y); };
+    std::vector<std::pair<int, int>> waiting{{sx, sy}};
+    while (!waiting.empty()) {
+        const auto [x, y] = waiting.back();
+        waiting.pop_back();
+        if (!open(x, y)) continue;
+        int l = x, r = x;
+        while (l > 0 && open(l - 1, y)) --l;
+        while (r + 1 < w && open(r + 1, y)) ++r;
+        std::fill(marks.begin() + static_cast<std::ptrdiff_t>(y) * w + l,
+                  marks.begin() + static_cast<std::ptrdiff_t>(y) * w + r + 1, to);
+        e.pixels += static_cast<std::size_t>(r - l + 1);
+        e.left = std::min(e.left, l), e.right = std::max(e.right, r);
+        e.top = std::min(e.top, y), e.bottom = std::max(e.bottom, y);
+        const int a = eight ? std::max(l - 1, 0) : l, b = eight ? std::min(r + 1, w - 1) : r;
+        for (const int ny : {y - 1, y + 1}) {
+            if (ny < 0 || ny >= h) continue;
+            bool inRun = false;
+            for (int i = a; i <= b; ++i) {
+                const bool o = open(i, ny);
+                if (o && !inRun) waiting.emplace_back(i, ny);
+                inRun = o;
+            }
+        }
+    }
+    return e;
+}
+
 // Whether the pixels marked `as` in the w × h marks hold a square of the
 // side. A ground does: somewhere a square of its ink as large as the page's
 // letters. Strokes are thinner than the letters they make, rules thinner
@@ -337,72 +379,39 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
     const auto dark = [&](int x, int y) { return page.pixels[index(x, y)] <= threshold; };
     enum : uint8_t { unknown, ink, outside, hole, framed };
     std::vector<uint8_t> kind(static_cast<std::size_t>(w) * h, unknown);
-    std::vector<int> stack, visited;
-    // Floods from (sx, sy) over unknown pixels that `joins` admits, 8- or
-    // 4-connected, marking them `as`; `visited` holds them afterwards.
-    const auto flood = [&](int sx, int sy, uint8_t as, bool eight, const auto& joins) {
-        visited.clear();
-        stack.assign(1, sy * w + sx);
-        kind[static_cast<std::size_t>(sy) * w + sx] = as;
-        while (!stack.empty()) {
-            const int i = stack.back();
-            stack.pop_back();
-            visited.push_back(i);
-            const int x = i % w, y = i / w;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    if ((dx == 0 && dy == 0) || (!eight && dx != 0 && dy != 0)) continue;
-                    const int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-                    uint8_t& k = kind[static_cast<std::size_t>(ny) * w + nx];
-                    if (k != unknown || !joins(nx, ny)) continue;
-                    k = as;
-                    stack.push_back(ny * w + nx);
-                }
-            }
-        }
-    };
     const auto any = [](int, int) { return true; };
     // The ground's own pixels, found from one on its top row.
     int seed = 0;
     while (seed < w && !dark(seed, 0)) ++seed;
     if (seed == w) return;
-    flood(seed, 0, ink, true, dark);
-    const std::size_t inkPixels = visited.size();
-    int left = w, right = -1, top = h, bottom = -1;
-    for (int i : visited) {
-        left = std::min(left, i % w), right = std::max(right, i % w);
-        top = std::min(top, i / w), bottom = std::max(bottom, i / w);
-    }
+    const Extent own = flood(kind, w, h, seed, 0, unknown, ink, true, dark);
+    const std::size_t inkPixels = own.pixels;
     // Another piece of ink within the box was found: the box is left alone.
-    if (left != 0 || top != 0 || right != w - 1 || bottom != h - 1) return;
+    if (own.left != 0 || own.top != 0 || own.right != w - 1 || own.bottom != h - 1) return;
     if (!holdsSquare(kind, w, h, ink, solid)) return;
+    // What is not the ground, 4-connected: what reaches the box's edge is
+    // outside it, the rest its holes.
     const auto unknownAt = [&](int x, int y) { return kind[static_cast<std::size_t>(y) * w + x] == unknown; };
     for (int x = 0; x < w; ++x) {
-        if (unknownAt(x, 0)) flood(x, 0, outside, false, any);
-        if (unknownAt(x, h - 1)) flood(x, h - 1, outside, false, any);
+        if (unknownAt(x, 0)) flood(kind, w, h, x, 0, unknown, outside, false, any);
+        if (unknownAt(x, h - 1)) flood(kind, w, h, x, h - 1, unknown, outside, false, any);
     }
     for (int y = 0; y < h; ++y) {
-        if (unknownAt(0, y)) flood(0, y, outside, false, any);
-        if (unknownAt(w - 1, y)) flood(w - 1, y, outside, false, any);
+        if (unknownAt(0, y)) flood(kind, w, h, 0, y, unknown, outside, false, any);
+        if (unknownAt(w - 1, y)) flood(kind, w, h, w - 1, y, unknown, outside, false, any);
     }
     std::size_t holePixels = 0;
     int lightPieces = 0;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             if (!unknownAt(x, y)) continue;
-            flood(x, y, hole, false, any);
-            int hl = w, hr = -1, ht = h, hb = -1;
-            for (int i : visited) {
-                hl = std::min(hl, i % w), hr = std::max(hr, i % w);
-                ht = std::min(ht, i / w), hb = std::max(hb, i / w);
-            }
-            const int hw = hr - hl + 1, hh = hb - ht + 1;
+            const Extent e = flood(kind, w, h, x, y, unknown, hole, false, any);
+            const int hw = e.right - e.left + 1, hh = e.bottom - e.top + 1;
             if (hw * 2 > w && hh * 2 > h) {
-                for (int i : visited) kind[static_cast<std::size_t>(i)] = framed;
+                flood(kind, w, h, x, y, hole, framed, false, any);
                 continue;
             }
-            holePixels += visited.size();
+            holePixels += e.pixels;
             if (std::max(hw, hh) >= GreyPage::smallestInk) lightPieces += 1;
         }
     }
