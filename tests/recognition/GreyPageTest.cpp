@@ -117,3 +117,32 @@ TEST(GreyPage, ReadsInkAtOneSize) {
     EXPECT_LE(static_cast<double>(huge.width) * huge.height, GreyPage::largestReadingPixels * 1.001);
     EXPECT_GT(huge.width, 7500);
 }
+
+TEST(GreyPage, ADarkBandIsAGroundAndAHeavyLetterIsNot) {
+    // Body text for the letters' size, a heavy "田" three times its height
+    // whose strokes enclose four holes, and a dark band holding five light
+    // letters.
+    GreyPage page = squares(600, 400, 10, 24);
+    const auto fill = [&](int x0, int y0, int x1, int y1, uint8_t grey) {
+        for (int y = y0; y < y1; ++y) std::fill_n(page.pixels.begin() + y * page.width + x0, x1 - x0, grey);
+    };
+    fill(100, 100, 400, 200, 255);
+    fill(120, 120, 180, 180, 0);
+    for (const int at : {128, 154}) {
+        for (const int across : {128, 154}) fill(across, at, across + 18, at + 18, 255);
+    }
+    fill(200, 110, 560, 170, 40);
+    for (int k = 0; k < 5; ++k) fill(220 + 60 * k, 130, 232 + 60 * k, 148, 250);
+    const GreyPage::Grounds grounds = page.darkGrounds();
+    ASSERT_EQ(grounds.boxes.size(), 1u);
+    EXPECT_EQ(grounds.boxes[0].x, 200);
+    EXPECT_EQ(grounds.boxes[0].width, 360);
+    // The band's letters dark on white on a page of their own, and gone
+    // from the rest, which keeps the band's grey; the letter stays.
+    const auto at = [](const GreyPage& p, int x, int y) { return p.pixels[static_cast<std::size_t>(y) * p.width + x]; };
+    EXPECT_EQ(at(grounds.letters, 225, 140), 0);
+    EXPECT_EQ(at(grounds.letters, 210, 140), 255);
+    EXPECT_EQ(at(grounds.letters, 125, 125), 255);
+    EXPECT_EQ(at(grounds.rest, 225, 140), 40);
+    EXPECT_EQ(at(grounds.rest, 125, 125), 0);
+}
