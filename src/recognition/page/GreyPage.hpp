@@ -78,9 +78,9 @@ struct GreyPage {
     // the rows of the text beside it and are read into its lines.
     struct Grounds;
     Grounds darkGrounds() const;
-    // The thinner side of a ground, in pixels, under which it is left as
-    // it is (a rule, a bullet, a black square), and the pieces of light
-    // ink it has to hold.
+    // The least side of the square of solid ink a ground holds, however
+    // small the page's letters (a rule, a bullet, a black square hold
+    // none), and the pieces of light ink it has to hold.
     static constexpr int thinnestGround = 2 * smallestInk;
     static constexpr int fewestLightPieces = 3;
 
@@ -89,7 +89,8 @@ struct GreyPage {
     GreyPage forRecognition() const;
 
 private:
-    // medianInkHeight of the pieces, pieces of this page.
+    // The median height of these pieces of this page, as medianInkHeight
+    // counts it.
     int medianHeight(const std::vector<InkPiece>& pieces) const;
 };
 
