@@ -57,6 +57,85 @@ std::vector<int> positions(const std::vector<std::string>& expected, const std::
     return out;
 }
 
+// The first page of a paper: a title, an author line and a heading over an
+// abstract across the page, a rule, then two columns with headings, the text
+// running down the left one and on at the top of the right one, and the page
+// number at the foot. The drawn lines in reading order.
+test::TextPage paperPage() {
+    const int width = 1240, pixelSize = 22, margin = 60, gap = 60;
+    const double pitch = pixelSize * 1.7;
+    const int column = (width - 2 * margin - gap) / 2;
+    // Lines of `perLine` characters.
+    const auto broken = [](const std::string& text, std::size_t perLine) {
+        std::vector<std::string> out;
+        std::string line;
+        std::size_t n = 0;
+        for (char32_t c : Unicode::scalars(text)) {
+            Unicode::appendScalar(line, c);
+            if (++n == perLine) {
+                out.push_back(line);
+                line.clear();
+                n = 0;
+            }
+        }
+        if (!line.empty()) out.push_back(line);
+        return out;
+    };
+    std::vector<test::PlacedText> items;
+    double y = 40;
+    const auto centred = [&](const std::string& text, double advance) {
+        items.push_back({text, width / 2.0 - Unicode::scalars(text).size() * pixelSize / 2.0, y});
+        y += advance;
+    };
+    centred("文書の読み取り順序に関する覚え書き", pitch * 1.5);
+    centred("山田花子 — 東京文書研究所", pitch * 1.3);
+    centred("要旨", pitch);
+    for (const std::string& line :
+         broken("この文書は、二段組の論文の最初のページを読み取るときに、段の間の溝がページの上の方まで続いて見えることで"
+                "要旨の行が途中で切れてしまう問題について述べます。読み取りの順序は、表題、著者、要旨、左の段、右の段、"
+                "最後にページ番号となるのが正しいものです。",
+                (width - 2 * margin) / pixelSize - 2)) {
+        items.push_back({line, double(margin), y});
+        y += pitch;
+    }
+    const double rule = y + pitch * 0.2;
+    const double top = rule + pitch * 0.8;
+    // Each column: terms at its left edge, each over its description,
+    // which is set in by two characters.
+    const std::vector<std::vector<std::string>> columns{
+        {"update",
+         "紙の文書を写真や読み取り機で取り込んだ画像から文字を起こす作業は、事務の現場で毎日のように行われています。",
+         "upgrade",
+         "各行の位置を調べ、左右の段の間に縦に走る空白を見つけます。その空白をまたぐ行は段の外にある行として扱います。",
+         "install",
+         "段の中の行は左の段から順に読みます。右の段はその後に続けて読みます。"},
+        {"右の段の最初の行は左の段の最後の行の続きで、段落の途中から始まります。",
+         "remove",
+         "この方法で読んだところ、段の順序は正しく保たれ、要旨の行も一続きのまま読めるようになりました。",
+         "purge",
+         "見出しの位置が段ごとに違っていても、読む順序は変わりません。以上です。"}};
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        double at = top;
+        const double left = margin + static_cast<double>(c) * (column + gap);
+        for (const std::string& block : columns[c]) {
+            const bool term = Unicode::scalars(block).size() < 10;
+            const double indent = term ? 0 : 2 * pixelSize;
+            for (const std::string& line : broken(block, static_cast<std::size_t>(column / pixelSize - 3))) {
+                items.push_back({line, left + indent, at});
+                at += pitch;
+            }
+            at += term ? 0 : pitch * 0.4;
+        }
+        y = std::max(y, at);
+    }
+    items.push_back({"3", width / 2.0 - pixelSize / 4.0, y + pitch});
+    return test::renderPlaced({.width = width,
+                               .height = static_cast<int>(y + pitch * 3),
+                               .pixelSize = pixelSize,
+                               .rules = {{double(margin), rule, double(width - 2 * margin), 2}}},
+                              items);
+}
+
 }  // namespace
 
 TEST(StandardPassShortLines, SmallImagesOfOneShortLineAreReadNotEmpty) {
@@ -449,4 +528,23 @@ TEST(StandardPassPolarity, WhiteTextOnADarkPageOrBoxIsRead) {
         const std::string read = joined(readLines(image));
         EXPECT_LE(errorRate(text, read), 0.1) << name << ": " << read;
     }
+}
+
+TEST(StandardPassPaper, TheAbstractAboveTwoColumnsIsReadWholeBeforeThem) {
+    // The layout cuts the abstract's lines where the gutter below them runs
+    // (at a comma's blank), and reads the pieces apart.
+    const test::TextPage page = paperPage();
+    std::vector<std::string> lines;
+    for (const test::DrawnLine& l : page.lines) lines.push_back(l.text);
+    const std::vector<std::string> read = readLines(page.image);
+    const std::vector<int> at = positions(lines, read);
+    int previous = -1;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        if (Unicode::scalars(lines[i]).size() < 4) continue;
+        EXPECT_GT(at[i], previous) << lines[i] << " in\n" << joined(read);
+        previous = at[i];
+    }
+    EXPECT_EQ(at.front(), 0) << joined(read);
+    EXPECT_EQ(read.back(), "3") << joined(read);
+    EXPECT_LE(errorRate(joined(lines), joined(read)), 0.02) << joined(read);
 }
