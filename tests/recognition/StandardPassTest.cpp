@@ -548,3 +548,19 @@ TEST(StandardPassPaper, TheAbstractAboveTwoColumnsIsReadWholeBeforeThem) {
     EXPECT_EQ(read.back(), "3") << joined(read);
     EXPECT_LE(errorRate(joined(lines), joined(read)), 0.02) << joined(read);
 }
+
+TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {
+    // Askew, the boxes of long lines grow taller than their characters, and
+    // a lone digit under them is less than half as tall as they are.
+    const int pixelSize = 24;
+    std::vector<test::PlacedText> items;
+    const std::string text = "新しい制度は来年四月から始まります。申請の手続きは窓口またはウェブサイトで受け付けます。";
+    for (int k = 0; k < 6; ++k) items.push_back({text, 60, 60 + k * pixelSize * 1.8});
+    items.push_back({"9", 600, 60 + 9 * pixelSize * 1.8});
+    const test::TextPage page = test::renderPlaced({.width = 1240, .height = 560, .pixelSize = pixelSize}, items);
+    for (double angle : {1.0, 1.5}) {
+        const std::vector<std::string> read = readLines(test::rotated(page.image, angle));
+        ASSERT_FALSE(read.empty());
+        EXPECT_EQ(read.back(), "9") << angle << "°:\n" << joined(read);
+    }
+}
