@@ -58,82 +58,44 @@ std::vector<int> positions(const std::vector<std::string>& expected, const std::
 }
 
 // The first page of a paper: a title, an author line and a heading over an
-// abstract across the page, a rule, then two columns with headings, the text
-// running down the left one and on at the top of the right one, and the page
-// number at the foot. The drawn lines in reading order.
+// abstract across the page, a rule, then two columns, the text running down
+// the left one and on at the top of the right one, and the page number at
+// the foot. The drawn lines in reading order.
 test::TextPage paperPage() {
-    const int width = 1240, pixelSize = 22, margin = 60, gap = 60;
-    const double pitch = pixelSize * 1.7;
-    const int column = (width - 2 * margin - gap) / 2;
-    // Lines of `perLine` characters.
-    const auto broken = [](const std::string& text, std::size_t perLine) {
-        std::vector<std::string> out;
-        std::string line;
-        std::size_t n = 0;
-        for (char32_t c : Unicode::scalars(text)) {
-            Unicode::appendScalar(line, c);
-            if (++n == perLine) {
-                out.push_back(line);
-                line.clear();
-                n = 0;
-            }
-        }
-        if (!line.empty()) out.push_back(line);
-        return out;
-    };
-    std::vector<test::PlacedText> items;
-    double y = 40;
-    const auto centred = [&](const std::string& text, double advance) {
-        items.push_back({text, width / 2.0 - Unicode::scalars(text).size() * pixelSize / 2.0, y});
-        y += advance;
-    };
-    centred("文書の読み取り順序に関する覚え書き", pitch * 1.5);
-    centred("山田花子 — 東京文書研究所", pitch * 1.3);
-    centred("要旨", pitch);
-    for (const std::string& line :
-         broken("この文書は、二段組の論文の最初のページを読み取るときに、段の間の溝がページの上の方まで続いて見えることで"
-                "要旨の行が途中で切れてしまう問題について述べます。読み取りの順序は、表題、著者、要旨、左の段、右の段、"
-                "最後にページ番号となるのが正しいものです。",
-                (width - 2 * margin) / pixelSize - 2)) {
-        items.push_back({line, double(margin), y});
-        y += pitch;
-    }
-    const double rule = y + pitch * 0.2;
-    const double top = rule + pitch * 0.8;
-    // Each column: terms at its left edge, each over its description,
-    // which is set in by two characters.
+    const double pitch = 22 * 1.7;
+    std::vector<test::PlacedText> items{{"文書の読み取り順序に関する覚え書き", 433, 40},
+                                        {"山田花子 — 東京文書研究所", 466, 40 + pitch * 1.5},
+                                        {"要旨", 598, 40 + pitch * 2.8}};
+    const char* abstract[] = {"この文書は、二段組の論文の最初のページを読み取るときに、段の間の溝がページの上の方まで続いて見え",
+                              "ることで要旨の行が途中で切れてしまう問題について述べます。読み取りの順序は、表題、著者、要旨、左",
+                              "の段、右の段、最後にページ番号となるのが正しいものです。"};
+    for (int k = 0; k < 3; ++k) items.push_back({abstract[k], 60, 40 + pitch * (3.8 + k)});
+    const double rule = 40 + pitch * 7;
+    // Terms at a column's left edge, their descriptions set in by two
+    // characters.
     const std::vector<std::vector<std::string>> columns{
-        {"update",
-         "紙の文書を写真や読み取り機で取り込んだ画像から文字を起こす作業は、事務の現場で毎日のように行われています。",
-         "upgrade",
-         "各行の位置を調べ、左右の段の間に縦に走る空白を見つけます。その空白をまたぐ行は段の外にある行として扱います。",
-         "install",
-         "段の中の行は左の段から順に読みます。右の段はその後に続けて読みます。"},
-        {"右の段の最初の行は左の段の最後の行の続きで、段落の途中から始まります。",
-         "remove",
-         "この方法で読んだところ、段の順序は正しく保たれ、要旨の行も一続きのまま読めるようになりました。",
-         "purge",
-         "見出しの位置が段ごとに違っていても、読む順序は変わりません。以上です。"}};
+        {"update", "紙の文書を写真や読み取り機で取り込んだ画像", "から文字を起こす作業は、事務の現場で毎日の",
+         "ように行われています。", "upgrade", "各行の位置を調べ、左右の段の間に縦に走る空",
+         "白を見つけます。その空白をまたぐ行は段の外", "にある行として扱います。", "install",
+         "段の中の行は左の段から順に読みます。右の段", "はその後に続けて読みます。"},
+        {"右の段の最初の行は左の段の最後の行の続きで", "、段落の途中から始まります。", "remove",
+         "この方法で読んだところ、段の順序は正しく保", "たれ、要旨の行も一続きのまま読めるようにな", "りました。",
+         "purge", "見出しの位置が段ごとに違っていても、読む順", "序は変わりません。以上です。"}};
+    const auto term = [](const std::string& line) { return static_cast<unsigned char>(line[0]) < 0x80; };
+    double bottom = 0;
     for (std::size_t c = 0; c < columns.size(); ++c) {
-        double at = top;
-        const double left = margin + static_cast<double>(c) * (column + gap);
-        for (const std::string& block : columns[c]) {
-            const bool term = Unicode::scalars(block).size() < 10;
-            const double indent = term ? 0 : 2 * pixelSize;
-            for (const std::string& line : broken(block, static_cast<std::size_t>(column / pixelSize - 3))) {
-                items.push_back({line, left + indent, at});
-                at += pitch;
-            }
-            at += term ? 0 : pitch * 0.4;
+        double y = rule + pitch * 0.8;
+        for (std::size_t k = 0; k < columns[c].size(); ++k) {
+            items.push_back({columns[c][k], 60 + 590.0 * static_cast<double>(c) + (term(columns[c][k]) ? 0 : 44), y});
+            const bool paragraphEnds = k + 1 == columns[c].size() || term(columns[c][k + 1]);
+            y += pitch * (!term(columns[c][k]) && paragraphEnds ? 1.4 : 1);
         }
-        y = std::max(y, at);
+        bottom = std::max(bottom, y);
     }
-    items.push_back({"3", width / 2.0 - pixelSize / 4.0, y + pitch});
-    return test::renderPlaced({.width = width,
-                               .height = static_cast<int>(y + pitch * 3),
-                               .pixelSize = pixelSize,
-                               .rules = {{double(margin), rule, double(width - 2 * margin), 2}}},
-                              items);
+    items.push_back({"3", 614.5, bottom + pitch});
+    return test::renderPlaced(
+        {.width = 1240, .height = static_cast<int>(bottom + pitch * 3), .pixelSize = 22, .rules = {{60, rule, 1120, 2}}},
+        items);
 }
 
 }  // namespace
