@@ -58,6 +58,47 @@ std::vector<int> positions(const std::vector<std::string>& expected, const std::
     return out;
 }
 
+// The first page of a paper: a title, an author line and a heading over an
+// abstract across the page, a rule, then two columns, the text running down
+// the left one and on at the top of the right one, and the page number at
+// the foot. The drawn lines in reading order.
+test::TextPage paperPage() {
+    const double pitch = 22 * 1.7;
+    std::vector<test::PlacedText> items{{"文書の読み取り順序に関する覚え書き", 433, 40},
+                                        {"山田花子 — 東京文書研究所", 466, 40 + pitch * 1.5},
+                                        {"要旨", 598, 40 + pitch * 2.8}};
+    const char* abstract[] = {"この文書は、二段組の論文の最初のページを読み取るときに、段の間の溝がページの上の方まで続いて見え",
+                              "ることで要旨の行が途中で切れてしまう問題について述べます。読み取りの順序は、表題、著者、要旨、左",
+                              "の段、右の段、最後にページ番号となるのが正しいものです。"};
+    for (int k = 0; k < 3; ++k) items.push_back({abstract[k], 60, 40 + pitch * (3.8 + k)});
+    const double rule = 40 + pitch * 7;
+    // Terms at a column's left edge, their descriptions set in by two
+    // characters.
+    const std::vector<std::vector<std::string>> columns{
+        {"update", "紙の文書を写真や読み取り機で取り込んだ画像", "から文字を起こす作業は、事務の現場で毎日の",
+         "ように行われています。", "upgrade", "各行の位置を調べ、左右の段の間に縦に走る空",
+         "白を見つけます。その空白をまたぐ行は段の外", "にある行として扱います。", "install",
+         "段の中の行は左の段から順に読みます。右の段", "はその後に続けて読みます。"},
+        {"右の段の最初の行は左の段の最後の行の続きで", "、段落の途中から始まります。", "remove",
+         "この方法で読んだところ、段の順序は正しく保", "たれ、要旨の行も一続きのまま読めるようにな", "りました。",
+         "purge", "見出しの位置が段ごとに違っていても、読む順", "序は変わりません。以上です。"}};
+    const auto term = [](const std::string& line) { return static_cast<unsigned char>(line[0]) < 0x80; };
+    double bottom = 0;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        double y = rule + pitch * 0.8;
+        for (std::size_t k = 0; k < columns[c].size(); ++k) {
+            items.push_back({columns[c][k], 60 + 590.0 * static_cast<double>(c) + (term(columns[c][k]) ? 0 : 44), y});
+            const bool paragraphEnds = k + 1 == columns[c].size() || term(columns[c][k + 1]);
+            y += pitch * (!term(columns[c][k]) && paragraphEnds ? 1.4 : 1);
+        }
+        bottom = std::max(bottom, y);
+    }
+    items.push_back({"3", 614.5, bottom + pitch});
+    return test::renderPlaced(
+        {.width = 1240, .height = static_cast<int>(bottom + pitch * 3), .pixelSize = 22, .rules = {{60, rule, 1120, 2}}},
+        items);
+}
+
 }  // namespace
 
 TEST(StandardPassShortLines, SmallImagesOfOneShortLineAreReadNotEmpty) {
@@ -514,4 +555,39 @@ TEST(StandardPassPolarity, SmallWhiteTextOnADarkPageIsReadAtTheSizeOfItsLetters)
     const RasterImage dark = groundWithin(page.image, {0, 0, 560, 120}, {0x1e, 0x1e, 0x1e});
     const std::string read = joined(readLines(dark));
     EXPECT_LE(errorRate(text, read), 0.1) << read;
+}
+
+TEST(StandardPassPaper, TheAbstractAboveTwoColumnsIsReadWholeBeforeThem) {
+    // The layout cuts the abstract's lines where the gutter below them runs
+    // (at a comma's blank), and reads the pieces apart.
+    const test::TextPage page = paperPage();
+    std::vector<std::string> lines;
+    for (const test::DrawnLine& l : page.lines) lines.push_back(l.text);
+    const std::vector<std::string> read = readLines(page.image);
+    const std::vector<int> at = positions(lines, read);
+    int previous = -1;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        if (Unicode::scalars(lines[i]).size() < 4) continue;
+        EXPECT_GT(at[i], previous) << lines[i] << " in\n" << joined(read);
+        previous = at[i];
+    }
+    EXPECT_EQ(at.front(), 0) << joined(read);
+    EXPECT_EQ(read.back(), "3") << joined(read);
+    EXPECT_LE(errorRate(joined(lines), joined(read)), 0.02) << joined(read);
+}
+
+TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {
+    // Askew, the boxes of long lines grow taller than their characters, and
+    // a lone digit under them is less than half as tall as they are.
+    const int pixelSize = 24;
+    std::vector<test::PlacedText> items;
+    const std::string text = "新しい制度は来年四月から始まります。申請の手続きは窓口またはウェブサイトで受け付けます。";
+    for (int k = 0; k < 6; ++k) items.push_back({text, 60, 60 + k * pixelSize * 1.8});
+    items.push_back({"9", 600, 60 + 9 * pixelSize * 1.8});
+    const test::TextPage page = test::renderPlaced({.width = 1240, .height = 560, .pixelSize = pixelSize}, items);
+    for (double angle : {1.0, 1.5}) {
+        const std::vector<std::string> read = readLines(test::rotated(page.image, angle));
+        ASSERT_FALSE(read.empty());
+        EXPECT_EQ(read.back(), "9") << angle << "°:\n" << joined(read);
+    }
 }

@@ -15,6 +15,7 @@
 #include "recognition/standard/OtherLanguage.hpp"
 #include "recognition/standard/PunctuationWidth.hpp"
 #include "recognition/standard/Quotes.hpp"
+#include "recognition/standard/ReadingOrder.hpp"
 #include "recognition/engine/RecognitionProgress.hpp"
 #include "recognition/standard/SideColumns.hpp"
 #include "recognition/standard/StandardPassLine.hpp"
@@ -57,6 +58,8 @@ public:
         readLetterShapes(ls, ink);
         readBullets(ls, ink);
         dropRules(ls, ink);
+        joinSplitRows(ls);
+        orderColumns(ls);
         RecognitionProgress::stopIfAsked();
         markCells(ls);
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});

@@ -192,6 +192,28 @@ void insertSymbol(Line& line, std::size_t index, const std::string& text, const 
     line.box.unite(box);
 }
 
+Line joined(Line first, Line second) {
+    const double weighted = static_cast<double>(first.confidence) * first.characters +
+                            static_cast<double>(second.confidence) * second.characters;
+    if (!second.words.empty()) second.words.front().blanksBefore = std::max(second.words.front().blanksBefore, 1);
+    for (LineText::Word& w : second.words) first.words.push_back(std::move(w));
+    for (std::string& t : second.symbolTexts) first.symbolTexts.push_back(std::move(t));
+    first.symbolBoxes.insert(first.symbolBoxes.end(), second.symbolBoxes.begin(), second.symbolBoxes.end());
+    first.symbolConfidences.insert(first.symbolConfidences.end(), second.symbolConfidences.begin(),
+                                   second.symbolConfidences.end());
+    first.box.unite(second.box);
+    first.block = second.block;
+    if (first.hasBaseline && second.hasBaseline) {
+        first.baseline[2] = second.baseline[2];
+        first.baseline[3] = second.baseline[3];
+    } else {
+        first.hasBaseline = second.hasBaseline;
+        std::copy(std::begin(second.baseline), std::end(second.baseline), std::begin(first.baseline));
+    }
+    assemble(first);
+    if (first.characters > 0) first.confidence = static_cast<float>(weighted / first.characters);
+    return first;
+}
 
 void replaceSymbols(Line& line, std::size_t from, std::size_t to, const Line& with) {
     struct Flat {

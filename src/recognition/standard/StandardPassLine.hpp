@@ -145,6 +145,10 @@ void insertSymbol(Line& line, std::size_t index, const std::string& text, const 
 // assembled.
 void replaceSymbols(Line& line, std::size_t from, std::size_t to, const Line& with);
 
+// The first line's words, then the second's, as one line; the second's
+// first word keeps a blank before it.
+Line joined(Line first, Line second);
+
 // An engine holding the page, set back to automatic layout and emptied
 // whatever happens, since it reads the next page too.
 class Reader {

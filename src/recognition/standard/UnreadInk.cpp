@@ -125,6 +125,12 @@ void dropHollowLines(std::vector<Line>& ls) {
 void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bool horizontalLinesOnly) {
     const int h = medianHeight(ls);
     if (h < 6) return;
+    // A row half as tall as the page's characters may be text: a lone
+    // digit (a page number) stands lower than a kanji, and a line's box
+    // is taller than its characters.
+    std::vector<int> heights;
+    for (const Line& l : ls) heights.push_back(l.textHeight());
+    const int glyphs = median(heights);
     std::vector<PixelBox> sized;
     for (const GreyPage::InkPiece& p : ink.pieces) {
         if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
@@ -180,7 +186,7 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
     });
     int reads = 0;
     for (const PixelBox& row : rows) {
-        if (row.height() * 2 < h) continue;
+        if (row.height() * 2 < glyphs) continue;
         // A picture breaks into many pieces of text size; a page holds
         // only so many lines the layout could have missed.
         if (reads >= mostUnreadRows) break;

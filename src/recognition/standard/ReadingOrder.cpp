@@ -1,0 +1,256 @@
+#include "recognition/standard/ReadingOrder.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+namespace velmora::StandardPass {
+
+namespace {
+
+// Lines of text on either side of a gutter before it counts as one
+// between two columns.
+constexpr std::size_t leastColumnLines = 3;
+// A line fills its column when it is at least this share of the column's
+// width, in percent (the last line of a paragraph, a heading, need not).
+constexpr int fullLine = 60;
+// The narrower column is at least this share of the wider one's width, in
+// percent: the columns of a paper share one measure, whereas a sidebar,
+// the terms of a list or the labels of a form are far narrower than the
+// text beside them.
+constexpr int columnLikeness = 60;
+
+int medianTextHeight(const std::vector<Line>& ls) {
+    std::vector<int> heights;
+    for (const Line& l : ls) heights.push_back(l.textHeight());
+    return heights.empty() ? 0 : median(heights);
+}
+
+// Where the line's baseline runs at the abscissa: on a page scanned askew
+// the two pieces of one line stand at different heights, and meet only
+// where one ends and the other begins.
+double baselineAt(const Line& l, int x) {
+    if (!l.hasBaseline || l.baseline[2] == l.baseline[0]) return l.box.bottom;
+    const double t = (x - l.baseline[0]) / static_cast<double>(l.baseline[2] - l.baseline[0]);
+    return l.baseline[1] + t * (l.baseline[3] - l.baseline[1]);
+}
+
+// Two lines on one row, the second beginning where the first ends.
+bool continues(const Line& first, const Line& second) {
+    if (!first.horizontal || !second.horizontal || first.block == second.block) return false;
+    const int a = first.textHeight(), b = second.textHeight();
+    const int h = std::max(a, b);
+    if (h <= 0 || std::min(a, b) * 3 < h * 2) return false;
+    const int gap = second.box.left - first.box.right;
+    const int meet = (first.box.right + second.box.left) / 2;
+    if (std::abs(baselineAt(first, meet) - baselineAt(second, meet)) * 3 > h) return false;
+    return gap <= h && gap * 2 >= -h;
+}
+
+// The line nearest above the line, over some of its width; the number of
+// lines for none.
+std::size_t lineAbove(const std::vector<Line>& ls, const Line& line) {
+    const int h = line.textHeight();
+    std::size_t best = ls.size();
+    for (std::size_t k = 0; k < ls.size(); ++k) {
+        const PixelBox& b = ls[k].box;
+        if (std::min(b.right, line.box.right) <= std::max(b.left, line.box.left)) continue;
+        // By the middles: a line joined from pieces askew is as tall as
+        // their rise across the page.
+        const int middle = b.top + b.bottom;
+        if (middle + h > line.box.top + line.box.bottom) continue;
+        if (best == ls.size() || middle >= ls[best].box.top + ls[best].box.bottom) best = k;
+    }
+    return best;
+}
+
+// The lines of one run between two lines across the gutter, split by it.
+struct Run {
+    std::vector<std::size_t> left, right;
+};
+
+PixelBox extent(const std::vector<Line>& ls, const std::vector<std::size_t>& which) {
+    PixelBox b;
+    for (std::size_t i : which) b.unite(ls[i].box);
+    return b;
+}
+
+std::size_t fullLines(const std::vector<Line>& ls, const std::vector<std::size_t>& which, int width) {
+    return static_cast<std::size_t>(std::count_if(which.begin(), which.end(), [&](std::size_t i) {
+        return ls[i].box.width() * 100 >= width * fullLine;
+    }));
+}
+
+// Two columns of text side by side: enough lines filling each, of like
+// widths, standing beside each other rather than one above the other.
+bool twoColumns(const std::vector<Line>& ls, const Run& run) {
+    const PixelBox l = extent(ls, run.left), r = extent(ls, run.right);
+    if (l.empty() || r.empty()) return false;
+    if (std::min(l.width(), r.width()) * 100 < std::max(l.width(), r.width()) * columnLikeness) return false;
+    if (fullLines(ls, run.left, l.width()) < leastColumnLines) return false;
+    if (fullLines(ls, run.right, r.width()) < leastColumnLines) return false;
+    const int shared = std::min(l.bottom, r.bottom) - std::max(l.top, r.top);
+    return shared * 2 >= std::min(l.height(), r.height());
+}
+
+// One column's lines top to bottom: block by block as the layout found
+// them, the blocks by where they begin, each block's lines in its order.
+void orderColumn(const std::vector<Line>& ls, std::vector<std::size_t>& column) {
+    std::map<int, int> blockTop;
+    for (std::size_t i : column) {
+        const auto [at, added] = blockTop.emplace(ls[i].block, ls[i].box.top);
+        if (!added) at->second = std::min(at->second, ls[i].box.top);
+    }
+    std::stable_sort(column.begin(), column.end(), [&](std::size_t a, std::size_t b) {
+        const int ta = blockTop[ls[a].block], tb = blockTop[ls[b].block];
+        if (ta != tb) return ta < tb;
+        return a < b;
+    });
+}
+
+// A line a few characters long, at the page's size of text or its own.
+bool isShort(const Line& l, int shortest) { return l.box.width() < std::max(shortest, 3 * l.textHeight()); }
+
+// Where the gutter runs: the abscissa crossed by the fewest lines with at
+// least a few lines wholly on either side; the middle of the widest stretch
+// of such abscissae. -1 for none.
+int gutter(const std::vector<Line>& ls, int shortest) {
+    int from = std::numeric_limits<int>::max(), to = 0;
+    for (const Line& l : ls) {
+        from = std::min(from, l.box.left);
+        to = std::max(to, l.box.right);
+    }
+    std::size_t fewest = ls.size() + 1;
+    int bestStart = -1, bestWidth = 0, start = -1;
+    for (int x = from; x <= to; ++x) {
+        std::size_t across = 0, left = 0, right = 0;
+        for (const Line& l : ls) {
+            if (isShort(l, shortest)) continue;
+            if (l.box.right <= x) {
+                left += 1;
+            } else if (l.box.left >= x) {
+                right += 1;
+            } else {
+                across += 1;
+            }
+        }
+        const bool candidate = left >= leastColumnLines && right >= leastColumnLines;
+        if (!candidate || across > fewest) {
+            start = -1;
+            continue;
+        }
+        if (across < fewest) {
+            fewest = across;
+            bestStart = -1;
+            bestWidth = 0;
+            start = -1;
+        }
+        if (start < 0) start = x;
+        if (x - start + 1 > bestWidth) {
+            bestWidth = x - start + 1;
+            bestStart = start;
+        }
+    }
+    return bestStart < 0 ? -1 : bestStart + bestWidth / 2;
+}
+
+}  // namespace
+
+void joinSplitRows(std::vector<Line>& ls) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::size_t i = 0; i < ls.size() && !changed; ++i) {
+            for (std::size_t j = 0; j < ls.size() && !changed; ++j) {
+                if (i == j || !continues(ls[i], ls[j])) continue;
+                const int block = (ls[i].characters >= ls[j].characters ? ls[i] : ls[j]).block;
+                const std::size_t first = std::min(i, j);
+                Line one = joined(std::move(ls[i]), std::move(ls[j]));
+                one.block = block;
+                ls.erase(ls.begin() + static_cast<std::ptrdiff_t>(std::max(i, j)));
+                ls.erase(ls.begin() + static_cast<std::ptrdiff_t>(first));
+                // Either piece may have been read in a block of pieces apart
+                // from the lines around it: the line goes after the line
+                // just above it, or where its first piece was.
+                const std::size_t above = lineAbove(ls, one);
+                ls.insert(ls.begin() + static_cast<std::ptrdiff_t>(above < ls.size() ? above + 1 : first),
+                          std::move(one));
+                changed = true;
+            }
+        }
+    }
+}
+
+void orderColumns(std::vector<Line>& ls) {
+    if (ls.size() < 2 * leastColumnLines) return;
+    // Vertical text has an order of its own.
+    if (std::any_of(ls.begin(), ls.end(), [](const Line& l) { return !l.horizontal; })) return;
+    // Short lines (a heading in the gutter, a page number, a speck) say
+    // nothing of where the gutter runs; they are placed once the columns
+    // are known.
+    const int shortest = 3 * medianTextHeight(ls);
+    const int x = gutter(ls, shortest);
+    if (x < 0) return;
+    // Top to bottom; a line across the gutter ends a run.
+    std::vector<std::size_t> byTop(ls.size());
+    for (std::size_t i = 0; i < ls.size(); ++i) byTop[i] = i;
+    std::stable_sort(byTop.begin(), byTop.end(),
+                     [&](std::size_t a, std::size_t b) { return ls[a].box.top < ls[b].box.top; });
+    std::vector<Run> runs(1);
+    for (std::size_t i : byTop) {
+        const Line& l = ls[i];
+        if (isShort(l, shortest)) continue;
+        if (l.box.right <= x) {
+            runs.back().left.push_back(i);
+        } else if (l.box.left >= x) {
+            runs.back().right.push_back(i);
+        } else if (!runs.back().left.empty() || !runs.back().right.empty()) {
+            runs.emplace_back();
+        }
+    }
+    // The order of the lines' indices, changed run by run.
+    std::vector<std::size_t> order(ls.size());
+    for (std::size_t i = 0; i < ls.size(); ++i) order[i] = i;
+    std::vector<bool> inColumns(ls.size(), false);
+    bool changed = false;
+    for (Run& run : runs) {
+        if (!twoColumns(ls, run)) continue;
+        PixelBox columns = extent(ls, run.left);
+        columns.unite(extent(ls, run.right));
+        // A short line within the columns' height belongs to the nearer
+        // one; so does one closing a column, a row below the other's end,
+        // unless it stands in the gutter (a page number).
+        for (std::size_t i = 0; i < ls.size(); ++i) {
+            const Line& l = ls[i];
+            const int middle = (l.box.top + l.box.bottom) / 2;
+            const bool aside = l.box.right <= x || l.box.left >= x;
+            const int bottom = columns.bottom + (aside ? shortest / 3 : 0);
+            if (inColumns[i] || !isShort(l, shortest) || middle <= columns.top || middle >= bottom) continue;
+            ((l.box.left + l.box.right) / 2 < x ? run.left : run.right).push_back(i);
+        }
+        orderColumn(ls, run.left);
+        orderColumn(ls, run.right);
+        std::vector<bool> here(ls.size(), false);
+        for (std::size_t i : run.left) here[i] = inColumns[i] = true;
+        for (std::size_t i : run.right) here[i] = inColumns[i] = true;
+        // The other lines keep their order, those above the columns before
+        // them, the others after.
+        std::vector<std::size_t> before, after;
+        for (std::size_t i : order) {
+            if (here[i]) continue;
+            const int middle = (ls[i].box.top + ls[i].box.bottom) / 2;
+            (middle <= columns.top ? before : after).push_back(i);
+        }
+        order = std::move(before);
+        order.insert(order.end(), run.left.begin(), run.left.end());
+        order.insert(order.end(), run.right.begin(), run.right.end());
+        order.insert(order.end(), after.begin(), after.end());
+        changed = true;
+    }
+    if (!changed) return;
+    std::vector<Line> out;
+    out.reserve(ls.size());
+    for (std::size_t i : order) out.push_back(std::move(ls[i]));
+    ls = std::move(out);
+}
+
+}  // namespace velmora::StandardPass
