@@ -293,3 +293,15 @@ TEST(MixedLines, BracketsBesideLatinAreMeasuredInTheJapaneseCharacters) {
                                       "architecture independent package (非依存パッケージ)"}));
     EXPECT_EQ(text.find("（"), std::string::npos) << text;
 }
+
+TEST(MixedLines, SpacedBracketsInASmallFixedPitchFaceStayHalfWidth) {
+    // At a small size the models' letter boxes stray by a pixel or two, as
+    // far as a proportional face's steps differ: the steps beside narrow
+    // letters show the face sets its Latin at one step.
+    test::TextLayout l = layout("Ume Mincho");
+    l.pixelSize = 24;
+    const std::string text = readText(test::renderLines(
+        l, {"• Recommends (推奨)", "厳密には必須ではないけれど通常一緒に使われます。", "• Pre-Depends (事前依存)",
+            "現在の安定版 (stable) は bullseye です。", "• Suggests (提案)", "テスト版 (testing) と不安定版 (unstable) です。"}));
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
