@@ -259,3 +259,49 @@ TEST(MixedLines, QuotesKeepTheShapeTheyArePrintedIn) {
     EXPECT_NE(text.find("PS1=\"user\""), std::string::npos) << text;
     EXPECT_NE(text.find("”deb-src”"), std::string::npos) << text;
 }
+
+TEST(MixedLines, SpacedBracketsOfTermsInAFixedPitchFaceStayHalfWidth) {
+    // Terms of a list, each alone on its line: the space before the bracket
+    // and its partner at the line's end leave the ink telling nothing, and
+    // the page shows no bracket whose ink tells.
+    const std::string text = readText(test::renderLines(
+        layout("Ume Mincho"), {"• Breaks (破壊)", "一緒だと壊れるパッケージを指定します。", "• Provides (提供)",
+                               "仮想パッケージの名前を指定します。", "• Replaces (置換)"}));
+    EXPECT_NE(text.find("(破壊)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(提供)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(置換)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
+TEST(MixedLines, SpacedBracketsClosingOnLatinStayHalfWidth) {
+    // A bracket after a Latin word and a space, in a face with half-width
+    // Latin cells, looks like a full-width one on its outer side.
+    const std::string text = readText(test::renderLines(
+        layout("Ume Mincho"), {"現在の stable は bullseye (つまり Debian GNU/Linux 11) への",
+                               "シンボリックリンクで、testing は bookworm へのリンクです。"}));
+    EXPECT_NE(text.find("11)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
+TEST(MixedLines, BracketsBesideLatinAreMeasuredInTheJapaneseCharacters) {
+    // Latin words repeat their ink at a half character, which is no
+    // character's size: measured by it, a half-width bracket's blank would
+    // be a full-width one's.
+    const std::string text = readText(test::renderLines(
+        layout("Noto Serif CJK JP"), {"multi binary package (複数バイナリーパッケージ)、l は",
+                                      "kernel module package (カーネルモジュールパッケージ)、n は",
+                                      "architecture independent package (非依存パッケージ)"}));
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}
+
+TEST(MixedLines, SpacedBracketsInASmallFixedPitchFaceStayHalfWidth) {
+    // At a small size the models' letter boxes stray by a pixel or two, as
+    // far as a proportional face's steps differ: the steps beside narrow
+    // letters show the face sets its Latin at one step.
+    test::TextLayout l = layout("Ume Mincho");
+    l.pixelSize = 24;
+    const std::string text = readText(test::renderLines(
+        l, {"• Recommends (推奨)", "厳密には必須ではないけれど通常一緒に使われます。", "• Pre-Depends (事前依存)",
+            "現在の安定版 (stable) は bullseye です。", "• Suggests (提案)", "テスト版 (testing) と不安定版 (unstable) です。"}));
+    EXPECT_EQ(text.find("（"), std::string::npos) << text;
+}

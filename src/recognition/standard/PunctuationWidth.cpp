@@ -47,11 +47,17 @@ constexpr double leastBendPixels = 3;
 constexpr double leastAngleHeight = 0.5;
 // A face that sets its Latin letters at one fixed step sets them at half a
 // character (0.4 to 0.65 of the line's pitch, which is measured roughly), and
-// its word space is as wide: the steps between letters of a word stay within
-// an eighth of their median, but for one in five (a blank between words).
+// its word space is as wide. A proportional face steps from a narrow letter
+// (i, l, t) in about three quarters of the step between two others; a fixed
+// one in the same step, the models' boxes straying by a pixel or two. Where
+// too few steps beside narrow letters tell, the middle half of all the steps
+// lies within a tenth of their median and a pixel either way (a blank
+// between words, or a box the model misplaces, only moves the outer
+// quarters).
 constexpr int leastLatinSteps = 5;
-constexpr double fixedStepSpread = 0.12;
-constexpr double fixedStepsShare = 0.8;
+constexpr int leastNarrowSteps = 2;
+constexpr int narrowStepShare = 88;
+constexpr double fixedStepSpread = 0.1;
 constexpr int halfStepLeast = 40, halfStepMost = 65;
 // A dash is a bar at least this share of a character long and at most a
 // fifth as thick as long; set apart from its neighbours, it has a third of a
@@ -101,6 +107,7 @@ bool partners(char32_t open, char32_t close, bool angle) {
 bool fillsCell(char32_t c) { return c != 0 && LineText::isCJK(c) && !LineText::isWidePunctuation(c); }
 bool digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 bool latin(char32_t c) { return digit(c) || (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
+bool narrowLetter(char32_t c) { return c == U'i' || c == U'l' || c == U'j' || c == U't' || c == U'f' || c == U'I'; }
 
 std::vector<std::size_t> inkedSymbols(const Line& line) {
     std::vector<std::size_t> inked;
@@ -128,25 +135,33 @@ int pitch(const Line& line, const std::vector<std::size_t>& inked) {
 // The step at which the line sets its Latin letters, in hundredths of `em`,
 // where it sets them all at one step of about half a character; 0 where their
 // steps vary as a proportional face's do, -1 where the line has too few Latin
-// letters side by side to tell.
+// letters side by side to tell (or too few narrow ones, and the models' boxes
+// stray too far).
 int fixedLatinStep(const Line& line, const std::vector<std::size_t>& inked, int em) {
     if (em <= 0) return -1;
-    std::vector<int> steps;
+    // Steps beside a narrow letter, and the others.
+    std::vector<int> steps, narrowSteps, otherSteps;
     for (std::size_t k = 1; k < inked.size(); ++k) {
-        if (!latin(only(line.symbolTexts[inked[k - 1]])) || !latin(only(line.symbolTexts[inked[k]]))) continue;
+        const char32_t a = only(line.symbolTexts[inked[k - 1]]), b = only(line.symbolTexts[inked[k]]);
+        if (!latin(a) || !latin(b)) continue;
         const PixelBox& p = line.symbolBoxes[inked[k - 1]];
         const PixelBox& q = line.symbolBoxes[inked[k]];
-        steps.push_back((q.left + q.right) / 2 - (p.left + p.right) / 2);
+        const int step = (q.left + q.right) / 2 - (p.left + p.right) / 2;
+        steps.push_back(step);
+        (narrowLetter(a) || narrowLetter(b) ? narrowSteps : otherSteps).push_back(step);
     }
     if (static_cast<int>(steps.size()) < leastLatinSteps) return -1;
     const int middle = median(steps);
-    const auto close = std::count_if(steps.begin(), steps.end(), [&](int step) {
-        return std::abs(step - middle) <= fixedStepSpread * middle;
-    });
     const int share = middle * 100 / em;
-    const bool fixed = close >= fixedStepsShare * static_cast<double>(steps.size()) && share >= halfStepLeast &&
-                       share <= halfStepMost;
-    return fixed ? share : 0;
+    if (share < halfStepLeast || share > halfStepMost) return 0;
+    if (static_cast<int>(narrowSteps.size()) >= leastNarrowSteps &&
+        static_cast<int>(otherSteps.size()) >= leastNarrowSteps) {
+        return median(narrowSteps) * 100 >= narrowStepShare * median(otherSteps) ? share : 0;
+    }
+    std::sort(steps.begin(), steps.end());
+    const double spread = fixedStepSpread * middle + 1;
+    const int low = steps[steps.size() / 4], high = steps[steps.size() * 3 / 4];
+    return middle - low <= spread && high - middle <= spread ? share : -1;
 }
 
 }  // namespace
@@ -201,7 +216,11 @@ int inkPitch(const Line& line, const std::vector<std::size_t>& inked, const Page
 int characterPitch(const Line& line, const PageInk& ink) {
     const std::vector<std::size_t> inked = inkedSymbols(line);
     const int repeat = inkPitch(line, inked, ink);
-    return repeat > 0 ? repeat : pitch(line, inked);
+    const int steps = pitch(line, inked);
+    // Latin set among the Japanese repeats too, at a half-width letter's
+    // step: a repeat well short of the Japanese characters' steps is that.
+    if (repeat > 0 && steps > 0 && repeat * 5 < steps * 4) return steps;
+    return repeat > 0 ? repeat : steps;
 }
 
 namespace {
@@ -375,8 +394,13 @@ struct Marks {
     // Commas between letters or digits whose ink is a round dot: the full
     // stop of a file name or a version, which the models read as a comma.
     std::vector<bool> dots;
+    // Brackets holding Japanese whose blank may be a word space beside a
+    // half-width one as well as a full-width one's own.
+    std::vector<bool> spaced;
 };
 
+
+void pairUp(const Line& line, Marks& out, const std::vector<bool>& shapeSeen);
 
 // `em` is the line's character pitch (see characterPitch), or the page's for a
 // line of too few Japanese characters to tell its own; `latinStep` the step of
@@ -386,7 +410,7 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
     using LineText::Printed;
     const std::size_t n = line.symbolTexts.size();
     Marks out{std::vector<Printed>(n, Printed::unknown), std::vector<bool>(n, false), std::vector<bool>(n, false),
-              std::vector<bool>(n, false)};
+              std::vector<bool>(n, false), std::vector<bool>(n, false)};
     const std::vector<std::size_t> inked = inkedSymbols(line);
     const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
     const bool japanese = std::any_of(inked.begin(), inked.end(),
@@ -439,7 +463,7 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
         // there, and typesetting closes up the blanks of two marks that meet
         // ("）。"), setting both in half a cell.
         const bool outerBefore = kind == Kind::opening || kind == Kind::colon;
-        const char32_t outer = outerBefore ? before : after;
+        const char32_t outer = outerBefore ? before : after, inner = outerBefore ? after : before;
         if (LineText::isWidePunctuation(outer) || kindOf(outer) != Kind::none) continue;
         const int blank = blankBeside(mark, outerBefore, line, ink, em);
         if (blank < 0) continue;
@@ -451,13 +475,14 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
                 p = share >= bracketFull ? Printed::full : Printed::half;
                 // Where Latin is set at a fixed half-character step, a word
                 // space is half a character too, and a half-width bracket
-                // with a space on its outer side ("版 (testing)") leaves
-                // the blank of a full-width one: the page does not tell
-                // them apart where a word space is likely there, after a
-                // word of the line's fixed-step Latin or before an aside
-                // in Latin alone.
+                // with a space on its outer side ("Depends (依存)",
+                // "版 (testing)") leaves the blank of a full-width one: the
+                // ink does not tell them apart. An aside in Latin alone is
+                // left to its neighbours; the others are set as the page
+                // sets the brackets whose ink tells.
                 if (p == Printed::full && latinStep > 0 && share - latinStep < bracketFull &&
-                    ((ownStep && latin(outer)) || !holdsJapanese(k, kind == Kind::opening))) {
+                    ((ownStep && (latin(outer) || latin(inner))) || !holdsJapanese(k, kind == Kind::opening))) {
+                    out.spaced[inked[k]] = holdsJapanese(k, kind == Kind::opening);
                     continue;
                 }
                 break;
@@ -480,10 +505,18 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
         }
         out.widths[inked[k]] = p;
     }
-    // Brackets come in pairs of one width and one shape: one whose outer
-    // side tells nothing (a closing bracket at a cell's or the line's end) is
-    // as wide as its partner, and one whose ink was not found is the shape
-    // of its partner.
+    pairUp(line, out, shapeSeen);
+    return out;
+}
+
+// Brackets come in pairs of one width and one shape: one whose outer side
+// tells nothing (a closing bracket at a cell's or the line's end) is as wide
+// as its partner, and one whose ink was not found (`shapeSeen` false) is the
+// shape of its partner.
+void pairUp(const Line& line, Marks& out, const std::vector<bool>& shapeSeen) {
+    using LineText::Printed;
+    const std::vector<std::size_t> inked = inkedSymbols(line);
+    const auto at = [&](std::size_t k) { return k < inked.size() ? only(line.symbolTexts[inked[k]]) : char32_t{0}; };
     for (std::size_t k = 0; k < inked.size(); ++k) {
         const char32_t c = at(k);
         if (kindOf(c) != Kind::opening) continue;
@@ -500,7 +533,6 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
             break;
         }
     }
-    return out;
 }
 
 }  // namespace
@@ -565,9 +597,20 @@ void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink) {
             if (p == Printed::full) tallyOf(kind).full += 1;
         }
     }
+    // A bracket whose blank may be a word space is set as the page sets
+    // those whose ink tells beside Japanese; where it shows none, half-width,
+    // as pages that space their brackets set them.
+    const Printed spaced = brackets.full > brackets.half ? Printed::full : Printed::half;
     for (std::size_t i = 0; i < ls.size(); ++i) {
         Line& line = ls[i];
         Marks& marks = printed[i];
+        bool resolved = false;
+        for (std::size_t k = 0; k < marks.spaced.size(); ++k) {
+            if (!marks.spaced[k] || marks.widths[k] != Printed::unknown) continue;
+            marks.widths[k] = spaced;
+            resolved = true;
+        }
+        if (resolved) pairUp(line, marks, std::vector<bool>(marks.widths.size(), true));
         bool known = false;
         for (std::size_t k = 0; k < marks.widths.size(); ++k) {
             const Kind kind = kindOf(only(line.symbolTexts[k]));

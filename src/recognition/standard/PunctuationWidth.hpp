@@ -33,9 +33,12 @@ namespace velmora::StandardPass {
 // character is the Japanese one). A bracket whose ink is two straight
 // strokes meeting in a point is an angle bracket (⟨ ⟩ of placeholders), not
 // a parenthesis. Where a line sets its Latin at a fixed step of half a
-// character, a word space is as wide as the blank of a full-width bracket:
-// a bracket that shows that blank after a Latin word, or around Latin alone,
-// tells nothing by it.
+// character (its steps beside narrow letters as long as the others), a word
+// space is as wide as the blank of a full-width bracket: a bracket that
+// shows that blank beside a Latin word is set as the page sets the brackets
+// whose blank tells (half-width where none does), one around Latin alone is
+// left to its neighbours. The character's size is that of the Japanese, not
+// the repeat of half-width Latin letters beside them.
 void readPunctuationWidths(std::vector<Line>& ls, const PageInk& ink);
 
 // The models read an em dash (—) as the kanji 一, a bar of the same length.
