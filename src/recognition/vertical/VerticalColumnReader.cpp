@@ -640,11 +640,12 @@ GreyPage lineOf(const GreyPage& page, Run column, int top, int bottom) {
     line.height = std::max(x1 - x0, 0);
     line.pixels.resize(static_cast<std::size_t>(line.width) * line.height);
     // A quarter turn anticlockwise: the column's top comes to the line's
-    // left end and its right edge to the line's top.
-    for (int ly = 0; ly < line.height; ++ly) {
-        const int x = x1 - 1 - ly;
-        uint8_t* row = line.pixels.data() + static_cast<std::size_t>(ly) * line.width;
-        for (int lx = 0; lx < line.width; ++lx) row[lx] = page.pixels[static_cast<std::size_t>(y0 + lx) * page.width + x];
+    // left end and its right edge to the line's top. The page is read row
+    // by row, the line (small enough to stay in the cache) written across.
+    for (int lx = 0; lx < line.width; ++lx) {
+        const uint8_t* row = page.pixels.data() + static_cast<std::size_t>(y0 + lx) * page.width;
+        uint8_t* to = line.pixels.data() + lx;
+        for (int ly = 0; ly < line.height; ++ly) to[static_cast<std::size_t>(ly) * line.width] = row[x1 - 1 - ly];
     }
     return line;
 }
