@@ -61,13 +61,17 @@ GreyPage withoutSpecks(const GreyPage& page) {
     // piece is measured without them.
     std::vector<int> sizes;
     const int count = boxaGetCount(boxes.get());
+    int smallest = 1 << 30;
     for (int i = 0; i < count; ++i) {
         l_int32 x = 0, y = 0, w = 0, h = 0;
-        if (boxaGetBoxGeometry(boxes.get(), i, &x, &y, &w, &h) == 0 && std::max(w, h) > 3) {
-            sizes.push_back(std::max(w, h));
-        }
+        if (boxaGetBoxGeometry(boxes.get(), i, &x, &y, &w, &h) != 0) continue;
+        if (std::max(w, h) > 3) sizes.push_back(std::max(w, h));
+        smallest = std::min(smallest, std::max(w, h));
     }
     const int speck = std::max(2, median(sizes) / 8);
+    // A clean page holds no piece that small: its pieces are not searched
+    // again.
+    if (smallest > speck) return page;
     l_int32 changed = 0;
     Pix kept(pixSelectBySize(mask.get(), speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GT, &changed));
     if (!kept || !changed) return page;
