@@ -61,13 +61,17 @@ GreyPage withoutSpecks(const GreyPage& page) {
     // piece is measured without them.
     std::vector<int> sizes;
     const int count = boxaGetCount(boxes.get());
+    int smallest = 1 << 30;
     for (int i = 0; i < count; ++i) {
         l_int32 x = 0, y = 0, w = 0, h = 0;
-        if (boxaGetBoxGeometry(boxes.get(), i, &x, &y, &w, &h) == 0 && std::max(w, h) > 3) {
-            sizes.push_back(std::max(w, h));
-        }
+        if (boxaGetBoxGeometry(boxes.get(), i, &x, &y, &w, &h) != 0) continue;
+        if (std::max(w, h) > 3) sizes.push_back(std::max(w, h));
+        smallest = std::min(smallest, std::max(w, h));
     }
     const int speck = std::max(2, median(sizes) / 8);
+    // A clean page holds no piece that small: its pieces are not searched
+    // again.
+    if (smallest > speck) return page;
     l_int32 changed = 0;
     Pix kept(pixSelectBySize(mask.get(), speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GT, &changed));
     if (!kept || !changed) return page;
@@ -95,17 +99,22 @@ GreyPage withoutSpecks(const GreyPage& page) {
 
 double columnSkew(const GreyPage& page) {
     // Every other row's dark pixels, measured from the middle row so that
-    // a shear keeps the page's centre in place.
-    std::vector<std::pair<int, int>> points;
+    // a shear keeps the page's centre in place: per row, its distance from
+    // the middle and where its dark pixels end in xs.
+    std::vector<int> xs;
+    std::vector<std::pair<int, std::size_t>> rows;
     for (int y = 0; y < page.height; y += 2) {
         const uint8_t* row = page.pixels.data() + static_cast<std::size_t>(y) * page.width;
+        const std::size_t before = xs.size();
         for (int x = 0; x < page.width; ++x) {
-            if (dark(row[x])) points.emplace_back(x, y - page.height / 2);
+            if (dark(row[x])) xs.push_back(x);
         }
+        if (xs.size() > before) rows.emplace_back(y - page.height / 2, xs.size());
     }
-    if (points.empty()) return 0;
+    if (xs.empty()) return 0;
     const int margin = static_cast<int>(std::ceil(page.height * std::tan(largestSkew * std::numbers::pi / 180))) + 1;
     std::vector<int> bins(static_cast<std::size_t>(page.width + 2 * margin), 0);
+    const auto last = static_cast<std::ptrdiff_t>(bins.size()) - 1;
     // Rounding half away from zero, as std::lround, without its call: the
     // difference of a value and its truncation is exact.
     const auto nearest = [](double v) {
@@ -116,13 +125,25 @@ double columnSkew(const GreyPage& page) {
         return r;
     };
     // How sharply the projection along the angle gathers: the sum of the
-    // squared counts, largest when the columns stand straight along it.
+    // squared counts, largest when the columns stand straight along it. A
+    // row's pixels all move by the same whole number of bins, its shift
+    // rounded once: the margin keeps every shifted position positive, where
+    // a whole number added changes no rounding.
     const auto sharpness = [&](double degrees) {
         std::fill(bins.begin(), bins.end(), 0);
         const double t = std::tan(degrees * std::numbers::pi / 180);
-        for (const auto& [x, y] : points) {
-            const std::ptrdiff_t bin = nearest(x + margin - y * t);
-            bins[static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(bin, 0, std::ptrdiff_t(bins.size()) - 1))] += 1;
+        std::size_t from = 0;
+        for (const auto& [y, to] : rows) {
+            const std::ptrdiff_t shift = nearest(margin - y * t);
+            if (xs[from] + shift < 0 || xs[to - 1] + shift > last) {
+                for (std::size_t i = from; i < to; ++i) {
+                    bins[static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(xs[i] + shift, 0, last))] += 1;
+                }
+            } else {
+                int* shifted = bins.data() + shift;
+                for (std::size_t i = from; i < to; ++i) shifted[xs[i]] += 1;
+            }
+            from = to;
         }
         double sum = 0;
         for (int b : bins) sum += static_cast<double>(b) * b;
