@@ -17,6 +17,9 @@ constexpr float hollowConfidence = 0.2f;
 // A page read as nearly empty takes a reading only this sure; a short
 // line alone in a small image is often read with little confidence.
 constexpr float faint = 0.3f;
+// The most characters of a column the layout makes of specks, of a mark or
+// two it could not place, or of a scan's grain.
+constexpr int speckColumnMost = 2;
 
 int medianHeight(const std::vector<Line>& ls) {
     std::vector<int> heights;
@@ -117,8 +120,9 @@ std::vector<Line> rescueEmpty(std::vector<Line> ls, Reader& reader, const PageIn
 
 void dropHollowLines(std::vector<Line>& ls) {
     std::erase_if(ls, [](const Line& l) {
+        if (!l.horizontal) return l.characters <= speckColumnMost;
         const int h = std::max(l.textHeight(), 1);
-        return l.horizontal && l.confidence < hollowConfidence && l.characters * h * 4 < l.box.width();
+        return l.confidence < hollowConfidence && l.characters * h * 4 < l.box.width();
     });
 }
 

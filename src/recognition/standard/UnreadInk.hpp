@@ -17,7 +17,10 @@ std::vector<Line> rescueEmpty(std::vector<Line> ls, Reader& reader, const PageIn
 // reads next to nothing in it, with no confidence (a lone digit over a
 // whole line's width), and the line's own ink is then taken for read.
 // Such a line is no reading: it is dropped, and its row is read as ink
-// that no line covers.
+// that no line covers. So is a column of vertical text a character or two
+// tall: read for horizontal lines, a page has none so short (the layout
+// makes them of specks and of marks it could not place), and a page read
+// by the automatic mode's horizontal pass leaves every column out.
 void dropHollowLines(std::vector<Line>& ls);
 
 // Automatic layout also leaves out parts of a page that it reads: a
