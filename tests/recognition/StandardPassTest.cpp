@@ -591,3 +591,21 @@ TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {
         EXPECT_EQ(read.back(), "9") << angle << "°:\n" << joined(read);
     }
 }
+
+TEST(StandardPassShortLines, TheRowsOfAHeadingSetSolidAreEachReadWhole) {
+    // Set solid, the heading's descenders touch the row below: the layout
+    // gives its lines boxes that run into one another, reads the middle
+    // row half as garbage and drops the end of the last one.
+    const int size = 30;
+    const std::vector<std::string> heading{"7.11. パッケージ状態の unknown、", "install、remove、purge、hold というの",
+                                           "は何ですか?"};
+    std::vector<test::PlacedText> items;
+    for (std::size_t k = 0; k < heading.size(); ++k) items.push_back({heading[k], 40, 40 + k * size * 0.9});
+    const std::string text = "こういった「要求」フラグはユーザがパッケージについてどう要求したのかを示します。";
+    items.push_back({text, 40, 40 + 3.6 * size});
+    const test::TextPage page = test::renderPlaced({.width = 1400, .height = 240, .pixelSize = size}, items);
+    const std::vector<std::string> read = readLines(page.image);
+    ASSERT_EQ(read.size(), 4u) << joined(read);
+    for (std::size_t k = 0; k < heading.size(); ++k) EXPECT_LE(errorRate(heading[k], read[k]), 0.1) << joined(read);
+    EXPECT_LE(errorRate(text, read.back()), 0.05) << joined(read);
+}
