@@ -15,6 +15,10 @@ namespace {
 constexpr double deepest = 0.6;
 // A reading of the rows this unsure is no better than the layout's.
 constexpr float legible = 0.6f;
+// A row read this surely is read right.
+constexpr float sure = 0.8f;
+// Readings whose confidences differ by this little are as sure.
+constexpr double asSure = 0.02;
 
 // A line askew (a scan, a photograph) has a box that reaches below its
 // baseline's middle by its slant, and its rows are not to be cut apart
@@ -202,20 +206,23 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
     std::map<std::size_t, std::vector<Line>> replaced;
     std::vector<bool> dropped(ls.size(), false);
     for (const auto& [root, members] : stacks) {
-        std::vector<int> baselines, sizes;
+        std::vector<int> sizes;
+        for (std::size_t i : members) sizes.push_back(heights[i]);
+        // The stack's characters' size: a sliver of a row the layout
+        // makes a line of its own is no measure.
+        const int h = median(sizes);
+        std::vector<int> baselines;
         std::vector<const Line*> was;
         PixelBox region;
         for (std::size_t i : members) {
             const Line& l = ls[i];
-            if (l.box.bottom - std::max(l.baseline[1], l.baseline[3]) > deepest * heights[i]) {
+            if (l.box.bottom - std::max(l.baseline[1], l.baseline[3]) > deepest * h) {
                 baselines.push_back(static_cast<int>(std::lround(l.baselineY())));
             }
-            sizes.push_back(heights[i]);
             region.unite(l.box);
             was.push_back(&l);
         }
         if (baselines.empty()) continue;
-        const int h = median(sizes);
         // The layout's boxes may cut off the side of a row's first or last
         // character, which another row's touches.
         region = ink.clipped({region.left - h / 2, region.top, region.right + h / 2, region.bottom});
@@ -247,9 +254,14 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
         if (!whole || read.size() < 2) continue;
         std::vector<const Line*> now;
         for (const Line& l : read) now.push_back(&l);
-        const double before = sureness(was).first;
-        const double after = sureness(now).first;
-        if (after < legible || after <= before) continue;
+        const auto [before, had] = sureness(was);
+        const auto [after, has] = sureness(now);
+        // The layout's line may read its own row well and leave the row
+        // under it out: rows that add characters are taken as surely read
+        // when each of them is.
+        const bool added = has > had && after + asSure >= before &&
+                           std::all_of(read.begin(), read.end(), [](const Line& l) { return l.confidence >= sure; });
+        if (after < legible || (after <= before && !added)) continue;
         for (std::size_t i : members) dropped[i] = true;
         replaced[members.front()] = std::move(read);
     }

@@ -17,7 +17,8 @@ namespace velmora::StandardPass {
 // over it are cut apart where the ink thins, and each row is read as one
 // line on an image of its own ink, a piece that runs into the next row
 // cut at the row's edge. The rows' reading is taken when the model is
-// surer of it than of the lines it replaces.
+// surer of it than of the lines it replaces, or as sure of it and of each
+// row when it holds more characters (a row the lines left out).
 //
 // `skip` names lines not to look at (vertical columns).
 void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page, const PageInk& ink,
