@@ -591,3 +591,33 @@ TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {
         EXPECT_EQ(read.back(), "9") << angle << "°:\n" << joined(read);
     }
 }
+
+TEST(StandardPassShortLines, TheRowsOfAHeadingSetSolidAreEachReadWhole) {
+    // Set solid, a heading's characters touch the row below: the layout
+    // gives its lines boxes that run into one another (with a sliver of a
+    // row as a line of its own), reads a row as garbage or leaves the last
+    // one out.
+    struct Heading {
+        std::string family;
+        int size;
+        double advance;
+        std::vector<std::string> rows;
+    };
+    const std::vector<std::string> three{"7.11. パッケージ状態の unknown、", "install、remove、purge、hold というの",
+                                         "は何ですか?"};
+    const std::vector<std::string> two{"7.12. パッケージを保留 (hold) しておく", "方法は?"};
+    const std::string text = "こういったフラグはユーザがパッケージについてどう要求したのかを示します。";
+    for (const Heading& h : {Heading{"Noto Sans CJK JP", 30, 0.9, three}, Heading{"Noto Serif CJK JP", 30, 0.9, two},
+                             Heading{"Noto Serif CJK JP", 36, 0.85, two}}) {
+        std::vector<test::PlacedText> items;
+        for (std::size_t k = 0; k < h.rows.size(); ++k) items.push_back({h.rows[k], 40, 40 + k * h.size * h.advance});
+        items.push_back({text, 40, 40 + 3.6 * h.size});
+        const test::TextPage page =
+            test::renderPlaced({.width = 1400, .height = 240, .pixelSize = double(h.size), .family = h.family}, items);
+        const std::vector<std::string> read = readLines(page.image);
+        const std::string where = h.family + " " + std::to_string(h.size) + ":\n" + joined(read);
+        ASSERT_EQ(read.size(), h.rows.size() + 1) << where;
+        for (std::size_t k = 0; k < h.rows.size(); ++k) EXPECT_LE(errorRate(h.rows[k], read[k]), 0.1) << where;
+        EXPECT_LE(errorRate(text, read.back()), 0.05) << where;
+    }
+}

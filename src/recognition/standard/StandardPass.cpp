@@ -18,6 +18,7 @@
 #include "recognition/standard/ReadingOrder.hpp"
 #include "recognition/engine/RecognitionProgress.hpp"
 #include "recognition/standard/SideColumns.hpp"
+#include "recognition/standard/StackedRows.hpp"
 #include "recognition/standard/StandardPassLine.hpp"
 #include "recognition/standard/Tables.hpp"
 #include "recognition/standard/UnreadInk.hpp"
@@ -43,6 +44,7 @@ public:
         const auto skip = [this](const Line& line) { return verticalColumn(line); };
         ls = rescueEmpty(std::move(ls), first_, ink);
         dropHollowLines(ls);
+        readStackedRows(ls, first_, page_, ink, skip);
         readUnreadInk(ls, first_, ink, models_.horizontalLinesOnly);
         readSideColumns(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);

@@ -122,8 +122,12 @@ float confidence(const std::vector<Line>& ls) {
 }
 
 Reader::Reader(const GreyPage& page, const TesseractEngines::Configuration& configuration)
-    : api_(TesseractEngines::engine(configuration)), width_(page.width), height_(page.height) {
+    : api_(TesseractEngines::engine(configuration)), page_(page) {
     api_.SetPageSegMode(tesseract::PSM_AUTO);
+    hold(page);
+}
+
+void Reader::hold(const GreyPage& page) {
     api_.SetImage(page.pixels.data(), page.width, page.height, 1, page.width);
     if (page.resolution > 0) api_.SetSourceResolution(page.resolution);
 }
@@ -135,7 +139,7 @@ Reader::~Reader() {
 
 std::vector<Line> Reader::page(tesseract::PageSegMode mode) {
     api_.SetPageSegMode(mode);
-    api_.SetRectangle(0, 0, width_, height_);
+    api_.SetRectangle(0, 0, page_.width, page_.height);
     run();
     return lines(api_);
 }
@@ -145,6 +149,15 @@ std::vector<Line> Reader::area(const PixelBox& box, tesseract::PageSegMode mode,
     api_.SetRectangle(box.left, box.top, box.width(), box.height());
     run();
     return lines(api_, block);
+}
+
+std::vector<Line> Reader::image(const GreyPage& other, tesseract::PageSegMode mode, int block) {
+    api_.SetPageSegMode(mode);
+    hold(other);
+    run();
+    std::vector<Line> out = lines(api_, block);
+    hold(page_);
+    return out;
 }
 
 void Reader::run() {

@@ -160,12 +160,15 @@ public:
 
     std::vector<Line> page(tesseract::PageSegMode mode);
     std::vector<Line> area(const PixelBox& box, tesseract::PageSegMode mode, int block);
+    // Another image, read by the same engine; the page is set back
+    // afterwards. Its lines are in the image's pixels.
+    std::vector<Line> image(const GreyPage& other, tesseract::PageSegMode mode, int block);
 
 private:
     void run();
+    void hold(const GreyPage& page);
     tesseract::TessBaseAPI& api_;
-    int width_;
-    int height_;
+    const GreyPage& page_;
 };
 
 }  // namespace velmora::StandardPass
