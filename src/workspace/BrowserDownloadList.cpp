@@ -1,5 +1,6 @@
 #include "workspace/BrowserDownloadList.hpp"
 
+#include <glibmm/main.h>
 #include <gtkmm/adjustment.h>
 
 #include <algorithm>
@@ -268,6 +269,15 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
     auto adjustment = scroll_.get_vadjustment();
     adjustment->signal_changed().connect([this] {
         if (followNewest_) scrollToNewest();
+        // Changed while the list is laid out, where its height may not be
+        // set: fitted again after.
+        if (rows_.get_width() > 0 && rows_.get_width() != fittedWidth_ && !refit_.connected()) {
+            refit_ = Glib::signal_idle().connect([this] {
+                fold();
+                if (followNewest_) scrollToNewest();
+                return false;
+            });
+        }
     });
     adjustment->signal_value_changed().connect([this] {
         if (!scrolling_) followNewest_ = false;
@@ -285,6 +295,7 @@ void BrowserDownloadList::scrollToNewest() {
 
 BrowserDownloadList::~BrowserDownloadList() {
     observation_.disconnect();
+    refit_.disconnect();
     // The rows are the list's own: taken out before they go.
     unfold();
     for (auto& [id, row] : byID_) rows_.remove(*row);
@@ -389,6 +400,7 @@ void BrowserDownloadList::fold() {
     // list keeps at least its first row in view, however little room the
     // page leaves it.
     const int width = rows_.get_width() > 0 ? rows_.get_width() : -1;
+    fittedWidth_ = width;
     // The least the list is ever given: whole rows, as many as the scroll
     // bar needs to stand (fewer would show a row cut through).
     int scrollbar = 0;

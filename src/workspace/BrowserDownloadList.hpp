@@ -148,6 +148,11 @@ private:
     // when the user scrolls it elsewhere.
     bool followNewest_ = false;
     bool scrolling_ = false;
+    // The rows' width the list's height was fitted at, and the fit again
+    // once they are given another (the first opening measures them before
+    // they have one, where a reason takes one line rather than two).
+    int fittedWidth_ = -1;
+    sigc::connection refit_;
     sigc::connection observation_;
 };
 

@@ -232,7 +232,9 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
         if (rows.count() < 2) continue;
         std::vector<Line> read;
         bool whole = true;
-        for (auto& [alone, at] : rows.images(h, std::max(h / 2, 4))) {
+        for (auto& image : rows.images(h, std::max(h / 2, 4))) {
+            const GreyPage& alone = image.first;
+            const PixelBox at = image.second;
             std::vector<Line> found = reader.image(alone, tesseract::PSM_SINGLE_LINE, ls[members.front()].block);
             if (found.size() != 1) {
                 whole = false;
