@@ -229,13 +229,7 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
                 digits = digits || (alphanumeric(t) && !letter(t));
             }
             if (digits && readLetters == runLetters) continue;
-            for (PixelBox& b : reading.symbolBoxes) {
-                if (b.empty()) continue;
-                b.left += dx;
-                b.right += dx;
-                b.top += dy;
-                b.bottom += dy;
-            }
+            for (PixelBox& b : reading.symbolBoxes) b.shift(dx, dy);
             // Where the two readings differ only in a letter's case, the
             // Japanese model's holds: it tells "x" from "X" by the letter's
             // height on the line (and keeps the small capitals of a logo,

@@ -241,12 +241,8 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
                 break;
             }
             Line& l = found.front();
-            const auto shift = [&](PixelBox& b) {
-                if (b.empty()) return;
-                b = {b.left + at.left, b.top + at.top, b.right + at.left, b.bottom + at.top};
-            };
-            shift(l.box);
-            for (PixelBox& b : l.symbolBoxes) shift(b);
+            l.box.shift(at.left, at.top);
+            for (PixelBox& b : l.symbolBoxes) b.shift(at.left, at.top);
             for (int k = 0; k < 4; k += 2) {
                 l.baseline[k] += at.left;
                 l.baseline[k + 1] += at.top;

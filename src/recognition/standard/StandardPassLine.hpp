@@ -37,6 +37,15 @@ struct PixelBox {
         bottom = std::max(bottom, o.bottom);
     }
     bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+    // Moved by (dx, dy): a box read on an image cut from the page, put back
+    // where the image stands. An empty box stays empty.
+    void shift(int dx, int dy) {
+        if (empty()) return;
+        left += dx;
+        right += dx;
+        top += dy;
+        bottom += dy;
+    }
 };
 
 // The middle value (the upper one of an even count); the values are
