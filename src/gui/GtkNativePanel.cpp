@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
@@ -59,6 +60,25 @@ void widenPlaces(GtkWidget* widget) {
     }
 }
 
+// GTK's path bar lays out its two scroll arrows only once it has read the
+// folder it shows, yet draws them (warning of each) when a frame comes
+// first, as on a busy machine. They are put away until then: its first
+// layout with folders shows them again where they are needed.
+void holdPathBarArrows(GtkWidget* widget) {
+    if (std::string_view(G_OBJECT_TYPE_NAME(widget)) != "GtkPathBar") {
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+            holdPathBarArrows(child);
+        }
+        return;
+    }
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GTK_IS_TOGGLE_BUTTON(child)) return;  // a folder: it lays out as usual
+    }
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GTK_IS_BUTTON(child)) gtk_widget_set_child_visible(child, FALSE);
+    }
+}
+
 }  // namespace
 
 void showPanel(Gtk::FileChooserNative& panel) {
@@ -68,7 +88,10 @@ void showPanel(Gtk::FileChooserNative& panel) {
     panel.show();
     g_signal_remove_emission_hook(realize, hook);
     // A portal's panel is the desktop's to size.
-    if (dialog) widenPlaces(dialog);
+    if (dialog) {
+        widenPlaces(dialog);
+        holdPathBarArrows(dialog);
+    }
 }
 
 Gtk::Window* activeToplevel() {

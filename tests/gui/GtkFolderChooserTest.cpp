@@ -2,6 +2,10 @@
 #include <gtk/gtk.h>
 #include <gtkmm/window.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include "foundation/OutputAccess.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "gui/GtkFolderChooser.hpp"
@@ -52,6 +56,18 @@ bool switchTo(Gtk::Window* window, const fs::path& folder) {
     g_object_unref(file);
     G_GNUC_END_IGNORE_DEPRECATIONS
     return ok && test::spinUntil([&] { return currentFolder(window) == folder; });
+}
+
+// A button of the path bar naming the folder.
+bool hasFolderButton(GtkWidget* widget, const std::string& name) {
+    if (GTK_IS_TOGGLE_BUTTON(widget) && gtk_widget_get_child_visible(widget)) {
+        GtkWidget* label = gtk_button_get_child(GTK_BUTTON(widget));
+        if (label && GTK_IS_LABEL(label) && name == gtk_label_get_text(GTK_LABEL(label))) return true;
+    }
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (hasFolderButton(child, name)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -147,5 +163,73 @@ TEST(GtkFolderChooser, WithoutAParentItBelongsToTheWindowOnScreen) {
     gtk_widget_activate(cancel);
     ASSERT_TRUE(asked.finish());
     EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    owner.destroy();
+}
+
+// GIO reads the folder the chooser opens in on its worker threads; on a busy
+// machine they answer after the dialog's first frame, and its path bar is
+// drawn before it has a folder to show.
+TEST(GtkFolderChooser, ItDrawsWithoutAWarningBeforeItsFolderIsRead) {
+    test::TempDir tmp;
+    Gtk::Window owner;
+    owner.set_title("ベルモラ");
+    owner.present();
+    // Every worker GIO has, and those it adds while they are taken, held
+    // until the dialog has drawn.
+    struct Hold {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+        std::atomic<int> started{0};
+        std::atomic<int> ended{0};
+    } hold;
+    constexpr int held = 128;
+    for (int i = 0; i < held; ++i) {
+        GTask* task = g_task_new(nullptr, nullptr, nullptr, nullptr);
+        g_task_set_priority(task, G_PRIORITY_HIGH);
+        g_task_set_task_data(task, &hold, nullptr);
+        g_task_run_in_thread(task, [](GTask*, gpointer, gpointer data, GCancellable*) {
+            auto* h = static_cast<Hold*>(data);
+            ++h->started;
+            {
+                std::unique_lock lock(h->mutex);
+                h->released.wait(lock, [h] { return h->open; });
+            }
+            ++h->ended;
+        });
+        g_object_unref(task);
+    }
+    ASSERT_TRUE(test::spinUntil([&] { return hold.started.load() > 0; }));
+
+    GtkFolderChooser chooser(&owner);
+    FolderChooser::Request request;
+    request.title = "保存先を選んでください";
+    request.acceptLabel = "このフォルダに保存";
+    request.startFolder = tmp.path();
+    test::Spawned<std::optional<fs::path>> asked(chooser.choose(request));
+    Gtk::Window* window = nullptr;
+    ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr && window->get_mapped(); }));
+    int painted = 0;
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(window->gobj()));
+    const gulong paint = g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](int* n) { ++*n; }), &painted);
+    gtk_widget_queue_draw(GTK_WIDGET(window->gobj()));
+    EXPECT_TRUE(test::spinUntil([&] { return painted >= 2; }));
+    g_signal_handler_disconnect(clock, paint);
+    EXPECT_LT(hold.started.load(), held) << "the folder was read before the dialog drew";
+    {
+        std::lock_guard lock(hold.mutex);
+        hold.open = true;
+    }
+    hold.released.notify_all();
+    // Once read, the folder shows in the path bar as a button of its own.
+    EXPECT_TRUE(test::spinUntil([&] {
+        return hasFolderButton(GTK_WIDGET(window->gobj()), tmp.path().filename().string());
+    }));
+    GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
+    ASSERT_NE(cancel, nullptr);
+    gtk_widget_activate(cancel);
+    ASSERT_TRUE(asked.finish());
+    EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    EXPECT_TRUE(test::spinUntil([&] { return hold.ended.load() == held; }));
     owner.destroy();
 }
