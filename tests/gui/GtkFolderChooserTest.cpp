@@ -2,7 +2,6 @@
 #include <gtk/gtk.h>
 #include <gtkmm/window.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -69,6 +68,74 @@ bool hasFolderButton(GtkWidget* widget, const std::string& name) {
     }
     return false;
 }
+
+// The request the shell makes for the output folder, opening in start.
+FolderChooser::Request outputRequest(const fs::path& start) {
+    FolderChooser::Request request;
+    request.title = "保存先を選んでください";
+    request.acceptLabel = "このフォルダに保存";
+    request.startFolder = start;
+    return request;
+}
+
+// Answers the open chooser with its cancel button and waits for it to go.
+void cancelChooser(Gtk::Window* window, test::Spawned<std::optional<fs::path>>& asked) {
+    GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
+    ASSERT_NE(cancel, nullptr);
+    gtk_widget_activate(cancel);
+    ASSERT_TRUE(asked.finish());
+    EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+}
+
+// Every worker thread GIO has, and those it adds while they are taken, kept
+// busy until released (at the latest when this goes), so that what GIO is
+// asked meanwhile waits.
+class HeldWorkers {
+public:
+    HeldWorkers() {
+        for (int i = 0; i < count; ++i) {
+            GTask* task = g_task_new(nullptr, nullptr, nullptr, nullptr);
+            g_task_set_priority(task, G_PRIORITY_HIGH);
+            g_task_set_task_data(task, this, nullptr);
+            g_task_run_in_thread(task, [](GTask*, gpointer, gpointer data, GCancellable*) {
+                auto* self = static_cast<HeldWorkers*>(data);
+                std::unique_lock lock(self->mutex_);
+                ++self->started_;
+                self->changed_.wait(lock, [self] { return self->open_; });
+                ++self->ended_;
+                self->changed_.notify_all();
+            });
+            g_object_unref(task);
+        }
+    }
+    ~HeldWorkers() {
+        release();
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return ended_ == count; });
+    }
+    bool anyStarted() {
+        std::lock_guard lock(mutex_);
+        return started_ > 0;
+    }
+    bool allStarted() {
+        std::lock_guard lock(mutex_);
+        return started_ == count;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    // More than GIO adds in minutes while its workers are taken.
+    static constexpr int count = 128;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int started_ = 0;
+    int ended_ = 0;
+};
 
 }  // namespace
 
@@ -150,19 +217,12 @@ TEST(GtkFolderChooser, WithoutAParentItBelongsToTheWindowOnScreen) {
     test::spinFor(std::chrono::milliseconds(100));
     ASSERT_FALSE(owner.is_active()) << "the case of no active window";
     GtkFolderChooser chooser;
-    FolderChooser::Request request;
-    request.title = "保存先を選んでください";
-    request.acceptLabel = "このフォルダに保存";
-    request.startFolder = tmp.path();
+    const FolderChooser::Request request = outputRequest(tmp.path());  // the task holds it by reference
     test::Spawned<std::optional<fs::path>> asked(chooser.choose(request));
     Gtk::Window* window = nullptr;
     ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr; }));
     EXPECT_EQ(window->get_transient_for(), &owner);
-    GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
-    ASSERT_NE(cancel, nullptr);
-    gtk_widget_activate(cancel);
-    ASSERT_TRUE(asked.finish());
-    EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
+    cancelChooser(window, asked);
     owner.destroy();
 }
 
@@ -174,38 +234,10 @@ TEST(GtkFolderChooser, ItDrawsWithoutAWarningBeforeItsFolderIsRead) {
     Gtk::Window owner;
     owner.set_title("ベルモラ");
     owner.present();
-    // Every worker GIO has, and those it adds while they are taken, held
-    // until the dialog has drawn.
-    struct Hold {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool open = false;
-        std::atomic<int> started{0};
-        std::atomic<int> ended{0};
-    } hold;
-    constexpr int held = 128;
-    for (int i = 0; i < held; ++i) {
-        GTask* task = g_task_new(nullptr, nullptr, nullptr, nullptr);
-        g_task_set_priority(task, G_PRIORITY_HIGH);
-        g_task_set_task_data(task, &hold, nullptr);
-        g_task_run_in_thread(task, [](GTask*, gpointer, gpointer data, GCancellable*) {
-            auto* h = static_cast<Hold*>(data);
-            ++h->started;
-            {
-                std::unique_lock lock(h->mutex);
-                h->released.wait(lock, [h] { return h->open; });
-            }
-            ++h->ended;
-        });
-        g_object_unref(task);
-    }
-    ASSERT_TRUE(test::spinUntil([&] { return hold.started.load() > 0; }));
-
+    HeldWorkers held;
+    ASSERT_TRUE(test::spinUntil([&] { return held.anyStarted(); }));
     GtkFolderChooser chooser(&owner);
-    FolderChooser::Request request;
-    request.title = "保存先を選んでください";
-    request.acceptLabel = "このフォルダに保存";
-    request.startFolder = tmp.path();
+    const FolderChooser::Request request = outputRequest(tmp.path());
     test::Spawned<std::optional<fs::path>> asked(chooser.choose(request));
     Gtk::Window* window = nullptr;
     ASSERT_TRUE(test::spinUntil([&] { return (window = chooserWindow()) != nullptr && window->get_mapped(); }));
@@ -215,21 +247,12 @@ TEST(GtkFolderChooser, ItDrawsWithoutAWarningBeforeItsFolderIsRead) {
     gtk_widget_queue_draw(GTK_WIDGET(window->gobj()));
     EXPECT_TRUE(test::spinUntil([&] { return painted >= 2; }));
     g_signal_handler_disconnect(clock, paint);
-    EXPECT_LT(hold.started.load(), held) << "the folder was read before the dialog drew";
-    {
-        std::lock_guard lock(hold.mutex);
-        hold.open = true;
-    }
-    hold.released.notify_all();
+    EXPECT_FALSE(held.allStarted()) << "the folder was read before the dialog drew";
+    held.release();
     // Once read, the folder shows in the path bar as a button of its own.
     EXPECT_TRUE(test::spinUntil([&] {
         return hasFolderButton(GTK_WIDGET(window->gobj()), tmp.path().filename().string());
     }));
-    GtkWidget* cancel = responseButton(window, GTK_RESPONSE_CANCEL);
-    ASSERT_NE(cancel, nullptr);
-    gtk_widget_activate(cancel);
-    ASSERT_TRUE(asked.finish());
-    EXPECT_TRUE(test::spinUntil([] { return chooserWindow() == nullptr; }));
-    EXPECT_TRUE(test::spinUntil([&] { return hold.ended.load() == held; }));
+    cancelChooser(window, asked);
     owner.destroy();
 }
