@@ -84,9 +84,9 @@ TEST(LineText, BracketsAndColonsAmongLatinAndDigitsKeepTheirForm) {
 
 TEST(LineText, AWaveDashReadAsALookalikeBetweenNumbersIsAWaveDash) {
     for (const std::string dash : {"~", "ー", "一", "て"}) {
-        EXPECT_EQ(widened(characters({"9", ":", "3", "0", dash, "1", "6", ":", "0", "0", "、"})), "9:30～16:00、")
+        EXPECT_EQ(widened(characters({"9", ":", "3", "0", dash, "1", "6", ":", "0", "0", "、"})), "9:30〜16:00、")
             << dash;
-        EXPECT_EQ(widened(characters({"日", "(", "月", ")", dash, "6", "月"})), "日（月）～6月") << dash;
+        EXPECT_EQ(widened(characters({"日", "(", "月", ")", dash, "6", "月"})), "日（月）〜6月") << dash;
     }
     // Where they are what they look like.
     EXPECT_EQ(widened(characters({"ス", "ー", "プ", "一", "杯", "て", "2"})), "スープ一杯て2");

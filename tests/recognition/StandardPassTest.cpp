@@ -221,7 +221,7 @@ TEST(StandardPassLanguages, JapaneseBracketsAndColonsAreReadFullWidthAndEnglishO
     // The recogniser prints （）： as ( ) :, and the wave dash of a range as
     // a lookalike, whatever the page has.
     const std::vector<std::string> lines{
-        "■受付：5月14日（水）9:30～16:00",
+        "■受付：5月14日（水）9:30〜16:00",
         "会場：市民会館（2階）、参加費500円",
         "Open daily (since 2027): 10:00 to 18:00",
         "See https://hall.example.jp/info for more.",
@@ -234,11 +234,11 @@ TEST(StandardPassLanguages, JapaneseBracketsAndColonsAreReadFullWidthAndEnglishO
         EXPECT_EQ(read[i].find_first_of("()"), std::string::npos) << read[i];
         EXPECT_LE(errorRate(lines[i], read[i]), 0.1) << read[i];
     }
-    EXPECT_NE(read[0].find("：5月14日（水）9:30～16:00"), std::string::npos) << read[0];
+    EXPECT_NE(read[0].find("：5月14日（水）9:30〜16:00"), std::string::npos) << read[0];
     EXPECT_NE(read[1].find("（2階）"), std::string::npos) << read[1];
     EXPECT_NE(read[2].find("(since 2027): 10:00"), std::string::npos) << read[2];
     EXPECT_NE(read[3].find("https://"), std::string::npos) << read[3];
-    for (std::size_t i = 2; i < 4; ++i) EXPECT_EQ(read[i].find_first_of("（）：～"), std::string::npos) << read[i];
+    for (std::size_t i = 2; i < 4; ++i) EXPECT_EQ(read[i].find_first_of("（）：〜"), std::string::npos) << read[i];
 }
 
 TEST(StandardPassLanguages, ABlackSquareMarkingAHeadingIsReadAsTheSquare) {

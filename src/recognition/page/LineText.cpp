@@ -134,7 +134,7 @@ void widenPunctuation(std::vector<Word>& words, const std::vector<Printed>& prin
         wave[i] = lookalike && (digit(i - 1) || closingParen(i - 1)) && digit(i + 1);
     }
     for (std::size_t i = 0; i < n; ++i) {
-        if (wave[i]) *symbols[i] = "～";
+        if (wave[i]) *symbols[i] = waveDash;
         const char* full = fullForm(characters[i]);
         if (!full) continue;
         // What the page prints decides; where it does not show, the

@@ -37,6 +37,12 @@ struct Assembled {
     std::vector<TextRange> symbolRanges;
 };
 
+// The wave dash of a range ("9:00〜17:00"), which neither model knows; of
+// the two characters printed alike for it, the one of the Japanese
+// character set (U+301C), which Japanese input writes, not the full-width
+// tilde of a Windows code page.
+inline constexpr const char* waveDash = "〜";
+
 // How wide a bracket, colon, comma or full stop is printed, where the page
 // shows it: a full-width one takes a whole character cell, a half-width one
 // about half.

@@ -8,6 +8,7 @@
 #include <tesseract/resultiterator.h>
 
 #include "recognition/standard/Bullets.hpp"
+#include "recognition/standard/Figures.hpp"
 #include "recognition/standard/LatinRuns.hpp"
 #include "recognition/standard/LetterShapes.hpp"
 #include "recognition/standard/LineEnds.hpp"
@@ -55,6 +56,9 @@ public:
         // The runs are read on images of their own, by the same engine as
         // the other language's re-read, which has let its engine go.
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
+        if (models_.second && models_.firstIsJapanese) readFigures(ls, page_, ink, *models_.second);
+        readFigureMarks(ls, ink);
+        readWaveDashes(ls, ink);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
         readLetterShapes(ls, ink);

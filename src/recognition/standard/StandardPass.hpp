@@ -24,6 +24,10 @@ namespace velmora {
 // - with Japanese and English both among the languages, a line that came out
 //   in the other script (or uncertain) is read again with the other
 //   language's model, and the more confident reading is kept;
+// - figures among Japanese (amounts, dates, numbers) are read again with
+//   the English model, which alone knows the yen sign and zeros with a
+//   slash or a dot, and their commas and full stops are told apart by their
+//   ink;
 // - light text on dark grounds (a header band, a coloured bar or sidebar) is
 //   read on a page of its own, turned dark on light, each ground's lines
 //   together before the text below or beside it.

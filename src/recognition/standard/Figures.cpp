@@ -1,0 +1,457 @@
+#include "recognition/standard/Figures.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+
+#include "foundation/Unicode.hpp"
+
+#include "recognition/standard/PunctuationWidth.hpp"
+
+namespace velmora::StandardPass {
+
+namespace {
+
+bool digit(const std::string& s) { return s.size() == 1 && s[0] >= '0' && s[0] <= '9'; }
+bool letter(const std::string& s) {
+    return s.size() == 1 && ((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'));
+}
+bool stop(const std::string& s) { return s == "," || s == "."; }
+// What the Japanese model reads for the yen sign, which it does not know:
+// the backslash that Japanese faces draw as one.
+bool yenLike(const std::string& s) { return s == "\\" || s == "¥"; }
+// What it reads for a 1 beside a rule, or for a rule beside a figure.
+bool oneLike(const std::string& s) { return s == "]" || s == "|" || s == "l" || s == "I"; }
+// The marks set among digits, which a figure runs on through.
+bool figureMark(const std::string& s) {
+    static const std::string marks = ",.-/:%";
+    return yenLike(s) || oneLike(s) || (s.size() == 1 && marks.find(s[0]) != std::string::npos);
+}
+
+std::vector<std::size_t> inkedSymbols(const Line& line) {
+    std::vector<std::size_t> inked;
+    for (std::size_t k = 0; k < line.symbolTexts.size() && k < line.symbolBoxes.size(); ++k) {
+        if (!line.symbolBoxes[k].empty() && !LineText::isBlank(line.symbolTexts[k])) inked.push_back(k);
+    }
+    return inked;
+}
+
+// The height of a comma or full stop among digits, in tenths of theirs at
+// most.
+constexpr int markHeight = 6;
+// A symbol this many tenths of a digit wide or more may hold two.
+constexpr int wideSymbol = 16;
+// A wave dash's ink, in hundredths of a character: at least this wide, and
+// between these heights; and at most this share of its box ink (a bar's
+// fills it).
+constexpr int waveWidth = 60, waveLow = 10, waveHigh = 45, waveFill = 65;
+
+// A kana or kanji, which fills its cell.
+bool fillsCell(const std::string& s) {
+    const std::vector<char32_t> c = Unicode::scalars(s);
+    return c.size() == 1 && LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0]);
+}
+
+int across(const PixelBox& a, const PixelBox& b) { return std::min(a.right, b.right) - std::max(a.left, b.left); }
+
+// The figures of the line, as first and last positions in `inked`: from
+// a digit, a yen sign or what may be a 1, through digits and the marks
+// among them, to a digit or a mark that may be a 1, with a digit at least
+// and no word of Latin (a code with letters is a Latin run's).
+std::vector<std::pair<std::size_t, std::size_t>> figuresOf(const Line& line, const std::vector<std::size_t>& inked,
+                                                           int em) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    for (std::size_t i = 0; i < inked.size();) {
+        const std::string& t = line.symbolTexts[inked[i]];
+        // Digits that end a word of Latin are its own ("P0" read for
+        // "PO").
+        const bool afterLetter = i > 0 && letter(line.symbolTexts[inked[i - 1]]) &&
+                                 line.symbolBoxes[inked[i]].left - line.symbolBoxes[inked[i - 1]].right < em / 2;
+        if ((!digit(t) && !yenLike(t) && !oneLike(t)) || afterLetter) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i, j = i + 1;
+        int digits = digit(t) ? 1 : 0, letters = 0;
+        for (; j < inked.size(); ++j) {
+            const std::string& u = line.symbolTexts[inked[j]];
+            const int gap = line.symbolBoxes[inked[j]].left - line.symbolBoxes[inked[j - 1]].right;
+            if (gap * 3 >= em * 2) break;
+            if (!digit(u) && !figureMark(u) && !letter(u)) break;
+            digits += digit(u) ? 1 : 0;
+            letters += letter(u) ? 1 : 0;
+            if (digit(u) || oneLike(u)) end = j;
+        }
+        if (digits > 0 && letters < 2) runs.emplace_back(i, end);
+        i = std::max(end + 1, j);
+    }
+    return runs;
+}
+
+// The figure's ink alone on white, a margin of half a character about it,
+// and where that image stands on the page.
+GreyPage figureAlone(const Line& line, const GreyPage& page, const PageInk& ink, int from, int to, int em,
+                     int& dx, int& dy) {
+    const int h = line.height();
+    std::vector<PixelBox> pieces;
+    PixelBox region;
+    for (const GreyPage::InkPiece& p : ink.pieces) {
+        const int cy = p.y + p.height / 2;
+        if (cy < line.box.top - h / 4 || cy >= line.box.bottom + h / 4 || p.height > 2 * h) continue;
+        // The model's boxes stray by a stroke or two: a piece counts when
+        // most of it stands within the figure's ends.
+        const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
+        if (within * 2 < p.width) continue;
+        pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
+        region.unite(pieces.back());
+    }
+    GreyPage alone;
+    if (region.empty()) return alone;
+    region.top = std::min(region.top, line.box.top);
+    region.bottom = std::max(region.bottom, line.box.bottom);
+    const int margin = std::max(em / 2, 4);
+    alone.width = region.width() + 2 * margin;
+    alone.height = region.height() + 2 * margin;
+    alone.resolution = page.resolution;
+    alone.pixels.assign(static_cast<std::size_t>(alone.width) * alone.height, 255);
+    dx = region.left - margin;
+    dy = region.top - margin;
+    for (const PixelBox& p : pieces) {
+        for (int y = p.top; y < p.bottom; ++y) {
+            for (int x = p.left; x < p.right; ++x) {
+                if (!ink.at(x, y)) continue;
+                alone.pixels[static_cast<std::size_t>(y - dy) * alone.width + (x - dx)] =
+                    page.pixels[static_cast<std::size_t>(y) * page.width + x];
+            }
+        }
+    }
+    return alone;
+}
+
+struct Symbol {
+    std::string text;
+    PixelBox box;
+    float confidence = 0;
+};
+
+// What aligning one symbol of the figure with one of the English reading
+// costs: nothing where they agree (the yen sign and the backslash read for
+// it, a comma and a full stop, which the ink tells apart), one where they
+// read other digits or a 1 and what may be one, more than leaving both out
+// where they read different things.
+int substitution(const std::string& mine, const std::string& theirs) {
+    if (mine == theirs || (yenLike(mine) && theirs == "¥")) return 0;
+    if (stop(mine) && stop(theirs)) return 0;
+    if (digit(theirs) && (digit(mine) || (oneLike(mine) && theirs == "1"))) return 1;
+    return 3;
+}
+
+// The figure's symbols with the English reading's taken where the Japanese
+// model cannot read them; whether any changed.
+bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& reading, std::vector<Symbol>& out) {
+    std::vector<std::size_t> theirs;
+    for (std::size_t e = 0; e < reading.symbolTexts.size(); ++e) {
+        if (!reading.symbolBoxes[e].empty() && !LineText::isBlank(reading.symbolTexts[e])) theirs.push_back(e);
+    }
+    // The reading's own marks at its ends are strays or a neighbour's.
+    const auto figure = [&](std::size_t e) { return digit(reading.symbolTexts[e]) || reading.symbolTexts[e] == "¥"; };
+    while (!theirs.empty() && !figure(theirs.front())) theirs.erase(theirs.begin());
+    while (!theirs.empty() && !figure(theirs.back())) theirs.pop_back();
+    const std::size_t m = run.size(), n = theirs.size();
+    if (n == 0) return false;
+    const auto mine = [&](std::size_t i) -> const std::string& { return line.symbolTexts[run[i]]; };
+    const auto english = [&](std::size_t j) -> const std::string& { return reading.symbolTexts[theirs[j]]; };
+    std::vector<std::vector<int>> cost(m + 1, std::vector<int>(n + 1, 0));
+    for (std::size_t i = 0; i <= m; ++i) cost[i][0] = static_cast<int>(i);
+    for (std::size_t j = 0; j <= n; ++j) cost[0][j] = static_cast<int>(j);
+    for (std::size_t i = 1; i <= m; ++i) {
+        for (std::size_t j = 1; j <= n; ++j) {
+            cost[i][j] = std::min({cost[i - 1][j] + 1, cost[i][j - 1] + 1,
+                                   cost[i - 1][j - 1] + substitution(mine(i - 1), english(j - 1))});
+        }
+    }
+    // The steps, from the end.
+    struct Step {
+        int i = -1, j = -1;  // -1: none on that side
+    };
+    std::vector<Step> steps;
+    for (std::size_t i = m, j = n; i > 0 || j > 0;) {
+        if (i > 0 && j > 0 && cost[i][j] == cost[i - 1][j - 1] + substitution(mine(i - 1), english(j - 1))) {
+            steps.push_back({static_cast<int>(i - 1), static_cast<int>(j - 1)});
+            --i, --j;
+        } else if (i > 0 && cost[i][j] == cost[i - 1][j] + 1) {
+            steps.push_back({static_cast<int>(i - 1), -1});
+            --i;
+        } else {
+            steps.push_back({-1, static_cast<int>(j - 1)});
+            --j;
+        }
+    }
+    std::reverse(steps.begin(), steps.end());
+    // Readings that do not agree on where the figure's symbols stand (one
+    // of them read more of it, or a neighbour's ink) tell nothing of it.
+    const auto unpaired = std::count_if(steps.begin(), steps.end(), [](const Step& s) { return s.i < 0 || s.j < 0; });
+    if (unpaired * 2 > static_cast<long>(m)) return false;
+    std::vector<int> widths;
+    for (std::size_t k : run) {
+        if (digit(line.symbolTexts[k])) widths.push_back(line.symbolBoxes[k].width());
+    }
+    const int digitWidth = widths.empty() ? 0 : median(widths);
+    // What becomes of each step: the figure's symbol kept, taken from the
+    // reading or dropped, or the reading's symbol added.
+    enum class Fate { keep, take, drop, add, leave };
+    std::vector<Fate> fates;
+    // Digits one reading has and the other not, which no rule explains:
+    // the two do not agree on the digits, and neither tells the other's.
+    int strays = 0, digits = 0;
+    int previous = -1;  // the last of the figure's symbols passed
+    for (const Step& s : steps) {
+        if (s.i >= 0) {
+            previous = s.i;
+            const std::size_t k = run[static_cast<std::size_t>(s.i)];
+            const std::string& own = line.symbolTexts[k];
+            digits += digit(own) ? 1 : 0;
+            if (s.j >= 0) {
+                const std::string& t = reading.symbolTexts[theirs[static_cast<std::size_t>(s.j)]];
+                // Where both read a mark, the Japanese model's stands.
+                fates.push_back(t != own && (digit(t) || t == "¥") ? Fate::take : Fate::keep);
+                continue;
+            }
+            // A symbol the English reading leaves out that stands half over
+            // a neighbour's is one glyph read twice, and so is a comma or
+            // full stop beside another; not at the figure's ends, where the
+            // English model, reading the figure alone, may lose a symbol.
+            bool twice = false;
+            for (const int o : {s.i - 1, s.i + 1}) {
+                if (s.i == 0 || s.i + 1 == static_cast<int>(m)) break;
+                if (o < 0 || o >= static_cast<int>(m)) continue;
+                const std::size_t beside = run[static_cast<std::size_t>(o)];
+                const PixelBox& b = line.symbolBoxes[k];
+                twice = twice || across(b, line.symbolBoxes[beside]) * 2 >= b.width() ||
+                        (stop(own) && stop(line.symbolTexts[beside]));
+            }
+            fates.push_back(twice ? Fate::drop : Fate::keep);
+            strays += !twice && digit(own) ? 1 : 0;
+            continue;
+        }
+        // A digit the English reading has where the figure has none: one
+        // the Japanese model left out (a 1 after a yen sign or beside a
+        // rule), when it stands inside the figure where the Japanese
+        // model's symbols leave room for it or one of them is as wide as
+        // two.
+        const std::string& t = reading.symbolTexts[theirs[static_cast<std::size_t>(s.j)]];
+        bool room = false;
+        if (digit(t) && previous >= 0 && previous + 1 < static_cast<int>(m) && digitWidth > 0) {
+            const PixelBox& a = line.symbolBoxes[run[static_cast<std::size_t>(previous)]];
+            const PixelBox& b = line.symbolBoxes[run[static_cast<std::size_t>(previous) + 1]];
+            room = (b.left - a.right) * 2 >= digitWidth ||
+                   std::max(a.width(), b.width()) * 10 >= digitWidth * wideSymbol;
+        }
+        fates.push_back(room ? Fate::add : Fate::leave);
+        strays += !room && digit(t) ? 1 : 0;
+    }
+    bool changed = false;
+    for (std::size_t x = 0; x < steps.size(); ++x) {
+        const Step& s = steps[x];
+        Fate fate = fates[x];
+        const std::string* t = s.j >= 0 ? &reading.symbolTexts[theirs[static_cast<std::size_t>(s.j)]] : nullptr;
+        // Another digit, or one more, is taken from the English reading
+        // only where the two agree on all the other digits, and on more
+        // than one: a lone digit read on an image of its own the English
+        // model reads poorly. The yen sign it alone knows.
+        if ((fate == Fate::take && *t != "¥") || fate == Fate::add) {
+            if (strays > 0 || digits < 2) fate = fate == Fate::take ? Fate::keep : Fate::leave;
+        }
+        if (fate == Fate::keep) {
+            const std::size_t k = run[static_cast<std::size_t>(s.i)];
+            out.push_back({line.symbolTexts[k], line.symbolBoxes[k], line.symbolConfidences[k]});
+        } else if (fate == Fate::take || fate == Fate::add) {
+            const std::size_t e = theirs[static_cast<std::size_t>(s.j)];
+            if (fate == Fate::take) {
+                const std::size_t k = run[static_cast<std::size_t>(s.i)];
+                out.push_back({*t, line.symbolBoxes[k], reading.symbolConfidences[e]});
+            } else {
+                out.push_back({*t, reading.symbolBoxes[e], reading.symbolConfidences[e]});
+            }
+            changed = true;
+        } else if (fate == Fate::drop) {
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+}  // namespace
+
+void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink,
+                 const TesseractEngines::Configuration& english) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        // The size of the line's characters: the pitch of its Japanese,
+        // which boxes that take in a neighbour's stroke make look
+        // smaller, or the height its characters stand.
+        const int em = std::max(japanesePitch(line), line.textHeight());
+        if (em < 6) continue;
+        const auto runs = figuresOf(line, inked, em);
+        bool changed = false;
+        // From the line's end, so that the symbols' indices before a
+        // figure still hold when it is replaced.
+        for (auto r = runs.rbegin(); r != runs.rend(); ++r) {
+            const std::size_t first = inked[r->first], last = inked[r->second];
+            // Its ink, half a character on beyond its symbols' boxes (the
+            // model squeezes a figure's boxes now and then) up to its
+            // neighbours' boxes, and to where the kana or kanji beside it
+            // begin even inside its own (it stretches the last box over the
+            // character after it now and then).
+            const PixelBox& a = line.symbolBoxes[first];
+            const PixelBox& z = line.symbolBoxes[last];
+            int from = a.left - em / 2, to = z.right + em / 2;
+            if (r->first > 0) {
+                const std::size_t k = inked[r->first - 1];
+                const int edge = line.symbolBoxes[k].right;
+                from = std::max(from, fillsCell(line.symbolTexts[k]) ? edge : std::min(edge, a.left));
+            }
+            if (r->second + 1 < inked.size()) {
+                const std::size_t k = inked[r->second + 1];
+                const int edge = line.symbolBoxes[k].left;
+                to = std::min(to, fillsCell(line.symbolTexts[k]) ? edge : std::max(edge, z.right));
+            }
+            int dx = 0, dy = 0;
+            const GreyPage alone = figureAlone(line, page, ink, from, to, em, dx, dy);
+            if (alone.width == 0) continue;
+            std::vector<Line> again = Reader(alone, english).page(tesseract::PSM_SINGLE_LINE);
+            if (again.size() != 1) continue;
+            Line& reading = again.front();
+            for (PixelBox& b : reading.symbolBoxes) b.shift(dx, dy);
+            const std::vector<std::size_t> run(inked.begin() + static_cast<std::ptrdiff_t>(r->first),
+                                               inked.begin() + static_cast<std::ptrdiff_t>(r->second) + 1);
+            std::vector<Symbol> symbols;
+            if (!merged(line, run, reading, symbols)) continue;
+            Line with;
+            with.words.emplace_back();
+            for (Symbol& s : symbols) {
+                with.words.back().symbols.push_back(s.text);
+                with.symbolTexts.push_back(s.text);
+                with.symbolBoxes.push_back(s.box);
+                with.symbolConfidences.push_back(s.confidence);
+            }
+            replaceSymbols(line, first, last + 1, with);
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
+void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
+    // What the models read for one, or for one set by a digit.
+    static const std::vector<std::string> lookalikes{"-", "ー", "一", "~", "～", "こ", "て", "="};
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        // One wave at a time, the symbols counted again after each.
+        for (bool changed = true; changed;) {
+        changed = false;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        const bool japanese = std::any_of(inked.begin(), inked.end(), [&](std::size_t k) {
+            const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[k]);
+            return c.size() == 1 && LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0]);
+        });
+        const int em = std::max(japanesePitch(line), line.textHeight());
+        if (!japanese || em < 6) break;
+        const int middle = (line.box.top + line.box.bottom) / 2;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            if (p.width * 100 < em * waveWidth || p.width > em + em / 4) continue;
+            if (p.height * 100 < em * waveLow || p.height * 100 > em * waveHigh) continue;
+            const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+            if (cx < line.box.left || cx >= line.box.right || std::abs(cy - middle) * 4 > line.height()) continue;
+            long filled = 0;
+            for (int y = p.y; y < p.y + p.height; ++y) {
+                for (int x = p.x; x < p.x + p.width; ++x) filled += ink.at(x, y) ? 1 : 0;
+            }
+            if (filled * 100 > static_cast<long>(p.width) * p.height * waveFill) continue;
+            // The symbol read over it (most of it: the boxes of its
+            // neighbours stray into it), else the first one after it.
+            std::size_t at = inked.size(), after = inked.size();
+            bool other = false;
+            const PixelBox piece{p.x, p.y, p.x + p.width, p.y + p.height};
+            for (std::size_t i = 0; i < inked.size(); ++i) {
+                const PixelBox& b = line.symbolBoxes[inked[i]];
+                if (across(b, piece) * 2 >= p.width) {
+                    const std::string& read = line.symbolTexts[inked[i]];
+                    const bool like = read == LineText::waveDash ||
+                                      std::find(lookalikes.begin(), lookalikes.end(), read) != lookalikes.end();
+                    if (like && at == inked.size()) at = i;
+                    // A kana read over it is that kana (へ, つ are about
+                    // as wide and low); the boxes of kanji and digits
+                    // stray into their neighbours' ink.
+                    const std::vector<char32_t> c = Unicode::scalars(read);
+                    other = other || (!like && c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') ||
+                                                                 (c[0] >= U'ァ' && c[0] <= U'ヺ')));
+                }
+                if (after == inked.size() && (b.left + b.right) / 2 > cx) after = i;
+            }
+            if (at == inked.size() && other) continue;
+            const std::size_t next = at < inked.size() ? at + 1 : after;
+            if (next == 0 || next >= inked.size()) continue;
+            const std::size_t previous = (at < inked.size() ? at : after) - 1;
+            if (previous >= inked.size()) continue;
+            // A range: from a number (or a date's day or month) to a number
+            // or a code.
+            const std::string& before = line.symbolTexts[inked[previous]];
+            const std::string& then = line.symbolTexts[inked[next]];
+            const std::vector<char32_t> b = Unicode::scalars(before);
+            const bool from = digit(before) || before == ")" || before == "）" ||
+                              (b.size() == 1 && LineText::isCJK(b[0]) && !LineText::isWidePunctuation(b[0]));
+            const bool to = digit(then) || (letter(then) && std::isupper(static_cast<unsigned char>(then[0])));
+            if (!from || !to || (!digit(before) && !digit(then))) continue;
+            if (at < inked.size()) {
+                if (line.symbolTexts[inked[at]] == LineText::waveDash) continue;
+                replaceSymbol(line, inked[at], LineText::waveDash);
+            } else {
+                insertSymbol(line, inked[next], LineText::waveDash, piece);
+            }
+            changed = true;
+            break;
+        }
+        if (changed) assemble(line);
+        }
+    }
+}
+
+void readFigureMarks(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = 1; i + 1 < inked.size(); ++i) {
+            const std::string& t = line.symbolTexts[inked[i]];
+            if (t != "," && t != ".") continue;
+            if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) continue;
+            const PixelBox& a = line.symbolBoxes[inked[i - 1]];
+            const PixelBox& b = line.symbolBoxes[inked[i + 1]];
+            // The digits stand on the baseline; their boxes may run lower
+            // (a model stretches one now and then), not higher.
+            const int baseline = std::min(a.bottom, b.bottom), size = std::min(a.height(), b.height());
+            // The mark: the largest small piece of ink between the digits.
+            GreyPage::InkPiece mark{};
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx < a.right - 1 || cx > b.left + 1 || cy < line.box.top || cy > baseline + size / 2) continue;
+                if (p.height * 10 > size * markHeight) continue;
+                if (p.width * p.height > mark.width * mark.height) mark = p;
+            }
+            if (mark.width == 0) continue;
+            const int below = mark.y + mark.height - baseline;
+            const bool tail = below * 10 >= size && mark.height * 2 >= mark.width * 3;
+            const bool dot = below * 10 < size && mark.height * 2 <= mark.width * 3;
+            const std::string read = tail ? "," : dot ? "." : t;
+            if (read == t) continue;
+            replaceSymbol(line, inked[i], read);
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
+}  // namespace velmora::StandardPass

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <vector>
+
+#include "recognition/standard/StandardPassLine.hpp"
+
+namespace velmora::StandardPass {
+
+// Figures among Japanese: amounts, dates, times, telephone and item
+// numbers. The Japanese model's character set has no yen sign "¥": it reads
+// one as the backslash, which Japanese faces long drew in the yen sign's
+// shape; and it reads a zero with a slash or a dot inside as a 9, 6 or 8.
+// The English model knows both, but reads only the lines of Latin and the
+// Latin runs of mixed lines (see OtherLanguage, LatinRuns), which figures
+// are not. So each figure (from a digit, a yen sign or a mark
+// that may be a 1, through digits and the marks among them) is read again
+// with the English model on an image of its ink alone, and the two
+// readings are aligned symbol by symbol: the English yen sign is taken for
+// the backslash, and the English digits where they differ, where the
+// readings agree on how many digits stand where (a digit the Japanese
+// model left out, between two of its symbols with room for it, counts as
+// agreeing; a lone digit, which the English model reads poorly on an
+// image of its own, does not). A symbol the English reading leaves out
+// that stands half over its neighbour's, or a comma or full stop beside
+// another, is one glyph read twice. The marks between digits stay the
+// Japanese model's: the English one reads "42.195" as "42,195" as readily
+// as the other way round (see readFigureMarks).
+//
+// `english` is the English model's configuration (its engine reads each
+// figure on an image of its own).
+void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink,
+                 const TesseractEngines::Configuration& english);
+
+// The wave dash of a range ("9:00〜17:00", "10月〜12月", "DN-1105〜DN-1132")
+// is in neither model's character set: they read it as a hyphen, a long
+// vowel mark, a tilde, a kana (こ, て) or nothing. Its ink tells it: one
+// stroke about a character long, set in the line's middle, as high as a
+// quarter of a character or so and curved, so filling little of its box,
+// where a hyphen, a long vowel mark and the kanji 一 are straight bars. Such
+// ink between a number (or a date's month or day) and a number or a code,
+// on a line with Japanese, read as one of those or not read, is the wave
+// dash.
+void readWaveDashes(std::vector<Line>& ls, const PageInk& ink);
+
+// A comma and a full stop between digits differ in their ink, which the
+// models read wrongly at small sizes ("¥1.082,000"): a comma is taller than
+// wide and hangs below the digits' baseline, a full stop is about as wide as
+// tall and sits on it. A mark whose ink shows one of them is read as it.
+void readFigureMarks(std::vector<Line>& ls, const PageInk& ink);
+
+}  // namespace velmora::StandardPass

@@ -1,0 +1,65 @@
+// Figures among Japanese as invoices and price lists print them: amounts
+// with the yen sign and thousands separators, dates, and faces whose zero
+// carries a dot.
+#include <gtest/gtest.h>
+
+#include "recognition/OCREngine.hpp"
+#include "recognition/engine/OCRSettings.hpp"
+#include "support/EvaluationPages.hpp"
+#include "support/TextPages.hpp"
+
+using namespace velmora;
+
+namespace {
+
+std::string readText(const test::TextPage& page) {
+    const PageResult result = OCREngine::recognize(page.image, 1, 1, OCRSettings{}, [] { return false; });
+    std::string out;
+    for (const TextRegion& r : result.regions) out += (out.empty() ? "" : "\n") + r.text;
+    return test::withoutWhiteSpace(out);
+}
+
+// Small print, as an invoice's at 150 dpi.
+test::TextLayout smallPrint(const std::string& family) {
+    test::TextLayout l;
+    l.width = 700;
+    l.height = 190;
+    l.pixelSize = 18;
+    l.family = family;
+    return l;
+}
+
+}  // namespace
+
+TEST(Figures, AmountsKeepTheirYenSignsAndThousandsSeparators) {
+    // The Japanese model reads the yen sign as a backslash, and some of
+    // these commas as full stops; the full stops of rates stay.
+    const std::string text = readText(test::renderLines(
+        smallPrint("Noto Sans CJK JP"),
+        {"ご請求金額（税込） ¥1,190,200", "小計 ¥1,082,000 単価 ¥30,000",
+         "達成率 87.5% 前年比 102.9%"}));
+    for (const char* figure : {"¥1,190,200", "¥1,082,000", "¥30,000", "87.5%", "102.9%"}) {
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
+    }
+    EXPECT_EQ(text.find('\\'), std::string::npos) << text;
+}
+
+TEST(Figures, DottedZerosOfAFixedPitchFaceStayZeros) {
+    // The Japanese model reads this face's zero, a dot inside, as 9 or 6.
+    const std::string text = readText(test::renderLines(smallPrint("DejaVu Sans Mono, Noto Sans CJK JP"),
+                                                        {"ご請求金額（税込） ¥1,190,200", "納期 2027/01/15 単価 ¥30,000"}));
+    for (const char* figure : {"¥1,190,200", "2027/01/15", "¥30,000"}) {
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
+    }
+}
+
+TEST(Figures, RangesKeepTheirWaveDashes) {
+    // Neither model knows the wave dash: they read it as a hyphen, a kana
+    // or nothing, from a time, a month or a code to the next.
+    const std::string text = readText(test::renderLines(
+        smallPrint("Noto Sans CJK JP"),
+        {"受付時間 9:00〜17:00（土日を除く）", "実施期間 2026年10月〜12月", "納品書番号 DN-1105〜DN-1132 に基づく"}));
+    for (const char* range : {"〜17:00", "10月〜12月", "DN-1105〜DN-1132"}) {
+        EXPECT_NE(text.find(range), std::string::npos) << range << " in " << text;
+    }
+}
