@@ -365,11 +365,19 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
             if (p.height * 100 < em * waveLow || p.height * 100 > em * waveHigh) continue;
             const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
             if (cx < line.box.left || cx >= line.box.right || std::abs(cy - middle) * 4 > line.height()) continue;
+            // Curved: its stroke, as thick as its columns' ink (their
+            // median), spans half its height at most (a mincho face's long
+            // vowel mark swells at its ends, no more).
+            std::vector<int> columns;
             long filled = 0;
-            for (int y = p.y; y < p.y + p.height; ++y) {
-                for (int x = p.x; x < p.x + p.width; ++x) filled += ink.at(x, y) ? 1 : 0;
+            for (int x = p.x; x < p.x + p.width; ++x) {
+                int n = 0;
+                for (int y = p.y; y < p.y + p.height; ++y) n += ink.at(x, y) ? 1 : 0;
+                columns.push_back(n);
+                filled += n;
             }
             if (filled * 100 > static_cast<long>(p.width) * p.height * waveFill) continue;
+            if (median(columns) * 2 > p.height) continue;
             // The symbol read over it (most of it: the boxes of its
             // neighbours stray into it), else the first one after it.
             std::size_t at = inked.size(), after = inked.size();
@@ -405,6 +413,10 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
                               (b.size() == 1 && LineText::isCJK(b[0]) && !LineText::isWidePunctuation(b[0]));
             const bool to = digit(then) || (letter(then) && std::isupper(static_cast<unsigned char>(then[0])));
             if (!from || !to || (!digit(before) && !digit(then))) continue;
+            // Set solid between them, as a range's sign is, not a cell away.
+            const int gapBefore = p.x - line.symbolBoxes[inked[previous]].right;
+            const int gapAfter = line.symbolBoxes[inked[next]].left - (p.x + p.width);
+            if (std::max(gapBefore, gapAfter) * 2 > em) continue;
             if (at < inked.size()) {
                 if (line.symbolTexts[inked[at]] == LineText::waveDash) continue;
                 replaceSymbol(line, inked[at], LineText::waveDash);
