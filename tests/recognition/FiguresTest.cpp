@@ -12,8 +12,10 @@ using namespace velmora;
 
 namespace {
 
-std::string readText(const test::TextPage& page) {
-    const PageResult result = OCREngine::recognize(page.image, 1, 1, OCRSettings{}, [] { return false; });
+std::string readText(const test::TextPage& page, OCRMode mode = OCRMode::standard) {
+    OCRSettings settings;
+    settings.mode = mode;
+    const PageResult result = OCREngine::recognize(page.image, 1, 1, settings, [] { return false; });
     std::string out;
     for (const TextRegion& r : result.regions) out += (out.empty() ? "" : "\n") + r.text;
     return test::withoutWhiteSpace(out);
@@ -34,14 +36,17 @@ test::TextLayout smallPrint(const std::string& family) {
 TEST(Figures, AmountsKeepTheirYenSignsAndThousandsSeparators) {
     // The Japanese model reads the yen sign as a backslash, and some of
     // these commas as full stops; the full stops of rates stay.
-    const std::string text = readText(test::renderLines(
+    const test::TextPage page = test::renderLines(
         smallPrint("Noto Sans CJK JP"),
-        {"ご請求金額（税込） ¥1,190,200", "小計 ¥1,082,000 単価 ¥30,000",
-         "達成率 87.5% 前年比 102.9%"}));
+        {"ご請求金額（税込） ¥1,190,200", "小計 ¥1,082,000 単価 ¥30,000", "達成率 87.5% 前年比 102.9%"});
+    const std::string text = readText(page);
     for (const char* figure : {"¥1,190,200", "¥1,082,000", "¥30,000", "87.5%", "102.9%"}) {
         EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
     }
     EXPECT_EQ(text.find('\\'), std::string::npos) << text;
+    // The automatic mode reads a page of horizontal text as the standard
+    // mode does.
+    EXPECT_EQ(readText(page, OCRMode::automatic), text);
 }
 
 TEST(Figures, DottedZerosOfAFixedPitchFaceStayZeros) {
@@ -62,4 +67,26 @@ TEST(Figures, RangesKeepTheirWaveDashes) {
     for (const char* range : {"〜17:00", "10月〜12月", "DN-1105〜DN-1132"}) {
         EXPECT_NE(text.find(range), std::string::npos) << range << " in " << text;
     }
+}
+
+TEST(Figures, ALongVowelMarkBeforeTheNextCellsNumberStaysOne) {
+    // This face's long vowel mark swells at its ends, and the cell after
+    // it in the table's row holds a number: no range between them.
+    test::TextLayout l = smallPrint("IPAMincho");
+    l.pixelSize = 16;
+    const std::vector<std::vector<std::string>> rows{
+        {"1", "卓上計量器", "1", "¥11,000"}, {"11", "温度ロガー", "10", "¥1,100"}, {"2", "分銅ケース", "1", "¥31,100"}};
+    const std::vector<double> stops{20, 70, 300, 380, 540};
+    std::vector<test::PlacedText> cells;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            const bool right = c >= 2;
+            cells.push_back({rows[r][c], right ? stops[c + 1] - 8 : stops[c] + 8, 30 + 50.0 * r, right});
+        }
+    }
+    for (double x : stops) l.rules.push_back(Rect{x, 20, 1.5, 150});
+    for (int r = 0; r <= 3; ++r) l.rules.push_back(Rect{20, 20 + 50.0 * r, 520, 1.5});
+    const std::string text = readText(test::renderPlaced(l, cells));
+    EXPECT_NE(text.find("ロガー"), std::string::npos) << text;
+    EXPECT_EQ(text.find("〜"), std::string::npos) << text;
 }
