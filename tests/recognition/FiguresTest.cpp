@@ -90,3 +90,24 @@ TEST(Figures, ALongVowelMarkBeforeTheNextCellsNumberStaysOne) {
     EXPECT_NE(text.find("ロガー"), std::string::npos) << text;
     EXPECT_EQ(text.find("〜"), std::string::npos) << text;
 }
+
+TEST(Figures, AmountsInARuledTableKeepTheirYenSignsAndZeros) {
+    // A row is read as one line, cells apart; the rules beside the amounts
+    // are no part of them.
+    test::TextLayout l = smallPrint("DejaVu Sans Mono, Noto Sans CJK JP");
+    const std::vector<std::vector<std::string>> rows{
+        {"品番", "数量", "単価", "金額"}, {"MS-4010", "6", "¥48,000", "¥288,000"}, {"SV-0105", "2", "¥15,000", "¥30,000"}};
+    const std::vector<double> stops{20, 140, 220, 380, 560};
+    std::vector<test::PlacedText> cells;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            cells.push_back({rows[r][c], c == 0 ? stops[c] + 8 : stops[c + 1] - 8, 30 + 45.0 * r, c > 0});
+        }
+    }
+    for (double x : stops) l.rules.push_back(Rect{x, 20, 1.5, 135});
+    for (int r = 0; r <= 3; ++r) l.rules.push_back(Rect{20, 20 + 45.0 * r, 540, 1.5});
+    const std::string text = readText(test::renderPlaced(l, cells));
+    for (const char* amount : {"¥48,000", "¥288,000", "¥15,000", "¥30,000"}) {
+        EXPECT_NE(text.find(amount), std::string::npos) << amount << " in " << text;
+    }
+}

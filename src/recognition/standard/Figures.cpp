@@ -89,46 +89,6 @@ std::vector<std::pair<std::size_t, std::size_t>> figuresOf(const Line& line, con
     return runs;
 }
 
-// The figure's ink alone on white, a margin of half a character about it,
-// and where that image stands on the page.
-GreyPage figureAlone(const Line& line, const GreyPage& page, const PageInk& ink, int from, int to, int em,
-                     int& dx, int& dy) {
-    const int h = line.height();
-    std::vector<PixelBox> pieces;
-    PixelBox region;
-    for (const GreyPage::InkPiece& p : ink.pieces) {
-        const int cy = p.y + p.height / 2;
-        if (cy < line.box.top - h / 4 || cy >= line.box.bottom + h / 4 || p.height > 2 * h) continue;
-        // The model's boxes stray by a stroke or two: a piece counts when
-        // most of it stands within the figure's ends.
-        const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
-        if (within * 2 < p.width) continue;
-        pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
-        region.unite(pieces.back());
-    }
-    GreyPage alone;
-    if (region.empty()) return alone;
-    region.top = std::min(region.top, line.box.top);
-    region.bottom = std::max(region.bottom, line.box.bottom);
-    const int margin = std::max(em / 2, 4);
-    alone.width = region.width() + 2 * margin;
-    alone.height = region.height() + 2 * margin;
-    alone.resolution = page.resolution;
-    alone.pixels.assign(static_cast<std::size_t>(alone.width) * alone.height, 255);
-    dx = region.left - margin;
-    dy = region.top - margin;
-    for (const PixelBox& p : pieces) {
-        for (int y = p.top; y < p.bottom; ++y) {
-            for (int x = p.left; x < p.right; ++x) {
-                if (!ink.at(x, y)) continue;
-                alone.pixels[static_cast<std::size_t>(y - dy) * alone.width + (x - dx)] =
-                    page.pixels[static_cast<std::size_t>(y) * page.width + x];
-            }
-        }
-    }
-    return alone;
-}
-
 struct Symbol {
     std::string text;
     PixelBox box;
@@ -319,7 +279,7 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
                 to = std::min(to, fillsCell(line.symbolTexts[k]) ? edge : std::max(edge, z.right));
             }
             int dx = 0, dy = 0;
-            const GreyPage alone = figureAlone(line, page, ink, from, to, em, dx, dy);
+            const GreyPage alone = inkAlone(line, page, ink, from, to, std::max(em / 2, 4), dx, dy);
             if (alone.width == 0) continue;
             std::vector<Line> again = Reader(alone, english).page(tesseract::PSM_SINGLE_LINE);
             if (again.size() != 1) continue;

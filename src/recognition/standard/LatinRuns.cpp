@@ -99,7 +99,6 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
             i = end + 1;
         }
         if (runs.empty()) continue;
-        const int h = line.height();
         // The marks of code beside a run are the run's: "\" before a
         // command, "/" before a path, "_" or "@" at a run's end.
         for (auto& run : runs) {
@@ -116,12 +115,6 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
                 run.second += 1;
             }
         }
-        // A piece of ink on the line: its middle on the line's band, or a
-        // little below it (an underscore), and no taller than two lines.
-        const auto onLine = [&](const GreyPage::InkPiece& p) {
-            const int cy = p.y + p.height / 2;
-            return cy >= line.box.top - h / 4 && cy < line.box.bottom + h / 4 && p.height <= 2 * h;
-        };
         bool changed = false;
         // From the line's end, so that the symbols' indices before a run
         // still hold when it is replaced.
@@ -149,35 +142,9 @@ void readLatinRuns(std::vector<Line>& ls, const GreyPage& page, const PageInk& i
                     to = std::max(to, line.symbolBoxes[after].right);
                 }
             }
-            std::vector<PixelBox> pieces;
-            PixelBox region;
-            for (const GreyPage::InkPiece& p : ink.pieces) {
-                // The model's boxes stray by a stroke or two: a piece counts
-                // when most of it stands within the run's ends.
-                const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
-                if (within * 2 < p.width || !onLine(p)) continue;
-                pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
-                region.unite(pieces.back());
-            }
-            if (region.empty()) continue;
-            region.top = std::min(region.top, line.box.top);
-            region.bottom = std::max(region.bottom, line.box.bottom);
-            const int margin = std::max(em / 2, 4);
-            GreyPage alone;
-            alone.width = region.width() + 2 * margin;
-            alone.height = region.height() + 2 * margin;
-            alone.resolution = page.resolution;
-            alone.pixels.assign(static_cast<std::size_t>(alone.width) * alone.height, 255);
-            const int dx = region.left - margin, dy = region.top - margin;
-            for (const PixelBox& p : pieces) {
-                for (int y = p.top; y < p.bottom; ++y) {
-                    for (int x = p.left; x < p.right; ++x) {
-                        if (!ink.at(x, y)) continue;
-                        alone.pixels[static_cast<std::size_t>(y - dy) * alone.width + (x - dx)] =
-                            page.pixels[static_cast<std::size_t>(y) * page.width + x];
-                    }
-                }
-            }
+            int dx = 0, dy = 0;
+            const GreyPage alone = inkAlone(line, page, ink, from, to, std::max(em / 2, 4), dx, dy);
+            if (alone.width == 0) continue;
             std::vector<Line> again = Reader(alone, english).page(tesseract::PSM_SINGLE_LINE);
             int was = 0;
             for (std::size_t k = first; k <= last; ++k) {

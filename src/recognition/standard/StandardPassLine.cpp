@@ -121,6 +121,41 @@ float confidence(const std::vector<Line>& ls) {
     return n > 0 ? static_cast<float>(sum / n) : 0.0f;
 }
 
+GreyPage inkAlone(const Line& line, const GreyPage& page, const PageInk& ink, int from, int to, int margin, int& dx,
+                  int& dy) {
+    const int h = line.height();
+    std::vector<PixelBox> pieces;
+    PixelBox region;
+    for (const GreyPage::InkPiece& p : ink.pieces) {
+        const int cy = p.y + p.height / 2;
+        if (cy < line.box.top - h / 4 || cy >= line.box.bottom + h / 4 || p.height > 2 * h) continue;
+        const int within = std::min(p.x + p.width, to) - std::max(p.x, from);
+        if (within * 2 < p.width) continue;
+        pieces.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
+        region.unite(pieces.back());
+    }
+    GreyPage alone;
+    if (region.empty()) return alone;
+    region.top = std::min(region.top, line.box.top);
+    region.bottom = std::max(region.bottom, line.box.bottom);
+    alone.width = region.width() + 2 * margin;
+    alone.height = region.height() + 2 * margin;
+    alone.resolution = page.resolution;
+    alone.pixels.assign(static_cast<std::size_t>(alone.width) * alone.height, 255);
+    dx = region.left - margin;
+    dy = region.top - margin;
+    for (const PixelBox& p : pieces) {
+        for (int y = p.top; y < p.bottom; ++y) {
+            for (int x = p.left; x < p.right; ++x) {
+                if (!ink.at(x, y)) continue;
+                alone.pixels[static_cast<std::size_t>(y - dy) * alone.width + (x - dx)] =
+                    page.pixels[static_cast<std::size_t>(y) * page.width + x];
+            }
+        }
+    }
+    return alone;
+}
+
 Reader::Reader(const GreyPage& page, const TesseractEngines::Configuration& configuration)
     : api_(TesseractEngines::engine(configuration)), page_(page) {
     api_.SetPageSegMode(tesseract::PSM_AUTO);

@@ -158,6 +158,16 @@ void replaceSymbols(Line& line, std::size_t from, std::size_t to, const Line& wi
 // first word keeps a blank before it.
 Line joined(Line first, Line second);
 
+// The line's ink between two columns of the page alone on white, with a
+// margin about it, for a part of the line to be read on an image of its own
+// (no stroke of its neighbours read into it): the pieces on the line's band
+// (their middle on it or a little below, an underscore's; none taller than
+// two lines) most of which stand between the columns (the models' boxes
+// stray by a stroke or two). `dx` and `dy` tell where the image stands on
+// the page; an empty image where no such ink is.
+GreyPage inkAlone(const Line& line, const GreyPage& page, const PageInk& ink, int from, int to, int margin, int& dx,
+                  int& dy);
+
 // An engine holding the page, set back to automatic layout and emptied
 // whatever happens, since it reads the next page too.
 class Reader {
