@@ -111,3 +111,21 @@ TEST(Figures, AmountsInARuledTableKeepTheirYenSignsAndZeros) {
         EXPECT_NE(text.find(amount), std::string::npos) << amount << " in " << text;
     }
 }
+
+TEST(Figures, AMarkReadTwiceOrADigitLeftOutIsReadOnce) {
+    // At these sizes the Japanese model reads one comma of IPAGothic as a
+    // comma and a full stop, and leaves out a dotted zero of DejaVu Sans
+    // Mono.
+    const std::vector<std::string> lines{"小計 ¥1,082,000 単価 ¥3,050", "合計 ¥144,000 納期 2027/01/15",
+                                         "金額 ¥108,000 数量 10 個"};
+    for (const char* family : {"IPAGothic", "DejaVu Sans Mono, Noto Sans CJK JP"}) {
+        test::TextLayout l = smallPrint(family);
+        l.width = 800;
+        l.height = 200;
+        l.pixelSize = 15;
+        const std::string text = readText(test::renderLines(l, lines));
+        for (const char* amount : {"¥1,082,000", "¥144,000", "¥108,000"}) {
+            EXPECT_NE(text.find(amount), std::string::npos) << amount << " in " << text;
+        }
+    }
+}
