@@ -61,7 +61,9 @@ public:
         readBullets(ls, ink);
         dropRules(ls, ink);
         joinSplitRows(ls);
+        orderBands(ls);
         orderColumns(ls);
+        readBoxesApart(ls, ink);
         RecognitionProgress::stopIfAsked();
         markCells(ls);
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
