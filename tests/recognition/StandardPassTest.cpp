@@ -601,6 +601,33 @@ TEST(StandardPassTables, BoxesSideBySideAreReadBoxByBoxBelowWhatStandsAboveThem)
     }
 }
 
+TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
+    // A slide comparing two years: a card at the left and one at the right,
+    // each in a frame of its own, their lines on shared rows.
+    const std::vector<std::string> lines{"導入前の実績", "出荷までの平均日数は四日", "誤出荷率は前年の三倍",
+                                         "導入後の見込み", "出荷までの平均日数は一日", "誤出荷率は前年の半分"};
+    std::vector<test::PlacedText> items;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        items.push_back({lines[k], k < 3 ? 90.0 : 690.0, 130 + 60.0 * static_cast<double>(k % 3)});
+    }
+    std::vector<Rect> rules;
+    for (const double left : {60.0, 660.0}) {
+        for (const Rect& r : {Rect{left, 100, 540, 3}, Rect{left, 320, 540, 3}, Rect{left, 100, 3, 223},
+                              Rect{left + 537, 100, 3, 223}}) {
+            rules.push_back(r);
+        }
+    }
+    const test::TextPage page =
+        test::renderPlaced({.width = 1280, .height = 420, .pixelSize = 30, .rules = rules}, items);
+    const std::vector<std::string> read = readLines(page.image);
+    const std::vector<int> at = positions(lines, read);
+    int previous = -1;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        EXPECT_GT(at[i], previous) << lines[i] << " in\n" << joined(read);
+        previous = at[i];
+    }
+}
+
 TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {
     // Askew, the boxes of long lines grow taller than their characters, and
     // a lone digit under them is less than half as tall as they are.

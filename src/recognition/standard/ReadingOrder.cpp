@@ -186,7 +186,7 @@ std::pair<Line, Line> cutAt(const Line& line, int x) {
             part.symbolTexts.push_back(symbol);
             part.symbolBoxes.push_back(b);
             part.symbolConfidences.push_back(k < line.symbolConfidences.size() ? line.symbolConfidences[k] : 0.0f);
-            part.box.unite(b);
+            if (!LineText::isBlank(symbol)) part.box.unite(b);
             ++k;
         }
         if (!pieces[0].symbols.empty()) left.words.push_back(std::move(pieces[0]));
@@ -204,10 +204,10 @@ std::pair<Line, Line> cutAt(const Line& line, int x) {
     return {std::move(left), std::move(right)};
 }
 
-// Whether the piece of ink frames the box: its box holds the box's with
-// room around it.
+// Whether the piece of ink frames the box: its box holds the box's (which
+// the layout may stretch to the frame's sides).
 bool frames(const GreyPage::InkPiece& p, const PixelBox& b) {
-    return p.x < b.left && p.y < b.top && p.x + p.width > b.right && p.y + p.height > b.bottom;
+    return p.x <= b.left && p.y <= b.top && p.x + p.width >= b.right && p.y + p.height >= b.bottom;
 }
 
 // Two boxes side by side rather than the columns of a table (each side's
@@ -288,7 +288,7 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
     }
     if (lines.size() < 3) return;
     // Stacks: lines one below the other, each within a line's height of the
-    // next and sharing some of its width.
+    // next (or in one block with it) and sharing some of its width.
     std::vector<std::size_t> parent(ls.size());
     std::iota(parent.begin(), parent.end(), std::size_t{0});
     const auto root = [&](std::size_t i) {
@@ -300,9 +300,8 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
             const PixelBox& p = ls[lines[a]].box;
             const PixelBox& q = ls[lines[b]].box;
             const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
-            if (std::min(p.right, q.right) > std::max(p.left, q.left) && gap <= std::max(p.height(), q.height())) {
-                parent[root(lines[b])] = root(lines[a]);
-            }
+            const bool near = gap <= std::max(p.height(), q.height()) || ls[lines[a]].block == ls[lines[b]].block;
+            if (std::min(p.right, q.right) > std::max(p.left, q.left) && near) parent[root(lines[b])] = root(lines[a]);
         }
     }
     std::map<std::size_t, std::vector<std::size_t>> stacks;
