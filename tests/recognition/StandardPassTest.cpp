@@ -501,6 +501,34 @@ TEST(StandardPassPolarity, WhiteTextOnADarkPageOrBoxIsRead) {
     }
 }
 
+TEST(StandardPassPolarity, LightTextOnAGradientIsReadFromTopToBottom) {
+    // A closing slide: a ground shading from dark brown at the top to orange
+    // at the foot, a title, two lines and a footer in cream. One threshold
+    // parts the ground in two, and the footer stands on its lighter half.
+    const std::vector<std::string> lines{"ご清聴ありがとうございました", "お問い合わせ 総務部 内線 3357",
+                                         "株式会社やまびこ製作所 総務部"};
+    const test::TextPage page = test::renderPlaced({.width = 1280, .height = 720, .pixelSize = 30},
+                                                   {{lines[0], 330, 200}, {lines[1], 400, 380}, {lines[2], 60, 640}});
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    const std::array<int, 3> top{70, 35, 20}, bottom{235, 125, 60}, cream{250, 240, 215};
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            for (int k = 0; k < 3; ++k) {
+                const int ground = top[k] + (bottom[k] - top[k]) * y / (h - 1);
+                pixels[(static_cast<std::size_t>(y) * w + x) * 3 + k] =
+                    static_cast<uint8_t>(ground + (cream[k] - ground) * (255 - row[x * c]) / 255);
+            }
+        }
+    }
+    const std::vector<std::string> read = readLines(RasterImage::fromPixels(w, h, 3, pixels));
+    const std::vector<int> at = positions(lines, read);
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        EXPECT_EQ(at[i], static_cast<int>(i)) << lines[i] << " in\n" << joined(read);
+    }
+}
+
 TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheTextBesideThem) {
     // A help page as a browser shows it: a white title on a dark header
     // band, white page titles on a green sidebar, black text to their right

@@ -287,8 +287,8 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
         if (ls[i].horizontal && ls[i].characters > 0 && ls[i].height() <= ls[i].box.width()) lines.push_back(i);
     }
     if (lines.size() < 3) return;
-    // Stacks: lines one below the other, each within a line's height of the
-    // next (or in one block with it) and sharing some of its width.
+    // Stacks: lines one below the other, each within one and a half line's
+    // height of the next and sharing some of its width.
     std::vector<std::size_t> parent(ls.size());
     std::iota(parent.begin(), parent.end(), std::size_t{0});
     const auto root = [&](std::size_t i) {
@@ -300,7 +300,7 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
             const PixelBox& p = ls[lines[a]].box;
             const PixelBox& q = ls[lines[b]].box;
             const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
-            const bool near = gap <= std::max(p.height(), q.height()) || ls[lines[a]].block == ls[lines[b]].block;
+            const bool near = gap * 2 <= 3 * std::max(p.height(), q.height());
             if (std::min(p.right, q.right) > std::max(p.left, q.left) && near) parent[root(lines[b])] = root(lines[a]);
         }
     }
