@@ -550,8 +550,13 @@ GreyPage GreyPage::onOwnGrounds(const std::vector<InkPiece>& taken) const {
                 continue;
             }
             const int bin = static_cast<int>(std::max_element(counts.begin(), counts.end()) - counts.begin());
-            commonest[tileAt(tx, ty)] = static_cast<int>(
+            const int common = static_cast<int>(
                 std::max_element(levels.begin() + bin * 8, levels.begin() + bin * 8 + 8) - levels.begin());
+            // A ground is flat: most of the tile within a few greys of it.
+            // Wood, cloth or shadow in a photograph is no ground of letters.
+            int flat = 0;
+            for (int v = std::max(common - flatGround, 0); v <= std::min(common + flatGround, 255); ++v) flat += levels[v];
+            commonest[tileAt(tx, ty)] = common <= paperGround && flat * 2 < seen ? 255 : common;
         }
     }
     const auto around = [&](int tx, int ty, const auto& f) {
@@ -594,6 +599,15 @@ GreyPage GreyPage::onOwnGrounds(const std::vector<InkPiece>& taken) const {
         for (int tx = 0; tx < across; ++tx) {
             const int g = ground[tileAt(tx, ty)];
             if (g > paperGround) continue;
+            // Where a coloured region meets paper (a sheet on a desk, a
+            // panel's side) the paper would stand out as letters: the tiles
+            // along the meeting stay as they are.
+            bool besidePaper = false;
+            around(tx, ty, [&](int x, int y) {
+                const std::size_t t = tileAt(x, y);
+                besidePaper = besidePaper || (commonest[t] > paperGround && ground[t] > paperGround);
+            });
+            if (besidePaper) continue;
             // The letters about the tile are on the side of the ground that
             // more pixels stand out on; their contrast is how far the
             // tenth of them that stand out most do.

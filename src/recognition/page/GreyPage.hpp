@@ -99,6 +99,9 @@ struct GreyPage {
     // pixel part of a letter.
     static constexpr int paperGround = 170;
     static constexpr int letterContrast = 32;
+    // How far from its commonest grey, either way, half a ground's tile
+    // at least lies.
+    static constexpr int flatGround = 8;
 
     // The page to recognise: this one (a blank page, or ink of about the
     // right size), or a resized copy, with its resolution.
