@@ -28,6 +28,8 @@ constexpr int bandGap = 2;
 // The least width, in lines of text high, of the blank between two boxes
 // side by side (the gap between cells of a table may be as wide).
 constexpr int boxGutter = 2;
+// The least difference in grey from the paper of a box's edge.
+constexpr int edgeContrast = 16;
 
 int medianTextHeight(const std::vector<Line>& ls) {
     std::vector<int> heights;
@@ -255,6 +257,42 @@ bool apart(const std::vector<Line>& ls, const std::vector<std::size_t>& left, co
     return rows.front() == 0 || rows.back() + 1 == longer.size();
 }
 
+// Whether, between the abscissae and down the rows, two boxes' edges run,
+// one on either side of a blank: lines of any grey darker than the paper
+// between them (a frame drawn too light to count as ink) down nearly the
+// whole height, with paper between them. Without the page's greys, none.
+bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom) {
+    if (!ink.grey || to - from < 3 || bottom <= top) return false;
+    const auto greyAt = [&](int x, int y) { return (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x]; };
+    std::vector<uint8_t> levels;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = from; x < to; ++x) levels.push_back(greyAt(x, y));
+    }
+    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
+    const int paper = levels[levels.size() / 2];
+    // For each abscissa: an edge, paper, or neither.
+    enum { neither, edge, blank };
+    std::vector<int> kind(static_cast<std::size_t>(to - from), neither);
+    for (int x = from; x < to; ++x) {
+        int darker = 0, same = 0;
+        for (int y = top; y < bottom; ++y) {
+            const int v = greyAt(x, y);
+            darker += v + edgeContrast <= paper ? 1 : 0;
+            same += std::abs(v - paper) < edgeContrast ? 1 : 0;
+        }
+        const int rows = bottom - top;
+        kind[static_cast<std::size_t>(x - from)] = darker * 10 >= rows * 9 ? edge : same == rows ? blank : neither;
+    }
+    // An edge, then paper, then an edge.
+    int seen = 0;
+    for (int k : kind) {
+        if (seen == 0 && k == edge) seen = 1;
+        if (seen == 1 && k == blank) seen = 2;
+        if (seen == 2 && k == edge) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void joinSplitRows(std::vector<Line>& ls) {
@@ -357,7 +395,9 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
         for (int gx = region.left + bestFrom; gx < region.left + bestFrom + bestWidth && !clear; ++gx) {
             clear = !ink.inColumn(gx, region.top, region.bottom);
         }
-        if (left.size() < 2 || right.size() < 2 || !apart(pieces, left, right, clear, ink)) continue;
+        const bool edged = clear && edgedApart(ink, region.left + bestFrom, region.left + bestFrom + bestWidth,
+                                               region.top, region.bottom);
+        if (left.size() < 2 || right.size() < 2 || !(edged || apart(pieces, left, right, clear, ink))) continue;
         std::vector<Line> ordered;
         for (std::size_t k : left) ordered.push_back(std::move(pieces[k]));
         for (std::size_t k : right) ordered.push_back(std::move(pieces[k]));

@@ -63,7 +63,7 @@ public:
         joinSplitRows(ls);
         orderBands(ls);
         orderColumns(ls);
-        readBoxesApart(ls, ink);
+        readBoxesApart(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         RecognitionProgress::stopIfAsked();
         markCells(ls);
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
