@@ -19,7 +19,14 @@
 // vertical mode, a vertical one in the standard mode), where each page is to
 // be refused with the reason that names the mode that reads it.
 //
+// perturb= reads every page changed in a way nobody sees, to check that the
+// reading does not flip on it: "aliased" (each pixel snapped to the darker or
+// lighter end of its 3 × 3 neighbourhood, whichever is nearer, as a render
+// without antialiasing draws edges), "shift" (moved one pixel right and one
+// down) or "jpeg90" (encoded as JPEG at quality 90 and decoded again).
+//
 // Usage: OCRDevSetBenchmark [set=DIR] [real=DIR] [out=DIR] [modes=standard,vertical,automatic,wrong] [only=TEXT,...]
+//        [perturb=aliased|shift|jpeg90]
 // (set= or real= empty: that set is left out)
 // Run with OMP_THREAD_LIMIT=1 for figures on one core.
 #include <time.h>
@@ -34,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <unicode/uchar.h>
 
 #include "foundation/BrindlexError.hpp"
@@ -137,11 +145,81 @@ struct Outcome {
     std::size_t errors = 0;
 };
 
+std::string perturbation;
+
+// The image's pixels as tight RGB rows.
+std::vector<uint8_t> rgbOf(const RasterImage& image) {
+    const int w = image.width(), h = image.height(), c = image.channels();
+    std::vector<uint8_t> out(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = image.pixels() + static_cast<std::ptrdiff_t>(image.rowStride()) * y;
+        for (int x = 0; x < w; ++x) {
+            for (int k = 0; k < 3; ++k) out[(static_cast<std::size_t>(y) * w + x) * 3 + k] = row[x * c + k];
+        }
+    }
+    return out;
+}
+
+RasterImage perturbed(const RasterImage& image) {
+    if (perturbation.empty()) return image;
+    const int w = image.width(), h = image.height();
+    const std::vector<uint8_t> in = rgbOf(image);
+    std::vector<uint8_t> out = in;
+    const auto at = [&](int x, int y) { return (static_cast<std::size_t>(y) * w + x) * 3; };
+    const auto copy = [&](std::size_t from, std::size_t to) {
+        std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(from), 3, out.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    const auto luma = [&](std::size_t i) { return 299 * in[i] + 587 * in[i + 1] + 114 * in[i + 2]; };
+    if (perturbation == "shift") {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::size_t from = at(std::max(x - 1, 0), std::max(y - 1, 0));
+                copy(from, at(x, y));
+            }
+        }
+    } else if (perturbation == "aliased") {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                std::size_t dark = at(x, y), light = dark;
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = std::clamp(x + dx, 0, w - 1), ny = std::clamp(y + dy, 0, h - 1);
+                        const std::size_t n = at(nx, ny);
+                        if (luma(n) < luma(dark)) dark = n;
+                        if (luma(n) > luma(light)) light = n;
+                    }
+                }
+                const int v = luma(at(x, y));
+                const std::size_t to = v - luma(dark) <= luma(light) - v ? dark : light;
+                copy(to, at(x, y));
+            }
+        }
+    } else if (perturbation == "jpeg90") {
+        const RasterImage rgb = RasterImage::fromPixels(w, h, 3, in);
+        gchar* buffer = nullptr;
+        gsize size = 0;
+        if (!gdk_pixbuf_save_to_buffer(rgb.pixbuf(), &buffer, &size, "jpeg", nullptr, "quality", "90", nullptr)) {
+            std::fprintf(stderr, "JPEG encoding failed\n");
+            std::exit(1);
+        }
+        GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+        gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(buffer), size, nullptr);
+        gdk_pixbuf_loader_close(loader, nullptr);
+        GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader);
+        g_object_ref(decoded);
+        g_object_unref(loader);
+        g_free(buffer);
+        return RasterImage::adopt(decoded);
+    }
+    return RasterImage::fromPixels(w, h, 3, out);
+}
+
 Outcome recognise(const Page& page, OCRMode mode) {
     OCRSettings settings;
     settings.mode = mode;
     Outcome out;
-    const Raster::SourceImage source = Raster::image(page.image);
+    Raster::SourceImage source = Raster::image(page.image);
+    source.image = perturbed(source.image);
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = processorSeconds();
     try {
@@ -300,6 +378,7 @@ int main(int argc, char** argv) {
         if (arg.rfind("out=", 0) == 0) outDir = arg.substr(4);
         if (arg.rfind("modes=", 0) == 0) modes = listOf(arg.substr(6));
         if (arg.rfind("only=", 0) == 0) only = listOf(arg.substr(5));
+        if (arg.rfind("perturb=", 0) == 0) perturbation = arg.substr(8);
     }
     // A lone clone has no development pages; under CI they must be there.
     for (const fs::path& folder : {set, real}) {

@@ -146,3 +146,52 @@ TEST(GreyPage, ADarkBandIsAGroundAndAHeavyLetterIsNot) {
     EXPECT_EQ(at(grounds.rest, 225, 140), 40);
     EXPECT_EQ(at(grounds.rest, 125, 125), 0);
 }
+
+TEST(GreyPage, TheDarkHeaderRowOfARuledTableIsAGround) {
+    // A table's grid of 2-pixel rules whose header row is a dark band
+    // holding five light letters: the grid and the band are one piece of
+    // ink, with more paper in its cells than ink.
+    GreyPage page = squares(600, 400, 10, 24);
+    const auto fill = [&](int x0, int y0, int x1, int y1, uint8_t grey) {
+        for (int y = y0; y < y1; ++y) std::fill_n(page.pixels.begin() + y * page.width + x0, x1 - x0, grey);
+    };
+    fill(100, 100, 500, 380, 255);
+    for (const int x : {100, 200, 300, 400, 498}) fill(x, 150, x + 2, 352, 30);
+    for (int y = 150; y <= 350; y += 40) fill(100, y, 500, y + 2, 30);
+    fill(100, 150, 500, 190, 30);
+    for (int k = 0; k < 5; ++k) fill(120 + 70 * k, 162, 134 + 70 * k, 178, 245);
+    const GreyPage::Grounds grounds = page.darkGrounds();
+    ASSERT_EQ(grounds.boxes.size(), 1u);
+    EXPECT_EQ(grounds.boxes[0].y, 150);
+    EXPECT_EQ(grounds.boxes[0].height, 42);
+    const auto at = [](const GreyPage& p, int x, int y) { return p.pixels[static_cast<std::size_t>(y) * p.width + x]; };
+    EXPECT_EQ(at(grounds.letters, 125, 170), 0);
+    // The grid's rules below the band stay on the page.
+    EXPECT_EQ(at(grounds.rest, 150, 270), 30);
+}
+
+TEST(GreyPage, AGroundFadingIntoThePageIsNoGroundAndItsLettersAreSetDark) {
+    // A ground shading from dark grey at the top to mid grey at the foot,
+    // light letters (small squares) on both halves: the threshold parts the
+    // shading, and what it cuts off is no edge of a ground.
+    GreyPage page;
+    page.width = 600;
+    page.height = 400;
+    page.pixels.resize(600 * 400);
+    for (int y = 0; y < 400; ++y) std::fill_n(page.pixels.begin() + y * 600, 600, static_cast<uint8_t>(70 + y / 5));
+    const auto fill = [&](int x0, int y0, int x1, int y1, uint8_t grey) {
+        for (int y = y0; y < y1; ++y) std::fill_n(page.pixels.begin() + y * page.width + x0, x1 - x0, grey);
+    };
+    for (const int top : {60, 330}) {
+        for (int k = 0; k < 8; ++k) fill(100 + 40 * k, top, 110 + 40 * k, top + 10, 235);
+    }
+    const GreyPage::Grounds grounds = page.darkGrounds();
+    EXPECT_TRUE(grounds.boxes.empty());
+    // Each letter dark on white, whichever half it stands on.
+    const GreyPage set = grounds.rest.onOwnGrounds(grounds.boxes);
+    const auto at = [&](int x, int y) { return set.pixels[static_cast<std::size_t>(y) * set.width + x]; };
+    for (const int y : {70, 340}) {
+        EXPECT_LT(at(105, y - 5), 64) << y;
+        EXPECT_GT(at(125, y - 5), 192) << y;
+    }
+}

@@ -80,3 +80,18 @@ TEST(ReadingOrder, TwoColumnsAreReadColumnByColumnBetweenTheLinesAcrossThePage) 
     orderColumns(sidebar);
     EXPECT_EQ(texts(sidebar), before);
 }
+
+TEST(ReadingOrder, ABlockAtTheTopRightIsReadBeforeTheBandsBelowIt) {
+    // The head of an order form at 150 dpi as the layout read it: the
+    // addressee's block, the issuer's, then the form's number and date,
+    // which stand above both at the right.
+    std::vector<Line> ls;
+    ls.push_back(placed("title", 0, 512, 111, 728, 39));
+    ls.push_back(placed("addressee", 2, 126, 274, 386, 21));
+    ls.push_back(placed("issuer", 3, 646, 300, 1003, 19));
+    ls.push_back(placed("number", 5, 905, 190, 1121, 19));
+    ls.push_back(placed("date", 5, 895, 215, 1119, 19));
+    ls.push_back(placed("text", 7, 120, 439, 938, 19));
+    orderBands(ls);
+    EXPECT_EQ(texts(ls), (std::vector<std::string>{"title", "number", "date", "addressee", "issuer", "text"}));
+}

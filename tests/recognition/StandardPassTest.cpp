@@ -62,7 +62,7 @@ std::vector<int> positions(const std::vector<std::string>& expected, const std::
 // abstract across the page, a rule, then two columns, the text running down
 // the left one and on at the top of the right one, and the page number at
 // the foot. The drawn lines in reading order.
-test::TextPage paperPage() {
+test::TextPage paperPage(bool footer = false) {
     const double pitch = 22 * 1.7;
     std::vector<test::PlacedText> items{{"文書の読み取り順序に関する覚え書き", 433, 40},
                                         {"山田花子 — 東京文書研究所", 466, 40 + pitch * 1.5},
@@ -94,9 +94,13 @@ test::TextPage paperPage() {
         bottom = std::max(bottom, y);
     }
     items.push_back({"3", 614.5, bottom + pitch});
-    return test::renderPlaced(
-        {.width = 1240, .height = static_cast<int>(bottom + pitch * 3), .pixelSize = 22, .rules = {{60, rule, 1120, 2}}},
-        items);
+    // A footer at the page's foot, under the left column.
+    if (footer) items.push_back({"文書研究所年報 第十二号 二〇二六年", 60, bottom + pitch * 6});
+    return test::renderPlaced({.width = 1240,
+                               .height = static_cast<int>(bottom + pitch * (footer ? 8 : 3)),
+                               .pixelSize = 22,
+                               .rules = {{60, rule, 1120, 2}}},
+                              items);
 }
 
 }  // namespace
@@ -497,6 +501,34 @@ TEST(StandardPassPolarity, WhiteTextOnADarkPageOrBoxIsRead) {
     }
 }
 
+TEST(StandardPassPolarity, LightTextOnAGradientIsReadFromTopToBottom) {
+    // A closing slide: a ground shading from dark brown at the top to orange
+    // at the foot, a title, two lines and a footer in cream. One threshold
+    // parts the ground in two, and the footer stands on its lighter half.
+    const std::vector<std::string> lines{"ご清聴ありがとうございました", "お問い合わせ 総務部 内線 3357",
+                                         "株式会社やまびこ製作所 総務部"};
+    const test::TextPage page = test::renderPlaced({.width = 1280, .height = 720, .pixelSize = 30},
+                                                   {{lines[0], 330, 200}, {lines[1], 400, 380}, {lines[2], 60, 640}});
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    const std::array<int, 3> top{70, 35, 20}, bottom{235, 125, 60}, cream{250, 240, 215};
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            for (int k = 0; k < 3; ++k) {
+                const int ground = top[k] + (bottom[k] - top[k]) * y / (h - 1);
+                pixels[(static_cast<std::size_t>(y) * w + x) * 3 + k] =
+                    static_cast<uint8_t>(ground + (cream[k] - ground) * (255 - row[x * c]) / 255);
+            }
+        }
+    }
+    const std::vector<std::string> read = readLines(RasterImage::fromPixels(w, h, 3, pixels));
+    const std::vector<int> at = positions(lines, read);
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        EXPECT_EQ(at[i], static_cast<int>(i)) << lines[i] << " in\n" << joined(read);
+    }
+}
+
 TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheTextBesideThem) {
     // A help page as a browser shows it: a white title on a dark header
     // band, white page titles on a green sidebar, black text to their right
@@ -553,6 +585,90 @@ TEST(StandardPassPaper, TheAbstractAboveTwoColumnsIsReadWholeBeforeThem) {
     EXPECT_EQ(at.front(), 0) << joined(read);
     EXPECT_EQ(read.back(), "3") << joined(read);
     EXPECT_LE(errorRate(joined(lines), joined(read)), 0.02) << joined(read);
+}
+
+TEST(StandardPassPaper, AFooterUnderTheLeftColumnIsReadAfterBothColumns) {
+    const test::TextPage page = paperPage(true);
+    const std::vector<std::string> read = readLines(page.image);
+    ASSERT_FALSE(read.empty());
+    EXPECT_LE(errorRate(page.lines.back().text, read.back()), 0.1) << joined(read);
+}
+
+// The head of an order form: the title, the form's number and date at the
+// top right, then the addressee's block of two lines at the left beside the
+// issuer's of five at the right, a wide blank between them, and a line
+// across the page. The drawn lines in reading order.
+test::TextPage formHeadPage() {
+    const double pitch = 24 * 1.4;
+    std::vector<test::PlacedText> items{{"発注書", 560, 30},
+                                        {"発注番号 HK-3051-0042", 1130, 100, true},
+                                        {"発注日 2031年3月18日", 1130, 100 + pitch, true}};
+    const double top = 100 + pitch * 3.2;
+    for (const char* line : {"有限会社あさひ工業 御中", "資材課 大川 智 様"}) {
+        items.push_back({line, 70, top + pitch * static_cast<double>(items.size() - 3)});
+    }
+    int k = 0;
+    for (const char* line : {"株式会社こだま商事 調達部", "〒730-0011", "広島県広島市中区基町5番44号",
+                             "電話 082-555-0193", "担当 森下 里美"}) {
+        items.push_back({line, 700, top + pitch * k++});
+    }
+    items.push_back({"以下のとおり発注いたします。納期までにご納品ください。", 70, top + pitch * 6.5});
+    return test::renderPlaced({.width = 1200, .height = static_cast<int>(top + pitch * 8), .pixelSize = 24}, items);
+}
+
+TEST(StandardPassTables, BoxesSideBySideAreReadBoxByBoxBelowWhatStandsAboveThem) {
+    const test::TextPage page = formHeadPage();
+    std::vector<std::string> lines;
+    for (const test::DrawnLine& l : page.lines) lines.push_back(l.text);
+    const std::vector<std::string> read = readLines(page.image);
+    const std::vector<int> at = positions(lines, read);
+    int previous = -1;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        EXPECT_GT(at[i], previous) << lines[i] << " in\n" << joined(read);
+        previous = at[i];
+    }
+}
+
+TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
+    // A slide comparing two years: a card at the left and one at the right,
+    // each in a frame of its own, their lines on shared rows.
+    const std::vector<std::string> lines{"導入前の実績", "出荷までの平均日数は四日", "誤出荷率は前年の三倍",
+                                         "導入後の見込み", "出荷までの平均日数は一日", "誤出荷率は前年の半分"};
+    std::vector<test::PlacedText> items;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        items.push_back({lines[k], k < 3 ? 90.0 : 690.0, 130 + 60.0 * static_cast<double>(k % 3)});
+    }
+    std::vector<Rect> rules;
+    for (const double left : {60.0, 660.0}) {
+        for (const Rect& r : {Rect{left, 100, 540, 3}, Rect{left, 320, 540, 3}, Rect{left, 100, 3, 223},
+                              Rect{left + 537, 100, 3, 223}}) {
+            rules.push_back(r);
+        }
+    }
+    const test::TextPage page =
+        test::renderPlaced({.width = 1280, .height = 420, .pixelSize = 30, .rules = rules}, items);
+    // The frames drawn in black, and in a light grey that no threshold
+    // between the letters and the paper keeps.
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    std::vector<uint8_t> light(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            const bool rule = std::any_of(rules.begin(), rules.end(), [&](const Rect& r) {
+                return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            });
+            for (int k = 0; k < 3; ++k) light[(static_cast<std::size_t>(y) * w + x) * 3 + k] = rule ? 200 : row[x * c];
+        }
+    }
+    for (const RasterImage& image : {page.image, RasterImage::fromPixels(w, h, 3, light)}) {
+        const std::vector<std::string> read = readLines(image);
+        const std::vector<int> at = positions(lines, read);
+        int previous = -1;
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            EXPECT_GT(at[i], previous) << lines[i] << " in\n" << joined(read);
+            previous = at[i];
+        }
+    }
 }
 
 TEST(StandardPassShortLines, APageNumberUnderLinesScannedAskewIsRead) {

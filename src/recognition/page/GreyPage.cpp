@@ -369,9 +369,10 @@ bool holdsSquare(const std::vector<uint8_t>& marks, int w, int h, uint8_t as, in
 // is its own ink, the rest pieces of light ink it encloses. A hole as large
 // as half of it either way is paper it frames (a light panel on a dark
 // page) and stays, as does what lies outside it within its box. `solid` is
-// the side of the square of ink that makes a piece solid.
+// the side of the square of ink that makes a piece solid; `part` marks a
+// band of a larger piece, taken on its own.
 void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::InkPiece& ground, uint8_t threshold,
-                int solid) {
+                int solid, bool part = false) {
     const int w = ground.width, h = ground.height;
     const auto index = [&](int x, int y) {
         return static_cast<std::size_t>(ground.y + y) * page.width + static_cast<std::size_t>(ground.x + x);
@@ -400,6 +401,28 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
         if (unknownAt(0, y)) flood(kind, w, h, 0, y, unknown, outside, false, any);
         if (unknownAt(w - 1, y)) flood(kind, w, h, w - 1, y, unknown, outside, false, any);
     }
+    // A ground ends in an edge: paper, or another colour, just beyond it.
+    // One that fades into what lies beyond (a gradient crossing the
+    // threshold) is no ground of its own; its letters are judged on the
+    // ground about them (see onOwnGrounds).
+    std::vector<uint8_t> beyond;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if ((x > 0 && x + 1 < w && y > 0 && y + 1 < h) || kind[static_cast<std::size_t>(y) * w + x] != ink) continue;
+            for (const auto& [dx, dy] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}}) {
+                // Past the box's sides: within them, light letters cut by the
+                // edge of a fading ground reach out of it too.
+                const int nx = x + dx, ny = y + dy;
+                if (nx >= 0 && ny >= 0 && nx < w && ny < h) continue;
+                // A few pixels on, past the edge's own blur.
+                const int px = ground.x + x + 3 * dx, py = ground.y + y + 3 * dy;
+                if (px >= 0 && py >= 0 && px < page.width && py < page.height) {
+                    beyond.push_back(page.pixels[static_cast<std::size_t>(py) * page.width + px]);
+                }
+            }
+        }
+    }
+    if (!beyond.empty() && percentile(beyond, 50) <= threshold + groundContrast / 2) return;
     std::size_t holePixels = 0;
     int lightPieces = 0;
     for (int y = 0; y < h; ++y) {
@@ -414,6 +437,25 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
             holePixels += e.pixels;
             if (std::max(hw, hh) >= GreyPage::smallestInk) lightPieces += 1;
         }
+    }
+    if (holePixels > inkPixels && !part) {
+        // A table's grid joined to its dark header row: more paper than
+        // ink, but a band of rows at least half ink across the grid's width
+        // (its letters the rest), as high as a solid square, is a ground of
+        // its own.
+        int from = -1;
+        for (int y = 0; y <= h; ++y) {
+            int across = 0;
+            for (int x = 0; y < h && x < w; ++x) across += kind[static_cast<std::size_t>(y) * w + x] == ink ? 1 : 0;
+            const bool band = y < h && across * 2 >= w;
+            if (band && from < 0) from = y;
+            if (band || from < 0) continue;
+            if (y - from >= solid) {
+                takeGround(page, out, {ground.x, ground.y + from, w, y - from}, threshold, solid, true);
+            }
+            from = -1;
+        }
+        return;
     }
     if (lightPieces < GreyPage::fewestLightPieces || holePixels > inkPixels) return;
     std::vector<uint8_t> groundLevels, lightLevels;
@@ -463,6 +505,144 @@ GreyPage::Grounds GreyPage::darkGrounds() const {
     for (const InkPiece& piece : pieces) {
         if (std::min(piece.width, piece.height) < solid) continue;
         takeGround(*this, out, piece, *threshold, solid);
+    }
+    return out;
+}
+
+GreyPage GreyPage::onOwnGrounds(const std::vector<InkPiece>& taken) const {
+    // Tiles a twentieth of the page's shorter side: a few lines of text each,
+    // more ground than letters unless a large title fills one.
+    const int tile = std::max(16, std::min(width, height) / 20);
+    const int across = (width + tile - 1) / tile, down = (height + tile - 1) / tile;
+    const auto tileAt = [&](int tx, int ty) { return static_cast<std::size_t>(ty) * across + tx; };
+    // The grounds' boxes keep their painted grey, which is no ground of
+    // the letters about them: their pixels are left out of every count.
+    std::vector<uint8_t> kept(pixels.size(), 0);
+    for (const InkPiece& p : taken) {
+        for (int y = std::max(p.y, 0); y < std::min(p.y + p.height, height); ++y) {
+            std::fill_n(kept.begin() + static_cast<std::ptrdiff_t>(y) * width + std::max(p.x, 0),
+                        std::max(0, std::min(p.x + p.width, width) - std::max(p.x, 0)), uint8_t{1});
+        }
+    }
+    const auto eachPixel = [&](int tx, int ty, const auto& f) {
+        for (int y = ty * tile; y < std::min((ty + 1) * tile, height); ++y) {
+            for (int x = tx * tile; x < std::min((tx + 1) * tile, width); ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                if (!kept[i]) f(x, y, pixels[i]);
+            }
+        }
+    };
+    // Each tile's commonest grey, then the median of those about it: a
+    // tile that a bold letter fills takes its neighbours' ground.
+    std::vector<int> commonest(static_cast<std::size_t>(across) * down);
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            // By bins of eight greys: a gradient spreads a tile's ground
+            // over a few greys, antialiased letters keep theirs.
+            std::array<int, 32> counts{};
+            std::array<int, 256> levels{};
+            int seen = 0;
+            eachPixel(tx, ty, [&](int, int, uint8_t v) { counts[v / 8] += 1, levels[v] += 1, ++seen; });
+            // Mostly a ground's box: no ground of its own.
+            const int area = (std::min((tx + 1) * tile, width) - tx * tile) * (std::min((ty + 1) * tile, height) - ty * tile);
+            if (seen * 4 < area) {
+                commonest[tileAt(tx, ty)] = -1;
+                continue;
+            }
+            const int bin = static_cast<int>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+            const int common = static_cast<int>(
+                std::max_element(levels.begin() + bin * 8, levels.begin() + bin * 8 + 8) - levels.begin());
+            // A ground is flat: most of the tile within a few greys of it.
+            // Wood, cloth or shadow in a photograph is no ground of letters.
+            int flat = 0;
+            for (int v = std::max(common - flatGround, 0); v <= std::min(common + flatGround, 255); ++v) flat += levels[v];
+            commonest[tileAt(tx, ty)] = common <= paperGround && flat * 2 < seen ? 255 : common;
+        }
+    }
+    const auto around = [&](int tx, int ty, const auto& f) {
+        for (int y = std::max(ty - 1, 0); y <= std::min(ty + 1, down - 1); ++y) {
+            for (int x = std::max(tx - 1, 0); x <= std::min(tx + 1, across - 1); ++x) f(x, y);
+        }
+    };
+    std::vector<int> ground(commonest.size());
+    bool coloured = false;
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::vector<int> levels;
+            around(tx, ty, [&](int x, int y) {
+                if (commonest[tileAt(x, y)] >= 0) levels.push_back(commonest[tileAt(x, y)]);
+            });
+            if (commonest[tileAt(tx, ty)] < 0 || levels.empty()) {
+                ground[tileAt(tx, ty)] = 255;
+                continue;
+            }
+            std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
+            ground[tileAt(tx, ty)] = levels[levels.size() / 2];
+            coloured = coloured || (ground[tileAt(tx, ty)] <= paperGround && commonest[tileAt(tx, ty)] <= paperGround);
+        }
+    }
+    if (!coloured) return *this;
+    // Each tile's pixels lighter and darker than its ground, by how much.
+    std::vector<std::array<uint32_t, 256>> lighter(commonest.size()), darker(commonest.size());
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            const int g = ground[tileAt(tx, ty)];
+            auto& l = lighter[tileAt(tx, ty)];
+            auto& d = darker[tileAt(tx, ty)];
+            l.fill(0);
+            d.fill(0);
+            eachPixel(tx, ty, [&](int, int, uint8_t v) { (v >= g ? l[v - g] : d[g - v]) += 1; });
+        }
+    }
+    GreyPage out = *this;
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            const int g = ground[tileAt(tx, ty)];
+            if (g > paperGround) continue;
+            // Where a coloured region meets paper (a sheet on a desk, a
+            // panel's side) the paper would stand out as letters: the tiles
+            // along the meeting stay as they are.
+            bool besidePaper = false;
+            around(tx, ty, [&](int x, int y) {
+                const std::size_t t = tileAt(x, y);
+                besidePaper = besidePaper || (commonest[t] > paperGround && ground[t] > paperGround);
+            });
+            if (besidePaper) continue;
+            // The letters about the tile are on the side of the ground that
+            // more pixels stand out on; their contrast is how far the
+            // tenth of them that stand out most do.
+            std::array<uint32_t, 256> light{}, dark{};
+            around(tx, ty, [&](int x, int y) {
+                for (int k = 0; k < 256; ++k) {
+                    light[k] += lighter[tileAt(x, y)][k];
+                    dark[k] += darker[tileAt(x, y)][k];
+                }
+            });
+            const auto standing = [](const std::array<uint32_t, 256>& h) {
+                return std::accumulate(h.begin() + letterContrast, h.end(), uint64_t{0});
+            };
+            const bool lightLetters = standing(light) > standing(dark);
+            const std::array<uint32_t, 256>& side = lightLetters ? light : dark;
+            const uint64_t letters = standing(side);
+            // A tile of paper beside a coloured region (its ground that of
+            // the region) stands out whole; a tile that a bold letter fills
+            // keeps some of its ground.
+            const std::array<uint32_t, 256>& own = (lightLetters ? lighter : darker)[tileAt(tx, ty)];
+            const uint64_t ownPixels = std::accumulate(lighter[tileAt(tx, ty)].begin(), lighter[tileAt(tx, ty)].end(),
+                                                       std::accumulate(darker[tileAt(tx, ty)].begin(),
+                                                                       darker[tileAt(tx, ty)].end(), uint64_t{0}));
+            if (standing(own) * 4 > ownPixels * 3) continue;
+            int contrast = 255;
+            for (uint64_t seen = 0; contrast > 2 * letterContrast && (seen + side[contrast]) * 10 <= letters;) {
+                seen += side[contrast--];
+            }
+            eachPixel(tx, ty, [&](int x, int y, uint8_t v) {
+                const int off = lightLetters ? v - g : g - v;
+                const int half = letterContrast / 2;
+                const int turned = 255 - (off - half) * 255 / std::max(contrast - half, 1);
+                out.pixels[static_cast<std::size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(turned, 0, 255));
+            });
+        }
     }
     return out;
 }

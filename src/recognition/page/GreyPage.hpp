@@ -84,6 +84,25 @@ struct GreyPage {
     static constexpr int thinnestGround = 2 * smallestInk;
     static constexpr int fewestLightPieces = 3;
 
+    // Letters on a coloured, mid-grey or gradient ground that no dark
+    // ground took (see darkGrounds): the layout and the models binarise the
+    // page at one threshold, which a gradient crosses and a mid-grey ground
+    // straddles, so that light letters on it, or dark ones, are lost with
+    // half the ground. Each region darker than paper is judged by its own
+    // ground (the commonest grey about it) and by whether its letters are
+    // lighter or darker than that ground, and is set as dark letters on
+    // white, at the contrast its letters have with their ground. Paper,
+    // light panels and the grounds' boxes (`taken`) stay as they are.
+    GreyPage onOwnGrounds(const std::vector<InkPiece>& taken) const;
+    // The darkest a region's ground may be and still be paper (a pale panel
+    // or paper scanned grey), and the least difference from it that makes a
+    // pixel part of a letter.
+    static constexpr int paperGround = 170;
+    static constexpr int letterContrast = 32;
+    // How far from its commonest grey, either way, half a ground's tile
+    // at least lies.
+    static constexpr int flatGround = 8;
+
     // The page to recognise: this one (a blank page, or ink of about the
     // right size), or a resized copy, with its resolution.
     GreyPage forRecognition() const;

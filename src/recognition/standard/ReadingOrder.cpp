@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <numeric>
 
 namespace velmora::StandardPass {
 
@@ -19,6 +20,16 @@ constexpr int fullLine = 60;
 // the terms of a list or the labels of a form are far narrower than the
 // text beside them.
 constexpr int columnLikeness = 60;
+// Blank paper across both columns this many lines of text high ends them.
+constexpr int columnsEnd = 3;
+// Blank paper across the whole page this many lines of text high parts two
+// bands of the page (paragraphs stand closer).
+constexpr int bandGap = 2;
+// The least width, in lines of text high, of the blank between two boxes
+// side by side (the gap between cells of a table may be as wide).
+constexpr int boxGutter = 2;
+// The least difference in grey from the paper of a box's edge.
+constexpr int edgeContrast = 16;
 
 int medianTextHeight(const std::vector<Line>& ls) {
     std::vector<int> heights;
@@ -154,6 +165,134 @@ int gutter(const std::vector<Line>& ls, int shortest) {
     return bestStart < 0 ? -1 : bestStart + bestWidth / 2;
 }
 
+// The line's symbols left of the abscissa and those right of it, as two
+// lines of the line's block; a symbol goes by its middle.
+std::pair<Line, Line> cutAt(const Line& line, int x) {
+    Line left, right;
+    for (Line* part : {&left, &right}) {
+        part->block = line.block;
+        part->horizontal = line.horizontal;
+        part->confidence = line.confidence;
+        part->hasBaseline = line.hasBaseline;
+        std::copy(std::begin(line.baseline), std::end(line.baseline), std::begin(part->baseline));
+    }
+    std::size_t k = 0;
+    for (const LineText::Word& w : line.words) {
+        LineText::Word pieces[2];
+        pieces[0].blanksBefore = w.blanksBefore;
+        for (const std::string& symbol : w.symbols) {
+            const PixelBox b = k < line.symbolBoxes.size() ? line.symbolBoxes[k] : PixelBox{};
+            const bool onRight = !b.empty() ? (b.left + b.right) / 2 >= x : !right.symbolTexts.empty();
+            Line& part = onRight ? right : left;
+            pieces[onRight ? 1 : 0].symbols.push_back(symbol);
+            part.symbolTexts.push_back(symbol);
+            part.symbolBoxes.push_back(b);
+            part.symbolConfidences.push_back(k < line.symbolConfidences.size() ? line.symbolConfidences[k] : 0.0f);
+            if (!LineText::isBlank(symbol)) part.box.unite(b);
+            ++k;
+        }
+        if (!pieces[0].symbols.empty()) left.words.push_back(std::move(pieces[0]));
+        if (!pieces[1].symbols.empty()) {
+            pieces[1].blanksBefore = right.words.empty() ? 0 : std::max(w.blanksBefore, 1);
+            right.words.push_back(std::move(pieces[1]));
+        }
+    }
+    if (!right.words.empty()) right.words.front().startsCell = false;
+    for (Line* part : {&left, &right}) {
+        part->box.top = line.box.top;
+        part->box.bottom = line.box.bottom;
+        assemble(*part);
+    }
+    return {std::move(left), std::move(right)};
+}
+
+// Whether the piece of ink frames the box: its box holds the box's (which
+// the layout may stretch to the frame's sides).
+bool frames(const GreyPage::InkPiece& p, const PixelBox& b) {
+    return p.x <= b.left && p.y <= b.top && p.x + p.width >= b.right && p.y + p.height >= b.bottom;
+}
+
+// Two boxes side by side rather than the columns of a table (each side's
+// lines top to bottom): each stands in a frame of its own, or, with no ink
+// at all between them (`clear`: no rule of a table parting its rows), one
+// runs on past the other by two lines or more while the other's lines all
+// stand on its first (or last) rows, as an addressee's block of two lines
+// beside an issuer's of five. The columns of a table keep pace with one
+// another row by row to its end.
+bool apart(const std::vector<Line>& ls, const std::vector<std::size_t>& left, const std::vector<std::size_t>& right,
+           bool clear, const PageInk& ink) {
+    PixelBox l, r;
+    for (std::size_t i : left) l.unite(ls[i].box);
+    for (std::size_t i : right) r.unite(ls[i].box);
+    const auto framedAlone = [&](const PixelBox& own, const PixelBox& other) {
+        return std::any_of(ink.pieces.begin(), ink.pieces.end(), [&](const GreyPage::InkPiece& p) {
+            return frames(p, own) && !(p.x < other.right && p.x + p.width > other.left);
+        });
+    };
+    if (framedAlone(l, r) && framedAlone(r, l)) return true;
+    if (!clear) return false;
+    const std::vector<std::size_t>& shorter = left.size() <= right.size() ? left : right;
+    const std::vector<std::size_t>& longer = left.size() <= right.size() ? right : left;
+    if (longer.size() < shorter.size() + 2) return false;
+    // Where each line of the shorter side stands among the longer's rows.
+    // Where each line of the shorter side stands among the longer's rows;
+    // sides whose lines mostly stand on no common row are no table.
+    std::vector<std::size_t> rows;
+    for (std::size_t i : shorter) {
+        const PixelBox& a = ls[i].box;
+        for (std::size_t k = 0; k < longer.size(); ++k) {
+            const PixelBox& b = ls[longer[k]].box;
+            const int shared = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+            if (shared * 2 >= std::min(a.height(), b.height())) {
+                rows.push_back(k);
+                break;
+            }
+        }
+    }
+    if (rows.size() * 2 < shorter.size()) return true;
+    if (rows.size() < shorter.size()) return false;
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+        if (rows[k] != rows[k - 1] + 1) return false;
+    }
+    return rows.front() == 0 || rows.back() + 1 == longer.size();
+}
+
+// Whether, between the abscissae and down the rows, two boxes' edges run,
+// one on either side of a blank: lines of any grey darker than the paper
+// between them (a frame drawn too light to count as ink) down nearly the
+// whole height, with paper between them. Without the page's greys, none.
+bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom) {
+    if (!ink.grey || to - from < 3 || bottom <= top) return false;
+    const auto greyAt = [&](int x, int y) { return (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x]; };
+    std::vector<uint8_t> levels;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = from; x < to; ++x) levels.push_back(greyAt(x, y));
+    }
+    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
+    const int paper = levels[levels.size() / 2];
+    // For each abscissa: an edge, paper, or neither.
+    enum { neither, edge, blank };
+    std::vector<int> kind(static_cast<std::size_t>(to - from), neither);
+    for (int x = from; x < to; ++x) {
+        int darker = 0, same = 0;
+        for (int y = top; y < bottom; ++y) {
+            const int v = greyAt(x, y);
+            darker += v + edgeContrast <= paper ? 1 : 0;
+            same += std::abs(v - paper) < edgeContrast ? 1 : 0;
+        }
+        const int rows = bottom - top;
+        kind[static_cast<std::size_t>(x - from)] = darker * 10 >= rows * 9 ? edge : same == rows ? blank : neither;
+    }
+    // An edge, then paper, then an edge.
+    int seen = 0;
+    for (int k : kind) {
+        if (seen == 0 && k == edge) seen = 1;
+        if (seen == 1 && k == blank) seen = 2;
+        if (seen == 2 && k == edge) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void joinSplitRows(std::vector<Line>& ls) {
@@ -180,6 +319,135 @@ void joinSplitRows(std::vector<Line>& ls) {
     }
 }
 
+void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
+    std::vector<std::size_t> lines;
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+        if (ls[i].horizontal && ls[i].characters > 0 && ls[i].height() <= ls[i].box.width()) lines.push_back(i);
+    }
+    if (lines.size() < 3) return;
+    // Stacks: lines one below the other, each within one and a half line's
+    // height of the next and sharing some of its width.
+    std::vector<std::size_t> parent(ls.size());
+    std::iota(parent.begin(), parent.end(), std::size_t{0});
+    const auto root = [&](std::size_t i) {
+        while (parent[i] != i) i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    for (std::size_t a = 0; a < lines.size(); ++a) {
+        for (std::size_t b = a + 1; b < lines.size(); ++b) {
+            const PixelBox& p = ls[lines[a]].box;
+            const PixelBox& q = ls[lines[b]].box;
+            const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
+            const bool near = gap * 2 <= 3 * std::max(p.height(), q.height());
+            if (std::min(p.right, q.right) > std::max(p.left, q.left) && near) parent[root(lines[b])] = root(lines[a]);
+        }
+    }
+    std::map<std::size_t, std::vector<std::size_t>> stacks;
+    for (std::size_t i : lines) stacks[root(i)].push_back(i);
+    std::vector<std::pair<std::vector<std::size_t>, std::vector<Line>>> reordered;  // (stack, its lines in order)
+    for (const auto& [first, members] : stacks) {
+        if (members.size() < 3) continue;
+        PixelBox region;
+        std::vector<int> heights;
+        for (std::size_t i : members) {
+            region.unite(ls[i].box);
+            heights.push_back(ls[i].textHeight());
+        }
+        const int h = std::max(median(heights), 1);
+        // Where the stack's characters stand; the widest stretch free of
+        // them, wider than a gap between words, is where the boxes part.
+        std::vector<bool> inked(static_cast<std::size_t>(region.width()), false);
+        for (std::size_t i : members) {
+            const Line& l = ls[i];
+            for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
+                const PixelBox& b = l.symbolBoxes[k];
+                if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
+                for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
+                    inked[static_cast<std::size_t>(x - region.left)] = true;
+                }
+            }
+        }
+        int bestFrom = 0, bestWidth = 0;
+        for (int x = 0; x < region.width();) {
+            if (inked[static_cast<std::size_t>(x)]) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < region.width() && !inked[static_cast<std::size_t>(end)]) ++end;
+            if (end - x > bestWidth) bestFrom = x, bestWidth = end - x;
+            x = end;
+        }
+        if (bestWidth < boxGutter * h) continue;
+        const int x = region.left + bestFrom + bestWidth / 2;
+        std::vector<Line> pieces;
+        std::vector<std::size_t> left, right;
+        for (std::size_t i : members) {
+            auto [l, r] = cutAt(ls[i], x);
+            if (l.characters > 0) left.push_back(pieces.size()), pieces.push_back(std::move(l));
+            if (r.characters > 0) right.push_back(pieces.size()), pieces.push_back(std::move(r));
+        }
+        const auto byTop = [&](std::size_t a, std::size_t b) { return pieces[a].box.top < pieces[b].box.top; };
+        std::stable_sort(left.begin(), left.end(), byTop);
+        std::stable_sort(right.begin(), right.end(), byTop);
+        // A blank down the whole stack: the rules of a table cross it.
+        bool clear = false;
+        for (int gx = region.left + bestFrom; gx < region.left + bestFrom + bestWidth && !clear; ++gx) {
+            clear = !ink.inColumn(gx, region.top, region.bottom);
+        }
+        const bool edged = clear && edgedApart(ink, region.left + bestFrom, region.left + bestFrom + bestWidth,
+                                               region.top, region.bottom);
+        if (left.size() < 2 || right.size() < 2 || !(edged || apart(pieces, left, right, clear, ink))) continue;
+        std::vector<Line> ordered;
+        for (std::size_t k : left) ordered.push_back(std::move(pieces[k]));
+        for (std::size_t k : right) ordered.push_back(std::move(pieces[k]));
+        reordered.emplace_back(members, std::move(ordered));
+    }
+    if (reordered.empty()) return;
+    // Each stack's lines go where its first line was read.
+    std::vector<int> stackOf(ls.size(), -1);
+    for (std::size_t s = 0; s < reordered.size(); ++s) {
+        for (std::size_t i : reordered[s].first) stackOf[i] = static_cast<int>(s);
+    }
+    std::vector<Line> out;
+    std::vector<bool> placed(reordered.size(), false);
+    for (std::size_t i = 0; i < ls.size(); ++i) {
+        const int s = stackOf[i];
+        if (s < 0) {
+            out.push_back(std::move(ls[i]));
+            continue;
+        }
+        if (placed[static_cast<std::size_t>(s)]) continue;
+        placed[static_cast<std::size_t>(s)] = true;
+        for (Line& l : reordered[static_cast<std::size_t>(s)].second) out.push_back(std::move(l));
+    }
+    ls = std::move(out);
+}
+
+void orderBands(std::vector<Line>& ls) {
+    if (ls.size() < 2 || std::any_of(ls.begin(), ls.end(), [](const Line& l) { return !l.horizontal; })) return;
+    const int h = medianTextHeight(ls);
+    std::vector<std::size_t> byTop(ls.size());
+    std::iota(byTop.begin(), byTop.end(), std::size_t{0});
+    std::stable_sort(byTop.begin(), byTop.end(),
+                     [&](std::size_t a, std::size_t b) { return ls[a].box.top < ls[b].box.top; });
+    std::vector<int> band(ls.size(), 0);
+    int current = 0, bottom = ls[byTop.front()].box.bottom;
+    for (std::size_t i : byTop) {
+        if (ls[i].box.top - bottom >= bandGap * h) ++current;
+        band[i] = current;
+        bottom = std::max(bottom, ls[i].box.bottom);
+    }
+    if (current == 0) return;
+    std::vector<std::size_t> order(ls.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return band[a] < band[b]; });
+    std::vector<Line> out;
+    out.reserve(ls.size());
+    for (std::size_t i : order) out.push_back(std::move(ls[i]));
+    ls = std::move(out);
+}
+
 void orderColumns(std::vector<Line>& ls) {
     if (ls.size() < 2 * leastColumnLines) return;
     // Vertical text has an order of its own.
@@ -196,9 +464,16 @@ void orderColumns(std::vector<Line>& ls) {
     std::stable_sort(byTop.begin(), byTop.end(),
                      [&](std::size_t a, std::size_t b) { return ls[a].box.top < ls[b].box.top; });
     std::vector<Run> runs(1);
+    int runBottom = 0;
     for (std::size_t i : byTop) {
         const Line& l = ls[i];
         if (isShort(l, shortest)) continue;
+        // Blank paper across the whole page, a few lines high, ends the
+        // columns: a footer or a block set below them is not the last line
+        // of the column it stands under.
+        const bool apart = l.box.top - runBottom > columnsEnd * shortest / 3;
+        if (apart && (!runs.back().left.empty() || !runs.back().right.empty())) runs.emplace_back();
+        runBottom = std::max(apart ? 0 : runBottom, l.box.bottom);
         if (l.box.right <= x) {
             runs.back().left.push_back(i);
         } else if (l.box.left >= x) {

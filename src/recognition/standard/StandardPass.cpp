@@ -65,7 +65,9 @@ public:
         readBullets(ls, ink);
         dropRules(ls, ink);
         joinSplitRows(ls);
+        orderBands(ls);
         orderColumns(ls);
+        readBoxesApart(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});
         RecognitionProgress::stopIfAsked();
         markCells(ls);
         readQuotes(ls, {mask_, pieces_, page_.width, page_.height, &page_.pixels});

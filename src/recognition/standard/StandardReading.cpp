@@ -49,7 +49,7 @@ std::vector<RecognizedTextObservation> perform(const TextRequest& request, const
     // Boxes are fractions of the page, so they need no mapping back when
     // the page is read resized.
     GreyPage::Grounds grounds = GreyPage::from(OCRGeometry::oriented(image, orientation)).darkGrounds();
-    GreyPage page = grounds.rest.forRecognition();
+    GreyPage page = grounds.rest.onOwnGrounds(grounds.boxes).forRecognition();
     if (page.resolution == 0 && !grounds.boxes.empty()) {
         // Nothing left to size the page by (a page in dark colours is one
         // ground): its letters are on the grounds.
