@@ -31,6 +31,8 @@ std::string failureSentence(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const PageTooTall& e) {
         return tallerThanLimit(e.limit);
+    } catch (const PageFault& e) {
+        return e.sentence;
     } catch (...) {
         return BrindlexError::message(errorCode(error));
     }

@@ -16,6 +16,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Raster.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureRun.hpp"
@@ -115,7 +116,9 @@ std::string innerScroller() {
     // least 200 characters outside links and navigation (a text pane
     // beside a navigation column, however narrow the view makes it). A
     // small scrolling box that hides less (a code sample) is part of a page
-    // of one view.
+    // of one view. The body itself is one of them: under a root that hides
+    // its overflow, a body of the view's height that scrolls holds the
+    // whole page (a slide deck's scroll view).
     //
     // Of those, the tallest, by its content height and a name a selector
     // would give it (tag, id, classes): "" when there is none.
@@ -126,7 +129,8 @@ std::string innerScroller() {
            "const text=e=>{let all=0,out=0;const w=document.createTreeWalker(e,NodeFilter.SHOW_TEXT);"
            "for(let t=w.nextNode();t;t=w.nextNode()){const n=t.data.replace(/\\s+/g,'').length;if(!n)continue;"
            "all+=n;if(!t.parentElement.closest(nav))out+=n}return {all,out}};"
-           "for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
+           "const body=document.body?[document.body]:[];"
+           "for(const e of [...body,...document.querySelectorAll('body *')]){const o=getComputedStyle(e).overflowY;"
            "if(o!=='auto'&&o!=='scroll'&&o!=='overlay')continue;"
            "if(e.scrollHeight<=e.clientHeight+1||e.getClientRects().length===0)continue;"
            "const {all,out}=text(e);if(all>0&&out*2<=all)continue;"
@@ -208,7 +212,7 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
                         {Metric::viewportHeight, d(viewport)},
                         {Metric::innerScrollHeight, d(pageLength(found.substr(0, space)))}},
                        found.substr(space + 1));
-            raise(ErrorCase::renderFailed);
+            throw CaptureOutcome::PageFault(CaptureOutcome::innerScroller);
         }
     }
     const CapturePlan::Inputs inputs{width,  run.options.scale,         viewHeight,
@@ -270,7 +274,7 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     if (top == 0) co_return;
     const CapturePlan& plan = run.planned->plan;
     const int64_t s = plan.scale;
-    if (top == span.top) raise(ErrorCase::renderFailed);
+    if (top == span.top) throw CaptureOutcome::PageFault(CaptureOutcome::heightChangedDuringSave);
     const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
     // The rows compared lie clear of the view's upper edge, as they did when
     // they were taken.
@@ -282,12 +286,16 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     const Viewport view = co_await snapshotViewport(run.session);
     const int64_t first = (from - actual) * s;
     const int64_t rows = (top - from) * s;
-    if (view.width != plan.pixelWidth || first < 0 || first + rows > view.height) raise(ErrorCase::renderFailed);
+    if (view.width != plan.pixelWidth || first < 0 || first + rows > view.height) {
+        throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
+    }
     download(view, scratch);
     const auto stride = static_cast<std::size_t>(image.bytesPerRow());
     for (int64_t i = 0; i < rows; ++i) {
         const uint8_t* now = scratch.data() + static_cast<std::size_t>(first + i) * stride;
-        if (std::memcmp(now, image.row((from - span.top) * s + i), stride) != 0) raise(ErrorCase::renderFailed);
+        if (std::memcmp(now, image.row((from - span.top) * s + i), stride) != 0) {
+            throw CaptureOutcome::PageFault(CaptureOutcome::rowsMoved);
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include "foundation/GLibError.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureRun.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
@@ -280,7 +281,9 @@ Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t sca
                                 {Metric::boundsHeight, m.boundsHeight}});
         }
         if (!CaptureGeometry::isReady(width, inner, client, static_cast<double>(visible))) {
-            if (clock_->seconds() >= start + waitBounds_.widthLayout) raise(ErrorCase::renderFailed);
+            if (clock_->seconds() >= start + waitBounds_.widthLayout) {
+                throw CaptureOutcome::PageFault(CaptureOutcome::widthNotTaken);
+            }
             firstPass = true;
             continue;
         }
@@ -346,7 +349,7 @@ Task<GObjectRef<GdkTexture>> BrowserSession::snapshot(WebKitSnapshotRegion regio
     GError* error = nullptr;
     auto texture = GObjectRef<GdkTexture>::adopt(webkit_web_view_get_snapshot_finish(view.get(), result.get(), &error));
     GLibError::check(error);
-    if (!texture) raise(ErrorCase::renderFailed);
+    if (!texture) throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
     co_return texture;
 }
 

@@ -225,8 +225,8 @@ protected:
         return {};
     }
 
-    std::string failure(ErrorCase error, const std::string& code) const {
-        return std::string(BrindlexError::message(error)) + " 診断コード: " + code;
+    static std::string failure(const std::string& sentence, const std::string& code) {
+        return sentence + " 診断コード: " + code;
     }
 
     int64_t viewport() { return runTask(session_->evaluate("innerHeight")).integer(); }
@@ -325,7 +325,7 @@ TEST_F(CaptureRealPages, BannerRemovedByTheFirstScrollCropsOrFailsWhereRowsTaken
 
     load("/top-banner", page("上のお知らせ", "", banner + blocks(30, 100) + script), "上のお知らせ");
     capture(options(false));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-038"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::rowsMoved, "WC-038"));
     ASSERT_TRUE(report_ && report_->failure);
     EXPECT_EQ(report_->failure->appError, ErrorCase::renderFailed);
     const auto seen = lastWith("observedHeight");
@@ -346,7 +346,7 @@ TEST_F(CaptureRealPages, PageThatGrowsAtTheBottomFailsNamingTheTile) {
         "d.style.background='#00aa00';document.body.append(d)})</script>";
     load("/grow", page("続き", "", blocks(25, 100) + script), "続き");
     capture(options(false));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-038"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::heightChangedDuringSave, "WC-038"));
     ASSERT_TRUE(report_ && report_->failure);
     EXPECT_EQ(report_->failure->stage, WebCaptureDiagnosticStage::scroll);
     const auto seen = lastWith("observedHeight");
@@ -415,13 +415,27 @@ TEST_F(CaptureRealPages, RootThatDoesNotScrollIsRefusedWithTheInnerHeight) {
     const std::string style = "html,body{height:100%;overflow:hidden}main{height:100%;overflow:auto}";
     load("/app", page("アプリ", style, "<main>" + blocks(40, 100) + "</main>"), "アプリ");
     capture(options(true));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-036"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::innerScroller, "WC-036"));
     ASSERT_TRUE(report_ && report_->failure);
     const auto plan = lastWith("innerScrollHeight");
     EXPECT_EQ(plan.at("innerScrollHeight"), 4000);
     EXPECT_EQ(plan.at("documentHeight"), viewport());
     EXPECT_FALSE(receipt_);
     EXPECT_FALSE(fs::exists(folder_ / "page.png"));
+
+    // The body is the scroller under a root that hides its overflow (a
+    // slide deck's scroll view), at a desktop and a phone width.
+    const std::string body = "html{overflow:hidden;height:100%}body{height:100%;overflow-y:auto}";
+    load("/deck", page("スライド", body, blocks(120, 100)), "スライド");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::innerScroller, "WC-036")) << captureWidth;
+        EXPECT_EQ(lastWith("innerScrollHeight")["innerScrollHeight"], 12000) << captureWidth;
+        EXPECT_FALSE(receipt_) << captureWidth;
+        EXPECT_FALSE(fs::exists(folder_ / "page.png")) << captureWidth;
+    }
 
     // A page of one view with a small scrolling box is still a page.
     load("/box", page("箱", "pre{height:100px;overflow:auto;margin:0}", "<pre>" + std::string(40, '\n') + "</pre>"), "箱");
