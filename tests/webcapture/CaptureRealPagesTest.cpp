@@ -580,3 +580,37 @@ TEST_F(CaptureRealPages, APageTallerThanTheLimitIsRefusedSayingSo) {
         EXPECT_FALSE(fs::exists(folder_));
     }
 }
+
+// A feed that appends twenty items 150 ms after its end comes into view: the
+// pre-scroll waits for it to stop growing, so three batches are saved whole;
+// one that never stops is refused for the height limit, at a desktop and a
+// phone width.
+TEST_F(CaptureRealPages, AFeedThatGrowsSlowlyIsSavedWholeOrRefusedForItsHeight) {
+    std::string batches;
+    for (int k = 0; k < 3; ++k) batches += std::string(k ? "," : "") + "'" + blocks(20, 100, 20 + 20 * k) + "'";
+    const auto feed = [&](const std::string& limit) {
+        return page("フィード", "",
+                    "<div id=feed>" + blocks(20, 100) + "</div><div id=end style=\"height:1px\"></div>"
+                    "<script>const batches=[" + batches + "];let added=0,waiting=false;"
+                    "new IntersectionObserver(es=>{if(!es[0].isIntersecting||waiting||added>=" + limit + ")return;"
+                    "waiting=true;setTimeout(()=>{feed.insertAdjacentHTML('beforeend',batches[added++%3]);"
+                    "waiting=false},150)}).observe(end)</script>");
+    };
+    for (int64_t captureWidth : {1280, 430}) {
+        load("/feed", feed("3"), "フィード");
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        const Decoded png = savedWhole(8001);
+        ASSERT_EQ(png.height, 8001) << captureWidth;
+        for (int i : {0, 25, 45, 79}) EXPECT_EQ(png.rgb(captureWidth / 2, i * 100 + 60), blockColour(i)) << i;
+
+        load("/endless", feed("Infinity"), "フィード");
+        CaptureOptions endless = options(true);
+        endless.viewportWidth = captureWidth;
+        endless.maximumHeight = 12000;
+        capture(std::move(endless));
+        EXPECT_EQ(session_->stage.get(), CaptureOutcome::tallerThanLimit(12000) + " 診断コード: WC-030") << captureWidth;
+        EXPECT_FALSE(receipt_) << captureWidth;
+    }
+}
