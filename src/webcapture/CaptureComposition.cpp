@@ -46,6 +46,14 @@ std::string freeze(const std::string& key) {
     // and each animation holds the state the view showed at freeze time.
     // The restore script puts the page's own values back.
     //
+    // What the view shows of a fixed element is what lies inside the view:
+    // a shadow cast below a bar at the view's foot, or a box reaching past
+    // its edge, never falls on the rows under it. Turned absolute, the
+    // element would paint all of it onto the page below the first view, so
+    // it is clipped to the view as it stood (an element with a clip of its
+    // own, or turned or scaled, which a clip in its own frame would not
+    // follow, is left as it paints).
+    //
     // Only elements with a box are pinned: one without (display none or
     // contents) reads as all zeros, cannot be moved, and would make every
     // re-pin after the first scroll fail. Such elements are not drawn, so
@@ -66,14 +74,19 @@ std::string freeze(const std::string& key) {
            "for(const e of document.querySelectorAll('*')){const p=getComputedStyle(e).position;"
            "if(p==='fixed'||p==='sticky')found.push([e,p])}"
            "const sized=['width','height','padding-top','padding-right','padding-bottom','padding-left'];"
-           "const read=found.map(([e,p])=>{const c=getComputedStyle(e);"
-           "return {e,p,r:e.getBoundingClientRect(),boxed:e.getClientRects().length>0,"
-           "size:p==='fixed'?sized.map(n=>c.getPropertyValue(n)):null}});"
+           "const root=document.scrollingElement||document.documentElement,vw=root.clientWidth,vh=root.clientHeight;"
+           "const shifted=t=>t==='none'||/^matrix\\(1, 0, 0, 1,/.test(t);"
+           "const clipOf=(c,r)=>c.clipPath==='none'&&shifted(c.transform)?'inset('+(-r.top)+'px '+(r.right-vw)+'px '+"
+           "(r.bottom-vh)+'px '+(-r.left)+'px)':null;"
+           "const read=found.map(([e,p])=>{const c=getComputedStyle(e),r=e.getBoundingClientRect();"
+           "return {e,p,r,boxed:e.getClientRects().length>0,"
+           "size:p==='fixed'?sized.map(n=>c.getPropertyValue(n)):null,clip:p==='fixed'?clipOf(c,r):null}});"
            "const anchorX=scrollX,anchorY=scrollY;"
            "const pinned=read.filter(i=>i.boxed);"
            "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);const st=i.e.style;"
            "st.setProperty('transition','none',imp);st.setProperty('animation-play-state','paused',imp);"
            "st.setProperty('position',i.p==='fixed'?'absolute':'relative',imp);"
+           "if(i.clip&&i.boxed)st.setProperty('clip-path',i.clip,imp);"
            "if(i.size&&i.boxed){sized.forEach((n,k)=>st.setProperty(n,i.size[k],imp));"
            "st.setProperty('min-width','0px',imp);st.setProperty('max-width','none',imp);"
            "st.setProperty('min-height','0px',imp);st.setProperty('max-height','none',imp)}}"

@@ -33,7 +33,8 @@ namespace CaptureScripts {
 // boxes before changing anything, saves each style attribute into the
 // page-state object's items, switches off their transitions and pauses
 // their animations, turns fixed into absolute (keeping the size the view gave
-// it) and sticky into relative, defines freezeSticky and runs it once.
+// it, clipped to the view) and sticky into relative, defines freezeSticky and
+// runs it once.
 std::string freeze(const std::string& key);
 // Pins every fixed and sticky element back to where it stood at freeze time.
 std::string repin(const std::string& key);

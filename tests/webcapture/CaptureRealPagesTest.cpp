@@ -614,3 +614,26 @@ TEST_F(CaptureRealPages, AFeedThatGrowsSlowlyIsSavedWholeOrRefusedForItsHeight) 
         EXPECT_FALSE(receipt_) << captureWidth;
     }
 }
+
+// A bar fixed at the view's foot casts a shadow below itself, outside the
+// view: the save has the bar once, at the foot of the first view, and the
+// rows under it as the page draws them.
+TEST_F(CaptureRealPages, AFixedBarsShadowOutsideTheViewIsNotSaved) {
+    const uint32_t bar = 0x202020;
+    const std::string style = "#bar{position:fixed;left:0;right:0;bottom:0;height:60px;background:" + hex(bar) +
+                              ";box-shadow:0 25px 50px -12px rgba(0,0,0,.6)}";
+    load("/bar", page("帯", style, blocks(30, 100) + "<div id=bar></div>"), "帯");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(false);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        const Decoded png = savedWhole(3000);
+        ASSERT_EQ(png.height, 3000) << captureWidth;
+        const int64_t v = viewport();
+        EXPECT_EQ(runsOf(png, captureWidth / 2, bar), (Runs{{v - 60, v}})) << captureWidth;
+        for (int64_t y = v; y < v + 70; ++y) {
+            ASSERT_EQ(hex(png.rgb(captureWidth / 2, y)), hex(blockColour(static_cast<int>(y / 100))))
+                << "row " << y << " at " << captureWidth;
+        }
+    }
+}
