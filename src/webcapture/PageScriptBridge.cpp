@@ -42,7 +42,12 @@ GtkWindow* windowOf(GtkWidget* widget) {
 }
 
 // The view's rectangle in its window, clipped by every ancestor that clips
-// its children and by the window itself; in logical pixels.
+// its children and by the window itself; in logical pixels. A view inside
+// a scrolled area (the window's page area, which scrolls sideways for a page
+// wider than itself) is laid out whole, and the area shows one part of it
+// at a time: only what clips it inside the area counts. A capture wider
+// than the area (twice the scale, a custom width) lays the view out wider
+// than the area shows, and the engine draws and snapshots the whole of it.
 graphene_rect_t visibleRect(GtkWidget* view, GtkWindow* window) {
     graphene_rect_t none = GRAPHENE_RECT_INIT(0, 0, 0, 0);
     GtkWidget* top = GTK_WIDGET(window);
@@ -50,6 +55,7 @@ graphene_rect_t visibleRect(GtkWidget* view, GtkWindow* window) {
     graphene_rect_t rect;
     if (!gtk_widget_compute_bounds(view, top, &rect)) return none;
     for (GtkWidget* a = gtk_widget_get_parent(view); a && a != top; a = gtk_widget_get_parent(a)) {
+        if (GTK_IS_SCROLLABLE(a)) return rect;
         if (gtk_widget_get_overflow(a) != GTK_OVERFLOW_HIDDEN) continue;
         graphene_rect_t clip;
         if (!gtk_widget_compute_bounds(a, top, &clip)) return none;
