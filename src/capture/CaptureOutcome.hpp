@@ -42,6 +42,10 @@ constexpr const char* heightChangedDuringSave =
 // Rows already taken were no longer where they had been.
 constexpr const char* rowsMoved =
     "保存中にページの内容が上下に動いたため保存できませんでした。表示が落ち着いてから保存し直してください。";
+// A sticky or fixed element would not go back to where the view showed it
+// (the page's "capture-position" error from the freeze).
+constexpr const char* stickyNotPinned =
+    "固定表示・追従表示の要素を表示どおりの位置に置けなかったため保存できませんでした。";
 // A snapshot of the view did not come, or not at the size the plan asked
 // for.
 constexpr const char* snapshotFailed = "ページの画面を撮影できなかったため保存できませんでした。";
