@@ -2,6 +2,7 @@
 
 #include "capture/CapturePlan.hpp"
 #include "foundation/CancellationError.hpp"
+#include "foundation/GLibError.hpp"
 
 namespace velmora::CaptureOutcome {
 
@@ -31,6 +32,13 @@ std::string failureSentence(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const PageTooTall& e) {
         return tallerThanLimit(e.limit);
+    } catch (const PageFault& e) {
+        return e.sentence;
+    } catch (const GLibError& e) {
+        // The freeze's own error, thrown in the page, comes back as the
+        // engine's script error with its message inside.
+        if (e.message().find("capture-position") != std::string::npos) return stickyNotPinned;
+        return BrindlexError::message(errorCode(error));
     } catch (...) {
         return BrindlexError::message(errorCode(error));
     }

@@ -5,6 +5,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/CaptureBudget.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
@@ -96,7 +97,9 @@ CaptureTile CapturePlan::tile(const CapturePartSpan& part, int64_t top) const {
 }
 
 CapturePlan CapturePlan::shortened(int64_t tileTop, int64_t height) const {
-    if (height >= documentHeight || height <= tileTop) raise(ErrorCase::renderFailed);
+    if (height >= documentHeight || height <= tileTop) {
+        throw CaptureOutcome::PageFault(CaptureOutcome::heightChangedDuringSave);
+    }
     CapturePlan p = *this;
     p.documentHeight = height;
     p.partCount = (height + partHeight - 1) / partHeight;
@@ -105,11 +108,13 @@ CapturePlan CapturePlan::shortened(int64_t tileTop, int64_t height) const {
 
 TilePlacement CapturePlan::place(const CapturePartSpan& part, const CaptureTile& tile, int64_t actual,
                                  int64_t textureWidth, int64_t textureHeight) const {
-    if (textureWidth != pixelWidth) raise(ErrorCase::renderFailed);
+    if (textureWidth != pixelWidth) throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
     const int64_t offset = tile.top - actual;
     // The tile's last row must be inside the snapshot: offset + rows ≤ the
     // snapshot's height in CSS pixels, compared in device pixels.
-    if (offset < 0 || tile.rows < 1 || (offset + tile.rows) * scale > textureHeight) raise(ErrorCase::renderFailed);
+    if (offset < 0 || tile.rows < 1 || (offset + tile.rows) * scale > textureHeight) {
+        throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
+    }
     return TilePlacement{offset * scale, (tile.top - part.top) * scale, tile.rows * scale};
 }
 

@@ -16,6 +16,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Raster.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureRun.hpp"
@@ -45,6 +46,14 @@ std::string freeze(const std::string& key) {
     // and each animation holds the state the view showed at freeze time.
     // The restore script puts the page's own values back.
     //
+    // What the view shows of a fixed element is what lies inside the view:
+    // a shadow cast below a bar at the view's foot, or a box reaching past
+    // its edge, never falls on the rows under it. Turned absolute, the
+    // element would paint all of it onto the page below the first view, so
+    // it is clipped to the view as it stood (an element with a clip of its
+    // own, or turned or scaled, which a clip in its own frame would not
+    // follow, is left as it paints).
+    //
     // Only elements with a box are pinned: one without (display none or
     // contents) reads as all zeros, cannot be moved, and would make every
     // re-pin after the first scroll fail. Such elements are not drawn, so
@@ -65,14 +74,19 @@ std::string freeze(const std::string& key) {
            "for(const e of document.querySelectorAll('*')){const p=getComputedStyle(e).position;"
            "if(p==='fixed'||p==='sticky')found.push([e,p])}"
            "const sized=['width','height','padding-top','padding-right','padding-bottom','padding-left'];"
-           "const read=found.map(([e,p])=>{const c=getComputedStyle(e);"
-           "return {e,p,r:e.getBoundingClientRect(),boxed:e.getClientRects().length>0,"
-           "size:p==='fixed'?sized.map(n=>c.getPropertyValue(n)):null}});"
+           "const root=document.scrollingElement||document.documentElement,vw=root.clientWidth,vh=root.clientHeight;"
+           "const shifted=t=>t==='none'||/^matrix\\(1, 0, 0, 1,/.test(t);"
+           "const clipOf=(c,r)=>c.clipPath==='none'&&shifted(c.transform)?'inset('+(-r.top)+'px '+(r.right-vw)+'px '+"
+           "(r.bottom-vh)+'px '+(-r.left)+'px)':null;"
+           "const read=found.map(([e,p])=>{const c=getComputedStyle(e),r=e.getBoundingClientRect();"
+           "return {e,p,r,boxed:e.getClientRects().length>0,"
+           "size:p==='fixed'?sized.map(n=>c.getPropertyValue(n)):null,clip:p==='fixed'?clipOf(c,r):null}});"
            "const anchorX=scrollX,anchorY=scrollY;"
            "const pinned=read.filter(i=>i.boxed);"
            "for(const i of read){s.items.push([i.e,i.e.getAttribute('style')]);const st=i.e.style;"
            "st.setProperty('transition','none',imp);st.setProperty('animation-play-state','paused',imp);"
            "st.setProperty('position',i.p==='fixed'?'absolute':'relative',imp);"
+           "if(i.clip&&i.boxed)st.setProperty('clip-path',i.clip,imp);"
            "if(i.size&&i.boxed){sized.forEach((n,k)=>st.setProperty(n,i.size[k],imp));"
            "st.setProperty('min-width','0px',imp);st.setProperty('max-width','none',imp);"
            "st.setProperty('min-height','0px',imp);st.setProperty('max-height','none',imp)}}"
@@ -115,7 +129,9 @@ std::string innerScroller() {
     // least 200 characters outside links and navigation (a text pane
     // beside a navigation column, however narrow the view makes it). A
     // small scrolling box that hides less (a code sample) is part of a page
-    // of one view.
+    // of one view. The body itself is one of them: under a root that hides
+    // its overflow, a body of the view's height that scrolls holds the
+    // whole page (a slide deck's scroll view).
     //
     // Of those, the tallest, by its content height and a name a selector
     // would give it (tag, id, classes): "" when there is none.
@@ -126,7 +142,8 @@ std::string innerScroller() {
            "const text=e=>{let all=0,out=0;const w=document.createTreeWalker(e,NodeFilter.SHOW_TEXT);"
            "for(let t=w.nextNode();t;t=w.nextNode()){const n=t.data.replace(/\\s+/g,'').length;if(!n)continue;"
            "all+=n;if(!t.parentElement.closest(nav))out+=n}return {all,out}};"
-           "for(const e of document.querySelectorAll('body *')){const o=getComputedStyle(e).overflowY;"
+           "const body=document.body?[document.body]:[];"
+           "for(const e of [...body,...document.querySelectorAll('body *')]){const o=getComputedStyle(e).overflowY;"
            "if(o!=='auto'&&o!=='scroll'&&o!=='overlay')continue;"
            "if(e.scrollHeight<=e.clientHeight+1||e.getClientRects().length===0)continue;"
            "const {all,out}=text(e);if(all>0&&out*2<=all)continue;"
@@ -208,7 +225,7 @@ Task<void> planParts(CaptureRun& run, std::filesystem::path output, const FreeSp
                         {Metric::viewportHeight, d(viewport)},
                         {Metric::innerScrollHeight, d(pageLength(found.substr(0, space)))}},
                        found.substr(space + 1));
-            raise(ErrorCase::renderFailed);
+            throw CaptureOutcome::PageFault(CaptureOutcome::innerScroller);
         }
     }
     const CapturePlan::Inputs inputs{width,  run.options.scale,         viewHeight,
@@ -270,7 +287,7 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     if (top == 0) co_return;
     const CapturePlan& plan = run.planned->plan;
     const int64_t s = plan.scale;
-    if (top == span.top) raise(ErrorCase::renderFailed);
+    if (top == span.top) throw CaptureOutcome::PageFault(CaptureOutcome::heightChangedDuringSave);
     const int64_t from = std::max(span.top, top - plan.viewportHeight / 2);
     // The rows compared lie clear of the view's upper edge, as they did when
     // they were taken.
@@ -282,12 +299,16 @@ Task<void> checkTakenRows(CaptureRun& run, const PixelBuffer& image, const Captu
     const Viewport view = co_await snapshotViewport(run.session);
     const int64_t first = (from - actual) * s;
     const int64_t rows = (top - from) * s;
-    if (view.width != plan.pixelWidth || first < 0 || first + rows > view.height) raise(ErrorCase::renderFailed);
+    if (view.width != plan.pixelWidth || first < 0 || first + rows > view.height) {
+        throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
+    }
     download(view, scratch);
     const auto stride = static_cast<std::size_t>(image.bytesPerRow());
     for (int64_t i = 0; i < rows; ++i) {
         const uint8_t* now = scratch.data() + static_cast<std::size_t>(first + i) * stride;
-        if (std::memcmp(now, image.row((from - span.top) * s + i), stride) != 0) raise(ErrorCase::renderFailed);
+        if (std::memcmp(now, image.row((from - span.top) * s + i), stride) != 0) {
+            throw CaptureOutcome::PageFault(CaptureOutcome::rowsMoved);
+        }
     }
 }
 

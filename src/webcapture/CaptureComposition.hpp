@@ -33,16 +33,17 @@ namespace CaptureScripts {
 // boxes before changing anything, saves each style attribute into the
 // page-state object's items, switches off their transitions and pauses
 // their animations, turns fixed into absolute (keeping the size the view gave
-// it) and sticky into relative, defines freezeSticky and runs it once.
+// it, clipped to the view) and sticky into relative, defines freezeSticky and
+// runs it once.
 std::string freeze(const std::string& key);
 // Pins every fixed and sticky element back to where it stood at freeze time.
 std::string repin(const std::string& key);
-// The tallest element that scrolls in place of a root that does not and
-// holds the page rather than links around it: one at least half the view
-// high and half its width, or one of any size that hides more than a view
-// of running text (text outside links and navigation). Answers its content
-// height, a space and its name as a selector gives it (tag, id, classes);
-// "" when there is none.
+// The tallest element (the body included) that scrolls in place of a root
+// that does not and holds the page rather than links around it: one at
+// least half the view high and half its width, or one of any size that
+// hides more than a view of running text (text outside links and
+// navigation). Answers its content height, a space and its name as a
+// selector gives it (tag, id, classes); "" when there is none.
 std::string innerScroller();
 // The transitions and animations of every element that began after the
 // page state was saved and still run towards an end: their number, or,

@@ -28,6 +28,13 @@ constexpr auto waitPoll = 100ms;
 // How far each pre-scroll step stops short of a whole viewport, so that
 // content at a viewport's edge is seen twice rather than skipped.
 constexpr int64_t scrollOverlap = 80;
+// How many polls the page's height must hold with its end in view before
+// the pre-scroll takes it as loaded: a feed appends its next items a while
+// after its end comes into view (a request, a timer), not in the frames
+// that follow the scroll. With the settle after the scroll, the page is
+// watched for about half a second, which every capture with lazy loading
+// pays once.
+constexpr int quietPolls = 4;
 // How long the page's own transitions and animations that the capture's
 // scrolling started may run on before the capture ends them itself.
 constexpr auto motionBound = 1000ms;
@@ -188,7 +195,17 @@ Task<void> layOutAndWait(CaptureRun& run) {
             // page's next frames, which a loaded machine draws late.
             co_await session.settleAfterScroll(waitPoll);
             int64_t after = co_await session.evaluateInteger(heightProbe);
-            if (y + viewport >= after && after == before) break;
+            if (y + viewport >= after && after == before) {
+                for (int poll = 0; poll < quietPolls && after == before; ++poll) {
+                    if (elapsed() >= options.maximumSeconds) raise(ErrorCase::loadTimeout);
+                    co_await sleepFor(waitPoll);
+                    after = co_await session.evaluateInteger(heightProbe);
+                }
+                if (after == before) break;
+                // The page grew at its end: the scrolling goes on from the
+                // last view that reached the old end, through what came.
+                y = std::min(y, std::max<int64_t>(before - viewport, 0));
+            }
             y += step;
             if (++scrolls >= options.maximumScrolls) raise(ErrorCase::loadTimeout);
             checkCancellation();

@@ -13,6 +13,7 @@
 #include "foundation/GLibError.hpp"
 #include "webcapture/BrowserSession.hpp"
 #include "webcapture/CaptureRun.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "capture/WebCaptureDiagnostic.hpp"
 
 namespace velmora {
@@ -41,7 +42,12 @@ GtkWindow* windowOf(GtkWidget* widget) {
 }
 
 // The view's rectangle in its window, clipped by every ancestor that clips
-// its children and by the window itself; in logical pixels.
+// its children and by the window itself; in logical pixels. A view inside
+// a scrolled area (the window's page area, which scrolls sideways for a page
+// wider than itself) is laid out whole, and the area shows one part of it
+// at a time: only what clips it inside the area counts. A capture wider
+// than the area (twice the scale, a custom width) lays the view out wider
+// than the area shows, and the engine draws and snapshots the whole of it.
 graphene_rect_t visibleRect(GtkWidget* view, GtkWindow* window) {
     graphene_rect_t none = GRAPHENE_RECT_INIT(0, 0, 0, 0);
     GtkWidget* top = GTK_WIDGET(window);
@@ -49,6 +55,7 @@ graphene_rect_t visibleRect(GtkWidget* view, GtkWindow* window) {
     graphene_rect_t rect;
     if (!gtk_widget_compute_bounds(view, top, &rect)) return none;
     for (GtkWidget* a = gtk_widget_get_parent(view); a && a != top; a = gtk_widget_get_parent(a)) {
+        if (GTK_IS_SCROLLABLE(a)) return rect;
         if (gtk_widget_get_overflow(a) != GTK_OVERFLOW_HIDDEN) continue;
         graphene_rect_t clip;
         if (!gtk_widget_compute_bounds(a, top, &clip)) return none;
@@ -280,7 +287,9 @@ Task<CaptureGeometry> BrowserSession::measureGeometry(int64_t width, int64_t sca
                                 {Metric::boundsHeight, m.boundsHeight}});
         }
         if (!CaptureGeometry::isReady(width, inner, client, static_cast<double>(visible))) {
-            if (clock_->seconds() >= start + waitBounds_.widthLayout) raise(ErrorCase::renderFailed);
+            if (clock_->seconds() >= start + waitBounds_.widthLayout) {
+                throw CaptureOutcome::PageFault(CaptureOutcome::widthNotTaken);
+            }
             firstPass = true;
             continue;
         }
@@ -346,7 +355,7 @@ Task<GObjectRef<GdkTexture>> BrowserSession::snapshot(WebKitSnapshotRegion regio
     GError* error = nullptr;
     auto texture = GObjectRef<GdkTexture>::adopt(webkit_web_view_get_snapshot_finish(view.get(), result.get(), &error));
     GLibError::check(error);
-    if (!texture) raise(ErrorCase::renderFailed);
+    if (!texture) throw CaptureOutcome::PageFault(CaptureOutcome::snapshotFailed);
     co_return texture;
 }
 

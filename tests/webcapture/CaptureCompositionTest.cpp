@@ -22,6 +22,7 @@
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "webcapture/BrowserSession.hpp"
+#include "capture/CaptureOutcome.hpp"
 #include "webcapture/CaptureComposition.hpp"
 #include "webcapture/CaptureRun.hpp"
 
@@ -425,6 +426,7 @@ TEST_F(CaptureComposition, StickyElementThatCannotBeMovedFailsAfterTheFirstScrol
         std::rethrow_exception(r.error);
     } catch (const GLibError& e) {
         EXPECT_NE(e.message().find("capture-position"), std::string::npos) << e.message();
+        EXPECT_EQ(CaptureOutcome::failureSentence(r.error), CaptureOutcome::stickyNotPinned);
     } catch (...) {
         ADD_FAILURE() << "expected the page's error";
     }

@@ -225,8 +225,8 @@ protected:
         return {};
     }
 
-    std::string failure(ErrorCase error, const std::string& code) const {
-        return std::string(BrindlexError::message(error)) + " 診断コード: " + code;
+    static std::string failure(const std::string& sentence, const std::string& code) {
+        return sentence + " 診断コード: " + code;
     }
 
     int64_t viewport() { return runTask(session_->evaluate("innerHeight")).integer(); }
@@ -325,7 +325,7 @@ TEST_F(CaptureRealPages, BannerRemovedByTheFirstScrollCropsOrFailsWhereRowsTaken
 
     load("/top-banner", page("上のお知らせ", "", banner + blocks(30, 100) + script), "上のお知らせ");
     capture(options(false));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-038"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::rowsMoved, "WC-038"));
     ASSERT_TRUE(report_ && report_->failure);
     EXPECT_EQ(report_->failure->appError, ErrorCase::renderFailed);
     const auto seen = lastWith("observedHeight");
@@ -346,7 +346,7 @@ TEST_F(CaptureRealPages, PageThatGrowsAtTheBottomFailsNamingTheTile) {
         "d.style.background='#00aa00';document.body.append(d)})</script>";
     load("/grow", page("続き", "", blocks(25, 100) + script), "続き");
     capture(options(false));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-038"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::heightChangedDuringSave, "WC-038"));
     ASSERT_TRUE(report_ && report_->failure);
     EXPECT_EQ(report_->failure->stage, WebCaptureDiagnosticStage::scroll);
     const auto seen = lastWith("observedHeight");
@@ -415,13 +415,27 @@ TEST_F(CaptureRealPages, RootThatDoesNotScrollIsRefusedWithTheInnerHeight) {
     const std::string style = "html,body{height:100%;overflow:hidden}main{height:100%;overflow:auto}";
     load("/app", page("アプリ", style, "<main>" + blocks(40, 100) + "</main>"), "アプリ");
     capture(options(true));
-    EXPECT_EQ(session_->stage.get(), failure(ErrorCase::renderFailed, "WC-036"));
+    EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::innerScroller, "WC-036"));
     ASSERT_TRUE(report_ && report_->failure);
     const auto plan = lastWith("innerScrollHeight");
     EXPECT_EQ(plan.at("innerScrollHeight"), 4000);
     EXPECT_EQ(plan.at("documentHeight"), viewport());
     EXPECT_FALSE(receipt_);
     EXPECT_FALSE(fs::exists(folder_ / "page.png"));
+
+    // The body is the scroller under a root that hides its overflow (a
+    // slide deck's scroll view), at a desktop and a phone width.
+    const std::string body = "html{overflow:hidden;height:100%}body{height:100%;overflow-y:auto}";
+    load("/deck", page("スライド", body, blocks(120, 100)), "スライド");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        EXPECT_EQ(session_->stage.get(), failure(CaptureOutcome::innerScroller, "WC-036")) << captureWidth;
+        EXPECT_EQ(lastWith("innerScrollHeight")["innerScrollHeight"], 12000) << captureWidth;
+        EXPECT_FALSE(receipt_) << captureWidth;
+        EXPECT_FALSE(fs::exists(folder_ / "page.png")) << captureWidth;
+    }
 
     // A page of one view with a small scrolling box is still a page.
     load("/box", page("箱", "pre{height:100px;overflow:auto;margin:0}", "<pre>" + std::string(40, '\n') + "</pre>"), "箱");
@@ -564,5 +578,62 @@ TEST_F(CaptureRealPages, APageTallerThanTheLimitIsRefusedSayingSo) {
         EXPECT_EQ(report_->failure->appError, ErrorCase::budgetExceeded);
         EXPECT_FALSE(receipt_);
         EXPECT_FALSE(fs::exists(folder_));
+    }
+}
+
+// A feed that appends twenty items 150 ms after its end comes into view: the
+// pre-scroll waits for it to stop growing, so three batches are saved whole;
+// one that never stops is refused for the height limit, at a desktop and a
+// phone width.
+TEST_F(CaptureRealPages, AFeedThatGrowsSlowlyIsSavedWholeOrRefusedForItsHeight) {
+    std::string batches;
+    for (int k = 0; k < 3; ++k) batches += std::string(k ? "," : "") + "'" + blocks(20, 100, 20 + 20 * k) + "'";
+    const auto feed = [&](const std::string& limit) {
+        return page("フィード", "",
+                    "<div id=feed>" + blocks(20, 100) + "</div><div id=end style=\"height:1px\"></div>"
+                    "<script>const batches=[" + batches + "];let added=0,waiting=false;"
+                    "new IntersectionObserver(es=>{if(!es[0].isIntersecting||waiting||added>=" + limit + ")return;"
+                    "waiting=true;setTimeout(()=>{feed.insertAdjacentHTML('beforeend',batches[added++%3]);"
+                    "waiting=false},150)}).observe(end)</script>");
+    };
+    for (int64_t captureWidth : {1280, 430}) {
+        load("/feed", feed("3"), "フィード");
+        CaptureOptions o = options(true);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        const Decoded png = savedWhole(8001);
+        ASSERT_EQ(png.height, 8001) << captureWidth;
+        for (int i : {0, 25, 45, 79}) EXPECT_EQ(png.rgb(captureWidth / 2, i * 100 + 60), blockColour(i)) << i;
+
+        load("/endless", feed("Infinity"), "フィード");
+        CaptureOptions endless = options(true);
+        endless.viewportWidth = captureWidth;
+        endless.maximumHeight = 12000;
+        capture(std::move(endless));
+        EXPECT_EQ(session_->stage.get(), CaptureOutcome::tallerThanLimit(12000) + " 診断コード: WC-030") << captureWidth;
+        EXPECT_FALSE(receipt_) << captureWidth;
+    }
+}
+
+// A bar fixed at the view's foot casts a shadow below itself, outside the
+// view: the save has the bar once, at the foot of the first view, and the
+// rows under it as the page draws them.
+TEST_F(CaptureRealPages, AFixedBarsShadowOutsideTheViewIsNotSaved) {
+    const uint32_t bar = 0x202020;
+    const std::string style = "#bar{position:fixed;left:0;right:0;bottom:0;height:60px;background:" + hex(bar) +
+                              ";box-shadow:0 25px 50px -12px rgba(0,0,0,.6)}";
+    load("/bar", page("帯", style, blocks(30, 100) + "<div id=bar></div>"), "帯");
+    for (int64_t captureWidth : {1280, 430}) {
+        CaptureOptions o = options(false);
+        o.viewportWidth = captureWidth;
+        capture(std::move(o));
+        const Decoded png = savedWhole(3000);
+        ASSERT_EQ(png.height, 3000) << captureWidth;
+        const int64_t v = viewport();
+        EXPECT_EQ(runsOf(png, captureWidth / 2, bar), (Runs{{v - 60, v}})) << captureWidth;
+        for (int64_t y = v; y < v + 70; ++y) {
+            ASSERT_EQ(hex(png.rgb(captureWidth / 2, y)), hex(blockColour(static_cast<int>(y / 100))))
+                << "row " << y << " at " << captureWidth;
+        }
     }
 }
