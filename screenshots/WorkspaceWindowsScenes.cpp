@@ -149,7 +149,7 @@ Gtk::Window* restoredWindow(Stage& stage, int count) {
 const bool registered = registerScene("close-running-work", 428, 179, closeRunning) &&
                         registerScene("close-unsaved-results", 415, 179, closeUnsaved) &&
                         registerScene("quit-question", 480, 208, quitQuestion) &&
-                        registerScene("quit-question-edits", 422, 158, quitEdits) &&
+                        registerScene("quit-question-edits", 479, 179, quitEdits) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, [](Stage& stage) { return restoredWindow(stage, 4); }) &&
                         registerScene("restored-window-narrow", 920, 720,

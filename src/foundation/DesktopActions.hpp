@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -17,6 +18,13 @@ public:
     // Shows the file selected in the file manager, or at least its folder.
     // Reports nothing: there is nothing the caller could do about a failure.
     virtual void reveal(const std::filesystem::path& file) = 0;
+    // The same, then answered (once, on the main thread, possibly before
+    // it returns) whether the desktop showed anything: for a caller that
+    // tells the user where the file is when nothing did.
+    virtual void revealAnswered(const std::filesystem::path& file, std::function<void(bool shown)> answered) {
+        reveal(file);
+        answered(true);
+    }
     // Puts the text on the clipboard as plain text.
     virtual void copyText(const std::string& text) = 0;
 };

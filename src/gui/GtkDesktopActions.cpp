@@ -32,18 +32,20 @@ bool launchDefault(const std::string& uri) {
     return launched;
 }
 
-// One reveal in flight: the file to select and the folder to open instead.
+// One reveal in flight: the file to select, the folder to open instead and
+// who is told what showed.
 struct Reveal {
     std::string file;
     std::string folder;
+    std::function<void(bool)> answered;
+
+    void answer(bool shown) {
+        if (answered) answered(shown);
+        delete this;
+    }
 };
 
-void openFolderInstead(Reveal* reveal) {
-    // Nothing is reported: without a file manager and without a folder
-    // handler there is nothing the user could be asked to do.
-    launchDefault(reveal->folder);
-    delete reveal;
-}
+void openFolderInstead(Reveal* reveal) { reveal->answer(launchDefault(reveal->folder)); }
 
 void onShown(GObject* source, GAsyncResult* result, gpointer data) {
     auto* reveal = static_cast<Reveal*>(data);
@@ -51,7 +53,7 @@ void onShown(GObject* source, GAsyncResult* result, gpointer data) {
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
     if (reply) {
         g_variant_unref(reply);
-        delete reveal;
+        reveal->answer(true);
         return;
     }
     g_error_free(error);
@@ -77,8 +79,10 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
 
 bool GtkDesktopActions::open(const std::filesystem::path& file) { return launchDefault(fileURI(file)); }
 
-void GtkDesktopActions::reveal(const std::filesystem::path& file) {
-    auto* reveal = new Reveal{fileURI(file), fileURI(file.parent_path())};
+void GtkDesktopActions::reveal(const std::filesystem::path& file) { revealAnswered(file, nullptr); }
+
+void GtkDesktopActions::revealAnswered(const std::filesystem::path& file, std::function<void(bool shown)> answered) {
+    auto* reveal = new Reveal{fileURI(file), fileURI(file.parent_path()), std::move(answered)};
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, onBus, reveal);
 }
 

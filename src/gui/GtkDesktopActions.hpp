@@ -14,6 +14,8 @@ public:
     // answers on the session bus, the file's folder is opened in whatever
     // handles folders. Either way it returns at once.
     void reveal(const std::filesystem::path& file) override;
+    // Shown when the file manager answered or a handler of folders started.
+    void revealAnswered(const std::filesystem::path& file, std::function<void(bool shown)> answered) override;
     void copyText(const std::string& text) override;
 };
 

@@ -12,6 +12,7 @@
 #include <set>
 #include <system_error>
 
+#include "foundation/FolderText.hpp"
 #include "foundation/Unicode.hpp"
 #include "history/CaptureHistory.hpp"
 
@@ -73,7 +74,8 @@ void HistoryViewModel::setStatus(std::string text) {
 
 void HistoryViewModel::setRefusal(std::optional<OpenRefusal> refusal) {
     const bool same = refusal.has_value() == openRefusal_.has_value() &&
-                      (!refusal || (refusal->entry == openRefusal_->entry && refusal->file == openRefusal_->file));
+                      (!refusal || (refusal->entry == openRefusal_->entry && refusal->file == openRefusal_->file &&
+                                    refusal->text == openRefusal_->text));
     openRefusal_ = std::move(refusal);
     if (!same) refusalChanged_.emit();
 }
@@ -115,10 +117,16 @@ std::string HistoryViewModel::formats(const CaptureHistoryEntry& entry) {
         g_free(upper);
     }
     std::sort(extensions.begin(), extensions.end());
+    // Several files of one type are counted, as the detail counts them: a
+    // save of many files would otherwise fill the line with one word.
     std::string joined;
-    for (std::size_t i = 0; i < extensions.size(); ++i) {
+    for (std::size_t i = 0; i < extensions.size();) {
+        std::size_t same = i;
+        while (same < extensions.size() && extensions[same] == extensions[i]) ++same;
         if (i) joined += " / ";
         joined += extensions[i];
+        if (same - i > 1) joined += " " + std::to_string(same - i) + "件";
+        i = same;
     }
     return joined;
 }
@@ -359,13 +367,9 @@ void HistoryViewModel::reopenForRecapture(const std::string& url) {
 
 void HistoryViewModel::openOutput(const std::filesystem::path& file) {
     if (!desktop_.open(file)) {
-        // Told under the output the user asked for, and only there; a file
-        // no listed entry holds has no such place, so the status line says it.
-        if (std::optional<UUID> entry = owner(file)) {
-            setRefusal(OpenRefusal{*entry, file});
-        } else {
-            setStatus(openFailed);
-        }
+        // No application took it (none for its type, or none that starts):
+        // its folder is the next best thing, and the user is told which.
+        desktop_.revealAnswered(file, answer(file, true));
         return;
     }
     // The file opened after all: what was said about it is over. The
@@ -373,7 +377,35 @@ void HistoryViewModel::openOutput(const std::filesystem::path& file) {
     setRefusal(std::nullopt);
 }
 
-void HistoryViewModel::revealOutput(const std::filesystem::path& file) { desktop_.reveal(file); }
+void HistoryViewModel::revealOutput(const std::filesystem::path& file) {
+    desktop_.revealAnswered(file, answer(file, false));
+}
+
+std::function<void(bool)> HistoryViewModel::answer(const std::filesystem::path& file, bool opening) {
+    return [this, alive = std::weak_ptr<bool>(alive_), file, opening](bool shown) {
+        if (alive.expired()) return;
+        // A folder shown for a reveal is all that was asked: nothing to say.
+        if (shown && !opening) return;
+        refuse(file, refusedText(file, opening, shown));
+    };
+}
+
+void HistoryViewModel::refuse(const std::filesystem::path& file, std::string text) {
+    // Told under the output the user asked for, and only there; a file
+    // no listed entry holds has no such place, so the status line says it.
+    if (std::optional<UUID> entry = owner(file)) {
+        setRefusal(OpenRefusal{*entry, file, std::move(text)});
+    } else {
+        setStatus(std::move(text));
+    }
+}
+
+std::string HistoryViewModel::refusedText(const std::filesystem::path& file, bool opening, bool folderShown) {
+    const std::string where = "保存先：" + folderText(file.parent_path());
+    if (!opening) return std::string(revealFailed) + "ファイルマネージャーが応答しません。" + where;
+    if (folderShown) return std::string(openFailed) + "開くアプリを起動できないため、保存先のフォルダを表示しました。";
+    return std::string(openFailed) + "開くアプリもファイルマネージャーも起動できません。" + where;
+}
 
 Task<std::optional<std::vector<uint8_t>>> HistoryViewModel::thumbnail(CaptureHistoryEntry entry) {
     if (entry.outputs.empty()) co_return std::nullopt;

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,7 +40,10 @@ public:
     static constexpr const char* historyOnlyFailed = "履歴を削除できませんでした。";
     static constexpr const char* trashFailed = "原稿や変更されたファイルは削除しません。履歴を更新して確認してください。";
     static constexpr const char* reopened = "通常タブに開きました。表示を確認して保存してください。";
+    // The first sentence of a refused open; the next says why and what was
+    // done instead (refusedText).
     static constexpr const char* openFailed = "ファイルを開けませんでした。";
+    static constexpr const char* revealFailed = "フォルダを表示できませんでした。";
 
     static constexpr const char* confirmMessage = "この履歴の成果物をゴミ箱へ移しますか？";
     static constexpr const char* cancelLabel = "取消";
@@ -68,15 +73,16 @@ public:
 
     const std::string& status() const noexcept { return status_; }
 
-    // An open the desktop refused, kept with the entry and the output it
-    // was asked for, so the refusal is told where the user clicked, and
-    // only there: the status line keeps its last word (it says the refusal
-    // itself only for a file no listed entry holds). It lasts until the
-    // section's next outcome replaces the status, an open succeeds, or a
-    // reload no longer lists the entry.
+    // An open or a reveal the desktop refused, kept with the entry and the
+    // output it was asked for, so the refusal is told where the user
+    // clicked, and only there: the status line keeps its last word (it says
+    // the refusal itself only for a file no listed entry holds). It lasts
+    // until the section's next outcome replaces the status, an open
+    // succeeds, or a reload no longer lists the entry.
     struct OpenRefusal {
         UUID entry;
         std::filesystem::path file;
+        std::string text;
     };
     const std::optional<OpenRefusal>& openRefusal() const noexcept { return openRefusal_; }
     bool openRefused(const UUID& entry) const noexcept { return openRefusal_ && openRefusal_->entry == entry; }
@@ -100,7 +106,8 @@ public:
     // "OCR TXT", "印刷" or "Webキャプチャ".
     static std::string kind(const CaptureHistoryEntry& entry);
     // The metadata's format, else the outputs' extensions upper-cased,
-    // sorted and joined with " / " (duplicates kept).
+    // sorted, each once with its count when several ("PDF / PNG 2件"), and
+    // joined with " / ".
     static std::string formats(const CaptureHistoryEntry& entry);
     // An output missing, or recorded available with no file at its path.
     static bool missing(const CaptureHistoryEntry& entry);
@@ -142,6 +149,11 @@ public:
     // reopened.
     static std::optional<std::string> pageAddress(const CaptureHistoryEntry& entry);
 
+    // What a refusal says: that the file did not open (whether its folder
+    // was shown instead), or that nothing showed its folder; the folder is
+    // named when nothing showed it.
+    static std::string refusedText(const std::filesystem::path& file, bool opening, bool folderShown);
+
     // The outcome of a move to the Trash: how many files went and, only
     // when some did not, how many were kept.
     static std::string trashedText(int64_t moved, int64_t kept);
@@ -158,6 +170,7 @@ public:
     Task<void> trashOutputs();
     void copyURL(const std::string& url);
     void reopenForRecapture(const std::string& url);
+    // A file that does not open has its folder shown instead.
     void openOutput(const std::filesystem::path& file);
     void revealOutput(const std::filesystem::path& file);
 
@@ -174,6 +187,10 @@ private:
     // it holds the file, else the first that does.
     std::optional<UUID> owner(const std::filesystem::path& file) const;
     void onNotice(const std::string&);
+    // Tells a refusal of the file where it belongs.
+    void refuse(const std::filesystem::path& file, std::string text);
+    // The desktop's answer to a reveal, while the model is there.
+    std::function<void(bool)> answer(const std::filesystem::path& file, bool opening);
     bool removeReference(UUID id);
 
     Confirmation& confirmation_;
@@ -187,6 +204,8 @@ private:
     std::string status_ = introduction;
     std::optional<OpenRefusal> openRefusal_;
     TaskHandle trashTask_;
+    // Answers of the desktop arriving after the model went are dropped.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     sigc::signal<void()> entriesChanged_;
     sigc::signal<void()> selectionChanged_;

@@ -80,6 +80,13 @@ public:
     static constexpr const char* nothingReadSentence =
         "まだ読み取ったページがありません。「OCRを開始」で読み取ってから操作してください。";
 
+    // What the user reads of an error of a page or an original of a queue.
+    // An item keeps the recognition mode it was added with, and a retry of
+    // its failed pages reads them in that mode again: a page refused as
+    // text of the other orientation is told the ways that read it in the
+    // mode chosen now (a new trial, or the file added again).
+    static std::string errorSentence(ErrorCase error);
+
     // parent: the folder of saved queues (the storage root's "queues");
     // output: the default root of TXT files (the output root).
     static std::shared_ptr<QueueController> create(std::optional<std::filesystem::path> parent = std::nullopt,

@@ -101,8 +101,26 @@ std::optional<ErrorCase> sharedModeReason(const QueueSnapshot& s) {
     return shared;
 }
 
+}  // namespace
+
+std::string QueueController::errorSentence(ErrorCase error) {
+    // The error's own advice, to change the mode, is not enough here: a
+    // retry of the page reads it in the item's mode again.
+    if (error == ErrorCase::looksVertical) {
+        return "縦書きの原稿のようです。この項目は追加時の認識モードで読みます。認識モードを「縦書き」か「自動」にして、"
+               "「最初から」か「OCRを再実行」で別の試行を作るか、原稿を追加し直してください。";
+    }
+    if (error == ErrorCase::looksHorizontal) {
+        return "横書きの原稿のようです。この項目は追加時の認識モードで読みます。認識モードを「標準」か「自動」にして、"
+               "「最初から」か「OCRを再実行」で別の試行を作るか、原稿を追加し直してください。";
+    }
+    return BrindlexError::message(error);
+}
+
+namespace {
+
 // The sentence for how a run ended: the first row that applies.
-const char* endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
+std::string endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
     const bool waitingPassword = s.status == QueueStatus::waitingInput && anyInput(s, InputStatus::waitingPassword);
     if (waitingPassword && passwordsWereSupplied) return "PDFパスワードが違います。入力し直してください。";
     if (waitingPassword) return "PDFのパスワードを入力してください。";
@@ -110,7 +128,7 @@ const char* endSentence(const QueueSnapshot& s, bool passwordsWereSupplied) {
     if (s.failedPages() > 0 || anyInput(s, InputStatus::failed)) {
         // "Some pages" would promise results that are not there.
         if (s.completedPages() == 0) {
-            if (const auto reason = sharedModeReason(s)) return BrindlexError::message(*reason);
+            if (const auto reason = sharedModeReason(s)) return QueueController::errorSentence(*reason);
             return "ページを読み取れませんでした。原稿を確認してください。";
         }
         return "一部のページを読み取れませんでした。完成済み結果は保持しています。";

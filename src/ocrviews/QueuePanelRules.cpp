@@ -149,7 +149,7 @@ std::string progressText(const InputFacts& facts) { return pagesText(facts) + "\
 std::string progressText(const QueueInput& input) { return progressText(inputFacts(input, false)); }
 
 std::string failedPageText(int64_t page, const std::optional<ErrorCase>& error) {
-    return std::to_string(page) + "ページ：" + (error ? BrindlexError::message(*error) : "認識できませんでした");
+    return std::to_string(page) + "ページ：" + (error ? QueueController::errorSentence(*error) : "認識できませんでした");
 }
 
 std::string failedPageText(const PageRecord& record) { return failedPageText(record.page, record.error); }
@@ -163,7 +163,7 @@ InputRow inputRow(const InputFacts& facts, std::size_t position) {
     row.fraction = pagesFraction(facts);
     row.state = stateText(facts);
     row.selected = facts.selected;
-    if (facts.error) row.error = BrindlexError::message(*facts.error);
+    if (facts.error) row.error = QueueController::errorSentence(*facts.error);
     for (const auto& [page, error] : facts.failed) row.failed.push_back({page, failedPageText(page, error)});
     return row;
 }

@@ -99,6 +99,7 @@ void PrivacySettings::setRestoreTabs(bool value) {
         notice = restoreFailedNotice();
         return;
     }
+    restoreStored.emit(settings_.value());
     // The tabs open now are kept at once, not at the next change of a tab.
     if (value) windows_->saveSnapshot();
 }

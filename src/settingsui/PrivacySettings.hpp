@@ -31,6 +31,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include "foundation/AppPreferences.hpp"
 #include "foundation/Confirmation.hpp"
 #include "foundation/Published.hpp"
 #include "foundation/Task.hpp"
@@ -92,6 +93,9 @@ public:
     // Emitted after every change of a field below, of the stored restore
     // setting and of the restoration's notice.
     sigc::signal<void()> changed;
+    // The switch was stored through this section, with the preferences as
+    // they were written.
+    sigc::signal<void(const AppPreferences&)> restoreStored;
 
     // Which store the list and the deletion refer to: false the normal one.
     Published<bool> privateData{changed, false};

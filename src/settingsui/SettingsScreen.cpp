@@ -8,6 +8,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "gui/StatusPage.hpp"
+#include "settingsui/BrowserSettings.hpp"
 
 namespace velmora {
 
@@ -20,6 +21,13 @@ void textLine(Gtk::Label& label, const char* name = nullptr) {
     label.set_xalign(0);
     label.set_wrap(true);
     label.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+}
+
+// The controller of a privacy section that is the browser's: its restore
+// switch writes the store at once, as part of this screen.
+std::shared_ptr<PrivacySettings> privacyOf(Gtk::Widget* section) {
+    auto* browser = dynamic_cast<BrowserSettings*>(section);
+    return browser ? browser->controller() : nullptr;
 }
 
 // A status line takes no room while it has nothing to say.
@@ -38,7 +46,8 @@ SettingsScreen::SettingsScreen(Parts parts, SettingsFlow& flow)
                                            [this] {
                                                if (!clearHistory_) raise(ErrorCase::accessDenied);
                                                clearHistory_();
-                                           }}),
+                                           },
+                                           privacyOf(parts.privacy)}),
       form_(model_.form()) {
     set_name("settings");
     installStateColours();

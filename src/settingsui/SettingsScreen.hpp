@@ -74,7 +74,8 @@ public:
     // What its creator hands in: the store the screen edits, the output
     // folders, the history clearing (see SettingsScreenModel::Services) and
     // the privacy section, made by the creator (null for none; a managed
-    // widget becomes the screen's).
+    // widget becomes the screen's). When it is a BrowserSettings, what its
+    // restore switch stores counts as the screen's own write.
     struct Parts {
         SettingsStore& store;
         OutputAccess& access;

@@ -38,9 +38,16 @@ SettingsScreenModel::SettingsScreenModel(Services services)
         wizardShown_ = shown;
         if (!shown) wizardClosed();
     });
+    if (services_.privacy) {
+        restoreConnection_ = services_.privacy->restoreStored.connect(
+            [this](const AppPreferences& stored) { restoreStored(stored); });
+    }
 }
 
-SettingsScreenModel::~SettingsScreenModel() { flowConnection_.disconnect(); }
+SettingsScreenModel::~SettingsScreenModel() {
+    flowConnection_.disconnect();
+    restoreConnection_.disconnect();
+}
 
 bool SettingsScreenModel::messageIsFailure() const noexcept {
     for (const char* failure : {Sentences::applyRefused, Sentences::folderFailed, Sentences::historyFailed,
@@ -134,6 +141,14 @@ void SettingsScreenModel::wizardClosed() {
     if (!(services_.store.value() == expected_)) refresh();
     // Its apply is said where the screen's own is, since the wizard is gone.
     if (services_.flow.wizardApplied) setMessage(Sentences::applied);
+}
+
+void SettingsScreenModel::restoreStored(const AppPreferences& stored) {
+    // This screen's own write, not another writer's: only the two fields it
+    // wrote are taken, so a change stored elsewhere before it (in any other
+    // field) still refuses the next apply, and the draft's edits stay.
+    expected_.restoreTabs = stored.restoreTabs;
+    expected_.restoreEpoch = stored.restoreEpoch;
 }
 
 Task<void> SettingsScreenModel::exportSettings() {

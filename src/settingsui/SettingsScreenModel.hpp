@@ -3,14 +3,17 @@
 // The settings screen without a display. The preferences are edited on a
 // draft and written only by an apply against `expected`, the stored record as
 // the screen last loaded it, so a change made elsewhere in between (another
-// screen, the privacy section, another process) is refused rather than
-// overwritten. Every other action reports through one status line with a
+// screen, another screen's privacy section, another process) is refused
+// rather than overwritten. The restore switch of the screen's own privacy
+// section is stored at once; what it wrote becomes part of `expected`, so
+// the user's other edits still apply after it. Every other action reports through one status line with a
 // fixed sentence; an error's own text is never shown. The import sheet and
 // the wizard are requests of the shared SettingsFlow: the model answers the
 // sheet's buttons and re-reads the store when a wizard that changed it
 // closes. Main thread only.
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <sigc++/sigc++.h>
@@ -21,6 +24,7 @@
 #include "foundation/SettingsStore.hpp"
 #include "foundation/Task.hpp"
 #include "settingsui/FormModel.hpp"
+#include "settingsui/PrivacySettings.hpp"
 #include "settingsui/SettingsFilePanels.hpp"
 #include "settingsui/SettingsFlow.hpp"
 
@@ -66,6 +70,8 @@ public:
         // Opens the capture history and removes every reference to an
         // output (never a file); throws when either cannot be done.
         std::function<void()> clearHistory;
+        // The privacy section shown in the screen, if any.
+        std::shared_ptr<PrivacySettings> privacy = nullptr;
     };
 
     // Default draft and expected until the first refresh.
@@ -135,6 +141,7 @@ public:
 private:
     // A wizard presented over the screen has closed.
     void wizardClosed();
+    void restoreStored(const AppPreferences& stored);
     void setMessage(std::string message, std::filesystem::path exportedFile = {});
     Task<void> exportChosen();
 
@@ -147,6 +154,7 @@ private:
     bool wizardShown_ = false;
     sigc::signal<void()> changed_;
     sigc::connection flowConnection_;
+    sigc::connection restoreConnection_;
 };
 
 }  // namespace velmora

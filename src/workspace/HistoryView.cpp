@@ -10,6 +10,7 @@
 #include <gtkmm/signallistitemfactory.h>
 #include <gtkmm/stack.h>
 #include <gtkmm/window.h>
+#include <pangomm/attrlist.h>
 
 #include "gui/DisplayStyle.hpp"
 
@@ -58,10 +59,11 @@ Gtk::Button* button(const std::string& label, const std::string& name) {
 // application (a state that is not a full save is a warning, not this).
 bool failure(const std::string& status) {
     for (const char* sentence : {HistoryViewModel::loadFailed, HistoryViewModel::historyOnlyFailed,
-                                 HistoryViewModel::trashFailed, HistoryViewModel::openFailed}) {
+                                 HistoryViewModel::trashFailed}) {
         if (status == sentence) return true;
     }
-    return false;
+    // A refusal of the desktop goes on to say why.
+    return status.starts_with(HistoryViewModel::openFailed) || status.starts_with(HistoryViewModel::revealFailed);
 }
 
 void setClass(Gtk::Widget& widget, const char* name, bool on) {
@@ -172,6 +174,15 @@ public:
     void bind(const CaptureHistoryEntry& entry, HistoryViewModel& model) {
         title_.set_text(HistoryViewModel::title(entry));
         caption_.set_text(HistoryViewModel::captionText(entry));
+        // The date's digits take the script of the word after them, so a
+        // kind written in kanji (印刷) would set them in the Japanese face
+        // while every other row's are in the Latin one: marked as Latin
+        // text, they are set alike in every row.
+        Pango::AttrList attributes;
+        auto latin = Pango::Attribute::create_attr_language(Pango::Language("en"));
+        latin.set_end_index(static_cast<unsigned>(HistoryViewModel::dateText(entry).size()));
+        attributes.insert(latin);
+        caption_.set_attributes(attributes);
         state_.set_text(HistoryViewModel::stateText(entry));
         const bool warns = HistoryViewModel::missing(entry) || entry.state != "completed";
         setClass(state_, "warning", warns);
@@ -391,6 +402,7 @@ void HistoryView::showRefusal() {
     for (const RefusalLine& line : refusals_) {
         const bool shown = refused && refused->entry == line.entry &&
                            std::find(line.files.begin(), line.files.end(), refused->file) != line.files.end();
+        if (shown) dynamic_cast<Gtk::Label&>(*line.widget->get_last_child()).set_text(refused->text);
         line.widget->set_visible(shown);
     }
 }

@@ -204,14 +204,20 @@ std::string WindowModel::PendingWork::question() const {
 
 std::string WindowModel::PendingWork::informative() const {
     const bool running = webSave || download || ocr;
-    std::string text = running ? "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
-                               : "終了をやめると、TXTを保存してから終了できます。";
+    // Edits of a saved queue are stored with it and come back with it at
+    // the next start; only a private queue's are lost.
+    const bool editsKept = !running && !privateResults;
+    std::string text = running      ? "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
+                       : editsKept ? "編集は処理一覧とともに保持し、次回の起動後に「再開候補」から続けられます。"
+                                     "TXTを保存する場合は終了をやめてください。"
+                                   : "終了をやめると、TXTを保存してから終了できます。";
     if (privateResults) text += "プライベートは再起動後に再開できません。";
     return text + "明示保存したファイルやコピー結果は残ります。";
 }
 
 std::string WindowModel::PendingWork::quitLabel() const {
-    return webSave || download || ocr ? "処理を止めて終了" : "TXTを保存せずに終了";
+    if (webSave || download || ocr) return "処理を止めて終了";
+    return privateResults ? "TXTを保存せずに終了" : "編集を保持して終了";
 }
 
 WindowModel::PendingWork WindowModel::pendingWork() const {

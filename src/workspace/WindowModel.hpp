@@ -160,8 +160,9 @@ public:
         // What its answers mean for the work found: a private queue is
         // named only when one is among it.
         std::string informative() const;
-        // The answer that quits, named for what it gives up: running work,
-        // or only TXT not yet saved.
+        // The answer that quits, named for what becomes of the work:
+        // running work stops, edits of saved queues are kept, a private
+        // queue's TXT not yet saved is given up.
         std::string quitLabel() const;
     };
     PendingWork pendingWork() const;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "foundation/FolderText.hpp"
 #include "foundation/JSON.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "history/HistoryViewModel.hpp"
@@ -134,7 +135,8 @@ TEST_F(HistoryModel, RowsFollowTheRulesForTitlesKindsFormatsAndStates) {
     // A print without metadata: the file name, the extensions sorted.
     CaptureHistoryEntry print = saved({"doc-2.png", "doc.pdf", "doc-1.PNG"}, 0, "print");
     EXPECT_EQ(HistoryViewModel::title(print), "doc-2.png");
-    EXPECT_EQ(HistoryViewModel::formats(print), "PDF / PNG / PNG");
+    EXPECT_EQ(HistoryViewModel::formats(print), "PDF / PNG 2件");
+    EXPECT_EQ(HistoryViewModel::formats(saved({"a.txt", "b.txt", "c.txt", "d.txt"}, 0, "ocr")), "TXT 4件");
     EXPECT_EQ(HistoryViewModel::kind(print), "印刷");
     EXPECT_EQ(HistoryViewModel::kind(saved({}, 0, "ocr")), "OCR TXT");
     EXPECT_EQ(HistoryViewModel::kind(saved({}, 0, "capture")), "Webキャプチャ");
@@ -488,20 +490,29 @@ TEST_F(HistoryModel, TrashingRefusesFilesAndEntriesThatChanged) {
     EXPECT_EQ(model.status(), HistoryViewModel::trashFailed);
 }
 
-TEST_F(HistoryModel, OpeningRevealingAndCopyingGoToTheDesktop) {
+TEST_F(HistoryModel, OpeningRevealingAndCopyingGoToTheDesktopAndARefusalSaysWhyAndWhere) {
     const fs::path file = output("x.png");
     model.openOutput(file);
     EXPECT_EQ(model.status(), HistoryViewModel::introduction);
     desktop.openSucceeds = false;
     model.openOutput(file);
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    // Not opened: its folder shown instead, or named when nothing shows it.
+    EXPECT_EQ(model.status(), "ファイルを開けませんでした。開くアプリを起動できないため、保存先のフォルダを表示しました。");
     EXPECT_EQ(desktop.opened, (std::vector<fs::path>{file, file}));
+    const std::string where = "保存先：" + folderText(file.parent_path());
+    desktop.revealShows = false;
+    model.openOutput(file);
+    EXPECT_EQ(model.status(), "ファイルを開けませんでした。開くアプリもファイルマネージャーも起動できません。" + where);
+    model.revealOutput(file);
+    const std::string unshown = "フォルダを表示できませんでした。ファイルマネージャーが応答しません。" + where;
+    EXPECT_EQ(model.status(), unshown);
 
+    desktop.revealShows = true;
     model.revealOutput(file);
     model.copyURL("https://example.com/");
-    EXPECT_EQ(desktop.revealed, std::vector<fs::path>{file});
+    EXPECT_EQ(desktop.revealed.size(), 4u);
     EXPECT_EQ(desktop.copied, std::vector<std::string>{"https://example.com/"});
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "neither says anything";
+    EXPECT_EQ(model.status(), unshown) << "neither says anything when done";
 }
 
 // A refused open is told once, beside the output it was asked for: the
@@ -544,8 +555,9 @@ TEST_F(HistoryModel, ARefusedOpenIsToldOnceWithItsEntryUntilTheNextOutcome) {
     EXPECT_EQ(model.openRefusal()->entry, again.id);
     EXPECT_EQ(model.status(), HistoryViewModel::introduction);
     // A file no listed entry holds: the status line alone says it.
+    const std::string elsewhere = HistoryViewModel::refusedText(out / "elsewhere.png", true, true);
     model.openOutput(out / "elsewhere.png");
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    EXPECT_EQ(model.status(), elsewhere);
     EXPECT_FALSE(model.openRefusal());
 
     // A reload keeps it while the entry is listed, and drops it after.
@@ -558,7 +570,7 @@ TEST_F(HistoryModel, ARefusedOpenIsToldOnceWithItsEntryUntilTheNextOutcome) {
     model.reload();
     EXPECT_FALSE(model.openRefusal());
     EXPECT_EQ(refusalChanges, beforeDrop + 1);
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed) << "the status line keeps its last word";
+    EXPECT_EQ(model.status(), elsewhere) << "the status line keeps its last word";
 
     // The file opens after all: the refusal is over, announced.
     model.select(single.id);
@@ -569,7 +581,7 @@ TEST_F(HistoryModel, ARefusedOpenIsToldOnceWithItsEntryUntilTheNextOutcome) {
     model.openOutput(shared);
     EXPECT_FALSE(model.openRefusal());
     EXPECT_EQ(refusalChanges, before + 1);
-    EXPECT_EQ(model.status(), HistoryViewModel::openFailed);
+    EXPECT_EQ(model.status(), elsewhere);
 
     // Any other outcome of the section replaces it.
     desktop.openSucceeds = false;

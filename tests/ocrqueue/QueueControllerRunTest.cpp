@@ -504,7 +504,7 @@ TEST_F(Run, PagesOfTheOtherOrientationSayWhichModeReadsThem) {
     openQueue(*c, {{test::writeDocument(tmp / "columns.pdf", 2)}}, c->currentSettings(), false);
     runToEnd(*c);
     ASSERT_EQ(c->snapshot->value().failedPages(), 2);
-    EXPECT_EQ(c->status.get(), BrindlexError::message(ErrorCase::looksVertical));
+    EXPECT_EQ(c->status.get(), QueueController::errorSentence(ErrorCase::looksVertical));
 
     // A run with another failure as well keeps the plain sentence: the
     // other mode would not read that one.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "PortFakes.hpp"
 #include "RunFixtures.hpp"
 #include "support/TextPages.hpp"
 
@@ -146,4 +147,34 @@ TEST(RunRecognition, ATallPageTellsHowFarItIsReadAndACancelStopsItPartWay) {
     EXPECT_EQ(c->status.get(), "処理を中止しました。完成済みページは保持しています。");
     EXPECT_EQ(c->snapshot->value().completedPages(), 0);
     EXPECT_FALSE(c->reading->has_value());
+}
+
+// An item keeps its mode, so a retry after the mode changed reads it in the
+// old one again: the sentence names a way that reads in the new one, and it does.
+TEST(RunRecognition, APageRefusedForItsModeIsToldAWayThatReadsItInTheModeChosenNow) {
+    test::RunRoots roots;
+    const fs::path png = roots.tmp / "横書き.png";
+    const auto bytes = Raster::png(test::renderLines({.width = 1000, .height = 200, .pixelSize = 32}, imageLines).image);
+    test::writeFile(png, std::string(bytes.begin(), bytes.end()));
+    auto confirmer = std::make_shared<test::FakeConfirmer>();
+    QueuePorts ports;
+    ports.confirmer = confirmer;
+    auto c = QueueController::create(std::nullopt, std::nullopt, ports);
+    c->recognitionMode = OCRMode::vertical;
+    c->select({png}, nullptr);
+    test::RunRoots::runToEnd(*c);
+    const QueueInput refused = c->snapshot->value().inputs.at(0);
+    ASSERT_EQ(refused.pages.at(0).error, ErrorCase::looksHorizontal);
+    const std::string told = c->status.get();
+    EXPECT_NE(told.find("「OCRを再実行」"), std::string::npos) << told;
+
+    c->recognitionMode = OCRMode::standard;
+    test::runTask(c->retryFailures(std::map<UUID, std::set<int64_t>>{{refused.id, {1}}}));
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(120)));
+    EXPECT_EQ(c->status.get(), told);
+    // "OCRを再実行": a new trial in the mode chosen now.
+    confirmer->answers = {true};
+    test::runTask(c->startProduct(), std::chrono::seconds(60));
+    ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }, std::chrono::seconds(120)));
+    EXPECT_LE(test::characterErrorRate(joined(imageLines), c->documentPages().at(0).text), 0.05);
 }

@@ -12,6 +12,7 @@ namespace velmora::test {
 class FakeDesktopActions final : public DesktopActions {
 public:
     bool openSucceeds = true;
+    bool revealShows = true;
     std::vector<std::filesystem::path> opened;
     std::vector<std::filesystem::path> revealed;
     std::vector<std::string> copied;
@@ -21,6 +22,10 @@ public:
         return openSucceeds;
     }
     void reveal(const std::filesystem::path& file) override { revealed.push_back(file); }
+    void revealAnswered(const std::filesystem::path& file, std::function<void(bool)> answered) override {
+        reveal(file);
+        answered(revealShows);
+    }
     void copyText(const std::string& text) override { copied.push_back(text); }
 };
 

@@ -379,7 +379,8 @@ TEST_F(HistoryViewTest, ARefusedOpenIsToldOnceUnderItsOutput) {
     for (Gtk::Widget* c = refusal->get_first_child(); c; c = c->get_next_sibling()) parts.push_back(c);
     ASSERT_EQ(parts.size(), 2u);
     EXPECT_TRUE(parts[0]->has_css_class("error"));
-    EXPECT_EQ(dynamic_cast<Gtk::Label*>(parts[1])->get_text().raw(), HistoryViewModel::openFailed);
+    EXPECT_EQ(dynamic_cast<Gtk::Label*>(parts[1])->get_text().raw(),
+              HistoryViewModel::refusedText(print.outputs[1].path, true, true));
     // Nowhere else.
     EXPECT_EQ(named<Gtk::Label>(*view, Names::status)->get_text().raw(), statusBefore);
     EXPECT_FALSE(named<Gtk::Label>(*view, Names::status)->has_css_class("error"));

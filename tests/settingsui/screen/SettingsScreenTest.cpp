@@ -2,15 +2,18 @@
 #include <gtk/gtk.h>
 #include <gtkmm/adjustment.h>
 #include <gtkmm/button.h>
+#include <gtkmm/checkbutton.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/frame.h>
 #include <gtkmm/label.h>
 #include <gtkmm/window.h>
 
+#include "capture/TabRestoration.hpp"
 #include "foundation/OutputAccess.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "gui/DialogAnswers.hpp"
 #include "gui/GtkConfirmation.hpp"
+#include "settingsui/BrowserSettings.hpp"
 #include "settingsui/SettingsScreen.hpp"
 #include "support/TempDir.hpp"
 #include "support/gui/GuiHelpers.hpp"
@@ -46,12 +49,13 @@ protected:
         window.hide();
     }
 
-    // The screen over the store as the file is now, presented.
-    void show() {
-        store.emplace(settingsRoot);
+    // The screen over the store (made now unless a section was), presented.
+    void show(Gtk::Widget* section = nullptr) {
+        if (!section) store.emplace(settingsRoot);
         privacy = Gtk::make_managed<Gtk::Label>("privacy");
         privacy->set_name("privacy.section");
-        screen = Gtk::make_managed<SettingsScreen>(SettingsScreen::Parts{*store, access, nullptr, privacy}, flow);
+        screen = Gtk::make_managed<SettingsScreen>(
+            SettingsScreen::Parts{*store, access, nullptr, section ? section : privacy}, flow);
         window.set_child(*screen);
         window.present();
         ASSERT_TRUE(test::spinUntil([&] { return screen->get_mapped() && screen->get_width() > 0; }));
@@ -323,6 +327,38 @@ TEST_F(SettingsScreenTest, ApplyWritesAnEditOfTheRealFormUnlessTheStoreChangedEl
     g_signal_emit_by_name(cancel->gobj(), "clicked");
     EXPECT_FALSE(flow.wizard.get());
     EXPECT_EQ(named<Gtk::DropDown>("form.product.paper").get_selected(), 1u);
+}
+
+// Only the restore switch of the privacy section is used.
+struct NoSiteData final : SiteDataStores {
+    Task<std::vector<WebsiteDataRecord>> records(bool) override { co_return std::vector<WebsiteDataRecord>{}; }
+    std::shared_ptr<Store> store(bool) override { return nullptr; }
+    bool beginDeletion(bool) override { return false; }
+    void endDeletion(bool) override {}
+};
+struct NoWindows final : PrivacyWindows {
+    std::vector<std::shared_ptr<PrivacyTab>> tabs() const override { return {}; }
+    void saveSnapshot() override {}
+};
+TEST_F(SettingsScreenTest, TheRestoreSwitchOfItsOwnPrivacySectionLeavesTheOtherEditsToApply) {
+    store.emplace(settingsRoot);
+    TabRestoration restoration(tmp / "tabs", *store);
+    show(Gtk::make_managed<BrowserSettings>(
+        PrivacySettings::create(*store, restoration, std::make_shared<NoSiteData>(), std::make_shared<NoWindows>())));
+    // An edit, then the switch (stored at once): both are kept.
+    named<Gtk::DropDown>("form.logDays").set_selected(1);
+    named<Gtk::CheckButton>(BrowserSettings::restoreName).set_active(true);
+    click(SettingsScreen::applyName);
+    EXPECT_EQ(result(), SettingsScreenModel::Sentences::applied);
+    EXPECT_EQ(Json::parse(storedBytes())["logDays"], 90);
+    EXPECT_EQ(Json::parse(storedBytes())["restoreTabs"], true);
+
+    // Another writer's change before the switch still refuses the apply.
+    SettingsStore(settingsRoot).update(&AppPreferences::lazyLoad, false);
+    named<Gtk::CheckButton>(BrowserSettings::restoreName).set_active(false);
+    click(SettingsScreen::applyName);
+    EXPECT_EQ(result(), SettingsScreenModel::Sentences::applyRefused);
+    window.unset_child();  // the section goes before the restoration it uses
 }
 
 TEST_F(SettingsScreenTest, TheRealOpenPanelReadsAFileAndTheSheetAsksBeforeApplying) {

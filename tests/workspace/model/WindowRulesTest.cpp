@@ -125,15 +125,18 @@ TEST(QuitQuestion, SaysWhatItsAnswersMeanForTheWorkFound) {
               "明示保存したファイルやコピー結果は残ります。");
     EXPECT_EQ(running.quitLabel(), "処理を止めて終了");
 
-    // Only edits without their TXT: nothing is processed, nothing stops.
+    // Only edits without their TXT: nothing stops, and the edits stay with
+    // their saved queue for the next start.
     WindowModel::PendingWork edits;
     edits.unsavedEdits = true;
     EXPECT_EQ(edits.informative(),
-              "終了をやめると、TXTを保存してから終了できます。明示保存したファイルやコピー結果は残ります。");
-    EXPECT_EQ(edits.quitLabel(), "TXTを保存せずに終了");
+              "編集は処理一覧とともに保持し、次回の起動後に「再開候補」から続けられます。"
+              "TXTを保存する場合は終了をやめてください。明示保存したファイルやコピー結果は残ります。");
+    EXPECT_EQ(edits.quitLabel(), "編集を保持して終了");
 
     // A private queue's results are lost for good: said only then.
     edits.privateResults = true;
+    EXPECT_EQ(edits.quitLabel(), "TXTを保存せずに終了");
     EXPECT_EQ(edits.informative(),
               "終了をやめると、TXTを保存してから終了できます。プライベートは再起動後に再開できません。"
               "明示保存したファイルやコピー結果は残ります。");
