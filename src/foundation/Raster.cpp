@@ -738,8 +738,10 @@ extern "C" cairo_surface_t* cairo_image_surface_create(cairo_format_t format, in
     static const auto cairoCreate = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "cairo_image_surface_create"));
     using velmora::Raster::drawnPage;
     if (velmora::Raster::PageAdmission* page = drawnPage) {
+        // A mask of one bit a pixel costs an eighth of a byte a pixel, not four.
+        const int stride = cairo_format_stride_for_width(format, std::max(width, 0));
         const bool fits = width <= velmora::Raster::cairoLargestSide && height <= velmora::Raster::cairoLargestSide &&
-                          int64_t{width} * height * velmora::Raster::surfaceBytesPerPixel <= page->room;
+                          int64_t{stride} * height <= page->room;
         if (!fits) {
             page->refused = true;
             // A surface in error, which Poppler checks for and then draws nothing.
