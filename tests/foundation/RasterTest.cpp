@@ -244,8 +244,8 @@ TEST(Raster, AnImageCutShortIsIncompleteAndOnlyPNGOrJPEGContentIsRead) {
     const auto page = test::makeImage(120, 160, 3, [](int x, int y, uint8_t* p) {
         p[0] = p[1] = p[2] = (x / 7 + y / 5) % 3 ? 240 : 20;
     });
-    test::writeFile(dir / "page.png", std::string(reinterpret_cast<const char*>(Raster::png(page).data()),
-                                                  Raster::png(page).size()));
+    const std::vector<uint8_t> png = Raster::png(page);
+    test::writeFile(dir / "page.png", std::string(png.begin(), png.end()));
     test::writeJPEG(dir / "page.jpg", page, 6);
     // An interrupted download: the first half of each file.
     for (const char* name : {"page.png", "page.jpg"}) {
@@ -255,7 +255,6 @@ TEST(Raster, AnImageCutShortIsIncompleteAndOnlyPNGOrJPEGContentIsRead) {
         EXPECT_CASE(Raster::image(dir / (std::string("cut-") + name)), incompleteImages);
         EXPECT_CASE(Raster::preview(dir / (std::string("cut-") + name)), incompleteImages);
     }
-
     // The content decides: a PNG named .jpg and a JPEG named .png read, a
     // TIFF, BMP, GIF, SVG or PNM named .png does not, though the system has
     // loaders for them all.
@@ -285,13 +284,11 @@ TEST(Raster, APhotoOverTheLimitIsDecodedAtAReducedSize) {
     const fs::path photo = dir / "photo.jpg";
     {
         GdkPixbuf* flat = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 6048, 8064);
-        ASSERT_NE(flat, nullptr);
         gdk_pixbuf_fill(flat, 0xd0d0d0ff);
         test::writeJPEG(photo, RasterImage::adopt(flat), 6);
     }
-    ASSERT_LT(fs::file_size(photo), 4u << 20);
     {
-        // Half each way fits 768 MiB; 4 GiB of memory still fits a half.
+        // Half each way fits 768 MiB.
         CaptureBudget::ScopedPhysicalMemory eightGiB(8 * GiB);
         const auto half = Raster::image(photo);
         EXPECT_EQ(half.image.width(), 3024);
