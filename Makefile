@@ -45,9 +45,10 @@ fuzz-long: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	./fuzz/run-long $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_PARALLEL)
 
-# Every page of ../shared/ocr-dev and ../shared/ocr-real and the hostile
-# pages, in every recognition mode, in the fuzz build: SWEEP_WORKERS readings
-# at a time, each in a process of its own. Fails on a crash, a sanitizer
+# Every page of ../shared/ocr-dev and ../shared/ocr-real, the hostile pages
+# and the hostile files (cut, misnamed, oversized), in every recognition
+# mode, in the fuzz build: SWEEP_WORKERS readings at a time, each in a
+# process of its own. Fails on a crash, a sanitizer
 # report, an exception other than a refusal, or a reading over SWEEP_BOUND
 # seconds; run it before a change to src/recognition lands. Logs and texts go
 # to $(FUZZ_BUILD)/ocr-sweep/.

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "foundation/Geometry.hpp"
+#include "support/RasterFiles.hpp"
+#include "support/TempDir.hpp"
 #include "support/TextPages.hpp"
 
 namespace velmora::sweep {
@@ -183,6 +185,68 @@ RasterImage hostilePage(const std::string& name) {
     const auto found = generators().find(name);
     if (found == generators().end()) throw std::invalid_argument("no hostile page named " + name);
     return found->second();
+}
+
+namespace {
+
+void save(const RasterImage& image, const std::filesystem::path& path, const char* type) {
+    GError* error = nullptr;
+    if (!gdk_pixbuf_save(image.pixbuf(), path.c_str(), type, &error, nullptr)) {
+        const std::string message = error ? error->message : type;
+        if (error) g_error_free(error);
+        throw std::runtime_error("saving " + path.string() + ": " + message);
+    }
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> writeHostileFiles(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    std::vector<std::filesystem::path> files;
+    const RasterImage text = proseAt(11);
+    const std::vector<uint8_t> png = Raster::png(text);
+    test::writeFile(folder / "whole.png", std::string(png.begin(), png.end()));
+    test::writeJPEG(folder / "jpeg-named.png", text);
+    for (const char* name : {"whole.png", "jpeg-named.png"}) {
+        const std::string bytes = test::readFile(folder / name);
+        files.push_back(folder / (std::string("cut-half-") + name));
+        test::writeFile(files.back(), bytes.substr(0, bytes.size() / 2));
+    }
+    files.push_back(folder / "jpeg-named.png");
+    std::filesystem::remove(folder / "whole.png");
+    for (const char* type : {"tiff", "bmp"}) {
+        files.push_back(folder / (std::string(type) + "-named.png"));
+        save(text, files.back(), type);
+    }
+    const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xff, 0xff, 0xff, 0, 0, 0,
+                                 ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 'D', 1, 0, ';'};
+    files.push_back(folder / "gif-named.png");
+    test::writeFile(files.back(), std::string(reinterpret_cast<const char*>(gif), sizeof gif));
+    files.push_back(folder / "svg-named.png");
+    test::writeFile(files.back(), "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2480\" height=\"3508\">"
+                                  "<text x=\"200\" y=\"400\" font-size=\"46\">吾輩は猫である。</text></svg>");
+
+    // The text page as a phone's 48-megapixel mode takes it.
+    test::TextLayout photo = page(11);
+    const double scale = 6048.0 / pageWidth;
+    photo.width = 6048;
+    photo.height = 8064;
+    photo.pixelSize *= scale;
+    photo.left *= scale;
+    photo.top *= scale;
+    files.push_back(folder / "photo-48mp.jpg");
+    test::writeJPEG(files.back(), test::renderParagraphs(photo, prose).image);
+
+    files.push_back(folder / "pdf-image-20000.pdf");
+    test::writeImagePagePDF(files.back(), 20000, 20000);
+    files.push_back(folder / "pdf-image-33000.pdf");
+    test::writeImagePagePDF(files.back(), 33000, 8);
+    return files;
+}
+
+Raster::SourceImage loadHostileFile(const std::filesystem::path& file) {
+    if (file.extension() == ".pdf") return {Raster::pdf(file, 0, 300), 1};
+    return Raster::image(file);
 }
 
 }  // namespace velmora::sweep

@@ -3,11 +3,13 @@
 // holds when every reading ends in text or in a refusal with its reason
 // (a BrindlexError): no crash, no sanitizer report, no other exception, and
 // no reading longer than the bound. The pages are those of the development
-// sets (../shared/ocr-dev and ../shared/ocr-real, from their manifests) and
-// the hostile pages drawn at run time.
+// sets (../shared/ocr-dev and ../shared/ocr-real, from their manifests), the
+// hostile pages drawn at run time and the hostile files written at run time
+// into OUT/files, which the reading opens itself: a refusal to open one
+// counts as the reading's refusal.
 //
 // Usage: velmora_ocr_sweep SHARED [sample] [workers=N] [bound=SECONDS] [out=DIR] [only=TEXT,...] [modes=MODE,...]
-//   sample: the hostile pages and the first page of each group of each set
+//   sample: the hostile pages and files and the first page of each group of each set
 //   (the development set's kinds of page, the real set's layouts clean and
 //   degraded) instead of every page.
 // Prints one line per reading, then the figures per mode and the failures
@@ -47,9 +49,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr const char* hostilePrefix = "hostile:";
+constexpr const char* hostileFileGroup = "hostile file";
 
 struct Page {
-    std::string source;  // an image file, or hostilePrefix and a hostile page's name
+    std::string source;  // an image or PDF file, or hostilePrefix and a hostile page's name
     std::string label;  // <set>/<stem>
     std::string group;  // the set and the kind of page
     bool degraded = false;
@@ -143,9 +146,10 @@ void writeResult(const fs::path& file, const Result& r) {
     try {
         RasterImage image;
         uint32_t orientation = 1;
+        const bool hostileFile = job.page->group == hostileFileGroup;
         if (job.page->source.rfind(hostilePrefix, 0) == 0) {
             image = sweep::hostilePage(job.page->source.substr(std::string(hostilePrefix).size()));
-        } else {
+        } else if (!hostileFile) {
             const Raster::SourceImage source = Raster::image(job.page->source);
             image = source.image;
             orientation = source.orientation;
@@ -155,6 +159,11 @@ void writeResult(const fs::path& file, const Result& r) {
         const double start = processorSeconds();
         const auto wallStart = Clock::now();
         try {
+            if (hostileFile) {
+                const Raster::SourceImage source = sweep::loadHostileFile(job.page->source);
+                image = source.image;
+                orientation = source.orientation;
+            }
             text = OCREngine::recognize(image, orientation, 1, settings, [] { return false; }).text();
             r.outcome = "text";
             r.detail = std::to_string(text.size()) + " bytes";
@@ -259,8 +268,13 @@ int main(int argc, char** argv) {
     // One core per reading: the workers share the machine.
     ::setenv("OMP_THREAD_LIMIT", "1", 0);
 
+    fs::remove_all(out);
+    for (const char* sub : {"logs", "results", "text"}) fs::create_directories(out / sub);
     std::vector<Page> pages;
     for (const std::string& name : sweep::hostilePageNames()) pages.push_back({hostilePrefix + name, "hostile/" + name, "hostile"});
+    for (const fs::path& file : sweep::writeHostileFiles(out / "files")) {
+        pages.push_back({file.string(), "hostile-file/" + file.filename().string(), hostileFileGroup});
+    }
     for (const char* set : {"ocr-dev", "ocr-real"}) {
         std::vector<Page> some = manifest(fs::path(shared) / set);
         if (some.empty()) {
@@ -294,8 +308,6 @@ int main(int argc, char** argv) {
             jobs.push_back({&p, mode, name});
         }
     }
-    fs::remove_all(out);
-    for (const char* sub : {"logs", "results", "text"}) fs::create_directories(out / sub);
     std::printf("%zu pages in %zu modes, %zu readings, %d at a time, bound %.0f processor s a reading; logs in %s\n", pages.size(),
                 modes.size(), jobs.size(), workers, bound, out.c_str());
     std::fflush(stdout);

@@ -7,8 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "capture/DownloadStage.hpp"
 #include "capture/TabRestoration.hpp"
@@ -28,6 +32,7 @@
 #include "ocrjobs/OCRDecorationState.hpp"
 #include "support/FuzzFixtures.hpp"
 #include "support/FuzzSupport.hpp"
+#include "support/RasterFiles.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -70,6 +75,47 @@ std::vector<uint8_t> retyped(const std::vector<uint8_t>& bytes, const std::strin
     Json j = JSON::parse(bytes);
     j[key] = Json::array({true});
     return JSON::bytes(j);
+}
+
+// Originals of the OCR section: small whole pages, the same cut at half,
+// other formats under a PNG name, a frame header past the load limit and a
+// PDF page whose image is too long for cairo.
+void sourceFiles(const fs::path& work) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 24, 16);
+    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24 * 3; ++x) pixels[y * gdk_pixbuf_get_rowstride(pixbuf) + x] = static_cast<guchar>(x * y);
+    }
+    auto saved = [&](const char* type) {
+        gchar* buffer = nullptr;
+        gsize size = 0;
+        if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, type, nullptr, nullptr)) {
+            throw std::runtime_error(std::string("saving a ") + type + " seed");
+        }
+        std::vector<uint8_t> bytes(buffer, buffer + size);
+        g_free(buffer);
+        return bytes;
+    };
+    const std::vector<uint8_t> png = saved("png"), jpeg = saved("jpeg");
+    for (const auto& [name, bytes] : {std::pair{"page.png", png}, std::pair{"page.jpg", jpeg}}) {
+        put("source_file", name, bytes);
+        put("source_file", std::string(name) + "-half", {bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)});
+    }
+    put("source_file", "tiff", saved("tiff"));
+    put("source_file", "bmp", saved("bmp"));
+    g_object_unref(pixbuf);
+    put("source_file", "svg", bytesOf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>"));
+    std::vector<uint8_t> wide = jpeg;
+    for (std::size_t i = 0; i + 9 < wide.size(); ++i) {
+        if (wide[i] == 0xff && wide[i + 1] == 0xc0) {
+            wide[i + 5] = wide[i + 7] = 0xea;
+            wide[i + 6] = wide[i + 8] = 0x60;
+            break;
+        }
+    }
+    put("source_file", "jpeg-60000", wide);
+    test::writeImagePagePDF(work / "line.pdf", 33000, 1);
+    put("source_file", "pdf-image-33000", slurp(work / "line.pdf"));
 }
 
 void preferences(const fs::path& work) {
@@ -407,6 +453,7 @@ int main(int argc, char** argv) {
         history(work);
         pageResults(work);
         downloadStages(work);
+        sourceFiles(work);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "writing the seeds failed: %s\n", e.what());
         return 1;

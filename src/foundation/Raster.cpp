@@ -1,5 +1,6 @@
 #include "foundation/Raster.hpp"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,17 +110,162 @@ UniqueFD openSource(const std::filesystem::path& url) {
     return fd;
 }
 
+// The image formats a page may come in, told by the file's first bytes: a
+// name says nothing of what a file holds, and every other decoder of the
+// system is kept away from bytes that are not a page image.
+enum class ImageFormat { png, jpeg, tiff };
+
+constexpr uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+std::optional<ImageFormat> formatOf(const uint8_t* data, std::size_t size, TIFF tiff) {
+    if (size >= sizeof pngSignature && std::memcmp(data, pngSignature, sizeof pngSignature) == 0) {
+        return ImageFormat::png;
+    }
+    if (size >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff) return ImageFormat::jpeg;
+    if (tiff == TIFF::accepted && size >= 4 &&
+        (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0)) {
+        return ImageFormat::tiff;
+    }
+    return std::nullopt;
+}
+
+// Follows a PNG's chunks or a JPEG's segments as the bytes arrive, to tell
+// whether the file goes on to the end its format marks. The decoders fill
+// the rows of a cut file with grey or black and report success. (A TIFF's
+// parts are found through offsets, and libtiff refuses one that points past
+// the end.)
+class FormatEnd {
+public:
+    explicit FormatEnd(ImageFormat format)
+        : format_(format), skip_(format == ImageFormat::png ? 8 : 2), reached_(format == ImageFormat::tiff) {}
+
+    void feed(const uint8_t* data, std::size_t size) {
+        const uint8_t* end = data + size;
+        while (data < end && !reached_) {
+            if (skip_ > 0) {
+                const auto n = static_cast<int64_t>(std::min<std::ptrdiff_t>(end - data, skip_));
+                data += n;
+                skip_ -= n;
+                if (skip_ == 0 && format_ == ImageFormat::png && lastChunk_) reached_ = true;
+                continue;
+            }
+            if (format_ == ImageFormat::png) {
+                pngByte(*data++);
+            } else if (state_ == Jpeg::entropy) {
+                // Compressed data runs to the next marker, which starts with 0xff.
+                const void* mark = std::memchr(data, 0xff, static_cast<std::size_t>(end - data));
+                data = mark ? static_cast<const uint8_t*>(mark) + 1 : end;
+                if (mark) state_ = Jpeg::entropyMark;
+            } else {
+                jpegByte(*data++);
+            }
+        }
+    }
+
+    bool reached() const { return reached_; }
+
+private:
+    enum class Jpeg { marker, code, lengthHigh, lengthLow, entropy, entropyMark };
+
+    // Each chunk: a 4-byte length, a 4-byte type, the data and a 4-byte CRC;
+    // IEND is the last.
+    void pngByte(uint8_t b) {
+        header_[have_++] = b;
+        if (have_ < 8) return;
+        have_ = 0;
+        const uint32_t length = (uint32_t{header_[0]} << 24) | (uint32_t{header_[1]} << 16) |
+                                (uint32_t{header_[2]} << 8) | header_[3];
+        lastChunk_ = std::memcmp(header_ + 4, "IEND", 4) == 0;
+        skip_ = int64_t{length} + 4;
+    }
+
+    // Markers 0xff xx; all but the standalone ones (start, restart, end)
+    // carry a 2-byte length. After a start of scan comes compressed data,
+    // where 0xff 0x00 is a data byte and 0xff 0xd0 to 0xd7 a restart.
+    void jpegByte(uint8_t b) {
+        switch (state_) {
+        case Jpeg::marker:
+            // Bytes between segments are skipped, as libjpeg skips them.
+            if (b == 0xff) state_ = Jpeg::code;
+            break;
+        case Jpeg::entropyMark:
+            if (b == 0x00 || (b >= 0xd0 && b <= 0xd7)) {
+                state_ = Jpeg::entropy;
+                break;
+            }
+            [[fallthrough]];
+        case Jpeg::code:
+            if (b == 0xff) break;
+            if (b == 0xd9) {
+                reached_ = true;
+            } else if (b == 0xd8 || b == 0x01 || b == 0x00 || (b >= 0xd0 && b <= 0xd7)) {
+                state_ = Jpeg::marker;
+            } else {
+                scan_ = b == 0xda;
+                state_ = Jpeg::lengthHigh;
+            }
+            break;
+        case Jpeg::lengthHigh:
+            length_ = b << 8;
+            state_ = Jpeg::lengthLow;
+            break;
+        case Jpeg::lengthLow:
+            skip_ = std::max((length_ | b) - 2, 0);
+            state_ = scan_ ? Jpeg::entropy : Jpeg::marker;
+            break;
+        case Jpeg::entropy: break;
+        }
+    }
+
+    ImageFormat format_;
+    int64_t skip_;
+    bool reached_;
+    uint8_t header_[8] = {};
+    int have_ = 0;
+    bool lastChunk_ = false;
+    Jpeg state_ = Jpeg::marker;
+    int length_ = 0;
+    bool scan_ = false;
+};
+
+// JPEG denominators libjpeg decodes at directly, without the whole image
+// first; a quarter of a 48-megapixel photo still gives an A4 page about
+// 180 dots per inch, enough for its text, and an eighth would not.
+constexpr int reducedDenominators[] = {2, 4};
+
+// The size an image is decoded at: its own when the estimate of handling it
+// fits the load limit. A JPEG over it (a phone camera's high-resolution
+// photo) is decoded at the largest reduction that fits, as recognition needs
+// far fewer pixels than such a photo has; a PNG or TIFF is decoded whole
+// before any scaling, so it is refused.
+std::pair<int, int> admittedSize(ImageFormat format, int width, int height) {
+    const int64_t limit = CaptureBudget::loadLimit();
+    if (CaptureBudget::estimate(width, height) <= limit) return {width, height};
+    if (format == ImageFormat::jpeg) {
+        for (int d : reducedDenominators) {
+            const int w = (width + d - 1) / d;
+            const int h = (height + d - 1) / d;
+            if (CaptureBudget::estimate(w, h) <= limit) return {w, h};
+        }
+    }
+    raise(ErrorCase::budgetExceeded);
+}
+
 struct LoadState {
+    ImageFormat format;
     std::optional<BrindlexError> refusal;
 };
 
 // Runs once the decoder knows the size and before it allocates the bitmap.
 // A size of 0 × 0 makes every loader stop with an error instead of
-// allocating, which is how the refusal keeps memory untouched.
+// allocating, which is how the refusal keeps memory untouched. A reduced
+// size that is a JPEG scale libjpeg decodes at leaves the loader nothing to
+// rescale.
 void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     auto* state = static_cast<LoadState*>(data);
     try {
-        CaptureBudget::checkLoad(width, height);
+        const auto [w, h] = admittedSize(state->format, width, height);
+        if (w != width || h != height) gdk_pixbuf_loader_set_size(loader, w, h);
     } catch (const BrindlexError& e) {
         state->refusal = e;
         gdk_pixbuf_loader_set_size(loader, 0, 0);
@@ -128,12 +274,30 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
 
 // Decodes the first image of a file through one descriptor, so the size that
 // was checked is the size of the bytes that are decoded.
-GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
+GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url, TIFF tiff) {
     UniqueFD fd = openSource(url);
 
-    GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
-    LoadState state;
+    std::vector<uint8_t> buffer(readChunk);
+    auto readSome = [&]() -> std::size_t {
+        for (;;) {
+            const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) raise(ErrorCase::invalidInput);
+        }
+    };
+    // A regular file gives a whole first chunk, or all of a smaller file.
+    std::size_t n = readSome();
+    const std::optional<ImageFormat> format = formatOf(buffer.data(), n, tiff);
+    if (!format) raise(ErrorCase::invalidInput);
+
+    const char* loaderName = *format == ImageFormat::png ? "png" : *format == ImageFormat::jpeg ? "jpeg" : "tiff";
+    GError* typeError = nullptr;
+    GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(loaderName, &typeError));
+    ErrorPtr heldTypeError(typeError);
+    if (!loader) raise(ErrorCase::invalidInput);
+    LoadState state{*format, std::nullopt};
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSizePrepared), &state);
+    FormatEnd formatEnd(*format);
 
     auto abandon = [&](ErrorCase fallback) {
         // The loader reports the abandoned decode as an error of its own;
@@ -145,22 +309,21 @@ GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
         raise(fallback);
     };
 
-    std::vector<uint8_t> buffer(readChunk);
-    bool any = false;
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            abandon(ErrorCase::invalidInput);
-        }
-        if (n == 0) break;
-        any = true;
+    while (n > 0) {
+        formatEnd.feed(buffer.data(), n);
         GError* error = nullptr;
         const bool ok = gdk_pixbuf_loader_write(loader.get(), buffer.data(), static_cast<gsize>(n), &error);
         ErrorPtr held(error);
         if (!ok || state.refusal) abandon(ErrorCase::invalidInput);
+        try {
+            n = readSome();
+        } catch (const BrindlexError&) {
+            abandon(ErrorCase::invalidInput);
+        }
     }
-    if (!any) abandon(ErrorCase::invalidInput);
+    // A file cut short (an interrupted download or copy) is not a page, even
+    // where the decoder made one of it.
+    if (!formatEnd.reached()) abandon(ErrorCase::incompleteImages);
 
     GError* error = nullptr;
     const bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
@@ -169,8 +332,7 @@ GObjectPtr<GdkPixbuf> loadChecked(const std::filesystem::path& url) {
     GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
     if (!closed || !pixbuf) raise(ErrorCase::invalidInput);
     GObjectPtr<GdkPixbuf> result(GDK_PIXBUF(g_object_ref(pixbuf)));
-    // A decoder that cannot load incrementally only reports its size after
-    // decoding; the estimate still decides whether the page may go on.
+    // The estimate still decides whether the page may go on.
     CaptureBudget::checkLoad(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
     if (!isPlainRGB(pixbuf)) raise(ErrorCase::invalidInput);
     return result;
@@ -342,10 +504,34 @@ std::pair<int, int> pageSize(PopplerPage* page, double dpi) {
     return {width, height};
 }
 
+// Poppler decodes every image a page draws into a cairo image surface of
+// the image's own size, whatever size it is drawn at (1.6 GB for one of
+// 20,000 pixels square on an A4 page), and leaves out, without a word, one
+// that cairo cannot make (over 32,767 pixels a side). While a page is drawn,
+// the surfaces Poppler asks cairo for are admitted here, against what the
+// load limit leaves beside the page's own bitmap, and one refused fails the
+// page instead of being decoded or dropped.
+struct PageAdmission {
+    int64_t room = 0;
+    bool refused = false;
+};
+thread_local PageAdmission* drawnPage = nullptr;
+
+constexpr int cairoLargestSide = 32767;
+constexpr int64_t surfaceBytesPerPixel = 4;
+
+// What the images of a page of that size may hold while it is drawn.
+int64_t imageRoom(int width, int height) {
+    return CaptureBudget::loadLimit() - CaptureBudget::fixedOverhead -
+           int64_t{width} * height * surfaceBytesPerPixel;
+}
+
 // Draws the page on white into the surface, whose first row is the page's
 // row `top`: shifted by a whole number of device pixels, so that outlines
 // and glyphs fall on the same pixels as in a surface of the whole page.
-void renderRows(PopplerPage* page, cairo_surface_t* surface, int top, double dpi) {
+// An image over the room the page's size leaves is dimensionOverflow.
+void renderRows(PopplerPage* page, cairo_surface_t* surface, int top, double dpi, int64_t room) {
+    PageAdmission admission{room, false};
     {
         std::unique_ptr<cairo_t, ContextDestroy> cr(cairo_create(surface));
         cairo_set_source_rgb(cr.get(), 1, 1, 1);
@@ -353,7 +539,10 @@ void renderRows(PopplerPage* page, cairo_surface_t* surface, int top, double dpi
         cairo_translate(cr.get(), 0, -top);
         const double scale = dpi / pointsPerInch;
         cairo_scale(cr.get(), scale, scale);
+        drawnPage = &admission;
         poppler_page_render(page, cr.get());
+        drawnPage = nullptr;
+        if (admission.refused) raise(ErrorCase::dimensionOverflow);
         if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::renderFailed);
     }
     cairo_surface_flush(surface);
@@ -380,8 +569,8 @@ bool opaqueRow(const uint8_t* row, int64_t width) {
 
 }  // namespace
 
-SourceImage image(const std::filesystem::path& url) {
-    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url);
+SourceImage image(const std::filesystem::path& url, TIFF tiff) {
+    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url, tiff);
     SourceImage result;
     result.orientation = orientationOf(pixbuf.get());
     result.image = RasterImage::adopt(pixbuf.release());
@@ -389,7 +578,7 @@ SourceImage image(const std::filesystem::path& url) {
 }
 
 RasterImage preview(const std::filesystem::path& url) {
-    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url);
+    GObjectPtr<GdkPixbuf> pixbuf = loadChecked(url, TIFF::refused);
     GdkPixbuf* upright = gdk_pixbuf_apply_embedded_orientation(pixbuf.get());
     if (!upright) raise(ErrorCase::invalidInput);
     return RasterImage::adopt(upright);
@@ -411,7 +600,7 @@ RasterImage pdf(const std::filesystem::path& url, int page, double dpi, const st
     std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);
-    renderRows(pdfPage.get(), surface.get(), 0, dpi);
+    renderRows(pdfPage.get(), surface.get(), 0, dpi, imageRoom(width, height));
 
     GdkPixbuf* out = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
     if (!out) raise(ErrorCase::renderFailed);
@@ -452,6 +641,7 @@ std::vector<uint8_t> PDFPages::png(int page, double dpi, int64_t bandBytes) cons
     std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, band));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) raise(ErrorCase::budgetExceeded);
     std::vector<uint8_t> scratch(static_cast<std::size_t>(width) * 3);
+    const int64_t room = imageRoom(width, height);
     const unsigned char* data = cairo_image_surface_get_data(surface.get());
     const int stride = cairo_image_surface_get_stride(surface.get());
 
@@ -460,17 +650,27 @@ std::vector<uint8_t> PDFPages::png(int page, double dpi, int64_t bandBytes) cons
     source.height = static_cast<uint32_t>(height);
     source.alpha = false;
     int top = -1;
-    source.row = [&](uint32_t y) {
+    // A band that cannot be drawn stops the encoder, which knows no reasons.
+    std::optional<BrindlexError> refusal;
+    source.row = [&](uint32_t y) -> const uint8_t* {
         const int row = static_cast<int>(y);
         if (top < 0 || row >= top + band) {
             top = row - row % band;
-            renderRows(pdfPage.get(), surface.get(), top, dpi);
+            try {
+                renderRows(pdfPage.get(), surface.get(), top, dpi, room);
+            } catch (const BrindlexError& e) {
+                refusal = e;
+                return nullptr;
+            }
         }
         rgbRow(data + static_cast<std::ptrdiff_t>(stride) * (row - top), scratch.data(), width);
         return scratch.data();
     };
     std::vector<uint8_t> out;
-    if (!encodePNG(source, &out)) raise(ErrorCase::renderFailed);
+    if (!encodePNG(source, &out)) {
+        if (refusal) throw *refusal;
+        raise(ErrorCase::renderFailed);
+    }
     return out;
 }
 
@@ -529,3 +729,24 @@ std::optional<std::vector<uint8_t>> opaquePNG(const PixelBuffer& buffer, const s
 
 }  // namespace Raster
 }  // namespace velmora
+
+// Every cairo image surface of the process is made here (this definition
+// comes before cairo's own for every library); only those Poppler asks for
+// while a page is drawn on this thread are admitted against the page's room.
+extern "C" cairo_surface_t* cairo_image_surface_create(cairo_format_t format, int width, int height) {
+    using Create = cairo_surface_t* (*)(cairo_format_t, int, int);
+    static const auto cairoCreate = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "cairo_image_surface_create"));
+    using velmora::Raster::drawnPage;
+    if (velmora::Raster::PageAdmission* page = drawnPage) {
+        // A mask of one bit a pixel costs an eighth of a byte a pixel, not four.
+        const int stride = cairo_format_stride_for_width(format, std::max(width, 0));
+        const bool fits = width <= velmora::Raster::cairoLargestSide && height <= velmora::Raster::cairoLargestSide &&
+                          int64_t{stride} * height <= page->room;
+        if (!fits) {
+            page->refused = true;
+            // A surface in error, which Poppler checks for and then draws nothing.
+            return cairoCreate(format, -1, -1);
+        }
+    }
+    return cairoCreate(format, width, height);
+}

@@ -60,17 +60,26 @@ struct SourceImage {
     uint32_t orientation = 1;
 };
 
-// The size is read from the file's header and checked against the load limit
-// before any pixel is decoded.
-SourceImage image(const std::filesystem::path& url);
+// Whether a TIFF is read: only the single-file reading offers it.
+enum class TIFF { refused, accepted };
 
-// The whole image upright (its orientation applied), under the same load
-// limit as image(), so a huge file cannot exhaust memory in a preview either.
+// The file's content decides its format: PNG or JPEG (and TIFF where it is
+// accepted), whatever its name; anything else is invalidInput, and a PNG or
+// JPEG that stops before the end its format marks (an interrupted download)
+// is incompleteImages. The size is read from the file's header and checked
+// against the load limit before any pixel is decoded; a JPEG over it is
+// decoded at a half or a quarter of its size where that fits.
+SourceImage image(const std::filesystem::path& url, TIFF tiff = TIFF::refused);
+
+// The whole image upright (its orientation applied), read as image() reads
+// it, so a huge file cannot exhaust memory in a preview either.
 RasterImage preview(const std::filesystem::path& url);
 
 // One page (zero-based) rendered at dpi on white, with the page's rotation
 // applied. A locked document needs its password; a password given for an
-// unlocked one is ignored.
+// unlocked one is ignored. An image of the page that would not fit beside
+// the page's bitmap within the load limit, or that cairo cannot hold, is
+// dimensionOverflow rather than decoded or left out.
 RasterImage pdf(const std::filesystem::path& url, int page, double dpi,
                 const std::optional<std::string>& password = std::nullopt);
 

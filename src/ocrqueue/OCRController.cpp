@@ -211,7 +211,7 @@ void OCRController::runThread(const std::weak_ptr<OCRController>& weak, const st
 OCRController::Ending OCRController::runImage(const Run& run) {
     Ending ending;
     try {
-        Raster::SourceImage loaded = Raster::image(run.input);
+        Raster::SourceImage loaded = Raster::image(run.input, Raster::TIFF::accepted);
         OCRAdmission& gate = OCRAdmission::shared();
         if (!gate.acquire(*run.control)) raise(ErrorCase::cancelled);
         PageResult result;

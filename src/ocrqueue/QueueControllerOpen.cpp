@@ -9,6 +9,9 @@ namespace velmora {
 namespace {
 
 constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください。";
+// The load limit's own sentence speaks of the web capture's width, which
+// the OCR section has not.
+constexpr const char* oversizeSentence = "画像の画素数が多すぎて読み込めません。画像を縮小してから開き直してください。";
 constexpr const char* lockedSentence =
     "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。";
 
@@ -23,6 +26,9 @@ std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
         }
     } catch (const BrindlexError& e) {
         if (e.errorCase() == ErrorCase::lockedPDF) return std::nullopt;
+        if (e.errorCase() == ErrorCase::budgetExceeded || e.errorCase() == ErrorCase::dimensionOverflow) {
+            return std::string(oversizeSentence);
+        }
         return std::string(e.what());
     } catch (const std::exception&) {
         return BrindlexError::message(ErrorCase::invalidInput);

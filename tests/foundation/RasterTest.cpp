@@ -194,16 +194,19 @@ TEST(Raster, OversizeImageIsRefusedBeforeDecoding) {
     EXPECT_CASE(Raster::preview(huge), budgetExceeded);
 }
 
-TEST(Raster, HeaderSizesPastTheArithmeticAreDimensionOverflow) {
+TEST(Raster, HeaderSizesOverTheLimitAreRefused) {
     test::TempDir dir;
-    // A PNM header may declare any size; the pixels need not be there for
-    // the size to be judged.
-    test::writeFile(dir / "vast.ppm", "P6\n2000000000 2000000000\n255\n" + std::string(1000, '\0'));
-    test::writeFile(dir / "wide.ppm", "P6\n60000 60000\n255\n" + std::string(1000, '\0'));
-    EXPECT_CASE(Raster::image(dir / "vast.ppm"), dimensionOverflow);
-    EXPECT_CASE(Raster::preview(dir / "vast.ppm"), dimensionOverflow);
-    EXPECT_CASE(Raster::image(dir / "wide.ppm"), budgetExceeded);
-    EXPECT_CASE(Raster::preview(dir / "wide.ppm"), budgetExceeded);
+    // A JPEG's frame header may declare any size up to 65535 a side; the
+    // pixels need not be there for the size to be judged, and not even a
+    // decode at an eighth of it would fit.
+    test::writeJPEG(dir / "small.jpg", test::makeImage(16, 16, 3, [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 90; }));
+    std::string bytes = test::readFile(dir / "small.jpg");
+    const std::size_t frame = bytes.find("\xff\xc0");
+    ASSERT_NE(frame, std::string::npos);
+    bytes.replace(frame + 5, 4, "\xea\x60\xea\x60");
+    test::writeFile(dir / "wide.jpg", bytes);
+    EXPECT_CASE(Raster::image(dir / "wide.jpg"), budgetExceeded);
+    EXPECT_CASE(Raster::preview(dir / "wide.jpg"), budgetExceeded);
 }
 
 TEST(Raster, LoadLimitFollowsPhysicalMemoryWithAFloor) {
@@ -228,13 +231,77 @@ TEST(Raster, UnreadableImagesAreInvalidInput) {
     test::TempDir dir;
     test::writeFile(dir / "text.png", "this is not an image");
     test::writeFile(dir / "empty.png", "");
-    solidPNG(dir / "whole.png", 64, 64);
-    test::writeFile(dir / "cut.png", test::readFile(dir / "whole.png").substr(0, 40));
     fs::create_directory(dir / "folder.png");
     ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    for (const char* name : {"text.png", "empty.png", "cut.png", "folder.png", "pipe.png", "missing.png"}) {
+    for (const char* name : {"text.png", "empty.png", "folder.png", "pipe.png", "missing.png"}) {
         EXPECT_CASE(Raster::image(dir / name), invalidInput);
         EXPECT_CASE(Raster::preview(dir / name), invalidInput);
+    }
+}
+
+TEST(Raster, AnImageCutShortIsIncompleteAndOnlyPNGOrJPEGContentIsRead) {
+    test::TempDir dir;
+    const auto page = test::makeImage(120, 160, 3, [](int x, int y, uint8_t* p) {
+        p[0] = p[1] = p[2] = (x / 7 + y / 5) % 3 ? 240 : 20;
+    });
+    const std::vector<uint8_t> png = Raster::png(page);
+    test::writeFile(dir / "page.png", std::string(png.begin(), png.end()));
+    test::writeJPEG(dir / "page.jpg", page, 6);
+    // An interrupted download: the first half of each file.
+    for (const char* name : {"page.png", "page.jpg"}) {
+        const std::string whole = test::readFile(dir / name);
+        test::writeFile(dir / (std::string("cut-") + name), whole.substr(0, whole.size() / 2));
+        EXPECT_EQ(Raster::image(dir / name).image.height(), 160) << name;
+        EXPECT_CASE(Raster::image(dir / (std::string("cut-") + name)), incompleteImages);
+        EXPECT_CASE(Raster::preview(dir / (std::string("cut-") + name)), incompleteImages);
+    }
+    // The content decides: a PNG named .jpg and a JPEG named .png read, a
+    // TIFF, BMP, GIF, SVG or PNM named .png does not, though the system has
+    // loaders for them all.
+    fs::copy_file(dir / "page.png", dir / "png.jpg");
+    fs::copy_file(dir / "page.jpg", dir / "jpeg.png");
+    EXPECT_EQ(Raster::image(dir / "png.jpg").image.width(), 120);
+    EXPECT_EQ(Raster::image(dir / "jpeg.png").orientation, 6u);
+    for (const char* type : {"tiff", "bmp"}) {
+        ASSERT_TRUE(gdk_pixbuf_save(page.pixbuf(), (dir / (std::string(type) + ".png")).c_str(), type, nullptr, nullptr));
+    }
+    // One white pixel.
+    const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xff, 0xff, 0xff, 0, 0, 0,
+                                 ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 'D', 1, 0, ';'};
+    test::writeFile(dir / "gif.png", std::string(reinterpret_cast<const char*>(gif), sizeof gif));
+    test::writeFile(dir / "svg.png", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>");
+    test::writeFile(dir / "pnm.png", "P6\n2 2\n255\n" + std::string(12, '\x80'));
+    for (const char* name : {"tiff.png", "bmp.png", "gif.png", "svg.png", "pnm.png"}) {
+        EXPECT_CASE(Raster::image(dir / name), invalidInput);
+        EXPECT_CASE(Raster::preview(dir / name), invalidInput);
+    }
+}
+
+TEST(Raster, APhotoOverTheLimitIsDecodedAtAReducedSize) {
+    test::TempDir dir;
+    // A phone camera's high-resolution mode, 6048 × 8064, held sideways; of
+    // one colour, so the file is small.
+    const fs::path photo = dir / "photo.jpg";
+    {
+        GdkPixbuf* flat = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 6048, 8064);
+        gdk_pixbuf_fill(flat, 0xd0d0d0ff);
+        test::writeJPEG(photo, RasterImage::adopt(flat), 6);
+    }
+    {
+        // Half each way fits 768 MiB.
+        CaptureBudget::ScopedPhysicalMemory eightGiB(8 * GiB);
+        const auto half = Raster::image(photo);
+        EXPECT_EQ(half.image.width(), 3024);
+        EXPECT_EQ(half.image.height(), 4032);
+        EXPECT_EQ(half.orientation, 6u);
+        const RasterImage upright = Raster::preview(photo);
+        EXPECT_EQ(upright.width(), 4032);
+        EXPECT_EQ(upright.height(), 3024);
+    }
+    {
+        // Under the 384 MiB floor only a quarter fits.
+        CaptureBudget::ScopedPhysicalMemory twoGiB(2 * GiB);
+        EXPECT_EQ(Raster::image(photo).image.width(), 1512);
     }
 }
 
@@ -327,6 +394,21 @@ TEST(Raster, OversizePagesAreRefused) {
     CaptureBudget::ScopedPhysicalMemory twoGiB(2 * GiB);
     EXPECT_CASE(Raster::pdf(letter, 0, 600), budgetExceeded);
     EXPECT_EQ(Raster::pdf(letter, 0, 300).width(), 2550);
+}
+
+TEST(Raster, APageImageBeyondWhatThePageLeavesFailsThePage) {
+    test::TempDir dir;
+    // A line of 33,000 pixels, more than cairo can hold, and a square of
+    // 5,200 pixels a side, which Poppler would decode into 108 MB.
+    test::writeImagePagePDF(dir / "line.pdf", 33000, 1);
+    test::writeImagePagePDF(dir / "square.pdf", 5200, 5200);
+    CaptureBudget::ScopedPhysicalMemory eightGiB(8 * GiB);
+    EXPECT_CASE(Raster::pdf(dir / "line.pdf", 0, 300), dimensionOverflow);
+    EXPECT_CASE(Raster::PDFPages(dir / "line.pdf").png(0, 300), dimensionOverflow);
+    // The square fits beside an A4 page with 768 MiB, not with 384 MiB.
+    EXPECT_TRUE(dark(Raster::pdf(dir / "square.pdf", 0, 300), 1000, 300));
+    CaptureBudget::ScopedPhysicalMemory twoGiB(2 * GiB);
+    EXPECT_CASE(Raster::pdf(dir / "square.pdf", 0, 300), dimensionOverflow);
 }
 
 TEST(Raster, NonPDFFilesAreInvalidInput) {

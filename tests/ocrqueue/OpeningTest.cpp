@@ -7,7 +7,9 @@
 
 #include "PortFakes.hpp"
 #include "RunFixtures.hpp"
+#include "foundation/CaptureBudget.hpp"
 #include "support/MainLoop.hpp"
+#include "support/RasterFiles.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -128,6 +130,15 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
         EXPECT_FALSE(c->engine) << name;
         EXPECT_TRUE(c->savedQueues->empty()) << name;
         EXPECT_FALSE(fs::exists(c->parent)) << name;
+    }
+    {
+        // An image too large for memory even when reduced is refused in the
+        // OCR section's words: 3400 × 3400 is over the 384 MiB limit.
+        CaptureBudget::ScopedPhysicalMemory twoGiB(uint64_t{2} << 30);
+        test::writePNG(tmp / "poster.png", 3400, 3400, 3, [](int, uint8_t* row) { std::fill(row, row + 3400 * 3, 200); });
+        open(*c, {tmp / "poster.png"});
+        EXPECT_EQ(c->status.get(), "poster.png：画像の画素数が多すぎて読み込めません。画像を縮小してから開き直してください。");
+        EXPECT_FALSE(c->engine);
     }
     // A document that opens is announced; a locked one waits for its
     // password without a refusal.

@@ -3,6 +3,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <stdexcept>
@@ -129,6 +130,29 @@ void writeRawPDF(const std::filesystem::path& path, const std::vector<std::strin
     out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
     writeFile(path, out);
+}
+
+void writeImagePagePDF(const std::filesystem::path& path, int imageWidth, int imageHeight) {
+    const int rowBytes = (imageWidth + 7) / 8;
+    std::string data;
+    for (int y = 0; y < imageHeight; ++y) {
+        const char value = (y / 400) % 2 ? '\xff' : '\0';
+        for (int left = rowBytes; left > 0; left -= 128) {
+            const int run = std::min(left, 128);
+            data += static_cast<char>(257 - run);
+            data += value;
+        }
+    }
+    data += '\x80';
+    const std::string content = "q 495 0 0 742 50 50 cm /Im Do Q";
+    writeRawPDF(path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] "
+                       "/Resources << /XObject << /Im 5 0 R >> >> /Contents 4 0 R >>",
+                       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+                       "<< /Type /XObject /Subtype /Image /Width " + std::to_string(imageWidth) + " /Height " +
+                           std::to_string(imageHeight) +
+                           " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /RunLengthDecode /Length " +
+                           std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream"});
 }
 
 int runProgram(const std::vector<std::string>& argv) {

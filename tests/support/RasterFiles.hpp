@@ -40,6 +40,11 @@ void writeHandmadePDF(const std::filesystem::path& path, double width, double he
 // with its cross-reference table.
 void writeRawPDF(const std::filesystem::path& path, const std::vector<std::string>& objects);
 
+// An A4 page holding one grey image of one bit a pixel inside margins of 50
+// points, in bands of 400 rows, black first, then white; packed with the
+// run-length filter, so the file stays small however many pixels it has.
+void writeImagePagePDF(const std::filesystem::path& path, int imageWidth, int imageHeight);
+
 // Runs a program without a shell and returns its exit status.
 int runProgram(const std::vector<std::string>& argv);
 
