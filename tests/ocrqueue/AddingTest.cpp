@@ -123,7 +123,7 @@ TEST_F(Adding, DuplicatesAreAskedAboutOnceAndDecideForTheWholeCall) {
     EXPECT_EQ(pathsOf(*c).size(), 6u);
 }
 
-TEST_F(Adding, AFileGivenTwiceInOneCallIsAskedAboutOnEveryWayIn) {
+TEST_F(Adding, AFileGivenTwiceInOneChoiceOrDropIsAskedAboutAsADuplicate) {
     auto c = portedController();
     const fs::path a = doc("a.pdf"), b = doc("b.pdf");
     // Chosen twice in the open panel: asked, and "取消" opens nothing.
@@ -141,14 +141,6 @@ TEST_F(Adding, AFileGivenTwiceInOneCallIsAskedAboutOnEveryWayIn) {
     dropped(*c);
     EXPECT_EQ(confirmer->asked.size(), 2u);
     EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{b, b}));
-
-    // Chosen twice in the add panel, neither queued yet: asked again.
-    picker->files = {a, a};
-    confirmer->answers = {false};
-    test::runTask(c->chooseAdditional());
-    settle(*c);
-    EXPECT_EQ(confirmer->asked.size(), 3u);
-    EXPECT_EQ(pathsOf(*c).size(), 2u);
 }
 
 TEST_F(Adding, AFileThatWouldFailWhenRunIsRefusedAtAdding) {

@@ -33,9 +33,7 @@ inline std::vector<TextRegion> fixedRegions(int64_t page) {
 }
 
 // Waits until the shown page's picture, prepared on a worker, is shown.
-inline bool pictured(const QueueController& c) {
-    return spinUntil([&] { return !c.picturePending.get(); });
-}
+inline bool pictured(const QueueController& c) { return spinUntil([&] { return !c.picturePending.get(); }); }
 
 inline std::string fixedText(int64_t page) { return "第" + std::to_string(page) + "頁の本文が\n読みにくい行"; }
 
