@@ -330,6 +330,9 @@ private:
     // For the destructor: pauses a run still going and waits for its thread.
     void releaseRun();
 
+    // Runs fn on the main thread at its next turn, before painting.
+    static void postToMain(std::function<void()> fn);
+
     // The thread of the current (or last) run. It holds the controller only
     // weakly and never locks it; it is joined before the next run starts,
     // at the end of its own run and by the destructor.

@@ -164,8 +164,9 @@ void QueueController::startPicture(PictureRequest request) {
     pictureRunning_ = true;
     detail::runOnWorkerThread([weak = weak_from_this(), request = std::move(request)] {
         Picture picture = preparePicture(request.file, request.page, request.password, request.countKnown);
-        // The picture is let go on the main thread, shown or dropped there.
-        detail::onMainContext([weak, ticket = request.ticket, picture = std::move(picture)]() mutable {
+        // The picture is let go on the main thread, shown or dropped there,
+        // even while the window paints every frame.
+        postToMain([weak, ticket = request.ticket, picture = std::move(picture)]() mutable {
             auto self = weak.lock();
             if (!self) return;
             self->pictureRunning_ = false;
