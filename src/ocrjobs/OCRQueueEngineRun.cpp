@@ -295,6 +295,9 @@ void OCRQueueEngine::runInput(const QueueInput& input, JobControl& control, bool
     try {
         if (in.persistFailure) std::rethrow_exception(in.persistFailure);
         if (summary.blockedError) raise(*summary.blockedError);
+        // A file gone or shut away after its last page is the same case as
+        // one gone before it: the user is to choose it again.
+        check(in.url);
         if (InputRevision::read(in.url) != in.revision) raise(ErrorCase::sourceChanged);
         if (Digest::file(in.url) != in.identity.sha256) raise(ErrorCase::sourceChanged);
     } catch (...) {

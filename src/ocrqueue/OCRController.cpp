@@ -18,6 +18,7 @@
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrjobs/QueueInput.hpp"
 #include "ocrjobs/SourceIdentity.hpp"
+#include "ocrqueue/OriginalAccess.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/page/OCRProduct.hpp"
 
@@ -201,7 +202,14 @@ void OCRController::runThread(const std::weak_ptr<OCRController>& weak, const st
     // Only asks whether the controller is gone: locking it here could make
     // this thread the last owner, and the destructor joins this thread.
     if (weak.expired()) return;
-    Ending ending = OCRProduct::isPDF(run.input) ? runPDF(weak, mailbox, run) : runImage(run);
+    Ending ending;
+    // The loaders cannot tell a missing file from a damaged one; the user
+    // needs to know which.
+    if (auto unreadable = unreadableOriginal(run.input)) {
+        ending.status = std::move(*unreadable);
+    } else {
+        ending = OCRProduct::isPDF(run.input) ? runPDF(weak, mailbox, run) : runImage(run);
+    }
     ending.hadEdits = run.hadEdits;
     mailbox->post([weak, ending = std::move(ending)]() mutable {
         if (auto self = weak.lock()) self->finish(std::move(ending));

@@ -120,6 +120,10 @@ public:
     std::optional<std::string> decorationKey;
     Published<std::vector<TextRegion>> regions{changed, {}};
     Published<std::optional<RasterImage>> preview{changed, std::nullopt};
+    // The shown page's picture (its image, page count and whether it opens
+    // at all) is being prepared on a worker; `preview` and
+    // `previewPageCount` still hold what was shown before.
+    Published<bool> picturePending{changed, false};
     Published<std::string> password{changed, ""};
     OwnedPublished<std::string> search{changed, ""};
     Published<std::optional<OCRProduct::Match>> searchSelection{changed, std::nullopt};
@@ -332,6 +336,9 @@ private:
     void publishAutomaticText(const QueueSnapshot& finished);
     // For the destructor: pauses a run still going and waits for its thread.
     void releaseRun();
+
+    // Runs fn on the main thread at its next turn, before painting.
+    static void postToMain(std::function<void()> fn);
 
     // The thread of the current (or last) run. It holds the controller only
     // weakly and never locks it; it is joined before the next run starts,
@@ -648,8 +655,50 @@ private:
     static Task<void> retryTask(std::weak_ptr<QueueController> weak,
                                 std::optional<std::map<UUID, std::set<int64_t>>> selection);
     static Task<void> recoveryTask(std::weak_ptr<QueueController> weak);
-    // The first queued path among urls, compared in NFC.
-    std::optional<std::filesystem::path> firstDuplicate(const std::vector<std::filesystem::path>& urls) const;
+    // The first path among urls given earlier in urls or, againstQueue,
+    // queued already, compared in NFC.
+    std::optional<std::filesystem::path> firstDuplicate(const std::vector<std::filesystem::path>& urls,
+                                                        bool againstQueue) const;
+    // The one question about duplicates: true when they are to be added.
+    Task<bool> confirmDuplicateAdding() const;
+
+    // What a worker prepares of the shown page for the display: decoding
+    // an image or rendering a PDF page takes up to seconds, which the main
+    // thread must never wait for.
+    struct Picture {
+        bool pdf = false;
+        std::optional<int64_t> count;
+        bool locked = false;
+        std::optional<std::string> unreadable;
+        std::optional<RasterImage> image;
+        // Why an image could not be shown, for the status.
+        std::optional<std::string> failure;
+    };
+    static Picture preparePicture(const std::filesystem::path& file, int64_t page,
+                                  const std::optional<std::string>& password, bool countKnown);
+    // Starts preparing the shown page's picture; only the latest request's
+    // picture is shown.
+    void requestPicture(const std::filesystem::path& file, const std::optional<std::string>& password,
+                        bool countKnown);
+    void showPicture(Picture picture, uint64_t ticket);
+    // Drops every picture still being prepared.
+    void forgetPicture();
+    struct PictureRequest {
+        std::filesystem::path file;
+        int64_t page = 1;
+        std::optional<std::string> password;
+        bool countKnown = false;
+        uint64_t ticket = 0;
+    };
+    void startPicture(PictureRequest request);
+    bool pictureRunning_ = false;
+    std::optional<PictureRequest> waitingPicture_;
+    uint64_t pictureTicket_ = 0;
+    // The input that the flags below describe.
+    std::optional<UUID> pictureInput_;
+    // The picture whose arrival says, for a queue just opened, why its
+    // first original shows nothing.
+    uint64_t announcedTicket_ = 0;
 
     // Why the PDF that `showPage()` last showed is no document at all
     // (none for a document, a locked one included): an opening says it

@@ -73,17 +73,23 @@ Task<void> QueueController::appendFiles(std::vector<std::filesystem::path> urls,
     return appendTask(weak_from_this(), std::move(urls), confirmDuplicate);
 }
 
-std::optional<std::filesystem::path> QueueController::firstDuplicate(
-    const std::vector<std::filesystem::path>& urls) const {
-    const auto& open = snapshot.get();
-    if (!open || open->inputs.empty()) return std::nullopt;
+std::optional<std::filesystem::path> QueueController::firstDuplicate(const std::vector<std::filesystem::path>& urls,
+                                                                     bool againstQueue) const {
     std::unordered_set<std::string> queued;
-    queued.reserve(open->inputs.size());
-    for (const QueueInput& input : open->inputs) queued.insert(comparisonKey(input.path));
+    if (const auto& open = snapshot.get(); againstQueue && open) {
+        queued.reserve(open->inputs.size() + urls.size());
+        for (const QueueInput& input : open->inputs) queued.insert(comparisonKey(input.path));
+    }
+    // A file given twice in one call would become two items as surely as
+    // one given again later: the earlier ones of the call count as queued.
     for (const auto& url : urls) {
-        if (queued.count(comparisonKey(url.string()))) return url;
+        if (!queued.insert(comparisonKey(url.string())).second) return url;
     }
     return std::nullopt;
+}
+
+Task<bool> QueueController::confirmDuplicateAdding() const {
+    return ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加", AnswerAhead::suggested);
 }
 
 Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std::vector<std::filesystem::path> urls,
@@ -133,10 +139,10 @@ Task<void> QueueController::appendTask(std::weak_ptr<QueueController> weak, std:
         self->status = replacedSentence;
         co_return;
     }
-    if (confirmDuplicate && self->firstDuplicate(urls)) {
+    if (confirmDuplicate && self->firstDuplicate(urls, true)) {
         // The answer is about the queue open now: one replaced or an import
         // begun while the question was up makes it moot.
-        auto question = self->ports_.confirm("同じ原稿を別の項目として追加しますか？", "", "追加", AnswerAhead::suggested);
+        auto question = self->confirmDuplicateAdding();
         self.reset();
         const bool add = co_await question;
         self = weak.lock();

@@ -1,6 +1,7 @@
 #include <cassert>
 
 #include "foundation/UptimeClock.hpp"
+#include "ocrqueue/OriginalAccess.hpp"
 #include "ocrqueue/QueueController.hpp"
 #include "recognition/page/OCRProduct.hpp"
 
@@ -12,15 +13,14 @@ constexpr const char* refusedKinds = "PNG・JPEG・PDFを選んでください�
 // The load limit's own sentence speaks of the web capture's width, which
 // the OCR section has not.
 constexpr const char* oversizeSentence = "画像の画素数が多すぎて読み込めません。画像を縮小してから開き直してください。";
-constexpr const char* lockedSentence =
-    "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。";
 
 // Why one original cannot be opened, or none: a PDF that opens (a locked one
 // waits for its password) with at least one page, or an image that decodes.
 std::optional<std::string> refusalOfOne(const std::filesystem::path& url) {
+    if (auto unreadable = unreadableOriginal(url)) return unreadable;
     try {
         if (OCRProduct::isPDF(url)) {
-            if (Raster::pdfPageCount(url) < 1) return BrindlexError::message(ErrorCase::invalidInput);
+            if (Raster::pdfPageCount(url) < 1) return std::string(emptyPDFSentence);
         } else {
             (void)Raster::image(url);
         }
@@ -258,6 +258,15 @@ Task<void> QueueController::requestSelectionTask(std::weak_ptr<QueueController> 
     if (refused) co_return;
     self = weak.lock();
     if (!self || self->busy || self->importing) co_return;
+    // A file chosen twice would be two items of the new queue: asked as an
+    // addition of it asks.
+    if (self->firstDuplicate(urls, false)) {
+        auto question = self->confirmDuplicateAdding();
+        self.reset();
+        const bool add = co_await question;
+        self = weak.lock();
+        if (!self || !add || self->busy || self->importing) co_return;
+    }
     if (self->hasUnsavedEdits()) {
         // What held when the question was asked must still hold when it is
         // answered: no run, no other opening begun or finished meanwhile.
@@ -391,15 +400,12 @@ void QueueController::select(const std::vector<std::filesystem::path>& urls,
     setEdited("");
     regions = std::vector<TextRegion>{};
     preview = std::nullopt;
+    forgetPicture();
     status = "原稿を開きました。「OCRを開始」を押してください。";
     refreshSaved();
     showPage();
-    // Refused as an image that cannot be decoded is (`showPage()` says so
-    // for one): the queue stays open, its run reports the same.
-    if (shownUnreadable_) status = *shownUnreadable_;
-    // A locked PDF is said to be one at once, beside the field it needs,
-    // rather than after a run that could not read it.
-    if (shownLocked()) status = lockedSentence;
+    // Its picture says why the first original shows nothing, if it does not.
+    announcedTicket_ = pictureTicket_;
 }
 
 }  // namespace velmora

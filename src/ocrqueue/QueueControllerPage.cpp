@@ -1,8 +1,9 @@
 #include <cassert>
 #include <string>
+#include <utility>
 
 #include "foundation/UptimeClock.hpp"
-#include "ocrjobs/SourceIdentity.hpp"
+#include "ocrqueue/OriginalAccess.hpp"
 #include "ocrqueue/QueueController.hpp"
 
 namespace velmora {
@@ -17,6 +18,9 @@ std::string joinedText(const std::vector<TextRegion>& regions) {
     }
     return text;
 }
+
+constexpr const char* lockedSentence =
+    "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。";
 
 std::string lowered(std::string text) {
     for (char& ch : text) {
@@ -34,12 +38,17 @@ std::string QueueController::failureSentence(const std::exception& error) {
 
 void QueueController::showPage() {
     assert(isMainThread());
-    shownUnreadable_.reset();
-    shownLockedPDF_ = false;
-    if (!engine || !selectedID->has_value()) return;
-    const UUID id = selectedID->value();
-    const std::optional<QueueInput> input = engine->input(id);
+    const std::optional<QueueInput> input =
+        engine && selectedID->has_value() ? engine->input(selectedID->value()) : std::nullopt;
+    // What is known of the original shown stays until its new picture
+    // tells otherwise: the password field does not blink at every page.
+    if (!input || input->id != pictureInput_) {
+        shownUnreadable_.reset();
+        shownLockedPDF_ = false;
+        pictureInput_ = input ? std::optional<UUID>(input->id) : std::nullopt;
+    }
     if (!input) return;
+    const UUID id = input->id;
 
     std::optional<PageResult> result;
     try {
@@ -96,41 +105,106 @@ void QueueController::showPage() {
         if (auto it = unlockedPasswords.find(id); it != unlockedPasswords.end()) return it->second;
         return std::nullopt;
     }();
-    int64_t count = 1;
-    // Why the original is no document at all: a locked PDF waits for its
-    // password and a file gone missing is the run's to report.
-    std::optional<std::string> unreadable;
-    if (input->source) {
-        count = input->source->pageCount;
-    } else {
-        try {
-            count = SourceIdentity::read(file, unlocked).pageCount;
-        } catch (const BrindlexError& e) {
-            count = 1;
-            if (e.errorCase() == ErrorCase::lockedPDF) shownLockedPDF_ = true;
-            else unreadable = e.what();
-        } catch (const std::exception&) {
-            count = 1;
+    // A page count the queue knows is shown at once; the picture follows.
+    if (input->source) previewPageCount = input->source->pageCount;
+    requestPicture(file, unlocked, input->source.has_value());
+}
+
+QueueController::Picture QueueController::preparePicture(const std::filesystem::path& file, int64_t page,
+                                                         const std::optional<std::string>& password,
+                                                         bool countKnown) {
+    Picture picture;
+    picture.pdf = lowered(file.extension().string()) == ".pdf";
+    if (!countKnown) {
+        // Why the original is no document at all: a locked PDF waits for its
+        // password and a file gone missing is the run's to report.
+        picture.count = 1;
+        if (picture.pdf) {
+            try {
+                picture.count = Raster::pdfPageCount(file, password);
+            } catch (const BrindlexError& e) {
+                if (e.errorCase() == ErrorCase::lockedPDF) picture.locked = true;
+                else picture.unreadable = unreadableOriginal(file).value_or(e.what());
+            } catch (const std::exception&) {
+            }
         }
     }
-    previewPageCount = count;
-    shownUnreadable_ = std::move(unreadable);
-
-    if (lowered(file.extension().string()) == ".pdf") {
+    if (picture.pdf) {
         // A page that cannot be rendered (missing file, locked, out of range)
         // of a document that opens shows no image and no message.
         try {
-            preview = Raster::pdf(file, static_cast<int>(page.get() - 1), 100, unlocked);
+            picture.image = Raster::pdf(file, static_cast<int>(page - 1), 100, password);
         } catch (const std::exception&) {
-            preview = std::nullopt;
         }
     } else {
         try {
-            preview = Raster::preview(file);
+            picture.image = Raster::preview(file);
         } catch (const std::exception& e) {
-            status = failureSentence(e);
+            picture.failure = unreadableOriginal(file).value_or(failureSentence(e));
         }
     }
+    return picture;
+}
+
+void QueueController::requestPicture(const std::filesystem::path& file, const std::optional<std::string>& password,
+                                     bool countKnown) {
+    picturePending = true;
+    PictureRequest request{file, page.get(), password, countKnown, ++pictureTicket_};
+    // One picture at a time: pages turned faster than they render would
+    // otherwise each hold a page's pixels at once. The latest request waits
+    // in place of any other.
+    if (pictureRunning_) {
+        waitingPicture_ = std::move(request);
+    } else {
+        startPicture(std::move(request));
+    }
+}
+
+void QueueController::startPicture(PictureRequest request) {
+    pictureRunning_ = true;
+    detail::runOnWorkerThread([weak = weak_from_this(), request = std::move(request)] {
+        Picture picture = preparePicture(request.file, request.page, request.password, request.countKnown);
+        // The picture is let go on the main thread, shown or dropped there,
+        // even while the window paints every frame.
+        postToMain([weak, ticket = request.ticket, picture = std::move(picture)]() mutable {
+            auto self = weak.lock();
+            if (!self) return;
+            self->pictureRunning_ = false;
+            self->showPicture(std::move(picture), ticket);
+            if (auto next = std::exchange(self->waitingPicture_, std::nullopt)) self->startPicture(std::move(*next));
+        });
+    });
+}
+
+void QueueController::forgetPicture() {
+    ++pictureTicket_;
+    waitingPicture_.reset();
+    picturePending = false;
+}
+
+void QueueController::showPicture(Picture picture, uint64_t ticket) {
+    assert(isMainThread());
+    // Another page, input or queue has been shown since it was asked for.
+    if (ticket != pictureTicket_) return;
+    if (picture.count) previewPageCount = *picture.count;
+    shownLockedPDF_ = picture.locked;
+    shownUnreadable_ = std::move(picture.unreadable);
+    if (picture.pdf) {
+        preview = std::move(picture.image);
+    } else if (picture.image) {
+        preview = std::move(picture.image);
+    } else if (picture.failure) {
+        status = *picture.failure;
+    }
+    if (ticket == announcedTicket_ && !busy) {
+        // Refused as an image that cannot be decoded is (its failure said
+        // so above): the queue stays open, its run reports the same.
+        if (shownUnreadable_) status = *shownUnreadable_;
+        // A locked PDF is said to be one at once, beside the field it needs,
+        // rather than after a run that could not read it.
+        if (shownLocked()) status = lockedSentence;
+    }
+    picturePending = false;
 }
 
 bool QueueController::shownLocked() const {

@@ -44,13 +44,14 @@ constexpr const char* automaticStem = "OCR-結果";
 constexpr const char* historyNotice = "自動TXTは保存済みですが履歴登録を確認できませんでした。成果物は保持します。";
 constexpr const char* textFailed = "文字の処理は終了しましたが、TXTを保存できません。保存先を選び直してください。";
 
-// Runs fn on the main thread at its next turn. Every report of a run goes
-// through here with the same priority, so they run in the order posted.
-// Input and layout go first; painting does not: a window that redraws on
-// every frame (its frames slower than the frame rate on a loaded machine)
-// leaves no turn to anything below painting, and a run whose reports waited
-// there would never end.
-void postToMain(std::function<void()> fn) {
+}  // namespace
+
+// Every report of a run goes through here with the same priority, so they
+// run in the order posted. Input and layout go first; painting does not: a
+// window that redraws on every frame (its frames slower than the frame rate
+// on a loaded machine) leaves no turn to anything below painting, and a run
+// whose reports waited there would never end.
+void QueueController::postToMain(std::function<void()> fn) {
     auto* posted = new std::function<void()>(std::move(fn));
     g_idle_add_full(
         G_PRIORITY_HIGH_IDLE + 15,
@@ -60,6 +61,8 @@ void postToMain(std::function<void()> fn) {
         },
         posted, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
+
+namespace {
 
 ErrorCase caseOf(const std::exception_ptr& error) {
     try {

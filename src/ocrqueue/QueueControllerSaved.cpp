@@ -69,6 +69,7 @@ void QueueController::detachQueue() {
     setEdited("");
     regions = std::vector<TextRegion>{};
     preview = std::nullopt;
+    forgetPicture();
     password = "";
     unlockedPasswords.clear();
     // The queue let go is a candidate again.

@@ -42,8 +42,9 @@ std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot) {
     return options;
 }
 
-std::string emptyText(bool queueOpen, bool shownLocked) {
+std::string emptyText(bool queueOpen, bool shownLocked, bool preparing) {
     if (!queueOpen) return "PNG・JPEG・PDFをここへドロップ\nまたは「ファイルを開く」";
+    if (preparing) return "ページを読み込み中…";
     return shownLocked ? "パスワードで保護されたPDFです。\nPDFパスワードを入力してください。" : "ページを表示できません。";
 }
 

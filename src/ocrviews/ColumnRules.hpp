@@ -46,8 +46,9 @@ bool showsPicker(const std::optional<QueueSnapshot>& snapshot);
 std::vector<InputOption> inputOptions(const QueueSnapshot& snapshot);
 
 // The text of the preview without a page image; the password is asked for
-// only while the shown PDF is locked (`QueueController::shownLocked`).
-std::string emptyText(bool queueOpen, bool shownLocked = false);
+// only while the shown PDF is locked (`QueueController::shownLocked`), and
+// nothing is said to be missing while the page is still being prepared.
+std::string emptyText(bool queueOpen, bool shownLocked = false, bool preparing = false);
 
 // Where the page image of size `image` lies in the viewport: fitted to the
 // viewport's width at zoom 1.0 (a page is read down, as it is scrolled),

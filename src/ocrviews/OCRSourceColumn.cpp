@@ -278,8 +278,12 @@ void OCRSourceColumn::refresh() {
     refreshPicker();
 
     const bool hasImage = c.preview->has_value();
-    empty_.show(!queueOpen ? "image-x-generic-symbolic" : locked ? "changes-prevent-symbolic" : "image-missing-symbolic",
-                SourceColumnRules::emptyText(queueOpen, locked));
+    const bool preparing = c.picturePending.get() && !locked;
+    empty_.show(!queueOpen  ? "image-x-generic-symbolic"
+                : locked    ? "changes-prevent-symbolic"
+                : preparing ? "image-loading-symbolic"
+                            : "image-missing-symbolic",
+                SourceColumnRules::emptyText(queueOpen, locked, preparing));
     // Before any document the result column beside says where to drop one;
     // here only the picture of a page says what will show.
     if (empty_.label().get_visible() != queueOpen) empty_.label().set_visible(queueOpen);

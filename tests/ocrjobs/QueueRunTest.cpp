@@ -206,6 +206,20 @@ TEST_F(QueueRun, AChangedOrMissingFileWaitsForTheUserWhileTheNextInputsRun) {
     EXPECT_EQ(fake.count(), 4u);
 }
 
+TEST_F(QueueRun, AFileGoneAfterItsLastPageWaitsForTheUserWithEveryPageKept) {
+    const fs::path doc = test::writeSamplePDF(tmp / "three.pdf", 3);
+    auto engine = make({doc});
+    JobControl control;
+    run(*engine, control, {}, [&](const UUID&, int64_t page, bool committed) {
+        if (page == 3 && committed) fs::remove(doc);
+    });
+    const QueueSnapshot s = engine->snapshot();
+    EXPECT_EQ(statuses(s), std::vector<InputStatus>{InputStatus::waitingInput});
+    EXPECT_EQ(s.inputs[0].error, ErrorCase::sourceMissing);
+    EXPECT_EQ(pageStates(s.inputs[0]),
+              (std::vector<PageState>{PageState::completed, PageState::completed, PageState::completed}));
+}
+
 TEST_F(QueueRun, AStopBeforeTheRunLeavesEveryInputAsItWas) {
     for (Stop stop : {Stop::pause, Stop::cancel}) {
         auto engine = make({test::writeSamplePNG(tmp / "a.png"), test::writeSamplePDF(tmp / "b.pdf", 2)});

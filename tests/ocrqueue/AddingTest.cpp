@@ -123,6 +123,26 @@ TEST_F(Adding, DuplicatesAreAskedAboutOnceAndDecideForTheWholeCall) {
     EXPECT_EQ(pathsOf(*c).size(), 6u);
 }
 
+TEST_F(Adding, AFileGivenTwiceInOneChoiceOrDropIsAskedAboutAsADuplicate) {
+    auto c = portedController();
+    const fs::path a = doc("a.pdf"), b = doc("b.pdf");
+    // Chosen twice in the open panel: asked, and "取消" opens nothing.
+    picker->files = {a, b, a};
+    confirmer->answers = {false};
+    test::runTask(c->choose());
+    settle(*c);
+    ASSERT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(confirmer->asked[0].message, duplicateQuestion);
+    EXPECT_FALSE(c->engine);
+
+    // Dropped twice with no queue open: "追加" makes two items of it.
+    confirmer->answers = {true};
+    EXPECT_TRUE(c->receiveDrop({item(b), item(b)}));
+    dropped(*c);
+    EXPECT_EQ(confirmer->asked.size(), 2u);
+    EXPECT_EQ(pathsOf(*c), (std::vector<std::string>{b, b}));
+}
+
 TEST_F(Adding, AFileThatWouldFailWhenRunIsRefusedAtAdding) {
     auto c = portedController();
     const fs::path a = doc("a.pdf"), b = doc("b.pdf");

@@ -10,6 +10,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "ocrjobs/OCRQueueEngine.hpp"
 #include "ocrqueue/QueueController.hpp"
+#include "support/MainLoop.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
 
@@ -30,6 +31,9 @@ inline std::vector<TextRegion> fixedRegions(int64_t page) {
     return {TextRegion("第" + std::to_string(page) + "頁の本文が", 0.95f, 0.1, 0.6, 0.8, 0.1),
             TextRegion("読みにくい行", 0.5f, 0.1, 0.3, 0.8, 0.1)};
 }
+
+// Waits until the shown page's picture, prepared on a worker, is shown.
+inline bool pictured(const QueueController& c) { return spinUntil([&] { return !c.picturePending.get(); }); }
 
 inline std::string fixedText(int64_t page) { return "第" + std::to_string(page) + "頁の本文が\n読みにくい行"; }
 

@@ -118,6 +118,7 @@ TEST_F(LoadSaved, ASavedQueueComesBackWithItsEditsSelectionAndViewOptions) {
     // characters are marked as typed.
     EXPECT_EQ(c->currentDecoration().text(), "直した" + test::fixedText(2));
     EXPECT_NE(c->currentDecoration().text16(), c->currentDecoration().baseline16());
+    ASSERT_TRUE(test::pictured(*c));
     EXPECT_TRUE(c->preview->has_value());
     EXPECT_EQ(s.inputs[1].status, InputStatus::pending);
     EXPECT_FALSE(c->busy.get());

@@ -361,7 +361,7 @@ TEST_F(SingleFile, EditsSurviveRunsAndAreReplacedOnlyWhenConfirmed) {
     c->input = tmp / "missing.pdf";
     c->start();
     finish(*c);
-    EXPECT_EQ(c->status.get(), message(ErrorCase::invalidInput) + "。以前の編集内容は保持しています");
+    EXPECT_EQ(c->status.get(), message(ErrorCase::sourceMissing) + "。以前の編集内容は保持しています");
 
     // Edits typed while the run goes on are kept as well.
     test::runTask(c->useOriginal());  // no answer queued: declines

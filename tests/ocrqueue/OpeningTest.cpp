@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "PortFakes.hpp"
+#include "ocrqueue/OCRController.hpp"
+#include "ocrqueue/OriginalAccess.hpp"
 #include "RunFixtures.hpp"
 #include "foundation/CaptureBudget.hpp"
 #include "support/MainLoop.hpp"
@@ -35,6 +37,7 @@ protected:
     void open(QueueController& c, std::vector<fs::path> urls) {
         test::runTask(c.requestSelection(std::move(urls)));
         ASSERT_TRUE(test::spinUntil([&] { return !c.importing.get(); }));
+        ASSERT_TRUE(test::pictured(c));
     }
 };
 
@@ -150,6 +153,37 @@ TEST_F(Opening, AnOriginalThatIsNoDocumentIsRefusedWhenOpened) {
     EXPECT_TRUE(c->shownLocked());
 }
 
+// The loaders cannot read any of these; each refusal says why, the single
+// file's run as the opening does.
+TEST_F(Opening, AnOriginalThatCannotBeReadIsRefusedWithItsReason) {
+    auto c = portedController();
+    fs::create_symlink(tmp / "gone.pdf", tmp / "link.pdf");
+    fs::create_directory(tmp / "scans.pdf");
+    ASSERT_EQ(test::runProgram({"qpdf", "--empty", (tmp / "blank.pdf").string()}), 0);
+    const fs::path shut = test::writeDocument(tmp / "shut.pdf", 1);
+    ::chmod(shut.c_str(), 0);
+    std::vector<std::pair<fs::path, std::string>> cases{
+        {tmp / "link.pdf", BrindlexError::message(ErrorCase::sourceMissing)},
+        {tmp / "scans.pdf", folderSentence},
+        {tmp / "blank.pdf", emptyPDFSentence},
+    };
+    // Permissions do not hold for every user.
+    if (::access(shut.c_str(), R_OK) != 0) cases.emplace_back(shut, BrindlexError::message(ErrorCase::accessDenied));
+    for (const auto& [url, reason] : cases) {
+        open(*c, {url});
+        EXPECT_EQ(c->status.get(), url.filename().string() + "：" + reason);
+        EXPECT_FALSE(c->engine);
+        if (url != tmp / "blank.pdf") {
+            auto single = OCRController::create();
+            single->input = url;
+            single->start();
+            ASSERT_TRUE(test::spinUntil([&] { return !single->busy.get(); }));
+            EXPECT_EQ(single->status.get(), reason);
+        }
+    }
+    ::chmod(shut.c_str(), 0600);
+}
+
 // A file of a kind not read, chosen in the panel, is named in its refusal
 // (the name beside the button is still the open document's), and the open
 // document stays as it was.
@@ -159,6 +193,7 @@ TEST_F(Opening, AChosenFileOfAnotherKindIsNamedAndTheOpenDocumentStays) {
     test::runTask(c->choose());
     ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get() && c->engine; }));
     ASSERT_TRUE(c->goPage(2));
+    ASSERT_TRUE(test::pictured(*c));
     const auto engine = c->engine;
     const auto selected = c->selectedID.get();
     const auto shown = c->preview.get();
@@ -215,7 +250,7 @@ TEST_F(Opening, AFileThatWillBeRefusedLeavesTheEditedDocumentOnScreen) {
         EXPECT_EQ(c->refusedStatus.get(), c->status.get()) << name;
         EXPECT_FALSE(c->importing.get()) << name;
     }
-    EXPECT_EQ(c->status.get(), std::string("missing.pdf：") + BrindlexError::message(ErrorCase::invalidInput));
+    EXPECT_EQ(c->status.get(), std::string("missing.pdf：") + BrindlexError::message(ErrorCase::sourceMissing));
     // Among several files, the refused one is named.
     open(*c, {test::writeDocument(tmp / "good.pdf", 1), tmp / "notes.pdf"});
     EXPECT_EQ(c->status.get(), std::string("notes.pdf：") + BrindlexError::message(ErrorCase::invalidInput));

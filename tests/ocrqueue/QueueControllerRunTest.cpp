@@ -330,6 +330,7 @@ TEST_F(Run, ALockedPDFSaysSoOnOpeningAndShowsItsPageOnceUnlocked) {
     const fs::path locked = test::lockPDF(test::writeDocument(tmp / "plain.pdf", 2), tmp / "locked.pdf", "ひらけ");
     test::runTask(c->requestSelection({locked}));
     ASSERT_TRUE(test::spinUntil([&] { return !c->importing.get() && c->engine; }));
+    ASSERT_TRUE(test::pictured(*c));
     EXPECT_EQ(c->status.get(), "パスワードで保護されたPDFです。PDFパスワードを入力して「解除してOCR」を押してください。");
     EXPECT_TRUE(c->shownLocked());
     EXPECT_FALSE(c->preview->has_value());
@@ -337,6 +338,7 @@ TEST_F(Run, ALockedPDFSaysSoOnOpeningAndShowsItsPageOnceUnlocked) {
     c->password = "違う";
     test::runTask(c->start());
     ASSERT_TRUE(test::spinUntil([&] { return !c->busy.get(); }));
+    ASSERT_TRUE(test::pictured(*c));
     EXPECT_EQ(c->status.get(), wrongPassword);
     EXPECT_TRUE(c->shownLocked());
     EXPECT_FALSE(c->preview->has_value());
@@ -345,6 +347,7 @@ TEST_F(Run, ALockedPDFSaysSoOnOpeningAndShowsItsPageOnceUnlocked) {
     test::runTask(c->start());
     ASSERT_TRUE(gate.held(1));
     EXPECT_TRUE(c->busy.get());
+    ASSERT_TRUE(test::pictured(*c));
     EXPECT_FALSE(c->shownLocked());
     ASSERT_TRUE(c->preview->has_value());
     EXPECT_EQ(c->previewPageCount.get(), 2);

@@ -230,6 +230,7 @@ TEST(OCRSourceColumn, PageRowZoomAndPickerFollowTheControllerAndDriveIt) {
     // One input: no picker.
     roots.openRunQueue(*c, {1}, OCRSettings{});
     c->showPage();
+    ASSERT_TRUE(pictured(*c));
     settle();
     EXPECT_FALSE(picker.get_parent()->get_visible());
 
@@ -258,6 +259,7 @@ TEST(OCRSourceColumn, DrawsTheBoxesOfARealRecognitionOnTheFittedAndZoomedPage) {
     auto c = roots.controller(QueuePorts{});
     roots.openQueue(*c, {{file}}, OCRSettings{}, true);
     c->showPage();
+    ASSERT_TRUE(test::pictured(*c));
     ASSERT_TRUE(c->preview->has_value());
     ASSERT_FALSE(c->regions->empty());
 

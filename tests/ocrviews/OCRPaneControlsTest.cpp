@@ -289,6 +289,7 @@ TEST_F(Pane, ALockedPDFAsksForItsPasswordOnOpeningAndReturnUnlocksIt) {
     picker->files = {lockPDF(writeDocument(tmp / "plain.pdf", 2), tmp / "locked.pdf", "ひらけ")};
     press(w.widget(OCRControlPanel::openName));
     ASSERT_TRUE(spinUntil([&] { return c->engine != nullptr && !c->importing.get(); }));
+    ASSERT_TRUE(pictured(*c));
     settle();
     EXPECT_TRUE(w.shows(OCRControlPanel::passwordRowName));
     EXPECT_TRUE(w.usable(OCRControlPanel::unlockName));
@@ -300,6 +301,7 @@ TEST_F(Pane, ALockedPDFAsksForItsPasswordOnOpeningAndReturnUnlocksIt) {
     field.set_text("ひらけ");
     g_signal_emit_by_name(field.gobj(), "activate");
     ASSERT_TRUE(busyAndHeld(*c, gate));
+    ASSERT_TRUE(pictured(*c));
     settle();
     EXPECT_FALSE(w.shows(OCRSourceColumn::statusPageName));
     EXPECT_EQ(w.text(OCRSourceColumn::pageName), "1 / 2");
