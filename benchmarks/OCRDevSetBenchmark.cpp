@@ -7,7 +7,8 @@
 // character error rate (edits over the
 // truth's characters, white space removed on both sides, summed over the
 // group's pages, as the set's score.py counts it), the output's length over
-// the truth's, refused pages with their reason, the automatic mode's verdict,
+// the truth's, refused pages with their reason, the automatic mode's verdict
+// (and the lines it takes for handwriting, which no page of the sets holds),
 // and seconds per page (median and mean wall-clock, and the process's
 // processor seconds; engines loaded before timing). The automatic mode's
 // figures of each group are also given over the single mode's of the same
@@ -225,7 +226,15 @@ Outcome recognise(const Page& page, OCRMode mode) {
     try {
         const PageResult result = OCREngine::recognize(source.image, source.orientation, 1, settings, [] { return false; });
         out.text = result.text();
-        if (result.autoPresentation) out.verdict = std::string(rawValue(result.autoPresentation->resolved));
+        if (result.autoPresentation) {
+            out.verdict = std::string(rawValue(result.autoPresentation->resolved));
+            if (result.autoPresentation->handwriting == "detected") {
+                out.verdict += " handwriting:";
+                for (const TextRegion& r : result.regions) {
+                    if (r.kind == RegionKind::handwrittenCandidate) out.verdict += " 「" + r.text + "」";
+                }
+            }
+        }
     } catch (const BrindlexError& e) {
         out.error = std::string(BrindlexError::rawValue(e.errorCase()));
     } catch (const CancellationError&) {

@@ -329,6 +329,26 @@ Gtk::Window* paneProcessEnded(Stage& stage) {
     return scene.window;
 }
 
+// A page taller than a tall PNG may be, saved: the refusal's sentence whole
+// in the status row, and no folder offered, since nothing was saved.
+Gtk::Window* paneTooTall(Stage& stage, int width) {
+    stage.server.html("/too-tall", "<!doctype html><html lang=ja><head><meta charset=utf-8><title>年間行事予定"
+                                   "</title></head><body style=\"margin:32px 40px;height:40000px\"><h1>年間行事予定"
+                                   "</h1><p>四月から三月までの行事を日ごとにまとめました。</p></body></html>");
+    auto& scene = *new PaneScene(stage, Panel::right);
+    scene.present(width, 860);
+    scene.open(stage, "/too-tall");
+    const auto folder = stage.storage.parent_path() / "out" / "Screenshots";
+    std::filesystem::create_directories(folder);
+    stage.app.services().access.approve(folder.parent_path());
+    scene.model->setLastOutput(folder);
+    BrowserSession& session = scene.model->browser();
+    CaptureSelection selection;
+    session.capture(selection.options(std::nullopt), folder);
+    test::spinUntil([&] { return !session.hasPendingOperation(); }, std::chrono::seconds(60));
+    return scene.window;
+}
+
 // A page on its way: "読み込み中" with its spinner at the page's foot,
 // over the page before it.
 Gtk::Window* paneLoading(Stage& stage) {
@@ -347,7 +367,9 @@ const bool registered = registerScene("web-pane-right", 1240, 860, paneRight) &&
                         registerScene("web-pane-downloads", 1240, 860, paneDownloads) &&
                         registerScene("web-pane-download-failed", 1240, 860, paneDownloadFailed) &&
                         registerScene("web-pane-restored", 1240, 860, paneRestored) &&
-                        registerScene("web-pane-notice", 1240, 860, paneNotice);
+                        registerScene("web-pane-notice", 1240, 860, paneNotice) &&
+                        registerScene("web-pane-too-tall", 1240, 860, [](Stage& s) { return paneTooTall(s, 1240); }) &&
+                        registerScene("web-pane-too-tall-920", 920, 860, [](Stage& s) { return paneTooTall(s, 920); });
 
 }  // namespace
 

@@ -169,7 +169,10 @@ void CaptureLifecycle::finish(CaptureHistory& history, std::optional<ErrorCase> 
     journal_.error = error;
     journal_.state = !error ? State::completed : *error == ErrorCase::cancelled ? State::cancelled : State::failed;
     write();
-    history.reconcile(historyEntry(journal_));
+    // An attempt that never came to publish a file (a page refused or failed
+    // before its first output) saved nothing: the history lists what was
+    // saved, and a row for it would name no page and no file.
+    if (!journal_.outputs.empty()) history.reconcile(historyEntry(journal_));
     journal_.state = State::reconciled;
     write();
     lease_.reset();
@@ -233,7 +236,13 @@ CaptureLifecycle::Recovery CaptureLifecycle::recover(const std::filesystem::path
                 (journal.kind != "capture" && journal.kind != "print")) {
                 raise(ErrorCase::damagedCheckpoint);
             }
-            if (journal.state == State::reconciled) {
+            // Nothing recorded, nothing published: there is nothing to put
+            // into the history, and no notice should say that there was.
+            if (journal.state == State::reconciled || journal.outputs.empty()) {
+                if (journal.state != State::reconciled) {
+                    journal.state = State::reconciled;
+                    folder.replaceState(journalName, JSON::encode(journal));
+                }
                 ++counts.alreadyReconciled;
                 continue;
             }

@@ -79,13 +79,15 @@ public:
     // under the latest name. After the attempt ended: damagedCheckpoint.
     void prepare(const std::filesystem::path& url, const FileStamp& stamp);
     // Ends the attempt (no error, cancelled, or the failure) and records it in
-    // the history. A failure leaves the journal in its final state with the
-    // lease held, for the next launch's recovery.
+    // the history, unless it recorded no output (it saved nothing). A failure
+    // leaves the journal in its final state with the lease held, for the next
+    // launch's recovery.
     void finish(CaptureHistory& history, std::optional<ErrorCase> error = std::nullopt);
 
-    // Resolves every unfinished journal under root into the history. Throws
-    // only when root cannot be opened or listed; every folder's own trouble
-    // becomes a count.
+    // Resolves every unfinished journal under root into the history; one
+    // that recorded no output is only marked reconciled, counted with those
+    // already reconciled. Throws only when root cannot be opened or listed;
+    // every folder's own trouble becomes a count.
     static Recovery recover(const std::filesystem::path& root, CaptureHistory& history);
 
     // The history entry the journal stands for, from the files as they are

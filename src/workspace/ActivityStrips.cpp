@@ -95,7 +95,11 @@ WebActivityStrip::~WebActivityStrip() { observation_.disconnect(); }
 
 void WebActivityStrip::sync() {
     const bool shown = browser_->hasPendingOperation();
-    if (shown) setText(text_, WebWorkspaceRules::webStripText(browser_->stage.get()));
+    if (shown) {
+        setText(text_, WebWorkspaceRules::webStripText(browser_->stage.get()));
+        const std::string_view cancel = WebWorkspaceRules::webStripCancel(browser_->stage.get());
+        if (cancel_.get_label().raw() != cancel) cancel_.set_label(std::string(cancel));
+    }
     if (row_.get_visible() != shown) row_.set_visible(shown);
 }
 

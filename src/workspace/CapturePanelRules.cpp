@@ -93,7 +93,9 @@ StatusRow statusRow(const StatusFacts& facts) {
     row.saveButtons = facts.panel == AppPreferences::Panel::bottom;
     row.savesEnabled = panelEnabled(facts.webSaving, facts.closing);
     row.cancel = facts.pending;
-    row.openOutput = outcome && facts.hasLastOutput;
+    // The folder is offered for what the save put there; a save that saved
+    // nothing has nothing there to show.
+    row.openOutput = outcome && facts.hasLastOutput && facts.published;
     row.failure = refused ? facts.refusal->failure : outcome && facts.failed;
     // Characters, not bytes: each lead byte of UTF-8 starts one.
     const auto characters = static_cast<std::size_t>(std::count_if(

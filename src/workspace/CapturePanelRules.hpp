@@ -125,6 +125,9 @@ struct StatusFacts {
     std::string diagnostic;
     bool pending = false;
     bool hasLastOutput = false;
+    // The tab's last save published at least one file (a refused or failed
+    // one may have published none).
+    bool published = false;
     // The tab's last save ended in a failure (a cancel is none).
     bool failed = false;
     // The page on screen (its address; none without a page) and whether it

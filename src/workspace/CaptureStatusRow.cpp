@@ -34,6 +34,7 @@ CapturePanelRules::StatusFacts facts(const WindowModel& model) {
     facts.hasLastOutput = tab->lastOutput->has_value();
     const auto& trace = session.operation.get();
     facts.failed = trace && WindowModel::operationStage(*trace) == SafeEvent::Stage::failed;
+    facts.published = trace && trace->publishedCount() > 0;
     facts.shownPage = session.currentURL.get();
     facts.loading = session.loading.get();
     facts.savedPage = tab->savedPage.get();

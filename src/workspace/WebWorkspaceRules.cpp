@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "capture/CaptureOutcome.hpp"
+
 namespace velmora::WebWorkspaceRules {
 
 std::string itemText(bool isPrivate, std::string_view title, bool active) {
@@ -52,6 +54,10 @@ bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus) {
 std::string queueStripText(std::string_view status) { return std::string(queuePrefix) + std::string(status); }
 
 std::string webStripText(std::string_view stage) { return std::string(webPrefix) + std::string(stage); }
+
+std::string_view webStripCancel(std::string_view stage) {
+    return stage == CaptureOutcome::ocrRunning ? "OCRを中止" : "保存を中止";
+}
 
 int windowNumber(const std::vector<int>& taken) {
     int number = 1;

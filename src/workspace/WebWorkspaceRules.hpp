@@ -60,6 +60,9 @@ std::string menuLabel(std::string_view text);
 bool queueStripShown(bool busy, std::optional<QueueStatus> snapshotStatus);
 std::string queueStripText(std::string_view status);
 std::string webStripText(std::string_view stage);
+// The web strip's stop button names what it stops: once the image is saved
+// and the OCR that follows it runs, a stop ends the OCR and keeps the image.
+std::string_view webStripCancel(std::string_view stage);
 
 // --- Windows told apart.
 

@@ -142,9 +142,17 @@ TEST_F(CaptureLifecycleTest, FinishRecordsWhatIsReallyThere) {
     EXPECT_EQ(e.state, "cancelled");
     EXPECT_EQ(e.error, ErrorCase::cancelled);
     EXPECT_FALSE(e.metadata);
-    e = finishOne(ErrorCase::renderFailed, 1, {}, {});
+    // A file published and gone since: the save did write, and is listed.
+    e = finishOne(ErrorCase::renderFailed, 1, {}, {output("published-gone.png")});
     EXPECT_EQ(e.state, "interrupted");
     EXPECT_EQ(e.error, ErrorCase::renderFailed);
+    // A save refused or failed before its first file saved nothing: no row.
+    h->removeAllReferences();
+    CaptureLifecycle refused(root, "capture", meta);
+    refused.finish(*h, ErrorCase::renderFailed);
+    EXPECT_TRUE(h->entries().empty());
+    EXPECT_EQ(journalOn(refused.directory().url()).state, JState::reconciled);
+    EXPECT_TRUE(leaseFree(refused.directory().url()));
     e = finishOne(ErrorCase::renderFailed, 2, {output("d.png")}, {output("gone.png")});
     EXPECT_EQ(e.state, "partial");
     ASSERT_EQ(e.outputs.size(), 1u);
@@ -234,10 +242,12 @@ TEST_F(CaptureLifecycleTest, RecoveryReconcilesWhatItCanVouchForAndKeepsTheRest)
     EXPECT_EQ(second, (Recovery{0, 1, 9, 3}));
     EXPECT_EQ(historyBytes(), historyBefore);
 
+    // An attempt that died before publishing anything saved nothing: no
+    // row, and no notice that something was put into the history.
     running.stop();
     const Recovery third = CaptureLifecycle::recover(root, *h);
-    EXPECT_EQ(third, (Recovery{1, 0, 9, 3}));
-    EXPECT_EQ(h->entries().back().state, "interrupted");
+    EXPECT_EQ(third, (Recovery{0, 0, 9, 4}));
+    EXPECT_EQ(historyBytes(), historyBefore);
 }
 
 TEST_F(CaptureLifecycleTest, LaunchStepSetsTheNoticeAndRestoresHeldFiles) {

@@ -348,3 +348,26 @@ TEST(AnnotationRecognition, TellsPrintedFromHandwrittenLinesOnADrawnPage) {
     EXPECT_EQ(blank.sourcePixelWidth, 400);
     EXPECT_EQ(blank.sourceOrientation, 6u);
 }
+
+// A printed page whose paragraphs end in short last lines, a two-character
+// heading and a page number: each of them printed, in the handwriting mode
+// and in the automatic mode, which finds no handwriting on the page.
+TEST(AnnotationRecognition, AShortPrintedLineStaysPrinted) {
+    const std::vector<std::string> printed{"実行すると設定ファイルを読み込みま", "す。", "注意",
+                                           "古い設定は残したまま新しい値を書き込んでい", "た。", "15"};
+    std::vector<Ink> lines;
+    for (std::size_t i = 0; i < printed.size(); ++i) lines.push_back({printed[i], 60, 40 + 70.0 * i, 32, 0});
+    const RasterImage page = drawPage(900, 480, lines);
+
+    const PageResult result = OCREngine::recognize(page, 1, 1, handwritingSettings(), never);
+    for (const std::string& p : {std::string("す。"), std::string("た。"), std::string("注意"), std::string("15")}) {
+        const TextRegion* r = find(result, p);
+        ASSERT_TRUE(r) << p << "\n" << result.text();
+        EXPECT_EQ(r->kind, RegionKind::printedCandidate) << r->text << " " << r->annotationEvidence->angleDegrees;
+    }
+    OCRSettings automatic;
+    automatic.mode = OCRMode::automatic;
+    const PageResult chosen = OCREngine::recognize(page, 1, 1, automatic, never);
+    ASSERT_TRUE(chosen.autoPresentation);
+    EXPECT_NE(chosen.autoPresentation->handwriting, "detected") << chosen.text();
+}

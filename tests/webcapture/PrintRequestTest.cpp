@@ -625,13 +625,8 @@ TEST_F(PrintRequest, BrokenPrintsAreRenderFailedAndPutEverythingBack) {
         EXPECT_TRUE(outputs().empty());
         expectPutBack(before);
     }
-    // The journals of the failed saves are in the history, with nothing.
-    const auto entries = history();
-    EXPECT_EQ(entries.size(), cases.size());
-    for (const auto& entry : entries) {
-        EXPECT_EQ(entry.error, ErrorCase::renderFailed);
-        EXPECT_TRUE(entry.outputs.empty());
-    }
+    // The failed saves saved nothing: no row in the history.
+    EXPECT_TRUE(history().empty());
 }
 
 TEST_F(PrintRequest, AFailureOrCancelAfterPublishingKeepsWhatWasPublished) {

@@ -350,11 +350,19 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         }
         check();
     }
+    // What the page is said to hold is what the result shows of the
+    // handwriting pass: a line left out as noise, or as text the vertical
+    // reader read (a line across the columns, slanted as no printed line
+    // is), is nothing of the page.
+    std::vector<TextRegion> shown;
+    for (const TextRegion& line : horizontal.regions) {
+        if (std::find(regions.begin(), regions.end(), line) != regions.end()) shown.push_back(line);
+    }
     const double elapsed = clock.seconds() - start;
 
     return PageResult(page, std::move(regions), elapsed, upright.width(), upright.height(), std::string(version),
                       orientation, image.width(), image.height(), scale,
-                      AutoPresentation{resolved, handwritingStatus(horizontal.regions)});
+                      AutoPresentation{resolved, handwritingStatus(shown)});
 }
 
 }  // namespace velmora::AutoOCR

@@ -1,7 +1,9 @@
 #include "recognition/handwriting/AnnotationOCR.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string_view>
 
 #include <cairo.h>
 
@@ -210,18 +212,23 @@ bool nearbyStroke(const FeatureRaster& raster, const OCRSourceBox& line, const s
 }
 
 std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters,
-                               const std::vector<OCRSourceBox>& others) {
+                               const std::vector<OCRSourceBox>& others, const std::vector<OCRSourceBox>& aside,
+                               bool envelopes) {
     const PixelRect rect = whole(raster, inRaster(raster, line));
     // The box of a slanted line reaches over its neighbours' ink, which
-    // belongs to their lines.
+    // belongs to their lines. Punctuation sits in a corner of its em: its
+    // ink would pull its slice's middle down to the baseline.
     std::vector<PixelRect> elsewhere;
-    for (const OCRSourceBox& b : others) {
-        if (b == line) continue;
+    auto leaveOut = [&](const OCRSourceBox& b) {
         const PixelRect p = whole(raster, inRaster(raster, b));
         if (p.left < rect.right && rect.left < p.right && p.top < rect.bottom && rect.top < p.bottom) {
             elsewhere.push_back(p);
         }
+    };
+    for (const OCRSourceBox& b : others) {
+        if (!(b == line)) leaveOut(b);
     }
+    for (const OCRSourceBox& b : aside) leaveOut(b);
     auto theirs = [&](int x, int y) {
         return std::any_of(elsewhere.begin(), elsewhere.end(), [&](const PixelRect& p) {
             return x >= p.left && x < p.right && y >= p.top && y < p.bottom;
@@ -235,31 +242,64 @@ std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& 
     struct Point {
         double x, y;
     };
-    std::vector<Point> points;
+    // Per slice the middle of its ink and the ink's top and bottom rows.
+    std::vector<Point> middles, tops, bottoms;
     for (std::size_t i = 0; i < n; ++i) {
         const int x0 = static_cast<int>(rect.left + rect.width() * double(i) / double(n));
         const int x1 = static_cast<int>(rect.left + rect.width() * double(i + 1) / double(n));
         double sum = 0;
-        int count = 0;
+        int count = 0, top = rect.bottom, bottom = rect.top;
         for (int y = rect.top; y < rect.bottom; ++y) {
             for (int x = x0; x < x1; ++x) {
-                if (ink(raster.at(x, y), 150) && !theirs(x, y)) sum += y, ++count;
+                if (!ink(raster.at(x, y), 150) || theirs(x, y)) continue;
+                sum += y, ++count;
+                top = std::min(top, y), bottom = std::max(bottom, y);
             }
         }
-        if (count >= 8) points.push_back({(x0 + x1) * 0.5, sum / count});
+        if (count < 8) continue;
+        const double middle = (x0 + x1) * 0.5;
+        middles.push_back({middle, sum / count});
+        tops.push_back({middle, double(top)});
+        bottoms.push_back({middle, double(bottom)});
     }
-    if (points.size() < 2) return std::nullopt;
-    std::vector<double> slopes;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        for (std::size_t j = i + 1; j < points.size(); ++j) {
-            slopes.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
+    if (middles.size() < 2) return std::nullopt;
+    auto slope = [](const std::vector<Point>& points) {
+        std::vector<double> slopes;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            for (std::size_t j = i + 1; j < points.size(); ++j) {
+                slopes.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
+            }
         }
+        std::nth_element(slopes.begin(), slopes.begin() + std::ptrdiff_t(slopes.size() / 2), slopes.end());
+        return slopes[slopes.size() / 2];
+    };
+    double lean = slope(middles);
+    if (envelopes) {
+        // A slant lifts the tops, the middles and the bottoms of the ink
+        // alike; a printed glyph's shape moves one of them (a small kana's
+        // top, a hook's bottom, a heavy stroke's middle) and not the others.
+        std::array<double, 3> three{slope(tops), lean, slope(bottoms)};
+        std::sort(three.begin(), three.end());
+        lean = three[1];
     }
-    std::nth_element(slopes.begin(), slopes.begin() + std::ptrdiff_t(slopes.size() / 2), slopes.end());
     // Rows grow downwards on the raster. The raster keeps the page's aspect
     // ratio, so its angle is the page's.
-    return std::atan(slopes[slopes.size() / 2]) * -180 / M_PI;
+    return std::atan(lean) * -180 / M_PI;
 }
+
+namespace {
+
+// A kanji or a full-size kana: printed, its ink fills the middle of its em.
+// Latin letters and digits (an x-height, ascenders, descenders), small kana
+// and the long vowel mark stand at heights of their own.
+bool fillsItsEm(char32_t c) {
+    static constexpr std::u32string_view small = U"ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ";
+    if (small.find(c) != std::u32string_view::npos) return false;
+    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3FFFF);
+}
+
+}  // namespace
 
 double spread(const std::vector<double>& values, double height) {
     if (values.size() < 3 || !(height > 0)) return 0;
@@ -281,14 +321,20 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
     // different heights of the em: the bottoms of a perfect printed line
     // spread widely. Each character therefore stands for the middle of its
     // ink, which stays on one line for printed Japanese and moves with a
-    // hand's jitter; punctuation, which sits in a corner of its em, is not
-    // measured.
+    // hand's jitter; only kanji and full-size kana are measured:
+    // punctuation sits in a corner of its em, and Latin letters, digits,
+    // small kana and the long vowel mark at heights of their own.
     const std::u16string text16 = Unicode::toUTF16(line.text);
     const std::vector<std::size_t> bounds = Unicode::graphemeBoundaries16(text16);
     struct Mark {
         double x, middle, height;
     };
     std::vector<Mark> marks;
+    std::vector<OCRSourceBox> punctuation;
+    for (const RecognizedCharacter& c : line.characters) {
+        const std::vector<char32_t> scalars = Unicode::scalars(c.text);
+        if (!scalars.empty() && Unicode::isPunctuationOrWhiteSpace(scalars.front())) punctuation.push_back(c.box);
+    }
     for (std::size_t i = 0; i + 1 < bounds.size() && i < measuredCharacters; ++i) {
         const auto start = static_cast<int64_t>(bounds[i]);
         const RecognizedCharacter* symbol = nullptr;
@@ -300,7 +346,7 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
         }
         if (!symbol) continue;
         const std::vector<char32_t> scalars = Unicode::scalars(symbol->text);
-        if (!scalars.empty() && Unicode::isPunctuationOrWhiteSpace(scalars.front())) continue;
+        if (scalars.empty() || !fillsItsEm(scalars.front())) continue;
         const OCRSourceBox& b = symbol->box;
         marks.push_back({b.x + b.width / 2, b.y + b.height / 2, b.height});
     }
@@ -311,9 +357,22 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
     // follow a single line written at a slant, and its symbol boxes on such
     // a line are rough. The line's own ink does: the middles of its ink in
     // slices across the line. The reported edge serves when the ink cannot
-    // tell.
+    // tell: on a line of fewer than slantCharacters measured characters (the
+    // short last line of a paragraph, "す。", a heading of two, a page
+    // number) the middles lean as the glyphs' shapes put them, as far as a
+    // hand's slant. Where something else tells of a hand, a free-hand
+    // stroke beside the line or the red of a proofreader's pen, the ink's
+    // lean is taken as its slant.
+    const OCRSourceBox& box = line.boundingBox;
+    f.nearbyStroke = nearbyStroke(raster, box, lines);
+    f.redFraction = redFraction(raster, box);
     double slope = 0;
-    if (const auto inked = inkAngle(raster, line.boundingBox, static_cast<std::size_t>(bounds.size() - 1), lines)) {
+    const bool hand = f.nearbyStroke || f.redFraction >= 0.5;
+    const bool slantShows = marks.size() >= slantCharacters || hand;
+    const auto inked = slantShows ? inkAngle(raster, line.boundingBox, static_cast<std::size_t>(bounds.size() - 1),
+                                             lines, punctuation, !hand)
+                                  : std::nullopt;
+    if (inked) {
         f.angle = *inked;
         // Degrees on the page to a slope in page fractions.
         slope = std::tan(*inked * M_PI / 180) * W / H;
@@ -326,14 +385,16 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
     }
     f.angleUncertainty = 0;
 
-    const OCRSourceBox& box = line.boundingBox;
     std::vector<double> residuals, heights;
     for (const Mark& m : marks) {
         residuals.push_back(m.middle - slope * (m.x - box.x));
         heights.push_back(m.height);
     }
     f.characterCount = static_cast<int64_t>(bounds.empty() ? 0 : bounds.size() - 1);
-    if (useContext && std::fabs(f.angle) < 1.5) {
+    // The bottoms of the ink of a few printed glyphs are their shapes, not
+    // a slant either: the refinement stands in only where the ink angle
+    // could not be had on a line that could show a slant.
+    if (useContext && slantShows && !inked && std::fabs(f.angle) < 1.5) {
         if (const auto refined = refinedAngle(raster, box, static_cast<std::size_t>(f.characterCount))) {
             f.angle = refined->degrees;
             f.angleUncertainty = refined->uncertainty;
@@ -341,8 +402,6 @@ Features measure(const RecognizedTextObservation& line, const FeatureRaster& ras
     }
     f.baselineVariation = spread(residuals, box.height);
     f.heightVariation = spread(heights, box.height);
-    f.redFraction = redFraction(raster, box);
-    f.nearbyStroke = nearbyStroke(raster, box, lines);
     return f;
 }
 

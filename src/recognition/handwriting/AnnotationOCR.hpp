@@ -58,9 +58,17 @@ struct Angle {
 std::optional<Angle> refinedAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters);
 // The angle of a line (degrees, rising to the right) from the middles of its
 // ink in one slice per character, leaving out ink inside the other lines'
-// boxes; nothing when fewer than two slices hold ink.
+// boxes and inside the boxes set aside (the line's punctuation); with
+// envelopes, the middle one of that lean and those of the ink's tops and
+// bottoms. Nothing when fewer than two slices hold ink.
 std::optional<double> inkAngle(const FeatureRaster& raster, const OCRSourceBox& line, std::size_t characters,
-                               const std::vector<OCRSourceBox>& others = {});
+                               const std::vector<OCRSourceBox>& others = {},
+                               const std::vector<OCRSourceBox>& aside = {}, bool envelopes = false);
+// The fewest characters (kanji and full-size kana) whose ink tells a line's
+// slant: the middles of up to three printed glyphs stand wherever their
+// shapes put them (a small kana low, a digit one high, ン's sweep), as far
+// from level as a hand's slant.
+inline constexpr std::size_t slantCharacters = 4;
 // The red share of the line's ink.
 double redFraction(const FeatureRaster& raster, const OCRSourceBox& line);
 // Whether a dark run that belongs to no text line lies near the line.

@@ -20,6 +20,7 @@ Rules::StatusFacts onSavedPage() {
     Rules::StatusFacts facts;
     facts.shownPage = savedURL;
     facts.savedPage = savedURL;
+    facts.published = true;
     return facts;
 }
 
@@ -120,6 +121,10 @@ TEST(CapturePanelRules, TheStatusRowFollowsTheSelectedTabAndThePanel) {
     auto nothingYet = idle;
     nothingYet.hasLastOutput = false;
     EXPECT_FALSE(Rules::statusRow(nothingYet).openOutput);
+    // A save refused or failed before its first file put nothing there.
+    auto nothingSaved = idle;
+    nothingSaved.published = false;
+    EXPECT_FALSE(Rules::statusRow(nothingSaved).openOutput);
 
     // At the bottom the row holds the save buttons, off while another tab
     // saves or the window closes.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "capture/CaptureOutcome.hpp"
 #include "workspace/WebWorkspaceRules.hpp"
 
 // The tab bar's and the activity strips' rules without a display: the marks
@@ -62,6 +63,9 @@ TEST(WebWorkspaceRules, TheOCRStripStandsWhileTheQueueRunsOrWaitsPaused) {
     EXPECT_FALSE(Rules::queueStripShown(false, std::nullopt));
     EXPECT_EQ(Rules::queueStripText("3/5ページを処理中"), "このウインドウのOCR：3/5ページを処理中");
     EXPECT_EQ(Rules::webStripText("下部の画像を読み込み中"), "このウインドウのWeb保存：下部の画像を読み込み中");
+    // Once the image is saved, the stop ends the OCR that follows it.
+    EXPECT_EQ(Rules::webStripCancel("下部の画像を読み込み中"), "保存を中止");
+    EXPECT_EQ(Rules::webStripCancel(CaptureOutcome::ocrRunning), "OCRを中止");
 }
 
 TEST(WebWorkspaceRules, TheSelectedTabIsScrolledJustIntoView) {

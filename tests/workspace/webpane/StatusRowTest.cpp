@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <set>
 
+#include "history/CaptureHistory.hpp"
 #include "workspace/CapturePanelRules.hpp"
 #include "workspace/SaveRequest.hpp"
 #include "workspace/TabActions.hpp"
@@ -80,6 +81,9 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     EXPECT_FALSE(rowButton(pane, CaptureStatusRow::cancelName)->get_visible()) << "nothing to stop: not shown";
     const std::string failure = tab->browser->captureDiagnosticText.get();
     ASSERT_FALSE(failure.empty());
+    // It saved nothing: no folder to open, and no row in the history.
+    EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName)));
+    EXPECT_TRUE(AppHistory::required()->entries().empty());
 
     // Without the broken image the next save of the page completes.
     run(*tab, "document.querySelector('img').remove();true");
@@ -88,6 +92,7 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
     EXPECT_EQ(model->operationStage(*tab->browser->operation.get()), SafeEvent::Stage::completed);
     EXPECT_EQ(stageText(pane), tab->browser->stage.get());
+    EXPECT_EQ(AppHistory::required()->entries().size(), 1u);
 
     // After it: its diagnostic, read back from the clipboard.
     const std::string diagnostic = tab->browser->captureDiagnosticText.get();
@@ -106,6 +111,17 @@ TEST_F(StatusRowTest, ASaveIsFollowedInTheRowAndItsDiagnosticAndFolderAreReached
     model->setLastOutput(dir / "gone");
     click(rowButton(pane, CaptureStatusRow::openOutputName));
     EXPECT_EQ(desktop.opened.size(), 1u);
+
+    // A page taller than a tall PNG may be is refused, saying so: nothing
+    // saved, no folder offered, no row added.
+    server.html("/too-tall", test::page("長すぎるページ", "<div style='height:40000px'>本文</div>"));
+    load(*model, "/too-tall");
+    click(named(pane.panel, CapturePanel::captureName));
+    ASSERT_TRUE(spinUntil([&] { return tab->browser->hasPendingOperation(); }));
+    ASSERT_TRUE(spinUntil([&] { return !tab->browser->hasPendingOperation(); }, 60s));
+    EXPECT_NE(stageText(pane).find("縦長PNGの上限"), std::string::npos) << stageText(pane);
+    EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName)));
+    EXPECT_EQ(AppHistory::required()->entries().size(), 1u);
 }
 
 TEST_F(StatusRowTest, ASaveIsStoppedFromTheRowAndTheDiagnosticNeverLeavesAPrivateTab) {
@@ -125,7 +141,7 @@ TEST_F(StatusRowTest, ASaveIsStoppedFromTheRowAndTheDiagnosticNeverLeavesAPrivat
     EXPECT_EQ(model->operationStage(*tab->browser->operation.get()), SafeEvent::Stage::cancelled);
     EXPECT_EQ(stageText(pane), tab->browser->stage.get());
     EXPECT_FALSE(rowButton(pane, CaptureStatusRow::cancelName)->get_visible()) << "nothing to stop: not shown";
-    EXPECT_TRUE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName)));
+    EXPECT_FALSE(shownNow(rowButton(pane, CaptureStatusRow::openOutputName))) << "stopped before any file";
 
     // A private tab: its diagnostic is not offered, even when there is one.
     auto hidden = model->addTab(true);
@@ -189,7 +205,7 @@ TEST_F(StatusRowTest, AFailureIsShownWholeAsAnErrorBesideTheButtonsAndARunningSa
     // The panel at the bottom: the row holds both save buttons, and the
     // window is narrow, so the sentence has little room beside them.
     model->panel = AppPreferences::Panel::bottom;
-    PaneWindow pane(model, desktop, 760, 900);
+    PaneWindow pane(model, desktop, 660, 900);
     ASSERT_TRUE(pane.shown());
     auto tab = model->selectedTab();
     show(*tab);
