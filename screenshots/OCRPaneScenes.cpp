@@ -25,9 +25,9 @@
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 

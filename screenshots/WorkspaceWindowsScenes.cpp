@@ -10,9 +10,9 @@
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 

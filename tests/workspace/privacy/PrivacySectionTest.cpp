@@ -17,9 +17,9 @@
 #include "settingsui/PrivacySettings.hpp"
 #include "support/Errors.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/PrivacySection.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/sections/PrivacySection.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // The privacy section as the settings screen shows it, driven through its
 // real widgets and its real question, over real windows whose tabs load

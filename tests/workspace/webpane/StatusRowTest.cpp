@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <set>
 
-#include "workspace/CapturePanelRules.hpp"
-#include "workspace/SaveRequest.hpp"
-#include "workspace/TabActions.hpp"
+#include "workspace/model/CapturePanelRules.hpp"
+#include "workspace/model/SaveRequest.hpp"
+#include "workspace/model/TabActions.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The status row and the other tabs' strips with real saves of loopback
