@@ -19,6 +19,7 @@
 #include "workspace/app/BrindlexApp.hpp"
 #include "workspace/model/AppServices.hpp"
 #include "workspace/sections/PrivacySection.hpp"
+#include "workspace/windows/WorkspacePrivacyWindows.hpp"
 #include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
@@ -38,7 +39,7 @@ Gtk::Widget* privacySection(Stage& stage) {
         set->quitApplication = [] {};
         return set;
     }();
-    return &makePrivacySection(services, *windows);
+    return &makePrivacySection(services, std::make_shared<WorkspacePrivacyWindows>(*windows));
 }
 
 struct ScreenScene {

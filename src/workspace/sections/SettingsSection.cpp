@@ -7,9 +7,9 @@
 
 namespace velmora {
 
-Gtk::Widget& makeSettingsSection(AppServices& services, WorkspaceWindows& windows) {
+Gtk::Widget& makeSettingsSection(AppServices& services, std::shared_ptr<PrivacyWindows> windows) {
     // Managed: the screen owns the privacy section once it places it.
-    Gtk::Widget* privacy = &makePrivacySection(services, windows);
+    Gtk::Widget* privacy = &makePrivacySection(services, std::move(windows));
     return *Gtk::make_managed<SettingsScreen>(SettingsScreen::Parts{
         services.settings,
         services.access,

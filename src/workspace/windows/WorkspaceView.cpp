@@ -10,6 +10,7 @@
 #include "workspace/sections/SettingsSection.hpp"
 #include "workspace/web/ActivityStrips.hpp"
 #include "workspace/web/WebWorkspace.hpp"
+#include "workspace/windows/WorkspacePrivacyWindows.hpp"
 #include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora {
@@ -287,7 +288,7 @@ Gtk::Widget& WorkspaceView::makePane(Section section) {
             // The window set reopens a page of the history in a tab.
             return *Gtk::make_managed<HistoryView>(&windows_, true);
         }
-        case Section::settings: return makeSettingsSection(model_->services, windows_);
+        case Section::settings: return makeSettingsSection(model_->services, std::make_shared<WorkspacePrivacyWindows>(windows_));
         case Section::ocr: return *Gtk::make_managed<OCRProductView>(model_->queue, model_->services.settings);
         case Section::web: break;
     }
