@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gui/ForeignDrops.hpp"
 #include "ocrviews/ColumnStyle.hpp"
 #include "ocrviews/PaneRules.hpp"
 #include "ocrviews/QueueView.hpp"
@@ -202,6 +203,7 @@ void OCRProductView::buildBanner() {
 }
 
 void OCRProductView::setUpDrop() {
+    settleForeignDrops();
     // Only file lists: a dragged text is never offered to the controller.
     drop_ = Gtk::DropTarget::create(GDK_TYPE_FILE_LIST, Gdk::DragAction::COPY);
     drop_->signal_enter().connect(

@@ -7,6 +7,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/ProductBrand.hpp"
+#include "gui/ForeignDrops.hpp"
 #include "gui/GtkConfirmation.hpp"
 #include "settingsui/SettingsFlow.hpp"
 #include "workspace/model/AppServices.hpp"
@@ -38,6 +39,8 @@ BrindlexApp::BrindlexApp(Gio::Application::Flags extraFlags)
         // GTK finds the icon in the application's resources at start-up;
         // once installed, the icon theme has the same one.
         Gtk::Window::set_default_icon_name(ProductBrand::current().bundleIdentifier);
+        // Files dropped from a file manager on any window, the web pages' too.
+        settleForeignDrops();
         installCommands();
     });
     // The session asks before it ends, as a quit does.
