@@ -120,7 +120,7 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
 
     // The queue panel above takes its height from the split: the split
     // keeps what the rows leave with the panel at its usable height, up to
-    // half the pane and never below 200; the page scrolls for what is left.
+    // half the pane and never below 200.
     const int withoutList = split.get_height();
     c->processingList = true;
     settle();
@@ -135,13 +135,16 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
     EXPECT_EQ(queueY, 12);
     EXPECT_GT(panelY, queueY + 8);
+    // Lower than the rows and the least split need: the panel gives up its
+    // height, scrolling its rows, and the option rows stay in the pane.
     w.resize(1240, 500);
     EXPECT_EQ(split.get_height(), 200);
     auto* queue = dynamic_cast<QueueView*>(w.widget(OCRProductView::queueSlotName).get_first_child());
     ASSERT_NE(queue, nullptr);
-    EXPECT_GE(queue->get_height(), queue->usableHeight());
-    EXPECT_GT(queue->usableHeight(), QueueView::minimumHeight);
-    EXPECT_GT(v->get_upper(), v->get_page_size());
+    EXPECT_LT(queue->get_height(), queue->usableHeight());
+    EXPECT_GE(queue->get_height(), QueueView::minimumHeight);
+    EXPECT_EQ(v->get_upper(), v->get_page_size());
+    EXPECT_NEAR(bottomOfOptions(), 500 - 12, 1);
     c->processingList = false;
     settle();
     w.nextFrame();

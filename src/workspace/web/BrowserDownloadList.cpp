@@ -8,6 +8,7 @@
 #include "browser/BrowserDownload.hpp"
 #include "browser/BrowserTab.hpp"
 #include "foundation/DesktopActions.hpp"
+#include "gui/PhraseBreaks.hpp"
 #include "workspace/web/WebPaneRules.hpp"
 #include "workspace/web/WebWorkspaceStyle.hpp"
 
@@ -253,7 +254,8 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
     caption_.set_valign(Gtk::Align::CENTER);
     // Folded, the caption shares its line with the newest row: it wraps
     // rather than push the row past the page's edge in a narrow window (a
-    // private tab's caption is as long as the row itself).
+    // private tab's caption is as long as the row itself), between its
+    // phrases, never inside a word.
     caption_.set_wrap(true);
     caption_.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     foldedRow_.set_name(foldedName);
@@ -358,6 +360,7 @@ void BrowserDownloadList::sync() {
     set_visible(text.has_value());
     if (text && caption_.get_text().raw() != *text) {
         caption_.set_text(std::string(*text));
+        breakAtPhrases(caption_);
         gtk_accessible_update_property(GTK_ACCESSIBLE(toggle_.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                        caption_.get_text().c_str(), -1);
     }

@@ -240,6 +240,10 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
     scroller_.set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::NEVER);
     scroller_.set_hexpand(true);
     scroller_.set_child(row_);
+    // A strip made narrower or wider (the window resized, the row laid out
+    // after its window was shown) shows the selected tab again, as a new
+    // selection does.
+    stripChanged_ = scroller_.get_hadjustment()->signal_changed().connect([this] { revealSelected(); });
 
     add_.set_icon_name("list-add-symbolic");
     add_.set_tooltip_text("通常タブを追加");
@@ -289,6 +293,7 @@ BrowserTabBar::BrowserTabBar(std::shared_ptr<WindowModel> model)
 }
 
 BrowserTabBar::~BrowserTabBar() {
+    stripChanged_.disconnect();
     observation_.disconnect();
     focusing_.disconnect();
     revealing_.disconnect();

@@ -114,6 +114,7 @@ private:
     std::string revealedTitle_;
     sigc::connection revealing_;
     int revealFrames_ = 0;
+    sigc::connection stripChanged_;
 };
 
 }  // namespace velmora
