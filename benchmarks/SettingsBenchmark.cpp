@@ -21,9 +21,9 @@
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
 #include "support/web/WebTestStores.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/WorkspaceView.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/windows/WorkspaceView.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;

@@ -21,7 +21,7 @@
 #include "foundation/ProductBrand.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "support/TempDir.hpp"
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 using namespace velmora;
 

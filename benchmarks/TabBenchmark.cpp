@@ -22,11 +22,11 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/web/WebTestStores.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/BrowserTabBar.hpp"
-#include "workspace/WebWorkspaceStyle.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/web/BrowserTabBar.hpp"
+#include "workspace/web/WebWorkspaceStyle.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // Last: its macros clash with the C++ wrappers' names.
 #include <gdk/x11/gdkx.h>

@@ -3,7 +3,7 @@
 
 #include "Scene.hpp"
 #include "support/MainLoop.hpp"
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 namespace velmora::screenshots {
 

@@ -22,7 +22,7 @@
 #include "support/gui/GuiHelpers.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
-#include "workspace/HistoryView.hpp"
+#include "workspace/sections/HistoryView.hpp"
 
 namespace velmora::screenshots {
 

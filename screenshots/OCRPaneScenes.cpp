@@ -25,9 +25,9 @@
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 
@@ -374,7 +374,7 @@ WorkspaceWindow* workspaceWindow(Stage& stage) {
 
 // The OCR section at the window's default size with the processing list
 // open over a queue of three pages recognised for real.
-Gtk::Window* workspaceQueue(Stage& stage) {
+Gtk::Window* workspaceQueue(Stage& stage, bool listed) {
     WorkspaceWindow* window = workspaceWindow(stage);
     if (!window) return nullptr;
     auto& queue = *window->model()->queue;
@@ -391,7 +391,7 @@ Gtk::Window* workspaceQueue(Stage& stage) {
     auto start = queue.start();
     test::runTask(std::move(start));
     test::spinUntil([&] { return !queue.busy.get(); }, std::chrono::seconds(120));
-    queue.processingList = true;
+    queue.processingList = listed;
     window->model()->section = WindowModel::Section::ocr;
     test::spinFor(std::chrono::milliseconds(300));
     return &window->window();
@@ -508,13 +508,19 @@ const bool registered = registerScene("ocr-pane", 1240, 850, wide) &&
                         registerScene("ocr-pane-locked-opened", 1240, 850, lockedOnOpening) &&
                         registerScene("ocr-pane-refused-kind", 1240, 850, refusedKind) &&
                         registerScene("ocr-pane-refused-pdf", 1240, 850, refusedPDF) &&
-                        registerScene("workspace-ocr-queue", 1240, 850, workspaceQueue) &&
+                        registerScene("workspace-ocr-queue", 1240, 850, [](Stage& s) { return workspaceQueue(s, true); }) &&
+                        // The least window: every row whole, the list open or closed.
+                        registerScene("workspace-ocr-queue-narrow", 920, 720,
+                                      [](Stage& s) { return workspaceQueue(s, true); }) &&
+                        registerScene("workspace-ocr-read-narrow", 920, 720,
+                                      [](Stage& s) { return workspaceQueue(s, false); }) &&
                         registerScene("workspace-ocr-resumable", 1240, 850, workspaceResumable) &&
                         registerScene("workspace-ocr-queue-rows", 1240, 850, workspaceQueueRows) &&
                         // At the window's least size: the summary wraps, nothing scrolls sideways.
                         registerScene("workspace-ocr-queue-rows-narrow", 920, 720, workspaceQueueRows) &&
                         registerScene("workspace-ocr-resume-candidates", 1240, 850, workspaceResumeCandidates) &&
-                        // The window at its least size: the queue panel whole above the pane.
+                        // The window at its least size: the queue panel gives up its height
+                        // (and scrolls) so that the rows below it stay in the window.
                         registerScene("workspace-ocr-resume-candidates-narrow", 920, 720, workspaceResumeCandidates) &&
                         registerScene("ocr-pane-drop", 1240, 850, dropHover) &&
                         registerScene("ocr-pane-refused-over-edit", 1240, 850, refusedOverEdit) &&

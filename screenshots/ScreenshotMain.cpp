@@ -29,8 +29,8 @@
 #include "support/TempDir.hpp"
 #include "support/ToolkitLog.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
 
 using namespace velmora;
 using namespace std::chrono_literals;

@@ -10,7 +10,7 @@
 #include "settingsui/ProductSettingsForm.hpp"
 #include "settingsui/SetupWizard.hpp"
 #include "support/MainLoop.hpp"
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 namespace velmora::screenshots {
 

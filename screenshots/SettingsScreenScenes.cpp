@@ -16,10 +16,11 @@
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/PrivacySection.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/sections/PrivacySection.hpp"
+#include "workspace/windows/WorkspacePrivacyWindows.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 
@@ -38,7 +39,7 @@ Gtk::Widget* privacySection(Stage& stage) {
         set->quitApplication = [] {};
         return set;
     }();
-    return &makePrivacySection(services, *windows);
+    return &makePrivacySection(services, std::make_shared<WorkspacePrivacyWindows>(*windows));
 }
 
 struct ScreenScene {

@@ -21,13 +21,13 @@
 #include "support/MainLoop.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
-#include "workspace/ActivityStrips.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/BrowserTabBar.hpp"
-#include "workspace/WebSurface.hpp"
-#include "workspace/WebWorkspace.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/model/WindowModel.hpp"
+#include "workspace/web/ActivityStrips.hpp"
+#include "workspace/web/BrowserTabBar.hpp"
+#include "workspace/web/WebSurface.hpp"
+#include "workspace/web/WebWorkspace.hpp"
 
 namespace velmora::screenshots {
 

@@ -14,10 +14,10 @@
 #include "support/MainLoop.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/model/WindowModel.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 
 namespace velmora::screenshots {
 

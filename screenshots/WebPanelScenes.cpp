@@ -19,13 +19,13 @@
 #include "support/MainLoop.hpp"
 #include "support/web/WebTestWindow.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/CapturePanel.hpp"
-#include "workspace/CaptureStatusRow.hpp"
-#include "workspace/OtherTabSaveStrips.hpp"
-#include "workspace/WebSurface.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/web/CapturePanel.hpp"
+#include "workspace/web/CaptureStatusRow.hpp"
+#include "workspace/web/OtherTabSaveStrips.hpp"
+#include "workspace/web/WebSurface.hpp"
+#include "workspace/model/WindowModel.hpp"
 
 namespace velmora::screenshots {
 

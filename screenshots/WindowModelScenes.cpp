@@ -9,9 +9,9 @@
 #include "support/gui/GuiHelpers.hpp"
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestWindow.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/TabActions.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/model/TabActions.hpp"
+#include "workspace/model/WindowModel.hpp"
 
 namespace velmora::screenshots {
 

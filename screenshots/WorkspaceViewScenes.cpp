@@ -23,13 +23,13 @@
 #include "support/RasterFiles.hpp"
 #include "support/TextPages.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/AppServices.hpp"
+#include "workspace/model/AppServices.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 #include "settingsui/SettingsScreen.hpp"
-#include "workspace/HistoryView.hpp"
-#include "workspace/WorkspaceView.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/sections/HistoryView.hpp"
+#include "workspace/windows/WorkspaceView.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 

@@ -10,9 +10,9 @@
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 namespace velmora::screenshots {
 
@@ -127,9 +127,9 @@ Gtk::Window* help(Stage& stage) {
     return dialogSaying("ベルモラの使い方");
 }
 
-// A window restored with `count` tabs, the first one selected: the others
-// wait unloaded, their labels told apart by their ports.
-Gtk::Window* restoredWindow(Stage& stage, int count) {
+// A window restored with `count` tabs, the first or the last one selected:
+// the others wait unloaded, their labels told apart by their ports.
+Gtk::Window* restoredWindow(Stage& stage, int count, bool lastSelected = false) {
     stage.server.html("/course", noticePage);
     auto& set = sceneSet(stage);
     // Each tab's page comes from a server of its own on the same host.
@@ -141,7 +141,7 @@ Gtk::Window* restoredWindow(Stage& stage, int count) {
         RestoredTab tab{UUID::random(), server.url("/course?page=" + std::to_string(i + 1)), false};
         restored.tabs.push_back(tab);
     }
-    restored.selected = restored.tabs.front().id;
+    restored.selected = lastSelected ? restored.tabs.back().id : restored.tabs.front().id;
     auto* window = set.open(restored);
     return window ? &window->window() : nullptr;
 }
@@ -152,8 +152,9 @@ const bool registered = registerScene("close-running-work", 428, 179, closeRunni
                         registerScene("quit-question-edits", 479, 179, quitEdits) &&
                         registerScene("help", 520, 420, help) &&
                         registerScene("restored-window", 1240, 850, [](Stage& stage) { return restoredWindow(stage, 4); }) &&
+                        // The least window: the strip scrolled to the selected tab.
                         registerScene("restored-window-narrow", 920, 720,
-                                      [](Stage& stage) { return restoredWindow(stage, 3); });
+                                      [](Stage& stage) { return restoredWindow(stage, 4, true); });
 
 }  // namespace
 

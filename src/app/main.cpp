@@ -1,6 +1,6 @@
 // The velmora program: the desktop application, started from the build tree
 // or the desktop.
-#include "workspace/BrindlexApp.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 int main(int argc, char** argv) {
     velmora::BrindlexApp app;

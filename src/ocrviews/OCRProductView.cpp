@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gui/ForeignDrops.hpp"
 #include "ocrviews/ColumnStyle.hpp"
 #include "ocrviews/PaneRules.hpp"
 #include "ocrviews/QueueView.hpp"
@@ -202,6 +203,7 @@ void OCRProductView::buildBanner() {
 }
 
 void OCRProductView::setUpDrop() {
+    settleForeignDrops();
     // Only file lists: a dragged text is never offered to the controller.
     drop_ = Gtk::DropTarget::create(GDK_TYPE_FILE_LIST, Gdk::DragAction::COPY);
     drop_->signal_enter().connect(
@@ -271,7 +273,6 @@ void OCRProductView::layOut() {
 double OCRProductView::splitHeight() const {
     namespace L = PaneLayout;
     auto* queue = dynamic_cast<QueueView*>(queueView_);
-    if (!queue || !queueSlot_.get_visible()) return L::splitMinimum(height_);
     // What the other rows take at the page's width, the queue panel at the
     // height that shows what it must: the split has the rest.
     double room = height_ - 2 * L::padding;
@@ -279,9 +280,13 @@ double OCRProductView::splitHeight() const {
     for (const Gtk::Widget* row : std::initializer_list<const Gtk::Widget*>{&queueSlot_, &banner_, &panel_, &options_}) {
         if (!row->get_visible()) continue;
         ++shown;
+        if (row == &queueSlot_) {
+            if (queue) room -= queue->usableHeight();
+            continue;
+        }
         int minimum = 0, natural = 0, b1 = -1, b2 = -1;
         row->measure(Gtk::Orientation::VERTICAL, contentWidth_, minimum, natural, b1, b2);
-        room -= row == &queueSlot_ ? minimum : natural;
+        room -= natural;
     }
     room -= L::spacing * shown;
     return L::splitMinimum(height_, room);

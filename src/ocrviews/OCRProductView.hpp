@@ -84,8 +84,8 @@ private:
     void setPreferred(double preferred);
     void dragged(double preferred, bool finished);
     void layOut();
-    // The split's least height now: half the pane, or with the queue panel
-    // open what the other rows leave (PaneLayout::splitMinimum).
+    // The split's least height now: what the other rows leave, up to half
+    // the pane (PaneLayout::splitMinimum).
     double splitHeight() const;
     void refresh();
 

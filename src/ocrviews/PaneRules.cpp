@@ -15,10 +15,8 @@ double contentWidth(double paneWidth) { return std::max(paneWidth - 2 * padding,
 
 bool compact(double paneWidth) { return paneWidth < compactBelow; }
 
-double splitMinimum(double paneHeight) { return std::max(std::floor(paneHeight / 2), minimumSplit); }
-
 double splitMinimum(double paneHeight, double room) {
-    return std::max(std::min(std::floor(room), std::floor(paneHeight / 2)), minimumBesideQueue);
+    return std::max(std::min(std::floor(room), std::floor(paneHeight / 2)), minimumSplit);
 }
 
 std::vector<FlowSlot> flow(const std::vector<FlowItem>& items, double width, double spacing) {

@@ -25,7 +25,6 @@ inline constexpr double padding = 12;
 inline constexpr double spacing = 8;
 inline constexpr double minimumContent = 680;
 inline constexpr double compactBelow = 900;
-inline constexpr double minimumSplit = 320;
 inline constexpr double dividerWidth = 8;
 inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
 
@@ -34,18 +33,15 @@ inline constexpr const char* dividerLabel = "原稿とOCR結果の幅を変更";
 double contentWidth(double paneWidth);
 // Control rows stack in a pane narrower than 900 points.
 bool compact(double paneWidth);
-// The least height of the split in a pane H high: half the pane, never
-// below 320. The split takes whatever the rows around it leave above that;
-// the queue panel gives up its height first (down to its least height), and
+// The least height of the split in a pane H high, `room` being what the
+// pane's other rows leave of it (the queue panel, when open, at its usable
+// height: its toolbars, its summary and three inputs): that room, up to half
+// the pane, never below `minimumSplit`. The split takes whatever the rows
+// leave above that. In a pane too low for that (the least window), the
+// queue panel gives up its height next, down to its least height and
+// scrolling its rows, so that the rows under the split stay in the window;
 // only below that does the page scroll.
-double splitMinimum(double paneHeight);
-// The same while the queue panel is open, `room` being what the pane's
-// other rows leave of it with the panel at its usable height (its toolbars,
-// its summary and three inputs): that room, up to half the pane, never below
-// `minimumBesideQueue`; only below that does the page scroll. The panel's
-// usable height comes first: the page and the result give up their share
-// before it, not the other way round.
-inline constexpr double minimumBesideQueue = 200;
+inline constexpr double minimumSplit = 200;
 double splitMinimum(double paneHeight, double room);
 
 // The compact layout of a control row: its items (a pair of controls that

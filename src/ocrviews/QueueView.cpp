@@ -962,16 +962,10 @@ struct QueueView::Parts {
 
     void applyUsableHeight() {
         if (!view) return;
-        // The toolkit keeps the least height at most the greatest: the
-        // bound that moves away from the other goes first.
-        const int maximum = std::max(QueueView::maximumHeight, usable);
-        if (usable < view->get_min_content_height()) {
-            view->set_min_content_height(usable);
-            view->set_max_content_height(maximum);
-        } else {
-            view->set_max_content_height(maximum);
-            view->set_min_content_height(usable);
-        }
+        // What it asks for; its least height stays the bare one, so that in
+        // a pane too low for it and the rows below, it gives up its height
+        // (and scrolls) before the page does.
+        view->set_max_content_height(std::max(QueueView::maximumHeight, usable));
         view->usableChanged.emit();
     }
 

@@ -92,8 +92,9 @@ public:
     // The least height that shows, scrolled to the top, its toolbars, the
     // queue's summary and `rowsInView` inputs (or, with no queue open,
     // everything above the export row: the saved queues and a refused
-    // resume), as the rows were last laid out; the panel keeps it as its
-    // least height and tells `usableChanged` when it changes.
+    // resume), as the rows were last laid out; the panel asks for it where
+    // the pane has room (it keeps `minimumHeight` as its least height) and
+    // tells `usableChanged` when it changes.
     int usableHeight() const;
     sigc::signal<void()> usableChanged;
 

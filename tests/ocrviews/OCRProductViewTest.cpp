@@ -8,9 +8,13 @@
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
 #include <gtkmm/textview.h>
+#include <glibmm/convert.h>
+#include <glibmm/main.h>
+#include <glibmm/spawn.h>
 #include <gtkmm/window.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -116,7 +120,7 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
 
     // The queue panel above takes its height from the split: the split
     // keeps what the rows leave with the panel at its usable height, up to
-    // half the pane and never below 200; the page scrolls for what is left.
+    // half the pane and never below 200.
     const int withoutList = split.get_height();
     c->processingList = true;
     settle();
@@ -131,13 +135,16 @@ TEST_F(Pane, ThePageAndTheResultTakeTheHeightTheRowsLeave) {
     ASSERT_TRUE(w.pane->controlPanel().translate_coordinates(*w.pane, 0, 0, x, panelY));
     EXPECT_EQ(queueY, 12);
     EXPECT_GT(panelY, queueY + 8);
+    // Lower than the rows and the least split need: the panel gives up its
+    // height, scrolling its rows, and the option rows stay in the pane.
     w.resize(1240, 500);
     EXPECT_EQ(split.get_height(), 200);
     auto* queue = dynamic_cast<QueueView*>(w.widget(OCRProductView::queueSlotName).get_first_child());
     ASSERT_NE(queue, nullptr);
-    EXPECT_GE(queue->get_height(), queue->usableHeight());
-    EXPECT_GT(queue->usableHeight(), QueueView::minimumHeight);
-    EXPECT_GT(v->get_upper(), v->get_page_size());
+    EXPECT_LT(queue->get_height(), queue->usableHeight());
+    EXPECT_GE(queue->get_height(), QueueView::minimumHeight);
+    EXPECT_EQ(v->get_upper(), v->get_page_size());
+    EXPECT_NEAR(bottomOfOptions(), 500 - 12, 1);
     c->processingList = false;
     settle();
     w.nextFrame();
@@ -552,6 +559,36 @@ TEST_F(Pane, ARefusedDropEndsTheHoverNamesTheFileAndTheNextDropIsTaken) {
     EXPECT_TRUE(hoverAndDrop(writeDocument(tmp / "real.pdf", 1)));
     ASSERT_TRUE(spinUntil([&] { return c->dropTask->done() && c->engine != nullptr; }));
     EXPECT_FALSE(w.pane->targeted());
+}
+
+// Two files from another application's file manager, which drags from one
+// window: onto the edited page (取消), then one the OCR does not read onto
+// the text. The document stays, the refusal names it, the toolkit is quiet.
+TEST_F(Pane, TwoDropsFromAnotherApplicationLeaveTheToolkitQuiet) {
+    c = fixed();
+    openRunQueue(*c, {1}, OCRSettings{});
+    c->showPage();
+    PaneWindow w(c, settings, 1000, 700);
+    c->setEdited("直した本文");
+    settle();
+    const std::string opened = c->currentName();
+    const fs::path note = tmp / "メモ.txt";
+    writeFile(note, "OCRでは読まないファイルです。");
+    const WindowPoint page = centreOf(w.widget(OCRSourceColumn::previewName));
+    const WindowPoint text = centreOf(w.find<Gtk::TextView>(OCRTextEditor::viewName));
+    GPid child = 0;
+    ASSERT_NO_THROW(Glib::spawn_async("", {VELMORA_EXTERNAL_DRAG, std::to_string(page.window), std::to_string(page.x),
+                                           std::to_string(page.y), Glib::filename_to_uri(writeDocument(tmp / "次.pdf", 1)),
+                                           std::to_string(text.x), std::to_string(text.y), Glib::filename_to_uri(note)},
+                                      Glib::SpawnFlags::DO_NOT_REAP_CHILD, {}, &child));
+    std::optional<int> status;
+    Glib::signal_child_watch().connect([&](GPid, int wait) { status = wait; }, child);
+    ASSERT_TRUE(spinUntil([&] { return status.has_value(); }, 30s));
+    EXPECT_TRUE(g_spawn_check_wait_status(*status, nullptr)) << "a drop was never finished";
+    ASSERT_TRUE(spinUntil([&] { return c->dropTask && c->dropTask->done() && !c->importing.get(); }));
+    ASSERT_EQ(confirmer->asked.size(), 1u);
+    EXPECT_EQ(c->currentName(), opened);
+    EXPECT_EQ(c->status.get().rfind("メモ.txt：", 0), 0u) << c->status.get();
 }
 
 // ---- the search focus

@@ -5,8 +5,8 @@
 
 #include "foundation/ProductBrand.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceFixture.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;

@@ -21,7 +21,7 @@
 #include "support/gui/GuiHelpers.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/TempDir.hpp"
-#include "workspace/HistoryView.hpp"
+#include "workspace/sections/HistoryView.hpp"
 
 // The history section on real widgets: rows with their thumbnails, the
 // detail of the selected entry, and both deletions, the one with the Trash

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "capture/DownloadStage.hpp"
-#include "workspace/LaunchSequence.hpp"
 #include "workspace/WorkspaceFixture.hpp"
+#include "workspace/app/LaunchSequence.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;

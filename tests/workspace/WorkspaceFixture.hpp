@@ -7,7 +7,7 @@
 
 #include "foundation/ProductBrand.hpp"
 #include "support/TempDir.hpp"
-#include "workspace/AppServices.hpp"
+#include "workspace/model/AppServices.hpp"
 
 namespace velmora::test {
 

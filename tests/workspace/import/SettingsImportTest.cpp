@@ -4,8 +4,8 @@
 
 #include "settingsui/SettingsFlow.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceFixture.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 // The desktop's route for a settings file, in process: the application's
 // open request (as the desktop sends it, and as a second start forwards it)

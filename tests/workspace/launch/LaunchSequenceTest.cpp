@@ -10,7 +10,7 @@
 #include "foundation/SettingsStore.hpp"
 #include "history/CaptureLifecycle.hpp"
 #include "history/HistoryFixture.hpp"
-#include "workspace/LaunchSequence.hpp"
+#include "workspace/app/LaunchSequence.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;

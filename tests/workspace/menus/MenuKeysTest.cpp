@@ -7,11 +7,11 @@
 #include "gui/GtkConfirmation.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/AppCommands.hpp"
-#include "workspace/BrindlexApp.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
-#include "workspace/WorkspaceView.hpp"
+#include "workspace/app/AppCommands.hpp"
+#include "workspace/app/BrindlexApp.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspaceView.hpp"
 
 // Last: its macros clash with the C++ wrappers' names.
 #include <gdk/x11/gdkx.h>

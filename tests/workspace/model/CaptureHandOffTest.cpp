@@ -8,7 +8,7 @@
 #include "ocrqueue/RunFixtures.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TextPages.hpp"
-#include "workspace/CaptureHandOff.hpp"
+#include "workspace/model/CaptureHandOff.hpp"
 
 // The OCR after a capture, on real part files published with their receipt
 // and real queue controllers: which queue takes the files, how it is set up,

@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "workspace/AppCommands.hpp"
-#include "workspace/CommandState.hpp"
+#include "workspace/app/AppCommands.hpp"
+#include "workspace/app/CommandState.hpp"
 
 // The menu commands without a display: which are enabled in each section,
 // the table the menus and keys come from, and the close key's walk over a

@@ -14,8 +14,8 @@
 #include "support/FakeFolderChooser.hpp"
 #include "support/MainLoop.hpp"
 #include "support/TempDir.hpp"
-#include "workspace/CaptureHandOff.hpp"
-#include "workspace/SaveRequest.hpp"
+#include "workspace/model/CaptureHandOff.hpp"
+#include "workspace/model/SaveRequest.hpp"
 
 // The save request's decisions on a window that is only its port: real
 // preferences, real output-folder grants with a chooser that answers as the

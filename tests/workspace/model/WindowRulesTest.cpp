@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "workspace/TabActions.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/model/TabActions.hpp"
+#include "workspace/model/WindowModel.hpp"
 
 // The window model's rules that need no tab and no display: its sections,
 // the capture width, where the selection goes when a tab closes, and how a

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "settingsui/FormModel.hpp"
-#include "workspace/CapturePanelRules.hpp"
+#include "workspace/model/CapturePanelRules.hpp"
 
 // The control panel's rules without a display: which width controls stand,
 // the width field's text in a locale, the sections' columns, the status row

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "browser/BrowserDownload.hpp"
-#include "workspace/WebPaneRules.hpp"
+#include "workspace/web/WebPaneRules.hpp"
 
 // The web pane's rules without a display: the split between page and
 // panel, a drag of the divider, each tab's web view size, the address bar,

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "capture/CaptureOutcome.hpp"
-#include "workspace/WebWorkspaceRules.hpp"
+#include "workspace/model/WebWorkspaceRules.hpp"
 
 // The tab bar's and the activity strips' rules without a display: the marks
 // of a tab in the bar and in its list, titles that pass through a menu

@@ -17,9 +17,10 @@
 #include "settingsui/PrivacySettings.hpp"
 #include "support/Errors.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/PrivacySection.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/sections/PrivacySection.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspacePrivacyWindows.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // The privacy section as the settings screen shows it, driven through its
 // real widgets and its real question, over real windows whose tabs load
@@ -107,7 +108,8 @@ protected:
         s.window.set_title("設定");
         s.window.set_default_size(560, 520);
         // The application's section works on the process's window set.
-        s.window.set_child(widget ? *widget : makePrivacySection(*services));
+        if (!widget) widget = &makePrivacySection(*services, std::make_shared<WorkspacePrivacyWindows>());
+        s.window.set_child(*widget);
         s.window.present();
         EXPECT_TRUE(spinUntil([&] { return s.window.get_mapped(); }));
         return s;

@@ -10,9 +10,9 @@
 #include "settingsui/SetupWizard.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
-#include "workspace/AppCommands.hpp"
-#include "workspace/BrindlexApp.hpp"
 #include "workspace/WorkspaceFixture.hpp"
+#include "workspace/app/AppCommands.hpp"
+#include "workspace/app/BrindlexApp.hpp"
 
 // The application with its launch skipped (the test key): no window opens
 // and the desktop's close keeps no key of ours. The menu bar's items then

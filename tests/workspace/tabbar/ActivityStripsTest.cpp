@@ -3,7 +3,7 @@
 #include "foundation/Raster.hpp"
 #include "ocrjobs/JobControl.hpp"
 #include "support/TextPages.hpp"
-#include "workspace/WebWorkspaceRules.hpp"
+#include "workspace/model/WebWorkspaceRules.hpp"
 #include "workspace/tabbar/TabBarFixture.hpp"
 
 // The strips of work running outside the section shown, over real work: the

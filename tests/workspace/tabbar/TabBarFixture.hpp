@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "capture/PrintOptions.hpp"
-#include "workspace/ActivityStrips.hpp"
-#include "workspace/BrowserTabBar.hpp"
+#include "workspace/web/ActivityStrips.hpp"
+#include "workspace/web/BrowserTabBar.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 namespace velmora::test {

@@ -6,8 +6,8 @@
 
 #include "gui/GtkConfirmation.hpp"
 #include "support/gui/Pointer.hpp"
-#include "workspace/TabActions.hpp"
-#include "workspace/WebWorkspaceRules.hpp"
+#include "workspace/model/TabActions.hpp"
+#include "workspace/model/WebWorkspaceRules.hpp"
 #include "workspace/tabbar/TabBarFixture.hpp"
 
 // The tab bar over real tabs on loopback pages: what each item and the list

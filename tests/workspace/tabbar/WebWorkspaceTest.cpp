@@ -3,9 +3,9 @@
 #include <gtkmm/adjustment.h>
 #include <gtkmm/scrolledwindow.h>
 
-#include "workspace/WebWorkspace.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
 #include "workspace/tabbar/TabBarFixture.hpp"
+#include "workspace/web/WebWorkspace.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 
 // The web section's pane in a real window: the bar above the content, the
 // content following the tab the bar selects, and the address field left

@@ -7,6 +7,7 @@
 
 #include "foundation/Raster.hpp"
 #include "ocrjobs/JobControl.hpp"
+#include "ocrviews/OCROptionRows.hpp"
 #include "ocrviews/OCRProductView.hpp"
 #include "ocrviews/QueueView.hpp"
 #include "settingsui/SettingsScreen.hpp"
@@ -14,17 +15,18 @@
 #include "support/TextPages.hpp"
 #include "support/gui/GuiHelpers.hpp"
 #include "support/gui/Pointer.hpp"
-#include "workspace/ActivityStrips.hpp"
-#include "workspace/BrowserDownloadList.hpp"
-#include "workspace/CaptureStatusRow.hpp"
-#include "workspace/HistoryView.hpp"
-#include "workspace/OtherTabSaveStrips.hpp"
-#include "workspace/WebPaneRules.hpp"
-#include "workspace/WebWorkspace.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
-#include "workspace/WorkspaceView.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/sections/HistoryView.hpp"
+#include "workspace/web/ActivityStrips.hpp"
+#include "workspace/web/BrowserDownloadList.hpp"
+#include "workspace/web/BrowserTabBar.hpp"
+#include "workspace/web/CaptureStatusRow.hpp"
+#include "workspace/web/OtherTabSaveStrips.hpp"
+#include "workspace/web/WebPaneRules.hpp"
+#include "workspace/web/WebWorkspace.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspaceView.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // The workspace view in real windows of a real window set: the section bar
 // switching panes over the web pane, which stays mapped (a background save
@@ -527,4 +529,79 @@ TEST_F(WorkspaceViewTest, ThePageKeepsHalfTheWindowWithEveryStripRefusalAndDownl
     for (auto& download : running) download->cancel();
     ASSERT_TRUE(spinUntil([&] { return !tab->active(); }, 60s));
     endHeldCapture(*other);
+}
+
+// The least window, four tabs restored with the last selected, a download
+// and a queue read: the selected tab stays in the strip, the download
+// caption breaks between words, the OCR rows stay whole, panel open or not.
+TEST_F(WorkspaceViewTest, TheLeastWindowShowsTheSelectedTabWholeWordsAndEveryOCRRow) {
+    server.bytes("/done.pdf", "application/pdf", std::string(1200, 'p'),
+                 {{"Content-Disposition", "attachment; filename=report.pdf"}});
+    RestoredWindow restored{UUID::random(), {}, {}};
+    for (int i = 0; i < 4; ++i) restored.tabs.push_back({UUID::random(), server.url("/page?" + std::to_string(i)), false});
+    restored.selected = restored.tabs.back().id;
+    WorkspaceWindow& window = openWindow(restored);
+    auto model = window.model();
+    auto* item = named(window, BrowserTabBar::itemPrefix + restored.selected.text());
+    auto* strip = item ? item->get_ancestor(GTK_TYPE_SCROLLED_WINDOW) : nullptr;
+    ASSERT_TRUE(strip);
+    const auto inStrip = [&] {
+        graphene_rect_t b{};
+        return gtk_widget_compute_bounds(item->gobj(), strip->gobj(), &b) && b.origin.x >= -0.5 &&
+               b.origin.x + b.size.width <= strip->get_width() + 0.5;
+    };
+    // Made the least window, widened and made the least again: the strip
+    // follows the window's width each time.
+    for (const int width : {WorkspaceWindow::minimumWidth, WorkspaceWindow::defaultWidth, WorkspaceWindow::minimumWidth}) {
+        window.window().set_default_size(width, WorkspaceWindow::minimumHeight);
+        ASSERT_TRUE(spinUntil([&] { return std::abs(window.window().get_width() - width) <= 10; }))
+            << window.window().get_width();
+        EXPECT_TRUE(spinUntil(inStrip)) << "the selected tab is out of the strip at " << width;
+    }
+
+    auto tab = model->selectedTab();
+    tab->browser->navigate(server.url("/done.pdf"));
+    ASSERT_TRUE(spinUntil([&] { return !tab->downloads->empty() && !tab->downloads.get().back()->active(); }, 60s));
+    auto* caption = named<Gtk::Label>(window, BrowserDownloadList::captionName);
+    ASSERT_TRUE(caption && spinUntil([&] { return caption->get_mapped() && caption->get_width() > 0; }));
+    for (const auto& line : caption->get_layout()->get_const_lines()) {
+        const std::string rest = caption->get_text().raw().substr(static_cast<std::size_t>(line->get_start_index()));
+        EXPECT_TRUE(rest == caption->get_text().raw() || rest.starts_with("タブの") || rest.starts_with("ダウンロード")) << rest;
+    }
+
+    auto& queue = *model->queue;
+    queue.managedQueue = true;
+    queue.select(textFiles(dir.path(), 6), nullptr);
+    test::runTask(queue.start());
+    ASSERT_TRUE(spinUntil([&] { return !queue.busy.get(); }, 120s)) << queue.status.get();
+    pressRow(window, Section::ocr);
+    auto* pane = named(window, OCRProductView::scrollName);
+    auto* slot = named(window, OCRProductView::queueSlotName);
+    ASSERT_TRUE(pane && slot && pane->get_parent());
+    const auto extent = [&](Gtk::Widget* widget) {
+        graphene_rect_t b{};
+        if (!gtk_widget_compute_bounds(widget->gobj(), pane->gobj(), &b)) return std::pair{-1.0F, 0.0F};
+        return std::pair{b.origin.y, b.origin.y + b.size.height};
+    };
+    auto* view = dynamic_cast<OCRProductView*>(pane->get_parent());
+    // Settled: the panel's rows measured, the split laid out, then two
+    // frames painted.
+    long paints = 0;
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(window.window().gobj()));
+    const gulong painted = g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](long* n) { ++*n; }), &paints);
+    for (const bool listed : {false, true}) {
+        queue.processingList = listed;
+        ASSERT_TRUE(spinUntil([&] {
+            auto* panel = dynamic_cast<QueueView*>(slot->get_first_child());
+            if (slot->get_mapped() != listed || view->layoutPending() || (listed && (!panel || panel->refreshPending())))
+                paints = 0;
+            view->queue_draw();
+            return paints >= 2;
+        }));
+        for (const char* name : {OCROptionRows::saveName, OCROptionRows::listName}) {
+            const auto [top, bottom] = extent(named(window, name));
+            EXPECT_TRUE(top >= 0 && bottom <= pane->get_height() + 0.5) << name << (listed ? " beside the panel" : "");
+        }
+    }
+    g_signal_handler_disconnect(clock, painted);
 }

@@ -5,7 +5,7 @@
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 
-#include "workspace/CapturePanelRules.hpp"
+#include "workspace/model/CapturePanelRules.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The control panel as real widgets over a real window model: what each

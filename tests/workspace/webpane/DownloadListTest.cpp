@@ -13,10 +13,10 @@
 #include "browser/BrowserDownload.hpp"
 #include "support/ToolkitLog.hpp"
 #include "support/web/WebTestServer.hpp"
-#include "workspace/BrowserDownloadList.hpp"
-#include "workspace/WebPaneRules.hpp"
-#include "workspace/WorkspaceView.hpp"
+#include "workspace/web/BrowserDownloadList.hpp"
+#include "workspace/web/WebPaneRules.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
+#include "workspace/windows/WorkspaceView.hpp"
 
 // The selected tab's downloads in the web pane, with real downloads from
 // the loopback server: the bytes of a held response, the state of each row

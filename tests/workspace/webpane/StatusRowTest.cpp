@@ -8,9 +8,9 @@
 #include <set>
 
 #include "history/CaptureHistory.hpp"
-#include "workspace/CapturePanelRules.hpp"
-#include "workspace/SaveRequest.hpp"
-#include "workspace/TabActions.hpp"
+#include "workspace/model/CapturePanelRules.hpp"
+#include "workspace/model/SaveRequest.hpp"
+#include "workspace/model/TabActions.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The status row and the other tabs' strips with real saves of loopback

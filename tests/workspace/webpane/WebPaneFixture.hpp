@@ -23,10 +23,10 @@
 #include "foundation/DesktopActions.hpp"
 #include "gui/GtkDesktopActions.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/CapturePanel.hpp"
-#include "workspace/CaptureStatusRow.hpp"
-#include "workspace/OtherTabSaveStrips.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
+#include "workspace/web/CapturePanel.hpp"
+#include "workspace/web/CaptureStatusRow.hpp"
+#include "workspace/web/OtherTabSaveStrips.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 namespace velmora::test {

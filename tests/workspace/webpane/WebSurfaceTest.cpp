@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "support/web/WebTestWindow.hpp"
-#include "workspace/WebSurface.hpp"
+#include "workspace/web/WebSurface.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 // A tab's web view placed by its surface: the pane built again after a

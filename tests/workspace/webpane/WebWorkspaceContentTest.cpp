@@ -19,11 +19,11 @@
 #include "support/gui/Pointer.hpp"
 #include "support/web/WebTestLoad.hpp"
 #include "gui/StatusPage.hpp"
-#include "workspace/CapturePanel.hpp"
-#include "workspace/SaveRequest.hpp"
-#include "workspace/TabActions.hpp"
-#include "workspace/WebPaneRules.hpp"
-#include "workspace/WebWorkspaceContent.hpp"
+#include "workspace/web/CapturePanel.hpp"
+#include "workspace/model/SaveRequest.hpp"
+#include "workspace/model/TabActions.hpp"
+#include "workspace/web/WebPaneRules.hpp"
+#include "workspace/web/WebWorkspaceContent.hpp"
 #include "workspace/webpane/WebPaneFixture.hpp"
 
 // The web pane's content in a real window over real tabs: the split between

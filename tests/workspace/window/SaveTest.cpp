@@ -10,8 +10,8 @@
 #include "foundation/DateFormat.hpp"
 #include "history/CaptureHistory.hpp"
 #include "support/TextPages.hpp"
-#include "workspace/CaptureHandOff.hpp"
-#include "workspace/SaveRequest.hpp"
+#include "workspace/model/CaptureHandOff.hpp"
+#include "workspace/model/SaveRequest.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 // The save buttons' request on real tabs with pages on the loopback server:

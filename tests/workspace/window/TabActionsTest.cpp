@@ -3,7 +3,7 @@
 
 #include "gui/GtkConfirmation.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/TabActions.hpp"
+#include "workspace/model/TabActions.hpp"
 #include "workspace/window/WindowFixture.hpp"
 
 // The tab actions on real tabs: closing (also the last tab, also a busy one

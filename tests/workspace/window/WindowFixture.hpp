@@ -27,8 +27,8 @@
 #include "support/web/WebTestServer.hpp"
 #include "support/web/WebTestStores.hpp"
 #include "support/web/WebTestWindow.hpp"
-#include "workspace/AppServices.hpp"
-#include "workspace/WindowModel.hpp"
+#include "workspace/model/AppServices.hpp"
+#include "workspace/model/WindowModel.hpp"
 
 namespace velmora::test {
 

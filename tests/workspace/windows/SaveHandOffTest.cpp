@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "support/TextPages.hpp"
-#include "workspace/CaptureHandOff.hpp"
-#include "workspace/WorkspaceWindows.hpp"
+#include "workspace/model/CaptureHandOff.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // A save in real workspace windows: asked for through the desktop's real
 // folder chooser, and the OCR after a capture going to the window the set

@@ -8,8 +8,8 @@
 #include "gui/GtkConfirmation.hpp"
 #include "support/RasterFiles.hpp"
 #include "support/gui/GuiHelpers.hpp"
-#include "workspace/WorkspaceWindows.hpp"
 #include "workspace/window/WindowFixture.hpp"
+#include "workspace/windows/WorkspaceWindows.hpp"
 
 // The window set on real windows with real tabs on loopback pages: opening,
 // restoring and the tab snapshot, the window commands, closing one window
