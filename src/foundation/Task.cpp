@@ -1,6 +1,9 @@
 #include "foundation/Task.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <typeinfo>
 
 namespace velmora {
@@ -22,9 +25,39 @@ gboolean runIdleCall(gpointer data) {
 
 void freeIdleCall(gpointer data) { delete static_cast<IdleCall*>(data); }
 
+// The jobs running on the pool. Never destroyed: a job that outlives the
+// wait at exit still finds it.
+struct RunningJobs {
+    std::mutex lock;
+    std::condition_variable idle;
+    int count = 0;
+};
+
+RunningJobs& runningJobs() {
+    static RunningJobs* jobs = new RunningJobs;
+    return *jobs;
+}
+
+// The libraries a job uses (Poppler's global state, fontconfig) are torn down
+// once the program's own exit handlers have run; a job still inside them then
+// crashes the exit. This handler, registered before the first job, waits for
+// the running jobs, bounded so that a job waiting on the main loop cannot
+// hold the exit.
+struct ExitWait {
+    ~ExitWait() {
+        RunningJobs& jobs = runningJobs();
+        std::unique_lock held(jobs.lock);
+        jobs.idle.wait_for(held, std::chrono::seconds(3), [&] { return jobs.count == 0; });
+    }
+};
+
 void runPoolJob(gpointer data, gpointer) {
     std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(data));
     (*job)();
+    job.reset();
+    RunningJobs& jobs = runningJobs();
+    std::lock_guard held(jobs.lock);
+    if (--jobs.count == 0) jobs.idle.notify_all();
 }
 
 }  // namespace
@@ -78,6 +111,12 @@ guint onMainContext(std::function<void()> fn) {
 }
 
 void runOnWorkerThread(std::function<void()> job) {
+    static ExitWait exitWait;
+    {
+        RunningJobs& jobs = runningJobs();
+        std::lock_guard held(jobs.lock);
+        ++jobs.count;
+    }
     static GThreadPool* pool = [] {
         GError* error = nullptr;
         // Not exclusive and unbounded: threads are made on demand and reused.
