@@ -447,6 +447,9 @@ TEST(RecoveryKill, AQueueKilledAnywhereComesBackAndCompletesEveryPageOnce) {
             recognised += 1;
         }
         EXPECT_EQ(committed.size() + recognised, 12u);
+        // The next round forks: a page the window still renders on a worker
+        // would leave the child its renderer's locks held.
+        ASSERT_TRUE(test::pictured(*c));
     }
     EXPECT_EQ(kills, 20);
 }
