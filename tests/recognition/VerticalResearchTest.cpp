@@ -536,11 +536,11 @@ TEST(VerticalResearchLimits, PagesOfManyColumnsAndCellsAreRead) {
 TEST(VerticalResearchReading, SidewaysDigitsAndLatinLettersAreRead) {
     const std::vector<std::string> columns{
         "受付は2026年7月4日から9月30日までです。",
-        "電話：045-123-9876（9:30～17:00）",
+        "電話：045-123-9876（9:30〜17:00）",
         "詳しくはhttps://www.example.org/event/をご覧ください。",
         "会費は1人3,500円、定員は24名です。",
     };
-    const std::vector<std::string> runs{"2026年7月4日", "30日", "045-123-9876", "9:30～17:00",
+    const std::vector<std::string> runs{"2026年7月4日", "30日", "045-123-9876", "9:30〜17:00",
                                         "www.example.org/event", "3,500円", "24名"};
     const auto page = [&](const std::string& family, double size) { return columnsPage(columns, family, size, 34); };
     const std::vector<std::pair<std::string, RasterImage>> pages{

@@ -16,6 +16,7 @@
 #include "foundation/BrindlexError.hpp"
 #include "recognition/standard/StandardReading.hpp"
 #include "recognition/engine/TesseractEngines.hpp"
+#include "recognition/page/LineText.hpp"
 #include "recognition/vertical/VerticalUprightDigits.hpp"
 
 namespace velmora::VerticalColumnReader {
@@ -426,7 +427,7 @@ std::vector<SidewaysRun> sidewaysRuns(const std::vector<Symbol>& english, const 
         for (; k < english.size() && trusted[k] &&
                (k == i || (english[k].left - english[k - 1].right < em / 2 && !skipped(k - 1, k)));
              ++k) {
-            run.text += english[k].text == "~" ? "～" : english[k].text;
+            run.text += english[k].text == "~" ? LineText::waveDash : english[k].text;
             if (under[k].first >= 0) {
                 // The run's ends are those of its ink where its characters
                 // stand on ink: their boxes stray.
