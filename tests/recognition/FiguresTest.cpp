@@ -115,17 +115,32 @@ TEST(Figures, AmountsInARuledTableKeepTheirYenSignsAndZeros) {
 TEST(Figures, AMarkReadTwiceOrADigitLeftOutIsReadOnce) {
     // At these sizes the Japanese model reads one comma of IPAGothic as a
     // comma and a full stop, and leaves out a dotted zero of DejaVu Sans
-    // Mono.
-    const std::vector<std::string> lines{"小計 ¥1,082,000 単価 ¥3,050", "合計 ¥144,000 納期 2027/01/15",
-                                         "金額 ¥108,000 数量 10 個"};
-    for (const char* family : {"IPAGothic", "DejaVu Sans Mono, Noto Sans CJK JP"}) {
+    // Mono. IPAGothic draws both yen signs in a whole cell.
+    for (const auto& [family, yen] : {std::pair{"IPAGothic", "￥"}, {"DejaVu Sans Mono, Noto Sans CJK JP", "¥"}}) {
         test::TextLayout l = smallPrint(family);
         l.width = 800;
         l.height = 200;
         l.pixelSize = 15;
-        const std::string text = readText(test::renderLines(l, lines));
-        for (const char* amount : {"¥1,082,000", "¥144,000", "¥108,000"}) {
-            EXPECT_NE(text.find(amount), std::string::npos) << amount << " in " << text;
+        const std::string y = yen;
+        const std::string text = readText(test::renderLines(
+            l, {"小計 " + y + "1,082,000 単価 " + y + "3,050", "合計 " + y + "144,000 納期 2027/01/15",
+                "金額 " + y + "108,000 数量 10 個"}));
+        for (const char* amount : {"1,082,000", "144,000", "108,000"}) {
+            EXPECT_NE(text.find(y + amount), std::string::npos) << y + amount << " in " << text;
         }
     }
+}
+
+TEST(Figures, HalfAndFullWidthYenSignsKeepTheirWidths) {
+    // Both faces draw the full-width yen sign in a whole cell, the
+    // half-width one about as wide as a digit; the Japanese model reads
+    // either as a backslash (its box squeezed at the first digit) or
+    // takes it into the first digit.
+    test::TextLayout l = smallPrint("Noto Sans CJK JP");
+    l.height = 260;
+    l.markup = true;
+    const std::string text = readText(test::renderLines(
+        l, {"ご請求金額（税込） ￥1,234 円", "小計 ¥1,234 単価 ￥30,000",
+            "<span font_family=\"Noto Serif CJK JP\">合計金額 ￥108,000 送料 ¥500</span>"}));
+    EXPECT_EQ(text, "ご請求金額（税込）￥1,234円小計¥1,234単価￥30,000合計金額￥108,000送料¥500");
 }

@@ -20,7 +20,7 @@ bool letter(const std::string& s) {
 bool stop(const std::string& s) { return s == "," || s == "."; }
 // What the Japanese model reads for the yen sign, which it does not know:
 // the backslash that Japanese faces draw as one.
-bool yenLike(const std::string& s) { return s == "\\" || s == "¥"; }
+bool yenLike(const std::string& s) { return s == "\\" || s == "¥" || s == "￥"; }
 // What it reads for a 1 beside a rule, or for a rule beside a figure.
 bool oneLike(const std::string& s) { return s == "]" || s == "|" || s == "l" || s == "I"; }
 // The marks set among digits, which a figure runs on through.
@@ -46,6 +46,10 @@ constexpr int wideSymbol = 16;
 // between these heights; and at most this share of its box ink (a bar's
 // fills it).
 constexpr int waveWidth = 60, waveLow = 10, waveHigh = 45, waveFill = 65;
+// A full-width yen sign's advance, at least: in tenths of its digits' (a
+// half-width one's is about one), or in hundredths of a character (about
+// fifty for a half-width one).
+constexpr int fullYenSteps = 14, fullYenEm = 75;
 
 // A kana or kanji, which fills its cell.
 bool fillsCell(const std::string& s) {
@@ -107,9 +111,33 @@ int substitution(const std::string& mine, const std::string& theirs) {
     return 3;
 }
 
+// The yen sign the English reading has at `theirs[j]`, half-width (¥) or
+// full-width (￥): the two are drawn alike in most faces, and a page sets
+// either before half-width digits, but the full-width one takes a whole
+// character cell, blank on both sides of its ink, where the half-width one
+// is about as wide as a digit. So its advance (from its ink to the next
+// digit's) against the digits' own tells them apart, or where fewer than
+// three digits follow, against the size of the line's characters, of which
+// the half-width one takes about half.
+std::string yenSign(const Line& reading, const std::vector<std::size_t>& theirs, std::size_t j, int em) {
+    const auto box = [&](std::size_t q) -> const PixelBox& { return reading.symbolBoxes[theirs[q]]; };
+    if (j + 1 >= theirs.size() || !digit(reading.symbolTexts[theirs[j + 1]])) return "¥";
+    const int advance = box(j + 1).left - box(j).left;
+    std::vector<int> steps;
+    for (std::size_t q = j + 1; q + 1 < theirs.size(); ++q) {
+        if (digit(reading.symbolTexts[theirs[q]]) && digit(reading.symbolTexts[theirs[q + 1]])) {
+            steps.push_back(box(q + 1).left - box(q).left);
+        }
+    }
+    const bool full = steps.size() >= 2 ? advance * 10 >= median(steps) * fullYenSteps
+                                        : advance * 100 >= em * fullYenEm;
+    return full ? "￥" : "¥";
+}
+
 // The figure's symbols with the English reading's taken where the Japanese
 // model cannot read them; whether any changed.
-bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& reading, std::vector<Symbol>& out) {
+bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& reading, int em,
+            std::vector<Symbol>& out) {
     std::vector<std::size_t> theirs;
     for (std::size_t e = 0; e < reading.symbolTexts.size(); ++e) {
         if (!reading.symbolBoxes[e].empty() && !LineText::isBlank(reading.symbolTexts[e])) theirs.push_back(e);
@@ -174,8 +202,9 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
             digits += digit(own) ? 1 : 0;
             if (s.j >= 0) {
                 const std::string& t = reading.symbolTexts[theirs[static_cast<std::size_t>(s.j)]];
-                // Where both read a mark, the Japanese model's stands.
-                fates.push_back(t != own && (digit(t) || t == "¥") ? Fate::take : Fate::keep);
+                // Where both read a mark, the Japanese model's stands; the
+                // yen sign's width is the English reading's to tell.
+                fates.push_back((t != own && digit(t)) || t == "¥" ? Fate::take : Fate::keep);
                 continue;
             }
             // A symbol the English reading leaves out that stands half over
@@ -199,14 +228,26 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         // the Japanese model left out (a 1 after a yen sign or beside a
         // rule), when it stands inside the figure where the Japanese
         // model's symbols leave room for it or one of them is as wide as
-        // two.
+        // two; and so a comma or full stop between two of its digits (it
+        // takes a thousands separator into the digit after it now and
+        // then).
         const std::string& t = reading.symbolTexts[theirs[static_cast<std::size_t>(s.j)]];
+        // A yen sign before the figure's first symbol: the Japanese model
+        // took it into the first digit's box or read it as nothing.
+        if (t == "¥" && previous < 0) {
+            fates.push_back(Fate::add);
+            continue;
+        }
         bool room = false;
-        if (digit(t) && previous >= 0 && previous + 1 < static_cast<int>(m) && digitWidth > 0) {
+        const auto digitAt = [&](int i) { return digit(line.symbolTexts[run[static_cast<std::size_t>(i)]]); };
+        if (previous >= 0 && previous + 1 < static_cast<int>(m) && digitWidth > 0 &&
+            (digit(t) || (stop(t) && digitAt(previous) && digitAt(previous + 1)))) {
             const PixelBox& a = line.symbolBoxes[run[static_cast<std::size_t>(previous)]];
             const PixelBox& b = line.symbolBoxes[run[static_cast<std::size_t>(previous) + 1]];
+            const PixelBox& own = reading.symbolBoxes[theirs[static_cast<std::size_t>(s.j)]];
             room = (b.left - a.right) * 2 >= digitWidth ||
-                   std::max(a.width(), b.width()) * 10 >= digitWidth * wideSymbol;
+                   std::max(a.width(), b.width()) * 10 >= digitWidth * wideSymbol ||
+                   (stop(t) && std::max(across(own, a), across(own, b)) * 2 >= own.width());
         }
         fates.push_back(room ? Fate::add : Fate::leave);
         strays += !room && digit(t) ? 1 : 0;
@@ -220,7 +261,7 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         // only where the two agree on all the other digits, and on more
         // than one: a lone digit read on an image of its own the English
         // model reads poorly. The yen sign it alone knows.
-        if ((fate == Fate::take && *t != "¥") || fate == Fate::add) {
+        if ((fate == Fate::take || fate == Fate::add) && *t != "¥") {
             if (strays > 0 || digits < 2) fate = fate == Fate::take ? Fate::keep : Fate::leave;
         }
         if (fate == Fate::keep) {
@@ -228,13 +269,15 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
             out.push_back({line.symbolTexts[k], line.symbolBoxes[k], line.symbolConfidences[k]});
         } else if (fate == Fate::take || fate == Fate::add) {
             const std::size_t e = theirs[static_cast<std::size_t>(s.j)];
+            const std::string text = *t == "¥" ? yenSign(reading, theirs, static_cast<std::size_t>(s.j), em) : *t;
             if (fate == Fate::take) {
                 const std::size_t k = run[static_cast<std::size_t>(s.i)];
-                out.push_back({*t, line.symbolBoxes[k], reading.symbolConfidences[e]});
+                out.push_back({text, line.symbolBoxes[k], reading.symbolConfidences[e]});
+                changed = changed || text != line.symbolTexts[k];
             } else {
-                out.push_back({*t, reading.symbolBoxes[e], reading.symbolConfidences[e]});
+                out.push_back({text, reading.symbolBoxes[e], reading.symbolConfidences[e]});
+                changed = true;
             }
-            changed = true;
         } else if (fate == Fate::drop) {
             changed = true;
         }
@@ -268,10 +311,19 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
             const PixelBox& a = line.symbolBoxes[first];
             const PixelBox& z = line.symbolBoxes[last];
             int from = a.left - em / 2, to = z.right + em / 2;
+            int before = line.box.left;  // where the symbol before it ends
             if (r->first > 0) {
                 const std::size_t k = inked[r->first - 1];
-                const int edge = line.symbolBoxes[k].right;
-                from = std::max(from, fillsCell(line.symbolTexts[k]) ? edge : std::min(edge, a.left));
+                before = line.symbolBoxes[k].right;
+                from = std::max(from, fillsCell(line.symbolTexts[k]) ? before : std::min(before, a.left));
+            }
+            // Nor is a glyph cut there that the symbol before it does not
+            // hold: a full-width yen sign's box, read as the backslash, is
+            // squeezed at the first digit, a cell right of its ink.
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cy < line.box.top || cy >= line.box.bottom || p.width > em || p.height > line.height()) continue;
+                if (p.x < from && p.x + p.width > from && cx >= before) from = p.x;
             }
             if (r->second + 1 < inked.size()) {
                 const std::size_t k = inked[r->second + 1];
@@ -288,7 +340,7 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
             const std::vector<std::size_t> run(inked.begin() + static_cast<std::ptrdiff_t>(r->first),
                                                inked.begin() + static_cast<std::ptrdiff_t>(r->second) + 1);
             std::vector<Symbol> symbols;
-            if (!merged(line, run, reading, symbols)) continue;
+            if (!merged(line, run, reading, em, symbols)) continue;
             Line with;
             with.words.emplace_back();
             for (Symbol& s : symbols) {

@@ -16,15 +16,18 @@ namespace velmora::StandardPass {
 // that may be a 1, through digits and the marks among them) is read again
 // with the English model on an image of its ink alone, and the two
 // readings are aligned symbol by symbol: the English yen sign is taken for
-// the backslash, and the English digits where they differ, where the
-// readings agree on how many digits stand where (a digit the Japanese
-// model left out, between two of its symbols with room for it, counts as
-// agreeing; a lone digit, which the English model reads poorly on an
-// image of its own, does not). A symbol the English reading leaves out
-// that stands half over its neighbour's, or a comma or full stop beside
-// another, is one glyph read twice. The marks between digits stay the
-// Japanese model's: the English one reads "42.195" as "42,195" as readily
-// as the other way round (see readFigureMarks).
+// the backslash (or added where the Japanese model took it into the first
+// digit), half-width or full-width as its advance shows, and the English
+// digits where they differ, where the readings agree on how many digits
+// stand where (a digit the Japanese model left out, between two of its
+// symbols with room for it, counts as agreeing, and so does a comma or full
+// stop between two of its digits that one of their boxes holds; a lone
+// digit, which the English model reads poorly on an image of its own, does
+// not). A symbol the English reading leaves out that stands half over its
+// neighbour's, or a comma or full stop beside another, is one glyph read
+// twice. The marks between digits stay the Japanese model's: the English
+// one reads "42.195" as "42,195" as readily as the other way round (see
+// readFigureMarks).
 //
 // `english` is the English model's configuration (its engine reads each
 // figure on an image of its own).
