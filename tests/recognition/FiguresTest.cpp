@@ -144,3 +144,19 @@ TEST(Figures, HalfAndFullWidthYenSignsKeepTheirWidths) {
             "<span font_family=\"Noto Serif CJK JP\">合計金額 ￥108,000 送料 ¥500</span>"}));
     EXPECT_EQ(text, "ご請求金額（税込）￥1,234円小計¥1,234単価￥30,000合計金額￥108,000送料¥500");
 }
+
+TEST(Figures, SeparatorsAndWaveDashesOfALineWhoseBoxesStandOffItsInkStay) {
+    // At this size the Japanese model's boxes stand a few pixels off the
+    // ink and squeeze some digits: it takes a comma into the digit after it
+    // or reads it as a full stop, and reads a range's wave dash as a kana.
+    test::TextLayout l = smallPrint("Noto Sans CJK JP");
+    l.width = 1100;
+    l.height = 250;
+    l.pixelSize = 22;
+    const std::string text = readText(test::renderLines(
+        l, {"水彩画3,200円、スマートフォン教室1,500円、料理は1組800円（材料費を含みます）。",
+            "電話：0467-00-2815（受付 9:00〜17:00、火曜休館）", "予算執行額 ¥186,400,000／計画 ¥205,000,000"}));
+    for (const char* figure : {"3,200円", "1,500円", "9:00〜17:00", "¥186,400,000", "¥205,000,000"}) {
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
+    }
+}

@@ -217,7 +217,9 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
                 if (o < 0 || o >= static_cast<int>(m)) continue;
                 const std::size_t beside = run[static_cast<std::size_t>(o)];
                 const PixelBox& b = line.symbolBoxes[k];
-                twice = twice || across(b, line.symbolBoxes[beside]) * 2 >= b.width() ||
+                // (A comma's box strays over its digits' where the line's
+                // boxes stand off its ink.)
+                twice = twice || (!stop(own) && across(b, line.symbolBoxes[beside]) * 2 >= b.width()) ||
                         (stop(own) && stop(line.symbolTexts[beside]));
             }
             fates.push_back(twice ? Fate::drop : Fate::keep);
@@ -311,15 +313,17 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
             const PixelBox& a = line.symbolBoxes[first];
             const PixelBox& z = line.symbolBoxes[last];
             int from = a.left - em / 2, to = z.right + em / 2;
-            int before = line.box.left;  // where the symbol before it ends
+            int before = line.box.left;  // the middle of the symbol before it
             if (r->first > 0) {
                 const std::size_t k = inked[r->first - 1];
-                before = line.symbolBoxes[k].right;
-                from = std::max(from, fillsCell(line.symbolTexts[k]) ? before : std::min(before, a.left));
+                const int edge = line.symbolBoxes[k].right;
+                before = (line.symbolBoxes[k].left + edge) / 2;
+                from = std::max(from, fillsCell(line.symbolTexts[k]) ? edge : std::min(edge, a.left));
             }
-            // Nor is a glyph cut there that the symbol before it does not
-            // hold: a full-width yen sign's box, read as the backslash, is
-            // squeezed at the first digit, a cell right of its ink.
+            // Nor is a glyph cut there that stands past the middle of the
+            // symbol before it: a full-width yen sign's box, read as the
+            // backslash, is squeezed at the first digit, a cell right of its
+            // ink, and a line's boxes stand off its ink now and then.
             for (const GreyPage::InkPiece& p : ink.pieces) {
                 const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
                 if (cy < line.box.top || cy >= line.box.bottom || p.width > em || p.height > line.height()) continue;
@@ -403,11 +407,18 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
                                       std::find(lookalikes.begin(), lookalikes.end(), read) != lookalikes.end();
                     if (like && at == inked.size()) at = i;
                     // A kana read over it is that kana (へ, つ are about
-                    // as wide and low); the boxes of kanji and digits
-                    // stray into their neighbours' ink.
+                    // as wide and low), but between two digits, where no
+                    // kana stands; the boxes of kanji and digits stray into
+                    // their neighbours' ink.
                     const std::vector<char32_t> c = Unicode::scalars(read);
-                    other = other || (!like && c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') ||
-                                                                 (c[0] >= U'ァ' && c[0] <= U'ヺ')));
+                    const bool kana = !like && c.size() == 1 &&
+                                      ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+                    if (kana && i > 0 && i + 1 < inked.size() && digit(line.symbolTexts[inked[i - 1]]) &&
+                        digit(line.symbolTexts[inked[i + 1]])) {
+                        if (at == inked.size()) at = i;
+                    } else {
+                        other = other || kana;
+                    }
                 }
                 if (after == inked.size() && (b.left + b.right) / 2 > cx) after = i;
             }
@@ -455,13 +466,32 @@ void readFigureMarks(std::vector<Line>& ls, const PageInk& ink) {
             const PixelBox& a = line.symbolBoxes[inked[i - 1]];
             const PixelBox& b = line.symbolBoxes[inked[i + 1]];
             // The digits stand on the baseline; their boxes may run lower
-            // (a model stretches one now and then), not higher.
-            const int baseline = std::min(a.bottom, b.bottom), size = std::min(a.height(), b.height());
-            // The mark: the largest small piece of ink between the digits.
+            // (a model stretches one now and then), not higher, or be
+            // squeezed: their ink, where it shows, tells both the baseline
+            // and their size.
+            int baseline = std::min(a.bottom, b.bottom), size = std::min(a.height(), b.height());
+            int inkTop = line.box.bottom, inkBottom = line.box.top;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+                const int cy = p.y + p.height / 2;
+                if (p.height * 3 < line.height() || p.height > line.height() || p.width > line.height()) continue;
+                if (cy < line.box.top || cy > line.box.bottom) continue;
+                if (across(box, a) <= 0 && across(box, b) <= 0) continue;
+                inkTop = std::min(inkTop, box.top);
+                inkBottom = std::max(inkBottom, box.bottom);
+            }
+            if (inkBottom > inkTop) {
+                baseline = inkBottom;
+                size = inkBottom - inkTop;
+            }
+            // The mark: the largest small piece of ink between the digits
+            // (between their middles: the model's boxes of a line stand a
+            // little off its ink now and then).
             GreyPage::InkPiece mark{};
             for (const GreyPage::InkPiece& p : ink.pieces) {
                 const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
-                if (cx < a.right - 1 || cx > b.left + 1 || cy < line.box.top || cy > baseline + size / 2) continue;
+                if (cx * 2 < a.left + a.right || cx * 2 > b.left + b.right) continue;
+                if (cy < line.box.top || cy > baseline + size / 2) continue;
                 if (p.height * 10 > size * markHeight) continue;
                 if (p.width * p.height > mark.width * mark.height) mark = p;
             }

@@ -41,14 +41,16 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
 // quarter of a character or so and curved, so filling little of its box,
 // where a hyphen, a long vowel mark and the kanji 一 are straight bars. Such
 // ink between a number (or a date's month or day) and a number or a code,
-// on a line with Japanese, read as one of those or not read, is the wave
-// dash.
+// on a line with Japanese, read as one of those, as a kana set between two
+// digits, or not read, is the wave dash.
 void readWaveDashes(std::vector<Line>& ls, const PageInk& ink);
 
 // A comma and a full stop between digits differ in their ink, which the
 // models read wrongly at small sizes ("¥1.082,000"): a comma is taller than
 // wide and hangs below the digits' baseline, a full stop is about as wide as
-// tall and sits on it. A mark whose ink shows one of them is read as it.
+// tall and sits on it (the digits' ink tells the baseline and their size:
+// the model's boxes stray). A mark whose ink shows one of them is read as
+// it.
 void readFigureMarks(std::vector<Line>& ls, const PageInk& ink);
 
 }  // namespace velmora::StandardPass
