@@ -160,3 +160,16 @@ TEST(Figures, SeparatorsAndWaveDashesOfALineWhoseBoxesStandOffItsInkStay) {
         EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
     }
 }
+
+TEST(Figures, ACommaBesideASqueezedDigitStaysAComma) {
+    // At this size the Japanese model reads the comma of 3,200 as a full
+    // stop and gives the 3 a box a third of its height: the digits' size is
+    // their ink's, which shows the comma's tail below their baseline.
+    test::TextLayout l = smallPrint("Noto Sans CJK JP");
+    l.width = 1200;
+    l.height = 120;
+    l.pixelSize = 24;
+    const std::string text =
+        readText(test::renderLines(l, {"水彩画3,200円、スマートフォン教室1,500円、料理は1組800円（材料費を含みます）。"}));
+    EXPECT_NE(text.find("3,200円"), std::string::npos) << text;
+}
