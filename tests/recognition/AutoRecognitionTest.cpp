@@ -508,3 +508,22 @@ TEST(AutoRecognition, AHorizontalPageIsReadAsTheStandardModeReadsIt) {
     EXPECT_NE(read.autoPresentation->resolved, AutoResolved::mixed);
     EXPECT_EQ(read.text(), OCREngine::recognize(image, 1, 1, standard, never).text());
 }
+
+// Columns under a heading of more characters than a vertical page holds
+// beside its columns: the columns' reading does not take the heading in, and
+// the page is mixed, the heading read once and across.
+TEST(AutoRecognition, ColumnsUnderALongHeadingMakeAMixedPage) {
+    const std::string heading = "春の随筆を読む会のご案内です";
+    const test::VerticalPage page =
+        test::renderColumns({.width = 640, .height = 900, .pixelSize = 40, .right = 60, .top = 140}, columns);
+    const test::TextPage top = test::renderPlaced({.width = 640, .height = 900, .pixelSize = 32}, {{heading, 60, 40}});
+    const PageResult read = OCREngine::recognize(test::overlaid(page.image, top.image), 1, 1, automatic(), never);
+    EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::mixed);
+    const std::string text = squeezed(read.text());
+    for (const std::string part : {"春の随筆", "会のご案内"}) {
+        const auto at = text.find(part);
+        ASSERT_NE(at, std::string::npos) << part << " in " << read.text();
+        EXPECT_EQ(text.find(part, at + 1), std::string::npos) << part << " twice in " << read.text();
+    }
+    EXPECT_LT(test::characterErrorRate(heading + columns[0] + columns[1] + columns[2], text), 0.1) << read.text();
+}
