@@ -476,3 +476,54 @@ TEST(AutoRecognition, ANoisyVerticalPageKeepsNoLineOfNoise) {
         EXPECT_NE(read.autoPresentation->handwriting, "detected") << seed;
     }
 }
+
+// A page of columns with a short line set across its foot, too short to make
+// the page mixed: read as the vertical mode reads it, line and all.
+TEST(AutoRecognition, AVerticalPageIsReadAsTheVerticalModeReadsIt) {
+    const test::VerticalPage page = test::renderColumns({.width = 500, .height = 900, .pixelSize = 40}, columns);
+    const test::TextPage foot =
+        test::renderPlaced({.width = 500, .height = 900, .pixelSize = 24}, {{"第一章　春", 40, 840}});
+    const RasterImage image = test::overlaid(page.image, foot.image);
+    OCRSettings vertical;
+    vertical.mode = OCRMode::vertical;
+    const PageResult read = OCREngine::recognize(image, 1, 1, automatic(), never);
+    EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::vertical);
+    EXPECT_EQ(read.text(), OCREngine::recognize(image, 1, 1, vertical, never).text());
+}
+
+// A notice with the days of the week set one below the other beside it: the
+// layout takes the days for a column of vertical text, which the standard
+// mode reads with the rest. A page found horizontal is read as the standard
+// mode reads it, every line it lays out kept.
+TEST(AutoRecognition, AHorizontalPageIsReadAsTheStandardModeReadsIt) {
+    std::vector<test::PlacedText> items{{"営業日のご案内", 60, 40}, {"当店の営業日は次のとおりです。", 60, 100},
+                                        {"祝日は休業いたします。", 60, 150}};
+    const std::vector<std::string> days{"月", "火", "水", "木", "金", "土"};
+    for (std::size_t k = 0; k < days.size(); ++k) items.push_back({days[k], 700, 40 + 28.0 * double(k)});
+    const RasterImage image = test::renderPlaced({.width = 800, .height = 360, .pixelSize = 28}, items).image;
+    OCRSettings standard;
+    standard.mode = OCRMode::standard;
+    const PageResult read = OCREngine::recognize(image, 1, 1, automatic(), never);
+    EXPECT_NE(read.autoPresentation->resolved, AutoResolved::vertical);
+    EXPECT_NE(read.autoPresentation->resolved, AutoResolved::mixed);
+    EXPECT_EQ(read.text(), OCREngine::recognize(image, 1, 1, standard, never).text());
+}
+
+// Columns under a heading of more characters than a vertical page holds
+// beside its columns: the columns' reading does not take the heading in, and
+// the page is mixed, the heading read once and across.
+TEST(AutoRecognition, ColumnsUnderALongHeadingMakeAMixedPage) {
+    const std::string heading = "春の随筆を読む会のご案内です";
+    const test::VerticalPage page =
+        test::renderColumns({.width = 640, .height = 900, .pixelSize = 40, .right = 60, .top = 140}, columns);
+    const test::TextPage top = test::renderPlaced({.width = 640, .height = 900, .pixelSize = 32}, {{heading, 60, 40}});
+    const PageResult read = OCREngine::recognize(test::overlaid(page.image, top.image), 1, 1, automatic(), never);
+    EXPECT_EQ(read.autoPresentation->resolved, AutoResolved::mixed);
+    const std::string text = squeezed(read.text());
+    for (const std::string part : {"春の随筆", "会のご案内"}) {
+        const auto at = text.find(part);
+        ASSERT_NE(at, std::string::npos) << part << " in " << read.text();
+        EXPECT_EQ(text.find(part, at + 1), std::string::npos) << part << " twice in " << read.text();
+    }
+    EXPECT_LT(test::characterErrorRate(heading + columns[0] + columns[1] + columns[2], text), 0.1) << read.text();
+}

@@ -156,23 +156,35 @@ std::vector<Rect> candidates(const GreyPage& raster, int character, int pageHeig
 
 }  // namespace
 
-Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
-            const std::function<bool()>& cancelled) {
+ProbePage probePage(const RasterImage& image) {
     if (!image) raise(ErrorCase::renderFailed);
     const double W = image.width(), H = image.height();
     const double s = std::min(probeLongSide / std::max(W, H), 1.0);
     const int w = std::max(static_cast<int>(s * W), 1);
     const int h = std::max(static_cast<int>(s * H), 1);
-    GreyPage raster = GreyPage::from(image);
-    if (w != raster.width || h != raster.height) raster = raster.resized(w, h);
-    raster = onWhitePaper(std::move(raster));
+    ProbePage page;
+    page.raster = GreyPage::from(image);
+    if (w != page.raster.width || h != page.raster.height) page.raster = page.raster.resized(w, h);
+    page.raster = onWhitePaper(std::move(page.raster));
     // A column of vertical text holds several characters one below the
     // other; the strokes of one character of a line are no column.
-    const int character = typicalCharacter(raster);
-
+    page.character = typicalCharacter(page.raster);
     // A page laid askew is probed turned upright, as the columns lean; boxes
     // found on the turned raster are turned back.
-    const double skew = VerticalPage::columnSkew(raster);
+    page.skew = VerticalPage::columnSkew(page.raster);
+    return page;
+}
+
+Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
+            const std::function<bool()>& cancelled) {
+    return probe(probePage(image), horizontal, cancelled);
+}
+
+Probe probe(const ProbePage& page, const std::vector<TextRegion>& horizontal, const std::function<bool()>& cancelled) {
+    GreyPage raster = page.raster;
+    const int w = raster.width, h = raster.height;
+    const int character = page.character;
+    const double skew = page.skew;
     const bool turn = std::abs(std::tan(skew * std::numbers::pi / 180)) * h > 2;
     const auto columnsOf = [&](const GreyPage& g, const std::function<bool()>& poll) {
         VerticalPage::Prepared upright;

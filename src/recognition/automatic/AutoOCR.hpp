@@ -7,6 +7,7 @@
 
 #include "foundation/Geometry.hpp"
 #include "foundation/Raster.hpp"
+#include "recognition/page/GreyPage.hpp"
 #include "recognition/page/OCRTypes.hpp"
 #include "recognition/page/RecognitionRecords.hpp"
 
@@ -85,6 +86,17 @@ AutoResolved decision(std::size_t horizontalCharacters, std::size_t columns);
 // blocks.
 Probe probe(const RasterImage& image, const std::vector<TextRegion>& horizontal,
             const std::function<bool()>& cancelled);
+
+// The page as the probe sees it (grey, its long side brought down to
+// probeLongSide, on white paper, its type's size and its lean), prepared
+// once for the probes of one page against different horizontal passes.
+struct ProbePage {
+    GreyPage raster;
+    int character = 0;
+    double skew = 0;
+};
+ProbePage probePage(const RasterImage& image);
+Probe probe(const ProbePage& page, const std::vector<TextRegion>& horizontal, const std::function<bool()>& cancelled);
 
 }  // namespace AutoOCR
 }  // namespace velmora

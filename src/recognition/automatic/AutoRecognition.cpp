@@ -8,8 +8,10 @@
 #include "foundation/BrindlexError.hpp"
 #include "foundation/Task.hpp"
 #include "foundation/Unicode.hpp"
+#include "recognition/automatic/ModeFit.hpp"
 #include "recognition/handwriting/AnnotationOCR.hpp"
 #include "recognition/page/GreyPage.hpp"
+#include "recognition/page/LineText.hpp"
 #include "recognition/page/OCRGeometry.hpp"
 #include "recognition/engine/RecognitionClock.hpp"
 #include "recognition/engine/RecognitionProgress.hpp"
@@ -100,6 +102,34 @@ RasterImage whitened(const RasterImage& image, const std::vector<Rect>& boxes) {
     for (std::size_t i = 0; i < grey.pixels.size(); ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey.pixels[i];
     RasterImage out = RasterImage::fromPixels(grey.width, grey.height, 3, rgb);
     if (!out) raise(ErrorCase::renderFailed);
+    return out;
+}
+
+// The probe's blocks, each grown by a pixel of the probe's raster on every
+// side: the probe sees the page at most probeLongSide pixels long, and the
+// ink of a column's edge may lie up to one of its pixels outside the block.
+std::vector<Rect> grown(const std::vector<Rect>& blocks, const RasterImage& page) {
+    const double side = std::max(page.width(), page.height());
+    const double dx = 1 / std::min(probeLongSide, side) * side / page.width();
+    const double dy = 1 / std::min(probeLongSide, side) * side / page.height();
+    std::vector<Rect> out;
+    for (const Rect& b : blocks) out.push_back({b.x - dx, b.y - dy, b.width + 2 * dx, b.height + 2 * dy});
+    return out;
+}
+
+// The pieces of ink of text size whose middles lie outside the boxes (page
+// fractions).
+std::size_t piecesOutside(const RasterImage& page, const std::vector<Rect>& boxes) {
+    const GreyPage grey = GreyPage::from(page);
+    std::size_t out = 0;
+    for (const GreyPage::InkPiece& p : grey.inkPieces()) {
+        if (std::max(p.width, p.height) < GreyPage::smallestInk) continue;
+        const double x = (p.x + p.width / 2.0) / grey.width, y = 1 - (p.y + p.height / 2.0) / grey.height;
+        const bool inside = std::any_of(boxes.begin(), boxes.end(), [&](const Rect& b) {
+            return b.minX() <= x && x <= b.maxX() && b.minY() <= y && y <= b.maxY();
+        });
+        out += inside ? 0 : 1;
+    }
     return out;
 }
 
@@ -215,52 +245,6 @@ std::vector<TextRegion> merge(const std::vector<TextRegion>& horizontal,
     return out;
 }
 
-// On a page of vertical text, the horizontal pass sometimes reads a line of
-// noise (specks in a margin or between columns, with the pieces of the
-// columns beside them) as dashes, signs and stray characters. No line of
-// horizontal text lies across two columns of vertical text; and a weak line
-// most of whose ink is specks far smaller than its characters would be is
-// made of noise, where a line of horizontal text (a heading, a page number)
-// is made of characters.
-std::vector<TextRegion> withoutNoiseLines(const std::vector<TextRegion>& horizontal,
-                                          const std::vector<TextRegion>& columns, const RasterImage& page) {
-    const auto across = [&](const TextRegion& r) {
-        const Rect b = box(r);
-        const auto crossed = std::count_if(columns.begin(), columns.end(), [&](const TextRegion& c) {
-            const Rect cb = box(c);
-            return !c.text.empty() && cb.minX() < b.maxX() && b.minX() < cb.maxX() && cb.minY() < b.maxY() &&
-                   b.minY() < cb.maxY();
-        });
-        return crossed >= 2;
-    };
-    const auto weak = [](const TextRegion& r) { return r.confidence < strongConfidence; };
-    std::vector<GreyPage::InkPiece> pieces;
-    GreyPage grey;
-    if (std::any_of(horizontal.begin(), horizontal.end(), weak)) {
-        grey = GreyPage::from(page);
-        pieces = grey.inkPieces();
-    }
-    std::vector<TextRegion> out;
-    for (const TextRegion& r : horizontal) {
-        if (across(r)) continue;
-        if (weak(r)) {
-            const double left = r.x * grey.width, right = (r.x + r.width) * grey.width;
-            const double top = (1 - r.y - r.height) * grey.height, bottom = (1 - r.y) * grey.height;
-            const int speck = std::max(GreyPage::smallestInk, static_cast<int>((bottom - top) / 4));
-            std::size_t inside = 0, specks = 0;
-            for (const GreyPage::InkPiece& p : pieces) {
-                const double cx = p.x + p.width / 2.0, cy = p.y + p.height / 2.0;
-                if (cx < left || cx >= right || cy < top || cy >= bottom) continue;
-                inside += 1;
-                if (std::max(p.width, p.height) < speck) specks += 1;
-            }
-            if (specks * 2 > inside) continue;
-        }
-        out.push_back(r);
-    }
-    return out;
-}
-
 std::string handwritingStatus(const std::vector<TextRegion>& horizontal) {
     const auto any = [&](RegionKind kind) {
         return std::any_of(horizontal.begin(), horizontal.end(), [&](const TextRegion& r) { return r.kind == kind; });
@@ -286,32 +270,77 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
 
     OCRSettings handwriting = settings;
     handwriting.mode = OCRMode::handwriting;
-    const PageResult horizontal =
-        AnnotationOCR::recognize(upright, 1, page, handwriting, cancelled, true, AnnotationOCR::productStrategy,
-                                 AnnotationOCR::productStage2Strategy, true);
+    const auto readHorizontally = [&](const RasterImage& source, bool horizontalLinesOnly) {
+        return AnnotationOCR::recognize(source, 1, page, handwriting, cancelled, true, AnnotationOCR::productStrategy,
+                                        AnnotationOCR::productStage2Strategy, horizontalLinesOnly);
+    };
+    OCRSettings vertical = settings;
+    vertical.mode = OCRMode::vertical;
+    const auto result = [&](std::vector<TextRegion> regions, AutoResolved resolved, std::optional<double> scale,
+                            const std::string& handwritingSeen) {
+        return PageResult(page, std::move(regions), clock.seconds() - start, upright.width(), upright.height(),
+                          std::string(version), orientation, image.width(), image.height(), scale,
+                          AutoPresentation{resolved, handwritingSeen});
+    };
+
+    // Reading the whole page horizontally costs about as much as reading it
+    // vertically, and on a page of columns it reads them only to leave them
+    // out. A page whose ink alone shows columns is read vertically first,
+    // as the vertical mode reads it; what lies beside the text that reading
+    // took in decides whether the page is vertical, and only that is read
+    // horizontally. Any other outcome is left to the reading of the whole
+    // page.
+    const ProbePage probed = probePage(upright);
+    if (const Probe bare = probe(probed, {}, cancelled); bare.resolved == AutoResolved::vertical) {
+        PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
+        check();
+        std::vector<Rect> read = grown(bare.vertical, upright);
+        const int w = static_cast<int>(upright.width()), h = static_cast<int>(upright.height());
+        for (const TextRegion& column : v.regions) {
+            // A column of text stands solid, one character below the next;
+            // lines of horizontal text read down as a column stand a line's
+            // spacing apart and are no text this reading took in. A column
+            // is taken with the ruby beside it, which it leaves out.
+            if (column.text.empty() || ModeFit::ofColumns({column}, w, h).solid < ModeFit::goodSolid) continue;
+            read.push_back({column.x - column.width / 2, column.y, 2 * column.width, column.height});
+        }
+        // Too few pieces of ink beside it for the characters that make a
+        // page mixed: each character is a piece of its own at least.
+        const auto nothingBeside = [&] {
+            if (piecesOutside(upright, read) < decisionCharacters) return true;
+            const PageResult beside = readHorizontally(whitened(upright, read), true);
+            check();
+            return probe(probed, beside.regions, cancelled).resolved == AutoResolved::vertical;
+        };
+        if (!blank(v.regions) && nothingBeside()) {
+            return result(std::move(v.regions), AutoResolved::vertical, v.processingScale, "none");
+        }
+    }
+
+    // The page read as the standard mode reads it, every line it lays out
+    // kept: a page found horizontal is given as that mode gives it. The
+    // probe leaves out what is no strong line of horizontal text, and the
+    // vertical readings what lies within their blocks.
+    const PageResult horizontal = readHorizontally(upright, false);
     check();
 
-    const Probe found = probe(upright, horizontal.regions, cancelled);
+    const Probe found = probe(probed, horizontal.regions, cancelled);
     AutoResolved resolved = found.resolved;
     std::vector<TextRegion> regions;
     std::optional<double> scale = horizontal.processingScale;
-    OCRSettings vertical = settings;
-    vertical.mode = OCRMode::vertical;
-    // The vertical reader does not see the lines taken for horizontal text,
-    // so that no text is read by both.
-    const auto verticalPage = [&] { return whitened(upright, found.horizontal); };
     bool readVertically = false;
     switch (resolved) {
         case AutoResolved::vertical: {
-            PageResult v = VerticalProduct::recognize(verticalPage(), 1, page, vertical, cancelled);
-            std::vector<TextRegion> lines = withoutNoiseLines(horizontal.regions, v.regions, upright);
-            regions = merge(lines, {std::move(v.regions)});
+            PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
+            regions = std::move(v.regions);
             scale = v.processingScale;
             readVertically = true;
             break;
         }
         case AutoResolved::mixed: {
-            const RasterImage source = verticalPage();
+            // The vertical reader does not see the lines taken for
+            // horizontal text, so that no text is read by both.
+            const RasterImage source = whitened(upright, found.horizontal);
             const double wo = upright.width(), ho = upright.height();
             std::vector<std::vector<TextRegion>> groups;
             for (const Rect& block : found.vertical) {
@@ -340,8 +369,17 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
         resolved = AutoResolved::uncertainStandardFallback;
     }
     // A page with ink that neither verdict read, such as one column or two
-    // of vertical text alone, is read vertically before it is given up.
-    if (blank(regions) && !readVertically) {
+    // of vertical text alone, is read vertically before it is given up. An
+    // uncertain page read as nothing but lines standing taller than wide
+    // holds no line of horizontal text: those are columns read across.
+    const auto columnsOnly = [&] {
+        const double w = upright.width(), h = upright.height();
+        return resolved == AutoResolved::uncertainStandardFallback &&
+               std::all_of(regions.begin(), regions.end(), [&](const TextRegion& r) {
+                   return LineText::isBlank(r.text) || r.height * h > r.width * w;
+               });
+    };
+    if ((blank(regions) || columnsOnly()) && !readVertically) {
         PageResult v = VerticalProduct::recognize(upright, 1, page, vertical, cancelled);
         if (!blank(v.regions)) {
             regions = std::move(v.regions);
@@ -358,11 +396,7 @@ PageResult recognize(const RasterImage& image, uint32_t orientation, int64_t pag
     for (const TextRegion& line : horizontal.regions) {
         if (std::find(regions.begin(), regions.end(), line) != regions.end()) shown.push_back(line);
     }
-    const double elapsed = clock.seconds() - start;
-
-    return PageResult(page, std::move(regions), elapsed, upright.width(), upright.height(), std::string(version),
-                      orientation, image.width(), image.height(), scale,
-                      AutoPresentation{resolved, handwritingStatus(shown)});
+    return result(std::move(regions), resolved, scale, handwritingStatus(shown));
 }
 
 }  // namespace velmora::AutoOCR

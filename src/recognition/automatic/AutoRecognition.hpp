@@ -31,11 +31,15 @@ inline constexpr double sameRow = 0.035;
 // Pixels of paper around a horizontal line hidden from the vertical reader.
 inline constexpr double whiteMargin = 2;
 
-// Recognises one page as stored (orientation 1 = upright). Every piece of
-// text is read once: the vertical reader does not see the lines taken for
-// horizontal text, and the horizontal regions lying where it read are left
-// out. A page that no verdict reads is read vertically before it is given
-// up (and comes back empty only when that reads nothing either). Throws cancelled
+// Recognises one page as stored (orientation 1 = upright). A page found
+// horizontal comes back as the standard mode reads it, one found vertical as
+// the vertical mode reads it; a page whose ink alone shows columns is read
+// vertically first, and horizontally only beside what that reading took in.
+// On a mixed page every piece of text is read once: the vertical reader does
+// not see the lines taken for horizontal text, and the horizontal regions
+// lying where it read are left out. A page that no verdict reads is read
+// vertically before it is given up (and comes back empty only when that
+// reads nothing either). Throws cancelled
 // when the predicate or the current task asks to stop at a check,
 // budgetExceeded after 120 seconds at a check or for more than 8 vertical
 // blocks, renderFailed when a block cannot be cut out; the passes' own
