@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -479,12 +480,53 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
         out.letters.height = page.height;
         out.letters.pixels.assign(page.pixels.size(), 255);
     }
+    // Letters darker than the ground (dark text on the same coloured
+    // slide as white text) are of the ground's ink at the threshold, and
+    // would be painted over with it: each is judged against the ground
+    // about it, the median grey of the ground's pixels in its tile (tiles of
+    // a couple of letters, within which a gradient barely changes). Like
+    // the light letters they stand groundContrast off it (a faint rule or
+    // border between a bar's items is no letter), and are set dark at the
+    // contrast of the tenth of them that stand out most. On the band of a
+    // table's grid what is darker than the ground is the grid's rules,
+    // which stay off the letters.
+    const int tile = 2 * solid;
+    const int across = (w + tile - 1) / tile, down = (h + tile - 1) / tile;
+    std::vector<int> local(static_cast<std::size_t>(across) * down, 0);
+    std::vector<uint8_t> darker;
+    for (int ty = 0; !part && ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::vector<uint8_t> levels;
+            for (int y = ty * tile; y < std::min((ty + 1) * tile, h); ++y) {
+                for (int x = tx * tile; x < std::min((tx + 1) * tile, w); ++x) {
+                    if (kind[static_cast<std::size_t>(y) * w + x] == ink) levels.push_back(page.pixels[index(x, y)]);
+                }
+            }
+            const int g = levels.empty() ? 0 : percentile(levels, 50);
+            // Where two colours of a ground meet (a band and a bar), the
+            // darker is no letter on the lighter: a tile is judged only
+            // when most of its ground is flat.
+            const auto flat = std::count_if(levels.begin(), levels.end(),
+                                            [&](uint8_t v) { return std::abs(v - g) <= GreyPage::flatGround; });
+            if (static_cast<std::size_t>(flat) * 2 < levels.size()) continue;
+            local[static_cast<std::size_t>(ty) * across + tx] = g;
+            for (const uint8_t v : levels) {
+                if (g - v >= groundContrast) darker.push_back(static_cast<uint8_t>(g - v));
+            }
+        }
+    }
+    const int half = groundContrast / 2;
+    const int darkContrast = darker.empty() ? 0 : std::max(percentile(darker, 90), groundContrast);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
             if (k != ink && k != hole) continue;
             const int v = page.pixels[index(x, y)];
-            const int turned = (letters - v) * 255 / (letters - paper);
+            int turned = (letters - v) * 255 / (letters - paper);
+            if (k == ink && darkContrast > 0) {
+                const int off = local[static_cast<std::size_t>(y / tile) * across + x / tile] - v;
+                turned = std::min(turned, 255 - (off - half) * 255 / (darkContrast - half));
+            }
             out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp(turned, 0, 255));
             out.rest.pixels[index(x, y)] = static_cast<uint8_t>(paper);
         }
