@@ -1,9 +1,16 @@
 #include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "foundation/BrindlexError.hpp"
+#include "recognition/OCREngine.hpp"
+#include "recognition/engine/OCRSettings.hpp"
 #include "recognition/page/GreyPage.hpp"
 #include "support/RasterFiles.hpp"
+#include "support/TextPages.hpp"
 
 using namespace velmora;
 
@@ -193,5 +200,33 @@ TEST(GreyPage, AGroundFadingIntoThePageIsNoGroundAndItsLettersAreSetDark) {
     for (const int y : {70, 340}) {
         EXPECT_LT(at(105, y - 5), 64) << y;
         EXPECT_GT(at(125, y - 5), 192) << y;
+    }
+}
+
+TEST(GreyPage, WhiteLettersOnALightColouredSlideAreCountedAndTheVerticalModeNamesTheStandardMode) {
+    // White text on an orange lighter than any ink: nothing on the page is
+    // darker than paper may be, so one threshold finds no letters at all.
+    const std::vector<std::string> lines{"令和9年度 新入社員研修", "人事部 研修グループ 2027年4月1日"};
+    const test::TextPage page = test::renderPlaced({.width = 1280, .height = 720, .pixelSize = 40},
+                                                   {{lines[0], 200, 160}, {lines[1], 260, 300}});
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    const std::array<int, 3> orange{250, 170, 60};
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        for (int x = 0; x < w * 3; ++x) {
+            pixels[static_cast<std::size_t>(y) * w * 3 + x] =
+                static_cast<uint8_t>(orange[x % 3] + (255 - orange[x % 3]) * (255 - row[x / 3 * c]) / 255);
+        }
+    }
+    const RasterImage slide = RasterImage::fromPixels(w, h, 3, pixels);
+    EXPECT_GE(GreyPage::from(slide).characterCells() * 2, 25);
+    OCRSettings vertical;
+    vertical.mode = OCRMode::vertical;
+    try {
+        const PageResult read = OCREngine::recognize(slide, 1, 1, vertical, [] { return false; });
+        ADD_FAILURE() << "read as vertical text: \"" << read.text() << "\"";
+    } catch (const BrindlexError& e) {
+        EXPECT_EQ(e.errorCase(), ErrorCase::looksHorizontal);
     }
 }

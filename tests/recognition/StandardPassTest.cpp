@@ -529,6 +529,31 @@ TEST(StandardPassPolarity, LightTextOnAGradientIsReadFromTopToBottom) {
     }
 }
 
+TEST(StandardPassPolarity, DarkTextOnASlideGroundBesideWhiteTextIsRead) {
+    // An orange slide whose whole ground is one piece of ink at the page's
+    // threshold: a white title and white items, then an item in dark grey on
+    // the same ground.
+    const std::vector<std::string> lines{"お客様満足度の推移", "満足と答えた方は前年より増えました",
+                                         "窓口の待ち時間が課題として残ります", "次回の調査は十月に行う予定です"};
+    std::vector<test::PlacedText> placed;
+    for (std::size_t i = 0; i < lines.size(); ++i) placed.push_back({lines[i], 60, 40 + 150.0 * static_cast<double>(i)});
+    const test::TextPage page = test::renderPlaced({.width = 1280, .height = 720, .pixelSize = 34}, placed);
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    const std::array<int, 3> orange{250, 170, 60};
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        const int letters = y >= 450 ? 90 : 255;
+        for (int x = 0; x < w * 3; ++x) {
+            pixels[static_cast<std::size_t>(y) * w * 3 + x] = static_cast<uint8_t>(
+                orange[x % 3] + (letters - orange[x % 3]) * (255 - row[x / 3 * c]) / 255);
+        }
+    }
+    const std::vector<std::string> read = readLines(RasterImage::fromPixels(w, h, 3, pixels));
+    const std::vector<int> found = positions(lines, read);
+    for (std::size_t i = 0; i < found.size(); ++i) EXPECT_GE(found[i], 0) << lines[i] << " in\n" << joined(read);
+}
+
 TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheTextBesideThem) {
     // A help page as a browser shows it: a white title on a dark header
     // band, white page titles on a green sidebar, black text to their right

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -117,6 +118,77 @@ std::optional<uint8_t> inkLevel(const std::vector<uint8_t>& pixels) {
     return otsu(counts, static_cast<double>(pixels.size()));
 }
 
+// The page as a mask of its letters (black on white), each pixel judged
+// against the ground about it rather than at the page's one threshold:
+// white letters on a coloured slide, or on the lighter half of a gradient,
+// are then letters, not holes in one piece of ink or paper. The ground of a
+// tile is the median of the commonest greys of it and its neighbours (a
+// tile a bold letter fills takes theirs); a pixel is a letter's when it
+// stands out from its ground, either way, by half the contrast of the
+// tenth of the pixels about it that stand out most.
+GreyPage lettersOnTheirGrounds(const GreyPage& page) {
+    const int width = page.width, height = page.height;
+    const int tile = std::max(16, std::min(width, height) / 20);
+    const int across = (width + tile - 1) / tile, down = (height + tile - 1) / tile;
+    const auto tileAt = [&](int tx, int ty) { return static_cast<std::size_t>(ty) * across + tx; };
+    const auto eachPixel = [&](int tx, int ty, const auto& f) {
+        for (int y = ty * tile; y < std::min((ty + 1) * tile, height); ++y) {
+            for (int x = tx * tile; x < std::min((tx + 1) * tile, width); ++x) {
+                f(static_cast<std::size_t>(y) * width + x);
+            }
+        }
+    };
+    const auto around = [&](int tx, int ty, const auto& f) {
+        for (int y = std::max(ty - 1, 0); y <= std::min(ty + 1, down - 1); ++y) {
+            for (int x = std::max(tx - 1, 0); x <= std::min(tx + 1, across - 1); ++x) f(tileAt(x, y));
+        }
+    };
+    std::vector<int> commonest(static_cast<std::size_t>(across) * down);
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::array<int, 256> levels{};
+            eachPixel(tx, ty, [&](std::size_t i) { levels[page.pixels[i]] += 1; });
+            commonest[tileAt(tx, ty)] = static_cast<int>(std::max_element(levels.begin(), levels.end()) - levels.begin());
+        }
+    }
+    std::vector<int> ground(commonest.size());
+    std::vector<std::array<uint32_t, 256>> offsets(commonest.size());
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::vector<int> levels;
+            around(tx, ty, [&](std::size_t t) { levels.push_back(commonest[t]); });
+            std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
+            const int g = levels[levels.size() / 2];
+            ground[tileAt(tx, ty)] = g;
+            auto& off = offsets[tileAt(tx, ty)];
+            off.fill(0);
+            eachPixel(tx, ty, [&](std::size_t i) { off[static_cast<std::size_t>(std::abs(page.pixels[i] - g))] += 1; });
+        }
+    }
+    GreyPage out;
+    out.width = width;
+    out.height = height;
+    out.pixels.assign(page.pixels.size(), 255);
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::array<uint64_t, 256> off{};
+            around(tx, ty, [&](std::size_t t) {
+                for (int k = 0; k < 256; ++k) off[k] += offsets[t][k];
+            });
+            const uint64_t standing = std::accumulate(off.begin() + GreyPage::letterContrast, off.end(), uint64_t{0});
+            int contrast = 255;
+            for (uint64_t seen = 0; contrast > 2 * GreyPage::letterContrast && (seen + off[contrast]) * 10 <= standing;) {
+                seen += off[contrast--];
+            }
+            const int least = std::max(contrast / 2, GreyPage::letterContrast);
+            const int g = ground[tileAt(tx, ty)];
+            eachPixel(tx, ty, [&](std::size_t i) {
+                if (std::abs(page.pixels[i] - g) >= least) out.pixels[i] = 0;
+            });
+        }
+    }
+    return out;
+}
 }  // namespace
 
 uint8_t GreyPage::inkThreshold() const { return otsu(histogramOf(pixels), static_cast<double>(pixels.size())); }
@@ -172,7 +244,8 @@ bool GreyPage::holdsInk() const {
 }
 
 int GreyPage::characterCells() const {
-    std::vector<InkPiece> pieces = inkPieces();
+    if (width < 1 || height < 1) return 0;
+    std::vector<InkPiece> pieces = lettersOnTheirGrounds(*this).inkPieces();
     std::erase_if(pieces, [](const InkPiece& p) { return std::max(p.width, p.height) < smallestInk; });
     if (pieces.empty()) return 0;
     std::vector<int> heights;
@@ -479,12 +552,53 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
         out.letters.height = page.height;
         out.letters.pixels.assign(page.pixels.size(), 255);
     }
+    // Letters darker than the ground (dark text on the same coloured
+    // slide as white text) are of the ground's ink at the threshold, and
+    // would be painted over with it: each is judged against the ground
+    // about it, the median grey of the ground's pixels in its tile (tiles of
+    // a couple of letters, within which a gradient barely changes). Like
+    // the light letters they stand groundContrast off it (a faint rule or
+    // border between a bar's items is no letter), and are set dark at the
+    // contrast of the tenth of them that stand out most. On the band of a
+    // table's grid what is darker than the ground is the grid's rules,
+    // which stay off the letters.
+    const int tile = 2 * solid;
+    const int across = (w + tile - 1) / tile, down = (h + tile - 1) / tile;
+    std::vector<int> local(static_cast<std::size_t>(across) * down, 0);
+    std::vector<uint8_t> darker;
+    for (int ty = 0; !part && ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::vector<uint8_t> levels;
+            for (int y = ty * tile; y < std::min((ty + 1) * tile, h); ++y) {
+                for (int x = tx * tile; x < std::min((tx + 1) * tile, w); ++x) {
+                    if (kind[static_cast<std::size_t>(y) * w + x] == ink) levels.push_back(page.pixels[index(x, y)]);
+                }
+            }
+            const int g = levels.empty() ? 0 : percentile(levels, 50);
+            // Where two colours of a ground meet (a band and a bar), the
+            // darker is no letter on the lighter: a tile is judged only
+            // when most of its ground is flat.
+            const auto flat = std::count_if(levels.begin(), levels.end(),
+                                            [&](uint8_t v) { return std::abs(v - g) <= GreyPage::flatGround; });
+            if (static_cast<std::size_t>(flat) * 2 < levels.size()) continue;
+            local[static_cast<std::size_t>(ty) * across + tx] = g;
+            for (const uint8_t v : levels) {
+                if (g - v >= groundContrast) darker.push_back(static_cast<uint8_t>(g - v));
+            }
+        }
+    }
+    const int half = groundContrast / 2;
+    const int darkContrast = darker.empty() ? 0 : std::max(percentile(darker, 90), groundContrast);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const uint8_t k = kind[static_cast<std::size_t>(y) * w + x];
             if (k != ink && k != hole) continue;
             const int v = page.pixels[index(x, y)];
-            const int turned = (letters - v) * 255 / (letters - paper);
+            int turned = (letters - v) * 255 / (letters - paper);
+            if (k == ink && darkContrast > 0) {
+                const int off = local[static_cast<std::size_t>(y / tile) * across + x / tile] - v;
+                turned = std::min(turned, 255 - (off - half) * 255 / (darkContrast - half));
+            }
             out.letters.pixels[index(x, y)] = static_cast<uint8_t>(std::clamp(turned, 0, 255));
             out.rest.pixels[index(x, y)] = static_cast<uint8_t>(paper);
         }

@@ -36,7 +36,9 @@ struct GreyPage {
     static constexpr int smallestInk = 6;
     // About how many characters the ink shows: its pieces of text size (at
     // least smallestInk on the longer side, at most three times their median
-    // height either way), a few to a character. Kanji of many strokes make
+    // height either way), a few to a character. Each letter is found by
+    // its contrast with the ground about it, lighter or darker, so white
+    // letters on a coloured or gradient slide count as letters. Kanji of many strokes make
     // it an over-count, Latin letters of one piece an under-count.
     int characterCells() const;
     static constexpr int piecesPerCharacter = 3;
