@@ -631,7 +631,7 @@ TEST(StandardPassTables, BoxesSideBySideAreReadBoxByBoxBelowWhatStandsAboveThem)
 
 TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
     // A slide comparing two years: a card at the left and one at the right,
-    // each in a frame of its own, their lines on shared rows.
+    // each in a frame or on a fill of its own, their lines on shared rows.
     const std::vector<std::string> lines{"導入前の実績", "出荷までの平均日数は四日", "誤出荷率は前年の三倍",
                                          "導入後の見込み", "出荷までの平均日数は一日", "誤出荷率は前年の半分"};
     std::vector<test::PlacedText> items;
@@ -660,7 +660,23 @@ TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
             for (int k = 0; k < 3; ++k) light[(static_cast<std::size_t>(y) * w + x) * 3 + k] = rule ? 200 : row[x * c];
         }
     }
-    for (const RasterImage& image : {page.image, RasterImage::fromPixels(w, h, 3, light)}) {
+    // The cards set apart by their fills alone, no frame drawn: between
+    // them the paper, the fills taking up most of the blank between the
+    // cards' letters; read as drawn and once saved as a JPEG.
+    const test::TextPage unframed = test::renderPlaced({.width = 1280, .height = 420, .pixelSize = 30}, items);
+    std::vector<uint8_t> filled(light.size());
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = unframed.image.pixels() + static_cast<std::size_t>(y) * unframed.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            const bool card = y >= 100 && y < 323 && ((x >= 60 && x < 600) || (x >= 660 && x < 1200));
+            const int fill[3] = {card ? 0xd8 : 255, card ? 0xe8 : 255, card ? 0xf8 : 255};
+            const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 3;
+            for (int k = 0; k < 3; ++k) filled[at + k] = static_cast<uint8_t>(row[x * c] * fill[k] / 255);
+        }
+    }
+    const RasterImage cards = RasterImage::fromPixels(w, h, 3, filled);
+    for (const RasterImage& image :
+         {page.image, RasterImage::fromPixels(w, h, 3, light), cards, test::jpegged(cards, 90)}) {
         const std::vector<std::string> read = readLines(image);
         const std::vector<int> at = positions(lines, read);
         int previous = -1;

@@ -28,8 +28,12 @@ constexpr int bandGap = 2;
 // The least width, in lines of text high, of the blank between two boxes
 // side by side (the gap between cells of a table may be as wide).
 constexpr int boxGutter = 2;
-// The least difference in grey from the paper of a box's edge.
+// The least difference in grey between a box's edge and the paper beside
+// it.
 constexpr int edgeContrast = 16;
+// The share of an abscissa's pixels down a stack, in percent, within that
+// difference of their middle grey for the abscissa to be of one grey.
+constexpr int oneGrey = 97;
 
 int medianTextHeight(const std::vector<Line>& ls) {
     std::vector<int> heights;
@@ -258,37 +262,54 @@ bool apart(const std::vector<Line>& ls, const std::vector<std::size_t>& left, co
 }
 
 // Whether, between the abscissae and down the rows, two boxes' edges run,
-// one on either side of a blank: lines of any grey darker than the paper
-// between them (a frame drawn too light to count as ink) down nearly the
-// whole height, with paper between them. Without the page's greys, none.
-bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom) {
+// one on either side of a blank: a frame drawn too light to count as ink,
+// or the ground a card is filled with, makes each abscissa of the edge one
+// grey down the whole height, and so does the paper between the boxes, in
+// a grey of its own. The greys are taken against one another, not against
+// the gutter's commonest grey (which, between cards filled nearly up to
+// it, is a card's fill or the paper by a few pixels of the letters' edges
+// that bound the gutter), and a few pixels off their grey (a JPEG's
+// ringing) leave an abscissa one grey. The blank is wider than a rule, so
+// that a light rule between a table's columns parts nothing. Without the
+// page's greys, none.
+bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h) {
     if (!ink.grey || to - from < 3 || bottom <= top) return false;
     const auto greyAt = [&](int x, int y) { return (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x]; };
-    std::vector<uint8_t> levels;
-    for (int y = top; y < bottom; ++y) {
-        for (int x = from; x < to; ++x) levels.push_back(greyAt(x, y));
-    }
-    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
-    const int paper = levels[levels.size() / 2];
-    // For each abscissa: an edge, paper, or neither.
-    enum { neither, edge, blank };
-    std::vector<int> kind(static_cast<std::size_t>(to - from), neither);
+    const int rows = bottom - top;
+    // Each abscissa's grey, or -1 where it is no one grey down the rows.
+    std::vector<int> level(static_cast<std::size_t>(to - from), -1);
+    std::vector<uint8_t> column(static_cast<std::size_t>(rows));
     for (int x = from; x < to; ++x) {
-        int darker = 0, same = 0;
-        for (int y = top; y < bottom; ++y) {
-            const int v = greyAt(x, y);
-            darker += v + edgeContrast <= paper ? 1 : 0;
-            same += std::abs(v - paper) < edgeContrast ? 1 : 0;
-        }
-        const int rows = bottom - top;
-        kind[static_cast<std::size_t>(x - from)] = darker * 10 >= rows * 9 ? edge : same == rows ? blank : neither;
+        for (int y = top; y < bottom; ++y) column[static_cast<std::size_t>(y - top)] = greyAt(x, y);
+        std::vector<uint8_t> sorted = column;
+        std::nth_element(sorted.begin(), sorted.begin() + rows / 2, sorted.end());
+        const int middle = sorted[static_cast<std::size_t>(rows / 2)];
+        const auto near = std::count_if(column.begin(), column.end(),
+                                        [&](uint8_t v) { return std::abs(v - middle) < edgeContrast; });
+        if (near * 100 >= static_cast<long>(rows) * oneGrey) level[static_cast<std::size_t>(x - from)] = middle;
     }
-    // An edge, then paper, then an edge.
-    int seen = 0;
-    for (int k : kind) {
-        if (seen == 0 && k == edge) seen = 1;
-        if (seen == 1 && k == blank) seen = 2;
-        if (seen == 2 && k == edge) return true;
+    // Stretches of abscissae of one grey: (first, end, grey); -1 for a
+    // stretch of no one grey.
+    struct Stretch {
+        int first, end, grey;
+    };
+    std::vector<Stretch> stretches;
+    for (int k = 0; k < to - from; ++k) {
+        const int v = level[static_cast<std::size_t>(k)];
+        const bool same = !stretches.empty() && (v < 0 ? stretches.back().grey < 0
+                                                       : stretches.back().grey >= 0 &&
+                                                             std::abs(v - stretches.back().grey) < edgeContrast);
+        if (same) {
+            stretches.back().end = k + 1;
+        } else {
+            stretches.push_back({k, k + 1, v});
+        }
+    }
+    const int blankWidth = std::max(3, h / 3);
+    for (std::size_t i = 1; i + 1 < stretches.size(); ++i) {
+        const Stretch &before = stretches[i - 1], &blank = stretches[i], &after = stretches[i + 1];
+        if (blank.grey < 0 || blank.end - blank.first < blankWidth || before.grey < 0 || after.grey < 0) continue;
+        return true;
     }
     return false;
 }
@@ -396,7 +417,7 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
             clear = !ink.inColumn(gx, region.top, region.bottom);
         }
         const bool edged = clear && edgedApart(ink, region.left + bestFrom, region.left + bestFrom + bestWidth,
-                                               region.top, region.bottom);
+                                               region.top, region.bottom, h);
         if (left.size() < 2 || right.size() < 2 || !(edged || apart(pieces, left, right, clear, ink))) continue;
         std::vector<Line> ordered;
         for (std::size_t k : left) ordered.push_back(std::move(pieces[k]));
