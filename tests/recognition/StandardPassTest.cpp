@@ -732,3 +732,40 @@ TEST(StandardPassShortLines, TheRowsOfAHeadingSetSolidAreEachReadWhole) {
         EXPECT_LE(errorRate(text, read.back()), 0.05) << where;
     }
 }
+
+TEST(StandardPassPaper, ColumnsUnderAHeadingWithABarAreReadColumnByColumnWhereverTheFooterStands) {
+    // A notice: a title, a heading with a bar at its left standing as near
+    // the columns as their lines stand to one another, two columns of prose
+    // a wide gutter apart and a footer. How far below the footer stands
+    // changes how the layout makes its blocks, never the order.
+    const double size = 22, pitch = size * 1.7;
+    const std::vector<std::vector<std::string>> columns{
+        {"本年の年末年始は、下記の期間を", "休業とさせていただきます。期間", "中の急ぎのご用件は、総務課の当",
+         "番までお電話ください。休業中は", "建物の出入りができません。"},
+        {"休業中に本社ビルの電気設備の点", "検を行います。点検の日は午前九", "時から午後五時まで停電となりま",
+         "す。サーバー室の機器は前日まで", "に停止してください。"}};
+    for (const double footerGap : {60.0, 120.0}) {
+        std::vector<test::PlacedText> items{{"年末年始の休業と設備点検のお知らせ", 330, 80},
+                                            {"休業期間と連絡先について", 90, 158}};
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            for (std::size_t k = 0; k < columns[c].size(); ++k) {
+                const double x = 70 + 570.0 * static_cast<double>(c);
+                items.push_back({columns[c][k], x, 220 + pitch * static_cast<double>(k)});
+            }
+        }
+        const double footer = 220 + pitch * 5 + footerGap;
+        items.push_back({"総務部 総務課 内線 2210", 70, footer});
+        const test::TextPage page = test::renderPlaced(
+            {.width = 1240, .height = static_cast<int>(footer + 80), .pixelSize = size, .rules = {{60, 150, 8, 44}}},
+            items);
+        std::vector<std::string> lines;
+        for (const test::DrawnLine& l : page.lines) lines.push_back(l.text);
+        const std::vector<std::string> read = readLines(page.image);
+        const std::vector<int> at = positions(std::vector<std::string>(lines.begin() + 2, lines.end()), read);
+        int previous = -1;
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            EXPECT_GT(at[i], previous) << lines[i + 2] << " in\n" << joined(read);
+            previous = at[i];
+        }
+    }
+}

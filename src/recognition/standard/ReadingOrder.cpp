@@ -28,6 +28,12 @@ constexpr int bandGap = 2;
 // The least width, in lines of text high, of the blank between two boxes
 // side by side (the gap between cells of a table may be as wide).
 constexpr int boxGutter = 2;
+// Lines across the page above two boxes that may stand as near them as
+// their lines stand to one another (a title, a heading).
+constexpr std::size_t acrossAbove = 2;
+// A line of prose is at least this many times as long as its characters
+// are high; a table's cells are shorter.
+constexpr int proseLine = 12;
 // The least difference in grey between a box's edge and the paper beside
 // it.
 constexpr int edgeContrast = 16;
@@ -314,6 +320,61 @@ bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h
     return false;
 }
 
+// The widest blank between two characters of the line.
+int widestGap(const Line& line) {
+    std::vector<PixelBox> boxes;
+    for (std::size_t k = 0; k < line.symbolBoxes.size() && k < line.symbolTexts.size(); ++k) {
+        if (!line.symbolBoxes[k].empty() && !LineText::isBlank(line.symbolTexts[k])) boxes.push_back(line.symbolBoxes[k]);
+    }
+    std::sort(boxes.begin(), boxes.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+    int widest = 0;
+    for (std::size_t k = 1; k < boxes.size(); ++k) widest = std::max(widest, boxes[k].left - boxes[k - 1].right);
+    return widest;
+}
+
+// The stack's extent, its lines' height and the widest stretch across it
+// free of their characters, wider than a gap between words: where two
+// boxes side by side part.
+struct Blank {
+    PixelBox region;
+    int h = 1;
+    int from = 0;  // from the region's left
+    int width = 0;
+};
+
+Blank widestBlank(const std::vector<Line>& ls, const std::vector<std::size_t>& members) {
+    Blank blank;
+    std::vector<int> heights;
+    for (std::size_t i : members) {
+        blank.region.unite(ls[i].box);
+        heights.push_back(ls[i].textHeight());
+    }
+    blank.h = std::max(median(heights), 1);
+    const PixelBox& region = blank.region;
+    std::vector<bool> inked(static_cast<std::size_t>(region.width()), false);
+    for (std::size_t i : members) {
+        const Line& l = ls[i];
+        for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
+            const PixelBox& b = l.symbolBoxes[k];
+            if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
+            for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
+                inked[static_cast<std::size_t>(x - region.left)] = true;
+            }
+        }
+    }
+    for (int x = 0; x < region.width();) {
+        if (inked[static_cast<std::size_t>(x)]) {
+            ++x;
+            continue;
+        }
+        int end = x;
+        while (end < region.width() && !inked[static_cast<std::size_t>(end)]) ++end;
+        if (end - x > blank.width) blank.from = x, blank.width = end - x;
+        x = end;
+    }
+    return blank;
+}
+
 }  // namespace
 
 void joinSplitRows(std::vector<Line>& ls) {
@@ -366,40 +427,25 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
     std::map<std::size_t, std::vector<std::size_t>> stacks;
     for (std::size_t i : lines) stacks[root(i)].push_back(i);
     std::vector<std::pair<std::vector<std::size_t>, std::vector<Line>>> reordered;  // (stack, its lines in order)
-    for (const auto& [first, members] : stacks) {
-        if (members.size() < 3) continue;
-        PixelBox region;
-        std::vector<int> heights;
-        for (std::size_t i : members) {
-            region.unite(ls[i].box);
-            heights.push_back(ls[i].textHeight());
+    for (const auto& [first, stack] : stacks) {
+        if (stack.size() < 3) continue;
+        // A title or a heading across the page just above the boxes joins
+        // their stack (a bar beside a heading makes its line taller, and
+        // with it the reach of the line) and closes the blank between
+        // them: the stack's top lines are left out, one by one, until the
+        // blank shows.
+        std::vector<std::size_t> members = stack;
+        Blank blank = widestBlank(ls, members);
+        for (std::size_t dropped = 0; blank.width < boxGutter * blank.h && dropped < acrossAbove && members.size() > 3;
+             ++dropped) {
+            members.erase(std::min_element(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+                return ls[a].box.top < ls[b].box.top;
+            }));
+            blank = widestBlank(ls, members);
         }
-        const int h = std::max(median(heights), 1);
-        // Where the stack's characters stand; the widest stretch free of
-        // them, wider than a gap between words, is where the boxes part.
-        std::vector<bool> inked(static_cast<std::size_t>(region.width()), false);
-        for (std::size_t i : members) {
-            const Line& l = ls[i];
-            for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
-                const PixelBox& b = l.symbolBoxes[k];
-                if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
-                for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
-                    inked[static_cast<std::size_t>(x - region.left)] = true;
-                }
-            }
-        }
-        int bestFrom = 0, bestWidth = 0;
-        for (int x = 0; x < region.width();) {
-            if (inked[static_cast<std::size_t>(x)]) {
-                ++x;
-                continue;
-            }
-            int end = x;
-            while (end < region.width() && !inked[static_cast<std::size_t>(end)]) ++end;
-            if (end - x > bestWidth) bestFrom = x, bestWidth = end - x;
-            x = end;
-        }
-        if (bestWidth < boxGutter * h) continue;
+        if (blank.width < boxGutter * blank.h) continue;
+        const PixelBox& region = blank.region;
+        const int h = blank.h, bestFrom = blank.from, bestWidth = blank.width;
         const int x = region.left + bestFrom + bestWidth / 2;
         std::vector<Line> pieces;
         std::vector<std::size_t> left, right;
@@ -418,7 +464,20 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
         }
         const bool edged = clear && edgedApart(ink, region.left + bestFrom, region.left + bestFrom + bestWidth,
                                                region.top, region.bottom, h);
-        if (left.size() < 2 || right.size() < 2 || !(edged || apart(pieces, left, right, clear, ink))) continue;
+        // Columns of prose are read column by column however the layout
+        // made its blocks: as blocks of their own beside each other (see
+        // readTables) or, as here, as lines joined across the gutter. Their
+        // lines run long with no blank of a cell's width in them, and no
+        // rule runs down between them.
+        const auto prose = [&](const std::vector<std::size_t>& side) {
+            const auto longLines = std::count_if(side.begin(), side.end(), [&](std::size_t k) {
+                return pieces[k].box.width() >= proseLine * h && widestGap(pieces[k]) < h;
+            });
+            return static_cast<std::size_t>(longLines) * 2 >= side.size();
+        };
+        if (left.size() < 2 || right.size() < 2) continue;
+        const bool columns = clear && prose(left) && prose(right);
+        if (!(edged || columns || apart(pieces, left, right, clear, ink))) continue;
         std::vector<Line> ordered;
         for (std::size_t k : left) ordered.push_back(std::move(pieces[k]));
         for (std::size_t k : right) ordered.push_back(std::move(pieces[k]));
