@@ -314,8 +314,7 @@ bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h
     const int blankWidth = std::max(3, h / 3);
     for (std::size_t i = 1; i + 1 < stretches.size(); ++i) {
         const Stretch &before = stretches[i - 1], &blank = stretches[i], &after = stretches[i + 1];
-        if (blank.grey < 0 || blank.end - blank.first < blankWidth || before.grey < 0 || after.grey < 0) continue;
-        return true;
+        if (blank.grey >= 0 && blank.end - blank.first >= blankWidth && before.grey >= 0 && after.grey >= 0) return true;
     }
     return false;
 }
