@@ -660,23 +660,29 @@ TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
             for (int k = 0; k < 3; ++k) light[(static_cast<std::size_t>(y) * w + x) * 3 + k] = rule ? 200 : row[x * c];
         }
     }
-    // The cards set apart by their fills alone, no frame drawn: between
-    // them the paper, the fills taking up most of the blank between the
-    // cards' letters; read as drawn and once saved as a JPEG.
+    // The cards set apart by their fills alone, no frame drawn: pale blue
+    // cards on white paper, the fills taking up most of the blank between
+    // the cards' letters (read as drawn and once saved as a JPEG), and white
+    // cards on paper a little darker than white.
     const test::TextPage unframed = test::renderPlaced({.width = 1280, .height = 420, .pixelSize = 30}, items);
-    std::vector<uint8_t> filled(light.size());
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = unframed.image.pixels() + static_cast<std::size_t>(y) * unframed.image.rowStride();
-        for (int x = 0; x < w; ++x) {
-            const bool card = y >= 100 && y < 323 && ((x >= 60 && x < 600) || (x >= 660 && x < 1200));
-            const int fill[3] = {card ? 0xd8 : 255, card ? 0xe8 : 255, card ? 0xf8 : 255};
-            const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 3;
-            for (int k = 0; k < 3; ++k) filled[at + k] = static_cast<uint8_t>(row[x * c] * fill[k] / 255);
+    const auto onGrounds = [&](std::array<int, 3> card, int paper) {
+        std::vector<uint8_t> filled(light.size());
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = unframed.image.pixels() + static_cast<std::size_t>(y) * unframed.image.rowStride();
+            for (int x = 0; x < w; ++x) {
+                const bool inside = y >= 100 && y < 323 && ((x >= 60 && x < 600) || (x >= 660 && x < 1200));
+                const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 3;
+                for (int k = 0; k < 3; ++k) {
+                    filled[at + k] = static_cast<uint8_t>(row[x * c] * (inside ? card[k] : paper) / 255);
+                }
+            }
         }
-    }
-    const RasterImage cards = RasterImage::fromPixels(w, h, 3, filled);
+        return RasterImage::fromPixels(w, h, 3, filled);
+    };
+    const RasterImage cards = onGrounds({0xd8, 0xe8, 0xf8}, 255);
     for (const RasterImage& image :
-         {page.image, RasterImage::fromPixels(w, h, 3, light), cards, test::jpegged(cards, 90)}) {
+         {page.image, RasterImage::fromPixels(w, h, 3, light), cards, test::jpegged(cards, 90),
+          onGrounds({255, 255, 255}, 240)}) {
         const std::vector<std::string> read = readLines(image);
         const std::vector<int> at = positions(lines, read);
         int previous = -1;

@@ -37,6 +37,11 @@ constexpr int proseLine = 12;
 // The least difference in grey between a box's edge and the paper beside
 // it.
 constexpr int edgeContrast = 16;
+// The least difference in grey between two stretches of one grey each side
+// by side: a white card on paper a little darker than white differs from
+// it by less than an edge from paper, and a flat fill keeps its grey far
+// closer than that.
+constexpr int greyStep = 8;
 // The share of an abscissa's pixels down a stack, in percent, within that
 // difference of their middle grey for the abscissa to be of one grey.
 constexpr int oneGrey = 97;
@@ -271,13 +276,13 @@ bool apart(const std::vector<Line>& ls, const std::vector<std::size_t>& left, co
 // one on either side of a blank: a frame drawn too light to count as ink,
 // or the ground a card is filled with, makes each abscissa of the edge one
 // grey down the whole height, and so does the paper between the boxes, in
-// a grey of its own. The greys are taken against one another, not against
-// the gutter's commonest grey (which, between cards filled nearly up to
-// it, is a card's fill or the paper by a few pixels of the letters' edges
-// that bound the gutter), and a few pixels off their grey (a JPEG's
-// ringing) leave an abscissa one grey. The blank is wider than a rule, so
-// that a light rule between a table's columns parts nothing. Without the
-// page's greys, none.
+// a grey of its own, lighter than both edges or darker than both. The
+// greys are taken against one another, not against the gutter's commonest
+// grey (which, between cards filled nearly up to it, is a card's fill or
+// the paper by a few pixels of the letters' edges that bound the gutter),
+// and a few pixels off their grey (a JPEG's ringing) leave an abscissa one
+// grey. The blank is wider than a rule, so that a light rule between a
+// table's columns parts nothing. Without the page's greys, none.
 bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h) {
     if (!ink.grey || to - from < 3 || bottom <= top) return false;
     const auto greyAt = [&](int x, int y) { return (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x]; };
@@ -304,7 +309,7 @@ bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h
         const int v = level[static_cast<std::size_t>(k)];
         const bool same = !stretches.empty() && (v < 0 ? stretches.back().grey < 0
                                                        : stretches.back().grey >= 0 &&
-                                                             std::abs(v - stretches.back().grey) < edgeContrast);
+                                                             std::abs(v - stretches.back().grey) < greyStep);
         if (same) {
             stretches.back().end = k + 1;
         } else {
@@ -314,7 +319,11 @@ bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h
     const int blankWidth = std::max(3, h / 3);
     for (std::size_t i = 1; i + 1 < stretches.size(); ++i) {
         const Stretch &before = stretches[i - 1], &blank = stretches[i], &after = stretches[i + 1];
-        if (blank.grey >= 0 && blank.end - blank.first >= blankWidth && before.grey >= 0 && after.grey >= 0) return true;
+        if (blank.grey < 0 || blank.end - blank.first < blankWidth || before.grey < 0 || after.grey < 0) continue;
+        // Both edges darker than the blank, or both lighter: paper that
+        // shades from one side to the other (a scan's uneven light) steps
+        // darker on one side and lighter on the other.
+        if ((before.grey > blank.grey) == (after.grey > blank.grey)) return true;
     }
     return false;
 }
