@@ -775,3 +775,66 @@ TEST(StandardPassPaper, ColumnsUnderAHeadingWithABarAreReadColumnByColumnWhereve
         }
     }
 }
+
+namespace {
+
+// A framed table whose last column wraps over two or three lines, its short
+// cells centred on their rows (as a browser prints one) or at their tops (as
+// an office document sets one). The rows in reading order, cells joined by
+// tabs.
+std::pair<RasterImage, std::vector<std::string>> wrappedTable(bool centred) {
+    const std::vector<std::vector<std::string>> rows{
+        {"電源", "必須", "本体に付属する専用の", "アダプターを使用して", "ください。"},
+        {"通信", "任意", "無線と有線のどちらにも", "対応しています。"},
+        {"表示", "必須", "明るさは設定画面から", "五段階で変えられます。"},
+        {"保存", "任意", "外部の記憶装置にも", "記録を書き出せます。"},
+    };
+    const double size = 28, pitch = 1.3 * size;
+    std::vector<test::PlacedText> items;
+    std::vector<std::string> truth;
+    double top = 50;
+    for (const std::vector<std::string>& row : rows) {
+        const double middle = centred ? top + (row.size() - 3) * pitch / 2 : top;
+        items.push_back({row[0], 50, middle});
+        items.push_back({row[1], 50 + 5 * size, middle});
+        std::string cells = row[0] + "\t" + row[1] + "\t";
+        for (std::size_t k = 2; k < row.size(); ++k) {
+            items.push_back({row[k], 50 + 9 * size, top + (k - 2) * pitch});
+            cells += row[k];
+        }
+        truth.push_back(cells);
+        top += (row.size() - 2) * pitch + 0.6 * size;
+    }
+    test::TextLayout layout{.width = 800, .height = static_cast<int>(top) + 60, .pixelSize = size,
+                            .family = "IPAMincho"};
+    layout.rules = {{30, 30, 720, 2}, {30, top + 10, 720, 2}, {30, 30, 2, top - 18}, {748, 30, 2, top - 18}};
+    return {test::renderPlaced(layout, items).image, truth};
+}
+
+}  // namespace
+
+TEST(StandardPassTables, CellsOfSeveralLinesAreReadWholeRowByRow) {
+    // Laid out alone, the rows are joined across the columns, or the
+    // columns read one after another.
+    for (const bool centred : {true, false}) {
+        const auto [smooth, truth] = wrappedTable(centred);
+        // The same page drawn without antialiasing: every pixel black or white.
+        std::vector<uint8_t> pixels;
+        for (int y = 0; y < smooth.height(); ++y) {
+            for (int x = 0; x < smooth.width() * smooth.channels(); ++x) {
+                const uint8_t v = smooth.pixels()[static_cast<std::ptrdiff_t>(y) * smooth.rowStride() + x];
+                pixels.push_back(v < 192 ? 0 : 255);
+            }
+        }
+        const RasterImage aliased = RasterImage::fromPixels(smooth.width(), smooth.height(), smooth.channels(), pixels);
+        for (const RasterImage* image : {&smooth, &aliased}) {
+            const std::vector<std::string> read = readLines(*image);
+            const std::string text = joined(read);
+            ASSERT_EQ(read.size(), truth.size()) << text;
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 2) << read[i];
+                EXPECT_LE(errorRate(truth[i], read[i]), 0.15) << read[i];
+            }
+        }
+    }
+}
