@@ -656,7 +656,7 @@ TEST(StandardPassTables, BoxesSideBySideAreReadBoxByBoxBelowWhatStandsAboveThem)
 
 TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
     // A slide comparing two years: a card at the left and one at the right,
-    // each in a frame of its own, their lines on shared rows.
+    // each in a frame or on a fill of its own, their lines on shared rows.
     const std::vector<std::string> lines{"導入前の実績", "出荷までの平均日数は四日", "誤出荷率は前年の三倍",
                                          "導入後の見込み", "出荷までの平均日数は一日", "誤出荷率は前年の半分"};
     std::vector<test::PlacedText> items;
@@ -685,7 +685,29 @@ TEST(StandardPassTables, TwoFramedCardsSideBySideAreReadCardByCard) {
             for (int k = 0; k < 3; ++k) light[(static_cast<std::size_t>(y) * w + x) * 3 + k] = rule ? 200 : row[x * c];
         }
     }
-    for (const RasterImage& image : {page.image, RasterImage::fromPixels(w, h, 3, light)}) {
+    // The cards set apart by their fills alone, no frame drawn: pale blue
+    // cards on white paper, the fills taking up most of the blank between
+    // the cards' letters (read as drawn and once saved as a JPEG), and white
+    // cards on paper a little darker than white.
+    const test::TextPage unframed = test::renderPlaced({.width = 1280, .height = 420, .pixelSize = 30}, items);
+    const auto onGrounds = [&](std::array<int, 3> card, int paper) {
+        std::vector<uint8_t> filled(light.size());
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = unframed.image.pixels() + static_cast<std::size_t>(y) * unframed.image.rowStride();
+            for (int x = 0; x < w; ++x) {
+                const bool inside = y >= 100 && y < 323 && ((x >= 60 && x < 600) || (x >= 660 && x < 1200));
+                const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 3;
+                for (int k = 0; k < 3; ++k) {
+                    filled[at + k] = static_cast<uint8_t>(row[x * c] * (inside ? card[k] : paper) / 255);
+                }
+            }
+        }
+        return RasterImage::fromPixels(w, h, 3, filled);
+    };
+    const RasterImage cards = onGrounds({0xd8, 0xe8, 0xf8}, 255);
+    for (const RasterImage& image :
+         {page.image, RasterImage::fromPixels(w, h, 3, light), cards, test::jpegged(cards, 90),
+          onGrounds({255, 255, 255}, 240)}) {
         const std::vector<std::string> read = readLines(image);
         const std::vector<int> at = positions(lines, read);
         int previous = -1;
@@ -739,5 +761,105 @@ TEST(StandardPassShortLines, TheRowsOfAHeadingSetSolidAreEachReadWhole) {
         ASSERT_EQ(read.size(), h.rows.size() + 1) << where;
         for (std::size_t k = 0; k < h.rows.size(); ++k) EXPECT_LE(errorRate(h.rows[k], read[k]), 0.1) << where;
         EXPECT_LE(errorRate(text, read.back()), 0.05) << where;
+    }
+}
+
+TEST(StandardPassPaper, ColumnsUnderAHeadingWithABarAreReadColumnByColumnWhereverTheFooterStands) {
+    // A notice: a title, a heading with a bar at its left standing as near
+    // the columns as their lines stand to one another, two columns of prose
+    // a wide gutter apart and a footer. How far below the footer stands
+    // changes how the layout makes its blocks, never the order.
+    const double size = 22, pitch = size * 1.7;
+    const std::vector<std::vector<std::string>> columns{
+        {"本年の年末年始は、下記の期間を", "休業とさせていただきます。期間", "中の急ぎのご用件は、総務課の当",
+         "番までお電話ください。休業中は", "建物の出入りができません。"},
+        {"休業中に本社ビルの電気設備の点", "検を行います。点検の日は午前九", "時から午後五時まで停電となりま",
+         "す。サーバー室の機器は前日まで", "に停止してください。"}};
+    for (const double footerGap : {60.0, 120.0}) {
+        std::vector<test::PlacedText> items{{"年末年始の休業と設備点検のお知らせ", 330, 80},
+                                            {"休業期間と連絡先について", 90, 158}};
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            for (std::size_t k = 0; k < columns[c].size(); ++k) {
+                const double x = 70 + 570.0 * static_cast<double>(c);
+                items.push_back({columns[c][k], x, 220 + pitch * static_cast<double>(k)});
+            }
+        }
+        const double footer = 220 + pitch * 5 + footerGap;
+        items.push_back({"総務部 総務課 内線 2210", 70, footer});
+        const test::TextPage page = test::renderPlaced(
+            {.width = 1240, .height = static_cast<int>(footer + 80), .pixelSize = size, .rules = {{60, 150, 8, 44}}},
+            items);
+        std::vector<std::string> lines;
+        for (const test::DrawnLine& l : page.lines) lines.push_back(l.text);
+        const std::vector<std::string> read = readLines(page.image);
+        const std::vector<int> at = positions(std::vector<std::string>(lines.begin() + 2, lines.end()), read);
+        int previous = -1;
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            EXPECT_GT(at[i], previous) << lines[i + 2] << " in\n" << joined(read);
+            previous = at[i];
+        }
+    }
+}
+
+namespace {
+
+// A framed table whose last column wraps over two or three lines, its short
+// cells centred on their rows (as a browser prints one) or at their tops (as
+// an office document sets one). The rows in reading order, cells joined by
+// tabs.
+std::pair<RasterImage, std::vector<std::string>> wrappedTable(bool centred) {
+    const std::vector<std::vector<std::string>> rows{
+        {"電源", "必須", "本体に付属する専用の", "アダプターを使用して", "ください。"},
+        {"通信", "任意", "無線と有線のどちらにも", "対応しています。"},
+        {"表示", "必須", "明るさは設定画面から", "五段階で変えられます。"},
+        {"保存", "任意", "外部の記憶装置にも", "記録を書き出せます。"},
+    };
+    const double size = 28, pitch = 1.3 * size;
+    std::vector<test::PlacedText> items;
+    std::vector<std::string> truth;
+    double top = 50;
+    for (const std::vector<std::string>& row : rows) {
+        const double middle = centred ? top + (row.size() - 3) * pitch / 2 : top;
+        items.push_back({row[0], 50, middle});
+        items.push_back({row[1], 50 + 5 * size, middle});
+        std::string cells = row[0] + "\t" + row[1] + "\t";
+        for (std::size_t k = 2; k < row.size(); ++k) {
+            items.push_back({row[k], 50 + 9 * size, top + (k - 2) * pitch});
+            cells += row[k];
+        }
+        truth.push_back(cells);
+        top += (row.size() - 2) * pitch + 0.6 * size;
+    }
+    test::TextLayout layout{.width = 800, .height = static_cast<int>(top) + 60, .pixelSize = size,
+                            .family = "IPAMincho"};
+    layout.rules = {{30, 30, 720, 2}, {30, top + 10, 720, 2}, {30, 30, 2, top - 18}, {748, 30, 2, top - 18}};
+    return {test::renderPlaced(layout, items).image, truth};
+}
+
+}  // namespace
+
+TEST(StandardPassTables, CellsOfSeveralLinesAreReadWholeRowByRow) {
+    // Laid out alone, the rows are joined across the columns, or the
+    // columns read one after another.
+    for (const bool centred : {true, false}) {
+        const auto [smooth, truth] = wrappedTable(centred);
+        // The same page drawn without antialiasing: every pixel black or white.
+        std::vector<uint8_t> pixels;
+        for (int y = 0; y < smooth.height(); ++y) {
+            for (int x = 0; x < smooth.width() * smooth.channels(); ++x) {
+                const uint8_t v = smooth.pixels()[static_cast<std::ptrdiff_t>(y) * smooth.rowStride() + x];
+                pixels.push_back(v < 192 ? 0 : 255);
+            }
+        }
+        const RasterImage aliased = RasterImage::fromPixels(smooth.width(), smooth.height(), smooth.channels(), pixels);
+        for (const RasterImage* image : {&smooth, &aliased}) {
+            const std::vector<std::string> read = readLines(*image);
+            const std::string text = joined(read);
+            ASSERT_EQ(read.size(), truth.size()) << text;
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 2) << read[i];
+                EXPECT_LE(errorRate(truth[i], read[i]), 0.15) << read[i];
+            }
+        }
     }
 }

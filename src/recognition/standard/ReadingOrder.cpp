@@ -28,8 +28,23 @@ constexpr int bandGap = 2;
 // The least width, in lines of text high, of the blank between two boxes
 // side by side (the gap between cells of a table may be as wide).
 constexpr int boxGutter = 2;
-// The least difference in grey from the paper of a box's edge.
+// Lines across the page above two boxes that may stand as near them as
+// their lines stand to one another (a title, a heading).
+constexpr std::size_t acrossAbove = 2;
+// A line of prose is at least this many times as long as its characters
+// are high; a table's cells are shorter.
+constexpr int proseLine = 12;
+// The least difference in grey between a box's edge and the paper beside
+// it.
 constexpr int edgeContrast = 16;
+// The least difference in grey between two stretches of one grey each side
+// by side: a white card on paper a little darker than white differs from
+// it by less than an edge from paper, and a flat fill keeps its grey far
+// closer than that.
+constexpr int greyStep = 8;
+// The share of an abscissa's pixels down a stack, in percent, within that
+// difference of their middle grey for the abscissa to be of one grey.
+constexpr int oneGrey = 97;
 
 int medianTextHeight(const std::vector<Line>& ls) {
     std::vector<int> heights;
@@ -258,39 +273,114 @@ bool apart(const std::vector<Line>& ls, const std::vector<std::size_t>& left, co
 }
 
 // Whether, between the abscissae and down the rows, two boxes' edges run,
-// one on either side of a blank: lines of any grey darker than the paper
-// between them (a frame drawn too light to count as ink) down nearly the
-// whole height, with paper between them. Without the page's greys, none.
-bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom) {
+// one on either side of a blank: a frame drawn too light to count as ink,
+// or the ground a card is filled with, makes each abscissa of the edge one
+// grey down the whole height, and so does the paper between the boxes, in
+// a grey of its own, lighter than both edges or darker than both. The
+// greys are taken against one another, not against the gutter's commonest
+// grey (which, between cards filled nearly up to it, is a card's fill or
+// the paper by a few pixels of the letters' edges that bound the gutter),
+// and a few pixels off their grey (a JPEG's ringing) leave an abscissa one
+// grey. The blank is wider than a rule, so that a light rule between a
+// table's columns parts nothing. Without the page's greys, none.
+bool edgedApart(const PageInk& ink, int from, int to, int top, int bottom, int h) {
     if (!ink.grey || to - from < 3 || bottom <= top) return false;
     const auto greyAt = [&](int x, int y) { return (*ink.grey)[static_cast<std::size_t>(y) * ink.width + x]; };
-    std::vector<uint8_t> levels;
-    for (int y = top; y < bottom; ++y) {
-        for (int x = from; x < to; ++x) levels.push_back(greyAt(x, y));
-    }
-    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 2), levels.end());
-    const int paper = levels[levels.size() / 2];
-    // For each abscissa: an edge, paper, or neither.
-    enum { neither, edge, blank };
-    std::vector<int> kind(static_cast<std::size_t>(to - from), neither);
+    const int rows = bottom - top;
+    // Each abscissa's grey, or -1 where it is no one grey down the rows.
+    std::vector<int> level(static_cast<std::size_t>(to - from), -1);
+    std::vector<uint8_t> column(static_cast<std::size_t>(rows));
     for (int x = from; x < to; ++x) {
-        int darker = 0, same = 0;
-        for (int y = top; y < bottom; ++y) {
-            const int v = greyAt(x, y);
-            darker += v + edgeContrast <= paper ? 1 : 0;
-            same += std::abs(v - paper) < edgeContrast ? 1 : 0;
-        }
-        const int rows = bottom - top;
-        kind[static_cast<std::size_t>(x - from)] = darker * 10 >= rows * 9 ? edge : same == rows ? blank : neither;
+        for (int y = top; y < bottom; ++y) column[static_cast<std::size_t>(y - top)] = greyAt(x, y);
+        std::vector<uint8_t> sorted = column;
+        std::nth_element(sorted.begin(), sorted.begin() + rows / 2, sorted.end());
+        const int middle = sorted[static_cast<std::size_t>(rows / 2)];
+        const auto near = std::count_if(column.begin(), column.end(),
+                                        [&](uint8_t v) { return std::abs(v - middle) < edgeContrast; });
+        if (near * 100 >= static_cast<long>(rows) * oneGrey) level[static_cast<std::size_t>(x - from)] = middle;
     }
-    // An edge, then paper, then an edge.
-    int seen = 0;
-    for (int k : kind) {
-        if (seen == 0 && k == edge) seen = 1;
-        if (seen == 1 && k == blank) seen = 2;
-        if (seen == 2 && k == edge) return true;
+    // Stretches of abscissae of one grey: (first, end, grey); -1 for a
+    // stretch of no one grey.
+    struct Stretch {
+        int first, end, grey;
+    };
+    std::vector<Stretch> stretches;
+    for (int k = 0; k < to - from; ++k) {
+        const int v = level[static_cast<std::size_t>(k)];
+        const bool same = !stretches.empty() && (v < 0 ? stretches.back().grey < 0
+                                                       : stretches.back().grey >= 0 &&
+                                                             std::abs(v - stretches.back().grey) < greyStep);
+        if (same) {
+            stretches.back().end = k + 1;
+        } else {
+            stretches.push_back({k, k + 1, v});
+        }
+    }
+    const int blankWidth = std::max(3, h / 3);
+    for (std::size_t i = 1; i + 1 < stretches.size(); ++i) {
+        const Stretch &before = stretches[i - 1], &blank = stretches[i], &after = stretches[i + 1];
+        if (blank.grey < 0 || blank.end - blank.first < blankWidth || before.grey < 0 || after.grey < 0) continue;
+        // Both edges darker than the blank, or both lighter: paper that
+        // shades from one side to the other (a scan's uneven light) steps
+        // darker on one side and lighter on the other.
+        if ((before.grey > blank.grey) == (after.grey > blank.grey)) return true;
     }
     return false;
+}
+
+// The widest blank between two characters of the line.
+int widestGap(const Line& line) {
+    std::vector<PixelBox> boxes;
+    for (std::size_t k = 0; k < line.symbolBoxes.size() && k < line.symbolTexts.size(); ++k) {
+        if (!line.symbolBoxes[k].empty() && !LineText::isBlank(line.symbolTexts[k])) boxes.push_back(line.symbolBoxes[k]);
+    }
+    std::sort(boxes.begin(), boxes.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+    int widest = 0;
+    for (std::size_t k = 1; k < boxes.size(); ++k) widest = std::max(widest, boxes[k].left - boxes[k - 1].right);
+    return widest;
+}
+
+// The stack's extent, its lines' height and the widest stretch across it
+// free of their characters, wider than a gap between words: where two
+// boxes side by side part.
+struct Blank {
+    PixelBox region;
+    int h = 1;
+    int from = 0;  // from the region's left
+    int width = 0;
+};
+
+Blank widestBlank(const std::vector<Line>& ls, const std::vector<std::size_t>& members) {
+    Blank blank;
+    std::vector<int> heights;
+    for (std::size_t i : members) {
+        blank.region.unite(ls[i].box);
+        heights.push_back(ls[i].textHeight());
+    }
+    blank.h = std::max(median(heights), 1);
+    const PixelBox& region = blank.region;
+    std::vector<bool> inked(static_cast<std::size_t>(region.width()), false);
+    for (std::size_t i : members) {
+        const Line& l = ls[i];
+        for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
+            const PixelBox& b = l.symbolBoxes[k];
+            if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
+            for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
+                inked[static_cast<std::size_t>(x - region.left)] = true;
+            }
+        }
+    }
+    for (int x = 0; x < region.width();) {
+        if (inked[static_cast<std::size_t>(x)]) {
+            ++x;
+            continue;
+        }
+        int end = x;
+        while (end < region.width() && !inked[static_cast<std::size_t>(end)]) ++end;
+        if (end - x > blank.width) blank.from = x, blank.width = end - x;
+        x = end;
+    }
+    return blank;
 }
 
 }  // namespace
@@ -345,40 +435,25 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
     std::map<std::size_t, std::vector<std::size_t>> stacks;
     for (std::size_t i : lines) stacks[root(i)].push_back(i);
     std::vector<std::pair<std::vector<std::size_t>, std::vector<Line>>> reordered;  // (stack, its lines in order)
-    for (const auto& [first, members] : stacks) {
-        if (members.size() < 3) continue;
-        PixelBox region;
-        std::vector<int> heights;
-        for (std::size_t i : members) {
-            region.unite(ls[i].box);
-            heights.push_back(ls[i].textHeight());
+    for (const auto& [first, stack] : stacks) {
+        if (stack.size() < 3) continue;
+        // A title or a heading across the page just above the boxes joins
+        // their stack (a bar beside a heading makes its line taller, and
+        // with it the reach of the line) and closes the blank between
+        // them: the stack's top lines are left out, one by one, until the
+        // blank shows.
+        std::vector<std::size_t> members = stack;
+        Blank blank = widestBlank(ls, members);
+        for (std::size_t dropped = 0; blank.width < boxGutter * blank.h && dropped < acrossAbove && members.size() > 3;
+             ++dropped) {
+            members.erase(std::min_element(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+                return ls[a].box.top < ls[b].box.top;
+            }));
+            blank = widestBlank(ls, members);
         }
-        const int h = std::max(median(heights), 1);
-        // Where the stack's characters stand; the widest stretch free of
-        // them, wider than a gap between words, is where the boxes part.
-        std::vector<bool> inked(static_cast<std::size_t>(region.width()), false);
-        for (std::size_t i : members) {
-            const Line& l = ls[i];
-            for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
-                const PixelBox& b = l.symbolBoxes[k];
-                if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
-                for (int x = std::max(b.left, region.left); x < std::min(b.right, region.right); ++x) {
-                    inked[static_cast<std::size_t>(x - region.left)] = true;
-                }
-            }
-        }
-        int bestFrom = 0, bestWidth = 0;
-        for (int x = 0; x < region.width();) {
-            if (inked[static_cast<std::size_t>(x)]) {
-                ++x;
-                continue;
-            }
-            int end = x;
-            while (end < region.width() && !inked[static_cast<std::size_t>(end)]) ++end;
-            if (end - x > bestWidth) bestFrom = x, bestWidth = end - x;
-            x = end;
-        }
-        if (bestWidth < boxGutter * h) continue;
+        if (blank.width < boxGutter * blank.h) continue;
+        const PixelBox& region = blank.region;
+        const int h = blank.h, bestFrom = blank.from, bestWidth = blank.width;
         const int x = region.left + bestFrom + bestWidth / 2;
         std::vector<Line> pieces;
         std::vector<std::size_t> left, right;
@@ -396,8 +471,21 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
             clear = !ink.inColumn(gx, region.top, region.bottom);
         }
         const bool edged = clear && edgedApart(ink, region.left + bestFrom, region.left + bestFrom + bestWidth,
-                                               region.top, region.bottom);
-        if (left.size() < 2 || right.size() < 2 || !(edged || apart(pieces, left, right, clear, ink))) continue;
+                                               region.top, region.bottom, h);
+        // Columns of prose are read column by column however the layout
+        // made its blocks: as blocks of their own beside each other (see
+        // readTables) or, as here, as lines joined across the gutter. Their
+        // lines run long with no blank of a cell's width in them, and no
+        // rule runs down between them.
+        const auto prose = [&](const std::vector<std::size_t>& side) {
+            const auto longLines = std::count_if(side.begin(), side.end(), [&](std::size_t k) {
+                return pieces[k].box.width() >= proseLine * h && widestGap(pieces[k]) < h;
+            });
+            return static_cast<std::size_t>(longLines) * 2 >= side.size();
+        };
+        if (left.size() < 2 || right.size() < 2) continue;
+        const bool columns = clear && prose(left) && prose(right);
+        if (!(edged || columns || apart(pieces, left, right, clear, ink))) continue;
         std::vector<Line> ordered;
         for (std::size_t k : left) ordered.push_back(std::move(pieces[k]));
         for (std::size_t k : right) ordered.push_back(std::move(pieces[k]));

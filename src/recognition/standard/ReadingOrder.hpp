@@ -36,10 +36,10 @@ void orderColumns(std::vector<Line>& ls);
 // cards on a slide) are laid out as one stack of lines, each row across
 // both, as a table's are. Where a blank at least two lines of text wide
 // runs down a stack between its lines' characters and the two sides are
-// boxes rather than a table's columns (each framed on its own, however
-// light its frame, or one running on past the other), the lines are cut at
-// the blank and read box by box: the left one top to bottom, then the right
-// one.
+// boxes rather than a table's columns (each framed or filled on its own,
+// however light its frame, one running on past the other, or both columns
+// of prose), the lines are cut at the blank and read box by box: the left
+// one top to bottom, then the right one.
 void readBoxesApart(std::vector<Line>& ls, const PageInk& ink);
 
 }  // namespace velmora::StandardPass

@@ -48,6 +48,7 @@ public:
         readStackedRows(ls, first_, page_, ink, skip);
         readUnreadInk(ls, first_, ink, models_.horizontalLinesOnly);
         readSideColumns(ls, first_, ink);
+        readWrappedCells(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();

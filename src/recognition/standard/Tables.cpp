@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <string>
@@ -93,6 +94,33 @@ bool cellOfRow(const Line& a, const Line& b) {
     return small.height() * 2 <= tall.textHeight() && middle > tall.box.top && middle < tall.box.bottom;
 }
 
+// The lines given joined into one, in their order: a tab before each
+// line that starts a cell, a cell's own lines run on without one.
+Line joinedInOrder(std::vector<Line>& row, const std::vector<bool>& startsCell, int block) {
+    Line joined = std::move(row.front());
+    joined.block = block;
+    double weighted = static_cast<double>(joined.confidence) * joined.characters;
+    for (std::size_t k = 1; k < row.size(); ++k) {
+        Line& next = row[k];
+        weighted += static_cast<double>(next.confidence) * next.characters;
+        if (!next.words.empty() && startsCell[k]) next.words.front().startsCell = true;
+        for (LineText::Word& w : next.words) joined.words.push_back(std::move(w));
+        for (std::string& t : next.symbolTexts) joined.symbolTexts.push_back(std::move(t));
+        joined.symbolBoxes.insert(joined.symbolBoxes.end(), next.symbolBoxes.begin(), next.symbolBoxes.end());
+        joined.symbolConfidences.insert(joined.symbolConfidences.end(), next.symbolConfidences.begin(),
+                                        next.symbolConfidences.end());
+        joined.box.unite(next.box);
+        joined.hasBaseline = joined.hasBaseline && next.hasBaseline;
+        if (joined.hasBaseline) {
+            joined.baseline[2] = next.baseline[2];
+            joined.baseline[3] = next.baseline[3];
+        }
+    }
+    assemble(joined);
+    if (joined.characters > 0) joined.confidence = static_cast<float>(weighted / joined.characters);
+    return joined;
+}
+
 // The lines of a table's cells as its rows: the cells standing on one
 // row joined left to right into one line, a tab before each cell after
 // the first, rows top to bottom. Read as one block, a table sometimes
@@ -116,33 +144,14 @@ std::vector<Line> byRows(std::vector<Line> cells, int block) {
     for (std::vector<Line>& row : rows) {
         std::stable_sort(row.begin(), row.end(),
                          [](const Line& a, const Line& b) { return a.box.left < b.box.left; });
-        Line joined = std::move(row.front());
-        joined.block = block;
-        double weighted = static_cast<double>(joined.confidence) * joined.characters;
+        std::vector<bool> starts(row.size(), false);
         for (std::size_t k = 1; k < row.size(); ++k) {
-            Line& next = row[k];
-            weighted += static_cast<double>(next.confidence) * next.characters;
             // The layout may cut one cell in two; only a gap as wide as
             // the gaps between cells starts a new one.
-            const int h = std::max(joined.height(), next.height());
-            if (!next.words.empty() && (next.box.left - joined.box.right) * 2 >= h) {
-                next.words.front().startsCell = true;
-            }
-            for (LineText::Word& w : next.words) joined.words.push_back(std::move(w));
-            for (std::string& t : next.symbolTexts) joined.symbolTexts.push_back(std::move(t));
-            joined.symbolBoxes.insert(joined.symbolBoxes.end(), next.symbolBoxes.begin(), next.symbolBoxes.end());
-            joined.symbolConfidences.insert(joined.symbolConfidences.end(), next.symbolConfidences.begin(),
-                                            next.symbolConfidences.end());
-            joined.box.unite(next.box);
-            joined.hasBaseline = joined.hasBaseline && next.hasBaseline;
-            if (joined.hasBaseline) {
-                joined.baseline[2] = next.baseline[2];
-                joined.baseline[3] = next.baseline[3];
-            }
+            const int h = std::max(row[k - 1].height(), row[k].height());
+            starts[k] = (row[k].box.left - row[k - 1].box.right) * 2 >= h;
         }
-        assemble(joined);
-        if (joined.characters > 0) joined.confidence = static_cast<float>(weighted / joined.characters);
-        out.push_back(std::move(joined));
+        out.push_back(joinedInOrder(row, starts, block));
     }
     return out;
 }
@@ -563,6 +572,202 @@ void markCells(std::vector<Line>& ls) {
                 assemble(line);
             }
         }
+    }
+}
+
+
+namespace {
+
+// The columns of a region: the stretches of its width with ink, between
+// blanks running down the whole region at least `gutter` wide.
+std::vector<std::pair<int, int>> inkColumns(const PixelBox& region, int gutter, const PageInk& ink) {
+    std::vector<std::pair<int, int>> columns;
+    int start = -1, blank = 0;
+    for (int x = region.left; x <= region.right; ++x) {
+        bool any = false;
+        for (int y = region.top; x < region.right && y < region.bottom && !any; ++y) {
+            any = ink.at(x, y);
+        }
+        if (any) {
+            if (start < 0) start = x;
+            blank = 0;
+            continue;
+        }
+        blank += 1;
+        if (start >= 0 && (blank == gutter || x == region.right)) {
+            columns.emplace_back(start, x - blank + 1);
+            start = -1;
+        }
+    }
+    return columns;
+}
+
+}  // namespace
+
+void readWrappedCells(std::vector<Line>& ls, Reader& reader, const PageInk& ink) {
+    int blockCount = 0;
+    for (const Line& l : ls) blockCount = std::max(blockCount, l.block + 1);
+    std::vector<PixelBox> boxes(static_cast<std::size_t>(blockCount));
+    for (const Line& l : ls) boxes[static_cast<std::size_t>(l.block)].unite(l.box);
+    // The layout makes one block of such a table, rows joined across its
+    // columns, one block of each column, or one of each cell or run of
+    // cells: blocks side by side on shared rows, and blocks one below the
+    // other less than one and a half lines apart, are taken together.
+    std::vector<int> heights;
+    for (const Line& l : ls) heights.push_back(l.textHeight());
+    if (heights.empty()) return;
+    const int pageHeight = std::max(1, median(heights));
+    std::vector<int> group(static_cast<std::size_t>(blockCount));
+    std::iota(group.begin(), group.end(), 0);
+    const auto root = [&](int b) {
+        while (group[static_cast<std::size_t>(b)] != b) b = group[static_cast<std::size_t>(b)];
+        return b;
+    };
+    for (int a = 0; a < blockCount; ++a) {
+        for (int b = a + 1; b < blockCount; ++b) {
+            const PixelBox &p = boxes[static_cast<std::size_t>(a)], &q = boxes[static_cast<std::size_t>(b)];
+            if (p.empty() || q.empty()) continue;
+            const bool apart = p.right <= q.left || q.right <= p.left;
+            const int shared = std::min(p.bottom, q.bottom) - std::max(p.top, q.top);
+            const bool sideBySide = apart && shared * 3 >= std::min(p.height(), q.height()) * 2;
+            const bool stacked = !apart && shared < 0 && -shared * 2 < pageHeight * 3;
+            if (!sideBySide && !stacked) continue;
+            const int x = root(a), y = root(b);
+            group[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);
+        }
+    }
+    for (int b = 0; b < blockCount; ++b) group[static_cast<std::size_t>(b)] = root(b);
+    for (int g = 0; g < blockCount; ++g) {
+        if (group[static_cast<std::size_t>(g)] != g) continue;
+        PixelBox region;
+        heights.clear();
+        for (const Line& l : ls) {
+            if (group[static_cast<std::size_t>(l.block)] != g) continue;
+            region.unite(l.box);
+            heights.push_back(l.textHeight());
+        }
+        if (heights.size() < leastRows) continue;
+        const int h = std::max(1, median(heights));
+        // Full-width characters set on a grid leave blanks down a column
+        // between them, and so do the letters of a typewriter face; the
+        // blank between two cells is wider. A piece narrower than a
+        // character is part of its neighbour across the narrower blank.
+        auto columns = inkColumns(ink.clipped(region), std::max(2, h * 2 / 5), ink);
+        for (bool merged = true; merged && columns.size() > 1;) {
+            merged = false;
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                if (columns[c].second - columns[c].first >= h) continue;
+                const int none = std::numeric_limits<int>::max();
+                const int before = c > 0 ? columns[c].first - columns[c - 1].second : none;
+                const int after = c + 1 < columns.size() ? columns[c + 1].first - columns[c].second : none;
+                const std::size_t into = before <= after ? c - 1 : c + 1;
+                columns[into] = {std::min(columns[into].first, columns[c].first),
+                                 std::max(columns[into].second, columns[c].second)};
+                columns.erase(columns.begin() + static_cast<std::ptrdiff_t>(c));
+                merged = true;
+                break;
+            }
+        }
+        if (columns.size() < 2 || columns.size() > 8) continue;
+        // Each column read on its own: read across the columns, the
+        // layout mixes the lines of neighbouring cells.
+        std::vector<std::vector<Line>> read;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const int left = c == 0 ? region.left - h / 2 : (columns[c - 1].second + columns[c].first) / 2;
+            const int right =
+                c + 1 == columns.size() ? region.right + h / 2 : (columns[c].second + columns[c + 1].first) / 2;
+            const PixelBox area = ink.clipped({left, region.top, right, region.bottom});
+            std::vector<Line> lines;
+            if (!area.empty()) lines = reader.area(area, tesseract::PSM_SINGLE_BLOCK, g);
+            std::erase_if(lines, [](const Line& l) { return l.characters == 0; });
+            // Read alone, a column sometimes loses a short cell the layout
+            // had found: a line of the column that nothing read again
+            // covers is kept as the layout read it.
+            for (const Line& l : ls) {
+                const bool inside = l.box.left >= left && l.box.right <= right;
+                if (group[static_cast<std::size_t>(l.block)] != g || !inside) continue;
+                const bool covered = std::any_of(lines.begin(), lines.end(), [&](const Line& o) {
+                    return std::min(o.box.bottom, l.box.bottom) > std::max(o.box.top, l.box.top);
+                });
+                if (!covered && l.characters > 0) lines.push_back(l);
+            }
+            std::stable_sort(lines.begin(), lines.end(),
+                             [](const Line& a, const Line& b) { return a.box.top < b.box.top; });
+            read.push_back(std::move(lines));
+        }
+        // The rows: those of the column of most lines among those whose
+        // cells are each one short line, one and a half lines' height or
+        // more apart (the lines of prose, and the numbers of a listing's
+        // lines, stand closer).
+        const auto spaced = [&](const std::vector<Line>& lines) {
+            if (lines.size() < leastRows) return false;
+            for (std::size_t k = 0; k < lines.size(); ++k) {
+                if (lines[k].box.width() >= 8 * h) return false;
+                if (k > 0 && (lines[k].box.top - lines[k - 1].box.bottom) * 2 < h * 3) return false;
+            }
+            return true;
+        };
+        std::size_t anchor = read.size();
+        for (std::size_t c = 0; c < read.size(); ++c) {
+            if (spaced(read[c]) && (anchor == read.size() || read[c].size() > read[anchor].size())) anchor = c;
+        }
+        if (anchor == read.size()) continue;
+        const std::vector<Line> rows = read[anchor];
+        const auto middle = [](const Line& l) { return (l.box.top + l.box.bottom) / 2; };
+        // A table's cells stand within its rows: a line further above the
+        // first row or below the last than half the step to the next row
+        // is the text the short lines stand beside (notes in a margin
+        // beside a paragraph and its listing).
+        const int above = middle(rows.front()) - (middle(rows[1]) - middle(rows.front())) / 2;
+        const int below = middle(rows.back()) + (middle(rows.back()) - middle(rows[rows.size() - 2])) / 2;
+        const bool within = std::all_of(read.begin(), read.end(), [&](const std::vector<Line>& lines) {
+            return std::all_of(lines.begin(), lines.end(),
+                               [&](const Line& l) { return middle(l) >= above && middle(l) <= below; });
+        });
+        if (!within) continue;
+        // Each column's lines cut into cells where they stand further
+        // apart than the leading, and each cell put on the row nearest its
+        // middle.
+        bool wrapped = false;
+        std::vector<std::vector<std::vector<Line>>> cellsOf(rows.size(),
+                                                            std::vector<std::vector<Line>>(read.size()));
+        for (std::size_t c = 0; c < read.size(); ++c) {
+            const std::vector<Line>& lines = read[c];
+            if (lines.empty()) continue;
+            std::size_t start = 0;
+            for (std::size_t i = 1; i <= lines.size(); ++i) {
+                // A cell's padding adds to the leading.
+                if (i < lines.size() && (lines[i].box.top - lines[i - 1].box.bottom) * 5 < h * 3) continue;
+                const int centre = (lines[start].box.top + lines[i - 1].box.bottom) / 2;
+                std::size_t nearest = 0;
+                for (std::size_t k = 1; k < rows.size(); ++k) {
+                    if (std::abs(middle(rows[k]) - centre) < std::abs(middle(rows[nearest]) - centre)) nearest = k;
+                }
+                wrapped = wrapped || i - start > 1;
+                std::vector<Line>& cell = cellsOf[nearest][c];
+                for (std::size_t j = start; j < i; ++j) cell.push_back(lines[j]);
+                start = i;
+            }
+        }
+        if (!wrapped) continue;
+        std::vector<Line> joined;
+        for (std::vector<std::vector<Line>>& row : cellsOf) {
+            std::vector<Line> ordered;
+            std::vector<bool> starts;
+            for (std::vector<Line>& cell : row) {
+                for (std::size_t j = 0; j < cell.size(); ++j) {
+                    starts.push_back(j == 0 && !ordered.empty());
+                    ordered.push_back(std::move(cell[j]));
+                }
+            }
+            if (!ordered.empty()) joined.push_back(joinedInOrder(ordered, starts, g));
+        }
+        const auto first = std::find_if(ls.begin(), ls.end(), [&](const Line& l) {
+            return group[static_cast<std::size_t>(l.block)] == g;
+        });
+        const auto at = first - ls.begin();
+        std::erase_if(ls, [&](const Line& l) { return group[static_cast<std::size_t>(l.block)] == g; });
+        ls.insert(ls.begin() + at, std::make_move_iterator(joined.begin()), std::make_move_iterator(joined.end()));
     }
 }
 

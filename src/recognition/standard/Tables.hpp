@@ -16,6 +16,17 @@ namespace velmora::StandardPass {
 //
 // `horizontalLinesOnly`: a "table" of vertical columns alone is left as read
 // (see Models::horizontalLinesOnly).
+// A table whose cells run over several lines (a browser's, its short cells
+// centred on their rows) is laid out as lines across its columns, each
+// mixing lines of neighbouring cells, or as blocks of columns or cells read
+// one after another. Where the blocks standing together part into columns
+// by blanks running down them, each column is read on its own; the rows
+// are those of a column of short cells a line or more apart, each other
+// column's lines cut into cells between them, and each row is read as one
+// line, its cells left to right, each cell's lines whole, a tab before
+// each cell after the first.
+void readWrappedCells(std::vector<Line>& ls, Reader& reader, const PageInk& ink);
+
 std::vector<Line> readTables(std::vector<Line> ls, Reader& reader, const PageInk& ink, bool horizontalLinesOnly);
 
 // A table set with tab stops and no rules reads as lines of cells with
