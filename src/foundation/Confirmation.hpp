@@ -10,6 +10,10 @@ namespace velmora {
 // back. The real one is a modal GTK dialog (gui); tests use a fake.
 class Confirmation {
 public:
+    // How the answer that goes ahead is drawn: as destructive, or, when
+    // nothing is lost by it, as suggested.
+    enum class Ahead { destructive, suggested };
+
     struct Request {
         std::string message;
         // Shown under the message; may be empty.
@@ -17,6 +21,7 @@ public:
         // The safe answer, which is also the default (Return chooses it).
         std::string cancelLabel;
         std::string confirmLabel;
+        Ahead ahead = Ahead::destructive;
     };
 
     virtual ~Confirmation() = default;

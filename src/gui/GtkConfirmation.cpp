@@ -34,9 +34,11 @@ Task<bool> GtkConfirmation::confirm(const Request& request) {
     confirmButton->set_name(confirmName);
     // Every question asks before something that cannot be taken back: the
     // safe answer is the default (Return gives it), the other one looks as
-    // destructive as it is.
+    // destructive as it is, and plainly suggested when it loses nothing.
     dialog->set_default_response(firstButton);
-    DialogAnswers::style(*cancel, *confirmButton, DialogAnswers::Ahead::destructive);
+    DialogAnswers::style(*cancel, *confirmButton,
+                         request.ahead == Ahead::suggested ? DialogAnswers::Ahead::suggested
+                                                           : DialogAnswers::Ahead::destructive);
 
     Gtk::MessageDialog* shown = dialog.get();
     std::function<void(Resumer<int>)> start = [shown, cancel](Resumer<int> resumer) {

@@ -18,7 +18,8 @@ namespace velmora {
 // The one two-button question of the application: every confirmation, with
 // whatever labels, is this dialog, its answers as DialogAnswers sets out: the
 // safe answer on the left, plain and the default, the other on the right in
-// the theme's destructive style.
+// the theme's destructive style, or in its suggested style when the request
+// says that nothing is lost by it.
 class GtkConfirmation final : public Confirmation {
 public:
     // Widget names, for tests and the accessibility tree.

@@ -52,6 +52,11 @@ OCRResultColumn::OCRResultColumn(std::shared_ptr<QueueController> controller)
 
     append(editor_);
     hint_.set_name(hintName);
+    // The hint stands in the middle of the column whatever its margins; above
+    // and below it they would only take the note's second line in a short
+    // window.
+    hint_.set_margin_top(0);
+    hint_.set_margin_bottom(0);
     hint_.show("document-open-symbolic", SourceColumnRules::emptyText(false));
     append(hint_);
 

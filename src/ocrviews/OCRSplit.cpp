@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "ocrviews/PaneRules.hpp"
 
@@ -57,14 +58,32 @@ void OCRSplit::configureDivider() {
                      }});
 }
 
-Gtk::SizeRequestMode OCRSplit::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+// The columns' wrapped texts (the result column's note) need more lines the
+// narrower their column: the height is asked for the width.
+Gtk::SizeRequestMode OCRSplit::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::HEIGHT_FOR_WIDTH; }
 
-void OCRSplit::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimumBaseline,
-                             int& naturalBaseline) const {
+std::pair<int, int> OCRSplit::columnWidths(int width) const {
+    int sourceMin = 0, resultMin = 0, nat = 0, b1 = -1, b2 = -1;
+    sourceColumn_.measure(Gtk::Orientation::HORIZONTAL, -1, sourceMin, nat, b1, b2);
+    resultColumn_.measure(Gtk::Orientation::HORIZONTAL, -1, resultMin, nat, b1, b2);
+    const int divider = static_cast<int>(PaneLayout::dividerWidth);
+    // The rule's width, rounded to whole pixels and kept inside what the
+    // columns need when the split is given less than they ask for.
+    int source = static_cast<int>(std::lround(PaneLayout::sourceWidth(preferred_, width)));
+    source = std::max(sourceMin, std::min(source, width - divider - resultMin));
+    return {source, std::max(0, width - source - divider)};
+}
+
+void OCRSplit::measure_vfunc(Gtk::Orientation orientation, int forSize, int& minimum, int& natural,
+                             int& minimumBaseline, int& naturalBaseline) const {
     minimumBaseline = naturalBaseline = -1;
     int sourceMin = 0, sourceNat = 0, resultMin = 0, resultNat = 0, dividerMin = 0, dividerNat = 0, b1 = -1, b2 = -1;
-    sourceColumn_.measure(orientation, -1, sourceMin, sourceNat, b1, b2);
-    resultColumn_.measure(orientation, -1, resultMin, resultNat, b1, b2);
+    int sourceFor = -1, resultFor = -1;
+    if (orientation == Gtk::Orientation::VERTICAL && forSize >= 0) {
+        std::tie(sourceFor, resultFor) = columnWidths(forSize);
+    }
+    sourceColumn_.measure(orientation, sourceFor, sourceMin, sourceNat, b1, b2);
+    resultColumn_.measure(orientation, resultFor, resultMin, resultNat, b1, b2);
     divider_.measure(orientation, -1, dividerMin, dividerNat, b1, b2);
     if (orientation == Gtk::Orientation::HORIZONTAL) {
         // The owner gives the width; the columns say only what they cannot
@@ -77,15 +96,8 @@ void OCRSplit::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, in
 
 void OCRSplit::size_allocate_vfunc(int width, int height, int) {
     width_ = width;
-    int sourceMin = 0, resultMin = 0, nat = 0, b1 = -1, b2 = -1;
-    sourceColumn_.measure(Gtk::Orientation::HORIZONTAL, -1, sourceMin, nat, b1, b2);
-    resultColumn_.measure(Gtk::Orientation::HORIZONTAL, -1, resultMin, nat, b1, b2);
+    const auto [source, result] = columnWidths(width);
     const int divider = static_cast<int>(PaneLayout::dividerWidth);
-    // The rule's width, rounded to whole pixels and kept inside what the
-    // columns need when the split is given less than they ask for.
-    int source = static_cast<int>(std::lround(PaneLayout::sourceWidth(preferred_, width)));
-    source = std::max(sourceMin, std::min(source, width - divider - resultMin));
-    const int result = std::max(0, width - source - divider);
     source_ = source;
     result_ = result;
     sourceColumn_.size_allocate(Gtk::Allocation(0, 0, source, height), -1);

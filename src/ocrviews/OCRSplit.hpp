@@ -54,6 +54,9 @@ protected:
     void size_allocate_vfunc(int width, int height, int baseline) override;
 
 private:
+    // The widths of the source column and of the result column in a split
+    // `width` wide.
+    std::pair<int, int> columnWidths(int width) const;
     void configureDivider();
     void unplace();
 

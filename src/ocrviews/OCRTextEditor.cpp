@@ -242,6 +242,14 @@ void OCRTextEditor::onErase(const Gtk::TextBuffer::iterator& start, const Gtk::T
 }
 
 void OCRTextEditor::onChanged() {
+    // A keystroke can reach the main loop in the same turn as a due frame
+    // (the caret blinks in a focused window, so one is due every few
+    // milliseconds), before the idle in which the view lays out its changed
+    // text; the view then lays it out while the frame is drawn, and the
+    // scroll bar, told of the new height after its own layout, is drawn
+    // unplaced (GTK warns). Asked for a new allocation, the view lays its
+    // text out in the frame's layout, before anything is drawn.
+    view_.queue_allocate();
     shown_ = view_.get_buffer()->get_text(true);
     map_ = UTF16Map(shown_);
     const bool flag = undoing_ || inUndo_;

@@ -108,6 +108,25 @@ TEST(GtkConfirmation, TheSafeAnswerIsTheDefaultAndOnlyTheConfirmButtonConfirms) 
         EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; })) << how;
     }
 
+    // An answer that loses nothing is suggested, not destructive.
+    {
+        Confirmation::Request keeping = request;
+        keeping.ahead = Confirmation::Ahead::suggested;
+        test::Spawned<bool> asked(confirmation.confirm(keeping));
+        Gtk::MessageDialog* dialog = nullptr;
+        ASSERT_TRUE(test::spinUntil([&] { return (dialog = openConfirmation()) != nullptr; }));
+        auto* cancel = dynamic_cast<Gtk::Button*>(findNamed(*dialog, GtkConfirmation::cancelName));
+        auto* confirm = dynamic_cast<Gtk::Button*>(findNamed(*dialog, GtkConfirmation::confirmName));
+        ASSERT_TRUE(cancel && confirm);
+        EXPECT_TRUE(confirm->has_css_class(GtkConfirmation::suggestedStyle));
+        EXPECT_FALSE(confirm->has_css_class(GtkConfirmation::destructiveStyle));
+        EXPECT_FALSE(cancel->has_css_class(GtkConfirmation::suggestedStyle));
+        cancel->activate();
+        ASSERT_TRUE(asked.finish());
+        EXPECT_FALSE(*asked.out->value);
+        EXPECT_TRUE(test::spinUntil([] { return openConfirmation() == nullptr; }));
+    }
+
     // A question whose task goes away takes its dialog with it.
     {
         test::Spawned<bool> abandoned(confirmation.confirm(request));

@@ -228,6 +228,24 @@ TEST_F(Pane, TheEditorsControlsStayInTheWindowWithTheQueuePanelOpen) {
     EXPECT_LE(verticalExtent(w.widget(OCROptionRows::saveName), *w.pane).second, 850);
 }
 
+// A narrow result column wraps its note to two lines; in a pane so short
+// that the split is at its least height, both lines stay inside it, with the
+// queue panel above as tall as it needs.
+TEST_F(Pane, TheResultColumnsNoteStaysWholeInAShortPaneWithTheQueuePanelOpen) {
+    c = fixed();
+    c->processingList = true;
+    PaneWindow w(c, settings, 740, 520);
+    ASSERT_TRUE(w.shows(OCRProductView::queueSlotName));
+    ASSERT_TRUE(w.shows(OCRResultColumn::hintName));
+    auto& note = w.find<Gtk::Label>(OCRResultColumn::cautionName);
+    EXPECT_EQ(note.get_layout()->get_line_count(), 2);
+    const auto [top, bottom] = verticalExtent(note, w.pane->split());
+    EXPECT_GE(top, 0);
+    EXPECT_LE(bottom, w.pane->split().get_height());
+    auto& queue = dynamic_cast<QueueView&>(*w.widget(OCRProductView::queueSlotName).get_first_child());
+    EXPECT_GE(w.widget(OCRProductView::queueSlotName).get_height(), queue.usableHeight());
+}
+
 // Whether the widget lies whole inside the queue panel's visible area.
 bool inView(Gtk::Widget& widget, Gtk::Widget& panel) {
     graphene_rect_t bounds;

@@ -220,6 +220,11 @@ std::string WindowModel::PendingWork::quitLabel() const {
     return privateResults ? "TXTを保存せずに終了" : "編集を保持して終了";
 }
 
+Confirmation::Ahead WindowModel::PendingWork::quitAhead() const {
+    const bool running = webSave || download || ocr;
+    return running || privateResults ? Confirmation::Ahead::destructive : Confirmation::Ahead::suggested;
+}
+
 WindowModel::PendingWork WindowModel::pendingWork() const {
     PendingWork work;
     for (const auto& tab : tabs.get()) {

@@ -39,6 +39,7 @@
 #include "capture/PrintOptions.hpp"
 #include "capture/TabSnapshot.hpp"
 #include "foundation/AppPreferences.hpp"
+#include "foundation/Confirmation.hpp"
 #include "foundation/Geometry.hpp"
 #include "foundation/ProductDefaults.hpp"
 #include "foundation/Published.hpp"
@@ -164,6 +165,9 @@ public:
         // running work stops, edits of saved queues are kept, a private
         // queue's TXT not yet saved is given up.
         std::string quitLabel() const;
+        // How that answer is drawn: it loses nothing when only the edits of
+        // saved queues are found, which stay with them.
+        Confirmation::Ahead quitAhead() const;
     };
     PendingWork pendingWork() const;
     // Closing now would stop work or lose results: a tab is active, the

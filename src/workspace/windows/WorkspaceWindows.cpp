@@ -233,11 +233,12 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
         return alive.expired() ? nullptr : platformWindow(id);
     };
     spawn([](std::weak_ptr<bool> alive, WorkspaceWindows* self, std::function<Gtk::Window*()> parent,
-             std::string question, std::string informative, std::string quitLabel) -> Task<void> {
+             std::string question, std::string informative, std::string quitLabel,
+             Confirmation::Ahead ahead) -> Task<void> {
         bool confirmed = false;
         {
             GtkConfirmation dialog(std::move(parent));
-            const Confirmation::Request request{question, informative, quitKeep, quitLabel};
+            const Confirmation::Request request{question, informative, quitKeep, quitLabel, ahead};
             auto answer = dialog.confirm(request);
             confirmed = co_await answer;
         }
@@ -248,7 +249,7 @@ WorkspaceWindows::TerminateReply WorkspaceWindows::requestTermination() {
             co_return;
         }
         co_await stopAndQuit(alive, self);
-    }(alive_, this, std::move(parent), question, work.informative(), work.quitLabel()));
+    }(alive_, this, std::move(parent), question, work.informative(), work.quitLabel(), work.quitAhead()));
     return TerminateReply::later;
 }
 

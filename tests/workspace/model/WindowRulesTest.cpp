@@ -124,6 +124,7 @@ TEST(QuitQuestion, SaysWhatItsAnswersMeanForTheWorkFound) {
               "終了をやめると処理と編集を続けられます。終了する場合は処理の停止を待ちます。"
               "明示保存したファイルやコピー結果は残ります。");
     EXPECT_EQ(running.quitLabel(), "処理を止めて終了");
+    EXPECT_EQ(running.quitAhead(), Confirmation::Ahead::destructive);
 
     // Only edits without their TXT: nothing stops, and the edits stay with
     // their saved queue for the next start.
@@ -133,10 +134,12 @@ TEST(QuitQuestion, SaysWhatItsAnswersMeanForTheWorkFound) {
               "編集は処理一覧とともに保持し、次回の起動後に「再開候補」から続けられます。"
               "TXTを保存する場合は終了をやめてください。明示保存したファイルやコピー結果は残ります。");
     EXPECT_EQ(edits.quitLabel(), "編集を保持して終了");
+    EXPECT_EQ(edits.quitAhead(), Confirmation::Ahead::suggested);
 
     // A private queue's results are lost for good: said only then.
     edits.privateResults = true;
     EXPECT_EQ(edits.quitLabel(), "TXTを保存せずに終了");
+    EXPECT_EQ(edits.quitAhead(), Confirmation::Ahead::destructive);
     EXPECT_EQ(edits.informative(),
               "終了をやめると、TXTを保存してから終了できます。プライベートは再起動後に再開できません。"
               "明示保存したファイルやコピー結果は残ります。");
