@@ -4,6 +4,7 @@
 
 #include "foundation/BrindlexError.hpp"
 #include "foundation/PortableSettings.hpp"
+#include "foundation/ProductBrand.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "foundation/SettingsTransfer.hpp"
 #include "support/Bounded.hpp"
@@ -183,6 +184,8 @@ TEST(SettingsTransfer, ReadingChecksTheExtensionAndTheKindOfFile) {
 
 TEST(SettingsExport, ExportsNeverOverwriteAndReadBackClean) {
     test::TempDir tmp;
+    // An export stages its file in the storage's work folder.
+    AppRuntime::ScopedOverride roots{AppRuntime{tmp / "storage", tmp / "output"}};
     SettingsStore store(tmp / "settings");
     store.change([](AppPreferences& p) {
         p.historyDays = 90;

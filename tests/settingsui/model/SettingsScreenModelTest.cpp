@@ -52,6 +52,8 @@ void clearRealHistory() { AppHistory::required()->removeAllReferences(); }
 class SettingsScreenModelTest : public ::testing::Test {
 protected:
     test::TempDir tmp;
+    // An export stages its file in the storage's work folder.
+    AppRuntime::ScopedOverride roots{AppRuntime{tmp / "storage", tmp / "outputs"}};
     fs::path settingsRoot = tmp / "storage" / "settings";
     SettingsStore store{settingsRoot};
     // Another writer of the same file: another screen or another process.
