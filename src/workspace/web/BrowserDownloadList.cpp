@@ -270,7 +270,15 @@ BrowserDownloadList::BrowserDownloadList(std::shared_ptr<BrowserTab> tab, Deskto
     // its newest row until the user scrolls it.
     auto adjustment = scroll_.get_vadjustment();
     adjustment->signal_changed().connect([this] {
-        if (followNewest_) scrollToNewest();
+        // The range changes while the list is laid out, where a new value
+        // would not move the rows already placed: the list follows after.
+        if (followNewest_ && !follow_.connected()) {
+            follow_ = Glib::signal_idle().connect([this] {
+                if (followNewest_) scrollToNewest();
+                scroll_.queue_allocate();
+                return false;
+            });
+        }
         // Changed while the list is laid out, where its height may not be
         // set: fitted again after.
         if (rows_.get_width() > 0 && rows_.get_width() != fittedWidth_ && !refit_.connected()) {
@@ -298,6 +306,7 @@ void BrowserDownloadList::scrollToNewest() {
 BrowserDownloadList::~BrowserDownloadList() {
     observation_.disconnect();
     refit_.disconnect();
+    follow_.disconnect();
     // The rows are the list's own: taken out before they go.
     unfold();
     for (auto& [id, row] : byID_) rows_.remove(*row);

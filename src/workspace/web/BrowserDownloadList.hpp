@@ -153,6 +153,7 @@ private:
     // they have one, where a reason takes one line rather than two).
     int fittedWidth_ = -1;
     sigc::connection refit_;
+    sigc::connection follow_;
     sigc::connection observation_;
 };
 
