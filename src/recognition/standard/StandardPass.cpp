@@ -1,6 +1,7 @@
 #include "recognition/standard/StandardPass.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <memory>
 
@@ -328,6 +329,13 @@ std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage
     out.reserve(ls.size());
     for (const Line& line : ls) {
         if (models.horizontalLinesOnly && !line.horizontal) continue;
+        // A line whose every symbol was a rule or a stray has nothing to
+        // say; the automatic mode, which keeps lines with text only, would
+        // read the page otherwise.
+        if (std::all_of(line.assembled.text.begin(), line.assembled.text.end(),
+                        [](unsigned char c) { return std::isspace(c) != 0; })) {
+            continue;
+        }
         out.push_back(observation(line, n));
     }
     return out;
