@@ -189,3 +189,17 @@ TEST(Figures, PercentSignsSetLargeStayPercentSigns) {
         EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
     }
 }
+
+TEST(Figures, ADatesSlashStaysASlash) {
+    // The Japanese model reads the slash of these dates as a 7; the 7s of
+    // the figures, their bar on top, stay 7s.
+    test::TextLayout l = smallPrint("Noto Serif CJK JP");
+    l.width = 900;
+    l.height = 200;
+    l.pixelSize = 20;
+    l.markup = true;
+    const std::string text = readText(test::renderLines(
+        l, {"株式会社みどり電機 業務改革推進室 3 / 7", "合計 1,777 件 7/17 まで",
+            "<span font_family=\"IPAGothic\">合計 1,777 件 7/17 まで</span>"}));
+    EXPECT_EQ(text, "株式会社みどり電機業務改革推進室3/7合計1,777件7/17まで合計1,777件7/17まで");
+}

@@ -557,4 +557,51 @@ void readFigureMarks(std::vector<Line>& ls, const PageInk& ink) {
     }
 }
 
+void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = 1; i + 1 < inked.size(); ++i) {
+            if (line.symbolTexts[inked[i]] != "7") continue;
+            if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) continue;
+            const PixelBox& a = line.symbolBoxes[inked[i - 1]];
+            const PixelBox& b = line.symbolBoxes[inked[i + 1]];
+            // Its ink: a piece between the digits' middles (the model's
+            // boxes stand a little off the ink now and then), about as tall
+            // as the line's characters, and narrow.
+            bool slash = false;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
+                if (cy < line.box.top || cy >= line.box.bottom || p.height * 2 < line.textHeight()) continue;
+                if (p.height > line.height() * 2 || p.height < 8 || p.width * 2 > p.height) continue;
+                // Where its top and bottom quarters' ink stands: a slash's
+                // is a stroke wide, the top's right of the bottom's; a 7's
+                // top is its bar, the whole glyph wide.
+                const auto band = [&](int from, int to) {
+                    int left = p.x + p.width, right = p.x - 1;
+                    for (int y = from; y < to; ++y) {
+                        for (int x = p.x; x < p.x + p.width; ++x) {
+                            if (ink.at(x, y)) left = std::min(left, x), right = std::max(right, x);
+                        }
+                    }
+                    return std::pair{left, right};
+                };
+                const int quarter = std::max(p.height / 4, 1);
+                const auto [topLeft, topRight] = band(p.y, p.y + quarter);
+                const auto [bottomLeft, bottomRight] = band(p.y + p.height - quarter, p.y + p.height);
+                if (topRight < topLeft || bottomRight < bottomLeft) continue;
+                const bool narrow =
+                    (topRight - topLeft + 1) * 2 <= p.width && (bottomRight - bottomLeft + 1) * 2 <= p.width;
+                slash = slash || (narrow && (topLeft - bottomLeft) * 3 >= p.width);
+            }
+            if (!slash) continue;
+            replaceSymbol(line, inked[i], "/");
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
 }  // namespace velmora::StandardPass

@@ -60,6 +60,7 @@ public:
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
         if (models_.second && models_.firstIsJapanese) readFigures(ls, page_, ink, *models_.second);
         readFigureMarks(ls, ink);
+        readSlashes(ls, ink);
         readWaveDashes(ls, ink);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
