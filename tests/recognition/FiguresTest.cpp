@@ -173,3 +173,33 @@ TEST(Figures, ACommaBesideASqueezedDigitStaysAComma) {
         readText(test::renderLines(l, {"水彩画3,200円、スマートフォン教室1,500円、料理は1組800円（材料費を含みます）。"}));
     EXPECT_NE(text.find("3,200円"), std::string::npos) << text;
 }
+
+TEST(Figures, PercentSignsSetLargeStayPercentSigns) {
+    // At a slide's sizes the Japanese model reads a percent sign's two
+    // rings as two digits, or as a digit and the sign; a last zero with
+    // the ink after it, which the English model now and then reads as one,
+    // stays a zero.
+    test::TextLayout l = smallPrint("Noto Sans CJK JP");
+    l.width = 1300;
+    l.height = 330;
+    l.pixelSize = 46;
+    const std::string text = readText(
+        test::renderLines(l, {"稼働率は平均 87.5%、出荷ミス率 0.42%", "予算の執行率 90.9%（10月比）", "受付は17:00までです"}));
+    for (const char* figure : {"87.5%、", "0.42%", "90.9%（", "17:00ま"}) {
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
+    }
+}
+
+TEST(Figures, ADatesSlashStaysASlash) {
+    // The Japanese model reads the slash of these dates as a 7; the 7s of
+    // the figures, their bar on top, stay 7s.
+    test::TextLayout l = smallPrint("Noto Serif CJK JP");
+    l.width = 900;
+    l.height = 200;
+    l.pixelSize = 20;
+    l.markup = true;
+    const std::string text = readText(test::renderLines(
+        l, {"株式会社みどり電機 業務改革推進室 3 / 7", "合計 1,777 件 7/17 まで",
+            "<span font_family=\"IPAGothic\">合計 1,777 件 7/17 まで</span>"}));
+    EXPECT_EQ(text, "株式会社みどり電機業務改革推進室3/7合計1,777件7/17まで合計1,777件7/17まで");
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "foundation/Unicode.hpp"
@@ -42,6 +43,8 @@ std::vector<std::size_t> inkedSymbols(const Line& line) {
 constexpr int markHeight = 6;
 // A symbol this many tenths of a digit wide or more may hold two.
 constexpr int wideSymbol = 16;
+// A percent sign's ink, in tenths of a digit's width at least.
+constexpr int percentWidth = 14;
 // A wave dash's ink, in hundredths of a character: at least this wide, and
 // between these heights; and at most this share of its box ink (a bar's
 // fills it).
@@ -85,7 +88,9 @@ std::vector<std::pair<std::size_t, std::size_t>> figuresOf(const Line& line, con
             if (!digit(u) && !figureMark(u) && !letter(u)) break;
             digits += digit(u) ? 1 : 0;
             letters += letter(u) ? 1 : 0;
-            if (digit(u) || oneLike(u)) end = j;
+            // A percent sign after its digits ends the figure: the
+            // Japanese model reads one set large as a digit or two.
+            if (digit(u) || oneLike(u) || (u == "%" && digits > 0)) end = j;
         }
         if (digits > 0 && letters < 2) runs.emplace_back(i, end);
         i = std::max(end + 1, j);
@@ -145,7 +150,19 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
     // The reading's own marks at its ends are strays or a neighbour's.
     const auto figure = [&](std::size_t e) { return digit(reading.symbolTexts[e]) || reading.symbolTexts[e] == "¥"; };
     while (!theirs.empty() && !figure(theirs.front())) theirs.erase(theirs.begin());
-    while (!theirs.empty() && !figure(theirs.back())) theirs.pop_back();
+    // But for a percent sign after its digits, which the English model
+    // reads where the Japanese one, at a slide's sizes, reads its two
+    // rings as two digits or a digit and the sign.
+    const auto sign = [&] {
+        return theirs.size() >= 2 && reading.symbolTexts[theirs.back()] == "%" &&
+               digit(reading.symbolTexts[theirs[theirs.size() - 2]]);
+    };
+    while (!theirs.empty() && !figure(theirs.back()) && !sign()) theirs.pop_back();
+    std::optional<std::size_t> percent;
+    if (sign()) {
+        percent = theirs.back();
+        theirs.pop_back();
+    }
     const std::size_t m = run.size(), n = theirs.size();
     if (n == 0) return false;
     const auto mine = [&](std::size_t i) -> const std::string& { return line.symbolTexts[run[i]]; };
@@ -157,6 +174,37 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         for (std::size_t j = 1; j <= n; ++j) {
             cost[i][j] = std::min({cost[i - 1][j] + 1, cost[i][j - 1] + 1,
                                    cost[i - 1][j - 1] + substitution(mine(i - 1), english(j - 1))});
+        }
+    }
+    if (percent) {
+        // The symbols the sign's rings were read as: those after the
+        // fewest of the figure's that agree best with the English
+        // reading's digits; two at least (two rings, or a ring and the
+        // sign), and the sign's ink wider than a digit's, since the English
+        // model now and then reads a last digit and the ink after it as
+        // one.
+        std::size_t body = 0;
+        for (std::size_t i = 1; i <= m; ++i) {
+            if (cost[i][n] < cost[body][n]) body = i;
+        }
+        std::vector<int> widths;
+        for (std::size_t e : theirs) {
+            if (digit(reading.symbolTexts[e])) widths.push_back(reading.symbolBoxes[e].width());
+        }
+        const PixelBox& ink = reading.symbolBoxes[*percent];
+        const bool wide = !widths.empty() && ink.width() * 10 >= median(widths) * percentWidth;
+        if (body > 0 && body + 2 <= m && wide && cost[body][n] * 3 <= static_cast<int>(n)) {
+            const std::vector<std::size_t> digits(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(body));
+            Line others = reading;
+            for (std::size_t e = *percent; e < others.symbolBoxes.size(); ++e) others.symbolBoxes[e] = {};
+            if (!merged(line, digits, others, em, out)) {
+                out.clear();
+                for (std::size_t k : digits) {
+                    out.push_back({line.symbolTexts[k], line.symbolBoxes[k], line.symbolConfidences[k]});
+                }
+            }
+            out.push_back({"%", ink, reading.symbolConfidences[*percent]});
+            return true;
         }
     }
     // The steps, from the end.
@@ -209,7 +257,8 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
             }
             // A symbol the English reading leaves out that stands half over
             // a neighbour's is one glyph read twice, and so is a comma or
-            // full stop beside another; not at the figure's ends, where the
+            // full stop beside another or a colon (its lower dot read
+            // again); not at the figure's ends, where the
             // English model, reading the figure alone, may lose a symbol.
             bool twice = false;
             for (const int o : {s.i - 1, s.i + 1}) {
@@ -220,7 +269,7 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
                 // (A comma's box strays over its digits' where the line's
                 // boxes stand off its ink.)
                 twice = twice || (!stop(own) && across(b, line.symbolBoxes[beside]) * 2 >= b.width()) ||
-                        (stop(own) && stop(line.symbolTexts[beside]));
+                        (stop(own) && (stop(line.symbolTexts[beside]) || line.symbolTexts[beside] == ":"));
             }
             fates.push_back(twice ? Fate::drop : Fate::keep);
             strays += !twice && digit(own) ? 1 : 0;
@@ -502,6 +551,53 @@ void readFigureMarks(std::vector<Line>& ls, const PageInk& ink) {
             const std::string read = tail ? "," : dot ? "." : t;
             if (read == t) continue;
             replaceSymbol(line, inked[i], read);
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
+void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = 1; i + 1 < inked.size(); ++i) {
+            if (line.symbolTexts[inked[i]] != "7") continue;
+            if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) continue;
+            const PixelBox& a = line.symbolBoxes[inked[i - 1]];
+            const PixelBox& b = line.symbolBoxes[inked[i + 1]];
+            // Its ink: a piece between the digits' middles (the model's
+            // boxes stand a little off the ink now and then), about as tall
+            // as the line's characters, and narrow.
+            bool slash = false;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+                if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
+                if (cy < line.box.top || cy >= line.box.bottom || p.height * 2 < line.textHeight()) continue;
+                if (p.height > line.height() * 2 || p.height < 8 || p.width * 2 > p.height) continue;
+                // Where its top and bottom quarters' ink stands: a slash's
+                // is a stroke wide, the top's right of the bottom's; a 7's
+                // top is its bar, the whole glyph wide.
+                const auto band = [&](int from, int to) {
+                    int left = p.x + p.width, right = p.x - 1;
+                    for (int y = from; y < to; ++y) {
+                        for (int x = p.x; x < p.x + p.width; ++x) {
+                            if (ink.at(x, y)) left = std::min(left, x), right = std::max(right, x);
+                        }
+                    }
+                    return std::pair{left, right};
+                };
+                const int quarter = std::max(p.height / 4, 1);
+                const auto [topLeft, topRight] = band(p.y, p.y + quarter);
+                const auto [bottomLeft, bottomRight] = band(p.y + p.height - quarter, p.y + p.height);
+                if (topRight < topLeft || bottomRight < bottomLeft) continue;
+                const bool narrow =
+                    (topRight - topLeft + 1) * 2 <= p.width && (bottomRight - bottomLeft + 1) * 2 <= p.width;
+                slash = slash || (narrow && (topLeft - bottomLeft) * 3 >= p.width);
+            }
+            if (!slash) continue;
+            replaceSymbol(line, inked[i], "/");
             changed = true;
         }
         if (changed) assemble(line);

@@ -53,4 +53,11 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink);
 // it.
 void readFigureMarks(std::vector<Line>& ls, const PageInk& ink);
 
+// The slash between two numbers ("3 / 7", "1/1" at a page's foot) the
+// Japanese model reads as a 7 now and then. Its ink tells it: one stroke
+// from bottom left to top right, a stroke wide at its top and bottom, where
+// a 7's top is its bar. A 7 between two digits whose ink is such a stroke is
+// the slash.
+void readSlashes(std::vector<Line>& ls, const PageInk& ink);
+
 }  // namespace velmora::StandardPass

@@ -1,6 +1,7 @@
 #include "recognition/standard/StandardPass.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <memory>
 
@@ -59,6 +60,7 @@ public:
         if (models_.second && models_.firstIsJapanese) readLatinRuns(ls, page_, ink, *models_.second, skip);
         if (models_.second && models_.firstIsJapanese) readFigures(ls, page_, ink, *models_.second);
         readFigureMarks(ls, ink);
+        readSlashes(ls, ink);
         readWaveDashes(ls, ink);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
@@ -328,6 +330,13 @@ std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage
     out.reserve(ls.size());
     for (const Line& line : ls) {
         if (models.horizontalLinesOnly && !line.horizontal) continue;
+        // A line whose every symbol was a rule or a stray has nothing to
+        // say; the automatic mode, which keeps lines with text only, would
+        // read the page otherwise.
+        if (std::all_of(line.assembled.text.begin(), line.assembled.text.end(),
+                        [](unsigned char c) { return std::isspace(c) != 0; })) {
+            continue;
+        }
         out.push_back(observation(line, n));
     }
     return out;
