@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "foundation/ProductBrand.hpp"
 #include "foundation/SettingsStore.hpp"
 #include "settingsui/SettingsFlow.hpp"
 #include "support/TempDir.hpp"
@@ -16,6 +17,9 @@ namespace {
 class SettingsFlowTest : public ::testing::Test {
 protected:
     test::TempDir tmp;
+    // The settings files these tests make are staged in the storage's work
+    // folder.
+    AppRuntime::ScopedOverride roots{AppRuntime{tmp / "storage", tmp / "outputs"}};
     SettingsStore store{tmp / "state"};
     SettingsFlow flow;
     int shown = 0;
