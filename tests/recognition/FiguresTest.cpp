@@ -203,3 +203,29 @@ TEST(Figures, ADatesSlashStaysASlash) {
             "<span font_family=\"IPAGothic\">合計 1,777 件 7/17 まで</span>"}));
     EXPECT_EQ(text, "株式会社みどり電機業務改革推進室3/7合計1,777件7/17まで合計1,777件7/17まで");
 }
+
+TEST(Figures, MarkedZerosOfAPageWithoutGreyEdgesStayZeros) {
+    // Drawn without antialiasing, this face's zero, a dot inside, is read
+    // as an at sign, a 6, an 8 or a 9 by both models; the 6s, 8s and 9s
+    // stay.
+    test::TextLayout l = smallPrint("DejaVu Sans Mono, Noto Sans CJK JP");
+    l.width = 800;
+    l.height = 260;
+    l.pixelSize = 20;
+    const test::TextPage drawn = test::renderLines(
+        l, {"注文番号 PO-2026-0719 数量 30", "金額 ¥144,000 納期 2027/01/15", "単価 ¥3,050 ¥689 ¥980"});
+    // Each pixel black or white, as a render without grey edges.
+    std::vector<uint8_t> pixels;
+    const int w = drawn.image.width(), h = drawn.image.height(), n = drawn.image.channels();
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = drawn.image.pixels() + static_cast<std::ptrdiff_t>(y) * drawn.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) pixels.push_back(row[x * n + 1] < 128 ? 0 : 255);
+        }
+    }
+    test::TextPage page{RasterImage::fromPixels(w, h, 3, pixels), drawn.lines};
+    const std::string text = readText(page);
+    for (const char* figure : {"-2026-0719数量30", "¥144,000", "2027/01/15", "¥3,050", "¥689", "¥980"}) {
+        EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
+    }
+}

@@ -604,4 +604,71 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
     }
 }
 
+void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const std::vector<std::size_t> inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = 0; i < inked.size(); ++i) {
+            const std::string& t = line.symbolTexts[inked[i]];
+            if (t != "6" && t != "8" && t != "9" && t != "@") continue;
+            const bool before = i > 0 && digit(line.symbolTexts[inked[i - 1]]);
+            const bool after = i + 1 < inked.size() && digit(line.symbolTexts[inked[i + 1]]);
+            if (!before && !after) continue;
+            // An at sign between a digit and a letter is an address's.
+            if (t == "@" && ((i > 0 && letter(line.symbolTexts[inked[i - 1]])) ||
+                             (i + 1 < inked.size() && letter(line.symbolTexts[inked[i + 1]])))) {
+                continue;
+            }
+            const PixelBox& own = line.symbolBoxes[inked[i]];
+            // Its ink: the piece as tall as a digit that shares most of the
+            // symbol's box (the model's boxes stand a little off the ink).
+            const GreyPage::InkPiece* glyph = nullptr;
+            int best = 0;
+            for (const GreyPage::InkPiece& p : ink.pieces) {
+                if (p.height * 10 < line.textHeight() * 6 || p.height > line.height()) continue;
+                const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+                const int shared = across(box, own);
+                if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
+                if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) * 1 <= 0) continue;
+                best = shared;
+                glyph = &p;
+            }
+            if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) continue;
+            // An at sign is about as wide as tall, a zero narrower.
+            if (t == "@" && glyph->width * 4 > glyph->height * 3) continue;
+            // A zero marked inside, by a dot or a slash: across its middle
+            // third, the ring's two sides and the mark between them, apart
+            // on a third of the rows at least (a dot is small, a slash may
+            // touch a side). An 8
+            // crosses its middle once or twice, a 6 or a 9 twice, an at
+            // sign four times.
+            // And the ring closed on both sides down the whole third: a 9
+            // opens below its bowl, a 6 above its bowl, and a speck in a
+            // bowl is no mark.
+            int three = 0, rows = 0, more = 0;
+            bool closed = true;
+            const int quarter = std::max(glyph->width / 4, 1);
+            for (int y = glyph->y + glyph->height / 3; y < glyph->y + glyph->height * 2 / 3; ++y, ++rows) {
+                int runs = 0, first = -1, last = -1;
+                bool in = false;
+                for (int x = glyph->x; x < glyph->x + glyph->width; ++x) {
+                    const bool on = ink.at(x, y);
+                    if (on && !in) ++runs;
+                    if (on && first < 0) first = x;
+                    if (on) last = x;
+                    in = on;
+                }
+                three += runs == 3 ? 1 : 0;
+                more += runs > 3 ? 1 : 0;
+                closed = closed && first >= 0 && first < glyph->x + quarter && last >= glyph->x + glyph->width - quarter;
+            }
+            if (three < 2 || three * 3 < rows || more > 0 || !closed) continue;
+            replaceSymbol(line, inked[i], "0");
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
 }  // namespace velmora::StandardPass

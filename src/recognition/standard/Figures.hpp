@@ -60,4 +60,13 @@ void readFigureMarks(std::vector<Line>& ls, const PageInk& ink);
 // the slash.
 void readSlashes(std::vector<Line>& ls, const PageInk& ink);
 
+// A zero marked inside, by a dot or a slash (as fixed-pitch faces draw it),
+// the models read as a 6, an 8, a 9 or an at sign now and then, the English
+// one too on a page whose letters have no grey edges. Its ink tells it:
+// across its middle, the ring's two sides and the mark between them stand
+// apart, where an 8 crosses its middle once or twice, a 6 or a 9 twice and
+// an at sign four times. Such a symbol beside a digit (an at sign not beside
+// a letter) is the zero.
+void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink);
+
 }  // namespace velmora::StandardPass

@@ -61,6 +61,7 @@ public:
         if (models_.second && models_.firstIsJapanese) readFigures(ls, page_, ink, *models_.second);
         readFigureMarks(ls, ink);
         readSlashes(ls, ink);
+        readMarkedZeros(ls, ink);
         readWaveDashes(ls, ink);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
