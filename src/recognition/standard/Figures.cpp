@@ -38,6 +38,26 @@ std::vector<std::size_t> inkedSymbols(const Line& line) {
     return inked;
 }
 
+using Inked = std::vector<std::size_t>;
+
+// Each horizontal line's inked symbols from the `from`th to the last but
+// `tail`, read again: replaced where `read` gives another text.
+template <typename Read>
+void rereadSymbols(std::vector<Line>& ls, std::size_t from, std::size_t tail, Read read) {
+    for (Line& line : ls) {
+        if (!line.horizontal) continue;
+        const Inked inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = from; i + tail < inked.size(); ++i) {
+            const std::optional<std::string> text = read(line, inked, i);
+            if (!text) continue;
+            replaceSymbol(line, inked[i], *text);
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
+}
+
 // The height of a comma or full stop among digits, in tenths of theirs at
 // most.
 constexpr int markHeight = 6;
@@ -504,171 +524,148 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
 }
 
 void readFigureMarks(std::vector<Line>& ls, const PageInk& ink) {
-    for (Line& line : ls) {
-        if (!line.horizontal) continue;
-        const std::vector<std::size_t> inked = inkedSymbols(line);
-        bool changed = false;
-        for (std::size_t i = 1; i + 1 < inked.size(); ++i) {
-            const std::string& t = line.symbolTexts[inked[i]];
-            if (t != "," && t != ".") continue;
-            if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) continue;
-            const PixelBox& a = line.symbolBoxes[inked[i - 1]];
-            const PixelBox& b = line.symbolBoxes[inked[i + 1]];
-            // The digits stand on the baseline; their boxes may run lower
-            // (a model stretches one now and then), not higher, or be
-            // squeezed: their ink, where it shows, tells both the baseline
-            // and their size.
-            int baseline = std::min(a.bottom, b.bottom), size = std::min(a.height(), b.height());
-            int inkTop = line.box.bottom, inkBottom = line.box.top;
-            for (const GreyPage::InkPiece& p : ink.pieces) {
-                const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
-                const int cy = p.y + p.height / 2;
-                if (p.height * 3 < line.height() || p.height > line.height() || p.width > line.height()) continue;
-                if (cy < line.box.top || cy > line.box.bottom) continue;
-                if (across(box, a) <= 0 && across(box, b) <= 0) continue;
-                inkTop = std::min(inkTop, box.top);
-                inkBottom = std::max(inkBottom, box.bottom);
-            }
-            if (inkBottom > inkTop) {
-                baseline = inkBottom;
-                size = inkBottom - inkTop;
-            }
-            // The mark: the largest small piece of ink between the digits
-            // (between their middles: the model's boxes of a line stand a
-            // little off its ink now and then).
-            GreyPage::InkPiece mark{};
-            for (const GreyPage::InkPiece& p : ink.pieces) {
-                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
-                if (cx * 2 < a.left + a.right || cx * 2 > b.left + b.right) continue;
-                if (cy < line.box.top || cy > baseline + size / 2) continue;
-                if (p.height * 10 > size * markHeight) continue;
-                if (p.width * p.height > mark.width * mark.height) mark = p;
-            }
-            if (mark.width == 0) continue;
-            const int below = mark.y + mark.height - baseline;
-            const bool tail = below * 10 >= size && mark.height * 2 >= mark.width * 3;
-            const bool dot = below * 10 < size && mark.height * 2 <= mark.width * 3;
-            const std::string read = tail ? "," : dot ? "." : t;
-            if (read == t) continue;
-            replaceSymbol(line, inked[i], read);
-            changed = true;
+    rereadSymbols(ls, 1, 1, [&](const Line& line, const Inked& inked, std::size_t i) -> std::optional<std::string> {
+        const std::string& t = line.symbolTexts[inked[i]];
+        if (t != "," && t != ".") return {};
+        if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) return {};
+        const PixelBox& a = line.symbolBoxes[inked[i - 1]];
+        const PixelBox& b = line.symbolBoxes[inked[i + 1]];
+        // The digits stand on the baseline; their boxes may run lower
+        // (a model stretches one now and then), not higher, or be
+        // squeezed: their ink, where it shows, tells both the baseline
+        // and their size.
+        int baseline = std::min(a.bottom, b.bottom), size = std::min(a.height(), b.height());
+        int inkTop = line.box.bottom, inkBottom = line.box.top;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+            const int cy = p.y + p.height / 2;
+            if (p.height * 3 < line.height() || p.height > line.height() || p.width > line.height()) continue;
+            if (cy < line.box.top || cy > line.box.bottom) continue;
+            if (across(box, a) <= 0 && across(box, b) <= 0) continue;
+            inkTop = std::min(inkTop, box.top);
+            inkBottom = std::max(inkBottom, box.bottom);
         }
-        if (changed) assemble(line);
-    }
+        if (inkBottom > inkTop) {
+            baseline = inkBottom;
+            size = inkBottom - inkTop;
+        }
+        // The mark: the largest small piece of ink between the digits
+        // (between their middles: the model's boxes of a line stand a
+        // little off its ink now and then).
+        GreyPage::InkPiece mark{};
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+            if (cx * 2 < a.left + a.right || cx * 2 > b.left + b.right) continue;
+            if (cy < line.box.top || cy > baseline + size / 2) continue;
+            if (p.height * 10 > size * markHeight) continue;
+            if (p.width * p.height > mark.width * mark.height) mark = p;
+        }
+        if (mark.width == 0) return {};
+        const int below = mark.y + mark.height - baseline;
+        const bool tail = below * 10 >= size && mark.height * 2 >= mark.width * 3;
+        const bool dot = below * 10 < size && mark.height * 2 <= mark.width * 3;
+        const std::string read = tail ? "," : dot ? "." : t;
+        if (read == t) return {};
+        return read;
+    });
 }
 
 void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
-    for (Line& line : ls) {
-        if (!line.horizontal) continue;
-        const std::vector<std::size_t> inked = inkedSymbols(line);
-        bool changed = false;
-        for (std::size_t i = 1; i + 1 < inked.size(); ++i) {
-            if (line.symbolTexts[inked[i]] != "7") continue;
-            if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) continue;
-            const PixelBox& a = line.symbolBoxes[inked[i - 1]];
-            const PixelBox& b = line.symbolBoxes[inked[i + 1]];
-            // Its ink: a piece between the digits' middles (the model's
-            // boxes stand a little off the ink now and then), about as tall
-            // as the line's characters, and narrow.
-            bool slash = false;
-            for (const GreyPage::InkPiece& p : ink.pieces) {
-                const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
-                if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
-                if (cy < line.box.top || cy >= line.box.bottom || p.height * 2 < line.textHeight()) continue;
-                if (p.height > line.height() * 2 || p.height < 8 || p.width * 2 > p.height) continue;
-                // Where its top and bottom quarters' ink stands: a slash's
-                // is a stroke wide, the top's right of the bottom's; a 7's
-                // top is its bar, the whole glyph wide.
-                const auto band = [&](int from, int to) {
-                    int left = p.x + p.width, right = p.x - 1;
-                    for (int y = from; y < to; ++y) {
-                        for (int x = p.x; x < p.x + p.width; ++x) {
-                            if (ink.at(x, y)) left = std::min(left, x), right = std::max(right, x);
-                        }
+    rereadSymbols(ls, 1, 1, [&](const Line& line, const Inked& inked, std::size_t i) -> std::optional<std::string> {
+        if (line.symbolTexts[inked[i]] != "7") return {};
+        if (!digit(line.symbolTexts[inked[i - 1]]) || !digit(line.symbolTexts[inked[i + 1]])) return {};
+        const PixelBox& a = line.symbolBoxes[inked[i - 1]];
+        const PixelBox& b = line.symbolBoxes[inked[i + 1]];
+        // Its ink: a piece between the digits' middles (the model's
+        // boxes stand a little off the ink now and then), about as tall
+        // as the line's characters, and narrow.
+        bool slash = false;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+            if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
+            if (cy < line.box.top || cy >= line.box.bottom || p.height * 2 < line.textHeight()) continue;
+            if (p.height > line.height() * 2 || p.height < 8 || p.width * 2 > p.height) continue;
+            // Where its top and bottom quarters' ink stands: a slash's
+            // is a stroke wide, the top's right of the bottom's; a 7's
+            // top is its bar, the whole glyph wide.
+            const auto band = [&](int from, int to) {
+                int left = p.x + p.width, right = p.x - 1;
+                for (int y = from; y < to; ++y) {
+                    for (int x = p.x; x < p.x + p.width; ++x) {
+                        if (ink.at(x, y)) left = std::min(left, x), right = std::max(right, x);
                     }
-                    return std::pair{left, right};
-                };
-                const int quarter = std::max(p.height / 4, 1);
-                const auto [topLeft, topRight] = band(p.y, p.y + quarter);
-                const auto [bottomLeft, bottomRight] = band(p.y + p.height - quarter, p.y + p.height);
-                if (topRight < topLeft || bottomRight < bottomLeft) continue;
-                const bool narrow =
-                    (topRight - topLeft + 1) * 2 <= p.width && (bottomRight - bottomLeft + 1) * 2 <= p.width;
-                slash = slash || (narrow && (topLeft - bottomLeft) * 3 >= p.width);
-            }
-            if (!slash) continue;
-            replaceSymbol(line, inked[i], "/");
-            changed = true;
+                }
+                return std::pair{left, right};
+            };
+            const int quarter = std::max(p.height / 4, 1);
+            const auto [topLeft, topRight] = band(p.y, p.y + quarter);
+            const auto [bottomLeft, bottomRight] = band(p.y + p.height - quarter, p.y + p.height);
+            if (topRight < topLeft || bottomRight < bottomLeft) continue;
+            const bool narrow =
+                (topRight - topLeft + 1) * 2 <= p.width && (bottomRight - bottomLeft + 1) * 2 <= p.width;
+            slash = slash || (narrow && (topLeft - bottomLeft) * 3 >= p.width);
         }
-        if (changed) assemble(line);
-    }
+        if (!slash) return {};
+        return "/";
+    });
 }
 
 void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink) {
-    for (Line& line : ls) {
-        if (!line.horizontal) continue;
-        const std::vector<std::size_t> inked = inkedSymbols(line);
-        bool changed = false;
-        for (std::size_t i = 0; i < inked.size(); ++i) {
-            const std::string& t = line.symbolTexts[inked[i]];
-            if (t != "6" && t != "8" && t != "9" && t != "@") continue;
-            const bool before = i > 0 && digit(line.symbolTexts[inked[i - 1]]);
-            const bool after = i + 1 < inked.size() && digit(line.symbolTexts[inked[i + 1]]);
-            if (!before && !after) continue;
-            // An at sign between a digit and a letter is an address's.
-            if (t == "@" && ((i > 0 && letter(line.symbolTexts[inked[i - 1]])) ||
-                             (i + 1 < inked.size() && letter(line.symbolTexts[inked[i + 1]])))) {
-                continue;
-            }
-            const PixelBox& own = line.symbolBoxes[inked[i]];
-            // Its ink: the piece as tall as a digit that shares most of the
-            // symbol's box (the model's boxes stand a little off the ink).
-            const GreyPage::InkPiece* glyph = nullptr;
-            int best = 0;
-            for (const GreyPage::InkPiece& p : ink.pieces) {
-                if (p.height * 10 < line.textHeight() * 6 || p.height > line.height()) continue;
-                const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
-                const int shared = across(box, own);
-                if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
-                if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) * 1 <= 0) continue;
-                best = shared;
-                glyph = &p;
-            }
-            if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) continue;
-            // An at sign is about as wide as tall, a zero narrower.
-            if (t == "@" && glyph->width * 4 > glyph->height * 3) continue;
-            // A zero marked inside, by a dot or a slash: across its middle
-            // third, the ring's two sides and the mark between them, apart
-            // on a third of the rows at least (a dot is small, a slash may
-            // touch a side). An 8
-            // crosses its middle once or twice, a 6 or a 9 twice, an at
-            // sign four times.
-            // And the ring closed on both sides down the whole third: a 9
-            // opens below its bowl, a 6 above its bowl, and a speck in a
-            // bowl is no mark.
-            int three = 0, rows = 0, more = 0;
-            bool closed = true;
-            const int quarter = std::max(glyph->width / 4, 1);
-            for (int y = glyph->y + glyph->height / 3; y < glyph->y + glyph->height * 2 / 3; ++y, ++rows) {
-                int runs = 0, first = -1, last = -1;
-                bool in = false;
-                for (int x = glyph->x; x < glyph->x + glyph->width; ++x) {
-                    const bool on = ink.at(x, y);
-                    if (on && !in) ++runs;
-                    if (on && first < 0) first = x;
-                    if (on) last = x;
-                    in = on;
-                }
-                three += runs == 3 ? 1 : 0;
-                more += runs > 3 ? 1 : 0;
-                closed = closed && first >= 0 && first < glyph->x + quarter && last >= glyph->x + glyph->width - quarter;
-            }
-            if (three < 2 || three * 3 < rows || more > 0 || !closed) continue;
-            replaceSymbol(line, inked[i], "0");
-            changed = true;
+    rereadSymbols(ls, 0, 0, [&](const Line& line, const Inked& inked, std::size_t i) -> std::optional<std::string> {
+        const std::string& t = line.symbolTexts[inked[i]];
+        if (t != "6" && t != "8" && t != "9" && t != "@") return {};
+        const bool before = i > 0 && digit(line.symbolTexts[inked[i - 1]]);
+        const bool after = i + 1 < inked.size() && digit(line.symbolTexts[inked[i + 1]]);
+        if (!before && !after) return {};
+        // An at sign between a digit and a letter is an address's.
+        if (t == "@" && ((i > 0 && letter(line.symbolTexts[inked[i - 1]])) ||
+                         (i + 1 < inked.size() && letter(line.symbolTexts[inked[i + 1]])))) {
+            return {};
         }
-        if (changed) assemble(line);
-    }
+        const PixelBox& own = line.symbolBoxes[inked[i]];
+        // Its ink: the piece as tall as a digit that shares most of the
+        // symbol's box (the model's boxes stand a little off the ink).
+        const GreyPage::InkPiece* glyph = nullptr;
+        int best = 0;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            if (p.height * 10 < line.textHeight() * 6 || p.height > line.height()) continue;
+            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+            const int shared = across(box, own);
+            if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
+            if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) <= 0) continue;
+            best = shared;
+            glyph = &p;
+        }
+        if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) return {};
+        // An at sign is about as wide as tall, a zero narrower.
+        if (t == "@" && glyph->width * 4 > glyph->height * 3) return {};
+        // A zero marked inside, by a dot or a slash: across its middle
+        // third, the ring's two sides and the mark between them apart on
+        // a third of the rows at least (a dot is small, a slash may
+        // touch a side), where an 8 crosses its middle once or twice, a
+        // 6 or a 9 twice and an at sign four times; and the ring closed
+        // on both sides down the whole third, where a 9 opens below its
+        // bowl, a 6 above it (and a speck in a bowl is no mark).
+        int three = 0, rows = 0, more = 0;
+        bool closed = true;
+        const int quarter = std::max(glyph->width / 4, 1);
+        for (int y = glyph->y + glyph->height / 3; y < glyph->y + glyph->height * 2 / 3; ++y, ++rows) {
+            int runs = 0, first = -1, last = -1;
+            bool in = false;
+            for (int x = glyph->x; x < glyph->x + glyph->width; ++x) {
+                const bool on = ink.at(x, y);
+                if (on && !in) ++runs;
+                if (on && first < 0) first = x;
+                if (on) last = x;
+                in = on;
+            }
+            three += runs == 3 ? 1 : 0;
+            more += runs > 3 ? 1 : 0;
+            closed = closed && first >= 0 && first < glyph->x + quarter && last >= glyph->x + glyph->width - quarter;
+        }
+        if (three < 2 || three * 3 < rows || more > 0 || !closed) return {};
+        return "0";
+    });
 }
 
 }  // namespace velmora::StandardPass
