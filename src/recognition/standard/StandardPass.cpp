@@ -1,7 +1,6 @@
 #include "recognition/standard/StandardPass.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <memory>
 
@@ -334,10 +333,7 @@ std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage
         // A line whose every symbol was a rule or a stray has nothing to
         // say; the automatic mode, which keeps lines with text only, would
         // read the page otherwise.
-        if (std::all_of(line.assembled.text.begin(), line.assembled.text.end(),
-                        [](unsigned char c) { return std::isspace(c) != 0; })) {
-            continue;
-        }
+        if (LineText::isBlank(line.assembled.text)) continue;
         out.push_back(observation(line, n));
     }
     return out;
