@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/Raster.hpp"
 #include "foundation/Unicode.hpp"
 #include "recognition/OCREngine.hpp"
 #include "recognition/engine/OCRSettings.hpp"
 #include "support/EvaluationPages.hpp"
+#include "support/SharedFolder.hpp"
 #include "support/TextPages.hpp"
 
 using namespace velmora;
@@ -860,6 +862,29 @@ TEST(StandardPassTables, CellsOfSeveralLinesAreReadWholeRowByRow) {
                 EXPECT_EQ(std::count(read[i].begin(), read[i].end(), '\t'), 2) << read[i];
                 EXPECT_LE(errorRate(truth[i], read[i]), 0.15) << read[i];
             }
+        }
+    }
+}
+
+TEST(StandardPassTables, ATablesLastRowsStayWholeWhereTheLayoutRunsThemIntoTheTextBelow) {
+    // A printed manual's table of wrapped cells, and the same page moved a
+    // pixel right and down: there the layout puts the last row's second
+    // line in one block with the paragraph below the table.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage page =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/maint_advanced-p06_h_ipamincho_300.png").image;
+    const int w = page.width(), h = page.height(), n = page.channels();
+    std::vector<uint8_t> moved(static_cast<std::size_t>(w) * h * n, 255);
+    for (int y = 1; y < h; ++y) {
+        std::copy_n(page.pixels() + static_cast<std::ptrdiff_t>(y - 1) * page.rowStride(), (w - 1) * n,
+                    moved.begin() + (static_cast<std::ptrdiff_t>(y) * w + 1) * n);
+    }
+    for (const RasterImage& image : {page, RasterImage::fromPixels(w, h, n, moved)}) {
+        const std::vector<std::string> read = readLines(image);
+        for (const std::string cell : {"プログラムのドキュメンテーションファイル", "インタープリターで実行されるプログラムファイル"}) {
+            EXPECT_TRUE(std::any_of(read.begin(), read.end(), [&](const std::string& line) {
+                return line.find("foreign") != std::string::npos && line.find(cell) != std::string::npos;
+            })) << cell << "\n" << joined(read);
         }
     }
 }

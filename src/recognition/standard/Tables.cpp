@@ -605,18 +605,40 @@ std::vector<std::pair<int, int>> inkColumns(const PixelBox& region, int gutter, 
 }  // namespace
 
 void readWrappedCells(std::vector<Line>& ls, Reader& reader, const PageInk& ink) {
-    int blockCount = 0;
-    for (const Line& l : ls) blockCount = std::max(blockCount, l.block + 1);
+    std::vector<int> heights;
+    for (const Line& l : ls) heights.push_back(l.textHeight());
+    if (heights.empty()) return;
+    const int pageHeight = std::max(1, median(heights));
+    // The layout may run a table's last rows and the text below it into
+    // one block, or not, as a pixel's shift decides: a block is taken here
+    // as the runs of its lines that stand less than one and a half lines
+    // apart, each line numbered by its run until the end, where it gets
+    // its block back.
+    std::vector<int> blockOf;
+    {
+        std::map<int, std::vector<std::size_t>> members;
+        for (std::size_t i = 0; i < ls.size(); ++i) members[ls[i].block].push_back(i);
+        for (auto& [block, lines] : members) {
+            std::stable_sort(lines.begin(), lines.end(),
+                             [&](std::size_t a, std::size_t b) { return ls[a].box.top < ls[b].box.top; });
+            int bottom = std::numeric_limits<int>::min();
+            for (std::size_t i : lines) {
+                if (blockOf.empty() || blockOf.back() != block || (ls[i].box.top - bottom) * 2 >= pageHeight * 3) {
+                    blockOf.push_back(block);
+                }
+                bottom = std::max(bottom, ls[i].box.bottom);
+                ls[i].block = static_cast<int>(blockOf.size()) - 1;
+            }
+        }
+    }
+    const int blockCount = static_cast<int>(blockOf.size());
     std::vector<PixelBox> boxes(static_cast<std::size_t>(blockCount));
     for (const Line& l : ls) boxes[static_cast<std::size_t>(l.block)].unite(l.box);
     // The layout makes one block of such a table, rows joined across its
     // columns, one block of each column, or one of each cell or run of
     // cells: blocks side by side on shared rows, and blocks one below the
-    // other less than one and a half lines apart, are taken together.
-    std::vector<int> heights;
-    for (const Line& l : ls) heights.push_back(l.textHeight());
-    if (heights.empty()) return;
-    const int pageHeight = std::max(1, median(heights));
+    // other (or reaching into each other) less than one and a half lines
+    // apart, are taken together.
     std::vector<int> group(static_cast<std::size_t>(blockCount));
     std::iota(group.begin(), group.end(), 0);
     const auto root = [&](int b) {
@@ -630,7 +652,7 @@ void readWrappedCells(std::vector<Line>& ls, Reader& reader, const PageInk& ink)
             const bool apart = p.right <= q.left || q.right <= p.left;
             const int shared = std::min(p.bottom, q.bottom) - std::max(p.top, q.top);
             const bool sideBySide = apart && shared * 3 >= std::min(p.height(), q.height()) * 2;
-            const bool stacked = !apart && shared < 0 && -shared * 2 < pageHeight * 3;
+            const bool stacked = !apart && -shared * 2 < pageHeight * 3;
             if (!sideBySide && !stacked) continue;
             const int x = root(a), y = root(b);
             group[static_cast<std::size_t>(std::max(x, y))] = std::min(x, y);
@@ -769,6 +791,7 @@ void readWrappedCells(std::vector<Line>& ls, Reader& reader, const PageInk& ink)
         std::erase_if(ls, [&](const Line& l) { return group[static_cast<std::size_t>(l.block)] == g; });
         ls.insert(ls.begin() + at, std::make_move_iterator(joined.begin()), std::make_move_iterator(joined.end()));
     }
+    for (Line& l : ls) l.block = blockOf[static_cast<std::size_t>(l.block)];
 }
 
 }  // namespace velmora::StandardPass
