@@ -229,3 +229,22 @@ TEST(Figures, MarkedZerosOfAPageWithoutGreyEdgesStayZeros) {
         EXPECT_NE(text.find(figure), std::string::npos) << figure << " in " << text;
     }
 }
+
+TEST(Figures, YenSignsWithoutDigitsAfterThemAreYenSigns) {
+    // A column's unit: the English reading of the figures has no yen sign
+    // to give, and the Japanese model's backslash stood. Each page sets
+    // one width, which its amounts show. The IPA faces draw a path's
+    // backslashes as yen signs too; they stay backslashes.
+    const std::vector<std::pair<std::string, std::string>> pages = {{"Noto Sans CJK JP", "¥"}, {"IPAMincho", "￥"}};
+    for (const auto& [face, yen] : pages) {
+        test::TextLayout l = smallPrint(face);
+        l.width = 900;
+        l.height = 200;
+        l.pixelSize = 16;
+        const std::string text =
+            readText(test::renderLines(l, {"金額の単位：" + yen, "合計 " + yen + "98,000 送料 " + yen + "500",
+                                           "保存先 C:\\Users\\taro"}));
+        EXPECT_NE(text.find("単位：" + yen), std::string::npos) << face << ": " << text;
+        EXPECT_NE(text.find("C:\\Users\\taro"), std::string::npos) << face << ": " << text;
+    }
+}

@@ -668,4 +668,78 @@ void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink) {
     });
 }
 
+void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
+    // The width the page sets its yen signs in, where digits follow them.
+    int half = 0, full = 0;
+    for (const Line& line : ls) {
+        for (const std::string& t : line.symbolTexts) half += t == "¥" ? 1 : 0, full += t == "￥" ? 1 : 0;
+    }
+    rereadSymbols(ls, 0, 0, [&](const Line& line, const Inked& inked, std::size_t i) -> std::optional<std::string> {
+        if (line.symbolTexts[inked[i]] != "\\") return {};
+        // Faces that draw the backslash as a yen sign set paths, escapes
+        // and commands with it, among Latin: beside a Latin letter or mark
+        // (but for a sign, a bracket or a colon before it, and a digit or
+        // a bracket after it), it is a backslash.
+        const auto latin = [](const std::string& s, const std::string& allowed) {
+            return s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x80 && allowed.find(s[0]) == std::string::npos;
+        };
+        if ((i > 0 && latin(line.symbolTexts[inked[i - 1]], "-+(:")) ||
+            (i + 1 < inked.size() && latin(line.symbolTexts[inked[i + 1]], "0123456789)"))) {
+            return {};
+        }
+        const PixelBox& own = line.symbolBoxes[inked[i]];
+        // Its ink: the piece nearly as tall as the line's characters that
+        // shares most of the symbol's box.
+        const GreyPage::InkPiece* glyph = nullptr;
+        int best = 0;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            if (p.height * 10 < line.textHeight() * 6 || p.height > line.height() || p.width * 2 > p.height * 3) continue;
+            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+            const int shared = across(box, own);
+            if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
+            if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) <= 0) continue;
+            best = shared;
+            glyph = &p;
+        }
+        if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) return {};
+        // The most runs of ink on a row of a band of it, and where the
+        // band's ink stands.
+        const auto runsOf = [&](int from, int to, int& left, int& right) {
+            int most = 0;
+            left = glyph->x + glyph->width, right = glyph->x - 1;
+            for (int y = from; y < to; ++y) {
+                int runs = 0;
+                bool in = false;
+                for (int x = glyph->x; x < glyph->x + glyph->width; ++x) {
+                    const bool on = ink.at(x, y);
+                    if (on && !in) ++runs;
+                    if (on) left = std::min(left, x), right = std::max(right, x);
+                    in = on;
+                }
+                most = std::max(most, runs);
+            }
+            return most;
+        };
+        const int fifth = std::max(glyph->height / 5, 1);
+        int topLeft = 0, topRight = 0, footLeft = 0, footRight = 0;
+        const int arms = runsOf(glyph->y, glyph->y + fifth, topLeft, topRight);
+        const int legs = runsOf(glyph->y + glyph->height - fifth, glyph->y + glyph->height, footLeft, footRight);
+        const int w = glyph->width, quarter = std::max(w / 4, 1);
+        const bool spread = topLeft < glyph->x + quarter && topRight >= glyph->x + w - quarter;
+        const int middle = footLeft + footRight - 2 * glyph->x;  // twice the foot's middle, from the glyph's left
+        const bool stem = legs == 1 && (footRight - footLeft + 1) * 2 <= w && middle * 3 >= w * 2 && middle * 3 <= w * 4;
+        if (arms < 2 || !spread || !stem) return {};
+        // Its width: as readFigures tells it where digits follow, else
+        // the page's.
+        std::vector<std::size_t> theirs{inked[i]};
+        for (std::size_t q = i + 1; q < inked.size() && digit(line.symbolTexts[inked[q]]); ++q) {
+            theirs.push_back(inked[q]);
+        }
+        if (theirs.size() == 1) return std::string(full > half ? "￥" : "¥");
+        Line read = line;
+        read.symbolBoxes[inked[i]] = {glyph->x, glyph->y, glyph->x + glyph->width, glyph->y + glyph->height};
+        return yenSign(read, theirs, 0, std::max(japanesePitch(line), line.textHeight()));
+    });
+}
+
 }  // namespace velmora::StandardPass

@@ -69,4 +69,18 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink);
 // a letter) is the zero.
 void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink);
 
+// A yen sign the English reading did not give (one set without digits, as
+// a column's unit "単位：¥", or before a figure it read otherwise) stays
+// the Japanese model's backslash. Its ink tells them apart in most faces: a
+// backslash is one stroke from top left to bottom right, where a yen sign's
+// top is its two arms at both sides and its foot its stem in the middle.
+// But faces made for Japanese since JIS X 0201 draw the backslash as a yen
+// sign, and set it so in paths and escapes ("C:\Users", "\n"): one
+// beside a Latin letter or mark stays a backslash. Such a symbol is the
+// yen sign, full-width where its advance to the next digit is as
+// readFigures judges it, or, with no digit after it, in the width the
+// page's other yen signs take (their neighbours' blanks, spaces and colons
+// among them, do not tell it).
+void readYenSigns(std::vector<Line>& ls, const PageInk& ink);
+
 }  // namespace velmora::StandardPass

@@ -61,6 +61,7 @@ public:
         readFigureMarks(ls, ink);
         readSlashes(ls, ink);
         readMarkedZeros(ls, ink);
+        readYenSigns(ls, ink);
         readWaveDashes(ls, ink);
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
