@@ -888,3 +888,16 @@ TEST(StandardPassTables, ATablesLastRowsStayWholeWhereTheLayoutRunsThemIntoTheTe
         }
     }
 }
+
+TEST(StandardPassShortLines, LinesOfAParagraphWhoseBoxesRunTogetherAreEachReadWhole) {
+    // A printed manual's paragraph under a list: the layout gives its first
+    // line a box over two rows and its third one a box reaching up into the
+    // second, and the starts of the second and third rows were lost.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage page =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/faq_pkgbasics-p03_h_ipamincho_300.png").image;
+    const std::string text = joined(readLines(page));
+    for (const char* start : {"は上流の開発者により", "形式には標準化", "「19990513」と"}) {
+        EXPECT_NE(text.find(start), std::string::npos) << start << "\n" << text;
+    }
+}

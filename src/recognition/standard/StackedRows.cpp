@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <optional>
 
 namespace velmora::StandardPass {
 
@@ -227,39 +228,53 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
         // character, which another row's touches.
         region = ink.clipped({region.left - h / 2, region.top, region.right + h / 2, region.bottom});
         if (region.empty()) continue;
-        Rows rows(page, ink, region);
-        rows.cut(baselines, h);
-        if (rows.count() < 2) continue;
-        std::vector<Line> read;
-        bool whole = true;
-        for (auto& image : rows.images(h, std::max(h / 2, 4))) {
-            const GreyPage& alone = image.first;
-            const PixelBox at = image.second;
-            std::vector<Line> found = reader.image(alone, tesseract::PSM_SINGLE_LINE, ls[members.front()].block);
-            if (found.size() != 1) {
-                whole = false;
-                break;
-            }
-            Line& l = found.front();
-            l.box.shift(at.left, at.top);
-            for (PixelBox& b : l.symbolBoxes) b.shift(at.left, at.top);
-            for (int k = 0; k < 4; k += 2) {
-                l.baseline[k] += at.left;
-                l.baseline[k + 1] += at.top;
-            }
-            read.push_back(std::move(l));
-        }
-        if (!whole || read.size() < 2) continue;
-        std::vector<const Line*> now;
-        for (const Line& l : read) now.push_back(&l);
+        // The rows cut under the baselines given, read; none where they
+        // read no better than the layout's lines.
         const auto [before, had] = sureness(was);
-        const auto [after, has] = sureness(now);
-        // The layout's line may read its own row well and leave the row
-        // under it out: rows that add characters are taken as surely read
-        // when each of them is.
-        const bool added = has > had && after + asSure >= before &&
-                           std::all_of(read.begin(), read.end(), [](const Line& l) { return l.confidence >= sure; });
-        if (after < legible || (after <= before && !added)) continue;
+        const auto readRows = [&](const std::vector<int>& under) -> std::optional<std::pair<std::vector<Line>, double>> {
+            Rows rows(page, ink, region);
+            rows.cut(under, h);
+            if (rows.count() < 2) return std::nullopt;
+            std::vector<Line> read;
+            for (auto& image : rows.images(h, std::max(h / 2, 4))) {
+                const GreyPage& alone = image.first;
+                const PixelBox at = image.second;
+                std::vector<Line> found = reader.image(alone, tesseract::PSM_SINGLE_LINE, ls[members.front()].block);
+                if (found.size() != 1) return std::nullopt;
+                Line& l = found.front();
+                l.box.shift(at.left, at.top);
+                for (PixelBox& b : l.symbolBoxes) b.shift(at.left, at.top);
+                for (int k = 0; k < 4; k += 2) {
+                    l.baseline[k] += at.left;
+                    l.baseline[k + 1] += at.top;
+                }
+                read.push_back(std::move(l));
+            }
+            if (read.size() < 2) return std::nullopt;
+            std::vector<const Line*> now;
+            for (const Line& l : read) now.push_back(&l);
+            const auto [after, has] = sureness(now);
+            // The layout's line may read its own row well and leave the row
+            // under it out: rows that add characters are taken as surely
+            // read when each of them is.
+            const bool added = has > had && after + asSure >= before &&
+                               std::all_of(read.begin(), read.end(), [](const Line& l) { return l.confidence >= sure; });
+            if (after < legible || (after <= before && !added)) return std::nullopt;
+            return std::pair{std::move(read), after};
+        };
+        auto best = readRows(baselines);
+        // Lines of text may run into one another too, a line's box reaching
+        // up into the row above it while it stands on its own row's
+        // baseline: the rows cut under every line's baseline as well, taken
+        // where they read surer (a table's cell set in the middle of two
+        // rows gives its line a baseline that no row has).
+        std::vector<int> every = baselines;
+        for (std::size_t i : members) every.push_back(static_cast<int>(std::lround(ls[i].baselineY())));
+        if (baselines.size() < members.size()) {
+            if (auto more = readRows(every); more && (!best || more->second > best->second)) best = std::move(more);
+        }
+        if (!best) continue;
+        std::vector<Line> read = std::move(best->first);
         for (std::size_t i : members) dropped[i] = true;
         replaced[members.front()] = std::move(read);
     }
