@@ -901,3 +901,14 @@ TEST(StandardPassShortLines, LinesOfAParagraphWhoseBoxesRunTogetherAreEachReadWh
         EXPECT_NE(text.find(start), std::string::npos) << start << "\n" << text;
     }
 }
+
+TEST(StandardPassShortLines, ASlidesSmallPageNumberBesideLargeTypeIsRead) {
+    // The layout leaves the page number at the slide's foot out, and its
+    // row is less than half as tall as the slide's characters.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage page =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p7-closing_umeplusp32_office300.png").image;
+    const std::vector<std::string> read = readLines(page);
+    ASSERT_FALSE(read.empty());
+    EXPECT_EQ(test::withoutWhiteSpace(read.back()), "7/7") << joined(read);
+}

@@ -129,9 +129,11 @@ void dropHollowLines(std::vector<Line>& ls) {
 void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bool horizontalLinesOnly) {
     const int h = medianHeight(ls);
     if (h < 6) return;
-    // A row half as tall as the page's characters may be text: a lone
-    // digit (a page number) stands lower than a kanji, and a line's box
-    // is taller than its characters.
+    // A row two fifths as tall as the page's characters may be text: a
+    // lone digit (a page number) stands lower than a kanji, a line's box
+    // is taller than its characters, and a slide sets its foot's page
+    // number small beside type set large (at half their height, a page
+    // number came and went with a pixel's shift).
     std::vector<int> heights;
     for (const Line& l : ls) heights.push_back(l.textHeight());
     const int glyphs = median(heights);
@@ -190,7 +192,7 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
     });
     int reads = 0;
     for (const PixelBox& row : rows) {
-        if (row.height() * 2 < glyphs) continue;
+        if (row.height() * 5 < glyphs * 2) continue;
         // A picture breaks into many pieces of text size; a page holds
         // only so many lines the layout could have missed.
         if (reads >= mostUnreadRows) break;
