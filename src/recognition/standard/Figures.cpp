@@ -82,6 +82,31 @@ bool fillsCell(const std::string& s) {
 
 int across(const PixelBox& a, const PixelBox& b) { return std::min(a.right, b.right) - std::max(a.left, b.left); }
 
+// Which pieces of ink may be a symbol's glyph: any, or only those at most
+// half as wide again as tall.
+enum class Shape { any, upright };
+
+// The ink of the symbol whose box is `own`: the piece as tall as a digit
+// (six tenths of the line's characters at least) that shares most of the
+// box (the model's boxes stand a little off the ink), nothing where none
+// does or it is too small to measure.
+const GreyPage::InkPiece* glyphOver(const Line& line, const PixelBox& own, const PageInk& ink, Shape shape) {
+    const GreyPage::InkPiece* glyph = nullptr;
+    int best = 0;
+    for (const GreyPage::InkPiece& p : ink.pieces) {
+        if (p.height * 10 < line.textHeight() * 6 || p.height > line.height()) continue;
+        if (shape == Shape::upright && p.width * 2 > p.height * 3) continue;
+        const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+        const int shared = across(box, own);
+        if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
+        if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) <= 0) continue;
+        best = shared;
+        glyph = &p;
+    }
+    if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) return nullptr;
+    return glyph;
+}
+
 // The figures of the line, as first and last positions in `inked`: from
 // a digit, a yen sign or what may be a 1, through digits and the marks
 // among them, to a digit or a mark that may be a 1, with a digit at least
@@ -623,20 +648,8 @@ void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink) {
             return {};
         }
         const PixelBox& own = line.symbolBoxes[inked[i]];
-        // Its ink: the piece as tall as a digit that shares most of the
-        // symbol's box (the model's boxes stand a little off the ink).
-        const GreyPage::InkPiece* glyph = nullptr;
-        int best = 0;
-        for (const GreyPage::InkPiece& p : ink.pieces) {
-            if (p.height * 10 < line.textHeight() * 6 || p.height > line.height()) continue;
-            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
-            const int shared = across(box, own);
-            if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
-            if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) <= 0) continue;
-            best = shared;
-            glyph = &p;
-        }
-        if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) return {};
+        const GreyPage::InkPiece* glyph = glyphOver(line, own, ink, Shape::any);
+        if (glyph == nullptr) return {};
         // An at sign is about as wide as tall, a zero narrower.
         if (t == "@" && glyph->width * 4 > glyph->height * 3) return {};
         // A zero marked inside, by a dot or a slash: across its middle
@@ -688,20 +701,8 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
             return {};
         }
         const PixelBox& own = line.symbolBoxes[inked[i]];
-        // Its ink: the piece nearly as tall as the line's characters that
-        // shares most of the symbol's box.
-        const GreyPage::InkPiece* glyph = nullptr;
-        int best = 0;
-        for (const GreyPage::InkPiece& p : ink.pieces) {
-            if (p.height * 10 < line.textHeight() * 6 || p.height > line.height() || p.width * 2 > p.height * 3) continue;
-            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
-            const int shared = across(box, own);
-            if (shared * 2 < std::min(p.width, own.width()) || shared <= best) continue;
-            if (std::min(box.bottom, own.bottom) - std::max(box.top, own.top) <= 0) continue;
-            best = shared;
-            glyph = &p;
-        }
-        if (glyph == nullptr || glyph->height < 9 || glyph->width < 5) return {};
+        const GreyPage::InkPiece* glyph = glyphOver(line, own, ink, Shape::upright);
+        if (glyph == nullptr) return {};
         // The most runs of ink on a row of a band of it, and where the
         // band's ink stands.
         const auto runsOf = [&](int from, int to, int& left, int& right) {
