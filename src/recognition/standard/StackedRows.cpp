@@ -206,7 +206,10 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
     // The rows read for each stack, by its first line.
     std::map<std::size_t, std::vector<Line>> replaced;
     std::vector<bool> dropped(ls.size(), false);
-    for (const auto& [root, members] : stacks) {
+    for (const auto& stack : stacks) {
+        // Not a structured binding: the rows' reader below captures it,
+        // which clang 14 refuses for one.
+        const std::vector<std::size_t>& members = stack.second;
         std::vector<int> sizes;
         for (std::size_t i : members) sizes.push_back(heights[i]);
         // The stack's characters' size: a sliver of a row the layout
@@ -230,7 +233,9 @@ void readStackedRows(std::vector<Line>& ls, Reader& reader, const GreyPage& page
         if (region.empty()) continue;
         // The rows cut under the baselines given, read; none where they
         // read no better than the layout's lines.
-        const auto [before, had] = sureness(was);
+        const std::pair<double, int> then = sureness(was);
+        const double before = then.first;
+        const int had = then.second;
         const auto readRows = [&](const std::vector<int>& under) -> std::optional<std::pair<std::vector<Line>, double>> {
             Rows rows(page, ink, region);
             rows.cut(under, h);
