@@ -912,3 +912,16 @@ TEST(StandardPassShortLines, ASlidesSmallPageNumberBesideLargeTypeIsRead) {
     ASSERT_FALSE(read.empty());
     EXPECT_EQ(test::withoutWhiteSpace(read.back()), "7/7") << joined(read);
 }
+
+TEST(StandardPassShortLines, LinesTheLayoutReadsUnsurelyAreReadAgainWhole) {
+    // A page of a manual scanned at 200 dpi: the layout reads some of its
+    // lines as garbage, with little confidence, where each read alone as
+    // one line is read right.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage page =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/aptsecure_umepmincho9.5_scan200.jpg").image;
+    const std::string text = test::withoutWhiteSpace(joined(readLines(page)));
+    for (const char* line : {"安全でないことを許可する", "どのAPTクライアントでもエラー", "パッケージの新バージョン"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    }
+}

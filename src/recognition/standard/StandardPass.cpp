@@ -23,6 +23,7 @@
 #include "recognition/standard/StandardPassLine.hpp"
 #include "recognition/standard/Tables.hpp"
 #include "recognition/standard/UnreadInk.hpp"
+#include "recognition/standard/UnsureRows.hpp"
 
 namespace velmora::StandardPass {
 
@@ -51,6 +52,7 @@ public:
         readWrappedCells(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
+        readUnsureRows(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();
         placeMarginNotes(ls);
         if (models_.second) readOtherLanguage(ls, page_, *models_.second, models_.firstIsJapanese, ink, skip);

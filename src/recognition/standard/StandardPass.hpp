@@ -21,6 +21,8 @@ namespace velmora {
 //   becomes one line, cells left to right, and short cells are kept;
 // - a line whose box stops short of the ink on its row is read again as one
 //   line over all that ink;
+// - a row the layout read unsurely (cut in pieces, or garbled on a scan) is
+//   read again whole as one line;
 // - with Japanese and English both among the languages, a line that came out
 //   in the other script (or uncertain) is read again with the other
 //   language's model, and the more confident reading is kept;
