@@ -603,13 +603,28 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
         const PixelBox& b = line.symbolBoxes[inked[i + 1]];
         // Its ink: a piece between the digits' middles (the model's
         // boxes stand a little off the ink now and then), about as tall
-        // as the line's characters, and narrow.
-        bool slash = false;
+        // as the line's characters, and narrow. A thin stroke drawn light
+        // falls apart into specks on the ink, each shorter than half a
+        // character: together they are one more such piece.
+        std::vector<GreyPage::InkPiece> candidates;
+        PixelBox specks;
+        int speckCount = 0;
         for (const GreyPage::InkPiece& p : ink.pieces) {
             const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
             if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
-            if (cy < line.box.top || cy >= line.box.bottom || p.height * 2 < line.textHeight()) continue;
-            if (p.height > line.height() * 2 || p.height < 8 || p.width * 2 > p.height) continue;
+            if (cy < line.box.top || cy >= line.box.bottom) continue;
+            if (p.height * 2 >= line.textHeight()) {
+                candidates.push_back(p);
+            } else if (p.width <= std::max(p.height, 2)) {
+                specks.unite({p.x, p.y, p.x + p.width, p.y + p.height});
+                ++speckCount;
+            }
+        }
+        if (speckCount >= 2) candidates.push_back({specks.left, specks.top, specks.width(), specks.height()});
+        bool slash = false;
+        for (const GreyPage::InkPiece& p : candidates) {
+            if (p.height * 2 < line.textHeight()) continue;
+            if (p.height > line.height() * 2 || p.height < 8 || p.width * 3 > p.height * 2) continue;
             // Where its top and bottom quarters' ink stands: a slash's
             // is a stroke wide, the top's right of the bottom's; a 7's
             // top is its bar, the whole glyph wide.
