@@ -248,3 +248,27 @@ TEST(Figures, YenSignsWithoutDigitsAfterThemAreYenSigns) {
         EXPECT_NE(text.find("C:\\Users\\taro"), std::string::npos) << face << ": " << text;
     }
 }
+
+TEST(Figures, ArrowsAreReadAsArrows) {
+    // The Japanese model reads an arrow as 一, ー, っ or 〜 by turns. A
+    // wave dash, a long vowel mark and the letters of a command, which
+    // have a head or a hook at one end at this size, stay no arrows.
+    for (const char* face : {"Noto Sans CJK JP", "IPAGothic"}) {
+        test::TextLayout l = smallPrint(face);
+        l.width = 900;
+        l.height = 200;
+        l.pixelSize = 22;
+        const std::string text = readText(test::renderLines(
+            l, {"出荷ミス率 0.42% → 0.08%（10月比）", "前へは ← キー、次へは → キーを使います", "期間 4月〜6月 コーナー apt-get -t testing"}));
+        for (const char* part : {"0.42%→0.08%", "前へは←キー", "次へは→キー", "-ttesting"}) {
+            EXPECT_NE(text.find(part), std::string::npos) << face << ": " << part << " in " << text;
+        }
+        const auto count = [&](const std::string& arrow) {
+            std::size_t n = 0;
+            for (std::size_t at = text.find(arrow); at != std::string::npos; at = text.find(arrow, at + 1)) ++n;
+            return n;
+        };
+        EXPECT_EQ(count("→"), 2u) << face << ": " << text;
+        EXPECT_EQ(count("←"), 1u) << face << ": " << text;
+    }
+}

@@ -7,6 +7,7 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include "recognition/standard/Arrows.hpp"
 #include "recognition/standard/Bullets.hpp"
 #include "recognition/standard/Figures.hpp"
 #include "recognition/standard/LatinRuns.hpp"
@@ -68,6 +69,7 @@ public:
         RecognitionProgress::stopIfAsked();
         readSolidSquares(ls);
         readLetterShapes(ls, ink);
+        readArrows(ls, ink);
         readBullets(ls, ink);
         dropRules(ls, ink);
         joinSplitRows(ls);
