@@ -157,6 +157,21 @@ TEST(MixedLines, NestedItemsKeepTheirWhiteBullets) {
     EXPECT_NE(text.find("•パッケージ"), std::string::npos) << text;
 }
 
+TEST(MixedLines, ASlidesLargerBulletsAreKept) {
+    // A presentation's bullets are discs over half as tall as the items'
+    // characters; smaller, as on a page, they were the only ones kept.
+    for (const char* size : {"50%", "58%"}) {
+        test::TextLayout l = layout("Noto Sans CJK JP");
+        l.markup = true;
+        std::vector<std::string> lines;
+        for (const char* item : {"搬送ロボットを12台導入する", "出荷ミス率を半分に下げる", "現場説明会を6回開く"}) {
+            lines.push_back(std::string("<span size=\"") + size + "\">●</span>   " + item);
+        }
+        const std::string text = test::withoutWhiteSpace(readText(test::renderLines(l, lines)));
+        for (const char* item : {"•搬送", "•出荷", "•現場"}) EXPECT_NE(text.find(item), std::string::npos) << size << ": " << text;
+    }
+}
+
 namespace {
 
 std::string squeezed(const std::string& text) { return test::withoutWhiteSpace(text); }

@@ -28,11 +28,11 @@ Mark shape(const PixelBox& p, const Line& line, int em, const PageInk& ink) {
     if (area <= 0) return Mark::none;
     const long filled = inkIn(p, ink) * 100 / area;
     const bool round = p.width() * 4 >= p.height() * 3 && p.height() * 4 >= p.width() * 3;
-    if (round && p.height() * 4 >= h && p.height() * 2 <= h + 1 && filled >= 65 && filled <= 93) return Mark::bullet;
+    if (round && p.height() * 4 >= h && p.height() * 5 <= h * 3 && filled >= 65 && filled <= 93) return Mark::bullet;
     // The white bullet of a nested item: a ring, its middle blank.
     const int cx = (p.left + p.right) / 2;
     const PixelBox hole{cx - p.width() / 8, cy - p.height() / 8, cx + p.width() / 8 + 1, cy + p.height() / 8 + 1};
-    if (round && p.height() * 4 >= h && p.height() * 2 <= h + 1 && filled >= 25 && filled < 65 && inkIn(hole, ink) == 0) {
+    if (round && p.height() * 4 >= h && p.height() * 5 <= h * 3 && filled >= 25 && filled < 65 && inkIn(hole, ink) == 0) {
         return Mark::ring;
     }
     const bool bar = p.height() * 6 <= h && p.width() * 10 >= em * 3 && p.width() * 10 <= em * 7;

@@ -10,7 +10,7 @@ namespace velmora::StandardPass {
 // or leave it out, and an en dash "–" set as a bullet as the prolonged
 // sound mark "ー"; no context tells them apart, but their shapes do. At the
 // start of a line (or up to two characters before it), with a blank after it, a piece of ink that is round, as
-// wide as tall, about a quarter to a half of the line's characters high,
+// wide as tall, about a quarter to three fifths of the line's characters high,
 // solid (a disc fills about four fifths of its box) and standing in the
 // middle of the line, with a blank after it of more than half a character,
 // is a bullet; the middle dot "・" of Japanese, as large in some faces, has
