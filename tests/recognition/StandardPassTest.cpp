@@ -925,3 +925,39 @@ TEST(StandardPassShortLines, LinesTheLayoutReadsUnsurelyAreReadAgainWhole) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     }
 }
+
+TEST(StandardPassTables, FramedCardsWithItemsSetFarApartAreReadCardByCard) {
+    // A slide's two framed cards under its title, their items set two and a
+    // half lines apart behind bullets: the layout reads each row across both
+    // cards as one line, and lines so far apart made no stack to part. Each
+    // item is found by words the models read well.
+    const int size = 75;
+    const std::vector<std::string> lines{"現行システム", "受注入力は紙の伝票で行う", "在庫の照会に半日かかる", "月末の締めは三日間",
+                                         "新システム", "受注はタブレットで入力", "在庫は画面ですぐ分かる", "月末の締めは当日中"};
+    const std::vector<std::string> words{"現行", "紙の伝票", "半日", "三日間", "新シス", "タブレット", "画面", "当日中"};
+    std::vector<test::PlacedText> items{{"<span size=\"167%\">システム刷新の比較</span>", 120, 80}};
+    std::vector<Rect> rules;
+    for (int card = 0; card < 2; ++card) {
+        const double left = 120 + card * 1580;
+        for (const Rect& r : {Rect{left, 360, 1480, 6}, Rect{left, 1474, 1480, 6}, Rect{left, 360, 6, 1120},
+                              Rect{left + 1474, 360, 6, 1120}}) {
+            rules.push_back(r);
+        }
+        for (int k = 0; k < 4; ++k) {
+            const std::string& line = lines[static_cast<std::size_t>(card * 4 + k)];
+            items.push_back({k == 0 ? "<span size=\"133%\">" + line + "</span>" : "● " + line, left + 60,
+                             420 + k * 2.5 * size});
+        }
+    }
+    const test::TextPage page = test::renderPlaced(
+        {.width = 3308, .height = 1862, .pixelSize = size, .markup = true, .rules = rules}, items);
+    const std::vector<std::string> read = readLines(page.image);
+    int previous = -1;
+    for (const std::string& word : words) {
+        const auto at = std::find_if(read.begin(), read.end(),
+                                     [&](const std::string& line) { return line.find(word) != std::string::npos; });
+        ASSERT_NE(at, read.end()) << word << " in\n" << joined(read);
+        EXPECT_GT(at - read.begin(), previous) << word << " in\n" << joined(read);
+        previous = static_cast<int>(at - read.begin());
+    }
+}

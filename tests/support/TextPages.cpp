@@ -155,13 +155,18 @@ TextPage renderPlaced(const TextLayout& setup, const std::vector<PlacedText>& it
     Canvas canvas(setup);
     TextPage page;
     for (const PlacedText& item : items) {
-        pango_layout_set_text(canvas.layout, item.text.c_str(), -1);
+        if (setup.markup) {
+            pango_layout_set_markup(canvas.layout, item.text.c_str(), -1);
+        } else {
+            pango_layout_set_text(canvas.layout, item.text.c_str(), -1);
+        }
         PangoRectangle ink{}, logical{};
         pango_layout_get_pixel_extents(canvas.layout, &ink, &logical);
         const double x = item.alignRight ? item.x - logical.width : item.x;
         cairo_move_to(canvas.cr, x, item.y);
         pango_cairo_show_layout(canvas.cr, canvas.layout);
-        page.lines.push_back({item.text, {x + ink.x, item.y + ink.y, double(ink.width), double(ink.height)}});
+        page.lines.push_back({setup.markup ? pango_layout_get_text(canvas.layout) : item.text,
+                              {x + ink.x, item.y + ink.y, double(ink.width), double(ink.height)}});
     }
     for (const Rect& r : setup.rules) cairo_rectangle(canvas.cr, r.x, r.y, r.width, r.height);
     cairo_fill(canvas.cr);

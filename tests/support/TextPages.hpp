@@ -27,9 +27,10 @@ struct TextLayout {
     // Paragraphs break between words where they can (English), not
     // anywhere.
     bool wrapWords = false;
-    // renderLines takes each line as Pango markup: spans of other faces,
-    // and OpenType features such as "halt", which sets a full-width mark
-    // in half its cell as typesetting compresses punctuation.
+    // renderLines and renderPlaced take each line as Pango markup: spans of
+    // other faces or sizes, and OpenType features such as "halt", which sets
+    // a full-width mark in half its cell as typesetting compresses
+    // punctuation.
     bool markup = false;
     // Solid black rectangles drawn over the page (the rules of a table), in
     // pixels from the top-left corner.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 
 namespace velmora::StandardPass {
 
@@ -416,7 +417,20 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
     }
     if (lines.size() < 3) return;
     // Stacks: lines one below the other, each within one and a half line's
-    // height of the next and sharing some of its width.
+    // height of the next and sharing some of its width. A slide's items
+    // stand further apart: lines that run across two framed or filled boxes
+    // (a blank between their characters with the boxes' edges in it) join
+    // within two and a half lines' height where they cross the same blank.
+    std::vector<std::optional<std::pair<int, int>>> framedGap(ls.size());
+    for (std::size_t i : lines) {
+        const Line& l = ls[i];
+        const int h = std::max(l.textHeight(), 1);
+        const Blank blank = widestBlank(ls, {i});
+        const int from = blank.region.left + blank.from, to = from + blank.width;
+        if (blank.width >= boxGutter * h && edgedApart(ink, from, to, l.box.top, l.box.bottom, h)) {
+            framedGap[i] = std::pair{from, to};
+        }
+    }
     std::vector<std::size_t> parent(ls.size());
     std::iota(parent.begin(), parent.end(), std::size_t{0});
     const auto root = [&](std::size_t i) {
@@ -428,7 +442,11 @@ void readBoxesApart(std::vector<Line>& ls, const PageInk& ink) {
             const PixelBox& p = ls[lines[a]].box;
             const PixelBox& q = ls[lines[b]].box;
             const int gap = std::max(q.top - p.bottom, p.top - q.bottom);
-            const bool near = gap * 2 <= 3 * std::max(p.height(), q.height());
+            const int h = std::max(p.height(), q.height());
+            const auto& g = framedGap[lines[a]];
+            const auto& k = framedGap[lines[b]];
+            const bool framed = g && k && std::min(g->second, k->second) > std::max(g->first, k->first);
+            const bool near = gap * 2 <= 3 * h || (framed && gap * 2 <= 5 * h);
             if (std::min(p.right, q.right) > std::max(p.left, q.left) && near) parent[root(lines[b])] = root(lines[a]);
         }
     }
