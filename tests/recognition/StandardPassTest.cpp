@@ -964,7 +964,7 @@ TEST(StandardPassTables, FramedCardsWithItemsSetFarApartAreReadCardByCard) {
 
 TEST(StandardPassShortLines, ASlidesThinSlashBetweenPageNumbersStaysASlash) {
     // At 150 dpi the slash of a slide's "3 / 7" is thin and light, and its
-    // ink falls apart into specks; the Japanese model reads it as a 7.
+    // ink falls apart into flecks; the Japanese model reads it as a 7.
     VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
     const RasterImage page =
         Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p3-progress_notosans28_office150.png").image;

@@ -604,11 +604,11 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
         // Its ink: a piece between the digits' middles (the model's
         // boxes stand a little off the ink now and then), about as tall
         // as the line's characters, and narrow. A thin stroke drawn light
-        // falls apart into specks on the ink, each shorter than half a
+        // falls apart into flecks on the ink, each shorter than half a
         // character: together they are one more such piece.
         std::vector<GreyPage::InkPiece> candidates;
-        PixelBox specks;
-        int speckCount = 0;
+        PixelBox flecks;
+        int fleckCount = 0;
         for (const GreyPage::InkPiece& p : ink.pieces) {
             const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
             if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
@@ -616,11 +616,11 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
             if (p.height * 2 >= line.textHeight()) {
                 candidates.push_back(p);
             } else if (p.width <= std::max(p.height, 2)) {
-                specks.unite({p.x, p.y, p.x + p.width, p.y + p.height});
-                ++speckCount;
+                flecks.unite({p.x, p.y, p.x + p.width, p.y + p.height});
+                ++fleckCount;
             }
         }
-        if (speckCount >= 2) candidates.push_back({specks.left, specks.top, specks.width(), specks.height()});
+        if (fleckCount >= 2) candidates.push_back({flecks.left, flecks.top, flecks.width(), flecks.height()});
         bool slash = false;
         for (const GreyPage::InkPiece& p : candidates) {
             if (p.height * 2 < line.textHeight()) continue;
