@@ -585,6 +585,63 @@ TEST(StandardPassPolarity, TitlesOnADarkBandAndAColouredSidebarAreReadBeforeTheT
     EXPECT_LE(errorRate(all, read), 0.05) << read;
 }
 
+TEST(StandardPassPolarity, ATableOnALightPanelOfADarkSlideIsReadBetweenItsTitleAndFooter) {
+    // A slide in navy, in a Mincho face: a title and a small footer in
+    // white, the table's head in white on a blue band, its rows in black on
+    // white and pale blue. The navy is one ground about the table; the
+    // layout found only the footer on it, and a panel not quite half the
+    // slide's height was taken for a light letter.
+    const std::vector<std::string> lines{"導入前と導入後の比較", "項目 導入前 導入後", "処理時間 平均45分 平均12分",
+                                         "ミスの件数 月18件 月3件", "担当者 4名 2名", "株式会社みどり電機 業務改革推進室"};
+    std::vector<test::PlacedText> placed{{"<span size=\"170%\">" + lines[0] + "</span>", 60, 40},
+                                         {"<span size=\"55%\">" + lines[5] + "</span>", 60, 860}};
+    const std::vector<std::vector<std::string>> cells{{"項目", "導入前", "導入後"},
+                                                      {"処理時間", "平均 45分", "平均 12分"},
+                                                      {"ミスの件数", "月 18件", "月 3件"},
+                                                      {"担当者", "4名", "2名"}};
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        for (std::size_t k = 0; k < cells[r].size(); ++k) {
+            placed.push_back({cells[r][k], std::array{90.0, 590.0, 1130.0}[k], 215 + 120.0 * static_cast<double>(r)});
+        }
+    }
+    const test::TextPage page =
+        test::renderPlaced({.width = 1654, .height = 931, .pixelSize = 42, .family = "IPAMincho", .markup = true}, placed);
+    const int w = page.image.width(), h = page.image.height(), c = page.image.channels();
+    // Each box's ground, with its ink: the later boxes over the earlier.
+    struct Painted {
+        Rect box;
+        std::array<int, 3> ground, ink;
+    };
+    const std::vector<Painted> boxes{{{0, 0, 1654, 931}, {25, 35, 60}, {255, 255, 255}},
+                                     {{60, 200, 1534, 120}, {40, 90, 160}, {255, 255, 255}},
+                                     {{60, 320, 1534, 120}, {255, 255, 255}, {30, 30, 30}},
+                                     {{60, 440, 1534, 120}, {230, 238, 248}, {30, 30, 30}},
+                                     {{60, 560, 1534, 120}, {255, 255, 255}, {30, 30, 30}}};
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.image.pixels() + static_cast<std::size_t>(y) * page.image.rowStride();
+        for (int x = 0; x < w; ++x) {
+            const Painted* on = nullptr;
+            for (const Painted& b : boxes) {
+                if (x >= b.box.x && x < b.box.x + b.box.width && y >= b.box.y && y < b.box.y + b.box.height) on = &b;
+            }
+            for (int k = 0; k < 3; ++k) {
+                pixels[(static_cast<std::size_t>(y) * w + x) * 3 + k] = static_cast<uint8_t>(
+                    on->ground[k] + (on->ink[k] - on->ground[k]) * (255 - row[x * c]) / 255);
+            }
+        }
+    }
+    const std::vector<std::string> read = readLines(RasterImage::fromPixels(w, h, 3, pixels));
+    std::vector<std::string> bare;
+    for (const std::string& l : read) bare.push_back(test::withoutWhiteSpace(l));
+    int previous = -1;
+    for (const std::string& line : lines) {
+        const int at = positions({test::withoutWhiteSpace(line)}, bare).front();
+        EXPECT_GT(at, previous) << line << " in\n" << joined(read);
+        previous = std::max(previous, at);
+    }
+}
+
 TEST(StandardPassPolarity, SmallWhiteTextOnADarkPageIsReadAtTheSizeOfItsLetters) {
     // A page in dark colours, its text at a screen's size: the letters on
     // the ground, not the ground, tell the size to read the page at.

@@ -366,6 +366,9 @@ namespace {
 // The least difference in grey between a ground and the light ink on it
 // for the ink to be read as letters rather than a tint of the ground.
 constexpr int groundContrast = 64;
+// How many solid squares (about a letter) a light panel on a ground spans
+// each way, at the least.
+constexpr int panelSize = 4;
 
 // The level at or below which this share (in percent) of the levels lies.
 int percentile(std::vector<uint8_t>& levels, std::size_t percent) {
@@ -503,7 +506,19 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
             if (!unknownAt(x, y)) continue;
             const Extent e = flood(kind, w, h, x, y, unknown, hole, false, any);
             const int hw = e.right - e.left + 1, hh = e.bottom - e.top + 1;
-            if (hw * 2 > w && hh * 2 > h) {
+            // A light panel on the ground (a table on a dark slide) is no
+            // letter: several letters tall and wide, all of its box but its
+            // own dark text light. A bold letter's ring (ロ, 四) holds the
+            // ground in it.
+            bool panel = hw >= panelSize * solid && hh >= panelSize * solid;
+            if (panel) {
+                std::size_t light = 0;
+                for (int y = e.top; y <= e.bottom; ++y) {
+                    for (int x = e.left; x <= e.right; ++x) light += dark(x, y) ? 0 : 1;
+                }
+                panel = light * 4 >= static_cast<std::size_t>(hw) * hh * 3;
+            }
+            if ((hw * 2 > w && hh * 2 > h) || panel) {
                 flood(kind, w, h, x, y, hole, framed, false, any);
                 continue;
             }

@@ -267,8 +267,14 @@ RecognizedTextObservation observation(const Line& line, const Normaliser& n) {
 // ground's lines together, in the order they were read: before the first
 // of the page's lines below the ground's top that stands over or under it,
 // else before the first below its top (a sidebar, read before the text
-// beside it as a left column is).
-std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, const std::vector<PixelBox>& boxes) {
+// beside it as a left column is). A ground that holds lines of the page (a
+// dark slide with a light panel or table on it) is the page's own ground:
+// its blocks are read where they stand among the page's lines, a title
+// before the panel and a footer after it. A ground shaped as an L (a
+// header band running into a sidebar) also has the page's lines in its
+// box, but not in its corners.
+std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, const std::vector<PixelBox>& boxes,
+                                  const GreyPage& page) {
     int lastBlock = 0;
     for (const Line& l : ls) lastBlock = std::max(lastBlock, l.block);
     // Each line's ground: the smallest box holding its middle.
@@ -284,25 +290,62 @@ std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, co
         l.block += lastBlock + 1;
         of[ground].push_back(std::move(l));
     }
-    std::vector<std::pair<std::size_t, std::size_t>> places;  // (before which line, ground)
+    struct Placed {
+        std::size_t at;  // before which of the page's lines
+        int top;
+        std::vector<Line> lines;
+    };
+    std::vector<Placed> placed;
     for (std::size_t g = 0; g < boxes.size(); ++g) {
         const PixelBox& b = boxes[g];
+        const int inset = std::max(2, std::min(b.width(), b.height()) / 50);
+        const auto dark = [&](int x, int y) {
+            x = std::clamp(x, 0, page.width - 1), y = std::clamp(y, 0, page.height - 1);
+            return page.pixels[static_cast<std::size_t>(y) * page.width + x] < GreyPage::paperGround;
+        };
+        const bool holdsPage =
+            dark(b.left + inset, b.top + inset) && dark(b.right - 1 - inset, b.top + inset) &&
+            dark(b.left + inset, b.bottom - 1 - inset) && dark(b.right - 1 - inset, b.bottom - 1 - inset) &&
+            std::any_of(ls.begin(), ls.end(), [&](const Line& l) {
+                return b.contains((l.box.left + l.box.right) / 2, (l.box.top + l.box.bottom) / 2);
+            });
+        if (holdsPage) {
+            // Block by block, each before the first of the page's lines
+            // after it, never before a block read earlier on the ground.
+            std::size_t least = 0;
+            for (std::size_t i = 0; i < of[g].size();) {
+                std::size_t end = i + 1;
+                while (end < of[g].size() && of[g][end].block == of[g][i].block) ++end;
+                const PixelBox& first = of[g][i].box;
+                const auto after = [&](const Line& l) {
+                    const int shared = std::min(l.box.bottom, first.bottom) - std::max(l.box.top, first.top);
+                    if (shared * 2 >= std::min(l.height(), first.height())) return l.box.left > first.left;
+                    return l.box.top + l.box.bottom > first.top + first.bottom;
+                };
+                const auto at = static_cast<std::size_t>(std::find_if(ls.begin(), ls.end(), after) - ls.begin());
+                const bool joins = i > 0 && std::max(least, at) == least;
+                least = std::max(least, at);
+                if (!joins) placed.push_back({least, first.top, {}});
+                for (; i < end; ++i) placed.back().lines.push_back(std::move(of[g][i]));
+            }
+            continue;
+        }
         const auto below = [&](const Line& l) { return (l.box.top + l.box.bottom) / 2 >= b.top; };
         auto at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) {
             return below(l) && std::min(l.box.right, b.right) > std::max(l.box.left, b.left);
         });
         if (at == ls.end()) at = std::find_if(ls.begin(), ls.end(), below);
-        places.emplace_back(static_cast<std::size_t>(at - ls.begin()), g);
+        placed.push_back({static_cast<std::size_t>(at - ls.begin()), b.top, std::move(of[g])});
     }
-    std::stable_sort(places.begin(), places.end(), [&](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : boxes[a.second].top < boxes[b.second].top;
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        return a.at != b.at ? a.at < b.at : a.top < b.top;
     });
     std::vector<Line> out;
     out.reserve(ls.size() + on.size());
     std::size_t next = 0;
     for (std::size_t i = 0; i <= ls.size(); ++i) {
-        for (; next < places.size() && places[next].first == i; ++next) {
-            for (Line& l : of[places[next].second]) out.push_back(std::move(l));
+        for (; next < placed.size() && placed[next].at == i; ++next) {
+            for (Line& l : placed[next].lines) out.push_back(std::move(l));
         }
         if (i < ls.size()) out.push_back(std::move(ls[i]));
     }
@@ -328,7 +371,7 @@ std::vector<RecognizedTextObservation> read(const GreyPage& page, const GreyPage
                              static_cast<int>(std::ceil((b.x + b.width) * sx)),
                              static_cast<int>(std::ceil((b.y + b.height) * sy))});
         }
-        ls = withGroundLines(std::move(ls), Pass(letters, models).run(reading), boxes);
+        ls = withGroundLines(std::move(ls), Pass(letters, models).run(reading), boxes, page);
     }
     const Normaliser n{double(page.width), double(page.height)};
     std::vector<RecognizedTextObservation> out;

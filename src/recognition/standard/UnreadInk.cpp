@@ -137,9 +137,12 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
     std::vector<int> heights;
     for (const Line& l : ls) heights.push_back(l.textHeight());
     const int glyphs = median(heights);
+    // A title may stand up to four times as tall as the lines the layout
+    // read (a slide's footer, read where its title was not); a picture's
+    // large pieces seldom stand in a row of three of a size.
     std::vector<PixelBox> sized;
     for (const GreyPage::InkPiece& p : ink.pieces) {
-        if (p.height * 4 < h || p.height > 2 * h || p.width > 3 * h) continue;
+        if (p.height * 4 < h || p.height > 4 * h || p.width > 3 * std::max(h, p.height)) continue;
         sized.push_back({p.x, p.y, p.x + p.width, p.y + p.height});
     }
     std::vector<PixelBox> covering;
@@ -171,27 +174,34 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
     // Rows: pieces beside one another on a shared band, at most a
     // character's height apart.
     std::sort(pieces.begin(), pieces.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
-    std::vector<PixelBox> rows;
+    struct Row {
+        PixelBox box;
+        int pieces = 1;
+    };
+    std::vector<Row> rows;
     for (const PixelBox& p : pieces) {
         bool joined = false;
-        for (PixelBox& r : rows) {
-            const int overlap = std::min(r.bottom, p.bottom) - std::max(r.top, p.top);
-            const int gap = p.left - r.right;
-            if (overlap * 2 >= std::min(r.height(), p.height()) && gap <= h) {
-                r.unite(p);
+        for (Row& r : rows) {
+            const int overlap = std::min(r.box.bottom, p.bottom) - std::max(r.box.top, p.top);
+            const int gap = p.left - r.box.right;
+            if (overlap * 2 >= std::min(r.box.height(), p.height()) && gap <= h) {
+                r.box.unite(p);
+                r.pieces += 1;
                 joined = true;
                 break;
             }
         }
-        if (!joined) rows.push_back(p);
+        if (!joined) rows.push_back({p});
     }
     // Top to bottom, so that each row finds the rows read before it
     // above it.
-    std::sort(rows.begin(), rows.end(), [](const PixelBox& a, const PixelBox& b) {
-        return a.top != b.top ? a.top < b.top : a.left < b.left;
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.box.top != b.box.top ? a.box.top < b.box.top : a.box.left < b.box.left;
     });
     int reads = 0;
-    for (const PixelBox& row : rows) {
+    for (const Row& r : rows) {
+        const PixelBox& row = r.box;
+        if (row.height() > 2 * h && r.pieces < 3) continue;
         if (row.height() * 5 < glyphs * 2) continue;
         // A picture breaks into many pieces of text size; a page holds
         // only so many lines the layout could have missed.
@@ -211,9 +221,12 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
         reads += 1;
         if (found.size() != 1 || found.front().confidence < legible) continue;
         // In reading order before the first line below it that shares
-        // its columns, else before the first line below it.
+        // its columns, else before the first line below it. A line on its
+        // row to its left (a table's first cells) is read before it.
         auto below = [&](const Line& l, bool sameColumns) {
             const bool columns = l.box.left < row.right && l.box.right > row.left;
+            const int shared = std::min(l.box.bottom, row.bottom) - std::max(l.box.top, row.top);
+            if (shared * 2 >= std::min(l.height(), row.height()) && l.box.right <= row.left) return false;
             return l.box.top >= row.top && (columns || !sameColumns);
         };
         auto at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) { return below(l, true); });
