@@ -45,4 +45,105 @@ void readLineEnds(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
     }
 }
 
+namespace {
+
+// Below this a stretch read on its own is taken for noise.
+constexpr float leftOutLegible = 0.7f;
+// A page holds only so many stretches the models could have left out;
+// a picture breaks into many pieces of text size.
+constexpr int mostLeftOutReads = 32;
+
+}  // namespace
+
+void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
+                    const std::function<bool(const Line&)>& skip) {
+    int reads = 0;
+    for (std::size_t i = 0; i < ls.size() && reads < mostLeftOutReads; ++i) {
+        Line& line = ls[i];
+        if (skip(line) || !line.horizontal) continue;
+        const int h = line.textHeight();
+        if (h < 6) continue;
+        std::vector<std::size_t> read;
+        const auto readSymbols = [&] {
+            read.clear();
+            for (std::size_t k = 0; k < line.symbolBoxes.size(); ++k) {
+                if (!line.symbolBoxes[k].empty() && !LineText::isBlank(line.symbolTexts[k])) read.push_back(k);
+            }
+        };
+        readSymbols();
+        if (read.size() < 2) continue;
+        const auto covered = [&](const PixelBox& p) {
+            const auto over = [&](const PixelBox& b) {
+                return std::min(b.right, p.right) - std::max(b.left, p.left) > 0 && b.top < p.bottom && b.bottom > p.top;
+            };
+            for (const std::size_t k : read) {
+                if (over(line.symbolBoxes[k])) return true;
+            }
+            for (std::size_t j = 0; j < ls.size(); ++j) {
+                if (j != i && over(ls[j].box)) return true;
+            }
+            return false;
+        };
+        // Pieces of the line's size on its band, between its first symbol
+        // and its last (past them is readLineEnds' part), that nothing read
+        // covers; a rule's stroke is too thin to be one.
+        const int from = line.symbolBoxes[read.front()].right, to = line.symbolBoxes[read.back()].left;
+        std::vector<PixelBox> left;
+        for (const GreyPage::InkPiece& p : ink.pieces) {
+            const int cy = p.y + p.height / 2;
+            if (p.x < from || p.x + p.width > to || cy < line.box.top || cy >= line.box.bottom) continue;
+            if (p.height * 4 < h || p.height > 2 * h || (p.width * 4 < h && p.height > h)) continue;
+            const PixelBox box{p.x, p.y, p.x + p.width, p.y + p.height};
+            if (!covered(box)) left.push_back(box);
+        }
+        std::sort(left.begin(), left.end(), [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
+        std::vector<PixelBox> runs;
+        for (const PixelBox& p : left) {
+            if (!runs.empty() && p.left - runs.back().right <= h) {
+                runs.back().unite(p);
+            } else {
+                runs.push_back(p);
+            }
+        }
+        // Right to left: a stretch's place is among the symbols to its left.
+        for (auto run = runs.rbegin(); run != runs.rend() && reads < mostLeftOutReads; ++run) {
+            if (run->width() * 2 < 3 * h) continue;
+            // Between the symbols beside it, none of their ink in the image.
+            std::size_t after = line.symbolBoxes.size();
+            int leftEdge = run->left - h, rightEdge = run->right + h;
+            for (const std::size_t k : read) {
+                const PixelBox& b = line.symbolBoxes[k];
+                if (b.right <= run->left) leftEdge = std::max(leftEdge, b.right);
+                if (b.left >= run->right && after == line.symbolBoxes.size()) {
+                    after = k;
+                    rightEdge = std::min(rightEdge, b.left);
+                }
+            }
+            // A stretch the models left out stands a cell's blank apart
+            // from what they read; ink nearer is a symbol their box for it
+            // missed (a digit's box strays).
+            if (after == line.symbolBoxes.size() || run->left - leftEdge < h || rightEdge - run->right < h) continue;
+            const PixelBox strip =
+                ink.clipped({leftEdge, std::min(line.box.top, run->top) - h / 8, rightEdge,
+                             std::max(line.box.bottom, run->bottom) + h / 8});
+            std::vector<Line> found = reader.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
+            reads += 1;
+            if (found.size() != 1 || found.front().characters == 0 || found.front().confidence < leftOutLegible) continue;
+            const int characters = line.characters;
+            const double weighted = static_cast<double>(line.confidence) * characters +
+                                    static_cast<double>(found.front().confidence) * found.front().characters;
+            replaceSymbols(line, after, after, found.front());
+            // Set apart from what stands on either side, as a cell is.
+            std::size_t k = 0;
+            for (LineText::Word& w : line.words) {
+                if (k == after || k == after + found.front().symbolTexts.size()) w.blanksBefore = std::max(w.blanksBefore, 1);
+                k += w.symbols.size();
+            }
+            assemble(line);
+            if (line.characters > 0) line.confidence = static_cast<float>(weighted / line.characters);
+            readSymbols();
+        }
+    }
+}
+
 }  // namespace velmora::StandardPass

@@ -16,4 +16,13 @@ namespace velmora::StandardPass {
 void readLineEnds(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
                   const std::function<bool(const Line&)>& skip);
 
+// The models sometimes leave a stretch out of the middle of a line: a cell
+// of a table's row that the layout took as one line, between wide blanks.
+// Ink of the line's size on its band that no symbol's box covers, a
+// character and a half wide or more and a character's blank from them, is
+// read on its own and put in among the line's symbols where it stands,
+// when it is read surely.
+void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
+                    const std::function<bool(const Line&)>& skip);
+
 }  // namespace velmora::StandardPass

@@ -53,6 +53,7 @@ public:
         readWrappedCells(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
         readLineEnds(ls, first_, ink, skip);
+        readLeftOutInk(ls, first_, ink, skip);
         readUnsureRows(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();
         placeMarginNotes(ls);
