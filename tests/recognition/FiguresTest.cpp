@@ -253,20 +253,17 @@ TEST(Figures, APriceListsColumnOfAmountsInAMinchoFaceIsRead) {
     // Amounts set flush right in a column of their own, which the layout
     // missed. The Japanese model reads a Mincho's yen sign and digits so
     // unsurely that the column was left out.
-    const std::vector<std::vector<std::string>> rows{{"付箋 75×75mm", "冊", "40", "¥132"},
-                                                     {"封筒 長形3号 100枚", "束", "10", "¥880"},
-                                                     {"A4コピー用紙 500枚", "箱", "5", "¥2,480"},
-                                                     {"ファイルボックス A4", "個", "8", "¥528"}};
-    const double px = 20;
+    const std::vector<std::vector<std::string>> rows{
+        {"付箋 75×75mm", "冊", "40", "¥132"}, {"封筒 長形3号 100枚", "束", "10", "¥880"},
+        {"A4コピー用紙 500枚", "箱", "5", "¥2,480"}, {"ファイルボックス A4", "個", "8", "¥528"}};
     std::vector<test::PlacedText> placed;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         for (std::size_t k = 0; k < 4; ++k) {
-            placed.push_back({rows[r][k], std::array{40.0, 40 + 22 * px, 40 + 26 * px, 40 + 34 * px}[k],
-                              40 + 2.6 * px * static_cast<double>(r), k >= 2});
+            placed.push_back({rows[r][k], std::array{40.0, 480.0, 560.0, 720.0}[k], 40 + 52.0 * static_cast<double>(r), k >= 2});
         }
     }
     const std::string text =
-        readText(test::renderPlaced({.width = 800, .height = 280, .pixelSize = px, .family = "IPAMincho"}, placed));
+        readText(test::renderPlaced({.width = 800, .height = 280, .pixelSize = 20, .family = "IPAMincho"}, placed));
     std::size_t previous = 0;
     for (const auto& row : rows) {
         const std::size_t at = text.find(row[3].substr(std::string("¥").size()), previous);
