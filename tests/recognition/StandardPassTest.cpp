@@ -671,6 +671,34 @@ TEST(StandardPassTables, ACellTheModelsLeaveOutOfARowIsReadInItsPlace) {
     }
 }
 
+TEST(StandardPassPolarity, ColouredBoxesInARowAreReadBoxByBox) {
+    // A slide's three steps, white text on boxes of three colours: the
+    // grounds' page shows no edge between the boxes, and each row was read
+    // across all three as a table's.
+    const std::vector<std::vector<std::string>> steps{{"第1段階", "2027年1月", "現状の調査", "課題の整理"},
+                                                      {"第2段階", "2027年2月", "試験運用", "手順の見直し"},
+                                                      {"第3段階", "2027年4月", "本番運用", "効果の測定"}};
+    std::vector<test::PlacedText> placed{{"導入までの日程", 60, 40}};
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        for (std::size_t i = 0; i < steps[k].size(); ++i) {
+            placed.push_back({steps[k][i], 120 + 520.0 * static_cast<double>(k), 240 + 110.0 * static_cast<double>(i)});
+        }
+    }
+    const test::TextPage page = test::renderPlaced({.width = 1654, .height = 931, .pixelSize = 38}, placed);
+    RasterImage slide = page.image;
+    const std::array<std::array<uint8_t, 3>, 3> colours{{{200, 90, 60}, {40, 120, 90}, {50, 80, 160}}};
+    for (std::size_t k = 0; k < steps.size(); ++k) slide = groundWithin(slide, {60 + 520.0 * k, 200, 480, 560}, colours[k]);
+    const std::vector<std::string> read = readLines(slide);
+    int previous = -1;
+    for (const auto& step : steps) {
+        for (const std::string& line : step) {
+            const int at = positions({line}, read).front();
+            EXPECT_GT(at, previous) << line << " in\n" << joined(read);
+            previous = std::max(previous, at);
+        }
+    }
+}
+
 TEST(StandardPassPolarity, SmallWhiteTextOnADarkPageIsReadAtTheSizeOfItsLetters) {
     // A page in dark colours, its text at a screen's size: the letters on
     // the ground, not the ground, tell the size to read the page at.

@@ -264,6 +264,19 @@ RecognizedTextObservation observation(const Line& line, const Normaliser& n) {
     return o;
 }
 
+// The line's symbols from `from` up to `to` as a line of their own.
+Line symbolsOf(const Line& line, std::size_t from, std::size_t to) {
+    Line part = line;
+    replaceSymbols(part, to, part.symbolTexts.size(), Line{});
+    replaceSymbols(part, 0, from, Line{});
+    if (!part.words.empty()) part.words.front().blanksBefore = 0, part.words.front().startsCell = false;
+    part.box = {};
+    for (const PixelBox& b : part.symbolBoxes) part.box.unite(b);
+    if (part.box.empty()) part.box = line.box;
+    assemble(part);
+    return part;
+}
+
 // The lines read on the grounds' page put among the page's, each
 // ground's lines together, in the order they were read: before the first
 // of the page's lines below the ground's top that stands over or under it,
@@ -278,18 +291,49 @@ std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, co
                                   const GreyPage& page) {
     int lastBlock = 0;
     for (const Line& l : ls) lastBlock = std::max(lastBlock, l.block);
-    // Each line's ground: the smallest box holding its middle.
-    std::vector<std::vector<Line>> of(boxes.size());
-    for (Line& l : on) {
-        const int cx = (l.box.left + l.box.right) / 2, cy = (l.box.top + l.box.bottom) / 2;
-        std::size_t ground = 0;
+    // The smallest box holding a point, if any.
+    const auto groundAt = [&](int x, int y) {
+        std::size_t ground = boxes.size();
         long smallest = -1;
         for (std::size_t g = 0; g < boxes.size(); ++g) {
             const long area = static_cast<long>(boxes[g].width()) * boxes[g].height();
-            if (boxes[g].contains(cx, cy) && (smallest < 0 || area < smallest)) ground = g, smallest = area;
+            if (boxes[g].contains(x, y) && (smallest < 0 || area < smallest)) ground = g, smallest = area;
         }
+        return ground;
+    };
+    // Boxes side by side, each its own ground (coloured cards in a row):
+    // the grounds' page shows no edge between them, and a row of their
+    // lines is read as one line across them. It is cut where its symbols
+    // pass from one ground to another apart from it.
+    const auto apart = [&](std::size_t a, std::size_t b) {
+        if (a == b || a >= boxes.size() || b >= boxes.size()) return false;
+        const PixelBox &x = boxes[a], &y = boxes[b];
+        return x.right <= y.left || y.right <= x.left || x.bottom <= y.top || y.bottom <= x.top;
+    };
+    std::vector<Line> cut;
+    for (Line& l : on) {
+        std::vector<std::size_t> starts{0};
+        std::size_t current = boxes.size();
+        for (std::size_t k = 0; k < l.symbolBoxes.size() && k < l.symbolTexts.size(); ++k) {
+            const PixelBox& b = l.symbolBoxes[k];
+            if (b.empty() || LineText::isBlank(l.symbolTexts[k])) continue;
+            const std::size_t here = groundAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+            if (apart(current, here)) starts.push_back(k);
+            if (here < boxes.size()) current = here;
+        }
+        if (starts.size() == 1) {
+            cut.push_back(std::move(l));
+            continue;
+        }
+        starts.push_back(l.symbolBoxes.size());
+        for (std::size_t r = 0; r + 1 < starts.size(); ++r) cut.push_back(symbolsOf(l, starts[r], starts[r + 1]));
+    }
+    // Each line's ground: the smallest box holding its middle.
+    std::vector<std::vector<Line>> of(boxes.size());
+    for (Line& l : cut) {
+        const std::size_t ground = groundAt((l.box.left + l.box.right) / 2, (l.box.top + l.box.bottom) / 2);
         l.block += lastBlock + 1;
-        of[ground].push_back(std::move(l));
+        of[ground < boxes.size() ? ground : 0].push_back(std::move(l));
     }
     struct Placed {
         std::size_t at;  // before which of the page's lines
