@@ -341,13 +341,13 @@ std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, co
         std::vector<Line> lines;
     };
     std::vector<Placed> placed;
+    const auto dark = [&](int x, int y) {
+        x = std::clamp(x, 0, page.width - 1), y = std::clamp(y, 0, page.height - 1);
+        return page.pixels[static_cast<std::size_t>(y) * page.width + x] < GreyPage::paperGround;
+    };
     for (std::size_t g = 0; g < boxes.size(); ++g) {
         const PixelBox& b = boxes[g];
         const int inset = std::max(2, std::min(b.width(), b.height()) / 50);
-        const auto dark = [&](int x, int y) {
-            x = std::clamp(x, 0, page.width - 1), y = std::clamp(y, 0, page.height - 1);
-            return page.pixels[static_cast<std::size_t>(y) * page.width + x] < GreyPage::paperGround;
-        };
         const bool holdsPage =
             dark(b.left + inset, b.top + inset) && dark(b.right - 1 - inset, b.top + inset) &&
             dark(b.left + inset, b.bottom - 1 - inset) && dark(b.right - 1 - inset, b.bottom - 1 - inset) &&
@@ -368,9 +368,8 @@ std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, co
                     return l.box.top + l.box.bottom > first.top + first.bottom;
                 };
                 const auto at = static_cast<std::size_t>(std::find_if(ls.begin(), ls.end(), after) - ls.begin());
-                const bool joins = i > 0 && std::max(least, at) == least;
+                if (i == 0 || at > least) placed.push_back({std::max(least, at), first.top, {}});
                 least = std::max(least, at);
-                if (!joins) placed.push_back({least, first.top, {}});
                 for (; i < end; ++i) placed.back().lines.push_back(std::move(of[g][i]));
             }
             continue;
