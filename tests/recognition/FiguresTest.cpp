@@ -247,6 +247,12 @@ TEST(Figures, YenSignsWithoutDigitsAfterThemAreYenSigns) {
         EXPECT_NE(text.find("単位：" + yen), std::string::npos) << face << ": " << text;
         EXPECT_NE(text.find("C:\\Users\\taro"), std::string::npos) << face << ": " << text;
     }
+    // A price per piece and an accounting format's zero: a slash or a dash
+    // after the sign is no path's or escape's.
+    const std::string units = readText(test::renderLines(
+        {.width = 500, .height = 140, .pixelSize = 16, .family = "Noto Sans CJK JP"}, {"単価 ¥/個", "当期の繰越 ¥ -"}));
+    EXPECT_NE(units.find("¥/個"), std::string::npos) << units;
+    EXPECT_NE(units.find("繰越¥-"), std::string::npos) << units;
 }
 
 TEST(Figures, APriceListsColumnOfAmountsInAMinchoFaceIsRead) {

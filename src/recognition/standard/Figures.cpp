@@ -706,13 +706,15 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         if (line.symbolTexts[inked[i]] != "\\") return {};
         // Faces that draw the backslash as a yen sign set paths, escapes
         // and commands with it, among Latin: beside a Latin letter or mark
-        // (but for a sign, a bracket or a colon before it, and a digit or
-        // a bracket after it), it is a backslash.
+        // (but for a sign, a bracket or a colon before it; a digit, a
+        // bracket, a slash "¥/個" or the dash of an accounting format's
+        // zero "¥ -" after it; and a table's rule, read as a bar, on either
+        // side), it is a backslash.
         const auto latin = [](const std::string& s, const std::string& allowed) {
             return s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x80 && allowed.find(s[0]) == std::string::npos;
         };
-        if ((i > 0 && latin(line.symbolTexts[inked[i - 1]], "-+(:")) ||
-            (i + 1 < inked.size() && latin(line.symbolTexts[inked[i + 1]], "0123456789)"))) {
+        if ((i > 0 && latin(line.symbolTexts[inked[i - 1]], "-+(:|")) ||
+            (i + 1 < inked.size() && latin(line.symbolTexts[inked[i + 1]], "0123456789()/-|"))) {
             return {};
         }
         const PixelBox& own = line.symbolBoxes[inked[i]];
