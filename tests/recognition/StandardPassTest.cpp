@@ -1040,6 +1040,23 @@ TEST(StandardPassShortLines, LinesTheLayoutReadsUnsurelyAreReadAgainWhole) {
     }
 }
 
+TEST(StandardPassShortLines, ALetterSpacedHeadingsKanjiReadInPartsIsReadWhole) {
+    // An invoice's heading in bold, its kanji set half a character apart:
+    // the layout reads the top and the foot of 請 as lines of their own
+    // ("=主", "月") beside the rest of the heading.
+    std::vector<test::PlacedText> items;
+    const std::string title = "請求書";
+    for (std::size_t k = 0; k < title.size() / 3; ++k) {
+        items.push_back({"<b>" + title.substr(k * 3, 3) + "</b>", 1125 + 112.5 * static_cast<double>(k), 110});
+    }
+    items.push_back({"<span size=\"53%\">請求番号 SK-2026-11087</span>", 2280, 400, true});
+    items.push_back({"<span size=\"53%\">株式会社ひかり食品 御中</span>", 200, 480});
+    const test::TextPage page = test::renderPlaced({.width = 2480, .height = 600, .pixelSize = 75, .markup = true}, items);
+    const std::vector<std::string> lines = readLines(page.image);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(test::withoutWhiteSpace(lines.front()), "請求書") << joined(lines);
+}
+
 TEST(StandardPassTables, FramedCardsWithItemsSetFarApartAreReadCardByCard) {
     // A slide's two framed cards under its title, their items set two and a
     // half lines apart behind bullets: the layout reads each row across both
