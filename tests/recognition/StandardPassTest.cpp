@@ -531,6 +531,23 @@ TEST(StandardPassPolarity, LightTextOnAGradientIsReadFromTopToBottom) {
     }
 }
 
+TEST(StandardPassPolarity, AShadeOfADarkGradientSlideIsNoFullStop) {
+    // A title slide on a dark gradient, moved by a pixel: the layout took a
+    // shade of the ground for a line and read it as a full stop.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage slide =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p1-title_notosans36_office300.png").image;
+    const int w = slide.width(), h = slide.height(), c = slide.channels();
+    std::vector<uint8_t> moved(static_cast<std::size_t>(w) * h * c);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = slide.pixels() + static_cast<std::ptrdiff_t>(slide.rowStride()) * std::max(y - 1, 0);
+        for (int x = 0; x < w; ++x) std::copy_n(row + std::max(x - 1, 0) * c, c, &moved[(static_cast<std::size_t>(y) * w + x) * c]);
+    }
+    const std::vector<std::string> lines = readLines(RasterImage::fromPixels(w, h, c, moved));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "物流センター自動化プロジェクト") << joined(lines);
+}
+
 TEST(StandardPassPolarity, DarkTextOnASlideGroundBesideWhiteTextIsRead) {
     // An orange slide whose whole ground is one piece of ink at the page's
     // threshold: a white title and white items, then an item in dark grey on

@@ -123,7 +123,15 @@ std::vector<Line> rescueEmpty(std::vector<Line> ls, Reader& reader, const PageIn
 }
 
 void dropHollowLines(std::vector<Line>& ls) {
-    std::erase_if(ls, [](const Line& l) {
+    // Japanese typesetting never begins a line with a full stop or a comma:
+    // a line of nothing else is a shape or a speck read.
+    const auto stops = [](const Line& l) {
+        return std::all_of(l.symbolTexts.begin(), l.symbolTexts.end(), [](const std::string& t) {
+            return LineText::isBlank(t) || t == "。" || t == "、" || t == "．" || t == "，";
+        });
+    };
+    std::erase_if(ls, [&](const Line& l) {
+        if (l.characters > 0 && stops(l)) return true;
         if (!l.horizontal) return l.characters <= speckColumnMost;
         const int h = std::max(l.textHeight(), 1);
         return l.confidence < hollowConfidence && l.characters * h * 4 < l.box.width();
