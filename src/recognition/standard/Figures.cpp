@@ -604,8 +604,9 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
         // Its ink: a piece between the digits' middles (the model's
         // boxes stand a little off the ink now and then), about as tall
         // as the line's characters, and narrow. A thin stroke drawn light
-        // falls apart into flecks on the ink, each shorter than half a
-        // character: together they are one more such piece.
+        // or without grey edges falls apart into narrow flecks on the ink,
+        // each shorter than a character: together they are one more such
+        // piece.
         std::vector<GreyPage::InkPiece> candidates;
         PixelBox flecks;
         int fleckCount = 0;
@@ -613,9 +614,8 @@ void readSlashes(std::vector<Line>& ls, const PageInk& ink) {
             const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
             if (cx * 2 <= a.left + a.right || cx * 2 >= b.left + b.right) continue;
             if (cy < line.box.top || cy >= line.box.bottom) continue;
-            if (p.height * 2 >= line.textHeight()) {
-                candidates.push_back(p);
-            } else if (p.width <= std::max(p.height, 2)) {
+            if (p.height * 2 >= line.textHeight()) candidates.push_back(p);
+            if (p.height * 4 < line.textHeight() * 3 && p.width <= std::max(p.height, 2)) {
                 flecks.unite({p.x, p.y, p.x + p.width, p.y + p.height});
                 ++fleckCount;
             }
