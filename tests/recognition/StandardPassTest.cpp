@@ -105,6 +105,18 @@ test::TextPage paperPage(bool footer = false) {
                               items);
 }
 
+// The page moved a pixel right and down, its edge repeated: no reader
+// would see the change.
+RasterImage movedByAPixel(const RasterImage& page) {
+    const int w = page.width(), h = page.height(), c = page.channels();
+    std::vector<uint8_t> moved(static_cast<std::size_t>(w) * h * c);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = page.pixels() + static_cast<std::ptrdiff_t>(page.rowStride()) * std::max(y - 1, 0);
+        for (int x = 0; x < w; ++x) std::copy_n(row + std::max(x - 1, 0) * c, c, &moved[(static_cast<std::size_t>(y) * w + x) * c]);
+    }
+    return RasterImage::fromPixels(w, h, c, moved);
+}
+
 }  // namespace
 
 TEST(StandardPassShortLines, SmallImagesOfOneShortLineAreReadNotEmpty) {
@@ -535,15 +547,8 @@ TEST(StandardPassPolarity, AShadeOfADarkGradientSlideIsNoFullStop) {
     // A title slide on a dark gradient, moved by a pixel: the layout took a
     // shade of the ground for a line and read it as a full stop.
     VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
-    const RasterImage slide =
-        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p1-title_notosans36_office300.png").image;
-    const int w = slide.width(), h = slide.height(), c = slide.channels();
-    std::vector<uint8_t> moved(static_cast<std::size_t>(w) * h * c);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = slide.pixels() + static_cast<std::ptrdiff_t>(slide.rowStride()) * std::max(y - 1, 0);
-        for (int x = 0; x < w; ++x) std::copy_n(row + std::max(x - 1, 0) * c, c, &moved[(static_cast<std::size_t>(y) * w + x) * c]);
-    }
-    const std::vector<std::string> lines = readLines(RasterImage::fromPixels(w, h, c, moved));
+    const std::vector<std::string> lines = readLines(movedByAPixel(
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p1-title_notosans36_office300.png").image));
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "物流センター自動化プロジェクト") << joined(lines);
 }
@@ -1072,6 +1077,17 @@ TEST(StandardPassShortLines, ALetterSpacedHeadingsKanjiReadInPartsIsReadWhole) {
     const std::vector<std::string> lines = readLines(page.image);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(test::withoutWhiteSpace(lines.front()), "請求書") << joined(lines);
+}
+
+TEST(StandardPassTables, ParenthesesOfATimetableMovedByAPixelStayParentheses) {
+    // A gothic face draws its parentheses nearly straight: moved by a
+    // pixel, one of a pair showed the two strokes of an angle bracket.
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const std::string text = joined(readLines(movedByAPixel(
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/timetable_p1_umeplusp10_office300.png").image)));
+    EXPECT_EQ(text.find("⟨"), std::string::npos) << text;
+    EXPECT_EQ(text.find("⟩"), std::string::npos) << text;
+    EXPECT_NE(text.find("4月5日(月)"), std::string::npos) << text;
 }
 
 TEST(StandardPassTables, FramedCardsWithItemsSetFarApartAreReadCardByCard) {

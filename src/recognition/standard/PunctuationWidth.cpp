@@ -512,7 +512,9 @@ Marks printedMarks(const Line& line, const PageInk& ink, int em, int latinStep, 
 // Brackets come in pairs of one width and one shape: one whose outer side
 // tells nothing (a closing bracket at a cell's or the line's end) is as wide
 // as its partner, and one whose ink was not found (`shapeSeen` false) is the
-// shape of its partner.
+// shape of its partner. A pair read as parentheses whose ink shows one
+// angled only (a face's straight-drawn parenthesis, a pixel's shift) are
+// parentheses.
 void pairUp(const Line& line, Marks& out, const std::vector<bool>& shapeSeen) {
     using LineText::Printed;
     const std::vector<std::size_t> inked = inkedSymbols(line);
@@ -530,6 +532,9 @@ void pairUp(const Line& line, Marks& out, const std::vector<bool>& shapeSeen) {
             if (close == Printed::unknown) close = open;
             if (!shapeSeen[inked[k]]) out.angles[inked[k]] = out.angles[inked[j]];
             if (!shapeSeen[inked[j]]) out.angles[inked[j]] = out.angles[inked[k]];
+            if (out.angles[inked[k]] != out.angles[inked[j]] && (c == U'(' || c == U'（') && partners(c, d, false)) {
+                out.angles[inked[k]] = out.angles[inked[j]] = false;
+            }
             break;
         }
     }
