@@ -1090,6 +1090,28 @@ TEST(StandardPassTables, ParenthesesOfATimetableMovedByAPixelStayParentheses) {
     EXPECT_NE(text.find("4月5日(月)"), std::string::npos) << text;
 }
 
+TEST(StandardPassShortLines, ASliceOfALineReadAsALineInsideItsBoxIsNoLine) {
+    // An invoice at 300 dpi saved as JPEG: the layout reads the top third of
+    // the issuer's address again as a line of its own, "YYヤヤアイ".
+    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
+    const RasterImage page =
+        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/invoice_p1_notosans9.5_office300.png").image;
+    gchar* jpeg = nullptr;
+    gsize size = 0;
+    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(page.pixbuf(), &jpeg, &size, "jpeg", nullptr, "quality", "90", nullptr));
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(jpeg), size, nullptr);
+    gdk_pixbuf_loader_close(loader, nullptr);
+    const RasterImage saved = RasterImage::adopt(GDK_PIXBUF(g_object_ref(gdk_pixbuf_loader_get_pixbuf(loader))));
+    g_object_unref(loader);
+    g_free(jpeg);
+    const std::vector<std::string> lines = readLines(saved);
+    const auto postcode = std::find(lines.begin(), lines.end(), "〒221-0056");
+    ASSERT_NE(postcode, lines.end()) << joined(lines);
+    ASSERT_NE(postcode + 1, lines.end());
+    EXPECT_EQ(postcode[1].substr(0, std::string("神奈").size()), "神奈") << joined(lines);
+}
+
 TEST(StandardPassTables, FramedCardsWithItemsSetFarApartAreReadCardByCard) {
     // A slide's two framed cards under its title, their items set two and a
     // half lines apart behind bullets: the layout reads each row across both

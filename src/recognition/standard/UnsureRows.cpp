@@ -32,17 +32,21 @@ bool oneRow(const Line& a, const Line& b) {
     return std::max(b.box.left - a.box.right, a.box.left - b.box.right) <= h;
 }
 
-// A line much shorter than another beside it and within its height, read
+// A line much shorter than another and within its height: a slice of that
+// one's ink read again, where it lies within its box; beside it, read
 // unsurely or with ink over or under it within that one's height (more of
-// its glyph, left unread or read as a line of its own): part of a large
+// its glyph, left unread or read as a line of its own), part of a large
 // glyph of that one's row read as a line (a letter-spaced heading's kanji,
 // its top and its foot apart), one or two characters. A note set small
 // beside a heading stands on its baseline with blank over it, and two lines
 // of notes stacked read as more characters.
 bool partOf(const Line& p, const Line& w, const PageInk& ink) {
-    if (p.characters > 2 || p.height() * 3 > w.height() * 2) return false;
+    if (p.height() * 3 > w.height() * 2) return false;
     const int down = std::min(p.box.bottom, w.box.bottom) - std::max(p.box.top, w.box.top);
     if (down * 4 < p.height() * 3) return false;
+    const int edge = std::max(w.height() / 8, 2);
+    if (p.box.left >= w.box.left - edge && p.box.right <= w.box.right + edge) return true;
+    if (p.characters > 2) return false;
     if (std::max(w.box.left - p.box.right, p.box.left - w.box.right) > w.textHeight()) return false;
     if (p.confidence < unsure) return true;
     const int margin = std::max(p.height() / 10, 2);
