@@ -255,6 +255,16 @@ TEST(Figures, YenSignsWithoutDigitsAfterThemAreYenSigns) {
     EXPECT_NE(units.find("繰越¥-"), std::string::npos) << units;
 }
 
+TEST(Figures, AYenSignBetweenParenthesesIsNoCircledNumber) {
+    // A spreadsheet's column head: the Japanese model reads "¥)" as one
+    // circled number, ⑳, and the parenthesis before it apart.
+    const std::string text = readText(
+        test::renderLines({.width = 700, .height = 120, .pixelSize = 22, .family = "Noto Sans CJK JP"},
+                          {"地域 売上(¥) 前年(¥) 差額(¥)"}));
+    EXPECT_NE(text.find("差額(¥)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("⑳"), std::string::npos) << text;
+}
+
 TEST(Figures, APriceListsColumnOfAmountsInAMinchoFaceIsRead) {
     // Amounts set flush right in a column of their own, which the layout
     // missed. The Japanese model reads a Mincho's yen sign and digits so

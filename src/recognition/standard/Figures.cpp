@@ -696,6 +696,77 @@ void readMarkedZeros(std::vector<Line>& ls, const PageInk& ink) {
     });
 }
 
+namespace {
+
+// Whether the glyph's ink is a yen sign's: two arms spread over its top, one
+// stem in the middle of its foot, where a backslash is one stroke from top
+// left to bottom right.
+bool yenShaped(const GreyPage::InkPiece& glyph, const PageInk& ink) {
+    // The most runs of ink on a row of a band of it, and where the
+    // band's ink stands.
+    const auto runsOf = [&](int from, int to, int& left, int& right) {
+        int most = 0;
+        left = glyph.x + glyph.width, right = glyph.x - 1;
+        for (int y = from; y < to; ++y) {
+            int runs = 0;
+            bool in = false;
+            for (int x = glyph.x; x < glyph.x + glyph.width; ++x) {
+                const bool on = ink.at(x, y);
+                if (on && !in) ++runs;
+                if (on) left = std::min(left, x), right = std::max(right, x);
+                in = on;
+            }
+            most = std::max(most, runs);
+        }
+        return most;
+    };
+    const int fifth = std::max(glyph.height / 5, 1);
+    int topLeft = 0, topRight = 0, footLeft = 0, footRight = 0;
+    const int arms = runsOf(glyph.y, glyph.y + fifth, topLeft, topRight);
+    const int legs = runsOf(glyph.y + glyph.height - fifth, glyph.y + glyph.height, footLeft, footRight);
+    const int w = glyph.width, quarter = std::max(w / 4, 1);
+    const bool spread = topLeft < glyph.x + quarter && topRight >= glyph.x + w - quarter;
+    const int middle = footLeft + footRight - 2 * glyph.x;  // twice the foot's middle, from the glyph's left
+    const bool stem = legs == 1 && (footRight - footLeft + 1) * 2 <= w && middle * 3 >= w * 2 && middle * 3 <= w * 4;
+    return arms >= 2 && spread && stem;
+}
+
+// A unit between parentheses, "(¥)", the Japanese model reads as one
+// circled number ("⑳", "⑲"), the opening parenthesis with it or apart: its
+// ink is a yen sign between two parentheses, side by side, not a ring round
+// digits. Such a symbol is the yen sign in the page's width, with the
+// parentheses not read apart.
+std::optional<std::string> bracketedYen(const Line& line, const Inked& inked, std::size_t i, const PageInk& ink,
+                                        const std::string& yen) {
+    const PixelBox& own = line.symbolBoxes[inked[i]];
+    const int reach = line.textHeight() / 2;
+    std::vector<const GreyPage::InkPiece*> glyphs;
+    for (const GreyPage::InkPiece& p : ink.pieces) {
+        const int cx = p.x + p.width / 2, cy = p.y + p.height / 2;
+        if (cx < own.left - reach || cx >= own.right + reach || cy < line.box.top || cy >= line.box.bottom) continue;
+        if (p.height * 10 < line.textHeight() * 6) continue;
+        glyphs.push_back(&p);
+    }
+    if (glyphs.size() != 3) return {};
+    std::sort(glyphs.begin(), glyphs.end(), [](const auto* a, const auto* b) { return a->x < b->x; });
+    if (glyphs[0]->x + glyphs[0]->width > glyphs[1]->x || glyphs[1]->x + glyphs[1]->width > glyphs[2]->x) return {};
+    if (glyphs[0]->width * 2 > glyphs[0]->height || glyphs[2]->width * 2 > glyphs[2]->height) return {};
+    if (glyphs[1]->height < 9 || !yenShaped(*glyphs[1], ink)) return {};
+    const auto read = [&](std::size_t k, const char* bracket) {
+        return k < inked.size() && (line.symbolTexts[inked[k]] == bracket ||
+                                    line.symbolTexts[inked[k]] == (bracket[0] == '(' ? "（" : "）"));
+    };
+    return std::string(i > 0 && read(i - 1, "(") ? "" : "(") + yen + (read(i + 1, ")") ? "" : ")");
+}
+
+// Whether the symbol is a circled number, ① to ⑳ (U+2460 to U+2473).
+bool circled(const std::string& t) {
+    return t.size() == 3 && static_cast<unsigned char>(t[0]) == 0xE2 && static_cast<unsigned char>(t[1]) == 0x91 &&
+           static_cast<unsigned char>(t[2]) >= 0xA0 && static_cast<unsigned char>(t[2]) <= 0xB3;
+}
+
+}  // namespace
+
 void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
     // The width the page sets its yen signs in, where digits follow them.
     int half = 0, full = 0;
@@ -703,6 +774,9 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         for (const std::string& t : line.symbolTexts) half += t == "¥" ? 1 : 0, full += t == "￥" ? 1 : 0;
     }
     rereadSymbols(ls, 0, 0, [&](const Line& line, const Inked& inked, std::size_t i) -> std::optional<std::string> {
+        if (circled(line.symbolTexts[inked[i]])) {
+            return bracketedYen(line, inked, i, ink, full > half ? "￥" : "¥");
+        }
         if (line.symbolTexts[inked[i]] != "\\") return {};
         // Faces that draw the backslash as a yen sign set paths, escapes
         // and commands with it, among Latin: beside a Latin letter or mark
@@ -720,33 +794,7 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         const PixelBox& own = line.symbolBoxes[inked[i]];
         const GreyPage::InkPiece* glyph = glyphOver(line, own, ink, Shape::upright);
         if (glyph == nullptr) return {};
-        // The most runs of ink on a row of a band of it, and where the
-        // band's ink stands.
-        const auto runsOf = [&](int from, int to, int& left, int& right) {
-            int most = 0;
-            left = glyph->x + glyph->width, right = glyph->x - 1;
-            for (int y = from; y < to; ++y) {
-                int runs = 0;
-                bool in = false;
-                for (int x = glyph->x; x < glyph->x + glyph->width; ++x) {
-                    const bool on = ink.at(x, y);
-                    if (on && !in) ++runs;
-                    if (on) left = std::min(left, x), right = std::max(right, x);
-                    in = on;
-                }
-                most = std::max(most, runs);
-            }
-            return most;
-        };
-        const int fifth = std::max(glyph->height / 5, 1);
-        int topLeft = 0, topRight = 0, footLeft = 0, footRight = 0;
-        const int arms = runsOf(glyph->y, glyph->y + fifth, topLeft, topRight);
-        const int legs = runsOf(glyph->y + glyph->height - fifth, glyph->y + glyph->height, footLeft, footRight);
-        const int w = glyph->width, quarter = std::max(w / 4, 1);
-        const bool spread = topLeft < glyph->x + quarter && topRight >= glyph->x + w - quarter;
-        const int middle = footLeft + footRight - 2 * glyph->x;  // twice the foot's middle, from the glyph's left
-        const bool stem = legs == 1 && (footRight - footLeft + 1) * 2 <= w && middle * 3 >= w * 2 && middle * 3 <= w * 4;
-        if (arms < 2 || !spread || !stem) return {};
+        if (!yenShaped(*glyph, ink)) return {};
         // Its width: as readFigures tells it where digits follow, else
         // the page's.
         std::vector<std::size_t> theirs{inked[i]};
