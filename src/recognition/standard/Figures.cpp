@@ -172,6 +172,10 @@ int substitution(const std::string& mine, const std::string& theirs) {
 std::string yenSign(const Line& reading, const std::vector<std::size_t>& theirs, std::size_t j, int em) {
     const auto box = [&](std::size_t q) -> const PixelBox& { return reading.symbolBoxes[theirs[q]]; };
     if (j + 1 >= theirs.size() || !digit(reading.symbolTexts[theirs[j + 1]])) return "¥";
+    // A sign set apart from its digits, at a cell's start with the amount
+    // flush right as an accounting format sets it, tells nothing by its
+    // advance: it is the half-width sign such formats print.
+    if (box(j + 1).left - box(j).right > em) return "¥";
     const int advance = box(j + 1).left - box(j).left;
     std::vector<int> steps;
     for (std::size_t q = j + 1; q + 1 < theirs.size(); ++q) {
