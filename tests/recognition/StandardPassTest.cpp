@@ -1161,17 +1161,12 @@ TEST(StandardPassShortLines, ASlidesThinSlashBetweenPageNumbersStaysASlash) {
     ASSERT_EQ(fine.rowStride(), w * c);
     const uint8_t* in = fine.pixels();
     std::vector<uint8_t> hard(in, in + static_cast<std::ptrdiff_t>(w) * h * c);
-    for (int y = 1; y + 1 < h; ++y) {
-        for (int x = 1; x + 1 < w; ++x) {
-            const auto at = [&](int dx, int dy) { return static_cast<std::size_t>((y + dy) * w + x + dx) * c; };
-            std::size_t dark = at(0, 0), light = dark;
-            for (int d = 0; d < 9; ++d) {
-                dark = in[at(d % 3 - 1, d / 3 - 1)] < in[dark] ? at(d % 3 - 1, d / 3 - 1) : dark;
-                light = in[at(d % 3 - 1, d / 3 - 1)] > in[light] ? at(d % 3 - 1, d / 3 - 1) : light;
-            }
-            const std::size_t to = in[at(0, 0)] - in[dark] <= in[light] - in[at(0, 0)] ? dark : light;
-            std::copy_n(in + to, c, &hard[at(0, 0)]);
-        }
+    // The page is grey: its first channel tells each pixel's level.
+    for (std::ptrdiff_t at = (w + 1) * c; at < static_cast<std::ptrdiff_t>(hard.size()) - (w + 1) * c; at += c) {
+        int dark = 255, light = 0;
+        for (int d = 0; d < 9; ++d) dark = std::min<int>(dark, in[at + ((d / 3 - 1) * w + d % 3 - 1) * c]);
+        for (int d = 0; d < 9; ++d) light = std::max<int>(light, in[at + ((d / 3 - 1) * w + d % 3 - 1) * c]);
+        std::fill_n(&hard[static_cast<std::size_t>(at)], c, in[at] - dark <= light - in[at] ? dark : light);
     }
     for (const RasterImage& page : {Raster::image(pages + "150.png").image,
                                     RasterImage::fromPixels(w, h, c, hard)}) {
