@@ -150,13 +150,13 @@ void readUnsureRows(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
         const bool split = !parts.empty();
         // Parts join one row only: two rows a part stands between are not
         // read as one.
-        const bool rows = std::any_of(whole.begin(), whole.end(), [&](const Line* a) {
+        const bool apart = std::any_of(whole.begin(), whole.end(), [&](const Line* a) {
             return std::any_of(whole.begin(), whole.end(), [&](const Line* b) {
                 const int shared = std::min(a->box.bottom, b->box.bottom) - std::max(a->box.top, b->box.top);
                 return shared * 3 < std::min(a->height(), b->height()) * 2;
             });
         });
-        if (split && rows) continue;
+        if (split && apart) continue;
         if ((sure >= unsure && !split) || h < 6 || (characters < fewest && !split) || latin * 2 >= characters) continue;
         const PixelBox strip = ink.clipped({box.left - h / 2, box.top - h / 8, box.right + h / 2, box.bottom + h / 8});
         // Another line's ink in the strip would be read into the row.
