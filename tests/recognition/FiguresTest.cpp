@@ -116,16 +116,9 @@ TEST(Figures, AnAccountingFormatsYenSignAtItsCellsStartIsHalfWidth) {
     // The sign at the cell's start, the amount flush right: its advance to
     // the digits is the cell's blank, no full-width cell's.
     test::TextLayout l = smallPrint("Noto Sans CJK JP");
-    const std::vector<std::pair<std::string, std::string>> rows{{"東日本", "1,250,000"}, {"西日本", "980,500"}};
-    std::vector<test::PlacedText> cells;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        cells.push_back({rows[r].first, 28, 30 + 45.0 * r});
-        cells.push_back({"¥", 188, 30 + 45.0 * r});
-        cells.push_back({rows[r].second, 492, 30 + 45.0 * r, true});
-    }
-    for (double x : {20.0, 180.0, 500.0}) l.rules.push_back(Rect{x, 20, 1.5, 90});
-    for (int r = 0; r <= 2; ++r) l.rules.push_back(Rect{20, 20 + 45.0 * r, 480, 1.5});
-    const std::string text = readText(test::renderPlaced(l, cells));
+    l.rules = {{20, 20, 1.5, 90}, {180, 20, 1.5, 90}, {500, 20, 1.5, 90}, {20, 20, 480, 1.5}, {20, 65, 480, 1.5}, {20, 110, 480, 1.5}};
+    const std::string text = readText(test::renderPlaced(l, {{"東日本", 28, 30}, {"¥", 188, 30}, {"1,250,000", 492, 30, true},
+                                                             {"西日本", 28, 75}, {"¥", 188, 75}, {"980,500", 492, 75, true}}));
     EXPECT_NE(text.find("東日本¥1,250,000"), std::string::npos) << text;
     EXPECT_NE(text.find("西日本¥980,500"), std::string::npos) << text;
 }

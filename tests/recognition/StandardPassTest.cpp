@@ -543,16 +543,6 @@ TEST(StandardPassPolarity, LightTextOnAGradientIsReadFromTopToBottom) {
     }
 }
 
-TEST(StandardPassPolarity, AShadeOfADarkGradientSlideIsNoFullStop) {
-    // A title slide on a dark gradient, moved by a pixel: the layout took a
-    // shade of the ground for a line and read it as a full stop.
-    VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
-    const std::vector<std::string> lines = readLines(movedByAPixel(
-        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/slides_p1-title_notosans36_office300.png").image));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.front(), "物流センター自動化プロジェクト") << joined(lines);
-}
-
 TEST(StandardPassPolarity, DarkTextOnASlideGroundBesideWhiteTextIsRead) {
     // An orange slide whose whole ground is one piece of ink at the page's
     // threshold: a white title and white items, then an item in dark grey on
@@ -1062,37 +1052,37 @@ TEST(StandardPassShortLines, LinesTheLayoutReadsUnsurelyAreReadAgainWhole) {
     }
 }
 
-TEST(StandardPassShortLines, ALetterSpacedHeadingsKanjiReadInPartsIsReadWhole) {
-    // An invoice's heading in bold, its kanji set half a character apart:
-    // the layout reads the top and the foot of 請 as lines of their own
-    // ("=主", "月") beside the rest of the heading.
-    std::vector<test::PlacedText> items;
-    const std::string title = "請求書";
-    for (std::size_t k = 0; k < title.size() / 3; ++k) {
-        items.push_back({"<b>" + title.substr(k * 3, 3) + "</b>", 1125 + 112.5 * static_cast<double>(k), 110});
-    }
-    items.push_back({"<span size=\"53%\">請求番号 SK-2026-11087</span>", 2280, 400, true});
-    items.push_back({"<span size=\"53%\">株式会社ひかり食品 御中</span>", 200, 480});
-    const test::TextPage page = test::renderPlaced({.width = 2480, .height = 600, .pixelSize = 75, .markup = true}, items);
-    const std::vector<std::string> lines = readLines(page.image);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(test::withoutWhiteSpace(lines.front()), "請求書") << joined(lines);
-}
-
-TEST(StandardPassTables, ParenthesesOfATimetableMovedByAPixelStayParentheses) {
-    // A gothic face draws its parentheses nearly straight: moved by a
-    // pixel, one of a pair showed the two strokes of an angle bracket.
+TEST(StandardPassTables, PagesMovedByAPixelGainNoStrayMarks) {
+    // A shade of a dark gradient slide was read as a full stop; one of a
+    // pair of a gothic face's nearly straight parentheses as an angle.
     VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
-    const std::string text = joined(readLines(movedByAPixel(
-        Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/timetable_p1_umeplusp10_office300.png").image)));
+    const auto read = [](const char* name) {
+        return readLines(movedByAPixel(Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/" + name).image));
+    };
+    const std::vector<std::string> slide = read("slides_p1-title_notosans36_office300.png");
+    ASSERT_FALSE(slide.empty());
+    EXPECT_EQ(slide.front(), "物流センター自動化プロジェクト") << joined(slide);
+    const std::string text = joined(read("timetable_p1_umeplusp10_office300.png"));
     EXPECT_EQ(text.find("⟨"), std::string::npos) << text;
     EXPECT_EQ(text.find("⟩"), std::string::npos) << text;
     EXPECT_NE(text.find("4月5日(月)"), std::string::npos) << text;
 }
 
-TEST(StandardPassShortLines, ASliceOfALineReadAsALineInsideItsBoxIsNoLine) {
-    // An invoice at 300 dpi saved as JPEG: the layout reads the top third of
-    // the issuer's address again as a line of its own, "YYヤヤアイ".
+TEST(StandardPassShortLines, FragmentsOfLinesReadAsLinesOfTheirOwnAreReadWithTheirRows) {
+    // An invoice's bold heading, set letter-spaced: the layout reads the top
+    // and the foot of 請 as lines of their own ("=主", "月").
+    std::vector<test::PlacedText> items;
+    for (std::size_t k = 0; k < 3; ++k) {
+        items.push_back({"<b>" + std::string("請求書").substr(k * 3, 3) + "</b>", 1125 + 112.5 * static_cast<double>(k), 110});
+    }
+    items.push_back({"<span size=\"53%\">請求番号 SK-2026-11087</span>", 2280, 400, true});
+    items.push_back({"<span size=\"53%\">株式会社ひかり食品 御中</span>", 200, 480});
+    const std::vector<std::string> heading =
+        readLines(test::renderPlaced({.width = 2480, .height = 600, .pixelSize = 75, .markup = true}, items).image);
+    ASSERT_FALSE(heading.empty());
+    EXPECT_EQ(test::withoutWhiteSpace(heading.front()), "請求書") << joined(heading);
+    // An invoice saved as JPEG: the top of an address read again, inside
+    // its line's box, as "YYヤヤアイ".
     VELMORA_REQUIRE_SHARED_FOLDER(VELMORA_OCR_REAL);
     const RasterImage page =
         Raster::image(std::string(VELMORA_OCR_REAL) + "/pages/invoice_p1_notosans9.5_office300.png").image;

@@ -35,12 +35,12 @@ bool oneRow(const Line& a, const Line& b) {
 // A line much shorter than another and within its height: a slice of that
 // one's ink read again, where it lies within its box; beside it, read
 // unsurely or with ink over or under it within that one's height (more of
-// its glyph, left unread or read as a line of its own), part of a large
+// its glyph, left unread or read as a line of its own), a fragment of a large
 // glyph of that one's row read as a line (a letter-spaced heading's kanji,
 // its top and its foot apart), one or two characters. A note set small
 // beside a heading stands on its baseline with blank over it, and two lines
 // of notes stacked read as more characters.
-bool partOf(const Line& p, const Line& w, const PageInk& ink) {
+bool fragmentOf(const Line& p, const Line& w, const PageInk& ink) {
     if (p.height() * 3 > w.height() * 2) return false;
     const int down = std::min(p.box.bottom, w.box.bottom) - std::max(p.box.top, w.box.top);
     if (down * 4 < p.height() * 3) return false;
@@ -58,10 +58,10 @@ bool partOf(const Line& p, const Line& w, const PageInk& ink) {
 }
 
 // Whether the row's reading `again` reads the characters of its `whole`
-// lines as they did, but where a part of a glyph read as a line stands
-// (`parts`): the row's reading then shows the split glyph whole, as the
+// lines as they did, but where a fragment of a glyph read as a line stands
+// (`fragments`): the row's reading then shows the split glyph whole, as the
 // lines around it read it, however surely.
-bool confirms(const Line& again, const std::vector<const Line*>& whole, const std::vector<PixelBox>& parts) {
+bool confirms(const Line& again, const std::vector<const Line*>& whole, const std::vector<PixelBox>& fragments) {
     std::vector<std::pair<const std::string*, const PixelBox*>> theirs, ours;
     const auto inked = [](const Line& l, auto& out) {
         for (std::size_t k = 0; k < l.symbolTexts.size(); ++k) {
@@ -74,7 +74,7 @@ bool confirms(const Line& again, const std::vector<const Line*>& whole, const st
     std::sort(theirs.begin(), theirs.end(), [](const auto& a, const auto& b) { return a.second->left < b.second->left; });
     inked(again, ours);
     const auto split = [&](const PixelBox* b) {
-        return std::any_of(parts.begin(), parts.end(),
+        return std::any_of(fragments.begin(), fragments.end(),
                            [&](const PixelBox& p) { return std::min(p.right, b->right) > std::max(p.left, b->left); });
     };
     std::size_t j = 0;
@@ -107,7 +107,7 @@ void readUnsureRows(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
     for (std::size_t i = 0; i < ls.size(); ++i) {
         for (std::size_t j = i + 1; j < ls.size(); ++j) {
             if (!counted(i) || !counted(j)) continue;
-            if (oneRow(ls[i], ls[j]) || partOf(ls[i], ls[j], ink) || partOf(ls[j], ls[i], ink)) parent[root(j)] = root(i);
+            if (oneRow(ls[i], ls[j]) || fragmentOf(ls[i], ls[j], ink) || fragmentOf(ls[j], ls[i], ink)) parent[root(j)] = root(i);
         }
     }
     std::vector<std::vector<std::size_t>> rows(ls.size());
@@ -119,22 +119,23 @@ void readUnsureRows(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
     std::vector<std::pair<std::size_t, Line>> read;
     for (const std::vector<std::size_t>& row : rows) {
         if (row.empty()) continue;
-        // A part of a glyph read as a line holds no characters of its own:
+        // A fragment of a glyph read as a line holds no characters of its own:
         // its row tells by its shape, not by how surely or how many
         // characters the layout read.
-        int characters = 0, h = 0, latin = 0;
+        int characters = 0, held = 0, h = 0, latin = 0;
         float sure = 0;
         PixelBox box;
         std::vector<const Line*> whole;
-        std::vector<PixelBox> parts;
+        std::vector<PixelBox> fragments;
         for (std::size_t i : row) {
             const Line& l = ls[i];
-            if (std::any_of(row.begin(), row.end(), [&](std::size_t o) { return partOf(l, ls[o], ink); })) {
-                parts.push_back(l.box);
+            if (std::any_of(row.begin(), row.end(), [&](std::size_t o) { return fragmentOf(l, ls[o], ink); })) {
+                fragments.push_back(l.box);
             } else {
                 whole.push_back(&l);
                 characters += l.characters;
             }
+            held += l.characters;
             sure += l.confidence * static_cast<float>(l.characters);
             h = std::max(h, l.textHeight());
             box.unite(l.box);
@@ -142,13 +143,11 @@ void readUnsureRows(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
                 latin += t.size() == 1 && std::isalpha(static_cast<unsigned char>(t[0])) ? 1 : 0;
             }
         }
-        int held = 0;
-        for (std::size_t i : row) held += ls[i].characters;
         sure /= static_cast<float>(held);
         // Rows mostly of Latin letters are the English model's to read
         // again (see readOtherLanguage).
-        const bool split = !parts.empty();
-        // Parts join one row only: two rows a part stands between are not
+        const bool split = !fragments.empty();
+        // Fragments join one row only: two rows a fragment stands between are not
         // read as one.
         const bool apart = std::any_of(whole.begin(), whole.end(), [&](const Line* a) {
             return std::any_of(whole.begin(), whole.end(), [&](const Line* b) {
@@ -173,10 +172,10 @@ void readUnsureRows(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
             row.begin(), row.end(), [&](std::size_t a, std::size_t b) { return ls[a].characters < ls[b].characters; });
         std::vector<Line> again = reader.area(strip, tesseract::PSM_SINGLE_LINE, ls[most].block);
         if (again.size() != 1 || again.front().characters < characters) continue;
-        // A glyph's parts read apart come to more characters than the
+        // A glyph's fragments read apart come to more characters than the
         // glyph read whole; a heading set letter-spaced reads unsurely as a
         // line, so its reading's confidence tells little.
-        if (split ? !confirms(again.front(), whole, parts) || again.front().characters >= held
+        if (split ? !confirms(again.front(), whole, fragments) || again.front().characters >= held
                   : again.front().confidence < std::max(sure + surer, legible)) {
             continue;
         }
