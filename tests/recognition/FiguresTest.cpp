@@ -114,13 +114,16 @@ TEST(Figures, AmountsInARuledTableKeepTheirYenSignsAndZeros) {
 
 TEST(Figures, AnAccountingFormatsYenSignAtItsCellsStartIsHalfWidth) {
     // The sign at the cell's start, the amount flush right: its advance to
-    // the digits is the cell's blank, no full-width cell's.
+    // the digits is the cell's blank, no full-width cell's. The rate
+    // before it ends a cell away: no Latin beside the sign.
     test::TextLayout l = smallPrint("Noto Sans CJK JP");
-    l.rules = {{20, 20, 1.5, 90}, {180, 20, 1.5, 90}, {500, 20, 1.5, 90}, {20, 20, 480, 1.5}, {20, 65, 480, 1.5}, {20, 110, 480, 1.5}};
-    const std::string text = readText(test::renderPlaced(l, {{"東日本", 28, 30}, {"¥", 188, 30}, {"1,250,000", 492, 30, true},
-                                                             {"西日本", 28, 75}, {"¥", 188, 75}, {"980,500", 492, 75, true}}));
-    EXPECT_NE(text.find("東日本¥1,250,000"), std::string::npos) << text;
-    EXPECT_NE(text.find("西日本¥980,500"), std::string::npos) << text;
+    l.rules = {{20, 20, 1.5, 90},  {140, 20, 1.5, 90}, {260, 20, 1.5, 90}, {580, 20, 1.5, 90},
+               {20, 20, 560, 1.5}, {20, 65, 560, 1.5}, {20, 110, 560, 1.5}};
+    const std::string text = readText(
+        test::renderPlaced(l, {{"東日本", 28, 30}, {"4.5%", 252, 30, true}, {"¥", 268, 30}, {"1,250,000", 572, 30, true},
+                               {"西日本", 28, 75}, {"-0.8%", 252, 75, true}, {"¥", 268, 75}, {"980,500", 572, 75, true}}));
+    EXPECT_NE(text.find("¥1,250,000"), std::string::npos) << text;
+    EXPECT_NE(text.find("¥980,500"), std::string::npos) << text;
 }
 
 TEST(Figures, AMarkReadTwiceOrADigitLeftOutIsReadOnce) {

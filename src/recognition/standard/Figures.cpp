@@ -787,15 +787,17 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         // (but for a sign, a bracket or a colon before it; a digit, a
         // bracket, a slash "¥/個" or the dash of an accounting format's
         // zero "¥ -" after it; and a table's rule, read as a bar, on either
-        // side), it is a backslash.
-        const auto latin = [](const std::string& s, const std::string& allowed) {
-            return s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x80 && allowed.find(s[0]) == std::string::npos;
-        };
-        if ((i > 0 && latin(line.symbolTexts[inked[i - 1]], "-+(:|")) ||
-            (i + 1 < inked.size() && latin(line.symbolTexts[inked[i + 1]], "0123456789()/-|"))) {
-            return {};
-        }
+        // side), it is a backslash. A mark a cell's blank away, the end of
+        // the cell before an amount's, is no neighbour.
         const PixelBox& own = line.symbolBoxes[inked[i]];
+        const auto latin = [&](std::size_t k, const std::string& allowed) {
+            const std::string& s = line.symbolTexts[inked[k]];
+            const PixelBox& b = line.symbolBoxes[inked[k]];
+            const bool beside = std::max(b.left - own.right, own.left - b.right) <= line.textHeight();
+            return beside && s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x80 &&
+                   allowed.find(s[0]) == std::string::npos;
+        };
+        if ((i > 0 && latin(i - 1, "-+(:|")) || (i + 1 < inked.size() && latin(i + 1, "0123456789()/-|"))) return {};
         const GreyPage::InkPiece* glyph = glyphOver(line, own, ink, Shape::upright);
         if (glyph == nullptr) return {};
         if (!yenShaped(*glyph, ink)) return {};
