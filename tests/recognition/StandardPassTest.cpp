@@ -1166,3 +1166,25 @@ TEST(StandardPassShortLines, ASlidesThinSlashBetweenPageNumbersStaysASlash) {
         EXPECT_EQ(last.substr(last.size() - 3), "3/7") << joined(read);
     }
 }
+
+TEST(StandardPassPolarity, AShadedHeaderRowsCellsWithWhiteBordersAreEachRead) {
+    // Each cell shaded, white borders between, the grid's black rules joining
+    // them to the rows below: the band held no one ground and was read as a
+    // row of marks, its words and the first row's quantity lost.
+    test::TextLayout l{.width = 1240, .height = 330, .pixelSize = 18};
+    const std::vector<double> stops{90, 255, 495, 600, 750, 945, 1065};
+    const std::vector<std::string> rows{"ID", "品目", "数量", "単価", "売上金額", "前年比",
+                                        "A-01", "キーボード", "103", "¥7,600", "¥782,800", "101.7%",
+                                        "A-02", "トナー", "38", "¥980", "¥37,240", "93.0%"};
+    std::vector<test::PlacedText> cells;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t c = i % 6;
+        const bool right = c >= 2 && i >= 6;
+        cells.push_back({rows[i], right ? stops[c + 1] - 9 : stops[c] + 9, 139 + 30.0 * (i / 6), right});
+    }
+    for (double x : stops) l.rules.push_back(Rect{x, 135, 1, 91});
+    for (double y : {135, 195, 225}) l.rules.push_back(Rect{90, y, 976, 1});
+    const std::string read = test::withoutWhiteSpace(
+        joined(readLines(groundWithin(test::renderPlaced(l, cells).image, {90, 135, 976, 30}, {31, 56, 100}))));
+    EXPECT_NE(read.find("ID品目数量単価売上金額前年比A-01キーボード103¥7,600"), std::string::npos) << read;
+}

@@ -463,8 +463,24 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
     if (seed == w) return;
     const Extent own = flood(kind, w, h, seed, 0, unknown, ink, true, dark);
     const std::size_t inkPixels = own.pixels;
-    // Another piece of ink within the box was found: the box is left alone.
-    if (own.left != 0 || own.top != 0 || own.right != w - 1 || own.bottom != h - 1) return;
+    // Another piece of ink within the box was found: the box is left alone,
+    // but for the band of a grid's header row whose cells are shaded apart,
+    // light borders between them: each cell across the band is a ground.
+    if (own.left != 0 || own.top != 0 || own.right != w - 1 || own.bottom != h - 1) {
+        if (!part || own.top != 0 || own.bottom != h - 1) return;
+        std::vector<uint8_t> cells(static_cast<std::size_t>(w) * h, unknown);
+        for (int x = 0; x < w;) {
+            int from = x;
+            while (from < w && (!dark(from, 0) || cells[static_cast<std::size_t>(from)] != unknown)) ++from;
+            if (from == w) break;
+            const Extent e = flood(cells, w, h, from, 0, unknown, ink, true, dark);
+            if (e.top == 0 && e.bottom == h - 1 && (e.left > 0 || e.right < w - 1) && e.right - e.left + 1 >= solid) {
+                takeGround(page, out, {ground.x + e.left, ground.y, e.right - e.left + 1, h}, threshold, solid, true);
+            }
+            x = e.right + 1;
+        }
+        return;
+    }
     if (!holdsSquare(kind, w, h, ink, solid)) return;
     // What is not the ground, 4-connected: what reaches the box's edge is
     // outside it, the rest its holes.
@@ -545,7 +561,9 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
         }
         return;
     }
-    if (lightPieces < GreyPage::fewestLightPieces || holePixels > inkPixels) return;
+    // A header row's cell may hold a word of two letters: the row's band
+    // is a ground already.
+    if (lightPieces < (part ? 1 : GreyPage::fewestLightPieces) || holePixels > inkPixels) return;
     std::vector<uint8_t> groundLevels, lightLevels;
     groundLevels.reserve(inkPixels);
     lightLevels.reserve(holePixels);
