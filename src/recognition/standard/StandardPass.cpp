@@ -277,6 +277,11 @@ Line symbolsOf(const Line& line, std::size_t from, std::size_t to) {
     return part;
 }
 
+// How surely Tesseract reads a line at most to read it again in its
+// negative (see TesseractEngines): the page's reading of a ground painted
+// over stays under it.
+constexpr float paintedGround = 0.5f;
+
 // The lines read on the grounds' page put among the page's, each
 // ground's lines together, in the order they were read: before the first
 // of the page's lines below the ground's top that stands over or under it,
@@ -328,6 +333,18 @@ std::vector<Line> withGroundLines(std::vector<Line> ls, std::vector<Line> on, co
         starts.push_back(l.symbolBoxes.size());
         for (std::size_t r = 0; r + 1 < starts.size(); ++r) cut.push_back(symbolsOf(l, starts[r], starts[r + 1]));
     }
+    // The page keeps each ground's place painted in its grey, which the
+    // layout now and then reads as a line of strays, far less surely than
+    // a line in its right polarity reads (see invert_threshold). Such a
+    // line over a line read on the ground is no text of the page.
+    std::erase_if(ls, [&](const Line& l) {
+        if (l.confidence >= paintedGround) return false;
+        return std::any_of(cut.begin(), cut.end(), [&](const Line& g) {
+            const int rows = std::min(l.box.bottom, g.box.bottom) - std::max(l.box.top, g.box.top);
+            const int across = std::min(l.box.right, g.box.right) - std::max(l.box.left, g.box.left);
+            return across > 0 && rows * 2 >= std::min(l.height(), g.height());
+        });
+    });
     // Each line's ground: the smallest box holding its middle.
     std::vector<std::vector<Line>> of(boxes.size());
     for (Line& l : cut) {
