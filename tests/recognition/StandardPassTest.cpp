@@ -1066,6 +1066,9 @@ TEST(StandardPassTables, PagesMovedByAPixelGainNoStrayMarks) {
     EXPECT_EQ(text.find("⟨"), std::string::npos) << text;
     EXPECT_EQ(text.find("⟩"), std::string::npos) << text;
     EXPECT_NE(text.find("4月5日(月)"), std::string::npos) << text;
+    // An extension number across a cell's border from the address the
+    // layout read alone, lost when read as one line with it.
+    EXPECT_NE(text.find("3,105"), std::string::npos) << text;
 }
 
 TEST(StandardPassShortLines, FragmentsOfLinesReadAsLinesOfTheirOwnAreReadWithTheirRows) {
@@ -1187,4 +1190,81 @@ TEST(StandardPassPolarity, AShadedHeaderRowsCellsWithWhiteBordersAreEachRead) {
     const std::string read = test::withoutWhiteSpace(
         joined(readLines(groundWithin(test::renderPlaced(l, cells).image, {90, 135, 976, 30}, {31, 56, 100}))));
     EXPECT_NE(read.find("ID品目数量単価売上金額前年比A-01キーボード103¥7,600"), std::string::npos) << read;
+}
+
+namespace {
+
+const std::vector<std::vector<std::string>> quotedItems{
+    {"品名", "数量", "単位", "単価", "金額"},
+    {"LED照明器具 天井直付型", "12", "台", "￥18,500", "￥222,000"},
+    {"配線工事（一式）", "1", "式", "￥96,000", "￥96,000"},
+    {"調光スイッチ", "8", "個", "￥4,200", "￥33,600"},
+    {"非常用照明 バッテリー内蔵", "4", "台", "￥27,800", "￥111,200"},
+    {"撤去・処分費", "1", "式", "￥35,000", "￥35,000"},
+    {"現場管理費", "1", "式", "￥22,000", "￥22,000"}};
+
+// An A4 quotation at `dpi`: the addressee and the issuer side by side, the
+// items in a ruled table, narrow columns of quantities and units.
+RasterImage quotation(const std::string& family, double dpi,
+                      const std::vector<std::vector<std::string>>& items = quotedItems) {
+    const double s = dpi / 72, left = 50 * s, right = 545 * s, top = 258 * s, row = 20 * s;
+    std::vector<test::PlacedText> placed{{"<span size=\"171%\">御 見 積 書</span>", 240 * s, 60 * s},
+                                         {"<span size=\"114%\">株式会社 東和設備 御中</span>", left, 100 * s},
+                                         {"下記のとおりお見積り申し上げます。", left, 200 * s},
+                                         {"<span size=\"114%\">お見積金額（税込）</span>", left, 224 * s},
+                                         {"<span size=\"133%\">￥571,780</span>", left + 150 * s, 224 * s}};
+    const std::vector<std::string> issuer{"見積番号 Q-2027-0315", "発行日 2027年3月15日", "北斗電工株式会社",
+                                          "〒231-0023 横浜市中区山下町4-2", "TEL 045-210-7731"};
+    for (std::size_t i = 0; i < issuer.size(); ++i) {
+        placed.push_back({issuer[i], right - 200 * s, (100 + 16 * static_cast<double>(i)) * s});
+    }
+    const std::vector<double> columns{left, left + 210 * s, left + 270 * s, left + 310 * s, left + 390 * s, right};
+    std::vector<Rect> rules{{left, 118 * s, 220 * s, std::max(1.0, s / 2)}};
+    for (std::size_t r = 0; r < items.size(); ++r) {
+        for (std::size_t k = 0; k < 5; ++k) {
+            const double at = r == 0 ? (columns[k] + columns[k + 1]) / 2 - 10 * s
+                              : k == 0 ? columns[k] + 4 * s
+                                       : columns[k + 1] - 4 * s;
+            placed.push_back({items[r][k], at, top + static_cast<double>(r) * row + 4 * s, r > 0 && k > 0});
+        }
+    }
+    const double width = std::max(1.0, 0.75 * s), height = static_cast<double>(items.size()) * row;
+    for (std::size_t r = 0; r <= items.size(); ++r) {
+        rules.push_back({left, top + static_cast<double>(r) * row, right - left, width});
+    }
+    for (const double x : columns) rules.push_back({x, top, width, height});
+    double y = top + height + 10 * s;
+    for (const auto& [label, sum] : {std::pair{"小計", "￥519,800"}, {"消費税（10%）", "￥51,980"}, {"合計", "￥571,780"}}) {
+        placed.push_back({label, columns[3], y});
+        placed.push_back({sum, right - 4 * s, y, true});
+        y += 18 * s;
+    }
+    for (const char* note : {"備考", "・有効期限：発行日より30日間", "・お支払条件：月末締め翌月末払い",
+                             "・工期は受注後約2週間を予定しております。"}) {
+        placed.push_back({note, left, y + 14 * s});
+        y += 17 * s;
+    }
+    return test::renderPlaced({.width = int(595 * s), .height = int(842 * s), .pixelSize = 10.5 * s,
+                               .family = family, .markup = true, .rules = rules},
+                              placed)
+        .image;
+}
+
+}  // namespace
+
+TEST(StandardPassTables, ShortCellsTheModelsLeaveOutOfARuledRowAreRead) {
+    // Moved by a pixel, the layout took each item's row as one line and the
+    // models left its unit out, a character between two rules.
+    const std::string read = joined(readLines(movedByAPixel(quotation("Noto Serif CJK JP", 300))));
+    for (std::size_t r = 1; r < quotedItems.size(); ++r) {
+        const std::string cells = quotedItems[r][1] + quotedItems[r][2] + quotedItems[r][3];
+        EXPECT_NE(test::withoutWhiteSpace(read).find(cells), std::string::npos) << cells << " in\n" << read;
+    }
+}
+
+TEST(StandardPassTables, ARuleBesideACellIsNoBracket) {
+    // The rule before a right-aligned quantity was read as a closing bracket.
+    const std::string read = joined(readLines(quotation("IPAMincho", 300)));
+    EXPECT_EQ(read.find("］"), std::string::npos) << read;
+    EXPECT_EQ(read.find("]"), std::string::npos) << read;
 }

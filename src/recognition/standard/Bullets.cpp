@@ -111,7 +111,7 @@ void readBullets(std::vector<Line>& ls, const PageInk& ink) {
 }
 
 void dropRules(std::vector<Line>& ls, const PageInk& ink) {
-    static const std::vector<std::string> strokes{"|", "｜", "丨", "l", "I", "1", "[", "]", "!", "ー", "一"};
+    static const std::vector<std::string> strokes{"|", "｜", "丨", "l", "I", "1", "[", "]", "［", "］", "!", "ー", "一"};
     for (Line& line : ls) {
         if (!line.horizontal || line.symbolBoxes.empty()) continue;
         const int tall = line.height() * 3 / 2;
@@ -133,6 +133,16 @@ void dropRules(std::vector<Line>& ls, const PageInk& ink) {
                 if (cx >= b.left && cx < b.right && cy >= line.box.top && cy < line.box.bottom) text = true;
             }
             if (!rule || text) continue;
+            // A full-width bracket only where a rule runs down through its
+            // box: a screen's frame is one piece about everything.
+            if (line.symbolTexts[k] == "［" || line.symbolTexts[k] == "］") {
+                bool through = false;
+                for (int x = b.left; x < b.right && !through; ++x) {
+                    through = true;
+                    for (int y = line.box.top; y < line.box.bottom && through; ++y) through = ink.at(x, y);
+                }
+                if (!through) continue;
+            }
             replaceSymbol(line, k, "");
             changed = true;
         }

@@ -1,10 +1,87 @@
 #include "recognition/standard/LineEnds.hpp"
 
 #include <algorithm>
+#include <cctype>
+
+#include "foundation/Unicode.hpp"
+#include "recognition/page/LineText.hpp"
 
 namespace velmora::StandardPass {
 
-void readLineEnds(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
+namespace {
+
+// Below this a stretch read on its own is taken for noise.
+constexpr float leftOutLegible = 0.7f;
+
+// Letters, digits, kana or kanji, not marks: a scan's specks are read as
+// commas, dots and dashes, and a stroke as a long vowel mark or the kanji
+// for one, surely now and then.
+int wordSymbols(const Line& line) {
+    int n = 0;
+    for (const std::string& t : line.symbolTexts) {
+        const std::vector<char32_t> c = Unicode::scalars(t);
+        if (c.size() != 1 || c[0] == U'ー' || c[0] == U'一') continue;
+        const bool latin = c[0] < 0x80 && std::isalnum(static_cast<int>(c[0]));
+        n += latin || (LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0])) ? 1 : 0;
+    }
+    return n;
+}
+
+// A table's rule: ink down the whole of the rows.
+bool rule(const PageInk& ink, int x, int top, int bottom) {
+    for (int y = std::max(top, 0); y < std::min(bottom, ink.height); ++y) {
+        if (!ink.at(x, y)) return false;
+    }
+    return true;
+}
+
+// The stretch's ink read alone (a table's rules, taller than a line, left
+// out), put before or after the line's symbols a blank apart when it is
+// sure and mostly of letters, digits, kana or kanji: two of them at least,
+// or one in a cell of its own (a rule beside it).
+void readEnd(Line& line, Reader& reader, const GreyPage& page, const PageInk& ink, const PixelBox& strip,
+             bool before) {
+    bool ruled = false;
+    for (int x = strip.left; x < strip.right && !ruled; ++x) ruled = rule(ink, x, line.box.top, line.box.bottom);
+    const auto sure = [ruled](const std::vector<Line>& found) {
+        if (found.size() != 1 || found.front().confidence < leftOutLegible) return false;
+        const int words = wordSymbols(found.front());
+        return words * 2 > found.front().characters && (words >= 2 || ruled);
+    };
+    std::vector<Line> found = reader.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
+    if (!sure(found)) {
+        // Its ink alone, where a rule's stroke drags the reading down; a
+        // lone character the line mode finds no line in, the word mode
+        // reads.
+        const int h = line.textHeight();
+        int dx = 0, dy = 0;
+        const GreyPage alone = inkAlone(line, page, ink, strip.left, strip.right, std::max(h / 2, 4), dx, dy);
+        if (alone.width == 0) return;
+        found = reader.image(alone, tesseract::PSM_SINGLE_LINE, line.block);
+        if (found.empty()) found = reader.image(alone, tesseract::PSM_SINGLE_WORD, line.block);
+        if (!sure(found)) return;
+        for (PixelBox& b : found.front().symbolBoxes) b.shift(dx, dy);
+        found.front().box.shift(dx, dy);
+    }
+    const Line& end = found.front();
+    const double weighted = static_cast<double>(line.confidence) * line.characters +
+                            static_cast<double>(end.confidence) * end.characters;
+    const std::size_t at = before ? 0 : line.symbolTexts.size();
+    replaceSymbols(line, at, at, end);
+    const std::size_t apart = before ? end.symbolTexts.size() : at;
+    std::size_t k = 0;
+    for (LineText::Word& w : line.words) {
+        if (k == apart) w.blanksBefore = std::max(w.blanksBefore, 1);
+        k += w.symbols.size();
+    }
+    line.box.unite(end.box);
+    assemble(line);
+    if (line.characters > 0) line.confidence = static_cast<float>(weighted / line.characters);
+}
+
+}  // namespace
+
+void readLineEnds(std::vector<Line>& ls, Reader& reader, const GreyPage& page, const PageInk& ink,
                   const std::function<bool(const Line&)>& skip) {
     for (std::size_t i = 0; i < ls.size(); ++i) {
         Line& line = ls[i];
@@ -38,17 +115,34 @@ void readLineEnds(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
         const PixelBox strip =
             ink.clipped({left - h / 2, line.box.top - h / 8, right + 1 + h / 2, line.box.bottom + h / 8});
         std::vector<Line> again = reader.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
-        if (again.size() != 1) continue;
-        if (again.front().characters > line.characters && again.front().confidence + 0.05f >= line.confidence) {
+        if (again.size() == 1 && again.front().characters > line.characters &&
+            again.front().confidence + 0.05f >= line.confidence) {
             line = std::move(again.front());
+            continue;
         }
+        // Read as one with the line, a stretch across a cell's border (an
+        // amount before an address) may drag the whole reading down: each
+        // end is then read on its own and joined to the line where it reads
+        // surely.
+        // Not where another line's box reaches in: on a page scanned
+        // askew, the next line's start.
+        const auto apart = [&](const PixelBox& end) {
+            return std::none_of(ls.begin(), ls.end(), [&](const Line& l) {
+                return &l != &line && l.box.left < end.right && l.box.right > end.left && l.box.top < end.bottom &&
+                       l.box.bottom > end.top;
+            });
+        };
+        const PixelBox before =
+            ink.clipped({left - h / 2, line.box.top - h / 8, line.box.left, line.box.bottom + h / 8});
+        const PixelBox after =
+            ink.clipped({line.box.right, line.box.top - h / 8, right + 1 + h / 2, line.box.bottom + h / 8});
+        if (line.box.left - left >= h / 2 && apart(before)) readEnd(line, reader, page, ink, before, true);
+        if (right + 1 - line.box.right >= h / 2 && apart(after)) readEnd(line, reader, page, ink, after, false);
     }
 }
 
 namespace {
 
-// Below this a stretch read on its own is taken for noise.
-constexpr float leftOutLegible = 0.7f;
 // A page holds only so many stretches the models could have left out;
 // a picture breaks into many pieces of text size.
 constexpr int mostLeftOutReads = 32;
@@ -107,7 +201,10 @@ void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
         }
         // Right to left: a stretch's place is among the symbols to its left.
         for (auto run = runs.rbegin(); run != runs.rend() && reads < mostLeftOutReads; ++run) {
-            if (run->width() * 2 < 3 * h) continue;
+            // A stretch narrower than a character and a half is a short
+            // cell (a quantity, a unit) or a mark: taken when it reads
+            // mostly as letters, digits, kana or kanji.
+            const bool narrow = run->width() * 2 < 3 * h;
             // Between the symbols beside it, none of their ink in the image.
             std::size_t after = line.symbolBoxes.size();
             int leftEdge = run->left - h, rightEdge = run->right + h;
@@ -123,12 +220,24 @@ void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
             // from what they read; ink nearer is a symbol their box for it
             // missed (a digit's box strays).
             if (after == line.symbolBoxes.size() || run->left - leftEdge < h || rightEdge - run->right < h) continue;
-            const PixelBox strip =
-                ink.clipped({leftEdge, std::min(line.box.top, run->top) - h / 8, rightEdge,
-                             std::max(line.box.bottom, run->bottom) + h / 8});
+            // Read inside its cell's borders: a rule beside a short cell is
+            // read as a bar or a 1 with it.
+            const int top = std::min(line.box.top, run->top), bottom = std::max(line.box.bottom, run->bottom);
+            for (int x = run->left - 1; x > leftEdge; --x) {
+                if (rule(ink, x, top, bottom)) leftEdge = x + 1;
+                if (leftEdge == x + 1) break;
+            }
+            for (int x = run->right; x < rightEdge; ++x) {
+                if (rule(ink, x, top, bottom)) rightEdge = x;
+                if (rightEdge == x) break;
+            }
+            const PixelBox strip = ink.clipped({leftEdge, top - h / 8, rightEdge, bottom + h / 8});
             std::vector<Line> found = reader.area(strip, tesseract::PSM_SINGLE_LINE, line.block);
             reads += 1;
             if (found.size() != 1 || found.front().characters == 0 || found.front().confidence < leftOutLegible) continue;
+            if (narrow && (wordSymbols(found.front()) == 0 || wordSymbols(found.front()) * 2 < found.front().characters)) {
+                continue;
+            }
             const int characters = line.characters;
             const double weighted = static_cast<double>(line.confidence) * characters +
                                     static_cast<double>(found.front().confidence) * found.front().characters;

@@ -10,10 +10,11 @@ namespace velmora::StandardPass {
 // Automatic layout sometimes ends a line before its last characters,
 // line-final punctuation most of all. Where the ink of the line's row
 // runs on past its box, the line is read again as one line over all of
-// it.
+// it; where that reads less surely, each end alone, joined to the line
+// where it reads surely.
 //
 // `skip` names lines not to look at (vertical columns).
-void readLineEnds(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
+void readLineEnds(std::vector<Line>& ls, Reader& reader, const GreyPage& page, const PageInk& ink,
                   const std::function<bool(const Line&)>& skip);
 
 // The models sometimes leave a stretch out of the middle of a line: a cell

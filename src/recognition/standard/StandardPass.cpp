@@ -52,7 +52,7 @@ public:
         readSideColumns(ls, first_, ink);
         readWrappedCells(ls, first_, ink);
         ls = readTables(std::move(ls), first_, ink, models_.horizontalLinesOnly);
-        readLineEnds(ls, first_, ink, skip);
+        readLineEnds(ls, first_, page_, ink, skip);
         readLeftOutInk(ls, first_, ink, skip);
         readUnsureRows(ls, first_, ink, skip);
         RecognitionProgress::stopIfAsked();

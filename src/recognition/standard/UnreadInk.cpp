@@ -239,11 +239,14 @@ void readUnreadInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink, bo
         }
         // In reading order before the first line below it that shares
         // its columns, else before the first line below it. A line on its
-        // row to its left (a table's first cells) is read before it.
+        // row to its left (a table's first cells) is read before it, one to
+        // its right (a total's amount after its label) after it.
         auto below = [&](const Line& l, bool sameColumns) {
             const bool columns = l.box.left < row.right && l.box.right > row.left;
             const int shared = std::min(l.box.bottom, row.bottom) - std::max(l.box.top, row.top);
-            if (shared * 2 >= std::min(l.height(), row.height()) && l.box.right <= row.left) return false;
+            const bool beside = shared * 2 >= std::min(l.height(), row.height());
+            if (beside && l.box.right <= row.left) return false;
+            if (beside && l.box.left >= row.right) return true;
             return l.box.top >= row.top && (columns || !sameColumns);
         };
         auto at = std::find_if(ls.begin(), ls.end(), [&](const Line& l) { return below(l, true); });
