@@ -325,3 +325,20 @@ TEST(Figures, ArrowsAreReadAsArrows) {
         EXPECT_EQ(count("←"), 1u) << face << ": " << text;
     }
 }
+
+TEST(Figures, PercentSignsTheJapaneseModelReadsAsDigitsAreReadAsSigns) {
+    // At these sizes the sign comes out as 9, 6 or 96, or the English
+    // model, reading the figure short, took the digits for the sign's
+    // rings ("9%").
+    for (const auto& [family, size] : {std::pair{"Noto Serif CJK JP", 18.0}, std::pair{"IPAexGothic", 16.0}}) {
+        test::TextLayout l = smallPrint(family);
+        l.width = 1100;
+        l.height = static_cast<int>(size * 9);
+        l.pixelSize = size;
+        const std::string text = readText(test::renderLines(
+            l, {"稼働率は平均 87.5%、前年比 101.7%", "（執行率 90.9%） 達成率 127.1% 増減 -0.8%", "割引 15% 税率 10% 粗利 33.3%"}));
+        for (const char* figure : {"101.7%", "90.9%", "127.1%", "15%", "10%", "33.3%"}) {
+            EXPECT_NE(text.find(figure), std::string::npos) << family << ": " << figure << " in " << text;
+        }
+    }
+}

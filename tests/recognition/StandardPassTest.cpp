@@ -1268,3 +1268,31 @@ TEST(StandardPassTables, ARuleBesideACellIsNoBracket) {
     EXPECT_EQ(read.find("］"), std::string::npos) << read;
     EXPECT_EQ(read.find("]"), std::string::npos) << read;
 }
+
+TEST(StandardPassTables, AMinchoFullWidthYenSignIsReadAsTheSignAlone) {
+    // The Japanese model read the sign as a kana and a backslash: the kana
+    // stayed before the sign.
+    const std::string read = test::withoutWhiteSpace(joined(readLines(quotation("IPAMincho", 150))));
+    EXPECT_EQ(read.find("ぎ"), std::string::npos) << read;
+    for (std::size_t r = 1; r < quotedItems.size(); ++r) {
+        EXPECT_NE(read.find(quotedItems[r][3] + quotedItems[r][4]), std::string::npos) << quotedItems[r][3] << " in " << read;
+    }
+}
+
+TEST(StandardPassTables, AMinchoYenSignReadAsAKanjiBeforeItsDigitsIsTheSign) {
+    // The Japanese model read the sign as 半 or 壮, a kanji of a like frame,
+    // which the figures' English reading never saw; a date's 年 stays.
+    const std::vector<std::vector<std::string>> items{{"品名", "数量", "単位", "単価", "金額"},
+                                                      {"ノートパソコン 14型", "20", "台", "￥128,000", "￥2,560,000"},
+                                                      {"液晶モニター 24型", "20", "台", "￥19,800", "￥396,000"},
+                                                      {"データ移行支援", "1", "式", "￥180,000", "￥180,000"},
+                                                      {"梱包・配送費 2027年4月", "1", "式", "￥15,000", "￥15,000"}};
+    const std::string read = test::withoutWhiteSpace(joined(readLines(quotation("IPAPMincho", 200, items))));
+    for (const char* kanji : {"半", "壮", "並", "普"}) EXPECT_EQ(read.find(kanji), std::string::npos) << read;
+    EXPECT_NE(read.find("2027年4月"), std::string::npos) << read;
+    std::size_t signs = 0;
+    for (const std::string yen : {"¥", "￥"}) {
+        for (std::size_t at = read.find(yen); at != std::string::npos; at = read.find(yen, at + 1)) ++signs;
+    }
+    EXPECT_EQ(signs, 2 * (items.size() - 1) + 4) << read;
+}

@@ -228,10 +228,11 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
     if (percent) {
         // The symbols the sign's rings were read as: those after the
         // fewest of the figure's that agree best with the English
-        // reading's digits; two at least (two rings, or a ring and the
-        // sign), and the sign's ink wider than a digit's, since the English
-        // model now and then reads a last digit and the ink after it as
-        // one.
+        // reading's digits; one at least (the sign read as a digit, or its
+        // two rings as two), each under the sign's ink where the English
+        // model read one figure short, and the sign's ink wider than a
+        // digit's, since the English model now and then reads a last digit
+        // and the ink after it as one.
         std::size_t body = 0;
         for (std::size_t i = 1; i <= m; ++i) {
             if (cost[i][n] < cost[body][n]) body = i;
@@ -242,7 +243,13 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         }
         const PixelBox& ink = reading.symbolBoxes[*percent];
         const bool wide = !widths.empty() && ink.width() * 10 >= median(widths) * percentWidth;
-        if (body > 0 && body + 2 <= m && wide && cost[body][n] * 3 <= static_cast<int>(n)) {
+        // (The models' boxes of a symbol stray by a digit's width.)
+        const bool under = std::all_of(run.begin() + static_cast<std::ptrdiff_t>(body), run.end(), [&](std::size_t k) {
+            const PixelBox& b = line.symbolBoxes[k];
+            const int middle = (b.left + b.right) / 2, digitWidth = median(widths);
+            return middle >= ink.left - digitWidth && middle < ink.right + digitWidth;
+        });
+        if (body > 0 && body < m && wide && under && cost[body][n] * 3 <= static_cast<int>(n)) {
             const std::vector<std::size_t> digits(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(body));
             Line others = reading;
             for (std::size_t e = *percent; e < others.symbolBoxes.size(); ++e) others.symbolBoxes[e] = {};
@@ -781,7 +788,16 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         if (circled(line.symbolTexts[inked[i]])) {
             return bracketedYen(line, inked, i, ink, full > half ? "￥" : "¥");
         }
-        if (line.symbolTexts[inked[i]] != "\\") return {};
+        // At small sizes the Japanese model reads a Mincho face's yen sign
+        // before its digits as a kanji of a like frame (半, 並, 普, 壮); not
+        // right after digits, where a date's 年, 月 or 日 stands.
+        const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[inked[i]]);
+        const bool dated = i > 0 && digit(line.symbolTexts[inked[i - 1]]) &&
+                           line.symbolBoxes[inked[i]].left - line.symbolBoxes[inked[i - 1]].right < line.textHeight();
+        const bool kanji = c.size() == 1 && LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0]) &&
+                           !yenLike(line.symbolTexts[inked[i]]) && i + 1 < inked.size() &&
+                           digit(line.symbolTexts[inked[i + 1]]) && !dated;
+        if (line.symbolTexts[inked[i]] != "\\" && !kanji) return {};
         // Faces that draw the backslash as a yen sign set paths, escapes
         // and commands with it, among Latin: beside a Latin letter or mark
         // (but for a sign, a bracket or a colon before it; a digit, a
@@ -797,7 +813,9 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
             return beside && s.size() == 1 && static_cast<unsigned char>(s[0]) < 0x80 &&
                    allowed.find(s[0]) == std::string::npos;
         };
-        if ((i > 0 && latin(i - 1, "-+(:|")) || (i + 1 < inked.size() && latin(i + 1, "0123456789()/-|"))) return {};
+        if (!kanji && ((i > 0 && latin(i - 1, "-+(:|")) || (i + 1 < inked.size() && latin(i + 1, "0123456789()/-|")))) {
+            return {};
+        }
         const GreyPage::InkPiece* glyph = glyphOver(line, own, ink, Shape::upright);
         if (glyph == nullptr) return {};
         if (!yenShaped(*glyph, ink)) return {};
@@ -812,6 +830,31 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
         read.symbolBoxes[inked[i]] = {glyph->x, glyph->y, glyph->x + glyph->width, glyph->y + glyph->height};
         return yenSign(read, theirs, 0, std::max(japanesePitch(line), line.textHeight()));
     });
+    // A Mincho face's full-width sign the Japanese model reads as a kana
+    // and a backslash, the figures' reading taking the backslash for the
+    // sign: the kana's box stands on the sign's own ink.
+    for (Line& line : ls) {
+        const Inked inked = inkedSymbols(line);
+        bool changed = false;
+        for (std::size_t i = 1; i < inked.size(); ++i) {
+            const std::string& sign = line.symbolTexts[inked[i]];
+            const std::vector<char32_t> before = Unicode::scalars(line.symbolTexts[inked[i - 1]]);
+            if ((sign != "¥" && sign != "￥") || before.size() != 1 || !LineText::isCJK(before[0]) ||
+                LineText::isWidePunctuation(before[0])) {
+                continue;
+            }
+            const GreyPage::InkPiece* glyph = glyphOver(line, line.symbolBoxes[inked[i]], ink, Shape::any);
+            const PixelBox& b = line.symbolBoxes[inked[i - 1]];
+            const int x = (b.left + b.right) / 2, y = (b.top + b.bottom) / 2;
+            if (glyph == nullptr || x < glyph->x || x >= glyph->x + glyph->width || y < glyph->y ||
+                y >= glyph->y + glyph->height) {
+                continue;
+            }
+            replaceSymbol(line, inked[i - 1], "");
+            changed = true;
+        }
+        if (changed) assemble(line);
+    }
 }
 
 }  // namespace velmora::StandardPass
