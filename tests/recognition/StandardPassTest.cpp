@@ -1269,17 +1269,19 @@ TEST(StandardPassTables, ARuleBesideACellIsNoBracket) {
     EXPECT_EQ(read.find("]"), std::string::npos) << read;
 }
 
-TEST(StandardPassTables, AMinchoFullWidthYenSignIsReadAsTheSignAlone) {
-    // The Japanese model read the sign as a kana and a backslash: the kana
-    // stayed before the sign.
+TEST(StandardPassTables, AMinchoQuotationsYenAndPercentSignsAreReadAsTheSigns) {
+    // The Japanese model read the yen sign as a kana and a backslash (the
+    // kana stayed before the sign), and the percent sign with the bracket
+    // after it as one kana or as nothing.
     const std::string read = test::withoutWhiteSpace(joined(readLines(quotation("IPAMincho", 150))));
     EXPECT_EQ(read.find("ぎ"), std::string::npos) << read;
+    EXPECT_NE(read.find("消費税（10%）"), std::string::npos) << read;
     for (std::size_t r = 1; r < quotedItems.size(); ++r) {
         EXPECT_NE(read.find(quotedItems[r][3] + quotedItems[r][4]), std::string::npos) << quotedItems[r][3] << " in " << read;
     }
 }
 
-TEST(StandardPassTables, AMinchoYenSignReadAsAKanjiBeforeItsDigitsIsTheSign) {
+TEST(StandardPassTables, AMinchoYenSignReadAsAKanjiAndAOneReadAsABracketAreTheSignAndTheDigit) {
     // The Japanese model read the sign as 半 or 壮, a kanji of a like frame,
     // which the figures' English reading never saw; a date's 年 stays.
     const std::vector<std::vector<std::string>> items{{"品名", "数量", "単位", "単価", "金額"},
@@ -1295,4 +1297,6 @@ TEST(StandardPassTables, AMinchoYenSignReadAsAKanjiBeforeItsDigitsIsTheSign) {
         for (std::size_t at = read.find(yen); at != std::string::npos; at = read.find(yen, at + 1)) ++signs;
     }
     EXPECT_EQ(signs, 2 * (items.size() - 1) + 4) << read;
+    // A quantity of 1 by the rule of its cell was read as a bracket.
+    EXPECT_NE(read.find("配送費2027年4月1式"), std::string::npos) << read;
 }

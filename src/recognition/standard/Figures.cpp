@@ -120,7 +120,7 @@ std::vector<std::pair<std::size_t, std::size_t>> figuresOf(const Line& line, con
         // "PO").
         const bool afterLetter = i > 0 && letter(line.symbolTexts[inked[i - 1]]) &&
                                  line.symbolBoxes[inked[i]].left - line.symbolBoxes[inked[i - 1]].right < em / 2;
-        if ((!digit(t) && !yenLike(t) && !oneLike(t)) || afterLetter) {
+        if ((!digit(t) && !yenLike(t) && !oneLike(t) && t != "］") || afterLetter) {
             ++i;
             continue;
         }
@@ -137,7 +137,17 @@ std::vector<std::pair<std::size_t, std::size_t>> figuresOf(const Line& line, con
             // Japanese model reads one set large as a digit or two.
             if (digit(u) || oneLike(u) || (u == "%" && digits > 0)) end = j;
         }
+        // A closing bracket standing alone in a cell's blank, but for the
+        // rule beside it (read as a bar), is a quantity of 1 and read as a
+        // figure too.
+        const auto apart = [&](std::size_t a, std::size_t b, std::size_t other) {
+            return line.symbolTexts[inked[other]] == "|" ||
+                   line.symbolBoxes[inked[b]].left - line.symbolBoxes[inked[a]].right >= em;
+        };
+        const bool lone = digits == 0 && (t == "]" || t == "］") && (i == 0 || apart(i - 1, i, i - 1)) &&
+                          (i + 1 == inked.size() || apart(i, i + 1, i + 1));
         if (digits > 0 && letters < 2) runs.emplace_back(i, end);
+        if (lone) runs.emplace_back(i, i);
         i = std::max(end + 1, j);
     }
     return runs;
@@ -249,7 +259,13 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
             const int middle = (b.left + b.right) / 2, digitWidth = median(widths);
             return middle >= ink.left - digitWidth && middle < ink.right + digitWidth;
         });
-        if (body > 0 && body < m && wide && under && cost[body][n] * 3 <= static_cast<int>(n)) {
+        // (Where the Japanese model read a kana there, the ink is a
+        // character's, however narrow the English model's box for it.)
+        const bool kana = std::any_of(run.begin() + static_cast<std::ptrdiff_t>(body), run.end(), [&](std::size_t k) {
+            const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[k]);
+            return c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+        });
+        if (body > 0 && body < m && (wide || kana) && under && cost[body][n] * 3 <= static_cast<int>(n)) {
             const std::vector<std::size_t> digits(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(body));
             Line others = reading;
             for (std::size_t e = *percent; e < others.symbolBoxes.size(); ++e) others.symbolBoxes[e] = {};
@@ -260,6 +276,15 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
                 }
             }
             out.push_back({"%", ink, reading.symbolConfidences[*percent]});
+            // And the bracket read with it, where the kana it replaces
+            // reaches on past the sign's ink.
+            const std::size_t after = *percent + 1;
+            const PixelBox& last = line.symbolBoxes[run.back()];
+            if (kana && after < reading.symbolTexts.size() &&
+                (reading.symbolTexts[after] == ")" || reading.symbolTexts[after] == "）") &&
+                last.right - ink.right >= median(widths) / 2) {
+                out.push_back({reading.symbolTexts[after], reading.symbolBoxes[after], reading.symbolConfidences[after]});
+            }
             return true;
         }
     }
@@ -368,7 +393,9 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         // only where the two agree on all the other digits, and on more
         // than one: a lone digit read on an image of its own the English
         // model reads poorly. The yen sign it alone knows.
-        if ((fate == Fate::take || fate == Fate::add) && *t != "¥") {
+        // But for a lone stroke the English model reads as a 1.
+        const bool one = m == 1 && (mine(0) == "]" || mine(0) == "］") && fate == Fate::take && *t == "1";
+        if ((fate == Fate::take || fate == Fate::add) && *t != "¥" && !one) {
             if (strays > 0 || digits < 2) fate = fate == Fate::take ? Fate::keep : Fate::leave;
         }
         if (fate == Fate::keep) {
@@ -409,7 +436,20 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
         // From the line's end, so that the symbols' indices before a
         // figure still hold when it is replaced.
         for (auto r = runs.rbegin(); r != runs.rend(); ++r) {
-            const std::size_t first = inked[r->first], last = inked[r->second];
+            // A kana set close after the digits, no word going on after it,
+            // may be a percent sign and the bracket after it, read as one
+            // ("10%）" as "10め"): it is read with the figure, and stays
+            // where the English model reads no sign in it.
+            std::size_t end = r->second;
+            if (end + 1 < inked.size()) {
+                const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[inked[end + 1]]);
+                const bool kana = c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+                const auto gap = [&](std::size_t k) {
+                    return line.symbolBoxes[inked[k + 1]].left - line.symbolBoxes[inked[k]].right;
+                };
+                if (kana && gap(end) * 4 < em && (end + 2 == inked.size() || gap(end + 1) * 2 >= em)) end += 1;
+            }
+            const std::size_t first = inked[r->first], last = inked[end];
             // Its ink, half a character on beyond its symbols' boxes (the
             // model squeezes a figure's boxes now and then) up to its
             // neighbours' boxes, and to where the kana or kanji beside it
@@ -434,8 +474,8 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
                 if (cy < line.box.top || cy >= line.box.bottom || p.width > em || p.height > line.height()) continue;
                 if (p.x < from && p.x + p.width > from && cx >= before) from = p.x;
             }
-            if (r->second + 1 < inked.size()) {
-                const std::size_t k = inked[r->second + 1];
+            if (end + 1 < inked.size()) {
+                const std::size_t k = inked[end + 1];
                 const int edge = line.symbolBoxes[k].left;
                 to = std::min(to, fillsCell(line.symbolTexts[k]) ? edge : std::max(edge, z.right));
             }
@@ -447,7 +487,7 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
             Line& reading = again.front();
             for (PixelBox& b : reading.symbolBoxes) b.shift(dx, dy);
             const std::vector<std::size_t> run(inked.begin() + static_cast<std::ptrdiff_t>(r->first),
-                                               inked.begin() + static_cast<std::ptrdiff_t>(r->second) + 1);
+                                               inked.begin() + static_cast<std::ptrdiff_t>(end) + 1);
             std::vector<Symbol> symbols;
             if (!merged(line, run, reading, em, symbols)) continue;
             Line with;
