@@ -829,14 +829,14 @@ void readYenSigns(std::vector<Line>& ls, const PageInk& ink) {
             return bracketedYen(line, inked, i, ink, full > half ? "￥" : "¥");
         }
         // At small sizes the Japanese model reads a Mincho face's yen sign
-        // before its digits as a kanji of a like frame (半, 並, 普, 壮); not
-        // right after digits, where a date's 年, 月 or 日 stands.
-        const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[inked[i]]);
+        // before its digits as a kanji of a like frame: two strokes over
+        // bars across a stem. Not right after digits (a date's 年 stands
+        // there).
+        static const std::vector<std::string> frames{"半", "並", "普", "壮", "羊", "平", "干", "芋"};
         const bool dated = i > 0 && digit(line.symbolTexts[inked[i - 1]]) &&
                            line.symbolBoxes[inked[i]].left - line.symbolBoxes[inked[i - 1]].right < line.textHeight();
-        const bool kanji = c.size() == 1 && LineText::isCJK(c[0]) && !LineText::isWidePunctuation(c[0]) &&
-                           !yenLike(line.symbolTexts[inked[i]]) && i + 1 < inked.size() &&
-                           digit(line.symbolTexts[inked[i + 1]]) && !dated;
+        const bool kanji = std::find(frames.begin(), frames.end(), line.symbolTexts[inked[i]]) != frames.end() &&
+                           i + 1 < inked.size() && digit(line.symbolTexts[inked[i + 1]]) && !dated;
         if (line.symbolTexts[inked[i]] != "\\" && !kanji) return {};
         // Faces that draw the backslash as a yen sign set paths, escapes
         // and commands with it, among Latin: beside a Latin letter or mark
