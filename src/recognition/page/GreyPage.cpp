@@ -467,7 +467,7 @@ void takeGround(const GreyPage& page, GreyPage::Grounds& out, const GreyPage::In
     // but for the band of a grid's header row whose cells are shaded apart,
     // light borders between them: each cell across the band is a ground.
     if (own.left != 0 || own.top != 0 || own.right != w - 1 || own.bottom != h - 1) {
-        if (!part || own.top != 0 || own.bottom != h - 1) return;
+        if (!part || own.bottom != h - 1) return;
         std::vector<uint8_t> cells(static_cast<std::size_t>(w) * h, unknown);
         for (int x = 0; x < w;) {
             int from = x;

@@ -137,10 +137,7 @@ void dropRules(std::vector<Line>& ls, const PageInk& ink) {
             // box: a screen's frame is one piece about everything.
             if (line.symbolTexts[k] == "［" || line.symbolTexts[k] == "］") {
                 bool through = false;
-                for (int x = b.left; x < b.right && !through; ++x) {
-                    through = true;
-                    for (int y = line.box.top; y < line.box.bottom && through; ++y) through = ink.at(x, y);
-                }
+                for (int x = b.left; x < b.right && !through; ++x) through = ink.ruleColumn(x, line.box.top, line.box.bottom);
                 if (!through) continue;
             }
             replaceSymbol(line, k, "");

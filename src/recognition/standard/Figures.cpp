@@ -19,6 +19,10 @@ bool letter(const std::string& s) {
     return s.size() == 1 && ((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z'));
 }
 bool stop(const std::string& s) { return s == "," || s == "."; }
+bool isKana(const std::string& s) {
+    const std::vector<char32_t> c = Unicode::scalars(s);
+    return c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+}
 // What the Japanese model reads for the yen sign, which it does not know:
 // the backslash that Japanese faces draw as one.
 bool yenLike(const std::string& s) { return s == "\\" || s == "¥" || s == "￥"; }
@@ -261,10 +265,8 @@ bool merged(const Line& line, const std::vector<std::size_t>& run, const Line& r
         });
         // (Where the Japanese model read a kana there, the ink is a
         // character's, however narrow the English model's box for it.)
-        const bool kana = std::any_of(run.begin() + static_cast<std::ptrdiff_t>(body), run.end(), [&](std::size_t k) {
-            const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[k]);
-            return c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
-        });
+        const bool kana = std::any_of(run.begin() + static_cast<std::ptrdiff_t>(body), run.end(),
+                                      [&](std::size_t k) { return isKana(line.symbolTexts[k]); });
         if (body > 0 && body < m && (wide || kana) && under && cost[body][n] * 3 <= static_cast<int>(n)) {
             const std::vector<std::size_t> digits(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(body));
             Line others = reading;
@@ -442,8 +444,7 @@ void readFigures(std::vector<Line>& ls, const GreyPage& page, const PageInk& ink
             // where the English model reads no sign in it.
             std::size_t end = r->second;
             if (end + 1 < inked.size()) {
-                const std::vector<char32_t> c = Unicode::scalars(line.symbolTexts[inked[end + 1]]);
-                const bool kana = c.size() == 1 && ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+                const bool kana = isKana(line.symbolTexts[inked[end + 1]]);
                 const auto gap = [&](std::size_t k) {
                     return line.symbolBoxes[inked[k + 1]].left - line.symbolBoxes[inked[k]].right;
                 };
@@ -555,9 +556,7 @@ void readWaveDashes(std::vector<Line>& ls, const PageInk& ink) {
                     // as wide and low), but between two digits, where no
                     // kana stands; the boxes of kanji and digits stray into
                     // their neighbours' ink.
-                    const std::vector<char32_t> c = Unicode::scalars(read);
-                    const bool kana = !like && c.size() == 1 &&
-                                      ((c[0] >= U'ぁ' && c[0] <= U'ゖ') || (c[0] >= U'ァ' && c[0] <= U'ヺ'));
+                    const bool kana = !like && isKana(read);
                     if (kana && i > 0 && i + 1 < inked.size() && digit(line.symbolTexts[inked[i - 1]]) &&
                         digit(line.symbolTexts[inked[i + 1]])) {
                         if (at == inked.size()) at = i;

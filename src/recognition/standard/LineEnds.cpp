@@ -27,12 +27,21 @@ int wordSymbols(const Line& line) {
     return n;
 }
 
-// A table's rule: ink down the whole of the rows.
-bool rule(const PageInk& ink, int x, int top, int bottom) {
-    for (int y = std::max(top, 0); y < std::min(bottom, ink.height); ++y) {
-        if (!ink.at(x, y)) return false;
+// The reading put in among the line's symbols at `at`, set apart by a
+// blank from what stands on either side, as a cell is; the line's
+// confidence its characters' mean.
+void insertApart(Line& line, std::size_t at, const Line& with) {
+    const double weighted = static_cast<double>(line.confidence) * line.characters +
+                            static_cast<double>(with.confidence) * with.characters;
+    replaceSymbols(line, at, at, with);
+    const std::size_t end = at + with.symbolTexts.size();
+    std::size_t k = 0;
+    for (LineText::Word& w : line.words) {
+        if ((k == at && at > 0) || (k == end && end < line.symbolTexts.size())) w.blanksBefore = std::max(w.blanksBefore, 1);
+        k += w.symbols.size();
     }
-    return true;
+    assemble(line);
+    if (line.characters > 0) line.confidence = static_cast<float>(weighted / line.characters);
 }
 
 // The stretch's ink read alone (a table's rules, taller than a line, left
@@ -42,7 +51,7 @@ bool rule(const PageInk& ink, int x, int top, int bottom) {
 void readEnd(Line& line, Reader& reader, const GreyPage& page, const PageInk& ink, const PixelBox& strip,
              bool before) {
     bool ruled = false;
-    for (int x = strip.left; x < strip.right && !ruled; ++x) ruled = rule(ink, x, line.box.top, line.box.bottom);
+    for (int x = strip.left; x < strip.right && !ruled; ++x) ruled = ink.ruleColumn(x, line.box.top, line.box.bottom);
     const auto sure = [ruled](const std::vector<Line>& found) {
         if (found.size() != 1 || found.front().confidence < leftOutLegible) return false;
         const int words = wordSymbols(found.front());
@@ -63,20 +72,8 @@ void readEnd(Line& line, Reader& reader, const GreyPage& page, const PageInk& in
         for (PixelBox& b : found.front().symbolBoxes) b.shift(dx, dy);
         found.front().box.shift(dx, dy);
     }
-    const Line& end = found.front();
-    const double weighted = static_cast<double>(line.confidence) * line.characters +
-                            static_cast<double>(end.confidence) * end.characters;
-    const std::size_t at = before ? 0 : line.symbolTexts.size();
-    replaceSymbols(line, at, at, end);
-    const std::size_t apart = before ? end.symbolTexts.size() : at;
-    std::size_t k = 0;
-    for (LineText::Word& w : line.words) {
-        if (k == apart) w.blanksBefore = std::max(w.blanksBefore, 1);
-        k += w.symbols.size();
-    }
-    line.box.unite(end.box);
-    assemble(line);
-    if (line.characters > 0) line.confidence = static_cast<float>(weighted / line.characters);
+    line.box.unite(found.front().box);
+    insertApart(line, before ? 0 : line.symbolTexts.size(), found.front());
 }
 
 }  // namespace
@@ -224,11 +221,11 @@ void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
             // read as a bar or a 1 with it.
             const int top = std::min(line.box.top, run->top), bottom = std::max(line.box.bottom, run->bottom);
             for (int x = run->left - 1; x > leftEdge; --x) {
-                if (rule(ink, x, top, bottom)) leftEdge = x + 1;
+                if (ink.ruleColumn(x, top, bottom)) leftEdge = x + 1;
                 if (leftEdge == x + 1) break;
             }
             for (int x = run->right; x < rightEdge; ++x) {
-                if (rule(ink, x, top, bottom)) rightEdge = x;
+                if (ink.ruleColumn(x, top, bottom)) rightEdge = x;
                 if (rightEdge == x) break;
             }
             const PixelBox strip = ink.clipped({leftEdge, top - h / 8, rightEdge, bottom + h / 8});
@@ -238,18 +235,7 @@ void readLeftOutInk(std::vector<Line>& ls, Reader& reader, const PageInk& ink,
             if (narrow && (wordSymbols(found.front()) == 0 || wordSymbols(found.front()) * 2 < found.front().characters)) {
                 continue;
             }
-            const int characters = line.characters;
-            const double weighted = static_cast<double>(line.confidence) * characters +
-                                    static_cast<double>(found.front().confidence) * found.front().characters;
-            replaceSymbols(line, after, after, found.front());
-            // Set apart from what stands on either side, as a cell is.
-            std::size_t k = 0;
-            for (LineText::Word& w : line.words) {
-                if (k == after || k == after + found.front().symbolTexts.size()) w.blanksBefore = std::max(w.blanksBefore, 1);
-                k += w.symbols.size();
-            }
-            assemble(line);
-            if (line.characters > 0) line.confidence = static_cast<float>(weighted / line.characters);
+            insertApart(line, after, found.front());
             readSymbols();
         }
     }

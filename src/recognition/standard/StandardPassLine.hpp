@@ -131,6 +131,14 @@ struct PageInk {
         }
         return false;
     }
+    // Whether every pixel of the column between the rows is ink: a table's
+    // rule running down through them.
+    bool ruleColumn(int x, int top, int bottom) const {
+        for (int y = std::max(top, 0); y < std::min(bottom, height); ++y) {
+            if (!at(x, y)) return false;
+        }
+        return true;
+    }
 };
 
 // The lines of the engine's last run, in its reading order. Block numbers
